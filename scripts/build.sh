@@ -1,0 +1,21 @@
+#!/usr/bin/env bash
+# Configures and builds Lumivox into a build folder.
+#   scripts/build.sh                 release build with tests in build/
+#   scripts/build.sh --sanitize      ASan+UBSan build of the tests in build-asan/
+#   scripts/build.sh --fuzz          clang libFuzzer targets in build-fuzz/
+set -euo pipefail
+cd "$(dirname "$0")/.."
+
+dir=build
+flags=(-DCMAKE_BUILD_TYPE=RelWithDebInfo)
+case "${1:-}" in
+  --sanitize) dir=build-asan; flags=(-DCMAKE_BUILD_TYPE=Debug -DLUMIVOX_SANITIZE=ON -DLUMIVOX_BUILD_BENCH=OFF -DLUMIVOX_BUILD_APP=OFF) ;;
+  --fuzz) dir=build-fuzz; flags=(-DCMAKE_BUILD_TYPE=RelWithDebInfo -DLUMIVOX_FUZZ=ON
+          -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++) ;;
+  "") ;;
+  *) echo "build.sh: unknown option $1" >&2; exit 2 ;;
+esac
+
+jobs=$(nproc)
+cmake -S . -B "$dir" -G Ninja "${flags[@]}" >/dev/null
+cmake --build "$dir" -j "$jobs"

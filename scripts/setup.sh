@@ -1,0 +1,42 @@
+#!/usr/bin/env bash
+# Installs the Debian packages Lumivox needs to build, test and run — only those that
+# are missing, so running it again is cheap. Works as root on a fresh Debian 12 machine
+# (uses sudo when not root).
+#   scripts/setup.sh           build, run and test dependencies
+#   scripts/setup.sh --fuzz    also clang and its sanitizer runtime (fuzz targets)
+#   scripts/setup.sh --bench   also the reference tools the benchmarks compare against
+set -euo pipefail
+
+packages=(
+  # toolchain
+  g++ cmake ninja-build pkg-config make
+  # libraries the program links
+  libjpeg62-turbo-dev libtiff-dev libmjpegtools-dev libtwolame-dev libid3-3.8.3-dev
+  libresample1-dev libmpg123-dev qt6-base-dev qt6-multimedia-dev fonts-liberation
+  # tests: GoogleTest, and independent readers of what we produce
+  googletest libgtest-dev ffmpeg python3 python3-pycdlib python3-pil
+)
+for arg in "$@"; do
+  case "$arg" in
+    --fuzz) packages+=(clang libclang-rt-14-dev) ;;
+    --bench) packages+=(libjpeg-turbo-progs mjpegtools imagemagick time) ;;
+    *) echo "setup.sh: unknown option $arg" >&2; exit 2 ;;
+  esac
+done
+
+missing=()
+for pkg in "${packages[@]}"; do
+  status=$(dpkg-query -W -f='${db:Status-Status}' "$pkg" 2>/dev/null || true)
+  [ "$status" = "installed" ] || missing+=("$pkg")
+done
+
+if [ ${#missing[@]} -eq 0 ]; then
+  exit 0
+fi
+
+echo "setup: installing ${missing[*]}"
+sudo=""
+[ "$(id -u)" -eq 0 ] || sudo="sudo"
+export DEBIAN_FRONTEND=noninteractive
+$sudo apt-get update -qq
+$sudo apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null

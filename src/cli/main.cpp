@@ -1,0 +1,96 @@
+// lumivox-cli: the headless face of Lumivox. Dispatches to the registered subcommands.
+
+#include "Command.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <cstring>
+
+namespace lumivox::cli {
+
+static std::vector<Command>& Registry()
+{
+    static std::vector<Command> commands;
+    return commands;
+}
+
+CommandRegistration::CommandRegistration(Command command)
+{
+    Registry().push_back(std::move(command));
+}
+
+const std::vector<Command>& RegisteredCommands()
+{
+    auto& commands = Registry();
+    std::sort(commands.begin(), commands.end(),
+              [](const Command& a, const Command& b) { return a.name < b.name; });
+    return commands;
+}
+
+static void PrintUsage(FILE* out)
+{
+    std::fprintf(out,
+                 "Lumivox %s - turns photo albums into a Video CD.\n\n"
+                 "Usage: lumivox-cli COMMAND [ARGUMENTS]\n"
+                 "       lumivox-cli help COMMAND\n\n"
+                 "Commands:\n",
+                 LUMIVOX_VERSION);
+    for (const Command& command : RegisteredCommands())
+        std::fprintf(out, "  %-10s %s\n", command.name.c_str(), command.synopsis.c_str());
+    std::fprintf(out, "\nEvery command accepts --help.\n");
+}
+
+static void PrintCommandHelp(const Command& command)
+{
+    std::printf("Usage: lumivox-cli %s %s\n\n%s\n", command.name.c_str(), command.synopsis.c_str(),
+                command.help.c_str());
+}
+
+static const Command* FindCommand(const std::string& name)
+{
+    for (const Command& command : RegisteredCommands())
+        if (command.name == name)
+            return &command;
+    return nullptr;
+}
+
+} // namespace lumivox::cli
+
+int main(int argc, char** argv)
+{
+    using namespace lumivox::cli;
+    if (argc < 2 || !std::strcmp(argv[1], "--help") || !std::strcmp(argv[1], "-h")) {
+        PrintUsage(stdout);
+        return argc < 2 ? 2 : 0;
+    }
+    if (!std::strcmp(argv[1], "--version")) {
+        std::printf("lumivox-cli %s\n", LUMIVOX_VERSION);
+        return 0;
+    }
+    std::string name = argv[1];
+    if (name == "help") {
+        if (argc < 3) {
+            PrintUsage(stdout);
+            return 0;
+        }
+        if (const Command* command = FindCommand(argv[2])) {
+            PrintCommandHelp(*command);
+            return 0;
+        }
+        std::fprintf(stderr, "lumivox-cli: unknown command '%s'\n", argv[2]);
+        return 2;
+    }
+    const Command* command = FindCommand(name);
+    if (!command) {
+        std::fprintf(stderr, "lumivox-cli: unknown command '%s' (see lumivox-cli --help)\n",
+                     name.c_str());
+        return 2;
+    }
+    std::vector<std::string> args(argv + 2, argv + argc);
+    for (const std::string& arg : args)
+        if (arg == "--help" || arg == "-h") {
+            PrintCommandHelp(*command);
+            return 0;
+        }
+    return command->run(args);
+}

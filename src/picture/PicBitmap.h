@@ -1,0 +1,78 @@
+#pragma once
+// PicBitmap: a bitmap held in device-independent-bitmap layout — a 40-byte information
+// header, the palette (below 16 bits per pixel), then the pixel rows padded to 4 bytes
+// and stored bottom row first. 32-bit pixels are blue, green, red, alpha. A row table
+// indexed from the top gives each row without arithmetic at the call site.
+//
+// The encoder glue and the frame renderer consume this layout directly, so it must not
+// change. A new bitmap is 16 x 16 at 8 bits per pixel with a grey-ramp palette.
+
+#include "picture/PLTextException.h"
+
+#include <cstddef>
+#include <cstdint>
+#include <vector>
+
+namespace lumivox {
+
+class PicBitmap : public PLObject {
+public:
+    PicBitmap();
+    PicBitmap(const PicBitmap& other);
+    PicBitmap& operator=(const PicBitmap& other);
+    PicBitmap(PicBitmap&& other) noexcept;
+    PicBitmap& operator=(PicBitmap&& other) noexcept;
+    ~PicBitmap() override;
+
+    // Replaces the contents with a width x height bitmap of 1, 8 or 32 bits per pixel,
+    // pixels zeroed; 8 and 1 bit get a grey-ramp palette. Throws PLTextException code 10
+    // when the size is refused (non-positive, over the decoder limits) or memory is short.
+    void Create(int width, int height, int bitsPerPixel, bool hasAlpha);
+    // Copies pixels, palette and resolution of another bitmap.
+    void CopyFrom(const PicBitmap& other);
+
+    int Width() const { return width_; }
+    int Height() const { return height_; }
+    int BitsPerPixel() const { return bitsPerPixel_; }
+    bool HasAlpha() const { return hasAlpha_; }
+    void SetHasAlpha(bool hasAlpha) { hasAlpha_ = hasAlpha; }
+    int ResolutionX() const { return resolutionX_; }
+    int ResolutionY() const { return resolutionY_; }
+    void SetResolution(int x, int y) { resolutionX_ = x; resolutionY_ = y; }
+
+    // Bytes per stored row (padded to a multiple of 4).
+    int Stride() const { return stride_; }
+    static int StrideFor(int width, int bitsPerPixel);
+
+    // Row y counted from the top (the row table).
+    std::uint8_t* Row(int y) { return rows_[static_cast<std::size_t>(y)]; }
+    const std::uint8_t* Row(int y) const { return rows_[static_cast<std::size_t>(y)]; }
+    std::uint8_t* const* RowTable() { return rows_.data(); }
+
+    // The whole block: 40-byte header, palette, pixel rows (bottom row first).
+    std::uint8_t* Header() { return block_.data(); }
+    const std::uint8_t* Header() const { return block_.data(); }
+    std::size_t HeaderBlockSize() const { return block_.size(); }
+    // Palette entries (blue, green, red, 255), PaletteEntries() of them; null at 32 bits.
+    std::uint8_t* Palette();
+    const std::uint8_t* Palette() const;
+    int PaletteEntries() const;
+    // First stored (bottom) row.
+    std::uint8_t* Pixels();
+    const std::uint8_t* Pixels() const;
+
+private:
+    void BuildRowTable();
+
+    int width_ = 0;
+    int height_ = 0;
+    int bitsPerPixel_ = 0;
+    int stride_ = 0;
+    int resolutionX_ = 0;
+    int resolutionY_ = 0;
+    bool hasAlpha_ = false;
+    std::vector<std::uint8_t> block_;
+    std::vector<std::uint8_t*> rows_;
+};
+
+} // namespace lumivox

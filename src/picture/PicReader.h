@@ -1,0 +1,41 @@
+#pragma once
+// PicReader: the front end of picture decoding. Identifies a file by its first bytes
+// and size, decodes it with the matching decoder (bitmap, TIFF, JPEG, EPS with a TIFF
+// preview) and converts the result to the requested depth. One reader per thread.
+
+#include "picture/PicBitmap.h"
+
+#include <memory>
+#include <string>
+
+namespace lumivox {
+
+enum class DecodeMode {
+    Full,    // every file at its own size (menu, preview, production)
+    Reduced, // JPEGs of at least 320 x 240 at one eighth (thumbnails, editor)
+};
+
+class PicReader : public PLObject {
+public:
+    PicReader();
+    ~PicReader() override;
+    PicReader(const PicReader&) = delete;
+    PicReader& operator=(const PicReader&) = delete;
+
+    void SetMode(DecodeMode mode) { mode_ = mode; }
+    DecodeMode Mode() const { return mode_; }
+
+    // Decodes the file at path into target at bitsPerPixel (the program asks for 32).
+    // Throws PLTextException on any failure; target is then unspecified.
+    void DecodeFile(const std::string& path, PicBitmap& target, int bitsPerPixel = 32);
+    // The same for bytes already in memory (fuzzing, embedded data).
+    void DecodeMemory(const unsigned char* data, std::size_t size, PicBitmap& target,
+                      int bitsPerPixel = 32);
+
+private:
+    DecodeMode mode_ = DecodeMode::Full;
+    struct Decoders;
+    std::unique_ptr<Decoders> decoders_;
+};
+
+} // namespace lumivox
