@@ -1,0 +1,162 @@
+#include "base/TextUtil.h"
+
+#include <cstdarg>
+#include <cstdio>
+
+namespace lumivox {
+
+namespace {
+
+bool IsContinuation(unsigned char byte)
+{
+    return (byte & 0xC0) == 0x80;
+}
+
+// Length of the UTF-8 sequence that starts at text[pos] when it is well formed
+// (shortest form, no surrogates, at most U+10FFFF), else 0.
+std::size_t ValidSequenceLength(std::string_view text, std::size_t pos)
+{
+    const auto lead = static_cast<unsigned char>(text[pos]);
+    std::size_t length;
+    unsigned int codePoint;
+    if (lead < 0x80)
+        return 1;
+    if (lead >= 0xC2 && lead <= 0xDF) {
+        length = 2;
+        codePoint = lead & 0x1F;
+    } else if (lead >= 0xE0 && lead <= 0xEF) {
+        length = 3;
+        codePoint = lead & 0x0F;
+    } else if (lead >= 0xF0 && lead <= 0xF4) {
+        length = 4;
+        codePoint = lead & 0x07;
+    } else {
+        return 0;
+    }
+    if (pos + length > text.size())
+        return 0;
+    for (std::size_t i = 1; i < length; ++i) {
+        const auto byte = static_cast<unsigned char>(text[pos + i]);
+        if (!IsContinuation(byte))
+            return 0;
+        codePoint = (codePoint << 6) | (byte & 0x3F);
+    }
+    if ((length == 3 && codePoint < 0x800) || (length == 4 && codePoint < 0x10000) ||
+        codePoint > 0x10FFFF || (codePoint >= 0xD800 && codePoint <= 0xDFFF))
+        return 0;
+    return length;
+}
+
+} // namespace
+
+std::string CutUtf8(std::string_view text, std::size_t maxBytes)
+{
+    if (text.size() <= maxBytes)
+        return std::string(text);
+    std::size_t end = maxBytes;
+    // Step back over the continuation bytes of the character that crosses the limit,
+    // then over its lead byte, unless the sequence ends exactly at the limit.
+    std::size_t start = end;
+    while (start > 0 && IsContinuation(static_cast<unsigned char>(text[start])) &&
+           end - start < 4)
+        --start;
+    if (start < end && !IsContinuation(static_cast<unsigned char>(text[start])) &&
+        static_cast<unsigned char>(text[start]) >= 0xC0) {
+        // text[start] leads a sequence that text[end] continues: drop it whole.
+        end = start;
+    }
+    return std::string(text.substr(0, end));
+}
+
+std::string ToLowerAscii(std::string_view text)
+{
+    std::string lower(text);
+    for (char& c : lower)
+        if (c >= 'A' && c <= 'Z')
+            c = static_cast<char>(c - 'A' + 'a');
+    return lower;
+}
+
+bool EqualsIgnoreCase(std::string_view a, std::string_view b)
+{
+    if (a.size() != b.size())
+        return false;
+    for (std::size_t i = 0; i < a.size(); ++i) {
+        char x = a[i], y = b[i];
+        if (x >= 'A' && x <= 'Z')
+            x = static_cast<char>(x - 'A' + 'a');
+        if (y >= 'A' && y <= 'Z')
+            y = static_cast<char>(y - 'A' + 'a');
+        if (x != y)
+            return false;
+    }
+    return true;
+}
+
+std::string_view TrimBlanks(std::string_view text)
+{
+    auto blank = [](char c) { return c == ' ' || c == '\t' || c == '\r'; };
+    while (!text.empty() && blank(text.front()))
+        text.remove_prefix(1);
+    while (!text.empty() && blank(text.back()))
+        text.remove_suffix(1);
+    return text;
+}
+
+std::string Format(const char* format, ...)
+{
+    va_list args;
+    va_start(args, format);
+    va_list copy;
+    va_copy(copy, args);
+    const int length = std::vsnprintf(nullptr, 0, format, copy);
+    va_end(copy);
+    std::string result;
+    if (length > 0) {
+        result.resize(static_cast<std::size_t>(length) + 1);
+        std::vsnprintf(result.data(), result.size(), format, args);
+        result.resize(static_cast<std::size_t>(length));
+    }
+    va_end(args);
+    return result;
+}
+
+std::string JsonQuote(std::string_view text)
+{
+    std::string out;
+    out.reserve(text.size() + 2);
+    out += '"';
+    for (std::size_t pos = 0; pos < text.size();) {
+        const auto c = static_cast<unsigned char>(text[pos]);
+        if (c >= 0x80) {
+            const std::size_t length = ValidSequenceLength(text, pos);
+            if (length == 0) {
+                out += "\xEF\xBF\xBD";
+                ++pos;
+            } else {
+                out.append(text.substr(pos, length));
+                pos += length;
+            }
+            continue;
+        }
+        switch (c) {
+        case '"': out += "\\\""; break;
+        case '\\': out += "\\\\"; break;
+        case '\b': out += "\\b"; break;
+        case '\f': out += "\\f"; break;
+        case '\n': out += "\\n"; break;
+        case '\r': out += "\\r"; break;
+        case '\t': out += "\\t"; break;
+        default:
+            if (c < 0x20)
+                out += Format("\\u%04x", c);
+            else
+                out += static_cast<char>(c);
+        }
+        ++pos;
+    }
+    out += '"';
+    return out;
+}
+
+} // namespace lumivox

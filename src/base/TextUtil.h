@@ -1,0 +1,35 @@
+#pragma once
+// Text helpers shared by the settings, the project file and the command line.
+// All text is UTF-8; a field "of at most N characters" holds at most N bytes.
+
+#include <cstddef>
+#include <string>
+#include <string_view>
+
+namespace lumivox {
+
+// Longest album name, picture path or folder the program keeps: the fixed 260-byte
+// fields of the stored formats less their terminator.
+constexpr std::size_t kMaxTextBytes = 259;
+
+// Returns text cut to at most maxBytes bytes without splitting a UTF-8 character: a
+// multi-byte sequence that would cross the limit is dropped whole. Text that is not
+// valid UTF-8 is cut at the last position that does not fall inside a sequence.
+std::string CutUtf8(std::string_view text, std::size_t maxBytes = kMaxTextBytes);
+
+// ASCII lower-casing, used for the case-insensitive names of INI files.
+std::string ToLowerAscii(std::string_view text);
+bool EqualsIgnoreCase(std::string_view a, std::string_view b);
+
+// Removes spaces and tabs (and a stray carriage return) at both ends.
+std::string_view TrimBlanks(std::string_view text);
+
+// printf-style formatting into a std::string.
+std::string Format(const char* format, ...) __attribute__((format(printf, 1, 2)));
+
+// Writes text as a JSON string literal (quotes included): quotes, backslashes and
+// control characters are escaped, and bytes that are not valid UTF-8 become U+FFFD so
+// that the output is always valid JSON.
+std::string JsonQuote(std::string_view text);
+
+} // namespace lumivox
