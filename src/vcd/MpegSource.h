@@ -71,6 +71,7 @@ struct MpegVideoStreamInfo {
     std::uint32_t bufferSize = 0;  // video buffering verifier size in bytes (field × 2,048)
     std::vector<MpegAccessPoint> accessPoints;
     std::uint64_t accessPointCount = 0; // all access points, including those not listed
+    std::uint32_t packetCount = 0;      // packets holding data of the stream
 };
 
 enum class MpegAudioMode { Stereo, JointStereo, DualChannel, SingleChannel };
@@ -85,6 +86,7 @@ struct MpegAudioStreamInfo {
     int samplingRate = 0;          // Hz
     int bitRate = 0;               // bits per second; 0 for free format
     MpegAudioMode mode = MpegAudioMode::Stereo;
+    std::uint32_t packetCount = 0; // packets holding data of the stream
 };
 
 struct MpegStreamInfo {
@@ -112,6 +114,7 @@ struct PacketInfo {
 // Packet kinds, decided in this order: video, audio, zero, overlay graphics, empty
 // (padding or system header), invalid.
 enum class PacketKind { Video, Audio, Zero, OverlayGraphics, Empty, Invalid };
+inline constexpr int kPacketKindCount = 6;
 
 PacketKind GetPacketKind(const PacketInfo& info);
 const char* PacketKindName(PacketKind kind); // "video", "audio", "zero", "overlay graphics", "empty", "invalid"
@@ -130,7 +133,6 @@ MpegNorm GetNorm(const MpegVideoStreamInfo& video);
 const char* MpegNormName(MpegNorm norm); // "FILM SIF", "PAL SIF", …, "unknown"
 const char* MpegAudioModeName(MpegAudioMode mode); // "stereo", "joint stereo", "dual channel", "single channel"
 
-class MpegSource;
 struct MpegReader; // reading state while the file is open
 
 // A program stream file. Created by `CreateMpegSource`; the scan fills in the rest.
@@ -153,6 +155,11 @@ public:
     double PlayingTime() const { return playingTime_; }
     // Packets that hold a presentation time (diagnostics).
     std::uint32_t PacketsWithPresentationTime() const { return timedPackets_; }
+    // Packets of one kind, valid after scanning.
+    std::uint32_t PacketKindCount(PacketKind kind) const
+    {
+        return kindCounts_[static_cast<int>(kind)];
+    }
 
 private:
     explicit MpegSource(std::string path, std::uint64_t size);
@@ -171,6 +178,7 @@ private:
     double firstPresentationTime_ = 0.0;
     double playingTime_ = 0.0;
     std::uint32_t timedPackets_ = 0;
+    std::uint32_t kindCounts_[kPacketKindCount] = {};
     std::unique_ptr<MpegReader> reader_; // open file, its 128 KiB buffer, next packet number
 };
 
