@@ -1,0 +1,555 @@
+#include "project/AlbumTable.h"
+
+#include "base/IniFile.h"
+#include "base/TextUtil.h"
+#include "picture/PicReader.h"
+#include "picture/PicResizer.h"
+
+#include <algorithm>
+#include <exception>
+
+namespace lumivox {
+
+namespace {
+
+// Keys and values of the project file.
+constexpr const char* kGeneralSection = "GENERAL";
+constexpr const char* kDescriptionKey = "Description";
+constexpr const char* kVersionKey = "Version";
+constexpr const char* kAlbumCountKey = "Album_Count";
+constexpr const char* kProjectDescription = "Lumivox Project";
+constexpr const char* kProjectVersion = "1.0";
+constexpr const char* kNameKey = "Name";
+constexpr const char* kIntervalKey = "interval";
+constexpr const char* kImageCountKey = "Image_Count";
+// "Description" is read into a 1,024-byte buffer.
+constexpr std::size_t kMaxDescriptionBytes = 1023;
+// Picture keys are looked at up to "Image_999", so that pictures past the album limit
+// in a hand-made file are reported rather than silently ignored; an absurd count
+// costs no more than this.
+constexpr int kMaxPictureKeysRead = 999;
+// Album sections are looked at up to "Album_999" for the same reason.
+constexpr int kMaxAlbumSectionsRead = 999;
+
+std::string AlbumSection(int number)
+{
+    return Format("Album_%02d", number);
+}
+
+std::string ImageKey(int number)
+{
+    return Format("Image_%02d", number);
+}
+
+// The rotation of picture number of an album section. Not part of the original file
+// layout: readers that do not know it ignore it.
+std::string RotateKey(int number)
+{
+    return Format("Rotate_%02d", number);
+}
+
+std::string ExceptionText(const std::exception& error)
+{
+    if (const auto* picture = dynamic_cast<const PLTextException*>(&error))
+        return picture->GetText();
+    return error.what();
+}
+
+} // namespace
+
+ThumbnailPlacement FitThumbnail(int width, int height, int boxWidth, int boxHeight)
+{
+    ThumbnailPlacement placement;
+    if (width <= 0 || height <= 0 || boxWidth <= 0 || boxHeight <= 0)
+        return placement;
+    const double w = width, h = height;
+    if (width > height) {
+        placement.width = boxWidth;
+        placement.height = static_cast<int>(boxWidth * (h / w));
+        if (placement.height > boxHeight) {
+            placement.width = static_cast<int>((boxHeight * w) / h);
+            placement.height = boxHeight;
+        }
+    } else {
+        placement.width = static_cast<int>((w / h) * boxHeight);
+        placement.height = boxHeight;
+    }
+    placement.width = std::clamp(placement.width, 1, boxWidth);
+    placement.height = std::clamp(placement.height, 1, boxHeight);
+    placement.x = (boxWidth - placement.width) / 2;
+    placement.y = (boxHeight - placement.height) / 2;
+    return placement;
+}
+
+void MakeThumbnail(const PicBitmap& picture, int boxWidth, int boxHeight,
+                   std::unique_ptr<PicBitmap>& thumbnail, ThumbnailPlacement& placement)
+{
+    thumbnail.reset();
+    placement = FitThumbnail(picture.Width(), picture.Height(), boxWidth, boxHeight);
+    auto resized = std::make_unique<PicBitmap>();
+    PicResizer(placement.width, placement.height).Apply(picture, *resized);
+    thumbnail = std::move(resized);
+}
+
+int NextRotation(int rotation, Rotation direction)
+{
+    if (!IsQuarterTurn(rotation))
+        return direction == Rotation::Clockwise ? 90 : 270;
+    if (direction == Rotation::Clockwise)
+        return rotation + 90 >= 360 ? 0 : rotation + 90;
+    return rotation < 90 ? 270 : rotation - 90;
+}
+
+bool IsQuarterTurn(int rotation)
+{
+    return rotation == 90 || rotation == 180 || rotation == 270;
+}
+
+AlbumTable::AlbumTable() = default;
+AlbumTable::~AlbumTable() = default;
+
+AlbumTable& AlbumTable::Instance()
+{
+    static AlbumTable project;
+    return project;
+}
+
+void AlbumTable::SetPictureDecoder(PictureDecoder decoder)
+{
+    decoder_ = std::move(decoder);
+}
+
+void AlbumTable::InitialiseWaitTimes(int defaultWaitTime)
+{
+    defaultWaitTime_ = defaultWaitTime;
+    for (AlbumInfo& album : albums_)
+        album.waitTime = defaultWaitTime;
+}
+
+void AlbumTable::ApplyDefaultWaitTimeChange(int oldDefault, int newDefault)
+{
+    for (AlbumInfo& album : albums_)
+        if (album.waitTime == oldDefault)
+            album.waitTime = newDefault;
+    defaultWaitTime_ = newDefault;
+}
+
+void AlbumTable::SetCurrentAlbum(int album)
+{
+    if (album < -1 || album >= albumCount_)
+        return;
+    currentAlbum_ = album;
+    if (observer_)
+        observer_->OnCurrentAlbumChanged(album);
+}
+
+const PictureItem& AlbumTable::Picture(int album, int position) const
+{
+    return *Album(album).pictures.at(static_cast<std::size_t>(position));
+}
+
+int AlbumTable::TotalPictures() const
+{
+    int total = 0;
+    for (int i = 0; i < albumCount_; ++i)
+        total += Album(i).PictureCount();
+    return total;
+}
+
+std::string AlbumTable::StatusText() const
+{
+    return Format("Total Album : %02d  Total Photos: %d", albumCount_, TotalPictures());
+}
+
+std::string AlbumTable::SlideLabel(int position)
+{
+    return Format("%02d", position + 1);
+}
+
+void AlbumTable::Message(const std::string& text) const
+{
+    if (observer_)
+        observer_->OnMessage(text);
+}
+
+void AlbumTable::StatusChanged() const
+{
+    if (observer_)
+        observer_->OnStatusChanged(StatusText());
+}
+
+void AlbumTable::ResetProject()
+{
+    for (AlbumInfo& album : albums_)
+        album.pictures.clear();
+    albumCount_ = 0;
+    // No album exists, so none can be current.
+    currentAlbum_ = -1;
+    if (observer_) {
+        observer_->OnAlbumListChanged();
+        observer_->OnCurrentAlbumChanged(-1);
+    }
+    StatusChanged();
+}
+
+int AlbumTable::AppendAlbum(std::string_view name, int waitTime)
+{
+    AlbumInfo& album = MutableAlbum(albumCount_);
+    album.name = CutUtf8(name);
+    album.waitTime = waitTime;
+    album.pictures.clear();
+    return albumCount_++;
+}
+
+int AlbumTable::AddAlbum(std::string_view name)
+{
+    if (albumCount_ >= MAX_ALBUMS) {
+        Message(kMsgAlbumLimit);
+        return -1;
+    }
+    const int index = AppendAlbum(name, defaultWaitTime_);
+    if (observer_)
+        observer_->OnAlbumListChanged();
+    SetCurrentAlbum(index);
+    StatusChanged();
+    return index;
+}
+
+int AlbumTable::EnsureAlbumForPicture(PictureSource source)
+{
+    if (albumCount_ == 0)
+        return AddAlbum(source == PictureSource::FileList ? kFirstAlbumFromFileList
+                                                          : kFirstAlbumFromPath);
+    if (currentAlbum_ < 0 || currentAlbum_ >= albumCount_)
+        SetCurrentAlbum(albumCount_ - 1);
+    return currentAlbum_;
+}
+
+bool AlbumTable::RemoveAlbum(int selectedAlbum)
+{
+    if (albumCount_ == 0) {
+        Message(kMsgNoAlbumToRemove);
+        return false;
+    }
+    if (selectedAlbum < 0 || selectedAlbum >= albumCount_) {
+        Message(kMsgSelectAlbumToRemove);
+        return false;
+    }
+    MutableAlbum(selectedAlbum).pictures.clear();
+    for (int i = selectedAlbum; i + 1 < albumCount_; ++i) {
+        AlbumInfo& to = MutableAlbum(i);
+        AlbumInfo& from = MutableAlbum(i + 1);
+        to.name = std::move(from.name);
+        to.waitTime = from.waitTime;
+        to.pictures = std::move(from.pictures);
+        from.pictures.clear();
+    }
+    --albumCount_;
+    AlbumInfo& freed = MutableAlbum(albumCount_);
+    freed.name.clear();
+    freed.pictures.clear();
+    if (observer_)
+        observer_->OnAlbumListChanged();
+    SetCurrentAlbum(albumCount_ - 1);
+    StatusChanged();
+    return true;
+}
+
+bool AlbumTable::RenameAlbum(int selectedAlbum, std::string_view name)
+{
+    if (selectedAlbum < 0 || selectedAlbum >= albumCount_) {
+        Message(kMsgSelectAlbum);
+        return false;
+    }
+    MutableAlbum(selectedAlbum).name = CutUtf8(name);
+    if (observer_)
+        observer_->OnAlbumListChanged();
+    return true;
+}
+
+bool AlbumTable::SetAlbumWaitTime(int selectedAlbum, int seconds)
+{
+    if (selectedAlbum < 0 || selectedAlbum >= albumCount_) {
+        Message(kMsgSelectAlbum);
+        return false;
+    }
+    if (seconds < kMinAlbumWaitTime || seconds > kMaxAlbumWaitTime) {
+        Message(Format("Please enter an integer between %d and %d.", kMinAlbumWaitTime,
+                       kMaxAlbumWaitTime));
+        return false;
+    }
+    MutableAlbum(selectedAlbum).waitTime = seconds;
+    return true;
+}
+
+std::string AlbumTable::AlbumPropertiesText(int album) const
+{
+    return Format("Total Photoes: %d", Album(album).PictureCount());
+}
+
+std::unique_ptr<PicBitmap> AlbumTable::DecodePicture(const std::string& path, int rotation)
+{
+    auto decoded = std::make_unique<PicBitmap>();
+    if (decoder_) {
+        decoder_(path, *decoded);
+    } else {
+        if (!reader_)
+            reader_ = std::make_unique<PicReader>();
+        reader_->SetMode(DecodeMode::Reduced);
+        reader_->DecodeFile(path, *decoded, 32);
+    }
+    if (!IsQuarterTurn(rotation))
+        return decoded;
+    auto turned = std::make_unique<PicBitmap>();
+    RotateBitmap(*decoded, rotation, *turned);
+    return turned;
+}
+
+std::unique_ptr<PictureItem> AlbumTable::MakeFileListItem(const std::string& path,
+                                                          std::string_view displayName)
+{
+    auto item = std::make_unique<PictureItem>();
+    item->path = CutUtf8(path);
+    item->displayName = CutUtf8(displayName);
+    item->picture = DecodePicture(item->path, 0);
+    MakeThumbnail(*item->picture, kSmallThumbnailSize, kSmallThumbnailSize, item->smallThumbnail,
+                  item->smallPlacement);
+    MakeThumbnail(*item->picture, kSlideThumbnailWidth, kSlideThumbnailHeight,
+                  item->slideThumbnail, item->slidePlacement);
+    return item;
+}
+
+bool AlbumTable::AddDecodedPicture(int album, const std::string& path,
+                                   std::string_view displayName, int rotation,
+                                   const PictureItem* fileListItem, std::string* error)
+{
+    if (album < 0 || album >= albumCount_) {
+        if (error)
+            *error = "No such album.";
+        return false;
+    }
+    AlbumInfo& target = MutableAlbum(album);
+    if (target.PictureCount() >= MAX_PICTURES_PER_ALBUM) {
+        if (error)
+            *error = kMsgPictureLimit;
+        return false;
+    }
+    auto item = std::make_unique<PictureItem>();
+    item->path = CutUtf8(path);
+    if (fileListItem)
+        item->displayName = CutUtf8(displayName.empty() ? fileListItem->displayName : displayName);
+    item->rotation = IsQuarterTurn(rotation) ? rotation : 0;
+    item->rotated = item->rotation != 0;
+    try {
+        if (fileListItem && fileListItem->picture && item->rotation == 0) {
+            item->picture = std::make_unique<PicBitmap>(*fileListItem->picture);
+            if (fileListItem->smallThumbnail) {
+                item->smallThumbnail = std::make_unique<PicBitmap>(*fileListItem->smallThumbnail);
+                item->smallPlacement = fileListItem->smallPlacement;
+            }
+        } else {
+            item->picture = DecodePicture(item->path, item->rotation);
+        }
+        MakeThumbnail(*item->picture, kSlideThumbnailWidth, kSlideThumbnailHeight,
+                      item->slideThumbnail, item->slidePlacement);
+    } catch (const std::exception& failure) {
+        if (error)
+            *error = ExceptionText(failure);
+        return false;
+    }
+    item->listPosition = target.PictureCount();
+    target.pictures.push_back(std::move(item));
+    if (observer_)
+        observer_->OnPictureAdded(album, target.PictureCount() - 1);
+    StatusChanged();
+    return true;
+}
+
+bool AlbumTable::AddPictureToAlbum(int album, const std::string& path,
+                                   std::string_view displayName, const PictureItem* fileListItem,
+                                   std::string* error)
+{
+    return AddDecodedPicture(album, path, displayName, 0, fileListItem, error);
+}
+
+bool AlbumTable::RemovePictures(int album, std::vector<int> positions)
+{
+    if (positions.empty()) {
+        Message(kMsgSelectItem);
+        return false;
+    }
+    if (album < 0 || album >= albumCount_)
+        return false;
+    AlbumInfo& target = MutableAlbum(album);
+    std::sort(positions.begin(), positions.end());
+    positions.erase(std::unique(positions.begin(), positions.end()), positions.end());
+    // From the back, so that earlier positions stay valid.
+    for (auto it = positions.rbegin(); it != positions.rend(); ++it)
+        if (*it >= 0 && *it < target.PictureCount())
+            target.pictures.erase(target.pictures.begin() + *it);
+    for (int i = 0; i < target.PictureCount(); ++i)
+        target.pictures[static_cast<std::size_t>(i)]->listPosition = i;
+    if (observer_) {
+        observer_->OnPicturesRemoved(album);
+        observer_->OnAlbumListChanged(); // the cover may have changed
+    }
+    StatusChanged();
+    return true;
+}
+
+void AlbumTable::RemoveAllPictures(int album)
+{
+    if (album < 0 || album >= albumCount_)
+        return;
+    MutableAlbum(album).pictures.clear();
+    if (observer_) {
+        observer_->OnPicturesRemoved(album);
+        observer_->OnAlbumListChanged();
+    }
+    StatusChanged();
+}
+
+bool AlbumTable::RotatePicture(PictureItem& picture, Rotation direction)
+{
+    const int rotation = NextRotation(picture.rotated ? picture.rotation : 0, direction);
+    try {
+        std::unique_ptr<PicBitmap> rebuilt = DecodePicture(picture.path, rotation);
+        std::unique_ptr<PicBitmap> thumbnail;
+        ThumbnailPlacement placement;
+        MakeThumbnail(*rebuilt, kSlideThumbnailWidth, kSlideThumbnailHeight, thumbnail, placement);
+        picture.picture = std::move(rebuilt);
+        picture.slideThumbnail = std::move(thumbnail);
+        picture.slidePlacement = placement;
+    } catch (const std::exception&) {
+        // The file is gone or no longer decodes: keep the picture as the user sees it
+        // rather than store a rotation that nothing shows.
+        return false;
+    }
+    picture.rotation = rotation;
+    picture.rotated = rotation != 0;
+    return true;
+}
+
+bool AlbumTable::RotatePictures(int album, const std::vector<int>& positions, Rotation direction)
+{
+    if (positions.empty()) {
+        Message(kMsgSelectPicture);
+        return false;
+    }
+    if (album < 0 || album >= albumCount_)
+        return false;
+    AlbumInfo& target = MutableAlbum(album);
+    bool allTurned = true;
+    for (int position : positions) {
+        if (position < 0 || position >= target.PictureCount())
+            continue;
+        allTurned &= RotatePicture(*target.pictures[static_cast<std::size_t>(position)], direction);
+        if (observer_)
+            observer_->OnPictureChanged(album, position);
+    }
+    if (observer_)
+        observer_->OnAlbumListChanged(); // the cover may be among them
+    return allTurned;
+}
+
+bool AlbumTable::SaveProject(const std::string& path, std::string* error) const
+{
+    IniFile file;
+    const IniLoadStatus status = file.Load(path);
+    if (status != IniLoadStatus::Loaded && status != IniLoadStatus::Missing) {
+        if (error)
+            *error = file.LastError();
+        return false;
+    }
+    file.SetString(kGeneralSection, kDescriptionKey, kProjectDescription);
+    file.SetString(kGeneralSection, kVersionKey, kProjectVersion);
+    file.SetInt(kGeneralSection, kAlbumCountKey, albumCount_);
+    for (int i = 0; i < albumCount_; ++i) {
+        const AlbumInfo& album = Album(i);
+        const std::string section = AlbumSection(i + 1);
+        file.SetString(section, kNameKey, album.name);
+        file.SetInt(section, kIntervalKey, album.waitTime);
+        file.SetInt(section, kImageCountKey, album.PictureCount());
+        for (int j = 0; j < album.PictureCount(); ++j) {
+            const PictureItem& picture = *album.pictures[static_cast<std::size_t>(j)];
+            file.SetString(section, ImageKey(j + 1), picture.path);
+            // A stale rotation left by an earlier save under this name must not turn
+            // the picture that now has this number.
+            if (picture.rotated && IsQuarterTurn(picture.rotation))
+                file.SetInt(section, RotateKey(j + 1), picture.rotation);
+            else
+                file.DeleteKey(section, RotateKey(j + 1));
+        }
+    }
+    if (!file.Save(path)) {
+        if (error)
+            *error = file.LastError();
+        return false;
+    }
+    return true;
+}
+
+ProjectLoadResult AlbumTable::LoadProject(const std::string& path)
+{
+    ProjectLoadResult result;
+    IniFile file;
+    const IniLoadStatus status = file.Load(path);
+    if (status != IniLoadStatus::Loaded) {
+        result.status = ProjectLoadStatus::Unreadable;
+        result.error = file.LastError();
+        Message(kMsgInvalidProject);
+        return result;
+    }
+    const std::string description =
+        CutUtf8(file.GetString(kGeneralSection, kDescriptionKey, ""), kMaxDescriptionBytes);
+    if (description != kProjectDescription) {
+        result.status = ProjectLoadStatus::NotProject;
+        result.error = path + ": " + kMsgInvalidProject;
+        Message(kMsgInvalidProject);
+        return result;
+    }
+    const int count = file.GetInt(kGeneralSection, kAlbumCountKey, 0);
+    if (count <= 0)
+        return result;
+
+    if (observer_)
+        observer_->OnLoadStarted();
+    const int sectionsToRead = std::min(count, kMaxAlbumSectionsRead);
+    for (int i = 1; i <= sectionsToRead; ++i) {
+        const std::string section = AlbumSection(i);
+        // Every album the program saves has its section; a count that runs past the
+        // sections is damage, and makes no nameless empty albums.
+        if (!file.HasSection(section))
+            continue;
+        if (albumCount_ >= MAX_ALBUMS) {
+            ++result.albumsBeyondLimit;
+            continue;
+        }
+        const int wait = std::clamp(file.GetInt(section, kIntervalKey, kIntervalWhenMissing),
+                                    kMinStoredWaitTime, kMaxStoredWaitTime);
+        const int album = AppendAlbum(file.GetString(section, kNameKey, ""), wait);
+        const int images = std::min(file.GetInt(section, kImageCountKey, 0), kMaxPictureKeysRead);
+        for (int j = 1; j <= images; ++j) {
+            const std::string picturePath = file.GetString(section, ImageKey(j), "");
+            if (picturePath.empty())
+                continue;
+            int rotation = file.GetInt(section, RotateKey(j), 0);
+            if (!IsQuarterTurn(rotation))
+                rotation = 0;
+            std::string reason;
+            if (!AddDecodedPicture(album, picturePath, {}, rotation, nullptr, &reason))
+                result.skipped.push_back({album + 1, Album(album).name, CutUtf8(picturePath), reason});
+        }
+    }
+    if (result.albumsBeyondLimit > 0)
+        Message(kMsgAlbumLimit);
+    if (observer_) {
+        observer_->OnAlbumListChanged();
+        observer_->OnLoadFinished();
+    }
+    SetCurrentAlbum(albumCount_ - 1);
+    StatusChanged();
+    return result;
+}
+
+} // namespace lumivox

@@ -1,0 +1,278 @@
+#pragma once
+// The album project: an ordered list of albums, each with a name, a wait time and an
+// ordered list of pictures, and the project file (".lvx", INI text) that stores it.
+//
+// The running program has one project, AlbumTable::Instance(), which the album editor
+// changes on the user-interface thread and the production run reads while the user
+// interface is blocked; no lock protects it. Separate AlbumTable objects may be made
+// for the command line and the tests. The album slots are a fixed array: emptying the
+// project empties them in place.
+//
+// Everything the user interface must show (message boxes, list refreshes, the status
+// line) goes through a ProjectObserver; the project itself knows nothing of windows.
+
+#include "picture/PicBitmap.h"
+
+#include <array>
+#include <functional>
+#include <memory>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace lumivox {
+
+class PicReader;
+
+constexpr int MAX_ALBUMS = 99;             // albums per project
+constexpr int ALBUM_SLOTS = 100;           // album slots; the hundredth is never filled
+constexpr int MAX_PICTURES_PER_ALBUM = 99; // pictures per album
+
+// Wait time of an album whose project-file section has no "interval" key.
+constexpr int kIntervalWhenMissing = 4;
+// The album properties dialog accepts wait times from 2 to 120 seconds.
+constexpr int kMinAlbumWaitTime = 2;
+constexpr int kMaxAlbumWaitTime = 120;
+// Wait times read from a project file are held within the range the Options dialog
+// allows for the default wait time: a negative or zero wait is meaningless and an
+// enormous one freezes the preview.
+constexpr int kMinStoredWaitTime = 2;
+constexpr int kMaxStoredWaitTime = 1200;
+
+// Thumbnail boxes: the slide list, album covers and menu entries use the slide box;
+// the editor's file list the small box.
+constexpr int kSlideThumbnailWidth = 104;
+constexpr int kSlideThumbnailHeight = 78;
+constexpr int kSmallThumbnailSize = 64;
+
+// User-visible texts of the project operations.
+inline constexpr const char* kMsgAlbumLimit =
+    "The max. album number has been reached. Cannot add more albums.";
+inline constexpr const char* kMsgSelectAlbumToRemove = "Please select an album to be removed.";
+inline constexpr const char* kMsgNoAlbumToRemove = "There is no album to be removed.";
+inline constexpr const char* kMsgSelectAlbum = "Please select an album.";
+inline constexpr const char* kMsgSelectItem = "Please select an item first!";
+inline constexpr const char* kMsgSelectPicture = "Please select a picture.";
+inline constexpr const char* kMsgInvalidProject = "This is not a valid lumivox project file.";
+// Reason recorded for a picture that loading left out because its album was full.
+inline constexpr const char* kMsgPictureLimit = "The album already holds 99 pictures.";
+
+// Names of albums created implicitly when a picture is added to an empty project.
+inline constexpr const char* kFirstAlbumFromFileList = "Album #1";
+inline constexpr const char* kFirstAlbumFromPath = "New Slide";
+
+// Where a thumbnail sits inside its box.
+struct ThumbnailPlacement {
+    int x = 0;
+    int y = 0;
+    int width = 0;
+    int height = 0;
+    bool operator==(const ThumbnailPlacement&) const = default;
+};
+
+// The size and offsets of a picture of width x height fitted into a boxWidth x
+// boxHeight box with its aspect ratio kept. Sizes are computed in floating point and
+// truncated, offsets are integer halves. A side that would truncate to 0 (a picture
+// far wider than high) is given 1 pixel, so that a thumbnail can always be made.
+ThumbnailPlacement FitThumbnail(int width, int height, int boxWidth, int boxHeight);
+
+// Replaces thumbnail with picture (32 bits per pixel) resized to fit the box and
+// stores where it sits. Throws PLTextException when the bitmap cannot be made.
+void MakeThumbnail(const PicBitmap& picture, int boxWidth, int boxHeight,
+                   std::unique_ptr<PicBitmap>& thumbnail, ThumbnailPlacement& placement);
+
+enum class Rotation { Clockwise, CounterClockwise };
+
+// The rotation (0, 90, 180, 270 degrees clockwise) after one turn in direction.
+int NextRotation(int rotation, Rotation direction);
+// True for the rotations a picture can have other than 0 (90, 180, 270).
+bool IsQuarterTurn(int rotation);
+
+// One picture: of an album, or a row of the editor's file list.
+class PictureItem {
+public:
+    std::string path;        // full path, at most 259 bytes
+    std::string displayName; // file-list name; copied when added from the file list
+    std::unique_ptr<PicBitmap> picture;        // reduced-mode decode, turned by rotation
+    std::unique_ptr<PicBitmap> smallThumbnail; // fits 64 x 64 (file list); may be absent
+    std::unique_ptr<PicBitmap> slideThumbnail; // fits 104 x 78
+    bool rotated = false;
+    int rotation = 0; // degrees clockwise: 0, 90, 180 or 270
+    ThumbnailPlacement smallPlacement;
+    ThumbnailPlacement slidePlacement;
+    int listPosition = -1; // row in the editor's slide list
+};
+
+// One album. The pictures are owned here, in play order.
+struct AlbumInfo {
+    std::string name; // at most 259 bytes
+    int waitTime = kIntervalWhenMissing;
+    std::vector<std::unique_ptr<PictureItem>> pictures;
+
+    // The album's cover: its first picture, or none.
+    PictureItem* Cover() const { return pictures.empty() ? nullptr : pictures.front().get(); }
+    int PictureCount() const { return static_cast<int>(pictures.size()); }
+};
+
+// What the user interface does in answer to a change. Every call comes on the thread
+// that changed the project (the user-interface thread). Default bodies do nothing.
+class ProjectObserver {
+public:
+    virtual ~ProjectObserver() = default;
+    // A message box with an information icon.
+    virtual void OnMessage(const std::string& text) { (void)text; }
+    // Albums were added, removed, renamed or reordered: redraw the album list.
+    virtual void OnAlbumListChanged() {}
+    // Another album became the current one: show its pictures in the slide list.
+    virtual void OnCurrentAlbumChanged(int album) { (void)album; }
+    // A picture was appended at position of album: when album is the current one, the
+    // slide list inserts a row labelled SlideLabel(position).
+    virtual void OnPictureAdded(int album, int position) { (void)album; (void)position; }
+    // Pictures of album were removed: rebuild its slide rows (renumbered).
+    virtual void OnPicturesRemoved(int album) { (void)album; }
+    // The picture at position of album was rebuilt (rotation): redraw its row.
+    virtual void OnPictureChanged(int album, int position) { (void)album; (void)position; }
+    // The project changed: refresh the status line with StatusText().
+    virtual void OnStatusChanged(const std::string& statusLine) { (void)statusLine; }
+    // A project file is being loaded: stop redrawing the lists and show a wait cursor
+    // until OnLoadFinished.
+    virtual void OnLoadStarted() {}
+    virtual void OnLoadFinished() {}
+};
+
+// Decodes the file at path into target (32 bits per pixel), throwing PLTextException
+// when it cannot. The project decodes in reduced mode by default.
+using PictureDecoder = std::function<void(const std::string& path, PicBitmap& target)>;
+
+// A picture that loading a project left out.
+struct SkippedPicture {
+    int album = 0;          // number of the loaded album, counting from 1
+    std::string albumName;
+    std::string path;
+    std::string reason;     // the decoder's text, or kMsgPictureLimit
+};
+
+enum class ProjectLoadStatus {
+    Loaded,     // the file is a Lumivox project; what was valid in it is loaded
+    NotProject, // "Description" is not "Lumivox Project"
+    Unreadable, // the file is missing or could not be read
+};
+
+struct ProjectLoadResult {
+    ProjectLoadStatus status = ProjectLoadStatus::Loaded;
+    std::string error; // why the file was not read (names the file), empty when Loaded
+    std::vector<SkippedPicture> skipped;
+    int albumsBeyondLimit = 0; // albums of the file past the 99th, not loaded
+    bool Loaded() const { return status == ProjectLoadStatus::Loaded; }
+};
+
+// Where a picture comes from when it is added to a project without albums.
+enum class PictureSource { FileList, Path };
+
+class AlbumTable {
+public:
+    AlbumTable();
+    ~AlbumTable();
+    AlbumTable(const AlbumTable&) = delete;
+    AlbumTable& operator=(const AlbumTable&) = delete;
+
+    // The project of the running program.
+    static AlbumTable& Instance();
+
+    // The observer is not owned; nullptr turns notification off.
+    void SetObserver(ProjectObserver* observer) { observer_ = observer; }
+    // Replaces the picture decoder (tests, fuzzing); an empty function restores the
+    // reduced-mode picture reader.
+    void SetPictureDecoder(PictureDecoder decoder);
+
+    // The default wait time of new albums (the setting "WaitTime").
+    int DefaultWaitTime() const { return defaultWaitTime_; }
+    void SetDefaultWaitTime(int seconds) { defaultWaitTime_ = seconds; }
+    // Gives every album slot the default wait time (when the editor page is created).
+    void InitialiseWaitTimes(int defaultWaitTime);
+    // The default wait time changed from oldDefault to newDefault: every slot whose
+    // wait time still equals oldDefault takes newDefault; others keep theirs.
+    void ApplyDefaultWaitTimeChange(int oldDefault, int newDefault);
+
+    int AlbumCount() const { return albumCount_; }
+    int CurrentAlbum() const { return currentAlbum_; }
+    // Makes album (below the album count, or -1) the current album.
+    void SetCurrentAlbum(int album);
+    // Album index must be below ALBUM_SLOTS; only those below AlbumCount() are in use.
+    const AlbumInfo& Album(int album) const { return albums_.at(static_cast<std::size_t>(album)); }
+    int PictureCount(int album) const { return Album(album).PictureCount(); }
+    const PictureItem& Picture(int album, int position) const;
+    int TotalPictures() const;
+    // "Total Album : %02d  Total Photos: %d"
+    std::string StatusText() const;
+    // The slide-list label of a picture: its position counting from 01.
+    static std::string SlideLabel(int position);
+
+    // Frees every picture and empties every album; album count and current album 0.
+    void ResetProject();
+    // Appends an album with name (cut to 259 bytes) and the default wait time and makes
+    // it current. Returns its index, or -1 with kMsgAlbumLimit when 99 albums exist.
+    int AddAlbum(std::string_view name);
+    // When the project has no album, creates the first one ("Album #1" from the file
+    // list, "New Slide" from a path). Returns the album pictures go to: the current one.
+    int EnsureAlbumForPicture(PictureSource source);
+    // Removes the selected album (-1 when no row is selected) and makes the last album
+    // current. False with a message when nothing could be removed.
+    bool RemoveAlbum(int selectedAlbum);
+    // Renames the selected album (name cut to 259 bytes).
+    bool RenameAlbum(int selectedAlbum, std::string_view name);
+    // Sets the wait time of the selected album; refuses values outside 2..120.
+    bool SetAlbumWaitTime(int selectedAlbum, int seconds);
+    // "Total Photoes: %d", shown by the album properties dialog.
+    std::string AlbumPropertiesText(int album) const;
+
+    // Adds the picture at path to album (an index below the album count). From the
+    // file list, pass its record: its decoded picture and small thumbnail are copied
+    // instead of decoding again. Fails (project unchanged) when the album is full or
+    // the file cannot be decoded; the reason goes to *error when given. No message.
+    bool AddPictureToAlbum(int album, const std::string& path, std::string_view displayName = {},
+                           const PictureItem* fileListItem = nullptr, std::string* error = nullptr);
+    // Removes the pictures at positions of album. False with kMsgSelectItem when
+    // positions is empty.
+    bool RemovePictures(int album, std::vector<int> positions);
+    void RemoveAllPictures(int album);
+    // Turns one picture and rebuilds its picture and slide thumbnail from its file. When
+    // the file can no longer be decoded, the picture keeps its rotation and bitmaps and
+    // false is returned.
+    bool RotatePicture(PictureItem& picture, Rotation direction);
+    // Turns the selected pictures of album; kMsgSelectPicture when none is selected.
+    bool RotatePictures(int album, const std::vector<int>& positions, Rotation direction);
+
+    // Writes the project into path (keys the save does not write stay in the file).
+    // False with *error naming the file and the reason when it cannot be written; the
+    // old file is then untouched.
+    bool SaveProject(const std::string& path, std::string* error = nullptr) const;
+    // Appends the albums of the project file at path (call ResetProject first). Shows
+    // kMsgInvalidProject when the file is not a project; pictures that cannot be
+    // decoded are left out without a message and listed in the result.
+    ProjectLoadResult LoadProject(const std::string& path);
+
+    // A picture's file list record: decoded in reduced mode, with its small and slide
+    // thumbnails. Throws PLTextException when the file cannot be decoded.
+    std::unique_ptr<PictureItem> MakeFileListItem(const std::string& path,
+                                                  std::string_view displayName);
+
+private:
+    AlbumInfo& MutableAlbum(int album) { return albums_.at(static_cast<std::size_t>(album)); }
+    int AppendAlbum(std::string_view name, int waitTime);
+    std::unique_ptr<PicBitmap> DecodePicture(const std::string& path, int rotation);
+    bool AddDecodedPicture(int album, const std::string& path, std::string_view displayName,
+                           int rotation, const PictureItem* fileListItem, std::string* error);
+    void Message(const std::string& text) const;
+    void StatusChanged() const;
+
+    std::array<AlbumInfo, ALBUM_SLOTS> albums_;
+    int albumCount_ = 0;
+    int currentAlbum_ = -1;
+    int defaultWaitTime_ = 4;
+    ProjectObserver* observer_ = nullptr;
+    PictureDecoder decoder_;
+    std::unique_ptr<PicReader> reader_;
+};
+
+} // namespace lumivox
