@@ -1,0 +1,444 @@
+#include "picture/FrameRenderer.h"
+
+#include "picture/PicReader.h"
+#include "picture/PicResizer.h"
+#include "picture/QtGuiHost.h"
+#include "picture/QtImage.h"
+
+#include <QtGui/QFontMetrics>
+#include <QtGui/QPainter>
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+#include <cstring>
+
+namespace lumivox {
+
+namespace {
+
+bool SaneSize(int width, int height)
+{
+    return width > 0 && height > 0 && width <= kMaxElementSide && height <= kMaxElementSide;
+}
+
+// 0x00BBGGRR, red in the low byte.
+QColor ColorFromTemplate(std::uint32_t value)
+{
+    return QColor(static_cast<int>(value & 0xFF), static_cast<int>((value >> 8) & 0xFF),
+                  static_cast<int>((value >> 16) & 0xFF));
+}
+
+// Decodes a picture in full mode to 32 bits; false with error naming the file.
+bool DecodePicture(const std::string& path, PicBitmap& bitmap, std::string* error)
+{
+    try {
+        PicReader reader;
+        reader.SetMode(DecodeMode::Full);
+        reader.DecodeFile(path, bitmap, 32);
+        return true;
+    } catch (const PLTextException& e) {
+        if (error) {
+            std::string text = e.GetText();
+            while (!text.empty() && (text.back() == '\n' || text.back() == '.'))
+                text.pop_back();
+            *error = (path.empty() ? std::string("(no file named)") : path) + ": " + text;
+        }
+        return false;
+    }
+}
+
+// The title: "%02d %s" on one line; control characters would break the single line.
+QString TitleText(int entry, const std::string& name)
+{
+    QString title = QString::fromUtf8(name.data(), static_cast<qsizetype>(name.size()));
+    for (QChar& c : title)
+        if (c.unicode() < 0x20 || c.unicode() == 0x7F)
+            c = QLatin1Char(' ');
+    char number[16];
+    std::snprintf(number, sizeof number, "%02d ", entry);
+    return QString::fromLatin1(number) + title;
+}
+
+QImage StretchSmooth(const QImage& image, int width, int height)
+{
+    if (image.width() == width && image.height() == height)
+        return image;
+    return image.scaled(width, height, Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
+}
+
+} // namespace
+
+int MenuPageCount(int albumCount, int entriesPerPage)
+{
+    if (albumCount <= 0 || entriesPerPage < 1)
+        return 0;
+    return albumCount / entriesPerPage + (albumCount % entriesPerPage ? 1 : 0);
+}
+
+FitPlacement ComputeFit(int pictureWidth, int pictureHeight, int boxWidth, int boxHeight)
+{
+    FitPlacement fit;
+    if (pictureWidth <= 0 || pictureHeight <= 0 || boxWidth <= 0 || boxHeight <= 0)
+        return {0, 0, std::max(boxWidth, 1), std::max(boxHeight, 1)};
+    const double w = pictureWidth;
+    const double h = pictureHeight;
+    const double a = boxWidth;
+    const double b = boxHeight;
+    if (pictureWidth > pictureHeight) {
+        fit.width = boxWidth;
+        fit.height = static_cast<int>(a * (h / w));
+        if (fit.height > boxHeight) {
+            fit.width = static_cast<int>((b * w) / h);
+            fit.height = boxHeight;
+        }
+    } else {
+        fit.width = static_cast<int>((w / h) * b);
+        fit.height = boxHeight;
+        // A box taller than wide would let an upright picture spill over its sides.
+        if (fit.width > boxWidth) {
+            fit.width = boxWidth;
+            fit.height = static_cast<int>((a * h) / w);
+        }
+    }
+    // A picture far wider than high would otherwise shrink to nothing.
+    fit.width = std::clamp(fit.width, 1, boxWidth);
+    fit.height = std::clamp(fit.height, 1, boxHeight);
+    fit.x = (boxWidth - fit.width) / 2;
+    fit.y = (boxHeight - fit.height) / 2;
+    return fit;
+}
+
+QFont TitleFont()
+{
+    EnsureGuiApplication();
+    QFont font(QStringLiteral("Arial"));
+    font.setPixelSize(24);
+    font.setWeight(QFont::Normal);
+    font.setItalic(false);
+    font.setUnderline(false);
+    font.setStyleStrategy(QFont::NoAntialias);
+    return font;
+}
+
+// ---------------------------------------------------------------------------------------
+// TransparentBitmap
+
+bool TransparentBitmap::Load(const std::string& path, std::string* error)
+{
+    image_ = QImage();
+    // Frames and buttons are Windows bitmap files; other formats are not accepted even
+    // when the picture decoder could read them.
+    unsigned char signature[2] = {0, 0};
+    if (FILE* file = std::fopen(path.c_str(), "rb")) {
+        const std::size_t got = std::fread(signature, 1, 2, file);
+        std::fclose(file);
+        if (got != 2 || !((signature[0] == 'B' && signature[1] == 'M') ||
+                          (signature[0] == 'B' && signature[1] == 'A'))) {
+            if (error)
+                *error = path + ": not a Windows bitmap file";
+            return false;
+        }
+    } else {
+        if (error)
+            *error = (path.empty() ? std::string("(no file named)") : path) + ": cannot be opened";
+        return false;
+    }
+    PicBitmap bitmap;
+    if (!DecodePicture(path, bitmap, error))
+        return false;
+    SetImage(ToQImage(bitmap));
+    if (image_.isNull() && error)
+        *error = path + ": out of memory";
+    return !image_.isNull();
+}
+
+void TransparentBitmap::SetImage(const QImage& image)
+{
+    if (image.isNull()) {
+        image_ = QImage();
+        return;
+    }
+    QImage keyed = image.convertToFormat(QImage::Format_ARGB32_Premultiplied);
+    for (int y = 0; y < keyed.height(); ++y) {
+        auto* line = reinterpret_cast<QRgb*>(keyed.scanLine(y));
+        for (int x = 0; x < keyed.width(); ++x) {
+            // Only the colour decides (the mask of the format): pure red is the hole.
+            const QRgb rgb = line[x] & 0x00FFFFFFu;
+            line[x] = rgb == 0x00FF0000u ? 0u : (rgb | 0xFF000000u);
+        }
+    }
+    image_ = std::move(keyed);
+}
+
+void TransparentBitmap::DrawTransparent(QPainter& target, int x, int y, int width, int height) const
+{
+    if (image_.isNull() || width <= 0 || height <= 0)
+        return;
+    const int w = std::min(width, image_.width());
+    const int h = std::min(height, image_.height());
+    target.save();
+    target.setCompositionMode(QPainter::CompositionMode_SourceOver);
+    target.drawImage(QPoint(x, y), image_, QRect(0, 0, w, h));
+    target.restore();
+}
+
+void TransparentBitmap::DrawTransparent(QImage& target, int x, int y, int width, int height) const
+{
+    QPainter painter(&target);
+    DrawTransparent(painter, x, y, width, height);
+}
+
+// ---------------------------------------------------------------------------------------
+// Menu pages
+
+bool DrawMenuPage(QImage& target, const QRect& rect, const MenuTemplate& t,
+                  const std::string& backgroundOverride, const std::vector<MenuAlbum>& albums,
+                  int firstAlbumIndex, std::string* error)
+{
+    EnsureGuiApplication();
+    const int canvasWidth = t.CanvasWidth();
+    const int canvasHeight = t.CanvasHeight();
+    if (canvasWidth > kMaxCanvasSide || canvasHeight > kMaxCanvasSide) {
+        if (error)
+            *error = t.path + ": the menu canvas " + std::to_string(canvasWidth) + " x " +
+                     std::to_string(canvasHeight) + " is larger than " +
+                     std::to_string(kMaxCanvasSide) + " x " + std::to_string(kMaxCanvasSide);
+        return false;
+    }
+    if (target.isNull() || rect.isEmpty()) {
+        if (error)
+            *error = "nothing to draw into";
+        return false;
+    }
+
+    PicBitmap background;
+    if (!DecodePicture(backgroundOverride.empty() ? t.BackgroundPath() : backgroundOverride,
+                       background, error))
+        return false;
+    QImage canvas = StretchSmooth(ToQImage(background), canvasWidth, canvasHeight);
+    if (canvas.isNull()) {
+        if (error)
+            *error = "out of memory drawing the menu page";
+        return false;
+    }
+    if (canvas.format() != QImage::Format_RGB32)
+        canvas = canvas.convertToFormat(QImage::Format_RGB32);
+
+    TransparentBitmap frame;
+    if (!t.frameImage.empty())
+        frame.Load(t.FramePath());
+
+    QPainter painter(&canvas);
+    painter.setRenderHint(QPainter::SmoothPixmapTransform, true);
+    painter.setRenderHint(QPainter::Antialiasing, false);
+    painter.setRenderHint(QPainter::TextAntialiasing, false);
+    const QFont font = TitleFont();
+    painter.setFont(font);
+    const QFontMetrics metrics(font);
+
+    const int albumCount = static_cast<int>(std::min<std::size_t>(albums.size(), 1u << 30));
+    const int first = std::max(firstAlbumIndex, 0);
+    const int entries = std::min(t.itemsCount, static_cast<int>(t.itemPositions.size()));
+    for (int n = 1; n <= entries; ++n) {
+        const long long album = static_cast<long long>(n) - 1 + first;
+        if (album >= albumCount)
+            break;
+        const MenuAlbum& entry = albums[static_cast<std::size_t>(album)];
+        const TemplatePoint item = t.itemPositions[static_cast<std::size_t>(n - 1)];
+        if (entry.hasPictures) {
+            if (entry.thumbnail && entry.thumbnail->Width() > 0 && SaneSize(t.imageWidth, t.imageHeight)) {
+                const QImage thumbnail = ToQImage(*entry.thumbnail);
+                // The thumbnail fills the slot; its own aspect ratio is not kept.
+                painter.drawImage(QRect(item.x + t.frameOffsetX, item.y + t.frameOffsetY,
+                                        t.imageWidth, t.imageHeight),
+                                  thumbnail);
+            }
+            if (SaneSize(t.textWidth, t.textHeight)) {
+                const TemplatePoint text = t.textPositions[static_cast<std::size_t>(n - 1)];
+                const QRect box(text.x, text.y, t.textWidth, t.textHeight);
+                const QString title =
+                    metrics.elidedText(TitleText(n, entry.name), Qt::ElideRight, t.textWidth);
+                painter.save();
+                painter.setClipRect(box);
+                painter.setPen(ColorFromTemplate(t.textColor));
+                painter.drawText(box, Qt::AlignLeft | Qt::AlignTop | Qt::TextSingleLine, title);
+                painter.restore();
+            }
+        }
+        if (SaneSize(t.frameWidth, t.frameHeight))
+            frame.DrawTransparent(painter, item.x, item.y, t.frameWidth, t.frameHeight);
+    }
+
+    if (static_cast<long long>(first) + t.itemsCount < albumCount && !t.nextButton.empty() &&
+        SaneSize(t.nextWidth, t.nextHeight)) {
+        TransparentBitmap next;
+        if (next.Load(t.NextButtonPath()))
+            next.DrawTransparent(painter, t.nextButtonPosition.x, t.nextButtonPosition.y,
+                                 t.nextWidth, t.nextHeight);
+    }
+    if (first > 0 && !t.prevButton.empty() && SaneSize(t.prevWidth, t.prevHeight)) {
+        TransparentBitmap previous;
+        if (previous.Load(t.PrevButtonPath()))
+            previous.DrawTransparent(painter, t.prevButtonPosition.x, t.prevButtonPosition.y,
+                                     t.prevWidth, t.prevHeight);
+    }
+    painter.end();
+
+    const QImage page = StretchSmooth(canvas, rect.width(), rect.height());
+    QPainter out(&target);
+    out.setCompositionMode(QPainter::CompositionMode_Source);
+    out.drawImage(rect.topLeft(), page);
+    return true;
+}
+
+bool DrawMenuPage(QImage& target, const QRect& rect, const DiscMenuState& state,
+                  const std::vector<MenuAlbum>& albums, int firstAlbumIndex, std::string* error)
+{
+    MenuTemplate menuTemplate;
+    if (!state.LoadCurrentTemplate(menuTemplate, error))
+        return false;
+    return DrawMenuPage(target, rect, menuTemplate, state.BackgroundOverride(), albums,
+                        firstAlbumIndex, error);
+}
+
+bool RenderMenuFrame(const MenuTemplate& menuTemplate, const std::string& backgroundOverride,
+                     const std::vector<MenuAlbum>& albums, int firstAlbumIndex, TvNorm norm,
+                     PicBitmap& frame, std::string* error)
+{
+    const int height = FrameHeight(norm);
+    QImage image(kFrameWidth, height, QImage::Format_RGB32);
+    image.fill(Qt::black);
+    const bool drawn = DrawMenuPage(image, QRect(0, 0, kFrameWidth, height), menuTemplate,
+                                    backgroundOverride, albums, firstAlbumIndex, error);
+    FromQImage(image, frame);
+    return drawn;
+}
+
+// ---------------------------------------------------------------------------------------
+// Slides
+
+namespace {
+
+const PicBitmap& As32Bit(const PicBitmap& picture, PicBitmap& storage)
+{
+    if (picture.BitsPerPixel() == 32)
+        return picture;
+    FromQImage(ToQImage(picture), storage);
+    return storage;
+}
+
+} // namespace
+
+void FitPicture(QImage& target, const PicBitmap& picture, const QRect& rect)
+{
+    if (target.isNull() || rect.isEmpty())
+        return;
+    QPainter painter(&target);
+    painter.setCompositionMode(QPainter::CompositionMode_Source);
+    painter.fillRect(rect, Qt::black);
+    if (picture.Width() <= 0 || picture.Height() <= 0)
+        return;
+    const FitPlacement fit = ComputeFit(picture.Width(), picture.Height(), rect.width(), rect.height());
+    PicBitmap storage;
+    PicBitmap resized;
+    PicResizer(fit.width, fit.height).Apply(As32Bit(picture, storage), resized);
+    painter.drawImage(QPoint(rect.left() + fit.x, rect.top() + fit.y), ToQImage(resized));
+}
+
+void FitPicture(PicBitmap& target, const PicBitmap& picture, const QRect& rect)
+{
+    if (target.BitsPerPixel() != 32)
+        throw PLTextException(PL_ERRFORMAT_NOT_SUPPORTED, "Image bit depth doesn't match request.");
+    const QRect bounds(0, 0, target.Width(), target.Height());
+    const QRect area = rect & bounds;
+    if (area.isEmpty())
+        return;
+    for (int y = area.top(); y <= area.bottom(); ++y) {
+        auto* row = reinterpret_cast<std::uint32_t*>(target.Row(y)) + area.left();
+        std::fill(row, row + area.width(), 0xFF000000u);
+    }
+    if (picture.Width() <= 0 || picture.Height() <= 0)
+        return;
+    const FitPlacement fit = ComputeFit(picture.Width(), picture.Height(), rect.width(), rect.height());
+    PicBitmap storage;
+    PicBitmap resized;
+    PicResizer(fit.width, fit.height).Apply(As32Bit(picture, storage), resized);
+    const QRect placed = QRect(rect.left() + fit.x, rect.top() + fit.y, fit.width, fit.height) & bounds;
+    if (placed.isEmpty())
+        return;
+    const int sourceX = placed.left() - (rect.left() + fit.x);
+    const int sourceY = placed.top() - (rect.top() + fit.y);
+    for (int y = 0; y < placed.height(); ++y) {
+        const auto* in = reinterpret_cast<const std::uint32_t*>(resized.Row(sourceY + y)) + sourceX;
+        auto* out = reinterpret_cast<std::uint32_t*>(target.Row(placed.top() + y)) + placed.left();
+        // A frame is opaque whatever alpha the picture file carried.
+        for (int x = 0; x < placed.width(); ++x)
+            out[x] = in[x] | 0xFF000000u;
+    }
+}
+
+void RenderSlideFrame(const std::string& picturePath, int rotation, TvNorm norm, PicBitmap& frame)
+{
+    PicBitmap picture;
+    {
+        PicReader reader;
+        reader.SetMode(DecodeMode::Full);
+        reader.DecodeFile(picturePath, picture, 32);
+    }
+    if (rotation == 90 || rotation == 180 || rotation == 270) {
+        PicBitmap turned;
+        RotateBitmap(picture, rotation, turned);
+        picture = std::move(turned);
+    }
+    const int height = FrameHeight(norm);
+    PicBitmap result;
+    result.Create(kFrameWidth, height, 32, false);
+    FitPicture(result, picture, QRect(0, 0, kFrameWidth, height));
+    frame = std::move(result);
+}
+
+void RenderSlideFrame(const std::string& picturePath, int rotation, TvNorm norm,
+                      const std::function<void(const PicBitmap&)>& handOver)
+{
+    PicBitmap frame;
+    RenderSlideFrame(picturePath, rotation, norm, frame);
+    if (handOver)
+        handOver(frame);
+}
+
+} // namespace lumivox
+
+namespace lumivox {
+
+QImage MakeTemplatePreview(const MenuTemplate& t)
+{
+    EnsureGuiApplication();
+    QImage preview(kTemplatePreviewWidth, kTemplatePreviewHeight, QImage::Format_RGB32);
+    preview.fill(Qt::black);
+    const int canvasWidth = t.CanvasWidth();
+    const int canvasHeight = t.CanvasHeight();
+    if (canvasWidth > kMaxCanvasSide || canvasHeight > kMaxCanvasSide)
+        return preview;
+    PicBitmap background;
+    if (!DecodePicture(t.BackgroundPath(), background, nullptr))
+        return preview;
+    QImage canvas(canvasWidth, canvasHeight, QImage::Format_RGB32);
+    canvas.fill(Qt::black);
+    QPainter painter(&canvas);
+    // The background at its own size, not stretched: the preview shows the template's
+    // artwork as designed.
+    painter.drawImage(QPoint(0, 0), ToQImage(background));
+    TransparentBitmap frame;
+    if (!t.frameImage.empty() && frame.Load(t.FramePath()) && SaneSize(t.frameWidth, t.frameHeight)) {
+        const int entries = std::min(t.itemsCount, static_cast<int>(t.itemPositions.size()));
+        for (int n = 0; n < entries; ++n)
+            frame.DrawTransparent(painter, t.itemPositions[static_cast<std::size_t>(n)].x,
+                                  t.itemPositions[static_cast<std::size_t>(n)].y, t.frameWidth,
+                                  t.frameHeight);
+    }
+    painter.end();
+    return StretchSmooth(canvas, kTemplatePreviewWidth, kTemplatePreviewHeight);
+}
+
+} // namespace lumivox

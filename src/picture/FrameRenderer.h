@@ -1,0 +1,125 @@
+#pragma once
+// Drawing of the two pictures made from a project: a disc-menu page (one per group of
+// albums, from the current template) and a slide (one per picture of an album). Both
+// draw with QtGui into a QImage, so the same drawing serves the on-screen previews and
+// the frames handed to the video encoder.
+//
+// The renderer knows nothing of the project: callers describe the albums with
+// MenuAlbum records. Drawing works on any thread once a QGuiApplication exists; every
+// function here creates one through EnsureGuiApplication when there is none.
+
+#include "picture/MenuTemplate.h"
+#include "picture/PicBitmap.h"
+
+#include <QtCore/QRect>
+#include <QtGui/QFont>
+#include <QtGui/QImage>
+
+#include <functional>
+#include <string>
+#include <vector>
+
+class QPainter;
+
+namespace lumivox {
+
+// The television norm of the disc: 1 = PAL, 0 = NTSC, as the setting stores it.
+enum class TvNorm : int { Ntsc = 0, Pal = 1 };
+
+constexpr int kFrameWidth = 704;
+constexpr int kNtscFrameHeight = 480;
+constexpr int kPalFrameHeight = 576;
+constexpr int FrameHeight(TvNorm norm) { return norm == TvNorm::Pal ? kPalFrameHeight : kNtscFrameHeight; }
+
+// Larger element sizes in a template (frames, buttons, thumbnails, title boxes) are not
+// sizes any canvas can show; such an element is not drawn.
+constexpr int kMaxElementSide = 16384;
+
+// Number of menu pages for albumCount albums: one per started group of entriesPerPage.
+// 0 when there is no album or entriesPerPage is below 1.
+int MenuPageCount(int albumCount, int entriesPerPage);
+
+// Where a picture of width x height sits when fitted into a box of boxWidth x boxHeight
+// with its aspect ratio kept and centred (the slide-thumbnail rule, in floating point,
+// truncated toward zero; offsets are integer halves). Never smaller than 1 x 1.
+struct FitPlacement {
+    int x = 0;
+    int y = 0;
+    int width = 0;
+    int height = 0;
+};
+FitPlacement ComputeFit(int pictureWidth, int pictureHeight, int boxWidth, int boxHeight);
+
+// The title font shared by all drawing: Arial (Liberation Sans through fontconfig),
+// 24 pixels, normal weight, not antialiased.
+QFont TitleFont();
+
+// A template frame or page button: a Windows bitmap file, drawn at natural size with
+// its pure red (255, 0, 0) pixels transparent.
+class TransparentBitmap {
+public:
+    // Loads a Windows bitmap file (any other format is refused). Returns false with
+    // error naming the file and the reason; the bitmap is then empty and draws nothing.
+    bool Load(const std::string& path, std::string* error = nullptr);
+    // Takes pixels already in memory (tests, generated artwork).
+    void SetImage(const QImage& image);
+    bool IsLoaded() const { return !image_.isNull(); }
+    int Width() const { return image_.width(); }
+    int Height() const { return image_.height(); }
+
+    // Draws the top-left width x height pixels at (x, y) without scaling: pure red
+    // pixels leave the target unchanged, all others replace it. Parts outside the
+    // bitmap or the target are skipped.
+    void DrawTransparent(QPainter& target, int x, int y, int width, int height) const;
+    void DrawTransparent(QImage& target, int x, int y, int width, int height) const;
+
+private:
+    QImage image_; // premultiplied ARGB: alpha 0 where the file is pure red, else 255
+};
+
+// One album as the menu shows it.
+struct MenuAlbum {
+    std::string name;                    // the title printed on the menu
+    bool hasPictures = false;            // albums without pictures get a frame only
+    const PicBitmap* thumbnail = nullptr; // slide thumbnail of the first picture, or none
+};
+
+// Draws the menu page whose entry 01 is albums[firstAlbumIndex] into rect of target:
+// background (the override when not empty, else the template's), for every entry of the
+// page its thumbnail, "%02d %s" title and frame, the next-page button when albums
+// follow the page and the previous-page button when the page is not the first; the
+// canvas is then stretched smoothly into rect. Returns false with error set, and leaves
+// target untouched, when the background cannot be decoded or the template's canvas is
+// out of range. Missing frame or button files draw nothing.
+bool DrawMenuPage(QImage& target, const QRect& rect, const MenuTemplate& menuTemplate,
+                  const std::string& backgroundOverride, const std::vector<MenuAlbum>& albums,
+                  int firstAlbumIndex, std::string* error = nullptr);
+// The same with the current template of state, read afresh from its file.
+bool DrawMenuPage(QImage& target, const QRect& rect, const DiscMenuState& state,
+                  const std::vector<MenuAlbum>& albums, int firstAlbumIndex,
+                  std::string* error = nullptr);
+
+// Fills rect with black and draws picture into it, resized with PicResizer to fit with
+// its aspect ratio kept, centred, with a plain copy. The PicBitmap form needs a 32-bit
+// target; parts of rect outside the target are skipped. Throws PLTextException when the
+// picture cannot be resized.
+void FitPicture(QImage& target, const PicBitmap& picture, const QRect& rect);
+void FitPicture(PicBitmap& target, const PicBitmap& picture, const QRect& rect);
+
+// Makes the video frame of one slide: decodes the picture file in full mode, turns it
+// clockwise by rotation (90, 180 or 270; anything else leaves it as it is) and fits it
+// into a black 704 x 480 (NTSC) or 704 x 576 (PAL) frame, 32 bits per pixel, opaque.
+// Decoding errors are not caught: PLTextException reaches the caller.
+void RenderSlideFrame(const std::string& picturePath, int rotation, TvNorm norm, PicBitmap& frame);
+// The same, handing the frame to handOver (the still encoder) before returning.
+void RenderSlideFrame(const std::string& picturePath, int rotation, TvNorm norm,
+                      const std::function<void(const PicBitmap&)>& handOver);
+
+// Makes the video frame of one menu page: DrawMenuPage into (0, 0, 704, frame height)
+// of a black frame, returned as a 32-bit opaque PicBitmap. On false (see DrawMenuPage)
+// the frame is black.
+bool RenderMenuFrame(const MenuTemplate& menuTemplate, const std::string& backgroundOverride,
+                     const std::vector<MenuAlbum>& albums, int firstAlbumIndex, TvNorm norm,
+                     PicBitmap& frame, std::string* error = nullptr);
+
+} // namespace lumivox
