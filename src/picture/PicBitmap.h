@@ -17,6 +17,14 @@ namespace lumivox {
 
 class PicBitmap : public PLObject {
 public:
+    // Largest picture the program accepts: a side of 30,000 pixels and 300 megapixels.
+    // Decoders check a file's claimed size against these before allocating anything.
+    static constexpr int kMaxSide = 30000;
+    static constexpr std::uint64_t kMaxPixels = 300'000'000;
+    // Throws PLTextException code 10 unless 1 <= width, height <= kMaxSide and
+    // width x height <= maxPixels.
+    static void CheckSize(long long width, long long height, std::uint64_t maxPixels = kMaxPixels);
+
     PicBitmap();
     PicBitmap(const PicBitmap& other);
     PicBitmap& operator=(const PicBitmap& other);
@@ -38,7 +46,8 @@ public:
     void SetHasAlpha(bool hasAlpha) { hasAlpha_ = hasAlpha; }
     int ResolutionX() const { return resolutionX_; }
     int ResolutionY() const { return resolutionY_; }
-    void SetResolution(int x, int y) { resolutionX_ = x; resolutionY_ = y; }
+    // Dots per inch; also written into the header as pixels per metre.
+    void SetResolution(int x, int y);
 
     // Bytes per stored row (padded to a multiple of 4).
     int Stride() const { return stride_; }

@@ -15,6 +15,23 @@ enum class DecodeMode {
     Reduced, // JPEGs of at least 320 x 240 at one eighth (thumbnails, editor)
 };
 
+// What the first bytes of a file say it is, in the order the rules are tried.
+enum class PicFormat {
+    Bitmap,   // Windows or OS/2 bitmap: decoded
+    Targa,    // refused
+    Tiff,     // decoded
+    Gif,      // refused
+    Pict,     // Macintosh picture: refused
+    Jpeg,     // decoded
+    Png,      // refused
+    EpsTiff,  // EPS with a TIFF preview: the preview is decoded
+    Pcx,      // refused
+    Pgm,      // refused
+    Ppm,      // refused
+    Photoshop, // refused
+    Unknown,
+};
+
 class PicReader : public PLObject {
 public:
     PicReader();
@@ -32,8 +49,17 @@ public:
     void DecodeMemory(const unsigned char* data, std::size_t size, PicBitmap& target,
                       int bitsPerPixel = 32);
 
+    // Identifies a file from its first bytes (up to 512 of them are looked at) and its
+    // size. A file shorter than a rule needs cannot match that rule.
+    static PicFormat Identify(const unsigned char* data, std::size_t size);
+
+    // Largest picture (width x height) this reader accepts; lower it where memory is
+    // scarce (fuzzing). Never above PicBitmap::kMaxPixels.
+    void SetMaxPixels(std::uint64_t maxPixels);
+
 private:
     DecodeMode mode_ = DecodeMode::Full;
+    std::uint64_t maxPixels_ = PicBitmap::kMaxPixels;
     struct Decoders;
     std::unique_ptr<Decoders> decoders_;
 };

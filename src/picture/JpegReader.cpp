@@ -1,0 +1,246 @@
+#include "picture/JpegReader.h"
+
+#include <algorithm>
+#include <climits>
+#include <csetjmp>
+#include <cstdio>
+#include <cstring>
+#include <vector>
+
+#include <jpeglib.h>
+#include <jerror.h>
+
+namespace lumivox {
+
+namespace {
+
+// The library reports a fatal error by calling error_exit, which must not return. We
+// jump back to the guard around the library call that failed (no C++ frames with
+// destructors lie in between) and turn the saved message into PLTextException.
+struct ErrorManager {
+    jpeg_error_mgr pub;
+    std::jmp_buf jump;
+    char message[JMSG_LENGTH_MAX];
+};
+
+void ErrorExit(j_common_ptr cinfo) {
+    auto* err = reinterpret_cast<ErrorManager*>(cinfo->err);
+    (*cinfo->err->format_message)(cinfo, err->message);
+    std::longjmp(err->jump, 1);
+}
+
+// Warnings (corrupt data the library can step over) are counted, never printed.
+void OutputMessage(j_common_ptr) {}
+
+template <class F>
+bool Guarded(ErrorManager& err, F&& call) {
+    if (setjmp(err.jump) != 0) return false;
+    call();
+    return true;
+}
+
+// Source manager over the memory view: the whole file is handed over at once. When the
+// library asks for more, the data is truncated: it gets a fake end-of-image marker (so
+// it can finish what it has) and we remember how far the picture had come.
+struct MemorySource {
+    jpeg_source_mgr pub;
+    const JOCTET* data;
+    std::size_t size;
+    bool hitEnd;
+    bool truncated;
+};
+
+const JOCTET kFakeEoi[2] = {0xFF, JPEG_EOI};
+
+void InitSource(j_decompress_ptr) {}
+
+boolean FillInputBuffer(j_decompress_ptr cinfo) {
+    auto* src = reinterpret_cast<MemorySource*>(cinfo->src);
+    if (!src->hitEnd) {
+        src->hitEnd = true;
+        // Missing only the last row of blocks (or only the end marker) is common and
+        // harmless; missing more leaves a grey band, which we treat as a broken file.
+        src->truncated = cinfo->total_iMCU_rows == 0 || cinfo->input_iMCU_row + 1 < cinfo->total_iMCU_rows;
+    }
+    WARNMS(cinfo, JWRN_JPEG_EOF);
+    src->pub.next_input_byte = kFakeEoi;
+    src->pub.bytes_in_buffer = 2;
+    return TRUE;
+}
+
+void SkipInputData(j_decompress_ptr cinfo, long count) {
+    auto* src = reinterpret_cast<MemorySource*>(cinfo->src);
+    if (count <= 0) return;
+    while (static_cast<std::size_t>(count) > src->pub.bytes_in_buffer) {
+        count -= static_cast<long>(src->pub.bytes_in_buffer);
+        FillInputBuffer(cinfo);
+    }
+    src->pub.next_input_byte += count;
+    src->pub.bytes_in_buffer -= static_cast<std::size_t>(count);
+}
+
+void TermSource(j_decompress_ptr) {}
+
+// Adobe writes CMYK (and YCCK, which the library turns into CMYK) inverted: a stored 255
+// is no ink. Other writers store plain ink amounts.
+void CmykRowToBgra(const JSAMPLE* src, std::uint8_t* dst, JDIMENSION width, bool inverted) {
+    for (JDIMENSION x = 0; x < width; ++x, src += 4, dst += 4) {
+        int c = src[0], m = src[1], y = src[2], k = src[3];
+        if (!inverted) {
+            c = 255 - c;
+            m = 255 - m;
+            y = 255 - y;
+            k = 255 - k;
+        }
+        dst[0] = static_cast<std::uint8_t>((y * k + 127) / 255);
+        dst[1] = static_cast<std::uint8_t>((m * k + 127) / 255);
+        dst[2] = static_cast<std::uint8_t>((c * k + 127) / 255);
+        dst[3] = 255;
+    }
+}
+
+void RgbRowToBgra(const JSAMPLE* src, std::uint8_t* dst, JDIMENSION width) {
+    for (JDIMENSION x = 0; x < width; ++x, src += 3, dst += 4) {
+        dst[0] = src[2];
+        dst[1] = src[1];
+        dst[2] = src[0];
+        dst[3] = 255;
+    }
+}
+
+int DensityToDpi(unsigned density, int unit) {
+    if (density <= 1) return 72;
+    // Unit 2 is dots per centimetre.
+    return unit == 2 ? static_cast<int>(density * 2.54 + 0.5) : static_cast<int>(density);
+}
+
+enum class Output { Grey, Bgra, Rgb, Cmyk };
+
+} // namespace
+
+struct JpegReader::State {
+    ErrorManager error;
+    MemorySource source;
+    jpeg_decompress_struct cinfo;
+    bool created = false;
+};
+
+JpegReader::JpegReader() : state_(std::make_unique<State>()) {
+    State& s = *state_;
+    s.cinfo.err = jpeg_std_error(&s.error.pub);
+    s.error.pub.error_exit = ErrorExit;
+    s.error.pub.output_message = OutputMessage;
+    s.error.message[0] = '\0';
+    if (!Guarded(s.error, [&] { jpeg_create_decompress(&s.cinfo); }))
+        throw PLTextException(PL_ERRFORMAT_NOT_SUPPORTED, s.error.message);
+    s.created = true;
+    s.source.pub.init_source = InitSource;
+    s.source.pub.fill_input_buffer = FillInputBuffer;
+    s.source.pub.skip_input_data = SkipInputData;
+    s.source.pub.resync_to_restart = jpeg_resync_to_restart;
+    s.source.pub.term_source = TermSource;
+}
+
+JpegReader::~JpegReader() {
+    if (state_->created) jpeg_destroy_decompress(&state_->cinfo);
+}
+
+void JpegReader::Decode(MappedFileSource& source, PicBitmap& target, const DecodeOptions& options) {
+    State& s = *state_;
+    j_decompress_ptr cinfo = &s.cinfo;
+    // Whatever happens, the object goes back to its idle state for the next file.
+    struct AbortOnExit {
+        j_decompress_ptr cinfo;
+        ~AbortOnExit() { jpeg_abort_decompress(cinfo); }
+    } abortOnExit{cinfo};
+
+    s.source.data = source.Data() + source.Position();
+    s.source.size = source.Remaining();
+    s.source.hitEnd = false;
+    s.source.truncated = false;
+    s.source.pub.next_input_byte = s.source.data;
+    s.source.pub.bytes_in_buffer = s.source.size;
+    cinfo->src = &s.source.pub;
+
+    auto fail = [&]() -> PLTextException {
+        if (s.source.hitEnd && s.source.truncated)
+            return PLTextException(PL_ERREND_OF_FILE, "End of file reached while decoding.\n");
+        return PLTextException(PL_ERRFORMAT_NOT_SUPPORTED, s.error.message);
+    };
+
+    if (!Guarded(s.error, [&] { jpeg_read_header(cinfo, TRUE); })) throw fail();
+    PicBitmap::CheckSize(cinfo->image_width, cinfo->image_height, options.maxPixels);
+    // Progressive files buffer every coefficient of the picture; bound what the library
+    // may take (beyond it, it fails instead of asking for a backing store).
+    cinfo->mem->max_memory_to_use = static_cast<long>(std::min<std::uint64_t>(
+        options.maxPixels * 8 + (64u << 20), static_cast<std::uint64_t>(LONG_MAX / 2)));
+
+    cinfo->dct_method = JDCT_FLOAT;
+    cinfo->do_fancy_upsampling = FALSE;
+    cinfo->scale_num = 1;
+    cinfo->scale_denom = 1;
+    if (options.mode == DecodeMode::Reduced && cinfo->image_width >= 320 && cinfo->image_height >= 240)
+        cinfo->scale_denom = 8;
+
+    Output output = Output::Rgb;
+    switch (cinfo->jpeg_color_space) {
+    case JCS_GRAYSCALE:
+        cinfo->out_color_space = JCS_GRAYSCALE;
+        output = Output::Grey;
+        break;
+    case JCS_CMYK:
+    case JCS_YCCK:
+        cinfo->out_color_space = JCS_CMYK;
+        output = Output::Cmyk;
+        break;
+    default:
+#ifdef JCS_EXTENSIONS
+        // The library writes blue, green, red, 255 straight into the bitmap rows.
+        cinfo->out_color_space = JCS_EXT_BGRA;
+        output = Output::Bgra;
+#else
+        cinfo->out_color_space = JCS_RGB;
+        output = Output::Rgb;
+#endif
+        break;
+    }
+    if (!Guarded(s.error, [&] { jpeg_calc_output_dimensions(cinfo); })) throw fail();
+
+    const int width = static_cast<int>(cinfo->output_width);
+    const int height = static_cast<int>(cinfo->output_height);
+    target.Create(width, height, output == Output::Grey ? 8 : 32, false);
+    target.SetResolution(DensityToDpi(cinfo->X_density, cinfo->density_unit),
+                         DensityToDpi(cinfo->Y_density, cinfo->density_unit));
+
+    std::vector<JSAMPLE> line;
+    if (output == Output::Rgb || output == Output::Cmyk)
+        line.resize(static_cast<std::size_t>(width) * (output == Output::Cmyk ? 4 : 3) *
+                    static_cast<std::size_t>(cinfo->rec_outbuf_height > 0 ? cinfo->rec_outbuf_height : 1));
+    const bool inverted = cinfo->saw_Adobe_marker != 0;
+    JSAMPROW* rows = const_cast<JSAMPROW*>(target.RowTable());
+
+    if (!Guarded(s.error, [&] { jpeg_start_decompress(cinfo); })) throw fail();
+    if (output == Output::Grey || output == Output::Bgra) {
+        if (!Guarded(s.error, [&] {
+                while (cinfo->output_scanline < cinfo->output_height)
+                    jpeg_read_scanlines(cinfo, rows + cinfo->output_scanline,
+                                        cinfo->output_height - cinfo->output_scanline);
+            }))
+            throw fail();
+    } else {
+        JSAMPROW lineRow = line.data();
+        while (cinfo->output_scanline < cinfo->output_height) {
+            const JDIMENSION y = cinfo->output_scanline;
+            if (!Guarded(s.error, [&] { jpeg_read_scanlines(cinfo, &lineRow, 1); })) throw fail();
+            if (cinfo->output_scanline == y) break;
+            if (output == Output::Cmyk)
+                CmykRowToBgra(line.data(), target.Row(static_cast<int>(y)), cinfo->output_width, inverted);
+            else
+                RgbRowToBgra(line.data(), target.Row(static_cast<int>(y)), cinfo->output_width);
+        }
+    }
+    if (s.source.truncated) throw fail();
+    if (!Guarded(s.error, [&] { jpeg_finish_decompress(cinfo); })) throw fail();
+}
+
+} // namespace lumivox

@@ -1,0 +1,199 @@
+#include "picture/PicBitmap.h"
+
+#include <cstring>
+#include <new>
+#include <utility>
+
+namespace lumivox {
+
+namespace {
+
+// BITMAPINFOHEADER field offsets (little-endian), as the platform's bitmap transfer
+// and the encoder glue read them.
+constexpr std::size_t kInfoHeaderSize = 40;
+constexpr std::size_t kOffWidth = 4;
+constexpr std::size_t kOffHeight = 8;
+constexpr std::size_t kOffPlanes = 12;
+constexpr std::size_t kOffBitCount = 14;
+constexpr std::size_t kOffSizeImage = 20;
+constexpr std::size_t kOffXPelsPerMeter = 24;
+constexpr std::size_t kOffYPelsPerMeter = 28;
+constexpr std::size_t kOffClrUsed = 32;
+
+void Put32(std::uint8_t* p, std::uint32_t v) {
+    p[0] = static_cast<std::uint8_t>(v);
+    p[1] = static_cast<std::uint8_t>(v >> 8);
+    p[2] = static_cast<std::uint8_t>(v >> 16);
+    p[3] = static_cast<std::uint8_t>(v >> 24);
+}
+void Put16(std::uint8_t* p, std::uint16_t v) {
+    p[0] = static_cast<std::uint8_t>(v);
+    p[1] = static_cast<std::uint8_t>(v >> 8);
+}
+
+int PaletteEntriesFor(int bitsPerPixel) {
+    if (bitsPerPixel == 1) return 2;
+    if (bitsPerPixel == 8) return 256;
+    return 0;
+}
+
+} // namespace
+
+void PicBitmap::CheckSize(long long width, long long height, std::uint64_t maxPixels) {
+    if (width < 1 || height < 1 || width > kMaxSide || height > kMaxSide ||
+        static_cast<std::uint64_t>(width) * static_cast<std::uint64_t>(height) > maxPixels) {
+        throw PLTextException(PL_ERRNO_MEMORY, "Picture size " + std::to_string(width) + " x " +
+                                                   std::to_string(height) +
+                                                   " is beyond the limit.");
+    }
+}
+
+int PicBitmap::StrideFor(int width, int bitsPerPixel) {
+    long long bits = static_cast<long long>(width) * bitsPerPixel;
+    return static_cast<int>(((bits + 31) / 32) * 4);
+}
+
+PicBitmap::PicBitmap() { Create(16, 16, 8, false); }
+
+PicBitmap::PicBitmap(const PicBitmap& other)
+    : width_(other.width_), height_(other.height_), bitsPerPixel_(other.bitsPerPixel_),
+      stride_(other.stride_), resolutionX_(other.resolutionX_),
+      resolutionY_(other.resolutionY_), hasAlpha_(other.hasAlpha_), block_(other.block_) {
+    BuildRowTable();
+}
+
+PicBitmap& PicBitmap::operator=(const PicBitmap& other) {
+    if (this != &other) CopyFrom(other);
+    return *this;
+}
+
+PicBitmap::PicBitmap(PicBitmap&& other) noexcept
+    : width_(other.width_), height_(other.height_), bitsPerPixel_(other.bitsPerPixel_),
+      stride_(other.stride_), resolutionX_(other.resolutionX_),
+      resolutionY_(other.resolutionY_), hasAlpha_(other.hasAlpha_),
+      block_(std::move(other.block_)), rows_(std::move(other.rows_)) {
+    // The moved-from bitmap is left empty (0 x 0) until it is created again.
+    other.width_ = other.height_ = other.stride_ = 0;
+}
+
+PicBitmap& PicBitmap::operator=(PicBitmap&& other) noexcept {
+    if (this != &other) {
+        width_ = other.width_;
+        height_ = other.height_;
+        bitsPerPixel_ = other.bitsPerPixel_;
+        stride_ = other.stride_;
+        resolutionX_ = other.resolutionX_;
+        resolutionY_ = other.resolutionY_;
+        hasAlpha_ = other.hasAlpha_;
+        block_ = std::move(other.block_);
+        rows_ = std::move(other.rows_);
+        other.width_ = other.height_ = other.stride_ = 0;
+        other.block_.clear();
+        other.rows_.clear();
+    }
+    return *this;
+}
+
+PicBitmap::~PicBitmap() = default;
+
+void PicBitmap::Create(int width, int height, int bitsPerPixel, bool hasAlpha) {
+    if (bitsPerPixel != 1 && bitsPerPixel != 8 && bitsPerPixel != 32)
+        throw PLTextException(PL_ERRFORMAT_NOT_SUPPORTED, "Image bit depth doesn't match request.");
+    CheckSize(width, height);
+    const int stride = StrideFor(width, bitsPerPixel);
+    const int entries = PaletteEntriesFor(bitsPerPixel);
+    const std::size_t size = kInfoHeaderSize + static_cast<std::size_t>(entries) * 4 +
+                             static_cast<std::size_t>(stride) * static_cast<std::size_t>(height);
+    std::vector<std::uint8_t> block;
+    std::vector<std::uint8_t*> rows;
+    try {
+        block.assign(size, 0);
+        rows.resize(static_cast<std::size_t>(height));
+    } catch (const std::bad_alloc&) {
+        throw PLTextException(PL_ERRNO_MEMORY, "Out of memory creating bitmap.");
+    }
+    block_ = std::move(block);
+    rows_ = std::move(rows);
+    width_ = width;
+    height_ = height;
+    bitsPerPixel_ = bitsPerPixel;
+    stride_ = stride;
+    hasAlpha_ = hasAlpha;
+
+    std::uint8_t* h = block_.data();
+    Put32(h, kInfoHeaderSize);
+    Put32(h + kOffWidth, static_cast<std::uint32_t>(width));
+    Put32(h + kOffHeight, static_cast<std::uint32_t>(height));
+    Put16(h + kOffPlanes, 1);
+    Put16(h + kOffBitCount, static_cast<std::uint16_t>(bitsPerPixel));
+    Put32(h + kOffSizeImage, static_cast<std::uint32_t>(static_cast<std::size_t>(stride) * height));
+    Put32(h + kOffClrUsed, static_cast<std::uint32_t>(entries));
+    // Grey ramp: 0..255 for 8 bits, black and white for 1 bit.
+    std::uint8_t* pal = Palette();
+    for (int i = 0; i < entries; ++i) {
+        const std::uint8_t v = static_cast<std::uint8_t>(entries == 2 ? i * 255 : i);
+        pal[i * 4 + 0] = v;
+        pal[i * 4 + 1] = v;
+        pal[i * 4 + 2] = v;
+        pal[i * 4 + 3] = 255;
+    }
+    SetResolution(0, 0);
+    BuildRowTable();
+}
+
+void PicBitmap::CopyFrom(const PicBitmap& other) {
+    if (this == &other) return;
+    std::vector<std::uint8_t> block;
+    try {
+        block = other.block_;
+    } catch (const std::bad_alloc&) {
+        throw PLTextException(PL_ERRNO_MEMORY, "Out of memory creating bitmap.");
+    }
+    block_ = std::move(block);
+    width_ = other.width_;
+    height_ = other.height_;
+    bitsPerPixel_ = other.bitsPerPixel_;
+    stride_ = other.stride_;
+    resolutionX_ = other.resolutionX_;
+    resolutionY_ = other.resolutionY_;
+    hasAlpha_ = other.hasAlpha_;
+    BuildRowTable();
+}
+
+void PicBitmap::SetResolution(int x, int y) {
+    resolutionX_ = x;
+    resolutionY_ = y;
+    if (block_.size() >= kInfoHeaderSize) {
+        // Dots per inch to pixels per metre, as the bitmap header keeps them.
+        Put32(block_.data() + kOffXPelsPerMeter, static_cast<std::uint32_t>(x > 0 ? x * 10000 / 254 : 0));
+        Put32(block_.data() + kOffYPelsPerMeter, static_cast<std::uint32_t>(y > 0 ? y * 10000 / 254 : 0));
+    }
+}
+
+int PicBitmap::PaletteEntries() const { return PaletteEntriesFor(bitsPerPixel_); }
+
+std::uint8_t* PicBitmap::Palette() {
+    return PaletteEntries() > 0 ? block_.data() + kInfoHeaderSize : nullptr;
+}
+const std::uint8_t* PicBitmap::Palette() const {
+    return PaletteEntries() > 0 ? block_.data() + kInfoHeaderSize : nullptr;
+}
+
+std::uint8_t* PicBitmap::Pixels() {
+    return block_.empty() ? nullptr : block_.data() + kInfoHeaderSize + PaletteEntries() * 4;
+}
+const std::uint8_t* PicBitmap::Pixels() const {
+    return block_.empty() ? nullptr : block_.data() + kInfoHeaderSize + PaletteEntries() * 4;
+}
+
+void PicBitmap::BuildRowTable() {
+    rows_.resize(static_cast<std::size_t>(height_));
+    if (height_ == 0) return;
+    std::uint8_t* bottom = Pixels();
+    // Stored bottom row first: the top row is the last one in the block.
+    for (int y = 0; y < height_; ++y)
+        rows_[static_cast<std::size_t>(y)] =
+            bottom + static_cast<std::size_t>(height_ - 1 - y) * static_cast<std::size_t>(stride_);
+}
+
+} // namespace lumivox

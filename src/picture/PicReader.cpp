@@ -1,0 +1,183 @@
+#include "picture/PicReader.h"
+
+#include "base/MappedFile.h"
+#include "picture/BmpReader.h"
+#include "picture/JpegReader.h"
+#include "picture/PLTIFFDecoder.h"
+
+#include <algorithm>
+#include <cstring>
+
+namespace lumivox {
+
+namespace {
+
+// How much of the file identification looks at.
+constexpr std::size_t kIdentifyBytes = 512;
+
+// EPS binary header (DOS EPS): magic, then the PostScript, metafile and TIFF sections
+// as offset/length pairs; the TIFF preview's offset is at byte 20, its length at 24.
+constexpr std::size_t kEpsHeaderSize = 30;
+constexpr std::size_t kEpsTiffOffset = 20;
+constexpr std::size_t kEpsTiffLength = 24;
+
+std::uint32_t Le32(const unsigned char* p) {
+    return static_cast<std::uint32_t>(p[0]) | (static_cast<std::uint32_t>(p[1]) << 8) |
+           (static_cast<std::uint32_t>(p[2]) << 16) | (static_cast<std::uint32_t>(p[3]) << 24);
+}
+
+[[noreturn]] void ThrowRefused() {
+    throw PLTextException(PL_ERRFORMAT_NOT_SUPPORTED, "Library not compiled for this file type.");
+}
+
+// Widens a 1- or 8-bit result to 32 bits (palette lookup, alpha 255).
+void WidenTo32(PicBitmap& bitmap) {
+    PicBitmap wide;
+    wide.Create(bitmap.Width(), bitmap.Height(), 32, false);
+    wide.SetResolution(bitmap.ResolutionX(), bitmap.ResolutionY());
+    const std::uint8_t* pal = bitmap.Palette();
+    const int w = bitmap.Width();
+    for (int y = 0; y < bitmap.Height(); ++y) {
+        const std::uint8_t* src = bitmap.Row(y);
+        std::uint8_t* dst = wide.Row(y);
+        for (int x = 0; x < w; ++x) {
+            const int index = bitmap.BitsPerPixel() == 1 ? (src[x >> 3] >> (7 - (x & 7))) & 1 : src[x];
+            dst[4 * x + 0] = pal[index * 4 + 0];
+            dst[4 * x + 1] = pal[index * 4 + 1];
+            dst[4 * x + 2] = pal[index * 4 + 2];
+            dst[4 * x + 3] = 255;
+        }
+    }
+    bitmap = std::move(wide);
+}
+
+void WidenOneBitTo8(PicBitmap& bitmap) {
+    PicBitmap wide;
+    wide.Create(bitmap.Width(), bitmap.Height(), 8, false);
+    wide.SetResolution(bitmap.ResolutionX(), bitmap.ResolutionY());
+    std::memset(wide.Palette(), 0, 256 * 4);
+    std::memcpy(wide.Palette(), bitmap.Palette(), 2 * 4);
+    for (int y = 0; y < bitmap.Height(); ++y) {
+        const std::uint8_t* src = bitmap.Row(y);
+        std::uint8_t* dst = wide.Row(y);
+        for (int x = 0; x < bitmap.Width(); ++x) dst[x] = (src[x >> 3] >> (7 - (x & 7))) & 1;
+    }
+    bitmap = std::move(wide);
+}
+
+} // namespace
+
+struct PicReader::Decoders {
+    BmpReader bmp;
+    PLTIFFDecoder tiff;
+    JpegReader jpeg;
+};
+
+PicReader::PicReader() : decoders_(std::make_unique<Decoders>()) {}
+PicReader::~PicReader() = default;
+
+void PicReader::SetMaxPixels(std::uint64_t maxPixels) {
+    maxPixels_ = std::min<std::uint64_t>(maxPixels, PicBitmap::kMaxPixels);
+}
+
+PicFormat PicReader::Identify(const unsigned char* data, std::size_t size) {
+    const std::size_t n = std::min(size, kIdentifyBytes);
+    auto has = [&](std::size_t count) { return n >= count; };
+    auto starts = [&](const char* text) {
+        const std::size_t len = std::strlen(text);
+        return has(len) && std::memcmp(data, text, len) == 0;
+    };
+    auto bytes = [&](std::size_t offset, std::initializer_list<unsigned char> values) {
+        if (!has(offset + values.size())) return false;
+        std::size_t i = offset;
+        for (unsigned char v : values)
+            if (data[i++] != v) return false;
+        return true;
+    };
+
+    if (starts("BM") || starts("BA") || starts("IC") || starts("CI") || starts("CP")) return PicFormat::Bitmap;
+    if (has(17) && data[1] <= 1 && (data[2] <= 3 || (data[2] >= 9 && data[2] <= 11))) {
+        const unsigned char mapDepth = data[7];
+        const unsigned char depth = data[16];
+        const bool mapOk = mapDepth == 0 || mapDepth == 8 || mapDepth == 15 || mapDepth == 16 ||
+                           mapDepth == 24 || mapDepth == 32;
+        const bool depthOk = depth == 8 || depth == 15 || depth == 16 || depth == 24 || depth == 32;
+        if (mapOk && depthOk) return PicFormat::Targa;
+    }
+    if (bytes(0, {'I', 'I', 0x2A, 0x00}) || bytes(0, {'M', 'M', 0x00, 0x2A})) return PicFormat::Tiff;
+    if (starts("GIF8")) return PicFormat::Gif;
+    // A Macintosh picture has a 512-byte application header, so its markers are judged
+    // from the whole file size and not only from the bytes inspected.
+    if (size > 540 && size >= 526 &&
+        (bytes(522, {0x00, 0x11, 0x02, 0xFF}) || bytes(522, {0x00, 0x11, 0x01}) ||
+         bytes(522, {0x11, 0x01, 0x01, 0x00})))
+        return PicFormat::Pict;
+    if (bytes(0, {0xFF, 0xD8, 0xFF})) return PicFormat::Jpeg;
+    if (bytes(0, {0x89, 'P', 'N', 'G'})) return PicFormat::Png;
+    if ((bytes(0, {0xC5, 0xD0, 0xD3, 0xC6}) || bytes(0, {0xC6, 0xD3, 0xD0, 0xC5})) && has(28) &&
+        Le32(data + kEpsTiffOffset) != 0 && Le32(data + kEpsTiffLength) != 0)
+        return PicFormat::EpsTiff;
+    if (has(3) && data[0] == 10 && data[2] == 1) return PicFormat::Pcx;
+    if (starts("P2") || starts("P5")) return PicFormat::Pgm;
+    if (starts("P3") || starts("P6")) return PicFormat::Ppm;
+    if (starts("8BPS")) return PicFormat::Photoshop;
+    return PicFormat::Unknown;
+}
+
+void PicReader::DecodeFile(const std::string& path, PicBitmap& target, int bitsPerPixel) {
+    MappedFile file;
+    if (!file.Open(path)) throw PLTextException(PL_ERRACCESS_DENIED, "Opening " + path + " failed");
+    // The view is unmapped when `file` goes out of scope, also when decoding throws.
+    DecodeMemory(file.Data(), file.Size(), target, bitsPerPixel);
+}
+
+void PicReader::DecodeMemory(const unsigned char* data, std::size_t size, PicBitmap& target, int bitsPerPixel) {
+    static const unsigned char kEmpty[1] = {0};
+    if (data == nullptr) {
+        data = kEmpty;
+        size = 0;
+    }
+    MappedFileSource source(data, size);
+    DecodeOptions options;
+    options.mode = mode_;
+    options.maxPixels = maxPixels_;
+
+    switch (Identify(data, size)) {
+    case PicFormat::Bitmap:
+        decoders_->bmp.Decode(source, target, options);
+        break;
+    case PicFormat::Tiff:
+        decoders_->tiff.Decode(source, target, options);
+        break;
+    case PicFormat::Jpeg:
+        decoders_->jpeg.Decode(source, target, options);
+        break;
+    case PicFormat::EpsTiff: {
+        const std::uint32_t offset = Le32(data + kEpsTiffOffset);
+        const std::uint32_t length = Le32(data + kEpsTiffLength);
+        // The preview must lie wholly inside the file, after the EPS header.
+        if (offset < kEpsHeaderSize || offset > size || length > size - offset)
+            MappedFileSource::ThrowEndOfFile();
+        MappedFileSource preview(data + offset, length);
+        decoders_->tiff.Decode(preview, target, options);
+        break;
+    }
+    case PicFormat::Unknown:
+        throw PLTextException(PL_ERRUNKNOWN_FILE_TYPE, "Unknown file type.");
+    default:
+        ThrowRefused();
+    }
+
+    const int have = target.BitsPerPixel();
+    if (have == bitsPerPixel) return;
+    if (have > bitsPerPixel)
+        throw PLTextException(PL_ERRFORMAT_NOT_SUPPORTED, "Image bit depth doesn't match request.");
+    if (bitsPerPixel == 32)
+        WidenTo32(target);
+    else if (bitsPerPixel == 8 && have == 1)
+        WidenOneBitTo8(target);
+    else
+        throw PLTextException(PL_ERRFORMAT_NOT_SUPPORTED, "Image bit depth doesn't match request.");
+}
+
+} // namespace lumivox
