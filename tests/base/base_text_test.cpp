@@ -1,0 +1,101 @@
+// UTF-8 cutting of the 259-byte fields, JSON quoting of the command line, the program
+// folder rules and the manual-reset event.
+
+#include "base/Event.h"
+#include "base/Paths.h"
+#include "base/TextUtil.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <thread>
+
+namespace lumivox {
+namespace {
+
+TEST(TextUtil, CutUtf8NeverSplitsACharacter)
+{
+    const std::string e = "\xC3\xA9";           // é, 2 bytes
+    const std::string euro = "\xE2\x82\xAC";    // €, 3 bytes
+    const std::string clef = "\xF0\x9D\x84\x9E"; // 𝄞, 4 bytes
+    struct Case {
+        std::string text;
+        std::size_t limit;
+        std::string expected;
+    } cases[] = {
+        {"abc", 3, "abc"},
+        {"abcd", 3, "abc"},
+        {"a" + e, 2, "a"},
+        {"a" + e, 3, "a" + e},
+        {e + euro, 4, e},
+        {e + euro, 5, e + euro},
+        {"ab" + clef, 3, "ab"},
+        {"ab" + clef, 5, "ab"},
+        {"ab" + clef, 6, "ab" + clef},
+        {"ab" + clef + "c", 6, "ab" + clef},
+        {"a\x80\x80\x80\x80", 3, "a\x80\x80"}, // stray continuation bytes: plain cut
+        {"", 0, ""},
+    };
+    for (const Case& c : cases)
+        EXPECT_EQ(CutUtf8(c.text, c.limit), c.expected) << "limit " << c.limit;
+
+    std::string longName;
+    while (longName.size() < 300)
+        longName += euro;
+    const std::string cut = CutUtf8(longName);
+    EXPECT_EQ(cut.size(), 258u); // 86 whole characters; the 87th would need 261 bytes
+}
+
+TEST(TextUtil, JsonQuoteEscapesAndRepairsUtf8)
+{
+    EXPECT_EQ(JsonQuote("plain"), "\"plain\"");
+    EXPECT_EQ(JsonQuote("a\"b\\c\n\t\x01"), "\"a\\\"b\\\\c\\n\\t\\u0001\"");
+    EXPECT_EQ(JsonQuote("caf\xC3\xA9"), "\"caf\xC3\xA9\"");
+    EXPECT_EQ(JsonQuote("bad\xFF!"), "\"bad\xEF\xBF\xBD!\"");
+    EXPECT_EQ(JsonQuote("cut\xE2\x82"), "\"cut\xEF\xBF\xBD\xEF\xBF\xBD\"");
+}
+
+TEST(Paths, FoldersEndWithASlashAndFollowTheEnvironment)
+{
+    EXPECT_EQ(WithTrailingSlash("/a/b"), "/a/b/");
+    EXPECT_EQ(WithTrailingSlash("/a/b/"), "/a/b/");
+    EXPECT_EQ(WithTrailingSlash(""), "");
+
+    ::setenv("LUMIVOX_PROGRAM_DIR", "/opt/lumivox", 1);
+    EXPECT_EQ(ProgramFolder(), "/opt/lumivox/");
+    ::unsetenv("LUMIVOX_PROGRAM_DIR");
+    // Tests run from the build tree, whose bin/ holds the program data.
+    const std::string folder = ProgramFolder();
+    EXPECT_EQ(folder.back(), '/');
+    EXPECT_FALSE(ExecutablePath().empty());
+
+    ::setenv("LUMIVOX_CONFIG_DIR", "/x/cfg", 1);
+    EXPECT_EQ(ConfigFilePath(), "/x/cfg/config.ini");
+    ::unsetenv("LUMIVOX_CONFIG_DIR");
+    ::setenv("XDG_CONFIG_HOME", "/x/config", 1);
+    EXPECT_EQ(ConfigFilePath(), "/x/config/lumivox/config.ini");
+    ::setenv("XDG_CACHE_HOME", "/x/cache", 1);
+    EXPECT_EQ(DefaultTempFolder(), "/x/cache/lumivox/Temp/");
+    ::setenv("XDG_CACHE_HOME", "relative", 1); // ignored, as the XDG rules say
+    ::setenv("HOME", "/home/u", 1);
+    EXPECT_EQ(DefaultTempFolder(), "/home/u/.cache/lumivox/Temp/");
+}
+
+TEST(ManualResetEvent, StaysSetUntilResetAndWakesWaiters)
+{
+    ManualResetEvent event;
+    EXPECT_FALSE(event.IsSet());
+    EXPECT_FALSE(event.WaitFor(std::chrono::milliseconds(1)));
+    std::thread setter([&] { event.Set(); });
+    event.Wait(); // returns only once the other thread has set it
+    setter.join();
+    EXPECT_TRUE(event.IsSet());
+    EXPECT_TRUE(event.WaitFor(std::chrono::milliseconds(0)));
+    EXPECT_TRUE(event.IsSet()); // waiting does not reset a manual-reset event
+    event.Reset();
+    EXPECT_FALSE(event.IsSet());
+}
+
+} // namespace
+} // namespace lumivox
