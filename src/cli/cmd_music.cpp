@@ -1,0 +1,115 @@
+// lumivox-cli music: converts a menu music file to the Layer II stream that goes under the
+// disc menu, exactly as the production run does it (through "tmpwav.~av" in a temporary
+// folder for MP3 sources).
+
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <string>
+#include <system_error>
+
+#include "Command.h"
+#include "production/MusicConversion.h"
+
+namespace lumivox::cli {
+
+namespace {
+
+// A private temporary folder for the intermediate WAVE file, removed with everything in it.
+class ScratchFolder {
+public:
+    bool Create(std::string* error)
+    {
+        std::error_code code;
+        std::filesystem::path base = std::filesystem::temp_directory_path(code);
+        if (code)
+            base = "/tmp";
+        std::string pattern = (base / "lumivox-music-XXXXXX").string();
+        if (!mkdtemp(pattern.data())) {
+            *error = pattern + ": cannot create a temporary folder";
+            return false;
+        }
+        path_ = pattern;
+        return true;
+    }
+    ~ScratchFolder()
+    {
+        if (!path_.empty()) {
+            std::error_code ignored;
+            std::filesystem::remove_all(path_, ignored);
+        }
+    }
+    std::string Folder() const { return path_ + "/"; }
+
+private:
+    std::string path_;
+};
+
+int RunMusic(const std::vector<std::string>& args)
+{
+    std::string source;
+    std::string output;
+    for (std::size_t i = 0; i < args.size(); ++i) {
+        const std::string& arg = args[i];
+        if (arg == "-o" || arg == "--output") {
+            if (i + 1 >= args.size()) {
+                std::fprintf(stderr, "lumivox-cli music: %s needs a file name\n", arg.c_str());
+                return 2;
+            }
+            output = args[++i];
+        } else if (!arg.empty() && arg[0] == '-' && arg != "-") {
+            std::fprintf(stderr, "lumivox-cli music: unknown option '%s'\n", arg.c_str());
+            return 2;
+        } else if (source.empty()) {
+            source = arg;
+        } else {
+            std::fprintf(stderr, "lumivox-cli music: only one source file can be converted\n");
+            return 2;
+        }
+    }
+    if (source.empty() || output.empty()) {
+        std::fprintf(stderr, "lumivox-cli music: usage: lumivox-cli music SOURCE -o OUT.mp2\n");
+        return 2;
+    }
+
+    std::string error;
+    ScratchFolder scratch;
+    if (!scratch.Create(&error)) {
+        std::fprintf(stderr, "lumivox-cli music: %s\n", error.c_str());
+        return 1;
+    }
+    if (!ConvertBackgroundMusic(output, source, scratch.Folder(), &error)) {
+        std::fprintf(stderr, "lumivox-cli music: %s\n",
+                     error.empty() ? (source + ": cannot be converted").c_str() : error.c_str());
+        return 1;
+    }
+    std::printf("%s\n", output.c_str());
+    return 0;
+}
+
+const CommandRegistration registration({
+    "music",
+    "SOURCE -o OUT.mp2",
+    "Converts a menu music file to the MPEG audio Layer II stream that plays under the disc\n"
+    "menu, exactly as making a disc does.\n"
+    "\n"
+    "SOURCE is an MP3 file (name ending in .mp3) or a WAVE file (name ending in .wav), in\n"
+    "any letter case; other names are refused. An MP3 is decoded first (an ID3v2 tag and a\n"
+    "leading Xing VBR frame are skipped) into a temporary WAVE file, which is removed\n"
+    "afterwards. The result keeps the source's sample rate and channel count:\n"
+    "  32, 44.1 or 48 kHz  -> MPEG-1 Layer II at 192 kbit/s\n"
+    "  16, 22.05 or 24 kHz -> MPEG-2 Layer II at 96 kbit/s\n"
+    "joint stereo (mono for a mono source), no CRC, no emphasis. WAVE input must be 16-bit\n"
+    "PCM with one or two channels at one of those six rates; 8-bit samples are refused.\n"
+    "\n"
+    "Options:\n"
+    "  -o, --output FILE   the Layer II file to write (created or replaced)\n"
+    "\n"
+    "Prints the output path on success (exit status 0); otherwise prints one line naming\n"
+    "the file and the reason and exits with status 1 (2 for a wrong command line).",
+    RunMusic,
+});
+
+} // namespace
+
+} // namespace lumivox::cli
