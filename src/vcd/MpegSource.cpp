@@ -454,21 +454,11 @@ class AudioParser {
 public:
     void Feed(MpegAudioStreamInfo& info, const std::uint8_t* data, std::size_t size)
     {
-        for (std::size_t i = 0; i < size && !info.frameHeaderSeen; ++i) {
-            if (seen_ < 3 && data[i] != 0xFF) {
-                // Skip quickly to a possible sync byte while no header is under way.
-                const void* hit = std::memchr(data + i, 0xFF, size - i);
-                if (!hit) {
-                    shift_ = 0;
-                    seen_ = 0;
-                    return;
-                }
-                i = static_cast<const std::uint8_t*>(hit) - data;
-                shift_ = 0;
-                seen_ = 0;
-            }
+        // Byte by byte, but only until the first header: in a real stream it opens the
+        // first audio packet's payload.
+        for (std::size_t i = 0; i < size; ++i) {
             shift_ = (shift_ << 8) | data[i];
-            if (++seen_ >= 4 && Decode(info))
+            if (++seen_ >= 4 && (shift_ >> 24) == 0xFF && Decode(info))
                 return;
         }
     }
