@@ -1,0 +1,274 @@
+// The ".lvx" project file: the exact layout SaveProject writes, round trips with
+// stored rotations, stale keys from larger saves, and damaged or hostile files.
+
+#include "base/TextUtil.h"
+#include "project/AlbumTable.h"
+#include "project/project_helpers.h"
+
+#include <gtest/gtest.h>
+
+namespace lumivox {
+namespace {
+
+using test::FakeDecoder;
+using test::ReadText;
+using test::RecordingObserver;
+using test::ScratchFolder;
+using test::WriteText;
+
+class ProjectFileTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        for (AlbumTable* table : {&saved, &loaded}) {
+            table->SetPictureDecoder(FakeDecoder());
+            table->InitialiseWaitTimes(7); // differs from the file's missing-interval 4
+        }
+        loaded.SetObserver(&observer);
+    }
+
+    ProjectLoadResult LoadText(const std::string& text)
+    {
+        const std::string path = folder.Path("test.lvx");
+        WriteText(path, text);
+        loaded.ResetProject();
+        return loaded.LoadProject(path);
+    }
+
+    ScratchFolder folder;
+    AlbumTable saved;
+    AlbumTable loaded;
+    RecordingObserver observer;
+};
+
+TEST_F(ProjectFileTest, SaveWritesTheDocumentedLayout)
+{
+    saved.AddAlbum("Summer");
+    saved.SetAlbumWaitTime(0, 10);
+    saved.AddPictureToAlbum(0, "/photos/a.jpg");
+    saved.AddPictureToAlbum(0, "/photos/b.jpg");
+    saved.AddAlbum("Winter");
+    saved.AddPictureToAlbum(1, "/photos/c.jpg");
+    const std::string path = folder.Path("p.lvx");
+    std::string error;
+    ASSERT_TRUE(saved.SaveProject(path, &error)) << error;
+    EXPECT_EQ(ReadText(path), "[GENERAL]\n"
+                              "Description=Lumivox Project\n"
+                              "Version=1.0\n"
+                              "Album_Count=2\n"
+                              "[Album_01]\n"
+                              "Name=Summer\n"
+                              "interval=10\n"
+                              "Image_Count=2\n"
+                              "Image_01=/photos/a.jpg\n"
+                              "Image_02=/photos/b.jpg\n"
+                              "[Album_02]\n"
+                              "Name=Winter\n"
+                              "interval=7\n"
+                              "Image_Count=1\n"
+                              "Image_01=/photos/c.jpg\n");
+}
+
+TEST_F(ProjectFileTest, EmptyProjectWritesOnlyTheGeneralSection)
+{
+    const std::string path = folder.Path("empty.lvx");
+    ASSERT_TRUE(saved.SaveProject(path));
+    EXPECT_EQ(ReadText(path),
+              "[GENERAL]\nDescription=Lumivox Project\nVersion=1.0\nAlbum_Count=0\n");
+    loaded.ResetProject();
+    EXPECT_TRUE(loaded.LoadProject(path).Loaded());
+    EXPECT_EQ(loaded.AlbumCount(), 0);
+    EXPECT_TRUE(observer.messages.empty());
+}
+
+TEST_F(ProjectFileTest, RoundTripKeepsAlbumsPicturesAndRotations)
+{
+    // Real bitmaps, so that the stored rotation is seen in the rebuilt pictures.
+    saved.SetPictureDecoder({});
+    loaded.SetPictureDecoder({});
+    const std::string a = folder.Path("a.bmp"), b = folder.Path("b é.bmp"), c = folder.Path("c.bmp");
+    for (const std::string& path : {a, b, c})
+        test::WriteBmp24(path, 40, 30);
+    saved.AddAlbum("Trip = \"2024\"; ü");
+    saved.SetAlbumWaitTime(0, 12);
+    for (const std::string& path : {a, b, c})
+        ASSERT_TRUE(saved.AddPictureToAlbum(0, path));
+    saved.AddAlbum("Second");
+    ASSERT_TRUE(saved.AddPictureToAlbum(1, a));
+    ASSERT_TRUE(saved.RotatePictures(0, {0}, Rotation::Clockwise));
+    ASSERT_TRUE(saved.RotatePictures(0, {2}, Rotation::CounterClockwise));
+    ASSERT_TRUE(saved.RotatePictures(1, {0, 0}, Rotation::Clockwise));
+
+    const std::string path = folder.Path("trip.lvx");
+    ASSERT_TRUE(saved.SaveProject(path));
+    const std::string text = ReadText(path);
+    EXPECT_NE(text.find("Image_01=" + a + "\nRotate_01=90\n"), std::string::npos) << text;
+    EXPECT_EQ(text.find("Rotate_02"), std::string::npos) << "none for the unturned one";
+    EXPECT_NE(text.find("Rotate_03=270\n"), std::string::npos) << text;
+
+    loaded.ResetProject();
+    const ProjectLoadResult result = loaded.LoadProject(path);
+    ASSERT_TRUE(result.Loaded()) << result.error;
+    EXPECT_TRUE(result.skipped.empty());
+    ASSERT_EQ(loaded.AlbumCount(), 2);
+    EXPECT_EQ(loaded.CurrentAlbum(), 1);
+    for (int album = 0; album < 2; ++album) {
+        EXPECT_EQ(loaded.Album(album).name, saved.Album(album).name);
+        EXPECT_EQ(loaded.Album(album).waitTime, saved.Album(album).waitTime);
+        ASSERT_EQ(loaded.PictureCount(album), saved.PictureCount(album));
+        for (int i = 0; i < saved.PictureCount(album); ++i) {
+            const PictureItem& want = saved.Picture(album, i);
+            const PictureItem& got = loaded.Picture(album, i);
+            SCOPED_TRACE("album " + std::to_string(album) + " picture " + std::to_string(i));
+            EXPECT_EQ(got.path, want.path);
+            EXPECT_EQ(got.rotation, want.rotation);
+            EXPECT_EQ(got.rotated, want.rotated);
+            EXPECT_EQ(got.picture->Width(), want.picture->Width());
+            EXPECT_EQ(got.slidePlacement, want.slidePlacement);
+        }
+    }
+    EXPECT_EQ(loaded.Picture(0, 0).picture->Width(), 30);
+    EXPECT_EQ(loaded.Picture(1, 0).rotation, 180);
+    EXPECT_EQ(observer.loadsStarted, 1);
+    EXPECT_EQ(observer.loadsFinished, 1);
+    EXPECT_EQ(observer.status, "Total Album : 02  Total Photos: 4");
+}
+
+TEST_F(ProjectFileTest, SmallerSaveLeavesStaleKeysThatAreNotLoaded)
+{
+    const std::string path = folder.Path("same.lvx");
+    for (const char* name : {"one", "two", "three"}) {
+        const int album = saved.AddAlbum(name);
+        for (int i = 0; i < 3; ++i)
+            saved.AddPictureToAlbum(album, Format("/p/%s%d.jpg", name, i));
+    }
+    // Both turns of album 1 are stored, then the second picture is turned back.
+    saved.RotatePictures(0, {0, 1}, Rotation::Clockwise);
+    ASSERT_TRUE(saved.SaveProject(path));
+    saved.RotatePictures(0, {1}, Rotation::CounterClockwise);
+    saved.RemoveAlbum(2);
+    saved.RemoveAlbum(1);
+    saved.RemovePictures(0, {2});
+    ASSERT_TRUE(saved.SaveProject(path));
+
+    const std::string text = ReadText(path);
+    EXPECT_NE(text.find("[Album_03]"), std::string::npos) << "stale sections stay";
+    EXPECT_NE(text.find("Image_03=/p/one2.jpg"), std::string::npos) << "stale keys stay";
+    EXPECT_EQ(text.find("Rotate_02"), std::string::npos) << "a turn undone is not kept";
+    EXPECT_NE(text.find("Album_Count=1"), std::string::npos);
+
+    const ProjectLoadResult result = LoadText(text);
+    ASSERT_TRUE(result.Loaded());
+    ASSERT_EQ(loaded.AlbumCount(), 1);
+    ASSERT_EQ(loaded.PictureCount(0), 2);
+    EXPECT_EQ(loaded.Picture(0, 0).rotation, 90);
+    EXPECT_EQ(loaded.Picture(0, 1).rotation, 0);
+}
+
+TEST_F(ProjectFileTest, ReadsWhatTheFileHoldsAndDefaultsTheRest)
+{
+    const ProjectLoadResult result = LoadText(
+        "[general]\r\n"
+        "DESCRIPTION=Lumivox Project\r\n"
+        "Album_Count=2\r\n"
+        "[ALBUM_01]\r\n"
+        "name=Gaps\r\n"
+        "Image_Count=3\r\n"
+        "Image_01=/p/1.jpg\r\n"
+        "Image_03=/p/3.jpg\r\n"
+        "Rotate_03=45\r\n"
+        "[Album_02]\r\n"
+        "interval=-5\r\n"
+        "Image_Count=2\r\n"
+        "Image_01=/p/bad.jpg\r\n"
+        "Image_02=\r\n");
+    ASSERT_TRUE(result.Loaded()) << result.error;
+    ASSERT_EQ(loaded.AlbumCount(), 2);
+    EXPECT_EQ(loaded.Album(0).name, "Gaps");
+    EXPECT_EQ(loaded.Album(0).waitTime, 4) << "missing interval is 4, not the default";
+    ASSERT_EQ(loaded.PictureCount(0), 2);
+    EXPECT_EQ(loaded.Picture(0, 1).path, "/p/3.jpg");
+    EXPECT_EQ(loaded.Picture(0, 1).rotation, 0) << "only quarter turns are taken";
+    EXPECT_EQ(loaded.Album(1).name, "");
+    EXPECT_EQ(loaded.Album(1).waitTime, 2) << "a negative wait is held at 2";
+    EXPECT_EQ(loaded.PictureCount(1), 0);
+    ASSERT_EQ(result.skipped.size(), 1u);
+    EXPECT_EQ(result.skipped[0].album, 2);
+    EXPECT_EQ(result.skipped[0].path, "/p/bad.jpg");
+    EXPECT_EQ(result.skipped[0].reason, "Unknown file type.");
+    EXPECT_TRUE(observer.messages.empty()) << "undecodable pictures are skipped silently";
+}
+
+TEST_F(ProjectFileTest, RefusesFilesThatAreNoProject)
+{
+    struct Case {
+        const char* what;
+        std::string text;
+    } cases[] = {
+        {"letter case differs", "[GENERAL]\nDescription=lumivox project\nAlbum_Count=1\n[Album_01]\nName=x\n"},
+        {"no description", "[GENERAL]\nAlbum_Count=1\n"},
+        {"empty file", ""},
+        {"binary", std::string("\x89PNG\r\n\x1a\n\0\0\0\rIHDR", 16)},
+    };
+    for (const Case& c : cases) {
+        observer.messages.clear();
+        const ProjectLoadResult result = LoadText(c.text);
+        EXPECT_EQ(result.status, ProjectLoadStatus::NotProject) << c.what;
+        EXPECT_EQ(loaded.AlbumCount(), 0) << c.what;
+        EXPECT_EQ(observer.messages, std::vector<std::string>{kMsgInvalidProject}) << c.what;
+    }
+    observer.messages.clear();
+    const ProjectLoadResult missing = loaded.LoadProject(folder.Path("nowhere.lvx"));
+    EXPECT_EQ(missing.status, ProjectLoadStatus::Unreadable);
+    EXPECT_NE(missing.error.find("nowhere.lvx"), std::string::npos) << missing.error;
+    EXPECT_EQ(observer.messages, std::vector<std::string>{kMsgInvalidProject});
+}
+
+TEST_F(ProjectFileTest, AbsurdCountsLoadWhatIsThere)
+{
+    std::string text = "[GENERAL]\nDescription=Lumivox Project\nAlbum_Count=100000\n";
+    for (int i = 1; i <= 101; ++i) {
+        text += Format("[Album_%02d]\nName=A%d\nImage_Count=%d\n", i, i, i == 1 ? -5 : 1);
+        text += "Image_01=/p/x.jpg\n";
+    }
+    // A hand-made album with more picture keys than an album holds.
+    text += "[Album_02]\nImage_Count=2000000000\n";
+    const ProjectLoadResult result = LoadText(text);
+    ASSERT_TRUE(result.Loaded());
+    EXPECT_EQ(loaded.AlbumCount(), 99);
+    EXPECT_EQ(result.albumsBeyondLimit, 2);
+    EXPECT_EQ(loaded.PictureCount(0), 0) << "Image_Count -5";
+    EXPECT_EQ(loaded.PictureCount(1), 1) << "the first [Album_02] counts";
+    EXPECT_EQ(loaded.Album(98).name, "A99");
+    EXPECT_EQ(observer.messages, std::vector<std::string>{kMsgAlbumLimit});
+
+    std::string full = "[GENERAL]\nDescription=Lumivox Project\nAlbum_Count=3\n"
+                       "[Album_01]\nName=Full\nImage_Count=150\n";
+    for (int j = 1; j <= 150; ++j)
+        full += Format("Image_%02d=/p/%d.jpg\n", j, j);
+    const ProjectLoadResult crowded = LoadText(full);
+    EXPECT_EQ(loaded.AlbumCount(), 1) << "sections that do not exist make no albums";
+    EXPECT_EQ(loaded.PictureCount(0), 99);
+    ASSERT_EQ(crowded.skipped.size(), 51u);
+    EXPECT_EQ(crowded.skipped[0].path, "/p/100.jpg");
+    EXPECT_EQ(crowded.skipped[0].reason, kMsgPictureLimit);
+}
+
+TEST_F(ProjectFileTest, GarbageNeverCrashes)
+{
+    std::string text = "[GENERAL]\nDescription=Lumivox Project\nAlbum_Count=5\n";
+    std::uint32_t seed = 12345;
+    for (int i = 0; i < 20000; ++i) {
+        seed = seed * 1103515245u + 12345u;
+        const char c = static_cast<char>(seed >> 24);
+        text += (i % 97 == 0) ? std::string("\n[Album_0") + static_cast<char>('1' + i % 5) + "]\nImage_Count=9\nImage_0" + static_cast<char>('1' + i % 9) + "=" : std::string(1, c);
+    }
+    const ProjectLoadResult result = LoadText(text);
+    EXPECT_TRUE(result.Loaded());
+    EXPECT_LE(loaded.AlbumCount(), 5);
+    for (int album = 0; album < loaded.AlbumCount(); ++album)
+        EXPECT_LE(loaded.Album(album).name.size(), kMaxTextBytes);
+}
+
+} // namespace
+} // namespace lumivox
