@@ -106,12 +106,15 @@ PicFormat PicReader::Identify(const unsigned char* data, std::size_t size) {
     }
     if (bytes(0, {'I', 'I', 0x2A, 0x00}) || bytes(0, {'M', 'M', 0x00, 0x2A})) return PicFormat::Tiff;
     if (starts("GIF8")) return PicFormat::Gif;
-    // A Macintosh picture has a 512-byte application header, so its markers are judged
-    // from the whole file size and not only from the bytes inspected.
-    if (size > 540 && size >= 526 &&
-        (bytes(522, {0x00, 0x11, 0x02, 0xFF}) || bytes(522, {0x00, 0x11, 0x01}) ||
-         bytes(522, {0x11, 0x01, 0x01, 0x00})))
-        return PicFormat::Pict;
+    // A Macintosh picture starts after a 512-byte application header; its version
+    // marker is the one test that reads just past the first 512 bytes.
+    if (size > 540) {
+        const unsigned char* m = data + 522;
+        if ((m[0] == 0x00 && m[1] == 0x11 && m[2] == 0x02 && m[3] == 0xFF) ||
+            (m[0] == 0x00 && m[1] == 0x11 && m[2] == 0x01) ||
+            (m[0] == 0x11 && m[1] == 0x01 && m[2] == 0x01 && m[3] == 0x00))
+            return PicFormat::Pict;
+    }
     if (bytes(0, {0xFF, 0xD8, 0xFF})) return PicFormat::Jpeg;
     if (bytes(0, {0x89, 'P', 'N', 'G'})) return PicFormat::Png;
     if ((bytes(0, {0xC5, 0xD0, 0xD3, 0xC6}) || bytes(0, {0xC6, 0xD3, 0xD0, 0xC5})) && has(28) &&
