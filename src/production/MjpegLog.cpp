@@ -1,0 +1,228 @@
+#include "production/MjpegLog.h"
+
+#include <mjpeg_logging.h>
+
+#include <cerrno>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <exception>
+#include <mutex>
+#include <new>
+
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+namespace lumivox {
+namespace {
+
+// Status a job's child ends with when the library (or our glue) gave up.
+constexpr int kFailedStatus = 1;
+// Longest message text passed back; the libraries format into 1 KiB anyway.
+constexpr std::size_t kMaxMessageBytes = 4096;
+
+// Write end of the message pipe; only set inside a job's child process.
+int g_childPipe = -1;
+
+std::mutex g_sinkMutex;
+MjpegLogSink g_sink;
+
+bool WriteAll(int fd, const void* data, std::size_t size) {
+    const auto* bytes = static_cast<const std::uint8_t*>(data);
+    while (size > 0) {
+        ssize_t written = ::write(fd, bytes, size);
+        if (written < 0) {
+            if (errno == EINTR) continue;
+            return false;
+        }
+        bytes += written;
+        size -= static_cast<std::size_t>(written);
+    }
+    return true;
+}
+
+// One record on the pipe: level byte, 32-bit length, text.
+void SendMessage(int level, std::string_view text) {
+    if (g_childPipe < 0) return;
+    if (text.size() > kMaxMessageBytes) text = text.substr(0, kMaxMessageBytes);
+    std::uint8_t header[5];
+    header[0] = static_cast<std::uint8_t>(level);
+    auto length = static_cast<std::uint32_t>(text.size());
+    std::memcpy(header + 1, &length, sizeof length);
+    WriteAll(g_childPipe, header, sizeof header);
+    WriteAll(g_childPipe, text.data(), text.size());
+}
+
+extern "C" void ChildLogHandler(log_level_t level, const char message[]) {
+    SendMessage(level, message ? std::string_view(message) : std::string_view());
+}
+
+// Registered in the child only, after fork: it is the last handler registered, so it
+// runs first when the library calls exit() and ends the child before any handler of the
+// parent program (static destructors, stdio flushing of inherited buffers) runs twice.
+extern "C" void ChildExitTrap() { ::_exit(kFailedStatus); }
+
+[[noreturn]] void RunChild(int pipeWrite, const std::function<void()>& work) {
+    g_childPipe = pipeWrite;
+    // Keep nothing of the parent's descriptors but the standard ones and the pipe, so
+    // that a parallel job's pipe is not held open by this child.
+    if (pipeWrite > 3) ::close_range(3, static_cast<unsigned>(pipeWrite) - 1, 0);
+    ::close_range(static_cast<unsigned>(pipeWrite) + 1, ~0U, 0);
+    if (MjpegVerbosity() < 0) {
+        // The libraries print a few things directly; none of it belongs on the screen.
+        int null = ::open("/dev/null", O_WRONLY | O_CLOEXEC);
+        if (null >= 0) {
+            ::dup2(null, STDOUT_FILENO);
+            ::dup2(null, STDERR_FILENO);
+            ::close(null);
+        }
+    }
+    ::signal(SIGPIPE, SIG_DFL);
+    mjpeg_log_set_handler(ChildLogHandler);
+    std::atexit(ChildExitTrap);
+    try {
+        work();
+    } catch (const std::bad_alloc&) {
+        SendMessage(static_cast<int>(MjpegLogLevel::Error), "malloc failed\n");
+        ::_exit(kFailedStatus);
+    } catch (const std::exception& error) {
+        SendMessage(static_cast<int>(MjpegLogLevel::Error), error.what());
+        ::_exit(kFailedStatus);
+    } catch (...) {
+        SendMessage(static_cast<int>(MjpegLogLevel::Error), "unexpected failure");
+        ::_exit(kFailedStatus);
+    }
+    ::_exit(0);
+}
+
+void ParseMessages(const std::string& bytes, std::vector<MjpegLogMessage>& out) {
+    std::size_t pos = 0;
+    while (bytes.size() - pos >= 5) {
+        int level = static_cast<std::uint8_t>(bytes[pos]);
+        std::uint32_t length = 0;
+        std::memcpy(&length, bytes.data() + pos + 1, sizeof length);
+        if (length > kMaxMessageBytes || bytes.size() - pos - 5 < length) break;
+        if (level < 1) level = 1;
+        if (level > 4) level = 4;
+        out.push_back({static_cast<MjpegLogLevel>(level), bytes.substr(pos + 5, length)});
+        pos += 5 + length;
+    }
+}
+
+void Publish(const std::vector<MjpegLogMessage>& messages) {
+    int lowest = MjpegLowestShownLevel(MjpegVerbosity());
+    static const char* const names[] = {"", "debug", "info", "warning", "error"};
+    std::lock_guard lock(g_sinkMutex);
+    for (const auto& message : messages) {
+        if (static_cast<int>(message.level) >= lowest) {
+            std::string_view text = message.text;
+            while (!text.empty() && text.back() == '\n') text.remove_suffix(1);
+            std::fprintf(stderr, "mjpeg %s: %.*s\n", names[static_cast<int>(message.level)],
+                         static_cast<int>(text.size()), text.data());
+        }
+        if (g_sink) g_sink(message);
+    }
+}
+
+} // namespace
+
+int MjpegVerbosity() {
+    static const int verbosity = [] {
+        const char* value = std::getenv("MJPEG_VERBOSITY");
+        if (!value || !*value) return -1;
+        char* end = nullptr;
+        long parsed = std::strtol(value, &end, 10);
+        if (end == value) return -1;
+        if (parsed < 0) return 0;
+        return parsed > 2 ? 2 : static_cast<int>(parsed);
+    }();
+    return verbosity;
+}
+
+int MjpegLowestShownLevel(int verbosity) {
+    if (verbosity < 0) return static_cast<int>(MjpegLogLevel::Error) + 1;
+    return static_cast<int>(MjpegLogLevel::Warning) - verbosity;
+}
+
+void SetMjpegLogSink(MjpegLogSink sink) {
+    std::lock_guard lock(g_sinkMutex);
+    g_sink = std::move(sink);
+}
+
+MjpegJobResult RunMjpegJob(const std::function<void()>& work) {
+    MjpegJobResult result;
+    int fds[2];
+    if (::pipe2(fds, O_CLOEXEC) != 0) {
+        result.error = std::string("cannot start the encoder process: ") + std::strerror(errno);
+        return result;
+    }
+    pid_t child = ::fork();
+    if (child < 0) {
+        int error = errno;
+        ::close(fds[0]);
+        ::close(fds[1]);
+        result.error = std::string("cannot start the encoder process: ") + std::strerror(error);
+        return result;
+    }
+    if (child == 0) {
+        ::close(fds[0]);
+        RunChild(fds[1], work);
+    }
+    ::close(fds[1]);
+
+    std::string bytes;
+    char buffer[8192];
+    for (;;) {
+        ssize_t got = ::read(fds[0], buffer, sizeof buffer);
+        if (got < 0 && errno == EINTR) continue;
+        if (got <= 0) break;
+        bytes.append(buffer, static_cast<std::size_t>(got));
+    }
+    ::close(fds[0]);
+
+    int status = 0;
+    while (::waitpid(child, &status, 0) < 0 && errno == EINTR) {
+    }
+    ParseMessages(bytes, result.log);
+    Publish(result.log);
+
+    std::string lastError;
+    for (const auto& message : result.log)
+        if (message.level == MjpegLogLevel::Error) lastError = message.text;
+
+    if (WIFEXITED(status) && WEXITSTATUS(status) == 0) {
+        result.ok = true;
+    } else if (!lastError.empty()) {
+        result.error = lastError;
+    } else if (WIFSIGNALED(status)) {
+        result.error = std::string("the encoder process ended abnormally (") +
+                       ::strsignal(WTERMSIG(status)) + ")";
+    } else {
+        result.error = "the encoder process failed with status " +
+                       std::to_string(WIFEXITED(status) ? WEXITSTATUS(status) : -1);
+    }
+    return result;
+}
+
+void MjpegLog(MjpegLogLevel level, std::string_view text) {
+    if (g_childPipe >= 0) {
+        SendMessage(static_cast<int>(level), text);
+        return;
+    }
+    Publish({{level, std::string(text)}});
+}
+
+void MjpegFatal(std::string_view text) {
+    if (g_childPipe >= 0) {
+        SendMessage(static_cast<int>(MjpegLogLevel::Error), text);
+        ::_exit(kFailedStatus);
+    }
+    // Outside a job there is no process to end: a programming error.
+    MjpegLog(MjpegLogLevel::Error, text);
+    std::abort();
+}
+
+} // namespace lumivox

@@ -1,0 +1,65 @@
+#pragma once
+// The one logging hook of the still encoder and the multiplexer (mjpegtools' mpeg2enc and
+// mplex), and the isolation that keeps their fatal errors from ending the program.
+//
+// Both libraries keep process-wide state and leave through exit() on a fatal error
+// ("mjpeg_error_exit1"). Lumivox therefore runs every encode and every multiplex in a
+// child process forked for that one job (RunMjpegJob): the child inherits the frame and
+// the paths, installs the log hook, does the work with the library and ends with _exit.
+// Whatever the library does — exit, abort, a crash on a hostile input — only the child
+// ends; the caller gets the failure with the text of the last error message, and the
+// library's state starts fresh for the next job. Because each job has its own process,
+// jobs may run at the same time from different threads.
+//
+// Messages have the libraries' four levels. None of them is shown to the user; they go
+// to standard error only when the environment variable "MJPEG_VERBOSITY" asks for them
+// (0 = warnings and errors, 1 = also information, 2 = also debug), or to a sink that a
+// caller installs (the debug log, tests).
+
+#include <functional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace lumivox {
+
+enum class MjpegLogLevel { Debug = 1, Information = 2, Warning = 3, Error = 4 };
+
+struct MjpegLogMessage {
+    MjpegLogLevel level;
+    std::string text;
+};
+
+// The shared verbosity: "MJPEG_VERBOSITY" read once (0, 1 or 2; clamped), -1 when the
+// variable is absent or not a number, which shows nothing.
+int MjpegVerbosity();
+// The lowest level shown for a verbosity (Error + 1, i.e. nothing, for -1).
+int MjpegLowestShownLevel(int verbosity);
+
+// Receives every message of every job after the job ends, on the calling thread.
+// An empty function removes the sink. Process-wide; set it before jobs run.
+using MjpegLogSink = std::function<void(const MjpegLogMessage&)>;
+void SetMjpegLogSink(MjpegLogSink sink);
+
+// The outcome of one isolated job.
+struct MjpegJobResult {
+    bool ok = false;
+    // On failure: the text of the fatal error (the last error-level message), or a
+    // description of how the job ended when it left no text.
+    std::string error;
+    std::vector<MjpegLogMessage> log;
+};
+
+// Runs `work` in a forked child process with the log hook installed. The child's
+// standard output and error are left alone but nothing is printed by the hook. `work`
+// returns normally for success; any exit() inside the libraries, an uncaught exception,
+// a signal or a non-zero status is a failure. Returns when the child has ended.
+MjpegJobResult RunMjpegJob(const std::function<void()>& work);
+
+// Inside a job: logs a message through the hook (printf-style texts are formatted by the
+// caller). Outside a job the message goes only to the sink/standard error filter.
+void MjpegLog(MjpegLogLevel level, std::string_view text);
+// Inside a job: logs the text at error level and ends the job as failed (never returns).
+[[noreturn]] void MjpegFatal(std::string_view text);
+
+} // namespace lumivox
