@@ -4,6 +4,7 @@
 #include <QtCore/QCoreApplication>
 #include <QtGui/QGuiApplication>
 
+#include <cstdio>
 #include <cstdlib>
 #include <mutex>
 
@@ -23,6 +24,21 @@ int g_argc = 1;
 char g_programName[] = "lumivox";
 char* g_argv[] = {g_programName, nullptr};
 
+QtMessageHandler g_previousHandler = nullptr;
+
+// Without a desktop session Qt warns that XDG_RUNTIME_DIR is not set and then uses a
+// folder of its own, which is all off-screen drawing needs: keep that warning out of the
+// command line's output, pass everything else on.
+void FilterMessages(QtMsgType type, const QMessageLogContext& context, const QString& message)
+{
+    if (type == QtWarningMsg && message.startsWith(QLatin1String("QStandardPaths: XDG_RUNTIME_DIR")))
+        return;
+    if (g_previousHandler)
+        g_previousHandler(type, context, message);
+    else
+        std::fprintf(stderr, "%s\n", qPrintable(message));
+}
+
 } // namespace
 
 bool EnsureGuiApplication(GuiPlatform platform)
@@ -35,6 +51,7 @@ bool EnsureGuiApplication(GuiPlatform platform)
         qputenv("QT_QPA_PLATFORM", "offscreen");
     else if (!HasDisplay() && qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
         qputenv("QT_QPA_PLATFORM", "offscreen");
+    g_previousHandler = qInstallMessageHandler(FilterMessages);
     // Deliberately never deleted: fonts and cached glyphs must outlive every drawing,
     // including drawing on worker threads at process exit.
     static QGuiApplication* application = new QGuiApplication(g_argc, g_argv);

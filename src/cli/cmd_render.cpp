@@ -1,0 +1,212 @@
+// lumivox-cli render: every menu page and every slide frame of a project as PNG files,
+// exactly as they go on the disc — for template designers and for checking by eye.
+
+#include "Command.h"
+
+#include "base/IniFile.h"
+#include "base/Paths.h"
+#include "base/TextUtil.h"
+#include "picture/FrameRenderer.h"
+#include "picture/MenuTemplate.h"
+#include "picture/QtGuiHost.h"
+#include "picture/QtImage.h"
+#include "project/AlbumTable.h"
+
+#include <cstdio>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+namespace lumivox::cli {
+
+namespace {
+
+constexpr const char* kRenderName = "lumivox-cli render";
+
+int Fail(const std::string& message)
+{
+    std::fprintf(stderr, "%s: %s\n", kRenderName, message.c_str());
+    return 1;
+}
+
+// An installed template by file name ("classic.ini", or "classic"), or a template file
+// anywhere when the value names an existing file or contains a folder.
+bool ChooseTemplate(DiscMenuState& state, const std::string& value, std::string* error)
+{
+    std::error_code ec;
+    const bool isPath = value.find('/') != std::string::npos;
+    const std::string installed = TemplateFolder(state.ProgramFolder());
+    if (isPath || (std::filesystem::is_regular_file(value, ec) &&
+                   !std::filesystem::is_regular_file(installed + value, ec)))
+        return state.SelectTemplateFile(value, error);
+    std::string fileName = value;
+    if (!EqualsIgnoreCase(std::filesystem::path(fileName).extension().string(), ".ini") &&
+        !std::filesystem::is_regular_file(installed + fileName, ec))
+        fileName += ".ini";
+    return state.SelectTemplate(fileName, error);
+}
+
+bool SavePng(const PicBitmap& frame, const std::string& path, std::string* error)
+{
+    const QImage image = ToQImage(frame);
+    if (image.isNull() || !image.save(QString::fromStdString(path), "PNG")) {
+        *error = path + ": cannot be written";
+        return false;
+    }
+    return true;
+}
+
+int RunRender(const std::vector<std::string>& args)
+{
+    std::string projectPath;
+    std::string outFolder;
+    std::string templateValue;
+    std::string background;
+    int norm = -1;
+    for (std::size_t i = 0; i < args.size(); ++i) {
+        const std::string& arg = args[i];
+        auto value = [&](std::string& into) {
+            if (i + 1 >= args.size())
+                return false;
+            into = args[++i];
+            return true;
+        };
+        if (arg == "--out" || arg == "-o") {
+            if (!value(outFolder))
+                return Fail("--out needs a folder");
+        } else if (arg == "--template") {
+            if (!value(templateValue))
+                return Fail("--template needs a template name or file");
+        } else if (arg == "--background") {
+            if (!value(background))
+                return Fail("--background needs a picture file");
+        } else if (arg == "--pal") {
+            norm = 1;
+        } else if (arg == "--ntsc") {
+            norm = 0;
+        } else if (!arg.empty() && arg[0] == '-') {
+            return Fail("unknown option '" + arg + "'");
+        } else if (projectPath.empty()) {
+            projectPath = arg;
+        } else {
+            return Fail("more than one project given ('" + projectPath + "', '" + arg + "')");
+        }
+    }
+    if (projectPath.empty())
+        return Fail("no project file given (see lumivox-cli help render)");
+    if (outFolder.empty())
+        return Fail("no output folder given: use --out DIR");
+    if (norm < 0)
+        norm = GetPrivateProfileInt("GENERAL", "PAL", 0, ConfigFilePath()) ? 1 : 0;
+    const TvNorm tvNorm = norm ? TvNorm::Pal : TvNorm::Ntsc;
+
+    EnsureGuiApplication(GuiPlatform::Offscreen);
+
+    DiscMenuState state(ProgramFolder());
+    std::string error;
+    if (!templateValue.empty()) {
+        if (!ChooseTemplate(state, templateValue, &error))
+            return Fail(error);
+    } else {
+        MenuTemplate current;
+        if (!state.LoadCurrentTemplate(current, &error))
+            return Fail(error);
+        if (state.EntriesPerPage() < 1)
+            return Fail(current.path + ": the template has no menu entries (\"Items_count\" is " +
+                        std::to_string(current.itemsCount) + ")");
+    }
+    if (!background.empty())
+        state.SetBackgroundOverride(background);
+    MenuTemplate menuTemplate;
+    if (!state.LoadCurrentTemplate(menuTemplate, &error))
+        return Fail(error);
+
+    AlbumTable project;
+    const ProjectLoadResult loaded = project.LoadProject(projectPath);
+    if (!loaded.Loaded())
+        return Fail(loaded.error.empty() ? projectPath + ": not a Lumivox project file" : loaded.error);
+    for (const SkippedPicture& skipped : loaded.skipped)
+        std::fprintf(stderr, "%s: warning: %s: %s (album %02d \"%s\" left it out)\n", kRenderName,
+                     skipped.path.c_str(), skipped.reason.c_str(), skipped.album,
+                     skipped.albumName.c_str());
+
+    if (!CreateFolder(WithTrailingSlash(outFolder)))
+        return Fail(outFolder + ": the output folder cannot be created");
+    const std::string folder = WithTrailingSlash(outFolder);
+
+    std::vector<MenuAlbum> albums;
+    for (int a = 0; a < project.AlbumCount(); ++a) {
+        const AlbumInfo& album = project.Album(a);
+        const PictureItem* cover = album.Cover();
+        albums.push_back({album.name, album.PictureCount() > 0,
+                          cover ? cover->slideThumbnail.get() : nullptr});
+    }
+
+    int failures = 0;
+    const int pages = MenuPageCount(project.AlbumCount(), state.EntriesPerPage());
+    for (int page = 0; page < pages; ++page) {
+        PicBitmap frame;
+        if (!RenderMenuFrame(menuTemplate, state.BackgroundOverride(), albums,
+                             page * state.EntriesPerPage(), tvNorm, frame, &error)) {
+            // Without a background nothing of the page can be drawn: every page fails
+            // the same way, so say it once.
+            return Fail("menu page " + std::to_string(page + 1) + ": " + error);
+        }
+        if (!SavePng(frame, folder + Format("menu_%02d.png", page + 1), &error))
+            return Fail(error);
+    }
+
+    int slides = 0;
+    for (int a = 0; a < project.AlbumCount(); ++a) {
+        for (int p = 0; p < project.PictureCount(a); ++p) {
+            const PictureItem& picture = project.Picture(a, p);
+            PicBitmap frame;
+            try {
+                RenderSlideFrame(picture.path, picture.rotated ? picture.rotation : 0, tvNorm, frame);
+            } catch (const PLTextException& e) {
+                std::string reason = e.GetText();
+                while (!reason.empty() && reason.back() == '\n')
+                    reason.pop_back();
+                std::fprintf(stderr, "%s: %s: %s (album %02d, picture %02d not rendered)\n",
+                             kRenderName, picture.path.c_str(), reason.c_str(), a + 1, p + 1);
+                ++failures;
+                continue;
+            }
+            if (!SavePng(frame, folder + Format("menu_%02d_pic_%02d.png", a + 1, p + 1), &error))
+                return Fail(error);
+            ++slides;
+        }
+    }
+    std::printf("%d menu page%s and %d slide%s (%s, 704 x %d) written to %s\n", pages,
+                pages == 1 ? "" : "s", slides, slides == 1 ? "" : "s", norm ? "PAL" : "NTSC",
+                FrameHeight(tvNorm), folder.c_str());
+    return failures ? 1 : 0;
+}
+
+const CommandRegistration registration({
+    "render",
+    "PROJECT.lvx --out DIR [--template NAME|FILE] [--background FILE] [--pal|--ntsc]",
+    "Renders every disc-menu page and every slide of a project into PNG files, exactly\n"
+    "as they go on the disc (704 x 480 for NTSC, 704 x 576 for PAL):\n"
+    "  DIR/menu_01.png, menu_02.png, ...        the menu pages, counted from 01\n"
+    "  DIR/menu_AA_pic_PP.png                   slide PP of album AA, counted from 01\n"
+    "\n"
+    "Options:\n"
+    "  --out DIR, -o DIR    folder for the PNG files; created when missing\n"
+    "  --template NAME|FILE the disc-menu template: the file name of an installed\n"
+    "                       template (\"classic.ini\" or just \"classic\"; see\n"
+    "                       lumivox-cli templates) or the path of a template file\n"
+    "                       anywhere, whose picture folder (\"Folder_name\") is looked\n"
+    "                       up beside that file. Default: classic.ini\n"
+    "  --background FILE    a picture that replaces the template's background\n"
+    "  --pal, --ntsc        the TV norm; default: the PAL setting of config.ini (NTSC)\n"
+    "\n"
+    "Pictures that cannot be decoded are named on standard error and left out; the exit\n"
+    "status is then 1. A template without menu entries, a background that cannot be\n"
+    "decoded or a project that cannot be read stop the command with exit status 1.",
+    RunRender,
+});
+
+} // namespace
+
+} // namespace lumivox::cli
