@@ -224,6 +224,7 @@ public:
     }
     bool AtAcceptableHeader() const { return unread_ >= 4 && IsAcceptableHeader(Data()); }
     bool WasCancelled() const { return cancelled_; }
+    bool Ended() const { return ended_; }
 
 private:
     int fd_;
@@ -378,7 +379,10 @@ bool DecodeMp3ToWave(const std::string& sourcePath, const std::string& wavePath,
     for (;;) {
         if (!input.Refill())
             return readFailure();
-        if (input.Unread() < static_cast<std::size_t>(firstFrameBytes))
+        // Inside the file a whole first-frame's worth of bytes is kept ahead. At its end
+        // the frames left are still decoded, down to the last whole one: a VBR song's
+        // closing frames are often smaller than its first, and would otherwise be lost.
+        if (input.Unread() < static_cast<std::size_t>(firstFrameBytes) && !(input.Ended() && input.Unread() >= 4))
             break;
         if (input.AtAcceptableHeader()) {
             const DecodeFrameResult result =
