@@ -1,0 +1,165 @@
+// lumivox-cli info: loads a project file the way the program does and lists what it
+// holds, with every picture's full-size dimensions and every picture that was left out.
+
+#include "Command.h"
+
+#include "base/TextUtil.h"
+#include "picture/PicReader.h"
+#include "project/AlbumTable.h"
+
+#include <cstdio>
+#include <exception>
+
+namespace lumivox::cli {
+
+namespace {
+
+struct PictureFacts {
+    std::string path;
+    int rotation = 0;
+    int width = 0;
+    int height = 0;
+    std::string error; // why the full-size decode failed, when it did
+};
+
+// The picture as production will see it: decoded in full, then turned.
+PictureFacts DescribePicture(PicReader& reader, const PictureItem& item)
+{
+    PictureFacts facts;
+    facts.path = item.path;
+    facts.rotation = item.rotated ? item.rotation : 0;
+    try {
+        PicBitmap full;
+        reader.DecodeFile(item.path, full, 32);
+        const bool sideways = facts.rotation == 90 || facts.rotation == 270;
+        facts.width = sideways ? full.Height() : full.Width();
+        facts.height = sideways ? full.Width() : full.Height();
+    } catch (const PLTextException& error) {
+        facts.error = error.GetText();
+    } catch (const std::exception& error) {
+        facts.error = error.what();
+    }
+    return facts;
+}
+
+int RunInfo(const std::vector<std::string>& args)
+{
+    std::string projectPath;
+    bool json = false;
+    for (const std::string& arg : args) {
+        if (arg == "--json") {
+            json = true;
+        } else if (!arg.empty() && arg[0] == '-') {
+            std::fprintf(stderr, "lumivox-cli info: unknown option '%s'\n", arg.c_str());
+            return 2;
+        } else if (projectPath.empty()) {
+            projectPath = arg;
+        } else {
+            std::fprintf(stderr, "lumivox-cli info: more than one project file given\n");
+            return 2;
+        }
+    }
+    if (projectPath.empty()) {
+        std::fprintf(stderr, "lumivox-cli info: no project file given (see lumivox-cli help info)\n");
+        return 2;
+    }
+
+    AlbumTable project;
+    project.ResetProject();
+    const ProjectLoadResult result = project.LoadProject(projectPath);
+    if (!result.Loaded()) {
+        if (result.status == ProjectLoadStatus::NotProject)
+            std::fprintf(stderr, "lumivox-cli info: %s: not a Lumivox project (%s)\n",
+                         projectPath.c_str(), kMsgInvalidProject);
+        else
+            std::fprintf(stderr, "lumivox-cli info: %s\n", result.error.c_str());
+        return 1;
+    }
+    if (result.albumsBeyondLimit > 0)
+        std::fprintf(stderr, "lumivox-cli info: %s: %d album(s) past the 99th were not loaded\n",
+                     projectPath.c_str(), result.albumsBeyondLimit);
+
+    PicReader reader;
+    reader.SetMode(DecodeMode::Full);
+    std::string out;
+    if (json)
+        out += "{\"albums\": [";
+    else
+        out += Format("Project: %s\n%s\n", projectPath.c_str(), project.StatusText().c_str());
+    for (int album = 0; album < project.AlbumCount(); ++album) {
+        const AlbumInfo& info = project.Album(album);
+        if (json) {
+            out += album ? ", " : "";
+            out += "{\"name\": " + JsonQuote(info.name) + ", \"wait\": " +
+                   std::to_string(info.waitTime) + ", \"pictures\": [";
+        } else {
+            out += Format("\nAlbum %02d: %s (wait %d s, %d picture%s)\n", album + 1,
+                          info.name.c_str(), info.waitTime, info.PictureCount(),
+                          info.PictureCount() == 1 ? "" : "s");
+        }
+        for (int i = 0; i < info.PictureCount(); ++i) {
+            const PictureFacts facts = DescribePicture(reader, project.Picture(album, i));
+            if (json) {
+                out += i ? ", " : "";
+                out += "{\"path\": " + JsonQuote(facts.path) +
+                       ", \"rotation\": " + std::to_string(facts.rotation) +
+                       ", \"width\": " + std::to_string(facts.width) +
+                       ", \"height\": " + std::to_string(facts.height) + "}";
+            } else if (facts.error.empty()) {
+                out += Format("  %02d  %s  rotation %d  %d x %d\n", i + 1, facts.path.c_str(),
+                              facts.rotation, facts.width, facts.height);
+            } else {
+                out += Format("  %02d  %s  rotation %d  (full size unknown: %s)\n", i + 1,
+                              facts.path.c_str(), facts.rotation, facts.error.c_str());
+            }
+        }
+        if (json)
+            out += "]}";
+    }
+    if (json) {
+        out += "], \"skipped\": [";
+        for (std::size_t i = 0; i < result.skipped.size(); ++i) {
+            const SkippedPicture& skipped = result.skipped[i];
+            out += i ? ", " : "";
+            out += "{\"album\": " + std::to_string(skipped.album) + ", \"path\": " +
+                   JsonQuote(skipped.path) + ", \"error\": " + JsonQuote(skipped.reason) + "}";
+        }
+        out += "]}\n";
+    } else if (result.skipped.empty()) {
+        out += "\nSkipped pictures: none\n";
+    } else {
+        out += Format("\nSkipped pictures: %zu\n", result.skipped.size());
+        for (const SkippedPicture& skipped : result.skipped)
+            out += Format("  album %02d (%s): %s: %s\n", skipped.album, skipped.albumName.c_str(),
+                          skipped.path.c_str(), skipped.reason.c_str());
+    }
+    std::fwrite(out.data(), 1, out.size(), stdout);
+    return std::fflush(stdout) == 0 ? 0 : 1;
+}
+
+const CommandRegistration registration({
+    "info",
+    "PROJECT.lvx [--json]",
+    "Loads a Lumivox project file (.lvx) the way the program opens it and lists what it\n"
+    "holds: each album with its name and wait time in seconds, and each picture with its\n"
+    "path, its rotation (degrees clockwise) and its size once decoded at full size and\n"
+    "turned, as it will go on the disc. Then every picture that loading left out, with\n"
+    "the reason: the decoder's error text, or the limit of 99 pictures per album.\n"
+    "\n"
+    "Options:\n"
+    "  --json   print one JSON object instead of text:\n"
+    "           {\"albums\": [{\"name\": ..., \"wait\": ..., \"pictures\": [{\"path\": ...,\n"
+    "           \"rotation\": ..., \"width\": ..., \"height\": ...}]}],\n"
+    "           \"skipped\": [{\"album\": ..., \"path\": ..., \"error\": ...}]}\n"
+    "           \"album\" is the album's number counting from 1; a picture whose full-size\n"
+    "           decode fails shows width and height 0.\n"
+    "\n"
+    "Exit status: 0 when the project file was read, even when pictures were left out;\n"
+    "1 when it could not be read or is not a Lumivox project (one line on standard error\n"
+    "names the file and the reason); 2 for wrong arguments.",
+    &RunInfo,
+});
+
+} // namespace
+
+} // namespace lumivox::cli
