@@ -11,7 +11,10 @@
 #include <mplex/stream_params.hpp>
 #include <mplex/videostrm.hpp>
 
+#include <algorithm>
 #include <cerrno>
+#include <cmath>
+#include <filesystem>
 #include <cstdarg>
 #include <cstdio>
 #include <cstring>
@@ -112,7 +115,30 @@ private:
 
 // The body of one multiplexing job (runs in the job's child process). Objects are left to
 // the end of the child process, as the multiplexer's own ownership is undocumented.
-void MultiplexInJob(const std::string& outputPath, const std::vector<std::string>& inputs) {
+// The text the multiplexer ends with when a still would be decoded before all of it has
+// arrived. The output file is complete by then, but it would not play as it should.
+constexpr const char* kUnderRunText = "MUX STATUS: Frame data under-runs detected!";
+// The multiplexer's own run-in for stills is too short for a high-resolution still and
+// its companion together: both must be in the player's buffers before the first is shown.
+// Start from twice the time the stills take at the single-speed rate (75 sectors of 2,324
+// bytes a second), in 25 Hz frame intervals, plus a small margin; the multiplexer accepts
+// at most 100.
+constexpr int kLongestRunInFrames = 100;
+
+int EstimateRunInFrames(const std::vector<std::string>& videoPaths, double scale) {
+    std::uintmax_t bytes = 0;
+    for (const auto& path : videoPaths) {
+        std::error_code ignored;
+        std::uintmax_t size = std::filesystem::file_size(path, ignored);
+        if (!ignored) bytes += size;
+    }
+    double seconds = std::ceil(static_cast<double>(bytes) / kVcdPackBytes) / 75.0;
+    int frames = static_cast<int>(std::ceil(seconds * 2 * 25 * scale)) + 5;
+    return std::min(frames, kLongestRunInFrames);
+}
+
+void MultiplexInJob(const std::string& outputPath, const std::vector<std::string>& inputs,
+                    double runInScale) {
     int verbosity = MjpegVerbosity() < 0 ? 0 : MjpegVerbosity();
     auto* job = new MultiplexJob();
     job->mux_format = kMultiplexFormatVcdStills;
@@ -128,6 +154,7 @@ void MultiplexInJob(const std::string& outputPath, const std::vector<std::string
     unsigned video = 0;
     bool badFile = false;
     IBitStream* music = nullptr;
+    std::vector<std::string> videoPaths;
     for (const std::string& path : inputs) {
         auto* input = new InputFile(path);
         IBitStreamUndo undo;
@@ -164,6 +191,7 @@ void MultiplexInJob(const std::string& outputPath, const std::vector<std::string
         default:
             ++video;
             job->streams.push_back(new JobStream(input, MPEG_VIDEO));
+            videoPaths.push_back(path);
             job->video_param.push_back(VideoParams::Checked(kStillVideoBufferKb));
             break;
         }
@@ -188,6 +216,7 @@ void MultiplexInJob(const std::string& outputPath, const std::vector<std::string
     job->lpcm_tracks = 0;
     job->subtitle_tracks = 0;
     for (VideoParams* params : job->video_param) params->Force(kMultiplexFormatVcdStills);
+    job->run_in_frames = static_cast<unsigned>(EstimateRunInFrames(videoPaths, runInScale));
 
     auto* output = new OutputFile(outputPath);
     auto* multiplexor = new Multiplexor(*job, *output, nullptr);
@@ -203,7 +232,14 @@ void MultiplexInJob(const std::string& outputPath, const std::vector<std::string
 
 int RunMultiplex(const std::string& outputPath, const std::vector<std::string>& inputs,
                  std::string* error) {
-    MjpegJobResult result = RunMjpegJob([&] { MultiplexInJob(outputPath, inputs); });
+    MjpegJobResult result;
+    // Each attempt is a fresh process; a longer run-in is tried only when the stills
+    // would not have arrived in time.
+    for (double scale : {1.0, 1.5, 2.25}) {
+        result = RunMjpegJob([&] { MultiplexInJob(outputPath, inputs, scale); });
+        if (result.ok || result.error.rfind(kUnderRunText, 0) != 0) break;
+        MjpegLog(MjpegLogLevel::Warning, "Run-in too short for the stills; multiplexing again\n");
+    }
     if (result.ok) return 0;
     if (error) *error = result.error;
     return -1;
