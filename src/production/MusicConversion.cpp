@@ -167,6 +167,26 @@ bool IsAcceptableHeader(const std::uint8_t* bytes)
            header.bitrateIndex != 15 && header.sampleRateIndex != 3;
 }
 
+// The first header is taken only when the frame after it starts with a header of the same
+// stream (or the file ends first). Four bytes that merely look like a header turn up
+// every few kilobytes of other data; decoding from one would turn a file that is not an
+// MP3 at all into noise.
+bool NextFrameAgrees(const std::uint8_t* bytes, std::size_t count)
+{
+    MpegFrameHeader first;
+    const int length = ParseFrameHeader(bytes, count, nullptr, &first);
+    if (length <= 0)
+        return false;
+    if (static_cast<std::size_t>(length) + 4 > count)
+        return true;
+    const std::uint8_t* next = bytes + length;
+    if (!IsAcceptableHeader(next))
+        return false;
+    MpegFrameHeader second;
+    ReadMpegFrameHeader(next, &second);
+    return second.versionBit == first.versionBit && second.sampleRateIndex == first.sampleRateIndex;
+}
+
 // Size of the ID3v2 tag at the start of the file, measured by id3lib.
 std::size_t MeasureId3v2Tag(const std::string& path)
 {
@@ -331,7 +351,7 @@ bool DecodeMp3ToWave(const std::string& sourcePath, const std::string& wavePath,
             SetError(error, sourcePath + ": no MPEG audio Layer III frame found (not an MP3 file?)");
             return false;
         }
-        if (input.AtAcceptableHeader())
+        if (input.AtAcceptableHeader() && NextFrameAgrees(input.Data(), input.Unread()))
             break;
         input.Advance(1);
     }

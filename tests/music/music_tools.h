@@ -89,7 +89,7 @@ inline std::string TestSignal(int sampleRate, double seconds)
     std::ostringstream filter;
     filter << "-f lavfi -i \"aevalsrc=0.25*sin(2*PI*220*t)+0.2*sin(2*PI*277*t)+0.15*sin(2*PI*330*t):s="
            << sampleRate << ":d=" << seconds << "\" -f lavfi -i \"anoisesrc=c=pink:r=" << sampleRate
-           << ":a=0.05:d=" << seconds << "\" -filter_complex amix=inputs=2:normalize=0";
+           << ":a=0.05:seed=1:d=" << seconds << "\" -filter_complex amix=inputs=2:normalize=0";
     return filter.str();
 }
 
