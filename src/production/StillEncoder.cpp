@@ -19,6 +19,8 @@
 #include <cstdio>
 #include <cstring>
 #include <new>
+#include <system_error>
+#include <thread>
 
 namespace lumivox {
 namespace {
@@ -77,14 +79,19 @@ struct BitField {
 // Taps 5, 11, -21, -37, 70, 228 | 228, 70, -37, -21, 11, 5 (sum 512).
 void Decimate(const std::uint8_t* in, int count, std::ptrdiff_t step, std::uint8_t* out,
               std::ptrdiff_t outStep) {
-    auto at = [&](int i) -> int {
+    auto filter = [](auto at, int i) {
+        return 228 * (at(i) + at(i + 1)) + 70 * (at(i - 1) + at(i + 2)) -
+               37 * (at(i - 2) + at(i + 3)) - 21 * (at(i - 3) + at(i + 4)) +
+               11 * (at(i - 4) + at(i + 5)) + 5 * (at(i - 5) + at(i + 6));
+    };
+    auto edge = [&](int i) -> int {
         i = i < 0 ? 0 : i >= count ? count - 1 : i;
         return in[i * step];
     };
+    auto inside = [&](int i) -> int { return in[i * step]; };
     for (int i = 0, k = 0; i < count; i += 2, ++k) {
-        int sum = 228 * (at(i) + at(i + 1)) + 70 * (at(i - 1) + at(i + 2)) -
-                  37 * (at(i - 2) + at(i + 3)) - 21 * (at(i - 3) + at(i + 4)) +
-                  11 * (at(i - 4) + at(i + 5)) + 5 * (at(i - 5) + at(i + 6));
+        // Away from the edges no tap needs repeating (the common case, kept branch-free).
+        int sum = i >= 5 && i + 6 < count ? filter(inside, i) : filter(edge, i);
         out[k * outStep] = Clamp((sum + 256) >> 9);
     }
 }
@@ -98,10 +105,46 @@ void Reduce420(const std::vector<std::uint8_t>& full, int width, int height,
     for (int y = 0; y < height; ++y)
         Decimate(&full[static_cast<std::size_t>(y) * width], width, 1,
                  &half[static_cast<std::size_t>(y) * chromaWidth], 1);
-    out.assign(static_cast<std::size_t>(chromaWidth) * chromaHeight, 0);
-    for (int x = 0; x < chromaWidth; ++x)
-        Decimate(&half[static_cast<std::size_t>(x)], height, chromaWidth, &out[x],
-                 chromaWidth);
+    out.resize(static_cast<std::size_t>(chromaWidth) * chromaHeight);
+    // Vertically a whole row at a time, so that the inner loop runs along memory.
+    static const int kTaps[6] = {228, 70, -37, -21, 11, 5};
+    for (int k = 0; k < chromaHeight; ++k) {
+        const std::uint8_t* above[6];
+        const std::uint8_t* below[6];
+        for (int t = 0; t < 6; ++t) {
+            int up = std::clamp(2 * k - t, 0, height - 1);
+            int down = std::clamp(2 * k + 1 + t, 0, height - 1);
+            above[t] = &half[static_cast<std::size_t>(up) * chromaWidth];
+            below[t] = &half[static_cast<std::size_t>(down) * chromaWidth];
+        }
+        std::uint8_t* target = &out[static_cast<std::size_t>(k) * chromaWidth];
+        for (int x = 0; x < chromaWidth; ++x) {
+            int sum = 0;
+            for (int t = 0; t < 6; ++t) sum += kTaps[t] * (above[t][x] + below[t][x]);
+            target[x] = Clamp((sum + 256) >> 9);
+        }
+    }
+}
+
+// Runs two independent pieces of work, the first on a second thread when one can be had.
+// A failure to allocate in either is reported as std::bad_alloc on the calling thread.
+template <typename First, typename Second>
+void RunSideBySide(First first, Second second) {
+    bool firstFailed = false;
+    try {
+        std::jthread helper([&] {
+            try {
+                first();
+            } catch (const std::bad_alloc&) {
+                firstFailed = true;
+            }
+        });
+        second();
+    } catch (const std::system_error&) {
+        first(); // no thread to be had: one after the other
+        second();
+    }
+    if (firstFailed) throw std::bad_alloc();
 }
 
 // --- The encoder's input and output, seen from inside the job ------------------------
@@ -308,14 +351,22 @@ bool ReadStillFrame(const std::uint8_t* header, const std::uint8_t* palette,
         std::vector<std::uint8_t> cbFull(area), crFull(area);
         std::size_t stride = ((static_cast<std::size_t>(width) * bitCount + 31) / 32) * 4;
 
-        for (int row = 0; row < height; ++row) {
+        auto convertRows = [&](int firstRow, int endRow) {
+        for (int row = firstRow; row < endRow; ++row) {
             // Row 0 of the picture is the last stored row of the bottom-up bitmap.
             const std::uint8_t* in = pixelRows + static_cast<std::size_t>(height - 1 - row) * stride;
             std::size_t outRow = static_cast<std::size_t>(row) * width;
             for (int x = 0; x < width; ++x) {
                 int r = 0, g = 0, b = 0;
-                switch (bitCount) {
-                case 8: {
+                if (bitCount == 32 && !bitFields) {
+                    b = in[x * 4];
+                    g = in[x * 4 + 1];
+                    r = in[x * 4 + 2];
+                } else if (bitCount == 24) {
+                    b = in[x * 3];
+                    g = in[x * 3 + 1];
+                    r = in[x * 3 + 2];
+                } else if (bitCount == 8) {
                     int index = in[x];
                     if (index < paletteEntries) {
                         const std::uint8_t* entry = palette + index * 4;
@@ -323,32 +374,11 @@ bool ReadStillFrame(const std::uint8_t* header, const std::uint8_t* palette,
                         g = entry[1];
                         r = entry[2];
                     }
-                    break;
-                }
-                case 16: {
-                    std::uint32_t pixel = ReadLe16(in + x * 2);
+                } else {
+                    std::uint32_t pixel = bitCount == 16 ? ReadLe16(in + x * 2) : ReadLe32(in + x * 4);
                     r = red.Expand(pixel);
                     g = green.Expand(pixel);
                     b = blue.Expand(pixel);
-                    break;
-                }
-                case 24:
-                    b = in[x * 3];
-                    g = in[x * 3 + 1];
-                    r = in[x * 3 + 2];
-                    break;
-                default:
-                    if (bitFields) {
-                        std::uint32_t pixel = ReadLe32(in + x * 4);
-                        r = red.Expand(pixel);
-                        g = green.Expand(pixel);
-                        b = blue.Expand(pixel);
-                    } else {
-                        b = in[x * 4];
-                        g = in[x * 4 + 1];
-                        r = in[x * 4 + 2];
-                    }
-                    break;
                 }
                 YCbCrSample sample = ConvertRgbToYCbCr(r, g, b);
                 planes.y[outRow + x] = Clamp(sample.y);
@@ -356,8 +386,14 @@ bool ReadStillFrame(const std::uint8_t* header, const std::uint8_t* palette,
                 crFull[outRow + x] = Clamp(sample.cr);
             }
         }
-        Reduce420(cbFull, width, height, planes.cb);
-        Reduce420(crFull, width, height, planes.cr);
+        };
+        // The frame is read on two threads (the rows, then the two chrominance planes are
+        // independent): it sits on the path of every slide, before the encoder starts.
+        planes.cb.assign(static_cast<std::size_t>(planes.ChromaWidth()) * planes.ChromaHeight(), 0);
+        planes.cr.assign(planes.cb.size(), 0);
+        RunSideBySide([&] { convertRows(height / 2, height); }, [&] { convertRows(0, height / 2); });
+        RunSideBySide([&] { Reduce420(cbFull, width, height, planes.cb); },
+                      [&] { Reduce420(crFull, width, height, planes.cr); });
     } catch (const std::bad_alloc&) {
         return fail("malloc failed\n");
     }
