@@ -1,7 +1,6 @@
 #include "production/MusicConversion.h"
 
 #include <id3.h>
-#include <twolame.h>
 #include <fcntl.h>
 #include <unistd.h>
 
@@ -53,16 +52,6 @@ constexpr int kConvertAsSource = 0;
 constexpr int kFrequencyLimitHz = 24000;
 // A WAVE file cannot describe more PCM than its 32-bit "RIFF" size allows.
 constexpr std::uint64_t kMaxWavePcmBytes = 0xFFFFFFFFull - kWaveRiffSizeBase;
-
-// --- Layer II encoding ------------------------------------------------------------------
-constexpr int kMpeg1Kbps = 192;
-constexpr int kMpeg2Kbps = 96;
-constexpr int kPsychoacousticModel = 1;
-// Samples per channel handed to the encoder at once, and room for what it returns: at
-// most one frame more than the samples make (the largest frame is 1,152 bytes at 32 kHz).
-constexpr std::size_t kEncodeBlockFrames = TWOLAME_SAMPLES_PER_FRAME * 32;
-constexpr std::size_t kEncodeOutputBytes = 34 * 1441;
-constexpr std::size_t kOutputFileBuffer = 1 << 16;
 
 const char* const kCancelled = "cancelled";
 
@@ -256,14 +245,6 @@ private:
     bool cancelled_ = false;
 };
 
-struct TwolameDeleter {
-    void operator()(twolame_options* options) const { twolame_close(&options); }
-};
-
-struct FileCloser {
-    void operator()(std::FILE* file) const { std::fclose(file); }
-};
-
 } // namespace
 
 bool FirstFrameScan(int fd)
@@ -444,90 +425,6 @@ bool DecodeMp3ToWave(const std::string& sourcePath, const std::string& wavePath,
         SetError(error, sourcePath + ": no audio could be decoded");
         return false;
     }
-    return true;
-}
-
-bool EncodeWaveToMp2(const std::string& wavePath, const std::string& mp2Path, std::string* error,
-                     const std::atomic<bool>* cancel)
-{
-    PcmInput input;
-    std::string reason;
-    if (!input.Open(wavePath, &reason)) {
-        SetError(error, reason);
-        return false;
-    }
-    const int rate = input.SampleRate();
-    const int channels = input.Channels();
-    const bool mpeg1 = rate >= 32000;
-
-    std::unique_ptr<twolame_options, TwolameDeleter> encoder(twolame_init());
-    if (!encoder) {
-        SetError(error, wavePath + ": the Layer II encoder cannot be started");
-        return false;
-    }
-    twolame_options* options = encoder.get();
-    twolame_set_verbosity(options, 0);
-    twolame_set_num_channels(options, channels);
-    twolame_set_in_samplerate(options, rate);
-    twolame_set_out_samplerate(options, rate);
-    twolame_set_version(options, mpeg1 ? TWOLAME_MPEG1 : TWOLAME_MPEG2);
-    twolame_set_mode(options, channels == 1 ? TWOLAME_MONO : TWOLAME_JOINT_STEREO);
-    twolame_set_bitrate(options, mpeg1 ? kMpeg1Kbps : kMpeg2Kbps);
-    twolame_set_psymodel(options, kPsychoacousticModel);
-    twolame_set_error_protection(options, 0);
-    twolame_set_emphasis(options, TWOLAME_EMPHASIS_N);
-    twolame_set_copyright(options, 0);
-    twolame_set_original(options, 0);
-    // 44.1 and 22.05 kHz frames need an extra byte now and then to hold the exact bit rate.
-    twolame_set_padding(options, TWOLAME_PAD_ALL);
-    if (twolame_init_params(options) != 0) {
-        SetError(error, wavePath + Format(": the Layer II encoder refuses %d Hz with %d channel(s)", rate, channels));
-        return false;
-    }
-
-    std::unique_ptr<std::FILE, FileCloser> output(std::fopen(mp2Path.c_str(), "wb"));
-    if (!output) {
-        SetError(error, mp2Path + ": cannot be created: " + std::strerror(errno));
-        return false;
-    }
-    std::setvbuf(output.get(), nullptr, _IOFBF, kOutputFileBuffer);
-
-    std::vector<std::int16_t> samples(kEncodeBlockFrames * static_cast<std::size_t>(channels));
-    std::vector<unsigned char> encoded(kEncodeOutputBytes);
-    const auto writeFailure = [&] {
-        SetError(error, mp2Path + ": cannot be written: " + std::strerror(errno));
-        return false;
-    };
-    for (;;) {
-        if (Cancelled(cancel)) {
-            SetError(error, kCancelled);
-            return false;
-        }
-        const long frames = input.Read(samples.data(), kEncodeBlockFrames);
-        if (frames < 0) {
-            SetError(error, wavePath + ": cannot be read");
-            return false;
-        }
-        if (frames == 0)
-            break;
-        const int bytes = twolame_encode_buffer_interleaved(options, samples.data(), static_cast<int>(frames),
-                                                            encoded.data(), static_cast<int>(encoded.size()));
-        if (bytes < 0) {
-            SetError(error, wavePath + ": the Layer II encoder failed");
-            return false;
-        }
-        if (std::fwrite(encoded.data(), 1, static_cast<std::size_t>(bytes), output.get()) != static_cast<std::size_t>(bytes))
-            return writeFailure();
-    }
-    const int bytes = twolame_encode_flush(options, encoded.data(), static_cast<int>(encoded.size()));
-    if (bytes < 0) {
-        SetError(error, wavePath + ": the Layer II encoder failed");
-        return false;
-    }
-    if (std::fwrite(encoded.data(), 1, static_cast<std::size_t>(bytes), output.get()) != static_cast<std::size_t>(bytes))
-        return writeFailure();
-    if (std::fclose(output.release()) != 0)
-        return writeFailure();
     return true;
 }
 

@@ -49,6 +49,12 @@ bool DecodeMp3ToWave(const std::string& sourcePath, const std::string& wavePath,
 bool EncodeWaveToMp2(const std::string& wavePath, const std::string& mp2Path,
                      std::string* error = nullptr, const std::atomic<bool>* cancel = nullptr);
 
+// The same with at most maxThreads threads: a long input is encoded in two halves at once
+// when maxThreads is 2 or more (the plain form uses two threads on a multi-core machine).
+// The result is the same Layer II stream either way.
+bool EncodeWaveToMp2(const std::string& wavePath, const std::string& mp2Path, std::string* error,
+                     const std::atomic<bool>* cancel, int maxThreads);
+
 // Positions fd at the first MPEG audio frame that carries sound, starting from fd's
 // current offset: scans blocks of 1441 bytes for a frame sync and steps over frames that
 // hold a "Xing" VBR header. Exposed for tests and the fuzz target; DecodeMp3ToWave calls

@@ -147,6 +147,8 @@ bool PcmInput::Open(const std::string& path, std::string* error)
                                      sampleRate_));
         return false;
     }
+    dataBytes_ = bytesRemaining_;
+    dataOffset_ = static_cast<std::uint64_t>(std::max<off_t>(0, ftello(file_)));
     if (FramesRemaining() == 0) {
         *error = Reason(path, "contains no audio samples");
         return false;
@@ -298,6 +300,15 @@ bool PcmInput::ParseAiff(std::string* error)
         *error = Reason(path_, "cannot be read");
         return false;
     }
+    return true;
+}
+
+bool PcmInput::SeekToFrame(std::uint64_t frame)
+{
+    const std::uint64_t offset = frame * 2u * static_cast<std::uint64_t>(channels_);
+    if (offset > dataBytes_ || fseeko(file_, static_cast<off_t>(dataOffset_ + offset), SEEK_SET) != 0)
+        return false;
+    bytesRemaining_ = dataBytes_ - offset;
     return true;
 }
 

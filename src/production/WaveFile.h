@@ -53,6 +53,10 @@ public:
     // Sample frames still to come when the length is known from the file.
     std::uint64_t FramesRemaining() const { return bytesRemaining_ / (2u * channels_); }
 
+    // Moves to sample frame `frame` counted from the start of the samples (used to encode
+    // parts of one input in parallel). False when it lies beyond the samples.
+    bool SeekToFrame(std::uint64_t frame);
+
     // Reads up to maxFrames sample frames into samples (channels values each). Returns the
     // frames read, 0 at the end, -1 on a read error.
     long Read(std::int16_t* samples, std::size_t maxFrames);
@@ -68,6 +72,8 @@ private:
     int sampleRate_ = 44100;
     bool bigEndian_ = false;
     std::uint64_t bytesRemaining_ = 0;
+    std::uint64_t dataOffset_ = 0;
+    std::uint64_t dataBytes_ = 0;
     std::vector<std::uint8_t> raw_;
 };
 
