@@ -3,6 +3,7 @@
 // files; and inputs the multiplexer must refuse without ending the program.
 
 #include "encoder/encoder_helpers.h"
+#include "production/MjpegLog.h"
 #include "production/Multiplexer.h"
 #include "production/StillEncoder.h"
 
@@ -174,6 +175,55 @@ TEST(StillSegments, SlideSegmentFromMultiplexStill) {
     std::vector<int> ids = walk.streamIds;
     std::sort(ids.begin(), ids.end());
     EXPECT_EQ(ids, (std::vector<int>{0xE1, 0xE2})) << Ids(walk.streamIds);
+}
+
+// Collects every message of the jobs run while it lives.
+class LogCapture {
+public:
+    LogCapture() {
+        SetMjpegLogSink([this](const MjpegLogMessage& message) { messages.push_back(message); });
+    }
+    ~LogCapture() { SetMjpegLogSink({}); }
+    bool Has(MjpegLogLevel level, const std::string& text) const {
+        for (const auto& message : messages)
+            if (message.level == level && message.text == text) return true;
+        return false;
+    }
+    std::vector<MjpegLogMessage> messages;
+};
+
+TEST(StillSegments, TheLogHookReceivesTheBannerClassificationAndPadding) {
+    TempFolder folder;
+    LogCapture log;
+    const Norm& norm = kNorms[0];
+    fs::path still = EncodeHighResolution(folder, norm);
+    bool padded = false;
+    for (const auto& message : log.messages)
+        padded |= message.text.rfind("Padding still to size: ", 0) == 0 && message.text.back() == '\n';
+    EXPECT_TRUE(padded);
+
+    fs::path text = folder / "readme.txt";
+    WriteFile(text, std::vector<std::uint8_t>(3000, 'a'));
+    std::string companion = InstalledFile(norm.companion).string();
+    std::string error;
+    ASSERT_EQ(MultiplexStill((folder / "a.mpg").string(), still.string(), companion, &error), 0) << error;
+    EXPECT_NE(MultiplexMain({"mplex", (folder / "b.mpg").string(), text.string()}, &error), 0);
+
+    using L = MjpegLogLevel;
+    EXPECT_TRUE(log.Has(L::Information, "mplex version 2.2.1 ($Date: 2002/02/04 19:06:14 $)\n"));
+    EXPECT_TRUE(log.Has(L::Information, "File " + still.string() + " looks like an MPEG Video stream.\n"));
+    EXPECT_TRUE(log.Has(L::Information, "Found 2 video streams 0 MPEG audio streams and 0 AC3 streams\n"));
+    EXPECT_TRUE(log.Has(L::Information, "Multiplexing stills stream!\n"));
+    EXPECT_TRUE(log.Has(L::Error, "File " + text.string() + " unrecogniseable!\n"));
+    EXPECT_TRUE(log.Has(L::Error, "Unrecogniseable file(s)... exiting.\n"));
+}
+
+TEST(MjpegLogLevels, VerbosityChoosesTheLowestShownLevel) {
+    // Absent: nothing shown; 0: warnings and errors; 1: also information; 2: also debug.
+    EXPECT_EQ(MjpegLowestShownLevel(-1), 5);
+    EXPECT_EQ(MjpegLowestShownLevel(0), static_cast<int>(MjpegLogLevel::Warning));
+    EXPECT_EQ(MjpegLowestShownLevel(1), static_cast<int>(MjpegLogLevel::Information));
+    EXPECT_EQ(MjpegLowestShownLevel(2), static_cast<int>(MjpegLogLevel::Debug));
 }
 
 TEST(StillSegments, FewerThanThreeArgumentsDoNothing) {
