@@ -26,7 +26,7 @@ import sys
 from PIL import Image, ImageChops, ImageDraw, ImageFilter
 
 W, H = 768, 576
-SAFE = (round(W * 0.1), round(H * 0.1), round(W * 0.9), round(H * 0.9))
+SAFE = (math.ceil(W * 0.1), math.ceil(H * 0.1), math.floor(W * 0.9), math.floor(H * 0.9))
 RED = (255, 0, 0)
 SS = 4  # supersampling factor for smooth edges
 
@@ -260,12 +260,13 @@ def ornament(img, centre_x, y, width, colour, alpha=200):
 def rects_of(t):
     """Every drawn element of a template as (name, x0, y0, x1, y1)."""
     out = []
-    fw, fh = t["frame_visible"]
+    # The whole bitmaps count, shadows included: they are the sizes the template gives.
+    fw, fh = t["frame_bitmap"]
     tw, th = t["text"]
     for n, ((x, y), (tx, ty)) in enumerate(zip(t["items"], t["texts"]), 1):
         out.append(("frame %02d" % n, x, y, x + fw, y + fh))
         out.append(("title %02d" % n, tx, ty, tx + tw, ty + th))
-    vw, vh = t["button_visible"]
+    vw, vh = t["button_bitmap"]
     out.append(("next button", t["next_pos"][0], t["next_pos"][1], t["next_pos"][0] + vw, t["next_pos"][1] + vh))
     out.append(("prev button", t["prev_pos"][0], t["prev_pos"][1], t["prev_pos"][0] + vw, t["prev_pos"][1] + vh))
     return out
@@ -287,9 +288,7 @@ def check_layout(t):
     for name, x0, y0, x1, y1 in rects:
         if name.startswith("title"):
             continue
-        bx = x1 + t["shadow_offset"][0] + 2 * t["shadow_blur"]
-        by = y1 + t["shadow_offset"][1] + 2 * t["shadow_blur"]
-        if not any(c[0] <= x0 and c[1] <= y0 and c[2] >= bx and c[3] >= by for c in cards):
+        if not any(c[0] <= x0 and c[1] <= y0 and c[2] >= x1 and c[3] >= y1 for c in cards):
             problems.append("%s: %s and its shadow are not on a card" % (t["file"], name))
     return problems
 
@@ -350,7 +349,7 @@ def classic():
     t = {
         "file": "classic.ini", "name": "Classic", "folder": "classic",
         "items": items,
-        "texts": [(x, y + 136) for x, y in items],
+        "texts": [(x, y + 140) for x, y in items],
         "frame_visible": (168, 128), "frame_bitmap": (180, 140), "frame_off": (8, 7), "image": (152, 114),
         "frame_colours": ((246, 228, 178), (196, 158, 92)), "frame_highlight": (255, 250, 228),
         "frame_inner": (120, 88, 40), "frame_radius": 2,
@@ -389,7 +388,7 @@ def slate():
     t = {
         "file": "slate.ini", "name": "Slate", "folder": "slate",
         "items": items,
-        "texts": [(x, y + 150) for x, y in items],
+        "texts": [(x, y + 154) for x, y in items],
         "frame_visible": (188, 144), "frame_bitmap": (198, 154), "frame_off": (6, 6), "image": (176, 132),
         "frame_colours": ((250, 251, 252), (214, 220, 226)), "frame_highlight": (255, 255, 255),
         "frame_inner": (70, 80, 90), "frame_radius": 0, "inner_line": 1,
@@ -398,7 +397,7 @@ def slate():
         "button_visible": (80, 34), "button_bitmap": (86, 40),
         "button_colours": ((70, 196, 184), (28, 128, 122)), "button_rim": (170, 240, 232),
         "button_glyph": (255, 255, 255),
-        "next_pos": (596, 472), "prev_pos": (88, 472),
+        "next_pos": (596, 476), "prev_pos": (88, 476),
         "card": (30, 36, 44),
         "cards": [(80, 84, 688, 522)],
     }
@@ -431,12 +430,12 @@ def slate_background(t):
 
 def sunset():
     """Warm golden-hour light; white photo frames on a cream card, listed in two columns."""
-    items = grid(2, 4, 94, 98, 306, 95)
+    items = grid(2, 4, 94, 96, 306, 95)
     t = {
         "file": "sunset.ini", "name": "Golden Hour", "folder": "sunset",
         "items": items,
         "texts": [(x + 124, y + 30) for x, y in items],
-        "frame_visible": (114, 88), "frame_bitmap": (122, 96), "frame_off": (5, 5), "image": (104, 78),
+        "frame_visible": (114, 88), "frame_bitmap": (120, 94), "frame_off": (5, 5), "image": (104, 78),
         "frame_colours": ((255, 255, 255), (236, 230, 222)), "frame_highlight": (255, 255, 255),
         "frame_inner": (196, 150, 96), "frame_radius": 0,
         "shadow_offset": (3, 4), "shadow_blur": 2, "shadow_opacity": 120,
@@ -444,7 +443,7 @@ def sunset():
         "button_visible": (84, 34), "button_bitmap": (90, 40),
         "button_colours": ((238, 150, 90), (204, 92, 60)), "button_rim": (255, 214, 170),
         "button_glyph": (255, 250, 240),
-        "next_pos": (594, 478), "prev_pos": (90, 478),
+        "next_pos": (594, 477), "prev_pos": (90, 477),
         "card": (252, 244, 232),
         "cards": [(82, 88, 686, 522)],
     }

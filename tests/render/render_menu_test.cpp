@@ -1,0 +1,385 @@
+// Menu pages: golden references of the default template's pages, what each page shows,
+// the red-keyed transparency, and templates and files that are broken or absurd.
+
+#include "render/render_helpers.h"
+
+#include "picture/FrameRenderer.h"
+#include "picture/MenuTemplate.h"
+#include "picture/QtImage.h"
+
+#include <QtGui/QFontMetrics>
+
+#include <gtest/gtest.h>
+
+namespace lumivox {
+namespace {
+
+using test::TempFolder;
+
+// The albums of the reference project: ten albums, the eighth without pictures, the
+// fifth with a title far longer than its title box.
+struct Project {
+    std::vector<PicBitmap> thumbnails;
+    std::vector<MenuAlbum> albums;
+};
+
+Project MakeProject(int count)
+{
+    static const char* names[] = {"Summer", "Birthday", "Alps 2023", "Christmas",
+                                  "A road trip to the coast and all the way back", "Garden",
+                                  "Paris", "Empty", "Snow", "Kids", "Eleven", "Twelve", "Thirteen"};
+    Project project;
+    project.thumbnails.reserve(static_cast<std::size_t>(count));
+    for (int i = 0; i < count; ++i)
+        project.thumbnails.push_back(test::MakeThumbnail(i % 3 == 2 ? 300 : 400, i % 3 == 2 ? 400 : 300,
+                                                         static_cast<unsigned>(i)));
+    for (int i = 0; i < count; ++i) {
+        const bool empty = i == 7;
+        project.albums.push_back({names[i % 13], !empty, empty ? nullptr : &project.thumbnails[static_cast<std::size_t>(i)]});
+    }
+    return project;
+}
+
+QImage RenderPage(const MenuTemplate& t, const std::vector<MenuAlbum>& albums, int first,
+                  TvNorm norm = TvNorm::Ntsc, const std::string& override = {})
+{
+    PicBitmap frame;
+    std::string error;
+    EXPECT_TRUE(RenderMenuFrame(t, override, albums, first, norm, frame, &error)) << error;
+    return ToQImage(frame);
+}
+
+TEST(RenderMenu, GoldenPagesOfTheDefaultTemplate)
+{
+    MenuTemplate t;
+    std::string error;
+    ASSERT_TRUE(LoadMenuTemplate(test::BundledTemplate("classic.ini"), t, &error)) << error;
+    ASSERT_EQ(t.itemsCount, 6);
+    const Project project = MakeProject(13);
+    struct Page {
+        const char* golden;
+        int first;
+        TvNorm norm;
+    };
+    // First page (next button only, long title), middle page (both buttons, album
+    // without pictures), last page (previous button only, one entry).
+    for (const Page& page : {Page{"menu_classic_first_ntsc", 0, TvNorm::Ntsc},
+                             Page{"menu_classic_middle_pal", 6, TvNorm::Pal},
+                             Page{"menu_classic_last_ntsc", 12, TvNorm::Ntsc}}) {
+        SCOPED_TRACE(page.golden);
+        const std::string difference =
+            test::CompareWithGolden(RenderPage(t, project.albums, page.first, page.norm), page.golden);
+        EXPECT_TRUE(difference.empty()) << difference;
+    }
+}
+
+// A template made for the test: flat background colours and flat frames and buttons, so
+// that every element can be found by its colour.
+struct PlainTemplate {
+    TempFolder folder;
+    std::string path;
+
+    explicit PlainTemplate(const std::string& extraGeneral = {}, const std::string& items = "Items_count=2\n")
+    {
+        std::filesystem::create_directories(folder.Path() / "pics");
+        QImage background(64, 48, QImage::Format_RGB32);
+        background.fill(qRgb(0, 0, 128));
+        test::WriteBmp(background, folder.File("pics/bg.bmp"));
+        // Frame 40 x 30: a green ring 4 pixels wide, red inside.
+        QImage frame(40, 30, QImage::Format_RGB32);
+        frame.fill(qRgb(0, 255, 0));
+        for (int y = 4; y < 26; ++y)
+            for (int x = 4; x < 36; ++x)
+                frame.setPixel(x, y, qRgb(255, 0, 0));
+        test::WriteBmp(frame, folder.File("pics/frame.bmp"));
+        QImage next(20, 10, QImage::Format_RGB32);
+        next.fill(qRgb(255, 255, 0));
+        test::WriteBmp(next, folder.File("pics/next.bmp"));
+        QImage prev(20, 10, QImage::Format_RGB32);
+        prev.fill(qRgb(0, 255, 255));
+        test::WriteBmp(prev, folder.File("pics/prev.bmp"));
+        path = folder.File("plain.ini");
+        test::WriteText(path, "[General]\n" + extraGeneral + "NAME=Plain\nFolder_name=pics\nBkground_image=bg.bmp\n"
+                              "Bkground_image_cx=704\nBkground_image_cy=480\nFrame_image=frame.bmp\n"
+                              "frame_cx=40\nframe_cy=30\nFrame_off_x=4\nFrame_off_y=4\nimage_cx=32\n"
+                              "image_cy=22\nText_cx=200\nText_cy=28\nNext_button=next.bmp\nnext_cx=20\n"
+                              "next_cy=10\nPrev_button=prev.bmp\nprev_cx=20\nprev_cy=10\n" + items +
+                                  "[POSITIONS]\nItem_01_x=100\nItem_01_y=100\nText_01_x=100\nText_01_y=140\n"
+                                  "Item_02_x=400\nItem_02_y=100\nText_02_x=400\nText_02_y=140\n"
+                                  "Next_button_x=600\nNext_button_y=400\nPrev_button_x=50\nPrev_button_y=400\n"
+                                  "[COLOR]\nText_color=65535\n");
+    }
+    MenuTemplate Load() const
+    {
+        MenuTemplate t;
+        std::string error;
+        EXPECT_TRUE(LoadMenuTemplate(path, t, &error)) << error;
+        return t;
+    }
+};
+
+const QRgb kNavy = qRgb(0, 0, 128);
+const QRgb kGreen = qRgb(0, 255, 0);
+const QRgb kYellow = qRgb(255, 255, 0);
+const QRgb kCyan = qRgb(0, 255, 255);
+
+TEST(RenderMenu, PagesShowEntriesButtonsAndTitlesWhereTheTemplateSays)
+{
+    PlainTemplate plain;
+    const MenuTemplate t = plain.Load();
+    const Project project = MakeProject(5);
+    const QRect next(600, 400, 20, 10);
+    const QRect prev(50, 400, 20, 10);
+    const QRect title1(100, 140, 200, 28);
+
+    // First page of three: next button, no previous button.
+    QImage first = RenderPage(t, project.albums, 0);
+    EXPECT_EQ(test::CountNotColour(first, next, kYellow), 0);
+    EXPECT_EQ(test::CountNotColour(first, prev, kNavy), 0);
+    // The frame's ring is drawn, its red inside shows the thumbnail.
+    EXPECT_EQ(first.pixel(100, 100), kGreen);
+    EXPECT_EQ(first.pixel(139, 129), kGreen);
+    EXPECT_NE(first.pixel(110, 110), qRgb(255, 0, 0));
+    EXPECT_NE(first.pixel(110, 110), kNavy);
+    // The title is written in the template's colour (65535 = yellow) inside its box.
+    EXPECT_GT(test::CountNotColour(first, title1, kNavy), 20);
+    EXPECT_LT(test::CountNotColour(first, title1, kNavy) , 200 * 28);
+    int yellow = 0;
+    for (int y = title1.top(); y <= title1.bottom(); ++y)
+        for (int x = title1.left(); x <= title1.right(); ++x)
+            yellow += first.pixel(x, y) == kYellow;
+    EXPECT_GT(yellow, 20);
+
+    // Middle page: both buttons.
+    QImage middle = RenderPage(t, project.albums, 2);
+    EXPECT_EQ(test::CountNotColour(middle, next, kYellow), 0);
+    EXPECT_EQ(test::CountNotColour(middle, prev, kCyan), 0);
+
+    // Last page with one album: previous button only, entry 02 not drawn at all.
+    QImage last = RenderPage(t, project.albums, 4);
+    EXPECT_EQ(test::CountNotColour(last, next, kNavy), 0);
+    EXPECT_EQ(test::CountNotColour(last, prev, kCyan), 0);
+    EXPECT_EQ(test::CountNotColour(last, QRect(400, 100, 300, 80), kNavy), 0);
+}
+
+TEST(RenderMenu, AlbumWithoutPicturesGetsAFrameOnly)
+{
+    PlainTemplate plain;
+    const MenuTemplate t = plain.Load();
+    Project project = MakeProject(2);
+    project.albums[0].hasPictures = false;
+    const QImage page = RenderPage(t, project.albums, 0);
+    EXPECT_EQ(page.pixel(100, 100), kGreen);
+    // Inside the frame the background shows; no title.
+    EXPECT_EQ(test::CountNotColour(page, QRect(104, 104, 32, 22), kNavy), 0);
+    EXPECT_EQ(test::CountNotColour(page, QRect(100, 140, 200, 28), kNavy), 0);
+    // The second album is drawn normally.
+    EXPECT_GT(test::CountNotColour(page, QRect(400, 140, 200, 28), kNavy), 20);
+}
+
+TEST(RenderMenu, LongTitlesEndWithAnEllipsisInsideTheirBox)
+{
+    PlainTemplate plain;
+    const MenuTemplate t = plain.Load();
+    std::vector<MenuAlbum> albums = {{std::string(300, 'W'), true, nullptr}};
+    const QImage page = RenderPage(t, albums, 0);
+    // Nothing is written beyond the box.
+    EXPECT_EQ(test::CountNotColour(page, QRect(300, 140, 100, 28), kNavy), 0);
+    EXPECT_EQ(test::CountNotColour(page, QRect(100, 168, 200, 30), kNavy), 0);
+    // The elided text ends with the ellipsis: three separate dots at the right end.
+    const QString elided =
+        QFontMetrics(TitleFont()).elidedText(QString("01 ") + QString(300, 'W'), Qt::ElideRight, 200);
+    EXPECT_TRUE(elided.endsWith(QChar(0x2026))) << elided.toStdString();
+}
+
+TEST(RenderMenu, BackgroundOverrideReplacesTheTemplatesBackground)
+{
+    PlainTemplate plain;
+    const MenuTemplate t = plain.Load();
+    QImage own(10, 10, QImage::Format_RGB32);
+    own.fill(qRgb(90, 90, 90));
+    test::WriteBmp(own, plain.folder.File("own.bmp"));
+    const QImage page = RenderPage(t, {}, 0, TvNorm::Pal, plain.folder.File("own.bmp"));
+    EXPECT_EQ(page.height(), 576);
+    EXPECT_EQ(test::CountNotColour(page, page.rect(), qRgb(90, 90, 90)), 0);
+}
+
+TEST(RenderMenu, DrawsIntoAnyRectangleOfTheTarget)
+{
+    PlainTemplate plain;
+    const MenuTemplate t = plain.Load();
+    QImage target(500, 400, QImage::Format_RGB32);
+    target.fill(qRgb(1, 2, 3));
+    ASSERT_TRUE(DrawMenuPage(target, QRect(20, 30, 460, 345), t, {}, {}, 0));
+    EXPECT_EQ(test::CountNotColour(target, QRect(20, 30, 460, 345), kNavy, 2), 0);
+    EXPECT_EQ(test::CountNotColour(target, QRect(0, 0, 500, 30), qRgb(1, 2, 3)), 0);
+    EXPECT_EQ(test::CountNotColour(target, QRect(0, 375, 500, 25), qRgb(1, 2, 3)), 0);
+}
+
+TEST(RenderTransparent, PureRedLeavesTheTargetUnchanged)
+{
+    QImage source(4, 2, QImage::Format_RGB32);
+    source.setPixel(0, 0, qRgb(255, 0, 0));   // transparent
+    source.setPixel(1, 0, qRgb(254, 0, 0));   // nearly red: drawn
+    source.setPixel(2, 0, qRgb(255, 0, 1));   // drawn
+    source.setPixel(3, 0, qRgb(0, 0, 0));     // drawn
+    source.setPixel(0, 1, qRgb(255, 255, 255));
+    source.setPixel(1, 1, qRgb(255, 0, 0));
+    source.setPixel(2, 1, qRgb(12, 34, 56));
+    source.setPixel(3, 1, qRgb(255, 0, 0));
+    TransparentBitmap bitmap;
+    bitmap.SetImage(source);
+
+    QImage target(6, 4, QImage::Format_RGB32);
+    target.fill(qRgb(7, 8, 9));
+    // Asking for more than the bitmap holds draws the bitmap only.
+    bitmap.DrawTransparent(target, 1, 1, 10, 10);
+    const QRgb expected[4][6] = {
+        {qRgb(7, 8, 9), qRgb(7, 8, 9), qRgb(7, 8, 9), qRgb(7, 8, 9), qRgb(7, 8, 9), qRgb(7, 8, 9)},
+        {qRgb(7, 8, 9), qRgb(7, 8, 9), qRgb(254, 0, 0), qRgb(255, 0, 1), qRgb(0, 0, 0), qRgb(7, 8, 9)},
+        {qRgb(7, 8, 9), qRgb(255, 255, 255), qRgb(7, 8, 9), qRgb(12, 34, 56), qRgb(7, 8, 9), qRgb(7, 8, 9)},
+        {qRgb(7, 8, 9), qRgb(7, 8, 9), qRgb(7, 8, 9), qRgb(7, 8, 9), qRgb(7, 8, 9), qRgb(7, 8, 9)},
+    };
+    for (int y = 0; y < 4; ++y)
+        for (int x = 0; x < 6; ++x)
+            EXPECT_EQ(target.pixel(x, y) & 0xFFFFFF, expected[y][x] & 0xFFFFFF) << "at " << x << "," << y;
+
+    // Only the top-left width x height part is drawn, and nothing for empty sizes.
+    target.fill(qRgb(7, 8, 9));
+    bitmap.DrawTransparent(target, 0, 0, 2, 1);
+    EXPECT_EQ(target.pixel(1, 0) & 0xFFFFFF, qRgb(254, 0, 0) & 0xFFFFFF);
+    EXPECT_EQ(target.pixel(2, 0) & 0xFFFFFF, qRgb(7, 8, 9) & 0xFFFFFF);
+    EXPECT_EQ(target.pixel(0, 1) & 0xFFFFFF, qRgb(7, 8, 9) & 0xFFFFFF);
+    target.fill(qRgb(7, 8, 9));
+    bitmap.DrawTransparent(target, 0, 0, -3, 5);
+    bitmap.DrawTransparent(target, -100, -100, 4, 2);
+    EXPECT_EQ(test::CountNotColour(target, target.rect(), qRgb(7, 8, 9)), 0);
+}
+
+TEST(RenderTransparent, OnlyWindowsBitmapFilesLoad)
+{
+    TempFolder folder;
+    const QImage picture = test::MakeTestPicture(8, 8);
+    test::WriteBmp(picture, folder.File("ok.bmp"));
+    picture.save(QString::fromStdString(folder.File("frame.png")), "PNG");
+    picture.save(QString::fromStdString(folder.File("frame.jpg")), "JPEG");
+    test::WriteText(folder.File("truncated.bmp"), std::string("BM\x36\x00\x00\x00\x00\x00", 8));
+    test::WriteText(folder.File("empty.bmp"), "");
+    struct Case {
+        const char* file;
+        bool loads;
+    };
+    for (const Case& c : {Case{"ok.bmp", true}, Case{"frame.png", false}, Case{"frame.jpg", false},
+                          Case{"truncated.bmp", false}, Case{"empty.bmp", false}, Case{"missing.bmp", false}}) {
+        TransparentBitmap bitmap;
+        std::string error;
+        EXPECT_EQ(bitmap.Load(folder.File(c.file), &error), c.loads) << c.file;
+        EXPECT_EQ(bitmap.IsLoaded(), c.loads) << c.file;
+        if (!c.loads) {
+            EXPECT_NE(error.find(c.file), std::string::npos) << "error does not name the file: " << error;
+        }
+    }
+}
+
+TEST(RenderMenuBadInput, UnreadableBackgroundDrawsNothing)
+{
+    PlainTemplate plain;
+    MenuTemplate t = plain.Load();
+    test::WriteText(plain.folder.File("pics/broken.jpg"), "\xFF\xD8\xFF\xE0 not really a JPEG");
+    const Project project = MakeProject(3);
+    for (const std::string& background : {std::string("missing.bmp"), std::string("broken.jpg"), std::string()}) {
+        SCOPED_TRACE(background);
+        t.backgroundImage = background;
+        QImage target(704, 480, QImage::Format_RGB32);
+        target.fill(qRgb(1, 2, 3));
+        std::string error;
+        EXPECT_FALSE(DrawMenuPage(target, target.rect(), t, {}, project.albums, 0, &error));
+        EXPECT_FALSE(error.empty());
+        if (!background.empty()) {
+            EXPECT_NE(error.find(background), std::string::npos) << error;
+        }
+        EXPECT_EQ(test::CountNotColour(target, target.rect(), qRgb(1, 2, 3)), 0);
+    }
+}
+
+TEST(RenderMenuBadInput, MissingOrBrokenFrameAndButtonsDrawNothingElseChanges)
+{
+    PlainTemplate plain;
+    MenuTemplate t = plain.Load();
+    test::WriteText(plain.folder.File("pics/broken.bmp"), "BM broken");
+    const Project project = MakeProject(5);
+    for (const char* file : {"missing.bmp", "broken.bmp", "bg.bmp.none"}) {
+        SCOPED_TRACE(file);
+        t.frameImage = file;
+        t.nextButton = file;
+        t.prevButton = file;
+        const QImage page = RenderPage(t, project.albums, 2);
+        EXPECT_EQ(test::CountNotColour(page, QRect(600, 400, 20, 10), kNavy), 0);
+        EXPECT_EQ(test::CountNotColour(page, QRect(50, 400, 20, 10), kNavy), 0);
+        EXPECT_EQ(page.pixel(100, 100), kNavy); // no frame ring
+        EXPECT_NE(page.pixel(110, 110), kNavy); // but the thumbnail
+        EXPECT_GT(test::CountNotColour(page, QRect(100, 140, 200, 28), kNavy), 20); // and the title
+    }
+}
+
+TEST(RenderMenuBadInput, EntryCountsBelowOneShowNoAlbums)
+{
+    const Project project = MakeProject(3);
+    for (const char* items : {"Items_count=0\n", "Items_count=-5\n", ""}) {
+        SCOPED_TRACE(items);
+        PlainTemplate plain({}, items);
+        const MenuTemplate t = plain.Load();
+        const QImage page = RenderPage(t, project.albums, 0);
+        EXPECT_EQ(test::CountNotColour(page, QRect(0, 0, 704, 390), kNavy), 0);
+    }
+}
+
+TEST(RenderMenuBadInput, AbsurdSizesAreRefusedOrSkipped)
+{
+    const Project project = MakeProject(3);
+    {
+        // A canvas too large to hold is refused; the target is left alone.
+        PlainTemplate plain("Bkground_image_cx=100000\n");
+        MenuTemplate t = plain.Load();
+        QImage target(704, 480, QImage::Format_RGB32);
+        target.fill(qRgb(1, 2, 3));
+        std::string error;
+        EXPECT_FALSE(DrawMenuPage(target, target.rect(), t, {}, project.albums, 0, &error));
+        EXPECT_NE(error.find("100000"), std::string::npos) << error;
+        EXPECT_EQ(test::CountNotColour(target, target.rect(), qRgb(1, 2, 3)), 0);
+    }
+    {
+        // A canvas of no size takes the default 768 x 576.
+        PlainTemplate plain("Bkground_image_cx=-20\n");
+        const MenuTemplate t = plain.Load();
+        EXPECT_EQ(t.CanvasWidth(), 768);
+        EXPECT_EQ(t.CanvasHeight(), 480);
+        RenderPage(t, project.albums, 0);
+    }
+    {
+        // Element sizes that are negative or far beyond any canvas: those elements are
+        // left out, the rest is drawn.
+        PlainTemplate plain;
+        MenuTemplate t = plain.Load();
+        for (int size : {-7, 0, 100000}) {
+            SCOPED_TRACE(size);
+            MenuTemplate odd = t;
+            odd.imageWidth = size;
+            odd.frameHeight = size;
+            odd.textWidth = size;
+            odd.nextWidth = size;
+            const QImage page = RenderPage(odd, project.albums, 0);
+            EXPECT_EQ(page.pixel(110, 110), kNavy);
+            EXPECT_EQ(test::CountNotColour(page, QRect(100, 140, 200, 28), kNavy), 0);
+            EXPECT_EQ(test::CountNotColour(page, QRect(600, 400, 20, 10), kNavy), 0);
+        }
+        // Positions far outside the canvas are simply not seen.
+        MenuTemplate far = t;
+        far.itemPositions[0] = {-100000, 100000};
+        far.textPositions[0] = {2000000000, -2000000000};
+        RenderPage(far, project.albums, 0);
+    }
+}
+
+} // namespace
+} // namespace lumivox

@@ -1,0 +1,193 @@
+// Slide frames: the fitting figures, the frame's layout for every kind of picture, and
+// golden references of whole frames.
+
+#include "render/render_helpers.h"
+
+#include "picture/FrameRenderer.h"
+#include "picture/QtImage.h"
+
+#include <gtest/gtest.h>
+
+namespace lumivox {
+namespace {
+
+using test::TempFolder;
+
+TEST(RenderFit, PlacementTable)
+{
+    struct Case {
+        int w, h, boxW, boxH;
+        FitPlacement expected;
+    };
+    const Case cases[] = {
+        // The TV-frame figures: 4000 x 3000 gives 640 x 480 with 32-pixel bars on NTSC
+        // and 704 x 528 with 24-pixel bars on PAL.
+        {4000, 3000, 704, 480, {32, 0, 640, 480}},
+        {4000, 3000, 704, 576, {0, 24, 704, 528}},
+        // The slide-thumbnail examples.
+        {800, 600, 104, 78, {0, 0, 104, 78}},
+        {600, 800, 104, 78, {23, 0, 58, 78}},
+        {1000, 200, 104, 78, {0, 29, 104, 20}},
+        // Square and upright pictures are fitted by height.
+        {1000, 1000, 704, 480, {112, 0, 480, 480}},
+        {3000, 4000, 704, 576, {136, 0, 432, 576}},
+        // A picture far wider than high keeps one row rather than vanishing.
+        {100000, 1, 704, 480, {0, 239, 704, 1}},
+        // A box taller than wide: an upright picture stays inside it.
+        {1000, 1000, 100, 200, {0, 50, 100, 100}},
+        // Tiny pictures are blown up.
+        {3, 2, 704, 480, {0, 5, 704, 469}},
+    };
+    for (const Case& c : cases) {
+        const FitPlacement fit = ComputeFit(c.w, c.h, c.boxW, c.boxH);
+        EXPECT_EQ(fit.x, c.expected.x) << c.w << "x" << c.h << " in " << c.boxW << "x" << c.boxH;
+        EXPECT_EQ(fit.y, c.expected.y) << c.w << "x" << c.h << " in " << c.boxW << "x" << c.boxH;
+        EXPECT_EQ(fit.width, c.expected.width) << c.w << "x" << c.h << " in " << c.boxW << "x" << c.boxH;
+        EXPECT_EQ(fit.height, c.expected.height) << c.w << "x" << c.h << " in " << c.boxW << "x" << c.boxH;
+    }
+}
+
+TEST(RenderFit, MenuPageCounts)
+{
+    EXPECT_EQ(MenuPageCount(0, 6), 0);
+    EXPECT_EQ(MenuPageCount(6, 6), 1);
+    EXPECT_EQ(MenuPageCount(7, 6), 2);
+    EXPECT_EQ(MenuPageCount(12, 6), 2);
+    EXPECT_EQ(MenuPageCount(13, 6), 3);
+    EXPECT_EQ(MenuPageCount(13, 0), 0);
+    EXPECT_EQ(MenuPageCount(13, -4), 0);
+}
+
+// Checks that the frame is black exactly outside the picture's rectangle, and that the
+// picture covers the rectangle (no black rows or columns inside it).
+void ExpectBars(const QImage& frame, const QRect& picture)
+{
+    const QRgb black = qRgb(0, 0, 0);
+    int outsideNotBlack = 0;
+    for (int y = 0; y < frame.height(); ++y)
+        for (int x = 0; x < frame.width(); ++x)
+            if (!picture.contains(x, y) && frame.pixel(x, y) != black)
+                ++outsideNotBlack;
+    EXPECT_EQ(outsideNotBlack, 0) << "bars are not black around " << picture.x() << "," << picture.y() << " "
+                                  << picture.width() << "x" << picture.height();
+    // The picture reaches every edge of its rectangle (whichever way it was turned, only
+    // one edge carries the test picture's black bar).
+    const QRect edges[] = {QRect(picture.left(), picture.top(), picture.width(), 1),
+                           QRect(picture.left(), picture.bottom(), picture.width(), 1),
+                           QRect(picture.left(), picture.top(), 1, picture.height()),
+                           QRect(picture.right(), picture.top(), 1, picture.height())};
+    for (const QRect& edge : edges)
+        EXPECT_GT(test::CountNotColour(frame, edge, black), 0)
+            << "picture does not reach edge at " << edge.x() << "," << edge.y();
+}
+
+TEST(RenderSlide, FourByThreeOnBothNorms)
+{
+    TempFolder folder;
+    const std::string path = folder.File("photo.bmp");
+    test::WriteBmp(test::MakeTestPicture(4000, 3000), path);
+
+    PicBitmap ntsc;
+    RenderSlideFrame(path, 0, TvNorm::Ntsc, ntsc);
+    ASSERT_EQ(ntsc.Width(), 704);
+    ASSERT_EQ(ntsc.Height(), 480);
+    ASSERT_EQ(ntsc.BitsPerPixel(), 32);
+    ExpectBars(ToQImage(ntsc), QRect(32, 0, 640, 480));
+
+    PicBitmap pal;
+    RenderSlideFrame(path, 0, TvNorm::Pal, pal);
+    ASSERT_EQ(pal.Width(), 704);
+    ASSERT_EQ(pal.Height(), 576);
+    ExpectBars(ToQImage(pal), QRect(0, 24, 704, 528));
+}
+
+TEST(RenderSlide, HandOverGetsTheFrame)
+{
+    TempFolder folder;
+    const std::string path = folder.File("photo.bmp");
+    test::WriteBmp(test::MakeTestPicture(64, 48), path);
+    int calls = 0;
+    RenderSlideFrame(path, 0, TvNorm::Pal, [&](const PicBitmap& frame) {
+        ++calls;
+        EXPECT_EQ(frame.Width(), 704);
+        EXPECT_EQ(frame.Height(), 576);
+        // The header block is a 40-byte bitmap information header of a bottom-up DIB.
+        EXPECT_EQ(frame.Header()[0], 40);
+    });
+    EXPECT_EQ(calls, 1);
+}
+
+TEST(RenderSlide, DecodingErrorsReachTheCaller)
+{
+    TempFolder folder;
+    test::WriteText(folder.File("broken.jpg"), "\xFF\xD8\xFF garbage");
+    PicBitmap frame;
+    EXPECT_THROW(RenderSlideFrame(folder.File("missing.jpg"), 0, TvNorm::Ntsc, frame), PLTextException);
+    EXPECT_THROW(RenderSlideFrame(folder.File("broken.jpg"), 0, TvNorm::Ntsc, frame), PLTextException);
+}
+
+struct SlideCase {
+    const char* golden;
+    int width, height, rotation;
+    TvNorm norm;
+    QRect picture; // where the picture must lie in the frame
+};
+
+TEST(RenderSlide, GoldenFrames)
+{
+    const SlideCase cases[] = {
+        {"slide_landscape_ntsc", 640, 400, 0, TvNorm::Ntsc, QRect(0, 20, 704, 440)},
+        {"slide_landscape_pal", 640, 400, 0, TvNorm::Pal, QRect(0, 68, 704, 440)},
+        {"slide_portrait_ntsc", 300, 600, 0, TvNorm::Ntsc, QRect(232, 0, 240, 480)},
+        // A landscape picture turned by 90 is laid out by its turned (upright) size.
+        {"slide_rotated90_pal", 640, 400, 90, TvNorm::Pal, QRect(172, 0, 360, 576)},
+        {"slide_rotated270_ntsc", 640, 400, 270, TvNorm::Ntsc, QRect(202, 0, 300, 480)},
+        {"slide_tiny_ntsc", 4, 3, 0, TvNorm::Ntsc, QRect(32, 0, 640, 480)},
+    };
+    for (const SlideCase& c : cases) {
+        SCOPED_TRACE(c.golden);
+        TempFolder folder;
+        const std::string path = folder.File("picture.bmp");
+        test::WriteBmp(test::MakeTestPicture(c.width, c.height, 1), path);
+        PicBitmap frame;
+        RenderSlideFrame(path, c.rotation, c.norm, frame);
+        const QImage image = ToQImage(frame);
+        ExpectBars(image, c.picture);
+        const std::string difference = test::CompareWithGolden(image, c.golden);
+        EXPECT_TRUE(difference.empty()) << difference;
+    }
+}
+
+TEST(RenderSlide, RotationTurnsClockwise)
+{
+    TempFolder folder;
+    const std::string path = folder.File("picture.bmp");
+    // The white disc sits in the top-left quadrant; a quarter turn clockwise moves it to
+    // the top-right.
+    test::WriteBmp(test::MakeTestPicture(640, 400), path);
+    PicBitmap frame;
+    RenderSlideFrame(path, 90, TvNorm::Pal, frame);
+    const QImage image = ToQImage(frame);
+    const QRect picture(172, 0, 360, 576);
+    EXPECT_EQ(image.pixel(picture.left() + picture.width() * 3 / 4, picture.top() + picture.height() / 4),
+              qRgb(255, 255, 255));
+    EXPECT_NE(image.pixel(picture.left() + picture.width() / 4, picture.top() + picture.height() / 4),
+              qRgb(255, 255, 255));
+}
+
+TEST(RenderSlide, FitPictureIntoQImageKeepsTheRestOfTheTarget)
+{
+    QImage target(300, 200, QImage::Format_RGB32);
+    target.fill(qRgb(10, 200, 30));
+    const PicBitmap picture = test::ToBitmap(test::MakeTestPicture(200, 100));
+    FitPicture(target, picture, QRect(50, 40, 100, 100));
+    // Outside the rectangle nothing changed; inside, bars above and below are black.
+    EXPECT_EQ(test::CountNotColour(target, QRect(0, 0, 300, 40), qRgb(10, 200, 30)), 0);
+    EXPECT_EQ(test::CountNotColour(target, QRect(150, 40, 150, 160), qRgb(10, 200, 30)), 0);
+    EXPECT_EQ(test::CountNotColour(target, QRect(50, 40, 100, 25), qRgb(0, 0, 0)), 0);
+    EXPECT_EQ(test::CountNotColour(target, QRect(50, 115, 100, 25), qRgb(0, 0, 0)), 0);
+    EXPECT_NE(target.pixel(50, 114), qRgb(0, 0, 0));
+}
+
+} // namespace
+} // namespace lumivox
