@@ -15,6 +15,10 @@
 #include <algorithm>
 #include <cstring>
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 namespace lumivox {
 
 namespace {
@@ -308,6 +312,31 @@ CutPacket Cut(const std::uint8_t* bytes, std::size_t size, PacketInfo& info, Str
     return packet;
 }
 
+// Position of the first start-code prefix 00 00 01 that lies wholly in bytes[from,
+// size), or `size`. Video payload is most of a Video CD stream and holds few zero bytes,
+// so sixteen positions are tested at a time.
+std::size_t FindStartCodePrefix(const std::uint8_t* bytes, std::size_t from, std::size_t size)
+{
+    std::size_t i = from;
+#if defined(__SSE2__)
+    const __m128i zero = _mm_setzero_si128();
+    const __m128i one = _mm_set1_epi8(1);
+    for (; i + 18 <= size; i += 16) {
+        const __m128i a = _mm_loadu_si128(reinterpret_cast<const __m128i*>(bytes + i));
+        const __m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i*>(bytes + i + 1));
+        const __m128i c = _mm_loadu_si128(reinterpret_cast<const __m128i*>(bytes + i + 2));
+        const __m128i hit =
+            _mm_and_si128(_mm_and_si128(_mm_cmpeq_epi8(a, zero), _mm_cmpeq_epi8(b, zero)), _mm_cmpeq_epi8(c, one));
+        if (const int mask = _mm_movemask_epi8(hit))
+            return i + __builtin_ctz(static_cast<unsigned>(mask));
+    }
+#endif
+    for (; i + 3 <= size; ++i)
+        if (bytes[i + 2] == 1 && !bytes[i + 1] && !bytes[i])
+            return i;
+    return size;
+}
+
 // Start-code parser of one video elementary stream. Start codes and the header bytes
 // after them may straddle packets, so the state carries over from one packet's payload
 // to the next.
@@ -344,27 +373,38 @@ public:
                 continue;
             }
             if (prefix_) {
-                const std::uint8_t b = data[i++];
-                prefix_ = b == 0 ? 2 : (b == 1 && prefix_ == 2 ? 3 : 0);
-                continue;
-            }
-            const void* hit = std::memchr(data + i, 0x01, size - i);
-            if (!hit) {
-                prefix_ = data[size - 1] ? 0 : (size - i >= 2 && !data[size - 2] ? 2 : 1);
-                return;
-            }
-            const std::size_t one = static_cast<const std::uint8_t*>(hit) - data;
-            if (one >= i + 2 && !data[one - 1] && !data[one - 2]) {
-                if (one + 1 < size) {
-                    i = one + 2;
-                    StartCode(data[one + 1]);
-                } else {
+                // Only a prefix completed by the first bytes needs the carried zeros;
+                // any other start code lies wholly in this payload and the search
+                // below finds it, also inside long runs of zero stuffing.
+                if (prefix_ == 2 && data[i] == 1) {
                     prefix_ = 3;
+                    ++i;
+                    continue;
+                }
+                if (!data[i] && i + 1 == size) {
+                    prefix_ = 2;
                     return;
                 }
-            } else {
-                i = one + 1;
+                if (!data[i] && data[i + 1] == 1) {
+                    prefix_ = 3;
+                    i += 2;
+                    continue;
+                }
+                prefix_ = 0;
             }
+            const std::size_t at = FindStartCodePrefix(data, i, size);
+            if (at == size) {
+                // Carry a trailing 00 or 00 00 over to the next payload.
+                if (!data[size - 1])
+                    prefix_ = size - i >= 2 && !data[size - 2] ? 2 : 1;
+                return;
+            }
+            if (at + 3 == size) {
+                prefix_ = 3;
+                return;
+            }
+            i = at + 4;
+            StartCode(data[at + 3]);
         }
     }
 

@@ -367,25 +367,31 @@ TEST(VcdScan, AccessPoints)
     EXPECT_EQ(GetNorm(video), MpegNorm::NtscSif);
 }
 
-// Headers split between two packets of the same stream are put back together.
+// Headers split between two packets of the same stream are put back together, also
+// behind zero stuffing that runs over the packet boundary.
 TEST(VcdScan, HeadersAcrossPackets)
 {
-    Bytes es = test::SequenceHeader(480, 480, 4);
-    Append(es, test::Picture(1));
-    for (std::size_t split = 1; split < 18; ++split) {
-        Bytes stream;
-        Bytes first = test::PackHeader(0);
-        Append(first, test::Pes(0xE0, Bytes(es.begin(), es.begin() + split), true, kSecond));
-        Append(stream, first);
-        Bytes second = test::PackHeader(0);
-        Append(second, test::Pes(0xE0, Bytes(es.begin() + split, es.end()), true, 2 * kSecond));
-        Append(stream, second);
-        auto source = ScanBytes("split.mpg", stream);
-        const MpegVideoStreamInfo& video = source->StreamInfo().video[0];
-        EXPECT_EQ(GetNorm(video), MpegNorm::Ntsc2_3D1) << "split at " << split;
-        ASSERT_EQ(video.accessPoints.size(), 1u) << "split at " << split;
-        // The picture belongs to the packet in which its start code is complete.
-        EXPECT_EQ(video.accessPoints[0].packet, split <= 15 ? 1u : 0u) << "split at " << split;
+    for (std::size_t stuffing : {0, 1, 2, 40}) {
+        Bytes es = test::SequenceHeader(480, 480, 4);
+        es.resize(es.size() + stuffing, 0);
+        const std::size_t codeByte = es.size() + 3; // the picture start code's last byte
+        Append(es, test::Picture(1));
+        for (std::size_t split = 1; split < codeByte + 3; ++split) {
+            SCOPED_TRACE(testing::Message() << "stuffing " << stuffing << ", split at " << split);
+            Bytes stream;
+            Bytes first = test::PackHeader(0);
+            Append(first, test::Pes(0xE0, Bytes(es.begin(), es.begin() + split), true, kSecond));
+            Append(stream, first);
+            Bytes second = test::PackHeader(0);
+            Append(second, test::Pes(0xE0, Bytes(es.begin() + split, es.end()), true, 2 * kSecond));
+            Append(stream, second);
+            auto source = ScanBytes("split.mpg", stream);
+            const MpegVideoStreamInfo& video = source->StreamInfo().video[0];
+            EXPECT_EQ(GetNorm(video), MpegNorm::Ntsc2_3D1);
+            ASSERT_EQ(video.accessPoints.size(), 1u);
+            // The picture belongs to the packet in which its start code is complete.
+            EXPECT_EQ(video.accessPoints[0].packet, split <= codeByte ? 1u : 0u);
+        }
     }
 }
 
