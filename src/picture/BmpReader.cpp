@@ -11,7 +11,6 @@ namespace {
 // Information header sizes: OS/2 1.x, Windows 3.x, and the later Windows headers that
 // extend the 3.x layout (bit-field masks at byte 40, 4-byte palette entries).
 constexpr std::uint32_t kOs2V1HeaderSize = 12;
-constexpr std::uint32_t kWindowsHeaderSize = 40;
 bool IsWindowsHeader(std::uint32_t size) {
     return size == 40 || size == 52 || size == 56 || size == 108 || size == 124;
 }
@@ -20,7 +19,6 @@ bool IsWindowsHeader(std::uint32_t size) {
 constexpr std::uint32_t kBiRgb = 0;
 constexpr std::uint32_t kBiRle8 = 1;
 constexpr std::uint32_t kBiRle4 = 2;
-constexpr std::uint32_t kBiBitFields = 3;
 constexpr std::uint32_t kBiJpeg = 4;
 constexpr std::uint32_t kBiPng = 5;
 

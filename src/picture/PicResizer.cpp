@@ -124,6 +124,7 @@ void PicResizer::Apply(const PicBitmap& source, PicBitmap& destination) const {
     if (source.BitsPerPixel() != 32)
         throw PLTextException(PL_ERRFORMAT_NOT_SUPPORTED, "Image bit depth doesn't match request.");
     PicBitmap::CheckSize(newWidth_, newHeight_);
+    PicBitmap::CheckSize(source.Width(), source.Height()); // an emptied (moved-from) source
     const int sw = source.Width();
     const int sh = source.Height();
     const int dw = newWidth_;
