@@ -267,9 +267,15 @@ bool FirstFrameScan(int fd)
         while (at < kScanPositions) {
             const bool candidate = block[at] == 0xFF && ((block[at + 1] & 0xF0) == 0xF0 ||
                                                          (block[at + 1] & 0xF0) == 0xE0);
-            if (!candidate || at >= kScanCandidateLimit) {
+            if (!candidate) {
                 ++at;
                 continue;
+            }
+            if (at >= kScanCandidateLimit) {
+                // Too close to the block's end to look for its tag here: the next block
+                // starts at this candidate, so it is looked at there rather than lost.
+                nextStart = std::min(nextStart, blockStart + static_cast<off_t>(at));
+                break;
             }
             MpegFrameHeader header;
             ReadMpegFrameHeader(block + at, &header);
