@@ -12,6 +12,15 @@
 #include <cmath>
 #include <cstdio>
 #include <cstring>
+#include <memory>
+#include <system_error>
+#include <thread>
+
+// The resampling loops are plain integer multiply-adds over whole rows; let GCC vectorise
+// them fully even in builds that stop at -O2.
+#if defined(__GNUC__) && !defined(__clang__)
+#pragma GCC optimize("O3")
+#endif
 
 namespace lumivox {
 
@@ -320,6 +329,176 @@ bool RenderMenuFrame(const MenuTemplate& menuTemplate, const std::string& backgr
 
 namespace {
 
+// The resampling filter of PicResizer (triangle of radius 0.64, widened when shrinking,
+// integer weights summing to 256, horizontal pass first into 8-bit intermediate rows),
+// computed here with the horizontal pass - the bulk of the work for a camera picture -
+// spread over the processor's cores. The result is the same, byte for byte, as
+// PicResizer's (a test holds the two side by side); a slide of an 18-megapixel photo
+// would otherwise spend half its decoding time again in this one pass.
+struct FilterPass {
+    std::vector<int> first;            // first source index per destination index
+    std::vector<int> count;            // taps per destination index
+    std::vector<std::int32_t> weights; // maxTaps per destination index
+    int maxTaps = 0;
+};
+
+FilterPass MakeFilterPass(int sourceSize, int destSize)
+{
+    constexpr double kRadius = 0.64;
+    const auto triangle = [](double x) {
+        x = std::fabs(x);
+        return x < kRadius ? kRadius - x : 0.0;
+    };
+    const double scale = static_cast<double>(destSize) / sourceSize;
+    double radius = kRadius;
+    double f = 1.0;
+    if (scale < 1.0) {
+        radius = kRadius / scale;
+        f = scale;
+    }
+    FilterPass pass;
+    pass.maxTaps = 2 * static_cast<int>(std::ceil(radius)) + 1;
+    pass.first.resize(static_cast<std::size_t>(destSize));
+    pass.count.resize(static_cast<std::size_t>(destSize));
+    pass.weights.assign(static_cast<std::size_t>(destSize) * static_cast<std::size_t>(pass.maxTaps), 0);
+    std::vector<double> exact;
+    for (int j = 0; j < destSize; ++j) {
+        const double centre = (j + 0.5) / scale - 0.5;
+        const int lo = std::max(0, static_cast<int>(std::floor(centre - radius)));
+        int hi = std::min(sourceSize - 1, static_cast<int>(std::ceil(centre + radius)));
+        if (hi - lo + 1 > pass.maxTaps)
+            hi = lo + pass.maxTaps - 1;
+        const int n = std::max(hi - lo + 1, 0);
+        std::int32_t* w = &pass.weights[static_cast<std::size_t>(j) * static_cast<std::size_t>(pass.maxTaps)];
+        exact.assign(static_cast<std::size_t>(n), 0.0);
+        long long sum = 0;
+        double exactSum = 0;
+        for (int t = 0; t < n; ++t) {
+            const double e = f * triangle(f * (centre - (lo + t)));
+            exact[static_cast<std::size_t>(t)] = e;
+            exactSum += e;
+            w[t] = static_cast<std::int32_t>(e * 256.0);
+            sum += w[t];
+        }
+        if (n > 0 && sum > 0) {
+            std::int32_t others = 0;
+            for (int t = 0; t + 1 < n; ++t) {
+                w[t] = static_cast<std::int32_t>(w[t] * 256LL / sum);
+                others += w[t];
+            }
+            w[n - 1] = 256 - others;
+        } else if (n > 0 && exactSum > 0) {
+            std::int32_t others = 0;
+            for (int t = 0; t + 1 < n; ++t) {
+                w[t] = static_cast<std::int32_t>(exact[static_cast<std::size_t>(t)] * 256.0 / exactSum);
+                others += w[t];
+            }
+            w[n - 1] = 256 - others;
+        }
+        pass.first[static_cast<std::size_t>(j)] = lo;
+        pass.count[static_cast<std::size_t>(j)] = n;
+    }
+    return pass;
+}
+
+void HorizontalRows(const PicBitmap& source, int fromRow, int toRow, const FilterPass& pass,
+                    std::uint8_t* intermediate, std::size_t stride)
+{
+    const std::size_t width = pass.first.size();
+    for (int y = fromRow; y < toRow; ++y) {
+        const std::uint8_t* in = source.Row(y);
+        std::uint8_t* out = intermediate + stride * static_cast<std::size_t>(y);
+        const std::int32_t* w = pass.weights.data();
+        for (std::size_t d = 0; d < width; ++d, w += pass.maxTaps) {
+            const std::uint8_t* s = in + static_cast<std::size_t>(pass.first[d]) * 4;
+            std::int32_t b = 128, g = 128, r = 128, a = 128;
+            const int n = pass.count[d];
+            for (int t = 0; t < n; ++t, s += 4) {
+                b += w[t] * s[0];
+                g += w[t] * s[1];
+                r += w[t] * s[2];
+                a += w[t] * s[3];
+            }
+            out[d * 4 + 0] = static_cast<std::uint8_t>(b >> 8);
+            out[d * 4 + 1] = static_cast<std::uint8_t>(g >> 8);
+            out[d * 4 + 2] = static_cast<std::uint8_t>(r >> 8);
+            out[d * 4 + 3] = static_cast<std::uint8_t>(a >> 8);
+        }
+    }
+}
+
+} // namespace
+
+void ResizeForFrame(const PicBitmap& source, int width, int height, PicBitmap& destination)
+{
+    if (source.BitsPerPixel() != 32)
+        throw PLTextException(PL_ERRFORMAT_NOT_SUPPORTED, "Image bit depth doesn't match request.");
+    if (source.Width() <= 0 || source.Height() <= 0 || width <= 0 || height <= 0)
+        throw PLTextException(PL_ERRNO_MEMORY, "Out of memory.");
+    const FilterPass horizontal = MakeFilterPass(source.Width(), width);
+    const FilterPass vertical = MakeFilterPass(source.Height(), height);
+    const std::size_t stride = static_cast<std::size_t>(width) * 4;
+    std::unique_ptr<std::uint8_t[]> intermediate;
+    try {
+        intermediate.reset(new std::uint8_t[stride * static_cast<std::size_t>(source.Height())]);
+    } catch (const std::bad_alloc&) {
+        throw PLTextException(PL_ERRNO_MEMORY, "Out of memory.");
+    }
+
+    // Large pictures: one band of rows per core; small ones are not worth a thread.
+    const int rows = source.Height();
+    const unsigned cores = std::max(1u, std::min(std::thread::hardware_concurrency(), 8u));
+    const bool threaded = cores > 1 && static_cast<long long>(rows) * width >= 1000000;
+    if (threaded) {
+        std::vector<std::thread> workers;
+        const int band = (rows + static_cast<int>(cores) - 1) / static_cast<int>(cores);
+        try {
+            for (unsigned c = 1; c < cores; ++c) {
+                const int from = std::min(rows, static_cast<int>(c) * band);
+                const int to = std::min(rows, from + band);
+                workers.emplace_back(HorizontalRows, std::cref(source), from, to, std::cref(horizontal),
+                                     intermediate.get(), stride);
+            }
+        } catch (const std::system_error&) {
+            // No thread to be had: the bands not started are done here.
+            for (unsigned c = static_cast<unsigned>(workers.size()) + 1; c < cores; ++c) {
+                const int from = std::min(rows, static_cast<int>(c) * band);
+                HorizontalRows(source, from, std::min(rows, from + band), horizontal, intermediate.get(), stride);
+            }
+        }
+        HorizontalRows(source, 0, std::min(rows, band), horizontal, intermediate.get(), stride);
+        for (std::thread& worker : workers)
+            worker.join();
+    } else {
+        HorizontalRows(source, 0, rows, horizontal, intermediate.get(), stride);
+    }
+
+    PicBitmap result;
+    result.Create(width, height, 32, source.HasAlpha());
+    result.SetResolution(source.ResolutionX(), source.ResolutionY());
+    std::vector<std::int32_t> accumulator(stride);
+    for (int y = 0; y < height; ++y) {
+        std::fill(accumulator.begin(), accumulator.end(), 128);
+        const std::int32_t* w = &vertical.weights[static_cast<std::size_t>(y) * static_cast<std::size_t>(vertical.maxTaps)];
+        const int first = vertical.first[static_cast<std::size_t>(y)];
+        for (int t = 0; t < vertical.count[static_cast<std::size_t>(y)]; ++t) {
+            const std::int32_t weight = w[t];
+            if (weight == 0)
+                continue;
+            const std::uint8_t* in = intermediate.get() + stride * static_cast<std::size_t>(first + t);
+            std::int32_t* acc = accumulator.data();
+            for (std::size_t i = 0; i < stride; ++i)
+                acc[i] += weight * in[i];
+        }
+        std::uint8_t* out = result.Row(y);
+        for (std::size_t i = 0; i < stride; ++i)
+            out[i] = static_cast<std::uint8_t>(accumulator[i] >> 8);
+    }
+    destination = std::move(result);
+}
+
+namespace {
+
 const PicBitmap& As32Bit(const PicBitmap& picture, PicBitmap& storage)
 {
     if (picture.BitsPerPixel() == 32)
@@ -342,7 +521,7 @@ void FitPicture(QImage& target, const PicBitmap& picture, const QRect& rect)
     const FitPlacement fit = ComputeFit(picture.Width(), picture.Height(), rect.width(), rect.height());
     PicBitmap storage;
     PicBitmap resized;
-    PicResizer(fit.width, fit.height).Apply(As32Bit(picture, storage), resized);
+    ResizeForFrame(As32Bit(picture, storage), fit.width, fit.height, resized);
     painter.drawImage(QPoint(rect.left() + fit.x, rect.top() + fit.y), ToQImage(resized));
 }
 
@@ -363,7 +542,7 @@ void FitPicture(PicBitmap& target, const PicBitmap& picture, const QRect& rect)
     const FitPlacement fit = ComputeFit(picture.Width(), picture.Height(), rect.width(), rect.height());
     PicBitmap storage;
     PicBitmap resized;
-    PicResizer(fit.width, fit.height).Apply(As32Bit(picture, storage), resized);
+    ResizeForFrame(As32Bit(picture, storage), fit.width, fit.height, resized);
     const QRect placed = QRect(rect.left() + fit.x, rect.top() + fit.y, fit.width, fit.height) & bounds;
     if (placed.isEmpty())
         return;

@@ -99,7 +99,11 @@ bool DrawMenuPage(QImage& target, const QRect& rect, const DiscMenuState& state,
                   const std::vector<MenuAlbum>& albums, int firstAlbumIndex,
                   std::string* error = nullptr);
 
-// Fills rect with black and draws picture into it, resized with PicResizer to fit with
+// Resizes a 32-bit picture exactly as PicResizer(width, height) does, byte for byte,
+// with the horizontal pass spread over the processor's cores. Throws PLTextException.
+void ResizeForFrame(const PicBitmap& source, int width, int height, PicBitmap& destination);
+
+// Fills rect with black and draws picture into it, resized with PicResizer's filter to fit with
 // its aspect ratio kept, centred, with a plain copy. The PicBitmap form needs a 32-bit
 // target; parts of rect outside the target are skipped. Throws PLTextException when the
 // picture cannot be resized.

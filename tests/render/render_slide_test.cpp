@@ -4,9 +4,12 @@
 #include "render/render_helpers.h"
 
 #include "picture/FrameRenderer.h"
+#include "picture/PicResizer.h"
 #include "picture/QtImage.h"
 
 #include <gtest/gtest.h>
+
+#include <cstring>
 
 namespace lumivox {
 namespace {
@@ -44,6 +47,36 @@ TEST(RenderFit, PlacementTable)
         EXPECT_EQ(fit.y, c.expected.y) << c.w << "x" << c.h << " in " << c.boxW << "x" << c.boxH;
         EXPECT_EQ(fit.width, c.expected.width) << c.w << "x" << c.h << " in " << c.boxW << "x" << c.boxH;
         EXPECT_EQ(fit.height, c.expected.height) << c.w << "x" << c.h << " in " << c.boxW << "x" << c.boxH;
+    }
+}
+
+TEST(RenderFit, FrameResizeIsByteForByteThePictureResizer)
+{
+    struct Case {
+        int w, h, newW, newH;
+    };
+    // Shrinking a lot (threaded), a little, growing, mixed, one-pixel sides.
+    const Case cases[] = {{1800, 1200, 640, 427}, {700, 500, 640, 480}, {40, 30, 704, 528},
+                          {300, 900, 704, 200}, {1, 1, 5, 3},       {2000, 1, 704, 1},
+                          {1, 1500, 1, 480}};
+    for (const Case& c : cases) {
+        QImage picture = test::MakeTestPicture(c.w, c.h, 3);
+        // Noise, so that every weight matters.
+        for (int y = 0; y < c.h; ++y)
+            for (int x = 0; x < c.w; ++x)
+                picture.setPixel(x, y, picture.pixel(x, y) ^ static_cast<QRgb>((x * 7919 + y * 104729) & 0x3F3F3F));
+        const PicBitmap source = test::ToBitmap(picture);
+        PicBitmap expected;
+        PicResizer(c.newW, c.newH).Apply(source, expected);
+        PicBitmap actual;
+        ResizeForFrame(source, c.newW, c.newH, actual);
+        ASSERT_EQ(actual.Width(), expected.Width());
+        ASSERT_EQ(actual.Height(), expected.Height());
+        for (int y = 0; y < c.newH; ++y) {
+            const int diff = std::memcmp(actual.Row(y), expected.Row(y), static_cast<std::size_t>(c.newW) * 4);
+            ASSERT_EQ(diff, 0) << c.w << "x" << c.h << " -> " << c.newW << "x" << c.newH << ": row " << y
+                               << " differs";
+        }
     }
 }
 
