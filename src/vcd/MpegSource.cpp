@@ -8,6 +8,9 @@
 // packet consumes at least one byte of the file: hostile files cannot make the scan
 // loop or allocate without bound.
 
+// Files may be larger than 2 GiB wherever off_t is not 64-bit by default.
+#define _FILE_OFFSET_BITS 64
+
 #include "vcd/MpegSource.h"
 
 #include <sys/stat.h>
