@@ -165,8 +165,11 @@ void PicBitmap::SetResolution(int x, int y) {
     resolutionY_ = y;
     if (block_.size() >= kInfoHeaderSize) {
         // Dots per inch to pixels per metre, as the bitmap header keeps them.
-        Put32(block_.data() + kOffXPelsPerMeter, static_cast<std::uint32_t>(x > 0 ? x * 10000 / 254 : 0));
-        Put32(block_.data() + kOffYPelsPerMeter, static_cast<std::uint32_t>(y > 0 ? y * 10000 / 254 : 0));
+        auto perMetre = [](int dpi) {
+            return static_cast<std::uint32_t>(dpi > 0 ? static_cast<long long>(dpi) * 10000 / 254 : 0);
+        };
+        Put32(block_.data() + kOffXPelsPerMeter, perMetre(x));
+        Put32(block_.data() + kOffYPelsPerMeter, perMetre(y));
     }
 }
 
