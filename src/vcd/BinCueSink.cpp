@@ -4,6 +4,7 @@
 
 #include <cerrno>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
 #include <unistd.h>
@@ -11,9 +12,10 @@
 namespace lumivox {
 namespace {
 
-// Sectors gathered before one write call: large writes keep the image writer close to
-// the speed of a plain file copy, and 256 sectors (about 600 KB) keep memory small.
-constexpr std::size_t kBufferedSectors = 256;
+// Sectors gathered before one write call: large, page-aligned writes keep the image writer
+// close to the speed of a plain file copy, and 1,024 sectors (2.4 MB) keep memory small.
+constexpr std::size_t kBufferedSectors = 1024;
+constexpr std::size_t kBufferAlignment = 4096;
 
 std::string CueTime(std::uint32_t sector) {
     const Msf msf = AddressToMsf(sector);
@@ -56,6 +58,8 @@ BinCueSink::BinCueSink(std::string binPath) : binPath_(std::move(binPath)) {
     cueTemp_ = cuePath_ + ".part";
 }
 
+void BinCueSink::FreeDeleter::operator()(std::uint8_t* p) const { std::free(p); }
+
 BinCueSink::~BinCueSink() {
     if (!committed_) Discard();
 }
@@ -67,8 +71,7 @@ void BinCueSink::Discard() {
         ::unlink(binTemp_.c_str());
     }
     ::unlink(cueTemp_.c_str());
-    buffer_.clear();
-    buffer_.shrink_to_fit();
+    buffer_.reset();
 }
 
 int BinCueSink::Fail(const std::string& path, const std::string& what, int error) {
@@ -129,7 +132,10 @@ int BinCueSink::SetCueList(const std::vector<CueRecord>& cues) {
     expectedSectors_ = cues.back().sector;
     fd_ = ::open(binTemp_.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
     if (fd_ < 0) return Fail(binTemp_, "create", errno);
-    buffer_.assign(kBufferedSectors * kRawSectorSize, 0);
+    void* memory = nullptr;
+    bufferSize_ = kBufferedSectors * kRawSectorSize;
+    if (::posix_memalign(&memory, kBufferAlignment, bufferSize_) != 0) return Fail(binTemp_, "buffer", ENOMEM);
+    buffer_.reset(static_cast<std::uint8_t*>(memory));
     buffered_ = 0;
     nextSector_ = 0;
     return 0;
@@ -137,7 +143,7 @@ int BinCueSink::SetCueList(const std::vector<CueRecord>& cues) {
 
 bool BinCueSink::Flush() {
     int error = 0;
-    if (buffered_ > 0 && !WriteAll(fd_, buffer_.data(), buffered_, error)) {
+    if (buffered_ > 0 && !WriteAll(fd_, buffer_.get(), buffered_, error)) {
         Fail(binTemp_, "write", error);
         return false;
     }
@@ -158,10 +164,10 @@ int BinCueSink::WriteSector(const std::uint8_t* sector, std::uint32_t sectorNumb
         Discard();
         return -1;
     }
-    std::memcpy(buffer_.data() + buffered_, sector, kRawSectorSize);
+    std::memcpy(buffer_.get() + buffered_, sector, kRawSectorSize);
     buffered_ += kRawSectorSize;
     ++nextSector_;
-    if (buffered_ == buffer_.size() && !Flush()) return -1;
+    if (buffered_ == bufferSize_ && !Flush()) return -1;
     return 0;
 }
 
@@ -185,8 +191,7 @@ int BinCueSink::CloseSink() {
         return Fail(binTemp_, "write", error);
     }
     fd_ = -1;
-    buffer_.clear();
-    buffer_.shrink_to_fit();
+    buffer_.reset();
 
     const std::string sheet = CueSheetText(FileName(binPath_), cues_);
     const int cueFd = ::open(cueTemp_.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);

@@ -10,6 +10,7 @@
 #include "vcd/ImageSink.h"
 
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -39,7 +40,11 @@ private:
 
     std::string binPath_, cuePath_, binTemp_, cueTemp_;
     int fd_ = -1;
-    std::vector<std::uint8_t> buffer_;
+    struct FreeDeleter {
+        void operator()(std::uint8_t* p) const;
+    };
+    std::unique_ptr<std::uint8_t, FreeDeleter> buffer_;
+    std::size_t bufferSize_ = 0;
     std::size_t buffered_ = 0;
     std::vector<CueRecord> cues_;
     std::uint32_t nextSector_ = 0;

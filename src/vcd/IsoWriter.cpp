@@ -585,8 +585,17 @@ int VideoStreamOf(const PacketInfo& info, const std::uint8_t* data) {
 }
 
 bool HoldsSequenceEnd(const std::uint8_t* data) {
-    for (std::size_t i = 0; i + 4 <= kForm2DataSize; ++i)
-        if (data[i] == 0 && data[i + 1] == 0 && data[i + 2] == 1 && data[i + 3] == 0xB7) return true;
+    // Looks for the last byte of 00 00 01 B7 with memchr: still packets are mostly picture
+    // data, and a byte-wise scan of every one would cost as much as the sector's EDC.
+    const std::uint8_t* p = data + 3;
+    const std::uint8_t* end = data + kForm2DataSize;
+    while (p < end) {
+        const void* hit = std::memchr(p, 0xB7, static_cast<std::size_t>(end - p));
+        if (!hit) return false;
+        const std::uint8_t* b = static_cast<const std::uint8_t*>(hit);
+        if (b[-3] == 0 && b[-2] == 0 && b[-1] == 1) return true;
+        p = b + 1;
+    }
     return false;
 }
 
