@@ -2,11 +2,13 @@
 
 #include <gtest/gtest.h>
 
+#include "vcd/MpegSource.h"
 #include "vcd/vcd_scan_stream.h"
 
 #include <sys/wait.h>
 
 #include <cstdio>
+#include <cstdlib>
 #include <string>
 
 namespace lumivox {
@@ -115,6 +117,70 @@ TEST_F(VcdScanCli, Errors)
     // A file without packets still gets its JSON report.
     const CliRun run = RunCli("scan '" + text + "' --json");
     EXPECT_NE(run.output.find("\"packets\": 0"), std::string::npos) << run.output;
+}
+
+// Our own still segments as the scanner sees them: one sector per pack, the companion
+// still (0xE1) of the norm and the high-resolution still (0xE2), and the music (0xC0)
+// when there is some. Needs the "still" command, which writes whole segments.
+TEST_F(VcdScanCli, OwnStillSegments)
+{
+    if (RunCli("help still").status != 0)
+        GTEST_SKIP() << "lumivox-cli has no still command in this build";
+    const std::string picture = std::string(LUMIVOX_SOURCE_DIR) + "/samples/mountain_lakes_01.jpg";
+    const std::string music = std::string(::testing::TempDir()) + "scan-music.mp2";
+    const bool haveMusic =
+        std::system(("ffmpeg -nostdin -v error -y -f lavfi -i sine=frequency=440:duration=3 -ac 2 -ar 44100 "
+                     "-c:a mp2 -b:a 192k '" + music + "' 2>/dev/null").c_str()) == 0;
+    struct Case {
+        const char* norm;
+        bool withMusic;
+        unsigned width, height;
+        MpegNorm companionNorm;
+    };
+    const Case cases[] = {
+        {"--pal", false, 352, 288, MpegNorm::PalSif},
+        {"--ntsc", false, 352, 240, MpegNorm::NtscSif},
+        {"--pal", true, 352, 288, MpegNorm::PalSif},
+    };
+    for (const Case& c : cases) {
+        if (c.withMusic && !haveMusic)
+            continue;
+        SCOPED_TRACE(std::string(c.norm) + (c.withMusic ? " with music" : ""));
+        const std::string segment = std::string(::testing::TempDir()) + "scan-own-segment.mpg";
+        std::string arguments = "still '" + picture + "' -o '" + segment + "' " + c.norm;
+        if (c.withMusic)
+            arguments += " --music '" + music + "'";
+        const CliRun run = RunCli(arguments);
+        ASSERT_EQ(run.status, 0) << arguments << "\n" << run.output;
+        auto source = CreateMpegSource(segment);
+        ASSERT_TRUE(source);
+        ASSERT_EQ(ScanMpegSource(*source), 0);
+        if (source->PacketCount() == 0)
+            GTEST_SKIP() << "the still command writes no program stream yet";
+        EXPECT_EQ(source->FileSize() % kMpegPacketSize, 0u);
+        EXPECT_EQ(source->PacketCount(), source->FileSize() / kMpegPacketSize);
+        EXPECT_EQ(source->PacketKindCount(PacketKind::Invalid), 0u);
+        const MpegStreamInfo& info = source->StreamInfo();
+        EXPECT_FALSE(info.video[kMotionVideo].present);
+        const MpegVideoStreamInfo& companion = info.video[kNormalResolutionStill];
+        const MpegVideoStreamInfo& high = info.video[kHighResolutionStill];
+        ASSERT_TRUE(companion.present);
+        ASSERT_TRUE(high.present);
+        EXPECT_EQ(companion.horizontalSize, c.width);
+        EXPECT_EQ(companion.verticalSize, c.height);
+        EXPECT_EQ(GetNorm(companion), c.companionNorm);
+        EXPECT_EQ(high.horizontalSize, 704u);
+        EXPECT_EQ(high.verticalSize, 2 * c.height);
+        EXPECT_EQ(GetNorm(high), MpegNorm::Unknown);
+        EXPECT_EQ(info.audio[0].present, c.withMusic);
+        if (c.withMusic) {
+            EXPECT_EQ(info.audio[0].layer, 2);
+            EXPECT_GT(source->PlayingTime(), 2.0) << "the music lasts 3 s";
+        }
+        EXPECT_FALSE(info.audio[1].present);
+        std::remove(segment.c_str());
+    }
+    std::remove(music.c_str());
 }
 
 } // namespace
