@@ -2,10 +2,10 @@
 // settings its command-line front end gives a file when no option is passed.
 //
 // Layer II frames stand alone (there is no bit reservoir), so a long input is encoded in
-// two halves on two threads and the halves are joined. The second half's encoder first
-// runs over the few frames before its start and their output is dropped: its filter bank
-// and psychoacoustic model then hold the same history as the single encoder would, and
-// the frames at the joint are the ones a single pass makes.
+// parts on several threads and the parts are joined. Each later part's encoder first runs
+// over some frames before its start and their output is dropped: its filter bank and
+// psychoacoustic model then hold the same history as the single encoder would, and the
+// frames at the joint are the ones a single pass makes.
 
 #include "production/MusicConversion.h"
 
@@ -42,10 +42,9 @@ constexpr std::size_t kOutputFileBuffer = 1 << 16;
 // Frames run through the second half's encoder before its start, at the least: more than
 // the 512-tap analysis filter and the psychoacoustic model's window look back.
 constexpr std::size_t kPrimingFrames = 3;
-// Inputs shorter than this many frames (about 13 s) are not worth a second thread; the
-// second half is held in memory until the first is written, so very long inputs (more
-// than about 50 MB of Layer II) are encoded in one pass as well.
-constexpr std::uint64_t kMinFramesPerHalf = 256;
+// A part shorter than this many frames (about 6 s) is not worth a thread of its own; the
+// frames held in memory are limited (50,000 frames are at most about 50 MB).
+constexpr std::uint64_t kMinFramesPerPart = 256;
 constexpr std::uint64_t kMaxHeldBackFrames = 50'000;
 
 const char* const kCancelled = "cancelled";
@@ -187,7 +186,7 @@ bool EncodeWaveToMp2(const std::string& wavePath, const std::string& mp2Path, st
                      const std::atomic<bool>* cancel)
 {
     const unsigned cores = std::thread::hardware_concurrency();
-    return EncodeWaveToMp2(wavePath, mp2Path, error, cancel, cores >= 2 ? 2 : 1);
+    return EncodeWaveToMp2(wavePath, mp2Path, error, cancel, static_cast<int>(std::clamp(cores, 1u, 8u)));
 }
 
 bool EncodeWaveToMp2(const std::string& wavePath, const std::string& mp2Path, std::string* error,
@@ -224,47 +223,67 @@ bool EncodeWaveToMp2(const std::string& wavePath, const std::string& mp2Path, st
     };
     const auto writeFailure = [&] { return fail(mp2Path + ": cannot be written: " + std::strerror(errno)); };
 
-    const bool split = maxThreads >= 2 && totalFrames >= 2 * kMinFramesPerHalf && totalFrames / 2 <= kMaxHeldBackFrames;
-    if (!split) {
+    // Parts of at least kMinFramesPerPart frames, one per thread; the parts after the
+    // first are held in memory until the first is written, so very long inputs run in
+    // fewer parts.
+    std::uint64_t parts = static_cast<std::uint64_t>(std::max(1, maxThreads));
+    parts = std::min(parts, totalFrames / kMinFramesPerPart);
+    while (parts > 1 && totalFrames - totalFrames / parts > kMaxHeldBackFrames)
+        --parts;
+    if (parts <= 1) {
         if (!EncodeStretch(wavePath, Stretch{}, toFile, cancel, &reason))
             return writeFailed ? writeFailure() : fail(reason);
     } else {
-        Stretch firstHalf;
-        firstHalf.count = totalFrames / 2 * kSamplesPerFrame;
-        firstHalf.finish = false;
-        Stretch secondHalf;
-        secondHalf.first = firstHalf.count;
         // The encoder pads a frame whenever the bytes owed by the exact bit rate reach one
         // (44.1 and 22.05 kHz), a pattern that repeats every PaddingPeriod frames from the
-        // start of the stream. Priming a whole number of periods short of the joint puts
-        // the second encoder in step with that pattern, so that the joined stream is the
+        // start of the stream. Priming a whole number of periods short of a part's start
+        // puts its encoder in step with that pattern, so that the joined stream is the
         // very stream a single pass makes.
         const std::uint64_t period = PaddingPeriod(probe.SampleRate());
-        secondHalf.priming = static_cast<std::size_t>(
-            kPrimingFrames + (totalFrames / 2 - kPrimingFrames) % period);
+        const auto partStart = [&](std::uint64_t part) { return totalFrames * part / parts; };
+        std::vector<Stretch> stretches(parts);
+        for (std::uint64_t part = 0; part < parts; ++part) {
+            Stretch& stretch = stretches[part];
+            const std::uint64_t first = partStart(part);
+            stretch.first = first * kSamplesPerFrame;
+            stretch.priming = part == 0 ? 0 : static_cast<std::size_t>(kPrimingFrames + (first - kPrimingFrames) % period);
+            stretch.finish = part + 1 == parts;
+            if (!stretch.finish)
+                stretch.count = (partStart(part + 1) - first) * kSamplesPerFrame;
+        }
 
-        std::vector<unsigned char> secondBytes;
-        std::string secondReason;
-        bool secondOk = false;
-        std::thread worker([&] {
-            const Sink toMemory = [&](const unsigned char* bytes, std::size_t count) {
-                secondBytes.insert(secondBytes.end(), bytes, bytes + count);
-                return true;
-            };
-            try {
-                secondOk = EncodeStretch(wavePath, secondHalf, toMemory, cancel, &secondReason);
-            } catch (const std::bad_alloc&) {
-                secondReason = wavePath + ": not enough memory to encode it";
-            }
-        });
-        const bool firstOk = EncodeStretch(wavePath, firstHalf, toFile, cancel, &reason);
-        worker.join();
-        if (!firstOk)
-            return writeFailed ? writeFailure() : fail(reason);
-        if (!secondOk)
-            return fail(secondReason);
-        if (!toFile(secondBytes.data(), secondBytes.size()))
-            return writeFailure();
+        struct PartResult {
+            std::vector<unsigned char> bytes;
+            std::string reason;
+            bool ok = false;
+        };
+        std::vector<PartResult> results(parts);
+        std::vector<std::thread> workers;
+        for (std::uint64_t part = 1; part < parts; ++part) {
+            workers.emplace_back([&, part] {
+                PartResult& result = results[part];
+                const Sink toMemory = [&](const unsigned char* bytes, std::size_t count) {
+                    result.bytes.insert(result.bytes.end(), bytes, bytes + count);
+                    return true;
+                };
+                try {
+                    result.ok = EncodeStretch(wavePath, stretches[part], toMemory, cancel, &result.reason);
+                } catch (const std::bad_alloc&) {
+                    result.reason = wavePath + ": not enough memory to encode it";
+                }
+            });
+        }
+        results[0].ok = EncodeStretch(wavePath, stretches[0], toFile, cancel, &results[0].reason);
+        for (std::thread& worker : workers)
+            worker.join();
+        if (!results[0].ok)
+            return writeFailed ? writeFailure() : fail(results[0].reason);
+        for (std::uint64_t part = 1; part < parts; ++part) {
+            if (!results[part].ok)
+                return fail(results[part].reason);
+            if (!toFile(results[part].bytes.data(), results[part].bytes.size()))
+                return writeFailure();
+        }
     }
     if (std::fclose(output.release()) != 0)
         return writeFailure();

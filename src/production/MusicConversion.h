@@ -49,9 +49,9 @@ bool DecodeMp3ToWave(const std::string& sourcePath, const std::string& wavePath,
 bool EncodeWaveToMp2(const std::string& wavePath, const std::string& mp2Path,
                      std::string* error = nullptr, const std::atomic<bool>* cancel = nullptr);
 
-// The same with at most maxThreads threads: a long input is encoded in two halves at once
-// when maxThreads is 2 or more (the plain form uses two threads on a multi-core machine).
-// The result is the same Layer II stream either way.
+// The same with at most maxThreads threads: a long input is encoded in parts at once when
+// maxThreads is 2 or more (the plain form uses one thread per core, up to 8). The result
+// is the same Layer II stream either way.
 bool EncodeWaveToMp2(const std::string& wavePath, const std::string& mp2Path, std::string* error,
                      const std::atomic<bool>* cancel, int maxThreads);
 
