@@ -2,6 +2,11 @@
 
 #include <cstring>
 
+#if defined(__x86_64__) && defined(__GNUC__)
+#include <immintrin.h>
+#define LUMIVOX_EDC_CLMUL 1
+#endif
+
 namespace lumivox {
 namespace {
 
@@ -99,7 +104,9 @@ void WriteBcdAddress(std::uint8_t* out, std::uint32_t sectorNumber) {
     out[2] = ToBcd(msf.frame);
 }
 
-std::uint32_t ComputeEdc(const std::uint8_t* data, std::size_t size, std::uint32_t edc) {
+namespace {
+
+std::uint32_t TableEdc(const std::uint8_t* data, std::size_t size, std::uint32_t edc) {
     while (size >= 16) {
         const std::uint32_t low = edc ^ (std::uint32_t(data[0]) | std::uint32_t(data[1]) << 8 |
                                          std::uint32_t(data[2]) << 16 | std::uint32_t(data[3]) << 24);
@@ -122,6 +129,81 @@ std::uint32_t ComputeEdc(const std::uint8_t* data, std::size_t size, std::uint32
     }
     while (size-- > 0) edc = kEdc.t[0][(edc ^ *data++) & 0xFFu] ^ (edc >> 8);
     return edc;
+}
+
+#if LUMIVOX_EDC_CLMUL
+// The EDC by carry-less multiplication: four 128-bit lanes are folded forward 64 bytes
+// at a time, then into one lane, then reduced to 32 bits (Barrett). Every sector of a
+// disc has its EDC computed, and this runs an order of magnitude faster than the tables.
+// Constants for the reflected polynomial: k = bit-reflected (x^e mod P) shifted left once,
+// for e = 544, 480 (four-lane fold), 160, 96 (one-lane fold) and 64; then P itself and
+// floor(x^64 / P), both reflected over 33 bits. Takes a multiple of 16 bytes, at least 64.
+__attribute__((target("pclmul,sse4.1"))) inline __m128i Fold(__m128i lane, __m128i k, __m128i next) {
+    return _mm_xor_si128(_mm_xor_si128(_mm_clmulepi64_si128(lane, k, 0x11), _mm_clmulepi64_si128(lane, k, 0x00)), next);
+}
+
+__attribute__((target("pclmul,sse4.1"))) std::uint32_t ClmulEdc(const std::uint8_t* data, std::size_t size,
+                                                               std::uint32_t edc) {
+    alignas(16) static const std::uint64_t k1k2[] = {0x1F8931102u, 0x12E7928A2u};
+    alignas(16) static const std::uint64_t k3k4[] = {0x06C90C100u, 0x1D5934102u};
+    alignas(16) static const std::uint64_t k5k0[] = {0x1F1030002u, 0};
+    alignas(16) static const std::uint64_t poly[] = {0x1B0030003u, 0x17000FFFFu};
+#define load(p) _mm_loadu_si128(reinterpret_cast<const __m128i*>(p))
+
+    __m128i x1 = _mm_xor_si128(load(data), _mm_cvtsi32_si128(static_cast<int>(edc)));
+    __m128i x2 = load(data + 16), x3 = load(data + 32), x4 = load(data + 48);
+    __m128i x0 = _mm_load_si128(reinterpret_cast<const __m128i*>(k1k2));
+    data += 64;
+    size -= 64;
+    while (size >= 64) {
+        const __m128i x5 = _mm_clmulepi64_si128(x1, x0, 0x00), x6 = _mm_clmulepi64_si128(x2, x0, 0x00);
+        const __m128i x7 = _mm_clmulepi64_si128(x3, x0, 0x00), x8 = _mm_clmulepi64_si128(x4, x0, 0x00);
+        x1 = _mm_xor_si128(_mm_xor_si128(_mm_clmulepi64_si128(x1, x0, 0x11), x5), load(data));
+        x2 = _mm_xor_si128(_mm_xor_si128(_mm_clmulepi64_si128(x2, x0, 0x11), x6), load(data + 16));
+        x3 = _mm_xor_si128(_mm_xor_si128(_mm_clmulepi64_si128(x3, x0, 0x11), x7), load(data + 32));
+        x4 = _mm_xor_si128(_mm_xor_si128(_mm_clmulepi64_si128(x4, x0, 0x11), x8), load(data + 48));
+        data += 64;
+        size -= 64;
+    }
+    x0 = _mm_load_si128(reinterpret_cast<const __m128i*>(k3k4));
+    x1 = Fold(x1, x0, x2);
+    x1 = Fold(x1, x0, x3);
+    x1 = Fold(x1, x0, x4);
+    while (size >= 16) {
+        x1 = Fold(x1, x0, load(data));
+        data += 16;
+        size -= 16;
+    }
+    // 128 bits to 64, then 64 to 32.
+    const __m128i mask32 = _mm_setr_epi32(-1, 0, -1, 0);
+    x2 = _mm_clmulepi64_si128(x1, x0, 0x10);
+    x1 = _mm_xor_si128(_mm_srli_si128(x1, 8), x2);
+    x0 = _mm_loadl_epi64(reinterpret_cast<const __m128i*>(k5k0));
+    x2 = _mm_srli_si128(x1, 4);
+    x1 = _mm_xor_si128(_mm_clmulepi64_si128(_mm_and_si128(x1, mask32), x0, 0x00), x2);
+    x0 = _mm_load_si128(reinterpret_cast<const __m128i*>(poly));
+    x2 = _mm_clmulepi64_si128(_mm_and_si128(x1, mask32), x0, 0x10);
+    x2 = _mm_clmulepi64_si128(_mm_and_si128(x2, mask32), x0, 0x00);
+    x1 = _mm_xor_si128(x1, x2);
+    return static_cast<std::uint32_t>(_mm_extract_epi32(x1, 1));
+#undef load
+}
+
+const bool kHaveClmul = __builtin_cpu_supports("pclmul") && __builtin_cpu_supports("sse4.1");
+#endif
+
+} // namespace
+
+std::uint32_t ComputeEdc(const std::uint8_t* data, std::size_t size, std::uint32_t edc) {
+#if LUMIVOX_EDC_CLMUL
+    if (size >= 64 && kHaveClmul) {
+        const std::size_t folded = size & ~std::size_t(15);
+        edc = ClmulEdc(data, folded, edc);
+        data += folded;
+        size -= folded;
+    }
+#endif
+    return TableEdc(data, size, edc);
 }
 
 void ComputeForm1Parity(std::uint8_t* sector) {

@@ -167,12 +167,22 @@ TEST(VcdSector, Form2HasEdcOverPayloadAndNoParity) {
 }
 
 TEST(VcdSector, EdcMatchesBitSerialForAllLengths) {
-    const auto data = RandomBytes(64, 3);
-    for (std::size_t n = 0; n <= data.size(); ++n) {
+    // Past 64 bytes the computation switches to folding whole 16-byte blocks with a byte tail.
+    const auto data = RandomBytes(2400, 3);
+    for (std::size_t n = 0; n <= data.size(); n += n < 300 ? 1 : 97) {
         // Appending the EDC little-endian must leave a zero remainder.
         std::vector<std::uint8_t> buffer(data.begin(), data.begin() + n);
         const std::uint32_t edc = ComputeEdc(buffer.data(), n);
         for (int i = 0; i < 4; ++i) buffer.push_back(static_cast<std::uint8_t>(edc >> (8 * i)));
         EXPECT_EQ(BitwiseEdc(buffer.data(), buffer.size()), 0u) << "length " << n;
+    }
+}
+
+TEST(VcdSector, EdcContinuesFromAPartialValue) {
+    const auto data = RandomBytes(2332, 4);
+    for (const std::size_t split : {0u, 1u, 15u, 64u, 100u, 1024u, 2331u, 2332u}) {
+        const std::uint32_t whole = ComputeEdc(data.data(), data.size());
+        const std::uint32_t parts = ComputeEdc(data.data() + split, data.size() - split, ComputeEdc(data.data(), split));
+        EXPECT_EQ(parts, whole) << "split at " << split;
     }
 }
