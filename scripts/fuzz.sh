@@ -7,6 +7,7 @@ seconds=${1:-60}
 scripts/setup.sh --fuzz
 scripts/build.sh --fuzz
 export QT_QPA_PLATFORM=offscreen
+export LSAN_OPTIONS=suppressions=$(pwd)/scripts/lsan.supp
 status=0
 for target in build-fuzz/bin/fuzz_*; do
   [ -x "$target" ] || continue
