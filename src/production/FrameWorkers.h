@@ -1,0 +1,85 @@
+#pragma once
+// The workers of the frame stages of a production run: frames 0 .. count-1 are made
+// (render -> encode -> multiplex) by several threads at once, each frame by one worker
+// with that worker's own still file, and collected in frame order by the production
+// thread. Workers take frames in ascending order, so when frame k is waited for, every
+// frame before it has been taken already.
+
+#include "base/Event.h"
+
+#include <atomic>
+#include <condition_variable>
+#include <cstddef>
+#include <functional>
+#include <mutex>
+#include <stop_token>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace lumivox {
+
+// What one frame came to.
+struct FrameOutcome {
+    bool ok = false;
+    std::string error;      // when not ok: what failed, for the user
+    std::string warning;    // shown but not fatal (a black frame, a black menu page)
+    std::string unreadable; // "PATH: reason" of a picture that could not be decoded
+};
+
+class FrameWorkers {
+public:
+    // Makes frame `index` using the worker's still file. Runs on a worker thread; must
+    // not throw (an exception is turned into a failed frame).
+    using Work = std::function<FrameOutcome(std::size_t index, const std::string& stillPath)>;
+
+    // Starts one worker per still path. A worker takes no new frame once `cancel` is
+    // set or a frame has failed.
+    FrameWorkers(std::size_t count, std::vector<std::string> stillPaths, Work work, const ManualResetEvent& cancel);
+    // Stops and joins the workers (frames under way are finished).
+    ~FrameWorkers();
+    FrameWorkers(const FrameWorkers&) = delete;
+    FrameWorkers& operator=(const FrameWorkers&) = delete;
+
+    // Waits until frame index is made and returns its outcome, or returns null when no
+    // worker will make it any more (cancelled).
+    const FrameOutcome* WaitFor(std::size_t index);
+    // No new frame is taken; returns when every worker has ended.
+    void Stop();
+
+private:
+    struct Slot {
+        bool done = false;
+        FrameOutcome outcome;
+    };
+    void Loop(std::size_t worker);
+
+    const std::size_t count_;
+    const std::vector<std::string> stillPaths_;
+    const Work work_;
+    const ManualResetEvent& cancel_;
+    std::mutex mutex_;
+    std::condition_variable changed_;
+    std::vector<Slot> slots_;
+    std::size_t running_ = 0;
+    std::atomic<std::size_t> next_{0};
+    std::atomic<bool> stop_{false};
+    std::vector<std::thread> threads_;
+};
+
+// An atomic flag that follows a manual-reset event, for code that polls a flag (music
+// conversion). A helper thread watches the event while the object lives.
+class CancelFlag {
+public:
+    explicit CancelFlag(const ManualResetEvent& event);
+    ~CancelFlag();
+    CancelFlag(const CancelFlag&) = delete;
+    CancelFlag& operator=(const CancelFlag&) = delete;
+    const std::atomic<bool>* Flag() const { return &flag_; }
+
+private:
+    std::atomic<bool> flag_{false};
+    std::jthread watcher_;
+};
+
+} // namespace lumivox

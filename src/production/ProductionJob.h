@@ -1,0 +1,180 @@
+#pragma once
+// The production run: turns the project into a Video CD image, stage by stage —
+//   1. menu music: the menu's music file becomes T + "bkmusic.mp2";
+//   2. menu pages: each page is rendered, encoded to a still and multiplexed with the
+//      companion still (and the music) into T + "menu_%02d.mpg", pages counted from 1;
+//   3. slides: every picture of every album is rendered, encoded and multiplexed into
+//      T + "menu_%02d_pic_%02d.mpg" (album number from 1, picture number within the
+//      album from 1; an empty album makes no file and later albums keep their numbers);
+//   4. authoring: the disc layout is built from those files and the norm's MPEG track,
+//      computed (the total sector count goes into the job) and written into the sink.
+// T is the run's temporary folder, P the program folder (companion stills "temp_x.npal"
+// / "temp_x.ntsc" and MPEG tracks "avseq01.npal" / "avseq01.ntsc").
+//
+// Frames go through render -> encode -> multiplex on several workers at once. The still
+// encoder and the multiplexer each run in a child process of their own, so every worker
+// has its own library state and its own still file: "temp_d.m1v" for worker 0 and
+// "temp_d_%02d.m1v" (worker number from 1) for the others. Segments are collected in
+// order, so the image is byte for byte the same whatever the number of workers.
+//
+// A run is a task object: fill ProductionParameters, then Start (own thread) or Run
+// (calling thread). Progress, warnings and the end come through a ProductionObserver on
+// the production thread. Cancelling sets the shared manual-reset cancel event; the run
+// looks at it between menu pages, before every slide (each worker finishes at most the
+// slide in its hands), and between every few hundred sectors of the image, and then ends
+// as cancelled. The sink is never closed after a cancel or a failure: a file sink then
+// removes its partial image when it is destroyed.
+
+#include "base/Event.h"
+#include "picture/FrameRenderer.h"
+#include "picture/MenuTemplate.h"
+#include "production/ProgressMessages.h"
+
+#include <atomic>
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace lumivox {
+
+class AlbumTable;
+class DiscMenuState;
+class ImageSink;
+
+// Shown when the still encoder or the multiplexer fails; the detail follows it.
+inline constexpr const char* kMsgEncoderFailure =
+    "Please make sure you have enough free disc space in your temp folder drive or reinstall Lumivox!";
+
+// Names of the run's files (formats take the folder first).
+inline constexpr const char* kMenuMusicFormat = "%sbkmusic.mp2";
+inline constexpr const char* kStillFileFormat = "%stemp_d.m1v";
+inline constexpr const char* kWorkerStillFileFormat = "%stemp_d_%02d.m1v";
+inline constexpr const char* kMenuSegmentFormat = "%smenu_%02d.mpg";
+inline constexpr const char* kSlideSegmentFormat = "%smenu_%02d_pic_%02d.mpg";
+inline constexpr const char* kNtscCompanionFormat = "%stemp_x.ntsc";
+inline constexpr const char* kPalCompanionFormat = "%stemp_x.npal";
+inline constexpr const char* kNtscTrackFormat = "%savseq01.ntsc";
+inline constexpr const char* kPalTrackFormat = "%savseq01.npal";
+// Publisher identifier of every disc.
+inline constexpr const char* kPublisherIdentifier = "LV_VCD 1.0";
+// The CD label holds at most 259 bytes (cut on a character boundary).
+constexpr std::size_t kMaxCdLabelBytes = 259;
+
+// Each worker holds one decoded photo (a 12-megapixel photo is 48 MB at 32 bits), so
+// the default number of workers is the processor count but never more than this.
+constexpr int kMaxDefaultWorkers = 8;
+// More workers than this are never started, whatever is asked.
+constexpr int kMaxWorkers = 64;
+
+// Who reports the writing progress (UM_WRITE_PROGRESS).
+enum class WriteReporting {
+    ByRun,  // the run itself, while it writes into a file sink
+    BySink, // the sink (a recorder sink's burn thread reports what reached the disc)
+};
+
+struct ProductionParameters {
+    // The project, read and never changed by the run. It must not change while the run
+    // goes on and must outlive it.
+    const AlbumTable* project = nullptr;
+    // Albums of the project that go on the disc (the first albumCount); -1 = all.
+    int albumCount = -1;
+
+    // The current menu template, its entries per page (0 = the template's
+    // "Items_count"; anything else must agree with it), the background override and the
+    // menu music (empty = none).
+    MenuTemplate menuTemplate;
+    int itemsPerPage = 0;
+    std::string backgroundOverride;
+    std::string musicPath;
+
+    std::string tempFolder;    // T, created when missing; a trailing "/" is supplied
+    std::string programFolder; // P; a trailing "/" is supplied
+    TvNorm norm = TvNorm::Ntsc;
+    std::string cdLabel;       // at most 259 bytes; the disc takes 32 and 16 of them
+
+    // Workers of the frame stages: 0 = one per processor (at most kMaxDefaultWorkers).
+    int jobs = 0;
+
+    // Where the image goes; not owned, must outlive the run. Closed by the run only
+    // when the image is complete.
+    ImageSink* sink = nullptr;
+    WriteReporting writeReporting = WriteReporting::ByRun;
+
+    // The shared cancel event; not owned. When null the job uses an event of its own
+    // (ProductionJob::Cancel sets whichever is in use).
+    ManualResetEvent* cancel = nullptr;
+};
+
+// Fills the menu fields of parameters from the disc-menu state (the current template
+// read afresh, its entries per page, the background override and the music). False with
+// error when the template cannot be read.
+bool SetMenuFromState(const DiscMenuState& state, ProductionParameters& parameters,
+                      std::string* error = nullptr);
+
+struct ProductionResult {
+    ProductionStatus status = ProductionStatus::Failed;
+    // Failed: one line (or two: a fixed text and its detail) for the user. Cancelled:
+    // "The production was cancelled.". Finished: empty.
+    std::string message;
+    int albums = 0;       // albums on the disc
+    int pictures = 0;     // slides on the disc
+    int menuPages = 0;
+    std::int32_t totalSectors = 0; // of the whole image; 0 until computed
+    // Pictures that could no longer be decoded and went on the disc as black frames,
+    // each as "PATH: reason".
+    std::vector<std::string> unreadablePictures;
+    int workers = 0;      // workers the frame stages used
+
+    bool Finished() const { return status == ProductionStatus::Finished; }
+};
+
+// The number of menu pages of a run: albums / items per page, plus one for a remainder.
+int ProductionMenuPages(int albumCount, int itemsPerPage);
+// The number of workers a run uses for `jobs` (0 = default) and `frames` frames.
+int ProductionWorkerCount(int jobs, int frames);
+
+class ProductionJob {
+public:
+    explicit ProductionJob(ProductionParameters parameters);
+    // Cancels nothing: waits for a started run to end.
+    ~ProductionJob();
+    ProductionJob(const ProductionJob&) = delete;
+    ProductionJob& operator=(const ProductionJob&) = delete;
+
+    // Starts the run on a thread of its own. The observer (may be null, not owned) must
+    // outlive the run. A job runs once; a second Start or Run does nothing and returns
+    // false.
+    bool Start(ProductionObserver* observer);
+    // Waits until a started run has ended.
+    void Wait();
+    // True once the run has ended (OnFinished has been called).
+    bool IsFinished() const { return finished_.load(); }
+    // Runs on the calling thread and returns the result (also given to OnFinished).
+    ProductionResult Run(ProductionObserver* observer);
+
+    // Signals the cancel event (the shared one, or the job's own).
+    void Cancel();
+    ManualResetEvent& CancelEvent() { return *cancel_; }
+
+    // The result; complete once IsFinished() is true.
+    const ProductionResult& Result() const { return result_; }
+    // The image's total sectors: 0 until the layout is computed (readable at any time).
+    std::int32_t TotalSectors() const { return totalSectors_.load(); }
+    const ProductionParameters& Parameters() const { return parameters_; }
+
+private:
+    ProductionResult Execute(ProductionObserver* observer);
+
+    ProductionParameters parameters_;
+    ManualResetEvent ownCancel_;
+    ManualResetEvent* cancel_;
+    std::atomic<bool> started_{false};
+    std::atomic<bool> finished_{false};
+    std::atomic<std::int32_t> totalSectors_{0};
+    ProductionResult result_;
+    std::thread thread_;
+};
+
+} // namespace lumivox

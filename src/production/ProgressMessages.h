@@ -1,0 +1,82 @@
+#pragma once
+// The progress messages of a production run and of the burning that follows it, and the
+// callback interface they travel through.
+//
+// The numbers are the window-message numbers the progress dialog has always used
+// (WM_USER + n), kept so that the messages stay recognisable in logs and tests. The core
+// knows nothing of windows: a run calls a ProductionObserver, and the user interface
+// turns each call into a queued signal on its own thread.
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+namespace lumivox {
+
+inline constexpr int kUserMessageBase = 1024; // WM_USER
+
+enum ProgressMessage : int {
+    // Production thread, first action: the menu music and the menu pages are being made.
+    UM_MENU_ENCODE_BEGIN = kUserMessageBase + 100, // 1124, no parameters
+    UM_MENU_ENCODE_END = kUserMessageBase + 101,   // 1125, no parameters
+    // The menu stage failed (music conversion, a page's encoding or multiplexing); the
+    // run then ends as failed with its message.
+    UM_MENU_ENCODE_FAILED = kUserMessageBase + 102, // 1126, no parameters
+    // Before each slide: first = slides already encoded in this run, second = pictures
+    // in all albums.
+    UM_SLIDE_PROGRESS = kUserMessageBase + 103, // 1127
+    // After each menu page: first = pages made, second = pages of the menu.
+    // (1128 and 1129 belong to the erase dialog.)
+    UM_MENU_PAGE_PROGRESS = kUserMessageBase + 110, // 1134
+    // The slides are done; the disc layout is being built and computed.
+    UM_AUTHORING_BEGIN = kUserMessageBase + 111, // 1135, no parameters
+
+    // Recorder driver while finishing the disc.
+    UM_DRIVE_WAIT = kUserMessageBase + 500,   // 1524, no parameters
+    UM_FLUSH_CACHE = kUserMessageBase + 501,  // 1525, no parameters
+
+    // Burning (the burn thread of the recorder sink).
+    UM_RECORDER_INIT = kUserMessageBase + 2000, // 3024, no parameters
+    UM_LEAD_IN = kUserMessageBase + 2001,       // 3025, no parameters
+    // first = sectors written so far, second = the job's total sectors. Posted by the
+    // burn thread when burning, and by the run itself while it writes a disc image file.
+    UM_WRITE_PROGRESS = kUserMessageBase + 2002, // 3026
+    UM_LEAD_OUT = kUserMessageBase + 2003,       // 3027, no parameters
+    UM_BURN_DONE = kUserMessageBase + 2004,      // 3028, no parameters
+    // The driver's error text travels in the observer's text argument.
+    UM_BURN_FAILED = kUserMessageBase + 2005, // 3029
+};
+
+// The message's name as written above ("UM_SLIDE_PROGRESS"), or "UM_<number>".
+std::string ProgressMessageName(int message);
+
+// Tenths of a percent shown for done of total, as the progress dialog computes them:
+// (done × 1000 + 1000) / total, integer division, with a total of 0 or less taken as 100.
+// Used for UM_SLIDE_PROGRESS (which is posted before each slide, so the last one shows
+// 100.0 %) and UM_WRITE_PROGRESS.
+int ProgressTenths(std::int64_t done, std::int64_t total);
+
+enum class ProductionStatus { Finished, Failed, Cancelled };
+
+struct ProductionResult;
+
+// Receives what a run reports. Every call comes on the production thread, in order;
+// implementations must return quickly (post, queue or print) and must not call back
+// into the job. Default bodies do nothing.
+class ProductionObserver {
+public:
+    virtual ~ProductionObserver() = default;
+    // A progress message with its two parameters (0 when it has none) and, for
+    // UM_BURN_FAILED, the error text.
+    virtual void OnProgress(ProgressMessage message, std::int64_t first, std::int64_t second,
+                            std::string_view text) {
+        (void)message; (void)first; (void)second; (void)text;
+    }
+    // Something the user should know that does not stop the run: a picture that could
+    // no longer be decoded, a menu background that could not be drawn.
+    virtual void OnWarning(const std::string& text) { (void)text; }
+    // The run ended; the last call of a run.
+    virtual void OnFinished(const ProductionResult& result) { (void)result; }
+};
+
+} // namespace lumivox
