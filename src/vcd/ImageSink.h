@@ -4,6 +4,7 @@
 // sector in ascending order, then closes it. One implementation feeds the recorder; the
 // disc image file sink (BinCueSink) writes a BIN/CUE pair.
 
+#include <cstddef>
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -40,6 +41,15 @@ public:
     // Takes one complete 2,352-byte sector. Returns 0, or −1 when the sector could not be
     // stored (ErrorText() says why); the writer then stops.
     virtual int WriteSector(const std::uint8_t* sector, std::uint32_t sectorNumber) = 0;
+    // Takes `count` consecutive complete sectors, 2,352 bytes each back to back, the first
+    // being `firstSector`: the same as WriteSector for each in turn, stopping at the first
+    // that cannot be stored, which is what this default does. A sink that stores sectors in
+    // bulk takes the whole run at once.
+    virtual int WriteSectors(const std::uint8_t* sectors, std::uint32_t firstSector, std::uint32_t count) {
+        for (std::uint32_t i = 0; i < count; ++i)
+            if (WriteSector(sectors + std::size_t(i) * 2352u, firstSector + i) != 0) return -1;
+        return 0;
+    }
     // Finishes the image. Returns 0, or −1 on failure (ErrorText() says why).
     virtual int CloseSink() = 0;
     // Text of the last failure, naming the file or device concerned; empty when none.

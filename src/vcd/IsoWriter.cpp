@@ -515,25 +515,51 @@ long ComputeLayout(VideoCdLayout& layout) {
 // ---- Writing ----
 namespace {
 
-// Hands sectors to the sink in ascending order and asks the progress callback now and then.
+// Hands sectors to the sink in ascending order, a run of them at a time, and asks the
+// progress callback now and then. Sectors are made in place in the run, the user data
+// first (Payload), then the rest (Commit); Finish hands over what is left of the run.
 class SectorWriter {
 public:
     SectorWriter(VideoCdLayout& layout, ImageSink& sink, const WriteProgressCallback& progress)
-        : layout_(layout), sink_(sink), progress_(progress) {}
+        : layout_(layout), sink_(sink), progress_(progress), run_(kRunSectors * kRawSectorSize) {}
 
     std::uint32_t Next() const { return next_; }
-    void SetNext(std::uint32_t next) { next_ = next; }
+    void SetNext(std::uint32_t next) {
+        first_ = next_ = next;
+        count_ = 0;
+    }
+
+    // Where the user data of the next sector goes (2,048 or 2,324 bytes).
+    std::uint8_t* Payload() { return run_.data() + std::size_t(count_) * kRawSectorSize + 24; }
+
+    bool Commit(std::uint8_t fileNumber, std::uint8_t channel, std::uint8_t submode, std::uint8_t coding) {
+        FinishMode2Sector(run_.data() + std::size_t(count_) * kRawSectorSize, next_, fileNumber, channel, submode, coding);
+        ++count_;
+        ++next_;
+        // The callback sees every sector it is told of already with the sink.
+        const bool report = progress_ && next_ % 512 == 0;
+        if ((count_ == kRunSectors || report) && !Finish()) return false;
+        if (report && progress_(next_, layout_.placement.totalSectors) != 0)
+            return Fail("Writing the disc image was cancelled.");
+        return true;
+    }
 
     bool Write(const std::uint8_t* data, std::uint8_t fileNumber, std::uint8_t channel, std::uint8_t submode,
                std::uint8_t coding) {
-        MakeMode2Sector(sector_, data, next_, fileNumber, channel, submode, coding);
-        if (sink_.WriteSector(sector_.data(), next_) != 0) {
+        const std::size_t size = (submode & kSubmodeForm2) ? kForm2DataSize : kForm1DataSize;
+        if (data) std::memcpy(Payload(), data, size);
+        else std::memset(Payload(), 0, size);
+        return Commit(fileNumber, channel, submode, coding);
+    }
+
+    bool Finish() {
+        if (count_ == 0) return true;
+        if (sink_.WriteSectors(run_.data(), first_, count_) != 0) {
             const std::string why = sink_.ErrorText();
-            return Fail(why.empty() ? "The image sink could not take sector " + Grouped(next_) + "." : why);
+            return Fail(why.empty() ? "The image sink could not take sector " + Grouped(first_) + "." : why);
         }
-        ++next_;
-        if (progress_ && next_ % 512 == 0 && progress_(next_, layout_.placement.totalSectors) != 0)
-            return Fail("Writing the disc image was cancelled.");
+        first_ = next_;
+        count_ = 0;
         return true;
     }
     bool Fail(const std::string& text) {
@@ -542,10 +568,13 @@ public:
     }
 
 private:
+    static constexpr std::uint32_t kRunSectors = 64;
     VideoCdLayout& layout_;
     ImageSink& sink_;
     const WriteProgressCallback& progress_;
-    RawSector sector_{};
+    std::vector<std::uint8_t> run_;
+    std::uint32_t first_ = 0; // sector number of the run's first sector
+    std::uint32_t count_ = 0; // sectors in the run
     std::uint32_t next_ = 0;
 };
 
@@ -607,11 +636,12 @@ std::uint8_t Trigger(const PacketInfo& info, const std::vector<PausePoint>& paus
 }
 
 bool WriteSegment(VideoCdLayout& layout, SegmentItem& item, SectorWriter& writer) {
-    std::uint8_t packet[kForm2DataSize];
     PacketInfo info;
     std::size_t nextPause = 0;
     const std::string path = item.source ? item.source->Path() : std::string();
     for (std::uint32_t i = 0; i < item.packetCount; ++i) {
+        // The packet is read straight into its sector.
+        std::uint8_t* packet = writer.Payload();
         if (!item.source || ReadPacket(*item.source, i, packet, &info) != 0) {
             if (item.source) CloseMpegSource(*item.source);
             return writer.Fail("The segment file \"" + path + "\" can no longer be read or has changed since it was "
@@ -637,7 +667,7 @@ bool WriteSegment(VideoCdLayout& layout, SegmentItem& item, SectorWriter& writer
         }
         submode |= Trigger(info, item.pausePoints, nextPause);
         if (i + 1 == item.packetCount) submode |= kSubmodeEndOfFile;
-        if (!writer.Write(packet, 1, channel, submode, coding)) {
+        if (!writer.Commit(1, channel, submode, coding)) {
             CloseMpegSource(*item.source);
             return false;
         }
@@ -682,7 +712,7 @@ int WriteIsoTrack(VideoCdLayout& layout, ImageSink& sink, const WriteProgressCal
         if (!writer.Write(data, fileNumber, 0, submode, 0)) return 1;
         ++s;
     }
-    return 0;
+    return writer.Finish() ? 0 : 1;
 }
 
 int WriteMpegTrack(VideoCdLayout& layout, std::size_t trackIndex, ImageSink& sink, const WriteProgressCallback& progress) {
@@ -695,13 +725,12 @@ int WriteMpegTrack(VideoCdLayout& layout, std::size_t trackIndex, ImageSink& sin
     for (std::uint32_t i = 0; i < layout.trackFrontMargin; ++i)
         if (!writer.Write(nullptr, k, 0, 0x60, 0)) return 1;
 
-    std::uint8_t packet[kForm2DataSize];
     PacketInfo info;
     std::size_t nextPause = 0;
     MpegSource* source = item.source.get();
     const std::string path = source ? source->Path() : std::string();
     for (std::uint32_t i = 0; i < item.packetCount; ++i) {
-        if (!source || ReadPacket(*source, i, packet, &info) != 0) {
+        if (!source || ReadPacket(*source, i, writer.Payload(), &info) != 0) {
             if (source) CloseMpegSource(*source);
             return writer.Fail("The MPEG track file \"" + path + "\" can no longer be read or has changed since it "
                                "was scanned (packet " + std::to_string(i + 1) + " of " + std::to_string(item.packetCount) + ")."), 1;
@@ -727,7 +756,7 @@ int WriteMpegTrack(VideoCdLayout& layout, std::size_t trackIndex, ImageSink& sin
             submode |= kSubmodeEndOfRecord;
             if (layout.trackRearMargin == 0) submode |= kSubmodeEndOfFile;
         }
-        if (!writer.Write(packet, k, channel, submode, coding)) {
+        if (!writer.Commit(k, channel, submode, coding)) {
             CloseMpegSource(*source);
             return 1;
         }
@@ -737,7 +766,7 @@ int WriteMpegTrack(VideoCdLayout& layout, std::size_t trackIndex, ImageSink& sin
         const std::uint8_t submode = i + 1 == layout.trackRearMargin ? 0xE0 : 0x60;
         if (!writer.Write(nullptr, k, 0, submode, 0)) return 1;
     }
-    return 0;
+    return writer.Finish() ? 0 : 1;
 }
 
 int WriteImage(VideoCdLayout& layout, ImageSink& sink, const WriteProgressCallback& progress) {
@@ -760,6 +789,7 @@ int WriteImage(VideoCdLayout& layout, ImageSink& sink, const WriteProgressCallba
         writer.SetNext(layout.placement.totalSectors - layout.leadOutPregap);
         for (std::uint32_t i = 0; i < layout.leadOutPregap; ++i)
             if (!writer.Write(nullptr, 0, 0, kSubmodeForm2, 0)) return 1;
+        if (!writer.Finish()) return 1;
     }
     if (sink.CloseSink() != 0) {
         const std::string why = sink.ErrorText();

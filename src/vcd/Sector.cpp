@@ -237,10 +237,8 @@ void ComputeForm1Parity(std::uint8_t* sector) {
     std::memcpy(sector + 12, header, 4);
 }
 
-void MakeMode2Sector(RawSector& out, const std::uint8_t* userData, std::uint32_t sectorNumber,
-                     std::uint8_t fileNumber, std::uint8_t channel, std::uint8_t submode,
-                     std::uint8_t coding) {
-    std::uint8_t* s = out.data();
+void FinishMode2Sector(std::uint8_t* s, std::uint32_t sectorNumber, std::uint8_t fileNumber, std::uint8_t channel,
+                       std::uint8_t submode, std::uint8_t coding) {
     // Sync pattern (ECMA-130 14.2): 00, ten FF bytes, 00.
     s[0] = 0x00;
     std::memset(s + 1, 0xFF, 10);
@@ -253,16 +251,12 @@ void MakeMode2Sector(RawSector& out, const std::uint8_t* userData, std::uint32_t
     s[19] = s[23] = coding;
 
     if (submode & kSubmodeForm2) {
-        if (userData) std::memcpy(s + 24, userData, kForm2DataSize);
-        else std::memset(s + 24, 0, kForm2DataSize);
         const std::uint32_t edc = ComputeEdc(s + 16, 2348 - 16);
         s[2348] = static_cast<std::uint8_t>(edc);
         s[2349] = static_cast<std::uint8_t>(edc >> 8);
         s[2350] = static_cast<std::uint8_t>(edc >> 16);
         s[2351] = static_cast<std::uint8_t>(edc >> 24);
     } else {
-        if (userData) std::memcpy(s + 24, userData, kForm1DataSize);
-        else std::memset(s + 24, 0, kForm1DataSize);
         const std::uint32_t edc = ComputeEdc(s + 16, 2072 - 16);
         s[2072] = static_cast<std::uint8_t>(edc);
         s[2073] = static_cast<std::uint8_t>(edc >> 8);
@@ -271,6 +265,15 @@ void MakeMode2Sector(RawSector& out, const std::uint8_t* userData, std::uint32_t
         ComputeForm1Parity(s);
     }
     WriteBcdAddress(s + 12, sectorNumber);
+}
+
+void MakeMode2Sector(RawSector& out, const std::uint8_t* userData, std::uint32_t sectorNumber,
+                     std::uint8_t fileNumber, std::uint8_t channel, std::uint8_t submode,
+                     std::uint8_t coding) {
+    const std::size_t size = (submode & kSubmodeForm2) ? kForm2DataSize : kForm1DataSize;
+    if (userData) std::memcpy(out.data() + 24, userData, size);
+    else std::memset(out.data() + 24, 0, size);
+    FinishMode2Sector(out.data(), sectorNumber, fileNumber, channel, submode, coding);
 }
 
 } // namespace lumivox

@@ -54,4 +54,9 @@ void MakeMode2Sector(RawSector& out, const std::uint8_t* userData, std::uint32_t
                      std::uint8_t fileNumber, std::uint8_t channel, std::uint8_t submode,
                      std::uint8_t coding);
 
+// The same for a sector whose user data is already in place at bytes 24 onwards of the
+// 2,352 bytes at `sector`: fills in sync, header, subheader, EDC and (Form 1) parity.
+void FinishMode2Sector(std::uint8_t* sector, std::uint32_t sectorNumber, std::uint8_t fileNumber,
+                       std::uint8_t channel, std::uint8_t submode, std::uint8_t coding);
+
 } // namespace lumivox
