@@ -1,7 +1,11 @@
 #include "vcd/VideoCdLayout.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cstdio>
+#include <system_error>
+#include <thread>
+#include <utility>
 
 namespace lumivox {
 namespace {
@@ -28,6 +32,29 @@ std::unique_ptr<MpegSource> ScannedSource(std::unique_ptr<MpegSource> source) {
 }
 
 void Invalidate(VideoCdLayout& layout) { layout.placement.computed = false; }
+
+// Scans sources ahead of adding them, on every core: a project's segment files are read
+// once here in full, and reading them one after another would leave a core idle. Each
+// source is scanned by one thread; a source that fails stays unscanned and is refused
+// when it is added, as it would be without this.
+void ScanAhead(std::vector<std::unique_ptr<MpegSource>>& sources) {
+    std::atomic<std::size_t> next{0};
+    const auto work = [&sources, &next] {
+        for (std::size_t i; (i = next.fetch_add(1)) < sources.size();)
+            if (sources[i]) ScanMpegSource(*sources[i]);
+    };
+    const unsigned cores = std::max(1u, std::min(std::thread::hardware_concurrency(), 8u));
+    std::vector<std::thread> helpers;
+    for (unsigned c = 1; c < cores && sources.size() > c; ++c) {
+        try {
+            helpers.emplace_back(work);
+        } catch (const std::system_error&) {
+            break; // fewer threads then
+        }
+    }
+    work();
+    for (std::thread& helper : helpers) helper.join();
+}
 
 } // namespace
 
@@ -326,23 +353,29 @@ std::unique_ptr<VideoCdLayout> BuildProjectLayout(const LayoutProject& project) 
         }
     }
 
-    // Menu segments.
+    // Menu segments, then slide segments, scanned together first.
+    std::vector<std::pair<std::string, std::string>> segments; // file name, identifier
     char path[64];
     for (int page = 0; page < pageCount; ++page) {
         std::snprintf(path, sizeof path, "menu_%02d.mpg", page + 1);
-        const std::string identifier = SegmentIdentifier(page);
-        if (AddSegmentItem(*layout, project.workFolder + path, identifier) == 0) AddSegmentPause(*layout, identifier, 5.0);
+        segments.emplace_back(path, SegmentIdentifier(page));
     }
-    // Slide segments.
     slide = 0;
     for (int album = 0; album < albumCount; ++album) {
         const int pictures = std::max(project.albumPictureCounts[album], 0);
         for (int q = 1; q <= pictures; ++q, ++slide) {
             // The folder goes in as text, never as part of a format, so a "%" in its name is harmless.
             std::snprintf(path, sizeof path, "menu_%02d_pic_%02d.mpg", album + 1, q);
-            const std::string identifier = SegmentIdentifier(pageCount + slide);
-            if (AddSegmentItem(*layout, project.workFolder + path, identifier) == 0) AddSegmentPause(*layout, identifier, 5.0);
+            segments.emplace_back(path, SegmentIdentifier(pageCount + slide));
         }
+    }
+    std::vector<std::unique_ptr<MpegSource>> sources;
+    sources.reserve(segments.size());
+    for (const auto& segment : segments) sources.push_back(CreateMpegSource(project.workFolder + segment.first));
+    ScanAhead(sources);
+    for (std::size_t i = 0; i < segments.size(); ++i) {
+        const std::string& identifier = segments[i].second;
+        if (AddSegmentItem(*layout, std::move(sources[i]), identifier) == 0) AddSegmentPause(*layout, identifier, 5.0);
     }
 
     // The disc's single MPEG track.
