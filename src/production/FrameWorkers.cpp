@@ -22,12 +22,14 @@ FrameWorkers::~FrameWorkers()
 
 void FrameWorkers::Loop(std::size_t worker)
 {
+    const std::size_t window = stillPaths_.size();
+    std::unique_lock<std::mutex> lock(mutex_);
     for (;;) {
-        if (stop_ || cancel_.IsSet())
+        changed_.wait(lock, [&] { return stop_ || next_ >= count_ || next_ < collected_ + window; });
+        if (stop_ || next_ >= count_ || cancel_.IsSet())
             break;
         const std::size_t index = next_++;
-        if (index >= count_)
-            break;
+        lock.unlock();
         FrameOutcome outcome;
         try {
             outcome = work_(index, stillPaths_[worker]);
@@ -38,14 +40,13 @@ void FrameWorkers::Loop(std::size_t worker)
             outcome = {};
             outcome.error = "unexpected failure";
         }
-        std::lock_guard<std::mutex> lock(mutex_);
+        lock.lock();
         if (!outcome.ok)
             stop_ = true;
         slots_[index].outcome = std::move(outcome);
         slots_[index].done = true;
         changed_.notify_all();
     }
-    std::lock_guard<std::mutex> lock(mutex_);
     --running_;
     changed_.notify_all();
 }
@@ -56,12 +57,22 @@ const FrameOutcome* FrameWorkers::WaitFor(std::size_t index)
         return nullptr;
     std::unique_lock<std::mutex> lock(mutex_);
     changed_.wait(lock, [&] { return slots_[index].done || running_ == 0; });
-    return slots_[index].done ? &slots_[index].outcome : nullptr;
+    if (!slots_[index].done)
+        return nullptr;
+    if (index + 1 > collected_) {
+        collected_ = index + 1;
+        changed_.notify_all();
+    }
+    return &slots_[index].outcome;
 }
 
 void FrameWorkers::Stop()
 {
-    stop_ = true;
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        stop_ = true;
+        changed_.notify_all();
+    }
     for (std::thread& thread : threads_)
         if (thread.joinable())
             thread.join();

@@ -3,7 +3,9 @@
 // (render -> encode -> multiplex) by several threads at once, each frame by one worker
 // with that worker's own still file, and collected in frame order by the production
 // thread. Workers take frames in ascending order, so when frame k is waited for, every
-// frame before it has been taken already.
+// frame before it has been taken already, and they never run more than one frame each
+// ahead of the collecting thread: when the run stops after collecting k frames, at most
+// frames k .. k + workers - 1 are still being made.
 
 #include "base/Event.h"
 
@@ -62,8 +64,9 @@ private:
     std::condition_variable changed_;
     std::vector<Slot> slots_;
     std::size_t running_ = 0;
-    std::atomic<std::size_t> next_{0};
-    std::atomic<bool> stop_{false};
+    std::size_t next_ = 0;      // the next frame to take
+    std::size_t collected_ = 0; // frames handed back by WaitFor
+    bool stop_ = false;
     std::vector<std::thread> threads_;
 };
 
