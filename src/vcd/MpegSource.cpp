@@ -13,9 +13,12 @@
 
 #include "vcd/MpegSource.h"
 
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <cstring>
 
 #if defined(__SSE2__)
@@ -579,77 +582,87 @@ private:
     std::uint32_t packet_ = 0;
 };
 
-// The cutter's window onto the file: bytes from `start` to `end` are the file from the
-// current packet on. Twice a packet's size, so that moving the unread tail to the front
-// happens at most once per packet's worth of file.
-constexpr std::size_t kWindowSize = 2 * kMpegPacketSize;
-
 // The first packet number that can no longer be counted.
 constexpr std::uint32_t kPacketNumberLimit = 0xFFFFFFFFu;
 
 } // namespace
 
 struct MpegReader {
-    struct FileCloser {
-        void operator()(FILE* file) const { std::fclose(file); }
-    };
-    std::unique_ptr<FILE, FileCloser> file;
-    std::unique_ptr<char[]> stdioBuffer;
-    std::uint8_t window[kWindowSize];
-    std::size_t start = 0;
-    std::size_t end = 0;
+    // The file is read with plain read calls into one buffer, and packets are cut from it
+    // in place; what is left of the buffer is moved to its front when less than a packet
+    // remains.
+    int fd = -1;
+    std::unique_ptr<std::uint8_t[]> buffer;
+    std::size_t start = 0;        // the current packet's first byte
+    std::size_t end = 0;          // end of the bytes read
+    bool atEnd = false;           // the end of the file was reached
     std::uint32_t nextPacket = 0; // number of the packet at `start`
     bool failed = false;          // a read error
+
+    MpegReader() = default;
+    MpegReader(const MpegReader&) = delete;
+    MpegReader& operator=(const MpegReader&) = delete;
+    ~MpegReader()
+    {
+        if (fd >= 0)
+            ::close(fd);
+    }
 
     // Opens the file for reading from its start; false when it cannot be opened.
     bool Open(const std::string& path)
     {
-        file.reset(std::fopen(path.c_str(), "rb"));
-        if (!file)
+        fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+        if (fd < 0)
             return false;
-        stdioBuffer.reset(new char[kMpegReadBufferSize]);
-        std::setvbuf(file.get(), stdioBuffer.get(), _IOFBF, kMpegReadBufferSize);
+        buffer.reset(new std::uint8_t[kMpegReadBufferSize]);
         start = end = 0;
         nextPacket = 0;
-        failed = false;
+        atEnd = failed = false;
         return true;
     }
 
     bool Rewind()
     {
-        std::clearerr(file.get());
-        if (fseeko(file.get(), 0, SEEK_SET) != 0)
+        if (::lseek(fd, 0, SEEK_SET) != 0)
             return false;
         start = end = 0;
         nextPacket = 0;
+        atEnd = failed = false;
         return true;
     }
 
-    // Makes the window hold up to one packet's worth of bytes from `start`; returns
-    // how many it holds.
+    // Makes the buffer hold up to one packet's worth of bytes from `start`; returns how
+    // many (at most kMpegPacketSize) are there.
     std::size_t Fill()
     {
-        if (start + kMpegPacketSize > kWindowSize) {
-            std::memmove(window, window + start, end - start);
+        if (end - start < kMpegPacketSize && !atEnd && !failed) {
+            std::memmove(buffer.get(), buffer.get() + start, end - start);
             end -= start;
             start = 0;
-        }
-        while (end - start < kMpegPacketSize) {
-            const std::size_t got = std::fread(window + end, 1, kMpegPacketSize - (end - start), file.get());
-            end += got;
-            if (got == 0) {
-                if (std::ferror(file.get()))
+            while (end < kMpegReadBufferSize) {
+                const ssize_t got = ::read(fd, buffer.get() + end, kMpegReadBufferSize - end);
+                if (got < 0) {
+                    if (errno == EINTR)
+                        continue;
                     failed = true;
-                break;
+                    break;
+                }
+                if (got == 0) {
+                    atEnd = true;
+                    break;
+                }
+                end += static_cast<std::size_t>(got);
             }
         }
-        return end - start;
+        return std::min(end - start, kMpegPacketSize);
     }
+
+    const std::uint8_t* Data() const { return buffer.get() + start; }
 
     CutPacket CutNext(PacketInfo& info, StreamObserver* observer)
     {
         const std::size_t available = Fill();
-        return Cut(window + start, available, info, observer);
+        return Cut(Data(), available, info, observer);
     }
 
     void Consume(std::size_t length)
@@ -747,7 +760,7 @@ int ReadPacket(MpegSource& source, std::uint32_t packetNumber, std::uint8_t* buf
             return -1;
         }
         if (reader.nextPacket == packetNumber) {
-            std::memcpy(buffer, reader.window + reader.start, cut.length);
+            std::memcpy(buffer, reader.Data(), cut.length);
             std::memset(buffer + cut.length, 0, kMpegPacketSize - cut.length);
             if (cut.hasTime)
                 packet.presentationTime = cut.time / kSystemClockHz - source.firstPresentationTime_;

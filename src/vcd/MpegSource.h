@@ -5,8 +5,8 @@
 // (packet count, streams, presentation times) when the item is added to the layout,
 // and once, packet by packet in ascending order, when its sectors are written.
 //
-// A source never holds its whole file in memory: reading goes through a 128 KiB stdio
-// buffer and one packet-sized window. The file is open only while it is being scanned
+// A source never holds its whole file in memory: reading goes through one 128 KiB
+// buffer, from which packets are cut in place. The file is open only while it is being scanned
 // or read, so a layout may hold thousands of sources without running out of file
 // descriptors; reading the last packet closes it again.
 //
@@ -24,7 +24,7 @@ namespace lumivox {
 // Bytes of user data in a Form 2 sector: the largest packet, and the size of the
 // buffer that `ReadPacket` fills.
 inline constexpr std::size_t kMpegPacketSize = 2324;
-// The stdio buffer a source reads its file through.
+// The buffer a source reads its file through.
 inline constexpr std::size_t kMpegReadBufferSize = 128 * 1024;
 
 // Stream numbers of a Video CD program stream. Video: 0xE0 motion video, 0xE1
