@@ -129,6 +129,20 @@ std::vector<std::uint8_t> ReadBytes(const std::string& path)
     return std::vector<std::uint8_t>(std::istreambuf_iterator<char>(file), {});
 }
 
+std::string ReadText(const std::string& path)
+{
+    const std::vector<std::uint8_t> bytes = ReadBytes(path);
+    return std::string(bytes.begin(), bytes.end());
+}
+
+std::string Join(const std::vector<std::string>& names)
+{
+    std::string joined;
+    for (const std::string& name : names)
+        joined += name + " ";
+    return joined;
+}
+
 void MakeProject(AlbumTable& project, const Scratch& folder, const std::vector<int>& pictureCounts)
 {
     project.ResetProject();

@@ -37,6 +37,9 @@ void WriteTestBmp(const std::string& path, int width, int height, unsigned seed)
 void WriteTestWave(const std::string& path, double seconds);
 void WriteText(const std::string& path, const std::string& text);
 std::vector<std::uint8_t> ReadBytes(const std::string& path);
+std::string ReadText(const std::string& path);
+// Names separated and followed by a space: "a b ".
+std::string Join(const std::vector<std::string>& names);
 
 // Builds a project in `project`: one album per entry of pictureCounts, named "Album N",
 // whose pictures are tiny bitmaps written into folder (album a, picture p named

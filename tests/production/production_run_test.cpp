@@ -17,14 +17,6 @@ namespace {
 
 namespace fs = std::filesystem;
 
-std::string Join(const std::vector<std::string>& names)
-{
-    std::ostringstream out;
-    for (const std::string& name : names)
-        out << name << ' ';
-    return out.str();
-}
-
 std::string Describe(const std::vector<Report>& reports)
 {
     std::ostringstream out;

@@ -1,0 +1,229 @@
+// lumivox-cli make, run as the user runs it: the image and the summary, one-line errors
+// with their exit statuses, and Ctrl-C leaving no image behind.
+
+#include "production/production_helpers.h"
+
+#include <gtest/gtest.h>
+
+#include <csignal>
+#include <cstring>
+#include <filesystem>
+#include <poll.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+extern char** environ;
+
+namespace lumivox::test {
+namespace {
+
+namespace fs = std::filesystem;
+
+// lumivox-cli make with its standard output and error on pipes.
+class MakeProcess {
+public:
+    explicit MakeProcess(const std::vector<std::string>& args)
+    {
+        int out[2], err[2];
+        if (::pipe(out) != 0 || ::pipe(err) != 0)
+            throw std::runtime_error("pipe");
+        posix_spawn_file_actions_t actions;
+        posix_spawn_file_actions_init(&actions);
+        posix_spawn_file_actions_adddup2(&actions, out[1], STDOUT_FILENO);
+        posix_spawn_file_actions_adddup2(&actions, err[1], STDERR_FILENO);
+        posix_spawn_file_actions_addclose(&actions, out[0]);
+        posix_spawn_file_actions_addclose(&actions, err[0]);
+        std::vector<std::string> all = {std::string(LUMIVOX_BIN_DIR) + "/lumivox-cli", "make"};
+        all.insert(all.end(), args.begin(), args.end());
+        std::vector<char*> argv;
+        for (std::string& arg : all)
+            argv.push_back(arg.data());
+        argv.push_back(nullptr);
+        if (posix_spawn(&pid_, argv[0], &actions, nullptr, argv.data(), environ) != 0)
+            throw std::runtime_error("cannot start " + all[0]);
+        posix_spawn_file_actions_destroy(&actions);
+        ::close(out[1]);
+        ::close(err[1]);
+        out_ = out[0];
+        err_ = err[0];
+    }
+    ~MakeProcess()
+    {
+        if (pid_ > 0) {
+            ::kill(pid_, SIGKILL);
+            Wait();
+        }
+    }
+
+    // Reads standard error until a line starts with prefix; false at the end of output.
+    bool WaitForErrorLine(const std::string& prefix)
+    {
+        for (;;) {
+            std::size_t start = 0, end;
+            while ((end = error.find('\n', start)) != std::string::npos) {
+                if (error.compare(start, prefix.size(), prefix) == 0)
+                    return true;
+                start = end + 1;
+            }
+            if (!Pump(-1))
+                return false;
+        }
+    }
+    void Signal(int signal) { ::kill(pid_, signal); }
+
+    // Reads everything and returns the exit status (128 + signal when killed).
+    int Wait()
+    {
+        while (Pump(-1)) {
+        }
+        int status = 0;
+        while (::waitpid(pid_, &status, 0) < 0 && errno == EINTR) {
+        }
+        pid_ = -1;
+        ::close(out_);
+        ::close(err_);
+        return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+    }
+
+    std::string output, error;
+
+private:
+    // Reads what either pipe has; false once both have ended.
+    bool Pump(int timeout)
+    {
+        pollfd fds[2] = {{out_, POLLIN, 0}, {err_, POLLIN, 0}};
+        const int open = (outOpen_ ? 1 : 0) + (errOpen_ ? 1 : 0);
+        if (open == 0)
+            return false;
+        if (!outOpen_)
+            fds[0].fd = -1;
+        if (!errOpen_)
+            fds[1].fd = -1;
+        if (::poll(fds, 2, timeout) < 0)
+            return errno == EINTR;
+        char buffer[4096];
+        for (int i = 0; i < 2; ++i) {
+            if (!(fds[i].revents & (POLLIN | POLLHUP | POLLERR)))
+                continue;
+            const ssize_t n = ::read(fds[i].fd, buffer, sizeof buffer);
+            if (n > 0)
+                (i == 0 ? output : error).append(buffer, static_cast<std::size_t>(n));
+            else
+                (i == 0 ? outOpen_ : errOpen_) = false;
+        }
+        return true;
+    }
+
+    pid_t pid_ = -1;
+    int out_ = -1, err_ = -1;
+    bool outOpen_ = true, errOpen_ = true;
+};
+
+class MakeCommandTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        // Settings and the default temporary folder of the scratch folder, not the user's.
+        ::setenv("LUMIVOX_CONFIG_DIR", scratch.Path("config").c_str(), 1);
+        ::setenv("XDG_CACHE_HOME", scratch.Path("cache").c_str(), 1);
+        ::setenv("QT_QPA_PLATFORM", "offscreen", 1);
+    }
+
+    // A project file of albums with the given picture counts.
+    std::string WriteProject(const std::string& name, const std::vector<int>& counts)
+    {
+        std::string text = "[GENERAL]\nDescription=Lumivox Project\nVersion=1.0\nAlbum_Count=" +
+                           std::to_string(counts.size()) + "\n";
+        for (std::size_t a = 0; a < counts.size(); ++a) {
+            text += "[Album_0" + std::to_string(a + 1) + "]\nName=Album " + std::to_string(a + 1) +
+                    "\ninterval=10\nImage_Count=" + std::to_string(counts[a]) + "\n";
+            for (int p = 0; p < counts[a]; ++p) {
+                const std::string picture = scratch.Path("a" + std::to_string(a) + "p" + std::to_string(p) + ".bmp");
+                WriteTestBmp(picture, 40 + 4 * p, 30, static_cast<unsigned>(a + p));
+                text += "Image_0" + std::to_string(p + 1) + "=" + picture + "\n";
+            }
+        }
+        const std::string path = scratch.Path(name);
+        WriteText(path, text);
+        return path;
+    }
+
+    Scratch scratch;
+};
+
+TEST_F(MakeCommandTest, MakesTheImageAndSummarisesTheRun)
+{
+    const std::string project = WriteProject("my trip.lvx", {2, 1});
+    const std::string temp = scratch.Path("work");
+    MakeProcess make({project, "-o", scratch.Path("disc.cue"), "--temp", temp, "--jobs", "2"});
+    ASSERT_EQ(make.Wait(), 0) << make.error;
+    EXPECT_EQ(Join(FilesMatching(scratch.Folder(), "disc.*")), "disc.bin disc.cue ");
+    for (const char* text : {"2 albums, 3 pictures, 1 menu page", " sectors, ", "minutes of disc used", "time taken:",
+                             "(2 workers)"})
+        EXPECT_NE(make.output.find(text), std::string::npos) << text << " missing from:\n" << make.output;
+    // Not a terminal: plain progress lines.
+    for (const char* text : {"Menu pages: 100.0% (1 of 1)\n", "Slides: 100.0% (3 of 3)\n", "Writing image: 100.0%"})
+        EXPECT_NE(make.error.find(text), std::string::npos) << text << " missing from:\n" << make.error;
+    EXPECT_EQ(make.error.find("\033"), std::string::npos);
+    // The run's own folder is gone; the label comes from the project's name.
+    EXPECT_EQ(Join(FilesMatching(temp, ".*")), "");
+    const std::vector<std::uint8_t> image = ReadBytes(scratch.Path("disc.bin"));
+    ASSERT_GT(image.size(), 17u * 2352);
+    const std::string volume(reinterpret_cast<const char*>(image.data()) + 16 * 2352 + 24 + 40, 32);
+    EXPECT_EQ(volume, "MY_TRIP" + std::string(25, ' '));
+    const std::string cue = ReadText(scratch.Path("disc.cue"));
+    EXPECT_NE(cue.find("FILE \"disc.bin\" BINARY"), std::string::npos) << cue;
+}
+
+TEST_F(MakeCommandTest, ErrorsAreOneLineWithTheirExitStatus)
+{
+    const std::string project = WriteProject("p.lvx", {1});
+    const std::string noEntries = scratch.Path("empty.ini");
+    WriteText(noEntries, "[General]\nNAME=Empty\nFolder_name=empty\nItems_count=0\n");
+    const std::string out = scratch.Path("disc.cue");
+    const struct {
+        std::vector<std::string> args;
+        int status;
+        std::string text;
+    } cases[] = {
+        {{project}, 2, "-o DISC.cue"},
+        {{"-o", out}, 2, "no project file"},
+        {{project, "-o", out, "--jobs", "0"}, 2, "'0' is not a number of workers"},
+        {{project, "-o", out, "--frobnicate"}, 2, "unknown option '--frobnicate'"},
+        {{scratch.Path("missing.lvx"), "-o", out}, 1, "missing.lvx"},
+        {{project, "-o", out, "--template", noEntries}, 1, "empty.ini"},
+        {{project, "-o", scratch.Path("no/such/folder/disc.cue")}, 1, "no/such/folder"},
+        {{project, "-o", out, "--music", scratch.Path("gone.mp3")}, 1, "gone.mp3"},
+        {{project, "-o", out, "--temp", scratch.Path("p.lvx") + "/sub"}, 1, "p.lvx/sub"},
+    };
+    for (const auto& c : cases) {
+        std::string line;
+        for (const std::string& arg : c.args)
+            line += arg + " ";
+        SCOPED_TRACE(line);
+        MakeProcess make(c.args);
+        EXPECT_EQ(make.Wait(), c.status) << make.error;
+        EXPECT_EQ(make.error.rfind("lumivox-cli make: ", 0), 0u) << make.error;
+        EXPECT_NE(make.error.find(c.text), std::string::npos) << make.error;
+        EXPECT_EQ(std::count(make.error.begin(), make.error.end(), '\n'), 1) << make.error;
+        EXPECT_FALSE(fs::exists(scratch.Path("disc.bin")));
+    }
+}
+
+TEST_F(MakeCommandTest, InterruptCancelsAndLeavesNoImage)
+{
+    const std::string project = WriteProject("p.lvx", {6, 6});
+    const std::string temp = scratch.Path("work");
+    MakeProcess make({project, "-o", scratch.Path("disc.cue"), "--temp", temp, "--jobs", "1"});
+    ASSERT_TRUE(make.WaitForErrorLine("Slides: ")) << make.error;
+    make.Signal(SIGINT);
+    EXPECT_EQ(make.Wait(), 130) << make.error;
+    EXPECT_NE(make.error.find("cancelled; no image was made"), std::string::npos) << make.error;
+    EXPECT_EQ(make.output, "");
+    EXPECT_EQ(Join(FilesMatching(scratch.Folder(), "disc.*")), "");
+    EXPECT_EQ(Join(FilesMatching(temp, ".*")), "");
+}
+
+} // namespace
+} // namespace lumivox::test
