@@ -1,5 +1,7 @@
 #!/usr/bin/env bash
-# The main job: sets up, builds, and runs Lumivox on the bundled sample project.
+# The main job: sets up, builds, and makes the Video CD of the bundled sample project —
+# three albums of photos under the default disc menu, with a generated menu tune — as a
+# BIN/CUE disc image that any burning tool accepts.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 root=$(pwd)
@@ -11,4 +13,16 @@ mkdir -p "$out"
 # Project files hold absolute picture paths, so the sample project is written for
 # this checkout's location.
 sed "s|@SAMPLES@|$root/samples|g" samples/sample.lvx.in > "$out/sample.lvx"
-build/bin/lumivox-cli info "$out/sample.lvx"
+# The menu music is generated rather than kept in the repository; made again only when
+# its generator has changed.
+if [ tools/make_sample_music.py -nt "$out/menu.wav" ]; then
+  python3 tools/make_sample_music.py "$out/menu.wav"
+fi
+build/bin/lumivox-cli make "$out/sample.lvx" -o "$out/lumivox-sample.cue" \
+  --music "$out/menu.wav" --label "LUMIVOX SAMPLE"
+echo
+echo "Sample Video CD image:"
+echo "  $out/lumivox-sample.cue"
+echo "  $out/lumivox-sample.bin"
+echo "Burn it with any disc-burning tool that accepts a CUE sheet; the disc plays in DVD and"
+echo "Video CD players."
