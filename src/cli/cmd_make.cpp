@@ -520,8 +520,8 @@ int RunMake(const std::vector<std::string>& args)
 
 const CommandRegistration registration({
     "make",
-    "PROJECT.lvx -o DISC.cue [--template NAME|FILE] [--background FILE] [--music FILE]\n"
-    "                  [--pal|--ntsc] [--label TEXT] [--jobs N] [--temp DIR] [--keep-temp] [--quiet]",
+    "PROJECT.lvx -o DISC.cue [--template NAME|FILE] [--background FILE] [--music FILE] "
+    "[--pal|--ntsc] [--label TEXT] [--jobs N] [--temp DIR] [--keep-temp] [--quiet]",
     "Makes the Video CD of a project as a disc image: every menu page and every picture is\n"
     "rendered, encoded as an MPEG-1 still and multiplexed into a still segment, then the\n"
     "Video CD 2.0 image (ISO 9660 / CD-XA file system, control files, segments and the\n"

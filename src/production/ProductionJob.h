@@ -98,7 +98,9 @@ struct ProductionParameters {
     int jobs = 0;
 
     // Where the image goes; not owned, must outlive the run. Closed by the run only
-    // when the image is complete.
+    // when the image is complete. A sink that hands sectors to a consumer of its own (the
+    // recorder's burn thread) must refuse the next sector (-1) once that consumer has
+    // ended, rather than wait for room that will never come; the run then stops.
     ImageSink* sink = nullptr;
     WriteReporting writeReporting = WriteReporting::ByRun;
 
