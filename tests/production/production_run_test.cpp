@@ -379,6 +379,19 @@ TEST_F(ProductionRunTest, PictureThatCannotBeDecodedBecomesABlackFrame)
     EXPECT_TRUE(sink.closed);
 }
 
+// A menu background that is gone leaves the page black; the user is told which file.
+TEST_F(ProductionRunTest, MenuBackgroundThatCannotBeDecodedIsReported)
+{
+    MakeProject(project, scratch, {0});
+    ProductionParameters parameters = MakeParameters(project, scratch.Path("run"), &sink);
+    parameters.backgroundOverride = scratch.Path("gone.jpg");
+    const ProductionResult result = RunWith(std::move(parameters));
+    ASSERT_TRUE(result.Finished()) << result.message;
+    ASSERT_EQ(observer.warnings.size(), 1u);
+    EXPECT_EQ(observer.warnings[0].rfind("Menu page 1 is black: ", 0), 0u) << observer.warnings[0];
+    EXPECT_NE(observer.warnings[0].find("gone.jpg"), std::string::npos) << observer.warnings[0];
+}
+
 TEST_F(ProductionRunTest, ParametersThatCannotMakeADiscAreRefused)
 {
     MakeProject(project, scratch, {1});
