@@ -208,7 +208,21 @@ void JpegReader::Decode(MappedFileSource& source, PicBitmap& target, const Decod
 
     const int width = static_cast<int>(cinfo->output_width);
     const int height = static_cast<int>(cinfo->output_height);
-    target.Create(width, height, output == Output::Grey ? 8 : 32, false);
+    // Straight to the bitmap, libjpeg writes every row before the decode ends, so the
+    // rows need no zeroing first; rows a failed decode did not reach are zeroed below.
+    const bool direct = output == Output::Grey || output == Output::Bgra;
+    if (direct) target.CreateUnfilled(width, height, output == Output::Grey ? 8 : 32, false);
+    else target.Create(width, height, output == Output::Grey ? 8 : 32, false);
+    struct ZeroUnreached {
+        j_decompress_ptr cinfo;
+        PicBitmap& target;
+        bool active;
+        ~ZeroUnreached() {
+            if (!active) return;
+            for (int y = static_cast<int>(std::min(cinfo->output_scanline, cinfo->output_height)); y < target.Height(); ++y)
+                std::memset(target.Row(y), 0, static_cast<std::size_t>(target.Stride()));
+        }
+    } zeroUnreached{cinfo, target, direct};
     target.SetResolution(DensityToDpi(cinfo->X_density, cinfo->density_unit),
                          DensityToDpi(cinfo->Y_density, cinfo->density_unit));
 
@@ -239,6 +253,7 @@ void JpegReader::Decode(MappedFileSource& source, PicBitmap& target, const Decod
                 RgbRowToBgra(line.data(), target.Row(static_cast<int>(y)), cinfo->output_width);
         }
     }
+    if (direct && cinfo->output_scanline >= cinfo->output_height) zeroUnreached.active = false;
     if (s.source.truncated) throw fail();
     if (!Guarded(s.error, [&] { jpeg_finish_decompress(cinfo); })) throw fail();
 }

@@ -97,6 +97,14 @@ PicBitmap& PicBitmap::operator=(PicBitmap&& other) noexcept {
 PicBitmap::~PicBitmap() = default;
 
 void PicBitmap::Create(int width, int height, int bitsPerPixel, bool hasAlpha) {
+    Allocate(width, height, bitsPerPixel, hasAlpha, true);
+}
+
+void PicBitmap::CreateUnfilled(int width, int height, int bitsPerPixel, bool hasAlpha) {
+    Allocate(width, height, bitsPerPixel, hasAlpha, false);
+}
+
+void PicBitmap::Allocate(int width, int height, int bitsPerPixel, bool hasAlpha, bool fill) {
     if (bitsPerPixel != 1 && bitsPerPixel != 8 && bitsPerPixel != 32)
         throw PLTextException(PL_ERRFORMAT_NOT_SUPPORTED, "Image bit depth doesn't match request.");
     CheckSize(width, height);
@@ -104,10 +112,16 @@ void PicBitmap::Create(int width, int height, int bitsPerPixel, bool hasAlpha) {
     const int entries = PaletteEntriesFor(bitsPerPixel);
     const std::size_t size = kInfoHeaderSize + static_cast<std::size_t>(entries) * 4 +
                              static_cast<std::size_t>(stride) * static_cast<std::size_t>(height);
-    std::vector<std::uint8_t> block;
+    const std::size_t headerSize = kInfoHeaderSize + static_cast<std::size_t>(entries) * 4;
+    Block block;
     std::vector<std::uint8_t*> rows;
     try {
-        block.assign(size, 0);
+        if (fill) {
+            block.assign(size, 0);
+        } else {
+            block.resize(size);
+            std::memset(block.data(), 0, headerSize);
+        }
         rows.resize(static_cast<std::size_t>(height));
     } catch (const std::bad_alloc&) {
         throw PLTextException(PL_ERRNO_MEMORY, "Out of memory creating bitmap.");
@@ -143,7 +157,7 @@ void PicBitmap::Create(int width, int height, int bitsPerPixel, bool hasAlpha) {
 
 void PicBitmap::CopyFrom(const PicBitmap& other) {
     if (this == &other) return;
-    std::vector<std::uint8_t> block;
+    Block block;
     try {
         block = other.block_;
     } catch (const std::bad_alloc&) {
