@@ -1,6 +1,7 @@
 // Rendering cost against decoding: one slide frame from an 18-megapixel JPEG (decode,
 // fit, hand-over) and one menu page of the default template, each beside the time of
-// its decode alone. Target: rendering adds at most 30 % to the decode.
+// its decode alone (for the menu page: every picture the page decodes - background, frame
+// and button). Target: rendering adds at most 30 % to the decode.
 //
 //   bench_render [PHOTO.jpg]   (without a photo an 18-megapixel test photo is made)
 
@@ -28,16 +29,24 @@ using namespace lumivox;
 
 namespace {
 
-double MedianMs(int runs, const std::function<void()>& work)
+double Ms(const std::function<void()>& work)
 {
-    std::vector<double> times;
+    const auto start = std::chrono::steady_clock::now();
+    work();
+    return std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count();
+}
+
+// Best of `runs` rounds of each, the two taking turns, so that other work on the machine
+// weighs on both sides alike.
+std::pair<double, double> BestOfAlternating(int runs, const std::function<void()>& reference,
+                                            const std::function<void()>& work)
+{
+    double best[2] = {1e300, 1e300};
     for (int i = 0; i < runs; ++i) {
-        const auto start = std::chrono::steady_clock::now();
-        work();
-        times.push_back(std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count());
+        best[0] = std::min(best[0], Ms(reference));
+        best[1] = std::min(best[1], Ms(work));
     }
-    std::sort(times.begin(), times.end());
-    return times[times.size() / 2];
+    return {best[0], best[1]};
 }
 
 // A photo-like 4896 x 3672 picture: sky gradient, hills, and fine noise so that the JPEG
@@ -87,19 +96,26 @@ int main(int argc, char** argv)
             return 1;
         }
     }
-    const int runs = 5;
+    const int runs = 7;
 
     PicBitmap decoded;
-    const double decodePhoto = MedianMs(runs, [&] {
+    {
         PicReader reader;
         reader.DecodeFile(photo, decoded, 32);
-    });
+    }
     std::printf("photo %s: %d x %d (%.1f megapixels)\n", photo.c_str(), decoded.Width(), decoded.Height(),
                 decoded.Width() * static_cast<double>(decoded.Height()) / 1e6);
     std::size_t handedOver = 0;
-    const double slide = MedianMs(runs, [&] {
-        RenderSlideFrame(photo, 0, TvNorm::Ntsc, [&](const PicBitmap& frame) { handedOver += frame.HeaderBlockSize(); });
-    });
+    const auto [decodePhoto, slide] = BestOfAlternating(
+        runs,
+        [&] {
+            PicBitmap picture;
+            PicReader reader;
+            reader.DecodeFile(photo, picture, 32);
+        },
+        [&] {
+            RenderSlideFrame(photo, 0, TvNorm::Ntsc, [&](const PicBitmap& frame) { handedOver += frame.HeaderBlockSize(); });
+        });
 
     MenuTemplate menuTemplate;
     std::string error;
@@ -114,16 +130,25 @@ int main(int argc, char** argv)
         albums.push_back({"Album number " + std::to_string(i + 1), true, &thumbnails[static_cast<std::size_t>(i)]});
     }
     albums.push_back({"One more", true, &thumbnails[0]});
-    PicBitmap background;
-    const double decodeBackground = MedianMs(runs * 4, [&] {
-        PicReader reader;
-        reader.DecodeFile(menuTemplate.BackgroundPath(), background, 32);
-    });
+    // What the first page decodes: the background, the frame and the next-page button (7
+    // albums at 6 a page). The thumbnails are the albums' own, already in memory.
+    std::vector<std::string> pagePictures = {menuTemplate.BackgroundPath()};
+    if (!menuTemplate.frameImage.empty())
+        pagePictures.push_back(menuTemplate.FramePath());
+    if (!menuTemplate.nextButton.empty())
+        pagePictures.push_back(menuTemplate.NextButtonPath());
     PicBitmap menuFrame;
     bool drawn = true;
-    const double menu = MedianMs(runs * 4, [&] {
-        drawn &= RenderMenuFrame(menuTemplate, {}, albums, 0, TvNorm::Ntsc, menuFrame, &error);
-    });
+    const auto [decodeBackground, menu] = BestOfAlternating(
+        runs * 4,
+        [&] {
+            for (const std::string& path : pagePictures) {
+                PicBitmap picture;
+                PicReader reader;
+                reader.DecodeFile(path, picture, 32);
+            }
+        },
+        [&] { drawn &= RenderMenuFrame(menuTemplate, {}, albums, 0, TvNorm::Ntsc, menuFrame, &error); });
     if (!drawn) {
         std::fprintf(stderr, "bench_render: %s\n", error.c_str());
         return 1;
@@ -132,9 +157,10 @@ int main(int argc, char** argv)
     std::printf("%-44s %10s %10s %8s\n", "", "decode ms", "render ms", "ratio");
     std::printf("%-44s %10.1f %10.1f %7.2fx\n", "slide frame 704x480 (decode+fit+hand-over)", decodePhoto, slide,
                 slide / decodePhoto);
-    std::printf("%-44s %10.1f %10.1f %7.2fx\n", "menu page, default template (6 entries)", decodeBackground, menu,
+    std::printf("%-44s %10.1f %10.1f %7.2fx\n", "menu page, default template (6 entries)*", decodeBackground, menu,
                 menu / decodeBackground);
-    std::printf("target: at most 1.30x the decode alone\n");
+    std::printf("target: at most 1.30x the decode alone (best of %d alternating rounds)\n", runs);
+    std::printf("* decode: background, frame and next-page button, the pictures the page decodes\n");
     if (photo == made)
         std::filesystem::remove(made);
     return 0;
