@@ -1,0 +1,79 @@
+#!/usr/bin/python3
+"""Writes COUNT large photo-like JPEG files for the production benchmark: smooth colour
+fields (sky, land, water), soft shapes with hard edges, and sensor-like grain, so that
+each file decodes like a real camera picture of that size.
+
+    make_bench_photos.py FOLDER [--count 60] [--width 4032] [--height 3024]
+
+Needs PIL (python3-pil), hence /usr/bin/python3. Files already there with the right size
+are kept, so running it again is cheap.
+"""
+
+import argparse
+import os
+import random
+import sys
+
+from PIL import Image, ImageChops, ImageDraw, ImageFilter
+
+
+def photo(width, height, seed):
+    rng = random.Random(seed)
+    # Colour fields: a few random colours, enlarged smoothly to the whole frame.
+    coarse = Image.new("RGB", (6, 5))
+    horizon = rng.randint(2, 3)
+    for y in range(5):
+        for x in range(6):
+            if y < horizon:  # sky: light and bluish
+                c = (rng.randint(90, 190), rng.randint(140, 210), rng.randint(190, 255))
+            else:  # land or water
+                c = (rng.randint(30, 160), rng.randint(60, 170), rng.randint(20, 140))
+            coarse.putpixel((x, y), c)
+    picture = coarse.resize((width, height), Image.BICUBIC)
+    # Shapes with hard edges: hills, trees, rocks, a sun.
+    draw = ImageDraw.Draw(picture)
+    for _ in range(rng.randint(12, 24)):
+        x, y = rng.randint(0, width), rng.randint(height // 3, height)
+        w, h = rng.randint(width // 40, width // 6), rng.randint(height // 40, height // 4)
+        colour = (rng.randint(10, 120), rng.randint(40, 140), rng.randint(10, 90))
+        if rng.random() < 0.5:
+            draw.ellipse((x - w, y - h, x + w, y + h), fill=colour)
+        else:
+            draw.polygon([(x - w, y + h), (x, y - h), (x + w, y + h)], fill=colour)
+    sx, sy, r = rng.randint(0, width), rng.randint(0, height // 4), rng.randint(width // 60, width // 25)
+    draw.ellipse((sx - r, sy - r, sx + r, sy + r), fill=(255, 244, 214))
+    # A little softness, as a lens gives, then grain.
+    picture = picture.filter(ImageFilter.GaussianBlur(1.2))
+    grain = Image.effect_noise((width, height), 10).convert("RGB")
+    return ImageChops.add(picture, grain, scale=1.0, offset=-128)
+
+
+def main():
+    parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
+    parser.add_argument("folder")
+    parser.add_argument("--count", type=int, default=60)
+    parser.add_argument("--width", type=int, default=4032)
+    parser.add_argument("--height", type=int, default=3024)
+    args = parser.parse_args()
+    os.makedirs(args.folder, exist_ok=True)
+    made = 0
+    for i in range(1, args.count + 1):
+        path = os.path.join(args.folder, "photo_%03d.jpg" % i)
+        if os.path.exists(path):
+            try:
+                with Image.open(path) as existing:
+                    if existing.size == (args.width, args.height):
+                        continue
+            except OSError:
+                pass
+        photo(args.width, args.height, i).save(path, "JPEG", quality=92)
+        made += 1
+        sys.stdout.write("\rphotos: %d of %d" % (i, args.count))
+        sys.stdout.flush()
+    if made:
+        sys.stdout.write("\n")
+    print("%d photos of %d x %d in %s (%d new)" % (args.count, args.width, args.height, args.folder, made))
+
+
+if __name__ == "__main__":
+    main()
