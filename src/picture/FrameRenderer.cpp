@@ -321,9 +321,11 @@ bool RenderMenuFrame(const MenuTemplate& menuTemplate, const std::string& backgr
 {
     const int height = FrameHeight(norm);
     QImage image(kFrameWidth, height, QImage::Format_RGB32);
-    image.fill(Qt::black);
-    const bool drawn = DrawMenuPage(image, QRect(0, 0, kFrameWidth, height), menuTemplate,
-                                    backgroundOverride, albums, firstAlbumIndex, error);
+    // A drawn page covers the whole frame; only a page that could not be drawn leaves it black.
+    const bool drawn = DrawMenuPage(image, QRect(0, 0, kFrameWidth, height), menuTemplate, backgroundOverride,
+                                    albums, firstAlbumIndex, error);
+    if (!drawn)
+        image.fill(Qt::black);
     FromQImage(image, frame);
     return drawn;
 }
