@@ -210,6 +210,10 @@ int RunStill(const std::vector<std::string>& args)
     std::error_code code;
     if (!std::filesystem::exists(picture, code))
         return Fail(picture + ": no such file");
+    if (std::filesystem::is_directory(picture, code))
+        return Fail(picture + ": a folder, not a picture");
+    if (std::filesystem::is_directory(output, code))
+        return Fail(output + ": a folder; give the file name to write");
     const std::string companion = ProgramFolder() + (norm ? "temp_x.npal" : "temp_x.ntsc");
     if (!elementaryOnly && !std::filesystem::is_regular_file(companion, code))
         return Fail(companion + ": the companion still is missing (reinstall Lumivox)");

@@ -199,6 +199,8 @@ TEST_F(E2eStill, ErrorsNameTheFileAndLeaveTheOutputAlone)
         {Quote(picture) + " -o " + Quote(elementary) + " --music " + Quote(textMusic), 2,
          "cannot carry music"},
         {Quote(picture) + " -o " + Quote(noFolder), 1, "does not exist"},
+        {Quote(folder_.Path().string()) + " -o " + Quote(output), 1, "a folder, not a picture"},
+        {Quote(picture) + " -o " + Quote(folder_.Path().string()), 1, "a folder; give the file name"},
         {Quote(picture) + " -o " + Quote(output) + " --rotate 45", 2, "90, 180 or 270"},
         {Quote(picture), 2, "no output given"},
         {"-o " + Quote(output), 2, "no picture given"},
