@@ -6,7 +6,9 @@
 #include "picture/PicResizer.h"
 
 #include <algorithm>
+#include <atomic>
 #include <exception>
+#include <thread>
 
 namespace lumivox {
 
@@ -321,7 +323,8 @@ std::unique_ptr<PictureItem> AlbumTable::MakeFileListItem(const std::string& pat
 
 bool AlbumTable::AddDecodedPicture(int album, const std::string& path,
                                    std::string_view displayName, int rotation,
-                                   const PictureItem* fileListItem, std::string* error)
+                                   const PictureItem* fileListItem, std::string* error,
+                                   Predecoded* predecoded)
 {
     if (album < 0 || album >= albumCount_) {
         if (error)
@@ -347,6 +350,13 @@ bool AlbumTable::AddDecodedPicture(int album, const std::string& path,
                 item->smallThumbnail = std::make_unique<PicBitmap>(*fileListItem->smallThumbnail);
                 item->smallPlacement = fileListItem->smallPlacement;
             }
+        } else if (predecoded) {
+            if (!predecoded->picture) {
+                if (error)
+                    *error = predecoded->error;
+                return false;
+            }
+            item->picture = std::move(predecoded->picture);
         } else {
             item->picture = DecodePicture(item->path, item->rotation);
         }
@@ -512,8 +522,20 @@ ProjectLoadResult AlbumTable::LoadProject(const std::string& path)
     if (count <= 0)
         return result;
 
-    if (observer_)
-        observer_->OnLoadStarted();
+    // First the file is read into a plan, then every picture of the plan is decoded —
+    // on all cores, each worker with a reader of its own, because decoding dominates the
+    // load of a project of large photos — and last the albums and pictures are added in
+    // file order, exactly as one decode after the other would add them.
+    struct PlannedPicture {
+        std::string path;
+        int rotation = 0;
+    };
+    struct PlannedAlbum {
+        std::string name;
+        int waitTime = 0;
+        std::vector<PlannedPicture> pictures;
+    };
+    std::vector<PlannedAlbum> plan;
     const int sectionsToRead = std::min(count, kMaxAlbumSectionsRead);
     for (int i = 1; i <= sectionsToRead; ++i) {
         const std::string section = AlbumSection(i);
@@ -521,24 +543,81 @@ ProjectLoadResult AlbumTable::LoadProject(const std::string& path)
         // sections is damage, and makes no nameless empty albums.
         if (!file.HasSection(section))
             continue;
-        if (albumCount_ >= MAX_ALBUMS) {
+        if (albumCount_ + static_cast<int>(plan.size()) >= MAX_ALBUMS) {
             ++result.albumsBeyondLimit;
             continue;
         }
-        const int wait = std::clamp(file.GetInt(section, kIntervalKey, kIntervalWhenMissing),
+        PlannedAlbum& album = plan.emplace_back();
+        album.name = file.GetString(section, kNameKey, "");
+        album.waitTime = std::clamp(file.GetInt(section, kIntervalKey, kIntervalWhenMissing),
                                     kMinStoredWaitTime, kMaxStoredWaitTime);
-        const int album = AppendAlbum(file.GetString(section, kNameKey, ""), wait);
         const int images = std::min(file.GetInt(section, kImageCountKey, 0), kMaxPictureKeysRead);
         for (int j = 1; j <= images; ++j) {
-            const std::string picturePath = file.GetString(section, ImageKey(j), "");
+            std::string picturePath = file.GetString(section, ImageKey(j), "");
             if (picturePath.empty())
                 continue;
             int rotation = file.GetInt(section, RotateKey(j), 0);
             if (!IsQuarterTurn(rotation))
                 rotation = 0;
+            album.pictures.push_back({CutUtf8(picturePath), rotation});
+        }
+    }
+
+    std::vector<const PlannedPicture*> order;
+    for (const PlannedAlbum& album : plan)
+        for (const PlannedPicture& picture : album.pictures)
+            order.push_back(&picture);
+    std::vector<Predecoded> decoded(order.size());
+    auto decodeOne = [&](std::size_t index, auto&& decode) {
+        try {
+            decoded[index].picture = decode(order[index]->path, order[index]->rotation);
+        } catch (const std::exception& failure) {
+            decoded[index].error = ExceptionText(failure);
+        }
+    };
+    if (decoder_ || order.size() < 2) {
+        // A decoder given by the caller may not be safe to call from several threads.
+        for (std::size_t i = 0; i < order.size(); ++i)
+            decodeOne(i, [this](const std::string& p, int r) { return DecodePicture(p, r); });
+    } else {
+        const unsigned cores = std::max(1u, std::min(std::thread::hardware_concurrency(), 8u));
+        const std::size_t workers = std::min<std::size_t>(cores, order.size());
+        std::atomic<std::size_t> next{0};
+        auto work = [&] {
+            PicReader reader;
+            reader.SetMode(DecodeMode::Reduced);
+            auto decode = [&reader](const std::string& p, int r) {
+                auto picture = std::make_unique<PicBitmap>();
+                reader.DecodeFile(p, *picture, 32);
+                if (!IsQuarterTurn(r))
+                    return picture;
+                auto turned = std::make_unique<PicBitmap>();
+                RotateBitmap(*picture, r, *turned);
+                return turned;
+            };
+            for (std::size_t i; (i = next.fetch_add(1)) < order.size();)
+                decodeOne(i, decode);
+        };
+        std::vector<std::thread> threads;
+        for (std::size_t w = 1; w < workers; ++w)
+            threads.emplace_back(work);
+        work();
+        for (std::thread& thread : threads)
+            thread.join();
+    }
+
+    if (observer_)
+        observer_->OnLoadStarted();
+    std::size_t index = 0;
+    for (const PlannedAlbum& planned : plan) {
+        const int album = AppendAlbum(planned.name, planned.waitTime);
+        for (const PlannedPicture& picture : planned.pictures) {
             std::string reason;
-            if (!AddDecodedPicture(album, picturePath, {}, rotation, nullptr, &reason))
-                result.skipped.push_back({album + 1, Album(album).name, CutUtf8(picturePath), reason});
+            if (!AddDecodedPicture(album, picture.path, {}, picture.rotation, nullptr, &reason,
+                                   &decoded[index]))
+                result.skipped.push_back({album + 1, Album(album).name, picture.path, reason});
+            decoded[index].picture.reset(); // a picture past the album limit is not kept
+            ++index;
         }
     }
     if (result.albumsBeyondLimit > 0)

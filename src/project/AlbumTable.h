@@ -261,8 +261,15 @@ private:
     AlbumInfo& MutableAlbum(int album) { return albums_.at(static_cast<std::size_t>(album)); }
     int AppendAlbum(std::string_view name, int waitTime);
     std::unique_ptr<PicBitmap> DecodePicture(const std::string& path, int rotation);
+    // A picture decoded ahead of its adding (loading decodes on every core): the
+    // turned picture, or the reason it could not be decoded.
+    struct Predecoded {
+        std::unique_ptr<PicBitmap> picture;
+        std::string error;
+    };
     bool AddDecodedPicture(int album, const std::string& path, std::string_view displayName,
-                           int rotation, const PictureItem* fileListItem, std::string* error);
+                           int rotation, const PictureItem* fileListItem, std::string* error,
+                           Predecoded* predecoded = nullptr);
     void Message(const std::string& text) const;
     void StatusChanged() const;
 

@@ -224,6 +224,44 @@ TEST_F(ProjectFileTest, RefusesFilesThatAreNoProject)
     EXPECT_EQ(observer.messages, std::vector<std::string>{kMsgInvalidProject});
 }
 
+TEST_F(ProjectFileTest, LoadingDecodesOnEveryCoreButAddsInFileOrder)
+{
+    // Real decoding, so that the pictures are decoded by the loader's workers. A broken
+    // picture early in a crowded album frees a place for the 100th key, exactly as one
+    // decode after the other would; the 101st is beyond the limit.
+    loaded.SetPictureDecoder({});
+    std::string text = "[GENERAL]\nDescription=Lumivox Project\nAlbum_Count=2\n"
+                       "[Album_01]\nName=Crowded\nImage_Count=101\n";
+    for (int j = 1; j <= 101; ++j) {
+        const std::string path = folder.Path(Format("p%03d.bmp", j));
+        if (j == 3)
+            WriteText(path, "BM but not a bitmap");
+        else
+            test::WriteBmp24(path, 8 + j % 5, 6);
+        text += Format("Image_%02d=%s\n", j, path.c_str());
+        if (j == 4)
+            text += "Rotate_04=90\n";
+    }
+    text += Format("[Album_02]\nName=Small\nImage_Count=1\nImage_01=%s\n",
+                   folder.Path("p001.bmp").c_str());
+    const ProjectLoadResult result = LoadText(text);
+    ASSERT_TRUE(result.Loaded()) << result.error;
+    ASSERT_EQ(loaded.AlbumCount(), 2);
+    ASSERT_EQ(loaded.PictureCount(0), 99);
+    EXPECT_EQ(loaded.Picture(0, 1).path, folder.Path("p002.bmp"));
+    EXPECT_EQ(loaded.Picture(0, 2).path, folder.Path("p004.bmp"));
+    EXPECT_EQ(loaded.Picture(0, 2).rotation, 90);
+    EXPECT_EQ(loaded.Picture(0, 2).picture->Width(), 6) << "turned a quarter";
+    EXPECT_EQ(loaded.Picture(0, 98).path, folder.Path("p100.bmp"));
+    for (int i = 0; i < 99; ++i)
+        EXPECT_EQ(loaded.Picture(0, i).listPosition, i);
+    ASSERT_EQ(result.skipped.size(), 2u);
+    EXPECT_EQ(result.skipped[0].path, folder.Path("p003.bmp"));
+    EXPECT_EQ(result.skipped[1].path, folder.Path("p101.bmp"));
+    EXPECT_EQ(result.skipped[1].reason, kMsgPictureLimit);
+    EXPECT_EQ(loaded.PictureCount(1), 1);
+}
+
 TEST_F(ProjectFileTest, AbsurdCountsLoadWhatIsThere)
 {
     std::string text = "[GENERAL]\nDescription=Lumivox Project\nAlbum_Count=100000\n";
