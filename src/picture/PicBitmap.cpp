@@ -9,16 +9,14 @@ namespace lumivox {
 namespace {
 
 // BITMAPINFOHEADER field offsets (little-endian), as the platform's bitmap transfer
-// and the encoder glue read them.
+// and the encoder glue read them. Only size, width, height, planes and bit count are
+// set; every other field stays 0 (uncompressed, image size implied, resolution not
+// given, a full palette of 2 to the power of the bit count).
 constexpr std::size_t kInfoHeaderSize = 40;
 constexpr std::size_t kOffWidth = 4;
 constexpr std::size_t kOffHeight = 8;
 constexpr std::size_t kOffPlanes = 12;
 constexpr std::size_t kOffBitCount = 14;
-constexpr std::size_t kOffSizeImage = 20;
-constexpr std::size_t kOffXPelsPerMeter = 24;
-constexpr std::size_t kOffYPelsPerMeter = 28;
-constexpr std::size_t kOffClrUsed = 32;
 
 void Put32(std::uint8_t* p, std::uint32_t v) {
     p[0] = static_cast<std::uint8_t>(v);
@@ -140,8 +138,6 @@ void PicBitmap::Allocate(int width, int height, int bitsPerPixel, bool hasAlpha,
     Put32(h + kOffHeight, static_cast<std::uint32_t>(height));
     Put16(h + kOffPlanes, 1);
     Put16(h + kOffBitCount, static_cast<std::uint16_t>(bitsPerPixel));
-    Put32(h + kOffSizeImage, static_cast<std::uint32_t>(static_cast<std::size_t>(stride) * height));
-    Put32(h + kOffClrUsed, static_cast<std::uint32_t>(entries));
     // Grey ramp: 0..255 for 8 bits, black and white for 1 bit.
     std::uint8_t* pal = Palette();
     for (int i = 0; i < entries; ++i) {
@@ -177,14 +173,6 @@ void PicBitmap::CopyFrom(const PicBitmap& other) {
 void PicBitmap::SetResolution(int x, int y) {
     resolutionX_ = x;
     resolutionY_ = y;
-    if (block_.size() >= kInfoHeaderSize) {
-        // Dots per inch to pixels per metre, as the bitmap header keeps them.
-        auto perMetre = [](int dpi) {
-            return static_cast<std::uint32_t>(dpi > 0 ? static_cast<long long>(dpi) * 10000 / 254 : 0);
-        };
-        Put32(block_.data() + kOffXPelsPerMeter, perMetre(x));
-        Put32(block_.data() + kOffYPelsPerMeter, perMetre(y));
-    }
 }
 
 int PicBitmap::PaletteEntries() const { return PaletteEntriesFor(bitsPerPixel_); }

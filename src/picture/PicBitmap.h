@@ -53,7 +53,7 @@ public:
     void SetHasAlpha(bool hasAlpha) { hasAlpha_ = hasAlpha; }
     int ResolutionX() const { return resolutionX_; }
     int ResolutionY() const { return resolutionY_; }
-    // Dots per inch; also written into the header as pixels per metre.
+    // Dots per inch, carried from the file; the header does not hold them.
     void SetResolution(int x, int y);
 
     // Bytes per stored row (padded to a multiple of 4).

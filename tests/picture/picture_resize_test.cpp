@@ -30,6 +30,16 @@ TEST(PicBitmapTest, NewBitmapIsSixteenSquareGreyRamp) {
     EXPECT_EQ(b.BitsPerPixel(), 8);
     ASSERT_NE(b.Palette(), nullptr);
     EXPECT_EQ(b.Palette()[200 * 4], 200);
+    EXPECT_EQ(b.Palette()[200 * 4 + 3], 255);
+
+    // The ramp's step is 255 / (entries - 1): black and white for one bit.
+    PicBitmap one;
+    one.Create(9, 1, 1, false);
+    ASSERT_EQ(one.PaletteEntries(), 2);
+    const std::uint8_t* pal = one.Palette();
+    EXPECT_EQ((std::vector<int>{pal[0], pal[1], pal[2], pal[3], pal[4], pal[5], pal[6], pal[7]}),
+              (std::vector<int>{0, 0, 0, 255, 255, 255, 255, 255}));
+    EXPECT_EQ(one.Stride(), 4); // two bytes of bits, padded to 4
 }
 
 TEST(PicBitmapTest, DeviceIndependentLayoutWithRowTableFromTop) {
@@ -44,6 +54,11 @@ TEST(PicBitmapTest, DeviceIndependentLayoutWithRowTableFromTop) {
     EXPECT_EQ(size, 40);
     EXPECT_EQ(width, 3);
     EXPECT_EQ(height, 5); // positive: bottom row first
+    EXPECT_EQ(h[12] | (h[13] << 8), 1);  // planes
+    EXPECT_EQ(h[14] | (h[15] << 8), 32); // bit count
+    // Every other field is 0, also once a resolution is carried.
+    b.SetResolution(300, 300);
+    for (int offset = 16; offset < 40; ++offset) EXPECT_EQ(h[offset], 0) << "header byte " << offset;
     EXPECT_EQ(b.Pixels(), h + 40);
     EXPECT_EQ(b.Row(4), b.Pixels());          // bottom row is stored first
     EXPECT_EQ(b.Row(0), b.Pixels() + 4 * 12); // top row last
