@@ -178,9 +178,11 @@ void PLTIFFDecoder::Decode(MappedFileSource& source, PicBitmap& target, const De
                 pal[i * 4 + 3] = 255;
             }
         } else {
+            // The ramp's step is truncated (36 for 3 bits, whose ramp ends at 252); white
+            // is zero walks the same ramp from its far end.
             const int step = 255 / (entries - 1);
             for (int i = 0; i < entries; ++i) {
-                const int v = photometric == PHOTOMETRIC_MINISWHITE ? 255 - i * step : i * step;
+                const int v = (photometric == PHOTOMETRIC_MINISWHITE ? entries - 1 - i : i) * step;
                 pal[i * 4 + 0] = pal[i * 4 + 1] = pal[i * 4 + 2] = static_cast<std::uint8_t>(v);
                 pal[i * 4 + 3] = 255;
             }

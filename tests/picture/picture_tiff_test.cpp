@@ -68,6 +68,11 @@ TEST(TiffDecoderTest, LowColourAndFullColourPaths) {
         {"4-bit grey", OneRow(4, 1, PHOTOMETRIC_MINISBLACK, {0x0F, 0x80}, 3), {0xFF000000, 0xFFFFFFFF, 0xFF888888}, 8},
         {"2-bit grey", OneRow(2, 1, PHOTOMETRIC_MINISBLACK, {0x1B}, 4),
          {0xFF000000, 0xFF555555, 0xFFAAAAAA, 0xFFFFFFFF}, 8},
+        // Samples 0, 7, 3 packed in three bits each: the ramp of step 36 and its reverse.
+        {"3-bit grey", OneRow(3, 1, PHOTOMETRIC_MINISBLACK, {0x1D, 0x80}, 3),
+         {0xFF000000, 0xFFFCFCFC, 0xFF6C6C6C}, 8},
+        {"3-bit white is zero", OneRow(3, 1, PHOTOMETRIC_MINISWHITE, {0x1D, 0x80}, 3),
+         {0xFFFCFCFC, 0xFF000000, 0xFF909090}, 8},
         {"1-bit white is zero", OneRow(1, 1, PHOTOMETRIC_MINISWHITE, {0x40}, 3), {0xFFFFFFFF, 0xFF000000, 0xFFFFFFFF}, 1},
         {"grey with alpha keeps the first sample", OneRow(8, 2, PHOTOMETRIC_MINISBLACK, {50, 0, 200, 255}, 2),
          {0xFF323232, 0xFFC8C8C8}, 8},
