@@ -80,8 +80,8 @@ void PutContigCopy(TIFFRGBAImage* img, uint32_t* cp, uint32_t, uint32_t, uint32_
 
 int ResolutionToDpi(float value, uint16_t unit) {
     if (!(value > 0.0f) || value > 1.0e6f) return 0;
+    // Any unit but inches is taken as centimetres (the only other unit TIFF has).
     const double dpi = unit == RESUNIT_INCH ? value : value * 2.54;
-    // The centimetre unit's factor, as the bitmap header conversion uses.
     return static_cast<int>(dpi + 0.5);
 }
 
