@@ -339,8 +339,11 @@ bool AlbumTable::AddDecodedPicture(int album, const std::string& path,
     }
     auto item = std::make_unique<PictureItem>();
     item->path = CutUtf8(path);
-    if (fileListItem)
-        item->displayName = CutUtf8(displayName.empty() ? fileListItem->displayName : displayName);
+    // A picture from the file list keeps the name the list shows; one from a path has none.
+    if (!displayName.empty())
+        item->displayName = CutUtf8(displayName);
+    else if (fileListItem)
+        item->displayName = fileListItem->displayName;
     item->rotation = IsQuarterTurn(rotation) ? rotation : 0;
     item->rotated = item->rotation != 0;
     try {

@@ -146,6 +146,12 @@ TEST_F(AlbumTableTest, FirstPictureMakesItsOwnAlbum)
     EXPECT_EQ(table.EnsureAlbumForPicture(PictureSource::FileList), 0);
     EXPECT_EQ(table.Album(0).name, "Album #1");
     EXPECT_EQ(table.Album(0).waitTime, 4);
+
+    // The display name is the file list's; a picture added from a path has none.
+    ASSERT_TRUE(table.AddPictureToAlbum(0, "/p/listed.jpg", "listed.jpg"));
+    ASSERT_TRUE(table.AddPictureToAlbum(0, "/p/dropped.jpg"));
+    EXPECT_EQ(table.Picture(0, 0).displayName, "listed.jpg");
+    EXPECT_EQ(table.Picture(0, 1).displayName, "");
 }
 
 TEST_F(AlbumTableTest, PicturesStopAtNinetyNineAndFailuresChangeNothing)
