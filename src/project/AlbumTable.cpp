@@ -50,6 +50,19 @@ std::string RotateKey(int number)
     return Format("Rotate_%02d", number);
 }
 
+// The file decoded in reduced mode and turned by rotation (0 leaves it as it is).
+std::unique_ptr<PicBitmap> DecodeTurned(PicReader& reader, const std::string& path, int rotation)
+{
+    auto decoded = std::make_unique<PicBitmap>();
+    reader.SetMode(DecodeMode::Reduced);
+    reader.DecodeFile(path, *decoded, 32);
+    if (!IsQuarterTurn(rotation))
+        return decoded;
+    auto turned = std::make_unique<PicBitmap>();
+    RotateBitmap(*decoded, rotation, *turned);
+    return turned;
+}
+
 std::string ExceptionText(const std::exception& error)
 {
     if (const auto* picture = dynamic_cast<const PLTextException*>(&error))
@@ -291,15 +304,13 @@ std::string AlbumTable::AlbumPropertiesText(int album) const
 
 std::unique_ptr<PicBitmap> AlbumTable::DecodePicture(const std::string& path, int rotation)
 {
-    auto decoded = std::make_unique<PicBitmap>();
-    if (decoder_) {
-        decoder_(path, *decoded);
-    } else {
+    if (!decoder_) {
         if (!reader_)
             reader_ = std::make_unique<PicReader>();
-        reader_->SetMode(DecodeMode::Reduced);
-        reader_->DecodeFile(path, *decoded, 32);
+        return DecodeTurned(*reader_, path, rotation);
     }
+    auto decoded = std::make_unique<PicBitmap>();
+    decoder_(path, *decoded);
     if (!IsQuarterTurn(rotation))
         return decoded;
     auto turned = std::make_unique<PicBitmap>();
@@ -588,16 +599,7 @@ ProjectLoadResult AlbumTable::LoadProject(const std::string& path)
         std::atomic<std::size_t> next{0};
         auto work = [&] {
             PicReader reader;
-            reader.SetMode(DecodeMode::Reduced);
-            auto decode = [&reader](const std::string& p, int r) {
-                auto picture = std::make_unique<PicBitmap>();
-                reader.DecodeFile(p, *picture, 32);
-                if (!IsQuarterTurn(r))
-                    return picture;
-                auto turned = std::make_unique<PicBitmap>();
-                RotateBitmap(*picture, r, *turned);
-                return turned;
-            };
+            auto decode = [&reader](const std::string& p, int r) { return DecodeTurned(reader, p, r); };
             for (std::size_t i; (i = next.fetch_add(1)) < order.size();)
                 decodeOne(i, decode);
         };
