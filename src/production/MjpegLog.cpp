@@ -2,6 +2,7 @@
 
 #include <mjpeg_logging.h>
 
+#include <atomic>
 #include <cerrno>
 #include <cstdint>
 #include <cstdio>
@@ -12,7 +13,9 @@
 #include <new>
 
 #include <fcntl.h>
+#include <poll.h>
 #include <signal.h>
+#include <stdio_ext.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -23,6 +26,15 @@ namespace {
 constexpr int kFailedStatus = 1;
 // Longest message text passed back; the libraries format into 1 KiB anyway.
 constexpr std::size_t kMaxMessageBytes = 4096;
+// Messages kept of one job (a debug-level multiplex logs a few per sector); error
+// messages are always looked at.
+constexpr std::size_t kMaxKeptMessages = 20000;
+// Level byte of the record a child sends when its work has returned normally: the job
+// counts as done only with it, so a child reaped by someone else is not taken for a
+// success.
+constexpr int kDoneRecord = 0;
+
+std::atomic<long long> g_timeoutMs{120'000};
 
 // Write end of the message pipe; only set inside a job's child process.
 int g_childPipe = -1;
@@ -67,6 +79,10 @@ extern "C" void ChildExitTrap() { ::_exit(kFailedStatus); }
 
 [[noreturn]] void RunChild(int pipeWrite, const std::function<void()>& work) {
     g_childPipe = pipeWrite;
+    // Text the parent had buffered but not yet written belongs to the parent: were the
+    // library to flush these streams, it would come out twice.
+    __fpurge(stdout);
+    __fpurge(stderr);
     // Keep nothing of the parent's descriptors but the standard ones and the pipe, so
     // that a parallel job's pipe is not held open by this child.
     if (pipeWrite > 3) ::close_range(3, static_cast<unsigned>(pipeWrite) - 1, 0);
@@ -95,20 +111,68 @@ extern "C" void ChildExitTrap() { ::_exit(kFailedStatus); }
         SendMessage(static_cast<int>(MjpegLogLevel::Error), "unexpected failure");
         ::_exit(kFailedStatus);
     }
+    SendMessage(kDoneRecord, {});
     ::_exit(0);
 }
 
-void ParseMessages(const std::string& bytes, std::vector<MjpegLogMessage>& out) {
-    std::size_t pos = 0;
-    while (bytes.size() - pos >= 5) {
-        int level = static_cast<std::uint8_t>(bytes[pos]);
-        std::uint32_t length = 0;
-        std::memcpy(&length, bytes.data() + pos + 1, sizeof length);
-        if (length > kMaxMessageBytes || bytes.size() - pos - 5 < length) break;
-        if (level < 1) level = 1;
-        if (level > 4) level = 4;
-        out.push_back({static_cast<MjpegLogLevel>(level), bytes.substr(pos + 5, length)});
-        pos += 5 + length;
+// Takes the records off the pipe as they arrive, so that a talkative job cannot make
+// the parent hold its whole output.
+class MessageReader {
+public:
+    explicit MessageReader(MjpegJobResult& result) : result_(result) {}
+
+    void Add(const char* data, std::size_t size) {
+        if (broken_) return;
+        pending_.append(data, size);
+        std::size_t pos = 0;
+        while (pending_.size() - pos >= 5) {
+            int level = static_cast<std::uint8_t>(pending_[pos]);
+            std::uint32_t length = 0;
+            std::memcpy(&length, pending_.data() + pos + 1, sizeof length);
+            if (length > kMaxMessageBytes || level > 4) {
+                broken_ = true; // not our record format: nothing after it can be trusted
+                break;
+            }
+            if (pending_.size() - pos - 5 < length) break;
+            std::string text = pending_.substr(pos + 5, length);
+            pos += 5 + length;
+            if (level == kDoneRecord) {
+                done = true;
+                continue;
+            }
+            if (level == static_cast<int>(MjpegLogLevel::Error)) lastError = text;
+            if (result_.log.size() < kMaxKeptMessages)
+                result_.log.push_back({static_cast<MjpegLogLevel>(level), std::move(text)});
+        }
+        pending_.erase(0, pos);
+    }
+
+    bool done = false;
+    std::string lastError;
+
+private:
+    MjpegJobResult& result_;
+    std::string pending_;
+    bool broken_ = false;
+};
+
+// Waits for the child to end, killing it once the deadline has passed. Returns false
+// (with errno) when the child could not be waited for — someone else reaped it.
+bool ReapChild(pid_t child, std::chrono::steady_clock::time_point deadline, int* status,
+               bool* killed) {
+    for (;;) {
+        pid_t got = ::waitpid(child, status, *killed ? 0 : WNOHANG);
+        if (got == child) return true;
+        if (got < 0) {
+            if (errno == EINTR) continue;
+            return false;
+        }
+        if (std::chrono::steady_clock::now() >= deadline) {
+            ::kill(child, SIGKILL);
+            *killed = true;
+            continue;
+        }
+        ::usleep(2000);
     }
 }
 
@@ -152,8 +216,18 @@ void SetMjpegLogSink(MjpegLogSink sink) {
     g_sink = std::move(sink);
 }
 
+void SetMjpegJobTimeout(std::chrono::milliseconds timeout) {
+    g_timeoutMs = timeout.count() > 0 ? timeout.count() : 1;
+}
+
+std::chrono::milliseconds MjpegJobTimeout() { return std::chrono::milliseconds(g_timeoutMs.load()); }
+
 MjpegJobResult RunMjpegJob(const std::function<void()>& work) {
     MjpegJobResult result;
+    // The child must not be the first to reach this function-local static: another thread
+    // of this process could be inside its initialisation at the moment of the fork.
+    MjpegVerbosity();
+    const auto timeout = MjpegJobTimeout();
     int fds[2];
     if (::pipe2(fds, O_CLOEXEC) != 0) {
         result.error = std::string("cannot start the encoder process: ") + std::strerror(errno);
@@ -172,37 +246,64 @@ MjpegJobResult RunMjpegJob(const std::function<void()>& work) {
         RunChild(fds[1], work);
     }
     ::close(fds[1]);
+    const auto deadline = std::chrono::steady_clock::now() + timeout;
 
-    std::string bytes;
-    char buffer[8192];
-    for (;;) {
-        ssize_t got = ::read(fds[0], buffer, sizeof buffer);
-        if (got < 0 && errno == EINTR) continue;
-        if (got <= 0) break;
-        bytes.append(buffer, static_cast<std::size_t>(got));
+    // Read until the child's end closes the pipe, or the time is up. Nothing here may
+    // throw past the reaping below: a child left unreaped would stay a zombie.
+    MessageReader reader(result);
+    bool killed = false;
+    bool outOfMemory = false;
+    try {
+        char buffer[8192];
+        for (;;) {
+            auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+                deadline - std::chrono::steady_clock::now());
+            if (left.count() <= 0) {
+                ::kill(child, SIGKILL);
+                killed = true;
+                break;
+            }
+            pollfd wait{fds[0], POLLIN, 0};
+            int ready = ::poll(&wait, 1, static_cast<int>(std::min<long long>(left.count(), 60'000)));
+            if (ready < 0 && errno != EINTR) break;
+            if (ready <= 0) continue;
+            ssize_t got = ::read(fds[0], buffer, sizeof buffer);
+            if (got < 0 && (errno == EINTR || errno == EAGAIN)) continue;
+            if (got <= 0) break; // end of file: the child has ended
+            reader.Add(buffer, static_cast<std::size_t>(got));
+        }
+    } catch (const std::bad_alloc&) {
+        ::kill(child, SIGKILL);
+        killed = true;
+        outOfMemory = true;
     }
     ::close(fds[0]);
 
     int status = 0;
-    while (::waitpid(child, &status, 0) < 0 && errno == EINTR) {
-    }
-    ParseMessages(bytes, result.log);
+    const bool reaped = ReapChild(child, deadline, &status, &killed);
     Publish(result.log);
 
-    std::string lastError;
-    for (const auto& message : result.log)
-        if (message.level == MjpegLogLevel::Error) lastError = message.text;
-
-    if (WIFEXITED(status) && WEXITSTATUS(status) == 0) {
+    const std::string& lastError = reader.lastError;
+    if (outOfMemory) {
+        result.error = "malloc failed\n";
+    } else if (killed && reaped && WIFSIGNALED(status) && WTERMSIG(status) == SIGKILL) {
+        char seconds[32];
+        std::snprintf(seconds, sizeof seconds, "%g", static_cast<double>(timeout.count()) / 1000.0);
+        result.error = std::string("the encoder process did not finish within ") + seconds +
+                       " seconds and was stopped";
+    } else if (reaped ? WIFEXITED(status) && WEXITSTATUS(status) == 0 && reader.done : reader.done) {
+        // (Reaped elsewhere: the child's own word that its work returned must do.)
         result.ok = true;
     } else if (!lastError.empty()) {
         result.error = lastError;
-    } else if (WIFSIGNALED(status)) {
+    } else if (reaped && WIFSIGNALED(status)) {
         result.error = std::string("the encoder process ended abnormally (") +
                        ::strsignal(WTERMSIG(status)) + ")";
-    } else {
+    } else if (reaped) {
         result.error = "the encoder process failed with status " +
                        std::to_string(WIFEXITED(status) ? WEXITSTATUS(status) : -1);
+    } else {
+        result.error = "the encoder process ended without finishing its work";
     }
     return result;
 }

@@ -16,6 +16,7 @@
 // (0 = warnings and errors, 1 = also information, 2 = also debug), or to a sink that a
 // caller installs (the debug log, tests).
 
+#include <chrono>
 #include <functional>
 #include <string>
 #include <string_view>
@@ -53,8 +54,19 @@ struct MjpegJobResult {
 // Runs `work` in a forked child process with the log hook installed. The child's
 // standard output and error are left alone but nothing is printed by the hook. `work`
 // returns normally for success; any exit() inside the libraries, an uncaught exception,
-// a signal or a non-zero status is a failure. Returns when the child has ended.
+// a signal or a non-zero status is a failure. A job that has not ended within the job
+// time limit is killed and fails. Returns when the child has ended and been reaped.
+//
+// The parent may have other threads (the user interface, frame workers) when it forks.
+// The child therefore touches nothing that another thread could have held locked at that
+// moment except what the C library resets in a forked child (malloc, stdio): no Qt, no
+// mutex of ours, no first use of a function-local static.
 MjpegJobResult RunMjpegJob(const std::function<void()>& work);
+
+// How long one job may take before it is taken to hang (120 s unless changed; a still or
+// a segment takes well under a second). Process-wide.
+void SetMjpegJobTimeout(std::chrono::milliseconds timeout);
+std::chrono::milliseconds MjpegJobTimeout();
 
 // Inside a job: logs a message through the hook (printf-style texts are formatted by the
 // caller). Outside a job the message goes only to the sink/standard error filter.

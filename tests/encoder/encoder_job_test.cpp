@@ -1,0 +1,140 @@
+// The isolated jobs the encoder and the multiplexer run in: a job that hangs is stopped
+// and fails, every child is reaped, a child reaped by someone else is judged by its own
+// word, and jobs forked while other threads of the program are busy never wait on a lock
+// one of those threads held.
+
+#include "production/MjpegLog.h"
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <cerrno>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+namespace lumivox {
+namespace {
+
+// Sets the job time limit for one test.
+class JobTimeout {
+public:
+    explicit JobTimeout(std::chrono::milliseconds limit) : previous_(MjpegJobTimeout()) {
+        SetMjpegJobTimeout(limit);
+    }
+    ~JobTimeout() { SetMjpegJobTimeout(previous_); }
+
+private:
+    std::chrono::milliseconds previous_;
+};
+
+// True when this process has no child left, reaped or not.
+bool NoChildLeft() {
+    errno = 0;
+    return ::waitpid(-1, nullptr, WNOHANG) < 0 && errno == ECHILD;
+}
+
+TEST(MjpegJobs, OutcomesOfTheChild) {
+    struct Case {
+        const char* name;
+        std::function<void()> work;
+        bool ok;
+        std::string error; // expected text, or its start
+    } cases[] = {
+        {"returns", [] { MjpegLog(MjpegLogLevel::Information, "fine\n"); }, true, ""},
+        {"fatal text", [] { MjpegFatal("Couldn't create output file x"); }, false,
+         "Couldn't create output file x"},
+        // The libraries' own way out: exit() after logging the error.
+        {"library exit", [] {
+             MjpegLog(MjpegLogLevel::Error, "Illegal VCD still\n");
+             std::exit(1);
+         },
+         false, "Illegal VCD still\n"},
+        {"exit(0) inside the library", [] { std::exit(0); }, false, "the encoder process failed"},
+        {"crash", [] { ::raise(SIGSEGV); }, false, "the encoder process ended abnormally"},
+        {"hangs", [] {
+             for (;;) ::pause();
+         },
+         false, "the encoder process did not finish within 2 seconds and was stopped"},
+    };
+    JobTimeout limit(std::chrono::seconds(2));
+    for (const auto& c : cases) {
+        MjpegJobResult result = RunMjpegJob(c.work);
+        EXPECT_EQ(result.ok, c.ok) << c.name << ": " << result.error;
+        EXPECT_EQ(result.error.substr(0, c.error.size()), c.error) << c.name;
+        EXPECT_TRUE(NoChildLeft()) << c.name << ": the child was not reaped";
+    }
+}
+
+TEST(MjpegJobs, ChildReapedElsewhereCountsOnlyWhenItsWorkReturned) {
+    // With SIGCHLD ignored the system reaps children itself and waitpid finds none.
+    struct sigaction ignore {}, previous{};
+    ignore.sa_handler = SIG_IGN;
+    sigemptyset(&ignore.sa_mask);
+    ASSERT_EQ(::sigaction(SIGCHLD, &ignore, &previous), 0);
+    MjpegJobResult good = RunMjpegJob([] {});
+    MjpegJobResult failed = RunMjpegJob([] { ::_exit(3); });
+    ::sigaction(SIGCHLD, &previous, nullptr);
+    EXPECT_TRUE(good.ok) << good.error;
+    EXPECT_FALSE(failed.ok);
+    EXPECT_FALSE(failed.error.empty());
+}
+
+TEST(MjpegJobs, ATalkativeJobKeepsItsLastErrorAndBoundedLog) {
+    MjpegJobResult result = RunMjpegJob([] {
+        for (int i = 0; i < 50000; ++i) MjpegLog(MjpegLogLevel::Debug, "frame\n");
+        MjpegFatal("the last word\n");
+    });
+    EXPECT_FALSE(result.ok);
+    EXPECT_EQ(result.error, "the last word\n");
+    EXPECT_LE(result.log.size(), 20000u);
+    EXPECT_GE(result.log.size(), 1000u);
+}
+
+TEST(MjpegJobs, JobsForkedWhileOtherThreadsLogAndAllocateComplete) {
+    // Other threads keep the log sink's lock, malloc and stdio busy while jobs are forked
+    // from this one; a child that took any of those locks would hang until the time limit.
+    JobTimeout limit(std::chrono::seconds(60));
+    std::atomic<long> published{0};
+    SetMjpegLogSink([&](const MjpegLogMessage&) { published.fetch_add(1); });
+    std::atomic<bool> stop{false};
+    std::vector<std::thread> busy;
+    for (int t = 0; t < 3; ++t) {
+        busy.emplace_back([&] {
+            std::FILE* sink = std::fopen("/dev/null", "w");
+            while (!stop.load()) {
+                MjpegLog(MjpegLogLevel::Debug, "busy\n");
+                std::vector<char> churn(1000 + published.load() % 5000, 'x');
+                if (sink) std::fprintf(sink, "%zu %s\n", churn.size(), churn.data() + churn.size() - 1);
+            }
+            if (sink) std::fclose(sink);
+        });
+    }
+    std::string firstFailure;
+    for (int job = 0; job < 40 && firstFailure.empty(); ++job) {
+        MjpegJobResult result = RunMjpegJob([] {
+            MjpegLog(MjpegLogLevel::Information, "inside the job\n");
+            std::vector<std::string> work(200, std::string(300, 'y'));
+            std::FILE* out = std::fopen("/dev/null", "w");
+            if (!out) MjpegFatal("no /dev/null");
+            std::fprintf(out, "%zu\n", work.size());
+            std::fclose(out);
+        });
+        if (!result.ok) firstFailure = "job " + std::to_string(job) + ": " + result.error;
+    }
+    stop = true;
+    for (auto& thread : busy) thread.join();
+    SetMjpegLogSink({});
+    EXPECT_EQ(firstFailure, "");
+    EXPECT_TRUE(NoChildLeft());
+}
+
+} // namespace
+} // namespace lumivox
