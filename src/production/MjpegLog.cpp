@@ -35,6 +35,9 @@ constexpr std::size_t kMaxKeptMessages = 20000;
 constexpr int kDoneRecord = 0;
 
 std::atomic<long long> g_timeoutMs{120'000};
+// However busy a job keeps itself, it ends within this many time limits: a segment with a
+// long song under it takes seconds, not an hour.
+constexpr int kLongestJobInLimits = 30;
 
 // Write end of the message pipe; only set inside a job's child process.
 int g_childPipe = -1;
@@ -246,7 +249,11 @@ MjpegJobResult RunMjpegJob(const std::function<void()>& work) {
         RunChild(fds[1], work);
     }
     ::close(fds[1]);
-    const auto deadline = std::chrono::steady_clock::now() + timeout;
+    // The time limit counts from the child's last message: the multiplexer reports every
+    // sector it writes, so a long segment keeps its job alive while a stuck one does not.
+    const auto started = std::chrono::steady_clock::now();
+    const auto hardDeadline = started + timeout * kLongestJobInLimits;
+    auto deadline = started + timeout;
 
     // Read until the child's end closes the pipe, or the time is up. Nothing here may
     // throw past the reaping below: a child left unreaped would stay a zombie.
@@ -271,6 +278,7 @@ MjpegJobResult RunMjpegJob(const std::function<void()>& work) {
             if (got < 0 && (errno == EINTR || errno == EAGAIN)) continue;
             if (got <= 0) break; // end of file: the child has ended
             reader.Add(buffer, static_cast<std::size_t>(got));
+            deadline = std::min(std::chrono::steady_clock::now() + timeout, hardDeadline);
         }
     } catch (const std::bad_alloc&) {
         ::kill(child, SIGKILL);
@@ -280,7 +288,8 @@ MjpegJobResult RunMjpegJob(const std::function<void()>& work) {
     ::close(fds[0]);
 
     int status = 0;
-    const bool reaped = ReapChild(child, deadline, &status, &killed);
+    const bool reaped = ReapChild(
+        child, std::min(std::chrono::steady_clock::now() + timeout, hardDeadline), &status, &killed);
     Publish(result.log);
 
     const std::string& lastError = reader.lastError;
@@ -289,7 +298,7 @@ MjpegJobResult RunMjpegJob(const std::function<void()>& work) {
     } else if (killed && reaped && WIFSIGNALED(status) && WTERMSIG(status) == SIGKILL) {
         char seconds[32];
         std::snprintf(seconds, sizeof seconds, "%g", static_cast<double>(timeout.count()) / 1000.0);
-        result.error = std::string("the encoder process did not finish within ") + seconds +
+        result.error = std::string("the encoder process made no progress for ") + seconds +
                        " seconds and was stopped";
     } else if (reaped ? WIFEXITED(status) && WEXITSTATUS(status) == 0 && reader.done : reader.done) {
         // (Reaped elsewhere: the child's own word that its work returned must do.)

@@ -54,8 +54,9 @@ struct MjpegJobResult {
 // Runs `work` in a forked child process with the log hook installed. The child's
 // standard output and error are left alone but nothing is printed by the hook. `work`
 // returns normally for success; any exit() inside the libraries, an uncaught exception,
-// a signal or a non-zero status is a failure. A job that has not ended within the job
-// time limit is killed and fails. Returns when the child has ended and been reaped.
+// a signal or a non-zero status is a failure. A job that sends no message for the job
+// time limit (or runs for 30 of them in all) is killed and fails. Returns when the child
+// has ended and been reaped.
 //
 // The parent may have other threads (the user interface, frame workers) when it forks.
 // The child therefore touches nothing that another thread could have held locked at that
@@ -63,8 +64,9 @@ struct MjpegJobResult {
 // mutex of ours, no first use of a function-local static.
 MjpegJobResult RunMjpegJob(const std::function<void()>& work);
 
-// How long one job may take before it is taken to hang (120 s unless changed; a still or
-// a segment takes well under a second). Process-wide.
+// How long one job may stay silent before it is taken to hang (120 s unless changed; a
+// still is encoded in well under a second, and the multiplexer reports every sector).
+// Process-wide.
 void SetMjpegJobTimeout(std::chrono::milliseconds timeout);
 std::chrono::milliseconds MjpegJobTimeout();
 

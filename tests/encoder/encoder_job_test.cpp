@@ -1,5 +1,5 @@
 // The isolated jobs the encoder and the multiplexer run in: a job that hangs is stopped
-// and fails, every child is reaped, a child reaped by someone else is judged by its own
+// and fails (one that keeps reporting is not), every child is reaped, a child reaped by someone else is judged by its own
 // word, and jobs forked while other threads of the program are busy never wait on a lock
 // one of those threads held.
 
@@ -62,7 +62,15 @@ TEST(MjpegJobs, OutcomesOfTheChild) {
         {"hangs", [] {
              for (;;) ::pause();
          },
-         false, "the encoder process did not finish within 2 seconds and was stopped"},
+         false, "the encoder process made no progress for 2 seconds and was stopped"},
+        // A job that keeps reporting is not stopped, however long it takes.
+        {"slow but talking", [] {
+             for (int i = 0; i < 60; ++i) {
+                 MjpegLog(MjpegLogLevel::Debug, "sector\n");
+                 ::usleep(50'000);
+             }
+         },
+         true, ""},
     };
     JobTimeout limit(std::chrono::seconds(2));
     for (const auto& c : cases) {
