@@ -160,7 +160,7 @@ bool TransparentBitmap::Load(const std::string& path, std::string* error)
     PicBitmap bitmap;
     if (!DecodePicture(path, bitmap, error))
         return false;
-    SetImage(ToQImage(bitmap));
+    SetImage(ToQImage(bitmap, PixelAlpha::Ignore));
     if (image_.isNull() && error)
         *error = path + ": out of memory";
     return !image_.isNull();
@@ -172,7 +172,9 @@ void TransparentBitmap::SetImage(const QImage& image)
         image_ = QImage();
         return;
     }
-    QImage keyed = image.convertToFormat(QImage::Format_ARGB32_Premultiplied);
+    // Keyed on the colours as stored: a premultiplying conversion would first blacken
+    // every pixel whose alpha byte is 0.
+    QImage keyed = image.convertToFormat(QImage::Format_ARGB32);
     for (int y = 0; y < keyed.height(); ++y) {
         auto* line = reinterpret_cast<QRgb*>(keyed.scanLine(y));
         for (int x = 0; x < keyed.width(); ++x) {
@@ -181,6 +183,8 @@ void TransparentBitmap::SetImage(const QImage& image)
             line[x] = rgb == 0x00FF0000u ? 0u : (rgb | 0xFF000000u);
         }
     }
+    // Every pixel is now fully transparent black or opaque: already premultiplied.
+    keyed.reinterpretAsFormat(QImage::Format_ARGB32_Premultiplied);
     image_ = std::move(keyed);
 }
 
@@ -229,7 +233,7 @@ bool DrawMenuPage(QImage& target, const QRect& rect, const MenuTemplate& t,
     if (!DecodePicture(backgroundOverride.empty() ? t.BackgroundPath() : backgroundOverride,
                        background, error))
         return false;
-    QImage canvas = StretchSmooth(ToQImage(background), canvasWidth, canvasHeight);
+    QImage canvas = StretchSmooth(ToQImage(background, PixelAlpha::Ignore), canvasWidth, canvasHeight);
     if (canvas.isNull()) {
         if (error)
             *error = "out of memory drawing the menu page";
@@ -261,7 +265,7 @@ bool DrawMenuPage(QImage& target, const QRect& rect, const MenuTemplate& t,
         const TemplatePoint item = t.itemPositions[static_cast<std::size_t>(n - 1)];
         if (entry.hasPictures) {
             if (entry.thumbnail && entry.thumbnail->Width() > 0 && SaneSize(t.imageWidth, t.imageHeight)) {
-                const QImage thumbnail = ToQImage(*entry.thumbnail);
+                const QImage thumbnail = ToQImage(*entry.thumbnail, PixelAlpha::Ignore);
                 // The thumbnail fills the slot; its own aspect ratio is not kept.
                 painter.drawImage(QRect(item.x + t.frameOffsetX, item.y + t.frameOffsetY,
                                         t.imageWidth, t.imageHeight),
@@ -551,7 +555,7 @@ void FitPicture(QImage& target, const PicBitmap& picture, const QRect& rect)
     PicBitmap storage;
     PicBitmap resized;
     ResizeForFrame(As32Bit(picture, storage), fit.width, fit.height, resized);
-    painter.drawImage(QPoint(rect.left() + fit.x, rect.top() + fit.y), ToQImage(resized));
+    painter.drawImage(QPoint(rect.left() + fit.x, rect.top() + fit.y), ToQImage(resized, PixelAlpha::Ignore));
 }
 
 void FitPicture(PicBitmap& target, const PicBitmap& picture, const QRect& rect)
@@ -636,7 +640,7 @@ QImage MakeTemplatePreview(const MenuTemplate& t)
     QPainter painter(&canvas);
     // The background at its own size, not stretched: the preview shows the template's
     // artwork as designed.
-    painter.drawImage(QPoint(0, 0), ToQImage(background));
+    painter.drawImage(QPoint(0, 0), ToQImage(background, PixelAlpha::Ignore));
     TransparentBitmap frame;
     if (!t.frameImage.empty() && frame.Load(t.FramePath()) && SaneSize(t.frameWidth, t.frameHeight)) {
         const int entries = std::min(t.itemsCount, static_cast<int>(t.itemPositions.size()));

@@ -5,7 +5,7 @@
 
 namespace lumivox {
 
-QImage ToQImage(const PicBitmap& bitmap)
+QImage ToQImage(const PicBitmap& bitmap, PixelAlpha alpha)
 {
     const int width = bitmap.Width();
     const int height = bitmap.Height();
@@ -13,7 +13,7 @@ QImage ToQImage(const PicBitmap& bitmap)
         return {};
     const int bits = bitmap.BitsPerPixel();
     const QImage::Format format =
-        bits == 32 && bitmap.HasAlpha() ? QImage::Format_ARGB32 : QImage::Format_RGB32;
+        bits == 32 && bitmap.HasAlpha() && alpha == PixelAlpha::Keep ? QImage::Format_ARGB32 : QImage::Format_RGB32;
     QImage image(width, height, format);
     if (image.isNull())
         return {};

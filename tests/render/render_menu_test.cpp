@@ -216,6 +216,76 @@ TEST(RenderMenu, DrawsIntoAnyRectangleOfTheTarget)
     EXPECT_EQ(test::CountNotColour(target, QRect(0, 375, 500, 25), qRgb(1, 2, 3)), 0);
 }
 
+// A 32-bit Windows bitmap file (BI_RGB) whose fourth byte is alphaByte in every pixel, as
+// many programs write them with 0 there.
+void Write32BitBmp(const QImage& image, const std::string& path, std::uint8_t alphaByte)
+{
+    const int width = image.width();
+    const int height = image.height();
+    std::string file;
+    auto put32 = [&file](std::uint32_t v) {
+        for (int i = 0; i < 4; ++i)
+            file += static_cast<char>((v >> (8 * i)) & 0xFF);
+    };
+    auto put16 = [&file](std::uint16_t v) {
+        file += static_cast<char>(v & 0xFF);
+        file += static_cast<char>(v >> 8);
+    };
+    const std::uint32_t pixels = static_cast<std::uint32_t>(width * height * 4);
+    file += "BM";
+    put32(54 + pixels); put32(0); put32(54);
+    put32(40); put32(static_cast<std::uint32_t>(width)); put32(static_cast<std::uint32_t>(height));
+    put16(1); put16(32); put32(0); put32(pixels); put32(2835); put32(2835); put32(0); put32(0);
+    for (int y = height - 1; y >= 0; --y)
+        for (int x = 0; x < width; ++x) {
+            const QRgb c = image.pixel(x, y);
+            file += static_cast<char>(qBlue(c));
+            file += static_cast<char>(qGreen(c));
+            file += static_cast<char>(qRed(c));
+            file += static_cast<char>(alphaByte);
+        }
+    test::WriteText(path, file);
+}
+
+// Bitmap transfers copy colours and never blend: a background, frame, button or
+// thumbnail whose alpha bytes say "transparent" still shows its colours.
+TEST(RenderMenu, PicturesWithAnAlphaChannelShowTheirColours)
+{
+    for (const std::uint8_t alphaByte : {std::uint8_t{0}, std::uint8_t{128}, std::uint8_t{255}}) {
+        SCOPED_TRACE(static_cast<int>(alphaByte));
+        PlainTemplate plain;
+        const MenuTemplate t = plain.Load();
+        QImage background(64, 48, QImage::Format_RGB32);
+        background.fill(kNavy);
+        Write32BitBmp(background, plain.folder.File("pics/bg.bmp"), alphaByte);
+        QImage frame(40, 30, QImage::Format_RGB32);
+        frame.fill(kGreen);
+        for (int y = 4; y < 26; ++y)
+            for (int x = 4; x < 36; ++x)
+                frame.setPixel(x, y, qRgb(255, 0, 0));
+        Write32BitBmp(frame, plain.folder.File("pics/frame.bmp"), alphaByte);
+        QImage next(20, 10, QImage::Format_RGB32);
+        next.fill(kYellow);
+        Write32BitBmp(next, plain.folder.File("pics/next.bmp"), alphaByte);
+
+        PicBitmap thumbnail;
+        thumbnail.Create(8, 6, 32, true);
+        for (int y = 0; y < 6; ++y)
+            for (int x = 0; x < 8; ++x) {
+                std::uint8_t* pixel = thumbnail.Row(y) + 4 * x;
+                pixel[0] = 0x40; pixel[1] = 0x80; pixel[2] = 0xC0; pixel[3] = alphaByte;
+            }
+        const std::vector<MenuAlbum> albums = {{"One", true, &thumbnail}, {"Two", true, nullptr},
+                                               {"Three", true, nullptr}};
+        const QImage page = RenderPage(t, albums, 0);
+        EXPECT_EQ(page.pixel(2, 2), kNavy);
+        EXPECT_EQ(page.pixel(100, 100), kGreen);
+        EXPECT_EQ(page.pixel(139, 129), kGreen);
+        EXPECT_EQ(page.pixel(120, 115), qRgb(0xC0, 0x80, 0x40));
+        EXPECT_EQ(test::CountNotColour(page, QRect(600, 400, 20, 10), kYellow), 0);
+    }
+}
+
 TEST(RenderTransparent, PureRedLeavesTheTargetUnchanged)
 {
     QImage source(4, 2, QImage::Format_RGB32);

@@ -220,6 +220,17 @@ TEST(RenderSlide, FitPictureIntoQImageKeepsTheRestOfTheTarget)
     EXPECT_EQ(test::CountNotColour(target, QRect(50, 40, 100, 25), qRgb(0, 0, 0)), 0);
     EXPECT_EQ(test::CountNotColour(target, QRect(50, 115, 100, 25), qRgb(0, 0, 0)), 0);
     EXPECT_NE(target.pixel(50, 114), qRgb(0, 0, 0));
+
+    // A plain copy: the picture's alpha bytes do not blend it into the black.
+    PicBitmap transparent;
+    transparent.Create(20, 10, 32, true);
+    for (int y = 0; y < 10; ++y)
+        for (int x = 0; x < 20; ++x) {
+            std::uint8_t* pixel = transparent.Row(y) + 4 * x;
+            pixel[0] = 0x30; pixel[1] = 0x60; pixel[2] = 0x90; pixel[3] = 0;
+        }
+    FitPicture(target, transparent, QRect(50, 40, 100, 100));
+    EXPECT_EQ(test::CountNotColour(target, QRect(50, 65, 100, 50), qRgb(0x90, 0x60, 0x30)), 0);
 }
 
 } // namespace
