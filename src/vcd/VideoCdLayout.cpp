@@ -202,6 +202,9 @@ int AddSequenceEntry(VideoCdLayout& layout, const std::string& sequenceIdentifie
     if (entryIdentifier.empty() || InUse(layout, entryIdentifier)) return -1;
     SequenceItem& item = layout.sequences[found->second.second];
     if (packetOffset >= item.packetCount) return -1;
+    // Entry points follow the track in disc order: ENTRIES.VCD and the index marks of the
+    // track list must ascend, so an entry at or before the previous one is refused.
+    if (!item.entries.empty() && packetOffset <= item.entries.back().packetOffset) return -1;
     item.entries.push_back(EntryPoint{entryIdentifier, packetOffset});
     layout.identifiers.emplace(entryIdentifier, std::make_pair(IdentifierKind::Entry, found->second.second));
     Invalidate(layout);

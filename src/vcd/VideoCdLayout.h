@@ -214,7 +214,7 @@ int AddSequenceItem(VideoCdLayout& layout, std::unique_ptr<MpegSource> source,
 int AddSequenceItem(VideoCdLayout& layout, const std::string& path,
                     const std::string& sequenceIdentifier, const std::string& entryIdentifier);
 // Adds a further entry point to a track; refused for an unknown track, an identifier in
-// use, or an offset beyond the track's packets.
+// use, an offset beyond the track's packets, or one not after the track's last entry.
 int AddSequenceEntry(VideoCdLayout& layout, const std::string& sequenceIdentifier,
                      const std::string& entryIdentifier, std::uint32_t packetOffset);
 

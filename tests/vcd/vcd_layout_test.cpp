@@ -122,6 +122,12 @@ TEST(VcdLayout, AddOperationsRefuseAndLeaveTheLayoutUnchanged) {
     EXPECT_EQ(AddSequenceEntry(*layout, "seq", "entry", 0), -1) << "identifier in use";
     EXPECT_EQ(AddSequenceEntry(*layout, "seq", "late", 3), -1) << "beyond the packets";
     EXPECT_EQ(AddSequenceEntry(*layout, "seg-a", "x", 0), -1) << "not a track";
+    // Entries ascend through the track, so ENTRIES.VCD and the index marks stay in disc order.
+    ASSERT_EQ(AddSequenceEntry(*layout, "seq", "second", 1), 0);
+    EXPECT_EQ(AddSequenceEntry(*layout, "seq", "again", 1), -1) << "same place as the last entry";
+    EXPECT_EQ(AddSequenceEntry(*layout, "seq", "earlier", 0), -1) << "before the last entry";
+    EXPECT_EQ(layout->sequences[0].entries.size(), 1u);
+    EXPECT_EQ(LookupIdentifier(*layout, "earlier").kind, IdentifierKind::None);
 }
 
 TEST(VcdLayout, PlayItemNumbersFollowUnitsTracksAndEntries) {
