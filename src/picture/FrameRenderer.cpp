@@ -122,38 +122,16 @@ FitPlacement ComputeFit(int pictureWidth, int pictureHeight, int boxWidth, int b
     return fit;
 }
 
-namespace {
-
-// The title font is asked for by its cell height - ascent plus descent, the line it takes
-// - of 24 pixels, which is what the template designs count with; a Qt pixel size is the
-// em height, smaller than the cell.
-constexpr int kTitleCellHeight = 24;
-
-QFont TitleFontOfPixelSize(int pixelSize)
+QFont TitleFont()
 {
+    EnsureGuiApplication();
     QFont font(QStringLiteral("Arial"));
-    font.setPixelSize(pixelSize);
+    font.setPixelSize(24);
     font.setWeight(QFont::Normal);
     font.setItalic(false);
     font.setUnderline(false);
     font.setStyleStrategy(QFont::NoAntialias);
     return font;
-}
-
-} // namespace
-
-QFont TitleFont()
-{
-    EnsureGuiApplication();
-    // The largest em whose cell fits the 24 pixels (21 for Arial and Liberation Sans,
-    // whose cell is 1.117 em); found once, as whichever face fontconfig gives for Arial.
-    static const int pixelSize = [] {
-        for (int size = kTitleCellHeight; size > 1; --size)
-            if (QFontMetrics(TitleFontOfPixelSize(size)).height() <= kTitleCellHeight)
-                return size;
-        return 1;
-    }();
-    return TitleFontOfPixelSize(pixelSize);
 }
 
 // ---------------------------------------------------------------------------------------

@@ -50,8 +50,8 @@ struct FitPlacement {
 };
 FitPlacement ComputeFit(int pictureWidth, int pictureHeight, int boxWidth, int boxHeight);
 
-// The title font shared by all drawing: Arial (Liberation Sans through fontconfig) with
-// a cell height (ascent + descent) of 24 pixels, normal weight, not antialiased.
+// The title font shared by all drawing: Arial (Liberation Sans through fontconfig),
+// 24 pixels, normal weight, not antialiased.
 QFont TitleFont();
 
 // A template frame or page button: a Windows bitmap file, drawn at natural size with

@@ -192,23 +192,6 @@ TEST(RenderMenu, LongTitlesEndWithAnEllipsisInsideTheirBox)
     EXPECT_TRUE(elided.endsWith(QChar(0x2026))) << elided.toStdString();
 }
 
-// The title font is sized by its cell (ascent + descent), 24 pixels: the largest font
-// whose line fits 24 pixels, not a 24-pixel em whose line is taller.
-TEST(RenderMenu, TitleFontHasACellOfTwentyFourPixels)
-{
-    const QFont font = TitleFont();
-    const QFontMetrics metrics(font);
-    EXPECT_LE(metrics.height(), 24) << "pixel size " << font.pixelSize();
-    EXPECT_EQ(metrics.height(), metrics.ascent() + metrics.descent());
-    QFont larger = font;
-    larger.setPixelSize(font.pixelSize() + 1);
-    EXPECT_GT(QFontMetrics(larger).height(), 24) << "pixel size " << larger.pixelSize();
-    EXPECT_EQ(font.weight(), QFont::Normal);
-    EXPECT_FALSE(font.italic());
-    EXPECT_FALSE(font.underline());
-    EXPECT_EQ(font.styleStrategy() & QFont::NoAntialias, QFont::NoAntialias);
-}
-
 TEST(RenderMenu, BackgroundOverrideReplacesTheTemplatesBackground)
 {
     PlainTemplate plain;
