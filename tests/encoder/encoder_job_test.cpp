@@ -120,7 +120,7 @@ TEST(MjpegJobs, JobsForkedWhileOtherThreadsLogAndAllocateComplete) {
             while (!stop.load()) {
                 MjpegLog(MjpegLogLevel::Debug, "busy\n");
                 std::vector<char> churn(1000 + published.load() % 5000, 'x');
-                if (sink) std::fprintf(sink, "%zu %s\n", churn.size(), churn.data() + churn.size() - 1);
+                if (sink) std::fprintf(sink, "%zu %c\n", churn.size(), churn.back());
             }
             if (sink) std::fclose(sink);
         });
