@@ -1,5 +1,7 @@
 #include "production/MjpegLog.h"
 
+#include "production/MjpegJob.h"
+
 #include <mjpeg_logging.h>
 
 #include <atomic>
@@ -15,7 +17,9 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
+#include <spawn.h>
 #include <stdio_ext.h>
+#include <sys/socket.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -75,48 +79,11 @@ extern "C" void ChildLogHandler(log_level_t level, const char message[]) {
     SendMessage(level, message ? std::string_view(message) : std::string_view());
 }
 
-// Registered in the child only, after fork: it is the last handler registered, so it
-// runs first when the library calls exit() and ends the child before any handler of the
-// parent program (static destructors, stdio flushing of inherited buffers) runs twice.
+// Registered in a job's process only, as the job starts: it is the last handler
+// registered, so it runs first when the library calls exit() and ends the job as failed
+// before any other handler runs (in a forked child: the parent program's static
+// destructors and stdio flushing of inherited buffers, which would run twice).
 extern "C" void ChildExitTrap() { ::_exit(kFailedStatus); }
-
-[[noreturn]] void RunChild(int pipeWrite, const std::function<void()>& work) {
-    g_childPipe = pipeWrite;
-    // Text the parent had buffered but not yet written belongs to the parent: were the
-    // library to flush these streams, it would come out twice.
-    __fpurge(stdout);
-    __fpurge(stderr);
-    // Keep nothing of the parent's descriptors but the standard ones and the pipe, so
-    // that a parallel job's pipe is not held open by this child.
-    if (pipeWrite > 3) ::close_range(3, static_cast<unsigned>(pipeWrite) - 1, 0);
-    ::close_range(static_cast<unsigned>(pipeWrite) + 1, ~0U, 0);
-    if (MjpegVerbosity() < 0) {
-        // The libraries print a few things directly; none of it belongs on the screen.
-        int null = ::open("/dev/null", O_WRONLY | O_CLOEXEC);
-        if (null >= 0) {
-            ::dup2(null, STDOUT_FILENO);
-            ::dup2(null, STDERR_FILENO);
-            ::close(null);
-        }
-    }
-    ::signal(SIGPIPE, SIG_DFL);
-    mjpeg_log_set_handler(ChildLogHandler);
-    std::atexit(ChildExitTrap);
-    try {
-        work();
-    } catch (const std::bad_alloc&) {
-        SendMessage(static_cast<int>(MjpegLogLevel::Error), "malloc failed\n");
-        ::_exit(kFailedStatus);
-    } catch (const std::exception& error) {
-        SendMessage(static_cast<int>(MjpegLogLevel::Error), error.what());
-        ::_exit(kFailedStatus);
-    } catch (...) {
-        SendMessage(static_cast<int>(MjpegLogLevel::Error), "unexpected failure");
-        ::_exit(kFailedStatus);
-    }
-    SendMessage(kDoneRecord, {});
-    ::_exit(0);
-}
 
 // Takes the records off the pipe as they arrive, so that a talkative job cannot make
 // the parent hold its whole output.
@@ -196,6 +163,44 @@ void Publish(const std::vector<MjpegLogMessage>& messages) {
 
 } // namespace
 
+[[noreturn]] void RunMjpegJobInThisProcess(int pipeWrite, const std::function<void()>& work) {
+    g_childPipe = pipeWrite;
+    // Text the parent had buffered but not yet written belongs to the parent: were the
+    // library to flush these streams, it would come out twice.
+    __fpurge(stdout);
+    __fpurge(stderr);
+    // Keep nothing of the parent's descriptors but the standard ones and the pipe, so
+    // that a parallel job's pipe is not held open by this child.
+    if (pipeWrite > 3) ::close_range(3, static_cast<unsigned>(pipeWrite) - 1, 0);
+    ::close_range(static_cast<unsigned>(pipeWrite) + 1, ~0U, 0);
+    if (MjpegVerbosity() < 0) {
+        // The libraries print a few things directly; none of it belongs on the screen.
+        int null = ::open("/dev/null", O_WRONLY | O_CLOEXEC);
+        if (null >= 0) {
+            ::dup2(null, STDOUT_FILENO);
+            ::dup2(null, STDERR_FILENO);
+            ::close(null);
+        }
+    }
+    ::signal(SIGPIPE, SIG_DFL);
+    mjpeg_log_set_handler(ChildLogHandler);
+    std::atexit(ChildExitTrap);
+    try {
+        work();
+    } catch (const std::bad_alloc&) {
+        SendMessage(static_cast<int>(MjpegLogLevel::Error), "malloc failed\n");
+        ::_exit(kFailedStatus);
+    } catch (const std::exception& error) {
+        SendMessage(static_cast<int>(MjpegLogLevel::Error), error.what());
+        ::_exit(kFailedStatus);
+    } catch (...) {
+        SendMessage(static_cast<int>(MjpegLogLevel::Error), "unexpected failure");
+        ::_exit(kFailedStatus);
+    }
+    SendMessage(kDoneRecord, {});
+    ::_exit(0);
+}
+
 int MjpegVerbosity() {
     static const int verbosity = [] {
         const char* value = std::getenv("MJPEG_VERBOSITY");
@@ -225,35 +230,38 @@ void SetMjpegJobTimeout(std::chrono::milliseconds timeout) {
 
 std::chrono::milliseconds MjpegJobTimeout() { return std::chrono::milliseconds(g_timeoutMs.load()); }
 
-MjpegJobResult RunMjpegJob(const std::function<void()>& work) {
+namespace {
+
+std::string StartFailure(const char* what, int error) {
+    return std::string("cannot start the encoder process: ") + what + ": " + std::strerror(error);
+}
+
+// Feeds the request to the child, reads its records as they arrive and judges how it
+// ended; the time limit counts from the child's last sign of progress. Takes over both
+// descriptors (requestFd may be -1 when there is no request) and always reaps the child.
+MjpegJobResult Supervise(pid_t child, int logRead, int requestFd,
+                         const std::vector<std::string_view>& request) {
     MjpegJobResult result;
-    // The child must not be the first to reach this function-local static: another thread
-    // of this process could be inside its initialisation at the moment of the fork.
-    MjpegVerbosity();
     const auto timeout = MjpegJobTimeout();
-    int fds[2];
-    if (::pipe2(fds, O_CLOEXEC) != 0) {
-        result.error = std::string("cannot start the encoder process: ") + std::strerror(errno);
-        return result;
-    }
-    pid_t child = ::fork();
-    if (child < 0) {
-        int error = errno;
-        ::close(fds[0]);
-        ::close(fds[1]);
-        result.error = std::string("cannot start the encoder process: ") + std::strerror(error);
-        return result;
-    }
-    if (child == 0) {
-        ::close(fds[0]);
-        RunChild(fds[1], work);
-    }
-    ::close(fds[1]);
-    // The time limit counts from the child's last message: the multiplexer reports every
-    // sector it writes, so a long segment keeps its job alive while a stuck one does not.
+    // The multiplexer reports every sector it writes, so a long segment keeps its job
+    // alive while a stuck one does not.
     const auto started = std::chrono::steady_clock::now();
     const auto hardDeadline = started + timeout * kLongestJobInLimits;
     auto deadline = started + timeout;
+    std::size_t part = 0;
+    std::size_t sent = 0;
+    auto closeRequest = [&] {
+        if (requestFd >= 0) ::close(requestFd);
+        requestFd = -1;
+    };
+    auto skipEmptyParts = [&] {
+        while (part < request.size() && sent == request[part].size()) {
+            ++part;
+            sent = 0;
+        }
+        if (part == request.size()) closeRequest(); // the end of the input ends the request
+    };
+    if (requestFd >= 0) skipEmptyParts();
 
     // Read until the child's end closes the pipe, or the time is up. Nothing here may
     // throw past the reaping below: a child left unreaped would stay a zombie.
@@ -270,11 +278,26 @@ MjpegJobResult RunMjpegJob(const std::function<void()>& work) {
                 killed = true;
                 break;
             }
-            pollfd wait{fds[0], POLLIN, 0};
-            int ready = ::poll(&wait, 1, static_cast<int>(std::min<long long>(left.count(), 60'000)));
+            pollfd waits[2] = {{logRead, POLLIN, 0}, {requestFd, POLLOUT, 0}};
+            int ready = ::poll(waits, requestFd >= 0 ? 2 : 1,
+                               static_cast<int>(std::min<long long>(left.count(), 60'000)));
             if (ready < 0 && errno != EINTR) break;
             if (ready <= 0) continue;
-            ssize_t got = ::read(fds[0], buffer, sizeof buffer);
+            if (requestFd >= 0 && waits[1].revents != 0) {
+                const std::string_view& bytes = request[part];
+                ssize_t wrote = ::send(requestFd, bytes.data() + sent, bytes.size() - sent,
+                                       MSG_NOSIGNAL | MSG_DONTWAIT);
+                if (wrote > 0) {
+                    sent += static_cast<std::size_t>(wrote);
+                    skipEmptyParts();
+                    deadline = std::min(std::chrono::steady_clock::now() + timeout, hardDeadline);
+                } else if (wrote < 0 && errno != EINTR && errno != EAGAIN) {
+                    // The child has gone without reading all of it; its end says why.
+                    closeRequest();
+                }
+            }
+            if (waits[0].revents == 0) continue;
+            ssize_t got = ::read(logRead, buffer, sizeof buffer);
             if (got < 0 && (errno == EINTR || errno == EAGAIN)) continue;
             if (got <= 0) break; // end of file: the child has ended
             reader.Add(buffer, static_cast<std::size_t>(got));
@@ -285,7 +308,8 @@ MjpegJobResult RunMjpegJob(const std::function<void()>& work) {
         killed = true;
         outOfMemory = true;
     }
-    ::close(fds[0]);
+    closeRequest();
+    ::close(logRead);
 
     int status = 0;
     const bool reaped = ReapChild(
@@ -315,6 +339,135 @@ MjpegJobResult RunMjpegJob(const std::function<void()>& work) {
         result.error = "the encoder process ended without finishing its work";
     }
     return result;
+}
+
+// A descriptor for the child's side of a channel, above the standard ones, so that
+// putting it in its place in the child never overwrites another.
+int AboveStandard(int fd) {
+    if (fd > kMjpegHelperLogFd) return fd;
+    int moved = ::fcntl(fd, F_DUPFD_CLOEXEC, kMjpegHelperLogFd + 1);
+    ::close(fd);
+    return moved;
+}
+
+} // namespace
+
+MjpegJobResult RunMjpegJob(const std::function<void()>& work) {
+    MjpegJobResult result;
+    // The child must not be the first to reach this function-local static: another thread
+    // of this process could be inside its initialisation at the moment of the fork.
+    MjpegVerbosity();
+    int fds[2];
+    if (::pipe2(fds, O_CLOEXEC) != 0) {
+        result.error = StartFailure("pipe", errno);
+        return result;
+    }
+    pid_t child = ::fork();
+    if (child < 0) {
+        int error = errno;
+        ::close(fds[0]);
+        ::close(fds[1]);
+        result.error = StartFailure("fork", error);
+        return result;
+    }
+    if (child == 0) {
+        ::close(fds[0]);
+        RunMjpegJobInThisProcess(fds[1], work);
+    }
+    ::close(fds[1]);
+    return Supervise(child, fds[0], -1, {});
+}
+
+MjpegJobResult RunMjpegHelperJob(std::string_view kind, const std::vector<std::string_view>& payload) {
+    std::string helper = FindMjpegHelper();
+    if (helper.empty()) {
+        MjpegJobResult result;
+        result.error = std::string("cannot start the encoder process: the helper program \"") +
+                       kMjpegHelperName + "\" is missing beside the program and in the program folder"
+                       " (or set " + kMjpegHelperVariable + ")";
+        return result;
+    }
+    return RunMjpegHelperJob(helper, kind, payload);
+}
+
+MjpegJobResult RunMjpegHelperJob(const std::string& helperPath, std::string_view kind,
+                                 const std::vector<std::string_view>& payload) {
+    MjpegJobResult result;
+    int logPipe[2];
+    if (::pipe2(logPipe, O_CLOEXEC) != 0) {
+        result.error = StartFailure("pipe", errno);
+        return result;
+    }
+    int requestPair[2];
+    if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, requestPair) != 0) {
+        result.error = StartFailure("socketpair", errno);
+        ::close(logPipe[0]);
+        ::close(logPipe[1]);
+        return result;
+    }
+    int childLog = AboveStandard(logPipe[1]);
+    int childRequest = AboveStandard(requestPair[1]);
+    auto closeAll = [&] {
+        ::close(logPipe[0]);
+        ::close(requestPair[0]);
+        if (childLog >= 0) ::close(childLog);
+        if (childRequest >= 0) ::close(childRequest);
+    };
+    if (childLog < 0 || childRequest < 0) {
+        result.error = StartFailure("fcntl", errno);
+        closeAll();
+        return result;
+    }
+
+    // Standard input is the request, descriptor 3 the records; nothing else of this
+    // program's descriptors reaches the helper (a parallel job's pipe held open by another
+    // helper would keep that job waiting).
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_adddup2(&actions, childRequest, STDIN_FILENO);
+    posix_spawn_file_actions_adddup2(&actions, childLog, kMjpegHelperLogFd);
+    if (MjpegVerbosity() < 0) {
+        // The libraries print a few things directly; none of it belongs on the screen.
+        posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, "/dev/null", O_WRONLY, 0);
+        posix_spawn_file_actions_adddup2(&actions, STDOUT_FILENO, STDERR_FILENO);
+    }
+    posix_spawn_file_actions_addclosefrom_np(&actions, kMjpegHelperLogFd + 1);
+    // The helper starts with every signal at its default and none blocked, whatever this
+    // program ignores (a broken pipe) or blocks on its threads.
+    posix_spawnattr_t attributes;
+    posix_spawnattr_init(&attributes);
+    sigset_t signals;
+    sigfillset(&signals);
+    posix_spawnattr_setsigdefault(&attributes, &signals);
+    sigemptyset(&signals);
+    posix_spawnattr_setsigmask(&attributes, &signals);
+    posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSIGDEF | POSIX_SPAWN_SETSIGMASK);
+
+    std::string program = kMjpegHelperName;
+    char* const argv[] = {program.data(), nullptr};
+    pid_t child = -1;
+    int error = ::posix_spawn(&child, helperPath.c_str(), &actions, &attributes, argv, environ);
+    posix_spawn_file_actions_destroy(&actions);
+    posix_spawnattr_destroy(&attributes);
+    ::close(childLog);
+    ::close(childRequest);
+    childLog = childRequest = -1;
+    if (error != 0) {
+        ::close(logPipe[0]);
+        ::close(requestPair[0]);
+        result.error = std::string("cannot start the encoder process ") + helperPath + ": " +
+                       std::strerror(error);
+        return result;
+    }
+
+    MjpegRequestWriter head;
+    head.Text(kind);
+    std::vector<std::string_view> request;
+    request.reserve(payload.size() + 2);
+    request.emplace_back(kMjpegRequestMagic, sizeof kMjpegRequestMagic);
+    request.emplace_back(head.Bytes());
+    request.insert(request.end(), payload.begin(), payload.end());
+    return Supervise(child, logPipe[0], requestPair[0], request);
 }
 
 void MjpegLog(MjpegLogLevel level, std::string_view text) {

@@ -4,12 +4,12 @@
 //
 // Both libraries keep process-wide state and leave through exit() on a fatal error
 // ("mjpeg_error_exit1"). Lumivox therefore runs every encode and every multiplex in a
-// child process forked for that one job (RunMjpegJob): the child inherits the frame and
-// the paths, installs the log hook, does the work with the library and ends with _exit.
-// Whatever the library does — exit, abort, a crash on a hostile input — only the child
-// ends; the caller gets the failure with the text of the last error message, and the
-// library's state starts fresh for the next job. Because each job has its own process,
-// jobs may run at the same time from different threads.
+// process of its own: a fresh helper program, "lumivox-mjpeg", started for that one job
+// (see MjpegJob.h), which receives the frame or the paths, installs the log hook, does
+// the work with the library and ends. Whatever the library does — exit, abort, a crash
+// on a hostile input — only the helper ends; the caller gets the failure with the text of
+// the last error message, and the library's state starts fresh for the next job. Because
+// each job has its own process, jobs may run at the same time from different threads.
 //
 // Messages have the libraries' four levels. None of them is shown to the user; they go
 // to standard error only when the environment variable "MJPEG_VERBOSITY" asks for them
@@ -51,17 +51,19 @@ struct MjpegJobResult {
     std::vector<MjpegLogMessage> log;
 };
 
-// Runs `work` in a forked child process with the log hook installed. The child's
-// standard output and error are left alone but nothing is printed by the hook. `work`
-// returns normally for success; any exit() inside the libraries, an uncaught exception,
-// a signal or a non-zero status is a failure. A job that sends no message for the job
-// time limit (or runs for 30 of them in all) is killed and fails. Returns when the child
-// has ended and been reaped.
+// Runs `work` in a forked child process with the log hook installed, supervised as a
+// helper job is. The child's standard output and error are left alone but nothing is
+// printed by the hook. `work` returns normally for success; any exit() inside the
+// libraries, an uncaught exception, a signal or a non-zero status is a failure. A job
+// that sends no message for the job time limit (or runs for 30 of them in all) is killed
+// and fails. Returns when the child has ended and been reaped.
 //
-// The parent may have other threads (the user interface, frame workers) when it forks.
-// The child therefore touches nothing that another thread could have held locked at that
-// moment except what the C library resets in a forked child (malloc, stdio): no Qt, no
-// mutex of ours, no first use of a function-local static.
+// A forked child of a program with other threads inherits every lock another thread held
+// at that moment, held for ever (the C library's allocator is reset, a sanitizer's is
+// not). The encoder and the multiplexer therefore never run through this; it serves
+// jobs whose work is a closure of this program (tests), in a program without other
+// busy threads. The child touches no Qt, no mutex of ours, no first use of a
+// function-local static.
 MjpegJobResult RunMjpegJob(const std::function<void()>& work);
 
 // How long one job may stay silent before it is taken to hang (120 s unless changed; a

@@ -1,5 +1,6 @@
 #include "production/Multiplexer.h"
 
+#include "production/MjpegJob.h"
 #include "production/MjpegLog.h"
 
 #include <format_codes.h>
@@ -236,7 +237,12 @@ int RunMultiplex(const std::string& outputPath, const std::vector<std::string>& 
     // Each attempt is a fresh process; a longer run-in is tried only when the stills
     // would not have arrived in time.
     for (double scale : {1.0, 1.5, 2.25}) {
-        result = RunMjpegJob([&] { MultiplexInJob(outputPath, inputs, scale); });
+        MjpegRequestWriter request;
+        request.Text(outputPath);
+        request.F64(scale);
+        request.U32(static_cast<std::uint32_t>(inputs.size()));
+        for (const std::string& input : inputs) request.Text(input);
+        result = RunMjpegHelperJob("multiplex", {request.Bytes()});
         if (result.ok || result.error.rfind(kUnderRunText, 0) != 0) break;
         MjpegLog(MjpegLogLevel::Warning, "Run-in too short for the stills; multiplexing again\n");
     }
@@ -246,6 +252,16 @@ int RunMultiplex(const std::string& outputPath, const std::vector<std::string>& 
 }
 
 } // namespace
+
+void RunMultiplexJobInThisProcess(MjpegRequestReader& request) {
+    std::string outputPath = request.Text();
+    double scale = request.F64();
+    std::uint32_t count = request.U32();
+    if (!(scale >= 1.0 && scale <= 4.0)) MjpegFatal("malformed job request\n");
+    std::vector<std::string> inputs;
+    for (std::uint32_t i = 0; i < count; ++i) inputs.push_back(request.Text());
+    MultiplexInJob(outputPath, inputs, scale);
+}
 
 int MultiplexMain(int argc, const char* const argv[], std::string* error) {
     if (argc < 3 || !argv) return 0;

@@ -1,5 +1,6 @@
 #include "production/StillEncoder.h"
 
+#include "production/MjpegJob.h"
 #include "production/MjpegLog.h"
 
 #include <mpeg2enc/elemstrmwriter.hh>
@@ -296,6 +297,29 @@ void EncodeInJob(const StillPlanes& planes, const std::string& outputPath, Encod
 
 } // namespace
 
+void RunEncodeJobInThisProcess(MjpegRequestReader& request) {
+    StillPlanes planes;
+    planes.width = request.I32();
+    planes.height = request.I32();
+    std::int32_t norm = request.I32();
+    std::string outputPath = request.Text();
+    std::uint32_t sizes[3] = {request.U32(), request.U32(), request.U32()};
+    // The planes must be the frame's: the encoder reads them by the frame's size.
+    if (planes.width <= 0 || planes.height <= 0 || planes.width > kLargestPictureSide || planes.height > kLargestPictureSide ||
+        sizes[0] != static_cast<std::uint32_t>(planes.width) * static_cast<std::uint32_t>(planes.height) ||
+        sizes[1] != static_cast<std::uint32_t>(planes.ChromaWidth() * planes.ChromaHeight()) ||
+        sizes[2] != sizes[1] || (norm != 0 && norm != 1))
+        MjpegFatal("malformed job request\n");
+    auto take = [&](std::vector<std::uint8_t>& plane, std::uint32_t size) {
+        std::string_view bytes = request.Bytes(size);
+        plane.assign(bytes.begin(), bytes.end());
+    };
+    take(planes.y, sizes[0]);
+    take(planes.cb, sizes[1]);
+    take(planes.cr, sizes[2]);
+    EncodeInJob(planes, outputPath, static_cast<EncoderNorm>(norm));
+}
+
 YCbCrSample ConvertRgbToYCbCr(int red, int green, int blue) {
     YCbCrSample sample;
     sample.y = TruncatedDivide256(29 * blue + 150 * green + 77 * red);
@@ -420,7 +444,20 @@ bool StillEncoder::EncodeStill(const std::string& outputPath, EncoderNorm norm,
         if (error) *error = "no prepared frame to encode";
         return false;
     }
-    MjpegJobResult result = RunMjpegJob([&] { EncodeInJob(planes_, outputPath, norm); });
+    // The planes go to the helper as they are; only the small fields are put together.
+    MjpegRequestWriter head;
+    head.I32(planes_.width);
+    head.I32(planes_.height);
+    head.I32(static_cast<std::int32_t>(norm));
+    head.Text(outputPath);
+    head.U32(static_cast<std::uint32_t>(planes_.y.size()));
+    head.U32(static_cast<std::uint32_t>(planes_.cb.size()));
+    head.U32(static_cast<std::uint32_t>(planes_.cr.size()));
+    auto view = [](const std::vector<std::uint8_t>& plane) {
+        return std::string_view(reinterpret_cast<const char*>(plane.data()), plane.size());
+    };
+    MjpegJobResult result =
+        RunMjpegHelperJob("encode", {head.Bytes(), view(planes_.y), view(planes_.cb), view(planes_.cr)});
     // Free the planes as the encoder frees its buffers after every picture.
     planes_ = StillPlanes{};
     prepared_ = false;

@@ -1,8 +1,9 @@
 // The isolated jobs the encoder and the multiplexer run in: a job that hangs is stopped
-// and fails (one that keeps reporting is not), every child is reaped, a child reaped by someone else is judged by its own
-// word, and jobs forked while other threads of the program are busy never wait on a lock
-// one of those threads held.
+// and fails (one that keeps reporting is not), every child is reaped, a child reaped by
+// someone else is judged by its own word, and jobs started in the helper program while
+// other threads of the program are busy never wait on a lock one of those threads held.
 
+#include "production/MjpegJob.h"
 #include "production/MjpegLog.h"
 
 #include <gtest/gtest.h>
@@ -10,6 +11,7 @@
 #include <atomic>
 #include <cerrno>
 #include <chrono>
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <string>
@@ -58,7 +60,8 @@ TEST(MjpegJobs, OutcomesOfTheChild) {
          },
          false, "Illegal VCD still\n"},
         {"exit(0) inside the library", [] { std::exit(0); }, false, "the encoder process failed"},
-        {"crash", [] { ::raise(SIGSEGV); }, false, "the encoder process ended abnormally"},
+        // (Ends by the signal; under a sanitizer, which reports the crash, by a status.)
+        {"crash", [] { ::raise(SIGSEGV); }, false, "the encoder process "},
         {"hangs", [] {
              for (;;) ::pause();
          },
@@ -106,9 +109,91 @@ TEST(MjpegJobs, ATalkativeJobKeepsItsLastErrorAndBoundedLog) {
     EXPECT_GE(result.log.size(), 1000u);
 }
 
-TEST(MjpegJobs, JobsForkedWhileOtherThreadsLogAndAllocateComplete) {
-    // Other threads keep the log sink's lock, malloc and stdio busy while jobs are forked
-    // from this one; a child that took any of those locks would hang until the time limit.
+// The helper program ends its jobs the same ways as a job run in a forked child.
+TEST(MjpegJobs, OutcomesOfTheHelperProcess) {
+    auto u32 = [](std::uint32_t value) {
+        MjpegRequestWriter writer;
+        writer.U32(value);
+        return writer.Bytes();
+    };
+    auto exitWith = [](std::string_view text, std::int32_t status) {
+        MjpegRequestWriter writer;
+        writer.Text(text);
+        writer.I32(status);
+        return writer.Bytes();
+    };
+    auto text = [](std::string_view value) {
+        MjpegRequestWriter writer;
+        writer.Text(value);
+        return writer.Bytes();
+    };
+    struct Case {
+        const char* name;
+        std::string kind;
+        std::string payload;
+        bool ok;
+        std::string error; // expected text, or its start
+    } cases[] = {
+        {"returns", "test-talk", u32(3), true, ""},
+        {"fatal text", "test-fatal", text("Couldn't create output file x"), false,
+         "Couldn't create output file x"},
+        {"library exit", "test-exit", exitWith("Illegal VCD still\n", 1), false, "Illegal VCD still\n"},
+        {"exit(0) inside the library", "test-exit", exitWith("", 0), false, "the encoder process failed"},
+        // (Ends by the signal; under a sanitizer, which reports the crash, by a status.)
+        {"crash", "test-crash", "", false, "the encoder process "},
+        {"hangs", "test-hang", "", false,
+         "the encoder process made no progress for 2 seconds and was stopped"},
+        {"unknown kind", "frobnicate", "", false, "unknown job kind \"frobnicate\"\n"},
+        {"short request", "test-talk", "\x01", false, "malformed job request\n"},
+        {"short still request", "encode", u32(640), false, "malformed job request\n"},
+        {"inconsistent still request", "encode",
+         [] {
+             MjpegRequestWriter writer;
+             writer.I32(4);
+             writer.I32(4);
+             writer.I32(1);
+             writer.Text("/dev/null");
+             writer.U32(16);
+             writer.U32(4);
+             writer.U32(5);
+             return writer.Bytes() + std::string(25, '\0');
+         }(),
+         false, "malformed job request\n"},
+    };
+    JobTimeout limit(std::chrono::seconds(2));
+    for (const auto& c : cases) {
+        MjpegJobResult result = RunMjpegHelperJob(c.kind, {c.payload});
+        EXPECT_EQ(result.ok, c.ok) << c.name << ": " << result.error;
+        EXPECT_EQ(result.error.substr(0, c.error.size()), c.error) << c.name;
+        EXPECT_TRUE(NoChildLeft()) << c.name << ": the child was not reaped";
+    }
+}
+
+TEST(MjpegJobs, AHelperThatCannotBeStartedFailsTheJobNamingIt) {
+    ASSERT_NE(FindMjpegHelper(), "") << "lumivox-mjpeg is not beside the test";
+    MjpegJobResult result = RunMjpegHelperJob("/nonexistent/lumivox-mjpeg", "test-talk", {});
+    EXPECT_FALSE(result.ok);
+    EXPECT_NE(result.error.find("/nonexistent/lumivox-mjpeg"), std::string::npos) << result.error;
+    EXPECT_TRUE(NoChildLeft());
+}
+
+TEST(MjpegJobs, ALargeRequestAndATalkativeHelperDoNotBlockEachOther) {
+    // The request is bigger than any pipe holds while the helper's messages fill the
+    // other direction: the helper reads all of its request before it talks.
+    std::string payload = [] {
+        MjpegRequestWriter writer;
+        writer.U32(30000);
+        return writer.Bytes();
+    }();
+    std::string padding(4 << 20, 'p');
+    MjpegJobResult result = RunMjpegHelperJob("test-talk", {payload, padding});
+    EXPECT_TRUE(result.ok) << result.error;
+    EXPECT_EQ(result.log.size(), 20000u);
+}
+
+TEST(MjpegJobs, JobsStartedWhileOtherThreadsLogAndAllocateComplete) {
+    // Other threads keep the log sink's lock, malloc and stdio busy while jobs are started
+    // from this one; a job that took over any of those locks would hang until the limit.
     JobTimeout limit(std::chrono::seconds(60));
     std::atomic<long> published{0};
     SetMjpegLogSink([&](const MjpegLogMessage&) { published.fetch_add(1); });
@@ -125,17 +210,14 @@ TEST(MjpegJobs, JobsForkedWhileOtherThreadsLogAndAllocateComplete) {
             if (sink) std::fclose(sink);
         });
     }
+    MjpegRequestWriter payload;
+    payload.U32(5);
     std::string firstFailure;
     for (int job = 0; job < 40 && firstFailure.empty(); ++job) {
-        MjpegJobResult result = RunMjpegJob([] {
-            MjpegLog(MjpegLogLevel::Information, "inside the job\n");
-            std::vector<std::string> work(200, std::string(300, 'y'));
-            std::FILE* out = std::fopen("/dev/null", "w");
-            if (!out) MjpegFatal("no /dev/null");
-            std::fprintf(out, "%zu\n", work.size());
-            std::fclose(out);
-        });
+        MjpegJobResult result = RunMjpegHelperJob("test-talk", {payload.Bytes()});
         if (!result.ok) firstFailure = "job " + std::to_string(job) + ": " + result.error;
+        else if (result.log.empty() || result.log.back().text != "inside the job\n")
+            firstFailure = "job " + std::to_string(job) + ": its messages were lost";
     }
     stop = true;
     for (auto& thread : busy) thread.join();

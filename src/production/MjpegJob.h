@@ -1,0 +1,94 @@
+#pragma once
+// The helper process every encode and multiplex runs in ("lumivox-mjpeg"), seen from both
+// sides. Internal to the production library and the helper program.
+//
+// A job is started as a fresh program (posix_spawn), never as a fork of this one: the
+// program has other threads (frame workers, the user interface), and a forked copy of it
+// would inherit whatever lock one of them held at that moment, held for ever. A fresh
+// program inherits nothing but its descriptors.
+//
+// The request travels on the helper's standard input: "LVMJ", the job kind (32-bit length,
+// text), then the kind's payload up to the end of the input. The helper sends the job's
+// messages and its "done" record on descriptor 3 (the records of MjpegLog.cpp); its standard
+// output and error are the program's, or /dev/null unless "MJPEG_VERBOSITY" is set.
+
+#include "production/MjpegLog.h"
+
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace lumivox {
+
+inline constexpr const char* kMjpegHelperName = "lumivox-mjpeg";
+// Environment variable naming the helper when it is neither beside the running program
+// nor in the program folder.
+inline constexpr const char* kMjpegHelperVariable = "LUMIVOX_MJPEG_HELPER";
+// The helper's descriptor for the message records.
+inline constexpr int kMjpegHelperLogFd = 3;
+inline constexpr char kMjpegRequestMagic[4] = {'L', 'V', 'M', 'J'};
+// Largest request the helper accepts (a still's planes are well under a megabyte).
+inline constexpr std::size_t kMaxMjpegRequestBytes = std::size_t{256} << 20;
+
+// Builds the fixed-size fields and short texts of a payload (native byte order: the
+// helper is built with the program).
+class MjpegRequestWriter {
+public:
+    void U32(std::uint32_t value) { Raw(&value, sizeof value); }
+    void I32(std::int32_t value) { Raw(&value, sizeof value); }
+    void F64(double value) { Raw(&value, sizeof value); }
+    void Text(std::string_view text) {
+        U32(static_cast<std::uint32_t>(text.size()));
+        bytes_.append(text);
+    }
+    const std::string& Bytes() const { return bytes_; }
+
+private:
+    void Raw(const void* data, std::size_t size) {
+        bytes_.append(static_cast<const char*>(data), size);
+    }
+    std::string bytes_;
+};
+
+// Reads a payload inside the helper; a short or inconsistent request fails the job.
+class MjpegRequestReader {
+public:
+    explicit MjpegRequestReader(std::string_view bytes) : bytes_(bytes) {}
+    std::uint32_t U32();
+    std::int32_t I32();
+    double F64();
+    std::string_view Bytes(std::size_t size);
+    std::string Text() { return std::string(Bytes(U32())); }
+    bool AtEnd() const { return bytes_.empty(); }
+
+private:
+    std::string_view bytes_;
+};
+
+// Where the helper is: beside the running executable, else in the program folder, else
+// the path in LUMIVOX_MJPEG_HELPER. Empty when none of them holds an executable file.
+std::string FindMjpegHelper();
+
+// Runs one job in a fresh helper process: the request is the kind followed by the payload
+// parts (sent as they are, not copied together). Same outcome and supervision as
+// RunMjpegJob: the time limit from the last message, the "done" record, reaping, the
+// bounded log and the sink. A missing helper fails the job with a message naming it.
+MjpegJobResult RunMjpegHelperJob(std::string_view kind, const std::vector<std::string_view>& payload);
+MjpegJobResult RunMjpegHelperJob(const std::string& helperPath, std::string_view kind,
+                                 const std::vector<std::string_view>& payload);
+
+// Inside a job's process: sends messages on `logFd`, runs `work` and ends the process with
+// the job's outcome.
+[[noreturn]] void RunMjpegJobInThisProcess(int logFd, const std::function<void()>& work);
+
+// The helper program's main: reads the request from standard input and runs it.
+int MjpegHelperMain();
+
+// The job bodies, called inside the helper with the payload of their kind.
+void RunEncodeJobInThisProcess(MjpegRequestReader& request);
+void RunMultiplexJobInThisProcess(MjpegRequestReader& request);
+
+} // namespace lumivox
