@@ -1,5 +1,5 @@
-// One 704 x 480 high-resolution still: Lumivox's in-process encoder (frame read, colour
-// conversion and encoding in its own job process) against the command a user would run on
+// One 704 x 480 high-resolution still: Lumivox's EncodeStill (frame read and colour
+// conversion here, encoding in the spawned lumivox-mjpeg helper) against the command a user would run on
 // the same frame, `ppmtoy4m | mpeg2enc -f 6 -T 200`. Prints the median of several runs of
 // each, side by side. Target: at most 1.0x the command's time.
 //   bench_encoder [RUNS]
@@ -111,7 +111,7 @@ int main(int argc, char** argv) {
     }
     double oursMs = Median(ours);
     std::printf("704x480 still, %d runs each%18s %8s %8s\n", runs, "", "median", "best");
-    std::printf("%-42s %6.1f ms %6.1f ms  (%ju bytes)\n", "in-process still encode", oursMs,
+    std::printf("%-42s %6.1f ms %6.1f ms  (%ju bytes)\n", "EncodeStill (lumivox-mjpeg helper)", oursMs,
                 *std::min_element(ours.begin(), ours.end()),
                 static_cast<std::uintmax_t>(fs::file_size(folder / "ours.m1v")));
     if (!haveCommand) {
@@ -122,10 +122,10 @@ int main(int argc, char** argv) {
     std::printf("%-42s %6.1f ms %6.1f ms  (%ju bytes)\n", "ppmtoy4m | mpeg2enc -f 6 -T 200", theirsMs,
                 *std::min_element(theirs.begin(), theirs.end()),
                 static_cast<std::uintmax_t>(fs::file_size(folder / "theirs.m1v")));
-    std::printf("%-42s %6.2fx    %6.2fx     (target <= 1.00x)\n", "ratio (in-process / command)",
+    std::printf("%-42s %6.2fx    %6.2fx     (target <= 1.00x)\n", "ratio (EncodeStill / command)",
                 oursMs / theirsMs,
                 *std::min_element(ours.begin(), ours.end()) / *std::min_element(theirs.begin(), theirs.end()));
-    std::printf("processor time, median: in-process %.1f ms, command %.1f ms, ratio %.2fx\n",
+    std::printf("processor time, median: EncodeStill %.1f ms, command %.1f ms, ratio %.2fx\n",
                 Median(oursCpu), Median(theirsCpu), Median(oursCpu) / Median(theirsCpu));
     fs::remove_all(folder);
     return 0;
