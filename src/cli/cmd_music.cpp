@@ -9,41 +9,13 @@
 #include <system_error>
 
 #include "Command.h"
+#include "ScratchFolder.h"
 #include "production/MusicConversion.h"
 
 namespace lumivox::cli {
 
 namespace {
 
-// A private temporary folder for the intermediate WAVE file, removed with everything in it.
-class ScratchFolder {
-public:
-    bool Create(std::string* error)
-    {
-        std::error_code code;
-        std::filesystem::path base = std::filesystem::temp_directory_path(code);
-        if (code)
-            base = "/tmp";
-        std::string pattern = (base / "lumivox-music-XXXXXX").string();
-        if (!mkdtemp(pattern.data())) {
-            *error = pattern + ": cannot create a temporary folder";
-            return false;
-        }
-        path_ = pattern;
-        return true;
-    }
-    ~ScratchFolder()
-    {
-        if (!path_.empty()) {
-            std::error_code ignored;
-            std::filesystem::remove_all(path_, ignored);
-        }
-    }
-    std::string Folder() const { return path_ + "/"; }
-
-private:
-    std::string path_;
-};
 
 int RunMusic(const std::vector<std::string>& args)
 {
@@ -74,7 +46,7 @@ int RunMusic(const std::vector<std::string>& args)
 
     std::string error;
     ScratchFolder scratch;
-    if (!scratch.Create(&error)) {
+    if (!scratch.Create("music", &error)) {
         std::fprintf(stderr, "lumivox-cli music: %s\n", error.c_str());
         return 1;
     }

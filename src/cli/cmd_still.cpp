@@ -4,6 +4,7 @@
 // given, the music) that other Video CD tools and players accept as it is.
 
 #include "Command.h"
+#include "ScratchFolder.h"
 
 #include "base/IniFile.h"
 #include "base/Paths.h"
@@ -59,36 +60,6 @@ std::string TrimLineEnds(std::string text)
     return text;
 }
 
-// A private folder beside nothing else of the user's, for the intermediate still and
-// music; removed with everything in it.
-class ScratchFolder {
-public:
-    bool Create(std::string* error)
-    {
-        std::error_code code;
-        std::filesystem::path base = std::filesystem::temp_directory_path(code);
-        if (code)
-            base = "/tmp";
-        std::string pattern = (base / "lumivox-still-XXXXXX").string();
-        if (!mkdtemp(pattern.data())) {
-            *error = pattern + ": cannot create a temporary folder";
-            return false;
-        }
-        path_ = pattern;
-        return true;
-    }
-    ~ScratchFolder()
-    {
-        if (!path_.empty()) {
-            std::error_code ignored;
-            std::filesystem::remove_all(path_, ignored);
-        }
-    }
-    std::string Folder() const { return path_ + "/"; }
-
-private:
-    std::string path_;
-};
 
 // The output is written under a neighbouring name and renamed at the end, so a failed
 // command never leaves half a file under the name asked for (nor destroys an older one).
@@ -247,7 +218,7 @@ int RunStill(const std::vector<std::string>& args)
                         ForUser(TrimLineEnds(error), pending.Path(), output));
     } else {
         ScratchFolder scratch;
-        if (!scratch.Create(&error))
+        if (!scratch.Create("still", &error))
             return Fail(error);
         const std::string still = scratch.Folder() + "temp_d.m1v";
         if (!EncodeStill(frame, encoderNorm, still, &error))
