@@ -1,6 +1,5 @@
 #include "production/MusicConversion.h"
 
-#include <id3.h>
 #include <fcntl.h>
 #include <unistd.h>
 
@@ -176,16 +175,35 @@ bool NextFrameAgrees(const std::uint8_t* bytes, std::size_t count)
     return second.versionBit == first.versionBit && second.sampleRateIndex == first.sampleRateIndex;
 }
 
-// Size of the ID3v2 tag at the start of the file, measured by id3lib.
-std::size_t MeasureId3v2Tag(const std::string& path)
+// Size of the ID3v2 tag at the start of the file: the 10-byte header, the tag's own
+// size (four 7-bit bytes) and, for version 4 with the footer flag, the 10-byte footer —
+// the figure id3lib's ID3Tag_Link reports for a prepended tag. It is read from the header
+// here rather than through ID3Tag_Link, because id3lib parses every frame of the tag to
+// get there and crashes on hostile ones (a compressed frame with a forged length makes it
+// free a wild pointer, found by fuzzing); the size needs nothing but the header. 0 when
+// the file has no valid ID3v2 header.
+std::size_t MeasureId3v2Tag(int fd)
 {
-    struct TagDeleter {
-        void operator()(ID3Tag* tag) const { ID3Tag_Delete(tag); }
-    };
-    std::unique_ptr<ID3Tag, TagDeleter> tag(ID3Tag_New());
-    if (!tag)
+    // ID3v2 header (id3.org, ID3v2.3/2.4 "ID3v2 header"): "ID3", major version,
+    // revision, flags, size as four bytes of 7 bits each.
+    constexpr std::size_t kHeaderBytes = 10;
+    constexpr std::size_t kFooterBytes = 10;
+    constexpr std::uint8_t kFooterFlag = 0x10;
+    std::uint8_t header[kHeaderBytes];
+    if (::pread(fd, header, kHeaderBytes, 0) != static_cast<ssize_t>(kHeaderBytes))
         return 0;
-    return ID3Tag_Link(tag.get(), path.c_str());
+    if (std::memcmp(header, "ID3", 3) != 0 || header[3] == 0xFF || header[4] == 0xFF)
+        return 0;
+    std::size_t size = 0;
+    for (int i = 6; i < 10; ++i) {
+        if (header[i] & 0x80)
+            return 0;
+        size = (size << 7) | header[i];
+    }
+    size += kHeaderBytes;
+    if (header[3] >= 4 && (header[5] & kFooterFlag))
+        size += kFooterBytes;
+    return size;
 }
 
 // The 60000-byte window over the MP3 that the decoding reads through.
@@ -304,13 +322,12 @@ bool FirstFrameScan(int fd)
 bool DecodeMp3ToWave(const std::string& sourcePath, const std::string& wavePath,
                      std::string* error, const std::atomic<bool>* cancel)
 {
-    const std::size_t tagBytes = MeasureId3v2Tag(sourcePath);
-
     FileDescriptor source(::open(sourcePath.c_str(), O_RDONLY | O_CLOEXEC));
     if (source.fd < 0) {
         SetError(error, sourcePath + ": " + std::strerror(errno));
         return false;
     }
+    const std::size_t tagBytes = MeasureId3v2Tag(source.fd);
     if (tagBytes > 0 && ::lseek(source.fd, static_cast<off_t>(tagBytes), SEEK_SET) < 0) {
         SetError(error, sourcePath + ": cannot be read past its ID3v2 tag");
         return false;

@@ -192,6 +192,44 @@ TEST_F(MusicConversion, Id3v2TagIsSkippedWhateverItsSize)
     EXPECT_TRUE(plainPcm == taggedPcm) << "the tagged file decodes differently";
 }
 
+TEST_F(MusicConversion, HostileTagsAreSkippedByTheirHeaderAlone)
+{
+    const std::string plain = Make("plain.mp3", 44100, 2, 1.0, "-c:a libmp3lame -b:a 128k -write_xing 0 -id3v2_version 0");
+    const auto audio = test::ReadBytes(plain);
+    std::string error;
+    ASSERT_TRUE(DecodeMp3ToWave(plain, scratch_ / "plain.wav", &error)) << error;
+    const auto plainPcm = test::ReadBytes(scratch_ / "plain.wav");
+
+    auto withTag = [&](const std::string& name, std::vector<std::uint8_t> tag) {
+        tag.insert(tag.end(), audio.begin(), audio.end());
+        const std::string path = scratch_ / name;
+        std::FILE* file = std::fopen(path.c_str(), "wb");
+        std::fwrite(tag.data(), 1, tag.size(), file);
+        std::fclose(file);
+        return path;
+    };
+    // A version 2.3 tag of 42 bytes whose one frame claims zlib compression with a forged
+    // length (the input that made id3lib free a wild pointer), and a version 2.4 tag with
+    // a footer: the audio behind either decodes exactly as without them.
+    std::vector<std::uint8_t> forged = {'I', 'D', '3', 3, 0, 0, 0, 0, 0, 32,
+                                        'T', 'S', 'S', 'G', 0, 0, 0, 15, 0, 0xE6};
+    forged.resize(10 + 32, 0x5B);
+    std::vector<std::uint8_t> footed = {'I', 'D', '3', 4, 0, 0x10, 0, 0, 0, 20};
+    footed.resize(10 + 20, 0);
+    const std::uint8_t footer[10] = {'3', 'D', 'I', 4, 0, 0x10, 0, 0, 0, 20};
+    footed.insert(footed.end(), footer, footer + 10);
+    for (const auto& [name, tag] : {std::pair{"forged.mp3", forged}, std::pair{"footed.mp3", footed}}) {
+        SCOPED_TRACE(name);
+        const std::string path = withTag(name, tag);
+        ASSERT_TRUE(DecodeMp3ToWave(path, scratch_ / (std::string(name) + ".wav"), &error)) << error;
+        EXPECT_TRUE(test::ReadBytes(scratch_ / (std::string(name) + ".wav")) == plainPcm);
+    }
+
+    // The fuzzer's input itself: no crash, and no audio to be had from it.
+    const std::string fuzzed = std::string(LUMIVOX_SOURCE_DIR) + "/fuzz/corpus/mpadec/id3-forged-compressed-frame.mp3";
+    EXPECT_FALSE(DecodeMp3ToWave(fuzzed, scratch_ / "fuzzed.wav", &error));
+}
+
 TEST_F(MusicConversion, LeadingXingFrameGivesNoAudio)
 {
     const std::string source = Make("vbr.mp3", 48000, 2, 2.0, "-c:a libmp3lame -q:a 2");
