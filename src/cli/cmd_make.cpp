@@ -2,6 +2,7 @@
 // (BIN/CUE pair) — menu music, menu pages, slides, authoring — with progress on the
 // terminal and a clean stop on Ctrl-C.
 
+#include "CliSupport.h"
 #include "Command.h"
 
 #include "base/Event.h"
@@ -61,22 +62,6 @@ int Fail(const std::string& message, int status = kExitFailed)
 {
     std::fprintf(stderr, "%s: %s\n", kMakeName, OneLine(message).c_str());
     return status;
-}
-
-// An installed template by file name ("classic.ini", or "classic"), or a template file
-// anywhere when the value names an existing file or contains a folder.
-bool ChooseTemplate(DiscMenuState& state, const std::string& value, std::string* error)
-{
-    std::error_code ec;
-    const bool isPath = value.find('/') != std::string::npos;
-    const std::string installed = TemplateFolder(state.ProgramFolder());
-    if (isPath || (std::filesystem::is_regular_file(value, ec) && !std::filesystem::is_regular_file(installed + value, ec)))
-        return state.SelectTemplateFile(value, error);
-    std::string fileName = value;
-    if (!EqualsIgnoreCase(std::filesystem::path(fileName).extension().string(), ".ini") &&
-        !std::filesystem::is_regular_file(installed + fileName, ec))
-        fileName += ".ini";
-    return state.SelectTemplate(fileName, error);
 }
 
 // The volume label made from the project's file name: upper case, the characters an ISO

@@ -1,6 +1,7 @@
 // lumivox-cli render: every menu page and every slide frame of a project as PNG files,
 // exactly as they go on the disc — for template designers and for checking by eye.
 
+#include "CliSupport.h"
 #include "Command.h"
 
 #include "base/IniFile.h"
@@ -27,23 +28,6 @@ int Fail(const std::string& message)
 {
     std::fprintf(stderr, "%s: %s\n", kRenderName, message.c_str());
     return 1;
-}
-
-// An installed template by file name ("classic.ini", or "classic"), or a template file
-// anywhere when the value names an existing file or contains a folder.
-bool ChooseTemplate(DiscMenuState& state, const std::string& value, std::string* error)
-{
-    std::error_code ec;
-    const bool isPath = value.find('/') != std::string::npos;
-    const std::string installed = TemplateFolder(state.ProgramFolder());
-    if (isPath || (std::filesystem::is_regular_file(value, ec) &&
-                   !std::filesystem::is_regular_file(installed + value, ec)))
-        return state.SelectTemplateFile(value, error);
-    std::string fileName = value;
-    if (!EqualsIgnoreCase(std::filesystem::path(fileName).extension().string(), ".ini") &&
-        !std::filesystem::is_regular_file(installed + fileName, ec))
-        fileName += ".ini";
-    return state.SelectTemplate(fileName, error);
 }
 
 bool SavePng(const PicBitmap& frame, const std::string& path, std::string* error)
@@ -97,7 +81,7 @@ int RunRender(const std::vector<std::string>& args)
     if (outFolder.empty())
         return Fail("no output folder given: use --out DIR");
     if (norm < 0)
-        norm = GetPrivateProfileInt("GENERAL", "PAL", 0, ConfigFilePath()) ? 1 : 0;
+        norm = PalFromSettings() ? 1 : 0;
     const TvNorm tvNorm = norm ? TvNorm::Pal : TvNorm::Ntsc;
 
     EnsureGuiApplication(GuiPlatform::Offscreen);

@@ -3,6 +3,7 @@
 // as a complete still segment (the still, the companion still of the norm and, when
 // given, the music) that other Video CD tools and players accept as it is.
 
+#include "CliSupport.h"
 #include "Command.h"
 #include "ScratchFolder.h"
 
@@ -173,7 +174,7 @@ int RunStill(const std::vector<std::string>& args)
     if (elementaryOnly && !music.empty())
         return Fail(output + ": a bare .m1v still cannot carry music; write a segment (.mpg) instead", 2);
     if (norm < 0)
-        norm = GetPrivateProfileInt("GENERAL", "PAL", 0, ConfigFilePath()) ? 1 : 0;
+        norm = PalFromSettings() ? 1 : 0;
     const TvNorm tvNorm = norm ? TvNorm::Pal : TvNorm::Ntsc;
     const EncoderNorm encoderNorm = norm ? EncoderNorm::Pal : EncoderNorm::Ntsc;
 
