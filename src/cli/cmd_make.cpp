@@ -177,9 +177,11 @@ class ProgressPrinter final : public ProductionObserver {
 public:
     ProgressPrinter(bool terminal, bool quiet, bool hasMusic) : terminal_(terminal), quiet_(quiet), hasMusic_(hasMusic) {}
 
-    void OnProgress(ProgressMessage message, std::int64_t first, std::int64_t second, std::string_view) override
+    void OnProgress(const ProgressEvent& event) override
     {
-        switch (message) {
+        const std::int64_t first = event.done;
+        const std::int64_t second = event.total;
+        switch (event.message) {
         case UM_MENU_ENCODE_BEGIN:
             Show(hasMusic_ ? "Menu music" : "Menu pages", -1, 0, 0, true);
             break;

@@ -1,5 +1,7 @@
 #include "production/MusicConversion.h"
 
+#include "base/FileDescriptor.h"
+
 #include <fcntl.h>
 #include <unistd.h>
 
@@ -65,24 +67,6 @@ bool Cancelled(const std::atomic<bool>* cancel)
     return cancel && cancel->load(std::memory_order_relaxed);
 }
 
-struct FileDescriptor {
-    int fd = -1;
-    explicit FileDescriptor(int value) : fd(value) {}
-    ~FileDescriptor()
-    {
-        if (fd >= 0)
-            ::close(fd);
-    }
-    FileDescriptor(const FileDescriptor&) = delete;
-    FileDescriptor& operator=(const FileDescriptor&) = delete;
-    // Closes now and reports whether the close succeeded (the last write errors show here).
-    bool Close()
-    {
-        const int result = ::close(fd);
-        fd = -1;
-        return result == 0;
-    }
-};
 
 // Reads until count bytes came or the file ended; -1 on a read error.
 long ReadFully(int fd, std::uint8_t* into, std::size_t count)
@@ -323,21 +307,21 @@ bool DecodeMp3ToWave(const std::string& sourcePath, const std::string& wavePath,
                      std::string* error, const std::atomic<bool>* cancel)
 {
     FileDescriptor source(::open(sourcePath.c_str(), O_RDONLY | O_CLOEXEC));
-    if (source.fd < 0) {
+    if (source.Get() < 0) {
         SetError(error, sourcePath + ": " + std::strerror(errno));
         return false;
     }
-    const std::size_t tagBytes = MeasureId3v2Tag(source.fd);
-    if (tagBytes > 0 && ::lseek(source.fd, static_cast<off_t>(tagBytes), SEEK_SET) < 0) {
+    const std::size_t tagBytes = MeasureId3v2Tag(source.Get());
+    if (tagBytes > 0 && ::lseek(source.Get(), static_cast<off_t>(tagBytes), SEEK_SET) < 0) {
         SetError(error, sourcePath + ": cannot be read past its ID3v2 tag");
         return false;
     }
-    if (!FirstFrameScan(source.fd)) {
+    if (!FirstFrameScan(source.Get())) {
         SetError(error, sourcePath + ": cannot be read");
         return false;
     }
 
-    InputWindow input(source.fd, cancel);
+    InputWindow input(source.Get(), cancel);
     if (!input.Allocate()) {
         SetError(error, sourcePath + ": not enough memory to read it");
         return false;
@@ -368,7 +352,7 @@ bool DecodeMp3ToWave(const std::string& sourcePath, const std::string& wavePath,
     }
 
     FileDescriptor wave(::open(wavePath.c_str(), O_RDWR | O_CREAT | O_TRUNC | O_CLOEXEC, 0600));
-    if (wave.fd < 0) {
+    if (wave.Get() < 0) {
         SetError(error, wavePath + ": cannot be created: " + std::strerror(errno));
         return false;
     }
@@ -392,7 +376,7 @@ bool DecodeMp3ToWave(const std::string& sourcePath, const std::string& wavePath,
     }
     const int formatTag = info.outputType == kDecodedOutputLinearPcm ? kWaveFormatPcm : kWaveFormatMuLaw;
     const auto startHeader = MakeWaveHeader(formatTag, info.channels, info.sampleRate, info.bitsPerSample, 0);
-    if (WriteFully(wave.fd, startHeader.data(), startHeader.size()) != startHeader.size()) {
+    if (WriteFully(wave.Get(), startHeader.data(), startHeader.size()) != startHeader.size()) {
         SetError(error, wavePath + ": cannot be written: " + std::strerror(errno));
         return false;
     }
@@ -421,7 +405,7 @@ bool DecodeMp3ToWave(const std::string& sourcePath, const std::string& wavePath,
         if (pending > kWriteThreshold) {
             // A WAVE file ends at 4 GB; a longer song is cut there like a full disc cuts it.
             const std::size_t allowed = static_cast<std::size_t>(std::min<std::uint64_t>(pending, kMaxWavePcmBytes - total));
-            const std::size_t written = WriteFully(wave.fd, output.data(), allowed);
+            const std::size_t written = WriteFully(wave.Get(), output.data(), allowed);
             total += written;
             if (written < pending) {
                 stoppedWriting = true;
@@ -432,13 +416,13 @@ bool DecodeMp3ToWave(const std::string& sourcePath, const std::string& wavePath,
     }
     if (!stoppedWriting && pending > 0) {
         const std::size_t allowed = static_cast<std::size_t>(std::min<std::uint64_t>(pending, kMaxWavePcmBytes - total));
-        total += WriteFully(wave.fd, output.data(), allowed);
+        total += WriteFully(wave.Get(), output.data(), allowed);
     }
 
     // Complete the sizes; the file position stays at the end of the samples.
     const auto finalHeader = MakeWaveHeader(formatTag, info.channels, info.sampleRate, info.bitsPerSample,
                                             static_cast<std::uint32_t>(total));
-    if (::pwrite(wave.fd, finalHeader.data(), finalHeader.size(), 0) != static_cast<ssize_t>(finalHeader.size()) ||
+    if (::pwrite(wave.Get(), finalHeader.data(), finalHeader.size(), 0) != static_cast<ssize_t>(finalHeader.size()) ||
         !wave.Close()) {
         SetError(error, wavePath + ": cannot be written: " + std::strerror(errno));
         return false;

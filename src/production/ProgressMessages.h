@@ -56,6 +56,43 @@ std::string ProgressMessageName(int message);
 // 100.0 %) and UM_WRITE_PROGRESS.
 int ProgressTenths(std::int64_t done, std::int64_t total);
 
+// What a progress message is about, so that the command line, the desktop program's
+// progress dialog and the recorder never derive it from the message number and two
+// integers.
+enum class ProgressStage {
+    MenuMusic,   // the menu music is being converted
+    MenuPages,   // menu pages are rendered and encoded: done of total pages
+    Slides,      // slides are rendered and encoded: done of total slides
+    Authoring,   // the disc layout is built and computed
+    Recorder,    // the recorder is being prepared (disc checks, cue sheet, OPC)
+    LeadIn,      // the lead-in is being written
+    Writing,     // the image is written (to a file or the disc): done of total sectors
+    LeadOut,     // the lead-out is being written
+    Finishing,   // the drive flushes its cache and closes the session
+    Verifying,   // the written disc is read back: done of total sectors
+    Done,        // the run or burn ended; see the message for how
+};
+
+// The payload every progress message carries.
+struct ProgressEvent {
+    ProgressMessage message = UM_MENU_ENCODE_BEGIN;
+    ProgressStage stage = ProgressStage::MenuPages;
+    std::int64_t done = 0;  // first parameter of the message (0 when it has none)
+    std::int64_t total = 0; // second parameter of the message (0 when it has none)
+    std::string text;       // UM_BURN_FAILED: the driver's error text; otherwise empty
+
+    // Tenths of a percent as the progress dialog shows them (ProgressTenths), or -1 for
+    // a message that carries no count.
+    int Tenths() const;
+};
+
+// The stage a message belongs to (UM_MENU_ENCODE_BEGIN is MenuPages here; a run that
+// converts music first reports ProgressStage::MenuMusic itself).
+ProgressStage StageOfMessage(ProgressMessage message);
+// The event of a message with its parameters, stage taken from StageOfMessage.
+ProgressEvent MakeProgressEvent(ProgressMessage message, std::int64_t done = 0, std::int64_t total = 0,
+                                std::string text = {});
+
 enum class ProductionStatus { Finished, Failed, Cancelled };
 
 struct ProductionResult;
@@ -66,12 +103,8 @@ struct ProductionResult;
 class ProductionObserver {
 public:
     virtual ~ProductionObserver() = default;
-    // A progress message with its two parameters (0 when it has none) and, for
-    // UM_BURN_FAILED, the error text.
-    virtual void OnProgress(ProgressMessage message, std::int64_t first, std::int64_t second,
-                            std::string_view text) {
-        (void)message; (void)first; (void)second; (void)text;
-    }
+    // A progress message with its typed payload.
+    virtual void OnProgress(const ProgressEvent& event) { (void)event; }
     // Something the user should know that does not stop the run: a picture that could
     // no longer be decoded, a menu background that could not be drawn.
     virtual void OnWarning(const std::string& text) { (void)text; }

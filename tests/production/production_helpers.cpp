@@ -174,8 +174,11 @@ ProductionParameters MakeParameters(const AlbumTable& project, const std::string
     return parameters;
 }
 
-void RecordingObserver::OnProgress(ProgressMessage message, std::int64_t first, std::int64_t second, std::string_view)
+void RecordingObserver::OnProgress(const ProgressEvent& event)
 {
+    const ProgressMessage message = event.message;
+    const std::int64_t first = event.done;
+    const std::int64_t second = event.total;
     std::lock_guard<std::mutex> lock(mutex_);
     reports.push_back({message, first, second});
     if (cancel_ && message == cancelMessage_ && first >= cancelAtLeast_)

@@ -58,7 +58,7 @@ struct Report {
 // Records everything a run reports; optionally cancels the run when a report matches.
 class RecordingObserver : public ProductionObserver {
 public:
-    void OnProgress(ProgressMessage message, std::int64_t first, std::int64_t second, std::string_view) override;
+    void OnProgress(const ProgressEvent& event) override;
     void OnWarning(const std::string& text) override;
     void OnFinished(const ProductionResult& result) override;
 
