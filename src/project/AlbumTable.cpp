@@ -5,10 +5,12 @@
 #include "picture/PicReader.h"
 #include "picture/PicResizer.h"
 
+#include "base/Parallel.h"
+
 #include <algorithm>
 #include <atomic>
 #include <exception>
-#include <thread>
+#include <mutex>
 
 namespace lumivox {
 
@@ -143,10 +145,21 @@ void AlbumTable::InitialiseWaitTimes(int defaultWaitTime)
 
 void AlbumTable::ApplyDefaultWaitTimeChange(int oldDefault, int newDefault)
 {
-    for (AlbumInfo& album : albums_)
-        if (album.waitTime == oldDefault)
-            album.waitTime = newDefault;
+    bool changed = false;
+    for (int i = 0; i < ALBUM_SLOTS; ++i) {
+        AlbumInfo& album = albums_[static_cast<std::size_t>(i)];
+        if (album.waitTime != oldDefault || oldDefault == newDefault)
+            continue;
+        album.waitTime = newDefault;
+        if (i < albumCount_) {
+            changed = true;
+            if (observer_)
+                observer_->OnAlbumChanged(i);
+        }
+    }
     defaultWaitTime_ = newDefault;
+    if (changed)
+        NotifyModified();
 }
 
 void AlbumTable::SetCurrentAlbum(int album)
@@ -193,14 +206,23 @@ void AlbumTable::StatusChanged() const
         observer_->OnStatusChanged(StatusText());
 }
 
+void AlbumTable::NotifyModified() const
+{
+    if (observer_ && !bulk_)
+        observer_->OnModified();
+}
+
 void AlbumTable::ResetProject()
 {
+    if (observer_)
+        observer_->OnAboutToReset();
     for (AlbumInfo& album : albums_)
         album.pictures.clear();
     albumCount_ = 0;
     // No album exists, so none can be current.
     currentAlbum_ = -1;
     if (observer_) {
+        observer_->OnResetDone();
         observer_->OnAlbumListChanged();
         observer_->OnCurrentAlbumChanged(-1);
     }
@@ -222,11 +244,16 @@ int AlbumTable::AddAlbum(std::string_view name)
         Message(kMsgAlbumLimit);
         return -1;
     }
-    const int index = AppendAlbum(name, defaultWaitTime_);
     if (observer_)
+        observer_->OnAboutToInsertAlbums(albumCount_, albumCount_);
+    const int index = AppendAlbum(name, defaultWaitTime_);
+    if (observer_) {
+        observer_->OnAlbumsInserted(index, index);
         observer_->OnAlbumListChanged();
+    }
     SetCurrentAlbum(index);
     StatusChanged();
+    NotifyModified();
     return index;
 }
 
@@ -250,6 +277,8 @@ bool AlbumTable::RemoveAlbum(int selectedAlbum)
         Message(kMsgSelectAlbumToRemove);
         return false;
     }
+    if (observer_)
+        observer_->OnAboutToRemoveAlbums(selectedAlbum, selectedAlbum);
     MutableAlbum(selectedAlbum).pictures.clear();
     for (int i = selectedAlbum; i + 1 < albumCount_; ++i) {
         AlbumInfo& to = MutableAlbum(i);
@@ -263,10 +292,13 @@ bool AlbumTable::RemoveAlbum(int selectedAlbum)
     AlbumInfo& freed = MutableAlbum(albumCount_);
     freed.name.clear();
     freed.pictures.clear();
-    if (observer_)
+    if (observer_) {
+        observer_->OnAlbumsRemoved(selectedAlbum, selectedAlbum);
         observer_->OnAlbumListChanged();
+    }
     SetCurrentAlbum(albumCount_ - 1);
     StatusChanged();
+    NotifyModified();
     return true;
 }
 
@@ -277,8 +309,11 @@ bool AlbumTable::RenameAlbum(int selectedAlbum, std::string_view name)
         return false;
     }
     MutableAlbum(selectedAlbum).name = CutUtf8(name);
-    if (observer_)
+    if (observer_) {
+        observer_->OnAlbumChanged(selectedAlbum);
         observer_->OnAlbumListChanged();
+    }
+    NotifyModified();
     return true;
 }
 
@@ -293,7 +328,12 @@ bool AlbumTable::SetAlbumWaitTime(int selectedAlbum, int seconds)
                        kMaxAlbumWaitTime));
         return false;
     }
-    MutableAlbum(selectedAlbum).waitTime = seconds;
+    if (MutableAlbum(selectedAlbum).waitTime != seconds) {
+        MutableAlbum(selectedAlbum).waitTime = seconds;
+        if (observer_)
+            observer_->OnAlbumChanged(selectedAlbum);
+        NotifyModified();
+    }
     return true;
 }
 
@@ -335,7 +375,7 @@ std::unique_ptr<PictureItem> AlbumTable::MakeFileListItem(const std::string& pat
 bool AlbumTable::AddDecodedPicture(int album, const std::string& path,
                                    std::string_view displayName, int rotation,
                                    const PictureItem* fileListItem, std::string* error,
-                                   Predecoded* predecoded)
+                                   DecodedPicture* predecoded)
 {
     if (album < 0 || album >= albumCount_) {
         if (error)
@@ -365,27 +405,41 @@ bool AlbumTable::AddDecodedPicture(int album, const std::string& path,
                 item->smallPlacement = fileListItem->smallPlacement;
             }
         } else if (predecoded) {
-            if (!predecoded->picture) {
+            if (!predecoded->error.empty()) {
                 if (error)
                     *error = predecoded->error;
                 return false;
             }
+            // A lazily loaded picture has neither: it is decoded when its slide is made.
             item->picture = std::move(predecoded->picture);
+            item->slideThumbnail = std::move(predecoded->slideThumbnail);
+            item->slidePlacement = predecoded->slidePlacement;
         } else {
             item->picture = DecodePicture(item->path, item->rotation);
         }
-        MakeThumbnail(*item->picture, kSlideThumbnailWidth, kSlideThumbnailHeight,
-                      item->slideThumbnail, item->slidePlacement);
+        if (item->picture && !item->slideThumbnail)
+            MakeThumbnail(*item->picture, kSlideThumbnailWidth, kSlideThumbnailHeight,
+                          item->slideThumbnail, item->slidePlacement);
     } catch (const std::exception& failure) {
         if (error)
             *error = ExceptionText(failure);
         return false;
     }
-    item->listPosition = target.PictureCount();
+    const int position = target.PictureCount();
+    item->listPosition = position;
+    if (observer_ && !bulk_)
+        observer_->OnAboutToInsertPictures(album, position, position);
     target.pictures.push_back(std::move(item));
-    if (observer_)
-        observer_->OnPictureAdded(album, target.PictureCount() - 1);
+    if (observer_) {
+        if (!bulk_) {
+            observer_->OnPicturesInserted(album, position, position);
+            if (position == 0)
+                observer_->OnAlbumChanged(album); // the album has its cover now
+        }
+        observer_->OnPictureAdded(album, position);
+    }
     StatusChanged();
+    NotifyModified();
     return true;
 }
 
@@ -408,16 +462,27 @@ bool AlbumTable::RemovePictures(int album, std::vector<int> positions)
     std::sort(positions.begin(), positions.end());
     positions.erase(std::unique(positions.begin(), positions.end()), positions.end());
     // From the back, so that earlier positions stay valid.
-    for (auto it = positions.rbegin(); it != positions.rend(); ++it)
-        if (*it >= 0 && *it < target.PictureCount())
-            target.pictures.erase(target.pictures.begin() + *it);
+    bool removedCover = false;
+    for (auto it = positions.rbegin(); it != positions.rend(); ++it) {
+        if (*it < 0 || *it >= target.PictureCount())
+            continue;
+        if (observer_)
+            observer_->OnAboutToRemovePictures(album, *it, *it);
+        target.pictures.erase(target.pictures.begin() + *it);
+        if (observer_)
+            observer_->OnPicturesRemovedRange(album, *it, *it);
+        removedCover |= *it == 0;
+    }
     for (int i = 0; i < target.PictureCount(); ++i)
         target.pictures[static_cast<std::size_t>(i)]->listPosition = i;
     if (observer_) {
+        if (removedCover)
+            observer_->OnAlbumChanged(album);
         observer_->OnPicturesRemoved(album);
         observer_->OnAlbumListChanged(); // the cover may have changed
     }
     StatusChanged();
+    NotifyModified();
     return true;
 }
 
@@ -425,12 +490,21 @@ void AlbumTable::RemoveAllPictures(int album)
 {
     if (album < 0 || album >= albumCount_)
         return;
+    const int count = PictureCount(album);
+    if (observer_ && count > 0)
+        observer_->OnAboutToRemovePictures(album, 0, count - 1);
     MutableAlbum(album).pictures.clear();
     if (observer_) {
+        if (count > 0) {
+            observer_->OnPicturesRemovedRange(album, 0, count - 1);
+            observer_->OnAlbumChanged(album);
+        }
         observer_->OnPicturesRemoved(album);
         observer_->OnAlbumListChanged();
     }
     StatusChanged();
+    if (count > 0)
+        NotifyModified();
 }
 
 bool AlbumTable::RotatePicture(PictureItem& picture, Rotation direction)
@@ -471,8 +545,11 @@ bool AlbumTable::RotatePictures(int album, const std::vector<int>& positions, Ro
         if (observer_)
             observer_->OnPictureChanged(album, position);
     }
-    if (observer_)
+    if (observer_) {
+        observer_->OnAlbumChanged(album);
         observer_->OnAlbumListChanged(); // the cover may be among them
+    }
+    NotifyModified();
     return allTurned;
 }
 
@@ -513,15 +590,118 @@ bool AlbumTable::SaveProject(const std::string& path, std::string* error) const
     return true;
 }
 
-ProjectLoadResult AlbumTable::LoadProject(const std::string& path)
+ProjectLoadResult AlbumTable::LoadProject(const std::string& path, PictureLoading loading)
+{
+    ProjectDecodeOptions options;
+    options.loading = loading;
+    options.freeAlbumSlots = MAX_ALBUMS - albumCount_;
+    options.decoder = decoder_;
+    return ApplyDecodedProject(DecodeProjectFile(path, options));
+}
+
+ProjectLoadResult AlbumTable::ApplyDecodedProject(DecodedProject&& decoded)
 {
     ProjectLoadResult result;
+    result.status = decoded.status;
+    result.error = decoded.error;
+    result.albumsBeyondLimit = decoded.albumsBeyondLimit;
+    if (decoded.status != ProjectLoadStatus::Loaded) {
+        Message(kMsgInvalidProject);
+        return result;
+    }
+    if (decoded.cancelled)
+        return result;
+
+    if (observer_) {
+        observer_->OnAboutToReset();
+        observer_->OnLoadStarted();
+    }
+    bulk_ = true;
+    int beyond = 0;
+    for (DecodedAlbum& planned : decoded.albums) {
+        if (albumCount_ >= MAX_ALBUMS) {
+            ++beyond; // the project gained albums since the decode counted its free slots
+            continue;
+        }
+        const int album = AppendAlbum(planned.name, planned.waitTime);
+        for (SkippedPicture& skipped : planned.skipped) {
+            skipped.album = album + 1;
+            skipped.albumName = Album(album).name;
+        }
+        std::size_t nextSkipped = 0;
+        for (DecodedPicture& picture : planned.pictures) {
+            std::string reason;
+            if (!AddDecodedPicture(album, picture.path, {}, picture.rotation, nullptr, &reason, &picture))
+                result.skipped.push_back({album + 1, Album(album).name, picture.path, reason});
+            picture.picture.reset(); // a picture past the album limit is not kept
+        }
+        for (; nextSkipped < planned.skipped.size(); ++nextSkipped)
+            result.skipped.push_back(std::move(planned.skipped[nextSkipped]));
+    }
+    bulk_ = false;
+    result.albumsBeyondLimit += beyond;
+    if (result.albumsBeyondLimit > 0)
+        Message(kMsgAlbumLimit);
+    if (observer_) {
+        observer_->OnResetDone();
+        observer_->OnAlbumListChanged();
+        observer_->OnLoadFinished();
+    }
+    SetCurrentAlbum(albumCount_ - 1);
+    StatusChanged();
+    return result;
+}
+
+namespace {
+
+// One picture of the decode step: the usable turned picture with its slide thumbnail,
+// or the reason it cannot be used. `full` false checks the file by its header only.
+void DecodeForProject(const std::string& path, int rotation, bool full, const PictureDecoder& decoder,
+                      DecodedPicture& out)
+{
+    try {
+        std::unique_ptr<PicBitmap> decoded;
+        if (decoder) {
+            decoded = std::make_unique<PicBitmap>();
+            decoder(path, *decoded);
+            if (!full)
+                return; // a caller's decoder has no header check; the decode stood for it
+            if (IsQuarterTurn(rotation)) {
+                auto turned = std::make_unique<PicBitmap>();
+                RotateBitmap(*decoded, rotation, *turned);
+                decoded = std::move(turned);
+            }
+        } else {
+            // Each decoding thread keeps a reader of its own.
+            thread_local PicReader reader;
+            if (!full) {
+                reader.ProbeFile(path);
+                return;
+            }
+            decoded = DecodeTurned(reader, path, rotation);
+        }
+        MakeThumbnail(*decoded, kSlideThumbnailWidth, kSlideThumbnailHeight, out.slideThumbnail,
+                      out.slidePlacement);
+        out.picture = std::move(decoded);
+    } catch (const std::exception& failure) {
+        out.picture.reset();
+        out.slideThumbnail.reset();
+        out.error = ExceptionText(failure);
+        if (out.error.empty())
+            out.error = "The picture could not be decoded.";
+    }
+}
+
+} // namespace
+
+DecodedProject DecodeProjectFile(const std::string& path, const ProjectDecodeOptions& options)
+{
+    DecodedProject result;
     IniFile file;
     const IniLoadStatus status = file.Load(path);
     if (status != IniLoadStatus::Loaded) {
         result.status = ProjectLoadStatus::Unreadable;
         result.error = file.LastError();
-        Message(kMsgInvalidProject);
         return result;
     }
     const std::string description =
@@ -529,27 +709,18 @@ ProjectLoadResult AlbumTable::LoadProject(const std::string& path)
     if (description != kProjectDescription) {
         result.status = ProjectLoadStatus::NotProject;
         result.error = path + ": " + kMsgInvalidProject;
-        Message(kMsgInvalidProject);
         return result;
     }
     const int count = file.GetInt(kGeneralSection, kAlbumCountKey, 0);
     if (count <= 0)
         return result;
 
-    // First the file is read into a plan, then every picture of the plan is decoded —
-    // on all cores, each worker with a reader of its own, because decoding dominates the
-    // load of a project of large photos — and last the albums and pictures are added in
-    // file order, exactly as one decode after the other would add them.
-    struct PlannedPicture {
+    // The file is read into a plan: every album with the pictures it lists.
+    struct Listed {
         std::string path;
         int rotation = 0;
     };
-    struct PlannedAlbum {
-        std::string name;
-        int waitTime = 0;
-        std::vector<PlannedPicture> pictures;
-    };
-    std::vector<PlannedAlbum> plan;
+    std::vector<std::vector<Listed>> listed;
     const int sectionsToRead = std::min(count, kMaxAlbumSectionsRead);
     for (int i = 1; i <= sectionsToRead; ++i) {
         const std::string section = AlbumSection(i);
@@ -557,14 +728,15 @@ ProjectLoadResult AlbumTable::LoadProject(const std::string& path)
         // sections is damage, and makes no nameless empty albums.
         if (!file.HasSection(section))
             continue;
-        if (albumCount_ + static_cast<int>(plan.size()) >= MAX_ALBUMS) {
+        if (static_cast<int>(result.albums.size()) >= options.freeAlbumSlots) {
             ++result.albumsBeyondLimit;
             continue;
         }
-        PlannedAlbum& album = plan.emplace_back();
+        DecodedAlbum& album = result.albums.emplace_back();
         album.name = file.GetString(section, kNameKey, "");
         album.waitTime = std::clamp(file.GetInt(section, kIntervalKey, kIntervalWhenMissing),
                                     kMinStoredWaitTime, kMaxStoredWaitTime);
+        std::vector<Listed>& pictures = listed.emplace_back();
         const int images = std::min(file.GetInt(section, kImageCountKey, 0), kMaxPictureKeysRead);
         for (int j = 1; j <= images; ++j) {
             std::string picturePath = file.GetString(section, ImageKey(j), "");
@@ -573,66 +745,88 @@ ProjectLoadResult AlbumTable::LoadProject(const std::string& path)
             int rotation = file.GetInt(section, RotateKey(j), 0);
             if (!IsQuarterTurn(rotation))
                 rotation = 0;
-            album.pictures.push_back({CutUtf8(picturePath), rotation});
+            pictures.push_back({CutUtf8(picturePath), rotation});
         }
     }
 
-    std::vector<const PlannedPicture*> order;
-    for (const PlannedAlbum& album : plan)
-        for (const PlannedPicture& picture : album.pictures)
-            order.push_back(&picture);
-    std::vector<Predecoded> decoded(order.size());
-    auto decodeOne = [&](std::size_t index, auto&& decode) {
-        try {
-            decoded[index].picture = decode(order[index]->path, order[index]->rotation);
-        } catch (const std::exception& failure) {
-            decoded[index].error = ExceptionText(failure);
-        }
+    // Then the pictures are decoded in rounds, on every core (decoding dominates the load
+    // of a project of large photos). A round takes, from each album, as many of its next
+    // listed pictures as it still has free places, so an album never has more than 99
+    // pictures decoded; a picture that fails frees its place for the next listed one,
+    // exactly as adding them one after the other would. Lazy loading decodes each album's
+    // cover (its first usable picture) and checks the others by their header.
+    struct Candidate {
+        std::size_t album;
+        std::size_t listIndex;
+        bool full;
     };
-    if (decoder_ || order.size() < 2) {
-        // A decoder given by the caller may not be safe to call from several threads.
-        for (std::size_t i = 0; i < order.size(); ++i)
-            decodeOne(i, [this](const std::string& p, int r) { return DecodePicture(p, r); });
-    } else {
-        const unsigned cores = std::max(1u, std::min(std::thread::hardware_concurrency(), 8u));
-        const std::size_t workers = std::min<std::size_t>(cores, order.size());
-        std::atomic<std::size_t> next{0};
-        auto work = [&] {
-            PicReader reader;
-            auto decode = [&reader](const std::string& p, int r) { return DecodeTurned(reader, p, r); };
-            for (std::size_t i; (i = next.fetch_add(1)) < order.size();)
-                decodeOne(i, decode);
+    std::vector<std::size_t> nextListed(listed.size(), 0);
+    std::vector<int> usable(listed.size(), 0);
+    std::vector<std::vector<DecodedPicture>> outcome(listed.size());
+    for (std::size_t a = 0; a < listed.size(); ++a)
+        outcome[a].resize(listed[a].size());
+    int total = 0;
+    for (const auto& pictures : listed)
+        total += static_cast<int>(std::min<std::size_t>(pictures.size(), MAX_PICTURES_PER_ALBUM));
+    int done = 0;
+    std::mutex progressMutex;
+    auto cancelled = [&] { return options.cancel && options.cancel->load(); };
+
+    for (;;) {
+        std::vector<Candidate> round;
+        for (std::size_t a = 0; a < listed.size(); ++a) {
+            const int free = MAX_PICTURES_PER_ALBUM - usable[a];
+            const bool needCover = usable[a] == 0;
+            for (int k = 0; k < free && nextListed[a] < listed[a].size(); ++k) {
+                const bool full = options.loading == PictureLoading::Eager || (needCover && k == 0);
+                round.push_back({a, nextListed[a]++, full});
+                // Lazily, the cover must be known before the header checks can count:
+                // one picture a round until the album has its cover.
+                if (options.loading == PictureLoading::Lazy && needCover)
+                    break;
+            }
+        }
+        if (round.empty() || cancelled())
+            break;
+        auto decodeOne = [&](std::size_t i) {
+            if (cancelled())
+                return;
+            const Candidate& c = round[i];
+            const Listed& picture = listed[c.album][c.listIndex];
+            DecodedPicture& out = outcome[c.album][c.listIndex];
+            out.path = picture.path;
+            out.rotation = picture.rotation;
+            DecodeForProject(picture.path, picture.rotation, c.full, options.decoder, out);
+            if (options.progress) {
+                std::lock_guard lock(progressMutex);
+                options.progress(std::min(++done, total), total);
+            }
         };
-        std::vector<std::thread> threads;
-        for (std::size_t w = 1; w < workers; ++w)
-            threads.emplace_back(work);
-        work();
-        for (std::thread& thread : threads)
-            thread.join();
+        // A decoder given by the caller may not be safe to call from several threads.
+        ParallelFor(round.size(), options.decoder ? 1 : 0, decodeOne);
+        for (const Candidate& c : round)
+            if (outcome[c.album][c.listIndex].error.empty())
+                ++usable[c.album];
+    }
+    if (cancelled()) {
+        result.cancelled = true;
+        result.albums.clear();
+        return result;
     }
 
-    if (observer_)
-        observer_->OnLoadStarted();
-    std::size_t index = 0;
-    for (const PlannedAlbum& planned : plan) {
-        const int album = AppendAlbum(planned.name, planned.waitTime);
-        for (const PlannedPicture& picture : planned.pictures) {
-            std::string reason;
-            if (!AddDecodedPicture(album, picture.path, {}, picture.rotation, nullptr, &reason,
-                                   &decoded[index]))
-                result.skipped.push_back({album + 1, Album(album).name, picture.path, reason});
-            decoded[index].picture.reset(); // a picture past the album limit is not kept
-            ++index;
+    for (std::size_t a = 0; a < listed.size(); ++a) {
+        DecodedAlbum& album = result.albums[a];
+        for (std::size_t j = 0; j < nextListed[a]; ++j) {
+            DecodedPicture& picture = outcome[a][j];
+            if (picture.error.empty())
+                album.pictures.push_back(std::move(picture));
+            else
+                album.skipped.push_back({0, {}, picture.path, picture.error});
         }
+        // Listed pictures past a full album are named, not decoded.
+        for (std::size_t j = nextListed[a]; j < listed[a].size(); ++j)
+            album.skipped.push_back({0, {}, listed[a][j].path, kMsgPictureLimit});
     }
-    if (result.albumsBeyondLimit > 0)
-        Message(kMsgAlbumLimit);
-    if (observer_) {
-        observer_->OnAlbumListChanged();
-        observer_->OnLoadFinished();
-    }
-    SetCurrentAlbum(albumCount_ - 1);
-    StatusChanged();
     return result;
 }
 

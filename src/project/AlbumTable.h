@@ -3,15 +3,19 @@
 // ordered list of pictures, and the project file (".lvx", INI text) that stores it.
 //
 // The running program has one project, AlbumTable::Instance(), which the album editor
-// changes on the user-interface thread and the production run reads while the user
-// interface is blocked; no lock protects it. Separate AlbumTable objects may be made
-// for the command line and the tests. The album slots are a fixed array: emptying the
-// project empties them in place.
+// changes on the user-interface thread. Nothing else reads it from another thread: a
+// production run works from a snapshot taken on that thread (ProductionPlan), and
+// loading a project file decodes its pictures on workers into a DecodedProject that is
+// applied on the owning thread. Separate AlbumTable objects may be made for the command
+// line and the tests. The album slots are a fixed array: emptying the project empties
+// them in place.
 //
 // Everything the user interface must show (message boxes, list refreshes, the status
 // line) goes through a ProjectObserver; the project itself knows nothing of windows.
 
 #include "picture/PicBitmap.h"
+
+#include <atomic>
 
 #include <array>
 #include <functional>
@@ -116,9 +120,40 @@ struct AlbumInfo {
 
 // What the user interface does in answer to a change. Every call comes on the thread
 // that changed the project (the user-interface thread). Default bodies do nothing.
+//
+// Structural changes are announced before and after, so that an item model can wrap
+// them in its begin/end calls: OnAboutTo... comes while the project still shows the old
+// state, the matching plain call once the change is made. Album rows are album indices;
+// picture rows are positions within an album.
 class ProjectObserver {
 public:
     virtual ~ProjectObserver() = default;
+    // Album rows first..last are about to be inserted / removed; the change follows
+    // with OnAlbumsInserted / OnAlbumsRemoved.
+    virtual void OnAboutToInsertAlbums(int first, int last) { (void)first; (void)last; }
+    virtual void OnAlbumsInserted(int first, int last) { (void)first; (void)last; }
+    virtual void OnAboutToRemoveAlbums(int first, int last) { (void)first; (void)last; }
+    virtual void OnAlbumsRemoved(int first, int last) { (void)first; (void)last; }
+    // Pictures first..last of album are about to be inserted / removed / moved so that
+    // they come before position `destination` of the old order (Qt's convention).
+    virtual void OnAboutToInsertPictures(int album, int first, int last) { (void)album; (void)first; (void)last; }
+    virtual void OnPicturesInserted(int album, int first, int last) { (void)album; (void)first; (void)last; }
+    virtual void OnAboutToRemovePictures(int album, int first, int last) { (void)album; (void)first; (void)last; }
+    virtual void OnPicturesRemovedRange(int album, int first, int last) { (void)album; (void)first; (void)last; }
+    virtual void OnAboutToMovePictures(int album, int first, int last, int destination) {
+        (void)album; (void)first; (void)last; (void)destination;
+    }
+    virtual void OnPicturesMoved(int album, int first, int last, int destination) {
+        (void)album; (void)first; (void)last; (void)destination;
+    }
+    // The whole project is about to be replaced (reset, load): models reset themselves.
+    virtual void OnAboutToReset() {}
+    virtual void OnResetDone() {}
+    // Album row data changed (name, wait time, cover).
+    virtual void OnAlbumChanged(int album) { (void)album; }
+    // Anything the project file stores changed (the program keeps its "modified" flag
+    // from this; saving and loading clear it themselves).
+    virtual void OnModified() {}
     // A message box with an information icon.
     virtual void OnMessage(const std::string& text) { (void)text; }
     // Albums were added, removed, renamed or reordered: redraw the album list.
@@ -165,6 +200,60 @@ struct ProjectLoadResult {
     int albumsBeyondLimit = 0; // albums of the file past the 99th, not loaded
     bool Loaded() const { return status == ProjectLoadStatus::Loaded; }
 };
+
+// How a loaded project's pictures are read.
+enum class PictureLoading {
+    // Every picture is decoded in reduced mode and gets its thumbnails (the desktop
+    // program, which shows them).
+    Eager,
+    // Only each album's cover is decoded (menu thumbnails); the other pictures are
+    // checked by their header and decoded once, when their slide is made (the command
+    // line). A picture whose data turns out to be broken then goes on the disc as the run
+    // handles any picture that no longer decodes.
+    Lazy,
+};
+
+// The decode step of loading a project: the file read and every picture it names
+// decoded, without touching any AlbumTable, so that it can run on a worker thread.
+// AlbumTable::ApplyDecodedProject adds it on the owning thread.
+struct DecodedPicture {
+    std::string path;
+    int rotation = 0;
+    std::unique_ptr<PicBitmap> picture; // reduced-mode decode, turned; null when lazy or failed
+    std::unique_ptr<PicBitmap> slideThumbnail;
+    ThumbnailPlacement slidePlacement;
+    std::string error; // why it cannot be used; empty when it can
+};
+struct DecodedAlbum {
+    std::string name;
+    int waitTime = kIntervalWhenMissing;
+    std::vector<DecodedPicture> pictures; // at most 99 usable ones, in file order
+    std::vector<SkippedPicture> skipped;  // left out while decoding (album number unset)
+};
+struct DecodedProject {
+    ProjectLoadStatus status = ProjectLoadStatus::Loaded;
+    std::string error;
+    std::vector<DecodedAlbum> albums;
+    int albumsBeyondLimit = 0;
+    bool cancelled = false; // the decode was cancelled: apply nothing
+};
+struct ProjectDecodeOptions {
+    PictureLoading loading = PictureLoading::Eager;
+    // Albums the target project can still take; sections past them are counted only.
+    int freeAlbumSlots = MAX_ALBUMS;
+    // Replaces the reduced-mode picture reader; called on one thread only.
+    PictureDecoder decoder;
+    // Set by another thread to stop decoding early (DecodedProject::cancelled).
+    const std::atomic<bool>* cancel = nullptr;
+    // Called after each picture with pictures done and pictures to do; may come from any
+    // decoding thread, never two at once.
+    std::function<void(int done, int total)> progress;
+};
+// Reads and decodes the project file at path. Never throws for bad input: a missing or
+// foreign file gives its status, a picture that cannot be used is listed as skipped.
+// Never decodes more than 99 usable pictures per album (a picture past the 99th is
+// decoded only to replace one that failed).
+DecodedProject DecodeProjectFile(const std::string& path, const ProjectDecodeOptions& options = {});
 
 // Where a picture comes from when it is added to a project without albums.
 enum class PictureSource { FileList, Path };
@@ -249,8 +338,12 @@ public:
     bool SaveProject(const std::string& path, std::string* error = nullptr) const;
     // Appends the albums of the project file at path (call ResetProject first). Shows
     // kMsgInvalidProject when the file is not a project; pictures that cannot be
-    // decoded are left out without a message and listed in the result.
-    ProjectLoadResult LoadProject(const std::string& path);
+    // decoded are left out without a message and listed in the result. The same as
+    // DecodeProjectFile followed by ApplyDecodedProject on the calling thread.
+    ProjectLoadResult LoadProject(const std::string& path, PictureLoading loading = PictureLoading::Eager);
+    // The apply step of loading: appends the decoded albums and pictures in file order
+    // (a cancelled decode appends nothing). Call on the thread that owns the project.
+    ProjectLoadResult ApplyDecodedProject(DecodedProject&& decoded);
 
     // A picture's file list record: decoded in reduced mode, with its small and slide
     // thumbnails. Throws PLTextException when the file cannot be decoded.
@@ -261,15 +354,10 @@ private:
     AlbumInfo& MutableAlbum(int album) { return albums_.at(static_cast<std::size_t>(album)); }
     int AppendAlbum(std::string_view name, int waitTime);
     std::unique_ptr<PicBitmap> DecodePicture(const std::string& path, int rotation);
-    // A picture decoded ahead of its adding (loading decodes on every core): the
-    // turned picture, or the reason it could not be decoded.
-    struct Predecoded {
-        std::unique_ptr<PicBitmap> picture;
-        std::string error;
-    };
     bool AddDecodedPicture(int album, const std::string& path, std::string_view displayName,
                            int rotation, const PictureItem* fileListItem, std::string* error,
-                           Predecoded* predecoded = nullptr);
+                           DecodedPicture* predecoded = nullptr);
+    void NotifyModified() const;
     void Message(const std::string& text) const;
     void StatusChanged() const;
 
@@ -278,6 +366,9 @@ private:
     int currentAlbum_ = -1;
     int defaultWaitTime_ = 4;
     ProjectObserver* observer_ = nullptr;
+    // True while a loaded project is being applied: models are reset as a whole then,
+    // and loading does not count as a change.
+    bool bulk_ = false;
     PictureDecoder decoder_;
     std::unique_ptr<PicReader> reader_;
 };
