@@ -37,17 +37,24 @@ function(lumivox_library name)
   endif()
 endfunction()
 
-# lumivox_tests(LIBS lib...) — one GoogleTest executable per *_test.cpp in the current
-# folder, each registered with CTest. Test executables run with the build's bin/ as
-# their program folder and may read fixtures from tests/data.
+# lumivox_tests([GUI] LIBS lib...) — one GoogleTest executable per *_test.cpp in the
+# current folder, each registered with CTest. Test executables run with the build's bin/
+# as their program folder and may read fixtures from tests/data. With GUI, the tests draw:
+# their main makes the graphics application on the main thread first, as our programs do
+# (except files named *_noapp_test.cpp, which check what happens without one).
 function(lumivox_tests)
-  cmake_parse_arguments(ARG "" "" "LIBS" ${ARGN})
+  cmake_parse_arguments(ARG "GUI" "" "LIBS" ${ARGN})
   file(GLOB tests CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/*_test.cpp)
   file(GLOB helpers CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/*_helpers.cpp)
   foreach(test_source ${tests})
     get_filename_component(test_name ${test_source} NAME_WE)
-    add_executable(${test_name} ${test_source} ${helpers})
-    target_link_libraries(${test_name} PRIVATE ${ARG_LIBS} GTest::gtest GTest::gtest_main lumivox_options)
+    if(ARG_GUI AND NOT test_name MATCHES "_noapp_test$")
+      add_executable(${test_name} ${test_source} ${helpers} ${CMAKE_SOURCE_DIR}/tests/support/gui_test_main.cpp)
+      target_link_libraries(${test_name} PRIVATE ${ARG_LIBS} lumivox_picture GTest::gtest lumivox_options)
+    else()
+      add_executable(${test_name} ${test_source} ${helpers})
+      target_link_libraries(${test_name} PRIVATE ${ARG_LIBS} GTest::gtest GTest::gtest_main lumivox_options)
+    endif()
     target_include_directories(${test_name} PRIVATE ${CMAKE_SOURCE_DIR}/tests)
     target_compile_definitions(${test_name} PRIVATE
       LUMIVOX_TEST_DATA="${CMAKE_SOURCE_DIR}/tests/data"

@@ -10,6 +10,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <mutex>
 #include <cstdio>
 #include <cstring>
 #include <memory>
@@ -122,9 +123,16 @@ FitPlacement ComputeFit(int pictureWidth, int pictureHeight, int boxWidth, int b
     return fit;
 }
 
+// Menu pages draw text, and Qt's font machinery (font database, glyph caches) is shared
+// by every painter of the process: pages are drawn one at a time, whichever thread asks.
+static std::mutex& MenuDrawingMutex()
+{
+    static std::mutex mutex;
+    return mutex;
+}
+
 QFont TitleFont()
 {
-    EnsureGuiApplication();
     QFont font(QStringLiteral("Arial"));
     font.setPixelSize(24);
     font.setWeight(QFont::Normal);
@@ -213,7 +221,12 @@ bool DrawMenuPage(QImage& target, const QRect& rect, const MenuTemplate& t,
                   const std::string& backgroundOverride, const std::vector<MenuAlbum>& albums,
                   int firstAlbumIndex, std::string* error)
 {
-    EnsureGuiApplication();
+    if (!HasGuiApplication()) {
+        if (error)
+            *error = kMsgNoGuiApplication;
+        return false;
+    }
+    std::lock_guard<std::mutex> drawing(MenuDrawingMutex());
     const int canvasWidth = t.CanvasWidth();
     const int canvasHeight = t.CanvasHeight();
     if (canvasWidth > kMaxCanvasSide || canvasHeight > kMaxCanvasSide) {
@@ -625,7 +638,8 @@ namespace lumivox {
 
 QImage MakeTemplatePreview(const MenuTemplate& t)
 {
-    EnsureGuiApplication();
+    if (!HasGuiApplication())
+        return QImage();
     QImage preview(kTemplatePreviewWidth, kTemplatePreviewHeight, QImage::Format_RGB32);
     preview.fill(Qt::black);
     const int canvasWidth = t.CanvasWidth();

@@ -5,8 +5,9 @@
 // the frames handed to the video encoder.
 //
 // The renderer knows nothing of the project: callers describe the albums with
-// MenuAlbum records. Drawing works on any thread once a QGuiApplication exists; every
-// function here creates one through EnsureGuiApplication when there is none.
+// MenuAlbum records. Drawing works on any thread once the program has made its
+// QGuiApplication (QtGuiHost.h); menu drawing serialises itself, so callers need no lock.
+// Without the application a drawing call fails with kMsgNoGuiApplication.
 
 #include "picture/MenuTemplate.h"
 #include "picture/PicBitmap.h"

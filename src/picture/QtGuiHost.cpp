@@ -4,9 +4,12 @@
 #include <QtCore/QCoreApplication>
 #include <QtGui/QGuiApplication>
 
+#include <atomic>
 #include <cstdio>
 #include <cstdlib>
 #include <mutex>
+#include <sys/syscall.h>
+#include <unistd.h>
 
 namespace lumivox {
 
@@ -39,7 +42,22 @@ void FilterMessages(QtMsgType type, const QMessageLogContext& context, const QSt
         std::fprintf(stderr, "%s\n", qPrintable(message));
 }
 
+// The main thread of a Linux process has the process's id as its thread id.
+bool OnMainThread()
+{
+    return static_cast<pid_t>(::syscall(SYS_gettid)) == ::getpid();
+}
+
+std::atomic<bool> g_created{false};
+
 } // namespace
+
+bool HasGuiApplication()
+{
+    if (g_created.load())
+        return true;
+    return qobject_cast<QGuiApplication*>(QCoreApplication::instance()) != nullptr;
+}
 
 bool EnsureGuiApplication(GuiPlatform platform)
 {
@@ -47,6 +65,8 @@ bool EnsureGuiApplication(GuiPlatform platform)
     std::lock_guard<std::mutex> lock(mutex);
     if (QCoreApplication::instance())
         return qobject_cast<QGuiApplication*>(QCoreApplication::instance()) != nullptr;
+    if (!OnMainThread())
+        return false;
     if (platform == GuiPlatform::Offscreen)
         qputenv("QT_QPA_PLATFORM", "offscreen");
     else if (!HasDisplay() && qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
@@ -55,6 +75,7 @@ bool EnsureGuiApplication(GuiPlatform platform)
     // Deliberately never deleted: fonts and cached glyphs must outlive every drawing,
     // including drawing on worker threads at process exit.
     static QGuiApplication* application = new QGuiApplication(g_argc, g_argv);
+    g_created.store(application != nullptr);
     return application != nullptr;
 }
 

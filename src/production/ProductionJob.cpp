@@ -85,10 +85,6 @@ PicBitmap BlackFrame(TvNorm norm)
     return frame;
 }
 
-// Menu pages draw text; Qt's font machinery is shared by every painter of the process,
-// so menu pages are drawn one at a time even when their encoding runs in parallel.
-std::mutex g_menuDrawing;
-
 // The run's observer calls, with the parameters the messages carry.
 class Reporter {
 public:
@@ -275,8 +271,10 @@ ProductionResult ProductionJob::Execute(ProductionObserver* observer)
             return paths;
         };
 
-        // Drawing needs the GUI application; make sure it exists before any worker draws.
-        EnsureGuiApplication();
+        // The program makes its graphics application on its main thread; a run never
+        // creates one from its own thread.
+        if (pages > 0 && !HasGuiApplication())
+            return fail(kMsgNoGuiApplication);
 
         report.Post(UM_MENU_ENCODE_BEGIN);
 
@@ -305,11 +303,8 @@ ProductionResult ProductionJob::Execute(ProductionObserver* observer)
                 PicBitmap frame;
                 std::string error;
                 bool drawn;
-                {
-                    std::lock_guard<std::mutex> lock(g_menuDrawing);
-                    drawn = RenderMenuFrame(p.menuTemplate, p.backgroundOverride, menuAlbums, page * itemsPerPage,
-                                            p.norm, frame, &error);
-                }
+                drawn = RenderMenuFrame(p.menuTemplate, p.backgroundOverride, menuAlbums, page * itemsPerPage,
+                                        p.norm, frame, &error);
                 if (!drawn)
                     outcome.warning = Format("Menu page %d is black: ", page + 1) + TrimNewlines(error);
                 if (!EncodeStill(frame, encoderNorm, stillPath, &error)) {
