@@ -1,5 +1,6 @@
 #include "picture/FrameRenderer.h"
 
+#include "base/Parallel.h"
 #include "picture/PicReader.h"
 #include "picture/PicResizer.h"
 #include "picture/QtGuiHost.h"
@@ -491,33 +492,17 @@ void ResizeForFrame(const PicBitmap& source, int width, int height, PicBitmap& d
         throw PLTextException(PL_ERRNO_MEMORY, "Out of memory.");
     }
 
-    // Large pictures: one band of rows per core; small ones are not worth a thread.
+    // Large pictures: bands of rows spread over the worker budget; small ones are not
+    // worth a thread. Inside a frame worker the budget is mostly taken already, and the
+    // bands then run on the calling thread.
     const int rows = source.Height();
-    const unsigned cores = std::max(1u, std::min(std::thread::hardware_concurrency(), 8u));
-    const bool threaded = cores > 1 && static_cast<long long>(rows) * width >= 1000000;
-    if (threaded) {
-        std::vector<std::thread> workers;
-        const int band = (rows + static_cast<int>(cores) - 1) / static_cast<int>(cores);
-        try {
-            for (unsigned c = 1; c < cores; ++c) {
-                const int from = std::min(rows, static_cast<int>(c) * band);
-                const int to = std::min(rows, from + band);
-                workers.emplace_back(HorizontalRows, std::cref(source), from, to, std::cref(horizontal),
-                                     intermediate.get(), stride);
-            }
-        } catch (const std::system_error&) {
-            // No thread to be had: the bands not started are done here.
-            for (unsigned c = static_cast<unsigned>(workers.size()) + 1; c < cores; ++c) {
-                const int from = std::min(rows, static_cast<int>(c) * band);
-                HorizontalRows(source, from, std::min(rows, from + band), horizontal, intermediate.get(), stride);
-            }
-        }
-        HorizontalRows(source, 0, std::min(rows, band), horizontal, intermediate.get(), stride);
-        for (std::thread& worker : workers)
-            worker.join();
-    } else {
-        HorizontalRows(source, 0, rows, horizontal, intermediate.get(), stride);
-    }
+    const bool threaded = static_cast<long long>(rows) * width >= 1000000;
+    const int bands = threaded ? std::max(1, std::min(WorkerBudget(), 8)) : 1;
+    const int band = (rows + bands - 1) / bands;
+    ParallelFor(static_cast<std::size_t>(bands), bands, [&](std::size_t c) {
+        const int from = std::min(rows, static_cast<int>(c) * band);
+        HorizontalRows(source, from, std::min(rows, from + band), horizontal, intermediate.get(), stride);
+    });
 
     PicBitmap result;
     result.CreateUnfilled(width, height, 32, source.HasAlpha()); // every row is written below

@@ -1,18 +1,32 @@
 #include "production/FrameWorkers.h"
 
-#include <chrono>
+#include "base/Parallel.h"
+
 #include <exception>
 
 namespace lumivox {
 
 FrameWorkers::FrameWorkers(std::size_t count, std::vector<std::string> stillPaths, Work work,
                            const ManualResetEvent& cancel)
-    : count_(count), stillPaths_(std::move(stillPaths)), work_(std::move(work)), cancel_(cancel), slots_(count)
+    : count_(count), stillPaths_(std::move(stillPaths)), work_(std::move(work)), cancel_(cancel), slots_(count),
+      cancelWakes_(cancel, [this] {
+          std::lock_guard<std::mutex> lock(mutex_);
+          changed_.notify_all();
+      })
 {
-    running_ = stillPaths_.size();
-    threads_.reserve(stillPaths_.size());
-    for (std::size_t w = 0; w < stillPaths_.size(); ++w)
-        threads_.emplace_back([this, w] { Loop(w); });
+    for (std::size_t w = stillPaths_.size(); w-- > 0;)
+        freeStills_.push_back(w); // worker 0's still file is taken first
+    const int workers = static_cast<int>(stillPaths_.size());
+    coordinator_ = std::jthread([this, workers] {
+        try {
+            ParallelFor(count_, workers, [this](std::size_t index) { MakeFrame(index); });
+        } catch (...) {
+            // MakeFrame turns every failure into a failed frame; nothing reaches here.
+        }
+        std::lock_guard<std::mutex> lock(mutex_);
+        ended_ = true;
+        changed_.notify_all();
+    });
 }
 
 FrameWorkers::~FrameWorkers()
@@ -20,34 +34,36 @@ FrameWorkers::~FrameWorkers()
     Stop();
 }
 
-void FrameWorkers::Loop(std::size_t worker)
+void FrameWorkers::MakeFrame(std::size_t index)
 {
     const std::size_t window = stillPaths_.size();
-    std::unique_lock<std::mutex> lock(mutex_);
-    for (;;) {
-        changed_.wait(lock, [&] { return stop_ || next_ >= count_ || next_ < collected_ + window; });
-        if (stop_ || next_ >= count_ || cancel_.IsSet())
-            break;
-        const std::size_t index = next_++;
-        lock.unlock();
-        FrameOutcome outcome;
-        try {
-            outcome = work_(index, stillPaths_[worker]);
-        } catch (const std::exception& e) {
-            outcome = {};
-            outcome.error = e.what();
-        } catch (...) {
-            outcome = {};
-            outcome.error = "unexpected failure";
-        }
-        lock.lock();
-        if (!outcome.ok)
+    std::size_t still;
+    {
+        std::unique_lock<std::mutex> lock(mutex_);
+        changed_.wait(lock, [&] { return stop_ || cancel_.IsSet() || index < collected_ + window; });
+        if (stop_ || cancel_.IsSet() || freeStills_.empty()) {
             stop_ = true;
-        slots_[index].outcome = std::move(outcome);
-        slots_[index].done = true;
-        changed_.notify_all();
+            return;
+        }
+        still = freeStills_.back();
+        freeStills_.pop_back();
     }
-    --running_;
+    FrameOutcome outcome;
+    try {
+        outcome = work_(index, stillPaths_[still]);
+    } catch (const std::exception& e) {
+        outcome = {};
+        outcome.error = e.what();
+    } catch (...) {
+        outcome = {};
+        outcome.error = "unexpected failure";
+    }
+    std::lock_guard<std::mutex> lock(mutex_);
+    freeStills_.push_back(still);
+    if (!outcome.ok)
+        stop_ = true;
+    slots_[index].outcome = std::move(outcome);
+    slots_[index].done = true;
     changed_.notify_all();
 }
 
@@ -56,7 +72,7 @@ const FrameOutcome* FrameWorkers::WaitFor(std::size_t index)
     if (index >= count_)
         return nullptr;
     std::unique_lock<std::mutex> lock(mutex_);
-    changed_.wait(lock, [&] { return slots_[index].done || running_ == 0; });
+    changed_.wait(lock, [&] { return slots_[index].done || ended_; });
     if (!slots_[index].done)
         return nullptr;
     if (index + 1 > collected_) {
@@ -73,25 +89,13 @@ void FrameWorkers::Stop()
         stop_ = true;
         changed_.notify_all();
     }
-    for (std::thread& thread : threads_)
-        if (thread.joinable())
-            thread.join();
+    if (coordinator_.joinable())
+        coordinator_.join();
 }
 
 CancelFlag::CancelFlag(const ManualResetEvent& event)
-    : watcher_([this, &event](std::stop_token stop) {
-          while (!stop.stop_requested())
-              if (event.WaitFor(std::chrono::milliseconds(50))) {
-                  flag_ = true;
-                  return;
-              }
-      })
+    : subscription_(event, [this] { flag_ = true; })
 {
-}
-
-CancelFlag::~CancelFlag()
-{
-    watcher_.request_stop();
 }
 
 } // namespace lumivox

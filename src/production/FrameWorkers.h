@@ -5,7 +5,9 @@
 // thread. Workers take frames in ascending order, so when frame k is waited for, every
 // frame before it has been taken already, and they never run more than one frame each
 // ahead of the collecting thread: when the run stops after collecting k frames, at most
-// frames k .. k + workers - 1 are still being made.
+// frames k .. k + workers - 1 are still being made. The workers are ParallelFor threads
+// from the process's worker budget, started by one coordinating thread, so the frame
+// stages and the resizing inside each frame share one budget.
 
 #include "base/Event.h"
 
@@ -35,8 +37,8 @@ public:
     // not throw (an exception is turned into a failed frame).
     using Work = std::function<FrameOutcome(std::size_t index, const std::string& stillPath)>;
 
-    // Starts one worker per still path. A worker takes no new frame once `cancel` is
-    // set or a frame has failed.
+    // Starts up to one worker per still path (fewer when the worker budget is short). A
+    // worker takes no new frame once `cancel` is set or a frame has failed.
     FrameWorkers(std::size_t count, std::vector<std::string> stillPaths, Work work, const ManualResetEvent& cancel);
     // Stops and joins the workers (frames under way are finished).
     ~FrameWorkers();
@@ -54,7 +56,7 @@ private:
         bool done = false;
         FrameOutcome outcome;
     };
-    void Loop(std::size_t worker);
+    void MakeFrame(std::size_t index);
 
     const std::size_t count_;
     const std::vector<std::string> stillPaths_;
@@ -63,26 +65,26 @@ private:
     std::mutex mutex_;
     std::condition_variable changed_;
     std::vector<Slot> slots_;
-    std::size_t running_ = 0;
-    std::size_t next_ = 0;      // the next frame to take
-    std::size_t collected_ = 0; // frames handed back by WaitFor
+    std::vector<std::size_t> freeStills_; // still paths no worker holds now
+    std::size_t collected_ = 0;           // frames handed back by WaitFor
     bool stop_ = false;
-    std::vector<std::thread> threads_;
+    bool ended_ = false;                  // every worker has ended
+    ManualResetEvent::Subscription cancelWakes_;
+    std::jthread coordinator_;
 };
 
 // An atomic flag that follows a manual-reset event, for code that polls a flag (music
-// conversion). A helper thread watches the event while the object lives.
+// conversion). Setting the event sets the flag at once, while the object lives.
 class CancelFlag {
 public:
     explicit CancelFlag(const ManualResetEvent& event);
-    ~CancelFlag();
     CancelFlag(const CancelFlag&) = delete;
     CancelFlag& operator=(const CancelFlag&) = delete;
     const std::atomic<bool>* Flag() const { return &flag_; }
 
 private:
     std::atomic<bool> flag_{false};
-    std::jthread watcher_;
+    ManualResetEvent::Subscription subscription_;
 };
 
 } // namespace lumivox

@@ -18,9 +18,9 @@
 #include <cstring>
 #include <functional>
 #include <memory>
-#include <thread>
 #include <vector>
 
+#include "base/Parallel.h"
 #include "base/TextUtil.h"
 #include "production/WaveFile.h"
 
@@ -182,11 +182,14 @@ bool EncodeStretch(const std::string& wavePath, const Stretch& stretch, const Si
 
 } // namespace
 
+namespace mp2_testing {
+std::function<void(std::size_t part)> partHook;
+} // namespace mp2_testing
+
 bool EncodeWaveToMp2(const std::string& wavePath, const std::string& mp2Path, std::string* error,
                      const std::atomic<bool>* cancel)
 {
-    const unsigned cores = std::thread::hardware_concurrency();
-    return EncodeWaveToMp2(wavePath, mp2Path, error, cancel, static_cast<int>(std::clamp(cores, 1u, 8u)));
+    return EncodeWaveToMp2(wavePath, mp2Path, error, cancel, WorkerBudget());
 }
 
 bool EncodeWaveToMp2(const std::string& wavePath, const std::string& mp2Path, std::string* error,
@@ -258,24 +261,27 @@ bool EncodeWaveToMp2(const std::string& wavePath, const std::string& mp2Path, st
             bool ok = false;
         };
         std::vector<PartResult> results(parts);
-        std::vector<std::thread> workers;
-        for (std::uint64_t part = 1; part < parts; ++part) {
-            workers.emplace_back([&, part] {
+        // Part 0 goes straight to the file; the others are held in memory until it is
+        // written. Whatever a part throws is carried here once every part has ended.
+        try {
+            ParallelFor(static_cast<std::size_t>(parts), maxThreads, [&](std::size_t part) {
                 PartResult& result = results[part];
+                if (mp2_testing::partHook)
+                    mp2_testing::partHook(part);
                 const Sink toMemory = [&](const unsigned char* bytes, std::size_t count) {
                     result.bytes.insert(result.bytes.end(), bytes, bytes + count);
                     return true;
                 };
                 try {
-                    result.ok = EncodeStretch(wavePath, stretches[part], toMemory, cancel, &result.reason);
+                    result.ok = EncodeStretch(wavePath, stretches[part], part == 0 ? toFile : toMemory, cancel,
+                                              &result.reason);
                 } catch (const std::bad_alloc&) {
                     result.reason = wavePath + ": not enough memory to encode it";
                 }
             });
+        } catch (const std::exception& failure) {
+            return fail(wavePath + ": the music could not be encoded: " + failure.what());
         }
-        results[0].ok = EncodeStretch(wavePath, stretches[0], toFile, cancel, &results[0].reason);
-        for (std::thread& worker : workers)
-            worker.join();
         if (!results[0].ok)
             return writeFailed ? writeFailure() : fail(results[0].reason);
         for (std::uint64_t part = 1; part < parts; ++part) {

@@ -14,6 +14,7 @@
 // "cancelled". Files already written are left in place (the next run overwrites them).
 
 #include <atomic>
+#include <functional>
 #include <string>
 
 namespace lumivox {
@@ -50,10 +51,17 @@ bool EncodeWaveToMp2(const std::string& wavePath, const std::string& mp2Path,
                      std::string* error = nullptr, const std::atomic<bool>* cancel = nullptr);
 
 // The same with at most maxThreads threads: a long input is encoded in parts at once when
-// maxThreads is 2 or more (the plain form uses one thread per core, up to 8). The result
-// is the same Layer II stream either way.
+// maxThreads is 2 or more (the plain form takes the process's worker budget). The result
+// is the same Layer II stream either way. A part that fails in any way fails the call
+// with a message once every part has ended.
 bool EncodeWaveToMp2(const std::string& wavePath, const std::string& mp2Path, std::string* error,
                      const std::atomic<bool>* cancel, int maxThreads);
+
+namespace mp2_testing {
+// Called at the start of every part of a parted encode with the part's number; a test
+// throws from it to check that a failing part fails the call and nothing else.
+extern std::function<void(std::size_t part)> partHook;
+} // namespace mp2_testing
 
 // Positions fd at the first MPEG audio frame that carries sound, starting from fd's
 // current offset: scans blocks of 1441 bytes for a frame sync and steps over frames that

@@ -1,5 +1,7 @@
 #include "vcd/VideoCdLayout.h"
 
+#include "base/Parallel.h"
+
 #include <algorithm>
 #include <atomic>
 #include <cstdio>
@@ -38,22 +40,9 @@ void Invalidate(VideoCdLayout& layout) { layout.placement.computed = false; }
 // source is scanned by one thread; a source that fails stays unscanned and is refused
 // when it is added, as it would be without this.
 void ScanAhead(std::vector<std::unique_ptr<MpegSource>>& sources) {
-    std::atomic<std::size_t> next{0};
-    const auto work = [&sources, &next] {
-        for (std::size_t i; (i = next.fetch_add(1)) < sources.size();)
-            if (sources[i]) ScanMpegSource(*sources[i]);
-    };
-    const unsigned cores = std::max(1u, std::min(std::thread::hardware_concurrency(), 8u));
-    std::vector<std::thread> helpers;
-    for (unsigned c = 1; c < cores && sources.size() > c; ++c) {
-        try {
-            helpers.emplace_back(work);
-        } catch (const std::system_error&) {
-            break; // fewer threads then
-        }
-    }
-    work();
-    for (std::thread& helper : helpers) helper.join();
+    ParallelFor(sources.size(), 0, [&sources](std::size_t i) {
+        if (sources[i]) ScanMpegSource(*sources[i]);
+    });
 }
 
 } // namespace

@@ -10,6 +10,7 @@
 #include <cstring>
 #include <filesystem>
 #include <random>
+#include <stdexcept>
 
 #include "mpadec/MpegAudioDecoder.h"
 #include "music/music_tools.h"
@@ -236,6 +237,26 @@ TEST(EncodeWaveToMp2, PartsOnThreadsMakeTheSameStreamAsOnePass)
                 << c.rate << " Hz, " << threads << " threads: first difference at byte " << (differ.first - one.begin());
         }
     }
+}
+
+TEST(LayerTwoEncoding, AFailingPartFailsTheCallAndLeavesTheProgramRunning)
+{
+    // Part 0 runs on whichever thread takes it, the calling one included: an exception
+    // there used to end the program while the other parts' threads were still joinable.
+    ScratchDir scratch;
+    test::WriteBytes(scratch / "in.wav", Wave({.channels = 2, .rate = 44100}, Tone(44100 * 30, 2, 44100)));
+    for (std::size_t failing : {std::size_t{0}, std::size_t{1}, std::size_t{2}}) {
+        mp2_testing::partHook = [failing](std::size_t part) {
+            if (part == failing)
+                throw std::runtime_error("part " + std::to_string(part) + " broke");
+        };
+        std::string error;
+        EXPECT_FALSE(EncodeWaveToMp2(scratch / "in.wav", scratch / "out.mp2", &error, nullptr, 3)) << "part " << failing;
+        EXPECT_NE(error.find("part " + std::to_string(failing) + " broke"), std::string::npos) << error;
+    }
+    mp2_testing::partHook = nullptr;
+    std::string error;
+    EXPECT_TRUE(EncodeWaveToMp2(scratch / "in.wav", scratch / "out.mp2", &error, nullptr, 3)) << error;
 }
 
 TEST(MakeWaveHeader, SizesAndRoundedFields)

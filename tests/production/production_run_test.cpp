@@ -1,6 +1,7 @@
 // The production run: stages and their files, progress reports, cancelling in every
 // stage, failures that must reach the user, and parallel workers making the same image.
 
+#include "base/Parallel.h"
 #include "production/production_helpers.h"
 
 #include "production/ProductionJob.h"
@@ -178,6 +179,8 @@ TEST_F(ProductionRunTest, WorkersReportInOrderAndMakeTheSameImage)
     std::vector<std::uint8_t> reference;
     for (int jobs : {1, 2, 3}) {
         SCOPED_TRACE("jobs " + std::to_string(jobs));
+        // Workers come from the process's budget; "--jobs" sets it, as here.
+        SetWorkerBudget(jobs);
         const std::string temp = scratch.Path("run" + std::to_string(jobs));
         const std::string bin = scratch.Path("disc" + std::to_string(jobs) + ".bin");
         RecordingObserver runObserver;
@@ -211,6 +214,7 @@ TEST_F(ProductionRunTest, WorkersReportInOrderAndMakeTheSameImage)
         for (int w = 1; w < jobs; ++w)
             stills += "temp_d_0" + std::to_string(w) + ".m1v ";
         EXPECT_EQ(Join(FilesMatching(temp, "temp_d.*")), stills);
+        SetWorkerBudget(0);
 
         const std::vector<std::uint8_t> image = ReadBytes(bin);
         ASSERT_EQ(image.size(), static_cast<std::size_t>(result.totalSectors) * 2352);
