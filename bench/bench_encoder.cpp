@@ -93,7 +93,7 @@ int main(int argc, char** argv) {
         auto start = Clock::now();
         double cpu = CpuMs();
         std::string error;
-        if (!lumivox::EncodeStill(frame, lumivox::EncoderNorm::Ntsc, (folder / "ours.m1v").string(), &error)) {
+        if (!lumivox::EncodeStill(frame, lumivox::TvNorm::Ntsc, (folder / "ours.m1v").string(), &error)) {
             std::fprintf(stderr, "bench_encoder: encode failed: %s\n", error.c_str());
             return 1;
         }

@@ -4,8 +4,16 @@
 #include "base/Paths.h"
 #include "base/TextUtil.h"
 
+#include "project/ProjectFolders.h"
+#include "project/Settings.h"
+
+#include <cstdio>
 #include <filesystem>
+#include <poll.h>
+#include <pthread.h>
+#include <sys/signalfd.h>
 #include <system_error>
+#include <unistd.h>
 
 namespace lumivox::cli {
 
@@ -27,6 +35,103 @@ bool ChooseTemplate(DiscMenuState& state, const std::string& value, std::string*
 bool PalFromSettings()
 {
     return GetPrivateProfileInt("GENERAL", "PAL", 0, ConfigFilePath()) != 0;
+}
+
+std::string OneLine(std::string text)
+{
+    while (!text.empty() && text.back() == '\n')
+        text.pop_back();
+    for (char& c : text)
+        if (c == '\n')
+            c = ' ';
+    return text;
+}
+
+SignalWatcher::SignalWatcher(ManualResetEvent& cancel, std::string commandName)
+    : cancel_(cancel), commandName_(std::move(commandName))
+{
+    sigemptyset(&signals_);
+    sigaddset(&signals_, SIGINT);
+    sigaddset(&signals_, SIGTERM);
+    pthread_sigmask(SIG_BLOCK, &signals_, nullptr);
+    signalFd_ = ::signalfd(-1, &signals_, SFD_CLOEXEC | SFD_NONBLOCK);
+    thread_ = std::jthread([this] { Watch(); });
+}
+
+SignalWatcher::~SignalWatcher()
+{
+    done_.Set();
+    if (thread_.joinable())
+        thread_.join();
+    if (signalFd_ >= 0)
+        ::close(signalFd_);
+}
+
+void SignalWatcher::Watch()
+{
+    const int doneFd = done_.NotifyDescriptor();
+    for (;;) {
+        pollfd watched[2] = {{signalFd_, POLLIN, 0}, {doneFd, POLLIN, 0}};
+        // Without a descriptor for either, fall back to looking every tenth of a second.
+        const bool canSleep = signalFd_ >= 0 && doneFd >= 0;
+        const int ready = ::poll(watched, 2, canSleep ? -1 : 100);
+        if (done_.IsSet())
+            return;
+        if (ready <= 0 || signalFd_ < 0 || !(watched[0].revents & POLLIN))
+            continue;
+        signalfd_siginfo info{};
+        while (::read(signalFd_, &info, sizeof info) == static_cast<ssize_t>(sizeof info)) {
+            const int taken = static_cast<int>(info.ssi_signo);
+            if (taken != SIGINT && taken != SIGTERM)
+                continue;
+            if (signal_.exchange(taken) == 0)
+                std::fprintf(stderr, "\n%s: cancelling...\n", commandName_.c_str());
+            cancel_.Set();
+        }
+    }
+}
+
+bool LoadProjectInput(const std::vector<std::string>& inputs, const std::string& commandName, AlbumTable& project,
+                      ProjectInput& input, std::string* error)
+{
+    auto fail = [error](const std::string& text) {
+        if (error)
+            *error = text;
+        return false;
+    };
+    if (inputs.empty())
+        return fail("no project file or folder given");
+    std::error_code ec;
+    const bool firstIsFolder = std::filesystem::is_directory(inputs.front(), ec);
+    ProjectLoadResult loaded;
+    if (!firstIsFolder) {
+        if (inputs.size() > 1)
+            return fail("more than one project given ('" + inputs[0] + "', '" + inputs[1] + "')");
+        input.projectPath = inputs.front();
+        loaded = project.LoadProject(input.projectPath, PictureLoading::Lazy);
+        if (!loaded.Loaded())
+            return fail(loaded.error.empty() ? input.projectPath + ": not a Lumivox project file" : loaded.error);
+    } else {
+        input.folders = inputs;
+        Settings settings;
+        settings.Load(SettingsLocations::ForThisProgram());
+        ProjectListing listing;
+        std::vector<std::string> warnings;
+        if (!ListFolderAlbums(inputs, settings.waitTime, listing, warnings, error))
+            return false;
+        for (const std::string& warning : warnings)
+            std::fprintf(stderr, "%s: warning: %s\n", commandName.c_str(), OneLine(warning).c_str());
+        ProjectDecodeOptions options;
+        options.loading = PictureLoading::Lazy;
+        loaded = project.ApplyDecodedProject(DecodeProjectListing(std::move(listing), options));
+    }
+    for (const SkippedPicture& skipped : loaded.skipped)
+        std::fprintf(stderr, "%s: warning: %s: %s (left out of album %02d \"%s\")\n", commandName.c_str(),
+                     skipped.path.c_str(), OneLine(skipped.reason).c_str(), skipped.album, skipped.albumName.c_str());
+    if (loaded.albumsBeyondLimit > 0)
+        std::fprintf(stderr, "%s: warning: %s: %d albums beyond the %d a disc can hold are left out\n",
+                     commandName.c_str(), input.projectPath.c_str(), loaded.albumsBeyondLimit, MAX_ALBUMS);
+    return true;
 }
 
 } // namespace lumivox::cli

@@ -2,9 +2,15 @@
 // Choices shared by the commands that render or make a disc: which template a
 // --template value names, and the TV norm when neither --pal nor --ntsc is given.
 
+#include "base/Event.h"
 #include "picture/MenuTemplate.h"
+#include "project/AlbumTable.h"
 
+#include <atomic>
+#include <csignal>
 #include <string>
+#include <thread>
+#include <vector>
 
 namespace lumivox::cli {
 
@@ -15,5 +21,47 @@ bool ChooseTemplate(DiscMenuState& state, const std::string& value, std::string*
 
 // The "PAL" setting of config.ini: true for PAL, false (also without a file) for NTSC.
 bool PalFromSettings();
+
+// Ctrl-C and SIGTERM set the cancel event. The signals are blocked in every thread (the
+// watcher is made before the first thread starts) and read from a signal descriptor by
+// one watcher thread, so the event is never touched from a signal handler. The watcher
+// sleeps in poll until a signal comes or it is destroyed.
+class SignalWatcher {
+public:
+    // commandName prefixes the "cancelling..." line.
+    SignalWatcher(ManualResetEvent& cancel, std::string commandName);
+    ~SignalWatcher();
+    SignalWatcher(const SignalWatcher&) = delete;
+    SignalWatcher& operator=(const SignalWatcher&) = delete;
+    // The first signal taken, 0 when none.
+    int Signal() const { return signal_.load(); }
+
+private:
+    void Watch();
+
+    ManualResetEvent& cancel_;
+    const std::string commandName_;
+    sigset_t signals_{};
+    int signalFd_ = -1;
+    ManualResetEvent done_;
+    std::atomic<int> signal_{0};
+    std::jthread thread_;
+};
+
+// The albums a make or burn command works on: one project file (PROJECT.lvx), or one or
+// more folders, each an album (see ListFolderAlbums). Pictures are loaded lazily: each
+// album's cover is decoded for its menu thumbnail, the others are checked by their
+// header and decoded once, for their slide. Warnings (pictures left out, folders without
+// pictures) are printed on standard error, prefixed with commandName. False with error
+// when the input cannot be used.
+struct ProjectInput {
+    std::string projectPath;          // the project file, or empty for folders
+    std::vector<std::string> folders; // the folders, or empty for a project file
+};
+bool LoadProjectInput(const std::vector<std::string>& inputs, const std::string& commandName, AlbumTable& project,
+                      ProjectInput& input, std::string* error);
+
+// One line for the user: the run's texts may carry a fixed text and its detail on two lines.
+std::string OneLine(std::string text);
 
 } // namespace lumivox::cli

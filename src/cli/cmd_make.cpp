@@ -10,7 +10,9 @@
 #include "base/TextUtil.h"
 #include "picture/MenuTemplate.h"
 #include "picture/QtGuiHost.h"
+#include "base/Parallel.h"
 #include "production/ProductionJob.h"
+#include "production/ProductionSetup.h"
 #include "project/AlbumTable.h"
 #include "project/Settings.h"
 #include "vcd/BinCueSink.h"
@@ -42,45 +44,13 @@ constexpr const char* kMakeName = "lumivox-cli make";
 constexpr int kExitFailed = 1;
 constexpr int kExitUsage = 2;
 constexpr int kExitCancelled = 130;
-constexpr const char* kDefaultLabel = "LUMIVOX";
-constexpr std::size_t kVolumeLabelBytes = 32;
 constexpr double kDiscMinutes = 80.0;
 constexpr int kSectorsPerSecond = 75;
-
-// One line for the user: the run's texts may carry a fixed text and its detail on two lines.
-std::string OneLine(std::string text)
-{
-    while (!text.empty() && text.back() == '\n')
-        text.pop_back();
-    for (char& c : text)
-        if (c == '\n')
-            c = ' ';
-    return text;
-}
 
 int Fail(const std::string& message, int status = kExitFailed)
 {
     std::fprintf(stderr, "%s: %s\n", kMakeName, OneLine(message).c_str());
     return status;
-}
-
-// The volume label made from the project's file name: upper case, the characters an ISO
-// 9660 volume identifier allows (A-Z, 0-9, "_"), at most 32.
-std::string LabelFromProject(const std::string& projectPath)
-{
-    std::string label;
-    for (char c : std::filesystem::path(projectPath).stem().string()) {
-        const unsigned char u = static_cast<unsigned char>(c);
-        if (std::isalnum(u) && u < 0x80)
-            label += static_cast<char>(std::toupper(u));
-        else if (!label.empty() && label.back() != '_')
-            label += '_';
-    }
-    while (!label.empty() && label.back() == '_')
-        label.pop_back();
-    if (label.size() > kVolumeLabelBytes)
-        label.resize(kVolumeLabelBytes);
-    return label.empty() ? kDefaultLabel : label;
 }
 
 // The BIN and CUE names for -o: "DISC.cue" or "DISC.bin" give DISC.bin + DISC.cue; any
@@ -94,83 +64,6 @@ std::string BinPathFor(const std::string& output)
                                           : (path.parent_path() / path.stem()).string() + ".bin";
     return output + ".bin";
 }
-
-// A per-run folder below the temporary folder, so that two runs never share files;
-// removed at the end unless it is to be kept.
-class RunFolder {
-public:
-    bool Create(const std::string& base, std::string* error)
-    {
-        const std::string folder = WithTrailingSlash(base);
-        if (!CreateFolder(folder)) {
-            *error = folder + ": the temporary folder cannot be created";
-            return false;
-        }
-        std::string pattern = folder + "make-XXXXXX";
-        if (!::mkdtemp(pattern.data())) {
-            *error = folder + ": cannot create a folder for the run in the temporary folder (" +
-                     std::strerror(errno) + ")";
-            return false;
-        }
-        path_ = pattern + "/";
-        return true;
-    }
-    void Keep() { keep_ = true; }
-    ~RunFolder()
-    {
-        if (!path_.empty() && !keep_) {
-            std::error_code ignored;
-            std::filesystem::remove_all(path_, ignored);
-        }
-    }
-    const std::string& Path() const { return path_; }
-
-private:
-    std::string path_;
-    bool keep_ = false;
-};
-
-// Ctrl-C and SIGTERM set the cancel event. The signals are blocked in every thread (they
-// are blocked before the first thread starts) and taken by one watcher thread, so the
-// event is never touched from a signal handler.
-class SignalWatcher {
-public:
-    explicit SignalWatcher(ManualResetEvent& cancel) : cancel_(cancel)
-    {
-        sigemptyset(&signals_);
-        sigaddset(&signals_, SIGINT);
-        sigaddset(&signals_, SIGTERM);
-        pthread_sigmask(SIG_BLOCK, &signals_, &previous_);
-        thread_ = std::thread([this] { Watch(); });
-    }
-    ~SignalWatcher()
-    {
-        done_ = true;
-        thread_.join();
-    }
-    int Signal() const { return signal_.load(); }
-
-private:
-    void Watch()
-    {
-        const timespec step{0, 100'000'000};
-        while (!done_) {
-            const int taken = sigtimedwait(&signals_, nullptr, &step);
-            if (taken == SIGINT || taken == SIGTERM) {
-                if (signal_.exchange(taken) == 0)
-                    std::fprintf(stderr, "\n%s: cancelling...\n", kMakeName);
-                cancel_.Set();
-            }
-        }
-    }
-
-    ManualResetEvent& cancel_;
-    sigset_t signals_{};
-    sigset_t previous_{};
-    std::atomic<bool> done_{false};
-    std::atomic<int> signal_{0};
-    std::thread thread_;
-};
 
 // Progress on standard error: a redrawn bar on a terminal, plain lines otherwise.
 class ProgressPrinter final : public ProductionObserver {
@@ -303,7 +196,7 @@ private:
 };
 
 struct MakeOptions {
-    std::string project;
+    std::vector<std::string> inputs; // one project file, or folders
     std::string output;
     std::string templateValue;
     std::string background;
@@ -368,14 +261,12 @@ int ParseArguments(const std::vector<std::string>& args, MakeOptions& options)
             options.quiet = true;
         } else if (!arg.empty() && arg[0] == '-') {
             return Fail("unknown option '" + arg + "' (see lumivox-cli help make)", kExitUsage);
-        } else if (options.project.empty()) {
-            options.project = arg;
         } else {
-            return Fail("more than one project given ('" + options.project + "', '" + arg + "')", kExitUsage);
+            options.inputs.push_back(arg);
         }
     }
-    if (options.project.empty())
-        return Fail("no project file given (see lumivox-cli help make)", kExitUsage);
+    if (options.inputs.empty())
+        return Fail("no project file or folder given (see lumivox-cli help make)", kExitUsage);
     if (options.output.empty())
         return Fail("no image given: use -o DISC.cue", kExitUsage);
     return -1;
@@ -398,80 +289,50 @@ int RunMake(const std::vector<std::string>& args)
 
     // Signals first: every thread started from here on keeps them blocked.
     ManualResetEvent cancel;
-    SignalWatcher signalWatcher(cancel);
+    SignalWatcher signalWatcher(cancel, kMakeName);
+    if (options.jobs > 0)
+        SetWorkerBudget(options.jobs);
 
     Settings settings;
     settings.Load(SettingsLocations::ForThisProgram());
-    const TvNorm norm = (options.norm < 0 ? settings.IsPal() : options.norm == 1) ? TvNorm::Pal : TvNorm::Ntsc;
-
     EnsureGuiApplication(GuiPlatform::Offscreen);
 
     // The menu.
     DiscMenuState state(ProgramFolder());
     std::string error;
-    if (!options.templateValue.empty()) {
-        if (!ChooseTemplate(state, options.templateValue, &error))
-            return Fail(error);
-    } else if (state.EntriesPerPage() < 1) {
-        MenuTemplate current;
-        if (!state.LoadCurrentTemplate(current, &error))
-            return Fail(error);
-        return Fail(current.path + ": the template has no menu entries (\"Items_count\" is " +
-                    std::to_string(current.itemsCount) + ")");
-    }
-    if (!options.background.empty()) {
-        if (!std::filesystem::is_regular_file(options.background))
-            return Fail(options.background + ": the background picture does not exist");
+    if (!options.templateValue.empty() && !ChooseTemplate(state, options.templateValue, &error))
+        return Fail(error);
+    if (!options.background.empty())
         state.SetBackgroundOverride(options.background);
-    }
-    if (!options.music.empty()) {
-        if (!std::filesystem::is_regular_file(options.music))
-            return Fail(options.music + ": the music file does not exist");
+    if (!options.music.empty())
         state.SetBackgroundMusic(options.music);
-    }
 
-    // The output: its folder must exist before hours of encoding begin.
+    // The albums.
+    AlbumTable project;
+    ProjectInput input;
+    if (!LoadProjectInput(options.inputs, kMakeName, project, input, &error))
+        return Fail(error);
+
     const std::string binPath = BinPathFor(options.output);
     BinCueSink sink(binPath);
-    {
-        std::filesystem::path folder = std::filesystem::path(binPath).parent_path();
-        if (folder.empty())
-            folder = ".";
-        std::error_code ec;
-        if (!std::filesystem::is_directory(folder, ec))
-            return Fail(sink.CuePath() + ": the folder " + folder.string() + " does not exist");
-        if (::access(folder.c_str(), W_OK) != 0)
-            return Fail(sink.CuePath() + ": the folder " + folder.string() + " cannot be written (" +
-                        std::strerror(errno) + ")");
-    }
-
-    // The project.
-    AlbumTable project;
-    const ProjectLoadResult loaded = project.LoadProject(options.project);
-    if (!loaded.Loaded())
-        return Fail(loaded.error.empty() ? options.project + ": not a Lumivox project file" : loaded.error);
-    for (const SkippedPicture& skipped : loaded.skipped)
-        std::fprintf(stderr, "%s: warning: %s: %s (left out of album %02d \"%s\")\n", kMakeName, skipped.path.c_str(),
-                     OneLine(skipped.reason).c_str(), skipped.album, skipped.albumName.c_str());
-    if (loaded.albumsBeyondLimit > 0)
-        std::fprintf(stderr, "%s: warning: %s: %d albums beyond the %d a disc can hold are left out\n", kMakeName,
-                     options.project.c_str(), loaded.albumsBeyondLimit, MAX_ALBUMS);
-
-    RunFolder runFolder;
-    if (!runFolder.Create(options.temp.empty() ? settings.tempDir : options.temp, &error))
-        return Fail(error);
-    if (options.keepTemp)
-        runFolder.Keep();
-
-    ProductionParameters parameters;
-    if (!SetMenuFromState(state, parameters, &error))
-        return Fail(error);
-    parameters.project = &project;
-    parameters.tempFolder = runFolder.Path();
-    parameters.programFolder = ProgramFolder();
-    parameters.norm = norm;
-    parameters.cdLabel = options.labelGiven ? options.label : LabelFromProject(options.project);
-    parameters.jobs = options.jobs;
+    ProductionRequest request;
+    request.project = &project;
+    request.projectPath = input.projectPath.empty() ? input.folders.front() : input.projectPath;
+    request.menu = &state;
+    if (options.norm >= 0)
+        request.norm = TvNormFromSetting(options.norm);
+    if (options.labelGiven)
+        request.label = options.label;
+    request.tempFolder = options.temp;
+    request.outputPath = sink.CuePath();
+    request.jobs = options.jobs;
+    request.keepRunFolder = options.keepTemp;
+    request.settings = &settings;
+    PreparedProduction prepared = PrepareProduction(request);
+    if (!prepared.Ok())
+        return Fail(prepared.error);
+    const TvNorm norm = prepared.parameters.plan.norm;
+    ProductionParameters parameters = std::move(prepared.parameters);
     parameters.sink = &sink;
     parameters.writeReporting = WriteReporting::ByRun;
     parameters.cancel = &cancel;
@@ -501,19 +362,23 @@ int RunMake(const std::vector<std::string>& args)
     std::printf("  time taken: %s (%d worker%s)\n", Duration(seconds).c_str(), result.workers,
                 result.workers == 1 ? "" : "s");
     if (options.keepTemp)
-        std::printf("  files of the run kept in %s\n", runFolder.Path().c_str());
+        std::printf("  files of the run kept in %s\n", prepared.runFolder->Path().c_str());
     return 0;
 }
 
 const CommandRegistration registration({
     "make",
-    "PROJECT.lvx -o DISC.cue [--template NAME|FILE] [--background FILE] [--music FILE] "
+    "PROJECT.lvx|FOLDER... -o DISC.cue [--template NAME|FILE] [--background FILE] [--music FILE] "
     "[--pal|--ntsc] [--label TEXT] [--jobs N] [--temp DIR] [--keep-temp] [--quiet]",
     "Makes the Video CD of a project as a disc image: every menu page and every picture is\n"
     "rendered, encoded as an MPEG-1 still and multiplexed into a still segment, then the\n"
     "Video CD 2.0 image (ISO 9660 / CD-XA file system, control files, segments and the\n"
     "MPEG track) is written as DISC.bin beside DISC.cue. The image appears under its name\n"
     "only when it is complete.\n"
+    "\n"
+    "Instead of a project file, one or more folders of pictures may be given: each folder\n"
+    "becomes an album named after it, with its JPEG, TIFF, BMP and EPS pictures in natural\n"
+    "name order (IMG_2 before IMG_10), at most 99 (the others are named in a warning).\n"
     "\n"
     "Options:\n"
     "  -o, --output DISC.cue  the CUE sheet to make; the BIN file goes beside it with the\n"
@@ -526,7 +391,7 @@ const CommandRegistration registration({
     "  --pal, --ntsc          the TV norm; default: the PAL setting of config.ini (NTSC)\n"
     "  --label TEXT           the CD label (volume identifier: 32 characters are used);\n"
     "                         default: the project's file name in capitals, or LUMIVOX\n"
-    "  --jobs N, -j N         pictures encoded at once, 1 to 64; default: one per processor\n"
+    "  --jobs N, -j N         threads at work at once, 1 to 64; default: one per processor\n"
     "                         (at most 8). The image is the same for every N\n"
     "  --temp DIR             folder for the files of the run; default: TempDir of\n"
     "                         config.ini. Each run works in a folder of its own below it\n"

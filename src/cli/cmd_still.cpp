@@ -176,7 +176,7 @@ int RunStill(const std::vector<std::string>& args)
     if (norm < 0)
         norm = PalFromSettings() ? 1 : 0;
     const TvNorm tvNorm = norm ? TvNorm::Pal : TvNorm::Ntsc;
-    const EncoderNorm encoderNorm = norm ? EncoderNorm::Pal : EncoderNorm::Ntsc;
+    const TvNorm encoderNorm = norm ? TvNorm::Pal : TvNorm::Ntsc;
 
     // Everything that can be checked before the picture is decoded and encoded.
     std::error_code code;

@@ -9,6 +9,7 @@
 // QGuiApplication (QtGuiHost.h); menu drawing serialises itself, so callers need no lock.
 // Without the application a drawing call fails with kMsgNoGuiApplication.
 
+#include "base/TvNorm.h"
 #include "picture/MenuTemplate.h"
 #include "picture/PicBitmap.h"
 
@@ -24,8 +25,6 @@ class QPainter;
 
 namespace lumivox {
 
-// The television norm of the disc: 1 = PAL, 0 = NTSC, as the setting stores it.
-enum class TvNorm : int { Ntsc = 0, Pal = 1 };
 
 constexpr int kFrameWidth = 704;
 constexpr int kNtscFrameHeight = 480;

@@ -1,6 +1,9 @@
 #pragma once
 // The production run: turns the project into a Video CD image, stage by stage —
 //   1. menu music: the menu's music file becomes T + "bkmusic.mp2";
+//   1a. capacity: the disc's segment units, entries, lists and sectors are computed from
+//      the plan (the menu page size measured once the music is known) and a disc that
+//      would exceed any limit is refused before a single frame is encoded;
 //   2. menu pages: each page is rendered, encoded to a still and multiplexed with the
 //      companion still (and the music) into T + "menu_%02d.mpg", pages counted from 1;
 //   3. slides: every picture of every album is rendered, encoded and multiplexed into
@@ -28,6 +31,7 @@
 #include "base/Event.h"
 #include "picture/FrameRenderer.h"
 #include "picture/MenuTemplate.h"
+#include "production/ProductionPlan.h"
 #include "production/ProgressMessages.h"
 
 #include <atomic>
@@ -39,8 +43,6 @@
 
 namespace lumivox {
 
-class AlbumTable;
-class DiscMenuState;
 class ImageSink;
 
 // Shown when the still encoder or the multiplexer fails; the detail follows it.
@@ -75,26 +77,15 @@ enum class WriteReporting {
 };
 
 struct ProductionParameters {
-    // The project, read and never changed by the run. It must not change while the run
-    // goes on and must outlive it.
-    const AlbumTable* project = nullptr;
-    // Albums of the project that go on the disc (the first albumCount); -1 = all.
-    int albumCount = -1;
-
-    // The current menu template, its entries per page (0 = the template's
-    // "Items_count"; anything else must agree with it), the background override and the
-    // menu music (empty = none).
-    MenuTemplate menuTemplate;
-    int itemsPerPage = 0;
-    std::string backgroundOverride;
-    std::string musicPath;
+    // What goes on the disc: the snapshot taken on the project's own thread
+    // (MakeProductionPlan); the run reads nothing else of the project.
+    ProductionPlan plan;
 
     std::string tempFolder;    // T, created when missing; a trailing "/" is supplied
     std::string programFolder; // P; a trailing "/" is supplied
-    TvNorm norm = TvNorm::Ntsc;
-    std::string cdLabel;       // at most 259 bytes; the disc takes 32 and 16 of them
 
-    // Workers of the frame stages: 0 = one per processor (at most kMaxDefaultWorkers).
+    // Workers of the frame stages: 0 = one per processor (at most kMaxDefaultWorkers);
+    // they are taken from the process's worker budget (base/Parallel.h).
     int jobs = 0;
 
     // Where the image goes; not owned, must outlive the run. Closed by the run only
@@ -108,12 +99,6 @@ struct ProductionParameters {
     // (ProductionJob::Cancel sets whichever is in use).
     ManualResetEvent* cancel = nullptr;
 };
-
-// Fills the menu fields of parameters from the disc-menu state (the current template
-// read afresh, its entries per page, the background override and the music). False with
-// error when the template cannot be read.
-bool SetMenuFromState(const DiscMenuState& state, ProductionParameters& parameters,
-                      std::string* error = nullptr);
 
 struct ProductionResult {
     ProductionStatus status = ProductionStatus::Failed;
@@ -132,8 +117,6 @@ struct ProductionResult {
     bool Finished() const { return status == ProductionStatus::Finished; }
 };
 
-// The number of menu pages of a run: albums / items per page, plus one for a remainder.
-int ProductionMenuPages(int albumCount, int itemsPerPage);
 // The number of workers a run uses for `jobs` (0 = default) and `frames` frames.
 int ProductionWorkerCount(int jobs, int frames);
 
@@ -145,9 +128,9 @@ public:
     ProductionJob(const ProductionJob&) = delete;
     ProductionJob& operator=(const ProductionJob&) = delete;
 
-    // Starts the run on a thread of its own. The observer (may be null, not owned) must
-    // outlive the run. A job runs once; a second Start or Run does nothing and returns
-    // false.
+    // Starts the run on a thread of its own (a std::jthread). The observer (may be null,
+    // not owned) must outlive the run. A job runs once; a second Start or Run does nothing
+    // and returns false.
     bool Start(ProductionObserver* observer);
     // Waits until a started run has ended.
     void Wait();
@@ -167,6 +150,7 @@ public:
     const ProductionParameters& Parameters() const { return parameters_; }
 
 private:
+    class Run; // one run's stages, each a method and a cancel point
     ProductionResult Execute(ProductionObserver* observer);
 
     ProductionParameters parameters_;
@@ -176,7 +160,7 @@ private:
     std::atomic<bool> finished_{false};
     std::atomic<std::int32_t> totalSectors_{0};
     ProductionResult result_;
-    std::thread thread_;
+    std::jthread thread_;
 };
 
 } // namespace lumivox

@@ -239,7 +239,7 @@ void PadStill(std::vector<std::uint8_t>& stream) {
 }
 
 // The body of one encoding job (runs in the job's child process).
-void EncodeInJob(const StillPlanes& planes, const std::string& outputPath, EncoderNorm norm) {
+void EncodeInJob(const StillPlanes& planes, const std::string& outputPath, TvNorm norm) {
     // Everything here is left to the end of the child process: the encoder objects own
     // and free each other in ways the library does not document.
     auto* options = new MPEG2EncOptions();
@@ -264,7 +264,7 @@ void EncodeInJob(const StillPlanes& planes, const std::string& outputPath, Encod
         MjpegFatal("The encoder refused the VCD still settings for this picture");
     // The encoder has chosen the MPEG-1 pixel aspect code for the assumed norm; the
     // caller's norm applies only from here on.
-    options->norm = norm == EncoderNorm::Pal ? 'p' : 'n';
+    options->norm = norm == TvNorm::Pal ? 'p' : 'n';
 
     std::FILE* file = std::fopen(outputPath.c_str(), "w+b");
     if (!file) MjpegFatal("Couldn't create output file " + outputPath);
@@ -317,7 +317,7 @@ void RunEncodeJobInThisProcess(MjpegRequestReader& request) {
     take(planes.y, sizes[0]);
     take(planes.cb, sizes[1]);
     take(planes.cr, sizes[2]);
-    EncodeInJob(planes, outputPath, static_cast<EncoderNorm>(norm));
+    EncodeInJob(planes, outputPath, static_cast<TvNorm>(norm));
 }
 
 YCbCrSample ConvertRgbToYCbCr(int red, int green, int blue) {
@@ -438,7 +438,7 @@ bool StillEncoder::PrepareStillEncoder(std::string* error) {
     return prepared_;
 }
 
-bool StillEncoder::EncodeStill(const std::string& outputPath, EncoderNorm norm,
+bool StillEncoder::EncodeStill(const std::string& outputPath, TvNorm norm,
                                std::string* error) {
     if (!prepared_) {
         if (error) *error = "no prepared frame to encode";
@@ -465,7 +465,7 @@ bool StillEncoder::EncodeStill(const std::string& outputPath, EncoderNorm norm,
     return result.ok;
 }
 
-bool EncodeStill(const PicBitmap& frame, EncoderNorm norm, const std::string& outputPath,
+bool EncodeStill(const PicBitmap& frame, TvNorm norm, const std::string& outputPath,
                  std::string* error) {
     StillEncoder encoder;
     encoder.SetStillFrame(frame);

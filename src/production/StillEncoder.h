@@ -17,13 +17,14 @@
 
 #include "picture/PicBitmap.h"
 
+#include "base/TvNorm.h"
+
 #include <cstdint>
 #include <string>
 #include <vector>
 
 namespace lumivox {
 
-enum class EncoderNorm { Ntsc = 0, Pal = 1 };
 
 // What the Video CD stills profile requires of the high-resolution still.
 inline constexpr int kStillTargetBytes = 204800;
@@ -86,7 +87,7 @@ public:
     // Applies the forced settings, creates the output file (truncating it), encodes the
     // prepared picture into it and closes it. Returns false with the encoder's fatal text
     // (for example "Couldn't create output file %s") and no usable output on failure.
-    bool EncodeStill(const std::string& outputPath, EncoderNorm norm, std::string* error);
+    bool EncodeStill(const std::string& outputPath, TvNorm norm, std::string* error);
 
     const StillPlanes& Planes() const { return planes_; }
 
@@ -99,7 +100,7 @@ private:
 };
 
 // The three operations in one call, for a rendered frame.
-bool EncodeStill(const PicBitmap& frame, EncoderNorm norm, const std::string& outputPath,
+bool EncodeStill(const PicBitmap& frame, TvNorm norm, const std::string& outputPath,
                  std::string* error);
 
 } // namespace lumivox

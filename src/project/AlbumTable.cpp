@@ -715,12 +715,8 @@ DecodedProject DecodeProjectFile(const std::string& path, const ProjectDecodeOpt
     if (count <= 0)
         return result;
 
-    // The file is read into a plan: every album with the pictures it lists.
-    struct Listed {
-        std::string path;
-        int rotation = 0;
-    };
-    std::vector<std::vector<Listed>> listed;
+    // The file is read into a listing: every album with the pictures it lists.
+    ProjectListing listing;
     const int sectionsToRead = std::min(count, kMaxAlbumSectionsRead);
     for (int i = 1; i <= sectionsToRead; ++i) {
         const std::string section = AlbumSection(i);
@@ -728,15 +724,14 @@ DecodedProject DecodeProjectFile(const std::string& path, const ProjectDecodeOpt
         // sections is damage, and makes no nameless empty albums.
         if (!file.HasSection(section))
             continue;
-        if (static_cast<int>(result.albums.size()) >= options.freeAlbumSlots) {
-            ++result.albumsBeyondLimit;
+        if (static_cast<int>(listing.albums.size()) >= options.freeAlbumSlots) {
+            ++listing.albumsBeyondLimit;
             continue;
         }
-        DecodedAlbum& album = result.albums.emplace_back();
+        ListedAlbum& album = listing.albums.emplace_back();
         album.name = file.GetString(section, kNameKey, "");
         album.waitTime = std::clamp(file.GetInt(section, kIntervalKey, kIntervalWhenMissing),
                                     kMinStoredWaitTime, kMaxStoredWaitTime);
-        std::vector<Listed>& pictures = listed.emplace_back();
         const int images = std::min(file.GetInt(section, kImageCountKey, 0), kMaxPictureKeysRead);
         for (int j = 1; j <= images; ++j) {
             std::string picturePath = file.GetString(section, ImageKey(j), "");
@@ -745,8 +740,22 @@ DecodedProject DecodeProjectFile(const std::string& path, const ProjectDecodeOpt
             int rotation = file.GetInt(section, RotateKey(j), 0);
             if (!IsQuarterTurn(rotation))
                 rotation = 0;
-            pictures.push_back({CutUtf8(picturePath), rotation});
+            album.pictures.push_back({CutUtf8(picturePath), rotation});
         }
+    }
+    return DecodeProjectListing(std::move(listing), options);
+}
+
+DecodedProject DecodeProjectListing(ProjectListing listing, const ProjectDecodeOptions& options)
+{
+    DecodedProject result;
+    result.albumsBeyondLimit = listing.albumsBeyondLimit;
+    std::vector<std::vector<ListedPicture>> listed;
+    for (ListedAlbum& album : listing.albums) {
+        DecodedAlbum& decoded = result.albums.emplace_back();
+        decoded.name = std::move(album.name);
+        decoded.waitTime = album.waitTime;
+        listed.push_back(std::move(album.pictures));
     }
 
     // Then the pictures are decoded in rounds, on every core (decoding dominates the load
@@ -792,7 +801,7 @@ DecodedProject DecodeProjectFile(const std::string& path, const ProjectDecodeOpt
             if (cancelled())
                 return;
             const Candidate& c = round[i];
-            const Listed& picture = listed[c.album][c.listIndex];
+            const ListedPicture& picture = listed[c.album][c.listIndex];
             DecodedPicture& out = outcome[c.album][c.listIndex];
             out.path = picture.path;
             out.rotation = picture.rotation;

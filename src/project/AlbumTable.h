@@ -249,6 +249,23 @@ struct ProjectDecodeOptions {
     // decoding thread, never two at once.
     std::function<void(int done, int total)> progress;
 };
+// What a project file (or a set of folders) lists, before any picture is decoded.
+struct ListedPicture {
+    std::string path;
+    int rotation = 0;
+};
+struct ListedAlbum {
+    std::string name;
+    int waitTime = kIntervalWhenMissing;
+    std::vector<ListedPicture> pictures; // every listed one, also past the 99th
+};
+struct ProjectListing {
+    std::vector<ListedAlbum> albums; // at most the free album slots
+    int albumsBeyondLimit = 0;
+};
+// Decodes the pictures of a listing as DecodeProjectFile does (same rounds, same limits).
+DecodedProject DecodeProjectListing(ProjectListing listing, const ProjectDecodeOptions& options = {});
+
 // Reads and decodes the project file at path. Never throws for bad input: a missing or
 // foreign file gives its status, a picture that cannot be used is listed as skipped.
 // Never decodes more than 99 usable pictures per album (a picture past the 99th is

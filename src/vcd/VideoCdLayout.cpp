@@ -108,18 +108,15 @@ int AddPbcNode(VideoCdLayout& layout, PbcNode node) {
     return 0;
 }
 
-int AddSegmentItem(VideoCdLayout& layout, std::unique_ptr<MpegSource> source, const std::string& identifier) {
-    if (identifier.empty() || InUse(layout, identifier)) return -1;
-    source = ScannedSource(std::move(source));
-    if (!source) return -1;
+namespace {
+
+int AppendSegment(VideoCdLayout& layout, std::unique_ptr<MpegSource> source, const std::string& identifier,
+                  std::uint32_t packetCount) {
     SegmentItem item;
-    item.packetCount = source->PacketCount();
+    item.packetCount = packetCount;
     item.units = (item.packetCount + kSectorsPerSegmentUnit - 1) / kSectorsPerSegmentUnit;
     item.unitsBefore = layout.segmentUnitTotal;
     item.identifier = identifier;
-    // The file is opened again when the item's sectors are written; holding thousands
-    // of segment files open in between is not needed.
-    CloseMpegSource(*source);
     item.source = std::move(source);
     layout.identifiers.emplace(identifier, std::make_pair(IdentifierKind::Segment,
                                                           static_cast<std::uint32_t>(layout.segments.size())));
@@ -127,6 +124,24 @@ int AddSegmentItem(VideoCdLayout& layout, std::unique_ptr<MpegSource> source, co
     layout.segments.push_back(std::move(item));
     Invalidate(layout);
     return 0;
+}
+
+} // namespace
+
+int AddSegmentItem(VideoCdLayout& layout, std::unique_ptr<MpegSource> source, const std::string& identifier) {
+    if (identifier.empty() || InUse(layout, identifier)) return -1;
+    source = ScannedSource(std::move(source));
+    if (!source) return -1;
+    // The file is opened again when the item's sectors are written; holding thousands
+    // of segment files open in between is not needed.
+    CloseMpegSource(*source);
+    const std::uint32_t packets = source->PacketCount();
+    return AppendSegment(layout, std::move(source), identifier, packets);
+}
+
+int AddSizedSegmentItem(VideoCdLayout& layout, const std::string& identifier, std::uint32_t packetCount) {
+    if (identifier.empty() || InUse(layout, identifier) || packetCount == 0) return -1;
+    return AppendSegment(layout, nullptr, identifier, packetCount);
 }
 
 int AddSegmentItem(VideoCdLayout& layout, const std::string& path, const std::string& identifier) {
@@ -361,17 +376,25 @@ std::unique_ptr<VideoCdLayout> BuildProjectLayout(const LayoutProject& project) 
             segments.emplace_back(path, SegmentIdentifier(pageCount + slide));
         }
     }
-    std::vector<std::unique_ptr<MpegSource>> sources;
-    sources.reserve(segments.size());
-    for (const auto& segment : segments) sources.push_back(CreateMpegSource(project.workFolder + segment.first));
-    ScanAhead(sources);
-    for (std::size_t i = 0; i < segments.size(); ++i) {
-        const std::string& identifier = segments[i].second;
-        if (AddSegmentItem(*layout, std::move(sources[i]), identifier) == 0) AddSegmentPause(*layout, identifier, 5.0);
+    if (!project.segmentPackets.empty()) {
+        for (std::size_t i = 0; i < segments.size(); ++i) {
+            const std::string& identifier = segments[i].second;
+            const std::uint32_t packets = i < project.segmentPackets.size() ? project.segmentPackets[i] : 0;
+            if (AddSizedSegmentItem(*layout, identifier, packets) == 0) AddSegmentPause(*layout, identifier, 5.0);
+        }
+    } else {
+        std::vector<std::unique_ptr<MpegSource>> sources;
+        sources.reserve(segments.size());
+        for (const auto& segment : segments) sources.push_back(CreateMpegSource(project.workFolder + segment.first));
+        ScanAhead(sources);
+        for (std::size_t i = 0; i < segments.size(); ++i) {
+            const std::string& identifier = segments[i].second;
+            if (AddSegmentItem(*layout, std::move(sources[i]), identifier) == 0) AddSegmentPause(*layout, identifier, 5.0);
+        }
     }
 
     // The disc's single MPEG track.
-    AddSequenceItem(*layout, project.programFolder + (project.pal ? "avseq01.npal" : "avseq01.ntsc"),
+    AddSequenceItem(*layout, project.programFolder + (project.norm == TvNorm::Pal ? "avseq01.npal" : "avseq01.ntsc"),
                     "Sequence-0001-01", "Chapter-0001-01");
     return layout;
 }

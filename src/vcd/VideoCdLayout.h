@@ -5,6 +5,7 @@
 // Authoring operations return 0 on success and −1 for a refused request, leaving the
 // layout unchanged. A layout is built, computed and written on one thread.
 
+#include "base/TvNorm.h"
 #include "vcd/ImageSink.h"
 #include "vcd/MpegSource.h"
 
@@ -204,6 +205,9 @@ int AddPbcNode(VideoCdLayout& layout, PbcNode node);
 // missing, cannot be read or has no packets.
 int AddSegmentItem(VideoCdLayout& layout, std::unique_ptr<MpegSource> source, const std::string& identifier);
 int AddSegmentItem(VideoCdLayout& layout, const std::string& path, const std::string& identifier);
+// A segment of packetCount packets with no file behind it (the size of a disc still to be
+// made); refused without an identifier, for one in use, or for 0 packets.
+int AddSizedSegmentItem(VideoCdLayout& layout, const std::string& identifier, std::uint32_t packetCount);
 // Adds a pause point to the named segment (empty: the last one); −1 for an unknown segment.
 int AddSegmentPause(VideoCdLayout& layout, const std::string& segmentIdentifier, double time,
                     const std::string& pauseIdentifier = {});
@@ -246,7 +250,12 @@ struct LayoutProject {
     std::vector<int> albumPictureCounts; // one per album, in order
     std::string workFolder;              // with a trailing "/": holds the segment files
     std::string programFolder;           // with a trailing "/": holds "avseq01.npal" / "avseq01.ntsc"
-    bool pal = false;
+    TvNorm norm = TvNorm::Ntsc;
+    // Empty: the segment files "menu_%02d.mpg" and "menu_%02d_pic_%02d.mpg" of workFolder
+    // are scanned. Otherwise one packet count per segment (menu pages, then slides), and
+    // no segment file is read: the layout of a disc that is still to be made, for its
+    // size (such a layout can be computed but not written).
+    std::vector<std::uint32_t> segmentPackets;
 };
 
 // Builds the layout of a photo album disc: one menu page list per page of albums, one

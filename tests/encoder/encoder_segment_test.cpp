@@ -20,7 +20,7 @@ namespace fs = std::filesystem;
 
 struct Norm {
     const char* name;
-    EncoderNorm norm;
+    TvNorm norm;
     int height;
     int companionHeight;
     const char* companion;
@@ -28,8 +28,8 @@ struct Norm {
     const char* trackRate;
 };
 const Norm kNorms[] = {
-    {"NTSC", EncoderNorm::Ntsc, 480, 240, "temp_x.ntsc", "avseq01.ntsc", "30000/1001"},
-    {"PAL", EncoderNorm::Pal, 576, 288, "temp_x.npal", "avseq01.npal", "25/1"},
+    {"NTSC", TvNorm::Ntsc, 480, 240, "temp_x.ntsc", "avseq01.ntsc", "30000/1001"},
+    {"PAL", TvNorm::Pal, 576, 288, "temp_x.npal", "avseq01.npal", "25/1"},
 };
 
 fs::path EncodeHighResolution(const TempFolder& folder, const Norm& norm) {
@@ -69,7 +69,7 @@ TEST(InstalledMpegFiles, CompanionStillsAreNormalResolutionVcdStills) {
         EXPECT_EQ(header.width, 352) << norm.companion;
         EXPECT_EQ(header.height, norm.companionHeight) << norm.companion;
         // 4:3 on the norm's pixel grid (ISO/IEC 11172-2 pel aspect: 8 = 625-line, 12 = 525-line).
-        EXPECT_EQ(header.aspectCode, norm.norm == EncoderNorm::Pal ? 8 : 12) << norm.companion;
+        EXPECT_EQ(header.aspectCode, norm.norm == TvNorm::Pal ? 8 : 12) << norm.companion;
         EXPECT_LE(bytes.size(), 46u * 1024u) << norm.companion << ": fits the normal-resolution buffer";
     }
 }

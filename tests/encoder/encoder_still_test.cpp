@@ -183,7 +183,7 @@ struct EncodedStill {
     StillPlanes planes;
 };
 
-EncodedStill Encode(const TempFolder& folder, const DibFrame& frame, EncoderNorm norm,
+EncodedStill Encode(const TempFolder& folder, const DibFrame& frame, TvNorm norm,
                     const std::string& name) {
     EncodedStill result;
     result.file = folder / name;
@@ -201,8 +201,8 @@ TEST(StillEncoding, HighResolutionStillsOfBothNormsCarryTheForcedHeader) {
     struct Case {
         const char* name;
         int height;
-        EncoderNorm norm;
-    } cases[] = {{"NTSC", 480, EncoderNorm::Ntsc}, {"PAL", 576, EncoderNorm::Pal}};
+        TvNorm norm;
+    } cases[] = {{"NTSC", 480, TvNorm::Ntsc}, {"PAL", 576, TvNorm::Pal}};
     for (const auto& c : cases) {
         DibFrame frame = MakeFrame(704, c.height, 32, [&](int x, int y) { return PhotoLikeColour(x, y, 704, c.height); });
         EncodedStill still = Encode(folder, frame, c.norm, std::string(c.name) + ".m1v");
@@ -234,7 +234,7 @@ TEST(StillEncoding, DecodedPhotoMatchesTheInputFrame) {
     TempFolder folder;
     const int w = 704, h = 480;
     DibFrame frame = MakeFrame(w, h, 32, [](int x, int y) { return PhotoLikeColour(x, y, 704, 480); });
-    EncodedStill still = Encode(folder, frame, EncoderNorm::Ntsc, "photo.m1v");
+    EncodedStill still = Encode(folder, frame, TvNorm::Ntsc, "photo.m1v");
     std::vector<std::uint8_t> yuv;
     ASSERT_TRUE(DecodeYuv420(still.file, w, h, yuv));
     std::size_t lumaCount = static_cast<std::size_t>(w) * h;
@@ -255,7 +255,7 @@ TEST(StillEncoding, FlatColoursComeBackWithinAFewLevels) {
     static const Rgb bands[] = {{255, 255, 255}, {0, 0, 0},     {200, 30, 40},  {20, 160, 60},
                                 {40, 60, 200},   {128, 128, 128}, {240, 200, 80}, {90, 40, 120}};
     DibFrame frame = MakeFrame(w, h, 32, [](int x, int) { return bands[x / 88]; });
-    EncodedStill still = Encode(folder, frame, EncoderNorm::Pal, "flat.m1v");
+    EncodedStill still = Encode(folder, frame, TvNorm::Pal, "flat.m1v");
     std::vector<std::uint8_t> yuv;
     ASSERT_TRUE(DecodeYuv420(still.file, w, h, yuv));
     std::size_t lumaCount = static_cast<std::size_t>(w) * h;
@@ -293,14 +293,14 @@ TEST(StillEncoding, FatalEncoderErrorsFailTheCallAndTheNextEncodeSucceeds) {
         encoder.SetStillFrame(c.frame->header.data(), nullptr, c.frame->pixels.data());
         std::string error;
         ASSERT_TRUE(encoder.PrepareStillEncoder(&error)) << c.name << ": " << error;
-        EXPECT_FALSE(encoder.EncodeStill(c.output.string(), EncoderNorm::Ntsc, &error)) << c.name;
+        EXPECT_FALSE(encoder.EncodeStill(c.output.string(), TvNorm::Ntsc, &error)) << c.name;
         EXPECT_EQ(error, c.expected) << c.name;
 
         // The process is healthy: the next picture encodes.
         fs::path next = folder / (std::string(c.name) + "-next.m1v");
         encoder.SetStillFrame(good.header.data(), nullptr, good.pixels.data());
         ASSERT_TRUE(encoder.PrepareStillEncoder(&error)) << error;
-        EXPECT_TRUE(encoder.EncodeStill(next.string(), EncoderNorm::Ntsc, &error)) << c.name << ": " << error;
+        EXPECT_TRUE(encoder.EncodeStill(next.string(), TvNorm::Ntsc, &error)) << c.name << ": " << error;
         EXPECT_EQ(fs::file_size(next), static_cast<std::uintmax_t>(kStillTargetBytes)) << c.name;
     }
 }
@@ -308,7 +308,7 @@ TEST(StillEncoding, FatalEncoderErrorsFailTheCallAndTheNextEncodeSucceeds) {
 TEST(StillEncoding, EncodeWithoutPreparedFrameIsRefused) {
     StillEncoder encoder;
     std::string error;
-    EXPECT_FALSE(encoder.EncodeStill("/tmp/never-written.m1v", EncoderNorm::Pal, &error));
+    EXPECT_FALSE(encoder.EncodeStill("/tmp/never-written.m1v", TvNorm::Pal, &error));
     EXPECT_FALSE(error.empty());
 }
 
@@ -328,8 +328,8 @@ TEST(StillEncoding, PicBitmapFrameEncodesLikeTheRawBitmap) {
     DibFrame frame = MakeFrame(704, 480, 32, [](int x, int y) { return PhotoLikeColour(x, y, 704, 480); });
     fs::path fromBitmap = folder / "bitmap.m1v";
     std::string error;
-    ASSERT_TRUE(EncodeStill(bitmap, EncoderNorm::Ntsc, fromBitmap.string(), &error)) << error;
-    EncodedStill fromFrame = Encode(folder, frame, EncoderNorm::Ntsc, "frame.m1v");
+    ASSERT_TRUE(EncodeStill(bitmap, TvNorm::Ntsc, fromBitmap.string(), &error)) << error;
+    EncodedStill fromFrame = Encode(folder, frame, TvNorm::Ntsc, "frame.m1v");
     EXPECT_EQ(ReadFile(fromBitmap), ReadFile(fromFrame.file));
 }
 

@@ -161,14 +161,14 @@ void MakeProject(AlbumTable& project, const Scratch& folder, const std::vector<i
 ProductionParameters MakeParameters(const AlbumTable& project, const std::string& tempFolder, ImageSink* sink)
 {
     ProductionParameters parameters;
-    parameters.project = &project;
+    parameters.plan = MakeProductionPlan(project);
     std::string error;
-    if (!LoadMenuTemplate(ProgramFolderForTests() + "template/classic.ini", parameters.menuTemplate, &error))
+    if (!LoadMenuTemplate(ProgramFolderForTests() + "template/classic.ini", parameters.plan.menuTemplate, &error))
         throw std::runtime_error(error);
     parameters.tempFolder = tempFolder;
     parameters.programFolder = ProgramFolderForTests();
-    parameters.norm = TvNorm::Ntsc;
-    parameters.cdLabel = "TEST";
+    parameters.plan.norm = TvNorm::Ntsc;
+    parameters.plan.cdLabel = "TEST";
     parameters.jobs = 2;
     parameters.sink = sink;
     return parameters;

@@ -147,7 +147,7 @@ TEST_F(ProductionRunTest, MenuMusicGoesUnderEveryMenuPage)
     WriteTestWave(music, 0.5);
     const std::string temp = scratch.Path("run");
     ProductionParameters parameters = MakeParameters(project, temp, &sink);
-    parameters.musicPath = music;
+    parameters.plan.musicPath = music;
     const ProductionResult result = RunWith(std::move(parameters));
     ASSERT_TRUE(result.Finished()) << result.message;
     EXPECT_TRUE(fs::exists(temp + "/bkmusic.mp2"));
@@ -161,7 +161,7 @@ TEST_F(ProductionRunTest, MusicThatCannotBeConvertedFailsTheMenuStageWithAMessag
     const std::string music = scratch.Path("song.ogg");
     WriteText(music, "not music");
     ProductionParameters parameters = MakeParameters(project, scratch.Path("run"), &sink);
-    parameters.musicPath = music;
+    parameters.plan.musicPath = music;
     const ProductionResult result = RunWith(std::move(parameters));
     EXPECT_EQ(result.status, ProductionStatus::Failed);
     EXPECT_NE(result.message.find("song.ogg"), std::string::npos) << result.message;
@@ -267,7 +267,7 @@ TEST_F(ProductionRunTest, CancelInEveryStageLeavesNoImage)
             parameters.jobs = 1;
             parameters.cancel = &cancel;
             if (c.withMusic)
-                parameters.musicPath = music;
+                parameters.plan.musicPath = music;
             ProductionJob job(std::move(parameters));
             result = job.Run(&runObserver);
         }
@@ -290,8 +290,8 @@ TEST_F(ProductionRunTest, TemplateWithoutEntriesIsRefusedBeforeAnythingIsWritten
     for (int items : {0, -2}) {
         const std::string temp = scratch.Path("run");
         ProductionParameters parameters = MakeParameters(project, temp, &sink);
-        parameters.menuTemplate.itemsCount = items;
-        parameters.menuTemplate.path = "/templates/empty.ini";
+        parameters.plan.menuTemplate.itemsCount = items;
+        parameters.plan.menuTemplate.path = "/templates/empty.ini";
         const ProductionResult result = RunWith(std::move(parameters));
         EXPECT_EQ(result.status, ProductionStatus::Failed);
         EXPECT_NE(result.message.find("/templates/empty.ini"), std::string::npos) << result.message;
@@ -388,7 +388,7 @@ TEST_F(ProductionRunTest, MenuBackgroundThatCannotBeDecodedIsReported)
 {
     MakeProject(project, scratch, {0});
     ProductionParameters parameters = MakeParameters(project, scratch.Path("run"), &sink);
-    parameters.backgroundOverride = scratch.Path("gone.jpg");
+    parameters.plan.backgroundOverride = scratch.Path("gone.jpg");
     const ProductionResult result = RunWith(std::move(parameters));
     ASSERT_TRUE(result.Finished()) << result.message;
     ASSERT_EQ(observer.warnings.size(), 1u);
@@ -402,10 +402,10 @@ TEST_F(ProductionRunTest, ParametersThatCannotMakeADiscAreRefused)
     ProductionParameters noSink = MakeParameters(project, scratch.Path("run"), nullptr);
     EXPECT_EQ(RunWith(std::move(noSink)).status, ProductionStatus::Failed);
     ProductionParameters tooMany = MakeParameters(project, scratch.Path("run"), &sink);
-    tooMany.albumCount = 2;
+    tooMany.plan.albums.resize(MAX_ALBUMS + 1);
     EXPECT_EQ(RunWith(std::move(tooMany)).status, ProductionStatus::Failed);
     ProductionParameters disagree = MakeParameters(project, scratch.Path("run"), &sink);
-    disagree.itemsPerPage = 4;
+    disagree.plan.itemsPerPage = 4;
     const ProductionResult result = RunWith(std::move(disagree));
     EXPECT_EQ(result.status, ProductionStatus::Failed);
     EXPECT_NE(result.message.find("classic.ini"), std::string::npos) << result.message;

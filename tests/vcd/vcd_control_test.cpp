@@ -226,7 +226,7 @@ TEST(VcdControl, InfoAndEntriesOfASmallDisc) {
     project.albumPictureCounts = {2};
     project.workFolder = work.Slash();
     project.programFolder = program.Slash();
-    project.pal = true;
+    project.norm = TvNorm::Pal;
     auto layout = BuildProjectLayout(project);
     SetLayoutNumber(*layout, LayoutNumber::Restriction, 2);
     ASSERT_GT(ComputeLayout(*layout), 0) << layout->errorText;

@@ -84,7 +84,7 @@ struct SmallDisc {
         project.albumPictureCounts = pictures;
         project.workFolder = work.Slash();
         project.programFolder = program.Slash();
-        project.pal = pal;
+        project.norm = pal ? TvNorm::Pal : TvNorm::Ntsc;
         layout = BuildProjectLayout(project);
         total = ComputeLayout(*layout);
     }

@@ -204,7 +204,7 @@ TEST(VcdLayout, OneAlbumOfOnePictureWithFiles) {
     project.albumPictureCounts = {1};
     project.workFolder = work.Slash();
     project.programFolder = program.Slash();
-    project.pal = true;
+    project.norm = TvNorm::Pal;
     auto layout = BuildProjectLayout(project);
     ASSERT_EQ(layout->lists.size(), 2u);
     EXPECT_EQ(Describe(layout->lists[0]),

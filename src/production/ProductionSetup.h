@@ -1,0 +1,91 @@
+#pragma once
+// What every front end does before a production run starts — the command line's make
+// and burn, and the desktop program's burn page alike: the plan is taken from the project
+// on the calling thread, the menu and its files are checked, the TV norm and the temporary
+// folder come from the settings unless given, the CD label defaults to the project's
+// name, the output's folder is checked, and the run gets a folder of its own below the
+// temporary folder. Everything that can be known to be wrong is refused here, with one
+// message naming the file and the reason, before any work begins.
+
+#include "base/TvNorm.h"
+#include "production/ProductionJob.h"
+
+#include <memory>
+#include <optional>
+#include <string>
+
+namespace lumivox {
+
+class AlbumTable;
+class DiscMenuState;
+class Settings;
+
+// The CD label when none is given.
+inline constexpr const char* kDefaultCdLabel = "LUMIVOX";
+
+// The volume label made from a project file's name: upper case, the characters an ISO
+// 9660 volume identifier allows (A-Z, 0-9, "_"), at most 32; kDefaultCdLabel when nothing
+// of the name is left.
+std::string LabelFromProject(const std::string& projectPath);
+
+// A folder of one run below the temporary folder ("make-XXXXXX"), so that two runs
+// never share files; removed with everything in it when the object goes, unless kept.
+class RunFolder {
+public:
+    RunFolder() = default;
+    ~RunFolder();
+    RunFolder(const RunFolder&) = delete;
+    RunFolder& operator=(const RunFolder&) = delete;
+
+    // Creates base (and its parents) when missing and the run's folder in it. False with
+    // error naming the folder and the reason.
+    bool Create(const std::string& base, std::string* error);
+    void Keep() { keep_ = true; }
+    bool Kept() const { return keep_; }
+    // With a trailing "/"; empty until created.
+    const std::string& Path() const { return path_; }
+
+private:
+    std::string path_;
+    bool keep_ = false;
+};
+
+struct ProductionRequest {
+    // The project; its snapshot is taken on the calling thread (its first albumCount
+    // albums, -1 = all).
+    const AlbumTable* project = nullptr;
+    int albumCount = -1;
+    // The project's file, for the default CD label; may be empty.
+    std::string projectPath;
+    // The disc menu: template, background override, music. Required.
+    const DiscMenuState* menu = nullptr;
+    // Default: the "PAL" setting.
+    std::optional<TvNorm> norm;
+    // Default: LabelFromProject(projectPath).
+    std::optional<std::string> label;
+    // The temporary folder the run's own folder goes into. Default: the "TempDir" setting.
+    std::string tempFolder;
+    // A file the run will make (a disc image's CUE or BIN): its folder must exist and take
+    // files. Empty when the run writes no file (burning).
+    std::string outputPath;
+    // Default: the program folder.
+    std::string programFolder;
+    int jobs = 0;
+    bool keepRunFolder = false;
+    // The program's settings; null means the defaults.
+    const Settings* settings = nullptr;
+};
+
+struct PreparedProduction {
+    std::string error; // empty when the run can start
+    // Everything but the sink and the cancel event, which the caller supplies.
+    ProductionParameters parameters;
+    // The run's folder (parameters.tempFolder); removed when the last holder lets go.
+    std::shared_ptr<RunFolder> runFolder;
+
+    bool Ok() const { return error.empty(); }
+};
+
+PreparedProduction PrepareProduction(const ProductionRequest& request);
+
+} // namespace lumivox
