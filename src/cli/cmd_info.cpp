@@ -1,11 +1,15 @@
 // lumivox-cli info: loads a project file the way the program does and lists what it
 // holds, with every picture's full-size dimensions and every picture that was left out.
 
+#include "CliSupport.h"
 #include "Command.h"
 
+#include "base/Paths.h"
 #include "base/TextUtil.h"
 #include "picture/PicReader.h"
+#include "production/DiscEstimate.h"
 #include "project/AlbumTable.h"
+#include "vcd/VideoCdLayout.h"
 
 #include <cstdio>
 #include <exception>
@@ -46,9 +50,17 @@ int RunInfo(const std::vector<std::string>& args)
 {
     std::string projectPath;
     bool json = false;
-    for (const std::string& arg : args) {
+    std::string templateValue;
+    std::string music;
+    int norm = -1;
+    for (std::size_t a = 0; a < args.size(); ++a) {
+        const std::string& arg = args[a];
         if (arg == "--json") {
             json = true;
+        } else if ((arg == "--template" || arg == "--music") && a + 1 < args.size()) {
+            (arg == "--template" ? templateValue : music) = args[++a];
+        } else if (arg == "--pal" || arg == "--ntsc") {
+            norm = arg == "--pal" ? 1 : 0;
         } else if (!arg.empty() && arg[0] == '-') {
             std::fprintf(stderr, "lumivox-cli info: unknown option '%s'\n", arg.c_str());
             return 2;
@@ -116,8 +128,45 @@ int RunInfo(const std::vector<std::string>& args)
         if (json)
             out += "]}";
     }
+
+    // The disc this project makes with the chosen menu, before anything is encoded.
+    DiscMenuState menu(ProgramFolder());
+    std::string error;
+    if (!templateValue.empty() && !ChooseTemplate(menu, templateValue, &error)) {
+        std::fprintf(stderr, "lumivox-cli info: %s\n", error.c_str());
+        return 1;
+    }
+    menu.SetBackgroundMusic(music);
+    ProductionPlan plan = MakeProductionPlan(project);
+    if (!SetMenuFromState(menu, plan, &error)) {
+        std::fprintf(stderr, "lumivox-cli info: %s\n", error.c_str());
+        return 1;
+    }
+    plan.norm = norm < 0 ? TvNormFromSetting(PalFromSettings()) : TvNormFromSetting(norm);
+    const DiscEstimate disc = EstimateDisc(plan, ProgramFolder());
     if (json) {
-        out += "], \"skipped\": [";
+        out += Format("], \"disc\": {\"norm\": \"%s\", \"menu_pages\": %d, \"slides\": %d, "
+                      "\"segment_units\": %u, \"max_segment_units\": %u, \"entries\": %u, \"lists\": %u, "
+                      "\"sectors\": %u, \"sectors_exact\": %s, \"max_sectors\": %u, \"minutes\": %.2f, "
+                      "\"music_estimated\": %s, \"fits\": %s, \"limit\": ",
+                      TvNormName(plan.norm), plan.MenuPages(), plan.SlideCount(), disc.segmentUnits,
+                      kMaxSegmentUnits, disc.entries, disc.lists, disc.sectors, disc.sectorsExact ? "true" : "false",
+                      kMaxDiscSectors, disc.minutes, !plan.musicPath.empty() ? "true" : "false",
+                      disc.Fits() ? "true" : "false") +
+               (disc.Fits() ? std::string("null") : JsonQuote(disc.limitExceeded)) + "}";
+    } else {
+        out += Format("\nDisc (%s, %d menu page%s, %d slide%s): %u of %u segment units, %s%u sectors, "
+                      "%.1f of 80 minutes%s\n",
+                      TvNormName(plan.norm), plan.MenuPages(), plan.MenuPages() == 1 ? "" : "s", plan.SlideCount(),
+                      plan.SlideCount() == 1 ? "" : "s", disc.segmentUnits, kMaxSegmentUnits,
+                      disc.sectorsExact ? "" : "at least ", disc.sectors, disc.minutes,
+                      plan.musicPath.empty() ? "" : " (the menu music's share estimated)");
+        if (!disc.Fits())
+            out += "  The disc cannot be made: " + disc.limitExceeded + "\n";
+    }
+
+    if (json) {
+        out += ", \"skipped\": [";
         for (std::size_t i = 0; i < result.skipped.size(); ++i) {
             const SkippedPicture& skipped = result.skipped[i];
             out += i ? ", " : "";
@@ -139,17 +188,23 @@ int RunInfo(const std::vector<std::string>& args)
 
 const CommandRegistration registration({
     "info",
-    "PROJECT.lvx [--json]",
+    "PROJECT.lvx [--json] [--template NAME|FILE] [--music FILE] [--pal|--ntsc]",
     "Loads a Lumivox project file (.lvx) the way the program opens it and lists what it\n"
     "holds: each album with its name and wait time in seconds, and each picture with its\n"
     "path, its rotation (degrees clockwise) and its size once decoded at full size and\n"
     "turned, as it will go on the disc. Then every picture that loading left out, with\n"
-    "the reason: the decoder's error text, or the limit of 99 pictures per album.\n"
+    "the reason: the decoder's error text, or the limit of 99 pictures per album. Last the\n"
+    "disc it makes with the menu template (and music) given: its segment units, sectors and\n"
+    "playing minutes, and the first limit of a Video CD it exceeds, if any.\n"
     "\n"
     "Options:\n"
+    "  --template NAME|FILE, --music FILE, --pal, --ntsc   as for lumivox-cli make\n"
     "  --json   print one JSON object instead of text:\n"
     "           {\"albums\": [{\"name\": ..., \"wait\": ..., \"pictures\": [{\"path\": ...,\n"
     "           \"rotation\": ..., \"width\": ..., \"height\": ...}]}],\n"
+    "           \"disc\": {\"norm\", \"menu_pages\", \"slides\", \"segment_units\",\n"
+    "           \"max_segment_units\", \"entries\", \"lists\", \"sectors\", \"sectors_exact\",\n"
+    "           \"max_sectors\", \"minutes\", \"music_estimated\", \"fits\", \"limit\"},\n"
     "           \"skipped\": [{\"album\": ..., \"path\": ..., \"error\": ...}]}\n"
     "           \"album\" is the album's number counting from 1; a picture whose full-size\n"
     "           decode fails shows width and height 0.\n"

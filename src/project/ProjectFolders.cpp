@@ -100,7 +100,7 @@ bool ListFolderAlbums(const std::vector<std::string>& folders, int waitTime, Pro
         const fs::path base(folder);
         for (std::size_t n = 0; n < names.size(); ++n) {
             if (n < static_cast<std::size_t>(MAX_PICTURES_PER_ALBUM))
-                album.pictures.push_back({(base / names[n]).string(), 0});
+                album.pictures.push_back({fs::absolute(base / names[n], ec).string(), 0});
         }
         if (names.size() > static_cast<std::size_t>(MAX_PICTURES_PER_ALBUM)) {
             std::string left;
