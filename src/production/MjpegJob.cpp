@@ -38,28 +38,6 @@ bool ReadRequest(int fd, std::string& request) {
     }
 }
 
-// Job kinds that exercise the helper's own handling of how a job ends.
-bool RunTestJob(std::string_view kind, MjpegRequestReader& request) {
-    if (kind == "test-talk") {
-        // Logs the payload's count of messages and does a little allocating work.
-        std::uint32_t count = request.U32();
-        for (std::uint32_t i = 0; i < count; ++i) MjpegLog(MjpegLogLevel::Debug, "talk\n");
-        std::vector<std::string> work(200, std::string(300, 'y'));
-        MjpegLog(MjpegLogLevel::Information, "inside the job\n");
-        return true;
-    }
-    if (kind == "test-fatal") MjpegFatal(request.Text());
-    if (kind == "test-exit") {
-        MjpegLog(MjpegLogLevel::Error, request.Text());
-        std::exit(static_cast<int>(request.I32()));
-    }
-    if (kind == "test-crash") ::raise(SIGSEGV);
-    if (kind == "test-hang") {
-        for (;;) ::pause();
-    }
-    return false;
-}
-
 } // namespace
 
 std::uint32_t MjpegRequestReader::U32() {
@@ -101,7 +79,7 @@ std::string FindMjpegHelper() {
     return {};
 }
 
-int MjpegHelperMain() {
+int MjpegHelperMain(const MjpegExtraJobKinds& extraKinds) {
     if (::fcntl(kMjpegHelperLogFd, F_GETFD) < 0) {
         std::fprintf(stderr, "%s: runs one encoder or multiplexer job for Lumivox; it is started "
                              "by the program, not by hand\n", kMjpegHelperName);
@@ -123,7 +101,7 @@ int MjpegHelperMain() {
             RunEncodeJobInThisProcess(reader);
         } else if (kind == "multiplex") {
             RunMultiplexJobInThisProcess(reader);
-        } else if (!RunTestJob(kind, reader)) {
+        } else if (!extraKinds || !extraKinds(kind, reader)) {
             MjpegFatal("unknown job kind \"" + kind + "\"\n");
         }
     });

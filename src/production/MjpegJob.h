@@ -12,7 +12,10 @@
 // messages and its "done" record on descriptor 3 (the records of MjpegLog.cpp); its standard
 // output and error are the program's, or /dev/null unless "MJPEG_VERBOSITY" is set.
 
+#include "base/FileDescriptor.h"
 #include "production/MjpegLog.h"
+
+#include <sys/types.h>
 
 #include <cstddef>
 #include <cstdint>
@@ -74,7 +77,7 @@ std::string FindMjpegHelper();
 
 // Runs one job in a fresh helper process: the request is the kind followed by the payload
 // parts (sent as they are, not copied together). Same outcome and supervision as
-// RunMjpegJob: the time limit from the last message, the "done" record, reaping, the
+// a job always is: the time limit from the last message, the "done" record, reaping, the
 // bounded log and the sink. A missing helper fails the job with a message naming it.
 MjpegJobResult RunMjpegHelperJob(std::string_view kind, const std::vector<std::string_view>& payload);
 MjpegJobResult RunMjpegHelperJob(const std::string& helperPath, std::string_view kind,
@@ -84,8 +87,18 @@ MjpegJobResult RunMjpegHelperJob(const std::string& helperPath, std::string_view
 // the job's outcome.
 [[noreturn]] void RunMjpegJobInThisProcess(int logFd, const std::function<void()>& work);
 
-// The helper program's main: reads the request from standard input and runs it.
-int MjpegHelperMain();
+// The helper program's main: reads the request from standard input and runs it. A kind
+// other than "encode" and "multiplex" goes to extraKinds (a test helper's own kinds),
+// which returns false for a kind it does not know either.
+using MjpegExtraJobKinds = std::function<bool(std::string_view kind, MjpegRequestReader& request)>;
+int MjpegHelperMain(const MjpegExtraJobKinds& extraKinds = {});
+
+// Supervises a started job's process: feeds it the request, reads its records (the
+// child's end of logPipe is descriptor 3 in the child, or whatever it writes records on),
+// applies the time limits and the cancel scope, and always reaps it. request may be
+// empty (requestPipe then too).
+MjpegJobResult SuperviseMjpegChild(pid_t child, FileDescriptor logPipe, FileDescriptor requestPipe,
+                                   const std::vector<std::string_view>& request);
 
 // The job bodies, called inside the helper with the payload of their kind.
 void RunEncodeJobInThisProcess(MjpegRequestReader& request);

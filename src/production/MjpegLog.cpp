@@ -236,12 +236,27 @@ std::string StartFailure(const char* what, int error) {
     return std::string("cannot start the encoder process: ") + what + ": " + std::strerror(error);
 }
 
+thread_local const ManualResetEvent* t_jobCancel = nullptr;
+
+} // namespace
+
+MjpegCancelScope::MjpegCancelScope(const ManualResetEvent* cancel) : previous_(t_jobCancel) {
+    t_jobCancel = cancel;
+}
+
+MjpegCancelScope::~MjpegCancelScope() { t_jobCancel = previous_; }
+
 // Feeds the request to the child, reads its records as they arrive and judges how it
-// ended; the time limit counts from the child's last sign of progress. Takes over both
-// descriptors (requestFd may be -1 when there is no request) and always reaps the child.
-MjpegJobResult Supervise(pid_t child, int logRead, int requestFd,
-                         const std::vector<std::string_view>& request) {
+// ended; the time limit counts from the child's last sign of progress, and the cancel
+// event of the calling thread's scope stops it at once. Takes over both descriptors
+// (requestFd may be empty when there is no request) and always reaps the child.
+MjpegJobResult SuperviseMjpegChild(pid_t child, FileDescriptor logPipe, FileDescriptor request_,
+                                   const std::vector<std::string_view>& request) {
     MjpegJobResult result;
+    const int logRead = logPipe.Get();
+    int requestFd = request_.Release();
+    const ManualResetEvent* cancel = t_jobCancel;
+    const int cancelFd = cancel ? cancel->NotifyDescriptor() : -1;
     const auto timeout = MjpegJobTimeout();
     // The multiplexer reports every sector it writes, so a long segment keeps its job
     // alive while a stuck one does not.
@@ -267,6 +282,7 @@ MjpegJobResult Supervise(pid_t child, int logRead, int requestFd,
     // throw past the reaping below: a child left unreaped would stay a zombie.
     MessageReader reader(result);
     bool killed = false;
+    bool cancelled = false;
     bool outOfMemory = false;
     try {
         char buffer[8192];
@@ -278,12 +294,21 @@ MjpegJobResult Supervise(pid_t child, int logRead, int requestFd,
                 killed = true;
                 break;
             }
-            pollfd waits[2] = {{logRead, POLLIN, 0}, {requestFd, POLLOUT, 0}};
-            int ready = ::poll(waits, requestFd >= 0 ? 2 : 1,
-                               static_cast<int>(std::min<long long>(left.count(), 60'000)));
+            if (cancel && cancel->IsSet()) {
+                ::kill(child, SIGKILL);
+                cancelled = true;
+                break;
+            }
+            // The cancel event's descriptor wakes the wait at once; without one, the
+            // event is looked at every tenth of a second.
+            const long long slice = cancel && cancelFd < 0 ? 100 : 60'000;
+            pollfd waits[3] = {{logRead, POLLIN, 0}, {cancelFd, POLLIN, 0}, {requestFd, POLLOUT, 0}};
+            int ready = ::poll(waits, requestFd >= 0 ? 3 : 2, static_cast<int>(std::min<long long>(left.count(), slice)));
             if (ready < 0 && errno != EINTR) break;
             if (ready <= 0) continue;
-            if (requestFd >= 0 && waits[1].revents != 0) {
+            if (waits[1].revents != 0)
+                continue; // the cancel event: handled at the top
+            if (requestFd >= 0 && waits[2].revents != 0) {
                 const std::string_view& bytes = request[part];
                 ssize_t wrote = ::send(requestFd, bytes.data() + sent, bytes.size() - sent,
                                        MSG_NOSIGNAL | MSG_DONTWAIT);
@@ -309,7 +334,7 @@ MjpegJobResult Supervise(pid_t child, int logRead, int requestFd,
         outOfMemory = true;
     }
     closeRequest();
-    ::close(logRead);
+    logPipe.Reset();
 
     int status = 0;
     const bool reaped = ReapChild(
@@ -319,6 +344,8 @@ MjpegJobResult Supervise(pid_t child, int logRead, int requestFd,
     const std::string& lastError = reader.lastError;
     if (outOfMemory) {
         result.error = "malloc failed\n";
+    } else if (cancelled) {
+        result.error = kMjpegJobCancelled;
     } else if (killed && reaped && WIFSIGNALED(status) && WTERMSIG(status) == SIGKILL) {
         char seconds[32];
         std::snprintf(seconds, sizeof seconds, "%g", static_cast<double>(timeout.count()) / 1000.0);
@@ -341,42 +368,16 @@ MjpegJobResult Supervise(pid_t child, int logRead, int requestFd,
     return result;
 }
 
+namespace {
+
 // A descriptor for the child's side of a channel, above the standard ones, so that
 // putting it in its place in the child never overwrites another.
-int AboveStandard(int fd) {
-    if (fd > kMjpegHelperLogFd) return fd;
-    int moved = ::fcntl(fd, F_DUPFD_CLOEXEC, kMjpegHelperLogFd + 1);
-    ::close(fd);
-    return moved;
+FileDescriptor AboveStandard(FileDescriptor fd) {
+    if (fd.Get() > kMjpegHelperLogFd) return fd;
+    return FileDescriptor(::fcntl(fd.Get(), F_DUPFD_CLOEXEC, kMjpegHelperLogFd + 1));
 }
 
 } // namespace
-
-MjpegJobResult RunMjpegJob(const std::function<void()>& work) {
-    MjpegJobResult result;
-    // The child must not be the first to reach this function-local static: another thread
-    // of this process could be inside its initialisation at the moment of the fork.
-    MjpegVerbosity();
-    int fds[2];
-    if (::pipe2(fds, O_CLOEXEC) != 0) {
-        result.error = StartFailure("pipe", errno);
-        return result;
-    }
-    pid_t child = ::fork();
-    if (child < 0) {
-        int error = errno;
-        ::close(fds[0]);
-        ::close(fds[1]);
-        result.error = StartFailure("fork", error);
-        return result;
-    }
-    if (child == 0) {
-        ::close(fds[0]);
-        RunMjpegJobInThisProcess(fds[1], work);
-    }
-    ::close(fds[1]);
-    return Supervise(child, fds[0], -1, {});
-}
 
 MjpegJobResult RunMjpegHelperJob(std::string_view kind, const std::vector<std::string_view>& payload) {
     std::string helper = FindMjpegHelper();
@@ -398,24 +399,18 @@ MjpegJobResult RunMjpegHelperJob(const std::string& helperPath, std::string_view
         result.error = StartFailure("pipe", errno);
         return result;
     }
+    FileDescriptor logRead(logPipe[0]);
     int requestPair[2];
     if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, requestPair) != 0) {
         result.error = StartFailure("socketpair", errno);
-        ::close(logPipe[0]);
         ::close(logPipe[1]);
         return result;
     }
-    int childLog = AboveStandard(logPipe[1]);
-    int childRequest = AboveStandard(requestPair[1]);
-    auto closeAll = [&] {
-        ::close(logPipe[0]);
-        ::close(requestPair[0]);
-        if (childLog >= 0) ::close(childLog);
-        if (childRequest >= 0) ::close(childRequest);
-    };
-    if (childLog < 0 || childRequest < 0) {
+    FileDescriptor requestWrite(requestPair[0]);
+    FileDescriptor childLog = AboveStandard(FileDescriptor(logPipe[1]));
+    FileDescriptor childRequest = AboveStandard(FileDescriptor(requestPair[1]));
+    if (!childLog || !childRequest) {
         result.error = StartFailure("fcntl", errno);
-        closeAll();
         return result;
     }
 
@@ -424,8 +419,8 @@ MjpegJobResult RunMjpegHelperJob(const std::string& helperPath, std::string_view
     // helper would keep that job waiting).
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_adddup2(&actions, childRequest, STDIN_FILENO);
-    posix_spawn_file_actions_adddup2(&actions, childLog, kMjpegHelperLogFd);
+    posix_spawn_file_actions_adddup2(&actions, childRequest.Get(), STDIN_FILENO);
+    posix_spawn_file_actions_adddup2(&actions, childLog.Get(), kMjpegHelperLogFd);
     if (MjpegVerbosity() < 0) {
         // The libraries print a few things directly; none of it belongs on the screen.
         posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, "/dev/null", O_WRONLY, 0);
@@ -449,12 +444,9 @@ MjpegJobResult RunMjpegHelperJob(const std::string& helperPath, std::string_view
     int error = ::posix_spawn(&child, helperPath.c_str(), &actions, &attributes, argv, environ);
     posix_spawn_file_actions_destroy(&actions);
     posix_spawnattr_destroy(&attributes);
-    ::close(childLog);
-    ::close(childRequest);
-    childLog = childRequest = -1;
+    childLog.Reset();
+    childRequest.Reset();
     if (error != 0) {
-        ::close(logPipe[0]);
-        ::close(requestPair[0]);
         result.error = std::string("cannot start the encoder process ") + helperPath + ": " +
                        std::strerror(error);
         return result;
@@ -467,7 +459,7 @@ MjpegJobResult RunMjpegHelperJob(const std::string& helperPath, std::string_view
     request.emplace_back(kMjpegRequestMagic, sizeof kMjpegRequestMagic);
     request.emplace_back(head.Bytes());
     request.insert(request.end(), payload.begin(), payload.end());
-    return Supervise(child, logPipe[0], requestPair[0], request);
+    return SuperviseMjpegChild(child, std::move(logRead), std::move(requestWrite), request);
 }
 
 void MjpegLog(MjpegLogLevel level, std::string_view text) {

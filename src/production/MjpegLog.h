@@ -16,6 +16,8 @@
 // (0 = warnings and errors, 1 = also information, 2 = also debug), or to a sink that a
 // caller installs (the debug log, tests).
 
+#include "base/Event.h"
+
 #include <chrono>
 #include <functional>
 #include <string>
@@ -51,20 +53,22 @@ struct MjpegJobResult {
     std::vector<MjpegLogMessage> log;
 };
 
-// Runs `work` in a forked child process with the log hook installed, supervised as a
-// helper job is. The child's standard output and error are left alone but nothing is
-// printed by the hook. `work` returns normally for success; any exit() inside the
-// libraries, an uncaught exception, a signal or a non-zero status is a failure. A job
-// that sends no message for the job time limit (or runs for 30 of them in all) is killed
-// and fails. Returns when the child has ended and been reaped.
-//
-// A forked child of a program with other threads inherits every lock another thread held
-// at that moment, held for ever (the C library's allocator is reset, a sanitizer's is
-// not). The encoder and the multiplexer therefore never run through this; it serves
-// jobs whose work is a closure of this program (tests), in a program without other
-// busy threads. The child touches no Qt, no mutex of ours, no first use of a
-// function-local static.
-MjpegJobResult RunMjpegJob(const std::function<void()>& work);
+// The error of a job stopped because the run was cancelled.
+inline constexpr const char* kMjpegJobCancelled = "cancelled";
+
+// While it lives, every job started on this thread is stopped (its process killed, the
+// call failing with kMjpegJobCancelled) as soon as cancel is set. A frame worker puts
+// its run's cancel event in scope around its encode and multiplex calls.
+class MjpegCancelScope {
+public:
+    explicit MjpegCancelScope(const ManualResetEvent* cancel);
+    ~MjpegCancelScope();
+    MjpegCancelScope(const MjpegCancelScope&) = delete;
+    MjpegCancelScope& operator=(const MjpegCancelScope&) = delete;
+
+private:
+    const ManualResetEvent* previous_;
+};
 
 // How long one job may stay silent before it is taken to hang (120 s unless changed; a
 // still is encoded in well under a second, and the multiplexer reports every sector).

@@ -8,6 +8,7 @@
 #include "picture/QtGuiHost.h"
 #include "production/DiscEstimate.h"
 #include "production/FrameWorkers.h"
+#include "production/MjpegLog.h"
 #include "production/Multiplexer.h"
 #include "production/MusicConversion.h"
 #include "production/StillEncoder.h"
@@ -237,7 +238,10 @@ private:
         SegmentUnits units;
         if (!music_.empty()) {
             std::string error;
+            const MjpegCancelScope stopOnCancel(&cancel_);
             if (!MeasureSegmentUnits(temp_, companion_, music_, plan_.norm, units, &error)) {
+                if (cancel_.IsSet())
+                    return Cancelled();
                 Post(UM_MENU_ENCODE_FAILED);
                 return Fail(EncoderFailure(error));
             }
@@ -256,6 +260,7 @@ private:
             const int workers = ProductionWorkerCount(p_.jobs, pages_);
             result_.workers = workers;
             auto makePage = [&](std::size_t index, const std::string& stillPath) {
+                const MjpegCancelScope stopOnCancel(&cancel_);
                 FrameOutcome outcome;
                 const int page = static_cast<int>(index);
                 PicBitmap frame;
@@ -291,6 +296,8 @@ private:
                     Warn(outcome->warning);
                 if (!outcome->ok) {
                     pool.Stop();
+                    if (cancel_.IsSet())
+                        return Cancelled(); // the frame's job was stopped by the cancel
                     Post(UM_MENU_ENCODE_FAILED);
                     return Fail(EncoderFailure(outcome->error));
                 }
@@ -309,6 +316,7 @@ private:
         const int workers = ProductionWorkerCount(p_.jobs, slideCount);
         result_.workers = std::max(result_.workers, workers);
         auto makeSlide = [&](std::size_t index, const std::string& stillPath) {
+            const MjpegCancelScope stopOnCancel(&cancel_);
             FrameOutcome outcome;
             const SlideRef& slide = slides_[index];
             const PlannedPicture& picture =
@@ -357,6 +365,8 @@ private:
                 result_.unreadablePictures.push_back(outcome->unreadable);
             if (!outcome->ok) {
                 pool.Stop();
+                if (cancel_.IsSet())
+                    return Cancelled(); // the frame's job was stopped by the cancel
                 return Fail(EncoderFailure(outcome->error));
             }
         }

@@ -4,6 +4,7 @@
 // other threads of the program are busy never wait on a lock one of those threads held.
 
 #include "production/MjpegJob.h"
+#include "support/mjpeg_test_jobs.h"
 #include "production/MjpegLog.h"
 
 #include <gtest/gtest.h>
@@ -77,7 +78,7 @@ TEST(MjpegJobs, OutcomesOfTheChild) {
     };
     JobTimeout limit(std::chrono::seconds(2));
     for (const auto& c : cases) {
-        MjpegJobResult result = RunMjpegJob(c.work);
+        MjpegJobResult result = test::RunForkedMjpegJob(c.work);
         EXPECT_EQ(result.ok, c.ok) << c.name << ": " << result.error;
         EXPECT_EQ(result.error.substr(0, c.error.size()), c.error) << c.name;
         EXPECT_TRUE(NoChildLeft()) << c.name << ": the child was not reaped";
@@ -90,8 +91,8 @@ TEST(MjpegJobs, ChildReapedElsewhereCountsOnlyWhenItsWorkReturned) {
     ignore.sa_handler = SIG_IGN;
     sigemptyset(&ignore.sa_mask);
     ASSERT_EQ(::sigaction(SIGCHLD, &ignore, &previous), 0);
-    MjpegJobResult good = RunMjpegJob([] {});
-    MjpegJobResult failed = RunMjpegJob([] { ::_exit(3); });
+    MjpegJobResult good = test::RunForkedMjpegJob([] {});
+    MjpegJobResult failed = test::RunForkedMjpegJob([] { ::_exit(3); });
     ::sigaction(SIGCHLD, &previous, nullptr);
     EXPECT_TRUE(good.ok) << good.error;
     EXPECT_FALSE(failed.ok);
@@ -99,7 +100,7 @@ TEST(MjpegJobs, ChildReapedElsewhereCountsOnlyWhenItsWorkReturned) {
 }
 
 TEST(MjpegJobs, ATalkativeJobKeepsItsLastErrorAndBoundedLog) {
-    MjpegJobResult result = RunMjpegJob([] {
+    MjpegJobResult result = test::RunForkedMjpegJob([] {
         for (int i = 0; i < 50000; ++i) MjpegLog(MjpegLogLevel::Debug, "frame\n");
         MjpegFatal("the last word\n");
     });
@@ -162,7 +163,7 @@ TEST(MjpegJobs, OutcomesOfTheHelperProcess) {
     };
     JobTimeout limit(std::chrono::seconds(2));
     for (const auto& c : cases) {
-        MjpegJobResult result = RunMjpegHelperJob(c.kind, {c.payload});
+        MjpegJobResult result = RunMjpegHelperJob(test::MjpegTestHelperPath(), c.kind, {c.payload});
         EXPECT_EQ(result.ok, c.ok) << c.name << ": " << result.error;
         EXPECT_EQ(result.error.substr(0, c.error.size()), c.error) << c.name;
         EXPECT_TRUE(NoChildLeft()) << c.name << ": the child was not reaped";
@@ -186,7 +187,7 @@ TEST(MjpegJobs, ALargeRequestAndATalkativeHelperDoNotBlockEachOther) {
         return writer.Bytes();
     }();
     std::string padding(4 << 20, 'p');
-    MjpegJobResult result = RunMjpegHelperJob("test-talk", {payload, padding});
+    MjpegJobResult result = RunMjpegHelperJob(test::MjpegTestHelperPath(), "test-talk", {payload, padding});
     EXPECT_TRUE(result.ok) << result.error;
     EXPECT_EQ(result.log.size(), 20000u);
 }
@@ -214,7 +215,7 @@ TEST(MjpegJobs, JobsStartedWhileOtherThreadsLogAndAllocateComplete) {
     payload.U32(5);
     std::string firstFailure;
     for (int job = 0; job < 40 && firstFailure.empty(); ++job) {
-        MjpegJobResult result = RunMjpegHelperJob("test-talk", {payload.Bytes()});
+        MjpegJobResult result = RunMjpegHelperJob(test::MjpegTestHelperPath(), "test-talk", {payload.Bytes()});
         if (!result.ok) firstFailure = "job " + std::to_string(job) + ": " + result.error;
         else if (result.log.empty() || result.log.back().text != "inside the job\n")
             firstFailure = "job " + std::to_string(job) + ": its messages were lost";
@@ -224,6 +225,34 @@ TEST(MjpegJobs, JobsStartedWhileOtherThreadsLogAndAllocateComplete) {
     SetMjpegLogSink({});
     EXPECT_EQ(firstFailure, "");
     EXPECT_TRUE(NoChildLeft());
+}
+
+} // namespace
+} // namespace lumivox
+
+namespace lumivox {
+namespace {
+
+// A run's cancel event stops a job under way at once, whatever its time limit: a hanging
+// helper is killed and reaped, and the call says it was cancelled.
+TEST(MjpegJobs, CancelStopsAJobUnderWay) {
+    ManualResetEvent cancel;
+    std::thread canceller([&] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(200));
+        cancel.Set();
+    });
+    MjpegJobResult result;
+    {
+        const MjpegCancelScope scope(&cancel);
+        result = RunMjpegHelperJob(test::MjpegTestHelperPath(), "test-hang", {});
+    }
+    canceller.join();
+    EXPECT_FALSE(result.ok);
+    EXPECT_EQ(result.error, kMjpegJobCancelled);
+    // Outside the scope the event no longer reaches jobs.
+    MjpegRequestWriter payload;
+    payload.U32(1);
+    EXPECT_TRUE(RunMjpegHelperJob(test::MjpegTestHelperPath(), "test-talk", {payload.Bytes()}).ok);
 }
 
 } // namespace

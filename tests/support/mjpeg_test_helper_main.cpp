@@ -1,0 +1,9 @@
+// lumivox-mjpeg-test: the job helper program with the test job kinds added, so that the
+// tests can make a helper job talk, fail, exit, crash or hang.
+
+#include "support/mjpeg_test_jobs.h"
+
+int main()
+{
+    return lumivox::MjpegHelperMain(lumivox::test::RunMjpegTestJobKind);
+}
