@@ -200,9 +200,11 @@ void PLTIFFDecoder::Decode(MappedFileSource& source, PicBitmap& target, const De
         const unsigned mask = (1u << bitsPerSample) - 1;
         for (int y = 0; y < h; ++y) {
             if (TIFFReadScanline(tif.get(), line.data(), static_cast<uint32_t>(y), 0) < 0) {
-                // A picture that is mostly there is kept; one that fails early is not.
+                // A picture that fails in its first third is refused. Later, a damaged
+                // strip leaves its rows blank and the next strip is read as usual, so one
+                // bad strip does not cost everything below it.
                 if (y < h / 3) throw libraryError(PL_ERRINTERNAL, "Error reading TIFF scan line.");
-                break;
+                continue;
             }
             std::uint8_t* dst = target.Row(y);
             if (oneBit) {
