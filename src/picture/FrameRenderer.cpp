@@ -1,5 +1,6 @@
 #include "picture/FrameRenderer.h"
 
+#include "base/FileDescriptor.h"
 #include "picture/PicReader.h"
 #include "picture/PicResizer.h"
 #include "picture/QtGuiHost.h"
@@ -9,12 +10,14 @@
 #include <QtGui/QPainter>
 
 #include <algorithm>
+#include <cerrno>
 #include <cmath>
 #include <cstdio>
 #include <cstring>
 #include <memory>
 #include <system_error>
 #include <thread>
+#include <unistd.h>
 
 #if defined(__SSE2__)
 #include <emmintrin.h>
@@ -143,9 +146,12 @@ bool TransparentBitmap::Load(const std::string& path, std::string* error)
     // Frames and buttons are Windows bitmap files; other formats are not accepted even
     // when the picture decoder could read them.
     unsigned char signature[2] = {0, 0};
-    if (FILE* file = std::fopen(path.c_str(), "rb")) {
-        const std::size_t got = std::fread(signature, 1, 2, file);
-        std::fclose(file);
+    std::string reason;
+    if (FileDescriptor file = OpenRegularFile(path, &reason)) {
+        ssize_t got;
+        do
+            got = ::read(file.Get(), signature, 2);
+        while (got < 0 && errno == EINTR);
         if (got != 2 || !((signature[0] == 'B' && signature[1] == 'M') ||
                           (signature[0] == 'B' && signature[1] == 'A'))) {
             if (error)
@@ -154,7 +160,8 @@ bool TransparentBitmap::Load(const std::string& path, std::string* error)
         }
     } else {
         if (error)
-            *error = (path.empty() ? std::string("(no file named)") : path) + ": cannot be opened";
+            *error = (path.empty() ? std::string("(no file named)") : path) +
+                     (reason == kNotARegularFile ? ": " + reason : std::string(": cannot be opened"));
         return false;
     }
     PicBitmap bitmap;
