@@ -29,4 +29,11 @@ bool PalFromSettings()
     return GetPrivateProfileInt("GENERAL", "PAL", 0, ConfigFilePath()) != 0;
 }
 
+SlideGeometry SlideGeometryFromSettings()
+{
+    return GetPrivateProfileInt("GENERAL", "SquarePixelSlides", 0, ConfigFilePath()) == 1
+               ? SlideGeometry::SquarePixels
+               : SlideGeometry::TvAspect;
+}
+
 } // namespace lumivox::cli

@@ -2,6 +2,7 @@
 // Choices shared by the commands that render or make a disc: which template a
 // --template value names, and the TV norm when neither --pal nor --ntsc is given.
 
+#include "picture/FrameRenderer.h"
 #include "picture/MenuTemplate.h"
 
 #include <string>
@@ -15,5 +16,8 @@ bool ChooseTemplate(DiscMenuState& state, const std::string& value, std::string*
 
 // The "PAL" setting of config.ini: true for PAL, false (also without a file) for NTSC.
 bool PalFromSettings();
+
+// How slides are fitted: "SquarePixelSlides=1" in config.ini asks for square pixels.
+SlideGeometry SlideGeometryFromSettings();
 
 } // namespace lumivox::cli

@@ -141,12 +141,13 @@ int RunRender(const std::vector<std::string>& args)
     }
 
     int slides = 0;
+    const SlideGeometry geometry = SlideGeometryFromSettings();
     for (int a = 0; a < project.AlbumCount(); ++a) {
         for (int p = 0; p < project.PictureCount(a); ++p) {
             const PictureItem& picture = project.Picture(a, p);
             PicBitmap frame;
             try {
-                RenderSlideFrame(picture.path, picture.rotated ? picture.rotation : 0, tvNorm, frame);
+                RenderSlideFrame(picture.path, picture.rotated ? picture.rotation : 0, tvNorm, frame, geometry);
             } catch (const PLTextException& e) {
                 std::string reason = e.GetText();
                 while (!reason.empty() && reason.back() == '\n')

@@ -213,7 +213,7 @@ int RunStill(const std::vector<std::string>& args)
     EnsureGuiApplication(GuiPlatform::Offscreen);
     PicBitmap frame;
     try {
-        RenderSlideFrame(picture, rotation, tvNorm, frame);
+        RenderSlideFrame(picture, rotation, tvNorm, frame, SlideGeometryFromSettings());
     } catch (const PLTextException& e) {
         return Fail(picture + ": " + TrimLineEnds(e.GetText()));
     }

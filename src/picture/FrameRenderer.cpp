@@ -565,7 +565,11 @@ void FitPicture(QImage& target, const PicBitmap& picture, const QRect& rect)
     painter.drawImage(QPoint(rect.left() + fit.x, rect.top() + fit.y), ToQImage(resized, PixelAlpha::Ignore));
 }
 
-void FitPicture(PicBitmap& target, const PicBitmap& picture, const QRect& rect)
+namespace {
+
+// Fills rect of a 32-bit target with black and draws picture resized to placement (which
+// lies inside rect) with a plain copy; parts outside the target are skipped.
+void DrawResized(PicBitmap& target, const PicBitmap& picture, const QRect& rect, const QRect& placement)
 {
     if (target.BitsPerPixel() != 32)
         throw PLTextException(PL_ERRFORMAT_NOT_SUPPORTED, "Image bit depth doesn't match request.");
@@ -577,17 +581,16 @@ void FitPicture(PicBitmap& target, const PicBitmap& picture, const QRect& rect)
         auto* row = reinterpret_cast<std::uint32_t*>(target.Row(y)) + area.left();
         std::fill(row, row + area.width(), 0xFF000000u);
     }
-    if (picture.Width() <= 0 || picture.Height() <= 0)
+    if (picture.Width() <= 0 || picture.Height() <= 0 || placement.isEmpty())
         return;
-    const FitPlacement fit = ComputeFit(picture.Width(), picture.Height(), rect.width(), rect.height());
     PicBitmap storage;
     PicBitmap resized;
-    ResizeForFrame(As32Bit(picture, storage), fit.width, fit.height, resized);
-    const QRect placed = QRect(rect.left() + fit.x, rect.top() + fit.y, fit.width, fit.height) & bounds;
+    ResizeForFrame(As32Bit(picture, storage), placement.width(), placement.height(), resized);
+    const QRect placed = placement & bounds;
     if (placed.isEmpty())
         return;
-    const int sourceX = placed.left() - (rect.left() + fit.x);
-    const int sourceY = placed.top() - (rect.top() + fit.y);
+    const int sourceX = placed.left() - placement.left();
+    const int sourceY = placed.top() - placement.top();
     for (int y = 0; y < placed.height(); ++y) {
         const auto* in = reinterpret_cast<const std::uint32_t*>(resized.Row(sourceY + y)) + sourceX;
         auto* out = reinterpret_cast<std::uint32_t*>(target.Row(placed.top() + y)) + placed.left();
@@ -597,7 +600,38 @@ void FitPicture(PicBitmap& target, const PicBitmap& picture, const QRect& rect)
     }
 }
 
-void RenderSlideFrame(const std::string& picturePath, int rotation, TvNorm norm, PicBitmap& frame)
+} // namespace
+
+void FitPicture(PicBitmap& target, const PicBitmap& picture, const QRect& rect)
+{
+    if (target.BitsPerPixel() != 32)
+        throw PLTextException(PL_ERRFORMAT_NOT_SUPPORTED, "Image bit depth doesn't match request.");
+    if (rect.isEmpty())
+        return;
+    const FitPlacement fit = ComputeFit(picture.Width(), picture.Height(), rect.width(), rect.height());
+    DrawResized(target, picture, rect,
+                QRect(rect.left() + fit.x, rect.top() + fit.y, fit.width, fit.height));
+}
+
+FitPlacement SlidePlacement(int pictureWidth, int pictureHeight, TvNorm norm, SlideGeometry geometry)
+{
+    const int height = FrameHeight(norm);
+    if (geometry == SlideGeometry::SquarePixels)
+        return ComputeFit(pictureWidth, pictureHeight, kFrameWidth, height);
+    // Fitted in square pixels, then each square-pixel column becomes 704 / 640 (NTSC) or
+    // 704 / 768 (PAL) frame columns. The width is rounded and the picture centred again,
+    // so that the bars on both sides stay equal.
+    const int squareWidth = SquarePixelFrameWidth(norm);
+    const FitPlacement square = ComputeFit(pictureWidth, pictureHeight, squareWidth, height);
+    FitPlacement fit = square;
+    const long scaled = std::lround(static_cast<double>(square.width) * kFrameWidth / squareWidth);
+    fit.width = static_cast<int>(std::clamp<long>(scaled, 1, kFrameWidth));
+    fit.x = (kFrameWidth - fit.width) / 2;
+    return fit;
+}
+
+void RenderSlideFrame(const std::string& picturePath, int rotation, TvNorm norm, PicBitmap& frame,
+                      SlideGeometry geometry)
 {
     PicBitmap picture;
     {
@@ -612,16 +646,17 @@ void RenderSlideFrame(const std::string& picturePath, int rotation, TvNorm norm,
     }
     const int height = FrameHeight(norm);
     PicBitmap result;
-    result.CreateUnfilled(kFrameWidth, height, 32, false); // FitPicture paints the whole frame
-    FitPicture(result, picture, QRect(0, 0, kFrameWidth, height));
+    result.CreateUnfilled(kFrameWidth, height, 32, false); // DrawResized paints the whole frame
+    const FitPlacement fit = SlidePlacement(picture.Width(), picture.Height(), norm, geometry);
+    DrawResized(result, picture, QRect(0, 0, kFrameWidth, height), QRect(fit.x, fit.y, fit.width, fit.height));
     frame = std::move(result);
 }
 
 void RenderSlideFrame(const std::string& picturePath, int rotation, TvNorm norm,
-                      const std::function<void(const PicBitmap&)>& handOver)
+                      const std::function<void(const PicBitmap&)>& handOver, SlideGeometry geometry)
 {
     PicBitmap frame;
-    RenderSlideFrame(picturePath, rotation, norm, frame);
+    RenderSlideFrame(picturePath, rotation, norm, frame, geometry);
     if (handOver)
         handOver(frame);
 }

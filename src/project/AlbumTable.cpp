@@ -322,7 +322,7 @@ std::unique_ptr<PictureItem> AlbumTable::MakeFileListItem(const std::string& pat
                                                           std::string_view displayName)
 {
     auto item = std::make_unique<PictureItem>();
-    item->path = CutUtf8(path);
+    item->path = path;
     item->displayName = CutUtf8(displayName);
     item->picture = DecodePicture(item->path, 0);
     MakeThumbnail(*item->picture, kSmallThumbnailSize, kSmallThumbnailSize, item->smallThumbnail,
@@ -349,7 +349,7 @@ bool AlbumTable::AddDecodedPicture(int album, const std::string& path,
         return false;
     }
     auto item = std::make_unique<PictureItem>();
-    item->path = CutUtf8(path);
+    item->path = path;
     // A picture from the file list keeps the name the list shows; one from a path has none.
     if (!displayName.empty())
         item->displayName = CutUtf8(displayName);
@@ -491,7 +491,7 @@ bool AlbumTable::SaveProject(const std::string& path, std::string* error) const
     for (int i = 0; i < albumCount_; ++i) {
         const AlbumInfo& album = Album(i);
         const std::string section = AlbumSection(i + 1);
-        file.SetString(section, kNameKey, album.name);
+        file.SetString(section, kNameKey, StoredBytesForText(album.name, file.GetString(section, kNameKey)));
         file.SetInt(section, kIntervalKey, album.waitTime);
         file.SetInt(section, kImageCountKey, album.PictureCount());
         for (int j = 0; j < album.PictureCount(); ++j) {
@@ -562,7 +562,7 @@ ProjectLoadResult AlbumTable::LoadProject(const std::string& path)
             continue;
         }
         PlannedAlbum& album = plan.emplace_back();
-        album.name = file.GetString(section, kNameKey, "");
+        album.name = TextFromStoredBytes(file.GetString(section, kNameKey, ""));
         album.waitTime = std::clamp(file.GetInt(section, kIntervalKey, kIntervalWhenMissing),
                                     kMinStoredWaitTime, kMaxStoredWaitTime);
         const int images = std::min(file.GetInt(section, kImageCountKey, 0), kMaxPictureKeysRead);
@@ -573,7 +573,7 @@ ProjectLoadResult AlbumTable::LoadProject(const std::string& path)
             int rotation = file.GetInt(section, RotateKey(j), 0);
             if (!IsQuarterTurn(rotation))
                 rotation = 0;
-            album.pictures.push_back({CutUtf8(picturePath), rotation});
+            album.pictures.push_back({picturePath, rotation});
         }
     }
 

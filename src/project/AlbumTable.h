@@ -91,7 +91,10 @@ bool IsQuarterTurn(int rotation);
 // One picture: of an album, or a row of the editor's file list.
 class PictureItem {
 public:
-    std::string path;        // full path, at most 259 bytes
+    // Full path, never cut: a cut path would name another file (or none) and the picture
+    // would drop out of its album. Linux paths, more so with non-Latin names, often
+    // exceed the 259 bytes of the stored formats' name fields.
+    std::string path;
     std::string displayName; // file-list name; copied when added from the file list
     std::unique_ptr<PicBitmap> picture;        // reduced-mode decode, turned by rotation
     std::unique_ptr<PicBitmap> smallThumbnail; // fits 64 x 64 (file list); may be absent
