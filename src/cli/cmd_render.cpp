@@ -123,7 +123,8 @@ int RunRender(const std::vector<std::string>& args)
         const AlbumInfo& album = project.Album(a);
         const PictureItem* cover = album.Cover();
         albums.push_back({album.name, album.PictureCount() > 0,
-                          cover ? cover->slideThumbnail.get() : nullptr});
+                          cover ? cover->slideThumbnail.get() : nullptr,
+                          cover ? cover->picture.get() : nullptr});
     }
 
     int failures = 0;

@@ -8,6 +8,7 @@
 
 #include <QtGui/QFontMetrics>
 #include <QtGui/QPainter>
+#include <QtGui/QTextLayout>
 
 #include <algorithm>
 #include <cerrno>
@@ -81,6 +82,92 @@ QImage StretchSmooth(const QImage& image, int width, int height)
     if (image.width() == width && image.height() == height)
         return image;
     return image.scaled(width, height, Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
+}
+
+// Smallest size a title's font is brought down to when a fallback font (CJK, emoji) would
+// make its line taller than its box.
+constexpr int kMinTitlePixelSize = 12;
+
+// Height of title laid out on one line in font: the fallback fonts Qt picks for
+// characters the font lacks count with their own ascent and descent.
+qreal TitleLineHeight(const QString& title, const QFont& font)
+{
+    QTextLayout layout(title, font);
+    layout.beginLayout();
+    QTextLine line = layout.createLine();
+    if (!line.isValid()) {
+        layout.endLayout();
+        return 0;
+    }
+    line.setNumColumns(static_cast<int>(title.size()));
+    layout.endLayout();
+    return line.ascent() + line.descent();
+}
+
+// The album's cover in the entry's image box, fitted with its aspect ratio kept and
+// centred; the rest of the box takes the template's "Thumb_fill_color". The cover is
+// resized once, from the project's picture when there is one, else from the slide
+// thumbnail.
+void DrawEntryCover(QPainter& painter, const MenuAlbum& entry, const MenuTemplate& t, const TemplatePoint& item)
+{
+    const PicBitmap* source = entry.picture && entry.picture->Width() > 0 ? entry.picture : entry.thumbnail;
+    if (!source || source->Width() <= 0 || source->Height() <= 0 || !SaneSize(t.imageWidth, t.imageHeight))
+        return;
+    const QRect box(item.x + t.frameOffsetX, item.y + t.frameOffsetY, t.imageWidth, t.imageHeight);
+    const FitPlacement fit = ComputeFit(source->Width(), source->Height(), box.width(), box.height());
+    PicBitmap resized;
+    try {
+        PicBitmap wide;
+        if (source->BitsPerPixel() != 32) {
+            FromQImage(ToQImage(*source), wide);
+            source = &wide;
+        }
+        ResizeForFrame(*source, fit.width, fit.height, resized);
+    } catch (const PLTextException&) {
+        return; // no memory for this cover: the entry keeps its frame and title
+    }
+    painter.save();
+    painter.setCompositionMode(QPainter::CompositionMode_Source);
+    painter.fillRect(box, ColorFromTemplate(t.thumbFillColor));
+    painter.drawImage(QPoint(box.x() + fit.x, box.y() + fit.y), ToQImage(resized, PixelAlpha::Ignore));
+    painter.restore();
+}
+
+// The title in its box: one line, left and top aligned, cut with an ellipsis. With
+// "Text_outline_color" the text sits one pixel in from the box's top left and gets a
+// one-pixel outline of that colour, inside the box. When characters from a fallback font
+// make the line taller than the title font's own (and than the box), the font is made
+// smaller for this title only, so that no descender is cut off.
+void DrawEntryTitle(QPainter& painter, const QRect& box, const QString& fullTitle, const QFontMetrics& metrics,
+                    const MenuTemplate& t)
+{
+    const int margin = t.hasTextOutline ? 1 : 0;
+    const QRect textBox = box.adjusted(margin, margin, -margin, -margin);
+    if (textBox.width() <= 0 || textBox.height() <= 0)
+        return;
+    QFont font = painter.font();
+    QString title = metrics.elidedText(fullTitle, Qt::ElideRight, textBox.width());
+    const qreal ownHeight = metrics.height();
+    for (qreal height = TitleLineHeight(title, font);
+         height > ownHeight && height > textBox.height() && font.pixelSize() > kMinTitlePixelSize;
+         height = TitleLineHeight(title, font)) {
+        font.setPixelSize(font.pixelSize() - 1);
+        title = QFontMetrics(font).elidedText(fullTitle, Qt::ElideRight, textBox.width());
+    }
+    constexpr int kFlags = Qt::AlignLeft | Qt::AlignTop | Qt::TextSingleLine;
+    painter.save();
+    painter.setFont(font);
+    painter.setClipRect(box);
+    if (t.hasTextOutline) {
+        painter.setPen(ColorFromTemplate(t.textOutlineColor));
+        for (int dy = -1; dy <= 1; ++dy)
+            for (int dx = -1; dx <= 1; ++dx)
+                if (dx != 0 || dy != 0)
+                    painter.drawText(textBox.translated(dx, dy), kFlags, title);
+    }
+    painter.setPen(ColorFromTemplate(t.textColor));
+    painter.drawText(textBox, kFlags, title);
+    painter.restore();
 }
 
 } // namespace
@@ -271,23 +358,11 @@ bool DrawMenuPage(QImage& target, const QRect& rect, const MenuTemplate& t,
         const MenuAlbum& entry = albums[static_cast<std::size_t>(album)];
         const TemplatePoint item = t.itemPositions[static_cast<std::size_t>(n - 1)];
         if (entry.hasPictures) {
-            if (entry.thumbnail && entry.thumbnail->Width() > 0 && SaneSize(t.imageWidth, t.imageHeight)) {
-                const QImage thumbnail = ToQImage(*entry.thumbnail, PixelAlpha::Ignore);
-                // The thumbnail fills the slot; its own aspect ratio is not kept.
-                painter.drawImage(QRect(item.x + t.frameOffsetX, item.y + t.frameOffsetY,
-                                        t.imageWidth, t.imageHeight),
-                                  thumbnail);
-            }
+            DrawEntryCover(painter, entry, t, item);
             if (SaneSize(t.textWidth, t.textHeight)) {
                 const TemplatePoint text = t.textPositions[static_cast<std::size_t>(n - 1)];
-                const QRect box(text.x, text.y, t.textWidth, t.textHeight);
-                const QString title =
-                    metrics.elidedText(TitleText(n, entry.name), Qt::ElideRight, t.textWidth);
-                painter.save();
-                painter.setClipRect(box);
-                painter.setPen(ColorFromTemplate(t.textColor));
-                painter.drawText(box, Qt::AlignLeft | Qt::AlignTop | Qt::TextSingleLine, title);
-                painter.restore();
+                DrawEntryTitle(painter, QRect(text.x, text.y, t.textWidth, t.textHeight),
+                               TitleText(n, entry.name), metrics, t);
             }
         }
         if (SaneSize(t.frameWidth, t.frameHeight))

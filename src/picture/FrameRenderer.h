@@ -82,11 +82,18 @@ struct MenuAlbum {
     std::string name;                    // the title printed on the menu
     bool hasPictures = false;            // albums without pictures get a frame only
     const PicBitmap* thumbnail = nullptr; // slide thumbnail of the first picture, or none
+    // The first picture as the project holds it (the reduced-mode decode, turned), or
+    // none. The entry's cover is resized from it once, straight to its fitted size, so
+    // that image boxes larger than the 104 x 78 slide thumbnail stay sharp; without it
+    // the slide thumbnail is fitted instead.
+    const PicBitmap* picture = nullptr;
 };
 
 // Draws the menu page whose entry 01 is albums[firstAlbumIndex] into rect of target:
 // background (the override when not empty, else the template's), for every entry of the
-// page its thumbnail, "%02d %s" title and frame, the next-page button when albums
+// page its cover (fitted into the image box with its aspect kept, centred, the rest of
+// the box in "Thumb_fill_color"), "%02d %s" title (outlined when the template gives
+// "Text_outline_color") and frame, the next-page button when albums
 // follow the page and the previous-page button when the page is not the first; the
 // canvas is then stretched smoothly into rect. Returns false with error set, and leaves
 // target untouched, when the background cannot be decoded or the template's canvas is
