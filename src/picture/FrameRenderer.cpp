@@ -88,22 +88,6 @@ QImage StretchSmooth(const QImage& image, int width, int height)
 // make its line taller than its box.
 constexpr int kMinTitlePixelSize = 12;
 
-// Height of title laid out on one line in font: the fallback fonts Qt picks for
-// characters the font lacks count with their own ascent and descent.
-qreal TitleLineHeight(const QString& title, const QFont& font)
-{
-    QTextLayout layout(title, font);
-    layout.beginLayout();
-    QTextLine line = layout.createLine();
-    if (!line.isValid()) {
-        layout.endLayout();
-        return 0;
-    }
-    line.setNumColumns(static_cast<int>(title.size()));
-    layout.endLayout();
-    return line.ascent() + line.descent();
-}
-
 // The album's cover in the entry's image box, fitted with its aspect ratio kept and
 // centred; the rest of the box takes the template's "Thumb_fill_color". The cover is
 // resized once, from the project's picture when there is one, else from the slide
@@ -145,15 +129,10 @@ void DrawEntryTitle(QPainter& painter, const QRect& box, const QString& fullTitl
     const QRect textBox = box.adjusted(margin, margin, -margin, -margin);
     if (textBox.width() <= 0 || textBox.height() <= 0)
         return;
-    QFont font = painter.font();
     QString title = metrics.elidedText(fullTitle, Qt::ElideRight, textBox.width());
-    const qreal ownHeight = metrics.height();
-    for (qreal height = TitleLineHeight(title, font);
-         height > ownHeight && height > textBox.height() && font.pixelSize() > kMinTitlePixelSize;
-         height = TitleLineHeight(title, font)) {
-        font.setPixelSize(font.pixelSize() - 1);
+    const QFont font = TitleFontFor(title, textBox.height());
+    if (font.pixelSize() != painter.font().pixelSize())
         title = QFontMetrics(font).elidedText(fullTitle, Qt::ElideRight, textBox.width());
-    }
     constexpr int kFlags = Qt::AlignLeft | Qt::AlignTop | Qt::TextSingleLine;
     painter.save();
     painter.setFont(font);
@@ -210,6 +189,35 @@ FitPlacement ComputeFit(int pictureWidth, int pictureHeight, int boxWidth, int b
     fit.x = (boxWidth - fit.width) / 2;
     fit.y = (boxHeight - fit.height) / 2;
     return fit;
+}
+
+qreal TitleLineHeight(const QString& title, const QFont& font)
+{
+    // The fallback fonts Qt picks for characters the font lacks count with their own
+    // ascent and descent.
+    QTextLayout layout(title, font);
+    layout.beginLayout();
+    QTextLine line = layout.createLine();
+    if (!line.isValid()) {
+        layout.endLayout();
+        return 0;
+    }
+    line.setNumColumns(static_cast<int>(title.size()));
+    layout.endLayout();
+    return line.ascent() + line.descent();
+}
+
+QFont TitleFontFor(const QString& title, int boxHeight)
+{
+    QFont font = TitleFont();
+    const qreal ownHeight = QFontMetrics(font).height();
+    while (font.pixelSize() > kMinTitlePixelSize) {
+        const qreal height = TitleLineHeight(title, font);
+        if (height <= ownHeight || height <= boxHeight)
+            break;
+        font.setPixelSize(font.pixelSize() - 1);
+    }
+    return font;
 }
 
 QFont TitleFont()

@@ -54,6 +54,14 @@ FitPlacement ComputeFit(int pictureWidth, int pictureHeight, int boxWidth, int b
 // 24 pixels, normal weight, not antialiased.
 QFont TitleFont();
 
+// The font a title is drawn with in a box boxHeight pixels high: TitleFont(), unless
+// characters of the title come from a fallback font (CJK, emoji) whose line is taller
+// than the title font's own and than the box; then the largest smaller pixel size (down
+// to 12) whose line fits the box, so that no descender is cut off.
+QFont TitleFontFor(const QString& title, int boxHeight);
+// The height of title laid out on one line in font, fallback fonts included.
+qreal TitleLineHeight(const QString& title, const QFont& font);
+
 // A template frame or page button: a Windows bitmap file, drawn at natural size with
 // its pure red (255, 0, 0) pixels transparent.
 class TransparentBitmap {
