@@ -228,3 +228,17 @@ TEST(TiffDecoderTest, DamagedStripLeavesOnlyItsRowsBlank) {
     ExpectDecodeError(WithStripPastTheEnd(good, 0), 7);
     ExpectDecodeError(WithStripPastTheEnd(good, 1), 7);
 }
+
+// CMYK (separated) TIFFs are converted to their colours by the library's RGBA reader;
+// the four stored bytes are not copied as blue, green, red and alpha.
+TEST(TiffDecoderTest, CmykColoursAreConverted) {
+    TiffSpec s = OneRow(8, 4, PHOTOMETRIC_SEPARATED,
+                        {255, 0, 0, 0,   // cyan ink
+                         0, 255, 255, 0, // magenta and yellow: red
+                         0, 0, 0, 255,   // black ink
+                         0, 0, 0, 0},    // no ink: paper white
+                        4);
+    const std::vector<std::uint32_t> row = TopRow(Decode(MakeTiff(s)));
+    const std::vector<std::uint32_t> expected = {0xFF00FFFF, 0xFFFF0000, 0xFF000000, 0xFFFFFFFF};
+    EXPECT_EQ(row, expected) << Hex(row);
+}
