@@ -470,6 +470,7 @@ int RunMake(const std::vector<std::string>& args)
     parameters.tempFolder = runFolder.Path();
     parameters.programFolder = ProgramFolder();
     parameters.norm = norm;
+    parameters.slideGeometry = settings.SquarePixelSlides() ? SlideGeometry::SquarePixels : SlideGeometry::TvAspect;
     parameters.cdLabel = options.labelGiven ? options.label : LabelFromProject(options.project);
     parameters.jobs = options.jobs;
     parameters.sink = &sink;

@@ -92,6 +92,8 @@ struct ProductionParameters {
     std::string tempFolder;    // T, created when missing; a trailing "/" is supplied
     std::string programFolder; // P; a trailing "/" is supplied
     TvNorm norm = TvNorm::Ntsc;
+    // How slides are fitted into their frame (the setting "SquarePixelSlides").
+    SlideGeometry slideGeometry = SlideGeometry::TvAspect;
     std::string cdLabel;       // at most 259 bytes; the disc takes 32 and 16 of them
 
     // Workers of the frame stages: 0 = one per processor (at most kMaxDefaultWorkers).
