@@ -224,6 +224,23 @@ TEST(TiffDecoderTest, DamagedStripLeavesOnlyItsRowsBlank) {
             EXPECT_EQ(PixelAt(b, 3, y), 0xFF000000u | level * 0x010101u) << "row " << y;
         }
     }
+    // The same for a full-colour picture, read through the library's RGBA reader.
+    TiffSpec rgb = OneRow(8, 3, PHOTOMETRIC_RGB, {}, 8);
+    rgb.height = kRows;
+    for (int y = 0; y < kRows; ++y)
+        for (int x = 0; x < 8; ++x)
+            rgb.pixels.insert(rgb.pixels.end(), {static_cast<std::uint8_t>(40 + 10 * y), 0, 0});
+    const Bytes goodRgb = MakeTiff(rgb);
+    for (const int damaged : {2, 3}) {
+        SCOPED_TRACE("RGB, strip " + std::to_string(damaged));
+        const PicBitmap b = Decode(WithStripPastTheEnd(goodRgb, damaged));
+        ASSERT_EQ(b.Height(), kRows);
+        for (int y = 0; y < kRows; ++y) {
+            const bool blank = y / 4 == damaged;
+            const std::uint32_t red = blank ? 0u : static_cast<std::uint32_t>(40 + 10 * y);
+            EXPECT_EQ(PixelAt(b, 3, y) & 0xFFFFFFu, red << 16) << "row " << y;
+        }
+    }
     // Rows 0 to 7 hold the first third (16 / 3 = 5 rows).
     ExpectDecodeError(WithStripPastTheEnd(good, 0), 7);
     ExpectDecodeError(WithStripPastTheEnd(good, 1), 7);
