@@ -147,10 +147,21 @@ def sunset_coast(seed, size=(WIDTH, HEIGHT)):
     draw_sun(img, (w * rng.uniform(0.3, 0.7), horizon - h * rng.uniform(0.02, 0.08)), h * 0.05, (255, 228, 150), 190)
     draw_mountains(img, rng, horizon, 2, (120, 70, 100), (54, 36, 62))
     draw_lake(img, horizon, (60, 40, 80), 0.3)
-    # A dark headland in front.
-    d = ImageDraw.Draw(img)
-    line = ridge(rng, w * 0.45, h * 0.8, 0.5, h * 0.06)
-    d.polygon(line + [(w * 0.45, h), (0, h)], fill=(30, 24, 36))
+    # A dark headland in front, sloping down into the water towards its tip, with a faint
+    # warm rim where the low sun catches its crest.
+    line = ridge(rng, w * 0.55, h * 0.8, 0.5, h * 0.06)
+    water = h * 1.0
+    tapered = []
+    for x, y in line:
+        t = min(max((x - w * 0.22) / (w * 0.33), 0.0), 1.0)
+        t = t * t * (3 - 2 * t)
+        tapered.append((x, y + (water - y) * t))
+    shape = Image.new("L", size, 0)
+    ImageDraw.Draw(shape).polygon(tapered + [(w * 0.55, h), (0, h)], fill=255)
+    shape = shape.filter(ImageFilter.GaussianBlur(1.2))
+    rim = ImageChops.subtract(shape, shape.filter(ImageFilter.MinFilter(5))).point(lambda v: v * 70 // 255)
+    img.paste((30, 24, 36), (0, 0), shape)
+    img.paste((250, 160, 96), (0, 0), rim)
     return grain(img, 0.025)
 
 

@@ -8,14 +8,18 @@ are transparent). Run with Debian's Python, which has PIL:
     /usr/bin/python3 tools/make_templates.py [OUTPUT_FOLDER]
 
 The canvas is 768 x 576 (square pixels, 4:3); the menu page is stretched to the TV frame
-(704 x 480 or 704 x 576), which a television shows at 4:3 again. Every entry, title and
-button lies inside the title-safe area (the central 80 % of width and height); the
-script checks that, and that no two elements overlap, before it writes anything.
+(704 x 480 or 704 x 576), which a television shows at 4:3 again. Before it writes
+anything the script checks that every entry, title and button lies inside the title-safe
+area (the central 80 % of width and height), that no two elements overlap, and that a
+20-character album name (and every name of the bundled sample project) fits its title
+box at the 24-pixel title font.
 
-Frames and buttons are drawn on flat "card" areas of the background. Their soft shadows
-and smoothed edges are blended against the card's colour, so they sit seamlessly on the
-template's own background; where the shadow fades out the pixels become pure red, so a
-user's own background shows through everywhere but under the shadow itself.
+A user may put any picture of their own behind the menu, light, dark or busy. Frame and
+button bitmaps have one-bit transparency (pure red), so they carry no shadow and no edge
+blended against the template's own background: every pixel is either opaque artwork or
+pure red. Titles get a one-pixel outline ("Text_outline_color") that keeps them legible
+over any background, and the part of an image box that a cover of another shape leaves
+free takes "Thumb_fill_color".
 """
 
 import math
@@ -139,13 +143,13 @@ def card(img, box, fill, radius, shadow=(0, 6, 14, 150), border=None, border_wid
     return img
 
 
-def keyed_bitmap(layer, backdrop, threshold=10):
-    """Composites an RGBA layer over a flat backdrop colour; where the layer is (nearly)
-    empty the pixel becomes pure red, the transparent colour of templates."""
+def keyed_bitmap(layer, threshold=128):
+    """Turns an RGBA layer into a red-keyed bitmap: where the layer is at least half
+    covered the pixel is the artwork's own colour, fully opaque; elsewhere it is pure red,
+    the transparent colour of templates. Nothing is blended against a backdrop, so the
+    artwork looks the same over any background."""
     w, h = layer.size
-    flat = Image.new("RGBA", (w, h), backdrop + (255,))
-    flat.alpha_composite(layer)
-    out = flat.convert("RGB")
+    out = layer.convert("RGB")
     alpha = layer.getchannel("A")
     px = out.load()
     ap = alpha.load()
@@ -158,24 +162,13 @@ def keyed_bitmap(layer, backdrop, threshold=10):
     return out
 
 
-def shadow_layer(size, box, radius, offset, blur, opacity):
-    w, h = size
-    mask = rounded_mask(size, (box[0] + offset[0], box[1] + offset[1], box[2] + offset[0], box[3] + offset[1]),
-                        radius, blur=blur).point(lambda v: v * opacity // 255)
-    layer = Image.new("RGBA", size, (0, 0, 0, 0))
-    layer.putalpha(mask)
-    return layer
-
-
-def frame_bitmap(spec, backdrop):
-    """Frame around a thumbnail: border with a lit bevel, thin inner line, soft shadow.
-    The hole (the thumbnail) is pure red."""
-    fw, fh = spec["frame_visible"]
-    bw, bh = spec["frame_bitmap"]
+def frame_bitmap(spec):
+    """Frame around a thumbnail: border with a lit bevel and a thin inner line. The hole
+    (the thumbnail) and everything outside the border are pure red."""
+    fw, fh = spec["frame"]
     ox, oy = spec["frame_off"]
     iw, ih = spec["image"]
-    layer = shadow_layer((bw, bh), (0, 0, fw, fh), spec.get("frame_radius", 0), spec["shadow_offset"],
-                         spec["shadow_blur"], spec["shadow_opacity"])
+    layer = Image.new("RGBA", (fw, fh), (0, 0, 0, 0))
     # The border itself: a gradient ring, lit from the top left.
     big = Image.new("RGBA", (fw * SS, fh * SS), (0, 0, 0, 0))
     top, bottom = spec["frame_colours"]
@@ -196,18 +189,17 @@ def frame_bitmap(spec, backdrop):
                  width=e)
     frame = big.resize((fw, fh), Image.LANCZOS)
     layer.alpha_composite(frame, (0, 0))
-    out = keyed_bitmap(layer, backdrop)
+    out = keyed_bitmap(layer)
     # The thumbnail's hole is exactly the image rectangle.
     ImageDraw.Draw(out).rectangle([ox, oy, ox + iw - 1, oy + ih - 1], fill=RED)
     return out
 
 
-def button_bitmap(spec, backdrop, direction):
-    """A rounded page button with a chevron, lit from the top, with a soft shadow."""
-    bw, bh = spec["button_bitmap"]
-    vw, vh = spec["button_visible"]
+def button_bitmap(spec, direction):
+    """A rounded page button with a chevron, lit from the top."""
+    vw, vh = spec["button"]
     r = vh // 2
-    layer = shadow_layer((bw, bh), (0, 0, vw, vh), r, (0, 3), 3, 150)
+    layer = Image.new("RGBA", (vw, vh), (0, 0, 0, 0))
     big = Image.new("RGBA", (vw * SS, vh * SS), (0, 0, 0, 0))
     top, bottom = spec["button_colours"]
     grad = vertical_gradient((vw * SS, vh * SS), [(0.0, top), (1.0, bottom)]).convert("RGBA")
@@ -231,7 +223,7 @@ def button_bitmap(spec, backdrop, direction):
         pts = [(x - sign * s * 0.55, cy - s), (x + sign * s * 0.55, cy), (x - sign * s * 0.55, cy + s)]
         d.line(pts, fill=spec["button_glyph"] + (255,), width=int(SS * vh * 0.09), joint="curve")
     layer.alpha_composite(big.resize((vw, vh), Image.LANCZOS), (0, 0))
-    return keyed_bitmap(layer, backdrop)
+    return keyed_bitmap(layer)
 
 
 def ornament(img, centre_x, y, width, colour, alpha=200):
@@ -257,19 +249,33 @@ def ornament(img, centre_x, y, width, colour, alpha=200):
 # ---------------------------------------------------------------------------------------
 # Layout checks
 
+TITLE_FONT = "/usr/share/fonts/truetype/liberation/LiberationSans-Regular.ttf"  # Arial, as fontconfig maps it
+TITLE_PIXELS = 24
+# Album names of 20 characters as users write them, and the names of the sample project.
+TWENTY_CHARACTER_NAMES = ["Summer Holiday Italy", "Hiking the Dolomites", "Christmas at Home 23",
+                          "Birthday Party Lucas", "Our Wedding Day 2024"]
+SAMPLE_NAMES = ["Mountain Lakes", "Sunset Coast", "Winter Forest"]
+# Rendering without antialiasing rounds each glyph's advance to whole pixels.
+HINTING_SLACK = 6
+
+
 def rects_of(t):
     """Every drawn element of a template as (name, x0, y0, x1, y1)."""
     out = []
-    # The whole bitmaps count, shadows included: they are the sizes the template gives.
-    fw, fh = t["frame_bitmap"]
+    fw, fh = t["frame"]
     tw, th = t["text"]
     for n, ((x, y), (tx, ty)) in enumerate(zip(t["items"], t["texts"]), 1):
         out.append(("frame %02d" % n, x, y, x + fw, y + fh))
         out.append(("title %02d" % n, tx, ty, tx + tw, ty + th))
-    vw, vh = t["button_bitmap"]
+    vw, vh = t["button"]
     out.append(("next button", t["next_pos"][0], t["next_pos"][1], t["next_pos"][0] + vw, t["next_pos"][1] + vh))
     out.append(("prev button", t["prev_pos"][0], t["prev_pos"][1], t["prev_pos"][0] + vw, t["prev_pos"][1] + vh))
     return out
+
+
+def title_width(text):
+    from PIL import ImageFont
+    return ImageFont.truetype(TITLE_FONT, TITLE_PIXELS).getlength(text)
 
 
 def check_layout(t):
@@ -284,12 +290,18 @@ def check_layout(t):
                 problems.append("%s: %s overlaps %s" % (t["file"], a[0], b[0]))
     if not 4 <= len(t["items"]) <= 9:
         problems.append("%s: %d entries per page" % (t["file"], len(t["items"])))
-    cards = t["cards"]
-    for name, x0, y0, x1, y1 in rects:
-        if name.startswith("title"):
-            continue
-        if not any(c[0] <= x0 and c[1] <= y0 and c[2] >= x1 and c[3] >= y1 for c in cards):
-            problems.append("%s: %s and its shadow are not on a card" % (t["file"], name))
+    # A 20-character name fits: the title is "%02d %s", and the outline takes a pixel on
+    # each side of the box.
+    room = t["text"][0] - 2 - HINTING_SLACK
+    for name in TWENTY_CHARACTER_NAMES + SAMPLE_NAMES:
+        width = title_width("99 " + name)
+        if width > room:
+            problems.append("%s: \"99 %s\" is %.0f pixels wide; its title box holds %d" % (t["file"], name, width, room))
+    if t["text"][1] < 28:
+        problems.append("%s: title boxes of %d pixels cut the 24-pixel font's descenders" % (t["file"], t["text"][1]))
+    w, h = t["image"]
+    if w * 3 != h * 4:
+        problems.append("%s: image box %d x %d is not 4:3" % (t["file"], w, h))
     return problems
 
 
@@ -299,8 +311,8 @@ def colour_value(rgb):
 
 
 def write_ini(t, folder):
-    fw, fh = t["frame_bitmap"]
-    bw, bh = t["button_bitmap"]
+    fw, fh = t["frame"]
+    bw, bh = t["button"]
     lines = ["; Lumivox disc-menu template \"%s\", made by tools/make_templates.py" % t["name"],
              "[General]",
              "NAME=%s" % t["name"],
@@ -331,7 +343,9 @@ def write_ini(t, folder):
                   "Text_%02d_x=%d" % (n, tx), "Text_%02d_y=%d" % (n, ty)]
     lines += ["Next_button_x=%d" % t["next_pos"][0], "Next_button_y=%d" % t["next_pos"][1],
               "Prev_button_x=%d" % t["prev_pos"][0], "Prev_button_y=%d" % t["prev_pos"][1],
-              "", "[COLOR]", "Text_color=%d" % colour_value(t["title_colour"]), ""]
+              "", "[COLOR]", "Text_color=%d" % colour_value(t["title_colour"]),
+              "Text_outline_color=%d" % colour_value(t["outline_colour"]),
+              "Thumb_fill_color=%d" % colour_value(t["thumb_fill"]), ""]
     with open(os.path.join(folder, t["file"]), "w", newline="\r\n") as f:
         f.write("\n".join(lines))
 
@@ -344,23 +358,23 @@ def grid(cols, rows, x0, y0, dx, dy):
 
 
 def classic():
-    """Deep navy with warm golden light; ivory-and-gold frames on a midnight card."""
-    items = grid(3, 2, 114, 116, 188, 176)
+    """Deep navy with warm golden light; ivory-and-gold frames on a midnight card, two
+    columns of three with the titles under the pictures."""
+    items = grid(2, 3, 86, 62, 306, 130)
     t = {
         "file": "classic.ini", "name": "Classic", "folder": "classic",
         "items": items,
-        "texts": [(x, y + 140) for x, y in items],
-        "frame_visible": (168, 128), "frame_bitmap": (180, 140), "frame_off": (8, 7), "image": (152, 114),
+        "texts": [(x, y + 98) for x, y in items],
+        "frame": (124, 94), "frame_off": (6, 5), "image": (112, 84),
         "frame_colours": ((246, 228, 178), (196, 158, 92)), "frame_highlight": (255, 250, 228),
         "frame_inner": (120, 88, 40), "frame_radius": 2,
-        "shadow_offset": (3, 4), "shadow_blur": 3, "shadow_opacity": 170,
-        "text": (176, 28), "title_colour": (250, 238, 206),
-        "button_visible": (88, 36), "button_bitmap": (94, 42),
+        "text": (296, 28), "title_colour": (250, 238, 206), "outline_colour": (8, 14, 34),
+        "thumb_fill": (10, 18, 42),
+        "button": (88, 36),
         "button_colours": ((240, 214, 150), (190, 146, 70)), "button_rim": (255, 244, 210),
         "button_glyph": (60, 36, 12),
-        "next_pos": (582, 470), "prev_pos": (98, 470),
+        "next_pos": (600, 472), "prev_pos": (86, 472),
         "card": (17, 34, 74),
-        "cards": [(86, 102, 682, 518)],
     }
     return t
 
@@ -376,30 +390,29 @@ def classic_background(t):
     img = bokeh(img, rng, 25, [(255, 220, 150), (200, 220, 255)], 18, 46, (10, 28), blur=6)
     img = vignette(img, strength=0.75)
     img = grain(img, amount=3)
-    img = card(img, (86, 96, 682, 518), t["card"], 14, shadow=(0, 8, 16, 170), border=(196, 160, 96),
+    img = card(img, (70, 50, 698, 526), t["card"], 14, shadow=(0, 8, 16, 170), border=(196, 160, 96),
                border_width=2)
-    img = ornament(img, W / 2, 72, 300, (232, 200, 130))
+    img = ornament(img, W / 2, 30, 300, (232, 200, 130))
     return img
 
 
 def slate():
-    """Modern graphite with a cool teal glow; crisp white frames."""
-    items = grid(2, 2, 146, 96, 288, 196)
+    """Modern graphite with a cool teal glow; crisp white frames, two by two."""
+    items = grid(2, 2, 86, 70, 306, 200)
     t = {
         "file": "slate.ini", "name": "Slate", "folder": "slate",
         "items": items,
-        "texts": [(x, y + 154) for x, y in items],
-        "frame_visible": (188, 144), "frame_bitmap": (198, 154), "frame_off": (6, 6), "image": (176, 132),
+        "texts": [(x, y + 150) for x, y in items],
+        "frame": (188, 144), "frame_off": (6, 6), "image": (176, 132),
         "frame_colours": ((250, 251, 252), (214, 220, 226)), "frame_highlight": (255, 255, 255),
         "frame_inner": (70, 80, 90), "frame_radius": 0, "inner_line": 1,
-        "shadow_offset": (4, 5), "shadow_blur": 3, "shadow_opacity": 185,
-        "text": (256, 28), "title_colour": (236, 242, 246),
-        "button_visible": (80, 34), "button_bitmap": (86, 40),
+        "text": (296, 28), "title_colour": (236, 242, 246), "outline_colour": (12, 16, 22),
+        "thumb_fill": (22, 26, 32),
+        "button": (80, 34),
         "button_colours": ((70, 196, 184), (28, 128, 122)), "button_rim": (170, 240, 232),
         "button_glyph": (255, 255, 255),
-        "next_pos": (596, 476), "prev_pos": (88, 476),
+        "next_pos": (604, 474), "prev_pos": (86, 474),
         "card": (30, 36, 44),
-        "cards": [(80, 84, 688, 522)],
     }
     return t
 
@@ -420,32 +433,32 @@ def slate_background(t):
     img = bokeh(img, rng, 40, [(120, 230, 220), (200, 220, 255)], 3, 14, (14, 48), blur=1.8)
     img = vignette(img, strength=0.7)
     img = grain(img, amount=3, seed=2)
-    img = card(img, (80, 84, 688, 522), t["card"], 10, shadow=(0, 8, 18, 180), border=(64, 176, 166),
+    img = card(img, (70, 54, 698, 526), t["card"], 10, shadow=(0, 8, 18, 180), border=(64, 176, 166),
                border_width=1)
     # A thin teal accent under the top edge of the card.
     d = ImageDraw.Draw(img)
-    d.line([(120, 84), (648, 84)], fill=(64, 196, 184), width=2)
+    d.line([(110, 54), (658, 54)], fill=(64, 196, 184), width=2)
     return img
 
 
 def sunset():
-    """Warm golden-hour light; white photo frames on a cream card, listed in two columns."""
-    items = grid(2, 4, 94, 96, 306, 95)
+    """Warm golden-hour light; white photo frames on a cream card, a list of four with
+    the titles beside the pictures, room for long names."""
+    items = grid(1, 4, 86, 62, 0, 100)
     t = {
         "file": "sunset.ini", "name": "Golden Hour", "folder": "sunset",
         "items": items,
-        "texts": [(x + 124, y + 30) for x, y in items],
-        "frame_visible": (114, 88), "frame_bitmap": (120, 94), "frame_off": (5, 5), "image": (104, 78),
+        "texts": [(x + 132, y + 30) for x, y in items],
+        "frame": (114, 88), "frame_off": (5, 5), "image": (104, 78),
         "frame_colours": ((255, 255, 255), (236, 230, 222)), "frame_highlight": (255, 255, 255),
         "frame_inner": (196, 150, 96), "frame_radius": 0,
-        "shadow_offset": (3, 4), "shadow_blur": 2, "shadow_opacity": 120,
-        "text": (166, 28), "title_colour": (86, 44, 24),
-        "button_visible": (84, 34), "button_bitmap": (90, 40),
+        "text": (470, 28), "title_colour": (86, 44, 24), "outline_colour": (255, 248, 236),
+        "thumb_fill": (244, 234, 220),
+        "button": (84, 34),
         "button_colours": ((238, 150, 90), (204, 92, 60)), "button_rim": (255, 214, 170),
         "button_glyph": (255, 250, 240),
-        "next_pos": (594, 477), "prev_pos": (90, 477),
+        "next_pos": (604, 474), "prev_pos": (86, 474),
         "card": (252, 244, 232),
-        "cards": [(82, 88, 686, 522)],
     }
     return t
 
@@ -459,9 +472,9 @@ def sunset_background(t):
     img = bokeh(img, rng, 60, [(255, 240, 200), (255, 210, 170), (255, 190, 200)], 5, 26, (20, 70), blur=2.5)
     img = vignette(img, strength=0.55)
     img = grain(img, amount=2, seed=3)
-    img = card(img, (82, 88, 686, 522), t["card"], 16, shadow=(0, 8, 18, 120), border=(232, 190, 140),
+    img = card(img, (70, 50, 698, 526), t["card"], 16, shadow=(0, 8, 18, 120), border=(232, 190, 140),
                border_width=2)
-    img = ornament(img, W / 2, 70, 280, (255, 248, 232), alpha=230)
+    img = ornament(img, W / 2, 30, 280, (255, 248, 232), alpha=230)
     return img
 
 
@@ -481,9 +494,9 @@ def main():
         folder = os.path.join(root, t["folder"])
         os.makedirs(folder, exist_ok=True)
         draw(t).save(os.path.join(folder, "background.jpg"), quality=92, subsampling=0, optimize=True)
-        frame_bitmap(t, t["card"]).save(os.path.join(folder, "frame.bmp"))
-        button_bitmap(t, t["card"], "next").save(os.path.join(folder, "next.bmp"))
-        button_bitmap(t, t["card"], "prev").save(os.path.join(folder, "prev.bmp"))
+        frame_bitmap(t).save(os.path.join(folder, "frame.bmp"))
+        button_bitmap(t, "next").save(os.path.join(folder, "next.bmp"))
+        button_bitmap(t, "prev").save(os.path.join(folder, "prev.bmp"))
         write_ini(t, root)
         print("wrote", os.path.join(root, t["file"]))
 

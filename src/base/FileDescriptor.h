@@ -2,6 +2,7 @@
 // FileDescriptor: owns one POSIX file descriptor and closes it when destroyed, so every
 // path out of a function that opened a file, pipe, socket or device closes it exactly once.
 
+#include <string>
 #include <utility>
 
 namespace lumivox {
@@ -34,5 +35,17 @@ public:
 private:
     int fd_ = -1;
 };
+
+// The reason OpenRegularFile gives for a FIFO, a device, a socket or a folder.
+inline constexpr const char* kNotARegularFile = "not a regular file";
+
+// Opens the file at path read-only, close-on-exec, for reading its contents. Every file a
+// user names (pictures, template pictures, music) goes through here: a FIFO, a device or a
+// folder is refused with kNotARegularFile before anything reads from it, because opening
+// a FIFO waits for a writer and reading a device may never end. The type is checked
+// before the open, and the open itself does not block (O_NONBLOCK, cleared again once the
+// descriptor is known to be a regular file). On failure the result is invalid and *error
+// (when given) holds the reason, without the path; errno is set.
+FileDescriptor OpenRegularFile(const std::string& path, std::string* error = nullptr);
 
 } // namespace lumivox

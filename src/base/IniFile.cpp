@@ -114,6 +114,11 @@ void IniFile::Parse(std::string_view text)
 {
     sections_.clear();
     firstSection_.clear();
+    // Editors on Windows start UTF-8 files with a byte-order mark; it would otherwise
+    // become part of the first line and hide a "[GENERAL]" there. It is written back.
+    bom_ = text.substr(0, kUtf8Bom.size()) == kUtf8Bom;
+    if (bom_)
+        text.remove_prefix(kUtf8Bom.size());
     sections_.emplace_back(); // the lines before the first section
     const std::size_t firstBreak = text.find('\n');
     crlf_ = firstBreak != std::string_view::npos && firstBreak > 0 && text[firstBreak - 1] == '\r';
@@ -281,7 +286,7 @@ void IniFile::DeleteKey(std::string_view section, std::string_view key)
 std::string IniFile::ToString() const
 {
     const char* lineEnd = crlf_ ? "\r\n" : "\n";
-    std::string text;
+    std::string text(bom_ ? kUtf8Bom : std::string_view());
     for (const Section& section : sections_)
         for (const Line& line : section.lines) {
             text += line.text;
@@ -304,8 +309,16 @@ bool IniFile::Save(const std::string& path)
     }
     mode_t mode = 0644;
     struct stat old {};
-    if (::stat(target.c_str(), &old) == 0)
+    if (::stat(target.c_str(), &old) == 0) {
         mode = old.st_mode & 07777;
+        // The rename below would replace a read-only file as if it were writable: its
+        // owner made it read-only to keep it as it is. (No write bit at all also stops
+        // the superuser, for whom access() allows everything.)
+        if (::access(target.c_str(), W_OK) != 0 || (mode & (S_IWUSR | S_IWGRP | S_IWOTH)) == 0) {
+            error_ = "Cannot save " + target + ": the file is read-only";
+            return false;
+        }
+    }
 
     std::string temporary = target + ".XXXXXX";
     const int fd = ::mkostemp(temporary.data(), O_CLOEXEC);

@@ -26,6 +26,9 @@
 namespace lumivox {
 
 constexpr std::size_t kMaxIniFileBytes = 16u * 1024u * 1024u;
+// A UTF-8 byte-order mark at the start of a file is skipped when reading and kept when
+// the file is written back.
+inline constexpr std::string_view kUtf8Bom = "\xEF\xBB\xBF";
 
 enum class IniLoadStatus {
     Loaded,     // the file was read
@@ -68,7 +71,9 @@ public:
     // "\n"); a new file uses "\n".
     std::string ToString() const;
     // Writes the contents to path through a temporary file and a rename. Returns false
-    // with LastError() set when anything fails; the old file is then untouched.
+    // with LastError() set when anything fails; the old file is then untouched. A file
+    // that exists and is read-only is refused ("Cannot save <path>: the file is
+    // read-only"), not replaced.
     bool Save(const std::string& path);
 
     const std::string& LastError() const { return error_; }
@@ -94,6 +99,7 @@ private:
     std::vector<Section> sections_;
     std::unordered_map<std::string, std::size_t> firstSection_;
     bool crlf_ = false;
+    bool bom_ = false; // the loaded text started with a UTF-8 byte-order mark
     std::string error_;
 };
 

@@ -1,5 +1,7 @@
 #include "base/MappedFile.h"
 
+#include "base/FileDescriptor.h"
+
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
@@ -28,37 +30,27 @@ MappedFile& MappedFile::operator=(MappedFile&& other) noexcept {
 
 bool MappedFile::Open(const std::string& path, std::string* error) {
     Close();
-    auto fail = [&](const char* what) {
-        if (error) *error = std::string(what) + ": " + std::strerror(errno);
+    std::string reason;
+    FileDescriptor fd = OpenRegularFile(path, &reason);
+    if (!fd) {
+        if (error) *error = reason;
         return false;
-    };
-    int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0) return fail("open");
-    struct stat st {};
-    if (::fstat(fd, &st) != 0) {
-        int saved = errno;
-        ::close(fd);
-        errno = saved;
-        return fail("stat");
     }
-    if (!S_ISREG(st.st_mode)) {
-        ::close(fd);
-        errno = EINVAL;
-        return fail("not a regular file");
+    struct stat st {};
+    if (::fstat(fd.Get(), &st) != 0) {
+        if (error) *error = std::string("stat: ") + std::strerror(errno);
+        return false;
     }
     std::size_t size = static_cast<std::size_t>(st.st_size);
     if (size > 0) {
-        void* view = ::mmap(nullptr, size, PROT_READ, MAP_PRIVATE, fd, 0);
+        void* view = ::mmap(nullptr, size, PROT_READ, MAP_PRIVATE, fd.Get(), 0);
         if (view == MAP_FAILED) {
-            int saved = errno;
-            ::close(fd);
-            errno = saved;
-            return fail("mmap");
+            if (error) *error = std::string("mmap: ") + std::strerror(errno);
+            return false;
         }
         data_ = static_cast<const unsigned char*>(view);
     }
     // The mapping stays valid after the descriptor is closed.
-    ::close(fd);
     size_ = size;
     open_ = true;
     return true;

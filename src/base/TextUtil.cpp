@@ -68,6 +68,55 @@ std::string CutUtf8(std::string_view text, std::size_t maxBytes)
     return std::string(text.substr(0, end));
 }
 
+bool IsValidUtf8(std::string_view text)
+{
+    for (std::size_t pos = 0; pos < text.size();) {
+        const std::size_t length = ValidSequenceLength(text, pos);
+        if (length == 0)
+            return false;
+        pos += length;
+    }
+    return true;
+}
+
+std::string Windows1252ToUtf8(std::string_view bytes)
+{
+    // 0x80 to 0x9F; the rest of the upper half is Latin-1, code point = byte.
+    static constexpr char16_t kHigh[32] = {
+        0x20AC, 0x0081, 0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021, 0x02C6, 0x2030, 0x0160,
+        0x2039, 0x0152, 0x008D, 0x017D, 0x008F, 0x0090, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022,
+        0x2013, 0x2014, 0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0x009D, 0x017E, 0x0178};
+    std::string out;
+    out.reserve(bytes.size() * 2);
+    for (const char c : bytes) {
+        const auto byte = static_cast<unsigned char>(c);
+        const unsigned codePoint = byte >= 0x80 && byte <= 0x9F ? kHigh[byte - 0x80] : byte;
+        if (codePoint < 0x80) {
+            out += static_cast<char>(codePoint);
+        } else if (codePoint < 0x800) {
+            out += static_cast<char>(0xC0 | (codePoint >> 6));
+            out += static_cast<char>(0x80 | (codePoint & 0x3F));
+        } else {
+            out += static_cast<char>(0xE0 | (codePoint >> 12));
+            out += static_cast<char>(0x80 | ((codePoint >> 6) & 0x3F));
+            out += static_cast<char>(0x80 | (codePoint & 0x3F));
+        }
+    }
+    return out;
+}
+
+std::string TextFromStoredBytes(std::string_view stored)
+{
+    return IsValidUtf8(stored) ? std::string(stored) : Windows1252ToUtf8(stored);
+}
+
+std::string StoredBytesForText(std::string_view text, std::string_view previous)
+{
+    if (!previous.empty() && !IsValidUtf8(previous) && Windows1252ToUtf8(previous) == text)
+        return std::string(previous);
+    return std::string(text);
+}
+
 std::string ToLowerAscii(std::string_view text)
 {
     std::string lower(text);

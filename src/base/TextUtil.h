@@ -17,6 +17,22 @@ constexpr std::size_t kMaxTextBytes = 259;
 // valid UTF-8 is cut at the last position that does not fall inside a sequence.
 std::string CutUtf8(std::string_view text, std::size_t maxBytes = kMaxTextBytes);
 
+// True when text is well-formed UTF-8 (shortest forms, no surrogates, at most U+10FFFF).
+bool IsValidUtf8(std::string_view text);
+
+// The Windows-1252 ("Western European", the usual ANSI code page) text of bytes, as UTF-8.
+// The five bytes the code page leaves undefined (0x81, 0x8D, 0x8F, 0x90, 0x9D) become
+// the C1 controls of the same number, as Windows itself maps them.
+std::string Windows1252ToUtf8(std::string_view bytes);
+
+// Names in files written on Windows (project files) are in the writer's code page, not
+// UTF-8. TextFromStoredBytes gives stored bytes as UTF-8 text: unchanged when they are
+// valid UTF-8, else read as Windows-1252. StoredBytesForText is the way back for a save:
+// when the bytes already in the file (previous) read as text, they are kept as they are,
+// so a project saved without changing a name keeps that name's bytes; otherwise text.
+std::string TextFromStoredBytes(std::string_view stored);
+std::string StoredBytesForText(std::string_view text, std::string_view previous);
+
 // ASCII lower-casing, used for the case-insensitive names of INI files.
 std::string ToLowerAscii(std::string_view text);
 bool EqualsIgnoreCase(std::string_view a, std::string_view b);

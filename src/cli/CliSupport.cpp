@@ -134,4 +134,11 @@ bool LoadProjectInput(const std::vector<std::string>& inputs, const std::string&
     return true;
 }
 
+SlideGeometry SlideGeometryFromSettings()
+{
+    return GetPrivateProfileInt("GENERAL", "SquarePixelSlides", 0, ConfigFilePath()) == 1
+               ? SlideGeometry::SquarePixels
+               : SlideGeometry::TvAspect;
+}
+
 } // namespace lumivox::cli

@@ -3,6 +3,7 @@
 // --template value names, and the TV norm when neither --pal nor --ntsc is given.
 
 #include "base/Event.h"
+#include "picture/FrameRenderer.h"
 #include "picture/MenuTemplate.h"
 #include "project/AlbumTable.h"
 
@@ -63,5 +64,8 @@ bool LoadProjectInput(const std::vector<std::string>& inputs, const std::string&
 
 // One line for the user: the run's texts may carry a fixed text and its detail on two lines.
 std::string OneLine(std::string text);
+
+// How slides are fitted: "SquarePixelSlides=1" in config.ini asks for square pixels.
+SlideGeometry SlideGeometryFromSettings();
 
 } // namespace lumivox::cli

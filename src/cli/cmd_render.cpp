@@ -123,7 +123,8 @@ int RunRender(const std::vector<std::string>& args)
         const AlbumInfo& album = project.Album(a);
         const PictureItem* cover = album.Cover();
         albums.push_back({album.name, album.PictureCount() > 0,
-                          cover ? cover->slideThumbnail.get() : nullptr});
+                          cover ? cover->slideThumbnail.get() : nullptr,
+                          cover ? cover->picture.get() : nullptr});
     }
 
     int failures = 0;
@@ -141,12 +142,13 @@ int RunRender(const std::vector<std::string>& args)
     }
 
     int slides = 0;
+    const SlideGeometry geometry = SlideGeometryFromSettings();
     for (int a = 0; a < project.AlbumCount(); ++a) {
         for (int p = 0; p < project.PictureCount(a); ++p) {
             const PictureItem& picture = project.Picture(a, p);
             PicBitmap frame;
             try {
-                RenderSlideFrame(picture.path, picture.rotated ? picture.rotation : 0, tvNorm, frame);
+                RenderSlideFrame(picture.path, picture.rotated ? picture.rotation : 0, tvNorm, frame, geometry);
             } catch (const PLTextException& e) {
                 std::string reason = e.GetText();
                 while (!reason.empty() && reason.back() == '\n')

@@ -7,6 +7,7 @@
 #include "Command.h"
 #include "ScratchFolder.h"
 
+#include "base/FileDescriptor.h"
 #include "base/IniFile.h"
 #include "base/Paths.h"
 #include "base/TextUtil.h"
@@ -103,6 +104,12 @@ enum class MusicKind { LayerII, Convertible, Unusable };
 // WAVE file to convert the way the production run does, or nothing usable.
 MusicKind ClassifyMusic(const std::string& path, std::string* reason)
 {
+    // A FIFO or device named as music is refused before anything opens it for reading.
+    std::string typeReason;
+    if (!OpenRegularFile(path, &typeReason) && typeReason == kNotARegularFile) {
+        *reason = typeReason;
+        return MusicKind::Unusable;
+    }
     std::ifstream in(path, std::ios::binary);
     if (!in) {
         std::error_code code;
@@ -206,7 +213,7 @@ int RunStill(const std::vector<std::string>& args)
     EnsureGuiApplication(GuiPlatform::Offscreen);
     PicBitmap frame;
     try {
-        RenderSlideFrame(picture, rotation, tvNorm, frame);
+        RenderSlideFrame(picture, rotation, tvNorm, frame, SlideGeometryFromSettings());
     } catch (const PLTextException& e) {
         return Fail(picture + ": " + TrimLineEnds(e.GetText()));
     }

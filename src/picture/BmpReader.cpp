@@ -59,19 +59,16 @@ int ResolutionFromPixelsPerMetre(std::uint32_t ppm, bool present) {
     return dpi <= 1 ? 150 : static_cast<int>(std::min<long>(dpi, 1000000));
 }
 
-// Writes decoded palette indices and checks them against the palette the file gave:
-// an index past it would otherwise show whatever the unused entries hold.
+// Writes decoded palette indices. An index past the palette the file gave is kept: the
+// target's palette holds the grey ramp in every entry the file did not fill, so such a
+// pixel shows that grey rather than the picture being lost.
 class IndexWriter {
 public:
-    IndexWriter(PicBitmap& target, const BmpInfo& info, int paletteEntries)
+    IndexWriter(PicBitmap& target, const BmpInfo& info)
         : target_(target), width_(static_cast<int>(info.width)),
-          height_(static_cast<int>(info.height)), topDown_(info.topDown),
-          entries_(paletteEntries) {}
+          height_(static_cast<int>(info.height)), topDown_(info.topDown) {}
 
     std::uint8_t* FileRow(int row) { return target_.Row(topDown_ ? row : height_ - 1 - row); }
-    void Check(int index) const {
-        if (index >= entries_) ThrowCorrupt("Palette index out of range.");
-    }
     int Width() const { return width_; }
     int Height() const { return height_; }
 
@@ -80,35 +77,32 @@ private:
     int width_;
     int height_;
     bool topDown_;
-    int entries_;
 };
 
+// Run-length data that runs past the end of a row (a run or literal longer than the
+// pixels left) is clipped at the row's end; the literal bytes are still consumed so that
+// the codes after it are read where the writer put them.
 void DecodeRle(MappedFileSource& source, IndexWriter& out, bool fourBit) {
     const int width = out.Width();
     const int height = out.Height();
     int row = 0;
     int x = 0;
-    auto needRoom = [&](int n) {
-        if (row >= height || x + n > width) ThrowCorrupt("Run-length data runs past the picture.");
-    };
+    auto room = [&](int n) { return std::max(0, std::min(n, width - x)); };
     while (row < height) {
         const std::uint8_t* pair = source.ReadNBytes(2);
         const int n = pair[0];
         const int value = pair[1];
         if (n > 0) {
-            needRoom(n);
+            const int fit = room(n);
             std::uint8_t* dst = out.FileRow(row) + x;
             if (fourBit) {
                 const int hi = value >> 4;
                 const int lo = value & 0x0F;
-                out.Check(hi);
-                if (n > 1) out.Check(lo);
-                for (int i = 0; i < n; ++i) dst[i] = static_cast<std::uint8_t>((i & 1) ? lo : hi);
+                for (int i = 0; i < fit; ++i) dst[i] = static_cast<std::uint8_t>((i & 1) ? lo : hi);
             } else {
-                out.Check(value);
-                std::memset(dst, value, static_cast<std::size_t>(n));
+                std::memset(dst, value, static_cast<std::size_t>(fit));
             }
-            x += n;
+            x += fit;
             continue;
         }
         switch (value) {
@@ -121,24 +115,20 @@ void DecodeRle(MappedFileSource& source, IndexWriter& out, bool fourBit) {
         case 2:
             ThrowDelta();
         default: { // literal run of `value` pixels
-            needRoom(value);
+            const int fit = room(value);
             std::uint8_t* dst = out.FileRow(row) + x;
             if (fourBit) {
                 const int bytes = (value + 1) / 2;
                 const std::uint8_t* p = source.ReadNBytes(static_cast<std::size_t>(bytes));
-                for (int i = 0; i < value; ++i) {
-                    const int v = (i & 1) ? (p[i / 2] & 0x0F) : (p[i / 2] >> 4);
-                    out.Check(v);
-                    dst[i] = static_cast<std::uint8_t>(v);
-                }
+                for (int i = 0; i < fit; ++i)
+                    dst[i] = static_cast<std::uint8_t>((i & 1) ? (p[i / 2] & 0x0F) : (p[i / 2] >> 4));
                 if (bytes & 1) source.Skip(1);
             } else {
                 const std::uint8_t* p = source.ReadNBytes(static_cast<std::size_t>(value));
-                for (int i = 0; i < value; ++i) out.Check(p[i]);
-                std::memcpy(dst, p, static_cast<std::size_t>(value));
+                std::memcpy(dst, p, static_cast<std::size_t>(fit));
                 if (value & 1) source.Skip(1);
             }
-            x += value;
+            x += fit;
             break;
         }
         }
@@ -150,7 +140,6 @@ void DecodeIndexed(MappedFileSource& source, IndexWriter& out, int bitsPerPixel,
     for (int row = 0; row < out.Height(); ++row) {
         const std::uint8_t* src = source.ReadNBytes(rowBytes);
         std::uint8_t* dst = out.FileRow(row);
-        int maxIndex = 0;
         switch (bitsPerPixel) {
         case 1:
             for (int x = 0; x < width; ++x) dst[x] = (src[x >> 3] >> (7 - (x & 7))) & 1;
@@ -162,8 +151,6 @@ void DecodeIndexed(MappedFileSource& source, IndexWriter& out, int bitsPerPixel,
             std::memcpy(dst, src, static_cast<std::size_t>(width));
             break;
         }
-        for (int x = 0; x < width; ++x) maxIndex = std::max<int>(maxIndex, dst[x]);
-        out.Check(maxIndex);
     }
 }
 
@@ -230,9 +217,11 @@ void BmpReader::Decode(MappedFileSource& source, PicBitmap& target, const Decode
                 info.hasMasks = true;
             }
         } else {
-            // OS/2 2.x: skip the rest of its header; its palette entries are 3 bytes.
+            // OS/2 2.x (16 to 64 bytes): skip the rest of its header. Its palette entries
+            // are 4 bytes (blue, green, red, reserved) like the Windows ones; only the
+            // 12-byte OS/2 1.x header has 3-byte entries. Reading them as 3 bytes would
+            // shift every colour after the first.
             source.Seek(infoStart + infoSize);
-            threeBytePalette = true;
         }
     }
     const std::size_t headerEnd = source.Position();
@@ -256,9 +245,12 @@ void BmpReader::Decode(MappedFileSource& source, PicBitmap& target, const Decode
         throw PLTextException(PL_ERRFORMAT_NOT_SUPPORTED, "Library not compiled for this file type.");
     if (rle && info.topDown) ThrowCorrupt("Run-length data cannot be stored top row first.");
 
-    // Palette.
-    std::uint8_t palette[256 * 4] = {};
-    int paletteEntries = 0;
+    // Palette: the 8-bit target's grey ramp, with the file's entries over the first ones.
+    std::uint8_t palette[256 * 4];
+    for (int i = 0; i < 256; ++i) {
+        palette[i * 4 + 0] = palette[i * 4 + 1] = palette[i * 4 + 2] = static_cast<std::uint8_t>(i);
+        palette[i * 4 + 3] = 255;
+    }
     if (indexed) {
         const int maxEntries = 1 << info.bitsPerPixel;
         long long count = maxEntries;
@@ -269,9 +261,7 @@ void BmpReader::Decode(MappedFileSource& source, PicBitmap& target, const Decode
             palette[i * 4 + 0] = p[i * entrySize + 0];
             palette[i * 4 + 1] = p[i * entrySize + 1];
             palette[i * 4 + 2] = p[i * entrySize + 2];
-            palette[i * 4 + 3] = 255;
         }
-        paletteEntries = static_cast<int>(count);
     }
     // The pixel data starts at the file header's offset when that points inside the
     // file past the header; files whose offset is missing or wrong keep it right after
@@ -293,7 +283,7 @@ void BmpReader::Decode(MappedFileSource& source, PicBitmap& target, const Decode
 
     if (indexed) {
         std::memcpy(target.Palette(), palette, sizeof palette);
-        IndexWriter out(target, info, paletteEntries);
+        IndexWriter out(target, info);
         if (rle)
             DecodeRle(source, out, info.bitsPerPixel == 4);
         else

@@ -1,6 +1,7 @@
 #include "picture/FrameRenderer.h"
 
 #include "base/Parallel.h"
+#include "base/FileDescriptor.h"
 #include "picture/PicReader.h"
 #include "picture/PicResizer.h"
 #include "picture/QtGuiHost.h"
@@ -8,8 +9,10 @@
 
 #include <QtGui/QFontMetrics>
 #include <QtGui/QPainter>
+#include <QtGui/QTextLayout>
 
 #include <algorithm>
+#include <cerrno>
 #include <cmath>
 #include <mutex>
 #include <cstdio>
@@ -17,6 +20,7 @@
 #include <memory>
 #include <system_error>
 #include <thread>
+#include <unistd.h>
 
 #if defined(__SSE2__)
 #include <emmintrin.h>
@@ -82,6 +86,71 @@ QImage StretchSmooth(const QImage& image, int width, int height)
     return image.scaled(width, height, Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
 }
 
+// Smallest size a title's font is brought down to when a fallback font (CJK, emoji) would
+// make its line taller than its box.
+constexpr int kMinTitlePixelSize = 12;
+
+// The album's cover in the entry's image box, fitted with its aspect ratio kept and
+// centred; the rest of the box takes the template's "Thumb_fill_color". The cover is
+// resized once, from the project's picture when there is one, else from the slide
+// thumbnail.
+void DrawEntryCover(QPainter& painter, const MenuAlbum& entry, const MenuTemplate& t, const TemplatePoint& item)
+{
+    const PicBitmap* source = entry.picture && entry.picture->Width() > 0 ? entry.picture : entry.thumbnail;
+    if (!source || source->Width() <= 0 || source->Height() <= 0 || !SaneSize(t.imageWidth, t.imageHeight))
+        return;
+    const QRect box(item.x + t.frameOffsetX, item.y + t.frameOffsetY, t.imageWidth, t.imageHeight);
+    const FitPlacement fit = ComputeFit(source->Width(), source->Height(), box.width(), box.height());
+    PicBitmap resized;
+    try {
+        PicBitmap wide;
+        if (source->BitsPerPixel() != 32) {
+            FromQImage(ToQImage(*source), wide);
+            source = &wide;
+        }
+        ResizeForFrame(*source, fit.width, fit.height, resized);
+    } catch (const PLTextException&) {
+        return; // no memory for this cover: the entry keeps its frame and title
+    }
+    painter.save();
+    painter.setCompositionMode(QPainter::CompositionMode_Source);
+    painter.fillRect(box, ColorFromTemplate(t.thumbFillColor));
+    painter.drawImage(QPoint(box.x() + fit.x, box.y() + fit.y), ToQImage(resized, PixelAlpha::Ignore));
+    painter.restore();
+}
+
+// The title in its box: one line, left and top aligned, cut with an ellipsis. With
+// "Text_outline_color" the text sits one pixel in from the box's top left and gets a
+// one-pixel outline of that colour, inside the box. When characters from a fallback font
+// make the line taller than the title font's own (and than the box), the font is made
+// smaller for this title only, so that no descender is cut off.
+void DrawEntryTitle(QPainter& painter, const QRect& box, const QString& fullTitle, const QFontMetrics& metrics,
+                    const MenuTemplate& t)
+{
+    const int margin = t.hasTextOutline ? 1 : 0;
+    const QRect textBox = box.adjusted(margin, margin, -margin, -margin);
+    if (textBox.width() <= 0 || textBox.height() <= 0)
+        return;
+    QString title = metrics.elidedText(fullTitle, Qt::ElideRight, textBox.width());
+    const QFont font = TitleFontFor(title, textBox.height());
+    if (font.pixelSize() != painter.font().pixelSize())
+        title = QFontMetrics(font).elidedText(fullTitle, Qt::ElideRight, textBox.width());
+    constexpr int kFlags = Qt::AlignLeft | Qt::AlignTop | Qt::TextSingleLine;
+    painter.save();
+    painter.setFont(font);
+    painter.setClipRect(box);
+    if (t.hasTextOutline) {
+        painter.setPen(ColorFromTemplate(t.textOutlineColor));
+        for (int dy = -1; dy <= 1; ++dy)
+            for (int dx = -1; dx <= 1; ++dx)
+                if (dx != 0 || dy != 0)
+                    painter.drawText(textBox.translated(dx, dy), kFlags, title);
+    }
+    painter.setPen(ColorFromTemplate(t.textColor));
+    painter.drawText(textBox, kFlags, title);
+    painter.restore();
+}
+
 } // namespace
 
 int MenuPageCount(int albumCount, int entriesPerPage)
@@ -132,6 +201,35 @@ static std::mutex& MenuDrawingMutex()
     return mutex;
 }
 
+qreal TitleLineHeight(const QString& title, const QFont& font)
+{
+    // The fallback fonts Qt picks for characters the font lacks count with their own
+    // ascent and descent.
+    QTextLayout layout(title, font);
+    layout.beginLayout();
+    QTextLine line = layout.createLine();
+    if (!line.isValid()) {
+        layout.endLayout();
+        return 0;
+    }
+    line.setNumColumns(static_cast<int>(title.size()));
+    layout.endLayout();
+    return line.ascent() + line.descent();
+}
+
+QFont TitleFontFor(const QString& title, int boxHeight)
+{
+    QFont font = TitleFont();
+    const qreal ownHeight = QFontMetrics(font).height();
+    while (font.pixelSize() > kMinTitlePixelSize) {
+        const qreal height = TitleLineHeight(title, font);
+        if (height <= ownHeight || height <= boxHeight)
+            break;
+        font.setPixelSize(font.pixelSize() - 1);
+    }
+    return font;
+}
+
 QFont TitleFont()
 {
     QFont font(QStringLiteral("Arial"));
@@ -152,9 +250,12 @@ bool TransparentBitmap::Load(const std::string& path, std::string* error)
     // Frames and buttons are Windows bitmap files; other formats are not accepted even
     // when the picture decoder could read them.
     unsigned char signature[2] = {0, 0};
-    if (FILE* file = std::fopen(path.c_str(), "rb")) {
-        const std::size_t got = std::fread(signature, 1, 2, file);
-        std::fclose(file);
+    std::string reason;
+    if (FileDescriptor file = OpenRegularFile(path, &reason)) {
+        ssize_t got;
+        do
+            got = ::read(file.Get(), signature, 2);
+        while (got < 0 && errno == EINTR);
         if (got != 2 || !((signature[0] == 'B' && signature[1] == 'M') ||
                           (signature[0] == 'B' && signature[1] == 'A'))) {
             if (error)
@@ -163,7 +264,8 @@ bool TransparentBitmap::Load(const std::string& path, std::string* error)
         }
     } else {
         if (error)
-            *error = (path.empty() ? std::string("(no file named)") : path) + ": cannot be opened";
+            *error = (path.empty() ? std::string("(no file named)") : path) +
+                     (reason == kNotARegularFile ? ": " + reason : std::string(": cannot be opened"));
         return false;
     }
     PicBitmap bitmap;
@@ -278,23 +380,11 @@ bool DrawMenuPage(QImage& target, const QRect& rect, const MenuTemplate& t,
         const MenuAlbum& entry = albums[static_cast<std::size_t>(album)];
         const TemplatePoint item = t.itemPositions[static_cast<std::size_t>(n - 1)];
         if (entry.hasPictures) {
-            if (entry.thumbnail && entry.thumbnail->Width() > 0 && SaneSize(t.imageWidth, t.imageHeight)) {
-                const QImage thumbnail = ToQImage(*entry.thumbnail, PixelAlpha::Ignore);
-                // The thumbnail fills the slot; its own aspect ratio is not kept.
-                painter.drawImage(QRect(item.x + t.frameOffsetX, item.y + t.frameOffsetY,
-                                        t.imageWidth, t.imageHeight),
-                                  thumbnail);
-            }
+            DrawEntryCover(painter, entry, t, item);
             if (SaneSize(t.textWidth, t.textHeight)) {
                 const TemplatePoint text = t.textPositions[static_cast<std::size_t>(n - 1)];
-                const QRect box(text.x, text.y, t.textWidth, t.textHeight);
-                const QString title =
-                    metrics.elidedText(TitleText(n, entry.name), Qt::ElideRight, t.textWidth);
-                painter.save();
-                painter.setClipRect(box);
-                painter.setPen(ColorFromTemplate(t.textColor));
-                painter.drawText(box, Qt::AlignLeft | Qt::AlignTop | Qt::TextSingleLine, title);
-                painter.restore();
+                DrawEntryTitle(painter, QRect(text.x, text.y, t.textWidth, t.textHeight),
+                               TitleText(n, entry.name), metrics, t);
             }
         }
         if (SaneSize(t.frameWidth, t.frameHeight))
@@ -556,7 +646,11 @@ void FitPicture(QImage& target, const PicBitmap& picture, const QRect& rect)
     painter.drawImage(QPoint(rect.left() + fit.x, rect.top() + fit.y), ToQImage(resized, PixelAlpha::Ignore));
 }
 
-void FitPicture(PicBitmap& target, const PicBitmap& picture, const QRect& rect)
+namespace {
+
+// Fills rect of a 32-bit target with black and draws picture resized to placement (which
+// lies inside rect) with a plain copy; parts outside the target are skipped.
+void DrawResized(PicBitmap& target, const PicBitmap& picture, const QRect& rect, const QRect& placement)
 {
     if (target.BitsPerPixel() != 32)
         throw PLTextException(PL_ERRFORMAT_NOT_SUPPORTED, "Image bit depth doesn't match request.");
@@ -568,17 +662,16 @@ void FitPicture(PicBitmap& target, const PicBitmap& picture, const QRect& rect)
         auto* row = reinterpret_cast<std::uint32_t*>(target.Row(y)) + area.left();
         std::fill(row, row + area.width(), 0xFF000000u);
     }
-    if (picture.Width() <= 0 || picture.Height() <= 0)
+    if (picture.Width() <= 0 || picture.Height() <= 0 || placement.isEmpty())
         return;
-    const FitPlacement fit = ComputeFit(picture.Width(), picture.Height(), rect.width(), rect.height());
     PicBitmap storage;
     PicBitmap resized;
-    ResizeForFrame(As32Bit(picture, storage), fit.width, fit.height, resized);
-    const QRect placed = QRect(rect.left() + fit.x, rect.top() + fit.y, fit.width, fit.height) & bounds;
+    ResizeForFrame(As32Bit(picture, storage), placement.width(), placement.height(), resized);
+    const QRect placed = placement & bounds;
     if (placed.isEmpty())
         return;
-    const int sourceX = placed.left() - (rect.left() + fit.x);
-    const int sourceY = placed.top() - (rect.top() + fit.y);
+    const int sourceX = placed.left() - placement.left();
+    const int sourceY = placed.top() - placement.top();
     for (int y = 0; y < placed.height(); ++y) {
         const auto* in = reinterpret_cast<const std::uint32_t*>(resized.Row(sourceY + y)) + sourceX;
         auto* out = reinterpret_cast<std::uint32_t*>(target.Row(placed.top() + y)) + placed.left();
@@ -588,7 +681,38 @@ void FitPicture(PicBitmap& target, const PicBitmap& picture, const QRect& rect)
     }
 }
 
-void RenderSlideFrame(const std::string& picturePath, int rotation, TvNorm norm, PicBitmap& frame)
+} // namespace
+
+void FitPicture(PicBitmap& target, const PicBitmap& picture, const QRect& rect)
+{
+    if (target.BitsPerPixel() != 32)
+        throw PLTextException(PL_ERRFORMAT_NOT_SUPPORTED, "Image bit depth doesn't match request.");
+    if (rect.isEmpty())
+        return;
+    const FitPlacement fit = ComputeFit(picture.Width(), picture.Height(), rect.width(), rect.height());
+    DrawResized(target, picture, rect,
+                QRect(rect.left() + fit.x, rect.top() + fit.y, fit.width, fit.height));
+}
+
+FitPlacement SlidePlacement(int pictureWidth, int pictureHeight, TvNorm norm, SlideGeometry geometry)
+{
+    const int height = FrameHeight(norm);
+    if (geometry == SlideGeometry::SquarePixels)
+        return ComputeFit(pictureWidth, pictureHeight, kFrameWidth, height);
+    // Fitted in square pixels, then each square-pixel column becomes 704 / 640 (NTSC) or
+    // 704 / 768 (PAL) frame columns. The width is rounded and the picture centred again,
+    // so that the bars on both sides stay equal.
+    const int squareWidth = SquarePixelFrameWidth(norm);
+    const FitPlacement square = ComputeFit(pictureWidth, pictureHeight, squareWidth, height);
+    FitPlacement fit = square;
+    const long scaled = std::lround(static_cast<double>(square.width) * kFrameWidth / squareWidth);
+    fit.width = static_cast<int>(std::clamp<long>(scaled, 1, kFrameWidth));
+    fit.x = (kFrameWidth - fit.width) / 2;
+    return fit;
+}
+
+void RenderSlideFrame(const std::string& picturePath, int rotation, TvNorm norm, PicBitmap& frame,
+                      SlideGeometry geometry)
 {
     PicBitmap picture;
     {
@@ -603,16 +727,17 @@ void RenderSlideFrame(const std::string& picturePath, int rotation, TvNorm norm,
     }
     const int height = FrameHeight(norm);
     PicBitmap result;
-    result.CreateUnfilled(kFrameWidth, height, 32, false); // FitPicture paints the whole frame
-    FitPicture(result, picture, QRect(0, 0, kFrameWidth, height));
+    result.CreateUnfilled(kFrameWidth, height, 32, false); // DrawResized paints the whole frame
+    const FitPlacement fit = SlidePlacement(picture.Width(), picture.Height(), norm, geometry);
+    DrawResized(result, picture, QRect(0, 0, kFrameWidth, height), QRect(fit.x, fit.y, fit.width, fit.height));
     frame = std::move(result);
 }
 
 void RenderSlideFrame(const std::string& picturePath, int rotation, TvNorm norm,
-                      const std::function<void(const PicBitmap&)>& handOver)
+                      const std::function<void(const PicBitmap&)>& handOver, SlideGeometry geometry)
 {
     PicBitmap frame;
-    RenderSlideFrame(picturePath, rotation, norm, frame);
+    RenderSlideFrame(picturePath, rotation, norm, frame, geometry);
     if (handOver)
         handOver(frame);
 }

@@ -54,6 +54,14 @@ FitPlacement ComputeFit(int pictureWidth, int pictureHeight, int boxWidth, int b
 // 24 pixels, normal weight, not antialiased.
 QFont TitleFont();
 
+// The font a title is drawn with in a box boxHeight pixels high: TitleFont(), unless
+// characters of the title come from a fallback font (CJK, emoji) whose line is taller
+// than the title font's own and than the box; then the largest smaller pixel size (down
+// to 12) whose line fits the box, so that no descender is cut off.
+QFont TitleFontFor(const QString& title, int boxHeight);
+// The height of title laid out on one line in font, fallback fonts included.
+qreal TitleLineHeight(const QString& title, const QFont& font);
+
 // A template frame or page button: a Windows bitmap file, drawn at natural size with
 // its pure red (255, 0, 0) pixels transparent.
 class TransparentBitmap {
@@ -82,11 +90,18 @@ struct MenuAlbum {
     std::string name;                    // the title printed on the menu
     bool hasPictures = false;            // albums without pictures get a frame only
     const PicBitmap* thumbnail = nullptr; // slide thumbnail of the first picture, or none
+    // The first picture as the project holds it (the reduced-mode decode, turned), or
+    // none. The entry's cover is resized from it once, straight to its fitted size, so
+    // that image boxes larger than the 104 x 78 slide thumbnail stay sharp; without it
+    // the slide thumbnail is fitted instead.
+    const PicBitmap* picture = nullptr;
 };
 
 // Draws the menu page whose entry 01 is albums[firstAlbumIndex] into rect of target:
 // background (the override when not empty, else the template's), for every entry of the
-// page its thumbnail, "%02d %s" title and frame, the next-page button when albums
+// page its cover (fitted into the image box with its aspect kept, centred, the rest of
+// the box in "Thumb_fill_color"), "%02d %s" title (outlined when the template gives
+// "Text_outline_color") and frame, the next-page button when albums
 // follow the page and the previous-page button when the page is not the first; the
 // canvas is then stretched smoothly into rect. Returns false with error set, and leaves
 // target untouched, when the background cannot be decoded or the template's canvas is
@@ -110,14 +125,36 @@ void ResizeForFrame(const PicBitmap& source, int width, int height, PicBitmap& d
 void FitPicture(QImage& target, const PicBitmap& picture, const QRect& rect);
 void FitPicture(PicBitmap& target, const PicBitmap& picture, const QRect& rect);
 
+// How a slide is fitted into its frame.
+//   TvAspect: a 704 x 480 or 704 x 576 Video CD still is shown as a 4:3 picture, so its
+//     pixels are not square (10:11 on NTSC, 12:11 on PAL). The picture is fitted into
+//     the square-pixel 4:3 frame (640 x 480, 768 x 576) and that is resampled to 704
+//     wide, in one pass: a 4:3 photo fills the frame on both norms, and a circle stays
+//     a circle on the television. The menu pages are drawn the same way (a square-pixel
+//     canvas stretched to the frame).
+//   SquarePixels: the picture is fitted into 704 x H as if the pixels were square (the
+//     settings key "SquarePixelSlides=1"); photos then show 9 % too narrow on NTSC and
+//     9 % too wide on PAL.
+enum class SlideGeometry { TvAspect, SquarePixels };
+
+// The square-pixel 4:3 frame of a norm: 640 x 480 (NTSC), 768 x 576 (PAL).
+constexpr int SquarePixelFrameWidth(TvNorm norm) { return norm == TvNorm::Pal ? 768 : 640; }
+
+// Where a picture of width x height lies in the frame of norm.
+FitPlacement SlidePlacement(int pictureWidth, int pictureHeight, TvNorm norm,
+                            SlideGeometry geometry = SlideGeometry::TvAspect);
+
 // Makes the video frame of one slide: decodes the picture file in full mode, turns it
 // clockwise by rotation (90, 180 or 270; anything else leaves it as it is) and fits it
-// into a black 704 x 480 (NTSC) or 704 x 576 (PAL) frame, 32 bits per pixel, opaque.
-// Decoding errors are not caught: PLTextException reaches the caller.
-void RenderSlideFrame(const std::string& picturePath, int rotation, TvNorm norm, PicBitmap& frame);
+// (SlidePlacement) into a black 704 x 480 (NTSC) or 704 x 576 (PAL) frame, 32 bits per
+// pixel, opaque, resized in one pass with PicResizer's filter. Decoding errors are not
+// caught: PLTextException reaches the caller.
+void RenderSlideFrame(const std::string& picturePath, int rotation, TvNorm norm, PicBitmap& frame,
+                      SlideGeometry geometry = SlideGeometry::TvAspect);
 // The same, handing the frame to handOver (the still encoder) before returning.
 void RenderSlideFrame(const std::string& picturePath, int rotation, TvNorm norm,
-                      const std::function<void(const PicBitmap&)>& handOver);
+                      const std::function<void(const PicBitmap&)>& handOver,
+                      SlideGeometry geometry = SlideGeometry::TvAspect);
 
 // Makes the video frame of one menu page: DrawMenuPage into (0, 0, 704, frame height)
 // of a black frame, returned as a 32-bit opaque PicBitmap. On false (see DrawMenuPage)

@@ -40,8 +40,10 @@ bool Guarded(ErrorManager& err, F&& call) {
 }
 
 // Source manager over the memory view: the whole file is handed over at once. When the
-// library asks for more, the data is truncated: it gets a fake end-of-image marker (so
-// it can finish what it has) and we remember how far the picture had come.
+// library asks for more, the file is truncated: it gets a fake end-of-image marker, warns
+// of the premature end and fills the rest of the picture, so a camera file cut short
+// still shows what it holds. Whether the data ran out before the last row of blocks is
+// remembered, so that a library error after that point reads as the end of the file.
 struct MemorySource {
     jpeg_source_mgr pub;
     const JOCTET* data;
@@ -58,8 +60,6 @@ boolean FillInputBuffer(j_decompress_ptr cinfo) {
     auto* src = reinterpret_cast<MemorySource*>(cinfo->src);
     if (!src->hitEnd) {
         src->hitEnd = true;
-        // Missing only the last row of blocks (or only the end marker) is common and
-        // harmless; missing more leaves a grey band, which we treat as a broken file.
         src->truncated = cinfo->total_iMCU_rows == 0 || cinfo->input_iMCU_row + 1 < cinfo->total_iMCU_rows;
     }
     WARNMS(cinfo, JWRN_JPEG_EOF);
@@ -254,7 +254,6 @@ void JpegReader::Decode(MappedFileSource& source, PicBitmap& target, const Decod
         }
     }
     if (direct && cinfo->output_scanline >= cinfo->output_height) zeroUnreached.active = false;
-    if (s.source.truncated) throw fail();
     if (!Guarded(s.error, [&] { jpeg_finish_decompress(cinfo); })) throw fail();
 }
 

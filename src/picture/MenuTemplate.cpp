@@ -88,6 +88,9 @@ bool LoadMenuTemplate(const std::string& path, MenuTemplate& result, std::string
                             ini.GetInt(kPositions, "Prev_button_y", 0)};
     // Only the low 24 bits carry the colour; anything above is not a colour of the format.
     t.textColor = static_cast<std::uint32_t>(ini.GetInt(kColor, "Text_color", 0)) & 0xFFFFFFu;
+    t.hasTextOutline = !ini.GetString(kColor, "Text_outline_color", "").empty();
+    t.textOutlineColor = static_cast<std::uint32_t>(ini.GetInt(kColor, "Text_outline_color", 0)) & 0xFFFFFFu;
+    t.thumbFillColor = static_cast<std::uint32_t>(ini.GetInt(kColor, "Thumb_fill_color", 0)) & 0xFFFFFFu;
     result = std::move(t);
     return true;
 }

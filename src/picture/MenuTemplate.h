@@ -65,6 +65,14 @@ struct MenuTemplate {
     TemplatePoint nextButtonPosition; // Next_button_x/_y
     TemplatePoint prevButtonPosition; // Prev_button_x/_y
     std::uint32_t textColor = 0;      // [COLOR] Text_color, 0x00BBGGRR
+    // [COLOR] Text_outline_color: when given, every title gets a one-pixel outline of
+    // this colour so that it stays legible over any background (a user's own light,
+    // dark or busy picture). Without the key titles are drawn plainly.
+    bool hasTextOutline = false;
+    std::uint32_t textOutlineColor = 0;
+    // [COLOR] Thumb_fill_color: the part of an entry's image box that its fitted cover
+    // leaves free. Black when missing.
+    std::uint32_t thumbFillColor = 0;
 
     // Full paths of the template's pictures ("" when the key is empty).
     std::string BackgroundPath() const;

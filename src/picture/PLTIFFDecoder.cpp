@@ -200,9 +200,11 @@ void PLTIFFDecoder::Decode(MappedFileSource& source, PicBitmap& target, const De
         const unsigned mask = (1u << bitsPerSample) - 1;
         for (int y = 0; y < h; ++y) {
             if (TIFFReadScanline(tif.get(), line.data(), static_cast<uint32_t>(y), 0) < 0) {
-                // A picture that is mostly there is kept; one that fails early is not.
+                // A picture that fails in its first third is refused. Later, a damaged
+                // strip leaves its rows blank and the next strip is read as usual, so one
+                // bad strip does not cost everything below it.
                 if (y < h / 3) throw libraryError(PL_ERRINTERNAL, "Error reading TIFF scan line.");
-                break;
+                continue;
             }
             std::uint8_t* dst = target.Row(y);
             if (oneBit) {
@@ -227,7 +229,10 @@ void PLTIFFDecoder::Decode(MappedFileSource& source, PicBitmap& target, const De
     if (!TIFFRGBAImageOK(tif.get(), message))
         throw PLTextException(PL_ERRWRONG_SIGNATURE, message[0] ? message : errors_);
     TIFFRGBAImage img;
-    if (!TIFFRGBAImageBegin(&img, tif.get(), 0, message))
+    // Strip by strip, a failing strip must say so (stop on error) rather than repeat the
+    // previous strip's rows; a tiled picture is read whole, going on past bad tiles.
+    const bool byStrip = !TIFFIsTiled(tif.get());
+    if (!TIFFRGBAImageBegin(&img, tif.get(), byStrip ? 1 : 0, message))
         throw PLTextException(PL_ERRWRONG_SIGNATURE, message[0] ? message : errors_);
     struct EndOnExit {
         TIFFRGBAImage* img;
@@ -245,8 +250,28 @@ void PLTIFFDecoder::Decode(MappedFileSource& source, PicBitmap& target, const De
     // The reader fills the picture bottom row first with 32-bit words, which is exactly
     // the bitmap's own layout; it goes straight into the pixel block.
     auto* raster = reinterpret_cast<uint32_t*>(target.Pixels());
-    if (!TIFFRGBAImageGet(&img, raster, width, height))
-        throw libraryError(PL_ERRWRONG_SIGNATURE, "Error reading TIFF image.");
+    if (!byStrip) {
+        if (!TIFFRGBAImageGet(&img, raster, width, height))
+            throw libraryError(PL_ERRWRONG_SIGNATURE, "Error reading TIFF image.");
+    } else {
+        // Each band of rows of one strip comes bottom row first, and the bands of the
+        // picture lie contiguously in the bitmap (the last band at its start). A strip
+        // that fails in the first third of the picture refuses it, as on the low-colour
+        // path; later, its rows stay blank and the next strip is read as usual.
+        uint32_t rowsPerStrip = height;
+        TIFFGetFieldDefaulted(tif.get(), TIFFTAG_ROWSPERSTRIP, &rowsPerStrip);
+        rowsPerStrip = std::clamp<uint32_t>(rowsPerStrip, 1, height);
+        for (uint32_t row = 0; row < height; row += rowsPerStrip) {
+            const uint32_t rows = std::min(rowsPerStrip, height - row);
+            img.row_offset = static_cast<int>(row);
+            img.col_offset = 0;
+            uint32_t* band = raster + static_cast<std::size_t>(height - row - rows) * width;
+            if (!TIFFRGBAImageGet(&img, band, width, rows)) {
+                if (row < height / 3) throw libraryError(PL_ERRWRONG_SIGNATURE, "Error reading TIFF image.");
+                std::memset(band, 0, static_cast<std::size_t>(rows) * width * 4);
+            }
+        }
+    }
     // Words hold red in the low byte; the bitmap wants blue first.
     std::uint8_t* p = target.Pixels();
     const std::size_t count = static_cast<std::size_t>(w) * static_cast<std::size_t>(h);

@@ -1,5 +1,6 @@
 #include "picture/PicReader.h"
 
+#include "base/FileDescriptor.h"
 #include "base/MappedFile.h"
 #include "picture/BmpReader.h"
 #include "picture/JpegReader.h"
@@ -129,7 +130,13 @@ PicFormat PicReader::Identify(const unsigned char* data, std::size_t size) {
 
 void PicReader::DecodeFile(const std::string& path, PicBitmap& target, int bitsPerPixel) {
     MappedFile file;
-    if (!file.Open(path)) throw PLTextException(PL_ERRACCESS_DENIED, "Opening " + path + " failed");
+    std::string reason;
+    if (!file.Open(path, &reason)) {
+        // A FIFO, device or folder is named as such: it is refused, never read or waited on.
+        if (reason == kNotARegularFile)
+            throw PLTextException(PL_ERRACCESS_DENIED, "Opening " + path + " failed: " + reason);
+        throw PLTextException(PL_ERRACCESS_DENIED, "Opening " + path + " failed");
+    }
     // The view is unmapped when `file` goes out of scope, also when decoding throws.
     DecodeMemory(file.Data(), file.Size(), target, bitsPerPixel);
 }

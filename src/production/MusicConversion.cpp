@@ -306,9 +306,10 @@ bool FirstFrameScan(int fd)
 bool DecodeMp3ToWave(const std::string& sourcePath, const std::string& wavePath,
                      std::string* error, const std::atomic<bool>* cancel)
 {
-    FileDescriptor source(::open(sourcePath.c_str(), O_RDONLY | O_CLOEXEC));
-    if (source.Get() < 0) {
-        SetError(error, sourcePath + ": " + std::strerror(errno));
+    std::string reason;
+    FileDescriptor source = OpenRegularFile(sourcePath, &reason);
+    if (!source) {
+        SetError(error, sourcePath + ": " + reason);
         return false;
     }
     const std::size_t tagBytes = MeasureId3v2Tag(source.Get());

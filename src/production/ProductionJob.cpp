@@ -323,7 +323,7 @@ private:
                 plan_.albums[static_cast<std::size_t>(slide.album)].pictures[static_cast<std::size_t>(slide.position)];
             PicBitmap frame;
             try {
-                RenderSlideFrame(picture.path, picture.rotation, plan_.norm, frame);
+                RenderSlideFrame(picture.path, picture.rotation, plan_.norm, frame, plan_.slideGeometry);
             } catch (const PLTextException& e) {
                 outcome.unreadable = picture.path + ": " + TrimNewlines(e.GetText());
             } catch (const std::bad_alloc&) {

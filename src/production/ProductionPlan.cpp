@@ -31,7 +31,7 @@ std::vector<MenuAlbum> ProductionPlan::MenuAlbums() const
     std::vector<MenuAlbum> menu;
     menu.reserve(albums.size());
     for (const PlannedAlbum& album : albums)
-        menu.push_back({album.name, !album.pictures.empty(), album.coverThumbnail.get()});
+        menu.push_back({album.name, !album.pictures.empty(), album.coverThumbnail.get(), album.coverPicture.get()});
     return menu;
 }
 
@@ -57,8 +57,10 @@ ProductionPlan MakeProductionPlan(const AlbumTable& project, int albumCount)
         planned.pictures.reserve(album.pictures.size());
         for (const auto& picture : album.pictures)
             planned.pictures.push_back({picture->path, picture->rotated ? picture->rotation : 0});
-        if (const PictureItem* cover = album.Cover(); cover && cover->slideThumbnail)
-            planned.coverThumbnail = std::make_shared<const PicBitmap>(*cover->slideThumbnail);
+        if (const PictureItem* cover = album.Cover()) {
+            planned.coverThumbnail = cover->slideThumbnail;
+            planned.coverPicture = cover->picture;
+        }
     }
     return plan;
 }

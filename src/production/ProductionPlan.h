@@ -31,6 +31,9 @@ struct PlannedAlbum {
     // and never changed, so several runs and previews may hold the same one. Null when
     // the album has no pictures or its cover has no thumbnail.
     std::shared_ptr<const PicBitmap> coverThumbnail;
+    // The cover's reduced-mode picture, which the menu fits into its image box; shared in
+    // the same way. Null when the project holds none (lazily loaded, or no pictures).
+    std::shared_ptr<const PicBitmap> coverPicture;
 };
 
 struct ProductionPlan {
@@ -45,6 +48,8 @@ struct ProductionPlan {
     std::string musicPath;
 
     TvNorm norm = TvNorm::Ntsc;
+    // How slides are fitted into their frame (the setting "SquarePixelSlides").
+    SlideGeometry slideGeometry = SlideGeometry::TvAspect;
     std::string cdLabel; // at most 259 bytes; the disc takes 32 and 16 of them
 
     int AlbumCount() const { return static_cast<int>(albums.size()); }

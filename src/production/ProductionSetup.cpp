@@ -112,6 +112,7 @@ PreparedProduction PrepareProduction(const ProductionRequest& request)
     const ProductionPlan albums = MakeProductionPlan(*request.project, request.albumCount);
     plan.albums = albums.albums;
     plan.norm = request.norm.value_or(TvNormFromSetting(settings.pal));
+    plan.slideGeometry = settings.SquarePixelSlides() ? SlideGeometry::SquarePixels : SlideGeometry::TvAspect;
     plan.cdLabel = request.label.value_or(LabelFromProject(request.projectPath));
 
     // The run's own folder.

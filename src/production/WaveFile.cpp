@@ -3,8 +3,10 @@
 #include <algorithm>
 #include <cerrno>
 #include <cmath>
+#include <cstdio>
 #include <cstring>
 
+#include "base/FileDescriptor.h"
 #include "base/TextUtil.h"
 
 namespace lumivox {
@@ -110,11 +112,16 @@ PcmInput::~PcmInput()
 bool PcmInput::Open(const std::string& path, std::string* error)
 {
     path_ = path;
-    file_ = std::fopen(path.c_str(), "rb");
+    // A FIFO or device named as music is refused, never opened for reading or waited on.
+    std::string reason;
+    FileDescriptor fd = OpenRegularFile(path, &reason);
+    if (fd)
+        file_ = ::fdopen(fd.Get(), "rb");
     if (!file_) {
-        *error = Reason(path, std::strerror(errno));
+        *error = Reason(path, fd ? std::strerror(errno) : reason);
         return false;
     }
+    fd.Release(); // the stream owns it now
     std::uint8_t magic[12] = {};
     const std::size_t got = std::fread(magic, 1, sizeof magic, file_);
     bool ok = true;
@@ -216,6 +223,10 @@ bool PcmInput::ParseWave(std::string* error)
         *error = Reason(path_, "the WAVE header is cut short");
         return false;
     }
+    // A data size of 0 is what a writer leaves before it fills in its sizes at the end (a
+    // recording cut off by a crash): the samples then run to the end of the file.
+    if (haveData && dataSize == 0)
+        dataSize = UINT64_MAX;
     if (!haveData) {
         // No "data" chunk to be found: the samples follow the canonical header.
         dataOffset = kWaveHeaderBytes;

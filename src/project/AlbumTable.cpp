@@ -99,6 +99,14 @@ ThumbnailPlacement FitThumbnail(int width, int height, int boxWidth, int boxHeig
 }
 
 void MakeThumbnail(const PicBitmap& picture, int boxWidth, int boxHeight,
+                   std::shared_ptr<const PicBitmap>& thumbnail, ThumbnailPlacement& placement)
+{
+    std::unique_ptr<PicBitmap> made;
+    MakeThumbnail(picture, boxWidth, boxHeight, made, placement);
+    thumbnail = std::move(made);
+}
+
+void MakeThumbnail(const PicBitmap& picture, int boxWidth, int boxHeight,
                    std::unique_ptr<PicBitmap>& thumbnail, ThumbnailPlacement& placement)
 {
     thumbnail.reset();
@@ -362,7 +370,7 @@ std::unique_ptr<PictureItem> AlbumTable::MakeFileListItem(const std::string& pat
                                                           std::string_view displayName)
 {
     auto item = std::make_unique<PictureItem>();
-    item->path = CutUtf8(path);
+    item->path = path;
     item->displayName = CutUtf8(displayName);
     item->picture = DecodePicture(item->path, 0);
     MakeThumbnail(*item->picture, kSmallThumbnailSize, kSmallThumbnailSize, item->smallThumbnail,
@@ -389,7 +397,7 @@ bool AlbumTable::AddDecodedPicture(int album, const std::string& path,
         return false;
     }
     auto item = std::make_unique<PictureItem>();
-    item->path = CutUtf8(path);
+    item->path = path;
     // A picture from the file list keeps the name the list shows; one from a path has none.
     if (!displayName.empty())
         item->displayName = CutUtf8(displayName);
@@ -399,7 +407,7 @@ bool AlbumTable::AddDecodedPicture(int album, const std::string& path,
     item->rotated = item->rotation != 0;
     try {
         if (fileListItem && fileListItem->picture && item->rotation == 0) {
-            item->picture = std::make_unique<PicBitmap>(*fileListItem->picture);
+            item->picture = fileListItem->picture; // never changed, so shared
             if (fileListItem->smallThumbnail) {
                 item->smallThumbnail = std::make_unique<PicBitmap>(*fileListItem->smallThumbnail);
                 item->smallPlacement = fileListItem->smallPlacement;
@@ -568,7 +576,7 @@ bool AlbumTable::SaveProject(const std::string& path, std::string* error) const
     for (int i = 0; i < albumCount_; ++i) {
         const AlbumInfo& album = Album(i);
         const std::string section = AlbumSection(i + 1);
-        file.SetString(section, kNameKey, album.name);
+        file.SetString(section, kNameKey, StoredBytesForText(album.name, file.GetString(section, kNameKey)));
         file.SetInt(section, kIntervalKey, album.waitTime);
         file.SetInt(section, kImageCountKey, album.PictureCount());
         for (int j = 0; j < album.PictureCount(); ++j) {
@@ -729,7 +737,7 @@ DecodedProject DecodeProjectFile(const std::string& path, const ProjectDecodeOpt
             continue;
         }
         ListedAlbum& album = listing.albums.emplace_back();
-        album.name = file.GetString(section, kNameKey, "");
+        album.name = TextFromStoredBytes(file.GetString(section, kNameKey, ""));
         album.waitTime = std::clamp(file.GetInt(section, kIntervalKey, kIntervalWhenMissing),
                                     kMinStoredWaitTime, kMaxStoredWaitTime);
         const int images = std::min(file.GetInt(section, kImageCountKey, 0), kMaxPictureKeysRead);
@@ -740,7 +748,7 @@ DecodedProject DecodeProjectFile(const std::string& path, const ProjectDecodeOpt
             int rotation = file.GetInt(section, RotateKey(j), 0);
             if (!IsQuarterTurn(rotation))
                 rotation = 0;
-            album.pictures.push_back({CutUtf8(picturePath), rotation});
+            album.pictures.push_back({picturePath, rotation});
         }
     }
     return DecodeProjectListing(std::move(listing), options);

@@ -84,6 +84,8 @@ ThumbnailPlacement FitThumbnail(int width, int height, int boxWidth, int boxHeig
 // stores where it sits. Throws PLTextException when the bitmap cannot be made.
 void MakeThumbnail(const PicBitmap& picture, int boxWidth, int boxHeight,
                    std::unique_ptr<PicBitmap>& thumbnail, ThumbnailPlacement& placement);
+void MakeThumbnail(const PicBitmap& picture, int boxWidth, int boxHeight,
+                   std::shared_ptr<const PicBitmap>& thumbnail, ThumbnailPlacement& placement);
 
 enum class Rotation { Clockwise, CounterClockwise };
 
@@ -95,11 +97,16 @@ bool IsQuarterTurn(int rotation);
 // One picture: of an album, or a row of the editor's file list.
 class PictureItem {
 public:
-    std::string path;        // full path, at most 259 bytes
+    // Full path, never cut: a cut path would name another file (or none) and the picture
+    // would drop out of its album. Linux paths, more so with non-Latin names, often
+    // exceed the 259 bytes of the stored formats' name fields.
+    std::string path;
     std::string displayName; // file-list name; copied when added from the file list
-    std::unique_ptr<PicBitmap> picture;        // reduced-mode decode, turned by rotation
-    std::unique_ptr<PicBitmap> smallThumbnail; // fits 64 x 64 (file list); may be absent
-    std::unique_ptr<PicBitmap> slideThumbnail; // fits 104 x 78
+    // The decoded bitmaps are never changed once made, only replaced (a rotation makes
+    // new ones), so a production plan or a preview may share them with the project.
+    std::shared_ptr<const PicBitmap> picture;        // reduced-mode decode, turned by rotation
+    std::unique_ptr<PicBitmap> smallThumbnail;       // fits 64 x 64 (file list); may be absent
+    std::shared_ptr<const PicBitmap> slideThumbnail; // fits 104 x 78
     bool rotated = false;
     int rotation = 0; // degrees clockwise: 0, 90, 180 or 270
     ThumbnailPlacement smallPlacement;

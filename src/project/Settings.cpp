@@ -48,6 +48,7 @@ void Settings::Load(const SettingsLocations& locations)
     burnProof = config.GetInt(kGeneral, "BurnProof", 0);
     useAspi = config.GetInt(kGeneral, "UseASPI", 0);
     pal = config.GetInt(kGeneral, "PAL", 0);
+    squarePixelSlides = config.GetInt(kGeneral, "SquarePixelSlides", 0) == 1 ? 1 : 0;
 
     // The default work folder is made at every start, whether or not "TempDir" points
     // elsewhere; another folder is never created (production reports it instead).

@@ -57,6 +57,10 @@ public:
     int pal = 0;                       // TV norm: 1 PAL, 0 NTSC
     std::string tempDir;               // work folder, trailing "/"
     int waitTime = kDefaultWaitTime;   // default wait time of new albums
+    // "SquarePixelSlides": 1 fits slides as if the frame's pixels were square (the old
+    // fitting); anything else fits them for the 4:3 television picture. Read only: the
+    // program never writes it, so a user's key stays in the file as it was.
+    int squarePixelSlides = 0;
     // "Window"
     WindowPlacement window;
     int listStyle = 0;
@@ -69,6 +73,7 @@ public:
     static Settings& Instance();
 
     bool IsPal() const { return pal != 0; }
+    bool SquarePixelSlides() const { return squarePixelSlides == 1; }
 
     // Reads every key from the settings file (missing file or keys give the defaults)
     // in the documented order: creates the default temporary folder just before

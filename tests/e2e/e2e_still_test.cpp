@@ -6,6 +6,7 @@
 #include "e2e/e2e_helpers.h"
 #include "picture/FrameRenderer.h"
 
+#include <algorithm>
 #include <cstdlib>
 #include <fstream>
 #include <string>
@@ -94,6 +95,99 @@ TEST_F(E2eStill, ElementaryStillIsTheRenderedSlide)
         // The stills profile pads every still to its 200 KB target.
         EXPECT_GE(fs::file_size(out), 204800u);
         ExpectMatchesRenderedFrame(out, 0, SamplePicture(c.picture), c.rotation, c.norm);
+    }
+}
+
+// A 24-bit Windows bitmap, white with a black disc of the given radius in its centre.
+void WriteDiscPicture(const fs::path& path, int width, int height, int radius)
+{
+    const int stride = (width * 3 + 3) / 4 * 4;
+    std::vector<std::uint8_t> file(54 + static_cast<std::size_t>(stride) * height, 0);
+    auto put32 = [&](std::size_t at, std::uint32_t v) {
+        for (int i = 0; i < 4; ++i)
+            file[at + i] = static_cast<std::uint8_t>(v >> (8 * i));
+    };
+    file[0] = 'B';
+    file[1] = 'M';
+    put32(2, static_cast<std::uint32_t>(file.size()));
+    put32(10, 54);
+    put32(14, 40);
+    put32(18, static_cast<std::uint32_t>(width));
+    put32(22, static_cast<std::uint32_t>(height));
+    file[26] = 1;
+    file[28] = 24;
+    for (int y = 0; y < height; ++y)
+        for (int x = 0; x < width; ++x) {
+            const double dx = x + 0.5 - width / 2.0;
+            const double dy = y + 0.5 - height / 2.0;
+            const std::uint8_t level = dx * dx + dy * dy <= double(radius) * radius ? 0 : 255;
+            std::uint8_t* pixel = &file[54 + static_cast<std::size_t>(y) * stride + x * 3];
+            pixel[0] = pixel[1] = pixel[2] = level;
+        }
+    std::ofstream(path, std::ios::binary).write(reinterpret_cast<const char*>(file.data()),
+                                                static_cast<std::streamsize>(file.size()));
+}
+
+// The television shows a still as a 4:3 picture: its pixels are 10:11 (NTSC) or 12:11
+// (PAL) as wide as high. A disc in a photo must come out of ffmpeg's decode of the still
+// as an ellipse that this pixel aspect turns back into a circle (within 1 %), and a 4:3
+// photo must fill the frame without bars.
+TEST_F(E2eStill, CircleStaysACircleOnTheTelevision)
+{
+    struct Case {
+        const char* name;
+        int width, height, radius;
+        bool fillsFrame;
+    };
+    const Case pictures[] = {{"4:3", 2000, 1500, 600, true}, {"3:2", 1800, 1200, 450, false}};
+    for (const Case& c : pictures) {
+        const fs::path picture = folder_ / "disc.bmp";
+        WriteDiscPicture(picture, c.width, c.height, c.radius);
+        for (const TvNorm norm : {TvNorm::Ntsc, TvNorm::Pal}) {
+            const bool pal = norm == TvNorm::Pal;
+            SCOPED_TRACE(std::string(c.name) + (pal ? " PAL" : " NTSC"));
+            const fs::path out = folder_ / "disc.m1v";
+            const CommandResult run = RunCli("still " + Quote(picture.string()) + " -o " + Quote(out.string()) +
+                                             (pal ? " --pal" : " --ntsc"));
+            ASSERT_EQ(run.status, 0) << run.output;
+            const int height = FrameHeight(norm);
+            const std::vector<std::uint8_t> luma = DecodeLuma(out, 0, kFrameWidth, height);
+            ASSERT_EQ(luma.size(), static_cast<std::size_t>(kFrameWidth) * height);
+            auto dark = [&](int x, int y) { return luma[static_cast<std::size_t>(y) * kFrameWidth + x] < 128; };
+            // The disc's extent, counted in the rows of the picture (a bar row is dark
+            // from edge to edge).
+            std::vector<bool> pictureRow(static_cast<std::size_t>(height));
+            int widest = 0;
+            for (int y = 0; y < height; ++y) {
+                int run = 0;
+                for (int x = 0; x < kFrameWidth; ++x)
+                    run += dark(x, y);
+                pictureRow[static_cast<std::size_t>(y)] = run < kFrameWidth;
+                if (run < kFrameWidth)
+                    widest = std::max(widest, run);
+            }
+            int tallest = 0;
+            for (int x = 0; x < kFrameWidth; ++x) {
+                int run = 0;
+                for (int y = 0; y < height; ++y)
+                    run += pictureRow[static_cast<std::size_t>(y)] && dark(x, y);
+                tallest = std::max(tallest, run);
+            }
+            const double pixelAspect = pal ? 12.0 / 11.0 : 10.0 / 11.0;
+            const double shownWidth = widest * pixelAspect;
+            EXPECT_NEAR(shownWidth / tallest, 1.0, 0.01)
+                << "disc " << widest << " x " << tallest << " pixels, shown " << shownWidth << " wide";
+            // No black bars around a 4:3 photo; thin ones above and below a 3:2 photo.
+            int barPixels = 0;
+            for (int x = 0; x < kFrameWidth; ++x)
+                barPixels += dark(x, 0) + dark(x, height - 1);
+            for (int y = 0; y < height; ++y)
+                barPixels += dark(0, y) + dark(kFrameWidth - 1, y);
+            if (c.fillsFrame)
+                EXPECT_EQ(barPixels, 0);
+            else
+                EXPECT_GE(barPixels, 2 * kFrameWidth);
+        }
     }
 }
 

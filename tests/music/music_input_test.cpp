@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <sys/mman.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cmath>
@@ -135,6 +136,17 @@ TEST(EncodeWaveToMp2, WaveFilesWhoseChunksLieOrWander)
         EXPECT_EQ(CountFrames(test::ReadBytes(scratch / "out.mp2")), c.expectedFrames) << c.name;
     }
 
+    // A recording cut off by a crash: the writer never came back to fill in the RIFF and
+    // data sizes, both 0. The samples run to the end of the file.
+    auto unfinished = Wave({.dataSize = 0}, pcm);
+    std::memset(unfinished.data() + 4, 0, 4);
+    test::WriteBytes(scratch / "unfinished.wav", unfinished);
+    {
+        std::string error;
+        ASSERT_TRUE(EncodeWaveToMp2(scratch / "unfinished.wav", scratch / "out.mp2", &error)) << error;
+        EXPECT_EQ(CountFrames(test::ReadBytes(scratch / "out.mp2")), 40) << "sizes 0";
+    }
+
     // A data chunk whose stated size runs past the end of a file cut mid-sample.
     auto cut = Wave({}, pcm);
     cut.resize(cut.size() - 4609);
@@ -172,6 +184,23 @@ TEST(EncodeWaveToMp2, RefusedInputsSayWhy)
         EXPECT_FALSE(EncodeWaveToMp2(wave, scratch / "out.mp2", &error)) << c.name;
         EXPECT_NE(error.find(c.reason), std::string::npos) << c.name << ": " << error;
         EXPECT_FALSE(std::filesystem::exists(scratch / "out.mp2")) << c.name;
+    }
+}
+
+// A music path naming a FIFO, a device or a folder is refused without being opened for
+// reading: opening a FIFO would wait for a writer that never comes.
+TEST(EncodeWaveToMp2, MusicThatIsNoRegularFileIsRefusedAtOnce)
+{
+    ScratchDir scratch;
+    const std::string fifo = scratch / "music.fifo";
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+    for (const std::string& path : {fifo, std::string("/dev/zero"), scratch.Folder()}) {
+        std::string error;
+        EXPECT_FALSE(EncodeWaveToMp2(path, scratch / "out.mp2", &error)) << path;
+        EXPECT_NE(error.find("not a regular file"), std::string::npos) << path << ": " << error;
+        error.clear();
+        EXPECT_FALSE(DecodeMp3ToWave(path, scratch / "out.wav", &error, nullptr)) << path;
+        EXPECT_NE(error.find("not a regular file"), std::string::npos) << path << ": " << error;
     }
 }
 

@@ -3,6 +3,8 @@
 
 #include <cstdio>
 #include <fstream>
+#include <sys/stat.h>
+#include <unistd.h>
 
 using namespace lumivox;
 using namespace lumivox::test;
@@ -139,4 +141,27 @@ TEST(PicIdentifyTest, DecodeFileReadsThroughTheMappedView) {
     reader.DecodeFile(path, bitmap, 32);
     EXPECT_EQ(PixelAt(bitmap, 0, 0), 0xFF302010u);
     std::remove(path.c_str());
+}
+
+// A picture path naming a FIFO, a device or a folder is refused without being read or
+// waited on: a FIFO would block the open until a writer came, a device would never end.
+TEST(PicIdentifyTest, FilesThatAreNotRegularAreRefusedUnread) {
+    char folderPattern[] = "/tmp/lumivox_identify_XXXXXX";
+    ASSERT_NE(::mkdtemp(folderPattern), nullptr);
+    const std::string folder = folderPattern;
+    const std::string fifo = folder + "/photo.jpg";
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+    for (const std::string& path : {fifo, std::string("/dev/zero"), std::string("/dev/null"), folder}) {
+        SCOPED_TRACE(path);
+        PicReader reader;
+        PicBitmap bitmap;
+        try {
+            reader.DecodeFile(path, bitmap, 32);
+            ADD_FAILURE() << "decoded";
+        } catch (const PLTextException& e) {
+            EXPECT_EQ(e.GetText(), "Opening " + path + " failed: not a regular file");
+        }
+    }
+    ::unlink(fifo.c_str());
+    ::rmdir(folder.c_str());
 }

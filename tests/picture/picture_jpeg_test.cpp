@@ -126,7 +126,6 @@ TEST(JpegReaderTest, BrokenFilesFailWithTheirCodes) {
     EXPECT_EQ(Decode(noEnd).Width(), 64);
 
     struct Case { const char* name; Bytes file; int code; };
-    Bytes half(good.begin(), good.begin() + static_cast<std::ptrdiff_t>(good.size() / 2));
     Bytes headerOnly(good.begin(), good.begin() + static_cast<std::ptrdiff_t>(sof + 4));
     Bytes tooWide = good;
     tooWide[sof + 2] = 0x75; // width 0x7530 + ... = 30,000 + height 64 is fine;
@@ -139,7 +138,6 @@ TEST(JpegReaderTest, BrokenFilesFailWithTheirCodes) {
     Bytes badTables = good;
     for (std::size_t i = 20; i < 120 && i < badTables.size(); ++i) badTables[i] ^= 0x5A;
     const Case cases[] = {
-        {"cut in half", half, 11},
         {"cut in the frame header", headerOnly, 11},
         {"wider than the limit", tooWide, 10},
         {"zero height", zeroHeight, 6},
@@ -169,8 +167,42 @@ TEST(JpegReaderTest, ReaderIsReusableAfterAnError) {
     PicReader reader;
     PicBitmap b;
     const Bytes good = MakeJpeg(8, 8, 3, Solid({1, 2, 3}));
-    Bytes half(good.begin(), good.begin() + static_cast<std::ptrdiff_t>(good.size() / 2));
-    EXPECT_THROW(reader.DecodeMemory(half.data(), half.size(), b, 32), PLTextException);
+    const Bytes garbage = {0xFF, 0xD8, 0xFF, 0xC0, 0x00, 0x03, 0x00};
+    EXPECT_THROW(reader.DecodeMemory(garbage.data(), garbage.size(), b, 32), PLTextException);
     reader.DecodeMemory(good.data(), good.size(), b, 32);
     EXPECT_EQ(b.Width(), 8);
+}
+
+// A file cut short (a camera card pulled too early, a copy that stopped) decodes what it
+// holds: the rows before the cut are the picture's own, the library fills the rest.
+TEST(JpegReaderTest, TruncatedFilesDecodeWhatTheyHold) {
+    const auto pattern = [](int x, int y, std::uint8_t* out) {
+        out[0] = static_cast<std::uint8_t>(x * 2);
+        out[1] = static_cast<std::uint8_t>(y * 2);
+        out[2] = static_cast<std::uint8_t>((x * y) & 0xFF);
+    };
+    struct Case {
+        const char* name;
+        bool progressive;
+        DecodeMode mode;
+    };
+    const Case kinds[] = {{"baseline", false, DecodeMode::Full},
+                          {"baseline reduced", false, DecodeMode::Reduced},
+                          {"progressive", true, DecodeMode::Full}};
+    for (const Case& kind : kinds) {
+        const Bytes good = MakeJpeg(480, 320, 3, pattern, 90, false, kind.progressive);
+        const PicBitmap whole = Decode(good, kind.mode);
+        for (const int percent : {98, 90, 75, 50, 25}) {
+            SCOPED_TRACE(std::string(kind.name) + ", cut at " + std::to_string(percent) + " %");
+            const Bytes cut(good.begin(), good.begin() + static_cast<std::ptrdiff_t>(good.size() * percent / 100));
+            const PicBitmap part = Decode(cut, kind.mode);
+            ASSERT_EQ(part.Width(), whole.Width());
+            ASSERT_EQ(part.Height(), whole.Height());
+            if (kind.progressive)
+                continue; // the early scans hold every row, each at a coarser quality
+            // The top row of blocks lies well before any of the cuts.
+            for (int x = 0; x < whole.Width(); ++x)
+                ASSERT_EQ(PixelAt(part, x, 0), PixelAt(whole, x, 0)) << "column " << x;
+        }
+    }
 }

@@ -174,3 +174,88 @@ TEST(TiffDecoderTest, BrokenFilesFailCleanly) {
     }
     ExpectDecodeError(huge, 10);
 }
+
+namespace {
+
+// Points strip `strip` of the first directory past the end of the file.
+Bytes WithStripPastTheEnd(Bytes file, int strip) {
+    auto le16 = [&](std::size_t at) { return static_cast<std::uint32_t>(file[at] | (file[at + 1] << 8)); };
+    auto le32 = [&](std::size_t at) { return le16(at) | (le16(at + 2) << 16); };
+    const std::uint32_t ifd = le32(4);
+    const std::uint32_t entries = le16(ifd);
+    for (std::uint32_t i = 0; i < entries; ++i) {
+        const std::size_t e = ifd + 2 + static_cast<std::size_t>(i) * 12;
+        if (le16(e) != TIFFTAG_STRIPOFFSETS) continue;
+        const std::uint32_t type = le16(e + 2);
+        const std::uint32_t count = le32(e + 4);
+        const std::size_t size = type == 3 ? 2 : 4;
+        const std::size_t array = count * size <= 4 ? e + 8 : le32(e + 8);
+        const std::size_t at = array + static_cast<std::size_t>(strip) * size;
+        const std::uint32_t past = type == 3 ? 0xFFF0u : 0x7FFFFFF0u;
+        for (std::size_t b = 0; b < size; ++b) file[at + b] = static_cast<std::uint8_t>(past >> (8 * b));
+        return file;
+    }
+    ADD_FAILURE() << "no strip offsets";
+    return file;
+}
+
+} // namespace
+
+// A strip that cannot be read (its offset points past the end of the file) leaves its
+// rows blank and the rows of the following strips are decoded; a damaged strip in the
+// first third of the picture still refuses it with code 7.
+TEST(TiffDecoderTest, DamagedStripLeavesOnlyItsRowsBlank) {
+    constexpr int kRows = 16; // four strips of four rows
+    TiffSpec s = OneRow(8, 1, PHOTOMETRIC_MINISBLACK, {}, 8);
+    s.height = kRows;
+    for (int y = 0; y < kRows; ++y) s.pixels.insert(s.pixels.end(), 8, static_cast<std::uint8_t>(40 + 10 * y));
+    const Bytes good = MakeTiff(s);
+    struct Case {
+        const char* name;
+        int damagedStrip;
+    };
+    for (const Case c : {Case{"last strip", 3}, Case{"third strip", 2}}) {
+        SCOPED_TRACE(c.name);
+        const PicBitmap b = Decode(WithStripPastTheEnd(good, c.damagedStrip));
+        ASSERT_EQ(b.Height(), kRows);
+        for (int y = 0; y < kRows; ++y) {
+            const bool blank = y / 4 == c.damagedStrip;
+            const std::uint32_t level = blank ? 0u : static_cast<std::uint32_t>(40 + 10 * y);
+            EXPECT_EQ(PixelAt(b, 3, y), 0xFF000000u | level * 0x010101u) << "row " << y;
+        }
+    }
+    // The same for a full-colour picture, read through the library's RGBA reader.
+    TiffSpec rgb = OneRow(8, 3, PHOTOMETRIC_RGB, {}, 8);
+    rgb.height = kRows;
+    for (int y = 0; y < kRows; ++y)
+        for (int x = 0; x < 8; ++x)
+            rgb.pixels.insert(rgb.pixels.end(), {static_cast<std::uint8_t>(40 + 10 * y), 0, 0});
+    const Bytes goodRgb = MakeTiff(rgb);
+    for (const int damaged : {2, 3}) {
+        SCOPED_TRACE("RGB, strip " + std::to_string(damaged));
+        const PicBitmap b = Decode(WithStripPastTheEnd(goodRgb, damaged));
+        ASSERT_EQ(b.Height(), kRows);
+        for (int y = 0; y < kRows; ++y) {
+            const bool blank = y / 4 == damaged;
+            const std::uint32_t red = blank ? 0u : static_cast<std::uint32_t>(40 + 10 * y);
+            EXPECT_EQ(PixelAt(b, 3, y) & 0xFFFFFFu, red << 16) << "row " << y;
+        }
+    }
+    // Rows 0 to 7 hold the first third (16 / 3 = 5 rows).
+    ExpectDecodeError(WithStripPastTheEnd(good, 0), 7);
+    ExpectDecodeError(WithStripPastTheEnd(good, 1), 7);
+}
+
+// CMYK (separated) TIFFs are converted to their colours by the library's RGBA reader;
+// the four stored bytes are not copied as blue, green, red and alpha.
+TEST(TiffDecoderTest, CmykColoursAreConverted) {
+    TiffSpec s = OneRow(8, 4, PHOTOMETRIC_SEPARATED,
+                        {255, 0, 0, 0,   // cyan ink
+                         0, 255, 255, 0, // magenta and yellow: red
+                         0, 0, 0, 255,   // black ink
+                         0, 0, 0, 0},    // no ink: paper white
+                        4);
+    const std::vector<std::uint32_t> row = TopRow(Decode(MakeTiff(s)));
+    const std::vector<std::uint32_t> expected = {0xFF00FFFF, 0xFFFF0000, 0xFF000000, 0xFFFFFFFF};
+    EXPECT_EQ(row, expected) << Hex(row);
+}

@@ -190,7 +190,9 @@ TEST_F(AlbumTableTest, RemovingPicturesRenumbersAndRecomputesTheCover)
     EXPECT_EQ(observer.status, "Total Album : 01  Total Photos: 0");
 }
 
-TEST_F(AlbumTableTest, LongNamesAndPathsAreCutOnACharacterBoundary)
+// Album names keep the stored formats' 259-byte field, cut on a character boundary;
+// picture paths are never cut, because a cut path names another file.
+TEST_F(AlbumTableTest, LongNamesAreCutOnACharacterBoundaryAndPathsAreKeptWhole)
 {
     std::string name;
     while (name.size() < 400)
@@ -200,7 +202,9 @@ TEST_F(AlbumTableTest, LongNamesAndPathsAreCutOnACharacterBoundary)
     table.RenameAlbum(0, "x" + name);
     EXPECT_EQ(table.Album(0).name.size(), 259u);
     ASSERT_TRUE(table.AddPictureToAlbum(0, "/" + name));
-    EXPECT_EQ(table.Picture(0, 0).path.size(), 259u);
+    EXPECT_EQ(table.Picture(0, 0).path, "/" + name);
+    const std::unique_ptr<PictureItem> listed = table.MakeFileListItem("/" + name + "/x.jpg", "x.jpg");
+    EXPECT_EQ(listed->path, "/" + name + "/x.jpg");
 }
 
 TEST_F(AlbumTableTest, DefaultWaitTimeChangeReachesAlbumsThatKeptTheOldDefault)

@@ -7,6 +7,10 @@
 
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+
+#include <filesystem>
+
 namespace lumivox {
 namespace {
 
@@ -306,6 +310,120 @@ TEST_F(ProjectFileTest, GarbageNeverCrashes)
     EXPECT_LE(loaded.AlbumCount(), 5);
     for (int album = 0; album < loaded.AlbumCount(); ++album)
         EXPECT_LE(loaded.Album(album).name.size(), kMaxTextBytes);
+}
+
+// Real pictures at paths of 300 and more bytes (deep folders, non-Latin names) load,
+// stay whole in memory and are saved whole.
+TEST(ProjectFileLongPaths, PathsLongerThanTheNameFieldAreKeptWhole)
+{
+    ScratchFolder folder;
+    std::string deep = folder.Folder().string();
+    // Each folder name is 120 bytes of Cyrillic, well inside a file system's 255.
+    std::string segment;
+    while (segment.size() < 120)
+        segment += "\xD1\x84"; // ф
+    for (int i = 0; i < 3; ++i) {
+        deep += "/" + segment;
+        std::filesystem::create_directory(deep);
+    }
+    const std::string picture = deep + "/photo.bmp";
+    ASSERT_GT(picture.size(), 300u);
+    test::WriteBmp24(picture, 8, 6);
+
+    AlbumTable table;
+    table.AddAlbum("Deep");
+    std::string error;
+    ASSERT_TRUE(table.AddPictureToAlbum(0, picture, {}, nullptr, &error)) << error;
+    const std::string path = folder.Path("deep.lvx");
+    ASSERT_TRUE(table.SaveProject(path, &error)) << error;
+    EXPECT_NE(ReadText(path).find("Image_01=" + picture + "\n"), std::string::npos);
+
+    AlbumTable loaded;
+    const ProjectLoadResult result = loaded.LoadProject(path);
+    ASSERT_TRUE(result.Loaded()) << result.error;
+    EXPECT_TRUE(result.skipped.empty());
+    ASSERT_EQ(loaded.PictureCount(0), 1);
+    EXPECT_EQ(loaded.Picture(0, 0).path, picture);
+}
+
+// Files that are not text as this program writes it: a UTF-8 byte-order mark from a
+// Windows editor, and names in the Windows code page of the machine that wrote them.
+TEST_F(ProjectFileTest, ByteOrderMarkAndWindowsCodePageNames)
+{
+    struct Case {
+        const char* name;
+        std::string file;
+        std::string albumName; // as UTF-8
+    };
+    const std::string body = "[GENERAL]\r\nDescription=Lumivox Project\r\nVersion=1.0\r\nAlbum_Count=1\r\n"
+                             "[Album_01]\r\nName=";
+    const std::string tail = "\r\ninterval=4\r\nImage_Count=1\r\nImage_01=/p/a.jpg\r\n";
+    const Case cases[] = {
+        {"byte-order mark", "\xEF\xBB\xBF" + body + "Caf\xC3\xA9" + tail, "Caf\xC3\xA9"},
+        {"Windows-1252", body + "Caf\xE9 \x80 \x93 \x9F" + tail,
+         "Caf\xC3\xA9 \xE2\x82\xAC \xE2\x80\x9C \xC5\xB8"},
+        {"byte-order mark and Windows-1252", "\xEF\xBB\xBF" + body + "Stra\xDF" "e" + tail,
+         "Stra\xC3\x9F" "e"},
+        {"UTF-8 is taken as it is", body + "\xE6\x9D\xB1\xE4\xBA\xAC" + tail, "\xE6\x9D\xB1\xE4\xBA\xAC"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        const ProjectLoadResult result = LoadText(c.file);
+        ASSERT_TRUE(result.Loaded()) << result.error;
+        ASSERT_EQ(loaded.AlbumCount(), 1);
+        EXPECT_EQ(loaded.Album(0).name, c.albumName);
+        EXPECT_EQ(loaded.PictureCount(0), 1);
+        // Saved without a change, the file keeps its bytes (the mark and the code page).
+        const std::string path = folder.Path("test.lvx");
+        ASSERT_TRUE(loaded.SaveProject(path));
+        EXPECT_EQ(ReadText(path), c.file);
+    }
+    // A renamed album is written as UTF-8.
+    LoadText(body + "Caf\xE9" + tail);
+    loaded.RenameAlbum(0, "Caf\xC3\xA9 au lait");
+    ASSERT_TRUE(loaded.SaveProject(folder.Path("test.lvx")));
+    EXPECT_NE(ReadText(folder.Path("test.lvx")).find("Name=Caf\xC3\xA9 au lait\r\n"), std::string::npos);
+}
+
+// Saving over a read-only project refuses with a message naming the file and leaves it
+// as it was (the temporary file is not renamed over it).
+TEST_F(ProjectFileTest, ReadOnlyProjectIsNotReplaced)
+{
+    const std::string path = folder.Path("kept.lvx");
+    const std::string old = "[GENERAL]\nDescription=Lumivox Project\nAlbum_Count=0\n";
+    WriteText(path, old);
+    std::filesystem::permissions(path, std::filesystem::perms::owner_read | std::filesystem::perms::group_read);
+    saved.AddAlbum("New");
+    std::string error;
+    EXPECT_FALSE(saved.SaveProject(path, &error));
+    EXPECT_EQ(error, "Cannot save " + path + ": the file is read-only");
+    EXPECT_EQ(ReadText(path), old);
+    int files = 0;
+    for (const auto& entry : std::filesystem::directory_iterator(folder.Folder()))
+        files += entry.is_regular_file();
+    EXPECT_EQ(files, 1) << "a temporary file was left behind";
+}
+
+// A picture key naming a FIFO, a device or a folder: the picture is left out with the
+// reason, and loading never waits for a writer.
+TEST(ProjectFileHostile, PicturesThatAreNoRegularFilesAreLeftOut)
+{
+    ScratchFolder folder;
+    const std::string fifo = folder.Path("photo.jpg");
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+    const std::string good = folder.Path("good.bmp");
+    test::WriteBmp24(good, 8, 6);
+    const std::string path = folder.Path("hostile.lvx");
+    WriteText(path, "[GENERAL]\nDescription=Lumivox Project\nAlbum_Count=1\n[Album_01]\nName=A\n"
+                    "Image_Count=4\nImage_01=" + fifo + "\nImage_02=/dev/zero\nImage_03=" +
+                        folder.Folder().string() + "\nImage_04=" + good + "\n");
+    AlbumTable table;
+    const ProjectLoadResult result = table.LoadProject(path);
+    ASSERT_TRUE(result.Loaded()) << result.error;
+    EXPECT_EQ(table.PictureCount(0), 1);
+    ASSERT_EQ(result.skipped.size(), 3u);
+    for (const SkippedPicture& skipped : result.skipped)
+        EXPECT_NE(skipped.reason.find("not a regular file"), std::string::npos) << skipped.path << ": " << skipped.reason;
 }
 
 } // namespace

@@ -65,6 +65,9 @@ TEST_F(SettingsTest, ValuesNothingCanUseFallBackToTheirDefaults)
         {"bSimulate=5", [](const Settings& s) { return s.simulate; }, 5},
         {"PAL=1", [](const Settings& s) { return s.pal; }, 1},
         {"driver=9", [](const Settings& s) { return s.driver; }, 9}, // held until recorder set-up
+        {"SquarePixelSlides=1", [](const Settings& s) { return s.SquarePixelSlides() ? 1 : 0; }, 1},
+        {"SquarePixelSlides=2", [](const Settings& s) { return s.SquarePixelSlides() ? 1 : 0; }, 0},
+        {"PAL=0", [](const Settings& s) { return s.SquarePixelSlides() ? 1 : 0; }, 0},
     };
     for (const Case& c : cases) {
         std::filesystem::create_directories(folder.Path("config"));
@@ -196,6 +199,32 @@ TEST(OptionsDialog, AcceptStoresValuesAndMovesAlbumsOnTheOldDefault)
     EXPECT_TRUE(again.forceAspiChanged);
     EXPECT_EQ(settings.tempDir, "/media/work/");
     EXPECT_EQ(settings.useAspi, 1);
+}
+
+// A settings file that starts with a UTF-8 byte-order mark still has its first section;
+// a read-only settings file is not replaced, and the refusal names it.
+TEST_F(SettingsTest, ByteOrderMarkAndReadOnlyFile)
+{
+    std::filesystem::create_directories(folder.Path("config"));
+    const std::string text = "\xEF\xBB\xBF[GENERAL]\nPAL=1\nWaitTime=9\nSquarePixelSlides=1\n";
+    WriteText(locations.configFile, text);
+    Settings settings;
+    settings.Load(locations);
+    EXPECT_TRUE(settings.IsPal());
+    EXPECT_EQ(settings.waitTime, 9);
+    EXPECT_TRUE(settings.SquarePixelSlides());
+    // Saved, the mark and the key the program does not write stay.
+    ASSERT_TRUE(settings.Save(locations.configFile));
+    const std::string saved = ReadText(locations.configFile);
+    EXPECT_EQ(saved.rfind("\xEF\xBB\xBF[GENERAL]\nPAL=1\n", 0), 0u) << saved;
+    EXPECT_NE(saved.find("SquarePixelSlides=1\n"), std::string::npos) << saved;
+
+    std::filesystem::permissions(locations.configFile, std::filesystem::perms::owner_read);
+    settings.waitTime = 12;
+    std::string error;
+    EXPECT_FALSE(settings.Save(locations.configFile, &error));
+    EXPECT_EQ(error, "Cannot save " + locations.configFile + ": the file is read-only");
+    EXPECT_EQ(ReadText(locations.configFile), saved);
 }
 
 } // namespace

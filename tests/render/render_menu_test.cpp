@@ -11,6 +11,8 @@
 
 #include <gtest/gtest.h>
 
+#include <fstream>
+
 namespace lumivox {
 namespace {
 
@@ -190,6 +192,108 @@ TEST(RenderMenu, LongTitlesEndWithAnEllipsisInsideTheirBox)
     const QString elided =
         QFontMetrics(TitleFont()).elidedText(QString("01 ") + QString(300, 'W'), Qt::ElideRight, 200);
     EXPECT_TRUE(elided.endsWith(QChar(0x2026))) << elided.toStdString();
+}
+
+// The cover keeps its aspect: fitted into the image box (32 x 22 here), centred, resized
+// once from the project's picture, the rest of the box in "Thumb_fill_color" (black for
+// a template without the key). The page is drawn at the canvas's own size, so the cover
+// is exactly PicResizer's result.
+TEST(RenderMenu, CoversAreFittedIntoTheirBoxFromThePicture)
+{
+    const PicBitmap portrait = test::ToBitmap(test::MakeTestPicture(300, 400, 4));
+    const PicBitmap wide = test::ToBitmap(test::MakeTestPicture(900, 300, 5));
+    struct Case {
+        const char* name;
+        const PicBitmap* picture;
+        std::string colourKey;
+        QRgb fill;
+        QRect cover; // inside the box at (104, 104)
+    };
+    const Case cases[] = {
+        {"portrait, no key", &portrait, "", qRgb(0, 0, 0), QRect(112, 104, 16, 22)},
+        {"portrait, fill key", &portrait, "Thumb_fill_color=3355443\n", qRgb(0x33, 0x33, 0x33), QRect(112, 104, 16, 22)},
+        {"panorama, fill key", &wide, "Thumb_fill_color=255\n", qRgb(255, 0, 0), QRect(104, 110, 32, 10)},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        PlainTemplate plain;
+        {
+            std::ofstream(plain.path, std::ios::app) << c.colourKey;
+        }
+        const MenuTemplate t = plain.Load();
+        const std::vector<MenuAlbum> albums = {{"One", true, nullptr, c.picture}};
+        const QImage page = RenderPage(t, albums, 0);
+        const QRect box(104, 104, 32, 22);
+        PicBitmap expected;
+        ResizeForFrame(*c.picture, c.cover.width(), c.cover.height(), expected);
+        const QImage cover = ToQImage(expected);
+        int wrong = 0;
+        for (int y = box.top(); y <= box.bottom(); ++y)
+            for (int x = box.left(); x <= box.right(); ++x) {
+                const QRgb want = c.cover.contains(x, y)
+                                      ? cover.pixel(x - c.cover.left(), y - c.cover.top()) | 0xFF000000u
+                                      : c.fill;
+                wrong += page.pixel(x, y) != want;
+            }
+        EXPECT_EQ(wrong, 0);
+    }
+}
+
+// "Text_outline_color" puts a one-pixel outline of that colour around the title, inside
+// its box; without the key no pixel of another colour than the text's is drawn.
+TEST(RenderMenu, TitlesAreOutlinedWhenTheTemplateSaysSo)
+{
+    for (const bool outlined : {false, true}) {
+        SCOPED_TRACE(outlined ? "outlined" : "plain");
+        PlainTemplate plain;
+        if (outlined)
+            std::ofstream(plain.path, std::ios::app) << "Text_outline_color=16711680\n"; // blue
+        const MenuTemplate t = plain.Load();
+        EXPECT_EQ(t.hasTextOutline, outlined);
+        const QImage page = RenderPage(t, {{"Hello", true, nullptr}}, 0);
+        const QRect box(100, 140, 200, 28);
+        int text = 0, outline = 0, other = 0;
+        for (int y = box.top(); y <= box.bottom(); ++y)
+            for (int x = box.left(); x <= box.right(); ++x) {
+                const QRgb p = page.pixel(x, y);
+                text += p == kYellow;
+                outline += p == qRgb(0, 0, 255);
+                other += p != kYellow && p != qRgb(0, 0, 255) && p != kNavy;
+            }
+        EXPECT_GT(text, 20);
+        EXPECT_EQ(other, 0);
+        if (outlined)
+            EXPECT_GT(outline, text / 2);
+        else
+            EXPECT_EQ(outline, 0);
+        // Nothing outside the box.
+        EXPECT_EQ(test::CountNotColour(page, QRect(100, 168, 200, 20), kNavy), 0);
+    }
+}
+
+// Characters from a fallback font whose line is taller than the title font's (CJK,
+// emoji, symbols) make the font smaller for that title only, so that the line fits the
+// box and no descender is cut; a title of the title font's own characters keeps it.
+TEST(RenderMenu, TitlesWithTallerFallbackGlyphsFitTheirBox)
+{
+    const QFont own = TitleFont();
+    const int box = QFontMetrics(own).height();
+    EXPECT_EQ(TitleFontFor(QStringLiteral("01 Mountain Lakes gjpqy"), box).pixelSize(), own.pixelSize());
+    QString taller;
+    for (const char* candidate : {"\xE6\x9D\xB1\xE4\xBA\xAC", "\xF0\x9F\x98\x80", "\xE2\x98\x83", "\xE2\x9C\x88"}) {
+        const QString title = QStringLiteral("01 gjpqy ") + QString::fromUtf8(candidate);
+        if (TitleLineHeight(title, own) > box) {
+            taller = title;
+            break;
+        }
+    }
+    if (taller.isEmpty())
+        GTEST_SKIP() << "no installed fallback font has a taller line than the title font";
+    const QFont font = TitleFontFor(taller, box);
+    EXPECT_LT(font.pixelSize(), own.pixelSize());
+    EXPECT_LE(TitleLineHeight(taller, font), box) << taller.toStdString();
+    // A roomy box keeps the size.
+    EXPECT_EQ(TitleFontFor(taller, box + 20).pixelSize(), own.pixelSize());
 }
 
 TEST(RenderMenu, BackgroundOverrideReplacesTheTemplatesBackground)

@@ -114,24 +114,69 @@ void ExpectBars(const QImage& frame, const QRect& picture)
             << "picture does not reach edge at " << edge.x() << "," << edge.y();
 }
 
+// A Video CD still is shown as a 4:3 picture: a 4:3 photo fills the frame on both norms,
+// and with "SquarePixelSlides=1" it is fitted as if the pixels were square (640 x 480
+// with bars of 32 on NTSC, 704 x 528 with bars of 24 on PAL).
 TEST(RenderSlide, FourByThreeOnBothNorms)
 {
     TempFolder folder;
     const std::string path = folder.File("photo.bmp");
     test::WriteBmp(test::MakeTestPicture(4000, 3000), path);
+    struct Case {
+        TvNorm norm;
+        SlideGeometry geometry;
+        QRect picture;
+    };
+    const Case cases[] = {
+        {TvNorm::Ntsc, SlideGeometry::TvAspect, QRect(0, 0, 704, 480)},
+        {TvNorm::Pal, SlideGeometry::TvAspect, QRect(0, 0, 704, 576)},
+        {TvNorm::Ntsc, SlideGeometry::SquarePixels, QRect(32, 0, 640, 480)},
+        {TvNorm::Pal, SlideGeometry::SquarePixels, QRect(0, 24, 704, 528)},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::string(c.norm == TvNorm::Pal ? "PAL" : "NTSC") +
+                     (c.geometry == SlideGeometry::TvAspect ? ", TV aspect" : ", square pixels"));
+        PicBitmap frame;
+        RenderSlideFrame(path, 0, c.norm, frame, c.geometry);
+        ASSERT_EQ(frame.Width(), 704);
+        ASSERT_EQ(frame.Height(), FrameHeight(c.norm));
+        ASSERT_EQ(frame.BitsPerPixel(), 32);
+        ExpectBars(ToQImage(frame), c.picture);
+    }
+}
 
-    PicBitmap ntsc;
-    RenderSlideFrame(path, 0, TvNorm::Ntsc, ntsc);
-    ASSERT_EQ(ntsc.Width(), 704);
-    ASSERT_EQ(ntsc.Height(), 480);
-    ASSERT_EQ(ntsc.BitsPerPixel(), 32);
-    ExpectBars(ToQImage(ntsc), QRect(32, 0, 640, 480));
-
-    PicBitmap pal;
-    RenderSlideFrame(path, 0, TvNorm::Pal, pal);
-    ASSERT_EQ(pal.Width(), 704);
-    ASSERT_EQ(pal.Height(), 576);
-    ExpectBars(ToQImage(pal), QRect(0, 24, 704, 528));
+// Where pictures of several shapes lie: fitted into 640 x 480 / 768 x 576 and widened
+// (NTSC) or narrowed (PAL) to 704 columns, centred.
+TEST(RenderSlide, PlacementForTheTelevisionPicture)
+{
+    struct Case {
+        int w, h;
+        TvNorm norm;
+        FitPlacement expected;
+    };
+    const Case cases[] = {
+        {4000, 3000, TvNorm::Ntsc, {0, 0, 704, 480}},
+        {4000, 3000, TvNorm::Pal, {0, 0, 704, 576}},
+        // 3:2 gets thin bars top and bottom.
+        {3000, 2000, TvNorm::Ntsc, {0, 27, 704, 426}},
+        {3000, 2000, TvNorm::Pal, {0, 32, 704, 512}},
+        // Upright 3:4: 360 (NTSC) or 432 (PAL) square pixels wide, 396 columns on both.
+        {3000, 4000, TvNorm::Ntsc, {154, 0, 396, 480}},
+        {3000, 4000, TvNorm::Pal, {154, 0, 396, 576}},
+        // 16:9 panorama.
+        {1920, 1080, TvNorm::Ntsc, {0, 60, 704, 360}},
+        // A picture far wider than high keeps one row.
+        {100000, 1, TvNorm::Pal, {0, 287, 704, 1}},
+    };
+    for (const Case& c : cases) {
+        const FitPlacement fit = SlidePlacement(c.w, c.h, c.norm);
+        const std::string what = std::to_string(c.w) + "x" + std::to_string(c.h) +
+                                 (c.norm == TvNorm::Pal ? " PAL" : " NTSC");
+        EXPECT_EQ(fit.x, c.expected.x) << what;
+        EXPECT_EQ(fit.y, c.expected.y) << what;
+        EXPECT_EQ(fit.width, c.expected.width) << what;
+        EXPECT_EQ(fit.height, c.expected.height) << what;
+    }
 }
 
 TEST(RenderSlide, HandOverGetsTheFrame)
@@ -169,13 +214,13 @@ struct SlideCase {
 TEST(RenderSlide, GoldenFrames)
 {
     const SlideCase cases[] = {
-        {"slide_landscape_ntsc", 640, 400, 0, TvNorm::Ntsc, QRect(0, 20, 704, 440)},
-        {"slide_landscape_pal", 640, 400, 0, TvNorm::Pal, QRect(0, 68, 704, 440)},
-        {"slide_portrait_ntsc", 300, 600, 0, TvNorm::Ntsc, QRect(232, 0, 240, 480)},
+        {"slide_landscape_ntsc", 640, 400, 0, TvNorm::Ntsc, QRect(0, 40, 704, 400)},
+        {"slide_landscape_pal", 640, 400, 0, TvNorm::Pal, QRect(0, 48, 704, 480)},
+        {"slide_portrait_ntsc", 300, 600, 0, TvNorm::Ntsc, QRect(220, 0, 264, 480)},
         // A landscape picture turned by 90 is laid out by its turned (upright) size.
-        {"slide_rotated90_pal", 640, 400, 90, TvNorm::Pal, QRect(172, 0, 360, 576)},
-        {"slide_rotated270_ntsc", 640, 400, 270, TvNorm::Ntsc, QRect(202, 0, 300, 480)},
-        {"slide_tiny_ntsc", 4, 3, 0, TvNorm::Ntsc, QRect(32, 0, 640, 480)},
+        {"slide_rotated90_pal", 640, 400, 90, TvNorm::Pal, QRect(187, 0, 330, 576)},
+        {"slide_rotated270_ntsc", 640, 400, 270, TvNorm::Ntsc, QRect(187, 0, 330, 480)},
+        {"slide_tiny_ntsc", 4, 3, 0, TvNorm::Ntsc, QRect(0, 0, 704, 480)},
     };
     for (const SlideCase& c : cases) {
         SCOPED_TRACE(c.golden);
@@ -201,7 +246,7 @@ TEST(RenderSlide, RotationTurnsClockwise)
     PicBitmap frame;
     RenderSlideFrame(path, 90, TvNorm::Pal, frame);
     const QImage image = ToQImage(frame);
-    const QRect picture(172, 0, 360, 576);
+    const QRect picture(187, 0, 330, 576);
     EXPECT_EQ(image.pixel(picture.left() + picture.width() * 3 / 4, picture.top() + picture.height() / 4),
               qRgb(255, 255, 255));
     EXPECT_NE(image.pixel(picture.left() + picture.width() / 4, picture.top() + picture.height() / 4),

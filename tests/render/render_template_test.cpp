@@ -3,12 +3,15 @@
 #include "render/render_helpers.h"
 
 #include "base/IniFile.h"
+#include "base/TextUtil.h"
 #include "picture/FrameRenderer.h"
 #include "picture/MenuTemplate.h"
 
 #include <QtGui/QFontMetrics>
 
 #include <gtest/gtest.h>
+
+#include <cmath>
 
 namespace lumivox {
 namespace {
@@ -246,6 +249,107 @@ TEST(RenderBundledTemplates, AreCompleteAndInsideTheTitleSafeArea)
         EXPECT_TRUE(RenderMenuFrame(t, {}, {{"Album", true, nullptr}}, 0, TvNorm::Pal, frame, &error)) << error;
     }
     EXPECT_TRUE(hasClassic);
+}
+
+// Real album names: the names of the sample project and typical names of 20 characters
+// are drawn whole ("%02d %s", no ellipsis) in every bundled template's title box.
+TEST(RenderBundledTemplates, TitleBoxesHoldRealAlbumNames)
+{
+    const std::string folder = std::string(LUMIVOX_SOURCE_DIR) + "/data/template/";
+    IniFile sample;
+    sample.Load(std::string(LUMIVOX_SOURCE_DIR) + "/samples/sample.lvx.in");
+    std::vector<std::string> names = {"Summer Holiday Italy", "Hiking the Dolomites", "Christmas at Home 23",
+                                      "Birthday Party Lucas", "Our Wedding Day 2024"};
+    const int albums = sample.GetInt("GENERAL", "Album_Count", 0);
+    ASSERT_GE(albums, 3);
+    for (int a = 1; a <= albums; ++a)
+        names.push_back(sample.GetString(Format("Album_%02d", a), "Name"));
+    const QFontMetrics metrics(TitleFont());
+    for (const TemplateListEntry& entry : ListTemplates(folder)) {
+        MenuTemplate t;
+        ASSERT_TRUE(LoadMenuTemplate(folder + entry.fileName, t));
+        const int room = t.textWidth - (t.hasTextOutline ? 2 : 0);
+        for (const std::string& name : names) {
+            const QString title = QString::fromStdString("99 " + name);
+            EXPECT_EQ(metrics.elidedText(title, Qt::ElideRight, room), title)
+                << entry.fileName << ": \"" << name << "\" is " << metrics.horizontalAdvance(title)
+                << " pixels wide, the box holds " << room;
+        }
+    }
+}
+
+// Over a user's own white or black background, the outer ring of every frame and button
+// shows either that background (transparent) or the same opaque artwork on both: no
+// shadow or edge blended against the template's own panel.
+TEST(RenderBundledTemplates, FramesAndButtonsLookTheSameOverAnyBackground)
+{
+    const std::string folder = std::string(LUMIVOX_SOURCE_DIR) + "/data/template/";
+    TempFolder scratch;
+    QImage white(64, 48, QImage::Format_RGB32);
+    white.fill(qRgb(255, 255, 255));
+    test::WriteBmp(white, scratch.File("white.bmp"));
+    QImage black(64, 48, QImage::Format_RGB32);
+    black.fill(qRgb(0, 0, 0));
+    test::WriteBmp(black, scratch.File("black.bmp"));
+    for (const TemplateListEntry& entry : ListTemplates(folder)) {
+        SCOPED_TRACE(entry.fileName);
+        MenuTemplate t;
+        ASSERT_TRUE(LoadMenuTemplate(folder + entry.fileName, t));
+        // The second of three pages: every entry, both buttons.
+        std::vector<MenuAlbum> albums(static_cast<std::size_t>(3 * t.itemsCount), MenuAlbum{"Album", false, nullptr});
+        const QRect canvas(0, 0, t.CanvasWidth(), t.CanvasHeight());
+        QImage overWhite(canvas.size(), QImage::Format_RGB32);
+        QImage overBlack(canvas.size(), QImage::Format_RGB32);
+        std::string error;
+        ASSERT_TRUE(DrawMenuPage(overWhite, canvas, t, scratch.File("white.bmp"), albums, t.itemsCount, &error)) << error;
+        ASSERT_TRUE(DrawMenuPage(overBlack, canvas, t, scratch.File("black.bmp"), albums, t.itemsCount, &error)) << error;
+        // The template's own background without any entry: what a shadow would have been
+        // blended against.
+        QImage own(canvas.size(), QImage::Format_RGB32);
+        ASSERT_TRUE(DrawMenuPage(own, canvas, t, {}, {}, 0, &error)) << error;
+        // A shadow pre-blended against the panel is the panel's colour darkened: k times
+        // the panel's colour for some k below 1.
+        const auto darkenedPanel = [](QRgb pixel, QRgb panel) {
+            const double panelSum = qRed(panel) + qGreen(panel) + qBlue(panel);
+            if (panelSum < 30)
+                return false;
+            const double k = (qRed(pixel) + qGreen(pixel) + qBlue(pixel)) / panelSum;
+            return k < 0.8 && std::abs(qRed(pixel) - k * qRed(panel)) <= 12 &&
+                   std::abs(qGreen(pixel) - k * qGreen(panel)) <= 12 && std::abs(qBlue(pixel) - k * qBlue(panel)) <= 12;
+        };
+        std::vector<std::pair<std::string, QRect>> elements;
+        for (int n = 0; n < t.itemsCount; ++n)
+            elements.emplace_back("frame " + std::to_string(n + 1),
+                                  QRect(t.itemPositions[static_cast<std::size_t>(n)].x,
+                                        t.itemPositions[static_cast<std::size_t>(n)].y, t.frameWidth, t.frameHeight));
+        elements.emplace_back("next button", QRect(t.nextButtonPosition.x, t.nextButtonPosition.y, t.nextWidth, t.nextHeight));
+        elements.emplace_back("prev button", QRect(t.prevButtonPosition.x, t.prevButtonPosition.y, t.prevWidth, t.prevHeight));
+        for (const auto& [name, rect] : elements) {
+            int blended = 0, artwork = 0;
+            std::string first;
+            for (int y = rect.top(); y <= rect.bottom(); ++y)
+                for (int x = rect.left(); x <= rect.right(); ++x) {
+                    const bool ring = y <= rect.top() + 1 || y >= rect.bottom() - 1 || x <= rect.left() + 1 ||
+                                      x >= rect.right() - 1;
+                    if (!ring)
+                        continue;
+                    const QRgb w = overWhite.pixel(x, y) & 0xFFFFFFu;
+                    const QRgb b = overBlack.pixel(x, y) & 0xFFFFFFu;
+                    if (w == 0xFFFFFFu && b == 0)
+                        continue;
+                    if (w == b && !darkenedPanel(w, own.pixel(x, y))) {
+                        ++artwork;
+                        continue;
+                    }
+                    if (first.empty())
+                        first = Format(" first at (%d, %d): #%06x over white, #%06x over black, panel #%06x", x, y,
+                                       w, b, own.pixel(x, y) & 0xFFFFFFu);
+                    ++blended;
+                }
+            EXPECT_EQ(blended, 0) << name << ": ring pixels blended or shadowed" << first;
+            EXPECT_GT(artwork, 0) << name << " has no artwork on its outer ring";
+        }
+    }
 }
 
 } // namespace

@@ -69,7 +69,8 @@ Bytes SmallSegment()
 
 TEST_F(VcdScanCli, JsonReport)
 {
-    const std::string path = test::WriteTempFile("cli-segment.mpg", SmallSegment());
+    // Each test has a file of its own: ctest runs the tests of a program at the same time.
+    const std::string path = test::WriteTempFile("cli-segment-json.mpg", SmallSegment());
     const CliRun run = RunCli("scan '" + path + "' --json");
     EXPECT_EQ(run.status, 0) << run.output;
     for (const char* expected :
@@ -84,7 +85,7 @@ TEST_F(VcdScanCli, JsonReport)
 
 TEST_F(VcdScanCli, TextReport)
 {
-    const std::string path = test::WriteTempFile("cli-segment.mpg", SmallSegment());
+    const std::string path = test::WriteTempFile("cli-segment-text.mpg", SmallSegment());
     const CliRun run = RunCli("scan '" + path + "'");
     EXPECT_EQ(run.status, 0) << run.output;
     for (const char* expected : {"Packets: 2", "Video stream 0xE1 (normal-resolution still)",
