@@ -2,15 +2,32 @@
 # Sets up, builds and runs the whole test suite (ctest).
 #   scripts/test.sh              release build in build/
 #   scripts/test.sh --sanitize   the same tests built with ASan+UBSan in build-asan/
+#   scripts/test.sh --tsan       the tests that run threads together, with ThreadSanitizer
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/setup.sh
 scripts/build.sh "$@"
 dir=build
 [ "${1:-}" = "--sanitize" ] && dir=build-asan
+[ "${1:-}" = "--tsan" ] && dir=build-tsan
 export QT_QPA_PLATFORM=offscreen
 export ASAN_OPTIONS=${ASAN_OPTIONS:-detect_leaks=1:abort_on_error=1}
 export LSAN_OPTIONS=${LSAN_OPTIONS:-suppressions=$(pwd)/scripts/lsan.supp}
 export UBSAN_OPTIONS=${UBSAN_OPTIONS:-print_stacktrace=1:halt_on_error=1}
+export TSAN_OPTIONS=${TSAN_OPTIONS:-halt_on_error=1:second_deadlock_stack=1:suppressions=$(pwd)/scripts/tsan.supp}
 cd "$dir"
+if [ "${1:-}" = "--tsan" ]; then
+  # Only the programs of the tests that run threads together are built here; each runs
+  # whole, tests in turn (their threads are what is being checked).
+  status=0
+  found=0
+  for program in bin/*_tsan_test; do
+    [ -x "$program" ] || continue
+    found=1
+    echo "tsan: $(basename "$program")"
+    "$program" --gtest_brief=1 || status=1
+  done
+  [ "$found" = 1 ] || { echo "tsan: no ThreadSanitizer tests were built"; exit 1; }
+  exit $status
+fi
 ctest --output-on-failure -j "$(nproc)" --timeout 900

@@ -1,6 +1,7 @@
 #include "vcd/IsoWriter.h"
 
 #include "vcd/ControlFiles.h"
+#include "vcd/Iso9660Records.h"
 
 #include <algorithm>
 #include <cctype>
@@ -31,19 +32,6 @@ constexpr std::uint32_t kXaFieldSize = 14;
 
 std::uint32_t SectorsFor(std::uint32_t bytes) { return (bytes + kSectorData - 1) / kSectorData; }
 
-// ---- ISO 9660 number fields (ISO 9660 7.2, 7.3) ----
-void PutLe16(std::uint8_t* p, std::uint32_t v) { p[0] = std::uint8_t(v); p[1] = std::uint8_t(v >> 8); }
-void PutBe16(std::uint8_t* p, std::uint32_t v) { p[0] = std::uint8_t(v >> 8); p[1] = std::uint8_t(v); }
-void PutLe32(std::uint8_t* p, std::uint32_t v) { PutLe16(p, v & 0xFFFF); PutLe16(p + 2, v >> 16); }
-void PutBe32(std::uint8_t* p, std::uint32_t v) { PutBe16(p, v >> 16); PutBe16(p + 2, v & 0xFFFF); }
-void PutBoth16(std::uint8_t* p, std::uint32_t v) { PutLe16(p, v); PutBe16(p + 2, v); }
-void PutBoth32(std::uint8_t* p, std::uint32_t v) { PutLe32(p, v); PutBe32(p + 4, v); }
-
-void PutPadded(std::uint8_t* p, std::size_t width, const std::string& text) {
-    std::memset(p, ' ', width);
-    std::memcpy(p, text.data(), std::min(width, text.size()));
-}
-
 std::tm FixedInstant() {
     const std::time_t t = static_cast<std::time_t>(kFileSystemInstant);
     std::tm tm{};
@@ -60,33 +48,38 @@ std::string RecordIdentifier(const DirectoryNode& node) {
     return node.isDirectory ? node.name : node.name + ";1";
 }
 
+// The recording time of every directory record (ISO 9660 9.1.5).
+void SetRecordingTime(std::uint8_t (&recorded)[7]) {
+    const std::tm tm = FixedInstant();
+    recorded[0] = static_cast<std::uint8_t>(tm.tm_year);
+    recorded[1] = static_cast<std::uint8_t>(tm.tm_mon + 1);
+    recorded[2] = static_cast<std::uint8_t>(tm.tm_mday);
+    recorded[3] = static_cast<std::uint8_t>(tm.tm_hour);
+    recorded[4] = static_cast<std::uint8_t>(tm.tm_min);
+    recorded[5] = static_cast<std::uint8_t>(tm.tm_sec);
+    recorded[6] = 0; // zone offset
+}
+
 // Writes one directory record with its CD-XA system use field; returns its length.
 std::uint32_t WriteRecord(std::uint8_t* p, const DirectoryNode& node, const std::uint8_t* identifier,
                           std::size_t identifierLength, std::uint16_t xaAttributes, std::uint8_t xaFileNumber) {
     const std::uint32_t length = RecordSize(identifierLength);
     std::memset(p, 0, length);
-    p[0] = static_cast<std::uint8_t>(length);
-    p[1] = 0;
-    PutBoth32(p + 2, node.extent);
-    PutBoth32(p + 10, node.size);
-    const std::tm tm = FixedInstant();
-    p[18] = static_cast<std::uint8_t>(tm.tm_year);
-    p[19] = static_cast<std::uint8_t>(tm.tm_mon + 1);
-    p[20] = static_cast<std::uint8_t>(tm.tm_mday);
-    p[21] = static_cast<std::uint8_t>(tm.tm_hour);
-    p[22] = static_cast<std::uint8_t>(tm.tm_min);
-    p[23] = static_cast<std::uint8_t>(tm.tm_sec);
-    p[24] = 0; // zone offset
-    p[25] = node.isDirectory ? 2 : 0;
-    PutBoth16(p + 28, 1); // volume sequence number
-    p[32] = static_cast<std::uint8_t>(identifierLength);
-    std::memcpy(p + 33, identifier, identifierLength);
-    std::uint8_t* xa = p + 33 + identifierLength + (identifierLength % 2 == 0 ? 1 : 0);
+    iso9660::DirectoryRecordHead head;
+    head.length = static_cast<std::uint8_t>(length);
+    head.extent.Set(node.extent);
+    head.dataLength.Set(node.size);
+    SetRecordingTime(head.recorded);
+    head.flags = node.isDirectory ? 2 : 0;
+    head.volumeSequenceNumber.Set(1);
+    head.identifierLength = static_cast<std::uint8_t>(identifierLength);
+    StoreRecord(p, head);
+    std::memcpy(p + sizeof head, identifier, identifierLength);
     // CD-XA system use field: owner group and user 0, attributes, "XA", file number.
-    PutBe16(xa + 4, xaAttributes);
-    xa[6] = 'X';
-    xa[7] = 'A';
-    xa[8] = xaFileNumber;
+    iso9660::XaSystemUse xa;
+    xa.attributes.Set(xaAttributes);
+    xa.fileNumber = xaFileNumber;
+    StoreRecord(p + sizeof head + identifierLength + (identifierLength % 2 == 0 ? 1 : 0), xa);
     return length;
 }
 
@@ -382,70 +375,64 @@ void FillSystemBlocks(VideoCdLayout& layout) {
             const std::size_t length = isRoot ? 1 : entry.directory->name.size();
             if (position + PathRecordSize(*entry.directory, isRoot) > kSectorData) break;
             std::uint8_t* r = d + position;
-            r[0] = static_cast<std::uint8_t>(length);
-            r[1] = 0;
             if (big) {
-                PutBe32(r + 2, entry.directory->extent);
-                PutBe16(r + 6, entry.parentNumber);
+                iso9660::BigPathTableRecordHead head;
+                head.identifierLength = static_cast<std::uint8_t>(length);
+                head.extent.Set(entry.directory->extent);
+                head.parentNumber.Set(entry.parentNumber);
+                StoreRecord(r, head);
             } else {
-                PutLe32(r + 2, entry.directory->extent);
-                PutLe16(r + 6, entry.parentNumber);
+                iso9660::LittlePathTableRecordHead head;
+                head.identifierLength = static_cast<std::uint8_t>(length);
+                head.extent.Set(entry.directory->extent);
+                head.parentNumber.Set(entry.parentNumber);
+                StoreRecord(r, head);
             }
-            if (!isRoot) std::memcpy(r + 8, entry.directory->name.data(), length);
+            if (!isRoot) std::memcpy(r + sizeof(iso9660::LittlePathTableRecordHead), entry.directory->name.data(), length);
             position += PathRecordSize(*entry.directory, isRoot);
         }
     }
 
     // Primary volume descriptor (ISO 9660 8.4).
     {
-        std::uint8_t* d = p.blocks[p.pvdBlock].data.data();
-        d[0] = 1;
-        std::memcpy(d + 1, "CD001", 5);
-        d[6] = 1;
-        PutPadded(d + 8, 32, "CD-RTOS CD-BRIDGE");
-        PutPadded(d + 40, 32, layout.volumeIdentifier);
-        PutBoth32(d + 80, p.isoAreaSize);
-        PutBoth16(d + 120, 1);
-        PutBoth16(d + 124, 1);
-        PutBoth16(d + 128, kSectorData);
-        PutBoth32(d + 132, p.pathTableSize);
-        PutLe32(d + 140, p.blocks[p.pathLittleBlock].firstSector);
-        PutBe32(d + 148, p.blocks[p.pathBigBlock].firstSector);
+        iso9660::PrimaryVolumeDescriptor pvd;
+        pvd.systemIdentifier.Set("CD-RTOS CD-BRIDGE");
+        pvd.volumeIdentifier.Set(layout.volumeIdentifier);
+        pvd.volumeSpaceSize.Set(p.isoAreaSize);
+        pvd.volumeSetSize.Set(1);
+        pvd.volumeSequenceNumber.Set(1);
+        pvd.logicalBlockSize.Set(kSectorData);
+        pvd.pathTableSize.Set(p.pathTableSize);
+        pvd.littlePathTable.Set(p.blocks[p.pathLittleBlock].firstSector);
+        pvd.bigPathTable.Set(p.blocks[p.pathBigBlock].firstSector);
+        // The root's record (8.4.18) is the 34-byte record of 9.1 without a system-use field.
         const std::uint8_t dot = 0x00;
         std::uint8_t record[64];
         WriteRecord(record, p.root, &dot, 1, kXaDirectory, 0);
-        std::memcpy(d + 156, record, 34);
-        d[156] = 34;
-        PutPadded(d + 190, 128, "");
-        PutPadded(d + 318, 128, layout.publisherIdentifier);
+        std::memcpy(pvd.rootDirectoryRecord, record, sizeof pvd.rootDirectoryRecord);
+        pvd.rootDirectoryRecord[0] = sizeof pvd.rootDirectoryRecord;
+        pvd.volumeSetIdentifier.Set("");
+        pvd.publisherIdentifier.Set(layout.publisherIdentifier);
         std::string preparer = "LV_VCD version 1.0";
         for (char& c : preparer) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-        PutPadded(d + 446, 128, preparer);
-        PutPadded(d + 574, 128, layout.applicationIdentifier);
-        PutPadded(d + 702, 37, "");
-        PutPadded(d + 739, 37, "");
-        PutPadded(d + 776, 37, "");
+        pvd.preparerIdentifier.Set(preparer);
+        pvd.applicationIdentifier.Set(layout.applicationIdentifier);
+        pvd.copyrightFileIdentifier.Set("");
+        pvd.abstractFileIdentifier.Set("");
+        pvd.bibliographicFileIdentifier.Set("");
         const std::tm tm = FixedInstant();
         char date[64];
         std::snprintf(date, sizeof date, "%4.4d%2.2d%2.2d%2.2d%2.2d%2.2d%2.2d", tm.tm_year + 1900, tm.tm_mon + 1,
                       tm.tm_mday, tm.tm_hour, tm.tm_min, tm.tm_sec, 0);
-        std::memcpy(d + 813, date, 16);
-        d[829] = 0;
-        std::memcpy(d + 830, date, 16);
-        d[846] = 0;
-        std::memset(d + 847, '0', 16);
-        d[863] = 0;
-        std::memset(d + 864, '0', 16);
-        d[880] = 0;
-        d[881] = 1;
-        std::memcpy(d + 1024, "CD-XA001", 8);
+        std::memcpy(pvd.creation.digits, date, sizeof pvd.creation.digits);
+        std::memcpy(pvd.modification.digits, date, sizeof pvd.modification.digits);
+        // Neither expiring nor taking effect: all digits "0" (8.4.26.1).
+        std::memset(pvd.expiration.digits, '0', sizeof pvd.expiration.digits);
+        std::memset(pvd.effective.digits, '0', sizeof pvd.effective.digits);
+        std::memcpy(pvd.applicationUse + iso9660::kXaLabelOffsetInApplicationUse, "CD-XA001", 8);
+        StoreRecord(p.blocks[p.pvdBlock].data.data(), pvd);
     }
-    {
-        std::uint8_t* d = p.blocks[p.terminatorBlock].data.data();
-        d[0] = 255;
-        std::memcpy(d + 1, "CD001", 5);
-        d[6] = 1;
-    }
+    StoreRecord(p.blocks[p.terminatorBlock].data.data(), iso9660::VolumeDescriptorSetTerminator{});
 
     WriteInfoFile(layout, p.blocks[p.infoBlock].data.data());
     WriteEntriesFile(layout, p.blocks[p.entriesBlock].data.data());
