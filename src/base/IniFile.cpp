@@ -1,5 +1,7 @@
 #include "base/IniFile.h"
 
+#include "base/FileDescriptor.h"
+
 #include "base/TextUtil.h"
 
 #include <cerrno>
@@ -70,7 +72,8 @@ IniLoadStatus IniFile::Load(const std::string& path)
 {
     Parse({});
     error_.clear();
-    const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    const FileDescriptor file(::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC));
+    const int fd = file.Get();
     if (fd < 0) {
         const bool missing = errno == ENOENT || errno == ENOTDIR;
         error_ = ErrnoText("Cannot open", path);
@@ -78,12 +81,10 @@ IniLoadStatus IniFile::Load(const std::string& path)
     }
     struct stat info {};
     if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
-        ::close(fd);
         error_ = "Cannot read " + path + ": not a regular file";
         return IniLoadStatus::Unreadable;
     }
     if (static_cast<unsigned long long>(info.st_size) > kMaxIniFileBytes) {
-        ::close(fd);
         error_ = "Cannot read " + path + ": the file is larger than " +
                  std::to_string(kMaxIniFileBytes / (1024 * 1024)) + " MiB";
         return IniLoadStatus::TooLarge;
@@ -97,14 +98,12 @@ IniLoadStatus IniFile::Load(const std::string& path)
             continue;
         if (got < 0) {
             error_ = ErrnoText("Cannot read", path);
-            ::close(fd);
             return IniLoadStatus::Unreadable;
         }
         if (got == 0)
             break; // the file shrank meanwhile: take what is there
         filled += static_cast<std::size_t>(got);
     }
-    ::close(fd);
     text.resize(filled);
     Parse(text);
     return IniLoadStatus::Loaded;
@@ -361,11 +360,9 @@ bool IniFile::Save(const std::string& path)
     }
     // Make the rename itself durable; a failure here does not undo the save.
     const std::string folder = fs::path(target).parent_path().string();
-    const int dirFd = ::open(folder.empty() ? "." : folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (dirFd >= 0) {
-        ::fsync(dirFd);
-        ::close(dirFd);
-    }
+    const FileDescriptor folderFd(::open(folder.empty() ? "." : folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    if (folderFd)
+        ::fsync(folderFd.Get());
     return true;
 }
 

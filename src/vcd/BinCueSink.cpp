@@ -80,9 +80,8 @@ void BinCueSink::StopWriter() {
 
 void BinCueSink::Discard() {
     StopWriter();
-    if (fd_ >= 0) {
-        ::close(fd_);
-        fd_ = -1;
+    if (fd_) {
+        fd_.Reset();
         ::unlink(binTemp_.c_str());
     }
     ::unlink(cueTemp_.c_str());
@@ -105,7 +104,7 @@ void BinCueSink::WriterLoop() {
             }
         }
         int error = 0;
-        const bool written = WriteAll(fd_, buffers_[block.buffer].get(), block.size, error);
+        const bool written = WriteAll(fd_.Get(), buffers_[block.buffer].get(), block.size, error);
         {
             std::lock_guard<std::mutex> lock(mutex_);
             if (!written && writeError_ == 0) writeError_ = error;
@@ -155,7 +154,7 @@ std::string BinCueSink::CueSheetText(const std::string& binFileName, const std::
 }
 
 int BinCueSink::SetCueList(const std::vector<CueRecord>& cues) {
-    if (failed_ || fd_ >= 0 || committed_) {
+    if (failed_ || fd_ || committed_) {
         error_ = "The disc image \"" + binPath_ + "\" was already started.";
         return -1;
     }
@@ -171,8 +170,8 @@ int BinCueSink::SetCueList(const std::vector<CueRecord>& cues) {
     }
     cues_ = cues;
     expectedSectors_ = cues.back().sector;
-    fd_ = ::open(binTemp_.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
-    if (fd_ < 0) return Fail(binTemp_, "create", errno);
+    fd_.Reset(::open(binTemp_.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666));
+    if (!fd_) return Fail(binTemp_, "create", errno);
     for (std::size_t b = 0; b < kBufferCount; ++b) {
         void* memory = nullptr;
         if (::posix_memalign(&memory, kBufferAlignment, kBufferedSectors * kRawSectorSize) != 0)
@@ -197,7 +196,7 @@ bool BinCueSink::Submit() {
     if (buffered_ == 0) return true;
     if (!writer_.joinable()) {
         int error = 0;
-        if (!WriteAll(fd_, buffers_[current_].get(), buffered_, error)) {
+        if (!WriteAll(fd_.Get(), buffers_[current_].get(), buffered_, error)) {
             Fail(binTemp_, "write", error);
             return false;
         }
@@ -243,7 +242,7 @@ bool BinCueSink::Drain() {
 
 // The image is one file of consecutive sectors; anything else would misplace data.
 bool BinCueSink::CheckRun(std::uint32_t firstSector, std::uint32_t count) {
-    if (fd_ < 0) {
+    if (!fd_) {
         if (error_.empty()) error_ = "The disc image \"" + binPath_ + "\" is not open.";
         return false;
     }
@@ -281,7 +280,7 @@ int BinCueSink::WriteSectors(const std::uint8_t* sectors, std::uint32_t firstSec
 }
 
 int BinCueSink::CloseSink() {
-    if (fd_ < 0) {
+    if (!fd_) {
         if (error_.empty()) error_ = "The disc image \"" + binPath_ + "\" is not open.";
         return -1;
     }
@@ -293,25 +292,25 @@ int BinCueSink::CloseSink() {
         return -1;
     }
     if (!Drain()) return -1;
-    if (::close(fd_) != 0) {
+    // The last write errors (a full disk on a network file system) show at the close.
+    if (!fd_.Close()) {
         const int error = errno;
-        fd_ = -1;
         ::unlink(binTemp_.c_str());
         return Fail(binTemp_, "write", error);
     }
-    fd_ = -1;
     buffers_.clear();
 
     const std::string sheet = CueSheetText(FileName(binPath_), cues_);
-    const int cueFd = ::open(cueTemp_.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
-    if (cueFd < 0) {
+    FileDescriptor cueFd(::open(cueTemp_.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666));
+    if (!cueFd) {
         const int error = errno;
         ::unlink(binTemp_.c_str());
         return Fail(cueTemp_, "create", error);
     }
     int error = 0;
-    const bool written = WriteAll(cueFd, reinterpret_cast<const std::uint8_t*>(sheet.data()), sheet.size(), error);
-    if (::close(cueFd) != 0 && written) error = errno;
+    const bool written =
+        WriteAll(cueFd.Get(), reinterpret_cast<const std::uint8_t*>(sheet.data()), sheet.size(), error);
+    if (!cueFd.Close() && written) error = errno;
     if (!written || error != 0) {
         ::unlink(binTemp_.c_str());
         return Fail(cueTemp_, "write", error);

@@ -11,6 +11,7 @@
 // target folder and renamed only when the image is complete, so a failed or cancelled
 // run never leaves a partial image under the final name; the partial files are removed.
 
+#include "base/FileDescriptor.h"
 #include "vcd/ImageSink.h"
 
 #include <condition_variable>
@@ -61,7 +62,7 @@ private:
     int Fail(const std::string& path, const std::string& what, int error);
 
     std::string binPath_, cuePath_, binTemp_, cueTemp_;
-    int fd_ = -1;
+    FileDescriptor fd_; // the BIN being written, under its ".part" name
     std::vector<Buffer> buffers_;
     std::size_t current_ = 0;  // buffer being filled
     std::size_t buffered_ = 0; // bytes in it

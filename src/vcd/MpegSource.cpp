@@ -13,6 +13,8 @@
 
 #include "vcd/MpegSource.h"
 
+#include "base/FileDescriptor.h"
+
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -591,7 +593,8 @@ struct MpegReader {
     // The file is read with plain read calls into one buffer, and packets are cut from it
     // in place; what is left of the buffer is moved to its front when less than a packet
     // remains.
-    int fd = -1;
+    FileDescriptor file;
+    int fd = -1; // file's descriptor, for the calls below
     std::unique_ptr<std::uint8_t[]> buffer;
     std::size_t start = 0;        // the current packet's first byte
     std::size_t end = 0;          // end of the bytes read
@@ -602,16 +605,14 @@ struct MpegReader {
     MpegReader() = default;
     MpegReader(const MpegReader&) = delete;
     MpegReader& operator=(const MpegReader&) = delete;
-    ~MpegReader()
-    {
-        if (fd >= 0)
-            ::close(fd);
-    }
+    ~MpegReader() = default;
 
     // Opens the file for reading from its start; false when it cannot be opened.
     bool Open(const std::string& path)
     {
-        fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+        // Not blocking: a segment path that names a pipe must not hang the run.
+        file.Reset(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
+        fd = file.Get();
         if (fd < 0)
             return false;
         buffer.reset(new std::uint8_t[kMpegReadBufferSize]);
