@@ -138,6 +138,33 @@ TEST_F(RenderConcurrency, MenuFramesOfBothNormsFromFourThreadsGiveTheFramesDrawn
     }
 }
 
+// Titles of characters no other drawing of this process has used, so that the glyphs
+// go into the shared caches while the four threads draw; the reference is drawn after.
+TEST_F(RenderConcurrency, TitlesWithFreshGlyphsFromFourThreadsGiveTheFrameDrawnAfter)
+{
+    const char* titles[] = {"\xC3\x86r\xC3\xB8sk\xC3\xB8" "bing", "\xCE\xA9\xCE\xBC\xCE\xAD\xCE\xB3\xCE\xB1",
+                            "Z\xC3\xBCrich & \xC5\x81\xC3\xB3" "d\xC5\xBA", "qjxzQJXZ 0123456789",
+                            "\xC3\x9F\xC3\xA7\xC3\xB1\xC3\xBE", "{[(|)]}"};
+    std::vector<MenuAlbum> fresh;
+    for (int i = 0; i < 6; ++i)
+        fresh.push_back({titles[i], true, &albums.thumbnails[static_cast<std::size_t>(i)]});
+    const QRect rect(0, 0, 704, 480);
+    auto draw = [&](QImage& target, std::string* error) {
+        target = QImage(704, 480, QImage::Format_RGB32);
+        target.fill(Qt::black);
+        return DrawMenuPage(target, rect, menuTemplate, {}, fresh, 0, error);
+    };
+    const std::vector<QImage> frames = DrawFromThreads(draw);
+    QImage after;
+    std::string error;
+    ASSERT_TRUE(draw(after, &error)) << error;
+    for (std::size_t i = 0; i < frames.size(); ++i) {
+        const std::string difference = Difference(after, frames[i]);
+        EXPECT_TRUE(difference.empty()) << "thread " << i / kDrawingsPerThread << ", drawing "
+                                        << i % kDrawingsPerThread << ": " << difference;
+    }
+}
+
 // Drawing on workers leaves the one application where the program made it.
 TEST_F(RenderConcurrency, TheApplicationStaysOnTheMainThread)
 {
