@@ -6,6 +6,7 @@
 
 #include "picture/MenuTemplate.h"
 #include "production/DiscEstimate.h"
+#include "production/MusicConversion.h"
 #include "production/ProductionJob.h"
 #include "production/ProductionSetup.h"
 #include "project/Settings.h"
@@ -174,6 +175,29 @@ TEST(DiscEstimate, MusicPlayingTimeOfWaveFilesAndFilesThatAreNoMusic)
     EXPECT_EQ(EstimateMenuPageUnits(0), 1u);
     EXPECT_EQ(EstimateMenuPageUnits(-1), 1u);
     EXPECT_LT(EstimateMenuPageUnits(1), EstimateMenuPageUnits(60));
+}
+
+// The menu page's units estimated from the music's length before the run equal those
+// measured from the converted music, over lengths from a fraction of a second up, in
+// both norms: the capacity meter and info show the disc the run will make.
+TEST(DiscEstimate, MenuPageUnitsFromTheMusicLengthEqualTheMeasuredOnes)
+{
+    Scratch scratch;
+    for (double seconds : {0.1, 0.5, 1.0, 3.0, 5.5, 13.0}) {
+        const std::string wave = scratch.Path("tone.wav");
+        const std::string layer2 = scratch.Folder() + "bkmusic.mp2";
+        WriteTestWave(wave, seconds);
+        std::string error;
+        ASSERT_TRUE(ConvertBackgroundMusic(layer2, wave, scratch.Folder(), &error)) << error;
+        const std::uint32_t estimated = EstimateMenuPageUnits(MusicPlayingSeconds(wave));
+        for (TvNorm norm : {TvNorm::Ntsc, TvNorm::Pal}) {
+            SegmentUnits measured;
+            ASSERT_TRUE(MeasureSegmentUnits(scratch.Folder(), CompanionFor(norm), layer2, norm, measured, &error))
+                << error;
+            EXPECT_EQ(estimated, measured.menuPage) << seconds << " s of music, " << TvNormName(norm);
+            EXPECT_EQ(measured.slide, 1u);
+        }
+    }
 }
 
 // The segment-unit limit, at its edge, without encoding anything: 4 menu pages of one
