@@ -87,9 +87,15 @@ PreparedProduction PrepareProduction(const ProductionRequest& request)
     std::string error;
     if (!SetMenuFromState(menu, plan, &error))
         return fail(error);
-    if (plan.EntriesPerPage() < 1)
+    // The template file is read afresh: it may have changed since it was chosen, and the
+    // run refuses a template whose entries differ from the pages the menu was laid out in.
+    if (plan.menuTemplate.itemsCount < 1 || plan.EntriesPerPage() < 1)
         return fail(plan.menuTemplate.path + ": the template has no menu entries (\"Items_count\" is " +
                     std::to_string(plan.menuTemplate.itemsCount) + ")");
+    if (plan.EntriesPerPage() != plan.menuTemplate.itemsCount)
+        return fail(plan.menuTemplate.path + ": the template now shows " +
+                    std::to_string(plan.menuTemplate.itemsCount) + " entries per page, not " +
+                    std::to_string(plan.EntriesPerPage()) + "; choose it again");
     if (!plan.backgroundOverride.empty() && !IsRegularFile(plan.backgroundOverride))
         return fail(plan.backgroundOverride + ": the background picture does not exist");
     if (!plan.musicPath.empty() && !IsRegularFile(plan.musicPath))
