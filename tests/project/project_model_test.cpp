@@ -304,17 +304,20 @@ TEST_F(ProjectModelTest, LoadingIsOneResetAndNoModification)
 
 // ---- lazy loading and the 99-picture limit ----------------------------------------------
 
-// A JPEG whose header is sound and whose image data stops right after the scan header:
-// the header check passes, the full decode fails.
+// A JPEG whose header reads soundly but that cannot be decoded: its first component names
+// quantisation table 3, which the file never defines. The library finds that out only
+// when decoding starts, so the header check passes and the full decode fails. (A file
+// merely cut short decodes what it holds.)
 void WriteJpegWithBrokenData(const std::string& path)
 {
     std::ifstream in(std::string(LUMIVOX_SOURCE_DIR) + "/samples/sunset_coast_01.jpg", std::ios::binary);
     std::string bytes((std::istreambuf_iterator<char>(in)), {});
     ASSERT_GT(bytes.size(), 1000u);
-    std::size_t sos = bytes.find("\xFF\xDA");
-    ASSERT_NE(sos, std::string::npos);
-    const std::size_t length = (static_cast<unsigned char>(bytes[sos + 2]) << 8) | static_cast<unsigned char>(bytes[sos + 3]);
-    bytes.resize(sos + 2 + length + 16);
+    const std::size_t sof = bytes.find("\xFF\xC0");
+    ASSERT_NE(sof, std::string::npos);
+    // FF C0, length (2), precision (1), height (2), width (2), components (1), then per
+    // component: id, sampling, quantisation table.
+    bytes[sof + 12] = 3;
     WriteText(path, bytes);
 }
 
