@@ -63,9 +63,12 @@ MenuPage::MenuPage(const AppContext& context, QWidget* parent) : Page(context, p
     auto* choose = new QPushButton(tr("Choose Music..."), settingsCard);
     play_ = new QPushButton(tr("Play Music"), settingsCard);
     stop_ = new QPushButton(tr("Stop playing"), settingsCard);
-    grid->addWidget(choose, 2, 1);
-    grid->addWidget(play_, 2, 2);
-    grid->addWidget(stop_, 2, 3);
+    auto* buttons = new QHBoxLayout;
+    buttons->addWidget(choose);
+    buttons->addWidget(play_);
+    buttons->addWidget(stop_);
+    buttons->addStretch();
+    grid->addLayout(buttons, 2, 1, 1, 3);
     grid->setColumnStretch(1, 1);
     side->addWidget(settingsCard);
     side->addSpacing(12);
@@ -73,7 +76,7 @@ MenuPage::MenuPage(const AppContext& context, QWidget* parent) : Page(context, p
                                    {tr("The list of menu templates with previews."),
                                     tr("Stepping through every menu page, and renaming albums on the menu."),
                                     tr("A background picture of your own for the menu.")}));
-    side->addStretch();
+    side->addStretch(1);
     row->addLayout(side, 1);
     layout->addLayout(row, 1);
 

@@ -47,6 +47,7 @@ QWidget* Page::MakeCard(QWidget* parent)
 QWidget* Page::MakeComingCard(const QString& iconResource, const QString& title, const QStringList& points)
 {
     QWidget* card = MakeCard(this);
+    card->setSizePolicy(QSizePolicy::Preferred, QSizePolicy::Maximum);
     auto* row = new QHBoxLayout(card);
     row->setContentsMargins(24, 20, 24, 20);
     row->setSpacing(20);
