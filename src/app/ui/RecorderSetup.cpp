@@ -68,7 +68,8 @@ QStringList RecorderSetup::DriveList() const
 
 QString RecorderSetup::DeviceStatus() const
 {
-    if (selected_ < 0 || selected_ >= static_cast<int>(drives_.size()))
+    // The drive is named once its driver exists, as the set-up's last step does.
+    if (!hasDriver_ || selected_ < 0 || selected_ >= static_cast<int>(drives_.size()))
         return QString::fromLatin1(kMsgNoWriter);
     const RecorderDrive& drive = drives_[static_cast<std::size_t>(selected_)];
     return QStringLiteral("Device: %1  %2")
