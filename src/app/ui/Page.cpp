@@ -62,7 +62,7 @@ QWidget* Page::MakeComingCard(const QString& iconResource, const QString& title,
     font.setPointSizeF(font.pointSizeF() * 1.15);
     heading->setFont(font);
     column->addWidget(heading);
-    QString list = QStringLiteral("<ul style='margin-left:-20px'>");
+    QString list = QStringLiteral("<ul style='margin-top:0px; margin-left:-20px'>");
     for (const QString& point : points)
         list += QStringLiteral("<li style='margin-bottom:4px'>%1</li>").arg(point.toHtmlEscaped());
     list += QStringLiteral("</ul>");
