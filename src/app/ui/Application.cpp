@@ -77,7 +77,7 @@ int RunLumivox(int argc, char** argv)
         QTemporaryDir scratch;
         if (projectPath.isEmpty() && scratch.isValid())
             projectPath = WriteSampleProject(scratch.path());
-        // The pictures of the screenshot program never depend on the user's saved settings.
+        // The screenshot program leaves the saved settings as they were.
         return RunScreenshots(window, context, parser.value(screenshots), projectPath);
     }
 
