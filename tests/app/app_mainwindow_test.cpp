@@ -10,7 +10,9 @@
 #include "ui/AppContext.h"
 #include "ui/BurnPage.h"
 #include "ui/EditorPage.h"
+#include "ui/AboutDialog.h"
 #include "ui/MainWindow.h"
+#include "ui/MenuPage.h"
 #include "ui/OptionsDialog.h"
 #include "ui/PreviewPage.h"
 #include "ui/ProjectBridge.h"
@@ -42,8 +44,10 @@ const QString kSamplePicture2 = QStringLiteral(LUMIVOX_SOURCE_DIR "/samples/suns
 
 // Everything a main window needs, made for one test.
 struct Harness {
-    explicit Harness(std::vector<RecorderDrive> drives = {}, bool transportOk = true, bool driverOk = true)
+    explicit Harness(std::vector<RecorderDrive> drives = {}, bool transportOk = true, bool driverOk = true,
+                     bool audioOutput = true)
     {
+        output.open = audioOutput;
         settings.programFolder = LUMIVOX_BIN_DIR "/";
         settings.tempDir = QDir::tempPath().toStdString() + "/";
         auto fakeBackend = std::make_unique<FakeRecorderBackend>();
@@ -534,16 +538,85 @@ private slots:
                  geometry);
     }
 
-    // Without an audio output the music commands say so, and everything else works.
+    // Without an audio output the window starts fully and the music commands say that
+    // music cannot be played.
     void musicWithoutAudioOutput()
     {
+        Harness h({}, true, true, false);
+        QVERIFY(!h.music->Available());
+        h.settings.window = {0, 20, 30, 700, 500};
+        h.window->RestorePlacement();
+        QCOMPARE(h.window->geometry(), QRect(20, 30, 700, 500));
+        QCOMPARE(h.window->windowTitle(), QStringLiteral("Lumivox - [New Project]"));
+        h.discMenu->SetBackgroundMusic("/music/menu.mp3");
+        h.window->DiscMenu()->PlayMusic();
+        QCOMPARE(h.messages.shown, QStringList{QString::fromLatin1(kMsgNoAudioOutput)});
+        // The preview plays its menu without music.
+        h.window->ShowPage(PageId::Preview);
+        h.window->Preview()->StartPlayback();
+        QVERIFY(h.window->Preview()->IsPlaying());
+        QVERIFY(!h.music->IsPlaying());
+    }
+
+    // With an audio output, Play Music starts the player and a page switch stops it.
+    void musicStopsWithThePreview()
+    {
+        QTemporaryDir dir;
         Harness h;
-        FakeWaveOutput closed;
-        closed.open = false;
-        MusicService silent(&closed, nullptr);
-        QVERIFY(!silent.Available());
-        QVERIFY(!silent.Start(kSamplePicture));
-        QVERIFY(!silent.IsPlaying());
+        h.discMenu->SetBackgroundMusic(dir.filePath("missing.wav").toStdString());
+        h.window->ShowPage(PageId::Preview);
+        h.window->Preview()->StartPlayback();
+        QVERIFY(h.music->IsPlaying());
+        h.window->ShowPage(PageId::Burn);
+        QVERIFY(!h.music->IsPlaying());
+        QVERIFY(h.output.resets > 0);
+    }
+
+    // A new writing mode in Options makes a new driver for the selected drive.
+    void optionsWritingModeReplacesDriver()
+    {
+        Harness h({{"ACME", "Writer", "1.0", 1, 2, 0}});
+        QCOMPARE(h.backend->driverModes, std::vector<int>{0});
+        h.window->show();
+        QTimer::singleShot(0, h.window.get(), [&] {
+            if (auto* dialog = qobject_cast<OptionsDialog*>(QApplication::activeModalWidget())) {
+                dialog->WritingModeList()->setCurrentIndex(1);
+                dialog->accept();
+            }
+        });
+        h.window->ShowOptions();
+        QCOMPARE(h.backend->driverModes, (std::vector<int>{0, 1}));
+        QCOMPARE(h.window->DeviceStatusText(), QStringLiteral("Device: ACME  Writer"));
+    }
+
+    // The splash closes at the first key press or click anywhere; the about box at a
+    // left click.
+    void splashAndAboutClose_data()
+    {
+        QTest::addColumn<bool>("click");
+        QTest::newRow("key") << false;
+        QTest::newRow("click") << true;
+    }
+    void splashAndAboutClose()
+    {
+        QFETCH(bool, click);
+        Harness h;
+        h.window->show();
+        QPointer<SplashWindow> splash = new SplashWindow(0);
+        splash->show();
+        QVERIFY(QTest::qWaitForWindowExposed(splash.data()));
+        if (click)
+            QTest::mouseClick(h.window->centralWidget(), Qt::LeftButton);
+        else
+            QTest::keyClick(h.window.get(), Qt::Key_Shift);
+        QTRY_VERIFY(splash.isNull() || !splash->isVisible());
+
+        AboutDialog about(h.window.get());
+        about.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&about));
+        QTest::mouseClick(&about, Qt::LeftButton);
+        QVERIFY(!about.isVisible());
+        QCOMPARE(about.result(), int(QDialog::Accepted));
     }
 
     // The opener: cancelling gives a cancelled result that nobody applies.

@@ -11,11 +11,6 @@
 
 namespace lumivox::ui {
 
-namespace {
-// The splash also leaves by itself after a while, for a user who does not touch anything.
-constexpr int kSplashSeconds = 3;
-} // namespace
-
 AboutDialog::AboutDialog(QWidget* parent) : QDialog(parent, Qt::Dialog | Qt::FramelessWindowHint)
 {
     setWindowTitle(tr("About Lumivox"));
@@ -47,7 +42,7 @@ void AboutDialog::keyPressEvent(QKeyEvent* event)
         accept();
 }
 
-SplashWindow::SplashWindow() : QWidget(nullptr, Qt::SplashScreen | Qt::FramelessWindowHint | Qt::WindowStaysOnTopHint)
+SplashWindow::SplashWindow(int autoCloseSeconds) : QWidget(nullptr, Qt::SplashScreen | Qt::FramelessWindowHint | Qt::WindowStaysOnTopHint)
 {
     setAttribute(Qt::WA_TranslucentBackground);
     setAttribute(Qt::WA_DeleteOnClose);
@@ -56,7 +51,9 @@ SplashWindow::SplashWindow() : QWidget(nullptr, Qt::SplashScreen | Qt::Frameless
     if (QScreen* screen = QGuiApplication::primaryScreen())
         move(screen->availableGeometry().center() - rect().center());
     qApp->installEventFilter(this);
-    QTimer::singleShot(kSplashSeconds * 1000, this, &QWidget::close);
+    // It also leaves by itself after a while, for a user who does not touch anything.
+    if (autoCloseSeconds > 0)
+        QTimer::singleShot(autoCloseSeconds * 1000, this, &QWidget::close);
 }
 
 SplashWindow::~SplashWindow()
