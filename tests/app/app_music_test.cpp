@@ -5,6 +5,7 @@
 
 #include "production/WaveFile.h"
 #include "ui/MusicPlayer.h"
+#include "ui/QtWaveOutput.h"
 
 #include <QTemporaryDir>
 #include <QtTest>
@@ -337,6 +338,37 @@ private slots:
         MusicChunk second{ChunkKind::More, output.written[1].pcm};
         const double frequency = MeasureFrequency(second, 0);
         QVERIFY2(std::abs(frequency - 440) < 3, qPrintable(QString("%1 Hz").arg(frequency)));
+    }
+
+    // The audio sink's side of the Qt output: buffers are read in order, across read
+    // sizes that do not match them, each reported once it has been read entirely, and
+    // silence is read while nothing is queued.
+    void qtOutputReadsBuffersInOrder()
+    {
+        QtWaveOutput output;
+        QVERIFY(output.open(QIODevice::ReadOnly | QIODevice::Unbuffered));
+        std::vector<int> completed;
+        output.SetCompletion([&](int userValue) { completed.push_back(userValue); });
+        const std::vector<std::uint8_t> first(10, 1), second(6, 2);
+        output.Write(first.data(), first.size(), 7);
+        output.Write(second.data(), second.size(), 8);
+        QCOMPARE(output.bytesAvailable(), qint64(16));
+        const QByteArray a = output.read(4);
+        QCOMPARE(a, QByteArray(4, 1));
+        QVERIFY(completed.empty());
+        const QByteArray b = output.read(9);
+        QCOMPARE(b, QByteArray(6, 1) + QByteArray(3, 2));
+        QCOMPARE(completed, std::vector<int>{7});
+        const QByteArray c = output.read(3);
+        QCOMPARE(c, QByteArray(3, 2));
+        QCOMPARE(completed, (std::vector<int>{7, 8}));
+        const QByteArray silence = output.read(8);
+        QCOMPARE(silence, QByteArray(8, 0));
+        // Reset forgets what is queued without reporting it.
+        output.Write(first.data(), first.size(), 9);
+        output.Reset();
+        QCOMPARE(output.bytesAvailable(), qint64(0));
+        QCOMPARE(completed, (std::vector<int>{7, 8}));
     }
 
 private:

@@ -35,20 +35,21 @@ bool QtWaveOutput::OpenDevice()
     sink_ = std::make_unique<QAudioSink>(device, format);
     // A quarter of a second in the sink; the ten seconds of the ring stay with us.
     sink_->setBufferSize(static_cast<qsizetype>(kMusicChunkBytes / 4));
-    open(QIODevice::ReadOnly);
+    // Unbuffered: a buffer counts as played only once the sink itself has read it.
+    open(QIODevice::ReadOnly | QIODevice::Unbuffered);
     return true;
 }
 
 void QtWaveOutput::Write(const std::uint8_t* data, std::size_t bytes, int userValue)
 {
-    if (!sink_)
-        return;
     bool wasEmpty;
     {
         std::lock_guard lock(mutex_);
         wasEmpty = buffers_.empty();
         buffers_.push_back({data, bytes, 0, userValue});
     }
+    if (!sink_)
+        return;
     if (sink_->state() == QAudio::StoppedState)
         sink_->start(this);
     else if (wasEmpty)

@@ -1,6 +1,8 @@
 #pragma once
 // The wave output of the running program: a Qt Multimedia audio sink in pull mode that
-// reads the buffers the music player writes, in order, and reports each one played.
+// reads the buffers the music player writes, in order, and reports each one played. The
+// sink reads through this QIODevice; while no buffer is queued it reads silence, so the
+// sink keeps running while the player waits for the reader.
 
 #include "ui/MusicPlayer.h"
 
