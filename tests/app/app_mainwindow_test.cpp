@@ -508,6 +508,7 @@ private slots:
         QTest::newRow("width 0 keeps the default") << 0 << QRect(40, 30, 0, 500) << false;
         QTest::newRow("saved rectangle") << 0 << QRect(40, 30, 900, 640) << true;
         QTest::newRow("maximised ignores the rectangle") << 1 << QRect(40, 30, 900, 640) << false;
+        QTest::newRow("on no screen") << 0 << QRect(-30000, -30000, 900, 640) << false;
     }
     void placement()
     {

@@ -28,6 +28,7 @@
 #include <QLabel>
 #include <QMenuBar>
 #include <QProgressDialog>
+#include <QScreen>
 #include <QStackedWidget>
 #include <QStatusBar>
 #include <QToolBar>
@@ -88,7 +89,11 @@ MainWindow::MainWindow(const AppContext& context, QWidget* parent) : QMainWindow
     stack_->addWidget(burn_);
     layout->addWidget(stack_);
     setCentralWidget(central);
-    resize(1180, 760);
+    // The first size, before any placement is saved: roomy, but inside the screen.
+    QSize size(1180, 760);
+    if (const QScreen* screen = QGuiApplication::primaryScreen())
+        size = size.boundedTo(screen->availableGeometry().size() * 9 / 10);
+    resize(size);
 
     opener_ = new ProjectOpener(this);
     connect(opener_, &ProjectOpener::finished, this, &MainWindow::OpenFinished);
@@ -304,8 +309,18 @@ void MainWindow::RestorePlacement()
     const WindowPlacement& placement = context_.settings->window;
     if (placement.maximized == 1) {
         setWindowState(windowState() | Qt::WindowMaximized);
-    } else if (placement.width > 0 && placement.height > 0) {
-        setGeometry(placement.x, placement.y, placement.width, placement.height);
+        return;
+    }
+    if (placement.width <= 0 || placement.height <= 0)
+        return;
+    // A place on a screen that is no longer attached would hide the window: it then
+    // opens where the system puts it.
+    const QRect saved(placement.x, placement.y, placement.width, placement.height);
+    for (const QScreen* screen : QGuiApplication::screens()) {
+        if (screen->geometry().intersects(saved)) {
+            setGeometry(saved);
+            return;
+        }
     }
 }
 
