@@ -64,6 +64,9 @@ MenuPage::MenuPage(const AppContext& context, QWidget* parent) : Page(context, p
     play_ = new QPushButton(tr("Play Music"), settingsCard);
     stop_ = new QPushButton(tr("Stop playing"), settingsCard);
     auto* buttons = new QHBoxLayout;
+    buttons->setSpacing(8);
+    for (QPushButton* button : {choose, play_, stop_})
+        button->setMinimumWidth(110);
     buttons->addWidget(choose);
     buttons->addWidget(play_);
     buttons->addWidget(stop_);
