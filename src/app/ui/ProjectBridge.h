@@ -35,8 +35,41 @@ signals:
     void resetDone();
     void loadStarted();
     void loadFinished();
+    // Row announcements for item models (begin.../end... calls), in the core's order.
+    void aboutToInsertAlbums(int first, int last);
+    void albumsInserted(int first, int last);
+    void aboutToRemoveAlbums(int first, int last);
+    void albumsRemoved(int first, int last);
+    void aboutToInsertPictures(int album, int first, int last);
+    void picturesInserted(int album, int first, int last);
+    void aboutToRemovePictures(int album, int first, int last);
+    void picturesRemoved(int album, int first, int last);
+    void aboutToMovePictures(int album, int first, int last, int destination);
+    void picturesMoved(int album, int first, int last, int destination);
 
 private:
+    void OnAboutToInsertAlbums(int first, int last) override { emit aboutToInsertAlbums(first, last); }
+    void OnAlbumsInserted(int first, int last) override { emit albumsInserted(first, last); }
+    void OnAboutToRemoveAlbums(int first, int last) override { emit aboutToRemoveAlbums(first, last); }
+    void OnAlbumsRemoved(int first, int last) override { emit albumsRemoved(first, last); }
+    void OnAboutToInsertPictures(int album, int first, int last) override
+    {
+        emit aboutToInsertPictures(album, first, last);
+    }
+    void OnPicturesInserted(int album, int first, int last) override { emit picturesInserted(album, first, last); }
+    void OnAboutToRemovePictures(int album, int first, int last) override
+    {
+        emit aboutToRemovePictures(album, first, last);
+    }
+    void OnPicturesRemovedRange(int album, int first, int last) override { emit picturesRemoved(album, first, last); }
+    void OnAboutToMovePictures(int album, int first, int last, int destination) override
+    {
+        emit aboutToMovePictures(album, first, last, destination);
+    }
+    void OnPicturesMoved(int album, int first, int last, int destination) override
+    {
+        emit picturesMoved(album, first, last, destination);
+    }
     void OnModified() override;
     void OnMessage(const std::string& text) override;
     void OnAlbumListChanged() override;
