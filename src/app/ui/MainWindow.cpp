@@ -18,6 +18,9 @@
 #include "ui/RecorderSetup.h"
 
 #include <QActionGroup>
+
+#include <functional>
+
 #include <QApplication>
 #include <QCloseEvent>
 #include <QDesktopServices>
@@ -135,24 +138,28 @@ void MainWindow::CreateActions()
     connect(AddAction(Command::SaveAs, tr("Save &As...")), &QAction::triggered, this, &MainWindow::SaveProjectAs);
     connect(AddAction(Command::Exit, tr("&Exit")), &QAction::triggered, this, &MainWindow::close);
 
-    const auto onEditor = [this](void (EditorPage::*command)()) {
-        return [this, command] {
-            ShowPage(PageId::Editor);
-            (editor_->*command)();
-        };
+    // The album commands show the editor page and leave the work to it.
+    const struct {
+        Command command;
+        QString text;
+        QKeySequence key;
+        void (EditorPage::*run)();
+    } albumCommands[] = {
+        {Command::NewAlbum, tr("&New Album"), QKeySequence(Qt::CTRL | Qt::Key_B), &EditorPage::NewAlbum},
+        {Command::DeleteAlbum, tr("&Delete Album"), {}, &EditorPage::DeleteAlbum},
+        {Command::AlbumProperties, tr("Album &Properties..."), {}, &EditorPage::AlbumProperties},
+        {Command::AddPictures, tr("&Add Pictures..."), {}, &EditorPage::AddPictures},
+        {Command::DeletePictures, tr("Delete"), QKeySequence(Qt::Key_Delete), &EditorPage::DeletePictures},
+        {Command::SelectAll, tr("Select All"), QKeySequence(Qt::CTRL | Qt::Key_A), &EditorPage::SelectAll},
     };
-    connect(AddAction(Command::NewAlbum, tr("&New Album"), QKeySequence(Qt::CTRL | Qt::Key_B)),
-            &QAction::triggered, this, onEditor(&EditorPage::NewAlbum));
-    connect(AddAction(Command::DeleteAlbum, tr("&Delete Album")), &QAction::triggered, this,
-            onEditor(&EditorPage::DeleteAlbum));
-    connect(AddAction(Command::AlbumProperties, tr("Album &Properties...")), &QAction::triggered, this,
-            onEditor(&EditorPage::AlbumProperties));
-    connect(AddAction(Command::AddPictures, tr("&Add Pictures...")), &QAction::triggered, this,
-            onEditor(&EditorPage::AddPictures));
-    connect(AddAction(Command::DeletePictures, tr("Delete"), QKeySequence(Qt::Key_Delete)), &QAction::triggered,
-            this, onEditor(&EditorPage::DeletePictures));
-    connect(AddAction(Command::SelectAll, tr("Select All"), QKeySequence(Qt::CTRL | Qt::Key_A)),
-            &QAction::triggered, this, onEditor(&EditorPage::SelectAll));
+    for (const auto& album : albumCommands) {
+        QAction* action = AddAction(album.command, album.text, album.key);
+        const auto run = album.run;
+        connect(action, &QAction::triggered, this, [this, run] {
+            ShowPage(PageId::Editor);
+            std::invoke(run, editor_);
+        });
+    }
 
     struct PageCommand {
         Command command;
