@@ -15,7 +15,7 @@ AboutDialog::AboutDialog(QWidget* parent) : QDialog(parent, Qt::Dialog | Qt::Fra
 {
     setWindowTitle(tr("About Lumivox"));
     setAttribute(Qt::WA_TranslucentBackground);
-    banner_ = DrawBanner(tr("Version %1  \u2022  Made for Debian and any Linux desktop  \u2022  Click to close")
+    banner_ = DrawBanner(tr("Version %1  \u2022  For every DVD and Video CD player  \u2022  Click to close")
                              .arg(QStringLiteral(LUMIVOX_VERSION)),
                          devicePixelRatioF());
     setFixedSize(kBannerWidth, kBannerHeight);

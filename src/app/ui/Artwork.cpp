@@ -2,6 +2,7 @@
 #include "ui/Artwork.h"
 
 #include <QFont>
+#include <QFontMetrics>
 #include <QLinearGradient>
 #include <QPainter>
 #include <QPainterPath>
@@ -66,8 +67,9 @@ QImage DrawBanner(const QString& footer, qreal devicePixelRatio)
     small.setPixelSize(13);
     painter.setFont(small);
     painter.setPen(QColor(255, 255, 255, 220));
-    painter.drawText(QRectF(24, kBannerHeight - 44, kBannerWidth - 48, 36), Qt::AlignLeft | Qt::AlignVCenter,
-                     footer);
+    const QRectF footerRect(24, kBannerHeight - 44, kBannerWidth - 48, 36);
+    painter.drawText(footerRect, Qt::AlignLeft | Qt::AlignVCenter,
+                     painter.fontMetrics().elidedText(footer, Qt::ElideRight, static_cast<int>(footerRect.width())));
     return image;
 }
 
