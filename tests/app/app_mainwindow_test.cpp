@@ -25,6 +25,8 @@
 #include <QCheckBox>
 #include <QComboBox>
 #include <QLineEdit>
+#include <QProgressDialog>
+#include <QPushButton>
 #include <QSpinBox>
 #include <QTemporaryDir>
 #include <QToolBar>
@@ -618,6 +620,42 @@ private slots:
         QTest::mouseClick(&about, Qt::LeftButton);
         QVERIFY(!about.isVisible());
         QCOMPARE(about.result(), int(QDialog::Accepted));
+    }
+
+    // Cancel in the progress dialog leaves the project on screen as it was, and the
+    // window answers while the pictures are read.
+    void openCancelledFromProgressDialog()
+    {
+        QTemporaryDir dir;
+        const QString path = WriteProject(dir.filePath("Big.lvx"), {kSamplePicture, kSamplePicture2});
+        Harness h;
+        h.window->show();
+        h.window->Editor()->NewAlbum();
+        QVERIFY(h.project.AddPictureToAlbum(0, kSamplePicture.toStdString()));
+        h.bridge->SetModified(false);
+        std::atomic<bool> release{false};
+        h.window->SetOpenDecoder([&](const std::string&, PicBitmap&) {
+            while (!release.load())
+                std::this_thread::yield();
+            throw std::runtime_error("stopped");
+        });
+        QSignalSpy opened(h.window.get(), &MainWindow::projectOpened);
+        h.window->OpenProjectFile(path);
+        QVERIFY(h.window->IsOpening());
+        // The event loop runs while the worker is busy: the progress dialog comes up.
+        QProgressDialog* progress = nullptr;
+        QTRY_VERIFY((progress = h.window->findChild<QProgressDialog*>()) && progress->isVisible());
+        auto* cancel = progress->findChild<QPushButton*>();
+        QVERIFY(cancel);
+        QTest::mouseClick(cancel, Qt::LeftButton);
+        release = true;
+        QTRY_COMPARE_WITH_TIMEOUT(opened.count(), 1, 30000);
+        QCOMPARE(opened.front().front().toBool(), false);
+        QVERIFY(!progress->isVisible());
+        QCOMPARE(h.project.AlbumCount(), 1);
+        QCOMPARE(h.project.Album(0).name, std::string("Album #1"));
+        QCOMPARE(h.window->windowTitle(), QStringLiteral("Lumivox - [New Project]"));
+        QVERIFY(h.messages.shown.isEmpty());
     }
 
     // The opener: cancelling gives a cancelled result that nobody applies.

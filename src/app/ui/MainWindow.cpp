@@ -407,7 +407,7 @@ void MainWindow::OpenProjectFile(const QString& path)
     openProgress_->reset();
     openProgress_->setValue(0);
     // Everything of the old project is replaced, so the whole of 99 albums is free.
-    opener_->Start(path);
+    opener_->Start(path, openDecoder_);
 }
 
 void MainWindow::OpenFinished(const QString& path, const std::shared_ptr<DecodedProject>& decoded)

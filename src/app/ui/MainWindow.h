@@ -3,6 +3,7 @@
 // the four pages in a stack, the two-part status bar, the project file commands with the
 // unsaved-changes question, the Options dialog, help and the about box.
 
+#include "project/AlbumTable.h"
 #include "ui/AppContext.h"
 
 #include <QMainWindow>
@@ -17,10 +18,6 @@ class QLabel;
 class QProgressDialog;
 class QStackedWidget;
 class QToolBar;
-
-namespace lumivox {
-struct DecodedProject;
-}
 
 namespace lumivox::ui {
 
@@ -76,6 +73,8 @@ public:
     // True while a project is being opened (tests wait for it).
     bool IsOpening() const;
 
+    // Replaces the picture reader of opened projects (tests); empty restores it.
+    void SetOpenDecoder(PictureDecoder decoder) { openDecoder_ = std::move(decoder); }
     // The help pages and the web site open through this (tests replace it).
     void SetUrlOpener(std::function<void(const QUrl&)> opener) { openUrl_ = std::move(opener); }
 
@@ -124,6 +123,7 @@ private:
     ProjectOpener* opener_ = nullptr;
     QProgressDialog* openProgress_ = nullptr;
     std::function<void(const QUrl&)> openUrl_;
+    PictureDecoder openDecoder_;
 };
 
 } // namespace lumivox::ui
