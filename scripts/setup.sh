@@ -12,9 +12,12 @@ packages=(
   g++ cmake ninja-build pkg-config make
   # libraries the program links
   libjpeg62-turbo-dev libtiff-dev libmjpegtools-dev libtwolame-dev libid3-3.8.3-dev
-  libresample1-dev libmpg123-dev qt6-base-dev qt6-multimedia-dev fonts-liberation
+  libresample1-dev libmpg123-dev qt6-base-dev qt6-multimedia-dev qt6-svg-dev fonts-liberation
   # tests: GoogleTest, and independent readers of what we produce
   googletest libgtest-dev ffmpeg python3 python3-pycdlib python3-pil
+  # the desktop program's screenshots and package: X server for screenshots, Qt's X11
+  # platform, Debian packaging tools, desktop and MIME database checks
+  xvfb xauth qt6-qpa-plugins dpkg-dev fakeroot desktop-file-utils shared-mime-info
 )
 for arg in "$@"; do
   case "$arg" in

@@ -1,0 +1,40 @@
+#!/usr/bin/env bash
+# Takes the desktop program's screenshots: `lumivox --screenshots` under Xvfb (the real X11
+# platform) at 1280 x 800, Fusion style, Liberation fonts, scale factor 1, with the bundled
+# sample project, so that pictures of different runs compare.
+#   scripts/screenshots.sh [OUTDIR]      (default build/screenshots)
+set -euo pipefail
+cd "$(dirname "$0")/.."
+root=$(pwd)
+out=$(realpath -m "${1:-build/screenshots}")
+scripts/setup.sh
+if [ ! -f build/build.ninja ]; then
+  cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+fi
+cmake --build build --target lumivox lumivox_data
+
+scratch=$(mktemp -d)
+trap 'rm -rf "$scratch"' EXIT
+sed "s|@SAMPLES@|$root/samples|g" samples/sample.lvx.in > "$scratch/sample.lvx"
+# Liberation Sans is the font every generic sans-serif request gets.
+cat > "$scratch/fonts.conf" <<'CONF'
+<?xml version="1.0"?>
+<!DOCTYPE fontconfig SYSTEM "fonts.dtd">
+<fontconfig>
+  <include ignore_missing="yes">/etc/fonts/fonts.conf</include>
+  <match target="pattern">
+    <test qual="any" name="family"><string>sans-serif</string></test>
+    <edit name="family" mode="prepend" binding="strong"><string>Liberation Sans</string></edit>
+  </match>
+  <match target="pattern">
+    <test qual="any" name="family"><string>Sans Serif</string></test>
+    <edit name="family" mode="prepend" binding="strong"><string>Liberation Sans</string></edit>
+  </match>
+</fontconfig>
+CONF
+mkdir -p "$out"
+env FONTCONFIG_FILE="$scratch/fonts.conf" QT_QPA_PLATFORM=xcb QT_STYLE_OVERRIDE=Fusion \
+    QT_SCALE_FACTOR=1 QT_ENABLE_HIGHDPI_SCALING=0 QT_FONT_DPI=96 \
+    LUMIVOX_CONFIG_DIR="$scratch/config" XDG_CACHE_HOME="$scratch/cache" \
+  xvfb-run -a -s "-screen 0 1280x800x24 -dpi 96" build/bin/lumivox --screenshots "$out" "$scratch/sample.lvx"
+echo "screenshots: $out"

@@ -1,0 +1,7 @@
+// lumivox: the desktop program. Everything lives in the lumivox_ui library.
+#include "ui/Application.h"
+
+int main(int argc, char** argv)
+{
+    return lumivox::ui::RunLumivox(argc, argv);
+}

@@ -1,0 +1,96 @@
+#include "ui/Resources.h"
+#include "ui/Application.h"
+
+#include "base/Paths.h"
+#include "picture/MenuTemplate.h"
+#include "project/AlbumTable.h"
+#include "project/Settings.h"
+#include "ui/AboutDialog.h"
+#include "ui/AppContext.h"
+#include "ui/MainWindow.h"
+#include "ui/MessageBoxes.h"
+#include "ui/ProjectBridge.h"
+#include "ui/QtWaveOutput.h"
+#include "ui/RecorderSetup.h"
+#include "ui/Screenshots.h"
+
+#include <QApplication>
+#include <QCommandLineParser>
+#include <QIcon>
+#include <QTemporaryDir>
+
+#include <cstdio>
+
+namespace lumivox::ui {
+
+int RunLumivox(int argc, char** argv)
+{
+    QApplication app(argc, argv);
+    QApplication::setApplicationName(QStringLiteral("Lumivox"));
+    QApplication::setApplicationVersion(QStringLiteral(LUMIVOX_VERSION));
+    QApplication::setDesktopFileName(QStringLiteral("lumivox"));
+    EnsureResources();
+    QApplication::setWindowIcon(QIcon(QStringLiteral(":/icons/lumivox.svg")));
+
+    QCommandLineParser parser;
+    parser.setApplicationDescription(QStringLiteral("Turns photo albums into a Video CD and burns it."));
+    parser.addHelpOption();
+    parser.addVersionOption();
+    QCommandLineOption screenshots(QStringLiteral("screenshots"),
+                                   QStringLiteral("Save a picture of every page and dialog into OUTDIR and quit."),
+                                   QStringLiteral("OUTDIR"));
+    parser.addOption(screenshots);
+    parser.addPositionalArgument(QStringLiteral("project"), QStringLiteral("A Lumivox project (.lvx) to open."),
+                                 QStringLiteral("[PROJECT.lvx]"));
+    parser.process(app);
+    const QStringList arguments = parser.positionalArguments();
+    const bool screenshotMode = parser.isSet(screenshots);
+
+    Settings& settings = Settings::Instance();
+    settings.Load(SettingsLocations::ForThisProgram());
+    AlbumTable& project = AlbumTable::Instance();
+    project.SetDefaultWaitTime(settings.waitTime);
+    project.InitialiseWaitTimes(settings.waitTime);
+    ProjectBridge bridge(project);
+    DiscMenuState discMenu(settings.programFolder);
+    MusicService music;
+    RecorderSetup recorders(MakeSystemRecorderBackend());
+    QtMessageBoxes messages;
+    QtFileChooser files;
+    AppContext context;
+    context.settings = &settings;
+    context.project = &project;
+    context.bridge = &bridge;
+    context.discMenu = &discMenu;
+    context.music = &music;
+    context.recorders = &recorders;
+    context.messages = &messages;
+    context.files = &files;
+
+    if (!screenshotMode)
+        (new SplashWindow)->show();
+    MainWindow window(context);
+    window.SetUpRecorders();
+
+    if (screenshotMode) {
+        QString projectPath = arguments.value(0);
+        QTemporaryDir scratch;
+        if (projectPath.isEmpty() && scratch.isValid())
+            projectPath = WriteSampleProject(scratch.path());
+        // The screenshot program leaves the saved settings as they were.
+        return RunScreenshots(window, context, parser.value(screenshots), projectPath);
+    }
+
+    window.RestorePlacement();
+    window.show();
+    if (!arguments.isEmpty())
+        window.OpenProjectFile(arguments.constFirst());
+    const int status = app.exec();
+
+    std::string error;
+    if (!settings.Save(ConfigFilePath(), &error))
+        std::fprintf(stderr, "lumivox: %s\n", error.c_str());
+    return status;
+}
+
+} // namespace lumivox::ui

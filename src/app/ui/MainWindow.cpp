@@ -1,0 +1,540 @@
+#include "ui/Resources.h"
+#include "ui/MainWindow.h"
+
+#include "base/Paths.h"
+#include "picture/MenuTemplate.h"
+#include "project/AlbumTable.h"
+#include "project/Settings.h"
+#include "ui/AboutDialog.h"
+#include "ui/BurnPage.h"
+#include "ui/EditorPage.h"
+#include "ui/MenuPage.h"
+#include "ui/MessageBoxes.h"
+#include "ui/OptionsDialog.h"
+#include "ui/PreviewPage.h"
+#include "ui/ProjectBridge.h"
+#include "ui/ProjectOpener.h"
+#include "ui/QtWaveOutput.h"
+#include "ui/RecorderSetup.h"
+
+#include <QActionGroup>
+
+#include <functional>
+
+#include <QApplication>
+#include <QCloseEvent>
+#include <QDesktopServices>
+#include <QFileInfo>
+#include <QHBoxLayout>
+#include <QIcon>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QMenuBar>
+#include <QProgressDialog>
+#include <QScreen>
+#include <QStackedWidget>
+#include <QStatusBar>
+#include <QToolBar>
+#include <QToolButton>
+#include <QVBoxLayout>
+
+namespace lumivox::ui {
+
+const char* const kWebsiteAddress = "https://lumivox.org/";
+
+namespace {
+
+// Status part 1 is 235 pixels wide.
+constexpr int kDeviceStatusWidth = 235;
+// The page area's margins inside the window.
+constexpr int kPageMargin = 8;
+// Pictures of a skipped-picture report listed by name before "and %d more".
+constexpr int kSkippedListed = 8;
+
+QString ProjectName(const QString& projectPath)
+{
+    return projectPath.isEmpty() ? QStringLiteral("New Project") : QFileInfo(projectPath).completeBaseName();
+}
+
+} // namespace
+
+QString WindowTitleFor(const QString& projectPath, bool modified)
+{
+    return QStringLiteral("Lumivox - [%1%2]").arg(ProjectName(projectPath), modified ? QStringLiteral("*") : QString());
+}
+
+MainWindow::MainWindow(const AppContext& context, QWidget* parent) : QMainWindow(parent), context_(context)
+{
+    EnsureResources();
+    setWindowIcon(QIcon(QStringLiteral(":/icons/lumivox.svg")));
+    openUrl_ = [](const QUrl& url) { QDesktopServices::openUrl(url); };
+
+    QPalette palette = this->palette();
+    palette.setColor(QPalette::Window, QColor::fromRgb(kPageBackground));
+    setPalette(palette);
+
+    CreateActions();
+    CreateMenus();
+    CreateToolBar();
+    CreateStatusBar();
+
+    auto* central = new QWidget(this);
+    auto* layout = new QVBoxLayout(central);
+    layout->setContentsMargins(kPageMargin, kPageMargin, kPageMargin, 0);
+    stack_ = new QStackedWidget(central);
+    editor_ = new EditorPage(context_, stack_);
+    menu_ = new MenuPage(context_, stack_);
+    preview_ = new PreviewPage(context_, stack_);
+    burn_ = new BurnPage(context_, stack_);
+    stack_->addWidget(editor_);
+    stack_->addWidget(menu_);
+    stack_->addWidget(preview_);
+    stack_->addWidget(burn_);
+    layout->addWidget(stack_);
+    setCentralWidget(central);
+    // The first size, before any placement is saved: roomy, but inside the screen.
+    QSize size(1180, 760);
+    if (const QScreen* screen = QGuiApplication::primaryScreen())
+        size = size.boundedTo(screen->availableGeometry().size() * 9 / 10);
+    resize(size);
+
+    opener_ = new ProjectOpener(this);
+    connect(opener_, &ProjectOpener::finished, this, &MainWindow::OpenFinished);
+
+    connect(context_.bridge, &ProjectBridge::modifiedChanged, this, &MainWindow::UpdateTitle);
+    connect(context_.bridge, &ProjectBridge::statusChanged, this, &MainWindow::UpdateTotals);
+    connect(context_.bridge, &ProjectBridge::resetDone, this, &MainWindow::UpdateTotals);
+    connect(context_.bridge, &ProjectBridge::loadFinished, this, &MainWindow::UpdateTotals);
+    connect(context_.bridge, &ProjectBridge::message, this,
+            [this](const QString& text) { context_.messages->Information(this, text); });
+
+    UpdateTitle();
+    UpdateTotals();
+    ShowPage(PageId::Editor);
+}
+
+MainWindow::~MainWindow() = default;
+
+QAction* MainWindow::AddAction(Command command, const QString& text, const QKeySequence& key, const QString& icon)
+{
+    auto* action = new QAction(text, this);
+    if (!key.isEmpty())
+        action->setShortcut(key);
+    if (!icon.isEmpty())
+        action->setIcon(QIcon(icon));
+    actions_[command] = action;
+    addAction(action); // accelerators work whatever page or menu shows
+    return action;
+}
+
+void MainWindow::CreateActions()
+{
+    connect(AddAction(Command::NewProject, tr("&New Project"), QKeySequence(Qt::CTRL | Qt::Key_N)),
+            &QAction::triggered, this, &MainWindow::NewProject);
+    connect(AddAction(Command::Open, tr("&Open..."), QKeySequence(Qt::CTRL | Qt::Key_O)), &QAction::triggered,
+            this, &MainWindow::OpenProject);
+    connect(AddAction(Command::Save, tr("&Save"), QKeySequence(Qt::CTRL | Qt::Key_S)), &QAction::triggered, this,
+            &MainWindow::SaveProject);
+    connect(AddAction(Command::SaveAs, tr("Save &As...")), &QAction::triggered, this, &MainWindow::SaveProjectAs);
+    connect(AddAction(Command::Exit, tr("&Exit")), &QAction::triggered, this, &MainWindow::close);
+
+    // The album commands show the editor page and leave the work to it.
+    const struct {
+        Command command;
+        QString text;
+        QKeySequence key;
+        void (EditorPage::*run)();
+    } albumCommands[] = {
+        {Command::NewAlbum, tr("&New Album"), QKeySequence(Qt::CTRL | Qt::Key_B), &EditorPage::NewAlbum},
+        {Command::DeleteAlbum, tr("&Delete Album"), {}, &EditorPage::DeleteAlbum},
+        {Command::AlbumProperties, tr("Album &Properties..."), {}, &EditorPage::AlbumProperties},
+        {Command::AddPictures, tr("&Add Pictures..."), {}, &EditorPage::AddPictures},
+        {Command::DeletePictures, tr("Delete"), QKeySequence(Qt::Key_Delete), &EditorPage::DeletePictures},
+        {Command::SelectAll, tr("Select All"), QKeySequence(Qt::CTRL | Qt::Key_A), &EditorPage::SelectAll},
+    };
+    for (const auto& album : albumCommands) {
+        QAction* action = AddAction(album.command, album.text, album.key);
+        const auto run = album.run;
+        connect(action, &QAction::triggered, this, [this, run] {
+            ShowPage(PageId::Editor);
+            std::invoke(run, editor_);
+        });
+    }
+
+    struct PageCommand {
+        Command command;
+        PageId page;
+        QString text;
+        QString buttonText;
+        QString tooltip;
+        int key;
+        QString icon;
+    };
+    const PageCommand pages[] = {
+        {Command::ShowEditor, PageId::Editor, tr("Album Editor"), tr("Editor"), tr("View editor panel"), Qt::Key_E,
+         QStringLiteral(":/icons/editor.svg")},
+        {Command::ShowDiscMenu, PageId::DiscMenu, tr("Disc Menu Window"), tr("Disc Menu"), tr("View disc menu"),
+         Qt::Key_M, QStringLiteral(":/icons/discmenu.svg")},
+        {Command::ShowPreview, PageId::Preview, tr("&Preview Window"), tr("Preview"), tr("View preview panel"),
+         Qt::Key_P, QStringLiteral(":/icons/preview.svg")},
+        {Command::ShowBurn, PageId::Burn, tr("CD Recorder Window"), tr("Burn CD"), tr("View burn panel"), Qt::Key_R,
+         QStringLiteral(":/icons/burn.svg")},
+    };
+    auto* group = new QActionGroup(this);
+    group->setExclusive(true);
+    for (const PageCommand& page : pages) {
+        QAction* action = AddAction(page.command, page.text, QKeySequence(Qt::CTRL | page.key), page.icon);
+        action->setCheckable(true);
+        action->setIconText(page.buttonText);
+        action->setToolTip(page.tooltip);
+        group->addAction(action);
+        connect(action, &QAction::triggered, this, [this, id = page.page] { ShowPage(id); });
+    }
+
+    connect(AddAction(Command::Options, tr("Options...")), &QAction::triggered, this, &MainWindow::ShowOptions);
+    QAction* contents = AddAction(Command::HelpContents, tr("Contents"), QKeySequence(Qt::Key_F1),
+                                  QStringLiteral(":/icons/help.svg"));
+    contents->setIconText(tr("Help"));
+    contents->setToolTip(tr("Open online help document"));
+    connect(contents, &QAction::triggered, this, [this] { OpenHelp(QStringLiteral("intro.html")); });
+    connect(AddAction(Command::QuickStart, tr("&Quick Start")), &QAction::triggered, this,
+            [this] { OpenHelp(QStringLiteral("start.html")); });
+    connect(AddAction(Command::Website, tr("Website of Lumivox")), &QAction::triggered, this,
+            [this] { openUrl_(QUrl(QString::fromLatin1(kWebsiteAddress))); });
+    connect(AddAction(Command::About, tr("&About Lumivox")), &QAction::triggered, this, &MainWindow::ShowAbout);
+}
+
+void MainWindow::CreateMenus()
+{
+    QMenu* file = menuBar()->addMenu(tr("&File"));
+    file->addAction(Action(Command::NewProject));
+    file->addAction(Action(Command::Open));
+    file->addAction(Action(Command::Save));
+    file->addAction(Action(Command::SaveAs));
+    file->addSeparator();
+    file->addAction(Action(Command::Exit));
+
+    QMenu* album = menuBar()->addMenu(tr("&Album"));
+    album->addAction(Action(Command::NewAlbum));
+    album->addAction(Action(Command::DeleteAlbum));
+    album->addAction(Action(Command::AlbumProperties));
+    album->addSeparator();
+    album->addAction(Action(Command::AddPictures));
+    album->addAction(Action(Command::DeletePictures));
+    album->addAction(Action(Command::SelectAll));
+
+    QMenu* view = menuBar()->addMenu(tr("&View"));
+    view->addAction(Action(Command::ShowEditor));
+    view->addAction(Action(Command::ShowDiscMenu));
+    view->addAction(Action(Command::ShowPreview));
+    view->addAction(Action(Command::ShowBurn));
+    view->addSeparator();
+    view->addAction(Action(Command::Options));
+
+    QMenu* help = menuBar()->addMenu(tr("&Help"));
+    help->addAction(Action(Command::HelpContents));
+    help->addAction(Action(Command::QuickStart));
+    help->addAction(Action(Command::Website));
+    help->addSeparator();
+    help->addAction(Action(Command::About));
+}
+
+void MainWindow::CreateToolBar()
+{
+    toolBar_ = addToolBar(tr("Pages"));
+    toolBar_->setObjectName(QStringLiteral("pageBar"));
+    toolBar_->setMovable(false);
+    toolBar_->setFloatable(false);
+    toolBar_->setIconSize(QSize(32, 32));
+    toolBar_->setToolButtonStyle(Qt::ToolButtonTextUnderIcon);
+    toolBar_->setContextMenuPolicy(Qt::PreventContextMenu);
+    toolBar_->setStyleSheet(QStringLiteral(
+        "QToolBar#pageBar { background: qlineargradient(x1:0, y1:0, x2:0, y2:1, stop:0 #ffffff, stop:1 #f1ede3);"
+        " border: none; border-bottom: 1px solid #ddd6c6; padding: 4px 8px; spacing: 6px; }"
+        "QToolBar#pageBar QToolButton { min-width: 76px; padding: 4px 6px; border-radius: 8px;"
+        " border: 1px solid transparent; color: #2f2c26; }"
+        "QToolBar#pageBar QToolButton:hover { background: #f4efe2; border-color: #e2dac6; }"
+        "QToolBar#pageBar QToolButton:checked { background: #e6eefb; border-color: #9db8e6; color: #1b3f7a; }"
+        "QToolBar#pageBar::separator { background: #ddd6c6; width: 1px; margin: 8px 6px; }"));
+    toolBar_->addAction(Action(Command::ShowEditor));
+    toolBar_->addAction(Action(Command::ShowDiscMenu));
+    toolBar_->addAction(Action(Command::ShowPreview));
+    toolBar_->addAction(Action(Command::ShowBurn));
+    toolBar_->addSeparator();
+    toolBar_->addAction(Action(Command::HelpContents));
+}
+
+void MainWindow::CreateStatusBar()
+{
+    QStatusBar* bar = statusBar();
+    bar->setSizeGripEnabled(true);
+    bar->setMinimumHeight(24);
+    auto* device = new QWidget(bar);
+    device->setFixedWidth(kDeviceStatusWidth);
+    auto* deviceLayout = new QHBoxLayout(device);
+    deviceLayout->setContentsMargins(4, 0, 4, 0);
+    deviceLayout->setSpacing(6);
+    auto* icon = new QLabel(device);
+    icon->setPixmap(QIcon(QStringLiteral(":/icons/drive.svg")).pixmap(16, 16));
+    deviceLayout->addWidget(icon);
+    deviceLabel_ = new QLabel(device);
+    deviceLayout->addWidget(deviceLabel_, 1);
+    bar->addWidget(device);
+    totalsLabel_ = new QLabel(bar);
+    bar->addWidget(totalsLabel_, 1);
+    deviceLabel_->setText(QString::fromLatin1(kMsgNoWriter));
+}
+
+QString MainWindow::DeviceStatusText() const { return deviceLabel_->text(); }
+QString MainWindow::TotalsText() const { return totalsLabel_->text(); }
+bool MainWindow::IsOpening() const { return opener_->IsRunning(); }
+
+void MainWindow::UpdateTitle()
+{
+    setWindowTitle(WindowTitleFor(projectPath_, context_.bridge->IsModified()));
+}
+
+void MainWindow::UpdateTotals()
+{
+    totalsLabel_->setText(QString::fromStdString(context_.project->StatusText()));
+}
+
+void MainWindow::SetUpRecorders()
+{
+    const RecorderSetupResult result = context_.recorders->SetUp(*context_.settings);
+    if (result == RecorderSetupResult::TransportFailed)
+        context_.messages->Information(this, QString::fromLatin1(kMsgTransportFailed));
+    else if (result == RecorderSetupResult::DriverFailed)
+        context_.messages->Information(this, QString::fromLatin1(kMsgDriverFailed));
+    deviceLabel_->setText(context_.recorders->DeviceStatus());
+    UpdateTotals();
+    burn_->RecordersChanged();
+}
+
+void MainWindow::RestorePlacement()
+{
+    const WindowPlacement& placement = context_.settings->window;
+    if (placement.maximized == 1) {
+        setWindowState(windowState() | Qt::WindowMaximized);
+        return;
+    }
+    if (placement.width <= 0 || placement.height <= 0)
+        return;
+    // A place on a screen that is no longer attached would hide the window: it then
+    // opens where the system puts it.
+    const QRect saved(placement.x, placement.y, placement.width, placement.height);
+    for (const QScreen* screen : QGuiApplication::screens()) {
+        if (screen->geometry().intersects(saved)) {
+            setGeometry(saved);
+            return;
+        }
+    }
+}
+
+void MainWindow::ShowPage(PageId page)
+{
+    // Leaving the preview, or coming back to it, always stops its playback.
+    preview_->StopPlayback();
+    const Command commands[] = {Command::ShowEditor, Command::ShowDiscMenu, Command::ShowPreview, Command::ShowBurn};
+    Action(commands[static_cast<int>(page)])->setChecked(true);
+    auto* target = static_cast<Page*>(stack_->widget(static_cast<int>(page)));
+    stack_->setCurrentWidget(target);
+    target->OnShown();
+}
+
+PageId MainWindow::CurrentPage() const
+{
+    return static_cast<PageId>(stack_->currentIndex());
+}
+
+bool MainWindow::MaybeSaveChanges()
+{
+    if (!context_.bridge->IsModified())
+        return true;
+    const QString question = QStringLiteral("Save changes to %1?").arg(ProjectName(projectPath_));
+    switch (context_.messages->AskSaveChanges(this, question)) {
+    case SaveChoice::Save:
+        return SaveProject();
+    case SaveChoice::Discard:
+        return true;
+    case SaveChoice::Cancel:
+        break;
+    }
+    return false;
+}
+
+void MainWindow::NewProject()
+{
+    if (!MaybeSaveChanges())
+        return;
+    ShowPage(PageId::Editor);
+    context_.project->ResetProject();
+    projectPath_.clear();
+    context_.bridge->SetModified(false);
+    UpdateTitle();
+    UpdateTotals();
+}
+
+void MainWindow::OpenProject()
+{
+    if (!MaybeSaveChanges())
+        return;
+    const QString path = context_.files->OpenProject(this);
+    if (path.isEmpty())
+        return;
+    ShowPage(PageId::Editor);
+    OpenProjectFile(path);
+}
+
+void MainWindow::OpenProjectFile(const QString& path)
+{
+    if (!openProgress_) {
+        openProgress_ = new QProgressDialog(this);
+        openProgress_->setWindowTitle(tr("Opening Project"));
+        openProgress_->setWindowModality(Qt::WindowModal);
+        openProgress_->setMinimumDuration(300);
+        openProgress_->setAutoReset(false);
+        openProgress_->setAutoClose(false);
+        connect(openProgress_, &QProgressDialog::canceled, opener_, &ProjectOpener::Cancel);
+        connect(opener_, &ProjectOpener::progress, openProgress_, [this](int done, int total) {
+            openProgress_->setMaximum(std::max(total, 1));
+            openProgress_->setValue(done);
+            openProgress_->setLabelText(tr("Reading pictures: %1 of %2").arg(done).arg(total));
+        });
+    }
+    openProgress_->setLabelText(tr("Reading %1...").arg(QFileInfo(path).fileName()));
+    openProgress_->setRange(0, 0);
+    openProgress_->reset();
+    openProgress_->setValue(0);
+    // Everything of the old project is replaced, so the whole of 99 albums is free.
+    opener_->Start(path, openDecoder_);
+}
+
+void MainWindow::OpenFinished(const QString& path, const std::shared_ptr<DecodedProject>& decoded)
+{
+    if (openProgress_) {
+        openProgress_->reset();
+        openProgress_->hide();
+    }
+    if (decoded->cancelled) {
+        emit projectOpened(false);
+        return;
+    }
+    if (decoded->status != ProjectLoadStatus::Loaded) {
+        // The project on screen stays as it was: a file that is no project loses nothing.
+        context_.project->ApplyDecodedProject(std::move(*decoded));
+        emit projectOpened(false);
+        return;
+    }
+    context_.project->ResetProject();
+    const ProjectLoadResult result = context_.project->ApplyDecodedProject(std::move(*decoded));
+    projectPath_ = path;
+    context_.bridge->SetModified(false);
+    UpdateTitle();
+    UpdateTotals();
+    if (!result.skipped.empty()) {
+        QStringList lines;
+        for (std::size_t i = 0; i < result.skipped.size() && i < kSkippedListed; ++i) {
+            const SkippedPicture& skipped = result.skipped[i];
+            lines << QStringLiteral("%1: %2").arg(QString::fromStdString(skipped.path),
+                                                  QString::fromStdString(skipped.reason));
+        }
+        if (result.skipped.size() > kSkippedListed)
+            lines << tr("and %1 more").arg(result.skipped.size() - kSkippedListed);
+        context_.messages->Information(
+            this, tr("%1 pictures of this project could not be loaded:\n%2").arg(result.skipped.size()).arg(lines.join('\n')));
+    }
+    emit projectOpened(true);
+}
+
+bool MainWindow::SaveProject()
+{
+    if (projectPath_.isEmpty())
+        return SaveProjectAs();
+    return SaveTo(projectPath_);
+}
+
+bool MainWindow::SaveProjectAs()
+{
+    QString path = context_.files->SaveProject(this, projectPath_);
+    if (path.isEmpty())
+        return false;
+    if (QFileInfo(path).suffix().isEmpty())
+        path += QStringLiteral(".lvx");
+    return SaveTo(path);
+}
+
+bool MainWindow::SaveTo(const QString& path)
+{
+    std::string error;
+    if (!context_.project->SaveProject(path.toStdString(), &error)) {
+        context_.messages->Warning(this, QString::fromStdString(error));
+        return false;
+    }
+    projectPath_ = path;
+    context_.bridge->SetModified(false);
+    UpdateTitle();
+    return true;
+}
+
+void MainWindow::ShowOptions()
+{
+    OptionsDialog dialog(*context_.settings, *context_.files, *context_.messages, this);
+    if (dialog.exec() != QDialog::Accepted)
+        return;
+    const OptionsChanges changes = AcceptOptions(*context_.settings, context_.project, dialog.Values());
+    context_.project->SetDefaultWaitTime(context_.settings->waitTime);
+    if (changes.forceAspiChanged) {
+        SetUpRecorders();
+    } else if (changes.writingModeChanged && !context_.recorders->Drives().empty()) {
+        if (context_.recorders->ReplaceDriver(*context_.settings) == RecorderSetupResult::DriverFailed)
+            context_.messages->Information(this, QString::fromLatin1(kMsgDriverFailed));
+        burn_->RecordersChanged();
+    }
+}
+
+void MainWindow::ShowAbout()
+{
+    AboutDialog about(this);
+    about.exec();
+}
+
+void MainWindow::OpenHelp(const QString& page)
+{
+    const QString file = QString::fromStdString(context_.settings->programFolder) + QStringLiteral("help/") + page;
+    openUrl_(QUrl::fromLocalFile(file));
+}
+
+void MainWindow::closeEvent(QCloseEvent* event)
+{
+    if (!MaybeSaveChanges()) {
+        event->ignore();
+        return;
+    }
+    opener_->Cancel();
+    preview_->StopPlayback();
+    context_.music->Stop();
+    WindowPlacement& placement = context_.settings->window;
+    placement.maximized = isMaximized() ? 1 : 0;
+    placement.x = geometry().x();
+    placement.y = geometry().y();
+    placement.width = geometry().width();
+    placement.height = geometry().height();
+    event->accept();
+}
+
+void MainWindow::keyPressEvent(QKeyEvent* event)
+{
+    // Enter and Escape never close the main window or act on it.
+    switch (event->key()) {
+    case Qt::Key_Escape:
+    case Qt::Key_Return:
+    case Qt::Key_Enter:
+        event->accept();
+        return;
+    default:
+        QMainWindow::keyPressEvent(event);
+    }
+}
+
+} // namespace lumivox::ui

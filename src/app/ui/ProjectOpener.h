@@ -1,0 +1,45 @@
+#pragma once
+// Opening a project file without freezing the window: the file is read and its pictures
+// decoded on a worker thread (DecodeProjectFile), progress and the result come back as
+// queued signals, and the caller applies the result to the project on the UI thread.
+
+#include "project/AlbumTable.h"
+
+#include <QObject>
+#include <QString>
+
+#include <atomic>
+#include <memory>
+#include <thread>
+
+namespace lumivox::ui {
+
+class ProjectOpener final : public QObject {
+    Q_OBJECT
+public:
+    explicit ProjectOpener(QObject* parent = nullptr);
+    // Cancels a running decode and waits for its thread.
+    ~ProjectOpener() override;
+
+    // Starts decoding path; decoder replaces the reduced-mode reader when set (tests).
+    // freeAlbumSlots is what the project can take once it is emptied. A decode already
+    // running is cancelled and its result dropped.
+    void Start(const QString& path, PictureDecoder decoder = {}, int freeAlbumSlots = MAX_ALBUMS);
+    // Asks the worker to stop; finished() still comes, with a cancelled result.
+    void Cancel();
+    bool IsRunning() const { return running_; }
+
+signals:
+    // Pictures decoded so far out of total; throttled to changes of the whole percentage.
+    void progress(int done, int total);
+    // The decode ended; the result is applied by the receiver on the UI thread.
+    void finished(const QString& path, std::shared_ptr<lumivox::DecodedProject> result);
+
+private:
+    std::jthread worker_;
+    std::shared_ptr<std::atomic<bool>> cancel_;
+    bool running_ = false;
+    unsigned generation_ = 0;
+};
+
+} // namespace lumivox::ui

@@ -1,0 +1,84 @@
+#pragma once
+// The set-up of the CD recorders, run at start and again after the Options dialog: find
+// the drives, keep the chosen one, make its recorder driver, and give the status-bar text.
+//
+// This file is the one seam between the desktop program and the recorder library: the
+// set-up steps live in RecorderSetup; the drive scan and the driver creation are asked of
+// a RecorderBackend. MakeSystemRecorderBackend() is where the SG_IO drive list (and the
+// emulated recorder of LUMIVOX_EMULATED_RECORDER) is connected.
+
+#include "project/Settings.h"
+
+#include <QString>
+#include <QStringList>
+
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace lumivox::ui {
+
+// One CD drive as the scan reports it.
+struct RecorderDrive {
+    std::string vendor;
+    std::string product;
+    std::string revision;
+    int adapter = 0;
+    int target = 0;
+    int unit = 0;
+};
+
+class RecorderBackend {
+public:
+    virtual ~RecorderBackend() = default;
+    // Opens the transport; false when it cannot be made ("Error while new SCSIDriver").
+    virtual bool OpenTransport() = 0;
+    // The writers found.
+    virtual std::vector<RecorderDrive> ScanDrives() = 0;
+    // Makes the recorder driver for drive in writingMode (0 asks the drive database);
+    // false when no driver could be made.
+    virtual bool CreateDriver(const RecorderDrive& drive, int writingMode) = 0;
+    // Drops the driver and the transport.
+    virtual void Release() = 0;
+};
+
+// The backend of the running program.
+std::unique_ptr<RecorderBackend> MakeSystemRecorderBackend();
+
+inline constexpr const char* kMsgNoWriter = "No CD-Writer is Found";
+inline constexpr const char* kMsgTransportFailed = "Error while new SCSIDriver";
+inline constexpr const char* kMsgDriverFailed = "Error while new CDRDriver.";
+
+enum class RecorderSetupResult {
+    Ready,           // a writer and its driver exist
+    NoWriter,        // no writer found; the program goes on without one
+    TransportFailed, // kMsgTransportFailed is to be shown
+    DriverFailed,    // kMsgDriverFailed is to be shown
+};
+
+class RecorderSetup {
+public:
+    explicit RecorderSetup(std::unique_ptr<RecorderBackend> backend);
+    ~RecorderSetup();
+
+    // The whole set-up: drops what exists, opens the transport, scans, corrects the
+    // stored recorder index and writing mode in settings, makes the driver.
+    RecorderSetupResult SetUp(Settings& settings);
+    // The writing mode changed (Options): a new driver for the selected drive.
+    RecorderSetupResult ReplaceDriver(Settings& settings);
+
+    bool HasDriver() const { return hasDriver_; }
+    const std::vector<RecorderDrive>& Drives() const { return drives_; }
+    // The burn page's drive list: vendor, product and "(%d:%d:%d)" joined by "%s%s%s".
+    QStringList DriveList() const;
+    // Status part 1: "Device: %s  %s" with the selected drive, or "No CD-Writer is Found".
+    QString DeviceStatus() const;
+
+private:
+    std::unique_ptr<RecorderBackend> backend_;
+    std::vector<RecorderDrive> drives_;
+    int selected_ = -1;
+    bool hasDriver_ = false;
+};
+
+} // namespace lumivox::ui

@@ -1,0 +1,164 @@
+#pragma once
+// Stand-ins for the parts of the desktop program that talk to the user or the machine:
+// message boxes, file choosers, the wave output and the recorder backend.
+
+#include "ui/MessageBoxes.h"
+#include "ui/MusicPlayer.h"
+#include "ui/RecorderSetup.h"
+
+#include <QCoreApplication>
+#include <QDeadlineTimer>
+#include <QStringList>
+#include <QThread>
+
+#include <deque>
+#include <functional>
+#include <mutex>
+#include <vector>
+
+namespace lumivox::test {
+
+// Records every message and answers questions from a script.
+class FakeMessageBoxes final : public ui::MessageBoxes {
+public:
+    void Information(QWidget*, const QString& text) override { shown << text; }
+    void Warning(QWidget*, const QString& text) override { shown << text; }
+    bool Question(QWidget*, const QString& text) override
+    {
+        shown << text;
+        return questionAnswer;
+    }
+    ui::SaveChoice AskSaveChanges(QWidget*, const QString& text) override
+    {
+        asked << text;
+        return saveAnswer;
+    }
+
+    QStringList shown;
+    QStringList asked;
+    bool questionAnswer = false;
+    ui::SaveChoice saveAnswer = ui::SaveChoice::Cancel;
+};
+
+// Gives preset answers; an empty string is the user cancelling.
+class FakeFileChooser final : public ui::FileChooser {
+public:
+    QString OpenProject(QWidget*) override
+    {
+        ++openCalls;
+        return openAnswer;
+    }
+    QString SaveProject(QWidget*, const QString&) override
+    {
+        ++saveCalls;
+        return saveAnswer;
+    }
+    QStringList OpenPictures(QWidget*) override { return pictures; }
+    QString Folder(QWidget*, const QString& start) override
+    {
+        folderStart = start;
+        return folderAnswer;
+    }
+
+    QString openAnswer;
+    QString saveAnswer;
+    QStringList pictures;
+    QString folderAnswer;
+    QString folderStart;
+    int openCalls = 0;
+    int saveCalls = 0;
+};
+
+// Keeps what is written; the test decides when a buffer has been played.
+class FakeWaveOutput final : public ui::WaveOutput {
+public:
+    struct Written {
+        std::vector<std::uint8_t> pcm;
+        int userValue;
+    };
+    bool IsOpen() const override { return open; }
+    void Write(const std::uint8_t* data, std::size_t bytes, int userValue) override
+    {
+        written.push_back({std::vector<std::uint8_t>(data, data + bytes), userValue});
+        queued.push_back(userValue);
+    }
+    void Reset() override
+    {
+        ++resets;
+        queued.clear();
+    }
+    // The device finished the oldest queued buffer.
+    void PlayOne()
+    {
+        if (queued.empty())
+            return;
+        const int userValue = queued.front();
+        queued.pop_front();
+        Completed(userValue);
+    }
+
+    bool open = true;
+    std::vector<Written> written;
+    std::deque<int> queued;
+    int resets = 0;
+};
+
+// A recorder backend with preset drives and results.
+class FakeRecorderBackend final : public ui::RecorderBackend {
+public:
+    bool OpenTransport() override { return transportOk; }
+    std::vector<ui::RecorderDrive> ScanDrives() override { return drives; }
+    bool CreateDriver(const ui::RecorderDrive&, int writingMode) override
+    {
+        driverModes.push_back(writingMode);
+        return driverOk;
+    }
+    void Release() override { ++releases; }
+
+    bool transportOk = true;
+    bool driverOk = true;
+    std::vector<ui::RecorderDrive> drives;
+    std::vector<int> driverModes;
+    int releases = 0;
+};
+
+// Runs posted tasks on the test's thread, as the event loop would for the program.
+class TaskQueue {
+public:
+    ui::MusicPlayer::Post Poster()
+    {
+        return [this](std::function<void()> task) {
+            std::lock_guard lock(mutex_);
+            tasks_.push_back(std::move(task));
+        };
+    }
+    // Runs tasks until done() holds; false when it does not within the time limit.
+    bool RunUntil(const std::function<bool()>& done, int limitMilliseconds = 20000)
+    {
+        QDeadlineTimer deadline(limitMilliseconds);
+        while (!done()) {
+            if (deadline.hasExpired())
+                return false;
+            if (!RunPending())
+                QThread::msleep(1);
+        }
+        return true;
+    }
+    bool RunPending()
+    {
+        std::deque<std::function<void()>> tasks;
+        {
+            std::lock_guard lock(mutex_);
+            tasks.swap(tasks_);
+        }
+        for (auto& task : tasks)
+            task();
+        return !tasks.empty();
+    }
+
+private:
+    std::mutex mutex_;
+    std::deque<std::function<void()>> tasks_;
+};
+
+} // namespace lumivox::test

@@ -1,0 +1,688 @@
+// The main window: pages and their buttons, accelerators, title, status bar, placement,
+// the project commands with the unsaved-changes question, the Options dialog, the
+// recorder set-up's messages and opening a project on workers.
+
+#include "app_fakes.h"
+
+#include "picture/MenuTemplate.h"
+#include "project/AlbumTable.h"
+#include "project/Settings.h"
+#include "ui/AppContext.h"
+#include "ui/BurnPage.h"
+#include "ui/EditorPage.h"
+#include "ui/AboutDialog.h"
+#include "ui/MainWindow.h"
+#include "ui/MenuPage.h"
+#include "ui/OptionsDialog.h"
+#include "ui/PreviewPage.h"
+#include "ui/ProjectBridge.h"
+#include "ui/ProjectOpener.h"
+#include "ui/QtWaveOutput.h"
+#include "ui/RecorderSetup.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QCheckBox>
+#include <QComboBox>
+#include <QLineEdit>
+#include <QProgressDialog>
+#include <QPushButton>
+#include <QSpinBox>
+#include <QTemporaryDir>
+#include <QToolBar>
+#include <QToolButton>
+#include <QtTest>
+
+#include <memory>
+
+using namespace lumivox;
+using namespace lumivox::ui;
+using namespace lumivox::test;
+
+namespace {
+
+const QString kSamplePicture = QStringLiteral(LUMIVOX_SOURCE_DIR "/samples/mountain_lakes_01.jpg");
+const QString kSamplePicture2 = QStringLiteral(LUMIVOX_SOURCE_DIR "/samples/sunset_coast_01.jpg");
+
+// Everything a main window needs, made for one test.
+struct Harness {
+    explicit Harness(std::vector<RecorderDrive> drives = {}, bool transportOk = true, bool driverOk = true,
+                     bool audioOutput = true)
+    {
+        output.open = audioOutput;
+        settings.programFolder = LUMIVOX_BIN_DIR "/";
+        settings.tempDir = QDir::tempPath().toStdString() + "/";
+        auto fakeBackend = std::make_unique<FakeRecorderBackend>();
+        fakeBackend->drives = std::move(drives);
+        fakeBackend->transportOk = transportOk;
+        fakeBackend->driverOk = driverOk;
+        backend = fakeBackend.get();
+        recorders = std::make_unique<RecorderSetup>(std::move(fakeBackend));
+        bridge = std::make_unique<ProjectBridge>(project);
+        discMenu = std::make_unique<DiscMenuState>(settings.programFolder);
+        music = std::make_unique<MusicService>(&output, nullptr);
+        context.settings = &settings;
+        context.project = &project;
+        context.bridge = bridge.get();
+        context.discMenu = discMenu.get();
+        context.music = music.get();
+        context.recorders = recorders.get();
+        context.messages = &messages;
+        context.files = &files;
+        window = std::make_unique<MainWindow>(context);
+        window->SetUrlOpener([this](const QUrl& url) { opened << url; });
+        window->SetUpRecorders();
+    }
+    ~Harness()
+    {
+        window.reset();
+        music.reset();
+        bridge.reset();
+    }
+    bool ShowActive()
+    {
+        window->show();
+        window->activateWindow();
+        return QTest::qWaitForWindowActive(window.get());
+    }
+    QString CheckedPageButtons() const
+    {
+        QStringList checked;
+        for (QAction* action : window->PageBar()->actions())
+            if (action->isChecked())
+                checked << action->iconText();
+        return checked.join(',');
+    }
+
+    Settings settings;
+    AlbumTable project;
+    FakeWaveOutput output;
+    FakeRecorderBackend* backend = nullptr;
+    std::unique_ptr<RecorderSetup> recorders;
+    std::unique_ptr<ProjectBridge> bridge;
+    std::unique_ptr<DiscMenuState> discMenu;
+    std::unique_ptr<MusicService> music;
+    FakeMessageBoxes messages;
+    FakeFileChooser files;
+    AppContext context;
+    std::unique_ptr<MainWindow> window;
+    QList<QUrl> opened;
+};
+
+// A project file with one album of the given pictures.
+QString WriteProject(const QString& path, const QStringList& pictures)
+{
+    AlbumTable table;
+    table.AddAlbum("Trip");
+    for (const QString& picture : pictures)
+        table.AddPictureToAlbum(0, picture.toStdString());
+    std::string error;
+    if (!table.SaveProject(path.toStdString(), &error))
+        qWarning("%s", error.c_str());
+    return path;
+}
+
+} // namespace
+
+class MainWindowTest : public QObject {
+    Q_OBJECT
+private slots:
+    void pageSwitching_data()
+    {
+        QTest::addColumn<QString>("keys");
+        QTest::addColumn<int>("page");
+        QTest::addColumn<QString>("checked");
+        QTest::newRow("Ctrl+E") << "Ctrl+E" << int(PageId::Editor) << "Editor";
+        QTest::newRow("Ctrl+M") << "Ctrl+M" << int(PageId::DiscMenu) << "Disc Menu";
+        QTest::newRow("Ctrl+P") << "Ctrl+P" << int(PageId::Preview) << "Preview";
+        QTest::newRow("Ctrl+R") << "Ctrl+R" << int(PageId::Burn) << "Burn CD";
+    }
+    // Each page key shows its page with only its button checked, and stops the preview.
+    void pageSwitching()
+    {
+        QFETCH(QString, keys);
+        QFETCH(int, page);
+        QFETCH(QString, checked);
+        Harness h;
+        QVERIFY(h.ShowActive());
+        h.window->ShowPage(PageId::Preview);
+        h.window->Preview()->StartPlayback();
+        QVERIFY(h.window->Preview()->IsPlaying());
+        QTest::keySequence(h.window.get(), QKeySequence(keys));
+        QCOMPARE(int(h.window->CurrentPage()), page);
+        QCOMPARE(h.CheckedPageButtons(), checked);
+        QVERIFY(!h.window->Preview()->IsPlaying());
+    }
+
+    // The toolbar: four page buttons, a separator, then Help; text under large icons.
+    void toolbarLayout()
+    {
+        Harness h;
+        QStringList items;
+        for (QAction* action : h.window->PageBar()->actions())
+            items << (action->isSeparator() ? QStringLiteral("|") : action->iconText());
+        QCOMPARE(items.join(','), QStringLiteral("Editor,Disc Menu,Preview,Burn CD,|,Help"));
+        QCOMPARE(h.window->PageBar()->toolButtonStyle(), Qt::ToolButtonTextUnderIcon);
+        QCOMPARE(h.window->Action(Command::ShowBurn)->toolTip(), QStringLiteral("View burn panel"));
+        QCOMPARE(h.window->Action(Command::HelpContents)->toolTip(), QStringLiteral("Open online help document"));
+    }
+
+    void accelerators_data()
+    {
+        QTest::addColumn<QString>("keys");
+        QTest::addColumn<int>("command");
+        QTest::newRow("new project") << "Ctrl+N" << int(Command::NewProject);
+        QTest::newRow("open") << "Ctrl+O" << int(Command::Open);
+        QTest::newRow("save") << "Ctrl+S" << int(Command::Save);
+        QTest::newRow("new album") << "Ctrl+B" << int(Command::NewAlbum);
+        QTest::newRow("delete pictures") << "Del" << int(Command::DeletePictures);
+        QTest::newRow("select all") << "Ctrl+A" << int(Command::SelectAll);
+        QTest::newRow("editor") << "Ctrl+E" << int(Command::ShowEditor);
+        QTest::newRow("disc menu") << "Ctrl+M" << int(Command::ShowDiscMenu);
+        QTest::newRow("preview") << "Ctrl+P" << int(Command::ShowPreview);
+        QTest::newRow("burn") << "Ctrl+R" << int(Command::ShowBurn);
+        QTest::newRow("help") << "F1" << int(Command::HelpContents);
+    }
+    void accelerators()
+    {
+        QFETCH(QString, keys);
+        QFETCH(int, command);
+        Harness h;
+        QVERIFY(h.ShowActive());
+        QSignalSpy triggered(h.window->Action(Command(command)), &QAction::triggered);
+        QTest::keySequence(h.window.get(), QKeySequence(keys));
+        QCOMPARE(triggered.count(), 1);
+    }
+
+    void acceleratorEffects()
+    {
+        Harness h;
+        QVERIFY(h.ShowActive());
+        QTest::keySequence(h.window.get(), QKeySequence("Ctrl+B"));
+        QCOMPARE(h.project.AlbumCount(), 1);
+        QTest::keySequence(h.window.get(), QKeySequence("F1"));
+        QCOMPARE(h.opened.size(), 1);
+        QCOMPARE(h.opened.front().toLocalFile(), QStringLiteral(LUMIVOX_BIN_DIR "/help/intro.html"));
+        QVERIFY(QFile::exists(h.opened.front().toLocalFile()));
+        h.window->Action(Command::QuickStart)->trigger();
+        QVERIFY(QFile::exists(h.opened.back().toLocalFile()));
+        QVERIFY(h.opened.back().toLocalFile().endsWith("help/start.html"));
+    }
+
+    void enterAndEscapeDoNothing_data()
+    {
+        QTest::addColumn<int>("key");
+        QTest::newRow("Escape") << int(Qt::Key_Escape);
+        QTest::newRow("Return") << int(Qt::Key_Return);
+        QTest::newRow("Enter") << int(Qt::Key_Enter);
+    }
+    void enterAndEscapeDoNothing()
+    {
+        QFETCH(int, key);
+        Harness h;
+        QVERIFY(h.ShowActive());
+        h.window->ShowPage(PageId::DiscMenu);
+        QTest::keyClick(h.window.get(), Qt::Key(key));
+        QTest::qWait(20);
+        QVERIFY(h.window->isVisible());
+        QCOMPARE(int(h.window->CurrentPage()), int(PageId::DiscMenu));
+        QVERIFY(h.messages.shown.isEmpty());
+        QVERIFY(h.messages.asked.isEmpty());
+    }
+
+    void titleRules_data()
+    {
+        QTest::addColumn<QString>("path");
+        QTest::addColumn<bool>("modified");
+        QTest::addColumn<QString>("title");
+        QTest::newRow("new project") << "" << false << "Lumivox - [New Project]";
+        QTest::newRow("new project modified") << "" << true << "Lumivox - [New Project*]";
+        QTest::newRow("dots in the name") << "/home/ann/Trip.2002.lvx" << false << "Lumivox - [Trip.2002]";
+        QTest::newRow("dots in the folder") << "/home/ann/my.photos/Summer.lvx" << false << "Lumivox - [Summer]";
+        QTest::newRow("no extension") << "/home/ann/my.photos/Summer" << true << "Lumivox - [Summer*]";
+    }
+    void titleRules()
+    {
+        QFETCH(QString, path);
+        QFETCH(bool, modified);
+        QFETCH(QString, title);
+        QCOMPARE(WindowTitleFor(path, modified), title);
+    }
+
+    void saveAsCancelledWritesNothing()
+    {
+        QTemporaryDir dir;
+        Harness h;
+        h.files.saveAnswer.clear();
+        QVERIFY(!h.window->SaveProject());
+        QCOMPARE(h.files.saveCalls, 1);
+        QCOMPARE(h.window->windowTitle(), QStringLiteral("Lumivox - [New Project]"));
+        QCOMPARE(QDir(dir.path()).entryList(QDir::Files).size(), 0);
+    }
+
+    void saveClearsModifiedAndAddsSuffix()
+    {
+        QTemporaryDir dir;
+        Harness h;
+        h.window->Editor()->NewAlbum();
+        QCOMPARE(h.window->windowTitle(), QStringLiteral("Lumivox - [New Project*]"));
+        h.files.saveAnswer = dir.filePath("Holiday");
+        QVERIFY(h.window->SaveProject());
+        QVERIFY(QFile::exists(dir.filePath("Holiday.lvx")));
+        QCOMPARE(h.window->windowTitle(), QStringLiteral("Lumivox - [Holiday]"));
+        // Save again goes to the same file without asking.
+        h.window->Editor()->NewAlbum();
+        QVERIFY(h.window->SaveProject());
+        QCOMPARE(h.files.saveCalls, 1);
+        QCOMPARE(h.window->windowTitle(), QStringLiteral("Lumivox - [Holiday]"));
+    }
+
+    // Opening runs on workers; the title names the file, the totals count its pictures.
+    void openShowsProject()
+    {
+        QTemporaryDir dir;
+        const QString path = WriteProject(dir.filePath("Trip.2002.lvx"), {kSamplePicture, kSamplePicture2});
+        Harness h;
+        h.window->ShowPage(PageId::Burn);
+        h.files.openAnswer = path;
+        QSignalSpy opened(h.window.get(), &MainWindow::projectOpened);
+        h.window->Action(Command::Open)->trigger();
+        QCOMPARE(int(h.window->CurrentPage()), int(PageId::Editor));
+        QTRY_COMPARE_WITH_TIMEOUT(opened.count(), 1, 30000);
+        QCOMPARE(opened.front().front().toBool(), true);
+        QCOMPARE(h.window->windowTitle(), QStringLiteral("Lumivox - [Trip.2002]"));
+        QCOMPARE(h.window->TotalsText(), QStringLiteral("Total Album : 01  Total Photos: 2"));
+        QCOMPARE(h.project.PictureCount(0), 2);
+        QVERIFY(!h.bridge->IsModified());
+    }
+
+    // A file that is no project leaves the open project as it was.
+    void openForeignFileKeepsProject()
+    {
+        QTemporaryDir dir;
+        const QString path = dir.filePath("notes.lvx");
+        QFile file(path);
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        file.write("[GENERAL]\nDescription=Shopping list\n");
+        file.close();
+        Harness h;
+        h.window->Editor()->NewAlbum();
+        h.bridge->SetModified(false);
+        QSignalSpy opened(h.window.get(), &MainWindow::projectOpened);
+        h.window->OpenProjectFile(path);
+        QTRY_COMPARE_WITH_TIMEOUT(opened.count(), 1, 30000);
+        QCOMPARE(opened.front().front().toBool(), false);
+        QCOMPARE(h.messages.shown, QStringList{QString::fromLatin1(kMsgInvalidProject)});
+        QCOMPARE(h.project.AlbumCount(), 1);
+        QCOMPARE(h.window->windowTitle(), QStringLiteral("Lumivox - [New Project]"));
+    }
+
+    void unsavedChangesQuestion_data()
+    {
+        QTest::addColumn<QString>("command");
+        QTest::addColumn<int>("answer");
+        QTest::addColumn<bool>("saved");
+        QTest::addColumn<int>("albumsAfter");
+        QTest::addColumn<int>("openDialogs");
+        QTest::addColumn<bool>("windowOpen");
+        const int save = int(SaveChoice::Save), discard = int(SaveChoice::Discard), cancel = int(SaveChoice::Cancel);
+        QTest::newRow("new, save") << "new" << save << true << 0 << 0 << true;
+        QTest::newRow("new, discard") << "new" << discard << false << 0 << 0 << true;
+        QTest::newRow("new, cancel") << "new" << cancel << false << 1 << 0 << true;
+        QTest::newRow("open, save") << "open" << save << true << 1 << 1 << true;
+        QTest::newRow("open, discard") << "open" << discard << false << 1 << 1 << true;
+        QTest::newRow("open, cancel") << "open" << cancel << false << 1 << 0 << true;
+        QTest::newRow("close, save") << "close" << save << true << 1 << 0 << false;
+        QTest::newRow("close, discard") << "close" << discard << false << 1 << 0 << false;
+        QTest::newRow("close, cancel") << "close" << cancel << false << 1 << 0 << true;
+    }
+    void unsavedChangesQuestion()
+    {
+        QFETCH(QString, command);
+        QFETCH(int, answer);
+        QFETCH(bool, saved);
+        QFETCH(int, albumsAfter);
+        QFETCH(int, openDialogs);
+        QFETCH(bool, windowOpen);
+        QTemporaryDir dir;
+        Harness h;
+        h.window->show();
+        h.window->Editor()->NewAlbum();
+        h.messages.saveAnswer = SaveChoice(answer);
+        h.files.saveAnswer = dir.filePath("kept.lvx");
+        h.files.openAnswer.clear(); // the open dialog is then cancelled
+        if (command == "new")
+            h.window->Action(Command::NewProject)->trigger();
+        else if (command == "open")
+            h.window->Action(Command::Open)->trigger();
+        else
+            h.window->close();
+        QCOMPARE(h.messages.asked, QStringList{QStringLiteral("Save changes to New Project?")});
+        QCOMPARE(QFile::exists(dir.filePath("kept.lvx")), saved);
+        QCOMPARE(h.project.AlbumCount(), albumsAfter);
+        QCOMPARE(h.files.openCalls, openDialogs);
+        QCOMPARE(h.window->isVisible(), windowOpen);
+    }
+
+    void noQuestionWithoutChanges()
+    {
+        Harness h;
+        h.window->show();
+        h.window->Action(Command::NewProject)->trigger();
+        h.window->close();
+        QVERIFY(h.messages.asked.isEmpty());
+        QVERIFY(!h.window->isVisible());
+    }
+
+    void statusTexts_data()
+    {
+        QTest::addColumn<int>("drives");
+        QTest::addColumn<bool>("transportOk");
+        QTest::addColumn<bool>("driverOk");
+        QTest::addColumn<int>("storedRecorder");
+        QTest::addColumn<QString>("device");
+        QTest::addColumn<QStringList>("messages");
+        QTest::addColumn<int>("recorderAfter");
+        QTest::newRow("no writer") << 0 << true << true << 0 << "No CD-Writer is Found" << QStringList() << 0;
+        QTest::newRow("one writer") << 1 << true << true << 0 << "Device: ACME  Writer 0" << QStringList() << 0;
+        QTest::newRow("second writer") << 2 << true << true << 1 << "Device: ACME  Writer 1" << QStringList() << 1;
+        QTest::newRow("stored index beyond the drives") << 2 << true << true << 5 << "Device: ACME  Writer 0"
+                                                        << QStringList() << 0;
+        QTest::newRow("negative stored index") << 1 << true << true << -3 << "Device: ACME  Writer 0" << QStringList()
+                                               << 0;
+        QTest::newRow("no transport") << 1 << false << true << 0 << "No CD-Writer is Found"
+                                      << QStringList{"Error while new SCSIDriver"} << 0;
+        QTest::newRow("no driver") << 1 << true << false << 0 << "No CD-Writer is Found"
+                                   << QStringList{"Error while new CDRDriver."} << 0;
+    }
+    void statusTexts()
+    {
+        QFETCH(int, drives);
+        QFETCH(bool, transportOk);
+        QFETCH(bool, driverOk);
+        QFETCH(int, storedRecorder);
+        QFETCH(QString, device);
+        QFETCH(QStringList, messages);
+        QFETCH(int, recorderAfter);
+        std::vector<RecorderDrive> list;
+        for (int i = 0; i < drives; ++i)
+            list.push_back({"ACME", "Writer " + std::to_string(i), "1.0", 0, i, 0});
+        // The harness runs the set-up once with default settings; run it again with the row's.
+        Harness h(list, transportOk, driverOk);
+        h.messages.shown.clear();
+        h.settings.recorder = storedRecorder;
+        h.window->SetUpRecorders();
+        QCOMPARE(h.window->DeviceStatusText(), device);
+        QCOMPARE(h.messages.shown, messages);
+        QCOMPARE(h.settings.recorder, recorderAfter);
+        QCOMPARE(h.window->TotalsText(), QStringLiteral("Total Album : 00  Total Photos: 0"));
+        if (drives > 0 && transportOk)
+            QCOMPARE(h.window->Burn()->DriveList()->itemText(0), QStringLiteral("ACMEWriter 0(0:0:0)"));
+    }
+
+    void totalsFollowTheProject()
+    {
+        Harness h;
+        h.window->Editor()->NewAlbum();
+        h.window->Editor()->NewAlbum();
+        QVERIFY(h.project.AddPictureToAlbum(1, kSamplePicture.toStdString()));
+        QCOMPARE(h.window->TotalsText(), QStringLiteral("Total Album : 02  Total Photos: 1"));
+    }
+
+    void optionsValidation_data()
+    {
+        QTest::addColumn<int>("waitTime");
+        QTest::addColumn<bool>("accepted");
+        QTest::newRow("1 refused") << 1 << false;
+        QTest::newRow("2 accepted") << 2 << true;
+        QTest::newRow("1200 accepted") << 1200 << true;
+        QTest::newRow("1201 refused") << 1201 << false;
+    }
+    void optionsValidation()
+    {
+        QFETCH(int, waitTime);
+        QFETCH(bool, accepted);
+        Settings settings;
+        settings.tempDir = "/tmp/";
+        FakeFileChooser files;
+        FakeMessageBoxes messages;
+        OptionsDialog dialog(settings, files, messages);
+        QVERIFY(!dialog.ForceAspiBox()->isVisibleTo(&dialog));
+        QCOMPARE(dialog.WritingModeList()->count(), 3);
+        dialog.WaitTimeBox()->setValue(waitTime);
+        dialog.accept();
+        QCOMPARE(dialog.result() == QDialog::Accepted, accepted);
+        QCOMPARE(messages.shown.isEmpty(), accepted);
+        if (!accepted)
+            QCOMPARE(messages.shown.front(), QStringLiteral("Please enter an integer between 2 and 1200."));
+    }
+
+    void optionsBrowseDropsTrailingSlash()
+    {
+        Settings settings;
+        settings.tempDir = "/var/tmp/work/";
+        FakeFileChooser files;
+        FakeMessageBoxes messages;
+        files.folderAnswer = "/home/ann/vcd-work";
+        OptionsDialog dialog(settings, files, messages);
+        dialog.BrowseTempFolder();
+        QCOMPARE(files.folderStart, QStringLiteral("/var/tmp/work"));
+        QCOMPARE(dialog.TempFolderEdit()->text(), QStringLiteral("/home/ann/vcd-work"));
+    }
+
+    // Accepting Options stores the folder with its separator and carries the new default
+    // wait time to the albums that had the old one.
+    void optionsAcceptedThroughTheWindow()
+    {
+        Harness h;
+        h.settings.waitTime = 4;
+        h.project.SetDefaultWaitTime(4);
+        h.window->Editor()->NewAlbum();
+        h.window->Editor()->NewAlbum();
+        QVERIFY(h.project.SetAlbumWaitTime(1, 10));
+        h.window->show();
+        bool answered = false;
+        QTimer::singleShot(0, h.window.get(), [&] {
+            auto* dialog = qobject_cast<OptionsDialog*>(QApplication::activeModalWidget());
+            if (!dialog)
+                return;
+            dialog->WaitTimeBox()->setValue(6);
+            dialog->TempFolderEdit()->setText("/tmp/lumivox-work");
+            dialog->WritingModeList()->setCurrentIndex(2);
+            answered = true;
+            dialog->accept();
+        });
+        h.window->ShowOptions();
+        QVERIFY(answered);
+        QCOMPARE(h.settings.waitTime, 6);
+        QCOMPARE(h.settings.tempDir, std::string("/tmp/lumivox-work/"));
+        QCOMPARE(h.settings.driver, 2);
+        QCOMPARE(h.project.Album(0).waitTime, 6);
+        QCOMPARE(h.project.Album(1).waitTime, 10);
+        QCOMPARE(h.project.DefaultWaitTime(), 6);
+    }
+
+    void placement_data()
+    {
+        QTest::addColumn<int>("maximized");
+        QTest::addColumn<QRect>("saved");
+        QTest::addColumn<bool>("restored");
+        QTest::newRow("width 0 keeps the default") << 0 << QRect(40, 30, 0, 500) << false;
+        QTest::newRow("saved rectangle") << 0 << QRect(40, 30, 900, 640) << true;
+        QTest::newRow("maximised ignores the rectangle") << 1 << QRect(40, 30, 900, 640) << false;
+        QTest::newRow("on no screen") << 0 << QRect(-30000, -30000, 900, 640) << false;
+    }
+    void placement()
+    {
+        QFETCH(int, maximized);
+        QFETCH(QRect, saved);
+        QFETCH(bool, restored);
+        Harness h;
+        const QSize defaultSize = h.window->size();
+        h.settings.window = {maximized, saved.x(), saved.y(), saved.width(), saved.height()};
+        h.window->RestorePlacement();
+        QCOMPARE(bool(h.window->windowState() & Qt::WindowMaximized), maximized == 1);
+        if (restored)
+            QCOMPARE(h.window->geometry(), saved);
+        else if (maximized == 0)
+            QCOMPARE(h.window->size(), defaultSize);
+    }
+
+    void closeStoresPlacement()
+    {
+        Harness h;
+        h.window->setGeometry(50, 60, 820, 610);
+        h.window->show();
+        QVERIFY(QTest::qWaitForWindowExposed(h.window.get()));
+        const QRect geometry = h.window->geometry();
+        h.window->close();
+        QCOMPARE(h.settings.window.maximized, 0);
+        QCOMPARE(QRect(h.settings.window.x, h.settings.window.y, h.settings.window.width, h.settings.window.height),
+                 geometry);
+    }
+
+    // Without an audio output the window starts fully and the music commands say that
+    // music cannot be played.
+    void musicWithoutAudioOutput()
+    {
+        Harness h({}, true, true, false);
+        QVERIFY(!h.music->Available());
+        h.settings.window = {0, 20, 30, 700, 500};
+        h.window->RestorePlacement();
+        QCOMPARE(h.window->geometry(), QRect(20, 30, 700, 500));
+        QCOMPARE(h.window->windowTitle(), QStringLiteral("Lumivox - [New Project]"));
+        h.discMenu->SetBackgroundMusic("/music/menu.mp3");
+        h.window->DiscMenu()->PlayMusic();
+        QCOMPARE(h.messages.shown, QStringList{QString::fromLatin1(kMsgNoAudioOutput)});
+        // The preview plays its menu without music.
+        h.window->ShowPage(PageId::Preview);
+        h.window->Preview()->StartPlayback();
+        QVERIFY(h.window->Preview()->IsPlaying());
+        QVERIFY(!h.music->IsPlaying());
+    }
+
+    // With an audio output, Play Music starts the player and a page switch stops it.
+    void musicStopsWithThePreview()
+    {
+        QTemporaryDir dir;
+        Harness h;
+        h.discMenu->SetBackgroundMusic(dir.filePath("missing.wav").toStdString());
+        h.window->ShowPage(PageId::Preview);
+        h.window->Preview()->StartPlayback();
+        QVERIFY(h.music->IsPlaying());
+        h.window->ShowPage(PageId::Burn);
+        QVERIFY(!h.music->IsPlaying());
+        QVERIFY(h.output.resets > 0);
+    }
+
+    // A new writing mode in Options makes a new driver for the selected drive.
+    void optionsWritingModeReplacesDriver()
+    {
+        Harness h({{"ACME", "Writer", "1.0", 1, 2, 0}});
+        QCOMPARE(h.backend->driverModes, std::vector<int>{0});
+        h.window->show();
+        QTimer::singleShot(0, h.window.get(), [&] {
+            if (auto* dialog = qobject_cast<OptionsDialog*>(QApplication::activeModalWidget())) {
+                dialog->WritingModeList()->setCurrentIndex(1);
+                dialog->accept();
+            }
+        });
+        h.window->ShowOptions();
+        QCOMPARE(h.backend->driverModes, (std::vector<int>{0, 1}));
+        QCOMPARE(h.window->DeviceStatusText(), QStringLiteral("Device: ACME  Writer"));
+    }
+
+    // The splash closes at the first key press or click anywhere; the about box at a
+    // left click.
+    void splashAndAboutClose_data()
+    {
+        QTest::addColumn<bool>("click");
+        QTest::newRow("key") << false;
+        QTest::newRow("click") << true;
+    }
+    void splashAndAboutClose()
+    {
+        QFETCH(bool, click);
+        Harness h;
+        h.window->show();
+        QPointer<SplashWindow> splash = new SplashWindow(0);
+        splash->show();
+        QVERIFY(QTest::qWaitForWindowExposed(splash.data()));
+        if (click)
+            QTest::mouseClick(h.window->centralWidget(), Qt::LeftButton);
+        else
+            QTest::keyClick(h.window.get(), Qt::Key_Shift);
+        QTRY_VERIFY(splash.isNull() || !splash->isVisible());
+
+        AboutDialog about(h.window.get());
+        about.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&about));
+        QTest::mouseClick(&about, Qt::LeftButton);
+        QVERIFY(!about.isVisible());
+        QCOMPARE(about.result(), int(QDialog::Accepted));
+    }
+
+    // Cancel in the progress dialog leaves the project on screen as it was, and the
+    // window answers while the pictures are read.
+    void openCancelledFromProgressDialog()
+    {
+        QTemporaryDir dir;
+        const QString path = WriteProject(dir.filePath("Big.lvx"), {kSamplePicture, kSamplePicture2});
+        Harness h;
+        h.window->show();
+        h.window->Editor()->NewAlbum();
+        QVERIFY(h.project.AddPictureToAlbum(0, kSamplePicture.toStdString()));
+        h.bridge->SetModified(false);
+        std::atomic<bool> release{false};
+        h.window->SetOpenDecoder([&](const std::string&, PicBitmap&) {
+            while (!release.load())
+                std::this_thread::yield();
+            throw std::runtime_error("stopped");
+        });
+        QSignalSpy opened(h.window.get(), &MainWindow::projectOpened);
+        h.window->OpenProjectFile(path);
+        QVERIFY(h.window->IsOpening());
+        // The event loop runs while the worker is busy: the progress dialog comes up.
+        QProgressDialog* progress = nullptr;
+        QTRY_VERIFY((progress = h.window->findChild<QProgressDialog*>()) && progress->isVisible());
+        auto* cancel = progress->findChild<QPushButton*>();
+        QVERIFY(cancel);
+        QTest::mouseClick(cancel, Qt::LeftButton);
+        release = true;
+        QTRY_COMPARE_WITH_TIMEOUT(opened.count(), 1, 30000);
+        QCOMPARE(opened.front().front().toBool(), false);
+        QVERIFY(!progress->isVisible());
+        QCOMPARE(h.project.AlbumCount(), 1);
+        QCOMPARE(h.project.Album(0).name, std::string("Album #1"));
+        QCOMPARE(h.window->windowTitle(), QStringLiteral("Lumivox - [New Project]"));
+        QVERIFY(h.messages.shown.isEmpty());
+    }
+
+    // The opener: cancelling gives a cancelled result that nobody applies.
+    void openerCancel()
+    {
+        QTemporaryDir dir;
+        const QString path = WriteProject(dir.filePath("slow.lvx"), {kSamplePicture, kSamplePicture2});
+        std::atomic<bool> release{false};
+        std::atomic<int> decodes{0};
+        ProjectOpener opener;
+        QSignalSpy finished(&opener, &ProjectOpener::finished);
+        opener.Start(path, [&](const std::string&, PicBitmap&) {
+            ++decodes;
+            while (!release.load())
+                std::this_thread::yield();
+            throw std::runtime_error("stopped");
+        });
+        QVERIFY(opener.IsRunning());
+        QTRY_VERIFY(decodes.load() >= 1);
+        opener.Cancel();
+        release = true;
+        QTRY_COMPARE_WITH_TIMEOUT(finished.count(), 1, 30000);
+        const auto result = finished.front().at(1).value<std::shared_ptr<DecodedProject>>();
+        QVERIFY(result->cancelled);
+        QVERIFY(!opener.IsRunning());
+    }
+};
+
+QTEST_MAIN(MainWindowTest)
+#include "app_mainwindow_test.moc"
