@@ -4,6 +4,10 @@ fields (sky, land, water), soft shapes with hard edges, and sensor-like grain, s
 each file decodes like a real camera picture of that size.
 
     make_bench_photos.py FOLDER [--count 60] [--width 4032] [--height 3024]
+    make_bench_photos.py FOLDER --mixed
+
+--mixed writes 16 camera photos of mixed sizes instead, from 1 to 18 megapixels, in both
+orientations, every other one progressive (photo_001.jpg ... photo_016.jpg).
 
 Needs PIL (python3-pil), hence /usr/bin/python3. Files already there with the right size
 are kept, so running it again is cheap.
@@ -54,25 +58,42 @@ def main():
     parser.add_argument("--count", type=int, default=60)
     parser.add_argument("--width", type=int, default=4032)
     parser.add_argument("--height", type=int, default=3024)
+    parser.add_argument("--mixed", action="store_true")
     args = parser.parse_args()
     os.makedirs(args.folder, exist_ok=True)
+    if args.mixed:
+        # Camera sizes from 1 to 18 megapixels; every fourth upright; odd ones progressive.
+        sizes = [(1152, 864), (1600, 1200), (2048, 1536), (2592, 1944), (3264, 2448), (4032, 3024),
+                 (4608, 3456), (5184, 3888), (1280, 960), (2304, 1728), (3000, 2000), (3648, 2736),
+                 (4000, 3000), (4896, 3672), (2816, 2112), (1920, 1440)]
+        specs = []
+        for i, (w, h) in enumerate(sizes, start=1):
+            if i % 4 == 0:
+                w, h = h, w
+            specs.append((i, w, h, i % 2 == 1))
+        args.count = len(specs)
+    else:
+        specs = [(i, args.width, args.height, False) for i in range(1, args.count + 1)]
     made = 0
-    for i in range(1, args.count + 1):
+    for i, width, height, progressive in specs:
         path = os.path.join(args.folder, "photo_%03d.jpg" % i)
         if os.path.exists(path):
             try:
                 with Image.open(path) as existing:
-                    if existing.size == (args.width, args.height):
+                    if existing.size == (width, height) and bool(existing.info.get("progressive")) == progressive:
                         continue
             except OSError:
                 pass
-        photo(args.width, args.height, i).save(path, "JPEG", quality=92)
+        photo(width, height, i).save(path, "JPEG", quality=92, progressive=progressive)
         made += 1
         sys.stdout.write("\rphotos: %d of %d" % (i, args.count))
         sys.stdout.flush()
     if made:
         sys.stdout.write("\n")
-    print("%d photos of %d x %d in %s (%d new)" % (args.count, args.width, args.height, args.folder, made))
+    if args.mixed:
+        print("%d photos of mixed sizes in %s (%d new)" % (args.count, args.folder, made))
+    else:
+        print("%d photos of %d x %d in %s (%d new)" % (args.count, args.width, args.height, args.folder, made))
 
 
 if __name__ == "__main__":
