@@ -68,36 +68,37 @@ std::string BinPathFor(const std::string& output)
 // Progress on standard error: a redrawn bar on a terminal, plain lines otherwise.
 class ProgressPrinter final : public ProductionObserver {
 public:
-    ProgressPrinter(bool terminal, bool quiet, bool hasMusic) : terminal_(terminal), quiet_(quiet), hasMusic_(hasMusic) {}
+    ProgressPrinter(bool terminal, bool quiet) : terminal_(terminal), quiet_(quiet) {}
 
     void OnProgress(const ProgressEvent& event) override
     {
-        const std::int64_t first = event.done;
-        const std::int64_t second = event.total;
-        switch (event.message) {
-        case UM_MENU_ENCODE_BEGIN:
-            Show(hasMusic_ ? "Menu music" : "Menu pages", -1, 0, 0, true);
+        switch (event.stage) {
+        case ProgressStage::MenuMusic:
+            Show("Menu music", -1, 0, 0, true);
             break;
-        case UM_MENU_PAGE_PROGRESS:
-            Show("Menu pages", static_cast<int>(first * 1000 / std::max<std::int64_t>(second, 1)), first, second, true);
+        case ProgressStage::MenuPages:
+            if (event.message == UM_MENU_ENCODE_BEGIN)
+                Show("Menu pages", -1, 0, 0, true);
+            else if (event.message == UM_MENU_PAGE_PROGRESS)
+                Show("Menu pages", event.Tenths(), event.done, event.total, true);
             break;
-        case UM_MENU_ENCODE_END:
+        case ProgressStage::Slides:
+            // Reported before each slide: the count is the slide under way, from 1.
+            Show("Slides", event.Tenths(), event.done + 1, event.total, true);
             break;
-        case UM_SLIDE_PROGRESS:
-            // Posted before each slide: the count is the slide under way, counted from 1.
-            Show("Slides", ProgressTenths(first, second), first + 1, second, true);
-            break;
-        case UM_AUTHORING_BEGIN:
+        case ProgressStage::Authoring:
             Show("Authoring", -1, 0, 0, true);
             break;
-        case UM_WRITE_PROGRESS: {
-            const int tenths = std::min(1000, static_cast<int>(first * 1000 / std::max<std::int64_t>(second, 1)));
+        case ProgressStage::Writing: {
+            // What has been written, not the dialog's rounding up: 0 of N is 0.0 %.
+            const int tenths =
+                static_cast<int>(std::min<std::int64_t>(1000, event.done * 1000 / std::max<std::int64_t>(event.total, 1)));
             // Plain output: one line per tenth of the image.
             const bool line = tenths / 100 != lastWriteStep_ || tenths == 1000;
             if (line)
                 lastWriteStep_ = tenths / 100;
-            Show("Writing image", tenths, first, second, line && first != lastWritten_);
-            lastWritten_ = first;
+            Show("Writing image", tenths, event.done, event.total, line && event.done != lastWritten_);
+            lastWritten_ = event.done;
             break;
         }
         default:
@@ -182,7 +183,6 @@ private:
 
     const bool terminal_;
     const bool quiet_;
-    const bool hasMusic_;
     std::mutex mutex_;
     std::string current_;
     std::string drawnStage_;
@@ -337,7 +337,7 @@ int RunMake(const std::vector<std::string>& args)
     parameters.writeReporting = WriteReporting::ByRun;
     parameters.cancel = &cancel;
 
-    ProgressPrinter printer(::isatty(STDERR_FILENO) == 1, options.quiet, !options.music.empty());
+    ProgressPrinter printer(::isatty(STDERR_FILENO) == 1, options.quiet);
     ProductionJob job(std::move(parameters));
     const ProductionResult result = job.Run(&printer);
     const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();

@@ -207,7 +207,11 @@ private:
         // creates one from its own thread.
         if (pages_ > 0 && !HasGuiApplication())
             return Fail(kMsgNoGuiApplication);
-        Post(UM_MENU_ENCODE_BEGIN);
+        // The first message says what comes first: the music, or the pages.
+        ProgressEvent begin = MakeProgressEvent(UM_MENU_ENCODE_BEGIN);
+        if (!plan_.musicPath.empty())
+            begin.stage = ProgressStage::MenuMusic;
+        Post(begin);
         return true;
     }
 
@@ -215,9 +219,6 @@ private:
     {
         if (plan_.musicPath.empty())
             return true;
-        ProgressEvent event = MakeProgressEvent(UM_MENU_ENCODE_BEGIN);
-        event.stage = ProgressStage::MenuMusic;
-        Post(event);
         music_ = Format(kMenuMusicFormat, temp_.c_str());
         CancelFlag cancelFlag(cancel_);
         std::string error;
