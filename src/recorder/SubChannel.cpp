@@ -131,15 +131,17 @@ void MakeRawZeroSector(std::uint8_t* sector, std::uint32_t headerAddress) {
     PrepareRawSector(sector, headerAddress);
 }
 
-std::uint16_t QCrc(const std::uint8_t* q10) {
+std::uint16_t Crc16(const std::uint8_t* data, std::size_t size) {
     std::uint16_t crc = 0;
-    for (int i = 0; i < 10; ++i) {
-        crc ^= static_cast<std::uint16_t>(q10[i] << 8);
+    for (std::size_t i = 0; i < size; ++i) {
+        crc ^= static_cast<std::uint16_t>(data[i] << 8);
         for (int bit = 0; bit < 8; ++bit)
             crc = static_cast<std::uint16_t>(crc & 0x8000 ? (crc << 1) ^ 0x1021 : crc << 1);
     }
     return crc;
 }
+
+std::uint16_t QCrc(const std::uint8_t* q10) { return Crc16(q10, 10); }
 
 void PqSubcode16::Encode(const std::uint8_t* q10, bool p, std::uint8_t* out) const {
     std::memcpy(out, q10, 10);

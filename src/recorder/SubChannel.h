@@ -57,6 +57,7 @@ void MakeRawZeroSector(std::uint8_t* sector, std::uint32_t headerAddress);
 
 // CRC-16 of the Q channel (x^16 + x^12 + x^5 + 1, register 0) over its first ten bytes.
 std::uint16_t QCrc(const std::uint8_t* q10);
+std::uint16_t Crc16(const std::uint8_t* data, std::size_t size);
 
 // How a block's P flag and 12 Q bytes go to the drive.
 class SubchannelFormat {
