@@ -195,6 +195,7 @@ bool BurnThread::RunSteps() {
     }
     driver.SetEndAddress(address);
     Post(UM_LEAD_OUT);
+    if (Cancelled()) return false;
     if (!driver.FinishDisc(&result_.text)) return false;
     if (setup_.verify && setup_.settings.mode == DiscMode::Write) Verify();
     if (setup_.eject) driver.EjectAfterRun();
@@ -215,7 +216,7 @@ void BurnThread::Verify() {
     post(0);
     for (std::int64_t at = 0; at < total;) {
         if (Cancelled()) {
-            result_.verify = VerifyStatus::Failed;
+            result_.verify = VerifyStatus::NotRun; // the disc is written; only the check was left off
             result_.verifyText = "Verification was cancelled.";
             return;
         }
