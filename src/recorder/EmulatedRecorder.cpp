@@ -191,6 +191,7 @@ void EmulatedRecorder::Log(const std::uint8_t* cdb, std::size_t cdbLength, std::
     if (result == kScsiCheckCondition)
         std::fprintf(commandLog_, " sense=%02X/%02X/%02X", sense_.Key(), sense_.Asc(), sense_.Ascq());
     std::fputc('\n', commandLog_);
+    std::fflush(commandLog_); // readable while the drive is open, and complete if the program dies
 }
 
 int EmulatedRecorder::ExecuteCommand(const std::uint8_t* cdb, std::size_t cdbLength, const std::uint8_t* dataOut,
