@@ -114,8 +114,11 @@ bool BaseDriver::ReadDiscInfo(DiscInfo* info) {
     const std::uint8_t* leadIn = data + kDiscInfoLeadInStart;
     info->leadInStart = leadIn[0] * 4500 + leadIn[1] * 75 + leadIn[2];
     const std::uint8_t* last = data + kDiscInfoLastLeadOutStart;
-    if (last[0] == 0xFF && last[1] == 0xFF && last[2] == 0xFF) info->capacity = -1;
-    else info->capacity = std::max(0, last[0] * 4500 + last[1] * 75 + last[2] - 150);
+    // FF FF FF says "not known"; so does a lead-out before the first block, which some
+    // drives report for a disc whose size they have not read.
+    const int lastLeadOut = last[0] * 4500 + last[1] * 75 + last[2];
+    if ((last[0] == 0xFF && last[1] == 0xFF && last[2] == 0xFF) || lastLeadOut <= 150) info->capacity = -1;
+    else info->capacity = lastLeadOut - 150;
     return true;
 }
 
@@ -352,7 +355,7 @@ bool RawDriver::PrepareDisc(std::string* error) {
     }
     if (!CheckCapacity(info, error)) return false;
     leadInStart_ = info.leadInStart;
-    if (leadInStart_ < kLeadInLimit) {
+    if (leadInStart_ < kLeadInLimit || leadInStart_ >= 450000) {
         // No usable lead-in position: 4,500 lead-in blocks that end right before the
         // pregap, so that lead-in, pregap and data follow each other without a gap.
         leadInLength_ = 4500;
