@@ -415,35 +415,41 @@ int EmulatedRecorder::SendCueSheet(const std::uint8_t* out, std::size_t outLengt
     return kScsiSuccess;
 }
 
-// The drive buffer: blocks drain at speed × 75 a second while streaming. Returns false when
-// it ran dry without Burn-Proof (loss of streaming). Blocks the caller while the buffer is
-// full, as a drive holds a WRITE until it has room.
+// The drive buffer. Like a real writer, the drive starts writing once its buffer is full
+// (or the host flushes it) and from then on takes speed × 75 blocks a second off it.
+// Returns false when it ran dry without Burn-Proof (loss of streaming). Holds the caller
+// while the buffer is full, as a drive holds a WRITE until it has room.
 bool EmulatedRecorder::Pace(std::uint32_t blocks, bool* underrun) {
     *underrun = false;
     if (options_.speed <= 0) return true;
     const double rate = options_.speed * 75.0;
-    const auto now = Clock::now();
+    auto now = Clock::now();
     if (streaming_) {
         level_ -= std::chrono::duration<double>(now - last_).count() * rate;
+        last_ = now;
         if (level_ < 0) {
-            if (writeParameters_[2] & 0x40) {
-                ++recoveries_; // Burn-Proof: the drive stops, waits for data and links on
-                level_ = 0;
-            } else {
+            if (!(writeParameters_[2] & 0x40)) {
                 *underrun = true;
                 return false;
             }
+            ++recoveries_; // Burn-Proof: the drive stops, waits for data and links on
+            level_ = 0;
         }
         lowestLevel_ = std::min(lowestLevel_, level_);
+    } else if (level_ + blocks > kBufferBlocks) {
+        streaming_ = true;
+        last_ = now;
     }
-    streaming_ = true;
-    last_ = now;
-    const double excess = level_ + blocks - kBufferBlocks;
-    if (excess > 0) {
-        const double wait = excess / rate;
-        std::this_thread::sleep_for(std::chrono::duration<double>(wait));
-        level_ -= wait * rate;
-        last_ = now + std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(wait));
+    if (streaming_) {
+        const double excess = level_ + blocks - kBufferBlocks;
+        if (excess > 0) {
+            const double wait = excess / rate;
+            std::this_thread::sleep_for(std::chrono::duration<double>(wait));
+            now = Clock::now();
+            level_ -= std::chrono::duration<double>(now - last_).count() * rate;
+            last_ = now;
+            level_ = std::max(level_, 0.0);
+        }
     }
     level_ += blocks;
     return true;
@@ -555,10 +561,10 @@ int EmulatedRecorder::Write(const std::uint8_t* cdb, const std::uint8_t* out, st
 int EmulatedRecorder::SynchronizeCache() {
     if (int r = MediumCheck()) return r;
     if (!sessionOpen_) return kScsiSuccess;
-    if (streaming_ && options_.speed > 0 && level_ > 0) {
+    if (options_.speed > 0 && level_ > 0) {
         // The drive answers once its buffer is on the disc.
         const double rate = options_.speed * 75.0;
-        const double left = level_ - std::chrono::duration<double>(Clock::now() - last_).count() * rate;
+        const double left = streaming_ ? level_ - std::chrono::duration<double>(Clock::now() - last_).count() * rate : level_;
         if (left > 0) std::this_thread::sleep_for(std::chrono::duration<double>(left / rate));
     }
     const bool finished = !sessionBroken_ && nextAddress_ >= ((writeParameters_[2] & 0x0F) == 2 ? sessionEnd_ : 0);

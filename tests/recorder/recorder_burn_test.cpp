@@ -310,8 +310,9 @@ TEST(RecorderBurn, CancelAtEveryStageStopsWithinOneBuffer) {
 }
 
 TEST(RecorderBurn, BufferUnderrunWithoutBurnProofFailsAndWithItSurvives) {
-    // The drive drains at 52× (3,900 blocks a second); the image comes at 40×.
-    constexpr std::uint32_t kSectors = 2700;
+    // The drive drains at 52× (3,900 blocks a second) once its buffer is full; the image
+    // comes at 40×, so the buffer runs dry after about a second.
+    constexpr std::uint32_t kSectors = 6000;
     for (bool burnProof : {false, true}) {
         SCOPED_TRACE(burnProof ? "Burn-Proof" : "no Burn-Proof");
         TempFolder drive;
