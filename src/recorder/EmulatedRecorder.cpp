@@ -102,6 +102,8 @@ bool ParseEmulatedName(const std::string& name, EmulatedOptions* options, std::s
             options->busy = static_cast<int>(number);
         } else if (key == "erase-seconds" && ParseNumber(value, &number) && number <= 7200) {
             options->eraseSeconds = number;
+        } else if (key == "corrupt" && ParseNumber(value, &number)) {
+            options->corrupt = static_cast<std::int64_t>(number);
         } else if (key == "raw-types" && !value.empty() && value.find_first_not_of("123") == std::string::npos) {
             options->rawTypes = value;
         } else {
@@ -545,6 +547,7 @@ int EmulatedRecorder::Write(const std::uint8_t* cdb, const std::uint8_t* out, st
                 ScrambleSector(sector.data()); // descrambles
             }
         }
+        if (dataBlock && at == options_.corrupt) sector[1000] ^= 0x5A;
         if (dataBlock && !simulate && discFile_) {
             if (::pwrite(discFile_.Get(), sector.data(), 2352, static_cast<off_t>(at) * 2352) != 2352) {
                 failure_ = PathOf("disc.bin") + ": " + std::strerror(errno);

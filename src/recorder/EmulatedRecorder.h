@@ -6,7 +6,7 @@
 //
 // Device name: "emulated:DIR?disc=cdr|cdrw|none|written&lead-in=97:27:00&capacity=79:59:74
 //   &vendor=TEXT&product=TEXT&speed=X&not-ready=N&fail-write=K&fail-opc=1&busy=N
-//   &erase-seconds=S&raw-types=132"
+//   &erase-seconds=S&raw-types=132&corrupt=K"
 // (all options optional). The disc model is kept in DIR/drive.ini; when that file exists it
 // wins over disc=, so a burned disc stays "written" for the next run and an erased one blank.
 //
@@ -42,6 +42,7 @@ struct EmulatedOptions {
     int busy = 0;              // first N TEST UNIT READY answer 02/04/07
     double eraseSeconds = 0;
     std::string rawTypes = "132"; // raw data block types accepted, in no particular order
+    std::int64_t corrupt = -1; // the disc keeps this block with one byte changed (a bad spot)
 };
 
 // Parses "emulated:DIR?..."; false with *error for an unknown option or a bad value.

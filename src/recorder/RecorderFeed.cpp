@@ -33,8 +33,11 @@ std::unique_ptr<RecorderSink> OpenRecorderFeed(const BurnOptions& options, std::
         *error = options.device + ": the drive cannot write CD-R discs";
         return nullptr;
     }
-    if (device.readOnly) {
-        *error = options.device + ": the drive opens only for reading, so it cannot be written";
+    if (device.readOnly && ::geteuid() != 0) {
+        // Through a read-only descriptor the kernel passes only reading commands, unless
+        // the caller may send any (root); a burn would fail at its first write command.
+        *error = options.device + ": the drive opens only for reading; you need write access to " +
+                 "the device node to burn";
         return nullptr;
     }
     std::unique_ptr<RecorderSink> sink(new RecorderSink());

@@ -364,3 +364,39 @@ TEST(RecorderBurn, SimulationWritesNothingToTheDisc) {
     MmcDriver driver(*transport);
     EXPECT_EQ(CheckBlankDisc(driver).state, BlankState::Blank) << "ejected and loaded again, still blank";
 }
+
+TEST(RecorderBurn, VerificationNamesTheFirstSectorThatReadsBackDifferently) {
+    SmallDisc disc;
+    ASSERT_GT(disc.total, 700);
+    for (DriverChoice driver : {DriverChoice::Mmc, DriverChoice::Raw}) {
+        TempFolder drive;
+        EventLog log;
+        const Burn burn = BurnDisc(disc, Options(Emulated(drive, "corrupt=700"), driver), &log, nullptr);
+        ASSERT_EQ(burn.openError, "");
+        EXPECT_NE(burn.written, 0);
+        EXPECT_EQ(burn.result.status, BurnStatus::Succeeded) << burn.result.text;
+        EXPECT_EQ(burn.result.verify, VerifyStatus::Failed);
+        EXPECT_EQ(burn.result.firstMismatch, 700);
+        EXPECT_EQ(burn.result.verifyText, "Sector 700 reads back differently from the image.");
+        EXPECT_TRUE(log.Has(UM_BURN_FAILED));
+        EXPECT_FALSE(log.Has(UM_BURN_DONE));
+    }
+}
+
+TEST(RecorderBurn, ADriveThatStaysBusyIsLeftOnCancel) {
+    // TEST UNIT READY answers NOT READY for ever: the final wait looks at cancel.
+    SmallDisc disc;
+    TempFolder drive;
+    EventLog log;
+    ManualResetEvent cancel;
+    log.onEvent = [&](const ProgressEvent& e) {
+        if (e.message == UM_DRIVE_WAIT) cancel.Set();
+    };
+    const auto start = std::chrono::steady_clock::now();
+    const Burn burn = BurnDisc(disc, Options(Emulated(drive, "busy=1000000"), DriverChoice::Mmc), &log, &cancel);
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(10));
+    ASSERT_EQ(burn.openError, "");
+    EXPECT_EQ(burn.result.status, BurnStatus::Cancelled) << burn.result.text;
+    EXPECT_TRUE(log.Has(UM_DRIVE_WAIT));
+    EXPECT_FALSE(log.Has(UM_FLUSH_CACHE));
+}
