@@ -6,6 +6,7 @@
 
 #include "recorder/DiscUtilities.h"
 #include "recorder/SubChannel.h"
+#include "recorder/TeeSink.h"
 #include "vcd/Sector.h"
 
 #include <gtest/gtest.h>
@@ -399,4 +400,34 @@ TEST(RecorderBurn, ADriveThatStaysBusyIsLeftOnCancel) {
     EXPECT_EQ(burn.result.status, BurnStatus::Cancelled) << burn.result.text;
     EXPECT_TRUE(log.Has(UM_DRIVE_WAIT));
     EXPECT_FALSE(log.Has(UM_FLUSH_CACHE));
+}
+
+TEST(RecorderBurn, OneRunBurnsAndWritesTheImageFile) {
+    SmallDisc disc;
+    TempFolder drive, images;
+    std::string error;
+    auto feed = OpenRecorderFeed(Options(Emulated(drive), DriverChoice::Raw), disc.total, nullptr, nullptr, &error);
+    ASSERT_TRUE(feed) << error;
+    {
+        BinCueSink file(images.Slash() + "disc.bin");
+        TeeSink both(*feed, file);
+        ASSERT_EQ(WriteImage(*disc.layout, both), 0) << disc.layout->errorText;
+    }
+    EXPECT_TRUE(feed->Result().Succeeded()) << feed->Result().text;
+    EXPECT_EQ(FirstDifference(ReadFile(drive.Path() / "disc.bin"), ReadFile(images.Path() / "disc.bin")), "equal");
+
+    // The burn fails half way: the run stops with the drive's message, and the file sink,
+    // closed without its last sectors, leaves no image behind.
+    TempFolder failing, noImage;
+    feed = OpenRecorderFeed(Options(Emulated(failing, "fail-write=200"), DriverChoice::Mmc), disc.total, nullptr,
+                            nullptr, &error);
+    ASSERT_TRUE(feed) << error;
+    {
+        BinCueSink file(noImage.Slash() + "disc.bin");
+        TeeSink both(*feed, file);
+        EXPECT_EQ(WriteImage(*disc.layout, both), 1);
+        EXPECT_NE(disc.layout->errorText.find("Error while writing cd: sense 03/0C/00"), std::string::npos)
+            << disc.layout->errorText;
+    }
+    EXPECT_FALSE(fs::exists(noImage.Path() / "disc.bin"));
 }
