@@ -139,4 +139,32 @@ std::vector<DeviceRecord> EnumerateDrives(std::vector<std::string>* problems) {
     return drives;
 }
 
+bool DriveManager::OpenDevices(int writerIndex) {
+    drives_ = EnumerateDrives();
+    writers_.clear();
+    for (const DeviceRecord& drive : drives_)
+        if (drive.writer) writers_.push_back(drive);
+    transport_.reset();
+    selected_ = -1;
+    if (writers_.empty()) return false;
+    if (writerIndex < 0 || writerIndex >= static_cast<int>(writers_.size())) writerIndex = 0;
+    return SelectDevice(writerIndex);
+}
+
+bool DriveManager::SelectDevice(int writerIndex, std::string* error) {
+    if (writerIndex < 0 || writerIndex >= static_cast<int>(writers_.size())) {
+        if (error) *error = "No CD-Writer is Found";
+        return false;
+    }
+    std::string why;
+    auto transport = OpenTransport(writers_[static_cast<std::size_t>(writerIndex)].devicePath, &why);
+    if (!transport) {
+        if (error) *error = why;
+        return false;
+    }
+    transport_ = std::move(transport);
+    selected_ = writerIndex;
+    return true;
+}
+
 } // namespace lumivox

@@ -107,6 +107,28 @@ std::unique_ptr<ScsiTransport> OpenTransport(const std::string& device, std::str
 std::vector<DeviceRecord> EnumerateDrives(std::vector<std::string>* problems = nullptr);
 inline constexpr std::size_t kMaxDrives = 16;
 
+// The drives of the machine and the selected writer, for a program that lets the user
+// choose one (the desktop program's burn page).
+class DriveManager {
+public:
+    // Finds the drives (EnumerateDrives), keeps the writers, and selects writerIndex (0
+    // when it is beyond the last). False when there is no writer to use.
+    bool OpenDevices(int writerIndex);
+    // Makes that writer current, opening it; on failure the old selection stays and
+    // *error says why.
+    bool SelectDevice(int writerIndex, std::string* error = nullptr);
+    const std::vector<DeviceRecord>& Drives() const { return drives_; }
+    const std::vector<DeviceRecord>& Writers() const { return writers_; }
+    int SelectedWriter() const { return selected_; }
+    // The selected writer's transport; null when none is open.
+    ScsiTransport* Transport() const { return transport_.get(); }
+
+private:
+    std::vector<DeviceRecord> drives_, writers_;
+    int selected_ = -1;
+    std::unique_ptr<ScsiTransport> transport_;
+};
+
 // Reads INQUIRY and mode page 2A through an open transport into *record.
 bool IdentifyDrive(ScsiTransport& transport, DeviceRecord* record);
 

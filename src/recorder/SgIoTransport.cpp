@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdio>
 #include <cstring>
 #include <dirent.h>
 #include <fcntl.h>
@@ -139,8 +140,10 @@ int SgIoTransport::ExecuteCommand(const std::uint8_t* cdb, std::size_t cdbLength
         return kScsiCheckCondition;
     }
     if (request.status != 0 || request.host_status != 0 || (request.driver_status & 0x0F) != 0) {
-        failure_ = device_.devicePath + ": command 0x" + std::to_string(command[0]) + " failed (status " +
-                   std::to_string(request.status) + ", host " + std::to_string(request.host_status) + ")";
+        char text[96];
+        std::snprintf(text, sizeof text, ": command %02X failed (status %u, host %u, driver %u)", command[0],
+                      unsigned(request.status), unsigned(request.host_status), unsigned(request.driver_status));
+        failure_ = device_.devicePath + text;
         return kScsiFailure;
     }
     return kScsiSuccess;

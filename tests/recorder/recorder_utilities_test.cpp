@@ -68,6 +68,25 @@ TEST(RecorderUtilities, DeviceNamesThatAreNoDrive) {
     }
 }
 
+TEST(RecorderUtilities, DriveManagerListsTheEmulatedWriter) {
+    TempFolder folder;
+    const std::string name = Emulated(folder, "vendor=ACME&product=BURNER 52");
+    ::setenv("LUMIVOX_EMULATED_RECORDER", name.c_str(), 1);
+    DriveManager manager;
+    const bool opened = manager.OpenDevices(7); // beyond the list: writer 0
+    ::unsetenv("LUMIVOX_EMULATED_RECORDER");
+    ASSERT_TRUE(opened);
+    ASSERT_FALSE(manager.Writers().empty());
+    EXPECT_EQ(manager.SelectedWriter(), 0);
+    const DeviceRecord& emulated = manager.Writers().back();
+    EXPECT_EQ(emulated.devicePath, name);
+    EXPECT_EQ(DeviceLine(emulated), "ACME    BURNER 52       (0:0:0)");
+    ASSERT_NE(manager.Transport(), nullptr);
+    std::string error;
+    EXPECT_FALSE(manager.SelectDevice(static_cast<int>(manager.Writers().size()), &error));
+    EXPECT_EQ(manager.SelectedWriter(), 0) << "the old selection stays";
+}
+
 TEST(RecorderUtilities, EmulatedDriveAnswersLikeARealOne) {
     TempFolder folder;
     Drive drive(Emulated(folder, "busy=2&product=CELERUS"));
