@@ -471,8 +471,7 @@ void EmulatedRecorder::NoteRawBlock(std::int32_t address, const std::uint8_t* su
     else if (index == 0) record.kind = CueKind::PregapStart;
     else if (index == 1) record.kind = CueKind::TrackStart;
     else record.kind = CueKind::IndexMark;
-    if (rawTrack_ >= 0 || record.kind != CueKind::TrackStart || address != 0 || rawCues_.empty())
-        rawCues_.push_back(record);
+    rawCues_.push_back(record);
     rawTrack_ = track;
     rawIndex_ = index;
 }
