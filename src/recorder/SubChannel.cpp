@@ -108,13 +108,15 @@ const std::array<std::uint8_t, 2340>& ScramblerSequence() {
 void ScrambleSector(std::uint8_t* sector) {
     const auto& sequence = ScramblerSequence();
     std::uint8_t* data = sector + 12; // the sync pattern is not scrambled
-    for (std::size_t i = 0; i < sequence.size(); i += 8) {
+    std::size_t i = 0;
+    for (; i + 8 <= sequence.size(); i += 8) {
         std::uint64_t a, b;
         std::memcpy(&a, data + i, 8);
         std::memcpy(&b, sequence.data() + i, 8);
         a ^= b;
         std::memcpy(data + i, &a, 8);
     }
+    for (; i < sequence.size(); ++i) data[i] ^= sequence[i]; // 2,340 is not a multiple of 8
 }
 
 void PrepareRawSector(std::uint8_t* sector, std::uint32_t absoluteAddress) {

@@ -144,6 +144,11 @@ TEST(RecorderScrambler, SequenceMatchesEcma130AndRoundTrips) {
     const auto& seq = ScramblerSequence();
     auto bit = [&](std::size_t n) { return (seq[n / 8] >> (n % 8)) & 1; };
     for (std::size_t n = 0; n + 15 < seq.size() * 8; ++n) ASSERT_EQ(bit(n + 15), bit(n) ^ bit(n + 1)) << "bit " << n;
+    // Scrambling touches the sector's 2,352 bytes and nothing beyond.
+    std::vector<std::uint8_t> guarded(2352 + 16, 0xEE);
+    ScrambleSector(guarded.data());
+    for (std::size_t i = 2352; i < guarded.size(); ++i) ASSERT_EQ(guarded[i], 0xEE) << "byte " << i;
+    EXPECT_EQ(guarded[2351], 0xEE ^ ScramblerSequence()[2339]);
     RawSector sector;
     MakeMode2Sector(sector, nullptr, 4321, 1, 1, kSubmodeForm2 | kSubmodeData, 0);
     RawSector copy = sector;
