@@ -57,13 +57,15 @@ std::unique_ptr<RecorderSink> OpenRecorderFeed(const BurnOptions& options, std::
         *error = options.device + ": " + CapacityText(blank.info.capacity, totalSectors);
         return nullptr;
     }
-    sink->queue_ = std::make_unique<BurnQueue>(cancel);
+    RecorderSink* raw = sink.get();
+    if (cancel) raw->forwardCancel_.emplace(*cancel, [raw] { raw->abort_.Set(); });
+    sink->queue_ = std::make_unique<BurnQueue>(&sink->abort_);
     return sink;
 }
 
 RecorderSink::~RecorderSink() {
     if (thread_) {
-        queue_->Stop();
+        abort_.Set();
         thread_->Join();
     }
 }
@@ -94,7 +96,7 @@ int RecorderSink::SetCueList(const std::vector<CueRecord>& cues) {
     setup.settings.burnProof = options_.burnProof;
     setup.settings.speedIndex = options_.speedIndex;
     setup.listener = listener_;
-    setup.cancel = cancel_;
+    setup.cancel = &abort_;
     setup.verify = options_.verify;
     setup.eject = options_.eject;
     setup.hashes = &hashes_;
@@ -140,7 +142,7 @@ int RecorderSink::WriteSector(const std::uint8_t* sector, std::uint32_t sectorNu
 
 int RecorderSink::WriteSectors(const std::uint8_t* sectors, std::uint32_t firstSector, std::uint32_t count) {
     if (!started_ || failed_ || closed_) return Refuse();
-    if (thread_->Ended() || (cancel_ && cancel_->IsSet())) return Refuse();
+    if (thread_->Ended() || abort_.IsSet()) return Refuse();
     if (firstSector != nextSector_ || count > totalSectors_ - std::min(nextSector_, totalSectors_)) {
         error_ = options_.device + ": sector " + std::to_string(firstSector) + " came where sector " +
                  std::to_string(nextSector_) + " of " + std::to_string(totalSectors_) + " belongs";
@@ -166,11 +168,15 @@ int RecorderSink::WriteSectors(const std::uint8_t* sectors, std::uint32_t firstS
 
 void RecorderSink::Finish() {
     if (thread_) {
-        if (failed_ && !thread_->Ended()) queue_->Stop();
+        if (failed_ && !thread_->Ended()) abort_.Set();
         thread_->Join();
         result_ = thread_->Result();
-        if (failed_ && result_.status == BurnStatus::Succeeded) result_.status = BurnStatus::Failed;
-        if (failed_ && result_.text.empty()) result_.text = error_;
+        // The sink stopped the run for a fault of its own: that is the run's end, not a cancel.
+        const bool userCancel = cancel_ && cancel_->IsSet();
+        if (failed_ && !userCancel && result_.status != BurnStatus::Failed) {
+            result_.status = BurnStatus::Failed;
+            result_.text = error_;
+        }
     } else {
         result_.status = BurnStatus::Failed;
         result_.text = error_;

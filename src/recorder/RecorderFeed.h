@@ -21,6 +21,7 @@
 #include <atomic>
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -74,6 +75,11 @@ private:
     BurnOptions options_;
     ProgressListener* listener_ = nullptr;
     ManualResetEvent* cancel_ = nullptr;
+    // What the burn thread, its driver and the queue watch: set by the user's cancel event,
+    // and by the sink itself when it stops a run that cannot go on (so that no wait of the
+    // driver outlives the sink).
+    ManualResetEvent abort_;
+    std::optional<ManualResetEvent::Subscription> forwardCancel_;
     std::unique_ptr<ScsiTransport> transport_;
     std::unique_ptr<BaseDriver> driver_;
     std::unique_ptr<BurnQueue> queue_;

@@ -431,3 +431,24 @@ TEST(RecorderBurn, OneRunBurnsAndWritesTheImageFile) {
     }
     EXPECT_FALSE(fs::exists(noImage.Path() / "disc.bin"));
 }
+
+TEST(RecorderBurn, AFeedLeftUnfinishedStopsItsBurnAtOnce) {
+    // The drive answers every data WRITE with "long write in progress"; the image writer
+    // gives up half way and drops the feed, which must not wait for the drive.
+    for (DriverChoice driver : {DriverChoice::Mmc, DriverChoice::Raw}) {
+        TempFolder drive;
+        std::string error;
+        auto feed = OpenRecorderFeed(Options(Emulated(drive, "not-ready=100000000"), driver), 1000, nullptr, nullptr, &error);
+        ASSERT_TRUE(feed) << error;
+        ASSERT_EQ(feed->SetCueList({{0, CueKind::TrackStart}, {1000, CueKind::LeadOutStart}}), 0);
+        RawSector sector;
+        for (std::uint32_t s = 0; s < 100; ++s) {
+            MakeMode2Sector(sector, nullptr, s, 1, 1, kSubmodeForm2, 0);
+            ASSERT_EQ(feed->WriteSector(sector.data(), s), 0);
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(300)); // let the drive refuse a few times
+        const auto start = std::chrono::steady_clock::now();
+        feed.reset();
+        EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(2));
+    }
+}
