@@ -113,6 +113,10 @@ bool IdentifyDrive(ScsiTransport& transport, DeviceRecord* record) {
 }
 
 std::unique_ptr<ScsiTransport> OpenTransport(const std::string& device, std::string* error) {
+    if (device.empty()) {
+        if (error) *error = "no recorder given (a device node such as /dev/sr0, or emulated:FOLDER)";
+        return nullptr;
+    }
     if (device.rfind(kEmulatedPrefix, 0) == 0) return EmulatedRecorder::Open(device, error);
     return SgIoTransport::Open(device, error);
 }

@@ -57,6 +57,7 @@ TEST(RecorderUtilities, DeviceNamesThatAreNoDrive) {
         {"/dev/lumivox-no-such-drive", "/dev/lumivox-no-such-drive: No such file or directory"},
         {"/etc/hostname", "/etc/hostname: is not a CD/DVD drive device node"},
         {"emulated:", "emulated:: no folder given for the emulated recorder"},
+        {"", "no recorder given (a device node such as /dev/sr0, or emulated:FOLDER)"},
         {"emulated:/tmp/x?speed=fast", "emulated:/tmp/x?speed=fast: unknown or bad option \"speed=fast\""},
         {"emulated:/tmp/x?disc=dvd", "emulated:/tmp/x?disc=dvd: disc must be cdr, cdrw, none or written"},
     };
