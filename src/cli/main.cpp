@@ -36,7 +36,7 @@ static void PrintUsage(FILE* out)
                  "Commands:\n",
                  LUMIVOX_VERSION);
     for (const Command& command : RegisteredCommands())
-        std::fprintf(out, "  %-10s %s\n", command.name.c_str(), command.synopsis.c_str());
+        std::fprintf(out, "  %-11s %s\n", command.name.c_str(), command.synopsis.c_str());
     std::fprintf(out, "\nEvery command accepts --help.\n");
 }
 

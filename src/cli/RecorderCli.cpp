@@ -1,0 +1,137 @@
+#include "RecorderCli.h"
+
+#include <cstdio>
+#include <cstdlib>
+
+namespace lumivox::cli {
+
+const char* const kBurnOptionsHelp =
+    "  --speed N         write speed: 0 1x, 1 2x, 2 4x, 3 8x, 4 12x, 5 24x, 6 maximum (default 6)\n"
+    "  --simulate        a test burn: the drive goes through every step with the laser off\n"
+    "  --burn-proof      let the drive pause instead of failing when its buffer runs dry\n"
+    "  --driver D        auto (default: by the drive's name), mmc (session-at-once) or raw\n"
+    "  --no-verify       do not read the disc back after burning\n"
+    "  --no-eject        leave the disc in the drive when done";
+
+bool TakeBurnOption(const std::vector<std::string>& args, std::size_t* i, BurnOptions* options, std::string* error) {
+    const std::string& arg = args[*i];
+    auto value = [&](std::string* out) {
+        if (*i + 1 >= args.size()) {
+            *error = arg + " needs a value";
+            return false;
+        }
+        *out = args[++*i];
+        return true;
+    };
+    std::string text;
+    if (arg == "--speed") {
+        if (!value(&text)) return true;
+        if (text.size() != 1 || text[0] < '0' || text[0] > '6') *error = "--speed takes 0 to 6";
+        else options->speedIndex = text[0] - '0';
+    } else if (arg == "--simulate") {
+        options->mode = DiscMode::Simulate;
+    } else if (arg == "--burn-proof") {
+        options->burnProof = true;
+    } else if (arg == "--driver") {
+        if (!value(&text)) return true;
+        if (text == "auto") options->driver = DriverChoice::Auto;
+        else if (text == "mmc") options->driver = DriverChoice::Mmc;
+        else if (text == "raw") options->driver = DriverChoice::Raw;
+        else *error = "--driver takes auto, mmc or raw";
+    } else if (arg == "--no-verify") {
+        options->verify = false;
+    } else if (arg == "--no-eject") {
+        options->eject = false;
+    } else {
+        return false;
+    }
+    return true;
+}
+
+CancelOnSignal::CancelOnSignal(ManualResetEvent& cancel, const char* commandName) : cancel_(cancel), name_(commandName) {
+    sigemptyset(&signals_);
+    sigaddset(&signals_, SIGINT);
+    sigaddset(&signals_, SIGTERM);
+    pthread_sigmask(SIG_BLOCK, &signals_, &previous_);
+    thread_ = std::thread([this] {
+        const timespec step{0, 100'000'000};
+        while (!done_) {
+            const int taken = sigtimedwait(&signals_, nullptr, &step);
+            if (taken == SIGINT || taken == SIGTERM) {
+                if (signal_.exchange(taken) == 0) std::fprintf(stderr, "\n%s: cancelling...\n", name_);
+                cancel_.Set();
+            }
+        }
+    });
+}
+
+CancelOnSignal::~CancelOnSignal() {
+    done_ = true;
+    thread_.join();
+    pthread_sigmask(SIG_SETMASK, &previous_, nullptr);
+}
+
+void BurnProgressPrinter::OnProgress(const ProgressEvent& event) {
+    const char* text = nullptr;
+    switch (event.message) {
+    case UM_RECORDER_INIT: text = event.text.empty() ? "Initalizing cd recorder..." : nullptr; break;
+    case UM_LEAD_IN: text = "Writing lead in..."; break;
+    case UM_LEAD_OUT: text = "Writing lead out..."; break;
+    case UM_DRIVE_WAIT: text = "Please waiting..."; break;
+    case UM_FLUSH_CACHE: text = "Flush cache..."; break;
+    case UM_BURN_DONE:
+    case UM_BURN_FAILED: return; // the command's last line says how it ended
+    case UM_WRITE_PROGRESS: {
+        const int tenths = event.Tenths();
+        const int step = tenths / 100;
+        if (event.stage != lastStage_ || step != lastStep_) {
+            std::fprintf(stderr, "%s %d.%d%%\n", event.stage == ProgressStage::Verifying ? "Verifying..." : "Writing CD...",
+                         tenths / 10, tenths % 10);
+            lastStep_ = step;
+            lastStage_ = event.stage;
+        }
+        return;
+    }
+    default: break;
+    }
+    if (!event.text.empty()) std::fprintf(stderr, "warning: %s\n", OneLineText(event.text).c_str());
+    if (text) std::fprintf(stderr, "%s\n", text);
+}
+
+bool OpenDrive(const std::string& device, OpenedDrive* drive, std::string* error) {
+    drive->transport = OpenTransport(device, error);
+    if (!drive->transport) return false;
+    drive->driver = MakeDriver(ChooseDriverKind(DriverChoice::Auto, drive->transport->Device().product), *drive->transport);
+    return true;
+}
+
+std::string OneLineText(std::string text) {
+    while (!text.empty() && text.back() == '\n') text.pop_back();
+    for (char& c : text)
+        if (c == '\n') c = ' ';
+    return text;
+}
+
+int ReportBurn(const char* commandName, const std::string& device, const BurnOptions& options,
+               const BurnResult& result, bool ok, const std::string& error, bool signalled) {
+    if (ok && result.Succeeded()) {
+        std::printf("%s\n", options.mode == DiscMode::Simulate
+                                ? "The simulation is successfully finished, please click the <Burn Now> button to "
+                                  "write the albums to the disc."
+                                : "Congratulations! Your photo album CD has been made. You may play it on TV with "
+                                  "DVD/VCD player.");
+        if (result.verify == VerifyStatus::Passed) std::printf("Verified: every sector reads back as written.\n");
+        return 0;
+    }
+    if (signalled || result.status == BurnStatus::Cancelled) {
+        std::fprintf(stderr, "%s: %s: cancelled\n", commandName, device.c_str());
+        return kRecorderExitCancelled;
+    }
+    std::string why = error;
+    if (why.rfind(device + ": ", 0) == 0) why = why.substr(device.size() + 2);
+    if (why.empty()) why = result.status == BurnStatus::Succeeded ? result.verifyText : result.text;
+    std::fprintf(stderr, "%s: %s: %s\n", commandName, device.c_str(), OneLineText(why).c_str());
+    return kRecorderExitFailed;
+}
+
+} // namespace lumivox::cli

@@ -1,0 +1,74 @@
+#pragma once
+// What the recorder commands (burn, drives, erase, eject, load, blank-check) and
+// make --burn share: the burn options, Ctrl-C as the cancel event, progress lines, and
+// opening a drive with its driver.
+
+#include "base/Event.h"
+#include "base/Progress.h"
+#include "recorder/RecorderDriver.h"
+#include "recorder/RecorderFeed.h"
+
+#include <atomic>
+#include <csignal>
+#include <memory>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace lumivox::cli {
+
+// Exit statuses of the recorder commands: 0 done, 1 failed (or not blank), 2 usage, 130 cancelled.
+inline constexpr int kRecorderExitFailed = 1;
+inline constexpr int kRecorderExitUsage = 2;
+inline constexpr int kRecorderExitCancelled = 130;
+
+// Takes one burn option at args[*i] (--speed N, --simulate, --burn-proof,
+// --driver auto|mmc|raw, --no-verify, --no-eject), advancing *i past its value. Returns
+// false when args[*i] is not a burn option; sets *error for a bad value.
+bool TakeBurnOption(const std::vector<std::string>& args, std::size_t* i, BurnOptions* options, std::string* error);
+// The usage text of those options, for the commands' help.
+extern const char* const kBurnOptionsHelp;
+
+// Ctrl-C and SIGTERM set the cancel event; the signals are blocked in every thread started
+// after it and taken by one watcher thread.
+class CancelOnSignal {
+public:
+    CancelOnSignal(ManualResetEvent& cancel, const char* commandName);
+    ~CancelOnSignal();
+    bool Signalled() const { return signal_.load() != 0; }
+
+private:
+    ManualResetEvent& cancel_;
+    const char* name_;
+    sigset_t signals_{};
+    sigset_t previous_{};
+    std::atomic<bool> done_{false};
+    std::atomic<int> signal_{0};
+    std::thread thread_;
+};
+
+// The burn's progress messages as lines on standard error (writing in tenths of the image).
+class BurnProgressPrinter final : public ProgressListener {
+public:
+    void OnProgress(const ProgressEvent& event) override;
+
+private:
+    int lastStep_ = -1;
+    ProgressStage lastStage_ = ProgressStage::Done;
+};
+
+// Opens a drive and gives it the driver the drive database chooses. Null with *error.
+struct OpenedDrive {
+    std::unique_ptr<ScsiTransport> transport;
+    std::unique_ptr<BaseDriver> driver;
+};
+bool OpenDrive(const std::string& device, OpenedDrive* drive, std::string* error);
+
+// A text on one line (the engine's texts may carry a second line).
+std::string OneLineText(std::string text);
+
+// Prints the end of a burn and returns the exit status.
+int ReportBurn(const char* commandName, const std::string& device, const BurnOptions& options,
+               const BurnResult& result, bool ok, const std::string& error, bool signalled);
+
+} // namespace lumivox::cli

@@ -1,0 +1,44 @@
+#pragma once
+// Disc utilities: the blank check before a burn, erasing a CD-RW, eject and close tray.
+
+#include "base/Event.h"
+#include "recorder/RecorderDriver.h"
+
+#include <chrono>
+#include <cstdint>
+#include <functional>
+#include <string>
+
+namespace lumivox {
+
+// Messages of the erase dialog (WM_USER + 104 and + 105).
+inline constexpr int UM_ERASE_ELAPSED = 1128; // elapsed milliseconds
+inline constexpr int UM_ERASE_DONE = 1129;
+
+enum class BlankState { Blank, NotEmpty, NotReady };
+
+struct BlankCheckResult {
+    BlankState state = BlankState::NotReady;
+    std::string message; // empty for a blank disc
+    DiscInfo info;
+};
+
+// READ DISC INFORMATION: a blank disc may be burned; a written one gets "CD-R/RW disc is
+// not empty. ..."; when the command fails the tray is ejected and the message asks for a
+// blank disc.
+BlankCheckResult CheckBlankDisc(BaseDriver& driver);
+
+inline constexpr const char* kNoRewritableDiscText = "No CD-RW disc found. Please insert the CD-RW disc to be erased.";
+inline constexpr std::chrono::minutes kEraseLimit{90};
+
+// "Erasing ReWritable, Please wait...\nElapsed time: %02d:%02d min".
+std::string ErasingText(std::int64_t elapsedMs);
+
+// Erases a CD-RW (quick: minimal blanking; full: the whole disc) and waits, once a second,
+// until the drive is ready again; onElapsed (may be empty) gets the elapsed milliseconds at
+// each look (UM_ERASE_ELAPSED). False with *error when no disc is ready, BLANK is refused,
+// the wait is cancelled ("Cancelled") or the drive stays busy past kEraseLimit.
+bool EraseDisc(BaseDriver& driver, bool full, const ManualResetEvent* cancel,
+               const std::function<void(std::int64_t)>& onElapsed, std::string* error);
+
+} // namespace lumivox

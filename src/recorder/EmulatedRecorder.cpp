@@ -1,0 +1,609 @@
+#include "recorder/EmulatedRecorder.h"
+
+#include "base/IniFile.h"
+#include "vcd/BinCueSink.h"
+#include "vcd/Sector.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <fcntl.h>
+#include <filesystem>
+#include <fstream>
+#include <thread>
+#include <unistd.h>
+
+namespace lumivox {
+namespace {
+
+namespace fs = std::filesystem;
+using Clock = std::chrono::steady_clock;
+
+constexpr double kBufferBytes = 2.0 * 1024 * 1024; // the modelled drive buffer
+constexpr double kBufferBlocks = kBufferBytes / 2352.0;
+constexpr std::int32_t kNoLeadInMinimum = -(4500 + 150); // earliest raw block when the lead-in is unknown
+constexpr std::int32_t kMaxLeadOut = 6750;
+
+bool ParseMsf(const std::string& text, std::int32_t* blocks) {
+    unsigned m = 0, s = 0, f = 0;
+    char tail = 0;
+    if (std::sscanf(text.c_str(), "%u:%u:%u%c", &m, &s, &f, &tail) != 3 || m > 99 || s > 59 || f > 74) return false;
+    *blocks = static_cast<std::int32_t>(m * 4500 + s * 75 + f);
+    return true;
+}
+
+bool ParseNumber(const std::string& text, double* value) {
+    char* end = nullptr;
+    errno = 0;
+    const double v = std::strtod(text.c_str(), &end);
+    if (text.empty() || *end || errno || v < 0 || v > 1e9) return false;
+    *value = v;
+    return true;
+}
+
+std::string Padded(std::string text, std::size_t size) {
+    text.resize(size, ' ');
+    return text;
+}
+
+void PutMsf(std::uint8_t* out, std::int32_t blocks) {
+    out[0] = static_cast<std::uint8_t>(blocks / 4500);
+    out[1] = static_cast<std::uint8_t>(blocks / 75 % 60);
+    out[2] = static_cast<std::uint8_t>(blocks % 75);
+}
+
+int FromBcd(std::uint8_t v) { return (v >> 4) * 10 + (v & 15); }
+
+} // namespace
+
+bool ParseEmulatedName(const std::string& name, EmulatedOptions* options, std::string* error) {
+    auto fail = [&](const std::string& why) {
+        if (error) *error = name + ": " + why;
+        return false;
+    };
+    if (name.rfind(kEmulatedPrefix, 0) != 0) return fail("not an emulated recorder name");
+    std::string rest = name.substr(std::strlen(kEmulatedPrefix));
+    const std::size_t question = rest.find('?');
+    options->folder = rest.substr(0, question);
+    if (options->folder.empty()) return fail("no folder given for the emulated recorder");
+    std::string query = question == std::string::npos ? "" : rest.substr(question + 1);
+    std::size_t start = 0;
+    while (start < query.size()) {
+        std::size_t end = query.find('&', start);
+        if (end == std::string::npos) end = query.size();
+        const std::string pair = query.substr(start, end - start);
+        start = end + 1;
+        if (pair.empty()) continue;
+        const std::size_t eq = pair.find('=');
+        const std::string key = pair.substr(0, eq);
+        const std::string value = eq == std::string::npos ? "" : pair.substr(eq + 1);
+        double number = 0;
+        if (key == "disc") {
+            if (value != "cdr" && value != "cdrw" && value != "none" && value != "written")
+                return fail("disc must be cdr, cdrw, none or written");
+            options->disc = value;
+        } else if (key == "lead-in") {
+            if (!ParseMsf(value, &options->leadInStart)) return fail("lead-in must be MM:SS:FF");
+        } else if (key == "capacity") {
+            if (!ParseMsf(value, &options->lastLeadOutStart)) return fail("capacity must be MM:SS:FF");
+        } else if (key == "vendor") {
+            options->vendor = Padded(value, 8);
+        } else if (key == "product") {
+            options->product = Padded(value, 16);
+        } else if (key == "speed" && ParseNumber(value, &number) && number <= 100) {
+            options->speed = number;
+        } else if (key == "not-ready" && ParseNumber(value, &number)) {
+            options->notReady = static_cast<int>(number);
+        } else if (key == "fail-write" && ParseNumber(value, &number)) {
+            options->failWrite = static_cast<std::int64_t>(number);
+        } else if (key == "fail-opc") {
+            options->failOpc = value != "0";
+        } else if (key == "busy" && ParseNumber(value, &number)) {
+            options->busy = static_cast<int>(number);
+        } else if (key == "erase-seconds" && ParseNumber(value, &number) && number <= 7200) {
+            options->eraseSeconds = number;
+        } else if (key == "corrupt" && ParseNumber(value, &number)) {
+            options->corrupt = static_cast<std::int64_t>(number);
+        } else if (key == "raw-types" && !value.empty() && value.find_first_not_of("123") == std::string::npos) {
+            options->rawTypes = value;
+        } else {
+            return fail("unknown or bad option \"" + pair + "\"");
+        }
+    }
+    return true;
+}
+
+std::unique_ptr<EmulatedRecorder> EmulatedRecorder::Open(const std::string& name, std::string* error) {
+    EmulatedOptions options;
+    if (!ParseEmulatedName(name, &options, error)) return nullptr;
+    std::error_code ec;
+    fs::create_directories(options.folder, ec);
+    if (!fs::is_directory(options.folder)) {
+        if (error) *error = name + ": cannot use the folder " + options.folder;
+        return nullptr;
+    }
+    std::unique_ptr<EmulatedRecorder> recorder(new EmulatedRecorder(options));
+    recorder->commandLog_ = std::fopen(recorder->PathOf("commands.log").c_str(), "a");
+    if (!recorder->commandLog_) {
+        if (error) *error = name + ": cannot write " + recorder->PathOf("commands.log") + ": " + std::strerror(errno);
+        return nullptr;
+    }
+    recorder->device_.devicePath = name;
+    IdentifyDrive(*recorder, &recorder->device_);
+    return recorder;
+}
+
+EmulatedRecorder::EmulatedRecorder(EmulatedOptions options) : options_(std::move(options)) {
+    media_ = options_.disc == "none" ? Media::None : options_.disc == "cdrw" ? Media::Cdrw : Media::Cdr;
+    complete_ = options_.disc == "written";
+    LoadState();
+    notReadyLeft_ = options_.notReady;
+    busyLeft_ = options_.busy;
+    // Page 05 as a drive reports it before anyone set it: track-at-once, Mode 1.
+    writeParameters_[0] = 0x80 | kPageWriteParameters;
+    writeParameters_[1] = kWriteParametersLength - 2;
+    writeParameters_[2] = 0x01;
+    writeParameters_[3] = 0x04;
+    writeParameters_[4] = 0x08;
+    lowestLevel_ = kBufferBlocks;
+}
+
+EmulatedRecorder::~EmulatedRecorder() {
+    if (sessionOpen_) EndSession(false);
+    if (commandLog_) std::fclose(commandLog_);
+}
+
+std::string EmulatedRecorder::PathOf(const char* name) const { return (fs::path(options_.folder) / name).string(); }
+
+void EmulatedRecorder::LoadState() {
+    const std::string path = PathOf("drive.ini");
+    if (!fs::exists(path)) return;
+    IniFile ini;
+    if (ini.Load(path) != IniLoadStatus::Loaded) return;
+    const std::string disc = ini.GetString("DRIVE", "disc", "cdr");
+    media_ = disc == "none" ? Media::None : disc == "cdrw" ? Media::Cdrw : Media::Cdr;
+    complete_ = ini.GetString("DRIVE", "status", "blank") == "complete";
+    trayOpen_ = ini.GetString("DRIVE", "tray", "closed") == "open";
+}
+
+void EmulatedRecorder::SaveState() const {
+    IniFile ini;
+    ini.SetString("DRIVE", "disc", media_ == Media::None ? "none" : media_ == Media::Cdrw ? "cdrw" : "cdr");
+    ini.SetString("DRIVE", "status", complete_ ? "complete" : "blank");
+    ini.SetString("DRIVE", "tray", trayOpen_ ? "open" : "closed");
+    ini.Save(PathOf("drive.ini"));
+}
+
+int EmulatedRecorder::Check(std::uint8_t key, std::uint8_t asc, std::uint8_t ascq) {
+    sense_ = SenseData::Make(key, asc, ascq);
+    return kScsiCheckCondition;
+}
+
+int EmulatedRecorder::MediumCheck() {
+    if (trayOpen_) return Check(kSenseNotReady, 0x3A, 0x02);
+    if (media_ == Media::None) return Check(kSenseNotReady, 0x3A, 0x01);
+    if (Clock::now() < eraseUntil_) return Check(kSenseNotReady, 0x04, 0x07);
+    return kScsiSuccess;
+}
+
+void EmulatedRecorder::Log(const std::uint8_t* cdb, std::size_t cdbLength, std::size_t outLength, int result) {
+    if (!commandLog_) return;
+    for (std::size_t i = 0; i < cdbLength; ++i) std::fprintf(commandLog_, "%s%02X", i ? " " : "", cdb[i]);
+    std::fprintf(commandLog_, " out=%zu result=%d", outLength, result);
+    if (result == kScsiCheckCondition)
+        std::fprintf(commandLog_, " sense=%02X/%02X/%02X", sense_.Key(), sense_.Asc(), sense_.Ascq());
+    std::fputc('\n', commandLog_);
+    std::fflush(commandLog_); // readable while the drive is open, and complete if the program dies
+}
+
+int EmulatedRecorder::ExecuteCommand(const std::uint8_t* cdb, std::size_t cdbLength, const std::uint8_t* dataOut,
+                                     std::size_t outLength, std::uint8_t* dataIn, std::size_t inLength) {
+    failure_.clear();
+    if (!cdb || cdbLength < 6 || cdbLength > 16) {
+        failure_ = device_.devicePath + ": command block of " + std::to_string(cdbLength) + " bytes";
+        Log(cdb, cdb ? std::min<std::size_t>(cdbLength, 16) : 0, outLength, kScsiFailure);
+        return kScsiFailure;
+    }
+    if (dataIn && inLength) std::memset(dataIn, 0, inLength);
+    const int result = Dispatch(cdb, cdbLength, dataOut, outLength, dataIn, inLength);
+    Log(cdb, cdbLength, outLength, result);
+    return result;
+}
+
+int EmulatedRecorder::Dispatch(const std::uint8_t* cdb, std::size_t cdbLength, const std::uint8_t* out,
+                               std::size_t outLength, std::uint8_t* in, std::size_t inLength) {
+    const std::size_t expected = cdb[0] < 0x20 ? 6 : cdb[0] < 0x60 ? 10 : 12;
+    if (cdbLength < expected) return Check(kSenseIllegalRequest, 0x24, 0x00);
+    switch (cdb[0]) {
+    case kOpTestUnitReady:
+        if (busyLeft_ > 0) {
+            --busyLeft_;
+            return Check(kSenseNotReady, 0x04, 0x07);
+        }
+        return MediumCheck();
+    case kOpInquiry: return Inquiry(in, inLength);
+    case kOpModeSense10: return ModeSense(cdb, in, inLength);
+    case kOpModeSelect10: return ModeSelect(out, outLength);
+    case kOpReadDiscInformation: return ReadDiscInformation(in, inLength);
+    case kOpReadTrackInformation: return ReadTrackInformation(in, inLength);
+    case kOpSetCdSpeed: return kScsiSuccess;
+    case kOpSendOpcInformation:
+        if (int r = MediumCheck()) return r;
+        if (options_.failOpc) return Check(kSenseIllegalRequest, 0x73, 0x00);
+        return kScsiSuccess;
+    case kOpSendCueSheet: return SendCueSheet(out, outLength);
+    case kOpWrite10: return Write(cdb, out, outLength);
+    case kOpSynchronizeCache: return SynchronizeCache();
+    case kOpStartStopUnit:
+        if ((cdb[4] & 0x03) == kStartStopEject || (cdb[4] & 0x03) == kStartStopLoad) {
+            if (sessionOpen_) EndSession(false);
+            trayOpen_ = (cdb[4] & 0x03) == kStartStopEject;
+            SaveState();
+        }
+        return kScsiSuccess;
+    case kOpBlank: return Blank(cdb);
+    case kOpReadCd: return ReadCd(cdb, in, inLength);
+    default: return Check(kSenseIllegalRequest, 0x20, 0x00);
+    }
+}
+
+int EmulatedRecorder::Inquiry(std::uint8_t* in, std::size_t inLength) {
+    std::uint8_t data[96]{};
+    data[0] = 0x05; // CD/DVD device
+    data[1] = 0x80; // removable
+    data[2] = 0x05;
+    data[3] = 0x02;
+    data[4] = sizeof data - 5;
+    std::memcpy(data + 8, Padded(options_.vendor, 8).data(), 8);
+    std::memcpy(data + 16, Padded(options_.product, 16).data(), 16);
+    std::memcpy(data + 32, "1.00", 4);
+    if (in) std::memcpy(in, data, std::min(inLength, sizeof data));
+    return kScsiSuccess;
+}
+
+int EmulatedRecorder::ModeSense(const std::uint8_t* cdb, std::uint8_t* in, std::size_t inLength) {
+    std::uint8_t page[kWriteParametersLength]{};
+    std::size_t pageLength = 0;
+    switch (cdb[2] & 0x3F) {
+    case kPageWriteParameters:
+        std::memcpy(page, writeParameters_, sizeof writeParameters_);
+        pageLength = sizeof writeParameters_;
+        break;
+    case kPageCapabilities:
+        page[0] = kPageCapabilities;
+        page[1] = kCapabilitiesLength - 2;
+        page[2] = 0x03;                  // reads CD-R and CD-RW
+        page[3] = 0x07;                  // writes CD-R, CD-RW, test write
+        page[4] = 0x80;                  // buffer-underrun-free recording (Burn-Proof)
+        page[6] = 0x29;                  // tray, eject
+        pageLength = kCapabilitiesLength;
+        break;
+    default: return Check(kSenseIllegalRequest, 0x24, 0x00);
+    }
+    std::uint8_t data[8 + kWriteParametersLength]{};
+    ModeHeader10 header;
+    header.dataLength.Set(static_cast<std::uint32_t>(6 + pageLength));
+    std::memcpy(data, &header, sizeof header);
+    std::memcpy(data + 8, page, pageLength);
+    if (in) std::memcpy(in, data, std::min(inLength, 8 + pageLength));
+    return kScsiSuccess;
+}
+
+int EmulatedRecorder::ModeSelect(const std::uint8_t* out, std::size_t outLength) {
+    if (!out || outLength < 8) return Check(kSenseIllegalRequest, 0x1A, 0x00);
+    ModeHeader10 header;
+    std::memcpy(&header, out, sizeof header);
+    const std::size_t offset = 8 + header.blockDescriptorLength.Get();
+    if (offset + 2 > outLength) return Check(kSenseIllegalRequest, 0x1A, 0x00);
+    const std::uint8_t* page = out + offset;
+    const std::size_t length = std::size_t(page[1]) + 2;
+    if (offset + length > outLength) return Check(kSenseIllegalRequest, 0x1A, 0x00);
+    if ((page[0] & 0x3F) == kPageCapabilities) return kScsiSuccess;
+    if ((page[0] & 0x3F) != kPageWriteParameters || length < 10) return Check(kSenseIllegalRequest, 0x26, 0x00);
+    const int writeType = page[2] & 0x0F;
+    const int blockType = page[4] & 0x0F;
+    if (writeType != 1 && writeType != 2 && writeType != 3) return Check(kSenseIllegalRequest, 0x26, 0x00);
+    if (writeType == 3 && (blockType < 1 || blockType > 3 ||
+                           options_.rawTypes.find(char('0' + blockType)) == std::string::npos))
+        return Check(kSenseIllegalRequest, 0x26, 0x00);
+    if (sessionOpen_) return Check(kSenseIllegalRequest, 0x2C, 0x00);
+    std::memcpy(writeParameters_ + 2, page + 2, std::min(length, kWriteParametersLength) - 2);
+    return kScsiSuccess;
+}
+
+int EmulatedRecorder::ReadDiscInformation(std::uint8_t* in, std::size_t inLength) {
+    if (int r = MediumCheck()) return r;
+    std::uint8_t data[kDiscInfoLength]{};
+    data[1] = kDiscInfoLength - 2;
+    data[2] = static_cast<std::uint8_t>((complete_ ? 0x0E : 0x00) | (media_ == Media::Cdrw ? 0x10 : 0));
+    data[3] = 1;
+    data[4] = 1;
+    data[5] = 1;
+    data[6] = 1;
+    data[8] = complete_ ? 0x20 : 0x00;
+    if (complete_) {
+        std::memset(data + 16, 0xFF, 8);
+    } else {
+        PutMsf(data + kDiscInfoLeadInStart, options_.leadInStart);
+        PutMsf(data + kDiscInfoLastLeadOutStart, options_.lastLeadOutStart);
+    }
+    if (in) std::memcpy(in, data, std::min(inLength, sizeof data));
+    return kScsiSuccess;
+}
+
+int EmulatedRecorder::ReadTrackInformation(std::uint8_t* in, std::size_t inLength) {
+    if (int r = MediumCheck()) return r;
+    std::uint8_t data[36]{};
+    data[1] = sizeof data - 2;
+    data[2] = 1;
+    data[3] = 1;
+    data[5] = 0x04;
+    if (!complete_) {
+        data[6] = 0x42; // blank, data mode 2
+        data[7] = 0x01; // next writable address valid
+        BigEndian32 free;
+        free.Set(static_cast<std::uint32_t>(options_.lastLeadOutStart - 150));
+        std::memcpy(data + 16, &free, 4);
+    } else {
+        data[6] = 0x02;
+    }
+    if (in) std::memcpy(in, data, std::min(inLength, sizeof data));
+    return kScsiSuccess;
+}
+
+void EmulatedRecorder::BeginSession() {
+    sessionOpen_ = true;
+    sessionBroken_ = false;
+    wroteData_ = false;
+    streaming_ = false;
+    level_ = 0;
+    discBlocks_ = 0;
+    rawCues_.clear();
+    rawTrack_ = rawIndex_ = -1;
+    const bool simulate = (writeParameters_[2] & 0x10) != 0;
+    if (writesLog_) std::fclose(writesLog_);
+    writesLog_ = std::fopen(PathOf("writes.log").c_str(), "w");
+    if (!simulate) {
+        discFile_.Reset(::open(PathOf("disc.bin").c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666));
+        ::unlink(PathOf("disc.cue").c_str());
+        if ((writeParameters_[2] & 0x0F) == 3)
+            subchannelFile_.Reset(::open(PathOf("subchannel.bin").c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666));
+    }
+}
+
+void EmulatedRecorder::EndSession(bool complete) {
+    sessionOpen_ = false;
+    streaming_ = false;
+    if (writesLog_) {
+        std::fclose(writesLog_);
+        writesLog_ = nullptr;
+    }
+    const bool hadDisc = discFile_.IsValid();
+    discFile_.Reset();
+    subchannelFile_.Reset();
+    if (!hadDisc) return;
+    if (wroteData_) {
+        // Whatever reached the disc makes it a written disc, finished or not.
+        complete_ = true;
+        SaveState();
+    }
+    if (!complete) return;
+    std::vector<CueRecord> cues = (writeParameters_[2] & 0x0F) == 3 ? rawCues_ : CueListFromSheet(cueSheet_.data(), cueSheet_.size());
+    std::ofstream cue(PathOf("disc.cue"), std::ios::trunc);
+    cue << BinCueSink::CueSheetText("disc.bin", cues);
+}
+
+int EmulatedRecorder::SendCueSheet(const std::uint8_t* out, std::size_t outLength) {
+    if (int r = MediumCheck()) return r;
+    if (complete_) return Check(kSenseIllegalRequest, 0x2C, 0x00);
+    if ((writeParameters_[2] & 0x0F) != 2) return Check(kSenseIllegalRequest, 0x2C, 0x00);
+    if (!out || outLength == 0 || outLength % 8 != 0 || outLength > 8 * 300) return Check(kSenseIllegalRequest, 0x1A, 0x00);
+    std::string diagnostic;
+    PQChannelEncoder check;
+    PqSubcode16 format;
+    if (!check.Start(&format, 32, out, outLength, 0, &diagnostic)) return Check(kSenseIllegalRequest, 0x26, 0x00);
+    {
+        std::ofstream file(PathOf("cuesheet.bin"), std::ios::binary | std::ios::trunc);
+        file.write(reinterpret_cast<const char*>(out), static_cast<std::streamsize>(outLength));
+    }
+    CueSheetEntry leadOut;
+    std::memcpy(&leadOut, out + outLength - 8, 8);
+    const std::int64_t leadOutAddress = leadOut.Time() - 150;
+    if (leadOutAddress > options_.lastLeadOutStart - 150) return Check(kSenseIllegalRequest, 0x21, 0x00);
+    cueSheet_.assign(out, out + outLength);
+    BeginSession();
+    nextAddress_ = -150;
+    sessionEnd_ = leadOutAddress;
+    return kScsiSuccess;
+}
+
+// The drive buffer. Like a real writer, the drive starts writing once its buffer is full
+// (or the host flushes it) and from then on takes speed × 75 blocks a second off it.
+// Returns false when it ran dry without Burn-Proof (loss of streaming). Holds the caller
+// while the buffer is full, as a drive holds a WRITE until it has room.
+bool EmulatedRecorder::Pace(std::uint32_t blocks, bool* underrun) {
+    *underrun = false;
+    if (options_.speed <= 0) return true;
+    const double rate = options_.speed * 75.0;
+    auto now = Clock::now();
+    if (streaming_) {
+        level_ -= std::chrono::duration<double>(now - last_).count() * rate;
+        last_ = now;
+        if (level_ < 0) {
+            if (!(writeParameters_[2] & 0x40)) {
+                *underrun = true;
+                return false;
+            }
+            ++recoveries_; // Burn-Proof: the drive stops, waits for data and links on
+            level_ = 0;
+        }
+        lowestLevel_ = std::min(lowestLevel_, level_);
+    } else if (level_ + blocks > kBufferBlocks) {
+        streaming_ = true;
+        last_ = now;
+    }
+    if (streaming_) {
+        const double excess = level_ + blocks - kBufferBlocks;
+        if (excess > 0) {
+            const double wait = excess / rate;
+            std::this_thread::sleep_for(std::chrono::duration<double>(wait));
+            now = Clock::now();
+            level_ -= std::chrono::duration<double>(now - last_).count() * rate;
+            last_ = now;
+            level_ = std::max(level_, 0.0);
+        }
+    }
+    level_ += blocks;
+    return true;
+}
+
+void EmulatedRecorder::NoteRawBlock(std::int32_t address, const std::uint8_t* sub) {
+    bool p = false;
+    std::uint8_t q[12];
+    rawFormat_->Decode(sub, &p, q);
+    if ((q[0] & 0x0F) != 1 || q[1] == 0 || address < 0) return;
+    const int track = q[1] == kCueLeadOutTrack ? kCueLeadOutTrack : FromBcd(q[1]);
+    const int index = FromBcd(q[2]);
+    if (track == rawTrack_ && index == rawIndex_) return;
+    CueRecord record;
+    record.sector = static_cast<std::uint32_t>(address);
+    if (track == kCueLeadOutTrack) record.kind = CueKind::LeadOutStart;
+    else if (index == 0) record.kind = CueKind::PregapStart;
+    else if (index == 1) record.kind = CueKind::TrackStart;
+    else record.kind = CueKind::IndexMark;
+    rawCues_.push_back(record);
+    rawTrack_ = track;
+    rawIndex_ = index;
+}
+
+int EmulatedRecorder::Write(const std::uint8_t* cdb, const std::uint8_t* out, std::size_t outLength) {
+    if (int r = MediumCheck()) return r;
+    Write10Cdb command;
+    std::memcpy(&command, cdb, sizeof command);
+    const std::int64_t address = command.address.GetSigned();
+    const std::uint32_t blocks = command.blocks.Get();
+    const int writeType = writeParameters_[2] & 0x0F;
+    const bool simulate = (writeParameters_[2] & 0x10) != 0;
+    if (complete_) return Check(kSenseIllegalRequest, 0x2C, 0x00); // the disc is not blank
+    std::size_t blockSize = 0;
+    if (writeType == 2) {
+        if (!sessionOpen_ || cueSheet_.empty()) return Check(kSenseIllegalRequest, 0x2C, 0x00); // no cue sheet
+        blockSize = 2336;
+    } else if (writeType == 3) {
+        const int type = writeParameters_[4] & 0x0F;
+        blockSize = 2352 + (type == 1 ? 16 : 96);
+        if (!sessionOpen_) {
+            const std::int64_t earliest = options_.leadInStart >= 360000 ? options_.leadInStart - 450150 : kNoLeadInMinimum;
+            if (address < earliest || address > -150) return Check(kSenseIllegalRequest, 0x21, 0x00);
+            BeginSession();
+            nextAddress_ = address;
+            sessionEnd_ = options_.lastLeadOutStart - 150 + kMaxLeadOut;
+            if (type == 1) rawFormat_ = std::make_unique<PqSubcode16>();
+            else rawFormat_ = std::make_unique<PwSubcode96>();
+        }
+    } else {
+        return Check(kSenseIllegalRequest, 0x64, 0x00);
+    }
+    if (sessionBroken_) return Check(kSenseIllegalRequest, 0x2C, 0x00);
+    if (blocks == 0) return kScsiSuccess;
+    if (!out || outLength != blocks * blockSize) return Check(kSenseIllegalRequest, 0x24, 0x00); // wrong block size
+    if (address != nextAddress_) return Check(kSenseIllegalRequest, 0x21, 0x02);
+    if (address + blocks > sessionEnd_) return Check(kSenseIllegalRequest, 0x21, 0x00);
+    if (address >= 0 && notReadyLeft_ > 0) {
+        --notReadyLeft_;
+        return Check(kSenseNotReady, 0x04, 0x08);
+    }
+    if (options_.failWrite >= 0 && options_.failWrite >= address && options_.failWrite < address + blocks)
+        return Check(kSenseMediumError, 0x0C, 0x00);
+    bool underrun = false;
+    if (!Pace(blocks, &underrun)) {
+        sessionBroken_ = true;
+        return Check(kSenseMediumError, 0x0C, 0x09);
+    }
+    if (writesLog_) std::fprintf(writesLog_, "%lld %u %zu\n", static_cast<long long>(address), blocks, blockSize);
+    std::vector<std::uint8_t> sector(2352);
+    for (std::uint32_t b = 0; b < blocks; ++b) {
+        const std::int64_t at = address + b;
+        const std::uint8_t* block = out + b * blockSize;
+        bool dataBlock = at >= 0;
+        if (writeType == 2) {
+            if (dataBlock) {
+                std::memset(sector.data(), 0, 16);
+                std::memset(sector.data() + 1, 0xFF, 10);
+                WriteBcdAddress(sector.data() + 12, static_cast<std::uint32_t>(at));
+                sector[15] = 2; // the drive adds sync and a Mode 2 header
+                std::memcpy(sector.data() + 16, block, 2336);
+            }
+        } else {
+            NoteRawBlock(static_cast<std::int32_t>(at), block + 2352);
+            if (subchannelFile_ && ::write(subchannelFile_.Get(), block + 2352, blockSize - 2352) < 0) {
+                failure_ = PathOf("subchannel.bin") + ": " + std::strerror(errno);
+                return kScsiFailure;
+            }
+            dataBlock = dataBlock && rawTrack_ != kCueLeadOutTrack;
+            if (dataBlock) {
+                std::memcpy(sector.data(), block, 2352);
+                ScrambleSector(sector.data()); // descrambles
+            }
+        }
+        if (dataBlock && at == options_.corrupt) sector[1000] ^= 0x5A;
+        if (dataBlock && !simulate && discFile_) {
+            if (::pwrite(discFile_.Get(), sector.data(), 2352, static_cast<off_t>(at) * 2352) != 2352) {
+                failure_ = PathOf("disc.bin") + ": " + std::strerror(errno);
+                return kScsiFailure;
+            }
+            wroteData_ = true;
+            discBlocks_ = std::max<std::int64_t>(discBlocks_, at + 1);
+        }
+    }
+    nextAddress_ = address + blocks;
+    return kScsiSuccess;
+}
+
+int EmulatedRecorder::SynchronizeCache() {
+    if (int r = MediumCheck()) return r;
+    if (!sessionOpen_) return kScsiSuccess;
+    if (options_.speed > 0 && level_ > 0) {
+        // The drive answers once its buffer is on the disc.
+        const double rate = options_.speed * 75.0;
+        const double left = streaming_ ? level_ - std::chrono::duration<double>(Clock::now() - last_).count() * rate : level_;
+        if (left > 0) std::this_thread::sleep_for(std::chrono::duration<double>(left / rate));
+    }
+    const bool finished = !sessionBroken_ && nextAddress_ >= ((writeParameters_[2] & 0x0F) == 2 ? sessionEnd_ : 0);
+    EndSession(finished);
+    return kScsiSuccess;
+}
+
+int EmulatedRecorder::Blank(const std::uint8_t* cdb) {
+    if (int r = MediumCheck()) return r;
+    if (media_ != Media::Cdrw) return Check(kSenseIllegalRequest, 0x30, 0x05);
+    if (sessionOpen_) EndSession(false);
+    complete_ = false;
+    SaveState();
+    for (const char* name : {"disc.bin", "disc.cue", "subchannel.bin"}) ::unlink(PathOf(name).c_str());
+    const auto duration = std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(options_.eraseSeconds));
+    if (cdb[1] & 0x10) eraseUntil_ = Clock::now() + duration;
+    else std::this_thread::sleep_for(duration);
+    return kScsiSuccess;
+}
+
+int EmulatedRecorder::ReadCd(const std::uint8_t* cdb, std::uint8_t* in, std::size_t inLength) {
+    if (int r = MediumCheck()) return r;
+    ReadCdCdb command;
+    std::memcpy(&command, cdb, sizeof command);
+    const std::int64_t address = command.address.GetSigned();
+    const std::uint32_t blocks = command.blocks.Get();
+    if (command.fields != kReadCdWholeSector) return Check(kSenseIllegalRequest, 0x24, 0x00);
+    if (!in || inLength < std::size_t(blocks) * 2352) return Check(kSenseIllegalRequest, 0x24, 0x00);
+    std::error_code ec;
+    const auto size = fs::file_size(PathOf("disc.bin"), ec);
+    const std::int64_t written = (!complete_ || ec) ? 0 : static_cast<std::int64_t>(size / 2352);
+    if (address < 0 || address + blocks > written) return Check(kSenseIllegalRequest, 0x21, 0x00);
+    FileDescriptor file(::open(PathOf("disc.bin").c_str(), O_RDONLY | O_CLOEXEC));
+    const std::size_t bytes = std::size_t(blocks) * 2352;
+    if (!file || ::pread(file.Get(), in, bytes, static_cast<off_t>(address) * 2352) != static_cast<ssize_t>(bytes))
+        return Check(kSenseMediumError, 0x11, 0x00);
+    return kScsiSuccess;
+}
+
+} // namespace lumivox

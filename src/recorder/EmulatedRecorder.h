@@ -1,0 +1,123 @@
+#pragma once
+// An MMC CD-R/RW writer in software, so that burning can be tried and tested without a
+// drive. It answers every command the drivers and disc utilities send, keeps its disc in
+// a folder between runs, checks what a real drive checks (CHECK CONDITION with sense),
+// and models a 2 MB drive buffer drained in real time at the chosen speed.
+//
+// Device name: "emulated:DIR?disc=cdr|cdrw|none|written&lead-in=97:27:00&capacity=79:59:74
+//   &vendor=TEXT&product=TEXT&speed=X&not-ready=N&fail-write=K&fail-opc=1&busy=N
+//   &erase-seconds=S&raw-types=132&corrupt=K"
+// (all options optional). The disc model is kept in DIR/drive.ini; when that file exists it
+// wins over disc=, so a burned disc stays "written" for the next run and an erased one blank.
+//
+// After a burn DIR holds disc.bin + disc.cue (the disc as a reader reads it back, from
+// address 0 to the last block before the lead-out), cuesheet.bin, writes.log,
+// subchannel.bin (raw writing) and commands.log. A test write changes no disc file.
+
+#include "base/FileDescriptor.h"
+#include "recorder/Scsi.h"
+#include "recorder/SubChannel.h"
+
+#include <chrono>
+#include <cstdio>
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace lumivox {
+
+inline constexpr const char* kEmulatedPrefix = "emulated:";
+
+struct EmulatedOptions {
+    std::string folder;
+    std::string disc = "cdr";                 // cdr, cdrw, none, written
+    std::int32_t leadInStart = 97 * 4500 + 27 * 75; // MSF as a block count
+    std::int32_t lastLeadOutStart = 79 * 4500 + 59 * 75 + 74;
+    std::string vendor = "LUMIVOX ";
+    std::string product = "EMULATED CD-RW  ";
+    double speed = 0;          // × 75 blocks/s; 0: no pacing
+    int notReady = 0;          // first N data-area WRITEs answer 02/04/08
+    std::int64_t failWrite = -1; // the WRITE covering this block answers 03/0C/00
+    bool failOpc = false;
+    int busy = 0;              // first N TEST UNIT READY answer 02/04/07
+    double eraseSeconds = 0;
+    std::string rawTypes = "132"; // raw data block types accepted, in no particular order
+    std::int64_t corrupt = -1; // the disc keeps this block with one byte changed (a bad spot)
+};
+
+// Parses "emulated:DIR?..."; false with *error for an unknown option or a bad value.
+bool ParseEmulatedName(const std::string& name, EmulatedOptions* options, std::string* error);
+
+class EmulatedRecorder final : public ScsiTransport {
+public:
+    static std::unique_ptr<EmulatedRecorder> Open(const std::string& name, std::string* error);
+    ~EmulatedRecorder() override;
+
+    int ExecuteCommand(const std::uint8_t* cdb, std::size_t cdbLength, const std::uint8_t* dataOut,
+                       std::size_t outLength, std::uint8_t* dataIn, std::size_t inLength) override;
+
+    // How often Burn-Proof let the drive pause and resume because its buffer ran dry.
+    int BufferRecoveries() const { return recoveries_; }
+    // The lowest buffer fill seen while streaming, in blocks (capacity when never streamed).
+    double LowestBufferLevel() const { return lowestLevel_; }
+
+private:
+    explicit EmulatedRecorder(EmulatedOptions options);
+    enum class Media { None, Cdr, Cdrw };
+
+    int Check(std::uint8_t key, std::uint8_t asc, std::uint8_t ascq);
+    int Dispatch(const std::uint8_t* cdb, std::size_t cdbLength, const std::uint8_t* dataOut, std::size_t outLength,
+                 std::uint8_t* dataIn, std::size_t inLength);
+    int MediumCheck();
+    void LoadState();
+    void SaveState() const;
+    void Log(const std::uint8_t* cdb, std::size_t cdbLength, std::size_t outLength, int result);
+    std::string PathOf(const char* name) const;
+
+    int Inquiry(std::uint8_t* in, std::size_t inLength);
+    int ModeSense(const std::uint8_t* cdb, std::uint8_t* in, std::size_t inLength);
+    int ModeSelect(const std::uint8_t* out, std::size_t outLength);
+    int ReadDiscInformation(std::uint8_t* in, std::size_t inLength);
+    int ReadTrackInformation(std::uint8_t* in, std::size_t inLength);
+    int SendCueSheet(const std::uint8_t* out, std::size_t outLength);
+    int Write(const std::uint8_t* cdb, const std::uint8_t* out, std::size_t outLength);
+    int SynchronizeCache();
+    int Blank(const std::uint8_t* cdb);
+    int ReadCd(const std::uint8_t* cdb, std::uint8_t* in, std::size_t inLength);
+    bool Pace(std::uint32_t blocks, bool* underrun);
+    void BeginSession();
+    void EndSession(bool complete);
+    void NoteRawBlock(std::int32_t address, const std::uint8_t* sub);
+
+    EmulatedOptions options_;
+    Media media_ = Media::Cdr;
+    bool complete_ = false; // a closed session is on the disc
+    bool trayOpen_ = false;
+    std::FILE* commandLog_ = nullptr;
+
+    std::uint8_t writeParameters_[kWriteParametersLength]{};
+    std::vector<std::uint8_t> cueSheet_;
+    bool sessionOpen_ = false;    // writing has begun (cue sheet sent, or first raw block)
+    bool sessionBroken_ = false;  // a loss of streaming ruined this session
+    bool wroteData_ = false;
+    std::int64_t nextAddress_ = 0;
+    std::int64_t sessionEnd_ = 0; // first address past what may be written
+    std::int64_t discBlocks_ = 0; // blocks of disc.bin
+    FileDescriptor discFile_, subchannelFile_;
+    std::FILE* writesLog_ = nullptr;
+    std::unique_ptr<SubchannelFormat> rawFormat_;
+    std::vector<CueRecord> rawCues_; // track changes seen in the raw Q channel
+    int rawTrack_ = -1, rawIndex_ = -1;
+
+    int notReadyLeft_ = 0, busyLeft_ = 0;
+    std::chrono::steady_clock::time_point eraseUntil_{};
+
+    // Drive buffer model.
+    bool streaming_ = false;
+    double level_ = 0; // blocks in the buffer
+    double lowestLevel_ = 0;
+    std::chrono::steady_clock::time_point last_{};
+    int recoveries_ = 0;
+};
+
+} // namespace lumivox

@@ -1,0 +1,174 @@
+#include "recorder/Scsi.h"
+
+#include "recorder/EmulatedRecorder.h"
+#include "recorder/SgIoTransport.h"
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+namespace lumivox {
+
+SenseData SenseData::Make(std::uint8_t key, std::uint8_t asc, std::uint8_t ascq) {
+    SenseData sense;
+    sense.bytes[0] = 0x70; // current error, fixed format
+    sense.bytes[2] = key;
+    sense.bytes[7] = 10;   // additional sense length: bytes 8-17
+    sense.bytes[12] = asc;
+    sense.bytes[13] = ascq;
+    return sense;
+}
+
+std::string SenseMeaning(std::uint8_t key, std::uint8_t asc, std::uint8_t ascq) {
+    // The additional sense codes a CD recorder reports while writing (SPC-3 Annex D, MMC).
+    struct Entry {
+        std::uint8_t asc, ascq;
+        const char* text;
+    };
+    static const Entry kEntries[] = {
+        {0x04, 0x00, "logical unit not ready"},
+        {0x04, 0x01, "becoming ready"},
+        {0x04, 0x04, "format in progress"},
+        {0x04, 0x07, "operation in progress"},
+        {0x04, 0x08, "long write in progress"},
+        {0x0C, 0x00, "write error"},
+        {0x0C, 0x09, "loss of streaming"},
+        {0x0C, 0x0A, "padding blocks added"},
+        {0x11, 0x00, "unrecovered read error"},
+        {0x1A, 0x00, "parameter list length error"},
+        {0x20, 0x00, "invalid command operation code"},
+        {0x21, 0x00, "logical block address out of range"},
+        {0x21, 0x02, "invalid address for write"},
+        {0x24, 0x00, "invalid field in CDB"},
+        {0x26, 0x00, "invalid field in parameter list"},
+        {0x28, 0x00, "medium may have changed"},
+        {0x29, 0x00, "power on or reset occurred"},
+        {0x2C, 0x00, "command sequence error"},
+        {0x30, 0x00, "incompatible medium installed"},
+        {0x30, 0x05, "cannot write medium, incompatible format"},
+        {0x3A, 0x00, "medium not present"},
+        {0x3A, 0x01, "medium not present, tray closed"},
+        {0x3A, 0x02, "medium not present, tray open"},
+        {0x64, 0x00, "illegal mode for this track"},
+        {0x72, 0x00, "session fixation error"},
+        {0x73, 0x00, "CD control error (power calibration)"},
+        {0x73, 0x03, "power calibration area error"},
+    };
+    for (const Entry& entry : kEntries)
+        if (entry.asc == asc && entry.ascq == ascq) return entry.text;
+    for (const Entry& entry : kEntries)
+        if (entry.asc == asc && entry.ascq == 0) return entry.text;
+    static const char* const kKeys[16] = {"no sense", "recovered error", "not ready", "medium error",
+                                          "hardware error", "illegal request", "unit attention", "data protect",
+                                          "blank check", "vendor specific", "copy aborted", "aborted command",
+                                          "equal", "volume overflow", "miscompare", "reserved"};
+    return kKeys[key & 0x0F];
+}
+
+std::string SenseText(const SenseData& sense) {
+    char text[160];
+    std::snprintf(text, sizeof text, "sense %02X/%02X/%02X (%s)", sense.Key(), sense.Asc(), sense.Ascq(),
+                  SenseMeaning(sense.Key(), sense.Asc(), sense.Ascq()).c_str());
+    return text;
+}
+
+std::string DeviceLine(const DeviceRecord& record) {
+    char address[48];
+    std::snprintf(address, sizeof address, "(%d:%d:%d)", record.host, record.target, record.lun);
+    return record.vendor + record.product + address;
+}
+
+namespace {
+std::string Trimmed(const std::uint8_t* bytes, std::size_t size) {
+    std::string text;
+    for (std::size_t i = 0; i < size; ++i) text += (bytes[i] >= 0x20 && bytes[i] < 0x7F) ? char(bytes[i]) : ' ';
+    return text;
+}
+} // namespace
+
+bool IdentifyDrive(ScsiTransport& transport, DeviceRecord* record) {
+    std::uint8_t inquiry[100]{};
+    InquiryCdb cdb;
+    cdb.allocation.Set(sizeof inquiry);
+    // Some bridges fail the first INQUIRY after opening; the system call is tried again.
+    int result = kScsiFailure;
+    for (int attempt = 0; attempt < 3 && result == kScsiFailure; ++attempt)
+        result = Execute(transport, cdb, nullptr, 0, inquiry, sizeof inquiry);
+    if (result != kScsiSuccess) return false;
+    record->vendor = Trimmed(inquiry + 8, 8);
+    record->product = Trimmed(inquiry + 16, 16);
+    record->revision = Trimmed(inquiry + 32, 4);
+    std::uint8_t mode[8 + kCapabilitiesLength + 108]{};
+    ModeSense10Cdb sense;
+    sense.page = kPageCapabilities;
+    sense.allocation.Set(sizeof mode);
+    record->writer = false;
+    if (Execute(transport, sense, nullptr, 0, mode, sizeof mode) == kScsiSuccess) {
+        const ModeHeader10* header = reinterpret_cast<const ModeHeader10*>(mode);
+        const std::size_t offset = 8 + header->blockDescriptorLength.Get();
+        if (offset + 4 <= sizeof mode && (mode[offset] & 0x3F) == kPageCapabilities)
+            record->writer = (mode[offset + 3] & 0x01) != 0;
+    }
+    return true;
+}
+
+std::unique_ptr<ScsiTransport> OpenTransport(const std::string& device, std::string* error) {
+    if (device.empty()) {
+        if (error) *error = "no recorder given (a device node such as /dev/sr0, or emulated:FOLDER)";
+        return nullptr;
+    }
+    if (device.rfind(kEmulatedPrefix, 0) == 0) return EmulatedRecorder::Open(device, error);
+    return SgIoTransport::Open(device, error);
+}
+
+std::vector<DeviceRecord> EnumerateDrives(std::vector<std::string>* problems) {
+    std::vector<DeviceRecord> drives;
+    for (const std::string& node : SgIoTransport::CandidateNodes()) {
+        if (drives.size() >= kMaxDrives) break;
+        std::string error;
+        auto transport = SgIoTransport::Open(node, &error);
+        if (!transport) {
+            if (problems) problems->push_back(error);
+            continue;
+        }
+        drives.push_back(transport->Device());
+    }
+    if (const char* emulated = std::getenv("LUMIVOX_EMULATED_RECORDER"); emulated && *emulated) {
+        std::string error;
+        if (drives.size() >= kMaxDrives) return drives;
+        auto transport = OpenTransport(emulated, &error);
+        if (transport) drives.push_back(transport->Device());
+        else if (problems) problems->push_back(error);
+    }
+    return drives;
+}
+
+bool DriveManager::OpenDevices(int writerIndex) {
+    drives_ = EnumerateDrives();
+    writers_.clear();
+    for (const DeviceRecord& drive : drives_)
+        if (drive.writer) writers_.push_back(drive);
+    transport_.reset();
+    selected_ = -1;
+    if (writers_.empty()) return false;
+    if (writerIndex < 0 || writerIndex >= static_cast<int>(writers_.size())) writerIndex = 0;
+    return SelectDevice(writerIndex);
+}
+
+bool DriveManager::SelectDevice(int writerIndex, std::string* error) {
+    if (writerIndex < 0 || writerIndex >= static_cast<int>(writers_.size())) {
+        if (error) *error = "No CD-Writer is Found";
+        return false;
+    }
+    std::string why;
+    auto transport = OpenTransport(writers_[static_cast<std::size_t>(writerIndex)].devicePath, &why);
+    if (!transport) {
+        if (error) *error = why;
+        return false;
+    }
+    transport_ = std::move(transport);
+    selected_ = writerIndex;
+    return true;
+}
+
+} // namespace lumivox
