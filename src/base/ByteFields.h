@@ -25,6 +25,13 @@ struct BigEndianField {
         for (std::size_t i = 0; i < Bytes; ++i) value = (value << 8) | bytes[i];
         return value;
     }
+    // Logical block addresses of a recording run are signed (two's complement, MMC).
+    void SetSigned(std::int64_t value) { Set(static_cast<std::uint64_t>(value)); }
+    std::int64_t GetSigned() const {
+        const std::uint64_t value = Get();
+        const std::uint64_t sign = std::uint64_t{1} << (8 * Bytes - 1);
+        return static_cast<std::int64_t>((value ^ sign) - sign);
+    }
 };
 
 template <std::size_t Bytes>

@@ -36,6 +36,7 @@ public:
     SignalWatcher& operator=(const SignalWatcher&) = delete;
     // The first signal taken, 0 when none.
     int Signal() const { return signal_.load(); }
+    bool Signalled() const { return Signal() != 0; }
 
 private:
     void Watch();

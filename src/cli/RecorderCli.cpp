@@ -48,29 +48,6 @@ bool TakeBurnOption(const std::vector<std::string>& args, std::size_t* i, BurnOp
     return true;
 }
 
-CancelOnSignal::CancelOnSignal(ManualResetEvent& cancel, const char* commandName) : cancel_(cancel), name_(commandName) {
-    sigemptyset(&signals_);
-    sigaddset(&signals_, SIGINT);
-    sigaddset(&signals_, SIGTERM);
-    pthread_sigmask(SIG_BLOCK, &signals_, &previous_);
-    thread_ = std::thread([this] {
-        const timespec step{0, 100'000'000};
-        while (!done_) {
-            const int taken = sigtimedwait(&signals_, nullptr, &step);
-            if (taken == SIGINT || taken == SIGTERM) {
-                if (signal_.exchange(taken) == 0) std::fprintf(stderr, "\n%s: cancelling...\n", name_);
-                cancel_.Set();
-            }
-        }
-    });
-}
-
-CancelOnSignal::~CancelOnSignal() {
-    done_ = true;
-    thread_.join();
-    pthread_sigmask(SIG_SETMASK, &previous_, nullptr);
-}
-
 void BurnProgressPrinter::OnProgress(const ProgressEvent& event) {
     const char* text = nullptr;
     switch (event.message) {

@@ -3,6 +3,7 @@
 // make --burn share: the burn options, Ctrl-C as the cancel event, progress lines, and
 // opening a drive with its driver.
 
+#include "CliSupport.h"
 #include "base/Event.h"
 #include "base/Progress.h"
 #include "recorder/RecorderDriver.h"
@@ -29,23 +30,8 @@ bool TakeBurnOption(const std::vector<std::string>& args, std::size_t* i, BurnOp
 // The usage text of those options, for the commands' help.
 extern const char* const kBurnOptionsHelp;
 
-// Ctrl-C and SIGTERM set the cancel event; the signals are blocked in every thread started
-// after it and taken by one watcher thread.
-class CancelOnSignal {
-public:
-    CancelOnSignal(ManualResetEvent& cancel, const char* commandName);
-    ~CancelOnSignal();
-    bool Signalled() const { return signal_.load() != 0; }
-
-private:
-    ManualResetEvent& cancel_;
-    const char* name_;
-    sigset_t signals_{};
-    sigset_t previous_{};
-    std::atomic<bool> done_{false};
-    std::atomic<int> signal_{0};
-    std::thread thread_;
-};
+// Ctrl-C and SIGTERM set the cancel event (see SignalWatcher).
+using CancelOnSignal = SignalWatcher;
 
 // The burn's progress messages as lines on standard error (writing in tenths of the image).
 class BurnProgressPrinter final : public ProgressListener {

@@ -34,12 +34,12 @@ int RunBurn(const std::vector<std::string>& args) {
         return kRecorderExitUsage;
     }
     ManualResetEvent cancel;
-    CancelOnSignal signals(cancel, kName);
+    CancelOnSignal signalWatcher(cancel, kName);
     BurnProgressPrinter printer;
     BurnResult result;
     std::string error;
     const bool ok = BurnImageFile(cue, options, &printer, &cancel, &result, &error);
-    return ReportBurn(kName, options.device, options, result, ok, error, signals.Signalled());
+    return ReportBurn(kName, options.device, options, result, ok, error, signalWatcher.Signalled());
 }
 
 const CommandRegistration registration({

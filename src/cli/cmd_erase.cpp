@@ -35,7 +35,7 @@ int RunErase(const std::vector<std::string>& args) {
         return kRecorderExitFailed;
     }
     ManualResetEvent cancel;
-    CancelOnSignal signals(cancel, kName);
+    CancelOnSignal signalWatcher(cancel, kName);
     std::int64_t lastSecond = -1;
     const bool ok = EraseDisc(*drive.driver, full, &cancel,
                               [&](std::int64_t ms) {
@@ -47,7 +47,7 @@ int RunErase(const std::vector<std::string>& args) {
                               &error);
     if (!ok) {
         std::fprintf(stderr, "%s: %s: %s\n", kName, device.c_str(), OneLineText(error).c_str());
-        return signals.Signalled() ? kRecorderExitCancelled : kRecorderExitFailed;
+        return signalWatcher.Signalled() ? kRecorderExitCancelled : kRecorderExitFailed;
     }
     std::printf("The disc in %s is blank.\n", device.c_str());
     return 0;

@@ -15,6 +15,9 @@
 #include "production/ProductionSetup.h"
 #include "project/AlbumTable.h"
 #include "project/Settings.h"
+#include "RecorderCli.h"
+#include "recorder/RecorderFeed.h"
+#include "recorder/TeeSink.h"
 #include "vcd/BinCueSink.h"
 
 #include <atomic>
@@ -208,6 +211,8 @@ struct MakeOptions {
     int jobs = 0;
     bool keepTemp = false;
     bool quiet = false;
+    bool burn = false;      // --burn DEVICE given
+    BurnOptions burnOptions; // the device and the options of the burn
 };
 
 // Parses the arguments; returns -1 when they are usable, else the exit status.
@@ -221,7 +226,17 @@ int ParseArguments(const std::vector<std::string>& args, MakeOptions& options)
             into = args[++i];
             return true;
         };
-        if (arg == "-o" || arg == "--output") {
+        std::string burnError;
+        if (TakeBurnOption(args, &i, &options.burnOptions, &burnError)) {
+            if (!burnError.empty())
+                return Fail(burnError, kExitUsage);
+            continue;
+        }
+        if (arg == "--burn") {
+            if (!value(options.burnOptions.device) || options.burnOptions.device.empty())
+                return Fail("--burn needs the recorder's device (/dev/sr0, or emulated:FOLDER)", kExitUsage);
+            options.burn = true;
+        } else if (arg == "-o" || arg == "--output") {
             if (!value(options.output))
                 return Fail(arg + " needs the name of the CUE file to make", kExitUsage);
         } else if (arg == "--template") {
@@ -267,8 +282,8 @@ int ParseArguments(const std::vector<std::string>& args, MakeOptions& options)
     }
     if (options.inputs.empty())
         return Fail("no project file or folder given (see lumivox-cli help make)", kExitUsage);
-    if (options.output.empty())
-        return Fail("no image given: use -o DISC.cue", kExitUsage);
+    if (options.output.empty() && !options.burn)
+        return Fail("no image given: use -o DISC.cue, or --burn DEVICE", kExitUsage);
     return -1;
 }
 
@@ -313,8 +328,10 @@ int RunMake(const std::vector<std::string>& args)
     if (!LoadProjectInput(options.inputs, kMakeName, project, input, &error))
         return Fail(error);
 
-    const std::string binPath = BinPathFor(options.output);
-    BinCueSink sink(binPath);
+    // The image file, the recorder, or both from one run.
+    std::unique_ptr<BinCueSink> fileSink;
+    if (!options.output.empty())
+        fileSink = std::make_unique<BinCueSink>(BinPathFor(options.output));
     ProductionRequest request;
     request.project = &project;
     request.projectPath = input.projectPath.empty() ? input.folders.front() : input.projectPath;
@@ -324,7 +341,8 @@ int RunMake(const std::vector<std::string>& args)
     if (options.labelGiven)
         request.label = options.label;
     request.tempFolder = options.temp;
-    request.outputPath = sink.CuePath();
+    if (fileSink)
+        request.outputPath = fileSink->CuePath();
     request.jobs = options.jobs;
     request.keepRunFolder = options.keepTemp;
     request.settings = &settings;
@@ -333,8 +351,22 @@ int RunMake(const std::vector<std::string>& args)
         return Fail(prepared.error);
     const TvNorm norm = prepared.parameters.plan.norm;
     ProductionParameters parameters = std::move(prepared.parameters);
-    parameters.sink = &sink;
-    parameters.writeReporting = WriteReporting::ByRun;
+
+    // The recorder is checked (drive, driver, blank disc) before any frame is made; its
+    // burn thread then reports what reaches the disc.
+    BurnProgressPrinter burnPrinter;
+    std::unique_ptr<RecorderSink> feed;
+    std::unique_ptr<TeeSink> both;
+    if (options.burn) {
+        feed = OpenRecorderFeed(options.burnOptions, -1, &burnPrinter, &cancel, &error);
+        if (!feed)
+            return Fail(error);
+    }
+    if (feed && fileSink)
+        both = std::make_unique<TeeSink>(*feed, *fileSink);
+    parameters.sink = both ? static_cast<ImageSink*>(both.get())
+                           : feed ? static_cast<ImageSink*>(feed.get()) : static_cast<ImageSink*>(fileSink.get());
+    parameters.writeReporting = feed ? WriteReporting::BySink : WriteReporting::ByRun;
     parameters.cancel = &cancel;
 
     ProgressPrinter printer(::isatty(STDERR_FILENO) == 1, options.quiet);
@@ -342,12 +374,29 @@ int RunMake(const std::vector<std::string>& args)
     const ProductionResult result = job.Run(&printer);
     const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
 
+    if (feed) {
+        // The burn's own end: written (and verified), failed with the drive's word, or
+        // cancelled; a run that failed before the disc was touched says why itself.
+        const BurnResult& burn = feed->Result();
+        if (!result.Finished() && result.status != ProductionStatus::Cancelled && burn.text.empty())
+            return Fail(result.message);
+        const int status = ReportBurn(kMakeName, options.burnOptions.device, options.burnOptions, burn,
+                                      result.Finished(),
+                                      result.Finished() || !burn.text.empty() ? std::string() : result.message,
+                                      signalWatcher.Signalled() || result.status == ProductionStatus::Cancelled);
+        if (status != 0)
+            return status;
+    }
     if (result.status == ProductionStatus::Cancelled) {
-        std::fprintf(stderr, "%s: cancelled; no image was made (%s)\n", kMakeName, sink.CuePath().c_str());
+        std::fprintf(stderr, "%s: cancelled; no image was made%s\n", kMakeName,
+                     fileSink ? (" (" + fileSink->CuePath() + ")").c_str() : "");
         return kExitCancelled;
     }
     if (!result.Finished())
         return Fail(result.message);
+    if (!fileSink)
+        return 0;
+    const BinCueSink& sink = *fileSink;
 
     const double discSeconds = static_cast<double>(result.totalSectors) / kSectorsPerSecond;
     std::printf("Video CD image written: %s (%s)\n", sink.CuePath().c_str(), sink.BinPath().c_str());
@@ -368,7 +417,7 @@ int RunMake(const std::vector<std::string>& args)
 
 const CommandRegistration registration({
     "make",
-    "PROJECT.lvx|FOLDER... -o DISC.cue [--template NAME|FILE] [--background FILE] [--music FILE] "
+    "PROJECT.lvx|FOLDER... -o DISC.cue|--burn DEVICE [--template NAME|FILE] [--background FILE] [--music FILE] "
     "[--pal|--ntsc] [--label TEXT] [--jobs N] [--temp DIR] [--keep-temp] [--quiet]",
     "Makes the Video CD of a project as a disc image: every menu page and every picture is\n"
     "rendered, encoded as an MPEG-1 still and multiplexed into a still segment, then the\n"
@@ -403,6 +452,13 @@ const CommandRegistration registration({
     "terminal, one line per step otherwise. A picture that can no longer be decoded goes\n"
     "on the disc as a black frame and is named in a warning. Ctrl-C cancels: the run stops\n"
     "within one picture or one buffer of the image, and no image is left behind.\n"
+    "\n"
+    "With --burn DEVICE the disc is written while it is made (with -o as well, the same\n"
+    "sectors also go to the BIN/CUE image). DEVICE is a recorder's node (/dev/sr0; see\n"
+    "lumivox-cli drives) or an emulated recorder (emulated:FOLDER?options). The drive and\n"
+    "its disc are checked before anything is made. Burn options:\n"
+    "  --speed 0-6, --simulate, --burn-proof, --driver auto|mmc|raw, --no-verify,\n"
+    "  --no-eject (see lumivox-cli help burn)\n"
     "\n"
     "Exit status: 0 when the image is complete, 1 when the run failed (one line on\n"
     "standard error names the file and the reason), 2 for a wrong command line, 130 when\n"

@@ -4,6 +4,8 @@
 // recorder share. Command fields are big-endian (SCSI / MMC); the BigEndian* fields keep
 // the bytes as they travel so a struct is exactly the command block.
 
+#include "base/ByteFields.h"
+
 #include <array>
 #include <cstddef>
 #include <cstdint>
@@ -135,28 +137,8 @@ bool IdentifyDrive(ScsiTransport& transport, DeviceRecord* record);
 // ---- Packed command blocks and big-endian fields ----------------------------------------
 
 #pragma pack(push, 1)
-struct BigEndian16 {
-    std::uint8_t b[2]{};
-    void Set(std::uint32_t v) { b[0] = std::uint8_t(v >> 8); b[1] = std::uint8_t(v); }
-    std::uint32_t Get() const { return std::uint32_t(b[0]) << 8 | b[1]; }
-};
-struct BigEndian24 {
-    std::uint8_t b[3]{};
-    void Set(std::uint32_t v) { b[0] = std::uint8_t(v >> 16); b[1] = std::uint8_t(v >> 8); b[2] = std::uint8_t(v); }
-    std::uint32_t Get() const { return std::uint32_t(b[0]) << 16 | std::uint32_t(b[1]) << 8 | b[2]; }
-};
-struct BigEndian32 {
-    std::uint8_t b[4]{};
-    void Set(std::uint32_t v) {
-        b[0] = std::uint8_t(v >> 24); b[1] = std::uint8_t(v >> 16); b[2] = std::uint8_t(v >> 8); b[3] = std::uint8_t(v);
-    }
-    std::uint32_t Get() const {
-        return std::uint32_t(b[0]) << 24 | std::uint32_t(b[1]) << 16 | std::uint32_t(b[2]) << 8 | b[3];
-    }
-    // Logical block addresses of a recording run are signed (two's complement).
-    void SetSigned(std::int32_t v) { Set(static_cast<std::uint32_t>(v)); }
-    std::int32_t GetSigned() const { return static_cast<std::int32_t>(Get()); }
-};
+// The big-endian fields of command blocks and drive answers are those of
+// base/ByteFields.h (BigEndian16, BigEndian24, BigEndian32; byte arrays, alignment 1).
 
 // SPC-3 6.33 TEST UNIT READY.
 struct TestUnitReadyCdb {

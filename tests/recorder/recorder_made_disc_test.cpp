@@ -80,3 +80,46 @@ TEST(RecorderMadeDisc, SampleProjectBurnsAsItsImageInBothModes) {
         EXPECT_NE(checked.output.find("image matches the project"), std::string::npos) << checked.output;
     }
 }
+
+// make --burn writes the disc while it is made; with -o as well, the same sectors go to the
+// image file, and the disc reads back as that image. A drive that fails a write ends the
+// run with the drive's sense on one line and status 1; a written disc is refused before
+// anything is made.
+TEST(RecorderMadeDisc, MakeBurnsWhileItMakesTheImage) {
+    const std::string cli = std::string(LUMIVOX_BIN_DIR) + "/lumivox-cli";
+    if (!fs::exists(cli)) GTEST_SKIP() << "lumivox-cli is not built";
+    TempFolder folder;
+    const std::string source = LUMIVOX_SOURCE_DIR;
+    {
+        std::ifstream in(source + "/samples/sample.lvx.in");
+        std::stringstream text;
+        text << in.rdbuf();
+        std::string project = text.str();
+        for (std::size_t at; (at = project.find("@SAMPLES@")) != std::string::npos;)
+            project.replace(at, 9, source + "/samples");
+        std::ofstream(folder.Slash() + "sample.lvx") << project;
+    }
+    const std::string make = "QT_QPA_PLATFORM=offscreen " + Quote(cli) + " make " + Quote(folder.Slash() + "sample.lvx") +
+                             " --temp " + Quote(folder.Slash() + "temp") + " --quiet ";
+    for (const char* driver : {"mmc", "raw"}) {
+        SCOPED_TRACE(driver);
+        const std::string drive = folder.Slash() + "drive-" + driver;
+        const std::string image = folder.Slash() + "image-" + driver;
+        const ShellRun run = Shell(make + "--burn " + Quote("emulated:" + drive) + " --driver " + driver + " -o " +
+                                   Quote(image + ".cue"));
+        ASSERT_EQ(run.status, 0) << run.output;
+        EXPECT_NE(run.output.find("Congratulations!"), std::string::npos) << run.output;
+        const Bytes disc = ReadFile(drive + "/disc.bin");
+        ASSERT_FALSE(disc.empty());
+        EXPECT_TRUE(disc == ReadFile(image + ".bin")) << driver << ": the disc does not read back as the image";
+        // The disc is written now: the next make is refused before it starts.
+        const ShellRun again = Shell(make + "--burn " + Quote("emulated:" + drive));
+        EXPECT_EQ(again.status, 1) << again.output;
+        EXPECT_EQ(again.output.find("Slides"), std::string::npos) << again.output;
+    }
+    const std::string failing = "emulated:" + folder.Slash() + "drive-fail?fail-write=1000";
+    const ShellRun failed = Shell(make + "--burn " + Quote(failing) + " -o " + Quote(folder.Slash() + "f.cue"));
+    EXPECT_EQ(failed.status, 1) << failed.output;
+    EXPECT_NE(failed.output.find("03/0C/00"), std::string::npos) << failed.output;
+    EXPECT_FALSE(fs::exists(folder.Slash() + "f.bin")) << "a failed burn leaves no image";
+}
