@@ -11,6 +11,9 @@ dir=build
 [ "${1:-}" = "--sanitize" ] && dir=build-asan
 [ "${1:-}" = "--tsan" ] && dir=build-tsan
 export QT_QPA_PLATFORM=offscreen
+# No test sends a command to a real drive: the machine's own recorders stay out of every
+# drive list (the emulated recorder is the test bed).
+export LUMIVOX_SYSTEM_DRIVES=0
 export ASAN_OPTIONS=${ASAN_OPTIONS:-detect_leaks=1:abort_on_error=1}
 export LSAN_OPTIONS=${LSAN_OPTIONS:-suppressions=$(pwd)/scripts/lsan.supp}
 export UBSAN_OPTIONS=${UBSAN_OPTIONS:-print_stacktrace=1:halt_on_error=1}

@@ -1,5 +1,7 @@
 #include "recorder/SgIoTransport.h"
 
+#include <string_view>
+#include <cstdlib>
 #include <algorithm>
 #include <cerrno>
 #include <cstdio>
@@ -47,6 +49,10 @@ void ReadAddress(const std::string& node, DeviceRecord* record) {
 } // namespace
 
 std::vector<std::string> SgIoTransport::CandidateNodes() {
+    // "LUMIVOX_SYSTEM_DRIVES=0" keeps the machine's own drives out of the list: the test
+    // suite sets it, so that no test ever sends a command to a real drive.
+    if (const char* system = std::getenv("LUMIVOX_SYSTEM_DRIVES"); system && std::string_view(system) == "0")
+        return {};
     std::vector<std::pair<int, std::string>> found;
     if (DIR* dir = ::opendir("/sys/class/block")) {
         while (const dirent* entry = ::readdir(dir)) {

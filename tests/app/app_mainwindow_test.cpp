@@ -406,7 +406,7 @@ private slots:
         QFETCH(int, recorderAfter);
         std::vector<RecorderDrive> list;
         for (int i = 0; i < drives; ++i)
-            list.push_back({"ACME", "Writer " + std::to_string(i), "1.0", 0, i, 0});
+            list.push_back({"ACME", "Writer " + std::to_string(i), "1.0", 0, i, 0, "/dev/sr" + std::to_string(i)});
         // The harness runs the set-up once with default settings; run it again with the row's.
         Harness h(list, transportOk, driverOk);
         h.messages.shown.clear();
@@ -578,7 +578,7 @@ private slots:
     // A new writing mode in Options makes a new driver for the selected drive.
     void optionsWritingModeReplacesDriver()
     {
-        Harness h({{"ACME", "Writer", "1.0", 1, 2, 0}});
+        Harness h({{"ACME", "Writer", "1.0", 1, 2, 0, "/dev/sr0"}});
         QCOMPARE(h.backend->driverModes, std::vector<int>{0});
         h.window->show();
         QTimer::singleShot(0, h.window.get(), [&] {
@@ -590,6 +590,26 @@ private slots:
         h.window->ShowOptions();
         QCOMPARE(h.backend->driverModes, (std::vector<int>{0, 1}));
         QCOMPARE(h.window->DeviceStatusText(), QStringLiteral("Device: ACME  Writer"));
+    }
+
+    // The program's own backend finds the emulated recorder that LUMIVOX_EMULATED_RECORDER
+    // names, makes its driver, and shows it in the status bar; without it, no writer.
+    void systemBackendFindsTheEmulatedRecorder()
+    {
+        QTemporaryDir folder;
+        const QByteArray device = "emulated:" + folder.path().toUtf8() + "?vendor=EMUL&product=BURNER 52X";
+        qputenv("LUMIVOX_EMULATED_RECORDER", device);
+        Settings settings;
+        RecorderSetup setup(MakeSystemRecorderBackend());
+        QCOMPARE(setup.SetUp(settings), RecorderSetupResult::Ready);
+        QVERIFY(setup.HasDriver());
+        QVERIFY(!setup.Drives().empty());
+        QCOMPARE(QString::fromStdString(setup.Drives().back().device), QString::fromUtf8(device));
+        QVERIFY2(setup.DeviceStatus().contains(QStringLiteral("EMUL")), qPrintable(setup.DeviceStatus()));
+        qunsetenv("LUMIVOX_EMULATED_RECORDER");
+        RecorderSetup none(MakeSystemRecorderBackend());
+        QCOMPARE(none.SetUp(settings), RecorderSetupResult::NoWriter); // no drive on a build machine
+        QCOMPARE(none.DeviceStatus(), QString::fromLatin1(kMsgNoWriter));
     }
 
     // The splash closes at the first key press or click anywhere; the about box at a

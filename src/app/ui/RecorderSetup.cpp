@@ -1,24 +1,60 @@
 #include "ui/RecorderSetup.h"
 
+#include "recorder/DriveDatabase.h"
+#include "recorder/RecorderDriver.h"
+#include "recorder/Scsi.h"
+
 namespace lumivox::ui {
 
 namespace {
 
-// Until the recorder library is part of the program, the system has a transport that
-// finds no writer, so the program takes the same road as on a machine without one.
-class NoRecorderBackend final : public RecorderBackend {
+// The recorders of this machine: the CD writers that SG_IO finds through sysfs, and the
+// emulated recorder that LUMIVOX_EMULATED_RECORDER names.
+class SystemRecorderBackend final : public RecorderBackend {
 public:
-    bool OpenTransport() override { return true; }
-    std::vector<RecorderDrive> ScanDrives() override { return {}; }
-    bool CreateDriver(const RecorderDrive&, int) override { return false; }
-    void Release() override {}
+    bool OpenTransport() override { return true; } // SG_IO needs no set-up of its own
+    std::vector<RecorderDrive> ScanDrives() override
+    {
+        std::vector<RecorderDrive> writers;
+        for (const DeviceRecord& record : EnumerateDrives()) {
+            if (!record.writer)
+                continue;
+            writers.push_back({record.vendor, record.product, record.revision, record.host, record.target,
+                               record.lun, record.devicePath});
+        }
+        return writers;
+    }
+    bool CreateDriver(const RecorderDrive& drive, int writingMode) override
+    {
+        Release();
+        std::string error;
+        transport_ = OpenTransport(drive.device, &error);
+        if (!transport_)
+            return false;
+        driver_ = MakeDriver(ChooseDriverKind(DriverChoiceFromSetting(writingMode), drive.product), *transport_);
+        return driver_ != nullptr;
+    }
+    void Release() override
+    {
+        driver_.reset();
+        transport_.reset();
+    }
+
+private:
+    static std::unique_ptr<ScsiTransport> OpenTransport(const std::string& device, std::string* error)
+    {
+        return lumivox::OpenTransport(device, error);
+    }
+
+    std::unique_ptr<ScsiTransport> transport_;
+    std::unique_ptr<BaseDriver> driver_;
 };
 
 } // namespace
 
 std::unique_ptr<RecorderBackend> MakeSystemRecorderBackend()
 {
-    return std::make_unique<NoRecorderBackend>();
+    return std::make_unique<SystemRecorderBackend>();
 }
 
 RecorderSetup::RecorderSetup(std::unique_ptr<RecorderBackend> backend) : backend_(std::move(backend)) {}

@@ -26,6 +26,7 @@ struct RecorderDrive {
     int adapter = 0;
     int target = 0;
     int unit = 0;
+    std::string device; // the device node ("/dev/sr0") or "emulated:FOLDER?options"
 };
 
 class RecorderBackend {
