@@ -327,9 +327,11 @@ bool BurnImageFile(const std::string& cuePath, const BurnOptions& options, Progr
     if (!ReadCueImage(cuePath, &image, error)) return false;
     auto feed = OpenRecorderFeed(options, image.totalSectors, listener, cancel, error);
     if (!feed) return false;
-    FileDescriptor bin(::open(image.binPath.c_str(), O_RDONLY | O_CLOEXEC));
+    // The BIN a CUE names may be anything; a pipe or a device must not hang the burn.
+    std::string openError;
+    FileDescriptor bin = OpenRegularFile(image.binPath, &openError);
     if (!bin) {
-        *error = image.binPath + ": " + std::strerror(errno);
+        *error = image.binPath + ": " + openError;
         return false;
     }
     if (feed->SetCueList(image.cues) != 0) {
