@@ -476,7 +476,10 @@ void BurnPage::OpenProgress(std::shared_ptr<BurnRun> run)
     auto* dialog = new ProgressDialog(std::move(run), *context_.messages, window());
     dialog->setAttribute(Qt::WA_DeleteOnClose);
     progress_ = dialog;
-    connect(dialog, &QObject::destroyed, this, [this] { UpdateCommands(); });
+    connect(dialog, &QDialog::finished, this, [this] {
+        progress_.clear(); // the page is idle again; the run's threads are not waited for
+        UpdateCommands();
+    });
     UpdateCommands();
     dialog->show();
     dialog->StartRun();

@@ -46,6 +46,7 @@ ProgressDialog::ProgressDialog(std::shared_ptr<BurnRun> run, MessageBoxes& messa
     layout->setContentsMargins(18, 16, 18, 14);
     layout->setSpacing(10);
     message_ = new QLabel(QString::fromLatin1(kTextWritingData), this);
+    shownTexts_ << message_->text();
     message_->setWordWrap(true);
     message_->setMinimumHeight(message_->fontMetrics().height() * 3);
     message_->setAlignment(Qt::AlignLeft | Qt::AlignTop);
@@ -100,10 +101,18 @@ QString ProgressDialog::MessageText() const { return message_->text(); }
 QString ProgressDialog::TimeText() const { return times_->text(); }
 QString ProgressDialog::WarningText() const { return warnings_->isHidden() ? QString() : warnings_->text(); }
 
+void ProgressDialog::SetMessage(const QString& text)
+{
+    if (text == message_->text())
+        return;
+    message_->setText(text);
+    shownTexts_ << text;
+}
+
 void ProgressDialog::SetWaiting(const QString& text)
 {
     if (!text.isNull())
-        message_->setText(text);
+        SetMessage(text);
     bar_->SetPosition(0);
     bar_->SetText(QString::fromLatin1(kTextPleaseWait));
 }
@@ -119,12 +128,12 @@ void ProgressDialog::HandleProgress(const ProgressEvent& event)
     case UM_MENU_PAGE_PROGRESS:
         break; // the menu stage reports its pages; the dialog keeps "Please Wait..."
     case UM_MENU_ENCODE_END:
-        message_->setText(QString::fromLatin1(kTextMenuEnd));
+        SetMessage(QString::fromLatin1(kTextMenuEnd));
         break;
     case UM_MENU_ENCODE_FAILED:
         break; // the run ends as failed with its message
     case UM_SLIDE_PROGRESS: {
-        message_->setText(QString::fromLatin1(kTextSlides));
+        SetMessage(QString::fromLatin1(kTextSlides));
         const int tenths = ClampedTenths(event.done, event.total);
         const std::int64_t total = event.total <= 0 ? 100 : event.total;
         bar_->SetText(QString::asprintf("%2d.%d%%", tenths / 10, tenths % 10));
@@ -151,7 +160,7 @@ void ProgressDialog::HandleProgress(const ProgressEvent& event)
         const char* text = verifying ? kTextVerifying
                            : run_->Kind() == RunKind::DiscImage ? kTextWritingImage
                                                                 : kTextWriting;
-        message_->setText(QString::fromLatin1(text));
+        SetMessage(QString::fromLatin1(text));
         const int tenths = ClampedTenths(event.done, event.total);
         bar_->SetText(QString::asprintf("%d.%d%%", tenths / 10, tenths % 10));
         bar_->SetPosition(tenths / 10);
@@ -210,7 +219,7 @@ void ProgressDialog::HandleFinished(const RunOutcome& outcome)
         // The burn said it was done before the run closed its sink; the read-back's
         // result is known only now.
         if (burnDone_ && outcome.verify == VerifyStatus::Passed)
-            message_->setText(message_->text() + QStringLiteral("\n\n") + QString::fromLatin1(kTextVerified));
+            SetMessage(message_->text() + QStringLiteral("\n\n") + QString::fromLatin1(kTextVerified));
         return;
     }
     switch (outcome.status) {
@@ -239,7 +248,7 @@ void ProgressDialog::Finish(const QString& text, bool succeeded)
 {
     finished_ = true;
     estimating_ = false;
-    message_->setText(text);
+    SetMessage(text);
     bar_->hide();
     clock_->stop();
     UpdateTimes();

@@ -13,6 +13,7 @@
 #include <QDialog>
 #include <QElapsedTimer>
 #include <QString>
+#include <QStringList>
 
 #include <memory>
 
@@ -69,6 +70,8 @@ public:
     QPushButton* CancelButton() const { return cancel_; }
     QString TimeText() const;
     QString WarningText() const;
+    // Every message text shown, in order (each change once).
+    const QStringList& ShownTexts() const { return shownTexts_; }
 
     // What the dialog does with one message of the run (public for the tests' tables).
     void HandleProgress(const ProgressEvent& event);
@@ -82,6 +85,7 @@ signals:
 private:
     void HandleFinished(const RunOutcome& outcome);
     void HandleWarning(const QString& text);
+    void SetMessage(const QString& text);
     void SetWaiting(const QString& text);
     void Finish(const QString& text, bool succeeded);
     void UpdateTimes();
@@ -95,6 +99,7 @@ private:
     QLabel* warnings_ = nullptr;
     QPushButton* cancel_ = nullptr;
     QTimer* clock_ = nullptr;
+    QStringList shownTexts_;
     bool finished_ = false;
     bool burnDone_ = false;
     bool started_ = false;
