@@ -406,7 +406,7 @@ private slots:
         QFETCH(int, recorderAfter);
         std::vector<RecorderDrive> list;
         for (int i = 0; i < drives; ++i)
-            list.push_back({"ACME", "Writer " + std::to_string(i), "1.0", 0, i, 0});
+            list.push_back({"ACME", "Writer " + std::to_string(i), "1.0", 0, i, 0, {}});
         // The harness runs the set-up once with default settings; run it again with the row's.
         Harness h(list, transportOk, driverOk);
         h.messages.shown.clear();
@@ -578,7 +578,7 @@ private slots:
     // A new writing mode in Options makes a new driver for the selected drive.
     void optionsWritingModeReplacesDriver()
     {
-        Harness h({{"ACME", "Writer", "1.0", 1, 2, 0}});
+        Harness h({{"ACME", "Writer", "1.0", 1, 2, 0, {}}});
         QCOMPARE(h.backend->driverModes, std::vector<int>{0});
         h.window->show();
         QTimer::singleShot(0, h.window.get(), [&] {
