@@ -223,6 +223,7 @@ void BurnPage::BuildControls()
     }
     commandLayout->addSpacing(14);
     imageButton_ = new QPushButton(tr("Save Disc Image..."), commands);
+    imageButton_->setMinimumWidth(kPictureButtonWidth);
     imageButton_->setToolTip(tr("Writes the disc as a BIN/CUE image that any CD burning program can write."));
     connect(imageButton_, &QPushButton::clicked, this, &BurnPage::SaveDiscImage);
     commandLayout->addWidget(imageButton_, 0, Qt::AlignHCenter);
@@ -379,14 +380,11 @@ void BurnPage::Burn() { StartRun(RunKind::Burn); }
 void BurnPage::TestBurn() { StartRun(RunKind::TestBurn); }
 void BurnPage::SaveDiscImage() { StartRun(RunKind::DiscImage); }
 
-bool BurnPage::CheckDisc()
+bool BurnPage::CheckDisc(const RecorderDrive& drive)
 {
-    const RecorderDrive* drive = context_.recorders->SelectedDrive();
-    if (!drive)
-        return false;
     OpenedRecorder recorder;
     std::string error;
-    if (!OpenRecorder(*drive, context_.settings->driver, &recorder, &error)) {
+    if (!OpenRecorder(drive, context_.settings->driver, &recorder, &error)) {
         context_.messages->Information(this, QString::fromStdString(error));
         return false;
     }
@@ -400,16 +398,26 @@ bool BurnPage::CheckDisc()
 
 void BurnPage::StartRun(RunKind kind)
 {
+    const RecorderDrive* drive = context_.recorders->SelectedDrive();
+    if (kind != RunKind::DiscImage && (!drive || !context_.recorders->HasDriver()))
+        return;
+    RunOn(kind, drive);
+}
+
+void BurnPage::BurnOn(const RecorderDrive& drive, RunKind kind)
+{
+    RunOn(kind, &drive);
+}
+
+void BurnPage::RunOn(RunKind kind, const RecorderDrive* drive)
+{
     if (progress_)
         return; // one run at a time
-    const RecorderDrive* drive = context_.recorders->SelectedDrive();
     if (kind != RunKind::DiscImage) {
-        if (!drive || !context_.recorders->HasDriver())
-            return;
         if (kind == RunKind::TestBurn &&
             !context_.messages->Question(this, QString::fromLatin1(kTestBurnQuestion)))
             return;
-        if (!CheckDisc())
+        if (!CheckDisc(*drive))
             return;
     }
     UpdateCapacity();

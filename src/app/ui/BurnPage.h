@@ -29,6 +29,7 @@ class QTimer;
 namespace lumivox::ui {
 
 class PictureButton;
+struct RecorderDrive;
 
 inline constexpr const char* kPalNote = "PAL is widely use in Asia and Europe countries.";
 inline constexpr const char* kNtscNote = "NTSC is widely use in north american countries.";
@@ -64,6 +65,9 @@ public:
     void Erase();
     void Eject();
     void CloseTray();
+    // A run on a drive the set-up need not list (the screenshot program's emulated
+    // recorder); drive is read only during the call.
+    void BurnOn(const RecorderDrive& drive, RunKind kind);
 
     // Controls and state, for the main window, the screenshots and the tests.
     QComboBox* DriveList() const { return drives_; }
@@ -98,7 +102,8 @@ private:
     void ScheduleCapacity();
     void UpdateCommands();
     void StartRun(RunKind kind);
-    bool CheckDisc();
+    void RunOn(RunKind kind, const RecorderDrive* drive);
+    bool CheckDisc(const RecorderDrive& drive);
     void OpenProgress(std::shared_ptr<BurnRun> run);
 
     QRadioButton* pal_ = nullptr;

@@ -21,7 +21,7 @@ namespace {
 constexpr int kMaxTenths = 1000;
 // The estimate of the time left waits for this much writing, so that the drive's
 // spin-up does not make the first figures wild.
-constexpr qint64 kEstimateAfterMs = 3000;
+constexpr qint64 kEstimateAfterMs = 2000;
 
 int ClampedTenths(std::int64_t done, std::int64_t total)
 {
