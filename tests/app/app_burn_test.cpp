@@ -305,6 +305,14 @@ private slots:
         QVERIFY(dialog.MessageText().startsWith(QStringLiteral("The burning process failed.")));
     }
 
+    void clockText()
+    {
+        QCOMPARE(ClockText(0), QStringLiteral("00:00"));
+        QCOMPARE(ClockText(725), QStringLiteral("12:05"));
+        QCOMPARE(ClockText(3725), QStringLiteral("62:05"));
+        QCOMPARE(ClockText(-4), QStringLiteral("00:00"));
+    }
+
     void barShowsPercentOrItsTextInTwoColours()
     {
         TextProgressBar bar;
@@ -572,6 +580,34 @@ private slots:
         h.MakeAlbums({3});
         QTRY_VERIFY(h.Page()->CapacityText() != empty);
         QVERIFY(h.Page()->Estimate().segmentUnits > 3);
+    }
+
+    // A project of more slides than INFO.VCD has segment units for: the limit by name, and
+    // neither burning nor an image.
+    void projectOverALimitCannotBeBurnt()
+    {
+        QTemporaryDir drive;
+        Harness h({EmulatedDrive(drive.path())});
+        const QString tiny = h.Dir(QStringLiteral("tiny.jpg"));
+        QImage picture(16, 12, QImage::Format_RGB32);
+        picture.fill(Qt::darkCyan);
+        QVERIFY(picture.save(tiny));
+        h.Page()->OnShown();
+        QVERIFY(h.Page()->Button(BurnButton::Burn)->isEnabled());
+        for (int a = 0; a < 21; ++a) {
+            h.project.AddAlbum("Album " + std::to_string(a + 1));
+            for (int p = 0; p < 95; ++p)
+                QVERIFY(h.project.AddPictureToAlbum(a, tiny.toStdString()));
+        }
+        h.Page()->OnShown();
+        QVERIFY(!h.Page()->Estimate().Fits());
+        QVERIFY2(h.Page()->LimitText().contains(QStringLiteral("segment units")), qPrintable(h.Page()->LimitText()));
+        QVERIFY(!h.Page()->Button(BurnButton::Burn)->isEnabled());
+        QVERIFY(!h.Page()->Button(BurnButton::TestBurn)->isEnabled());
+        QVERIFY(!h.Page()->ImageButton()->isEnabled());
+        QVERIFY(h.Page()->Button(BurnButton::Eject)->isEnabled());
+        h.Page()->Burn();
+        QVERIFY(!h.Page()->LastRun());
     }
 
     void eraseDescriptionsFollowTheMethod()
