@@ -25,6 +25,7 @@
 
 #include <QCheckBox>
 #include <QComboBox>
+#include <QDataStream>
 #include <QDir>
 #include <QFile>
 #include <QLabel>
@@ -156,6 +157,24 @@ qsizetype FirstDifference(const QByteArray& a, const QByteArray& b)
         if (a[i] != b[i])
             return i;
     return a.size() == b.size() ? -1 : n;
+}
+
+// A WAVE file of silence: 44,100 Hz, 16-bit stereo.
+bool WriteSilentWave(const QString& path, int seconds)
+{
+    const quint32 bytes = 44100u * 4u * static_cast<quint32>(seconds);
+    QByteArray data;
+    QDataStream out(&data, QIODevice::WriteOnly);
+    out.setByteOrder(QDataStream::LittleEndian);
+    out.writeRawData("RIFF", 4);
+    out << quint32(36 + bytes);
+    out.writeRawData("WAVEfmt ", 8);
+    out << quint32(16) << quint16(1) << quint16(2) << quint32(44100) << quint32(44100 * 4) << quint16(4) << quint16(16);
+    out.writeRawData("data", 4);
+    out << bytes;
+    data.append(QByteArray(static_cast<qsizetype>(bytes), '\0'));
+    QFile file(path);
+    return file.open(QIODevice::WriteOnly) && file.write(data) == data.size();
 }
 
 BlankState DiscState(const RecorderDrive& drive)
@@ -536,6 +555,45 @@ private slots:
         QVERIFY2(h.Page()->CurrentProgress()->MessageText().startsWith(QString::fromLatin1(kTextBurnDone)),
                  qPrintable(h.Page()->CurrentProgress()->MessageText()));
         h.Page()->CurrentProgress()->CancelButton()->click();
+    }
+
+    // A disc too small for the project: without music the size is known to the sector and
+    // the burn is refused before anything is made; with music it is found when the disc is
+    // laid out, and the run ends with the failure text (the burn thread never started, so
+    // no burn message came).
+    void discTooSmall_data()
+    {
+        QTest::addColumn<bool>("music");
+        QTest::newRow("without music: refused at once") << false;
+        QTest::newRow("with music: the run fails") << true;
+    }
+    void discTooSmall()
+    {
+        QFETCH(bool, music);
+        QTemporaryDir drive;
+        Harness h({EmulatedDrive(drive.path(), QStringLiteral("capacity=00:12:00"))});
+        h.MakeAlbums({1});
+        if (music) {
+            const QString wave = h.Dir(QStringLiteral("menu.wav"));
+            QVERIFY(WriteSilentWave(wave, 2));
+            h.discMenu->SetBackgroundMusic(wave.toStdString());
+        }
+        h.Page()->OnShown();
+        h.Page()->Burn();
+        if (!music) {
+            QCOMPARE(h.messages.shown.size(), 1);
+            QVERIFY2(h.messages.shown[0].contains(QStringLiteral(" MB")), qPrintable(h.messages.shown[0]));
+            QVERIFY(!h.Page()->CurrentProgress());
+            return;
+        }
+        QVERIFY2(h.WaitForEnd(), qPrintable(h.messages.shown.join(QLatin1Char('\n'))));
+        ProgressDialog* dialog = h.Page()->CurrentProgress();
+        QVERIFY2(dialog->MessageText().startsWith(QStringLiteral("The burning process failed. Error message :\n")),
+                 qPrintable(dialog->ShownTexts().join(QStringLiteral(" | "))));
+        QVERIFY2(dialog->MessageText().contains(QStringLiteral(" MB")), qPrintable(dialog->MessageText()));
+        QCOMPARE(dialog->CancelButton()->text(), QStringLiteral("&Close"));
+        dialog->CancelButton()->click();
+        QCOMPARE(DiscState(h.backend->drives[0]), BlankState::Blank);
     }
 
     // The meter's sectors are the sectors of the image then made.

@@ -465,8 +465,13 @@ void BurnPage::RunOn(RunKind kind, const RecorderDrive* drive)
         options.burnProof = burnProof_->isChecked();
         options.driver = DriverChoiceFromSetting(context_.settings->driver);
         options.verify = verify_->isChecked();
+        // Without music every segment's size is fixed, so the estimate is the image's
+        // size to the sector and a disc too small is refused before anything is encoded.
+        // With music the menu pages are estimated; the feed then checks the laid-out disc.
+        const std::int64_t knownSectors =
+            context_.discMenu->BackgroundMusic().empty() && estimate_.sectorsExact ? std::int64_t{estimate_.sectors} : -1;
         std::string error;
-        if (!run->OpenRecorder(options, &error)) {
+        if (!run->OpenRecorder(options, knownSectors, &error)) {
             context_.messages->Information(this, QString::fromStdString(error));
             return;
         }

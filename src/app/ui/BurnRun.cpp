@@ -44,11 +44,11 @@ BurnRun::~BurnRun()
     image_.reset();
 }
 
-bool BurnRun::OpenRecorder(const BurnOptions& options, std::string* error)
+bool BurnRun::OpenRecorder(const BurnOptions& options, std::int64_t knownSectors, std::string* error)
 {
-    // The image's size is known only once the run has laid the disc out; the feed checks
-    // it against the disc when the cue sheet arrives.
-    feed_ = OpenRecorderFeed(options, -1, &bridge_, &cancel_, error);
+    // Without a known size the feed checks the image against the disc when the run has
+    // laid the disc out and the cue sheet arrives.
+    feed_ = OpenRecorderFeed(options, knownSectors, &bridge_, &cancel_, error);
     if (!feed_)
         return false;
     parameters_.sink = feed_.get();

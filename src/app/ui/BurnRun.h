@@ -72,8 +72,9 @@ public:
     BurnRun& operator=(const BurnRun&) = delete;
 
     // Opens the recorder feed for options (the blank disc check of the recorder library
-    // included). False with *error naming the device and the reason.
-    bool OpenRecorder(const BurnOptions& options, std::string* error);
+    // included, and the image's size against the disc when knownSectors >= 0). False with
+    // *error naming the device and the reason.
+    bool OpenRecorder(const BurnOptions& options, std::int64_t knownSectors, std::string* error);
     // Makes the run write binPath and the CUE sheet beside it.
     void OpenImage(const std::string& binPath);
 
