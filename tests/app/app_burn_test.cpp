@@ -465,10 +465,18 @@ private slots:
 
     // The whole road: every stage in order, success, "&Close" without a question, and
     // the disc equal to the image of the same project.
+    void fullBurnEqualsTheDiscImage_data()
+    {
+        QTest::addColumn<int>("writingMode");
+        QTest::newRow("session-at-once") << int(kWritingModeMmc);
+        QTest::newRow("raw") << int(kWritingModeMmcRaw);
+    }
     void fullBurnEqualsTheDiscImage()
     {
+        QFETCH(int, writingMode);
         QTemporaryDir drive;
         Harness h({EmulatedDrive(drive.path())});
+        h.settings.driver = writingMode;
         h.MakeAlbums({2});
         h.Page()->Button(BurnButton::Burn)->click();
         QVERIFY(h.WaitForEnd());
@@ -505,6 +513,21 @@ private slots:
                                 .arg(image.size())
                                 .arg(FirstDifference(image, disc))));
         dialog->CancelButton()->click();
+        // The writing mode chose the driver.
+        const QByteArray commands = ReadAll(drive.filePath(QStringLiteral("commands.log")));
+        QCOMPARE(commands.contains("\n5D "), writingMode == kWritingModeMmc); // SEND CUE SHEET
+    }
+
+    void warningsAreShownOnce()
+    {
+        FakeMessageBoxes messages;
+        auto run = std::make_shared<BurnRun>(RunKind::Burn, ProductionParameters{}, nullptr);
+        ProgressDialog dialog(run, messages);
+        dialog.HandleProgress(MakeProgressEvent(UM_LEAD_IN));
+        dialog.HandleProgress(MakeProgressEvent(UM_RECORDER_INIT, 0, 0, "Power calibration failed.\n"));
+        QCOMPARE(dialog.MessageText(), QString::fromLatin1(kTextLeadIn)); // no stage change
+        dialog.HandleProgress(MakeProgressEvent(UM_RECORDER_INIT, 0, 0, "Power calibration failed.\n"));
+        QCOMPARE(dialog.WarningText(), QStringLiteral("Power calibration failed."));
     }
 
     void cancelDuringSlides()

@@ -202,7 +202,8 @@ void ProgressDialog::HandleProgress(const ProgressEvent& event)
 
 void ProgressDialog::HandleWarning(const QString& text)
 {
-    if (text.isEmpty())
+    // The run names a warning as it happens and again in its result: each is shown once.
+    if (text.isEmpty() || warnings_->text().split(QLatin1Char('\n')).contains(text))
         return;
     QString shown = warnings_->text();
     if (!shown.isEmpty())
