@@ -336,7 +336,10 @@ void BurnPage::UpdateCapacity()
     const double minutes = estimate_.sectors / kSectorsPerMinute;
     const int percent = static_cast<int>(std::lround(minutes * 100.0 / kDiscMinutes));
     capacity_->setText(QString::asprintf("%.1f of %d minutes (%d %%)", minutes, kDiscMinutes, percent));
-    capacity_->setToolTip(tr("%1 sectors of 2,352 bytes").arg(Thousands(estimate_.sectors)));
+    QString detail = tr("%1 sectors of 2,352 bytes").arg(Thousands(estimate_.sectors));
+    if (!plan.musicPath.empty() && !estimate_.unitsMeasured)
+        detail += tr(". The menu pages' share is estimated from the music's length.");
+    capacity_->setToolTip(detail);
     capacityBar_->setValue(static_cast<int>(std::min<double>(1000.0, minutes * 1000.0 / kDiscMinutes)));
     units_->setText(tr("Segment units: %1 of %2").arg(Thousands(estimate_.segmentUnits), Thousands(kMaxSegmentUnits)));
     QString limit;
