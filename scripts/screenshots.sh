@@ -36,5 +36,6 @@ mkdir -p "$out"
 env FONTCONFIG_FILE="$scratch/fonts.conf" QT_QPA_PLATFORM=xcb QT_STYLE_OVERRIDE=Fusion \
     QT_SCALE_FACTOR=1 QT_ENABLE_HIGHDPI_SCALING=0 QT_FONT_DPI=96 \
     LUMIVOX_CONFIG_DIR="$scratch/config" XDG_CACHE_HOME="$scratch/cache" \
+    LUMIVOX_EMULATED_RECORDER="emulated:$scratch/recorder" \
   xvfb-run -a -s "-screen 0 1280x800x24 -dpi 96" build/bin/lumivox --screenshots "$out" "$scratch/sample.lvx"
 echo "screenshots: $out"

@@ -63,8 +63,16 @@ public:
     QString openAnswer;
     QString saveAnswer;
     QStringList pictures;
+    QString SaveDiscImage(QWidget*, const QString&) override
+    {
+        ++imageCalls;
+        return imageAnswer;
+    }
+
     QString folderAnswer;
     QString folderStart;
+    QString imageAnswer;
+    int imageCalls = 0;
     int openCalls = 0;
     int saveCalls = 0;
 };

@@ -1,54 +1,278 @@
 #include "ui/BurnPage.h"
 
+#include "base/Paths.h"
+#include "base/TextUtil.h"
+#include "picture/MenuTemplate.h"
+#include "production/ProductionPlan.h"
+#include "production/ProductionSetup.h"
+#include "project/AlbumTable.h"
 #include "project/Settings.h"
+#include "recorder/DiscUtilities.h"
+#include "recorder/DriveDatabase.h"
+#include "recorder/RecorderDriver.h"
+#include "recorder/Scsi.h"
+#include "vcd/VideoCdLayout.h"
+#include "ui/EraseDialog.h"
+#include "ui/MessageBoxes.h"
+#include "ui/PictureButton.h"
+#include "ui/ProgressDialog.h"
+#include "ui/ProjectBridge.h"
 #include "ui/RecorderSetup.h"
 
+#include <QButtonGroup>
+#include <QCheckBox>
 #include <QComboBox>
+#include <QFileInfo>
 #include <QFormLayout>
+#include <QGroupBox>
 #include <QHBoxLayout>
 #include <QLabel>
+#include <QLineEdit>
+#include <QLocale>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QTimer>
 #include <QVBoxLayout>
+
+#include <algorithm>
+#include <cmath>
 
 namespace lumivox::ui {
 
+namespace {
+
+// The sectors an 80-minute CD-R takes: its last lead-out may start at 79:59:74, and the
+// image begins after the 150-sector pregap.
+constexpr std::uint32_t kCdrSectors = 79 * 4500 + 59 * 75 + 74 - 150;
+constexpr double kSectorsPerMinute = 75.0 * 60.0;
+
+QString Thousands(std::uint64_t value)
+{
+    return QLocale(QLocale::English).toString(static_cast<qulonglong>(value));
+}
+
+// The selected drive's transport and driver, opened for one command of the page.
+struct OpenedRecorder {
+    std::unique_ptr<ScsiTransport> transport;
+    std::unique_ptr<BaseDriver> driver;
+};
+
+bool OpenRecorder(const RecorderDrive& drive, int writingMode, OpenedRecorder* opened, std::string* error)
+{
+    opened->transport = OpenTransport(drive.device, error);
+    if (!opened->transport)
+        return false;
+    const DriverKind kind = ChooseDriverKind(DriverChoiceFromSetting(writingMode), opened->transport->Device().product);
+    opened->driver = MakeDriver(kind, *opened->transport);
+    return true;
+}
+
+} // namespace
+
 BurnPage::BurnPage(const AppContext& context, QWidget* parent) : Page(context, parent)
+{
+    BuildControls();
+    capacityTimer_ = new QTimer(this);
+    capacityTimer_->setSingleShot(true);
+    capacityTimer_->setInterval(0);
+    connect(capacityTimer_, &QTimer::timeout, this, &BurnPage::UpdateCapacity);
+    // Every change of the albums or their pictures changes the disc's size; a burst of
+    // them (a project being opened) is measured once.
+    ProjectBridge* bridge = context_.bridge;
+    connect(bridge, &ProjectBridge::albumListChanged, this, &BurnPage::ScheduleCapacity);
+    connect(bridge, &ProjectBridge::albumsInserted, this, &BurnPage::ScheduleCapacity);
+    connect(bridge, &ProjectBridge::albumsRemoved, this, &BurnPage::ScheduleCapacity);
+    connect(bridge, &ProjectBridge::picturesInserted, this, &BurnPage::ScheduleCapacity);
+    connect(bridge, &ProjectBridge::picturesRemoved, this, &BurnPage::ScheduleCapacity);
+    connect(bridge, &ProjectBridge::picturesChanged, this, &BurnPage::ScheduleCapacity);
+    connect(bridge, &ProjectBridge::resetDone, this, &BurnPage::ScheduleCapacity);
+    connect(bridge, &ProjectBridge::loadFinished, this, &BurnPage::ScheduleCapacity);
+    RecordersChanged();
+    UpdateCapacity();
+}
+
+BurnPage::~BurnPage()
+{
+    // The program is going: a run still going stops at its next cancel point, and its
+    // threads are waited for when the last holder lets it go.
+    if (lastRun_)
+        lastRun_->Cancel();
+}
+
+void BurnPage::BuildControls()
 {
     auto* layout = new QVBoxLayout(this);
     layout->setContentsMargins(16, 12, 16, 12);
     AddHeading(layout, tr("Burn CD"),
-               tr("Make the Video CD: pick the TV norm of your country and a CD recorder, "
-                  "put a blank CD-R in it, and burn."));
+               tr("Make the Video CD: pick the TV norm of your country and a CD recorder, put a blank CD-R in it, "
+                  "and burn, or save the disc as an image file to burn elsewhere."));
     auto* row = new QHBoxLayout;
     row->setSpacing(16);
+
+    // Left: the disc's settings and the recorder's.
     QWidget* card = MakeCard(this);
-    auto* form = new QFormLayout(card);
-    form->setContentsMargins(20, 20, 20, 20);
+    auto* cardLayout = new QVBoxLayout(card);
+    cardLayout->setContentsMargins(20, 16, 20, 18);
+    cardLayout->setSpacing(12);
+
+    auto* video = new QGroupBox(tr("Video Option"), card);
+    auto* videoLayout = new QVBoxLayout(video);
+    auto* norms = new QHBoxLayout;
+    pal_ = new QRadioButton(QStringLiteral("PAL"), video);
+    ntsc_ = new QRadioButton(QStringLiteral("NTSC"), video);
+    auto* normGroup = new QButtonGroup(this);
+    normGroup->addButton(pal_);
+    normGroup->addButton(ntsc_);
+    norms->addWidget(pal_);
+    norms->addSpacing(24);
+    norms->addWidget(ntsc_);
+    norms->addStretch();
+    videoLayout->addLayout(norms);
+    normNote_ = new QLabel(tr("Notes:"), video);
+    normNote_->setWordWrap(true);
+    normNote_->setStyleSheet(QStringLiteral("color: #5f5a50;"));
+    videoLayout->addWidget(normNote_);
+    cardLayout->addWidget(video);
+
+    auto* form = new QFormLayout;
     form->setHorizontalSpacing(16);
-    form->setVerticalSpacing(12);
+    form->setVerticalSpacing(10);
     drives_ = new QComboBox(card);
     drives_->setMinimumWidth(280);
-    form->addRow(tr("CD recorder:"), drives_);
+    form->addRow(tr("Drive:"), drives_);
+    speeds_ = new QComboBox(card);
+    for (const char* speed : kSpeedNames)
+        speeds_->addItem(QString::fromLatin1(speed));
+    form->addRow(tr("Recording Speed:"), speeds_);
+    cardLayout->addLayout(form);
+    burnProof_ = new QCheckBox(tr("Burn-Proof(TM) disc protection"), card);
+    cardLayout->addWidget(burnProof_);
+    verify_ = new QCheckBox(tr("Verify the disc after burning"), card);
+    verify_->setToolTip(tr("Reads the whole disc back after a burn and compares every sector with what was written."));
+    verify_->setChecked(true);
+    cardLayout->addWidget(verify_);
+
+    auto* fileSystem = new QGroupBox(tr("CD File System Options"), card);
+    auto* fileSystemLayout = new QFormLayout(fileSystem);
+    label_ = new QLineEdit(fileSystem);
+    fileSystemLayout->addRow(tr("CD Label:"), label_);
+    cardLayout->addWidget(fileSystem);
+
     recorderNote_ = new QLabel(card);
     recorderNote_->setWordWrap(true);
-    recorderNote_->setStyleSheet(QStringLiteral("color: #6b665b;"));
-    form->addRow(QString(), recorderNote_);
-    norm_ = new QLabel(card);
-    form->addRow(tr("TV norm:"), norm_);
-    row->addWidget(card, 1, Qt::AlignTop);
-    row->addWidget(MakeComingCard(QStringLiteral(":/icons/burn.svg"), tr("Coming to this page"),
-                                  {tr("PAL and NTSC buttons, the recording speed and Burn-Proof."),
-                                   tr("Test burn, burn, erase, eject and close tray."),
-                                   tr("Saving the disc as a BIN/CUE image, and how full the disc will be.")}),
-                   1, Qt::AlignTop);
+    recorderNote_->setStyleSheet(QStringLiteral("color: #8a5a00;"));
+    cardLayout->addWidget(recorderNote_);
+    row->addWidget(card, 3, Qt::AlignTop);
+
+    // Right: how full the disc will be, and the commands.
+    auto* side = new QVBoxLayout;
+    side->setSpacing(16);
+    QWidget* meter = MakeCard(this);
+    auto* meterLayout = new QVBoxLayout(meter);
+    meterLayout->setContentsMargins(20, 16, 20, 16);
+    meterLayout->setSpacing(8);
+    auto* meterTitle = new QLabel(tr("Disc size"), meter);
+    QFont titleFont = meterTitle->font();
+    titleFont.setWeight(QFont::DemiBold);
+    meterTitle->setFont(titleFont);
+    meterLayout->addWidget(meterTitle);
+    capacity_ = new QLabel(meter);
+    meterLayout->addWidget(capacity_);
+    capacityBar_ = new QProgressBar(meter);
+    capacityBar_->setRange(0, 1000);
+    capacityBar_->setTextVisible(false);
+    capacityBar_->setFixedHeight(12);
+    meterLayout->addWidget(capacityBar_);
+    units_ = new QLabel(meter);
+    units_->setStyleSheet(QStringLiteral("color: #5f5a50;"));
+    meterLayout->addWidget(units_);
+    limit_ = new QLabel(meter);
+    limit_->setWordWrap(true);
+    limit_->setStyleSheet(QStringLiteral("color: #b3261e; font-weight: 600;"));
+    limit_->hide();
+    meterLayout->addWidget(limit_);
+    side->addWidget(meter);
+
+    QWidget* commands = MakeCard(this);
+    auto* commandLayout = new QVBoxLayout(commands);
+    commandLayout->setContentsMargins(20, 16, 20, 16);
+    commandLayout->setSpacing(12);
+    const struct {
+        PictureButtonKind kind;
+        QString caption;
+        QString tooltip;
+        void (BurnPage::*run)();
+    } buttons[] = {
+        {PictureButtonKind::Erase, tr("Erase CD-RW"), QStringLiteral("Erase CD-RW disc"), &BurnPage::Erase},
+        {PictureButtonKind::Eject, tr("Eject"), QStringLiteral("Eject CD"), &BurnPage::Eject},
+        {PictureButtonKind::CloseTray, tr("Close Tray"), QStringLiteral("Close CD-ROM"), &BurnPage::CloseTray},
+        {PictureButtonKind::TestBurn, tr("Test Burn"),
+         QStringLiteral("Test burning CD. No data will be written to the CD-R/RW disc and the CD-R/RW disc will "
+                        "remain blank."),
+         &BurnPage::TestBurn},
+        {PictureButtonKind::Burn, tr("Burn Now"), QStringLiteral("Burn the CD"), &BurnPage::Burn},
+    };
+    for (int i = 0; i < 5; ++i) {
+        buttons_[i] = new PictureButton(buttons[i].kind, buttons[i].caption, buttons[i].tooltip, commands);
+        const auto run = buttons[i].run;
+        connect(buttons_[i], &QAbstractButton::clicked, this, [this, run] { (this->*run)(); });
+        if (i == 3)
+            commandLayout->addSpacing(14); // the burn commands stand apart from the drive's
+        commandLayout->addWidget(buttons_[i], 0, Qt::AlignHCenter);
+    }
+    commandLayout->addSpacing(14);
+    imageButton_ = new QPushButton(tr("Save Disc Image..."), commands);
+    imageButton_->setMinimumWidth(kPictureButtonWidth);
+    imageButton_->setToolTip(tr("Writes the disc as a BIN/CUE image that any CD burning program can write."));
+    connect(imageButton_, &QPushButton::clicked, this, &BurnPage::SaveDiscImage);
+    commandLayout->addWidget(imageButton_, 0, Qt::AlignHCenter);
+    side->addWidget(commands);
+    side->addStretch();
+    row->addLayout(side, 2);
     layout->addLayout(row);
     layout->addStretch();
-    RecordersChanged();
+
+    // Initial values: the norm, Burn-Proof and the speed from the settings; the label
+    // always starts as "My Photo VideoCD".
+    const Settings& settings = *context_.settings;
+    (settings.IsPal() ? pal_ : ntsc_)->setChecked(true);
+    normNote_->setText(QString::fromLatin1(settings.IsPal() ? kPalNote : kNtscNote));
+    burnProof_->setChecked(settings.burnProof != 0);
+    speeds_->setCurrentIndex(SpeedIndexFromSetting(settings.burnSpeed));
+    label_->setText(QString::fromLatin1(kDefaultCdLabelText));
+
+    connect(pal_, &QRadioButton::toggled, this, [this](bool on) {
+        if (on)
+            NormChosen(true);
+    });
+    connect(ntsc_, &QRadioButton::toggled, this, [this](bool on) {
+        if (on)
+            NormChosen(false);
+    });
+    connect(speeds_, &QComboBox::activated, this, [this](int index) { context_.settings->burnSpeed = index; });
+    connect(burnProof_, &QCheckBox::toggled, this, [this](bool on) { context_.settings->burnProof = on ? 1 : 0; });
+    connect(drives_, &QComboBox::activated, this, &BurnPage::DriveChosen);
 }
 
 void BurnPage::OnShown()
 {
-    norm_->setText(context_.settings->IsPal() ? tr("PAL (Europe, Australia, most of Asia and Africa)")
-                                              : tr("NTSC (North America, Japan)"));
+    // The template and the music are chosen on the disc menu page, so the size is taken
+    // afresh whenever this page comes into view.
+    UpdateCapacity();
+}
+
+void BurnPage::DiscMenuChanged()
+{
+    ScheduleCapacity();
+}
+
+void BurnPage::NormChosen(bool pal)
+{
+    context_.settings->pal = pal ? 1 : 0;
+    normNote_->setText(QString::fromLatin1(pal ? kPalNote : kNtscNote));
+    // The norm picks the disc's MPEG track, whose size is part of the disc's.
+    ScheduleCapacity();
 }
 
 void BurnPage::RecordersChanged()
@@ -59,15 +283,265 @@ void BurnPage::RecordersChanged()
     if (drives.isEmpty()) {
         drives_->addItem(QString::fromLatin1(kMsgNoWriter));
         drives_->setEnabled(false);
-        recorderNote_->setText(tr("Connect a CD or DVD writer to burn the disc. "
-                                  "Without one you can still save the disc as an image file and burn it elsewhere."));
     } else {
         drives_->setEnabled(true);
-        drives_->setCurrentIndex(std::clamp(context_.settings->recorder, 0, static_cast<int>(drives.size()) - 1));
-        recorderNote_->setText(context_.recorders->HasDriver() ? QString()
-                                                                : tr("The recorder's driver could not be made."));
+        const int selected = context_.recorders->SelectedIndex();
+        drives_->setCurrentIndex(selected >= 0 ? selected
+                                               : std::clamp(context_.settings->recorder, 0,
+                                                            static_cast<int>(drives.size()) - 1));
     }
-    OnShown();
+    UpdateCommands();
+}
+
+void BurnPage::DriveChosen(int index)
+{
+    const int before = context_.recorders->SelectedIndex();
+    const RecorderSetupResult result = context_.recorders->SelectDrive(*context_.settings, index);
+    if (context_.recorders->SelectedIndex() == before)
+        return; // the same drive again: nothing changes
+    if (result == RecorderSetupResult::DriverFailed)
+        context_.messages->Information(this, QString::fromLatin1(kMsgDriverFailed));
+    UpdateCommands();
+    emit recorderSelected();
+}
+
+QString BurnPage::RecorderNote() const { return recorderNote_->text(); }
+QString BurnPage::CapacityText() const { return capacity_->text(); }
+QString BurnPage::LimitText() const { return limit_->isHidden() ? QString() : limit_->text(); }
+
+void BurnPage::ScheduleCapacity()
+{
+    capacityTimer_->start();
+}
+
+void BurnPage::UpdateCapacity()
+{
+    capacityTimer_->stop();
+    ProductionPlan plan = MakeProductionPlan(*context_.project);
+    std::string error;
+    estimateValid_ = context_.discMenu && SetMenuFromState(*context_.discMenu, plan, &error);
+    if (!estimateValid_) {
+        estimateError_ = QString::fromStdString(error);
+        capacity_->setText(tr("The disc's size is not known: %1").arg(estimateError_));
+        capacityBar_->setValue(0);
+        units_->clear();
+        limit_->hide();
+        UpdateCommands();
+        return;
+    }
+    plan.norm = TvNormFromSetting(context_.settings->pal);
+    const std::string programFolder =
+        context_.settings->programFolder.empty() ? ProgramFolder() : context_.settings->programFolder;
+    estimate_ = EstimateDisc(plan, programFolder);
+    const double minutes = estimate_.sectors / kSectorsPerMinute;
+    const int percent = static_cast<int>(std::lround(minutes * 100.0 / kDiscMinutes));
+    capacity_->setText(QString::asprintf("%.1f of %d minutes (%d %%)", minutes, kDiscMinutes, percent));
+    QString detail = tr("%1 sectors of 2,352 bytes").arg(Thousands(estimate_.sectors));
+    if (!plan.musicPath.empty() && !estimate_.unitsMeasured)
+        detail += tr(". The menu pages' share is estimated from the music's length.");
+    capacity_->setToolTip(detail);
+    capacityBar_->setValue(static_cast<int>(std::min<double>(1000.0, minutes * 1000.0 / kDiscMinutes)));
+    units_->setText(tr("Segment units: %1 of %2").arg(Thousands(estimate_.segmentUnits), Thousands(kMaxSegmentUnits)));
+    QString limit;
+    if (!estimate_.Fits())
+        limit = QString::fromStdString(estimate_.limitExceeded);
+    else if (estimate_.sectors > kCdrSectors)
+        limit = tr("The disc needs %1 minutes; an 80-minute CD-R holds %2.")
+                    .arg(QString::asprintf("%.1f", minutes))
+                    .arg(kDiscMinutes);
+    limit_->setText(limit);
+    limit_->setVisible(!limit.isEmpty());
+    capacityBar_->setStyleSheet(limit.isEmpty() ? QString()
+                                                : QStringLiteral("QProgressBar::chunk { background: #b3261e; }"));
+    UpdateCommands();
+}
+
+void BurnPage::UpdateCommands()
+{
+    const bool hasDrive = context_.recorders->SelectedDrive() != nullptr;
+    const bool hasRecorder = hasDrive && context_.recorders->HasDriver();
+    const bool fits = estimateValid_ && estimate_.Fits() && estimate_.sectors <= kCdrSectors;
+    const bool idle = progress_.isNull();
+    for (BurnButton utility : {BurnButton::Erase, BurnButton::Eject, BurnButton::CloseTray})
+        Button(utility)->setEnabled(hasRecorder && idle);
+    Button(BurnButton::TestBurn)->setEnabled(hasRecorder && fits && idle);
+    Button(BurnButton::Burn)->setEnabled(hasRecorder && fits && idle);
+    imageButton_->setEnabled(fits && idle);
+    if (!hasDrive)
+        recorderNote_->setText(tr("No CD writer was found, so the disc cannot be burnt here. \"Save Disc Image...\" "
+                                  "writes it as a BIN/CUE image that any CD burning program can write, here or on "
+                                  "another computer."));
+    else if (!hasRecorder)
+        recorderNote_->setText(tr("The recorder's driver could not be made, so the disc cannot be burnt here. "
+                                  "\"Save Disc Image...\" writes it as a BIN/CUE image to burn elsewhere."));
+    else
+        recorderNote_->clear();
+    recorderNote_->setVisible(!recorderNote_->text().isEmpty());
+}
+
+void BurnPage::Burn() { StartRun(RunKind::Burn); }
+void BurnPage::TestBurn() { StartRun(RunKind::TestBurn); }
+void BurnPage::SaveDiscImage() { StartRun(RunKind::DiscImage); }
+
+bool BurnPage::CheckDisc(const RecorderDrive& drive)
+{
+    OpenedRecorder recorder;
+    std::string error;
+    if (!OpenRecorder(drive, context_.settings->driver, &recorder, &error)) {
+        context_.messages->Information(this, QString::fromStdString(error));
+        return false;
+    }
+    const BlankCheckResult check = CheckBlankDisc(*recorder.driver);
+    if (check.state != BlankState::Blank) {
+        context_.messages->Information(this, QString::fromStdString(check.message));
+        return false;
+    }
+    return true;
+}
+
+void BurnPage::StartRun(RunKind kind)
+{
+    const RecorderDrive* drive = context_.recorders->SelectedDrive();
+    if (kind != RunKind::DiscImage && (!drive || !context_.recorders->HasDriver()))
+        return;
+    RunOn(kind, drive);
+}
+
+void BurnPage::BurnOn(const RecorderDrive& drive, RunKind kind)
+{
+    RunOn(kind, &drive);
+}
+
+void BurnPage::RunOn(RunKind kind, const RecorderDrive* drive)
+{
+    if (progress_)
+        return; // one run at a time
+    if (kind != RunKind::DiscImage) {
+        if (kind == RunKind::TestBurn &&
+            !context_.messages->Question(this, QString::fromLatin1(kTestBurnQuestion)))
+            return;
+        if (!CheckDisc(*drive))
+            return;
+    }
+    UpdateCapacity();
+    if (!estimateValid_ || !estimate_.Fits() || estimate_.sectors > kCdrSectors) {
+        context_.messages->Information(this, estimateValid_ ? LimitText() : estimateError_);
+        return;
+    }
+
+    QString cuePath;
+    if (kind == RunKind::DiscImage) {
+        cuePath = context_.files->SaveDiscImage(this, QString());
+        if (cuePath.isEmpty())
+            return;
+        if (QFileInfo(cuePath).suffix().compare(QStringLiteral("cue"), Qt::CaseInsensitive) != 0)
+            cuePath += QStringLiteral(".cue");
+    }
+
+    ProductionRequest request;
+    request.project = context_.project;
+    request.menu = context_.discMenu;
+    request.norm = TvNormFromSetting(context_.settings->pal);
+    request.label = CutUtf8(label_->text().toStdString(), kMaxCdLabelBytes);
+    request.settings = context_.settings;
+    request.programFolder = context_.settings->programFolder;
+    request.jobs = jobs_;
+    std::string binPath;
+    if (kind == RunKind::DiscImage) {
+        const QFileInfo cue(cuePath);
+        binPath = (cue.path() + QLatin1Char('/') + cue.completeBaseName() + QStringLiteral(".bin")).toStdString();
+        request.outputPath = cuePath.toStdString();
+    }
+    PreparedProduction prepared = PrepareProduction(request);
+    if (!prepared.Ok()) {
+        context_.messages->Warning(this, QString::fromStdString(prepared.error));
+        return;
+    }
+    auto run = std::make_shared<BurnRun>(kind, std::move(prepared.parameters), prepared.runFolder);
+    if (kind == RunKind::DiscImage) {
+        run->OpenImage(binPath);
+    } else {
+        BurnOptions options;
+        options.device = drive->device;
+        options.speedIndex = SpeedIndexFromSetting(context_.settings->burnSpeed);
+        options.mode = kind == RunKind::TestBurn ? DiscMode::Simulate : DiscMode::Write;
+        options.burnProof = burnProof_->isChecked();
+        options.driver = DriverChoiceFromSetting(context_.settings->driver);
+        options.verify = verify_->isChecked();
+        // Without music every segment's size is fixed, so the estimate is the image's
+        // size to the sector and a disc too small is refused before anything is encoded.
+        // With music the menu pages are estimated; the feed then checks the laid-out disc.
+        const std::int64_t knownSectors =
+            context_.discMenu->BackgroundMusic().empty() && estimate_.sectorsExact ? std::int64_t{estimate_.sectors} : -1;
+        std::string error;
+        if (!run->OpenRecorder(options, knownSectors, &error)) {
+            context_.messages->Information(this, QString::fromStdString(error));
+            return;
+        }
+    }
+    // The last run is kept until now so that its threads could still read it; it has
+    // ended, or was cancelled and ends at its next cancel point.
+    if (lastRun_)
+        lastRun_->Cancel();
+    lastRun_ = run;
+    OpenProgress(std::move(run));
+}
+
+void BurnPage::OpenProgress(std::shared_ptr<BurnRun> run)
+{
+    auto* dialog = new ProgressDialog(std::move(run), *context_.messages, window());
+    dialog->setAttribute(Qt::WA_DeleteOnClose);
+    progress_ = dialog;
+    connect(dialog, &QDialog::finished, this, [this] {
+        progress_.clear(); // the page is idle again; the run's threads are not waited for
+        UpdateCommands();
+    });
+    UpdateCommands();
+    dialog->show();
+    dialog->StartRun();
+}
+
+void BurnPage::Erase()
+{
+    const RecorderDrive* drive = context_.recorders->SelectedDrive();
+    if (!drive || !context_.recorders->HasDriver())
+        return;
+    OpenedRecorder recorder;
+    std::string error;
+    if (!OpenRecorder(*drive, context_.settings->driver, &recorder, &error)) {
+        context_.messages->Information(this, QString::fromStdString(error));
+        return;
+    }
+    EraseDialog dialog(*recorder.driver, *context_.messages, nullptr, window());
+    dialog.exec();
+}
+
+void BurnPage::Eject()
+{
+    const RecorderDrive* drive = context_.recorders->SelectedDrive();
+    if (!drive)
+        return;
+    OpenedRecorder recorder;
+    std::string error;
+    if (!OpenRecorder(*drive, context_.settings->driver, &recorder, &error)) {
+        context_.messages->Information(this, QString::fromStdString(error));
+        return;
+    }
+    recorder.driver->StartStopUnit(true);
+}
+
+void BurnPage::CloseTray()
+{
+    const RecorderDrive* drive = context_.recorders->SelectedDrive();
+    if (!drive)
+        return;
+    OpenedRecorder recorder;
+    std::string error;
+    if (!OpenRecorder(*drive, context_.settings->driver, &recorder, &error)) {
+        context_.messages->Information(this, QString::fromStdString(error));
+        return;
+    }
+    recorder.driver->StartStopUnit(false);
 }
 
 } // namespace lumivox::ui

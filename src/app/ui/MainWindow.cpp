@@ -90,6 +90,8 @@ MainWindow::MainWindow(const AppContext& context, QWidget* parent) : QMainWindow
     stack_->addWidget(menu_);
     stack_->addWidget(preview_);
     stack_->addWidget(burn_);
+    connect(burn_, &BurnPage::recorderSelected, this,
+            [this] { deviceLabel_->setText(context_.recorders->DeviceStatus()); });
     layout->addWidget(stack_);
     setCentralWidget(central);
     // The first size, before any placement is saved: roomy, but inside the screen.
@@ -136,6 +138,10 @@ void MainWindow::CreateActions()
     connect(AddAction(Command::Save, tr("&Save"), QKeySequence(Qt::CTRL | Qt::Key_S)), &QAction::triggered, this,
             &MainWindow::SaveProject);
     connect(AddAction(Command::SaveAs, tr("Save &As...")), &QAction::triggered, this, &MainWindow::SaveProjectAs);
+    connect(AddAction(Command::SaveDiscImage, tr("Save Disc &Image...")), &QAction::triggered, this, [this] {
+        ShowPage(PageId::Burn);
+        burn_->SaveDiscImage();
+    });
     connect(AddAction(Command::Exit, tr("&Exit")), &QAction::triggered, this, &MainWindow::close);
 
     // The album commands show the editor page and leave the work to it.
@@ -211,6 +217,8 @@ void MainWindow::CreateMenus()
     file->addAction(Action(Command::Open));
     file->addAction(Action(Command::Save));
     file->addAction(Action(Command::SaveAs));
+    file->addSeparator();
+    file->addAction(Action(Command::SaveDiscImage));
     file->addSeparator();
     file->addAction(Action(Command::Exit));
 

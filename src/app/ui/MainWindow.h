@@ -34,6 +34,7 @@ enum class Command {
     NewAlbum, DeleteAlbum, AlbumProperties, AddPictures, DeletePictures, SelectAll,
     ShowEditor, ShowDiscMenu, ShowPreview, ShowBurn,
     Options, HelpContents, QuickStart, Website, About,
+    SaveDiscImage,
 };
 
 enum class PageId { Editor = 0, DiscMenu = 1, Preview = 2, Burn = 3 };

@@ -48,6 +48,7 @@ SaveChoice QtMessageBoxes::AskSaveChanges(QWidget* parent, const QString& text)
 namespace lumivox::ui {
 
 const char* const kProjectFilter = "Lumivox Project (*.lvx)";
+const char* const kDiscImageFilter = "Disc Image (*.cue)";
 const char* const kPictureFilters =
     "All Supported Formats (*.jpg *.jpeg *.tif *.tiff *.bmp *.pcx);;"
     "JPEG (*.jpg *.jpeg);;TIFF (*.tif *.tiff);;Bitmap (*.bmp)";
@@ -78,6 +79,18 @@ QStringList QtFileChooser::OpenPictures(QWidget* parent)
 QString QtFileChooser::Folder(QWidget* parent, const QString& start)
 {
     return QFileDialog::getExistingDirectory(parent, QObject::tr("Temporary Folder"), start);
+}
+
+QString QtFileChooser::SaveDiscImage(QWidget* parent, const QString& suggestion)
+{
+    QFileDialog dialog(parent, QObject::tr("Save Disc Image"), suggestion, kDiscImageFilter);
+    dialog.setAcceptMode(QFileDialog::AcceptSave);
+    dialog.setFileMode(QFileDialog::AnyFile);
+    dialog.setDefaultSuffix(QStringLiteral("cue"));
+    dialog.setOption(QFileDialog::DontConfirmOverwrite, false);
+    if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty())
+        return {};
+    return dialog.selectedFiles().constFirst();
 }
 
 } // namespace lumivox::ui

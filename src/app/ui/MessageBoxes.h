@@ -47,6 +47,13 @@ public:
     virtual QString SaveProject(QWidget* parent, const QString& suggestion) = 0;
     virtual QStringList OpenPictures(QWidget* parent) = 0;
     virtual QString Folder(QWidget* parent, const QString& start) = 0;
+    // The CUE file of a disc image to write (the BIN goes beside it).
+    virtual QString SaveDiscImage(QWidget* parent, const QString& suggestion)
+    {
+        (void)parent;
+        (void)suggestion;
+        return {};
+    }
 };
 
 // The Qt file dialogs with the program's filters.
@@ -56,10 +63,13 @@ public:
     QString SaveProject(QWidget* parent, const QString& suggestion) override;
     QStringList OpenPictures(QWidget* parent) override;
     QString Folder(QWidget* parent, const QString& start) override;
+    QString SaveDiscImage(QWidget* parent, const QString& suggestion) override;
 };
 
 // "Lumivox Project (*.lvx)"
 extern const char* const kProjectFilter;
+// "Disc Image (*.cue)"
+extern const char* const kDiscImageFilter;
 // The Add Pictures dialog's filters, in the order of the Windows program's list.
 extern const char* const kPictureFilters;
 

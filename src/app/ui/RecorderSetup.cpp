@@ -93,6 +93,26 @@ RecorderSetupResult RecorderSetup::ReplaceDriver(Settings& settings)
     return hasDriver_ ? RecorderSetupResult::Ready : RecorderSetupResult::DriverFailed;
 }
 
+RecorderSetupResult RecorderSetup::SelectDrive(Settings& settings, int index)
+{
+    if (index < 0 || index >= static_cast<int>(drives_.size()) || index == selected_) {
+        if (selected_ < 0)
+            return RecorderSetupResult::NoWriter;
+        return hasDriver_ ? RecorderSetupResult::Ready : RecorderSetupResult::DriverFailed;
+    }
+    selected_ = index;
+    settings.recorder = index;
+    hasDriver_ = false;
+    return ReplaceDriver(settings);
+}
+
+const RecorderDrive* RecorderSetup::SelectedDrive() const
+{
+    if (selected_ < 0 || selected_ >= static_cast<int>(drives_.size()))
+        return nullptr;
+    return &drives_[static_cast<std::size_t>(selected_)];
+}
+
 QStringList RecorderSetup::DriveList() const
 {
     QStringList list;

@@ -26,7 +26,10 @@ struct RecorderDrive {
     int adapter = 0;
     int target = 0;
     int unit = 0;
-    std::string device; // the device node ("/dev/sr0") or "emulated:FOLDER?options"
+    // The name the recorder library opens the drive by (a device node such as /dev/sr0,
+    // or the emulated recorder's "emulated:DIR?..."): the burn page burns and checks
+    // discs through it.
+    std::string device;
 };
 
 class RecorderBackend {
@@ -67,6 +70,15 @@ public:
     RecorderSetupResult SetUp(Settings& settings);
     // The writing mode changed (Options): a new driver for the selected drive.
     RecorderSetupResult ReplaceDriver(Settings& settings);
+
+    // The burn page's drive list chose index: a different drive is stored in the
+    // "recorder" setting and gets a new driver (the old one is dropped first); the drive
+    // already selected, or an index outside the list, changes nothing and returns the
+    // state as it is.
+    RecorderSetupResult SelectDrive(Settings& settings, int index);
+    // The selected drive's index into Drives(), -1 when none; and the drive itself.
+    int SelectedIndex() const { return selected_; }
+    const RecorderDrive* SelectedDrive() const;
 
     bool HasDriver() const { return hasDriver_; }
     const std::vector<RecorderDrive>& Drives() const { return drives_; }

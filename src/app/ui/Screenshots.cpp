@@ -2,14 +2,25 @@
 
 #include "ui/AboutDialog.h"
 #include "ui/AppContext.h"
+#include "ui/BurnPage.h"
+#include "ui/EraseDialog.h"
+#include "ui/ProgressDialog.h"
+#include "ui/RecorderSetup.h"
+#include "ui/TextProgressBar.h"
 #include "ui/MainWindow.h"
 #include "ui/MessageBoxes.h"
 #include "ui/OptionsDialog.h"
 
 #include "base/Paths.h"
+#include "recorder/DriveDatabase.h"
+#include "recorder/RecorderDriver.h"
+#include "recorder/Scsi.h"
 
 #include <QApplication>
+#include <QDeadlineTimer>
 #include <QDir>
+#include <QListWidget>
+#include <QTemporaryDir>
 #include <QEventLoop>
 #include <QFile>
 #include <QTextStream>
@@ -25,6 +36,8 @@ namespace {
 constexpr int kSettleMilliseconds = 400;
 // A project of the sample's size opens in well under this.
 constexpr int kOpenTimeoutMilliseconds = 60000;
+// The sample's menu and slides are made and a fifth of its disc written within this.
+constexpr int kBurnTimeoutMilliseconds = 180000;
 
 void Settle(int milliseconds = kSettleMilliseconds)
 {
@@ -38,6 +51,56 @@ bool Save(QWidget& widget, const QString& outDir, const QString& name)
     const QString path = QDir(outDir).filePath(name + QStringLiteral(".png"));
     const bool saved = widget.grab().save(path);
     std::fprintf(saved ? stdout : stderr, "%s %s\n", saved ? "wrote" : "could not write", qPrintable(path));
+    return saved;
+}
+
+// The progress dialog mid-burn: the project burnt to an emulated recorder that writes at
+// twice the single speed, caught while it writes, then cancelled.
+bool SaveProgressShot(MainWindow& window, const QString& outDir)
+{
+    QTemporaryDir folder;
+    RecorderDrive drive;
+    drive.vendor = "LUMIVOX ";
+    drive.product = "EMULATED CD-RW";
+    drive.device = "emulated:" + folder.path().toStdString() + "?speed=2";
+    BurnPage* page = window.Burn();
+    page->BurnOn(drive, RunKind::Burn);
+    ProgressDialog* dialog = page->CurrentProgress();
+    if (!dialog) {
+        std::fprintf(stderr, "could not start the burn of the progress shot\n");
+        return false;
+    }
+    QDeadlineTimer deadline(kBurnTimeoutMilliseconds);
+    while (!deadline.hasExpired() && !dialog->IsFinished() &&
+           !(dialog->MessageText() == QString::fromLatin1(kTextWriting) && dialog->Bar()->Position() >= 60))
+        Settle(50);
+    Settle(1100); // the elapsed time and the estimate catch up
+    const bool saved = Save(*dialog, outDir, QStringLiteral("progress"));
+    if (std::shared_ptr<BurnRun> run = page->LastRun())
+        run->Cancel();
+    while (!dialog->IsFinished() && !deadline.hasExpired())
+        Settle(50);
+    dialog->reject();
+    Settle(50);
+    return saved;
+}
+
+bool SaveEraseShot(MainWindow& window, const AppContext& context, const QString& outDir)
+{
+    QTemporaryDir folder;
+    std::string error;
+    auto transport = OpenTransport("emulated:" + folder.path().toStdString() + "?disc=cdrw", &error);
+    if (!transport) {
+        std::fprintf(stderr, "could not open the emulated recorder: %s\n", error.c_str());
+        return false;
+    }
+    auto driver = MakeDriver(DriverKind::Mmc, *transport);
+    EraseDialog erase(*driver, *context.messages, nullptr, &window);
+    erase.Methods()->setCurrentRow(1);
+    erase.show();
+    Settle();
+    const bool saved = Save(erase, outDir, QStringLiteral("erase"));
+    erase.close();
     return saved;
 }
 
@@ -92,6 +155,10 @@ int RunScreenshots(MainWindow& window, const AppContext& context, const QString&
     Settle();
     ok = Save(options, outDir, QStringLiteral("options")) && ok;
     options.close();
+
+    window.ShowPage(PageId::Burn);
+    ok = SaveProgressShot(window, outDir) && ok;
+    ok = SaveEraseShot(window, context, outDir) && ok;
 
     AboutDialog about(&window);
     about.show();

@@ -1,6 +1,7 @@
 #pragma once
 // The screenshot program: opens a project, shows each page and dialog in turn, lets the
-// events settle and saves OUTDIR/NAME.png (editor, menu, preview, burn, options, about).
+// events settle and saves OUTDIR/NAME.png (editor, menu, preview, burn, progress — mid-burn
+// against the emulated recorder —, erase, options, about).
 
 #include <QString>
 

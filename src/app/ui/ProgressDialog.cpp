@@ -1,0 +1,285 @@
+#include "ui/ProgressDialog.h"
+
+#include "ui/MessageBoxes.h"
+#include "ui/TextProgressBar.h"
+
+#include <QGroupBox>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QPushButton>
+#include <QTimer>
+#include <QVBoxLayout>
+
+#include <algorithm>
+
+namespace lumivox::ui {
+
+namespace {
+
+// The most a bar shows: 100.0 %. A count that reaches its total would otherwise read
+// 100.1 % by the dialog's rounding up of one tenth.
+constexpr int kMaxTenths = 1000;
+// The estimate of the time left waits for this much writing, so that the drive's
+// spin-up does not make the first figures wild.
+constexpr qint64 kEstimateAfterMs = 2000;
+
+int ClampedTenths(std::int64_t done, std::int64_t total)
+{
+    return std::clamp(ProgressTenths(done, total), 0, kMaxTenths);
+}
+
+} // namespace
+
+QString ClockText(qint64 seconds)
+{
+    seconds = std::max<qint64>(seconds, 0);
+    return QString::asprintf("%02lld:%02lld", static_cast<long long>(seconds / 60), static_cast<long long>(seconds % 60));
+}
+
+ProgressDialog::ProgressDialog(std::shared_ptr<BurnRun> run, MessageBoxes& messages, QWidget* parent)
+    : QDialog(parent), run_(std::move(run)), messages_(messages)
+{
+    setWindowTitle(run_->Kind() == RunKind::DiscImage ? tr("Save Disc Image") : tr("Writing CD"));
+    setModal(true);
+    setMinimumWidth(460);
+    auto* layout = new QVBoxLayout(this);
+    layout->setContentsMargins(18, 16, 18, 14);
+    layout->setSpacing(10);
+    message_ = new QLabel(QString::fromLatin1(kTextWritingData), this);
+    shownTexts_ << message_->text();
+    message_->setWordWrap(true);
+    message_->setMinimumHeight(message_->fontMetrics().height() * 3);
+    message_->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+    message_->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    layout->addWidget(message_);
+    group_ = new QGroupBox(tr("Progress"), this);
+    auto* groupLayout = new QVBoxLayout(group_);
+    bar_ = new TextProgressBar(group_);
+    groupLayout->addWidget(bar_);
+    times_ = new QLabel(group_);
+    times_->setStyleSheet(QStringLiteral("color: #5f5a50;"));
+    groupLayout->addWidget(times_);
+    layout->addWidget(group_);
+    warnings_ = new QLabel(this);
+    warnings_->setWordWrap(true);
+    warnings_->setStyleSheet(QStringLiteral("color: #8a5a00;"));
+    warnings_->hide();
+    layout->addWidget(warnings_);
+    auto* buttons = new QHBoxLayout;
+    buttons->addStretch();
+    cancel_ = new QPushButton(tr("Cancel"), this);
+    cancel_->setDefault(true);
+    buttons->addWidget(cancel_);
+    layout->addLayout(buttons);
+    connect(cancel_, &QPushButton::clicked, this, &ProgressDialog::reject);
+
+    clock_ = new QTimer(this);
+    clock_->setInterval(1000);
+    connect(clock_, &QTimer::timeout, this, &ProgressDialog::UpdateTimes);
+
+    RunBridge& bridge = run_->Bridge();
+    connect(&bridge, &RunBridge::progress, this, &ProgressDialog::HandleProgress, Qt::QueuedConnection);
+    connect(&bridge, &RunBridge::warning, this, &ProgressDialog::HandleWarning, Qt::QueuedConnection);
+    connect(&bridge, &RunBridge::finished, this, &ProgressDialog::HandleFinished, Qt::QueuedConnection);
+    UpdateTimes();
+}
+
+ProgressDialog::~ProgressDialog() = default;
+
+void ProgressDialog::StartRun()
+{
+    if (started_)
+        return;
+    started_ = true;
+    elapsed_.start();
+    clock_->start();
+    if (!run_->Start())
+        Finish(QString::fromLatin1(kTextBurnFailed).arg(tr("The run could not be started.")), false);
+}
+
+QString ProgressDialog::MessageText() const { return message_->text(); }
+QString ProgressDialog::TimeText() const { return times_->text(); }
+QString ProgressDialog::WarningText() const { return warnings_->isHidden() ? QString() : warnings_->text(); }
+
+void ProgressDialog::SetMessage(const QString& text)
+{
+    if (text == message_->text())
+        return;
+    message_->setText(text);
+    shownTexts_ << text;
+}
+
+void ProgressDialog::SetWaiting(const QString& text)
+{
+    if (!text.isNull())
+        SetMessage(text);
+    bar_->SetPosition(0);
+    bar_->SetText(QString::fromLatin1(kTextPleaseWait));
+}
+
+void ProgressDialog::HandleProgress(const ProgressEvent& event)
+{
+    if (finished_)
+        return;
+    switch (event.message) {
+    case UM_MENU_ENCODE_BEGIN:
+        SetWaiting(QString::fromLatin1(kTextMenuBegin));
+        break;
+    case UM_MENU_PAGE_PROGRESS:
+        break; // the menu stage reports its pages; the dialog keeps "Please Wait..."
+    case UM_MENU_ENCODE_END:
+        SetMessage(QString::fromLatin1(kTextMenuEnd));
+        break;
+    case UM_MENU_ENCODE_FAILED:
+        break; // the run ends as failed with its message
+    case UM_SLIDE_PROGRESS: {
+        SetMessage(QString::fromLatin1(kTextSlides));
+        const int tenths = ClampedTenths(event.done, event.total);
+        const std::int64_t total = event.total <= 0 ? 100 : event.total;
+        bar_->SetText(QString::asprintf("%2d.%d%%", tenths / 10, tenths % 10));
+        bar_->SetPosition(static_cast<int>(std::min<std::int64_t>((event.done * 100 + 100) / total, 100)));
+        break;
+    }
+    case UM_AUTHORING_BEGIN:
+        SetWaiting(QString::fromLatin1(kTextAuthoring));
+        break;
+    case UM_RECORDER_INIT:
+        // The driver reports a warning (power calibration) with this message after the
+        // lead-in has begun: it is shown apart and changes no stage.
+        if (!event.text.empty()) {
+            HandleWarning(QString::fromStdString(event.text).trimmed());
+            break;
+        }
+        SetWaiting(QString::fromLatin1(kTextRecorderInit));
+        break;
+    case UM_LEAD_IN:
+        SetWaiting(QString::fromLatin1(kTextLeadIn));
+        break;
+    case UM_WRITE_PROGRESS: {
+        const bool verifying = event.stage == ProgressStage::Verifying;
+        const char* text = verifying ? kTextVerifying
+                           : run_->Kind() == RunKind::DiscImage ? kTextWritingImage
+                                                                : kTextWriting;
+        SetMessage(QString::fromLatin1(text));
+        const int tenths = ClampedTenths(event.done, event.total);
+        bar_->SetText(QString::asprintf("%d.%d%%", tenths / 10, tenths % 10));
+        bar_->SetPosition(tenths / 10);
+        if (!verifying) {
+            if (!estimating_) {
+                estimating_ = true;
+                writing_.start();
+            }
+            written_ = event.done;
+            writeTotal_ = event.total;
+        } else {
+            estimating_ = false;
+        }
+        UpdateTimes();
+        break;
+    }
+    case UM_LEAD_OUT:
+        estimating_ = false;
+        SetWaiting(QString::fromLatin1(kTextLeadOut));
+        break;
+    case UM_DRIVE_WAIT:
+        SetWaiting(QString());
+        bar_->SetText(QString::fromLatin1(kTextDriveWait));
+        break;
+    case UM_FLUSH_CACHE:
+        SetWaiting(QString::fromLatin1(kTextFlushCache));
+        break;
+    case UM_BURN_DONE:
+        burnDone_ = true;
+        Finish(QString::fromLatin1(run_->Kind() == RunKind::TestBurn ? kTextSimulationDone : kTextBurnDone), true);
+        break;
+    case UM_BURN_FAILED:
+        Finish(QString::fromLatin1(kTextBurnFailed).arg(QString::fromStdString(event.text)), false);
+        break;
+    default:
+        break;
+    }
+}
+
+void ProgressDialog::HandleWarning(const QString& text)
+{
+    // The run names a warning as it happens and again in its result: each is shown once.
+    if (text.isEmpty() || warnings_->text().split(QLatin1Char('\n')).contains(text))
+        return;
+    QString shown = warnings_->text();
+    if (!shown.isEmpty())
+        shown += QLatin1Char('\n');
+    warnings_->setText(shown + text);
+    warnings_->show();
+}
+
+void ProgressDialog::HandleFinished(const RunOutcome& outcome)
+{
+    for (const QString& warning : outcome.warnings)
+        HandleWarning(warning);
+    if (finished_) {
+        // The burn said it was done before the run closed its sink; the read-back's
+        // result is known only now.
+        if (burnDone_ && outcome.verify == VerifyStatus::Passed)
+            SetMessage(message_->text() + QStringLiteral("\n\n") + QString::fromLatin1(kTextVerified));
+        return;
+    }
+    switch (outcome.status) {
+    case ProductionStatus::Finished:
+        if (run_->Kind() == RunKind::DiscImage)
+            Finish(QString::fromLatin1(kTextImageDone).arg(run_->ImageCuePath(), run_->ImageBinPath()), true);
+        else
+            // A burn that finished reported UM_BURN_DONE first; this is only reached when
+            // that message was lost, and the run's own word is taken.
+            Finish(QString::fromLatin1(run_->Kind() == RunKind::TestBurn ? kTextSimulationDone : kTextBurnDone), true);
+        break;
+    case ProductionStatus::Failed:
+        // Failures before the recorder was reached (a picture that cannot be encoded, a
+        // full work folder, an image too big for the disc) post no burn message.
+        Finish(QString::fromLatin1(run_->Kind() == RunKind::DiscImage ? kTextImageFailed : kTextBurnFailed)
+                   .arg(outcome.message),
+               false);
+        break;
+    case ProductionStatus::Cancelled:
+        Finish(outcome.message.isEmpty() ? tr("The production was cancelled.") : outcome.message, false);
+        break;
+    }
+}
+
+void ProgressDialog::Finish(const QString& text, bool succeeded)
+{
+    finished_ = true;
+    estimating_ = false;
+    SetMessage(text);
+    bar_->hide();
+    clock_->stop();
+    UpdateTimes();
+    cancel_->setText(tr("&Close"));
+    emit runEnded(succeeded);
+}
+
+void ProgressDialog::UpdateTimes()
+{
+    if (!elapsed_.isValid()) {
+        times_->setText(tr("Elapsed time: %1").arg(ClockText(0)));
+        return;
+    }
+    QString text = tr("Elapsed time: %1").arg(ClockText(elapsed_.elapsed() / 1000));
+    if (estimating_ && written_ > 0 && writeTotal_ > written_ && writing_.elapsed() >= kEstimateAfterMs) {
+        const double rate = static_cast<double>(written_) / static_cast<double>(writing_.elapsed());
+        const qint64 leftMs = static_cast<qint64>(static_cast<double>(writeTotal_ - written_) / rate);
+        text += tr("    Time left: about %1").arg(ClockText((leftMs + 999) / 1000));
+    }
+    times_->setText(text);
+}
+
+void ProgressDialog::reject()
+{
+    if (!finished_) {
+        if (!messages_.Question(this, QString::fromLatin1(kTextCancelQuestion)))
+            return;
+    }
+    run_->Cancel();
+    QDialog::reject();
+}
+
+} // namespace lumivox::ui
