@@ -138,7 +138,7 @@ protected:
             painter.drawText(pageRect.adjusted(12, 12, -12, -12), Qt::AlignCenter | Qt::TextWordWrap,
                              page_->PageError());
         }
-        qDrawShadeRect(&painter, pageRect.adjusted(-1, -1, 1, 1), palette(), false, 1);
+        qDrawShadePanel(&painter, pageRect.adjusted(-1, -1, 1, 1), palette(), false, 1);
     }
     void resizeEvent(QResizeEvent*) override { page_->RedrawMenu(); }
     void mouseDoubleClickEvent(QMouseEvent* event) override
