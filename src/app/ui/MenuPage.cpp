@@ -25,6 +25,7 @@
 #include <QPainter>
 #include <QPushButton>
 #include <QStyle>
+#include <QTimer>
 #include <QVBoxLayout>
 #include <qdrawutil.h>
 
@@ -140,7 +141,18 @@ protected:
         }
         qDrawShadePanel(&painter, pageRect.adjusted(-1, -1, 1, 1), palette(), false, 1);
     }
-    void resizeEvent(QResizeEvent*) override { page_->RedrawMenu(); }
+    // A window being dragged larger sends many sizes: the menu (decoded afresh from its
+    // files) is drawn once the events have settled, and meanwhile stretched.
+    void resizeEvent(QResizeEvent*) override
+    {
+        if (redrawPending_)
+            return;
+        redrawPending_ = true;
+        QTimer::singleShot(0, this, [this] {
+            redrawPending_ = false;
+            page_->RedrawMenu();
+        });
+    }
     void mouseDoubleClickEvent(QMouseEvent* event) override
     {
         if (event->button() == Qt::LeftButton)
@@ -155,6 +167,7 @@ protected:
 private:
     MenuPage* page_;
     QMenu* menu_ = nullptr;
+    bool redrawPending_ = false;
 };
 
 MenuPage::MenuPage(const AppContext& context, QWidget* parent) : Page(context, parent)
