@@ -496,10 +496,9 @@ void MenuPage::EditTitleAt(const QPoint& point)
             continue;
         const int album = firstAlbum_ + static_cast<int>(i);
         QString name = FromStd(project.Album(album).name);
-        if (askName_(this, name)) {
+        // The project announces the new name, which redraws the menu.
+        if (askName_(this, name))
             project.RenameAlbum(album, name.toStdString());
-            RedrawMenu();
-        }
         return;
     }
 }
