@@ -5,6 +5,7 @@
 
 #include "picture/FrameRenderer.h"
 #include "picture/PLTextException.h"
+#include "preview/MenuPaging.h"
 #include "preview/SlideShow.h"
 
 #include <gtest/gtest.h>
@@ -399,6 +400,21 @@ TEST(SlideShow, RotatedPictureShowsRotated)
     ASSERT_TRUE(h.owner.RunUntil([&] { return !images.empty(); }));
     EXPECT_EQ(QColor(images[0].pixel(230, 90)).name().toStdString(), "#ff0000");
     EXPECT_EQ(QColor(images[0].pixel(230, 260)).name().toStdString(), "#0000ff");
+}
+
+// The first album of the page on screen after albums were removed or the entries per
+// page changed: always the start of a page the project has.
+TEST(MenuPaging, FirstAlbumStaysOnAPageOfTheProject)
+{
+    const struct {
+        int firstAlbum, entries, albums, expected;
+    } cases[] = {
+        {0, 6, 7, 0},   {6, 6, 7, 6},   {6, 6, 6, 0}, {12, 6, 8, 6}, {12, 4, 13, 12},
+        {6, 4, 13, 4},  {6, 6, 0, 0},   {3, 0, 5, 0}, {-6, 6, 9, 0}, {96, 6, 99, 96},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(ui::ValidFirstAlbum(c.firstAlbum, c.entries, c.albums), c.expected)
+            << "first " << c.firstAlbum << ", " << c.entries << " per page, " << c.albums << " albums";
 }
 
 } // namespace
