@@ -1,115 +1,323 @@
+#include "ui/Resources.h"
 #include "ui/PreviewPage.h"
 
 #include "picture/FrameRenderer.h"
 #include "picture/MenuTemplate.h"
+#include "preview/MenuPaging.h"
+#include "production/ProductionPlan.h"
 #include "project/AlbumTable.h"
+#include "project/Settings.h"
+#include "ui/ProjectBridge.h"
 #include "ui/QtWaveOutput.h"
+#include "ui/RemoteControl.h"
 
 #include <QHBoxLayout>
-#include <QLabel>
-#include <QPushButton>
+#include <QKeyEvent>
+#include <QPainter>
+#include <QSvgRenderer>
+#include <QTimer>
 #include <QVBoxLayout>
 
 namespace lumivox::ui {
 
+const char* const kScreenHint = "Click Button <Play> to start ->";
+
 namespace {
-// The television's screen.
-constexpr int kScreenWidth = 460;
-constexpr int kScreenHeight = 345;
+
+// The slide timer of the running program.
+class QtSlideTimer final : public SlideTimer {
+public:
+    QtSlideTimer(QObject* owner, std::function<void()> fired) : timer_(owner)
+    {
+        timer_.setSingleShot(true);
+        timer_.setTimerType(Qt::PreciseTimer);
+        QObject::connect(&timer_, &QTimer::timeout, owner, std::move(fired));
+    }
+    void Start(std::chrono::milliseconds wait) override { timer_.start(wait); }
+    void Stop() override { timer_.stop(); }
+
+private:
+    QTimer timer_;
+};
+
 } // namespace
+
+// The television: its picture, and on its screen what the page draws there, or the hint
+// on blue before the preview starts.
+class TelevisionView final : public QWidget {
+public:
+    explicit TelevisionView(PreviewPage* page)
+        : QWidget(page), page_(page), picture_(QStringLiteral(":/preview/television.svg"))
+    {
+        setObjectName(QStringLiteral("television"));
+        setFixedSize(kTelevisionSize);
+    }
+
+protected:
+    void paintEvent(QPaintEvent*) override
+    {
+        QPainter painter(this);
+        painter.setRenderHint(QPainter::Antialiasing);
+        picture_.render(&painter, QRectF(QPointF(0, 0), QSizeF(kTelevisionSize)));
+        const QRect screen(kScreenOrigin, kScreenSize);
+        const QImage& image = page_->ScreenImage();
+        if (!image.isNull()) {
+            painter.drawImage(screen, image);
+            return;
+        }
+        painter.fillRect(screen, QColor(0, 0, 255));
+        painter.setPen(Qt::white);
+        painter.drawText(screen.topLeft() + QPoint(100, 100), QString::fromLatin1(kScreenHint));
+    }
+
+private:
+    PreviewPage* page_;
+    QSvgRenderer picture_;
+};
 
 PreviewPage::PreviewPage(const AppContext& context, QWidget* parent) : Page(context, parent)
 {
+    EnsureResources();
+    setFocusPolicy(Qt::StrongFocus);
     auto* layout = new QVBoxLayout(this);
     layout->setContentsMargins(16, 12, 16, 12);
     AddHeading(layout, tr("Preview"),
-               tr("Watch the disc before you burn it: the menu, then each album's slide show, "
-                  "steered with an on-screen remote control."));
-    auto* row = new QHBoxLayout;
-    row->setSpacing(16);
+               tr("Watch the disc before you burn it: start the menu, choose an album with a number key "
+                  "and see its pictures as the television will show them. The keyboard works too: "
+                  "1-9, space, Escape, Page Up and Page Down."));
 
-    QWidget* tvCard = MakeCard(this);
-    auto* tv = new QVBoxLayout(tvCard);
-    tv->setContentsMargins(20, 20, 20, 16);
-    screen_ = new QLabel(tvCard);
-    screen_->setFixedSize(kScreenWidth, kScreenHeight);
-    screen_->setAlignment(Qt::AlignCenter);
-    screen_->setStyleSheet(QStringLiteral("background: black; color: #c8c3b8; border: 6px solid #2b2a27; border-radius: 6px;"));
-    tv->addWidget(screen_, 0, Qt::AlignCenter);
-    auto* buttons = new QHBoxLayout;
-    start_ = new QPushButton(tr("Start"), tvCard);
-    stop_ = new QPushButton(tr("Stop"), tvCard);
-    buttons->addStretch();
-    buttons->addWidget(start_);
-    buttons->addWidget(stop_);
-    buttons->addStretch();
-    tv->addLayout(buttons);
-    row->addWidget(tvCard, 0, Qt::AlignTop);
+    QWidget* card = MakeCard(this);
+    card->setObjectName(QStringLiteral("card"));
+    auto* stage = new QHBoxLayout(card);
+    stage->setContentsMargins(12, 12, 12, 12);
+    stage->setSpacing(30);
+    television_ = new TelevisionView(this);
+    remote_ = new RemoteControl(this);
+    stage->addStretch(1);
+    stage->addWidget(television_, 0, Qt::AlignVCenter);
+    auto* remoteColumn = new QVBoxLayout;
+    // The remote stands a little lower than the television's top, as on a table.
+    remoteColumn->addSpacing(9);
+    remoteColumn->addWidget(remote_);
+    auto* stageColumn = new QWidget(card);
+    stageColumn->setLayout(remoteColumn);
+    remoteColumn->setContentsMargins(0, 0, 0, 0);
+    stage->addWidget(stageColumn, 0, Qt::AlignVCenter);
+    stage->addStretch(1);
+    layout->addWidget(card, 1);
 
-    auto* side = new QVBoxLayout;
-    side->addWidget(MakeComingCard(QStringLiteral(":/icons/preview.svg"), tr("Coming to this page"),
-                                   {tr("A remote control with number keys, previous, next, start and stop."),
-                                    tr("The timed slide show of each album, with your rotations, exactly as on the disc."),
-                                    tr("Back to the menu at the end of an album.")}));
-    side->addStretch();
-    row->addLayout(side, 1);
-    layout->addLayout(row, 1);
+    timer_ = std::make_unique<QtSlideTimer>(this, [this] { SlideTimerFired(); });
+    MakeShow();
 
-    connect(start_, &QPushButton::clicked, this, &PreviewPage::StartPlayback);
-    connect(stop_, &QPushButton::clicked, this, &PreviewPage::StopPlayback);
-    stop_->setEnabled(false);
+    connect(remote_, &RemoteControl::commandPressed, this, &PreviewPage::Command);
+    for (auto signal : {&ProjectBridge::albumListChanged, &ProjectBridge::resetDone, &ProjectBridge::loadFinished})
+        connect(context_.bridge, signal, this, [this] {
+            if (isVisible())
+                OnShown();
+        });
+    UpdateKeys();
+}
+
+PreviewPage::~PreviewPage()
+{
+    show_.reset(); // joins the decoding workers before the page goes
+}
+
+void PreviewPage::MakeShow()
+{
+    SlideShow::Listener listener;
+    listener.showSlide = [this](const QImage& slide, int) {
+        screen_ = slide;
+        screenShowsMenu_ = false;
+        television_->update();
+        emit screenChanged();
+    };
+    listener.albumEnded = [this] { AlbumEnded(); };
+    // Pictures arrive from the worker; their tasks run on this page's thread and are
+    // dropped with the page, and with the show they were posted for when the show is
+    // replaced.
+    const unsigned generation = ++showGeneration_;
+    auto post = [this, generation](std::function<void()> task) {
+        QMetaObject::invokeMethod(
+            this,
+            [this, generation, task = std::move(task)] {
+                if (generation == showGeneration_)
+                    task();
+            },
+            Qt::QueuedConnection);
+    };
+    show_ = std::make_unique<SlideShow>(*timer_, post, std::move(listener));
+}
+
+void PreviewPage::SetSlideTimer(std::unique_ptr<SlideTimer> timer)
+{
+    show_.reset();
+    timer_ = std::move(timer);
+    MakeShow();
+    UpdateKeys();
+}
+
+QSize PreviewPage::ScreenPixels() const
+{
+    return kScreenSize * devicePixelRatioF();
 }
 
 void PreviewPage::OnShown()
 {
-    RedrawScreen();
+    firstAlbum_ = ValidFirstAlbum(firstAlbum_, context_.discMenu->EntriesPerPage(), context_.project->AlbumCount());
+    UpdateKeys();
+    // The template, background or albums may have changed since the menu was drawn.
+    if (screenShowsMenu_)
+        DrawMenu();
+    setFocus();
 }
 
-void PreviewPage::RedrawScreen()
+void PreviewPage::Command(int command)
 {
-    MenuTemplate menuTemplate;
+    switch (command) {
+    case kRemoteStart:
+        StartPlayback();
+        break;
+    case kRemoteStop:
+        StopPlayback();
+        break;
+    case kRemotePrevious:
+        ShowPreviousMenu();
+        break;
+    case kRemoteNext:
+        ShowNextMenu();
+        break;
+    default:
+        if (command >= kRemoteAlbum1 && command < kRemoteAlbum1 + kRemoteNumberKeys)
+            PlayEntry(command - kRemoteAlbum1 + 1);
+        break;
+    }
+}
+
+void PreviewPage::DrawMenu()
+{
+    const QSize pixels = ScreenPixels();
+    QImage image(pixels, QImage::Format_RGB32);
+    image.fill(QColor(0, 0, 255));
+    const ProductionPlan plan = MakeProductionPlan(*context_.project);
     std::string error;
-    if (!context_.discMenu->LoadCurrentTemplate(menuTemplate, &error)) {
-        screen_->setText(QString::fromStdString(error));
-        return;
+    if (!DrawMenuPage(image, image.rect(), *context_.discMenu, plan.MenuAlbums(), firstAlbum_, &error)) {
+        QPainter painter(&image);
+        painter.setPen(Qt::white);
+        painter.drawText(image.rect().adjusted(16, 16, -16, -16), Qt::AlignCenter | Qt::TextWordWrap,
+                         QString::fromStdString(error));
     }
-    const AlbumTable& project = *context_.project;
-    std::vector<MenuAlbum> albums;
-    for (int album = 0; album < project.AlbumCount(); ++album) {
-        const AlbumInfo& info = project.Album(album);
-        const PictureItem* cover = info.Cover();
-        albums.push_back({info.name, info.PictureCount() > 0, cover ? cover->slideThumbnail.get() : nullptr});
-    }
-    QImage image(kScreenWidth - 12, kScreenHeight - 12, QImage::Format_RGB32);
-    image.fill(Qt::black);
-    if (DrawMenuPage(image, image.rect(), menuTemplate, context_.discMenu->BackgroundOverride(), albums, 0, &error))
-        screen_->setPixmap(QPixmap::fromImage(image));
-    else
-        screen_->setText(QString::fromStdString(error));
+    image.setDevicePixelRatio(devicePixelRatioF());
+    screen_ = std::move(image);
+    screenShowsMenu_ = true;
+    television_->update();
+    emit screenChanged();
+}
+
+void PreviewPage::UpdateKeys()
+{
+    remote_->SetKeys(RemoteKeys(firstAlbum_, context_.discMenu->EntriesPerPage(), context_.project->AlbumCount(),
+                                IsShowingSlides()));
 }
 
 void PreviewPage::StartPlayback()
 {
-    if (playing_)
+    if (IsShowingSlides())
         return;
-    playing_ = true;
+    DrawMenu();
     const std::string& music = context_.discMenu->BackgroundMusic();
     if (!music.empty() && context_.music->Available())
         context_.music->Start(QString::fromStdString(music));
-    start_->setEnabled(false);
-    stop_->setEnabled(true);
-    emit playingChanged(true);
+    if (!started_) {
+        started_ = true;
+        emit playingChanged(true);
+    }
+    UpdateKeys();
 }
 
 void PreviewPage::StopPlayback()
 {
-    if (!playing_)
-        return;
-    playing_ = false;
     context_.music->Stop();
-    start_->setEnabled(true);
-    stop_->setEnabled(false);
-    emit playingChanged(false);
+    if (IsShowingSlides()) {
+        show_->Stop();
+        DrawMenu();
+    }
+    UpdateKeys();
+    if (started_) {
+        started_ = false;
+        emit playingChanged(false);
+    }
+}
+
+void PreviewPage::AlbumEnded()
+{
+    // The show has stopped itself; the rest is what Stop does, and the menu again.
+    StopPlayback();
+    DrawMenu();
+}
+
+void PreviewPage::PlayEntry(int key)
+{
+    if (IsShowingSlides() || key < 1 || key > kRemoteNumberKeys || key > context_.discMenu->EntriesPerPage())
+        return;
+    const AlbumTable& project = *context_.project;
+    const int album = firstAlbum_ + key - 1;
+    if (album >= project.AlbumCount() || project.PictureCount(album) == 0)
+        return;
+    // The show works from a snapshot: the album may be edited while it plays.
+    ProductionPlan plan = MakeProductionPlan(project, album + 1);
+    const Settings& settings = *context_.settings;
+    const TvNorm norm = settings.IsPal() ? TvNorm::Pal : TvNorm::Ntsc;
+    const SlideGeometry geometry = settings.SquarePixelSlides() ? SlideGeometry::SquarePixels : SlideGeometry::TvAspect;
+    if (!show_->Play(plan.albums[static_cast<std::size_t>(album)], DiscSlideRenderer(norm, geometry, ScreenPixels())))
+        return;
+    UpdateKeys();
+}
+
+void PreviewPage::SlideTimerFired()
+{
+    if (show_)
+        show_->TimerFired();
+}
+
+void PreviewPage::ShowPreviousMenu()
+{
+    if (IsShowingSlides())
+        return;
+    firstAlbum_ = PreviousMenuFirstAlbum(firstAlbum_, context_.discMenu->EntriesPerPage());
+    UpdateKeys();
+    DrawMenu();
+}
+
+void PreviewPage::ShowNextMenu()
+{
+    if (IsShowingSlides())
+        return;
+    firstAlbum_ = NextMenuFirstAlbum(firstAlbum_, context_.discMenu->EntriesPerPage(), context_.project->AlbumCount());
+    UpdateKeys();
+    DrawMenu();
+}
+
+void PreviewPage::keyPressEvent(QKeyEvent* event)
+{
+    const int key = event->key();
+    int command = 0;
+    if (key >= Qt::Key_1 && key <= Qt::Key_9 && !(event->modifiers() & (Qt::ControlModifier | Qt::AltModifier)))
+        command = kRemoteAlbum1 + (key - Qt::Key_1);
+    else if (key == Qt::Key_Space)
+        command = kRemoteStart;
+    else if (key == Qt::Key_Escape)
+        command = kRemoteStop;
+    else if (key == Qt::Key_PageUp)
+        command = kRemotePrevious;
+    else if (key == Qt::Key_PageDown)
+        command = kRemoteNext;
+    if (command == 0) {
+        Page::keyPressEvent(event);
+        return;
+    }
+    remote_->Press(command);
+    event->accept();
 }
 
 } // namespace lumivox::ui

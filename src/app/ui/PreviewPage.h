@@ -1,37 +1,86 @@
 #pragma once
-// The preview page: the disc as a player would show it on a television. Until the remote
-// control and the slide show are in place, it shows the first menu page on the screen
-// and plays the menu music; switching pages stops that playback.
+// The preview page: a television with a disc player's remote control beside it. "Start
+// preview" shows the first menu page and plays the menu music, a number key plays the
+// album of that menu entry as a timed slide show (each picture as the disc shows it,
+// turned and fitted like its frame), the menu keys page through the menu, "Stop preview"
+// ends it all. The remote's keys also answer the keyboard: 1-9, space (start), Escape
+// (stop), Page Up and Page Down.
 
+#include "preview/SlideShow.h"
 #include "ui/Page.h"
 
-class QLabel;
-class QPushButton;
+#include <QImage>
+
+#include <memory>
 
 namespace lumivox::ui {
+
+class RemoteControl;
+class TelevisionView;
+
+// The television's screen.
+inline constexpr QSize kScreenSize(460, 345);
+// Where the screen lies in the television's picture (513 x 425).
+inline constexpr QSize kTelevisionSize(513, 425);
+inline constexpr QPoint kScreenOrigin(25, 23);
+// Written on the screen before the preview starts.
+extern const char* const kScreenHint;
 
 class PreviewPage final : public Page {
     Q_OBJECT
 public:
     PreviewPage(const AppContext& context, QWidget* parent);
+    ~PreviewPage() override;
     void OnShown() override;
 
-    // Starts the menu's playback (its music, when the menu has music).
+    // Start: the menu page on the screen and the menu music.
     void StartPlayback();
-    // Stops playback and its music; called by every page switch.
+    // Stop: the music, and the slide show when one runs (the menu shows again). Called
+    // by every page switch.
     void StopPlayback();
-    bool IsPlaying() const { return playing_; }
+    // The preview was started and not stopped since (menu or slide show).
+    bool IsPlaying() const { return started_; }
+    // An album's slide show runs.
+    bool IsShowingSlides() const { return show_ && show_->IsRunning(); }
+    // Number key k (1 to 9): plays the album of that entry of the menu page.
+    void PlayEntry(int key);
+    void ShowPreviousMenu();
+    void ShowNextMenu();
+
+    int FirstAlbum() const { return firstAlbum_; }
+    // What the screen shows (device pixels); null before anything was drawn.
+    const QImage& ScreenImage() const { return screen_; }
+    RemoteControl* Remote() const { return remote_; }
+
+    // Replaces the slide timer (tests fire it by hand); the timer calls SlideTimerFired.
+    void SetSlideTimer(std::unique_ptr<SlideTimer> timer);
+    void SlideTimerFired();
 
 signals:
     void playingChanged(bool playing);
+    // The screen shows something new (a menu page or a slide).
+    void screenChanged();
+
+protected:
+    void keyPressEvent(QKeyEvent* event) override;
 
 private:
-    void RedrawScreen();
+    void Command(int command);
+    void DrawMenu();
+    void UpdateKeys();
+    void AlbumEnded();
+    void MakeShow();
+    QSize ScreenPixels() const;
 
-    QLabel* screen_ = nullptr;
-    QPushButton* start_ = nullptr;
-    QPushButton* stop_ = nullptr;
-    bool playing_ = false;
+    TelevisionView* television_ = nullptr;
+    RemoteControl* remote_ = nullptr;
+    std::unique_ptr<SlideTimer> timer_;
+    std::unique_ptr<SlideShow> show_;
+    QImage screen_;
+    bool screenShowsMenu_ = false;
+    int firstAlbum_ = 0;
+    bool started_ = false;
+    unsigned showGeneration_ = 0; // read only on the page's thread
 };
 
 } // namespace lumivox::ui

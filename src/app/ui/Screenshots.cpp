@@ -8,7 +8,11 @@
 #include "ui/RecorderSetup.h"
 #include "ui/TextProgressBar.h"
 #include "ui/MainWindow.h"
+#include "ui/MenuPage.h"
 #include "ui/MessageBoxes.h"
+#include "ui/PreviewPage.h"
+
+#include "project/AlbumTable.h"
 #include "ui/OptionsDialog.h"
 
 #include "base/Paths.h"
@@ -104,6 +108,36 @@ bool SaveEraseShot(MainWindow& window, const AppContext& context, const QString&
     return saved;
 }
 
+// The sample's three albums fit on one menu page: a few more, made in memory from the
+// sample's pictures, give the menu page a second page to show.
+void AddMenuAlbums(AlbumTable& project)
+{
+    if (project.AlbumCount() == 0 || project.PictureCount(0) == 0)
+        return;
+    const char* const names[] = {"Harbour Lights", "Autumn Market", "Garden Party", "Night Train", "Old Town"};
+    int source = 0;
+    for (const char* name : names) {
+        const int album = project.AddAlbum(name);
+        if (album < 0)
+            return;
+        const int from = source++ % project.AlbumCount();
+        if (project.PictureCount(from) > 0)
+            project.AddPictureToAlbum(album, project.Picture(from, project.PictureCount(from) - 1).path);
+    }
+}
+
+// The preview in the middle of the first album's slide show.
+void StartSlideShow(PreviewPage& preview)
+{
+    preview.StartPlayback();
+    QEventLoop wait;
+    QObject::connect(&preview, &PreviewPage::screenChanged, &wait, &QEventLoop::quit);
+    QTimer::singleShot(kOpenTimeoutMilliseconds, &wait, &QEventLoop::quit);
+    preview.PlayEntry(1);
+    if (preview.IsShowingSlides())
+        wait.exec();
+}
+
 } // namespace
 
 QString WriteSampleProject(const QString& folder)
@@ -138,6 +172,7 @@ int RunScreenshots(MainWindow& window, const AppContext& context, const QString&
         QTimer::singleShot(kOpenTimeoutMilliseconds, &wait, &QEventLoop::quit);
         window.OpenProjectFile(project);
         wait.exec();
+        AddMenuAlbums(*context.project);
     }
     bool ok = true;
     const struct {
@@ -146,6 +181,10 @@ int RunScreenshots(MainWindow& window, const AppContext& context, const QString&
     } pages[] = {{PageId::Editor, "editor"}, {PageId::DiscMenu, "menu"}, {PageId::Preview, "preview"}, {PageId::Burn, "burn"}};
     for (const auto& page : pages) {
         window.ShowPage(page.page);
+        if (page.page == PageId::DiscMenu)
+            window.DiscMenu()->ShowNextPage();
+        else if (page.page == PageId::Preview)
+            StartSlideShow(*window.Preview());
         Settle();
         ok = Save(window, outDir, QString::fromLatin1(page.name)) && ok;
     }

@@ -1,0 +1,70 @@
+#include "preview/TemplateCheck.h"
+
+#include "picture/FrameRenderer.h"
+#include "picture/MenuTemplate.h"
+#include "picture/PicReader.h"
+
+namespace lumivox::ui {
+
+namespace {
+
+std::string WithoutFinalStop(std::string text)
+{
+    while (!text.empty() && (text.back() == '\n' || text.back() == '.'))
+        text.pop_back();
+    return text;
+}
+
+std::string BitmapProblem(const std::string& name, const std::string& path)
+{
+    if (name.empty())
+        return {};
+    TransparentBitmap bitmap;
+    std::string error;
+    if (bitmap.Load(path, &error))
+        return {};
+    return error.empty() ? path + ": cannot be read" : error;
+}
+
+} // namespace
+
+std::string BackgroundProblem(const std::string& path)
+{
+    if (path.empty())
+        return "the template names no background picture";
+    try {
+        PicReader reader;
+        reader.SetMode(DecodeMode::Full);
+        PicBitmap bitmap;
+        reader.DecodeFile(path, bitmap, 32);
+        return {};
+    } catch (const PLTextException& e) {
+        return path + ": " + WithoutFinalStop(e.GetText());
+    } catch (const std::exception& e) {
+        return path + ": " + e.what();
+    }
+}
+
+std::string TemplateProblem(const std::string& path)
+{
+    MenuTemplate t;
+    std::string error;
+    if (!LoadMenuTemplate(path, t, &error))
+        return error;
+    if (t.itemsCount < 1)
+        return path + ": the template has no menu entries (\"Items_count\" is " + std::to_string(t.itemsCount) + ")";
+    if (t.CanvasWidth() > kMaxCanvasSide || t.CanvasHeight() > kMaxCanvasSide)
+        return path + ": the menu canvas " + std::to_string(t.CanvasWidth()) + " x " +
+               std::to_string(t.CanvasHeight()) + " is too large";
+    if (t.backgroundImage.empty())
+        return path + ": the template names no background picture";
+    if (std::string problem = BackgroundProblem(t.BackgroundPath()); !problem.empty())
+        return problem;
+    for (const auto& [name, file] : {std::pair{t.frameImage, t.FramePath()}, std::pair{t.nextButton, t.NextButtonPath()},
+                                     std::pair{t.prevButton, t.PrevButtonPath()}})
+        if (std::string problem = BitmapProblem(name, file); !problem.empty())
+            return problem;
+    return {};
+}
+
+} // namespace lumivox::ui
