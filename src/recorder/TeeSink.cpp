@@ -22,9 +22,11 @@ int TeeSink::WriteSectors(const std::uint8_t* sectors, std::uint32_t firstSector
 }
 
 int TeeSink::CloseSink() {
-    const int first = Note(first_.CloseSink(), first_);
-    const int second = Note(second_.CloseSink(), second_);
-    return first == 0 && second == 0 ? 0 : -1;
+    // A run whose burn failed has failed as a whole: the second sink is not closed, so a
+    // file sink discards its image when it goes, whether or not every sector reached it
+    // before the drive gave up (which depends only on how far the burn had come).
+    if (Note(first_.CloseSink(), first_) != 0) return -1;
+    return Note(second_.CloseSink(), second_) == 0 ? 0 : -1;
 }
 
 } // namespace lumivox

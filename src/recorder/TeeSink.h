@@ -15,7 +15,8 @@ public:
     int SetCueList(const std::vector<CueRecord>& cues) override;
     int WriteSector(const std::uint8_t* sector, std::uint32_t sectorNumber) override;
     int WriteSectors(const std::uint8_t* sectors, std::uint32_t firstSector, std::uint32_t count) override;
-    // Closes both, even when the first fails; 0 only when both succeed.
+    // Closes the first, then the second only when the first succeeded (a failed burn leaves
+    // no image file); 0 only when both succeed.
     int CloseSink() override;
     std::string ErrorText() const override { return error_; }
 

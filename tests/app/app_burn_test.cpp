@@ -12,6 +12,7 @@
 #include "recorder/RecorderDriver.h"
 #include "recorder/Scsi.h"
 #include "ui/BurnPage.h"
+#include "ui/MenuPage.h"
 #include "ui/BurnRun.h"
 #include "ui/EraseDialog.h"
 #include "ui/MainWindow.h"
@@ -664,6 +665,51 @@ private slots:
         h.MakeAlbums({3});
         QTRY_VERIFY(h.Page()->CapacityText() != empty);
         QVERIFY(h.Page()->Estimate().segmentUnits > 3);
+    }
+
+    // Music chosen on the disc menu page makes every menu page as long as the music: the
+    // meter takes it in at once, and again when the music is cleared.
+    void capacityFollowsTheMenuMusic()
+    {
+        Harness h;
+        h.MakeAlbums({1});
+        h.Page()->OnShown();
+        const std::uint32_t without = h.Page()->Estimate().segmentUnits;
+        const QString wave = h.Dir(QStringLiteral("tune.wav"));
+        {
+            // 30 s of silence, 44.1 kHz stereo: a 44-byte header and the samples.
+            const std::uint32_t bytes = 44100 * 4 * 30;
+            auto put32 = [](QByteArray& into, std::uint32_t value) {
+                for (int i = 0; i < 4; ++i)
+                    into.append(char(value >> (8 * i)));
+            };
+            auto put16 = [](QByteArray& into, std::uint16_t value) {
+                into.append(char(value));
+                into.append(char(value >> 8));
+            };
+            QByteArray file = "RIFF";
+            put32(file, 36 + bytes);
+            file += "WAVEfmt ";
+            put32(file, 16);
+            put16(file, 1);
+            put16(file, 2);
+            put32(file, 44100);
+            put32(file, 44100 * 4);
+            put16(file, 4);
+            put16(file, 16);
+            file += "data";
+            put32(file, bytes);
+            file.append(QByteArray(int(bytes), '\0'));
+            QFile out(wave);
+            QVERIFY(out.open(QIODevice::WriteOnly));
+            out.write(file);
+        }
+        MenuPage* menu = h.window->DiscMenu();
+        menu->SetFileAsker([&](QWidget*, const QString&, const QString&) { return wave; });
+        menu->ChooseMusic();
+        QTRY_VERIFY(h.Page()->Estimate().segmentUnits > without);
+        menu->ClearMusic();
+        QTRY_COMPARE(h.Page()->Estimate().segmentUnits, without);
     }
 
     // A project of more slides than INFO.VCD has segment units for: the limit by name, and

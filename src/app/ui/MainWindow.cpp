@@ -86,6 +86,8 @@ MainWindow::MainWindow(const AppContext& context, QWidget* parent) : QMainWindow
     menu_ = new MenuPage(context_, stack_);
     preview_ = new PreviewPage(context_, stack_);
     burn_ = new BurnPage(context_, stack_);
+    // The capacity meter follows the template and the music the menu page chooses.
+    connect(menu_, &MenuPage::discMenuChanged, burn_, &BurnPage::DiscMenuChanged);
     stack_->addWidget(editor_);
     stack_->addWidget(menu_);
     stack_->addWidget(preview_);

@@ -355,6 +355,7 @@ bool MenuPage::SelectTemplate(const QString& fileName)
 
 void MenuPage::UpdateLabels()
 {
+    emit discMenuChanged();
     const std::string& music = context_.discMenu->BackgroundMusic();
     musicLabel_->setText(music.empty() ? QString::fromLatin1(kNoBackgroundMusic) : FromStd(music));
     musicLabel_->setToolTip(musicLabel_->text());

@@ -90,6 +90,11 @@ public:
     // Draws the menu again (state, project or size changed).
     void RedrawMenu();
 
+signals:
+    // The template, the background or the music changed: what the disc holds may have
+    // changed with it (the burn page's capacity meter listens).
+    void discMenuChanged();
+
 private:
     void BuildTemplateList();
     void TemplateChosen(QListWidgetItem* item);
