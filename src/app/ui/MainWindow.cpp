@@ -44,7 +44,8 @@ const char* const kWebsiteAddress = "https://lumivox.org/";
 
 namespace {
 
-// Status part 1 is 235 pixels wide.
+// Status part 1 is 235 pixels wide, and wider when a drive's name needs it: a name cut
+// in the middle ("EMULATED CD-R" for "CD-RW") would name another drive.
 constexpr int kDeviceStatusWidth = 235;
 // The page area's margins inside the window.
 constexpr int kPageMargin = 8;
@@ -280,7 +281,7 @@ void MainWindow::CreateStatusBar()
     bar->setSizeGripEnabled(true);
     bar->setMinimumHeight(24);
     auto* device = new QWidget(bar);
-    device->setFixedWidth(kDeviceStatusWidth);
+    device->setMinimumWidth(kDeviceStatusWidth);
     auto* deviceLayout = new QHBoxLayout(device);
     deviceLayout->setContentsMargins(4, 0, 4, 0);
     deviceLayout->setSpacing(6);
