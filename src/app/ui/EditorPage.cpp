@@ -91,6 +91,13 @@ EditorPage::EditorPage(const AppContext& context, QWidget* parent)
                     ShowFolder(folders_->filePath(current));
             });
 
+    // Folders load in the background: the chosen one is scrolled into view once its
+    // parents are there.
+    connect(folders_, &QFileSystemModel::directoryLoaded, this, [this] {
+        if (tree_->currentIndex().isValid())
+            tree_->scrollTo(tree_->currentIndex(), QAbstractItemView::PositionAtCenter);
+    });
+
     fileModel_ = new FileListModel(*cache_, this);
     BuildFileViews();
     topSplitter_->addWidget(tree_);

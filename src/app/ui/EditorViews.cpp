@@ -117,9 +117,10 @@ void AlbumRowDelegate::paint(QPainter* painter, const QStyleOptionViewItem& opti
     const int number = index.data(AlbumNumberRole).toInt();
     draw(QRect(QPoint(r.left() + 14, r.top() + 12), QPoint(r.left() + 36, r.bottom() - 9)),
          QString::asprintf("%02d", number));
-    const QRect nameBox(r.left() + 96, r.top() + 7, 98, 14);
+    // The text boxes reach to the row bitmap's right edge: 98 pixels cut most names short.
+    const QRect nameBox(r.left() + 96, r.top() + 7, row.right() - 4 - (r.left() + 96), 14);
     draw(nameBox, QStringLiteral("Name: %1").arg(index.data(Qt::DisplayRole).toString()));
-    draw(QRect(QPoint(nameBox.left(), nameBox.bottom() + 1 + 5), QPoint(nameBox.right() + 40, r.bottom() - 9)),
+    draw(QRect(QPoint(nameBox.left(), nameBox.bottom() + 1 + 5), QPoint(nameBox.right(), r.bottom() - 9)),
          QString::asprintf("Total Photos: %02d", index.data(PictureCountRole).toInt()));
     painter->restore();
 }

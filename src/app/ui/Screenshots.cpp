@@ -2,6 +2,9 @@
 
 #include "ui/AboutDialog.h"
 #include "ui/AppContext.h"
+#include "ui/EditorDialogs.h"
+#include "ui/EditorModels.h"
+#include "ui/EditorPage.h"
 #include "ui/MainWindow.h"
 #include "ui/MessageBoxes.h"
 #include "ui/OptionsDialog.h"
@@ -39,6 +42,31 @@ bool Save(QWidget& widget, const QString& outDir, const QString& name)
     const bool saved = widget.grab().save(path);
     std::fprintf(saved ? stdout : stderr, "%s %s\n", saved ? "wrote" : "could not write", qPrintable(path));
     return saved;
+}
+
+// The bundled sample photos: the editor's file list shows them.
+QString SamplesFolder()
+{
+    for (const QString& folder : {QStringLiteral(LUMIVOX_SOURCE_DIR "/samples"),
+                                  QString::fromStdString(ProgramFolder()) + QStringLiteral("samples")})
+        if (QDir(folder).exists())
+            return folder;
+    return {};
+}
+
+// The editor on the sample photos in thumbnails view, its thumbnails made, the current
+// album's first slide selected.
+void PrepareEditor(EditorPage& editor)
+{
+    editor.SetListStyle(ListStyle::Thumbnails);
+    editor.ShowFolder(SamplesFolder());
+    QEventLoop wait;
+    QObject::connect(editor.FileModel(), &FileListModel::thumbnailsFinished, &wait, &QEventLoop::quit);
+    QTimer::singleShot(kOpenTimeoutMilliseconds, &wait, &QEventLoop::quit);
+    if (editor.FileModel()->IsMakingThumbnails())
+        wait.exec();
+    editor.SelectFiles({0});
+    editor.SelectSlides({0});
 }
 
 } // namespace
@@ -83,8 +111,21 @@ int RunScreenshots(MainWindow& window, const AppContext& context, const QString&
     } pages[] = {{PageId::Editor, "editor"}, {PageId::DiscMenu, "menu"}, {PageId::Preview, "preview"}, {PageId::Burn, "burn"}};
     for (const auto& page : pages) {
         window.ShowPage(page.page);
+        if (page.page == PageId::Editor)
+            PrepareEditor(*window.Editor());
         Settle();
         ok = Save(window, outDir, QString::fromLatin1(page.name)) && ok;
+    }
+
+    if (const QList<int> slides = window.Editor()->SelectedSlides(); !slides.isEmpty()) {
+        const AlbumTable& projectTable = *context.project;
+        const PictureItem& picture = projectTable.Picture(projectTable.CurrentAlbum(), slides.front());
+        PictureViewer viewer(QString::fromStdString(picture.path), picture.rotation, ViewerRotation::Allowed, &window);
+        viewer.EnsureDecoded();
+        viewer.show();
+        Settle();
+        ok = Save(viewer, outDir, QStringLiteral("viewer")) && ok;
+        viewer.close();
     }
 
     OptionsDialog options(*context.settings, *context.files, *context.messages, &window);
