@@ -125,12 +125,16 @@ void FileListModel::SetFolder(const QString& folder)
     // and queue it to this model, which the user-interface thread owns.
     worker_->Start(
         std::move(paths), generation,
-        [this, order](unsigned gen, int row, std::shared_ptr<const PicBitmap> thumbnail, ThumbnailPlacement placement) {
-            const QImage image = thumbnail ? ToQImage(*thumbnail, PixelAlpha::Ignore) : QImage();
-            const QString path = order.value(row);
-            const QRect at = ToRect(placement);
-            QMetaObject::invokeMethod(
-                this, [this, gen, path, image, at] { OnThumbnail(gen, path, image, at); }, Qt::QueuedConnection);
+        [this, order, inbox = inbox_](unsigned gen, int row, std::shared_ptr<const PicBitmap> thumbnail,
+                                      ThumbnailPlacement placement) {
+            Result result{gen, order.value(row), thumbnail ? ToQImage(*thumbnail, PixelAlpha::Ignore) : QImage(),
+                          ToRect(placement)};
+            std::lock_guard lock(inbox->mutex);
+            inbox->results.push_back(std::move(result));
+            if (!inbox->posted) {
+                inbox->posted = true;
+                QMetaObject::invokeMethod(this, [this] { TakeResults(); }, Qt::QueuedConnection);
+            }
         },
         [this](unsigned gen, bool stopped) {
             if (!stopped)
@@ -138,25 +142,39 @@ void FileListModel::SetFolder(const QString& folder)
         });
 }
 
-void FileListModel::OnThumbnail(unsigned generation, const QString& path, const QImage& image, const QRect& placement)
+void FileListModel::TakeResults()
 {
-    if (generation != generation_) {
-        ++dropped_;
-        return;
+    std::vector<Result> results;
+    {
+        std::lock_guard lock(inbox_->mutex);
+        results.swap(inbox_->results);
+        inbox_->posted = false;
     }
-    const auto found = rowOfPath_.constFind(path);
-    if (found == rowOfPath_.constEnd())
-        return;
-    Row& row = rows_[static_cast<std::size_t>(*found)];
-    row.thumbnail = image;
-    row.placement = placement;
-    emit dataChanged(index(*found, 0), index(*found, ColumnCount - 1), {ThumbnailRole, PlacementRole});
+    int first = -1;
+    int last = -1;
+    for (Result& result : results) {
+        if (result.generation != generation_) {
+            ++dropped_; // a late result of a folder that is no longer shown
+            continue;
+        }
+        const auto found = rowOfPath_.constFind(result.path);
+        if (found == rowOfPath_.constEnd())
+            continue;
+        Row& row = rows_[static_cast<std::size_t>(*found)];
+        row.thumbnail = std::move(result.image);
+        row.placement = result.placement;
+        first = first < 0 ? *found : std::min(first, *found);
+        last = std::max(last, *found);
+    }
+    if (first >= 0)
+        emit dataChanged(index(first, 0), index(last, ColumnCount - 1), {ThumbnailRole, PlacementRole});
 }
 
 void FileListModel::OnFinished(unsigned generation)
 {
     if (generation != generation_)
         return;
+    TakeResults();
     busy_ = false;
     emit thumbnailsFinished();
 }
@@ -455,7 +473,8 @@ QVariant SlideListModel::data(const QModelIndex& index, int role) const
         return {};
     const PictureItem& picture = project_.Picture(album_, index.row());
     switch (role) {
-    case Qt::DisplayRole: return QString::fromStdString(AlbumTable::SlideLabel(index.row()));
+    case Qt::DisplayRole: return QFileInfo(QString::fromStdString(picture.path)).fileName();
+    case LabelRole: return QString::fromStdString(AlbumTable::SlideLabel(index.row()));
     case Qt::ToolTipRole:
         return picture.rotated ? tr("%1\nturned %2° clockwise").arg(QString::fromStdString(picture.path)).arg(picture.rotation)
                                : QString::fromStdString(picture.path);

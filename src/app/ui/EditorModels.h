@@ -15,6 +15,7 @@
 #include <QStringList>
 
 #include <memory>
+#include <mutex>
 #include <vector>
 
 namespace lumivox::ui {
@@ -29,6 +30,7 @@ enum EditorRole {
     AlbumNumberRole,                  // int: the album's number from 1 (album list)
     PictureCountRole,                 // int: the album's picture count (album list)
     HeadingRole,                      // bool: the album list's heading row
+    LabelRole,                        // QString: the slide's label, its position "%02d"
 };
 
 // Mime type of the editor's own drags: full paths, one a line.
@@ -97,7 +99,21 @@ private:
         QImage thumbnail;
         QRect placement;
     };
-    void OnThumbnail(unsigned generation, const QString& path, const QImage& image, const QRect& placement);
+    // Results wait here for the user-interface thread, which takes them in batches: one
+    // queued call and one dataChanged per batch, so that thousands of small thumbnails
+    // do not keep the event loop from timers and input.
+    struct Result {
+        unsigned generation;
+        QString path;
+        QImage image;
+        QRect placement;
+    };
+    struct Inbox {
+        std::mutex mutex;
+        std::vector<Result> results;
+        bool posted = false;
+    };
+    void TakeResults();
     void OnFinished(unsigned generation);
     void Reindex();
 
@@ -107,6 +123,7 @@ private:
     QString folder_;
     std::vector<Row> rows_;
     QHash<QString, int> rowOfPath_;
+    std::shared_ptr<Inbox> inbox_ = std::make_shared<Inbox>();
     mutable QIcon fileIcon_;
     unsigned generation_ = 0;
     bool busy_ = false;
@@ -133,7 +150,8 @@ private:
     QString heading_;
 };
 
-// The slide list: the pictures of the current album, labelled "%02d" from 01.
+// The slide list: the pictures of the current album, labelled "%02d" from 01 (LabelRole;
+// the display text is the file's name, which stays with the row when slides move).
 class SlideListModel final : public QAbstractListModel {
     Q_OBJECT
 public:

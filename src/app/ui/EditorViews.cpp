@@ -54,8 +54,9 @@ void ThumbnailDelegate::paint(QPainter* painter, const QStyleOptionViewItem& opt
     const QRect band(frame.x(), frame.bottom() + 1, frame_.frameWidth, kLabelHeight);
     painter->fillRect(band, selected ? kSelectedFill : QColor(Qt::white));
     painter->setPen(Qt::black);
-    const QString label =
-        option.fontMetrics.elidedText(index.data(Qt::DisplayRole).toString(), Qt::ElideRight, band.width() - 2);
+    const QVariant labelData = index.data(LabelRole);
+    const QString text = labelData.isValid() ? labelData.toString() : index.data(Qt::DisplayRole).toString();
+    const QString label = option.fontMetrics.elidedText(text, Qt::ElideRight, band.width() - 2);
     painter->drawText(band, Qt::AlignCenter | Qt::TextSingleLine, label);
     if (option.state & QStyle::State_HasFocus) {
         painter->setPen(QPen(kSelectedFrame, 1, Qt::DotLine));
@@ -133,6 +134,7 @@ SlideListView::SlideListView(QWidget* parent) : QListView(parent)
     setSelectionMode(QAbstractItemView::ExtendedSelection);
     setDragEnabled(true);
     setAcceptDrops(true);
+    viewport()->setAcceptDrops(true);
     setDropIndicatorShown(true);
     setDragDropMode(QAbstractItemView::DragDrop);
     setDefaultDropAction(Qt::MoveAction);
