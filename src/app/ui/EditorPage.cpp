@@ -19,8 +19,10 @@
 #include <QMimeData>
 #include <QProgressDialog>
 #include <QSplitter>
+#include <QScrollBar>
 #include <QStackedWidget>
 #include <QStandardPaths>
+#include <QTimer>
 #include <QToolButton>
 #include <QTreeView>
 #include <QVBoxLayout>
@@ -93,10 +95,22 @@ EditorPage::EditorPage(const AppContext& context, QWidget* parent)
 
     // Folders load in the background: the chosen one is scrolled into view once its
     // parents are there.
-    connect(folders_, &QFileSystemModel::directoryLoaded, this, [this] {
-        if (tree_->currentIndex().isValid())
-            tree_->scrollTo(tree_->currentIndex(), QAbstractItemView::PositionAtCenter);
-    });
+    // A folder chosen by the program (at start, or the samples) is kept in view while the
+    // tree loads and sorts its parents, until the user works in the tree.
+    auto reveal = [this] {
+        if (!revealFolder_)
+            return;
+        QTimer::singleShot(0, tree_, [this] {
+            if (revealFolder_ && tree_->currentIndex().isValid())
+                tree_->scrollTo(tree_->currentIndex(), QAbstractItemView::PositionAtCenter);
+        });
+    };
+    connect(folders_, &QFileSystemModel::directoryLoaded, this, reveal);
+    connect(folders_, &QAbstractItemModel::layoutChanged, this, reveal);
+    connect(folders_, &QAbstractItemModel::rowsInserted, this, reveal);
+    connect(tree_, &QTreeView::clicked, this, [this] { revealFolder_ = false; });
+    connect(tree_->verticalScrollBar(), &QAbstractSlider::actionTriggered, this, [this] { revealFolder_ = false; });
+    connect(tree_, &QTreeView::collapsed, this, [this] { revealFolder_ = false; });
 
     fileModel_ = new FileListModel(*cache_, this);
     BuildFileViews();
@@ -290,6 +304,7 @@ void EditorPage::ShowFolder(const QString& folder)
         fileModel_->sort(sortColumn_, sortOrder_);
     const QModelIndex node = folders_->index(clean);
     if (node.isValid() && tree_->currentIndex() != node) {
+        revealFolder_ = true;
         tree_->setCurrentIndex(node);
         tree_->scrollTo(node);
     }

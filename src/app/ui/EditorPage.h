@@ -159,6 +159,7 @@ private:
     int sortColumn_ = -1;
     Qt::SortOrder sortOrder_ = Qt::AscendingOrder;
     bool syncing_ = false;
+    bool revealFolder_ = false;
     std::function<int(QDialog&)> runDialog_;
     PictureDecoder decoder_;
 };
