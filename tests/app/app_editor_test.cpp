@@ -165,6 +165,8 @@ private slots:
     void refillStopsTheWorkerAndDropsOldResults();
     void dropsAddOnlyPictureFiles_data();
     void dropsAddOnlyPictureFiles();
+    void fileListAddsByDragDoubleClickAndAddAll();
+    void albumRemovedWhileAddingGetsNothing();
     void draggingSlidesMovesThemInListAndProject_data();
     void draggingSlidesMovesThemInListAndProject();
     void headingRowRefusesAlbumCommands_data();
@@ -369,6 +371,66 @@ void EditorTest::dropsAddOnlyPictureFiles()
         QVERIFY(!h.page->IsAdding());
     }
     delete mime;
+}
+
+void EditorTest::fileListAddsByDragDoubleClickAndAddAll()
+{
+    QTemporaryDir folder;
+    for (int i = 1; i <= 4; ++i)
+        WriteJpeg(folder.filePath(QStringLiteral("%1.jpg").arg(i)));
+    Harness h;
+    h.page->show();
+    QVERIFY(QTest::qWaitForWindowExposed(h.page.get()));
+    h.page->ShowFolder(folder.path());
+    h.page->SortFileList(FileListModel::NameColumn);
+    // Dragged from the file list onto the slide list: the selected files in list order,
+    // into the album made for pictures of the file list.
+    std::unique_ptr<QMimeData> mime(h.page->FileModel()->mimeData(
+        {h.page->FileModel()->index(2, 0), h.page->FileModel()->index(0, 0)}));
+    QSignalSpy added(h.page.get(), &EditorPage::picturesAdded);
+    SendDrop(h.page->SlideView()->viewport(), QPoint(20, 20), mime.get(), Qt::CopyAction);
+    QVERIFY(added.wait(10000));
+    QCOMPARE(h.SlideNames().join(' '), QStringLiteral("1 3"));
+    QCOMPARE(QString::fromStdString(h.project.Album(0).name), QString::fromLatin1(kFirstAlbumFromFileList));
+    QCOMPARE(QString::fromStdString(h.project.Picture(0, 1).displayName), QStringLiteral("3.jpg"));
+    // A double click adds the file under the pointer.
+    QAbstractItemView* view = h.page->FileView();
+    view->doItemsLayout();
+    const QRect second = view->visualRect(h.page->FileModel()->index(1, 0));
+    QVERIFY(second.isValid());
+    QSignalSpy doubleClicked(view, &QAbstractItemView::doubleClicked);
+    QTest::mouseClick(view->viewport(), Qt::LeftButton, {}, second.center());
+    QTest::mouseDClick(view->viewport(), Qt::LeftButton, {}, second.center());
+    QCOMPARE(doubleClicked.count(), 1);
+    QVERIFY(added.wait(10000));
+    QCOMPARE(h.SlideNames().join(' '), QStringLiteral("1 3 2"));
+    // "Add All " adds every file of the list, "Add to Album" the selected ones.
+    h.page->AddAllFiles();
+    QVERIFY(added.wait(10000));
+    QCOMPARE(h.SlideNames().join(' '), QStringLiteral("1 3 2 1 2 3 4"));
+    h.page->SelectFiles({3});
+    QCOMPARE(h.page->SelectedFiles(), QStringList{folder.filePath(QStringLiteral("4.jpg"))});
+    h.page->AddSelectedFiles();
+    QVERIFY(added.wait(10000));
+    QCOMPARE(h.project.PictureCount(0), 8);
+}
+
+void EditorTest::albumRemovedWhileAddingGetsNothing()
+{
+    QTemporaryDir folder;
+    const QString picture = folder.filePath(QStringLiteral("late.jpg"));
+    WriteJpeg(picture);
+    Harness h;
+    h.project.AddAlbum("First");
+    h.project.AddAlbum("Second");
+    h.page->SelectAlbumRow(1);
+    QSignalSpy added(h.page.get(), &EditorPage::picturesAdded);
+    h.page->AddFiles({picture}, PictureSource::FileList); // to "First", still decoding
+    h.project.RemoveAlbum(0);
+    if (added.isEmpty())
+        QVERIFY(added.wait(10000));
+    QCOMPARE(h.project.AlbumCount(), 1);
+    QCOMPARE(h.project.TotalPictures(), 0); // not into "Second", which took its index
 }
 
 void EditorTest::draggingSlidesMovesThemInListAndProject_data()

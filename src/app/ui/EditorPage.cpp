@@ -174,6 +174,12 @@ EditorPage::EditorPage(const AppContext& context, QWidget* parent)
 
     adder_ = new PictureAdder(this);
     connect(adder_, &PictureAdder::finished, this, &EditorPage::OnAdded);
+    // The album being added to may go away (or move up) before the pictures arrive.
+    connect(context_.bridge, &ProjectBridge::albumsRemoved, this, [this](int first, int last) {
+        if (addAlbum_ >= first)
+            addAlbum_ = addAlbum_ > last ? addAlbum_ - (last - first + 1) : -1;
+    });
+    connect(context_.bridge, &ProjectBridge::aboutToReset, this, [this] { addAlbum_ = -1; });
 
     connect(context_.bridge, &ProjectBridge::currentAlbumChanged, this, &EditorPage::ShowCurrentAlbum);
     connect(albumModel_, &QAbstractItemModel::modelReset, this,
