@@ -494,6 +494,77 @@ bool AlbumTable::RemovePictures(int album, std::vector<int> positions)
     return true;
 }
 
+bool AlbumTable::MovePictures(int album, std::vector<int> positions, int target)
+{
+    if (positions.empty()) {
+        Message(kMsgSelectItem);
+        return false;
+    }
+    if (album < 0 || album >= albumCount_)
+        return false;
+    AlbumInfo& source = MutableAlbum(album);
+    const int count = source.PictureCount();
+    std::sort(positions.begin(), positions.end());
+    positions.erase(std::unique(positions.begin(), positions.end()), positions.end());
+    positions.erase(std::remove_if(positions.begin(), positions.end(),
+                                   [count](int position) { return position < 0 || position >= count; }),
+                    positions.end());
+    if (positions.empty())
+        return false;
+    target = std::clamp(target, 0, count);
+
+    // The order wanted: the unmoved pictures before the target, the moved ones, the rest.
+    std::vector<bool> moved(static_cast<std::size_t>(count), false);
+    for (int position : positions)
+        moved[static_cast<std::size_t>(position)] = true;
+    std::vector<PictureItem*> order;
+    order.reserve(static_cast<std::size_t>(count));
+    for (int i = 0; i < target; ++i)
+        if (!moved[static_cast<std::size_t>(i)])
+            order.push_back(source.pictures[static_cast<std::size_t>(i)].get());
+    for (int position : positions)
+        order.push_back(source.pictures[static_cast<std::size_t>(position)].get());
+    for (int i = target; i < count; ++i)
+        if (!moved[static_cast<std::size_t>(i)])
+            order.push_back(source.pictures[static_cast<std::size_t>(i)].get());
+
+    // Reached one row at a time, each an upward move that an item model can follow.
+    PictureItem* const oldCover = source.Cover();
+    bool changed = false;
+    for (int i = 0; i < count; ++i) {
+        int from = i;
+        while (source.pictures[static_cast<std::size_t>(from)].get() != order[static_cast<std::size_t>(i)])
+            ++from;
+        if (from == i)
+            continue;
+        if (observer_)
+            observer_->OnAboutToMovePictures(album, from, from, i);
+        auto first = source.pictures.begin();
+        std::rotate(first + i, first + from, first + from + 1);
+        if (observer_)
+            observer_->OnPicturesMoved(album, from, from, i);
+        changed = true;
+    }
+    if (!changed)
+        return false;
+    for (int i = 0; i < count; ++i)
+        source.pictures[static_cast<std::size_t>(i)]->listPosition = i;
+    if (observer_) {
+        if (source.Cover() != oldCover)
+            observer_->OnAlbumChanged(album);
+        observer_->OnAlbumListChanged();
+    }
+    NotifyModified();
+    return true;
+}
+
+bool AlbumTable::AddDecodedPictureToAlbum(int album, DecodedPicture&& decoded, std::string_view displayName,
+                                          std::string* error)
+{
+    const std::string path = decoded.path;
+    return AddDecodedPicture(album, path, displayName, decoded.rotation, nullptr, error, &decoded);
+}
+
 void AlbumTable::RemoveAllPictures(int album)
 {
     if (album < 0 || album >= albumCount_)

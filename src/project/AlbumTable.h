@@ -349,6 +349,17 @@ public:
     // positions is empty.
     bool RemovePictures(int album, std::vector<int> positions);
     void RemoveAllPictures(int album);
+    // Moves the pictures at positions of album (kept in their order) so that they come
+    // before the picture now at target, or after the last one when target is at or past
+    // the end; a target that is itself among the moved pictures puts them where the first
+    // unmoved picture after it is. Announced as single-row moves. False with
+    // kMsgSelectItem when positions is empty; false without a message when nothing moves.
+    bool MovePictures(int album, std::vector<int> positions, int target);
+    // Adds a picture decoded elsewhere (DecodeProjectListing on a worker), turned by its
+    // rotation, to album as AddPictureToAlbum would. False with the reason in *error when
+    // the album is full or the picture could not be decoded.
+    bool AddDecodedPictureToAlbum(int album, DecodedPicture&& decoded, std::string_view displayName = {},
+                                  std::string* error = nullptr);
     // Turns one picture and rebuilds its picture and slide thumbnail from its file. When
     // the file can no longer be decoded, the picture keeps its rotation and bitmaps and
     // false is returned.

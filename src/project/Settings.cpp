@@ -49,6 +49,7 @@ void Settings::Load(const SettingsLocations& locations)
     useAspi = config.GetInt(kGeneral, "UseASPI", 0);
     pal = config.GetInt(kGeneral, "PAL", 0);
     squarePixelSlides = config.GetInt(kGeneral, "SquarePixelSlides", 0) == 1 ? 1 : 0;
+    autoOrient = config.GetInt(kGeneral, "AutoOrient", 1) != 0 ? 1 : 0;
 
     // The default work folder is made at every start, whether or not "TempDir" points
     // elsewhere; another folder is never created (production reports it instead).

@@ -61,6 +61,9 @@ public:
     // fitting); anything else fits them for the 4:3 television picture. Read only: the
     // program never writes it, so a user's key stays in the file as it was.
     int squarePixelSlides = 0;
+    // "AutoOrient": anything but 0 gives a picture added in the editor the turn its EXIF
+    // or TIFF orientation asks for as its initial rotation. Read only, like the above.
+    int autoOrient = 1;
     // "Window"
     WindowPlacement window;
     int listStyle = 0;
@@ -74,6 +77,7 @@ public:
 
     bool IsPal() const { return pal != 0; }
     bool SquarePixelSlides() const { return squarePixelSlides == 1; }
+    bool AutoOrient() const { return autoOrient != 0; }
 
     // Reads every key from the settings file (missing file or keys give the defaults)
     // in the documented order: creates the default temporary folder just before

@@ -23,6 +23,7 @@
 #include <QAction>
 #include <QApplication>
 #include <QCheckBox>
+#include <QDialog>
 #include <QComboBox>
 #include <QLineEdit>
 #include <QProgressDialog>
@@ -71,6 +72,8 @@ struct Harness {
         context.files = &files;
         window = std::make_unique<MainWindow>(context);
         window->SetUrlOpener([this](const QUrl& url) { opened << url; });
+        // The editor's dialogs are answered as their defaults ("Album #n" for a new album).
+        window->Editor()->SetDialogRunner([](QDialog&) { return int(QDialog::Accepted); });
         window->SetUpRecorders();
     }
     ~Harness()

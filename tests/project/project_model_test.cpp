@@ -254,6 +254,9 @@ TEST_F(ProjectModelTest, EveryChangeIsAnnouncedBeforeAndAfterAndMarksTheProjectM
         {"RenameAlbum", [](AlbumTable& p) { p.RenameAlbum(2, "Renamed"); }, 1, 0},
         {"SetAlbumWaitTime", [](AlbumTable& p) { p.SetAlbumWaitTime(0, 17); }, 1, 0},
         {"RotatePictures", [](AlbumTable& p) { p.RotatePictures(0, {0, 2}, Rotation::Clockwise); }, 1, 0},
+        {"MovePictures of the first two to the end", [](AlbumTable& p) { p.MovePictures(0, {0, 1}, 5); }, 1, 0},
+        {"MovePictures scattered, to the front", [](AlbumTable& p) { p.MovePictures(1, {4, 2}, 0); }, 1, 0},
+        {"MovePictures onto itself", [](AlbumTable& p) { p.MovePictures(1, {2}, 2); }, 0, 0},
         {"ResetProject", [](AlbumTable& p) { p.ResetProject(); }, -1, 1},
     };
     for (const auto& c : cases) {
@@ -269,6 +272,47 @@ TEST_F(ProjectModelTest, EveryChangeIsAnnouncedBeforeAndAfterAndMarksTheProjectM
         EXPECT_EQ(model->resets, c.resets);
         TearDown();
     }
+}
+
+// Dragged slides land before the slide under the drop point, in the order they had; a
+// drop past the last slide appends them. The cover follows the first picture.
+TEST_F(ProjectModelTest, MovePicturesPutsTheSelectionBeforeTheTarget)
+{
+    const struct {
+        std::vector<int> positions;
+        int target;
+        const char* order; // slide numbers of album 0 afterwards, counting from 1
+        bool moved;
+    } cases[] = {
+        {{0, 1}, 5, "34512", true},
+        {{0, 1}, 99, "34512", true},
+        {{0, 1}, 3, "31245", true},
+        {{3, 4}, 0, "45123", true},
+        {{4, 1}, 3, "13254", true},
+        {{1, 2}, 1, "12345", false}, // onto itself
+        {{1, 2}, 2, "12345", false},
+        {{2, 7, -1}, 0, "31245", true}, // rows that do not exist are ignored
+    };
+    for (const auto& c : cases) {
+        SetUp();
+        SCOPED_TRACE(::testing::Message() << "target " << c.target);
+        EXPECT_EQ(project.MovePictures(0, c.positions, c.target), c.moved);
+        std::string order;
+        for (int p = 0; p < project.PictureCount(0); ++p) {
+            const std::string& path = project.Picture(0, p).path;
+            order += static_cast<char>('1' + (path[path.size() - 5] - '0'));
+            EXPECT_EQ(project.Picture(0, p).listPosition, p);
+        }
+        EXPECT_EQ(order, c.order);
+        EXPECT_EQ(project.Album(0).Cover(), &project.Picture(0, 0));
+        EXPECT_TRUE(model->problems.empty()) << Lines(model->problems);
+        TearDown();
+    }
+    SetUp();
+    RecordingObserver messages;
+    project.SetObserver(&messages);
+    EXPECT_FALSE(project.MovePictures(0, {}, 2));
+    EXPECT_EQ(messages.messages, std::vector<std::string>{kMsgSelectItem});
 }
 
 // Loading is one reset of the whole model, and is not a change of the project.

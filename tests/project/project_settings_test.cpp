@@ -68,6 +68,9 @@ TEST_F(SettingsTest, ValuesNothingCanUseFallBackToTheirDefaults)
         {"SquarePixelSlides=1", [](const Settings& s) { return s.SquarePixelSlides() ? 1 : 0; }, 1},
         {"SquarePixelSlides=2", [](const Settings& s) { return s.SquarePixelSlides() ? 1 : 0; }, 0},
         {"PAL=0", [](const Settings& s) { return s.SquarePixelSlides() ? 1 : 0; }, 0},
+        {"PAL=0", [](const Settings& s) { return s.AutoOrient() ? 1 : 0; }, 1}, // on unless turned off
+        {"AutoOrient=0", [](const Settings& s) { return s.AutoOrient() ? 1 : 0; }, 0},
+        {"AutoOrient=2", [](const Settings& s) { return s.AutoOrient() ? 1 : 0; }, 1},
     };
     for (const Case& c : cases) {
         std::filesystem::create_directories(folder.Path("config"));

@@ -1,141 +1,725 @@
 #include "ui/EditorPage.h"
 
-#include "picture/QtImage.h"
-#include "project/AlbumTable.h"
+#include "project/Settings.h"
+#include "ui/EditorDialogs.h"
+#include "ui/EditorModels.h"
+#include "ui/EditorViews.h"
 #include "ui/MessageBoxes.h"
+#include "ui/PictureAdder.h"
 #include "ui/ProjectBridge.h"
 
-#include <QLabel>
-#include <QListWidget>
-#include <QPainter>
+#include <QDir>
+#include <QDragEnterEvent>
+#include <QFileInfo>
+#include <QFileSystemModel>
+#include <QHBoxLayout>
+#include <QHeaderView>
+#include <QListView>
+#include <QMenu>
+#include <QMimeData>
+#include <QProgressDialog>
+#include <QSplitter>
+#include <QScrollBar>
+#include <QStackedWidget>
+#include <QStandardPaths>
+#include <QTimer>
+#include <QToolButton>
+#include <QTreeView>
 #include <QVBoxLayout>
+
+#include <algorithm>
 
 namespace lumivox::ui {
 
 namespace {
 
-// An album's cover drawn into the slide-thumbnail box on a soft frame.
-QIcon CoverIcon(const AlbumInfo& album)
+// Both splitter boundaries keep at least this much on either side.
+constexpr int kMinimumPane = 160;
+// Buttons below the top band: 80 x 26, at 82-pixel steps.
+constexpr int kButtonWidth = 80;
+constexpr int kButtonHeight = 26;
+constexpr int kButtonStep = 82;
+
+QList<int> SortedRows(const QModelIndexList& indexes)
 {
-    QImage box(kSlideThumbnailWidth + 8, kSlideThumbnailHeight + 8, QImage::Format_ARGB32_Premultiplied);
-    box.fill(Qt::transparent);
-    QPainter painter(&box);
-    painter.setRenderHint(QPainter::Antialiasing);
-    painter.setPen(QColor(0xd9, 0xd3, 0xc4));
-    painter.setBrush(QColor(0xee, 0xea, 0xe0));
-    painter.drawRoundedRect(QRectF(0.5, 0.5, box.width() - 1, box.height() - 1), 6, 6);
-    const PictureItem* cover = album.Cover();
-    if (cover && cover->slideThumbnail) {
-        const QImage image = ToQImage(*cover->slideThumbnail, PixelAlpha::Ignore);
-        const ThumbnailPlacement& at = cover->slidePlacement;
-        painter.drawImage(QRect(4 + at.x, 4 + at.y, at.width, at.height), image);
-    }
-    return QIcon(QPixmap::fromImage(box));
+    QList<int> rows;
+    for (const QModelIndex& index : indexes)
+        if (index.isValid() && !rows.contains(index.row()))
+            rows << index.row();
+    std::sort(rows.begin(), rows.end());
+    return rows;
+}
+
+std::vector<int> ToVector(const QList<int>& rows)
+{
+    return std::vector<int>(rows.begin(), rows.end());
+}
+
+QString StartFolder()
+{
+    const QString pictures = QStandardPaths::writableLocation(QStandardPaths::PicturesLocation);
+    return !pictures.isEmpty() && QFileInfo(pictures).isDir() ? pictures : QDir::homePath();
 }
 
 } // namespace
 
-EditorPage::EditorPage(const AppContext& context, QWidget* parent) : Page(context, parent)
+EditorPage::EditorPage(const AppContext& context, QWidget* parent)
+    : Page(context, parent), cache_(std::make_unique<ThumbnailCache>())
 {
+    setAcceptDrops(true);
     auto* layout = new QVBoxLayout(this);
-    layout->setContentsMargins(16, 12, 16, 12);
-    AddHeading(layout, tr("Album Editor"),
-               tr("Gather your photos into albums. Each album becomes an entry of the disc menu; "
-                  "its pictures play one after another on the television."));
-    QWidget* card = MakeCard(this);
-    auto* cardLayout = new QVBoxLayout(card);
-    cardLayout->setContentsMargins(12, 12, 12, 12);
-    auto* caption = new QLabel(tr("Albums of this project"), card);
-    QFont font = caption->font();
-    font.setWeight(QFont::DemiBold);
-    caption->setFont(font);
-    cardLayout->addWidget(caption);
-    albums_ = new QListWidget(card);
-    albums_->setViewMode(QListView::IconMode);
-    albums_->setIconSize(QSize(kSlideThumbnailWidth + 8, kSlideThumbnailHeight + 8));
-    albums_->setGridSize(QSize(kSlideThumbnailWidth + 56, kSlideThumbnailHeight + 64));
-    albums_->setResizeMode(QListView::Adjust);
-    albums_->setMovement(QListView::Static);
-    albums_->setWordWrap(true);
-    albums_->setFrameShape(QFrame::NoFrame);
-    cardLayout->addWidget(albums_, 1);
-    layout->addWidget(card, 1);
-    layout->addSpacing(12);
-    layout->addWidget(MakeComingCard(
-        QStringLiteral(":/icons/editor.svg"), tr("Coming to this page"),
-        {tr("A folder tree and a file list with thumbnails of the pictures in each folder."),
-         tr("The album list and the slide list of the chosen album, with drag and drop."),
-         tr("Rotating pictures, a picture viewer and the album properties.")}));
+    layout->setContentsMargins(10, 10, 10, 10);
 
-    connect(context_.bridge, &ProjectBridge::albumListChanged, this, &EditorPage::Refresh);
-    connect(context_.bridge, &ProjectBridge::albumChanged, this, &EditorPage::Refresh);
-    connect(context_.bridge, &ProjectBridge::picturesChanged, this, &EditorPage::Refresh);
-    connect(context_.bridge, &ProjectBridge::resetDone, this, &EditorPage::Refresh);
-    connect(albums_, &QListWidget::currentRowChanged, this, [this](int row) {
-        if (row >= 0 && row < context_.project->AlbumCount())
-            context_.project->SetCurrentAlbum(row);
+    bandSplitter_ = new QSplitter(Qt::Vertical, this);
+    bandSplitter_->setChildrenCollapsible(false);
+    topSplitter_ = new QSplitter(Qt::Horizontal, bandSplitter_);
+    topSplitter_->setChildrenCollapsible(false);
+    topSplitter_->setMinimumHeight(kMinimumPane);
+
+    // The folder tree: directories only, filled lazily as nodes are expanded.
+    folders_ = new QFileSystemModel(this);
+    folders_->setFilter(QDir::AllDirs | QDir::NoDotAndDotDot | QDir::Drives);
+    folders_->setRootPath(QDir::rootPath());
+    tree_ = new QTreeView(topSplitter_);
+    tree_->setModel(folders_);
+    for (int column = 1; column < folders_->columnCount(); ++column)
+        tree_->hideColumn(column);
+    tree_->setHeaderHidden(true);
+    tree_->setMinimumWidth(kMinimumPane);
+    tree_->setToolTip(tr("Folders: choose one to list its pictures"));
+    connect(tree_->selectionModel(), &QItemSelectionModel::currentChanged, this,
+            [this](const QModelIndex& current) {
+                if (current.isValid())
+                    ShowFolder(folders_->filePath(current));
+            });
+
+    // Folders load in the background: the chosen one is scrolled into view once its
+    // parents are there.
+    // A folder chosen by the program (at start, or the samples) is kept in view while the
+    // tree loads and sorts its parents, until the user works in the tree.
+    auto reveal = [this] {
+        if (!revealFolder_)
+            return;
+        QTimer::singleShot(0, tree_, [this] {
+            if (revealFolder_ && tree_->currentIndex().isValid())
+                tree_->scrollTo(tree_->currentIndex(), QAbstractItemView::PositionAtCenter);
+        });
+    };
+    connect(folders_, &QFileSystemModel::directoryLoaded, this, reveal);
+    connect(folders_, &QAbstractItemModel::layoutChanged, this, reveal);
+    connect(folders_, &QAbstractItemModel::rowsInserted, this, reveal);
+    connect(tree_, &QTreeView::clicked, this, [this] { revealFolder_ = false; });
+    connect(tree_->verticalScrollBar(), &QAbstractSlider::actionTriggered, this, [this] { revealFolder_ = false; });
+    connect(tree_, &QTreeView::collapsed, this, [this] { revealFolder_ = false; });
+
+    fileModel_ = new FileListModel(*cache_, this);
+    BuildFileViews();
+    topSplitter_->addWidget(tree_);
+    topSplitter_->addWidget(fileStack_);
+    topSplitter_->setStretchFactor(1, 1);
+
+    auto* lower = new QWidget(bandSplitter_);
+    lower->setMinimumHeight(kMinimumPane + kButtonHeight + 10);
+    auto* lowerLayout = new QVBoxLayout(lower);
+    lowerLayout->setContentsMargins(0, 10, 0, 0);
+    auto* buttonRow = new QWidget(lower);
+    BuildButtons(buttonRow);
+    lowerLayout->addWidget(buttonRow);
+    bottomSplitter_ = new QSplitter(Qt::Horizontal, lower);
+    bottomSplitter_->setChildrenCollapsible(false);
+
+    albumModel_ = new AlbumListModel(*context_.project, *context_.bridge, this);
+    albumList_ = new QListView(bottomSplitter_);
+    albumList_->setModel(albumModel_);
+    albumList_->setItemDelegate(new AlbumRowDelegate(albumList_));
+    albumList_->setSelectionMode(QAbstractItemView::SingleSelection);
+    albumList_->setMinimumWidth(kMinimumPane);
+    albumList_->setContextMenuPolicy(Qt::CustomContextMenu);
+    connect(albumList_, &QWidget::customContextMenuRequested, this,
+            [this](const QPoint& at) { ContextMenu(albumList_, at); });
+    connect(albumList_->selectionModel(), &QItemSelectionModel::currentRowChanged, this,
+            [this](const QModelIndex& current) { OnAlbumSelected(current.isValid() ? current.row() : -1); });
+    connect(albumList_, &QListView::doubleClicked, this, [this](const QModelIndex& index) {
+        if (index.row() > 0)
+            RenameAlbum();
     });
-    Refresh();
+
+    slideModel_ = new SlideListModel(*context_.project, *context_.bridge, this);
+    slideList_ = new SlideListView(bottomSplitter_);
+    slideList_->setModel(slideModel_);
+    slideList_->setItemDelegate(new ThumbnailDelegate(kSlideListFrame, slideList_));
+    slideList_->setMinimumWidth(kMinimumPane);
+    slideList_->setContextMenuPolicy(Qt::CustomContextMenu);
+    connect(slideList_, &QWidget::customContextMenuRequested, this,
+            [this](const QPoint& at) { ContextMenu(slideList_, at); });
+    connect(slideList_, &QListView::doubleClicked, this, [this] { ViewSelectedSlide(); });
+    connect(slideList_, &SlideListView::slidesDropped, this, &EditorPage::MoveSlides);
+    connect(slideList_, &SlideListView::filesDropped, this,
+            [this](const QStringList& paths) { AddFiles(paths, PictureSource::FileList); });
+    connect(slideList_, &SlideListView::urlsDropped, this, &EditorPage::DropUrls);
+    bottomSplitter_->addWidget(albumList_);
+    bottomSplitter_->addWidget(slideList_);
+    bottomSplitter_->setStretchFactor(1, 1);
+    lowerLayout->addWidget(bottomSplitter_, 1);
+
+    bandSplitter_->addWidget(topSplitter_);
+    bandSplitter_->addWidget(lower);
+    bandSplitter_->setStretchFactor(0, 3);
+    bandSplitter_->setStretchFactor(1, 2);
+    layout->addWidget(bandSplitter_);
+    topSplitter_->setSizes({260, 740});
+    bottomSplitter_->setSizes({260, 740});
+    connect(topSplitter_, &QSplitter::splitterMoved, this, [this] { SyncSplitters(topSplitter_); });
+    connect(bottomSplitter_, &QSplitter::splitterMoved, this, [this] { SyncSplitters(bottomSplitter_); });
+
+    adder_ = new PictureAdder(this);
+    connect(adder_, &PictureAdder::finished, this, &EditorPage::OnAdded);
+    // The album being added to may go away (or move up) before the pictures arrive.
+    connect(context_.bridge, &ProjectBridge::albumsRemoved, this, [this](int first, int last) {
+        if (addAlbum_ >= first)
+            addAlbum_ = addAlbum_ > last ? addAlbum_ - (last - first + 1) : -1;
+    });
+    connect(context_.bridge, &ProjectBridge::aboutToReset, this, [this] { addAlbum_ = -1; });
+
+    connect(context_.bridge, &ProjectBridge::currentAlbumChanged, this, &EditorPage::ShowCurrentAlbum);
+    connect(albumModel_, &QAbstractItemModel::modelReset, this,
+            [this] { ShowCurrentAlbum(context_.project->CurrentAlbum()); });
+
+    const int stored = context_.settings ? context_.settings->listStyle : 0;
+    SetListStyle(static_cast<ListStyle>(std::clamp(stored, 0, kMaxListStyle)));
+    ShowCurrentAlbum(context_.project->CurrentAlbum());
+    ShowFolder(StartFolder());
 }
 
-void EditorPage::Refresh()
+EditorPage::~EditorPage()
 {
-    const AlbumTable& project = *context_.project;
-    albums_->clear();
-    for (int album = 0; album < project.AlbumCount(); ++album) {
-        const AlbumInfo& info = project.Album(album);
-        auto* item = new QListWidgetItem(CoverIcon(info),
-                                         QStringLiteral("%1\n%2")
-                                             .arg(QString::fromStdString(info.name))
-                                             .arg(tr("Total Photos: %1").arg(info.PictureCount(), 2, 10, QLatin1Char('0'))));
-        item->setTextAlignment(Qt::AlignHCenter | Qt::AlignTop);
-        albums_->addItem(item);
+    fileModel_->StopThumbnails();
+}
+
+void EditorPage::BuildFileViews()
+{
+    fileStack_ = new QStackedWidget(topSplitter_);
+    fileStack_->setMinimumWidth(kMinimumPane);
+    fileIcons_ = new QListView(fileStack_);
+    fileIcons_->setModel(fileModel_);
+    fileDetails_ = new QTreeView(fileStack_);
+    fileDetails_->setModel(fileModel_);
+    fileDetails_->setSelectionModel(fileIcons_->selectionModel());
+    fileDetails_->setRootIsDecorated(false);
+    fileDetails_->setUniformRowHeights(true);
+    fileDetails_->setAllColumnsShowFocus(true);
+    fileDetails_->header()->setSectionsClickable(true);
+    fileDetails_->header()->setSortIndicatorShown(true);
+    fileDetails_->header()->setSortIndicator(-1, Qt::AscendingOrder);
+    fileDetails_->setColumnWidth(FileListModel::NameColumn, 300);
+    fileDetails_->setColumnWidth(FileListModel::SizeColumn, 100);
+    fileDetails_->setColumnWidth(FileListModel::TypeColumn, 100);
+    fileDetails_->setColumnWidth(FileListModel::ModifiedColumn, 200);
+    connect(fileDetails_->header(), &QHeaderView::sectionClicked, this, &EditorPage::SortFileList);
+    for (QAbstractItemView* view : {static_cast<QAbstractItemView*>(fileIcons_), static_cast<QAbstractItemView*>(fileDetails_)}) {
+        view->setSelectionMode(QAbstractItemView::ExtendedSelection);
+        view->setDragEnabled(true);
+        view->setDragDropMode(QAbstractItemView::DragOnly);
+        view->setDefaultDropAction(Qt::CopyAction);
+        view->setContextMenuPolicy(Qt::CustomContextMenu);
+        view->setEditTriggers(QAbstractItemView::NoEditTriggers);
+        connect(view, &QWidget::customContextMenuRequested, this,
+                [this, view](const QPoint& at) { ContextMenu(view, at); });
+        connect(view, &QAbstractItemView::doubleClicked, this, [this](const QModelIndex& index) {
+            AddFiles({fileModel_->PathAt(index.row())}, PictureSource::FileList);
+        });
+        fileStack_->addWidget(view);
     }
+}
+
+QToolButton* EditorPage::AddButton(QWidget* parent, EditorButton id, const QString& text, const QString& tip,
+                                   const QString& status, void (EditorPage::*run)())
+{
+    auto* button = new QToolButton(parent);
+    button->setText(text);
+    button->setToolTip(tip);
+    button->setStatusTip(status);
+    button->setFixedSize(kButtonWidth, kButtonHeight);
+    button->setToolButtonStyle(Qt::ToolButtonTextOnly);
+    connect(button, &QToolButton::clicked, this, run);
+    buttons_[id] = button;
+    return button;
+}
+
+void EditorPage::BuildButtons(QWidget* row)
+{
+    auto* layout = new QHBoxLayout(row);
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->setSpacing(0);
+    albumButtons_ = new QWidget(row);
+    auto* albumLayout = new QHBoxLayout(albumButtons_);
+    albumLayout->setContentsMargins(0, 0, 0, 0);
+    albumLayout->setSpacing(kButtonStep - kButtonWidth);
+    albumLayout->addWidget(AddButton(albumButtons_, EditorButton::NewAlbum, tr("New"), tr("New SlideShow"),
+                                     tr("Create a new slideshow"), &EditorPage::NewAlbum));
+    albumLayout->addWidget(AddButton(albumButtons_, EditorButton::DeleteAlbum, tr("Delete"), tr("Delete SlideShow"),
+                                     tr("Delete Slideshow"), &EditorPage::DeleteAlbum));
+    albumLayout->addWidget(AddButton(albumButtons_, EditorButton::AlbumProperties, tr("Properties"),
+                                     tr("Slideshow Property"), tr("Slideshow Property"),
+                                     &EditorPage::AlbumProperties));
+    albumLayout->addStretch(1);
+    albumButtons_->setFixedWidth(260);
+    layout->addWidget(albumButtons_);
+    const QString addTip = tr("Add Pictures to Current Slideshow");
+    layout->addWidget(AddButton(row, EditorButton::AddSelected, tr("Add"), addTip, addTip, &EditorPage::AddSelectedFiles));
+    layout->addSpacing(kButtonStep - kButtonWidth);
+    layout->addWidget(AddButton(row, EditorButton::AddAll, tr("Add All"), addTip, addTip, &EditorPage::AddAllFiles));
+    layout->addSpacing(kButtonStep - kButtonWidth);
+    layout->addWidget(AddButton(row, EditorButton::RemoveSlides, tr("Remove"), tr("Delete Selected Pictures"),
+                                tr("Delete Selected Pictures"), &EditorPage::RemoveSelectedSlides));
+    layout->addSpacing(kButtonStep - kButtonWidth);
+    layout->addWidget(AddButton(row, EditorButton::RotateClockwise, QStringLiteral("↻ 90°"),
+                                tr("Rotate 90 degrees clock-wise"), tr("Rotate 90 degrees clock-wise"),
+                                &EditorPage::RotateClockwiseCommand));
+    layout->addSpacing(kButtonStep - kButtonWidth);
+    layout->addWidget(AddButton(row, EditorButton::RotateCounterClockwise, QStringLiteral("↺ 90°"),
+                                tr("Rotate 90 degrees counter clock-wise"), tr("Rotate 90 degrees counter clock-wise"),
+                                &EditorPage::RotateCounterClockwiseCommand));
+    layout->addSpacing(kButtonStep - kButtonWidth);
+    layout->addWidget(AddButton(row, EditorButton::ViewPicture, tr("View"), tr("View Pictures"), tr("View Pictures"),
+                                &EditorPage::ViewSelectedSlide));
+    layout->addStretch(1);
+}
+
+void EditorPage::SyncSplitters(QSplitter* from)
+{
+    // The album list is as wide as the folder tree above it.
+    if (syncing_)
+        return;
+    syncing_ = true;
+    QSplitter* other = from == topSplitter_ ? bottomSplitter_ : topSplitter_;
+    other->setSizes(from->sizes());
+    albumButtons_->setFixedWidth(std::max(from->sizes().value(0), kButtonStep * 3));
+    syncing_ = false;
+}
+
+// ----- Folder tree and file list -----
+
+void EditorPage::ShowFolder(const QString& folder)
+{
+    const QString clean = QDir::cleanPath(folder);
+    if (clean == fileModel_->Folder())
+        return;
+    fileModel_->SetFolder(clean);
+    if (sortColumn_ >= 0)
+        fileModel_->sort(sortColumn_, sortOrder_);
+    const QModelIndex node = folders_->index(clean);
+    if (node.isValid() && tree_->currentIndex() != node) {
+        revealFolder_ = true;
+        tree_->setCurrentIndex(node);
+        tree_->scrollTo(node);
+    }
+}
+
+QString EditorPage::Folder() const
+{
+    return fileModel_->Folder();
+}
+
+void EditorPage::SetListStyle(ListStyle style)
+{
+    style_ = style;
+    if (context_.settings)
+        context_.settings->listStyle = static_cast<int>(style);
+    if (style == ListStyle::Details) {
+        fileStack_->setCurrentWidget(fileDetails_);
+        return;
+    }
+    fileStack_->setCurrentWidget(fileIcons_);
+    fileIcons_->setItemDelegate(nullptr);
+    fileIcons_->setWrapping(true);
+    fileIcons_->setResizeMode(QListView::Adjust);
+    fileIcons_->setMovement(QListView::Static);
+    switch (style) {
+    case ListStyle::Thumbnails:
+        fileIcons_->setViewMode(QListView::IconMode);
+        fileIcons_->setItemDelegate(new ThumbnailDelegate(kFileListFrame, fileIcons_));
+        fileIcons_->setGridSize(kFileListFrame.cell);
+        fileIcons_->setUniformItemSizes(true);
+        break;
+    case ListStyle::LargeIcons:
+        fileIcons_->setViewMode(QListView::IconMode);
+        fileIcons_->setIconSize(QSize(32, 32));
+        fileIcons_->setGridSize(QSize(100, 70));
+        fileIcons_->setUniformItemSizes(true);
+        break;
+    case ListStyle::SmallIcons:
+        fileIcons_->setViewMode(QListView::ListMode);
+        fileIcons_->setFlow(QListView::LeftToRight);
+        fileIcons_->setIconSize(QSize(16, 16));
+        fileIcons_->setGridSize(QSize(180, 22));
+        break;
+    default: // List
+        fileIcons_->setViewMode(QListView::ListMode);
+        fileIcons_->setFlow(QListView::TopToBottom);
+        fileIcons_->setIconSize(QSize(16, 16));
+        fileIcons_->setGridSize(QSize());
+        break;
+    }
+    // The selection survives the style change: both views share one selection model.
+    fileIcons_->setDragEnabled(true);
+    fileIcons_->setDragDropMode(QAbstractItemView::DragOnly);
+}
+
+void EditorPage::SortFileList(int column)
+{
+    sortOrder_ = column == sortColumn_ && sortOrder_ == Qt::AscendingOrder ? Qt::DescendingOrder : Qt::AscendingOrder;
+    sortColumn_ = column;
+    fileModel_->sort(column, sortOrder_);
+    fileDetails_->header()->setSortIndicator(column, sortOrder_);
+}
+
+QAbstractItemView* EditorPage::FileView() const
+{
+    return style_ == ListStyle::Details ? static_cast<QAbstractItemView*>(fileDetails_) : fileIcons_;
+}
+
+QStringList EditorPage::SelectedFiles() const
+{
+    QStringList paths;
+    for (int row : SortedRows(fileIcons_->selectionModel()->selectedIndexes()))
+        paths << fileModel_->PathAt(row);
+    return paths;
+}
+
+void EditorPage::SelectFiles(const QList<int>& rows)
+{
+    QItemSelection selection;
+    for (int row : rows)
+        selection.select(fileModel_->index(row, 0), fileModel_->index(row, FileListModel::ColumnCount - 1));
+    fileIcons_->selectionModel()->select(selection, QItemSelectionModel::ClearAndSelect);
+}
+
+void EditorPage::SelectAll()
+{
+    fileIcons_->selectAll();
+}
+
+void EditorPage::SetPictureDecoder(PictureDecoder decoder)
+{
+    decoder_ = decoder;
+    fileModel_->SetDecoder(std::move(decoder));
+}
+
+// ----- Adding -----
+
+void EditorPage::AddSelectedFiles()
+{
+    AddFiles(SelectedFiles(), PictureSource::FileList);
+}
+
+void EditorPage::AddAllFiles()
+{
+    AddFiles(fileModel_->Paths(), PictureSource::FileList);
+}
+
+void EditorPage::AddPictures()
+{
+    AddFiles(context_.files->OpenPictures(this), PictureSource::Path);
+}
+
+void EditorPage::DropUrls(const QList<QUrl>& urls)
+{
+    QStringList paths;
+    for (const QUrl& url : urls) {
+        if (!url.isLocalFile())
+            continue;
+        const QFileInfo file(url.toLocalFile());
+        // Folders and files of other kinds are ignored.
+        if (file.isFile() && IsEditorPictureName(file.fileName()))
+            paths << file.absoluteFilePath();
+    }
+    AddFiles(paths, PictureSource::Path);
+}
+
+void EditorPage::dragEnterEvent(QDragEnterEvent* event)
+{
+    if (event->mimeData()->hasUrls() && !event->mimeData()->hasFormat(QString::fromLatin1(kFileListMimeType)))
+        event->acceptProposedAction();
+}
+
+void EditorPage::dropEvent(QDropEvent* event)
+{
+    event->acceptProposedAction();
+    DropUrls(event->mimeData()->urls());
+}
+
+bool EditorPage::IsAdding() const
+{
+    return adder_->IsRunning();
+}
+
+void EditorPage::AddFiles(const QStringList& paths, PictureSource source)
+{
+    if (paths.isEmpty() || adder_->IsRunning())
+        return;
+    AlbumTable& project = *context_.project;
+    const int album = project.EnsureAlbumForPicture(source);
+    if (album < 0)
+        return;
+    addAlbum_ = album;
+    addSource_ = source;
+    const bool autoOrient = !context_.settings || context_.settings->AutoOrient();
+    // Decoding runs on workers; the progress dialog keeps the project from being edited
+    // meanwhile and shows itself only when adding takes a while.
+    addProgress_ = new QProgressDialog(tr("Adding pictures to \"%1\"...").arg(QString::fromStdString(project.Album(album).name)),
+                                       tr("Cancel"), 0, static_cast<int>(paths.size()), this);
+    addProgress_->setWindowTitle(tr("Add Pictures"));
+    addProgress_->setWindowModality(Qt::WindowModal);
+    addProgress_->setMinimumDuration(400);
+    addProgress_->setAutoClose(false);
+    addProgress_->setAutoReset(false);
+    connect(addProgress_, &QProgressDialog::canceled, adder_, &PictureAdder::Cancel);
+    connect(adder_, &PictureAdder::progress, addProgress_, [this](int done, int total) {
+        addProgress_->setMaximum(total);
+        addProgress_->setValue(done);
+    });
+    adder_->Start(paths, autoOrient, decoder_);
+}
+
+void EditorPage::OnAdded(const std::shared_ptr<DecodedProject>& decoded)
+{
+    if (addProgress_) {
+        addProgress_->deleteLater();
+        addProgress_ = nullptr;
+    }
+    AlbumTable& project = *context_.project;
+    int added = 0;
+    int refused = 0;
+    if (!decoded->cancelled && addAlbum_ >= 0 && addAlbum_ < project.AlbumCount() && !decoded->albums.empty()) {
+        DecodedAlbum& album = decoded->albums.front();
+        refused += static_cast<int>(album.skipped.size());
+        for (DecodedPicture& picture : album.pictures) {
+            const QString name = addSource_ == PictureSource::FileList
+                                     ? QFileInfo(QString::fromStdString(picture.path)).fileName()
+                                     : QString();
+            // Pictures that do not decode or find the album full are left out silently.
+            if (project.AddDecodedPictureToAlbum(addAlbum_, std::move(picture), name.toStdString()))
+                ++added;
+            else
+                ++refused;
+        }
+    }
+    emit picturesAdded(added, refused);
+}
+
+// ----- Slides -----
+
+QList<int> EditorPage::SelectedSlides() const
+{
+    return SortedRows(slideList_->selectionModel()->selectedIndexes());
+}
+
+void EditorPage::SelectSlides(const QList<int>& rows)
+{
+    QItemSelection selection;
+    for (int row : rows)
+        selection.select(slideModel_->index(row), slideModel_->index(row));
+    slideList_->selectionModel()->select(selection, QItemSelectionModel::ClearAndSelect);
+}
+
+void EditorPage::DeletePictures()
+{
+    RemoveSelectedSlides();
+}
+
+void EditorPage::RemoveSelectedSlides()
+{
+    context_.project->RemovePictures(slideModel_->Album(), ToVector(SelectedSlides()));
+}
+
+void EditorPage::RemoveAllSlides()
+{
+    context_.project->RemoveAllPictures(slideModel_->Album());
+}
+
+void EditorPage::RotateSelectedSlides(Rotation direction)
+{
+    const QList<int> rows = SelectedSlides();
+    context_.project->RotatePictures(slideModel_->Album(), ToVector(rows), direction);
+    SelectSlides(rows);
+}
+
+void EditorPage::MoveSlides(const QList<int>& rows, int target)
+{
+    if (context_.project->MovePictures(slideModel_->Album(), ToVector(rows), target)) {
+        // The moved slides stay selected where they landed.
+        QList<int> landed;
+        const int before = static_cast<int>(std::count_if(rows.begin(), rows.end(), [target](int r) { return r < target; }));
+        for (int i = 0; i < rows.size(); ++i)
+            landed << std::clamp(target - before, 0, slideModel_->rowCount() - static_cast<int>(rows.size())) + i;
+        SelectSlides(landed);
+    }
+}
+
+void EditorPage::ViewSelectedSlide()
+{
+    const QList<int> rows = SelectedSlides();
+    const int album = slideModel_->Album();
+    if (rows.isEmpty() || album < 0) {
+        Inform(QString::fromLatin1(kMsgSelectPicture));
+        return;
+    }
+    const PictureItem& picture = context_.project->Picture(album, rows.front());
+    const int rotation = picture.rotated ? picture.rotation : 0;
+    PictureViewer viewer(QString::fromStdString(picture.path), rotation, ViewerRotation::Allowed, this);
+    if (Run(viewer) != QDialog::Accepted)
+        return;
+    // The viewer's angle becomes the picture's rotation, rebuilt as after the rotate
+    // commands (each quarter turn clockwise).
+    const int turns = ((viewer.Angle() - rotation) / 90 + 4) % 4;
+    for (int i = 0; i < turns; ++i)
+        context_.project->RotatePictures(album, {rows.front()}, Rotation::Clockwise);
+}
+
+void EditorPage::ViewSelectedFile()
+{
+    const QStringList files = SelectedFiles();
+    if (files.isEmpty()) {
+        Inform(QString::fromLatin1(kMsgSelectPicture));
+        return;
+    }
+    PictureViewer viewer(files.front(), 0, ViewerRotation::Hidden, this);
+    Run(viewer);
+}
+
+// ----- Albums -----
+
+int EditorPage::SelectedAlbumRow() const
+{
+    const QModelIndexList selected = albumList_->selectionModel()->selectedRows();
+    return selected.isEmpty() ? -1 : selected.front().row();
+}
+
+void EditorPage::SelectAlbumRow(int row)
+{
+    if (row < 0 || row >= albumModel_->rowCount()) {
+        albumList_->selectionModel()->clearSelection();
+        return;
+    }
+    albumList_->selectionModel()->setCurrentIndex(albumModel_->index(row), QItemSelectionModel::ClearAndSelect);
+}
+
+void EditorPage::OnAlbumSelected(int row)
+{
+    if (syncing_ || row <= 0)
+        return;
+    syncing_ = true;
+    context_.project->SetCurrentAlbum(row - 1);
+    syncing_ = false;
+}
+
+void EditorPage::ShowCurrentAlbum(int album)
+{
+    if (syncing_)
+        return;
+    syncing_ = true;
+    if (album >= 0 && album < context_.project->AlbumCount())
+        albumList_->selectionModel()->setCurrentIndex(albumModel_->index(album + 1), QItemSelectionModel::ClearAndSelect);
+    else
+        albumList_->selectionModel()->clearSelection();
+    syncing_ = false;
 }
 
 void EditorPage::NewAlbum()
 {
     AlbumTable& project = *context_.project;
-    project.AddAlbum(QStringLiteral("Album #%1").arg(project.AlbumCount() + 1).toStdString());
+    AlbumNameDialog dialog(tr("Album #%1").arg(project.AlbumCount() + 1), this);
+    if (Run(dialog) != QDialog::Accepted || dialog.Name().isEmpty())
+        return;
+    project.AddAlbum(dialog.Name().toStdString());
 }
 
 void EditorPage::DeleteAlbum()
 {
-    context_.project->RemoveAlbum(albums_->currentRow() >= 0 ? albums_->currentRow() : context_.project->CurrentAlbum());
+    const int row = SelectedAlbumRow();
+    context_.project->RemoveAlbum(row > 0 ? row - 1 : -1);
+}
+
+void EditorPage::RenameAlbum()
+{
+    AlbumTable& project = *context_.project;
+    const int row = SelectedAlbumRow();
+    if (row <= 0) {
+        project.RenameAlbum(-1, {}); // the project's "Please select an album."
+        return;
+    }
+    AlbumNameDialog dialog(QString::fromStdString(project.Album(row - 1).name), this);
+    if (Run(dialog) == QDialog::Accepted && !dialog.Name().isEmpty())
+        project.RenameAlbum(row - 1, dialog.Name().toStdString());
 }
 
 void EditorPage::AlbumProperties()
 {
-    // The album properties dialog belongs to the full editor.
-}
-
-void EditorPage::AddPictures()
-{
-    const QStringList files = context_.files->OpenPictures(this);
-    if (files.isEmpty())
-        return;
     AlbumTable& project = *context_.project;
-    QStringList refused;
-    for (const QString& file : files) {
-        const int album = project.EnsureAlbumForPicture(PictureSource::Path);
-        if (album < 0)
-            break;
-        std::string error;
-        if (!project.AddPictureToAlbum(album, file.toStdString(), {}, nullptr, &error))
-            refused << QStringLiteral("%1: %2").arg(file, QString::fromStdString(error));
+    const int row = SelectedAlbumRow();
+    if (row <= 0) {
+        project.SetAlbumWaitTime(-1, kMinAlbumWaitTime); // "Please select an album."
+        return;
     }
-    if (!refused.isEmpty())
-        context_.messages->Information(this, tr("These pictures could not be added:\n%1").arg(refused.join('\n')));
+    const AlbumInfo& album = project.Album(row - 1);
+    AlbumPropertiesDialog dialog(QString::fromStdString(album.name), album.waitTime,
+                                 QString::fromStdString(project.AlbumPropertiesText(row - 1)), this);
+    if (Run(dialog) == QDialog::Accepted && dialog.WaitTime() != album.waitTime)
+        project.SetAlbumWaitTime(row - 1, dialog.WaitTime());
 }
 
-void EditorPage::DeletePictures()
+// ----- Menus and dialogs -----
+
+void EditorPage::ContextMenu(QWidget* over, const QPoint& at)
 {
-    // Deleting selected slides belongs to the full editor's slide list.
+    QMenu menu(this);
+    if (over == slideList_) {
+        menu.addAction(tr("Remove"), this, &EditorPage::RemoveSelectedSlides);
+        menu.addAction(tr("Remove All"), this, &EditorPage::RemoveAllSlides);
+        menu.addSeparator();
+        menu.addAction(tr("Rotate 90 Clockwise"), this, &EditorPage::RotateClockwiseCommand);
+        menu.addAction(tr("Rotate 90 Counter-Clockwise"), this, &EditorPage::RotateCounterClockwiseCommand);
+        menu.addSeparator();
+        menu.addAction(tr("View Picture"), this, &EditorPage::ViewSelectedSlide);
+    } else if (over == albumList_) {
+        menu.addAction(tr("New Album"), this, &EditorPage::NewAlbum);
+        menu.addAction(tr("Delete Album"), this, &EditorPage::DeleteAlbum);
+        menu.addAction(tr("Rename Album"), this, &EditorPage::RenameAlbum);
+        menu.addAction(tr("Album Properties"), this, &EditorPage::AlbumProperties);
+    } else {
+        QMenu* view = menu.addMenu(tr("View"));
+        const struct {
+            const char* text;
+            ListStyle style;
+        } styles[] = {{"Large Icons", ListStyle::LargeIcons}, {"Small Icons", ListStyle::SmallIcons},
+                      {"List", ListStyle::List}, {"Details", ListStyle::Details}, {"Thumbnails", ListStyle::Thumbnails}};
+        for (const auto& entry : styles) {
+            QAction* action = view->addAction(tr(entry.text), this, [this, style = entry.style] { SetListStyle(style); });
+            action->setCheckable(true);
+            action->setChecked(style_ == entry.style);
+        }
+        QMenu* arrange = menu.addMenu(tr("Arrange Icons"));
+        const char* const columns[] = {"By Name", "By Size", "By Type", "By Date"};
+        for (int column = 0; column < FileListModel::ColumnCount; ++column)
+            arrange->addAction(tr(columns[column]), this, [this, column] { SortFileList(column); });
+        menu.addSeparator();
+        menu.addAction(tr("Add to Album"), this, &EditorPage::AddSelectedFiles);
+        menu.addAction(tr("Add All "), this, &EditorPage::AddAllFiles);
+        menu.addAction(tr("Select All"), this, &EditorPage::SelectAll);
+        menu.addAction(tr("View Picture"), this, &EditorPage::ViewSelectedFile);
+    }
+    menu.exec(over->mapToGlobal(at));
 }
 
-void EditorPage::SelectAll()
+int EditorPage::Run(QDialog& dialog)
 {
-    // Selecting every file belongs to the full editor's file list.
+    return runDialog_ ? runDialog_(dialog) : dialog.exec();
+}
+
+void EditorPage::Inform(const QString& text)
+{
+    context_.messages->Information(this, text);
 }
 
 } // namespace lumivox::ui

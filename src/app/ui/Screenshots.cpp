@@ -7,6 +7,9 @@
 #include "ui/ProgressDialog.h"
 #include "ui/RecorderSetup.h"
 #include "ui/TextProgressBar.h"
+#include "ui/EditorDialogs.h"
+#include "ui/EditorModels.h"
+#include "ui/EditorPage.h"
 #include "ui/MainWindow.h"
 #include "ui/MenuPage.h"
 #include "ui/MessageBoxes.h"
@@ -138,6 +141,31 @@ void StartSlideShow(PreviewPage& preview)
         wait.exec();
 }
 
+// The bundled sample photos: the editor's file list shows them.
+QString SamplesFolder()
+{
+    for (const QString& folder : {QStringLiteral(LUMIVOX_SOURCE_DIR "/samples"),
+                                  QString::fromStdString(ProgramFolder()) + QStringLiteral("samples")})
+        if (QDir(folder).exists())
+            return folder;
+    return {};
+}
+
+// The editor on the sample photos in thumbnails view, its thumbnails made, the current
+// album's first slide selected.
+void PrepareEditor(EditorPage& editor)
+{
+    editor.SetListStyle(ListStyle::Thumbnails);
+    editor.ShowFolder(SamplesFolder());
+    QEventLoop wait;
+    QObject::connect(editor.FileModel(), &FileListModel::thumbnailsFinished, &wait, &QEventLoop::quit);
+    QTimer::singleShot(kOpenTimeoutMilliseconds, &wait, &QEventLoop::quit);
+    if (editor.FileModel()->IsMakingThumbnails())
+        wait.exec();
+    editor.SelectFiles({0});
+    editor.SelectSlides({0});
+}
+
 } // namespace
 
 QString WriteSampleProject(const QString& folder)
@@ -181,12 +209,25 @@ int RunScreenshots(MainWindow& window, const AppContext& context, const QString&
     } pages[] = {{PageId::Editor, "editor"}, {PageId::DiscMenu, "menu"}, {PageId::Preview, "preview"}, {PageId::Burn, "burn"}};
     for (const auto& page : pages) {
         window.ShowPage(page.page);
-        if (page.page == PageId::DiscMenu)
+        if (page.page == PageId::Editor)
+            PrepareEditor(*window.Editor());
+        else if (page.page == PageId::DiscMenu)
             window.DiscMenu()->ShowNextPage();
         else if (page.page == PageId::Preview)
             StartSlideShow(*window.Preview());
         Settle();
         ok = Save(window, outDir, QString::fromLatin1(page.name)) && ok;
+    }
+
+    if (const QList<int> slides = window.Editor()->SelectedSlides(); !slides.isEmpty()) {
+        const AlbumTable& projectTable = *context.project;
+        const PictureItem& picture = projectTable.Picture(projectTable.CurrentAlbum(), slides.front());
+        PictureViewer viewer(QString::fromStdString(picture.path), picture.rotation, ViewerRotation::Allowed, &window);
+        viewer.EnsureDecoded();
+        viewer.show();
+        Settle();
+        ok = Save(viewer, outDir, QStringLiteral("viewer")) && ok;
+        viewer.close();
     }
 
     OptionsDialog options(*context.settings, *context.files, *context.messages, &window);

@@ -1,0 +1,44 @@
+#pragma once
+// Adding many pictures to an album without freezing the window: the files are decoded on
+// workers (DecodeProjectListing, in the order given whatever order the decodes finish
+// in), with progress and the result coming back as queued signals; the receiver adds the
+// decoded pictures to the project on the user-interface thread.
+
+#include "project/AlbumTable.h"
+
+#include <QObject>
+#include <QStringList>
+
+#include <atomic>
+#include <memory>
+#include <thread>
+
+namespace lumivox::ui {
+
+class PictureAdder final : public QObject {
+    Q_OBJECT
+public:
+    explicit PictureAdder(QObject* parent = nullptr);
+    // Cancels a running decode and waits for its thread.
+    ~PictureAdder() override;
+
+    // Starts decoding paths. With autoOrient, a JPEG whose EXIF orientation says it is
+    // turned gets that turn as its rotation. decoder replaces the reduced-mode reader
+    // (tests). A decode already running is cancelled and its result dropped.
+    void Start(const QStringList& paths, bool autoOrient, PictureDecoder decoder = {});
+    void Cancel();
+    bool IsRunning() const { return running_; }
+
+signals:
+    void progress(int done, int total);
+    // The pictures in the order given (those that failed carry their reason).
+    void finished(std::shared_ptr<lumivox::DecodedProject> result);
+
+private:
+    std::jthread worker_;
+    std::shared_ptr<std::atomic<bool>> cancel_;
+    bool running_ = false;
+    unsigned generation_ = 0;
+};
+
+} // namespace lumivox::ui
