@@ -40,6 +40,18 @@ std::string Quote(const std::string& text) {
     return quoted + "'";
 }
 
+// The bundled sample project, its picture paths pointing into this checkout.
+void WriteSampleProject(const std::string& path) {
+    const std::string source = LUMIVOX_SOURCE_DIR;
+    std::ifstream in(source + "/samples/sample.lvx.in");
+    std::stringstream text;
+    text << in.rdbuf();
+    std::string project = text.str();
+    for (std::size_t at; (at = project.find("@SAMPLES@")) != std::string::npos;)
+        project.replace(at, 9, source + "/samples");
+    std::ofstream(path) << project;
+}
+
 } // namespace
 
 TEST(RecorderMadeDisc, SampleProjectBurnsAsItsImageInBothModes) {
@@ -48,16 +60,7 @@ TEST(RecorderMadeDisc, SampleProjectBurnsAsItsImageInBothModes) {
     if (Shell("/usr/bin/python3 -c 'import pycdlib, PIL'").status != 0 || Shell("ffprobe -version").status != 0)
         GTEST_SKIP() << "the independent reader needs /usr/bin/python3 with pycdlib and PIL, and ffprobe";
     TempFolder folder;
-    const std::string source = LUMIVOX_SOURCE_DIR;
-    {
-        std::ifstream in(source + "/samples/sample.lvx.in");
-        std::stringstream text;
-        text << in.rdbuf();
-        std::string project = text.str();
-        for (std::size_t at; (at = project.find("@SAMPLES@")) != std::string::npos;)
-            project.replace(at, 9, source + "/samples");
-        std::ofstream(folder.Slash() + "sample.lvx") << project;
-    }
+    WriteSampleProject(folder.Slash() + "sample.lvx");
     const std::string cue = folder.Slash() + "made.cue";
     ShellRun made = Shell("QT_QPA_PLATFORM=offscreen " + Quote(cli) + " make " + Quote(folder.Slash() + "sample.lvx") +
                      " -o " + Quote(cue) + " --ntsc --label 'LUMIVOX SAMPLE' --quiet");
@@ -73,7 +76,7 @@ TEST(RecorderMadeDisc, SampleProjectBurnsAsItsImageInBothModes) {
         ASSERT_EQ(burned.status, 0) << burned.output;
         EXPECT_EQ(FirstDifference(ReadFile(drive.Path() / "disc.bin"), image), "equal");
         const ShellRun checked =
-            Shell("/usr/bin/python3 " + Quote(source + "/tests/e2e/vcd_disc_check.py") + " " +
+            Shell("/usr/bin/python3 " + Quote(std::string(LUMIVOX_SOURCE_DIR) + "/tests/e2e/vcd_disc_check.py") + " " +
                   Quote((drive.Path() / "disc.cue").string()) +
                   " --albums 3,3,4 --per-page 6 --norm ntsc --label 'LUMIVOX SAMPLE' --work " + Quote(drive.Slash() + "check"));
         EXPECT_EQ(checked.status, 0) << checked.output;
@@ -89,16 +92,7 @@ TEST(RecorderMadeDisc, MakeBurnsWhileItMakesTheImage) {
     const std::string cli = std::string(LUMIVOX_BIN_DIR) + "/lumivox-cli";
     if (!fs::exists(cli)) GTEST_SKIP() << "lumivox-cli is not built";
     TempFolder folder;
-    const std::string source = LUMIVOX_SOURCE_DIR;
-    {
-        std::ifstream in(source + "/samples/sample.lvx.in");
-        std::stringstream text;
-        text << in.rdbuf();
-        std::string project = text.str();
-        for (std::size_t at; (at = project.find("@SAMPLES@")) != std::string::npos;)
-            project.replace(at, 9, source + "/samples");
-        std::ofstream(folder.Slash() + "sample.lvx") << project;
-    }
+    WriteSampleProject(folder.Slash() + "sample.lvx");
     const std::string make = "QT_QPA_PLATFORM=offscreen " + Quote(cli) + " make " + Quote(folder.Slash() + "sample.lvx") +
                              " --temp " + Quote(folder.Slash() + "temp") + " --quiet ";
     for (const char* driver : {"mmc", "raw"}) {
