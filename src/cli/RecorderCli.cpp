@@ -75,13 +75,6 @@ void BurnProgressPrinter::OnProgress(const ProgressEvent& event) {
     if (text) std::fprintf(stderr, "%s\n", text);
 }
 
-bool OpenDrive(const std::string& device, OpenedDrive* drive, std::string* error) {
-    drive->transport = OpenTransport(device, error);
-    if (!drive->transport) return false;
-    drive->driver = MakeDriver(ChooseDriverKind(DriverChoice::Auto, drive->transport->Device().product), *drive->transport);
-    return true;
-}
-
 std::string OneLineText(std::string text) {
     while (!text.empty() && text.back() == '\n') text.pop_back();
     for (char& c : text)

@@ -43,12 +43,11 @@ private:
     ProgressStage lastStage_ = ProgressStage::Done;
 };
 
-// Opens a drive and gives it the driver the drive database chooses. Null with *error.
-struct OpenedDrive {
-    std::unique_ptr<ScsiTransport> transport;
-    std::unique_ptr<BaseDriver> driver;
-};
-bool OpenDrive(const std::string& device, OpenedDrive* drive, std::string* error);
+// Opens a drive and gives it the driver the drive database chooses (OpenDrive of the
+// recorder library with DriverChoice::Auto).
+inline bool OpenDrive(const std::string& device, OpenedDrive* drive, std::string* error) {
+    return lumivox::OpenDrive(device, DriverChoice::Auto, drive, error);
+}
 
 // A text on one line (the engine's texts may carry a second line).
 std::string OneLineText(std::string text);

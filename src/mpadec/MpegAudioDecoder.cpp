@@ -360,4 +360,23 @@ DecodeFrameResult MpegAudioDecoder::DecodeFrame(const std::uint8_t* input, std::
     return result;
 }
 
+std::size_t Id3v2TagSize(const std::uint8_t* bytes, std::size_t count)
+{
+    constexpr std::size_t kHeaderBytes = 10;
+    constexpr std::size_t kFooterBytes = 10;
+    constexpr std::uint8_t kFooterFlag = 0x10;
+    if (!bytes || count < kHeaderBytes || std::memcmp(bytes, "ID3", 3) != 0 || bytes[3] == 0xFF || bytes[4] == 0xFF)
+        return 0;
+    std::size_t size = 0;
+    for (std::size_t i = 6; i < kHeaderBytes; ++i) {
+        if (bytes[i] & 0x80)
+            return 0;
+        size = (size << 7) | bytes[i];
+    }
+    size += kHeaderBytes;
+    if (bytes[3] >= 4 && (bytes[5] & kFooterFlag))
+        size += kFooterBytes;
+    return size;
+}
+
 } // namespace lumivox

@@ -58,6 +58,13 @@ int MpegFrameLength(const MpegFrameHeader& header);
 // Reads the header fields from four bytes; false when the bytes carry no sync word.
 bool ReadMpegFrameHeader(const std::uint8_t* bytes, MpegFrameHeader* header);
 
+// Size of an ID3v2 tag that starts at bytes[0] (id3.org, "ID3v2 header"): the 10-byte
+// header, the tag's own size (four bytes of 7 bits) and, for version 4 with the footer
+// flag, the 10-byte footer — the figure id3lib's ID3Tag_Link reports for a prepended
+// tag. Read from the header alone: id3lib parses every frame to get there and crashes on
+// hostile ones. 0 when the bytes (at least 10 are needed) hold no valid ID3v2 header.
+std::size_t Id3v2TagSize(const std::uint8_t* bytes, std::size_t count);
+
 // Reads the header at bytes[0..3] and computes the frame length. Returns the frame's byte
 // count, padding included, or 0 when the bytes do not start with a usable header (no sync,
 // invalid layer, bit-rate index 15, reserved sample rate, fewer than 4 bytes). For a

@@ -31,22 +31,11 @@ std::uint32_t UnitsOf(std::uint64_t packets)
     return static_cast<std::uint32_t>((packets + kSectorsPerSegmentUnit - 1) / kSectorsPerSegmentUnit);
 }
 
-std::uint32_t ReadBigEndian28(const unsigned char* p) // ID3v2 sizes are 4 x 7 bits
-{
-    return (std::uint32_t(p[0] & 0x7F) << 21) | (std::uint32_t(p[1] & 0x7F) << 14) |
-           (std::uint32_t(p[2] & 0x7F) << 7) | std::uint32_t(p[3] & 0x7F);
-}
-
 // The MP3's playing time from its frames: each header gives its frame's length and
 // samples. Damage is stepped over a byte at a time, as the decoder does.
 double Mp3Seconds(const unsigned char* data, std::size_t size)
 {
-    std::size_t at = 0;
-    if (size >= 10 && data[0] == 'I' && data[1] == 'D' && data[2] == '3') {
-        at = 10 + ReadBigEndian28(data + 6);
-        if (data[3] >= 4 && (data[5] & 0x10))
-            at += 10; // footer
-    }
+    std::size_t at = Id3v2TagSize(data, size);
     double seconds = 0.0;
     int frames = 0;
     while (at + 4 <= size) {

@@ -159,35 +159,13 @@ bool NextFrameAgrees(const std::uint8_t* bytes, std::size_t count)
     return second.versionBit == first.versionBit && second.sampleRateIndex == first.sampleRateIndex;
 }
 
-// Size of the ID3v2 tag at the start of the file: the 10-byte header, the tag's own
-// size (four 7-bit bytes) and, for version 4 with the footer flag, the 10-byte footer —
-// the figure id3lib's ID3Tag_Link reports for a prepended tag. It is read from the header
-// here rather than through ID3Tag_Link, because id3lib parses every frame of the tag to
-// get there and crashes on hostile ones (a compressed frame with a forged length makes it
-// free a wild pointer, found by fuzzing); the size needs nothing but the header. 0 when
-// the file has no valid ID3v2 header.
+// Size of the ID3v2 tag at the start of the file (Id3v2TagSize).
 std::size_t MeasureId3v2Tag(int fd)
 {
-    // ID3v2 header (id3.org, ID3v2.3/2.4 "ID3v2 header"): "ID3", major version,
-    // revision, flags, size as four bytes of 7 bits each.
-    constexpr std::size_t kHeaderBytes = 10;
-    constexpr std::size_t kFooterBytes = 10;
-    constexpr std::uint8_t kFooterFlag = 0x10;
-    std::uint8_t header[kHeaderBytes];
-    if (::pread(fd, header, kHeaderBytes, 0) != static_cast<ssize_t>(kHeaderBytes))
+    std::uint8_t header[10];
+    if (::pread(fd, header, sizeof header, 0) != static_cast<ssize_t>(sizeof header))
         return 0;
-    if (std::memcmp(header, "ID3", 3) != 0 || header[3] == 0xFF || header[4] == 0xFF)
-        return 0;
-    std::size_t size = 0;
-    for (int i = 6; i < 10; ++i) {
-        if (header[i] & 0x80)
-            return 0;
-        size = (size << 7) | header[i];
-    }
-    size += kHeaderBytes;
-    if (header[3] >= 4 && (header[5] & kFooterFlag))
-        size += kFooterBytes;
-    return size;
+    return Id3v2TagSize(header, sizeof header);
 }
 
 // The 60000-byte window over the MP3 that the decoding reads through.

@@ -33,6 +33,14 @@ std::unique_ptr<BaseDriver> MakeDriver(DriverKind kind, ScsiTransport& transport
     return std::make_unique<MmcDriver>(transport);
 }
 
+bool OpenDrive(const std::string& device, DriverChoice choice, OpenedDrive* drive, std::string* error) {
+    drive->driver.reset();
+    drive->transport = OpenTransport(device, error);
+    if (!drive->transport) return false;
+    drive->driver = MakeDriver(ChooseDriverKind(choice, drive->transport->Device().product), *drive->transport);
+    return true;
+}
+
 // ---- BaseDriver -------------------------------------------------------------------------
 
 bool BaseDriver::PrepareDisc(std::string* error) {

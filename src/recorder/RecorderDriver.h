@@ -154,6 +154,17 @@ private:
 
 std::unique_ptr<BaseDriver> MakeDriver(DriverKind kind, ScsiTransport& transport);
 
+// A drive opened for commands: its transport and the driver the choice (or, for Auto, the
+// drive database by the drive's product) gives it. The driver refers to the transport,
+// so it is declared after it and goes first.
+struct OpenedDrive {
+    std::unique_ptr<ScsiTransport> transport;
+    std::unique_ptr<BaseDriver> driver;
+};
+// Opens device (a node or "emulated:…") with its driver. False with *error naming the
+// device and the reason.
+bool OpenDrive(const std::string& device, DriverChoice choice, OpenedDrive* drive, std::string* error);
+
 // "The disc holds %d MB; this Video CD needs %d MB." (2,048-byte blocks; the disc's
 // figure rounded down, the image's rounded up).
 std::string CapacityText(std::int64_t discBlocks, std::int64_t imageBlocks);

@@ -52,22 +52,6 @@ QString Thousands(std::uint64_t value)
     return QLocale(QLocale::English).toString(static_cast<qulonglong>(value));
 }
 
-// The selected drive's transport and driver, opened for one command of the page.
-struct OpenedRecorder {
-    std::unique_ptr<ScsiTransport> transport;
-    std::unique_ptr<BaseDriver> driver;
-};
-
-bool OpenRecorder(const RecorderDrive& drive, int writingMode, OpenedRecorder* opened, std::string* error)
-{
-    opened->transport = OpenTransport(drive.device, error);
-    if (!opened->transport)
-        return false;
-    const DriverKind kind = ChooseDriverKind(DriverChoiceFromSetting(writingMode), opened->transport->Device().product);
-    opened->driver = MakeDriver(kind, *opened->transport);
-    return true;
-}
-
 } // namespace
 
 BurnPage::BurnPage(const AppContext& context, QWidget* parent) : Page(context, parent)
@@ -385,9 +369,9 @@ void BurnPage::SaveDiscImage() { StartRun(RunKind::DiscImage); }
 
 bool BurnPage::CheckDisc(const RecorderDrive& drive)
 {
-    OpenedRecorder recorder;
+    OpenedDrive recorder;
     std::string error;
-    if (!OpenRecorder(drive, context_.settings->driver, &recorder, &error)) {
+    if (!OpenDrive(drive.device, DriverChoiceFromSetting(context_.settings->driver), &recorder, &error)) {
         context_.messages->Information(this, QString::fromStdString(error));
         return false;
     }
@@ -501,47 +485,39 @@ void BurnPage::OpenProgress(std::shared_ptr<BurnRun> run)
     dialog->StartRun();
 }
 
-void BurnPage::Erase()
+bool BurnPage::WithSelectedDrive(const std::function<void(BaseDriver&)>& command)
 {
     const RecorderDrive* drive = context_.recorders->SelectedDrive();
-    if (!drive || !context_.recorders->HasDriver())
-        return;
-    OpenedRecorder recorder;
+    if (!drive)
+        return false;
+    OpenedDrive recorder;
     std::string error;
-    if (!OpenRecorder(*drive, context_.settings->driver, &recorder, &error)) {
+    if (!OpenDrive(drive->device, DriverChoiceFromSetting(context_.settings->driver), &recorder, &error)) {
         context_.messages->Information(this, QString::fromStdString(error));
-        return;
+        return false;
     }
-    EraseDialog dialog(*recorder.driver, *context_.messages, nullptr, window());
-    dialog.exec();
+    command(*recorder.driver);
+    return true;
+}
+
+void BurnPage::Erase()
+{
+    if (!context_.recorders->HasDriver())
+        return;
+    WithSelectedDrive([this](BaseDriver& driver) {
+        EraseDialog dialog(driver, *context_.messages, nullptr, window());
+        dialog.exec();
+    });
 }
 
 void BurnPage::Eject()
 {
-    const RecorderDrive* drive = context_.recorders->SelectedDrive();
-    if (!drive)
-        return;
-    OpenedRecorder recorder;
-    std::string error;
-    if (!OpenRecorder(*drive, context_.settings->driver, &recorder, &error)) {
-        context_.messages->Information(this, QString::fromStdString(error));
-        return;
-    }
-    recorder.driver->StartStopUnit(true);
+    WithSelectedDrive([](BaseDriver& driver) { driver.StartStopUnit(true); });
 }
 
 void BurnPage::CloseTray()
 {
-    const RecorderDrive* drive = context_.recorders->SelectedDrive();
-    if (!drive)
-        return;
-    OpenedRecorder recorder;
-    std::string error;
-    if (!OpenRecorder(*drive, context_.settings->driver, &recorder, &error)) {
-        context_.messages->Information(this, QString::fromStdString(error));
-        return;
-    }
-    recorder.driver->StartStopUnit(false);
+    WithSelectedDrive([](BaseDriver& driver) { driver.StartStopUnit(false); });
 }
 
 } // namespace lumivox::ui

@@ -13,6 +13,7 @@
 #include "ui/Page.h"
 #include "ui/ProgressDialog.h"
 
+#include <functional>
 #include <QPointer>
 
 #include <memory>
@@ -25,6 +26,10 @@ class QProgressBar;
 class QPushButton;
 class QRadioButton;
 class QTimer;
+
+namespace lumivox {
+class BaseDriver;
+}
 
 namespace lumivox::ui {
 
@@ -95,6 +100,9 @@ signals:
     void recorderSelected();
 
 private:
+    // Opens the selected drive with its driver for one command; false (with the reason
+    // shown) when there is no drive or it cannot be opened.
+    bool WithSelectedDrive(const std::function<void(BaseDriver&)>& command);
     void BuildControls();
     void NormChosen(bool pal);
     void DriveChosen(int index);

@@ -3,6 +3,7 @@
 #include "ui/EditorModels.h"
 
 #include <QDragEnterEvent>
+#include <algorithm>
 #include <QMimeData>
 #include <QPainter>
 
@@ -49,14 +50,17 @@ void ThumbnailDelegate::paint(QPainter* painter, const QStyleOptionViewItem& opt
         painter->drawImage(QPoint(frame.x() + at.x() + frame_.thumbnailInset, frame.y() + at.y() + frame_.thumbnailInset),
                            thumbnail);
     }
-    // The label: black on white, centred on one line, cut with an end ellipsis, in the
-    // band below the frame.
-    const QRect band(frame.x(), frame.bottom() + 1, frame_.frameWidth, kLabelHeight);
+    // The label: black on white, centred on one line in the band below the frame, as wide
+    // as the cell; a name too long for it loses its middle, so its number and extension
+    // stay readable.
+    const int labelWidth = std::max(frame_.frameWidth, option.rect.width() - 4);
+    const QRect band(option.rect.x() + (option.rect.width() - labelWidth) / 2, frame.bottom() + 1, labelWidth,
+                     kLabelHeight);
     painter->fillRect(band, selected ? kSelectedFill : QColor(Qt::white));
     painter->setPen(Qt::black);
     const QVariant labelData = index.data(LabelRole);
     const QString text = labelData.isValid() ? labelData.toString() : index.data(Qt::DisplayRole).toString();
-    const QString label = option.fontMetrics.elidedText(text, Qt::ElideRight, band.width() - 2);
+    const QString label = option.fontMetrics.elidedText(text, Qt::ElideMiddle, band.width() - 2);
     painter->drawText(band, Qt::AlignCenter | Qt::TextSingleLine, label);
     if (option.state & QStyle::State_HasFocus) {
         painter->setPen(QPen(kSelectedFrame, 1, Qt::DotLine));

@@ -16,8 +16,9 @@ struct ThumbnailFrame {
     int thumbnailInset; // thumbnail at frame position + placement + this
     QSize cell;         // icon spacing
 };
-// File list: 78 x 78 frames, thumbnail inset 7, spacing 86 x 98.
-inline constexpr ThumbnailFrame kFileListFrame{78, 78, 7, QSize(86, 98)};
+// File list: 78 x 78 frames, thumbnail inset 7. The cells are wider than the frames so
+// that a camera file name ("IMG_20240612_1830.jpg") reads whole under its picture.
+inline constexpr ThumbnailFrame kFileListFrame{78, 78, 7, QSize(132, 98)};
 // Slide list: 112 x 86 frames, thumbnail inset 4, spacing 116 x 106.
 inline constexpr ThumbnailFrame kSlideListFrame{112, 86, 4, QSize(116, 106)};
 

@@ -181,26 +181,14 @@ std::size_t ReadSome(int fd, std::uint8_t* out, std::size_t bytes)
     return total;
 }
 
-// Size of an ID3v2 tag at the start of the file (id3.org, "ID3v2 header": "ID3", two
-// version bytes, flags, four 7-bit size bytes; a version 4 footer adds 10 bytes). Read
-// from the header alone, as the music conversion does.
+// Size of an ID3v2 tag at the start of the file (Id3v2TagSize), as the music conversion
+// measures it.
 std::size_t Id3v2TagBytes(int fd)
 {
     std::uint8_t header[10];
     if (::pread(fd, header, sizeof header, 0) != static_cast<ssize_t>(sizeof header))
         return 0;
-    if (std::memcmp(header, "ID3", 3) != 0 || header[3] == 0xFF || header[4] == 0xFF)
-        return 0;
-    std::size_t size = 0;
-    for (int i = 6; i < 10; ++i) {
-        if (header[i] & 0x80)
-            return 0;
-        size = (size << 7) | header[i];
-    }
-    size += sizeof header;
-    if (header[3] >= 4 && (header[5] & 0x10))
-        size += 10;
-    return size;
+    return Id3v2TagSize(header, sizeof header);
 }
 
 } // namespace

@@ -5,6 +5,7 @@
 // decoded pictures to the project on the user-interface thread.
 
 #include "project/AlbumTable.h"
+#include "ui/BackgroundDecode.h"
 
 #include <QObject>
 #include <QStringList>
@@ -19,15 +20,13 @@ class PictureAdder final : public QObject {
     Q_OBJECT
 public:
     explicit PictureAdder(QObject* parent = nullptr);
-    // Cancels a running decode and waits for its thread.
-    ~PictureAdder() override;
 
     // Starts decoding paths. With autoOrient, a JPEG whose EXIF orientation says it is
     // turned gets that turn as its rotation. decoder replaces the reduced-mode reader
     // (tests). A decode already running is cancelled and its result dropped.
     void Start(const QStringList& paths, bool autoOrient, PictureDecoder decoder = {});
-    void Cancel();
-    bool IsRunning() const { return running_; }
+    void Cancel() { decode_.Cancel(); }
+    bool IsRunning() const { return decode_.IsRunning(); }
 
 signals:
     void progress(int done, int total);
@@ -35,10 +34,7 @@ signals:
     void finished(std::shared_ptr<lumivox::DecodedProject> result);
 
 private:
-    std::jthread worker_;
-    std::shared_ptr<std::atomic<bool>> cancel_;
-    bool running_ = false;
-    unsigned generation_ = 0;
+    BackgroundDecode decode_{this};
 };
 
 } // namespace lumivox::ui

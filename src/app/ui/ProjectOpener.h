@@ -4,6 +4,7 @@
 // queued signals, and the caller applies the result to the project on the UI thread.
 
 #include "project/AlbumTable.h"
+#include "ui/BackgroundDecode.h"
 
 #include <QObject>
 #include <QString>
@@ -18,16 +19,14 @@ class ProjectOpener final : public QObject {
     Q_OBJECT
 public:
     explicit ProjectOpener(QObject* parent = nullptr);
-    // Cancels a running decode and waits for its thread.
-    ~ProjectOpener() override;
 
     // Starts decoding path; decoder replaces the reduced-mode reader when set (tests).
     // freeAlbumSlots is what the project can take once it is emptied. A decode already
     // running is cancelled and its result dropped.
     void Start(const QString& path, PictureDecoder decoder = {}, int freeAlbumSlots = MAX_ALBUMS);
     // Asks the worker to stop; finished() still comes, with a cancelled result.
-    void Cancel();
-    bool IsRunning() const { return running_; }
+    void Cancel() { decode_.Cancel(); }
+    bool IsRunning() const { return decode_.IsRunning(); }
 
 signals:
     // Pictures decoded so far out of total; throttled to changes of the whole percentage.
@@ -36,10 +35,7 @@ signals:
     void finished(const QString& path, std::shared_ptr<lumivox::DecodedProject> result);
 
 private:
-    std::jthread worker_;
-    std::shared_ptr<std::atomic<bool>> cancel_;
-    bool running_ = false;
-    unsigned generation_ = 0;
+    BackgroundDecode decode_{this};
 };
 
 } // namespace lumivox::ui

@@ -28,26 +28,16 @@ public:
     {
         Release();
         std::string error;
-        transport_ = OpenTransport(drive.device, &error);
-        if (!transport_)
-            return false;
-        driver_ = MakeDriver(ChooseDriverKind(DriverChoiceFromSetting(writingMode), drive.product), *transport_);
-        return driver_ != nullptr;
+        return OpenDrive(drive.device, DriverChoiceFromSetting(writingMode), &drive_, &error) && drive_.driver;
     }
     void Release() override
     {
-        driver_.reset();
-        transport_.reset();
+        drive_.driver.reset();
+        drive_.transport.reset();
     }
 
 private:
-    static std::unique_ptr<ScsiTransport> OpenTransport(const std::string& device, std::string* error)
-    {
-        return lumivox::OpenTransport(device, error);
-    }
-
-    std::unique_ptr<ScsiTransport> transport_;
-    std::unique_ptr<BaseDriver> driver_;
+    OpenedDrive drive_;
 };
 
 } // namespace

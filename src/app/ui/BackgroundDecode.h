@@ -1,0 +1,49 @@
+#pragma once
+// The one worker shape of the desktop program's picture decodes (opening a project,
+// adding pictures): a job runs DecodeProjectFile or DecodeProjectListing on a thread of its
+// own with a cancel flag; progress (in whole-percent steps, so that thousands of pictures
+// do not flood the event queue) and the result come back as queued calls on the
+// receiver's thread. Starting again cancels the decode under way, and whatever it still
+// posts is dropped: each start is a generation, and only the latest one is delivered.
+
+#include "project/AlbumTable.h"
+
+#include <QObject>
+
+#include <atomic>
+#include <functional>
+#include <memory>
+#include <thread>
+
+namespace lumivox::ui {
+
+class BackgroundDecode {
+public:
+    // The decode itself, run on the worker with options whose cancel flag and progress
+    // are filled in.
+    using Job = std::function<DecodedProject(const ProjectDecodeOptions& options)>;
+    using Progress = std::function<void(int done, int total)>;
+    using Finished = std::function<void(std::shared_ptr<DecodedProject> result)>;
+
+    // receiver: the object whose thread the calls are delivered on; it owns this object.
+    explicit BackgroundDecode(QObject* receiver) : receiver_(receiver) {}
+    // Cancels the decode under way and waits for its thread.
+    ~BackgroundDecode();
+    BackgroundDecode(const BackgroundDecode&) = delete;
+    BackgroundDecode& operator=(const BackgroundDecode&) = delete;
+
+    // options: everything but the cancel flag and the progress, which are this object's.
+    // A decode that was cancelled still finishes, with its result marked cancelled.
+    void Start(Job job, ProjectDecodeOptions options, Progress onProgress, Finished onFinished);
+    void Cancel();
+    bool IsRunning() const { return running_; }
+
+private:
+    QObject* receiver_;
+    std::jthread worker_;
+    std::shared_ptr<std::atomic<bool>> cancel_;
+    bool running_ = false;
+    unsigned generation_ = 0;
+};
+
+} // namespace lumivox::ui
