@@ -2,6 +2,7 @@
 
 #include "picture/MenuTemplate.h"
 
+#include <sstream>
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
@@ -121,6 +122,20 @@ void WriteTestWave(const std::string& path, double seconds)
 void WriteText(const std::string& path, const std::string& text)
 {
     WriteBytes(path, std::vector<std::uint8_t>(text.begin(), text.end()));
+}
+
+std::string FirstDifference(const std::vector<std::uint8_t>& expected, const std::vector<std::uint8_t>& actual)
+{
+    if (expected == actual)
+        return {};
+    const std::size_t common = std::min(expected.size(), actual.size());
+    std::size_t at = 0;
+    while (at < common && expected[at] == actual[at])
+        ++at;
+    std::ostringstream out;
+    out << "images differ: " << expected.size() << " vs " << actual.size() << " bytes, first difference at byte " << at
+        << " (sector " << at / 2352 << ", byte " << at % 2352 << ")";
+    return out.str();
 }
 
 std::vector<std::uint8_t> ReadBytes(const std::string& path)

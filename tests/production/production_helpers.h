@@ -37,6 +37,9 @@ void WriteTestBmp(const std::string& path, int width, int height, unsigned seed)
 void WriteTestWave(const std::string& path, double seconds);
 void WriteText(const std::string& path, const std::string& text);
 std::vector<std::uint8_t> ReadBytes(const std::string& path);
+// Empty when the two images are equal; otherwise their sizes and the first differing
+// byte with its sector.
+std::string FirstDifference(const std::vector<std::uint8_t>& expected, const std::vector<std::uint8_t>& actual);
 std::string ReadText(const std::string& path);
 // Names separated and followed by a space: "a b ".
 std::string Join(const std::vector<std::string>& names);

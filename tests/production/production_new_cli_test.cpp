@@ -32,20 +32,6 @@ struct CliRun {
     std::string error;
 };
 
-std::string FirstDifference(const std::vector<std::uint8_t>& expected, const std::vector<std::uint8_t>& actual)
-{
-    if (expected == actual)
-        return {};
-    const std::size_t common = std::min(expected.size(), actual.size());
-    std::size_t at = 0;
-    while (at < common && expected[at] == actual[at])
-        ++at;
-    std::ostringstream out;
-    out << "images differ: " << expected.size() << " vs " << actual.size() << " bytes, first difference at byte " << at
-        << " (sector " << at / 2352 << ")";
-    return out.str();
-}
-
 class NewCommandTest : public ::testing::Test {
 protected:
     void SetUp() override
