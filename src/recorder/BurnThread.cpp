@@ -141,7 +141,17 @@ void BurnThread::Run() {
         result_.text = std::string("Error while writing cd: ") + e.what();
     }
     BaseDriver& driver = *setup_.driver;
+    if (!ok && driver.WritingBegun()) {
+        // The drive would otherwise wait for more data with its tray locked.
+        driver.LeaveIdle();
+        if (setup_.settings.mode == DiscMode::Write) {
+            result_.discUnusable = true;
+            if (!Cancelled() && result_.text != "Cancelled")
+                result_.text += " The disc was partly written and is unusable.";
+        }
+    }
     result_.warnings = driver.Warnings();
+    result_.notes = driver.Notes();
     if (ok) {
         result_.status = BurnStatus::Succeeded;
         if (result_.verify == VerifyStatus::Failed)
@@ -222,10 +232,11 @@ void BurnThread::Verify() {
         }
         const std::uint32_t blocks = static_cast<std::uint32_t>(std::min<std::int64_t>(kBufferSectors, total - at));
         if (!driver.ReadCd(static_cast<std::int32_t>(at), blocks, data.data())) {
+            if (Cancelled()) continue; // said above, at the loop's head
             result_.verify = VerifyStatus::Failed;
             result_.firstMismatch = at;
             result_.verifyText = "Sector " + std::to_string(at) + " could not be read back: " +
-                                 driver.LastProblem(kScsiCheckCondition);
+                                 driver.LastFailure();
             return;
         }
         for (std::uint32_t i = 0; i < blocks; ++i)

@@ -62,7 +62,9 @@ int BuildCueSheet(const std::vector<CueRecord>& cues, std::vector<std::uint8_t>*
         case CueKind::TrackStart:
             ++track;
             if (track > 99) return -1;
-            if (previous && previous->kind == CueKind::PregapStart && pregapPending)
+            // Track 1's index 0 always begins at 00:00:00; an image that holds part of that
+            // pregap (a CUE with INDEX 00 on track 1) lengthens it, it does not start it again.
+            if (previous && previous->kind == CueKind::PregapStart && pregapPending && track > 1)
                 Append(sheet, MakeEntry(kCueTrackControlAdr, std::uint8_t(track), 0, kCueDataFormMode2,
                                         pregap + kSectorAddressOffset));
             if (track == 1) Append(sheet, MakeEntry(kCueTrackControlAdr, 1, 0, kCueDataFormMode2, 0));
