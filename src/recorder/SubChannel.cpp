@@ -129,9 +129,10 @@ void PrepareRawSector(std::uint8_t* sector, std::uint32_t absoluteAddress) {
 }
 
 void MakeRawZeroSector(std::uint8_t* sector, std::uint32_t headerAddress) {
+    // A valid CD-ROM XA filler: Mode 2 Form 2 (submode 0x20) of zeros with its EDC, the
+    // kind a reader expects in a pregap or lead-out, not zeros that claim to be Form 1.
     std::memset(sector, 0, kRawSectorSize);
-    std::memset(sector + 1, 0xFF, 10); // ECMA-130 14.2 sync: 00, ten FF, 00
-    sector[15] = 2;                     // Mode 2
+    FinishMode2Sector(sector, 0, 0, 0, 0x20, 0);
     PrepareRawSector(sector, headerAddress);
 }
 
