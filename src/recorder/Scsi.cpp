@@ -192,7 +192,7 @@ bool IdentifyDrive(ScsiTransport& transport, DeviceRecord* record) {
     sense.allocation.Set(sizeof mode);
     record->writer = false;
     RetryPolicy quick; // a fresh drive answers its first MODE SENSE with UNIT ATTENTION
-    quick.notReadyLimit = std::chrono::seconds(5);
+    quick.waitWhileNotReady = false; // page 2A needs no disc: nothing to wait for
     if (ExecuteRetrying(transport, reinterpret_cast<const std::uint8_t*>(&sense), sizeof sense, nullptr, 0, mode,
                         sizeof mode, quick) == kScsiSuccess) {
         const ModeHeader10* header = reinterpret_cast<const ModeHeader10*>(mode);
