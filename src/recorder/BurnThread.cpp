@@ -2,6 +2,7 @@
 
 #include "vcd/Sector.h"
 
+#include <algorithm>
 #include <chrono>
 #include <cstring>
 
@@ -224,13 +225,17 @@ void BurnThread::Verify() {
         setup_.listener->OnProgress(event);
     };
     post(0);
+    // Reads no larger than the system passes to the drive at once.
+    std::int64_t perRead = kBufferSectors;
+    if (const std::size_t limit = driver.Transport().MaxTransfer(); limit)
+        perRead = std::clamp<std::int64_t>(static_cast<std::int64_t>(limit / kRawSectorSize), 1, kBufferSectors);
     for (std::int64_t at = 0; at < total;) {
         if (Cancelled()) {
             result_.verify = VerifyStatus::NotRun; // the disc is written; only the check was left off
             result_.verifyText = "Verification was cancelled.";
             return;
         }
-        const std::uint32_t blocks = static_cast<std::uint32_t>(std::min<std::int64_t>(kBufferSectors, total - at));
+        const std::uint32_t blocks = static_cast<std::uint32_t>(std::min<std::int64_t>(perRead, total - at));
         if (!driver.ReadCd(static_cast<std::int32_t>(at), blocks, data.data())) {
             if (Cancelled()) continue; // said above, at the loop's head
             result_.verify = VerifyStatus::Failed;
