@@ -80,7 +80,7 @@ int ExecuteRetrying(ScsiTransport& transport, const std::uint8_t* cdb, std::size
                     const std::uint8_t* dataOut, std::size_t outLength, std::uint8_t* dataIn, std::size_t inLength,
                     const RetryPolicy& policy) {
     int attentions = 0;
-    const auto giveUp = std::chrono::steady_clock::now() + policy.notReadyLimit;
+    const auto start = std::chrono::steady_clock::now();
     ManualResetEvent never;
     const ManualResetEvent& wake = policy.cancel ? *policy.cancel : never;
     for (;;) {
@@ -98,8 +98,9 @@ int ExecuteRetrying(ScsiTransport& transport, const std::uint8_t* cdb, std::size
             ++attentions; // the disc changed or the drive was reset; the command was not carried out
             continue;
         }
-        if (!policy.waitWhileNotReady || !IsTransientNotReady(sense) || std::chrono::steady_clock::now() > giveUp)
-            return result;
+        if (!policy.waitWhileNotReady || !IsTransientNotReady(sense)) return result;
+        const auto limit = sense.Ascq() == 0x01 ? policy.becomingReadyLimit : policy.notReadyLimit;
+        if (std::chrono::steady_clock::now() - start > limit) return result;
         if (wake.WaitFor(policy.poll)) return kScsiCancelled;
     }
 }

@@ -136,7 +136,8 @@ struct RetryPolicy {
     bool waitWhileNotReady = true;            // false for TEST UNIT READY, which reports it
     int unitAttentionRetries = 3;
     std::chrono::milliseconds poll{100};
-    std::chrono::milliseconds notReadyLimit{std::chrono::minutes(10)};
+    std::chrono::milliseconds notReadyLimit{std::chrono::minutes(10)};     // busy writing or formatting
+    std::chrono::milliseconds becomingReadyLimit{std::chrono::minutes(2)}; // spinning up (04/01)
     std::vector<std::string>* notes = nullptr; // "recovered error" notes go here
 };
 bool IsTransientNotReady(const SenseData& sense);
