@@ -271,8 +271,12 @@ TEST(RecorderAnswers, EmulatedDriveStartsLikeARealOneAndIsUsedByOneAtATime) {
         MmcDriver reader(*other);
         EXPECT_EQ(CheckBlankDisc(reader).state, BlankState::NotEmpty);
     }
-    // The tray stays locked while the session is open.
+    // The tray stays locked while the session is open, and one cue sheet is all it takes.
     EXPECT_FALSE(driver.StartStopUnit(true));
+    SendCueSheetCdb again;
+    again.length.Set(static_cast<std::uint32_t>(sheet.size()));
+    EXPECT_EQ(Execute(*first, again, sheet.data(), sheet.size()), kScsiCheckCondition);
+    EXPECT_EQ(Triple(first->GetSenseData()), "05/2C/00");
     first.reset();
     EXPECT_TRUE(OpenTransport(Emulated(folder), &error, DriveAccess::Exclusive)) << error;
 }
@@ -310,5 +314,47 @@ TEST(RecorderAnswers, ForeignCueWithIndex00OnTrack1BurnsAsItsImage) {
             EXPECT_EQ(sheet[16 + 2], 1);
             EXPECT_EQ(sheet[16 + 6], 4); // seconds
         }
+    }
+}
+
+TEST(RecorderAnswers, EmulatedDriveRefusesRawWritesADriveRefuses) {
+    // Raw writing must begin at the reported lead-in start with a sound Q channel.
+    struct Case {
+        const char* name;
+        std::int32_t address; // relative to the reported start
+        bool badCrc;
+        const char* sense;
+    } cases[] = {
+        {"lead-in elsewhere", 75, false, "05/21/02"},
+        {"bad Q CRC", 0, true, "05/24/00"},
+        {"sound", 0, false, "00/00/00"},
+    };
+    SmallDisc disc;
+    std::vector<std::uint8_t> sheet;
+    ASSERT_EQ(BuildCueSheet({{0, CueKind::TrackStart}, {static_cast<std::uint32_t>(disc.total), CueKind::LeadOutStart}},
+                            &sheet),
+              0);
+    for (const Case& c : cases) {
+        TempFolder folder;
+        std::string error;
+        auto transport = OpenTransport(Emulated(folder, "ideal=1&raw-types=1"), &error);
+        ASSERT_TRUE(transport) << error;
+        RawDriver driver(*transport);
+        driver.SetRun(RunSettings{}, nullptr, nullptr);
+        driver.SetCueSheet(sheet.data(), sheet.size());
+        ASSERT_TRUE(driver.PrepareDisc(&error)) << error;
+        const std::int32_t address = driver.LeadInFirstAddress() + c.address;
+        std::vector<std::uint8_t> block(2352 + 16, 0);
+        MakeRawZeroSector(block.data(), 0);
+        PQChannelEncoder encoder;
+        PqSubcode16 format;
+        ASSERT_TRUE(encoder.Start(&format, 32, sheet.data(), sheet.size(), driver.LeadInFirstAddress(), &error));
+        encoder.Encode(address, block.data() + 2352);
+        if (c.badCrc) block[2352 + 11] ^= 1;
+        Write10Cdb cdb;
+        cdb.address.SetSigned(address);
+        cdb.blocks.Set(1);
+        Execute(*transport, cdb, block.data(), block.size());
+        EXPECT_EQ(Triple(transport->GetSenseData()), c.sense) << c.name;
     }
 }
