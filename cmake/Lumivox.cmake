@@ -66,7 +66,7 @@ function(lumivox_tests)
     add_dependencies(${test_name} lumivox_data)
     gtest_discover_tests(${test_name}
       WORKING_DIRECTORY ${CMAKE_CURRENT_BINARY_DIR}
-      PROPERTIES ENVIRONMENT "QT_QPA_PLATFORM=offscreen;LUMIVOX_SYSTEM_DRIVES=0"
+      PROPERTIES ENVIRONMENT "QT_QPA_PLATFORM=offscreen;LUMIVOX_SYSTEM_DRIVES=0;LUMIVOX_EMULATED_TIME_SCALE=0.02"
       DISCOVERY_TIMEOUT 60)
   endforeach()
 endfunction()

@@ -85,6 +85,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     settings.speedIndex = data[0] >> 4;
     driver->SetRun(settings, nullptr, &cancel);
     driver->SetCueSheet(sheet.data(), sheet.size());
+    driver->CurrentProfile();
+    driver->RawLeadInStart();
     std::string error;
     if (driver->PrepareDisc(&error) && driver->StartDisc(&error)) {
         std::vector<std::uint8_t> sectors(27 * kRawSectorSize);

@@ -85,6 +85,7 @@ std::string OneLineText(std::string text) {
 int ReportBurn(const char* commandName, const std::string& device, const BurnOptions& options,
                const BurnResult& result, bool ok, const std::string& error, bool signalled) {
     if (ok && result.Succeeded()) {
+        for (const std::string& note : result.notes) std::fprintf(stderr, "note: %s\n", OneLineText(note).c_str());
         std::printf("%s\n", options.mode == DiscMode::Simulate
                                 ? "The simulation is successfully finished, please click the <Burn Now> button to "
                                   "write the albums to the disc."
@@ -93,8 +94,10 @@ int ReportBurn(const char* commandName, const std::string& device, const BurnOpt
         if (result.verify == VerifyStatus::Passed) std::printf("Verified: every sector reads back as written.\n");
         return 0;
     }
+    for (const std::string& note : result.notes) std::fprintf(stderr, "note: %s\n", OneLineText(note).c_str());
     if (signalled || result.status == BurnStatus::Cancelled) {
-        std::fprintf(stderr, "%s: %s: cancelled\n", commandName, device.c_str());
+        std::fprintf(stderr, "%s: %s: cancelled%s\n", commandName, device.c_str(),
+                     result.discUnusable ? "; the disc was partly written and is unusable" : "");
         return kRecorderExitCancelled;
     }
     std::string why = error;

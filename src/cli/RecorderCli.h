@@ -45,8 +45,9 @@ private:
 
 // Opens a drive and gives it the driver the drive database chooses (OpenDrive of the
 // recorder library with DriverChoice::Auto).
-inline bool OpenDrive(const std::string& device, OpenedDrive* drive, std::string* error) {
-    return lumivox::OpenDrive(device, DriverChoice::Auto, drive, error);
+inline bool OpenDrive(const std::string& device, OpenedDrive* drive, std::string* error,
+                      DriveAccess access = DriveAccess::Shared) {
+    return lumivox::OpenDrive(device, DriverChoice::Auto, drive, error, access);
 }
 
 // A text on one line (the engine's texts may carry a second line).

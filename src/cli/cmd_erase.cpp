@@ -30,7 +30,7 @@ int RunErase(const std::vector<std::string>& args) {
     }
     OpenedDrive drive;
     std::string error;
-    if (!OpenDrive(device, &drive, &error)) {
+    if (!OpenDrive(device, &drive, &error, DriveAccess::Exclusive)) {
         std::fprintf(stderr, "%s: %s\n", kName, error.c_str());
         return kRecorderExitFailed;
     }

@@ -2,6 +2,7 @@
 
 #include "vcd/Sector.h"
 
+#include <algorithm>
 #include <chrono>
 #include <cstring>
 
@@ -141,7 +142,17 @@ void BurnThread::Run() {
         result_.text = std::string("Error while writing cd: ") + e.what();
     }
     BaseDriver& driver = *setup_.driver;
+    if (!ok && driver.WritingBegun()) {
+        // The drive would otherwise wait for more data with its tray locked.
+        driver.LeaveIdle();
+        if (setup_.settings.mode == DiscMode::Write) {
+            result_.discUnusable = true;
+            if (!Cancelled() && result_.text != "Cancelled")
+                result_.text += " The disc was partly written and is unusable.";
+        }
+    }
     result_.warnings = driver.Warnings();
+    result_.notes = driver.Notes();
     if (ok) {
         result_.status = BurnStatus::Succeeded;
         if (result_.verify == VerifyStatus::Failed)
@@ -214,18 +225,23 @@ void BurnThread::Verify() {
         setup_.listener->OnProgress(event);
     };
     post(0);
+    // Reads no larger than the system passes to the drive at once.
+    std::int64_t perRead = kBufferSectors;
+    if (const std::size_t limit = driver.Transport().MaxTransfer(); limit)
+        perRead = std::clamp<std::int64_t>(static_cast<std::int64_t>(limit / kRawSectorSize), 1, kBufferSectors);
     for (std::int64_t at = 0; at < total;) {
         if (Cancelled()) {
             result_.verify = VerifyStatus::NotRun; // the disc is written; only the check was left off
             result_.verifyText = "Verification was cancelled.";
             return;
         }
-        const std::uint32_t blocks = static_cast<std::uint32_t>(std::min<std::int64_t>(kBufferSectors, total - at));
+        const std::uint32_t blocks = static_cast<std::uint32_t>(std::min<std::int64_t>(perRead, total - at));
         if (!driver.ReadCd(static_cast<std::int32_t>(at), blocks, data.data())) {
+            if (Cancelled()) continue; // said above, at the loop's head
             result_.verify = VerifyStatus::Failed;
             result_.firstMismatch = at;
             result_.verifyText = "Sector " + std::to_string(at) + " could not be read back: " +
-                                 driver.LastProblem(kScsiCheckCondition);
+                                 driver.LastFailure();
             return;
         }
         for (std::uint32_t i = 0; i < blocks; ++i)

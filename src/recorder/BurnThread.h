@@ -81,6 +81,8 @@ struct BurnResult {
     std::int64_t firstMismatch = -1;  // first image sector that read back differently
     std::string verifyText;           // why verification failed
     std::vector<std::string> warnings; // "Power calibration failed.\n"
+    std::vector<std::string> notes;    // recovered errors and the like; never a failure
+    bool discUnusable = false;         // writing had begun when the run failed or was cancelled
     std::int64_t sectorsWritten = 0;
     bool Succeeded() const { return status == BurnStatus::Succeeded && verify != VerifyStatus::Failed; }
 };

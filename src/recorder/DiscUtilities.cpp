@@ -29,29 +29,72 @@ std::string ErasingText(std::int64_t elapsedMs) {
     return text;
 }
 
+namespace {
+class SteadyClock final : public RecorderClock {
+public:
+    std::chrono::milliseconds Now() override {
+        return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now().time_since_epoch());
+    }
+    bool Wait(std::chrono::milliseconds delay, const ManualResetEvent& cancel) override { return cancel.WaitFor(delay); }
+};
+
+constexpr std::chrono::seconds kEraseLook{1};
+constexpr std::chrono::minutes kReadyLimit{2}; // a drive busy or spinning up before the erase
+} // namespace
+
+RecorderClock& SteadyRecorderClock() {
+    static SteadyClock clock;
+    return clock;
+}
+
 bool EraseDisc(BaseDriver& driver, bool full, const ManualResetEvent* cancel,
-               const std::function<void(std::int64_t)>& onElapsed, std::string* error) {
-    if (driver.TestUnitReady() == 2) {
-        *error = kNoRewritableDiscText;
-        return false;
+               const std::function<void(std::int64_t)>& onElapsed, std::string* error, RecorderClock* clock) {
+    RecorderClock& time = clock ? *clock : SteadyRecorderClock();
+    ManualResetEvent never;
+    const ManualResetEvent& wait = cancel ? *cancel : never;
+    // Before the erase: a drive still busy or becoming ready is waited for; no disc is said.
+    for (const auto waitStart = time.Now();;) {
+        const int ready = driver.TestUnitReady();
+        if (ready == kUnitReady) break;
+        const SenseData sense = driver.Transport().GetSenseData();
+        if (ready == kUnitNotReady && sense.Asc() == 0x3A) {
+            *error = kNoRewritableDiscText;
+            return false;
+        }
+        if (ready == kUnitFailed || !IsTransientNotReady(sense) ) {
+            *error = "The drive is not ready to erase: " + driver.LastFailure();
+            return false;
+        }
+        if (time.Now() - waitStart > kReadyLimit) {
+            *error = "The drive stayed busy: " + SenseText(sense);
+            return false;
+        }
+        if (time.Wait(std::chrono::milliseconds(200), wait)) {
+            *error = "Cancelled";
+            return false;
+        }
     }
     if (const int result = driver.Blank(full, true); result != kScsiSuccess) {
         // A refused BLANK (a CD-R, a drive that cannot erase) is said as such, not followed by "done".
         *error = "The disc could not be erased: " + driver.LastProblem(result);
         return false;
     }
-    const auto start = std::chrono::steady_clock::now();
-    ManualResetEvent never;
-    const ManualResetEvent& wait = cancel ? *cancel : never;
+    const auto start = time.Now();
     for (;;) {
-        const auto elapsed = std::chrono::steady_clock::now() - start;
-        if (onElapsed) onElapsed(std::chrono::duration_cast<std::chrono::milliseconds>(elapsed).count());
-        if (driver.TestUnitReady() != 2) return true;
+        const auto elapsed = time.Now() - start;
+        if (onElapsed) onElapsed(elapsed.count());
+        const int ready = driver.TestUnitReady();
+        if (ready == kUnitReady) return true;
+        if (ready == kUnitFailed) {
+            // Only "ready" ends the erase: a failure (or a vanished drive) is not a blank disc.
+            *error = "The drive reported a failure while erasing: " + driver.LastFailure();
+            return false;
+        }
         if (elapsed > kEraseLimit) {
             *error = "The drive is still erasing after 90 minutes; it may need to be switched off and on.";
             return false;
         }
-        if (wait.WaitFor(std::chrono::seconds(1))) {
+        if (time.Wait(kEraseLook, wait)) {
             *error = "Cancelled";
             return false;
         }

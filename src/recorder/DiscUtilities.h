@@ -34,11 +34,25 @@ inline constexpr std::chrono::minutes kEraseLimit{90};
 // "Erasing ReWritable, Please wait...\nElapsed time: %02d:%02d min".
 std::string ErasingText(std::int64_t elapsedMs);
 
+// The time an erase waits by: steady_clock and the cancel event's timed wait by default;
+// a test or the desktop program may give its own.
+class RecorderClock {
+public:
+    virtual ~RecorderClock() = default;
+    virtual std::chrono::milliseconds Now() = 0;
+    // Waits delay; true when cancel was set first.
+    virtual bool Wait(std::chrono::milliseconds delay, const ManualResetEvent& cancel) = 0;
+};
+RecorderClock& SteadyRecorderClock();
+
 // Erases a CD-RW (quick: minimal blanking; full: the whole disc) and waits, once a second,
 // until the drive is ready again; onElapsed (may be empty) gets the elapsed milliseconds at
-// each look (UM_ERASE_ELAPSED). False with *error when no disc is ready, BLANK is refused,
-// the wait is cancelled ("Cancelled") or the drive stays busy past kEraseLimit.
+// each look (UM_ERASE_ELAPSED). A drive still busy or becoming ready is waited for first;
+// "no disc" (kNoRewritableDiscText) is said only when the drive reports no medium. False
+// with *error when BLANK is refused, the drive reports a failure while erasing, the wait is
+// cancelled ("Cancelled") or the drive stays busy past kEraseLimit.
 bool EraseDisc(BaseDriver& driver, bool full, const ManualResetEvent* cancel,
-               const std::function<void(std::int64_t)>& onElapsed, std::string* error);
+               const std::function<void(std::int64_t)>& onElapsed, std::string* error,
+               RecorderClock* clock = nullptr);
 
 } // namespace lumivox

@@ -8,6 +8,7 @@
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
+#include <sys/file.h>
 #include <filesystem>
 #include <fstream>
 #include <thread>
@@ -21,8 +22,20 @@ using Clock = std::chrono::steady_clock;
 
 constexpr double kBufferBytes = 2.0 * 1024 * 1024; // the modelled drive buffer
 constexpr double kBufferBlocks = kBufferBytes / 2352.0;
-constexpr std::int32_t kNoLeadInMinimum = -(4500 + 150); // earliest raw block when the lead-in is unknown
 constexpr std::int32_t kMaxLeadOut = 6750;
+constexpr double kDefaultSettleMs = 1500; // a typical drive's spin-up after loading or closing
+
+// The factor LUMIVOX_EMULATED_TIME_SCALE puts on the realistic delays (the test suite runs
+// them shortened); 1 when unset or unreadable.
+double TimeScale() {
+    const char* text = std::getenv("LUMIVOX_EMULATED_TIME_SCALE");
+    if (!text || !*text) return 1;
+    char* end = nullptr;
+    const double scale = std::strtod(text, &end);
+    return (*end || !(scale >= 0) || scale > 100) ? 1 : scale;
+}
+
+std::uint8_t ToBcd(int v) { return static_cast<std::uint8_t>((v / 10) << 4 | (v % 10)); }
 
 bool ParseMsf(const std::string& text, std::int32_t* blocks) {
     unsigned m = 0, s = 0, f = 0;
@@ -83,7 +96,9 @@ bool ParseEmulatedName(const std::string& name, EmulatedOptions* options, std::s
                 return fail("disc must be cdr, cdrw, none or written");
             options->disc = value;
         } else if (key == "lead-in") {
-            if (!ParseMsf(value, &options->leadInStart)) return fail("lead-in must be MM:SS:FF");
+            if (value == "none") options->leadInKnown = false;
+            else if (!ParseMsf(value, &options->leadInStart)) return fail("lead-in must be MM:SS:FF or none");
+            else options->leadInKnown = true;
         } else if (key == "capacity") {
             if (!ParseMsf(value, &options->lastLeadOutStart)) return fail("capacity must be MM:SS:FF");
         } else if (key == "vendor") {
@@ -106,6 +121,33 @@ bool ParseEmulatedName(const std::string& name, EmulatedOptions* options, std::s
             options->corrupt = static_cast<std::int64_t>(number);
         } else if (key == "raw-types" && !value.empty() && value.find_first_not_of("123") == std::string::npos) {
             options->rawTypes = value;
+        } else if (key == "ideal" && (value == "0" || value == "1")) {
+            if (value == "1") {
+                options->unitAttention = false;
+                options->settleMs = 0;
+            }
+        } else if (key == "ua" && (value == "0" || value == "1")) {
+            options->unitAttention = value == "1";
+        } else if (key == "settle-ms" && ParseNumber(value, &number) && number <= 600000) {
+            options->settleMs = number;
+        } else if (key == "cue-busy" && ParseNumber(value, &number)) {
+            options->cueBusy = static_cast<int>(number);
+        } else if (key == "sync-busy" && ParseNumber(value, &number)) {
+            options->syncBusy = static_cast<int>(number);
+        } else if (key == "sense" && (value == "fixed" || value == "descriptor")) {
+            options->descriptorSense = value == "descriptor";
+        } else if (key == "deferred" && (value == "0" || value == "1")) {
+            options->deferredError = value == "1";
+        } else if (key == "recovered" && ParseNumber(value, &number) && number >= 1) {
+            options->recovered = static_cast<std::int64_t>(number);
+        } else if (key == "max-transfer" && ParseNumber(value, &number) && number >= 2448) {
+            options->maxTransfer = static_cast<std::size_t>(number);
+        } else if (key == "profile" && (value == "cdr" || value == "cdrw" || value == "dvdr" || value == "none")) {
+            options->profile = value;
+        } else if (key == "atip") {
+            if (!ParseMsf(value, &options->atipLeadIn)) return fail("atip must be MM:SS:FF");
+        } else if (key == "command-ms" && ParseNumber(value, &number) && number <= 60000) {
+            options->commandMs = number;
         } else {
             return fail("unknown or bad option \"" + pair + "\"");
         }
@@ -113,7 +155,8 @@ bool ParseEmulatedName(const std::string& name, EmulatedOptions* options, std::s
     return true;
 }
 
-std::unique_ptr<EmulatedRecorder> EmulatedRecorder::Open(const std::string& name, std::string* error) {
+std::unique_ptr<EmulatedRecorder> EmulatedRecorder::Open(const std::string& name, std::string* error,
+                                                         DriveAccess access) {
     EmulatedOptions options;
     if (!ParseEmulatedName(name, &options, error)) return nullptr;
     std::error_code ec;
@@ -122,7 +165,18 @@ std::unique_ptr<EmulatedRecorder> EmulatedRecorder::Open(const std::string& name
         if (error) *error = name + ": cannot use the folder " + options.folder;
         return nullptr;
     }
+    FileDescriptor lock;
+    if (access == DriveAccess::Exclusive) {
+        // One user at a time, as the exclusive open of a real drive: the lock goes with the
+        // descriptor, so a killed program leaves none behind.
+        lock.Reset(::open((fs::path(options.folder) / "drive.lock").c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0666));
+        if (!lock || ::flock(lock.Get(), LOCK_EX | LOCK_NB) != 0) {
+            if (error) *error = "The drive " + name + " is in use.";
+            return nullptr;
+        }
+    }
     std::unique_ptr<EmulatedRecorder> recorder(new EmulatedRecorder(options));
+    recorder->lock_ = std::move(lock);
     recorder->commandLog_ = std::fopen(recorder->PathOf("commands.log").c_str(), "a");
     if (!recorder->commandLog_) {
         if (error) *error = name + ": cannot write " + recorder->PathOf("commands.log") + ": " + std::strerror(errno);
@@ -130,6 +184,7 @@ std::unique_ptr<EmulatedRecorder> EmulatedRecorder::Open(const std::string& name
     }
     recorder->device_.devicePath = name;
     IdentifyDrive(*recorder, &recorder->device_);
+    recorder->Settle(); // opened just after the disc went in: it spins up first
     return recorder;
 }
 
@@ -139,6 +194,10 @@ EmulatedRecorder::EmulatedRecorder(EmulatedOptions options) : options_(std::move
     LoadState();
     notReadyLeft_ = options_.notReady;
     busyLeft_ = options_.busy;
+    cueBusyLeft_ = options_.cueBusy;
+    syncBusyLeft_ = options_.syncBusy;
+    if (options_.settleMs < 0) options_.settleMs = kDefaultSettleMs * TimeScale();
+    attention_ = options_.unitAttention; // power on
     // Page 05 as a drive reports it before anyone set it: track-at-once, Mode 1.
     writeParameters_[0] = 0x80 | kPageWriteParameters;
     writeParameters_[1] = kWriteParametersLength - 2;
@@ -162,7 +221,7 @@ void EmulatedRecorder::LoadState() {
     if (ini.Load(path) != IniLoadStatus::Loaded) return;
     const std::string disc = ini.GetString("DRIVE", "disc", "cdr");
     media_ = disc == "none" ? Media::None : disc == "cdrw" ? Media::Cdrw : Media::Cdr;
-    complete_ = ini.GetString("DRIVE", "status", "blank") == "complete";
+    complete_ = ini.GetString("DRIVE", "status", "blank") != "blank";
     trayOpen_ = ini.GetString("DRIVE", "tray", "closed") == "open";
 }
 
@@ -175,23 +234,35 @@ void EmulatedRecorder::SaveState() const {
 }
 
 int EmulatedRecorder::Check(std::uint8_t key, std::uint8_t asc, std::uint8_t ascq) {
-    sense_ = SenseData::Make(key, asc, ascq);
+    sense_ = SenseData::Make(key, asc, ascq, options_.descriptorSense);
     return kScsiCheckCondition;
+}
+
+void EmulatedRecorder::Settle() {
+    const auto duration = std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double, std::milli>(options_.settleMs));
+    settleUntil_ = Clock::now() + duration;
 }
 
 int EmulatedRecorder::MediumCheck() {
     if (trayOpen_) return Check(kSenseNotReady, 0x3A, 0x02);
     if (media_ == Media::None) return Check(kSenseNotReady, 0x3A, 0x01);
     if (Clock::now() < eraseUntil_) return Check(kSenseNotReady, 0x04, 0x07);
+    if (Clock::now() < settleUntil_) return Check(kSenseNotReady, 0x04, 0x01);
     return kScsiSuccess;
 }
 
-void EmulatedRecorder::Log(const std::uint8_t* cdb, std::size_t cdbLength, std::size_t outLength, int result) {
+void EmulatedRecorder::Log(const std::uint8_t* cdb, std::size_t cdbLength, const std::uint8_t* out,
+                           std::size_t outLength, int result) {
     if (!commandLog_) return;
     for (std::size_t i = 0; i < cdbLength; ++i) std::fprintf(commandLog_, "%s%02X", i ? " " : "", cdb[i]);
     std::fprintf(commandLog_, " out=%zu result=%d", outLength, result);
     if (result == kScsiCheckCondition)
-        std::fprintf(commandLog_, " sense=%02X/%02X/%02X", sense_.Key(), sense_.Asc(), sense_.Ascq());
+        std::fprintf(commandLog_, " sense=%02X/%02X/%02X%s", sense_.Key(), sense_.Asc(), sense_.Ascq(),
+                     sense_.Deferred() ? " deferred" : "");
+    if (cdbLength && cdb[0] == kOpModeSelect10 && out) {
+        std::fputs(" data=", commandLog_);
+        for (std::size_t i = 0; i < std::min<std::size_t>(outLength, 128); ++i) std::fprintf(commandLog_, "%02X", out[i]);
+    }
     std::fputc('\n', commandLog_);
     std::fflush(commandLog_); // readable while the drive is open, and complete if the program dies
 }
@@ -199,14 +270,38 @@ void EmulatedRecorder::Log(const std::uint8_t* cdb, std::size_t cdbLength, std::
 int EmulatedRecorder::ExecuteCommand(const std::uint8_t* cdb, std::size_t cdbLength, const std::uint8_t* dataOut,
                                      std::size_t outLength, std::uint8_t* dataIn, std::size_t inLength) {
     failure_.clear();
+    sense_ = SenseData{}; // a message never carries the sense of an earlier command
     if (!cdb || cdbLength < 6 || cdbLength > 16) {
         failure_ = device_.devicePath + ": command block of " + std::to_string(cdbLength) + " bytes";
-        Log(cdb, cdb ? std::min<std::size_t>(cdbLength, 16) : 0, outLength, kScsiFailure);
+        Log(cdb, cdb ? std::min<std::size_t>(cdbLength, 16) : 0, nullptr, outLength, kScsiFailure);
         return kScsiFailure;
     }
+    resid_ = 0;
+    if (options_.maxTransfer && std::max(outLength, inLength) > options_.maxTransfer) {
+        // What the kernel says when a transfer is over the drive's limit.
+        failure_ = device_.devicePath + ": " + CommandName(cdb[0]) + ": " + std::strerror(EINVAL);
+        Log(cdb, cdbLength, dataOut, outLength, kScsiFailure);
+        return kScsiFailure;
+    }
+    if (options_.commandMs > 0)
+        std::this_thread::sleep_for(std::chrono::duration<double, std::milli>(options_.commandMs));
     if (dataIn && inLength) std::memset(dataIn, 0, inLength);
-    const int result = Dispatch(cdb, cdbLength, dataOut, outLength, dataIn, inLength);
-    Log(cdb, cdbLength, outLength, result);
+    int result;
+    const std::uint8_t op = cdb[0];
+    if (attention_ && op != kOpInquiry && op != 0x03 /* REQUEST SENSE */ && op != kOpGetConfiguration) {
+        attention_ = false;
+        result = Check(kSenseUnitAttention, attentionAsc_, 0x00);
+    } else if (options_.deferredError && lastWasWrite_ && op != kOpWrite10 && !deferredSent_) {
+        // The drive reports a failure of data it had taken: the session is lost.
+        deferredSent_ = true;
+        sessionBroken_ = true;
+        sense_ = SenseData::Make(kSenseMediumError, 0x0C, 0x00, options_.descriptorSense, true);
+        result = kScsiCheckCondition;
+    } else {
+        result = Dispatch(cdb, cdbLength, dataOut, outLength, dataIn, inLength);
+    }
+    lastWasWrite_ = op == kOpWrite10 ? (result == kScsiSuccess || lastWasWrite_) : false;
+    Log(cdb, cdbLength, dataOut, outLength, result);
     return result;
 }
 
@@ -215,6 +310,8 @@ int EmulatedRecorder::Dispatch(const std::uint8_t* cdb, std::size_t cdbLength, c
     const std::size_t expected = cdb[0] < 0x20 ? 6 : cdb[0] < 0x60 ? 10 : 12;
     if (cdbLength < expected) return Check(kSenseIllegalRequest, 0x24, 0x00);
     switch (cdb[0]) {
+    case kOpReadToc: return ReadToc(cdb, in, inLength);
+    case kOpGetConfiguration: return GetConfiguration(in, inLength);
     case kOpTestUnitReady:
         if (busyLeft_ > 0) {
             --busyLeft_;
@@ -231,13 +328,30 @@ int EmulatedRecorder::Dispatch(const std::uint8_t* cdb, std::size_t cdbLength, c
         if (int r = MediumCheck()) return r;
         if (options_.failOpc) return Check(kSenseIllegalRequest, 0x73, 0x00);
         return kScsiSuccess;
-    case kOpSendCueSheet: return SendCueSheet(out, outLength);
+    case kOpSendCueSheet:
+        if (cueBusyLeft_ > 0 && !MediumCheck()) {
+            --cueBusyLeft_;
+            return Check(kSenseNotReady, 0x04, 0x08);
+        }
+        return SendCueSheet(out, outLength);
     case kOpWrite10: return Write(cdb, out, outLength);
-    case kOpSynchronizeCache: return SynchronizeCache();
+    case kOpSynchronizeCache:
+        if (syncBusyLeft_ > 0 && sessionOpen_) {
+            --syncBusyLeft_;
+            return Check(kSenseNotReady, 0x04, 0x08);
+        }
+        return SynchronizeCache();
     case kOpStartStopUnit:
         if ((cdb[4] & 0x03) == kStartStopEject || (cdb[4] & 0x03) == kStartStopLoad) {
-            if (sessionOpen_) EndSession(false);
-            trayOpen_ = (cdb[4] & 0x03) == kStartStopEject;
+            // The tray stays locked while a session is being written.
+            if (sessionOpen_ && (cdb[4] & 0x03) == kStartStopEject) return Check(kSenseIllegalRequest, 0x53, 0x02);
+            const bool load = (cdb[4] & 0x03) == kStartStopLoad;
+            if (load && trayOpen_) {
+                attention_ = options_.unitAttention;
+                attentionAsc_ = 0x28; // medium may have changed
+                Settle();
+            }
+            trayOpen_ = !load;
             SaveState();
         }
         return kScsiSuccess;
@@ -293,6 +407,9 @@ int EmulatedRecorder::ModeSelect(const std::uint8_t* out, std::size_t outLength)
     if (!out || outLength < 8) return Check(kSenseIllegalRequest, 0x1A, 0x00);
     ModeHeader10 header;
     std::memcpy(&header, out, sizeof header);
+    // Mode data length, medium type and the device-specific byte are reserved in MODE SELECT.
+    for (int i = 0; i < 6; ++i)
+        if (out[i] != 0) return Check(kSenseIllegalRequest, 0x26, 0x00);
     const std::size_t offset = 8 + header.blockDescriptorLength.Get();
     if (offset + 2 > outLength) return Check(kSenseIllegalRequest, 0x1A, 0x00);
     const std::uint8_t* page = out + offset;
@@ -324,7 +441,8 @@ int EmulatedRecorder::ReadDiscInformation(std::uint8_t* in, std::size_t inLength
     if (complete_) {
         std::memset(data + 16, 0xFF, 8);
     } else {
-        PutMsf(data + kDiscInfoLeadInStart, options_.leadInStart);
+        if (options_.leadInKnown) PutMsf(data + kDiscInfoLeadInStart, options_.leadInStart);
+        else std::memset(data + kDiscInfoLeadInStart - 1, 0xFF, 4); // not known (MMC: FFh FFh FFh)
         PutMsf(data + kDiscInfoLastLeadOutStart, options_.lastLeadOutStart);
     }
     if (in) std::memcpy(in, data, std::min(inLength, sizeof data));
@@ -360,10 +478,18 @@ void EmulatedRecorder::BeginSession() {
     discBlocks_ = 0;
     rawCues_.clear();
     rawTrack_ = rawIndex_ = -1;
+    leadOutBlocks_ = 0;
+    lastRawAbsolute_ = -1;
     const bool simulate = (writeParameters_[2] & 0x10) != 0;
     if (writesLog_) std::fclose(writesLog_);
     writesLog_ = std::fopen(PathOf("writes.log").c_str(), "w");
     if (!simulate) {
+        // From the first write on the disc is no longer blank, whatever happens to the
+        // program: a killed burn leaves a disc that cannot be written again.
+        const bool wasComplete = complete_;
+        complete_ = true;
+        SaveState();
+        complete_ = wasComplete;
         discFile_.Reset(::open(PathOf("disc.bin").c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666));
         ::unlink(PathOf("disc.cue").c_str());
         if ((writeParameters_[2] & 0x0F) == 3)
@@ -382,11 +508,10 @@ void EmulatedRecorder::EndSession(bool complete) {
     discFile_.Reset();
     subchannelFile_.Reset();
     if (!hadDisc) return;
-    if (wroteData_) {
-        // Whatever reached the disc makes it a written disc, finished or not.
-        complete_ = true;
-        SaveState();
-    }
+    // Whatever reached the disc makes it a written disc, finished or not; a session that
+    // never got a block leaves it blank.
+    complete_ = wroteData_ || (writeParameters_[2] & 0x0F) == 3;
+    SaveState();
     if (!complete) return;
     std::vector<CueRecord> cues = (writeParameters_[2] & 0x0F) == 3 ? rawCues_ : CueListFromSheet(cueSheet_.data(), cueSheet_.size());
     std::ofstream cue(PathOf("disc.cue"), std::ios::trunc);
@@ -395,7 +520,7 @@ void EmulatedRecorder::EndSession(bool complete) {
 
 int EmulatedRecorder::SendCueSheet(const std::uint8_t* out, std::size_t outLength) {
     if (int r = MediumCheck()) return r;
-    if (complete_) return Check(kSenseIllegalRequest, 0x2C, 0x00);
+    if (complete_ || sessionOpen_) return Check(kSenseIllegalRequest, 0x2C, 0x00); // one cue sheet per session
     if ((writeParameters_[2] & 0x0F) != 2) return Check(kSenseIllegalRequest, 0x2C, 0x00);
     if (!out || outLength == 0 || outLength % 8 != 0 || outLength > 8 * 300) return Check(kSenseIllegalRequest, 0x1A, 0x00);
     std::string diagnostic;
@@ -493,8 +618,9 @@ int EmulatedRecorder::Write(const std::uint8_t* cdb, const std::uint8_t* out, st
         const int type = writeParameters_[4] & 0x0F;
         blockSize = 2352 + (type == 1 ? 16 : 96);
         if (!sessionOpen_) {
-            const std::int64_t earliest = options_.leadInStart >= 360000 ? options_.leadInStart - 450150 : kNoLeadInMinimum;
-            if (address < earliest || address > -150) return Check(kSenseIllegalRequest, 0x21, 0x00);
+            // Raw writing begins with the lead-in at the start the drive reported, and nowhere else.
+            const std::int32_t reported = options_.leadInKnown ? options_.leadInStart : options_.atipLeadIn;
+            if (reported < 90 * 4500 || address != reported - 450150) return Check(kSenseIllegalRequest, 0x21, 0x02);
             BeginSession();
             nextAddress_ = address;
             sessionEnd_ = options_.lastLeadOutStart - 150 + kMaxLeadOut;
@@ -535,6 +661,10 @@ int EmulatedRecorder::Write(const std::uint8_t* cdb, const std::uint8_t* out, st
                 std::memcpy(sector.data() + 16, block, 2336);
             }
         } else {
+            if (!CheckRawQ(static_cast<std::int32_t>(at), block + 2352)) {
+                sessionBroken_ = true;
+                return Check(kSenseIllegalRequest, 0x24, 0x00);
+            }
             NoteRawBlock(static_cast<std::int32_t>(at), block + 2352);
             if (subchannelFile_ && ::write(subchannelFile_.Get(), block + 2352, blockSize - 2352) < 0) {
                 failure_ = PathOf("subchannel.bin") + ": " + std::strerror(errno);
@@ -557,7 +687,31 @@ int EmulatedRecorder::Write(const std::uint8_t* cdb, const std::uint8_t* out, st
         }
     }
     nextAddress_ = address + blocks;
+    if (++writeCount_ == options_.recovered) return Check(kSenseRecoveredError, 0x17, 0x01); // written, after retries
     return kScsiSuccess;
+}
+
+// The Q channel of a raw block as a drive checks it before recording: a good CRC, the
+// lead-in's track 0, and in the program area and lead-out an absolute time equal to the
+// block's address, track and index numbers that never go back.
+bool EmulatedRecorder::CheckRawQ(std::int32_t address, const std::uint8_t* sub) {
+    bool p = false;
+    std::uint8_t q[12];
+    rawFormat_->Decode(sub, &p, q);
+    if ((q[10] << 8 | q[11]) != QCrc(q)) return false;
+    if ((q[0] & 0x0F) != 1) return true; // catalog number or ISRC
+    if (address < -150) return q[1] == 0;
+    const int absolute = address + 150;
+    if (q[7] != ToBcd(absolute / 4500) || q[8] != ToBcd(absolute / 75 % 60) || q[9] != ToBcd(absolute % 75))
+        return false;
+    if (q[1] == 0) return false;
+    const int track = q[1] == kCueLeadOutTrack ? 100 : FromBcd(q[1]);
+    const int index = FromBcd(q[2]);
+    const int position = track * 100 + index;
+    if (position < lastRawAbsolute_) return false;
+    lastRawAbsolute_ = position;
+    if (track == 100) ++leadOutBlocks_;
+    return true;
 }
 
 int EmulatedRecorder::SynchronizeCache() {
@@ -569,8 +723,13 @@ int EmulatedRecorder::SynchronizeCache() {
         const double left = streaming_ ? level_ - std::chrono::duration<double>(Clock::now() - last_).count() * rate : level_;
         if (left > 0) std::this_thread::sleep_for(std::chrono::duration<double>(left / rate));
     }
-    const bool finished = !sessionBroken_ && nextAddress_ >= ((writeParameters_[2] & 0x0F) == 2 ? sessionEnd_ : 0);
+    const bool raw = (writeParameters_[2] & 0x0F) == 3;
+    // A raw session is closed by the host's lead-out; without a whole one the disc cannot be read.
+    const bool finished = !sessionBroken_ && (raw ? leadOutBlocks_ >= kMaxLeadOut : nextAddress_ >= sessionEnd_);
+    const bool shortLeadOut = raw && !sessionBroken_ && nextAddress_ > 0 && !finished;
     EndSession(finished);
+    Settle(); // the drive re-reads the disc it has just closed
+    if (shortLeadOut) return Check(kSenseMediumError, 0x72, 0x00);
     return kScsiSuccess;
 }
 
@@ -584,6 +743,36 @@ int EmulatedRecorder::Blank(const std::uint8_t* cdb) {
     const auto duration = std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(options_.eraseSeconds));
     if (cdb[1] & 0x10) eraseUntil_ = Clock::now() + duration;
     else std::this_thread::sleep_for(duration);
+    return kScsiSuccess;
+}
+
+int EmulatedRecorder::ReadToc(const std::uint8_t* cdb, std::uint8_t* in, std::size_t inLength) {
+    if (int r = MediumCheck()) return r;
+    if ((cdb[2] & 0x0F) != 4) return Check(kSenseIllegalRequest, 0x24, 0x00); // only the ATIP is asked for
+    const std::int32_t leadIn = options_.atipLeadIn >= 0 ? options_.atipLeadIn
+                                : options_.leadInKnown   ? options_.leadInStart
+                                                         : -1;
+    if (leadIn < 0) return Check(kSenseIllegalRequest, 0x24, 0x00); // no ATIP on this disc
+    std::uint8_t data[28]{};
+    data[1] = sizeof data - 2;
+    data[6] = media_ == Media::Cdrw ? 0x40 : 0x00;
+    PutMsf(data + 8, leadIn);
+    PutMsf(data + 12, options_.lastLeadOutStart);
+    if (in) std::memcpy(in, data, std::min(inLength, sizeof data));
+    if (inLength > sizeof data) resid_ = inLength - sizeof data;
+    return kScsiSuccess;
+}
+
+int EmulatedRecorder::GetConfiguration(std::uint8_t* in, std::size_t inLength) {
+    std::string profile = options_.profile;
+    if (profile.empty()) profile = media_ == Media::None ? "none" : media_ == Media::Cdrw ? "cdrw" : "cdr";
+    if (trayOpen_) profile = "none";
+    const std::uint16_t code = profile == "cdr" ? 0x0009 : profile == "cdrw" ? 0x000A : profile == "dvdr" ? 0x0011 : 0;
+    std::uint8_t data[8]{};
+    data[3] = 4;
+    data[6] = static_cast<std::uint8_t>(code >> 8);
+    data[7] = static_cast<std::uint8_t>(code);
+    if (in) std::memcpy(in, data, std::min(inLength, sizeof data));
     return kScsiSuccess;
 }
 

@@ -6,8 +6,15 @@
 //
 // Device name: "emulated:DIR?disc=cdr|cdrw|none|written&lead-in=97:27:00&capacity=79:59:74
 //   &vendor=TEXT&product=TEXT&speed=X&not-ready=N&fail-write=K&fail-opc=1&busy=N
-//   &erase-seconds=S&raw-types=132&corrupt=K"
-// (all options optional). The disc model is kept in DIR/drive.ini; when that file exists it
+//   &erase-seconds=S&raw-types=132&corrupt=K&ideal=1&ua=0|1&settle-ms=N&cue-busy=N&sync-busy=N
+//   &sense=fixed|descriptor&deferred=1&recovered=K&max-transfer=BYTES&profile=cdr|cdrw|dvdr|none
+//   &atip=MM:SS:FF&command-ms=N"
+// (all options optional; lead-in=none reports no lead-in start in READ DISC INFORMATION).
+// By default it answers like a typical drive: UNIT ATTENTION on the first command after
+// it is opened or a disc is loaded, NOT READY 04/01 "becoming ready" for settle-ms (1.5 s,
+// times LUMIVOX_EMULATED_TIME_SCALE when that is set) after opening, loading and closing a
+// session. ideal=1 turns both off. Opened for a burn or an erase it is exclusive: a
+// second user is refused while the first holds DIR/drive.lock. The disc model is kept in DIR/drive.ini; when that file exists it
 // wins over disc=, so a burned disc stays "written" for the next run and an erased one blank.
 //
 // After a burn DIR holds disc.bin + disc.cue (the disc as a reader reads it back, from
@@ -43,6 +50,18 @@ struct EmulatedOptions {
     double eraseSeconds = 0;
     std::string rawTypes = "132"; // raw data block types accepted, in no particular order
     std::int64_t corrupt = -1; // the disc keeps this block with one byte changed (a bad spot)
+    bool unitAttention = true;  // ua: UNIT ATTENTION after open / load
+    double settleMs = -1;       // NOT READY 04/01 after open, load, session close; <0: default
+    int cueBusy = 0;            // SEND CUE SHEET answers 02/04/08 this often first
+    int syncBusy = 0;           // SYNCHRONIZE CACHE answers 02/04/08 this often first
+    bool descriptorSense = false;
+    bool deferredError = false; // 71h 03/0C/00 on the first command after the last WRITE
+    std::int64_t recovered = -1; // this WRITE (1 = first) completes with 01/17/01
+    std::size_t maxTransfer = 0; // larger transfers fail as the kernel fails them; 0 no limit
+    std::string profile;        // cdr, cdrw, dvdr, none; empty: as the disc
+    bool leadInKnown = true;    // false: lead-in=none
+    std::int32_t atipLeadIn = -1; // READ TOC format 4 lead-in start; <0: as lead-in
+    double commandMs = 0;       // every command takes this long
 };
 
 // Parses "emulated:DIR?..."; false with *error for an unknown option or a bad value.
@@ -50,11 +69,13 @@ bool ParseEmulatedName(const std::string& name, EmulatedOptions* options, std::s
 
 class EmulatedRecorder final : public ScsiTransport {
 public:
-    static std::unique_ptr<EmulatedRecorder> Open(const std::string& name, std::string* error);
+    static std::unique_ptr<EmulatedRecorder> Open(const std::string& name, std::string* error,
+                                                  DriveAccess access = DriveAccess::Shared);
     ~EmulatedRecorder() override;
 
     int ExecuteCommand(const std::uint8_t* cdb, std::size_t cdbLength, const std::uint8_t* dataOut,
                        std::size_t outLength, std::uint8_t* dataIn, std::size_t inLength) override;
+    std::size_t MaxTransfer() const override { return options_.maxTransfer; }
 
     // How often Burn-Proof let the drive pause and resume because its buffer ran dry.
     int BufferRecoveries() const { return recoveries_; }
@@ -71,7 +92,11 @@ private:
     int MediumCheck();
     void LoadState();
     void SaveState() const;
-    void Log(const std::uint8_t* cdb, std::size_t cdbLength, std::size_t outLength, int result);
+    void Log(const std::uint8_t* cdb, std::size_t cdbLength, const std::uint8_t* out, std::size_t outLength, int result);
+    void Settle(); // NOT READY 04/01 from now for the settle time
+    int ReadToc(const std::uint8_t* cdb, std::uint8_t* in, std::size_t inLength);
+    int GetConfiguration(std::uint8_t* in, std::size_t inLength);
+    bool CheckRawQ(std::int32_t address, const std::uint8_t* sub);
     std::string PathOf(const char* name) const;
 
     int Inquiry(std::uint8_t* in, std::size_t inLength);
@@ -109,7 +134,16 @@ private:
     std::vector<CueRecord> rawCues_; // track changes seen in the raw Q channel
     int rawTrack_ = -1, rawIndex_ = -1;
 
-    int notReadyLeft_ = 0, busyLeft_ = 0;
+    int notReadyLeft_ = 0, busyLeft_ = 0, cueBusyLeft_ = 0, syncBusyLeft_ = 0;
+    std::int64_t writeCount_ = 0;
+    bool attention_ = false;            // UNIT ATTENTION pending
+    std::uint8_t attentionAsc_ = 0x29;   // 29: power on / reset, 28: medium changed
+    std::chrono::steady_clock::time_point settleUntil_{};
+    bool lastWasWrite_ = false;          // for the deferred error
+    bool deferredSent_ = false;
+    std::int64_t leadOutBlocks_ = 0;     // raw lead-out blocks received
+    std::int32_t lastRawAbsolute_ = -1;
+    FileDescriptor lock_;
     std::chrono::steady_clock::time_point eraseUntil_{};
 
     // Drive buffer model.

@@ -12,13 +12,39 @@ namespace {
 constexpr std::size_t kSessionBlock = 2336;     // Mode 2 sector without sync and header
 constexpr std::uint32_t kPieceBlocks = 27;      // blocks per WRITE(10)
 constexpr std::int32_t kPregapBlocks = 150;
-constexpr std::int32_t kLeadInLimit = 80 * 4500; // lead-in starts at or after 80:00:00 on a real disc
-constexpr std::chrono::milliseconds kBusyRetry{100};
-constexpr std::chrono::seconds kReadyPoll{1};
+constexpr std::int32_t kFirstLeadOut = 6750;   // a first session's lead-out: 01:30:00
+constexpr std::chrono::milliseconds kReadyPoll{200};
 
 const char* const kWriteError = "Error while writing cd";
 
 } // namespace
+
+std::string ProfileName(int profile) {
+    switch (profile) {
+    case 0x00: return "";
+    case 0x08: return "CD-ROM";
+    case 0x09: return "CD-R";
+    case 0x0A: return "CD-RW";
+    case 0x10: return "DVD-ROM";
+    case 0x11: return "DVD-R";
+    case 0x12: return "DVD-RAM";
+    case 0x13:
+    case 0x14: return "DVD-RW";
+    case 0x15:
+    case 0x16: return "DVD-R DL";
+    case 0x1A: return "DVD+RW";
+    case 0x1B: return "DVD+R";
+    case 0x2B: return "DVD+R DL";
+    case 0x40: return "BD-ROM";
+    case 0x41:
+    case 0x42: return "BD-R";
+    case 0x43: return "BD-RE";
+    default: break;
+    }
+    char text[48];
+    std::snprintf(text, sizeof text, "disc of profile %04Xh", static_cast<unsigned>(profile));
+    return text;
+}
 
 std::string CapacityText(std::int64_t discBlocks, std::int64_t imageBlocks) {
     const std::int64_t mb = 1024 * 1024 / 2048; // blocks per megabyte of 2,048-byte data
@@ -33,9 +59,10 @@ std::unique_ptr<BaseDriver> MakeDriver(DriverKind kind, ScsiTransport& transport
     return std::make_unique<MmcDriver>(transport);
 }
 
-bool OpenDrive(const std::string& device, DriverChoice choice, OpenedDrive* drive, std::string* error) {
+bool OpenDrive(const std::string& device, DriverChoice choice, OpenedDrive* drive, std::string* error,
+               DriveAccess access) {
     drive->driver.reset();
-    drive->transport = OpenTransport(device, error);
+    drive->transport = OpenTransport(device, error, access);
     if (!drive->transport) return false;
     drive->driver = MakeDriver(ChooseDriverKind(choice, drive->transport->Device().product), *drive->transport);
     return true;
@@ -63,6 +90,23 @@ void BaseDriver::SetRun(const RunSettings& settings, ProgressListener* listener,
     listener_ = listener;
     cancel_ = cancel;
     warnings_.clear();
+    notes_.clear();
+    writingBegun_ = false;
+}
+
+int BaseDriver::SendBytes(const std::uint8_t* cdb, std::size_t length, const void* out, std::size_t outLength,
+                          void* in, std::size_t inLength) {
+    RetryPolicy policy;
+    policy.cancel = cancel_;
+    policy.notes = &notes_;
+    lastResult_ = ExecuteRetrying(transport_, cdb, length, static_cast<const std::uint8_t*>(out), outLength,
+                                  static_cast<std::uint8_t*>(in), inLength, policy);
+    return lastResult_;
+}
+
+void BaseDriver::LeaveIdle() {
+    // Once, without waiting: the drive may be in any state, and its answer changes nothing.
+    Execute(transport_, SynchronizeCacheCdb{});
 }
 
 void BaseDriver::SetCueSheet(const std::uint8_t* sheet, std::size_t length) {
@@ -82,7 +126,12 @@ bool BaseDriver::WaitOrCancel(std::chrono::milliseconds delay) const {
 }
 
 std::string BaseDriver::LastProblem(int result) const {
-    if (result == kScsiCheckCondition) return SenseText(transport_.GetSenseData());
+    if (result == kScsiCancelled) return "Cancelled";
+    if (result == kScsiCheckCondition) {
+        const SenseData sense = transport_.GetSenseData();
+        if (sense.Deferred()) return "the drive could not write data it had taken (" + SenseText(sense) + ")";
+        return SenseText(sense);
+    }
     if (!transport_.FailureText().empty()) return transport_.FailureText();
     return "the drive did not carry out the command";
 }
@@ -94,33 +143,47 @@ bool BaseDriver::IsLongOperation(int result) const {
 }
 
 int BaseDriver::TestUnitReady() {
-    const int result = Execute(transport_, TestUnitReadyCdb{});
-    if (result == kScsiSuccess) return 0;
+    RetryPolicy policy;
+    policy.waitWhileNotReady = false; // the answer is the state asked for
+    policy.notes = &notes_;
+    const TestUnitReadyCdb command;
+    const int result = ExecuteRetrying(transport_, reinterpret_cast<const std::uint8_t*>(&command), sizeof command,
+                                       nullptr, 0, nullptr, 0, policy);
+    lastResult_ = result;
+    if (result == kScsiSuccess) return kUnitReady;
     if (result == kScsiCheckCondition) {
-        const std::uint8_t key = transport_.GetSenseData().Key();
-        if (key == kSenseNotReady) return 2;
-        if (key == kSenseUnitAttention) return 0;
+        const SenseData sense = transport_.GetSenseData();
+        if (sense.Key() == kSenseNotReady && !sense.Deferred()) return kUnitNotReady;
     }
-    return 1;
+    return kUnitFailed;
 }
 
 bool BaseDriver::StartStopUnit(bool eject) {
     StartStopUnitCdb cdb;
     cdb.loadEject = eject ? kStartStopEject : kStartStopLoad;
-    return Execute(transport_, cdb) == kScsiSuccess;
+    return Send(cdb) == kScsiSuccess;
 }
 
-int BaseDriver::SynchronizeCache() { return Execute(transport_, SynchronizeCacheCdb{}); }
+int BaseDriver::SynchronizeCache() { return Send(SynchronizeCacheCdb{}); }
 
 bool BaseDriver::ReadDiscInfo(DiscInfo* info) {
     std::uint8_t data[kDiscInfoLength]{};
     ReadDiscInformationCdb cdb;
     cdb.allocation.Set(sizeof data);
-    if (Execute(transport_, cdb, nullptr, 0, data, sizeof data) != kScsiSuccess) return false;
+    if (Send(cdb, nullptr, 0, data, sizeof data) != kScsiSuccess) return false;
+    // Only what the drive sent counts: its own length, and what the transfer delivered.
+    const std::size_t got = std::min<std::size_t>({sizeof data - std::min(transport_.LastResidual(), sizeof data),
+                                                   std::size_t(data[0] << 8 | data[1]) + 2});
+    if (got <= kDiscInfoStatus) return false;
     info->blank = (data[kDiscInfoStatus] & 3) == 0;
     info->erasable = (data[kDiscInfoStatus] & 0x10) != 0;
     const std::uint8_t* leadIn = data + kDiscInfoLeadInStart;
-    info->leadInStart = leadIn[0] * 4500 + leadIn[1] * 75 + leadIn[2];
+    const bool leadInGiven = got >= kDiscInfoLeadInStart + 3 && !(leadIn[0] == 0xFF && leadIn[1] == 0xFF && leadIn[2] == 0xFF);
+    info->leadInStart = leadInGiven ? leadIn[0] * 4500 + leadIn[1] * 75 + leadIn[2] : -1;
+    if (got < kDiscInfoLastLeadOutStart + 3) {
+        info->capacity = -1;
+        return true;
+    }
     const std::uint8_t* last = data + kDiscInfoLastLeadOutStart;
     // FF FF FF says "not known"; so does a lead-out before the first block, which some
     // drives report for a disc whose size they have not read.
@@ -130,12 +193,45 @@ bool BaseDriver::ReadDiscInfo(DiscInfo* info) {
     return true;
 }
 
+std::int32_t BaseDriver::ReadAtipLeadIn() {
+    std::uint8_t cdb[10]{kOpReadToc, 0x02 /* MSF */, 0x04 /* ATIP */};
+    std::uint8_t data[28]{};
+    cdb[8] = sizeof data;
+    if (SendBytes(cdb, sizeof cdb, nullptr, 0, data, sizeof data) != kScsiSuccess) return -1;
+    const std::size_t got = sizeof data - std::min(transport_.LastResidual(), sizeof data);
+    if (got < 11 || (std::size_t(data[0] << 8 | data[1]) + 2) < 11) return -1;
+    if (data[9] > 59 || data[10] > 74) return -1;
+    return data[8] * 4500 + data[9] * 75 + data[10];
+}
+
+int BaseDriver::CurrentProfile() {
+    std::uint8_t cdb[10]{kOpGetConfiguration, 0x02 /* one feature */};
+    std::uint8_t data[8]{};
+    cdb[8] = sizeof data;
+    if (SendBytes(cdb, sizeof cdb, nullptr, 0, data, sizeof data) != kScsiSuccess) return -1;
+    if (transport_.LastResidual() > 0 || (data[0] | data[1] | data[2] | data[3]) == 0) return -1;
+    return data[6] << 8 | data[7];
+}
+
+bool BaseDriver::SupportsBurnProof() {
+    std::uint8_t page[kCapabilitiesLength]{};
+    if (!ModeSense10(kPageCapabilities, page, sizeof page, nullptr)) return false;
+    return (page[4] & 0x80) != 0;
+}
+
+std::int32_t BaseDriver::RawLeadInStart() {
+    DiscInfo info;
+    if (ReadDiscInfo(&info) && UsableLeadIn(info.leadInStart)) return info.leadInStart;
+    const std::int32_t atip = ReadAtipLeadIn();
+    return UsableLeadIn(atip) ? atip : -1;
+}
+
 std::uint32_t BaseDriver::ReadTrackInfo() {
     std::uint8_t data[kTrackInfoLength]{};
     ReadTrackInformationCdb cdb;
     cdb.number.Set(0xFF);
     cdb.allocation.Set(sizeof data);
-    if (Execute(transport_, cdb, nullptr, 0, data, sizeof data) != kScsiSuccess) return 0;
+    if (Send(cdb, nullptr, 0, data, sizeof data) != kScsiSuccess) return 0;
     const bool usable = (data[6] & 0x40) && (data[7] & 0x01) && !(data[6] & 0xB0);
     if (!usable) return 0;
     BigEndian32 nwa;
@@ -148,7 +244,7 @@ bool BaseDriver::ModeSense10(std::uint8_t pageCode, std::uint8_t* page, std::siz
     ModeSense10Cdb cdb;
     cdb.page = pageCode & 0x3F;
     cdb.allocation.Set(static_cast<std::uint32_t>(data.size()));
-    if (Execute(transport_, cdb, nullptr, 0, data.data(), data.size()) != kScsiSuccess) return false;
+    if (Send(cdb, nullptr, 0, data.data(), data.size()) != kScsiSuccess) return false;
     ModeHeader10 header;
     std::memcpy(&header, data.data(), sizeof header);
     const std::size_t available = std::min<std::size_t>(header.dataLength.Get() + 2, data.size());
@@ -165,38 +261,38 @@ bool BaseDriver::ModeSense10(std::uint8_t pageCode, std::uint8_t* page, std::siz
     return true;
 }
 
-bool BaseDriver::ModeSelect10(const std::uint8_t* page, std::size_t length, const std::uint8_t* header23) {
+bool BaseDriver::ModeSelect10(const std::uint8_t* page, std::size_t length, const std::uint8_t*) {
+    // The header's mode data length, medium type and device-specific byte are reserved
+    // in MODE SELECT: sent as zero, whatever MODE SENSE returned in them.
     std::vector<std::uint8_t> data(8 + length, 0);
-    if (header23) {
-        data[2] = header23[0];
-        data[3] = header23[1];
-    }
     std::memcpy(data.data() + 8, page, length);
     ModeSelect10Cdb cdb;
     cdb.parameterLength.Set(static_cast<std::uint32_t>(data.size()));
-    return Execute(transport_, cdb, data.data(), data.size()) == kScsiSuccess;
+    return Send(cdb, data.data(), data.size()) == kScsiSuccess;
 }
 
 int BaseDriver::SetCdSpeed(int speedIndex) {
     SetCdSpeedCdb cdb;
     cdb.readSpeed.Set(0xFFFF);
     cdb.writeSpeed.Set(WriteSpeedOfIndex(speedIndex));
-    return Execute(transport_, cdb);
+    return Send(cdb);
 }
 
-int BaseDriver::SendOpc() { return Execute(transport_, SendOpcCdb{}); }
+int BaseDriver::SendOpc() { return Send(SendOpcCdb{}); }
 
 int BaseDriver::Blank(bool full, bool immediate) {
     BlankCdb cdb;
     cdb.typeAndImmediate = static_cast<std::uint8_t>((immediate ? 0x10 : 0) + (full ? 0 : 1));
-    return Execute(transport_, cdb);
+    return Send(cdb);
 }
 
 bool BaseDriver::ReadCd(std::int32_t address, std::uint32_t blocks, std::uint8_t* out) {
     ReadCdCdb cdb;
     cdb.address.SetSigned(address);
     cdb.blocks.Set(blocks);
-    return Execute(transport_, cdb, nullptr, 0, out, std::size_t(blocks) * kRawSectorSize) == kScsiSuccess;
+    // A short answer is a failed read: only the sectors that came could be compared.
+    return Send(cdb, nullptr, 0, out, std::size_t(blocks) * kRawSectorSize) == kScsiSuccess &&
+           transport_.LastResidual() == 0;
 }
 
 void BaseDriver::EjectAfterRun() {
@@ -206,30 +302,41 @@ void BaseDriver::EjectAfterRun() {
 
 bool BaseDriver::WriteCommand(std::int32_t address, const std::uint8_t* data, std::uint32_t blocks,
                               std::size_t blockSize, std::string* error) {
-    Write10Cdb cdb;
-    cdb.address.SetSigned(address);
-    cdb.blocks.Set(blocks);
-    const auto giveUp = std::chrono::steady_clock::now() + kDriveWaitLimit;
-    for (;;) {
-        const int result = Execute(transport_, cdb, data, std::size_t(blocks) * blockSize);
-        if (result == kScsiSuccess) return true;
-        if (!IsLongOperation(result) || std::chrono::steady_clock::now() > giveUp) {
-            *error = std::string(kWriteError) + ": " + LastProblem(result);
-            return false;
-        }
-        // The drive is still busy with earlier data: the same command again shortly.
-        if (WaitOrCancel(kBusyRetry)) {
+    // Pieces no larger than the system passes to the drive in one command.
+    std::uint32_t piece = blocks;
+    if (const std::size_t limit = transport_.MaxTransfer(); limit && std::size_t(piece) * blockSize > limit)
+        piece = static_cast<std::uint32_t>(std::max<std::size_t>(1, limit / blockSize));
+    for (std::uint32_t done = 0; done < blocks; done += piece) {
+        const std::uint32_t count = std::min(piece, blocks - done);
+        Write10Cdb cdb;
+        cdb.address.SetSigned(address + static_cast<std::int32_t>(done));
+        cdb.blocks.Set(count);
+        writingBegun_ = true;
+        // NOT READY "long write in progress": the drive is still busy with earlier data;
+        // Send gives it the same command again shortly.
+        const int result = Send(cdb, data + std::size_t(done) * blockSize, std::size_t(count) * blockSize);
+        if (result == kScsiCancelled) {
             *error = "Cancelled";
             return false;
         }
+        if (result != kScsiSuccess) {
+            *error = std::string(kWriteError) + ": " + LastProblem(result);
+            return false;
+        }
     }
+    return true;
 }
 
 bool BaseDriver::WaitUntilReady(std::string* error) {
     const auto giveUp = std::chrono::steady_clock::now() + kDriveWaitLimit;
     for (;;) {
         const int ready = TestUnitReady();
-        if (ready != 2) return true;
+        if (ready == kUnitReady) return true;
+        if (ready == kUnitFailed) {
+            // A deferred error here is the failure of data the drive had taken.
+            *error = std::string(kWriteError) + ": " + LastFailure();
+            return false;
+        }
         if (std::chrono::steady_clock::now() > giveUp) {
             *error = std::string(kWriteError) + ": the drive stayed not ready for 10 minutes (" +
                      SenseText(transport_.GetSenseData()) + ")";
@@ -249,7 +356,7 @@ bool BaseDriver::SetWriteParameters(int writeType, int dataBlockType, bool raw) 
     page[0] &= 0x7F; // parameters savable: not sent back
     page[2] = static_cast<std::uint8_t>((page[2] & 0x20) | writeType |
                                         (settings_.mode == DiscMode::Simulate ? 0x10 : 0) |
-                                        (settings_.burnProof ? 0x40 : 0));
+                                        (settings_.burnProof && burnProofOffered_ ? 0x40 : 0));
     if (raw) {
         page[3] = 0;
         page[4] = static_cast<std::uint8_t>(dataBlockType);
@@ -275,7 +382,15 @@ bool BaseDriver::CheckCapacity(const DiscInfo& info, std::string* error) const {
 
 // ---- MmcDriver --------------------------------------------------------------------------
 
+bool BaseDriver::CheckBurnProof() {
+    burnProofOffered_ = settings_.burnProof && SupportsBurnProof();
+    if (settings_.burnProof && !burnProofOffered_)
+        notes_.push_back("The drive does not offer buffer-underrun-free recording (Burn-Proof); writing without it.");
+    return burnProofOffered_;
+}
+
 bool MmcDriver::PrepareDisc(std::string* error) {
+    CheckBurnProof();
     DiscInfo info;
     if (!ReadDiscInfo(&info) || !info.blank) {
         *error = "Disc is not empty";
@@ -310,18 +425,17 @@ bool MmcDriver::StartDisc(std::string* error) {
     if (!cueSheet_.empty()) {
         SendCueSheetCdb cdb;
         cdb.length.Set(static_cast<std::uint32_t>(cueSheet_.size()));
-        const int result = Execute(transport_, cdb, cueSheet_.data(), cueSheet_.size());
-        if (result != kScsiSuccess) {
-            if (IsLongOperation(result) && transport_.GetSenseData().AdditionalLength() >= 6) {
-                if (WaitOrCancel(kBusyRetry)) {
-                    *error = "Cancelled";
-                    return false;
-                }
-            } else {
-                *error = "Error while starting DAO.";
-                return false;
-            }
+        // NOT READY 04/07 or 04/08 means the sheet was not taken: Send gives it again.
+        const int result = Send(cdb, cueSheet_.data(), cueSheet_.size());
+        if (result == kScsiCancelled) {
+            *error = "Cancelled";
+            return false;
         }
+        if (result != kScsiSuccess) {
+            *error = "Error while starting DAO.: " + LastProblem(result);
+            return false;
+        }
+        writingBegun_ = true;
     }
     // The 150-block pregap of track 1, in ten-block writes.
     const std::vector<std::uint8_t> zeros(10 * kSessionBlock, 0);
@@ -352,6 +466,7 @@ bool MmcDriver::FinishDisc(std::string* error) {
 // ---- RawDriver --------------------------------------------------------------------------
 
 bool RawDriver::PrepareDisc(std::string* error) {
+    CheckBurnProof();
     if (SetCdSpeed(settings_.speedIndex) != kScsiSuccess) {
         *error = "Error while selecting writing speed";
         return false;
@@ -362,18 +477,17 @@ bool RawDriver::PrepareDisc(std::string* error) {
         return false;
     }
     if (!CheckCapacity(info, error)) return false;
-    leadInStart_ = info.leadInStart;
-    if (leadInStart_ < kLeadInLimit || leadInStart_ >= 450000) {
-        // No usable lead-in position: 4,500 lead-in blocks that end right before the
-        // pregap, so that lead-in, pregap and data follow each other without a gap.
-        leadInLength_ = 4500;
-        leadOutLength_ = 2250;
-        leadInFirst_ = -kPregapBlocks - leadInLength_;
-    } else {
-        leadInLength_ = 450000 - leadInStart_; // up to 100:00:00, which is address −150
-        leadOutLength_ = 6750;
-        leadInFirst_ = leadInStart_ - 450150;
+    // The lead-in begins where the drive says, from its disc information or else the
+    // ATIP; a guessed address is one the drive refuses.
+    leadInStart_ = UsableLeadIn(info.leadInStart) ? info.leadInStart : ReadAtipLeadIn();
+    if (!UsableLeadIn(leadInStart_)) {
+        *error = "The drive gives no lead-in start for this disc; raw writing is not possible (choose "
+                 "session-at-once).";
+        return false;
     }
+    leadInLength_ = kLeadInEnd - leadInStart_; // up to 100:00:00, which is address −150
+    leadOutLength_ = kFirstLeadOut;
+    leadInFirst_ = leadInStart_ - 450150;
     static const int kBlockTypes[] = {1, 3, 2}; // 16-byte P-Q first, then the 96-byte forms
     int accepted = 0;
     for (int type : kBlockTypes)

@@ -34,13 +34,27 @@ struct RunSettings {
 struct DiscInfo {
     bool blank = false;
     bool erasable = false;
-    std::int32_t leadInStart = 0; // MSF as a block count (m × 4500 + s × 75 + f)
+    std::int32_t leadInStart = -1; // MSF as a block count (m × 4500 + s × 75 + f); −1 not given
     std::int32_t capacity = -1;   // blocks that fit (last possible lead-out start − 150); −1 unknown
 };
 
 // How long a drive may stay NOT READY before the run gives up: the final wait for its
 // buffer to reach the disc, and a WRITE that keeps being answered "long write in progress".
 inline constexpr std::chrono::minutes kDriveWaitLimit{10};
+
+// TEST UNIT READY's three answers.
+inline constexpr int kUnitReady = 0;
+inline constexpr int kUnitFailed = 1;   // the sense (LastProblem) says why
+inline constexpr int kUnitNotReady = 2; // the sense gives the reason (no disc, becoming ready, busy)
+
+// A usable raw lead-in start: the 90:00:00 rule makes MSF times from 90:00:00 on negative
+// addresses (MSF − 450,150); only those lie before the program area.
+inline constexpr std::int32_t kLeadInEarliest = 90 * 4500;
+inline constexpr std::int32_t kLeadInEnd = 100 * 4500;
+inline bool UsableLeadIn(std::int32_t msfBlocks) { return msfBlocks >= kLeadInEarliest && msfBlocks < kLeadInEnd; }
+
+// The MMC name of a current profile (GET CONFIGURATION), "" for 0 (no disc).
+std::string ProfileName(int profile);
 
 class BaseDriver {
 public:
@@ -67,13 +81,29 @@ public:
     void SetCueSheet(const std::uint8_t* sheet, std::size_t length);
     void SetEndAddress(std::int32_t address) { endAddress_ = address; }
     const std::vector<std::string>& Warnings() const { return warnings_; }
+    // Recovered errors and the like: worth telling, never a failure.
+    const std::vector<std::string>& Notes() const { return notes_; }
+    // Writing has begun on the disc (a cue sheet was taken, or a WRITE sent).
+    bool WritingBegun() const { return writingBegun_; }
+    // After a cancel or a failed write once writing has begun: SYNCHRONIZE CACHE (its
+    // result does not matter) so the drive ends the session and unlocks its tray instead
+    // of waiting for data.
+    void LeaveIdle();
 
     // Command operations.
-    // 0 ready; 2 busy (NOT READY); 0 for UNIT ATTENTION; 1 otherwise.
+    // kUnitReady, kUnitNotReady (with the reason in the sense) or kUnitFailed; UNIT
+    // ATTENTION is answered by asking again.
     int TestUnitReady();
     bool StartStopUnit(bool eject);
     int SynchronizeCache();
     bool ReadDiscInfo(DiscInfo* info);
+    // The lead-in start from the ATIP (READ TOC/PMA/ATIP format 4) as an MSF block count; −1
+    // when the drive gives none.
+    std::int32_t ReadAtipLeadIn();
+    // The current profile (GET CONFIGURATION); −1 when the drive does not say.
+    int CurrentProfile();
+    // Whether the drive offers buffer-underrun-free recording (page 2A).
+    bool SupportsBurnProof();
     // The next writable address of the invisible track when blank and valid, else 0.
     std::uint32_t ReadTrackInfo();
     // Copies up to `wanted` bytes of the page into page; header23 gets bytes 2-3 of the header.
@@ -83,13 +113,28 @@ public:
     int SendOpc();
     int Blank(bool full, bool immediate);
     bool ReadCd(std::int32_t address, std::uint32_t blocks, std::uint8_t* out);
+    // The lead-in start raw writing would use: READ DISC INFORMATION, else the ATIP; −1 none.
+    std::int32_t RawLeadInStart();
     // Ejects, and loads again after a simulation.
     void EjectAfterRun();
 
     // The sense of the last CHECK CONDITION, or the transport's failure text.
     std::string LastProblem(int result) const;
+    // LastProblem of the last command sent through Send or TestUnitReady.
+    std::string LastFailure() const { return LastProblem(lastResult_); }
+
+    // Sends a command with the everyday retries (ExecuteRetrying): UNIT ATTENTION, NOT
+    // READY while the drive becomes ready or is busy, recovered errors kept as notes; a
+    // cancel ends a wait with kScsiCancelled.
+    template <typename Cdb>
+    int Send(const Cdb& cdb, const void* out = nullptr, std::size_t outLength = 0, void* in = nullptr,
+             std::size_t inLength = 0) {
+        return SendBytes(reinterpret_cast<const std::uint8_t*>(&cdb), sizeof cdb, out, outLength, in, inLength);
+    }
 
 protected:
+    int SendBytes(const std::uint8_t* cdb, std::size_t length, const void* out, std::size_t outLength, void* in,
+                  std::size_t inLength);
     void Post(ProgressMessage message, std::int64_t done = 0, std::int64_t total = 0);
     bool Cancelled() const { return cancel_ && cancel_->IsSet(); }
     // Waits `delay` unless cancelled first; true when cancelled.
@@ -104,6 +149,9 @@ protected:
     bool SetWriteParameters(int writeType, int dataBlockType, bool raw);
     bool CheckCapacity(const DiscInfo& info, std::string* error) const;
     bool IsLongOperation(int result) const;
+    // Burn-Proof is asked for only when page 2A offers it (a note says when not).
+    bool CheckBurnProof();
+    bool burnProofOffered_ = false;
 
     ScsiTransport& transport_;
     const char* name_;
@@ -115,6 +163,9 @@ protected:
     std::int32_t leadInLength_ = 0, leadOutLength_ = 0;
     std::int32_t endAddress_ = 0;
     std::vector<std::string> warnings_;
+    std::vector<std::string> notes_;
+    bool writingBegun_ = false;
+    int lastResult_ = kScsiSuccess;
 };
 
 class MmcDriver final : public BaseDriver {
@@ -163,7 +214,9 @@ struct OpenedDrive {
 };
 // Opens device (a node or "emulated:…") with its driver. False with *error naming the
 // device and the reason.
-bool OpenDrive(const std::string& device, DriverChoice choice, OpenedDrive* drive, std::string* error);
+// An erase asks for DriveAccess::Exclusive (no other user, no mounted disc).
+bool OpenDrive(const std::string& device, DriverChoice choice, OpenedDrive* drive, std::string* error,
+               DriveAccess access = DriveAccess::Shared);
 
 // "The disc holds %d MB; this Video CD needs %d MB." (2,048-byte blocks; the disc's
 // figure rounded down, the image's rounded up).

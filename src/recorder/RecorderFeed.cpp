@@ -23,7 +23,7 @@ std::unique_ptr<RecorderSink> OpenRecorderFeed(const BurnOptions& options, std::
                                                ProgressListener* listener, ManualResetEvent* cancel,
                                                std::string* error) {
     std::string why;
-    auto transport = OpenTransport(options.device, &why);
+    auto transport = OpenTransport(options.device, &why, DriveAccess::Exclusive);
     if (!transport) {
         *error = why;
         return nullptr;
@@ -45,20 +45,38 @@ std::unique_ptr<RecorderSink> OpenRecorderFeed(const BurnOptions& options, std::
     sink->options_.speedIndex = SpeedIndexFromSetting(options.speedIndex);
     sink->listener_ = listener;
     sink->cancel_ = cancel;
+    RecorderSink* raw = sink.get();
+    if (cancel) raw->forwardCancel_.emplace(*cancel, [raw] { raw->abort_.Set(); });
     sink->driver_ = MakeDriver(ChooseDriverKind(options.driver, device.product), *transport);
     sink->transport_ = std::move(transport);
+    // The checks below wait for a drive that is still becoming ready; cancel ends the wait.
+    sink->driver_->SetRun(RunSettings{}, nullptr, &sink->abort_);
+    // A DVD or BD, or a disc that cannot be written, is refused before anything is written.
+    const int profile = sink->driver_->CurrentProfile();
+    if (profile > 0 && profile != 0x09 && profile != 0x0A) {
+        *error = options.device + ": the drive holds a " + ProfileName(profile) +
+                 "; a Video CD is burned on a CD-R or CD-RW disc.";
+        return nullptr;
+    }
     const BlankCheckResult blank = CheckBlankDisc(*sink->driver_);
     if (blank.state != BlankState::Blank) {
-        *error = options.device + ": " + blank.message;
+        *error = options.device + ": " + (raw->abort_.IsSet() ? std::string("Cancelled") : blank.message);
         return nullptr;
+    }
+    if (sink->driver_->IsRaw() && sink->driver_->RawLeadInStart() < 0) {
+        // Raw writing needs the lead-in start; without one the drive is written session-at-once.
+        sink->driver_ = MakeDriver(DriverKind::Mmc, *sink->transport_);
+        if (listener) {
+            ProgressEvent event = MakeProgressEvent(UM_RECORDER_INIT);
+            event.text = "The drive gives no lead-in start for raw writing; writing session-at-once instead.";
+            listener->OnProgress(event);
+        }
     }
     sink->discCapacity_ = blank.info.capacity;
     if (totalSectors >= 0 && blank.info.capacity >= 0 && totalSectors > blank.info.capacity) {
         *error = options.device + ": " + CapacityText(blank.info.capacity, totalSectors);
         return nullptr;
     }
-    RecorderSink* raw = sink.get();
-    if (cancel) raw->forwardCancel_.emplace(*cancel, [raw] { raw->abort_.Set(); });
     sink->queue_ = std::make_unique<BurnQueue>(&sink->abort_);
     return sink;
 }

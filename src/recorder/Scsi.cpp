@@ -9,14 +9,100 @@
 
 namespace lumivox {
 
-SenseData SenseData::Make(std::uint8_t key, std::uint8_t asc, std::uint8_t ascq) {
+SenseData SenseData::Make(std::uint8_t key, std::uint8_t asc, std::uint8_t ascq, bool descriptor, bool deferred) {
     SenseData sense;
-    sense.bytes[0] = 0x70; // current error, fixed format
+    if (descriptor) {
+        sense.bytes[0] = deferred ? 0x73 : 0x72;
+        sense.bytes[1] = key;
+        sense.bytes[2] = asc;
+        sense.bytes[3] = ascq;
+        return sense; // additional length 0: no descriptors
+    }
+    sense.bytes[0] = deferred ? 0x71 : 0x70;
     sense.bytes[2] = key;
     sense.bytes[7] = 10;   // additional sense length: bytes 8-17
     sense.bytes[12] = asc;
     sense.bytes[13] = ascq;
     return sense;
+}
+
+std::string CommandName(std::uint8_t opcode) {
+    switch (opcode) {
+    case kOpTestUnitReady: return "TEST UNIT READY";
+    case kOpInquiry: return "INQUIRY";
+    case kOpStartStopUnit: return "START STOP UNIT";
+    case kOpWrite10: return "WRITE(10)";
+    case kOpSynchronizeCache: return "SYNCHRONIZE CACHE";
+    case kOpReadToc: return "READ TOC/PMA/ATIP";
+    case kOpGetConfiguration: return "GET CONFIGURATION";
+    case kOpReadDiscInformation: return "READ DISC INFORMATION";
+    case kOpReadTrackInformation: return "READ TRACK INFORMATION";
+    case kOpSendOpcInformation: return "SEND OPC INFORMATION";
+    case kOpModeSelect10: return "MODE SELECT(10)";
+    case kOpModeSense10: return "MODE SENSE(10)";
+    case kOpCloseTrackSession: return "CLOSE TRACK/SESSION";
+    case kOpSendCueSheet: return "SEND CUE SHEET";
+    case kOpBlank: return "BLANK";
+    case kOpSetCdSpeed: return "SET CD SPEED";
+    case kOpReadCd: return "READ CD";
+    default: break;
+    }
+    char text[32];
+    std::snprintf(text, sizeof text, "command %02X", opcode);
+    return text;
+}
+
+std::chrono::milliseconds CommandTimeout(const std::uint8_t* cdb, std::size_t cdbLength) {
+    using std::chrono::minutes;
+    using std::chrono::seconds;
+    if (!cdb || cdbLength == 0) return seconds(30);
+    const bool immediate = cdbLength > 1 && (cdb[1] & 0x01);
+    switch (cdb[0]) {
+    case kOpWrite10: return seconds(60);
+    case kOpSendOpcInformation: return seconds(60);   // calibration takes a few seconds
+    case kOpSendCueSheet: return seconds(60);
+    case kOpReadCd: return seconds(60);
+    case kOpStartStopUnit: return seconds(60);       // spinning up or down, moving the tray
+    case kOpSynchronizeCache: return minutes(20);     // may write the rest of the buffer and the lead-out
+    case kOpCloseTrackSession: return immediate ? seconds(60) : minutes(20);
+    case kOpBlank: return (cdbLength > 1 && (cdb[1] & 0x10)) ? seconds(60) : minutes(90);
+    default: return seconds(30);
+    }
+}
+
+bool IsTransientNotReady(const SenseData& sense) {
+    if (sense.Key() != kSenseNotReady || sense.Asc() != 0x04) return false;
+    const std::uint8_t q = sense.Ascq();
+    return q == 0x01 || q == 0x04 || q == 0x07 || q == 0x08;
+}
+
+int ExecuteRetrying(ScsiTransport& transport, const std::uint8_t* cdb, std::size_t cdbLength,
+                    const std::uint8_t* dataOut, std::size_t outLength, std::uint8_t* dataIn, std::size_t inLength,
+                    const RetryPolicy& policy) {
+    int attentions = 0;
+    const auto start = std::chrono::steady_clock::now();
+    ManualResetEvent never;
+    const ManualResetEvent& wake = policy.cancel ? *policy.cancel : never;
+    for (;;) {
+        const int result = transport.ExecuteCommand(cdb, cdbLength, dataOut, outLength, dataIn, inLength);
+        if (result != kScsiCheckCondition) return result;
+        const SenseData sense = transport.GetSenseData();
+        if (sense.Deferred()) return result; // an earlier WRITE failed: the caller says so
+        if (sense.Recovered()) {
+            if (policy.notes && policy.notes->size() < 20)
+                policy.notes->push_back(CommandName(cdb[0]) + ": the drive recovered from an error (" +
+                                        SenseText(sense) + ")");
+            return kScsiSuccess;
+        }
+        if (sense.Key() == kSenseUnitAttention && attentions < policy.unitAttentionRetries) {
+            ++attentions; // the disc changed or the drive was reset; the command was not carried out
+            continue;
+        }
+        if (!policy.waitWhileNotReady || !IsTransientNotReady(sense)) return result;
+        const auto limit = sense.Ascq() == 0x01 ? policy.becomingReadyLimit : policy.notReadyLimit;
+        if (std::chrono::steady_clock::now() - start > limit) return result;
+        if (wake.WaitFor(policy.poll)) return kScsiCancelled;
+    }
 }
 
 std::string SenseMeaning(std::uint8_t key, std::uint8_t asc, std::uint8_t ascq) {
@@ -33,6 +119,7 @@ std::string SenseMeaning(std::uint8_t key, std::uint8_t asc, std::uint8_t ascq) 
         {0x04, 0x08, "long write in progress"},
         {0x0C, 0x00, "write error"},
         {0x0C, 0x09, "loss of streaming"},
+    {0x17, 0x01, "recovered data with retries"},
         {0x0C, 0x0A, "padding blocks added"},
         {0x11, 0x00, "unrecovered read error"},
         {0x1A, 0x00, "parameter list length error"},
@@ -67,8 +154,8 @@ std::string SenseMeaning(std::uint8_t key, std::uint8_t asc, std::uint8_t ascq) 
 
 std::string SenseText(const SenseData& sense) {
     char text[160];
-    std::snprintf(text, sizeof text, "sense %02X/%02X/%02X (%s)", sense.Key(), sense.Asc(), sense.Ascq(),
-                  SenseMeaning(sense.Key(), sense.Asc(), sense.Ascq()).c_str());
+    std::snprintf(text, sizeof text, "%ssense %02X/%02X/%02X (%s)", sense.Deferred() ? "deferred " : "", sense.Key(),
+                  sense.Asc(), sense.Ascq(), SenseMeaning(sense.Key(), sense.Asc(), sense.Ascq()).c_str());
     return text;
 }
 
@@ -92,8 +179,10 @@ bool IdentifyDrive(ScsiTransport& transport, DeviceRecord* record) {
     cdb.allocation.Set(sizeof inquiry);
     // Some bridges fail the first INQUIRY after opening; the system call is tried again.
     int result = kScsiFailure;
-    for (int attempt = 0; attempt < 3 && result == kScsiFailure; ++attempt)
+    for (int attempt = 0; attempt < 3 && (result == kScsiFailure || result == kScsiCheckCondition); ++attempt) {
         result = Execute(transport, cdb, nullptr, 0, inquiry, sizeof inquiry);
+        if (result == kScsiCheckCondition && transport.GetSenseData().Key() != kSenseUnitAttention) break;
+    }
     if (result != kScsiSuccess) return false;
     record->vendor = Trimmed(inquiry + 8, 8);
     record->product = Trimmed(inquiry + 16, 16);
@@ -103,7 +192,10 @@ bool IdentifyDrive(ScsiTransport& transport, DeviceRecord* record) {
     sense.page = kPageCapabilities;
     sense.allocation.Set(sizeof mode);
     record->writer = false;
-    if (Execute(transport, sense, nullptr, 0, mode, sizeof mode) == kScsiSuccess) {
+    RetryPolicy quick; // a fresh drive answers its first MODE SENSE with UNIT ATTENTION
+    quick.waitWhileNotReady = false; // page 2A needs no disc: nothing to wait for
+    if (ExecuteRetrying(transport, reinterpret_cast<const std::uint8_t*>(&sense), sizeof sense, nullptr, 0, mode,
+                        sizeof mode, quick) == kScsiSuccess) {
         const ModeHeader10* header = reinterpret_cast<const ModeHeader10*>(mode);
         const std::size_t offset = 8 + header->blockDescriptorLength.Get();
         if (offset + 4 <= sizeof mode && (mode[offset] & 0x3F) == kPageCapabilities)
@@ -112,13 +204,13 @@ bool IdentifyDrive(ScsiTransport& transport, DeviceRecord* record) {
     return true;
 }
 
-std::unique_ptr<ScsiTransport> OpenTransport(const std::string& device, std::string* error) {
+std::unique_ptr<ScsiTransport> OpenTransport(const std::string& device, std::string* error, DriveAccess access) {
     if (device.empty()) {
         if (error) *error = "no recorder given (a device node such as /dev/sr0, or emulated:FOLDER)";
         return nullptr;
     }
-    if (device.rfind(kEmulatedPrefix, 0) == 0) return EmulatedRecorder::Open(device, error);
-    return SgIoTransport::Open(device, error);
+    if (device.rfind(kEmulatedPrefix, 0) == 0) return EmulatedRecorder::Open(device, error, access);
+    return SgIoTransport::Open(device, error, access);
 }
 
 std::vector<DeviceRecord> EnumerateDrives(std::vector<std::string>* problems) {

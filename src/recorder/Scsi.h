@@ -5,8 +5,10 @@
 // the bytes as they travel so a struct is exactly the command block.
 
 #include "base/ByteFields.h"
+#include "base/Event.h"
 
 #include <array>
+#include <chrono>
 #include <cstddef>
 #include <cstdint>
 #include <memory>
@@ -19,9 +21,11 @@ namespace lumivox {
 inline constexpr int kScsiSuccess = 0;
 inline constexpr int kScsiFailure = 1;        // the command could not be carried out at all
 inline constexpr int kScsiCheckCondition = 2; // the drive refused it; GetSenseData says why
+inline constexpr int kScsiCancelled = 3;      // ExecuteRetrying: the cancel event ended a wait
 
 // Sense keys (SPC-3 4.5.6).
 inline constexpr std::uint8_t kSenseNoSense = 0x0;
+inline constexpr std::uint8_t kSenseRecoveredError = 0x1;
 inline constexpr std::uint8_t kSenseNotReady = 0x2;
 inline constexpr std::uint8_t kSenseMediumError = 0x3;
 inline constexpr std::uint8_t kSenseHardwareError = 0x4;
@@ -31,6 +35,9 @@ inline constexpr std::uint8_t kSenseUnitAttention = 0x6;
 // MMC operation codes.
 inline constexpr std::uint8_t kOpTestUnitReady = 0x00;
 inline constexpr std::uint8_t kOpInquiry = 0x12;
+inline constexpr std::uint8_t kOpReadToc = 0x43;
+inline constexpr std::uint8_t kOpGetConfiguration = 0x46;
+inline constexpr std::uint8_t kOpCloseTrackSession = 0x5B;
 inline constexpr std::uint8_t kOpStartStopUnit = 0x1B;
 inline constexpr std::uint8_t kOpWrite10 = 0x2A;
 inline constexpr std::uint8_t kOpSynchronizeCache = 0x35;
@@ -50,14 +57,24 @@ inline constexpr std::uint8_t kPageCapabilities = 0x2A;
 
 inline constexpr std::size_t kSenseBytes = 16; // what a transport keeps of the last sense
 
+// Sense as the drive returned it: fixed format (response code 70h current, 71h deferred:
+// key in byte 2, ASC/ASCQ in bytes 12/13) or descriptor format (72h current, 73h
+// deferred: key, ASC, ASCQ in bytes 1-3).
 struct SenseData {
     std::array<std::uint8_t, kSenseBytes> bytes{};
-    std::uint8_t Key() const { return bytes[2] & 0x0F; }
-    std::uint8_t Asc() const { return bytes[12]; }
-    std::uint8_t Ascq() const { return bytes[13]; }
-    std::uint8_t AdditionalLength() const { return bytes[7]; }
-    // Fixed-format sense (SPC-3 4.5.3) with the given key and additional sense.
-    static SenseData Make(std::uint8_t key, std::uint8_t asc, std::uint8_t ascq);
+    std::uint8_t ResponseCode() const { return bytes[0] & 0x7F; }
+    bool Descriptor() const { return ResponseCode() == 0x72 || ResponseCode() == 0x73; }
+    // The error belongs to an earlier command (a buffered WRITE), not to the one answered.
+    bool Deferred() const { return ResponseCode() == 0x71 || ResponseCode() == 0x73; }
+    std::uint8_t Key() const { return (Descriptor() ? bytes[1] : bytes[2]) & 0x0F; }
+    std::uint8_t Asc() const { return Descriptor() ? bytes[2] : bytes[12]; }
+    std::uint8_t Ascq() const { return Descriptor() ? bytes[3] : bytes[13]; }
+    // The command succeeded after the drive corrected something.
+    bool Recovered() const { return Key() == kSenseRecoveredError && !Deferred(); }
+    // Sense with the given key and additional sense: fixed format (SPC-3 4.5.3) unless
+    // descriptor; current unless deferred.
+    static SenseData Make(std::uint8_t key, std::uint8_t asc, std::uint8_t ascq, bool descriptor = false,
+                          bool deferred = false);
 };
 
 // "sense 03/0C/09 (loss of streaming)": key/ASC/ASCQ and their standard meaning.
@@ -87,6 +104,10 @@ public:
     // kScsiCheckCondition (the sense is kept for GetSenseData).
     virtual int ExecuteCommand(const std::uint8_t* cdb, std::size_t cdbLength, const std::uint8_t* dataOut,
                                std::size_t outLength, std::uint8_t* dataIn, std::size_t inLength) = 0;
+    // The largest data transfer of one command the system passes to the drive; 0 unknown.
+    virtual std::size_t MaxTransfer() const { return 0; }
+    // Bytes of the last data-in transfer that did not arrive (the kernel's resid).
+    std::size_t LastResidual() const { return resid_; }
     SenseData GetSenseData() const { return sense_; }
     // Why the last kScsiFailure happened ("device vanished ..."); empty otherwise.
     const std::string& FailureText() const { return failure_; }
@@ -95,12 +116,43 @@ public:
 protected:
     SenseData sense_;
     std::string failure_;
+    std::size_t resid_ = 0;
     DeviceRecord device_;
 };
 
+// The name of a command for messages ("WRITE(10)"), and how long the system waits for it:
+// about 30 s for the short commands, 60 s for a WRITE, long for those that may have to
+// write the rest of the disc (SYNCHRONIZE CACHE, CLOSE, BLANK without the immediate bit).
+std::string CommandName(std::uint8_t opcode);
+std::chrono::milliseconds CommandTimeout(const std::uint8_t* cdb, std::size_t cdbLength);
+
+// How ExecuteRetrying treats the answers every drive gives in everyday use: UNIT
+// ATTENTION after a disc change or a reset is answered by sending the command again (a
+// few times); NOT READY "becoming ready", "format / operation / long write in progress"
+// (04/01, 04/04, 04/07, 04/08) means the command was not carried out, so it is sent again
+// after a pause until the drive takes it; RECOVERED ERROR is success, kept as a note.
+struct RetryPolicy {
+    const ManualResetEvent* cancel = nullptr; // wakes and ends a wait (kScsiCancelled)
+    bool waitWhileNotReady = true;            // false for TEST UNIT READY, which reports it
+    int unitAttentionRetries = 3;
+    std::chrono::milliseconds poll{100};
+    std::chrono::milliseconds notReadyLimit{std::chrono::minutes(10)};     // busy writing or formatting
+    std::chrono::milliseconds becomingReadyLimit{std::chrono::minutes(2)}; // spinning up (04/01)
+    std::vector<std::string>* notes = nullptr; // "recovered error" notes go here
+};
+bool IsTransientNotReady(const SenseData& sense);
+int ExecuteRetrying(ScsiTransport& transport, const std::uint8_t* cdb, std::size_t cdbLength,
+                    const std::uint8_t* dataOut, std::size_t outLength, std::uint8_t* dataIn, std::size_t inLength,
+                    const RetryPolicy& policy);
+
+// Opening a drive for a burn or an erase makes the program its only user; the emulated
+// recorder and listing drives open it shared.
+enum class DriveAccess { Shared, Exclusive };
+
 // Opens the drive a device name names: "emulated:DIR?options" or a device node such as
 // /dev/sr0 or /dev/sg1. Null with *error (one line naming the device and the reason).
-std::unique_ptr<ScsiTransport> OpenTransport(const std::string& device, std::string* error);
+std::unique_ptr<ScsiTransport> OpenTransport(const std::string& device, std::string* error,
+                                             DriveAccess access = DriveAccess::Shared);
 
 // Every CD/DVD drive of the machine (sysfs /sys/class/block/sr*), then the emulated
 // recorder named by LUMIVOX_EMULATED_RECORDER; at most 16. Each record carries the INQUIRY

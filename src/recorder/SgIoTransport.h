@@ -16,16 +16,30 @@ public:
     // Opens the node (read/write, else read-only), checks that it speaks SG_IO, reads its
     // identity. Null with *error: one line naming the node and the reason; a permission
     // problem names the group whose members may use the drive.
-    static std::unique_ptr<SgIoTransport> Open(const std::string& node, std::string* error);
+    // Exclusive access opens with O_EXCL and refuses a drive whose disc is mounted.
+    static std::unique_ptr<SgIoTransport> Open(const std::string& node, std::string* error,
+                                               DriveAccess access = DriveAccess::Shared);
     // /dev/srN for every CD/DVD drive sysfs lists, in number order.
     static std::vector<std::string> CandidateNodes();
 
+    // What an SG_IO answer means: done, refused with sense, worth sending again shortly
+    // (BUSY, TASK SET FULL, a busy bus, a soft host error), timed out, or failed.
+    enum class Outcome { Success, CheckCondition, Retry, TimedOut, Failure };
+    static Outcome Classify(unsigned status, unsigned hostStatus, unsigned driverStatus);
+    // The mount point of a file system on the drive of node, per the mount table at
+    // mountsPath (/proc/self/mounts); empty when none is mounted.
+    static std::string MountPointOf(const std::string& node, const std::string& mountsPath);
+    // The drive's largest transfer per command from sysfs (queue/max_hw_sectors_kb); 0 unknown.
+    static std::size_t MaxTransferOf(const std::string& node);
+
+    std::size_t MaxTransfer() const override { return maxTransfer_; }
     int ExecuteCommand(const std::uint8_t* cdb, std::size_t cdbLength, const std::uint8_t* dataOut,
                        std::size_t outLength, std::uint8_t* dataIn, std::size_t inLength) override;
 
 private:
     explicit SgIoTransport(FileDescriptor fd) : fd_(std::move(fd)) {}
     FileDescriptor fd_;
+    std::size_t maxTransfer_ = 0;
 };
 
 } // namespace lumivox

@@ -62,7 +62,9 @@ int BuildCueSheet(const std::vector<CueRecord>& cues, std::vector<std::uint8_t>*
         case CueKind::TrackStart:
             ++track;
             if (track > 99) return -1;
-            if (previous && previous->kind == CueKind::PregapStart && pregapPending)
+            // Track 1's index 0 always begins at 00:00:00; an image that holds part of that
+            // pregap (a CUE with INDEX 00 on track 1) lengthens it, it does not start it again.
+            if (previous && previous->kind == CueKind::PregapStart && pregapPending && track > 1)
                 Append(sheet, MakeEntry(kCueTrackControlAdr, std::uint8_t(track), 0, kCueDataFormMode2,
                                         pregap + kSectorAddressOffset));
             if (track == 1) Append(sheet, MakeEntry(kCueTrackControlAdr, 1, 0, kCueDataFormMode2, 0));
@@ -127,9 +129,10 @@ void PrepareRawSector(std::uint8_t* sector, std::uint32_t absoluteAddress) {
 }
 
 void MakeRawZeroSector(std::uint8_t* sector, std::uint32_t headerAddress) {
+    // A valid CD-ROM XA filler: Mode 2 Form 2 (submode 0x20) of zeros with its EDC, the
+    // kind a reader expects in a pregap or lead-out, not zeros that claim to be Form 1.
     std::memset(sector, 0, kRawSectorSize);
-    std::memset(sector + 1, 0xFF, 10); // ECMA-130 14.2 sync: 00, ten FF, 00
-    sector[15] = 2;                     // Mode 2
+    FinishMode2Sector(sector, 0, 0, 0, 0x20, 0);
     PrepareRawSector(sector, headerAddress);
 }
 

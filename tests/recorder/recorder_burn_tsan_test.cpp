@@ -76,12 +76,20 @@ TEST(RecorderBurn, DiscReadsBackAsTheImageFileInEveryMode) {
         std::size_t subchannel; // 0: session-at-once
         std::int32_t leadIn;    // lead-in blocks written by the host
         std::int32_t leadOut;
+        int piece = 27;           // blocks per WRITE
+        bool fallsBack = false;   // raw asked for, session-at-once written
     } cases[] = {
         {"session-at-once", DriverChoice::Mmc, "", 0, 0, 0},
         {"raw P-Q", DriverChoice::Raw, "", 16, 11475, 6750},
         {"raw P-W", DriverChoice::Raw, "raw-types=3", 96, 11475, 6750},
-        // No usable lead-in position: 4,500 blocks that end right before the pregap.
-        {"raw, lead-in below 80 min", DriverChoice::Raw, "lead-in=79:00:00", 16, 4500, 2250},
+        // Answers real drives give every day.
+        {"descriptor sense, busy cue sheet and flush", DriverChoice::Mmc, "sense=descriptor&cue-busy=2&sync-busy=2", 0, 0, 0},
+        {"raw P-W under a 64 KiB transfer limit", DriverChoice::Raw, "raw-types=3&max-transfer=65536", 96, 11475, 6750, 26},
+        {"raw, lead-in start from the ATIP", DriverChoice::Raw, "lead-in=none&atip=97:27:00", 16, 11475, 6750},
+        {"raw, recovered error on a WRITE", DriverChoice::Raw, "recovered=40", 16, 11475, 6750},
+        // No lead-in start from either source: written session-at-once, and said so.
+        {"raw without a lead-in start", DriverChoice::Raw, "lead-in=none", 0, 0, 0, 27, true},
+        {"raw, lead-in below 90 min", DriverChoice::Raw, "lead-in=79:00:00&atip=79:00:00", 0, 0, 0, 27, true},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
@@ -93,6 +101,11 @@ TEST(RecorderBurn, DiscReadsBackAsTheImageFileInEveryMode) {
         EXPECT_EQ(burn.written, 0) << disc.layout->errorText;
         EXPECT_EQ(burn.result.status, BurnStatus::Succeeded) << burn.result.text;
         EXPECT_EQ(burn.result.verify, VerifyStatus::Passed) << burn.result.verifyText;
+        bool fellBack = false;
+        for (const ProgressEvent& e : log.Events())
+            fellBack = fellBack || e.text.find("writing session-at-once instead") != std::string::npos;
+        EXPECT_EQ(fellBack, c.fallsBack);
+        EXPECT_EQ(burn.result.notes.size(), std::string(c.options).find("recovered") == 0 ? 1u : 0u);
         const Bytes written = ReadFile(drive.Path() / "disc.bin");
         EXPECT_EQ(FirstDifference(written, image), "equal");
         const Bytes writtenCue = ReadFile(drive.Path() / "disc.cue");
@@ -136,8 +149,17 @@ TEST(RecorderBurn, DiscReadsBackAsTheImageFileInEveryMode) {
             EXPECT_EQ(writes.front(), "-150 10 2336");
             const Bytes sheet = ReadFile(drive.Path() / "cuesheet.bin");
             EXPECT_EQ(sheet.size(), 6u * 8);
+            // MODE SELECT sends the header's reserved bytes as zero.
+            bool modeSelect = false;
+            for (const std::string& line : ReadLines(drive.Path() / "commands.log"))
+                if (line.rfind("55 ", 0) == 0) {
+                    modeSelect = true;
+                    EXPECT_NE(line.find(" data=0000000000000000"), std::string::npos) << line;
+                }
+            EXPECT_TRUE(modeSelect);
         } else {
-            EXPECT_EQ(writes.front(), std::to_string(-150 - c.leadIn) + " 27 " + std::to_string(2352 + c.subchannel));
+            EXPECT_EQ(writes.front(), std::to_string(-150 - c.leadIn) + " " + std::to_string(c.piece) + " " +
+                                          std::to_string(2352 + c.subchannel));
             EXPECT_EQ(expected, disc.total + c.leadOut);
             CheckSubchannelFile(drive.Path() / "subchannel.bin", c.subchannel,
                                 static_cast<std::size_t>(c.leadIn + 150 + disc.total + c.leadOut));
@@ -215,6 +237,13 @@ TEST(RecorderBurn, DriveFaultsEndWithTheirMessage) {
         {"fail-write=1000", DriverChoice::Raw, BurnStatus::Failed, "Error while writing cd: sense 03/0C/00 (write error)"},
         {"fail-opc=1", DriverChoice::Mmc, BurnStatus::Succeeded, ""},
         {"capacity=00:05:00", DriverChoice::Mmc, BurnStatus::Failed, "The disc holds 0 MB; this Video CD needs"},
+        // A failure the drive reports for data it had already taken, on the final wait
+        // (session-at-once) or the flush (raw), is a failed burn, not a success.
+        {"deferred=1", DriverChoice::Mmc, BurnStatus::Failed,
+         "Error while writing cd: the drive could not write data it had taken (deferred sense 03/0C/00"},
+        {"deferred=1&sense=descriptor", DriverChoice::Raw, BurnStatus::Failed,
+         "Error while writing cd: the drive could not write data it had taken (deferred sense 03/0C/00"},
+        {"profile=dvdr", DriverChoice::Mmc, BurnStatus::Failed, "the drive holds a DVD-R; a Video CD is burned"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.options);
@@ -224,7 +253,7 @@ TEST(RecorderBurn, DriveFaultsEndWithTheirMessage) {
         const auto started = std::chrono::steady_clock::now();
         const Burn burn = BurnDisc(disc, Options(Emulated(drive, c.options), c.driver), &log, &cancel);
         EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(30));
-        if (std::string(c.options).rfind("capacity", 0) == 0) {
+        if (std::string(c.options).rfind("capacity", 0) == 0 || std::string(c.options).rfind("profile", 0) == 0) {
             EXPECT_NE(burn.openError.find(c.text), std::string::npos) << burn.openError;
             EXPECT_FALSE(fs::exists(drive.Path() / "writes.log")) << "nothing is written";
             continue;
@@ -236,10 +265,14 @@ TEST(RecorderBurn, DriveFaultsEndWithTheirMessage) {
             EXPECT_NE(burn.written, 0);
             EXPECT_TRUE(log.Has(UM_BURN_FAILED));
             EXPECT_FALSE(log.Has(UM_BURN_DONE));
-            // The drive is left idle: nothing was sent after the refused write.
+            // The drive is left idle: after the refused write only SYNCHRONIZE CACHE, so that it
+            // ends the session; the message says what that means for the disc.
             const std::vector<std::string> commands = ReadLines(drive.Path() / "commands.log");
-            ASSERT_FALSE(commands.empty());
-            EXPECT_NE(commands.back().find("sense=03/0C/00"), std::string::npos) << commands.back();
+            ASSERT_GE(commands.size(), 2u);
+            EXPECT_EQ(commands.back().rfind("35 ", 0), 0u) << commands.back();
+            EXPECT_NE(commands[commands.size() - 2].find("sense=03/0C/00"), std::string::npos) << commands[commands.size() - 2];
+            EXPECT_TRUE(burn.result.discUnusable);
+            EXPECT_NE(burn.result.text.find("The disc was partly written and is unusable."), std::string::npos);
         } else {
             EXPECT_EQ(burn.written, 0);
             EXPECT_EQ(burn.result.verify, VerifyStatus::Passed) << burn.result.verifyText;

@@ -161,6 +161,13 @@ TEST(RecorderScrambler, SequenceMatchesEcma130AndRoundTrips) {
     PrepareRawSector(copy.data(), 150);
     ScrambleSector(copy.data());
     EXPECT_EQ(Hex(copy.data() + 12, 4), "00 02 00 02");
+    // The raw lead-in, pregap and lead-out fillers are Form 2 sectors with a good EDC.
+    MakeRawZeroSector(copy.data(), 449000);
+    ScrambleSector(copy.data());
+    EXPECT_EQ(Hex(copy.data() + 12, 8), "99 46 50 02 00 00 20 00");
+    std::uint32_t edc = 0;
+    std::memcpy(&edc, copy.data() + 2348, 4);
+    EXPECT_EQ(edc, ComputeEdc(copy.data() + 16, 2332));
 }
 
 TEST(RecorderSubchannel, CrcAndBothLayouts) {

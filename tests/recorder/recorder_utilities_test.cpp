@@ -90,7 +90,8 @@ TEST(RecorderUtilities, DriveManagerListsTheEmulatedWriter) {
 
 TEST(RecorderUtilities, EmulatedDriveAnswersLikeARealOne) {
     TempFolder folder;
-    Drive drive(Emulated(folder, "busy=2&product=CELERUS"));
+    // ideal=1: the refusals below, without the UNIT ATTENTION and spin-up of a fresh drive.
+    Drive drive(Emulated(folder, "ideal=1&busy=2&product=CELERUS"));
     ASSERT_TRUE(drive.driver);
     EXPECT_EQ(drive.transport->Device().product, "CELERUS         ");
     EXPECT_TRUE(drive.transport->Device().writer);
@@ -293,7 +294,8 @@ TEST(RecorderCli, BurnBlankCheckDrivesAndErrors) {
     run = Cli("burn '" + cue + "' --device '" + Emulated(failing, "fail-write=300") + "' --driver mmc");
     EXPECT_EQ(run.status, 1);
     EXPECT_NE(run.output.find("lumivox-cli burn: " + Emulated(failing, "fail-write=300") +
-                              ": Error while writing cd: sense 03/0C/00 (write error)\n"),
+                              ": Error while writing cd: sense 03/0C/00 (write error) The disc was partly written "
+                              "and is unusable.\n"),
               std::string::npos)
         << run.output;
 }
