@@ -1,7 +1,7 @@
 #pragma once
 // PicReader: the front end of picture decoding. Identifies a file by its first bytes
 // and size, decodes it with the matching decoder (bitmap, TIFF, JPEG, EPS with a TIFF
-// preview) and converts the result to the requested depth. One reader per thread.
+// preview, PNG, WebP, HEIF) and converts the result to the requested depth. One reader per thread.
 
 #include "picture/PicBitmap.h"
 
@@ -12,7 +12,7 @@ namespace lumivox {
 
 enum class DecodeMode {
     Full,    // every file at its own size (menu, preview, production)
-    Reduced, // JPEGs of at least 320 x 240 at one eighth (thumbnails, editor)
+    Reduced, // pictures of at least 320 x 240 at one eighth (thumbnails, editor)
 };
 
 // What the first bytes of a file say it is, in the order the rules are tried.
@@ -23,12 +23,14 @@ enum class PicFormat {
     Gif,      // refused
     Pict,     // Macintosh picture: refused
     Jpeg,     // decoded
-    Png,      // refused
+    Png,      // decoded
     EpsTiff,  // EPS with a TIFF preview: the preview is decoded
     Pcx,      // refused
     Pgm,      // refused
     Ppm,      // refused
     Photoshop, // refused
+    Webp,     // "RIFF" container of kind "WEBP": decoded
+    Heif,     // ISO base media file of a HEIF brand (HEIC photos): decoded
     Unknown,
 };
 
