@@ -34,6 +34,9 @@ std::unique_ptr<WebPDemuxer, DemuxDeleter> OpenContainer(MappedFileSource& sourc
     WebPData data{source.Data() + source.Position(), source.Remaining()};
     WebPDemuxState state = WEBP_DEMUX_PARSE_ERROR;
     std::unique_ptr<WebPDemuxer, DemuxDeleter> demux(WebPDemuxPartial(&data, &state));
+    // Shorter than the RIFF header and the first chunk's header, the file is cut short.
+    constexpr std::size_t kFirstChunk = 20;
+    if (data.size < kFirstChunk || (!demux && state == WEBP_DEMUX_PARSING_HEADER)) MappedFileSource::ThrowEndOfFile();
     if (!demux || state == WEBP_DEMUX_PARSE_ERROR) ThrowDamaged("this is not a valid WebP file.");
     if (state != WEBP_DEMUX_DONE) MappedFileSource::ThrowEndOfFile();
     PicBitmap::CheckSize(WebPDemuxGetI(demux.get(), WEBP_FF_CANVAS_WIDTH),
