@@ -573,7 +573,8 @@ TEST(IsProjectPictureName, ExtensionsInAnyCase)
 {
     const std::pair<const char*, bool> cases[] = {
         {"a.jpg", true},  {"a.JPG", true},   {"a.Jpeg", true}, {"a.tif", true},   {"a.TIFF", true},
-        {"a.bmp", true},  {"a.eps", true},   {"a.EPS", true},  {"a.png", false},  {"a.gif", false},
+        {"a.bmp", true},  {"a.eps", true},   {"a.EPS", true},  {"a.png", true},   {"a.gif", false},
+        {"a.HEIC", true}, {"a.heif", true},  {"a.WebP", true}, {"a.hif", true},  {"a.avif", false},
         {"jpg", false},   {"a.jpg.txt", false}, {"a.jpgx", false}, {"", false}, {"a.", false},
     };
     for (const auto& [name, expected] : cases)
