@@ -240,6 +240,39 @@ Bytes WithJpegProfile(Bytes jpeg, const Bytes& icc) {
     return jpeg;
 }
 
+// A CMYK input profile in which cyan ink alone is red, no ink white, anything else black
+// (a lookup table over the four inks with two points each, to Lab).
+Bytes CyanIsRedCmykProfile() {
+    cmsHPROFILE profile = cmsCreateProfilePlaceholder(nullptr);
+    cmsSetProfileVersion(profile, 2.1); // a plain 16-bit lookup table (lut16) is a version 2 type
+    cmsSetDeviceClass(profile, cmsSigInputClass);
+    cmsSetColorSpace(profile, cmsSigCmykData);
+    cmsSetPCS(profile, cmsSigLabData);
+    // Lab in the version 2 encoding: L 0..100 to 0..0xFF00, a and b offset by 128, x 256.
+    auto lab = [](double l, double a, double b, cmsUInt16Number* out) {
+        out[0] = static_cast<cmsUInt16Number>(l / 100.0 * 65280.0 + 0.5);
+        out[1] = static_cast<cmsUInt16Number>((a + 128.0) * 256.0 + 0.5);
+        out[2] = static_cast<cmsUInt16Number>((b + 128.0) * 256.0 + 0.5);
+    };
+    cmsUInt16Number table[16 * 3];
+    for (int node = 0; node < 16; ++node) {
+        // The first ink (cyan) varies slowest.
+        if (node == 0) lab(100, 0, 0, &table[node * 3]);
+        else if (node == 8) lab(53.2, 80.1, 67.2, &table[node * 3]);
+        else lab(0, 0, 0, &table[node * 3]);
+    }
+    cmsPipeline* pipeline = cmsPipelineAlloc(nullptr, 4, 3);
+    cmsPipelineInsertStage(pipeline, cmsAT_BEGIN, cmsStageAllocCLut16bit(nullptr, 2, 4, 3, table));
+    cmsWriteTag(profile, cmsSigAToB0Tag, pipeline);
+    cmsPipelineFree(pipeline);
+    cmsUInt32Number size = 0;
+    cmsSaveProfileToMem(profile, nullptr, &size);
+    Bytes out(size);
+    cmsSaveProfileToMem(profile, out.data(), &size);
+    cmsCloseProfile(profile);
+    return out;
+}
+
 // Whether 0x00RRGGBB a and b differ by at most tolerance in every channel.
 bool Near(std::uint32_t a, std::uint32_t b, int tolerance) {
     for (int shift : {0, 8, 16})
@@ -253,6 +286,7 @@ bool Near(std::uint32_t a, std::uint32_t b, int tolerance) {
 TEST(PicModernTest, ColoursAlphaAndProfilesOfEveryFormat) {
     const Bytes swapped = SwappedProfile();
     const PixelFunction storedGreen = [](int, int, std::uint8_t* p) { p[0] = 0, p[1] = 255, p[2] = 0; };
+    const PixelFunction fullCyan = [](int, int, std::uint8_t* p) { p[0] = 0, p[1] = 255, p[2] = 255, p[3] = 255; };
     struct Case {
         const char* name;
         Bytes file;
@@ -274,6 +308,11 @@ TEST(PicModernTest, ColoursAlphaAndProfilesOfEveryFormat) {
         {"webp animated: first frame", MakeAnimatedWebp(), 0xFF0000, 0xFF0000, 24},
         {"jpeg with swapped profile", WithJpegProfile(MakeJpeg(kW, kH, 3, storedGreen), swapped), 0xFF0000, 0xFF0000,
          12},
+        // Stored inverted as Adobe writes it: 0 is full cyan ink. Without the profile the
+        // fixed formula would give cyan.
+        {"cmyk jpeg with its profile", WithJpegProfile(MakeJpeg(kW, kH, 4, fullCyan), CyanIsRedCmykProfile()),
+         0xFF0000, 0xFF0000, 24},
+        {"cmyk jpeg without a profile", MakeJpeg(kW, kH, 4, fullCyan), 0x00FFFF, 0x00FFFF, 8},
     };
     if (HaveHeifEncoder()) {
         cases.push_back({"heic", MakeHeic(Solid(255, 0, 0)), 0xFF0000, 0xFF0000, 24});
