@@ -191,14 +191,7 @@ bool HaveHeifEncoder() {
     return ok;
 }
 
-// A HEIC of w x h as the pixel function gives it, stored with the orientation given
-// (libheif writes it as rotation and mirror properties).
-Bytes MakeHeic(const RgbaFunction& pixel, int w = kW, int h = kH, heif_orientation orientation = heif_orientation_normal,
-               const Bytes& icc = {}, bool alpha = false) {
-    heif_context* ctx = heif_context_alloc();
-    heif_encoder* encoder = nullptr;
-    heif_context_get_encoder_for_format(ctx, heif_compression_HEVC, &encoder);
-    heif_encoder_set_lossy_quality(encoder, 95);
+heif_image* MakeHeifImage(const RgbaFunction& pixel, int w, int h, bool alpha) {
     heif_image* image = nullptr;
     heif_image_create(w, h, heif_colorspace_RGB, alpha ? heif_chroma_interleaved_RGBA : heif_chroma_interleaved_RGB,
                       &image);
@@ -213,10 +206,31 @@ Bytes MakeHeic(const RgbaFunction& pixel, int w = kW, int h = kH, heif_orientati
             std::memcpy(plane + static_cast<std::size_t>(y) * stride + static_cast<std::size_t>(x) * channels, rgba,
                         static_cast<std::size_t>(channels));
         }
+    return image;
+}
+
+// A HEIC of w x h as the pixel function gives it, stored with the orientation given
+// (libheif writes it as rotation and mirror properties). thumbnailBox > 0: a thumbnail
+// fitting that box is stored too, made from the picture
+// thumbnailPixel gives (so that a test sees which of the two was decoded).
+Bytes MakeHeic(const RgbaFunction& pixel, int w = kW, int h = kH, heif_orientation orientation = heif_orientation_normal,
+               const Bytes& icc = {}, bool alpha = false, int thumbnailBox = 0, const RgbaFunction& thumbnailPixel = {}) {
+    heif_context* ctx = heif_context_alloc();
+    heif_encoder* encoder = nullptr;
+    heif_context_get_encoder_for_format(ctx, heif_compression_HEVC, &encoder);
+    heif_encoder_set_lossy_quality(encoder, 95);
+    heif_image* image = MakeHeifImage(pixel, w, h, alpha);
     if (!icc.empty()) heif_image_set_raw_color_profile(image, "prof", icc.data(), icc.size());
     heif_encoding_options* options = heif_encoding_options_alloc();
     options->image_orientation = orientation;
-    heif_context_encode_image(ctx, image, encoder, options, nullptr);
+    heif_image_handle* handle = nullptr;
+    heif_context_encode_image(ctx, image, encoder, options, &handle);
+    if (thumbnailBox > 0) {
+        heif_image* other = MakeHeifImage(thumbnailPixel, w, h, alpha);
+        heif_context_encode_thumbnail(ctx, other, handle, encoder, options, thumbnailBox, nullptr);
+        heif_image_release(other);
+    }
+    heif_image_handle_release(handle);
     heif_encoding_options_free(options);
     Bytes out;
     heif_writer writer{1, WriteToBytes};
@@ -364,24 +378,34 @@ TEST(PicModernTest, HeifRotationAndMirrorAreApplied) {
 }
 
 // Thumbnails: at least 320 x 240 comes out at one eighth, as a JPEG would; smaller as is.
+// A HEIC's stored thumbnail stands in when it is detailed enough.
 TEST(PicModernTest, ReducedModeShrinksLargePicturesByEight) {
     struct Case {
         const char* name;
         Bytes file;
         int width, height;
+        std::uint32_t colour = 0xFF0000;
     };
     std::vector<Case> cases = {
         {"png", MakePng({PNG_COLOR_TYPE_RGB, 8, false, {}, 643, 480}, Solid(255, 0, 0)), 81, 60},
         {"webp", MakeWebp(false, Solid(255, 0, 0), {}, 640, 481), 80, 61},
         {"small png", MakePng({PNG_COLOR_TYPE_RGB, 8, false, {}, 319, 480}, Solid(255, 0, 0)), 319, 480},
     };
-    if (HaveHeifEncoder()) cases.push_back({"heic", MakeHeic(Solid(255, 0, 0), 640, 480), 80, 60});
+    if (HaveHeifEncoder()) {
+        cases.push_back({"heic", MakeHeic(Solid(255, 0, 0), 640, 480), 80, 60});
+        cases.push_back({"heic with a stored thumbnail (blue)",
+                         MakeHeic(Solid(255, 0, 0), 640, 480, heif_orientation_normal, {}, false, 160, Solid(0, 0, 255)),
+                         160, 120, 0x0000FF});
+        cases.push_back({"heic whose thumbnail is too small",
+                         MakeHeic(Solid(255, 0, 0), 640, 480, heif_orientation_normal, {}, false, 40, Solid(0, 0, 255)),
+                         80, 60});
+    }
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         const PicBitmap b = Decode(c.file, DecodeMode::Reduced);
         EXPECT_EQ(b.Width(), c.width);
         EXPECT_EQ(b.Height(), c.height);
-        EXPECT_TRUE(Near(PixelAt(b, b.Width() / 2, b.Height() / 2) & 0xFFFFFF, 0xFF0000, 24));
+        EXPECT_TRUE(Near(PixelAt(b, b.Width() / 2, b.Height() / 2) & 0xFFFFFF, c.colour, 24));
     }
 }
 
