@@ -189,9 +189,9 @@ void EditorTest::fileFilter_data()
     QTest::newRow("jpeg, JPG, txt") << QStringList{"one.jpeg", "two.JPG", "three.txt"}
                                     << QStringList{"one.jpeg", "two.JPG"};
     QTest::newRow("every listed extension in any case")
-        << QStringList{"a.Tif", "b.TIFF", "c.bmp", "d.PCX", "e.jpg", "f.JPEG"}
-        << QStringList{"a.Tif", "b.TIFF", "c.bmp", "d.PCX", "e.jpg", "f.JPEG"};
-    QTest::newRow("others are left out") << QStringList{"a.gif", "b.png", "c.eps", "d.jpg.txt", "jpg", "e.jpgx"}
+        << QStringList{"a.Tif", "b.TIFF", "c.bmp", "d.PCX", "e.jpg", "f.JPEG", "g.png", "h.WebP", "i.HEIC", "j.heif", "k.HIF"}
+        << QStringList{"a.Tif", "b.TIFF", "c.bmp", "d.PCX", "e.jpg", "f.JPEG", "g.png", "h.WebP", "i.HEIC", "j.heif", "k.HIF"};
+    QTest::newRow("others are left out") << QStringList{"a.gif", "b.avif", "c.eps", "d.jpg.txt", "jpg", "e.jpgx"}
                                          << QStringList{};
 }
 
