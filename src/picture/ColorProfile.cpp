@@ -1,6 +1,8 @@
 #include "picture/ColorProfile.h"
 
+#include <algorithm>
 #include <array>
+#include <iterator>
 #include <map>
 #include <memory>
 #include <mutex>

@@ -47,9 +47,10 @@ public:
     // Decodes the file at path into target at bitsPerPixel (the program asks for 32).
     // Throws PLTextException on any failure; target is then unspecified.
     void DecodeFile(const std::string& path, PicBitmap& target, int bitsPerPixel = 32);
-    // Checks that the file at path is a picture this reader decodes, without decoding a
-    // JPEG's image data (its header is read). Throws PLTextException as DecodeFile would
-    // for a file it refuses; a JPEG whose data is damaged passes.
+    // Checks that the file at path is a picture this reader decodes, without decoding the
+    // image data of a JPEG, PNG, WebP or HEIF file (its header or container is read).
+    // Throws PLTextException as DecodeFile would for a file it refuses; such a file whose
+    // data is damaged passes.
     void ProbeFile(const std::string& path);
     // The same for bytes already in memory (fuzzing, embedded data).
     void DecodeMemory(const unsigned char* data, std::size_t size, PicBitmap& target,
