@@ -213,16 +213,27 @@ heif_image* MakeHeifImage(const RgbaFunction& pixel, int w, int h, bool alpha) {
 // (libheif writes it as rotation and mirror properties). thumbnailBox > 0: a thumbnail
 // fitting that box is stored too, made from the picture
 // thumbnailPixel gives (so that a test sees which of the two was decoded).
+// colourPrimaries > 0: the colour box gives these primaries (ITU-T H.273), sRGB's curve.
 Bytes MakeHeic(const RgbaFunction& pixel, int w = kW, int h = kH, heif_orientation orientation = heif_orientation_normal,
-               const Bytes& icc = {}, bool alpha = false, int thumbnailBox = 0, const RgbaFunction& thumbnailPixel = {}) {
+               const Bytes& icc = {}, bool alpha = false, int thumbnailBox = 0, const RgbaFunction& thumbnailPixel = {},
+               int colourPrimaries = 0) {
     heif_context* ctx = heif_context_alloc();
     heif_encoder* encoder = nullptr;
     heif_context_get_encoder_for_format(ctx, heif_compression_HEVC, &encoder);
     heif_encoder_set_lossy_quality(encoder, 95);
     heif_image* image = MakeHeifImage(pixel, w, h, alpha);
     if (!icc.empty()) heif_image_set_raw_color_profile(image, "prof", icc.data(), icc.size());
+    heif_color_profile_nclx* nclx = heif_nclx_color_profile_alloc();
+    if (colourPrimaries > 0) {
+        heif_nclx_color_profile_set_color_primaries(nclx, static_cast<std::uint16_t>(colourPrimaries));
+        heif_nclx_color_profile_set_transfer_characteristics(nclx, 13);
+        heif_nclx_color_profile_set_matrix_coefficients(nclx, 6);
+        heif_image_set_nclx_color_profile(image, nclx);
+    }
     heif_encoding_options* options = heif_encoding_options_alloc();
     options->image_orientation = orientation;
+    // The colour box is left out by default, for an old viewer's sake.
+    options->macOS_compatibility_workaround_no_nclx_profile = colourPrimaries > 0 ? 0 : 1;
     heif_image_handle* handle = nullptr;
     heif_context_encode_image(ctx, image, encoder, options, &handle);
     if (thumbnailBox > 0) {
@@ -232,6 +243,7 @@ Bytes MakeHeic(const RgbaFunction& pixel, int w = kW, int h = kH, heif_orientati
     }
     heif_image_handle_release(handle);
     heif_encoding_options_free(options);
+    heif_nclx_color_profile_free(nclx);
     Bytes out;
     heif_writer writer{1, WriteToBytes};
     heif_context_write(ctx, &writer, &out);
@@ -375,6 +387,18 @@ TEST(PicModernTest, HeifRotationAndMirrorAreApplied) {
         EXPECT_TRUE(Near(PixelAt(b, c.redX, c.redY) & 0xFFFFFF, 0xFF0000, 40));
         EXPECT_TRUE(Near(PixelAt(b, c.blueX, c.blueY) & 0xFFFFFF, 0x0000FF, 40));
     }
+}
+
+// A phone's HEIC in Display P3 holds more saturated colours than the same numbers mean
+// in sRGB: converted, a muted red comes out redder than when the file says BT.709.
+TEST(PicModernTest, HeifColourPrimariesAreHonoured) {
+    if (!HaveHeifEncoder()) GTEST_SKIP() << "no HEVC encoder";
+    const PicBitmap p3 = Decode(MakeHeic(Solid(200, 100, 100), kW, kH, heif_orientation_normal, {}, false, 0, {}, 12));
+    const PicBitmap bt709 = Decode(MakeHeic(Solid(200, 100, 100), kW, kH, heif_orientation_normal, {}, false, 0, {}, 1));
+    const std::uint32_t a = PixelAt(p3, kW / 2, kH / 2);
+    const std::uint32_t b = PixelAt(bt709, kW / 2, kH / 2);
+    EXPECT_GE(static_cast<int>((a >> 16) & 0xFF), static_cast<int>((b >> 16) & 0xFF) + 8) << std::hex << a << " " << b;
+    EXPECT_LE(static_cast<int>((a >> 8) & 0xFF), static_cast<int>((b >> 8) & 0xFF) - 4) << std::hex << a << " " << b;
 }
 
 // Thumbnails: at least 320 x 240 comes out at one eighth, as a JPEG would; smaller as is.
