@@ -1,6 +1,6 @@
-// Picture identification and every decoder (bitmap, JPEG, TIFF, EPS preview) on
-// arbitrary bytes, in full and reduced mode, followed by the resizer and a rotation of
-// whatever decodes. Anything but a PLTextException or a clean result is a bug.
+// Picture identification and every decoder (bitmap, JPEG, TIFF, EPS preview, PNG, WebP,
+// HEIF) on arbitrary bytes, in full and reduced mode, followed by the resizer and a
+// rotation of whatever decodes. Anything but a PLTextException or a clean result is a bug.
 
 #include "picture/PicReader.h"
 #include "picture/PicResizer.h"

@@ -17,6 +17,15 @@ rm -f "$dir"/lumivox_*.deb
 deb=$(ls "$dir"/lumivox_*.deb)
 echo "package: $deb"
 dpkg-deb --field "$deb" Package Version Depends
+# The picture libraries (HEIC with its HEVC decoder, PNG, WebP, colour profiles) must be
+# promised, or an installed program would refuse phone photos.
+depends=$(dpkg-deb --field "$deb" Depends)
+for lib in libheif1 libde265-0 libpng16-16 libwebp7 libwebpdemux2 liblcms2-2; do
+  case "$depends" in
+    *"$lib"*) ;;
+    *) echo "package.sh: the package does not depend on $lib" >&2; exit 1 ;;
+  esac
+done
 
 scratch=$(mktemp -d)
 trap 'rm -rf "$scratch"' EXIT

@@ -13,6 +13,9 @@ packages=(
   # libraries the program links
   libjpeg62-turbo-dev libtiff-dev libmjpegtools-dev libtwolame-dev libid3-3.8.3-dev
   libresample1-dev libmpg123-dev qt6-base-dev qt6-multimedia-dev qt6-svg-dev fonts-liberation
+  # today's picture formats and colour profiles: HEIC/HEIF (libheif with libde265 for
+  # HEVC), PNG, WebP, Little CMS
+  libheif-dev libde265-0 libpng-dev libwebp-dev liblcms2-dev
   # tests: GoogleTest, and independent readers of what we produce
   googletest libgtest-dev ffmpeg python3 python3-pycdlib python3-pil
   # the desktop program's screenshots and package: X server for screenshots, Qt's X11

@@ -94,10 +94,11 @@ const CommandRegistration registration({
     "new",
     "PROJECT.lvx FOLDER... [--wait SECONDS] [--force]",
     "Makes a project file with one album per folder: the album is named after the folder\n"
-    "and holds the folder's pictures (JPEG, TIFF, BMP and EPS files, found by their\n"
-    "extension in any case; sub-folders are not looked into) in natural name order, IMG_2\n"
-    "before IMG_10. An album holds at most 99 pictures: the others are named in a warning,\n"
-    "and so is every file that turns out not to be a picture the program can use.\n"
+    "and holds the folder's pictures (JPEG, TIFF, BMP, EPS, PNG, WebP and HEIC/HEIF files,\n"
+    "found by their extension in any case; sub-folders are not looked into) in natural\n"
+    "name order, IMG_2 before IMG_10. An album holds at most 99 pictures: the others are\n"
+    "named in a warning, and so is every file that turns out not to be a picture the\n"
+    "program can use.\n"
     "\n"
     "Options:\n"
     "  --wait SECONDS   the albums' wait time, 2 to 1200; default: WaitTime of config.ini\n"

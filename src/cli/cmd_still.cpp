@@ -273,7 +273,8 @@ const CommandRegistration registration({
     "                       II file is used as it is; an .mp3 or .wav file is converted\n"
     "                       first, exactly as for a disc menu (see lumivox-cli help music)\n"
     "\n"
-    "JPEG, TIFF, BMP and EPS (with a TIFF preview) pictures are read. Prints one line\n"
+    "JPEG, TIFF, BMP, EPS (with a TIFF preview), PNG, WebP and HEIC/HEIF pictures are\n"
+    "read, in the colours their embedded profile gives. Prints one line\n"
     "describing the result (exit status 0); otherwise one line naming the file and the\n"
     "reason, with exit status 1 (2 for a wrong command line).",
     RunStill,

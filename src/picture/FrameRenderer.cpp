@@ -90,10 +90,29 @@ QImage StretchSmooth(const QImage& image, int width, int height)
 // make its line taller than its box.
 constexpr int kMinTitlePixelSize = 12;
 
+// Whether a 32-bit picture's alpha says how much of each pixel it covers, its colours
+// already composited over black (as the PNG, WebP and HEIF decoders deliver a picture
+// with transparency): some pixel is not opaque, and no colour exceeds its alpha. A
+// bitmap or TIFF whose alpha byte is unused (zero under coloured pixels) fails this and
+// is drawn opaque, as before.
+bool AlphaIsCoverage(const PicBitmap& bitmap)
+{
+    if (bitmap.BitsPerPixel() != 32 || !bitmap.HasAlpha()) return false;
+    bool partial = false;
+    for (int y = 0; y < bitmap.Height(); ++y) {
+        const std::uint8_t* p = bitmap.Row(y);
+        for (int x = 0; x < bitmap.Width(); ++x, p += 4) {
+            if (p[0] > p[3] || p[1] > p[3] || p[2] > p[3]) return false;
+            partial = partial || p[3] != 255;
+        }
+    }
+    return partial;
+}
+
 // The album's cover in the entry's image box, fitted with its aspect ratio kept and
-// centred; the rest of the box takes the template's "Thumb_fill_color". The cover is
-// resized once, from the project's picture when there is one, else from the slide
-// thumbnail.
+// centred; the rest of the box takes the template's "Thumb_fill_color", which also shows
+// through a cover's transparent parts. The cover is resized once, from the project's
+// picture when there is one, else from the slide thumbnail.
 void DrawEntryCover(QPainter& painter, const MenuAlbum& entry, const MenuTemplate& t, const TemplatePoint& item)
 {
     const PicBitmap* source = entry.picture && entry.picture->Width() > 0 ? entry.picture : entry.thumbnail;
@@ -115,7 +134,15 @@ void DrawEntryCover(QPainter& painter, const MenuAlbum& entry, const MenuTemplat
     painter.save();
     painter.setCompositionMode(QPainter::CompositionMode_Source);
     painter.fillRect(box, ColorFromTemplate(t.thumbFillColor));
-    painter.drawImage(QPoint(box.x() + fit.x, box.y() + fit.y), ToQImage(resized, PixelAlpha::Ignore));
+    if (AlphaIsCoverage(resized)) {
+        // The resizer filters alpha like the colours, so the cover stays premultiplied.
+        QImage cover = ToQImage(resized, PixelAlpha::Keep);
+        cover.reinterpretAsFormat(QImage::Format_ARGB32_Premultiplied);
+        painter.setCompositionMode(QPainter::CompositionMode_SourceOver);
+        painter.drawImage(QPoint(box.x() + fit.x, box.y() + fit.y), cover);
+    } else {
+        painter.drawImage(QPoint(box.x() + fit.x, box.y() + fit.y), ToQImage(resized, PixelAlpha::Ignore));
+    }
     painter.restore();
 }
 

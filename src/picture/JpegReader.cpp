@@ -1,10 +1,14 @@
 #include "picture/JpegReader.h"
 
+#include "picture/ColorProfile.h"
+
 #include <algorithm>
 #include <climits>
 #include <csetjmp>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
+#include <string>
 #include <vector>
 
 #include <jpeglib.h>
@@ -168,7 +172,20 @@ void JpegReader::Decode(MappedFileSource& source, PicBitmap& target, const Decod
         return PLTextException(PL_ERRFORMAT_NOT_SUPPORTED, s.error.message);
     };
 
-    if (!Guarded(s.error, [&] { jpeg_read_header(cinfo, TRUE); })) throw fail();
+    // APP2 markers carry the ICC profile, in chunks the library joins up for us.
+    if (!Guarded(s.error, [&] {
+            jpeg_save_markers(cinfo, JPEG_APP0 + 2, 0xFFFF);
+            jpeg_read_header(cinfo, TRUE);
+        }))
+        throw fail();
+    std::string icc;
+    {
+        JOCTET* profile = nullptr;
+        unsigned int profileSize = 0;
+        if (Guarded(s.error, [&] { jpeg_read_icc_profile(cinfo, &profile, &profileSize); }) && profile)
+            icc.assign(reinterpret_cast<const char*>(profile), profileSize);
+        std::free(profile);
+    }
     PicBitmap::CheckSize(cinfo->image_width, cinfo->image_height, options.maxPixels);
     // Progressive files buffer every coefficient of the picture; bound what the library
     // may take (beyond it, it fails instead of asking for a backing store).
@@ -231,6 +248,10 @@ void JpegReader::Decode(MappedFileSource& source, PicBitmap& target, const Decod
         line.resize(static_cast<std::size_t>(width) * (output == Output::Cmyk ? 4 : 3) *
                     static_cast<std::size_t>(cinfo->rec_outbuf_height > 0 ? cinfo->rec_outbuf_height : 1));
     const bool inverted = cinfo->saw_Adobe_marker != 0;
+    // A CMYK picture with its own profile is converted by it; the fixed formula is for
+    // those without.
+    const bool cmykProfile = output == Output::Cmyk && !icc.empty() &&
+                             IsCmykProfile(reinterpret_cast<const std::uint8_t*>(icc.data()), icc.size());
     JSAMPROW* rows = const_cast<JSAMPROW*>(target.RowTable());
 
     if (!Guarded(s.error, [&] { jpeg_start_decompress(cinfo); })) throw fail();
@@ -247,7 +268,10 @@ void JpegReader::Decode(MappedFileSource& source, PicBitmap& target, const Decod
             const JDIMENSION y = cinfo->output_scanline;
             if (!Guarded(s.error, [&] { jpeg_read_scanlines(cinfo, &lineRow, 1); })) throw fail();
             if (cinfo->output_scanline == y) break;
-            if (output == Output::Cmyk)
+            if (cmykProfile)
+                CmykRowToSrgb(reinterpret_cast<const std::uint8_t*>(icc.data()), icc.size(), line.data(),
+                              target.Row(static_cast<int>(y)), static_cast<int>(cinfo->output_width), inverted);
+            else if (output == Output::Cmyk)
                 CmykRowToBgra(line.data(), target.Row(static_cast<int>(y)), cinfo->output_width, inverted);
             else
                 RgbRowToBgra(line.data(), target.Row(static_cast<int>(y)), cinfo->output_width);
@@ -255,6 +279,7 @@ void JpegReader::Decode(MappedFileSource& source, PicBitmap& target, const Decod
     }
     if (direct && cinfo->output_scanline >= cinfo->output_height) zeroUnreached.active = false;
     if (!Guarded(s.error, [&] { jpeg_finish_decompress(cinfo); })) throw fail();
+    if (!icc.empty() && output != Output::Cmyk) ConvertToSrgb(target, icc);
 }
 
 } // namespace lumivox

@@ -1,5 +1,7 @@
 #include "picture/PLTIFFDecoder.h"
 
+#include "picture/ColorProfile.h"
+
 #include <algorithm>
 #include <cstdarg>
 #include <cstdio>
@@ -146,6 +148,12 @@ void PLTIFFDecoder::Decode(MappedFileSource& source, PicBitmap& target, const De
 
     const int w = static_cast<int>(width);
     const int h = static_cast<int>(height);
+    // An embedded ICC profile says in which colours the samples are meant.
+    std::uint32_t iccSize = 0;
+    void* iccData = nullptr;
+    std::vector<std::uint8_t> icc;
+    if (TIFFGetField(tif.get(), TIFFTAG_ICCPROFILE, &iccSize, &iccData) && iccData != nullptr && iccSize > 0)
+        icc.assign(static_cast<const std::uint8_t*>(iccData), static_cast<const std::uint8_t*>(iccData) + iccSize);
 
     if ((samplesPerPixel == 1 || samplesPerPixel == 2) && bitsPerSample >= 1 && bitsPerSample <= 8 &&
         !TIFFIsTiled(tif.get())) {
@@ -221,6 +229,7 @@ void PLTIFFDecoder::Decode(MappedFileSource& source, PicBitmap& target, const De
                 }
             }
         }
+        if (!icc.empty()) ConvertToSrgb(target, icc.data(), icc.size());
         return;
     }
 
@@ -238,7 +247,13 @@ void PLTIFFDecoder::Decode(MappedFileSource& source, PicBitmap& target, const De
         TIFFRGBAImage* img;
         ~EndOnExit() { TIFFRGBAImageEnd(img); }
     } endOnExit{&img};
-    if (samplesPerPixel == 4 && bitsPerSample == 8 && img.isContig && img.photometric == PHOTOMETRIC_RGB)
+    // Ink amounts of a CMYK picture with its own profile are kept as stored and converted
+    // by that profile below; without one the library's fixed formula stands.
+    const bool cmykProfile = samplesPerPixel == 4 && bitsPerSample == 8 && img.isContig &&
+                             img.photometric == PHOTOMETRIC_SEPARATED && !icc.empty() &&
+                             IsCmykProfile(icc.data(), icc.size());
+    if (samplesPerPixel == 4 && bitsPerSample == 8 && img.isContig &&
+        (img.photometric == PHOTOMETRIC_RGB || cmykProfile))
         img.put.contig = PutContigCopy;
     try {
         target.Create(w, h, 32, img.alpha != 0 || samplesPerPixel == 4);
@@ -272,10 +287,20 @@ void PLTIFFDecoder::Decode(MappedFileSource& source, PicBitmap& target, const De
             }
         }
     }
+    if (cmykProfile) {
+        std::vector<std::uint8_t> ink(static_cast<std::size_t>(w) * 4);
+        for (int y = 0; y < h; ++y) {
+            std::memcpy(ink.data(), target.Row(y), ink.size());
+            CmykRowToSrgb(icc.data(), icc.size(), ink.data(), target.Row(y), w, false);
+        }
+        target.SetHasAlpha(false);
+        return;
+    }
     // Words hold red in the low byte; the bitmap wants blue first.
     std::uint8_t* p = target.Pixels();
     const std::size_t count = static_cast<std::size_t>(w) * static_cast<std::size_t>(h);
     for (std::size_t i = 0; i < count; ++i, p += 4) std::swap(p[0], p[2]);
+    if (!icc.empty() && img.photometric != PHOTOMETRIC_SEPARATED) ConvertToSrgb(target, icc.data(), icc.size());
 }
 
 } // namespace lumivox

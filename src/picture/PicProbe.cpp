@@ -2,7 +2,10 @@
 // command line makes instead of decoding it (its slide decodes it once, later).
 
 #include "base/MappedFile.h"
-#include "picture/PicReader.h"
+#include "picture/HeifReader.h"
+#include "picture/PicDecoder.h"
+#include "picture/PngReader.h"
+#include "picture/WebpReader.h"
 
 #include <csetjmp>
 #include <cstdio>
@@ -62,6 +65,18 @@ void PicReader::ProbeFile(const std::string& path)
         throw PLTextException(PL_ERRACCESS_DENIED, "Opening " + path + " failed");
     if (file.Size() > 0 && Identify(file.Data(), file.Size()) == PicFormat::Jpeg) {
         ProbeJpegHeader(file.Data(), file.Size(), maxPixels_);
+        return;
+    }
+    // A phone's HEIC costs as much to decode as a camera JPEG: its container is the check.
+    // PNG and WebP headers are read the same way.
+    const PicFormat format = file.Size() > 0 ? Identify(file.Data(), file.Size()) : PicFormat::Unknown;
+    if (format == PicFormat::Heif || format == PicFormat::Png || format == PicFormat::Webp) {
+        MappedFileSource source(file.Data(), file.Size());
+        DecodeOptions options;
+        options.maxPixels = maxPixels_;
+        if (format == PicFormat::Heif) HeifReader::Probe(source, options);
+        else if (format == PicFormat::Png) PngReader::Probe(source, options);
+        else WebpReader::Probe(source, options);
         return;
     }
     // Other formats are cheap to decode next to a camera JPEG; decoding them is the

@@ -3,8 +3,11 @@
 #include "base/FileDescriptor.h"
 #include "base/MappedFile.h"
 #include "picture/BmpReader.h"
+#include "picture/HeifReader.h"
 #include "picture/JpegReader.h"
 #include "picture/PLTIFFDecoder.h"
+#include "picture/PngReader.h"
+#include "picture/WebpReader.h"
 
 #include <algorithm>
 #include <cstring>
@@ -25,6 +28,11 @@ constexpr std::size_t kEpsTiffLength = 24;
 std::uint32_t Le32(const unsigned char* p) {
     return static_cast<std::uint32_t>(p[0]) | (static_cast<std::uint32_t>(p[1]) << 8) |
            (static_cast<std::uint32_t>(p[2]) << 16) | (static_cast<std::uint32_t>(p[3]) << 24);
+}
+
+std::uint32_t Be32(const unsigned char* p) {
+    return (static_cast<std::uint32_t>(p[0]) << 24) | (static_cast<std::uint32_t>(p[1]) << 16) |
+           (static_cast<std::uint32_t>(p[2]) << 8) | static_cast<std::uint32_t>(p[3]);
 }
 
 [[noreturn]] void ThrowRefused() {
@@ -66,12 +74,33 @@ void WidenOneBitTo8(PicBitmap& bitmap) {
     bitmap = std::move(wide);
 }
 
+// A HEIF file starts with its "ftyp" box: size, "ftyp", the major brand, a version, then
+// compatible brands. Phones write "heic" (or "heix", "mif1" ...) as the major brand;
+// other writers put "mif1" or "heic" among the compatible ones.
+bool IsHeifBrand(const unsigned char* data, std::size_t n) {
+    if (n < 16 || std::memcmp(data + 4, "ftyp", 4) != 0) return false;
+    static const char* const kBrands[] = {"heic", "heix", "heim", "heis", "hevc", "hevx", "mif1", "msf1"};
+    auto isBrand = [&](const unsigned char* b) {
+        for (const char* brand : kBrands)
+            if (std::memcmp(b, brand, 4) == 0) return true;
+        return false;
+    };
+    if (isBrand(data + 8)) return true;
+    const std::size_t boxSize = std::min<std::size_t>(Be32(data), n);
+    for (std::size_t at = 16; at + 4 <= boxSize; at += 4)
+        if (isBrand(data + at)) return true;
+    return false;
+}
+
 } // namespace
 
 struct PicReader::Decoders {
     BmpReader bmp;
     PLTIFFDecoder tiff;
     JpegReader jpeg;
+    PngReader png;
+    WebpReader webp;
+    HeifReader heif;
 };
 
 PicReader::PicReader() : decoders_(std::make_unique<Decoders>()) {}
@@ -125,6 +154,8 @@ PicFormat PicReader::Identify(const unsigned char* data, std::size_t size) {
     if (starts("P2") || starts("P5")) return PicFormat::Pgm;
     if (starts("P3") || starts("P6")) return PicFormat::Ppm;
     if (starts("8BPS")) return PicFormat::Photoshop;
+    if (starts("RIFF") && bytes(8, {'W', 'E', 'B', 'P'})) return PicFormat::Webp;
+    if (IsHeifBrand(data, n)) return PicFormat::Heif;
     return PicFormat::Unknown;
 }
 
@@ -161,6 +192,15 @@ void PicReader::DecodeMemory(const unsigned char* data, std::size_t size, PicBit
         break;
     case PicFormat::Jpeg:
         decoders_->jpeg.Decode(source, target, options);
+        break;
+    case PicFormat::Png:
+        decoders_->png.Decode(source, target, options);
+        break;
+    case PicFormat::Webp:
+        decoders_->webp.Decode(source, target, options);
+        break;
+    case PicFormat::Heif:
+        decoders_->heif.Decode(source, target, options);
         break;
     case PicFormat::EpsTiff: {
         const std::uint32_t offset = Le32(data + kEpsTiffOffset);

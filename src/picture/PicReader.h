@@ -1,7 +1,7 @@
 #pragma once
 // PicReader: the front end of picture decoding. Identifies a file by its first bytes
 // and size, decodes it with the matching decoder (bitmap, TIFF, JPEG, EPS with a TIFF
-// preview) and converts the result to the requested depth. One reader per thread.
+// preview, PNG, WebP, HEIF) and converts the result to the requested depth. One reader per thread.
 
 #include "picture/PicBitmap.h"
 
@@ -12,7 +12,7 @@ namespace lumivox {
 
 enum class DecodeMode {
     Full,    // every file at its own size (menu, preview, production)
-    Reduced, // JPEGs of at least 320 x 240 at one eighth (thumbnails, editor)
+    Reduced, // pictures of at least 320 x 240 at one eighth (thumbnails, editor)
 };
 
 // What the first bytes of a file say it is, in the order the rules are tried.
@@ -23,12 +23,14 @@ enum class PicFormat {
     Gif,      // refused
     Pict,     // Macintosh picture: refused
     Jpeg,     // decoded
-    Png,      // refused
+    Png,      // decoded
     EpsTiff,  // EPS with a TIFF preview: the preview is decoded
     Pcx,      // refused
     Pgm,      // refused
     Ppm,      // refused
     Photoshop, // refused
+    Webp,     // "RIFF" container of kind "WEBP": decoded
+    Heif,     // ISO base media file of a HEIF brand (HEIC photos): decoded
     Unknown,
 };
 
@@ -45,9 +47,10 @@ public:
     // Decodes the file at path into target at bitsPerPixel (the program asks for 32).
     // Throws PLTextException on any failure; target is then unspecified.
     void DecodeFile(const std::string& path, PicBitmap& target, int bitsPerPixel = 32);
-    // Checks that the file at path is a picture this reader decodes, without decoding a
-    // JPEG's image data (its header is read). Throws PLTextException as DecodeFile would
-    // for a file it refuses; a JPEG whose data is damaged passes.
+    // Checks that the file at path is a picture this reader decodes, without decoding the
+    // image data of a JPEG, PNG, WebP or HEIF file (its header or container is read).
+    // Throws PLTextException as DecodeFile would for a file it refuses; such a file whose
+    // data is damaged passes.
     void ProbeFile(const std::string& path);
     // The same for bytes already in memory (fuzzing, embedded data).
     void DecodeMemory(const unsigned char* data, std::size_t size, PicBitmap& target,

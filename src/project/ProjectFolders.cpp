@@ -13,7 +13,8 @@ namespace {
 
 namespace fs = std::filesystem;
 
-constexpr const char* kPictureExtensions[] = {".jpg", ".jpeg", ".tif", ".tiff", ".bmp", ".eps"};
+constexpr const char* kPictureExtensions[] = {".jpg", ".jpeg", ".tif", ".tiff", ".bmp", ".eps",
+                                                ".png", ".webp", ".heic", ".heif", ".hif"};
 
 bool IsDigit(char c) { return c >= '0' && c <= '9'; }
 

@@ -11,7 +11,8 @@
 namespace lumivox {
 
 // Whether a file name has the extension of a picture a project can hold (".jpg",
-// ".jpeg", ".tif", ".tiff", ".bmp", ".eps", in any case).
+// ".jpeg", ".tif", ".tiff", ".bmp", ".eps", ".png", ".webp", ".heic", ".heif", ".hif",
+// in any case).
 bool IsProjectPictureName(const std::string& fileName);
 
 // Compares names as a person reads them: runs of digits by their value, everything else

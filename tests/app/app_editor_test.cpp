@@ -189,9 +189,9 @@ void EditorTest::fileFilter_data()
     QTest::newRow("jpeg, JPG, txt") << QStringList{"one.jpeg", "two.JPG", "three.txt"}
                                     << QStringList{"one.jpeg", "two.JPG"};
     QTest::newRow("every listed extension in any case")
-        << QStringList{"a.Tif", "b.TIFF", "c.bmp", "d.PCX", "e.jpg", "f.JPEG"}
-        << QStringList{"a.Tif", "b.TIFF", "c.bmp", "d.PCX", "e.jpg", "f.JPEG"};
-    QTest::newRow("others are left out") << QStringList{"a.gif", "b.png", "c.eps", "d.jpg.txt", "jpg", "e.jpgx"}
+        << QStringList{"a.Tif", "b.TIFF", "c.bmp", "d.PCX", "e.jpg", "f.JPEG", "g.png", "h.WebP", "i.HEIC", "j.heif", "k.HIF"}
+        << QStringList{"a.Tif", "b.TIFF", "c.bmp", "d.PCX", "e.jpg", "f.JPEG", "g.png", "h.WebP", "i.HEIC", "j.heif", "k.HIF"};
+    QTest::newRow("others are left out") << QStringList{"a.gif", "b.avif", "c.eps", "d.jpg.txt", "jpg", "e.jpgx"}
                                          << QStringList{};
 }
 
@@ -329,6 +329,7 @@ void EditorTest::dropsAddOnlyPictureFiles_data()
     QTest::addColumn<int>("added");
     QTest::newRow("a JPEG") << "photo.jpg" << 1;
     QTest::newRow("a JPEG in capitals") << "PHOTO.JPEG" << 1;
+    QTest::newRow("a PNG in capitals") << "SHOT.PNG" << 1;
     QTest::newRow("a folder") << "folder.jpg" << 0;
     QTest::newRow("a GIF") << "anim.gif" << 0;
     QTest::newRow("a text file") << "notes.txt" << 0;
@@ -349,6 +350,10 @@ void EditorTest::dropsAddOnlyPictureFiles()
         url = QUrl(QStringLiteral("https://example.org/photo.jpg"));
     } else if (name.endsWith("jpg", Qt::CaseInsensitive) || name.endsWith("jpeg", Qt::CaseInsensitive)) {
         WriteJpeg(path);
+    } else if (name.endsWith("png", Qt::CaseInsensitive)) {
+        QImage image(40, 30, QImage::Format_ARGB32);
+        image.fill(QColor(255, 0, 0, 128));
+        QVERIFY(image.save(path, "PNG"));
     } else {
         QFile file(path);
         QVERIFY(file.open(QIODevice::WriteOnly));

@@ -71,6 +71,14 @@ TEST(PicIdentifyTest, RulesInOrder) {
         {"ppm P3", WithPrefix({'P', '3'}), PicFormat::Ppm},
         {"ppm P6", WithPrefix({'P', '6'}), PicFormat::Ppm},
         {"photoshop", WithPrefix({'8', 'B', 'P', 'S'}), PicFormat::Photoshop},
+        {"webp", WithPrefix({'R', 'I', 'F', 'F', 1, 0, 0, 0, 'W', 'E', 'B', 'P'}), PicFormat::Webp},
+        {"riff of another kind", WithPrefix({'R', 'I', 'F', 'F', 1, 0, 0, 0, 'W', 'A', 'V', 'E'}), PicFormat::Unknown},
+        {"heic", WithPrefix({0, 0, 0, 24, 'f', 't', 'y', 'p', 'h', 'e', 'i', 'c'}), PicFormat::Heif},
+        {"heif brand among the compatible ones",
+         WithPrefix({0, 0, 0, 24, 'f', 't', 'y', 'p', 'a', 'b', 'c', 'd', 0, 0, 0, 0, 'x', 'y', 'z', 'w', 'm', 'i', 'f', '1'}),
+         PicFormat::Heif},
+        {"mp4 video", WithPrefix({0, 0, 0, 24, 'f', 't', 'y', 'p', 'i', 's', 'o', 'm', 0, 0, 0, 0, 'm', 'p', '4', '1'}),
+         PicFormat::Unknown},
         {"text", WithPrefix({'h', 'e', 'l', 'l', 'o'}), PicFormat::Unknown},
         // Earlier rules win: a Targa-looking header with a bitmap signature is a bitmap,
         // and a JPEG whose byte 522 area looks like a Macintosh picture is a picture.
@@ -92,7 +100,7 @@ TEST(PicIdentifyTest, RulesInOrder) {
 }
 
 TEST(PicIdentifyTest, RefusedAndUnknownFormatsFailWithTheirTexts) {
-    for (const Bytes& file : {Targa(), WithPrefix({'G', 'I', 'F', '8'}), Pict(), WithPrefix({0x89, 'P', 'N', 'G'}),
+    for (const Bytes& file : {Targa(), WithPrefix({'G', 'I', 'F', '8'}), Pict(),
                               WithPrefix({10, 5, 1, 8}), WithPrefix({'P', '5'}), WithPrefix({'P', '6'}),
                               WithPrefix({'8', 'B', 'P', 'S'})})
         ExpectDecodeError(file, 6, "Library not compiled for this file type.");
@@ -111,6 +119,9 @@ TEST(PicIdentifyTest, TinyFilesOfEveryDecodedKindFailCleanly) {
         {{0xFF, 0xD8, 0xFF}, 11},
         {{'I', 'I', 0x2A, 0}, 1},
         {{'M', 'M', 0, 0x2A, 0, 0, 0, 8}, 1},
+        {{0x89, 'P', 'N', 'G', 0x0D, 0x0A, 0x1A, 0x0A}, 11},
+        {{'R', 'I', 'F', 'F', 100, 0, 0, 0, 'W', 'E', 'B', 'P'}, 11},
+        {{0, 0, 0, 16, 'f', 't', 'y', 'p', 'h', 'e', 'i', 'c', 0, 0, 0, 0}, 6},
     };
     for (const Case& c : cases) ExpectDecodeError(c.data, c.code);
 }

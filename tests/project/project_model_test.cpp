@@ -573,7 +573,8 @@ TEST(IsProjectPictureName, ExtensionsInAnyCase)
 {
     const std::pair<const char*, bool> cases[] = {
         {"a.jpg", true},  {"a.JPG", true},   {"a.Jpeg", true}, {"a.tif", true},   {"a.TIFF", true},
-        {"a.bmp", true},  {"a.eps", true},   {"a.EPS", true},  {"a.png", false},  {"a.gif", false},
+        {"a.bmp", true},  {"a.eps", true},   {"a.EPS", true},  {"a.png", true},   {"a.gif", false},
+        {"a.HEIC", true}, {"a.heif", true},  {"a.WebP", true}, {"a.hif", true},  {"a.avif", false},
         {"jpg", false},   {"a.jpg.txt", false}, {"a.jpgx", false}, {"", false}, {"a.", false},
     };
     for (const auto& [name, expected] : cases)
@@ -590,7 +591,7 @@ TEST(ListFolderAlbums, OneAlbumPerFolderInNaturalOrder)
     fs::create_directories(empty);
     fs::create_directories(many);
     for (const char* name : {"IMG_10.JPG", "IMG_2.jpg", "img_1.Jpeg", "scan.TIFF", "x.tif", "pic.bmp", "vector.EPS",
-                             ".hidden.jpg", "notes.txt", "noext", "photo.png"})
+                             ".hidden.jpg", "notes.txt", "noext", "photo.png", "PHONE.HEIC", "anim.gif"})
         WriteText((trip / name).string(), "not decoded while listing");
     WriteText((trip / "sub.jpg" / "inner.jpg").string(), "sub-folders are not looked into");
     for (int i = 1; i <= 101; ++i)
@@ -612,7 +613,7 @@ TEST(ListFolderAlbums, OneAlbumPerFolderInNaturalOrder)
         EXPECT_EQ(picture.rotation, 0);
         order += fs::path(picture.path).filename().string() + " ";
     }
-    EXPECT_EQ(order, "img_1.Jpeg IMG_2.jpg IMG_10.JPG pic.bmp scan.TIFF vector.EPS x.tif ");
+    EXPECT_EQ(order, "img_1.Jpeg IMG_2.jpg IMG_10.JPG PHONE.HEIC photo.png pic.bmp scan.TIFF vector.EPS x.tif ");
 
     EXPECT_EQ(listing.albums[1].name, "empty");
     EXPECT_TRUE(listing.albums[1].pictures.empty());

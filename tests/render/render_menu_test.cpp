@@ -239,6 +239,33 @@ TEST(RenderMenu, CoversAreFittedIntoTheirBoxFromThePicture)
     }
 }
 
+// A cover with transparency (colours over black, as the PNG, WebP and HEIF decoders give
+// it) shows the fill colour through; an unused alpha byte (zero under colour) does not.
+TEST(RenderMenu, TransparentCoversShowTheFillColour)
+{
+    PicBitmap transparent;
+    transparent.Create(320, 220, 32, true); // all transparent black
+    PicBitmap unusedAlpha;
+    unusedAlpha.Create(320, 220, 32, true);
+    for (int y = 0; y < 220; ++y)
+        for (int x = 0; x < 320; ++x) {
+            const bool centre = x >= 100 && x < 220 && y >= 60 && y < 160;
+            std::uint8_t* p = transparent.Row(y) + 4 * x;
+            if (centre) p[2] = 255, p[3] = 255; // opaque red
+            unusedAlpha.Row(y)[4 * x + 2] = 255; // red, alpha byte 0
+        }
+    PlainTemplate plain;
+    {
+        std::ofstream(plain.path, std::ios::app) << "Thumb_fill_color=3355443\n";
+    }
+    const MenuTemplate t = plain.Load();
+    const QImage page = RenderPage(t, {{"One", true, nullptr, &transparent}}, 0);
+    EXPECT_EQ(page.pixel(105, 105), qRgb(0x33, 0x33, 0x33)); // the box at (104, 104), 32 x 22
+    EXPECT_EQ(page.pixel(120, 115), qRgb(255, 0, 0));
+    const QImage opaque = RenderPage(t, {{"One", true, nullptr, &unusedAlpha}}, 0);
+    EXPECT_EQ(opaque.pixel(105, 105), qRgb(255, 0, 0));
+}
+
 // "Text_outline_color" puts a one-pixel outline of that colour around the title, inside
 // its box; without the key no pixel of another colour than the text's is drawn.
 TEST(RenderMenu, TitlesAreOutlinedWhenTheTemplateSaysSo)

@@ -32,7 +32,8 @@ QImage SlideImage(const PictureItem& picture)
 
 bool IsEditorPictureName(const QString& fileName)
 {
-    static const char* const kExtensions[] = {".jpg", ".tif", ".bmp", ".pcx", ".jpeg", ".tiff"};
+    static const char* const kExtensions[] = {".jpg", ".tif", ".bmp", ".pcx", ".jpeg", ".tiff",
+                                               ".png", ".webp", ".heic", ".heif", ".hif"};
     for (const char* extension : kExtensions)
         if (fileName.endsWith(QLatin1String(extension), Qt::CaseInsensitive))
             return true;

@@ -37,8 +37,9 @@ enum EditorRole {
 inline constexpr const char* kFileListMimeType = "application/x-lumivox-files";
 inline constexpr const char* kSlideListMimeType = "application/x-lumivox-slides";
 
-// Whether a file name ends in ".jpg", ".jpeg", ".tif", ".tiff", ".bmp" or ".pcx" in any
-// letter case: the files the editor lists and accepts when dropped.
+// Whether a file name ends in ".jpg", ".jpeg", ".tif", ".tiff", ".bmp", ".pcx", ".png",
+// ".webp", ".heic", ".heif" or ".hif" in any letter case: the files the editor lists and
+// accepts when dropped.
 bool IsEditorPictureName(const QString& fileName);
 
 // "%s KB" with the size in kilobytes rounded up and digits grouped by three with ",".

@@ -35,7 +35,8 @@ namespace lumivox::ui {
 
 const char* const kMusicFilter = "Music Files (*.mp3 *.wav);;MP3 (*.mp3);;Wave (*.wav)";
 const char* const kBackgroundFilter =
-    "All Images Formats (*.jpg *.jpeg *.tif *.tiff *.bmp);;JPEG (*.jpg *.jpeg);;TIFF (*.tif *.tiff);;Bitmap (*.bmp)";
+    "All Images Formats (*.jpg *.jpeg *.tif *.tiff *.bmp *.png *.webp *.heic *.heif *.hif);;JPEG (*.jpg *.jpeg);;"
+    "TIFF (*.tif *.tiff);;Bitmap (*.bmp);;PNG (*.png);;WebP (*.webp);;HEIF (*.heic *.heif *.hif)";
 const char* const kNoBackgroundMusic = "No Background Music";
 const char* const kDefaultBackgroundImage = "Default background image";
 

@@ -50,8 +50,9 @@ namespace lumivox::ui {
 const char* const kProjectFilter = "Lumivox Project (*.lvx)";
 const char* const kDiscImageFilter = "Disc Image (*.cue)";
 const char* const kPictureFilters =
-    "All Supported Formats (*.jpg *.jpeg *.tif *.tiff *.bmp *.pcx);;"
-    "JPEG (*.jpg *.jpeg);;TIFF (*.tif *.tiff);;Bitmap (*.bmp)";
+    "All Supported Formats (*.jpg *.jpeg *.tif *.tiff *.bmp *.pcx *.png *.webp *.heic *.heif *.hif);;"
+    "JPEG (*.jpg *.jpeg);;TIFF (*.tif *.tiff);;Bitmap (*.bmp);;PNG (*.png);;WebP (*.webp);;"
+    "HEIF (*.heic *.heif *.hif)";
 
 QString QtFileChooser::OpenProject(QWidget* parent)
 {

@@ -1,0 +1,18 @@
+#pragma once
+// PngReader: PNG files through libpng — palette, grey, 16-bit and interlaced pictures,
+// all delivered as 32-bit bitmaps. Transparency (an alpha channel or a tRNS chunk) is
+// composited over black, the alpha kept; an embedded iCCP profile is honoured.
+
+#include "picture/PicDecoder.h"
+
+namespace lumivox {
+
+class PngReader : public PicDecoder {
+public:
+    void Decode(MappedFileSource& source, PicBitmap& target, const DecodeOptions& options) override;
+    // Reads the header only: the picture's size, checked against the limit. Throws as
+    // Decode would for a file that is not a PNG or too large.
+    static void Probe(MappedFileSource& source, const DecodeOptions& options);
+};
+
+} // namespace lumivox

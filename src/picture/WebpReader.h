@@ -1,0 +1,17 @@
+#pragma once
+// WebpReader: WebP files through libwebp — lossy, lossless and with alpha; an animated
+// WebP gives its first frame. Transparency is composited over black, the alpha kept; an
+// embedded ICCP profile is honoured. Reduced mode uses the library's scaled output.
+
+#include "picture/PicDecoder.h"
+
+namespace lumivox {
+
+class WebpReader : public PicDecoder {
+public:
+    void Decode(MappedFileSource& source, PicBitmap& target, const DecodeOptions& options) override;
+    // Reads the container only: the canvas size, checked against the limit.
+    static void Probe(MappedFileSource& source, const DecodeOptions& options);
+};
+
+} // namespace lumivox
