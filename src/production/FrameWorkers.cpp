@@ -50,7 +50,7 @@ void FrameWorkers::MakeFrame(std::size_t index)
     }
     FrameOutcome outcome;
     try {
-        outcome = work_(index, stillPaths_[still]);
+        outcome = work_(index, still, stillPaths_[still]);
     } catch (const std::exception& e) {
         outcome = {};
         outcome.error = e.what();

@@ -33,9 +33,10 @@ struct FrameOutcome {
 
 class FrameWorkers {
 public:
-    // Makes frame `index` using the worker's still file. Runs on a worker thread; must
-    // not throw (an exception is turned into a failed frame).
-    using Work = std::function<FrameOutcome(std::size_t index, const std::string& stillPath)>;
+    // Makes frame `index` as worker number `worker` (from 0; one worker at a time has a
+    // number, together with that number's still file). Runs on a worker thread; must not
+    // throw (an exception is turned into a failed frame).
+    using Work = std::function<FrameOutcome(std::size_t index, std::size_t worker, const std::string& stillPath)>;
 
     // Starts up to one worker per still path (fewer when the worker budget is short). A
     // worker takes no new frame once `cancel` is set or a frame has failed.

@@ -8,6 +8,7 @@
 #include "picture/QtGuiHost.h"
 #include "production/DiscEstimate.h"
 #include "production/FrameWorkers.h"
+#include "production/MjpegJob.h"
 #include "production/MjpegLog.h"
 #include "production/Multiplexer.h"
 #include "production/MusicConversion.h"
@@ -116,7 +117,7 @@ public:
     ProductionResult Execute()
     {
         try {
-            if (CheckInputs() && MusicStage() && CapacityCheck() && MenuStage() && SlideStage() && AuthoringStage()) {
+            if (CheckInputs() && MusicStage() && CapacityCheck() && FrameStages() && AuthoringStage()) {
                 result_.status = ProductionStatus::Finished;
                 result_.message.clear();
             }
@@ -255,109 +256,120 @@ private:
         return !cancel_.IsSet() || Cancelled();
     }
 
-    bool MenuStage()
+    // One menu page: rendered, encoded and multiplexed with the companion still (and the
+    // music).
+    FrameOutcome MakePage(int page, const std::string& stillPath) const
     {
-        if (pages_ > 0) {
-            const int workers = ProductionWorkerCount(p_.jobs, pages_);
-            result_.workers = workers;
-            auto makePage = [&](std::size_t index, const std::string& stillPath) {
-                const MjpegCancelScope stopOnCancel(&cancel_);
-                FrameOutcome outcome;
-                const int page = static_cast<int>(index);
-                PicBitmap frame;
-                std::string error;
-                if (!RenderMenuFrame(plan_.menuTemplate, plan_.backgroundOverride, menuAlbums_, page * itemsPerPage_,
-                                     plan_.norm, frame, &error))
-                    outcome.warning = Format("Menu page %d is black: ", page + 1) + TrimNewlines(error);
-                if (!EncodeStill(frame, plan_.norm, stillPath, &error)) {
-                    outcome.error = Format("menu page %d: ", page + 1) + TrimNewlines(error);
-                    return outcome;
-                }
-                // The multiplexer is called as its command line would be: "mplex", the
-                // segment, the still, the companion and, only with music, the music.
-                std::vector<std::string> arguments = {"mplex", Format(kMenuSegmentFormat, temp_.c_str(), page + 1),
-                                                      stillPath, companion_};
-                if (!music_.empty())
-                    arguments.push_back(music_);
-                if (MultiplexMain(arguments, &error) != 0) {
-                    outcome.error = Format("menu page %d: ", page + 1) + TrimNewlines(error);
-                    return outcome;
-                }
-                outcome.ok = true;
-                return outcome;
-            };
-            FrameWorkers pool(static_cast<std::size_t>(pages_), StillPaths(workers), makePage, cancel_);
-            for (int page = 0; page < pages_; ++page) {
-                if (cancel_.IsSet())
-                    return Cancelled();
-                const FrameOutcome* outcome = pool.WaitFor(static_cast<std::size_t>(page));
-                if (!outcome)
-                    return Cancelled();
-                if (!outcome->warning.empty())
-                    Warn(outcome->warning);
-                if (!outcome->ok) {
-                    pool.Stop();
-                    if (cancel_.IsSet())
-                        return Cancelled(); // the frame's job was stopped by the cancel
-                    Post(UM_MENU_ENCODE_FAILED);
-                    return Fail(EncoderFailure(outcome->error));
-                }
-                Post(UM_MENU_PAGE_PROGRESS, page + 1, pages_);
-            }
+        FrameOutcome outcome;
+        PicBitmap frame;
+        std::string error;
+        if (!RenderMenuFrame(plan_.menuTemplate, plan_.backgroundOverride, menuAlbums_, page * itemsPerPage_,
+                             plan_.norm, frame, &error))
+            outcome.warning = Format("Menu page %d is black: ", page + 1) + TrimNewlines(error);
+        if (!EncodeStill(frame, plan_.norm, stillPath, &error)) {
+            outcome.error = Format("menu page %d: ", page + 1) + TrimNewlines(error);
+            return outcome;
         }
-        Post(UM_MENU_ENCODE_END);
-        return true;
+        // The multiplexer is called as its command line would be: "mplex", the segment,
+        // the still, the companion and, only with music, the music.
+        std::vector<std::string> arguments = {"mplex", Format(kMenuSegmentFormat, temp_.c_str(), page + 1), stillPath,
+                                              companion_};
+        if (!music_.empty())
+            arguments.push_back(music_);
+        if (MultiplexMain(arguments, &error) != 0) {
+            outcome.error = Format("menu page %d: ", page + 1) + TrimNewlines(error);
+            return outcome;
+        }
+        outcome.ok = true;
+        return outcome;
     }
 
-    bool SlideStage()
+    // One slide: rendered (a picture that can no longer be decoded gives a black frame),
+    // encoded and multiplexed with the companion still.
+    FrameOutcome MakeSlide(std::size_t index, const std::string& stillPath) const
+    {
+        FrameOutcome outcome;
+        const SlideRef& slide = slides_[index];
+        const PlannedPicture& picture =
+            plan_.albums[static_cast<std::size_t>(slide.album)].pictures[static_cast<std::size_t>(slide.position)];
+        PicBitmap frame;
+        try {
+            RenderSlideFrame(picture.path, picture.rotation, plan_.norm, frame, plan_.slideGeometry);
+        } catch (const PLTextException& e) {
+            outcome.unreadable = picture.path + ": " + TrimNewlines(e.GetText());
+        } catch (const std::bad_alloc&) {
+            outcome.unreadable = picture.path + ": not enough memory to decode the picture";
+        }
+        if (!outcome.unreadable.empty()) {
+            frame = BlackFrame(plan_.norm);
+            outcome.warning = outcome.unreadable + Format(" (album %02d, picture %02d goes on the disc as a black frame)",
+                                                          slide.album + 1, slide.position + 1);
+        }
+        std::string error;
+        const std::string segment = Format(kSlideSegmentFormat, temp_.c_str(), slide.album + 1, slide.position + 1);
+        if (!EncodeStill(frame, plan_.norm, stillPath, &error) ||
+            MultiplexStill(segment, stillPath, companion_, &error) != 0) {
+            outcome.error =
+                Format("album %02d, picture %02d: ", slide.album + 1, slide.position + 1) + TrimNewlines(error);
+            return outcome;
+        }
+        outcome.ok = true;
+        return outcome;
+    }
+
+    // Menu pages and slides are one row of frames for the workers, pages first: a worker
+    // that finds no page left goes on with the first slides while the last pages are
+    // made, so no core waits between the two. Each worker keeps one helper process for
+    // all its encodes and multiplexes. Results are collected in order, so the messages
+    // come as before: every page, the end of the menu, then every slide.
+    bool FrameStages()
     {
         const int slideCount = static_cast<int>(slides_.size());
-        if (slideCount == 0)
+        const int frames = pages_ + slideCount;
+        if (frames == 0) {
+            Post(UM_MENU_ENCODE_END);
             return true;
-        const int workers = ProductionWorkerCount(p_.jobs, slideCount);
-        result_.workers = std::max(result_.workers, workers);
-        auto makeSlide = [&](std::size_t index, const std::string& stillPath) {
+        }
+        const int workers = ProductionWorkerCount(p_.jobs, frames);
+        result_.workers = workers;
+        std::vector<std::unique_ptr<MjpegHelperProcess>> helpers;
+        for (int w = 0; w < workers; ++w)
+            helpers.push_back(std::make_unique<MjpegHelperProcess>());
+        auto makeFrame = [&](std::size_t index, std::size_t worker, const std::string& stillPath) {
             const MjpegCancelScope stopOnCancel(&cancel_);
-            FrameOutcome outcome;
-            const SlideRef& slide = slides_[index];
-            const PlannedPicture& picture =
-                plan_.albums[static_cast<std::size_t>(slide.album)].pictures[static_cast<std::size_t>(slide.position)];
-            PicBitmap frame;
-            try {
-                RenderSlideFrame(picture.path, picture.rotation, plan_.norm, frame, plan_.slideGeometry);
-            } catch (const PLTextException& e) {
-                outcome.unreadable = picture.path + ": " + TrimNewlines(e.GetText());
-            } catch (const std::bad_alloc&) {
-                outcome.unreadable = picture.path + ": not enough memory to decode the picture";
-            }
-            if (!outcome.unreadable.empty()) {
-                frame = BlackFrame(plan_.norm);
-                outcome.warning = outcome.unreadable +
-                                  Format(" (album %02d, picture %02d goes on the disc as a black frame)",
-                                         slide.album + 1, slide.position + 1);
-            }
-            std::string error;
-            const std::string segment = Format(kSlideSegmentFormat, temp_.c_str(), slide.album + 1, slide.position + 1);
-            if (!EncodeStill(frame, plan_.norm, stillPath, &error) ||
-                MultiplexStill(segment, stillPath, companion_, &error) != 0) {
-                outcome.error = Format("album %02d, picture %02d: ", slide.album + 1, slide.position + 1) +
-                                TrimNewlines(error);
-                return outcome;
-            }
-            outcome.ok = true;
-            return outcome;
+            const MjpegHelperScope useHelper(helpers[worker].get());
+            const auto pages = static_cast<std::size_t>(pages_);
+            return index < pages ? MakePage(static_cast<int>(index), stillPath) : MakeSlide(index - pages, stillPath);
         };
         // Nothing is started once the event is set; what is under way finishes.
         if (cancel_.IsSet())
             return Cancelled();
-        FrameWorkers pool(static_cast<std::size_t>(slideCount), StillPaths(workers), makeSlide, cancel_);
+        FrameWorkers pool(static_cast<std::size_t>(frames), StillPaths(workers), makeFrame, cancel_);
+        for (int page = 0; page < pages_; ++page) {
+            if (cancel_.IsSet())
+                return Cancelled();
+            const FrameOutcome* outcome = pool.WaitFor(static_cast<std::size_t>(page));
+            if (!outcome)
+                return Cancelled();
+            if (!outcome->warning.empty())
+                Warn(outcome->warning);
+            if (!outcome->ok) {
+                pool.Stop();
+                if (cancel_.IsSet())
+                    return Cancelled(); // the frame's job was stopped by the cancel
+                Post(UM_MENU_ENCODE_FAILED);
+                return Fail(EncoderFailure(outcome->error));
+            }
+            Post(UM_MENU_PAGE_PROGRESS, page + 1, pages_);
+        }
+        Post(UM_MENU_ENCODE_END);
         for (int s = 0; s < slideCount; ++s) {
             if (cancel_.IsSet()) {
                 pool.Stop();
                 return Cancelled();
             }
             Post(UM_SLIDE_PROGRESS, s, slideCount);
-            const FrameOutcome* outcome = pool.WaitFor(static_cast<std::size_t>(s));
+            const FrameOutcome* outcome = pool.WaitFor(static_cast<std::size_t>(pages_ + s));
             if (!outcome)
                 return Cancelled();
             if (!outcome->warning.empty())
