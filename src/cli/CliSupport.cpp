@@ -108,7 +108,7 @@ bool LoadProjectInput(const std::vector<std::string>& inputs, const std::string&
         if (inputs.size() > 1)
             return fail("more than one project given ('" + inputs[0] + "', '" + inputs[1] + "')");
         input.projectPath = inputs.front();
-        loaded = project.LoadProject(input.projectPath, PictureLoading::Lazy);
+        loaded = project.LoadProject(input.projectPath, PictureLoading::HeadersOnly);
         if (!loaded.Loaded())
             return fail(loaded.error.empty() ? input.projectPath + ": not a Lumivox project file" : loaded.error);
     } else {
@@ -122,7 +122,7 @@ bool LoadProjectInput(const std::vector<std::string>& inputs, const std::string&
         for (const std::string& warning : warnings)
             std::fprintf(stderr, "%s: warning: %s\n", commandName.c_str(), OneLine(warning).c_str());
         ProjectDecodeOptions options;
-        options.loading = PictureLoading::Lazy;
+        options.loading = PictureLoading::HeadersOnly;
         loaded = project.ApplyDecodedProject(DecodeProjectListing(std::move(listing), options));
     }
     for (const SkippedPicture& skipped : loaded.skipped)

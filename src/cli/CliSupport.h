@@ -51,9 +51,9 @@ private:
 };
 
 // The albums a make or burn command works on: one project file (PROJECT.lvx), or one or
-// more folders, each an album (see ListFolderAlbums). Pictures are loaded lazily: each
-// album's cover is decoded for its menu thumbnail, the others are checked by their
-// header and decoded once, for their slide. Warnings (pictures left out, folders without
+// more folders, each an album (see ListFolderAlbums). Pictures are only checked by their
+// header: the run decodes each once, for its slide, and takes an album's menu cover from
+// its cover's slide decode. Warnings (pictures left out, folders without
 // pictures) are printed on standard error, prefixed with commandName. False with error
 // when the input cannot be used.
 struct ProjectInput {

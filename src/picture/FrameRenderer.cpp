@@ -752,6 +752,11 @@ void RenderSlideFrame(const std::string& picturePath, int rotation, TvNorm norm,
         RotateBitmap(picture, rotation, turned);
         picture = std::move(turned);
     }
+    FitSlideFrame(picture, norm, frame, geometry);
+}
+
+void FitSlideFrame(const PicBitmap& picture, TvNorm norm, PicBitmap& frame, SlideGeometry geometry)
+{
     const int height = FrameHeight(norm);
     PicBitmap result;
     result.CreateUnfilled(kFrameWidth, height, 32, false); // DrawResized paints the whole frame

@@ -151,6 +151,9 @@ FitPlacement SlidePlacement(int pictureWidth, int pictureHeight, TvNorm norm,
 // caught: PLTextException reaches the caller.
 void RenderSlideFrame(const std::string& picturePath, int rotation, TvNorm norm, PicBitmap& frame,
                       SlideGeometry geometry = SlideGeometry::TvAspect);
+// The fitting half of RenderSlideFrame, for a picture already decoded and turned.
+void FitSlideFrame(const PicBitmap& picture, TvNorm norm, PicBitmap& frame,
+                   SlideGeometry geometry = SlideGeometry::TvAspect);
 // The same, handing the frame to handOver (the still encoder) before returning.
 void RenderSlideFrame(const std::string& picturePath, int rotation, TvNorm norm,
                       const std::function<void(const PicBitmap&)>& handOver,

@@ -7,8 +7,9 @@
 namespace lumivox {
 
 FrameWorkers::FrameWorkers(std::size_t count, std::vector<std::string> stillPaths, Work work,
-                           const ManualResetEvent& cancel)
-    : count_(count), stillPaths_(std::move(stillPaths)), work_(std::move(work)), cancel_(cancel), slots_(count),
+                           const ManualResetEvent& cancel, Skipped skipped)
+    : count_(count), stillPaths_(std::move(stillPaths)), work_(std::move(work)), cancel_(cancel),
+      skipped_(std::move(skipped)), slots_(count),
       cancelWakes_(cancel, [this] {
           std::lock_guard<std::mutex> lock(mutex_);
           changed_.notify_all();
@@ -37,20 +38,27 @@ FrameWorkers::~FrameWorkers()
 void FrameWorkers::MakeFrame(std::size_t index)
 {
     const std::size_t window = stillPaths_.size();
-    std::size_t still;
+    std::size_t still = 0;
+    bool skip = false;
     {
         std::unique_lock<std::mutex> lock(mutex_);
         changed_.wait(lock, [&] { return stop_ || cancel_.IsSet() || index < collected_ + window; });
         if (stop_ || cancel_.IsSet() || freeStills_.empty()) {
             stop_ = true;
-            return;
+            skip = true;
+        } else {
+            still = freeStills_.back();
+            freeStills_.pop_back();
         }
-        still = freeStills_.back();
-        freeStills_.pop_back();
+    }
+    if (skip) {
+        if (skipped_)
+            skipped_(index);
+        return;
     }
     FrameOutcome outcome;
     try {
-        outcome = work_(index, stillPaths_[still]);
+        outcome = work_(index, still, stillPaths_[still]);
     } catch (const std::exception& e) {
         outcome = {};
         outcome.error = e.what();

@@ -33,13 +33,19 @@ struct FrameOutcome {
 
 class FrameWorkers {
 public:
-    // Makes frame `index` using the worker's still file. Runs on a worker thread; must
-    // not throw (an exception is turned into a failed frame).
-    using Work = std::function<FrameOutcome(std::size_t index, const std::string& stillPath)>;
+    // Makes frame `index` as worker number `worker` (from 0; one worker at a time has a
+    // number, together with that number's still file). Runs on a worker thread; must not
+    // throw (an exception is turned into a failed frame).
+    using Work = std::function<FrameOutcome(std::size_t index, std::size_t worker, const std::string& stillPath)>;
+
+    // Called on a worker thread for every frame that is not made because the workers
+    // stop (cancel, a failed frame), so that whoever waits for it can stop waiting.
+    using Skipped = std::function<void(std::size_t index)>;
 
     // Starts up to one worker per still path (fewer when the worker budget is short). A
     // worker takes no new frame once `cancel` is set or a frame has failed.
-    FrameWorkers(std::size_t count, std::vector<std::string> stillPaths, Work work, const ManualResetEvent& cancel);
+    FrameWorkers(std::size_t count, std::vector<std::string> stillPaths, Work work, const ManualResetEvent& cancel,
+                 Skipped skipped = {});
     // Stops and joins the workers (frames under way are finished).
     ~FrameWorkers();
     FrameWorkers(const FrameWorkers&) = delete;
@@ -62,6 +68,7 @@ private:
     const std::vector<std::string> stillPaths_;
     const Work work_;
     const ManualResetEvent& cancel_;
+    const Skipped skipped_;
     std::mutex mutex_;
     std::condition_variable changed_;
     std::vector<Slot> slots_;

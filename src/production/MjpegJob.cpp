@@ -11,7 +11,9 @@
 
 #include <fcntl.h>
 #include <signal.h>
+#include <sys/prctl.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 namespace lumivox {
@@ -35,6 +37,82 @@ bool ReadRequest(int fd, std::string& request) {
         if (got == 0) return true;
         if (request.size() + static_cast<std::size_t>(got) > kMaxMjpegRequestBytes) return false;
         request.append(buffer, static_cast<std::size_t>(got));
+    }
+}
+
+// Reads exactly size bytes: 1 when done, 0 at the end of the input before the first byte,
+// -1 on an error or an input that ends part-way.
+int ReadExactly(int fd, void* data, std::size_t size) {
+    auto* bytes = static_cast<char*>(data);
+    std::size_t have = 0;
+    while (have < size) {
+        ssize_t got = ::read(fd, bytes + have, size - have);
+        if (got < 0 && errno == EINTR) continue;
+        if (got < 0) return -1;
+        if (got == 0) return have == 0 ? 0 : -1;
+        have += static_cast<std::size_t>(got);
+    }
+    return 1;
+}
+
+// Runs one request in this process and ends it with the job's outcome.
+[[noreturn]] void RunRequest(bool complete, std::string_view bytes, const MjpegExtraJobKinds& extraKinds) {
+    RunMjpegJobInThisProcess(kMjpegHelperLogFd, [&] {
+        if (!complete) MjpegFatal("the job request could not be read\n");
+        if (bytes.substr(0, sizeof kMjpegRequestMagic) !=
+            std::string_view(kMjpegRequestMagic, sizeof kMjpegRequestMagic))
+            MjpegFatal(kMalformedText);
+        MjpegRequestReader reader(bytes.substr(sizeof kMjpegRequestMagic));
+        std::string kind = reader.Text();
+        if (kind == "encode") {
+            RunEncodeJobInThisProcess(reader);
+        } else if (kind == "multiplex") {
+            RunMultiplexJobInThisProcess(reader);
+        } else if (!extraKinds || !extraKinds(kind, reader)) {
+            MjpegFatal("unknown job kind \"" + kind + "\"\n");
+        }
+    });
+}
+
+// A kept helper: request after request, each run in a forked copy of this (single-
+// threaded) process, whose end is reported once it has been reaped. Ends when the input
+// ends, or with status 1 when a request cannot be read (the program then starts a new
+// helper).
+int ServeRequests(const MjpegExtraJobKinds& extraKinds) {
+    const pid_t self = ::getpid();
+    for (;;) {
+        std::uint64_t length = 0;
+        int got = ReadExactly(STDIN_FILENO, &length, sizeof length);
+        if (got == 0) return 0;
+        if (got < 0 || length > kMaxMjpegRequestBytes) return 1;
+        std::string request(static_cast<std::size_t>(length), '\0');
+        if (ReadExactly(STDIN_FILENO, request.data(), request.size()) != 1) return 1;
+        const pid_t job = ::fork();
+        if (job < 0) {
+            SendMjpegJobEnded(kMjpegHelperLogFd, 1 << 8,
+                              std::string("cannot start the job: fork: ") + std::strerror(errno));
+            continue;
+        }
+        if (job == 0) {
+            // The job ends with its helper, and does not hold the helper's input.
+            ::prctl(PR_SET_PDEATHSIG, SIGKILL);
+            if (::getppid() != self) ::_exit(1);
+            int null = ::open("/dev/null", O_RDONLY | O_CLOEXEC);
+            if (null >= 0) {
+                ::dup2(null, STDIN_FILENO);
+                ::close(null);
+            }
+            RunRequest(true, request, extraKinds);
+        }
+        std::string().swap(request);
+        int status = 0;
+        while (::waitpid(job, &status, 0) < 0) {
+            if (errno != EINTR) {
+                status = 1 << 8;
+                break;
+            }
+        }
+        SendMjpegJobEnded(kMjpegHelperLogFd, status);
     }
 }
 
@@ -79,32 +157,18 @@ std::string FindMjpegHelper() {
     return {};
 }
 
-int MjpegHelperMain(const MjpegExtraJobKinds& extraKinds) {
+int MjpegHelperMain(int argc, char** argv, const MjpegExtraJobKinds& extraKinds) {
     if (::fcntl(kMjpegHelperLogFd, F_GETFD) < 0) {
-        std::fprintf(stderr, "%s: runs one encoder or multiplexer job for Lumivox; it is started "
+        std::fprintf(stderr, "%s: runs encoder and multiplexer jobs for Lumivox; it is started "
                              "by the program, not by hand\n", kMjpegHelperName);
         return 2;
     }
     // Not a descriptor of ours to pass on to anything the libraries might start.
     ::fcntl(kMjpegHelperLogFd, F_SETFD, FD_CLOEXEC);
+    if (argc > 1 && std::string_view(argv[1]) == kMjpegHelperKeepArgument) return ServeRequests(extraKinds);
     std::string request;
     bool complete = ReadRequest(STDIN_FILENO, request);
-    RunMjpegJobInThisProcess(kMjpegHelperLogFd, [&] {
-        if (!complete) MjpegFatal("the job request could not be read\n");
-        std::string_view bytes = request;
-        if (bytes.substr(0, sizeof kMjpegRequestMagic) !=
-            std::string_view(kMjpegRequestMagic, sizeof kMjpegRequestMagic))
-            MjpegFatal(kMalformedText);
-        MjpegRequestReader reader(bytes.substr(sizeof kMjpegRequestMagic));
-        std::string kind = reader.Text();
-        if (kind == "encode") {
-            RunEncodeJobInThisProcess(reader);
-        } else if (kind == "multiplex") {
-            RunMultiplexJobInThisProcess(reader);
-        } else if (!extraKinds || !extraKinds(kind, reader)) {
-            MjpegFatal("unknown job kind \"" + kind + "\"\n");
-        }
-    });
+    RunRequest(complete, request, extraKinds);
 }
 
 } // namespace lumivox

@@ -37,6 +37,9 @@ constexpr std::size_t kMaxKeptMessages = 20000;
 // counts as done only with it, so a child reaped by someone else is not taken for a
 // success.
 constexpr int kDoneRecord = 0;
+// Level byte of the record a kept helper sends after one of its jobs has ended: the job's
+// wait status (32 bits) follows.
+constexpr int kEndedRecord = 5;
 
 std::atomic<long long> g_timeoutMs{120'000};
 // However busy a job keeps itself, it ends within this many time limits: a segment with a
@@ -99,7 +102,8 @@ public:
             int level = static_cast<std::uint8_t>(pending_[pos]);
             std::uint32_t length = 0;
             std::memcpy(&length, pending_.data() + pos + 1, sizeof length);
-            if (length > kMaxMessageBytes || level > 4) {
+            if (length > kMaxMessageBytes || level > kEndedRecord ||
+                (level == kEndedRecord && length != sizeof endStatus)) {
                 broken_ = true; // not our record format: nothing after it can be trusted
                 break;
             }
@@ -110,6 +114,11 @@ public:
                 done = true;
                 continue;
             }
+            if (level == kEndedRecord) {
+                std::memcpy(&endStatus, text.data(), sizeof endStatus);
+                ended = true;
+                continue;
+            }
             if (level == static_cast<int>(MjpegLogLevel::Error)) lastError = text;
             if (result_.log.size() < kMaxKeptMessages)
                 result_.log.push_back({static_cast<MjpegLogLevel>(level), std::move(text)});
@@ -118,6 +127,8 @@ public:
     }
 
     bool done = false;
+    bool ended = false; // a kept helper's job has ended with endStatus
+    std::int32_t endStatus = 0;
     std::string lastError;
 
 private:
@@ -246,15 +257,28 @@ MjpegCancelScope::MjpegCancelScope(const ManualResetEvent* cancel) : previous_(t
 
 MjpegCancelScope::~MjpegCancelScope() { t_jobCancel = previous_; }
 
-// Feeds the request to the child, reads its records as they arrive and judges how it
-// ended; the time limit counts from the child's last sign of progress, and the cancel
-// event of the calling thread's scope stops it at once. Takes over both descriptors
-// (requestFd may be empty when there is no request) and always reaps the child.
-MjpegJobResult SuperviseMjpegChild(pid_t child, FileDescriptor logPipe, FileDescriptor request_,
-                                   const std::vector<std::string_view>& request) {
-    MjpegJobResult result;
-    const int logRead = logPipe.Get();
-    int requestFd = request_.Release();
+namespace {
+
+thread_local MjpegHelperProcess* t_keptHelper = nullptr;
+
+// How one exchange with a job's process went.
+struct Exchange {
+    bool killed = false;      // stopped for making no progress
+    bool cancelled = false;   // stopped by the cancel event
+    bool outOfMemory = false; // this side could not hold the job's messages
+};
+
+// Feeds the request to the job's process and reads its records as they arrive, until the
+// log pipe ends (every writer has gone) or, with untilEnded, a kept helper's record that
+// the job has ended. The time limit counts from the last sign of progress; the cancel
+// event of the calling thread's scope stops the job at once. Stopping kills killTarget
+// (a process, or a process group when negative). requestFd is closed once everything is
+// sent when closeWhenSent (the end of the input ends a one-job request); otherwise it is
+// left open and only no longer written to. Nothing here throws.
+Exchange ExchangeWithJob(pid_t killTarget, int logRead, int requestFd, bool closeWhenSent,
+                         const std::vector<std::string_view>& request, MessageReader& reader,
+                         bool untilEnded) {
+    Exchange exchange;
     const ManualResetEvent* cancel = t_jobCancel;
     const int cancelFd = cancel ? cancel->NotifyDescriptor() : -1;
     const auto timeout = MjpegJobTimeout();
@@ -265,8 +289,8 @@ MjpegJobResult SuperviseMjpegChild(pid_t child, FileDescriptor logPipe, FileDesc
     auto deadline = started + timeout;
     std::size_t part = 0;
     std::size_t sent = 0;
-    auto closeRequest = [&] {
-        if (requestFd >= 0) ::close(requestFd);
+    auto stopSending = [&] {
+        if (requestFd >= 0 && closeWhenSent) ::close(requestFd);
         requestFd = -1;
     };
     auto skipEmptyParts = [&] {
@@ -274,29 +298,22 @@ MjpegJobResult SuperviseMjpegChild(pid_t child, FileDescriptor logPipe, FileDesc
             ++part;
             sent = 0;
         }
-        if (part == request.size()) closeRequest(); // the end of the input ends the request
+        if (part == request.size()) stopSending();
     };
     if (requestFd >= 0) skipEmptyParts();
-
-    // Read until the child's end closes the pipe, or the time is up. Nothing here may
-    // throw past the reaping below: a child left unreaped would stay a zombie.
-    MessageReader reader(result);
-    bool killed = false;
-    bool cancelled = false;
-    bool outOfMemory = false;
     try {
         char buffer[8192];
-        for (;;) {
+        while (!(untilEnded && reader.ended)) {
             auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
                 deadline - std::chrono::steady_clock::now());
             if (left.count() <= 0) {
-                ::kill(child, SIGKILL);
-                killed = true;
+                ::kill(killTarget, SIGKILL);
+                exchange.killed = true;
                 break;
             }
             if (cancel && cancel->IsSet()) {
-                ::kill(child, SIGKILL);
-                cancelled = true;
+                ::kill(killTarget, SIGKILL);
+                exchange.cancelled = true;
                 break;
             }
             // The cancel event's descriptor wakes the wait at once; without one, the
@@ -317,42 +334,42 @@ MjpegJobResult SuperviseMjpegChild(pid_t child, FileDescriptor logPipe, FileDesc
                     skipEmptyParts();
                     deadline = std::min(std::chrono::steady_clock::now() + timeout, hardDeadline);
                 } else if (wrote < 0 && errno != EINTR && errno != EAGAIN) {
-                    // The child has gone without reading all of it; its end says why.
-                    closeRequest();
+                    // The process has gone without reading all of it; its end says why.
+                    stopSending();
                 }
             }
             if (waits[0].revents == 0) continue;
             ssize_t got = ::read(logRead, buffer, sizeof buffer);
             if (got < 0 && (errno == EINTR || errno == EAGAIN)) continue;
-            if (got <= 0) break; // end of file: the child has ended
+            if (got <= 0) break; // end of file: every writer has ended
             reader.Add(buffer, static_cast<std::size_t>(got));
             deadline = std::min(std::chrono::steady_clock::now() + timeout, hardDeadline);
         }
     } catch (const std::bad_alloc&) {
-        ::kill(child, SIGKILL);
-        killed = true;
-        outOfMemory = true;
+        ::kill(killTarget, SIGKILL);
+        exchange.killed = true;
+        exchange.outOfMemory = true;
     }
-    closeRequest();
-    logPipe.Reset();
+    stopSending();
+    return exchange;
+}
 
-    int status = 0;
-    const bool reaped = ReapChild(
-        child, std::min(std::chrono::steady_clock::now() + timeout, hardDeadline), &status, &killed);
-    Publish(result.log);
-
+// The outcome of a job from how the exchange went and how its process ended (status,
+// when it could be had: reaped).
+void JudgeJob(MjpegJobResult& result, const MessageReader& reader, const Exchange& exchange, bool reaped,
+              int status) {
     const std::string& lastError = reader.lastError;
-    if (outOfMemory) {
+    if (exchange.outOfMemory) {
         result.error = "malloc failed\n";
-    } else if (cancelled) {
+    } else if (exchange.cancelled) {
         result.error = kMjpegJobCancelled;
-    } else if (killed && reaped && WIFSIGNALED(status) && WTERMSIG(status) == SIGKILL) {
+    } else if (exchange.killed && reaped && WIFSIGNALED(status) && WTERMSIG(status) == SIGKILL) {
         char seconds[32];
-        std::snprintf(seconds, sizeof seconds, "%g", static_cast<double>(timeout.count()) / 1000.0);
+        std::snprintf(seconds, sizeof seconds, "%g", static_cast<double>(MjpegJobTimeout().count()) / 1000.0);
         result.error = std::string("the encoder process made no progress for ") + seconds +
                        " seconds and was stopped";
     } else if (reaped ? WIFEXITED(status) && WEXITSTATUS(status) == 0 && reader.done : reader.done) {
-        // (Reaped elsewhere: the child's own word that its work returned must do.)
+        // (Reaped elsewhere: the process's own word that its work returned must do.)
         result.ok = true;
     } else if (!lastError.empty()) {
         result.error = lastError;
@@ -365,10 +382,7 @@ MjpegJobResult SuperviseMjpegChild(pid_t child, FileDescriptor logPipe, FileDesc
     } else {
         result.error = "the encoder process ended without finishing its work";
     }
-    return result;
 }
-
-namespace {
 
 // A descriptor for the child's side of a channel, above the standard ones, so that
 // putting it in its place in the child never overwrites another.
@@ -377,46 +391,33 @@ FileDescriptor AboveStandard(FileDescriptor fd) {
     return FileDescriptor(::fcntl(fd.Get(), F_DUPFD_CLOEXEC, kMjpegHelperLogFd + 1));
 }
 
-} // namespace
-
-MjpegJobResult RunMjpegHelperJob(std::string_view kind, const std::vector<std::string_view>& payload) {
-    std::string helper = FindMjpegHelper();
-    if (helper.empty()) {
-        MjpegJobResult result;
-        result.error = std::string("cannot start the encoder process: the helper program \"") +
-                       kMjpegHelperName + "\" is missing beside the program and in the program folder"
-                       " (or set " + kMjpegHelperVariable + ")";
-        return result;
-    }
-    return RunMjpegHelperJob(helper, kind, payload);
-}
-
-MjpegJobResult RunMjpegHelperJob(const std::string& helperPath, std::string_view kind,
-                                 const std::vector<std::string_view>& payload) {
-    MjpegJobResult result;
+// Starts the helper program: its standard input is the request channel, descriptor 3 the
+// records. A kept helper leads a process group of its own, so that it and the job it
+// runs can be stopped together.
+bool SpawnHelper(const std::string& helperPath, bool kept, pid_t* child, FileDescriptor* logRead,
+                 FileDescriptor* requestWrite, std::string* error) {
     int logPipe[2];
     if (::pipe2(logPipe, O_CLOEXEC) != 0) {
-        result.error = StartFailure("pipe", errno);
-        return result;
+        *error = StartFailure("pipe", errno);
+        return false;
     }
-    FileDescriptor logRead(logPipe[0]);
+    *logRead = FileDescriptor(logPipe[0]);
     int requestPair[2];
     if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, requestPair) != 0) {
-        result.error = StartFailure("socketpair", errno);
+        *error = StartFailure("socketpair", errno);
         ::close(logPipe[1]);
-        return result;
+        return false;
     }
-    FileDescriptor requestWrite(requestPair[0]);
+    *requestWrite = FileDescriptor(requestPair[0]);
     FileDescriptor childLog = AboveStandard(FileDescriptor(logPipe[1]));
     FileDescriptor childRequest = AboveStandard(FileDescriptor(requestPair[1]));
     if (!childLog || !childRequest) {
-        result.error = StartFailure("fcntl", errno);
-        return result;
+        *error = StartFailure("fcntl", errno);
+        return false;
     }
 
-    // Standard input is the request, descriptor 3 the records; nothing else of this
-    // program's descriptors reaches the helper (a parallel job's pipe held open by another
-    // helper would keep that job waiting).
+    // Nothing else of this program's descriptors reaches the helper (a parallel job's
+    // pipe held open by another helper would keep that job waiting).
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
     posix_spawn_file_actions_adddup2(&actions, childRequest.Get(), STDIN_FILENO);
@@ -436,22 +437,70 @@ MjpegJobResult RunMjpegHelperJob(const std::string& helperPath, std::string_view
     posix_spawnattr_setsigdefault(&attributes, &signals);
     sigemptyset(&signals);
     posix_spawnattr_setsigmask(&attributes, &signals);
-    posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSIGDEF | POSIX_SPAWN_SETSIGMASK);
+    short flags = POSIX_SPAWN_SETSIGDEF | POSIX_SPAWN_SETSIGMASK;
+    if (kept) {
+        posix_spawnattr_setpgroup(&attributes, 0);
+        flags |= POSIX_SPAWN_SETPGROUP;
+    }
+    posix_spawnattr_setflags(&attributes, flags);
 
     std::string program = kMjpegHelperName;
-    char* const argv[] = {program.data(), nullptr};
-    pid_t child = -1;
-    int error = ::posix_spawn(&child, helperPath.c_str(), &actions, &attributes, argv, environ);
+    std::string serve = kMjpegHelperKeepArgument;
+    char* const argv[] = {program.data(), kept ? serve.data() : nullptr, nullptr};
+    int failure = ::posix_spawn(child, helperPath.c_str(), &actions, &attributes, argv, environ);
     posix_spawn_file_actions_destroy(&actions);
     posix_spawnattr_destroy(&attributes);
-    childLog.Reset();
-    childRequest.Reset();
-    if (error != 0) {
-        result.error = std::string("cannot start the encoder process ") + helperPath + ": " +
-                       std::strerror(error);
+    if (failure != 0) {
+        *error = std::string("cannot start the encoder process ") + helperPath + ": " + std::strerror(failure);
+        return false;
+    }
+    return true;
+}
+
+std::string MissingHelperText() {
+    return std::string("cannot start the encoder process: the helper program \"") + kMjpegHelperName +
+           "\" is missing beside the program and in the program folder (or set " + kMjpegHelperVariable + ")";
+}
+
+} // namespace
+
+// Feeds the request to the child, reads its records as they arrive and judges how it
+// ended. Takes over both descriptors (requestFd may be empty when there is no request)
+// and always reaps the child.
+MjpegJobResult SuperviseMjpegChild(pid_t child, FileDescriptor logPipe, FileDescriptor requestFd,
+                                   const std::vector<std::string_view>& request) {
+    MjpegJobResult result;
+    MessageReader reader(result);
+    const Exchange exchange =
+        ExchangeWithJob(child, logPipe.Get(), requestFd.Release(), true, request, reader, false);
+    logPipe.Reset();
+    int status = 0;
+    bool killed = exchange.killed;
+    const bool reaped = ReapChild(child, std::chrono::steady_clock::now() + MjpegJobTimeout(), &status, &killed);
+    Publish(result.log);
+    Exchange judged = exchange;
+    judged.killed = killed;
+    JudgeJob(result, reader, judged, reaped, status);
+    return result;
+}
+
+MjpegJobResult RunMjpegHelperJob(std::string_view kind, const std::vector<std::string_view>& payload) {
+    if (t_keptHelper) return t_keptHelper->Run(kind, payload);
+    std::string helper = FindMjpegHelper();
+    if (helper.empty()) {
+        MjpegJobResult result;
+        result.error = MissingHelperText();
         return result;
     }
+    return RunMjpegHelperJob(helper, kind, payload);
+}
 
+MjpegJobResult RunMjpegHelperJob(const std::string& helperPath, std::string_view kind,
+                                 const std::vector<std::string_view>& payload) {
+    MjpegJobResult result;
+    pid_t child = -1;
+    FileDescriptor logRead, requestWrite;
+    if (!SpawnHelper(helperPath, false, &child, &logRead, &requestWrite, &result.error)) return result;
     MjpegRequestWriter head;
     head.Text(kind);
     std::vector<std::string_view> request;
@@ -460,6 +509,89 @@ MjpegJobResult RunMjpegHelperJob(const std::string& helperPath, std::string_view
     request.emplace_back(head.Bytes());
     request.insert(request.end(), payload.begin(), payload.end());
     return SuperviseMjpegChild(child, std::move(logRead), std::move(requestWrite), request);
+}
+
+// --- A helper kept for job after job -------------------------------------------------
+
+MjpegHelperProcess::MjpegHelperProcess(std::string helperPath) : path_(std::move(helperPath)) {}
+
+MjpegHelperProcess::~MjpegHelperProcess() { End(false); }
+
+void MjpegHelperProcess::End(bool kill) {
+    if (pid_ < 0) return;
+    // Without its request channel the helper ends by itself; one that does not (or that
+    // must go at once) is killed together with whatever job it runs.
+    request_.Reset();
+    if (kill) ::kill(-pid_, SIGKILL);
+    int status = 0;
+    bool killed = kill;
+    const auto limit = std::min(MjpegJobTimeout(), std::chrono::milliseconds(5000));
+    ReapChild(pid_, std::chrono::steady_clock::now() + limit, &status, &killed);
+    log_.Reset();
+    pid_ = -1;
+}
+
+MjpegJobResult MjpegHelperProcess::Run(std::string_view kind, const std::vector<std::string_view>& payload) {
+    MjpegJobResult result;
+    if (pid_ < 0) {
+        if (path_.empty()) path_ = FindMjpegHelper();
+        if (path_.empty()) {
+            result.error = MissingHelperText();
+            return result;
+        }
+        if (!SpawnHelper(path_, true, &pid_, &log_, &request_, &result.error)) {
+            pid_ = -1;
+            log_.Reset();
+            request_.Reset();
+            return result;
+        }
+        ++starts_;
+    }
+    // A kept helper reads its requests one after another: each one says how long it is.
+    MjpegRequestWriter head;
+    head.Text(kind);
+    std::uint64_t length = sizeof kMjpegRequestMagic + head.Bytes().size();
+    for (std::string_view part : payload) length += part.size();
+    std::vector<std::string_view> request;
+    request.reserve(payload.size() + 3);
+    request.emplace_back(reinterpret_cast<const char*>(&length), sizeof length);
+    request.emplace_back(kMjpegRequestMagic, sizeof kMjpegRequestMagic);
+    request.emplace_back(head.Bytes());
+    request.insert(request.end(), payload.begin(), payload.end());
+
+    MessageReader reader(result);
+    Exchange exchange = ExchangeWithJob(-pid_, log_.Get(), request_.Get(), false, request, reader, true);
+    int status = 0;
+    bool reaped = true;
+    if (reader.ended && !exchange.killed && !exchange.cancelled) {
+        status = reader.endStatus; // the helper goes on; the job's own end is judged
+    } else {
+        // The helper was stopped, or it died itself (its job with it): the job fails by
+        // how the helper ended, and the next job starts a new helper.
+        bool killed = exchange.killed || exchange.cancelled;
+        if (killed) ::kill(-pid_, SIGKILL);
+        request_.Reset();
+        log_.Reset();
+        reaped = ReapChild(pid_, std::chrono::steady_clock::now() + MjpegJobTimeout(), &status, &killed);
+        exchange.killed = exchange.killed || (killed && !exchange.cancelled);
+        pid_ = -1;
+    }
+    Publish(result.log);
+    JudgeJob(result, reader, exchange, reaped, status);
+    return result;
+}
+
+MjpegHelperScope::MjpegHelperScope(MjpegHelperProcess* helper) : previous_(t_keptHelper) { t_keptHelper = helper; }
+
+MjpegHelperScope::~MjpegHelperScope() { t_keptHelper = previous_; }
+
+void SendMjpegJobEnded(int logFd, int waitStatus, std::string_view error) {
+    const int saved = g_childPipe;
+    g_childPipe = logFd;
+    if (!error.empty()) SendMessage(static_cast<int>(MjpegLogLevel::Error), error);
+    const auto status = static_cast<std::int32_t>(waitStatus);
+    SendMessage(kEndedRecord, std::string_view(reinterpret_cast<const char*>(&status), sizeof status));
+    g_childPipe = saved;
 }
 
 void MjpegLog(MjpegLogLevel level, std::string_view text) {

@@ -4,9 +4,10 @@
 //
 // Both libraries keep process-wide state and leave through exit() on a fatal error
 // ("mjpeg_error_exit1"). Lumivox therefore runs every encode and every multiplex in a
-// process of its own: a fresh helper program, "lumivox-mjpeg", started for that one job
-// (see MjpegJob.h), which receives the frame or the paths, installs the log hook, does
-// the work with the library and ends. Whatever the library does — exit, abort, a crash
+// process of its own: the helper program "lumivox-mjpeg", started for that one job or
+// kept by a frame worker and running each job in a fresh copy of itself (see
+// MjpegJob.h), which receives the frame or the paths, installs the log hook, does the
+// work with the library and ends. Whatever the library does — exit, abort, a crash
 // on a hostile input — only the helper ends; the caller gets the failure with the text of
 // the last error message, and the library's state starts fresh for the next job. Because
 // each job has its own process, jobs may run at the same time from different threads.

@@ -5,9 +5,12 @@
 #include "base/Paths.h"
 #include "base/TextUtil.h"
 #include "picture/PLTextException.h"
+#include "picture/PicReader.h"
+#include "picture/PicResizer.h"
 #include "picture/QtGuiHost.h"
 #include "production/DiscEstimate.h"
 #include "production/FrameWorkers.h"
+#include "production/MjpegJob.h"
 #include "production/MjpegLog.h"
 #include "production/Multiplexer.h"
 #include "production/MusicConversion.h"
@@ -18,7 +21,9 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <condition_variable>
 #include <cstring>
+#include <mutex>
 #include <fcntl.h>
 #include <new>
 #include <optional>
@@ -92,6 +97,63 @@ struct SlideRef {
     int position = 0; // from 0 within the album
 };
 
+// A frame of the run: menu page `index`, or slide `index`.
+struct FrameRef {
+    bool page = false;
+    std::size_t index = 0;
+};
+
+// The menu needs a cover no smaller than its image box: an eighth of the picture (what a
+// reduced-mode decode gives), but at least this long on its longer side.
+constexpr int kMenuCoverMinSide = 384;
+
+// The covers the run takes from slide decodes, handed from the slide's worker to the
+// workers of the menu pages.
+class SlideCovers {
+public:
+    explicit SlideCovers(std::size_t albums) : pictures_(albums), done_(albums, true) {}
+    void Expect(std::size_t album) { done_[album] = false; }
+    void Set(std::size_t album, std::unique_ptr<PicBitmap> picture)
+    {
+        std::lock_guard lock(mutex_);
+        pictures_[album] = std::move(picture);
+        done_[album] = true;
+        changed_.notify_all();
+    }
+    // Waits until the covers of albums [first, end) are known (or known to be missing).
+    void WaitFor(std::size_t first, std::size_t end)
+    {
+        std::unique_lock lock(mutex_);
+        changed_.wait(lock, [&] {
+            for (std::size_t a = first; a < end; ++a)
+                if (!done_[a])
+                    return false;
+            return true;
+        });
+    }
+    // Valid once WaitFor has returned for the album.
+    const PicBitmap* Picture(std::size_t album) const { return pictures_[album].get(); }
+
+private:
+    std::mutex mutex_;
+    std::condition_variable changed_;
+    std::vector<std::unique_ptr<PicBitmap>> pictures_;
+    std::vector<bool> done_;
+};
+
+// The menu's copy of a slide's decoded, turned picture.
+std::unique_ptr<PicBitmap> MenuCover(const PicBitmap& picture)
+{
+    const int longer = std::max(picture.Width(), picture.Height());
+    double scale = std::max(1.0 / 8.0, static_cast<double>(kMenuCoverMinSide) / std::max(longer, 1));
+    scale = std::min(scale, 1.0);
+    const int width = std::max(1, static_cast<int>(picture.Width() * scale + 0.5));
+    const int height = std::max(1, static_cast<int>(picture.Height() * scale + 0.5));
+    auto cover = std::make_unique<PicBitmap>();
+    ResizeForFrame(picture, width, height, *cover);
+    return cover;
+}
+
 } // namespace
 
 int ProductionWorkerCount(int jobs, int frames)
@@ -116,7 +178,7 @@ public:
     ProductionResult Execute()
     {
         try {
-            if (CheckInputs() && MusicStage() && CapacityCheck() && MenuStage() && SlideStage() && AuthoringStage()) {
+            if (CheckInputs() && MusicStage() && CapacityCheck() && FrameStages() && AuthoringStage()) {
                 result_.status = ProductionStatus::Finished;
                 result_.message.clear();
             }
@@ -255,109 +317,203 @@ private:
         return !cancel_.IsSet() || Cancelled();
     }
 
-    bool MenuStage()
+    // One menu page: rendered, encoded and multiplexed with the companion still (and the
+    // music).
+    FrameOutcome MakePage(int page, const std::string& stillPath) const
     {
-        if (pages_ > 0) {
-            const int workers = ProductionWorkerCount(p_.jobs, pages_);
-            result_.workers = workers;
-            auto makePage = [&](std::size_t index, const std::string& stillPath) {
-                const MjpegCancelScope stopOnCancel(&cancel_);
-                FrameOutcome outcome;
-                const int page = static_cast<int>(index);
-                PicBitmap frame;
-                std::string error;
-                if (!RenderMenuFrame(plan_.menuTemplate, plan_.backgroundOverride, menuAlbums_, page * itemsPerPage_,
-                                     plan_.norm, frame, &error))
-                    outcome.warning = Format("Menu page %d is black: ", page + 1) + TrimNewlines(error);
-                if (!EncodeStill(frame, plan_.norm, stillPath, &error)) {
-                    outcome.error = Format("menu page %d: ", page + 1) + TrimNewlines(error);
-                    return outcome;
-                }
-                // The multiplexer is called as its command line would be: "mplex", the
-                // segment, the still, the companion and, only with music, the music.
-                std::vector<std::string> arguments = {"mplex", Format(kMenuSegmentFormat, temp_.c_str(), page + 1),
-                                                      stillPath, companion_};
-                if (!music_.empty())
-                    arguments.push_back(music_);
-                if (MultiplexMain(arguments, &error) != 0) {
-                    outcome.error = Format("menu page %d: ", page + 1) + TrimNewlines(error);
-                    return outcome;
-                }
-                outcome.ok = true;
-                return outcome;
-            };
-            FrameWorkers pool(static_cast<std::size_t>(pages_), StillPaths(workers), makePage, cancel_);
-            for (int page = 0; page < pages_; ++page) {
-                if (cancel_.IsSet())
-                    return Cancelled();
-                const FrameOutcome* outcome = pool.WaitFor(static_cast<std::size_t>(page));
-                if (!outcome)
-                    return Cancelled();
-                if (!outcome->warning.empty())
-                    Warn(outcome->warning);
-                if (!outcome->ok) {
-                    pool.Stop();
-                    if (cancel_.IsSet())
-                        return Cancelled(); // the frame's job was stopped by the cancel
-                    Post(UM_MENU_ENCODE_FAILED);
-                    return Fail(EncoderFailure(outcome->error));
-                }
-                Post(UM_MENU_PAGE_PROGRESS, page + 1, pages_);
-            }
+        FrameOutcome outcome;
+        PicBitmap frame;
+        std::string error;
+        // The covers this page shows that come from slides are ready first.
+        const std::size_t first = static_cast<std::size_t>(page * itemsPerPage_);
+        const std::size_t end = std::min(menuAlbums_.size(), first + static_cast<std::size_t>(itemsPerPage_));
+        covers_->WaitFor(first, end);
+        std::vector<MenuAlbum> albums = menuAlbums_;
+        for (std::size_t a = first; a < end; ++a)
+            if (const PicBitmap* cover = covers_->Picture(a))
+                albums[a].picture = cover;
+        if (!RenderMenuFrame(plan_.menuTemplate, plan_.backgroundOverride, albums, page * itemsPerPage_,
+                             plan_.norm, frame, &error))
+            outcome.warning = Format("Menu page %d is black: ", page + 1) + TrimNewlines(error);
+        if (!EncodeStill(frame, plan_.norm, stillPath, &error)) {
+            outcome.error = Format("menu page %d: ", page + 1) + TrimNewlines(error);
+            return outcome;
         }
-        Post(UM_MENU_ENCODE_END);
-        return true;
+        // The multiplexer is called as its command line would be: "mplex", the segment,
+        // the still, the companion and, only with music, the music.
+        std::vector<std::string> arguments = {"mplex", Format(kMenuSegmentFormat, temp_.c_str(), page + 1), stillPath,
+                                              companion_};
+        if (!music_.empty())
+            arguments.push_back(music_);
+        if (MultiplexMain(arguments, &error) != 0) {
+            outcome.error = Format("menu page %d: ", page + 1) + TrimNewlines(error);
+            return outcome;
+        }
+        outcome.ok = true;
+        return outcome;
     }
 
-    bool SlideStage()
+    // One slide: rendered (a picture that can no longer be decoded gives a black frame),
+    // encoded and multiplexed with the companion still.
+    FrameOutcome MakeSlide(std::size_t index, const std::string& stillPath) const
+    {
+        FrameOutcome outcome;
+        const SlideRef& slide = slides_[index];
+        const PlannedPicture& picture =
+            plan_.albums[static_cast<std::size_t>(slide.album)].pictures[static_cast<std::size_t>(slide.position)];
+        const auto album = static_cast<std::size_t>(slide.album);
+        // The menu pages waiting for this slide's cover are released however it ends.
+        const bool givesCover = slide.position == 0 && coverFromSlide_[album];
+        std::unique_ptr<PicBitmap> cover;
+        struct Release {
+            SlideCovers* covers;
+            std::size_t album;
+            std::unique_ptr<PicBitmap>& cover;
+            ~Release()
+            {
+                if (covers)
+                    covers->Set(album, std::move(cover));
+            }
+        } release{givesCover ? covers_.get() : nullptr, album, cover};
+        PicBitmap frame;
+        try {
+            PicBitmap decoded;
+            if (p_.slideDecoder) {
+                p_.slideDecoder(picture.path, decoded);
+            } else {
+                PicReader reader;
+                reader.SetMode(DecodeMode::Full);
+                reader.DecodeFile(picture.path, decoded, 32);
+            }
+            if (picture.rotation == 90 || picture.rotation == 180 || picture.rotation == 270) {
+                PicBitmap turned;
+                RotateBitmap(decoded, picture.rotation, turned);
+                decoded = std::move(turned);
+            }
+            if (givesCover)
+                cover = MenuCover(decoded);
+            FitSlideFrame(decoded, plan_.norm, frame, plan_.slideGeometry);
+        } catch (const PLTextException& e) {
+            outcome.unreadable = picture.path + ": " + TrimNewlines(e.GetText());
+        } catch (const std::bad_alloc&) {
+            outcome.unreadable = picture.path + ": not enough memory to decode the picture";
+        }
+        if (!outcome.unreadable.empty()) {
+            frame = BlackFrame(plan_.norm);
+            outcome.warning = outcome.unreadable + Format(" (album %02d, picture %02d goes on the disc as a black frame)",
+                                                          slide.album + 1, slide.position + 1);
+        }
+        std::string error;
+        const std::string segment = Format(kSlideSegmentFormat, temp_.c_str(), slide.album + 1, slide.position + 1);
+        if (!EncodeStill(frame, plan_.norm, stillPath, &error) ||
+            MultiplexStill(segment, stillPath, companion_, &error) != 0) {
+            outcome.error =
+                Format("album %02d, picture %02d: ", slide.album + 1, slide.position + 1) + TrimNewlines(error);
+            return outcome;
+        }
+        outcome.ok = true;
+        return outcome;
+    }
+
+    // Menu pages and slides are one row of frames for the workers, pages first: a worker
+    // that finds no page left goes on with the first slides while the last pages are
+    // made, so no core waits between the two. Each worker keeps one helper process for
+    // all its encodes and multiplexes. Results are collected in order, so the messages
+    // come as before: every page, the end of the menu, then every slide.
+    bool FrameStages()
     {
         const int slideCount = static_cast<int>(slides_.size());
-        if (slideCount == 0)
+        const int frames = pages_ + slideCount;
+        if (frames == 0) {
+            Post(UM_MENU_ENCODE_END);
             return true;
-        const int workers = ProductionWorkerCount(p_.jobs, slideCount);
-        result_.workers = std::max(result_.workers, workers);
-        auto makeSlide = [&](std::size_t index, const std::string& stillPath) {
+        }
+        const int workers = ProductionWorkerCount(p_.jobs, frames);
+        result_.workers = workers;
+        // The order the workers take the frames in: the slides that give the menu its
+        // covers, the pages, the other slides. slideFrame maps a slide to its place.
+        covers_ = std::make_unique<SlideCovers>(plan_.albums.size());
+        coverFromSlide_.assign(plan_.albums.size(), false);
+        std::vector<FrameRef> order;
+        std::vector<std::size_t> slideFrame(slides_.size());
+        std::vector<bool> early(slides_.size(), false);
+        for (std::size_t s = 0; s < slides_.size(); ++s) {
+            const auto album = static_cast<std::size_t>(slides_[s].album);
+            const PlannedAlbum& planned = plan_.albums[album];
+            if (pages_ > 0 && slides_[s].position == 0 && !planned.coverPicture && !planned.coverThumbnail) {
+                coverFromSlide_[album] = true;
+                covers_->Expect(album);
+                early[s] = true;
+                slideFrame[s] = order.size();
+                order.push_back({false, s});
+            }
+        }
+        const std::size_t coverFrames = order.size();
+        for (int page = 0; page < pages_; ++page)
+            order.push_back({true, static_cast<std::size_t>(page)});
+        for (std::size_t s = 0; s < slides_.size(); ++s) {
+            if (early[s])
+                continue;
+            slideFrame[s] = order.size();
+            order.push_back({false, s});
+        }
+        std::vector<std::unique_ptr<MjpegHelperProcess>> helpers;
+        for (int w = 0; w < workers; ++w)
+            helpers.push_back(std::make_unique<MjpegHelperProcess>());
+        auto makeFrame = [&](std::size_t index, std::size_t worker, const std::string& stillPath) {
             const MjpegCancelScope stopOnCancel(&cancel_);
-            FrameOutcome outcome;
-            const SlideRef& slide = slides_[index];
-            const PlannedPicture& picture =
-                plan_.albums[static_cast<std::size_t>(slide.album)].pictures[static_cast<std::size_t>(slide.position)];
-            PicBitmap frame;
-            try {
-                RenderSlideFrame(picture.path, picture.rotation, plan_.norm, frame, plan_.slideGeometry);
-            } catch (const PLTextException& e) {
-                outcome.unreadable = picture.path + ": " + TrimNewlines(e.GetText());
-            } catch (const std::bad_alloc&) {
-                outcome.unreadable = picture.path + ": not enough memory to decode the picture";
-            }
-            if (!outcome.unreadable.empty()) {
-                frame = BlackFrame(plan_.norm);
-                outcome.warning = outcome.unreadable +
-                                  Format(" (album %02d, picture %02d goes on the disc as a black frame)",
-                                         slide.album + 1, slide.position + 1);
-            }
-            std::string error;
-            const std::string segment = Format(kSlideSegmentFormat, temp_.c_str(), slide.album + 1, slide.position + 1);
-            if (!EncodeStill(frame, plan_.norm, stillPath, &error) ||
-                MultiplexStill(segment, stillPath, companion_, &error) != 0) {
-                outcome.error = Format("album %02d, picture %02d: ", slide.album + 1, slide.position + 1) +
-                                TrimNewlines(error);
-                return outcome;
-            }
-            outcome.ok = true;
-            return outcome;
+            const MjpegHelperScope useHelper(helpers[worker].get());
+            const FrameRef& frame = order[index];
+            return frame.page ? MakePage(static_cast<int>(frame.index), stillPath) : MakeSlide(frame.index, stillPath);
         };
         // Nothing is started once the event is set; what is under way finishes.
         if (cancel_.IsSet())
             return Cancelled();
-        FrameWorkers pool(static_cast<std::size_t>(slideCount), StillPaths(workers), makeSlide, cancel_);
+        // A cover slide that is not made releases the pages waiting for it all the same.
+        auto skipped = [&](std::size_t index) {
+            if (!order[index].page && index < coverFrames)
+                covers_->Set(static_cast<std::size_t>(slides_[order[index].index].album), nullptr);
+        };
+        FrameWorkers pool(static_cast<std::size_t>(frames), StillPaths(workers), makeFrame, cancel_, skipped);
+        // The cover slides are collected first (they come first); what they say is
+        // reported in slide order below. A cover slide that fails stops the run here.
+        for (std::size_t f = 0; f < coverFrames; ++f) {
+            const FrameOutcome* outcome = pool.WaitFor(f);
+            if (!outcome)
+                return Cancelled();
+            if (!outcome->ok) {
+                pool.Stop();
+                if (cancel_.IsSet())
+                    return Cancelled();
+                Post(UM_MENU_ENCODE_FAILED);
+                return Fail(EncoderFailure(outcome->error));
+            }
+        }
+        for (int page = 0; page < pages_; ++page) {
+            if (cancel_.IsSet())
+                return Cancelled();
+            const FrameOutcome* outcome = pool.WaitFor(coverFrames + static_cast<std::size_t>(page));
+            if (!outcome)
+                return Cancelled();
+            if (!outcome->warning.empty())
+                Warn(outcome->warning);
+            if (!outcome->ok) {
+                pool.Stop();
+                if (cancel_.IsSet())
+                    return Cancelled(); // the frame's job was stopped by the cancel
+                Post(UM_MENU_ENCODE_FAILED);
+                return Fail(EncoderFailure(outcome->error));
+            }
+            Post(UM_MENU_PAGE_PROGRESS, page + 1, pages_);
+        }
+        Post(UM_MENU_ENCODE_END);
         for (int s = 0; s < slideCount; ++s) {
             if (cancel_.IsSet()) {
                 pool.Stop();
                 return Cancelled();
             }
             Post(UM_SLIDE_PROGRESS, s, slideCount);
-            const FrameOutcome* outcome = pool.WaitFor(static_cast<std::size_t>(s));
+            const FrameOutcome* outcome = pool.WaitFor(slideFrame[static_cast<std::size_t>(s)]);
             if (!outcome)
                 return Cancelled();
             if (!outcome->warning.empty())
@@ -448,6 +604,8 @@ private:
     std::string temp_, program_, companion_, track_, music_;
     std::vector<MenuAlbum> menuAlbums_;
     std::vector<SlideRef> slides_;
+    std::unique_ptr<SlideCovers> covers_;
+    std::vector<bool> coverFromSlide_; // per album: its cover comes from its first slide
 };
 
 ProductionJob::ProductionJob(ProductionParameters parameters)

@@ -14,9 +14,13 @@
 // T is the run's temporary folder, P the program folder (companion stills "temp_x.npal"
 // / "temp_x.ntsc" and MPEG tracks "avseq01.npal" / "avseq01.ntsc").
 //
-// Frames go through render -> encode -> multiplex on several workers at once. The still
-// encoder and the multiplexer each run in a child process of their own, so every worker
-// has its own library state and its own still file: "temp_d.m1v" for worker 0 and
+// Frames go through render -> encode -> multiplex on several workers at once, menu pages
+// and slides as one row of frames (pages first), so that no core waits between the two
+// stages. An album whose cover the plan does not hold (a project loaded by headers only)
+// gets it from its cover's slide: those slides are made first, and the decode that makes
+// the slide also gives the menu its cover, so every picture is decoded once. The still encoder and the multiplexer run in a helper process that each worker
+// keeps for the whole run (every job in a fresh copy of it, see MjpegJob.h), so every
+// worker has its own library state and its own still file: "temp_d.m1v" for worker 0 and
 // "temp_d_%02d.m1v" (worker number from 1) for the others. Segments are collected in
 // order, so the image is byte for byte the same whatever the number of workers.
 //
@@ -36,6 +40,7 @@
 
 #include <atomic>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 #include <thread>
@@ -98,6 +103,10 @@ struct ProductionParameters {
     // The shared cancel event; not owned. When null the job uses an event of its own
     // (ProductionJob::Cancel sets whichever is in use).
     ManualResetEvent* cancel = nullptr;
+
+    // Decodes a slide's picture in full (32 bits per pixel, not turned), throwing
+    // PLTextException; empty = the picture reader. Called from the frame workers.
+    std::function<void(const std::string& path, PicBitmap& picture)> slideDecoder;
 };
 
 struct ProductionResult {

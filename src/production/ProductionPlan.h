@@ -32,7 +32,9 @@ struct PlannedAlbum {
     // the album has no pictures or its cover has no thumbnail.
     std::shared_ptr<const PicBitmap> coverThumbnail;
     // The cover's reduced-mode picture, which the menu fits into its image box; shared in
-    // the same way. Null when the project holds none (lazily loaded, or no pictures).
+    // the same way. Null when the project holds none (loaded by headers only, or no
+    // pictures); when the thumbnail is null too, the run takes the cover from the decode
+    // of the cover's slide.
     std::shared_ptr<const PicBitmap> coverPicture;
 };
 

@@ -1,5 +1,6 @@
 #include "production/StillEncoder.h"
 
+#include "production/BlockTransforms.h"
 #include "production/MjpegJob.h"
 #include "production/MjpegLog.h"
 
@@ -239,7 +240,8 @@ void PadStill(std::vector<std::uint8_t>& stream) {
 }
 
 // The body of one encoding job (runs in the job's child process).
-void EncodeInJob(const StillPlanes& planes, const std::string& outputPath, TvNorm norm) {
+void EncodeInJob(const StillPlanes& planes, const std::string& outputPath, TvNorm norm,
+                 StillTransforms transforms) {
     // Everything here is left to the end of the child process: the encoder objects own
     // and free each other in ways the library does not document.
     auto* options = new MPEG2EncOptions();
@@ -254,6 +256,9 @@ void EncodeInJob(const StillPlanes& planes, const std::string& outputPath, TvNor
     options->in_img_height = planes.height;
 
     auto* encoder = new MPEG2Encoder(*options);
+    // The encoder's one-time set-up (in its constructor) has installed the reference
+    // transforms; the fast pair replaces them from here on.
+    InstallStillTransforms(transforms);
     auto* reader = new PlanesReader(encoder->parms, planes);
     encoder->reader = reader;
     MPEG2EncInVidParams stream{};
@@ -302,13 +307,16 @@ void RunEncodeJobInThisProcess(MjpegRequestReader& request) {
     planes.width = request.I32();
     planes.height = request.I32();
     std::int32_t norm = request.I32();
+    std::int32_t transforms = request.I32();
     std::string outputPath = request.Text();
     std::uint32_t sizes[3] = {request.U32(), request.U32(), request.U32()};
     // The planes must be the frame's: the encoder reads them by the frame's size.
     if (planes.width <= 0 || planes.height <= 0 || planes.width > kLargestPictureSide || planes.height > kLargestPictureSide ||
         sizes[0] != static_cast<std::uint32_t>(planes.width) * static_cast<std::uint32_t>(planes.height) ||
         sizes[1] != static_cast<std::uint32_t>(planes.ChromaWidth() * planes.ChromaHeight()) ||
-        sizes[2] != sizes[1] || (norm != 0 && norm != 1))
+        sizes[2] != sizes[1] || (norm != 0 && norm != 1) ||
+        (transforms != static_cast<std::int32_t>(StillTransforms::Fast) &&
+         transforms != static_cast<std::int32_t>(StillTransforms::Reference)))
         MjpegFatal("malformed job request\n");
     auto take = [&](std::vector<std::uint8_t>& plane, std::uint32_t size) {
         std::string_view bytes = request.Bytes(size);
@@ -317,7 +325,7 @@ void RunEncodeJobInThisProcess(MjpegRequestReader& request) {
     take(planes.y, sizes[0]);
     take(planes.cb, sizes[1]);
     take(planes.cr, sizes[2]);
-    EncodeInJob(planes, outputPath, static_cast<TvNorm>(norm));
+    EncodeInJob(planes, outputPath, static_cast<TvNorm>(norm), static_cast<StillTransforms>(transforms));
 }
 
 YCbCrSample ConvertRgbToYCbCr(int red, int green, int blue) {
@@ -449,6 +457,7 @@ bool StillEncoder::EncodeStill(const std::string& outputPath, TvNorm norm,
     head.I32(planes_.width);
     head.I32(planes_.height);
     head.I32(static_cast<std::int32_t>(norm));
+    head.I32(static_cast<std::int32_t>(transforms_));
     head.Text(outputPath);
     head.U32(static_cast<std::uint32_t>(planes_.y.size()));
     head.U32(static_cast<std::uint32_t>(planes_.cb.size()));

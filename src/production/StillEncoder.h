@@ -16,6 +16,7 @@
 // used from different threads at the same time; one object is not thread-safe.
 
 #include "picture/PicBitmap.h"
+#include "production/BlockTransforms.h"
 
 #include "base/TvNorm.h"
 
@@ -91,12 +92,17 @@ public:
 
     const StillPlanes& Planes() const { return planes_; }
 
+    // The block transforms the encoder uses (the fast pair unless told otherwise; the
+    // reference pair serves to compare quality with).
+    void SetTransforms(StillTransforms which) { transforms_ = which; }
+
 private:
     const std::uint8_t* header_ = nullptr;
     const std::uint8_t* palette_ = nullptr;
     const std::uint8_t* pixels_ = nullptr;
     StillPlanes planes_;
     bool prepared_ = false;
+    StillTransforms transforms_ = StillTransforms::Fast;
 };
 
 // The three operations in one call, for a rendered frame.

@@ -842,7 +842,8 @@ DecodedProject DecodeProjectListing(ProjectListing listing, const ProjectDecodeO
     // listed pictures as it still has free places, so an album never has more than 99
     // pictures decoded; a picture that fails frees its place for the next listed one,
     // exactly as adding them one after the other would. Lazy loading decodes each album's
-    // cover (its first usable picture) and checks the others by their header.
+    // cover (its first usable picture) and checks the others by their header; loading by
+    // headers only checks every picture by its header.
     struct Candidate {
         std::size_t album;
         std::size_t listIndex;
@@ -866,7 +867,8 @@ DecodedProject DecodeProjectListing(ProjectListing listing, const ProjectDecodeO
             const int free = MAX_PICTURES_PER_ALBUM - usable[a];
             const bool needCover = usable[a] == 0;
             for (int k = 0; k < free && nextListed[a] < listed[a].size(); ++k) {
-                const bool full = options.loading == PictureLoading::Eager || (needCover && k == 0);
+                const bool full = options.loading == PictureLoading::Eager ||
+                                  (options.loading == PictureLoading::Lazy && needCover && k == 0);
                 round.push_back({a, nextListed[a]++, full});
                 // Lazily, the cover must be known before the header checks can count:
                 // one picture a round until the album has its cover.

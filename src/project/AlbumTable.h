@@ -218,6 +218,10 @@ enum class PictureLoading {
     // line). A picture whose data turns out to be broken then goes on the disc as the run
     // handles any picture that no longer decodes.
     Lazy,
+    // Nothing is decoded, covers included: every picture is checked by its header (the
+    // command line's make, whose run decodes each picture once for its slide and takes
+    // the album's menu cover from that same decode).
+    HeadersOnly,
 };
 
 // The decode step of loading a project: the file read and every picture it names

@@ -168,6 +168,52 @@ TEST(MjpegJobs, OutcomesOfTheHelperProcess) {
         EXPECT_EQ(result.error.substr(0, c.error.size()), c.error) << c.name;
         EXPECT_TRUE(NoChildLeft()) << c.name << ": the child was not reaped";
     }
+    // A kept helper ends each job the same way, one after the other; only the hanging job
+    // costs it its life (it is stopped with its job), and the next job starts a new one.
+    {
+        MjpegHelperProcess kept(test::MjpegTestHelperPath());
+        for (const auto& c : cases) {
+            MjpegJobResult result = kept.Run(c.kind, {c.payload});
+            EXPECT_EQ(result.ok, c.ok) << "kept: " << c.name << ": " << result.error;
+            EXPECT_EQ(result.error.substr(0, c.error.size()), c.error) << "kept: " << c.name;
+        }
+        EXPECT_EQ(kept.Starts(), 2);
+    }
+    EXPECT_TRUE(NoChildLeft()) << "the kept helper was not reaped";
+}
+
+// A kept helper serves job after job in one process; one that is killed fails only the
+// job it was running, and the next job starts a new helper. Jobs reach it through the
+// scope as they would reach a helper of their own.
+TEST(MjpegJobs, AKilledKeptHelperFailsOnlyItsJob) {
+    MjpegRequestWriter payload;
+    payload.U32(2);
+    MjpegHelperProcess kept(test::MjpegTestHelperPath());
+    pid_t first = -1;
+    {
+        const MjpegHelperScope scope(&kept);
+        for (int job = 0; job < 3; ++job) {
+            MjpegJobResult result = RunMjpegHelperJob("test-talk", {payload.Bytes()});
+            ASSERT_TRUE(result.ok) << result.error;
+            ASSERT_FALSE(result.log.empty());
+            EXPECT_EQ(result.log.back().text, "inside the job\n");
+        }
+        first = kept.Pid();
+        EXPECT_GT(first, 0);
+        EXPECT_EQ(kept.Starts(), 1);
+    }
+    std::thread killer([first] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(300));
+        ::kill(first, SIGKILL);
+    });
+    MjpegJobResult killed = kept.Run("test-hang", {});
+    killer.join();
+    EXPECT_FALSE(killed.ok);
+    EXPECT_EQ(killed.error.rfind("the encoder process ended abnormally", 0), 0u) << killed.error;
+    MjpegJobResult next = kept.Run("test-talk", {payload.Bytes()});
+    EXPECT_TRUE(next.ok) << next.error;
+    EXPECT_EQ(kept.Starts(), 2);
+    EXPECT_NE(kept.Pid(), first);
 }
 
 TEST(MjpegJobs, AHelperThatCannotBeStartedFailsTheJobNamingIt) {

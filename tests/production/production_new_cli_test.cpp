@@ -221,8 +221,10 @@ TEST_F(NewCommandTest, MakeOfFoldersEqualsMakeOfTheNewProjectAndInfoKnowsItsSize
     }
 }
 
-// The command line loads pictures lazily (a header check; one full decode, for the
-// slide); the desktop program decodes them all when it loads. The disc is the same.
+// The command line checks pictures by their header only and decodes each once, for its
+// slide, taking the menu's covers from those decodes; the desktop program decodes them
+// all in reduced mode when it loads. The disc is the same but for the menu page, whose
+// covers come from a different decode of the same pictures.
 TEST_F(NewCommandTest, LazyLoadingMakesTheDiscOfEagerLoading)
 {
     const std::string project = scratch.Path("p.lvx");
@@ -250,8 +252,23 @@ TEST_F(NewCommandTest, LazyLoadingMakesTheDiscOfEagerLoading)
     const ProductionResult result = job.Run(nullptr);
     ASSERT_TRUE(result.Finished()) << result.message;
 
-    const std::string difference = FirstDifference(sink.image, ReadBytes(scratch.Path("lazy.bin")));
-    EXPECT_TRUE(difference.empty()) << difference;
+    const std::vector<std::uint8_t> fromCli = ReadBytes(scratch.Path("lazy.bin"));
+    ASSERT_EQ(fromCli.size(), sink.image.size()) << FirstDifference(sink.image, fromCli);
+    // Only the menu page's sectors may differ (a Form 2 sector carries 2,324 bytes).
+    const auto menuSectors = static_cast<std::size_t>(fs::file_size(scratch.Path("eager") + "/menu_01.mpg") / 2324);
+    std::size_t differing = 0, first = 0, last = 0;
+    for (std::size_t at = 0; at < fromCli.size(); at += 2352) {
+        if (std::equal(fromCli.begin() + static_cast<std::ptrdiff_t>(at),
+                       fromCli.begin() + static_cast<std::ptrdiff_t>(at + 2352),
+                       sink.image.begin() + static_cast<std::ptrdiff_t>(at)))
+            continue;
+        if (differing++ == 0)
+            first = at / 2352;
+        last = at / 2352;
+    }
+    // Together, within one segment's length.
+    EXPECT_LE(differing, menuSectors) << FirstDifference(sink.image, fromCli);
+    EXPECT_LT(last - first, menuSectors) << "sectors " << first << " to " << last << " differ";
 }
 
 } // namespace

@@ -4,12 +4,16 @@
 #include "base/Parallel.h"
 #include "production/production_helpers.h"
 
+#include "picture/PLTextException.h"
+#include "picture/PicReader.h"
 #include "production/ProductionJob.h"
 #include "vcd/BinCueSink.h"
 
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <map>
+#include <mutex>
 #include <sstream>
 #include <unistd.h>
 
@@ -415,6 +419,57 @@ TEST_F(ProductionRunTest, ParametersThatCannotMakeADiscAreRefused)
     job.Cancel();
     EXPECT_EQ(job.Run(nullptr).status, ProductionStatus::Cancelled);
     EXPECT_FALSE(job.Start(nullptr));
+}
+
+} // namespace
+} // namespace lumivox::test
+
+namespace lumivox::test {
+namespace {
+
+// A project loaded by headers only holds no covers: the run decodes every picture once,
+// covers included, and the menu gets its covers from the cover slides' decodes — the
+// same menu pages and the same disc as from covers the project held. A cover that cannot
+// be decoded leaves its entry without a picture, and the run goes on.
+TEST_F(ProductionRunTest, CoversComeFromTheSlideDecodeWhenTheProjectHoldsNone)
+{
+    MakeProject(project, scratch, {3, 2, 1});
+    auto runInto = [&](const std::string& name, bool coversFromSlides, const std::string& broken,
+                       std::map<std::string, int>* decodes) {
+        const std::string temp = scratch.Path(name);
+        ProductionParameters parameters = MakeParameters(project, temp, &sink);
+        parameters.jobs = 2;
+        std::mutex mutex;
+        if (coversFromSlides) {
+            for (PlannedAlbum& album : parameters.plan.albums) {
+                album.coverPicture.reset();
+                album.coverThumbnail.reset();
+            }
+            parameters.slideDecoder = [&mutex, decodes, broken](const std::string& path, PicBitmap& picture) {
+                {
+                    std::lock_guard lock(mutex);
+                    ++(*decodes)[path];
+                }
+                if (path == broken)
+                    throw PLTextException(PL_ERRFORMAT_UNKNOWN, "damaged");
+                PicReader reader;
+                reader.SetMode(DecodeMode::Full);
+                reader.DecodeFile(path, picture, 32);
+            };
+        }
+        const ProductionResult result = RunWith(std::move(parameters));
+        EXPECT_TRUE(result.Finished()) << name << ": " << result.message;
+        return ReadBytes(temp + "/menu_01.mpg");
+    };
+    const std::vector<std::uint8_t> held = runInto("held", false, "", nullptr);
+    std::map<std::string, int> decodes;
+    EXPECT_EQ(runInto("from-slides", true, "", &decodes), held);
+    EXPECT_EQ(decodes.size(), 6u);
+    for (const auto& [path, count] : decodes)
+        EXPECT_EQ(count, 1) << path;
+    std::map<std::string, int> again;
+    EXPECT_NE(runInto("broken-cover", true, project.Picture(1, 0).path, &again), held);
+    EXPECT_EQ(again.size(), 6u);
 }
 
 } // namespace

@@ -3,7 +3,7 @@
 
 #include "support/mjpeg_test_jobs.h"
 
-int main()
+int main(int argc, char** argv)
 {
-    return lumivox::MjpegHelperMain(lumivox::test::RunMjpegTestJobKind);
+    return lumivox::MjpegHelperMain(argc, argv, lumivox::test::RunMjpegTestJobKind);
 }
