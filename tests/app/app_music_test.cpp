@@ -4,7 +4,7 @@
 #include "app_fakes.h"
 
 #include "production/WaveFile.h"
-#include "ui/MusicPlayer.h"
+#include "logic/MusicPlayer.h"
 #include "ui/QtWaveOutput.h"
 
 #include <QTemporaryDir>

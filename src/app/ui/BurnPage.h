@@ -9,7 +9,7 @@
 // project over one of the disc's limits names the limit and cannot be burnt.
 
 #include "production/DiscEstimate.h"
-#include "ui/BurnRun.h"
+#include "logic/BurnRun.h"
 #include "ui/Page.h"
 #include "ui/ProgressDialog.h"
 

@@ -5,7 +5,7 @@
 #include "ui/EditorModels.h"
 #include "ui/EditorViews.h"
 #include "ui/MessageBoxes.h"
-#include "ui/PictureAdder.h"
+#include "logic/PictureAdder.h"
 #include "ui/ProjectBridge.h"
 
 #include <QDir>

@@ -1,4 +1,4 @@
-#include "ui/BurnRun.h"
+#include "logic/BurnRun.h"
 
 #include "production/ProductionSetup.h"
 #include "vcd/BinCueSink.h"

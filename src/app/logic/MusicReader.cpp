@@ -2,7 +2,7 @@
 // our MPEG audio decoder, both turned into one-second chunks of 44,100 Hz stereo by
 // ChunkBuilder, which resamples with libresample when the source has another rate.
 
-#include "ui/MusicPlayer.h"
+#include "logic/MusicPlayer.h"
 
 #include "base/FileDescriptor.h"
 #include "mpadec/MpegAudioDecoder.h"

@@ -1,4 +1,4 @@
-#include "ui/MusicPlayer.h"
+#include "logic/MusicPlayer.h"
 
 #include <algorithm>
 #include <cctype>

@@ -1,4 +1,4 @@
-#include "ui/BackgroundDecode.h"
+#include "logic/BackgroundDecode.h"
 
 #include <QMetaObject>
 
