@@ -29,8 +29,18 @@ std::string ErasingText(std::int64_t elapsedMs) {
     return text;
 }
 
+std::chrono::milliseconds SteadyEraseClock::Now() {
+    return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now().time_since_epoch());
+}
+
+bool SteadyEraseClock::Wait(std::chrono::milliseconds delay, const ManualResetEvent& cancel) {
+    return cancel.WaitFor(delay);
+}
+
 bool EraseDisc(BaseDriver& driver, bool full, const ManualResetEvent* cancel,
-               const std::function<void(std::int64_t)>& onElapsed, std::string* error) {
+               const std::function<void(std::int64_t)>& onElapsed, std::string* error, EraseClock* clock) {
+    SteadyEraseClock steady;
+    EraseClock& time = clock ? *clock : steady;
     if (driver.TestUnitReady() == 2) {
         *error = kNoRewritableDiscText;
         return false;
@@ -40,18 +50,18 @@ bool EraseDisc(BaseDriver& driver, bool full, const ManualResetEvent* cancel,
         *error = "The disc could not be erased: " + driver.LastProblem(result);
         return false;
     }
-    const auto start = std::chrono::steady_clock::now();
+    const std::chrono::milliseconds start = time.Now();
     ManualResetEvent never;
     const ManualResetEvent& wait = cancel ? *cancel : never;
     for (;;) {
-        const auto elapsed = std::chrono::steady_clock::now() - start;
-        if (onElapsed) onElapsed(std::chrono::duration_cast<std::chrono::milliseconds>(elapsed).count());
+        const std::chrono::milliseconds elapsed = time.Now() - start;
+        if (onElapsed) onElapsed(elapsed.count());
         if (driver.TestUnitReady() != 2) return true;
         if (elapsed > kEraseLimit) {
             *error = "The drive is still erasing after 90 minutes; it may need to be switched off and on.";
             return false;
         }
-        if (wait.WaitFor(std::chrono::seconds(1))) {
+        if (time.Wait(std::chrono::seconds(1), wait)) {
             *error = "Cancelled";
             return false;
         }

@@ -34,11 +34,30 @@ inline constexpr std::chrono::minutes kEraseLimit{90};
 // "Erasing ReWritable, Please wait...\nElapsed time: %02d:%02d min".
 std::string ErasingText(std::int64_t elapsedMs);
 
+// The erase's time: what it reads and how it waits between looks at the drive. Tests give
+// one whose waits pass at once.
+class EraseClock {
+public:
+    virtual ~EraseClock() = default;
+    virtual std::chrono::milliseconds Now() = 0;
+    // Waits delay; true when cancel was set first.
+    virtual bool Wait(std::chrono::milliseconds delay, const ManualResetEvent& cancel) = 0;
+};
+
+// steady_clock, and the cancel event's own timed wait.
+class SteadyEraseClock final : public EraseClock {
+public:
+    std::chrono::milliseconds Now() override;
+    bool Wait(std::chrono::milliseconds delay, const ManualResetEvent& cancel) override;
+};
+
 // Erases a CD-RW (quick: minimal blanking; full: the whole disc) and waits, once a second,
 // until the drive is ready again; onElapsed (may be empty) gets the elapsed milliseconds at
 // each look (UM_ERASE_ELAPSED). False with *error when no disc is ready, BLANK is refused,
-// the wait is cancelled ("Cancelled") or the drive stays busy past kEraseLimit.
+// the wait is cancelled ("Cancelled") or the drive stays busy past kEraseLimit. clock may be
+// null (steady time).
 bool EraseDisc(BaseDriver& driver, bool full, const ManualResetEvent* cancel,
-               const std::function<void(std::int64_t)>& onElapsed, std::string* error);
+               const std::function<void(std::int64_t)>& onElapsed, std::string* error,
+               EraseClock* clock = nullptr);
 
 } // namespace lumivox
