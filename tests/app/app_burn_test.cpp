@@ -115,9 +115,24 @@ struct Harness {
         list->setCurrentIndex(drive);
         emit list->activated(drive);
     }
+    // Waits until the drive's worker has answered the page's last command (a burn's
+    // dialog opens once the disc has been checked).
+    bool Settle() const
+    {
+        QDeadlineTimer deadline(kRunLimitMs);
+        while (!deadline.hasExpired()) {
+            QCoreApplication::processEvents();
+            if (Page()->CurrentProgress() || !Page()->IsBusy())
+                return true;
+            QTest::qWait(5);
+        }
+        return false;
+    }
     // Waits for the run under way to end; its dialog stays open.
     bool WaitForEnd() const
     {
+        if (!Settle())
+            return false;
         QDeadlineTimer deadline(kRunLimitMs);
         while (!deadline.hasExpired()) {
             ProgressDialog* dialog = Page()->CurrentProgress();
@@ -432,7 +447,12 @@ private slots:
         QTemporaryDir drive;
         Harness h({EmulatedDrive(drive.path(), options)});
         h.Page()->Burn();
-        QCOMPARE(h.messages.shown, QStringList{message});
+        QVERIFY(h.Page()->IsBusy()); // the disc is checked on the drive's worker
+        QVERIFY(!h.Page()->Button(BurnButton::Eject)->isEnabled());
+        QVERIFY(h.Settle());
+        QCOMPARE(h.messages.shown.size(), 1);
+        QVERIFY2(h.messages.shown[0].endsWith(message), qPrintable(h.messages.shown[0]));
+        QVERIFY(h.Page()->Button(BurnButton::Eject)->isEnabled());
         QVERIFY(!h.Page()->LastRun());
         QVERIFY(!h.Page()->CurrentProgress());
     }
@@ -456,6 +476,7 @@ private slots:
         h.MakeAlbums({1});
         h.messages.questionAnswer = true;
         h.Page()->Button(BurnButton::TestBurn)->click();
+        QVERIFY(h.Settle());
         QVERIFY(h.Page()->CurrentProgress());
         QVERIFY(h.WaitForEnd());
         ProgressDialog* dialog = h.Page()->CurrentProgress();
@@ -537,6 +558,7 @@ private slots:
         Harness h({EmulatedDrive(drive.path())});
         h.MakeAlbums({12});
         h.Page()->Burn();
+        QVERIFY(h.Settle());
         ProgressDialog* dialog = h.Page()->CurrentProgress();
         QVERIFY(dialog);
         QTRY_VERIFY_WITH_TIMEOUT(dialog->MessageText() == QString::fromLatin1(kTextSlides), kRunLimitMs);
@@ -549,8 +571,17 @@ private slots:
         h.messages.questionAnswer = true;
         const int begun = run->SlidesBegun();
         dialog->CancelButton()->click();
-        QTRY_VERIFY(!h.Page()->CurrentProgress());
+        QVERIFY(!h.Page()->CurrentProgress()); // the dialog closes at once
         QVERIFY(run->IsCancelled());
+        // The cancelled run holds the drive until it ends: Burn at once starts nothing.
+        QVERIFY(h.Page()->IsBusy());
+        QVERIFY(!h.Page()->Button(BurnButton::Burn)->isEnabled());
+        QVERIFY(!h.Page()->Button(BurnButton::Eject)->isEnabled());
+        h.Page()->Burn();
+        QCOMPARE(h.Page()->LastRun(), run);
+        QVERIFY(!h.Page()->CurrentProgress());
+        QTRY_VERIFY_WITH_TIMEOUT(!h.Page()->IsBusy(), kRunLimitMs);
+        QVERIFY(h.Page()->Button(BurnButton::Burn)->isEnabled());
         run->Wait();
         QCOMPARE(run->Result()->status, ProductionStatus::Cancelled);
         // At most the slide that began while the answer was being given.
@@ -574,7 +605,7 @@ private slots:
         QVERIFY2(dialog->MessageText().contains(QStringLiteral("03/0C/00")), qPrintable(dialog->MessageText()));
         dialog->CancelButton()->click();
         QTRY_VERIFY(!h.Page()->CurrentProgress());
-        QVERIFY(h.Page()->Button(BurnButton::Burn)->isEnabled());
+        QTRY_VERIFY(h.Page()->Button(BurnButton::Burn)->isEnabled()); // once the run let go of the drive
 
         h.Choose(1);
         h.Page()->Burn();
@@ -607,6 +638,7 @@ private slots:
         }
         h.Page()->OnShown();
         h.Page()->Burn();
+        QVERIFY(h.Settle());
         if (!music) {
             QCOMPARE(h.messages.shown.size(), 1);
             QVERIFY2(h.messages.shown[0].contains(QStringLiteral(" MB")), qPrintable(h.messages.shown[0]));

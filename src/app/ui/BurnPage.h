@@ -10,6 +10,8 @@
 
 #include "production/DiscEstimate.h"
 #include "logic/BurnRun.h"
+#include "logic/DriveTasks.h"
+#include "logic/OwnerLink.h"
 #include "ui/Page.h"
 #include "ui/ProgressDialog.h"
 
@@ -92,6 +94,9 @@ public:
     // The dialog of the run under way (null when none), and the last run.
     ProgressDialog* CurrentProgress() const { return progress_; }
     std::shared_ptr<BurnRun> LastRun() const { return lastRun_; }
+    // Drive commands under way, or a run (even one whose dialog has closed after Cancel)
+    // still holding the drive: the page shows the busy cursor and takes no drive command.
+    bool IsBusy() const { return driveBusy_ > 0 || holdingRun_ != nullptr; }
     // Workers of the frame stages (0: the run's default); tests use one for a fixed order.
     void SetWorkerCount(int jobs) { jobs_ = jobs; }
 
@@ -100,9 +105,16 @@ signals:
     void recorderSelected();
 
 private:
-    // Opens the selected drive with its driver for one command; false (with the reason
-    // shown) when there is no drive or it cannot be opened.
-    bool WithSelectedDrive(const std::function<void(BaseDriver&)>& command);
+    // Runs work on the drive's worker with the page busy meanwhile; what work returns (may
+    // be empty) then runs on the page's thread.
+    void DriveTask(const std::string& device, std::function<std::function<void()>()> work);
+    // Opens the selected drive with its driver on the drive's worker and runs command there;
+    // the reason is shown when the drive cannot be opened.
+    void WithSelectedDrive(std::function<void(BaseDriver&)> command);
+    void UpdateBusy();
+    // The run holds its drive until it has ended; then it lets go of it on the drive's worker.
+    void Launch(std::shared_ptr<BurnRun> run, const std::string& device);
+    void ReleaseRun(const BurnRun* run, const std::string& device);
     void BuildControls();
     void NormChosen(bool pal);
     void DriveChosen(int index);
@@ -111,7 +123,6 @@ private:
     void UpdateCommands();
     void StartRun(RunKind kind);
     void RunOn(RunKind kind, const RecorderDrive* drive);
-    bool CheckDisc(const RecorderDrive& drive);
     void OpenProgress(std::shared_ptr<BurnRun> run);
 
     QRadioButton* pal_ = nullptr;
@@ -135,7 +146,12 @@ private:
     QString estimateError_;
     QPointer<ProgressDialog> progress_;
     std::shared_ptr<BurnRun> lastRun_;
+    std::shared_ptr<BurnRun> holdingRun_;
+    int driveBusy_ = 0;
     int jobs_ = 0;
+    OwnerLinkPtr link_ = MakeOwnerLink(this);
+    // Last, so that it goes first: the commands still queued run before the page's state goes.
+    DriveTaskSet driveTasks_;
 };
 
 } // namespace lumivox::ui
