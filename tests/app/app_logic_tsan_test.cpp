@@ -4,6 +4,7 @@
 // the window at a human rate with its last figure always delivered. Built also with
 // ThreadSanitizer.
 
+#include "logic/BackgroundDecode.h"
 #include "logic/BurnRun.h"
 #include "logic/DriveTasks.h"
 #include "logic/OwnerLink.h"
@@ -111,6 +112,30 @@ TEST(OwnerLink, DropsWhatComesAfterTheOwnerWentOrForAnOlderGeneration)
     late.join();
     QCoreApplication::processEvents();
     EXPECT_EQ(got.size(), 2u);
+}
+
+TEST(BackgroundDecode, StartingAgainNeverWaitsForTheDecodeUnderWay)
+{
+    QObject receiver;
+    ui::BackgroundDecode decode(&receiver);
+    std::atomic<bool> release{false};
+    std::vector<int> got;
+    // A decode stuck on a slow file, deaf to its cancel flag.
+    decode.Start(
+        [&](const ProjectDecodeOptions&) {
+            while (!release.load())
+                std::this_thread::sleep_for(1ms);
+            return DecodedProject{};
+        },
+        {}, {}, [&](std::shared_ptr<DecodedProject>) { got.push_back(1); });
+    decode.Start([](const ProjectDecodeOptions&) { return DecodedProject{}; }, {}, {},
+                 [&](std::shared_ptr<DecodedProject>) { got.push_back(2); });
+    ASSERT_TRUE(RunEventsUntil([&] { return !got.empty(); }));
+    EXPECT_EQ(decode.StaleWorkers(), 1);
+    release = true;
+    ASSERT_TRUE(RunEventsUntil([&] { return decode.StaleWorkers() == 0; }));
+    QCoreApplication::processEvents();
+    EXPECT_EQ(got, std::vector<int>{2}); // the old generation's result is dropped
 }
 
 // The run's reports go through the observer interface the production run calls.
