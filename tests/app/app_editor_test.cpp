@@ -272,6 +272,14 @@ void EditorTest::listStyleIsStored()
     QCOMPARE(h.page->FileView()->model(), h.page->FileModel());
     h.page->SetListStyle(ListStyle::Thumbnails);
     QCOMPARE(h.settings.listStyle, 0);
+    // Switching back and forth draws with the same delegate every time.
+    QAbstractItemDelegate* thumbnails = h.page->FileView()->itemDelegate();
+    for (ListStyle other : {ListStyle::List, ListStyle::LargeIcons, ListStyle::Thumbnails}) {
+        h.page->SetListStyle(other);
+        h.page->SetListStyle(ListStyle::Thumbnails);
+    }
+    QCOMPARE(h.page->FileView()->itemDelegate(), thumbnails);
+    QCOMPARE(h.page->FileView()->findChildren<ThumbnailDelegate*>(Qt::FindDirectChildrenOnly).size(), 1);
     Harness fresh;
     QCOMPARE(fresh.page->CurrentListStyle(), ListStyle::Thumbnails);
 }
