@@ -89,6 +89,7 @@ struct Harness {
         window->SetUpRecorders();
         window->ShowPage(PageId::Burn);
         Page()->SetWorkerCount(1);
+        Settle();
     }
     ~Harness()
     {
@@ -108,6 +109,7 @@ struct Harness {
                                           (kSamples + QString::fromLatin1(kPictures[next++ % 6])).toStdString());
         }
         QCoreApplication::processEvents();
+        Settle();
     }
     void Choose(int drive)
     {
@@ -115,14 +117,15 @@ struct Harness {
         list->setCurrentIndex(drive);
         emit list->activated(drive);
     }
-    // Waits until the drive's worker has answered the page's last command (a burn's
-    // dialog opens once the disc has been checked).
+    // Waits until the disc's size is measured and the drive's worker has answered the
+    // page's last command (a burn's dialog opens once the disc has been checked).
     bool Settle() const
     {
         QDeadlineTimer deadline(kRunLimitMs);
         while (!deadline.hasExpired()) {
             QCoreApplication::processEvents();
-            if (Page()->CurrentProgress() || !Page()->IsBusy())
+            if (Page()->CurrentProgress() ||
+                (!Page()->IsBusy() && !Page()->IsEstimating() && !Page()->HasDeferredRun()))
                 return true;
             QTest::qWait(5);
         }
@@ -519,6 +522,7 @@ private slots:
         dialog->CancelButton()->click();
         QTRY_VERIFY(!h.Page()->CurrentProgress());
         QCOMPARE(h.messages.shown.size(), shownBefore); // no question once finished
+        QVERIFY(h.Settle()); // the run lets go of the drive
 
         h.files.imageAnswer = h.Dir(QStringLiteral("same.cue"));
         h.window->Action(Command::SaveDiscImage)->trigger();
@@ -637,6 +641,7 @@ private slots:
             h.discMenu->SetBackgroundMusic(wave.toStdString());
         }
         h.Page()->OnShown();
+        QVERIFY(h.Settle());
         h.Page()->Burn();
         QVERIFY(h.Settle());
         if (!music) {
@@ -672,6 +677,7 @@ private slots:
         (pal ? h.Page()->PalButton() : h.Page()->NtscButton())->click();
         h.MakeAlbums(std::vector<int>(albums.begin(), albums.end()));
         h.Page()->OnShown();
+        QVERIFY(h.Settle());
         const std::uint32_t estimated = h.Page()->Estimate().sectors;
         QVERIFY(h.Page()->Estimate().Fits());
         const double minutes = estimated / 4500.0;
@@ -693,6 +699,7 @@ private slots:
     {
         Harness h;
         h.Page()->OnShown();
+        QVERIFY(h.Settle());
         const QString empty = h.Page()->CapacityText();
         h.MakeAlbums({3});
         QTRY_VERIFY(h.Page()->CapacityText() != empty);
@@ -706,6 +713,7 @@ private slots:
         Harness h;
         h.MakeAlbums({1});
         h.Page()->OnShown();
+        QVERIFY(h.Settle());
         const std::uint32_t without = h.Page()->Estimate().segmentUnits;
         const QString wave = h.Dir(QStringLiteral("tune.wav"));
         {
@@ -755,6 +763,7 @@ private slots:
         picture.fill(Qt::darkCyan);
         QVERIFY(picture.save(tiny));
         h.Page()->OnShown();
+        QVERIFY(h.Settle());
         QVERIFY(h.Page()->Button(BurnButton::Burn)->isEnabled());
         for (int a = 0; a < 21; ++a) {
             h.project.AddAlbum("Album " + std::to_string(a + 1));
@@ -762,6 +771,7 @@ private slots:
                 QVERIFY(h.project.AddPictureToAlbum(a, tiny.toStdString()));
         }
         h.Page()->OnShown();
+        QVERIFY(h.Settle());
         QVERIFY(!h.Page()->Estimate().Fits());
         QVERIFY2(h.Page()->LimitText().contains(QStringLiteral("segment units")), qPrintable(h.Page()->LimitText()));
         QVERIFY(!h.Page()->Button(BurnButton::Burn)->isEnabled());

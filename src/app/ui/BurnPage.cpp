@@ -296,33 +296,65 @@ QString BurnPage::LimitText() const { return limit_->isHidden() ? QString() : li
 
 void BurnPage::ScheduleCapacity()
 {
+    // Pending from now on: a burn asked for before the new figure arrives waits for it.
+    estimatePending_ = true;
     capacityTimer_->start();
 }
 
 void BurnPage::UpdateCapacity()
 {
+    // The project and the disc menu are read here; the template, the music and the MPEG
+    // track are read on the estimate's worker. The page keeps showing the last figure until
+    // the newest one arrives (older ones are dropped).
     capacityTimer_->stop();
+    estimatePending_ = true;
     ProductionPlan plan = MakeProductionPlan(*context_.project);
-    std::string error;
-    estimateValid_ = context_.discMenu && SetMenuFromState(*context_.discMenu, plan, &error);
+    plan.norm = TvNormFromSetting(context_.settings->pal);
+    std::optional<DiscMenuState> menu;
+    if (context_.discMenu)
+        menu = *context_.discMenu;
+    const std::string programFolder =
+        context_.settings->programFolder.empty() ? ProgramFolder() : context_.settings->programFolder;
+    const unsigned generation = link_->NextGeneration();
+    estimateWorker_.Run([this, link = link_, generation, plan = std::move(plan), menu = std::move(menu),
+                         programFolder]() mutable {
+        auto outcome = std::make_shared<EstimateOutcome>();
+        std::string error;
+        outcome->valid = menu && SetMenuFromState(*menu, plan, &error);
+        outcome->error = QString::fromStdString(error);
+        if (outcome->valid) {
+            outcome->estimate = EstimateDisc(plan, programFolder);
+            outcome->withMusic = !plan.musicPath.empty();
+        }
+        link->PostIfCurrent(generation, [this, outcome] { ShowEstimate(*outcome); });
+    });
+    UpdateCommands();
+}
+
+bool BurnPage::IsEstimating() const
+{
+    return estimatePending_;
+}
+
+void BurnPage::ShowEstimate(const EstimateOutcome& outcome)
+{
+    estimatePending_ = capacityTimer_->isActive();
+    estimateValid_ = outcome.valid;
     if (!estimateValid_) {
-        estimateError_ = QString::fromStdString(error);
+        estimateError_ = outcome.error;
         capacity_->setText(tr("The disc's size is not known: %1").arg(estimateError_));
         capacityBar_->setValue(0);
         units_->clear();
         limit_->hide();
-        UpdateCommands();
+        FinishEstimate();
         return;
     }
-    plan.norm = TvNormFromSetting(context_.settings->pal);
-    const std::string programFolder =
-        context_.settings->programFolder.empty() ? ProgramFolder() : context_.settings->programFolder;
-    estimate_ = EstimateDisc(plan, programFolder);
+    estimate_ = outcome.estimate;
     const double minutes = estimate_.sectors / kSectorsPerMinute;
     const int percent = static_cast<int>(std::lround(minutes * 100.0 / kDiscMinutes));
     capacity_->setText(QString::asprintf("%.1f of %d minutes (%d %%)", minutes, kDiscMinutes, percent));
     QString detail = tr("%1 sectors of 2,352 bytes").arg(Thousands(estimate_.sectors));
-    if (!plan.musicPath.empty() && !estimate_.unitsMeasured)
+    if (outcome.withMusic && !estimate_.unitsMeasured)
         detail += tr(". The menu pages' share is estimated from the music's length.");
     capacity_->setToolTip(detail);
     capacityBar_->setValue(static_cast<int>(std::min<double>(1000.0, minutes * 1000.0 / kDiscMinutes)));
@@ -338,7 +370,17 @@ void BurnPage::UpdateCapacity()
     limit_->setVisible(!limit.isEmpty());
     capacityBar_->setStyleSheet(limit.isEmpty() ? QString()
                                                 : QStringLiteral("QProgressBar::chunk { background: #b3261e; }"));
+    FinishEstimate();
+}
+
+void BurnPage::FinishEstimate()
+{
     UpdateCommands();
+    if (deferredRun_ && !estimatePending_) {
+        const DeferredRun run = *deferredRun_;
+        deferredRun_.reset();
+        RunOn(run.kind, run.drive ? &*run.drive : nullptr);
+    }
 }
 
 void BurnPage::UpdateCommands()
@@ -346,6 +388,8 @@ void BurnPage::UpdateCommands()
     const bool hasDrive = context_.recorders->SelectedDrive() != nullptr;
     const bool hasRecorder = hasDrive && context_.recorders->HasDriver();
     const bool fits = estimateValid_ && estimate_.Fits() && estimate_.sectors <= kCdrSectors;
+    // While a new figure is on its way the last one's answer stands (no flicker); a burn
+    // asked for meanwhile waits for the new figure.
     const bool idle = progress_.isNull() && !IsBusy();
     for (BurnButton utility : {BurnButton::Erase, BurnButton::Eject, BurnButton::CloseTray})
         Button(utility)->setEnabled(hasRecorder && idle);
@@ -383,11 +427,15 @@ void BurnPage::BurnOn(const RecorderDrive& drive, RunKind kind)
 
 void BurnPage::RunOn(RunKind kind, const RecorderDrive* drive)
 {
-    if (progress_ || IsBusy())
+    if (progress_ || IsBusy() || deferredRun_)
         return; // one run at a time, and never while a command or the last run has the drive
+    if (estimatePending_) {
+        // The disc's size is being measured after a change: the run starts once it is known.
+        deferredRun_ = DeferredRun{kind, drive ? std::optional<RecorderDrive>(*drive) : std::nullopt};
+        return;
+    }
     if (kind == RunKind::TestBurn && !context_.messages->Question(this, QString::fromLatin1(kTestBurnQuestion)))
         return;
-    UpdateCapacity();
     if (!estimateValid_ || !estimate_.Fits() || estimate_.sectors > kCdrSectors) {
         context_.messages->Information(this, estimateValid_ ? LimitText() : estimateError_);
         return;

@@ -9,6 +9,7 @@
 // project over one of the disc's limits names the limit and cannot be burnt.
 
 #include "production/DiscEstimate.h"
+#include "ui/RecorderSetup.h"
 #include "logic/BurnRun.h"
 #include "logic/DriveTasks.h"
 #include "logic/OwnerLink.h"
@@ -19,6 +20,7 @@
 #include <QPointer>
 
 #include <memory>
+#include <optional>
 
 class QCheckBox;
 class QComboBox;
@@ -97,6 +99,9 @@ public:
     // Drive commands under way, or a run (even one whose dialog has closed after Cancel)
     // still holding the drive: the page shows the busy cursor and takes no drive command.
     bool IsBusy() const { return driveBusy_ > 0 || holdingRun_ != nullptr; }
+    // A new figure of the disc's size is on its way (or a burn waits for it).
+    bool IsEstimating() const;
+    bool HasDeferredRun() const { return deferredRun_.has_value(); }
     // Workers of the frame stages (0: the run's default); tests use one for a fixed order.
     void SetWorkerCount(int jobs) { jobs_ = jobs; }
 
@@ -118,8 +123,16 @@ private:
     void BuildControls();
     void NormChosen(bool pal);
     void DriveChosen(int index);
+    struct EstimateOutcome {
+        bool valid = false;
+        QString error;
+        DiscEstimate estimate;
+        bool withMusic = false;
+    };
     void UpdateCapacity();
     void ScheduleCapacity();
+    void ShowEstimate(const EstimateOutcome& outcome);
+    void FinishEstimate();
     void UpdateCommands();
     void StartRun(RunKind kind);
     void RunOn(RunKind kind, const RecorderDrive* drive);
@@ -148,10 +161,17 @@ private:
     std::shared_ptr<BurnRun> lastRun_;
     std::shared_ptr<BurnRun> holdingRun_;
     int driveBusy_ = 0;
+    bool estimatePending_ = false;
+    struct DeferredRun {
+        RunKind kind;
+        std::optional<RecorderDrive> drive;
+    };
+    std::optional<DeferredRun> deferredRun_;
     int jobs_ = 0;
     OwnerLinkPtr link_ = MakeOwnerLink(this);
-    // Last, so that it goes first: the commands still queued run before the page's state goes.
+    // Last, so that they go first: what is still queued runs before the page's state goes.
     DriveTaskSet driveTasks_;
+    DriveTasks estimateWorker_; // not a drive's: the disc's size, one figure at a time
 };
 
 } // namespace lumivox::ui
