@@ -72,9 +72,10 @@ bool SaveProgressShot(MainWindow& window, const QString& outDir)
     drive.device = "emulated:" + folder.path().toStdString() + "?speed=2";
     BurnPage* page = window.Burn();
     page->BurnOn(drive, RunKind::Burn);
-    // The disc is checked on the drive's worker; the dialog opens after.
+    // The disc's size is measured and the disc checked on workers; the dialog opens after.
     QDeadlineTimer checked(kBurnTimeoutMilliseconds);
-    while (!page->CurrentProgress() && page->IsBusy() && !checked.hasExpired())
+    while (!page->CurrentProgress() && (page->IsBusy() || page->IsEstimating() || page->HasDeferredRun()) &&
+           !checked.hasExpired())
         Settle(20);
     ProgressDialog* dialog = page->CurrentProgress();
     if (!dialog) {
