@@ -28,6 +28,7 @@ void ThumbnailWorker::Stop()
 void ThumbnailWorker::Start(std::vector<std::string> paths, unsigned generation, ResultSink result, DoneSink done)
 {
     Stop();
+    ended_ = false;
     thread_ = std::jthread([this, paths = std::move(paths), generation, result = std::move(result),
                             done = std::move(done)](std::stop_token stop) {
         PicReader reader; // one reader per thread
@@ -59,6 +60,7 @@ void ThumbnailWorker::Start(std::vector<std::string> paths, unsigned generation,
         }
         if (done)
             done(generation, stop.stop_requested());
+        ended_ = true;
     });
 }
 

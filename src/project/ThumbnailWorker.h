@@ -10,6 +10,7 @@
 #include "project/AlbumTable.h"
 #include "project/ThumbnailCache.h"
 
+#include <atomic>
 #include <functional>
 #include <memory>
 #include <string>
@@ -40,10 +41,15 @@ public:
     // called after Stop returns.
     void Stop();
     bool IsRunning() const { return thread_.joinable(); }
+    // Asks the pass to stop after the file it is on, without waiting; HasEnded() tells when
+    // it has (a worker that has ended is destroyed at once).
+    void RequestStop() { thread_.request_stop(); }
+    bool HasEnded() const { return ended_.load(); }
 
 private:
     ThumbnailCache& cache_;
     PictureDecoder decoder_;
+    std::atomic<bool> ended_{true};
     std::jthread thread_;
 };
 

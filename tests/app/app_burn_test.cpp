@@ -13,10 +13,10 @@
 #include "recorder/Scsi.h"
 #include "ui/BurnPage.h"
 #include "ui/MenuPage.h"
-#include "ui/BurnRun.h"
+#include "logic/BurnRun.h"
 #include "ui/EraseDialog.h"
 #include "ui/MainWindow.h"
-#include "ui/MusicPlayer.h"
+#include "logic/MusicPlayer.h"
 #include "ui/PictureButton.h"
 #include "ui/ProgressDialog.h"
 #include "ui/ProjectBridge.h"
@@ -89,6 +89,7 @@ struct Harness {
         window->SetUpRecorders();
         window->ShowPage(PageId::Burn);
         Page()->SetWorkerCount(1);
+        Settle();
     }
     ~Harness()
     {
@@ -108,6 +109,7 @@ struct Harness {
                                           (kSamples + QString::fromLatin1(kPictures[next++ % 6])).toStdString());
         }
         QCoreApplication::processEvents();
+        Settle();
     }
     void Choose(int drive)
     {
@@ -115,9 +117,25 @@ struct Harness {
         list->setCurrentIndex(drive);
         emit list->activated(drive);
     }
+    // Waits until the disc's size is measured and the drive's worker has answered the
+    // page's last command (a burn's dialog opens once the disc has been checked).
+    bool Settle() const
+    {
+        QDeadlineTimer deadline(kRunLimitMs);
+        while (!deadline.hasExpired()) {
+            QCoreApplication::processEvents();
+            if (Page()->CurrentProgress() ||
+                (!Page()->IsBusy() && !Page()->IsEstimating() && !Page()->HasDeferredRun()))
+                return true;
+            QTest::qWait(5);
+        }
+        return false;
+    }
     // Waits for the run under way to end; its dialog stays open.
     bool WaitForEnd() const
     {
+        if (!Settle())
+            return false;
         QDeadlineTimer deadline(kRunLimitMs);
         while (!deadline.hasExpired()) {
             ProgressDialog* dialog = Page()->CurrentProgress();
@@ -225,7 +243,7 @@ public:
 };
 
 // Seconds pass the moment they are waited for.
-class InstantClock final : public EraseClock {
+class InstantClock final : public RecorderClock {
 public:
     std::chrono::milliseconds Now() override { return now_.load(); }
     bool Wait(std::chrono::milliseconds delay, const ManualResetEvent& cancel) override
@@ -432,7 +450,12 @@ private slots:
         QTemporaryDir drive;
         Harness h({EmulatedDrive(drive.path(), options)});
         h.Page()->Burn();
-        QCOMPARE(h.messages.shown, QStringList{message});
+        QVERIFY(h.Page()->IsBusy()); // the disc is checked on the drive's worker
+        QVERIFY(!h.Page()->Button(BurnButton::Eject)->isEnabled());
+        QVERIFY(h.Settle());
+        QCOMPARE(h.messages.shown.size(), 1);
+        QVERIFY2(h.messages.shown[0].endsWith(message), qPrintable(h.messages.shown[0]));
+        QVERIFY(h.Page()->Button(BurnButton::Eject)->isEnabled());
         QVERIFY(!h.Page()->LastRun());
         QVERIFY(!h.Page()->CurrentProgress());
     }
@@ -456,6 +479,7 @@ private slots:
         h.MakeAlbums({1});
         h.messages.questionAnswer = true;
         h.Page()->Button(BurnButton::TestBurn)->click();
+        QVERIFY(h.Settle());
         QVERIFY(h.Page()->CurrentProgress());
         QVERIFY(h.WaitForEnd());
         ProgressDialog* dialog = h.Page()->CurrentProgress();
@@ -498,6 +522,7 @@ private slots:
         dialog->CancelButton()->click();
         QTRY_VERIFY(!h.Page()->CurrentProgress());
         QCOMPARE(h.messages.shown.size(), shownBefore); // no question once finished
+        QVERIFY(h.Settle()); // the run lets go of the drive
 
         h.files.imageAnswer = h.Dir(QStringLiteral("same.cue"));
         h.window->Action(Command::SaveDiscImage)->trigger();
@@ -537,6 +562,7 @@ private slots:
         Harness h({EmulatedDrive(drive.path())});
         h.MakeAlbums({12});
         h.Page()->Burn();
+        QVERIFY(h.Settle());
         ProgressDialog* dialog = h.Page()->CurrentProgress();
         QVERIFY(dialog);
         QTRY_VERIFY_WITH_TIMEOUT(dialog->MessageText() == QString::fromLatin1(kTextSlides), kRunLimitMs);
@@ -549,8 +575,17 @@ private slots:
         h.messages.questionAnswer = true;
         const int begun = run->SlidesBegun();
         dialog->CancelButton()->click();
-        QTRY_VERIFY(!h.Page()->CurrentProgress());
+        QVERIFY(!h.Page()->CurrentProgress()); // the dialog closes at once
         QVERIFY(run->IsCancelled());
+        // The cancelled run holds the drive until it ends: Burn at once starts nothing.
+        QVERIFY(h.Page()->IsBusy());
+        QVERIFY(!h.Page()->Button(BurnButton::Burn)->isEnabled());
+        QVERIFY(!h.Page()->Button(BurnButton::Eject)->isEnabled());
+        h.Page()->Burn();
+        QCOMPARE(h.Page()->LastRun(), run);
+        QVERIFY(!h.Page()->CurrentProgress());
+        QTRY_VERIFY_WITH_TIMEOUT(!h.Page()->IsBusy(), kRunLimitMs);
+        QVERIFY(h.Page()->Button(BurnButton::Burn)->isEnabled());
         run->Wait();
         QCOMPARE(run->Result()->status, ProductionStatus::Cancelled);
         // At most the slide that began while the answer was being given.
@@ -574,7 +609,7 @@ private slots:
         QVERIFY2(dialog->MessageText().contains(QStringLiteral("03/0C/00")), qPrintable(dialog->MessageText()));
         dialog->CancelButton()->click();
         QTRY_VERIFY(!h.Page()->CurrentProgress());
-        QVERIFY(h.Page()->Button(BurnButton::Burn)->isEnabled());
+        QTRY_VERIFY(h.Page()->Button(BurnButton::Burn)->isEnabled()); // once the run let go of the drive
 
         h.Choose(1);
         h.Page()->Burn();
@@ -606,7 +641,9 @@ private slots:
             h.discMenu->SetBackgroundMusic(wave.toStdString());
         }
         h.Page()->OnShown();
+        QVERIFY(h.Settle());
         h.Page()->Burn();
+        QVERIFY(h.Settle());
         if (!music) {
             QCOMPARE(h.messages.shown.size(), 1);
             QVERIFY2(h.messages.shown[0].contains(QStringLiteral(" MB")), qPrintable(h.messages.shown[0]));
@@ -640,6 +677,7 @@ private slots:
         (pal ? h.Page()->PalButton() : h.Page()->NtscButton())->click();
         h.MakeAlbums(std::vector<int>(albums.begin(), albums.end()));
         h.Page()->OnShown();
+        QVERIFY(h.Settle());
         const std::uint32_t estimated = h.Page()->Estimate().sectors;
         QVERIFY(h.Page()->Estimate().Fits());
         const double minutes = estimated / 4500.0;
@@ -661,6 +699,7 @@ private slots:
     {
         Harness h;
         h.Page()->OnShown();
+        QVERIFY(h.Settle());
         const QString empty = h.Page()->CapacityText();
         h.MakeAlbums({3});
         QTRY_VERIFY(h.Page()->CapacityText() != empty);
@@ -674,6 +713,7 @@ private slots:
         Harness h;
         h.MakeAlbums({1});
         h.Page()->OnShown();
+        QVERIFY(h.Settle());
         const std::uint32_t without = h.Page()->Estimate().segmentUnits;
         const QString wave = h.Dir(QStringLiteral("tune.wav"));
         {
@@ -723,6 +763,7 @@ private slots:
         picture.fill(Qt::darkCyan);
         QVERIFY(picture.save(tiny));
         h.Page()->OnShown();
+        QVERIFY(h.Settle());
         QVERIFY(h.Page()->Button(BurnButton::Burn)->isEnabled());
         for (int a = 0; a < 21; ++a) {
             h.project.AddAlbum("Album " + std::to_string(a + 1));
@@ -730,6 +771,7 @@ private slots:
                 QVERIFY(h.project.AddPictureToAlbum(a, tiny.toStdString()));
         }
         h.Page()->OnShown();
+        QVERIFY(h.Settle());
         QVERIFY(!h.Page()->Estimate().Fits());
         QVERIFY2(h.Page()->LimitText().contains(QStringLiteral("segment units")), qPrintable(h.Page()->LimitText()));
         QVERIFY(!h.Page()->Button(BurnButton::Burn)->isEnabled());

@@ -272,6 +272,14 @@ void EditorTest::listStyleIsStored()
     QCOMPARE(h.page->FileView()->model(), h.page->FileModel());
     h.page->SetListStyle(ListStyle::Thumbnails);
     QCOMPARE(h.settings.listStyle, 0);
+    // Switching back and forth draws with the same delegate every time.
+    QAbstractItemDelegate* thumbnails = h.page->FileView()->itemDelegate();
+    for (ListStyle other : {ListStyle::List, ListStyle::LargeIcons, ListStyle::Thumbnails}) {
+        h.page->SetListStyle(other);
+        h.page->SetListStyle(ListStyle::Thumbnails);
+    }
+    QCOMPARE(h.page->FileView()->itemDelegate(), thumbnails);
+    QCOMPARE(h.page->FileView()->findChildren<ThumbnailDelegate*>(Qt::FindDirectChildrenOnly).size(), 1);
     Harness fresh;
     QCOMPARE(fresh.page->CurrentListStyle(), ListStyle::Thumbnails);
 }
@@ -285,13 +293,16 @@ void EditorTest::refillStopsTheWorkerAndDropsOldResults()
     for (int i = 0; i < 3; ++i)
         WriteJpeg(b.filePath(QStringLiteral("b%1.jpg").arg(i)));
     Harness h;
-    // A slow reader that paints each thumbnail red for folder a and blue for folder b.
+    // A slow reader that paints each thumbnail red for folder a and blue for folder b; the
+    // fourth file of a takes until the test lets it go (a large file on a slow disc).
     std::atomic<int> decodedA{0};
+    std::atomic<bool> hold{true};
     const std::string aPath = a.path().toStdString();
-    h.page->SetPictureDecoder([&decodedA, aPath](const std::string& path, PicBitmap& target) {
+    h.page->SetPictureDecoder([&decodedA, &hold, aPath](const std::string& path, PicBitmap& target) {
         const bool fromA = path.rfind(aPath, 0) == 0;
-        if (fromA)
-            ++decodedA;
+        if (fromA && ++decodedA == 4)
+            while (hold.load())
+                QThread::msleep(1);
         QThread::msleep(5);
         target.Create(40, 30, 32, false);
         for (int y = 0; y < 30; ++y)
@@ -305,7 +316,9 @@ void EditorTest::refillStopsTheWorkerAndDropsOldResults()
     while (decodedA < 3 && !deadline.hasExpired())
         QThread::msleep(1); // results of a are now queued, not yet delivered
     QVERIFY(decodedA >= 3);
+    // Leaving the folder does not wait for the file the worker is on.
     h.page->ShowFolder(b.path());
+    hold = false;
     const int decodedWhenLeft = decodedA;
     QThread::msleep(30);
     QCOMPARE(decodedA.load(), decodedWhenLeft); // the worker of a has stopped

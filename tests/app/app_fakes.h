@@ -3,7 +3,7 @@
 // message boxes, file choosers, the wave output and the recorder backend.
 
 #include "ui/MessageBoxes.h"
-#include "ui/MusicPlayer.h"
+#include "logic/MusicPlayer.h"
 #include "ui/RecorderSetup.h"
 
 #include <QCoreApplication>

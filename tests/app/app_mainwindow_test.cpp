@@ -16,7 +16,7 @@
 #include "ui/OptionsDialog.h"
 #include "ui/PreviewPage.h"
 #include "ui/ProjectBridge.h"
-#include "ui/ProjectOpener.h"
+#include "logic/ProjectOpener.h"
 #include "ui/QtWaveOutput.h"
 #include "ui/RecorderSetup.h"
 

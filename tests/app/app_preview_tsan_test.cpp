@@ -5,8 +5,8 @@
 
 #include "picture/FrameRenderer.h"
 #include "picture/PLTextException.h"
-#include "preview/MenuPaging.h"
-#include "preview/SlideShow.h"
+#include "logic/MenuPaging.h"
+#include "logic/SlideShow.h"
 
 #include <gtest/gtest.h>
 

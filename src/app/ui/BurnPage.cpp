@@ -78,8 +78,9 @@ BurnPage::BurnPage(const AppContext& context, QWidget* parent) : Page(context, p
 
 BurnPage::~BurnPage()
 {
-    // The program is going: a run still going stops at its next cancel point, and its
-    // threads are waited for when the last holder lets it go.
+    // The program is going: nothing more reaches the page; a run still going stops at its
+    // next cancel point, and its threads are waited for when the last holder lets it go.
+    link_->Cut();
     if (lastRun_)
         lastRun_->Cancel();
 }
@@ -295,33 +296,65 @@ QString BurnPage::LimitText() const { return limit_->isHidden() ? QString() : li
 
 void BurnPage::ScheduleCapacity()
 {
+    // Pending from now on: a burn asked for before the new figure arrives waits for it.
+    estimatePending_ = true;
     capacityTimer_->start();
 }
 
 void BurnPage::UpdateCapacity()
 {
+    // The project and the disc menu are read here; the template, the music and the MPEG
+    // track are read on the estimate's worker. The page keeps showing the last figure until
+    // the newest one arrives (older ones are dropped).
     capacityTimer_->stop();
+    estimatePending_ = true;
     ProductionPlan plan = MakeProductionPlan(*context_.project);
-    std::string error;
-    estimateValid_ = context_.discMenu && SetMenuFromState(*context_.discMenu, plan, &error);
+    plan.norm = TvNormFromSetting(context_.settings->pal);
+    std::optional<DiscMenuState> menu;
+    if (context_.discMenu)
+        menu = *context_.discMenu;
+    const std::string programFolder =
+        context_.settings->programFolder.empty() ? ProgramFolder() : context_.settings->programFolder;
+    const unsigned generation = link_->NextGeneration();
+    estimateWorker_.Run([this, link = link_, generation, plan = std::move(plan), menu = std::move(menu),
+                         programFolder]() mutable {
+        auto outcome = std::make_shared<EstimateOutcome>();
+        std::string error;
+        outcome->valid = menu && SetMenuFromState(*menu, plan, &error);
+        outcome->error = QString::fromStdString(error);
+        if (outcome->valid) {
+            outcome->estimate = EstimateDisc(plan, programFolder);
+            outcome->withMusic = !plan.musicPath.empty();
+        }
+        link->PostIfCurrent(generation, [this, outcome] { ShowEstimate(*outcome); });
+    });
+    UpdateCommands();
+}
+
+bool BurnPage::IsEstimating() const
+{
+    return estimatePending_;
+}
+
+void BurnPage::ShowEstimate(const EstimateOutcome& outcome)
+{
+    estimatePending_ = capacityTimer_->isActive();
+    estimateValid_ = outcome.valid;
     if (!estimateValid_) {
-        estimateError_ = QString::fromStdString(error);
+        estimateError_ = outcome.error;
         capacity_->setText(tr("The disc's size is not known: %1").arg(estimateError_));
         capacityBar_->setValue(0);
         units_->clear();
         limit_->hide();
-        UpdateCommands();
+        FinishEstimate();
         return;
     }
-    plan.norm = TvNormFromSetting(context_.settings->pal);
-    const std::string programFolder =
-        context_.settings->programFolder.empty() ? ProgramFolder() : context_.settings->programFolder;
-    estimate_ = EstimateDisc(plan, programFolder);
+    estimate_ = outcome.estimate;
     const double minutes = estimate_.sectors / kSectorsPerMinute;
     const int percent = static_cast<int>(std::lround(minutes * 100.0 / kDiscMinutes));
     capacity_->setText(QString::asprintf("%.1f of %d minutes (%d %%)", minutes, kDiscMinutes, percent));
     QString detail = tr("%1 sectors of 2,352 bytes").arg(Thousands(estimate_.sectors));
-    if (!plan.musicPath.empty() && !estimate_.unitsMeasured)
+    if (outcome.withMusic && !estimate_.unitsMeasured)
         detail += tr(". The menu pages' share is estimated from the music's length.");
     capacity_->setToolTip(detail);
     capacityBar_->setValue(static_cast<int>(std::min<double>(1000.0, minutes * 1000.0 / kDiscMinutes)));
@@ -337,7 +370,17 @@ void BurnPage::UpdateCapacity()
     limit_->setVisible(!limit.isEmpty());
     capacityBar_->setStyleSheet(limit.isEmpty() ? QString()
                                                 : QStringLiteral("QProgressBar::chunk { background: #b3261e; }"));
+    FinishEstimate();
+}
+
+void BurnPage::FinishEstimate()
+{
     UpdateCommands();
+    if (deferredRun_ && !estimatePending_) {
+        const DeferredRun run = *deferredRun_;
+        deferredRun_.reset();
+        RunOn(run.kind, run.drive ? &*run.drive : nullptr);
+    }
 }
 
 void BurnPage::UpdateCommands()
@@ -345,7 +388,9 @@ void BurnPage::UpdateCommands()
     const bool hasDrive = context_.recorders->SelectedDrive() != nullptr;
     const bool hasRecorder = hasDrive && context_.recorders->HasDriver();
     const bool fits = estimateValid_ && estimate_.Fits() && estimate_.sectors <= kCdrSectors;
-    const bool idle = progress_.isNull();
+    // While a new figure is on its way the last one's answer stands (no flicker); a burn
+    // asked for meanwhile waits for the new figure.
+    const bool idle = progress_.isNull() && !IsBusy();
     for (BurnButton utility : {BurnButton::Erase, BurnButton::Eject, BurnButton::CloseTray})
         Button(utility)->setEnabled(hasRecorder && idle);
     Button(BurnButton::TestBurn)->setEnabled(hasRecorder && fits && idle);
@@ -367,22 +412,6 @@ void BurnPage::Burn() { StartRun(RunKind::Burn); }
 void BurnPage::TestBurn() { StartRun(RunKind::TestBurn); }
 void BurnPage::SaveDiscImage() { StartRun(RunKind::DiscImage); }
 
-bool BurnPage::CheckDisc(const RecorderDrive& drive)
-{
-    OpenedDrive recorder;
-    std::string error;
-    if (!OpenDrive(drive.device, DriverChoiceFromSetting(context_.settings->driver), &recorder, &error)) {
-        context_.messages->Information(this, QString::fromStdString(error));
-        return false;
-    }
-    const BlankCheckResult check = CheckBlankDisc(*recorder.driver);
-    if (check.state != BlankState::Blank) {
-        context_.messages->Information(this, QString::fromStdString(check.message));
-        return false;
-    }
-    return true;
-}
-
 void BurnPage::StartRun(RunKind kind)
 {
     const RecorderDrive* drive = context_.recorders->SelectedDrive();
@@ -398,16 +427,15 @@ void BurnPage::BurnOn(const RecorderDrive& drive, RunKind kind)
 
 void BurnPage::RunOn(RunKind kind, const RecorderDrive* drive)
 {
-    if (progress_)
-        return; // one run at a time
-    if (kind != RunKind::DiscImage) {
-        if (kind == RunKind::TestBurn &&
-            !context_.messages->Question(this, QString::fromLatin1(kTestBurnQuestion)))
-            return;
-        if (!CheckDisc(*drive))
-            return;
+    if (progress_ || IsBusy() || deferredRun_)
+        return; // one run at a time, and never while a command or the last run has the drive
+    if (estimatePending_) {
+        // The disc's size is being measured after a change: the run starts once it is known.
+        deferredRun_ = DeferredRun{kind, drive ? std::optional<RecorderDrive>(*drive) : std::nullopt};
+        return;
     }
-    UpdateCapacity();
+    if (kind == RunKind::TestBurn && !context_.messages->Question(this, QString::fromLatin1(kTestBurnQuestion)))
+        return;
     if (!estimateValid_ || !estimate_.Fits() || estimate_.sectors > kCdrSectors) {
         context_.messages->Information(this, estimateValid_ ? LimitText() : estimateError_);
         return;
@@ -457,18 +485,48 @@ void BurnPage::RunOn(RunKind kind, const RecorderDrive* drive)
         // With music the menu pages are estimated; the feed then checks the laid-out disc.
         const std::int64_t knownSectors =
             context_.discMenu->BackgroundMusic().empty() && estimate_.sectorsExact ? std::int64_t{estimate_.sectors} : -1;
-        std::string error;
-        if (!run->OpenRecorder(options, knownSectors, &error)) {
-            context_.messages->Information(this, QString::fromStdString(error));
-            return;
-        }
+        // Opening the feed checks that the disc is blank (once per burn) and may wait for
+        // the drive to load: all on the drive's worker.
+        DriveTask(options.device, [this, run, options, knownSectors]() -> std::function<void()> {
+            std::string error;
+            if (!run->OpenRecorder(options, knownSectors, &error))
+                return [this, error] { context_.messages->Information(this, QString::fromStdString(error)); };
+            return [this, run, device = options.device] { Launch(run, device); };
+        });
+        return;
     }
-    // The last run is kept until now so that its threads could still read it; it has
-    // ended, or was cancelled and ends at its next cancel point.
-    if (lastRun_)
-        lastRun_->Cancel();
+    Launch(std::move(run), std::string());
+}
+
+void BurnPage::Launch(std::shared_ptr<BurnRun> run, const std::string& device)
+{
+    if (progress_ || holdingRun_)
+        return; // cannot happen: the page was busy since the run was made
+    // The last run has let go of its drive (or never had one); dropping it waits for nothing.
     lastRun_ = run;
-    OpenProgress(std::move(run));
+    holdingRun_ = run;
+    connect(&run->Bridge(), &RunBridge::finished, this,
+            [this, which = run.get(), device] { ReleaseRun(which, device); }, Qt::QueuedConnection);
+    UpdateBusy();
+    OpenProgress(run);
+    if (!run->IsStarted())
+        ReleaseRun(run.get(), device);
+}
+
+void BurnPage::ReleaseRun(const BurnRun* which, const std::string& device)
+{
+    if (!holdingRun_ || holdingRun_.get() != which)
+        return;
+    // The run's last report has come; its threads end and its drive is closed on the drive's
+    // worker, and only then does the page take drive commands again (a Cancel closes the
+    // dialog at once, but the drive is the run's until then).
+    DriveTask(device, [this, run = holdingRun_]() -> std::function<void()> {
+        run->Release();
+        return [this] {
+            holdingRun_.reset();
+            UpdateBusy();
+        };
+    });
 }
 
 void BurnPage::OpenProgress(std::shared_ptr<BurnRun> run)
@@ -485,28 +543,65 @@ void BurnPage::OpenProgress(std::shared_ptr<BurnRun> run)
     dialog->StartRun();
 }
 
-bool BurnPage::WithSelectedDrive(const std::function<void(BaseDriver&)>& command)
+void BurnPage::DriveTask(const std::string& device, std::function<std::function<void()>()> work)
+{
+    ++driveBusy_;
+    UpdateBusy();
+    driveTasks_.For(device).Run([this, link = link_, work = std::move(work)] {
+        std::function<void()> then = work();
+        link->Post([this, then = std::move(then)] {
+            --driveBusy_;
+            if (then)
+                then();
+            UpdateBusy();
+        });
+    });
+}
+
+void BurnPage::UpdateBusy()
+{
+    if (IsBusy())
+        setCursor(Qt::BusyCursor);
+    else
+        unsetCursor();
+    UpdateCommands();
+}
+
+void BurnPage::WithSelectedDrive(std::function<void(BaseDriver&)> command)
 {
     const RecorderDrive* drive = context_.recorders->SelectedDrive();
-    if (!drive)
-        return false;
-    OpenedDrive recorder;
-    std::string error;
-    if (!OpenDrive(drive->device, DriverChoiceFromSetting(context_.settings->driver), &recorder, &error)) {
-        context_.messages->Information(this, QString::fromStdString(error));
-        return false;
-    }
-    command(*recorder.driver);
-    return true;
+    if (!drive || IsBusy())
+        return;
+    const DriverChoice choice = DriverChoiceFromSetting(context_.settings->driver);
+    DriveTask(drive->device, [this, device = drive->device, choice, command = std::move(command)]() -> std::function<void()> {
+        OpenedDrive recorder;
+        std::string error;
+        if (!OpenDrive(device, choice, &recorder, &error))
+            return [this, error] { context_.messages->Information(this, QString::fromStdString(error)); };
+        command(*recorder.driver);
+        return {};
+    });
 }
 
 void BurnPage::Erase()
 {
-    if (!context_.recorders->HasDriver())
+    const RecorderDrive* drive = context_.recorders->SelectedDrive();
+    if (!drive || !context_.recorders->HasDriver() || IsBusy())
         return;
-    WithSelectedDrive([this](BaseDriver& driver) {
-        EraseDialog dialog(driver, *context_.messages, nullptr, window());
-        dialog.exec();
+    const DriverChoice choice = DriverChoiceFromSetting(context_.settings->driver);
+    DriveTask(drive->device, [this, device = drive->device, choice]() -> std::function<void()> {
+        auto recorder = std::make_shared<OpenedDrive>();
+        std::string error;
+        if (!OpenDrive(device, choice, recorder.get(), &error))
+            return [this, error] { context_.messages->Information(this, QString::fromStdString(error)); };
+        return [this, device, recorder]() mutable {
+            {
+                EraseDialog dialog(*recorder->driver, *context_.messages, nullptr, window());
+                dialog.exec();
+            }
+            // The drive is closed where it was opened.
+            driveTasks_.For(device).Run([recorder = std::move(recorder)]() mutable { recorder.reset(); });
+        };
     });
 }
 

@@ -9,7 +9,10 @@
 // project over one of the disc's limits names the limit and cannot be burnt.
 
 #include "production/DiscEstimate.h"
-#include "ui/BurnRun.h"
+#include "ui/RecorderSetup.h"
+#include "logic/BurnRun.h"
+#include "logic/DriveTasks.h"
+#include "logic/OwnerLink.h"
 #include "ui/Page.h"
 #include "ui/ProgressDialog.h"
 
@@ -17,6 +20,7 @@
 #include <QPointer>
 
 #include <memory>
+#include <optional>
 
 class QCheckBox;
 class QComboBox;
@@ -92,6 +96,12 @@ public:
     // The dialog of the run under way (null when none), and the last run.
     ProgressDialog* CurrentProgress() const { return progress_; }
     std::shared_ptr<BurnRun> LastRun() const { return lastRun_; }
+    // Drive commands under way, or a run (even one whose dialog has closed after Cancel)
+    // still holding the drive: the page shows the busy cursor and takes no drive command.
+    bool IsBusy() const { return driveBusy_ > 0 || holdingRun_ != nullptr; }
+    // A new figure of the disc's size is on its way (or a burn waits for it).
+    bool IsEstimating() const;
+    bool HasDeferredRun() const { return deferredRun_.has_value(); }
     // Workers of the frame stages (0: the run's default); tests use one for a fixed order.
     void SetWorkerCount(int jobs) { jobs_ = jobs; }
 
@@ -100,18 +110,32 @@ signals:
     void recorderSelected();
 
 private:
-    // Opens the selected drive with its driver for one command; false (with the reason
-    // shown) when there is no drive or it cannot be opened.
-    bool WithSelectedDrive(const std::function<void(BaseDriver&)>& command);
+    // Runs work on the drive's worker with the page busy meanwhile; what work returns (may
+    // be empty) then runs on the page's thread.
+    void DriveTask(const std::string& device, std::function<std::function<void()>()> work);
+    // Opens the selected drive with its driver on the drive's worker and runs command there;
+    // the reason is shown when the drive cannot be opened.
+    void WithSelectedDrive(std::function<void(BaseDriver&)> command);
+    void UpdateBusy();
+    // The run holds its drive until it has ended; then it lets go of it on the drive's worker.
+    void Launch(std::shared_ptr<BurnRun> run, const std::string& device);
+    void ReleaseRun(const BurnRun* run, const std::string& device);
     void BuildControls();
     void NormChosen(bool pal);
     void DriveChosen(int index);
+    struct EstimateOutcome {
+        bool valid = false;
+        QString error;
+        DiscEstimate estimate;
+        bool withMusic = false;
+    };
     void UpdateCapacity();
     void ScheduleCapacity();
+    void ShowEstimate(const EstimateOutcome& outcome);
+    void FinishEstimate();
     void UpdateCommands();
     void StartRun(RunKind kind);
     void RunOn(RunKind kind, const RecorderDrive* drive);
-    bool CheckDisc(const RecorderDrive& drive);
     void OpenProgress(std::shared_ptr<BurnRun> run);
 
     QRadioButton* pal_ = nullptr;
@@ -135,7 +159,19 @@ private:
     QString estimateError_;
     QPointer<ProgressDialog> progress_;
     std::shared_ptr<BurnRun> lastRun_;
+    std::shared_ptr<BurnRun> holdingRun_;
+    int driveBusy_ = 0;
+    bool estimatePending_ = false;
+    struct DeferredRun {
+        RunKind kind;
+        std::optional<RecorderDrive> drive;
+    };
+    std::optional<DeferredRun> deferredRun_;
     int jobs_ = 0;
+    OwnerLinkPtr link_ = MakeOwnerLink(this);
+    // Last, so that they go first: what is still queued runs before the page's state goes.
+    DriveTaskSet driveTasks_;
+    DriveTasks estimateWorker_; // not a drive's: the disc's size, one figure at a time
 };
 
 } // namespace lumivox::ui

@@ -66,6 +66,7 @@ FileListModel::FileListModel(ThumbnailCache& cache, QObject* parent) : QAbstract
 FileListModel::~FileListModel()
 {
     StopThumbnails();
+    leftWorkers_.clear(); // each was told to stop; they end after the file they are on
 }
 
 void FileListModel::SetDecoder(PictureDecoder decoder)
@@ -84,8 +85,16 @@ void FileListModel::StopThumbnails()
 
 void FileListModel::SetFolder(const QString& folder)
 {
-    // The worker reads the list's paths: it is stopped before the rows go, and results
-    // it posted before stopping carry the old generation and are dropped on arrival.
+    // The worker of the folder left is told to stop but not waited for (it may be in the
+    // middle of decoding a large file on a slow disc): it has its own copy of the paths, it
+    // ends after the file it is on, and what it still posts carries the old generation and
+    // is dropped on arrival. A fresh worker takes the new folder.
+    if (worker_ && worker_->IsRunning() && !worker_->HasEnded()) {
+        worker_->RequestStop();
+        leftWorkers_.push_back(std::move(worker_));
+        worker_ = std::make_unique<ThumbnailWorker>(cache_, decoder_);
+    }
+    std::erase_if(leftWorkers_, [](const std::unique_ptr<ThumbnailWorker>& w) { return w->HasEnded(); });
     StopThumbnails();
     ++generation_;
     beginResetModel();

@@ -120,6 +120,8 @@ private:
 
     ThumbnailCache& cache_;
     std::unique_ptr<ThumbnailWorker> worker_;
+    // Workers of folders left, told to stop and not waited for; reaped once ended.
+    std::vector<std::unique_ptr<ThumbnailWorker>> leftWorkers_;
     PictureDecoder decoder_;
     QString folder_;
     std::vector<Row> rows_;

@@ -5,7 +5,7 @@
 #include "ui/EditorModels.h"
 #include "ui/EditorViews.h"
 #include "ui/MessageBoxes.h"
-#include "ui/PictureAdder.h"
+#include "logic/PictureAdder.h"
 #include "ui/ProjectBridge.h"
 
 #include <QDir>
@@ -24,6 +24,7 @@
 #include <QStandardPaths>
 #include <QTimer>
 #include <QToolButton>
+#include <QStyledItemDelegate>
 #include <QTreeView>
 #include <QVBoxLayout>
 
@@ -202,6 +203,8 @@ void EditorPage::BuildFileViews()
     fileStack_->setMinimumWidth(kMinimumPane);
     fileIcons_ = new QListView(fileStack_);
     fileIcons_->setModel(fileModel_);
+    thumbnailDelegate_ = new ThumbnailDelegate(kFileListFrame, fileIcons_);
+    plainDelegate_ = new QStyledItemDelegate(fileIcons_);
     fileDetails_ = new QTreeView(fileStack_);
     fileDetails_->setModel(fileModel_);
     fileDetails_->setSelectionModel(fileIcons_->selectionModel());
@@ -331,14 +334,14 @@ void EditorPage::SetListStyle(ListStyle style)
         return;
     }
     fileStack_->setCurrentWidget(fileIcons_);
-    fileIcons_->setItemDelegate(nullptr);
+    fileIcons_->setItemDelegate(plainDelegate_);
     fileIcons_->setWrapping(true);
     fileIcons_->setResizeMode(QListView::Adjust);
     fileIcons_->setMovement(QListView::Static);
     switch (style) {
     case ListStyle::Thumbnails:
         fileIcons_->setViewMode(QListView::IconMode);
-        fileIcons_->setItemDelegate(new ThumbnailDelegate(kFileListFrame, fileIcons_));
+        fileIcons_->setItemDelegate(thumbnailDelegate_);
         fileIcons_->setGridSize(kFileListFrame.cell);
         fileIcons_->setUniformItemSizes(true);
         break;

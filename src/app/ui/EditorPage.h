@@ -15,6 +15,7 @@
 #include <map>
 #include <memory>
 
+class QAbstractItemDelegate;
 class QDialog;
 class QFileSystemModel;
 class QListView;
@@ -141,6 +142,9 @@ private:
     FileListModel* fileModel_ = nullptr;
     QStackedWidget* fileStack_ = nullptr;
     QListView* fileIcons_ = nullptr;
+    // The file list's two ways of drawing an item, made once with the list.
+    QAbstractItemDelegate* thumbnailDelegate_ = nullptr;
+    QAbstractItemDelegate* plainDelegate_ = nullptr;
     QTreeView* fileDetails_ = nullptr;
     AlbumListModel* albumModel_ = nullptr;
     QListView* albumList_ = nullptr;

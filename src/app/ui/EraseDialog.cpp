@@ -1,6 +1,5 @@
 #include "ui/EraseDialog.h"
 
-#include "recorder/DiscUtilities.h"
 #include "recorder/RecorderDriver.h"
 #include "ui/MessageBoxes.h"
 
@@ -12,26 +11,10 @@
 
 namespace lumivox::ui {
 
-namespace {
-// TEST UNIT READY's answer while a drive is busy with an operation in progress.
-constexpr int kDriveBusy = 2;
-constexpr std::chrono::seconds kLookInterval{1};
-} // namespace
-
-std::chrono::milliseconds SteadyEraseClock::Now()
-{
-    return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now().time_since_epoch());
-}
-
-bool SteadyEraseClock::Wait(std::chrono::milliseconds delay, const ManualResetEvent& cancel)
-{
-    return cancel.WaitFor(delay);
-}
-
-EraseDialog::EraseDialog(BaseDriver& driver, MessageBoxes& messages, std::shared_ptr<EraseClock> clock,
+EraseDialog::EraseDialog(BaseDriver& driver, MessageBoxes& messages, std::shared_ptr<RecorderClock> clock,
                          QWidget* parent)
     : QDialog(parent), driver_(driver), messages_(messages),
-      clock_(clock ? std::move(clock) : std::make_shared<SteadyEraseClock>())
+      clock_(std::move(clock)) // null: the erase keeps steady time
 {
     setWindowTitle(tr("Erase CD-RW"));
     setModal(true);
@@ -92,42 +75,23 @@ void EraseDialog::StartErase()
 {
     if (erasing_)
         return;
-    if (driver_.TestUnitReady() == kDriveBusy) {
-        messages_.Information(this, QString::fromLatin1(kNoRewritableDiscText));
-        return;
-    }
     if (worker_.joinable())
-        worker_.join(); // a previous attempt whose BLANK was refused
+        worker_.join(); // a previous attempt that was refused; it has ended
     const bool full = methods_->currentRow() == 1;
     erasing_ = true;
     SetChoosing(false);
     stop_.Reset();
+    // The busy check (no disc), BLANK and the looks at the drive all happen on the worker:
+    // a drive may take seconds to answer any of them.
     worker_ = std::jthread([this, full, clock = clock_] {
         auto post = [this](auto call) { QMetaObject::invokeMethod(this, call, Qt::QueuedConnection); };
-        if (const int result = driver_.Blank(full, true); result != kScsiSuccess) {
-            const QString error = tr("The disc could not be erased: %1")
-                                      .arg(QString::fromStdString(driver_.LastProblem(result)).trimmed());
-            post([this, error] { EraseEnded(false, error); });
-            return;
-        }
-        const std::chrono::milliseconds start = clock->Now();
-        for (;;) {
-            const std::chrono::milliseconds elapsed = clock->Now() - start;
-            post([this, ms = elapsed.count()] { ShowElapsed(ms); });
-            if (driver_.TestUnitReady() != kDriveBusy) {
-                post([this] { EraseEnded(true, {}); });
-                return;
-            }
-            if (elapsed > kEraseLimit) {
-                post([this] {
-                    EraseEnded(false, tr("The drive is still erasing after 90 minutes; it may need to be switched "
-                                         "off and on."));
-                });
-                return;
-            }
-            if (clock->Wait(kLookInterval, stop_))
-                return;
-        }
+        std::string error;
+        const bool ok = EraseDisc(
+            driver_, full, &stop_, [&post, this](std::int64_t ms) { post([this, ms] { ShowElapsed(ms); }); },
+            &error, clock.get());
+        if (!ok && stop_.IsSet())
+            return; // the dialog is going away
+        post([this, ok, error = QString::fromStdString(error).trimmed()] { EraseEnded(ok, error); });
     });
 }
 
@@ -145,7 +109,11 @@ void EraseDialog::EraseEnded(bool ok, const QString& error)
         return;
     }
     SetChoosing(true);
-    messages_.Warning(this, error);
+    // No disc in the drive is a note, not a fault.
+    if (error == QString::fromLatin1(kNoRewritableDiscText))
+        messages_.Information(this, error);
+    else
+        messages_.Warning(this, error);
 }
 
 void EraseDialog::reject()

@@ -1,9 +1,11 @@
 #pragma once
-// "Erase CD-RW": the two erase methods with their descriptions, the busy check, and the
-// erase itself on a worker that reports the elapsed time every second and closes the
-// dialog when the drive is ready again. While it erases, the dialog cannot be left.
+// "Erase CD-RW": the two erase methods with their descriptions, and the erase itself (the
+// recorder library's, with its busy check) on a worker that reports the elapsed time every
+// second and closes the dialog when the drive is ready again. While it erases, the dialog
+// cannot be left, so only the program's end finds the worker still going.
 
 #include "base/Event.h"
+#include "recorder/DiscUtilities.h"
 
 #include <QDialog>
 
@@ -32,29 +34,12 @@ inline constexpr const char* kEraseFullText =
     "Choosing this option will physically erase all data on the medium. Note:physically erasing the medium will "
     "take a while (about 10 - 20 min)";
 
-// The erase worker's time: what it reads and how it waits between looks at the drive.
-// Tests give one whose waits pass at once.
-class EraseClock {
-public:
-    virtual ~EraseClock() = default;
-    virtual std::chrono::milliseconds Now() = 0;
-    // Waits delay; true when cancel was set first.
-    virtual bool Wait(std::chrono::milliseconds delay, const ManualResetEvent& cancel) = 0;
-};
-
-// steady_clock, and the cancel event's own timed wait.
-class SteadyEraseClock final : public EraseClock {
-public:
-    std::chrono::milliseconds Now() override;
-    bool Wait(std::chrono::milliseconds delay, const ManualResetEvent& cancel) override;
-};
-
 class EraseDialog final : public QDialog {
     Q_OBJECT
 public:
     // driver is used only by the erase worker while it runs, and must outlive the dialog;
     // clock may be null (steady time).
-    EraseDialog(BaseDriver& driver, MessageBoxes& messages, std::shared_ptr<EraseClock> clock = nullptr,
+    EraseDialog(BaseDriver& driver, MessageBoxes& messages, std::shared_ptr<RecorderClock> clock = nullptr,
                 QWidget* parent = nullptr);
     ~EraseDialog() override;
 
@@ -78,7 +63,7 @@ private:
 
     BaseDriver& driver_;
     MessageBoxes& messages_;
-    std::shared_ptr<EraseClock> clock_;
+    std::shared_ptr<RecorderClock> clock_;
     QListWidget* methods_ = nullptr;
     QLabel* description_ = nullptr;
     QPushButton* erase_ = nullptr;

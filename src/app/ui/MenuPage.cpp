@@ -2,8 +2,8 @@
 
 #include "picture/FrameRenderer.h"
 #include "picture/MenuTemplate.h"
-#include "preview/MenuPaging.h"
-#include "preview/TemplateCheck.h"
+#include "logic/MenuPaging.h"
+#include "logic/TemplateCheck.h"
 #include "production/ProductionPlan.h"
 #include "project/AlbumTable.h"
 #include "project/Settings.h"

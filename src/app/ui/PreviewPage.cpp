@@ -3,7 +3,7 @@
 
 #include "picture/FrameRenderer.h"
 #include "picture/MenuTemplate.h"
-#include "preview/MenuPaging.h"
+#include "logic/MenuPaging.h"
 #include "production/ProductionPlan.h"
 #include "project/AlbumTable.h"
 #include "project/Settings.h"

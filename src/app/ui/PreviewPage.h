@@ -6,7 +6,7 @@
 // ends it all. The remote's keys also answer the keyboard: 1-9, space (start), Escape
 // (stop), Page Up and Page Down.
 
-#include "preview/SlideShow.h"
+#include "logic/SlideShow.h"
 #include "ui/Page.h"
 
 #include <QImage>

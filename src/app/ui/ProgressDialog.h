@@ -8,7 +8,7 @@
 // polls the run. Its once-a-second timer only redraws the elapsed time.
 
 #include "base/Progress.h"
-#include "ui/BurnRun.h"
+#include "logic/BurnRun.h"
 
 #include <QDialog>
 #include <QElapsedTimer>

@@ -4,7 +4,7 @@
 // sink reads through this QIODevice; while no buffer is queued it reads silence, so the
 // sink keeps running while the player waits for the reader.
 
-#include "ui/MusicPlayer.h"
+#include "logic/MusicPlayer.h"
 
 #include <QIODevice>
 #include <QObject>

@@ -3,7 +3,7 @@
 // 1 to 9, start, stop, previous and next menu). Each key says what it does in its tooltip;
 // the page decides which keys answer.
 
-#include "preview/MenuPaging.h"
+#include "logic/MenuPaging.h"
 
 #include <QAbstractButton>
 #include <QWidget>

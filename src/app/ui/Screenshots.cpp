@@ -72,6 +72,11 @@ bool SaveProgressShot(MainWindow& window, const QString& outDir)
     drive.device = "emulated:" + folder.path().toStdString() + "?speed=2";
     BurnPage* page = window.Burn();
     page->BurnOn(drive, RunKind::Burn);
+    // The disc's size is measured and the disc checked on workers; the dialog opens after.
+    QDeadlineTimer checked(kBurnTimeoutMilliseconds);
+    while (!page->CurrentProgress() && (page->IsBusy() || page->IsEstimating() || page->HasDeferredRun()) &&
+           !checked.hasExpired())
+        Settle(20);
     ProgressDialog* dialog = page->CurrentProgress();
     if (!dialog) {
         std::fprintf(stderr, "could not start the burn of the progress shot\n");
@@ -88,7 +93,8 @@ bool SaveProgressShot(MainWindow& window, const QString& outDir)
     while (!dialog->IsFinished() && !deadline.hasExpired())
         Settle(50);
     dialog->reject();
-    Settle(50);
+    while (page->IsBusy() && !deadline.hasExpired())
+        Settle(20); // the run lets go of the drive
     return saved;
 }
 

@@ -1,4 +1,4 @@
-#include "preview/MenuPaging.h"
+#include "logic/MenuPaging.h"
 
 #include <algorithm>
 

@@ -1,4 +1,4 @@
-#include "preview/SlideShow.h"
+#include "logic/SlideShow.h"
 
 #include "picture/PicBitmap.h"
 #include "picture/QtImage.h"

@@ -1,4 +1,4 @@
-#include "ui/BurnRun.h"
+#include "logic/BurnRun.h"
 
 #include "production/ProductionSetup.h"
 #include "vcd/BinCueSink.h"
@@ -11,20 +11,65 @@ RunBridge::RunBridge(QObject* parent) : QObject(parent)
     qRegisterMetaType<lumivox::ui::RunOutcome>();
 }
 
+namespace {
+// The messages that come in long runs of counts.
+bool IsCounted(const ProgressEvent& event)
+{
+    return event.message == UM_SLIDE_PROGRESS || event.message == UM_WRITE_PROGRESS;
+}
+} // namespace
+
+void RunBridge::FlushHeld()
+{
+    if (!held_)
+        return;
+    const ProgressEvent event = std::move(*held_);
+    held_.reset();
+    emit progress(event);
+}
+
 void RunBridge::OnProgress(const ProgressEvent& event)
 {
     if (run_)
         run_->Note(event);
+    std::lock_guard lock(mutex_);
+    if (IsCounted(event)) {
+        const std::chrono::milliseconds now =
+            clock_ ? clock_()
+                   : std::chrono::duration_cast<std::chrono::milliseconds>(
+                         std::chrono::steady_clock::now().time_since_epoch());
+        const bool sameRun = held_ && held_->message == event.message && held_->stage == event.stage;
+        if (held_ && !sameRun)
+            FlushHeld();
+        const bool complete = event.total > 0 && event.done + 1 >= event.total;
+        if (!complete && lastSent_ && now - *lastSent_ < kProgressInterval) {
+            held_ = event;
+            return;
+        }
+        held_.reset();
+        lastSent_ = now;
+        emit progress(event);
+        return;
+    }
+    FlushHeld();
     emit progress(event);
 }
 
 void RunBridge::OnWarning(const std::string& text)
 {
+    {
+        std::lock_guard lock(mutex_);
+        FlushHeld();
+    }
     emit warning(QString::fromStdString(text));
 }
 
 void RunBridge::OnFinished(const ProductionResult& result)
 {
+    {
+        std::lock_guard lock(mutex_);
+        FlushHeld();
+    }
     emit finished(run_ ? run_->MakeOutcome(result) : RunOutcome{});
 }
 
@@ -69,6 +114,13 @@ bool BurnRun::Start()
         return false;
     job_ = std::make_unique<ProductionJob>(std::move(parameters_));
     return job_->Start(&bridge_);
+}
+
+void BurnRun::Release()
+{
+    if (job_)
+        job_->Wait();
+    feed_.reset();
 }
 
 void BurnRun::Cancel()

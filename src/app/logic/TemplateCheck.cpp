@@ -1,4 +1,4 @@
-#include "preview/TemplateCheck.h"
+#include "logic/TemplateCheck.h"
 
 #include "picture/FrameRenderer.h"
 #include "picture/MenuTemplate.h"

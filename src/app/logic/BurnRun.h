@@ -6,8 +6,9 @@
 // reaches the user-interface thread as queued signals of its RunBridge.
 //
 // The page keeps the last run until the next one, so the run's threads may still read it
-// after the dialog has closed; destroying a run waits for its threads, which end soon
-// after a cancel.
+// after the dialog has closed. Once the run has reported its end, the page lets it go of
+// the drive (Release) on the drive's worker, never on the window's thread; destroying a run
+// waits for its threads too, which end soon after a cancel.
 
 #include "base/Event.h"
 #include "base/Progress.h"
@@ -21,7 +22,11 @@
 #include <QStringList>
 
 #include <atomic>
+#include <chrono>
+#include <functional>
 #include <memory>
+#include <mutex>
+#include <optional>
 #include <string>
 
 namespace lumivox {
@@ -44,10 +49,19 @@ struct RunOutcome {
 
 // Turns the calls of the production thread and the burn thread into queued signals. It
 // lives on the user-interface thread; connect with Qt::QueuedConnection.
+//
+// Progress reaches the window at a human rate: of a run of counted messages (slides,
+// sectors) at most one per kProgressInterval passes, and the last one held back is always
+// sent before anything else the run reports, so the window ends on the true figure.
 class RunBridge final : public QObject, public ProductionObserver {
     Q_OBJECT
 public:
+    static constexpr std::chrono::milliseconds kProgressInterval{100};
+    using Clock = std::function<std::chrono::milliseconds()>;
+
     explicit RunBridge(QObject* parent = nullptr);
+    // Tests give a clock of their own (default: steady time).
+    void SetClock(Clock clock) { clock_ = std::move(clock); }
 
 signals:
     void progress(const lumivox::ProgressEvent& event);
@@ -59,8 +73,15 @@ private:
     void OnProgress(const ProgressEvent& event) override;
     void OnWarning(const std::string& text) override;
     void OnFinished(const ProductionResult& result) override;
+    // Sends the counted message held back, if any (caller holds mutex_).
+    void FlushHeld();
 
     class BurnRun* run_ = nullptr;
+    Clock clock_;
+    // The production thread and the burn thread both report.
+    std::mutex mutex_;
+    std::optional<ProgressEvent> held_;
+    std::optional<std::chrono::milliseconds> lastSent_;
 };
 
 class BurnRun {
@@ -82,6 +103,10 @@ public:
     RunBridge& Bridge() { return bridge_; }
     // Starts the run on its own thread; false when it was started before or has no sink.
     bool Start();
+    bool IsStarted() const { return job_ != nullptr; }
+    // Waits for the run's threads and closes the recorder feed, letting go of the drive.
+    // Called once the run has reported its end, off the window's thread.
+    void Release();
     // Signals the run's cancel event: the slide stage stops before its next slide, the
     // burn before its next buffer.
     void Cancel();

@@ -5,7 +5,7 @@
 // decoded pictures to the project on the user-interface thread.
 
 #include "project/AlbumTable.h"
-#include "ui/BackgroundDecode.h"
+#include "logic/BackgroundDecode.h"
 
 #include <QObject>
 #include <QStringList>

@@ -1,4 +1,4 @@
-#include "ui/MusicPlayer.h"
+#include "logic/MusicPlayer.h"
 
 #include <algorithm>
 #include <cctype>
@@ -65,15 +65,10 @@ MusicFileKind MusicKindOf(const std::string& path)
 MusicPlayer::MusicPlayer(WaveOutput& output, Post post) : output_(output), post_(std::move(post))
 {
     ring_.assign(kRingBuffers, std::vector<std::uint8_t>(kMusicChunkBytes, 0));
+    queue_ = std::make_shared<ChunkQueue>();
+    readerEnded_ = std::make_shared<std::atomic<bool>>(true);
     // Both callbacks come on other threads and only post to the owner thread; a task of an
     // older song (generation) finds the generation moved on and does nothing.
-    queue_.SetArrivalCallback([this] {
-        const unsigned generation = generation_.load();
-        post_([this, generation] {
-            if (generation == generation_.load())
-                Feed();
-        });
-    });
     output_.SetCompletion([this](int userValue) {
         const unsigned generation = generation_.load();
         post_([this, generation, userValue] {
@@ -86,26 +81,49 @@ MusicPlayer::MusicPlayer(WaveOutput& output, Post post) : output_(output), post_
 MusicPlayer::~MusicPlayer()
 {
     Stop();
+    // The readers still going stop at their next chunk; they report to this player.
+    stale_.clear();
     output_.SetCompletion({});
+}
+
+std::size_t MusicPlayer::StaleReaders() const
+{
+    std::size_t going = 0;
+    for (const Reader& reader : stale_)
+        going += reader.ended->load() ? 0 : 1;
+    return going;
+}
+
+void MusicPlayer::ReapEnded()
+{
+    std::erase_if(stale_, [](const Reader& reader) { return reader.ended->load(); });
 }
 
 void MusicPlayer::Start(const std::string& path)
 {
     Stop();
     ++generation_;
-    readerEnded_ = false;
     state_ = State::Prefilling;
     fillIndex_ = 0;
     prefilled_ = 0;
     prefillHasLast_ = false;
     waitingBuffers_.clear();
     const MusicFileKind kind = MusicKindOf(path);
-    reader_ = std::jthread([this, path, kind](std::stop_token stop) {
+    queue_ = std::make_shared<ChunkQueue>();
+    queue_->SetArrivalCallback([this] {
+        const unsigned generation = generation_.load();
+        post_([this, generation] {
+            if (generation == generation_.load())
+                Feed();
+        });
+    });
+    readerEnded_ = std::make_shared<std::atomic<bool>>(false);
+    reader_ = std::jthread([path, kind, queue = queue_, ended = readerEnded_](std::stop_token stop) {
         if (kind == MusicFileKind::Mp3)
-            ReadMp3Music(path, queue_, stop);
+            ReadMp3Music(path, *queue, stop);
         else if (kind == MusicFileKind::Wave)
-            ReadWaveMusic(path, queue_, stop);
-        readerEnded_ = true;
+            ReadWaveMusic(path, *queue, stop);
+        ended->store(true);
     });
 }
 
@@ -114,14 +132,18 @@ void MusicPlayer::Stop()
     output_.Reset();
     if (reader_.joinable()) {
         reader_.request_stop();
-        reader_.join();
+        stale_.push_back(Reader{std::move(reader_), readerEnded_});
     }
     // Tasks the reader or the output posted for this song are dropped from here on.
     ++generation_;
-    queue_.Clear();
+    // The old queue is left to its reader, which may put one more chunk into it while it
+    // stops; the player reads a fresh, empty one until the next Start.
+    queue_->Clear();
+    queue_ = std::make_shared<ChunkQueue>();
     waitingBuffers_.clear();
     if (state_ != State::Idle)
         state_ = State::Stopped;
+    ReapEnded();
 }
 
 void MusicPlayer::WriteBuffer(int ring, std::size_t bytes, int userValue)
@@ -133,7 +155,7 @@ void MusicPlayer::Feed()
 {
     if (state_ == State::Prefilling) {
         while (prefilled_ < kRingBuffers && !prefillHasLast_) {
-            std::optional<MusicChunk> chunk = queue_.TryPop();
+            std::optional<MusicChunk> chunk = queue_->TryPop();
             if (!chunk)
                 break;
             std::memcpy(ring_[static_cast<std::size_t>(prefilled_)].data(), chunk->pcm.data(), kMusicChunkBytes);
@@ -150,7 +172,7 @@ void MusicPlayer::Feed()
         return;
     }
     while (state_ == State::Playing && !waitingBuffers_.empty()) {
-        std::optional<MusicChunk> chunk = queue_.TryPop();
+        std::optional<MusicChunk> chunk = queue_->TryPop();
         if (!chunk)
             return;
         const int userValue = waitingBuffers_.front();

@@ -4,7 +4,7 @@
 // queued signals, and the caller applies the result to the project on the UI thread.
 
 #include "project/AlbumTable.h"
-#include "ui/BackgroundDecode.h"
+#include "logic/BackgroundDecode.h"
 
 #include <QObject>
 #include <QString>

@@ -1,4 +1,4 @@
-#include "ui/PictureAdder.h"
+#include "logic/PictureAdder.h"
 
 #include "picture/ExifOrientation.h"
 

@@ -1,4 +1,4 @@
-#include "ui/ProjectOpener.h"
+#include "logic/ProjectOpener.h"
 
 namespace lumivox::ui {
 

@@ -3,8 +3,10 @@
 // adding pictures): a job runs DecodeProjectFile or DecodeProjectListing on a thread of its
 // own with a cancel flag; progress (in whole-percent steps, so that thousands of pictures
 // do not flood the event queue) and the result come back as queued calls on the
-// receiver's thread. Starting again cancels the decode under way, and whatever it still
-// posts is dropped: each start is a generation, and only the latest one is delivered.
+// receiver's thread. Starting again cancels the decode under way without waiting for it
+// (a cancelled decode ends after the picture it is on), and whatever it still posts is
+// dropped: each start is a generation, and only the latest one is delivered. Ended workers
+// are reaped at the next start; only the destructor waits for one still going.
 
 #include "project/AlbumTable.h"
 
@@ -14,6 +16,7 @@
 #include <functional>
 #include <memory>
 #include <thread>
+#include <vector>
 
 namespace lumivox::ui {
 
@@ -27,7 +30,7 @@ public:
 
     // receiver: the object whose thread the calls are delivered on; it owns this object.
     explicit BackgroundDecode(QObject* receiver) : receiver_(receiver) {}
-    // Cancels the decode under way and waits for its thread.
+    // Cancels the decode under way and waits for its threads.
     ~BackgroundDecode();
     BackgroundDecode(const BackgroundDecode&) = delete;
     BackgroundDecode& operator=(const BackgroundDecode&) = delete;
@@ -37,10 +40,20 @@ public:
     void Start(Job job, ProjectDecodeOptions options, Progress onProgress, Finished onFinished);
     void Cancel();
     bool IsRunning() const { return running_; }
+    // Cancelled workers that have not ended yet (tests).
+    int StaleWorkers() const;
 
 private:
+    struct Worker {
+        std::jthread thread;
+        std::shared_ptr<std::atomic<bool>> ended;
+    };
+    void ReapEnded();
+
     QObject* receiver_;
     std::jthread worker_;
+    std::shared_ptr<std::atomic<bool>> ended_;
+    std::vector<Worker> stale_;
     std::shared_ptr<std::atomic<bool>> cancel_;
     bool running_ = false;
     unsigned generation_ = 0;

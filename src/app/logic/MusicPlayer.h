@@ -16,6 +16,7 @@
 #include <cstdint>
 #include <deque>
 #include <functional>
+#include <memory>
 #include <mutex>
 #include <optional>
 #include <stop_token>
@@ -120,27 +121,39 @@ public:
     // Returns at once; the output starts once ten seconds (or the whole of a shorter
     // song) are decoded.
     void Start(const std::string& path);
-    // Stops output at once, waits for the reader to end and discards queued music, so
-    // nothing of this song reaches the next Start.
+    // Stops output at once and discards queued music. The reader is told to stop but not
+    // waited for: it ends by itself into a queue of its own that no one reads any more, so
+    // nothing of this song reaches the next Start; ended readers are reaped at the next
+    // Start or Stop, and the rest when the player goes.
     void Stop();
 
     State CurrentState() const { return state_; }
     // Chunks waiting in the queue (tests).
-    std::size_t QueuedChunks() const { return queue_.Size(); }
-    // True once the reader thread has ended.
-    bool ReaderEnded() const { return readerEnded_.load(); }
+    std::size_t QueuedChunks() const { return queue_->Size(); }
+    // True once the reader thread of the current song has ended.
+    bool ReaderEnded() const { return readerEnded_->load(); }
+    // Readers of earlier songs that have not ended yet (tests).
+    std::size_t StaleReaders() const;
 
 private:
     void Feed();
     void BufferDone(int userValue);
     void WriteBuffer(int ring, std::size_t bytes, int userValue);
 
+    struct Reader {
+        std::jthread thread;
+        std::shared_ptr<std::atomic<bool>> ended;
+    };
+    void ReapEnded();
+
     WaveOutput& output_;
     Post post_;
-    ChunkQueue queue_;
+    // Each song has its own queue, which its reader holds.
+    std::shared_ptr<ChunkQueue> queue_;
     std::jthread reader_;
+    std::shared_ptr<std::atomic<bool>> readerEnded_;
+    std::vector<Reader> stale_;
     std::atomic<unsigned> generation_{0};
-    std::atomic<bool> readerEnded_{false};
     State state_ = State::Idle;
     std::vector<std::vector<std::uint8_t>> ring_;
     int fillIndex_ = 0;

@@ -2,7 +2,7 @@
 // our MPEG audio decoder, both turned into one-second chunks of 44,100 Hz stereo by
 // ChunkBuilder, which resamples with libresample when the source has another rate.
 
-#include "ui/MusicPlayer.h"
+#include "logic/MusicPlayer.h"
 
 #include "base/FileDescriptor.h"
 #include "mpadec/MpegAudioDecoder.h"
@@ -195,7 +195,8 @@ std::size_t Id3v2TagBytes(int fd)
 
 void ReadWaveMusic(const std::string& path, ChunkQueue& queue, std::stop_token stop)
 {
-    FileDescriptor file(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
+    // Like every file a user names: a FIFO or a device is refused before anything waits on it.
+    FileDescriptor file = OpenRegularFile(path);
     if (file.Get() < 0)
         return;
     std::uint8_t riff[12];
@@ -273,7 +274,8 @@ void ReadMp3Music(const std::string& path, ChunkQueue& queue, std::stop_token st
     // channels as in the source, no band limit below 24 kHz.
     constexpr int kFrequencyLimitHz = 24000;
 
-    FileDescriptor file(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
+    // Like every file a user names: a FIFO or a device is refused before anything waits on it.
+    FileDescriptor file = OpenRegularFile(path);
     if (file.Get() < 0)
         return;
     const std::size_t tag = Id3v2TagBytes(file.Get());

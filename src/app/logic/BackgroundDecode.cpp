@@ -1,4 +1,4 @@
-#include "ui/BackgroundDecode.h"
+#include "logic/BackgroundDecode.h"
 
 #include <QMetaObject>
 
@@ -9,6 +9,20 @@ BackgroundDecode::~BackgroundDecode()
     Cancel();
     if (worker_.joinable())
         worker_.join();
+    stale_.clear(); // all cancelled before
+}
+
+int BackgroundDecode::StaleWorkers() const
+{
+    int going = 0;
+    for (const Worker& worker : stale_)
+        going += worker.ended->load() ? 0 : 1;
+    return going;
+}
+
+void BackgroundDecode::ReapEnded()
+{
+    std::erase_if(stale_, [](const Worker& worker) { return worker.ended->load(); });
 }
 
 void BackgroundDecode::Cancel()
@@ -21,14 +35,16 @@ void BackgroundDecode::Start(Job job, ProjectDecodeOptions options, Progress onP
 {
     Cancel();
     if (worker_.joinable())
-        worker_.join();
+        stale_.push_back(Worker{std::move(worker_), ended_});
+    ReapEnded();
     cancel_ = std::make_shared<std::atomic<bool>>(false);
+    ended_ = std::make_shared<std::atomic<bool>>(false);
     running_ = true;
     const unsigned generation = ++generation_;
 
     worker_ = std::jthread([this, generation, job = std::move(job), options = std::move(options),
                             onProgress = std::move(onProgress), onFinished = std::move(onFinished),
-                            cancel = cancel_](std::stop_token) mutable {
+                            cancel = cancel_, ended = ended_](std::stop_token) mutable {
         options.cancel = cancel.get();
         // The decoding threads report one at a time (the decode's own contract).
         int lastPercent = -1;
@@ -45,7 +61,7 @@ void BackgroundDecode::Start(Job job, ProjectDecodeOptions options, Progress onP
         auto result = std::make_shared<DecodedProject>(job(options));
         if (cancel->load())
             result->cancelled = true;
-        // The receiver owns this object, whose destructor joins the thread, so posting to
+        // The receiver owns this object, whose destructor joins the threads, so posting to
         // it is safe; Qt drops the call if the receiver is gone before it runs.
         QMetaObject::invokeMethod(receiver_, [this, generation, onFinished, result] {
             if (generation != generation_)
@@ -54,6 +70,7 @@ void BackgroundDecode::Start(Job job, ProjectDecodeOptions options, Progress onP
             if (onFinished)
                 onFinished(result);
         }, Qt::QueuedConnection);
+        ended->store(true);
     });
 }
 
