@@ -7,6 +7,7 @@
 
 #include "base/Event.h"
 #include "base/Paths.h"
+#include "base/SafeOutput.h"
 #include "base/TextUtil.h"
 #include "picture/MenuTemplate.h"
 #include "picture/QtGuiHost.h"
@@ -330,8 +331,27 @@ int RunMake(const std::vector<std::string>& args)
 
     // The image file, the recorder, or both from one run.
     std::unique_ptr<BinCueSink> fileSink;
-    if (!options.output.empty())
+    if (!options.output.empty()) {
+        if (options.output.back() == '/')
+            return Fail(options.output + ": names a folder; give the CUE file to make (FOLDER/DISC.cue)",
+                        kExitUsage);
         fileSink = std::make_unique<BinCueSink>(BinPathFor(options.output));
+        // The image is renamed over its names only at the end; one of the run's own
+        // files under such a name would be lost then, after everything was made from it.
+        std::vector<std::string> inputs = {input.projectPath, state.BackgroundOverride(), state.BackgroundMusic(),
+                                           state.CurrentTemplatePath()};
+        for (int album = 0; album < project.AlbumCount(); ++album)
+            for (int position = 0; position < project.PictureCount(album); ++position)
+                inputs.push_back(project.Picture(album, position).path);
+        for (const std::string& used : inputs)
+            for (const std::string& written : {fileSink->BinPath(), fileSink->CuePath()})
+                if (!used.empty() && IsSameFile(used, written))
+                    return Fail(written + ": is one of the run's own input files; choose another output");
+        // Another run writing the same image, or a folder that takes no file, is told
+        // now rather than after everything was made.
+        if (fileSink->Reserve() != 0)
+            return Fail(fileSink->ErrorText());
+    }
     ProductionRequest request;
     request.project = &project;
     request.projectPath = input.projectPath.empty() ? input.folders.front() : input.projectPath;

@@ -632,10 +632,10 @@ bool AlbumTable::RotatePictures(int album, const std::vector<int>& positions, Ro
     return allTurned;
 }
 
-bool AlbumTable::SaveProject(const std::string& path, std::string* error) const
+bool AlbumTable::SaveProject(const std::string& path, std::string* error, bool replace) const
 {
     IniFile file;
-    const IniLoadStatus status = file.Load(path);
+    const IniLoadStatus status = replace ? IniLoadStatus::Missing : file.Load(path);
     if (status != IniLoadStatus::Loaded && status != IniLoadStatus::Missing) {
         if (error)
             *error = file.LastError();
