@@ -53,6 +53,8 @@ SignalWatcher::SignalWatcher(ManualResetEvent& cancel, std::string commandName)
     sigemptyset(&signals_);
     sigaddset(&signals_, SIGINT);
     sigaddset(&signals_, SIGTERM);
+    // A closed terminal (or ssh session) stops the run the same clean way.
+    sigaddset(&signals_, SIGHUP);
     pthread_sigmask(SIG_BLOCK, &signals_, nullptr);
     signalFd_ = ::signalfd(-1, &signals_, SFD_CLOEXEC | SFD_NONBLOCK);
     thread_ = std::jthread([this] { Watch(); });
@@ -82,7 +84,7 @@ void SignalWatcher::Watch()
         signalfd_siginfo info{};
         while (::read(signalFd_, &info, sizeof info) == static_cast<ssize_t>(sizeof info)) {
             const int taken = static_cast<int>(info.ssi_signo);
-            if (taken != SIGINT && taken != SIGTERM)
+            if (taken != SIGINT && taken != SIGTERM && taken != SIGHUP)
                 continue;
             if (signal_.exchange(taken) == 0)
                 std::fprintf(stderr, "\n%s: cancelling...\n", commandName_.c_str());

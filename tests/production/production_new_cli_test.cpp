@@ -16,6 +16,7 @@
 #include <regex>
 #include <spawn.h>
 #include <sstream>
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -54,7 +55,8 @@ protected:
         WriteTestBmp(snow + "/b.bmp", 64, 48, 3);
     }
 
-    CliRun Cli(const std::vector<std::string>& args)
+    // fileSizeLimit stands for a full disk: a write past it fails.
+    CliRun Cli(const std::vector<std::string>& args, rlim_t fileSizeLimit = RLIM_INFINITY)
     {
         const std::string out = scratch.Path("stdout.txt");
         const std::string err = scratch.Path("stderr.txt");
@@ -70,7 +72,13 @@ protected:
         argv.push_back(nullptr);
         CliRun run;
         pid_t pid = -1;
+        struct rlimit old {};
+        ::getrlimit(RLIMIT_FSIZE, &old);
+        struct rlimit limited = old;
+        limited.rlim_cur = std::min(fileSizeLimit, old.rlim_max);
+        ::setrlimit(RLIMIT_FSIZE, &limited);
         const int spawned = posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), environ);
+        ::setrlimit(RLIMIT_FSIZE, &old);
         posix_spawn_file_actions_destroy(&actions);
         if (spawned != 0) {
             ADD_FAILURE() << "cannot start " << all[0];
@@ -164,6 +172,12 @@ TEST_F(NewCommandTest, RefusalsNameTheFileOrFolder)
         EXPECT_FALSE(fs::exists(scratch.Path("a.lvx")));
     }
     EXPECT_NE(ReadText(existing).find("Keep=me"), std::string::npos) << "a refused new changed the file";
+
+    // On a full disk --force fails and keeps the old project as it was.
+    const CliRun full = Cli({"new", existing, beach, "--force"}, 100);
+    EXPECT_EQ(full.status, 1) << full.error;
+    EXPECT_NE(ReadText(existing).find("Keep=me"), std::string::npos) << "a failed new --force lost the old project";
+    EXPECT_EQ(Join(FilesMatching(scratch.Folder(), "\\..*")), "") << "a pending file was left behind";
 
     // --force replaces the file, keys of the old one included.
     const CliRun forced = Cli({"new", existing, beach, "--force"});
