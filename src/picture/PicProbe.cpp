@@ -56,13 +56,32 @@ void ProbeJpegHeader(const unsigned char* data, std::size_t size, std::uint64_t 
 
 void PicReader::ProbeFile(const std::string& path)
 {
+    // A JPEG's header nearly always lies in its first bytes; the whole file is read only
+    // when it does not (or for the other formats, which are checked by decoding).
+    constexpr std::size_t kHeaderBytes = std::size_t(1) << 20;
     MappedFile file;
     std::string reason;
-    if (!file.Open(path, &reason))
+    if (!file.Open(path, &reason, kHeaderBytes))
         throw PLTextException(PL_ERRACCESS_DENIED, "Opening " + path + " failed");
     if (file.Size() > 0 && Identify(file.Data(), file.Size()) == PicFormat::Jpeg) {
-        ProbeJpegHeader(file.Data(), file.Size(), maxPixels_);
-        return;
+        try {
+            ProbeJpegHeader(file.Data(), file.Size(), maxPixels_);
+            return;
+        } catch (const PLTextException&) {
+            if (file.Size() == file.FileSize())
+                throw;
+        }
+    }
+    if (file.Size() < file.FileSize()) {
+        if (file.FileSize() > kMaxPictureFileBytes)
+            throw PLTextException(PL_ERRNO_MEMORY, "Opening " + path + " failed: the file is over " +
+                                                       std::to_string(kMaxPictureFileBytes >> 20) + " MB");
+        if (!file.Open(path, &reason))
+            throw PLTextException(PL_ERRACCESS_DENIED, "Opening " + path + " failed");
+        if (file.Size() > 0 && Identify(file.Data(), file.Size()) == PicFormat::Jpeg) {
+            ProbeJpegHeader(file.Data(), file.Size(), maxPixels_);
+            return;
+        }
     }
     // Other formats are cheap to decode next to a camera JPEG; decoding them is the
     // check, and the bitmap is dropped at once.

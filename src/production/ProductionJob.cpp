@@ -13,6 +13,7 @@
 #include "production/MusicConversion.h"
 #include "production/StillEncoder.h"
 #include "project/AlbumTable.h"
+#include "picture/PicReader.h"
 #include "vcd/ImageSink.h"
 #include "vcd/VideoCdLayout.h"
 
@@ -116,7 +117,7 @@ public:
     ProductionResult Execute()
     {
         try {
-            if (CheckInputs() && MusicStage() && CapacityCheck() && MenuStage() && SlideStage() && AuthoringStage()) {
+            if (CheckInputs() && EarlyCapacityCheck() && MusicStage() && CapacityCheck() && MenuStage() && SlideStage() && AuthoringStage()) {
                 result_.status = ProductionStatus::Finished;
                 result_.message.clear();
             }
@@ -232,6 +233,20 @@ private:
         return !cancel_.IsSet() || Cancelled();
     }
 
+    // Before the music is converted (three hours of it take a minute): the disc's size
+    // with the music's length read from its header.
+    bool EarlyCapacityCheck()
+    {
+        if (plan_.musicPath.empty())
+            return true;
+        const DiscEstimate estimate = EstimateDisc(plan_, program_);
+        if (!estimate.Fits()) {
+            Post(UM_MENU_ENCODE_FAILED);
+            return Fail("The disc cannot be made: " + TrimNewlines(estimate.limitExceeded));
+        }
+        return !cancel_.IsSet() || Cancelled();
+    }
+
     // The disc's size is known now: refuse a disc that cannot be made before any frame
     // is encoded.
     bool CapacityCheck()
@@ -260,8 +275,10 @@ private:
         if (pages_ > 0) {
             const int workers = ProductionWorkerCount(p_.jobs, pages_);
             result_.workers = workers;
+            const CancelFlag decodeCancel(cancel_);
             auto makePage = [&](std::size_t index, const std::string& stillPath) {
                 const MjpegCancelScope stopOnCancel(&cancel_);
+                const DecodeWatchScope stopDecodeOnCancel(decodeCancel.Flag());
                 FrameOutcome outcome;
                 const int page = static_cast<int>(index);
                 PicBitmap frame;
@@ -316,8 +333,10 @@ private:
             return true;
         const int workers = ProductionWorkerCount(p_.jobs, slideCount);
         result_.workers = std::max(result_.workers, workers);
+        const CancelFlag decodeCancel(cancel_);
         auto makeSlide = [&](std::size_t index, const std::string& stillPath) {
             const MjpegCancelScope stopOnCancel(&cancel_);
+            const DecodeWatchScope stopDecodeOnCancel(decodeCancel.Flag());
             FrameOutcome outcome;
             const SlideRef& slide = slides_[index];
             const PlannedPicture& picture =
