@@ -26,18 +26,19 @@ struct PictureFacts {
     std::string error; // why the full-size decode failed, when it did
 };
 
-// The picture as production will see it: decoded in full, then turned.
+// The picture as production will see it: its full size, turned.
 PictureFacts DescribePicture(PicReader& reader, const PictureItem& item)
 {
     PictureFacts facts;
     facts.path = item.path;
     facts.rotation = item.rotated ? item.rotation : 0;
     try {
-        PicBitmap full;
-        reader.DecodeFile(item.path, full, 32);
+        // The header tells the size; the picture is decoded only where the header is not
+        // enough (formats other than JPEG), as making the disc checks it.
+        const PictureSize size = reader.ProbeFile(item.path);
         const bool sideways = facts.rotation == 90 || facts.rotation == 270;
-        facts.width = sideways ? full.Height() : full.Width();
-        facts.height = sideways ? full.Width() : full.Height();
+        facts.width = sideways ? size.height : size.width;
+        facts.height = sideways ? size.width : size.height;
     } catch (const PLTextException& error) {
         facts.error = error.GetText();
     } catch (const std::exception& error) {
@@ -78,7 +79,8 @@ int RunInfo(const std::vector<std::string>& args)
 
     AlbumTable project;
     project.ResetProject();
-    const ProjectLoadResult result = project.LoadProject(projectPath);
+    // Loaded as make loads it: covers decoded, other pictures checked by their header.
+    const ProjectLoadResult result = project.LoadProject(projectPath, PictureLoading::Lazy);
     if (!result.Loaded()) {
         if (result.status == ProjectLoadStatus::NotProject)
             std::fprintf(stderr, "lumivox-cli info: %s: not a Lumivox project (%s)\n",
@@ -97,7 +99,8 @@ int RunInfo(const std::vector<std::string>& args)
     if (json)
         out += "{\"albums\": [";
     else
-        out += Format("Project: %s\n%s\n", projectPath.c_str(), project.StatusText().c_str());
+        out += Format("Project: %s\n%s\n", EscapeControls(projectPath).c_str(),
+                      EscapeControls(project.StatusText()).c_str());
     for (int album = 0; album < project.AlbumCount(); ++album) {
         const AlbumInfo& info = project.Album(album);
         if (json) {
@@ -106,7 +109,7 @@ int RunInfo(const std::vector<std::string>& args)
                    std::to_string(info.waitTime) + ", \"pictures\": [";
         } else {
             out += Format("\nAlbum %02d: %s (wait %d s, %d picture%s)\n", album + 1,
-                          info.name.c_str(), info.waitTime, info.PictureCount(),
+                          EscapeControls(info.name).c_str(), info.waitTime, info.PictureCount(),
                           info.PictureCount() == 1 ? "" : "s");
         }
         for (int i = 0; i < info.PictureCount(); ++i) {
@@ -118,11 +121,12 @@ int RunInfo(const std::vector<std::string>& args)
                        ", \"width\": " + std::to_string(facts.width) +
                        ", \"height\": " + std::to_string(facts.height) + "}";
             } else if (facts.error.empty()) {
-                out += Format("  %02d  %s  rotation %d  %d x %d\n", i + 1, facts.path.c_str(),
+                out += Format("  %02d  %s  rotation %d  %d x %d\n", i + 1, EscapeControls(facts.path).c_str(),
                               facts.rotation, facts.width, facts.height);
             } else {
                 out += Format("  %02d  %s  rotation %d  (full size unknown: %s)\n", i + 1,
-                              facts.path.c_str(), facts.rotation, facts.error.c_str());
+                              EscapeControls(facts.path).c_str(), facts.rotation,
+                              OneLine(facts.error).c_str());
             }
         }
         if (json)

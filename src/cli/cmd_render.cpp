@@ -35,7 +35,7 @@ constexpr const char* kRenderName = "lumivox-cli render";
 
 int Fail(const std::string& message)
 {
-    std::fprintf(stderr, "%s: %s\n", kRenderName, message.c_str());
+    std::fprintf(stderr, "%s: %s\n", kRenderName, EscapeControls(message).c_str());
     return 1;
 }
 
@@ -139,9 +139,10 @@ int RunRender(const std::vector<std::string>& args)
     if (!loaded.Loaded())
         return Fail(loaded.error.empty() ? projectPath + ": not a Lumivox project file" : loaded.error);
     for (const SkippedPicture& skipped : loaded.skipped)
-        std::fprintf(stderr, "%s: warning: %s: %s (album %02d \"%s\" left it out)\n", kRenderName,
-                     skipped.path.c_str(), skipped.reason.c_str(), skipped.album,
-                     skipped.albumName.c_str());
+        std::fprintf(stderr, "%s: warning: %s\n", kRenderName,
+                     EscapeControls(Format("%s: %s (album %02d \"%s\" left it out)", skipped.path.c_str(),
+                                           skipped.reason.c_str(), skipped.album, skipped.albumName.c_str()))
+                         .c_str());
 
     if (!CreateFolder(WithTrailingSlash(outFolder)))
         return Fail(outFolder + ": the output folder cannot be created");
@@ -188,8 +189,10 @@ int RunRender(const std::vector<std::string>& args)
                 std::string reason = e.GetText();
                 while (!reason.empty() && reason.back() == '\n')
                     reason.pop_back();
-                std::fprintf(stderr, "%s: %s: %s (album %02d, picture %02d not rendered)\n",
-                             kRenderName, picture.path.c_str(), reason.c_str(), a + 1, p + 1);
+                std::fprintf(stderr, "%s: %s\n", kRenderName,
+                             EscapeControls(Format("%s: %s (album %02d, picture %02d not rendered)",
+                                                   picture.path.c_str(), reason.c_str(), a + 1, p + 1))
+                                 .c_str());
                 ++failures;
                 continue;
             }

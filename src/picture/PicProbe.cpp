@@ -31,7 +31,7 @@ void ProbeOutputMessage(j_common_ptr) {}
 
 // Reads a JPEG's header (markers up to the first scan): the file is a JPEG the decoder
 // accepts, of a size it takes. The entropy-coded data is not looked at.
-void ProbeJpegHeader(const unsigned char* data, std::size_t size, std::uint64_t maxPixels)
+PictureSize ProbeJpegHeader(const unsigned char* data, std::size_t size, std::uint64_t maxPixels)
 {
     jpeg_decompress_struct cinfo {};
     ProbeErrorManager err {};
@@ -50,23 +50,23 @@ void ProbeJpegHeader(const unsigned char* data, std::size_t size, std::uint64_t 
     const long long height = cinfo.image_height;
     jpeg_destroy_decompress(&cinfo);
     PicBitmap::CheckSize(width, height, maxPixels);
+    return {static_cast<int>(width), static_cast<int>(height)};
 }
 
 } // namespace
 
-void PicReader::ProbeFile(const std::string& path)
+PictureSize PicReader::ProbeFile(const std::string& path)
 {
     // A JPEG's header nearly always lies in its first bytes; the whole file is read only
     // when it does not (or for the other formats, which are checked by decoding).
-    constexpr std::size_t kHeaderBytes = std::size_t(1) << 20;
+    constexpr std::size_t kHeaderBytes = std::size_t(256) << 10;
     MappedFile file;
     std::string reason;
     if (!file.Open(path, &reason, kHeaderBytes))
         throw PLTextException(PL_ERRACCESS_DENIED, "Opening " + path + " failed");
     if (file.Size() > 0 && Identify(file.Data(), file.Size()) == PicFormat::Jpeg) {
         try {
-            ProbeJpegHeader(file.Data(), file.Size(), maxPixels_);
-            return;
+            return ProbeJpegHeader(file.Data(), file.Size(), maxPixels_);
         } catch (const PLTextException&) {
             if (file.Size() == file.FileSize())
                 throw;
@@ -79,8 +79,7 @@ void PicReader::ProbeFile(const std::string& path)
         if (!file.Open(path, &reason))
             throw PLTextException(PL_ERRACCESS_DENIED, "Opening " + path + " failed");
         if (file.Size() > 0 && Identify(file.Data(), file.Size()) == PicFormat::Jpeg) {
-            ProbeJpegHeader(file.Data(), file.Size(), maxPixels_);
-            return;
+            return ProbeJpegHeader(file.Data(), file.Size(), maxPixels_);
         }
     }
     // Other formats are cheap to decode next to a camera JPEG; decoding them is the
@@ -94,6 +93,7 @@ void PicReader::ProbeFile(const std::string& path)
     } restore{this, saved};
     PicBitmap scratch;
     DecodeMemory(file.Data(), file.Size(), scratch, 32);
+    return {scratch.Width(), scratch.Height()};
 }
 
 } // namespace lumivox

@@ -34,6 +34,11 @@ enum class PicFormat {
     Unknown,
 };
 
+struct PictureSize {
+    int width = 0;
+    int height = 0;
+};
+
 // What the picture decodes of this thread answer to while the scope lives: the run's
 // cancel flag, looked at from within a decode (a JPEG of many scans takes long), so a
 // cancelled run does not wait for the picture under way; and, for tests, a hook called
@@ -72,9 +77,10 @@ public:
     // Throws PLTextException on any failure; target is then unspecified.
     void DecodeFile(const std::string& path, PicBitmap& target, int bitsPerPixel = 32);
     // Checks that the file at path is a picture this reader decodes, without decoding a
-    // JPEG's image data (its header is read). Throws PLTextException as DecodeFile would
-    // for a file it refuses; a JPEG whose data is damaged passes.
-    void ProbeFile(const std::string& path);
+    // JPEG's image data (its header is read), and gives its full size. Throws
+    // PLTextException as DecodeFile would for a file it refuses; a JPEG whose data is
+    // damaged passes.
+    PictureSize ProbeFile(const std::string& path);
     // The same for bytes already in memory (fuzzing, embedded data).
     void DecodeMemory(const unsigned char* data, std::size_t size, PicBitmap& target,
                       int bitsPerPixel = 32);

@@ -187,6 +187,28 @@ TEST_F(NewCommandTest, RefusalsNameTheFileOrFolder)
     EXPECT_NE(text.find("Name=Beach"), std::string::npos) << text;
 }
 
+// Names the project cannot keep (a line break) are left out with the name shown escaped,
+// and no name reaches the terminal with its control characters.
+TEST_F(NewCommandTest, LineBreaksAreRefusedAndControlsShownEscaped)
+{
+    const std::string folder = scratch.Path("red\x1b[31m album");
+    fs::create_directories(folder);
+    WriteTestBmp(folder + "/ok.bmp", 32, 24, 1);
+    WriteTestBmp(folder + "/two\nlines.bmp", 32, 24, 2);
+    const std::string project = scratch.Path("p.lvx");
+    const CliRun run = Cli({"new", project, folder});
+    ASSERT_EQ(run.status, 0) << run.error;
+    EXPECT_NE(run.error.find("two\\nlines.bmp"), std::string::npos) << run.error;
+    EXPECT_NE(run.error.find("red\\x1b[31m album"), std::string::npos) << run.error;
+    EXPECT_EQ(run.error.find('\x1b'), std::string::npos) << run.error;
+    EXPECT_EQ(std::count(run.error.begin(), run.error.end(), '\n'), 1) << run.error;
+    const std::string text = ReadText(project);
+    EXPECT_NE(text.find("ok.bmp"), std::string::npos) << text;
+    EXPECT_EQ(text.find("lines.bmp"), std::string::npos) << text;
+    const CliRun info = Cli({"info", project});
+    EXPECT_EQ(info.output.find('\x1b'), std::string::npos) << info.output;
+}
+
 // make FOLDER... makes the disc of the project new writes for those folders; info --json
 // gives its size before it is made; with music too.
 TEST_F(NewCommandTest, MakeOfFoldersEqualsMakeOfTheNewProjectAndInfoKnowsItsSize)
