@@ -10,6 +10,9 @@
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace lumivox {
@@ -51,6 +54,37 @@ RunFolder::~RunFolder()
     }
 }
 
+namespace {
+
+// Marks a run folder kept (--keep-temp): never taken for the leftover of a dead run.
+constexpr const char* kKeptMarker = ".kept";
+
+// Removes the run folders of dead runs in folder: ours, not locked by a living run, not
+// kept. Called with the temporary folder locked, so a run that is just creating its own
+// folder is never taken for a dead one.
+void RemoveDeadRunFolders(const std::string& folder)
+{
+    std::error_code ec;
+    for (std::filesystem::directory_iterator it(folder, ec), end; !ec && it != end; it.increment(ec)) {
+        const std::string name = it->path().filename().string();
+        if (name.size() != 11 || name.compare(0, 5, "make-") != 0)
+            continue;
+        const std::string path = it->path().string();
+        const FileDescriptor run(::open(path.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+        struct stat info {};
+        if (!run || ::fstat(run.Get(), &info) != 0 || info.st_uid != ::geteuid())
+            continue;
+        if (::faccessat(run.Get(), kKeptMarker, F_OK, AT_SYMLINK_NOFOLLOW) == 0)
+            continue;
+        if (::flock(run.Get(), LOCK_EX | LOCK_NB) != 0)
+            continue; // a living run
+        std::error_code ignored;
+        std::filesystem::remove_all(path, ignored);
+    }
+}
+
+} // namespace
+
 bool RunFolder::Create(const std::string& base, std::string* error)
 {
     const std::string folder = WithTrailingSlash(base);
@@ -58,13 +92,30 @@ bool RunFolder::Create(const std::string& base, std::string* error)
         *error = folder + ": the temporary folder cannot be created";
         return false;
     }
+    const FileDescriptor folderLock(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    const bool locked = folderLock && ::flock(folderLock.Get(), LOCK_EX) == 0;
+    if (locked)
+        RemoveDeadRunFolders(folder);
     std::string pattern = folder + "make-XXXXXX";
     if (!::mkdtemp(pattern.data())) {
         *error = folder + ": cannot create a folder for the run in the temporary folder (" + std::strerror(errno) + ")";
         return false;
     }
+    lock_.Reset(::open(pattern.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    if (lock_)
+        (void)::flock(lock_.Get(), LOCK_EX | LOCK_NB);
     path_ = pattern + "/";
     return true;
+}
+
+void RunFolder::Keep()
+{
+    keep_ = true;
+    if (!path_.empty()) {
+        const FileDescriptor marker(
+            ::open((path_ + kKeptMarker).c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0644));
+        (void)marker;
+    }
 }
 
 PreparedProduction PrepareProduction(const ProductionRequest& request)

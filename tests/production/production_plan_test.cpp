@@ -488,5 +488,28 @@ TEST_F(PrepareProductionTest, TheRunFolderGoesWithItsLastHolderUnlessKept)
     }
 }
 
+// The folder a killed run left (nobody holds it) goes when the next run starts; the
+// folder of a living run, a kept one and other names stay.
+TEST_F(PrepareProductionTest, FoldersOfDeadRunsAreRemovedAtTheNextStart)
+{
+    const std::string base = request.tempFolder + "/";
+    fs::create_directories(base + "make-deadaa");
+    WriteText(base + "make-deadaa/slide_01_001.mpg", "left by a killed run");
+    fs::create_directories(base + "other");
+    request.keepRunFolder = true;
+    const PreparedProduction kept = PrepareProduction(request);
+    ASSERT_TRUE(kept.Ok()) << kept.error;
+    request.keepRunFolder = false;
+    const PreparedProduction living = PrepareProduction(request);
+    ASSERT_TRUE(living.Ok()) << living.error;
+    const PreparedProduction next = PrepareProduction(request);
+    ASSERT_TRUE(next.Ok()) << next.error;
+    EXPECT_FALSE(fs::exists(base + "make-deadaa"));
+    EXPECT_TRUE(fs::is_directory(kept.runFolder->Path()));
+    EXPECT_TRUE(fs::is_directory(living.runFolder->Path()));
+    EXPECT_TRUE(fs::is_directory(base + "other"));
+    fs::remove_all(kept.runFolder->Path());
+}
+
 } // namespace
 } // namespace lumivox::test
