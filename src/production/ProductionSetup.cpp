@@ -21,10 +21,15 @@ namespace {
 
 constexpr std::size_t kVolumeLabelBytes = 32;
 
-bool IsRegularFile(const std::string& path)
+// Why path cannot be read as a file: "does not exist", "is not a regular file" (a FIFO,
+// a device, a folder), or empty when it is a regular file.
+std::string FileProblem(const std::string& path)
 {
     std::error_code ec;
-    return std::filesystem::is_regular_file(path, ec);
+    const std::filesystem::file_status status = std::filesystem::status(path, ec);
+    if (!std::filesystem::exists(status))
+        return "does not exist";
+    return std::filesystem::is_regular_file(status) ? std::string() : std::string("is not a regular file");
 }
 
 } // namespace
@@ -147,10 +152,10 @@ PreparedProduction PrepareProduction(const ProductionRequest& request)
         return fail(plan.menuTemplate.path + ": the template now shows " +
                     std::to_string(plan.menuTemplate.itemsCount) + " entries per page, not " +
                     std::to_string(plan.EntriesPerPage()) + "; choose it again");
-    if (!plan.backgroundOverride.empty() && !IsRegularFile(plan.backgroundOverride))
-        return fail(plan.backgroundOverride + ": the background picture does not exist");
-    if (!plan.musicPath.empty() && !IsRegularFile(plan.musicPath))
-        return fail(plan.musicPath + ": the music file does not exist");
+    if (!plan.backgroundOverride.empty() && !FileProblem(plan.backgroundOverride).empty())
+        return fail(plan.backgroundOverride + ": the background picture " + FileProblem(plan.backgroundOverride));
+    if (!plan.musicPath.empty() && !FileProblem(plan.musicPath).empty())
+        return fail(plan.musicPath + ": the music file " + FileProblem(plan.musicPath));
 
     // The output: its folder must exist and take files before hours of encoding begin.
     if (!request.outputPath.empty()) {

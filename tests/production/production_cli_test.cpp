@@ -10,6 +10,7 @@
 #include <filesystem>
 #include <poll.h>
 #include <spawn.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -182,11 +183,14 @@ TEST_F(MakeCommandTest, ErrorsAreOneLineWithTheirExitStatus)
     const std::string noEntries = scratch.Path("empty.ini");
     WriteText(noEntries, "[General]\nNAME=Empty\nFolder_name=empty\nItems_count=0\n");
     const std::string out = scratch.Path("disc.cue");
+    const std::string fifo = scratch.Path("music.fifo");
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
     const struct {
         std::vector<std::string> args;
         int status;
         std::string text;
     } cases[] = {
+        {{project, "-o", out, "--music", fifo}, 1, "music.fifo: the music file is not a regular file"},
         {{project}, 2, "-o DISC.cue"},
         {{"-o", out}, 2, "no project file"},
         {{project, "-o", out, "--jobs", "0"}, 2, "'0' is not a number of workers"},
