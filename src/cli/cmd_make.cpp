@@ -398,14 +398,37 @@ int RunMake(const std::vector<std::string>& args)
         // The burn's own end: written (and verified), failed with the drive's word, or
         // cancelled; a run that failed before the disc was touched says why itself.
         const BurnResult& burn = feed->Result();
-        if (!result.Finished() && result.status != ProductionStatus::Cancelled && burn.text.empty())
-            return Fail(result.message);
-        const int status = ReportBurn(kMakeName, options.burnOptions.device, options.burnOptions, burn,
-                                      result.Finished(),
-                                      result.Finished() || !burn.text.empty() ? std::string() : result.message,
-                                      signalWatcher.Signalled() || result.status == ProductionStatus::Cancelled);
-        if (status != 0)
+        const bool cancelled = signalWatcher.Signalled() || result.status == ProductionStatus::Cancelled;
+        // A burn that failed at its end (its verification) leaves the image complete: it
+        // is kept, and told; one that failed midway leaves none, and that is told too.
+        auto keepImage = [&] {
+            if (!fileSink || cancelled)
+                return;
+            if (fileSink->CloseSink() == 0)
+                std::printf("Video CD image written: %s (%s), though the burn failed\n", fileSink->CuePath().c_str(),
+                            fileSink->BinPath().c_str());
+            else
+                std::fprintf(stderr, "%s: no image was made (%s): %s\n", kMakeName, fileSink->CuePath().c_str(),
+                             OneLine(fileSink->ErrorText()).c_str());
+        };
+        if (!result.Finished() && !cancelled && burn.text.empty()) {
+            const int status = Fail(result.message);
+            keepImage();
             return status;
+        }
+        // With -o as well, the disc and the image each have their outcome, and both are
+        // told: a disc burnt while the image could not be written is still a disc.
+        const bool burnt = fileSink && !cancelled && burn.Succeeded();
+        const int status = ReportBurn(kMakeName, options.burnOptions.device, options.burnOptions, burn,
+                                      result.Finished() || burnt,
+                                      result.Finished() || !burn.text.empty() ? std::string() : result.message,
+                                      cancelled);
+        if (status == 0 && !result.Finished() && fileSink)
+            return Fail("the disc was written, but the image " + fileSink->CuePath() + " was not: " + result.message);
+        if (status != 0) {
+            keepImage();
+            return status;
+        }
     }
     if (result.status == ProductionStatus::Cancelled) {
         std::fprintf(stderr, "%s: cancelled; no image was made%s\n", kMakeName,

@@ -282,5 +282,32 @@ TEST_F(MakeCommandTest, OutputsNeverReplaceInputsNorWriteThroughLinks)
     EXPECT_FALSE(fs::exists(scratch.Path("folder")));
 }
 
+// make --burn DEVICE -o DISC.cue: the burn and the image each report their outcome. A
+// burn failing its verification leaves a complete image, which is kept and named; a burn
+// failing midway leaves none, and says so.
+TEST_F(MakeCommandTest, BurnAndImageEachReportTheirOutcome)
+{
+    const std::string project = WriteProject("p.lvx", {1});
+    const struct {
+        const char* option;
+        bool imageKept;
+        const char* text;
+    } cases[] = {
+        {"corrupt=40", true, "though the burn failed"},
+        {"fail-write=40", false, "no image was made"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.option);
+        const std::string drive = scratch.Path(std::string("drive-") + c.option);
+        const std::string image = scratch.Path(std::string("image-") + c.option);
+        MakeProcess make({project, "--burn", "emulated:" + drive + "?" + c.option, "-o", image + ".cue", "--temp",
+                          scratch.Path("work"), "--quiet"});
+        EXPECT_EQ(make.Wait(), 1) << make.error;
+        EXPECT_NE((make.output + make.error).find(c.text), std::string::npos) << make.output << make.error;
+        EXPECT_EQ(fs::exists(image + ".bin"), c.imageKept);
+        EXPECT_EQ(fs::exists(image + ".cue"), c.imageKept);
+    }
+}
+
 } // namespace
 } // namespace lumivox::test
