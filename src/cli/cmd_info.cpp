@@ -13,6 +13,8 @@
 
 #include <cstdio>
 #include <exception>
+#include <map>
+#include <utility>
 
 namespace lumivox::cli {
 
@@ -27,22 +29,34 @@ struct PictureFacts {
 };
 
 // The picture as production will see it: its full size, turned.
-PictureFacts DescribePicture(PicReader& reader, const PictureItem& item)
+// A file named many times in a project (one photo in every album) is looked at once.
+using ProbedSizes = std::map<std::string, std::pair<PictureSize, std::string>>;
+
+PictureFacts DescribePicture(PicReader& reader, const PictureItem& item, ProbedSizes& probed)
 {
     PictureFacts facts;
     facts.path = item.path;
     facts.rotation = item.rotated ? item.rotation : 0;
-    try {
-        // The header tells the size; the picture is decoded only where the header is not
-        // enough (formats other than JPEG), as making the disc checks it.
-        const PictureSize size = reader.ProbeFile(item.path);
+    auto known = probed.find(item.path);
+    if (known == probed.end()) {
+        std::pair<PictureSize, std::string> result;
+        try {
+            // The header tells the size; the picture is decoded only where the header is
+            // not enough (formats other than JPEG), as making the disc checks it.
+            result.first = reader.ProbeFile(item.path);
+        } catch (const PLTextException& error) {
+            result.second = error.GetText();
+        } catch (const std::exception& error) {
+            result.second = error.what();
+        }
+        known = probed.emplace(item.path, std::move(result)).first;
+    }
+    const PictureSize& size = known->second.first;
+    facts.error = known->second.second;
+    if (facts.error.empty()) {
         const bool sideways = facts.rotation == 90 || facts.rotation == 270;
         facts.width = sideways ? size.height : size.width;
         facts.height = sideways ? size.width : size.height;
-    } catch (const PLTextException& error) {
-        facts.error = error.GetText();
-    } catch (const std::exception& error) {
-        facts.error = error.what();
     }
     return facts;
 }
@@ -95,6 +109,7 @@ int RunInfo(const std::vector<std::string>& args)
 
     PicReader reader;
     reader.SetMode(DecodeMode::Full);
+    ProbedSizes probed;
     std::string out;
     if (json)
         out += "{\"albums\": [";
@@ -113,7 +128,7 @@ int RunInfo(const std::vector<std::string>& args)
                           info.PictureCount() == 1 ? "" : "s");
         }
         for (int i = 0; i < info.PictureCount(); ++i) {
-            const PictureFacts facts = DescribePicture(reader, project.Picture(album, i));
+            const PictureFacts facts = DescribePicture(reader, project.Picture(album, i), probed);
             if (json) {
                 out += i ? ", " : "";
                 out += "{\"path\": " + JsonQuote(facts.path) +
