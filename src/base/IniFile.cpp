@@ -1,4 +1,5 @@
 #include "base/IniFile.h"
+#include "base/SafeOutput.h"
 
 #include "base/FileDescriptor.h"
 
@@ -298,17 +299,20 @@ bool IniFile::Save(const std::string& path)
 {
     namespace fs = std::filesystem;
     error_.clear();
-    // Write through a symbolic link to the file it names rather than replacing the link.
+    // Write through a symbolic link to the file it names rather than replacing the link
+    // (a settings file kept elsewhere and linked in) -- but only through a link of the
+    // user's own: another user's link in a shared folder must not steer the save.
     std::string target = path;
     std::error_code ec;
-    if (fs::is_symlink(path, ec)) {
+    struct stat link {};
+    if (::lstat(path.c_str(), &link) == 0 && S_ISLNK(link.st_mode) && link.st_uid == ::geteuid()) {
         const fs::path resolved = fs::weakly_canonical(path, ec);
         if (!ec)
             target = resolved.string();
     }
-    mode_t mode = 0644;
+    mode_t mode = 0;
     struct stat old {};
-    if (::stat(target.c_str(), &old) == 0) {
+    if (::stat(target.c_str(), &old) == 0 && S_ISREG(old.st_mode)) {
         mode = old.st_mode & 07777;
         // The rename below would replace a read-only file as if it were writable: its
         // owner made it read-only to keep it as it is. (No write bit at all also stops
@@ -319,50 +323,15 @@ bool IniFile::Save(const std::string& path)
         }
     }
 
-    std::string temporary = target + ".XXXXXX";
-    const int fd = ::mkostemp(temporary.data(), O_CLOEXEC);
-    if (fd < 0) {
-        error_ = ErrnoText("Cannot create a temporary file beside", target);
+    SafeOutput output;
+    if (!output.Open(target, &error_))
         return false;
-    }
-    const std::string text = ToString();
-    std::size_t written = 0;
-    bool ok = true;
-    while (written < text.size()) {
-        const ssize_t put = ::write(fd, text.data() + written, text.size() - written);
-        if (put < 0 && errno == EINTR)
-            continue;
-        if (put <= 0) {
-            ok = false;
-            break;
-        }
-        written += static_cast<std::size_t>(put);
-    }
-    // The new file keeps the old one's permissions; failing to set them is not worth
-    // failing the save for.
-    if (ok)
-        (void)::fchmod(fd, mode);
-    if (ok && ::fsync(fd) != 0)
-        ok = false;
-    if (!ok)
-        error_ = ErrnoText("Cannot write", target);
-    if (::close(fd) != 0 && ok) {
-        ok = false;
-        error_ = ErrnoText("Cannot write", target);
-    }
-    if (ok && ::rename(temporary.c_str(), target.c_str()) != 0) {
-        ok = false;
-        error_ = ErrnoText("Cannot replace", target);
-    }
-    if (!ok) {
-        ::unlink(temporary.c_str());
+    // The new file keeps the old one's permissions (a new one gets the umask's); failing
+    // to set them is not worth failing the save for.
+    if (mode != 0)
+        (void)::fchmod(output.Descriptor(), mode);
+    if (!output.Write(ToString(), &error_) || !output.Commit(&error_))
         return false;
-    }
-    // Make the rename itself durable; a failure here does not undo the save.
-    const std::string folder = fs::path(target).parent_path().string();
-    const FileDescriptor folderFd(::open(folder.empty() ? "." : folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-    if (folderFd)
-        ::fsync(folderFd.Get());
     return true;
 }
 

@@ -2,36 +2,19 @@
 
 #include "base/FileDescriptor.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
-#include <fcntl.h>
-#include <sys/mman.h>
+#include <new>
 #include <sys/stat.h>
 #include <unistd.h>
-#include <utility>
 
 namespace lumivox {
 
-MappedFile::~MappedFile() { Close(); }
-
-MappedFile::MappedFile(MappedFile&& other) noexcept
-    : data_(std::exchange(other.data_, nullptr)), size_(std::exchange(other.size_, 0)),
-      open_(std::exchange(other.open_, false)) {}
-
-MappedFile& MappedFile::operator=(MappedFile&& other) noexcept {
-    if (this != &other) {
-        Close();
-        data_ = std::exchange(other.data_, nullptr);
-        size_ = std::exchange(other.size_, 0);
-        open_ = std::exchange(other.open_, false);
-    }
-    return *this;
-}
-
-bool MappedFile::Open(const std::string& path, std::string* error) {
+bool MappedFile::Open(const std::string& path, std::string* error, std::size_t maxBytes) {
     Close();
     std::string reason;
-    FileDescriptor fd = OpenRegularFile(path, &reason);
+    const FileDescriptor fd = OpenRegularFile(path, &reason);
     if (!fd) {
         if (error) *error = reason;
         return false;
@@ -41,25 +24,39 @@ bool MappedFile::Open(const std::string& path, std::string* error) {
         if (error) *error = std::string("stat: ") + std::strerror(errno);
         return false;
     }
-    std::size_t size = static_cast<std::size_t>(st.st_size);
-    if (size > 0) {
-        void* view = ::mmap(nullptr, size, PROT_READ, MAP_PRIVATE, fd.Get(), 0);
-        if (view == MAP_FAILED) {
-            if (error) *error = std::string("mmap: ") + std::strerror(errno);
+    fileSize_ = static_cast<std::uint64_t>(st.st_size);
+    // What the file held when it was opened is all that is read: one that grows
+    // meanwhile cannot make the reader take more memory than it planned.
+    const std::size_t wanted = static_cast<std::size_t>(std::min<std::uint64_t>(fileSize_, maxBytes));
+    if (wanted > 0) {
+        data_.reset(new (std::nothrow) unsigned char[wanted]);
+        if (!data_) {
+            if (error) *error = std::strerror(ENOMEM);
             return false;
         }
-        data_ = static_cast<const unsigned char*>(view);
     }
-    // The mapping stays valid after the descriptor is closed.
-    size_ = size;
+    std::size_t have = 0;
+    while (have < wanted) {
+        const ssize_t got = ::read(fd.Get(), data_.get() + have, wanted - have);
+        if (got < 0 && errno == EINTR) continue;
+        if (got < 0) {
+            if (error) *error = std::string("read: ") + std::strerror(errno);
+            Close();
+            return false;
+        }
+        if (got == 0) break; // cut short meanwhile
+        have += static_cast<std::size_t>(got);
+    }
+    size_ = have;
+    if (size_ == 0) data_.reset();
     open_ = true;
     return true;
 }
 
 void MappedFile::Close() {
-    if (data_ != nullptr) ::munmap(const_cast<unsigned char*>(data_), size_);
-    data_ = nullptr;
+    data_.reset();
     size_ = 0;
+    fileSize_ = 0;
     open_ = false;
 }
 

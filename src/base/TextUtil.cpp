@@ -208,4 +208,31 @@ std::string JsonQuote(std::string_view text)
     return out;
 }
 
+std::string EscapeControls(std::string_view text)
+{
+    std::string out;
+    out.reserve(text.size());
+    char escape[8];
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        const auto byte = static_cast<unsigned char>(text[i]);
+        if (byte == '\n') {
+            out += "\\n";
+        } else if (byte == '\r') {
+            out += "\\r";
+        } else if (byte == '\t') {
+            out += "\\t";
+        } else if (byte < 0x20 || byte == 0x7F) {
+            std::snprintf(escape, sizeof escape, "\\x%02x", byte);
+            out += escape;
+        } else if (byte == 0xC2 && i + 1 < text.size() && static_cast<unsigned char>(text[i + 1]) >= 0x80 &&
+                   static_cast<unsigned char>(text[i + 1]) <= 0x9F) {
+            std::snprintf(escape, sizeof escape, "\\u%04x", static_cast<unsigned char>(text[++i]));
+            out += escape;
+        } else {
+            out += static_cast<char>(byte);
+        }
+    }
+    return out;
+}
+
 } // namespace lumivox

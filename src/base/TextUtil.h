@@ -40,6 +40,12 @@ bool EqualsIgnoreCase(std::string_view a, std::string_view b);
 // Removes spaces and tabs (and a stray carriage return) at both ends.
 std::string_view TrimBlanks(std::string_view text);
 
+// Text for a terminal or a one-line message: control characters (C0, DEL and the C1
+// controls, which could recolour or rewrite the terminal) become visible escapes such
+// as \n, \r, \t, \x1b or \u009b; a backslash stays as it is. Everything else is
+// unchanged.
+std::string EscapeControls(std::string_view text);
+
 // printf-style formatting into a std::string.
 std::string Format(const char* format, ...) __attribute__((format(printf, 1, 2)));
 

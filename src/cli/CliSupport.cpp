@@ -44,7 +44,9 @@ std::string OneLine(std::string text)
     for (char& c : text)
         if (c == '\n')
             c = ' ';
-    return text;
+    // Names from project files and folders reach the terminal here: their control
+    // characters are shown, never obeyed.
+    return EscapeControls(text);
 }
 
 SignalWatcher::SignalWatcher(ManualResetEvent& cancel, std::string commandName)
@@ -53,6 +55,8 @@ SignalWatcher::SignalWatcher(ManualResetEvent& cancel, std::string commandName)
     sigemptyset(&signals_);
     sigaddset(&signals_, SIGINT);
     sigaddset(&signals_, SIGTERM);
+    // A closed terminal (or ssh session) stops the run the same clean way.
+    sigaddset(&signals_, SIGHUP);
     pthread_sigmask(SIG_BLOCK, &signals_, nullptr);
     signalFd_ = ::signalfd(-1, &signals_, SFD_CLOEXEC | SFD_NONBLOCK);
     thread_ = std::jthread([this] { Watch(); });
@@ -82,7 +86,7 @@ void SignalWatcher::Watch()
         signalfd_siginfo info{};
         while (::read(signalFd_, &info, sizeof info) == static_cast<ssize_t>(sizeof info)) {
             const int taken = static_cast<int>(info.ssi_signo);
-            if (taken != SIGINT && taken != SIGTERM)
+            if (taken != SIGINT && taken != SIGTERM && taken != SIGHUP)
                 continue;
             if (signal_.exchange(taken) == 0)
                 std::fprintf(stderr, "\n%s: cancelling...\n", commandName_.c_str());
@@ -126,8 +130,10 @@ bool LoadProjectInput(const std::vector<std::string>& inputs, const std::string&
         loaded = project.ApplyDecodedProject(DecodeProjectListing(std::move(listing), options));
     }
     for (const SkippedPicture& skipped : loaded.skipped)
-        std::fprintf(stderr, "%s: warning: %s: %s (left out of album %02d \"%s\")\n", commandName.c_str(),
-                     skipped.path.c_str(), OneLine(skipped.reason).c_str(), skipped.album, skipped.albumName.c_str());
+        std::fprintf(stderr, "%s: warning: %s\n", commandName.c_str(),
+                     OneLine(Format("%s: %s (left out of album %02d \"%s\")", skipped.path.c_str(),
+                                    skipped.reason.c_str(), skipped.album, skipped.albumName.c_str()))
+                         .c_str());
     if (loaded.albumsBeyondLimit > 0)
         std::fprintf(stderr, "%s: warning: %s: %d albums beyond the %d a disc can hold are left out\n",
                      commandName.c_str(), input.projectPath.c_str(), loaded.albumsBeyondLimit, MAX_ALBUMS);

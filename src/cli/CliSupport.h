@@ -23,7 +23,7 @@ bool ChooseTemplate(DiscMenuState& state, const std::string& value, std::string*
 // The "PAL" setting of config.ini: true for PAL, false (also without a file) for NTSC.
 bool PalFromSettings();
 
-// Ctrl-C and SIGTERM set the cancel event. The signals are blocked in every thread (the
+// Ctrl-C, SIGTERM and SIGHUP set the cancel event. The signals are blocked in every thread (the
 // watcher is made before the first thread starts) and read from a signal descriptor by
 // one watcher thread, so the event is never touched from a signal handler. The watcher
 // sleeps in poll until a signal comes or it is destroyed.

@@ -13,6 +13,8 @@
 
 #include <cstdio>
 #include <exception>
+#include <map>
+#include <utility>
 
 namespace lumivox::cli {
 
@@ -26,22 +28,35 @@ struct PictureFacts {
     std::string error; // why the full-size decode failed, when it did
 };
 
-// The picture as production will see it: decoded in full, then turned.
-PictureFacts DescribePicture(PicReader& reader, const PictureItem& item)
+// The picture as production will see it: its full size, turned.
+// A file named many times in a project (one photo in every album) is looked at once.
+using ProbedSizes = std::map<std::string, std::pair<PictureSize, std::string>>;
+
+PictureFacts DescribePicture(PicReader& reader, const PictureItem& item, ProbedSizes& probed)
 {
     PictureFacts facts;
     facts.path = item.path;
     facts.rotation = item.rotated ? item.rotation : 0;
-    try {
-        PicBitmap full;
-        reader.DecodeFile(item.path, full, 32);
+    auto known = probed.find(item.path);
+    if (known == probed.end()) {
+        std::pair<PictureSize, std::string> result;
+        try {
+            // The header tells the size; the picture is decoded only where the header is
+            // not enough (formats other than JPEG), as making the disc checks it.
+            result.first = reader.ProbeFile(item.path);
+        } catch (const PLTextException& error) {
+            result.second = error.GetText();
+        } catch (const std::exception& error) {
+            result.second = error.what();
+        }
+        known = probed.emplace(item.path, std::move(result)).first;
+    }
+    const PictureSize& size = known->second.first;
+    facts.error = known->second.second;
+    if (facts.error.empty()) {
         const bool sideways = facts.rotation == 90 || facts.rotation == 270;
-        facts.width = sideways ? full.Height() : full.Width();
-        facts.height = sideways ? full.Width() : full.Height();
-    } catch (const PLTextException& error) {
-        facts.error = error.GetText();
-    } catch (const std::exception& error) {
-        facts.error = error.what();
+        facts.width = sideways ? size.height : size.width;
+        facts.height = sideways ? size.width : size.height;
     }
     return facts;
 }
@@ -78,7 +93,8 @@ int RunInfo(const std::vector<std::string>& args)
 
     AlbumTable project;
     project.ResetProject();
-    const ProjectLoadResult result = project.LoadProject(projectPath);
+    // Loaded as make loads it: covers decoded, other pictures checked by their header.
+    const ProjectLoadResult result = project.LoadProject(projectPath, PictureLoading::Lazy);
     if (!result.Loaded()) {
         if (result.status == ProjectLoadStatus::NotProject)
             std::fprintf(stderr, "lumivox-cli info: %s: not a Lumivox project (%s)\n",
@@ -93,11 +109,13 @@ int RunInfo(const std::vector<std::string>& args)
 
     PicReader reader;
     reader.SetMode(DecodeMode::Full);
+    ProbedSizes probed;
     std::string out;
     if (json)
         out += "{\"albums\": [";
     else
-        out += Format("Project: %s\n%s\n", projectPath.c_str(), project.StatusText().c_str());
+        out += Format("Project: %s\n%s\n", EscapeControls(projectPath).c_str(),
+                      EscapeControls(project.StatusText()).c_str());
     for (int album = 0; album < project.AlbumCount(); ++album) {
         const AlbumInfo& info = project.Album(album);
         if (json) {
@@ -106,11 +124,11 @@ int RunInfo(const std::vector<std::string>& args)
                    std::to_string(info.waitTime) + ", \"pictures\": [";
         } else {
             out += Format("\nAlbum %02d: %s (wait %d s, %d picture%s)\n", album + 1,
-                          info.name.c_str(), info.waitTime, info.PictureCount(),
+                          EscapeControls(info.name).c_str(), info.waitTime, info.PictureCount(),
                           info.PictureCount() == 1 ? "" : "s");
         }
         for (int i = 0; i < info.PictureCount(); ++i) {
-            const PictureFacts facts = DescribePicture(reader, project.Picture(album, i));
+            const PictureFacts facts = DescribePicture(reader, project.Picture(album, i), probed);
             if (json) {
                 out += i ? ", " : "";
                 out += "{\"path\": " + JsonQuote(facts.path) +
@@ -118,11 +136,12 @@ int RunInfo(const std::vector<std::string>& args)
                        ", \"width\": " + std::to_string(facts.width) +
                        ", \"height\": " + std::to_string(facts.height) + "}";
             } else if (facts.error.empty()) {
-                out += Format("  %02d  %s  rotation %d  %d x %d\n", i + 1, facts.path.c_str(),
+                out += Format("  %02d  %s  rotation %d  %d x %d\n", i + 1, EscapeControls(facts.path).c_str(),
                               facts.rotation, facts.width, facts.height);
             } else {
                 out += Format("  %02d  %s  rotation %d  (full size unknown: %s)\n", i + 1,
-                              facts.path.c_str(), facts.rotation, facts.error.c_str());
+                              EscapeControls(facts.path).c_str(), facts.rotation,
+                              OneLine(facts.error).c_str());
             }
         }
         if (json)

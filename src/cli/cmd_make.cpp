@@ -7,6 +7,7 @@
 
 #include "base/Event.h"
 #include "base/Paths.h"
+#include "base/SafeOutput.h"
 #include "base/TextUtil.h"
 #include "picture/MenuTemplate.h"
 #include "picture/QtGuiHost.h"
@@ -330,8 +331,27 @@ int RunMake(const std::vector<std::string>& args)
 
     // The image file, the recorder, or both from one run.
     std::unique_ptr<BinCueSink> fileSink;
-    if (!options.output.empty())
+    if (!options.output.empty()) {
+        if (options.output.back() == '/')
+            return Fail(options.output + ": names a folder; give the CUE file to make (FOLDER/DISC.cue)",
+                        kExitUsage);
         fileSink = std::make_unique<BinCueSink>(BinPathFor(options.output));
+        // The image is renamed over its names only at the end; one of the run's own
+        // files under such a name would be lost then, after everything was made from it.
+        std::vector<std::string> inputs = {input.projectPath, state.BackgroundOverride(), state.BackgroundMusic(),
+                                           state.CurrentTemplatePath()};
+        for (int album = 0; album < project.AlbumCount(); ++album)
+            for (int position = 0; position < project.PictureCount(album); ++position)
+                inputs.push_back(project.Picture(album, position).path);
+        for (const std::string& used : inputs)
+            for (const std::string& written : {fileSink->BinPath(), fileSink->CuePath()})
+                if (!used.empty() && IsSameFile(used, written))
+                    return Fail(written + ": is one of the run's own input files; choose another output");
+        // Another run writing the same image, or a folder that takes no file, is told
+        // now rather than after everything was made.
+        if (fileSink->Reserve() != 0)
+            return Fail(fileSink->ErrorText());
+    }
     ProductionRequest request;
     request.project = &project;
     request.projectPath = input.projectPath.empty() ? input.folders.front() : input.projectPath;
@@ -378,14 +398,37 @@ int RunMake(const std::vector<std::string>& args)
         // The burn's own end: written (and verified), failed with the drive's word, or
         // cancelled; a run that failed before the disc was touched says why itself.
         const BurnResult& burn = feed->Result();
-        if (!result.Finished() && result.status != ProductionStatus::Cancelled && burn.text.empty())
-            return Fail(result.message);
-        const int status = ReportBurn(kMakeName, options.burnOptions.device, options.burnOptions, burn,
-                                      result.Finished(),
-                                      result.Finished() || !burn.text.empty() ? std::string() : result.message,
-                                      signalWatcher.Signalled() || result.status == ProductionStatus::Cancelled);
-        if (status != 0)
+        const bool cancelled = signalWatcher.Signalled() || result.status == ProductionStatus::Cancelled;
+        // A burn that failed at its end (its verification) leaves the image complete: it
+        // is kept, and told; one that failed midway leaves none, and that is told too.
+        auto keepImage = [&] {
+            if (!fileSink || cancelled)
+                return;
+            if (fileSink->CloseSink() == 0)
+                std::printf("Video CD image written: %s (%s), though the burn failed\n", fileSink->CuePath().c_str(),
+                            fileSink->BinPath().c_str());
+            else
+                std::fprintf(stderr, "%s: no image was made (%s): %s\n", kMakeName, fileSink->CuePath().c_str(),
+                             OneLine(fileSink->ErrorText()).c_str());
+        };
+        if (!result.Finished() && !cancelled && burn.text.empty()) {
+            const int status = Fail(result.message);
+            keepImage();
             return status;
+        }
+        // With -o as well, the disc and the image each have their outcome, and both are
+        // told: a disc burnt while the image could not be written is still a disc.
+        const bool burnt = fileSink && !cancelled && burn.Succeeded();
+        const int status = ReportBurn(kMakeName, options.burnOptions.device, options.burnOptions, burn,
+                                      result.Finished() || burnt,
+                                      result.Finished() || !burn.text.empty() ? std::string() : result.message,
+                                      cancelled);
+        if (status == 0 && !result.Finished() && fileSink)
+            return Fail("the disc was written, but the image " + fileSink->CuePath() + " was not: " + result.message);
+        if (status != 0) {
+            keepImage();
+            return status;
+        }
     }
     if (result.status == ProductionStatus::Cancelled) {
         std::fprintf(stderr, "%s: cancelled; no image was made%s\n", kMakeName,

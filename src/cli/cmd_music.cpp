@@ -10,6 +10,7 @@
 
 #include "Command.h"
 #include "ScratchFolder.h"
+#include "base/SafeOutput.h"
 #include "production/MusicConversion.h"
 
 namespace lumivox::cli {
@@ -45,14 +46,33 @@ int RunMusic(const std::vector<std::string>& args)
     }
 
     std::string error;
+    // The result replaces the output only once complete; were the output the source
+    // itself, the music would be gone then.
+    if (IsSameFile(source, output)) {
+        std::fprintf(stderr, "lumivox-cli music: %s: is the source file itself; choose another output\n",
+                     output.c_str());
+        return 1;
+    }
+    SafeOutput result;
+    if (!result.Open(output, &error)) {
+        std::fprintf(stderr, "lumivox-cli music: %s\n", error.c_str());
+        return 1;
+    }
     ScratchFolder scratch;
     if (!scratch.Create("music", &error)) {
         std::fprintf(stderr, "lumivox-cli music: %s\n", error.c_str());
         return 1;
     }
-    if (!ConvertBackgroundMusic(output, source, scratch.Folder(), &error)) {
+    if (!ConvertBackgroundMusic(result.PendingPath(), source, scratch.Folder(), &error)) {
+        // The user knows the output by its own name, not by the pending file's.
+        for (std::size_t at; (at = error.find(result.PendingPath())) != std::string::npos;)
+            error.replace(at, result.PendingPath().size(), output);
         std::fprintf(stderr, "lumivox-cli music: %s\n",
                      error.empty() ? (source + ": cannot be converted").c_str() : error.c_str());
+        return 1;
+    }
+    if (!result.Commit(&error)) {
+        std::fprintf(stderr, "lumivox-cli music: %s\n", error.c_str());
         return 1;
     }
     std::printf("%s\n", output.c_str());

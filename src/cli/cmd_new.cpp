@@ -80,11 +80,13 @@ int RunNew(const std::vector<std::string>& args)
     project.SetDefaultWaitTime(wait);
     const ProjectLoadResult added = project.ApplyDecodedProject(DecodeProjectListing(std::move(listing)));
     for (const SkippedPicture& skipped : added.skipped)
-        std::fprintf(stderr, "%s: warning: %s: %s (left out of album %02d \"%s\")\n", kNewName, skipped.path.c_str(),
-                     OneLine(skipped.reason).c_str(), skipped.album, skipped.albumName.c_str());
-    if (force && std::filesystem::exists(projectPath, ec))
-        std::filesystem::remove(projectPath, ec); // keys of the old file are not to be kept
-    if (!project.SaveProject(projectPath, &error))
+        std::fprintf(stderr, "%s: warning: %s\n", kNewName,
+                     OneLine(Format("%s: %s (left out of album %02d \"%s\")", skipped.path.c_str(),
+                                    skipped.reason.c_str(), skipped.album, skipped.albumName.c_str()))
+                         .c_str());
+    // The keys of an old file are not kept; it is replaced only once the new one is
+    // written whole, so a full disk or a kill leaves it as it was.
+    if (!project.SaveProject(projectPath, &error, force))
         return Fail(error.empty() ? projectPath + ": the project cannot be written" : error);
     std::printf("Project written: %s\n  %s\n", projectPath.c_str(), project.StatusText().c_str());
     return 0;

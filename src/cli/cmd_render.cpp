@@ -6,6 +6,7 @@
 
 #include "base/IniFile.h"
 #include "base/Paths.h"
+#include "base/SafeOutput.h"
 #include "base/TextUtil.h"
 #include "picture/FrameRenderer.h"
 #include "picture/MenuTemplate.h"
@@ -13,7 +14,15 @@
 #include "picture/QtImage.h"
 #include "project/AlbumTable.h"
 
+#include <QBuffer>
+#include <QByteArray>
+
+#include <sys/stat.h>
+
 #include <cstdio>
+#include <set>
+#include <string_view>
+#include <utility>
 #include <filesystem>
 #include <string>
 #include <vector>
@@ -26,18 +35,38 @@ constexpr const char* kRenderName = "lumivox-cli render";
 
 int Fail(const std::string& message)
 {
-    std::fprintf(stderr, "%s: %s\n", kRenderName, message.c_str());
+    std::fprintf(stderr, "%s: %s\n", kRenderName, EscapeControls(message).c_str());
     return 1;
 }
 
-bool SavePng(const PicBitmap& frame, const std::string& path, std::string* error)
+// The files the pictures are rendered from, by device and inode: a rendered picture
+// must never replace one of them.
+using FileIds = std::set<std::pair<dev_t, ino_t>>;
+
+void AddFileId(FileIds& ids, const std::string& path)
 {
+    struct stat info {};
+    if (!path.empty() && ::stat(path.c_str(), &info) == 0)
+        ids.insert({info.st_dev, info.st_ino});
+}
+
+bool SavePng(const PicBitmap& frame, const std::string& path, const FileIds& inputs, std::string* error)
+{
+    FileIds written;
+    AddFileId(written, path);
+    if (!written.empty() && inputs.count(*written.begin()) != 0) {
+        *error = path + ": is one of the render's own input files; choose another output folder";
+        return false;
+    }
     const QImage image = ToQImage(frame);
-    if (image.isNull() || !image.save(QString::fromStdString(path), "PNG")) {
+    QByteArray bytes;
+    QBuffer buffer(&bytes);
+    buffer.open(QIODevice::WriteOnly);
+    if (image.isNull() || !image.save(&buffer, "PNG")) {
         *error = path + ": cannot be written";
         return false;
     }
-    return true;
+    return WriteFileSafely(path, std::string_view(bytes.constData(), static_cast<std::size_t>(bytes.size())), error);
 }
 
 int RunRender(const std::vector<std::string>& args)
@@ -110,13 +139,20 @@ int RunRender(const std::vector<std::string>& args)
     if (!loaded.Loaded())
         return Fail(loaded.error.empty() ? projectPath + ": not a Lumivox project file" : loaded.error);
     for (const SkippedPicture& skipped : loaded.skipped)
-        std::fprintf(stderr, "%s: warning: %s: %s (album %02d \"%s\" left it out)\n", kRenderName,
-                     skipped.path.c_str(), skipped.reason.c_str(), skipped.album,
-                     skipped.albumName.c_str());
+        std::fprintf(stderr, "%s: warning: %s\n", kRenderName,
+                     EscapeControls(Format("%s: %s (album %02d \"%s\" left it out)", skipped.path.c_str(),
+                                           skipped.reason.c_str(), skipped.album, skipped.albumName.c_str()))
+                         .c_str());
 
     if (!CreateFolder(WithTrailingSlash(outFolder)))
         return Fail(outFolder + ": the output folder cannot be created");
     const std::string folder = WithTrailingSlash(outFolder);
+    FileIds inputs;
+    for (const std::string& path : {projectPath, state.BackgroundOverride(), state.CurrentTemplatePath()})
+        AddFileId(inputs, path);
+    for (int a = 0; a < project.AlbumCount(); ++a)
+        for (int p = 0; p < project.PictureCount(a); ++p)
+            AddFileId(inputs, project.Picture(a, p).path);
 
     std::vector<MenuAlbum> albums;
     for (int a = 0; a < project.AlbumCount(); ++a) {
@@ -137,7 +173,7 @@ int RunRender(const std::vector<std::string>& args)
             // the same way, so say it once.
             return Fail("menu page " + std::to_string(page + 1) + ": " + error);
         }
-        if (!SavePng(frame, folder + Format("menu_%02d.png", page + 1), &error))
+        if (!SavePng(frame, folder + Format("menu_%02d.png", page + 1), inputs, &error))
             return Fail(error);
     }
 
@@ -153,12 +189,14 @@ int RunRender(const std::vector<std::string>& args)
                 std::string reason = e.GetText();
                 while (!reason.empty() && reason.back() == '\n')
                     reason.pop_back();
-                std::fprintf(stderr, "%s: %s: %s (album %02d, picture %02d not rendered)\n",
-                             kRenderName, picture.path.c_str(), reason.c_str(), a + 1, p + 1);
+                std::fprintf(stderr, "%s: %s\n", kRenderName,
+                             EscapeControls(Format("%s: %s (album %02d, picture %02d not rendered)",
+                                                   picture.path.c_str(), reason.c_str(), a + 1, p + 1))
+                                 .c_str());
                 ++failures;
                 continue;
             }
-            if (!SavePng(frame, folder + Format("menu_%02d_pic_%02d.png", a + 1, p + 1), &error))
+            if (!SavePng(frame, folder + Format("menu_%02d_pic_%02d.png", a + 1, p + 1), inputs, &error))
                 return Fail(error);
             ++slides;
         }

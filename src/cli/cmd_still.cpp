@@ -10,6 +10,7 @@
 #include "base/FileDescriptor.h"
 #include "base/IniFile.h"
 #include "base/Paths.h"
+#include "base/SafeOutput.h"
 #include "base/TextUtil.h"
 #include "mpadec/MpegAudioDecoder.h"
 #include "picture/FrameRenderer.h"
@@ -62,41 +63,6 @@ std::string TrimLineEnds(std::string text)
     return text;
 }
 
-
-// The output is written under a neighbouring name and renamed at the end, so a failed
-// command never leaves half a file under the name asked for (nor destroys an older one).
-class PendingOutput {
-public:
-    explicit PendingOutput(std::string finalPath)
-        : finalPath_(std::move(finalPath)),
-          partialPath_(finalPath_ + ".partial-" + std::to_string(getpid()))
-    {
-    }
-    ~PendingOutput()
-    {
-        if (!committed_) {
-            std::error_code ignored;
-            std::filesystem::remove(partialPath_, ignored);
-        }
-    }
-    const std::string& Path() const { return partialPath_; }
-    bool Commit(std::string* error)
-    {
-        std::error_code code;
-        std::filesystem::rename(partialPath_, finalPath_, code);
-        if (code) {
-            *error = finalPath_ + ": cannot be written (" + code.message() + ")";
-            return false;
-        }
-        committed_ = true;
-        return true;
-    }
-
-private:
-    std::string finalPath_;
-    std::string partialPath_;
-    bool committed_ = false;
-};
 
 enum class MusicKind { LayerII, Convertible, Unusable };
 
@@ -202,6 +168,10 @@ int RunStill(const std::vector<std::string>& args)
         return Fail(output + ": the folder " + outputFolder.string() + " does not exist");
     if (access(outputFolder.c_str(), W_OK) != 0)
         return Fail(output + ": the folder " + outputFolder.string() + " is not writable");
+    // The still replaces the output once made: never one of the files it is made from.
+    for (const std::string& input : {picture, music})
+        if (!input.empty() && IsSameFile(input, output))
+            return Fail(output + ": is one of the still's own input files; choose another output");
     MusicKind musicKind = MusicKind::Unusable;
     if (!music.empty()) {
         std::string reason;
@@ -219,11 +189,13 @@ int RunStill(const std::vector<std::string>& args)
     }
 
     std::string error;
-    PendingOutput pending(output);
+    SafeOutput pending;
+    if (!pending.Open(output, &error))
+        return Fail(error);
     if (elementaryOnly) {
-        if (!EncodeStill(frame, encoderNorm, pending.Path(), &error))
+        if (!EncodeStill(frame, encoderNorm, pending.PendingPath(), &error))
             return Fail(output + ": the still cannot be encoded: " +
-                        ForUser(TrimLineEnds(error), pending.Path(), output));
+                        ForUser(TrimLineEnds(error), pending.PendingPath(), output));
     } else {
         ScratchFolder scratch;
         if (!scratch.Create("still", &error))
@@ -237,9 +209,9 @@ int RunStill(const std::vector<std::string>& args)
             if (!ConvertBackgroundMusic(layerII, music, scratch.Folder(), &error))
                 return Fail(error.empty() ? music + ": cannot be converted" : TrimLineEnds(error));
         }
-        if (MultiplexSegment(pending.Path(), still, companion, layerII, &error) != 0)
+        if (MultiplexSegment(pending.PendingPath(), still, companion, layerII, &error) != 0)
             return Fail(output + ": the segment cannot be multiplexed: " +
-                        ForUser(TrimLineEnds(error), pending.Path(), output));
+                        ForUser(TrimLineEnds(error), pending.PendingPath(), output));
     }
     if (!pending.Commit(&error))
         return Fail(error);

@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <csignal>
 #include <cstring>
 
 namespace lumivox::cli {
@@ -86,6 +87,9 @@ int main(int argc, char** argv)
                      name.c_str());
         return 2;
     }
+    // Past a file size limit a write fails with its own error (and the run cleans up)
+    // rather than the signal killing the program with its pending files left behind.
+    std::signal(SIGXFSZ, SIG_IGN);
     std::vector<std::string> args(argv + 2, argv + argc);
     for (const std::string& arg : args)
         if (arg == "--help" || arg == "-h") {

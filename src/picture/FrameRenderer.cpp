@@ -54,6 +54,8 @@ bool DecodePicture(const std::string& path, PicBitmap& bitmap, std::string* erro
     try {
         PicReader reader;
         reader.SetMode(DecodeMode::Full);
+        // Nothing of a menu is drawn larger than the PAL frame.
+        reader.SetUsefulSize(kFrameWidth, FrameHeight(TvNorm::Pal));
         reader.DecodeFile(path, bitmap, 32);
         return true;
     } catch (const PLTextException& e) {
@@ -745,6 +747,7 @@ void RenderSlideFrame(const std::string& picturePath, int rotation, TvNorm norm,
     {
         PicReader reader;
         reader.SetMode(DecodeMode::Full);
+        reader.SetUsefulSize(kFrameWidth, FrameHeight(norm));
         reader.DecodeFile(picturePath, picture, 32);
     }
     if (rotation == 90 || rotation == 180 || rotation == 270) {

@@ -72,7 +72,11 @@ Opened Open(MappedFileSource& source, const DecodeOptions& options) {
 
 } // namespace
 
-void HeifReader::Probe(MappedFileSource& source, const DecodeOptions& options) { Open(source, options); }
+std::pair<int, int> HeifReader::Probe(MappedFileSource& source, const DecodeOptions& options) {
+    const Opened opened = Open(source, options);
+    // The size as shown: after the rotation and crop properties.
+    return {heif_image_handle_get_width(opened.primary.get()), heif_image_handle_get_height(opened.primary.get())};
+}
 
 namespace {
 

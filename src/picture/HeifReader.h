@@ -1,4 +1,6 @@
 #pragma once
+
+#include <utility>
 // HeifReader: HEIF files — the HEIC photos of today's phones — through libheif and its
 // HEVC decoder. The primary image is decoded with its rotation, mirror and crop
 // properties applied (in HEIF they, not an EXIF tag, say how the picture stands, so a
@@ -14,7 +16,8 @@ class HeifReader : public PicDecoder {
 public:
     void Decode(MappedFileSource& source, PicBitmap& target, const DecodeOptions& options) override;
     // Reads the container only: the primary image's size, checked against the limit.
-    static void Probe(MappedFileSource& source, const DecodeOptions& options);
+    // Checks the header (or container) and gives the picture's width and height.
+    static std::pair<int, int> Probe(MappedFileSource& source, const DecodeOptions& options);
 };
 
 } // namespace lumivox

@@ -25,7 +25,33 @@ struct ErrorManager {
     jpeg_error_mgr pub;
     std::jmp_buf jump;
     char message[JMSG_LENGTH_MAX];
+    bool stopped; // by the progress monitor: cancelled, or beyond the scan limit
 };
+
+// Scans of a progressive file: cameras and editors write about ten; every scan is one
+// more pass over the whole picture, so a file of thousands of them would take minutes.
+constexpr int kMaxScans = 300;
+// What the library may hold for one picture (a progressive file keeps every coefficient
+// of the picture): enough for any camera's, and a bound on what a worker takes.
+constexpr std::uint64_t kMaxLibraryMemory = std::uint64_t(512) << 20;
+
+// Called by the library between rows and scans: the place to stop a decode that was
+// cancelled or that goes beyond the scan limit.
+void ProgressMonitor(j_common_ptr cinfo) {
+    auto* err = reinterpret_cast<ErrorManager*>(cinfo->err);
+    const char* reason = nullptr;
+    char text[JMSG_LENGTH_MAX];
+    if (DecodeWatchScope::StepCancelled()) {
+        reason = kDecodeCancelled;
+    } else if (cinfo->is_decompressor && reinterpret_cast<j_decompress_ptr>(cinfo)->input_scan_number > kMaxScans) {
+        std::snprintf(text, sizeof text, "The picture has more than %d scans.", kMaxScans);
+        reason = text;
+    }
+    if (reason == nullptr) return;
+    std::snprintf(err->message, sizeof err->message, "%s", reason);
+    err->stopped = true;
+    std::longjmp(err->jump, 1);
+}
 
 void ErrorExit(j_common_ptr cinfo) {
     auto* err = reinterpret_cast<ErrorManager*>(cinfo->err);
@@ -125,6 +151,7 @@ enum class Output { Grey, Bgra, Rgb, Cmyk };
 struct JpegReader::State {
     ErrorManager error;
     MemorySource source;
+    jpeg_progress_mgr progress;
     jpeg_decompress_struct cinfo;
     bool created = false;
 };
@@ -138,6 +165,8 @@ JpegReader::JpegReader() : state_(std::make_unique<State>()) {
     if (!Guarded(s.error, [&] { jpeg_create_decompress(&s.cinfo); }))
         throw PLTextException(PL_ERRFORMAT_NOT_SUPPORTED, s.error.message);
     s.created = true;
+    s.progress.progress_monitor = ProgressMonitor;
+    s.cinfo.progress = &s.progress;
     s.source.pub.init_source = InitSource;
     s.source.pub.fill_input_buffer = FillInputBuffer;
     s.source.pub.skip_input_data = SkipInputData;
@@ -160,6 +189,7 @@ void JpegReader::Decode(MappedFileSource& source, PicBitmap& target, const Decod
 
     s.source.data = source.Data() + source.Position();
     s.source.size = source.Remaining();
+    s.error.stopped = false;
     s.source.hitEnd = false;
     s.source.truncated = false;
     s.source.pub.next_input_byte = s.source.data;
@@ -167,8 +197,12 @@ void JpegReader::Decode(MappedFileSource& source, PicBitmap& target, const Decod
     cinfo->src = &s.source.pub;
 
     auto fail = [&]() -> PLTextException {
-        if (s.source.hitEnd && s.source.truncated)
+        if (!s.error.stopped && s.source.hitEnd && s.source.truncated)
             return PLTextException(PL_ERREND_OF_FILE, "End of file reached while decoding.\n");
+        if (!s.error.stopped && s.error.pub.msg_code == JERR_OUT_OF_MEMORY)
+            return PLTextException(PL_ERRNO_MEMORY, "Picture size " + std::to_string(cinfo->image_width) + " x " +
+                                                        std::to_string(cinfo->image_height) +
+                                                        " needs more memory than a picture may take.");
         return PLTextException(PL_ERRFORMAT_NOT_SUPPORTED, s.error.message);
     };
 
@@ -190,14 +224,25 @@ void JpegReader::Decode(MappedFileSource& source, PicBitmap& target, const Decod
     // Progressive files buffer every coefficient of the picture; bound what the library
     // may take (beyond it, it fails instead of asking for a backing store).
     cinfo->mem->max_memory_to_use = static_cast<long>(std::min<std::uint64_t>(
-        options.maxPixels * 8 + (64u << 20), static_cast<std::uint64_t>(LONG_MAX / 2)));
+        {options.maxPixels * 8 + (64u << 20), kMaxLibraryMemory, static_cast<std::uint64_t>(LONG_MAX / 2)}));
 
     cinfo->dct_method = JDCT_FLOAT;
     cinfo->do_fancy_upsampling = FALSE;
     cinfo->scale_num = 1;
     cinfo->scale_denom = 1;
-    if (options.mode == DecodeMode::Reduced && cinfo->image_width >= 320 && cinfo->image_height >= 240)
+    if (options.mode == DecodeMode::Reduced && cinfo->image_width >= 320 && cinfo->image_height >= 240) {
         cinfo->scale_denom = 8;
+    } else if (options.usefulWidth > 0 && options.usefulHeight > 0 &&
+               std::uint64_t(cinfo->image_width) * cinfo->image_height > kHugePicturePixels) {
+        // A picture far larger than it is shown is decoded at a reduced scale that keeps
+        // it at least twice the size it is shown at: a fraction of the memory and time.
+        for (unsigned denom = 8; denom > 1; denom /= 2)
+            if (cinfo->image_width / denom >= 2 * unsigned(options.usefulWidth) &&
+                cinfo->image_height / denom >= 2 * unsigned(options.usefulHeight)) {
+                cinfo->scale_denom = denom;
+                break;
+            }
+    }
 
     Output output = Output::Rgb;
     switch (cinfo->jpeg_color_space) {

@@ -75,6 +75,30 @@ bool LoadMenuTemplate(const std::string& path, MenuTemplate& result, std::string
     t.prevWidth = ini.GetInt(kGeneral, "prev_cx", 0);
     t.prevHeight = ini.GetInt(kGeneral, "prev_cy", 0);
 
+    // Every box is drawn at its own size on every menu page: one larger than the canvas
+    // shows nothing more, yet a huge one costs minutes and gigabytes a page. Such a
+    // template is refused here, naming the key, rather than when the pages are made.
+    const struct {
+        const char* key;
+        int value;
+        int limit;
+    } sizes[] = {
+        {"Bkground_image_cx", t.CanvasWidth(), kMaxCanvasSide}, {"Bkground_image_cy", t.CanvasHeight(), kMaxCanvasSide},
+        {"frame_cx", t.frameWidth, t.CanvasWidth()},            {"frame_cy", t.frameHeight, t.CanvasHeight()},
+        {"image_cx", t.imageWidth, t.CanvasWidth()},            {"image_cy", t.imageHeight, t.CanvasHeight()},
+        {"Text_cx", t.textWidth, t.CanvasWidth()},              {"Text_cy", t.textHeight, t.CanvasHeight()},
+        {"next_cx", t.nextWidth, t.CanvasWidth()},              {"next_cy", t.nextHeight, t.CanvasHeight()},
+        {"prev_cx", t.prevWidth, t.CanvasWidth()},              {"prev_cy", t.prevHeight, t.CanvasHeight()},
+    };
+    for (const auto& size : sizes)
+        if (size.value > size.limit) {
+            if (error)
+                *error = path + ": " + size.key + "=" + std::to_string(size.value) + " is larger than " +
+                         (size.limit == kMaxCanvasSide ? "a menu canvas may be" : "the menu canvas") + " (" +
+                         std::to_string(size.limit) + " pixels)";
+            return false;
+        }
+
     const int entries = std::clamp(t.itemsCount, 0, kMaxTemplateEntries);
     for (int n = 1; n <= entries; ++n) {
         t.itemPositions.push_back({ini.GetInt(kPositions, Format("Item_%02d_x", n), 0),

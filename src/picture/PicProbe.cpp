@@ -34,7 +34,7 @@ void ProbeOutputMessage(j_common_ptr) {}
 
 // Reads a JPEG's header (markers up to the first scan): the file is a JPEG the decoder
 // accepts, of a size it takes. The entropy-coded data is not looked at.
-void ProbeJpegHeader(const unsigned char* data, std::size_t size, std::uint64_t maxPixels)
+PictureSize ProbeJpegHeader(const unsigned char* data, std::size_t size, std::uint64_t maxPixels)
 {
     jpeg_decompress_struct cinfo {};
     ProbeErrorManager err {};
@@ -53,19 +53,37 @@ void ProbeJpegHeader(const unsigned char* data, std::size_t size, std::uint64_t 
     const long long height = cinfo.image_height;
     jpeg_destroy_decompress(&cinfo);
     PicBitmap::CheckSize(width, height, maxPixels);
+    return {static_cast<int>(width), static_cast<int>(height)};
 }
 
 } // namespace
 
-void PicReader::ProbeFile(const std::string& path)
+PictureSize PicReader::ProbeFile(const std::string& path)
 {
+    // A JPEG's header nearly always lies in its first bytes; the whole file is read only
+    // when it does not (or for the other formats, which are checked by decoding).
+    constexpr std::size_t kHeaderBytes = std::size_t(256) << 10;
     MappedFile file;
     std::string reason;
-    if (!file.Open(path, &reason))
+    if (!file.Open(path, &reason, kHeaderBytes))
         throw PLTextException(PL_ERRACCESS_DENIED, "Opening " + path + " failed");
     if (file.Size() > 0 && Identify(file.Data(), file.Size()) == PicFormat::Jpeg) {
-        ProbeJpegHeader(file.Data(), file.Size(), maxPixels_);
-        return;
+        try {
+            return ProbeJpegHeader(file.Data(), file.Size(), maxPixels_);
+        } catch (const PLTextException&) {
+            if (file.Size() == file.FileSize())
+                throw;
+        }
+    }
+    if (file.Size() < file.FileSize()) {
+        if (file.FileSize() > kMaxPictureFileBytes)
+            throw PLTextException(PL_ERRNO_MEMORY, "Opening " + path + " failed: the file is over " +
+                                                       std::to_string(kMaxPictureFileBytes >> 20) + " MB");
+        if (!file.Open(path, &reason))
+            throw PLTextException(PL_ERRACCESS_DENIED, "Opening " + path + " failed");
+        if (file.Size() > 0 && Identify(file.Data(), file.Size()) == PicFormat::Jpeg) {
+            return ProbeJpegHeader(file.Data(), file.Size(), maxPixels_);
+        }
     }
     // A phone's HEIC costs as much to decode as a camera JPEG: its container is the check.
     // PNG and WebP headers are read the same way.
@@ -74,10 +92,10 @@ void PicReader::ProbeFile(const std::string& path)
         MappedFileSource source(file.Data(), file.Size());
         DecodeOptions options;
         options.maxPixels = maxPixels_;
-        if (format == PicFormat::Heif) HeifReader::Probe(source, options);
-        else if (format == PicFormat::Png) PngReader::Probe(source, options);
-        else WebpReader::Probe(source, options);
-        return;
+        const auto [width, height] = format == PicFormat::Heif  ? HeifReader::Probe(source, options)
+                                     : format == PicFormat::Png ? PngReader::Probe(source, options)
+                                                                : WebpReader::Probe(source, options);
+        return {width, height};
     }
     // Other formats are cheap to decode next to a camera JPEG; decoding them is the
     // check, and the bitmap is dropped at once.
@@ -90,6 +108,7 @@ void PicReader::ProbeFile(const std::string& path)
     } restore{this, saved};
     PicBitmap scratch;
     DecodeMemory(file.Data(), file.Size(), scratch, 32);
+    return {scratch.Width(), scratch.Height()};
 }
 
 } // namespace lumivox

@@ -159,16 +159,37 @@ PicFormat PicReader::Identify(const unsigned char* data, std::size_t size) {
     return PicFormat::Unknown;
 }
 
+namespace {
+thread_local DecodeWatchScope* currentWatch = nullptr;
+}
+
+DecodeWatchScope::DecodeWatchScope(const std::atomic<bool>* cancel, std::function<void()> onStep)
+    : cancel_(cancel), onStep_(std::move(onStep)), outer_(currentWatch) {
+    currentWatch = this;
+}
+
+DecodeWatchScope::~DecodeWatchScope() { currentWatch = outer_; }
+
+bool DecodeWatchScope::StepCancelled() {
+    for (DecodeWatchScope* watch = currentWatch; watch != nullptr; watch = watch->outer_) {
+        if (watch->onStep_) watch->onStep_();
+        if (watch->cancel_ && watch->cancel_->load(std::memory_order_relaxed)) return true;
+    }
+    return false;
+}
+
 void PicReader::DecodeFile(const std::string& path, PicBitmap& target, int bitsPerPixel) {
     MappedFile file;
     std::string reason;
-    if (!file.Open(path, &reason)) {
+    if (!file.Open(path, &reason, kMaxPictureFileBytes + 1)) {
         // A FIFO, device or folder is named as such: it is refused, never read or waited on.
         if (reason == kNotARegularFile)
             throw PLTextException(PL_ERRACCESS_DENIED, "Opening " + path + " failed: " + reason);
         throw PLTextException(PL_ERRACCESS_DENIED, "Opening " + path + " failed");
     }
-    // The view is unmapped when `file` goes out of scope, also when decoding throws.
+    if (file.FileSize() > kMaxPictureFileBytes)
+        throw PLTextException(PL_ERRNO_MEMORY, "Opening " + path + " failed: the file is over " +
+                                                   std::to_string(kMaxPictureFileBytes >> 20) + " MB");
     DecodeMemory(file.Data(), file.Size(), target, bitsPerPixel);
 }
 
@@ -182,6 +203,8 @@ void PicReader::DecodeMemory(const unsigned char* data, std::size_t size, PicBit
     DecodeOptions options;
     options.mode = mode_;
     options.maxPixels = maxPixels_;
+    options.usefulWidth = usefulWidth_;
+    options.usefulHeight = usefulHeight_;
 
     switch (Identify(data, size)) {
     case PicFormat::Bitmap:

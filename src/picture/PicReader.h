@@ -5,6 +5,8 @@
 
 #include "picture/PicBitmap.h"
 
+#include <atomic>
+#include <functional>
 #include <memory>
 #include <string>
 
@@ -34,8 +36,37 @@ enum class PicFormat {
     Unknown,
 };
 
+struct PictureSize {
+    int width = 0;
+    int height = 0;
+};
+
+// What the picture decodes of this thread answer to while the scope lives: the run's
+// cancel flag, looked at from within a decode (a JPEG of many scans takes long), so a
+// cancelled run does not wait for the picture under way; and, for tests, a hook called
+// at each of those looks. A cancelled decode throws PLTextException with kDecodeCancelled.
+class DecodeWatchScope {
+public:
+    explicit DecodeWatchScope(const std::atomic<bool>* cancel, std::function<void()> onStep = {});
+    ~DecodeWatchScope();
+    DecodeWatchScope(const DecodeWatchScope&) = delete;
+    DecodeWatchScope& operator=(const DecodeWatchScope&) = delete;
+    // Called by decoders at their progress steps: runs the hook, and says whether the
+    // decode is to stop.
+    static bool StepCancelled();
+
+private:
+    const std::atomic<bool>* cancel_;
+    std::function<void()> onStep_;
+    DecodeWatchScope* outer_;
+};
+inline constexpr const char* kDecodeCancelled = "The decoding was cancelled.";
+
 class PicReader : public PLObject {
 public:
+    // Largest picture file read: beyond any picture of the largest size the reader takes.
+    static constexpr std::size_t kMaxPictureFileBytes = std::size_t(1) << 30;
+
     PicReader();
     ~PicReader() override;
     PicReader(const PicReader&) = delete;
@@ -48,10 +79,10 @@ public:
     // Throws PLTextException on any failure; target is then unspecified.
     void DecodeFile(const std::string& path, PicBitmap& target, int bitsPerPixel = 32);
     // Checks that the file at path is a picture this reader decodes, without decoding the
-    // image data of a JPEG, PNG, WebP or HEIF file (its header or container is read).
-    // Throws PLTextException as DecodeFile would for a file it refuses; such a file whose
-    // data is damaged passes.
-    void ProbeFile(const std::string& path);
+    // image data of a JPEG, PNG, WebP or HEIF file (its header or container is read), and
+    // gives its full size. Throws PLTextException as DecodeFile would for a file it
+    // refuses; such a file whose data is damaged passes.
+    PictureSize ProbeFile(const std::string& path);
     // The same for bytes already in memory (fuzzing, embedded data).
     void DecodeMemory(const unsigned char* data, std::size_t size, PicBitmap& target,
                       int bitsPerPixel = 32);
@@ -63,10 +94,18 @@ public:
     // Largest picture (width x height) this reader accepts; lower it where memory is
     // scarce (fuzzing). Never above PicBitmap::kMaxPixels.
     void SetMaxPixels(std::uint64_t maxPixels);
+    // The largest size a decoded picture is shown at (a TV frame): a huge picture may
+    // then be decoded smaller, though never below twice this size. 0 x 0: full size.
+    void SetUsefulSize(int width, int height) {
+        usefulWidth_ = width;
+        usefulHeight_ = height;
+    }
 
 private:
     DecodeMode mode_ = DecodeMode::Full;
     std::uint64_t maxPixels_ = PicBitmap::kMaxPixels;
+    int usefulWidth_ = 0;
+    int usefulHeight_ = 0;
     struct Decoders;
     std::unique_ptr<Decoders> decoders_;
 };

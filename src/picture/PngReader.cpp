@@ -3,6 +3,7 @@
 #include "picture/ColorProfile.h"
 #include "picture/DecodeFinish.h"
 
+#include <cstdint>
 #include <cstdio>
 #include <cstring>
 #include <string>
@@ -123,6 +124,18 @@ void PngReader::Decode(MappedFileSource& source, PicBitmap& target, const Decode
     Read(source, &target, options);
 }
 
-void PngReader::Probe(MappedFileSource& source, const DecodeOptions& options) { Read(source, nullptr, options); }
+std::pair<int, int> PngReader::Probe(MappedFileSource& source, const DecodeOptions& options) {
+    const unsigned char* header = source.Data() + source.Position();
+    const std::size_t available = source.Remaining();
+    Read(source, nullptr, options);
+    // Read has checked the signature and the IHDR chunk that must follow it: its width and
+    // height are the big-endian words at bytes 16 and 20 of the file.
+    auto word = [header](std::size_t at) {
+        return static_cast<int>((std::uint32_t(header[at]) << 24) | (std::uint32_t(header[at + 1]) << 16) |
+                                (std::uint32_t(header[at + 2]) << 8) | std::uint32_t(header[at + 3]));
+    };
+    if (available < 24) return {0, 0};
+    return {word(16), word(20)};
+}
 
 } // namespace lumivox

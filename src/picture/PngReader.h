@@ -1,4 +1,6 @@
 #pragma once
+
+#include <utility>
 // PngReader: PNG files through libpng — palette, grey, 16-bit and interlaced pictures,
 // all delivered as 32-bit bitmaps. Transparency (an alpha channel or a tRNS chunk) is
 // composited over black, the alpha kept; an embedded iCCP profile is honoured.
@@ -12,7 +14,8 @@ public:
     void Decode(MappedFileSource& source, PicBitmap& target, const DecodeOptions& options) override;
     // Reads the header only: the picture's size, checked against the limit. Throws as
     // Decode would for a file that is not a PNG or too large.
-    static void Probe(MappedFileSource& source, const DecodeOptions& options);
+    // Checks the header (or container) and gives the picture's width and height.
+    static std::pair<int, int> Probe(MappedFileSource& source, const DecodeOptions& options);
 };
 
 } // namespace lumivox

@@ -68,7 +68,11 @@ void DecodeFirstFrame(MappedFileSource& source, PicBitmap& target, bool hasAlpha
 
 } // namespace
 
-void WebpReader::Probe(MappedFileSource& source, const DecodeOptions& options) { OpenContainer(source, options); }
+std::pair<int, int> WebpReader::Probe(MappedFileSource& source, const DecodeOptions& options) {
+    const auto demux = OpenContainer(source, options);
+    return {static_cast<int>(WebPDemuxGetI(demux.get(), WEBP_FF_CANVAS_WIDTH)),
+            static_cast<int>(WebPDemuxGetI(demux.get(), WEBP_FF_CANVAS_HEIGHT))};
+}
 
 void WebpReader::Decode(MappedFileSource& source, PicBitmap& target, const DecodeOptions& options) {
     auto demux = OpenContainer(source, options);

@@ -1,4 +1,6 @@
 #pragma once
+
+#include <utility>
 // WebpReader: WebP files through libwebp — lossy, lossless and with alpha; an animated
 // WebP gives its first frame. Transparency is composited over black, the alpha kept; an
 // embedded ICCP profile is honoured. Reduced mode uses the library's scaled output.
@@ -11,7 +13,8 @@ class WebpReader : public PicDecoder {
 public:
     void Decode(MappedFileSource& source, PicBitmap& target, const DecodeOptions& options) override;
     // Reads the container only: the canvas size, checked against the limit.
-    static void Probe(MappedFileSource& source, const DecodeOptions& options);
+    // Checks the header (or container) and gives the picture's width and height.
+    static std::pair<int, int> Probe(MappedFileSource& source, const DecodeOptions& options);
 };
 
 } // namespace lumivox

@@ -67,14 +67,18 @@ std::uint32_t EstimateMenuPageUnits(double musicSeconds)
 
 double MusicPlayingSeconds(const std::string& path)
 {
+    // A WAVE or AIFF file tells its length in its header: three hours of it are not read
+    // to learn that they do not fit.
     MappedFile file;
-    if (!file.Open(path) || file.Size() < 4)
+    if (!file.Open(path, nullptr, 12) || file.Size() < 4)
         return -1.0;
     const unsigned char* data = file.Data();
     const bool wave = file.Size() >= 12 && std::equal(data, data + 4, "RIFF") && std::equal(data + 8, data + 12, "WAVE");
     const bool aiff = file.Size() >= 12 && std::equal(data, data + 4, "FORM");
     if (!wave && !aiff) {
-        const double seconds = Mp3Seconds(data, file.Size());
+        if (!file.Open(path))
+            return -1.0;
+        const double seconds = Mp3Seconds(file.Data(), file.Size());
         if (seconds > 0.0)
             return seconds;
     }

@@ -16,6 +16,7 @@
 #include "production/MusicConversion.h"
 #include "production/StillEncoder.h"
 #include "project/AlbumTable.h"
+#include "picture/PicReader.h"
 #include "vcd/ImageSink.h"
 #include "vcd/VideoCdLayout.h"
 
@@ -178,7 +179,7 @@ public:
     ProductionResult Execute()
     {
         try {
-            if (CheckInputs() && MusicStage() && CapacityCheck() && FrameStages() && AuthoringStage()) {
+            if (CheckInputs() && EarlyCapacityCheck() && MusicStage() && CapacityCheck() && FrameStages() && AuthoringStage()) {
                 result_.status = ProductionStatus::Finished;
                 result_.message.clear();
             }
@@ -294,6 +295,20 @@ private:
         return !cancel_.IsSet() || Cancelled();
     }
 
+    // Before the music is converted (three hours of it take a minute): the disc's size
+    // with the music's length read from its header.
+    bool EarlyCapacityCheck()
+    {
+        if (plan_.musicPath.empty())
+            return true;
+        const DiscEstimate estimate = EstimateDisc(plan_, program_);
+        if (!estimate.Fits()) {
+            Post(UM_MENU_ENCODE_FAILED);
+            return Fail("The disc cannot be made: " + TrimNewlines(estimate.limitExceeded));
+        }
+        return !cancel_.IsSet() || Cancelled();
+    }
+
     // The disc's size is known now: refuse a disc that cannot be made before any frame
     // is encoded.
     bool CapacityCheck()
@@ -383,6 +398,7 @@ private:
             } else {
                 PicReader reader;
                 reader.SetMode(DecodeMode::Full);
+                reader.SetUsefulSize(kFrameWidth, FrameHeight(plan_.norm));
                 reader.DecodeFile(picture.path, decoded, 32);
             }
             if (picture.rotation == 90 || picture.rotation == 180 || picture.rotation == 270) {
@@ -460,8 +476,10 @@ private:
         std::vector<std::unique_ptr<MjpegHelperProcess>> helpers;
         for (int w = 0; w < workers; ++w)
             helpers.push_back(std::make_unique<MjpegHelperProcess>());
+        const CancelFlag decodeCancel(cancel_);
         auto makeFrame = [&](std::size_t index, std::size_t worker, const std::string& stillPath) {
             const MjpegCancelScope stopOnCancel(&cancel_);
+            const DecodeWatchScope stopDecodeOnCancel(decodeCancel.Flag());
             const MjpegHelperScope useHelper(helpers[worker].get());
             const FrameRef& frame = order[index];
             return frame.page ? MakePage(static_cast<int>(frame.index), stillPath) : MakeSlide(frame.index, stillPath);

@@ -10,6 +10,9 @@
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace lumivox {
@@ -18,10 +21,15 @@ namespace {
 
 constexpr std::size_t kVolumeLabelBytes = 32;
 
-bool IsRegularFile(const std::string& path)
+// Why path cannot be read as a file: "does not exist", "is not a regular file" (a FIFO,
+// a device, a folder), or empty when it is a regular file.
+std::string FileProblem(const std::string& path)
 {
     std::error_code ec;
-    return std::filesystem::is_regular_file(path, ec);
+    const std::filesystem::file_status status = std::filesystem::status(path, ec);
+    if (!std::filesystem::exists(status))
+        return "does not exist";
+    return std::filesystem::is_regular_file(status) ? std::string() : std::string("is not a regular file");
 }
 
 } // namespace
@@ -51,6 +59,37 @@ RunFolder::~RunFolder()
     }
 }
 
+namespace {
+
+// Marks a run folder kept (--keep-temp): never taken for the leftover of a dead run.
+constexpr const char* kKeptMarker = ".kept";
+
+// Removes the run folders of dead runs in folder: ours, not locked by a living run, not
+// kept. Called with the temporary folder locked, so a run that is just creating its own
+// folder is never taken for a dead one.
+void RemoveDeadRunFolders(const std::string& folder)
+{
+    std::error_code ec;
+    for (std::filesystem::directory_iterator it(folder, ec), end; !ec && it != end; it.increment(ec)) {
+        const std::string name = it->path().filename().string();
+        if (name.size() != 11 || name.compare(0, 5, "make-") != 0)
+            continue;
+        const std::string path = it->path().string();
+        const FileDescriptor run(::open(path.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+        struct stat info {};
+        if (!run || ::fstat(run.Get(), &info) != 0 || info.st_uid != ::geteuid())
+            continue;
+        if (::faccessat(run.Get(), kKeptMarker, F_OK, AT_SYMLINK_NOFOLLOW) == 0)
+            continue;
+        if (::flock(run.Get(), LOCK_EX | LOCK_NB) != 0)
+            continue; // a living run
+        std::error_code ignored;
+        std::filesystem::remove_all(path, ignored);
+    }
+}
+
+} // namespace
+
 bool RunFolder::Create(const std::string& base, std::string* error)
 {
     const std::string folder = WithTrailingSlash(base);
@@ -58,13 +97,30 @@ bool RunFolder::Create(const std::string& base, std::string* error)
         *error = folder + ": the temporary folder cannot be created";
         return false;
     }
+    const FileDescriptor folderLock(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    const bool locked = folderLock && ::flock(folderLock.Get(), LOCK_EX) == 0;
+    if (locked)
+        RemoveDeadRunFolders(folder);
     std::string pattern = folder + "make-XXXXXX";
     if (!::mkdtemp(pattern.data())) {
         *error = folder + ": cannot create a folder for the run in the temporary folder (" + std::strerror(errno) + ")";
         return false;
     }
+    lock_.Reset(::open(pattern.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    if (lock_)
+        (void)::flock(lock_.Get(), LOCK_EX | LOCK_NB);
     path_ = pattern + "/";
     return true;
+}
+
+void RunFolder::Keep()
+{
+    keep_ = true;
+    if (!path_.empty()) {
+        const FileDescriptor marker(
+            ::open((path_ + kKeptMarker).c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0644));
+        (void)marker;
+    }
 }
 
 PreparedProduction PrepareProduction(const ProductionRequest& request)
@@ -96,10 +152,10 @@ PreparedProduction PrepareProduction(const ProductionRequest& request)
         return fail(plan.menuTemplate.path + ": the template now shows " +
                     std::to_string(plan.menuTemplate.itemsCount) + " entries per page, not " +
                     std::to_string(plan.EntriesPerPage()) + "; choose it again");
-    if (!plan.backgroundOverride.empty() && !IsRegularFile(plan.backgroundOverride))
-        return fail(plan.backgroundOverride + ": the background picture does not exist");
-    if (!plan.musicPath.empty() && !IsRegularFile(plan.musicPath))
-        return fail(plan.musicPath + ": the music file does not exist");
+    if (!plan.backgroundOverride.empty() && !FileProblem(plan.backgroundOverride).empty())
+        return fail(plan.backgroundOverride + ": the background picture " + FileProblem(plan.backgroundOverride));
+    if (!plan.musicPath.empty() && !FileProblem(plan.musicPath).empty())
+        return fail(plan.musicPath + ": the music file " + FileProblem(plan.musicPath));
 
     // The output: its folder must exist and take files before hours of encoding begin.
     if (!request.outputPath.empty()) {

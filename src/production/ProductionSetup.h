@@ -7,6 +7,7 @@
 // temporary folder. Everything that can be known to be wrong is refused here, with one
 // message naming the file and the reason, before any work begins.
 
+#include "base/FileDescriptor.h"
 #include "base/TvNorm.h"
 #include "production/ProductionJob.h"
 
@@ -30,6 +31,8 @@ std::string LabelFromProject(const std::string& projectPath);
 
 // A folder of one run below the temporary folder ("make-XXXXXX"), so that two runs
 // never share files; removed with everything in it when the object goes, unless kept.
+// The folder is locked while its run lives: the folders a killed run left behind (not
+// locked, not kept) are removed when the next run creates its own.
 class RunFolder {
 public:
     RunFolder() = default;
@@ -40,7 +43,7 @@ public:
     // Creates base (and its parents) when missing and the run's folder in it. False with
     // error naming the folder and the reason.
     bool Create(const std::string& base, std::string* error);
-    void Keep() { keep_ = true; }
+    void Keep();
     bool Kept() const { return keep_; }
     // With a trailing "/"; empty until created.
     const std::string& Path() const { return path_; }
@@ -48,6 +51,7 @@ public:
 private:
     std::string path_;
     bool keep_ = false;
+    FileDescriptor lock_; // the run folder itself, locked
 };
 
 struct ProductionRequest {

@@ -396,6 +396,13 @@ bool AlbumTable::AddDecodedPicture(int album, const std::string& path,
             *error = kMsgPictureLimit;
         return false;
     }
+    // The project file keeps one name per line: a line break in a name would make the
+    // saved project name another file (or none).
+    if (path.find_first_of("\r\n") != std::string::npos) {
+        if (error)
+            *error = "The file name " + EscapeControls(path) + " holds a line break, which a project cannot keep.";
+        return false;
+    }
     auto item = std::make_unique<PictureItem>();
     item->path = path;
     // A picture from the file list keeps the name the list shows; one from a path has none.
@@ -632,10 +639,10 @@ bool AlbumTable::RotatePictures(int album, const std::vector<int>& positions, Ro
     return allTurned;
 }
 
-bool AlbumTable::SaveProject(const std::string& path, std::string* error) const
+bool AlbumTable::SaveProject(const std::string& path, std::string* error, bool replace) const
 {
     IniFile file;
-    const IniLoadStatus status = file.Load(path);
+    const IniLoadStatus status = replace ? IniLoadStatus::Missing : file.Load(path);
     if (status != IniLoadStatus::Loaded && status != IniLoadStatus::Missing) {
         if (error)
             *error = file.LastError();

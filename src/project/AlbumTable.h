@@ -373,8 +373,9 @@ public:
 
     // Writes the project into path (keys the save does not write stay in the file).
     // False with *error naming the file and the reason when it cannot be written; the
-    // old file is then untouched.
-    bool SaveProject(const std::string& path, std::string* error = nullptr) const;
+    // old file is then untouched. With replace, nothing of an old file is kept: the new
+    // project takes its place whole once written.
+    bool SaveProject(const std::string& path, std::string* error = nullptr, bool replace = false) const;
     // Appends the albums of the project file at path (call ResetProject first). Shows
     // kMsgInvalidProject when the file is not a project; pictures that cannot be
     // decoded are left out without a message and listed in the result. The same as

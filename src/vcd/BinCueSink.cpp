@@ -57,8 +57,6 @@ BinCueSink::BinCueSink(std::string binPath) : binPath_(std::move(binPath)) {
     const std::size_t dot = binPath_.find_last_of('.');
     cuePath_ = (dot != std::string::npos && (slash == std::string::npos || dot > slash) ? binPath_.substr(0, dot)
                                                                                        : binPath_) + ".cue";
-    binTemp_ = binPath_ + ".part";
-    cueTemp_ = cuePath_ + ".part";
 }
 
 void BinCueSink::FreeDeleter::operator()(std::uint8_t* p) const { std::free(p); }
@@ -80,11 +78,9 @@ void BinCueSink::StopWriter() {
 
 void BinCueSink::Discard() {
     StopWriter();
-    if (fd_) {
-        fd_.Reset();
-        ::unlink(binTemp_.c_str());
-    }
-    ::unlink(cueTemp_.c_str());
+    fd_ = -1;
+    bin_.Abandon();
+    cue_.Abandon();
     buffers_.clear();
 }
 
@@ -104,7 +100,7 @@ void BinCueSink::WriterLoop() {
             }
         }
         int error = 0;
-        const bool written = WriteAll(fd_.Get(), buffers_[block.buffer].get(), block.size, error);
+        const bool written = WriteAll(fd_, buffers_[block.buffer].get(), block.size, error);
         {
             std::lock_guard<std::mutex> lock(mutex_);
             if (!written && writeError_ == 0) writeError_ = error;
@@ -153,8 +149,27 @@ std::string BinCueSink::CueSheetText(const std::string& binFileName, const std::
     return text;
 }
 
+int BinCueSink::Reserve() {
+    if (failed_ || committed_) {
+        error_ = "The disc image \"" + binPath_ + "\" was already written or has failed.";
+        return -1;
+    }
+    if (bin_.IsOpen()) return 0;
+    // A CUE sheet has no way to quote these characters in a file name.
+    const std::string name = FileName(binPath_);
+    if (name.empty() || name.find_first_of("\"\n\r") != std::string::npos) {
+        error_ = "The disc image name \"" + binPath_ + "\" cannot be used in a CUE sheet.";
+        return -1;
+    }
+    if (!cue_.Open(cuePath_, &error_) || !bin_.Open(binPath_, &error_)) {
+        cue_.Abandon();
+        return -1;
+    }
+    return 0;
+}
+
 int BinCueSink::SetCueList(const std::vector<CueRecord>& cues) {
-    if (failed_ || fd_ || committed_) {
+    if (failed_ || fd_ >= 0 || committed_) {
         error_ = "The disc image \"" + binPath_ + "\" was already started.";
         return -1;
     }
@@ -162,20 +177,14 @@ int BinCueSink::SetCueList(const std::vector<CueRecord>& cues) {
         error_ = "The track list of the disc image \"" + binPath_ + "\" does not end with a lead-out.";
         return -1;
     }
-    // A CUE sheet has no way to quote these characters in a file name.
-    const std::string name = FileName(binPath_);
-    if (name.empty() || name.find_first_of("\"\n") != std::string::npos) {
-        error_ = "The disc image name \"" + binPath_ + "\" cannot be used in a CUE sheet.";
-        return -1;
-    }
+    if (Reserve() != 0) return -1;
     cues_ = cues;
     expectedSectors_ = cues.back().sector;
-    fd_.Reset(::open(binTemp_.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666));
-    if (!fd_) return Fail(binTemp_, "create", errno);
+    fd_ = bin_.Descriptor();
     for (std::size_t b = 0; b < kBufferCount; ++b) {
         void* memory = nullptr;
         if (::posix_memalign(&memory, kBufferAlignment, kBufferedSectors * kRawSectorSize) != 0)
-            return Fail(binTemp_, "buffer", ENOMEM);
+            return Fail(binPath_, "buffer", ENOMEM);
         buffers_.emplace_back(static_cast<std::uint8_t*>(memory));
         if (b > 0) free_.push_back(b);
     }
@@ -196,8 +205,8 @@ bool BinCueSink::Submit() {
     if (buffered_ == 0) return true;
     if (!writer_.joinable()) {
         int error = 0;
-        if (!WriteAll(fd_.Get(), buffers_[current_].get(), buffered_, error)) {
-            Fail(binTemp_, "write", error);
+        if (!WriteAll(fd_, buffers_[current_].get(), buffered_, error)) {
+            Fail(binPath_, "write", error);
             return false;
         }
         buffered_ = 0;
@@ -215,7 +224,7 @@ bool BinCueSink::Submit() {
     }
     buffered_ = 0;
     if (error != 0) {
-        Fail(binTemp_, "write", error);
+        Fail(binPath_, "write", error);
         return false;
     }
     return true;
@@ -234,7 +243,7 @@ bool BinCueSink::Drain() {
     writer_.join();
     error = writeError_;
     if (error != 0) {
-        Fail(binTemp_, "write", error);
+        Fail(binPath_, "write", error);
         return false;
     }
     return true;
@@ -242,7 +251,7 @@ bool BinCueSink::Drain() {
 
 // The image is one file of consecutive sectors; anything else would misplace data.
 bool BinCueSink::CheckRun(std::uint32_t firstSector, std::uint32_t count) {
-    if (!fd_) {
+    if (fd_ < 0) {
         if (error_.empty()) error_ = "The disc image \"" + binPath_ + "\" is not open.";
         return false;
     }
@@ -280,7 +289,7 @@ int BinCueSink::WriteSectors(const std::uint8_t* sectors, std::uint32_t firstSec
 }
 
 int BinCueSink::CloseSink() {
-    if (!fd_) {
+    if (fd_ < 0) {
         if (error_.empty()) error_ = "The disc image \"" + binPath_ + "\" is not open.";
         return -1;
     }
@@ -292,38 +301,24 @@ int BinCueSink::CloseSink() {
         return -1;
     }
     if (!Drain()) return -1;
-    // The last write errors (a full disk on a network file system) show at the close.
-    if (!fd_.Close()) {
-        const int error = errno;
-        ::unlink(binTemp_.c_str());
-        return Fail(binTemp_, "write", error);
-    }
     buffers_.clear();
-
+    fd_ = -1;
+    // The image is complete and synced before the sheet that names it takes its place;
+    // a failure after the image was renamed leaves no sheet pointing to a wrong image.
     const std::string sheet = CueSheetText(FileName(binPath_), cues_);
-    FileDescriptor cueFd(::open(cueTemp_.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666));
-    if (!cueFd) {
-        const int error = errno;
-        ::unlink(binTemp_.c_str());
-        return Fail(cueTemp_, "create", error);
+    std::string error;
+    if (!cue_.Write(sheet, &error) || !bin_.Commit(&error)) {
+        error_ = error;
+        failed_ = true;
+        Discard();
+        return -1;
     }
-    int error = 0;
-    const bool written =
-        WriteAll(cueFd.Get(), reinterpret_cast<const std::uint8_t*>(sheet.data()), sheet.size(), error);
-    if (!cueFd.Close() && written) error = errno;
-    if (!written || error != 0) {
-        ::unlink(binTemp_.c_str());
-        return Fail(cueTemp_, "write", error);
-    }
-    if (::rename(binTemp_.c_str(), binPath_.c_str()) != 0) {
-        error = errno;
-        ::unlink(binTemp_.c_str());
-        return Fail(binPath_, "rename", error);
-    }
-    if (::rename(cueTemp_.c_str(), cuePath_.c_str()) != 0) {
-        error = errno;
+    if (!cue_.Commit(&error)) {
+        error_ = error;
+        failed_ = true;
         ::unlink(binPath_.c_str());
-        return Fail(cuePath_, "rename", error);
+        Discard();
+        return -1;
     }
     committed_ = true;
     return 0;

@@ -7,11 +7,12 @@
 // image writer goes on making sectors while the previous block is being stored; a write
 // error is reported by the next call to the sink.
 //
-// Both files are written under temporary names ("NAME.bin.part", "NAME.cue.part") in the
-// target folder and renamed only when the image is complete, so a failed or cancelled
-// run never leaves a partial image under the final name; the partial files are removed.
+// Both files are written as pending files beside their targets (see SafeOutput) and
+// renamed only when the image is complete, so a failed or cancelled run never leaves a
+// partial image under the final name nor damages an older one; the pending files are
+// removed. A second run into the same image while one writes it is refused.
 
-#include "base/FileDescriptor.h"
+#include "base/SafeOutput.h"
 #include "vcd/ImageSink.h"
 
 #include <condition_variable>
@@ -32,6 +33,10 @@ public:
     explicit BinCueSink(std::string binPath);
     ~BinCueSink() override; // removes the partial files unless CloseSink succeeded
 
+    // Creates both pending files now, so that an image that cannot be written (another
+    // run writes it, the folder refuses it) is known before anything is made. SetCueList
+    // does it when it was not done. 0, or -1 with ErrorText.
+    int Reserve();
     int SetCueList(const std::vector<CueRecord>& cues) override;
     int WriteSector(const std::uint8_t* sector, std::uint32_t sectorNumber) override;
     int WriteSectors(const std::uint8_t* sectors, std::uint32_t firstSector, std::uint32_t count) override;
@@ -61,8 +66,9 @@ private:
     void Discard();
     int Fail(const std::string& path, const std::string& what, int error);
 
-    std::string binPath_, cuePath_, binTemp_, cueTemp_;
-    FileDescriptor fd_; // the BIN being written, under its ".part" name
+    std::string binPath_, cuePath_;
+    SafeOutput cue_, bin_; // the CUE sheet first: its name is the one a second run is told
+    int fd_ = -1;          // bin_'s descriptor while the image is written
     std::vector<Buffer> buffers_;
     std::size_t current_ = 0;  // buffer being filled
     std::size_t buffered_ = 0; // bytes in it

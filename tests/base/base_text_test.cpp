@@ -56,6 +56,21 @@ TEST(TextUtil, JsonQuoteEscapesAndRepairsUtf8)
     EXPECT_EQ(JsonQuote("cut\xE2\x82"), "\"cut\xEF\xBF\xBD\xEF\xBF\xBD\"");
 }
 
+TEST(TextUtil, EscapeControlsShowsWhatATerminalWouldObey)
+{
+    const struct {
+        const char* text;
+        const char* shown;
+    } cases[] = {
+        {"Summer \xC3\xA9t\xC3\xA9 \\ 2024", "Summer \xC3\xA9t\xC3\xA9 \\ 2024"},
+        {"a\nb\rc\td", "a\\nb\\rc\\td"},
+        {"\x1b[31mred\x1b[0m\x7f", "\\x1b[31mred\\x1b[0m\\x7f"},
+        {"csi\xC2\x9B" "2J", "csi\\u009b2J"}, // the one-character CSI of UTF-8 terminals
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(EscapeControls(c.text), c.shown) << c.text;
+}
+
 TEST(Paths, FoldersEndWithASlashAndFollowTheEnvironment)
 {
     EXPECT_EQ(WithTrailingSlash("/a/b"), "/a/b/");

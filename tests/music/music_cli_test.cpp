@@ -50,6 +50,10 @@ TEST_F(MusicCommand, SaysWhyItCannot)
     std::filesystem::create_directory(scratch_ / "tmp");
     test::WriteBytes(scratch_ / "song.ogg", {1, 2, 3, 4});
     test::WriteBytes(scratch_ / "empty.mp3", {});
+    const std::string wave = scratch_ / "song.wav";
+    test::Ffmpeg(test::TestSignal(44100, 0.5) + " -ac 1 -c:a pcm_s16le " + test::ShellQuote(wave));
+    std::filesystem::create_hard_link(wave, scratch_ / "same.mp2");
+    const auto waveSize = std::filesystem::file_size(wave);
     struct Case {
         std::string arguments;
         int status;
@@ -59,6 +63,10 @@ TEST_F(MusicCommand, SaysWhyItCannot)
         {test::ShellQuote(scratch_ / "empty.mp3") + " -o x.mp2", 1, "empty.mp3: no MPEG audio Layer III frame"},
         {test::ShellQuote(scratch_ / "song.ogg"), 2, "usage"},
         {"-o x.mp2 --loud " + test::ShellQuote(scratch_ / "song.ogg"), 2, "unknown option '--loud'"},
+        // An output that is the source (by name or by another link) would replace it.
+        {test::ShellQuote(wave) + " -o " + test::ShellQuote(wave), 1, "is the source file itself"},
+        {test::ShellQuote(wave) + " -o " + test::ShellQuote(scratch_ / "same.mp2"), 1, "is the source file itself"},
+        {test::ShellQuote(wave) + " -o " + test::ShellQuote(scratch_ / "tmp") + "/", 1, "names a folder"},
     };
     for (const Case& c : cases) {
         std::string output;
@@ -66,6 +74,7 @@ TEST_F(MusicCommand, SaysWhyItCannot)
         EXPECT_NE(output.find(c.message), std::string::npos) << c.arguments << "\n" << output;
         EXPECT_EQ(std::count(output.begin(), output.end(), '\n'), 1) << output;
     }
+    EXPECT_EQ(std::filesystem::file_size(wave), waveSize);
 }
 
 } // namespace

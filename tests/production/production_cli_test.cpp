@@ -10,6 +10,7 @@
 #include <filesystem>
 #include <poll.h>
 #include <spawn.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -182,11 +183,14 @@ TEST_F(MakeCommandTest, ErrorsAreOneLineWithTheirExitStatus)
     const std::string noEntries = scratch.Path("empty.ini");
     WriteText(noEntries, "[General]\nNAME=Empty\nFolder_name=empty\nItems_count=0\n");
     const std::string out = scratch.Path("disc.cue");
+    const std::string fifo = scratch.Path("music.fifo");
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
     const struct {
         std::vector<std::string> args;
         int status;
         std::string text;
     } cases[] = {
+        {{project, "-o", out, "--music", fifo}, 1, "music.fifo: the music file is not a regular file"},
         {{project}, 2, "-o DISC.cue"},
         {{"-o", out}, 2, "no project file"},
         {{project, "-o", out, "--jobs", "0"}, 2, "'0' is not a number of workers"},
@@ -223,6 +227,86 @@ TEST_F(MakeCommandTest, InterruptCancelsAndLeavesNoImage)
     EXPECT_EQ(make.output, "");
     EXPECT_EQ(Join(FilesMatching(scratch.Folder(), "disc.*")), "");
     EXPECT_EQ(Join(FilesMatching(temp, ".*")), "");
+}
+
+TEST_F(MakeCommandTest, TwoRunsIntoOneImageOneIsRefusedTheOtherIntact)
+{
+    const std::string project = WriteProject("p.lvx", {6, 6});
+    const std::string out = scratch.Path("DISC.cue");
+    MakeProcess first({project, "-o", out, "--temp", scratch.Path("work"), "--jobs", "1"});
+    ASSERT_TRUE(first.WaitForErrorLine("Slides: ")) << first.error;
+    MakeProcess second({project, "-o", out, "--temp", scratch.Path("work"), "--jobs", "1"});
+    EXPECT_EQ(second.Wait(), 1) << second.error;
+    EXPECT_NE(second.error.find("DISC.cue is being written by another run"), std::string::npos) << second.error;
+    ASSERT_EQ(first.Wait(), 0) << first.error;
+    // The first run's image is whole: every sector the CUE sheet's run reported.
+    const std::string cue = ReadText(out);
+    EXPECT_NE(cue.find("FILE \"DISC.bin\" BINARY"), std::string::npos) << cue;
+    const std::size_t sectors = ReadBytes(scratch.Path("DISC.bin")).size() / 2352;
+    EXPECT_NE(first.output.find(std::to_string(sectors) + " sectors"), std::string::npos) << first.output;
+    EXPECT_EQ(Join(FilesMatching(scratch.Folder(), "\\..*")), "");
+}
+
+TEST_F(MakeCommandTest, OutputsNeverReplaceInputsNorWriteThroughLinks)
+{
+    const std::string project = WriteProject("p.lvx", {1});
+    WriteText(scratch.Path("victim"), "precious");
+    // Links planted at both names the run writes.
+    fs::create_symlink(scratch.Path("victim"), scratch.Path("linked.bin"));
+    fs::create_symlink(scratch.Path("victim"), scratch.Path("linked.cue"));
+    MakeProcess linked({project, "-o", scratch.Path("linked.cue"), "--temp", scratch.Path("work")});
+    ASSERT_EQ(linked.Wait(), 0) << linked.error;
+    EXPECT_EQ(ReadText(scratch.Path("victim")), "precious");
+    EXPECT_FALSE(fs::is_symlink(scratch.Path("linked.bin")));
+    EXPECT_GT(fs::file_size(scratch.Path("linked.bin")), 17u * 2352);
+
+    // A picture of the project under the image's name; an output folder, not a file.
+    const std::string picture = scratch.Path("a0p0.bmp");
+    const auto pictureSize = fs::file_size(picture);
+    const struct {
+        std::string output;
+        int status;
+        std::string text;
+    } cases[] = {
+        {scratch.Path("pic.cue"), 1, "own input files"}, // a second link to the picture
+        {scratch.Path("folder") + "/", 2, "names a folder"},
+    };
+    fs::create_hard_link(picture, scratch.Path("pic.cue"));
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.output);
+        MakeProcess make({project, "-o", c.output});
+        EXPECT_EQ(make.Wait(), c.status) << make.error;
+        EXPECT_NE(make.error.find(c.text), std::string::npos) << make.error;
+    }
+    EXPECT_EQ(fs::file_size(picture), pictureSize);
+    EXPECT_FALSE(fs::exists(scratch.Path("folder")));
+}
+
+// make --burn DEVICE -o DISC.cue: the burn and the image each report their outcome. A
+// burn failing its verification leaves a complete image, which is kept and named; a burn
+// failing midway leaves none, and says so.
+TEST_F(MakeCommandTest, BurnAndImageEachReportTheirOutcome)
+{
+    const std::string project = WriteProject("p.lvx", {1});
+    const struct {
+        const char* option;
+        bool imageKept;
+        const char* text;
+    } cases[] = {
+        {"corrupt=40", true, "though the burn failed"},
+        {"fail-write=40", false, "no image was made"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.option);
+        const std::string drive = scratch.Path(std::string("drive-") + c.option);
+        const std::string image = scratch.Path(std::string("image-") + c.option);
+        MakeProcess make({project, "--burn", "emulated:" + drive + "?" + c.option, "-o", image + ".cue", "--temp",
+                          scratch.Path("work"), "--quiet"});
+        EXPECT_EQ(make.Wait(), 1) << make.error;
+        EXPECT_NE((make.output + make.error).find(c.text), std::string::npos) << make.output << make.error;
+        EXPECT_EQ(fs::exists(image + ".bin"), c.imageKept);
+        EXPECT_EQ(fs::exists(image + ".cue"), c.imageKept);
+    }
 }
 
 } // namespace

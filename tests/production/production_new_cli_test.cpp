@@ -16,6 +16,7 @@
 #include <regex>
 #include <spawn.h>
 #include <sstream>
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -54,7 +55,8 @@ protected:
         WriteTestBmp(snow + "/b.bmp", 64, 48, 3);
     }
 
-    CliRun Cli(const std::vector<std::string>& args)
+    // fileSizeLimit stands for a full disk: a write past it fails.
+    CliRun Cli(const std::vector<std::string>& args, rlim_t fileSizeLimit = RLIM_INFINITY)
     {
         const std::string out = scratch.Path("stdout.txt");
         const std::string err = scratch.Path("stderr.txt");
@@ -70,7 +72,13 @@ protected:
         argv.push_back(nullptr);
         CliRun run;
         pid_t pid = -1;
+        struct rlimit old {};
+        ::getrlimit(RLIMIT_FSIZE, &old);
+        struct rlimit limited = old;
+        limited.rlim_cur = std::min(fileSizeLimit, old.rlim_max);
+        ::setrlimit(RLIMIT_FSIZE, &limited);
         const int spawned = posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), environ);
+        ::setrlimit(RLIMIT_FSIZE, &old);
         posix_spawn_file_actions_destroy(&actions);
         if (spawned != 0) {
             ADD_FAILURE() << "cannot start " << all[0];
@@ -165,12 +173,40 @@ TEST_F(NewCommandTest, RefusalsNameTheFileOrFolder)
     }
     EXPECT_NE(ReadText(existing).find("Keep=me"), std::string::npos) << "a refused new changed the file";
 
+    // On a full disk --force fails and keeps the old project as it was.
+    const CliRun full = Cli({"new", existing, beach, "--force"}, 100);
+    EXPECT_EQ(full.status, 1) << full.error;
+    EXPECT_NE(ReadText(existing).find("Keep=me"), std::string::npos) << "a failed new --force lost the old project";
+    EXPECT_EQ(Join(FilesMatching(scratch.Folder(), "\\..*")), "") << "a pending file was left behind";
+
     // --force replaces the file, keys of the old one included.
     const CliRun forced = Cli({"new", existing, beach, "--force"});
     ASSERT_EQ(forced.status, 0) << forced.error;
     const std::string text = ReadText(existing);
     EXPECT_EQ(text.find("Keep=me"), std::string::npos) << text;
     EXPECT_NE(text.find("Name=Beach"), std::string::npos) << text;
+}
+
+// Names the project cannot keep (a line break) are left out with the name shown escaped,
+// and no name reaches the terminal with its control characters.
+TEST_F(NewCommandTest, LineBreaksAreRefusedAndControlsShownEscaped)
+{
+    const std::string folder = scratch.Path("red\x1b[31m album");
+    fs::create_directories(folder);
+    WriteTestBmp(folder + "/ok.bmp", 32, 24, 1);
+    WriteTestBmp(folder + "/two\nlines.bmp", 32, 24, 2);
+    const std::string project = scratch.Path("p.lvx");
+    const CliRun run = Cli({"new", project, folder});
+    ASSERT_EQ(run.status, 0) << run.error;
+    EXPECT_NE(run.error.find("two\\nlines.bmp"), std::string::npos) << run.error;
+    EXPECT_NE(run.error.find("red\\x1b[31m album"), std::string::npos) << run.error;
+    EXPECT_EQ(run.error.find('\x1b'), std::string::npos) << run.error;
+    EXPECT_EQ(std::count(run.error.begin(), run.error.end(), '\n'), 1) << run.error;
+    const std::string text = ReadText(project);
+    EXPECT_NE(text.find("ok.bmp"), std::string::npos) << text;
+    EXPECT_EQ(text.find("lines.bmp"), std::string::npos) << text;
+    const CliRun info = Cli({"info", project});
+    EXPECT_EQ(info.output.find('\x1b'), std::string::npos) << info.output;
 }
 
 // make FOLDER... makes the disc of the project new writes for those folders; info --json

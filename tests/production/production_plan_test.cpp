@@ -14,6 +14,8 @@
 
 #include <gtest/gtest.h>
 
+#include <fstream>
+
 #include <algorithm>
 #include <functional>
 #include <optional>
@@ -257,28 +259,49 @@ TEST(DiscCapacity, TooLargeADiscIsRefusedBeforeAnyFrameIsEncoded)
     EXPECT_EQ(observer.finishedCalls, 1);
 }
 
-// The same with music: the music is converted first (its length decides the menu
-// pages' size), then the disc is refused, still before any frame.
-TEST(DiscCapacity, RefusalWithMusicComesAfterTheMusicAndBeforeTheMenuPages)
+// The same with music, refused before the music is converted: too many albums, or a
+// WAVE file of three hours (sparse: its header tells its length, converting it would
+// take a minute) under one album's menu page.
+TEST(DiscCapacity, RefusalWithMusicComesBeforeTheMusicIsConverted)
 {
-    Scratch scratch;
-    MemorySink sink;
-    const std::string temp = scratch.Path("run") + "/";
-    AlbumTable empty;
-    ProductionParameters parameters = MakeParameters(empty, temp, &sink);
-    parameters.plan = PlanOfPaths(scratch, std::vector<int>(21, 99));
-    parameters.plan.musicPath = scratch.Path("tone.wav");
-    WriteTestWave(parameters.plan.musicPath, 0.5);
-    ProductionJob job(std::move(parameters));
-    RecordingObserver observer;
-    const ProductionResult result = job.Run(&observer);
-    EXPECT_EQ(result.status, ProductionStatus::Failed);
-    EXPECT_NE(result.message.find("segment units; a Video CD holds at most 1,980"), std::string::npos)
-        << result.message;
-    EXPECT_TRUE(fs::exists(temp + "bkmusic.mp2"));
-    EXPECT_TRUE(observer.Reports(UM_SLIDE_PROGRESS).empty());
-    EXPECT_TRUE(observer.Reports(UM_MENU_PAGE_PROGRESS).empty());
-    EXPECT_EQ(Join(FilesMatching(temp, "(menu_|probe_).*")), "");
+    const struct {
+        std::vector<int> albums;
+        double musicSeconds;
+        double declaredSeconds;
+    } cases[] = {
+        {std::vector<int>(21, 99), 0.5, 0.5},
+        {{1}, 0.5, 3 * 3600},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.albums.size());
+        Scratch scratch;
+        MemorySink sink;
+        const std::string temp = scratch.Path("run") + "/";
+        AlbumTable empty;
+        ProductionParameters parameters = MakeParameters(empty, temp, &sink);
+        parameters.plan = PlanOfPaths(scratch, c.albums);
+        parameters.plan.musicPath = scratch.Path("tone.wav");
+        WriteTestWave(parameters.plan.musicPath, c.musicSeconds);
+        const auto dataBytes = static_cast<std::uint32_t>(c.declaredSeconds * 44100) * 4;
+        {
+            std::fstream file(parameters.plan.musicPath, std::ios::binary | std::ios::in | std::ios::out);
+            file.seekp(40);
+            const std::uint8_t size[4] = {std::uint8_t(dataBytes), std::uint8_t(dataBytes >> 8),
+                                          std::uint8_t(dataBytes >> 16), std::uint8_t(dataBytes >> 24)};
+            file.write(reinterpret_cast<const char*>(size), 4);
+        }
+        fs::resize_file(parameters.plan.musicPath, 44 + std::uint64_t(dataBytes));
+        ProductionJob job(std::move(parameters));
+        RecordingObserver observer;
+        const ProductionResult result = job.Run(&observer);
+        EXPECT_EQ(result.status, ProductionStatus::Failed);
+        EXPECT_NE(result.message.find("segment units; a Video CD holds at most 1,980"), std::string::npos)
+            << result.message;
+        EXPECT_FALSE(fs::exists(temp + "bkmusic.mp2"));
+        EXPECT_TRUE(observer.Reports(UM_SLIDE_PROGRESS).empty());
+        EXPECT_TRUE(observer.Reports(UM_MENU_PAGE_PROGRESS).empty());
+        EXPECT_EQ(Join(FilesMatching(temp, "(menu_|probe_).*")), "");
+    }
 }
 
 // ---- PrepareProduction -----------------------------------------------------------------
@@ -463,6 +486,29 @@ TEST_F(PrepareProductionTest, TheRunFolderGoesWithItsLastHolderUnlessKept)
         EXPECT_EQ(fs::exists(folder), keep);
         EXPECT_TRUE(fs::is_directory(request.tempFolder)) << "the temporary folder itself is not the run's";
     }
+}
+
+// The folder a killed run left (nobody holds it) goes when the next run starts; the
+// folder of a living run, a kept one and other names stay.
+TEST_F(PrepareProductionTest, FoldersOfDeadRunsAreRemovedAtTheNextStart)
+{
+    const std::string base = request.tempFolder + "/";
+    fs::create_directories(base + "make-deadaa");
+    WriteText(base + "make-deadaa/slide_01_001.mpg", "left by a killed run");
+    fs::create_directories(base + "other");
+    request.keepRunFolder = true;
+    const PreparedProduction kept = PrepareProduction(request);
+    ASSERT_TRUE(kept.Ok()) << kept.error;
+    request.keepRunFolder = false;
+    const PreparedProduction living = PrepareProduction(request);
+    ASSERT_TRUE(living.Ok()) << living.error;
+    const PreparedProduction next = PrepareProduction(request);
+    ASSERT_TRUE(next.Ok()) << next.error;
+    EXPECT_FALSE(fs::exists(base + "make-deadaa"));
+    EXPECT_TRUE(fs::is_directory(kept.runFolder->Path()));
+    EXPECT_TRUE(fs::is_directory(living.runFolder->Path()));
+    EXPECT_TRUE(fs::is_directory(base + "other"));
+    fs::remove_all(kept.runFolder->Path());
 }
 
 } // namespace

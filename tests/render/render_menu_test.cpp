@@ -539,9 +539,15 @@ TEST(RenderMenuBadInput, AbsurdSizesAreRefusedOrSkipped)
 {
     const Project project = MakeProject(3);
     {
-        // A canvas too large to hold is refused; the target is left alone.
+        // A canvas too large to hold is refused when loaded, and when drawn (a template
+        // made in memory); the target is left alone.
         PlainTemplate plain("Bkground_image_cx=100000\n");
-        MenuTemplate t = plain.Load();
+        MenuTemplate t;
+        std::string loadError;
+        EXPECT_FALSE(LoadMenuTemplate(plain.path, t, &loadError));
+        EXPECT_NE(loadError.find("Bkground_image_cx=100000"), std::string::npos) << loadError;
+        t = PlainTemplate().Load();
+        t.backgroundWidth = 100000;
         QImage target(704, 480, QImage::Format_RGB32);
         target.fill(qRgb(1, 2, 3));
         std::string error;

@@ -83,6 +83,24 @@ TEST(RenderTemplate, HugeEntryCountsReadAtMostNinetyNinePositions)
     EXPECT_EQ(t.itemPositions.size(), 99u);
 }
 
+TEST(RenderTemplate, BoxesBeyondTheCanvasAreRefusedNamingTheKey)
+{
+    TempFolder folder;
+    for (const char* line : {"image_cx=16384", "image_cy=577", "frame_cx=769", "Text_cy=100000", "next_cx=800",
+                             "prev_cy=5000", "Bkground_image_cx=4097", "Bkground_image_cy=20000"}) {
+        SCOPED_TRACE(line);
+        test::WriteText(folder.File("t.ini"), std::string("[General]\nItems_count=1\n") + line + "\n");
+        MenuTemplate t;
+        std::string error;
+        EXPECT_FALSE(LoadMenuTemplate(folder.File("t.ini"), t, &error));
+        EXPECT_NE(error.find(line), std::string::npos) << error;
+    }
+    // Up to the canvas itself is fine.
+    test::WriteText(folder.File("t.ini"), "[General]\nBkground_image_cx=1000\nimage_cx=1000\nText_cy=576\n");
+    MenuTemplate t;
+    EXPECT_TRUE(LoadMenuTemplate(folder.File("t.ini"), t));
+}
+
 TEST(RenderTemplate, MissingFileIsAnErrorNamingIt)
 {
     MenuTemplate t;

@@ -1,0 +1,140 @@
+// Bounded decodes: a JPEG of thousands of scans is refused, a cancel stops a decode at its
+// next step, a huge picture shown on a TV frame is decoded small, and a file changed under
+// the reader is an error at worst, never a signal. Work is counted in decode steps, not
+// timed.
+#include "picture/picture_decode_helpers.h"
+
+#include "picture/PicDecoder.h"
+
+#include <atomic>
+#include <filesystem>
+#include <fstream>
+#include <unistd.h>
+
+using namespace lumivox;
+using namespace lumivox::test;
+
+namespace {
+
+PixelFunction Stripes() {
+    return [](int x, int y, std::uint8_t* out) {
+        out[0] = static_cast<std::uint8_t>(x * 7);
+        out[1] = static_cast<std::uint8_t>(y * 3);
+        out[2] = static_cast<std::uint8_t>(x ^ y);
+    };
+}
+
+// The first scan of a progressive file (its SOS segment and coded data) repeated until
+// the file holds `scans` scans in all.
+Bytes WithScansRepeated(const Bytes& jpeg, int scans) {
+    std::size_t sos = 0;
+    for (std::size_t i = 2; i + 1 < jpeg.size() && !sos; ++i)
+        if (jpeg[i] == 0xFF && jpeg[i + 1] == 0xDA) sos = i;
+    std::size_t next = sos + 2;
+    while (next + 1 < jpeg.size() &&
+           !(jpeg[next] == 0xFF && jpeg[next + 1] != 0x00 && (jpeg[next + 1] < 0xD0 || jpeg[next + 1] > 0xD7)))
+        ++next;
+    if (sos == 0 || next + 1 >= jpeg.size()) return {};
+    int existing = 0;
+    for (std::size_t i = 0; i + 1 < jpeg.size(); ++i)
+        if (jpeg[i] == 0xFF && jpeg[i + 1] == 0xDA) ++existing;
+    Bytes result(jpeg.begin(), jpeg.begin() + static_cast<long>(next));
+    for (int i = existing; i < scans; ++i) result.insert(result.end(), jpeg.begin() + static_cast<long>(sos), jpeg.begin() + static_cast<long>(next));
+    result.insert(result.end(), jpeg.begin() + static_cast<long>(next), jpeg.end());
+    return result;
+}
+
+std::string DecodeError(PicReader& reader, const Bytes& file, PicBitmap& target) {
+    try {
+        reader.DecodeMemory(file.data(), file.size(), target, 32);
+    } catch (const PLTextException& e) {
+        return e.GetText();
+    }
+    return {};
+}
+
+TEST(DecodeBoundsTest, ThousandsOfScansAreRefusedAfterBoundedWork) {
+    const Bytes file = WithScansRepeated(MakeJpeg(64, 64, 3, Stripes(), 90, false, true), 10000);
+    ASSERT_FALSE(file.empty());
+    int steps = 0;
+    const DecodeWatchScope watch(nullptr, [&] { ++steps; });
+    PicReader reader;
+    PicBitmap target;
+    EXPECT_NE(DecodeError(reader, file, target).find("more than 300 scans"), std::string::npos);
+    // Work stops near the limit, not after the file's ten thousand scans.
+    EXPECT_LT(steps, 3000);
+    // The reader is fit for the next file.
+    const Bytes fine = MakeJpeg(16, 16, 3, Stripes(), 90, false, true);
+    EXPECT_EQ(DecodeError(reader, fine, target), "");
+}
+
+TEST(DecodeBoundsTest, CancelStopsTheDecodeAtItsNextStep) {
+    const Bytes file = MakeJpeg(64, 2048, 3, Stripes());
+    std::atomic<bool> cancel{false};
+    int steps = 0;
+    const DecodeWatchScope watch(&cancel, [&] {
+        if (++steps == 5) cancel = true;
+    });
+    PicReader reader;
+    PicBitmap target;
+    EXPECT_EQ(DecodeError(reader, file, target), kDecodeCancelled);
+    EXPECT_EQ(steps, 5);
+}
+
+TEST(DecodeBoundsTest, HugePictureForTheFrameIsDecodedAtAReducedScale) {
+    // A small file whose header declares 17,000 x 17,000 pixels (the coded data ends at
+    // once; the decoder fills the rest).
+    Bytes file = MakeJpeg(64, 64, 3, Stripes());
+    std::size_t sof = 0;
+    for (std::size_t i = 2; i + 9 < file.size() && !sof; ++i)
+        if (file[i] == 0xFF && file[i + 1] == 0xC0) sof = i + 5;
+    ASSERT_NE(sof, 0u);
+    for (std::size_t at : {sof, sof + 2}) {
+        file[at] = 17000 >> 8;
+        file[at + 1] = 17000 & 0xFF;
+    }
+    const struct {
+        int usefulWidth, usefulHeight;
+        int expectedSide;
+    } cases[] = {
+        {704, 576, 17000 / 8}, // a TV frame: an eighth, still over twice the frame
+        {2000, 2000, 17000 / 4}, // never below twice the size shown
+    };
+    for (const auto& c : cases) {
+        PicReader reader;
+        reader.SetUsefulSize(c.usefulWidth, c.usefulHeight);
+        PicBitmap target;
+        DecodeError(reader, file, target);
+        EXPECT_EQ(target.Width(), c.expectedSide) << c.usefulWidth;
+        EXPECT_LE(target.HeaderBlockSize(), std::size_t(80) << 20);
+    }
+    // A camera's picture is decoded at its own size even when shown small.
+    PicReader reader;
+    reader.SetUsefulSize(704, 576);
+    PicBitmap camera;
+    EXPECT_EQ(DecodeError(reader, MakeJpeg(4000, 3000, 1, [](int, int, std::uint8_t* out) { *out = 9; }), camera), "");
+    EXPECT_EQ(camera.Width(), 4000);
+}
+
+TEST(DecodeBoundsTest, PictureTruncatedDuringTheDecodeIsNoSignal) {
+    const std::string path =
+        (std::filesystem::temp_directory_path() / ("lumivox-cut-" + std::to_string(::getpid()) + ".jpg")).string();
+    const Bytes file = MakeJpeg(256, 1024, 3, Stripes());
+    std::ofstream(path, std::ios::binary).write(reinterpret_cast<const char*>(file.data()), static_cast<long>(file.size()));
+    bool cut = false;
+    const DecodeWatchScope watch(nullptr, [&] {
+        if (!cut) cut = ::truncate(path.c_str(), 100) == 0;
+    });
+    PicReader reader;
+    PicBitmap target;
+    // What was read is decoded (or refused); the process lives on either way.
+    try {
+        reader.DecodeFile(path, target, 32);
+        EXPECT_EQ(target.Height(), 1024);
+    } catch (const PLTextException&) {
+    }
+    EXPECT_TRUE(cut);
+    std::filesystem::remove(path);
+}
+
+} // namespace
