@@ -1,6 +1,7 @@
 #include "production/MjpegJob.h"
 
 #include "base/Paths.h"
+#include "production/SlideshowTrack.h"
 
 #include <cerrno>
 #include <cstdio>
@@ -101,6 +102,10 @@ int MjpegHelperMain(const MjpegExtraJobKinds& extraKinds) {
             RunEncodeJobInThisProcess(reader);
         } else if (kind == "multiplex") {
             RunMultiplexJobInThisProcess(reader);
+        } else if (kind == "track-picture") {
+            RunTrackPictureJobInThisProcess(reader);
+        } else if (kind == "track-multiplex") {
+            RunTrackMultiplexJobInThisProcess(reader);
         } else if (!extraKinds || !extraKinds(kind, reader)) {
             MjpegFatal("unknown job kind \"" + kind + "\"\n");
         }
