@@ -15,10 +15,12 @@
 #include "production/StillEncoder.h"
 #include "project/AlbumTable.h"
 #include "vcd/ImageSink.h"
+#include "vcd/MpegSource.h"
 #include "vcd/VideoCdLayout.h"
 
 #include <algorithm>
 #include <cctype>
+#include <filesystem>
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
@@ -471,6 +473,18 @@ private:
             if (!MultiplexTrack(slideshowTrack_, video, audio, &error))
                 return cancel_.IsSet() ? Cancelled() : Fail(EncoderFailure(error));
         }
+        // The track takes exactly the room the disc was sized with: what the multiplexer
+        // leaves of it becomes empty sectors after the last pack.
+        const std::uint64_t packs = SlideshowTrackPackets(timeline_);
+        std::error_code sizeError;
+        const std::uint64_t made = std::filesystem::file_size(slideshowTrack_, sizeError);
+        if (sizeError || made > packs * kMpegPacketSize)
+            return Fail(Format("The disc cannot be made: the slideshow track came out larger than the %llu sectors "
+                               "it was sized with.",
+                               static_cast<unsigned long long>(packs)));
+        std::filesystem::resize_file(slideshowTrack_, packs * kMpegPacketSize, sizeError);
+        if (sizeError)
+            return Fail(EncoderFailure(slideshowTrack_ + ": " + sizeError.message()));
         std::vector<std::uint32_t> packets;
         if (!VideoBytePackets(slideshowTrack_, chapterOffsets, packets, &error))
             return Fail("The disc cannot be made: " + TrimNewlines(error));

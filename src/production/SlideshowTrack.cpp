@@ -21,9 +21,9 @@ namespace {
 constexpr int kTrackSampleRate = 44100;
 constexpr int kTrackAudioKbps = 224;
 constexpr double kPacksPerSecond = 75.0;
-// The multiplexer's run-in before the first picture and its last packs, in packs; a
-// measured track of either norm stays well inside this.
-constexpr std::uint32_t kTrackRunInPacks = 150;
+// The multiplexer's run-in before the first picture and its last packs, in packs: a
+// measured track of either norm needs a dozen or so.
+constexpr std::uint32_t kTrackRunInPacks = 75;
 
 // Rounds a time in seconds at the timeline's rate to the nearest frame.
 std::int64_t FrameAt(std::int64_t seconds, TvNorm norm)
@@ -260,7 +260,9 @@ std::uint32_t SlideshowTrackPackets(const SlideshowTimeline& timeline)
 {
     if (timeline.intervals.empty())
         return 0;
-    return static_cast<std::uint32_t>(std::ceil(timeline.Seconds() * kPacksPerSecond)) + kTrackRunInPacks;
+    // Whole frames at 30000/1001 Hz are not whole packs; the tolerance keeps a playing
+    // time of whole seconds from taking a pack more than it needs.
+    return static_cast<std::uint32_t>(std::ceil(timeline.Seconds() * kPacksPerSecond - 1e-6)) + kTrackRunInPacks;
 }
 
 bool TrackPlanesFromFrame(const PicBitmap& frame, StillPlanes& planes, std::string* error)

@@ -56,8 +56,9 @@ struct SlideshowTimeline {
 // the nearest frame, so the track's length is its playing time within a frame.
 SlideshowTimeline MakeSlideshowTimeline(const ProductionPlan& plan);
 
-// Packets of the multiplexed track, at most: its playing time and the multiplexer's
-// run-in at 75 packs a second. 0 for a timeline without intervals.
+// Packets of the track on the disc: its playing time and the multiplexer's run-in at 75
+// packs a second (the multiplexed file is filled up to this with empty packets, so the
+// disc is exactly as large as estimated). 0 for a timeline without intervals.
 std::uint32_t SlideshowTrackPackets(const SlideshowTimeline& timeline);
 
 // The frame of the track made from a 704 x 576 (480) TV frame of the same norm: halved
