@@ -320,8 +320,35 @@ private:
         return true;
     }
 
+    // The track's sound needs nothing but the timeline and the music: it is encoded on a
+    // thread of its own while the slides are made.
+    void StartTrackAudio()
+    {
+        if (!slideshow_)
+            return;
+        // The music as 16-bit samples: an MP3 was decoded for the menu already.
+        std::string pcm;
+        if (!plan_.musicPath.empty()) {
+            std::string extension = plan_.musicPath.size() >= 4 ? plan_.musicPath.substr(plan_.musicPath.size() - 4) : "";
+            for (char& c : extension)
+                c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+            pcm = extension == ".mp3" ? Format(kMusicIntermediateFormat, temp_.c_str()) : plan_.musicPath;
+        }
+        audio_ = std::jthread([this, pcm] {
+            std::string error;
+            try {
+                if (!EncodeTrackAudio(pcm, timeline_.Seconds(), Format(kTrackAudioFormat, temp_.c_str()), &error,
+                                      &cancel_))
+                    audioError_ = error.empty() ? std::string("failed") : error;
+            } catch (const std::exception& e) {
+                audioError_ = e.what();
+            }
+        });
+    }
+
     bool SlideStage()
     {
+        StartTrackAudio();
         const int slideCount = static_cast<int>(slides_.size());
         if (slideCount == 0)
             return true;
@@ -447,17 +474,12 @@ private:
             }
         }
         std::string error;
-        // The music as 16-bit samples: an MP3 was decoded for the menu already.
-        std::string pcm;
-        if (!plan_.musicPath.empty()) {
-            std::string extension = plan_.musicPath.size() >= 4 ? plan_.musicPath.substr(plan_.musicPath.size() - 4) : "";
-            for (char& c : extension)
-                c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-            pcm = extension == ".mp3" ? Format(kMusicIntermediateFormat, temp_.c_str()) : plan_.musicPath;
-        }
+        if (audio_.joinable())
+            audio_.join();
+        if (!audioError_.empty())
+            return cancel_.IsSet() ? Cancelled()
+                                   : Fail("The slideshow track's sound could not be made: " + TrimNewlines(audioError_));
         const std::string audio = Format(kTrackAudioFormat, temp_.c_str());
-        if (!EncodeTrackAudio(pcm, timeline_.Seconds(), audio, &error, &cancel_))
-            return cancel_.IsSet() ? Cancelled() : Fail("The slideshow track's sound could not be made: " + TrimNewlines(error));
         std::vector<std::string> pictures;
         for (const SlideshowInterval& interval : timeline_.intervals)
             pictures.push_back(TrackPicturePath(interval.album, interval.picture));
@@ -578,6 +600,10 @@ private:
     SlideshowTimeline timeline_;
     std::string slideshowTrack_;
     std::vector<std::uint32_t> trackEntries_;
+    std::string audioError_; // written by audio_ only, read once it has ended
+    // Encodes the track's sound; joined by TrackStage, or here (last, so that everything
+    // it reads is still there) when the run ends before.
+    std::jthread audio_;
 };
 
 ProductionJob::ProductionJob(ProductionParameters parameters)
