@@ -227,6 +227,19 @@ void SetSequenceHeaderRates(std::vector<std::uint8_t>& s) {
     }
 }
 
+// The bit rate field of every sequence header (18 bits in 400 bit/s units).
+void SetSequenceHeaderBitRate(std::vector<std::uint8_t>& s, std::uint32_t bitRate) {
+    const std::uint32_t units = (bitRate + 399) / 400;
+    for (std::size_t i = 0; i + 12 <= s.size(); ++i) {
+        if (!(s[i] == 0 && s[i + 1] == 0 && s[i + 2] == 1 && s[i + 3] == 0xB3)) continue;
+        std::uint8_t* p = &s[i + 8];
+        p[0] = static_cast<std::uint8_t>(units >> 10);
+        p[1] = static_cast<std::uint8_t>(units >> 2);
+        p[2] = static_cast<std::uint8_t>((units & 3) << 6 | (p[2] & 0x3F));
+        i += 11;
+    }
+}
+
 // Zero stuffing is allowed before any start code (ISO/IEC 11172-2, next_start_code), so
 // the still grows to the target without changing what it decodes to.
 void PadStill(std::vector<std::uint8_t>& stream) {
@@ -301,8 +314,11 @@ void EncodeInJob(const StillPlanes& planes, const std::string& outputPath, TvNor
 }
 
 // The I picture of one interval of the slideshow track, in the Video CD motion profile:
-// a group of identical frames is encoded so that the rate control gives the intra
-// picture its share of the group, and only that picture is used.
+// a few identical frames are encoded so that the rate control gives the intra picture
+// its share of the group, and only that picture is used.
+constexpr int kTrackEncodeFrames = 3;
+constexpr int kTrackEncodeBitRate = 2300000;
+constexpr std::uint32_t kTrackBitRate = 1152000; // 1,150 kbit/s as Video CD headers give it
 void EncodeTrackPictureInJob(const StillPlanes& planes, const std::string& outputPath, TvNorm norm) {
     auto* options = new MPEG2EncOptions();
     options->verbose = std::max(MjpegVerbosity(), 0);
@@ -314,16 +330,20 @@ void EncodeTrackPictureInJob(const StillPlanes& planes, const std::string& outpu
     options->in_img_width = planes.width;
     options->in_img_height = planes.height;
     options->num_cpus = 0; // encoded on this thread: the frame workers run in parallel already
-    const int group = TrackGroupFrames(norm);
     auto* encoder = new MPEG2Encoder(*options);
-    auto* reader = new PlanesReader(encoder->parms, planes, group, options->frame_rate);
+    auto* reader = new PlanesReader(encoder->parms, planes, kTrackEncodeFrames, options->frame_rate);
     encoder->reader = reader;
     MPEG2EncInVidParams stream{};
     reader->StreamPictureParams(stream);
     if (options->SetFormatPresets(stream))
         MjpegFatal("The encoder refused the Video CD settings for the track");
+    // The rate control sizes the I picture from the group's share of the bit rate; the
+    // track repeats the picture without coding anything more, so the picture is given
+    // twice the share of the stream's rate (well within the Video CD's 40 KB buffer).
+    // The sequence header says the stream's own rate again afterwards.
+    options->bitrate = kTrackEncodeBitRate;
     options->Bgrp_size = 1; // I and P pictures only
-    options->min_GOP_size = options->max_GOP_size = group;
+    options->min_GOP_size = options->max_GOP_size = kTrackEncodeFrames;
 
     auto* writer = new MemoryStreamWriter();
     encoder->writer = writer;
@@ -339,6 +359,7 @@ void EncodeTrackPictureInJob(const StillPlanes& planes, const std::string& outpu
     encoder->seqencoder->Init();
     encoder->seqencoder->EncodeStream();
 
+    SetSequenceHeaderBitRate(writer->bytes, kTrackBitRate);
     std::FILE* file = std::fopen(outputPath.c_str(), "wb");
     if (!file) MjpegFatal("Couldn't create output file " + outputPath);
     bool written = std::fwrite(writer->bytes.data(), 1, writer->bytes.size(), file) ==
