@@ -348,6 +348,8 @@ bool EncodeTrackAudio(const std::string& pcmPath, double seconds, const std::str
     twolame_set_version(options, TWOLAME_MPEG1);
     twolame_set_mode(options, TWOLAME_STEREO);
     twolame_set_bitrate(options, kTrackAudioKbps);
+    // Model 1 as for the menu music; silence needs no model at all.
+    twolame_set_psymodel(options, music ? 1 : -1);
     twolame_set_error_protection(options, 0);
     twolame_set_padding(options, TWOLAME_PAD_ALL);
     if (twolame_init_params(options) != 0)
