@@ -140,6 +140,13 @@ bool LoadProjectInput(const std::vector<std::string>& inputs, const std::string&
     return true;
 }
 
+SlideshowTrackMode SlideshowTrackFromSettings()
+{
+    SlideshowTrackMode mode = SlideshowTrackMode::Auto;
+    ParseSlideshowTrackMode(GetPrivateProfileString("GENERAL", "SlideshowTrack", "auto", ConfigFilePath()), mode);
+    return mode;
+}
+
 SlideGeometry SlideGeometryFromSettings()
 {
     return GetPrivateProfileInt("GENERAL", "SquarePixelSlides", 0, ConfigFilePath()) == 1

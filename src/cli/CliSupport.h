@@ -5,6 +5,7 @@
 #include "base/Event.h"
 #include "picture/FrameRenderer.h"
 #include "picture/MenuTemplate.h"
+#include "production/ProductionPlan.h"
 #include "project/AlbumTable.h"
 
 #include <atomic>
@@ -22,6 +23,8 @@ bool ChooseTemplate(DiscMenuState& state, const std::string& value, std::string*
 
 // The "PAL" setting of config.ini: true for PAL, false (also without a file) for NTSC.
 bool PalFromSettings();
+// The "SlideshowTrack" setting of config.ini (auto when missing or unknown).
+SlideshowTrackMode SlideshowTrackFromSettings();
 
 // Ctrl-C, SIGTERM and SIGHUP set the cancel event. The signals are blocked in every thread (the
 // watcher is made before the first thread starts) and read from a signal descriptor by

@@ -8,6 +8,9 @@
 #include "base/TextUtil.h"
 #include "picture/PicReader.h"
 #include "production/DiscEstimate.h"
+#include "production/ProductionPlan.h"
+
+#include <optional>
 #include "project/AlbumTable.h"
 #include "vcd/VideoCdLayout.h"
 
@@ -68,6 +71,7 @@ int RunInfo(const std::vector<std::string>& args)
     std::string templateValue;
     std::string music;
     int norm = -1;
+    std::optional<SlideshowTrackMode> slideshowTrack;
     for (std::size_t a = 0; a < args.size(); ++a) {
         const std::string& arg = args[a];
         if (arg == "--json") {
@@ -76,6 +80,13 @@ int RunInfo(const std::vector<std::string>& args)
             (arg == "--template" ? templateValue : music) = args[++a];
         } else if (arg == "--pal" || arg == "--ntsc") {
             norm = arg == "--pal" ? 1 : 0;
+        } else if (arg == "--slideshow-track") {
+            SlideshowTrackMode mode;
+            if (a + 1 >= args.size() || !ParseSlideshowTrackMode(args[++a], mode)) {
+                std::fprintf(stderr, "lumivox-cli info: --slideshow-track needs auto, always or never\n");
+                return 2;
+            }
+            slideshowTrack = mode;
         } else if (!arg.empty() && arg[0] == '-') {
             std::fprintf(stderr, "lumivox-cli info: unknown option '%s'\n", arg.c_str());
             return 2;
@@ -162,6 +173,7 @@ int RunInfo(const std::vector<std::string>& args)
         return 1;
     }
     plan.norm = norm < 0 ? TvNormFromSetting(PalFromSettings()) : TvNormFromSetting(norm);
+    plan.slideshowTrack = slideshowTrack.value_or(SlideshowTrackFromSettings());
     const DiscEstimate disc = EstimateDisc(plan, ProgramFolder());
     if (json) {
         out += Format("], \"disc\": {\"norm\": \"%s\", \"menu_pages\": %d, \"slides\": %d, "
@@ -172,7 +184,12 @@ int RunInfo(const std::vector<std::string>& args)
                       kMaxSegmentUnits, disc.entries, disc.lists, disc.sectors, disc.sectorsExact ? "true" : "false",
                       kMaxDiscSectors, disc.minutes, !plan.musicPath.empty() ? "true" : "false",
                       disc.Fits() ? "true" : "false") +
-               (disc.Fits() ? std::string("null") : JsonQuote(disc.limitExceeded)) + "}";
+               (disc.Fits() ? std::string("null") : JsonQuote(disc.limitExceeded)) +
+               Format(", \"slideshow_track\": \"%s\", \"track\": \"%s\", \"track_sectors\": %u, "
+                      "\"track_warning\": ",
+                      SlideshowTrackModeName(plan.slideshowTrack), disc.slideshowTrack ? "slideshow" : "card",
+                      disc.trackPackets) +
+               (disc.trackWarning.empty() ? std::string("null") : JsonQuote(disc.trackWarning)) + "}";
     } else {
         out += Format("\nDisc (%s, %d menu page%s, %d slide%s): %u of %u segment units, %s%u sectors, "
                       "%.1f of 80 minutes%s\n",
@@ -180,6 +197,10 @@ int RunInfo(const std::vector<std::string>& args)
                       plan.SlideCount() == 1 ? "" : "s", disc.segmentUnits, kMaxSegmentUnits,
                       disc.sectorsExact ? "" : "at least ", disc.sectors, disc.minutes,
                       plan.musicPath.empty() ? "" : " (the menu music's share estimated)");
+        out += disc.slideshowTrack ? Format("  MPEG track: the slideshow, at most %u sectors\n", disc.trackPackets)
+                                   : std::string("  MPEG track: the fixed card\n");
+        if (!disc.trackWarning.empty())
+            out += "  " + disc.trackWarning + "\n";
         if (!disc.Fits())
             out += "  The disc cannot be made: " + disc.limitExceeded + "\n";
     }
@@ -207,7 +228,7 @@ int RunInfo(const std::vector<std::string>& args)
 
 const CommandRegistration registration({
     "info",
-    "PROJECT.lvx [--json] [--template NAME|FILE] [--music FILE] [--pal|--ntsc]",
+    "PROJECT.lvx [--json] [--template NAME|FILE] [--music FILE] [--pal|--ntsc] [--slideshow-track auto|always|never]",
     "Loads a Lumivox project file (.lvx) the way the program opens it and lists what it\n"
     "holds: each album with its name and wait time in seconds, and each picture with its\n"
     "path, its rotation (degrees clockwise) and its size once decoded at full size and\n"
@@ -217,7 +238,8 @@ const CommandRegistration registration({
     "playing minutes, and the first limit of a Video CD it exceeds, if any.\n"
     "\n"
     "Options:\n"
-    "  --template NAME|FILE, --music FILE, --pal, --ntsc   as for lumivox-cli make\n"
+    "  --template NAME|FILE, --music FILE, --pal, --ntsc, --slideshow-track MODE\n"
+    "           as for lumivox-cli make\n"
     "  --json   print one JSON object instead of text:\n"
     "           {\"albums\": [{\"name\": ..., \"wait\": ..., \"pictures\": [{\"path\": ...,\n"
     "           \"rotation\": ..., \"width\": ..., \"height\": ...}]}],\n"

@@ -14,6 +14,8 @@
 #include "base/Parallel.h"
 #include "production/ProductionJob.h"
 #include "production/ProductionSetup.h"
+
+#include <optional>
 #include "project/AlbumTable.h"
 #include "project/Settings.h"
 #include "RecorderCli.h"
@@ -209,6 +211,7 @@ struct MakeOptions {
     bool labelGiven = false;
     std::string temp;
     int norm = -1;
+    std::optional<SlideshowTrackMode> slideshowTrack;
     int jobs = 0;
     bool keepTemp = false;
     bool quiet = false;
@@ -267,6 +270,12 @@ int ParseArguments(const std::vector<std::string>& args, MakeOptions& options)
                                    kMaxWorkers),
                             kExitUsage);
             options.jobs = static_cast<int>(jobs);
+        } else if (arg == "--slideshow-track") {
+            std::string text;
+            SlideshowTrackMode mode;
+            if (!value(text) || !ParseSlideshowTrackMode(text, mode))
+                return Fail("--slideshow-track needs auto, always or never", kExitUsage);
+            options.slideshowTrack = mode;
         } else if (arg == "--pal") {
             options.norm = 1;
         } else if (arg == "--ntsc") {
@@ -360,6 +369,7 @@ int RunMake(const std::vector<std::string>& args)
         request.norm = TvNormFromSetting(options.norm);
     if (options.labelGiven)
         request.label = options.label;
+    request.slideshowTrack = options.slideshowTrack;
     request.tempFolder = options.temp;
     if (fileSink)
         request.outputPath = fileSink->CuePath();
@@ -461,7 +471,8 @@ int RunMake(const std::vector<std::string>& args)
 const CommandRegistration registration({
     "make",
     "PROJECT.lvx|FOLDER... -o DISC.cue|--burn DEVICE [--template NAME|FILE] [--background FILE] [--music FILE] "
-    "[--pal|--ntsc] [--label TEXT] [--jobs N] [--temp DIR] [--keep-temp] [--quiet]",
+    "[--pal|--ntsc] [--label TEXT] [--slideshow-track auto|always|never] [--jobs N] [--temp DIR] [--keep-temp] "
+    "[--quiet]",
     "Makes the Video CD of a project as a disc image: every menu page and every picture is\n"
     "rendered, encoded as an MPEG-1 still and multiplexed into a still segment, then the\n"
     "Video CD 2.0 image (ISO 9660 / CD-XA file system, control files, segments and the\n"
@@ -484,6 +495,15 @@ const CommandRegistration registration({
     "  --pal, --ntsc          the TV norm; default: the PAL setting of config.ini (NTSC)\n"
     "  --label TEXT           the CD label (volume identifier: 32 characters are used);\n"
     "                         default: the project's file name in capitals, or LUMIVOX\n"
+    "  --slideshow-track auto|always|never\n"
+    "                         the disc's MPEG track, which players without playback\n"
+    "                         control show: the whole slideshow (a title card of 3 s per\n"
+    "                         album, then its pictures for the album's wait time, with the\n"
+    "                         menu music, one chapter per album) or the fixed 2-second card.\n"
+    "                         auto: the slideshow when the disc has room for it, else the\n"
+    "                         card and a warning naming what is missing; always: refused\n"
+    "                         when it does not fit. Default: SlideshowTrack of config.ini\n"
+    "                         (auto)\n"
     "  --jobs N, -j N         threads at work at once, 1 to 64; default: one per processor\n"
     "                         (at most 8). The image is the same for every N\n"
     "  --temp DIR             folder for the files of the run; default: TempDir of\n"

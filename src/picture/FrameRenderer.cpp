@@ -467,6 +467,63 @@ bool RenderMenuFrame(const MenuTemplate& menuTemplate, const std::string& backgr
     return drawn;
 }
 
+bool RenderTitleCard(const MenuTemplate& t, const std::string& backgroundOverride, const std::string& title,
+                     TvNorm norm, PicBitmap& frame, std::string* error)
+{
+    const int height = FrameHeight(norm);
+    QImage image(kFrameWidth, height, QImage::Format_RGB32);
+    image.fill(Qt::black);
+    if (!HasGuiApplication()) {
+        if (error)
+            *error = kMsgNoGuiApplication;
+        FromQImage(image, frame);
+        return false;
+    }
+    std::lock_guard<std::mutex> drawing(MenuDrawingMutex());
+    const int canvasWidth = std::min(t.CanvasWidth(), kMaxCanvasSide);
+    const int canvasHeight = std::min(t.CanvasHeight(), kMaxCanvasSide);
+    bool drawn = true;
+    QImage canvas(canvasWidth, canvasHeight, QImage::Format_RGB32);
+    canvas.fill(Qt::black);
+    PicBitmap background;
+    if (DecodePicture(backgroundOverride.empty() ? t.BackgroundPath() : backgroundOverride, background, error)) {
+        QImage stretched = StretchSmooth(ToQImage(background, PixelAlpha::Ignore), canvasWidth, canvasHeight);
+        if (!stretched.isNull())
+            canvas = stretched.convertToFormat(QImage::Format_RGB32);
+    } else {
+        drawn = false;
+    }
+    {
+        QPainter painter(&canvas);
+        painter.setRenderHint(QPainter::TextAntialiasing, false);
+        QFont font = TitleFont();
+        font.setPixelSize(font.pixelSize() * 2);
+        const QString text = QString::fromStdString(title);
+        // The name is kept within the middle of the canvas, elided when it is too long.
+        const QRect box(canvasWidth / 10, 0, canvasWidth - canvasWidth / 5, canvasHeight);
+        const QString shown = QFontMetrics(font).elidedText(text, Qt::ElideRight, box.width());
+        painter.setFont(font);
+        constexpr int kFlags = Qt::AlignCenter | Qt::TextSingleLine;
+        if (t.hasTextOutline) {
+            painter.setPen(ColorFromTemplate(t.textOutlineColor));
+            for (int dy = -2; dy <= 2; ++dy)
+                for (int dx = -2; dx <= 2; ++dx)
+                    if (dx != 0 || dy != 0)
+                        painter.drawText(box.translated(dx, dy), kFlags, shown);
+        }
+        painter.setPen(ColorFromTemplate(t.textColor));
+        painter.drawText(box, kFlags, shown);
+    }
+    const QImage card = StretchSmooth(canvas, kFrameWidth, height);
+    if (!card.isNull()) {
+        QPainter out(&image);
+        out.setCompositionMode(QPainter::CompositionMode_Source);
+        out.drawImage(0, 0, card);
+    }
+    FromQImage(image, frame);
+    return drawn;
+}
+
 // ---------------------------------------------------------------------------------------
 // Slides
 

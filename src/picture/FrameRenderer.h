@@ -166,4 +166,12 @@ bool RenderMenuFrame(const MenuTemplate& menuTemplate, const std::string& backgr
                      const std::vector<MenuAlbum>& albums, int firstAlbumIndex, TvNorm norm,
                      PicBitmap& frame, std::string* error = nullptr);
 
+// Makes the title card of an album for the disc's motion track: the template's background
+// (or the override) stretched over the canvas, the album's name centred on it in the
+// title font at twice its size, in the template's text colour (outlined like the menu's
+// titles), then stretched into a 704 x H frame. On false (a background that cannot be
+// decoded) the card is black with the title still drawn.
+bool RenderTitleCard(const MenuTemplate& menuTemplate, const std::string& backgroundOverride,
+                     const std::string& title, TvNorm norm, PicBitmap& frame, std::string* error = nullptr);
+
 } // namespace lumivox

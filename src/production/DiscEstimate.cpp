@@ -5,6 +5,7 @@
 #include "mpadec/MpegAudioDecoder.h"
 #include "production/Multiplexer.h"
 #include "production/StillEncoder.h"
+#include "production/SlideshowTrack.h"
 #include "production/WaveFile.h"
 #include "vcd/MpegSource.h"
 #include "vcd/VideoCdLayout.h"
@@ -97,7 +98,12 @@ DiscEstimate EstimateDisc(const ProductionPlan& plan, const std::string& program
     return EstimateDisc(plan, programFolder, units);
 }
 
-DiscEstimate EstimateDisc(const ProductionPlan& plan, const std::string& programFolder, const SegmentUnits& units)
+namespace {
+
+// The disc with the fixed track (trackPackets 0) or a slideshow track of that size with
+// `chapters` entries.
+DiscEstimate EstimateLayout(const ProductionPlan& plan, const std::string& programFolder, const SegmentUnits& units,
+                            std::uint32_t trackPackets, int chapters)
 {
     DiscEstimate estimate;
     estimate.unitsMeasured = units.measured;
@@ -113,6 +119,11 @@ DiscEstimate EstimateDisc(const ProductionPlan& plan, const std::string& program
     project.segmentPackets.assign(static_cast<std::size_t>(pages), units.menuPage * kSectorsPerSegmentUnit);
     project.segmentPackets.insert(project.segmentPackets.end(), static_cast<std::size_t>(slides),
                                   units.slide * kSectorsPerSegmentUnit);
+    project.trackPackets = trackPackets;
+    for (int c = 1; c < chapters; ++c)
+        project.trackEntryPackets.push_back(static_cast<std::uint32_t>(c)); // only their number counts
+    estimate.trackPackets = trackPackets;
+    estimate.slideshowTrack = trackPackets > 0;
     std::unique_ptr<VideoCdLayout> layout = BuildProjectLayout(project);
     estimate.segmentUnits = layout->segmentUnitTotal;
     estimate.entries = EntryCount(*layout);
@@ -134,6 +145,57 @@ DiscEstimate EstimateDisc(const ProductionPlan& plan, const std::string& program
         estimate.limitExceeded = programFolder + (plan.norm == TvNorm::Pal ? "avseq01.npal" : "avseq01.ntsc") +
                                  " is not a usable MPEG track; reinstall Lumivox!";
     return estimate;
+}
+
+std::string FormatThousands(std::uint64_t value)
+{
+    const std::string digits = std::to_string(value);
+    std::string text;
+    for (std::size_t i = 0; i < digits.size(); ++i) {
+        if (i > 0 && (digits.size() - i) % 3 == 0)
+            text.push_back(',');
+        text.push_back(digits[i]);
+    }
+    return text;
+}
+
+std::string MinutesText(std::uint64_t sectors)
+{
+    const std::uint64_t seconds = (sectors + 74) / 75;
+    return Format("%llu:%02llu", static_cast<unsigned long long>(seconds / 60),
+                  static_cast<unsigned long long>(seconds % 60));
+}
+
+} // namespace
+
+DiscEstimate EstimateDisc(const ProductionPlan& plan, const std::string& programFolder, const SegmentUnits& units)
+{
+    const SlideshowTimeline timeline = MakeSlideshowTimeline(plan);
+    const std::uint32_t trackPackets = SlideshowTrackPackets(timeline);
+    if (plan.slideshowTrack == SlideshowTrackMode::Never || trackPackets == 0)
+        return EstimateLayout(plan, programFolder, units, 0, 0);
+    DiscEstimate with = EstimateLayout(plan, programFolder, units, trackPackets, timeline.Chapters());
+    if (with.Fits())
+        return with;
+    DiscEstimate without = EstimateLayout(plan, programFolder, units, 0, 0);
+    if (!without.Fits())
+        return without; // the disc does not fit whatever its track
+    const std::uint64_t missing = with.sectors > kMaxDiscSectors ? with.sectors - kMaxDiscSectors : 0;
+    const std::string shortOf =
+        missing > 0 ? Format("%s more (%s minutes) than a Video CD holds", FormatThousands(missing).c_str(),
+                             MinutesText(missing).c_str())
+                    : with.limitExceeded;
+    if (plan.slideshowTrack == SlideshowTrackMode::Always) {
+        with.limitExceeded = Format("the slideshow track (%s) does not fit on the disc: it needs %s sectors, %s",
+                                    MinutesText(trackPackets).c_str(), FormatThousands(with.sectors).c_str(),
+                                    shortOf.c_str());
+        return with;
+    }
+    without.trackWarning = Format("The disc plays the fixed card instead of the slideshow track (%s): with it the "
+                                  "disc needs %s sectors, %s.",
+                                  MinutesText(trackPackets).c_str(), FormatThousands(with.sectors).c_str(),
+                                  shortOf.c_str());
+    return without;
 }
 
 bool MeasureSegmentUnits(const std::string& folder, const std::string& companionPath, const std::string& musicPath,

@@ -37,6 +37,13 @@ struct DiscEstimate {
     // 1,980 (INFO.VCD).").
     std::string limitExceeded;
 
+    // The MPEG track: the slideshow (its packets, at most) or the fixed card. When the
+    // setting is automatic and the slideshow does not fit, trackWarning says how much
+    // room is missing and the figures are those of the disc with the fixed card.
+    bool slideshowTrack = false;
+    std::uint32_t trackPackets = 0;
+    std::string trackWarning;
+
     bool Fits() const { return limitExceeded.empty(); }
 };
 
@@ -47,7 +54,7 @@ std::uint32_t EstimateMenuPageUnits(double musicSeconds);
 // header and frames; negative when it cannot be read.
 double MusicPlayingSeconds(const std::string& path);
 
-// The disc of plan, with the norm's MPEG track from programFolder (with a trailing "/").
+// The disc of plan, with the slideshow track as plan.slideshowTrack decides or the norm's MPEG track from programFolder (with a trailing "/").
 // units: the segment sizes; by default slides and pages take one unit, and a plan with
 // music gets its pages' units estimated from the music file's length.
 DiscEstimate EstimateDisc(const ProductionPlan& plan, const std::string& programFolder);

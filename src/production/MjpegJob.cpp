@@ -1,6 +1,7 @@
 #include "production/MjpegJob.h"
 
 #include "base/Paths.h"
+#include "production/SlideshowTrack.h"
 
 #include <cerrno>
 #include <cstdio>
@@ -68,6 +69,10 @@ int ReadExactly(int fd, void* data, std::size_t size) {
             RunEncodeJobInThisProcess(reader);
         } else if (kind == "multiplex") {
             RunMultiplexJobInThisProcess(reader);
+        } else if (kind == "track-picture") {
+            RunTrackPictureJobInThisProcess(reader);
+        } else if (kind == "track-multiplex") {
+            RunTrackMultiplexJobInThisProcess(reader);
         } else if (!extraKinds || !extraKinds(kind, reader)) {
             MjpegFatal("unknown job kind \"" + kind + "\"\n");
         }

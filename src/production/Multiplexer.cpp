@@ -2,6 +2,7 @@
 
 #include "production/MjpegJob.h"
 #include "production/MjpegLog.h"
+#include "production/SlideshowTrack.h"
 
 #include <format_codes.h>
 #include <mplex/audiostrm.hpp>
@@ -261,6 +262,44 @@ void RunMultiplexJobInThisProcess(MjpegRequestReader& request) {
     std::vector<std::string> inputs;
     for (std::uint32_t i = 0; i < count; ++i) inputs.push_back(request.Text());
     MultiplexInJob(outputPath, inputs, scale);
+}
+
+// The slideshow track: one motion video and one Layer II stream, in the multiplexer's
+// Video CD format (2,324-byte packs at the single-speed rate).
+void RunTrackMultiplexJobInThisProcess(MjpegRequestReader& request) {
+    std::string outputPath = request.Text();
+    std::string videoPath = request.Text();
+    std::string audioPath = request.Text();
+    auto* job = new MultiplexJob();
+    job->mux_format = MPEG_FORMAT_VCD;
+    job->verbose = MjpegVerbosity() < 0 ? 0 : MjpegVerbosity();
+    job->outfile_pattern = outputPath.c_str();
+    job->max_segment_size = 0;
+    job->vdr_index_pathname = nullptr;
+    auto* video = new InputFile(videoPath);
+    auto* audio = new InputFile(audioPath);
+    if (video->Empty() || !VideoStream::Probe(*video))
+        MjpegFatal(Format("File %s unrecogniseable!\n", videoPath.c_str()));
+    {
+        IBitStreamUndo undo;
+        audio->PrepareUndo(undo);
+        if (audio->Empty() || !MPAStream::Probe(*audio))
+            MjpegFatal(Format("File %s unrecogniseable!\n", audioPath.c_str()));
+        audio->UndoChanges(undo);
+    }
+    delete video; // probing moved it; read it afresh
+    video = new InputFile(videoPath);
+    job->streams.push_back(new JobStream(video, MPEG_VIDEO));
+    job->streams.push_back(new JobStream(audio, MPEG_AUDIO));
+    job->video_param.push_back(VideoParams::Default(MPEG_FORMAT_VCD));
+    job->video_tracks = 1;
+    job->audio_tracks = 1;
+    job->lpcm_tracks = 0;
+    job->subtitle_tracks = 0;
+    auto* output = new OutputFile(outputPath);
+    auto* multiplexor = new Multiplexor(*job, *output, nullptr);
+    multiplexor->Multiplex();
+    output->Close();
 }
 
 int MultiplexMain(int argc, const char* const argv[], std::string* error) {

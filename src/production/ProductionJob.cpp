@@ -14,13 +14,17 @@
 #include "production/MjpegLog.h"
 #include "production/Multiplexer.h"
 #include "production/MusicConversion.h"
+#include "production/SlideshowTrack.h"
 #include "production/StillEncoder.h"
 #include "project/AlbumTable.h"
 #include "picture/PicReader.h"
 #include "vcd/ImageSink.h"
+#include "vcd/MpegSource.h"
 #include "vcd/VideoCdLayout.h"
 
 #include <algorithm>
+#include <cctype>
+#include <filesystem>
 #include <cerrno>
 #include <condition_variable>
 #include <cstring>
@@ -179,7 +183,8 @@ public:
     ProductionResult Execute()
     {
         try {
-            if (CheckInputs() && EarlyCapacityCheck() && MusicStage() && CapacityCheck() && FrameStages() && AuthoringStage()) {
+            if (CheckInputs() && EarlyCapacityCheck() && MusicStage() && CapacityCheck() && FrameStages() &&
+                TrackStage() && AuthoringStage()) {
                 result_.status = ProductionStatus::Finished;
                 result_.message.clear();
             }
@@ -329,6 +334,12 @@ private:
             Post(UM_MENU_ENCODE_FAILED);
             return Fail("The disc cannot be made: " + TrimNewlines(estimate.limitExceeded));
         }
+        if (!estimate.trackWarning.empty())
+            Warn(estimate.trackWarning);
+        if (estimate.slideshowTrack) {
+            timeline_ = MakeSlideshowTimeline(plan_);
+            slideshow_ = true;
+        }
         return !cancel_.IsSet() || Cancelled();
     }
 
@@ -367,6 +378,33 @@ private:
         outcome.ok = true;
         return outcome;
     }
+
+    // The track's sound needs nothing but the timeline and the music: it is encoded on a
+    // thread of its own while the slides are made.
+    void StartTrackAudio()
+    {
+        if (!slideshow_)
+            return;
+        // The music as 16-bit samples: an MP3 was decoded for the menu already.
+        std::string pcm;
+        if (!plan_.musicPath.empty()) {
+            std::string extension = plan_.musicPath.size() >= 4 ? plan_.musicPath.substr(plan_.musicPath.size() - 4) : "";
+            for (char& c : extension)
+                c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+            pcm = extension == ".mp3" ? Format(kMusicIntermediateFormat, temp_.c_str()) : plan_.musicPath;
+        }
+        audio_ = std::jthread([this, pcm] {
+            std::string error;
+            try {
+                if (!EncodeTrackAudio(pcm, timeline_.Seconds(), Format(kTrackAudioFormat, temp_.c_str()), &error,
+                                      &cancel_))
+                    audioError_ = error.empty() ? std::string("failed") : error;
+            } catch (const std::exception& e) {
+                audioError_ = e.what();
+            }
+        });
+    }
+
 
     // One slide: rendered (a picture that can no longer be decoded gives a black frame),
     // encoded and multiplexed with the companion still.
@@ -421,8 +459,17 @@ private:
         }
         std::string error;
         const std::string segment = Format(kSlideSegmentFormat, temp_.c_str(), slide.album + 1, slide.position + 1);
+        // The slideshow track shows the same frame at its own size.
+        StillPlanes trackPlanes;
+        if (slideshow_ && !TrackPlanesFromFrame(frame, trackPlanes, &error)) {
+            outcome.error =
+                Format("album %02d, picture %02d: ", slide.album + 1, slide.position + 1) + TrimNewlines(error);
+            return outcome;
+        }
         if (!EncodeStill(frame, plan_.norm, stillPath, &error) ||
-            MultiplexStill(segment, stillPath, companion_, &error) != 0) {
+            MultiplexStill(segment, stillPath, companion_, &error) != 0 ||
+            (slideshow_ &&
+             !EncodeTrackPicture(trackPlanes, plan_.norm, TrackPicturePath(slide.album, slide.position), &error))) {
             outcome.error =
                 Format("album %02d, picture %02d: ", slide.album + 1, slide.position + 1) + TrimNewlines(error);
             return outcome;
@@ -438,6 +485,7 @@ private:
     // come as before: every page, the end of the menu, then every slide.
     bool FrameStages()
     {
+        StartTrackAudio();
         const int slideCount = static_cast<int>(slides_.size());
         const int frames = pages_ + slideCount;
         if (frames == 0) {
@@ -548,6 +596,101 @@ private:
         return true;
     }
 
+    std::string TrackPicturePath(int album, int picture) const // picture -1: the title card
+    {
+        return Format(kTrackPictureFormat, temp_.c_str(), album + 1, picture + 1);
+    }
+
+    // The slideshow track: the title cards are encoded (the pictures were encoded with
+    // their slides), the music looped under the whole track, the video put together and
+    // multiplexed, and each album's entry point found.
+    bool TrackStage()
+    {
+        if (!slideshow_)
+            return true;
+        if (cancel_.IsSet())
+            return Cancelled();
+        std::vector<const SlideshowInterval*> cards;
+        for (const SlideshowInterval& interval : timeline_.intervals)
+            if (interval.picture < 0)
+                cards.push_back(&interval);
+        auto makeCard = [&](std::size_t index, const std::string&) {
+            const MjpegCancelScope stopOnCancel(&cancel_);
+            FrameOutcome outcome;
+            const int album = cards[index]->album;
+            PicBitmap frame;
+            std::string error;
+            if (!RenderTitleCard(plan_.menuTemplate, plan_.backgroundOverride,
+                                 plan_.albums[static_cast<std::size_t>(album)].name, plan_.norm, frame, &error))
+                outcome.warning = Format("The title card of album %02d is black: ", album + 1) + TrimNewlines(error);
+            StillPlanes planes;
+            if (!TrackPlanesFromFrame(frame, planes, &error) ||
+                !EncodeTrackPicture(planes, plan_.norm, TrackPicturePath(album, -1), &error)) {
+                outcome.error = Format("title card of album %02d: ", album + 1) + TrimNewlines(error);
+                return outcome;
+            }
+            outcome.ok = true;
+            return outcome;
+        };
+        {
+            const int workers = ProductionWorkerCount(p_.jobs, static_cast<int>(cards.size()));
+            FrameWorkers pool(cards.size(), StillPaths(workers), makeCard, cancel_);
+            for (std::size_t c = 0; c < cards.size(); ++c) {
+                const FrameOutcome* outcome = pool.WaitFor(c);
+                if (!outcome)
+                    return Cancelled();
+                if (!outcome->warning.empty())
+                    Warn(outcome->warning);
+                if (!outcome->ok) {
+                    pool.Stop();
+                    if (cancel_.IsSet())
+                        return Cancelled();
+                    return Fail(EncoderFailure(outcome->error));
+                }
+            }
+        }
+        std::string error;
+        if (audio_.joinable())
+            audio_.join();
+        if (!audioError_.empty())
+            return cancel_.IsSet() ? Cancelled()
+                                   : Fail("The slideshow track's sound could not be made: " + TrimNewlines(audioError_));
+        const std::string audio = Format(kTrackAudioFormat, temp_.c_str());
+        std::vector<std::string> pictures;
+        for (const SlideshowInterval& interval : timeline_.intervals)
+            pictures.push_back(TrackPicturePath(interval.album, interval.picture));
+        const std::string video = Format(kTrackVideoFormat, temp_.c_str());
+        std::vector<std::uint64_t> chapterOffsets;
+        if (!AssembleTrackVideo(timeline_, pictures, video, chapterOffsets, &error))
+            return Fail(EncoderFailure(error));
+        if (cancel_.IsSet())
+            return Cancelled();
+        slideshowTrack_ = Format(kTrackFileFormat, temp_.c_str());
+        {
+            const MjpegCancelScope stopOnCancel(&cancel_);
+            if (!MultiplexTrack(slideshowTrack_, video, audio, &error))
+                return cancel_.IsSet() ? Cancelled() : Fail(EncoderFailure(error));
+        }
+        // The track takes exactly the room the disc was sized with: what the multiplexer
+        // leaves of it becomes empty sectors after the last pack.
+        const std::uint64_t packs = SlideshowTrackPackets(timeline_);
+        std::error_code sizeError;
+        const std::uint64_t made = std::filesystem::file_size(slideshowTrack_, sizeError);
+        if (sizeError || made > packs * kMpegPacketSize)
+            return Fail(Format("The disc cannot be made: the slideshow track came out larger than the %llu sectors "
+                               "it was sized with.",
+                               static_cast<unsigned long long>(packs)));
+        std::filesystem::resize_file(slideshowTrack_, packs * kMpegPacketSize, sizeError);
+        if (sizeError)
+            return Fail(EncoderFailure(slideshowTrack_ + ": " + sizeError.message()));
+        std::vector<std::uint32_t> packets;
+        if (!VideoBytePackets(slideshowTrack_, chapterOffsets, packets, &error))
+            return Fail("The disc cannot be made: " + TrimNewlines(error));
+        // The first album starts the track (its default entry); the others are further entries.
+        trackEntries_.assign(packets.begin() + (packets.empty() ? 0 : 1), packets.end());
+        return !cancel_.IsSet() || Cancelled();
+    }
+
     bool AuthoringStage()
     {
         if (cancel_.IsSet())
@@ -561,6 +704,10 @@ private:
         layoutProject.workFolder = temp_;
         layoutProject.programFolder = program_;
         layoutProject.norm = plan_.norm;
+        if (slideshow_) {
+            layoutProject.trackPath = slideshowTrack_;
+            layoutProject.trackEntryPackets = trackEntries_;
+        }
         std::unique_ptr<VideoCdLayout> layout = BuildProjectLayout(layoutProject);
         // The layout leaves out what it cannot read; a disc without one of its segments
         // would have dead links, so that is a failure here.
@@ -578,7 +725,10 @@ private:
             return Fail("The disc cannot be made: a segment file of the run could not be used.");
         }
         if (layout->sequences.size() != 1)
-            return Fail("The disc cannot be made: " + track_ + " is not a usable MPEG track; reinstall Lumivox!");
+            return Fail("The disc cannot be made: " + (slideshow_ ? slideshowTrack_ : track_) +
+                        " is not a usable MPEG track" + (slideshow_ ? "." : "; reinstall Lumivox!"));
+        if (slideshow_ && layout->sequences.front().entries.size() != trackEntries_.size())
+            return Fail("The disc cannot be made: the slideshow track's chapters could not be placed.");
         const long total = ComputeLayout(*layout);
         if (total < 0)
             return Fail("The disc cannot be made: " + TrimNewlines(layout->errorText));
@@ -624,6 +774,14 @@ private:
     std::vector<SlideRef> slides_;
     std::unique_ptr<SlideCovers> covers_;
     std::vector<bool> coverFromSlide_; // per album: its cover comes from its first slide
+    bool slideshow_ = false; // the MPEG track is the slideshow
+    SlideshowTimeline timeline_;
+    std::string slideshowTrack_;
+    std::vector<std::uint32_t> trackEntries_;
+    std::string audioError_; // written by audio_ only, read once it has ended
+    // Encodes the track's sound; joined by TrackStage, or here (last, so that everything
+    // it reads is still there) when the run ends before.
+    std::jthread audio_;
 };
 
 ProductionJob::ProductionJob(ProductionParameters parameters)

@@ -64,6 +64,12 @@ inline constexpr const char* kNtscCompanionFormat = "%stemp_x.ntsc";
 inline constexpr const char* kPalCompanionFormat = "%stemp_x.npal";
 inline constexpr const char* kNtscTrackFormat = "%savseq01.ntsc";
 inline constexpr const char* kPalTrackFormat = "%savseq01.npal";
+// The slideshow track's files: each interval's I picture (album from 1, picture from 1,
+// 00 for the album's title card), its video, its sound and the multiplexed track.
+inline constexpr const char* kTrackPictureFormat = "%strack_%02d_%02d.m1v";
+inline constexpr const char* kTrackVideoFormat = "%savseq01.m1v";
+inline constexpr const char* kTrackAudioFormat = "%savseq01.mp2";
+inline constexpr const char* kTrackFileFormat = "%savseq01.mpg";
 // Publisher identifier of every disc.
 inline constexpr const char* kPublisherIdentifier = "LV_VCD 1.0";
 // The CD label holds at most 259 bytes (cut on a character boundary).

@@ -18,6 +18,15 @@ namespace lumivox {
 class AlbumTable;
 class DiscMenuState;
 
+// The setting "Slideshow track": whether the disc's MPEG track shows the whole project.
+enum class SlideshowTrackMode {
+    Auto,   // made when the whole disc fits, else the fixed card and a warning
+    Always, // made, or the run is refused when the disc does not fit
+    Never,  // the fixed card
+};
+const char* SlideshowTrackModeName(SlideshowTrackMode mode); // "auto", "always", "never"
+bool ParseSlideshowTrackMode(const std::string& text, SlideshowTrackMode& mode);
+
 struct PlannedPicture {
     std::string path;
     int rotation = 0; // degrees clockwise: 0, 90, 180 or 270
@@ -53,6 +62,7 @@ struct ProductionPlan {
     // How slides are fitted into their frame (the setting "SquarePixelSlides").
     SlideGeometry slideGeometry = SlideGeometry::TvAspect;
     std::string cdLabel; // at most 259 bytes; the disc takes 32 and 16 of them
+    SlideshowTrackMode slideshowTrack = SlideshowTrackMode::Auto;
 
     int AlbumCount() const { return static_cast<int>(albums.size()); }
     int SlideCount() const;

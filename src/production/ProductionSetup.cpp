@@ -176,6 +176,9 @@ PreparedProduction PrepareProduction(const ProductionRequest& request)
     plan.norm = request.norm.value_or(TvNormFromSetting(settings.pal));
     plan.slideGeometry = settings.SquarePixelSlides() ? SlideGeometry::SquarePixels : SlideGeometry::TvAspect;
     plan.cdLabel = request.label.value_or(LabelFromProject(request.projectPath));
+    SlideshowTrackMode fromSettings = SlideshowTrackMode::Auto;
+    ParseSlideshowTrackMode(settings.slideshowTrack, fromSettings);
+    plan.slideshowTrack = request.slideshowTrack.value_or(fromSettings);
 
     // The run's own folder.
     auto runFolder = std::make_shared<RunFolder>();

@@ -67,6 +67,8 @@ struct ProductionRequest {
     std::optional<TvNorm> norm;
     // Default: LabelFromProject(projectPath).
     std::optional<std::string> label;
+    // The setting "Slideshow track" for this run (default: the settings').
+    std::optional<SlideshowTrackMode> slideshowTrack;
     // The temporary folder the run's own folder goes into. Default: the "TempDir" setting.
     std::string tempFolder;
     // A file the run will make (a disc image's CUE or BIN): its folder must exist and take

@@ -3,6 +3,7 @@
 #include "production/BlockTransforms.h"
 #include "production/MjpegJob.h"
 #include "production/MjpegLog.h"
+#include "production/SlideshowTrack.h"
 
 #include <mpeg2enc/elemstrmwriter.hh>
 #include <mpeg2enc/encoderparams.hh>
@@ -14,6 +15,7 @@
 #include <mpeg2enc/picturereader.hh>
 #include <mpeg2enc/quantize.hh>
 #include <mpeg2enc/seqencoder.hh>
+#include <format_codes.h>
 #include <yuv4mpeg.h>
 
 #include <algorithm>
@@ -154,21 +156,22 @@ void RunSideBySide(First first, Second second) {
 // Hands the prepared planes to the encoder as a one-frame stream.
 class PlanesReader : public PictureReader {
 public:
-    PlanesReader(EncoderParams& params, const StillPlanes& planes)
-        : PictureReader(params), planes_(planes) {}
+    PlanesReader(EncoderParams& params, const StillPlanes& planes, int frames = 1,
+                 int frameRateCode = kStillFrameRateCode)
+        : PictureReader(params), planes_(planes), frames_(frames), frameRateCode_(frameRateCode) {}
 
     void StreamPictureParams(MPEG2EncInVidParams& stream) override {
         stream.horizontal_size = planes_.width;
         stream.vertical_size = planes_.height;
         stream.aspect_ratio_code = kStillAspectCode;
-        stream.frame_rate_code = kStillFrameRateCode;
+        stream.frame_rate_code = frameRateCode_;
         stream.interlacing_code = Y4M_ILACE_NONE;
     }
 
 protected:
     bool LoadFrame(ImagePlanes& image) override {
-        if (delivered_) return true; // end of stream after the one picture
-        delivered_ = true;
+        if (delivered_ >= frames_) return true; // end of stream after the pictures
+        ++delivered_;
         CopyPlane(planes_.y.data(), planes_.width, planes_.height, image.Plane(0),
                   encparams.phy_width);
         CopyPlane(planes_.cb.data(), planes_.ChromaWidth(), planes_.ChromaHeight(),
@@ -187,7 +190,9 @@ private:
     }
 
     const StillPlanes& planes_;
-    bool delivered_ = false;
+    int frames_;
+    int frameRateCode_;
+    int delivered_ = 0;
 };
 
 // Collects the elementary stream in memory: one still is at most a few hundred KB, and
@@ -219,6 +224,19 @@ void SetSequenceHeaderRates(std::vector<std::uint8_t>& s) {
         p[1] = static_cast<std::uint8_t>(kStillBitRate400 >> 2);
         p[2] = static_cast<std::uint8_t>((kStillBitRate400 & 3) << 6 | 0x20 | kStillVbvBuffer16k >> 5);
         p[3] = static_cast<std::uint8_t>((p[3] & 0x07) | (kStillVbvBuffer16k & 0x1F) << 3);
+        i += 11;
+    }
+}
+
+// The bit rate field of every sequence header (18 bits in 400 bit/s units).
+void SetSequenceHeaderBitRate(std::vector<std::uint8_t>& s, std::uint32_t bitRate) {
+    const std::uint32_t units = (bitRate + 399) / 400;
+    for (std::size_t i = 0; i + 12 <= s.size(); ++i) {
+        if (!(s[i] == 0 && s[i + 1] == 0 && s[i + 2] == 1 && s[i + 3] == 0xB3)) continue;
+        std::uint8_t* p = &s[i + 8];
+        p[0] = static_cast<std::uint8_t>(units >> 10);
+        p[1] = static_cast<std::uint8_t>(units >> 2);
+        p[2] = static_cast<std::uint8_t>((units & 3) << 6 | (p[2] & 0x3F));
         i += 11;
     }
 }
@@ -300,15 +318,74 @@ void EncodeInJob(const StillPlanes& planes, const std::string& outputPath, TvNor
         MjpegFatal("Couldn't write output file " + outputPath + ": " + std::strerror(error));
 }
 
-} // namespace
+// The I picture of one interval of the slideshow track, in the Video CD motion profile:
+// a few identical frames are encoded so that the rate control gives the intra picture
+// its share of the group, and only that picture is used.
+constexpr int kTrackEncodeFrames = 3;
+constexpr int kTrackEncodeBitRate = 2300000;
+constexpr std::uint32_t kTrackBitRate = 1152000; // 1,150 kbit/s as Video CD headers give it
+void EncodeTrackPictureInJob(const StillPlanes& planes, const std::string& outputPath, TvNorm norm,
+                             StillTransforms transforms) {
+    auto* options = new MPEG2EncOptions();
+    options->verbose = std::max(MjpegVerbosity(), 0);
+    options->format = MPEG_FORMAT_VCD;
+    options->aspect_ratio = kStillAspectCode;
+    options->frame_rate = norm == TvNorm::Pal ? 3 : 4; // 25 or 29.97 Hz
+    options->fieldenc = 0;
+    options->norm = norm == TvNorm::Pal ? 'p' : 'n';
+    options->in_img_width = planes.width;
+    options->in_img_height = planes.height;
+    options->num_cpus = 0; // encoded on this thread: the frame workers run in parallel already
+    auto* encoder = new MPEG2Encoder(*options);
+    // As for the stills: the fast pair replaces the reference transforms set up above.
+    InstallStillTransforms(transforms);
+    auto* reader = new PlanesReader(encoder->parms, planes, kTrackEncodeFrames, options->frame_rate);
+    encoder->reader = reader;
+    MPEG2EncInVidParams stream{};
+    reader->StreamPictureParams(stream);
+    if (options->SetFormatPresets(stream))
+        MjpegFatal("The encoder refused the Video CD settings for the track");
+    // The rate control sizes the I picture from the group's share of the bit rate; the
+    // track repeats the picture without coding anything more, so the picture is given
+    // twice the share of the stream's rate (well within the Video CD's 40 KB buffer).
+    // The sequence header says the stream's own rate again afterwards.
+    options->bitrate = kTrackEncodeBitRate;
+    options->Bgrp_size = 1; // I and P pictures only
+    options->min_GOP_size = options->max_GOP_size = kTrackEncodeFrames;
 
-void RunEncodeJobInThisProcess(MjpegRequestReader& request) {
+    auto* writer = new MemoryStreamWriter();
+    encoder->writer = writer;
+    encoder->quantizer = new Quantizer(encoder->parms);
+    encoder->pass1ratectl = new OnTheFlyPass1(encoder->parms);
+    encoder->pass2ratectl = new OnTheFlyPass2(encoder->parms);
+    encoder->seqencoder = new SeqEncoder(encoder->parms, *encoder->reader, *encoder->quantizer,
+                                         *encoder->writer, *encoder->pass1ratectl,
+                                         *encoder->pass2ratectl);
+    encoder->parms.Init(*options);
+    encoder->reader->Init();
+    encoder->quantizer->Init();
+    encoder->seqencoder->Init();
+    encoder->seqencoder->EncodeStream();
+
+    SetSequenceHeaderBitRate(writer->bytes, kTrackBitRate);
+    std::FILE* file = std::fopen(outputPath.c_str(), "wb");
+    if (!file) MjpegFatal("Couldn't create output file " + outputPath);
+    bool written = std::fwrite(writer->bytes.data(), 1, writer->bytes.size(), file) ==
+                   writer->bytes.size();
+    int error = errno;
+    written = std::fclose(file) == 0 && written;
+    if (!written)
+        MjpegFatal("Couldn't write output file " + outputPath + ": " + std::strerror(error));
+}
+
+StillPlanes ReadPlanesRequest(MjpegRequestReader& request, std::int32_t& norm, std::int32_t& transforms,
+                              std::string& outputPath) {
     StillPlanes planes;
     planes.width = request.I32();
     planes.height = request.I32();
-    std::int32_t norm = request.I32();
-    std::int32_t transforms = request.I32();
-    std::string outputPath = request.Text();
+    norm = request.I32();
+    transforms = request.I32();
+    outputPath = request.Text();
     std::uint32_t sizes[3] = {request.U32(), request.U32(), request.U32()};
     // The planes must be the frame's: the encoder reads them by the frame's size.
     if (planes.width <= 0 || planes.height <= 0 || planes.width > kLargestPictureSide || planes.height > kLargestPictureSide ||
@@ -325,6 +402,26 @@ void RunEncodeJobInThisProcess(MjpegRequestReader& request) {
     take(planes.y, sizes[0]);
     take(planes.cb, sizes[1]);
     take(planes.cr, sizes[2]);
+    return planes;
+}
+
+} // namespace
+
+void RunTrackPictureJobInThisProcess(MjpegRequestReader& request) {
+    std::int32_t norm = 0;
+    std::int32_t transforms = 0;
+    std::string outputPath;
+    StillPlanes planes = ReadPlanesRequest(request, norm, transforms, outputPath);
+    if (planes.width != kTrackWidth || planes.height != TrackHeight(static_cast<TvNorm>(norm)))
+        MjpegFatal("malformed job request\n");
+    EncodeTrackPictureInJob(planes, outputPath, static_cast<TvNorm>(norm), static_cast<StillTransforms>(transforms));
+}
+
+void RunEncodeJobInThisProcess(MjpegRequestReader& request) {
+    std::int32_t norm = 0;
+    std::int32_t transforms = 0;
+    std::string outputPath;
+    StillPlanes planes = ReadPlanesRequest(request, norm, transforms, outputPath);
     EncodeInJob(planes, outputPath, static_cast<TvNorm>(norm), static_cast<StillTransforms>(transforms));
 }
 

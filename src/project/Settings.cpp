@@ -50,6 +50,9 @@ void Settings::Load(const SettingsLocations& locations)
     pal = config.GetInt(kGeneral, "PAL", 0);
     squarePixelSlides = config.GetInt(kGeneral, "SquarePixelSlides", 0) == 1 ? 1 : 0;
     autoOrient = config.GetInt(kGeneral, "AutoOrient", 1) != 0 ? 1 : 0;
+    slideshowTrack = config.GetString(kGeneral, "SlideshowTrack", "auto");
+    if (slideshowTrack != "always" && slideshowTrack != "never")
+        slideshowTrack = "auto";
 
     // The default work folder is made at every start, whether or not "TempDir" points
     // elsewhere; another folder is never created (production reports it instead).
@@ -95,6 +98,9 @@ bool Settings::Save(const std::string& configFile, std::string* error) const
     config.SetInt(kGeneral, "UseASPI", useAspi);
     config.SetString(kGeneral, "TempDir", tempDir);
     config.SetInt(kGeneral, "WaitTime", waitTime);
+    // The default is not written into a file that never had the key.
+    if (slideshowTrack != "auto" || config.HasKey(kGeneral, "SlideshowTrack"))
+        config.SetString(kGeneral, "SlideshowTrack", slideshowTrack);
     config.SetInt(kWindow, "bMaximized", window.maximized);
     config.SetInt(kWindow, "x", window.x);
     config.SetInt(kWindow, "y", window.y);

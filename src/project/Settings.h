@@ -64,6 +64,9 @@ public:
     // "AutoOrient": anything but 0 gives a picture added in the editor the turn its EXIF
     // or TIFF orientation asks for as its initial rotation. Read only, like the above.
     int autoOrient = 1;
+    // "SlideshowTrack": whether the disc's MPEG track shows the whole slideshow —
+    // "auto" (when the disc has room), "always" or "never"; anything else is "auto".
+    std::string slideshowTrack = "auto";
     // "Window"
     WindowPlacement window;
     int listStyle = 0;

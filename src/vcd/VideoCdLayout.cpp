@@ -167,16 +167,12 @@ int AddSegmentPause(VideoCdLayout& layout, const std::string& segmentIdentifier,
     return 0;
 }
 
-int AddSequenceItem(VideoCdLayout& layout, std::unique_ptr<MpegSource> source,
-                    const std::string& sequenceIdentifier, const std::string& entryIdentifier) {
-    if (sequenceIdentifier.empty() || entryIdentifier.empty() || sequenceIdentifier == entryIdentifier ||
-        InUse(layout, sequenceIdentifier) || InUse(layout, entryIdentifier))
-        return -1;
-    source = ScannedSource(std::move(source));
-    if (!source) return -1;
+namespace {
+
+int AppendSequence(VideoCdLayout& layout, std::unique_ptr<MpegSource> source, const std::string& sequenceIdentifier,
+                   const std::string& entryIdentifier, std::uint32_t packetCount) {
     SequenceItem item;
-    item.packetCount = source->PacketCount();
-    CloseMpegSource(*source);
+    item.packetCount = packetCount;
     item.source = std::move(source);
     item.identifier = sequenceIdentifier;
     item.defaultEntryIdentifier = entryIdentifier;
@@ -189,6 +185,28 @@ int AddSequenceItem(VideoCdLayout& layout, std::unique_ptr<MpegSource> source,
     layout.sequences.push_back(std::move(item));
     Invalidate(layout);
     return 0;
+}
+
+} // namespace
+
+int AddSequenceItem(VideoCdLayout& layout, std::unique_ptr<MpegSource> source,
+                    const std::string& sequenceIdentifier, const std::string& entryIdentifier) {
+    if (sequenceIdentifier.empty() || entryIdentifier.empty() || sequenceIdentifier == entryIdentifier ||
+        InUse(layout, sequenceIdentifier) || InUse(layout, entryIdentifier))
+        return -1;
+    source = ScannedSource(std::move(source));
+    if (!source) return -1;
+    const std::uint32_t packets = source->PacketCount();
+    CloseMpegSource(*source);
+    return AppendSequence(layout, std::move(source), sequenceIdentifier, entryIdentifier, packets);
+}
+
+int AddSizedSequenceItem(VideoCdLayout& layout, const std::string& sequenceIdentifier,
+                         const std::string& entryIdentifier, std::uint32_t packetCount) {
+    if (sequenceIdentifier.empty() || entryIdentifier.empty() || sequenceIdentifier == entryIdentifier ||
+        InUse(layout, sequenceIdentifier) || InUse(layout, entryIdentifier) || packetCount == 0)
+        return -1;
+    return AppendSequence(layout, nullptr, sequenceIdentifier, entryIdentifier, packetCount);
 }
 
 int AddSequenceItem(VideoCdLayout& layout, const std::string& path, const std::string& sequenceIdentifier,
@@ -393,9 +411,22 @@ std::unique_ptr<VideoCdLayout> BuildProjectLayout(const LayoutProject& project) 
         }
     }
 
-    // The disc's single MPEG track.
-    AddSequenceItem(*layout, project.programFolder + (project.norm == TvNorm::Pal ? "avseq01.npal" : "avseq01.ntsc"),
-                    "Sequence-0001-01", "Chapter-0001-01");
+    // The disc's single MPEG track: the fixed card, or the slideshow with one entry per album.
+    const char* sequence = "Sequence-0001-01";
+    if (!project.segmentPackets.empty() && project.trackPackets > 0)
+        AddSizedSequenceItem(*layout, sequence, "Chapter-0001-01", project.trackPackets);
+    else if (!project.trackPath.empty())
+        AddSequenceItem(*layout, project.trackPath, sequence, "Chapter-0001-01");
+    else
+        AddSequenceItem(*layout, project.programFolder + (project.norm == TvNorm::Pal ? "avseq01.npal" : "avseq01.ntsc"),
+                        sequence, "Chapter-0001-01");
+    if (!project.trackPath.empty() || project.trackPackets > 0) {
+        int chapter = 2;
+        for (const std::uint32_t offset : project.trackEntryPackets) {
+            std::snprintf(path, sizeof path, "Chapter-0001-%02d", chapter++);
+            AddSequenceEntry(*layout, sequence, path, offset);
+        }
+    }
     return layout;
 }
 

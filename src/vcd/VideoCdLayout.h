@@ -208,6 +208,9 @@ int AddSegmentItem(VideoCdLayout& layout, const std::string& path, const std::st
 // A segment of packetCount packets with no file behind it (the size of a disc still to be
 // made); refused without an identifier, for one in use, or for 0 packets.
 int AddSizedSegmentItem(VideoCdLayout& layout, const std::string& identifier, std::uint32_t packetCount);
+// A track of packetCount packets with no file behind it, likewise.
+int AddSizedSequenceItem(VideoCdLayout& layout, const std::string& sequenceIdentifier,
+                         const std::string& entryIdentifier, std::uint32_t packetCount);
 // Adds a pause point to the named segment (empty: the last one); −1 for an unknown segment.
 int AddSegmentPause(VideoCdLayout& layout, const std::string& segmentIdentifier, double time,
                     const std::string& pauseIdentifier = {});
@@ -256,6 +259,15 @@ struct LayoutProject {
     // no segment file is read: the layout of a disc that is still to be made, for its
     // size (such a layout can be computed but not written).
     std::vector<std::uint32_t> segmentPackets;
+    // The MPEG track: empty for the norm's fixed track of programFolder; otherwise this
+    // file (the slideshow), with a further entry point ("Chapter-0001-%02d") at each of
+    // trackEntryPackets (ascending packet offsets into the file).
+    std::string trackPath;
+    std::vector<std::uint32_t> trackEntryPackets;
+    // With trackPackets > 0 and segmentPackets given, no track file is read: a track of
+    // that many packets with trackEntryPackets as its further entries (the size of a
+    // slideshow still to be made).
+    std::uint32_t trackPackets = 0;
 };
 
 // Builds the layout of a photo album disc: one menu page list per page of albums, one

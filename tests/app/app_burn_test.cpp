@@ -695,6 +695,23 @@ private slots:
         h.Page()->CurrentProgress()->CancelButton()->click();
     }
 
+    // The slideshow track is chosen on this page: the setting and the meter follow.
+    void slideshowTrackChoiceSizesTheDisc()
+    {
+        Harness h;
+        h.MakeAlbums({2});
+        h.Page()->OnShown();
+        const DiscEstimate with = h.Page()->Estimate();
+        QVERIFY(with.slideshowTrack);
+        QComboBox* list = h.Page()->SlideshowTrackList();
+        const int never = list->findData(QStringLiteral("never"));
+        list->setCurrentIndex(never);
+        emit list->activated(never);
+        QCOMPARE(h.settings.slideshowTrack, std::string("never"));
+        QTRY_VERIFY(!h.Page()->Estimate().slideshowTrack);
+        QVERIFY(h.Page()->Estimate().sectors < with.sectors);
+    }
+
     void capacityFollowsTheAlbums()
     {
         Harness h;

@@ -282,6 +282,30 @@ def probe_streams(path):
     return streams
 
 
+def video_time(image, first, end):
+    """The earliest presentation time (seconds) of video stream 0xE0 in sectors first .. end - 1."""
+    best = None
+    for n in range(first, min(end, image.count)):
+        packet = image.user_data(n)
+        at = 12 if packet[:4] == b"\x00\x00\x01\xba" else 0
+        while at + 6 <= len(packet) and packet[at:at + 3] == b"\x00\x00\x01":
+            stream, length = packet[at + 3], int.from_bytes(packet[at + 4:at + 6], "big")
+            if stream == 0xE0:
+                h = at + 6
+                while h < len(packet) and packet[h] == 0xFF:
+                    h += 1
+                if h < len(packet) and packet[h] & 0xC0 == 0x40:
+                    h += 2
+                if h + 5 <= len(packet) and packet[h] & 0xE0 == 0x20:
+                    p = packet[h:h + 5]
+                    pts = ((p[0] >> 1) & 7) << 30 | p[1] << 22 | (p[2] >> 1) << 15 | p[3] << 7 | p[4] >> 1
+                    best = pts / 90000.0 if best is None else min(best, pts / 90000.0)
+            if stream == 0xB9:
+                break
+            at += 6 + length
+    return best
+
+
 def decoded_luma(path, stream_id, width, height):
     result = run(["ffmpeg", "-nostdin", "-v", "error", "-i", path, "-map", "0:i:0x%x" % stream_id,
                   "-frames:v", "1", "-f", "rawvideo", "-pix_fmt", "yuv420p", "-"])
@@ -371,6 +395,9 @@ def main():
     parser.add_argument("--music", action="store_true", help="the menu pages carry music")
     parser.add_argument("--frames", help="folder of the rendered frames (lumivox-cli render)")
     parser.add_argument("--work", help="scratch folder (default: a temporary one)")
+    parser.add_argument("--chapters", default="0",
+                        help="start of each entry point of the MPEG track in seconds, comma-separated "
+                             "(default: one entry, the track's start)")
     parser.add_argument("--edc-every", type=int, default=7, help="check the EDC of every n-th Form 2 sector")
     args = parser.parse_args()
 
@@ -530,10 +557,15 @@ def main():
     # ENTRIES.VCD and the MPEG track.
     report.equal("ENTRIES.VCD id", entries[0:8], b"ENTRYVCD")
     report.equal("ENTRIES.VCD version", entries[8:10], b"\x02\x00")
-    report.equal("ENTRIES.VCD entries", be16(entries, 10), 1)
-    report.equal("ENTRIES.VCD track", entries[12], 0x02)
-    entry = bcd_msf_to_sector(entries[13:16])
-    report.expect(not any(entries[16:]), "ENTRIES.VCD has bytes after its one entry")
+    chapters = [float(x) for x in args.chapters.split(",") if x.strip() != ""]
+    report.equal("ENTRIES.VCD entries", be16(entries, 10), len(chapters))
+    entry_sectors = []
+    for k in range(len(chapters)):
+        report.equal("ENTRIES.VCD entry %d track" % (k + 1), entries[12 + 4 * k], 0x02)
+        entry_sectors.append(bcd_msf_to_sector(entries[13 + 4 * k:16 + 4 * k]))
+    entry = entry_sectors[0] if entry_sectors else None
+    report.expect(not any(entries[12 + 4 * len(chapters):]), "ENTRIES.VCD has bytes after its entries")
+    report.equal("ENTRIES.VCD entries ascend", entry_sectors, sorted(set(entry_sectors)))
     track = files.get("MPEGAV/AVSEQ01.DAT")
     if report.expect(track is not None, "MPEGAV/AVSEQ01.DAT is missing"):
         extent, size, attributes, number = track
@@ -547,6 +579,20 @@ def main():
         track_file = os.path.join(work, "AVSEQ01.mpg")
         with open(track_file, "wb") as f:
             f.write(b"".join(body))
+        # Each further entry point lies in the track, on a sector that starts a sequence
+        # header of the video, at the time of its chapter (within a group of pictures).
+        first_time = video_time(image, extent, extent + size // FORM1_DATA)
+        for k, sector in enumerate(entry_sectors[1:], 1):
+            report.expect(extent < sector < extent + size // FORM1_DATA,
+                          "entry %d at sector %d lies outside the MPEG track" % (k + 1, sector))
+            report.expect(b"\x00\x00\x01\xb3" in image.user_data(sector),
+                          "entry %d (sector %d) holds no sequence header" % (k + 1, sector))
+            at = video_time(image, sector, sector + 20)
+            report.expect(at is not None and first_time is not None and
+                          abs(at - first_time - chapters[k]) <= 0.6,
+                          "entry %d (sector %d) plays at %r s, not at %.2f s" %
+                          (k + 1, sector, None if at is None or first_time is None else at - first_time,
+                           chapters[k]))
         streams = probe_streams(track_file)
         video = [s for s in streams.values() if s.get("codec_type") == "video"]
         report.expect(video and video[0].get("width") == "352" and video[0].get("height") == str(height // 2),

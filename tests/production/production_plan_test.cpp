@@ -6,6 +6,7 @@
 
 #include "picture/MenuTemplate.h"
 #include "production/DiscEstimate.h"
+#include "production/SlideshowTrack.h"
 #include "production/MusicConversion.h"
 #include "production/ProductionJob.h"
 #include "production/ProductionSetup.h"
@@ -60,6 +61,12 @@ DiscFigures FiguresOfRunFolder(const ProductionPlan& plan, const std::string& fo
     project.workFolder = folder;
     project.programFolder = ProgramFolderForTests();
     project.norm = plan.norm;
+    // A run that made the slideshow track: its file, with one entry per album shown.
+    if (std::filesystem::exists(folder + "avseq01.mpg")) {
+        project.trackPath = folder + "avseq01.mpg";
+        for (int c = 1; c < MakeSlideshowTimeline(plan).Chapters(); ++c)
+            project.trackEntryPackets.push_back(static_cast<std::uint32_t>(c));
+    }
     std::unique_ptr<VideoCdLayout> layout = BuildProjectLayout(project);
     DiscFigures figures;
     figures.units = layout->segmentUnitTotal;
@@ -509,6 +516,96 @@ TEST_F(PrepareProductionTest, FoldersOfDeadRunsAreRemovedAtTheNextStart)
     EXPECT_TRUE(fs::is_directory(living.runFolder->Path()));
     EXPECT_TRUE(fs::is_directory(base + "other"));
     fs::remove_all(kept.runFolder->Path());
+}
+
+// The slideshow track is sized from its playing time before anything is encoded, and the
+// setting decides what a disc without room for it gets: automatic falls back to the fixed
+// card with a warning naming what is missing, always refuses, never keeps the card.
+TEST(DiscCapacity, SlideshowTrackAsTheSettingAndTheRoomOnTheDiscDecide)
+{
+    Scratch scratch;
+    ProductionPlan small = PlanOfPaths(scratch, {2, 0, 1});
+    small.albums[0].waitTime = 5;
+    small.albums[2].waitTime = 4;
+    ProductionPlan large = PlanOfPaths(scratch, {99});
+    large.albums[0].waitTime = 60; // 99 minutes of pictures
+    const struct {
+        const ProductionPlan* plan;
+        SlideshowTrackMode mode;
+        bool fits;
+        bool slideshow;
+        const char* says; // in the warning (fits) or the refusal
+    } cases[] = {
+        {&small, SlideshowTrackMode::Auto, true, true, ""},
+        {&small, SlideshowTrackMode::Always, true, true, ""},
+        {&small, SlideshowTrackMode::Never, true, false, ""},
+        {&large, SlideshowTrackMode::Auto, true, false, "more ("},
+        {&large, SlideshowTrackMode::Always, false, true, "does not fit on the disc: it needs 460,951 sectors, 100,951 more"},
+        {&large, SlideshowTrackMode::Never, true, false, ""},
+    };
+    for (const auto& c : cases) {
+        ProductionPlan plan = *c.plan;
+        plan.slideshowTrack = c.mode;
+        SCOPED_TRACE(std::to_string(plan.SlideCount()) + " slides, " + SlideshowTrackModeName(c.mode));
+        const DiscEstimate fixed = [&] {
+            ProductionPlan never = plan;
+            never.slideshowTrack = SlideshowTrackMode::Never;
+            return EstimateDisc(never, ProgramFolderForTests());
+        }();
+        const DiscEstimate estimate = EstimateDisc(plan, ProgramFolderForTests());
+        EXPECT_EQ(estimate.Fits(), c.fits) << estimate.limitExceeded;
+        EXPECT_EQ(estimate.slideshowTrack, c.slideshow);
+        const std::string& text = c.fits ? estimate.trackWarning : estimate.limitExceeded;
+        if (*c.says)
+            EXPECT_NE(text.find(c.says), std::string::npos) << text;
+        else
+            EXPECT_EQ(text, "");
+        if (c.slideshow && c.fits) {
+            // Cards of 3 s and the wait times at 75 sectors a second, plus the run-in;
+            // one entry per album with pictures.
+            EXPECT_NEAR(estimate.trackPackets, (3.0 + 5 + 5 + 3 + 4) * 75 + 75, 1.0); // within a frame
+            EXPECT_EQ(estimate.entries, 2u);
+            EXPECT_GT(estimate.sectors, fixed.sectors);
+        }
+    }
+    // The timeline: every interval starts on the frame nearest its time, so the track
+    // lasts its playing time within a frame, at 29.97 Hz too.
+    for (TvNorm norm : {TvNorm::Ntsc, TvNorm::Pal}) {
+        ProductionPlan plan = small;
+        plan.norm = norm;
+        const SlideshowTimeline timeline = MakeSlideshowTimeline(plan);
+        ASSERT_EQ(timeline.intervals.size(), 5u); // the empty album has no card
+        std::int64_t next = 0;
+        for (const SlideshowInterval& interval : timeline.intervals) {
+            EXPECT_EQ(interval.firstFrame, next);
+            next += interval.frames;
+        }
+        EXPECT_EQ(next, timeline.totalFrames);
+        EXPECT_NEAR(timeline.Seconds(), 20.0, 0.5 / timeline.frameRate);
+        EXPECT_EQ(timeline.intervals[3].album, 2);
+        EXPECT_EQ(timeline.intervals[3].picture, -1);
+        EXPECT_EQ(timeline.Chapters(), 2);
+    }
+}
+
+// A slideshow that must be made but does not fit is refused before any frame is encoded.
+TEST(DiscCapacity, SlideshowThatMustBeMadeButDoesNotFitIsRefusedFirst)
+{
+    Scratch scratch;
+    MemorySink sink;
+    const std::string temp = scratch.Path("run") + "/";
+    AlbumTable empty;
+    ProductionParameters parameters = MakeParameters(empty, temp, &sink);
+    parameters.plan = PlanOfPaths(scratch, {99});
+    parameters.plan.albums[0].waitTime = 60;
+    parameters.plan.slideshowTrack = SlideshowTrackMode::Always;
+    ProductionJob job(std::move(parameters));
+    RecordingObserver observer;
+    const ProductionResult result = job.Run(&observer);
+    EXPECT_EQ(result.status, ProductionStatus::Failed);
+    EXPECT_NE(result.message.find("does not fit on the disc"), std::string::npos) << result.message;
+    EXPECT_TRUE(observer.Reports(UM_SLIDE_PROGRESS).empty());
+    EXPECT_EQ(Join(FilesMatching(temp, ".*\\.mpg|track_.*")), "");
 }
 
 } // namespace

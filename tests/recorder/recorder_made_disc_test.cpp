@@ -78,7 +78,7 @@ TEST(RecorderMadeDisc, SampleProjectBurnsAsItsImageInBothModes) {
         const ShellRun checked =
             Shell("/usr/bin/python3 " + Quote(std::string(LUMIVOX_SOURCE_DIR) + "/tests/e2e/vcd_disc_check.py") + " " +
                   Quote((drive.Path() / "disc.cue").string()) +
-                  " --albums 3,3,4 --per-page 6 --norm ntsc --label 'LUMIVOX SAMPLE' --work " + Quote(drive.Slash() + "check"));
+                  " --albums 3,3,4 --per-page 6 --norm ntsc --label 'LUMIVOX SAMPLE' --chapters 0,21,36 --work " + Quote(drive.Slash() + "check"));
         EXPECT_EQ(checked.status, 0) << checked.output;
         EXPECT_NE(checked.output.find("image matches the project"), std::string::npos) << checked.output;
     }

@@ -130,6 +130,15 @@ void BurnPage::BuildControls()
     for (const char* speed : kSpeedNames)
         speeds_->addItem(QString::fromLatin1(speed));
     form->addRow(tr("Recording Speed:"), speeds_);
+    // What a player without playback control (a computer) shows: the whole slideshow, or
+    // the fixed card; its size is part of the disc's.
+    slideshowTrack_ = new QComboBox(card);
+    slideshowTrack_->addItem(tr("Automatic (when the disc has room)"), QStringLiteral("auto"));
+    slideshowTrack_->addItem(tr("Always"), QStringLiteral("always"));
+    slideshowTrack_->addItem(tr("Never (a fixed card)"), QStringLiteral("never"));
+    slideshowTrack_->setToolTip(tr("The disc's MPEG track, which players show with playback control off: every "
+                                   "album with a title card and its pictures, one chapter per album."));
+    form->addRow(tr("Slideshow track:"), slideshowTrack_);
     cardLayout->addLayout(form);
     burnProof_ = new QCheckBox(tr("Burn-Proof(TM) disc protection"), card);
     cardLayout->addWidget(burnProof_);
@@ -226,6 +235,12 @@ void BurnPage::BuildControls()
     burnProof_->setChecked(settings.burnProof != 0);
     speeds_->setCurrentIndex(SpeedIndexFromSetting(settings.burnSpeed));
     label_->setText(QString::fromLatin1(kDefaultCdLabelText));
+    slideshowTrack_->setCurrentIndex(
+        std::max(0, slideshowTrack_->findData(QString::fromStdString(settings.slideshowTrack))));
+    connect(slideshowTrack_, &QComboBox::activated, this, [this](int index) {
+        context_.settings->slideshowTrack = slideshowTrack_->itemData(index).toString().toStdString();
+        ScheduleCapacity();
+    });
 
     connect(pal_, &QRadioButton::toggled, this, [this](bool on) {
         if (on)
@@ -310,6 +325,7 @@ void BurnPage::UpdateCapacity()
     estimatePending_ = true;
     ProductionPlan plan = MakeProductionPlan(*context_.project);
     plan.norm = TvNormFromSetting(context_.settings->pal);
+    ParseSlideshowTrackMode(context_.settings->slideshowTrack, plan.slideshowTrack);
     std::optional<DiscMenuState> menu;
     if (context_.discMenu)
         menu = *context_.discMenu;
@@ -356,6 +372,8 @@ void BurnPage::ShowEstimate(const EstimateOutcome& outcome)
     QString detail = tr("%1 sectors of 2,352 bytes").arg(Thousands(estimate_.sectors));
     if (outcome.withMusic && !estimate_.unitsMeasured)
         detail += tr(". The menu pages' share is estimated from the music's length.");
+    if (estimate_.slideshowTrack)
+        detail += tr(". The slideshow track takes %1 sectors.").arg(Thousands(estimate_.trackPackets));
     capacity_->setToolTip(detail);
     capacityBar_->setValue(static_cast<int>(std::min<double>(1000.0, minutes * 1000.0 / kDiscMinutes)));
     units_->setText(tr("Segment units: %1 of %2").arg(Thousands(estimate_.segmentUnits), Thousands(kMaxSegmentUnits)));
@@ -366,8 +384,8 @@ void BurnPage::ShowEstimate(const EstimateOutcome& outcome)
         limit = tr("The disc needs %1 minutes; an 80-minute CD-R holds %2.")
                     .arg(QString::asprintf("%.1f", minutes))
                     .arg(kDiscMinutes);
-    limit_->setText(limit);
-    limit_->setVisible(!limit.isEmpty());
+    limit_->setText(limit.isEmpty() ? QString::fromStdString(estimate_.trackWarning) : limit);
+    limit_->setVisible(!limit_->text().isEmpty());
     capacityBar_->setStyleSheet(limit.isEmpty() ? QString()
                                                 : QStringLiteral("QProgressBar::chunk { background: #b3261e; }"));
     FinishEstimate();

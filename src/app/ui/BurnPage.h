@@ -81,6 +81,7 @@ public:
     // Controls and state, for the main window, the screenshots and the tests.
     QComboBox* DriveList() const { return drives_; }
     QComboBox* SpeedList() const { return speeds_; }
+    QComboBox* SlideshowTrackList() const { return slideshowTrack_; }
     QRadioButton* PalButton() const { return pal_; }
     QRadioButton* NtscButton() const { return ntsc_; }
     QLabel* NormNote() const { return normNote_; }
@@ -143,6 +144,7 @@ private:
     QLabel* normNote_ = nullptr;
     QComboBox* drives_ = nullptr;
     QComboBox* speeds_ = nullptr;
+    QComboBox* slideshowTrack_ = nullptr;
     QCheckBox* burnProof_ = nullptr;
     QCheckBox* verify_ = nullptr;
     QLineEdit* label_ = nullptr;
