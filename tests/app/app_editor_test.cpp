@@ -555,6 +555,7 @@ void EditorTest::albumDialogsChangeTheSelectedAlbum()
     QCOMPARE(QString::fromStdString(h.project.Album(0).name), QStringLiteral("Winter"));
     QCOMPARE(h.project.Album(0).waitTime, 17);
     QCOMPARE(h.page->AlbumModel()->index(1).data().toString(), QStringLiteral("Winter"));
+    h.messages.questionAnswer = true;
     h.page->DeleteAlbum();
     QCOMPARE(h.project.AlbumCount(), 1);
     QCOMPARE(QString::fromStdString(h.project.Album(0).name), QStringLiteral("Summer"));
@@ -678,6 +679,7 @@ void EditorTest::removingAndStatusTotals()
     h.page->SelectSlides({});
     h.page->RemoveSelectedSlides();
     QCOMPARE(h.messages.shown, QStringList{kMsgSelectItem});
+    h.messages.questionAnswer = true;
     h.page->RemoveAllSlides();
     QCOMPARE(h.page->SlideModel()->rowCount(), 0);
     QCOMPARE(status.last().at(0).toString(), QStringLiteral("Total Album : 01  Total Photos: 0"));

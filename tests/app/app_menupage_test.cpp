@@ -318,9 +318,18 @@ private slots:
         QCOMPARE(h.page->MusicLabel()->text(), QString::fromLatin1(kNoBackgroundMusic));
         h.page->PlayMusic(); // nothing chosen: nothing plays
         QVERIFY(!h.music->IsPlaying());
-        h.fileAnswer = h.dir.filePath(QStringLiteral("menu.wav"));
+        // Music the disc cannot carry is refused when chosen, with the reason.
+        QSignalSpy changed(h.page.get(), &MenuPage::discMenuChanged);
+        h.fileAnswer = WriteWave(h.dir.filePath(QStringLiteral("8bit.wav")), 8);
         h.page->ChooseMusic();
-        QCOMPARE(h.filters, QStringList{QString::fromLatin1(kMusicFilter)});
+        QVERIFY(h.discMenu->BackgroundMusic().empty());
+        QCOMPARE(h.messages.shown.size(), 1);
+        QVERIFY(h.messages.shown[0].contains(QStringLiteral("8bit.wav holds 8-bit sound")));
+        QCOMPARE(changed.count(), 0);
+        h.fileAnswer = WriteWave(h.dir.filePath(QStringLiteral("menu.wav")), 16);
+        h.page->ChooseMusic();
+        QCOMPARE(changed.count(), 1); // the capacity meter follows at once
+        QCOMPARE(h.filters.last(), QString::fromLatin1(kMusicFilter));
         QCOMPARE(h.page->MusicLabel()->text(), h.fileAnswer);
         h.page->PlayMusic();
         QVERIFY(h.music->IsPlaying());

@@ -81,16 +81,19 @@ int RunLumivox(int argc, char** argv)
         return RunScreenshots(window, context, parser.value(screenshots), projectPath);
     }
 
+    // The settings are written as the window closes, so that a failure can still be told
+    // to the user rather than only to standard error.
+    window.SetSettingsSaver([&settings](std::string* error) {
+        if (settings.Save(ConfigFilePath(), error))
+            return true;
+        std::fprintf(stderr, "lumivox: %s\n", error->c_str());
+        return false;
+    });
     window.RestorePlacement();
     window.show();
     if (!arguments.isEmpty())
         window.OpenProjectFile(arguments.constFirst());
-    const int status = app.exec();
-
-    std::string error;
-    if (!settings.Save(ConfigFilePath(), &error))
-        std::fprintf(stderr, "lumivox: %s\n", error.c_str());
-    return status;
+    return app.exec();
 }
 
 } // namespace lumivox::ui

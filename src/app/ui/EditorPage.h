@@ -132,6 +132,10 @@ private:
     void SyncSplitters(QSplitter* from);
     int Run(QDialog& dialog);
     void Inform(const QString& text);
+    void Note(const QString& text);
+    void UpdateButtons();
+    // The name of the album made for pictures added to a project without one.
+    static QString FirstAlbumName();
     void RotateClockwiseCommand() { RotateSelectedSlides(Rotation::Clockwise); }
     void RotateCounterClockwiseCommand() { RotateSelectedSlides(Rotation::CounterClockwise); }
 
@@ -153,7 +157,11 @@ private:
     std::map<EditorButton, QToolButton*> buttons_;
     PictureAdder* adder_ = nullptr;
     QProgressDialog* addProgress_ = nullptr;
+    // The album pictures being decoded go to; kAlbumToCreate makes the first album when
+    // the first usable picture arrives.
+    static constexpr int kAlbumToCreate = -2;
     int addAlbum_ = -1;
+    int addRequested_ = 0;
     PictureSource addSource_ = PictureSource::Path;
     ListStyle style_ = ListStyle::Thumbnails;
     int sortColumn_ = -1;
