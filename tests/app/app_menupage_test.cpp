@@ -181,8 +181,9 @@ private slots:
         QVERIFY(h.page->SelectTemplate(QStringLiteral("other.ini")));
         QCOMPARE(h.page->FirstAlbum(), 0);
         QCOMPARE(h.discMenu->EntriesPerPage(), 4);
-        QVERIFY(h.discMenu->BackgroundOverride().empty());
-        QCOMPARE(h.page->BackgroundLabel()->text(), QString::fromLatin1(kDefaultBackgroundImage));
+        // The background the user chose stays with the new template.
+        QCOMPARE(QString::fromStdString(h.discMenu->BackgroundOverride()), h.fileAnswer);
+        QCOMPARE(h.page->BackgroundLabel()->text(), h.fileAnswer);
         QCOMPARE(h.Buttons(), QStringLiteral("- next"));
         QCOMPARE(h.page->TemplateList()->currentItem()->text(), QStringLiteral("Other"));
         const QString difference = FirstDifference(h.Expected(0), h.page->PageImage());

@@ -50,6 +50,8 @@ public:
         : QWidget(page), page_(page), picture_(QStringLiteral(":/preview/television.svg"))
     {
         setObjectName(QStringLiteral("television"));
+        setAccessibleName(PreviewPage::tr("Television"));
+        setAccessibleDescription(PreviewPage::tr("The television screen shows the disc as a player would play it."));
         setFixedSize(kTelevisionSize);
     }
 

@@ -46,11 +46,20 @@ public:
     {
     }
     void undo() override { undo_(); }
-    void redo() override { redo_(); }
+    void redo() override
+    {
+        // The change is made before the command is pushed.
+        if (first_) {
+            first_ = false;
+            return;
+        }
+        redo_();
+    }
 
 private:
     std::function<void()> redo_;
     std::function<void()> undo_;
+    bool first_ = true;
 };
 
 } // namespace

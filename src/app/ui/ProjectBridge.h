@@ -45,8 +45,8 @@ public:
     void EndEdit(const QString& text = {});
     // Runs change as one command.
     void Edit(const QString& text, const std::function<void()>& change);
-    // Pushes a change that is not the project's (the disc design) as one command: redo
-    // runs at once.
+    // Pushes a change that is not the project's (the disc design), already made, as one
+    // command.
     void PushCommand(const QString& text, std::function<void()> redo, std::function<void()> undo);
 
 signals:

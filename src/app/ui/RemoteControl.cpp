@@ -81,6 +81,9 @@ RemoteControl::RemoteControl(QWidget* parent)
 {
     EnsureResources();
     setObjectName(QStringLiteral("remoteControl"));
+    setAccessibleName(tr("Remote control"));
+    setAccessibleDescription(tr("The player's remote control: number keys choose an album, the other keys "
+                                "step through the pictures and the menu pages."));
     setFixedSize(kRemoteSize);
     for (int i = 0; i < kKeyCount; ++i) {
         const KeyPlace& place = kKeys[i];
