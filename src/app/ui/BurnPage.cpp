@@ -181,7 +181,7 @@ void BurnPage::BuildControls()
     QWidget* commands = MakeCard(this);
     auto* commandLayout = new QVBoxLayout(commands);
     commandLayout->setContentsMargins(20, 16, 20, 16);
-    commandLayout->setSpacing(12);
+    commandLayout->setSpacing(8); // the card fits a 1024 x 600 screen
     const struct {
         PictureButtonKind kind;
         QString caption;
@@ -202,10 +202,10 @@ void BurnPage::BuildControls()
         const auto run = buttons[i].run;
         connect(buttons_[i], &QAbstractButton::clicked, this, [this, run] { (this->*run)(); });
         if (i == 3)
-            commandLayout->addSpacing(14); // the burn commands stand apart from the drive's
+            commandLayout->addSpacing(10); // the burn commands stand apart from the drive's
         commandLayout->addWidget(buttons_[i], 0, Qt::AlignHCenter);
     }
-    commandLayout->addSpacing(14);
+    commandLayout->addSpacing(10);
     imageButton_ = new QPushButton(tr("Save Disc Image..."), commands);
     imageButton_->setMinimumWidth(kPictureButtonWidth);
     imageButton_->setToolTip(tr("Writes the disc as a BIN/CUE image that any CD burning program can write."));
