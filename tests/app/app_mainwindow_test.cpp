@@ -511,6 +511,24 @@ private slots:
         QCOMPARE(h.window->ProjectPath(), dir.filePath(saved));
     }
 
+    // File dialogs start in the last folder used, else the project's, else the editor's;
+    // Save Disc Image suggests a file named after the CD label.
+    void dialogFoldersAndImageName()
+    {
+        QTemporaryDir dir, other;
+        Harness h;
+        h.window->Editor()->ShowFolder(other.path());
+        QCOMPARE(h.files.StartFolder(), other.path());
+        h.files.saveAnswer = dir.filePath("trip");
+        QVERIFY(h.window->SaveProject());
+        QCOMPARE(h.files.StartFolder(), dir.path());
+        h.files.Remember(other.filePath("picture.jpg"));
+        QCOMPARE(h.files.StartFolder(), other.path());
+        QCOMPARE(DiscImageName(QStringLiteral(" My Photo VideoCD ")), QStringLiteral("My Photo VideoCD.cue"));
+        QCOMPARE(DiscImageName(QStringLiteral("../a/b:c")), QStringLiteral("_a_b_c.cue"));
+        QCOMPARE(DiscImageName(QString()), QStringLiteral("disc.cue"));
+    }
+
     // Settings that cannot be written at exit are reported.
     void unsavedSettingsReported()
     {

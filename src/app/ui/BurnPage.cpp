@@ -40,6 +40,19 @@
 
 namespace lumivox::ui {
 
+QString DiscImageName(const QString& label)
+{
+    // Characters no file system takes, and leading dots, give way to underscores.
+    QString name = label.trimmed();
+    static const QString kRefused = QStringLiteral("/\\:*?\"<>|");
+    for (QChar& c : name)
+        if (kRefused.contains(c) || c.unicode() < 0x20)
+            c = QLatin1Char('_');
+    while (name.startsWith(QLatin1Char('.')))
+        name.remove(0, 1);
+    return (name.isEmpty() ? QStringLiteral("disc") : name) + QStringLiteral(".cue");
+}
+
 namespace {
 
 // The sectors an 80-minute CD-R takes: its last lead-out may start at 79:59:74, and the
@@ -415,7 +428,7 @@ void BurnPage::RunOn(RunKind kind, const RecorderDrive* drive)
 
     QString cuePath;
     if (kind == RunKind::DiscImage) {
-        cuePath = context_.files->SaveDiscImage(this, QString());
+        cuePath = context_.files->SaveDiscImage(this, DiscImageName(label_->text()));
         if (cuePath.isEmpty())
             return;
         if (QFileInfo(cuePath).suffix().compare(QStringLiteral("cue"), Qt::CaseInsensitive) != 0)

@@ -36,6 +36,9 @@ namespace lumivox::ui {
 class PictureButton;
 struct RecorderDrive;
 
+// The name Save Disc Image suggests for a CD label: "My Photo VideoCD.cue".
+QString DiscImageName(const QString& label);
+
 inline constexpr const char* kPalNote = "PAL is widely used in Asian and European countries.";
 inline constexpr const char* kNtscNote = "NTSC is widely used in North American countries.";
 inline constexpr const char* kDefaultCdLabelText = "My Photo VideoCD";

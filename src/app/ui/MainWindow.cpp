@@ -119,6 +119,12 @@ MainWindow::MainWindow(const AppContext& context, QWidget* parent) : QMainWindow
         size = size.boundedTo(screen->availableGeometry().size() * 9 / 10);
     resize(size);
 
+    // File dialogs start in the project's folder, else the one browsed in the editor.
+    if (context_.files)
+        context_.files->SetFolderHint([this] {
+            return projectPath_.isEmpty() ? editor_->Folder() : QFileInfo(projectPath_).absolutePath();
+        });
+
     opener_ = new ProjectOpener(this);
     connect(opener_, &ProjectOpener::finished, this, &MainWindow::OpenFinished);
 
@@ -134,7 +140,11 @@ MainWindow::MainWindow(const AppContext& context, QWidget* parent) : QMainWindow
     ShowPage(PageId::Editor);
 }
 
-MainWindow::~MainWindow() = default;
+MainWindow::~MainWindow()
+{
+    if (context_.files)
+        context_.files->SetFolderHint({});
+}
 
 QAction* MainWindow::AddAction(Command command, const QString& text, const QKeySequence& key, const QString& icon)
 {
