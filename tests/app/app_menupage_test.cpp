@@ -214,6 +214,7 @@ private slots:
         QTest::newRow("background missing") << "Bkground_image" << "gone.jpg" << "gone.jpg";
         QTest::newRow("no background") << "Bkground_image" << "" << "broken.ini";
         QTest::newRow("no entries") << "Items_count" << "0" << "broken.ini";
+        QTest::newRow("more entries than number keys") << "Items_count" << "12" << "only 9 number keys";
         QTest::newRow("frame missing") << "Frame_image" << "gone.bmp" << "gone.bmp";
         QTest::newRow("button not a bitmap") << "Next_button" << "background.jpg" << "background.jpg";
     }

@@ -583,11 +583,13 @@ QStringList MenuPage::ApplyDesign(const ProjectDesign& design)
     const std::string wanted = design.menuTemplate.empty() ? installedPrefix + "classic.ini" : design.menuTemplate;
     const bool installed = wanted.rfind(installedPrefix, 0) == 0;
     if (wanted != state.CurrentTemplate()) {
-        const bool selected = installed ? state.SelectTemplate(wanted.substr(installedPrefix.size()))
-                                        : state.SelectTemplateFile(wanted);
+        const std::string path =
+            installed ? TemplateFolder(state.ProgramFolder()) + wanted.substr(installedPrefix.size()) : wanted;
+        const bool selected = TemplateProblem(path).empty() &&
+                              (installed ? state.SelectTemplate(wanted.substr(installedPrefix.size()))
+                                         : state.SelectTemplateFile(wanted));
         if (!selected)
-            problems << FromStd(installed ? TemplateFolder(state.ProgramFolder()) + wanted.substr(installedPrefix.size())
-                                          : wanted);
+            problems << FromStd(path);
     }
     // A picture or a music file that went away is reported, not kept: the burn would fail.
     const auto existing = [&problems](const std::string& path) {
