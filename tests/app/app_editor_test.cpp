@@ -419,6 +419,13 @@ void EditorTest::fileListAddsByDragDoubleClickAndAddAll()
     h.page->AddSelectedFiles();
     QVERIFY(added.wait(10000));
     QCOMPARE(h.project.PictureCount(0), 8);
+    // Dropped on the first slide, a file lands before it.
+    std::unique_ptr<QMimeData> one(h.page->FileModel()->mimeData({h.page->FileModel()->index(3, 0)}));
+    h.page->SlideView()->doItemsLayout();
+    const QRect first = h.page->SlideView()->visualRect(h.page->SlideModel()->index(0));
+    SendDrop(h.page->SlideView()->viewport(), first.center(), one.get(), Qt::CopyAction);
+    QVERIFY(added.wait(10000));
+    QCOMPARE(h.SlideNames().join(' '), QStringLiteral("4 1 3 2 1 2 3 4 4"));
 }
 
 void EditorTest::albumRemovedWhileAddingGetsNothing()

@@ -163,7 +163,7 @@ EditorPage::EditorPage(const AppContext& context, QWidget* parent)
     connect(slideList_, &QListView::doubleClicked, this, [this] { ViewSelectedSlide(); });
     connect(slideList_, &SlideListView::slidesDropped, this, &EditorPage::MoveSlides);
     connect(slideList_, &SlideListView::filesDropped, this,
-            [this](const QStringList& paths) { AddFiles(paths, PictureSource::FileList); });
+            [this](const QStringList& paths, int target) { AddFiles(paths, PictureSource::FileList, target); });
     connect(slideList_, &SlideListView::urlsDropped, this, &EditorPage::DropUrls);
     bottomSplitter_->addWidget(albumList_);
     bottomSplitter_->addWidget(slideList_);
@@ -459,7 +459,7 @@ void EditorPage::AddPictures()
     AddFiles(context_.files->OpenPictures(this), PictureSource::Path);
 }
 
-void EditorPage::DropUrls(const QList<QUrl>& urls)
+void EditorPage::DropUrls(const QList<QUrl>& urls, int insertAt)
 {
     QStringList paths;
     for (const QUrl& url : urls) {
@@ -470,7 +470,7 @@ void EditorPage::DropUrls(const QList<QUrl>& urls)
         if (file.isFile() && IsEditorPictureName(file.fileName()))
             paths << file.absoluteFilePath();
     }
-    AddFiles(paths, PictureSource::Path);
+    AddFiles(paths, PictureSource::Path, insertAt);
 }
 
 void EditorPage::dragEnterEvent(QDragEnterEvent* event)
@@ -490,7 +490,7 @@ bool EditorPage::IsAdding() const
     return adder_->IsRunning();
 }
 
-void EditorPage::AddFiles(const QStringList& paths, PictureSource source)
+void EditorPage::AddFiles(const QStringList& paths, PictureSource source, int insertAt)
 {
     if (paths.isEmpty() || adder_->IsRunning())
         return;
@@ -506,6 +506,7 @@ void EditorPage::AddFiles(const QStringList& paths, PictureSource source)
     }
     addSource_ = source;
     addRequested_ = static_cast<int>(paths.size());
+    addInsertAt_ = insertAt;
     const bool autoOrient = !context_.settings || context_.settings->AutoOrient();
     // Decoding runs on workers; the progress dialog keeps the project from being edited
     // meanwhile and shows itself only when adding takes a while.
@@ -570,6 +571,13 @@ void EditorPage::OnAdded(const std::shared_ptr<DecodedProject>& decoded)
                 ++full;
             else
                 problems << tr("%1 could not be read: %2").arg(fileName(path), QString::fromStdString(error));
+        }
+        // Pictures dropped between slides land where they were dropped.
+        if (added > 0 && addAlbum_ >= 0 && addInsertAt_ >= 0 && addInsertAt_ < project.PictureCount(addAlbum_) - added) {
+            std::vector<int> landed(static_cast<std::size_t>(added));
+            for (int i = 0; i < added; ++i)
+                landed[static_cast<std::size_t>(i)] = project.PictureCount(addAlbum_) - added + i;
+            project.MovePictures(addAlbum_, landed, addInsertAt_);
         }
         context_.bridge->EndEdit(added == 1 ? tr("Add 1 Picture") : tr("Add %1 Pictures").arg(added));
         refused = full + static_cast<int>(problems.size());

@@ -74,8 +74,9 @@ public:
     // desktop (only names ending in a picture extension of the file list) / given paths.
     void AddSelectedFiles();
     void AddAllFiles();
-    void DropUrls(const QList<QUrl>& urls);
-    void AddFiles(const QStringList& paths, PictureSource source);
+    // insertAt: the slide the pictures go before (-1: after the last one).
+    void DropUrls(const QList<QUrl>& urls, int insertAt = -1);
+    void AddFiles(const QStringList& paths, PictureSource source, int insertAt = -1);
     bool IsAdding() const;
 
     // Slides of the current album.
@@ -162,6 +163,7 @@ private:
     static constexpr int kAlbumToCreate = -2;
     int addAlbum_ = -1;
     int addRequested_ = 0;
+    int addInsertAt_ = -1;
     PictureSource addSource_ = PictureSource::Path;
     ListStyle style_ = ListStyle::Thumbnails;
     int sortColumn_ = -1;
