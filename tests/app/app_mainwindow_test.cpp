@@ -11,6 +11,7 @@
 #include "ui/BurnPage.h"
 #include "ui/EditorPage.h"
 #include "ui/EditorViews.h"
+#include "ui/EditorModels.h"
 #include "ui/AboutDialog.h"
 #include "ui/MainWindow.h"
 #include "ui/MenuPage.h"
@@ -28,6 +29,7 @@
 #include <QComboBox>
 #include <QLineEdit>
 #include <QListView>
+#include <QTreeView>
 #include <QProgressDialog>
 #include <QPushButton>
 #include <QSpinBox>
@@ -527,6 +529,27 @@ private slots:
         QCOMPARE(DiscImageName(QStringLiteral(" My Photo VideoCD ")), QStringLiteral("My Photo VideoCD.cue"));
         QCOMPARE(DiscImageName(QStringLiteral("../a/b:c")), QStringLiteral("_a_b_c.cue"));
         QCOMPARE(DiscImageName(QString()), QStringLiteral("disc.cue"));
+    }
+
+    // Lists, their items, the buttons, the menu preview, the television and the remote
+    // are named for assistive technology.
+    void accessibleNames()
+    {
+        Harness h;
+        MakeTrip(h);
+        EditorPage* editor = h.window->Editor();
+        for (QWidget* widget : std::initializer_list<QWidget*>{
+                 editor->AlbumView(), editor->SlideView(), editor->FileView(), editor->FolderTree(),
+                 editor->Button(EditorButton::RemoveSlides), h.window->DiscMenu()->PreviewArea(),
+                 h.window->Preview()->findChild<QWidget*>(QStringLiteral("television")),
+                 h.window->Preview()->findChild<QWidget*>(QStringLiteral("remoteControl"))}) {
+            QVERIFY(widget);
+            QVERIFY2(!widget->accessibleName().isEmpty(), qPrintable(widget->objectName()));
+        }
+        QCOMPARE(editor->AlbumModel()->index(1).data(Qt::AccessibleTextRole).toString(),
+                 QStringLiteral("Album 1 of 1: Trip, 3 pictures"));
+        QCOMPARE(editor->SlideModel()->index(1).data(Qt::AccessibleTextRole).toString(),
+                 QStringLiteral("Slide 2 of 3: sunset_coast_01.jpg"));
     }
 
     // Settings that cannot be written at exit are reported.

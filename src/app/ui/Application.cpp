@@ -17,6 +17,9 @@
 #include <QApplication>
 #include <QCommandLineParser>
 #include <QIcon>
+#include <QLibraryInfo>
+#include <QLocale>
+#include <QTranslator>
 #include <QTemporaryDir>
 
 #include <cstdio>
@@ -48,6 +51,16 @@ int RunLumivox(int argc, char** argv)
 
     Settings& settings = Settings::Instance();
     settings.Load(SettingsLocations::ForThisProgram());
+    // The user's language, from the installed translations beside the program's data
+    // ("translations/lumivox_<locale>.qm"), and Qt's own texts (the standard buttons).
+    QTranslator qtTexts;
+    QTranslator ownTexts;
+    if (qtTexts.load(QLocale(), QStringLiteral("qtbase"), QStringLiteral("_"),
+                     QLibraryInfo::path(QLibraryInfo::TranslationsPath)))
+        QCoreApplication::installTranslator(&qtTexts);
+    if (ownTexts.load(QLocale(), QStringLiteral("lumivox"), QStringLiteral("_"),
+                      QString::fromStdString(settings.programFolder) + QStringLiteral("translations")))
+        QCoreApplication::installTranslator(&ownTexts);
     AlbumTable& project = AlbumTable::Instance();
     project.SetDefaultWaitTime(settings.waitTime);
     project.InitialiseWaitTimes(settings.waitTime);
