@@ -37,6 +37,7 @@
 #include <QToolBar>
 #include <QStatusBar>
 #include <QTextBrowser>
+#include <QTranslator>
 #include <QToolButton>
 #include <QUndoStack>
 #include <QtTest>
@@ -550,6 +551,43 @@ private slots:
                  QStringLiteral("Album 1 of 1: Trip, 3 pictures"));
         QCOMPARE(editor->SlideModel()->index(1).data(Qt::AccessibleTextRole).toString(),
                  QStringLiteral("Slide 2 of 3: sunset_coast_01.jpg"));
+    }
+
+    // A pseudo-translation that doubles every text: no button of any page cuts its text.
+    void pseudoTranslationFits()
+    {
+        class Doubling final : public QTranslator {
+        public:
+            bool isEmpty() const override { return false; }
+            QString translate(const char*, const char* source, const char*, int) const override
+            {
+                const QString text = QString::fromUtf8(source);
+                return text + QLatin1Char(' ') + text;
+            }
+        } doubling;
+        QCoreApplication::installTranslator(&doubling);
+        QStringList cut;
+        {
+            Harness h;
+            h.window->resize(1280, 800);
+            h.window->show();
+            QVERIFY(QTest::qWaitForWindowExposed(h.window.get()));
+            for (PageId page : {PageId::Editor, PageId::DiscMenu, PageId::Preview, PageId::Burn}) {
+                h.window->ShowPage(page);
+                QApplication::processEvents();
+                for (QAbstractButton* button : h.window->findChildren<QAbstractButton*>()) {
+                    if (!button->isVisible() || button->text().isEmpty() ||
+                        (qobject_cast<QToolButton*>(button) && button->parent() == h.window->PageBar()))
+                        continue;
+                    if (button->width() < button->sizeHint().width() - 1)
+                        cut << QStringLiteral("%1 (%2 < %3)").arg(button->text()).arg(button->width())
+                                   .arg(button->sizeHint().width());
+                }
+            }
+        }
+        QCoreApplication::removeTranslator(&doubling);
+        cut.removeDuplicates();
+        QVERIFY2(cut.isEmpty(), qPrintable(cut.join(QStringLiteral("; "))));
     }
 
     // Settings that cannot be written at exit are reported.

@@ -275,8 +275,9 @@ QToolButton* EditorPage::AddButton(QWidget* parent, EditorButton id, const QStri
     button->setStatusTip(status);
     button->setAccessibleName(text);
     button->setAccessibleDescription(tip);
-    button->setFixedSize(kButtonWidth, kButtonHeight);
     button->setToolButtonStyle(Qt::ToolButtonTextOnly);
+    // At least 80 x 26, wider when a translation needs it.
+    button->setMinimumSize(QSize(kButtonWidth, kButtonHeight).expandedTo(button->sizeHint()));
     connect(button, &QToolButton::clicked, this, run);
     buttons_[id] = button;
     return button;
@@ -299,7 +300,7 @@ void EditorPage::BuildButtons(QWidget* row)
                                      tr("Slideshow Property"), tr("Slideshow Property"),
                                      &EditorPage::AlbumProperties));
     albumLayout->addStretch(1);
-    albumButtons_->setFixedWidth(260);
+    albumButtons_->setFixedWidth(std::max(260, albumButtons_->minimumSizeHint().width()));
     layout->addWidget(albumButtons_);
     const QString addTip = tr("Add Pictures to Current Slideshow");
     layout->addWidget(AddButton(row, EditorButton::AddSelected, tr("Add"), addTip, addTip, &EditorPage::AddSelectedFiles));
@@ -330,7 +331,8 @@ void EditorPage::SyncSplitters(QSplitter* from)
     syncing_ = true;
     QSplitter* other = from == topSplitter_ ? bottomSplitter_ : topSplitter_;
     other->setSizes(from->sizes());
-    albumButtons_->setFixedWidth(std::max(from->sizes().value(0), kButtonStep * 3));
+    albumButtons_->setFixedWidth(
+        std::max({from->sizes().value(0), kButtonStep * 3, albumButtons_->layout()->minimumSize().width()}));
     syncing_ = false;
 }
 

@@ -214,7 +214,7 @@ MenuPage::MenuPage(const AppContext& context, QWidget* parent) : Page(context, p
     auto* picture = new QPushButton(QIcon(QStringLiteral(":/icons/discmenu.svg")), tr("Picture"), this);
     picture->setToolTip(tr("Set the background image of the disc menu"));
     for (QPushButton* button : {music, picture})
-        button->setFixedSize(kMenuButton);
+        button->setMinimumSize(kMenuButton); // wider when a translation needs it
     musicLabel_ = new QLabel(this);
     backgroundLabel_ = new QLabel(this);
     for (QLabel* label : {musicLabel_, backgroundLabel_}) {
@@ -228,7 +228,7 @@ MenuPage::MenuPage(const AppContext& context, QWidget* parent) : Page(context, p
     next_->setObjectName(QStringLiteral("nextMenu"));
     next_->setToolTip(tr("Next menu"));
     for (QPushButton* button : {previous_, next_})
-        button->setFixedSize(kPageButton);
+        button->setMinimumSize(kPageButton);
     controls->addWidget(music, 0, 0);
     controls->addWidget(musicLabel_, 0, 1);
     controls->addWidget(previous_, 0, 2);
