@@ -1,5 +1,8 @@
 #include "ui/MessageBoxes.h"
 
+#include "ui/AboutDialog.h"
+
+#include <QApplication>
 #include <QMessageBox>
 #include <QPushButton>
 
@@ -7,26 +10,39 @@ namespace lumivox::ui {
 
 namespace {
 const QString kTitle = QStringLiteral("Lumivox");
+
+// The start-up picture stays above every window: a message at start (no recorder, a
+// project that cannot be opened) would be hidden under it, so it goes first.
+void CloseSplash()
+{
+    for (QWidget* window : QApplication::topLevelWidgets())
+        if (auto* splash = qobject_cast<SplashWindow*>(window); splash && splash->isVisible())
+            splash->close();
 }
+} // namespace
 
 void QtMessageBoxes::Information(QWidget* parent, const QString& text)
 {
+    CloseSplash();
     QMessageBox::information(parent, kTitle, text);
 }
 
 void QtMessageBoxes::Warning(QWidget* parent, const QString& text)
 {
+    CloseSplash();
     QMessageBox::warning(parent, kTitle, text);
 }
 
 bool QtMessageBoxes::Question(QWidget* parent, const QString& text)
 {
+    CloseSplash();
     return QMessageBox::question(parent, kTitle, text, QMessageBox::Yes | QMessageBox::No,
                                  QMessageBox::No) == QMessageBox::Yes;
 }
 
 SaveChoice QtMessageBoxes::AskSaveChanges(QWidget* parent, const QString& text)
 {
+    CloseSplash();
     QMessageBox box(QMessageBox::Warning, kTitle, text,
                     QMessageBox::Save | QMessageBox::Discard | QMessageBox::Cancel, parent);
     box.setDefaultButton(QMessageBox::Save);
