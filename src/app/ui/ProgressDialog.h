@@ -109,6 +109,7 @@ private:
     qint64 written_ = 0;
     qint64 writeTotal_ = 0;
     bool estimating_ = false;
+    int estimateStage_ = 0; // the progress message the estimate is of (slides or writing)
 };
 
 // "%02d:%02d" of seconds (hours join the minutes).
