@@ -21,6 +21,8 @@ packages=(
   # the desktop program's screenshots and package: X server for screenshots, Qt's X11
   # platform, Debian packaging tools, desktop and MIME database checks
   xvfb xauth qt6-qpa-plugins dpkg-dev fakeroot desktop-file-utils shared-mime-info
+  # the translators' file of the desktop program (scripts/translations.sh)
+  qt6-l10n-tools
 )
 for arg in "$@"; do
   case "$arg" in

@@ -86,7 +86,7 @@ int RunNew(const std::vector<std::string>& args)
                          .c_str());
     // The keys of an old file are not kept; it is replaced only once the new one is
     // written whole, so a full disk or a kill leaves it as it was.
-    if (!project.SaveProject(projectPath, &error, force))
+    if (!project.SaveProject(projectPath, &error, nullptr, force))
         return Fail(error.empty() ? projectPath + ": the project cannot be written" : error);
     std::printf("Project written: %s\n  %s\n", projectPath.c_str(), project.StatusText().c_str());
     return 0;

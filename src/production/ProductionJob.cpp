@@ -614,7 +614,7 @@ private:
         for (const SlideshowInterval& interval : timeline_.intervals)
             if (interval.picture < 0)
                 cards.push_back(&interval);
-        auto makeCard = [&](std::size_t index, const std::string&) {
+        auto makeCard = [&](std::size_t index, std::size_t, const std::string&) {
             const MjpegCancelScope stopOnCancel(&cancel_);
             FrameOutcome outcome;
             const int album = cards[index]->album;

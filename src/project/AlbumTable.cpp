@@ -26,6 +26,11 @@ constexpr const char* kProjectVersion = "1.0";
 constexpr const char* kNameKey = "Name";
 constexpr const char* kIntervalKey = "interval";
 constexpr const char* kImageCountKey = "Image_Count";
+// The disc design, in "GENERAL". Not part of the original file layout: readers that do
+// not know them ignore them, as they do the rotation keys.
+constexpr const char* kTemplateKey = "Template";
+constexpr const char* kBackgroundKey = "Background";
+constexpr const char* kMusicKey = "Music";
 // "Description" is read into a 1,024-byte buffer.
 constexpr std::size_t kMaxDescriptionBytes = 1023;
 // Picture keys are looked at up to "Image_999", so that pictures past the album limit
@@ -347,7 +352,7 @@ bool AlbumTable::SetAlbumWaitTime(int selectedAlbum, int seconds)
 
 std::string AlbumTable::AlbumPropertiesText(int album) const
 {
-    return Format("Total Photoes: %d", Album(album).PictureCount());
+    return Format("Total Photos: %d", Album(album).PictureCount());
 }
 
 std::unique_ptr<PicBitmap> AlbumTable::DecodePicture(const std::string& path, int rotation)
@@ -639,7 +644,66 @@ bool AlbumTable::RotatePictures(int album, const std::vector<int>& positions, Ro
     return allTurned;
 }
 
-bool AlbumTable::SaveProject(const std::string& path, std::string* error, bool replace) const
+ProjectSnapshot AlbumTable::TakeSnapshot() const
+{
+    ProjectSnapshot snapshot;
+    snapshot.currentAlbum = currentAlbum_;
+    snapshot.albums.reserve(static_cast<std::size_t>(albumCount_));
+    for (int i = 0; i < albumCount_; ++i) {
+        const AlbumInfo& album = Album(i);
+        ProjectSnapshot::Album& saved = snapshot.albums.emplace_back();
+        saved.name = album.name;
+        saved.waitTime = album.waitTime;
+        saved.pictures.reserve(album.pictures.size());
+        for (const auto& picture : album.pictures)
+            saved.pictures.push_back({picture->path, picture->displayName, picture->picture,
+                                      picture->slideThumbnail, picture->slidePlacement,
+                                      picture->rotated ? picture->rotation : 0});
+    }
+    return snapshot;
+}
+
+void AlbumTable::RestoreSnapshot(const ProjectSnapshot& snapshot)
+{
+    if (observer_)
+        observer_->OnAboutToReset();
+    for (AlbumInfo& album : albums_) {
+        album.pictures.clear();
+        album.name.clear();
+    }
+    albumCount_ = 0;
+    for (const ProjectSnapshot::Album& saved : snapshot.albums) {
+        if (albumCount_ >= MAX_ALBUMS)
+            break;
+        AlbumInfo& album = MutableAlbum(AppendAlbum(saved.name, saved.waitTime));
+        for (const ProjectSnapshot::Picture& picture : saved.pictures) {
+            if (album.PictureCount() >= MAX_PICTURES_PER_ALBUM)
+                break;
+            auto item = std::make_unique<PictureItem>();
+            item->path = picture.path;
+            item->displayName = picture.displayName;
+            item->picture = picture.picture;
+            item->slideThumbnail = picture.slideThumbnail;
+            item->slidePlacement = picture.slidePlacement;
+            item->rotation = IsQuarterTurn(picture.rotation) ? picture.rotation : 0;
+            item->rotated = item->rotation != 0;
+            item->listPosition = album.PictureCount();
+            album.pictures.push_back(std::move(item));
+        }
+    }
+    currentAlbum_ = snapshot.currentAlbum >= 0 && snapshot.currentAlbum < albumCount_ ? snapshot.currentAlbum
+                                                                                       : albumCount_ - 1;
+    if (observer_) {
+        observer_->OnResetDone();
+        observer_->OnAlbumListChanged();
+        observer_->OnCurrentAlbumChanged(currentAlbum_);
+    }
+    StatusChanged();
+    NotifyModified();
+}
+
+bool AlbumTable::SaveProject(const std::string& path, std::string* error, const ProjectDesign* design,
+                             bool replace) const
 {
     IniFile file;
     const IniLoadStatus status = replace ? IniLoadStatus::Missing : file.Load(path);
@@ -651,6 +715,12 @@ bool AlbumTable::SaveProject(const std::string& path, std::string* error, bool r
     file.SetString(kGeneralSection, kDescriptionKey, kProjectDescription);
     file.SetString(kGeneralSection, kVersionKey, kProjectVersion);
     file.SetInt(kGeneralSection, kAlbumCountKey, albumCount_);
+    if (design) {
+        const std::pair<const char*, const std::string*> keys[] = {
+            {kTemplateKey, &design->menuTemplate}, {kBackgroundKey, &design->background}, {kMusicKey, &design->music}};
+        for (const auto& [key, value] : keys)
+            file.SetString(kGeneralSection, key, *value);
+    }
     for (int i = 0; i < albumCount_; ++i) {
         const AlbumInfo& album = Album(i);
         const std::string section = AlbumSection(i + 1);
@@ -691,6 +761,7 @@ ProjectLoadResult AlbumTable::ApplyDecodedProject(DecodedProject&& decoded)
     result.status = decoded.status;
     result.error = decoded.error;
     result.albumsBeyondLimit = decoded.albumsBeyondLimit;
+    result.design = decoded.design;
     if (decoded.status != ProjectLoadStatus::Loaded) {
         Message(kMsgInvalidProject);
         return result;
@@ -797,6 +868,12 @@ DecodedProject DecodeProjectFile(const std::string& path, const ProjectDecodeOpt
         result.error = path + ": " + kMsgInvalidProject;
         return result;
     }
+    ProjectDesign design;
+    design.present = file.HasKey(kGeneralSection, kTemplateKey);
+    design.menuTemplate = file.GetString(kGeneralSection, kTemplateKey, "");
+    design.background = file.GetString(kGeneralSection, kBackgroundKey, "");
+    design.music = file.GetString(kGeneralSection, kMusicKey, "");
+    result.design = design;
     const int count = file.GetInt(kGeneralSection, kAlbumCountKey, 0);
     if (count <= 0)
         return result;
@@ -829,7 +906,9 @@ DecodedProject DecodeProjectFile(const std::string& path, const ProjectDecodeOpt
             album.pictures.push_back({picturePath, rotation});
         }
     }
-    return DecodeProjectListing(std::move(listing), options);
+    DecodedProject decoded = DecodeProjectListing(std::move(listing), options);
+    decoded.design = std::move(design);
+    return decoded;
 }
 
 DecodedProject DecodeProjectListing(ProjectListing listing, const ProjectDecodeOptions& options)

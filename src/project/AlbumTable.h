@@ -61,9 +61,10 @@ inline constexpr const char* kMsgInvalidProject = "This is not a valid lumivox p
 // Reason recorded for a picture that loading left out because its album was full.
 inline constexpr const char* kMsgPictureLimit = "The album already holds 99 pictures.";
 
-// Names of albums created implicitly when a picture is added to an empty project.
-inline constexpr const char* kFirstAlbumFromFileList = "Album #1";
-inline constexpr const char* kFirstAlbumFromPath = "New Slide";
+// Names of albums created implicitly when a picture is added to an empty project: the
+// same however the picture came, and the name a new album is offered ("Album %d").
+inline constexpr const char* kFirstAlbumFromFileList = "Album 1";
+inline constexpr const char* kFirstAlbumFromPath = kFirstAlbumFromFileList;
 
 // Where a thumbnail sits inside its box.
 struct ThumbnailPlacement {
@@ -186,6 +187,17 @@ public:
 // when it cannot. The project decodes in reduced mode by default.
 using PictureDecoder = std::function<void(const std::string& path, PicBitmap& target)>;
 
+// The disc design a project file keeps beside its albums: the menu template (as the
+// disc-menu state names it), the menu's background picture and its music; empty values
+// mean the template's own background and no music. Older readers ignore these keys.
+struct ProjectDesign {
+    bool present = false; // the file holds the keys (a file of older writers does not)
+    std::string menuTemplate;
+    std::string background;
+    std::string music;
+    bool operator==(const ProjectDesign&) const = default;
+};
+
 // A picture that loading a project left out.
 struct SkippedPicture {
     int album = 0;          // number of the loaded album, counting from 1
@@ -205,6 +217,7 @@ struct ProjectLoadResult {
     std::string error; // why the file was not read (names the file), empty when Loaded
     std::vector<SkippedPicture> skipped;
     int albumsBeyondLimit = 0; // albums of the file past the 99th, not loaded
+    ProjectDesign design;      // the disc design the file stores
     bool Loaded() const { return status == ProjectLoadStatus::Loaded; }
 };
 
@@ -244,6 +257,7 @@ struct DecodedAlbum {
 struct DecodedProject {
     ProjectLoadStatus status = ProjectLoadStatus::Loaded;
     std::string error;
+    ProjectDesign design;
     std::vector<DecodedAlbum> albums;
     int albumsBeyondLimit = 0;
     bool cancelled = false; // the decode was cancelled: apply nothing
@@ -282,6 +296,30 @@ DecodedProject DecodeProjectListing(ProjectListing listing, const ProjectDecodeO
 // Never decodes more than 99 usable pictures per album (a picture past the 99th is
 // decoded only to replace one that failed).
 DecodedProject DecodeProjectFile(const std::string& path, const ProjectDecodeOptions& options = {});
+
+// The albums and pictures of a project at one moment, for undoing changes: the records
+// share the decoded bitmaps (which are never changed in place), so a snapshot is cheap.
+struct ProjectSnapshot {
+    struct Picture {
+        std::string path;
+        std::string displayName;
+        std::shared_ptr<const PicBitmap> picture;
+        std::shared_ptr<const PicBitmap> slideThumbnail;
+        ThumbnailPlacement slidePlacement;
+        int rotation = 0;
+        bool operator==(const Picture&) const = default;
+    };
+    struct Album {
+        std::string name;
+        int waitTime = kIntervalWhenMissing;
+        std::vector<Picture> pictures;
+        bool operator==(const Album&) const = default;
+    };
+    std::vector<Album> albums;
+    int currentAlbum = -1;
+    // The same albums and pictures (the current album does not count as a change).
+    bool SameContent(const ProjectSnapshot& other) const { return albums == other.albums; }
+};
 
 // Where a picture comes from when it is added to a project without albums.
 enum class PictureSource { FileList, Path };
@@ -330,8 +368,7 @@ public:
     // Appends an album with name (cut to 259 bytes) and the default wait time and makes
     // it current. Returns its index, or -1 with kMsgAlbumLimit when 99 albums exist.
     int AddAlbum(std::string_view name);
-    // When the project has no album, creates the first one ("Album #1" from the file
-    // list, "New Slide" from a path). Returns the album pictures go to: the current one.
+    // When the project has no album, creates the first one ("Album 1"). Returns the album pictures go to: the current one.
     int EnsureAlbumForPicture(PictureSource source);
     // Removes the selected album (-1 when no row is selected) and makes the last album
     // current. False with a message when nothing could be removed.
@@ -340,7 +377,7 @@ public:
     bool RenameAlbum(int selectedAlbum, std::string_view name);
     // Sets the wait time of the selected album; refuses values outside 2..120.
     bool SetAlbumWaitTime(int selectedAlbum, int seconds);
-    // "Total Photoes: %d", shown by the album properties dialog.
+    // "Total Photos: %d", shown by the album properties dialog.
     std::string AlbumPropertiesText(int album) const;
 
     // Adds the picture at path to album (an index below the album count). From the
@@ -371,12 +408,19 @@ public:
     // Turns the selected pictures of album; kMsgSelectPicture when none is selected.
     bool RotatePictures(int album, const std::vector<int>& positions, Rotation direction);
 
-    // Writes the project into path (keys the save does not write stay in the file).
-    // False with *error naming the file and the reason when it cannot be written; the
-    // old file is then untouched. With replace, nothing of an old file is kept: the new
-    // project takes its place whole once written.
-    bool SaveProject(const std::string& path, std::string* error = nullptr, bool replace = false) const;
-    // Appends the albums of the project file at path (call ResetProject first). Shows
+    // The albums and pictures as they are now, and the way back to them: restoring
+    // replaces the whole project (models reset) and counts as a change.
+    ProjectSnapshot TakeSnapshot() const;
+    void RestoreSnapshot(const ProjectSnapshot& snapshot);
+
+    // Writes the project into path (keys the save does not write stay in the file), with
+    // the disc design when given. False with *error naming the file and the reason when
+    // it cannot be written; the old file is then untouched. With replace, nothing of an
+    // old file is kept: the new project takes its place whole once written.
+    bool SaveProject(const std::string& path, std::string* error = nullptr, const ProjectDesign* design = nullptr,
+                     bool replace = false) const;
+    // Appends the albums of the project file at path (call ResetProject first); the
+    // design it stores is in the returned result. Shows
     // kMsgInvalidProject when the file is not a project; pictures that cannot be
     // decoded are left out without a message and listed in the result. The same as
     // DecodeProjectFile followed by ApplyDecodedProject on the calling thread.

@@ -410,7 +410,7 @@ bool MmcDriver::PrepareDisc(std::string* error) {
 
 bool MmcDriver::StartDisc(std::string* error) {
     if (!SetWriteParameters(2, 0, false)) {
-        *error = "Error while setting write parameteres";
+        *error = "Error while setting write parameters";
         return false;
     }
     if (settings_.mode != DiscMode::Simulate && SendOpc() != kScsiSuccess) {
@@ -496,7 +496,7 @@ bool RawDriver::PrepareDisc(std::string* error) {
             break;
         }
     if (!accepted) {
-        *error = "Error while setting write parameteres";
+        *error = "Error while setting write parameters";
         return false;
     }
     if (accepted == 1) format_ = std::make_unique<PqSubcode16>();

@@ -289,7 +289,7 @@ private slots:
         QTest::newRow("first of 8 slides") << burn << int(UM_SLIDE_PROGRESS) << 0LL << 8LL << "Encoding album photos..." << "12.5%" << 12 << false;
         QTest::newRow("last of 8 slides") << burn << int(UM_SLIDE_PROGRESS) << 7LL << 8LL << "Encoding album photos..." << "100.0%" << 100 << false;
         QTest::newRow("slides of no total") << burn << int(UM_SLIDE_PROGRESS) << 0LL << 0LL << "Encoding album photos..." << " 1.0%" << 1 << false;
-        QTest::newRow("recorder init") << burn << int(UM_RECORDER_INIT) << 0LL << 0LL << "Initalizing cd recorder..." << wait << 0 << false;
+        QTest::newRow("recorder init") << burn << int(UM_RECORDER_INIT) << 0LL << 0LL << "Initializing CD recorder..." << wait << 0 << false;
         QTest::newRow("lead in") << burn << int(UM_LEAD_IN) << 0LL << 0LL << "Writing lead in..." << wait << 0 << false;
         QTest::newRow("write 0 of 1000") << burn << int(UM_WRITE_PROGRESS) << 0LL << 1000LL << "Writing CD..." << "0.1%" << 0 << false;
         QTest::newRow("write 999 of 1000") << burn << int(UM_WRITE_PROGRESS) << 999LL << 1000LL << "Writing CD..." << "100.0%" << 100 << false;
@@ -297,7 +297,7 @@ private slots:
         QTest::newRow("write of no total") << burn << int(UM_WRITE_PROGRESS) << 5LL << 0LL << "Writing CD..." << "6.0%" << 6 << false;
         QTest::newRow("image writing") << int(RunKind::DiscImage) << int(UM_WRITE_PROGRESS) << 500LL << 1000LL << "Writing the disc image..." << "50.1%" << 50 << false;
         QTest::newRow("lead out") << burn << int(UM_LEAD_OUT) << 0LL << 0LL << "Writing lead out..." << wait << 0 << false;
-        QTest::newRow("drive wait keeps the text") << burn << int(UM_DRIVE_WAIT) << 0LL << 0LL << "Writing data..." << "Please waiting..." << 0 << false;
+        QTest::newRow("drive wait keeps the text") << burn << int(UM_DRIVE_WAIT) << 0LL << 0LL << "Writing data..." << "Please wait..." << 0 << false;
         QTest::newRow("flush cache") << burn << int(UM_FLUSH_CACHE) << 0LL << 0LL << "Flush cache..." << wait << 0 << false;
         QTest::newRow("burn done") << burn << int(UM_BURN_DONE) << 0LL << 0LL << kTextBurnDone << "" << 0 << true;
         QTest::newRow("test burn done") << int(RunKind::TestBurn) << int(UM_BURN_DONE) << 0LL << 0LL << kTextSimulationDone << "" << 0 << true;
@@ -806,7 +806,7 @@ private slots:
         FakeMessageBoxes messages;
         EraseDialog dialog(*driver, messages);
         QCOMPARE(dialog.Methods()->count(), 2);
-        QCOMPARE(dialog.Methods()->item(0)->text(), QStringLiteral("Quick-erase reritable media"));
+        QCOMPARE(dialog.Methods()->item(0)->text(), QStringLiteral("Quick-erase rewritable media"));
         QCOMPARE(dialog.Methods()->item(1)->text(), QStringLiteral("Full-erase rewritable media"));
         QCOMPARE(dialog.Description(), QString::fromLatin1(kEraseQuickText));
         dialog.Methods()->setCurrentRow(1);
@@ -836,7 +836,7 @@ private slots:
         for (int i = 0; i < elapsed.count(); ++i)
             QCOMPARE(elapsed.at(i).at(0).toLongLong(), qint64(i) * 1000);
         QCOMPARE(dialog.Description(), QStringLiteral("Erasing ReWritable, Please wait...\nElapsed time: 12:05 min"));
-        QVERIFY(messages.shown.isEmpty());
+        QCOMPARE(messages.shown, QStringList{QStringLiteral("The disc was erased.")});
     }
 
     void eraseRefusals_data()

@@ -29,6 +29,8 @@
 #include <QToolButton>
 #include <QtTest>
 
+#include <stdexcept>
+
 #include <memory>
 
 using namespace lumivox;
@@ -176,6 +178,7 @@ private slots:
     void viewerCancelChangesNothing();
     void addingManyKeepsTheChosenOrder();
     void removingAndStatusTotals();
+    void skippedPicturesOneMessage();
     void exifOrientation_data();
     void exifOrientation();
     void splittersKeep160Pixels();
@@ -212,10 +215,13 @@ void EditorTest::fileFilter()
     names.sort();
     listed.sort();
     QCOMPARE(names, listed);
-    // Files that do not decode keep their rows, without thumbnails.
+    // Files that do not decode keep their rows, marked as unreadable.
     QTRY_VERIFY(!h.page->FileModel()->IsMakingThumbnails());
-    for (int row = 0; row < h.page->FileModel()->rowCount(); ++row)
-        QVERIFY(h.page->FileModel()->index(row, 0).data(ThumbnailRole).value<QImage>().isNull());
+    for (int row = 0; row < h.page->FileModel()->rowCount(); ++row) {
+        const QModelIndex index = h.page->FileModel()->index(row, 0);
+        QVERIFY(index.data(UnreadableRole).toBool());
+        QVERIFY(index.data(Qt::ToolTipRole).toString().contains(QStringLiteral("cannot be read")));
+    }
 }
 
 void EditorTest::sizeAndDateTexts()
@@ -431,6 +437,13 @@ void EditorTest::fileListAddsByDragDoubleClickAndAddAll()
     h.page->AddSelectedFiles();
     QVERIFY(added.wait(10000));
     QCOMPARE(h.project.PictureCount(0), 8);
+    // Dropped on the first slide, a file lands before it.
+    std::unique_ptr<QMimeData> one(h.page->FileModel()->mimeData({h.page->FileModel()->index(3, 0)}));
+    h.page->SlideView()->doItemsLayout();
+    const QRect first = h.page->SlideView()->visualRect(h.page->SlideModel()->index(0));
+    SendDrop(h.page->SlideView()->viewport(), first.center(), one.get(), Qt::CopyAction);
+    QVERIFY(added.wait(10000));
+    QCOMPARE(h.SlideNames().join(' '), QStringLiteral("4 1 3 2 1 2 3 4 4"));
 }
 
 void EditorTest::albumRemovedWhileAddingGetsNothing()
@@ -573,6 +586,7 @@ void EditorTest::albumDialogsChangeTheSelectedAlbum()
     QCOMPARE(QString::fromStdString(h.project.Album(0).name), QStringLiteral("Winter"));
     QCOMPARE(h.project.Album(0).waitTime, 17);
     QCOMPARE(h.page->AlbumModel()->index(1).data().toString(), QStringLiteral("Winter"));
+    h.messages.questionAnswer = true;
     h.page->DeleteAlbum();
     QCOMPARE(h.project.AlbumCount(), 1);
     QCOMPARE(QString::fromStdString(h.project.Album(0).name), QStringLiteral("Summer"));
@@ -667,13 +681,13 @@ void EditorTest::addingManyKeepsTheChosenOrder()
     for (int i = 0; i < 99; ++i)
         QCOMPARE(QString::fromStdString(h.project.Picture(0, i).path), paths[i]);
     QCOMPARE(QString::fromStdString(h.project.Picture(0, 0).displayName), QStringLiteral("p98.jpg"));
-    // The album is full: one more is refused without a message.
+    // The album is full: one more is refused, and the user is told why.
     QSignalSpy added(h.page.get(), &EditorPage::picturesAdded);
     h.page->AddFiles({paths[0]}, PictureSource::FileList);
     QVERIFY(added.wait(10000));
     QCOMPARE(added.front().at(0).toInt(), 0);
     QCOMPARE(h.project.PictureCount(0), 99);
-    QVERIFY(h.messages.shown.isEmpty());
+    QCOMPARE(h.messages.shown, QStringList{QStringLiteral("0 of 1 pictures were added: an album holds at most 99.")});
 }
 
 void EditorTest::removingAndStatusTotals()
@@ -696,10 +710,44 @@ void EditorTest::removingAndStatusTotals()
     h.page->SelectSlides({});
     h.page->RemoveSelectedSlides();
     QCOMPARE(h.messages.shown, QStringList{kMsgSelectItem});
+    h.messages.questionAnswer = true;
     h.page->RemoveAllSlides();
     QCOMPARE(h.page->SlideModel()->rowCount(), 0);
     QCOMPARE(status.last().at(0).toString(), QStringLiteral("Total Album : 01  Total Photos: 0"));
     QCOMPARE(h.page->AlbumModel()->index(1).data(PictureCountRole).toInt(), 0);
+}
+
+// Pictures left out are told once, in one message; an add that brings no picture makes
+// no empty album.
+void EditorTest::skippedPicturesOneMessage()
+{
+    QTemporaryDir folder;
+    const QString good = folder.filePath(QStringLiteral("p.jpg")), broken = folder.filePath(QStringLiteral("broken.jpg"));
+    WriteJpeg(good);
+    WriteJpeg(broken);
+    Harness h;
+    h.page->SetPictureDecoder([](const std::string& path, PicBitmap& target) {
+        if (path.find("broken") != std::string::npos)
+            throw std::runtime_error("bad data");
+        target.Create(8, 6, 32, false);
+    });
+    QVERIFY(h.Add({broken}, PictureSource::Path));
+    QCOMPARE(h.project.AlbumCount(), 0);
+    QCOMPARE(h.messages.shown.size(), 1);
+    QVERIFY2(h.messages.shown[0].startsWith(QStringLiteral("broken.jpg could not be read: ")), qPrintable(h.messages.shown[0]));
+    h.messages.shown.clear();
+    QStringList paths{broken};
+    for (int i = 0; i < 600; ++i)
+        paths << good;
+    QVERIFY(h.Add(paths, PictureSource::Path));
+    QCOMPARE(h.project.AlbumCount(), 1);
+    QCOMPARE(h.project.Album(0).name, std::string("Album 1"));
+    QCOMPARE(h.project.PictureCount(0), 99);
+    QCOMPARE(h.messages.shown.size(), 1);
+    const QStringList lines = h.messages.shown[0].split('\n');
+    QCOMPARE(lines.value(0), QStringLiteral("99 of 601 pictures were added: an album holds at most 99."));
+    QVERIFY(lines.value(1).startsWith(QStringLiteral("broken.jpg could not be read: ")));
+    QCOMPARE(lines.size(), 2);
 }
 
 void EditorTest::exifOrientation_data()

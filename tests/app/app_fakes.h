@@ -7,6 +7,8 @@
 #include "ui/RecorderSetup.h"
 
 #include <QCoreApplication>
+#include <QDataStream>
+#include <QFile>
 #include <QDeadlineTimer>
 #include <QStringList>
 #include <QThread>
@@ -168,5 +170,28 @@ private:
     std::mutex mutex_;
     std::deque<std::function<void()>> tasks_;
 };
+
+// A short 16-bit (or 8-bit) PCM WAV file of silence.
+inline QString WriteWave(const QString& path, int bits)
+{
+    const int rate = 44100, channels = 2, frames = 4410;
+    const int block = channels * bits / 8;
+    QByteArray data(frames * block, bits == 8 ? char(0x80) : char(0));
+    QByteArray wave;
+    QDataStream out(&wave, QIODevice::WriteOnly);
+    out.setByteOrder(QDataStream::LittleEndian);
+    out.writeRawData("RIFF", 4);
+    out << quint32(36 + data.size());
+    out.writeRawData("WAVEfmt ", 8);
+    out << quint32(16) << quint16(1) << quint16(channels) << quint32(rate) << quint32(rate * block)
+        << quint16(block) << quint16(bits);
+    out.writeRawData("data", 4);
+    out << quint32(data.size());
+    out.writeRawData(data.constData(), data.size());
+    QFile file(path);
+    if (file.open(QIODevice::WriteOnly))
+        file.write(wave);
+    return path;
+}
 
 } // namespace lumivox::test

@@ -10,6 +10,8 @@
 #include "ui/AppContext.h"
 #include "ui/BurnPage.h"
 #include "ui/EditorPage.h"
+#include "ui/EditorViews.h"
+#include "ui/EditorModels.h"
 #include "ui/AboutDialog.h"
 #include "ui/MainWindow.h"
 #include "ui/MenuPage.h"
@@ -26,12 +28,18 @@
 #include <QDialog>
 #include <QComboBox>
 #include <QLineEdit>
+#include <QListView>
+#include <QTreeView>
 #include <QProgressDialog>
 #include <QPushButton>
 #include <QSpinBox>
 #include <QTemporaryDir>
 #include <QToolBar>
+#include <QStatusBar>
+#include <QTextBrowser>
+#include <QTranslator>
 #include <QToolButton>
+#include <QUndoStack>
 #include <QtTest>
 
 #include <memory>
@@ -72,7 +80,7 @@ struct Harness {
         context.files = &files;
         window = std::make_unique<MainWindow>(context);
         window->SetUrlOpener([this](const QUrl& url) { opened << url; });
-        // The editor's dialogs are answered as their defaults ("Album #n" for a new album).
+        // The editor's dialogs are answered as their defaults ("Album n" for a new album).
         window->Editor()->SetDialogRunner([](QDialog&) { return int(QDialog::Accepted); });
         window->SetUpRecorders();
     }
@@ -123,6 +131,34 @@ QString WriteProject(const QString& path, const QStringList& pictures)
     if (!table.SaveProject(path.toStdString(), &error))
         qWarning("%s", error.c_str());
     return path;
+}
+
+// What the user made: albums with their pictures and the disc design, in one line.
+QString Describe(const Harness& h)
+{
+    QStringList parts;
+    for (int i = 0; i < h.project.AlbumCount(); ++i) {
+        const AlbumInfo& album = h.project.Album(i);
+        QStringList pictures;
+        for (const auto& picture : album.pictures)
+            pictures << QFileInfo(QString::fromStdString(picture->path)).baseName() + "@" +
+                            QString::number(picture->rotated ? picture->rotation : 0);
+        parts << QStringLiteral("%1/%2[%3]").arg(QString::fromStdString(album.name)).arg(album.waitTime)
+                     .arg(pictures.join(','));
+    }
+    parts << QString::fromStdString(h.discMenu->CurrentTemplate())
+          << QFileInfo(QString::fromStdString(h.discMenu->BackgroundOverride())).fileName()
+          << QFileInfo(QString::fromStdString(h.discMenu->BackgroundMusic())).fileName();
+    return parts.join(' ');
+}
+
+// An opened project of one album "Trip" with three pictures, nothing to undo or save.
+void MakeTrip(Harness& h)
+{
+    const int album = h.project.AddAlbum("Trip");
+    for (const QString& picture : {kSamplePicture, kSamplePicture2, kSamplePicture})
+        h.project.AddPictureToAlbum(album, picture.toStdString());
+    h.bridge->StartAfresh();
 }
 
 } // namespace
@@ -250,6 +286,333 @@ private slots:
         QFETCH(bool, modified);
         QFETCH(QString, title);
         QCOMPARE(WindowTitleFor(path, modified), title);
+    }
+
+    // Every kind of change is one command on the undo stack, named in the Edit menu;
+    // undoing it comes back to the saved state, which is then not "modified".
+    void undoEveryKindOfChange_data()
+    {
+        QTest::addColumn<QString>("change");
+        QTest::addColumn<QString>("undoText");
+        const char* const rows[][2] = {
+            {"new album", "Undo New Album"}, {"delete album", "Undo Delete Album \"Trip\""},
+            {"rename", "Undo Rename Album"}, {"properties", "Undo Album Properties"},
+            {"add", "Undo Add 1 Picture"}, {"remove", "Undo Remove 2 Pictures"},
+            {"remove all", "Undo Remove 3 Pictures"}, {"reorder", "Undo Move 1 Picture"},
+            {"rotate", "Undo Rotate Clockwise"}, {"menu title", "Undo Rename Album"},
+            {"template", "Undo Change Template"}, {"background", "Undo Choose Background"},
+            {"music", "Undo Choose Music"}};
+        for (const auto& row : rows)
+            QTest::newRow(row[0]) << QString::fromLatin1(row[0]) << QString::fromLatin1(row[1]);
+    }
+    void undoEveryKindOfChange()
+    {
+        QFETCH(QString, change);
+        QFETCH(QString, undoText);
+        QTemporaryDir dir;
+        Harness h;
+        QVERIFY(h.ShowActive());
+        MakeTrip(h);
+        h.messages.questionAnswer = true;
+        EditorPage* editor = h.window->Editor();
+        MenuPage* menu = h.window->DiscMenu();
+        editor->SelectAlbumRow(1);
+        editor->SetDialogRunner([](QDialog& dialog) {
+            if (auto* name = dialog.findChild<QLineEdit*>())
+                name->setText(QStringLiteral("Renamed"));
+            if (auto* wait = dialog.findChild<QSpinBox*>())
+                wait->setValue(9);
+            return int(QDialog::Accepted);
+        });
+        const QString before = Describe(h);
+        if (change == "new album") {
+            editor->NewAlbum();
+        } else if (change == "delete album") {
+            editor->DeleteAlbum();
+        } else if (change == "rename") {
+            h.window->Action(Command::RenameAlbum)->trigger();
+        } else if (change == "properties") {
+            editor->AlbumProperties();
+        } else if (change == "add") {
+            QSignalSpy added(editor, &EditorPage::picturesAdded);
+            editor->AddFiles({kSamplePicture2}, PictureSource::Path);
+            QVERIFY(added.wait(20000));
+        } else if (change == "remove") {
+            editor->SelectSlides({0, 2});
+            editor->RemoveSelectedSlides();
+        } else if (change == "remove all") {
+            editor->RemoveAllSlides();
+        } else if (change == "reorder") {
+            editor->MoveSlides({0}, 3);
+        } else if (change == "rotate") {
+            editor->SelectSlides({1});
+            editor->RotateSelectedSlides(Rotation::Clockwise);
+        } else if (change == "menu title") {
+            h.window->ShowPage(PageId::DiscMenu);
+            menu->RedrawMenu();
+            MenuTemplate menuTemplate;
+            QVERIFY(h.discMenu->LoadCurrentTemplate(menuTemplate));
+            const std::vector<QRect> boxes = TitleHitBoxes(menu->PageRect(), menuTemplate, 0, 1);
+            QCOMPARE(boxes.size(), std::size_t(1));
+            menu->SetNameAsker([](QWidget*, QString& name) {
+                name = QStringLiteral("Renamed");
+                return true;
+            });
+            menu->EditTitleAt(boxes.front().center());
+        } else if (change == "template") {
+            QVERIFY(menu->SelectTemplate(QStringLiteral("slate.ini")));
+        } else if (change == "background") {
+            menu->SetFileAsker([](QWidget*, const QString&, const QString&) { return kSamplePicture2; });
+            menu->ChooseBackground();
+        } else if (change == "music") {
+            const QString wave = WriteWave(dir.filePath("tune.wav"), 16);
+            menu->SetFileAsker([wave](QWidget*, const QString&, const QString&) { return wave; });
+            menu->ChooseMusic();
+        }
+        const QString after = Describe(h);
+        QVERIFY2(after != before, qPrintable(after));
+        QUndoStack* stack = h.bridge->UndoStack();
+        QCOMPARE(stack->count(), 1);
+        QCOMPARE(h.window->Action(Command::Undo)->text().remove(QLatin1Char('&')), undoText);
+        QVERIFY(h.bridge->IsModified());
+        QVERIFY(h.window->windowTitle().endsWith("*]"));
+        QTest::keySequence(h.window.get(), QKeySequence(QStringLiteral("Ctrl+Z")));
+        QCOMPARE(Describe(h), before);
+        QVERIFY(!h.bridge->IsModified());
+        QCOMPARE(h.window->TotalsText(), QStringLiteral("Total Album : 01  Total Photos: 3"));
+        QTest::keySequence(h.window.get(), QKeySequence(QStringLiteral("Ctrl+Shift+Z")));
+        QCOMPARE(Describe(h), after);
+        QVERIFY(h.bridge->IsModified());
+        // Saving marks the clean state: undoing after it is a change again.
+        h.files.saveAnswer = dir.filePath("trip");
+        QVERIFY(h.window->SaveProject());
+        QVERIFY(!h.bridge->IsModified());
+        stack->undo();
+        QVERIFY(h.bridge->IsModified());
+    }
+
+    // Delete and Select All act on the editor's focused list only: from the burn page,
+    // with a check box focused, the slides stay.
+    void deleteActsOnFocusedListOnly()
+    {
+        Harness h;
+        QVERIFY(h.ShowActive());
+        MakeTrip(h);
+        EditorPage* editor = h.window->Editor();
+        editor->SelectSlides({0});
+        h.window->ShowPage(PageId::Burn);
+        auto* box = h.window->Burn()->findChild<QCheckBox*>();
+        QVERIFY(box);
+        box->setFocus();
+        QTRY_COMPARE(QApplication::focusWidget(), box);
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Delete);
+        QTest::keySequence(h.window.get(), QKeySequence(QStringLiteral("Ctrl+A")));
+        QCOMPARE(int(h.window->CurrentPage()), int(PageId::Burn));
+        QCOMPARE(h.project.PictureCount(0), 3);
+        QCOMPARE(editor->SelectedSlides(), QList<int>{0});
+        // On the editor, the focused file list loses nothing to Delete either.
+        h.window->ShowPage(PageId::Editor);
+        editor->FileView()->setFocus();
+        QTRY_COMPARE(QApplication::focusWidget(), static_cast<QWidget*>(editor->FileView()));
+        QTest::keyClick(editor->FileView(), Qt::Key_Delete);
+        QCOMPARE(h.project.PictureCount(0), 3);
+        // The focused slide list: Select All, then Delete removes every slide.
+        editor->SlideView()->setFocus();
+        QTRY_COMPARE(QApplication::focusWidget(), static_cast<QWidget*>(editor->SlideView()));
+        QTest::keySequence(h.window.get(), QKeySequence(QStringLiteral("Ctrl+A")));
+        QCOMPARE(editor->SelectedSlides(), (QList<int>{0, 1, 2}));
+        QTest::keyClick(editor->SlideView(), Qt::Key_Delete);
+        QCOMPARE(h.project.PictureCount(0), 0);
+    }
+
+    // Delete Album and Remove All ask first; done, they leave a note that Undo brings
+    // the album back.
+    void destructiveCommandsAskFirst_data()
+    {
+        QTest::addColumn<QString>("command");
+        QTest::newRow("delete album") << "delete album";
+        QTest::newRow("remove all") << "remove all";
+    }
+    void destructiveCommandsAskFirst()
+    {
+        QFETCH(QString, command);
+        Harness h;
+        MakeTrip(h);
+        EditorPage* editor = h.window->Editor();
+        editor->SelectAlbumRow(1);
+        const QString before = Describe(h);
+        const auto run = [&] { command == "delete album" ? editor->DeleteAlbum() : editor->RemoveAllSlides(); };
+        h.messages.questionAnswer = false;
+        run();
+        QCOMPARE(h.messages.shown.size(), 1);
+        QVERIFY(h.messages.shown.front().contains(QStringLiteral("\"Trip\"")));
+        QVERIFY(h.messages.shown.front().contains(QStringLiteral("3 pictures")));
+        QCOMPARE(Describe(h), before);
+        h.messages.questionAnswer = true;
+        run();
+        QVERIFY(Describe(h) != before);
+        QVERIFY(h.window->statusBar()->currentMessage().contains(QStringLiteral("Undo")));
+        h.window->Action(Command::Undo)->trigger();
+        QCOMPARE(Describe(h), before);
+    }
+
+    // The design is saved in the project, restored on open (missing files reported),
+    // counted as a change; a new project starts from the default design.
+    void designSavedAndRestored()
+    {
+        QTemporaryDir dir;
+        Harness h;
+        MenuPage* menu = h.window->DiscMenu();
+        QString asked = kSamplePicture2;
+        menu->SetFileAsker([&asked](QWidget*, const QString&, const QString&) { return asked; });
+        menu->ChooseBackground();
+        // Another template keeps the chosen background.
+        QVERIFY(menu->SelectTemplate(QStringLiteral("sunset.ini")));
+        QCOMPARE(QString::fromStdString(h.discMenu->BackgroundOverride()), kSamplePicture2);
+        asked = WriteWave(dir.filePath("tune.wav"), 16);
+        menu->ChooseMusic();
+        QVERIFY(h.bridge->IsModified());
+        const QString design = Describe(h);
+        h.files.saveAnswer = dir.filePath("design");
+        QVERIFY(h.window->SaveProject());
+        h.window->NewProject();
+        QCOMPARE(Describe(h), QStringLiteral("template/classic.ini  "));
+        QSignalSpy opened(h.window.get(), &MainWindow::projectOpened);
+        h.window->OpenProjectFile(dir.filePath("design.lvx"));
+        QTRY_COMPARE_WITH_TIMEOUT(opened.count(), 1, 30000);
+        QCOMPARE(Describe(h), design);
+        QVERIFY(!h.bridge->IsModified());
+        QVERIFY(h.messages.shown.isEmpty());
+        // The music went away: reported like a missing picture, and not used.
+        QVERIFY(QFile::remove(dir.filePath("tune.wav")));
+        h.window->OpenProjectFile(dir.filePath("design.lvx"));
+        QTRY_COMPARE_WITH_TIMEOUT(opened.count(), 2, 30000);
+        QCOMPARE(h.messages.shown.size(), 1);
+        QVERIFY(h.messages.shown.front().contains(dir.filePath("tune.wav")));
+        QVERIFY(h.discMenu->BackgroundMusic().empty());
+    }
+
+    // Save As ends the name in ".lvx" unless it already does.
+    void saveAsSuffix_data()
+    {
+        QTest::addColumn<QString>("typed");
+        QTest::addColumn<QString>("saved");
+        QTest::newRow("dotted name") << "Trip.2002" << "Trip.2002.lvx";
+        QTest::newRow("plain") << "Trip" << "Trip.lvx";
+        QTest::newRow("with suffix") << "Trip.lvx" << "Trip.lvx";
+        QTest::newRow("upper-case suffix") << "Trip.LVX" << "Trip.LVX";
+    }
+    void saveAsSuffix()
+    {
+        QFETCH(QString, typed);
+        QFETCH(QString, saved);
+        QTemporaryDir dir;
+        Harness h;
+        h.files.saveAnswer = dir.filePath(typed);
+        QVERIFY(h.window->SaveProjectAs());
+        QCOMPARE(QDir(dir.path()).entryList(QDir::Files), QStringList{saved});
+        QCOMPARE(h.window->ProjectPath(), dir.filePath(saved));
+    }
+
+    // File dialogs start in the last folder used, else the project's, else the editor's;
+    // Save Disc Image suggests a file named after the CD label.
+    void dialogFoldersAndImageName()
+    {
+        QTemporaryDir dir, other;
+        Harness h;
+        h.window->Editor()->ShowFolder(other.path());
+        QCOMPARE(h.files.StartFolder(), other.path());
+        h.files.saveAnswer = dir.filePath("trip");
+        QVERIFY(h.window->SaveProject());
+        QCOMPARE(h.files.StartFolder(), dir.path());
+        h.files.Remember(other.filePath("picture.jpg"));
+        QCOMPARE(h.files.StartFolder(), other.path());
+        QCOMPARE(DiscImageName(QStringLiteral(" My Photo VideoCD ")), QStringLiteral("My Photo VideoCD.cue"));
+        QCOMPARE(DiscImageName(QStringLiteral("../a/b:c")), QStringLiteral("_a_b_c.cue"));
+        QCOMPARE(DiscImageName(QString()), QStringLiteral("disc.cue"));
+    }
+
+    // Lists, their items, the buttons, the menu preview, the television and the remote
+    // are named for assistive technology.
+    void accessibleNames()
+    {
+        Harness h;
+        MakeTrip(h);
+        EditorPage* editor = h.window->Editor();
+        for (QWidget* widget : std::initializer_list<QWidget*>{
+                 editor->AlbumView(), editor->SlideView(), editor->FileView(), editor->FolderTree(),
+                 editor->Button(EditorButton::RemoveSlides), h.window->DiscMenu()->PreviewArea(),
+                 h.window->Preview()->findChild<QWidget*>(QStringLiteral("television")),
+                 h.window->Preview()->findChild<QWidget*>(QStringLiteral("remoteControl"))}) {
+            QVERIFY(widget);
+            QVERIFY2(!widget->accessibleName().isEmpty(), qPrintable(widget->objectName()));
+        }
+        QCOMPARE(editor->AlbumModel()->index(1).data(Qt::AccessibleTextRole).toString(),
+                 QStringLiteral("Album 1 of 1: Trip, 3 pictures"));
+        QCOMPARE(editor->SlideModel()->index(1).data(Qt::AccessibleTextRole).toString(),
+                 QStringLiteral("Slide 2 of 3: sunset_coast_01.jpg"));
+    }
+
+    // A pseudo-translation that doubles every text: no button of any page cuts its text.
+    void pseudoTranslationFits()
+    {
+        class Doubling final : public QTranslator {
+        public:
+            bool isEmpty() const override { return false; }
+            QString translate(const char*, const char* source, const char*, int) const override
+            {
+                const QString text = QString::fromUtf8(source);
+                return text + QLatin1Char(' ') + text;
+            }
+        } doubling;
+        QCoreApplication::installTranslator(&doubling);
+        QStringList cut;
+        {
+            Harness h;
+            h.window->resize(1280, 800);
+            h.window->show();
+            QVERIFY(QTest::qWaitForWindowExposed(h.window.get()));
+            for (PageId page : {PageId::Editor, PageId::DiscMenu, PageId::Preview, PageId::Burn}) {
+                h.window->ShowPage(page);
+                QApplication::processEvents();
+                for (QAbstractButton* button : h.window->findChildren<QAbstractButton*>()) {
+                    if (!button->isVisible() || button->text().isEmpty() ||
+                        (qobject_cast<QToolButton*>(button) && button->parent() == h.window->PageBar()))
+                        continue;
+                    if (button->width() < button->sizeHint().width() - 1)
+                        cut << QStringLiteral("%1 (%2 < %3)").arg(button->text()).arg(button->width())
+                                   .arg(button->sizeHint().width());
+                }
+            }
+        }
+        QCoreApplication::removeTranslator(&doubling);
+        cut.removeDuplicates();
+        QVERIFY2(cut.isEmpty(), qPrintable(cut.join(QStringLiteral("; "))));
+    }
+
+    // Settings that cannot be written at exit are reported.
+    void unsavedSettingsReported()
+    {
+        Harness h;
+        h.window->show();
+        h.window->SetSettingsSaver([](std::string* error) {
+            *error = "/etc/lumivox/config.ini: Permission denied";
+            return false;
+        });
+        h.window->close();
+        QCOMPARE(h.messages.shown.size(), 1);
+        QVERIFY(h.messages.shown.front().contains(QStringLiteral("settings could not be saved")));
+        QVERIFY(h.messages.shown.front().contains(QStringLiteral("Permission denied")));
+    }
+
+    // Help without a browser opens in the program's own window.
+    void helpWindowShowsPage()
+    {
+        Harness h;
+        h.window->ShowHelpWindow(QUrl::fromLocalFile(QStringLiteral(LUMIVOX_BIN_DIR "/help/intro.html")));
+        auto* browser = h.window->HelpWindow()->findChild<QTextBrowser*>();
+        QVERIFY(h.window->HelpWindow()->isVisible());
+        QVERIFY(!browser->toPlainText().isEmpty());
     }
 
     void saveAsCancelledWritesNothing()
@@ -676,7 +1039,7 @@ private slots:
         QCOMPARE(opened.front().front().toBool(), false);
         QVERIFY(!progress->isVisible());
         QCOMPARE(h.project.AlbumCount(), 1);
-        QCOMPARE(h.project.Album(0).name, std::string("Album #1"));
+        QCOMPARE(h.project.Album(0).name, std::string("Album 1"));
         QCOMPARE(h.window->windowTitle(), QStringLiteral("Lumivox - [New Project]"));
         QVERIFY(h.messages.shown.isEmpty());
     }

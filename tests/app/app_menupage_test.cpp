@@ -181,8 +181,9 @@ private slots:
         QVERIFY(h.page->SelectTemplate(QStringLiteral("other.ini")));
         QCOMPARE(h.page->FirstAlbum(), 0);
         QCOMPARE(h.discMenu->EntriesPerPage(), 4);
-        QVERIFY(h.discMenu->BackgroundOverride().empty());
-        QCOMPARE(h.page->BackgroundLabel()->text(), QString::fromLatin1(kDefaultBackgroundImage));
+        // The background the user chose stays with the new template.
+        QCOMPARE(QString::fromStdString(h.discMenu->BackgroundOverride()), h.fileAnswer);
+        QCOMPARE(h.page->BackgroundLabel()->text(), h.fileAnswer);
         QCOMPARE(h.Buttons(), QStringLiteral("- next"));
         QCOMPARE(h.page->TemplateList()->currentItem()->text(), QStringLiteral("Other"));
         const QString difference = FirstDifference(h.Expected(0), h.page->PageImage());
@@ -213,6 +214,7 @@ private slots:
         QTest::newRow("background missing") << "Bkground_image" << "gone.jpg" << "gone.jpg";
         QTest::newRow("no background") << "Bkground_image" << "" << "broken.ini";
         QTest::newRow("no entries") << "Items_count" << "0" << "broken.ini";
+        QTest::newRow("more entries than number keys") << "Items_count" << "12" << "only 9 number keys";
         QTest::newRow("frame missing") << "Frame_image" << "gone.bmp" << "gone.bmp";
         QTest::newRow("button not a bitmap") << "Next_button" << "background.jpg" << "background.jpg";
     }
@@ -318,9 +320,18 @@ private slots:
         QCOMPARE(h.page->MusicLabel()->text(), QString::fromLatin1(kNoBackgroundMusic));
         h.page->PlayMusic(); // nothing chosen: nothing plays
         QVERIFY(!h.music->IsPlaying());
-        h.fileAnswer = h.dir.filePath(QStringLiteral("menu.wav"));
+        // Music the disc cannot carry is refused when chosen, with the reason.
+        QSignalSpy changed(h.page.get(), &MenuPage::discMenuChanged);
+        h.fileAnswer = WriteWave(h.dir.filePath(QStringLiteral("8bit.wav")), 8);
         h.page->ChooseMusic();
-        QCOMPARE(h.filters, QStringList{QString::fromLatin1(kMusicFilter)});
+        QVERIFY(h.discMenu->BackgroundMusic().empty());
+        QCOMPARE(h.messages.shown.size(), 1);
+        QVERIFY(h.messages.shown[0].contains(QStringLiteral("8bit.wav holds 8-bit sound")));
+        QCOMPARE(changed.count(), 0);
+        h.fileAnswer = WriteWave(h.dir.filePath(QStringLiteral("menu.wav")), 16);
+        h.page->ChooseMusic();
+        QCOMPARE(changed.count(), 1); // the capacity meter follows at once
+        QCOMPARE(h.filters.last(), QString::fromLatin1(kMusicFilter));
         QCOMPARE(h.page->MusicLabel()->text(), h.fileAnswer);
         h.page->PlayMusic();
         QVERIFY(h.music->IsPlaying());

@@ -132,19 +132,19 @@ TEST_F(AlbumTableTest, RefusedRequestsSayWhy)
     }
     EXPECT_TRUE(table.SetAlbumWaitTime(0, 2));
     EXPECT_TRUE(table.SetAlbumWaitTime(0, 120));
-    EXPECT_EQ(table.AlbumPropertiesText(0), "Total Photoes: 1");
+    EXPECT_EQ(table.AlbumPropertiesText(0), "Total Photos: 1");
 }
 
 TEST_F(AlbumTableTest, FirstPictureMakesItsOwnAlbum)
 {
     EXPECT_EQ(table.EnsureAlbumForPicture(PictureSource::Path), 0);
-    EXPECT_EQ(table.Album(0).name, "New Slide");
+    EXPECT_EQ(table.Album(0).name, "Album 1");
     EXPECT_EQ(table.EnsureAlbumForPicture(PictureSource::FileList), 0); // exists already
     EXPECT_EQ(table.AlbumCount(), 1);
     table.ResetProject();
     EXPECT_EQ(table.CurrentAlbum(), -1);
     EXPECT_EQ(table.EnsureAlbumForPicture(PictureSource::FileList), 0);
-    EXPECT_EQ(table.Album(0).name, "Album #1");
+    EXPECT_EQ(table.Album(0).name, "Album 1");
     EXPECT_EQ(table.Album(0).waitTime, 4);
 
     // The display name is the file list's; a picture added from a path has none.

@@ -85,6 +85,37 @@ TEST_F(ProjectFileTest, EmptyProjectWritesOnlyTheGeneralSection)
     EXPECT_TRUE(observer.messages.empty());
 }
 
+// The disc design rides along in "GENERAL" as keys older readers ignore; a file without
+// them says so, and a snapshot restores albums and pictures as they were.
+TEST_F(ProjectFileTest, DesignKeysAndSnapshots)
+{
+    saved.AddAlbum("Summer");
+    saved.AddPictureToAlbum(0, "/photos/a.jpg");
+    const std::string path = folder.Path("design.lvx");
+    ASSERT_TRUE(saved.SaveProject(path));
+    EXPECT_FALSE(DecodeProjectFile(path).design.present) << "a file of an older writer";
+    const ProjectDesign design{true, "template/slate.ini", "/photos/back.jpg", "/music/tune.mp3"};
+    ASSERT_TRUE(saved.SaveProject(path, nullptr, &design));
+    EXPECT_NE(ReadText(path).find("Template=template/slate.ini\nBackground=/photos/back.jpg\n"
+                                  "Music=/music/tune.mp3\n"),
+              std::string::npos);
+    loaded.ResetProject();
+    const ProjectLoadResult result = loaded.LoadProject(path);
+    EXPECT_EQ(result.design, design);
+    EXPECT_EQ(loaded.PictureCount(0), 1);
+
+    const ProjectSnapshot before = saved.TakeSnapshot();
+    saved.AddPictureToAlbum(0, "/photos/b.jpg");
+    saved.RotatePictures(0, {0}, Rotation::Clockwise);
+    saved.AddAlbum("Winter");
+    EXPECT_FALSE(before.SameContent(saved.TakeSnapshot()));
+    saved.RestoreSnapshot(before);
+    EXPECT_TRUE(before.SameContent(saved.TakeSnapshot()));
+    EXPECT_EQ(saved.AlbumCount(), 1);
+    EXPECT_EQ(saved.CurrentAlbum(), 0);
+    EXPECT_FALSE(saved.Picture(0, 0).rotated);
+}
+
 TEST_F(ProjectFileTest, RoundTripKeepsAlbumsPicturesAndRotations)
 {
     // Real bitmaps, so that the stored rotation is seen in the rebuilt pictures.

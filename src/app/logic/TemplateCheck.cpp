@@ -53,6 +53,11 @@ std::string TemplateProblem(const std::string& path)
         return error;
     if (t.itemsCount < 1)
         return path + ": the template has no menu entries (\"Items_count\" is " + std::to_string(t.itemsCount) + ")";
+    // The remote and the disc's players choose an entry by its number key: an entry past
+    // the ninth could never be chosen.
+    if (t.itemsCount > kMaxEntriesPerPage)
+        return path + ": the template has " + std::to_string(t.itemsCount) + " entries per page, but a remote has " +
+               "only " + std::to_string(kMaxEntriesPerPage) + " number keys to choose them";
     if (t.CanvasWidth() > kMaxCanvasSide || t.CanvasHeight() > kMaxCanvasSide)
         return path + ": the menu canvas " + std::to_string(t.CanvasWidth()) + " x " +
                std::to_string(t.CanvasHeight()) + " is too large";

@@ -6,11 +6,15 @@
 
 namespace lumivox::ui {
 
+// Entries a menu page may have: one per number key of the remote.
+inline constexpr int kMaxEntriesPerPage = 9;
+
 // Empty when the template at path can serve; otherwise why not, naming the file at
-// fault: the template file cannot be read, has no menu entries, asks for a canvas larger
-// than any menu page may be, or names a background, frame or page-button picture that
-// cannot be read (a menu page without its background cannot be drawn at all, and a
-// template missing its frame or buttons is a damaged installation).
+// fault: the template file cannot be read, has no menu entries or more than a remote has
+// number keys, asks for a canvas larger than any menu page may be, or names a background,
+// frame or page-button picture that cannot be read (a menu page without its background
+// cannot be drawn at all, and a template missing its frame or buttons is a damaged
+// installation).
 std::string TemplateProblem(const std::string& path);
 
 // Empty when the picture at path can serve as the menu's background (it decodes);

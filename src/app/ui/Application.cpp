@@ -17,6 +17,9 @@
 #include <QApplication>
 #include <QCommandLineParser>
 #include <QIcon>
+#include <QLibraryInfo>
+#include <QLocale>
+#include <QTranslator>
 #include <QTemporaryDir>
 
 #include <cstdio>
@@ -48,6 +51,16 @@ int RunLumivox(int argc, char** argv)
 
     Settings& settings = Settings::Instance();
     settings.Load(SettingsLocations::ForThisProgram());
+    // The user's language, from the installed translations beside the program's data
+    // ("translations/lumivox_<locale>.qm"), and Qt's own texts (the standard buttons).
+    QTranslator qtTexts;
+    QTranslator ownTexts;
+    if (qtTexts.load(QLocale(), QStringLiteral("qtbase"), QStringLiteral("_"),
+                     QLibraryInfo::path(QLibraryInfo::TranslationsPath)))
+        QCoreApplication::installTranslator(&qtTexts);
+    if (ownTexts.load(QLocale(), QStringLiteral("lumivox"), QStringLiteral("_"),
+                      QString::fromStdString(settings.programFolder) + QStringLiteral("translations")))
+        QCoreApplication::installTranslator(&ownTexts);
     AlbumTable& project = AlbumTable::Instance();
     project.SetDefaultWaitTime(settings.waitTime);
     project.InitialiseWaitTimes(settings.waitTime);
@@ -81,16 +94,19 @@ int RunLumivox(int argc, char** argv)
         return RunScreenshots(window, context, parser.value(screenshots), projectPath);
     }
 
+    // The settings are written as the window closes, so that a failure can still be told
+    // to the user rather than only to standard error.
+    window.SetSettingsSaver([&settings](std::string* error) {
+        if (settings.Save(ConfigFilePath(), error))
+            return true;
+        std::fprintf(stderr, "lumivox: %s\n", error->c_str());
+        return false;
+    });
     window.RestorePlacement();
     window.show();
     if (!arguments.isEmpty())
         window.OpenProjectFile(arguments.constFirst());
-    const int status = app.exec();
-
-    std::string error;
-    if (!settings.Save(ConfigFilePath(), &error))
-        std::fprintf(stderr, "lumivox: %s\n", error.c_str());
-    return status;
+    return app.exec();
 }
 
 } // namespace lumivox::ui

@@ -40,6 +40,19 @@
 
 namespace lumivox::ui {
 
+QString DiscImageName(const QString& label)
+{
+    // Characters no file system takes, and leading dots, give way to underscores.
+    QString name = label.trimmed();
+    static const QString kRefused = QStringLiteral("/\\:*?\"<>|");
+    for (QChar& c : name)
+        if (kRefused.contains(c) || c.unicode() < 0x20)
+            c = QLatin1Char('_');
+    while (name.startsWith(QLatin1Char('.')))
+        name.remove(0, 1);
+    return (name.isEmpty() ? QStringLiteral("disc") : name) + QStringLiteral(".cue");
+}
+
 namespace {
 
 // The sectors an 80-minute CD-R takes: its last lead-out may start at 79:59:74, and the
@@ -191,7 +204,7 @@ void BurnPage::BuildControls()
     QWidget* commands = MakeCard(this);
     auto* commandLayout = new QVBoxLayout(commands);
     commandLayout->setContentsMargins(20, 16, 20, 16);
-    commandLayout->setSpacing(12);
+    commandLayout->setSpacing(8); // the card fits a 1024 x 600 screen
     const struct {
         PictureButtonKind kind;
         QString caption;
@@ -212,10 +225,10 @@ void BurnPage::BuildControls()
         const auto run = buttons[i].run;
         connect(buttons_[i], &QAbstractButton::clicked, this, [this, run] { (this->*run)(); });
         if (i == 3)
-            commandLayout->addSpacing(14); // the burn commands stand apart from the drive's
+            commandLayout->addSpacing(10); // the burn commands stand apart from the drive's
         commandLayout->addWidget(buttons_[i], 0, Qt::AlignHCenter);
     }
-    commandLayout->addSpacing(14);
+    commandLayout->addSpacing(10);
     imageButton_ = new QPushButton(tr("Save Disc Image..."), commands);
     imageButton_->setMinimumWidth(kPictureButtonWidth);
     imageButton_->setToolTip(tr("Writes the disc as a BIN/CUE image that any CD burning program can write."));
@@ -461,7 +474,7 @@ void BurnPage::RunOn(RunKind kind, const RecorderDrive* drive)
 
     QString cuePath;
     if (kind == RunKind::DiscImage) {
-        cuePath = context_.files->SaveDiscImage(this, QString());
+        cuePath = context_.files->SaveDiscImage(this, DiscImageName(label_->text()));
         if (cuePath.isEmpty())
             return;
         if (QFileInfo(cuePath).suffix().compare(QStringLiteral("cue"), Qt::CaseInsensitive) != 0)

@@ -40,8 +40,11 @@ namespace lumivox::ui {
 class PictureButton;
 struct RecorderDrive;
 
-inline constexpr const char* kPalNote = "PAL is widely use in Asia and Europe countries.";
-inline constexpr const char* kNtscNote = "NTSC is widely use in north american countries.";
+// The name Save Disc Image suggests for a CD label: "My Photo VideoCD.cue".
+QString DiscImageName(const QString& label);
+
+inline constexpr const char* kPalNote = "PAL is widely used in Asian and European countries.";
+inline constexpr const char* kNtscNote = "NTSC is widely used in North American countries.";
 inline constexpr const char* kDefaultCdLabelText = "My Photo VideoCD";
 inline constexpr const char* kTestBurnQuestion =
     "This operation will simulate the burning process. No real data will be written. The disc remains blank and is "

@@ -28,7 +28,7 @@ private:
 class AlbumPropertiesDialog final : public QDialog {
     Q_OBJECT
 public:
-    // waitTime is held within 2..120; propertiesText is "Total Photoes: %d".
+    // waitTime is held within 2..120; propertiesText is "Total Photos: %d".
     AlbumPropertiesDialog(const QString& name, int waitTime, const QString& propertiesText, QWidget* parent);
     int WaitTime() const;
     QSpinBox* WaitTimeBox() const { return wait_; }

@@ -3,7 +3,9 @@
 #include "picture/QtImage.h"
 #include "ui/ProjectBridge.h"
 
+#include <QApplication>
 #include <QCollator>
+#include <QStyle>
 #include <QDir>
 #include <QFileIconProvider>
 #include <QFileInfo>
@@ -171,8 +173,17 @@ void FileListModel::TakeResults()
         if (found == rowOfPath_.constEnd())
             continue;
         Row& row = rows_[static_cast<std::size_t>(*found)];
-        row.thumbnail = std::move(result.image);
-        row.placement = result.placement;
+        // A file that does not decode is marked with a warning sign in its thumbnail box
+        // and says why in its tooltip, before the user tries to add it.
+        row.unreadable = result.image.isNull();
+        if (row.unreadable) {
+            constexpr int kMark = 32;
+            row.thumbnail = QApplication::style()->standardIcon(QStyle::SP_MessageBoxWarning).pixmap(kMark).toImage();
+            row.placement = QRect((kSmallThumbnailSize - kMark) / 2, (kSmallThumbnailSize - kMark) / 2, kMark, kMark);
+        } else {
+            row.thumbnail = std::move(result.image);
+            row.placement = result.placement;
+        }
         first = first < 0 ? *found : std::min(first, *found);
         last = std::max(last, *found);
     }
@@ -225,8 +236,11 @@ QVariant FileListModel::data(const QModelIndex& index, int role) const
         return {};
     const Row& row = rows_[static_cast<std::size_t>(index.row())];
     switch (role) {
-    case Qt::DisplayRole:
     case Qt::ToolTipRole:
+        if (row.unreadable)
+            return tr("%1\nThis file cannot be read as a picture.").arg(row.name);
+        [[fallthrough]];
+    case Qt::DisplayRole:
         switch (index.column()) {
         case NameColumn: return row.name;
         case SizeColumn: return FileSizeText(row.bytes);
@@ -242,6 +256,11 @@ QVariant FileListModel::data(const QModelIndex& index, int role) const
         if (fileIcon_.isNull())
             fileIcon_ = QFileIconProvider().icon(QAbstractFileIconProvider::File);
         return fileIcon_;
+    case Qt::ForegroundRole:
+        return row.unreadable ? QVariant(QApplication::palette().brush(QPalette::Disabled, QPalette::Text)) : QVariant();
+    case Qt::AccessibleDescriptionRole:
+        return row.unreadable ? tr("cannot be read as a picture") : QVariant();
+    case UnreadableRole: return row.unreadable;
     case ThumbnailRole: return row.thumbnail;
     case PlacementRole: return row.placement;
     case PathRole: return row.path;
@@ -373,11 +392,17 @@ QVariant AlbumListModel::data(const QModelIndex& index, int role) const
     case Qt::DisplayRole:
     case Qt::EditRole: return QString::fromStdString(info.name);
     case Qt::ToolTipRole:
-        return tr("%1\n%2 pictures, %3 s each")
-            .arg(QString::fromStdString(info.name))
-            .arg(info.PictureCount())
+        return tr("%1\n%2, %3 s each")
+            .arg(QString::fromStdString(info.name),
+                 info.PictureCount() == 1 ? tr("1 picture") : tr("%1 pictures").arg(info.PictureCount()))
             .arg(info.waitTime);
     case HeadingRole: return false;
+    case Qt::AccessibleTextRole:
+        return tr("Album %1 of %2: %3, %4")
+            .arg(album + 1)
+            .arg(project_.AlbumCount())
+            .arg(QString::fromStdString(info.name),
+                 info.PictureCount() == 1 ? tr("1 picture") : tr("%1 pictures").arg(info.PictureCount()));
     case AlbumNumberRole: return album + 1;
     case PictureCountRole: return info.PictureCount();
     case ThumbnailRole: return info.Cover() ? SlideImage(*info.Cover()) : QImage();
@@ -485,6 +510,11 @@ QVariant SlideListModel::data(const QModelIndex& index, int role) const
     switch (role) {
     case Qt::DisplayRole: return QFileInfo(QString::fromStdString(picture.path)).fileName();
     case LabelRole: return QString::fromStdString(AlbumTable::SlideLabel(index.row()));
+    case Qt::AccessibleTextRole:
+        return tr("Slide %1 of %2: %3")
+            .arg(index.row() + 1)
+            .arg(rowCount())
+            .arg(QFileInfo(QString::fromStdString(picture.path)).fileName());
     case Qt::ToolTipRole:
         return picture.rotated ? tr("%1\nturned %2° clockwise").arg(QString::fromStdString(picture.path)).arg(picture.rotation)
                                : QString::fromStdString(picture.path);

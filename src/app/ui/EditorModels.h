@@ -31,6 +31,7 @@ enum EditorRole {
     PictureCountRole,                 // int: the album's picture count (album list)
     HeadingRole,                      // bool: the album list's heading row
     LabelRole,                        // QString: the slide's label, its position "%02d"
+    UnreadableRole,                   // bool: the file list's file cannot be decoded
 };
 
 // Mime type of the editor's own drags: full paths, one a line.
@@ -99,6 +100,7 @@ private:
         QString date;
         QImage thumbnail;
         QRect placement;
+        bool unreadable = false; // the thumbnail worker could not decode the file
     };
     // Results wait here for the user-interface thread, which takes them in batches: one
     // queued call and one dataChanged per batch, so that thousands of small thumbnails

@@ -15,6 +15,8 @@
 #include <QHBoxLayout>
 #include <QHeaderView>
 #include <QListView>
+#include <QMainWindow>
+#include <QStatusBar>
 #include <QMenu>
 #include <QMimeData>
 #include <QProgressDialog>
@@ -88,6 +90,7 @@ EditorPage::EditorPage(const AppContext& context, QWidget* parent)
     tree_->setHeaderHidden(true);
     tree_->setMinimumWidth(kMinimumPane);
     tree_->setToolTip(tr("Folders: choose one to list its pictures"));
+    tree_->setAccessibleName(tr("Folders"));
     connect(tree_->selectionModel(), &QItemSelectionModel::currentChanged, this,
             [this](const QModelIndex& current) {
                 if (current.isValid())
@@ -135,6 +138,8 @@ EditorPage::EditorPage(const AppContext& context, QWidget* parent)
     albumList_->setItemDelegate(new AlbumRowDelegate(albumList_));
     albumList_->setSelectionMode(QAbstractItemView::SingleSelection);
     albumList_->setMinimumWidth(kMinimumPane);
+    albumList_->setAccessibleName(tr("Albums"));
+    albumList_->setAccessibleDescription(tr("The albums of the disc; Delete removes the selected album."));
     albumList_->setContextMenuPolicy(Qt::CustomContextMenu);
     connect(albumList_, &QWidget::customContextMenuRequested, this,
             [this](const QPoint& at) { ContextMenu(albumList_, at); });
@@ -150,13 +155,16 @@ EditorPage::EditorPage(const AppContext& context, QWidget* parent)
     slideList_->setModel(slideModel_);
     slideList_->setItemDelegate(new ThumbnailDelegate(kSlideListFrame, slideList_));
     slideList_->setMinimumWidth(kMinimumPane);
+    slideList_->setAccessibleName(tr("Slides"));
+    slideList_->setAccessibleDescription(tr("The pictures of the current album in play order; Delete removes "
+                                            "the selected pictures."));
     slideList_->setContextMenuPolicy(Qt::CustomContextMenu);
     connect(slideList_, &QWidget::customContextMenuRequested, this,
             [this](const QPoint& at) { ContextMenu(slideList_, at); });
     connect(slideList_, &QListView::doubleClicked, this, [this] { ViewSelectedSlide(); });
     connect(slideList_, &SlideListView::slidesDropped, this, &EditorPage::MoveSlides);
     connect(slideList_, &SlideListView::filesDropped, this,
-            [this](const QStringList& paths) { AddFiles(paths, PictureSource::FileList); });
+            [this](const QStringList& paths, int target) { AddFiles(paths, PictureSource::FileList, target); });
     connect(slideList_, &SlideListView::urlsDropped, this, &EditorPage::DropUrls);
     bottomSplitter_->addWidget(albumList_);
     bottomSplitter_->addWidget(slideList_);
@@ -186,10 +194,34 @@ EditorPage::EditorPage(const AppContext& context, QWidget* parent)
     connect(albumModel_, &QAbstractItemModel::modelReset, this,
             [this] { ShowCurrentAlbum(context_.project->CurrentAlbum()); });
 
+    // Buttons that cannot act are disabled rather than answering with a message box.
+    for (QItemSelectionModel* selection :
+         {albumList_->selectionModel(), slideList_->selectionModel(), fileIcons_->selectionModel()})
+        connect(selection, &QItemSelectionModel::selectionChanged, this, &EditorPage::UpdateButtons);
+    for (QAbstractItemModel* model : std::initializer_list<QAbstractItemModel*>{fileModel_, albumModel_, slideModel_}) {
+        connect(model, &QAbstractItemModel::modelReset, this, &EditorPage::UpdateButtons);
+        connect(model, &QAbstractItemModel::rowsInserted, this, &EditorPage::UpdateButtons);
+        connect(model, &QAbstractItemModel::rowsRemoved, this, &EditorPage::UpdateButtons);
+    }
+
     const int stored = context_.settings ? context_.settings->listStyle : 0;
     SetListStyle(static_cast<ListStyle>(std::clamp(stored, 0, kMaxListStyle)));
     ShowCurrentAlbum(context_.project->CurrentAlbum());
     ShowFolder(StartFolder());
+    UpdateButtons();
+}
+
+void EditorPage::UpdateButtons()
+{
+    const bool album = SelectedAlbumRow() > 0;
+    const bool slides = slideList_->selectionModel()->hasSelection();
+    buttons_.at(EditorButton::DeleteAlbum)->setEnabled(album);
+    buttons_.at(EditorButton::AlbumProperties)->setEnabled(album);
+    buttons_.at(EditorButton::AddSelected)->setEnabled(fileIcons_->selectionModel()->hasSelection());
+    buttons_.at(EditorButton::AddAll)->setEnabled(fileModel_->rowCount() > 0);
+    for (EditorButton id : {EditorButton::RemoveSlides, EditorButton::RotateClockwise,
+                            EditorButton::RotateCounterClockwise, EditorButton::ViewPicture})
+        buttons_.at(id)->setEnabled(slides);
 }
 
 EditorPage::~EditorPage()
@@ -221,6 +253,8 @@ void EditorPage::BuildFileViews()
     connect(fileDetails_->header(), &QHeaderView::sectionClicked, this, &EditorPage::SortFileList);
     for (QAbstractItemView* view : {static_cast<QAbstractItemView*>(fileIcons_), static_cast<QAbstractItemView*>(fileDetails_)}) {
         view->setSelectionMode(QAbstractItemView::ExtendedSelection);
+        view->setAccessibleName(tr("Picture files"));
+        view->setAccessibleDescription(tr("The pictures of the chosen folder; a double click adds one."));
         view->setDragEnabled(true);
         view->setDragDropMode(QAbstractItemView::DragOnly);
         view->setDefaultDropAction(Qt::CopyAction);
@@ -242,8 +276,11 @@ QToolButton* EditorPage::AddButton(QWidget* parent, EditorButton id, const QStri
     button->setText(text);
     button->setToolTip(tip);
     button->setStatusTip(status);
-    button->setFixedSize(kButtonWidth, kButtonHeight);
+    button->setAccessibleName(text);
+    button->setAccessibleDescription(tip);
     button->setToolButtonStyle(Qt::ToolButtonTextOnly);
+    // At least 80 x 26, wider when a translation needs it.
+    button->setMinimumSize(QSize(kButtonWidth, kButtonHeight).expandedTo(button->sizeHint()));
     connect(button, &QToolButton::clicked, this, run);
     buttons_[id] = button;
     return button;
@@ -266,7 +303,7 @@ void EditorPage::BuildButtons(QWidget* row)
                                      tr("Slideshow Property"), tr("Slideshow Property"),
                                      &EditorPage::AlbumProperties));
     albumLayout->addStretch(1);
-    albumButtons_->setFixedWidth(260);
+    albumButtons_->setFixedWidth(std::max(260, albumButtons_->minimumSizeHint().width()));
     layout->addWidget(albumButtons_);
     const QString addTip = tr("Add Pictures to Current Slideshow");
     layout->addWidget(AddButton(row, EditorButton::AddSelected, tr("Add"), addTip, addTip, &EditorPage::AddSelectedFiles));
@@ -297,7 +334,8 @@ void EditorPage::SyncSplitters(QSplitter* from)
     syncing_ = true;
     QSplitter* other = from == topSplitter_ ? bottomSplitter_ : topSplitter_;
     other->setSizes(from->sizes());
-    albumButtons_->setFixedWidth(std::max(from->sizes().value(0), kButtonStep * 3));
+    albumButtons_->setFixedWidth(
+        std::max({from->sizes().value(0), kButtonStep * 3, albumButtons_->layout()->minimumSize().width()}));
     syncing_ = false;
 }
 
@@ -426,7 +464,7 @@ void EditorPage::AddPictures()
     AddFiles(context_.files->OpenPictures(this), PictureSource::Path);
 }
 
-void EditorPage::DropUrls(const QList<QUrl>& urls)
+void EditorPage::DropUrls(const QList<QUrl>& urls, int insertAt)
 {
     QStringList paths;
     for (const QUrl& url : urls) {
@@ -437,7 +475,7 @@ void EditorPage::DropUrls(const QList<QUrl>& urls)
         if (file.isFile() && IsEditorPictureName(file.fileName()))
             paths << file.absoluteFilePath();
     }
-    AddFiles(paths, PictureSource::Path);
+    AddFiles(paths, PictureSource::Path, insertAt);
 }
 
 void EditorPage::dragEnterEvent(QDragEnterEvent* event)
@@ -457,20 +495,27 @@ bool EditorPage::IsAdding() const
     return adder_->IsRunning();
 }
 
-void EditorPage::AddFiles(const QStringList& paths, PictureSource source)
+void EditorPage::AddFiles(const QStringList& paths, PictureSource source, int insertAt)
 {
     if (paths.isEmpty() || adder_->IsRunning())
         return;
     AlbumTable& project = *context_.project;
-    const int album = project.EnsureAlbumForPicture(source);
-    if (album < 0)
-        return;
-    addAlbum_ = album;
+    // The first album is made only when a picture arrives for it: an add that fails
+    // leaves no empty album behind.
+    QString albumName = FirstAlbumName();
+    if (project.AlbumCount() > 0) {
+        addAlbum_ = project.EnsureAlbumForPicture(source);
+        albumName = QString::fromStdString(project.Album(addAlbum_).name);
+    } else {
+        addAlbum_ = kAlbumToCreate;
+    }
     addSource_ = source;
+    addRequested_ = static_cast<int>(paths.size());
+    addInsertAt_ = insertAt;
     const bool autoOrient = !context_.settings || context_.settings->AutoOrient();
     // Decoding runs on workers; the progress dialog keeps the project from being edited
     // meanwhile and shows itself only when adding takes a while.
-    addProgress_ = new QProgressDialog(tr("Adding pictures to \"%1\"...").arg(QString::fromStdString(project.Album(album).name)),
+    addProgress_ = new QProgressDialog(tr("Adding pictures to \"%1\"...").arg(albumName),
                                        tr("Cancel"), 0, static_cast<int>(paths.size()), this);
     addProgress_->setWindowTitle(tr("Add Pictures"));
     addProgress_->setWindowModality(Qt::WindowModal);
@@ -485,6 +530,11 @@ void EditorPage::AddFiles(const QStringList& paths, PictureSource source)
     adder_->Start(paths, autoOrient, decoder_);
 }
 
+QString EditorPage::FirstAlbumName()
+{
+    return tr("Album %1").arg(1);
+}
+
 void EditorPage::OnAdded(const std::shared_ptr<DecodedProject>& decoded)
 {
     if (addProgress_) {
@@ -494,19 +544,64 @@ void EditorPage::OnAdded(const std::shared_ptr<DecodedProject>& decoded)
     AlbumTable& project = *context_.project;
     int added = 0;
     int refused = 0;
-    if (!decoded->cancelled && addAlbum_ >= 0 && addAlbum_ < project.AlbumCount() && !decoded->albums.empty()) {
+    int full = 0;
+    QStringList problems;
+    const auto fileName = [](const std::string& path) { return QFileInfo(QString::fromStdString(path)).fileName(); };
+    const bool albumThere = addAlbum_ == kAlbumToCreate || (addAlbum_ >= 0 && addAlbum_ < project.AlbumCount());
+    if (!decoded->cancelled && albumThere && !decoded->albums.empty()) {
         DecodedAlbum& album = decoded->albums.front();
-        refused += static_cast<int>(album.skipped.size());
-        for (DecodedPicture& picture : album.pictures) {
-            const QString name = addSource_ == PictureSource::FileList
-                                     ? QFileInfo(QString::fromStdString(picture.path)).fileName()
-                                     : QString();
-            // Pictures that do not decode or find the album full are left out silently.
-            if (project.AddDecodedPictureToAlbum(addAlbum_, std::move(picture), name.toStdString()))
-                ++added;
+        for (const SkippedPicture& skipped : album.skipped) {
+            if (skipped.reason == kMsgPictureLimit)
+                ++full;
             else
-                ++refused;
+                problems << tr("%1 could not be read: %2").arg(fileName(skipped.path), QString::fromStdString(skipped.reason));
         }
+        context_.bridge->BeginEdit(tr("Add Pictures"));
+        for (DecodedPicture& picture : album.pictures) {
+            if (addAlbum_ == kAlbumToCreate) {
+                if (!picture.error.empty() || !picture.picture) {
+                    problems << tr("%1 could not be read: %2").arg(fileName(picture.path), QString::fromStdString(picture.error));
+                    continue;
+                }
+                addAlbum_ = project.AddAlbum(FirstAlbumName().toStdString());
+                if (addAlbum_ < 0)
+                    break;
+            }
+            const QString name = addSource_ == PictureSource::FileList ? fileName(picture.path) : QString();
+            const std::string path = picture.path;
+            std::string error;
+            if (project.AddDecodedPictureToAlbum(addAlbum_, std::move(picture), name.toStdString(), &error))
+                ++added;
+            else if (project.PictureCount(addAlbum_) >= MAX_PICTURES_PER_ALBUM)
+                ++full;
+            else
+                problems << tr("%1 could not be read: %2").arg(fileName(path), QString::fromStdString(error));
+        }
+        // Pictures dropped between slides land where they were dropped.
+        if (added > 0 && addAlbum_ >= 0 && addInsertAt_ >= 0 && addInsertAt_ < project.PictureCount(addAlbum_) - added) {
+            std::vector<int> landed(static_cast<std::size_t>(added));
+            for (int i = 0; i < added; ++i)
+                landed[static_cast<std::size_t>(i)] = project.PictureCount(addAlbum_) - added + i;
+            project.MovePictures(addAlbum_, landed, addInsertAt_);
+        }
+        context_.bridge->EndEdit(added == 1 ? tr("Add 1 Picture") : tr("Add %1 Pictures").arg(added));
+        refused = full + static_cast<int>(problems.size());
+    }
+    addAlbum_ = -1;
+    // One message for everything left out, never a box per picture.
+    if (full > 0 || !problems.isEmpty()) {
+        QStringList lines;
+        if (full > 0)
+            lines << tr("%1 of %2 pictures were added: an album holds at most %3.")
+                         .arg(added)
+                         .arg(addRequested_)
+                         .arg(MAX_PICTURES_PER_ALBUM);
+        constexpr int kListed = 8;
+        for (int i = 0; i < problems.size() && i < kListed; ++i)
+            lines << problems[i];
+        if (problems.size() > kListed)
+            lines << tr("... and %1 more.").arg(problems.size() - kListed);
+        Inform(lines.join('\n'));
     }
     emit picturesAdded(added, refused);
 }
@@ -533,24 +628,42 @@ void EditorPage::DeletePictures()
 
 void EditorPage::RemoveSelectedSlides()
 {
-    context_.project->RemovePictures(slideModel_->Album(), ToVector(SelectedSlides()));
+    const QList<int> rows = SelectedSlides();
+    const QString text = rows.size() == 1 ? tr("Remove 1 Picture") : tr("Remove %1 Pictures").arg(rows.size());
+    context_.bridge->Edit(text, [&] { context_.project->RemovePictures(slideModel_->Album(), ToVector(rows)); });
 }
 
 void EditorPage::RemoveAllSlides()
 {
-    context_.project->RemoveAllPictures(slideModel_->Album());
+    const int album = slideModel_->Album();
+    if (album < 0 || context_.project->PictureCount(album) == 0)
+        return;
+    const int count = context_.project->PictureCount(album);
+    const QString name = QString::fromStdString(context_.project->Album(album).name);
+    const QString question = count == 1 ? tr("Remove the picture of \"%1\"?").arg(name)
+                                        : tr("Remove all %1 pictures of \"%2\"?").arg(count).arg(name);
+    if (!context_.messages->Question(this, question + QLatin1Char(' ') + tr("You can undo this with Ctrl+Z.")))
+        return;
+    context_.bridge->Edit(count == 1 ? tr("Remove 1 Picture") : tr("Remove %1 Pictures").arg(count),
+                          [&] { context_.project->RemoveAllPictures(album); });
+    Note(tr("Removed the pictures of \"%1\". Undo with Ctrl+Z.").arg(name));
 }
 
 void EditorPage::RotateSelectedSlides(Rotation direction)
 {
     const QList<int> rows = SelectedSlides();
-    context_.project->RotatePictures(slideModel_->Album(), ToVector(rows), direction);
+    context_.bridge->Edit(direction == Rotation::Clockwise ? tr("Rotate Clockwise") : tr("Rotate Counter-Clockwise"),
+                          [&] { context_.project->RotatePictures(slideModel_->Album(), ToVector(rows), direction); });
     SelectSlides(rows);
 }
 
 void EditorPage::MoveSlides(const QList<int>& rows, int target)
 {
-    if (context_.project->MovePictures(slideModel_->Album(), ToVector(rows), target)) {
+    bool moved = false;
+    context_.bridge->Edit(rows.size() == 1 ? tr("Move 1 Picture") : tr("Move %1 Pictures").arg(rows.size()), [&] {
+        moved = context_.project->MovePictures(slideModel_->Album(), ToVector(rows), target);
+    });
+    if (moved) {
         // The moved slides stay selected where they landed.
         QList<int> landed;
         const int before = static_cast<int>(std::count_if(rows.begin(), rows.end(), [target](int r) { return r < target; }));
@@ -576,8 +689,10 @@ void EditorPage::ViewSelectedSlide()
     // The viewer's angle becomes the picture's rotation, rebuilt as after the rotate
     // commands (each quarter turn clockwise).
     const int turns = ((viewer.Angle() - rotation) / 90 + 4) % 4;
-    for (int i = 0; i < turns; ++i)
-        context_.project->RotatePictures(album, {rows.front()}, Rotation::Clockwise);
+    context_.bridge->Edit(tr("Rotate Picture"), [&] {
+        for (int i = 0; i < turns; ++i)
+            context_.project->RotatePictures(album, {rows.front()}, Rotation::Clockwise);
+    });
 }
 
 void EditorPage::ViewSelectedFile()
@@ -632,16 +747,37 @@ void EditorPage::ShowCurrentAlbum(int album)
 void EditorPage::NewAlbum()
 {
     AlbumTable& project = *context_.project;
-    AlbumNameDialog dialog(tr("Album #%1").arg(project.AlbumCount() + 1), this);
+    AlbumNameDialog dialog(tr("Album %1").arg(project.AlbumCount() + 1), this);
     if (Run(dialog) != QDialog::Accepted || dialog.Name().isEmpty())
         return;
-    project.AddAlbum(dialog.Name().toStdString());
+    context_.bridge->Edit(tr("New Album"), [&] { project.AddAlbum(dialog.Name().toStdString()); });
 }
 
 void EditorPage::DeleteAlbum()
 {
+    AlbumTable& project = *context_.project;
     const int row = SelectedAlbumRow();
-    context_.project->RemoveAlbum(row > 0 ? row - 1 : -1);
+    const int album = row > 0 ? row - 1 : -1;
+    if (album < 0 || album >= project.AlbumCount()) {
+        project.RemoveAlbum(album); // the project's own "select an album" messages
+        return;
+    }
+    const QString name = QString::fromStdString(project.Album(album).name);
+    const int count = project.PictureCount(album);
+    const QString question = count == 0   ? tr("Delete the album \"%1\"?").arg(name)
+                             : count == 1 ? tr("Delete the album \"%1\" and its picture?").arg(name)
+                                          : tr("Delete the album \"%1\" and its %2 pictures?").arg(name).arg(count);
+    if (!context_.messages->Question(this, question + QLatin1Char(' ') + tr("You can undo this with Ctrl+Z.")))
+        return;
+    context_.bridge->Edit(tr("Delete Album \"%1\"").arg(name), [&] { project.RemoveAlbum(album); });
+    Note(tr("Deleted the album \"%1\". Undo with Ctrl+Z.").arg(name));
+}
+
+void EditorPage::Note(const QString& text)
+{
+    // A passing note in the window's status bar, beside the permanent drive and totals.
+    if (auto* window = qobject_cast<QMainWindow*>(this->window()))
+        window->statusBar()->showMessage(text, 8000);
 }
 
 void EditorPage::RenameAlbum()
@@ -654,7 +790,7 @@ void EditorPage::RenameAlbum()
     }
     AlbumNameDialog dialog(QString::fromStdString(project.Album(row - 1).name), this);
     if (Run(dialog) == QDialog::Accepted && !dialog.Name().isEmpty())
-        project.RenameAlbum(row - 1, dialog.Name().toStdString());
+        context_.bridge->Edit(tr("Rename Album"), [&] { project.RenameAlbum(row - 1, dialog.Name().toStdString()); });
 }
 
 void EditorPage::AlbumProperties()
@@ -669,7 +805,7 @@ void EditorPage::AlbumProperties()
     AlbumPropertiesDialog dialog(QString::fromStdString(album.name), album.waitTime,
                                  QString::fromStdString(project.AlbumPropertiesText(row - 1)), this);
     if (Run(dialog) == QDialog::Accepted && dialog.WaitTime() != album.waitTime)
-        project.SetAlbumWaitTime(row - 1, dialog.WaitTime());
+        context_.bridge->Edit(tr("Album Properties"), [&] { project.SetAlbumWaitTime(row - 1, dialog.WaitTime()); });
 }
 
 // ----- Menus and dialogs -----

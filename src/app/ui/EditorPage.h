@@ -75,8 +75,9 @@ public:
     // desktop (only names ending in a picture extension of the file list) / given paths.
     void AddSelectedFiles();
     void AddAllFiles();
-    void DropUrls(const QList<QUrl>& urls);
-    void AddFiles(const QStringList& paths, PictureSource source);
+    // insertAt: the slide the pictures go before (-1: after the last one).
+    void DropUrls(const QList<QUrl>& urls, int insertAt = -1);
+    void AddFiles(const QStringList& paths, PictureSource source, int insertAt = -1);
     bool IsAdding() const;
 
     // Slides of the current album.
@@ -133,6 +134,10 @@ private:
     void SyncSplitters(QSplitter* from);
     int Run(QDialog& dialog);
     void Inform(const QString& text);
+    void Note(const QString& text);
+    void UpdateButtons();
+    // The name of the album made for pictures added to a project without one.
+    static QString FirstAlbumName();
     void RotateClockwiseCommand() { RotateSelectedSlides(Rotation::Clockwise); }
     void RotateCounterClockwiseCommand() { RotateSelectedSlides(Rotation::CounterClockwise); }
 
@@ -157,7 +162,12 @@ private:
     std::map<EditorButton, QToolButton*> buttons_;
     PictureAdder* adder_ = nullptr;
     QProgressDialog* addProgress_ = nullptr;
+    // The album pictures being decoded go to; kAlbumToCreate makes the first album when
+    // the first usable picture arrives.
+    static constexpr int kAlbumToCreate = -2;
     int addAlbum_ = -1;
+    int addRequested_ = 0;
+    int addInsertAt_ = -1;
     PictureSource addSource_ = PictureSource::Path;
     ListStyle style_ = ListStyle::Thumbnails;
     int sortColumn_ = -1;

@@ -200,13 +200,14 @@ void SlideListView::dropEvent(QDropEvent* event)
         event->setDropAction(Qt::CopyAction);
         event->accept();
         emit filesDropped(QString::fromUtf8(mime->data(QString::fromLatin1(kFileListMimeType)))
-                              .split(QLatin1Char('\n'), Qt::SkipEmptyParts));
+                              .split(QLatin1Char('\n'), Qt::SkipEmptyParts),
+                          DropTarget(event->position().toPoint()));
         return;
     }
     if (mime->hasUrls()) {
         event->setDropAction(Qt::CopyAction);
         event->accept();
-        emit urlsDropped(mime->urls());
+        emit urlsDropped(mime->urls(), DropTarget(event->position().toPoint()));
         return;
     }
     event->ignore();

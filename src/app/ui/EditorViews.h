@@ -56,8 +56,9 @@ public:
 
 signals:
     void slidesDropped(const QList<int>& rows, int target);
-    void filesDropped(const QStringList& paths);
-    void urlsDropped(const QList<QUrl>& urls);
+    // Files dropped go before the slide at target (at the end when target is the count).
+    void filesDropped(const QStringList& paths, int target);
+    void urlsDropped(const QList<QUrl>& urls, int target);
 
 protected:
     void dragEnterEvent(QDragEnterEvent* event) override;

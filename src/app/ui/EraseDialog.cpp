@@ -105,6 +105,8 @@ void EraseDialog::EraseEnded(bool ok, const QString& error)
 {
     erasing_ = false;
     if (ok) {
+        // An erase takes minutes: its end is told, not only the dialog closing.
+        messages_.Information(this, tr("The disc was erased."));
         accept();
         return;
     }

@@ -25,13 +25,13 @@ namespace lumivox::ui {
 
 class MessageBoxes;
 
-inline constexpr const char* kEraseQuickName = "Quick-erase reritable media";
+inline constexpr const char* kEraseQuickName = "Quick-erase rewritable media";
 inline constexpr const char* kEraseFullName = "Full-erase rewritable media";
 inline constexpr const char* kEraseQuickText =
     "The medium will appear to be empty but data is not physically erased. Use this option with caution if the "
     "medium contains confidential data.";
 inline constexpr const char* kEraseFullText =
-    "Choosing this option will physically erase all data on the medium. Note:physically erasing the medium will "
+    "Choosing this option will physically erase all data on the medium. Note: physically erasing the medium will "
     "take a while (about 10 - 20 min)";
 
 class EraseDialog final : public QDialog {

@@ -8,6 +8,7 @@
 #include "ui/AboutDialog.h"
 #include "ui/BurnPage.h"
 #include "ui/EditorPage.h"
+#include "ui/EditorViews.h"
 #include "ui/MenuPage.h"
 #include "ui/MessageBoxes.h"
 #include "ui/OptionsDialog.h"
@@ -32,10 +33,15 @@
 #include <QMenuBar>
 #include <QProgressDialog>
 #include <QScreen>
+#include <QScrollArea>
 #include <QStackedWidget>
 #include <QStatusBar>
 #include <QToolBar>
 #include <QToolButton>
+#include <QDialog>
+#include <QDialogButtonBox>
+#include <QTextBrowser>
+#include <QUndoStack>
 #include <QVBoxLayout>
 
 namespace lumivox::ui {
@@ -68,7 +74,11 @@ MainWindow::MainWindow(const AppContext& context, QWidget* parent) : QMainWindow
 {
     EnsureResources();
     setWindowIcon(QIcon(QStringLiteral(":/icons/lumivox.svg")));
-    openUrl_ = [](const QUrl& url) { QDesktopServices::openUrl(url); };
+    openUrl_ = [this](const QUrl& url) {
+        // Without a browser (a bare desktop) the help still shows, in a window of our own.
+        if (!QDesktopServices::openUrl(url) && url.isLocalFile())
+            ShowHelpWindow(url);
+    };
 
     QPalette palette = this->palette();
     palette.setColor(QPalette::Window, QColor::fromRgb(kPageBackground));
@@ -89,10 +99,16 @@ MainWindow::MainWindow(const AppContext& context, QWidget* parent) : QMainWindow
     burn_ = new BurnPage(context_, stack_);
     // The capacity meter follows the template and the music the menu page chooses.
     connect(menu_, &MenuPage::discMenuChanged, burn_, &BurnPage::DiscMenuChanged);
-    stack_->addWidget(editor_);
-    stack_->addWidget(menu_);
-    stack_->addWidget(preview_);
-    stack_->addWidget(burn_);
+    // Each page scrolls when the window is smaller than the page can be (a netbook's
+    // 1024 x 600 screen); otherwise it fills the window.
+    for (QWidget* page : std::initializer_list<QWidget*>{editor_, menu_, preview_, burn_}) {
+        auto* scroller = new QScrollArea(stack_);
+        scroller->setWidgetResizable(true);
+        scroller->setFrameShape(QFrame::NoFrame);
+        scroller->setWidget(page);
+        scroller->setBackgroundRole(QPalette::Window);
+        stack_->addWidget(scroller);
+    }
     connect(burn_, &BurnPage::recorderSelected, this,
             [this] { deviceLabel_->setText(context_.recorders->DeviceStatus()); });
     layout->addWidget(stack_);
@@ -102,6 +118,12 @@ MainWindow::MainWindow(const AppContext& context, QWidget* parent) : QMainWindow
     if (const QScreen* screen = QGuiApplication::primaryScreen())
         size = size.boundedTo(screen->availableGeometry().size() * 9 / 10);
     resize(size);
+
+    // File dialogs start in the project's folder, else the one browsed in the editor.
+    if (context_.files)
+        context_.files->SetFolderHint([this] {
+            return projectPath_.isEmpty() ? editor_->Folder() : QFileInfo(projectPath_).absolutePath();
+        });
 
     opener_ = new ProjectOpener(this);
     connect(opener_, &ProjectOpener::finished, this, &MainWindow::OpenFinished);
@@ -118,7 +140,11 @@ MainWindow::MainWindow(const AppContext& context, QWidget* parent) : QMainWindow
     ShowPage(PageId::Editor);
 }
 
-MainWindow::~MainWindow() = default;
+MainWindow::~MainWindow()
+{
+    if (context_.files)
+        context_.files->SetFolderHint({});
+}
 
 QAction* MainWindow::AddAction(Command command, const QString& text, const QKeySequence& key, const QString& icon)
 {
@@ -147,6 +173,17 @@ void MainWindow::CreateActions()
     });
     connect(AddAction(Command::Exit, tr("&Exit")), &QAction::triggered, this, &MainWindow::close);
 
+    // Undo and Redo name the change they act on ("Undo Remove 3 Pictures").
+    QUndoStack* undo = context_.bridge->UndoStack();
+    QAction* undoAction = undo->createUndoAction(this, tr("&Undo"));
+    undoAction->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_Z));
+    actions_[Command::Undo] = undoAction;
+    addAction(undoAction);
+    QAction* redoAction = undo->createRedoAction(this, tr("&Redo"));
+    redoAction->setShortcuts({QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_Z), QKeySequence(Qt::CTRL | Qt::Key_Y)});
+    actions_[Command::Redo] = redoAction;
+    addAction(redoAction);
+
     // The album commands show the editor page and leave the work to it.
     const struct {
         Command command;
@@ -156,10 +193,9 @@ void MainWindow::CreateActions()
     } albumCommands[] = {
         {Command::NewAlbum, tr("&New Album"), QKeySequence(Qt::CTRL | Qt::Key_B), &EditorPage::NewAlbum},
         {Command::DeleteAlbum, tr("&Delete Album"), {}, &EditorPage::DeleteAlbum},
+        {Command::RenameAlbum, tr("&Rename Album..."), QKeySequence(Qt::Key_F2), &EditorPage::RenameAlbum},
         {Command::AlbumProperties, tr("Album &Properties..."), {}, &EditorPage::AlbumProperties},
         {Command::AddPictures, tr("&Add Pictures..."), {}, &EditorPage::AddPictures},
-        {Command::DeletePictures, tr("Delete"), QKeySequence(Qt::Key_Delete), &EditorPage::DeletePictures},
-        {Command::SelectAll, tr("Select All"), QKeySequence(Qt::CTRL | Qt::Key_A), &EditorPage::SelectAll},
     };
     for (const auto& album : albumCommands) {
         QAction* action = AddAction(album.command, album.text, album.key);
@@ -169,6 +205,12 @@ void MainWindow::CreateActions()
             std::invoke(run, editor_);
         });
     }
+    // Delete and Select All are the focused list's: from any other page, or with the focus
+    // on a check box, they do nothing.
+    connect(AddAction(Command::DeletePictures, tr("Delete"), QKeySequence(Qt::Key_Delete)), &QAction::triggered,
+            this, &MainWindow::DeleteInFocusedList);
+    connect(AddAction(Command::SelectAll, tr("Select All"), QKeySequence(Qt::CTRL | Qt::Key_A)), &QAction::triggered,
+            this, &MainWindow::SelectAllInFocusedList);
 
     struct PageCommand {
         Command command;
@@ -225,14 +267,20 @@ void MainWindow::CreateMenus()
     file->addSeparator();
     file->addAction(Action(Command::Exit));
 
+    QMenu* edit = menuBar()->addMenu(tr("&Edit"));
+    edit->addAction(Action(Command::Undo));
+    edit->addAction(Action(Command::Redo));
+    edit->addSeparator();
+    edit->addAction(Action(Command::DeletePictures));
+    edit->addAction(Action(Command::SelectAll));
+
     QMenu* album = menuBar()->addMenu(tr("&Album"));
     album->addAction(Action(Command::NewAlbum));
+    album->addAction(Action(Command::RenameAlbum));
     album->addAction(Action(Command::DeleteAlbum));
     album->addAction(Action(Command::AlbumProperties));
     album->addSeparator();
     album->addAction(Action(Command::AddPictures));
-    album->addAction(Action(Command::DeletePictures));
-    album->addAction(Action(Command::SelectAll));
 
     QMenu* view = menuBar()->addMenu(tr("&View"));
     view->addAction(Action(Command::ShowEditor));
@@ -290,9 +338,11 @@ void MainWindow::CreateStatusBar()
     deviceLayout->addWidget(icon);
     deviceLabel_ = new QLabel(device);
     deviceLayout->addWidget(deviceLabel_, 1);
-    bar->addWidget(device);
+    // The drive and the totals are permanent: status tips and notes show to their left
+    // and never hide them.
     totalsLabel_ = new QLabel(bar);
-    bar->addWidget(totalsLabel_, 1);
+    bar->addPermanentWidget(totalsLabel_);
+    bar->addPermanentWidget(device);
     deviceLabel_->setText(QString::fromLatin1(kMsgNoWriter));
 }
 
@@ -348,8 +398,9 @@ void MainWindow::ShowPage(PageId page)
     preview_->StopPlayback();
     const Command commands[] = {Command::ShowEditor, Command::ShowDiscMenu, Command::ShowPreview, Command::ShowBurn};
     Action(commands[static_cast<int>(page)])->setChecked(true);
-    auto* target = static_cast<Page*>(stack_->widget(static_cast<int>(page)));
-    stack_->setCurrentWidget(target);
+    Page* const pages[] = {editor_, menu_, preview_, burn_};
+    Page* target = pages[static_cast<int>(page)];
+    stack_->setCurrentIndex(static_cast<int>(page));
     target->OnShown();
 }
 
@@ -381,7 +432,8 @@ void MainWindow::NewProject()
     ShowPage(PageId::Editor);
     context_.project->ResetProject();
     projectPath_.clear();
-    context_.bridge->SetModified(false);
+    menu_->ApplyDesign(ProjectDesign{});
+    context_.bridge->StartAfresh();
     UpdateTitle();
     UpdateTotals();
 }
@@ -440,7 +492,8 @@ void MainWindow::OpenFinished(const QString& path, const std::shared_ptr<Decoded
     context_.project->ResetProject();
     const ProjectLoadResult result = context_.project->ApplyDecodedProject(std::move(*decoded));
     projectPath_ = path;
-    context_.bridge->SetModified(false);
+    ApplyDesign(result.design);
+    context_.bridge->StartAfresh();
     UpdateTitle();
     UpdateTotals();
     if (!result.skipped.empty()) {
@@ -470,7 +523,8 @@ bool MainWindow::SaveProjectAs()
     QString path = context_.files->SaveProject(this, projectPath_);
     if (path.isEmpty())
         return false;
-    if (QFileInfo(path).suffix().isEmpty())
+    // "Trip.2002" is a name, not a file of kind "2002": only ".lvx" ends a project name.
+    if (!path.endsWith(QStringLiteral(".lvx"), Qt::CaseInsensitive))
         path += QStringLiteral(".lvx");
     return SaveTo(path);
 }
@@ -478,7 +532,8 @@ bool MainWindow::SaveProjectAs()
 bool MainWindow::SaveTo(const QString& path)
 {
     std::string error;
-    if (!context_.project->SaveProject(path.toStdString(), &error)) {
+    const ProjectDesign design = menu_->Design();
+    if (!context_.project->SaveProject(path.toStdString(), &error, &design)) {
         context_.messages->Warning(this, QString::fromStdString(error));
         return false;
     }
@@ -510,6 +565,28 @@ void MainWindow::ShowAbout()
     about.exec();
 }
 
+void MainWindow::ShowHelpWindow(const QUrl& page)
+{
+    if (!helpWindow_) {
+        helpWindow_ = new QDialog(this);
+        helpWindow_->setObjectName(QStringLiteral("helpWindow"));
+        helpWindow_->setWindowTitle(tr("Lumivox Help"));
+        auto* layout = new QVBoxLayout(helpWindow_);
+        auto* browser = new QTextBrowser(helpWindow_);
+        browser->setObjectName(QStringLiteral("helpBrowser"));
+        browser->setOpenExternalLinks(true);
+        layout->addWidget(browser);
+        auto* buttons = new QDialogButtonBox(QDialogButtonBox::Close, helpWindow_);
+        connect(buttons, &QDialogButtonBox::rejected, helpWindow_, &QWidget::close);
+        layout->addWidget(buttons);
+        helpWindow_->resize(QSize(720, 560).boundedTo(size()));
+    }
+    helpWindow_->findChild<QTextBrowser*>(QStringLiteral("helpBrowser"))->setSource(page);
+    helpWindow_->show();
+    helpWindow_->raise();
+    helpWindow_->activateWindow();
+}
+
 void MainWindow::OpenHelp(const QString& page)
 {
     const QString file = QString::fromStdString(context_.settings->programFolder) + QStringLiteral("help/") + page;
@@ -531,7 +608,45 @@ void MainWindow::closeEvent(QCloseEvent* event)
     placement.y = geometry().y();
     placement.width = geometry().width();
     placement.height = geometry().height();
+    std::string error;
+    if (saveSettings_ && !saveSettings_(&error))
+        context_.messages->Warning(this, tr("Your settings could not be saved; they will be lost when Lumivox "
+                                            "ends:\n%1").arg(QString::fromStdString(error)));
     event->accept();
+}
+
+void MainWindow::DeleteInFocusedList()
+{
+    if (CurrentPage() != PageId::Editor)
+        return;
+    QWidget* focus = QApplication::focusWidget();
+    if (focus == editor_->SlideView())
+        editor_->RemoveSelectedSlides();
+    else if (focus == editor_->AlbumView())
+        editor_->DeleteAlbum();
+}
+
+void MainWindow::SelectAllInFocusedList()
+{
+    if (CurrentPage() != PageId::Editor)
+        return;
+    QWidget* focus = QApplication::focusWidget();
+    if (focus == editor_->SlideView())
+        editor_->SlideView()->selectAll();
+    else if (focus == editor_->FileView())
+        editor_->SelectAll();
+}
+
+void MainWindow::ApplyDesign(const ProjectDesign& design)
+{
+    // A project of an older writer keeps the design on screen.
+    if (!design.present)
+        return;
+    const QStringList missing = menu_->ApplyDesign(design);
+    if (!missing.isEmpty())
+        context_.messages->Information(
+            this, tr("Some files of this project's disc menu could not be found and are not used:\n%1")
+                      .arg(missing.join('\n')));
 }
 
 void MainWindow::keyPressEvent(QKeyEvent* event)

@@ -35,6 +35,7 @@ enum class Command {
     ShowEditor, ShowDiscMenu, ShowPreview, ShowBurn,
     Options, HelpContents, QuickStart, Website, About,
     SaveDiscImage,
+    Undo, Redo, RenameAlbum,
 };
 
 enum class PageId { Editor = 0, DiscMenu = 1, Preview = 2, Burn = 3 };
@@ -76,6 +77,9 @@ public:
 
     // Replaces the picture reader of opened projects (tests); empty restores it.
     void SetOpenDecoder(PictureDecoder decoder) { openDecoder_ = std::move(decoder); }
+    // Writes the settings when the window closes; false with the reason when they could
+    // not be written (the user is told). Unset, nothing is written.
+    void SetSettingsSaver(std::function<bool(std::string* error)> saver) { saveSettings_ = std::move(saver); }
     // The help pages and the web site open through this (tests replace it).
     void SetUrlOpener(std::function<void(const QUrl&)> opener) { openUrl_ = std::move(opener); }
 
@@ -86,6 +90,9 @@ public:
     bool SaveProjectAs();
     void ShowOptions();
     void ShowAbout();
+    // The program's own help window, for when no browser opens the help pages.
+    void ShowHelpWindow(const QUrl& page);
+    QWidget* HelpWindow() const { return helpWindow_; }
 
 signals:
     // A project file finished opening (successfully or not).
@@ -109,6 +116,11 @@ private:
     bool SaveTo(const QString& path);
     void OpenFinished(const QString& path, const std::shared_ptr<DecodedProject>& decoded);
     void OpenHelp(const QString& page);
+    // Delete and Select All act on the editor's list that has the focus, nowhere else.
+    void DeleteInFocusedList();
+    void SelectAllInFocusedList();
+    // Applies the design stored in an opened project; missing files are reported.
+    void ApplyDesign(const ProjectDesign& design);
 
     AppContext context_;
     std::map<Command, QAction*> actions_;
@@ -125,6 +137,8 @@ private:
     QProgressDialog* openProgress_ = nullptr;
     std::function<void(const QUrl&)> openUrl_;
     PictureDecoder openDecoder_;
+    std::function<bool(std::string*)> saveSettings_;
+    QWidget* helpWindow_ = nullptr;
 };
 
 } // namespace lumivox::ui

@@ -14,6 +14,9 @@
 #include <QApplication>
 #include <QContextMenuEvent>
 #include <QFileDialog>
+#include <QFile>
+#include <QFileInfo>
+#include <QCoreApplication>
 #include <QGridLayout>
 #include <QHBoxLayout>
 #include <QIcon>
@@ -23,13 +26,16 @@
 #include <QMenu>
 #include <QMouseEvent>
 #include <QPainter>
+#include <QPointer>
 #include <QPushButton>
 #include <QStyle>
 #include <QTimer>
 #include <QVBoxLayout>
 #include <qdrawutil.h>
 
+#include <algorithm>
 #include <cmath>
+#include <iterator>
 
 namespace lumivox::ui {
 
@@ -116,6 +122,9 @@ public:
     explicit MenuPreviewArea(MenuPage* page) : QWidget(page), page_(page)
     {
         setObjectName(QStringLiteral("menuPreview"));
+        setAccessibleName(MenuPage::tr("Disc menu preview"));
+        setAccessibleDescription(MenuPage::tr("The disc menu page as the disc shows it; double-click an album's "
+                                              "title to rename the album."));
         setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Expanding);
         setMinimumSize(320, 240);
         setContextMenuPolicy(Qt::DefaultContextMenu);
@@ -206,7 +215,7 @@ MenuPage::MenuPage(const AppContext& context, QWidget* parent) : Page(context, p
     auto* picture = new QPushButton(QIcon(QStringLiteral(":/icons/discmenu.svg")), tr("Picture"), this);
     picture->setToolTip(tr("Set the background image of the disc menu"));
     for (QPushButton* button : {music, picture})
-        button->setFixedSize(kMenuButton);
+        button->setMinimumSize(kMenuButton); // wider when a translation needs it
     musicLabel_ = new QLabel(this);
     backgroundLabel_ = new QLabel(this);
     for (QLabel* label : {musicLabel_, backgroundLabel_}) {
@@ -220,7 +229,7 @@ MenuPage::MenuPage(const AppContext& context, QWidget* parent) : Page(context, p
     next_->setObjectName(QStringLiteral("nextMenu"));
     next_->setToolTip(tr("Next menu"));
     for (QPushButton* button : {previous_, next_})
-        button->setFixedSize(kPageButton);
+        button->setMinimumSize(kPageButton);
     controls->addWidget(music, 0, 0);
     controls->addWidget(musicLabel_, 0, 1);
     controls->addWidget(previous_, 0, 2);
@@ -285,6 +294,61 @@ MenuPage::MenuPage(const AppContext& context, QWidget* parent) : Page(context, p
     RedrawMenu();
 }
 
+QString MusicProblem(const QString& path)
+{
+    const QString name = QFileInfo(path).fileName();
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        return QCoreApplication::translate("MenuPage", "%1 could not be read: %2").arg(name, file.errorString());
+    const QString suffix = QFileInfo(path).suffix().toLower();
+    if (suffix == QStringLiteral("mp3"))
+        return file.size() > 0 ? QString() : QCoreApplication::translate("MenuPage", "%1 is empty.").arg(name);
+    if (suffix != QStringLiteral("wav"))
+        return QCoreApplication::translate("MenuPage", "%1: only MP3 and WAVE files can be the menu's music.").arg(name);
+    // The chunks are walked up to the format chunk; a hostile size ends the walk.
+    const QByteArray riff = file.read(12);
+    if (riff.size() < 12 || !riff.startsWith("RIFF") || riff.mid(8, 4) != "WAVE")
+        return QCoreApplication::translate("MenuPage", "%1 is not a WAVE file.").arg(name);
+    const auto le = [](const QByteArray& bytes, int at, int size) {
+        quint32 value = 0;
+        for (int i = size - 1; i >= 0; --i)
+            value = (value << 8) | static_cast<quint8>(bytes[at + i]);
+        return value;
+    };
+    for (int chunk = 0; chunk < 64; ++chunk) {
+        const QByteArray header = file.read(8);
+        if (header.size() < 8)
+            break;
+        const quint32 size = le(header, 4, 4);
+        if (header.startsWith("fmt ")) {
+            const QByteArray format = file.read(16);
+            if (format.size() < 16)
+                break;
+            const quint32 tag = le(format, 0, 2), channels = le(format, 2, 2), rate = le(format, 4, 4),
+                          bits = le(format, 14, 2);
+            if (tag != 1 || bits != 16)
+                return QCoreApplication::translate("MenuPage", "%1 holds %2-bit sound; the disc's music must be "
+                                                               "16-bit PCM.")
+                    .arg(name)
+                    .arg(bits);
+            if (channels < 1 || channels > 2)
+                return QCoreApplication::translate("MenuPage", "%1 has %2 channels; the disc's music has one or two.")
+                    .arg(name)
+                    .arg(channels);
+            const quint32 rates[] = {16000, 22050, 24000, 32000, 44100, 48000};
+            if (std::find(std::begin(rates), std::end(rates), rate) == std::end(rates))
+                return QCoreApplication::translate("MenuPage", "%1 is sampled at %2 Hz; the disc's music must be "
+                                                               "at 16, 22.05, 24, 32, 44.1 or 48 kHz.")
+                    .arg(name)
+                    .arg(rate);
+            return {};
+        }
+        if (!file.seek(file.pos() + size + (size & 1)))
+            break;
+    }
+    return QCoreApplication::translate("MenuPage", "%1 is not a WAVE file.").arg(name);
+}
+
 QRect MenuPage::PageRect() const { return area_->PageRect(); }
 QWidget* MenuPage::PreviewArea() const { return area_; }
 
@@ -338,6 +402,7 @@ void MenuPage::TemplateChosen(QListWidgetItem* item)
 
 bool MenuPage::SelectTemplate(const QString& fileName)
 {
+    const ProjectDesign before = Design();
     const std::string folder = TemplateFolder(context_.discMenu->ProgramFolder());
     std::string problem = TemplateProblem(folder + fileName.toStdString());
     if (problem.empty() && !context_.discMenu->SelectTemplate(fileName.toStdString(), &problem) && problem.empty())
@@ -346,6 +411,9 @@ bool MenuPage::SelectTemplate(const QString& fileName)
         context_.messages->Warning(this, tr("This template cannot be used:\n%1").arg(FromStd(problem)));
         return false;
     }
+    // The background the user chose stays when the template changes.
+    context_.discMenu->SetBackgroundOverride(before.background);
+    RecordDesignChange(tr("Change Template"), before);
     firstAlbum_ = 0;
     SelectCurrentTemplateRow();
     UpdateLabels();
@@ -431,13 +499,21 @@ void MenuPage::ChooseMusic()
     const QString file = askFile_(this, tr("Background Music"), QString::fromLatin1(kMusicFilter));
     if (file.isEmpty())
         return;
+    if (const QString problem = MusicProblem(file); !problem.isEmpty()) {
+        context_.messages->Warning(this, tr("This file cannot be the menu's music:\n%1").arg(problem));
+        return;
+    }
+    const ProjectDesign before = Design();
     context_.discMenu->SetBackgroundMusic(file.toStdString());
+    RecordDesignChange(tr("Choose Music"), before);
     UpdateLabels();
 }
 
 void MenuPage::ClearMusic()
 {
+    const ProjectDesign before = Design();
     context_.discMenu->SetBackgroundMusic({});
+    RecordDesignChange(tr("Remove Music"), before);
     UpdateLabels();
 }
 
@@ -474,16 +550,81 @@ void MenuPage::ChooseBackground()
         context_.messages->Warning(this, tr("This picture cannot be the menu's background:\n%1").arg(FromStd(problem)));
         return;
     }
+    const ProjectDesign before = Design();
     context_.discMenu->SetBackgroundOverride(file.toStdString());
+    RecordDesignChange(tr("Choose Background"), before);
     UpdateLabels();
     RedrawMenu();
 }
 
 void MenuPage::ClearBackground()
 {
+    const ProjectDesign before = Design();
     context_.discMenu->SetBackgroundOverride({});
+    RecordDesignChange(tr("Remove Background"), before);
     UpdateLabels();
     RedrawMenu();
+}
+
+ProjectDesign MenuPage::Design() const
+{
+    ProjectDesign design;
+    design.present = true;
+    design.menuTemplate = context_.discMenu->CurrentTemplate();
+    design.background = context_.discMenu->BackgroundOverride();
+    design.music = context_.discMenu->BackgroundMusic();
+    return design;
+}
+
+QStringList MenuPage::ApplyDesign(const ProjectDesign& design)
+{
+    QStringList problems;
+    DiscMenuState& state = *context_.discMenu;
+    const std::string installedPrefix = "template/";
+    const std::string wanted = design.menuTemplate.empty() ? installedPrefix + "classic.ini" : design.menuTemplate;
+    const bool installed = wanted.rfind(installedPrefix, 0) == 0;
+    if (wanted != state.CurrentTemplate()) {
+        const std::string path =
+            installed ? TemplateFolder(state.ProgramFolder()) + wanted.substr(installedPrefix.size()) : wanted;
+        const bool selected = TemplateProblem(path).empty() &&
+                              (installed ? state.SelectTemplate(wanted.substr(installedPrefix.size()))
+                                         : state.SelectTemplateFile(wanted));
+        if (!selected)
+            problems << FromStd(path);
+    }
+    // A picture or a music file that went away is reported, not kept: the burn would fail.
+    const auto existing = [&problems](const std::string& path) {
+        if (path.empty() || QFileInfo(FromStd(path)).isFile())
+            return path;
+        problems << FromStd(path);
+        return std::string();
+    };
+    state.SetBackgroundOverride(existing(design.background));
+    state.SetBackgroundMusic(existing(design.music));
+    firstAlbum_ = 0;
+    SelectCurrentTemplateRow();
+    UpdateLabels();
+    UpdatePageButtons();
+    RedrawMenu();
+    return problems;
+}
+
+void MenuPage::RecordDesignChange(const QString& text, const ProjectDesign& before)
+{
+    const ProjectDesign after = Design();
+    if (after == before)
+        return;
+    const QPointer<MenuPage> page(this);
+    context_.bridge->PushCommand(
+        text,
+        [page, after] {
+            if (page)
+                page->ApplyDesign(after);
+        },
+        [page, before] {
+            if (page)
+                page->ApplyDesign(before);
+        });
 }
 
 void MenuPage::EditTitleAt(const QPoint& point)
@@ -500,7 +641,7 @@ void MenuPage::EditTitleAt(const QPoint& point)
         QString name = FromStd(project.Album(album).name);
         // The project announces the new name, which redraws the menu.
         if (askName_(this, name))
-            project.RenameAlbum(album, name.toStdString());
+            context_.bridge->Edit(tr("Rename Album"), [&] { project.RenameAlbum(album, name.toStdString()); });
         return;
     }
 }

@@ -22,6 +22,7 @@ class QPushButton;
 
 namespace lumivox {
 struct MenuTemplate;
+struct ProjectDesign;
 }
 
 namespace lumivox::ui {
@@ -34,6 +35,13 @@ extern const char* const kBackgroundFilter;
 // The labels' texts without a choice.
 extern const char* const kNoBackgroundMusic;
 extern const char* const kDefaultBackgroundImage;
+
+// Empty when the file at path can be the menu's music; otherwise why not, naming the
+// file: it cannot be read, is neither MP3 nor WAVE by its name, or is a WAVE file the
+// Layer II encoder cannot take (not 16-bit PCM, not one or two channels, or a sample
+// rate other than 16, 22.05, 24, 32, 44.1 or 48 kHz). Checked when the music is chosen,
+// rather than when the burn is half done.
+QString MusicProblem(const QString& path);
 
 // The 4:3 page inside the preview area: as large as the area allows with a 6-pixel
 // margin, centred.
@@ -87,6 +95,13 @@ public:
     void SetFileAsker(FileAsker asker) { askFile_ = std::move(asker); }
     void SetNameAsker(NameAsker asker) { askName_ = std::move(asker); }
 
+    // The template, background and music as the project file stores them.
+    ProjectDesign Design() const;
+    // Makes design the disc-menu state (an empty template is the default one). Files that
+    // are missing or cannot be used are left out and returned, so that they can be
+    // reported like missing pictures.
+    QStringList ApplyDesign(const ProjectDesign& design);
+
     // Draws the menu again (state, project or size changed).
     void RedrawMenu();
 
@@ -102,6 +117,8 @@ private:
     void UpdateLabels();
     void UpdatePageButtons();
     void AlbumsChanged();
+    // Makes the change from before to the current design one undoable command.
+    void RecordDesignChange(const QString& text, const ProjectDesign& before);
 
     MenuPreviewArea* area_ = nullptr;
     QListWidget* templates_ = nullptr;

@@ -1,5 +1,8 @@
 #include "ui/MessageBoxes.h"
 
+#include "ui/AboutDialog.h"
+
+#include <QApplication>
 #include <QMessageBox>
 #include <QPushButton>
 
@@ -7,26 +10,39 @@ namespace lumivox::ui {
 
 namespace {
 const QString kTitle = QStringLiteral("Lumivox");
+
+// The start-up picture stays above every window: a message at start (no recorder, a
+// project that cannot be opened) would be hidden under it, so it goes first.
+void CloseSplash()
+{
+    for (QWidget* window : QApplication::topLevelWidgets())
+        if (auto* splash = qobject_cast<SplashWindow*>(window); splash && splash->isVisible())
+            splash->close();
 }
+} // namespace
 
 void QtMessageBoxes::Information(QWidget* parent, const QString& text)
 {
+    CloseSplash();
     QMessageBox::information(parent, kTitle, text);
 }
 
 void QtMessageBoxes::Warning(QWidget* parent, const QString& text)
 {
+    CloseSplash();
     QMessageBox::warning(parent, kTitle, text);
 }
 
 bool QtMessageBoxes::Question(QWidget* parent, const QString& text)
 {
+    CloseSplash();
     return QMessageBox::question(parent, kTitle, text, QMessageBox::Yes | QMessageBox::No,
                                  QMessageBox::No) == QMessageBox::Yes;
 }
 
 SaveChoice QtMessageBoxes::AskSaveChanges(QWidget* parent, const QString& text)
 {
+    CloseSplash();
     QMessageBox box(QMessageBox::Warning, kTitle, text,
                     QMessageBox::Save | QMessageBox::Discard | QMessageBox::Cancel, parent);
     box.setDefaultButton(QMessageBox::Save);
@@ -43,9 +59,32 @@ SaveChoice QtMessageBoxes::AskSaveChanges(QWidget* parent, const QString& text)
 
 } // namespace lumivox::ui
 
+#include <QDir>
 #include <QFileDialog>
+#include <QFileInfo>
+#include <QStandardPaths>
 
 namespace lumivox::ui {
+
+QString FileChooser::StartFolder() const
+{
+    if (!lastFolder_.isEmpty() && QFileInfo(lastFolder_).isDir())
+        return lastFolder_;
+    if (folderHint_) {
+        if (const QString hint = folderHint_(); !hint.isEmpty() && QFileInfo(hint).isDir())
+            return hint;
+    }
+    const QString pictures = QStandardPaths::writableLocation(QStandardPaths::PicturesLocation);
+    return !pictures.isEmpty() && QFileInfo(pictures).isDir() ? pictures : QDir::homePath();
+}
+
+void FileChooser::Remember(const QString& path)
+{
+    if (path.isEmpty())
+        return;
+    const QFileInfo info(path);
+    lastFolder_ = info.isDir() ? info.absoluteFilePath() : info.absolutePath();
+}
 
 const char* const kProjectFilter = "Lumivox Project (*.lvx)";
 const char* const kDiscImageFilter = "Disc Image (*.cue)";
@@ -56,25 +95,34 @@ const char* const kPictureFilters =
 
 QString QtFileChooser::OpenProject(QWidget* parent)
 {
-    return QFileDialog::getOpenFileName(parent, QObject::tr("Open Project"), {}, kProjectFilter);
+    const QString path = QFileDialog::getOpenFileName(parent, QObject::tr("Open Project"), StartFolder(),
+                                                      QObject::tr(kProjectFilter));
+    Remember(path);
+    return path;
 }
 
 QString QtFileChooser::SaveProject(QWidget* parent, const QString& suggestion)
 {
     // The dialog appends the default suffix and asks before it overwrites a file.
-    QFileDialog dialog(parent, QObject::tr("Save Project As"), suggestion, kProjectFilter);
+    QFileDialog dialog(parent, QObject::tr("Save Project As"),
+                       suggestion.isEmpty() ? StartFolder() : suggestion, QObject::tr(kProjectFilter));
     dialog.setAcceptMode(QFileDialog::AcceptSave);
     dialog.setFileMode(QFileDialog::AnyFile);
     dialog.setDefaultSuffix(QStringLiteral("lvx"));
     dialog.setOption(QFileDialog::DontConfirmOverwrite, false);
     if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty())
         return {};
+    Remember(dialog.selectedFiles().constFirst());
     return dialog.selectedFiles().constFirst();
 }
 
 QStringList QtFileChooser::OpenPictures(QWidget* parent)
 {
-    return QFileDialog::getOpenFileNames(parent, QObject::tr("Add Pictures"), {}, kPictureFilters);
+    const QStringList paths =
+        QFileDialog::getOpenFileNames(parent, QObject::tr("Add Pictures"), StartFolder(), QObject::tr(kPictureFilters));
+    if (!paths.isEmpty())
+        Remember(paths.constFirst());
+    return paths;
 }
 
 QString QtFileChooser::Folder(QWidget* parent, const QString& start)
@@ -84,13 +132,18 @@ QString QtFileChooser::Folder(QWidget* parent, const QString& start)
 
 QString QtFileChooser::SaveDiscImage(QWidget* parent, const QString& suggestion)
 {
-    QFileDialog dialog(parent, QObject::tr("Save Disc Image"), suggestion, kDiscImageFilter);
+    // A bare name is suggested in the start folder.
+    const QString start = suggestion.isEmpty() || QFileInfo(suggestion).isAbsolute()
+                              ? suggestion
+                              : QDir(StartFolder()).filePath(suggestion);
+    QFileDialog dialog(parent, QObject::tr("Save Disc Image"), start, QObject::tr(kDiscImageFilter));
     dialog.setAcceptMode(QFileDialog::AcceptSave);
     dialog.setFileMode(QFileDialog::AnyFile);
     dialog.setDefaultSuffix(QStringLiteral("cue"));
     dialog.setOption(QFileDialog::DontConfirmOverwrite, false);
     if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty())
         return {};
+    Remember(dialog.selectedFiles().constFirst());
     return dialog.selectedFiles().constFirst();
 }
 

@@ -5,6 +5,8 @@
 #include <QString>
 #include <QStringList>
 
+#include <functional>
+
 class QWidget;
 
 namespace lumivox::ui {
@@ -43,6 +45,15 @@ namespace lumivox::ui {
 class FileChooser {
 public:
     virtual ~FileChooser() = default;
+
+    // Where the dialogs start: the folder the last one went to, else the folder hint
+    // gives (the project's folder, else the folder browsed in the editor), else
+    // ~/Pictures, else home.
+    void SetFolderHint(std::function<QString()> hint) { folderHint_ = std::move(hint); }
+    QString StartFolder() const;
+    // Remembers the folder of path (a file, or a folder) for the next dialog.
+    void Remember(const QString& path);
+
     virtual QString OpenProject(QWidget* parent) = 0;
     virtual QString SaveProject(QWidget* parent, const QString& suggestion) = 0;
     virtual QStringList OpenPictures(QWidget* parent) = 0;
@@ -54,6 +65,10 @@ public:
         (void)suggestion;
         return {};
     }
+
+private:
+    std::function<QString()> folderHint_;
+    QString lastFolder_;
 };
 
 // The Qt file dialogs with the program's filters.

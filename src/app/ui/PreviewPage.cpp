@@ -11,6 +11,7 @@
 #include "ui/QtWaveOutput.h"
 #include "ui/RemoteControl.h"
 
+#include <algorithm>
 #include <QHBoxLayout>
 #include <QKeyEvent>
 #include <QPainter>
@@ -50,7 +51,16 @@ public:
         : QWidget(page), page_(page), picture_(QStringLiteral(":/preview/television.svg"))
     {
         setObjectName(QStringLiteral("television"));
+        setAccessibleName(PreviewPage::tr("Television"));
+        setAccessibleDescription(PreviewPage::tr("The television screen shows the disc as a player would play it."));
         setFixedSize(kTelevisionSize);
+    }
+    // The television shrinks with a small window (1 is its drawn size).
+    void SetScale(qreal scale)
+    {
+        scale_ = scale;
+        setFixedSize((QSizeF(kTelevisionSize) * scale).toSize());
+        update();
     }
 
 protected:
@@ -58,6 +68,8 @@ protected:
     {
         QPainter painter(this);
         painter.setRenderHint(QPainter::Antialiasing);
+        painter.setRenderHint(QPainter::SmoothPixmapTransform);
+        painter.scale(scale_, scale_);
         picture_.render(&painter, QRectF(QPointF(0, 0), QSizeF(kTelevisionSize)));
         const QRect screen(kScreenOrigin, kScreenSize);
         const QImage& image = page_->ScreenImage();
@@ -73,7 +85,56 @@ protected:
 private:
     PreviewPage* page_;
     QSvgRenderer picture_;
+    qreal scale_ = 1;
 };
+
+namespace {
+
+// The television and the remote beside it, at their drawn size when there is room and
+// smaller together when the window is small (a 1024 x 600 screen).
+class PreviewStage final : public QWidget {
+public:
+    PreviewStage(QWidget* parent, TelevisionView* television, RemoteControl* remote)
+        : QWidget(parent), television_(television), remote_(remote)
+    {
+        television_->setParent(this);
+        remote_->setParent(this);
+        setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Expanding);
+    }
+    // The page's wrapped heading makes its scroll area lay it out at the preferred height
+    // for its width: a small preference lets the stage take what the window has.
+    QSize sizeHint() const override { return Full() / 2; }
+    QSize minimumSizeHint() const override { return Full() / 2; }
+
+protected:
+    void resizeEvent(QResizeEvent*) override
+    {
+        const QSize full = Full();
+        const qreal scale = std::min({1.0, qreal(width()) / full.width(), qreal(height()) / full.height()});
+        television_->SetScale(scale);
+        remote_->SetScale(scale);
+        const int x = (width() - qRound(full.width() * scale)) / 2;
+        const int middle = height() / 2;
+        television_->move(x, middle - television_->height() / 2);
+        // The remote stands a little lower than the television's top, as on a table.
+        remote_->move(x + television_->width() + qRound(kGap * scale),
+                      middle - remote_->height() / 2 + qRound(kRemoteDrop * scale));
+    }
+
+private:
+    static constexpr int kGap = 30;
+    static constexpr int kRemoteDrop = 9;
+    static QSize Full()
+    {
+        return {kTelevisionSize.width() + kGap + kRemoteSize.width(),
+                std::max(kTelevisionSize.height(), kRemoteSize.height() + 2 * kRemoteDrop)};
+    }
+
+    TelevisionView* television_;
+    RemoteControl* remote_;
+};
+
+} // namespace
 
 PreviewPage::PreviewPage(const AppContext& context, QWidget* parent) : Page(context, parent)
 {
@@ -90,20 +151,9 @@ PreviewPage::PreviewPage(const AppContext& context, QWidget* parent) : Page(cont
     card->setObjectName(QStringLiteral("card"));
     auto* stage = new QHBoxLayout(card);
     stage->setContentsMargins(12, 12, 12, 12);
-    stage->setSpacing(30);
     television_ = new TelevisionView(this);
     remote_ = new RemoteControl(this);
-    stage->addStretch(1);
-    stage->addWidget(television_, 0, Qt::AlignVCenter);
-    auto* remoteColumn = new QVBoxLayout;
-    // The remote stands a little lower than the television's top, as on a table.
-    remoteColumn->addSpacing(9);
-    remoteColumn->addWidget(remote_);
-    auto* stageColumn = new QWidget(card);
-    stageColumn->setLayout(remoteColumn);
-    remoteColumn->setContentsMargins(0, 0, 0, 0);
-    stage->addWidget(stageColumn, 0, Qt::AlignVCenter);
-    stage->addStretch(1);
+    stage->addWidget(new PreviewStage(card, television_, remote_));
     layout->addWidget(card, 1);
 
     timer_ = std::make_unique<QtSlideTimer>(this, [this] { SlideTimerFired(); });

@@ -138,9 +138,19 @@ void ProgressDialog::HandleProgress(const ProgressEvent& event)
         const std::int64_t total = event.total <= 0 ? 100 : event.total;
         bar_->SetText(QString::asprintf("%2d.%d%%", tenths / 10, tenths % 10));
         bar_->SetPosition(static_cast<int>(std::min<std::int64_t>((event.done * 100 + 100) / total, 100)));
+        // Encoding the slides is the long part of a run: it shows its time left too.
+        if (!estimating_ || estimateStage_ != UM_SLIDE_PROGRESS) {
+            estimating_ = true;
+            estimateStage_ = UM_SLIDE_PROGRESS;
+            writing_.start();
+        }
+        written_ = event.done;
+        writeTotal_ = event.total;
+        UpdateTimes();
         break;
     }
     case UM_AUTHORING_BEGIN:
+        estimating_ = false;
         SetWaiting(QString::fromLatin1(kTextAuthoring));
         break;
     case UM_RECORDER_INIT:
@@ -165,8 +175,9 @@ void ProgressDialog::HandleProgress(const ProgressEvent& event)
         bar_->SetText(QString::asprintf("%d.%d%%", tenths / 10, tenths % 10));
         bar_->SetPosition(tenths / 10);
         if (!verifying) {
-            if (!estimating_) {
+            if (!estimating_ || estimateStage_ != UM_WRITE_PROGRESS) {
                 estimating_ = true;
+                estimateStage_ = UM_WRITE_PROGRESS;
                 writing_.start();
             }
             written_ = event.done;

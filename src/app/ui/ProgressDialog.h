@@ -33,11 +33,11 @@ inline constexpr const char* kTextPleaseWait = "Please Wait...";
 inline constexpr const char* kTextMenuBegin = "Encoding disc menu....";
 inline constexpr const char* kTextMenuEnd = "Encoding disc menu end.";
 inline constexpr const char* kTextSlides = "Encoding album photos...";
-inline constexpr const char* kTextRecorderInit = "Initalizing cd recorder...";
+inline constexpr const char* kTextRecorderInit = "Initializing CD recorder...";
 inline constexpr const char* kTextLeadIn = "Writing lead in...";
 inline constexpr const char* kTextWriting = "Writing CD...";
 inline constexpr const char* kTextLeadOut = "Writing lead out...";
-inline constexpr const char* kTextDriveWait = "Please waiting...";
+inline constexpr const char* kTextDriveWait = "Please wait...";
 inline constexpr const char* kTextFlushCache = "Flush cache...";
 inline constexpr const char* kTextSimulationDone =
     "The simulation is successfully finished, please click the <Burn Now> button to write the albums to the disc.";
@@ -109,6 +109,7 @@ private:
     qint64 written_ = 0;
     qint64 writeTotal_ = 0;
     bool estimating_ = false;
+    int estimateStage_ = 0; // the progress message the estimate is of (slides or writing)
 };
 
 // "%02d:%02d" of seconds (hours join the minutes).

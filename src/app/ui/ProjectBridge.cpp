@@ -1,10 +1,74 @@
 #include "ui/ProjectBridge.h"
 
+#include <QCoreApplication>
+
 namespace lumivox::ui {
+
+// One undoable change of the project: the albums and pictures before and after it. The
+// change itself is made before the command is pushed, so its first redo does nothing.
+class ProjectEditCommand final : public QUndoCommand {
+public:
+    ProjectEditCommand(ProjectBridge& bridge, const QString& text, ProjectSnapshot before, ProjectSnapshot after)
+        : QUndoCommand(text), bridge_(bridge), before_(std::move(before)), after_(std::move(after))
+    {
+    }
+    void undo() override { Restore(before_); }
+    void redo() override
+    {
+        if (first_) {
+            first_ = false;
+            return;
+        }
+        Restore(after_);
+    }
+
+private:
+    void Restore(const ProjectSnapshot& snapshot)
+    {
+        ++bridge_.restoring_;
+        bridge_.project_.RestoreSnapshot(snapshot);
+        --bridge_.restoring_;
+    }
+
+    ProjectBridge& bridge_;
+    ProjectSnapshot before_;
+    ProjectSnapshot after_;
+    bool first_ = true;
+};
+
+namespace {
+
+// A change outside the project (the disc design): two functions.
+class FunctionCommand final : public QUndoCommand {
+public:
+    FunctionCommand(const QString& text, std::function<void()> redo, std::function<void()> undo)
+        : QUndoCommand(text), redo_(std::move(redo)), undo_(std::move(undo))
+    {
+    }
+    void undo() override { undo_(); }
+    void redo() override
+    {
+        // The change is made before the command is pushed.
+        if (first_) {
+            first_ = false;
+            return;
+        }
+        redo_();
+    }
+
+private:
+    std::function<void()> redo_;
+    std::function<void()> undo_;
+    bool first_ = true;
+};
+
+} // namespace
 
 ProjectBridge::ProjectBridge(AlbumTable& project, QObject* parent) : QObject(parent), project_(project)
 {
     project_.SetObserver(this);
+    connect(&undo_, &QUndoStack::cleanChanged, this, &ProjectBridge::UpdateModified);
+    connect(&undo_, &QUndoStack::indexChanged, this, &ProjectBridge::UpdateModified);
 }
 
 ProjectBridge::~ProjectBridge()
@@ -14,14 +78,78 @@ ProjectBridge::~ProjectBridge()
 
 void ProjectBridge::SetModified(bool modified)
 {
-    if (modified_ == modified)
-        return;
-    modified_ = modified;
-    emit modifiedChanged(modified_);
+    dirty_ = modified;
+    if (!modified)
+        undo_.setClean();
+    UpdateModified();
 }
 
-void ProjectBridge::OnModified() { SetModified(true); }
-void ProjectBridge::OnMessage(const std::string& text) { emit message(QString::fromStdString(text)); }
+void ProjectBridge::StartAfresh()
+{
+    undo_.clear();
+    SetModified(false);
+}
+
+void ProjectBridge::UpdateModified()
+{
+    const bool modified = IsModified();
+    if (modified == lastModified_)
+        return;
+    lastModified_ = modified;
+    emit modifiedChanged(modified);
+}
+
+void ProjectBridge::BeginEdit(const QString& text)
+{
+    if (editDepth_++ > 0)
+        return;
+    editText_ = text;
+    editBefore_ = project_.TakeSnapshot();
+}
+
+void ProjectBridge::EndEdit(const QString& text)
+{
+    if (editDepth_ <= 0 || --editDepth_ > 0) {
+        if (editDepth_ > 0 && !text.isEmpty())
+            editText_ = text;
+        return;
+    }
+    if (!text.isEmpty())
+        editText_ = text;
+    ProjectSnapshot before = std::move(*editBefore_);
+    editBefore_.reset();
+    ProjectSnapshot after = project_.TakeSnapshot();
+    if (before.SameContent(after))
+        return;
+    undo_.push(new ProjectEditCommand(*this, editText_, std::move(before), std::move(after)));
+}
+
+void ProjectBridge::Edit(const QString& text, const std::function<void()>& change)
+{
+    BeginEdit(text);
+    change();
+    EndEdit();
+}
+
+void ProjectBridge::PushCommand(const QString& text, std::function<void()> redo, std::function<void()> undo)
+{
+    undo_.push(new FunctionCommand(text, std::move(redo), std::move(undo)));
+}
+
+void ProjectBridge::OnModified()
+{
+    // Changes inside an edit or an undo are the stack's; others cannot be undone.
+    if (editDepth_ == 0 && restoring_ == 0)
+        SetModified(true);
+}
+// The core's messages are its own English texts: this is where they meet the program's
+// translations, under one context, so that a translator finds them together.
+QString TranslateCoreText(const std::string& text)
+{
+    return QCoreApplication::translate("lumivox::core", text.c_str());
+}
+
+void ProjectBridge::OnMessage(const std::string& text) { emit message(TranslateCoreText(text)); }
 void ProjectBridge::OnAlbumListChanged() { emit albumListChanged(); }
 void ProjectBridge::OnCurrentAlbumChanged(int album) { emit currentAlbumChanged(album); }
 void ProjectBridge::OnAlbumChanged(int album) { emit albumChanged(album); }

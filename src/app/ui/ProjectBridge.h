@@ -8,8 +8,16 @@
 
 #include <QObject>
 #include <QString>
+#include <QUndoStack>
+
+#include <functional>
+#include <optional>
 
 namespace lumivox::ui {
+
+// A message of the core (project, production, recorder), in the user's language when a
+// translation has it.
+QString TranslateCoreText(const std::string& text);
 
 class ProjectBridge final : public QObject, public ProjectObserver {
     Q_OBJECT
@@ -19,9 +27,27 @@ public:
     ~ProjectBridge() override;
 
     AlbumTable& Project() const { return project_; }
-    bool IsModified() const { return modified_; }
-    // Saving and loading clear the flag; every change through the project sets it.
+    // Unsaved changes: the undo stack is away from its clean state, or a change was made
+    // outside it.
+    bool IsModified() const { return dirty_ || !undo_.isClean(); }
+    // Saving marks the clean state (false); true marks a change that cannot be undone.
     void SetModified(bool modified);
+    // A new or opened project: nothing to undo, nothing unsaved.
+    void StartAfresh();
+
+    // Every change to albums and slides, and to the disc design, is one command here.
+    QUndoStack* UndoStack() { return &undo_; }
+    // Changes made between BeginEdit and the matching EndEdit become one command named
+    // text (EndEdit's text, when given, replaces it, for names that depend on the
+    // outcome); nested pairs join the outer one. A pair that changes nothing pushes
+    // nothing.
+    void BeginEdit(const QString& text);
+    void EndEdit(const QString& text = {});
+    // Runs change as one command.
+    void Edit(const QString& text, const std::function<void()>& change);
+    // Pushes a change that is not the project's (the disc design), already made, as one
+    // command.
+    void PushCommand(const QString& text, std::function<void()> redo, std::function<void()> undo);
 
 signals:
     void modifiedChanged(bool modified);
@@ -84,8 +110,18 @@ private:
     void OnLoadStarted() override;
     void OnLoadFinished() override;
 
+    void UpdateModified();
+
     AlbumTable& project_;
-    bool modified_ = false;
+    QUndoStack undo_;
+    bool dirty_ = false;
+    bool lastModified_ = false;
+    int editDepth_ = 0;
+    int restoring_ = 0;
+    QString editText_;
+    std::optional<ProjectSnapshot> editBefore_;
+
+    friend class ProjectEditCommand;
 };
 
 } // namespace lumivox::ui

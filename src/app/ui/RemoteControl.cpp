@@ -1,6 +1,7 @@
 #include "ui/Resources.h"
 #include "ui/RemoteControl.h"
 
+#include <algorithm>
 #include <QFont>
 #include <QPainter>
 #include <QSvgRenderer>
@@ -63,7 +64,8 @@ void RemoteKey::paintEvent(QPaintEvent*)
     artwork_->render(&painter, area);
     if (!label_.isEmpty()) {
         QFont font(QStringLiteral("Liberation Sans"));
-        font.setPixelSize(15);
+        // 15 pixels on a key of its drawn size; smaller with a smaller remote.
+        font.setPixelSize(std::max(8, 15 * height() / kNumberKeySize.height()));
         font.setBold(true);
         painter.setFont(font);
         painter.setPen(QColor(0x2b, 0x33, 0x52));
@@ -81,6 +83,9 @@ RemoteControl::RemoteControl(QWidget* parent)
 {
     EnsureResources();
     setObjectName(QStringLiteral("remoteControl"));
+    setAccessibleName(tr("Remote control"));
+    setAccessibleDescription(tr("The player's remote control: number keys choose an album, the other keys "
+                                "step through the pictures and the menu pages."));
     setFixedSize(kRemoteSize);
     for (int i = 0; i < kKeyCount; ++i) {
         const KeyPlace& place = kKeys[i];
@@ -121,11 +126,23 @@ bool RemoteControl::Press(int command)
     return true;
 }
 
+void RemoteControl::SetScale(qreal scale)
+{
+    setFixedSize((QSizeF(kRemoteSize) * scale).toSize());
+    for (int i = 0; i < kKeyCount; ++i) {
+        const KeyPlace& place = kKeys[i];
+        RemoteKey* key = keys_[static_cast<std::size_t>(i)];
+        key->setFixedSize((QSizeF(place.size) * scale).toSize());
+        key->move((QPointF(place.at) * scale).toPoint());
+    }
+    update();
+}
+
 void RemoteControl::paintEvent(QPaintEvent*)
 {
     QPainter painter(this);
     painter.setRenderHint(QPainter::Antialiasing);
-    picture_->render(&painter, QRectF(QPointF(0, 0), QSizeF(kRemoteSize)));
+    picture_->render(&painter, QRectF(rect()));
 }
 
 } // namespace lumivox::ui

@@ -55,6 +55,8 @@ public:
     void SetKeys(const RemoteKeyStates& states);
     // Presses the key of command when it answers; false when it is disabled.
     bool Press(int command);
+    // The remote and its keys shrink with a small window (1 is the drawn size).
+    void SetScale(qreal scale);
 
 signals:
     void commandPressed(int command);

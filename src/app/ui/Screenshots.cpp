@@ -31,6 +31,7 @@
 #include <QEventLoop>
 #include <QFile>
 #include <QTextStream>
+#include <QScreen>
 #include <QTimer>
 
 #include <cstdio>
@@ -197,9 +198,18 @@ QString WriteSampleProject(const QString& folder)
 int RunScreenshots(MainWindow& window, const AppContext& context, const QString& outDir, const QString& project)
 {
     QDir().mkpath(outDir);
-    window.setGeometry(0, 0, 1280, 800);
+    // The window fills the screen it is shown on (the script picks the screen's size), and
+    // says so when it cannot: a window larger than the screen is cut on the user's desk.
+    QRect screen(0, 0, 1280, 800);
+    const QScreen* primary = QGuiApplication::primaryScreen();
+    if (primary && QGuiApplication::platformName() != QStringLiteral("offscreen"))
+        screen = primary->availableGeometry();
+    window.setGeometry(screen);
     window.show();
     Settle();
+    if (window.width() > screen.width() || window.height() > screen.height())
+        std::fprintf(stderr, "the window (%d x %d) does not fit the screen (%d x %d)\n", window.width(), window.height(),
+                     screen.width(), screen.height());
     if (!project.isEmpty()) {
         QEventLoop wait;
         QObject::connect(&window, &MainWindow::projectOpened, &wait, &QEventLoop::quit);

@@ -1,0 +1,18 @@
+#!/usr/bin/env bash
+# Extracts every text of the desktop program that goes through Qt's translation machinery
+# into a Qt Linguist file for translators.
+#   scripts/translations.sh [TS_FILE]     (default build/translations/lumivox.ts)
+# A translation made from it is compiled with lrelease into lumivox_<locale>.qm and
+# installed in the program's "translations" folder, where the program looks at start.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+ts=$(realpath -m "${1:-build/translations/lumivox.ts}")
+lupdate=$(command -v lupdate || true)
+[ -n "$lupdate" ] || lupdate=/usr/lib/qt6/bin/lupdate
+if [ ! -x "$lupdate" ]; then
+  echo "lupdate not found: run scripts/setup.sh (package qt6-l10n-tools)" >&2
+  exit 1
+fi
+mkdir -p "$(dirname "$ts")"
+"$lupdate" -silent -locations relative -extensions cpp,h src/app -ts "$ts"
+echo "translations: $ts"
