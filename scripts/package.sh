@@ -6,7 +6,7 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 root=$(pwd)
-scripts/setup.sh
+scripts/setup.sh package
 
 dir=build-package
 cmake -S . -B "$dir" -G Ninja -DCMAKE_BUILD_TYPE=Release -DLUMIVOX_BUILD_TESTS=OFF \
