@@ -4,6 +4,7 @@
 
 #include "CliSupport.h"
 #include "Command.h"
+#include "Options.h"
 
 #include "base/Event.h"
 #include "base/Paths.h"
@@ -201,16 +202,14 @@ private:
 struct MakeOptions {
     std::vector<std::string> inputs; // one project file, or folders
     std::string output;
-    std::string templateValue;
+    SharedOptions shared; // --template, --pal/--ntsc, --quiet
     std::string background;
     std::string music;
     std::string label;
     bool labelGiven = false;
     std::string temp;
-    int norm = -1;
     int jobs = 0;
     bool keepTemp = false;
-    bool quiet = false;
     bool burn = false;      // --burn DEVICE given
     BurnOptions burnOptions; // the device and the options of the burn
 };
@@ -226,6 +225,13 @@ int ParseArguments(const std::vector<std::string>& args, MakeOptions& options)
             into = args[++i];
             return true;
         };
+        std::string sharedError;
+        if (TakeSharedOption(args, &i, kNormOption | kTemplateOption | kQuietOption, &options.shared,
+                             &sharedError)) {
+            if (!sharedError.empty())
+                return Fail(sharedError, kExitUsage);
+            continue;
+        }
         std::string burnError;
         if (TakeBurnOption(args, &i, &options.burnOptions, &burnError)) {
             if (!burnError.empty())
@@ -239,9 +245,6 @@ int ParseArguments(const std::vector<std::string>& args, MakeOptions& options)
         } else if (arg == "-o" || arg == "--output") {
             if (!value(options.output))
                 return Fail(arg + " needs the name of the CUE file to make", kExitUsage);
-        } else if (arg == "--template") {
-            if (!value(options.templateValue))
-                return Fail("--template needs a template name or file", kExitUsage);
         } else if (arg == "--background") {
             if (!value(options.background))
                 return Fail("--background needs a picture file", kExitUsage);
@@ -266,14 +269,8 @@ int ParseArguments(const std::vector<std::string>& args, MakeOptions& options)
                                    kMaxWorkers),
                             kExitUsage);
             options.jobs = static_cast<int>(jobs);
-        } else if (arg == "--pal") {
-            options.norm = 1;
-        } else if (arg == "--ntsc") {
-            options.norm = 0;
         } else if (arg == "--keep-temp") {
             options.keepTemp = true;
-        } else if (arg == "--quiet" || arg == "-q") {
-            options.quiet = true;
         } else if (!arg.empty() && arg[0] == '-') {
             return Fail("unknown option '" + arg + "' (see lumivox-cli help make)", kExitUsage);
         } else {
@@ -315,7 +312,7 @@ int RunMake(const std::vector<std::string>& args)
     // The menu.
     DiscMenuState state(ProgramFolder());
     std::string error;
-    if (!options.templateValue.empty() && !ChooseTemplate(state, options.templateValue, &error))
+    if (!options.shared.templateValue.empty() && !ChooseTemplate(state, options.shared.templateValue, &error))
         return Fail(error);
     if (!options.background.empty())
         state.SetBackgroundOverride(options.background);
@@ -336,8 +333,8 @@ int RunMake(const std::vector<std::string>& args)
     request.project = &project;
     request.projectPath = input.projectPath.empty() ? input.folders.front() : input.projectPath;
     request.menu = &state;
-    if (options.norm >= 0)
-        request.norm = TvNormFromSetting(options.norm);
+    if (options.shared.norm >= 0)
+        request.norm = TvNormFromSetting(options.shared.norm);
     if (options.labelGiven)
         request.label = options.label;
     request.tempFolder = options.temp;
@@ -369,7 +366,7 @@ int RunMake(const std::vector<std::string>& args)
     parameters.writeReporting = feed ? WriteReporting::BySink : WriteReporting::ByRun;
     parameters.cancel = &cancel;
 
-    ProgressPrinter printer(::isatty(STDERR_FILENO) == 1, options.quiet);
+    ProgressPrinter printer(::isatty(STDERR_FILENO) == 1, options.shared.quiet);
     ProductionJob job(std::move(parameters));
     const ProductionResult result = job.Run(&printer);
     const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
