@@ -226,7 +226,7 @@ int ParseArguments(const std::vector<std::string>& args, MakeOptions& options)
             return true;
         };
         std::string sharedError;
-        if (TakeSharedOption(args, &i, kNormOption | kTemplateOption | kQuietOption, &options.shared,
+        if (TakeSharedOption(args, &i, kNormOption | kTemplateOption | kQuietOption | kJsonOption, &options.shared,
                              &sharedError)) {
             if (!sharedError.empty())
                 return Fail(sharedError, kExitUsage);
@@ -351,7 +351,7 @@ int RunMake(const std::vector<std::string>& args)
 
     // The recorder is checked (drive, driver, blank disc) before any frame is made; its
     // burn thread then reports what reaches the disc.
-    BurnProgressPrinter burnPrinter;
+    BurnProgressPrinter burnPrinter(options.shared.quiet);
     std::unique_ptr<RecorderSink> feed;
     std::unique_ptr<TeeSink> both;
     if (options.burn) {
@@ -380,7 +380,8 @@ int RunMake(const std::vector<std::string>& args)
         const int status = ReportBurn(kMakeName, options.burnOptions.device, options.burnOptions, burn,
                                       result.Finished(),
                                       result.Finished() || !burn.text.empty() ? std::string() : result.message,
-                                      signalWatcher.Signalled() || result.status == ProductionStatus::Cancelled);
+                                      signalWatcher.Signalled() || result.status == ProductionStatus::Cancelled,
+                                      options.shared.json);
         if (status != 0)
             return status;
     }
@@ -391,11 +392,24 @@ int RunMake(const std::vector<std::string>& args)
     }
     if (!result.Finished())
         return Fail(result.message);
+    const double discSeconds = static_cast<double>(result.totalSectors) / kSectorsPerSecond;
+    if (options.shared.json) {
+        std::printf("{\"cue\": %s, \"bin\": %s, \"norm\": \"%s\", \"albums\": %d, \"pictures\": %d, "
+                    "\"menu_pages\": %d, \"sectors\": %d, \"minutes\": %.2f, \"black_frames\": %zu, "
+                    "\"seconds\": %.1f, \"workers\": %d, \"kept\": %s, \"burn\": %s}\n",
+                    fileSink ? JsonQuote(fileSink->CuePath()).c_str() : "null",
+                    fileSink ? JsonQuote(fileSink->BinPath()).c_str() : "null", norm == TvNorm::Pal ? "PAL" : "NTSC",
+                    result.albums, result.pictures, result.menuPages, result.totalSectors, discSeconds / 60,
+                    result.unreadablePictures.size(), seconds, result.workers,
+                    options.keepTemp ? JsonQuote(prepared.runFolder->Path()).c_str() : "null",
+                    feed ? OneLine(BurnJson(options.burnOptions.device, options.burnOptions, feed->Result(), 0)).c_str()
+                         : "null");
+        return 0;
+    }
     if (!fileSink)
         return 0;
     const BinCueSink& sink = *fileSink;
 
-    const double discSeconds = static_cast<double>(result.totalSectors) / kSectorsPerSecond;
     std::printf("Video CD image written: %s (%s)\n", sink.CuePath().c_str(), sink.BinPath().c_str());
     std::printf("  %s, %d album%s, %d picture%s, %d menu page%s\n", norm == TvNorm::Pal ? "PAL" : "NTSC",
                 result.albums, result.albums == 1 ? "" : "s", result.pictures, result.pictures == 1 ? "" : "s",
@@ -415,7 +429,7 @@ int RunMake(const std::vector<std::string>& args)
 const CommandRegistration registration({
     "make",
     "PROJECT.lvx|FOLDER... -o DISC.cue|--burn DEVICE [--template NAME|FILE] [--background FILE] [--music FILE] "
-    "[--pal|--ntsc] [--label TEXT] [--jobs N] [--temp DIR] [--keep-temp] [--quiet]",
+    "[--pal|--ntsc] [--label TEXT] [--jobs N] [--temp DIR] [--keep-temp] [--quiet] [--json]",
     "Makes the Video CD of a project as a disc image: every menu page and every picture is\n"
     "rendered, encoded as an MPEG-1 still and multiplexed into a still segment, then the\n"
     "Video CD 2.0 image (ISO 9660 / CD-XA file system, control files, segments and the\n"
@@ -444,6 +458,11 @@ const CommandRegistration registration({
     "                         (make-XXXXXX), removed at the end\n"
     "  --keep-temp            keep the run's folder (segments, stills, music) and print it\n"
     "  --quiet, -q            no progress, only warnings, errors and the summary\n"
+    "  --json                 the summary as one JSON object on standard output: \"cue\",\n"
+    "                         \"bin\", \"norm\", \"albums\", \"pictures\", \"menu_pages\",\n"
+    "                         \"sectors\", \"minutes\", \"black_frames\", \"seconds\",\n"
+    "                         \"workers\", \"kept\" (the run's folder) and \"burn\" (see\n"
+    "                         lumivox-cli help burn); null where there is none\n"
     "\n"
     "Progress goes to standard error: a bar with the stage and its percentage on a\n"
     "terminal, one line per step otherwise. A picture that can no longer be decoded goes\n"

@@ -41,7 +41,7 @@ static void PrintUsage(FILE* out)
     std::fprintf(out,
                  "\nEvery command accepts --help.\n\n"
                  "Options:\n"
-                 "  --version            print the version and exit\n"
+                 "  --version            print the version and exit (after a command as well)\n"
                  "  --completion SHELL   print the completion script for bash or zsh\n"
                  "  --manual-page        print the manual page (roff)\n\n"
                  "%s\n",
@@ -108,10 +108,15 @@ int main(int argc, char** argv)
         return 2;
     }
     std::vector<std::string> args(argv + 2, argv + argc);
-    for (const std::string& arg : args)
+    for (const std::string& arg : args) {
         if (arg == "--help" || arg == "-h") {
             PrintCommandHelp(*command);
             return 0;
         }
+        if (arg == "--version") {
+            std::printf("lumivox-cli %s\n", LUMIVOX_VERSION);
+            return 0;
+        }
+    }
     return command->run(args);
 }
