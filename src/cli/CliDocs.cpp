@@ -117,7 +117,7 @@ std::vector<std::string> CommandOptions(const Command& command)
 std::string Summary(const Command& command)
 {
     std::string line = Lines(command.help).empty() ? std::string() : Lines(command.help).front();
-    const std::size_t end = line.find_first_of(".:;(");
+    const std::size_t end = line.find_first_of(".:;(,");
     if (end != std::string::npos)
         line.erase(end);
     while (!line.empty() && line.back() == ' ')
