@@ -1,6 +1,7 @@
 # cmake -DCLI=lumivox-cli -DOUT=folder -P CliDocs.cmake — writes lumivox-cli's manual page
 # (gzipped, as installed) and its bash and zsh completions, each printed by the program
 # from its own command table.
+cmake_minimum_required(VERSION 3.20)
 foreach(what "--manual-page;lumivox-cli.1" "--completion;bash;lumivox-cli.bash"
              "--completion;zsh;_lumivox-cli")
   list(POP_BACK what file)

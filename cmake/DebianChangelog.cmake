@@ -3,6 +3,7 @@
 # The package's changelog in Debian's format, from CHANGELOG.md: each "## VERSION - DATE"
 # heading becomes an entry, its "- " items the entry's "* " lines (continuation lines
 # indented by two spaces stay with their item).
+cmake_minimum_required(VERSION 3.20)
 file(STRINGS ${IN} lines)
 set(out "")
 set(trailer "")
