@@ -4,7 +4,7 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 seconds=${1:-60}
-scripts/setup.sh --fuzz
+scripts/setup.sh fuzz
 scripts/build.sh --fuzz
 export QT_QPA_PLATFORM=offscreen
 export LSAN_OPTIONS=suppressions=$(pwd)/scripts/lsan.supp

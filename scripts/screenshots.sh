@@ -24,9 +24,10 @@ fi
 width=$(( ${size%x*} * scale ))
 height=$(( ${size#*x} * scale ))
 out=$(realpath -m "$out_arg")
-scripts/setup.sh
+scripts/setup.sh screenshots
 if [ ! -f build/build.ninja ]; then
-  cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+  cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DLUMIVOX_BUILD_TESTS=OFF \
+    -DLUMIVOX_BUILD_BENCH=OFF >/dev/null
 fi
 cmake --build build --target lumivox lumivox_data
 

@@ -5,7 +5,7 @@
 #   scripts/test.sh --tsan       the tests that run threads together, with ThreadSanitizer
 set -euo pipefail
 cd "$(dirname "$0")/.."
-scripts/setup.sh
+scripts/setup.sh test
 scripts/build.sh "$@"
 dir=build
 [ "${1:-}" = "--sanitize" ] && dir=build-asan

@@ -6,11 +6,12 @@
 # installed in the program's "translations" folder, where the program looks at start.
 set -euo pipefail
 cd "$(dirname "$0")/.."
+scripts/setup.sh translations
 ts=$(realpath -m "${1:-build/translations/lumivox.ts}")
 lupdate=$(command -v lupdate || true)
 [ -n "$lupdate" ] || lupdate=/usr/lib/qt6/bin/lupdate
 if [ ! -x "$lupdate" ]; then
-  echo "lupdate not found: run scripts/setup.sh (package qt6-l10n-tools)" >&2
+  echo "lupdate not found: package qt6-l10n-tools (scripts/setup.sh translations)" >&2
   exit 1
 fi
 mkdir -p "$(dirname "$ts")"

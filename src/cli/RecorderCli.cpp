@@ -1,5 +1,7 @@
 #include "RecorderCli.h"
 
+#include "base/TextUtil.h"
+
 #include <cstdio>
 #include <cstdlib>
 
@@ -61,7 +63,7 @@ void BurnProgressPrinter::OnProgress(const ProgressEvent& event) {
     case UM_WRITE_PROGRESS: {
         const int tenths = event.Tenths();
         const int step = tenths / 100;
-        if (event.stage != lastStage_ || step != lastStep_) {
+        if (!quiet_ && (event.stage != lastStage_ || step != lastStep_)) {
             std::fprintf(stderr, "%s %d.%d%%\n", event.stage == ProgressStage::Verifying ? "Verifying..." : "Writing CD...",
                          tenths / 10, tenths % 10);
             lastStep_ = step;
@@ -72,7 +74,7 @@ void BurnProgressPrinter::OnProgress(const ProgressEvent& event) {
     default: break;
     }
     if (!event.text.empty()) std::fprintf(stderr, "warning: %s\n", OneLineText(event.text).c_str());
-    if (text) std::fprintf(stderr, "%s\n", text);
+    if (text && !quiet_) std::fprintf(stderr, "%s\n", text);
 }
 
 std::string OneLineText(std::string text) {
@@ -83,9 +85,11 @@ std::string OneLineText(std::string text) {
 }
 
 int ReportBurn(const char* commandName, const std::string& device, const BurnOptions& options,
-               const BurnResult& result, bool ok, const std::string& error, bool signalled) {
+               const BurnResult& result, bool ok, const std::string& error, bool signalled,
+               bool resultSilent) {
     if (ok && result.Succeeded()) {
         for (const std::string& note : result.notes) std::fprintf(stderr, "note: %s\n", OneLineText(note).c_str());
+        if (resultSilent) return 0;
         std::printf("%s\n", options.mode == DiscMode::Simulate
                                 ? "The simulation is successfully finished, please click the <Burn Now> button to "
                                   "write the albums to the disc."
@@ -105,6 +109,17 @@ int ReportBurn(const char* commandName, const std::string& device, const BurnOpt
     if (why.empty()) why = result.status == BurnStatus::Succeeded ? result.verifyText : result.text;
     std::fprintf(stderr, "%s: %s: %s\n", commandName, device.c_str(), OneLineText(why).c_str());
     return kRecorderExitFailed;
+}
+
+std::string BurnJson(const std::string& device, const BurnOptions& options, const BurnResult& result,
+                     int exitStatus) {
+    const char* status = exitStatus == kRecorderExitCancelled ? "cancelled"
+                         : exitStatus != 0                     ? "failed"
+                         : options.mode == DiscMode::Simulate  ? "simulated"
+                                                               : "written";
+    return Format("{\"device\": %s, \"status\": \"%s\", \"verified\": %s, \"exit_status\": %d}\n",
+                  JsonQuote(device).c_str(), status, result.verify == VerifyStatus::Passed ? "true" : "false",
+                  exitStatus);
 }
 
 } // namespace lumivox::cli

@@ -34,11 +34,14 @@ extern const char* const kBurnOptionsHelp;
 using CancelOnSignal = SignalWatcher;
 
 // The burn's progress messages as lines on standard error (writing in tenths of the image).
+// Quiet (--quiet): only the warnings.
 class BurnProgressPrinter final : public ProgressListener {
 public:
+    explicit BurnProgressPrinter(bool quiet = false) : quiet_(quiet) {}
     void OnProgress(const ProgressEvent& event) override;
 
 private:
+    const bool quiet_;
     int lastStep_ = -1;
     ProgressStage lastStage_ = ProgressStage::Done;
 };
@@ -53,8 +56,15 @@ inline bool OpenDrive(const std::string& device, OpenedDrive* drive, std::string
 // A text on one line (the engine's texts may carry a second line).
 std::string OneLineText(std::string text);
 
-// Prints the end of a burn and returns the exit status.
+// Prints the end of a burn and returns the exit status. With resultSilent the lines of a
+// burn that succeeded are left to the caller (--json); failures are named all the same.
 int ReportBurn(const char* commandName, const std::string& device, const BurnOptions& options,
-               const BurnResult& result, bool ok, const std::string& error, bool signalled);
+               const BurnResult& result, bool ok, const std::string& error, bool signalled,
+               bool resultSilent = false);
+
+// The end of a burn as one JSON object for --json: the device, "written", "simulated",
+// "failed" or "cancelled", whether the disc was read back and matched, the exit status.
+std::string BurnJson(const std::string& device, const BurnOptions& options, const BurnResult& result,
+                     int exitStatus);
 
 } // namespace lumivox::cli

@@ -1,6 +1,7 @@
 // lumivox-cli burn: writes a BIN/CUE image made earlier to a CD-R/RW.
 
 #include "Command.h"
+#include "Options.h"
 #include "RecorderCli.h"
 
 #include <cstdio>
@@ -12,10 +13,12 @@ constexpr const char* kName = "lumivox-cli burn";
 
 int RunBurn(const std::vector<std::string>& args) {
     BurnOptions options;
+    SharedOptions shared;
     std::string cue;
     for (std::size_t i = 0; i < args.size(); ++i) {
         std::string error;
-        if (TakeBurnOption(args, &i, &options, &error)) {
+        if (TakeSharedOption(args, &i, kQuietOption | kJsonOption, &shared, &error)) {
+        } else if (TakeBurnOption(args, &i, &options, &error)) {
             if (!error.empty()) {
                 std::fprintf(stderr, "%s: %s\n", kName, error.c_str());
                 return kRecorderExitUsage;
@@ -35,21 +38,30 @@ int RunBurn(const std::vector<std::string>& args) {
     }
     ManualResetEvent cancel;
     CancelOnSignal signalWatcher(cancel, kName);
-    BurnProgressPrinter printer;
+    BurnProgressPrinter printer(shared.quiet);
     BurnResult result;
     std::string error;
     const bool ok = BurnImageFile(cue, options, &printer, &cancel, &result, &error);
-    return ReportBurn(kName, options.device, options, result, ok, error, signalWatcher.Signalled());
+    const int status = ReportBurn(kName, options.device, options, result, ok, error, signalWatcher.Signalled(),
+                                  shared.json);
+    if (shared.json)
+        std::fputs(BurnJson(options.device, options, result, status).c_str(), stdout);
+    return status;
 }
 
 const CommandRegistration registration({
     "burn",
-    "DISC.cue --device DEVICE [--speed 0-6] [--simulate] [--burn-proof] [--driver auto|mmc|raw] [--no-verify]",
+    "DISC.cue --device DEVICE [--speed 0-6] [--simulate] [--burn-proof] [--driver auto|mmc|raw] [--no-verify] "
+    "[--quiet] [--json]",
     std::string("Writes a Video CD image (BIN/CUE, Mode 2, 2,352-byte sectors) to a blank CD-R/RW in one\n"
                 "disc-at-once pass, then reads the disc back and compares every sector. DEVICE is a\n"
                 "drive's node (/dev/sr0) or an emulated recorder (emulated:FOLDER?options). Ctrl-C cancels.\n"
                 "Exit status: 0 written (and verified), 1 failed, 2 usage, 130 cancelled.\n\n") +
-        kBurnOptionsHelp,
+        kBurnOptionsHelp +
+        "\n  --quiet, -q       no progress lines, only warnings, errors and the result\n"
+        "  --json            the result as one JSON object on standard output: \"device\",\n"
+        "                    \"status\" (written, simulated, failed, cancelled), \"verified\",\n"
+        "                    \"exit_status\"",
     RunBurn,
 });
 

@@ -3,6 +3,7 @@
 
 #include "CliSupport.h"
 #include "Command.h"
+#include "Options.h"
 
 #include "base/Paths.h"
 #include "base/TextUtil.h"
@@ -67,19 +68,21 @@ PictureFacts DescribePicture(PicReader& reader, const PictureItem& item, ProbedS
 int RunInfo(const std::vector<std::string>& args)
 {
     std::string projectPath;
-    bool json = false;
-    std::string templateValue;
+    SharedOptions shared;
     std::string music;
-    int norm = -1;
     std::optional<SlideshowTrackMode> slideshowTrack;
     for (std::size_t a = 0; a < args.size(); ++a) {
         const std::string& arg = args[a];
-        if (arg == "--json") {
-            json = true;
-        } else if ((arg == "--template" || arg == "--music") && a + 1 < args.size()) {
-            (arg == "--template" ? templateValue : music) = args[++a];
-        } else if (arg == "--pal" || arg == "--ntsc") {
-            norm = arg == "--pal" ? 1 : 0;
+        std::string sharedError;
+        if (TakeSharedOption(args, &a, kNormOption | kTemplateOption | kJsonOption, &shared, &sharedError)) {
+            if (!sharedError.empty()) {
+                std::fprintf(stderr, "lumivox-cli info: %s\n", sharedError.c_str());
+                return 2;
+            }
+            continue;
+        }
+        if (arg == "--music" && a + 1 < args.size()) {
+            music = args[++a];
         } else if (arg == "--slideshow-track") {
             SlideshowTrackMode mode;
             if (a + 1 >= args.size() || !ParseSlideshowTrackMode(args[++a], mode)) {
@@ -97,6 +100,8 @@ int RunInfo(const std::vector<std::string>& args)
             return 2;
         }
     }
+    const bool json = shared.json;
+    const std::string& templateValue = shared.templateValue;
     if (projectPath.empty()) {
         std::fprintf(stderr, "lumivox-cli info: no project file given (see lumivox-cli help info)\n");
         return 2;
@@ -172,7 +177,7 @@ int RunInfo(const std::vector<std::string>& args)
         std::fprintf(stderr, "lumivox-cli info: %s\n", error.c_str());
         return 1;
     }
-    plan.norm = norm < 0 ? TvNormFromSetting(PalFromSettings()) : TvNormFromSetting(norm);
+    plan.norm = TvNormFromSetting(PalChosen(shared));
     plan.slideshowTrack = slideshowTrack.value_or(SlideshowTrackFromSettings());
     const DiscEstimate disc = EstimateDisc(plan, ProgramFolder());
     if (json) {

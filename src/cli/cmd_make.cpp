@@ -4,6 +4,7 @@
 
 #include "CliSupport.h"
 #include "Command.h"
+#include "Options.h"
 
 #include "base/Event.h"
 #include "base/Paths.h"
@@ -204,17 +205,15 @@ private:
 struct MakeOptions {
     std::vector<std::string> inputs; // one project file, or folders
     std::string output;
-    std::string templateValue;
+    SharedOptions shared; // --template, --pal/--ntsc, --quiet
     std::string background;
     std::string music;
     std::string label;
     bool labelGiven = false;
     std::string temp;
-    int norm = -1;
     std::optional<SlideshowTrackMode> slideshowTrack;
     int jobs = 0;
     bool keepTemp = false;
-    bool quiet = false;
     bool burn = false;      // --burn DEVICE given
     BurnOptions burnOptions; // the device and the options of the burn
 };
@@ -230,6 +229,13 @@ int ParseArguments(const std::vector<std::string>& args, MakeOptions& options)
             into = args[++i];
             return true;
         };
+        std::string sharedError;
+        if (TakeSharedOption(args, &i, kNormOption | kTemplateOption | kQuietOption | kJsonOption, &options.shared,
+                             &sharedError)) {
+            if (!sharedError.empty())
+                return Fail(sharedError, kExitUsage);
+            continue;
+        }
         std::string burnError;
         if (TakeBurnOption(args, &i, &options.burnOptions, &burnError)) {
             if (!burnError.empty())
@@ -243,9 +249,6 @@ int ParseArguments(const std::vector<std::string>& args, MakeOptions& options)
         } else if (arg == "-o" || arg == "--output") {
             if (!value(options.output))
                 return Fail(arg + " needs the name of the CUE file to make", kExitUsage);
-        } else if (arg == "--template") {
-            if (!value(options.templateValue))
-                return Fail("--template needs a template name or file", kExitUsage);
         } else if (arg == "--background") {
             if (!value(options.background))
                 return Fail("--background needs a picture file", kExitUsage);
@@ -276,14 +279,8 @@ int ParseArguments(const std::vector<std::string>& args, MakeOptions& options)
             if (!value(text) || !ParseSlideshowTrackMode(text, mode))
                 return Fail("--slideshow-track needs auto, always or never", kExitUsage);
             options.slideshowTrack = mode;
-        } else if (arg == "--pal") {
-            options.norm = 1;
-        } else if (arg == "--ntsc") {
-            options.norm = 0;
         } else if (arg == "--keep-temp") {
             options.keepTemp = true;
-        } else if (arg == "--quiet" || arg == "-q") {
-            options.quiet = true;
         } else if (!arg.empty() && arg[0] == '-') {
             return Fail("unknown option '" + arg + "' (see lumivox-cli help make)", kExitUsage);
         } else {
@@ -325,7 +322,7 @@ int RunMake(const std::vector<std::string>& args)
     // The menu.
     DiscMenuState state(ProgramFolder());
     std::string error;
-    if (!options.templateValue.empty() && !ChooseTemplate(state, options.templateValue, &error))
+    if (!options.shared.templateValue.empty() && !ChooseTemplate(state, options.shared.templateValue, &error))
         return Fail(error);
     if (!options.background.empty())
         state.SetBackgroundOverride(options.background);
@@ -365,8 +362,8 @@ int RunMake(const std::vector<std::string>& args)
     request.project = &project;
     request.projectPath = input.projectPath.empty() ? input.folders.front() : input.projectPath;
     request.menu = &state;
-    if (options.norm >= 0)
-        request.norm = TvNormFromSetting(options.norm);
+    if (options.shared.norm >= 0)
+        request.norm = TvNormFromSetting(options.shared.norm);
     if (options.labelGiven)
         request.label = options.label;
     request.slideshowTrack = options.slideshowTrack;
@@ -384,7 +381,7 @@ int RunMake(const std::vector<std::string>& args)
 
     // The recorder is checked (drive, driver, blank disc) before any frame is made; its
     // burn thread then reports what reaches the disc.
-    BurnProgressPrinter burnPrinter;
+    BurnProgressPrinter burnPrinter(options.shared.quiet);
     std::unique_ptr<RecorderSink> feed;
     std::unique_ptr<TeeSink> both;
     if (options.burn) {
@@ -399,7 +396,7 @@ int RunMake(const std::vector<std::string>& args)
     parameters.writeReporting = feed ? WriteReporting::BySink : WriteReporting::ByRun;
     parameters.cancel = &cancel;
 
-    ProgressPrinter printer(::isatty(STDERR_FILENO) == 1, options.quiet);
+    ProgressPrinter printer(::isatty(STDERR_FILENO) == 1, options.shared.quiet);
     ProductionJob job(std::move(parameters));
     const ProductionResult result = job.Run(&printer);
     const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
@@ -432,7 +429,7 @@ int RunMake(const std::vector<std::string>& args)
         const int status = ReportBurn(kMakeName, options.burnOptions.device, options.burnOptions, burn,
                                       result.Finished() || burnt,
                                       result.Finished() || !burn.text.empty() ? std::string() : result.message,
-                                      cancelled);
+                                      cancelled, options.shared.json);
         if (status == 0 && !result.Finished() && fileSink)
             return Fail("the disc was written, but the image " + fileSink->CuePath() + " was not: " + result.message);
         if (status != 0) {
@@ -447,11 +444,24 @@ int RunMake(const std::vector<std::string>& args)
     }
     if (!result.Finished())
         return Fail(result.message);
+    const double discSeconds = static_cast<double>(result.totalSectors) / kSectorsPerSecond;
+    if (options.shared.json) {
+        std::printf("{\"cue\": %s, \"bin\": %s, \"norm\": \"%s\", \"albums\": %d, \"pictures\": %d, "
+                    "\"menu_pages\": %d, \"sectors\": %d, \"minutes\": %.2f, \"black_frames\": %zu, "
+                    "\"seconds\": %.1f, \"workers\": %d, \"kept\": %s, \"burn\": %s}\n",
+                    fileSink ? JsonQuote(fileSink->CuePath()).c_str() : "null",
+                    fileSink ? JsonQuote(fileSink->BinPath()).c_str() : "null", norm == TvNorm::Pal ? "PAL" : "NTSC",
+                    result.albums, result.pictures, result.menuPages, result.totalSectors, discSeconds / 60,
+                    result.unreadablePictures.size(), seconds, result.workers,
+                    options.keepTemp ? JsonQuote(prepared.runFolder->Path()).c_str() : "null",
+                    feed ? OneLine(BurnJson(options.burnOptions.device, options.burnOptions, feed->Result(), 0)).c_str()
+                         : "null");
+        return 0;
+    }
     if (!fileSink)
         return 0;
     const BinCueSink& sink = *fileSink;
 
-    const double discSeconds = static_cast<double>(result.totalSectors) / kSectorsPerSecond;
     std::printf("Video CD image written: %s (%s)\n", sink.CuePath().c_str(), sink.BinPath().c_str());
     std::printf("  %s, %d album%s, %d picture%s, %d menu page%s\n", norm == TvNorm::Pal ? "PAL" : "NTSC",
                 result.albums, result.albums == 1 ? "" : "s", result.pictures, result.pictures == 1 ? "" : "s",
@@ -472,7 +482,7 @@ const CommandRegistration registration({
     "make",
     "PROJECT.lvx|FOLDER... -o DISC.cue|--burn DEVICE [--template NAME|FILE] [--background FILE] [--music FILE] "
     "[--pal|--ntsc] [--label TEXT] [--slideshow-track auto|always|never] [--jobs N] [--temp DIR] [--keep-temp] "
-    "[--quiet]",
+    "[--quiet] [--json]",
     "Makes the Video CD of a project as a disc image: every menu page and every picture is\n"
     "rendered, encoded as an MPEG-1 still and multiplexed into a still segment, then the\n"
     "Video CD 2.0 image (ISO 9660 / CD-XA file system, control files, segments and the\n"
@@ -511,6 +521,11 @@ const CommandRegistration registration({
     "                         (make-XXXXXX), removed at the end\n"
     "  --keep-temp            keep the run's folder (segments, stills, music) and print it\n"
     "  --quiet, -q            no progress, only warnings, errors and the summary\n"
+    "  --json                 the summary as one JSON object on standard output: \"cue\",\n"
+    "                         \"bin\", \"norm\", \"albums\", \"pictures\", \"menu_pages\",\n"
+    "                         \"sectors\", \"minutes\", \"black_frames\", \"seconds\",\n"
+    "                         \"workers\", \"kept\" (the run's folder) and \"burn\" (see\n"
+    "                         lumivox-cli help burn); null where there is none\n"
     "\n"
     "Progress goes to standard error: a bar with the stage and its percentage on a\n"
     "terminal, one line per step otherwise. A picture that can no longer be decoded goes\n"

@@ -3,6 +3,7 @@
 
 #include "CliSupport.h"
 #include "Command.h"
+#include "Options.h"
 
 #include "base/IniFile.h"
 #include "base/Paths.h"
@@ -73,11 +74,16 @@ int RunRender(const std::vector<std::string>& args)
 {
     std::string projectPath;
     std::string outFolder;
-    std::string templateValue;
+    SharedOptions shared;
     std::string background;
-    int norm = -1;
     for (std::size_t i = 0; i < args.size(); ++i) {
         const std::string& arg = args[i];
+        std::string sharedError;
+        if (TakeSharedOption(args, &i, kNormOption | kTemplateOption, &shared, &sharedError)) {
+            if (!sharedError.empty())
+                return Fail(sharedError);
+            continue;
+        }
         auto value = [&](std::string& into) {
             if (i + 1 >= args.size())
                 return false;
@@ -87,16 +93,9 @@ int RunRender(const std::vector<std::string>& args)
         if (arg == "--out" || arg == "-o") {
             if (!value(outFolder))
                 return Fail("--out needs a folder");
-        } else if (arg == "--template") {
-            if (!value(templateValue))
-                return Fail("--template needs a template name or file");
         } else if (arg == "--background") {
             if (!value(background))
                 return Fail("--background needs a picture file");
-        } else if (arg == "--pal") {
-            norm = 1;
-        } else if (arg == "--ntsc") {
-            norm = 0;
         } else if (!arg.empty() && arg[0] == '-') {
             return Fail("unknown option '" + arg + "'");
         } else if (projectPath.empty()) {
@@ -109,16 +108,15 @@ int RunRender(const std::vector<std::string>& args)
         return Fail("no project file given (see lumivox-cli help render)");
     if (outFolder.empty())
         return Fail("no output folder given: use --out DIR");
-    if (norm < 0)
-        norm = PalFromSettings() ? 1 : 0;
+    const int norm = PalChosen(shared) ? 1 : 0;
     const TvNorm tvNorm = norm ? TvNorm::Pal : TvNorm::Ntsc;
 
     EnsureGuiApplication(GuiPlatform::Offscreen);
 
     DiscMenuState state(ProgramFolder());
     std::string error;
-    if (!templateValue.empty()) {
-        if (!ChooseTemplate(state, templateValue, &error))
+    if (!shared.templateValue.empty()) {
+        if (!ChooseTemplate(state, shared.templateValue, &error))
             return Fail(error);
     } else {
         MenuTemplate current;

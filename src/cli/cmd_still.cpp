@@ -5,6 +5,7 @@
 
 #include "CliSupport.h"
 #include "Command.h"
+#include "Options.h"
 #include "ScratchFolder.h"
 
 #include "base/FileDescriptor.h"
@@ -103,9 +104,12 @@ int RunStill(const std::vector<std::string>& args)
     std::string output;
     std::string music;
     int rotation = 0;
-    int norm = -1;
+    SharedOptions shared;
     for (std::size_t i = 0; i < args.size(); ++i) {
         const std::string& arg = args[i];
+        std::string sharedError;
+        if (TakeSharedOption(args, &i, kNormOption, &shared, &sharedError))
+            continue;
         auto value = [&](std::string& into) {
             if (i + 1 >= args.size())
                 return false;
@@ -126,10 +130,6 @@ int RunStill(const std::vector<std::string>& args)
                 rotation = std::stoi(degrees);
             else
                 return Fail("--rotate takes 90, 180 or 270 degrees, not '" + degrees + "'", 2);
-        } else if (arg == "--pal") {
-            norm = 1;
-        } else if (arg == "--ntsc") {
-            norm = 0;
         } else if (!arg.empty() && arg[0] == '-') {
             return Fail("unknown option '" + arg + "'", 2);
         } else if (picture.empty()) {
@@ -146,8 +146,7 @@ int RunStill(const std::vector<std::string>& args)
         EqualsIgnoreCase(std::filesystem::path(output).extension().string(), ".m1v");
     if (elementaryOnly && !music.empty())
         return Fail(output + ": a bare .m1v still cannot carry music; write a segment (.mpg) instead", 2);
-    if (norm < 0)
-        norm = PalFromSettings() ? 1 : 0;
+    const int norm = PalChosen(shared) ? 1 : 0;
     const TvNorm tvNorm = norm ? TvNorm::Pal : TvNorm::Ntsc;
     const TvNorm encoderNorm = norm ? TvNorm::Pal : TvNorm::Ntsc;
 

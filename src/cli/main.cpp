@@ -1,5 +1,6 @@
 // lumivox-cli: the headless face of Lumivox. Dispatches to the registered subcommands.
 
+#include "CliDocs.h"
 #include "Command.h"
 
 #include <algorithm>
@@ -38,7 +39,14 @@ static void PrintUsage(FILE* out)
                  LUMIVOX_VERSION);
     for (const Command& command : RegisteredCommands())
         std::fprintf(out, "  %-11s %s\n", command.name.c_str(), command.synopsis.c_str());
-    std::fprintf(out, "\nEvery command accepts --help.\n");
+    std::fprintf(out,
+                 "\nEvery command accepts --help.\n\n"
+                 "Options:\n"
+                 "  --version            print the version and exit (after a command as well)\n"
+                 "  --completion SHELL   print the completion script for bash or zsh\n"
+                 "  --manual-page        print the manual page (roff)\n\n"
+                 "%s\n",
+                 kExitStatusHelp);
 }
 
 static void PrintCommandHelp(const Command& command)
@@ -68,6 +76,19 @@ int main(int argc, char** argv)
         std::printf("lumivox-cli %s\n", LUMIVOX_VERSION);
         return 0;
     }
+    if (!std::strcmp(argv[1], "--manual-page")) {
+        std::fputs(ManualPage().c_str(), stdout);
+        return 0;
+    }
+    if (!std::strcmp(argv[1], "--completion")) {
+        const std::string shell = argc > 2 ? argv[2] : "";
+        if (shell != "bash" && shell != "zsh") {
+            std::fprintf(stderr, "lumivox-cli: --completion takes bash or zsh\n");
+            return 2;
+        }
+        std::fputs((shell == "bash" ? BashCompletion() : ZshCompletion()).c_str(), stdout);
+        return 0;
+    }
     std::string name = argv[1];
     if (name == "help") {
         if (argc < 3) {
@@ -91,10 +112,15 @@ int main(int argc, char** argv)
     // rather than the signal killing the program with its pending files left behind.
     std::signal(SIGXFSZ, SIG_IGN);
     std::vector<std::string> args(argv + 2, argv + argc);
-    for (const std::string& arg : args)
+    for (const std::string& arg : args) {
         if (arg == "--help" || arg == "-h") {
             PrintCommandHelp(*command);
             return 0;
         }
+        if (arg == "--version") {
+            std::printf("lumivox-cli %s\n", LUMIVOX_VERSION);
+            return 0;
+        }
+    }
     return command->run(args);
 }

@@ -154,6 +154,12 @@ std::string FindMjpegHelper() {
     if (slash != std::string::npos) {
         std::string beside = executable.substr(0, slash + 1) + kMjpegHelperName;
         if (IsExecutableFile(beside)) return beside;
+        // /usr/bin/lumivox-cli -> /usr/lib/lumivox/lumivox-mjpeg
+        std::size_t prefixEnd = executable.rfind('/', slash == 0 ? 0 : slash - 1);
+        if (prefixEnd != std::string::npos && slash > 0) {
+            std::string installed = executable.substr(0, prefixEnd + 1) + "lib/lumivox/" + kMjpegHelperName;
+            if (IsExecutableFile(installed)) return installed;
+        }
     }
     std::string inProgramFolder = ProgramFolder() + kMjpegHelperName;
     if (IsExecutableFile(inProgramFolder)) return inProgramFolder;

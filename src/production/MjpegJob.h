@@ -38,8 +38,7 @@
 namespace lumivox {
 
 inline constexpr const char* kMjpegHelperName = "lumivox-mjpeg";
-// Environment variable naming the helper when it is neither beside the running program
-// nor in the program folder.
+// Environment variable naming the helper when it is in none of the folders looked in.
 inline constexpr const char* kMjpegHelperVariable = "LUMIVOX_MJPEG_HELPER";
 // The helper's descriptor for the message records.
 inline constexpr int kMjpegHelperLogFd = 3;
@@ -84,8 +83,10 @@ private:
     std::string_view bytes_;
 };
 
-// Where the helper is: beside the running executable, else in the program folder, else
-// the path in LUMIVOX_MJPEG_HELPER. Empty when none of them holds an executable file.
+// Where the helper is: beside the running executable (the build tree), else in the
+// package's private folder <executable folder>/../lib/lumivox/ (an installed program: the
+// helper is not a command for the user's PATH), else in the program folder, else the
+// path in LUMIVOX_MJPEG_HELPER. Empty when none of them holds an executable file.
 std::string FindMjpegHelper();
 
 // Runs one job in a fresh helper process: the request is the kind followed by the payload
