@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Authoring benchmark: a photo album disc of 1,900 one-unit segments (about 660 MB of image)
 // written to the BIN/CUE file sink, side by side with `cat` of the same segment files into
 // the same output folder. Target: at most 2.5 × cat's time, peak memory under 64 MB.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Burning benchmark: a photo album disc of 1,900 one-unit segments (about 660 MB of image,
 // as bench_author builds it) burned through the recorder feed to the emulated recorder at
 // speed=0, side by side with the BIN/CUE file sink on the same layout, in one run; then a

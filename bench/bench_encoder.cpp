@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // One 704 x 480 high-resolution still: Lumivox's EncodeStill (frame read and colour
 // conversion here, encoding in the lumivox-mjpeg helper) against the command a user would
 // run on the same frame, `ppmtoy4m | mpeg2enc -f 6 -T 200`. Ours is measured three ways:

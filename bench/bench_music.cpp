@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Menu-music conversion speed: a 4-minute 44.1 kHz stereo MP3 converted to the Layer II
 // file in-process (ConvertBackgroundMusic, MP3 decode + Layer II encode) against
 // `ffmpeg -i song.mp3 -c:a mp2 -b:a 192k` on the same file. Each side runs several times

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Picture decoding benchmark: full-mode JPEG decode to a 32-bit PicBitmap against
 // `djpeg -dct float -nosmooth` on the same file, reduced-mode decode, PicResizer to
 // 704 x 396, and the peak memory of decode + resize against the decoded bitmap's size.

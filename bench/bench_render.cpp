@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Rendering cost against decoding: one slide frame from an 18-megapixel JPEG (decode,
 // fit, hand-over) and one menu page of the default template, each beside the time of
 // its decode alone (for the menu page: every picture the page decodes - background, frame

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Scanning speed and memory of the program-stream scanner against `cat FILE > /dev/null`
 // on the same warm file.
 //

@@ -1,4 +1,5 @@
 #!/usr/bin/python3
+# SPDX-License-Identifier: GPL-2.0-or-later
 """Writes COUNT large photo-like JPEG files for the production benchmark: smooth colour
 fields (sky, land, water), soft shapes with hard edges, and sensor-like grain, so that
 each file decodes like a real camera picture of that size.

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-2.0-or-later
 # Making a whole Video CD with `lumivox-cli make` against the per-photo pipeline a user
 # would script with the usual tools, side by side in one run, on a project of 60 large
 # JPEG photos (12 megapixels, 4032 x 3024):

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: GPL-2.0-or-later
 # cmake -DCLI=lumivox-cli -DOUT=folder -P CliDocs.cmake — writes lumivox-cli's manual page
 # (gzipped, as installed) and its bash and zsh completions, each printed by the program
 # from its own command table.

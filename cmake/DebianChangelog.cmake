@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: GPL-2.0-or-later
 # cmake -DIN=CHANGELOG.md -DOUT=changelog.gz -DPACKAGE=name -DMAINTAINER="Name <mail>"
 #       -P DebianChangelog.cmake
 # The package's changelog in Debian's format, from CHANGELOG.md: each "## VERSION - DATE"

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: GPL-2.0-or-later
 # cmake -DPROGRAM=path -DNAME=lumivox -DSEE_ALSO=lumivox-cli -DOUT=file.1.gz -P HelpToMan.cmake
 # The manual page of a Qt program, written from its own --help (QCommandLineParser's
 # layout: "Usage:" line, description, "Options:" and "Arguments:" tables).

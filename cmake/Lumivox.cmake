@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: GPL-2.0-or-later
 # Shared build settings and helpers for every Lumivox target.
 
 add_library(lumivox_options INTERFACE)

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Fuzz target: CUE sheets given to lumivox-cli burn. The sheet is read with its BIN beside
 // it; whatever the text says, reading ends with a cue list or an error, never a crash.
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The HEIF decoder on arbitrary bytes: HEIF/HEIC (the container, HEVC data, rotation and colour boxes),
 // in full and reduced mode. Inputs that do not identify as HEIF are skipped, so that
 // every run reaches the decoder. Anything but a PLTextException or a clean result is a bug.

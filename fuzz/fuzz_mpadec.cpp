@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Fuzzes the MPEG audio side of the menu music: header parsing, frame-by-frame decoding,
 // the first-frame scan and the whole MP3-to-WAVE decoding over arbitrary bytes.
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Fuzzes the PCM side of the menu music: WAVE, AIFF and headerless input as the Layer II
 // encoder reads it. Lying chunk sizes, huge "data" sizes and odd formats must be refused
 // or read within the file, never crash, hang or allocate without bound.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Picture identification and every decoder (bitmap, JPEG, TIFF, EPS preview, PNG, WebP,
 // HEIF) on arbitrary bytes, in full and reduced mode, followed by the resizer and a
 // rotation of whatever decodes. Anything but a PLTextException or a clean result is a bug.

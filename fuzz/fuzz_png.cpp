@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The PNG decoder on arbitrary bytes: PNG (palette, grey, 16-bit, interlaced, with iCCP profiles),
 // in full and reduced mode. Inputs that do not identify as PNG are skipped, so that
 // every run reaches the decoder. Anything but a PLTextException or a clean result is a bug.

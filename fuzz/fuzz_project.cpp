@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Fuzzes the INI reader and the project loader: the bytes become a project file on
 // disk, which is parsed, queried, changed, written back and loaded as a project.
 // Pictures are not decoded (the picture decoders have their own fuzz target): every

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Fuzzes the recorder drivers and disc utilities with a drive whose every answer comes from
 // the input: the result of each command (success, failure, CHECK CONDITION with sense) and
 // the bytes of each data-in buffer, always exactly as long as the command asked for. Every

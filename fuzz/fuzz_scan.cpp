@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Fuzzes the program-stream scanner: any file must scan and read back packet by packet
 // without crashing, looping or reading out of bounds, and the packets must tile a
 // prefix of the file.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Fuzzes menu templates: the bytes become a template file, which is parsed and then drawn
 // as a menu page of a small project. The template's pictures are the installed classic
 // template's (so frames and buttons really draw) unless the file names others; absurd

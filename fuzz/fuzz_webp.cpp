@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The WebP decoder on arbitrary bytes: WebP (lossy, lossless, alpha, animated, with ICCP profiles),
 // in full and reduced mode. Inputs that do not identify as WebP are skipped, so that
 // every run reaches the decoder. Anything but a PLTextException or a clean result is a bug.

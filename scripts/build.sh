@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-2.0-or-later
 # Configures and builds Lumivox into a build folder.
 #   scripts/build.sh                 release build with tests in build/
 #   scripts/build.sh --programs      only the programs and their data in build/ (the main job)

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-2.0-or-later
 # Builds the libFuzzer targets with clang and runs each for a bounded time on its
 # seed corpus (fuzz/corpus/<target>/). Usage: scripts/fuzz.sh [SECONDS_PER_TARGET]
 set -euo pipefail

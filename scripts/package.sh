@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-2.0-or-later
 # Builds the Debian package of Lumivox and checks it: lintian must have nothing to say
 # about it, and the .deb is unpacked into a scratch root, where the installed programs are
 # run to show that they find their data (templates, MPEG files, help) under share/lumivox/

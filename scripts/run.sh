@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-2.0-or-later
 # The main job: sets up, builds, and makes the Video CD of the bundled sample project —
 # three albums of photos under the default disc menu, with a generated menu tune — as a
 # BIN/CUE disc image that any burning tool accepts.

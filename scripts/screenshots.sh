@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-2.0-or-later
 # Takes the desktop program's screenshots: `lumivox --screenshots` under Xvfb (the real X11
 # platform) on a screen of 1280 x 800 logical pixels, Fusion style, Liberation fonts, scale
 # factor 1, with the bundled sample project, so that pictures of different runs compare.

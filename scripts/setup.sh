@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-2.0-or-later
 # Installs the Debian packages a Lumivox command needs — only those that are missing, so
 # running it again is cheap. Works as root on a fresh Debian 12 machine (uses sudo when
 # not root). Each command names what it needs:

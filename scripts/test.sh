@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-2.0-or-later
 # Sets up, builds and runs the whole test suite (ctest).
 #   scripts/test.sh              release build in build/
 #   scripts/test.sh --sanitize   the same tests built with ASan+UBSan in build-asan/

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-2.0-or-later
 # Extracts every text of the desktop program that goes through Qt's translation machinery
 # into a Qt Linguist file for translators.
 #   scripts/translations.sh [TS_FILE]     (default build/translations/lumivox.ts)

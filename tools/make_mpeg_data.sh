@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-2.0-or-later
 # Makes the four MPEG files installed beside the program, from one neutral Lumivox card:
 #   data/temp_x.ntsc, data/temp_x.npal   normal-resolution Video CD stills (352 x 240 /
 #                                        352 x 288), MPEG-1 video elementary streams: the

@@ -1,4 +1,5 @@
 #!/usr/bin/env python3
+# SPDX-License-Identifier: GPL-2.0-or-later
 """Writes the sample disc's menu tune: about twenty seconds of soft chords with an
 arpeggio over them, as a 16-bit stereo WAVE file.
 

@@ -1,4 +1,5 @@
 #!/usr/bin/python3
+# SPDX-License-Identifier: GPL-2.0-or-later
 """Makes the photos of the bundled sample project (samples/*.jpg).
 
 Procedural landscapes drawn with PIL: sky gradients, a sun or moon, layered mountain

@@ -1,4 +1,5 @@
 #!/usr/bin/python3
+# SPDX-License-Identifier: GPL-2.0-or-later
 """Generates the bundled disc-menu templates under data/template/.
 
 Each template is an INI file plus a picture folder with a background (JPEG), a frame

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // lumivox: the desktop program. Everything lives in the lumivox_ui library.
 #include "ui/Application.h"
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 #pragma once
 // Fixed-width number fields of on-disc records and command blocks, stored as bytes in the
 // order their standard gives, so that records can be written as packed structs whose

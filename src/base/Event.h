@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 #pragma once
 // A manual-reset event: once set it stays set, releasing every waiter, until Reset.
 // Used for the production cancel event. Whatever waits — a retry loop, a poll on a child

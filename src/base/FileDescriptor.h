@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 #pragma once
 // FileDescriptor: owns one POSIX file descriptor and closes it when destroyed, so every
 // path out of a function that opened a file, pipe, socket or device closes it exactly once.

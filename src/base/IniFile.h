@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 #pragma once
 // INI files with the semantics of the Windows private-profile functions, which the
 // settings file, the project files and the menu templates were designed around:

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 #pragma once
 // MappedFile: the bytes of a whole file (or of its start), read into memory. Pictures and
 // music are read, not memory-mapped: a view of a file that another program truncates

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 #pragma once
 // Where the program finds its files. Folders are always returned with a trailing "/",
 // so that file names are formed by putting a folder in front of a fixed name.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 #pragma once
 // The progress messages of a production run and of the burning that follows it, their
 // typed payload, and the one-call interface they travel through (ProgressListener).

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 #pragma once
 // SafeOutput: the one way the program writes a file the user named (disc images, CUE
 // sheets, converted music, stills, rendered pictures, projects, settings).

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 #pragma once
 // Text helpers shared by the settings, the project file and the command line.
 // All text is UTF-8; a field "of at most N characters" holds at most N bytes.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 #pragma once
 // The television norm of a disc, the one the whole program shares: the "PAL" setting
 // stores it (1 PAL, 0 NTSC), the burn page switches it, the renderer, the still encoder,

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 #pragma once
 // The manual page and the shell completions of lumivox-cli, written from the command
 // table itself (every command's name, synopsis and help text), so that they say what

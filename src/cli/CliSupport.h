@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 #pragma once
 // Choices shared by the commands that render or make a disc: which template a
 // --template value names, and the TV norm when neither --pal nor --ntsc is given.

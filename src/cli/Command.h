@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 #pragma once
 // Subcommands of lumivox-cli. Each subcommand lives in its own cmd_<name>.cpp and
 // registers itself with a static CommandRegistration, so adding a command never

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 #pragma once
 // The options several lumivox-cli commands share, read by one parser: the TV norm
 // (--pal, --ntsc), the disc-menu template (--template), --quiet and --json. A command

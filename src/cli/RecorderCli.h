@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 #pragma once
 // What the recorder commands (burn, drives, erase, eject, load, blank-check) and
 // make --burn share: the burn options, Ctrl-C as the cancel event, progress lines, and

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 #pragma once
 // A private temporary folder for a command's intermediate files (the music's WAVE file,
 // a still before it is multiplexed), removed with everything in it when the command ends.

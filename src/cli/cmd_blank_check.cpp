@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // lumivox-cli blank-check: whether a blank disc is in the drive.
 
 #include "Command.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // lumivox-cli burn: writes a BIN/CUE image made earlier to a CD-R/RW.
 
 #include "Command.h"

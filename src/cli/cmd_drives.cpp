@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // lumivox-cli drives: the CD writers of this machine.
 
 #include "Command.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // lumivox-cli eject: opens the drive's tray.
 
 #include "Command.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // lumivox-cli erase: blanks a CD-RW.
 
 #include "Command.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // lumivox-cli info: loads a project file the way the program does and lists what it
 // holds, with every picture's full-size dimensions and every picture that was left out.
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // lumivox-cli make: the whole production run from a project file to a Video CD image
 // (BIN/CUE pair) — menu music, menu pages, slides, authoring — with progress on the
 // terminal and a clean stop on Ctrl-C.

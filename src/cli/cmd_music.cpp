@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // lumivox-cli music: converts a menu music file to the Layer II stream that goes under the
 // disc menu, exactly as the production run does it (through "tmpwav.~av" in a temporary
 // folder for MP3 sources).

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // lumivox-cli new: a project file made from folders of pictures, one album per folder,
 // through the same project operations and project file writer as the album editor.
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // lumivox-cli render: every menu page and every slide frame of a project as PNG files,
 // exactly as they go on the disc — for template designers and for checking by eye.
 

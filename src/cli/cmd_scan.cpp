@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // lumivox-cli scan: what the Video CD authoring learns of an MPEG program stream.
 
 #include "Command.h"

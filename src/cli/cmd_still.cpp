@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // lumivox-cli still: one picture as the disc shows it — the slide frame rendered and
 // encoded as a Video CD high-resolution still, either as the bare MPEG-1 video stream or
 // as a complete still segment (the still, the companion still of the norm and, when

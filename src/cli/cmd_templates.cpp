@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // lumivox-cli templates: the installed disc-menu templates.
 
 #include "Command.h"

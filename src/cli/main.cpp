@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // lumivox-cli: the headless face of Lumivox. Dispatches to the registered subcommands.
 
 #include "CliDocs.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // MPEG audio frame headers are read here; the Layer III decoding itself is libmpg123's,
 // driven through its feeder interface one whole frame at a time.
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 #pragma once
 // The MPEG audio decoder: decodes MPEG-1 and MPEG-2 Layer III frames to 16-bit PCM, frame
 // by frame, for the menu-music conversion and the background music player.

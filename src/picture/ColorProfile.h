@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 #pragma once
 // Colour management of decoded pictures: a picture file may say, by an embedded ICC
 // profile (or a HEIF file by its colour primaries), in which colours its samples are

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 #pragma once
 // The last steps the decoders of today's formats (PNG, WebP, HEIF) share: folding
 // transparency into the colours, and the reduced size for thumbnails.

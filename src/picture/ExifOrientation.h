@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 #pragma once
 // The orientation a camera records in a JPEG's EXIF block (APP1 "Exif", a TIFF
 // structure whose IFD0 may hold tag 0x0112 Orientation): how the stored pixels must be

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 #pragma once
 // Drawing of the two pictures made from a project: a disc-menu page (one per group of
 // albums, from the current template) and a slide (one per picture of an album). Both

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 #pragma once
 // JpegReader: JPEG files through libjpeg (the version 62 interface). Floating-point
 // inverse transform, plain (not fancy) upsampling, and 1/8 scaled decoding of pictures

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 #pragma once
 // MappedFileSource: the decoders' read cursor over a file's memory view. Reads hand out
 // a pointer to the next n bytes and advance; nothing is copied. Asking for bytes past

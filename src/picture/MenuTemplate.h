@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 #pragma once
 // Disc-menu templates: an INI file that names a background picture, a frame bitmap drawn
 // around every menu entry, the entries' and titles' positions, the title colour and the

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 #pragma once
 // PLTIFFDecoder: TIFF files (and the TIFF previews inside EPS files) through libtiff's
 // client I/O over the memory view. Files of one or two samples of at most 8 bits take

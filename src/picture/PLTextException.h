@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 #pragma once
 // The one error type of picture decoding: a code (the error class) and a text.
 // Thrown by value, caught by callers, who go on without the picture.

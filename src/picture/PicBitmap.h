@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 #pragma once
 // PicBitmap: a bitmap held in device-independent-bitmap layout — a 40-byte information
 // header, the palette (below 16 bits per pixel), then the pixel rows padded to 4 bytes

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 #pragma once
 // PicDecoder: the one shape of every picture file decoder. PicReader identifies a file
 // and hands its memory view to the matching decoder, which fills the target bitmap at

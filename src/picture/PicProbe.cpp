@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // PicReader::ProbeFile: the cheap check of a picture that a project loaded for the
 // command line makes instead of decoding it (its slide decodes it once, later).
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 #pragma once
 // PicReader: the front end of picture decoding. Identifies a file by its first bytes
 // and size, decodes it with the matching decoder (bitmap, TIFF, JPEG, EPS with a TIFF

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 #pragma once
 // PicResizer: separable two-pass triangle-filter resampler for 32-bit bitmaps with
 // exact integer weights (each destination pixel's weights sum to 256).

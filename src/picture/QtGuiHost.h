@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 #pragma once
 // Off-screen drawing needs a QGuiApplication (fonts, the raster paint engine's glyph
 // cache). Qt wants it made on the process's main thread, so every program makes it there

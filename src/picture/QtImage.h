@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 #pragma once
 // Conversion between PicBitmap (device-independent-bitmap layout) and QImage, used only
 // where drawing happens. A 32-bit PicBitmap pixel (blue, green, red, alpha in memory) is

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 #pragma once
 // The 8x8 block transforms of the still encoder (mjpegtools' mpeg2enc).
 //

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 #pragma once
 // The size of the disc a production plan makes, known before any frame is encoded.
 //

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 #pragma once
 // The workers of the frame stages of a production run: frames 0 .. count-1 are made
 // (render -> encode -> multiplex) by several threads at once, each frame by one worker

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 #include "production/MjpegJob.h"
 
 #include "base/Paths.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 #pragma once
 // The helper process every encode and multiplex runs in ("lumivox-mjpeg"), seen from both
 // sides. Internal to the production library and the helper program.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 #pragma once
 // The one logging hook of the still encoder and the multiplexer (mjpegtools' mpeg2enc and
 // mplex), and the isolation that keeps their fatal errors from ending the program.

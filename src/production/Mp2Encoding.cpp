@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // EncodeWaveToMp2: the Layer II encoding of the menu music through libtwolame, with the
 // settings its command-line front end gives a file when no option is passed.
 //

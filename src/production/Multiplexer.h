@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 #pragma once
 // The multiplexer: wraps a high-resolution still, the normal-resolution companion still
 // and, for menu pages, the Layer II music into one Video CD still segment — an MPEG-1

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 #pragma once
 // Menu-music conversion: turns the disc menu's music file (MP3 or WAVE) into the MPEG audio
 // Layer II file "bkmusic.mp2" that the multiplexer puts under every menu page.

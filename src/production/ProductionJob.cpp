@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 #include "production/ProductionJob.h"
 
 #include "base/FileDescriptor.h"

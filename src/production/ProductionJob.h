@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 #pragma once
 // The production run: turns the project into a Video CD image, stage by stage —
 //   1. menu music: the menu's music file becomes T + "bkmusic.mp2";

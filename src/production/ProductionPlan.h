@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 #pragma once
 // The production plan: an immutable snapshot of everything a production run reads, taken
 // on the thread that owns the project (the user-interface thread, or the command line's

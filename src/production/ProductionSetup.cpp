@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 #include "production/ProductionSetup.h"
 
 #include "base/Paths.h"

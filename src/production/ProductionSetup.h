@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 #pragma once
 // What every front end does before a production run starts — the command line's make
 // and burn, and the desktop program's burn page alike: the plan is taken from the project

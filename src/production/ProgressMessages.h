@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 #pragma once
 // The end of a production run and the observer that hears everything a run reports. The
 // progress messages themselves and their payload are in base/Progress.h, shared with the

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 #pragma once
 // The slideshow track: the disc's MPEG track shows the whole project, so that a player
 // with playback control off (a computer, a DVD player's default) shows every photo too.

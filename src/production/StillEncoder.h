@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 #pragma once
 // The still encoder: one rendered TV frame becomes one Video CD high-resolution still, an
 // MPEG-1 video elementary stream holding a single picture, through mjpegtools' mpeg2enc

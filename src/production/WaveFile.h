@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 #pragma once
 // The PCM files of the menu-music conversion: the 44-byte WAVE header written for the
 // decoded MP3, and the reader that gives the Layer II encoder its samples from a WAVE file,

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 #pragma once
 // The album project: an ordered list of albums, each with a name, a wait time and an
 // ordered list of pictures, and the project file (".lvx", INI text) that stores it.

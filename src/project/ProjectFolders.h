@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 #pragma once
 // Albums made from folders of pictures, for users who have their photos sorted into one
 // folder per occasion: each folder becomes an album named after it, holding the folder's

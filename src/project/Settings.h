@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 #pragma once
 // The program's settings: read once from "config.ini" when the main window starts,
 // held in one process-wide Settings object while the program runs, changed by the

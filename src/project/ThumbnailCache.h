@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 #pragma once
 // The cache of the editor's small file-list thumbnails (64 x 64 box), keyed by path, so
 // that going back to a folder shows its thumbnails without decoding the files again.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 #include "project/ThumbnailWorker.h"
 
 #include "picture/PicReader.h"

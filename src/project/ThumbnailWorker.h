@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 #pragma once
 // The editor's file-list thumbnail worker: one thread per folder shown, making the small
 // thumbnail (64 x 64 box) of each listed file in list order, from the thumbnail cache

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 #pragma once
 // The disc-at-once run: the bounded queue of sector buffers between the image writer and
 // the recorder (BurnQueue), and the thread that empties it onto the disc (BurnThread).

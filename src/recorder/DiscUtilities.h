@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 #pragma once
 // Disc utilities: the blank check before a burn, erasing a CD-RW, eject and close tray.
 

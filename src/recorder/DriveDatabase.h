@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 #pragma once
 // Which recorder driver serves a drive: the "driver" setting, and in automatic mode the
 // built-in lists of INQUIRY product identifications; and the write-speed table.

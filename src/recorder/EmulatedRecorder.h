@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 #pragma once
 // An MMC CD-R/RW writer in software, so that burning can be tried and tested without a
 // drive. It answers every command the drivers and disc utilities send, keeps its disc in

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 #pragma once
 // Recorder drivers: the steps of a disc-at-once run and the disc utilities as MMC
 // commands for one recorder. BaseDriver holds the command operations; MmcDriver writes

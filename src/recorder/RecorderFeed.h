@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 #pragma once
 // The recorder feed: the image sink that writes the disc while the image is produced, and
 // the entry point that checks drive and disc before a burn. Both the production run

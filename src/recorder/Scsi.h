@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 #pragma once
 // The one command interface all recorder code speaks (ScsiTransport), a drive's identity
 // (DeviceRecord), sense data, and the packed command blocks the drivers and the emulated

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 #pragma once
 // The Linux SCSI generic back end: command blocks go to a CD/DVD drive's device node
 // (/dev/sr*, or /dev/sg*) through the SG_IO ioctl.

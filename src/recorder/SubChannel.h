@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 #pragma once
 // What a disc-at-once run tells the recorder about the disc beyond its sectors: the SEND CUE
 // SHEET entries (session-at-once), and for raw writing the ECMA-130 scrambling of each

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 #pragma once
 // Gives every call of the image writer to two sinks, so that one run both burns the disc and
 // writes the BIN/CUE image (make --burn DEVICE -o DISC.cue). Neither sink is owned.

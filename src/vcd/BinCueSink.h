@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 #pragma once
 // Disc image file sink: writes the image as a BIN file of 2,352-byte sectors and a CUE
 // sheet beside it, so that a disc can be burnt with any tool or tried in a player or

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 #pragma once
 // The Video CD 2.0 control files: INFO.VCD (disc information), ENTRIES.VCD (entry table),
 // LOT.VCD / LOT_X.VCD (list offset tables) and PSD.VCD / PSD_X.VCD (play sequence

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 #pragma once
 // Where the sectors of a Video CD image go. The image writer knows nothing of recorders or
 // files: it hands the track layout (the cue list) to a sink once, then every 2,352-byte

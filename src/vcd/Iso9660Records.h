@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 #pragma once
 // The ISO 9660 records the image writer lays down, as packed structs in the standard's
 // own field order (ISO 9660:1988 clause numbers beside each), plus the CD-XA system-use

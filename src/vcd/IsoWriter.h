@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 #pragma once
 // The ISO 9660 file system with CD-XA extensions of a Video CD 2.0 and the writing of the
 // whole image, sector by sector: placement of every file and item on sectors, the

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Cutting an MPEG-1 program stream (ISO/IEC 11172-1) into the packets that fill Form 2
 // sectors, and learning what the Video CD control files and sector subheaders need.
 //

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 #pragma once
 // MPEG-1 program streams (ISO/IEC 11172-1) as the authoring sees them: a file cut into
 // packets of at most 2,324 bytes, each of which becomes the user data of one Form 2

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 #pragma once
 // Mode 2 CD-ROM sectors (ECMA-130 / CD-XA): sync, header, subheader, user data, EDC and,
 // for Form 1, the Reed-Solomon product code. Every sector of a Video CD image is made here.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 #pragma once
 // The Video CD 2.0 to be built: its parameters, segment play items, MPEG tracks and the
 // playback control graph, and (once computed) where everything lies on the disc.

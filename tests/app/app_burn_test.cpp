@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The burn page, its progress dialog and its erase dialog, driven against the emulated
 // recorder (a folder per drive) and, for the erase timing, a scripted drive with a clock
 // whose seconds pass at once.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The album editor page: the file list's filter, sorting and thumbnail worker, the album
 // and slide lists as models of the project (checked by QAbstractItemModelTester), adding,
 // dropping, dragging slides, the heading row, rotation through save and reopen, the

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 #pragma once
 // Stand-ins for the parts of the desktop program that talk to the user or the machine:
 // message boxes, file choosers, the wave output and the recorder backend.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The widget-free helpers of the desktop program's threads: the drive's worker runs its
 // commands one after another off the caller's thread, the link back to an owner drops what
 // comes after the owner has gone or for an older generation, and a run's progress reaches

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The main window: pages and their buttons, accelerators, title, status bar, placement,
 // the project commands with the unsaved-changes question, the Options dialog, the
 // recorder set-up's messages and opening a project on workers.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The disc menu page: its page buttons, the template list (broken templates marked and
 // refused), the background picture and music, title editing on the menu, and the menu
 // drawn exactly as the disc's.

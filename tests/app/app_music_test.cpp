@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The background music player: readers, chunking, resampling, the ten-buffer ring and
 // Start/Stop, with a fake wave output.
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 #pragma once
 // What the disc menu and preview page tests share: a program folder of their own whose
 // templates are the installed "Classic" and variants of it, a project, and the context

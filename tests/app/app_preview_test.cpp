@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The preview page: the remote's keys and their rules, the keyboard, and the timed slide
 // show with its pictures as the disc shows them (with a slide timer fired by the test).
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The preview's slide show with its decoding worker: the queue stays at most six pictures
 // ahead and waits for room, the slides come in order for their wait time, pictures that
 // cannot be decoded are left out, and nothing of a stopped album reaches the next show.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The editor's thumbnail worker on its own thread: results in list order tagged with
 // their generation, nothing after Stop, folders switched mid-way while the user-interface
 // thread reads the cache, and QImage values made on the worker. Built for ThreadSanitizer.

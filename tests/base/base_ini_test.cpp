@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The INI module against the private-profile semantics the settings and project files
 // rely on: names without letter case, other content kept, keys written in place.
 

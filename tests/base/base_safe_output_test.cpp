@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The one writer of user files: nothing under the target's name until complete, never a
 // write through a planted link, one run per target, and no leftovers of a dead run.
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // UTF-8 cutting of the 259-byte fields, JSON quoting of the command line, the program
 // folder rules and the manual-reset event.
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The cancel event's ways of waking a waiter, and the parallel helper's contract:
 // every item once, exceptions carried to the caller, one global thread budget.
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // lumivox-cli's shared conventions, run through the built program: the options several
 // commands share are read alike, every command knows --version, the reporting commands
 // speak JSON or keep quiet, and the manual page and completions come from the command table.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // From a project file to a Video CD image with lumivox-cli make, read back by
 // vcd_disc_check.py (raw sectors, pycdlib, our own parse of the control files, ffprobe
 // and ffmpeg) and compared with the frames lumivox-cli render draws for the project.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 #pragma once
 // Shared helpers of the end-to-end tests: running lumivox-cli and other programs,
 // scratch folders, and luminance comparison of decoded stills with rendered frames.

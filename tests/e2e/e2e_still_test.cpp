@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // lumivox-cli still: the bare high-resolution still and the whole still segment, read
 // back with ffprobe/ffmpeg and compared with the slide frame the renderer makes.
 

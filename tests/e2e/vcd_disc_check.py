@@ -1,4 +1,5 @@
 #!/usr/bin/python3
+# SPDX-License-Identifier: GPL-2.0-or-later
 """Reads a Video CD 2.0 BIN/CUE image back on its own and checks it against the project
 it was made from.
 

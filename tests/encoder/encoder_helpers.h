@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 #pragma once
 // Shared helpers of the encoder tests: frames in bitmap layout, an MPEG-1 sequence-header
 // and pack reader of our own, and ffmpeg/ffprobe as the independent decoder.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The isolated jobs the encoder and the multiplexer run in: a job that hangs is stopped
 // and fails (one that keeps reporting is not), every child is reaped, a child reaped by
 // someone else is judged by its own word, and jobs started in the helper program while

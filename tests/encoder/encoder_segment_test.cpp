@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Still segments: our encoder's still, the installed companion and the music multiplexed
 // into Video CD packs, read back by our own pack walk and by ffprobe; the installed MPEG
 // files; and inputs the multiplexer must refuse without ending the program.

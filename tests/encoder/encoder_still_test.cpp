@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The still encoder: colour conversion and frame reading checked directly, encoded stills
 // read back by our own sequence-header parse and by ffmpeg as the independent decoder.
 

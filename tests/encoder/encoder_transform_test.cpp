@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The still encoder's block transforms: the inverse meets the IEEE 1180 accuracy limits
 // (the standard's random-block procedure, against a double-precision inverse of our own),
 // and the forward transform equals the exact DCT to within one level of rounding.

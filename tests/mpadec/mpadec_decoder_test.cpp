@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // MpegAudioDecoder against MP3 files made by ffmpeg (libmp3lame), with ffmpeg's own decoder
 // as the independent reference.
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // ParseFrameHeader and the header helpers against hand-built header bytes. Expected frame
 // lengths follow ISO/IEC 11172-3 2.4.3.1 and ISO/IEC 13818-3 (Layer I: 4 × (12 × rate /
 // fs + padding); Layer II: 144 × rate / fs + padding; Layer III: the same, 72 for MPEG-2).

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // "lumivox-cli music" as a user runs it: the converted file on success, one line naming
 // the file and the reason on failure, and no temporary files left behind.
 

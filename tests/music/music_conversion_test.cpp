@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // ConvertBackgroundMusic end to end on MP3 and WAVE files made by ffmpeg, with ffprobe and
 // our own frame walk as the readers of the Layer II result.
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The encoder's input rules and the first-frame scan, on hand-built files: WAVE files
 // whose chunks lie, AIFF, headerless PCM, and MP3 byte layouts around "Xing" frames.
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 #pragma once
 // Shared by the MPEG audio decoder and music conversion tests: a scratch folder, running
 // ffmpeg / ffprobe (the independent encoder and reader), and small file helpers.

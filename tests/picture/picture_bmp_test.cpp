@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Windows and OS/2 bitmaps: every depth, run-length escapes, header variants, bad files.
 #include "picture/picture_decode_helpers.h"
 

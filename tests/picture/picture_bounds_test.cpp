@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Bounded decodes: a JPEG of thousands of scans is refused, a cancel stops a decode at its
 // next step, a huge picture shown on a TV frame is decoded small, and a file changed under
 // the reader is an error at worst, never a signal. Work is counted in decode steps, not

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 #include "picture/picture_decode_helpers.h"
 
 #include <cmath>

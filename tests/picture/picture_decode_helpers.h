@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 #pragma once
 // Builders for picture files made inside the tests (bitmaps byte by byte, JPEGs and
 // TIFFs through the libraries' encoders) and a plain reference of the resampler.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The orientation a camera writes into a JPEG's EXIF block, and the turn that stands each
 // of the eight orientations upright; damaged EXIF blocks give "upright", never a crash.
 

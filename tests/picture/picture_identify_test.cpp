@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // File identification: the order of the rules, refused formats, short and empty files.
 #include "picture/picture_decode_helpers.h"
 

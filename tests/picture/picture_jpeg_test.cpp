@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // JPEG decoding: colours, reduced mode sizes, greyscale, CMYK/YCCK, broken files.
 #include "picture/picture_decode_helpers.h"
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Today's formats — PNG, WebP, HEIF — and embedded colour profiles: colours, alpha over
 // black, HEIF rotation, reduced mode, and damaged or cut-short files. Every file is made
 // here through the formats' own libraries.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // PicBitmap layout, the resampler against its plain reference, and rotation.
 #include "picture/PicResizer.h"
 #include "picture/picture_decode_helpers.h"

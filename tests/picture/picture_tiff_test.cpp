@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // TIFF decoding (low-colour and RGBA paths) and EPS files with a TIFF preview.
 #include "picture/picture_decode_helpers.h"
 

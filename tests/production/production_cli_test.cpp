@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // lumivox-cli make, run as the user runs it: the image and the summary, one-line errors
 // with their exit statuses, and Ctrl-C leaving no image behind.
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 #pragma once
 // Shared by the production tests: scratch folders, tiny pictures and music written on the
 // fly, small projects, an observer that records every report, and sinks that record or

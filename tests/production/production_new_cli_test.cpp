@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Projects from folders on the command line: lumivox-cli new writes the project the
 // editor would, make takes the folders directly and makes the same disc, info --json
 // tells the disc's size before it is made, and the command line's lazy loading makes

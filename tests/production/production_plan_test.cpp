@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The plan a run is made from: the disc's size known before anything is encoded (and
 // equal to what the run then makes), the refusal of a disc too large before its first
 // slide, and what every front end checks before a run (PrepareProduction).

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The production run: stages and their files, progress reports, cancelling in every
 // stage, failures that must reach the user, and parallel workers making the same image.
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // A run works from the snapshot taken when it started: the project may be edited on
 // another thread all the while (as the desktop program's event loop goes on during a
 // run) and the disc is exactly the one the snapshot describes. Built also with

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The album project's operations: limits, messages, album removal, thumbnails and turns.
 
 #include "project/AlbumTable.h"

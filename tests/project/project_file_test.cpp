@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The ".lvx" project file: the exact layout SaveProject writes, round trips with
 // stored rotations, stale keys from larger saves, and damaged or hostile files.
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 #include "project/project_helpers.h"
 
 #include "picture/PLTextException.h"

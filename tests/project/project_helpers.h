@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 #pragma once
 // Shared by the project tests: a scratch folder, tiny bitmaps written by hand, a fake
 // decoder and an observer that records what the user interface would be told.

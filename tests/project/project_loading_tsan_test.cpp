@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Loading a project in two steps, as the desktop program does it: the decode on a worker
 // thread (DecodeProjectFile), the apply on the thread that owns the project. Built also
 // with ThreadSanitizer.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The project as an item model sees it: every structural change announced before (the
 // project still old) and after (the project new), in begin/end pairs; OnModified for
 // every change the file stores and never for a load. Then lazy loading, the 99-picture

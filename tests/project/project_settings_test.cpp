@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The settings store: defaults of a fresh installation, values held in range, the
 // exact save order, and the Options dialog's accept rules.
 

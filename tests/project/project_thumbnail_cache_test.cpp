@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The editor's thumbnail cache: what an entry costs, the 16 MB budget, the oldest entry
 // going first, and a stored path replaced in place.
 

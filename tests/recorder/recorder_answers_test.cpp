@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The answers real drives give every day — both sense formats, deferred and recovered
 // errors, UNIT ATTENTION, becoming ready, BUSY — and what the driver, the erase and the
 // emulated recorder make of them.

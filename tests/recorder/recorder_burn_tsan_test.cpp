@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Burning through the recorder feed to the emulated recorder: the written disc must read
 // back exactly as the image file the BIN/CUE sink writes, in both writing modes, and every
 // fault must end the run with its message instead of a hang or a false success.

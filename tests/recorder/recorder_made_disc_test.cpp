@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The bundled sample project made with lumivox-cli make, then burned with lumivox-cli burn to
 // the emulated recorder in both writing modes: the disc reads back byte for byte as the image
 // and passes the independent reader of the end-to-end tests (raw sectors, pycdlib, ffprobe).

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Cue sheet, scrambler and P/Q sub-channel: the bytes the recorder is given besides the
 // sectors themselves.
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Disc utilities, the transport's answers for bad device names, the emulated recorder's own
 // checks, and the recorder commands of lumivox-cli.
 

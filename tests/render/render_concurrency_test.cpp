@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Menu pages drawn from several threads at once — the run's frame workers, the preview
 // and a thumbnail worker in the desktop program — come out exactly as drawn alone.
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 #pragma once
 // Shared helpers of the rendering tests: deterministic test pictures, template files
 // written on the fly, and the tolerant comparison against reference PNG files.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Menu pages: golden references of the default template's pages, what each page shows,
 // the red-keyed transparency, and templates and files that are broken or absurd.
 

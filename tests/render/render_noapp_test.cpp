@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Drawing in a program that has not made its graphics application: library calls fail
 // with a clear error rather than make one on whatever thread they run, and a worker
 // thread can never make it. (This test program's main makes none; see lumivox_tests.)

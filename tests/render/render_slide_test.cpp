@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Slide frames: the fitting figures, the frame's layout for every kind of picture, and
 // golden references of whole frames.
 

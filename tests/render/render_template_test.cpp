@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Template files, the template list, the disc-menu state and the bundled templates.
 
 #include "render/render_helpers.h"

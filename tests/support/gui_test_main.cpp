@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The main of test programs that draw: like a program of ours, it makes the graphics
 // application on the main thread before any test runs (drawing calls on worker threads
 // then find it, as the production run's workers do in the command line).

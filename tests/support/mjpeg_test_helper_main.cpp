@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // lumivox-mjpeg-test: the job helper program with the test job kinds added, so that the
 // tests can make a helper job talk, fail, exit, crash or hang.
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 #pragma once
 // Test support for the encoder/multiplexer job runner: jobs whose work is a closure of the
 // test program (run in a forked child, supervised exactly as a helper job is), and the

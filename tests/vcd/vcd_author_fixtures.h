@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 #pragma once
 // Small Video CD segment files for the authoring tests, built pack by pack the way a
 // Video CD multiplexer lays them out: every pack 2,324 bytes, one PES packet per pack.

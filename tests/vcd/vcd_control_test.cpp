@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Control file bytes: descriptor sizes and offsets, the PSD / LOT words of a small disc,
 // time encoding, INFO.VCD fields and segment content bytes, ENTRIES.VCD.
 #include "vcd/ControlFiles.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The written image: sector placement and subheaders, the worked examples of the file system,
 // the cue list, the limits refused before any sector is written, early stops, the BIN/CUE
 // file sink, and a round trip through an independent ISO 9660 reader (pycdlib).

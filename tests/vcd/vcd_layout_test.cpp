@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The disc layout: parameters and their limits, identifiers and play item numbers, the
 // refusals of every add operation, and the playback control graph built from a project.
 #include "vcd/VideoCdLayout.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // lumivox-cli scan: the report, its JSON form and its errors.
 
 #include <gtest/gtest.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The scanner on real Video CD program streams: made by ffmpeg when it is installed,
 // and the MPEG track files installed beside the program. ffprobe is the independent
 // reader the playing time is checked against.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 #pragma once
 // Builds small MPEG-1 program streams byte by byte for the scanner tests: pack
 // headers, system headers, PES packets with time stamps, video headers and audio frame

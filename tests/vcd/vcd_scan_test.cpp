@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The program-stream scanner on streams built byte by byte: packet cutting, flags and
 // kinds, stream information, access points, presentation times, norms, reading with
 // restart, and hostile input.

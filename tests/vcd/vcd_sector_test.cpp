@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Mode 2 sectors checked from the decoder's side: the EDC and the P/Q parity are verified by
 // recomputing the syndromes a CD-ROM drive would compute, not by re-running the encoder.
 #include "vcd/Sector.h"

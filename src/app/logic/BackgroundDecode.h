@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 #pragma once
 // The one worker shape of the desktop program's picture decodes (opening a project,
 // adding pictures): a job runs DecodeProjectFile or DecodeProjectListing on a thread of its

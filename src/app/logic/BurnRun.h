@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 #pragma once
 // One run of the burn page: the production run of the project into the recorder feed (a
 // burn or a test burn), or into a BIN/CUE file (Save disc image). The run is a task

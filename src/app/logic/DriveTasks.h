@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 #pragma once
 // The drive commands of the desktop program run here, never on the window's thread: a
 // drive can take seconds to spin up, load, eject or answer, and a full erase takes minutes.

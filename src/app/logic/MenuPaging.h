@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 #pragma once
 // The rules shared by the disc menu page and the preview's remote control: which menu
 // page can be stepped to, and which keys of the remote answer.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 #pragma once
 // The background music player of the disc menu page and the preview: a reader thread
 // decodes the music file (MP3 or WAV) into one-second chunks of CD-quality PCM and queues

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The music player's readers: WAV files read chunk by chunk (RIFF), MP3 files through
 // our MPEG audio decoder, both turned into one-second chunks of 44,100 Hz stereo by
 // ChunkBuilder, which resamples with libresample when the source has another rate.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 #pragma once
 // The way back from a worker to the QObject that gave it work, on that object's thread.
 //

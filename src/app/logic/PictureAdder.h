@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 #pragma once
 // Adding many pictures to an album without freezing the window: the files are decoded on
 // workers (DecodeProjectListing, in the order given whatever order the decodes finish

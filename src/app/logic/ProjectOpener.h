@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 #pragma once
 // Opening a project file without freezing the window: the file is read and its pictures
 // decoded on a worker thread (DecodeProjectFile), progress and the result come back as

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 #pragma once
 // The preview's slide show, without widgets: a decoding worker renders the pictures of
 // the album being played ahead of the display into a short queue, and the owner thread

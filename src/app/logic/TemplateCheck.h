@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 #pragma once
 // Whether an installed disc-menu template can make a menu. The template list shows a
 // broken one with a warning sign, and choosing it is refused with the reason.

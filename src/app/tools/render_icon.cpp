@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Renders an SVG picture into a square PNG of the given size (the icon theme's sizes are
 // made from the program's SVG icon at build time).
 //   lumivox-render-icon INPUT.svg SIZE OUTPUT.png

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 #pragma once
 // The about box: a borderless window sized to the banner, centred on its parent, painted
 // entirely with it; a left click (or a key) closes it.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 #pragma once
 // The process-wide objects the main window owns and hands to its pages and dialogs.
 

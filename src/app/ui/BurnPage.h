@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 #pragma once
 // The burn page: the TV norm, the CD recorder, the recording speed, Burn-Proof, read-back
 // verification and the CD label; how full the disc will be; and the commands — erase,

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 #pragma once
 // The album editor's dialogs: "Album Name" (new and renamed albums), the album
 // properties (wait time and picture count) and the picture viewer ("Preview").

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 #pragma once
 // The item models of the album editor page. The album list and the slide list wrap the
 // project (AlbumTable) and follow it through the project bridge's row announcements; the

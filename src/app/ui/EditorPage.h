@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 #pragma once
 // The album editor page: a folder tree and a file list (with thumbnails made on a worker
 // thread) to browse for pictures, the album list and the slide list of the current album.

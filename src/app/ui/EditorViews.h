@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 #pragma once
 // How the album editor's lists are drawn and what they accept when something is dropped
 // on them: the framed thumbnails of the file list and the slide list, the album list's

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 #pragma once
 // "Erase CD-RW": the two erase methods with their descriptions, and the erase itself (the
 // recorder library's, with its busy check) on a worker that reports the elapsed time every

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 #pragma once
 // The main window: the command menu and its accelerators, the toolbar of page buttons,
 // the four pages in a stack, the two-part status bar, the project file commands with the

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 #pragma once
 // The disc menu page: the template list, the menu exactly as the disc shows it with its
 // previous and next pages, the menu's background picture and music, and the albums'

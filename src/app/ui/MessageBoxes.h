@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 #pragma once
 // Every message box of the desktop program goes through MessageBoxes, so that the tests
 // replace it with one that records the question and gives a chosen answer.

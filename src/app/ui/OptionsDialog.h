@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 #pragma once
 // The Options dialog: default wait time (2..1200 seconds), temporary folder with a browse
 // button, and the recorder's writing mode. The force-ASPI box exists for the setting's

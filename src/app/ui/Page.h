@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 #pragma once
 // What the four pages of the main window share: the page background RGB(249, 247, 241)
 // and the card that introduces a page.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 #pragma once
 // The burn page's picture buttons: 126 × 26, drawn from a strip of four equal pictures
 // side by side (normal, pressed, mouse over, disabled), of which the first that applies in

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 #pragma once
 // The preview page: a television with a disc player's remote control beside it. "Start
 // preview" shows the first menu page and plays the menu music, a number key plays the

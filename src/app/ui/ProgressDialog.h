@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 #pragma once
 // "Writing CD": the modal dialog a run of the burn page goes on under. It shows each
 // progress message of the run with its text and the bar (TextProgressBar), the elapsed

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 #pragma once
 // The one observer of the program's project: turns the core's calls into Qt signals on
 // the user-interface thread (the project is only changed there, so the signals are

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 #pragma once
 // The wave output of the running program: a Qt Multimedia audio sink in pull mode that
 // reads the buffers the music player writes, in order, and reports each one played. The

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 #pragma once
 // The set-up of the CD recorders, run at start and again after the Options dialog: find
 // the drives, keep the chosen one, make its recorder driver, and give the status-bar text.

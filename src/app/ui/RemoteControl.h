@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 #pragma once
 // The preview's remote control: the remote's picture with its thirteen keys (number keys
 // 1 to 9, start, stop, previous and next menu). Each key says what it does in its tooltip;

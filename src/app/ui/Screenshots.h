@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 #pragma once
 // The screenshot program: opens a project, shows each page and dialog in turn, lets the
 // events settle and saves OUTDIR/NAME.png (editor, menu, preview, burn, progress — mid-burn

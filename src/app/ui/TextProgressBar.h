@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 #pragma once
 // The progress dialog's bar, drawn by the program: the done part in RGB(100, 130, 210),
 // the rest in RGB(220, 240, 230), and one line of text centred over the whole bar — the
