@@ -258,6 +258,36 @@ void PadStill(std::vector<std::uint8_t>& stream) {
     stream.insert(stream.begin() + static_cast<std::ptrdiff_t>(at), extra, 0);
 }
 
+// Builds the encoder's parts around its reader and encodes the whole stream into memory.
+// The parts are left to the end of the job's process, like the encoder itself: they own
+// and free each other in ways the library does not document.
+std::vector<std::uint8_t>& EncodeIntoMemory(MPEG2Encoder& encoder, MPEG2EncOptions& options) {
+    auto* writer = new MemoryStreamWriter();
+    encoder.writer = writer;
+    encoder.quantizer = new Quantizer(encoder.parms);
+    encoder.pass1ratectl = new OnTheFlyPass1(encoder.parms);
+    encoder.pass2ratectl = new OnTheFlyPass2(encoder.parms);
+    encoder.seqencoder = new SeqEncoder(encoder.parms, *encoder.reader, *encoder.quantizer, *encoder.writer,
+                                        *encoder.pass1ratectl, *encoder.pass2ratectl);
+    // The library requires this order.
+    encoder.parms.Init(options);
+    encoder.reader->Init();
+    encoder.quantizer->Init();
+    encoder.seqencoder->Init();
+    encoder.seqencoder->EncodeStream();
+    return writer->bytes;
+}
+
+// Writes the stream into the open file and closes it; a failed write ends the job.
+void WriteStream(std::FILE* file, const std::string& outputPath, const std::vector<std::uint8_t>& stream) {
+    bool written = std::fwrite(stream.data(), 1, stream.size(), file) == stream.size();
+    written = std::fflush(file) == 0 && written;
+    int error = errno;
+    written = std::fclose(file) == 0 && written;
+    if (!written)
+        MjpegFatal("Couldn't write output file " + outputPath + ": " + std::strerror(error));
+}
+
 // The body of one encoding job (runs in the job's child process).
 void EncodeInJob(const StillPlanes& planes, const std::string& outputPath, TvNorm norm,
                  StillTransforms transforms) {
@@ -293,30 +323,10 @@ void EncodeInJob(const StillPlanes& planes, const std::string& outputPath, TvNor
     std::FILE* file = std::fopen(outputPath.c_str(), "w+b");
     if (!file) MjpegFatal("Couldn't create output file " + outputPath);
 
-    auto* writer = new MemoryStreamWriter();
-    encoder->writer = writer;
-    encoder->quantizer = new Quantizer(encoder->parms);
-    encoder->pass1ratectl = new OnTheFlyPass1(encoder->parms);
-    encoder->pass2ratectl = new OnTheFlyPass2(encoder->parms);
-    encoder->seqencoder = new SeqEncoder(encoder->parms, *encoder->reader, *encoder->quantizer,
-                                         *encoder->writer, *encoder->pass1ratectl,
-                                         *encoder->pass2ratectl);
-    // The library requires this order.
-    encoder->parms.Init(*options);
-    encoder->reader->Init();
-    encoder->quantizer->Init();
-    encoder->seqencoder->Init();
-    encoder->seqencoder->EncodeStream();
-
-    SetSequenceHeaderRates(writer->bytes);
-    PadStill(writer->bytes);
-    bool written = std::fwrite(writer->bytes.data(), 1, writer->bytes.size(), file) ==
-                   writer->bytes.size();
-    written = std::fflush(file) == 0 && written;
-    int error = errno;
-    written = std::fclose(file) == 0 && written;
-    if (!written)
-        MjpegFatal("Couldn't write output file " + outputPath + ": " + std::strerror(error));
+    std::vector<std::uint8_t>& still = EncodeIntoMemory(*encoder, *options);
+    SetSequenceHeaderRates(still);
+    PadStill(still);
+    WriteStream(file, outputPath, still);
 }
 
 // The I picture of one interval of the slideshow track, in the Video CD motion profile:
@@ -354,29 +364,11 @@ void EncodeTrackPictureInJob(const StillPlanes& planes, const std::string& outpu
     options->Bgrp_size = 1; // I and P pictures only
     options->min_GOP_size = options->max_GOP_size = kTrackEncodeFrames;
 
-    auto* writer = new MemoryStreamWriter();
-    encoder->writer = writer;
-    encoder->quantizer = new Quantizer(encoder->parms);
-    encoder->pass1ratectl = new OnTheFlyPass1(encoder->parms);
-    encoder->pass2ratectl = new OnTheFlyPass2(encoder->parms);
-    encoder->seqencoder = new SeqEncoder(encoder->parms, *encoder->reader, *encoder->quantizer,
-                                         *encoder->writer, *encoder->pass1ratectl,
-                                         *encoder->pass2ratectl);
-    encoder->parms.Init(*options);
-    encoder->reader->Init();
-    encoder->quantizer->Init();
-    encoder->seqencoder->Init();
-    encoder->seqencoder->EncodeStream();
-
-    SetSequenceHeaderBitRate(writer->bytes, kTrackBitRate);
+    std::vector<std::uint8_t>& picture = EncodeIntoMemory(*encoder, *options);
+    SetSequenceHeaderBitRate(picture, kTrackBitRate);
     std::FILE* file = std::fopen(outputPath.c_str(), "wb");
     if (!file) MjpegFatal("Couldn't create output file " + outputPath);
-    bool written = std::fwrite(writer->bytes.data(), 1, writer->bytes.size(), file) ==
-                   writer->bytes.size();
-    int error = errno;
-    written = std::fclose(file) == 0 && written;
-    if (!written)
-        MjpegFatal("Couldn't write output file " + outputPath + ": " + std::strerror(error));
+    WriteStream(file, outputPath, picture);
 }
 
 StillPlanes ReadPlanesRequest(MjpegRequestReader& request, std::int32_t& norm, std::int32_t& transforms,
