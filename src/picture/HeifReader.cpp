@@ -3,6 +3,7 @@
 
 #include "picture/ColorProfile.h"
 #include "picture/DecodeFinish.h"
+#include "picture/HeifCanvas.h"
 
 #include <algorithm>
 #include <cstring>
@@ -59,6 +60,7 @@ Opened Open(MappedFileSource& source, const DecodeOptions& options) {
     heif_context_set_maximum_image_size_limit(opened.context.get(), PicBitmap::kMaxSide);
     // Tiles are decoded on the calling thread: each thread that decodes has its own reader.
     heif_context_set_max_decoding_threads(opened.context.get(), 0);
+    CheckHeifCanvases(source.Data() + source.Position(), source.Remaining(), options.maxPixels);
     Check(heif_context_read_from_memory_without_copy(opened.context.get(), source.Data() + source.Position(),
                                                      source.Remaining(), nullptr));
     heif_image_handle* handle = nullptr;
@@ -68,6 +70,12 @@ Opened Open(MappedFileSource& source, const DecodeOptions& options) {
                          options.maxPixels);
     PicBitmap::CheckSize(heif_image_handle_get_width(handle), heif_image_handle_get_height(handle),
                          options.maxPixels);
+    // From here on libheif holds what it builds while decoding (a canvas, a tile) to no
+    // longer a side than the picture's own: a canvas the boxes above did not show is bounded
+    // by the picture, not by the largest picture there may be.
+    const int longest = std::max({heif_image_handle_get_ispe_width(handle), heif_image_handle_get_ispe_height(handle),
+                                  heif_image_handle_get_width(handle), heif_image_handle_get_height(handle)});
+    heif_context_set_maximum_image_size_limit(opened.context.get(), longest + 1);
     return opened;
 }
 

@@ -503,3 +503,74 @@ TEST(PicModernTest, UnusableProfilesAreIgnored) {
     EXPECT_EQ(PixelAt(b, 0, 0) & 0xFFFFFF, 0x00FF00u);
     EXPECT_FALSE(IsCmykProfile(junk.data(), junk.size()));
 }
+
+namespace {
+
+Bytes BigEndian(std::uint64_t value, int bytes) {
+    Bytes out;
+    for (int i = bytes - 1; i >= 0; --i) out.push_back(static_cast<std::uint8_t>(value >> (8 * i)));
+    return out;
+}
+
+Bytes BoxOf(const char* type, std::initializer_list<Bytes> parts) {
+    Bytes body;
+    for (const Bytes& part : parts) body.insert(body.end(), part.begin(), part.end());
+    Bytes box = BigEndian(body.size() + 8, 4);
+    box.insert(box.end(), type, type + 4);
+    box.insert(box.end(), body.begin(), body.end());
+    return box;
+}
+
+Bytes Text(const char* s) { return Bytes(s, s + std::strlen(s)); }
+
+// A file whose grid item (data in the file, 32-bit sizes) and overlay item (data in the
+// idat box, 16-bit sizes) declare the given canvases; the tiles they name do not exist.
+Bytes DerivedCanvasFile(std::uint32_t gridW, std::uint32_t gridH, std::uint16_t overlayW, std::uint16_t overlayH) {
+    const Bytes grid = {0, 1, 0, 0};
+    Bytes gridData = grid;
+    for (const Bytes& b : {BigEndian(gridW, 4), BigEndian(gridH, 4)}) gridData.insert(gridData.end(), b.begin(), b.end());
+    Bytes overlayData = {0, 0, 0, 0, 0, 0, 0, 0, 0, 0};
+    for (const Bytes& b : {BigEndian(overlayW, 2), BigEndian(overlayH, 2)})
+        overlayData.insert(overlayData.end(), b.begin(), b.end());
+    const Bytes ftyp = BoxOf("ftyp", {Text("heic"), BigEndian(0, 4), Text("mif1heic")});
+    auto meta = [&](std::uint32_t gridOffset) {
+        const Bytes iinf = BoxOf("iinf", {BigEndian(0, 4), BigEndian(2, 2),
+                                          BoxOf("infe", {BigEndian(2u << 24, 4), BigEndian(1, 2), BigEndian(0, 2), Text("grid"), {0}}),
+                                          BoxOf("infe", {BigEndian(2u << 24, 4), BigEndian(2, 2), BigEndian(0, 2), Text("iovl"), {0}})});
+        const Bytes iloc = BoxOf("iloc", {BigEndian(1u << 24, 4), {0x44, 0x00}, BigEndian(2, 2),
+                                          BigEndian(1, 2), BigEndian(0, 2), BigEndian(0, 2), BigEndian(1, 2),
+                                          BigEndian(gridOffset, 4), BigEndian(gridData.size(), 4),
+                                          BigEndian(2, 2), BigEndian(1, 2), BigEndian(0, 2), BigEndian(1, 2),
+                                          BigEndian(0, 4), BigEndian(overlayData.size(), 4)});
+        return BoxOf("meta", {BigEndian(0, 4), BoxOf("pitm", {BigEndian(0, 4), BigEndian(1, 2)}), iinf, iloc,
+                              BoxOf("idat", {overlayData})});
+    };
+    const std::size_t gridOffset = ftyp.size() + meta(0).size() + 8;
+    Bytes file = ftyp;
+    for (const Bytes& b : {meta(static_cast<std::uint32_t>(gridOffset)), BoxOf("mdat", {gridData})})
+        file.insert(file.end(), b.begin(), b.end());
+    return file;
+}
+
+std::string HeifError(const Bytes& file) {
+    PicReader reader;
+    PicBitmap b;
+    try {
+        reader.DecodeMemory(file.data(), file.size(), b, 32);
+    } catch (const PLTextException& e) {
+        return e.GetText();
+    }
+    return "decoded";
+}
+
+} // namespace
+
+// A grid or overlay declares its canvas in a few bytes; one beyond the limit is refused
+// from the boxes, before libheif would allocate it.
+TEST(PicModernTest, HeifCanvasesBeyondTheLimitAreRefusedUnread) {
+    EXPECT_EQ(HeifError(DerivedCanvasFile(20000, 20000, 64, 48)), "Picture size 20000 x 20000 is beyond the limit.");
+    EXPECT_EQ(HeifError(DerivedCanvasFile(64, 48, 60000, 2)), "Picture size 60000 x 2 is beyond the limit.");
+    const std::string small = HeifError(DerivedCanvasFile(64, 48, 64, 48));
+    EXPECT_EQ(small.find("beyond the limit"), std::string::npos) << small;
+    EXPECT_NE(small, "decoded");
+}
