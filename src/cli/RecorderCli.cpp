@@ -2,6 +2,7 @@
 #include "RecorderCli.h"
 
 #include "base/TextUtil.h"
+#include "recorder/DiscUtilities.h"
 
 #include <cstdio>
 #include <cstdlib>
@@ -54,10 +55,10 @@ bool TakeBurnOption(const std::vector<std::string>& args, std::size_t* i, BurnOp
 void BurnProgressPrinter::OnProgress(const ProgressEvent& event) {
     const char* text = nullptr;
     switch (event.message) {
-    case UM_RECORDER_INIT: text = event.text.empty() ? "Initalizing cd recorder..." : nullptr; break;
+    case UM_RECORDER_INIT: text = event.text.empty() ? "Initializing the CD recorder..." : nullptr; break;
     case UM_LEAD_IN: text = "Writing lead in..."; break;
     case UM_LEAD_OUT: text = "Writing lead out..."; break;
-    case UM_DRIVE_WAIT: text = "Please waiting..."; break;
+    case UM_DRIVE_WAIT: text = "Please wait..."; break;
     case UM_FLUSH_CACHE: text = "Flush cache..."; break;
     case UM_BURN_DONE:
     case UM_BURN_FAILED: return; // the command's last line says how it ended
@@ -85,6 +86,12 @@ std::string OneLineText(std::string text) {
     return text;
 }
 
+std::string CliDiscText(std::string text) {
+    const std::string button = kEraseWithButton;
+    for (std::size_t at; (at = text.find(button)) != std::string::npos;) text.replace(at, button.size(), kEraseWithCommand);
+    return text;
+}
+
 int ReportBurn(const char* commandName, const std::string& device, const BurnOptions& options,
                const BurnResult& result, bool ok, const std::string& error, bool signalled,
                bool resultSilent) {
@@ -101,14 +108,14 @@ int ReportBurn(const char* commandName, const std::string& device, const BurnOpt
     }
     for (const std::string& note : result.notes) std::fprintf(stderr, "note: %s\n", OneLineText(note).c_str());
     if (signalled || result.status == BurnStatus::Cancelled) {
-        std::fprintf(stderr, "%s: %s: cancelled%s\n", commandName, device.c_str(),
-                     result.discUnusable ? "; the disc was partly written and is unusable" : "");
+        std::fprintf(stderr, "%s: %s: cancelled%s%s\n", commandName, device.c_str(),
+                     result.discState.empty() ? "" : ". ", CliDiscText(result.discState).c_str());
         return kRecorderExitCancelled;
     }
     std::string why = error;
     if (why.rfind(device + ": ", 0) == 0) why = why.substr(device.size() + 2);
     if (why.empty()) why = result.status == BurnStatus::Succeeded ? result.verifyText : result.text;
-    std::fprintf(stderr, "%s: %s: %s\n", commandName, device.c_str(), OneLineText(why).c_str());
+    std::fprintf(stderr, "%s: %s: %s\n", commandName, device.c_str(), OneLineText(CliDiscText(why)).c_str());
     return kRecorderExitFailed;
 }
 

@@ -31,6 +31,11 @@ bool TakeBurnOption(const std::vector<std::string>& args, std::size_t* i, BurnOp
 // The usage text of those options, for the commands' help.
 extern const char* const kBurnOptionsHelp;
 
+// The burner's texts name the desktop program's erase button; on the command line they
+// name the erase command instead.
+inline constexpr const char* kEraseWithCommand = "with \"lumivox-cli erase DEVICE\"";
+std::string CliDiscText(std::string text);
+
 // Ctrl-C and SIGTERM set the cancel event (see SignalWatcher).
 using CancelOnSignal = SignalWatcher;
 

@@ -32,7 +32,8 @@ int RunBlankCheck(const std::vector<std::string>& args) {
         std::fprintf(stderr, "lumivox-cli blank-check: %s\n", error.c_str());
         return kRecorderExitFailed;
     }
-    const BlankCheckResult result = CheckBlankDisc(*drive.driver);
+    BlankCheckResult result = CheckBlankDisc(*drive.driver);
+    if (result.state == BlankState::NotEmpty) result.message = NotEmptyText(result.info.erasable, kEraseWithCommand);
     const bool blank = result.state == BlankState::Blank;
     const int freeMb = blank && result.info.capacity > 0 ? result.info.capacity / 512 : 0;
     if (shared.json)

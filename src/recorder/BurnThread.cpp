@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: GPL-2.0-or-later
 #include "recorder/BurnThread.h"
 
+#include "recorder/DiscUtilities.h"
+
 #include "vcd/Sector.h"
 
 #include <algorithm>
@@ -148,10 +150,16 @@ void BurnThread::Run() {
         driver.LeaveIdle();
         if (setup_.settings.mode == DiscMode::Write) {
             result_.discUnusable = true;
-            if (!Cancelled() && result_.text != "Cancelled")
-                result_.text += " The disc was partly written and is unusable.";
+            result_.discState = setup_.discErasable
+                                    ? std::string("The disc was partly written; erase it ") + kEraseWithButton +
+                                          " to use it again."
+                                    : "The disc was partly written and is unusable.";
         }
+    } else if (!ok && foundBlank_ && setup_.settings.mode == DiscMode::Write) {
+        result_.discState = "Nothing was written: the disc is still blank.";
     }
+    if (!result_.discState.empty() && !Cancelled() && result_.text != "Cancelled")
+        result_.text += " " + result_.discState;
     result_.warnings = driver.Warnings();
     result_.notes = driver.Notes();
     if (ok) {
@@ -178,6 +186,7 @@ bool BurnThread::RunSteps() {
     driver.SetCueSheet(setup_.cueSheet.data(), setup_.cueSheet.size());
     Post(UM_RECORDER_INIT);
     if (!driver.PrepareDisc(&result_.text)) return false;
+    foundBlank_ = true;
     if (Cancelled()) return false;
     Post(UM_LEAD_IN);
     if (!driver.StartDisc(&result_.text)) return false;

@@ -84,6 +84,9 @@ struct BurnResult {
     std::vector<std::string> warnings; // "Power calibration failed.\n"
     std::vector<std::string> notes;    // recovered errors and the like; never a failure
     bool discUnusable = false;         // writing had begun when the run failed or was cancelled
+    // After a burn that did not finish: what became of the disc (still blank, or partly
+    // written and whether it can be erased); empty when not known or nothing was to be burned.
+    std::string discState;
     std::int64_t sectorsWritten = 0;
     bool Succeeded() const { return status == BurnStatus::Succeeded && verify != VerifyStatus::Failed; }
 };
@@ -107,6 +110,7 @@ public:
         const ManualResetEvent* cancel = nullptr;
         bool verify = false;
         bool eject = true;
+        bool discErasable = false; // a CD-RW: a partly written disc can be erased and used again
         // Filled by the producer; read only after the end marker has been taken.
         const std::vector<std::uint64_t>* hashes = nullptr;
     };
@@ -128,6 +132,7 @@ private:
 
     Setup setup_;
     BurnResult result_;
+    bool foundBlank_ = false; // the disc was checked and found blank before anything was written
     std::atomic<bool> ended_{false};
     std::jthread thread_;
 };

@@ -15,12 +15,18 @@ BlankCheckResult CheckBlankDisc(BaseDriver& driver) {
     }
     if (!result.info.blank) {
         result.state = BlankState::NotEmpty;
-        result.message =
-            "CD-R/RW disc is not empty. You may click button <Erase ReWritable...> the blank CD-RW disc.";
+        result.message = NotEmptyText(result.info.erasable);
         return result;
     }
     result.state = BlankState::Blank;
     return result;
+}
+
+std::string NotEmptyText(bool erasable, const char* eraseHow) {
+    // Only a CD-RW can be erased: a written CD-R is not sent to the erase button.
+    if (!erasable) return kNotEmptyCdrText;
+    return std::string("The CD-RW disc in the drive is not empty. Erase it ") + eraseHow +
+           ", or insert a blank CD-R or CD-RW disc.";
 }
 
 std::string ErasingText(std::int64_t elapsedMs) {
@@ -74,6 +80,11 @@ bool EraseDisc(BaseDriver& driver, bool full, const ManualResetEvent* cancel,
             *error = "Cancelled";
             return false;
         }
+    }
+    // A CD-R is told as such rather than sent a BLANK that it can only refuse with a sense code.
+    if (DiscInfo info; driver.ReadDiscInfo(&info) && !info.erasable) {
+        *error = kCdrCannotBeErasedText;
+        return false;
     }
     if (const int result = driver.Blank(full, true); result != kScsiSuccess) {
         // A refused BLANK (a CD-R, a drive that cannot erase) is said as such, not followed by "done".

@@ -24,12 +24,21 @@ struct BlankCheckResult {
     DiscInfo info;
 };
 
-// READ DISC INFORMATION: a blank disc may be burned; a written one gets "CD-R/RW disc is
-// not empty. ..."; when the command fails the tray is ejected and the message asks for a
-// blank disc.
+// READ DISC INFORMATION: a blank disc may be burned; a written one gets NotEmptyText; when
+// the command fails the tray is ejected and the message asks for a blank disc.
 BlankCheckResult CheckBlankDisc(BaseDriver& driver);
 
+// Why a written disc cannot be burned and what to do: a CD-RW names how to erase it
+// (eraseHow, by default the desktop program's button), a CD-R says it cannot be erased.
+inline constexpr const char* kEraseWithButton = "with \"Erase CD-RW\" on the Burn page";
+std::string NotEmptyText(bool erasable, const char* eraseHow = kEraseWithButton);
+inline constexpr const char* kNotEmptyCdrText =
+    "The CD-R disc in the drive has already been written, and a CD-R cannot be erased. "
+    "Please insert a blank CD-R or CD-RW disc.";
+
 inline constexpr const char* kNoRewritableDiscText = "No CD-RW disc found. Please insert the CD-RW disc to be erased.";
+inline constexpr const char* kCdrCannotBeErasedText =
+    "The disc in the drive is a CD-R, and a CD-R cannot be erased. Please insert the CD-RW disc to be erased.";
 inline constexpr std::chrono::minutes kEraseLimit{90};
 
 // "Erasing ReWritable, Please wait...\nElapsed time: %02d:%02d min".

@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: GPL-2.0-or-later
 #include "recorder/RecorderDriver.h"
 
+#include "recorder/DiscUtilities.h"
+
 #include "vcd/Sector.h"
 
 #include <algorithm>
@@ -393,8 +395,12 @@ bool BaseDriver::CheckBurnProof() {
 bool MmcDriver::PrepareDisc(std::string* error) {
     CheckBurnProof();
     DiscInfo info;
-    if (!ReadDiscInfo(&info) || !info.blank) {
-        *error = "Disc is not empty";
+    if (!ReadDiscInfo(&info)) {
+        *error = "The disc could not be read: " + LastFailure();
+        return false;
+    }
+    if (!info.blank) {
+        *error = NotEmptyText(info.erasable);
         return false;
     }
     if (SetCdSpeed(settings_.speedIndex) != kScsiSuccess) {

@@ -74,6 +74,7 @@ std::unique_ptr<RecorderSink> OpenRecorderFeed(const BurnOptions& options, std::
         }
     }
     sink->discCapacity_ = blank.info.capacity;
+    sink->discErasable_ = blank.info.erasable;
     if (totalSectors >= 0 && blank.info.capacity >= 0 && totalSectors > blank.info.capacity) {
         *error = options.device + ": " + CapacityText(blank.info.capacity, totalSectors);
         return nullptr;
@@ -118,6 +119,7 @@ int RecorderSink::SetCueList(const std::vector<CueRecord>& cues) {
     setup.cancel = &abort_;
     setup.verify = options_.verify;
     setup.eject = options_.eject;
+    setup.discErasable = discErasable_;
     setup.hashes = &hashes_;
     thread_ = std::make_unique<BurnThread>(std::move(setup));
     thread_->Start();

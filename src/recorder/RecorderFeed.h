@@ -59,6 +59,8 @@ public:
 
     // How the burn ended; complete after CloseSink returned (or the sink failed).
     const BurnResult& Result() const { return result_; }
+    // The disc in the drive is a CD-RW (it can be erased), as found when the feed opened.
+    bool DiscErasable() const { return discErasable_; }
     const DeviceRecord& Device() const { return transport_->Device(); }
     const char* DriverName() const { return driver_->Name(); }
     bool RawSectors() const { return driver_->IsRaw(); }
@@ -86,6 +88,7 @@ private:
     std::unique_ptr<BurnQueue> queue_;
     std::unique_ptr<BurnThread> thread_;
     std::int32_t discCapacity_ = -1;
+    bool discErasable_ = false;
     std::vector<std::uint8_t> cueSheet_;
     std::vector<std::uint64_t> hashes_;
     std::unique_ptr<BurnBuffer> staging_;

@@ -191,6 +191,7 @@ TEST(RecorderAnswers, EraseWaitsForABusyDriveAndEndsOnlyWhenReady) {
         {"busy before, erasing, ready", [](ScriptedDrive& d) {
              d.Add(3, 2, 4, 7);         // busy: waited for
              d.answers.push_back({kScsiSuccess, {}}); // ready
+             d.answers.push_back({kScsiSuccess, {}}); // READ DISC INFORMATION (tells nothing)
              d.answers.push_back({kScsiSuccess, {}}); // BLANK
              d.Add(5, 2, 4, 4);         // format in progress
          }, true, ""},
@@ -198,10 +199,12 @@ TEST(RecorderAnswers, EraseWaitsForABusyDriveAndEndsOnlyWhenReady) {
         {"failure while erasing", [](ScriptedDrive& d) {
              d.answers.push_back({kScsiSuccess, {}});
              d.answers.push_back({kScsiSuccess, {}});
+             d.answers.push_back({kScsiSuccess, {}});
              d.Add(2, 2, 4, 4);
              d.Add(1, 4, 0x44, 0);
          }, false, "The drive reported a failure while erasing: sense 04/44/00"},
         {"drive vanished while erasing", [](ScriptedDrive& d) {
+             d.answers.push_back({kScsiSuccess, {}});
              d.answers.push_back({kScsiSuccess, {}});
              d.answers.push_back({kScsiSuccess, {}});
              d.answers.push_back({kScsiFailure, {}});

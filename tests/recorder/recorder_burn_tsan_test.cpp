@@ -236,6 +236,8 @@ TEST(RecorderBurn, DriveFaultsEndWithTheirMessage) {
         {"not-ready=10", DriverChoice::Raw, BurnStatus::Succeeded, ""},
         {"fail-write=1000", DriverChoice::Mmc, BurnStatus::Failed, "Error while writing cd: sense 03/0C/00 (write error)"},
         {"fail-write=1000", DriverChoice::Raw, BurnStatus::Failed, "Error while writing cd: sense 03/0C/00 (write error)"},
+        {"disc=cdrw&fail-write=1000", DriverChoice::Mmc, BurnStatus::Failed,
+         "Error while writing cd: sense 03/0C/00 (write error)"},
         {"fail-opc=1", DriverChoice::Mmc, BurnStatus::Succeeded, ""},
         {"capacity=00:05:00", DriverChoice::Mmc, BurnStatus::Failed, "The disc holds 0 MB; this Video CD needs"},
         // A failure the drive reports for data it had already taken, on the final wait
@@ -273,7 +275,12 @@ TEST(RecorderBurn, DriveFaultsEndWithTheirMessage) {
             EXPECT_EQ(commands.back().rfind("35 ", 0), 0u) << commands.back();
             EXPECT_NE(commands[commands.size() - 2].find("sense=03/0C/00"), std::string::npos) << commands[commands.size() - 2];
             EXPECT_TRUE(burn.result.discUnusable);
-            EXPECT_NE(burn.result.text.find("The disc was partly written and is unusable."), std::string::npos);
+            // A CD-R is lost; a CD-RW is sent to the erase button.
+            const std::string state = std::string(c.options).find("cdrw") != std::string::npos
+                                          ? "The disc was partly written; erase it with \"Erase CD-RW\" on the Burn page to use it again."
+                                          : "The disc was partly written and is unusable.";
+            EXPECT_EQ(burn.result.discState, state);
+            EXPECT_NE(burn.result.text.find(state), std::string::npos) << burn.result.text;
         } else {
             EXPECT_EQ(burn.written, 0);
             EXPECT_EQ(burn.result.verify, VerifyStatus::Passed) << burn.result.verifyText;
@@ -293,8 +300,7 @@ TEST(RecorderBurn, BlankCheckRefusesBeforeAnythingStarts) {
         bool ejected;
     } cases[] = {
         {"disc=none", "CD-R/RW disc is not ready. Please insert a blank CD-R/RW disc.", true},
-        {"disc=written",
-         "CD-R/RW disc is not empty. You may click button <Erase ReWritable...> the blank CD-RW disc.", false},
+        {"disc=written", kNotEmptyCdrText, false},
     };
     for (const Case& c : cases) {
         TempFolder drive;

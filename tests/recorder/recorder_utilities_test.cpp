@@ -137,7 +137,7 @@ TEST(RecorderUtilities, BlankCheckEjectLoadAndErase) {
         std::string error;
         bool elapsedSeen = false;
         EXPECT_FALSE(EraseDisc(*drive.driver, false, nullptr, [&](std::int64_t) { elapsedSeen = true; }, &error));
-        EXPECT_EQ(error, "The disc could not be erased: sense 05/30/05 (cannot write medium, incompatible format)");
+        EXPECT_EQ(error, kCdrCannotBeErasedText);
         EXPECT_FALSE(elapsedSeen);
     }
     TempFolder rw;
@@ -150,7 +150,11 @@ TEST(RecorderUtilities, BlankCheckEjectLoadAndErase) {
     }
     {
         Drive drive(Emulated(rw, "erase-seconds=1.2"));
-        EXPECT_EQ(CheckBlankDisc(*drive.driver).state, BlankState::NotEmpty);
+        // A written CD-RW is sent to the erase button; a CD-R (above) is not.
+        const BlankCheckResult written = CheckBlankDisc(*drive.driver);
+        EXPECT_EQ(written.state, BlankState::NotEmpty);
+        EXPECT_EQ(written.message, NotEmptyText(true));
+        EXPECT_NE(written.message.find("\"Erase CD-RW\""), std::string::npos) << written.message;
         std::vector<std::int64_t> elapsed;
         std::string error;
         ManualResetEvent cancel;
@@ -258,13 +262,12 @@ TEST(RecorderCli, BurnBlankCheckDrivesAndErrors) {
 
     run = Cli("blank-check '" + device + "'");
     EXPECT_EQ(run.status, 1);
-    EXPECT_EQ(run.output, "CD-R/RW disc is not empty. You may click button <Erase ReWritable...> the blank CD-RW disc.\n");
+    EXPECT_EQ(run.output, std::string(kNotEmptyCdrText) + "\n");
 
     // A second burn on the written disc: one line naming the device and the reason.
     run = Cli("burn '" + cue + "' --device '" + device + "'");
     EXPECT_EQ(run.status, 1);
-    EXPECT_EQ(run.output, "lumivox-cli burn: " + device +
-                              ": CD-R/RW disc is not empty. You may click button <Erase ReWritable...> the blank CD-RW disc.\n");
+    EXPECT_EQ(run.output, "lumivox-cli burn: " + device + ": " + kNotEmptyCdrText + "\n");
 
     run = Cli("burn '" + cue + "' --device /dev/lumivox-no-such-drive");
     EXPECT_EQ(run.status, 1);
@@ -283,7 +286,7 @@ TEST(RecorderCli, BurnBlankCheckDrivesAndErrors) {
     EXPECT_EQ(run.status, 0) << run.output;
     run = Cli("erase '" + device + "'");
     EXPECT_EQ(run.status, 1) << "a CD-R cannot be erased";
-    EXPECT_NE(run.output.find("could not be erased"), std::string::npos) << run.output;
+    EXPECT_NE(run.output.find("a CD-R cannot be erased"), std::string::npos) << run.output;
 
     TempFolder simulated;
     run = Cli("burn '" + cue + "' --device '" + Emulated(simulated) + "' --simulate --driver mmc");

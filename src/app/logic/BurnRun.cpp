@@ -150,6 +150,11 @@ QString BurnRun::ImageBinPath() const
     return image_ ? QString::fromStdString(image_->BinPath()) : QString();
 }
 
+bool BurnRun::DiscErasable() const
+{
+    return feed_ && feed_->DiscErasable();
+}
+
 QString BurnRun::ImageCuePath() const
 {
     return image_ ? QString::fromStdString(image_->CuePath()) : QString();

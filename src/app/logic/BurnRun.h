@@ -120,6 +120,8 @@ public:
     // Slides the run has begun (from UM_SLIDE_PROGRESS), and whether any sector was written.
     int SlidesBegun() const { return slidesBegun_.load(); }
     bool WroteSectors() const { return wroteSectors_.load(); }
+    // The disc being burned is a CD-RW (known once OpenRecorder succeeded).
+    bool DiscErasable() const;
     // The image's files (DiscImage runs).
     QString ImageBinPath() const;
     QString ImageCuePath() const;

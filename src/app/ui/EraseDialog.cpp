@@ -112,8 +112,8 @@ void EraseDialog::EraseEnded(bool ok, const QString& error)
         return;
     }
     SetChoosing(true);
-    // No disc in the drive is a note, not a fault.
-    if (error == QString::fromLatin1(kNoRewritableDiscText))
+    // No disc in the drive, or a CD-R in it, is a note, not a fault.
+    if (error == QString::fromLatin1(kNoRewritableDiscText) || error == QString::fromLatin1(kCdrCannotBeErasedText))
         messages_.Information(this, error);
     else
         messages_.Warning(this, error);
