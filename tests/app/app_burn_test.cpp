@@ -335,13 +335,43 @@ private slots:
         auto run = std::make_shared<BurnRun>(RunKind::Burn, ProductionParameters{}, nullptr);
         ProgressDialog dialog(run, messages);
         dialog.HandleProgress(MakeProgressEvent(UM_WRITE_PROGRESS, 10, 100));
-        dialog.HandleProgress(MakeProgressEvent(UM_BURN_FAILED, 0, 0, "Error while writing cd: sense 03/0C/00"));
-        QCOMPARE(dialog.MessageText(), QStringLiteral("The burning process failed. Error message :\nError while writing cd: sense 03/0C/00"));
+        dialog.HandleProgress(MakeProgressEvent(
+            UM_BURN_FAILED, 0, 0, "Error while writing cd: sense 03/0C/00 (write error) The disc was partly written and is unusable."));
+        // The drive's answer is set apart from the headline.
+        QCOMPARE(dialog.MessageText(), QStringLiteral("The burning process failed. Error message :\nError while writing cd. "
+                                                      "The disc was partly written and is unusable."));
+        QCOMPARE(dialog.DetailsText(), QStringLiteral("The drive answered: sense 03/0C/00 (write error)"));
         QVERIFY(dialog.IsFinished());
         QVERIFY(dialog.Bar()->isHidden());
         // Messages after the end change nothing.
         dialog.HandleProgress(MakeProgressEvent(UM_LEAD_OUT));
         QVERIFY(dialog.MessageText().startsWith(QStringLiteral("The burning process failed.")));
+    }
+
+    void driveAnswersLeaveTheHeadline_data()
+    {
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<QString>("headline");
+        QTest::addColumn<QString>("details");
+        QTest::newRow("at the end") << QStringLiteral("The disc could not be erased: sense 05/30/05 (cannot write medium, incompatible format)")
+                                    << QStringLiteral("The disc could not be erased.")
+                                    << QStringLiteral("The drive answered: sense 05/30/05 (cannot write medium, incompatible format)");
+        QTest::newRow("bracketed, deferred")
+            << QStringLiteral("/dev/sr0: the drive could not write data it had taken (deferred sense 03/0C/00 (write error))")
+            << QStringLiteral("/dev/sr0: the drive could not write data it had taken.")
+            << QStringLiteral("The drive answered: deferred sense 03/0C/00 (write error)");
+        QTest::newRow("none") << QStringLiteral("This template cannot be used:\nit has no pages")
+                              << QStringLiteral("This template cannot be used:\nit has no pages") << QString();
+    }
+
+    void driveAnswersLeaveTheHeadline()
+    {
+        QFETCH(QString, text);
+        QFETCH(QString, headline);
+        QFETCH(QString, details);
+        const MessageParts parts = SplitDriveDetails(text);
+        QCOMPARE(parts.headline, headline);
+        QCOMPARE(parts.details, details);
     }
 
     void clockText()
@@ -442,7 +472,7 @@ private slots:
         QTest::addColumn<QString>("message");
         QTest::newRow("no disc") << "disc=none" << "CD-R/RW disc is not ready. Please insert a blank CD-R/RW disc.";
         QTest::newRow("written disc")
-            << "disc=written" << "CD-R/RW disc is not empty. You may click button <Erase ReWritable...> the blank CD-RW disc.";
+            << "disc=written" << kNotEmptyCdrText;
     }
     void discCheckRefusesAndStartsNothing()
     {
@@ -570,7 +600,9 @@ private slots:
         std::shared_ptr<BurnRun> run = h.Page()->LastRun();
         h.messages.questionAnswer = false;
         dialog->CancelButton()->click();
-        QCOMPARE(h.messages.shown.last(), QString::fromLatin1(kTextCancelQuestion));
+        // Cancelling during the slides: the question says the disc is not touched yet.
+        QVERIFY(h.messages.shown.last().startsWith(QString::fromLatin1(kTextCancelQuestion)));
+        QVERIFY(h.messages.shown.last().contains(QStringLiteral("it stays blank")));
         QVERIFY(h.Page()->CurrentProgress());
         QVERIFY(!run->IsCancelled());
         h.messages.questionAnswer = true;
@@ -607,7 +639,9 @@ private slots:
         ProgressDialog* dialog = h.Page()->CurrentProgress();
         QVERIFY2(dialog->MessageText().startsWith(QStringLiteral("The burning process failed. Error message :\n")),
                  qPrintable(dialog->MessageText()));
-        QVERIFY2(dialog->MessageText().contains(QStringLiteral("03/0C/00")), qPrintable(dialog->MessageText()));
+        QVERIFY2(dialog->MessageText().contains(QStringLiteral("The disc was partly written and is unusable.")),
+                 qPrintable(dialog->MessageText()));
+        QVERIFY2(dialog->DetailsText().contains(QStringLiteral("03/0C/00")), qPrintable(dialog->DetailsText()));
         dialog->CancelButton()->click();
         QTRY_VERIFY(!h.Page()->CurrentProgress());
         QTRY_VERIFY(h.Page()->Button(BurnButton::Burn)->isEnabled()); // once the run let go of the drive

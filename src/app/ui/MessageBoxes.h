@@ -28,7 +28,17 @@ public:
     virtual SaveChoice AskSaveChanges(QWidget* parent, const QString& text) = 0;
 };
 
-// The boxes the user sees: QMessageBox with the program's title.
+// A drive's answer ("sense 03/0C/00 (write error)") is for whoever looks into a failure,
+// not the headline: it is taken out of text into details ("" when text has none), the
+// headline kept a sentence.
+struct MessageParts {
+    QString headline;
+    QString details;
+};
+MessageParts SplitDriveDetails(const QString& text);
+
+// The boxes the user sees: QMessageBox with the program's title, a drive's answer in the
+// box's details part.
 class QtMessageBoxes final : public MessageBoxes {
 public:
     void Information(QWidget* parent, const QString& text) override;

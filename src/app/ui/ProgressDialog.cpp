@@ -61,6 +61,12 @@ ProgressDialog::ProgressDialog(std::shared_ptr<BurnRun> run, MessageBoxes& messa
     times_->setStyleSheet(QStringLiteral("color: #5f5a50;"));
     groupLayout->addWidget(times_);
     layout->addWidget(group_);
+    details_ = new QLabel(this);
+    details_->setWordWrap(true);
+    details_->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    details_->setStyleSheet(QStringLiteral("color: #5f5a50;"));
+    details_->hide();
+    layout->addWidget(details_);
     warnings_ = new QLabel(this);
     warnings_->setWordWrap(true);
     warnings_->setStyleSheet(QStringLiteral("color: #8a5a00;"));
@@ -100,6 +106,7 @@ void ProgressDialog::StartRun()
 
 QString ProgressDialog::MessageText() const { return message_->text(); }
 QString ProgressDialog::TimeText() const { return times_->text(); }
+QString ProgressDialog::DetailsText() const { return details_->isHidden() ? QString() : details_->text(); }
 QString ProgressDialog::WarningText() const { return warnings_->isHidden() ? QString() : warnings_->text(); }
 
 void ProgressDialog::SetMessage(const QString& text)
@@ -261,7 +268,11 @@ void ProgressDialog::Finish(const QString& text, bool succeeded)
 {
     finished_ = true;
     estimating_ = false;
-    SetMessage(text);
+    // A drive's answer goes below the headline, apart from it.
+    const MessageParts parts = SplitDriveDetails(text);
+    SetMessage(parts.headline);
+    details_->setText(parts.details);
+    details_->setVisible(!parts.details.isEmpty());
     bar_->hide();
     clock_->stop();
     UpdateTimes();
@@ -287,7 +298,18 @@ void ProgressDialog::UpdateTimes()
 void ProgressDialog::reject()
 {
     if (!finished_) {
-        if (!messages_.Question(this, QString::fromLatin1(kTextCancelQuestion)))
+        // A burn's cancel is told with what it means for the disc: the dialog closes at once
+        // and the run's end is not shown.
+        QString question = QString::fromLatin1(kTextCancelQuestion);
+        if (run_->Kind() == RunKind::Burn && run_->WroteSectors())
+            question += QStringLiteral("\n\n") +
+                        (run_->DiscErasable()
+                             ? tr("The disc has been partly written: after a cancel it must be erased with "
+                                  "\"Erase CD-RW\" before it can be used again.")
+                             : tr("The disc has been partly written: after a cancel it cannot be used again."));
+        else if (run_->Kind() == RunKind::Burn)
+            question += QStringLiteral("\n\n") + tr("Nothing has been written to the disc yet; it stays blank.");
+        if (!messages_.Question(this, question))
             return;
     }
     run_->Cancel();

@@ -71,6 +71,8 @@ public:
     QPushButton* CancelButton() const { return cancel_; }
     QString TimeText() const;
     QString WarningText() const;
+    // The drive's answer to a failed burn, shown below the message ("" when none).
+    QString DetailsText() const;
     // Every message text shown, in order (each change once).
     const QStringList& ShownTexts() const { return shownTexts_; }
 
@@ -97,6 +99,7 @@ private:
     QGroupBox* group_ = nullptr;
     TextProgressBar* bar_ = nullptr;
     QLabel* times_ = nullptr;
+    QLabel* details_ = nullptr; // the drive's answer to a failed burn
     QLabel* warnings_ = nullptr;
     QPushButton* cancel_ = nullptr;
     QTimer* clock_ = nullptr;
