@@ -1,7 +1,9 @@
 // SPDX-License-Identifier: GPL-2.0-or-later
 #include "project/ThumbnailWorker.h"
 
+#include "picture/ExifOrientation.h"
 #include "picture/PicReader.h"
+#include "picture/PicResizer.h"
 
 #include <exception>
 
@@ -50,6 +52,13 @@ void ThumbnailWorker::Start(std::vector<std::string> paths, unsigned generation,
                     decoder_(path, picture);
                 else
                     reader.DecodeFile(path, picture, 32);
+                // A camera's portrait photo lies on its side in the file: the list shows it
+                // standing, as the slide made of it will (HEIF decodes upright by itself).
+                if (const int turn = RotationForOrientation(ReadJpegOrientation(path)); turn != 0) {
+                    PicBitmap upright;
+                    RotateBitmap(picture, turn, upright);
+                    picture = std::move(upright);
+                }
                 MakeThumbnail(picture, kSmallThumbnailSize, kSmallThumbnailSize, made, placement);
                 cache_.Store(path, made, placement);
             } catch (const std::exception&) {

@@ -779,6 +779,14 @@ void EditorTest::exifOrientation()
     QCOMPARE(picture.rotated, rotation != 0);
     const bool quarter = rotation == 90 || rotation == 270;
     QCOMPARE(picture.picture->Width(), quarter ? 32 : 48);
+    // The folder's list shows the file standing as the camera held it, whatever the setting.
+    QSignalSpy listed(h.page->FileModel(), &FileListModel::thumbnailsFinished);
+    h.page->ShowFolder(folder.path());
+    QVERIFY(listed.wait(10000));
+    const QRect placed = h.page->FileModel()->index(0, 0).data(PlacementRole).toRect();
+    const bool standing = orientation >= 5;
+    QVERIFY2(standing ? placed.height() > placed.width() : placed.width() > placed.height(),
+             qPrintable(QStringLiteral("%1 x %2").arg(placed.width()).arg(placed.height())));
     // Saved and reopened, the turn is applied once: the project file carries it.
     const QString saved = folder.filePath(QStringLiteral("camera.lvx"));
     QVERIFY(h.project.SaveProject(saved.toStdString()));
