@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # SPDX-License-Identifier: GPL-2.0-or-later
-# Extracts every text of the desktop program that goes through Qt's translation machinery
+# Extracts every text of the desktop program that goes through Qt's translation machinery,
+# the core's fixed texts (marked QT_TRANSLATE_NOOP("lumivox::core", ...)) among them,
 # into a Qt Linguist file for translators.
 #   scripts/translations.sh [TS_FILE]     (default build/translations/lumivox.ts)
 # A translation made from it is compiled with lrelease into lumivox_<locale>.qm and
@@ -16,5 +17,5 @@ if [ ! -x "$lupdate" ]; then
   exit 1
 fi
 mkdir -p "$(dirname "$ts")"
-"$lupdate" -silent -locations relative -extensions cpp,h src/app -ts "$ts"
+"$lupdate" -silent -locations relative -extensions cpp,h src -ts "$ts"
 echo "translations: $ts"

@@ -33,6 +33,7 @@
 // as cancelled. The sink is never closed after a cancel or a failure: a file sink then
 // removes its partial image when it is destroyed.
 
+#include "base/CoreText.h"
 #include "base/Event.h"
 #include "picture/FrameRenderer.h"
 #include "picture/MenuTemplate.h"
@@ -53,7 +54,7 @@ class ImageSink;
 
 // Shown when the still encoder or the multiplexer fails; the detail follows it.
 inline constexpr const char* kMsgEncoderFailure =
-    "Please make sure you have enough free disc space in your temp folder drive or reinstall Lumivox!";
+    QT_TRANSLATE_NOOP("lumivox::core", "Please make sure you have enough free disc space in your temp folder drive or reinstall Lumivox!");
 
 // Names of the run's files (formats take the folder first).
 inline constexpr const char* kMenuMusicFormat = "%sbkmusic.mp2";

@@ -14,6 +14,7 @@
 // Everything the user interface must show (message boxes, list refreshes, the status
 // line) goes through a ProjectObserver; the project itself knows nothing of windows.
 
+#include "base/CoreText.h"
 #include "picture/PicBitmap.h"
 
 #include <atomic>
@@ -52,15 +53,15 @@ constexpr int kSmallThumbnailSize = 64;
 
 // User-visible texts of the project operations.
 inline constexpr const char* kMsgAlbumLimit =
-    "The max. album number has been reached. Cannot add more albums.";
-inline constexpr const char* kMsgSelectAlbumToRemove = "Please select an album to be removed.";
-inline constexpr const char* kMsgNoAlbumToRemove = "There is no album to be removed.";
-inline constexpr const char* kMsgSelectAlbum = "Please select an album.";
-inline constexpr const char* kMsgSelectItem = "Please select an item first!";
-inline constexpr const char* kMsgSelectPicture = "Please select a picture.";
-inline constexpr const char* kMsgInvalidProject = "This is not a valid lumivox project file.";
+    QT_TRANSLATE_NOOP("lumivox::core", "The max. album number has been reached. Cannot add more albums.");
+inline constexpr const char* kMsgSelectAlbumToRemove = QT_TRANSLATE_NOOP("lumivox::core", "Please select an album to be removed.");
+inline constexpr const char* kMsgNoAlbumToRemove = QT_TRANSLATE_NOOP("lumivox::core", "There is no album to be removed.");
+inline constexpr const char* kMsgSelectAlbum = QT_TRANSLATE_NOOP("lumivox::core", "Please select an album.");
+inline constexpr const char* kMsgSelectItem = QT_TRANSLATE_NOOP("lumivox::core", "Please select an item first!");
+inline constexpr const char* kMsgSelectPicture = QT_TRANSLATE_NOOP("lumivox::core", "Please select a picture.");
+inline constexpr const char* kMsgInvalidProject = QT_TRANSLATE_NOOP("lumivox::core", "This is not a valid lumivox project file.");
 // Reason recorded for a picture that loading left out because its album was full.
-inline constexpr const char* kMsgPictureLimit = "The album already holds 99 pictures.";
+inline constexpr const char* kMsgPictureLimit = QT_TRANSLATE_NOOP("lumivox::core", "The album already holds 99 pictures.");
 
 // Names of albums created implicitly when a picture is added to an empty project: the
 // same however the picture came, and the name a new album is offered ("Album %d").

@@ -2,6 +2,7 @@
 #pragma once
 // Disc utilities: the blank check before a burn, erasing a CD-RW, eject and close tray.
 
+#include "base/CoreText.h"
 #include "base/Event.h"
 #include "recorder/RecorderDriver.h"
 
@@ -33,12 +34,12 @@ BlankCheckResult CheckBlankDisc(BaseDriver& driver);
 inline constexpr const char* kEraseWithButton = "with \"Erase CD-RW\" on the Burn page";
 std::string NotEmptyText(bool erasable, const char* eraseHow = kEraseWithButton);
 inline constexpr const char* kNotEmptyCdrText =
-    "The CD-R disc in the drive has already been written, and a CD-R cannot be erased. "
-    "Please insert a blank CD-R or CD-RW disc.";
+    QT_TRANSLATE_NOOP("lumivox::core", "The CD-R disc in the drive has already been written, and a CD-R cannot be erased. "
+    "Please insert a blank CD-R or CD-RW disc.");
 
-inline constexpr const char* kNoRewritableDiscText = "No CD-RW disc found. Please insert the CD-RW disc to be erased.";
+inline constexpr const char* kNoRewritableDiscText = QT_TRANSLATE_NOOP("lumivox::core", "No CD-RW disc found. Please insert the CD-RW disc to be erased.");
 inline constexpr const char* kCdrCannotBeErasedText =
-    "The disc in the drive is a CD-R, and a CD-R cannot be erased. Please insert the CD-RW disc to be erased.";
+    QT_TRANSLATE_NOOP("lumivox::core", "The disc in the drive is a CD-R, and a CD-R cannot be erased. Please insert the CD-RW disc to be erased.");
 inline constexpr std::chrono::minutes kEraseLimit{90};
 
 // "Erasing ReWritable, Please wait...\nElapsed time: %02d:%02d min".

@@ -37,6 +37,7 @@
 #include <QPushButton>
 #include <QRadioButton>
 #include <QSignalSpy>
+#include <QTranslator>
 #include <QTemporaryDir>
 #include <QtTest>
 
@@ -346,6 +347,30 @@ private slots:
         // Messages after the end change nothing.
         dialog.HandleProgress(MakeProgressEvent(UM_LEAD_OUT));
         QVERIFY(dialog.MessageText().startsWith(QStringLiteral("The burning process failed.")));
+    }
+
+    // The fixed texts, the core's included, meet the translations under one context.
+    void fixedTextsAreTranslated()
+    {
+        class CoreOnly final : public QTranslator {
+        public:
+            bool isEmpty() const override { return false; }
+            QString translate(const char* context, const char* source, const char*, int) const override
+            {
+                return qstrcmp(context, "lumivox::core") == 0 ? QStringLiteral("[t] ") + QString::fromUtf8(source) : QString();
+            }
+        } translator;
+        QCoreApplication::installTranslator(&translator);
+        FakeMessageBoxes messages;
+        auto run = std::make_shared<BurnRun>(RunKind::Burn, ProductionParameters{}, nullptr);
+        ProgressDialog dialog(run, messages);
+        const QString first = dialog.MessageText();
+        dialog.HandleProgress(MakeProgressEvent(UM_LEAD_IN));
+        const QString leadIn = dialog.MessageText();
+        QCoreApplication::removeTranslator(&translator);
+        QCOMPARE(first, QStringLiteral("[t] ") + QString::fromLatin1(kTextWritingData));
+        QCOMPARE(leadIn, QStringLiteral("[t] ") + QString::fromLatin1(kTextLeadIn));
+        QCOMPARE(TranslateCoreText(kNotEmptyCdrText), QString::fromLatin1(kNotEmptyCdrText)); // none installed
     }
 
     void driveAnswersLeaveTheHeadline_data()

@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: GPL-2.0-or-later
 #include "ui/BurnPage.h"
 
+#include "logic/CoreText.h"
+
 #include "base/Paths.h"
 #include "base/TextUtil.h"
 #include "picture/MenuTemplate.h"
@@ -295,7 +297,7 @@ void BurnPage::RecordersChanged()
     const QStringList drives = context_.recorders->DriveList();
     drives_->addItems(drives);
     if (drives.isEmpty()) {
-        drives_->addItem(QString::fromLatin1(kMsgNoWriter));
+        drives_->addItem(TranslateCoreText(kMsgNoWriter));
         drives_->setEnabled(false);
     } else {
         drives_->setEnabled(true);
@@ -314,7 +316,7 @@ void BurnPage::DriveChosen(int index)
     if (context_.recorders->SelectedIndex() == before)
         return; // the same drive again: nothing changes
     if (result == RecorderSetupResult::DriverFailed)
-        context_.messages->Information(this, QString::fromLatin1(kMsgDriverFailed));
+        context_.messages->Information(this, TranslateCoreText(kMsgDriverFailed));
     UpdateCommands();
     emit recorderSelected();
 }
@@ -466,7 +468,7 @@ void BurnPage::RunOn(RunKind kind, const RecorderDrive* drive)
         deferredRun_ = DeferredRun{kind, drive ? std::optional<RecorderDrive>(*drive) : std::nullopt};
         return;
     }
-    if (kind == RunKind::TestBurn && !context_.messages->Question(this, QString::fromLatin1(kTestBurnQuestion)))
+    if (kind == RunKind::TestBurn && !context_.messages->Question(this, TranslateCoreText(kTestBurnQuestion)))
         return;
     if (!estimateValid_ || !estimate_.Fits() || estimate_.sectors > kCdrSectors) {
         context_.messages->Information(this, estimateValid_ ? LimitText() : estimateError_);

@@ -48,8 +48,8 @@ inline constexpr const char* kPalNote = "PAL is widely used in Asian and Europea
 inline constexpr const char* kNtscNote = "NTSC is widely used in North American countries.";
 inline constexpr const char* kDefaultCdLabelText = "My Photo VideoCD";
 inline constexpr const char* kTestBurnQuestion =
-    "This operation will simulate the burning process. No real data will be written. The disc remains blank and is "
-    "not playable after burning. \n\nDo you want to continue?";
+    QT_TRANSLATE_NOOP("lumivox::core", "This operation will simulate the burning process. No real data will be written. The disc remains blank and is "
+    "not playable after burning. \n\nDo you want to continue?");
 // The write speeds of the "BurnSpeed" setting, indices 0 to 6.
 inline constexpr const char* kSpeedNames[] = {"1x    (150 kb/s)",  "2x    (300 kb/s)",  "4x    (600 kb/s)",
                                               "8x    (1200 kb/s)", "12x  (1800 kb/s)", "24x  (3600 kb/s)",

@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: GPL-2.0-or-later
 #include "ui/EditorPage.h"
 
+#include "logic/CoreText.h"
+
 #include "project/Settings.h"
 #include "ui/EditorDialogs.h"
 #include "ui/EditorModels.h"
@@ -679,7 +681,7 @@ void EditorPage::ViewSelectedSlide()
     const QList<int> rows = SelectedSlides();
     const int album = slideModel_->Album();
     if (rows.isEmpty() || album < 0) {
-        Inform(QString::fromLatin1(kMsgSelectPicture));
+        Inform(TranslateCoreText(kMsgSelectPicture));
         return;
     }
     const PictureItem& picture = context_.project->Picture(album, rows.front());
@@ -700,7 +702,7 @@ void EditorPage::ViewSelectedFile()
 {
     const QStringList files = SelectedFiles();
     if (files.isEmpty()) {
-        Inform(QString::fromLatin1(kMsgSelectPicture));
+        Inform(TranslateCoreText(kMsgSelectPicture));
         return;
     }
     PictureViewer viewer(files.front(), 0, ViewerRotation::Hidden, this);

@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: GPL-2.0-or-later
 #include "ui/EraseDialog.h"
 
+#include "logic/CoreText.h"
+
 #include "recorder/RecorderDriver.h"
 #include "ui/MessageBoxes.h"
 
@@ -24,8 +26,8 @@ EraseDialog::EraseDialog(BaseDriver& driver, MessageBoxes& messages, std::shared
     layout->setContentsMargins(18, 16, 18, 14);
     layout->setSpacing(10);
     methods_ = new QListWidget(this);
-    methods_->addItem(QString::fromLatin1(kEraseQuickName));
-    methods_->addItem(QString::fromLatin1(kEraseFullName));
+    methods_->addItem(TranslateCoreText(kEraseQuickName));
+    methods_->addItem(TranslateCoreText(kEraseFullName));
     methods_->setMaximumHeight(methods_->sizeHintForRow(0) * 2 + 2 * methods_->frameWidth() + 4);
     layout->addWidget(methods_);
     description_ = new QLabel(this);
@@ -113,10 +115,11 @@ void EraseDialog::EraseEnded(bool ok, const QString& error)
     }
     SetChoosing(true);
     // No disc in the drive, or a CD-R in it, is a note, not a fault.
+    const QString shown = TranslateCoreText(error.toStdString());
     if (error == QString::fromLatin1(kNoRewritableDiscText) || error == QString::fromLatin1(kCdrCannotBeErasedText))
-        messages_.Information(this, error);
+        messages_.Information(this, shown);
     else
-        messages_.Warning(this, error);
+        messages_.Warning(this, shown);
 }
 
 void EraseDialog::reject()

@@ -26,8 +26,8 @@ namespace lumivox::ui {
 
 class MessageBoxes;
 
-inline constexpr const char* kEraseQuickName = "Quick-erase rewritable media";
-inline constexpr const char* kEraseFullName = "Full-erase rewritable media";
+inline constexpr const char* kEraseQuickName = QT_TRANSLATE_NOOP("lumivox::core", "Quick-erase rewritable media");
+inline constexpr const char* kEraseFullName = QT_TRANSLATE_NOOP("lumivox::core", "Full-erase rewritable media");
 inline constexpr const char* kEraseQuickText =
     "The medium will appear to be empty but data is not physically erased. Use this option with caution if the "
     "medium contains confidential data.";

@@ -1,5 +1,7 @@
 // SPDX-License-Identifier: GPL-2.0-or-later
 #include "ui/Resources.h"
+
+#include "logic/CoreText.h"
 #include "ui/MainWindow.h"
 
 #include "base/Paths.h"
@@ -344,7 +346,7 @@ void MainWindow::CreateStatusBar()
     totalsLabel_ = new QLabel(bar);
     bar->addPermanentWidget(totalsLabel_);
     bar->addPermanentWidget(device);
-    deviceLabel_->setText(QString::fromLatin1(kMsgNoWriter));
+    deviceLabel_->setText(TranslateCoreText(kMsgNoWriter));
 }
 
 QString MainWindow::DeviceStatusText() const { return deviceLabel_->text(); }
@@ -365,9 +367,9 @@ void MainWindow::SetUpRecorders()
 {
     const RecorderSetupResult result = context_.recorders->SetUp(*context_.settings);
     if (result == RecorderSetupResult::TransportFailed)
-        context_.messages->Information(this, QString::fromLatin1(kMsgTransportFailed));
+        context_.messages->Information(this, TranslateCoreText(kMsgTransportFailed));
     else if (result == RecorderSetupResult::DriverFailed)
-        context_.messages->Information(this, QString::fromLatin1(kMsgDriverFailed));
+        context_.messages->Information(this, TranslateCoreText(kMsgDriverFailed));
     deviceLabel_->setText(context_.recorders->DeviceStatus());
     UpdateTotals();
     burn_->RecordersChanged();
@@ -555,7 +557,7 @@ void MainWindow::ShowOptions()
         SetUpRecorders();
     } else if (changes.writingModeChanged && !context_.recorders->Drives().empty()) {
         if (context_.recorders->ReplaceDriver(*context_.settings) == RecorderSetupResult::DriverFailed)
-            context_.messages->Information(this, QString::fromLatin1(kMsgDriverFailed));
+            context_.messages->Information(this, TranslateCoreText(kMsgDriverFailed));
         burn_->RecordersChanged();
     }
 }

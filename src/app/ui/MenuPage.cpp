@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: GPL-2.0-or-later
 #include "ui/MenuPage.h"
 
+#include "logic/CoreText.h"
+
 #include "picture/FrameRenderer.h"
 #include "picture/MenuTemplate.h"
 #include "logic/MenuPaging.h"
@@ -44,7 +46,7 @@ const char* const kMusicFilter = "Music Files (*.mp3 *.wav);;MP3 (*.mp3);;Wave (
 const char* const kBackgroundFilter =
     "All Images Formats (*.jpg *.jpeg *.tif *.tiff *.bmp *.png *.webp *.heic *.heif *.hif);;JPEG (*.jpg *.jpeg);;"
     "TIFF (*.tif *.tiff);;Bitmap (*.bmp);;PNG (*.png);;WebP (*.webp);;HEIF (*.heic *.heif *.hif)";
-const char* const kNoBackgroundMusic = "No Background Music";
+const char* const kNoBackgroundMusic = QT_TRANSLATE_NOOP("lumivox::core", "No Background Music");
 const char* const kDefaultBackgroundImage = "Default background image";
 
 namespace {
@@ -427,7 +429,7 @@ void MenuPage::UpdateLabels()
 {
     emit discMenuChanged();
     const std::string& music = context_.discMenu->BackgroundMusic();
-    musicLabel_->setText(music.empty() ? QString::fromLatin1(kNoBackgroundMusic) : FromStd(music));
+    musicLabel_->setText(music.empty() ? TranslateCoreText(kNoBackgroundMusic) : FromStd(music));
     musicLabel_->setToolTip(musicLabel_->text());
     const std::string& background = context_.discMenu->BackgroundOverride();
     backgroundLabel_->setText(background.empty() ? QString::fromLatin1(kDefaultBackgroundImage) : FromStd(background));
@@ -524,7 +526,7 @@ void MenuPage::PlayMusic()
     if (music.empty())
         return;
     if (!context_.music->Available()) {
-        context_.messages->Information(this, QString::fromLatin1(kMsgNoAudioOutput));
+        context_.messages->Information(this, TranslateCoreText(kMsgNoAudioOutput));
         return;
     }
     if (playing_)

@@ -1,5 +1,7 @@
 // SPDX-License-Identifier: GPL-2.0-or-later
 #include "ui/Resources.h"
+
+#include "logic/CoreText.h"
 #include "ui/PreviewPage.h"
 
 #include "picture/FrameRenderer.h"
@@ -22,7 +24,7 @@
 
 namespace lumivox::ui {
 
-const char* const kScreenHint = "Click Button <Play> to start ->";
+const char* const kScreenHint = QT_TRANSLATE_NOOP("lumivox::core", "Click Button <Play> to start ->");
 
 namespace {
 
@@ -80,7 +82,7 @@ protected:
         }
         painter.fillRect(screen, QColor(0, 0, 255));
         painter.setPen(Qt::white);
-        painter.drawText(screen.topLeft() + QPoint(100, 100), QString::fromLatin1(kScreenHint));
+        painter.drawText(screen.topLeft() + QPoint(100, 100), TranslateCoreText(kScreenHint));
     }
 
 private:

@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: GPL-2.0-or-later
 #include "ui/ProgressDialog.h"
 
+#include "logic/CoreText.h"
+
 #include "ui/MessageBoxes.h"
 #include "ui/TextProgressBar.h"
 
@@ -46,7 +48,7 @@ ProgressDialog::ProgressDialog(std::shared_ptr<BurnRun> run, MessageBoxes& messa
     auto* layout = new QVBoxLayout(this);
     layout->setContentsMargins(18, 16, 18, 14);
     layout->setSpacing(10);
-    message_ = new QLabel(QString::fromLatin1(kTextWritingData), this);
+    message_ = new QLabel(TranslateCoreText(kTextWritingData), this);
     shownTexts_ << message_->text();
     message_->setWordWrap(true);
     message_->setMinimumHeight(message_->fontMetrics().height() * 3);
@@ -101,7 +103,7 @@ void ProgressDialog::StartRun()
     elapsed_.start();
     clock_->start();
     if (!run_->Start())
-        Finish(QString::fromLatin1(kTextBurnFailed).arg(tr("The run could not be started.")), false);
+        Finish(TranslateCoreText(kTextBurnFailed).arg(tr("The run could not be started.")), false);
 }
 
 QString ProgressDialog::MessageText() const { return message_->text(); }
@@ -122,7 +124,7 @@ void ProgressDialog::SetWaiting(const QString& text)
     if (!text.isNull())
         SetMessage(text);
     bar_->SetPosition(0);
-    bar_->SetText(QString::fromLatin1(kTextPleaseWait));
+    bar_->SetText(TranslateCoreText(kTextPleaseWait));
 }
 
 void ProgressDialog::HandleProgress(const ProgressEvent& event)
@@ -131,17 +133,17 @@ void ProgressDialog::HandleProgress(const ProgressEvent& event)
         return;
     switch (event.message) {
     case UM_MENU_ENCODE_BEGIN:
-        SetWaiting(QString::fromLatin1(kTextMenuBegin));
+        SetWaiting(TranslateCoreText(kTextMenuBegin));
         break;
     case UM_MENU_PAGE_PROGRESS:
         break; // the menu stage reports its pages; the dialog keeps "Please Wait..."
     case UM_MENU_ENCODE_END:
-        SetMessage(QString::fromLatin1(kTextMenuEnd));
+        SetMessage(TranslateCoreText(kTextMenuEnd));
         break;
     case UM_MENU_ENCODE_FAILED:
         break; // the run ends as failed with its message
     case UM_SLIDE_PROGRESS: {
-        SetMessage(QString::fromLatin1(kTextSlides));
+        SetMessage(TranslateCoreText(kTextSlides));
         const int tenths = ClampedTenths(event.done, event.total);
         const std::int64_t total = event.total <= 0 ? 100 : event.total;
         bar_->SetText(QString::asprintf("%2d.%d%%", tenths / 10, tenths % 10));
@@ -159,7 +161,7 @@ void ProgressDialog::HandleProgress(const ProgressEvent& event)
     }
     case UM_AUTHORING_BEGIN:
         estimating_ = false;
-        SetWaiting(QString::fromLatin1(kTextAuthoring));
+        SetWaiting(TranslateCoreText(kTextAuthoring));
         break;
     case UM_RECORDER_INIT:
         // The driver reports a warning (power calibration) with this message after the
@@ -168,10 +170,10 @@ void ProgressDialog::HandleProgress(const ProgressEvent& event)
             HandleWarning(QString::fromStdString(event.text).trimmed());
             break;
         }
-        SetWaiting(QString::fromLatin1(kTextRecorderInit));
+        SetWaiting(TranslateCoreText(kTextRecorderInit));
         break;
     case UM_LEAD_IN:
-        SetWaiting(QString::fromLatin1(kTextLeadIn));
+        SetWaiting(TranslateCoreText(kTextLeadIn));
         break;
     case UM_WRITE_PROGRESS: {
         const bool verifying = event.stage == ProgressStage::Verifying;
@@ -198,21 +200,21 @@ void ProgressDialog::HandleProgress(const ProgressEvent& event)
     }
     case UM_LEAD_OUT:
         estimating_ = false;
-        SetWaiting(QString::fromLatin1(kTextLeadOut));
+        SetWaiting(TranslateCoreText(kTextLeadOut));
         break;
     case UM_DRIVE_WAIT:
         SetWaiting(QString());
-        bar_->SetText(QString::fromLatin1(kTextDriveWait));
+        bar_->SetText(TranslateCoreText(kTextDriveWait));
         break;
     case UM_FLUSH_CACHE:
-        SetWaiting(QString::fromLatin1(kTextFlushCache));
+        SetWaiting(TranslateCoreText(kTextFlushCache));
         break;
     case UM_BURN_DONE:
         burnDone_ = true;
         Finish(QString::fromLatin1(run_->Kind() == RunKind::TestBurn ? kTextSimulationDone : kTextBurnDone), true);
         break;
     case UM_BURN_FAILED:
-        Finish(QString::fromLatin1(kTextBurnFailed).arg(QString::fromStdString(event.text)), false);
+        Finish(TranslateCoreText(kTextBurnFailed).arg(QString::fromStdString(event.text)), false);
         break;
     default:
         break;
@@ -239,13 +241,13 @@ void ProgressDialog::HandleFinished(const RunOutcome& outcome)
         // The burn said it was done before the run closed its sink; the read-back's
         // result is known only now.
         if (burnDone_ && outcome.verify == VerifyStatus::Passed)
-            SetMessage(message_->text() + QStringLiteral("\n\n") + QString::fromLatin1(kTextVerified));
+            SetMessage(message_->text() + QStringLiteral("\n\n") + TranslateCoreText(kTextVerified));
         return;
     }
     switch (outcome.status) {
     case ProductionStatus::Finished:
         if (run_->Kind() == RunKind::DiscImage)
-            Finish(QString::fromLatin1(kTextImageDone).arg(run_->ImageCuePath(), run_->ImageBinPath()), true);
+            Finish(TranslateCoreText(kTextImageDone).arg(run_->ImageCuePath(), run_->ImageBinPath()), true);
         else
             // A burn that finished reported UM_BURN_DONE first; this is only reached when
             // that message was lost, and the run's own word is taken.
@@ -300,7 +302,7 @@ void ProgressDialog::reject()
     if (!finished_) {
         // A burn's cancel is told with what it means for the disc: the dialog closes at once
         // and the run's end is not shown.
-        QString question = QString::fromLatin1(kTextCancelQuestion);
+        QString question = TranslateCoreText(kTextCancelQuestion);
         if (run_->Kind() == RunKind::Burn && run_->WroteSectors())
             question += QStringLiteral("\n\n") +
                         (run_->DiscErasable()

@@ -143,13 +143,6 @@ void ProjectBridge::OnModified()
     if (editDepth_ == 0 && restoring_ == 0)
         SetModified(true);
 }
-// The core's messages are its own English texts: this is where they meet the program's
-// translations, under one context, so that a translator finds them together.
-QString TranslateCoreText(const std::string& text)
-{
-    return QCoreApplication::translate("lumivox::core", text.c_str());
-}
-
 void ProjectBridge::OnMessage(const std::string& text) { emit message(TranslateCoreText(text)); }
 void ProjectBridge::OnAlbumListChanged() { emit albumListChanged(); }
 void ProjectBridge::OnCurrentAlbumChanged(int album) { emit currentAlbumChanged(album); }

@@ -5,6 +5,7 @@
 // direct), and keeps the "modified" flag that the title and the unsaved-changes question
 // read. Pages and item models connect to the signals instead of observing the project.
 
+#include "logic/CoreText.h"
 #include "project/AlbumTable.h"
 
 #include <QObject>
@@ -15,10 +16,6 @@
 #include <optional>
 
 namespace lumivox::ui {
-
-// A message of the core (project, production, recorder), in the user's language when a
-// translation has it.
-QString TranslateCoreText(const std::string& text);
 
 class ProjectBridge final : public QObject, public ProjectObserver {
     Q_OBJECT

@@ -12,7 +12,7 @@
 namespace lumivox::ui {
 
 const char* const kMsgNoAudioOutput =
-    "Music cannot be played: no audio output device was found on this computer.";
+    QT_TRANSLATE_NOOP("lumivox::core", "Music cannot be played: no audio output device was found on this computer.");
 
 QtWaveOutput::QtWaveOutput(QObject* parent) : QIODevice(parent) {}
 

@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: GPL-2.0-or-later
 #include "ui/RecorderSetup.h"
 
+#include "logic/CoreText.h"
+
 #include "recorder/DriveDatabase.h"
 #include "recorder/RecorderDriver.h"
 #include "recorder/Scsi.h"
@@ -117,7 +119,7 @@ QString RecorderSetup::DeviceStatus() const
 {
     // The drive is named once its driver exists, as the set-up's last step does.
     if (!hasDriver_ || selected_ < 0 || selected_ >= static_cast<int>(drives_.size()))
-        return QString::fromLatin1(kMsgNoWriter);
+        return TranslateCoreText(kMsgNoWriter);
     const RecorderDrive& drive = drives_[static_cast<std::size_t>(selected_)];
     return QStringLiteral("Device: %1  %2")
         .arg(QString::fromStdString(drive.vendor), QString::fromStdString(drive.product));

@@ -50,9 +50,9 @@ public:
 // The backend of the running program.
 std::unique_ptr<RecorderBackend> MakeSystemRecorderBackend();
 
-inline constexpr const char* kMsgNoWriter = "No CD-Writer is Found";
-inline constexpr const char* kMsgTransportFailed = "Error while new SCSIDriver";
-inline constexpr const char* kMsgDriverFailed = "Error while new CDRDriver.";
+inline constexpr const char* kMsgNoWriter = QT_TRANSLATE_NOOP("lumivox::core", "No CD-Writer is Found");
+inline constexpr const char* kMsgTransportFailed = QT_TRANSLATE_NOOP("lumivox::core", "Error while new SCSIDriver");
+inline constexpr const char* kMsgDriverFailed = QT_TRANSLATE_NOOP("lumivox::core", "Error while new CDRDriver.");
 
 enum class RecorderSetupResult {
     Ready,           // a writer and its driver exist

@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: GPL-2.0-or-later
 #include "ui/Screenshots.h"
 
+#include "logic/CoreText.h"
+
 #include "ui/AboutDialog.h"
 #include "ui/AppContext.h"
 #include "ui/BurnPage.h"
@@ -86,7 +88,7 @@ bool SaveProgressShot(MainWindow& window, const QString& outDir)
     }
     QDeadlineTimer deadline(kBurnTimeoutMilliseconds);
     while (!deadline.hasExpired() && !dialog->IsFinished() &&
-           !(dialog->MessageText() == QString::fromLatin1(kTextWriting) && dialog->Bar()->Position() >= 60))
+           !(dialog->MessageText() == TranslateCoreText(kTextWriting) && dialog->Bar()->Position() >= 60))
         Settle(50);
     Settle(1100); // the elapsed time and the estimate catch up
     const bool saved = Save(*dialog, outDir, QStringLiteral("progress"));
