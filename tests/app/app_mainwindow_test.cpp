@@ -554,6 +554,53 @@ private slots:
                  QStringLiteral("Slide 2 of 3: sunset_coast_01.jpg"));
     }
 
+    // Each page can be worked from the keyboard: Tab reaches every control of the page
+    // that takes focus, with the focus shown, and comes round again (no trap).
+    void tabReachesEveryControlAndComesRound()
+    {
+        Harness h;
+        MakeTrip(h);
+        h.window->resize(1280, 800);
+        QVERIFY(h.ShowActive());
+        for (PageId page : {PageId::Editor, PageId::DiscMenu, PageId::Preview, PageId::Burn}) {
+            h.window->ShowPage(page);
+            QApplication::processEvents();
+            QWidget* const pages[] = {h.window->Editor(), h.window->DiscMenu(), h.window->Preview(), h.window->Burn()};
+            QWidget* pageWidget = pages[int(page)];
+            QList<QWidget*> wanted;
+            // The preview page takes the keys itself (the remote's numbers, Space, Escape, Page Up/Down).
+            QList<QWidget*> candidates = pageWidget->findChildren<QWidget*>();
+            candidates.prepend(pageWidget);
+            for (QWidget* w : candidates)
+                if (w->isVisible() && w->isEnabled() && (w->focusPolicy() & Qt::TabFocus) && !w->focusProxy())
+                    wanted << w;
+            QVERIFY2(!wanted.isEmpty(), qPrintable(QString::number(int(page))));
+            wanted.first()->setFocus(Qt::TabFocusReason);
+            QWidget* start = QApplication::focusWidget();
+            QSet<QWidget*> reached;
+            bool cameRound = false;
+            for (int i = 0; i < 400 && !cameRound; ++i) {
+                QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+                QWidget* now = QApplication::focusWidget();
+                QVERIFY(now);
+                reached.insert(now);
+                cameRound = now == start;
+            }
+            QVERIFY2(cameRound, qPrintable(QStringLiteral("page %1: Tab does not come round").arg(int(page))));
+            QStringList missed;
+            for (QWidget* w : wanted)
+                if (!reached.contains(w))
+                    missed << QStringLiteral("%1 (%2)").arg(w->objectName(), QString::fromLatin1(w->metaObject()->className()));
+            QVERIFY2(missed.isEmpty(), qPrintable(QStringLiteral("page %1 misses: %2").arg(int(page)).arg(missed.join(", "))));
+            // No stop where nothing shows the focus (the page's scroll container).
+            QStringList hidden;
+            for (QWidget* w : reached)
+                if (!wanted.contains(w))
+                    hidden << QString::fromLatin1(w->metaObject()->className());
+            QVERIFY2(hidden.isEmpty(), qPrintable(QStringLiteral("page %1 stops at: %2").arg(int(page)).arg(hidden.join(", "))));
+        }
+    }
+
     // A pseudo-translation that doubles every text: no button of any page cuts its text.
     void pseudoTranslationFits()
     {

@@ -110,6 +110,9 @@ MainWindow::MainWindow(const AppContext& context, QWidget* parent) : QMainWindow
         scroller->setFrameShape(QFrame::NoFrame);
         scroller->setWidget(page);
         scroller->setBackgroundRole(QPalette::Window);
+        // Tab goes from control to control; the container itself shows no focus and is no stop
+        // (it still scrolls to the control that has the focus).
+        scroller->setFocusPolicy(Qt::NoFocus);
         stack_->addWidget(scroller);
     }
     connect(burn_, &BurnPage::recorderSelected, this,
