@@ -88,7 +88,7 @@ struct Harness {
         context.messages = &messages;
         context.files = &files;
         window = std::make_unique<MainWindow>(context);
-        window->SetUpRecorders();
+        SetUpRecordersAndWait(*window);
         window->ShowPage(PageId::Burn);
         Page()->SetWorkerCount(1);
         Settle();

@@ -14,6 +14,7 @@
 #include <QStringList>
 #include <QThread>
 
+#include <atomic>
 #include <deque>
 #include <functional>
 #include <mutex>
@@ -118,7 +119,13 @@ public:
 class FakeRecorderBackend final : public ui::RecorderBackend {
 public:
     bool OpenTransport() override { return transportOk; }
-    std::vector<ui::RecorderDrive> ScanDrives() override { return drives; }
+    std::vector<ui::RecorderDrive> ScanDrives() override
+    {
+        ++scans;
+        if (onScan)
+            onScan(); // a drive that takes its time to answer
+        return drives;
+    }
     bool CreateDriver(const ui::RecorderDrive&, int writingMode) override
     {
         driverModes.push_back(writingMode);
@@ -131,7 +138,21 @@ public:
     std::vector<ui::RecorderDrive> drives;
     std::vector<int> driverModes;
     int releases = 0;
+    std::atomic<int> scans{0};
+    std::function<void()> onScan;
 };
+
+// Starts the window's look for the recorders and lets the event loop run until the
+// window has taken what the look found (the look itself runs on a worker).
+template <typename Window>
+bool SetUpRecordersAndWait(Window& window)
+{
+    window.SetUpRecorders();
+    QDeadlineTimer deadline(20000);
+    while (window.IsLookingForRecorders() && !deadline.hasExpired())
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+    return !window.IsLookingForRecorders();
+}
 
 // Runs posted tasks on the test's thread, as the event loop would for the program.
 class TaskQueue {

@@ -44,6 +44,7 @@
 #include <QtTest>
 
 #include <memory>
+#include <mutex>
 
 using namespace lumivox;
 using namespace lumivox::ui;
@@ -83,7 +84,7 @@ struct Harness {
         window->SetUrlOpener([this](const QUrl& url) { opened << url; });
         // The editor's dialogs are answered as their defaults ("Album n" for a new album).
         window->Editor()->SetDialogRunner([](QDialog&) { return int(QDialog::Accepted); });
-        window->SetUpRecorders();
+        SetUpRecordersAndWait(*window);
     }
     ~Harness()
     {
@@ -825,13 +826,35 @@ private slots:
         Harness h(list, transportOk, driverOk);
         h.messages.shown.clear();
         h.settings.recorder = storedRecorder;
-        h.window->SetUpRecorders();
+        QVERIFY(SetUpRecordersAndWait(*h.window));
         QCOMPARE(h.window->DeviceStatusText(), device);
         QCOMPARE(h.messages.shown, messages);
         QCOMPARE(h.settings.recorder, recorderAfter);
         QCOMPARE(h.window->TotalsText(), QStringLiteral("Total Album : 00  Total Photos: 0"));
         if (drives > 0 && transportOk)
             QCOMPARE(h.window->Burn()->DriveList()->itemText(0), QStringLiteral("ACMEWriter 0(0:0:0)"));
+    }
+
+    // The drives are looked for on a worker: the window answers meanwhile, says that it is
+    // looking, refuses drive changes, and a second request looks once more afterwards.
+    void recordersAreLookedForOffTheWindowsThread()
+    {
+        Harness h({RecorderDrive{"ACME", "Writer 0", "1.0", 0, 0, 0, "/dev/sr0"}});
+        std::mutex gate;
+        gate.lock();
+        h.backend->onScan = [&gate] { std::lock_guard wait(gate); };
+        h.window->SetUpRecorders(); // returns at once though the drive has not answered
+        QVERIFY(h.window->IsLookingForRecorders());
+        QCOMPARE(h.window->DeviceStatusText(), QStringLiteral("Looking for CD recorders..."));
+        QVERIFY(!h.window->Burn()->DriveList()->isEnabled());
+        QCOMPARE(h.recorders->SelectDrive(h.settings, 0), RecorderSetupResult::NoWriter);
+        h.window->SetUpRecorders(); // asked again while looking: once more afterwards
+        QApplication::processEvents();
+        gate.unlock();
+        QTRY_VERIFY_WITH_TIMEOUT(!h.window->IsLookingForRecorders(), 20000);
+        QCOMPARE(h.backend->scans.load(), 3); // the harness's own, then two
+        QCOMPARE(h.window->DeviceStatusText(), QStringLiteral("Device: ACME  Writer 0"));
+        QVERIFY(h.window->Burn()->DriveList()->isEnabled());
     }
 
     void totalsFollowTheProject()

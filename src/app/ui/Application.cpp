@@ -21,6 +21,7 @@
 #include <QLibraryInfo>
 #include <QLocale>
 #include <QTranslator>
+#include <QEventLoop>
 #include <QTemporaryDir>
 
 #include <cstdio>
@@ -87,6 +88,12 @@ int RunLumivox(int argc, char** argv)
     window.SetUpRecorders();
 
     if (screenshotMode) {
+        // The pictures show the drives as found: the event loop runs until the look ends.
+        if (window.IsLookingForRecorders()) {
+            QEventLoop look;
+            QObject::connect(&window, &MainWindow::recordersSetUp, &look, &QEventLoop::quit);
+            look.exec();
+        }
         QString projectPath = arguments.value(0);
         QTemporaryDir scratch;
         if (projectPath.isEmpty() && scratch.isValid())

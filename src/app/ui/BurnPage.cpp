@@ -296,7 +296,10 @@ void BurnPage::RecordersChanged()
     drives_->clear();
     const QStringList drives = context_.recorders->DriveList();
     drives_->addItems(drives);
-    if (drives.isEmpty()) {
+    if (context_.recorders->IsLooking()) {
+        drives_->addItem(tr("Looking for CD recorders..."));
+        drives_->setEnabled(false);
+    } else if (drives.isEmpty()) {
         drives_->addItem(TranslateCoreText(kMsgNoWriter));
         drives_->setEnabled(false);
     } else {

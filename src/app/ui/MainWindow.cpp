@@ -148,6 +148,7 @@ MainWindow::MainWindow(const AppContext& context, QWidget* parent) : QMainWindow
 
 MainWindow::~MainWindow()
 {
+    link_->Cut(); // a look still going finds no window to report to
     if (context_.files)
         context_.files->SetFolderHint({});
 }
@@ -368,7 +369,27 @@ void MainWindow::UpdateTotals()
 
 void MainWindow::SetUpRecorders()
 {
-    const RecorderSetupResult result = context_.recorders->SetUp(*context_.settings);
+    RecorderSetup* recorders = context_.recorders;
+    if (recorders->IsLooking()) {
+        lookAgain_ = true; // with the settings as they are now
+        return;
+    }
+    recorders->BeginLook();
+    deviceLabel_->setText(tr("Looking for CD recorders..."));
+    burn_->RecordersChanged();
+    // The window is reached only through the link, which it cuts when it goes.
+    recorderLook_.Run([this, recorders, link = link_, wanted = context_.settings->recorder,
+                       mode = context_.settings->driver] {
+        auto look = std::make_shared<RecorderLook>(recorders->Look(wanted, mode));
+        link->Post([this, look] { RecordersFound(std::move(*look)); });
+    });
+}
+
+bool MainWindow::IsLookingForRecorders() const { return context_.recorders->IsLooking() || lookAgain_; }
+
+void MainWindow::RecordersFound(RecorderLook look)
+{
+    const RecorderSetupResult result = context_.recorders->Adopt(std::move(look), *context_.settings);
     if (result == RecorderSetupResult::TransportFailed)
         context_.messages->Information(this, TranslateCoreText(kMsgTransportFailed));
     else if (result == RecorderSetupResult::DriverFailed)
@@ -376,6 +397,12 @@ void MainWindow::SetUpRecorders()
     deviceLabel_->setText(context_.recorders->DeviceStatus());
     UpdateTotals();
     burn_->RecordersChanged();
+    if (lookAgain_) {
+        lookAgain_ = false;
+        SetUpRecorders();
+        return;
+    }
+    emit recordersSetUp();
 }
 
 void MainWindow::RestorePlacement()
@@ -558,6 +585,8 @@ void MainWindow::ShowOptions()
     context_.project->SetDefaultWaitTime(context_.settings->waitTime);
     if (changes.forceAspiChanged) {
         SetUpRecorders();
+    } else if (changes.writingModeChanged && context_.recorders->IsLooking()) {
+        SetUpRecorders(); // looks once more when the look going now ends, in the new mode
     } else if (changes.writingModeChanged && !context_.recorders->Drives().empty()) {
         if (context_.recorders->ReplaceDriver(*context_.settings) == RecorderSetupResult::DriverFailed)
             context_.messages->Information(this, TranslateCoreText(kMsgDriverFailed));

@@ -4,8 +4,11 @@
 // the four pages in a stack, the two-part status bar, the project file commands with the
 // unsaved-changes question, the Options dialog, help and the about box.
 
+#include "logic/DriveTasks.h"
+#include "logic/OwnerLink.h"
 #include "project/AlbumTable.h"
 #include "ui/AppContext.h"
+#include "ui/RecorderSetup.h"
 
 #include <QMainWindow>
 #include <QString>
@@ -56,7 +59,11 @@ public:
     ~MainWindow() override;
 
     // Runs the recorder set-up (at start and after Options changes) and shows its status.
+    // Looks for the recorders on a worker (at start, and when Options changed how the
+    // drives are reached); the window shows the look and takes its result when it comes.
+    // Asked again while a look is going, it looks once more after it.
     void SetUpRecorders();
+    bool IsLookingForRecorders() const;
     // Applies the saved placement: maximised, or x, y, width, height when width > 0.
     void RestorePlacement();
     // Opens the project at path (from the command line or the Open command) on workers.
@@ -98,6 +105,8 @@ public:
 signals:
     // A project file finished opening (successfully or not).
     void projectOpened(bool loaded);
+    // The look for the recorders ended and the window took what it found.
+    void recordersSetUp();
 
 protected:
     void closeEvent(QCloseEvent* event) override;
@@ -122,6 +131,7 @@ private:
     void SelectAllInFocusedList();
     // Applies the design stored in an opened project; missing files are reported.
     void ApplyDesign(const ProjectDesign& design);
+    void RecordersFound(RecorderLook look);
 
     AppContext context_;
     std::map<Command, QAction*> actions_;
@@ -140,6 +150,9 @@ private:
     PictureDecoder openDecoder_;
     std::function<bool(std::string*)> saveSettings_;
     QWidget* helpWindow_ = nullptr;
+    bool lookAgain_ = false;
+    OwnerLinkPtr link_ = MakeOwnerLink(this);
+    DriveTasks recorderLook_; // the drives' scan, off the window's thread
 };
 
 } // namespace lumivox::ui

@@ -60,25 +60,56 @@ RecorderSetup::~RecorderSetup()
 
 RecorderSetupResult RecorderSetup::SetUp(Settings& settings)
 {
-    backend_->Release();
+    BeginLook();
+    return Adopt(Look(settings.recorder, settings.driver), settings);
+}
+
+void RecorderSetup::BeginLook()
+{
+    looking_ = true;
     drives_.clear();
     selected_ = -1;
     hasDriver_ = false;
-    if (!backend_->OpenTransport())
-        return RecorderSetupResult::TransportFailed;
+}
+
+RecorderLook RecorderSetup::Look(int wantedIndex, int writingMode)
+{
+    RecorderLook look;
+    backend_->Release();
+    if (!backend_->OpenTransport()) {
+        look.transportOk = false;
+        return look;
+    }
+    look.drives = backend_->ScanDrives();
+    if (look.drives.empty())
+        return look;
+    look.selected = wantedIndex >= 0 && wantedIndex < static_cast<int>(look.drives.size()) ? wantedIndex : 0;
+    if (writingMode < kWritingModeAuto || writingMode > kWritingModeMmcRaw)
+        writingMode = kWritingModeAuto;
+    look.driverOk = backend_->CreateDriver(look.drives[static_cast<std::size_t>(look.selected)], writingMode);
+    return look;
+}
+
+RecorderSetupResult RecorderSetup::Adopt(RecorderLook look, Settings& settings)
+{
+    looking_ = false;
+    drives_ = std::move(look.drives);
     if (settings.recorder < 0)
         settings.recorder = 0;
-    drives_ = backend_->ScanDrives();
+    if (!look.transportOk)
+        return RecorderSetupResult::TransportFailed;
     if (drives_.empty())
         return RecorderSetupResult::NoWriter;
     settings.ApplyRecorderSetup(static_cast<int>(drives_.size()));
-    selected_ = settings.recorder;
-    return ReplaceDriver(settings);
+    selected_ = look.selected;
+    settings.recorder = selected_;
+    hasDriver_ = look.driverOk;
+    return hasDriver_ ? RecorderSetupResult::Ready : RecorderSetupResult::DriverFailed;
 }
 
 RecorderSetupResult RecorderSetup::ReplaceDriver(Settings& settings)
 {
-    if (selected_ < 0 || selected_ >= static_cast<int>(drives_.size()))
+    if (looking_ || selected_ < 0 || selected_ >= static_cast<int>(drives_.size()))
         return RecorderSetupResult::NoWriter;
     if (settings.driver < kWritingModeAuto || settings.driver > kWritingModeMmcRaw)
         settings.driver = kWritingModeAuto;
@@ -88,6 +119,8 @@ RecorderSetupResult RecorderSetup::ReplaceDriver(Settings& settings)
 
 RecorderSetupResult RecorderSetup::SelectDrive(Settings& settings, int index)
 {
+    if (looking_)
+        return RecorderSetupResult::NoWriter; // the list is being made again
     if (index < 0 || index >= static_cast<int>(drives_.size()) || index == selected_) {
         if (selected_ < 0)
             return RecorderSetupResult::NoWriter;

@@ -61,14 +61,35 @@ enum class RecorderSetupResult {
     DriverFailed,    // kMsgDriverFailed is to be shown
 };
 
+// What a look for the recorders found: made off the window's thread, taken on it.
+struct RecorderLook {
+    bool transportOk = true;
+    std::vector<RecorderDrive> drives;
+    int selected = -1; // the drive the driver was made for
+    bool driverOk = false;
+};
+
 class RecorderSetup {
 public:
     explicit RecorderSetup(std::unique_ptr<RecorderBackend> backend);
     ~RecorderSetup();
 
-    // The whole set-up: drops what exists, opens the transport, scans, corrects the
-    // stored recorder index and writing mode in settings, makes the driver.
+    // The whole set-up at once: drops what exists, opens the transport, scans, corrects
+    // the stored recorder index and writing mode in settings, makes the driver.
     RecorderSetupResult SetUp(Settings& settings);
+
+    // The same in three steps, so that the drives are looked for on a worker (each one is
+    // asked what it is, which a drive spinning up answers in seconds):
+    // window's thread: the look begins; until it is adopted the drive list is empty and
+    // drive changes are refused (the backend is the look's).
+    void BeginLook();
+    bool IsLooking() const { return looking_; }
+    // Any thread, once begun: the look itself, for the drive index and writing mode the
+    // settings held when it began (the first drive when that one is gone).
+    RecorderLook Look(int wantedIndex, int writingMode);
+    // Window's thread: takes what the look found and corrects the settings.
+    RecorderSetupResult Adopt(RecorderLook look, Settings& settings);
+
     // The writing mode changed (Options): a new driver for the selected drive.
     RecorderSetupResult ReplaceDriver(Settings& settings);
 
@@ -93,6 +114,7 @@ private:
     std::vector<RecorderDrive> drives_;
     int selected_ = -1;
     bool hasDriver_ = false;
+    bool looking_ = false;
 };
 
 } // namespace lumivox::ui
