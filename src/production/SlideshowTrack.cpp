@@ -322,6 +322,52 @@ bool EncodeTrackPicture(const StillPlanes& planes, TvNorm norm, const std::strin
     return result.ok;
 }
 
+namespace {
+
+// A track without music needs no encoder: a Layer II frame in which no subband is given
+// any bits is silence, and holds nothing but its header (ISO/IEC 11172-3: MPEG-1 Layer II,
+// 224 kbit/s, 44.1 kHz, stereo, no CRC, "original") and zeros. A frame is 144 x 224000 /
+// 44100 = 731.43 bytes on average: 731, and 732 with the padding slot as often as it takes
+// to keep the rate exact.
+bool WriteSilentLayerTwo(std::uint64_t frames, const std::string& outputPath, std::string* error,
+                         const ManualResetEvent* cancel)
+{
+    auto fail = [&](const std::string& text) {
+        if (error)
+            *error = text;
+        return false;
+    };
+    static_assert(kTrackSampleRate == 44100 && kTrackAudioKbps == 224, "the silent frame's header is for these");
+    constexpr std::uint32_t kBytesNumerator = 144 * 224000;       // per frame, over the sample rate
+    constexpr std::uint32_t kBaseBytes = kBytesNumerator / 44100; // 731
+    constexpr std::uint32_t kRemainder = kBytesNumerator % 44100;
+    std::unique_ptr<std::FILE, int (*)(std::FILE*)> out(std::fopen(outputPath.c_str(), "wb"), &std::fclose);
+    if (!out)
+        return fail(outputPath + ": " + std::strerror(errno));
+    std::vector<std::uint8_t> frame(kBaseBytes + 1, 0);
+    frame[0] = 0xFF; // sync
+    frame[1] = 0xFD; // sync, MPEG-1, Layer II, no CRC
+    frame[3] = 0x04; // stereo, original
+    std::uint32_t carried = 0;
+    for (std::uint64_t i = 0; i < frames; ++i) {
+        if (cancel && cancel->IsSet())
+            return fail("cancelled");
+        carried += kRemainder;
+        const bool padded = carried >= 44100;
+        if (padded)
+            carried -= 44100;
+        frame[2] = static_cast<std::uint8_t>(0xB0 | (padded ? 0x02 : 0x00)); // 224 kbit/s, 44.1 kHz, padding
+        const std::size_t size = kBaseBytes + (padded ? 1 : 0);
+        if (std::fwrite(frame.data(), 1, size, out.get()) != size)
+            return fail(outputPath + ": the track's sound could not be written");
+    }
+    if (std::fclose(out.release()) != 0)
+        return fail(outputPath + ": the track's sound could not be written");
+    return true;
+}
+
+} // namespace
+
 bool EncodeTrackAudio(const std::string& pcmPath, double seconds, const std::string& outputPath, std::string* error,
                       const ManualResetEvent* cancel)
 {
@@ -338,6 +384,11 @@ bool EncodeTrackAudio(const std::string& pcmPath, double seconds, const std::str
             return fail(pcmPath + ": " + reason);
         music = input.FramesRemaining() > 0;
     }
+    constexpr int kFrameSamples = 1152;
+    const auto frames = static_cast<std::uint64_t>(std::ceil(seconds * kTrackSampleRate / kFrameSamples));
+    if (!music)
+        return WriteSilentLayerTwo(frames, outputPath, error, cancel);
+
     std::unique_ptr<twolame_options, void (*)(twolame_options*)> encoder(twolame_init(), [](twolame_options* o) {
         twolame_close(&o);
     });
@@ -351,8 +402,7 @@ bool EncodeTrackAudio(const std::string& pcmPath, double seconds, const std::str
     twolame_set_version(options, TWOLAME_MPEG1);
     twolame_set_mode(options, TWOLAME_STEREO);
     twolame_set_bitrate(options, kTrackAudioKbps);
-    // Model 1 as for the menu music; silence needs no model at all.
-    twolame_set_psymodel(options, music ? 1 : -1);
+    twolame_set_psymodel(options, 1); // as for the menu music
     twolame_set_error_protection(options, 0);
     twolame_set_padding(options, TWOLAME_PAD_ALL);
     if (twolame_init_params(options) != 0)
@@ -362,10 +412,9 @@ bool EncodeTrackAudio(const std::string& pcmPath, double seconds, const std::str
     if (!out)
         return fail(outputPath + ": " + std::strerror(errno));
 
-    constexpr int kFrameSamples = 1152;
-    const auto total = static_cast<std::uint64_t>(std::ceil(seconds * kTrackSampleRate / kFrameSamples)) * kFrameSamples;
-    const int channels = music ? input.Channels() : 2;
-    const double step = music ? static_cast<double>(input.SampleRate()) / kTrackSampleRate : 1.0;
+    const std::uint64_t total = frames * kFrameSamples;
+    const int channels = input.Channels();
+    const double step = static_cast<double>(input.SampleRate()) / kTrackSampleRate;
     // The source is read in blocks; `position` is where the next output sample lies in it.
     std::vector<std::int16_t> source;   // interleaved, channels per frame
     std::vector<std::int16_t> block(static_cast<std::size_t>(4096) * 2);
@@ -391,10 +440,6 @@ bool EncodeTrackAudio(const std::string& pcmPath, double seconds, const std::str
         if (cancel && cancel->IsSet())
             return fail("cancelled");
         for (int i = 0; i < kFrameSamples; ++i) {
-            if (!music) {
-                left[static_cast<std::size_t>(i)] = right[static_cast<std::size_t>(i)] = 0;
-                continue;
-            }
             if (!refill())
                 return fail(pcmPath + ": the music could not be read");
             const auto at = static_cast<std::size_t>(position);

@@ -252,6 +252,11 @@ TEST_F(E2eDisc, TheMpegTrackIsTheSlideshow)
                   std::string("mpeg1video\n352\n") + std::to_string(height) + (disc.pal ? "\n25/1" : "\n30000/1001") +
                       "\n1152000");
         EXPECT_EQ(ProbeValue(track, "a:0", "codec_name,sample_rate,channels,bit_rate"), "mp2\n44100\n2\n224000");
+        if (!disc.music) { // the written silent frames decode as digital silence
+            const CommandResult loudness =
+                RunShell("ffmpeg -nostdin -i " + Quote(track.string()) + " -map 0:a:0 -af volumedetect -f null - 2>&1");
+            EXPECT_NE(loudness.output.find("max_volume: -91.0 dB"), std::string::npos) << loudness.output;
+        }
         // Frame boundaries: every interval starts on the frame nearest its time.
         const double rate = disc.pal ? 25.0 : 30000.0 / 1001.0;
         auto frameAt = [&](double seconds) { return static_cast<std::int64_t>(std::llround(seconds * rate)); };
