@@ -22,7 +22,11 @@
 # frame's encode (mpeg2enc -f 6 -T 200), shared by the 2 cores. Targets: make at most 0.33
 # of the pipeline and at most 1.6 times the floor.
 #
-#   bench/make_vs_pipeline.sh [--case large|mixed|both] [--count N] [--keep]
+# A third case, "track": the mixed project made twice side by side, without the slideshow
+# track (`--slideshow-track never`, the fixed card) and with it (`always`). Target: the
+# track adds at most 25 % to make's time.
+#
+#   bench/make_vs_pipeline.sh [--case large|mixed|track|both|all] [--count N] [--keep]
 #
 # Needs a built lumivox-cli (scripts/build.sh), /usr/bin/python3 with PIL for the photos,
 # and the reference tools: scripts/setup.sh --bench.
@@ -154,7 +158,7 @@ floor_seconds() {
   floor=$(echo "scale=3; ($decode + $encode) / 2" | bc)
 }
 
-if [ "$which" = large ] || [ "$which" = both ]; then
+if [ "$which" = large ] || [ "$which" = both ] || [ "$which" = all ]; then
   # The photos are kept between runs (they take a minute to make); the rest is per run.
   photos=${TMPDIR:-/tmp}/lumivox-bench-photos
   /usr/bin/python3 bench/make_bench_photos.py "$photos" --count "$count"
@@ -175,7 +179,7 @@ if [ "$which" = large ] || [ "$which" = both ]; then
   echo
 fi
 
-if [ "$which" = mixed ] || [ "$which" = both ]; then
+if [ "$which" = mixed ] || [ "$which" = both ] || [ "$which" = all ]; then
   photos=${TMPDIR:-/tmp}/lumivox-bench-mixed
   /usr/bin/python3 bench/make_bench_photos.py "$photos" --mixed
   write_project "$work/mixed.lvx" "$photos" 16 4
@@ -194,5 +198,20 @@ if [ "$which" = mixed ] || [ "$which" = both ]; then
   printf '%-58s %8s   (target: at most 0.33)\n' "ratio make / pipeline" "$(echo "scale=3; $mixed_make / $pipeline_seconds" | bc)"
   printf '%-58s %8s   (target: at most 1.6)\n' "ratio make / floor" "$(echo "scale=3; $mixed_make / $floor" | bc)"
   printf '%-58s %8d MB\n' "peak memory of make, whole process tree (sampled)" $((tree_peak / 1024))
+fi
+if [ "$which" = track ] || [ "$which" = all ]; then
+  photos=${TMPDIR:-/tmp}/lumivox-bench-mixed
+  /usr/bin/python3 bench/make_bench_photos.py "$photos" --mixed
+  write_project "$work/track.lvx" "$photos" 16 4
+  cat "$photos"/photo_*.jpg > /dev/null
+  echo "== track: the mixed project, make --jobs 2, with the fixed card, then with the slideshow track"
+  run_make card "$work/track.lvx" --jobs 2 --slideshow-track never
+  card_seconds=$make_seconds
+  run_make track "$work/track.lvx" --jobs 2 --slideshow-track always
+  track_seconds=$make_seconds
+  echo
+  printf '%-58s %8.2f s\n' "lumivox-cli make --slideshow-track never" "$card_seconds"
+  printf '%-58s %8.2f s\n' "lumivox-cli make --slideshow-track always" "$track_seconds"
+  printf '%-58s %8s   (target: at most 1.25)\n' "ratio with track / without" "$(echo "scale=3; $track_seconds / $card_seconds" | bc)"
 fi
 printf '%-58s %8s\n' "processors" "$(nproc)"
