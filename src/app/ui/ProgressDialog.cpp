@@ -55,6 +55,13 @@ ProgressDialog::ProgressDialog(std::shared_ptr<BurnRun> run, MessageBoxes& messa
     message_->setAlignment(Qt::AlignLeft | Qt::AlignTop);
     message_->setTextInteractionFlags(Qt::TextSelectableByMouse);
     layout->addWidget(message_);
+    // Below the headline of a failure: the drive's answer, for whoever looks into it.
+    details_ = new QLabel(this);
+    details_->setWordWrap(true);
+    details_->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    details_->setStyleSheet(QStringLiteral("color: #5f5a50;"));
+    details_->hide();
+    layout->addWidget(details_);
     group_ = new QGroupBox(tr("Progress"), this);
     auto* groupLayout = new QVBoxLayout(group_);
     bar_ = new TextProgressBar(group_);
@@ -63,12 +70,6 @@ ProgressDialog::ProgressDialog(std::shared_ptr<BurnRun> run, MessageBoxes& messa
     times_->setStyleSheet(QStringLiteral("color: #5f5a50;"));
     groupLayout->addWidget(times_);
     layout->addWidget(group_);
-    details_ = new QLabel(this);
-    details_->setWordWrap(true);
-    details_->setTextInteractionFlags(Qt::TextSelectableByMouse);
-    details_->setStyleSheet(QStringLiteral("color: #5f5a50;"));
-    details_->hide();
-    layout->addWidget(details_);
     warnings_ = new QLabel(this);
     warnings_->setWordWrap(true);
     warnings_->setStyleSheet(QStringLiteral("color: #8a5a00;"));
