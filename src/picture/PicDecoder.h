@@ -15,14 +15,10 @@ struct DecodeOptions {
     // Pictures whose width x height exceed this are refused before any allocation.
     std::uint64_t maxPixels = PicBitmap::kMaxPixels;
     // The largest size the picture is shown at, when known (0: not known): a decoder that
-    // can decode at a reduced scale does so for pictures over kHugePicturePixels.
+    // can decode at a reduced scale does so while the picture stays at least twice that size.
     int usefulWidth = 0;
     int usefulHeight = 0;
 };
-
-// Pictures above this are decoded at a reduced scale where the size they are shown at
-// allows it; cameras stay below it, so their pictures are decoded at full size.
-inline constexpr std::uint64_t kHugePicturePixels = 64'000'000;
 
 class PicDecoder : public PLObject {
 public:

@@ -95,7 +95,7 @@ public:
     // Largest picture (width x height) this reader accepts; lower it where memory is
     // scarce (fuzzing). Never above PicBitmap::kMaxPixels.
     void SetMaxPixels(std::uint64_t maxPixels);
-    // The largest size a decoded picture is shown at (a TV frame): a huge picture may
+    // The largest size a decoded picture is shown at (a TV frame): a larger picture may
     // then be decoded smaller, though never below twice this size. 0 x 0: full size.
     void SetUsefulSize(int width, int height) {
         usefulWidth_ = width;

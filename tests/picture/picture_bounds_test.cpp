@@ -5,9 +5,12 @@
 // timed.
 #include "picture/picture_decode_helpers.h"
 
+#include "picture/FrameRenderer.h"
+
 #include "picture/PicDecoder.h"
 
 #include <atomic>
+#include <cmath>
 #include <filesystem>
 #include <fstream>
 #include <unistd.h>
@@ -109,12 +112,51 @@ TEST(DecodeBoundsTest, HugePictureForTheFrameIsDecodedAtAReducedScale) {
         EXPECT_EQ(target.Width(), c.expectedSide) << c.usefulWidth;
         EXPECT_LE(target.HeaderBlockSize(), std::size_t(80) << 20);
     }
-    // A camera's picture is decoded at its own size even when shown small.
+    // A camera's picture for the TV frame is decoded at half its size, still over twice the
+    // frame; a picture under twice the frame at its own size.
     PicReader reader;
     reader.SetUsefulSize(704, 576);
     PicBitmap camera;
     EXPECT_EQ(DecodeError(reader, MakeJpeg(4000, 3000, 1, [](int, int, std::uint8_t* out) { *out = 9; }), camera), "");
-    EXPECT_EQ(camera.Width(), 4000);
+    EXPECT_EQ(camera.Width(), 2000);
+    EXPECT_EQ(DecodeError(reader, MakeJpeg(2000, 1500, 1, [](int, int, std::uint8_t* out) { *out = 9; }), camera), "");
+    EXPECT_EQ(camera.Width(), 2000);
+}
+
+// The slide made from the reduced decode stays within 40 dB PSNR of the one made from the
+// full decode, on a photo with smooth skies, hard edges and fine texture.
+TEST(DecodeBoundsTest, ReducedDecodeKeepsTheSlideWithin40dB) {
+    const Bytes file = MakeJpeg(3200, 2400, 3, [](int x, int y, std::uint8_t* out) {
+        const unsigned noise = (static_cast<unsigned>(x) * 2654435761u ^ static_cast<unsigned>(y) * 40503u) >> 27;
+        const bool edge = ((x / 160) + (y / 160)) % 2 == 0;
+        out[0] = static_cast<std::uint8_t>(40 + y * 150 / 2400 + noise);
+        out[1] = static_cast<std::uint8_t>(edge ? 200 - noise : 60 + noise);
+        out[2] = static_cast<std::uint8_t>(90 + x * 120 / 3200);
+    });
+    for (TvNorm norm : {TvNorm::Ntsc, TvNorm::Pal}) {
+        PicBitmap frames[2];
+        for (int reduced = 0; reduced < 2; ++reduced) {
+            PicReader reader;
+            if (reduced)
+                reader.SetUsefulSize(kFrameWidth, FrameHeight(norm));
+            PicBitmap picture;
+            ASSERT_EQ(DecodeError(reader, file, picture), "");
+            EXPECT_EQ(picture.Width(), reduced ? 1600 : 3200);
+            FitSlideFrame(picture, norm, frames[reduced]);
+        }
+        double squares = 0;
+        std::size_t samples = 0;
+        for (int y = 0; y < frames[0].Height(); ++y)
+            for (int x = 0; x < frames[0].Width() * 4; ++x) {
+                if (x % 4 == 3)
+                    continue;
+                const double d = double(frames[0].Row(y)[x]) - double(frames[1].Row(y)[x]);
+                squares += d * d;
+                ++samples;
+            }
+        const double psnr = 10 * std::log10(255.0 * 255.0 / std::max(squares / double(samples), 1e-9));
+        EXPECT_GE(psnr, 40.0) << (norm == TvNorm::Pal ? "PAL" : "NTSC");
+    }
 }
 
 TEST(DecodeBoundsTest, PictureTruncatedDuringTheDecodeIsNoSignal) {
