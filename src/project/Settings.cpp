@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: GPL-2.0-or-later
 #include "project/Settings.h"
 
+#include "base/CoreText.h"
+
 #include "base/IniFile.h"
 #include "base/Paths.h"
 #include "base/TextUtil.h"
@@ -132,9 +134,9 @@ std::string ValidateOptions(const OptionsValues& values)
     if (values.tempFolder.size() > kMaxTempFolderEditBytes)
         return Format("Please enter no more than %zu characters.", kMaxTempFolderEditBytes);
     if (values.tempFolder.empty())
-        return "Please enter a temporary folder.";
+        return QT_TRANSLATE_NOOP("lumivox::core", "Please enter a temporary folder.");
     if (values.writingMode < kWritingModeAuto || values.writingMode > kWritingModeMmcRaw)
-        return "Please select a writing mode.";
+        return QT_TRANSLATE_NOOP("lumivox::core", "Please select a writing mode.");
     return {};
 }
 

@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: GPL-2.0-or-later
 #include "logic/BurnRun.h"
 
+#include "logic/CoreText.h"
+
 #include "production/ProductionSetup.h"
 #include "vcd/BinCueSink.h"
 
@@ -174,7 +176,7 @@ RunOutcome BurnRun::MakeOutcome(const ProductionResult& result) const
     // thread when the run finished, so the burn's result is complete and safe to read.
     RunOutcome outcome;
     outcome.status = result.status;
-    outcome.message = QString::fromStdString(result.message);
+    outcome.message = TranslateCoreText(result.message);
     outcome.totalSectors = result.totalSectors;
     for (const std::string& picture : result.unreadablePictures)
         outcome.warnings << QString::fromStdString(picture);

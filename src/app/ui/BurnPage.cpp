@@ -356,7 +356,7 @@ void BurnPage::UpdateCapacity()
         auto outcome = std::make_shared<EstimateOutcome>();
         std::string error;
         outcome->valid = menu && SetMenuFromState(*menu, plan, &error);
-        outcome->error = QString::fromStdString(error);
+        outcome->error = TranslateCoreText(error);
         if (outcome->valid) {
             outcome->estimate = EstimateDisc(plan, programFolder);
             outcome->withMusic = !plan.musicPath.empty();
@@ -503,7 +503,7 @@ void BurnPage::RunOn(RunKind kind, const RecorderDrive* drive)
     }
     PreparedProduction prepared = PrepareProduction(request);
     if (!prepared.Ok()) {
-        context_.messages->Warning(this, QString::fromStdString(prepared.error));
+        context_.messages->Warning(this, TranslateCoreText(prepared.error));
         return;
     }
     auto run = std::make_shared<BurnRun>(kind, std::move(prepared.parameters), prepared.runFolder);
@@ -527,7 +527,7 @@ void BurnPage::RunOn(RunKind kind, const RecorderDrive* drive)
         DriveTask(options.device, [this, run, options, knownSectors]() -> std::function<void()> {
             std::string error;
             if (!run->OpenRecorder(options, knownSectors, &error))
-                return [this, error] { context_.messages->Information(this, QString::fromStdString(error)); };
+                return [this, error] { context_.messages->Information(this, TranslateCoreText(error)); };
             return [this, run, device = options.device] { Launch(run, device); };
         });
         return;
@@ -614,7 +614,7 @@ void BurnPage::WithSelectedDrive(std::function<void(BaseDriver&)> command)
         OpenedDrive recorder;
         std::string error;
         if (!OpenDrive(device, choice, &recorder, &error))
-            return [this, error] { context_.messages->Information(this, QString::fromStdString(error)); };
+            return [this, error] { context_.messages->Information(this, TranslateCoreText(error)); };
         command(*recorder.driver);
         return {};
     });
@@ -630,7 +630,7 @@ void BurnPage::Erase()
         auto recorder = std::make_shared<OpenedDrive>();
         std::string error;
         if (!OpenDrive(device, choice, recorder.get(), &error))
-            return [this, error] { context_.messages->Information(this, QString::fromStdString(error)); };
+            return [this, error] { context_.messages->Information(this, TranslateCoreText(error)); };
         return [this, device, recorder]() mutable {
             {
                 EraseDialog dialog(*recorder->driver, *context_.messages, nullptr, window());

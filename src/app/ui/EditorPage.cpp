@@ -563,7 +563,7 @@ void EditorPage::OnAdded(const std::shared_ptr<DecodedProject>& decoded)
         for (DecodedPicture& picture : album.pictures) {
             if (addAlbum_ == kAlbumToCreate) {
                 if (!picture.error.empty() || !picture.picture) {
-                    problems << tr("%1 could not be read: %2").arg(fileName(picture.path), QString::fromStdString(picture.error));
+                    problems << tr("%1 could not be read: %2").arg(fileName(picture.path), TranslateCoreText(picture.error));
                     continue;
                 }
                 addAlbum_ = project.AddAlbum(FirstAlbumName().toStdString());
@@ -578,7 +578,7 @@ void EditorPage::OnAdded(const std::shared_ptr<DecodedProject>& decoded)
             else if (project.PictureCount(addAlbum_) >= MAX_PICTURES_PER_ALBUM)
                 ++full;
             else
-                problems << tr("%1 could not be read: %2").arg(fileName(path), QString::fromStdString(error));
+                problems << tr("%1 could not be read: %2").arg(fileName(path), TranslateCoreText(error));
         }
         // Pictures dropped between slides land where they were dropped.
         if (added > 0 && addAlbum_ >= 0 && addInsertAt_ >= 0 && addInsertAt_ < project.PictureCount(addAlbum_) - added) {

@@ -567,7 +567,7 @@ bool MainWindow::SaveTo(const QString& path)
     std::string error;
     const ProjectDesign design = menu_->Design();
     if (!context_.project->SaveProject(path.toStdString(), &error, &design)) {
-        context_.messages->Warning(this, QString::fromStdString(error));
+        context_.messages->Warning(this, TranslateCoreText(error));
         return false;
     }
     projectPath_ = path;
@@ -646,7 +646,7 @@ void MainWindow::closeEvent(QCloseEvent* event)
     std::string error;
     if (saveSettings_ && !saveSettings_(&error))
         context_.messages->Warning(this, tr("Your settings could not be saved; they will be lost when Lumivox "
-                                            "ends:\n%1").arg(QString::fromStdString(error)));
+                                            "ends:\n%1").arg(TranslateCoreText(error)));
     event->accept();
 }
 

@@ -374,8 +374,8 @@ void MenuPage::BuildTemplateList()
             item->setToolTip(FromStd(entry.fileName));
         } else {
             item->setIcon(WarningIcon(entry.preview, style()));
-            item->setData(kProblemRole, FromStd(problem));
-            item->setToolTip(FromStd(problem));
+            item->setData(kProblemRole, TranslateCoreText(problem));
+            item->setToolTip(TranslateCoreText(problem));
         }
     }
     SelectCurrentTemplateRow();
@@ -411,7 +411,7 @@ bool MenuPage::SelectTemplate(const QString& fileName)
     if (problem.empty() && !context_.discMenu->SelectTemplate(fileName.toStdString(), &problem) && problem.empty())
         problem = folder + fileName.toStdString() + ": cannot be used";
     if (!problem.empty()) {
-        context_.messages->Warning(this, tr("This template cannot be used:\n%1").arg(FromStd(problem)));
+        context_.messages->Warning(this, tr("This template cannot be used:\n%1").arg(TranslateCoreText(problem)));
         return false;
     }
     // The background the user chose stays when the template changes.
@@ -550,7 +550,7 @@ void MenuPage::ChooseBackground()
         return;
     // A picture that cannot be decoded would leave the disc without any menu page.
     if (const std::string problem = BackgroundProblem(file.toStdString()); !problem.empty()) {
-        context_.messages->Warning(this, tr("This picture cannot be the menu's background:\n%1").arg(FromStd(problem)));
+        context_.messages->Warning(this, tr("This picture cannot be the menu's background:\n%1").arg(TranslateCoreText(problem)));
         return;
     }
     const ProjectDesign before = Design();

@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: GPL-2.0-or-later
 #include "ui/OptionsDialog.h"
 
+#include "logic/CoreText.h"
+
 #include "ui/MessageBoxes.h"
 
 #include <QCheckBox>
@@ -86,7 +88,7 @@ void OptionsDialog::accept()
 {
     const std::string problem = ValidateOptions(Values());
     if (!problem.empty()) {
-        messages_.Information(this, QString::fromStdString(problem));
+        messages_.Information(this, TranslateCoreText(problem));
         return;
     }
     QDialog::accept();

@@ -258,7 +258,7 @@ void PreviewPage::DrawMenu()
         QPainter painter(&image);
         painter.setPen(Qt::white);
         painter.drawText(image.rect().adjusted(16, 16, -16, -16), Qt::AlignCenter | Qt::TextWordWrap,
-                         QString::fromStdString(error));
+                         TranslateCoreText(error));
     }
     image.setDevicePixelRatio(devicePixelRatioF());
     screen_ = std::move(image);

@@ -168,7 +168,7 @@ void ProgressDialog::HandleProgress(const ProgressEvent& event)
         // The driver reports a warning (power calibration) with this message after the
         // lead-in has begun: it is shown apart and changes no stage.
         if (!event.text.empty()) {
-            HandleWarning(QString::fromStdString(event.text).trimmed());
+            HandleWarning(TranslateCoreText(event.text).trimmed());
             break;
         }
         SetWaiting(TranslateCoreText(kTextRecorderInit));
@@ -215,7 +215,7 @@ void ProgressDialog::HandleProgress(const ProgressEvent& event)
         Finish(QString::fromLatin1(run_->Kind() == RunKind::TestBurn ? kTextSimulationDone : kTextBurnDone), true);
         break;
     case UM_BURN_FAILED:
-        Finish(TranslateCoreText(kTextBurnFailed).arg(QString::fromStdString(event.text)), false);
+        Finish(TranslateCoreText(kTextBurnFailed).arg(TranslateCoreText(event.text)), false);
         break;
     default:
         break;
