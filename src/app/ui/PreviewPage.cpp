@@ -78,11 +78,17 @@ protected:
         const QImage& image = page_->ScreenImage();
         if (!image.isNull()) {
             painter.drawImage(screen, image);
-            return;
+        } else {
+            painter.fillRect(screen, QColor(0, 0, 255));
+            painter.setPen(Qt::white);
+            painter.drawText(screen.topLeft() + QPoint(100, 100), TranslateCoreText(kScreenHint));
         }
-        painter.fillRect(screen, QColor(0, 0, 255));
-        painter.setPen(Qt::white);
-        painter.drawText(screen.topLeft() + QPoint(100, 100), TranslateCoreText(kScreenHint));
+        // The page takes the remote's keys itself: while it has the focus, the screen shows it.
+        if (page_->hasFocus()) {
+            painter.setBrush(Qt::NoBrush);
+            painter.setPen(QPen(QColor(0x9c, 0xb8, 0xff), 2 / scale_, Qt::DotLine)); // light on the dark bezel
+            painter.drawRect(QRectF(screen).adjusted(-3, -3, 3, 3));
+        }
     }
 
 private:
@@ -349,6 +355,18 @@ void PreviewPage::ShowNextMenu()
     firstAlbum_ = NextMenuFirstAlbum(firstAlbum_, context_.discMenu->EntriesPerPage(), context_.project->AlbumCount());
     UpdateKeys();
     DrawMenu();
+}
+
+void PreviewPage::focusInEvent(QFocusEvent* event)
+{
+    Page::focusInEvent(event);
+    television_->update();
+}
+
+void PreviewPage::focusOutEvent(QFocusEvent* event)
+{
+    Page::focusOutEvent(event);
+    television_->update();
 }
 
 void PreviewPage::keyPressEvent(QKeyEvent* event)
