@@ -11,7 +11,10 @@
 #include <algorithm>
 #include <atomic>
 #include <exception>
+#include <map>
 #include <mutex>
+#include <string_view>
+#include <tuple>
 
 namespace lumivox {
 
@@ -979,8 +982,40 @@ DecodedProject DecodeProjectListing(ProjectListing listing, const ProjectDecodeO
                 options.progress(std::min(++done, total), total);
             }
         };
+        // A file listed in several albums (one photo as every album's cover) is read once a
+        // round; the others take copies of its outcome. A caller's decoder sees every one.
+        std::vector<std::size_t> sameAs(round.size());
+        std::vector<std::size_t> first;
+        {
+            std::map<std::tuple<std::string_view, int, bool>, std::size_t> seen;
+            for (std::size_t i = 0; i < round.size(); ++i) {
+                const ListedPicture& picture = listed[round[i].album][round[i].listIndex];
+                const auto [at, added] = seen.try_emplace({picture.path, picture.rotation, round[i].full}, i);
+                sameAs[i] = options.decoder ? i : at->second;
+                if (sameAs[i] == i)
+                    first.push_back(i);
+            }
+        }
         // A decoder given by the caller may not be safe to call from several threads.
-        ParallelFor(round.size(), options.decoder ? 1 : 0, decodeOne);
+        ParallelFor(first.size(), options.decoder ? 1 : 0, [&](std::size_t k) { decodeOne(first[k]); });
+        for (std::size_t i = 0; i < round.size(); ++i) {
+            if (sameAs[i] == i)
+                continue;
+            const DecodedPicture& from = outcome[round[sameAs[i]].album][round[sameAs[i]].listIndex];
+            DecodedPicture& out = outcome[round[i].album][round[i].listIndex];
+            out.path = from.path;
+            out.rotation = from.rotation;
+            out.error = from.error;
+            out.slidePlacement = from.slidePlacement;
+            if (from.picture)
+                out.picture = std::make_unique<PicBitmap>(*from.picture);
+            if (from.slideThumbnail)
+                out.slideThumbnail = std::make_unique<PicBitmap>(*from.slideThumbnail);
+            if (options.progress) {
+                std::lock_guard lock(progressMutex);
+                options.progress(std::min(++done, total), total);
+            }
+        }
         for (const Candidate& c : round)
             if (outcome[c.album][c.listIndex].error.empty())
                 ++usable[c.album];

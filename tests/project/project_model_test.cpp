@@ -434,6 +434,31 @@ TEST(ProjectLazyLoading, OnlyCoversAreDecodedAndHeadersDecideTheRest)
     }
 }
 
+// One photo listed as every album's cover is read once, and every album gets a cover of
+// its own from it.
+TEST(ProjectLoading, OnePhotoInManyAlbumsGivesEachItsCover)
+{
+    ScratchFolder scratch;
+    const std::string photo = scratch.Path("photo.bmp");
+    WriteBmp24(photo, 40, 30);
+    std::string text = "[GENERAL]\nDescription=Lumivox Project\nAlbum_Count=3\n";
+    for (int a = 1; a <= 3; ++a)
+        text += "[Album_0" + std::to_string(a) + "]\nName=A\nImage_Count=2\nImage_01=" + photo + "\nImage_02=" + photo + "\n";
+    const std::string file = scratch.Path("p.lvx");
+    WriteText(file, text);
+    AlbumTable project;
+    ASSERT_TRUE(project.LoadProject(file, PictureLoading::Lazy).Loaded());
+    ASSERT_EQ(project.AlbumCount(), 3);
+    for (int a = 0; a < 3; ++a) {
+        ASSERT_EQ(project.PictureCount(a), 2);
+        ASSERT_NE(project.Picture(a, 0).picture, nullptr);
+        EXPECT_EQ(project.Picture(a, 0).picture->Width(), 40);
+        EXPECT_NE(project.Picture(a, 0).slideThumbnail, nullptr);
+        if (a > 0)
+            EXPECT_NE(project.Picture(a, 0).picture.get(), project.Picture(0, 0).picture.get());
+    }
+}
+
 // A decoder that counts its calls and refuses the paths it is told to.
 struct CountingDecoder {
     std::shared_ptr<std::atomic<int>> calls = std::make_shared<std::atomic<int>>(0);
