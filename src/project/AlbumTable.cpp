@@ -604,9 +604,23 @@ void AlbumTable::RemoveAllPictures(int album)
 
 bool AlbumTable::RotatePicture(PictureItem& picture, Rotation direction)
 {
-    const int rotation = NextRotation(picture.rotated ? picture.rotation : 0, direction);
+    const int was = picture.rotated ? picture.rotation : 0;
+    const int rotation = NextRotation(was, direction);
     try {
-        std::unique_ptr<PicBitmap> rebuilt = DecodePicture(picture.path, rotation);
+        std::unique_ptr<PicBitmap> rebuilt;
+        if (!decoder_ && picture.picture && picture.picture->BitsPerPixel() == 32) {
+            // The picture in memory is turned on: the same pixels as a new decode at the new
+            // turn, without decoding a camera's photo again (tens of milliseconds each, and
+            // a selection may hold 99). The file's header is still read, so that a file gone
+            // or no longer a picture refuses the turn as before.
+            if (!reader_)
+                reader_ = std::make_unique<PicReader>();
+            reader_->ProbeFile(picture.path);
+            rebuilt = std::make_unique<PicBitmap>();
+            RotateBitmap(*picture.picture, (rotation - was + 360) % 360, *rebuilt);
+        } else {
+            rebuilt = DecodePicture(picture.path, rotation);
+        }
         std::unique_ptr<PicBitmap> thumbnail;
         ThumbnailPlacement placement;
         MakeThumbnail(*rebuilt, kSlideThumbnailWidth, kSlideThumbnailHeight, thumbnail, placement);
