@@ -4,7 +4,7 @@
 // fire every 5 ms measures the longest gap of the window's event loop in each:
 //
 //   opening a project of 20 albums x 90 pictures (camera photos)
-//   adding 90 pictures to a new album
+//   adding 90 pictures to a new album, and turning them
 //   playing the preview for 5 s
 //   looking for the recorders, ejecting and closing the tray of an emulated drive whose
 //   every command takes 3 s (command-ms=3000)
@@ -218,6 +218,17 @@ int main(int argc, char** argv)
     window.Editor()->AddFiles(ninety, PictureSource::Path);
     finished = RunUntil([&] { return !window.Editor()->IsAdding() && project.PictureCount(album) == 90; }, 600000);
     Report("adding 90 pictures to a new album", meter.Stop(), finished, phase.elapsed() / 1000.0);
+
+    // Turning the 90 new slides.
+    meter.Start();
+    phase.start();
+    QList<int> all;
+    for (int i = 0; i < project.PictureCount(album); ++i)
+        all << i;
+    window.Editor()->SelectSlides(all);
+    window.Editor()->RotateSelectedSlides(Rotation::Clockwise);
+    RunUntil([] { return false; }, 500);
+    Report("turning 90 slides", meter.Stop(), true, phase.elapsed() / 1000.0);
 
     // Playing the preview.
     window.ShowPage(PageId::Preview);
