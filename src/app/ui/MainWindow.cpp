@@ -1,10 +1,9 @@
 // SPDX-License-Identifier: GPL-2.0-or-later
 #include "ui/Resources.h"
-
-#include "logic/CoreText.h"
 #include "ui/MainWindow.h"
 
 #include "base/Paths.h"
+#include "logic/CoreText.h"
 #include "picture/MenuTemplate.h"
 #include "project/AlbumTable.h"
 #include "project/Settings.h"

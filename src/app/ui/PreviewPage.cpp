@@ -1,11 +1,10 @@
 // SPDX-License-Identifier: GPL-2.0-or-later
 #include "ui/Resources.h"
-
-#include "logic/CoreText.h"
 #include "ui/PreviewPage.h"
 
 #include "picture/FrameRenderer.h"
 #include "picture/MenuTemplate.h"
+#include "logic/CoreText.h"
 #include "logic/MenuPaging.h"
 #include "production/ProductionPlan.h"
 #include "project/AlbumTable.h"
