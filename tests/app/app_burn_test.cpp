@@ -19,6 +19,7 @@
 #include "ui/MainWindow.h"
 #include "logic/MusicPlayer.h"
 #include "ui/PictureButton.h"
+#include "ui/PreviewPage.h"
 #include "ui/ProgressDialog.h"
 #include "ui/ProjectBridge.h"
 #include "ui/RecorderSetup.h"
@@ -763,6 +764,7 @@ private slots:
         h.Page()->OnShown();
         const DiscEstimate with = h.Page()->Estimate();
         QVERIFY(with.slideshowTrack);
+        QVERIFY(h.window->Preview()->SlideshowTrackOnDisc()); // what the preview plays without menus
         QComboBox* list = h.Page()->SlideshowTrackList();
         const int never = list->findData(QStringLiteral("never"));
         list->setCurrentIndex(never);
@@ -770,6 +772,7 @@ private slots:
         QCOMPARE(h.settings.slideshowTrack, std::string("never"));
         QTRY_VERIFY(!h.Page()->Estimate().slideshowTrack);
         QVERIFY(h.Page()->Estimate().sectors < with.sectors);
+        QVERIFY(!h.window->Preview()->SlideshowTrackOnDisc());
     }
 
     void capacityFollowsTheAlbums()

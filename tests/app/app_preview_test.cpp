@@ -268,6 +268,67 @@ private slots:
         QCOMPARE(QColor(screen.pixel(30, 172)).name(), QStringLiteral("#000000"));
     }
 
+    // Playback control off: the slideshow track plays album after album, each album's
+    // title card first (albums without pictures left out), with the music; the number keys
+    // are dead and Previous / Next jump between albums; the track's end leaves the screen
+    // empty.
+    void slideshowTrackWithoutPlaybackControl()
+    {
+        PreviewHarness h;
+        h.settings.pal = 1; // whole frames at 25 Hz: the waits are exact milliseconds
+        h.AddAlbum(QStringLiteral("Red"), {h.Picture(QStringLiteral("red0.bmp"), Qt::red),
+                                           h.Picture(QStringLiteral("red1.bmp"), Qt::red)}, 2);
+        h.AddAlbum(QStringLiteral("Empty"));
+        h.AddAlbum(QStringLiteral("Blue"), {h.Picture(QStringLiteral("blue.bmp"), Qt::blue)}, 4);
+        h.discMenu->SetBackgroundMusic(h.dir.filePath(QStringLiteral("menu.wav")).toStdString());
+        h.MakePage();
+        h.page->SetSlideshowTrackOnDisc(true);
+        h.page->SetPlaybackControl(false);
+        QCOMPARE(h.EnabledKeys(), QStringLiteral("10,11"));
+        QVERIFY(h.page->Remote()->Press(kRemoteStart));
+        QTRY_COMPARE(h.page->TrackChapter(), 0);
+        QCOMPARE(h.page->TrackChapters(), 2);
+        QVERIFY(h.music->IsPlaying());
+        QTRY_VERIFY(!h.page->ScreenImage().isNull());
+        const QString card = h.Centre();
+        QVERIFY(card != QStringLiteral("#ff0000") && card != QStringLiteral("#0000ff"));
+        QCOMPARE(h.EnabledKeys(), QStringLiteral("11,13"));
+        h.Fire();
+        QTRY_COMPARE(h.Centre(), QStringLiteral("#ff0000"));
+        QVERIFY(h.page->Remote()->Press(kRemoteNext)); // to the second album's title card
+        QTRY_COMPARE(h.page->TrackChapter(), 1);
+        QTRY_VERIFY(h.Centre() != QStringLiteral("#ff0000"));
+        QCOMPARE(h.EnabledKeys(), QStringLiteral("11,12"));
+        h.Fire();
+        QTRY_COMPARE(h.Centre(), QStringLiteral("#0000ff"));
+        h.Fire();
+        QTRY_VERIFY(!h.page->IsPlaying());
+        QVERIFY(h.page->ScreenImage().isNull());
+        QVERIFY(!h.music->IsPlaying());
+        QCOMPARE(h.waits, (std::vector<int>{3000, 2000, 3000, 4000}));
+        // Playback control on again: the menu as before.
+        h.page->SetPlaybackControl(true);
+        QCOMPARE(h.EnabledKeys(), QStringLiteral("1,2,3,4,5,6,10,11"));
+    }
+
+    // A disc without the slideshow track plays its fixed card for two seconds, silent.
+    void fixedCardWithoutPlaybackControl()
+    {
+        PreviewHarness h;
+        h.AddAlbum(QStringLiteral("Red"), {h.Picture(QStringLiteral("red.bmp"), Qt::red)}, 5);
+        h.discMenu->SetBackgroundMusic(h.dir.filePath(QStringLiteral("menu.wav")).toStdString());
+        h.MakePage();
+        h.page->SetPlaybackControl(false);
+        h.page->StartPlayback();
+        QTRY_VERIFY(!h.page->ScreenImage().isNull());
+        QCOMPARE(h.page->ScreenImage().pixel(2, 2), DrawFixedCard(kScreenSize).pixel(2, 2));
+        QVERIFY(!h.music->IsPlaying());
+        QCOMPARE(h.EnabledKeys(), QStringLiteral("11"));
+        h.Fire();
+        QTRY_VERIFY(!h.page->IsPlaying());
+        QCOMPARE(h.waits, (std::vector<int>{2000}));
+    }
+
     // The keyboard: 1-9 play, space starts, Escape stops, Page Up / Page Down page.
     void keyboard()
     {

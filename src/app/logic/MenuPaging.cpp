@@ -48,4 +48,14 @@ RemoteKeyStates RemoteKeys(int firstAlbumIndex, int entriesPerPage, int albumCou
     return keys;
 }
 
+RemoteKeyStates TrackRemoteKeys(int chapter, int chapters, bool playing)
+{
+    RemoteKeyStates keys;
+    keys.stop = true;
+    keys.start = !playing;
+    keys.previous = playing && chapter > 0;
+    keys.next = playing && chapter + 1 < chapters;
+    return keys;
+}
+
 } // namespace lumivox::ui

@@ -39,4 +39,10 @@ struct RemoteKeyStates {
 // the page has an entry k. While a slide show runs only stop answers.
 RemoteKeyStates RemoteKeys(int firstAlbumIndex, int entriesPerPage, int albumCount, bool slideShowRunning);
 
+// With playback control off the player plays the disc's MPEG track: start while it is
+// not playing, stop always, and while it plays previous / next when there is an album
+// (chapter, from 0) before / after the one playing. The number keys have no track to
+// choose (the disc has one).
+RemoteKeyStates TrackRemoteKeys(int chapter, int chapters, bool playing);
+
 } // namespace lumivox::ui

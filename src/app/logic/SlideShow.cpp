@@ -92,21 +92,20 @@ SlideRenderer DiscSlideRenderer(TvNorm norm, SlideGeometry geometry, QSize scree
 
 namespace {
 
-// The decoding worker of one run: renders the album's pictures in order, never more than
-// the queue's capacity ahead, leaves out what cannot be decoded and ends with the end
-// entry. notify runs after every entry it queued.
-void DecodeAlbum(std::stop_token stop, std::shared_ptr<SlideQueue> queue, unsigned run,
-                 std::vector<PlannedPicture> pictures, SlideRenderer renderer,
+// The decoding worker of one run: renders the items in order, never more than the
+// queue's capacity ahead, leaves out what cannot be rendered and ends with the end entry.
+// notify runs after every entry it queued.
+void DecodeItems(std::stop_token stop, std::shared_ptr<SlideQueue> queue, unsigned run, std::vector<ShowItem> items,
                  std::function<void()> notify, std::shared_ptr<std::atomic<bool>> finished)
 {
-    for (std::size_t position = 0; position < pictures.size(); ++position) {
+    for (ShowItem& item : items) {
         if (!queue->WaitForRoom(run, stop)) {
             finished->store(true);
             return;
         }
         QImage image;
         try {
-            image = renderer(pictures[position]);
+            image = item.render();
         } catch (...) {
             // A picture that cannot be decoded is left out of the show without a message,
             // as the disc's run would refuse it with its own.
@@ -114,7 +113,7 @@ void DecodeAlbum(std::stop_token stop, std::shared_ptr<SlideQueue> queue, unsign
         }
         if (image.isNull())
             continue;
-        QueuedSlide slide{QueuedSlide::Kind::Picture, std::move(image), static_cast<int>(position)};
+        QueuedSlide slide{QueuedSlide::Kind::Picture, std::move(image), item.position, item.wait};
         if (!queue->Push(run, std::move(slide))) {
             finished->store(true);
             return;
@@ -146,17 +145,29 @@ bool SlideShow::Play(const PlannedAlbum& album, SlideRenderer renderer)
 {
     if (album.pictures.empty() || !renderer)
         return false;
+    const std::chrono::milliseconds wait = std::chrono::seconds(std::max(album.waitTime, 1));
+    auto shared = std::make_shared<SlideRenderer>(std::move(renderer));
+    std::vector<ShowItem> items;
+    items.reserve(album.pictures.size());
+    for (std::size_t position = 0; position < album.pictures.size(); ++position)
+        items.push_back({static_cast<int>(position), wait,
+                         [shared, picture = album.pictures[position]] { return (*shared)(picture); }});
+    return PlayItems(std::move(items));
+}
+
+bool SlideShow::PlayItems(std::vector<ShowItem> items)
+{
+    if (items.empty())
+        return false;
     Stop();
     run_ = queue_->NewRun();
-    wait_ = std::chrono::seconds(std::max(album.waitTime, 1));
     running_ = true;
     waitingForSlide_ = true;
     auto finished = std::make_shared<std::atomic<bool>>(false);
     const unsigned run = run_;
     auto notify = [this, run] { post_([this, run] { SlideArrived(run); }); };
-    workers_.push_back({std::jthread(DecodeAlbum, queue_, run, album.pictures, std::move(renderer), std::move(notify),
-                                     finished),
-                        finished});
+    workers_.push_back(
+        {std::jthread(DecodeItems, queue_, run, std::move(items), std::move(notify), finished), finished});
     ShowNext();
     return true;
 }
@@ -203,7 +214,7 @@ void SlideShow::ShowNext()
         listener_.showSlide(entry->image, entry->position);
     // The wait counts from when the slide is shown, so a picture that was slow to decode
     // still stays its full time on screen.
-    timer_.Start(wait_);
+    timer_.Start(entry->wait);
 }
 
 void SlideShow::ReapFinishedWorkers()

@@ -40,7 +40,8 @@ struct QueuedSlide {
     enum class Kind { Picture, End };
     Kind kind = Kind::End;
     QImage image;      // the screen picture (Picture only)
-    int position = -1; // the picture's position in its album (Picture only)
+    int position = -1; // the item's position in what is played (Picture only)
+    std::chrono::milliseconds wait{0}; // how long it stays on screen (Picture only)
 };
 
 // The picture queue between the decoding worker and the owner thread.
@@ -82,6 +83,15 @@ using SlideRenderer = std::function<QImage(const PlannedPicture& picture)>;
 QImage RenderScreenSlide(const PlannedPicture& picture, TvNorm norm, SlideGeometry geometry, QSize screen);
 SlideRenderer DiscSlideRenderer(TvNorm norm, SlideGeometry geometry, QSize screen);
 
+// One picture of what the show plays: an album's slide, or a card of the disc's MPEG
+// track. render makes its screen picture on the worker (throws or returns a null image
+// when it cannot be made: the item is left out).
+struct ShowItem {
+    int position = 0;
+    std::chrono::milliseconds wait{0};
+    std::function<QImage()> render;
+};
+
 // The slide timer of the owner thread: one slide's wait at a time. Tests fire it by hand.
 class SlideTimer {
 public:
@@ -114,6 +124,9 @@ public:
     // it is decoded, each for the album's wait time. Returns false (and does nothing)
     // for an album without pictures. A show already running is stopped first.
     bool Play(const PlannedAlbum& album, SlideRenderer renderer);
+    // Plays items in order, each for its own wait, like an album. False (and nothing
+    // done) when items is empty.
+    bool PlayItems(std::vector<ShowItem> items);
     // Stops the show: the timer, the worker (asked to stop, joined later) and every
     // queued picture. Nothing of the stopped run is shown afterwards.
     void Stop();
@@ -142,7 +155,6 @@ private:
     Listener listener_;
     std::shared_ptr<SlideQueue> queue_;
     std::vector<Worker> workers_;
-    std::chrono::milliseconds wait_{0};
     unsigned run_ = 0;
     bool running_ = false;
     // The wait is over but the next picture is not decoded yet: it is shown on arrival.

@@ -381,10 +381,12 @@ void BurnPage::ShowEstimate(const EstimateOutcome& outcome)
         capacityBar_->setValue(0);
         units_->clear();
         limit_->hide();
+        emit discTrackKnown(false);
         FinishEstimate();
         return;
     }
     estimate_ = outcome.estimate;
+    emit discTrackKnown(estimate_.slideshowTrack && estimate_.Fits());
     const double minutes = estimate_.sectors / kSectorsPerMinute;
     const int percent = static_cast<int>(std::lround(minutes * 100.0 / kDiscMinutes));
     capacity_->setText(QString::asprintf("%.1f of %d minutes (%d %%)", minutes, kDiscMinutes, percent));

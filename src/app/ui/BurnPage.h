@@ -113,6 +113,9 @@ public:
 signals:
     // Another drive was chosen (the status bar names it).
     void recorderSelected();
+    // A new estimate says which MPEG track the disc gets: the slideshow, or the fixed card
+    // (the setting says never, the disc has no room for it, or its size is not known).
+    void discTrackKnown(bool slideshowTrack);
 
 private:
     // Runs work on the drive's worker with the page busy meanwhile; what work returns (may

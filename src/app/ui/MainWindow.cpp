@@ -101,6 +101,7 @@ MainWindow::MainWindow(const AppContext& context, QWidget* parent) : QMainWindow
     burn_ = new BurnPage(context_, stack_);
     // The capacity meter follows the template and the music the menu page chooses.
     connect(menu_, &MenuPage::discMenuChanged, burn_, &BurnPage::DiscMenuChanged);
+    connect(burn_, &BurnPage::discTrackKnown, preview_, &PreviewPage::SetSlideshowTrackOnDisc);
     // Each page scrolls when the window is smaller than the page can be (a netbook's
     // 1024 x 600 screen); otherwise it fills the window.
     for (QWidget* page : std::initializer_list<QWidget*>{editor_, menu_, preview_, burn_}) {

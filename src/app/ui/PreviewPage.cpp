@@ -14,7 +14,9 @@
 #include "ui/RemoteControl.h"
 
 #include <algorithm>
+#include <QCheckBox>
 #include <QHBoxLayout>
+#include <QLabel>
 #include <QKeyEvent>
 #include <QPainter>
 #include <QSvgRenderer>
@@ -157,12 +159,32 @@ PreviewPage::PreviewPage(const AppContext& context, QWidget* parent) : Page(cont
 
     QWidget* card = MakeCard(this);
     card->setObjectName(QStringLiteral("card"));
-    auto* stage = new QHBoxLayout(card);
+    auto* stage = new QVBoxLayout(card);
     stage->setContentsMargins(12, 12, 12, 12);
     television_ = new TelevisionView(this);
     remote_ = new RemoteControl(this);
-    stage->addWidget(new PreviewStage(card, television_, remote_));
+    stage->addWidget(new PreviewStage(card, television_, remote_), 1);
+    // A player's PBC key: off, the player ignores the disc's menus and plays its MPEG track.
+    auto* player = new QHBoxLayout;
+    player->setSpacing(12);
+    playbackControlBox_ = new QCheckBox(tr("Playback control"), card);
+    playbackControlBox_->setObjectName(QStringLiteral("playbackControl"));
+    playbackControlBox_->setChecked(true);
+    // A click leaves the keyboard with the remote (space starts, it does not toggle this).
+    playbackControlBox_->setFocusPolicy(Qt::TabFocus);
+    playbackControlBox_->setToolTip(tr("On: the player shows the disc menu, as most players do.\n"
+                                       "Off: it plays the disc's MPEG track, as a computer or a player with "
+                                       "playback control switched off does."));
+    trackNote_ = new QLabel(card);
+    trackNote_->setObjectName(QStringLiteral("trackNote"));
+    trackNote_->setWordWrap(true);
+    trackNote_->setForegroundRole(QPalette::PlaceholderText);
+    player->addWidget(playbackControlBox_, 0, Qt::AlignTop);
+    player->addWidget(trackNote_, 1);
+    stage->addLayout(player);
     layout->addWidget(card, 1);
+    connect(playbackControlBox_, &QCheckBox::toggled, this, &PreviewPage::SetPlaybackControl);
+    UpdateTrackNote();
 
     timer_ = std::make_unique<QtSlideTimer>(this, [this] { SlideTimerFired(); });
     MakeShow();
@@ -184,9 +206,13 @@ PreviewPage::~PreviewPage()
 void PreviewPage::MakeShow()
 {
     SlideShow::Listener listener;
-    listener.showSlide = [this](const QImage& slide, int) {
+    listener.showSlide = [this](const QImage& slide, int position) {
         screen_ = slide;
         screenShowsMenu_ = false;
+        if (!playbackControl_) {
+            trackPosition_ = position;
+            UpdateKeys();
+        }
         television_->update();
         emit screenChanged();
     };
@@ -240,10 +266,16 @@ void PreviewPage::Command(int command)
         StopPlayback();
         break;
     case kRemotePrevious:
-        ShowPreviousMenu();
+        if (playbackControl_)
+            ShowPreviousMenu();
+        else
+            JumpChapter(-1);
         break;
     case kRemoteNext:
-        ShowNextMenu();
+        if (playbackControl_)
+            ShowNextMenu();
+        else
+            JumpChapter(1);
         break;
     default:
         if (command >= kRemoteAlbum1 && command < kRemoteAlbum1 + kRemoteNumberKeys)
@@ -274,6 +306,10 @@ void PreviewPage::DrawMenu()
 
 void PreviewPage::UpdateKeys()
 {
+    if (!playbackControl_) {
+        remote_->SetKeys(TrackRemoteKeys(TrackChapter(), TrackChapters(), IsShowingSlides()));
+        return;
+    }
     remote_->SetKeys(RemoteKeys(firstAlbum_, context_.discMenu->EntriesPerPage(), context_.project->AlbumCount(),
                                 IsShowingSlides()));
 }
@@ -282,6 +318,10 @@ void PreviewPage::StartPlayback()
 {
     if (IsShowingSlides())
         return;
+    if (!playbackControl_) {
+        StartTrack();
+        return;
+    }
     DrawMenu();
     const std::string& music = context_.discMenu->BackgroundMusic();
     if (!music.empty() && context_.music->Available())
@@ -296,8 +336,15 @@ void PreviewPage::StartPlayback()
 void PreviewPage::StopPlayback()
 {
     context_.music->Stop();
-    if (IsShowingSlides()) {
+    const bool wasShowing = IsShowingSlides();
+    if (wasShowing)
         show_->Stop();
+    if (!playbackControl_) {
+        // A player stopped in the middle of its track shows nothing.
+        trackPosition_ = -1;
+        if (started_)
+            ClearScreen();
+    } else if (wasShowing) {
         DrawMenu();
     }
     UpdateKeys();
@@ -309,14 +356,102 @@ void PreviewPage::StopPlayback()
 
 void PreviewPage::AlbumEnded()
 {
-    // The show has stopped itself; the rest is what Stop does, and the menu again.
+    // The show has stopped itself; the rest is what Stop does, and the menu again (the
+    // track's end leaves the screen empty).
     StopPlayback();
-    DrawMenu();
+    if (playbackControl_)
+        DrawMenu();
+}
+
+void PreviewPage::ClearScreen()
+{
+    screen_ = QImage();
+    screenShowsMenu_ = false;
+    television_->update();
+    emit screenChanged();
+}
+
+void PreviewPage::SetPlaybackControl(bool on)
+{
+    if (on == playbackControl_)
+        return;
+    StopPlayback();
+    playbackControl_ = on;
+    trackPosition_ = -1;
+    track_ = {};
+    ClearScreen();
+    if (playbackControlBox_->isChecked() != on)
+        playbackControlBox_->setChecked(on);
+    UpdateTrackNote();
+    UpdateKeys();
+}
+
+void PreviewPage::SetSlideshowTrackOnDisc(bool onDisc)
+{
+    // What plays keeps playing; the next start plays the new track.
+    slideshowOnDisc_ = onDisc;
+    UpdateTrackNote();
+}
+
+void PreviewPage::UpdateTrackNote()
+{
+    if (playbackControl_)
+        trackNote_->setText(tr("The player shows the disc menu: a number key plays the album of that entry."));
+    else if (slideshowOnDisc_)
+        trackNote_->setText(tr("The player plays the slideshow track: every album after its title card, with the "
+                               "menu music. Previous and Next jump from album to album."));
+    else
+        trackNote_->setText(tr("The player plays the fixed card: this disc gets no slideshow track (see "
+                               "\"Slideshow track\" on the Burn page)."));
+}
+
+int PreviewPage::TrackChapter() const
+{
+    return IsShowingSlides() && trackPosition_ >= 0 ? ChapterAt(track_, trackPosition_) : -1;
+}
+
+void PreviewPage::StartTrack()
+{
+    const Settings& settings = *context_.settings;
+    const TvNorm norm = TvNormFromSetting(settings.pal);
+    if (slideshowOnDisc_) {
+        // The track works from a snapshot, as the disc's run does.
+        ProductionPlan plan = MakeProductionPlan(*context_.project);
+        plan.norm = norm;
+        plan.slideGeometry = settings.SquarePixelSlides() ? SlideGeometry::SquarePixels : SlideGeometry::TvAspect;
+        track_ = MakeSlideshowTrackPreview(plan, *context_.discMenu, ScreenPixels());
+    }
+    if (!slideshowOnDisc_ || track_.items.empty())
+        track_ = MakeFixedCardPreview(norm, ScreenPixels());
+    if (!show_->PlayItems(TrackFromChapter(track_, 0)))
+        return;
+    trackPosition_ = 0;
+    const std::string& music = context_.discMenu->BackgroundMusic();
+    if (slideshowOnDisc_ && !music.empty() && context_.music->Available())
+        context_.music->Start(QString::fromStdString(music));
+    if (!started_) {
+        started_ = true;
+        emit playingChanged(true);
+    }
+    UpdateKeys();
+}
+
+void PreviewPage::JumpChapter(int delta)
+{
+    const int chapter = TrackChapter();
+    const int target = chapter + delta;
+    if (chapter < 0 || target < 0 || target >= TrackChapters())
+        return;
+    if (!show_->PlayItems(TrackFromChapter(track_, target)))
+        return;
+    trackPosition_ = track_.chapterStarts[static_cast<std::size_t>(target)];
+    UpdateKeys();
 }
 
 void PreviewPage::PlayEntry(int key)
 {
-    if (IsShowingSlides() || key < 1 || key > kRemoteNumberKeys || key > context_.discMenu->EntriesPerPage())
+    if (!playbackControl_ || IsShowingSlides() || key < 1 || key > kRemoteNumberKeys ||
+        key > context_.discMenu->EntriesPerPage())
         return;
     const AlbumTable& project = *context_.project;
     const int album = firstAlbum_ + key - 1;
@@ -340,7 +475,7 @@ void PreviewPage::SlideTimerFired()
 
 void PreviewPage::ShowPreviousMenu()
 {
-    if (IsShowingSlides())
+    if (!playbackControl_ || IsShowingSlides())
         return;
     firstAlbum_ = PreviousMenuFirstAlbum(firstAlbum_, context_.discMenu->EntriesPerPage());
     UpdateKeys();
@@ -349,7 +484,7 @@ void PreviewPage::ShowPreviousMenu()
 
 void PreviewPage::ShowNextMenu()
 {
-    if (IsShowingSlides())
+    if (!playbackControl_ || IsShowingSlides())
         return;
     firstAlbum_ = NextMenuFirstAlbum(firstAlbum_, context_.discMenu->EntriesPerPage(), context_.project->AlbumCount());
     UpdateKeys();

@@ -6,13 +6,22 @@
 // turned and fitted like its frame), the menu keys page through the menu, "Stop preview"
 // ends it all. The remote's keys also answer the keyboard: 1-9, space (start), Escape
 // (stop), Page Up and Page Down.
+//
+// With "Playback control" off the page is a player that ignores the disc's menus (a
+// computer, many DVD players): Start plays the disc's MPEG track — the slideshow track
+// with its title cards and the menu music, or the fixed card when the disc does not get
+// the slideshow — and Previous / Next jump from album to album.
 
 #include "logic/SlideShow.h"
+#include "logic/TrackPreview.h"
 #include "ui/Page.h"
 
 #include <QImage>
 
 #include <memory>
+
+class QCheckBox;
+class QLabel;
 
 namespace lumivox::ui {
 
@@ -48,6 +57,18 @@ public:
     void ShowPreviousMenu();
     void ShowNextMenu();
 
+    // Playback control on (the menus, as the disc is made for) or off (the MPEG track).
+    // A change stops what plays.
+    void SetPlaybackControl(bool on);
+    bool PlaybackControl() const { return playbackControl_; }
+    // Whether the disc gets the slideshow track (from the burn page's newest estimate).
+    void SetSlideshowTrackOnDisc(bool onDisc);
+    bool SlideshowTrackOnDisc() const { return slideshowOnDisc_; }
+    // With playback control off: the album (from 0 among the albums with pictures) whose
+    // part of the track plays, -1 when the track does not play.
+    int TrackChapter() const;
+    int TrackChapters() const { return static_cast<int>(track_.chapterStarts.size()); }
+
     int FirstAlbum() const { return firstAlbum_; }
     // What the screen shows (device pixels); null before anything was drawn.
     const QImage& ScreenImage() const { return screen_; }
@@ -70,6 +91,10 @@ protected:
 private:
     void Command(int command);
     void DrawMenu();
+    void ClearScreen();
+    void StartTrack();
+    void JumpChapter(int delta);
+    void UpdateTrackNote();
     void UpdateKeys();
     void AlbumEnded();
     void MakeShow();
@@ -77,12 +102,18 @@ private:
 
     TelevisionView* television_ = nullptr;
     RemoteControl* remote_ = nullptr;
+    QCheckBox* playbackControlBox_ = nullptr;
+    QLabel* trackNote_ = nullptr;
     std::unique_ptr<SlideTimer> timer_;
     std::unique_ptr<SlideShow> show_;
     QImage screen_;
     bool screenShowsMenu_ = false;
     int firstAlbum_ = 0;
     bool started_ = false;
+    bool playbackControl_ = true;
+    bool slideshowOnDisc_ = false;
+    TrackPreview track_;   // what plays with playback control off
+    int trackPosition_ = -1; // the track's item on screen
     unsigned showGeneration_ = 0; // read only on the page's thread
 };
 

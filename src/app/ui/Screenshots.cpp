@@ -151,6 +151,23 @@ void StartSlideShow(PreviewPage& preview)
         wait.exec();
 }
 
+// The preview with playback control off, showing the first album's title card of the
+// slideshow track (as the burn page's estimate says the disc gets it).
+void StartTrack(PreviewPage& preview)
+{
+    preview.StopPlayback();
+    preview.SetPlaybackControl(false);
+    QEventLoop wait;
+    QObject::connect(&preview, &PreviewPage::screenChanged, &wait, [&] {
+        if (!preview.ScreenImage().isNull())
+            wait.quit();
+    });
+    QTimer::singleShot(kOpenTimeoutMilliseconds, &wait, &QEventLoop::quit);
+    preview.StartPlayback();
+    if (preview.IsShowingSlides())
+        wait.exec();
+}
+
 // The bundled sample photos: the editor's file list shows them.
 QString SamplesFolder()
 {
@@ -237,6 +254,12 @@ int RunScreenshots(MainWindow& window, const AppContext& context, const QString&
         Settle();
         ok = Save(window, outDir, QString::fromLatin1(page.name)) && ok;
     }
+
+    window.ShowPage(PageId::Preview);
+    StartTrack(*window.Preview());
+    Settle();
+    ok = Save(window, outDir, QStringLiteral("preview-track")) && ok;
+    window.Preview()->SetPlaybackControl(true);
 
     if (const QList<int> slides = window.Editor()->SelectedSlides(); !slides.isEmpty()) {
         const AlbumTable& projectTable = *context.project;
