@@ -184,6 +184,17 @@ bool IniFile::HasSection(std::string_view section) const
     return FindSection(section) != nullptr;
 }
 
+std::vector<std::string> IniFile::SectionNames() const
+{
+    std::vector<std::string> names;
+    for (std::size_t i = 0; i < sections_.size(); ++i) {
+        const auto first = firstSection_.find(sections_[i].lowerName);
+        if (first != firstSection_.end() && first->second == i && !(i == 0 && sections_[i].lowerName.empty()))
+            names.push_back(sections_[i].lowerName);
+    }
+    return names;
+}
+
 bool IniFile::HasKey(std::string_view section, std::string_view key) const
 {
     return FindLine(section, key) != nullptr;

@@ -59,6 +59,8 @@ public:
     int GetInt(std::string_view section, std::string_view key, int defaultValue) const;
     bool HasKey(std::string_view section, std::string_view key) const;
     bool HasSection(std::string_view section) const;
+    // The names of the file's sections, lower-cased, each once, in the file's order.
+    std::vector<std::string> SectionNames() const;
 
     // Sets key in section to value (see the class comment for where it goes). Line
     // breaks and NUL bytes in value would split the line into keys of their own, so

@@ -49,6 +49,23 @@ std::string AlbumSection(int number)
     return Format("Album_%02d", number);
 }
 
+// The number of an album section named exactly as AlbumSection writes it (any case), or
+// 0 for another section.
+int AlbumSectionNumber(const std::string& lowerName)
+{
+    constexpr std::string_view kPrefix = "album_";
+    if (lowerName.size() <= kPrefix.size() || lowerName.size() > kPrefix.size() + 9 ||
+        lowerName.compare(0, kPrefix.size(), kPrefix) != 0)
+        return 0;
+    int number = 0;
+    for (std::size_t i = kPrefix.size(); i < lowerName.size(); ++i) {
+        if (lowerName[i] < '0' || lowerName[i] > '9')
+            return 0;
+        number = number * 10 + (lowerName[i] - '0');
+    }
+    return ToLowerAscii(AlbumSection(number)) == lowerName ? number : 0;
+}
+
 std::string ImageKey(int number)
 {
     return Format("Image_%02d", number);
@@ -924,6 +941,14 @@ DecodedProject DecodeProjectFile(const std::string& path, const ProjectDecodeOpt
             album.pictures.push_back({picturePath, rotation});
         }
     }
+    // A hand-made count can run into the millions; the sections past the ones read are
+    // counted from the file's own sections, so the number left out is exact.
+    if (count > sectionsToRead)
+        for (const std::string& name : file.SectionNames()) {
+            const int number = AlbumSectionNumber(name);
+            if (number > sectionsToRead && number <= count)
+                ++listing.albumsBeyondLimit;
+        }
     DecodedProject decoded = DecodeProjectListing(std::move(listing), options);
     decoded.design = std::move(design);
     return decoded;

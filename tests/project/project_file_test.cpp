@@ -307,10 +307,12 @@ TEST_F(ProjectFileTest, AbsurdCountsLoadWhatIsThere)
     }
     // A hand-made album with more picture keys than an album holds.
     text += "[Album_02]\nImage_Count=2000000000\n";
+    // Sections past the 999 looked at one by one still count when the count names them.
+    text += "[Album_1000]\n[album_54321]\n[Album_01000]\n[Album_200000]\n[Album_54321]\n";
     const ProjectLoadResult result = LoadText(text);
     ASSERT_TRUE(result.Loaded());
     EXPECT_EQ(loaded.AlbumCount(), 99);
-    EXPECT_EQ(result.albumsBeyondLimit, 2);
+    EXPECT_EQ(result.albumsBeyondLimit, 4);
     EXPECT_EQ(loaded.PictureCount(0), 0) << "Image_Count -5";
     EXPECT_EQ(loaded.PictureCount(1), 1) << "the first [Album_02] counts";
     EXPECT_EQ(loaded.Album(98).name, "A99");
