@@ -1,9 +1,13 @@
 // SPDX-License-Identifier: GPL-2.0-or-later
 #include "picture/BmpReader.h"
 
+#include "picture/DecodeFinish.h"
+
 #include <algorithm>
 #include <cmath>
 #include <cstring>
+#include <optional>
+#include <vector>
 
 namespace lumivox {
 
@@ -63,21 +67,54 @@ int ResolutionFromPixelsPerMetre(std::uint32_t ppm, bool present) {
 // Writes decoded palette indices. An index past the palette the file gave is kept: the
 // target's palette holds the grey ramp in every entry the file did not fill, so such a
 // pixel shows that grey rather than the picture being lost.
+//
+// With a reducer the indices of one row are held at a time: when the decoder moves on to
+// a later row, the row is turned into colours by palette and handed over, and so is every
+// row it skipped (index 0, as in a bitmap created filled).
 class IndexWriter {
 public:
-    IndexWriter(PicBitmap& target, const BmpInfo& info)
-        : target_(target), width_(static_cast<int>(info.width)),
-          height_(static_cast<int>(info.height)), topDown_(info.topDown) {}
+    IndexWriter(PicBitmap& target, const BmpInfo& info, const std::uint8_t* palette = nullptr,
+                RowReducer* reducer = nullptr)
+        : target_(target), width_(static_cast<int>(info.width)), height_(static_cast<int>(info.height)),
+          topDown_(info.topDown), palette_(palette), reducer_(reducer) {
+        if (reducer_) {
+            indices_.assign(static_cast<std::size_t>(width_), 0);
+            colours_.resize(static_cast<std::size_t>(width_) * 4);
+        }
+    }
 
-    std::uint8_t* FileRow(int row) { return target_.Row(topDown_ ? row : height_ - 1 - row); }
+    std::uint8_t* FileRow(int row) {
+        if (!reducer_) return target_.Row(topDown_ ? row : height_ - 1 - row);
+        if (row > current_) Advance(row);
+        return indices_.data();
+    }
     int Width() const { return width_; }
     int Height() const { return height_; }
+    // Hands over what is left (the rows an early end of the data never reached).
+    void Finish() {
+        if (reducer_) Advance(height_);
+    }
 
 private:
+    void Advance(int row) {
+        for (; current_ < row && current_ < height_; ++current_) {
+            for (int x = 0; x < width_; ++x)
+                std::memcpy(&colours_[static_cast<std::size_t>(x) * 4], palette_ + indices_[static_cast<std::size_t>(x)] * 4, 4);
+            reducer_->Put(topDown_ ? current_ : height_ - 1 - current_, colours_.data());
+            std::fill(indices_.begin(), indices_.end(), 0);
+        }
+        current_ = row;
+    }
+
     PicBitmap& target_;
     int width_;
     int height_;
     bool topDown_;
+    const std::uint8_t* palette_;
+    RowReducer* reducer_;
+    int current_ = 0;
+    std::vector<std::uint8_t> indices_;
+    std::vector<std::uint8_t> colours_;
 };
 
 // Run-length data that runs past the end of a row (a run or literal longer than the
@@ -277,18 +314,30 @@ void BmpReader::Decode(MappedFileSource& source, PicBitmap& target, const Decode
 
     const int width = static_cast<int>(info.width);
     const int height = static_cast<int>(info.height);
-    target.Create(width, height, indexed ? 8 : 32, info.bitsPerPixel == 32);
+    // A picture far larger than it is shown is shrunk row by row as it is decoded, so a
+    // huge bitmap (a few run-length bytes can declare 17,000 x 17,000) never takes its
+    // full size in memory.
+    const int factor = StreamingReduction(options, width, height);
+    std::optional<RowReducer> reducer;
+    std::vector<std::uint8_t> rowPixels;
+    if (factor > 1) {
+        reducer.emplace(target, width, height, factor, info.bitsPerPixel == 32);
+        rowPixels.resize(static_cast<std::size_t>(width) * 4);
+    } else {
+        target.Create(width, height, indexed ? 8 : 32, info.bitsPerPixel == 32);
+    }
     const int dpiX = ResolutionFromPixelsPerMetre(info.pixelsPerMetreX, info.hasResolution);
     const int dpiY = ResolutionFromPixelsPerMetre(info.pixelsPerMetreY, info.hasResolution);
     target.SetResolution(dpiX, dpiY);
 
     if (indexed) {
-        std::memcpy(target.Palette(), palette, sizeof palette);
-        IndexWriter out(target, info);
+        if (!reducer) std::memcpy(target.Palette(), palette, sizeof palette);
+        IndexWriter out(target, info, palette, reducer ? &*reducer : nullptr);
         if (rle)
             DecodeRle(source, out, info.bitsPerPixel == 4);
         else
             DecodeIndexed(source, out, info.bitsPerPixel, rowBytes);
+        out.Finish();
         return;
     }
 
@@ -296,7 +345,8 @@ void BmpReader::Decode(MappedFileSource& source, PicBitmap& target, const Decode
                              info.greenMask != 0x3E0;
     for (int row = 0; row < height; ++row) {
         const std::uint8_t* src = source.ReadNBytes(rowBytes);
-        std::uint8_t* dst = target.Row(info.topDown ? row : height - 1 - row);
+        const int y = info.topDown ? row : height - 1 - row;
+        std::uint8_t* dst = reducer ? rowPixels.data() : target.Row(y);
         switch (info.bitsPerPixel) {
         case 16:
             for (int x = 0; x < width; ++x) {
@@ -324,6 +374,7 @@ void BmpReader::Decode(MappedFileSource& source, PicBitmap& target, const Decode
             std::memcpy(dst, src, static_cast<std::size_t>(width) * 4);
             break;
         }
+        if (reducer) reducer->Put(y, dst);
     }
 }
 

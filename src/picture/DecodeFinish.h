@@ -1,9 +1,12 @@
 // SPDX-License-Identifier: GPL-2.0-or-later
 #pragma once
-// The last steps the decoders of today's formats (PNG, WebP, HEIF) share: folding
-// transparency into the colours, and the reduced size for thumbnails.
+// The last steps the decoders share: folding transparency into the colours, the reduced
+// size for thumbnails, and shrinking a picture row by row while it is decoded.
 
 #include "picture/PicBitmap.h"
+
+#include <cstdint>
+#include <vector>
 
 namespace lumivox {
 
@@ -21,5 +24,37 @@ void ReduceLikeJpeg(PicBitmap& bitmap);
 
 // Whether a picture of that size is shrunk in reduced mode.
 inline bool ReducedModeShrinks(long long width, long long height) { return width >= 320 && height >= 240; }
+
+struct DecodeOptions;
+
+// The factor a decoder that hands over rows one at a time shrinks a width x height picture
+// by while it decodes: 8 in reduced mode (as ReduceLikeJpeg would), else the largest of 8,
+// 4 and 2 that keeps the picture at least twice its useful size (as a JPEG's reduced
+// scale does); 1 for full size. A picture far larger than the frame then never takes its
+// full size in memory.
+int StreamingReduction(const DecodeOptions& options, long long width, long long height);
+
+// Box-averages rows of a width x height 32-bit picture by factor into target (created
+// here at ceil(width / factor) x ceil(height / factor)), as they are decoded: only the
+// sums of one row of blocks are held. Rows come in file order, top row first or bottom
+// row first, each exactly once; the averages round as ReduceLikeJpeg's do, so reduced
+// mode gives the same pixels either way.
+class RowReducer {
+public:
+    RowReducer(PicBitmap& target, int width, int height, int factor, bool hasAlpha);
+    // Row y of the picture (0 is the top), width BGRA pixels.
+    void Put(int y, const std::uint8_t* pixels);
+
+private:
+    void Flush();
+    PicBitmap& target_;
+    int width_;
+    int height_;
+    int factor_;
+    int reducedWidth_;
+    int group_ = -1;  // the row of blocks being summed
+    int rowsIn_ = 0;  // rows of it summed so far
+    std::vector<std::uint32_t> sums_;
+};
 
 } // namespace lumivox

@@ -2,6 +2,10 @@
 // Windows and OS/2 bitmaps: every depth, run-length escapes, header variants, bad files.
 #include "picture/picture_decode_helpers.h"
 
+#include "picture/DecodeFinish.h"
+
+#include <cstring>
+
 using namespace lumivox;
 using namespace lumivox::test;
 
@@ -275,4 +279,64 @@ TEST(BmpReaderTest, DamagedIndexedDataDecodesWithRampAndClipping) {
         SCOPED_TRACE(c.name);
         ExpectPixels(Decode(MakeBmp(c.spec)), c.expected, c.name);
     }
+}
+
+// A picture far larger than it is shown is shrunk while its rows are decoded: reduced
+// mode gives exactly what decoding it whole and then reducing would, in every layout, and
+// a few run-length bytes declaring 9,000 x 9,000 pixels never take that size in memory.
+TEST(BmpReaderTest, LargePicturesShrinkRowByRow) {
+    auto noise = [](std::size_t bytes, unsigned seed) {
+        Bytes out(bytes);
+        for (auto& b : out) b = static_cast<std::uint8_t>((seed = seed * 1103515245u + 12345u) >> 16);
+        return out;
+    };
+    auto sized = [](BmpSpec s, std::int32_t w, std::int32_t h, int bpp) {
+        s.width = w;
+        s.height = h;
+        s.bitsPerPixel = bpp;
+        return s;
+    };
+    BmpSpec rle = Indexed(8, 341, 250, {});
+    rle.compression = 1;
+    for (int row = 0; row < 200; ++row) // runs and a literal per row, then an early end
+        rle.pixels.insert(rle.pixels.end(), {255, static_cast<std::uint8_t>(row % 16), 86, static_cast<std::uint8_t>(row % 7),
+                                             0, 3, 1, 2, 3, 0, 0, 0});
+    rle.pixels.insert(rle.pixels.end(), {0, 1});
+    BmpSpec indexedTopDown = Indexed(4, 330, -245, noise(168 * 245, 3));
+    BmpSpec rgb = sized({}, 333, 250, 24);
+    rgb.pixels = noise(1000 * 250, 1);
+    BmpSpec alpha = sized({}, 321, 241, 32);
+    alpha.pixels = noise(321 * 4 * 241, 2);
+    const std::pair<const char*, BmpSpec> cases[] = {
+        {"24-bit", rgb}, {"32-bit", alpha}, {"4-bit top-down", indexedTopDown}, {"RLE8", rle}};
+    for (const auto& [name, spec] : cases) {
+        SCOPED_TRACE(name);
+        const Bytes file = MakeBmp(spec);
+        PicBitmap whole = Decode(file);
+        ReduceLikeJpeg(whole);
+        const PicBitmap reduced = Decode(file, DecodeMode::Reduced);
+        ASSERT_EQ(reduced.Width(), whole.Width()) << name;
+        ASSERT_EQ(reduced.Height(), whole.Height()) << name;
+        for (int y = 0; y < whole.Height(); ++y)
+            ASSERT_EQ(std::memcmp(reduced.Row(y), whole.Row(y), static_cast<std::size_t>(whole.Width()) * 4), 0)
+                << name << ": row " << y;
+    }
+
+    // Shown at 80 x 60, a 333 x 250 picture is kept at least twice that: halved.
+    PicReader reader;
+    reader.SetUsefulSize(80, 60);
+    const Bytes rgbFile = MakeBmp(rgb);
+    PicBitmap half;
+    reader.DecodeMemory(rgbFile.data(), rgbFile.size(), half);
+    EXPECT_EQ(half.Width(), 167);
+    EXPECT_EQ(half.Height(), 125);
+
+    BmpSpec huge = Indexed(8, 9000, 9000, {0, 0, 0, 1}, 1); // one empty row, then the end
+    reader.SetUsefulSize(704, 576);
+    const Bytes hugeFile = MakeBmp(huge);
+    PicBitmap frame;
+    reader.DecodeMemory(hugeFile.data(), hugeFile.size(), frame);
+    EXPECT_EQ(frame.Width(), 2250); // a quarter: still twice the frame
+    EXPECT_EQ(frame.Height(), 2250);
+    EXPECT_EQ(PixelAt(frame, 600, 600), P(0));
 }
