@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: GPL-2.0-or-later
 #include "picture/PicBitmap.h"
 
+#include "picture/DecodeBudget.h"
+
 #include <cstring>
 #include <new>
 #include <utility>
@@ -112,6 +114,8 @@ void PicBitmap::Allocate(int width, int height, int bitsPerPixel, bool hasAlpha,
     const std::size_t size = kInfoHeaderSize + static_cast<std::size_t>(entries) * 4 +
                              static_cast<std::size_t>(stride) * static_cast<std::size_t>(height);
     const std::size_t headerSize = kInfoHeaderSize + static_cast<std::size_t>(entries) * 4;
+    // A decode's large bitmap waits its turn in the process-wide budget.
+    ReserveDecodeMemory(size);
     Block block;
     std::vector<std::uint8_t*> rows;
     try {

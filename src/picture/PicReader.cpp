@@ -4,6 +4,7 @@
 #include "base/FileDescriptor.h"
 #include "base/MappedFile.h"
 #include "picture/BmpReader.h"
+#include "picture/DecodeBudget.h"
 #include "picture/HeifReader.h"
 #include "picture/JpegReader.h"
 #include "picture/PLTIFFDecoder.h"
@@ -201,6 +202,7 @@ void PicReader::DecodeMemory(const unsigned char* data, std::size_t size, PicBit
         size = 0;
     }
     MappedFileSource source(data, size);
+    const DecodeMemoryScope memory;
     DecodeOptions options;
     options.mode = mode_;
     options.maxPixels = maxPixels_;

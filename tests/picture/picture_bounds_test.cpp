@@ -6,7 +6,6 @@
 #include "picture/picture_decode_helpers.h"
 
 #include "picture/FrameRenderer.h"
-
 #include "picture/PicDecoder.h"
 
 #include <atomic>
