@@ -102,4 +102,13 @@ void RowReducer::Flush() {
     rowsIn_ = 0;
 }
 
+void ReduceBy(PicBitmap& bitmap, int factor) {
+    if (factor <= 1 || bitmap.BitsPerPixel() != 32) return;
+    PicBitmap small;
+    RowReducer reducer(small, bitmap.Width(), bitmap.Height(), factor, bitmap.HasAlpha());
+    for (int y = 0; y < bitmap.Height(); ++y) reducer.Put(y, bitmap.Row(y));
+    small.SetResolution(bitmap.ResolutionX(), bitmap.ResolutionY());
+    bitmap = std::move(small);
+}
+
 } // namespace lumivox

@@ -39,6 +39,12 @@ int StreamingReduction(const DecodeOptions& options, long long width, long long 
 // sums of one row of blocks are held. Rows come in file order, top row first or bottom
 // row first, each exactly once; the averages round as ReduceLikeJpeg's do, so reduced
 // mode gives the same pixels either way.
+class RowReducer;
+
+// Shrinks a whole 32-bit bitmap by factor as RowReducer does (a decoder that could not
+// hand its rows over one at a time).
+void ReduceBy(PicBitmap& bitmap, int factor);
+
 class RowReducer {
 public:
     RowReducer(PicBitmap& target, int width, int height, int factor, bool hasAlpha);

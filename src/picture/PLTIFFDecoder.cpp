@@ -2,12 +2,14 @@
 #include "picture/PLTIFFDecoder.h"
 
 #include "picture/ColorProfile.h"
+#include "picture/DecodeFinish.h"
 
 #include <algorithm>
 #include <cstdarg>
 #include <cstdio>
 #include <cstring>
 #include <memory>
+#include <optional>
 #include <vector>
 
 #include <tiffio.h>
@@ -110,6 +112,60 @@ struct TiffHandlers {
     }
 };
 
+namespace {
+
+// errors: the library's messages so far (the text of a failure).
+bool DecodeStripsReduced(TIFF* tif, TIFFRGBAImage& img, PicBitmap& target, const DecodeOptions& options,
+                         bool cmykProfile, const std::vector<std::uint8_t>& icc, uint32_t width, uint32_t height,
+                         bool hasAlpha, const std::string& errors) {
+    // A picture far larger than it is shown is shrunk strip by strip as it is read, when
+    // its strips are of a sensible size (a strip is read whole); otherwise it is read
+    // whole like any other.
+    const int factor = StreamingReduction(options, width, height);
+    if (factor == 1) return false;
+    uint32_t rowsPerStrip = height;
+    TIFFGetFieldDefaulted(tif, TIFFTAG_ROWSPERSTRIP, &rowsPerStrip);
+    rowsPerStrip = std::clamp<uint32_t>(rowsPerStrip, 1, height);
+    constexpr std::uint64_t kMaxBandBytes = std::uint64_t(64) << 20;
+    if (std::uint64_t(rowsPerStrip) * width * 4 > kMaxBandBytes) return false;
+    const int w = static_cast<int>(width);
+    RowReducer reducer(target, w, static_cast<int>(height), factor, hasAlpha && !cmykProfile);
+    std::vector<uint32_t> band(static_cast<std::size_t>(rowsPerStrip) * width);
+    std::vector<std::uint8_t> row(static_cast<std::size_t>(width) * 4);
+    for (uint32_t first = 0; first < height; first += rowsPerStrip) {
+        const uint32_t rows = std::min(rowsPerStrip, height - first);
+        img.row_offset = static_cast<int>(first);
+        img.col_offset = 0;
+        if (!TIFFRGBAImageGet(&img, band.data(), width, rows)) {
+            if (first < height / 3)
+                throw PLTextException(PL_ERRWRONG_SIGNATURE,
+                                      errors.empty() ? std::string("Error reading TIFF image.") : errors);
+            std::fill(band.begin(), band.begin() + static_cast<std::ptrdiff_t>(rows * width), 0u);
+        }
+        // The band comes bottom row first.
+        for (uint32_t r = 0; r < rows; ++r) {
+            const auto* words = reinterpret_cast<const std::uint8_t*>(&band[static_cast<std::size_t>(rows - 1 - r) * width]);
+            if (cmykProfile) {
+                CmykRowToSrgb(icc.data(), icc.size(), words, row.data(), w, false);
+            } else {
+                // Words hold red in the low byte; the bitmap wants blue first.
+                for (int x = 0; x < w; ++x) {
+                    row[4 * x + 0] = words[4 * x + 2];
+                    row[4 * x + 1] = words[4 * x + 1];
+                    row[4 * x + 2] = words[4 * x + 0];
+                    row[4 * x + 3] = words[4 * x + 3];
+                }
+            }
+            reducer.Put(static_cast<int>(first + r), row.data());
+        }
+    }
+    if (!icc.empty() && !cmykProfile && img.photometric != PHOTOMETRIC_SEPARATED)
+        ConvertToSrgb(target, icc.data(), icc.size());
+    return true;
+}
+
+} // namespace
+
 void PLTIFFDecoder::Decode(MappedFileSource& source, PicBitmap& target, const DecodeOptions& options) {
     warnings_.clear();
     errors_.clear();
@@ -165,11 +221,23 @@ void PLTIFFDecoder::Decode(MappedFileSource& source, PicBitmap& target, const De
             photometric != PHOTOMETRIC_PALETTE)
             photometric = PHOTOMETRIC_MINISWHITE;
         const bool oneBit = samplesPerPixel == 1 && bitsPerSample == 1;
-        target.Create(w, h, oneBit ? 1 : 8, false);
+        // A picture far larger than it is shown is shrunk row by row as it is read.
+        const int factor = StreamingReduction(options, w, h);
+        std::optional<RowReducer> reducer;
+        std::uint8_t streamPalette[256 * 4] = {};
+        std::vector<std::uint8_t> indices;
+        std::vector<std::uint8_t> colours;
+        if (factor > 1) {
+            reducer.emplace(target, w, h, factor, false);
+            indices.resize(static_cast<std::size_t>(w));
+            colours.resize(static_cast<std::size_t>(w) * 4);
+        } else {
+            target.Create(w, h, oneBit ? 1 : 8, false);
+        }
         target.SetResolution(dpiX, dpiY);
 
         const int entries = 1 << bitsPerSample;
-        std::uint8_t* pal = target.Palette();
+        std::uint8_t* pal = reducer ? streamPalette : target.Palette();
         if (photometric == PHOTOMETRIC_PALETTE) {
             uint16_t* red = nullptr;
             uint16_t* green = nullptr;
@@ -207,12 +275,35 @@ void PLTIFFDecoder::Decode(MappedFileSource& source, PicBitmap& target, const De
             throw libraryError(PL_ERRWRONG_SIGNATURE, "Invalid scan line size.");
         std::vector<std::uint8_t> line(static_cast<std::size_t>(lineSize));
         const unsigned mask = (1u << bitsPerSample) - 1;
+        // With a reducer the row's indices are turned into colours and handed over; a
+        // blank row is index 0, as in a bitmap created filled.
+        auto handOver = [&](int y) {
+            if (!reducer) return;
+            for (int x = 0; x < w; ++x)
+                std::memcpy(&colours[static_cast<std::size_t>(x) * 4], pal + indices[static_cast<std::size_t>(x)] * 4, 4);
+            reducer->Put(y, colours.data());
+        };
         for (int y = 0; y < h; ++y) {
             if (TIFFReadScanline(tif.get(), line.data(), static_cast<uint32_t>(y), 0) < 0) {
                 // A picture that fails in its first third is refused. Later, a damaged
                 // strip leaves its rows blank and the next strip is read as usual, so one
                 // bad strip does not cost everything below it.
                 if (y < h / 3) throw libraryError(PL_ERRINTERNAL, "Error reading TIFF scan line.");
+                if (reducer) {
+                    std::fill(indices.begin(), indices.end(), 0);
+                    handOver(y);
+                }
+                continue;
+            }
+            if (reducer) {
+                for (int x = 0; x < w; ++x) {
+                    const std::size_t bit = static_cast<std::size_t>(x) * samplesInLine * bitsPerSample;
+                    const unsigned word = (static_cast<unsigned>(line[bit / 8]) << 8) |
+                                          (bit / 8 + 1 < line.size() ? line[bit / 8 + 1] : 0);
+                    indices[static_cast<std::size_t>(x)] =
+                        static_cast<std::uint8_t>((word >> (16 - bitsPerSample - bit % 8)) & mask);
+                }
+                handOver(y);
                 continue;
             }
             std::uint8_t* dst = target.Row(y);
@@ -256,8 +347,14 @@ void PLTIFFDecoder::Decode(MappedFileSource& source, PicBitmap& target, const De
     if (samplesPerPixel == 4 && bitsPerSample == 8 && img.isContig &&
         (img.photometric == PHOTOMETRIC_RGB || cmykProfile))
         img.put.contig = PutContigCopy;
+    const bool hasAlpha = img.alpha != 0 || samplesPerPixel == 4;
+    if (byStrip && DecodeStripsReduced(tif.get(), img, target, options, cmykProfile, icc, width, height, hasAlpha,
+                                   errors_)) {
+        target.SetResolution(dpiX, dpiY);
+        return;
+    }
     try {
-        target.Create(w, h, 32, img.alpha != 0 || samplesPerPixel == 4);
+        target.Create(w, h, 32, hasAlpha);
     } catch (const PLTextException& e) {
         if (e.GetCode() == PL_ERRNO_MEMORY) throw PLTextException(PL_ERRNO_MEMORY, "Out of memory allocating TIFF buffer.");
         throw;
@@ -295,6 +392,7 @@ void PLTIFFDecoder::Decode(MappedFileSource& source, PicBitmap& target, const De
             CmykRowToSrgb(icc.data(), icc.size(), ink.data(), target.Row(y), w, false);
         }
         target.SetHasAlpha(false);
+        ReduceBy(target, StreamingReduction(options, w, h));
         return;
     }
     // Words hold red in the low byte; the bitmap wants blue first.
@@ -302,6 +400,8 @@ void PLTIFFDecoder::Decode(MappedFileSource& source, PicBitmap& target, const De
     const std::size_t count = static_cast<std::size_t>(w) * static_cast<std::size_t>(h);
     for (std::size_t i = 0; i < count; ++i, p += 4) std::swap(p[0], p[2]);
     if (!icc.empty() && img.photometric != PHOTOMETRIC_SEPARATED) ConvertToSrgb(target, icc.data(), icc.size());
+    // A tiled picture, or one of huge strips, is read whole and then shrunk like the others.
+    ReduceBy(target, StreamingReduction(options, w, h));
 }
 
 } // namespace lumivox

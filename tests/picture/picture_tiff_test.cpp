@@ -2,6 +2,10 @@
 // TIFF decoding (low-colour and RGBA paths) and EPS files with a TIFF preview.
 #include "picture/picture_decode_helpers.h"
 
+#include "picture/DecodeFinish.h"
+
+#include <cstring>
+
 #include <tiffio.h>
 
 using namespace lumivox;
@@ -259,4 +263,47 @@ TEST(TiffDecoderTest, CmykColoursAreConverted) {
     const std::vector<std::uint32_t> row = TopRow(Decode(MakeTiff(s)));
     const std::vector<std::uint32_t> expected = {0xFF00FFFF, 0xFFFF0000, 0xFF000000, 0xFFFFFFFF};
     EXPECT_EQ(row, expected) << Hex(row);
+}
+
+// A picture far larger than it is shown is shrunk strip by strip as it is read: reduced
+// mode gives what reading it whole and reducing would, on both paths and for tiles.
+TEST(TiffDecoderTest, LargePicturesShrinkAsTheyAreRead) {
+    auto spec = [](int w, int h, int bits, int samples, int photometric, bool tiled) {
+        TiffSpec s;
+        s.width = w;
+        s.height = h;
+        s.bitsPerSample = bits;
+        s.samplesPerPixel = samples;
+        s.photometric = photometric;
+        s.tiled = tiled;
+        const std::size_t rowBytes = (static_cast<std::size_t>(w) * samples * bits + 7) / 8;
+        s.pixels.resize(rowBytes * static_cast<std::size_t>(h));
+        unsigned seed = static_cast<unsigned>(w * 31 + bits);
+        for (auto& b : s.pixels) b = static_cast<std::uint8_t>((seed = seed * 1103515245u + 12345u) >> 16);
+        return s;
+    };
+    TiffSpec palette = spec(330, 245, 8, 1, PHOTOMETRIC_PALETTE, false);
+    for (int i = 0; i < 256; ++i) {
+        palette.red.push_back(static_cast<std::uint16_t>(i * 257));
+        palette.green.push_back(static_cast<std::uint16_t>((255 - i) * 257));
+        palette.blue.push_back(static_cast<std::uint16_t>((i * 7 % 256) * 257));
+    }
+    const std::pair<const char*, TiffSpec> cases[] = {
+        {"RGB strips", spec(333, 250, 8, 3, PHOTOMETRIC_RGB, false)},
+        {"grey 4-bit", spec(321, 241, 4, 1, PHOTOMETRIC_MINISBLACK, false)},
+        {"palette", palette},
+        {"RGB tiles", spec(340, 260, 8, 3, PHOTOMETRIC_RGB, true)},
+    };
+    for (const auto& [name, s] : cases) {
+        SCOPED_TRACE(name);
+        const Bytes file = MakeTiff(s);
+        PicBitmap whole = Decode(file);
+        ReduceLikeJpeg(whole);
+        const PicBitmap reduced = Decode(file, DecodeMode::Reduced);
+        ASSERT_EQ(reduced.Width(), whole.Width());
+        ASSERT_EQ(reduced.Height(), whole.Height());
+        for (int y = 0; y < whole.Height(); ++y)
+            ASSERT_EQ(std::memcmp(reduced.Row(y), whole.Row(y), static_cast<std::size_t>(whole.Width()) * 4), 0)
+                << "row " << y;
+    }
 }
