@@ -8,16 +8,17 @@
 
 namespace lumivox {
 
+void CompositeRowOverBlack(std::uint8_t* p, int width) {
+    for (int x = 0; x < width; ++x, p += 4) {
+        const unsigned a = p[3];
+        if (a == 255) continue;
+        for (int c = 0; c < 3; ++c) p[c] = static_cast<std::uint8_t>((p[c] * a + 127) / 255);
+    }
+}
+
 void CompositeOverBlack(PicBitmap& bitmap) {
     if (bitmap.BitsPerPixel() != 32) return;
-    for (int y = 0; y < bitmap.Height(); ++y) {
-        std::uint8_t* p = bitmap.Row(y);
-        for (int x = 0; x < bitmap.Width(); ++x, p += 4) {
-            const unsigned a = p[3];
-            if (a == 255) continue;
-            for (int c = 0; c < 3; ++c) p[c] = static_cast<std::uint8_t>((p[c] * a + 127) / 255);
-        }
-    }
+    for (int y = 0; y < bitmap.Height(); ++y) CompositeRowOverBlack(bitmap.Row(y), bitmap.Width());
 }
 
 void ReduceLikeJpeg(PicBitmap& bitmap) {

@@ -16,6 +16,8 @@ namespace lumivox {
 // composite over another colour: colour + fill x (255 - alpha) / 255 then gives the
 // picture over that fill.
 void CompositeOverBlack(PicBitmap& bitmap);
+// The same for one row of width BGRA pixels.
+void CompositeRowOverBlack(std::uint8_t* pixels, int width);
 
 // Reduced mode for formats without scaled decoding: a picture of at least 320 x 240 is
 // shrunk to ceil(width / 8) x ceil(height / 8) by averaging each 8 x 8 block, as a JPEG

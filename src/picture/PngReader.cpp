@@ -7,7 +7,9 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
+#include <optional>
 #include <string>
+#include <vector>
 
 #include <png.h>
 
@@ -73,6 +75,9 @@ void Read(MappedFileSource& source, PicBitmap* target, const DecodeOptions& opti
     if (rs.info == nullptr) throw PLTextException(PL_ERRNO_MEMORY, "Out of memory.");
     png_uint_32 width = 0, height = 0;
     bool hasAlpha = false;
+    // Made before the jump point, so that a failure's unwinding frees them.
+    std::optional<RowReducer> reducer;
+    std::vector<std::uint8_t> rowPixels;
     if (setjmp(png_jmpbuf(rs.png)) != 0) {
         if (state.ranOut) MappedFileSource::ThrowEndOfFile();
         throw PLTextException(PL_ERRFORMAT_NOT_SUPPORTED, std::string("PNG: ") + state.message);
@@ -107,9 +112,23 @@ void Read(MappedFileSource& source, PicBitmap* target, const DecodeOptions& opti
     if (png_get_rowbytes(rs.png, rs.info) != static_cast<png_size_t>(width) * 4)
         png_error(rs.png, "unexpected row layout");
 
+    const int dpi = DotsPerInch(rs.png, rs.info);
+    // A picture far larger than it is shown is shrunk row by row as it is read (one pass,
+    // and colours as stored; a profile is applied to the whole picture).
+    const int factor = passes == 1 && icc.empty() ? StreamingReduction(options, width, height) : 1;
+    if (factor > 1) {
+        reducer.emplace(*target, static_cast<int>(width), static_cast<int>(height), factor, hasAlpha);
+        target->SetResolution(dpi, dpi);
+        rowPixels.resize(static_cast<std::size_t>(width) * 4);
+        for (png_uint_32 y = 0; y < height; ++y) {
+            png_read_row(rs.png, rowPixels.data(), nullptr);
+            if (hasAlpha) CompositeRowOverBlack(rowPixels.data(), static_cast<int>(width));
+            reducer->Put(static_cast<int>(y), rowPixels.data());
+        }
+        return;
+    }
     // Interlaced passes fill each row in steps, so the rows start zeroed.
     target->Create(static_cast<int>(width), static_cast<int>(height), 32, hasAlpha);
-    const int dpi = DotsPerInch(rs.png, rs.info);
     target->SetResolution(dpi, dpi);
     for (int pass = 0; pass < passes; ++pass)
         for (png_uint_32 y = 0; y < height; ++y) png_read_row(rs.png, target->Row(static_cast<int>(y)), nullptr);

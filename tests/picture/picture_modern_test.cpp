@@ -5,6 +5,7 @@
 #include "picture/picture_decode_helpers.h"
 
 #include "picture/ColorProfile.h"
+#include "picture/DecodeFinish.h"
 
 #include <cstdlib>
 #include <cstring>
@@ -431,6 +432,27 @@ TEST(PicModernTest, ReducedModeShrinksLargePicturesByEight) {
         EXPECT_EQ(b.Width(), c.width);
         EXPECT_EQ(b.Height(), c.height);
         EXPECT_TRUE(Near(PixelAt(b, b.Width() / 2, b.Height() / 2) & 0xFFFFFF, c.colour, 24));
+    }
+}
+
+// A PNG far larger than it is shown is shrunk row by row as it is read: the same pixels
+// as reading it whole, compositing and reducing (an interlaced one is still read whole).
+TEST(PicModernTest, LargePngShrinksRowByRow) {
+    const RgbaFunction noise = [](int x, int y, std::uint8_t* p) {
+        const unsigned v = static_cast<unsigned>(x * 2654435761u ^ y * 40503u);
+        p[0] = static_cast<std::uint8_t>(v), p[1] = static_cast<std::uint8_t>(v >> 8);
+        p[2] = static_cast<std::uint8_t>(v >> 16), p[3] = static_cast<std::uint8_t>(x * 255 / 650);
+    };
+    for (const bool interlaced : {false, true}) {
+        const Bytes file = MakePng({PNG_COLOR_TYPE_RGB_ALPHA, 8, interlaced, {}, 650, 487}, noise);
+        PicBitmap whole = Decode(file);
+        ReduceLikeJpeg(whole);
+        const PicBitmap reduced = Decode(file, DecodeMode::Reduced);
+        ASSERT_EQ(reduced.Width(), 82);
+        ASSERT_EQ(reduced.Height(), 61);
+        for (int y = 0; y < whole.Height(); ++y)
+            ASSERT_EQ(std::memcmp(reduced.Row(y), whole.Row(y), static_cast<std::size_t>(whole.Width()) * 4), 0)
+                << "interlaced " << interlaced << ", row " << y;
     }
 }
 
