@@ -2,6 +2,7 @@
 #include "picture/HeifReader.h"
 
 #include "picture/ColorProfile.h"
+#include "picture/DecodeBudget.h"
 #include "picture/DecodeFinish.h"
 #include "picture/HeifCanvas.h"
 
@@ -186,6 +187,10 @@ void HeifReader::Decode(MappedFileSource& source, PicBitmap& target, const Decod
     const bool reduce = options.mode == DecodeMode::Reduced &&
                         ReducedModeShrinks(heif_image_handle_get_width(handle), heif_image_handle_get_height(handle));
     if (reduce && DecodeStoredThumbnail(handle, target, options)) return;
+    // The library decodes the whole picture into planes of its own (a byte and a half a
+    // pixel and more) before the bitmap is made: they wait their turn in the budget too.
+    ReserveDecodeMemory(static_cast<std::size_t>(heif_image_handle_get_width(handle)) *
+                        static_cast<std::size_t>(heif_image_handle_get_height(handle)) * 2);
     DecodeImage(handle, handle, target, options);
     if (reduce) ReduceLikeJpeg(target);
 }

@@ -2,6 +2,7 @@
 #include "picture/WebpReader.h"
 
 #include "picture/ColorProfile.h"
+#include "picture/DecodeBudget.h"
 #include "picture/DecodeFinish.h"
 
 #include <cstring>
@@ -109,7 +110,17 @@ void WebpReader::Decode(MappedFileSource& source, PicBitmap& target, const Decod
             config.options.scaled_width = outW;
             config.options.scaled_height = outH;
             reduced = true;
+        } else if (const int factor = StreamingReduction(options, w, h); factor > 1) {
+            // Far larger than it is shown: the library scales while it decodes.
+            outW = (w + factor - 1) / factor;
+            outH = (h + factor - 1) / factor;
+            config.options.use_scaling = 1;
+            config.options.scaled_width = outW;
+            config.options.scaled_height = outH;
         }
+        // A lossless picture is decoded whole inside the library, whatever its output size:
+        // that waits its turn in the budget.
+        if (config.input.format == 2) ReserveDecodeMemory(static_cast<std::size_t>(w) * static_cast<std::size_t>(h) * 4);
         target.Create(outW, outH, 32, hasAlpha);
         // Written bottom row first, the output lands straight in the bitmap's rows.
         config.options.flip = 1;

@@ -437,7 +437,7 @@ TEST(PicModernTest, ReducedModeShrinksLargePicturesByEight) {
 
 // A PNG far larger than it is shown is shrunk row by row as it is read: the same pixels
 // as reading it whole, compositing and reducing (an interlaced one is still read whole).
-TEST(PicModernTest, LargePngShrinksRowByRow) {
+TEST(PicModernTest, LargePicturesShrinkWhileRead) {
     const RgbaFunction noise = [](int x, int y, std::uint8_t* p) {
         const unsigned v = static_cast<unsigned>(x * 2654435761u ^ y * 40503u);
         p[0] = static_cast<std::uint8_t>(v), p[1] = static_cast<std::uint8_t>(v >> 8);
@@ -454,6 +454,14 @@ TEST(PicModernTest, LargePngShrinksRowByRow) {
             ASSERT_EQ(std::memcmp(reduced.Row(y), whole.Row(y), static_cast<std::size_t>(whole.Width()) * 4), 0)
                 << "interlaced " << interlaced << ", row " << y;
     }
+    // A WebP is scaled by the library while it decodes, kept at least twice its use.
+    PicReader reader;
+    reader.SetUsefulSize(80, 60);
+    const Bytes webp = MakeWebp(false, Solid(255, 0, 0), {}, 650, 487);
+    PicBitmap scaled;
+    reader.DecodeMemory(webp.data(), webp.size(), scaled);
+    EXPECT_EQ(scaled.Width(), 163);
+    EXPECT_EQ(scaled.Height(), 122);
 }
 
 // Cut short, the files fail with a clear message; scrambled, they fail or decode, never
