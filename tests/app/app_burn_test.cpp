@@ -43,6 +43,7 @@
 #include <QtTest>
 
 #include <memory>
+#include <mutex>
 
 using namespace lumivox;
 using namespace lumivox::ui;
@@ -114,11 +115,13 @@ struct Harness {
         QCoreApplication::processEvents();
         Settle();
     }
+    // Chooses a drive in the list and waits until its driver is made.
     void Choose(int drive)
     {
         QComboBox* list = Page()->DriveList();
         list->setCurrentIndex(drive);
         emit list->activated(drive);
+        Settle();
     }
     // Waits until the disc's size is measured and the drive's worker has answered the
     // page's last command (a burn's dialog opens once the disc has been checked).
@@ -490,6 +493,30 @@ private slots:
         QCOMPARE(selected.count(), 1);
         h.Choose(1);
         QCOMPARE(h.backend->driverModes.size(), std::size_t(2));
+    }
+
+    // A drive chosen in the list is asked for its driver on a worker: the page is busy
+    // until the drive has answered, and says so when no driver could be made.
+    void driveChangeMakesTheDriverOffTheWindowsThread()
+    {
+        Harness h({EmulatedDrive(QDir::tempPath() + QStringLiteral("/a")), EmulatedDrive(QDir::tempPath() + QStringLiteral("/b"))});
+        h.MakeAlbums({1});
+        std::mutex gate;
+        gate.lock();
+        h.backend->onCreateDriver = [&gate] { std::lock_guard wait(gate); };
+        h.backend->driverOk = false;
+        QComboBox* list = h.Page()->DriveList();
+        list->setCurrentIndex(1);
+        emit list->activated(1); // returns while the drive has not answered
+        QVERIFY(h.Page()->IsBusy());
+        QVERIFY(!h.Page()->Button(BurnButton::Burn)->isEnabled());
+        gate.unlock();
+        QTRY_VERIFY(!h.Page()->IsBusy());
+        QCOMPARE(h.messages.shown.value(0), QStringLiteral("Error while new CDRDriver."));
+        QVERIFY(!h.Page()->Button(BurnButton::Burn)->isEnabled());
+        h.backend->driverOk = true;
+        h.Choose(0);
+        QVERIFY(h.Page()->Button(BurnButton::Burn)->isEnabled());
     }
 
     void discCheckRefusesAndStartsNothing_data()

@@ -128,6 +128,8 @@ public:
     }
     bool CreateDriver(const ui::RecorderDrive&, int writingMode) override
     {
+        if (onCreateDriver)
+            onCreateDriver(); // a drive that takes its time to answer
         driverModes.push_back(writingMode);
         return driverOk;
     }
@@ -140,6 +142,7 @@ public:
     int releases = 0;
     std::atomic<int> scans{0};
     std::function<void()> onScan;
+    std::function<void()> onCreateDriver;
 };
 
 // Starts the window's look for the recorders and lets the event loop run until the

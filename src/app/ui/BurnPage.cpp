@@ -314,14 +314,19 @@ void BurnPage::RecordersChanged()
 
 void BurnPage::DriveChosen(int index)
 {
-    const int before = context_.recorders->SelectedIndex();
-    const RecorderSetupResult result = context_.recorders->SelectDrive(*context_.settings, index);
-    if (context_.recorders->SelectedIndex() == before)
+    // The new drive's driver is made on the set-up's worker; the page is busy meanwhile.
+    if (!context_.recorders->ChangeDriverLater(*context_.settings, index, false, link_,
+                                               [this](RecorderSetupResult result) { DriverMade(result); }))
         return; // the same drive again: nothing changes
+    UpdateBusy();
+    emit recorderSelected();
+}
+
+void BurnPage::DriverMade(RecorderSetupResult result)
+{
     if (result == RecorderSetupResult::DriverFailed)
         context_.messages->Information(this, TranslateCoreText(kMsgDriverFailed));
-    UpdateCommands();
-    emit recorderSelected();
+    UpdateBusy();
 }
 
 QString BurnPage::RecorderNote() const { return recorderNote_->text(); }

@@ -103,7 +103,14 @@ public:
     std::shared_ptr<BurnRun> LastRun() const { return lastRun_; }
     // Drive commands under way, or a run (even one whose dialog has closed after Cancel)
     // still holding the drive: the page shows the busy cursor and takes no drive command.
-    bool IsBusy() const { return driveBusy_ > 0 || holdingRun_ != nullptr; }
+    bool IsBusy() const
+    {
+        return driveBusy_ > 0 || holdingRun_ != nullptr || context_.recorders->IsMakingDriver();
+    }
+    // The driver of a drive chosen here, or after Options, has been made (or not).
+    void DriverMade(RecorderSetupResult result);
+    // The way back to this page from workers (the recorder set-up's included).
+    const OwnerLinkPtr& Link() const { return link_; }
     // A new figure of the disc's size is on its way (or a burn waits for it).
     bool IsEstimating() const;
     bool HasDeferredRun() const { return deferredRun_.has_value(); }

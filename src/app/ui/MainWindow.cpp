@@ -588,8 +588,12 @@ void MainWindow::ShowOptions()
     } else if (changes.writingModeChanged && context_.recorders->IsLooking()) {
         SetUpRecorders(); // looks once more when the look going now ends, in the new mode
     } else if (changes.writingModeChanged && !context_.recorders->Drives().empty()) {
-        if (context_.recorders->ReplaceDriver(*context_.settings) == RecorderSetupResult::DriverFailed)
-            context_.messages->Information(this, TranslateCoreText(kMsgDriverFailed));
+        // The selected drive's new driver is made off the window's thread; the burn page
+        // is busy meanwhile and says when it could not be made.
+        context_.recorders->ChangeDriverLater(*context_.settings, context_.recorders->SelectedIndex(), true,
+                                              burn_->Link(), [burn = burn_](RecorderSetupResult result) {
+                                                  burn->DriverMade(result);
+                                              });
         burn_->RecordersChanged();
     }
 }

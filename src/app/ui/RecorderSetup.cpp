@@ -54,6 +54,7 @@ RecorderSetup::RecorderSetup(std::unique_ptr<RecorderBackend> backend) : backend
 
 RecorderSetup::~RecorderSetup()
 {
+    worker_.reset(); // a driver change under way ends first
     if (backend_)
         backend_->Release();
 }
@@ -67,6 +68,8 @@ RecorderSetupResult RecorderSetup::SetUp(Settings& settings)
 void RecorderSetup::BeginLook()
 {
     looking_ = true;
+    makingDriver_ = false;
+    ++driverSerial_; // a driver change still under way is the look's to replace
     drives_.clear();
     selected_ = -1;
     hasDriver_ = false;
@@ -75,6 +78,7 @@ void RecorderSetup::BeginLook()
 RecorderLook RecorderSetup::Look(int wantedIndex, int writingMode)
 {
     RecorderLook look;
+    std::lock_guard lock(backendMutex_);
     backend_->Release();
     if (!backend_->OpenTransport()) {
         look.transportOk = false;
@@ -107,29 +111,77 @@ RecorderSetupResult RecorderSetup::Adopt(RecorderLook look, Settings& settings)
     return hasDriver_ ? RecorderSetupResult::Ready : RecorderSetupResult::DriverFailed;
 }
 
-RecorderSetupResult RecorderSetup::ReplaceDriver(Settings& settings)
+RecorderSetupResult RecorderSetup::State() const
 {
-    if (looking_ || selected_ < 0 || selected_ >= static_cast<int>(drives_.size()))
+    if (selected_ < 0)
         return RecorderSetupResult::NoWriter;
+    return hasDriver_ ? RecorderSetupResult::Ready : RecorderSetupResult::DriverFailed;
+}
+
+std::optional<DriverRequest> RecorderSetup::BeginDriverChange(Settings& settings, int index, bool force)
+{
+    if (looking_ || index < 0 || index >= static_cast<int>(drives_.size()) || (index == selected_ && !force))
+        return std::nullopt;
+    selected_ = index;
+    settings.recorder = index;
     if (settings.driver < kWritingModeAuto || settings.driver > kWritingModeMmcRaw)
         settings.driver = kWritingModeAuto;
-    hasDriver_ = backend_->CreateDriver(drives_[static_cast<std::size_t>(selected_)], settings.driver);
-    return hasDriver_ ? RecorderSetupResult::Ready : RecorderSetupResult::DriverFailed;
+    hasDriver_ = false;
+    makingDriver_ = true;
+    return DriverRequest{drives_[static_cast<std::size_t>(index)], settings.driver, ++driverSerial_};
+}
+
+bool RecorderSetup::MakeDriver(const DriverRequest& request)
+{
+    std::lock_guard lock(backendMutex_);
+    return backend_->CreateDriver(request.drive, request.writingMode);
+}
+
+RecorderSetupResult RecorderSetup::AdoptDriver(const DriverRequest& request, bool ok)
+{
+    // A look begun since, or a newer change, has the last word.
+    if (request.serial != driverSerial_ || looking_)
+        return State();
+    makingDriver_ = false;
+    hasDriver_ = ok;
+    return State();
+}
+
+RecorderSetupResult RecorderSetup::ReplaceDriver(Settings& settings)
+{
+    const std::optional<DriverRequest> request = BeginDriverChange(settings, selected_, true);
+    if (!request)
+        return RecorderSetupResult::NoWriter;
+    return AdoptDriver(*request, MakeDriver(*request));
 }
 
 RecorderSetupResult RecorderSetup::SelectDrive(Settings& settings, int index)
 {
     if (looking_)
         return RecorderSetupResult::NoWriter; // the list is being made again
-    if (index < 0 || index >= static_cast<int>(drives_.size()) || index == selected_) {
-        if (selected_ < 0)
-            return RecorderSetupResult::NoWriter;
-        return hasDriver_ ? RecorderSetupResult::Ready : RecorderSetupResult::DriverFailed;
-    }
-    selected_ = index;
-    settings.recorder = index;
-    hasDriver_ = false;
-    return ReplaceDriver(settings);
+    const std::optional<DriverRequest> request = BeginDriverChange(settings, index, false);
+    if (!request)
+        return State();
+    return AdoptDriver(*request, MakeDriver(*request));
+}
+
+bool RecorderSetup::ChangeDriverLater(Settings& settings, int index, bool force, OwnerLinkPtr link,
+                                      std::function<void(RecorderSetupResult)> done)
+{
+    std::optional<DriverRequest> request = BeginDriverChange(settings, index, force);
+    if (!request)
+        return false;
+    // The set-up outlives its worker (which it ends first), and the answer goes through the
+    // owner's link, so it never reaches a page that has gone.
+    worker_->Run([this, request = std::move(*request), link = std::move(link), done = std::move(done)] {
+        const bool ok = MakeDriver(request);
+        link->Post([this, request, ok, done] {
+            const RecorderSetupResult result = AdoptDriver(request, ok);
+            if (done)
+                done(result);
+        });
+    });
+    return true;
 }
 
 const RecorderDrive* RecorderSetup::SelectedDrive() const

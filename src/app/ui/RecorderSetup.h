@@ -8,12 +8,17 @@
 // a RecorderBackend. MakeSystemRecorderBackend() is where the SG_IO drive list (and the
 // emulated recorder of LUMIVOX_EMULATED_RECORDER) is connected.
 
+#include "logic/DriveTasks.h"
+#include "logic/OwnerLink.h"
 #include "project/Settings.h"
 
 #include <QString>
 #include <QStringList>
 
+#include <functional>
 #include <memory>
+#include <mutex>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -69,6 +74,13 @@ struct RecorderLook {
     bool driverOk = false;
 };
 
+// A new driver to be made for a drive: begun on the window's thread, made on a worker.
+struct DriverRequest {
+    RecorderDrive drive;
+    int writingMode = 0;
+    unsigned serial = 0; // only the newest request's outcome is taken
+};
+
 class RecorderSetup {
 public:
     explicit RecorderSetup(std::unique_ptr<RecorderBackend> backend);
@@ -98,6 +110,24 @@ public:
     // already selected, or an index outside the list, changes nothing and returns the
     // state as it is.
     RecorderSetupResult SelectDrive(Settings& settings, int index);
+
+    // The same two changes with the driver made on the set-up's worker (making it asks the
+    // drive what it is, which a drive spinning up answers in seconds). Window's thread:
+    // the new drive is selected at once and has no driver until done runs, on the thread of
+    // link's owner, with the outcome. False (done never runs) when nothing changes: the
+    // drives are being looked for, index is outside the list, or it is the drive already
+    // selected and force is not set.
+    bool ChangeDriverLater(Settings& settings, int index, bool force, OwnerLinkPtr link,
+                           std::function<void(RecorderSetupResult)> done);
+    // A driver is being made on the worker.
+    bool IsMakingDriver() const { return makingDriver_; }
+
+    // The steps of the changes. Window's thread: begins one (nullopt as above).
+    std::optional<DriverRequest> BeginDriverChange(Settings& settings, int index, bool force);
+    // Any thread: makes the driver (one backend call at a time, looks included).
+    bool MakeDriver(const DriverRequest& request);
+    // Window's thread: takes the outcome when request is the newest.
+    RecorderSetupResult AdoptDriver(const DriverRequest& request, bool ok);
     // The selected drive's index into Drives(), -1 when none; and the drive itself.
     int SelectedIndex() const { return selected_; }
     const RecorderDrive* SelectedDrive() const;
@@ -110,11 +140,18 @@ public:
     QString DeviceStatus() const;
 
 private:
+    RecorderSetupResult State() const;
+
     std::unique_ptr<RecorderBackend> backend_;
+    std::mutex backendMutex_; // a look and a driver change never meet in the backend
     std::vector<RecorderDrive> drives_;
     int selected_ = -1;
     bool hasDriver_ = false;
     bool looking_ = false;
+    bool makingDriver_ = false;
+    unsigned driverSerial_ = 0;
+    // Made last, ended first: a driver change still running ends before the backend goes.
+    std::unique_ptr<DriveTasks> worker_ = std::make_unique<DriveTasks>();
 };
 
 } // namespace lumivox::ui
