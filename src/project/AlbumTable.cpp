@@ -663,11 +663,69 @@ bool AlbumTable::RotatePictures(int album, const std::vector<int>& positions, Ro
     if (album < 0 || album >= albumCount_)
         return false;
     AlbumInfo& target = MutableAlbum(album);
-    bool allTurned = true;
+    // The pictures held in memory are turned on all cores (a selection of 99 is turned
+    // while the user waits); each works on its own picture and reader, and the results are
+    // taken in order afterwards. The others are decoded again one by one.
+    struct Turned {
+        PictureItem* item = nullptr;
+        int rotation = 0;
+        std::unique_ptr<PicBitmap> picture;
+        std::unique_ptr<PicBitmap> thumbnail;
+        ThumbnailPlacement placement;
+        bool done = false; // turned in memory (else: turned the slow way below)
+        bool ok = false;
+    };
+    std::vector<Turned> turns;
     for (int position : positions) {
         if (position < 0 || position >= target.PictureCount())
             continue;
-        allTurned &= RotatePicture(*target.pictures[static_cast<std::size_t>(position)], direction);
+        PictureItem& item = *target.pictures[static_cast<std::size_t>(position)];
+        const int was = item.rotated ? item.rotation : 0;
+        Turned& turn = turns.emplace_back();
+        turn.item = &item;
+        turn.rotation = NextRotation(was, direction);
+    }
+    // A picture named twice turns twice, one turn after the other.
+    std::vector<int> sorted = positions;
+    std::sort(sorted.begin(), sorted.end());
+    const bool repeats = std::adjacent_find(sorted.begin(), sorted.end()) != sorted.end();
+    if (!decoder_ && !repeats)
+        ParallelFor(turns.size(), 0, [&](std::size_t i) {
+            Turned& turn = turns[i];
+            const PictureItem& item = *turn.item;
+            if (!item.picture || item.picture->BitsPerPixel() != 32)
+                return;
+            turn.done = true;
+            try {
+                PicReader reader;
+                reader.ProbeFile(item.path); // a file gone or no longer a picture refuses the turn
+                turn.picture = std::make_unique<PicBitmap>();
+                const int was = item.rotated ? item.rotation : 0;
+                RotateBitmap(*item.picture, (turn.rotation - was + 360) % 360, *turn.picture);
+                MakeThumbnail(*turn.picture, kSlideThumbnailWidth, kSlideThumbnailHeight, turn.thumbnail,
+                              turn.placement);
+                turn.ok = true;
+            } catch (const std::exception&) {
+                turn.ok = false;
+            }
+        });
+    bool allTurned = true;
+    std::size_t next = 0;
+    for (int position : positions) {
+        if (position < 0 || position >= target.PictureCount())
+            continue;
+        Turned& turn = turns[next++];
+        if (!turn.done) {
+            allTurned &= RotatePicture(*turn.item, direction);
+        } else if (turn.ok) {
+            turn.item->picture = std::move(turn.picture);
+            turn.item->slideThumbnail = std::move(turn.thumbnail);
+            turn.item->slidePlacement = turn.placement;
+            turn.item->rotation = turn.rotation;
+            turn.item->rotated = turn.rotation != 0;
+        } else {
+            allTurned = false; // kept as the user sees it, as RotatePicture keeps it
+        }
         if (observer_)
             observer_->OnPictureChanged(album, position);
     }
