@@ -1,6 +1,6 @@
 // SPDX-License-Identifier: GPL-2.0-or-later
 // lumivox: the desktop program. Everything lives in the lumivox_ui library.
-#include "ui/Application.h"
+#include "shell/Application.h"
 
 int main(int argc, char** argv)
 {

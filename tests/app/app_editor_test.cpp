@@ -11,12 +11,12 @@
 #include "picture/PicReader.h"
 #include "project/AlbumTable.h"
 #include "project/Settings.h"
-#include "ui/AppContext.h"
-#include "ui/EditorDialogs.h"
-#include "ui/EditorModels.h"
-#include "ui/EditorPage.h"
-#include "ui/EditorViews.h"
-#include "ui/ProjectBridge.h"
+#include "shell/AppContext.h"
+#include "editor/EditorDialogs.h"
+#include "editor/EditorModels.h"
+#include "editor/EditorPage.h"
+#include "editor/EditorViews.h"
+#include "services/ProjectBridge.h"
 
 #include <QAbstractItemModelTester>
 #include <QBuffer>

@@ -3,9 +3,9 @@
 // Stand-ins for the parts of the desktop program that talk to the user or the machine:
 // message boxes, file choosers, the wave output and the recorder backend.
 
-#include "ui/MessageBoxes.h"
+#include "services/MessageBoxes.h"
 #include "logic/MusicPlayer.h"
-#include "ui/RecorderSetup.h"
+#include "services/RecorderSetup.h"
 
 #include <QCoreApplication>
 #include <QDataStream>

@@ -7,7 +7,7 @@
 
 #include "picture/FrameRenderer.h"
 #include "production/ProductionPlan.h"
-#include "ui/MenuPage.h"
+#include "discmenu/MenuPage.h"
 
 #include <QLabel>
 #include <QListWidget>

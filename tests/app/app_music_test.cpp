@@ -6,7 +6,7 @@
 
 #include "production/WaveFile.h"
 #include "logic/MusicPlayer.h"
-#include "ui/QtWaveOutput.h"
+#include "services/QtWaveOutput.h"
 
 #include <QTemporaryDir>
 #include <QFile>

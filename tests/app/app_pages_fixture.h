@@ -9,9 +9,9 @@
 #include "picture/MenuTemplate.h"
 #include "project/AlbumTable.h"
 #include "project/Settings.h"
-#include "ui/AppContext.h"
-#include "ui/ProjectBridge.h"
-#include "ui/QtWaveOutput.h"
+#include "shell/AppContext.h"
+#include "services/ProjectBridge.h"
+#include "services/QtWaveOutput.h"
 
 #include <QColor>
 #include <QDir>

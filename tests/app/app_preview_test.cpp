@@ -6,8 +6,8 @@
 
 #include "picture/FrameRenderer.h"
 #include "production/ProductionPlan.h"
-#include "ui/PreviewPage.h"
-#include "ui/RemoteControl.h"
+#include "preview/PreviewPage.h"
+#include "preview/RemoteControl.h"
 
 using namespace lumivox;
 using namespace lumivox::ui;

@@ -1,0 +1,705 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
+#include "shell/Resources.h"
+#include "shell/MainWindow.h"
+
+#include "base/Paths.h"
+#include "logic/CoreText.h"
+#include "picture/MenuTemplate.h"
+#include "project/AlbumTable.h"
+#include "project/Settings.h"
+#include "shell/AboutDialog.h"
+#include "burn/BurnPage.h"
+#include "editor/EditorPage.h"
+#include "editor/EditorViews.h"
+#include "discmenu/MenuPage.h"
+#include "services/MessageBoxes.h"
+#include "shell/OptionsDialog.h"
+#include "preview/PreviewPage.h"
+#include "services/ProjectBridge.h"
+#include "logic/ProjectOpener.h"
+#include "services/QtWaveOutput.h"
+#include "services/RecorderSetup.h"
+
+#include <QActionGroup>
+
+#include <functional>
+
+#include <QApplication>
+#include <QCloseEvent>
+#include <QDesktopServices>
+#include <QFileInfo>
+#include <QHBoxLayout>
+#include <QIcon>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QMenuBar>
+#include <QProgressDialog>
+#include <QScreen>
+#include <QScrollArea>
+#include <QStackedWidget>
+#include <QStatusBar>
+#include <QToolBar>
+#include <QToolButton>
+#include <QDialog>
+#include <QDialogButtonBox>
+#include <QTextBrowser>
+#include <QUndoStack>
+#include <QVBoxLayout>
+
+namespace lumivox::ui {
+
+const char* const kWebsiteAddress = "https://lumivox.org/";
+
+namespace {
+
+// Status part 1 is 235 pixels wide, and wider when a drive's name needs it: a name cut
+// in the middle ("EMULATED CD-R" for "CD-RW") would name another drive.
+constexpr int kDeviceStatusWidth = 235;
+// The page area's margins inside the window.
+constexpr int kPageMargin = 8;
+// Pictures of a skipped-picture report listed by name before "and %d more".
+constexpr int kSkippedListed = 8;
+
+QString ProjectName(const QString& projectPath)
+{
+    return projectPath.isEmpty() ? QStringLiteral("New Project") : QFileInfo(projectPath).completeBaseName();
+}
+
+} // namespace
+
+QString WindowTitleFor(const QString& projectPath, bool modified)
+{
+    return QStringLiteral("Lumivox - [%1%2]").arg(ProjectName(projectPath), modified ? QStringLiteral("*") : QString());
+}
+
+MainWindow::MainWindow(const AppContext& context, QWidget* parent) : QMainWindow(parent), context_(context)
+{
+    EnsureResources();
+    setWindowIcon(QIcon(QStringLiteral(":/icons/lumivox.svg")));
+    openUrl_ = [this](const QUrl& url) {
+        // Without a browser (a bare desktop) the help still shows, in a window of our own.
+        if (!QDesktopServices::openUrl(url) && url.isLocalFile())
+            ShowHelpWindow(url);
+    };
+
+    QPalette palette = this->palette();
+    palette.setColor(QPalette::Window, QColor::fromRgb(kPageBackground));
+    setPalette(palette);
+
+    CreateActions();
+    CreateMenus();
+    CreateToolBar();
+    CreateStatusBar();
+
+    auto* central = new QWidget(this);
+    auto* layout = new QVBoxLayout(central);
+    layout->setContentsMargins(kPageMargin, kPageMargin, kPageMargin, 0);
+    stack_ = new QStackedWidget(central);
+    editor_ = new EditorPage(context_, stack_);
+    menu_ = new MenuPage(context_, stack_);
+    preview_ = new PreviewPage(context_, stack_);
+    burn_ = new BurnPage(context_, stack_);
+    // The capacity meter follows the template and the music the menu page chooses.
+    connect(menu_, &MenuPage::discMenuChanged, burn_, &BurnPage::DiscMenuChanged);
+    connect(burn_, &BurnPage::discTrackKnown, preview_, &PreviewPage::SetSlideshowTrackOnDisc);
+    // Each page scrolls when the window is smaller than the page can be (a netbook's
+    // 1024 x 600 screen); otherwise it fills the window.
+    for (QWidget* page : std::initializer_list<QWidget*>{editor_, menu_, preview_, burn_}) {
+        auto* scroller = new QScrollArea(stack_);
+        scroller->setWidgetResizable(true);
+        scroller->setFrameShape(QFrame::NoFrame);
+        scroller->setWidget(page);
+        scroller->setBackgroundRole(QPalette::Window);
+        // Tab goes from control to control; the container itself shows no focus and is no stop
+        // (it still scrolls to the control that has the focus).
+        scroller->setFocusPolicy(Qt::NoFocus);
+        stack_->addWidget(scroller);
+    }
+    connect(burn_, &BurnPage::recorderSelected, this,
+            [this] { deviceLabel_->setText(context_.recorders->DeviceStatus()); });
+    layout->addWidget(stack_);
+    setCentralWidget(central);
+    // The first size, before any placement is saved: roomy, but inside the screen.
+    QSize size(1180, 760);
+    if (const QScreen* screen = QGuiApplication::primaryScreen())
+        size = size.boundedTo(screen->availableGeometry().size() * 9 / 10);
+    resize(size);
+
+    // File dialogs start in the project's folder, else the one browsed in the editor.
+    if (context_.files)
+        context_.files->SetFolderHint([this] {
+            return projectPath_.isEmpty() ? editor_->Folder() : QFileInfo(projectPath_).absolutePath();
+        });
+
+    opener_ = new ProjectOpener(this);
+    connect(opener_, &ProjectOpener::finished, this, &MainWindow::OpenFinished);
+
+    connect(context_.bridge, &ProjectBridge::modifiedChanged, this, &MainWindow::UpdateTitle);
+    connect(context_.bridge, &ProjectBridge::statusChanged, this, &MainWindow::UpdateTotals);
+    connect(context_.bridge, &ProjectBridge::resetDone, this, &MainWindow::UpdateTotals);
+    connect(context_.bridge, &ProjectBridge::loadFinished, this, &MainWindow::UpdateTotals);
+    connect(context_.bridge, &ProjectBridge::message, this,
+            [this](const QString& text) { context_.messages->Information(this, text); });
+
+    UpdateTitle();
+    UpdateTotals();
+    ShowPage(PageId::Editor);
+}
+
+MainWindow::~MainWindow()
+{
+    link_->Cut(); // a look still going finds no window to report to
+    if (context_.files)
+        context_.files->SetFolderHint({});
+}
+
+QAction* MainWindow::AddAction(Command command, const QString& text, const QKeySequence& key, const QString& icon)
+{
+    auto* action = new QAction(text, this);
+    if (!key.isEmpty())
+        action->setShortcut(key);
+    if (!icon.isEmpty())
+        action->setIcon(QIcon(icon));
+    actions_[command] = action;
+    addAction(action); // accelerators work whatever page or menu shows
+    return action;
+}
+
+void MainWindow::CreateActions()
+{
+    connect(AddAction(Command::NewProject, tr("&New Project"), QKeySequence(Qt::CTRL | Qt::Key_N)),
+            &QAction::triggered, this, &MainWindow::NewProject);
+    connect(AddAction(Command::Open, tr("&Open..."), QKeySequence(Qt::CTRL | Qt::Key_O)), &QAction::triggered,
+            this, &MainWindow::OpenProject);
+    connect(AddAction(Command::Save, tr("&Save"), QKeySequence(Qt::CTRL | Qt::Key_S)), &QAction::triggered, this,
+            &MainWindow::SaveProject);
+    connect(AddAction(Command::SaveAs, tr("Save &As...")), &QAction::triggered, this, &MainWindow::SaveProjectAs);
+    connect(AddAction(Command::SaveDiscImage, tr("Save Disc &Image...")), &QAction::triggered, this, [this] {
+        ShowPage(PageId::Burn);
+        burn_->SaveDiscImage();
+    });
+    connect(AddAction(Command::Exit, tr("&Exit")), &QAction::triggered, this, &MainWindow::close);
+
+    // Undo and Redo name the change they act on ("Undo Remove 3 Pictures").
+    QUndoStack* undo = context_.bridge->UndoStack();
+    QAction* undoAction = undo->createUndoAction(this, tr("&Undo"));
+    undoAction->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_Z));
+    actions_[Command::Undo] = undoAction;
+    addAction(undoAction);
+    QAction* redoAction = undo->createRedoAction(this, tr("&Redo"));
+    redoAction->setShortcuts({QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_Z), QKeySequence(Qt::CTRL | Qt::Key_Y)});
+    actions_[Command::Redo] = redoAction;
+    addAction(redoAction);
+
+    // The album commands show the editor page and leave the work to it.
+    const struct {
+        Command command;
+        QString text;
+        QKeySequence key;
+        void (EditorPage::*run)();
+    } albumCommands[] = {
+        {Command::NewAlbum, tr("&New Album"), QKeySequence(Qt::CTRL | Qt::Key_B), &EditorPage::NewAlbum},
+        {Command::DeleteAlbum, tr("&Delete Album"), {}, &EditorPage::DeleteAlbum},
+        {Command::RenameAlbum, tr("&Rename Album..."), QKeySequence(Qt::Key_F2), &EditorPage::RenameAlbum},
+        {Command::AlbumProperties, tr("Album &Properties..."), {}, &EditorPage::AlbumProperties},
+        {Command::AddPictures, tr("&Add Pictures..."), {}, &EditorPage::AddPictures},
+    };
+    for (const auto& album : albumCommands) {
+        QAction* action = AddAction(album.command, album.text, album.key);
+        const auto run = album.run;
+        connect(action, &QAction::triggered, this, [this, run] {
+            ShowPage(PageId::Editor);
+            std::invoke(run, editor_);
+        });
+    }
+    // Delete and Select All are the focused list's: from any other page, or with the focus
+    // on a check box, they do nothing.
+    connect(AddAction(Command::DeletePictures, tr("Delete"), QKeySequence(Qt::Key_Delete)), &QAction::triggered,
+            this, &MainWindow::DeleteInFocusedList);
+    connect(AddAction(Command::SelectAll, tr("Select All"), QKeySequence(Qt::CTRL | Qt::Key_A)), &QAction::triggered,
+            this, &MainWindow::SelectAllInFocusedList);
+
+    struct PageCommand {
+        Command command;
+        PageId page;
+        QString text;
+        QString buttonText;
+        QString tooltip;
+        int key;
+        QString icon;
+    };
+    const PageCommand pages[] = {
+        {Command::ShowEditor, PageId::Editor, tr("Album Editor"), tr("Editor"), tr("View editor panel"), Qt::Key_E,
+         QStringLiteral(":/icons/editor.svg")},
+        {Command::ShowDiscMenu, PageId::DiscMenu, tr("Disc Menu Window"), tr("Disc Menu"), tr("View disc menu"),
+         Qt::Key_M, QStringLiteral(":/icons/discmenu.svg")},
+        {Command::ShowPreview, PageId::Preview, tr("&Preview Window"), tr("Preview"), tr("View preview panel"),
+         Qt::Key_P, QStringLiteral(":/icons/preview.svg")},
+        {Command::ShowBurn, PageId::Burn, tr("CD Recorder Window"), tr("Burn CD"), tr("View burn panel"), Qt::Key_R,
+         QStringLiteral(":/icons/burn.svg")},
+    };
+    auto* group = new QActionGroup(this);
+    group->setExclusive(true);
+    for (const PageCommand& page : pages) {
+        QAction* action = AddAction(page.command, page.text, QKeySequence(Qt::CTRL | page.key), page.icon);
+        action->setCheckable(true);
+        action->setIconText(page.buttonText);
+        action->setToolTip(page.tooltip);
+        group->addAction(action);
+        connect(action, &QAction::triggered, this, [this, id = page.page] { ShowPage(id); });
+    }
+
+    connect(AddAction(Command::Options, tr("Options...")), &QAction::triggered, this, &MainWindow::ShowOptions);
+    QAction* contents = AddAction(Command::HelpContents, tr("Contents"), QKeySequence(Qt::Key_F1),
+                                  QStringLiteral(":/icons/help.svg"));
+    contents->setIconText(tr("Help"));
+    contents->setToolTip(tr("Open online help document"));
+    connect(contents, &QAction::triggered, this, [this] { OpenHelp(QStringLiteral("intro.html")); });
+    connect(AddAction(Command::QuickStart, tr("&Quick Start")), &QAction::triggered, this,
+            [this] { OpenHelp(QStringLiteral("start.html")); });
+    connect(AddAction(Command::Website, tr("Website of Lumivox")), &QAction::triggered, this,
+            [this] { openUrl_(QUrl(QString::fromLatin1(kWebsiteAddress))); });
+    connect(AddAction(Command::About, tr("&About Lumivox")), &QAction::triggered, this, &MainWindow::ShowAbout);
+}
+
+void MainWindow::CreateMenus()
+{
+    QMenu* file = menuBar()->addMenu(tr("&File"));
+    file->addAction(Action(Command::NewProject));
+    file->addAction(Action(Command::Open));
+    file->addAction(Action(Command::Save));
+    file->addAction(Action(Command::SaveAs));
+    file->addSeparator();
+    file->addAction(Action(Command::SaveDiscImage));
+    file->addSeparator();
+    file->addAction(Action(Command::Exit));
+
+    QMenu* edit = menuBar()->addMenu(tr("&Edit"));
+    edit->addAction(Action(Command::Undo));
+    edit->addAction(Action(Command::Redo));
+    edit->addSeparator();
+    edit->addAction(Action(Command::DeletePictures));
+    edit->addAction(Action(Command::SelectAll));
+
+    QMenu* album = menuBar()->addMenu(tr("&Album"));
+    album->addAction(Action(Command::NewAlbum));
+    album->addAction(Action(Command::RenameAlbum));
+    album->addAction(Action(Command::DeleteAlbum));
+    album->addAction(Action(Command::AlbumProperties));
+    album->addSeparator();
+    album->addAction(Action(Command::AddPictures));
+
+    QMenu* view = menuBar()->addMenu(tr("&View"));
+    view->addAction(Action(Command::ShowEditor));
+    view->addAction(Action(Command::ShowDiscMenu));
+    view->addAction(Action(Command::ShowPreview));
+    view->addAction(Action(Command::ShowBurn));
+    view->addSeparator();
+    view->addAction(Action(Command::Options));
+
+    QMenu* help = menuBar()->addMenu(tr("&Help"));
+    help->addAction(Action(Command::HelpContents));
+    help->addAction(Action(Command::QuickStart));
+    help->addAction(Action(Command::Website));
+    help->addSeparator();
+    help->addAction(Action(Command::About));
+}
+
+void MainWindow::CreateToolBar()
+{
+    toolBar_ = addToolBar(tr("Pages"));
+    toolBar_->setObjectName(QStringLiteral("pageBar"));
+    toolBar_->setMovable(false);
+    toolBar_->setFloatable(false);
+    toolBar_->setIconSize(QSize(32, 32));
+    toolBar_->setToolButtonStyle(Qt::ToolButtonTextUnderIcon);
+    toolBar_->setContextMenuPolicy(Qt::PreventContextMenu);
+    toolBar_->setStyleSheet(QStringLiteral(
+        "QToolBar#pageBar { background: qlineargradient(x1:0, y1:0, x2:0, y2:1, stop:0 #ffffff, stop:1 #f1ede3);"
+        " border: none; border-bottom: 1px solid #ddd6c6; padding: 4px 8px; spacing: 6px; }"
+        "QToolBar#pageBar QToolButton { min-width: 76px; padding: 4px 6px; border-radius: 8px;"
+        " border: 1px solid transparent; color: #2f2c26; }"
+        "QToolBar#pageBar QToolButton:hover { background: #f4efe2; border-color: #e2dac6; }"
+        "QToolBar#pageBar QToolButton:checked { background: #e6eefb; border-color: #9db8e6; color: #1b3f7a; }"
+        "QToolBar#pageBar::separator { background: #ddd6c6; width: 1px; margin: 8px 6px; }"));
+    toolBar_->addAction(Action(Command::ShowEditor));
+    toolBar_->addAction(Action(Command::ShowDiscMenu));
+    toolBar_->addAction(Action(Command::ShowPreview));
+    toolBar_->addAction(Action(Command::ShowBurn));
+    toolBar_->addSeparator();
+    toolBar_->addAction(Action(Command::HelpContents));
+}
+
+void MainWindow::CreateStatusBar()
+{
+    QStatusBar* bar = statusBar();
+    bar->setSizeGripEnabled(true);
+    bar->setMinimumHeight(24);
+    auto* device = new QWidget(bar);
+    device->setMinimumWidth(kDeviceStatusWidth);
+    auto* deviceLayout = new QHBoxLayout(device);
+    deviceLayout->setContentsMargins(4, 0, 4, 0);
+    deviceLayout->setSpacing(6);
+    auto* icon = new QLabel(device);
+    icon->setPixmap(QIcon(QStringLiteral(":/icons/drive.svg")).pixmap(16, 16));
+    deviceLayout->addWidget(icon);
+    deviceLabel_ = new QLabel(device);
+    deviceLayout->addWidget(deviceLabel_, 1);
+    // The drive and the totals are permanent: status tips and notes show to their left
+    // and never hide them.
+    totalsLabel_ = new QLabel(bar);
+    bar->addPermanentWidget(totalsLabel_);
+    bar->addPermanentWidget(device);
+    deviceLabel_->setText(TranslateCoreText(kMsgNoWriter));
+}
+
+QString MainWindow::DeviceStatusText() const { return deviceLabel_->text(); }
+QString MainWindow::TotalsText() const { return totalsLabel_->text(); }
+bool MainWindow::IsOpening() const { return opener_->IsRunning(); }
+
+void MainWindow::UpdateTitle()
+{
+    setWindowTitle(WindowTitleFor(projectPath_, context_.bridge->IsModified()));
+}
+
+void MainWindow::UpdateTotals()
+{
+    totalsLabel_->setText(QString::fromStdString(context_.project->StatusText()));
+}
+
+void MainWindow::SetUpRecorders()
+{
+    RecorderSetup* recorders = context_.recorders;
+    if (recorders->IsLooking()) {
+        lookAgain_ = true; // with the settings as they are now
+        return;
+    }
+    recorders->BeginLook();
+    deviceLabel_->setText(tr("Looking for CD recorders..."));
+    burn_->RecordersChanged();
+    // The window is reached only through the link, which it cuts when it goes.
+    recorderLook_.Run([this, recorders, link = link_, wanted = context_.settings->recorder,
+                       mode = context_.settings->driver] {
+        auto look = std::make_shared<RecorderLook>(recorders->Look(wanted, mode));
+        link->Post([this, look] { RecordersFound(std::move(*look)); });
+    });
+}
+
+bool MainWindow::IsLookingForRecorders() const { return context_.recorders->IsLooking() || lookAgain_; }
+
+void MainWindow::RecordersFound(RecorderLook look)
+{
+    const RecorderSetupResult result = context_.recorders->Adopt(std::move(look), *context_.settings);
+    if (result == RecorderSetupResult::TransportFailed)
+        context_.messages->Information(this, TranslateCoreText(kMsgTransportFailed));
+    else if (result == RecorderSetupResult::DriverFailed)
+        context_.messages->Information(this, TranslateCoreText(kMsgDriverFailed));
+    deviceLabel_->setText(context_.recorders->DeviceStatus());
+    UpdateTotals();
+    burn_->RecordersChanged();
+    if (lookAgain_) {
+        lookAgain_ = false;
+        SetUpRecorders();
+        return;
+    }
+    emit recordersSetUp();
+}
+
+void MainWindow::RestorePlacement()
+{
+    const WindowPlacement& placement = context_.settings->window;
+    if (placement.maximized == 1) {
+        setWindowState(windowState() | Qt::WindowMaximized);
+        return;
+    }
+    if (placement.width <= 0 || placement.height <= 0)
+        return;
+    // A place on a screen that is no longer attached would hide the window: it then
+    // opens where the system puts it.
+    const QRect saved(placement.x, placement.y, placement.width, placement.height);
+    for (const QScreen* screen : QGuiApplication::screens()) {
+        if (screen->geometry().intersects(saved)) {
+            setGeometry(saved);
+            return;
+        }
+    }
+}
+
+void MainWindow::ShowPage(PageId page)
+{
+    // Leaving the preview, or coming back to it, always stops its playback.
+    preview_->StopPlayback();
+    const Command commands[] = {Command::ShowEditor, Command::ShowDiscMenu, Command::ShowPreview, Command::ShowBurn};
+    Action(commands[static_cast<int>(page)])->setChecked(true);
+    Page* const pages[] = {editor_, menu_, preview_, burn_};
+    Page* target = pages[static_cast<int>(page)];
+    stack_->setCurrentIndex(static_cast<int>(page));
+    target->OnShown();
+}
+
+PageId MainWindow::CurrentPage() const
+{
+    return static_cast<PageId>(stack_->currentIndex());
+}
+
+bool MainWindow::MaybeSaveChanges()
+{
+    if (!context_.bridge->IsModified())
+        return true;
+    const QString question = QStringLiteral("Save changes to %1?").arg(ProjectName(projectPath_));
+    switch (context_.messages->AskSaveChanges(this, question)) {
+    case SaveChoice::Save:
+        return SaveProject();
+    case SaveChoice::Discard:
+        return true;
+    case SaveChoice::Cancel:
+        break;
+    }
+    return false;
+}
+
+void MainWindow::NewProject()
+{
+    if (!MaybeSaveChanges())
+        return;
+    ShowPage(PageId::Editor);
+    context_.project->ResetProject();
+    projectPath_.clear();
+    menu_->ApplyDesign(ProjectDesign{});
+    context_.bridge->StartAfresh();
+    UpdateTitle();
+    UpdateTotals();
+}
+
+void MainWindow::OpenProject()
+{
+    if (!MaybeSaveChanges())
+        return;
+    const QString path = context_.files->OpenProject(this);
+    if (path.isEmpty())
+        return;
+    ShowPage(PageId::Editor);
+    OpenProjectFile(path);
+}
+
+void MainWindow::OpenProjectFile(const QString& path)
+{
+    if (!openProgress_) {
+        openProgress_ = new QProgressDialog(this);
+        openProgress_->setWindowTitle(tr("Opening Project"));
+        openProgress_->setWindowModality(Qt::WindowModal);
+        openProgress_->setMinimumDuration(300);
+        openProgress_->setAutoReset(false);
+        openProgress_->setAutoClose(false);
+        connect(openProgress_, &QProgressDialog::canceled, opener_, &ProjectOpener::Cancel);
+        connect(opener_, &ProjectOpener::progress, openProgress_, [this](int done, int total) {
+            openProgress_->setMaximum(std::max(total, 1));
+            openProgress_->setValue(done);
+            openProgress_->setLabelText(tr("Reading pictures: %1 of %2").arg(done).arg(total));
+        });
+    }
+    openProgress_->setLabelText(tr("Reading %1...").arg(QFileInfo(path).fileName()));
+    openProgress_->setRange(0, 0);
+    openProgress_->reset();
+    openProgress_->setValue(0);
+    // Everything of the old project is replaced, so the whole of 99 albums is free.
+    opener_->Start(path, openDecoder_);
+}
+
+void MainWindow::OpenFinished(const QString& path, const std::shared_ptr<DecodedProject>& decoded)
+{
+    if (openProgress_) {
+        openProgress_->reset();
+        openProgress_->hide();
+    }
+    if (decoded->cancelled) {
+        emit projectOpened(false);
+        return;
+    }
+    if (decoded->status != ProjectLoadStatus::Loaded) {
+        // The project on screen stays as it was: a file that is no project loses nothing.
+        context_.project->ApplyDecodedProject(std::move(*decoded));
+        emit projectOpened(false);
+        return;
+    }
+    context_.project->ResetProject();
+    const ProjectLoadResult result = context_.project->ApplyDecodedProject(std::move(*decoded));
+    projectPath_ = path;
+    ApplyDesign(result.design);
+    context_.bridge->StartAfresh();
+    UpdateTitle();
+    UpdateTotals();
+    if (!result.skipped.empty()) {
+        QStringList lines;
+        for (std::size_t i = 0; i < result.skipped.size() && i < kSkippedListed; ++i) {
+            const SkippedPicture& skipped = result.skipped[i];
+            lines << QStringLiteral("%1: %2").arg(QString::fromStdString(skipped.path),
+                                                  QString::fromStdString(skipped.reason));
+        }
+        if (result.skipped.size() > kSkippedListed)
+            lines << tr("and %1 more").arg(result.skipped.size() - kSkippedListed);
+        context_.messages->Information(
+            this, tr("%1 pictures of this project could not be loaded:\n%2").arg(result.skipped.size()).arg(lines.join('\n')));
+    }
+    emit projectOpened(true);
+}
+
+bool MainWindow::SaveProject()
+{
+    if (projectPath_.isEmpty())
+        return SaveProjectAs();
+    return SaveTo(projectPath_);
+}
+
+bool MainWindow::SaveProjectAs()
+{
+    QString path = context_.files->SaveProject(this, projectPath_);
+    if (path.isEmpty())
+        return false;
+    // "Trip.2002" is a name, not a file of kind "2002": only ".lvx" ends a project name.
+    if (!path.endsWith(QStringLiteral(".lvx"), Qt::CaseInsensitive))
+        path += QStringLiteral(".lvx");
+    return SaveTo(path);
+}
+
+bool MainWindow::SaveTo(const QString& path)
+{
+    std::string error;
+    const ProjectDesign design = menu_->Design();
+    if (!context_.project->SaveProject(path.toStdString(), &error, &design)) {
+        context_.messages->Warning(this, TranslateCoreText(error));
+        return false;
+    }
+    projectPath_ = path;
+    context_.bridge->SetModified(false);
+    UpdateTitle();
+    return true;
+}
+
+void MainWindow::ShowOptions()
+{
+    OptionsDialog dialog(*context_.settings, *context_.files, *context_.messages, this);
+    if (dialog.exec() != QDialog::Accepted)
+        return;
+    const OptionsChanges changes = AcceptOptions(*context_.settings, context_.project, dialog.Values());
+    context_.project->SetDefaultWaitTime(context_.settings->waitTime);
+    if (changes.forceAspiChanged) {
+        SetUpRecorders();
+    } else if (changes.writingModeChanged && context_.recorders->IsLooking()) {
+        SetUpRecorders(); // looks once more when the look going now ends, in the new mode
+    } else if (changes.writingModeChanged && !context_.recorders->Drives().empty()) {
+        // The selected drive's new driver is made off the window's thread; the burn page
+        // is busy meanwhile and says when it could not be made.
+        context_.recorders->ChangeDriverLater(*context_.settings, context_.recorders->SelectedIndex(), true,
+                                              burn_->Link(), [burn = burn_](RecorderSetupResult result) {
+                                                  burn->DriverMade(result);
+                                              });
+        burn_->RecordersChanged();
+    }
+}
+
+void MainWindow::ShowAbout()
+{
+    AboutDialog about(this);
+    about.exec();
+}
+
+void MainWindow::ShowHelpWindow(const QUrl& page)
+{
+    if (!helpWindow_) {
+        helpWindow_ = new QDialog(this);
+        helpWindow_->setObjectName(QStringLiteral("helpWindow"));
+        helpWindow_->setWindowTitle(tr("Lumivox Help"));
+        auto* layout = new QVBoxLayout(helpWindow_);
+        auto* browser = new QTextBrowser(helpWindow_);
+        browser->setObjectName(QStringLiteral("helpBrowser"));
+        browser->setOpenExternalLinks(true);
+        layout->addWidget(browser);
+        auto* buttons = new QDialogButtonBox(QDialogButtonBox::Close, helpWindow_);
+        connect(buttons, &QDialogButtonBox::rejected, helpWindow_, &QWidget::close);
+        layout->addWidget(buttons);
+        helpWindow_->resize(QSize(720, 560).boundedTo(size()));
+    }
+    helpWindow_->findChild<QTextBrowser*>(QStringLiteral("helpBrowser"))->setSource(page);
+    helpWindow_->show();
+    helpWindow_->raise();
+    helpWindow_->activateWindow();
+}
+
+void MainWindow::OpenHelp(const QString& page)
+{
+    const QString file = QString::fromStdString(context_.settings->programFolder) + QStringLiteral("help/") + page;
+    openUrl_(QUrl::fromLocalFile(file));
+}
+
+void MainWindow::closeEvent(QCloseEvent* event)
+{
+    if (!MaybeSaveChanges()) {
+        event->ignore();
+        return;
+    }
+    opener_->Cancel();
+    preview_->StopPlayback();
+    context_.music->Stop();
+    WindowPlacement& placement = context_.settings->window;
+    placement.maximized = isMaximized() ? 1 : 0;
+    placement.x = geometry().x();
+    placement.y = geometry().y();
+    placement.width = geometry().width();
+    placement.height = geometry().height();
+    std::string error;
+    if (saveSettings_ && !saveSettings_(&error))
+        context_.messages->Warning(this, tr("Your settings could not be saved; they will be lost when Lumivox "
+                                            "ends:\n%1").arg(TranslateCoreText(error)));
+    event->accept();
+}
+
+void MainWindow::DeleteInFocusedList()
+{
+    if (CurrentPage() != PageId::Editor)
+        return;
+    QWidget* focus = QApplication::focusWidget();
+    if (focus == editor_->SlideView())
+        editor_->RemoveSelectedSlides();
+    else if (focus == editor_->AlbumView())
+        editor_->DeleteAlbum();
+}
+
+void MainWindow::SelectAllInFocusedList()
+{
+    if (CurrentPage() != PageId::Editor)
+        return;
+    QWidget* focus = QApplication::focusWidget();
+    if (focus == editor_->SlideView())
+        editor_->SlideView()->selectAll();
+    else if (focus == editor_->FileView())
+        editor_->SelectAll();
+}
+
+void MainWindow::ApplyDesign(const ProjectDesign& design)
+{
+    // A project of an older writer keeps the design on screen.
+    if (!design.present)
+        return;
+    const QStringList missing = menu_->ApplyDesign(design);
+    if (!missing.isEmpty())
+        context_.messages->Information(
+            this, tr("Some files of this project's disc menu could not be found and are not used:\n%1")
+                      .arg(missing.join('\n')));
+}
+
+void MainWindow::keyPressEvent(QKeyEvent* event)
+{
+    // Enter and Escape never close the main window or act on it.
+    switch (event->key()) {
+    case Qt::Key_Escape:
+    case Qt::Key_Return:
+    case Qt::Key_Enter:
+        event->accept();
+        return;
+    default:
+        QMainWindow::keyPressEvent(event);
+    }
+}
+
+} // namespace lumivox::ui
