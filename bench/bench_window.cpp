@@ -25,9 +25,11 @@
 #include "editor/EditorPage.h"
 #include "shell/MainWindow.h"
 #include "services/MessageBoxes.h"
+#include "services/FileChooser.h"
 #include "preview/PreviewPage.h"
 #include "services/ProjectBridge.h"
 #include "services/QtWaveOutput.h"
+#include "services/MusicService.h"
 #include "services/RecorderSetup.h"
 
 #include <QApplication>

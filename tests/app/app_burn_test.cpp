@@ -25,6 +25,7 @@
 #include "services/RecorderSetup.h"
 #include "burn/TextProgressBar.h"
 #include "services/QtWaveOutput.h"
+#include "services/MusicService.h"
 
 #include <QCheckBox>
 #include <QComboBox>

@@ -4,6 +4,7 @@
 // message boxes, file choosers, the wave output and the recorder backend.
 
 #include "services/MessageBoxes.h"
+#include "services/FileChooser.h"
 #include "logic/MusicPlayer.h"
 #include "services/RecorderSetup.h"
 

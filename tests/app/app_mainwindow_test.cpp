@@ -14,6 +14,7 @@
 #include "editor/EditorViews.h"
 #include "editor/EditorModels.h"
 #include "shell/AboutDialog.h"
+#include "shell/SplashWindow.h"
 #include "shell/MainWindow.h"
 #include "discmenu/MenuPage.h"
 #include "shell/OptionsDialog.h"
@@ -21,6 +22,7 @@
 #include "services/ProjectBridge.h"
 #include "logic/ProjectOpener.h"
 #include "services/QtWaveOutput.h"
+#include "services/MusicService.h"
 #include "services/RecorderSetup.h"
 
 #include <QAction>

@@ -7,6 +7,7 @@
 #include "production/WaveFile.h"
 #include "logic/MusicPlayer.h"
 #include "services/QtWaveOutput.h"
+#include "services/MusicService.h"
 
 #include <QTemporaryDir>
 #include <QFile>

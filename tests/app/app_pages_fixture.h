@@ -12,6 +12,7 @@
 #include "shell/AppContext.h"
 #include "services/ProjectBridge.h"
 #include "services/QtWaveOutput.h"
+#include "services/MusicService.h"
 
 #include <QColor>
 #include <QDir>

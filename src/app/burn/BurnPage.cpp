@@ -17,6 +17,7 @@
 #include "vcd/VideoCdLayout.h"
 #include "burn/EraseDialog.h"
 #include "services/MessageBoxes.h"
+#include "services/FileChooser.h"
 #include "burn/PictureButton.h"
 #include "burn/ProgressDialog.h"
 #include "services/ProjectBridge.h"

@@ -5,6 +5,7 @@
 
 #include "recorder/RecorderDriver.h"
 #include "services/MessageBoxes.h"
+#include "services/FileChooser.h"
 
 #include <QHBoxLayout>
 #include <QLabel>

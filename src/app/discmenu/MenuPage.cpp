@@ -11,8 +11,10 @@
 #include "project/AlbumTable.h"
 #include "project/Settings.h"
 #include "services/MessageBoxes.h"
+#include "services/FileChooser.h"
 #include "services/ProjectBridge.h"
 #include "services/QtWaveOutput.h"
+#include "services/MusicService.h"
 
 #include <QApplication>
 #include <QContextMenuEvent>

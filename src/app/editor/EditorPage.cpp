@@ -8,6 +8,7 @@
 #include "editor/EditorModels.h"
 #include "editor/EditorViews.h"
 #include "services/MessageBoxes.h"
+#include "services/FileChooser.h"
 #include "logic/PictureAdder.h"
 #include "services/ProjectBridge.h"
 

@@ -11,6 +11,7 @@
 #include "project/Settings.h"
 #include "services/ProjectBridge.h"
 #include "services/QtWaveOutput.h"
+#include "services/MusicService.h"
 #include "preview/RemoteControl.h"
 
 #include <algorithm>

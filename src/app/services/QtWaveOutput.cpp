@@ -11,9 +11,6 @@
 
 namespace lumivox::ui {
 
-const char* const kMsgNoAudioOutput =
-    QT_TRANSLATE_NOOP("lumivox::core", "Music cannot be played: no audio output device was found on this computer.");
-
 QtWaveOutput::QtWaveOutput(QObject* parent) : QIODevice(parent) {}
 
 QtWaveOutput::~QtWaveOutput()
@@ -103,55 +100,6 @@ qint64 QtWaveOutput::readData(char* data, qint64 maxSize)
     for (int userValue : completed)
         Completed(userValue);
     return done;
-}
-
-MusicService::MusicService(QObject* parent) : QObject(parent)
-{
-    ownOutput_ = std::make_unique<QtWaveOutput>();
-    if (ownOutput_->OpenDevice())
-        MakePlayer(*ownOutput_);
-}
-
-MusicService::MusicService(WaveOutput* output, QObject* parent) : QObject(parent)
-{
-    if (output && output->IsOpen())
-        MakePlayer(*output);
-}
-
-MusicService::~MusicService()
-{
-    player_.reset();
-}
-
-void MusicService::MakePlayer(WaveOutput& output)
-{
-    // Tasks posted to this object are dropped by Qt once it is destroyed.
-    player_ = std::make_unique<MusicPlayer>(output, [this](std::function<void()> task) {
-        QMetaObject::invokeMethod(this, std::move(task), Qt::QueuedConnection);
-    });
-}
-
-bool MusicService::Start(const QString& path)
-{
-    if (!player_)
-        return false;
-    player_->Start(path.toStdString());
-    return true;
-}
-
-void MusicService::Stop()
-{
-    if (player_)
-        player_->Stop();
-}
-
-bool MusicService::IsPlaying() const
-{
-    if (!player_)
-        return false;
-    const MusicPlayer::State state = player_->CurrentState();
-    return state == MusicPlayer::State::Prefilling || state == MusicPlayer::State::Playing ||
-           state == MusicPlayer::State::Finished;
 }
 
 } // namespace lumivox::ui

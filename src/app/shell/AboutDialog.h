@@ -22,23 +22,4 @@ private:
     QImage banner_;
 };
 
-// The splash window: centred, borderless, showing the banner; it closes at the first
-// mouse click or key press anywhere in the program, or by itself after autoCloseSeconds
-// (0: never).
-class SplashWindow final : public QWidget {
-    Q_OBJECT
-public:
-    static constexpr int kAutoCloseSeconds = 3;
-    explicit SplashWindow(int autoCloseSeconds = kAutoCloseSeconds);
-    ~SplashWindow() override;
-
-protected:
-    void paintEvent(QPaintEvent* event) override;
-    // Closes at the first mouse click or key press anywhere in the program.
-    bool eventFilter(QObject* watched, QEvent* event) override;
-
-private:
-    QImage banner_;
-};
-
 } // namespace lumivox::ui

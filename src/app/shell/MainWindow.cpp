@@ -13,11 +13,13 @@
 #include "editor/EditorViews.h"
 #include "discmenu/MenuPage.h"
 #include "services/MessageBoxes.h"
+#include "services/FileChooser.h"
 #include "shell/OptionsDialog.h"
 #include "preview/PreviewPage.h"
 #include "services/ProjectBridge.h"
 #include "logic/ProjectOpener.h"
 #include "services/QtWaveOutput.h"
+#include "services/MusicService.h"
 #include "services/RecorderSetup.h"
 
 #include <QActionGroup>

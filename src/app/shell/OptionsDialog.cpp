@@ -4,6 +4,7 @@
 #include "logic/CoreText.h"
 
 #include "services/MessageBoxes.h"
+#include "services/FileChooser.h"
 
 #include <QCheckBox>
 #include <QComboBox>

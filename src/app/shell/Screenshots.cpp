@@ -16,6 +16,7 @@
 #include "shell/MainWindow.h"
 #include "discmenu/MenuPage.h"
 #include "services/MessageBoxes.h"
+#include "services/FileChooser.h"
 #include "preview/PreviewPage.h"
 
 #include "project/AlbumTable.h"
