@@ -5,9 +5,9 @@
 
 #include "app_pages_fixture.h"
 
+#include "discmenu/MenuPage.h"
 #include "picture/FrameRenderer.h"
 #include "production/ProductionPlan.h"
-#include "discmenu/MenuPage.h"
 
 #include <QLabel>
 #include <QListWidget>
@@ -241,28 +241,33 @@ private slots:
         QCOMPARE(list->currentItem()->text(), QStringLiteral("Classic"));
     }
 
-    // A double click on a title renames its album; on an entry without an album, or
-    // beside the titles, nothing happens.
+    // A double click on a title renames its album (the name trimmed, as the editor's
+    // dialog does, and an empty one refused); on an entry without an album, or beside the
+    // titles, nothing happens.
     void titleEditing_data()
     {
         QTest::addColumn<int>("entry"); // 1-based; 0 = a point on no title
         QTest::addColumn<bool>("accepted");
+        QTest::addColumn<QString>("answer");
         QTest::addColumn<QString>("asked");
         QTest::addColumn<QString>("names");
-        QTest::newRow("first title") << 1 << true << "Album 1" << "Renamed,Album 2";
-        QTest::newRow("second title") << 2 << true << "Album 2" << "Album 1,Renamed";
-        QTest::newRow("cancelled") << 2 << false << "Album 2" << "Album 1,Album 2";
-        QTest::newRow("entry without album") << 4 << true << "" << "Album 1,Album 2";
-        QTest::newRow("no title") << 0 << true << "" << "Album 1,Album 2";
+        QTest::newRow("first title") << 1 << true << "Renamed" << "Album 1" << "Renamed,Album 2";
+        QTest::newRow("second title") << 2 << true << "Renamed" << "Album 2" << "Album 1,Renamed";
+        QTest::newRow("trimmed") << 1 << true << "  Spaced  " << "Album 1" << "Spaced,Album 2";
+        QTest::newRow("empty refused") << 1 << true << "   " << "Album 1" << "Album 1,Album 2";
+        QTest::newRow("cancelled") << 2 << false << "Renamed" << "Album 2" << "Album 1,Album 2";
+        QTest::newRow("entry without album") << 4 << true << "Renamed" << "" << "Album 1,Album 2";
+        QTest::newRow("no title") << 0 << true << "Renamed" << "" << "Album 1,Album 2";
     }
     void titleEditing()
     {
         QFETCH(int, entry);
         QFETCH(bool, accepted);
+        QFETCH(QString, answer);
         QFETCH(QString, asked);
         QFETCH(QString, names);
         MenuHarness h(2);
-        h.nameAnswer = QStringLiteral("Renamed");
+        h.nameAnswer = answer;
         h.nameAccepted = accepted;
         MenuTemplate menuTemplate;
         QVERIFY(h.discMenu->LoadCurrentTemplate(menuTemplate));

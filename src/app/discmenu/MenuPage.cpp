@@ -1,31 +1,29 @@
 // SPDX-License-Identifier: GPL-2.0-or-later
 #include "discmenu/MenuPage.h"
 
+#include "editor/EditorDialogs.h"
 #include "logic/CoreText.h"
-
-#include "picture/FrameRenderer.h"
-#include "picture/MenuTemplate.h"
 #include "logic/MenuPaging.h"
 #include "logic/TemplateCheck.h"
+#include "picture/FrameRenderer.h"
+#include "picture/MenuTemplate.h"
 #include "production/ProductionPlan.h"
 #include "project/AlbumTable.h"
 #include "project/Settings.h"
-#include "services/MessageBoxes.h"
 #include "services/FileChooser.h"
+#include "services/MessageBoxes.h"
+#include "services/MusicService.h"
 #include "services/ProjectBridge.h"
 #include "services/QtWaveOutput.h"
-#include "services/MusicService.h"
 
 #include <QApplication>
 #include <QContextMenuEvent>
-#include <QFileDialog>
 #include <QFile>
 #include <QFileInfo>
 #include <QCoreApplication>
 #include <QGridLayout>
 #include <QHBoxLayout>
 #include <QIcon>
-#include <QInputDialog>
 #include <QLabel>
 #include <QListWidget>
 #include <QMenu>
@@ -187,16 +185,17 @@ private:
 
 MenuPage::MenuPage(const AppContext& context, QWidget* parent) : Page(context, parent)
 {
-    askFile_ = [](QWidget* owner, const QString& title, const QString& filter) {
-        return QFileDialog::getOpenFileName(owner, title, {}, filter);
+    // The program's own file chooser (it starts where the last dialog went) and the
+    // editor's album name dialog.
+    askFile_ = [files = context_.files](QWidget* owner, const QString& title, const QString& filter) {
+        return files ? files->OpenFile(owner, title, filter) : QString();
     };
     askName_ = [](QWidget* owner, QString& name) {
-        bool ok = false;
-        const QString text =
-            QInputDialog::getText(owner, tr("Album Name"), tr("Album name:"), QLineEdit::Normal, name, &ok);
-        if (ok)
-            name = text;
-        return ok;
+        AlbumNameDialog dialog(name, owner);
+        if (dialog.exec() != QDialog::Accepted)
+            return false;
+        name = dialog.Name();
+        return true;
     };
 
     auto* layout = new QVBoxLayout(this);
@@ -644,8 +643,9 @@ void MenuPage::EditTitleAt(const QPoint& point)
             continue;
         const int album = firstAlbum_ + static_cast<int>(i);
         QString name = FromStd(project.Album(album).name);
-        // The project announces the new name, which redraws the menu.
-        if (askName_(this, name))
+        // The project announces the new name, which redraws the menu. As in the editor, the
+        // name is trimmed and an empty one changes nothing.
+        if (askName_(this, name) && !(name = name.trimmed()).isEmpty())
             context_.bridge->Edit(tr("Rename Album"), [&] { project.RenameAlbum(album, name.toStdString()); });
         return;
     }

@@ -72,6 +72,13 @@ QString QtFileChooser::Folder(QWidget* parent, const QString& start)
     return QFileDialog::getExistingDirectory(parent, QObject::tr("Temporary Folder"), start);
 }
 
+QString QtFileChooser::OpenFile(QWidget* parent, const QString& title, const QString& filter)
+{
+    const QString path = QFileDialog::getOpenFileName(parent, title, StartFolder(), filter);
+    Remember(path);
+    return path;
+}
+
 QString QtFileChooser::SaveDiscImage(QWidget* parent, const QString& suggestion)
 {
     // A bare name is suggested in the start folder.

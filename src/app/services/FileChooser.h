@@ -30,6 +30,15 @@ public:
     virtual QString SaveProject(QWidget* parent, const QString& suggestion) = 0;
     virtual QStringList OpenPictures(QWidget* parent) = 0;
     virtual QString Folder(QWidget* parent, const QString& start) = 0;
+    // Any one file to open, with the dialog's title and filter (the disc menu's background
+    // picture and music).
+    virtual QString OpenFile(QWidget* parent, const QString& title, const QString& filter)
+    {
+        (void)parent;
+        (void)title;
+        (void)filter;
+        return {};
+    }
     // The CUE file of a disc image to write (the BIN goes beside it).
     virtual QString SaveDiscImage(QWidget* parent, const QString& suggestion)
     {
@@ -50,6 +59,7 @@ public:
     QString SaveProject(QWidget* parent, const QString& suggestion) override;
     QStringList OpenPictures(QWidget* parent) override;
     QString Folder(QWidget* parent, const QString& start) override;
+    QString OpenFile(QWidget* parent, const QString& title, const QString& filter) override;
     QString SaveDiscImage(QWidget* parent, const QString& suggestion) override;
 };
 
