@@ -17,20 +17,20 @@
 
 #include "base/Parallel.h"
 #include "base/Paths.h"
+#include "burn/BurnPage.h"
+#include "editor/EditorPage.h"
+#include "preview/PreviewPage.h"
+#include "production/ProductionSetup.h"
 #include "project/AlbumTable.h"
 #include "project/Settings.h"
-#include "shell/AppContext.h"
-#include "burn/BurnPage.h"
-#include "production/ProductionSetup.h"
-#include "editor/EditorPage.h"
-#include "shell/MainWindow.h"
-#include "services/MessageBoxes.h"
 #include "services/FileChooser.h"
-#include "preview/PreviewPage.h"
+#include "services/MessageBoxes.h"
+#include "services/MusicService.h"
 #include "services/ProjectBridge.h"
 #include "services/QtWaveOutput.h"
-#include "services/MusicService.h"
 #include "services/RecorderSetup.h"
+#include "shell/AppContext.h"
+#include "shell/MainWindow.h"
 
 #include <QApplication>
 #include <QDialog>

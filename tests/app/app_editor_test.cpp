@@ -7,16 +7,16 @@
 
 #include "app_fakes.h"
 
-#include "picture/PLTextException.h"
-#include "picture/PicReader.h"
-#include "project/AlbumTable.h"
-#include "project/Settings.h"
-#include "shell/AppContext.h"
 #include "editor/EditorDialogs.h"
 #include "editor/EditorModels.h"
 #include "editor/EditorPage.h"
 #include "editor/EditorViews.h"
+#include "picture/PLTextException.h"
+#include "picture/PicReader.h"
+#include "project/AlbumTable.h"
+#include "project/Settings.h"
 #include "services/ProjectBridge.h"
+#include "shell/AppContext.h"
 
 #include <QAbstractItemModelTester>
 #include <QBuffer>

@@ -3,9 +3,9 @@
 // Stand-ins for the parts of the desktop program that talk to the user or the machine:
 // message boxes, file choosers, the wave output and the recorder backend.
 
-#include "services/MessageBoxes.h"
-#include "services/FileChooser.h"
 #include "logic/MusicPlayer.h"
+#include "services/FileChooser.h"
+#include "services/MessageBoxes.h"
 #include "services/RecorderSetup.h"
 
 #include <QCoreApplication>

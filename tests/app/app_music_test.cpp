@@ -4,10 +4,10 @@
 
 #include "app_fakes.h"
 
-#include "production/WaveFile.h"
 #include "logic/MusicPlayer.h"
-#include "services/QtWaveOutput.h"
+#include "production/WaveFile.h"
 #include "services/MusicService.h"
+#include "services/QtWaveOutput.h"
 
 #include <QTemporaryDir>
 #include <QFile>

@@ -9,10 +9,10 @@
 #include "picture/MenuTemplate.h"
 #include "project/AlbumTable.h"
 #include "project/Settings.h"
-#include "shell/AppContext.h"
+#include "services/MusicService.h"
 #include "services/ProjectBridge.h"
 #include "services/QtWaveOutput.h"
-#include "services/MusicService.h"
+#include "shell/AppContext.h"
 
 #include <QColor>
 #include <QDir>

@@ -5,9 +5,9 @@
 #include "app_pages_fixture.h"
 
 #include "picture/FrameRenderer.h"
-#include "production/ProductionPlan.h"
 #include "preview/PreviewPage.h"
 #include "preview/RemoteControl.h"
+#include "production/ProductionPlan.h"
 
 using namespace lumivox;
 using namespace lumivox::ui;

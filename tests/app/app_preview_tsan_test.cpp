@@ -4,10 +4,10 @@
 // cannot be decoded are left out, and nothing of a stopped album reaches the next show.
 // Built also with ThreadSanitizer, which checks the worker against the owner thread.
 
-#include "picture/FrameRenderer.h"
-#include "picture/PLTextException.h"
 #include "logic/MenuPaging.h"
 #include "logic/SlideShow.h"
+#include "picture/FrameRenderer.h"
+#include "picture/PLTextException.h"
 
 #include <gtest/gtest.h>
 

@@ -5,6 +5,9 @@
 
 #include "base/Paths.h"
 #include "base/TextUtil.h"
+#include "burn/EraseDialog.h"
+#include "burn/PictureButton.h"
+#include "burn/ProgressDialog.h"
 #include "picture/MenuTemplate.h"
 #include "production/ProductionPlan.h"
 #include "production/ProductionSetup.h"
@@ -14,14 +17,11 @@
 #include "recorder/DriveDatabase.h"
 #include "recorder/RecorderDriver.h"
 #include "recorder/Scsi.h"
-#include "vcd/VideoCdLayout.h"
-#include "burn/EraseDialog.h"
-#include "services/MessageBoxes.h"
 #include "services/FileChooser.h"
-#include "burn/PictureButton.h"
-#include "burn/ProgressDialog.h"
+#include "services/MessageBoxes.h"
 #include "services/ProjectBridge.h"
 #include "services/RecorderSetup.h"
+#include "vcd/VideoCdLayout.h"
 
 #include <QButtonGroup>
 #include <QCheckBox>

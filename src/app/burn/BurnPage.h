@@ -9,13 +9,13 @@
 // burn commands are disabled and the page says why and offers the disc image instead; a
 // project over one of the disc's limits names the limit and cannot be burnt.
 
-#include "production/DiscEstimate.h"
-#include "services/RecorderSetup.h"
+#include "burn/ProgressDialog.h"
 #include "logic/BurnRun.h"
 #include "logic/DriveTasks.h"
 #include "logic/OwnerLink.h"
+#include "production/DiscEstimate.h"
+#include "services/RecorderSetup.h"
 #include "shell/Page.h"
-#include "burn/ProgressDialog.h"
 
 #include <functional>
 #include <QPointer>

@@ -4,8 +4,8 @@
 #include "logic/CoreText.h"
 
 #include "recorder/RecorderDriver.h"
-#include "services/MessageBoxes.h"
 #include "services/FileChooser.h"
+#include "services/MessageBoxes.h"
 
 #include <QHBoxLayout>
 #include <QLabel>

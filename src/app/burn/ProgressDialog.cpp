@@ -3,9 +3,9 @@
 
 #include "logic/CoreText.h"
 
-#include "services/MessageBoxes.h"
-#include "services/FileChooser.h"
 #include "burn/TextProgressBar.h"
+#include "services/FileChooser.h"
+#include "services/MessageBoxes.h"
 
 #include <QGroupBox>
 #include <QHBoxLayout>

@@ -3,13 +3,13 @@
 
 #include "logic/CoreText.h"
 
-#include "project/Settings.h"
 #include "editor/EditorDialogs.h"
 #include "editor/EditorModels.h"
 #include "editor/EditorViews.h"
-#include "services/MessageBoxes.h"
-#include "services/FileChooser.h"
 #include "logic/PictureAdder.h"
+#include "project/Settings.h"
+#include "services/FileChooser.h"
+#include "services/MessageBoxes.h"
 #include "services/ProjectBridge.h"
 
 #include <QDir>

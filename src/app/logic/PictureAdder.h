@@ -5,8 +5,8 @@
 // in), with progress and the result coming back as queued signals; the receiver adds the
 // decoded pictures to the project on the user-interface thread.
 
-#include "project/AlbumTable.h"
 #include "logic/BackgroundDecode.h"
+#include "project/AlbumTable.h"
 
 #include <QObject>
 #include <QStringList>

@@ -4,8 +4,8 @@
 // decoded on a worker thread (DecodeProjectFile), progress and the result come back as
 // queued signals, and the caller applies the result to the project on the UI thread.
 
-#include "project/AlbumTable.h"
 #include "logic/BackgroundDecode.h"
+#include "project/AlbumTable.h"
 
 #include <QObject>
 #include <QString>

@@ -1,18 +1,18 @@
 // SPDX-License-Identifier: GPL-2.0-or-later
-#include "shell/Resources.h"
 #include "preview/PreviewPage.h"
+#include "shell/Resources.h"
 
-#include "picture/FrameRenderer.h"
-#include "picture/MenuTemplate.h"
 #include "logic/CoreText.h"
 #include "logic/MenuPaging.h"
+#include "picture/FrameRenderer.h"
+#include "picture/MenuTemplate.h"
+#include "preview/RemoteControl.h"
 #include "production/ProductionPlan.h"
 #include "project/AlbumTable.h"
 #include "project/Settings.h"
+#include "services/MusicService.h"
 #include "services/ProjectBridge.h"
 #include "services/QtWaveOutput.h"
-#include "services/MusicService.h"
-#include "preview/RemoteControl.h"
 
 #include <algorithm>
 #include <QCheckBox>

@@ -1,6 +1,6 @@
 // SPDX-License-Identifier: GPL-2.0-or-later
-#include "shell/Resources.h"
 #include "preview/RemoteControl.h"
+#include "shell/Resources.h"
 
 #include <algorithm>
 #include <QFont>

@@ -1,22 +1,22 @@
 // SPDX-License-Identifier: GPL-2.0-or-later
-#include "shell/Resources.h"
 #include "shell/Application.h"
+#include "shell/Resources.h"
 
 #include "base/Paths.h"
 #include "picture/MenuTemplate.h"
 #include "project/AlbumTable.h"
 #include "project/Settings.h"
-#include "shell/AboutDialog.h"
-#include "shell/SplashWindow.h"
-#include "shell/AppContext.h"
-#include "shell/MainWindow.h"
-#include "services/MessageBoxes.h"
 #include "services/FileChooser.h"
+#include "services/MessageBoxes.h"
+#include "services/MusicService.h"
 #include "services/ProjectBridge.h"
 #include "services/QtWaveOutput.h"
-#include "services/MusicService.h"
 #include "services/RecorderSetup.h"
+#include "shell/AboutDialog.h"
+#include "shell/AppContext.h"
+#include "shell/MainWindow.h"
 #include "shell/Screenshots.h"
+#include "shell/SplashWindow.h"
 
 #include <QApplication>
 #include <QCommandLineParser>

@@ -1,6 +1,6 @@
 // SPDX-License-Identifier: GPL-2.0-or-later
-#include "shell/Resources.h"
 #include "shell/Artwork.h"
+#include "shell/Resources.h"
 
 #include <QFont>
 #include <QFontMetrics>

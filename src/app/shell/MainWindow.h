@@ -7,8 +7,8 @@
 #include "logic/DriveTasks.h"
 #include "logic/OwnerLink.h"
 #include "project/AlbumTable.h"
-#include "shell/AppContext.h"
 #include "services/RecorderSetup.h"
+#include "shell/AppContext.h"
 
 #include <QMainWindow>
 #include <QString>

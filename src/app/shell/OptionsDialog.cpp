@@ -3,8 +3,8 @@
 
 #include "logic/CoreText.h"
 
-#include "services/MessageBoxes.h"
 #include "services/FileChooser.h"
+#include "services/MessageBoxes.h"
 
 #include <QCheckBox>
 #include <QComboBox>

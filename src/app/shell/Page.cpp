@@ -1,6 +1,6 @@
 // SPDX-License-Identifier: GPL-2.0-or-later
-#include "shell/Resources.h"
 #include "shell/Page.h"
+#include "shell/Resources.h"
 
 #include <QFrame>
 #include <QHBoxLayout>
