@@ -306,9 +306,8 @@ void BurnPage::RecordersChanged()
     } else {
         drives_->setEnabled(true);
         const int selected = context_.recorders->SelectedIndex();
-        drives_->setCurrentIndex(selected >= 0 ? selected
-                                               : std::clamp(context_.settings->recorder, 0,
-                                                            static_cast<int>(drives.size()) - 1));
+        drives_->setCurrentIndex(
+            selected >= 0 ? selected : std::clamp(context_.settings->recorder, 0, static_cast<int>(drives.size()) - 1));
     }
     UpdateCommands();
 }
@@ -330,9 +329,18 @@ void BurnPage::DriverMade(RecorderSetupResult result)
     UpdateBusy();
 }
 
-QString BurnPage::RecorderNote() const { return recorderNote_->text(); }
-QString BurnPage::CapacityText() const { return capacity_->text(); }
-QString BurnPage::LimitText() const { return limit_->isHidden() ? QString() : limit_->text(); }
+QString BurnPage::RecorderNote() const
+{
+    return recorderNote_->text();
+}
+QString BurnPage::CapacityText() const
+{
+    return capacity_->text();
+}
+QString BurnPage::LimitText() const
+{
+    return limit_->isHidden() ? QString() : limit_->text();
+}
 
 void BurnPage::ScheduleCapacity()
 {
@@ -357,18 +365,18 @@ void BurnPage::UpdateCapacity()
     const std::string programFolder =
         context_.settings->programFolder.empty() ? ProgramFolder() : context_.settings->programFolder;
     const unsigned generation = link_->NextGeneration();
-    estimateWorker_.Run([this, link = link_, generation, plan = std::move(plan), menu = std::move(menu),
-                         programFolder]() mutable {
-        auto outcome = std::make_shared<EstimateOutcome>();
-        std::string error;
-        outcome->valid = menu && SetMenuFromState(*menu, plan, &error);
-        outcome->error = TranslateCoreText(error);
-        if (outcome->valid) {
-            outcome->estimate = EstimateDisc(plan, programFolder);
-            outcome->withMusic = !plan.musicPath.empty();
-        }
-        link->PostIfCurrent(generation, [this, outcome] { ShowEstimate(*outcome); });
-    });
+    estimateWorker_.Run(
+        [this, link = link_, generation, plan = std::move(plan), menu = std::move(menu), programFolder]() mutable {
+            auto outcome = std::make_shared<EstimateOutcome>();
+            std::string error;
+            outcome->valid = menu && SetMenuFromState(*menu, plan, &error);
+            outcome->error = TranslateCoreText(error);
+            if (outcome->valid) {
+                outcome->estimate = EstimateDisc(plan, programFolder);
+                outcome->withMusic = !plan.musicPath.empty();
+            }
+            link->PostIfCurrent(generation, [this, outcome] { ShowEstimate(*outcome); });
+        });
     UpdateCommands();
 }
 
@@ -453,9 +461,18 @@ void BurnPage::UpdateCommands()
     recorderNote_->setVisible(!recorderNote_->text().isEmpty());
 }
 
-void BurnPage::Burn() { StartRun(RunKind::Burn); }
-void BurnPage::TestBurn() { StartRun(RunKind::TestBurn); }
-void BurnPage::SaveDiscImage() { StartRun(RunKind::DiscImage); }
+void BurnPage::Burn()
+{
+    StartRun(RunKind::Burn);
+}
+void BurnPage::TestBurn()
+{
+    StartRun(RunKind::TestBurn);
+}
+void BurnPage::SaveDiscImage()
+{
+    StartRun(RunKind::DiscImage);
+}
 
 void BurnPage::StartRun(RunKind kind)
 {
@@ -528,8 +545,9 @@ void BurnPage::RunOn(RunKind kind, const RecorderDrive* drive)
         // Without music every segment's size is fixed, so the estimate is the image's
         // size to the sector and a disc too small is refused before anything is encoded.
         // With music the menu pages are estimated; the feed then checks the laid-out disc.
-        const std::int64_t knownSectors =
-            context_.discMenu->BackgroundMusic().empty() && estimate_.sectorsExact ? std::int64_t{estimate_.sectors} : -1;
+        const std::int64_t knownSectors = context_.discMenu->BackgroundMusic().empty() && estimate_.sectorsExact
+                                              ? std::int64_t{estimate_.sectors}
+                                              : -1;
         // Opening the feed checks that the disc is blank (once per burn) and may wait for
         // the drive to load: all on the drive's worker.
         DriveTask(options.device, [this, run, options, knownSectors]() -> std::function<void()> {
@@ -550,8 +568,9 @@ void BurnPage::Launch(std::shared_ptr<BurnRun> run, const std::string& device)
     // The last run has let go of its drive (or never had one); dropping it waits for nothing.
     lastRun_ = run;
     holdingRun_ = run;
-    connect(&run->Bridge(), &RunBridge::finished, this,
-            [this, which = run.get(), device] { ReleaseRun(which, device); }, Qt::QueuedConnection);
+    connect(
+        &run->Bridge(), &RunBridge::finished, this, [this, which = run.get(), device] { ReleaseRun(which, device); },
+        Qt::QueuedConnection);
     UpdateBusy();
     OpenProgress(run);
     if (!run->IsStarted())
@@ -618,14 +637,15 @@ void BurnPage::WithSelectedDrive(std::function<void(BaseDriver&)> command)
     if (!drive || IsBusy())
         return;
     const DriverChoice choice = DriverChoiceFromSetting(context_.settings->driver);
-    DriveTask(drive->device, [this, device = drive->device, choice, command = std::move(command)]() -> std::function<void()> {
-        OpenedDrive recorder;
-        std::string error;
-        if (!OpenDrive(device, choice, &recorder, &error))
-            return [this, error] { context_.messages->Information(this, TranslateCoreText(error)); };
-        command(*recorder.driver);
-        return {};
-    });
+    DriveTask(drive->device,
+              [this, device = drive->device, choice, command = std::move(command)]() -> std::function<void()> {
+                  OpenedDrive recorder;
+                  std::string error;
+                  if (!OpenDrive(device, choice, &recorder, &error))
+                      return [this, error] { context_.messages->Information(this, TranslateCoreText(error)); };
+                  command(*recorder.driver);
+                  return {};
+              });
 }
 
 void BurnPage::Erase()

@@ -47,11 +47,12 @@ QString DiscImageName(const QString& label);
 inline constexpr const char* kPalNote = "PAL is widely used in Asian and European countries.";
 inline constexpr const char* kNtscNote = "NTSC is widely used in North American countries.";
 inline constexpr const char* kDefaultCdLabelText = "My Photo VideoCD";
-inline constexpr const char* kTestBurnQuestion =
-    QT_TRANSLATE_NOOP("lumivox::core", "This operation will simulate the burning process. No real data will be written. The disc remains blank and is "
+inline constexpr const char* kTestBurnQuestion = QT_TRANSLATE_NOOP(
+    "lumivox::core",
+    "This operation will simulate the burning process. No real data will be written. The disc remains blank and is "
     "not playable after burning. \n\nDo you want to continue?");
 // The write speeds of the "BurnSpeed" setting, indices 0 to 6.
-inline constexpr const char* kSpeedNames[] = {"1x    (150 kb/s)",  "2x    (300 kb/s)",  "4x    (600 kb/s)",
+inline constexpr const char* kSpeedNames[] = {"1x    (150 kb/s)",  "2x    (300 kb/s)", "4x    (600 kb/s)",
                                               "8x    (1200 kb/s)", "12x  (1800 kb/s)", "24x  (3600 kb/s)",
                                               "Max. Speed"};
 // An 80-minute CD-R: the meter's scale and the disc's limit.
@@ -103,10 +104,7 @@ public:
     std::shared_ptr<BurnRun> LastRun() const { return lastRun_; }
     // Drive commands under way, or a run (even one whose dialog has closed after Cancel)
     // still holding the drive: the page shows the busy cursor and takes no drive command.
-    bool IsBusy() const
-    {
-        return driveBusy_ > 0 || holdingRun_ != nullptr || context_.recorders->IsMakingDriver();
-    }
+    bool IsBusy() const { return driveBusy_ > 0 || holdingRun_ != nullptr || context_.recorders->IsMakingDriver(); }
     // The driver of a drive chosen here, or after Options, has been made (or not).
     void DriverMade(RecorderSetupResult result);
     // The way back to this page from workers (the recorder set-up's included).

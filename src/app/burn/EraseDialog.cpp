@@ -61,7 +61,10 @@ EraseDialog::~EraseDialog()
         worker_.join();
 }
 
-QString EraseDialog::Description() const { return description_->text(); }
+QString EraseDialog::Description() const
+{
+    return description_->text();
+}
 
 void EraseDialog::MethodChanged(int index)
 {
@@ -91,8 +94,8 @@ void EraseDialog::StartErase()
         auto post = [this](auto call) { QMetaObject::invokeMethod(this, call, Qt::QueuedConnection); };
         std::string error;
         const bool ok = EraseDisc(
-            driver_, full, &stop_, [&post, this](std::int64_t ms) { post([this, ms] { ShowElapsed(ms); }); },
-            &error, clock.get());
+            driver_, full, &stop_, [&post, this](std::int64_t ms) { post([this, ms] { ShowElapsed(ms); }); }, &error,
+            clock.get());
         if (!ok && stop_.IsSet())
             return; // the dialog is going away
         post([this, ok, error = QString::fromStdString(error).trimmed()] { EraseEnded(ok, error); });

@@ -37,7 +37,8 @@ int ClampedTenths(std::int64_t done, std::int64_t total)
 QString ClockText(qint64 seconds)
 {
     seconds = std::max<qint64>(seconds, 0);
-    return QString::asprintf("%02lld:%02lld", static_cast<long long>(seconds / 60), static_cast<long long>(seconds % 60));
+    return QString::asprintf("%02lld:%02lld", static_cast<long long>(seconds / 60),
+                             static_cast<long long>(seconds % 60));
 }
 
 ProgressDialog::ProgressDialog(std::shared_ptr<BurnRun> run, MessageBoxes& messages, QWidget* parent)
@@ -108,10 +109,22 @@ void ProgressDialog::StartRun()
         Finish(TranslateCoreText(kTextBurnFailed).arg(tr("The run could not be started.")), false);
 }
 
-QString ProgressDialog::MessageText() const { return message_->text(); }
-QString ProgressDialog::TimeText() const { return times_->text(); }
-QString ProgressDialog::DetailsText() const { return details_->isHidden() ? QString() : details_->text(); }
-QString ProgressDialog::WarningText() const { return warnings_->isHidden() ? QString() : warnings_->text(); }
+QString ProgressDialog::MessageText() const
+{
+    return message_->text();
+}
+QString ProgressDialog::TimeText() const
+{
+    return times_->text();
+}
+QString ProgressDialog::DetailsText() const
+{
+    return details_->isHidden() ? QString() : details_->text();
+}
+QString ProgressDialog::WarningText() const
+{
+    return warnings_->isHidden() ? QString() : warnings_->text();
+}
 
 void ProgressDialog::SetMessage(const QString& text)
 {
@@ -179,7 +192,7 @@ void ProgressDialog::HandleProgress(const ProgressEvent& event)
         break;
     case UM_WRITE_PROGRESS: {
         const bool verifying = event.stage == ProgressStage::Verifying;
-        const char* text = verifying ? kTextVerifying
+        const char* text = verifying                            ? kTextVerifying
                            : run_->Kind() == RunKind::DiscImage ? kTextWritingImage
                                                                 : kTextWriting;
         SetMessage(QString::fromLatin1(text));

@@ -40,20 +40,25 @@ inline constexpr const char* kTextWriting = QT_TRANSLATE_NOOP("lumivox::core", "
 inline constexpr const char* kTextLeadOut = QT_TRANSLATE_NOOP("lumivox::core", "Writing lead out...");
 inline constexpr const char* kTextDriveWait = QT_TRANSLATE_NOOP("lumivox::core", "Please wait...");
 inline constexpr const char* kTextFlushCache = QT_TRANSLATE_NOOP("lumivox::core", "Flush cache...");
-inline constexpr const char* kTextSimulationDone =
-    QT_TRANSLATE_NOOP("lumivox::core", "The simulation is successfully finished, please click the <Burn Now> button to write the albums to the disc.");
-inline constexpr const char* kTextBurnDone =
-    QT_TRANSLATE_NOOP("lumivox::core", "Congratulations! Your photo album CD has been made. You may play it on TV with DVD/VCD player.");
-inline constexpr const char* kTextBurnFailed = QT_TRANSLATE_NOOP("lumivox::core", "The burning process failed. Error message :\n%1");
-inline constexpr const char* kTextCancelQuestion = QT_TRANSLATE_NOOP("lumivox::core", "Do you want to cancel the process?");
+inline constexpr const char* kTextSimulationDone = QT_TRANSLATE_NOOP(
+    "lumivox::core",
+    "The simulation is successfully finished, please click the <Burn Now> button to write the albums to the disc.");
+inline constexpr const char* kTextBurnDone = QT_TRANSLATE_NOOP(
+    "lumivox::core", "Congratulations! Your photo album CD has been made. You may play it on TV with DVD/VCD player.");
+inline constexpr const char* kTextBurnFailed =
+    QT_TRANSLATE_NOOP("lumivox::core", "The burning process failed. Error message :\n%1");
+inline constexpr const char* kTextCancelQuestion =
+    QT_TRANSLATE_NOOP("lumivox::core", "Do you want to cancel the process?");
 // Beyond the burn itself: the stages a disc image and a verified burn add.
 inline constexpr const char* kTextAuthoring = QT_TRANSLATE_NOOP("lumivox::core", "Laying out the disc...");
 inline constexpr const char* kTextWritingImage = "Writing the disc image...";
 inline constexpr const char* kTextVerifying = "Verifying the disc...";
-inline constexpr const char* kTextVerified = QT_TRANSLATE_NOOP("lumivox::core", "Every sector of the disc was read back and matches what was written.");
-inline constexpr const char* kTextImageDone =
-    QT_TRANSLATE_NOOP("lumivox::core", "The disc image has been saved:\n%1\n%2\nAny CD burning program can write it to a CD-R.");
-inline constexpr const char* kTextImageFailed = QT_TRANSLATE_NOOP("lumivox::core", "The disc image could not be made. Error message :\n%1");
+inline constexpr const char* kTextVerified =
+    QT_TRANSLATE_NOOP("lumivox::core", "Every sector of the disc was read back and matches what was written.");
+inline constexpr const char* kTextImageDone = QT_TRANSLATE_NOOP(
+    "lumivox::core", "The disc image has been saved:\n%1\n%2\nAny CD burning program can write it to a CD-R.");
+inline constexpr const char* kTextImageFailed =
+    QT_TRANSLATE_NOOP("lumivox::core", "The disc image could not be made. Error message :\n%1");
 
 class ProgressDialog final : public QDialog {
     Q_OBJECT

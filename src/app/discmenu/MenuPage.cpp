@@ -62,7 +62,10 @@ constexpr QSize kMenuButton(126, 26);
 constexpr int kFileNameRole = Qt::UserRole;
 constexpr int kProblemRole = Qt::UserRole + 1;
 
-QString FromStd(const std::string& text) { return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size())); }
+QString FromStd(const std::string& text)
+{
+    return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
+}
 
 // The template's preview with a warning sign in its corner, for a template that cannot
 // serve.
@@ -308,7 +311,8 @@ QString MusicProblem(const QString& path)
     if (suffix == QStringLiteral("mp3"))
         return file.size() > 0 ? QString() : QCoreApplication::translate("MenuPage", "%1 is empty.").arg(name);
     if (suffix != QStringLiteral("wav"))
-        return QCoreApplication::translate("MenuPage", "%1: only MP3 and WAVE files can be the menu's music.").arg(name);
+        return QCoreApplication::translate("MenuPage", "%1: only MP3 and WAVE files can be the menu's music.")
+            .arg(name);
     // The chunks are walked up to the format chunk; a hostile size ends the walk.
     const QByteArray riff = file.read(12);
     if (riff.size() < 12 || !riff.startsWith("RIFF") || riff.mid(8, 4) != "WAVE")
@@ -353,8 +357,14 @@ QString MusicProblem(const QString& path)
     return QCoreApplication::translate("MenuPage", "%1 is not a WAVE file.").arg(name);
 }
 
-QRect MenuPage::PageRect() const { return area_->PageRect(); }
-QWidget* MenuPage::PreviewArea() const { return area_; }
+QRect MenuPage::PageRect() const
+{
+    return area_->PageRect();
+}
+QWidget* MenuPage::PreviewArea() const
+{
+    return area_;
+}
 
 void MenuPage::OnShown()
 {
@@ -551,7 +561,8 @@ void MenuPage::ChooseBackground()
         return;
     // A picture that cannot be decoded would leave the disc without any menu page.
     if (const std::string problem = BackgroundProblem(file.toStdString()); !problem.empty()) {
-        context_.messages->Warning(this, tr("This picture cannot be the menu's background:\n%1").arg(TranslateCoreText(problem)));
+        context_.messages->Warning(
+            this, tr("This picture cannot be the menu's background:\n%1").arg(TranslateCoreText(problem)));
         return;
     }
     const ProjectDesign before = Design();
@@ -590,9 +601,9 @@ QStringList MenuPage::ApplyDesign(const ProjectDesign& design)
     if (wanted != state.CurrentTemplate()) {
         const std::string path =
             installed ? TemplateFolder(state.ProgramFolder()) + wanted.substr(installedPrefix.size()) : wanted;
-        const bool selected = TemplateProblem(path).empty() &&
-                              (installed ? state.SelectTemplate(wanted.substr(installedPrefix.size()))
-                                         : state.SelectTemplateFile(wanted));
+        const bool selected =
+            TemplateProblem(path).empty() && (installed ? state.SelectTemplate(wanted.substr(installedPrefix.size()))
+                                                        : state.SelectTemplateFile(wanted));
         if (!selected)
             problems << FromStd(path);
     }

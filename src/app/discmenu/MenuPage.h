@@ -24,7 +24,7 @@ class QPushButton;
 namespace lumivox {
 struct MenuTemplate;
 struct ProjectDesign;
-}
+} // namespace lumivox
 
 namespace lumivox::ui {
 
@@ -49,8 +49,7 @@ QString MusicProblem(const QString& path);
 QRect MenuPageRect(const QRect& area);
 // The title boxes of the page's entries scaled into page (index i is entry i + 1, album
 // firstAlbum + i); only entries that show an album have one.
-std::vector<QRect> TitleHitBoxes(const QRect& page, const MenuTemplate& menuTemplate, int firstAlbum,
-                                 int albumCount);
+std::vector<QRect> TitleHitBoxes(const QRect& page, const MenuTemplate& menuTemplate, int firstAlbum, int albumCount);
 
 class MenuPage final : public Page {
     Q_OBJECT

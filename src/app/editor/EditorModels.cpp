@@ -35,8 +35,8 @@ QImage SlideImage(const PictureItem& picture)
 
 bool IsEditorPictureName(const QString& fileName)
 {
-    static const char* const kExtensions[] = {".jpg", ".tif", ".bmp", ".pcx", ".jpeg", ".tiff",
-                                               ".png", ".webp", ".heic", ".heif", ".hif"};
+    static const char* const kExtensions[] = {".jpg", ".tif",  ".bmp",  ".pcx",  ".jpeg", ".tiff",
+                                              ".png", ".webp", ".heic", ".heif", ".hif"};
     for (const char* extension : kExtensions)
         if (fileName.endsWith(QLatin1String(extension), Qt::CaseInsensitive))
             return true;
@@ -146,12 +146,14 @@ void FileListModel::SetFolder(const QString& folder)
             inbox->results.push_back(std::move(result));
             if (!inbox->posted) {
                 inbox->posted = true;
-                QMetaObject::invokeMethod(this, [this] { TakeResults(); }, Qt::QueuedConnection);
+                QMetaObject::invokeMethod(
+                    this, [this] { TakeResults(); }, Qt::QueuedConnection);
             }
         },
         [this](unsigned gen, bool stopped) {
             if (!stopped)
-                QMetaObject::invokeMethod(this, [this, gen] { OnFinished(gen); }, Qt::QueuedConnection);
+                QMetaObject::invokeMethod(
+                    this, [this, gen] { OnFinished(gen); }, Qt::QueuedConnection);
         });
 }
 
@@ -243,10 +245,14 @@ QVariant FileListModel::data(const QModelIndex& index, int role) const
         [[fallthrough]];
     case Qt::DisplayRole:
         switch (index.column()) {
-        case NameColumn: return row.name;
-        case SizeColumn: return FileSizeText(row.bytes);
-        case TypeColumn: return row.type;
-        case ModifiedColumn: return row.date;
+        case NameColumn:
+            return row.name;
+        case SizeColumn:
+            return FileSizeText(row.bytes);
+        case TypeColumn:
+            return row.type;
+        case ModifiedColumn:
+            return row.date;
         }
         return {};
     case Qt::TextAlignmentRole:
@@ -258,13 +264,18 @@ QVariant FileListModel::data(const QModelIndex& index, int role) const
             fileIcon_ = QFileIconProvider().icon(QAbstractFileIconProvider::File);
         return fileIcon_;
     case Qt::ForegroundRole:
-        return row.unreadable ? QVariant(QApplication::palette().brush(QPalette::Disabled, QPalette::Text)) : QVariant();
+        return row.unreadable ? QVariant(QApplication::palette().brush(QPalette::Disabled, QPalette::Text))
+                              : QVariant();
     case Qt::AccessibleDescriptionRole:
         return row.unreadable ? tr("cannot be read as a picture") : QVariant();
-    case UnreadableRole: return row.unreadable;
-    case ThumbnailRole: return row.thumbnail;
-    case PlacementRole: return row.placement;
-    case PathRole: return row.path;
+    case UnreadableRole:
+        return row.unreadable;
+    case ThumbnailRole:
+        return row.thumbnail;
+    case PlacementRole:
+        return row.placement;
+    case PathRole:
+        return row.path;
     }
     return {};
 }
@@ -274,10 +285,14 @@ QVariant FileListModel::headerData(int section, Qt::Orientation orientation, int
     if (orientation != Qt::Horizontal || role != Qt::DisplayRole)
         return QAbstractTableModel::headerData(section, orientation, role);
     switch (section) {
-    case NameColumn: return tr("Name");
-    case SizeColumn: return tr("Size");
-    case TypeColumn: return tr("Type");
-    case ModifiedColumn: return tr("Modified");
+    case NameColumn:
+        return tr("Name");
+    case SizeColumn:
+        return tr("Size");
+    case TypeColumn:
+        return tr("Type");
+    case ModifiedColumn:
+        return tr("Modified");
     }
     return {};
 }
@@ -325,10 +340,10 @@ void FileListModel::sort(int column, Qt::SortOrder order)
         return column == NameColumn ? row.name : column == TypeColumn ? row.type : row.date;
     };
     std::stable_sort(rows_.begin(), rows_.end(), [&](const Row& a, const Row& b) {
-        const bool less = column == SizeColumn ? a.bytes < b.bytes
-                                               : QString::compare(text(a), text(b), Qt::CaseInsensitive) < 0;
-        const bool greater = column == SizeColumn ? b.bytes < a.bytes
-                                                  : QString::compare(text(b), text(a), Qt::CaseInsensitive) < 0;
+        const bool less =
+            column == SizeColumn ? a.bytes < b.bytes : QString::compare(text(a), text(b), Qt::CaseInsensitive) < 0;
+        const bool greater =
+            column == SizeColumn ? b.bytes < a.bytes : QString::compare(text(b), text(a), Qt::CaseInsensitive) < 0;
         return order == Qt::AscendingOrder ? less : greater;
     });
     Reindex();
@@ -391,23 +406,29 @@ QVariant AlbumListModel::data(const QModelIndex& index, int role) const
     const AlbumInfo& info = project_.Album(album);
     switch (role) {
     case Qt::DisplayRole:
-    case Qt::EditRole: return QString::fromStdString(info.name);
+    case Qt::EditRole:
+        return QString::fromStdString(info.name);
     case Qt::ToolTipRole:
         return tr("%1\n%2, %3 s each")
             .arg(QString::fromStdString(info.name),
                  info.PictureCount() == 1 ? tr("1 picture") : tr("%1 pictures").arg(info.PictureCount()))
             .arg(info.waitTime);
-    case HeadingRole: return false;
+    case HeadingRole:
+        return false;
     case Qt::AccessibleTextRole:
         return tr("Album %1 of %2: %3, %4")
             .arg(album + 1)
             .arg(project_.AlbumCount())
             .arg(QString::fromStdString(info.name),
                  info.PictureCount() == 1 ? tr("1 picture") : tr("%1 pictures").arg(info.PictureCount()));
-    case AlbumNumberRole: return album + 1;
-    case PictureCountRole: return info.PictureCount();
-    case ThumbnailRole: return info.Cover() ? SlideImage(*info.Cover()) : QImage();
-    case PlacementRole: return info.Cover() ? ToRect(info.Cover()->slidePlacement) : QRect();
+    case AlbumNumberRole:
+        return album + 1;
+    case PictureCountRole:
+        return info.PictureCount();
+    case ThumbnailRole:
+        return info.Cover() ? SlideImage(*info.Cover()) : QImage();
+    case PlacementRole:
+        return info.Cover() ? ToRect(info.Cover()->slidePlacement) : QRect();
     }
     return {};
 }
@@ -509,19 +530,25 @@ QVariant SlideListModel::data(const QModelIndex& index, int role) const
         return {};
     const PictureItem& picture = project_.Picture(album_, index.row());
     switch (role) {
-    case Qt::DisplayRole: return QFileInfo(QString::fromStdString(picture.path)).fileName();
-    case LabelRole: return QString::fromStdString(AlbumTable::SlideLabel(index.row()));
+    case Qt::DisplayRole:
+        return QFileInfo(QString::fromStdString(picture.path)).fileName();
+    case LabelRole:
+        return QString::fromStdString(AlbumTable::SlideLabel(index.row()));
     case Qt::AccessibleTextRole:
         return tr("Slide %1 of %2: %3")
             .arg(index.row() + 1)
             .arg(rowCount())
             .arg(QFileInfo(QString::fromStdString(picture.path)).fileName());
     case Qt::ToolTipRole:
-        return picture.rotated ? tr("%1\nturned %2° clockwise").arg(QString::fromStdString(picture.path)).arg(picture.rotation)
-                               : QString::fromStdString(picture.path);
-    case ThumbnailRole: return SlideImage(picture);
-    case PlacementRole: return ToRect(picture.slidePlacement);
-    case PathRole: return QString::fromStdString(picture.path);
+        return picture.rotated
+                   ? tr("%1\nturned %2° clockwise").arg(QString::fromStdString(picture.path)).arg(picture.rotation)
+                   : QString::fromStdString(picture.path);
+    case ThumbnailRole:
+        return SlideImage(picture);
+    case PlacementRole:
+        return ToRect(picture.slidePlacement);
+    case PathRole:
+        return QString::fromStdString(picture.path);
     }
     return {};
 }

@@ -26,13 +26,13 @@ class ProjectBridge;
 // Roles the editor's delegates draw from.
 enum EditorRole {
     ThumbnailRole = Qt::UserRole + 1, // QImage: the row's thumbnail (null when none)
-    PlacementRole,                    // QRect: where the thumbnail sits in its box
-    PathRole,                         // QString: the file's full path
-    AlbumNumberRole,                  // int: the album's number from 1 (album list)
-    PictureCountRole,                 // int: the album's picture count (album list)
-    HeadingRole,                      // bool: the album list's heading row
-    LabelRole,                        // QString: the slide's label, its position "%02d"
-    UnreadableRole,                   // bool: the file list's file cannot be decoded
+    PlacementRole, // QRect: where the thumbnail sits in its box
+    PathRole, // QString: the file's full path
+    AlbumNumberRole, // int: the album's number from 1 (album list)
+    PictureCountRole, // int: the album's picture count (album list)
+    HeadingRole, // bool: the album list's heading row
+    LabelRole, // QString: the slide's label, its position "%02d"
+    UnreadableRole, // bool: the file list's file cannot be decoded
 };
 
 // Mime type of the editor's own drags: full paths, one a line.

@@ -95,11 +95,10 @@ EditorPage::EditorPage(const AppContext& context, QWidget* parent)
     tree_->setMinimumWidth(kMinimumPane);
     tree_->setToolTip(tr("Folders: choose one to list its pictures"));
     tree_->setAccessibleName(tr("Folders"));
-    connect(tree_->selectionModel(), &QItemSelectionModel::currentChanged, this,
-            [this](const QModelIndex& current) {
-                if (current.isValid())
-                    ShowFolder(folders_->filePath(current));
-            });
+    connect(tree_->selectionModel(), &QItemSelectionModel::currentChanged, this, [this](const QModelIndex& current) {
+        if (current.isValid())
+            ShowFolder(folders_->filePath(current));
+    });
 
     // Folders load in the background: the chosen one is scrolled into view once its
     // parents are there.
@@ -255,7 +254,8 @@ void EditorPage::BuildFileViews()
     fileDetails_->setColumnWidth(FileListModel::TypeColumn, 100);
     fileDetails_->setColumnWidth(FileListModel::ModifiedColumn, 200);
     connect(fileDetails_->header(), &QHeaderView::sectionClicked, this, &EditorPage::SortFileList);
-    for (QAbstractItemView* view : {static_cast<QAbstractItemView*>(fileIcons_), static_cast<QAbstractItemView*>(fileDetails_)}) {
+    for (QAbstractItemView* view :
+         {static_cast<QAbstractItemView*>(fileIcons_), static_cast<QAbstractItemView*>(fileDetails_)}) {
         view->setSelectionMode(QAbstractItemView::ExtendedSelection);
         view->setAccessibleName(tr("Picture files"));
         view->setAccessibleDescription(tr("The pictures of the chosen folder; a double click adds one."));
@@ -304,13 +304,13 @@ void EditorPage::BuildButtons(QWidget* row)
     albumLayout->addWidget(AddButton(albumButtons_, EditorButton::DeleteAlbum, tr("Delete"), tr("Delete SlideShow"),
                                      tr("Delete Slideshow"), &EditorPage::DeleteAlbum));
     albumLayout->addWidget(AddButton(albumButtons_, EditorButton::AlbumProperties, tr("Properties"),
-                                     tr("Slideshow Property"), tr("Slideshow Property"),
-                                     &EditorPage::AlbumProperties));
+                                     tr("Slideshow Property"), tr("Slideshow Property"), &EditorPage::AlbumProperties));
     albumLayout->addStretch(1);
     albumButtons_->setFixedWidth(std::max(260, albumButtons_->minimumSizeHint().width()));
     layout->addWidget(albumButtons_);
     const QString addTip = tr("Add Pictures to Current Slideshow");
-    layout->addWidget(AddButton(row, EditorButton::AddSelected, tr("Add"), addTip, addTip, &EditorPage::AddSelectedFiles));
+    layout->addWidget(
+        AddButton(row, EditorButton::AddSelected, tr("Add"), addTip, addTip, &EditorPage::AddSelectedFiles));
     layout->addSpacing(kButtonStep - kButtonWidth);
     layout->addWidget(AddButton(row, EditorButton::AddAll, tr("Add All"), addTip, addTip, &EditorPage::AddAllFiles));
     layout->addSpacing(kButtonStep - kButtonWidth);
@@ -519,8 +519,8 @@ void EditorPage::AddFiles(const QStringList& paths, PictureSource source, int in
     const bool autoOrient = !context_.settings || context_.settings->AutoOrient();
     // Decoding runs on workers; the progress dialog keeps the project from being edited
     // meanwhile and shows itself only when adding takes a while.
-    addProgress_ = new QProgressDialog(tr("Adding pictures to \"%1\"...").arg(albumName),
-                                       tr("Cancel"), 0, static_cast<int>(paths.size()), this);
+    addProgress_ = new QProgressDialog(tr("Adding pictures to \"%1\"...").arg(albumName), tr("Cancel"), 0,
+                                       static_cast<int>(paths.size()), this);
     addProgress_->setWindowTitle(tr("Add Pictures"));
     addProgress_->setWindowModality(Qt::WindowModal);
     addProgress_->setMinimumDuration(400);
@@ -558,13 +558,15 @@ void EditorPage::OnAdded(const std::shared_ptr<DecodedProject>& decoded)
             if (skipped.reason == kMsgPictureLimit)
                 ++full;
             else
-                problems << tr("%1 could not be read: %2").arg(fileName(skipped.path), QString::fromStdString(skipped.reason));
+                problems << tr("%1 could not be read: %2")
+                                .arg(fileName(skipped.path), QString::fromStdString(skipped.reason));
         }
         context_.bridge->BeginEdit(tr("Add Pictures"));
         for (DecodedPicture& picture : album.pictures) {
             if (addAlbum_ == kAlbumToCreate) {
                 if (!picture.error.empty() || !picture.picture) {
-                    problems << tr("%1 could not be read: %2").arg(fileName(picture.path), TranslateCoreText(picture.error));
+                    problems
+                        << tr("%1 could not be read: %2").arg(fileName(picture.path), TranslateCoreText(picture.error));
                     continue;
                 }
                 addAlbum_ = project.AddAlbum(FirstAlbumName().toStdString());
@@ -582,7 +584,8 @@ void EditorPage::OnAdded(const std::shared_ptr<DecodedProject>& decoded)
                 problems << tr("%1 could not be read: %2").arg(fileName(path), TranslateCoreText(error));
         }
         // Pictures dropped between slides land where they were dropped.
-        if (added > 0 && addAlbum_ >= 0 && addInsertAt_ >= 0 && addInsertAt_ < project.PictureCount(addAlbum_) - added) {
+        if (added > 0 && addAlbum_ >= 0 && addInsertAt_ >= 0 &&
+            addInsertAt_ < project.PictureCount(addAlbum_) - added) {
             std::vector<int> landed(static_cast<std::size_t>(added));
             for (int i = 0; i < added; ++i)
                 landed[static_cast<std::size_t>(i)] = project.PictureCount(addAlbum_) - added + i;
@@ -670,7 +673,8 @@ void EditorPage::MoveSlides(const QList<int>& rows, int target)
     if (moved) {
         // The moved slides stay selected where they landed.
         QList<int> landed;
-        const int before = static_cast<int>(std::count_if(rows.begin(), rows.end(), [target](int r) { return r < target; }));
+        const int before =
+            static_cast<int>(std::count_if(rows.begin(), rows.end(), [target](int r) { return r < target; }));
         for (int i = 0; i < rows.size(); ++i)
             landed << std::clamp(target - before, 0, slideModel_->rowCount() - static_cast<int>(rows.size())) + i;
         SelectSlides(landed);
@@ -742,7 +746,8 @@ void EditorPage::ShowCurrentAlbum(int album)
         return;
     syncing_ = true;
     if (album >= 0 && album < context_.project->AlbumCount())
-        albumList_->selectionModel()->setCurrentIndex(albumModel_->index(album + 1), QItemSelectionModel::ClearAndSelect);
+        albumList_->selectionModel()->setCurrentIndex(albumModel_->index(album + 1),
+                                                      QItemSelectionModel::ClearAndSelect);
     else
         albumList_->selectionModel()->clearSelection();
     syncing_ = false;
@@ -835,10 +840,14 @@ void EditorPage::ContextMenu(QWidget* over, const QPoint& at)
         const struct {
             const char* text;
             ListStyle style;
-        } styles[] = {{"Large Icons", ListStyle::LargeIcons}, {"Small Icons", ListStyle::SmallIcons},
-                      {"List", ListStyle::List}, {"Details", ListStyle::Details}, {"Thumbnails", ListStyle::Thumbnails}};
+        } styles[] = {{"Large Icons", ListStyle::LargeIcons},
+                      {"Small Icons", ListStyle::SmallIcons},
+                      {"List", ListStyle::List},
+                      {"Details", ListStyle::Details},
+                      {"Thumbnails", ListStyle::Thumbnails}};
         for (const auto& entry : styles) {
-            QAction* action = view->addAction(tr(entry.text), this, [this, style = entry.style] { SetListStyle(style); });
+            QAction* action =
+                view->addAction(tr(entry.text), this, [this, style = entry.style] { SetListStyle(style); });
             action->setCheckable(true);
             action->setChecked(style_ == entry.style);
         }

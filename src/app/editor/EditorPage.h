@@ -41,9 +41,15 @@ enum class ListStyle { Thumbnails = 0, List = 1, Details = 2, SmallIcons = 3, La
 
 // The buttons below the folder tree and the file list, by their command numbers.
 enum class EditorButton {
-    NewAlbum = 34001, DeleteAlbum = 34002, AlbumProperties = 34003,
-    AddSelected = 35001, AddAll = 35006, RemoveSlides = 35002,
-    RotateClockwise = 35003, RotateCounterClockwise = 35004, ViewPicture = 35005,
+    NewAlbum = 34001,
+    DeleteAlbum = 34002,
+    AlbumProperties = 34003,
+    AddSelected = 35001,
+    AddAll = 35006,
+    RemoveSlides = 35002,
+    RotateClockwise = 35003,
+    RotateCounterClockwise = 35004,
+    ViewPicture = 35005,
 };
 
 class EditorPage final : public Page {
@@ -56,9 +62,9 @@ public:
     void NewAlbum();
     void DeleteAlbum();
     void AlbumProperties();
-    void AddPictures();    // "Add Pictures...": files chosen in a file dialog
+    void AddPictures(); // "Add Pictures...": files chosen in a file dialog
     void DeletePictures(); // the selected slides
-    void SelectAll();      // every file of the file list
+    void SelectAll(); // every file of the file list
 
     // Folder tree and file list.
     void ShowFolder(const QString& folder);

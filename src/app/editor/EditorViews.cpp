@@ -29,8 +29,7 @@ void DrawFrame(QPainter& painter, const QRect& frame, bool selected)
 
 ThumbnailDelegate::ThumbnailDelegate(const ThumbnailFrame& frame, QObject* parent)
     : QStyledItemDelegate(parent), frame_(frame)
-{
-}
+{ }
 
 QSize ThumbnailDelegate::sizeHint(const QStyleOptionViewItem&, const QModelIndex&) const
 {
@@ -48,8 +47,8 @@ void ThumbnailDelegate::paint(QPainter* painter, const QStyleOptionViewItem& opt
     const QImage thumbnail = index.data(ThumbnailRole).value<QImage>();
     if (!thumbnail.isNull()) {
         const QRect at = index.data(PlacementRole).toRect();
-        painter->drawImage(QPoint(frame.x() + at.x() + frame_.thumbnailInset, frame.y() + at.y() + frame_.thumbnailInset),
-                           thumbnail);
+        painter->drawImage(
+            QPoint(frame.x() + at.x() + frame_.thumbnailInset, frame.y() + at.y() + frame_.thumbnailInset), thumbnail);
     }
     // The label: black on white, centred on one line in the band below the frame, as wide
     // as the cell; a name too long for it loses its middle, so its number and extension
@@ -92,8 +91,7 @@ void AlbumRowDelegate::paint(QPainter* painter, const QStyleOptionViewItem& opti
         font.setBold(true);
         painter->setFont(font);
         painter->drawText(QRect(r.left() + 10, r.top(), 40, r.height()), Qt::AlignVCenter, tr("No."));
-        painter->drawText(QRect(r.left() + 96, r.top(), r.width() - 100, r.height()), Qt::AlignVCenter,
-                          tr("Album"));
+        painter->drawText(QRect(r.left() + 96, r.top(), r.width() - 100, r.height()), Qt::AlignVCenter, tr("Album"));
         painter->restore();
         return;
     }

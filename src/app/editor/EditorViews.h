@@ -12,10 +12,10 @@ namespace lumivox::ui {
 
 // A framed thumbnail with its label below, in a fixed cell.
 struct ThumbnailFrame {
-    int frameWidth;     // the frame bitmap
+    int frameWidth; // the frame bitmap
     int frameHeight;
     int thumbnailInset; // thumbnail at frame position + placement + this
-    QSize cell;         // icon spacing
+    QSize cell; // icon spacing
 };
 // File list: 78 x 78 frames, thumbnail inset 7. The cells are wider than the frames so
 // that a camera file name ("IMG_20240612_1830.jpg") reads whole under its picture.

@@ -44,8 +44,8 @@ void BackgroundDecode::Start(Job job, ProjectDecodeOptions options, Progress onP
     const unsigned generation = ++generation_;
 
     worker_ = std::jthread([this, generation, job = std::move(job), options = std::move(options),
-                            onProgress = std::move(onProgress), onFinished = std::move(onFinished),
-                            cancel = cancel_, ended = ended_](std::stop_token) mutable {
+                            onProgress = std::move(onProgress), onFinished = std::move(onFinished), cancel = cancel_,
+                            ended = ended_](std::stop_token) mutable {
         options.cancel = cancel.get();
         // The decoding threads report one at a time (the decode's own contract).
         int lastPercent = -1;
@@ -54,23 +54,29 @@ void BackgroundDecode::Start(Job job, ProjectDecodeOptions options, Progress onP
             if (percent == lastPercent)
                 return;
             lastPercent = percent;
-            QMetaObject::invokeMethod(receiver_, [this, generation, onProgress, done, total] {
-                if (generation == generation_ && onProgress)
-                    onProgress(done, total);
-            }, Qt::QueuedConnection);
+            QMetaObject::invokeMethod(
+                receiver_,
+                [this, generation, onProgress, done, total] {
+                    if (generation == generation_ && onProgress)
+                        onProgress(done, total);
+                },
+                Qt::QueuedConnection);
         };
         auto result = std::make_shared<DecodedProject>(job(options));
         if (cancel->load())
             result->cancelled = true;
         // The receiver owns this object, whose destructor joins the threads, so posting to
         // it is safe; Qt drops the call if the receiver is gone before it runs.
-        QMetaObject::invokeMethod(receiver_, [this, generation, onFinished, result] {
-            if (generation != generation_)
-                return;
-            running_ = false;
-            if (onFinished)
-                onFinished(result);
-        }, Qt::QueuedConnection);
+        QMetaObject::invokeMethod(
+            receiver_,
+            [this, generation, onFinished, result] {
+                if (generation != generation_)
+                    return;
+                running_ = false;
+                if (onFinished)
+                    onFinished(result);
+            },
+            Qt::QueuedConnection);
         ended->store(true);
     });
 }

@@ -30,7 +30,7 @@ public:
     using Finished = std::function<void(std::shared_ptr<DecodedProject> result)>;
 
     // receiver: the object whose thread the calls are delivered on; it owns this object.
-    explicit BackgroundDecode(QObject* receiver) : receiver_(receiver) {}
+    explicit BackgroundDecode(QObject* receiver) : receiver_(receiver) { }
     // Cancels the decode under way and waits for its threads.
     ~BackgroundDecode();
     BackgroundDecode(const BackgroundDecode&) = delete;

@@ -37,10 +37,9 @@ void RunBridge::OnProgress(const ProgressEvent& event)
         run_->Note(event);
     std::lock_guard lock(mutex_);
     if (IsCounted(event)) {
-        const std::chrono::milliseconds now =
-            clock_ ? clock_()
-                   : std::chrono::duration_cast<std::chrono::milliseconds>(
-                         std::chrono::steady_clock::now().time_since_epoch());
+        const std::chrono::milliseconds now = clock_ ? clock_()
+                                                     : std::chrono::duration_cast<std::chrono::milliseconds>(
+                                                           std::chrono::steady_clock::now().time_since_epoch());
         const bool sameRun = held_ && held_->message == event.message && held_->stage == event.stage;
         if (held_ && !sameRun)
             FlushHeld();

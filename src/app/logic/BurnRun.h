@@ -33,7 +33,7 @@
 namespace lumivox {
 class BinCueSink;
 class RunFolder;
-}
+} // namespace lumivox
 
 namespace lumivox::ui {
 
@@ -42,9 +42,9 @@ enum class RunKind { Burn, TestBurn, DiscImage };
 // How a run ended, as the progress dialog needs it.
 struct RunOutcome {
     ProductionStatus status = ProductionStatus::Failed;
-    QString message;             // the run's failure text (empty when it finished)
+    QString message; // the run's failure text (empty when it finished)
     VerifyStatus verify = VerifyStatus::NotRun;
-    QStringList warnings;        // pictures put on the disc as black frames, drive warnings
+    QStringList warnings; // pictures put on the disc as black frames, drive warnings
     qint64 totalSectors = 0;
 };
 

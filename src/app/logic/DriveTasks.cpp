@@ -3,7 +3,8 @@
 
 namespace lumivox::ui {
 
-DriveTasks::DriveTasks() : worker_([this](std::stop_token stop) { Work(stop); }) {}
+DriveTasks::DriveTasks() : worker_([this](std::stop_token stop) { Work(stop); })
+{ }
 
 DriveTasks::~DriveTasks()
 {

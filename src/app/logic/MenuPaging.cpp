@@ -5,7 +5,10 @@
 
 namespace lumivox::ui {
 
-bool CanShowPreviousMenu(int firstAlbumIndex) { return firstAlbumIndex > 0; }
+bool CanShowPreviousMenu(int firstAlbumIndex)
+{
+    return firstAlbumIndex > 0;
+}
 
 bool CanShowNextMenu(int firstAlbumIndex, int entriesPerPage, int albumCount)
 {
@@ -22,7 +25,7 @@ int PreviousMenuFirstAlbum(int firstAlbumIndex, int entriesPerPage)
 int NextMenuFirstAlbum(int firstAlbumIndex, int entriesPerPage, int albumCount)
 {
     return CanShowNextMenu(firstAlbumIndex, entriesPerPage, albumCount) ? firstAlbumIndex + entriesPerPage
-                                                                       : firstAlbumIndex;
+                                                                        : firstAlbumIndex;
 }
 
 int ValidFirstAlbum(int firstAlbumIndex, int entriesPerPage, int albumCount)

@@ -103,10 +103,10 @@ private:
 class MusicPlayer {
 public:
     enum class State {
-        Idle,       // never started
+        Idle, // never started
         Prefilling, // waiting for the first ten seconds
         Playing,
-        Finished,   // the last chunk is written; the output plays out what it holds
+        Finished, // the last chunk is written; the output plays out what it holds
         Stopped,
     };
     // Runs a task on the owner thread, later (never inside the call).

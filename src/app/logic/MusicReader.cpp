@@ -40,8 +40,8 @@ using Resampler = std::unique_ptr<void, ResamplerCloser>;
 class ChunkBuilder {
 public:
     ChunkBuilder(int rate, int channels, ChunkQueue& queue, std::stop_token stop)
-        : rate_(rate), channels_(channels), factor_(static_cast<double>(kMusicSampleRate) / rate),
-          queue_(queue), stop_(std::move(stop))
+        : rate_(rate), channels_(channels), factor_(static_cast<double>(kMusicSampleRate) / rate), queue_(queue),
+          stop_(std::move(stop))
     {
         if (rate_ != kMusicSampleRate) {
             for (Resampler& resampler : resamplers_)
@@ -49,10 +49,7 @@ public:
         }
     }
 
-    bool Usable() const
-    {
-        return rate_ == kMusicSampleRate || (resamplers_[0] && resamplers_[1]);
-    }
+    bool Usable() const { return rate_ == kMusicSampleRate || (resamplers_[0] && resamplers_[1]); }
 
     // Takes frames source frames; false once the player stops the reader.
     bool Add(const std::int16_t* samples, std::size_t frames)
@@ -154,7 +151,10 @@ std::uint32_t Le32(const std::uint8_t* p)
 {
     return p[0] | (p[1] << 8) | (p[2] << 16) | (static_cast<std::uint32_t>(p[3]) << 24);
 }
-std::uint16_t Le16(const std::uint8_t* p) { return static_cast<std::uint16_t>(p[0] | (p[1] << 8)); }
+std::uint16_t Le16(const std::uint8_t* p)
+{
+    return static_cast<std::uint16_t>(p[0] | (p[1] << 8));
+}
 
 bool ReadFully(int fd, void* data, std::size_t bytes)
 {

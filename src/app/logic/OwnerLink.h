@@ -20,7 +20,7 @@ namespace lumivox::ui {
 
 class OwnerLink {
 public:
-    explicit OwnerLink(QObject* owner) : owner_(owner) {}
+    explicit OwnerLink(QObject* owner) : owner_(owner) { }
     OwnerLink(const OwnerLink&) = delete;
     OwnerLink& operator=(const OwnerLink&) = delete;
 

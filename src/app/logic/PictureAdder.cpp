@@ -31,8 +31,9 @@ void PictureAdder::Start(const QStringList& paths, bool autoOrient, PictureDecod
         }
         return DecodeProjectListing(std::move(listing), o);
     };
-    decode_.Start(std::move(job), std::move(options), [this](int done, int total) { emit progress(done, total); },
-                  [this](std::shared_ptr<DecodedProject> result) { emit finished(std::move(result)); });
+    decode_.Start(
+        std::move(job), std::move(options), [this](int done, int total) { emit progress(done, total); },
+        [this](std::shared_ptr<DecodedProject> result) { emit finished(std::move(result)); });
 }
 
 } // namespace lumivox::ui

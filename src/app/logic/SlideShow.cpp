@@ -76,8 +76,7 @@ QImage RenderScreenSlide(const PlannedPicture& picture, TvNorm norm, SlideGeomet
     const QImage image = ToQImage(frame, PixelAlpha::Ignore);
     if (image.isNull() || screen.isEmpty())
         return QImage();
-    return image.scaled(screen, Qt::IgnoreAspectRatio, Qt::SmoothTransformation)
-        .convertToFormat(QImage::Format_RGB32);
+    return image.scaled(screen, Qt::IgnoreAspectRatio, Qt::SmoothTransformation).convertToFormat(QImage::Format_RGB32);
 }
 
 SlideRenderer DiscSlideRenderer(TvNorm norm, SlideGeometry geometry, QSize screen)

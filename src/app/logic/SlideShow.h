@@ -39,7 +39,7 @@ inline constexpr std::size_t kSlidesAhead = 6;
 struct QueuedSlide {
     enum class Kind { Picture, End };
     Kind kind = Kind::End;
-    QImage image;      // the screen picture (Picture only)
+    QImage image; // the screen picture (Picture only)
     int position = -1; // the item's position in what is played (Picture only)
     std::chrono::milliseconds wait{0}; // how long it stays on screen (Picture only)
 };
@@ -47,7 +47,7 @@ struct QueuedSlide {
 // The picture queue between the decoding worker and the owner thread.
 class SlideQueue {
 public:
-    explicit SlideQueue(std::size_t capacity = kSlidesAhead) : capacity_(capacity) {}
+    explicit SlideQueue(std::size_t capacity = kSlidesAhead) : capacity_(capacity) { }
 
     // Starts a new run: empties the queue, makes run the only one whose entries are taken
     // and wakes every waiting worker. Returns the new run.

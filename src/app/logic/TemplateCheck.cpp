@@ -66,8 +66,9 @@ std::string TemplateProblem(const std::string& path)
         return path + ": the template names no background picture";
     if (std::string problem = BackgroundProblem(t.BackgroundPath()); !problem.empty())
         return problem;
-    for (const auto& [name, file] : {std::pair{t.frameImage, t.FramePath()}, std::pair{t.nextButton, t.NextButtonPath()},
-                                     std::pair{t.prevButton, t.PrevButtonPath()}})
+    for (const auto& [name, file] :
+         {std::pair{t.frameImage, t.FramePath()}, std::pair{t.nextButton, t.NextButtonPath()},
+          std::pair{t.prevButton, t.PrevButtonPath()}})
         if (std::string problem = BitmapProblem(name, file); !problem.empty())
             return problem;
     return {};

@@ -23,7 +23,7 @@ namespace {
 // The template the title cards are drawn with, read once by whichever worker draws the
 // first card (a jump to another album starts a new worker on the same source).
 struct CardSource {
-    explicit CardSource(const DiscMenuState& state) : menu(state) {}
+    explicit CardSource(const DiscMenuState& state) : menu(state) { }
     const MenuTemplate& Template()
     {
         std::call_once(once, [this] {
@@ -61,8 +61,8 @@ TrackPreview MakeSlideshowTrackPreview(const ProductionPlan& plan, const DiscMen
     int position = 0;
     for (const SlideshowInterval& interval : timeline.intervals) {
         // The interval's own length in frames, so the preview keeps the track's timing.
-        const auto wait = std::chrono::milliseconds(
-            std::llround(static_cast<double>(interval.frames) * 1000.0 / timeline.frameRate));
+        const auto wait =
+            std::chrono::milliseconds(std::llround(static_cast<double>(interval.frames) * 1000.0 / timeline.frameRate));
         const PlannedAlbum& album = plan.albums[static_cast<std::size_t>(interval.album)];
         ShowItem item;
         item.position = position;

@@ -21,8 +21,8 @@ namespace lumivox::ui {
 inline constexpr int kFixedCardSeconds = 2;
 
 struct TrackPreview {
-    std::vector<ShowItem> items;      // positions count from 0 over the whole track
-    std::vector<int> chapterStarts;   // the position of each album's title card
+    std::vector<ShowItem> items; // positions count from 0 over the whole track
+    std::vector<int> chapterStarts; // the position of each album's title card
 };
 
 // The slideshow track of plan (albums, waits and norm filled in; the menu template is

@@ -112,7 +112,7 @@ private:
     bool started_ = false;
     bool playbackControl_ = true;
     bool slideshowOnDisc_ = false;
-    TrackPreview track_;   // what plays with playback control off
+    TrackPreview track_; // what plays with playback control off
     int trackPosition_ = -1; // the track's item on screen
     unsigned showGeneration_ = 0; // read only on the page's thread
 };

@@ -37,8 +37,8 @@ const char* const kPictureFilters =
 
 QString QtFileChooser::OpenProject(QWidget* parent)
 {
-    const QString path = QFileDialog::getOpenFileName(parent, QObject::tr("Open Project"), StartFolder(),
-                                                      QObject::tr(kProjectFilter));
+    const QString path =
+        QFileDialog::getOpenFileName(parent, QObject::tr("Open Project"), StartFolder(), QObject::tr(kProjectFilter));
     Remember(path);
     return path;
 }
@@ -46,8 +46,8 @@ QString QtFileChooser::OpenProject(QWidget* parent)
 QString QtFileChooser::SaveProject(QWidget* parent, const QString& suggestion)
 {
     // The dialog appends the default suffix and asks before it overwrites a file.
-    QFileDialog dialog(parent, QObject::tr("Save Project As"),
-                       suggestion.isEmpty() ? StartFolder() : suggestion, QObject::tr(kProjectFilter));
+    QFileDialog dialog(parent, QObject::tr("Save Project As"), suggestion.isEmpty() ? StartFolder() : suggestion,
+                       QObject::tr(kProjectFilter));
     dialog.setAcceptMode(QFileDialog::AcceptSave);
     dialog.setFileMode(QFileDialog::AnyFile);
     dialog.setDefaultSuffix(QStringLiteral("lvx"));

@@ -39,11 +39,14 @@ MessageParts SplitDriveDetails(const QString& text)
         const qsizetype end = match.capturedEnd(bracketed ? 3 : 2);
         const bool more = !headline.mid(end).trimmed().isEmpty();
         // "Failed: sense ... The disc ..." reads "Failed. The disc ..."; a bracketed answer goes without a trace.
-        QString replacement = bracketed ? QString() : lead == QLatin1String(":") && more ? QStringLiteral(".") : QString();
+        QString replacement = bracketed                            ? QString()
+                              : lead == QLatin1String(":") && more ? QStringLiteral(".")
+                                                                   : QString();
         headline.replace(match.capturedStart(0), end - match.capturedStart(0), replacement);
     }
     static const QRegularExpression spaces(QStringLiteral("[ ]{2,}"));
-    parts.headline = headline.replace(spaces, QStringLiteral(" ")).replace(QStringLiteral(" ."), QStringLiteral(".")).trimmed();
+    parts.headline =
+        headline.replace(spaces, QStringLiteral(" ")).replace(QStringLiteral(" ."), QStringLiteral(".")).trimmed();
     if (!answers.isEmpty()) {
         if (!parts.headline.isEmpty() && !parts.headline.endsWith(QLatin1Char('.')))
             parts.headline += QLatin1Char('.');
@@ -78,15 +81,15 @@ void QtMessageBoxes::Warning(QWidget* parent, const QString& text)
 bool QtMessageBoxes::Question(QWidget* parent, const QString& text)
 {
     CloseSplash();
-    return QMessageBox::question(parent, kTitle, text, QMessageBox::Yes | QMessageBox::No,
-                                 QMessageBox::No) == QMessageBox::Yes;
+    return QMessageBox::question(parent, kTitle, text, QMessageBox::Yes | QMessageBox::No, QMessageBox::No) ==
+           QMessageBox::Yes;
 }
 
 SaveChoice QtMessageBoxes::AskSaveChanges(QWidget* parent, const QString& text)
 {
     CloseSplash();
-    QMessageBox box(QMessageBox::Warning, kTitle, text,
-                    QMessageBox::Save | QMessageBox::Discard | QMessageBox::Cancel, parent);
+    QMessageBox box(QMessageBox::Warning, kTitle, text, QMessageBox::Save | QMessageBox::Discard | QMessageBox::Cancel,
+                    parent);
     box.setDefaultButton(QMessageBox::Save);
     box.setInformativeText(QObject::tr("Your changes will be lost if you don't save them."));
     switch (box.exec()) {

@@ -11,8 +11,7 @@ class ProjectEditCommand final : public QUndoCommand {
 public:
     ProjectEditCommand(ProjectBridge& bridge, const QString& text, ProjectSnapshot before, ProjectSnapshot after)
         : QUndoCommand(text), bridge_(bridge), before_(std::move(before)), after_(std::move(after))
-    {
-    }
+    { }
     void undo() override { Restore(before_); }
     void redo() override
     {
@@ -44,8 +43,7 @@ class FunctionCommand final : public QUndoCommand {
 public:
     FunctionCommand(const QString& text, std::function<void()> redo, std::function<void()> undo)
         : QUndoCommand(text), redo_(std::move(redo)), undo_(std::move(undo))
-    {
-    }
+    { }
     void undo() override { undo_(); }
     void redo() override
     {
@@ -143,20 +141,50 @@ void ProjectBridge::OnModified()
     if (editDepth_ == 0 && restoring_ == 0)
         SetModified(true);
 }
-void ProjectBridge::OnMessage(const std::string& text) { emit message(TranslateCoreText(text)); }
-void ProjectBridge::OnAlbumListChanged() { emit albumListChanged(); }
-void ProjectBridge::OnCurrentAlbumChanged(int album) { emit currentAlbumChanged(album); }
-void ProjectBridge::OnAlbumChanged(int album) { emit albumChanged(album); }
-void ProjectBridge::OnPictureAdded(int album, int) { emit picturesChanged(album); }
-void ProjectBridge::OnPicturesRemoved(int album) { emit picturesChanged(album); }
-void ProjectBridge::OnPictureChanged(int album, int) { emit picturesChanged(album); }
+void ProjectBridge::OnMessage(const std::string& text)
+{
+    emit message(TranslateCoreText(text));
+}
+void ProjectBridge::OnAlbumListChanged()
+{
+    emit albumListChanged();
+}
+void ProjectBridge::OnCurrentAlbumChanged(int album)
+{
+    emit currentAlbumChanged(album);
+}
+void ProjectBridge::OnAlbumChanged(int album)
+{
+    emit albumChanged(album);
+}
+void ProjectBridge::OnPictureAdded(int album, int)
+{
+    emit picturesChanged(album);
+}
+void ProjectBridge::OnPicturesRemoved(int album)
+{
+    emit picturesChanged(album);
+}
+void ProjectBridge::OnPictureChanged(int album, int)
+{
+    emit picturesChanged(album);
+}
 void ProjectBridge::OnStatusChanged(const std::string& statusLine)
 {
     emit statusChanged(QString::fromStdString(statusLine));
 }
-void ProjectBridge::OnAboutToReset() { emit aboutToReset(); }
-void ProjectBridge::OnResetDone() { emit resetDone(); }
-void ProjectBridge::OnLoadStarted() { emit loadStarted(); }
+void ProjectBridge::OnAboutToReset()
+{
+    emit aboutToReset();
+}
+void ProjectBridge::OnResetDone()
+{
+    emit resetDone();
+}
+void ProjectBridge::OnLoadStarted()
+{
+    emit loadStarted();
+}
 void ProjectBridge::OnLoadFinished()
 {
     emit loadFinished();

@@ -11,7 +11,8 @@
 
 namespace lumivox::ui {
 
-QtWaveOutput::QtWaveOutput(QObject* parent) : QIODevice(parent) {}
+QtWaveOutput::QtWaveOutput(QObject* parent) : QIODevice(parent)
+{ }
 
 QtWaveOutput::~QtWaveOutput()
 {
@@ -81,8 +82,8 @@ qint64 QtWaveOutput::readData(char* data, qint64 maxSize)
         std::lock_guard lock(mutex_);
         while (done < maxSize && !buffers_.empty()) {
             Buffer& buffer = buffers_.front();
-            const std::size_t take = std::min<std::size_t>(buffer.bytes - buffer.offset,
-                                                           static_cast<std::size_t>(maxSize - done));
+            const std::size_t take =
+                std::min<std::size_t>(buffer.bytes - buffer.offset, static_cast<std::size_t>(maxSize - done));
             std::memcpy(data + done, buffer.data + buffer.offset, take);
             buffer.offset += take;
             done += static_cast<qint64>(take);

@@ -22,8 +22,8 @@ public:
         for (const DeviceRecord& record : EnumerateDrives()) {
             if (!record.writer)
                 continue;
-            writers.push_back({record.vendor, record.product, record.revision, record.host, record.target,
-                               record.lun, record.devicePath});
+            writers.push_back({record.vendor, record.product, record.revision, record.host, record.target, record.lun,
+                               record.devicePath});
         }
         return writers;
     }
@@ -50,7 +50,8 @@ std::unique_ptr<RecorderBackend> MakeSystemRecorderBackend()
     return std::make_unique<SystemRecorderBackend>();
 }
 
-RecorderSetup::RecorderSetup(std::unique_ptr<RecorderBackend> backend) : backend_(std::move(backend)) {}
+RecorderSetup::RecorderSetup(std::unique_ptr<RecorderBackend> backend) : backend_(std::move(backend))
+{ }
 
 RecorderSetup::~RecorderSetup()
 {

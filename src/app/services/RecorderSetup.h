@@ -60,10 +60,10 @@ inline constexpr const char* kMsgTransportFailed = QT_TRANSLATE_NOOP("lumivox::c
 inline constexpr const char* kMsgDriverFailed = QT_TRANSLATE_NOOP("lumivox::core", "Error while new CDRDriver.");
 
 enum class RecorderSetupResult {
-    Ready,           // a writer and its driver exist
-    NoWriter,        // no writer found; the program goes on without one
+    Ready, // a writer and its driver exist
+    NoWriter, // no writer found; the program goes on without one
     TransportFailed, // kMsgTransportFailed is to be shown
-    DriverFailed,    // kMsgDriverFailed is to be shown
+    DriverFailed, // kMsgDriverFailed is to be shown
 };
 
 // What a look for the recorders found: made off the window's thread, taken on it.

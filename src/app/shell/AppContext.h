@@ -6,7 +6,7 @@ namespace lumivox {
 class AlbumTable;
 class Settings;
 class DiscMenuState;
-}
+} // namespace lumivox
 
 namespace lumivox::ui {
 

@@ -40,8 +40,8 @@ QImage DrawBanner(const QString& footer, qreal devicePixelRatio)
     hills.moveTo(0, kBannerHeight * 0.82);
     hills.cubicTo(kBannerWidth * 0.25, kBannerHeight * 0.70, kBannerWidth * 0.45, kBannerHeight * 0.90,
                   kBannerWidth * 0.70, kBannerHeight * 0.80);
-    hills.cubicTo(kBannerWidth * 0.85, kBannerHeight * 0.74, kBannerWidth * 0.95, kBannerHeight * 0.80,
-                  kBannerWidth, kBannerHeight * 0.78);
+    hills.cubicTo(kBannerWidth * 0.85, kBannerHeight * 0.74, kBannerWidth * 0.95, kBannerHeight * 0.80, kBannerWidth,
+                  kBannerHeight * 0.78);
     hills.lineTo(kBannerWidth, kBannerHeight);
     hills.lineTo(0, kBannerHeight);
     hills.closeSubpath();

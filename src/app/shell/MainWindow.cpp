@@ -129,9 +129,8 @@ MainWindow::MainWindow(const AppContext& context, QWidget* parent) : QMainWindow
 
     // File dialogs start in the project's folder, else the one browsed in the editor.
     if (context_.files)
-        context_.files->SetFolderHint([this] {
-            return projectPath_.isEmpty() ? editor_->Folder() : QFileInfo(projectPath_).absolutePath();
-        });
+        context_.files->SetFolderHint(
+            [this] { return projectPath_.isEmpty() ? editor_->Folder() : QFileInfo(projectPath_).absolutePath(); });
 
     opener_ = new ProjectOpener(this);
     connect(opener_, &ProjectOpener::finished, this, &MainWindow::OpenFinished);
@@ -169,10 +168,10 @@ QAction* MainWindow::AddAction(Command command, const QString& text, const QKeyS
 
 void MainWindow::CreateActions()
 {
-    connect(AddAction(Command::NewProject, tr("&New Project"), QKeySequence(Qt::CTRL | Qt::Key_N)),
-            &QAction::triggered, this, &MainWindow::NewProject);
-    connect(AddAction(Command::Open, tr("&Open..."), QKeySequence(Qt::CTRL | Qt::Key_O)), &QAction::triggered,
-            this, &MainWindow::OpenProject);
+    connect(AddAction(Command::NewProject, tr("&New Project"), QKeySequence(Qt::CTRL | Qt::Key_N)), &QAction::triggered,
+            this, &MainWindow::NewProject);
+    connect(AddAction(Command::Open, tr("&Open..."), QKeySequence(Qt::CTRL | Qt::Key_O)), &QAction::triggered, this,
+            &MainWindow::OpenProject);
     connect(AddAction(Command::Save, tr("&Save"), QKeySequence(Qt::CTRL | Qt::Key_S)), &QAction::triggered, this,
             &MainWindow::SaveProject);
     connect(AddAction(Command::SaveAs, tr("Save &As...")), &QAction::triggered, this, &MainWindow::SaveProjectAs);
@@ -216,8 +215,8 @@ void MainWindow::CreateActions()
     }
     // Delete and Select All are the focused list's: from any other page, or with the focus
     // on a check box, they do nothing.
-    connect(AddAction(Command::DeletePictures, tr("Delete"), QKeySequence(Qt::Key_Delete)), &QAction::triggered,
-            this, &MainWindow::DeleteInFocusedList);
+    connect(AddAction(Command::DeletePictures, tr("Delete"), QKeySequence(Qt::Key_Delete)), &QAction::triggered, this,
+            &MainWindow::DeleteInFocusedList);
     connect(AddAction(Command::SelectAll, tr("Select All"), QKeySequence(Qt::CTRL | Qt::Key_A)), &QAction::triggered,
             this, &MainWindow::SelectAllInFocusedList);
 
@@ -252,8 +251,8 @@ void MainWindow::CreateActions()
     }
 
     connect(AddAction(Command::Options, tr("Options...")), &QAction::triggered, this, &MainWindow::ShowOptions);
-    QAction* contents = AddAction(Command::HelpContents, tr("Contents"), QKeySequence(Qt::Key_F1),
-                                  QStringLiteral(":/icons/help.svg"));
+    QAction* contents =
+        AddAction(Command::HelpContents, tr("Contents"), QKeySequence(Qt::Key_F1), QStringLiteral(":/icons/help.svg"));
     contents->setIconText(tr("Help"));
     contents->setToolTip(tr("Open online help document"));
     connect(contents, &QAction::triggered, this, [this] { OpenHelp(QStringLiteral("intro.html")); });
@@ -355,9 +354,18 @@ void MainWindow::CreateStatusBar()
     deviceLabel_->setText(TranslateCoreText(kMsgNoWriter));
 }
 
-QString MainWindow::DeviceStatusText() const { return deviceLabel_->text(); }
-QString MainWindow::TotalsText() const { return totalsLabel_->text(); }
-bool MainWindow::IsOpening() const { return opener_->IsRunning(); }
+QString MainWindow::DeviceStatusText() const
+{
+    return deviceLabel_->text();
+}
+QString MainWindow::TotalsText() const
+{
+    return totalsLabel_->text();
+}
+bool MainWindow::IsOpening() const
+{
+    return opener_->IsRunning();
+}
 
 void MainWindow::UpdateTitle()
 {
@@ -380,14 +388,17 @@ void MainWindow::SetUpRecorders()
     deviceLabel_->setText(tr("Looking for CD recorders..."));
     burn_->RecordersChanged();
     // The window is reached only through the link, which it cuts when it goes.
-    recorderLook_.Run([this, recorders, link = link_, wanted = context_.settings->recorder,
-                       mode = context_.settings->driver] {
-        auto look = std::make_shared<RecorderLook>(recorders->Look(wanted, mode));
-        link->Post([this, look] { RecordersFound(std::move(*look)); });
-    });
+    recorderLook_.Run(
+        [this, recorders, link = link_, wanted = context_.settings->recorder, mode = context_.settings->driver] {
+            auto look = std::make_shared<RecorderLook>(recorders->Look(wanted, mode));
+            link->Post([this, look] { RecordersFound(std::move(*look)); });
+        });
 }
 
-bool MainWindow::IsLookingForRecorders() const { return context_.recorders->IsLooking() || lookAgain_; }
+bool MainWindow::IsLookingForRecorders() const
+{
+    return context_.recorders->IsLooking() || lookAgain_;
+}
 
 void MainWindow::RecordersFound(RecorderLook look)
 {
@@ -540,8 +551,9 @@ void MainWindow::OpenFinished(const QString& path, const std::shared_ptr<Decoded
         }
         if (result.skipped.size() > kSkippedListed)
             lines << tr("and %1 more").arg(result.skipped.size() - kSkippedListed);
-        context_.messages->Information(
-            this, tr("%1 pictures of this project could not be loaded:\n%2").arg(result.skipped.size()).arg(lines.join('\n')));
+        context_.messages->Information(this, tr("%1 pictures of this project could not be loaded:\n%2")
+                                                 .arg(result.skipped.size())
+                                                 .arg(lines.join('\n')));
     }
     emit projectOpened(true);
 }
@@ -593,9 +605,8 @@ void MainWindow::ShowOptions()
         // The selected drive's new driver is made off the window's thread; the burn page
         // is busy meanwhile and says when it could not be made.
         context_.recorders->ChangeDriverLater(*context_.settings, context_.recorders->SelectedIndex(), true,
-                                              burn_->Link(), [burn = burn_](RecorderSetupResult result) {
-                                                  burn->DriverMade(result);
-                                              });
+                                              burn_->Link(),
+                                              [burn = burn_](RecorderSetupResult result) { burn->DriverMade(result); });
         burn_->RecordersChanged();
     }
 }
@@ -652,7 +663,8 @@ void MainWindow::closeEvent(QCloseEvent* event)
     std::string error;
     if (saveSettings_ && !saveSettings_(&error))
         context_.messages->Warning(this, tr("Your settings could not be saved; they will be lost when Lumivox "
-                                            "ends:\n%1").arg(TranslateCoreText(error)));
+                                            "ends:\n%1")
+                                             .arg(TranslateCoreText(error)));
     event->accept();
 }
 

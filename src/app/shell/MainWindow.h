@@ -34,12 +34,30 @@ class ProjectOpener;
 
 // The commands of the menu, the accelerators and the toolbar.
 enum class Command {
-    NewProject, Open, Save, SaveAs, Exit,
-    NewAlbum, DeleteAlbum, AlbumProperties, AddPictures, DeletePictures, SelectAll,
-    ShowEditor, ShowDiscMenu, ShowPreview, ShowBurn,
-    Options, HelpContents, QuickStart, Website, About,
+    NewProject,
+    Open,
+    Save,
+    SaveAs,
+    Exit,
+    NewAlbum,
+    DeleteAlbum,
+    AlbumProperties,
+    AddPictures,
+    DeletePictures,
+    SelectAll,
+    ShowEditor,
+    ShowDiscMenu,
+    ShowPreview,
+    ShowBurn,
+    Options,
+    HelpContents,
+    QuickStart,
+    Website,
+    About,
     SaveDiscImage,
-    Undo, Redo, RenameAlbum,
+    Undo,
+    Redo,
+    RenameAlbum,
 };
 
 enum class PageId { Editor = 0, DiscMenu = 1, Preview = 2, Burn = 3 };
@@ -117,8 +135,7 @@ private:
     void CreateMenus();
     void CreateToolBar();
     void CreateStatusBar();
-    QAction* AddAction(Command command, const QString& text, const QKeySequence& key = {},
-                       const QString& icon = {});
+    QAction* AddAction(Command command, const QString& text, const QKeySequence& key = {}, const QString& icon = {});
     void UpdateTitle();
     void UpdateTotals();
     // The unsaved-changes question; false when the user cancels (or saving fails).

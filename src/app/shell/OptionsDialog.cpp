@@ -58,8 +58,8 @@ OptionsDialog::OptionsDialog(const Settings& settings, FileChooser& files, Messa
     folderRow->addWidget(browse);
     form->addRow(tr("Temporary Folder:"), folderRow);
     writingMode_ = new QComboBox(work);
-    writingMode_->addItems({QStringLiteral("Auto Detected"), QStringLiteral("SCSI-3 MMC"),
-                            QStringLiteral("SCSI-3 MMC(Raw Mode)")});
+    writingMode_->addItems(
+        {QStringLiteral("Auto Detected"), QStringLiteral("SCSI-3 MMC"), QStringLiteral("SCSI-3 MMC(Raw Mode)")});
     writingMode_->setCurrentIndex(settings.driver >= 0 && settings.driver <= 2 ? settings.driver : 0);
     form->addRow(tr("CD Recorder Writing Mode:"), writingMode_);
     forceAspi_ = new QCheckBox(tr("Force to use ASPI driver"), work);

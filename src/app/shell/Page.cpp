@@ -40,8 +40,8 @@ QWidget* Page::MakeCard(QWidget* parent)
 {
     auto* card = new QFrame(parent);
     card->setObjectName(QStringLiteral("card"));
-    card->setStyleSheet(QStringLiteral(
-        "QFrame#card { background: white; border: 1px solid #e3ded2; border-radius: 10px; }"));
+    card->setStyleSheet(
+        QStringLiteral("QFrame#card { background: white; border: 1px solid #e3ded2; border-radius: 10px; }"));
     return card;
 }
 

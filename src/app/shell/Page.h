@@ -20,7 +20,7 @@ class Page : public QWidget {
 public:
     Page(const AppContext& context, QWidget* parent);
     // The page became the visible one.
-    virtual void OnShown() {}
+    virtual void OnShown() { }
 
 protected:
     // A heading with a one-line description, at the top of the page.

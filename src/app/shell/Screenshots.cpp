@@ -229,8 +229,8 @@ int RunScreenshots(MainWindow& window, const AppContext& context, const QString&
     window.show();
     Settle();
     if (window.width() > screen.width() || window.height() > screen.height())
-        std::fprintf(stderr, "the window (%d x %d) does not fit the screen (%d x %d)\n", window.width(), window.height(),
-                     screen.width(), screen.height());
+        std::fprintf(stderr, "the window (%d x %d) does not fit the screen (%d x %d)\n", window.width(),
+                     window.height(), screen.width(), screen.height());
     if (!project.isEmpty()) {
         QEventLoop wait;
         QObject::connect(&window, &MainWindow::projectOpened, &wait, &QEventLoop::quit);
@@ -243,7 +243,8 @@ int RunScreenshots(MainWindow& window, const AppContext& context, const QString&
     const struct {
         PageId page;
         const char* name;
-    } pages[] = {{PageId::Editor, "editor"}, {PageId::DiscMenu, "menu"}, {PageId::Preview, "preview"}, {PageId::Burn, "burn"}};
+    } pages[] = {
+        {PageId::Editor, "editor"}, {PageId::DiscMenu, "menu"}, {PageId::Preview, "preview"}, {PageId::Burn, "burn"}};
     for (const auto& page : pages) {
         window.ShowPage(page.page);
         if (page.page == PageId::Editor)

@@ -10,7 +10,8 @@
 
 namespace lumivox::ui {
 
-SplashWindow::SplashWindow(int autoCloseSeconds) : QWidget(nullptr, Qt::SplashScreen | Qt::FramelessWindowHint | Qt::WindowStaysOnTopHint)
+SplashWindow::SplashWindow(int autoCloseSeconds)
+    : QWidget(nullptr, Qt::SplashScreen | Qt::FramelessWindowHint | Qt::WindowStaysOnTopHint)
 {
     setAttribute(Qt::WA_TranslucentBackground);
     setAttribute(Qt::WA_DeleteOnClose);
