@@ -18,17 +18,22 @@ namespace lumivox {
 template <std::size_t Bytes>
 struct BigEndianField {
     std::array<std::uint8_t, Bytes> bytes{};
-    void Set(std::uint64_t value) {
-        for (std::size_t i = 0; i < Bytes; ++i) bytes[Bytes - 1 - i] = static_cast<std::uint8_t>(value >> (8 * i));
+    void Set(std::uint64_t value)
+    {
+        for (std::size_t i = 0; i < Bytes; ++i)
+            bytes[Bytes - 1 - i] = static_cast<std::uint8_t>(value >> (8 * i));
     }
-    std::uint64_t Get() const {
+    std::uint64_t Get() const
+    {
         std::uint64_t value = 0;
-        for (std::size_t i = 0; i < Bytes; ++i) value = (value << 8) | bytes[i];
+        for (std::size_t i = 0; i < Bytes; ++i)
+            value = (value << 8) | bytes[i];
         return value;
     }
     // Logical block addresses of a recording run are signed (two's complement, MMC).
     void SetSigned(std::int64_t value) { Set(static_cast<std::uint64_t>(value)); }
-    std::int64_t GetSigned() const {
+    std::int64_t GetSigned() const
+    {
         const std::uint64_t value = Get();
         const std::uint64_t sign = std::uint64_t{1} << (8 * Bytes - 1);
         return static_cast<std::int64_t>((value ^ sign) - sign);
@@ -38,12 +43,16 @@ struct BigEndianField {
 template <std::size_t Bytes>
 struct LittleEndianField {
     std::array<std::uint8_t, Bytes> bytes{};
-    void Set(std::uint64_t value) {
-        for (std::size_t i = 0; i < Bytes; ++i) bytes[i] = static_cast<std::uint8_t>(value >> (8 * i));
+    void Set(std::uint64_t value)
+    {
+        for (std::size_t i = 0; i < Bytes; ++i)
+            bytes[i] = static_cast<std::uint8_t>(value >> (8 * i));
     }
-    std::uint64_t Get() const {
+    std::uint64_t Get() const
+    {
         std::uint64_t value = 0;
-        for (std::size_t i = Bytes; i-- > 0;) value = (value << 8) | bytes[i];
+        for (std::size_t i = Bytes; i-- > 0;)
+            value = (value << 8) | bytes[i];
         return value;
     }
 };
@@ -53,7 +62,8 @@ template <std::size_t Bytes>
 struct BothEndianField {
     LittleEndianField<Bytes> little;
     BigEndianField<Bytes> big;
-    void Set(std::uint64_t value) {
+    void Set(std::uint64_t value)
+    {
         little.Set(value);
         big.Set(value);
     }
@@ -71,7 +81,8 @@ using BothEndian32 = BothEndianField<4>;
 template <std::size_t Bytes>
 struct PaddedText {
     std::array<char, Bytes> bytes{};
-    void Set(std::string_view text) {
+    void Set(std::string_view text)
+    {
         bytes.fill(' ');
         std::memcpy(bytes.data(), text.data(), text.size() < Bytes ? text.size() : Bytes);
     }
@@ -83,7 +94,8 @@ static_assert(sizeof(PaddedText<32>) == 32);
 
 // Copies a packed record into its place in a byte buffer.
 template <class Record>
-void StoreRecord(std::uint8_t* into, const Record& record) {
+void StoreRecord(std::uint8_t* into, const Record& record)
+{
     std::memcpy(into, &record, sizeof record);
 }
 

@@ -8,7 +8,8 @@ namespace lumivox {
 
 ManualResetEvent::~ManualResetEvent()
 {
-    if (notifyFd_ >= 0) ::close(notifyFd_);
+    if (notifyFd_ >= 0)
+        ::close(notifyFd_);
 }
 
 void ManualResetEvent::Set()
@@ -27,7 +28,8 @@ void ManualResetEvent::Set()
     changed_.notify_all();
     if (!wasSet) {
         std::lock_guard lock(callbackMutex_);
-        for (auto& [token, callback] : callbacks_) callback();
+        for (auto& [token, callback] : callbacks_)
+            callback();
     }
 }
 
@@ -80,7 +82,8 @@ ManualResetEvent::CallbackToken ManualResetEvent::AddCallback(std::function<void
         token = nextToken_++;
         callbacks_.emplace(token, callback);
     }
-    if (IsSet()) callback();
+    if (IsSet())
+        callback();
     return token;
 }
 
@@ -92,12 +95,12 @@ void ManualResetEvent::RemoveCallback(CallbackToken token)
 
 ManualResetEvent::Subscription::Subscription(const ManualResetEvent& event, std::function<void()> callback)
     : event_(const_cast<ManualResetEvent*>(&event)), token_(event_->AddCallback(std::move(callback)))
-{
-}
+{ }
 
 ManualResetEvent::Subscription::~Subscription()
 {
-    if (event_) event_->RemoveCallback(token_);
+    if (event_)
+        event_->RemoveCallback(token_);
 }
 
 } // namespace lumivox

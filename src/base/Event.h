@@ -18,7 +18,7 @@ namespace lumivox {
 
 class ManualResetEvent {
 public:
-    explicit ManualResetEvent(bool initiallySet = false) : set_(initiallySet) {}
+    explicit ManualResetEvent(bool initiallySet = false) : set_(initiallySet) { }
     ~ManualResetEvent();
     ManualResetEvent(const ManualResetEvent&) = delete;
     ManualResetEvent& operator=(const ManualResetEvent&) = delete;
@@ -53,6 +53,7 @@ public:
         ~Subscription();
         Subscription(const Subscription&) = delete;
         Subscription& operator=(const Subscription&) = delete;
+
     private:
         ManualResetEvent* event_ = nullptr;
         CallbackToken token_ = 0;

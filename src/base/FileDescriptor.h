@@ -11,13 +11,15 @@ namespace lumivox {
 class FileDescriptor {
 public:
     FileDescriptor() = default;
-    explicit FileDescriptor(int fd) noexcept : fd_(fd) {}
+    explicit FileDescriptor(int fd) noexcept : fd_(fd) { }
     ~FileDescriptor() { Reset(); }
     FileDescriptor(const FileDescriptor&) = delete;
     FileDescriptor& operator=(const FileDescriptor&) = delete;
-    FileDescriptor(FileDescriptor&& other) noexcept : fd_(std::exchange(other.fd_, -1)) {}
-    FileDescriptor& operator=(FileDescriptor&& other) noexcept {
-        if (this != &other) Reset(std::exchange(other.fd_, -1));
+    FileDescriptor(FileDescriptor&& other) noexcept : fd_(std::exchange(other.fd_, -1)) { }
+    FileDescriptor& operator=(FileDescriptor&& other) noexcept
+    {
+        if (this != &other)
+            Reset(std::exchange(other.fd_, -1));
         return *this;
     }
 

@@ -81,7 +81,7 @@ IniLoadStatus IniFile::Load(const std::string& path)
         error_ = ErrnoText("Cannot open", path);
         return missing ? IniLoadStatus::Missing : IniLoadStatus::Unreadable;
     }
-    struct stat info {};
+    struct stat info { };
     if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
         error_ = "Cannot read " + path + ": not a regular file";
         return IniLoadStatus::Unreadable;
@@ -200,8 +200,7 @@ bool IniFile::HasKey(std::string_view section, std::string_view key) const
     return FindLine(section, key) != nullptr;
 }
 
-std::string IniFile::GetString(std::string_view section, std::string_view key,
-                               std::string_view defaultValue) const
+std::string IniFile::GetString(std::string_view section, std::string_view key, std::string_view defaultValue) const
 {
     const Line* line = FindLine(section, key);
     if (!line)
@@ -316,14 +315,14 @@ bool IniFile::Save(const std::string& path)
     // user's own: another user's link in a shared folder must not steer the save.
     std::string target = path;
     std::error_code ec;
-    struct stat link {};
+    struct stat link { };
     if (::lstat(path.c_str(), &link) == 0 && S_ISLNK(link.st_mode) && link.st_uid == ::geteuid()) {
         const fs::path resolved = fs::weakly_canonical(path, ec);
         if (!ec)
             target = resolved.string();
     }
     mode_t mode = 0;
-    struct stat old {};
+    struct stat old { };
     if (::stat(target.c_str(), &old) == 0 && S_ISREG(old.st_mode)) {
         mode = old.st_mode & 07777;
         // The rename below would replace a read-only file as if it were writable: its
@@ -347,24 +346,23 @@ bool IniFile::Save(const std::string& path)
     return true;
 }
 
-std::string GetPrivateProfileString(std::string_view section, std::string_view key,
-                                    std::string_view defaultValue, const std::string& path)
+std::string GetPrivateProfileString(std::string_view section, std::string_view key, std::string_view defaultValue,
+                                    const std::string& path)
 {
     IniFile file;
     file.Load(path);
     return file.GetString(section, key, defaultValue);
 }
 
-int GetPrivateProfileInt(std::string_view section, std::string_view key, int defaultValue,
-                         const std::string& path)
+int GetPrivateProfileInt(std::string_view section, std::string_view key, int defaultValue, const std::string& path)
 {
     IniFile file;
     file.Load(path);
     return file.GetInt(section, key, defaultValue);
 }
 
-bool WritePrivateProfileString(std::string_view section, std::string_view key,
-                               std::string_view value, const std::string& path)
+bool WritePrivateProfileString(std::string_view section, std::string_view key, std::string_view value,
+                               const std::string& path)
 {
     IniFile file;
     const IniLoadStatus status = file.Load(path);

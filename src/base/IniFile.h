@@ -32,9 +32,9 @@ constexpr std::size_t kMaxIniFileBytes = 16u * 1024u * 1024u;
 inline constexpr std::string_view kUtf8Bom = "\xEF\xBB\xBF";
 
 enum class IniLoadStatus {
-    Loaded,     // the file was read
-    Missing,    // no such file: the contents are empty, every key gives its default
-    TooLarge,   // larger than kMaxIniFileBytes: refused
+    Loaded, // the file was read
+    Missing, // no such file: the contents are empty, every key gives its default
+    TooLarge, // larger than kMaxIniFileBytes: refused
     Unreadable, // exists but could not be read (permissions, a folder, a device, ...)
 };
 
@@ -50,8 +50,7 @@ public:
 
     // The value of key in section, or defaultValue when either is missing. The value
     // ends at the first NUL byte, as a C string would.
-    std::string GetString(std::string_view section, std::string_view key,
-                          std::string_view defaultValue = {}) const;
+    std::string GetString(std::string_view section, std::string_view key, std::string_view defaultValue = {}) const;
     // The value read as a decimal integer the way the profile functions read it:
     // leading blanks, an optional sign, then digits; anything else ends the number, and
     // a value without digits reads as 0. Out-of-range values are held at the int limits.
@@ -83,8 +82,8 @@ public:
 
 private:
     struct Line {
-        std::string text;  // the line as it stands in the file, without its line break
-        std::string key;   // lower-cased key when the line is "key=value", else empty
+        std::string text; // the line as it stands in the file, without its line break
+        std::string key; // lower-cased key when the line is "key=value", else empty
         bool hasKey = false;
     };
     struct Section {
@@ -108,12 +107,11 @@ private:
 
 // The private-profile functions: each call reads the file, and each write saves it.
 // For many keys at once, load an IniFile, change it and save it once.
-std::string GetPrivateProfileString(std::string_view section, std::string_view key,
-                                    std::string_view defaultValue, const std::string& path);
-int GetPrivateProfileInt(std::string_view section, std::string_view key, int defaultValue,
-                         const std::string& path);
+std::string GetPrivateProfileString(std::string_view section, std::string_view key, std::string_view defaultValue,
+                                    const std::string& path);
+int GetPrivateProfileInt(std::string_view section, std::string_view key, int defaultValue, const std::string& path);
 // Returns false when the file could not be read (other than missing) or written.
-bool WritePrivateProfileString(std::string_view section, std::string_view key,
-                               std::string_view value, const std::string& path);
+bool WritePrivateProfileString(std::string_view section, std::string_view key, std::string_view value,
+                               const std::string& path);
 
 } // namespace lumivox

@@ -9,21 +9,36 @@ namespace lumivox {
 std::string ProgressMessageName(int message)
 {
     switch (message) {
-    case UM_MENU_ENCODE_BEGIN: return "UM_MENU_ENCODE_BEGIN";
-    case UM_MENU_ENCODE_END: return "UM_MENU_ENCODE_END";
-    case UM_MENU_ENCODE_FAILED: return "UM_MENU_ENCODE_FAILED";
-    case UM_SLIDE_PROGRESS: return "UM_SLIDE_PROGRESS";
-    case UM_MENU_PAGE_PROGRESS: return "UM_MENU_PAGE_PROGRESS";
-    case UM_AUTHORING_BEGIN: return "UM_AUTHORING_BEGIN";
-    case UM_DRIVE_WAIT: return "UM_DRIVE_WAIT";
-    case UM_FLUSH_CACHE: return "UM_FLUSH_CACHE";
-    case UM_RECORDER_INIT: return "UM_RECORDER_INIT";
-    case UM_LEAD_IN: return "UM_LEAD_IN";
-    case UM_WRITE_PROGRESS: return "UM_WRITE_PROGRESS";
-    case UM_LEAD_OUT: return "UM_LEAD_OUT";
-    case UM_BURN_DONE: return "UM_BURN_DONE";
-    case UM_BURN_FAILED: return "UM_BURN_FAILED";
-    default: return "UM_" + std::to_string(message);
+    case UM_MENU_ENCODE_BEGIN:
+        return "UM_MENU_ENCODE_BEGIN";
+    case UM_MENU_ENCODE_END:
+        return "UM_MENU_ENCODE_END";
+    case UM_MENU_ENCODE_FAILED:
+        return "UM_MENU_ENCODE_FAILED";
+    case UM_SLIDE_PROGRESS:
+        return "UM_SLIDE_PROGRESS";
+    case UM_MENU_PAGE_PROGRESS:
+        return "UM_MENU_PAGE_PROGRESS";
+    case UM_AUTHORING_BEGIN:
+        return "UM_AUTHORING_BEGIN";
+    case UM_DRIVE_WAIT:
+        return "UM_DRIVE_WAIT";
+    case UM_FLUSH_CACHE:
+        return "UM_FLUSH_CACHE";
+    case UM_RECORDER_INIT:
+        return "UM_RECORDER_INIT";
+    case UM_LEAD_IN:
+        return "UM_LEAD_IN";
+    case UM_WRITE_PROGRESS:
+        return "UM_WRITE_PROGRESS";
+    case UM_LEAD_OUT:
+        return "UM_LEAD_OUT";
+    case UM_BURN_DONE:
+        return "UM_BURN_DONE";
+    case UM_BURN_FAILED:
+        return "UM_BURN_FAILED";
+    default:
+        return "UM_" + std::to_string(message);
     }
 }
 
@@ -33,17 +48,26 @@ ProgressStage StageOfMessage(ProgressMessage message)
     case UM_MENU_ENCODE_BEGIN:
     case UM_MENU_ENCODE_END:
     case UM_MENU_ENCODE_FAILED:
-    case UM_MENU_PAGE_PROGRESS: return ProgressStage::MenuPages;
-    case UM_SLIDE_PROGRESS: return ProgressStage::Slides;
-    case UM_AUTHORING_BEGIN: return ProgressStage::Authoring;
-    case UM_RECORDER_INIT: return ProgressStage::Recorder;
-    case UM_LEAD_IN: return ProgressStage::LeadIn;
-    case UM_WRITE_PROGRESS: return ProgressStage::Writing;
-    case UM_LEAD_OUT: return ProgressStage::LeadOut;
+    case UM_MENU_PAGE_PROGRESS:
+        return ProgressStage::MenuPages;
+    case UM_SLIDE_PROGRESS:
+        return ProgressStage::Slides;
+    case UM_AUTHORING_BEGIN:
+        return ProgressStage::Authoring;
+    case UM_RECORDER_INIT:
+        return ProgressStage::Recorder;
+    case UM_LEAD_IN:
+        return ProgressStage::LeadIn;
+    case UM_WRITE_PROGRESS:
+        return ProgressStage::Writing;
+    case UM_LEAD_OUT:
+        return ProgressStage::LeadOut;
     case UM_DRIVE_WAIT:
-    case UM_FLUSH_CACHE: return ProgressStage::Finishing;
+    case UM_FLUSH_CACHE:
+        return ProgressStage::Finishing;
     case UM_BURN_DONE:
-    case UM_BURN_FAILED: return ProgressStage::Done;
+    case UM_BURN_FAILED:
+        return ProgressStage::Done;
     }
     return ProgressStage::Done;
 }
@@ -63,12 +87,15 @@ int ProgressEvent::Tenths() const
 {
     switch (stage) {
     case ProgressStage::MenuPages:
-        if (message != UM_MENU_PAGE_PROGRESS) return -1;
+        if (message != UM_MENU_PAGE_PROGRESS)
+            return -1;
         return total > 0 ? static_cast<int>(std::min<std::int64_t>(done * 1000 / total, 1000)) : -1;
     case ProgressStage::Slides:
     case ProgressStage::Writing:
-    case ProgressStage::Verifying: return ProgressTenths(done, total);
-    default: return -1;
+    case ProgressStage::Verifying:
+        return ProgressTenths(done, total);
+    default:
+        return -1;
     }
 }
 

@@ -19,7 +19,7 @@ inline constexpr int kUserMessageBase = 1024; // WM_USER
 enum ProgressMessage : int {
     // Production thread, first action: the menu music and the menu pages are being made.
     UM_MENU_ENCODE_BEGIN = kUserMessageBase + 100, // 1124, no parameters
-    UM_MENU_ENCODE_END = kUserMessageBase + 101,   // 1125, no parameters
+    UM_MENU_ENCODE_END = kUserMessageBase + 101, // 1125, no parameters
     // The menu stage failed (music conversion, a page's encoding or multiplexing); the
     // run then ends as failed with its message.
     UM_MENU_ENCODE_FAILED = kUserMessageBase + 102, // 1126, no parameters
@@ -33,17 +33,17 @@ enum ProgressMessage : int {
     UM_AUTHORING_BEGIN = kUserMessageBase + 111, // 1135, no parameters
 
     // Recorder driver while finishing the disc.
-    UM_DRIVE_WAIT = kUserMessageBase + 500,   // 1524, no parameters
-    UM_FLUSH_CACHE = kUserMessageBase + 501,  // 1525, no parameters
+    UM_DRIVE_WAIT = kUserMessageBase + 500, // 1524, no parameters
+    UM_FLUSH_CACHE = kUserMessageBase + 501, // 1525, no parameters
 
     // Burning (the burn thread of the recorder sink).
     UM_RECORDER_INIT = kUserMessageBase + 2000, // 3024, no parameters
-    UM_LEAD_IN = kUserMessageBase + 2001,       // 3025, no parameters
+    UM_LEAD_IN = kUserMessageBase + 2001, // 3025, no parameters
     // first = sectors written so far, second = the job's total sectors. Posted by the
     // burn thread when burning, and by the run itself while it writes a disc image file.
     UM_WRITE_PROGRESS = kUserMessageBase + 2002, // 3026
-    UM_LEAD_OUT = kUserMessageBase + 2003,       // 3027, no parameters
-    UM_BURN_DONE = kUserMessageBase + 2004,      // 3028, no parameters
+    UM_LEAD_OUT = kUserMessageBase + 2003, // 3027, no parameters
+    UM_BURN_DONE = kUserMessageBase + 2004, // 3028, no parameters
     // The driver's error text travels in the observer's text argument.
     UM_BURN_FAILED = kUserMessageBase + 2005, // 3029
 };
@@ -61,26 +61,26 @@ int ProgressTenths(std::int64_t done, std::int64_t total);
 // progress dialog and the recorder never derive it from the message number and two
 // integers.
 enum class ProgressStage {
-    MenuMusic,   // the menu music is being converted
-    MenuPages,   // menu pages are rendered and encoded: done of total pages
-    Slides,      // slides are rendered and encoded: done of total slides
-    Authoring,   // the disc layout is built and computed
-    Recorder,    // the recorder is being prepared (disc checks, cue sheet, OPC)
-    LeadIn,      // the lead-in is being written
-    Writing,     // the image is written (to a file or the disc): done of total sectors
-    LeadOut,     // the lead-out is being written
-    Finishing,   // the drive flushes its cache and closes the session
-    Verifying,   // the written disc is read back: done of total sectors
-    Done,        // the run or burn ended; see the message for how
+    MenuMusic, // the menu music is being converted
+    MenuPages, // menu pages are rendered and encoded: done of total pages
+    Slides, // slides are rendered and encoded: done of total slides
+    Authoring, // the disc layout is built and computed
+    Recorder, // the recorder is being prepared (disc checks, cue sheet, OPC)
+    LeadIn, // the lead-in is being written
+    Writing, // the image is written (to a file or the disc): done of total sectors
+    LeadOut, // the lead-out is being written
+    Finishing, // the drive flushes its cache and closes the session
+    Verifying, // the written disc is read back: done of total sectors
+    Done, // the run or burn ended; see the message for how
 };
 
 // The payload every progress message carries.
 struct ProgressEvent {
     ProgressMessage message = UM_MENU_ENCODE_BEGIN;
     ProgressStage stage = ProgressStage::MenuPages;
-    std::int64_t done = 0;  // first parameter of the message (0 when it has none)
+    std::int64_t done = 0; // first parameter of the message (0 when it has none)
     std::int64_t total = 0; // second parameter of the message (0 when it has none)
-    std::string text;       // UM_BURN_FAILED: the driver's error text; otherwise empty
+    std::string text; // UM_BURN_FAILED: the driver's error text; otherwise empty
 
     // Tenths of a percent as the progress dialog shows them (ProgressTenths), or -1 for
     // a message that carries no count.

@@ -42,8 +42,8 @@ std::size_t ValidSequenceLength(std::string_view text, std::size_t pos)
             return 0;
         codePoint = (codePoint << 6) | (byte & 0x3F);
     }
-    if ((length == 3 && codePoint < 0x800) || (length == 4 && codePoint < 0x10000) ||
-        codePoint > 0x10FFFF || (codePoint >= 0xD800 && codePoint <= 0xDFFF))
+    if ((length == 3 && codePoint < 0x800) || (length == 4 && codePoint < 0x10000) || codePoint > 0x10FFFF ||
+        (codePoint >= 0xD800 && codePoint <= 0xDFFF))
         return 0;
     return length;
 }
@@ -58,8 +58,7 @@ std::string CutUtf8(std::string_view text, std::size_t maxBytes)
     // Step back over the continuation bytes of the character that crosses the limit,
     // then over its lead byte, unless the sequence ends exactly at the limit.
     std::size_t start = end;
-    while (start > 0 && IsContinuation(static_cast<unsigned char>(text[start])) &&
-           end - start < 4)
+    while (start > 0 && IsContinuation(static_cast<unsigned char>(text[start])) && end - start < 4)
         --start;
     if (start < end && !IsContinuation(static_cast<unsigned char>(text[start])) &&
         static_cast<unsigned char>(text[start]) >= 0xC0) {
@@ -83,10 +82,10 @@ bool IsValidUtf8(std::string_view text)
 std::string Windows1252ToUtf8(std::string_view bytes)
 {
     // 0x80 to 0x9F; the rest of the upper half is Latin-1, code point = byte.
-    static constexpr char16_t kHigh[32] = {
-        0x20AC, 0x0081, 0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021, 0x02C6, 0x2030, 0x0160,
-        0x2039, 0x0152, 0x008D, 0x017D, 0x008F, 0x0090, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022,
-        0x2013, 0x2014, 0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0x009D, 0x017E, 0x0178};
+    static constexpr char16_t kHigh[32] = {0x20AC, 0x0081, 0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021,
+                                           0x02C6, 0x2030, 0x0160, 0x2039, 0x0152, 0x008D, 0x017D, 0x008F,
+                                           0x0090, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022, 0x2013, 0x2014,
+                                           0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0x009D, 0x017E, 0x0178};
     std::string out;
     out.reserve(bytes.size() * 2);
     for (const char c : bytes) {
@@ -190,13 +189,27 @@ std::string JsonQuote(std::string_view text)
             continue;
         }
         switch (c) {
-        case '"': out += "\\\""; break;
-        case '\\': out += "\\\\"; break;
-        case '\b': out += "\\b"; break;
-        case '\f': out += "\\f"; break;
-        case '\n': out += "\\n"; break;
-        case '\r': out += "\\r"; break;
-        case '\t': out += "\\t"; break;
+        case '"':
+            out += "\\\"";
+            break;
+        case '\\':
+            out += "\\\\";
+            break;
+        case '\b':
+            out += "\\b";
+            break;
+        case '\f':
+            out += "\\f";
+            break;
+        case '\n':
+            out += "\\n";
+            break;
+        case '\r':
+            out += "\\r";
+            break;
+        case '\t':
+            out += "\\t";
+            break;
         default:
             if (c < 0x20)
                 out += Format("\\u%04x", c);

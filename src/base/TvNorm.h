@@ -9,8 +9,17 @@ namespace lumivox {
 enum class TvNorm : int { Ntsc = 0, Pal = 1 };
 
 // The norm the "PAL" setting's value stands for (anything but 0 is PAL).
-constexpr TvNorm TvNormFromSetting(int pal) { return pal != 0 ? TvNorm::Pal : TvNorm::Ntsc; }
-constexpr int TvNormSetting(TvNorm norm) { return norm == TvNorm::Pal ? 1 : 0; }
-constexpr const char* TvNormName(TvNorm norm) { return norm == TvNorm::Pal ? "PAL" : "NTSC"; }
+constexpr TvNorm TvNormFromSetting(int pal)
+{
+    return pal != 0 ? TvNorm::Pal : TvNorm::Ntsc;
+}
+constexpr int TvNormSetting(TvNorm norm)
+{
+    return norm == TvNorm::Pal ? 1 : 0;
+}
+constexpr const char* TvNormName(TvNorm norm)
+{
+    return norm == TvNorm::Pal ? "PAL" : "NTSC";
+}
 
 } // namespace lumivox
