@@ -16,7 +16,8 @@ namespace {
 // Information header sizes: OS/2 1.x, Windows 3.x, and the later Windows headers that
 // extend the 3.x layout (bit-field masks at byte 40, 4-byte palette entries).
 constexpr std::uint32_t kOs2V1HeaderSize = 12;
-bool IsWindowsHeader(std::uint32_t size) {
+bool IsWindowsHeader(std::uint32_t size)
+{
     return size == 40 || size == 52 || size == 56 || size == 108 || size == 124;
 }
 
@@ -27,20 +28,25 @@ constexpr std::uint32_t kBiRle4 = 2;
 constexpr std::uint32_t kBiJpeg = 4;
 constexpr std::uint32_t kBiPng = 5;
 
-[[noreturn]] void ThrowNotBitmap() {
+[[noreturn]] void ThrowNotBitmap()
+{
     throw PLTextException(PL_ERRWRONG_SIGNATURE, "Bitmap decoder: This isn't a bitmap.");
 }
-[[noreturn]] void ThrowCorrupt(const char* what) {
+[[noreturn]] void ThrowCorrupt(const char* what)
+{
     throw PLTextException(PL_ERRWRONG_SIGNATURE, std::string("Bitmap decoder: ") + what);
 }
-[[noreturn]] void ThrowDelta() {
+[[noreturn]] void ThrowDelta()
+{
     throw PLTextException(PL_ERRFORMAT_NOT_SUPPORTED, "Encountered delta escape.");
 }
 
-bool IsBitmapSignature(const std::uint8_t* p) {
+bool IsBitmapSignature(const std::uint8_t* p)
+{
     static const char* const kSignatures[] = {"BM", "BA", "IC", "CI", "CP"};
     for (const char* s : kSignatures)
-        if (p[0] == s[0] && p[1] == s[1]) return true;
+        if (p[0] == s[0] && p[1] == s[1])
+            return true;
     return false;
 }
 
@@ -58,8 +64,10 @@ struct BmpInfo {
     bool topDown = false;
 };
 
-int ResolutionFromPixelsPerMetre(std::uint32_t ppm, bool present) {
-    if (!present || ppm < 1) return 150;
+int ResolutionFromPixelsPerMetre(std::uint32_t ppm, bool present)
+{
+    if (!present || ppm < 1)
+        return 150;
     const long dpi = std::lround(ppm * 0.025400052);
     return dpi <= 1 ? 150 : static_cast<int>(std::min<long>(dpi, 1000000));
 }
@@ -76,30 +84,38 @@ public:
     IndexWriter(PicBitmap& target, const BmpInfo& info, const std::uint8_t* palette = nullptr,
                 RowReducer* reducer = nullptr)
         : target_(target), width_(static_cast<int>(info.width)), height_(static_cast<int>(info.height)),
-          topDown_(info.topDown), palette_(palette), reducer_(reducer) {
+          topDown_(info.topDown), palette_(palette), reducer_(reducer)
+    {
         if (reducer_) {
             indices_.assign(static_cast<std::size_t>(width_), 0);
             colours_.resize(static_cast<std::size_t>(width_) * 4);
         }
     }
 
-    std::uint8_t* FileRow(int row) {
-        if (!reducer_) return target_.Row(topDown_ ? row : height_ - 1 - row);
-        if (row > current_) Advance(row);
+    std::uint8_t* FileRow(int row)
+    {
+        if (!reducer_)
+            return target_.Row(topDown_ ? row : height_ - 1 - row);
+        if (row > current_)
+            Advance(row);
         return indices_.data();
     }
     int Width() const { return width_; }
     int Height() const { return height_; }
     // Hands over what is left (the rows an early end of the data never reached).
-    void Finish() {
-        if (reducer_) Advance(height_);
+    void Finish()
+    {
+        if (reducer_)
+            Advance(height_);
     }
 
 private:
-    void Advance(int row) {
+    void Advance(int row)
+    {
         for (; current_ < row && current_ < height_; ++current_) {
             for (int x = 0; x < width_; ++x)
-                std::memcpy(&colours_[static_cast<std::size_t>(x) * 4], palette_ + indices_[static_cast<std::size_t>(x)] * 4, 4);
+                std::memcpy(&colours_[static_cast<std::size_t>(x) * 4],
+                            palette_ + indices_[static_cast<std::size_t>(x)] * 4, 4);
             reducer_->Put(topDown_ ? current_ : height_ - 1 - current_, colours_.data());
             std::fill(indices_.begin(), indices_.end(), 0);
         }
@@ -120,7 +136,8 @@ private:
 // Run-length data that runs past the end of a row (a run or literal longer than the
 // pixels left) is clipped at the row's end; the literal bytes are still consumed so that
 // the codes after it are read where the writer put them.
-void DecodeRle(MappedFileSource& source, IndexWriter& out, bool fourBit) {
+void DecodeRle(MappedFileSource& source, IndexWriter& out, bool fourBit)
+{
     const int width = out.Width();
     const int height = out.Height();
     int row = 0;
@@ -136,7 +153,8 @@ void DecodeRle(MappedFileSource& source, IndexWriter& out, bool fourBit) {
             if (fourBit) {
                 const int hi = value >> 4;
                 const int lo = value & 0x0F;
-                for (int i = 0; i < fit; ++i) dst[i] = static_cast<std::uint8_t>((i & 1) ? lo : hi);
+                for (int i = 0; i < fit; ++i)
+                    dst[i] = static_cast<std::uint8_t>((i & 1) ? lo : hi);
             } else {
                 std::memset(dst, value, static_cast<std::size_t>(fit));
             }
@@ -160,11 +178,13 @@ void DecodeRle(MappedFileSource& source, IndexWriter& out, bool fourBit) {
                 const std::uint8_t* p = source.ReadNBytes(static_cast<std::size_t>(bytes));
                 for (int i = 0; i < fit; ++i)
                     dst[i] = static_cast<std::uint8_t>((i & 1) ? (p[i / 2] & 0x0F) : (p[i / 2] >> 4));
-                if (bytes & 1) source.Skip(1);
+                if (bytes & 1)
+                    source.Skip(1);
             } else {
                 const std::uint8_t* p = source.ReadNBytes(static_cast<std::size_t>(value));
                 std::memcpy(dst, p, static_cast<std::size_t>(fit));
-                if (value & 1) source.Skip(1);
+                if (value & 1)
+                    source.Skip(1);
             }
             x += fit;
             break;
@@ -173,17 +193,20 @@ void DecodeRle(MappedFileSource& source, IndexWriter& out, bool fourBit) {
     }
 }
 
-void DecodeIndexed(MappedFileSource& source, IndexWriter& out, int bitsPerPixel, std::size_t rowBytes) {
+void DecodeIndexed(MappedFileSource& source, IndexWriter& out, int bitsPerPixel, std::size_t rowBytes)
+{
     const int width = out.Width();
     for (int row = 0; row < out.Height(); ++row) {
         const std::uint8_t* src = source.ReadNBytes(rowBytes);
         std::uint8_t* dst = out.FileRow(row);
         switch (bitsPerPixel) {
         case 1:
-            for (int x = 0; x < width; ++x) dst[x] = (src[x >> 3] >> (7 - (x & 7))) & 1;
+            for (int x = 0; x < width; ++x)
+                dst[x] = (src[x >> 3] >> (7 - (x & 7))) & 1;
             break;
         case 4:
-            for (int x = 0; x < width; ++x) dst[x] = (x & 1) ? (src[x >> 1] & 0x0F) : (src[x >> 1] >> 4);
+            for (int x = 0; x < width; ++x)
+                dst[x] = (x & 1) ? (src[x >> 1] & 0x0F) : (src[x >> 1] >> 4);
             break;
         default:
             std::memcpy(dst, src, static_cast<std::size_t>(width));
@@ -194,7 +217,8 @@ void DecodeIndexed(MappedFileSource& source, IndexWriter& out, int bitsPerPixel,
 
 } // namespace
 
-void BmpReader::Decode(MappedFileSource& source, PicBitmap& target, const DecodeOptions& options) {
+void BmpReader::Decode(MappedFileSource& source, PicBitmap& target, const DecodeOptions& options)
+{
     // Bitmap-array headers (OS/2) come before the file header of the first bitmap.
     while (source.Remaining() >= 14 && source.Data()[source.Position()] == 'B' &&
            source.Data()[source.Position() + 1] == 'A')
@@ -202,11 +226,11 @@ void BmpReader::Decode(MappedFileSource& source, PicBitmap& target, const Decode
 
     // File header: signature, file size, two reserved words, offset of the pixel data.
     const std::uint8_t* fileHeader = source.ReadNBytes(14);
-    if (!IsBitmapSignature(fileHeader)) ThrowNotBitmap();
-    const std::uint32_t pixelOffset = static_cast<std::uint32_t>(fileHeader[10]) |
-                                      (static_cast<std::uint32_t>(fileHeader[11]) << 8) |
-                                      (static_cast<std::uint32_t>(fileHeader[12]) << 16) |
-                                      (static_cast<std::uint32_t>(fileHeader[13]) << 24);
+    if (!IsBitmapSignature(fileHeader))
+        ThrowNotBitmap();
+    const std::uint32_t pixelOffset =
+        static_cast<std::uint32_t>(fileHeader[10]) | (static_cast<std::uint32_t>(fileHeader[11]) << 8) |
+        (static_cast<std::uint32_t>(fileHeader[12]) << 16) | (static_cast<std::uint32_t>(fileHeader[13]) << 24);
 
     const std::size_t infoStart = source.Position();
     const std::uint32_t infoSize = source.ReadLE32();
@@ -219,13 +243,15 @@ void BmpReader::Decode(MappedFileSource& source, PicBitmap& target, const Decode
         info.bitsPerPixel = source.ReadLE16();
         threeBytePalette = true;
     } else {
-        if (infoSize < 16) ThrowNotBitmap();
+        if (infoSize < 16)
+            ThrowNotBitmap();
         // The Windows 3.x fields; an OS/2 2.x header may stop early, in which case the
         // missing fields keep their defaults.
         const std::uint8_t* h = source.ReadNBytes(infoSize - 4 < 36 ? infoSize - 4 : 36);
         const std::size_t have = infoSize - 4 < 36 ? infoSize - 4 : 36;
         auto field = [&](std::size_t offset) -> std::uint32_t {
-            if (offset + 4 > have) return 0;
+            if (offset + 4 > have)
+                return 0;
             return static_cast<std::uint32_t>(h[offset]) | (static_cast<std::uint32_t>(h[offset + 1]) << 8) |
                    (static_cast<std::uint32_t>(h[offset + 2]) << 16) |
                    (static_cast<std::uint32_t>(h[offset + 3]) << 24);
@@ -247,8 +273,7 @@ void BmpReader::Decode(MappedFileSource& source, PicBitmap& target, const Decode
                                  (static_cast<std::uint32_t>(masks[7]) << 24);
                 info.hasMasks = true;
                 source.Seek(infoStart + infoSize);
-            } else if (info.compression != kBiRgb &&
-                       (info.bitsPerPixel == 16 || info.bitsPerPixel == 32)) {
+            } else if (info.compression != kBiRgb && (info.bitsPerPixel == 16 || info.bitsPerPixel == 32)) {
                 source.ReadLE32(); // red mask
                 info.greenMask = source.ReadLE32();
                 source.ReadLE32(); // blue mask
@@ -269,9 +294,16 @@ void BmpReader::Decode(MappedFileSource& source, PicBitmap& target, const Decode
         info.topDown = true;
         info.height = -info.height;
     }
-    if (info.width <= 0 || info.height <= 0) ThrowCorrupt("Picture has no pixels.");
+    if (info.width <= 0 || info.height <= 0)
+        ThrowCorrupt("Picture has no pixels.");
     switch (info.bitsPerPixel) {
-    case 1: case 4: case 8: case 16: case 24: case 32: break;
+    case 1:
+    case 4:
+    case 8:
+    case 16:
+    case 24:
+    case 32:
+        break;
     default:
         throw PLTextException(PL_ERRFORMAT_UNKNOWN, "Decoding bmp: Illegal bpp value.");
     }
@@ -281,7 +313,8 @@ void BmpReader::Decode(MappedFileSource& source, PicBitmap& target, const Decode
     const bool rle = indexed && info.bitsPerPixel >= 4 && info.compression != kBiRgb;
     if (rle && info.compression != kBiRle8 && info.compression != kBiRle4)
         throw PLTextException(PL_ERRFORMAT_NOT_SUPPORTED, "Library not compiled for this file type.");
-    if (rle && info.topDown) ThrowCorrupt("Run-length data cannot be stored top row first.");
+    if (rle && info.topDown)
+        ThrowCorrupt("Run-length data cannot be stored top row first.");
 
     // Palette: the 8-bit target's grey ramp, with the file's entries over the first ones.
     std::uint8_t palette[256 * 4];
@@ -292,7 +325,8 @@ void BmpReader::Decode(MappedFileSource& source, PicBitmap& target, const Decode
     if (indexed) {
         const int maxEntries = 1 << info.bitsPerPixel;
         long long count = maxEntries;
-        if (!threeBytePalette && info.coloursUsed != 0) count = std::min<long long>(info.coloursUsed, maxEntries);
+        if (!threeBytePalette && info.coloursUsed != 0)
+            count = std::min<long long>(info.coloursUsed, maxEntries);
         const std::size_t entrySize = threeBytePalette ? 3 : 4;
         const std::uint8_t* p = source.ReadNBytes(static_cast<std::size_t>(count) * entrySize);
         for (long long i = 0; i < count; ++i) {
@@ -304,10 +338,12 @@ void BmpReader::Decode(MappedFileSource& source, PicBitmap& target, const Decode
     // The pixel data starts at the file header's offset when that points inside the
     // file past the header; files whose offset is missing or wrong keep it right after
     // the palette.
-    if (pixelOffset >= headerEnd && pixelOffset < source.Size()) source.Seek(pixelOffset);
+    if (pixelOffset >= headerEnd && pixelOffset < source.Size())
+        source.Seek(pixelOffset);
 
     PicBitmap::CheckSize(info.width, info.height, options.maxPixels);
-    const std::size_t rowBytes = static_cast<std::size_t>(PicBitmap::StrideFor(static_cast<int>(info.width), info.bitsPerPixel));
+    const std::size_t rowBytes =
+        static_cast<std::size_t>(PicBitmap::StrideFor(static_cast<int>(info.width), info.bitsPerPixel));
     // Uncompressed rows must all be in the file: refuse a short file before allocating.
     if (!rle && rowBytes * static_cast<std::size_t>(info.height) > source.Remaining())
         MappedFileSource::ThrowEndOfFile();
@@ -331,7 +367,8 @@ void BmpReader::Decode(MappedFileSource& source, PicBitmap& target, const Decode
     target.SetResolution(dpiX, dpiY);
 
     if (indexed) {
-        if (!reducer) std::memcpy(target.Palette(), palette, sizeof palette);
+        if (!reducer)
+            std::memcpy(target.Palette(), palette, sizeof palette);
         IndexWriter out(target, info, palette, reducer ? &*reducer : nullptr);
         if (rle)
             DecodeRle(source, out, info.bitsPerPixel == 4);
@@ -341,8 +378,8 @@ void BmpReader::Decode(MappedFileSource& source, PicBitmap& target, const Decode
         return;
     }
 
-    const bool sixBitGreen = info.bitsPerPixel == 16 && info.hasMasks && info.compression != kBiRgb &&
-                             info.greenMask != 0x3E0;
+    const bool sixBitGreen =
+        info.bitsPerPixel == 16 && info.hasMasks && info.compression != kBiRgb && info.greenMask != 0x3E0;
     for (int row = 0; row < height; ++row) {
         const std::uint8_t* src = source.ReadNBytes(rowBytes);
         const int y = info.topDown ? row : height - 1 - row;
@@ -374,7 +411,8 @@ void BmpReader::Decode(MappedFileSource& source, PicBitmap& target, const Decode
             std::memcpy(dst, src, static_cast<std::size_t>(width) * 4);
             break;
         }
-        if (reducer) reducer->Put(y, dst);
+        if (reducer)
+            reducer->Put(y, dst);
     }
 }
 

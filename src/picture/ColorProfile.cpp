@@ -21,15 +21,19 @@ constexpr std::size_t kMaxProfileSize = 4u << 20;
 constexpr std::size_t kMaxCachedProfiles = 32;
 
 struct TransformCloser {
-    void operator()(void* t) const {
-        if (t) cmsDeleteTransform(static_cast<cmsHTRANSFORM>(t));
+    void operator()(void* t) const
+    {
+        if (t)
+            cmsDeleteTransform(static_cast<cmsHTRANSFORM>(t));
     }
 };
 using Transform = std::unique_ptr<void, TransformCloser>;
 
 struct ProfileCloser {
-    void operator()(void* p) const {
-        if (p) cmsCloseProfile(static_cast<cmsHPROFILE>(p));
+    void operator()(void* p) const
+    {
+        if (p)
+            cmsCloseProfile(static_cast<cmsHPROFILE>(p));
     }
 };
 using Profile = std::unique_ptr<void, ProfileCloser>;
@@ -39,17 +43,20 @@ using Profile = std::unique_ptr<void, ProfileCloser>;
 struct Entry {
     cmsColorSpaceSignature space = cmsSigRgbData;
     bool usable = false;
-    Transform rgb;                       // BGRA -> BGRA
+    Transform rgb; // BGRA -> BGRA
     std::array<std::uint8_t, 256 * 3> grey{}; // grey level -> blue, green, red
-    Transform cmyk;                      // CMYK (ink) -> BGRA
-    Transform cmykInverted;              // CMYK (255 = no ink) -> BGRA
+    Transform cmyk; // CMYK (ink) -> BGRA
+    Transform cmykInverted; // CMYK (255 = no ink) -> BGRA
 };
 
-void IgnoreErrors(cmsContext, cmsUInt32Number, const char*) {}
+void IgnoreErrors(cmsContext, cmsUInt32Number, const char*)
+{ }
 
-std::shared_ptr<const Entry> MakeEntry(cmsHPROFILE input) {
+std::shared_ptr<const Entry> MakeEntry(cmsHPROFILE input)
+{
     auto entry = std::make_shared<Entry>();
-    if (input == nullptr) return entry;
+    if (input == nullptr)
+        return entry;
     Profile srgb(cmsCreate_sRGBProfile());
     const cmsUInt32Number flags = cmsFLAGS_NOCACHE | cmsFLAGS_COPY_ALPHA;
     entry->space = cmsGetColorSpace(input);
@@ -60,18 +67,20 @@ std::shared_ptr<const Entry> MakeEntry(cmsHPROFILE input) {
         break;
     case cmsSigGrayData: {
         Transform grey(cmsCreateTransform(input, TYPE_GRAY_8, srgb.get(), TYPE_BGR_8, INTENT_PERCEPTUAL, flags));
-        if (!grey) break;
+        if (!grey)
+            break;
         std::array<std::uint8_t, 256> levels{};
-        for (int i = 0; i < 256; ++i) levels[static_cast<std::size_t>(i)] = static_cast<std::uint8_t>(i);
+        for (int i = 0; i < 256; ++i)
+            levels[static_cast<std::size_t>(i)] = static_cast<std::uint8_t>(i);
         cmsDoTransform(grey.get(), levels.data(), entry->grey.data(), 256);
         entry->usable = true;
         break;
     }
     case cmsSigCmykData:
-        entry->cmyk.reset(cmsCreateTransform(input, TYPE_CMYK_8, srgb.get(), TYPE_BGRA_8, INTENT_PERCEPTUAL,
-                                             cmsFLAGS_NOCACHE));
-        entry->cmykInverted.reset(cmsCreateTransform(input, TYPE_CMYK_8_REV, srgb.get(), TYPE_BGRA_8,
-                                                     INTENT_PERCEPTUAL, cmsFLAGS_NOCACHE));
+        entry->cmyk.reset(
+            cmsCreateTransform(input, TYPE_CMYK_8, srgb.get(), TYPE_BGRA_8, INTENT_PERCEPTUAL, cmsFLAGS_NOCACHE));
+        entry->cmykInverted.reset(
+            cmsCreateTransform(input, TYPE_CMYK_8_REV, srgb.get(), TYPE_BGRA_8, INTENT_PERCEPTUAL, cmsFLAGS_NOCACHE));
         entry->usable = entry->cmyk != nullptr && entry->cmykInverted != nullptr;
         break;
     default:
@@ -84,15 +93,18 @@ class Cache {
 public:
     // The entry for key, made by make(profile) the first time it is asked for.
     template <class OpenProfile>
-    std::shared_ptr<const Entry> Get(const std::string& key, OpenProfile&& open) {
+    std::shared_ptr<const Entry> Get(const std::string& key, OpenProfile&& open)
+    {
         std::lock_guard<std::mutex> lock(mutex_);
         auto found = entries_.find(key);
-        if (found != entries_.end()) return found->second;
+        if (found != entries_.end())
+            return found->second;
         std::call_once(logOnce_, [] { cmsSetLogErrorHandler(IgnoreErrors); });
         Profile input(open());
         auto entry = MakeEntry(static_cast<cmsHPROFILE>(input.get()));
         // Entries in use elsewhere live on through their shared pointers.
-        if (entries_.size() >= kMaxCachedProfiles) entries_.clear();
+        if (entries_.size() >= kMaxCachedProfiles)
+            entries_.clear();
         entries_.emplace(key, entry);
         return entry;
     }
@@ -103,22 +115,25 @@ private:
     std::map<std::string, std::shared_ptr<const Entry>> entries_;
 };
 
-Cache& TheCache() {
+Cache& TheCache()
+{
     static Cache cache;
     return cache;
 }
 
-std::shared_ptr<const Entry> EntryForIcc(const std::uint8_t* icc, std::size_t size) {
-    if (icc == nullptr || size < 128 || size > kMaxProfileSize) return nullptr;
+std::shared_ptr<const Entry> EntryForIcc(const std::uint8_t* icc, std::size_t size)
+{
+    if (icc == nullptr || size < 128 || size > kMaxProfileSize)
+        return nullptr;
     std::string key("icc:");
     key.append(reinterpret_cast<const char*>(icc), size);
-    return TheCache().Get(key, [&] {
-        return cmsOpenProfileFromMem(icc, static_cast<cmsUInt32Number>(size));
-    });
+    return TheCache().Get(key, [&] { return cmsOpenProfileFromMem(icc, static_cast<cmsUInt32Number>(size)); });
 }
 
-void Apply(PicBitmap& bitmap, const Entry& entry) {
-    if (!entry.usable) return;
+void Apply(PicBitmap& bitmap, const Entry& entry)
+{
+    if (!entry.usable)
+        return;
     const int w = bitmap.Width();
     if (bitmap.BitsPerPixel() == 32) {
         for (int y = 0; y < bitmap.Height(); ++y) {
@@ -138,7 +153,8 @@ void Apply(PicBitmap& bitmap, const Entry& entry) {
     }
     std::uint8_t* pal = bitmap.Palette();
     const int entries = bitmap.PaletteEntries();
-    if (pal == nullptr || entries <= 0) return;
+    if (pal == nullptr || entries <= 0)
+        return;
     if (entry.space == cmsSigRgbData) {
         cmsDoTransform(entry.rgb.get(), pal, pal, static_cast<cmsUInt32Number>(entries));
     } else if (entry.space == cmsSigGrayData) {
@@ -158,16 +174,17 @@ struct Primaries {
     double rx, ry, gx, gy, bx, by, wx, wy;
 };
 constexpr Primaries kPrimaries[] = {
-    {4, 0.67, 0.33, 0.21, 0.71, 0.14, 0.08, 0.310, 0.316},          // BT.470 M
-    {5, 0.64, 0.33, 0.29, 0.60, 0.15, 0.06, 0.3127, 0.3290},        // BT.470 B, G (PAL)
-    {6, 0.630, 0.340, 0.310, 0.595, 0.155, 0.070, 0.3127, 0.3290},  // SMPTE 170M
-    {7, 0.630, 0.340, 0.310, 0.595, 0.155, 0.070, 0.3127, 0.3290},  // SMPTE 240M
-    {9, 0.708, 0.292, 0.170, 0.797, 0.131, 0.046, 0.3127, 0.3290},  // BT.2020
-    {11, 0.680, 0.320, 0.265, 0.690, 0.150, 0.060, 0.314, 0.351},   // DCI-P3
+    {4, 0.67, 0.33, 0.21, 0.71, 0.14, 0.08, 0.310, 0.316}, // BT.470 M
+    {5, 0.64, 0.33, 0.29, 0.60, 0.15, 0.06, 0.3127, 0.3290}, // BT.470 B, G (PAL)
+    {6, 0.630, 0.340, 0.310, 0.595, 0.155, 0.070, 0.3127, 0.3290}, // SMPTE 170M
+    {7, 0.630, 0.340, 0.310, 0.595, 0.155, 0.070, 0.3127, 0.3290}, // SMPTE 240M
+    {9, 0.708, 0.292, 0.170, 0.797, 0.131, 0.046, 0.3127, 0.3290}, // BT.2020
+    {11, 0.680, 0.320, 0.265, 0.690, 0.150, 0.060, 0.314, 0.351}, // DCI-P3
     {12, 0.680, 0.320, 0.265, 0.690, 0.150, 0.060, 0.3127, 0.3290}, // Display P3
 };
 
-cmsHPROFILE OpenNclxProfile(const Primaries& p, int transfer) {
+cmsHPROFILE OpenNclxProfile(const Primaries& p, int transfer)
+{
     // Transfer curves as ICC parametric type 4: Y = (aX + b)^g above d, cX below.
     cmsFloat64Number params[5] = {2.4, 1.0 / 1.055, 0.055 / 1.055, 1.0 / 12.92, 0.04045}; // sRGB
     cmsInt32Number type = 4;
@@ -179,7 +196,8 @@ cmsHPROFILE OpenNclxProfile(const Primaries& p, int transfer) {
         params[0] = transfer == 4 ? 2.2 : transfer == 5 ? 2.8 : 1.0;
     }
     cmsToneCurve* curve = cmsBuildParametricToneCurve(nullptr, type, params);
-    if (curve == nullptr) return nullptr;
+    if (curve == nullptr)
+        return nullptr;
     cmsToneCurve* curves[3] = {curve, curve, curve};
     const cmsCIExyY white = {p.wx, p.wy, 1.0};
     const cmsCIExyYTRIPLE primaries = {{p.rx, p.ry, 1.0}, {p.gx, p.gy, 1.0}, {p.bx, p.by, 1.0}};
@@ -190,31 +208,40 @@ cmsHPROFILE OpenNclxProfile(const Primaries& p, int transfer) {
 
 } // namespace
 
-void ConvertToSrgb(PicBitmap& bitmap, const std::uint8_t* icc, std::size_t size) {
-    if (auto entry = EntryForIcc(icc, size)) Apply(bitmap, *entry);
+void ConvertToSrgb(PicBitmap& bitmap, const std::uint8_t* icc, std::size_t size)
+{
+    if (auto entry = EntryForIcc(icc, size))
+        Apply(bitmap, *entry);
 }
 
-bool IsCmykProfile(const std::uint8_t* icc, std::size_t size) {
+bool IsCmykProfile(const std::uint8_t* icc, std::size_t size)
+{
     auto entry = EntryForIcc(icc, size);
     return entry && entry->usable && entry->space == cmsSigCmykData;
 }
 
-bool CmykRowToSrgb(const std::uint8_t* icc, std::size_t size, const std::uint8_t* cmyk, std::uint8_t* bgra,
-                   int width, bool inverted) {
+bool CmykRowToSrgb(const std::uint8_t* icc, std::size_t size, const std::uint8_t* cmyk, std::uint8_t* bgra, int width,
+                   bool inverted)
+{
     auto entry = EntryForIcc(icc, size);
-    if (!entry || !entry->usable || entry->space != cmsSigCmykData || width <= 0) return false;
+    if (!entry || !entry->usable || entry->space != cmsSigCmykData || width <= 0)
+        return false;
     cmsDoTransform(inverted ? entry->cmykInverted.get() : entry->cmyk.get(), cmyk, bgra,
                    static_cast<cmsUInt32Number>(width));
     // The output alpha byte is not written by a transform from four channels.
-    for (int x = 0; x < width; ++x) bgra[4 * x + 3] = 255;
+    for (int x = 0; x < width; ++x)
+        bgra[4 * x + 3] = 255;
     return true;
 }
 
-void ConvertNclxToSrgb(PicBitmap& bitmap, int colourPrimaries, int transferCharacteristics) {
+void ConvertNclxToSrgb(PicBitmap& bitmap, int colourPrimaries, int transferCharacteristics)
+{
     const Primaries* found = nullptr;
     for (const Primaries& p : kPrimaries)
-        if (p.code == colourPrimaries) found = &p;
-    if (found == nullptr) return;
+        if (p.code == colourPrimaries)
+            found = &p;
+    if (found == nullptr)
+        return;
     const std::string key = "nclx:" + std::to_string(colourPrimaries) + ":" + std::to_string(transferCharacteristics);
     auto entry = TheCache().Get(key, [&] { return OpenNclxProfile(*found, transferCharacteristics); });
     Apply(bitmap, *entry);

@@ -24,7 +24,8 @@ namespace lumivox {
 // profile that cannot be read, or whose colour space does not match the pixels (a CMYK
 // profile on RGB samples), is ignored: the picture is then shown as it is stored.
 void ConvertToSrgb(PicBitmap& bitmap, const std::uint8_t* icc, std::size_t size);
-inline void ConvertToSrgb(PicBitmap& bitmap, const std::string& icc) {
+inline void ConvertToSrgb(PicBitmap& bitmap, const std::string& icc)
+{
     ConvertToSrgb(bitmap, reinterpret_cast<const std::uint8_t*>(icc.data()), icc.size());
 }
 
@@ -34,8 +35,8 @@ bool IsCmykProfile(const std::uint8_t* icc, std::size_t size);
 // Converts one row of width CMYK pixels (4 bytes each; inverted: 255 means no ink, as
 // Adobe stores it) to blue, green, red, 255 through the CMYK profile icc. False (row
 // untouched) when the profile cannot be used.
-bool CmykRowToSrgb(const std::uint8_t* icc, std::size_t size, const std::uint8_t* cmyk, std::uint8_t* bgra,
-                   int width, bool inverted);
+bool CmykRowToSrgb(const std::uint8_t* icc, std::size_t size, const std::uint8_t* cmyk, std::uint8_t* bgra, int width,
+                   bool inverted);
 
 // Converts a bitmap whose samples are in the colours given by HEIF/ITU-T H.273 code
 // points (colour primaries, transfer characteristics) to sRGB. Primaries 1 (BT.709,

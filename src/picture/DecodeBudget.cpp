@@ -16,7 +16,8 @@ namespace lumivox {
 
 namespace {
 
-std::size_t DefaultBudget() {
+std::size_t DefaultBudget()
+{
     const long pages = sysconf(_SC_PHYS_PAGES);
     const long pageSize = sysconf(_SC_PAGESIZE);
     const std::uint64_t physical =
@@ -35,7 +36,8 @@ struct Budget {
     int waiters = 0;
 };
 
-Budget& TheBudget() {
+Budget& TheBudget()
+{
     static Budget budget;
     return budget;
 }
@@ -44,11 +46,16 @@ thread_local DecodeMemoryScope* currentScope = nullptr;
 
 } // namespace
 
-DecodeMemoryScope::DecodeMemoryScope() : outer_(currentScope) { currentScope = this; }
+DecodeMemoryScope::DecodeMemoryScope() : outer_(currentScope)
+{
+    currentScope = this;
+}
 
-DecodeMemoryScope::~DecodeMemoryScope() {
+DecodeMemoryScope::~DecodeMemoryScope()
+{
     currentScope = outer_;
-    if (held_ == 0) return;
+    if (held_ == 0)
+        return;
     Budget& b = TheBudget();
     {
         std::lock_guard lock(b.mutex);
@@ -57,21 +64,26 @@ DecodeMemoryScope::~DecodeMemoryScope() {
     b.freed.notify_all();
 }
 
-void ReserveDecodeMemory(std::size_t bytes) {
-    if (currentScope == nullptr) return;
+void ReserveDecodeMemory(std::size_t bytes)
+{
+    if (currentScope == nullptr)
+        return;
     // Nested scopes (the preview of an EPS file) share the outermost one's reservation.
     DecodeMemoryScope* scope = currentScope;
-    while (scope->outer_ != nullptr) scope = scope->outer_;
+    while (scope->outer_ != nullptr)
+        scope = scope->outer_;
     Budget& b = TheBudget();
     std::unique_lock lock(b.mutex);
-    if (bytes < b.countedFrom) return;
+    if (bytes < b.countedFrom)
+        return;
     if (scope->held_ == 0) {
         ++b.waiters;
         // The wait looks at the run's cancel now and then: a cancelled run does not wait for
         // another worker's huge picture.
         while (b.inUse != 0 && b.inUse + bytes > b.budget) {
             b.freed.wait_for(lock, std::chrono::milliseconds(50));
-            if (b.inUse == 0 || b.inUse + bytes <= b.budget) break;
+            if (b.inUse == 0 || b.inUse + bytes <= b.budget)
+                break;
             lock.unlock();
             const bool cancelled = DecodeWatchScope::StepCancelled();
             lock.lock();
@@ -86,26 +98,30 @@ void ReserveDecodeMemory(std::size_t bytes) {
     scope->held_ += bytes;
 }
 
-void SetDecodeMemoryLimits(std::size_t budget, std::size_t countedFrom) {
+void SetDecodeMemoryLimits(std::size_t budget, std::size_t countedFrom)
+{
     Budget& b = TheBudget();
     std::lock_guard lock(b.mutex);
     b.budget = budget;
     b.countedFrom = countedFrom;
 }
 
-std::size_t DecodeMemoryBudget() {
+std::size_t DecodeMemoryBudget()
+{
     Budget& b = TheBudget();
     std::lock_guard lock(b.mutex);
     return b.budget;
 }
 
-std::size_t DecodeMemoryInUse() {
+std::size_t DecodeMemoryInUse()
+{
     Budget& b = TheBudget();
     std::lock_guard lock(b.mutex);
     return b.inUse;
 }
 
-int DecodeMemoryWaiters() {
+int DecodeMemoryWaiters()
+{
     Budget& b = TheBudget();
     std::lock_guard lock(b.mutex);
     return b.waiters;

@@ -25,7 +25,10 @@ void CompositeRowOverBlack(std::uint8_t* pixels, int width);
 void ReduceLikeJpeg(PicBitmap& bitmap);
 
 // Whether a picture of that size is shrunk in reduced mode.
-inline bool ReducedModeShrinks(long long width, long long height) { return width >= 320 && height >= 240; }
+inline bool ReducedModeShrinks(long long width, long long height)
+{
+    return width >= 320 && height >= 240;
+}
 
 struct DecodeOptions;
 
@@ -60,8 +63,8 @@ private:
     int height_;
     int factor_;
     int reducedWidth_;
-    int group_ = -1;  // the row of blocks being summed
-    int rowsIn_ = 0;  // rows of it summed so far
+    int group_ = -1; // the row of blocks being summed
+    int rowsIn_ = 0; // rows of it summed so far
     std::vector<std::uint32_t> sums_;
 };
 

@@ -34,7 +34,7 @@ constexpr unsigned kMaxIfdEntries = 1000;
 
 class TiffView {
 public:
-    TiffView(const unsigned char* data, std::size_t size) : data_(data), size_(size) {}
+    TiffView(const unsigned char* data, std::size_t size) : data_(data), size_(size) { }
 
     bool ReadHeader()
     {
@@ -54,8 +54,8 @@ public:
         if (offset > size_ || size_ - offset < 2)
             return false;
         const unsigned char* p = data_ + offset;
-        value = little_ ? static_cast<std::uint16_t>(p[0] | (p[1] << 8))
-                        : static_cast<std::uint16_t>((p[0] << 8) | p[1]);
+        value =
+            little_ ? static_cast<std::uint16_t>(p[0] | (p[1] << 8)) : static_cast<std::uint16_t>((p[0] << 8) | p[1]);
         return true;
     }
     bool Read32(std::size_t offset, std::uint32_t& value) const

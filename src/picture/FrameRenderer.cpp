@@ -100,12 +100,14 @@ constexpr int kMinTitlePixelSize = 12;
 // is drawn opaque, as before.
 bool AlphaIsCoverage(const PicBitmap& bitmap)
 {
-    if (bitmap.BitsPerPixel() != 32 || !bitmap.HasAlpha()) return false;
+    if (bitmap.BitsPerPixel() != 32 || !bitmap.HasAlpha())
+        return false;
     bool partial = false;
     for (int y = 0; y < bitmap.Height(); ++y) {
         const std::uint8_t* p = bitmap.Row(y);
         for (int x = 0; x < bitmap.Width(); ++x, p += 4) {
-            if (p[0] > p[3] || p[1] > p[3] || p[2] > p[3]) return false;
+            if (p[0] > p[3] || p[1] > p[3] || p[2] > p[3])
+                return false;
             partial = partial || p[3] != 255;
         }
     }
@@ -286,8 +288,8 @@ bool TransparentBitmap::Load(const std::string& path, std::string* error)
         do
             got = ::read(file.Get(), signature, 2);
         while (got < 0 && errno == EINTR);
-        if (got != 2 || !((signature[0] == 'B' && signature[1] == 'M') ||
-                          (signature[0] == 'B' && signature[1] == 'A'))) {
+        if (got != 2 ||
+            !((signature[0] == 'B' && signature[1] == 'M') || (signature[0] == 'B' && signature[1] == 'A'))) {
             if (error)
                 *error = path + ": not a Windows bitmap file";
             return false;
@@ -350,9 +352,8 @@ void TransparentBitmap::DrawTransparent(QImage& target, int x, int y, int width,
 // ---------------------------------------------------------------------------------------
 // Menu pages
 
-bool DrawMenuPage(QImage& target, const QRect& rect, const MenuTemplate& t,
-                  const std::string& backgroundOverride, const std::vector<MenuAlbum>& albums,
-                  int firstAlbumIndex, std::string* error)
+bool DrawMenuPage(QImage& target, const QRect& rect, const MenuTemplate& t, const std::string& backgroundOverride,
+                  const std::vector<MenuAlbum>& albums, int firstAlbumIndex, std::string* error)
 {
     if (!HasGuiApplication()) {
         if (error)
@@ -365,8 +366,8 @@ bool DrawMenuPage(QImage& target, const QRect& rect, const MenuTemplate& t,
     if (canvasWidth > kMaxCanvasSide || canvasHeight > kMaxCanvasSide) {
         if (error)
             *error = t.path + ": the menu canvas " + std::to_string(canvasWidth) + " x " +
-                     std::to_string(canvasHeight) + " is larger than " +
-                     std::to_string(kMaxCanvasSide) + " x " + std::to_string(kMaxCanvasSide);
+                     std::to_string(canvasHeight) + " is larger than " + std::to_string(kMaxCanvasSide) + " x " +
+                     std::to_string(kMaxCanvasSide);
         return false;
     }
     if (target.isNull() || rect.isEmpty()) {
@@ -376,8 +377,7 @@ bool DrawMenuPage(QImage& target, const QRect& rect, const MenuTemplate& t,
     }
 
     PicBitmap background;
-    if (!DecodePicture(backgroundOverride.empty() ? t.BackgroundPath() : backgroundOverride,
-                       background, error))
+    if (!DecodePicture(backgroundOverride.empty() ? t.BackgroundPath() : backgroundOverride, background, error))
         return false;
     QImage canvas = StretchSmooth(ToQImage(background, PixelAlpha::Ignore), canvasWidth, canvasHeight);
     if (canvas.isNull()) {
@@ -413,8 +413,8 @@ bool DrawMenuPage(QImage& target, const QRect& rect, const MenuTemplate& t,
             DrawEntryCover(painter, entry, t, item);
             if (SaneSize(t.textWidth, t.textHeight)) {
                 const TemplatePoint text = t.textPositions[static_cast<std::size_t>(n - 1)];
-                DrawEntryTitle(painter, QRect(text.x, text.y, t.textWidth, t.textHeight),
-                               TitleText(n, entry.name), metrics, t);
+                DrawEntryTitle(painter, QRect(text.x, text.y, t.textWidth, t.textHeight), TitleText(n, entry.name),
+                               metrics, t);
             }
         }
         if (SaneSize(t.frameWidth, t.frameHeight))
@@ -425,14 +425,13 @@ bool DrawMenuPage(QImage& target, const QRect& rect, const MenuTemplate& t,
         SaneSize(t.nextWidth, t.nextHeight)) {
         TransparentBitmap next;
         if (next.Load(t.NextButtonPath()))
-            next.DrawTransparent(painter, t.nextButtonPosition.x, t.nextButtonPosition.y,
-                                 t.nextWidth, t.nextHeight);
+            next.DrawTransparent(painter, t.nextButtonPosition.x, t.nextButtonPosition.y, t.nextWidth, t.nextHeight);
     }
     if (first > 0 && !t.prevButton.empty() && SaneSize(t.prevWidth, t.prevHeight)) {
         TransparentBitmap previous;
         if (previous.Load(t.PrevButtonPath()))
-            previous.DrawTransparent(painter, t.prevButtonPosition.x, t.prevButtonPosition.y,
-                                     t.prevWidth, t.prevHeight);
+            previous.DrawTransparent(painter, t.prevButtonPosition.x, t.prevButtonPosition.y, t.prevWidth,
+                                     t.prevHeight);
     }
     painter.end();
 
@@ -443,25 +442,24 @@ bool DrawMenuPage(QImage& target, const QRect& rect, const MenuTemplate& t,
     return true;
 }
 
-bool DrawMenuPage(QImage& target, const QRect& rect, const DiscMenuState& state,
-                  const std::vector<MenuAlbum>& albums, int firstAlbumIndex, std::string* error)
+bool DrawMenuPage(QImage& target, const QRect& rect, const DiscMenuState& state, const std::vector<MenuAlbum>& albums,
+                  int firstAlbumIndex, std::string* error)
 {
     MenuTemplate menuTemplate;
     if (!state.LoadCurrentTemplate(menuTemplate, error))
         return false;
-    return DrawMenuPage(target, rect, menuTemplate, state.BackgroundOverride(), albums,
-                        firstAlbumIndex, error);
+    return DrawMenuPage(target, rect, menuTemplate, state.BackgroundOverride(), albums, firstAlbumIndex, error);
 }
 
 bool RenderMenuFrame(const MenuTemplate& menuTemplate, const std::string& backgroundOverride,
-                     const std::vector<MenuAlbum>& albums, int firstAlbumIndex, TvNorm norm,
-                     PicBitmap& frame, std::string* error)
+                     const std::vector<MenuAlbum>& albums, int firstAlbumIndex, TvNorm norm, PicBitmap& frame,
+                     std::string* error)
 {
     const int height = FrameHeight(norm);
     QImage image(kFrameWidth, height, QImage::Format_RGB32);
     // A drawn page covers the whole frame; only a page that could not be drawn leaves it black.
-    const bool drawn = DrawMenuPage(image, QRect(0, 0, kFrameWidth, height), menuTemplate, backgroundOverride,
-                                    albums, firstAlbumIndex, error);
+    const bool drawn = DrawMenuPage(image, QRect(0, 0, kFrameWidth, height), menuTemplate, backgroundOverride, albums,
+                                    firstAlbumIndex, error);
     if (!drawn)
         image.fill(Qt::black);
     FromQImage(image, frame);
@@ -537,8 +535,8 @@ namespace {
 // PicResizer's (a test holds the two side by side); a slide of an 18-megapixel photo
 // would otherwise spend half its decoding time again in this one pass.
 struct FilterPass {
-    std::vector<int> first;            // first source index per destination index
-    std::vector<int> count;            // taps per destination index
+    std::vector<int> first; // first source index per destination index
+    std::vector<int> count; // taps per destination index
     std::vector<std::int32_t> weights; // maxTaps per destination index
     int maxTaps = 0;
 };
@@ -602,8 +600,8 @@ FilterPass MakeFilterPass(int sourceSize, int destSize)
     return pass;
 }
 
-void HorizontalRows(const PicBitmap& source, int fromRow, int toRow, const FilterPass& pass,
-                    std::uint8_t* intermediate, std::size_t stride)
+void HorizontalRows(const PicBitmap& source, int fromRow, int toRow, const FilterPass& pass, std::uint8_t* intermediate,
+                    std::size_t stride)
 {
     const std::size_t width = pass.first.size();
     for (int y = fromRow; y < toRow; ++y) {
@@ -687,7 +685,8 @@ void ResizeForFrame(const PicBitmap& source, int width, int height, PicBitmap& d
     std::vector<std::int32_t> accumulator(stride);
     for (int y = 0; y < height; ++y) {
         std::fill(accumulator.begin(), accumulator.end(), 128);
-        const std::int32_t* w = &vertical.weights[static_cast<std::size_t>(y) * static_cast<std::size_t>(vertical.maxTaps)];
+        const std::int32_t* w =
+            &vertical.weights[static_cast<std::size_t>(y) * static_cast<std::size_t>(vertical.maxTaps)];
         const int first = vertical.first[static_cast<std::size_t>(y)];
         for (int t = 0; t < vertical.count[static_cast<std::size_t>(y)]; ++t) {
             const std::int32_t weight = w[t];
@@ -777,8 +776,7 @@ void FitPicture(PicBitmap& target, const PicBitmap& picture, const QRect& rect)
     if (rect.isEmpty())
         return;
     const FitPlacement fit = ComputeFit(picture.Width(), picture.Height(), rect.width(), rect.height());
-    DrawResized(target, picture, rect,
-                QRect(rect.left() + fit.x, rect.top() + fit.y, fit.width, fit.height));
+    DrawResized(target, picture, rect, QRect(rect.left() + fit.x, rect.top() + fit.y, fit.width, fit.height));
 }
 
 FitPlacement SlidePlacement(int pictureWidth, int pictureHeight, TvNorm norm, SlideGeometry geometry)
@@ -863,8 +861,7 @@ QImage MakeTemplatePreview(const MenuTemplate& t)
         const int entries = std::min(t.itemsCount, static_cast<int>(t.itemPositions.size()));
         for (int n = 0; n < entries; ++n)
             frame.DrawTransparent(painter, t.itemPositions[static_cast<std::size_t>(n)].x,
-                                  t.itemPositions[static_cast<std::size_t>(n)].y, t.frameWidth,
-                                  t.frameHeight);
+                                  t.itemPositions[static_cast<std::size_t>(n)].y, t.frameWidth, t.frameHeight);
     }
     painter.end();
     return StretchSmooth(canvas, kTemplatePreviewWidth, kTemplatePreviewHeight);

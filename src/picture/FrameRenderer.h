@@ -26,11 +26,13 @@ class QPainter;
 
 namespace lumivox {
 
-
 constexpr int kFrameWidth = 704;
 constexpr int kNtscFrameHeight = 480;
 constexpr int kPalFrameHeight = 576;
-constexpr int FrameHeight(TvNorm norm) { return norm == TvNorm::Pal ? kPalFrameHeight : kNtscFrameHeight; }
+constexpr int FrameHeight(TvNorm norm)
+{
+    return norm == TvNorm::Pal ? kPalFrameHeight : kNtscFrameHeight;
+}
 
 // Larger element sizes in a template (frames, buttons, thumbnails, title boxes) are not
 // sizes any canvas can show; such an element is not drawn.
@@ -88,8 +90,8 @@ private:
 
 // One album as the menu shows it.
 struct MenuAlbum {
-    std::string name;                    // the title printed on the menu
-    bool hasPictures = false;            // albums without pictures get a frame only
+    std::string name; // the title printed on the menu
+    bool hasPictures = false; // albums without pictures get a frame only
     const PicBitmap* thumbnail = nullptr; // slide thumbnail of the first picture, or none
     // The first picture as the project holds it (the reduced-mode decode, turned), or
     // none. The entry's cover is resized from it once, straight to its fitted size, so
@@ -108,12 +110,11 @@ struct MenuAlbum {
 // target untouched, when the background cannot be decoded or the template's canvas is
 // out of range. Missing frame or button files draw nothing.
 bool DrawMenuPage(QImage& target, const QRect& rect, const MenuTemplate& menuTemplate,
-                  const std::string& backgroundOverride, const std::vector<MenuAlbum>& albums,
-                  int firstAlbumIndex, std::string* error = nullptr);
-// The same with the current template of state, read afresh from its file.
-bool DrawMenuPage(QImage& target, const QRect& rect, const DiscMenuState& state,
-                  const std::vector<MenuAlbum>& albums, int firstAlbumIndex,
+                  const std::string& backgroundOverride, const std::vector<MenuAlbum>& albums, int firstAlbumIndex,
                   std::string* error = nullptr);
+// The same with the current template of state, read afresh from its file.
+bool DrawMenuPage(QImage& target, const QRect& rect, const DiscMenuState& state, const std::vector<MenuAlbum>& albums,
+                  int firstAlbumIndex, std::string* error = nullptr);
 
 // Resizes a 32-bit picture exactly as PicResizer(width, height) does, byte for byte,
 // with the horizontal pass spread over the processor's cores. Throws PLTextException.
@@ -139,7 +140,10 @@ void FitPicture(PicBitmap& target, const PicBitmap& picture, const QRect& rect);
 enum class SlideGeometry { TvAspect, SquarePixels };
 
 // The square-pixel 4:3 frame of a norm: 640 x 480 (NTSC), 768 x 576 (PAL).
-constexpr int SquarePixelFrameWidth(TvNorm norm) { return norm == TvNorm::Pal ? 768 : 640; }
+constexpr int SquarePixelFrameWidth(TvNorm norm)
+{
+    return norm == TvNorm::Pal ? 768 : 640;
+}
 
 // Where a picture of width x height lies in the frame of norm.
 FitPlacement SlidePlacement(int pictureWidth, int pictureHeight, TvNorm norm,
@@ -164,15 +168,15 @@ void RenderSlideFrame(const std::string& picturePath, int rotation, TvNorm norm,
 // of a black frame, returned as a 32-bit opaque PicBitmap. On false (see DrawMenuPage)
 // the frame is black.
 bool RenderMenuFrame(const MenuTemplate& menuTemplate, const std::string& backgroundOverride,
-                     const std::vector<MenuAlbum>& albums, int firstAlbumIndex, TvNorm norm,
-                     PicBitmap& frame, std::string* error = nullptr);
+                     const std::vector<MenuAlbum>& albums, int firstAlbumIndex, TvNorm norm, PicBitmap& frame,
+                     std::string* error = nullptr);
 
 // Makes the title card of an album for the disc's motion track: the template's background
 // (or the override) stretched over the canvas, the album's name centred on it in the
 // title font at twice its size, in the template's text colour (outlined like the menu's
 // titles), then stretched into a 704 x H frame. On false (a background that cannot be
 // decoded) the card is black with the title still drawn.
-bool RenderTitleCard(const MenuTemplate& menuTemplate, const std::string& backgroundOverride,
-                     const std::string& title, TvNorm norm, PicBitmap& frame, std::string* error = nullptr);
+bool RenderTitleCard(const MenuTemplate& menuTemplate, const std::string& backgroundOverride, const std::string& title,
+                     TvNorm norm, PicBitmap& frame, std::string* error = nullptr);
 
 } // namespace lumivox

@@ -35,8 +35,10 @@ struct NclxDeleter {
     void operator()(heif_color_profile_nclx* n) const { heif_nclx_color_profile_free(n); }
 };
 
-void Check(const heif_error& error) {
-    if (error.code == heif_error_Ok) return;
+void Check(const heif_error& error)
+{
+    if (error.code == heif_error_Ok)
+        return;
     if (error.code == heif_error_Invalid_input && error.subcode == heif_suberror_End_of_data)
         MappedFileSource::ThrowEndOfFile();
     if (error.code == heif_error_Memory_allocation_error)
@@ -52,12 +54,14 @@ struct Opened {
 
 // The file's boxes, read over the memory view without copying it, and its primary
 // image, whose size is checked before anything is decoded.
-Opened Open(MappedFileSource& source, const DecodeOptions& options) {
+Opened Open(MappedFileSource& source, const DecodeOptions& options)
+{
     static std::once_flag initialised;
     std::call_once(initialised, [] { heif_init(nullptr); });
     Opened opened;
     opened.context.reset(heif_context_alloc());
-    if (!opened.context) throw PLTextException(PL_ERRNO_MEMORY, "Out of memory.");
+    if (!opened.context)
+        throw PLTextException(PL_ERRNO_MEMORY, "Out of memory.");
     heif_context_set_maximum_image_size_limit(opened.context.get(), PicBitmap::kMaxSide);
     // Tiles are decoded on the calling thread: each thread that decodes has its own reader.
     heif_context_set_max_decoding_threads(opened.context.get(), 0);
@@ -69,8 +73,7 @@ Opened Open(MappedFileSource& source, const DecodeOptions& options) {
     opened.primary.reset(handle);
     PicBitmap::CheckSize(heif_image_handle_get_ispe_width(handle), heif_image_handle_get_ispe_height(handle),
                          options.maxPixels);
-    PicBitmap::CheckSize(heif_image_handle_get_width(handle), heif_image_handle_get_height(handle),
-                         options.maxPixels);
+    PicBitmap::CheckSize(heif_image_handle_get_width(handle), heif_image_handle_get_height(handle), options.maxPixels);
     // From here on libheif holds what it builds while decoding (a canvas, a tile) to no
     // longer a side than the picture's own: a canvas the boxes above did not show is bounded
     // by the picture, not by the largest picture there may be.
@@ -82,7 +85,8 @@ Opened Open(MappedFileSource& source, const DecodeOptions& options) {
 
 } // namespace
 
-std::pair<int, int> HeifReader::Probe(MappedFileSource& source, const DecodeOptions& options) {
+std::pair<int, int> HeifReader::Probe(MappedFileSource& source, const DecodeOptions& options)
+{
     const Opened opened = Open(source, options);
     // The size as shown: after the rotation and crop properties.
     return {heif_image_handle_get_width(opened.primary.get()), heif_image_handle_get_height(opened.primary.get())};
@@ -93,13 +97,15 @@ namespace {
 // Decodes one image (the primary or a thumbnail) with its transformations into target,
 // in sRGB by the colour box of colours (the image's own, or the primary's when the
 // image has none).
-void DecodeImage(heif_image_handle* handle, heif_image_handle* colours, PicBitmap& target,
-                 const DecodeOptions& options) {
+void DecodeImage(heif_image_handle* handle, heif_image_handle* colours, PicBitmap& target, const DecodeOptions& options)
+{
     const bool hasAlpha = heif_image_handle_has_alpha_channel(handle) != 0;
     std::unique_ptr<heif_decoding_options, OptionsDeleter> decoding(heif_decoding_options_alloc());
-    if (!decoding) throw PLTextException(PL_ERRNO_MEMORY, "Out of memory.");
+    if (!decoding)
+        throw PLTextException(PL_ERRNO_MEMORY, "Out of memory.");
     decoding->ignore_transformations = 0;
-    if (decoding->version >= 2) decoding->convert_hdr_to_8bit = 1;
+    if (decoding->version >= 2)
+        decoding->convert_hdr_to_8bit = 1;
     heif_image* decoded = nullptr;
     Check(heif_decode_image(handle, &decoded, heif_colorspace_RGB,
                             hasAlpha ? heif_chroma_interleaved_RGBA : heif_chroma_interleaved_RGB, decoding.get()));
@@ -113,7 +119,8 @@ void DecodeImage(heif_image_handle* handle, heif_image_handle* colours, PicBitma
         throw PLTextException(PL_ERRFORMAT_NOT_SUPPORTED, "HEIF: the picture data cannot be read.");
     PicBitmap::CheckSize(w, h, options.maxPixels);
     const int channels = hasAlpha ? 4 : 3;
-    if (stride < w * channels) throw PLTextException(PL_ERRFORMAT_NOT_SUPPORTED, "HEIF: the picture data cannot be read.");
+    if (stride < w * channels)
+        throw PLTextException(PL_ERRFORMAT_NOT_SUPPORTED, "HEIF: the picture data cannot be read.");
 
     target.CreateUnfilled(w, h, 32, hasAlpha);
     target.SetResolution(72, 72);
@@ -129,7 +136,8 @@ void DecodeImage(heif_image_handle* handle, heif_image_handle* colours, PicBitma
     }
     image.reset();
 
-    if (heif_image_handle_get_color_profile_type(handle) != heif_color_profile_type_not_present) colours = handle;
+    if (heif_image_handle_get_color_profile_type(handle) != heif_color_profile_type_not_present)
+        colours = handle;
     switch (heif_image_handle_get_color_profile_type(colours)) {
     case heif_color_profile_type_rICC:
     case heif_color_profile_type_prof: {
@@ -149,13 +157,15 @@ void DecodeImage(heif_image_handle* handle, heif_image_handle* colours, PicBitma
     default:
         break;
     }
-    if (hasAlpha) CompositeOverBlack(target);
+    if (hasAlpha)
+        CompositeOverBlack(target);
 }
 
 // Phones store a small copy of each photo beside it. For thumbnails it spares decoding
 // twelve megapixels of HEVC, when it is detailed enough: its long side at least what
 // reduced mode would give (an eighth) or 320 pixels, standing the way the photo stands.
-bool DecodeStoredThumbnail(heif_image_handle* primary, PicBitmap& target, const DecodeOptions& options) {
+bool DecodeStoredThumbnail(heif_image_handle* primary, PicBitmap& target, const DecodeOptions& options)
+{
     const int w = heif_image_handle_get_width(primary);
     const int h = heif_image_handle_get_height(primary);
     const int wanted = std::min(std::max(w, h) / 8, 320);
@@ -163,36 +173,42 @@ bool DecodeStoredThumbnail(heif_image_handle* primary, PicBitmap& target, const 
     const int count = heif_image_handle_get_list_of_thumbnail_IDs(primary, ids, 8);
     for (int i = 0; i < count; ++i) {
         heif_image_handle* raw = nullptr;
-        if (heif_image_handle_get_thumbnail(primary, ids[i], &raw).code != heif_error_Ok || raw == nullptr) continue;
+        if (heif_image_handle_get_thumbnail(primary, ids[i], &raw).code != heif_error_Ok || raw == nullptr)
+            continue;
         std::unique_ptr<heif_image_handle, HandleDeleter> thumbnail(raw);
         const int tw = heif_image_handle_get_width(raw);
         const int th = heif_image_handle_get_height(raw);
-        if (std::max(tw, th) < wanted || (tw > th) != (w > h) || tw > w || th > h) continue;
+        if (std::max(tw, th) < wanted || (tw > th) != (w > h) || tw > w || th > h)
+            continue;
         try {
             DecodeImage(raw, primary, target, options);
         } catch (const PLTextException&) {
             continue; // a damaged thumbnail: the photo itself is decoded instead
         }
         // The copy must have come out standing as the photo does.
-        if ((target.Width() > target.Height()) == (w > h)) return true;
+        if ((target.Width() > target.Height()) == (w > h))
+            return true;
     }
     return false;
 }
 
 } // namespace
 
-void HeifReader::Decode(MappedFileSource& source, PicBitmap& target, const DecodeOptions& options) {
+void HeifReader::Decode(MappedFileSource& source, PicBitmap& target, const DecodeOptions& options)
+{
     Opened opened = Open(source, options);
     heif_image_handle* handle = opened.primary.get();
     const bool reduce = options.mode == DecodeMode::Reduced &&
                         ReducedModeShrinks(heif_image_handle_get_width(handle), heif_image_handle_get_height(handle));
-    if (reduce && DecodeStoredThumbnail(handle, target, options)) return;
+    if (reduce && DecodeStoredThumbnail(handle, target, options))
+        return;
     // The library decodes the whole picture into planes of its own (a byte and a half a
     // pixel and more) before the bitmap is made: they wait their turn in the budget too.
     ReserveDecodeMemory(static_cast<std::size_t>(heif_image_handle_get_width(handle)) *
                         static_cast<std::size_t>(heif_image_handle_get_height(handle)) * 2);
     DecodeImage(handle, handle, target, options);
-    if (reduce) ReduceLikeJpeg(target);
+    if (reduce)
+        ReduceLikeJpeg(target);
 }
 
 } // namespace lumivox

@@ -38,7 +38,8 @@ constexpr std::uint64_t kMaxLibraryMemory = std::uint64_t(512) << 20;
 
 // Called by the library between rows and scans: the place to stop a decode that was
 // cancelled or that goes beyond the scan limit.
-void ProgressMonitor(j_common_ptr cinfo) {
+void ProgressMonitor(j_common_ptr cinfo)
+{
     auto* err = reinterpret_cast<ErrorManager*>(cinfo->err);
     const char* reason = nullptr;
     char text[JMSG_LENGTH_MAX];
@@ -48,24 +49,29 @@ void ProgressMonitor(j_common_ptr cinfo) {
         std::snprintf(text, sizeof text, "The picture has more than %d scans.", kMaxScans);
         reason = text;
     }
-    if (reason == nullptr) return;
+    if (reason == nullptr)
+        return;
     std::snprintf(err->message, sizeof err->message, "%s", reason);
     err->stopped = true;
     std::longjmp(err->jump, 1);
 }
 
-void ErrorExit(j_common_ptr cinfo) {
+void ErrorExit(j_common_ptr cinfo)
+{
     auto* err = reinterpret_cast<ErrorManager*>(cinfo->err);
     (*cinfo->err->format_message)(cinfo, err->message);
     std::longjmp(err->jump, 1);
 }
 
 // Warnings (corrupt data the library can step over) are counted, never printed.
-void OutputMessage(j_common_ptr) {}
+void OutputMessage(j_common_ptr)
+{ }
 
 template <class F>
-bool Guarded(ErrorManager& err, F&& call) {
-    if (setjmp(err.jump) != 0) return false;
+bool Guarded(ErrorManager& err, F&& call)
+{
+    if (setjmp(err.jump) != 0)
+        return false;
     call();
     return true;
 }
@@ -85,9 +91,11 @@ struct MemorySource {
 
 const JOCTET kFakeEoi[2] = {0xFF, JPEG_EOI};
 
-void InitSource(j_decompress_ptr) {}
+void InitSource(j_decompress_ptr)
+{ }
 
-boolean FillInputBuffer(j_decompress_ptr cinfo) {
+boolean FillInputBuffer(j_decompress_ptr cinfo)
+{
     auto* src = reinterpret_cast<MemorySource*>(cinfo->src);
     if (!src->hitEnd) {
         src->hitEnd = true;
@@ -99,9 +107,11 @@ boolean FillInputBuffer(j_decompress_ptr cinfo) {
     return TRUE;
 }
 
-void SkipInputData(j_decompress_ptr cinfo, long count) {
+void SkipInputData(j_decompress_ptr cinfo, long count)
+{
     auto* src = reinterpret_cast<MemorySource*>(cinfo->src);
-    if (count <= 0) return;
+    if (count <= 0)
+        return;
     while (static_cast<std::size_t>(count) > src->pub.bytes_in_buffer) {
         count -= static_cast<long>(src->pub.bytes_in_buffer);
         FillInputBuffer(cinfo);
@@ -110,11 +120,13 @@ void SkipInputData(j_decompress_ptr cinfo, long count) {
     src->pub.bytes_in_buffer -= static_cast<std::size_t>(count);
 }
 
-void TermSource(j_decompress_ptr) {}
+void TermSource(j_decompress_ptr)
+{ }
 
 // Adobe writes CMYK (and YCCK, which the library turns into CMYK) inverted: a stored 255
 // is no ink. Other writers store plain ink amounts.
-void CmykRowToBgra(const JSAMPLE* src, std::uint8_t* dst, JDIMENSION width, bool inverted) {
+void CmykRowToBgra(const JSAMPLE* src, std::uint8_t* dst, JDIMENSION width, bool inverted)
+{
     for (JDIMENSION x = 0; x < width; ++x, src += 4, dst += 4) {
         int c = src[0], m = src[1], y = src[2], k = src[3];
         if (!inverted) {
@@ -130,7 +142,8 @@ void CmykRowToBgra(const JSAMPLE* src, std::uint8_t* dst, JDIMENSION width, bool
     }
 }
 
-void RgbRowToBgra(const JSAMPLE* src, std::uint8_t* dst, JDIMENSION width) {
+void RgbRowToBgra(const JSAMPLE* src, std::uint8_t* dst, JDIMENSION width)
+{
     for (JDIMENSION x = 0; x < width; ++x, src += 3, dst += 4) {
         dst[0] = src[2];
         dst[1] = src[1];
@@ -139,8 +152,10 @@ void RgbRowToBgra(const JSAMPLE* src, std::uint8_t* dst, JDIMENSION width) {
     }
 }
 
-int DensityToDpi(unsigned density, int unit) {
-    if (density <= 1) return 72;
+int DensityToDpi(unsigned density, int unit)
+{
+    if (density <= 1)
+        return 72;
     // Unit 2 is dots per centimetre.
     return unit == 2 ? static_cast<int>(density * 2.54 + 0.5) : static_cast<int>(density);
 }
@@ -157,7 +172,8 @@ struct JpegReader::State {
     bool created = false;
 };
 
-JpegReader::JpegReader() : state_(std::make_unique<State>()) {
+JpegReader::JpegReader() : state_(std::make_unique<State>())
+{
     State& s = *state_;
     s.cinfo.err = jpeg_std_error(&s.error.pub);
     s.error.pub.error_exit = ErrorExit;
@@ -175,11 +191,14 @@ JpegReader::JpegReader() : state_(std::make_unique<State>()) {
     s.source.pub.term_source = TermSource;
 }
 
-JpegReader::~JpegReader() {
-    if (state_->created) jpeg_destroy_decompress(&state_->cinfo);
+JpegReader::~JpegReader()
+{
+    if (state_->created)
+        jpeg_destroy_decompress(&state_->cinfo);
 }
 
-void JpegReader::Decode(MappedFileSource& source, PicBitmap& target, const DecodeOptions& options) {
+void JpegReader::Decode(MappedFileSource& source, PicBitmap& target, const DecodeOptions& options)
+{
     State& s = *state_;
     j_decompress_ptr cinfo = &s.cinfo;
     // Whatever happens, the object goes back to its idle state for the next file.
@@ -267,22 +286,28 @@ void JpegReader::Decode(MappedFileSource& source, PicBitmap& target, const Decod
 #endif
         break;
     }
-    if (!Guarded(s.error, [&] { jpeg_calc_output_dimensions(cinfo); })) throw fail();
+    if (!Guarded(s.error, [&] { jpeg_calc_output_dimensions(cinfo); }))
+        throw fail();
 
     const int width = static_cast<int>(cinfo->output_width);
     const int height = static_cast<int>(cinfo->output_height);
     // Straight to the bitmap, libjpeg writes every row before the decode ends, so the
     // rows need no zeroing first; rows a failed decode did not reach are zeroed below.
     const bool direct = output == Output::Grey || output == Output::Bgra;
-    if (direct) target.CreateUnfilled(width, height, output == Output::Grey ? 8 : 32, false);
-    else target.Create(width, height, output == Output::Grey ? 8 : 32, false);
+    if (direct)
+        target.CreateUnfilled(width, height, output == Output::Grey ? 8 : 32, false);
+    else
+        target.Create(width, height, output == Output::Grey ? 8 : 32, false);
     struct ZeroUnreached {
         j_decompress_ptr cinfo;
         PicBitmap& target;
         bool active;
-        ~ZeroUnreached() {
-            if (!active) return;
-            for (int y = static_cast<int>(std::min(cinfo->output_scanline, cinfo->output_height)); y < target.Height(); ++y)
+        ~ZeroUnreached()
+        {
+            if (!active)
+                return;
+            for (int y = static_cast<int>(std::min(cinfo->output_scanline, cinfo->output_height)); y < target.Height();
+                 ++y)
                 std::memset(target.Row(y), 0, static_cast<std::size_t>(target.Stride()));
         }
     } zeroUnreached{cinfo, target, direct};
@@ -300,7 +325,8 @@ void JpegReader::Decode(MappedFileSource& source, PicBitmap& target, const Decod
                              IsCmykProfile(reinterpret_cast<const std::uint8_t*>(icc.data()), icc.size());
     JSAMPROW* rows = const_cast<JSAMPROW*>(target.RowTable());
 
-    if (!Guarded(s.error, [&] { jpeg_start_decompress(cinfo); })) throw fail();
+    if (!Guarded(s.error, [&] { jpeg_start_decompress(cinfo); }))
+        throw fail();
     if (output == Output::Grey || output == Output::Bgra) {
         if (!Guarded(s.error, [&] {
                 while (cinfo->output_scanline < cinfo->output_height)
@@ -312,8 +338,10 @@ void JpegReader::Decode(MappedFileSource& source, PicBitmap& target, const Decod
         JSAMPROW lineRow = line.data();
         while (cinfo->output_scanline < cinfo->output_height) {
             const JDIMENSION y = cinfo->output_scanline;
-            if (!Guarded(s.error, [&] { jpeg_read_scanlines(cinfo, &lineRow, 1); })) throw fail();
-            if (cinfo->output_scanline == y) break;
+            if (!Guarded(s.error, [&] { jpeg_read_scanlines(cinfo, &lineRow, 1); }))
+                throw fail();
+            if (cinfo->output_scanline == y)
+                break;
             if (cmykProfile)
                 CmykRowToSrgb(reinterpret_cast<const std::uint8_t*>(icc.data()), icc.size(), line.data(),
                               target.Row(static_cast<int>(y)), static_cast<int>(cinfo->output_width), inverted);
@@ -323,9 +351,12 @@ void JpegReader::Decode(MappedFileSource& source, PicBitmap& target, const Decod
                 RgbRowToBgra(line.data(), target.Row(static_cast<int>(y)), cinfo->output_width);
         }
     }
-    if (direct && cinfo->output_scanline >= cinfo->output_height) zeroUnreached.active = false;
-    if (!Guarded(s.error, [&] { jpeg_finish_decompress(cinfo); })) throw fail();
-    if (!icc.empty() && output != Output::Cmyk) ConvertToSrgb(target, icc);
+    if (direct && cinfo->output_scanline >= cinfo->output_height)
+        zeroUnreached.active = false;
+    if (!Guarded(s.error, [&] { jpeg_finish_decompress(cinfo); }))
+        throw fail();
+    if (!icc.empty() && output != Output::Cmyk)
+        ConvertToSrgb(target, icc);
 }
 
 } // namespace lumivox

@@ -30,11 +30,26 @@ std::string FolderOf(const std::string& path)
 
 } // namespace
 
-std::string MenuTemplate::BackgroundPath() const { return InFolder(pictureFolder, backgroundImage); }
-std::string MenuTemplate::FramePath() const { return InFolder(pictureFolder, frameImage); }
-std::string MenuTemplate::NextButtonPath() const { return InFolder(pictureFolder, nextButton); }
-std::string MenuTemplate::PrevButtonPath() const { return InFolder(pictureFolder, prevButton); }
-int MenuTemplate::CanvasWidth() const { return backgroundWidth > 0 ? backgroundWidth : kDefaultCanvasWidth; }
+std::string MenuTemplate::BackgroundPath() const
+{
+    return InFolder(pictureFolder, backgroundImage);
+}
+std::string MenuTemplate::FramePath() const
+{
+    return InFolder(pictureFolder, frameImage);
+}
+std::string MenuTemplate::NextButtonPath() const
+{
+    return InFolder(pictureFolder, nextButton);
+}
+std::string MenuTemplate::PrevButtonPath() const
+{
+    return InFolder(pictureFolder, prevButton);
+}
+int MenuTemplate::CanvasWidth() const
+{
+    return backgroundWidth > 0 ? backgroundWidth : kDefaultCanvasWidth;
+}
 int MenuTemplate::CanvasHeight() const
 {
     return backgroundHeight > 0 ? backgroundHeight : kDefaultCanvasHeight;
@@ -47,8 +62,7 @@ bool LoadMenuTemplate(const std::string& path, MenuTemplate& result, std::string
     if (status != IniLoadStatus::Loaded) {
         if (error)
             *error = path + ": " +
-                     (status == IniLoadStatus::Missing ? std::string("no such template file")
-                                                       : ini.LastError());
+                     (status == IniLoadStatus::Missing ? std::string("no such template file") : ini.LastError());
         return false;
     }
     MenuTemplate t;
@@ -84,12 +98,18 @@ bool LoadMenuTemplate(const std::string& path, MenuTemplate& result, std::string
         int value;
         int limit;
     } sizes[] = {
-        {"Bkground_image_cx", t.CanvasWidth(), kMaxCanvasSide}, {"Bkground_image_cy", t.CanvasHeight(), kMaxCanvasSide},
-        {"frame_cx", t.frameWidth, t.CanvasWidth()},            {"frame_cy", t.frameHeight, t.CanvasHeight()},
-        {"image_cx", t.imageWidth, t.CanvasWidth()},            {"image_cy", t.imageHeight, t.CanvasHeight()},
-        {"Text_cx", t.textWidth, t.CanvasWidth()},              {"Text_cy", t.textHeight, t.CanvasHeight()},
-        {"next_cx", t.nextWidth, t.CanvasWidth()},              {"next_cy", t.nextHeight, t.CanvasHeight()},
-        {"prev_cx", t.prevWidth, t.CanvasWidth()},              {"prev_cy", t.prevHeight, t.CanvasHeight()},
+        {"Bkground_image_cx", t.CanvasWidth(), kMaxCanvasSide},
+        {"Bkground_image_cy", t.CanvasHeight(), kMaxCanvasSide},
+        {"frame_cx", t.frameWidth, t.CanvasWidth()},
+        {"frame_cy", t.frameHeight, t.CanvasHeight()},
+        {"image_cx", t.imageWidth, t.CanvasWidth()},
+        {"image_cy", t.imageHeight, t.CanvasHeight()},
+        {"Text_cx", t.textWidth, t.CanvasWidth()},
+        {"Text_cy", t.textHeight, t.CanvasHeight()},
+        {"next_cx", t.nextWidth, t.CanvasWidth()},
+        {"next_cy", t.nextHeight, t.CanvasHeight()},
+        {"prev_cx", t.prevWidth, t.CanvasWidth()},
+        {"prev_cy", t.prevHeight, t.CanvasHeight()},
     };
     for (const auto& size : sizes)
         if (size.value > size.limit) {
@@ -102,15 +122,13 @@ bool LoadMenuTemplate(const std::string& path, MenuTemplate& result, std::string
 
     const int entries = std::clamp(t.itemsCount, 0, kMaxTemplateEntries);
     for (int n = 1; n <= entries; ++n) {
-        t.itemPositions.push_back({ini.GetInt(kPositions, Format("Item_%02d_x", n), 0),
-                                   ini.GetInt(kPositions, Format("Item_%02d_y", n), 0)});
-        t.textPositions.push_back({ini.GetInt(kPositions, Format("Text_%02d_x", n), 0),
-                                   ini.GetInt(kPositions, Format("Text_%02d_y", n), 0)});
+        t.itemPositions.push_back(
+            {ini.GetInt(kPositions, Format("Item_%02d_x", n), 0), ini.GetInt(kPositions, Format("Item_%02d_y", n), 0)});
+        t.textPositions.push_back(
+            {ini.GetInt(kPositions, Format("Text_%02d_x", n), 0), ini.GetInt(kPositions, Format("Text_%02d_y", n), 0)});
     }
-    t.nextButtonPosition = {ini.GetInt(kPositions, "Next_button_x", 0),
-                            ini.GetInt(kPositions, "Next_button_y", 0)};
-    t.prevButtonPosition = {ini.GetInt(kPositions, "Prev_button_x", 0),
-                            ini.GetInt(kPositions, "Prev_button_y", 0)};
+    t.nextButtonPosition = {ini.GetInt(kPositions, "Next_button_x", 0), ini.GetInt(kPositions, "Next_button_y", 0)};
+    t.prevButtonPosition = {ini.GetInt(kPositions, "Prev_button_x", 0), ini.GetInt(kPositions, "Prev_button_y", 0)};
     // Only the low 24 bits carry the colour; anything above is not a colour of the format.
     t.textColor = static_cast<std::uint32_t>(ini.GetInt(kColor, "Text_color", 0)) & 0xFFFFFFu;
     t.hasTextOutline = !ini.GetString(kColor, "Text_outline_color", "").empty();
@@ -154,9 +172,8 @@ std::vector<TemplateListEntry> ListTemplates(const std::string& folder, Template
             entry.preview = MakeTemplatePreview(menuTemplate);
         list.push_back(std::move(entry));
     }
-    std::sort(list.begin(), list.end(), [](const TemplateListEntry& a, const TemplateListEntry& b) {
-        return a.fileName < b.fileName;
-    });
+    std::sort(list.begin(), list.end(),
+              [](const TemplateListEntry& a, const TemplateListEntry& b) { return a.fileName < b.fileName; });
     return list;
 }
 

@@ -41,31 +41,31 @@ struct TemplatePoint {
 // Every key of a template file with its default. Sizes and positions are pixels of the
 // canvas (backgroundWidth x backgroundHeight), origin at the top left.
 struct MenuTemplate {
-    std::string path;          // the template file
+    std::string path; // the template file
     std::string pictureFolder; // folder of its pictures, trailing "/"
 
-    std::string name = "Template";      // [General] NAME
-    std::string folderName;             // [General] Folder_name
-    std::string backgroundImage;        // [General] Bkground_image
-    int backgroundWidth = kDefaultCanvasWidth;   // [General] Bkground_image_cx
+    std::string name = "Template"; // [General] NAME
+    std::string folderName; // [General] Folder_name
+    std::string backgroundImage; // [General] Bkground_image
+    int backgroundWidth = kDefaultCanvasWidth; // [General] Bkground_image_cx
     int backgroundHeight = kDefaultCanvasHeight; // [General] Bkground_image_cy
-    std::string frameImage;             // [General] Frame_image
-    int frameWidth = 0, frameHeight = 0;     // frame_cx, frame_cy
-    int frameOffsetX = 0, frameOffsetY = 0;  // Frame_off_x, Frame_off_y
-    int imageWidth = 0, imageHeight = 0;     // image_cx, image_cy
-    int textWidth = 0, textHeight = 0;       // Text_cx, Text_cy
-    int itemsCount = 0;                      // Items_count
-    std::string nextButton;                  // Next_button
-    int nextWidth = 0, nextHeight = 0;       // next_cx, next_cy
-    std::string prevButton;                  // Prev_button
-    int prevWidth = 0, prevHeight = 0;       // prev_cx, prev_cy
+    std::string frameImage; // [General] Frame_image
+    int frameWidth = 0, frameHeight = 0; // frame_cx, frame_cy
+    int frameOffsetX = 0, frameOffsetY = 0; // Frame_off_x, Frame_off_y
+    int imageWidth = 0, imageHeight = 0; // image_cx, image_cy
+    int textWidth = 0, textHeight = 0; // Text_cx, Text_cy
+    int itemsCount = 0; // Items_count
+    std::string nextButton; // Next_button
+    int nextWidth = 0, nextHeight = 0; // next_cx, next_cy
+    std::string prevButton; // Prev_button
+    int prevWidth = 0, prevHeight = 0; // prev_cx, prev_cy
     // [POSITIONS] Item_%02d_x/_y and Text_%02d_x/_y for entries 1 .. min(itemsCount,
     // kMaxTemplateEntries); index 0 is entry 01.
     std::vector<TemplatePoint> itemPositions;
     std::vector<TemplatePoint> textPositions;
     TemplatePoint nextButtonPosition; // Next_button_x/_y
     TemplatePoint prevButtonPosition; // Prev_button_x/_y
-    std::uint32_t textColor = 0;      // [COLOR] Text_color, 0x00BBGGRR
+    std::uint32_t textColor = 0; // [COLOR] Text_color, 0x00BBGGRR
     // [COLOR] Text_outline_color: when given, every title gets a one-pixel outline of
     // this colour so that it stays legible over any background (a user's own light,
     // dark or busy picture). Without the key titles are drawn plainly.
@@ -96,9 +96,9 @@ std::string TemplateFolder(const std::string& programFolder);
 // One entry of the template list.
 struct TemplateListEntry {
     std::string fileName; // e.g. "classic.ini" (the entry's data)
-    std::string name;     // "NAME", shown in the list
-    int itemsCount = 0;   // "Items_count"
-    QImage preview;       // 128 x 96, only when asked for
+    std::string name; // "NAME", shown in the list
+    int itemsCount = 0; // "Items_count"
+    QImage preview; // 128 x 96, only when asked for
 };
 
 enum class TemplatePreviews { Skip, Make };

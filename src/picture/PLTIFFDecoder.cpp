@@ -25,42 +25,60 @@ struct MemoryFile {
     toff_t pos;
 };
 
-tmsize_t ReadProc(thandle_t handle, void* buffer, tmsize_t count) {
+tmsize_t ReadProc(thandle_t handle, void* buffer, tmsize_t count)
+{
     auto* f = static_cast<MemoryFile*>(handle);
-    if (count <= 0 || f->pos >= f->size) return 0;
+    if (count <= 0 || f->pos >= f->size)
+        return 0;
     const toff_t n = std::min<toff_t>(static_cast<toff_t>(count), f->size - f->pos);
     std::memcpy(buffer, f->data + f->pos, n);
     f->pos += n;
     return static_cast<tmsize_t>(n);
 }
 
-tmsize_t WriteProc(thandle_t, void*, tmsize_t) { return 0; }
+tmsize_t WriteProc(thandle_t, void*, tmsize_t)
+{
+    return 0;
+}
 
-toff_t SeekProc(thandle_t handle, toff_t offset, int whence) {
+toff_t SeekProc(thandle_t handle, toff_t offset, int whence)
+{
     auto* f = static_cast<MemoryFile*>(handle);
     toff_t base = 0;
-    if (whence == SEEK_CUR) base = f->pos;
-    else if (whence == SEEK_END) base = f->size;
+    if (whence == SEEK_CUR)
+        base = f->pos;
+    else if (whence == SEEK_END)
+        base = f->size;
     // Offsets are unsigned; a "negative" relative seek arrives wrapped around.
     const toff_t target = base + offset;
-    if (target > f->size) return static_cast<toff_t>(-1);
+    if (target > f->size)
+        return static_cast<toff_t>(-1);
     f->pos = target;
     return target;
 }
 
-int CloseProc(thandle_t) { return 0; }
-toff_t SizeProc(thandle_t handle) { return static_cast<MemoryFile*>(handle)->size; }
+int CloseProc(thandle_t)
+{
+    return 0;
+}
+toff_t SizeProc(thandle_t handle)
+{
+    return static_cast<MemoryFile*>(handle)->size;
+}
 
 // Strips are read straight out of the view instead of being copied.
-int MapProc(thandle_t handle, void** base, toff_t* size) {
+int MapProc(thandle_t handle, void** base, toff_t* size)
+{
     auto* f = static_cast<MemoryFile*>(handle);
     *base = const_cast<std::uint8_t*>(f->data);
     *size = f->size;
     return 1;
 }
-void UnmapProc(thandle_t, void*, toff_t) {}
+void UnmapProc(thandle_t, void*, toff_t)
+{ }
 
-std::string Format(const char* fmt, va_list ap) {
+std::string Format(const char* fmt, va_list ap)
+{
     char buffer[1024];
     std::vsnprintf(buffer, sizeof buffer, fmt, ap);
     return buffer;
@@ -71,8 +89,9 @@ struct TiffCloser {
 };
 
 // With four 8-bit samples the bytes of each pixel are taken as they are stored.
-void PutContigCopy(TIFFRGBAImage* img, uint32_t* cp, uint32_t, uint32_t, uint32_t w, uint32_t h,
-                   int32_t fromskew, int32_t toskew, unsigned char* pp) {
+void PutContigCopy(TIFFRGBAImage* img, uint32_t* cp, uint32_t, uint32_t, uint32_t w, uint32_t h, int32_t fromskew,
+                   int32_t toskew, unsigned char* pp)
+{
     const int samples = img->samplesperpixel;
     for (uint32_t row = 0; row < h; ++row) {
         for (uint32_t x = 0; x < w; ++x, pp += samples)
@@ -83,8 +102,10 @@ void PutContigCopy(TIFFRGBAImage* img, uint32_t* cp, uint32_t, uint32_t, uint32_
     }
 }
 
-int ResolutionToDpi(float value, uint16_t unit) {
-    if (!(value > 0.0f) || value > 1.0e6f) return 0;
+int ResolutionToDpi(float value, uint16_t unit)
+{
+    if (!(value > 0.0f) || value > 1.0e6f)
+        return 0;
     // Any unit but inches is taken as centimetres (the only other unit TIFF has).
     const double dpi = unit == RESUNIT_INCH ? value : value * 2.54;
     return static_cast<int>(dpi + 0.5);
@@ -95,17 +116,22 @@ int ResolutionToDpi(float value, uint16_t unit) {
 // Library messages go to the decoder that opened the file (per-file handlers, so
 // decoders on different threads never see each other's messages).
 struct TiffHandlers {
-    static int Warning(TIFF*, void* user, const char* module, const char* fmt, va_list ap) {
+    static int Warning(TIFF*, void* user, const char* module, const char* fmt, va_list ap)
+    {
         auto* self = static_cast<PLTIFFDecoder*>(user);
         if (self->warnings_.size() < 4096)
-            self->warnings_ += "Warning in LIBTIFF(" + std::string(module ? module : "") + "): " + Format(fmt, ap) + "\n";
+            self->warnings_ +=
+                "Warning in LIBTIFF(" + std::string(module ? module : "") + "): " + Format(fmt, ap) + "\n";
         return 1;
     }
-    static int Error(TIFF*, void* user, const char* module, const char* fmt, va_list ap) {
+    static int Error(TIFF*, void* user, const char* module, const char* fmt, va_list ap)
+    {
         auto* self = static_cast<PLTIFFDecoder*>(user);
         if (self->errors_.size() < 4096) {
-            if (!self->errors_.empty()) self->errors_ += "\n";
-            if (module && *module) self->errors_ += std::string(module) + ": ";
+            if (!self->errors_.empty())
+                self->errors_ += "\n";
+            if (module && *module)
+                self->errors_ += std::string(module) + ": ";
             self->errors_ += Format(fmt, ap);
         }
         return 1;
@@ -117,17 +143,20 @@ namespace {
 // errors: the library's messages so far (the text of a failure).
 bool DecodeStripsReduced(TIFF* tif, TIFFRGBAImage& img, PicBitmap& target, const DecodeOptions& options,
                          bool cmykProfile, const std::vector<std::uint8_t>& icc, uint32_t width, uint32_t height,
-                         bool hasAlpha, const std::string& errors) {
+                         bool hasAlpha, const std::string& errors)
+{
     // A picture far larger than it is shown is shrunk strip by strip as it is read, when
     // its strips are of a sensible size (a strip is read whole); otherwise it is read
     // whole like any other.
     const int factor = StreamingReduction(options, width, height);
-    if (factor == 1) return false;
+    if (factor == 1)
+        return false;
     uint32_t rowsPerStrip = height;
     TIFFGetFieldDefaulted(tif, TIFFTAG_ROWSPERSTRIP, &rowsPerStrip);
     rowsPerStrip = std::clamp<uint32_t>(rowsPerStrip, 1, height);
     constexpr std::uint64_t kMaxBandBytes = std::uint64_t(64) << 20;
-    if (std::uint64_t(rowsPerStrip) * width * 4 > kMaxBandBytes) return false;
+    if (std::uint64_t(rowsPerStrip) * width * 4 > kMaxBandBytes)
+        return false;
     const int w = static_cast<int>(width);
     RowReducer reducer(target, w, static_cast<int>(height), factor, hasAlpha && !cmykProfile);
     std::vector<uint32_t> band(static_cast<std::size_t>(rowsPerStrip) * width);
@@ -144,7 +173,8 @@ bool DecodeStripsReduced(TIFF* tif, TIFFRGBAImage& img, PicBitmap& target, const
         }
         // The band comes bottom row first.
         for (uint32_t r = 0; r < rows; ++r) {
-            const auto* words = reinterpret_cast<const std::uint8_t*>(&band[static_cast<std::size_t>(rows - 1 - r) * width]);
+            const auto* words =
+                reinterpret_cast<const std::uint8_t*>(&band[static_cast<std::size_t>(rows - 1 - r) * width]);
             if (cmykProfile) {
                 CmykRowToSrgb(icc.data(), icc.size(), words, row.data(), w, false);
             } else {
@@ -166,25 +196,27 @@ bool DecodeStripsReduced(TIFF* tif, TIFFRGBAImage& img, PicBitmap& target, const
 
 } // namespace
 
-void PLTIFFDecoder::Decode(MappedFileSource& source, PicBitmap& target, const DecodeOptions& options) {
+void PLTIFFDecoder::Decode(MappedFileSource& source, PicBitmap& target, const DecodeOptions& options)
+{
     warnings_.clear();
     errors_.clear();
     MemoryFile file{source.Data() + source.Position(), static_cast<toff_t>(source.Remaining()), 0};
 
     TIFFOpenOptions* openOptions = TIFFOpenOptionsAlloc();
-    if (openOptions == nullptr) throw PLTextException(PL_ERRNO_MEMORY, "Out of memory.");
+    if (openOptions == nullptr)
+        throw PLTextException(PL_ERRNO_MEMORY, "Out of memory.");
     TIFFOpenOptionsSetErrorHandlerExtR(openOptions, &TiffHandlers::Error, this);
     TIFFOpenOptionsSetWarningHandlerExtR(openOptions, &TiffHandlers::Warning, this);
     // No single buffer of the library may grow beyond what a picture at the limit needs.
     TIFFOpenOptionsSetMaxSingleMemAlloc(openOptions, static_cast<tmsize_t>(options.maxPixels * 8));
-    std::unique_ptr<TIFF, TiffCloser> tif(TIFFClientOpenExt("MemSource", "r", &file, ReadProc, WriteProc,
-                                                             SeekProc, CloseProc, SizeProc, MapProc,
-                                                             UnmapProc, openOptions));
+    std::unique_ptr<TIFF, TiffCloser> tif(TIFFClientOpenExt("MemSource", "r", &file, ReadProc, WriteProc, SeekProc,
+                                                            CloseProc, SizeProc, MapProc, UnmapProc, openOptions));
     TIFFOpenOptionsFree(openOptions);
     auto libraryError = [&](int code, const char* fallback) {
         return PLTextException(code, errors_.empty() ? std::string(fallback) : errors_);
     };
-    if (!tif) throw libraryError(PL_ERRWRONG_SIGNATURE, "Cannot open TIFF file.");
+    if (!tif)
+        throw libraryError(PL_ERRWRONG_SIGNATURE, "Cannot open TIFF file.");
 
     uint32_t width = 0;
     uint32_t height = 0;
@@ -247,7 +279,8 @@ void PLTIFFDecoder::Decode(MappedFileSource& source, PicBitmap& target, const De
             // Old writers stored 8-bit values in the 16-bit map; scale only when needed.
             bool eightBit = true;
             for (int i = 0; i < entries; ++i)
-                if (red[i] >= 256 || green[i] >= 256 || blue[i] >= 256) eightBit = false;
+                if (red[i] >= 256 || green[i] >= 256 || blue[i] >= 256)
+                    eightBit = false;
             for (int i = 0; i < entries; ++i) {
                 pal[i * 4 + 0] = static_cast<std::uint8_t>(eightBit ? blue[i] : blue[i] >> 8);
                 pal[i * 4 + 1] = static_cast<std::uint8_t>(eightBit ? green[i] : green[i] >> 8);
@@ -278,9 +311,11 @@ void PLTIFFDecoder::Decode(MappedFileSource& source, PicBitmap& target, const De
         // With a reducer the row's indices are turned into colours and handed over; a
         // blank row is index 0, as in a bitmap created filled.
         auto handOver = [&](int y) {
-            if (!reducer) return;
+            if (!reducer)
+                return;
             for (int x = 0; x < w; ++x)
-                std::memcpy(&colours[static_cast<std::size_t>(x) * 4], pal + indices[static_cast<std::size_t>(x)] * 4, 4);
+                std::memcpy(&colours[static_cast<std::size_t>(x) * 4], pal + indices[static_cast<std::size_t>(x)] * 4,
+                            4);
             reducer->Put(y, colours.data());
         };
         for (int y = 0; y < h; ++y) {
@@ -288,7 +323,8 @@ void PLTIFFDecoder::Decode(MappedFileSource& source, PicBitmap& target, const De
                 // A picture that fails in its first third is refused. Later, a damaged
                 // strip leaves its rows blank and the next strip is read as usual, so one
                 // bad strip does not cost everything below it.
-                if (y < h / 3) throw libraryError(PL_ERRINTERNAL, "Error reading TIFF scan line.");
+                if (y < h / 3)
+                    throw libraryError(PL_ERRINTERNAL, "Error reading TIFF scan line.");
                 if (reducer) {
                     std::fill(indices.begin(), indices.end(), 0);
                     handOver(y);
@@ -321,7 +357,8 @@ void PLTIFFDecoder::Decode(MappedFileSource& source, PicBitmap& target, const De
                 }
             }
         }
-        if (!icc.empty()) ConvertToSrgb(target, icc.data(), icc.size());
+        if (!icc.empty())
+            ConvertToSrgb(target, icc.data(), icc.size());
         return;
     }
 
@@ -348,15 +385,16 @@ void PLTIFFDecoder::Decode(MappedFileSource& source, PicBitmap& target, const De
         (img.photometric == PHOTOMETRIC_RGB || cmykProfile))
         img.put.contig = PutContigCopy;
     const bool hasAlpha = img.alpha != 0 || samplesPerPixel == 4;
-    if (byStrip && DecodeStripsReduced(tif.get(), img, target, options, cmykProfile, icc, width, height, hasAlpha,
-                                   errors_)) {
+    if (byStrip &&
+        DecodeStripsReduced(tif.get(), img, target, options, cmykProfile, icc, width, height, hasAlpha, errors_)) {
         target.SetResolution(dpiX, dpiY);
         return;
     }
     try {
         target.Create(w, h, 32, hasAlpha);
     } catch (const PLTextException& e) {
-        if (e.GetCode() == PL_ERRNO_MEMORY) throw PLTextException(PL_ERRNO_MEMORY, "Out of memory allocating TIFF buffer.");
+        if (e.GetCode() == PL_ERRNO_MEMORY)
+            throw PLTextException(PL_ERRNO_MEMORY, "Out of memory allocating TIFF buffer.");
         throw;
     }
     target.SetResolution(dpiX, dpiY);
@@ -380,7 +418,8 @@ void PLTIFFDecoder::Decode(MappedFileSource& source, PicBitmap& target, const De
             img.col_offset = 0;
             uint32_t* band = raster + static_cast<std::size_t>(height - row - rows) * width;
             if (!TIFFRGBAImageGet(&img, band, width, rows)) {
-                if (row < height / 3) throw libraryError(PL_ERRWRONG_SIGNATURE, "Error reading TIFF image.");
+                if (row < height / 3)
+                    throw libraryError(PL_ERRWRONG_SIGNATURE, "Error reading TIFF image.");
                 std::memset(band, 0, static_cast<std::size_t>(rows) * width * 4);
             }
         }
@@ -398,8 +437,10 @@ void PLTIFFDecoder::Decode(MappedFileSource& source, PicBitmap& target, const De
     // Words hold red in the low byte; the bitmap wants blue first.
     std::uint8_t* p = target.Pixels();
     const std::size_t count = static_cast<std::size_t>(w) * static_cast<std::size_t>(h);
-    for (std::size_t i = 0; i < count; ++i, p += 4) std::swap(p[0], p[2]);
-    if (!icc.empty() && img.photometric != PHOTOMETRIC_SEPARATED) ConvertToSrgb(target, icc.data(), icc.size());
+    for (std::size_t i = 0; i < count; ++i, p += 4)
+        std::swap(p[0], p[2]);
+    if (!icc.empty() && img.photometric != PHOTOMETRIC_SEPARATED)
+        ConvertToSrgb(target, icc.data(), icc.size());
     // A tiled picture, or one of huge strips, is read whole and then shrunk like the others.
     ReduceBy(target, StreamingReduction(options, w, h));
 }

@@ -21,63 +21,76 @@ constexpr std::size_t kOffHeight = 8;
 constexpr std::size_t kOffPlanes = 12;
 constexpr std::size_t kOffBitCount = 14;
 
-void Put32(std::uint8_t* p, std::uint32_t v) {
+void Put32(std::uint8_t* p, std::uint32_t v)
+{
     p[0] = static_cast<std::uint8_t>(v);
     p[1] = static_cast<std::uint8_t>(v >> 8);
     p[2] = static_cast<std::uint8_t>(v >> 16);
     p[3] = static_cast<std::uint8_t>(v >> 24);
 }
-void Put16(std::uint8_t* p, std::uint16_t v) {
+void Put16(std::uint8_t* p, std::uint16_t v)
+{
     p[0] = static_cast<std::uint8_t>(v);
     p[1] = static_cast<std::uint8_t>(v >> 8);
 }
 
-int PaletteEntriesFor(int bitsPerPixel) {
-    if (bitsPerPixel == 1) return 2;
-    if (bitsPerPixel == 8) return 256;
+int PaletteEntriesFor(int bitsPerPixel)
+{
+    if (bitsPerPixel == 1)
+        return 2;
+    if (bitsPerPixel == 8)
+        return 256;
     return 0;
 }
 
 } // namespace
 
-void PicBitmap::CheckSize(long long width, long long height, std::uint64_t maxPixels) {
+void PicBitmap::CheckSize(long long width, long long height, std::uint64_t maxPixels)
+{
     if (width < 1 || height < 1 || width > kMaxSide || height > kMaxSide ||
         static_cast<std::uint64_t>(width) * static_cast<std::uint64_t>(height) > maxPixels) {
         throw PLTextException(PL_ERRNO_MEMORY, "Picture size " + std::to_string(width) + " x " +
-                                                   std::to_string(height) +
-                                                   " is beyond the limit.");
+                                                   std::to_string(height) + " is beyond the limit.");
     }
 }
 
-int PicBitmap::StrideFor(int width, int bitsPerPixel) {
+int PicBitmap::StrideFor(int width, int bitsPerPixel)
+{
     long long bits = static_cast<long long>(width) * bitsPerPixel;
     return static_cast<int>(((bits + 31) / 32) * 4);
 }
 
-PicBitmap::PicBitmap() { Create(16, 16, 8, false); }
+PicBitmap::PicBitmap()
+{
+    Create(16, 16, 8, false);
+}
 
 PicBitmap::PicBitmap(const PicBitmap& other)
-    : width_(other.width_), height_(other.height_), bitsPerPixel_(other.bitsPerPixel_),
-      stride_(other.stride_), resolutionX_(other.resolutionX_),
-      resolutionY_(other.resolutionY_), hasAlpha_(other.hasAlpha_), block_(other.block_) {
+    : width_(other.width_), height_(other.height_), bitsPerPixel_(other.bitsPerPixel_), stride_(other.stride_),
+      resolutionX_(other.resolutionX_), resolutionY_(other.resolutionY_), hasAlpha_(other.hasAlpha_),
+      block_(other.block_)
+{
     BuildRowTable();
 }
 
-PicBitmap& PicBitmap::operator=(const PicBitmap& other) {
-    if (this != &other) CopyFrom(other);
+PicBitmap& PicBitmap::operator=(const PicBitmap& other)
+{
+    if (this != &other)
+        CopyFrom(other);
     return *this;
 }
 
 PicBitmap::PicBitmap(PicBitmap&& other) noexcept
-    : width_(other.width_), height_(other.height_), bitsPerPixel_(other.bitsPerPixel_),
-      stride_(other.stride_), resolutionX_(other.resolutionX_),
-      resolutionY_(other.resolutionY_), hasAlpha_(other.hasAlpha_),
-      block_(std::move(other.block_)), rows_(std::move(other.rows_)) {
+    : width_(other.width_), height_(other.height_), bitsPerPixel_(other.bitsPerPixel_), stride_(other.stride_),
+      resolutionX_(other.resolutionX_), resolutionY_(other.resolutionY_), hasAlpha_(other.hasAlpha_),
+      block_(std::move(other.block_)), rows_(std::move(other.rows_))
+{
     // The moved-from bitmap is left empty (0 x 0) until it is created again.
     other.width_ = other.height_ = other.stride_ = 0;
 }
 
-PicBitmap& PicBitmap::operator=(PicBitmap&& other) noexcept {
+PicBitmap& PicBitmap::operator=(PicBitmap&& other) noexcept
+{
     if (this != &other) {
         width_ = other.width_;
         height_ = other.height_;
@@ -97,15 +110,18 @@ PicBitmap& PicBitmap::operator=(PicBitmap&& other) noexcept {
 
 PicBitmap::~PicBitmap() = default;
 
-void PicBitmap::Create(int width, int height, int bitsPerPixel, bool hasAlpha) {
+void PicBitmap::Create(int width, int height, int bitsPerPixel, bool hasAlpha)
+{
     Allocate(width, height, bitsPerPixel, hasAlpha, true);
 }
 
-void PicBitmap::CreateUnfilled(int width, int height, int bitsPerPixel, bool hasAlpha) {
+void PicBitmap::CreateUnfilled(int width, int height, int bitsPerPixel, bool hasAlpha)
+{
     Allocate(width, height, bitsPerPixel, hasAlpha, false);
 }
 
-void PicBitmap::Allocate(int width, int height, int bitsPerPixel, bool hasAlpha, bool fill) {
+void PicBitmap::Allocate(int width, int height, int bitsPerPixel, bool hasAlpha, bool fill)
+{
     if (bitsPerPixel != 1 && bitsPerPixel != 8 && bitsPerPixel != 32)
         throw PLTextException(PL_ERRFORMAT_NOT_SUPPORTED, "Image bit depth doesn't match request.");
     CheckSize(width, height);
@@ -156,8 +172,10 @@ void PicBitmap::Allocate(int width, int height, int bitsPerPixel, bool hasAlpha,
     BuildRowTable();
 }
 
-void PicBitmap::CopyFrom(const PicBitmap& other) {
-    if (this == &other) return;
+void PicBitmap::CopyFrom(const PicBitmap& other)
+{
+    if (this == &other)
+        return;
     Block block;
     try {
         block = other.block_;
@@ -175,30 +193,40 @@ void PicBitmap::CopyFrom(const PicBitmap& other) {
     BuildRowTable();
 }
 
-void PicBitmap::SetResolution(int x, int y) {
+void PicBitmap::SetResolution(int x, int y)
+{
     resolutionX_ = x;
     resolutionY_ = y;
 }
 
-int PicBitmap::PaletteEntries() const { return PaletteEntriesFor(bitsPerPixel_); }
+int PicBitmap::PaletteEntries() const
+{
+    return PaletteEntriesFor(bitsPerPixel_);
+}
 
-std::uint8_t* PicBitmap::Palette() {
+std::uint8_t* PicBitmap::Palette()
+{
     return PaletteEntries() > 0 ? block_.data() + kInfoHeaderSize : nullptr;
 }
-const std::uint8_t* PicBitmap::Palette() const {
+const std::uint8_t* PicBitmap::Palette() const
+{
     return PaletteEntries() > 0 ? block_.data() + kInfoHeaderSize : nullptr;
 }
 
-std::uint8_t* PicBitmap::Pixels() {
+std::uint8_t* PicBitmap::Pixels()
+{
     return block_.empty() ? nullptr : block_.data() + kInfoHeaderSize + PaletteEntries() * 4;
 }
-const std::uint8_t* PicBitmap::Pixels() const {
+const std::uint8_t* PicBitmap::Pixels() const
+{
     return block_.empty() ? nullptr : block_.data() + kInfoHeaderSize + PaletteEntries() * 4;
 }
 
-void PicBitmap::BuildRowTable() {
+void PicBitmap::BuildRowTable()
+{
     rows_.resize(static_cast<std::size_t>(height_));
-    if (height_ == 0) return;
+    if (height_ == 0)
+        return;
     std::uint8_t* bottom = Pixels();
     // Stored bottom row first: the top row is the last one in the block.
     for (int y = 0; y < height_; ++y)

@@ -88,11 +88,18 @@ private:
         };
         UnfilledAllocator() = default;
         template <class U>
-        UnfilledAllocator(const UnfilledAllocator<U>&) noexcept {}
+        UnfilledAllocator(const UnfilledAllocator<U>&) noexcept
+        { }
         template <class U>
-        void construct(U* p) noexcept { ::new (static_cast<void*>(p)) U; }
+        void construct(U* p) noexcept
+        {
+            ::new (static_cast<void*>(p)) U;
+        }
         template <class U, class... Args>
-        void construct(U* p, Args&&... args) { ::new (static_cast<void*>(p)) U(std::forward<Args>(args)...); }
+        void construct(U* p, Args&&... args)
+        {
+            ::new (static_cast<void*>(p)) U(std::forward<Args>(args)...);
+        }
     };
     using Block = std::vector<std::uint8_t, UnfilledAllocator<std::uint8_t>>;
 

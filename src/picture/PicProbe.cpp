@@ -31,14 +31,15 @@ void ProbeErrorExit(j_common_ptr cinfo)
     std::longjmp(err->jump, 1);
 }
 
-void ProbeOutputMessage(j_common_ptr) {}
+void ProbeOutputMessage(j_common_ptr)
+{ }
 
 // Reads a JPEG's header (markers up to the first scan): the file is a JPEG the decoder
 // accepts, of a size it takes. The entropy-coded data is not looked at.
 PictureSize ProbeJpegHeader(const unsigned char* data, std::size_t size, std::uint64_t maxPixels)
 {
-    jpeg_decompress_struct cinfo {};
-    ProbeErrorManager err {};
+    jpeg_decompress_struct cinfo{};
+    ProbeErrorManager err{};
     cinfo.err = jpeg_std_error(&err.pub);
     err.pub.error_exit = ProbeErrorExit;
     err.pub.output_message = ProbeOutputMessage;

@@ -27,22 +27,26 @@ constexpr std::size_t kEpsHeaderSize = 30;
 constexpr std::size_t kEpsTiffOffset = 20;
 constexpr std::size_t kEpsTiffLength = 24;
 
-std::uint32_t Le32(const unsigned char* p) {
+std::uint32_t Le32(const unsigned char* p)
+{
     return static_cast<std::uint32_t>(p[0]) | (static_cast<std::uint32_t>(p[1]) << 8) |
            (static_cast<std::uint32_t>(p[2]) << 16) | (static_cast<std::uint32_t>(p[3]) << 24);
 }
 
-std::uint32_t Be32(const unsigned char* p) {
+std::uint32_t Be32(const unsigned char* p)
+{
     return (static_cast<std::uint32_t>(p[0]) << 24) | (static_cast<std::uint32_t>(p[1]) << 16) |
            (static_cast<std::uint32_t>(p[2]) << 8) | static_cast<std::uint32_t>(p[3]);
 }
 
-[[noreturn]] void ThrowRefused() {
+[[noreturn]] void ThrowRefused()
+{
     throw PLTextException(PL_ERRFORMAT_NOT_SUPPORTED, "Library not compiled for this file type.");
 }
 
 // Widens a 1- or 8-bit result to 32 bits (palette lookup, alpha 255).
-void WidenTo32(PicBitmap& bitmap) {
+void WidenTo32(PicBitmap& bitmap)
+{
     PicBitmap wide;
     wide.Create(bitmap.Width(), bitmap.Height(), 32, false);
     wide.SetResolution(bitmap.ResolutionX(), bitmap.ResolutionY());
@@ -62,7 +66,8 @@ void WidenTo32(PicBitmap& bitmap) {
     bitmap = std::move(wide);
 }
 
-void WidenOneBitTo8(PicBitmap& bitmap) {
+void WidenOneBitTo8(PicBitmap& bitmap)
+{
     PicBitmap wide;
     wide.Create(bitmap.Width(), bitmap.Height(), 8, false);
     wide.SetResolution(bitmap.ResolutionX(), bitmap.ResolutionY());
@@ -71,7 +76,8 @@ void WidenOneBitTo8(PicBitmap& bitmap) {
     for (int y = 0; y < bitmap.Height(); ++y) {
         const std::uint8_t* src = bitmap.Row(y);
         std::uint8_t* dst = wide.Row(y);
-        for (int x = 0; x < bitmap.Width(); ++x) dst[x] = (src[x >> 3] >> (7 - (x & 7))) & 1;
+        for (int x = 0; x < bitmap.Width(); ++x)
+            dst[x] = (src[x >> 3] >> (7 - (x & 7))) & 1;
     }
     bitmap = std::move(wide);
 }
@@ -79,18 +85,23 @@ void WidenOneBitTo8(PicBitmap& bitmap) {
 // A HEIF file starts with its "ftyp" box: size, "ftyp", the major brand, a version, then
 // compatible brands. Phones write "heic" (or "heix", "mif1" ...) as the major brand;
 // other writers put "mif1" or "heic" among the compatible ones.
-bool IsHeifBrand(const unsigned char* data, std::size_t n) {
-    if (n < 16 || std::memcmp(data + 4, "ftyp", 4) != 0) return false;
+bool IsHeifBrand(const unsigned char* data, std::size_t n)
+{
+    if (n < 16 || std::memcmp(data + 4, "ftyp", 4) != 0)
+        return false;
     static const char* const kBrands[] = {"heic", "heix", "heim", "heis", "hevc", "hevx", "mif1", "msf1"};
     auto isBrand = [&](const unsigned char* b) {
         for (const char* brand : kBrands)
-            if (std::memcmp(b, brand, 4) == 0) return true;
+            if (std::memcmp(b, brand, 4) == 0)
+                return true;
         return false;
     };
-    if (isBrand(data + 8)) return true;
+    if (isBrand(data + 8))
+        return true;
     const std::size_t boxSize = std::min<std::size_t>(Be32(data), n);
     for (std::size_t at = 16; at + 4 <= boxSize; at += 4)
-        if (isBrand(data + at)) return true;
+        if (isBrand(data + at))
+            return true;
     return false;
 }
 
@@ -105,14 +116,17 @@ struct PicReader::Decoders {
     HeifReader heif;
 };
 
-PicReader::PicReader() : decoders_(std::make_unique<Decoders>()) {}
+PicReader::PicReader() : decoders_(std::make_unique<Decoders>())
+{ }
 PicReader::~PicReader() = default;
 
-void PicReader::SetMaxPixels(std::uint64_t maxPixels) {
+void PicReader::SetMaxPixels(std::uint64_t maxPixels)
+{
     maxPixels_ = std::min<std::uint64_t>(maxPixels, PicBitmap::kMaxPixels);
 }
 
-PicFormat PicReader::Identify(const unsigned char* data, std::size_t size) {
+PicFormat PicReader::Identify(const unsigned char* data, std::size_t size)
+{
     const std::size_t n = std::min(size, kIdentifyBytes);
     auto has = [&](std::size_t count) { return n >= count; };
     auto starts = [&](const char* text) {
@@ -120,24 +134,30 @@ PicFormat PicReader::Identify(const unsigned char* data, std::size_t size) {
         return has(len) && std::memcmp(data, text, len) == 0;
     };
     auto bytes = [&](std::size_t offset, std::initializer_list<unsigned char> values) {
-        if (!has(offset + values.size())) return false;
+        if (!has(offset + values.size()))
+            return false;
         std::size_t i = offset;
         for (unsigned char v : values)
-            if (data[i++] != v) return false;
+            if (data[i++] != v)
+                return false;
         return true;
     };
 
-    if (starts("BM") || starts("BA") || starts("IC") || starts("CI") || starts("CP")) return PicFormat::Bitmap;
+    if (starts("BM") || starts("BA") || starts("IC") || starts("CI") || starts("CP"))
+        return PicFormat::Bitmap;
     if (has(17) && data[1] <= 1 && (data[2] <= 3 || (data[2] >= 9 && data[2] <= 11))) {
         const unsigned char mapDepth = data[7];
         const unsigned char depth = data[16];
-        const bool mapOk = mapDepth == 0 || mapDepth == 8 || mapDepth == 15 || mapDepth == 16 ||
-                           mapDepth == 24 || mapDepth == 32;
+        const bool mapOk =
+            mapDepth == 0 || mapDepth == 8 || mapDepth == 15 || mapDepth == 16 || mapDepth == 24 || mapDepth == 32;
         const bool depthOk = depth == 8 || depth == 15 || depth == 16 || depth == 24 || depth == 32;
-        if (mapOk && depthOk) return PicFormat::Targa;
+        if (mapOk && depthOk)
+            return PicFormat::Targa;
     }
-    if (bytes(0, {'I', 'I', 0x2A, 0x00}) || bytes(0, {'M', 'M', 0x00, 0x2A})) return PicFormat::Tiff;
-    if (starts("GIF8")) return PicFormat::Gif;
+    if (bytes(0, {'I', 'I', 0x2A, 0x00}) || bytes(0, {'M', 'M', 0x00, 0x2A}))
+        return PicFormat::Tiff;
+    if (starts("GIF8"))
+        return PicFormat::Gif;
     // A Macintosh picture starts after a 512-byte application header; its version
     // marker is the one test that reads just past the first 512 bytes.
     if (size > 540) {
@@ -147,17 +167,25 @@ PicFormat PicReader::Identify(const unsigned char* data, std::size_t size) {
             (m[0] == 0x11 && m[1] == 0x01 && m[2] == 0x01 && m[3] == 0x00))
             return PicFormat::Pict;
     }
-    if (bytes(0, {0xFF, 0xD8, 0xFF})) return PicFormat::Jpeg;
-    if (bytes(0, {0x89, 'P', 'N', 'G'})) return PicFormat::Png;
+    if (bytes(0, {0xFF, 0xD8, 0xFF}))
+        return PicFormat::Jpeg;
+    if (bytes(0, {0x89, 'P', 'N', 'G'}))
+        return PicFormat::Png;
     if ((bytes(0, {0xC5, 0xD0, 0xD3, 0xC6}) || bytes(0, {0xC6, 0xD3, 0xD0, 0xC5})) && has(28) &&
         Le32(data + kEpsTiffOffset) != 0 && Le32(data + kEpsTiffLength) != 0)
         return PicFormat::EpsTiff;
-    if (has(3) && data[0] == 10 && data[2] == 1) return PicFormat::Pcx;
-    if (starts("P2") || starts("P5")) return PicFormat::Pgm;
-    if (starts("P3") || starts("P6")) return PicFormat::Ppm;
-    if (starts("8BPS")) return PicFormat::Photoshop;
-    if (starts("RIFF") && bytes(8, {'W', 'E', 'B', 'P'})) return PicFormat::Webp;
-    if (IsHeifBrand(data, n)) return PicFormat::Heif;
+    if (has(3) && data[0] == 10 && data[2] == 1)
+        return PicFormat::Pcx;
+    if (starts("P2") || starts("P5"))
+        return PicFormat::Pgm;
+    if (starts("P3") || starts("P6"))
+        return PicFormat::Ppm;
+    if (starts("8BPS"))
+        return PicFormat::Photoshop;
+    if (starts("RIFF") && bytes(8, {'W', 'E', 'B', 'P'}))
+        return PicFormat::Webp;
+    if (IsHeifBrand(data, n))
+        return PicFormat::Heif;
     return PicFormat::Unknown;
 }
 
@@ -166,21 +194,29 @@ thread_local DecodeWatchScope* currentWatch = nullptr;
 }
 
 DecodeWatchScope::DecodeWatchScope(const std::atomic<bool>* cancel, std::function<void()> onStep)
-    : cancel_(cancel), onStep_(std::move(onStep)), outer_(currentWatch) {
+    : cancel_(cancel), onStep_(std::move(onStep)), outer_(currentWatch)
+{
     currentWatch = this;
 }
 
-DecodeWatchScope::~DecodeWatchScope() { currentWatch = outer_; }
+DecodeWatchScope::~DecodeWatchScope()
+{
+    currentWatch = outer_;
+}
 
-bool DecodeWatchScope::StepCancelled() {
+bool DecodeWatchScope::StepCancelled()
+{
     for (DecodeWatchScope* watch = currentWatch; watch != nullptr; watch = watch->outer_) {
-        if (watch->onStep_) watch->onStep_();
-        if (watch->cancel_ && watch->cancel_->load(std::memory_order_relaxed)) return true;
+        if (watch->onStep_)
+            watch->onStep_();
+        if (watch->cancel_ && watch->cancel_->load(std::memory_order_relaxed))
+            return true;
     }
     return false;
 }
 
-void PicReader::DecodeFile(const std::string& path, PicBitmap& target, int bitsPerPixel) {
+void PicReader::DecodeFile(const std::string& path, PicBitmap& target, int bitsPerPixel)
+{
     MappedFile file;
     std::string reason;
     if (!file.Open(path, &reason, kMaxPictureFileBytes + 1)) {
@@ -195,7 +231,8 @@ void PicReader::DecodeFile(const std::string& path, PicBitmap& target, int bitsP
     DecodeMemory(file.Data(), file.Size(), target, bitsPerPixel);
 }
 
-void PicReader::DecodeMemory(const unsigned char* data, std::size_t size, PicBitmap& target, int bitsPerPixel) {
+void PicReader::DecodeMemory(const unsigned char* data, std::size_t size, PicBitmap& target, int bitsPerPixel)
+{
     static const unsigned char kEmpty[1] = {0};
     if (data == nullptr) {
         data = kEmpty;
@@ -245,7 +282,8 @@ void PicReader::DecodeMemory(const unsigned char* data, std::size_t size, PicBit
     }
 
     const int have = target.BitsPerPixel();
-    if (have == bitsPerPixel) return;
+    if (have == bitsPerPixel)
+        return;
     if (have > bitsPerPixel)
         throw PLTextException(PL_ERRFORMAT_NOT_SUPPORTED, "Image bit depth doesn't match request.");
     if (bitsPerPixel == 32)

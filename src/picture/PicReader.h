@@ -14,26 +14,26 @@
 namespace lumivox {
 
 enum class DecodeMode {
-    Full,    // every file at its own size (menu, preview, production)
+    Full, // every file at its own size (menu, preview, production)
     Reduced, // pictures of at least 320 x 240 at one eighth (thumbnails, editor)
 };
 
 // What the first bytes of a file say it is, in the order the rules are tried.
 enum class PicFormat {
-    Bitmap,   // Windows or OS/2 bitmap: decoded
-    Targa,    // refused
-    Tiff,     // decoded
-    Gif,      // refused
-    Pict,     // Macintosh picture: refused
-    Jpeg,     // decoded
-    Png,      // decoded
-    EpsTiff,  // EPS with a TIFF preview: the preview is decoded
-    Pcx,      // refused
-    Pgm,      // refused
-    Ppm,      // refused
+    Bitmap, // Windows or OS/2 bitmap: decoded
+    Targa, // refused
+    Tiff, // decoded
+    Gif, // refused
+    Pict, // Macintosh picture: refused
+    Jpeg, // decoded
+    Png, // decoded
+    EpsTiff, // EPS with a TIFF preview: the preview is decoded
+    Pcx, // refused
+    Pgm, // refused
+    Ppm, // refused
     Photoshop, // refused
-    Webp,     // "RIFF" container of kind "WEBP": decoded
-    Heif,     // ISO base media file of a HEIF brand (HEIC photos): decoded
+    Webp, // "RIFF" container of kind "WEBP": decoded
+    Heif, // ISO base media file of a HEIF brand (HEIC photos): decoded
     Unknown,
 };
 
@@ -85,8 +85,7 @@ public:
     // refuses; such a file whose data is damaged passes.
     PictureSize ProbeFile(const std::string& path);
     // The same for bytes already in memory (fuzzing, embedded data).
-    void DecodeMemory(const unsigned char* data, std::size_t size, PicBitmap& target,
-                      int bitsPerPixel = 32);
+    void DecodeMemory(const unsigned char* data, std::size_t size, PicBitmap& target, int bitsPerPixel = 32);
 
     // Identifies a file from its first bytes (up to 512 of them are looked at) and its
     // size. A file shorter than a rule needs cannot match that rule.
@@ -97,7 +96,8 @@ public:
     void SetMaxPixels(std::uint64_t maxPixels);
     // The largest size a decoded picture is shown at (a TV frame): a larger picture may
     // then be decoded smaller, though never below twice this size. 0 x 0: full size.
-    void SetUsefulSize(int width, int height) {
+    void SetUsefulSize(int width, int height)
+    {
         usefulWidth_ = width;
         usefulHeight_ = height;
     }

@@ -18,7 +18,8 @@ namespace {
 
 constexpr double kFilterRadius = 0.64;
 
-double Triangle(double x) {
+double Triangle(double x)
+{
     x = std::fabs(x);
     return x < kFilterRadius ? kFilterRadius - x : 0.0;
 }
@@ -32,7 +33,8 @@ struct PassWeights {
     std::vector<std::int32_t> weights; // taps per destination index
 };
 
-PassWeights ComputeWeights(int sourceSize, int destSize) {
+PassWeights ComputeWeights(int sourceSize, int destSize)
+{
     const double scale = static_cast<double>(destSize) / sourceSize;
     double radius = kFilterRadius;
     double f = 1.0;
@@ -50,7 +52,8 @@ PassWeights ComputeWeights(int sourceSize, int destSize) {
         const double centre = (j + 0.5) / scale - 0.5;
         int lo = std::max(0, static_cast<int>(std::floor(centre - radius)));
         int hi = std::min(sourceSize - 1, static_cast<int>(std::ceil(centre + radius)));
-        if (hi - lo + 1 > maxTaps) hi = lo + maxTaps - 1;
+        if (hi - lo + 1 > maxTaps)
+            hi = lo + maxTaps - 1;
         std::vector<std::int32_t>& w = perDest[static_cast<std::size_t>(j)];
         std::vector<double> exact;
         long long sum = 0;
@@ -98,13 +101,15 @@ PassWeights ComputeWeights(int sourceSize, int destSize) {
         }
         pass.first[static_cast<std::size_t>(j)] = start;
         std::int32_t* out = &pass.weights[static_cast<std::size_t>(j) * taps];
-        for (std::size_t i = 0; i < w.size(); ++i) out[static_cast<std::size_t>(shift) + i] = w[i];
+        for (std::size_t i = 0; i < w.size(); ++i)
+            out[static_cast<std::size_t>(shift) + i] = w[i];
     }
     return pass;
 }
 
 // Horizontal pass: one source row of width pixels into one row of pass.first.size().
-void ResizeRow(const std::uint8_t* src, std::uint8_t* dst, const PassWeights& pass) {
+void ResizeRow(const std::uint8_t* src, std::uint8_t* dst, const PassWeights& pass)
+{
     const int taps = pass.taps;
     const std::size_t count = pass.first.size();
     const std::int32_t* w = pass.weights.data();
@@ -113,15 +118,18 @@ void ResizeRow(const std::uint8_t* src, std::uint8_t* dst, const PassWeights& pa
         std::int32_t acc[4] = {128, 128, 128, 128};
         for (int t = 0; t < taps; ++t) {
             const std::int32_t wt = w[t];
-            for (int c = 0; c < 4; ++c) acc[c] += wt * s[t * 4 + c];
+            for (int c = 0; c < 4; ++c)
+                acc[c] += wt * s[t * 4 + c];
         }
-        for (int c = 0; c < 4; ++c) dst[d * 4 + c] = static_cast<std::uint8_t>(acc[c] >> 8);
+        for (int c = 0; c < 4; ++c)
+            dst[d * 4 + c] = static_cast<std::uint8_t>(acc[c] >> 8);
     }
 }
 
 } // namespace
 
-void PicResizer::Apply(const PicBitmap& source, PicBitmap& destination) const {
+void PicResizer::Apply(const PicBitmap& source, PicBitmap& destination) const
+{
     if (source.BitsPerPixel() != 32)
         throw PLTextException(PL_ERRFORMAT_NOT_SUPPORTED, "Image bit depth doesn't match request.");
     PicBitmap::CheckSize(newWidth_, newHeight_);
@@ -160,17 +168,21 @@ void PicResizer::Apply(const PicBitmap& source, PicBitmap& destination) const {
         const int first = vertical.first[static_cast<std::size_t>(y)];
         for (int t = 0; t < taps; ++t) {
             const std::int32_t wt = w[t];
-            if (wt == 0) continue;
+            if (wt == 0)
+                continue;
             const std::uint8_t* s = inter.data() + interStride * static_cast<std::size_t>(first + t);
-            for (std::size_t i = 0; i < n; ++i) a[i] += wt * s[i];
+            for (std::size_t i = 0; i < n; ++i)
+                a[i] += wt * s[i];
         }
         std::uint8_t* out = result.Row(y);
-        for (std::size_t i = 0; i < n; ++i) out[i] = static_cast<std::uint8_t>(a[i] >> 8);
+        for (std::size_t i = 0; i < n; ++i)
+            out[i] = static_cast<std::uint8_t>(a[i] >> 8);
     }
     destination = std::move(result);
 }
 
-void RotateBitmap(const PicBitmap& source, int angle, PicBitmap& destination) {
+void RotateBitmap(const PicBitmap& source, int angle, PicBitmap& destination)
+{
     if (source.BitsPerPixel() != 32)
         throw PLTextException(PL_ERRFORMAT_NOT_SUPPORTED, "Image bit depth doesn't match request.");
     if (angle != 90 && angle != 180 && angle != 270)
@@ -188,9 +200,18 @@ void RotateBitmap(const PicBitmap& source, int angle, PicBitmap& destination) {
             int row = 0;
             int col = 0;
             switch (angle) {
-            case 90: row = c; col = h - 1 - r; break;
-            case 180: row = h - 1 - r; col = w - 1 - c; break;
-            default: row = w - 1 - c; col = r; break;
+            case 90:
+                row = c;
+                col = h - 1 - r;
+                break;
+            case 180:
+                row = h - 1 - r;
+                col = w - 1 - c;
+                break;
+            default:
+                row = w - 1 - c;
+                col = r;
+                break;
             }
             std::memcpy(result.Row(row) + static_cast<std::size_t>(col) * 4, in + static_cast<std::size_t>(c) * 4, 4);
         }

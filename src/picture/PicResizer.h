@@ -9,7 +9,7 @@ namespace lumivox {
 
 class PicResizer : public PLObject {
 public:
-    PicResizer(int newWidth, int newHeight) : newWidth_(newWidth), newHeight_(newHeight) {}
+    PicResizer(int newWidth, int newHeight) : newWidth_(newWidth), newHeight_(newHeight) { }
     // Resizes a 32-bit source into destination (newWidth x newHeight, 32 bits).
     void Apply(const PicBitmap& source, PicBitmap& destination) const;
 

@@ -33,15 +33,18 @@ struct ReadState {
     char message[256];
 };
 
-void OnError(png_structp png, png_const_charp text) {
+void OnError(png_structp png, png_const_charp text)
+{
     auto* state = static_cast<ReadState*>(png_get_error_ptr(png));
     std::snprintf(state->message, sizeof state->message, "%s", text ? text : "PNG error");
     png_longjmp(png, 1);
 }
 
-void OnWarning(png_structp, png_const_charp) {}
+void OnWarning(png_structp, png_const_charp)
+{ }
 
-void OnRead(png_structp png, png_bytep out, png_size_t count) {
+void OnRead(png_structp png, png_bytep out, png_size_t count)
+{
     auto* state = static_cast<ReadState*>(png_get_io_ptr(png));
     if (count > state->size - state->pos) {
         state->ranOut = true;
@@ -57,29 +60,34 @@ struct ReadStruct {
     ~ReadStruct() { png_destroy_read_struct(&png, info ? &info : nullptr, nullptr); }
 };
 
-int DotsPerInch(png_structp png, png_infop info) {
+int DotsPerInch(png_structp png, png_infop info)
+{
     png_uint_32 x = 0, y = 0;
     int unit = 0;
-    if (!png_get_pHYs(png, info, &x, &y, &unit) || unit != PNG_RESOLUTION_METER || x == 0) return 72;
+    if (!png_get_pHYs(png, info, &x, &y, &unit) || unit != PNG_RESOLUTION_METER || x == 0)
+        return 72;
     return static_cast<int>(x * 0.0254 + 0.5);
 }
 
-
-void Read(MappedFileSource& source, PicBitmap* target, const DecodeOptions& options) {
+void Read(MappedFileSource& source, PicBitmap* target, const DecodeOptions& options)
+{
     ReadState state{source.Data() + source.Position(), source.Remaining(), 0, false, "PNG error"};
     ReadStruct rs;
     std::string icc;
     rs.png = png_create_read_struct(PNG_LIBPNG_VER_STRING, &state, OnError, OnWarning);
-    if (rs.png == nullptr) throw PLTextException(PL_ERRNO_MEMORY, "Out of memory.");
+    if (rs.png == nullptr)
+        throw PLTextException(PL_ERRNO_MEMORY, "Out of memory.");
     rs.info = png_create_info_struct(rs.png);
-    if (rs.info == nullptr) throw PLTextException(PL_ERRNO_MEMORY, "Out of memory.");
+    if (rs.info == nullptr)
+        throw PLTextException(PL_ERRNO_MEMORY, "Out of memory.");
     png_uint_32 width = 0, height = 0;
     bool hasAlpha = false;
     // Made before the jump point, so that a failure's unwinding frees them.
     std::optional<RowReducer> reducer;
     std::vector<std::uint8_t> rowPixels;
     if (setjmp(png_jmpbuf(rs.png)) != 0) {
-        if (state.ranOut) MappedFileSource::ThrowEndOfFile();
+        if (state.ranOut)
+            MappedFileSource::ThrowEndOfFile();
         throw PLTextException(PL_ERRFORMAT_NOT_SUPPORTED, std::string("PNG: ") + state.message);
     }
     png_set_read_fn(rs.png, &state, OnRead);
@@ -90,7 +98,8 @@ void Read(MappedFileSource& source, PicBitmap* target, const DecodeOptions& opti
     width = png_get_image_width(rs.png, rs.info);
     height = png_get_image_height(rs.png, rs.info);
     PicBitmap::CheckSize(width, height, options.maxPixels);
-    if (target == nullptr) return;
+    if (target == nullptr)
+        return;
 
     const int colourType = png_get_color_type(rs.png, rs.info);
     hasAlpha = (colourType & PNG_COLOR_MASK_ALPHA) != 0 || png_get_valid(rs.png, rs.info, PNG_INFO_tRNS) != 0;
@@ -106,7 +115,8 @@ void Read(MappedFileSource& source, PicBitmap* target, const DecodeOptions& opti
     png_set_scale_16(rs.png);
     png_set_gray_to_rgb(rs.png);
     png_set_bgr(rs.png);
-    if (!hasAlpha) png_set_filler(rs.png, 0xFF, PNG_FILLER_AFTER);
+    if (!hasAlpha)
+        png_set_filler(rs.png, 0xFF, PNG_FILLER_AFTER);
     const int passes = png_set_interlace_handling(rs.png);
     png_read_update_info(rs.png, rs.info);
     if (png_get_rowbytes(rs.png, rs.info) != static_cast<png_size_t>(width) * 4)
@@ -122,7 +132,8 @@ void Read(MappedFileSource& source, PicBitmap* target, const DecodeOptions& opti
         rowPixels.resize(static_cast<std::size_t>(width) * 4);
         for (png_uint_32 y = 0; y < height; ++y) {
             png_read_row(rs.png, rowPixels.data(), nullptr);
-            if (hasAlpha) CompositeRowOverBlack(rowPixels.data(), static_cast<int>(width));
+            if (hasAlpha)
+                CompositeRowOverBlack(rowPixels.data(), static_cast<int>(width));
             reducer->Put(static_cast<int>(y), rowPixels.data());
         }
         return;
@@ -131,20 +142,26 @@ void Read(MappedFileSource& source, PicBitmap* target, const DecodeOptions& opti
     target->Create(static_cast<int>(width), static_cast<int>(height), 32, hasAlpha);
     target->SetResolution(dpi, dpi);
     for (int pass = 0; pass < passes; ++pass)
-        for (png_uint_32 y = 0; y < height; ++y) png_read_row(rs.png, target->Row(static_cast<int>(y)), nullptr);
+        for (png_uint_32 y = 0; y < height; ++y)
+            png_read_row(rs.png, target->Row(static_cast<int>(y)), nullptr);
 
-    if (!icc.empty()) ConvertToSrgb(*target, icc);
-    if (hasAlpha) CompositeOverBlack(*target);
-    if (options.mode == DecodeMode::Reduced) ReduceLikeJpeg(*target);
+    if (!icc.empty())
+        ConvertToSrgb(*target, icc);
+    if (hasAlpha)
+        CompositeOverBlack(*target);
+    if (options.mode == DecodeMode::Reduced)
+        ReduceLikeJpeg(*target);
 }
 
 } // namespace
 
-void PngReader::Decode(MappedFileSource& source, PicBitmap& target, const DecodeOptions& options) {
+void PngReader::Decode(MappedFileSource& source, PicBitmap& target, const DecodeOptions& options)
+{
     Read(source, &target, options);
 }
 
-std::pair<int, int> PngReader::Probe(MappedFileSource& source, const DecodeOptions& options) {
+std::pair<int, int> PngReader::Probe(MappedFileSource& source, const DecodeOptions& options)
+{
     const unsigned char* header = source.Data() + source.Position();
     const std::size_t available = source.Remaining();
     Read(source, nullptr, options);
@@ -154,7 +171,8 @@ std::pair<int, int> PngReader::Probe(MappedFileSource& source, const DecodeOptio
         return static_cast<int>((std::uint32_t(header[at]) << 24) | (std::uint32_t(header[at + 1]) << 16) |
                                 (std::uint32_t(header[at + 2]) << 8) | std::uint32_t(header[at + 3]));
     };
-    if (available < 24) return {0, 0};
+    if (available < 24)
+        return {0, 0};
     return {word(16), word(20)};
 }
 

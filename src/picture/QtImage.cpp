@@ -66,8 +66,8 @@ void FromQImage(const QImage& image, PicBitmap& target)
             std::memcpy(target.Row(y), mono.constScanLine(y), rowBytes);
         return;
     }
-    if (image.depth() == 8 && (image.format() == QImage::Format_Indexed8 ||
-                               image.format() == QImage::Format_Grayscale8)) {
+    if (image.depth() == 8 &&
+        (image.format() == QImage::Format_Indexed8 || image.format() == QImage::Format_Grayscale8)) {
         target.Create(width, height, 8, false);
         if (image.format() == QImage::Format_Indexed8) {
             const QList<QRgb> colours = image.colorTable();

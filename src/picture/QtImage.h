@@ -13,7 +13,7 @@ namespace lumivox {
 
 // What becomes of a 32-bit bitmap's fourth byte.
 enum class PixelAlpha {
-    Keep,   // an alpha channel when the bitmap has one
+    Keep, // an alpha channel when the bitmap has one
     Ignore, // the colours only, opaque
 };
 
