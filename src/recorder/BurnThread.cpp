@@ -12,10 +12,14 @@
 namespace lumivox {
 namespace {
 using Clock = std::chrono::steady_clock;
-double Since(Clock::time_point start) { return std::chrono::duration<double>(Clock::now() - start).count(); }
+double Since(Clock::time_point start)
+{
+    return std::chrono::duration<double>(Clock::now() - start).count();
+}
 } // namespace
 
-std::uint64_t SectorHash(const std::uint8_t* sector) {
+std::uint64_t SectorHash(const std::uint8_t* sector)
+{
     // Word-wise multiply-rotate mixing: fast enough to keep up with the image writer, and
     // any change of a byte changes the result with overwhelming likelihood.
     std::uint64_t h = 0x9E3779B97F4A7C15ull;
@@ -31,7 +35,8 @@ std::uint64_t SectorHash(const std::uint8_t* sector) {
 
 // ---- BurnQueue --------------------------------------------------------------------------
 
-BurnQueue::BurnQueue(const ManualResetEvent* cancel) : cancel_(cancel) {
+BurnQueue::BurnQueue(const ManualResetEvent* cancel) : cancel_(cancel)
+{
     if (cancel_)
         wake_.emplace(*cancel_, [this] {
             std::lock_guard<std::mutex> lock(mutex_);
@@ -41,7 +46,8 @@ BurnQueue::BurnQueue(const ManualResetEvent* cancel) : cancel_(cancel) {
 
 BurnQueue::~BurnQueue() = default;
 
-bool BurnQueue::Push(std::unique_ptr<BurnBuffer> buffer) {
+bool BurnQueue::Push(std::unique_ptr<BurnBuffer> buffer)
+{
     std::unique_lock<std::mutex> lock(mutex_);
     auto done = [this] {
         return consumerEnded_ || stopped_ || (cancel_ && cancel_->IsSet()) || queue_.size() < kMaxQueuedBuffers;
@@ -51,13 +57,15 @@ bool BurnQueue::Push(std::unique_ptr<BurnBuffer> buffer) {
         changed_.wait(lock, done);
         producerWait_ += Since(start);
     }
-    if (consumerEnded_ || stopped_ || (cancel_ && cancel_->IsSet())) return false;
+    if (consumerEnded_ || stopped_ || (cancel_ && cancel_->IsSet()))
+        return false;
     queue_.push_back(std::move(buffer));
     changed_.notify_all();
     return true;
 }
 
-std::unique_ptr<BurnBuffer> BurnQueue::Pop() {
+std::unique_ptr<BurnBuffer> BurnQueue::Pop()
+{
     std::unique_lock<std::mutex> lock(mutex_);
     auto ready = [this] { return stopped_ || (cancel_ && cancel_->IsSet()) || !queue_.empty(); };
     if (!ready()) {
@@ -65,32 +73,37 @@ std::unique_ptr<BurnBuffer> BurnQueue::Pop() {
         changed_.wait(lock, ready);
         consumerWait_ += Since(start);
     }
-    if (stopped_ || (cancel_ && cancel_->IsSet()) || queue_.empty()) return nullptr;
+    if (stopped_ || (cancel_ && cancel_->IsSet()) || queue_.empty())
+        return nullptr;
     auto buffer = std::move(queue_.front());
     queue_.pop_front();
     changed_.notify_all();
     return buffer;
 }
 
-void BurnQueue::ConsumerEnded() {
+void BurnQueue::ConsumerEnded()
+{
     std::lock_guard<std::mutex> lock(mutex_);
     consumerEnded_ = true;
     queue_.clear();
     changed_.notify_all();
 }
 
-void BurnQueue::Stop() {
+void BurnQueue::Stop()
+{
     std::lock_guard<std::mutex> lock(mutex_);
     stopped_ = true;
     changed_.notify_all();
 }
 
-std::size_t BurnQueue::Count() const {
+std::size_t BurnQueue::Count() const
+{
     std::lock_guard<std::mutex> lock(mutex_);
     return queue_.size();
 }
 
-std::unique_ptr<BurnBuffer> BurnQueue::TakeFree() {
+std::unique_ptr<BurnBuffer> BurnQueue::TakeFree()
+{
     {
         std::lock_guard<std::mutex> lock(mutex_);
         if (!free_.empty()) {
@@ -104,40 +117,54 @@ std::unique_ptr<BurnBuffer> BurnQueue::TakeFree() {
     return buffer;
 }
 
-void BurnQueue::GiveBack(std::unique_ptr<BurnBuffer> buffer) {
+void BurnQueue::GiveBack(std::unique_ptr<BurnBuffer> buffer)
+{
     std::lock_guard<std::mutex> lock(mutex_);
-    if (free_.size() < 4) free_.push_back(std::move(buffer));
+    if (free_.size() < 4)
+        free_.push_back(std::move(buffer));
 }
 
-double BurnQueue::ProducerWaitSeconds() const {
+double BurnQueue::ProducerWaitSeconds() const
+{
     std::lock_guard<std::mutex> lock(mutex_);
     return producerWait_;
 }
 
-double BurnQueue::ConsumerWaitSeconds() const {
+double BurnQueue::ConsumerWaitSeconds() const
+{
     std::lock_guard<std::mutex> lock(mutex_);
     return consumerWait_;
 }
 
 // ---- BurnThread -------------------------------------------------------------------------
 
-BurnThread::BurnThread(Setup setup) : setup_(std::move(setup)) {}
+BurnThread::BurnThread(Setup setup) : setup_(std::move(setup))
+{ }
 
-BurnThread::~BurnThread() { Join(); }
+BurnThread::~BurnThread()
+{
+    Join();
+}
 
-void BurnThread::Start() {
+void BurnThread::Start()
+{
     thread_ = std::jthread([this] { Run(); });
 }
 
-void BurnThread::Join() {
-    if (thread_.joinable()) thread_.join();
+void BurnThread::Join()
+{
+    if (thread_.joinable())
+        thread_.join();
 }
 
-void BurnThread::Post(ProgressMessage message, std::int64_t done, std::int64_t total, std::string text) {
-    if (setup_.listener) setup_.listener->OnProgress(MakeProgressEvent(message, done, total, std::move(text)));
+void BurnThread::Post(ProgressMessage message, std::int64_t done, std::int64_t total, std::string text)
+{
+    if (setup_.listener)
+        setup_.listener->OnProgress(MakeProgressEvent(message, done, total, std::move(text)));
 }
 
-void BurnThread::Run() {
+void BurnThread::Run()
+{
     bool ok = false;
     try {
         ok = RunSteps();
@@ -150,10 +177,9 @@ void BurnThread::Run() {
         driver.LeaveIdle();
         if (setup_.settings.mode == DiscMode::Write) {
             result_.discUnusable = true;
-            result_.discState = setup_.discErasable
-                                    ? std::string("The disc was partly written; erase it ") + kEraseWithButton +
-                                          " to use it again."
-                                    : "The disc was partly written and is unusable.";
+            result_.discState = setup_.discErasable ? std::string("The disc was partly written; erase it ") +
+                                                          kEraseWithButton + " to use it again."
+                                                    : "The disc was partly written and is unusable.";
         }
     } else if (!ok && foundBlank_ && setup_.settings.mode == DiscMode::Write) {
         result_.discState = "Nothing was written: the disc is still blank.";
@@ -165,7 +191,8 @@ void BurnThread::Run() {
     if (ok) {
         result_.status = BurnStatus::Succeeded;
         if (result_.verify == VerifyStatus::Failed)
-            Post(UM_BURN_FAILED, 0, 0, ("The disc was written but does not read back as made. " + result_.verifyText).substr(0, 1023));
+            Post(UM_BURN_FAILED, 0, 0,
+                 ("The disc was written but does not read back as made. " + result_.verifyText).substr(0, 1023));
         else
             Post(UM_BURN_DONE);
     } else if (Cancelled() || result_.text == "Cancelled") {
@@ -180,34 +207,42 @@ void BurnThread::Run() {
     ended_.store(true, std::memory_order_release);
 }
 
-bool BurnThread::RunSteps() {
+bool BurnThread::RunSteps()
+{
     BaseDriver& driver = *setup_.driver;
     driver.SetRun(setup_.settings, setup_.listener, setup_.cancel);
     driver.SetCueSheet(setup_.cueSheet.data(), setup_.cueSheet.size());
     Post(UM_RECORDER_INIT);
-    if (!driver.PrepareDisc(&result_.text)) return false;
+    if (!driver.PrepareDisc(&result_.text))
+        return false;
     foundBlank_ = true;
-    if (Cancelled()) return false;
+    if (Cancelled())
+        return false;
     Post(UM_LEAD_IN);
-    if (!driver.StartDisc(&result_.text)) return false;
+    if (!driver.StartDisc(&result_.text))
+        return false;
 
     std::int32_t address = 0;
     for (;;) {
         std::unique_ptr<BurnBuffer> buffer = setup_.queue->Pop();
         if (!buffer) {
-            if (!Cancelled()) result_.text = "Error while writing cd: the image ended before its last sector";
+            if (!Cancelled())
+                result_.text = "Error while writing cd: the image ended before its last sector";
             return false;
         }
-        if (buffer->kind == BurnBuffer::Kind::End) break;
+        if (buffer->kind == BurnBuffer::Kind::End)
+            break;
         const std::uint32_t blocks = std::min(buffer->Blocks(), kBufferSectors);
         if (blocks > 0) {
-            if (!driver.WriteBlocks(address, buffer->data.data(), blocks, &result_.text)) return false;
+            if (!driver.WriteBlocks(address, buffer->data.data(), blocks, &result_.text))
+                return false;
             address += static_cast<std::int32_t>(blocks);
             result_.sectorsWritten = address;
             Post(UM_WRITE_PROGRESS, address, setup_.totalSectors);
         }
         setup_.queue->GiveBack(std::move(buffer));
-        if (Cancelled()) return false;
+        if (Cancelled())
+            return false;
     }
     if (address != setup_.totalSectors) {
         result_.text = "Error while writing cd: the image ended after " + std::to_string(address) + " of " +
@@ -216,20 +251,26 @@ bool BurnThread::RunSteps() {
     }
     driver.SetEndAddress(address);
     Post(UM_LEAD_OUT);
-    if (Cancelled()) return false;
-    if (!driver.FinishDisc(&result_.text)) return false;
-    if (setup_.verify && setup_.settings.mode == DiscMode::Write) Verify();
-    if (setup_.eject) driver.EjectAfterRun();
+    if (Cancelled())
+        return false;
+    if (!driver.FinishDisc(&result_.text))
+        return false;
+    if (setup_.verify && setup_.settings.mode == DiscMode::Write)
+        Verify();
+    if (setup_.eject)
+        driver.EjectAfterRun();
     return true;
 }
 
-void BurnThread::Verify() {
+void BurnThread::Verify()
+{
     BaseDriver& driver = *setup_.driver;
     const std::vector<std::uint64_t>& hashes = *setup_.hashes;
     const std::int64_t total = std::min<std::int64_t>(setup_.totalSectors, static_cast<std::int64_t>(hashes.size()));
     std::vector<std::uint8_t> data(kBufferSectors * kRawSectorSize);
     auto post = [&](std::int64_t done) {
-        if (!setup_.listener) return;
+        if (!setup_.listener)
+            return;
         ProgressEvent event = MakeProgressEvent(UM_WRITE_PROGRESS, done, total);
         event.stage = ProgressStage::Verifying;
         setup_.listener->OnProgress(event);
@@ -247,11 +288,11 @@ void BurnThread::Verify() {
         }
         const std::uint32_t blocks = static_cast<std::uint32_t>(std::min<std::int64_t>(perRead, total - at));
         if (!driver.ReadCd(static_cast<std::int32_t>(at), blocks, data.data())) {
-            if (Cancelled()) continue; // said above, at the loop's head
+            if (Cancelled())
+                continue; // said above, at the loop's head
             result_.verify = VerifyStatus::Failed;
             result_.firstMismatch = at;
-            result_.verifyText = "Sector " + std::to_string(at) + " could not be read back: " +
-                                 driver.LastFailure();
+            result_.verifyText = "Sector " + std::to_string(at) + " could not be read back: " + driver.LastFailure();
             return;
         }
         for (std::uint32_t i = 0; i < blocks; ++i)

@@ -20,7 +20,7 @@
 
 namespace lumivox {
 
-inline constexpr std::uint32_t kBufferSectors = 27;   // sectors per buffer and per WRITE
+inline constexpr std::uint32_t kBufferSectors = 27; // sectors per buffer and per WRITE
 inline constexpr std::size_t kMaxQueuedBuffers = 100; // about 2,700 sectors, 36 s at 1×
 
 // One queue item. The byte count is always counted in 2,352-byte sectors, whatever the
@@ -77,13 +77,13 @@ enum class VerifyStatus { NotRun, Passed, Failed };
 // How a burn ended.
 struct BurnResult {
     BurnStatus status = BurnStatus::Failed;
-    std::string text;                 // failure text (driver's text and sense); empty on success
+    std::string text; // failure text (driver's text and sense); empty on success
     VerifyStatus verify = VerifyStatus::NotRun;
-    std::int64_t firstMismatch = -1;  // first image sector that read back differently
-    std::string verifyText;           // why verification failed
+    std::int64_t firstMismatch = -1; // first image sector that read back differently
+    std::string verifyText; // why verification failed
     std::vector<std::string> warnings; // "Power calibration failed.\n"
-    std::vector<std::string> notes;    // recovered errors and the like; never a failure
-    bool discUnusable = false;         // writing had begun when the run failed or was cancelled
+    std::vector<std::string> notes; // recovered errors and the like; never a failure
+    bool discUnusable = false; // writing had begun when the run failed or was cancelled
     // After a burn that did not finish: what became of the disc (still blank, or partly
     // written and whether it can be erased); empty when not known or nothing was to be burned.
     std::string discState;

@@ -5,7 +5,8 @@
 
 namespace lumivox {
 
-BlankCheckResult CheckBlankDisc(BaseDriver& driver) {
+BlankCheckResult CheckBlankDisc(BaseDriver& driver)
+{
     BlankCheckResult result;
     if (!driver.ReadDiscInfo(&result.info)) {
         driver.StartStopUnit(true);
@@ -22,14 +23,17 @@ BlankCheckResult CheckBlankDisc(BaseDriver& driver) {
     return result;
 }
 
-std::string NotEmptyText(bool erasable, const char* eraseHow) {
+std::string NotEmptyText(bool erasable, const char* eraseHow)
+{
     // Only a CD-RW can be erased: a written CD-R is not sent to the erase button.
-    if (!erasable) return kNotEmptyCdrText;
+    if (!erasable)
+        return kNotEmptyCdrText;
     return std::string("The CD-RW disc in the drive is not empty. Erase it ") + eraseHow +
            ", or insert a blank CD-R or CD-RW disc.";
 }
 
-std::string ErasingText(std::int64_t elapsedMs) {
+std::string ErasingText(std::int64_t elapsedMs)
+{
     char text[96];
     std::snprintf(text, sizeof text, "Erasing ReWritable, Please wait...\nElapsed time: %02d:%02d min",
                   static_cast<int>(elapsedMs / 60000), static_cast<int>(elapsedMs / 1000 % 60));
@@ -39,36 +43,44 @@ std::string ErasingText(std::int64_t elapsedMs) {
 namespace {
 class SteadyClock final : public RecorderClock {
 public:
-    std::chrono::milliseconds Now() override {
-        return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now().time_since_epoch());
+    std::chrono::milliseconds Now() override
+    {
+        return std::chrono::duration_cast<std::chrono::milliseconds>(
+            std::chrono::steady_clock::now().time_since_epoch());
     }
-    bool Wait(std::chrono::milliseconds delay, const ManualResetEvent& cancel) override { return cancel.WaitFor(delay); }
+    bool Wait(std::chrono::milliseconds delay, const ManualResetEvent& cancel) override
+    {
+        return cancel.WaitFor(delay);
+    }
 };
 
 constexpr std::chrono::seconds kEraseLook{1};
 constexpr std::chrono::minutes kReadyLimit{2}; // a drive busy or spinning up before the erase
 } // namespace
 
-RecorderClock& SteadyRecorderClock() {
+RecorderClock& SteadyRecorderClock()
+{
     static SteadyClock clock;
     return clock;
 }
 
 bool EraseDisc(BaseDriver& driver, bool full, const ManualResetEvent* cancel,
-               const std::function<void(std::int64_t)>& onElapsed, std::string* error, RecorderClock* clock) {
+               const std::function<void(std::int64_t)>& onElapsed, std::string* error, RecorderClock* clock)
+{
     RecorderClock& time = clock ? *clock : SteadyRecorderClock();
     ManualResetEvent never;
     const ManualResetEvent& wait = cancel ? *cancel : never;
     // Before the erase: a drive still busy or becoming ready is waited for; no disc is said.
     for (const auto waitStart = time.Now();;) {
         const int ready = driver.TestUnitReady();
-        if (ready == kUnitReady) break;
+        if (ready == kUnitReady)
+            break;
         const SenseData sense = driver.Transport().GetSenseData();
         if (ready == kUnitNotReady && sense.Asc() == 0x3A) {
             *error = kNoRewritableDiscText;
             return false;
         }
-        if (ready == kUnitFailed || !IsTransientNotReady(sense) ) {
+        if (ready == kUnitFailed || !IsTransientNotReady(sense)) {
             *error = "The drive is not ready to erase: " + driver.LastFailure();
             return false;
         }
@@ -94,9 +106,11 @@ bool EraseDisc(BaseDriver& driver, bool full, const ManualResetEvent* cancel,
     const auto start = time.Now();
     for (;;) {
         const auto elapsed = time.Now() - start;
-        if (onElapsed) onElapsed(elapsed.count());
+        if (onElapsed)
+            onElapsed(elapsed.count());
         const int ready = driver.TestUnitReady();
-        if (ready == kUnitReady) return true;
+        if (ready == kUnitReady)
+            return true;
         if (ready == kUnitFailed) {
             // Only "ready" ends the erase: a failure (or a vanished drive) is not a blank disc.
             *error = "The drive reported a failure while erasing: " + driver.LastFailure();

@@ -33,13 +33,15 @@ BlankCheckResult CheckBlankDisc(BaseDriver& driver);
 // (eraseHow, by default the desktop program's button), a CD-R says it cannot be erased.
 inline constexpr const char* kEraseWithButton = "with \"Erase CD-RW\" on the Burn page";
 std::string NotEmptyText(bool erasable, const char* eraseHow = kEraseWithButton);
-inline constexpr const char* kNotEmptyCdrText =
-    QT_TRANSLATE_NOOP("lumivox::core", "The CD-R disc in the drive has already been written, and a CD-R cannot be erased. "
-    "Please insert a blank CD-R or CD-RW disc.");
+inline constexpr const char* kNotEmptyCdrText = QT_TRANSLATE_NOOP(
+    "lumivox::core", "The CD-R disc in the drive has already been written, and a CD-R cannot be erased. "
+                     "Please insert a blank CD-R or CD-RW disc.");
 
-inline constexpr const char* kNoRewritableDiscText = QT_TRANSLATE_NOOP("lumivox::core", "No CD-RW disc found. Please insert the CD-RW disc to be erased.");
-inline constexpr const char* kCdrCannotBeErasedText =
-    QT_TRANSLATE_NOOP("lumivox::core", "The disc in the drive is a CD-R, and a CD-R cannot be erased. Please insert the CD-RW disc to be erased.");
+inline constexpr const char* kNoRewritableDiscText =
+    QT_TRANSLATE_NOOP("lumivox::core", "No CD-RW disc found. Please insert the CD-RW disc to be erased.");
+inline constexpr const char* kCdrCannotBeErasedText = QT_TRANSLATE_NOOP(
+    "lumivox::core",
+    "The disc in the drive is a CD-R, and a CD-R cannot be erased. Please insert the CD-RW disc to be erased.");
 inline constexpr std::chrono::minutes kEraseLimit{90};
 
 // "Erasing ReWritable, Please wait...\nElapsed time: %02d:%02d min".
@@ -63,7 +65,6 @@ RecorderClock& SteadyRecorderClock();
 // with *error when BLANK is refused, the drive reports a failure while erasing, the wait is
 // cancelled ("Cancelled") or the drive stays busy past kEraseLimit.
 bool EraseDisc(BaseDriver& driver, bool full, const ManualResetEvent* cancel,
-               const std::function<void(std::int64_t)>& onElapsed, std::string* error,
-               RecorderClock* clock = nullptr);
+               const std::function<void(std::int64_t)>& onElapsed, std::string* error, RecorderClock* clock = nullptr);
 
 } // namespace lumivox

@@ -28,66 +28,86 @@ constexpr double kDefaultSettleMs = 1500; // a typical drive's spin-up after loa
 
 // The factor LUMIVOX_EMULATED_TIME_SCALE puts on the realistic delays (the test suite runs
 // them shortened); 1 when unset or unreadable.
-double TimeScale() {
+double TimeScale()
+{
     const char* text = std::getenv("LUMIVOX_EMULATED_TIME_SCALE");
-    if (!text || !*text) return 1;
+    if (!text || !*text)
+        return 1;
     char* end = nullptr;
     const double scale = std::strtod(text, &end);
     return (*end || !(scale >= 0) || scale > 100) ? 1 : scale;
 }
 
-std::uint8_t ToBcd(int v) { return static_cast<std::uint8_t>((v / 10) << 4 | (v % 10)); }
+std::uint8_t ToBcd(int v)
+{
+    return static_cast<std::uint8_t>((v / 10) << 4 | (v % 10));
+}
 
-bool ParseMsf(const std::string& text, std::int32_t* blocks) {
+bool ParseMsf(const std::string& text, std::int32_t* blocks)
+{
     unsigned m = 0, s = 0, f = 0;
     char tail = 0;
-    if (std::sscanf(text.c_str(), "%u:%u:%u%c", &m, &s, &f, &tail) != 3 || m > 99 || s > 59 || f > 74) return false;
+    if (std::sscanf(text.c_str(), "%u:%u:%u%c", &m, &s, &f, &tail) != 3 || m > 99 || s > 59 || f > 74)
+        return false;
     *blocks = static_cast<std::int32_t>(m * 4500 + s * 75 + f);
     return true;
 }
 
-bool ParseNumber(const std::string& text, double* value) {
+bool ParseNumber(const std::string& text, double* value)
+{
     char* end = nullptr;
     errno = 0;
     const double v = std::strtod(text.c_str(), &end);
-    if (text.empty() || *end || errno || v < 0 || v > 1e9) return false;
+    if (text.empty() || *end || errno || v < 0 || v > 1e9)
+        return false;
     *value = v;
     return true;
 }
 
-std::string Padded(std::string text, std::size_t size) {
+std::string Padded(std::string text, std::size_t size)
+{
     text.resize(size, ' ');
     return text;
 }
 
-void PutMsf(std::uint8_t* out, std::int32_t blocks) {
+void PutMsf(std::uint8_t* out, std::int32_t blocks)
+{
     out[0] = static_cast<std::uint8_t>(blocks / 4500);
     out[1] = static_cast<std::uint8_t>(blocks / 75 % 60);
     out[2] = static_cast<std::uint8_t>(blocks % 75);
 }
 
-int FromBcd(std::uint8_t v) { return (v >> 4) * 10 + (v & 15); }
+int FromBcd(std::uint8_t v)
+{
+    return (v >> 4) * 10 + (v & 15);
+}
 
 } // namespace
 
-bool ParseEmulatedName(const std::string& name, EmulatedOptions* options, std::string* error) {
+bool ParseEmulatedName(const std::string& name, EmulatedOptions* options, std::string* error)
+{
     auto fail = [&](const std::string& why) {
-        if (error) *error = name + ": " + why;
+        if (error)
+            *error = name + ": " + why;
         return false;
     };
-    if (name.rfind(kEmulatedPrefix, 0) != 0) return fail("not an emulated recorder name");
+    if (name.rfind(kEmulatedPrefix, 0) != 0)
+        return fail("not an emulated recorder name");
     std::string rest = name.substr(std::strlen(kEmulatedPrefix));
     const std::size_t question = rest.find('?');
     options->folder = rest.substr(0, question);
-    if (options->folder.empty()) return fail("no folder given for the emulated recorder");
+    if (options->folder.empty())
+        return fail("no folder given for the emulated recorder");
     std::string query = question == std::string::npos ? "" : rest.substr(question + 1);
     std::size_t start = 0;
     while (start < query.size()) {
         std::size_t end = query.find('&', start);
-        if (end == std::string::npos) end = query.size();
+        if (end == std::string::npos)
+            end = query.size();
         const std::string pair = query.substr(start, end - start);
         start = end + 1;
-        if (pair.empty()) continue;
+        if (pair.empty())
+            continue;
         const std::size_t eq = pair.find('=');
         const std::string key = pair.substr(0, eq);
         const std::string value = eq == std::string::npos ? "" : pair.substr(eq + 1);
@@ -97,11 +117,15 @@ bool ParseEmulatedName(const std::string& name, EmulatedOptions* options, std::s
                 return fail("disc must be cdr, cdrw, none or written");
             options->disc = value;
         } else if (key == "lead-in") {
-            if (value == "none") options->leadInKnown = false;
-            else if (!ParseMsf(value, &options->leadInStart)) return fail("lead-in must be MM:SS:FF or none");
-            else options->leadInKnown = true;
+            if (value == "none")
+                options->leadInKnown = false;
+            else if (!ParseMsf(value, &options->leadInStart))
+                return fail("lead-in must be MM:SS:FF or none");
+            else
+                options->leadInKnown = true;
         } else if (key == "capacity") {
-            if (!ParseMsf(value, &options->lastLeadOutStart)) return fail("capacity must be MM:SS:FF");
+            if (!ParseMsf(value, &options->lastLeadOutStart))
+                return fail("capacity must be MM:SS:FF");
         } else if (key == "vendor") {
             options->vendor = Padded(value, 8);
         } else if (key == "product") {
@@ -146,7 +170,8 @@ bool ParseEmulatedName(const std::string& name, EmulatedOptions* options, std::s
         } else if (key == "profile" && (value == "cdr" || value == "cdrw" || value == "dvdr" || value == "none")) {
             options->profile = value;
         } else if (key == "atip") {
-            if (!ParseMsf(value, &options->atipLeadIn)) return fail("atip must be MM:SS:FF");
+            if (!ParseMsf(value, &options->atipLeadIn))
+                return fail("atip must be MM:SS:FF");
         } else if (key == "command-ms" && ParseNumber(value, &number) && number <= 60000) {
             options->commandMs = number;
         } else {
@@ -157,13 +182,16 @@ bool ParseEmulatedName(const std::string& name, EmulatedOptions* options, std::s
 }
 
 std::unique_ptr<EmulatedRecorder> EmulatedRecorder::Open(const std::string& name, std::string* error,
-                                                         DriveAccess access) {
+                                                         DriveAccess access)
+{
     EmulatedOptions options;
-    if (!ParseEmulatedName(name, &options, error)) return nullptr;
+    if (!ParseEmulatedName(name, &options, error))
+        return nullptr;
     std::error_code ec;
     fs::create_directories(options.folder, ec);
     if (!fs::is_directory(options.folder)) {
-        if (error) *error = name + ": cannot use the folder " + options.folder;
+        if (error)
+            *error = name + ": cannot use the folder " + options.folder;
         return nullptr;
     }
     FileDescriptor lock;
@@ -172,7 +200,8 @@ std::unique_ptr<EmulatedRecorder> EmulatedRecorder::Open(const std::string& name
         // descriptor, so a killed program leaves none behind.
         lock.Reset(::open((fs::path(options.folder) / "drive.lock").c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0666));
         if (!lock || ::flock(lock.Get(), LOCK_EX | LOCK_NB) != 0) {
-            if (error) *error = "The drive " + name + " is in use.";
+            if (error)
+                *error = "The drive " + name + " is in use.";
             return nullptr;
         }
     }
@@ -180,7 +209,8 @@ std::unique_ptr<EmulatedRecorder> EmulatedRecorder::Open(const std::string& name
     recorder->lock_ = std::move(lock);
     recorder->commandLog_ = std::fopen(recorder->PathOf("commands.log").c_str(), "a");
     if (!recorder->commandLog_) {
-        if (error) *error = name + ": cannot write " + recorder->PathOf("commands.log") + ": " + std::strerror(errno);
+        if (error)
+            *error = name + ": cannot write " + recorder->PathOf("commands.log") + ": " + std::strerror(errno);
         return nullptr;
     }
     recorder->device_.devicePath = name;
@@ -189,7 +219,8 @@ std::unique_ptr<EmulatedRecorder> EmulatedRecorder::Open(const std::string& name
     return recorder;
 }
 
-EmulatedRecorder::EmulatedRecorder(EmulatedOptions options) : options_(std::move(options)) {
+EmulatedRecorder::EmulatedRecorder(EmulatedOptions options) : options_(std::move(options))
+{
     media_ = options_.disc == "none" ? Media::None : options_.disc == "cdrw" ? Media::Cdrw : Media::Cdr;
     complete_ = options_.disc == "written";
     LoadState();
@@ -197,7 +228,8 @@ EmulatedRecorder::EmulatedRecorder(EmulatedOptions options) : options_(std::move
     busyLeft_ = options_.busy;
     cueBusyLeft_ = options_.cueBusy;
     syncBusyLeft_ = options_.syncBusy;
-    if (options_.settleMs < 0) options_.settleMs = kDefaultSettleMs * TimeScale();
+    if (options_.settleMs < 0)
+        options_.settleMs = kDefaultSettleMs * TimeScale();
     attention_ = options_.unitAttention; // power on
     // Page 05 as a drive reports it before anyone set it: track-at-once, Mode 1.
     writeParameters_[0] = 0x80 | kPageWriteParameters;
@@ -208,25 +240,35 @@ EmulatedRecorder::EmulatedRecorder(EmulatedOptions options) : options_(std::move
     lowestLevel_ = kBufferBlocks;
 }
 
-EmulatedRecorder::~EmulatedRecorder() {
-    if (sessionOpen_) EndSession(false);
-    if (commandLog_) std::fclose(commandLog_);
+EmulatedRecorder::~EmulatedRecorder()
+{
+    if (sessionOpen_)
+        EndSession(false);
+    if (commandLog_)
+        std::fclose(commandLog_);
 }
 
-std::string EmulatedRecorder::PathOf(const char* name) const { return (fs::path(options_.folder) / name).string(); }
+std::string EmulatedRecorder::PathOf(const char* name) const
+{
+    return (fs::path(options_.folder) / name).string();
+}
 
-void EmulatedRecorder::LoadState() {
+void EmulatedRecorder::LoadState()
+{
     const std::string path = PathOf("drive.ini");
-    if (!fs::exists(path)) return;
+    if (!fs::exists(path))
+        return;
     IniFile ini;
-    if (ini.Load(path) != IniLoadStatus::Loaded) return;
+    if (ini.Load(path) != IniLoadStatus::Loaded)
+        return;
     const std::string disc = ini.GetString("DRIVE", "disc", "cdr");
     media_ = disc == "none" ? Media::None : disc == "cdrw" ? Media::Cdrw : Media::Cdr;
     complete_ = ini.GetString("DRIVE", "status", "blank") != "blank";
     trayOpen_ = ini.GetString("DRIVE", "tray", "closed") == "open";
 }
 
-void EmulatedRecorder::SaveState() const {
+void EmulatedRecorder::SaveState() const
+{
     IniFile ini;
     ini.SetString("DRIVE", "disc", media_ == Media::None ? "none" : media_ == Media::Cdrw ? "cdrw" : "cdr");
     ini.SetString("DRIVE", "status", complete_ ? "complete" : "blank");
@@ -234,42 +276,55 @@ void EmulatedRecorder::SaveState() const {
     ini.Save(PathOf("drive.ini"));
 }
 
-int EmulatedRecorder::Check(std::uint8_t key, std::uint8_t asc, std::uint8_t ascq) {
+int EmulatedRecorder::Check(std::uint8_t key, std::uint8_t asc, std::uint8_t ascq)
+{
     sense_ = SenseData::Make(key, asc, ascq, options_.descriptorSense);
     return kScsiCheckCondition;
 }
 
-void EmulatedRecorder::Settle() {
-    const auto duration = std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double, std::milli>(options_.settleMs));
+void EmulatedRecorder::Settle()
+{
+    const auto duration =
+        std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double, std::milli>(options_.settleMs));
     settleUntil_ = Clock::now() + duration;
 }
 
-int EmulatedRecorder::MediumCheck() {
-    if (trayOpen_) return Check(kSenseNotReady, 0x3A, 0x02);
-    if (media_ == Media::None) return Check(kSenseNotReady, 0x3A, 0x01);
-    if (Clock::now() < eraseUntil_) return Check(kSenseNotReady, 0x04, 0x07);
-    if (Clock::now() < settleUntil_) return Check(kSenseNotReady, 0x04, 0x01);
+int EmulatedRecorder::MediumCheck()
+{
+    if (trayOpen_)
+        return Check(kSenseNotReady, 0x3A, 0x02);
+    if (media_ == Media::None)
+        return Check(kSenseNotReady, 0x3A, 0x01);
+    if (Clock::now() < eraseUntil_)
+        return Check(kSenseNotReady, 0x04, 0x07);
+    if (Clock::now() < settleUntil_)
+        return Check(kSenseNotReady, 0x04, 0x01);
     return kScsiSuccess;
 }
 
 void EmulatedRecorder::Log(const std::uint8_t* cdb, std::size_t cdbLength, const std::uint8_t* out,
-                           std::size_t outLength, int result) {
-    if (!commandLog_) return;
-    for (std::size_t i = 0; i < cdbLength; ++i) std::fprintf(commandLog_, "%s%02X", i ? " " : "", cdb[i]);
+                           std::size_t outLength, int result)
+{
+    if (!commandLog_)
+        return;
+    for (std::size_t i = 0; i < cdbLength; ++i)
+        std::fprintf(commandLog_, "%s%02X", i ? " " : "", cdb[i]);
     std::fprintf(commandLog_, " out=%zu result=%d", outLength, result);
     if (result == kScsiCheckCondition)
         std::fprintf(commandLog_, " sense=%02X/%02X/%02X%s", sense_.Key(), sense_.Asc(), sense_.Ascq(),
                      sense_.Deferred() ? " deferred" : "");
     if (cdbLength && cdb[0] == kOpModeSelect10 && out) {
         std::fputs(" data=", commandLog_);
-        for (std::size_t i = 0; i < std::min<std::size_t>(outLength, 128); ++i) std::fprintf(commandLog_, "%02X", out[i]);
+        for (std::size_t i = 0; i < std::min<std::size_t>(outLength, 128); ++i)
+            std::fprintf(commandLog_, "%02X", out[i]);
     }
     std::fputc('\n', commandLog_);
     std::fflush(commandLog_); // readable while the drive is open, and complete if the program dies
 }
 
 int EmulatedRecorder::ExecuteCommand(const std::uint8_t* cdb, std::size_t cdbLength, const std::uint8_t* dataOut,
-                                     std::size_t outLength, std::uint8_t* dataIn, std::size_t inLength) {
+                                     std::size_t outLength, std::uint8_t* dataIn, std::size_t inLength)
+{
     failure_.clear();
     sense_ = SenseData{}; // a message never carries the sense of an earlier command
     if (!cdb || cdbLength < 6 || cdbLength > 16) {
@@ -286,7 +341,8 @@ int EmulatedRecorder::ExecuteCommand(const std::uint8_t* cdb, std::size_t cdbLen
     }
     if (options_.commandMs > 0)
         std::this_thread::sleep_for(std::chrono::duration<double, std::milli>(options_.commandMs));
-    if (dataIn && inLength) std::memset(dataIn, 0, inLength);
+    if (dataIn && inLength)
+        std::memset(dataIn, 0, inLength);
     int result;
     const std::uint8_t op = cdb[0];
     if (attention_ && op != kOpInquiry && op != 0x03 /* REQUEST SENSE */ && op != kOpGetConfiguration) {
@@ -307,27 +363,39 @@ int EmulatedRecorder::ExecuteCommand(const std::uint8_t* cdb, std::size_t cdbLen
 }
 
 int EmulatedRecorder::Dispatch(const std::uint8_t* cdb, std::size_t cdbLength, const std::uint8_t* out,
-                               std::size_t outLength, std::uint8_t* in, std::size_t inLength) {
+                               std::size_t outLength, std::uint8_t* in, std::size_t inLength)
+{
     const std::size_t expected = cdb[0] < 0x20 ? 6 : cdb[0] < 0x60 ? 10 : 12;
-    if (cdbLength < expected) return Check(kSenseIllegalRequest, 0x24, 0x00);
+    if (cdbLength < expected)
+        return Check(kSenseIllegalRequest, 0x24, 0x00);
     switch (cdb[0]) {
-    case kOpReadToc: return ReadToc(cdb, in, inLength);
-    case kOpGetConfiguration: return GetConfiguration(in, inLength);
+    case kOpReadToc:
+        return ReadToc(cdb, in, inLength);
+    case kOpGetConfiguration:
+        return GetConfiguration(in, inLength);
     case kOpTestUnitReady:
         if (busyLeft_ > 0) {
             --busyLeft_;
             return Check(kSenseNotReady, 0x04, 0x07);
         }
         return MediumCheck();
-    case kOpInquiry: return Inquiry(in, inLength);
-    case kOpModeSense10: return ModeSense(cdb, in, inLength);
-    case kOpModeSelect10: return ModeSelect(out, outLength);
-    case kOpReadDiscInformation: return ReadDiscInformation(in, inLength);
-    case kOpReadTrackInformation: return ReadTrackInformation(in, inLength);
-    case kOpSetCdSpeed: return kScsiSuccess;
+    case kOpInquiry:
+        return Inquiry(in, inLength);
+    case kOpModeSense10:
+        return ModeSense(cdb, in, inLength);
+    case kOpModeSelect10:
+        return ModeSelect(out, outLength);
+    case kOpReadDiscInformation:
+        return ReadDiscInformation(in, inLength);
+    case kOpReadTrackInformation:
+        return ReadTrackInformation(in, inLength);
+    case kOpSetCdSpeed:
+        return kScsiSuccess;
     case kOpSendOpcInformation:
-        if (int r = MediumCheck()) return r;
-        if (options_.failOpc) return Check(kSenseIllegalRequest, 0x73, 0x00);
+        if (int r = MediumCheck())
+            return r;
+        if (options_.failOpc)
+            return Check(kSenseIllegalRequest, 0x73, 0x00);
         return kScsiSuccess;
     case kOpSendCueSheet:
         if (cueBusyLeft_ > 0 && !MediumCheck()) {
@@ -335,7 +403,8 @@ int EmulatedRecorder::Dispatch(const std::uint8_t* cdb, std::size_t cdbLength, c
             return Check(kSenseNotReady, 0x04, 0x08);
         }
         return SendCueSheet(out, outLength);
-    case kOpWrite10: return Write(cdb, out, outLength);
+    case kOpWrite10:
+        return Write(cdb, out, outLength);
     case kOpSynchronizeCache:
         if (syncBusyLeft_ > 0 && sessionOpen_) {
             --syncBusyLeft_;
@@ -345,7 +414,8 @@ int EmulatedRecorder::Dispatch(const std::uint8_t* cdb, std::size_t cdbLength, c
     case kOpStartStopUnit:
         if ((cdb[4] & 0x03) == kStartStopEject || (cdb[4] & 0x03) == kStartStopLoad) {
             // The tray stays locked while a session is being written.
-            if (sessionOpen_ && (cdb[4] & 0x03) == kStartStopEject) return Check(kSenseIllegalRequest, 0x53, 0x02);
+            if (sessionOpen_ && (cdb[4] & 0x03) == kStartStopEject)
+                return Check(kSenseIllegalRequest, 0x53, 0x02);
             const bool load = (cdb[4] & 0x03) == kStartStopLoad;
             if (load && trayOpen_) {
                 attention_ = options_.unitAttention;
@@ -356,13 +426,17 @@ int EmulatedRecorder::Dispatch(const std::uint8_t* cdb, std::size_t cdbLength, c
             SaveState();
         }
         return kScsiSuccess;
-    case kOpBlank: return Blank(cdb);
-    case kOpReadCd: return ReadCd(cdb, in, inLength);
-    default: return Check(kSenseIllegalRequest, 0x20, 0x00);
+    case kOpBlank:
+        return Blank(cdb);
+    case kOpReadCd:
+        return ReadCd(cdb, in, inLength);
+    default:
+        return Check(kSenseIllegalRequest, 0x20, 0x00);
     }
 }
 
-int EmulatedRecorder::Inquiry(std::uint8_t* in, std::size_t inLength) {
+int EmulatedRecorder::Inquiry(std::uint8_t* in, std::size_t inLength)
+{
     std::uint8_t data[96]{};
     data[0] = 0x05; // CD/DVD device
     data[1] = 0x80; // removable
@@ -372,11 +446,13 @@ int EmulatedRecorder::Inquiry(std::uint8_t* in, std::size_t inLength) {
     std::memcpy(data + 8, Padded(options_.vendor, 8).data(), 8);
     std::memcpy(data + 16, Padded(options_.product, 16).data(), 16);
     std::memcpy(data + 32, "1.00", 4);
-    if (in) std::memcpy(in, data, std::min(inLength, sizeof data));
+    if (in)
+        std::memcpy(in, data, std::min(inLength, sizeof data));
     return kScsiSuccess;
 }
 
-int EmulatedRecorder::ModeSense(const std::uint8_t* cdb, std::uint8_t* in, std::size_t inLength) {
+int EmulatedRecorder::ModeSense(const std::uint8_t* cdb, std::uint8_t* in, std::size_t inLength)
+{
     std::uint8_t page[kWriteParametersLength]{};
     std::size_t pageLength = 0;
     switch (cdb[2] & 0x3F) {
@@ -387,50 +463,63 @@ int EmulatedRecorder::ModeSense(const std::uint8_t* cdb, std::uint8_t* in, std::
     case kPageCapabilities:
         page[0] = kPageCapabilities;
         page[1] = kCapabilitiesLength - 2;
-        page[2] = 0x03;                  // reads CD-R and CD-RW
-        page[3] = 0x07;                  // writes CD-R, CD-RW, test write
-        page[4] = 0x80;                  // buffer-underrun-free recording (Burn-Proof)
-        page[6] = 0x29;                  // tray, eject
+        page[2] = 0x03; // reads CD-R and CD-RW
+        page[3] = 0x07; // writes CD-R, CD-RW, test write
+        page[4] = 0x80; // buffer-underrun-free recording (Burn-Proof)
+        page[6] = 0x29; // tray, eject
         pageLength = kCapabilitiesLength;
         break;
-    default: return Check(kSenseIllegalRequest, 0x24, 0x00);
+    default:
+        return Check(kSenseIllegalRequest, 0x24, 0x00);
     }
     std::uint8_t data[8 + kWriteParametersLength]{};
     ModeHeader10 header;
     header.dataLength.Set(static_cast<std::uint32_t>(6 + pageLength));
     std::memcpy(data, &header, sizeof header);
     std::memcpy(data + 8, page, pageLength);
-    if (in) std::memcpy(in, data, std::min(inLength, 8 + pageLength));
+    if (in)
+        std::memcpy(in, data, std::min(inLength, 8 + pageLength));
     return kScsiSuccess;
 }
 
-int EmulatedRecorder::ModeSelect(const std::uint8_t* out, std::size_t outLength) {
-    if (!out || outLength < 8) return Check(kSenseIllegalRequest, 0x1A, 0x00);
+int EmulatedRecorder::ModeSelect(const std::uint8_t* out, std::size_t outLength)
+{
+    if (!out || outLength < 8)
+        return Check(kSenseIllegalRequest, 0x1A, 0x00);
     ModeHeader10 header;
     std::memcpy(&header, out, sizeof header);
     // Mode data length, medium type and the device-specific byte are reserved in MODE SELECT.
     for (int i = 0; i < 6; ++i)
-        if (out[i] != 0) return Check(kSenseIllegalRequest, 0x26, 0x00);
+        if (out[i] != 0)
+            return Check(kSenseIllegalRequest, 0x26, 0x00);
     const std::size_t offset = 8 + header.blockDescriptorLength.Get();
-    if (offset + 2 > outLength) return Check(kSenseIllegalRequest, 0x1A, 0x00);
+    if (offset + 2 > outLength)
+        return Check(kSenseIllegalRequest, 0x1A, 0x00);
     const std::uint8_t* page = out + offset;
     const std::size_t length = std::size_t(page[1]) + 2;
-    if (offset + length > outLength) return Check(kSenseIllegalRequest, 0x1A, 0x00);
-    if ((page[0] & 0x3F) == kPageCapabilities) return kScsiSuccess;
-    if ((page[0] & 0x3F) != kPageWriteParameters || length < 10) return Check(kSenseIllegalRequest, 0x26, 0x00);
+    if (offset + length > outLength)
+        return Check(kSenseIllegalRequest, 0x1A, 0x00);
+    if ((page[0] & 0x3F) == kPageCapabilities)
+        return kScsiSuccess;
+    if ((page[0] & 0x3F) != kPageWriteParameters || length < 10)
+        return Check(kSenseIllegalRequest, 0x26, 0x00);
     const int writeType = page[2] & 0x0F;
     const int blockType = page[4] & 0x0F;
-    if (writeType != 1 && writeType != 2 && writeType != 3) return Check(kSenseIllegalRequest, 0x26, 0x00);
-    if (writeType == 3 && (blockType < 1 || blockType > 3 ||
-                           options_.rawTypes.find(char('0' + blockType)) == std::string::npos))
+    if (writeType != 1 && writeType != 2 && writeType != 3)
         return Check(kSenseIllegalRequest, 0x26, 0x00);
-    if (sessionOpen_) return Check(kSenseIllegalRequest, 0x2C, 0x00);
+    if (writeType == 3 &&
+        (blockType < 1 || blockType > 3 || options_.rawTypes.find(char('0' + blockType)) == std::string::npos))
+        return Check(kSenseIllegalRequest, 0x26, 0x00);
+    if (sessionOpen_)
+        return Check(kSenseIllegalRequest, 0x2C, 0x00);
     std::memcpy(writeParameters_ + 2, page + 2, std::min(length, kWriteParametersLength) - 2);
     return kScsiSuccess;
 }
 
-int EmulatedRecorder::ReadDiscInformation(std::uint8_t* in, std::size_t inLength) {
-    if (int r = MediumCheck()) return r;
+int EmulatedRecorder::ReadDiscInformation(std::uint8_t* in, std::size_t inLength)
+{
+    if (int r = MediumCheck())
+        return r;
     std::uint8_t data[kDiscInfoLength]{};
     data[1] = kDiscInfoLength - 2;
     data[2] = static_cast<std::uint8_t>((complete_ ? 0x0E : 0x00) | (media_ == Media::Cdrw ? 0x10 : 0));
@@ -442,16 +531,21 @@ int EmulatedRecorder::ReadDiscInformation(std::uint8_t* in, std::size_t inLength
     if (complete_) {
         std::memset(data + 16, 0xFF, 8);
     } else {
-        if (options_.leadInKnown) PutMsf(data + kDiscInfoLeadInStart, options_.leadInStart);
-        else std::memset(data + kDiscInfoLeadInStart - 1, 0xFF, 4); // not known (MMC: FFh FFh FFh)
+        if (options_.leadInKnown)
+            PutMsf(data + kDiscInfoLeadInStart, options_.leadInStart);
+        else
+            std::memset(data + kDiscInfoLeadInStart - 1, 0xFF, 4); // not known (MMC: FFh FFh FFh)
         PutMsf(data + kDiscInfoLastLeadOutStart, options_.lastLeadOutStart);
     }
-    if (in) std::memcpy(in, data, std::min(inLength, sizeof data));
+    if (in)
+        std::memcpy(in, data, std::min(inLength, sizeof data));
     return kScsiSuccess;
 }
 
-int EmulatedRecorder::ReadTrackInformation(std::uint8_t* in, std::size_t inLength) {
-    if (int r = MediumCheck()) return r;
+int EmulatedRecorder::ReadTrackInformation(std::uint8_t* in, std::size_t inLength)
+{
+    if (int r = MediumCheck())
+        return r;
     std::uint8_t data[36]{};
     data[1] = sizeof data - 2;
     data[2] = 1;
@@ -466,11 +560,13 @@ int EmulatedRecorder::ReadTrackInformation(std::uint8_t* in, std::size_t inLengt
     } else {
         data[6] = 0x02;
     }
-    if (in) std::memcpy(in, data, std::min(inLength, sizeof data));
+    if (in)
+        std::memcpy(in, data, std::min(inLength, sizeof data));
     return kScsiSuccess;
 }
 
-void EmulatedRecorder::BeginSession() {
+void EmulatedRecorder::BeginSession()
+{
     sessionOpen_ = true;
     sessionBroken_ = false;
     wroteData_ = false;
@@ -482,7 +578,8 @@ void EmulatedRecorder::BeginSession() {
     leadOutBlocks_ = 0;
     lastRawAbsolute_ = -1;
     const bool simulate = (writeParameters_[2] & 0x10) != 0;
-    if (writesLog_) std::fclose(writesLog_);
+    if (writesLog_)
+        std::fclose(writesLog_);
     writesLog_ = std::fopen(PathOf("writes.log").c_str(), "w");
     if (!simulate) {
         // From the first write on the disc is no longer blank, whatever happens to the
@@ -494,11 +591,13 @@ void EmulatedRecorder::BeginSession() {
         discFile_.Reset(::open(PathOf("disc.bin").c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666));
         ::unlink(PathOf("disc.cue").c_str());
         if ((writeParameters_[2] & 0x0F) == 3)
-            subchannelFile_.Reset(::open(PathOf("subchannel.bin").c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666));
+            subchannelFile_.Reset(
+                ::open(PathOf("subchannel.bin").c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666));
     }
 }
 
-void EmulatedRecorder::EndSession(bool complete) {
+void EmulatedRecorder::EndSession(bool complete)
+{
     sessionOpen_ = false;
     streaming_ = false;
     if (writesLog_) {
@@ -508,26 +607,35 @@ void EmulatedRecorder::EndSession(bool complete) {
     const bool hadDisc = discFile_.IsValid();
     discFile_.Reset();
     subchannelFile_.Reset();
-    if (!hadDisc) return;
+    if (!hadDisc)
+        return;
     // Whatever reached the disc makes it a written disc, finished or not; a session that
     // never got a block leaves it blank.
     complete_ = wroteData_ || (writeParameters_[2] & 0x0F) == 3;
     SaveState();
-    if (!complete) return;
-    std::vector<CueRecord> cues = (writeParameters_[2] & 0x0F) == 3 ? rawCues_ : CueListFromSheet(cueSheet_.data(), cueSheet_.size());
+    if (!complete)
+        return;
+    std::vector<CueRecord> cues =
+        (writeParameters_[2] & 0x0F) == 3 ? rawCues_ : CueListFromSheet(cueSheet_.data(), cueSheet_.size());
     std::ofstream cue(PathOf("disc.cue"), std::ios::trunc);
     cue << BinCueSink::CueSheetText("disc.bin", cues);
 }
 
-int EmulatedRecorder::SendCueSheet(const std::uint8_t* out, std::size_t outLength) {
-    if (int r = MediumCheck()) return r;
-    if (complete_ || sessionOpen_) return Check(kSenseIllegalRequest, 0x2C, 0x00); // one cue sheet per session
-    if ((writeParameters_[2] & 0x0F) != 2) return Check(kSenseIllegalRequest, 0x2C, 0x00);
-    if (!out || outLength == 0 || outLength % 8 != 0 || outLength > 8 * 300) return Check(kSenseIllegalRequest, 0x1A, 0x00);
+int EmulatedRecorder::SendCueSheet(const std::uint8_t* out, std::size_t outLength)
+{
+    if (int r = MediumCheck())
+        return r;
+    if (complete_ || sessionOpen_)
+        return Check(kSenseIllegalRequest, 0x2C, 0x00); // one cue sheet per session
+    if ((writeParameters_[2] & 0x0F) != 2)
+        return Check(kSenseIllegalRequest, 0x2C, 0x00);
+    if (!out || outLength == 0 || outLength % 8 != 0 || outLength > 8 * 300)
+        return Check(kSenseIllegalRequest, 0x1A, 0x00);
     std::string diagnostic;
     PQChannelEncoder check;
     PqSubcode16 format;
-    if (!check.Start(&format, 32, out, outLength, 0, &diagnostic)) return Check(kSenseIllegalRequest, 0x26, 0x00);
+    if (!check.Start(&format, 32, out, outLength, 0, &diagnostic))
+        return Check(kSenseIllegalRequest, 0x26, 0x00);
     {
         std::ofstream file(PathOf("cuesheet.bin"), std::ios::binary | std::ios::trunc);
         file.write(reinterpret_cast<const char*>(out), static_cast<std::streamsize>(outLength));
@@ -535,7 +643,8 @@ int EmulatedRecorder::SendCueSheet(const std::uint8_t* out, std::size_t outLengt
     CueSheetEntry leadOut;
     std::memcpy(&leadOut, out + outLength - 8, 8);
     const std::int64_t leadOutAddress = leadOut.Time() - 150;
-    if (leadOutAddress > options_.lastLeadOutStart - 150) return Check(kSenseIllegalRequest, 0x21, 0x00);
+    if (leadOutAddress > options_.lastLeadOutStart - 150)
+        return Check(kSenseIllegalRequest, 0x21, 0x00);
     cueSheet_.assign(out, out + outLength);
     BeginSession();
     nextAddress_ = -150;
@@ -547,9 +656,11 @@ int EmulatedRecorder::SendCueSheet(const std::uint8_t* out, std::size_t outLengt
 // (or the host flushes it) and from then on takes speed × 75 blocks a second off it.
 // Returns false when it ran dry without Burn-Proof (loss of streaming). Holds the caller
 // while the buffer is full, as a drive holds a WRITE until it has room.
-bool EmulatedRecorder::Pace(std::uint32_t blocks, bool* underrun) {
+bool EmulatedRecorder::Pace(std::uint32_t blocks, bool* underrun)
+{
     *underrun = false;
-    if (options_.speed <= 0) return true;
+    if (options_.speed <= 0)
+        return true;
     const double rate = options_.speed * 75.0;
     auto now = Clock::now();
     if (streaming_) {
@@ -583,37 +694,48 @@ bool EmulatedRecorder::Pace(std::uint32_t blocks, bool* underrun) {
     return true;
 }
 
-void EmulatedRecorder::NoteRawBlock(std::int32_t address, const std::uint8_t* sub) {
+void EmulatedRecorder::NoteRawBlock(std::int32_t address, const std::uint8_t* sub)
+{
     bool p = false;
     std::uint8_t q[12];
     rawFormat_->Decode(sub, &p, q);
-    if ((q[0] & 0x0F) != 1 || q[1] == 0 || address < 0) return;
+    if ((q[0] & 0x0F) != 1 || q[1] == 0 || address < 0)
+        return;
     const int track = q[1] == kCueLeadOutTrack ? kCueLeadOutTrack : FromBcd(q[1]);
     const int index = FromBcd(q[2]);
-    if (track == rawTrack_ && index == rawIndex_) return;
+    if (track == rawTrack_ && index == rawIndex_)
+        return;
     CueRecord record;
     record.sector = static_cast<std::uint32_t>(address);
-    if (track == kCueLeadOutTrack) record.kind = CueKind::LeadOutStart;
-    else if (index == 0) record.kind = CueKind::PregapStart;
-    else if (index == 1) record.kind = CueKind::TrackStart;
-    else record.kind = CueKind::IndexMark;
+    if (track == kCueLeadOutTrack)
+        record.kind = CueKind::LeadOutStart;
+    else if (index == 0)
+        record.kind = CueKind::PregapStart;
+    else if (index == 1)
+        record.kind = CueKind::TrackStart;
+    else
+        record.kind = CueKind::IndexMark;
     rawCues_.push_back(record);
     rawTrack_ = track;
     rawIndex_ = index;
 }
 
-int EmulatedRecorder::Write(const std::uint8_t* cdb, const std::uint8_t* out, std::size_t outLength) {
-    if (int r = MediumCheck()) return r;
+int EmulatedRecorder::Write(const std::uint8_t* cdb, const std::uint8_t* out, std::size_t outLength)
+{
+    if (int r = MediumCheck())
+        return r;
     Write10Cdb command;
     std::memcpy(&command, cdb, sizeof command);
     const std::int64_t address = command.address.GetSigned();
     const std::uint32_t blocks = command.blocks.Get();
     const int writeType = writeParameters_[2] & 0x0F;
     const bool simulate = (writeParameters_[2] & 0x10) != 0;
-    if (complete_) return Check(kSenseIllegalRequest, 0x2C, 0x00); // the disc is not blank
+    if (complete_)
+        return Check(kSenseIllegalRequest, 0x2C, 0x00); // the disc is not blank
     std::size_t blockSize = 0;
     if (writeType == 2) {
-        if (!sessionOpen_ || cueSheet_.empty()) return Check(kSenseIllegalRequest, 0x2C, 0x00); // no cue sheet
+        if (!sessionOpen_ || cueSheet_.empty())
+            return Check(kSenseIllegalRequest, 0x2C, 0x00); // no cue sheet
         blockSize = 2336;
     } else if (writeType == 3) {
         const int type = writeParameters_[4] & 0x0F;
@@ -621,21 +743,29 @@ int EmulatedRecorder::Write(const std::uint8_t* cdb, const std::uint8_t* out, st
         if (!sessionOpen_) {
             // Raw writing begins with the lead-in at the start the drive reported, and nowhere else.
             const std::int32_t reported = options_.leadInKnown ? options_.leadInStart : options_.atipLeadIn;
-            if (reported < 90 * 4500 || address != reported - 450150) return Check(kSenseIllegalRequest, 0x21, 0x02);
+            if (reported < 90 * 4500 || address != reported - 450150)
+                return Check(kSenseIllegalRequest, 0x21, 0x02);
             BeginSession();
             nextAddress_ = address;
             sessionEnd_ = options_.lastLeadOutStart - 150 + kMaxLeadOut;
-            if (type == 1) rawFormat_ = std::make_unique<PqSubcode16>();
-            else rawFormat_ = std::make_unique<PwSubcode96>();
+            if (type == 1)
+                rawFormat_ = std::make_unique<PqSubcode16>();
+            else
+                rawFormat_ = std::make_unique<PwSubcode96>();
         }
     } else {
         return Check(kSenseIllegalRequest, 0x64, 0x00);
     }
-    if (sessionBroken_) return Check(kSenseIllegalRequest, 0x2C, 0x00);
-    if (blocks == 0) return kScsiSuccess;
-    if (!out || outLength != blocks * blockSize) return Check(kSenseIllegalRequest, 0x24, 0x00); // wrong block size
-    if (address != nextAddress_) return Check(kSenseIllegalRequest, 0x21, 0x02);
-    if (address + blocks > sessionEnd_) return Check(kSenseIllegalRequest, 0x21, 0x00);
+    if (sessionBroken_)
+        return Check(kSenseIllegalRequest, 0x2C, 0x00);
+    if (blocks == 0)
+        return kScsiSuccess;
+    if (!out || outLength != blocks * blockSize)
+        return Check(kSenseIllegalRequest, 0x24, 0x00); // wrong block size
+    if (address != nextAddress_)
+        return Check(kSenseIllegalRequest, 0x21, 0x02);
+    if (address + blocks > sessionEnd_)
+        return Check(kSenseIllegalRequest, 0x21, 0x00);
     if (address >= 0 && notReadyLeft_ > 0) {
         --notReadyLeft_;
         return Check(kSenseNotReady, 0x04, 0x08);
@@ -647,7 +777,8 @@ int EmulatedRecorder::Write(const std::uint8_t* cdb, const std::uint8_t* out, st
         sessionBroken_ = true;
         return Check(kSenseMediumError, 0x0C, 0x09);
     }
-    if (writesLog_) std::fprintf(writesLog_, "%lld %u %zu\n", static_cast<long long>(address), blocks, blockSize);
+    if (writesLog_)
+        std::fprintf(writesLog_, "%lld %u %zu\n", static_cast<long long>(address), blocks, blockSize);
     std::vector<std::uint8_t> sector(2352);
     for (std::uint32_t b = 0; b < blocks; ++b) {
         const std::int64_t at = address + b;
@@ -677,7 +808,8 @@ int EmulatedRecorder::Write(const std::uint8_t* cdb, const std::uint8_t* out, st
                 ScrambleSector(sector.data()); // descrambles
             }
         }
-        if (dataBlock && at == options_.corrupt) sector[1000] ^= 0x5A;
+        if (dataBlock && at == options_.corrupt)
+            sector[1000] ^= 0x5A;
         if (dataBlock && !simulate && discFile_) {
             if (::pwrite(discFile_.Get(), sector.data(), 2352, static_cast<off_t>(at) * 2352) != 2352) {
                 failure_ = PathOf("disc.bin") + ": " + std::strerror(errno);
@@ -688,41 +820,54 @@ int EmulatedRecorder::Write(const std::uint8_t* cdb, const std::uint8_t* out, st
         }
     }
     nextAddress_ = address + blocks;
-    if (++writeCount_ == options_.recovered) return Check(kSenseRecoveredError, 0x17, 0x01); // written, after retries
+    if (++writeCount_ == options_.recovered)
+        return Check(kSenseRecoveredError, 0x17, 0x01); // written, after retries
     return kScsiSuccess;
 }
 
 // The Q channel of a raw block as a drive checks it before recording: a good CRC, the
 // lead-in's track 0, and in the program area and lead-out an absolute time equal to the
 // block's address, track and index numbers that never go back.
-bool EmulatedRecorder::CheckRawQ(std::int32_t address, const std::uint8_t* sub) {
+bool EmulatedRecorder::CheckRawQ(std::int32_t address, const std::uint8_t* sub)
+{
     bool p = false;
     std::uint8_t q[12];
     rawFormat_->Decode(sub, &p, q);
-    if ((q[10] << 8 | q[11]) != QCrc(q)) return false;
-    if ((q[0] & 0x0F) != 1) return true; // catalog number or ISRC
-    if (address < -150) return q[1] == 0;
+    if ((q[10] << 8 | q[11]) != QCrc(q))
+        return false;
+    if ((q[0] & 0x0F) != 1)
+        return true; // catalog number or ISRC
+    if (address < -150)
+        return q[1] == 0;
     const int absolute = address + 150;
     if (q[7] != ToBcd(absolute / 4500) || q[8] != ToBcd(absolute / 75 % 60) || q[9] != ToBcd(absolute % 75))
         return false;
-    if (q[1] == 0) return false;
+    if (q[1] == 0)
+        return false;
     const int track = q[1] == kCueLeadOutTrack ? 100 : FromBcd(q[1]);
     const int index = FromBcd(q[2]);
     const int position = track * 100 + index;
-    if (position < lastRawAbsolute_) return false;
+    if (position < lastRawAbsolute_)
+        return false;
     lastRawAbsolute_ = position;
-    if (track == 100) ++leadOutBlocks_;
+    if (track == 100)
+        ++leadOutBlocks_;
     return true;
 }
 
-int EmulatedRecorder::SynchronizeCache() {
-    if (int r = MediumCheck()) return r;
-    if (!sessionOpen_) return kScsiSuccess;
+int EmulatedRecorder::SynchronizeCache()
+{
+    if (int r = MediumCheck())
+        return r;
+    if (!sessionOpen_)
+        return kScsiSuccess;
     if (options_.speed > 0 && level_ > 0) {
         // The drive answers once its buffer is on the disc.
         const double rate = options_.speed * 75.0;
-        const double left = streaming_ ? level_ - std::chrono::duration<double>(Clock::now() - last_).count() * rate : level_;
-        if (left > 0) std::this_thread::sleep_for(std::chrono::duration<double>(left / rate));
+        const double left =
+            streaming_ ? level_ - std::chrono::duration<double>(Clock::now() - last_).count() * rate : level_;
+        if (left > 0)
+            std::this_thread::sleep_for(std::chrono::duration<double>(left / rate));
     }
     const bool raw = (writeParameters_[2] & 0x0F) == 3;
     // A raw session is closed by the host's lead-out; without a whole one the disc cannot be read.
@@ -730,65 +875,89 @@ int EmulatedRecorder::SynchronizeCache() {
     const bool shortLeadOut = raw && !sessionBroken_ && nextAddress_ > 0 && !finished;
     EndSession(finished);
     Settle(); // the drive re-reads the disc it has just closed
-    if (shortLeadOut) return Check(kSenseMediumError, 0x72, 0x00);
+    if (shortLeadOut)
+        return Check(kSenseMediumError, 0x72, 0x00);
     return kScsiSuccess;
 }
 
-int EmulatedRecorder::Blank(const std::uint8_t* cdb) {
-    if (int r = MediumCheck()) return r;
-    if (media_ != Media::Cdrw) return Check(kSenseIllegalRequest, 0x30, 0x05);
-    if (sessionOpen_) EndSession(false);
+int EmulatedRecorder::Blank(const std::uint8_t* cdb)
+{
+    if (int r = MediumCheck())
+        return r;
+    if (media_ != Media::Cdrw)
+        return Check(kSenseIllegalRequest, 0x30, 0x05);
+    if (sessionOpen_)
+        EndSession(false);
     complete_ = false;
     SaveState();
-    for (const char* name : {"disc.bin", "disc.cue", "subchannel.bin"}) ::unlink(PathOf(name).c_str());
-    const auto duration = std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(options_.eraseSeconds));
-    if (cdb[1] & 0x10) eraseUntil_ = Clock::now() + duration;
-    else std::this_thread::sleep_for(duration);
+    for (const char* name : {"disc.bin", "disc.cue", "subchannel.bin"})
+        ::unlink(PathOf(name).c_str());
+    const auto duration =
+        std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(options_.eraseSeconds));
+    if (cdb[1] & 0x10)
+        eraseUntil_ = Clock::now() + duration;
+    else
+        std::this_thread::sleep_for(duration);
     return kScsiSuccess;
 }
 
-int EmulatedRecorder::ReadToc(const std::uint8_t* cdb, std::uint8_t* in, std::size_t inLength) {
-    if (int r = MediumCheck()) return r;
-    if ((cdb[2] & 0x0F) != 4) return Check(kSenseIllegalRequest, 0x24, 0x00); // only the ATIP is asked for
+int EmulatedRecorder::ReadToc(const std::uint8_t* cdb, std::uint8_t* in, std::size_t inLength)
+{
+    if (int r = MediumCheck())
+        return r;
+    if ((cdb[2] & 0x0F) != 4)
+        return Check(kSenseIllegalRequest, 0x24, 0x00); // only the ATIP is asked for
     const std::int32_t leadIn = options_.atipLeadIn >= 0 ? options_.atipLeadIn
                                 : options_.leadInKnown   ? options_.leadInStart
                                                          : -1;
-    if (leadIn < 0) return Check(kSenseIllegalRequest, 0x24, 0x00); // no ATIP on this disc
+    if (leadIn < 0)
+        return Check(kSenseIllegalRequest, 0x24, 0x00); // no ATIP on this disc
     std::uint8_t data[28]{};
     data[1] = sizeof data - 2;
     data[6] = media_ == Media::Cdrw ? 0x40 : 0x00;
     PutMsf(data + 8, leadIn);
     PutMsf(data + 12, options_.lastLeadOutStart);
-    if (in) std::memcpy(in, data, std::min(inLength, sizeof data));
-    if (inLength > sizeof data) resid_ = inLength - sizeof data;
+    if (in)
+        std::memcpy(in, data, std::min(inLength, sizeof data));
+    if (inLength > sizeof data)
+        resid_ = inLength - sizeof data;
     return kScsiSuccess;
 }
 
-int EmulatedRecorder::GetConfiguration(std::uint8_t* in, std::size_t inLength) {
+int EmulatedRecorder::GetConfiguration(std::uint8_t* in, std::size_t inLength)
+{
     std::string profile = options_.profile;
-    if (profile.empty()) profile = media_ == Media::None ? "none" : media_ == Media::Cdrw ? "cdrw" : "cdr";
-    if (trayOpen_) profile = "none";
+    if (profile.empty())
+        profile = media_ == Media::None ? "none" : media_ == Media::Cdrw ? "cdrw" : "cdr";
+    if (trayOpen_)
+        profile = "none";
     const std::uint16_t code = profile == "cdr" ? 0x0009 : profile == "cdrw" ? 0x000A : profile == "dvdr" ? 0x0011 : 0;
     std::uint8_t data[8]{};
     data[3] = 4;
     data[6] = static_cast<std::uint8_t>(code >> 8);
     data[7] = static_cast<std::uint8_t>(code);
-    if (in) std::memcpy(in, data, std::min(inLength, sizeof data));
+    if (in)
+        std::memcpy(in, data, std::min(inLength, sizeof data));
     return kScsiSuccess;
 }
 
-int EmulatedRecorder::ReadCd(const std::uint8_t* cdb, std::uint8_t* in, std::size_t inLength) {
-    if (int r = MediumCheck()) return r;
+int EmulatedRecorder::ReadCd(const std::uint8_t* cdb, std::uint8_t* in, std::size_t inLength)
+{
+    if (int r = MediumCheck())
+        return r;
     ReadCdCdb command;
     std::memcpy(&command, cdb, sizeof command);
     const std::int64_t address = command.address.GetSigned();
     const std::uint32_t blocks = command.blocks.Get();
-    if (command.fields != kReadCdWholeSector) return Check(kSenseIllegalRequest, 0x24, 0x00);
-    if (!in || inLength < std::size_t(blocks) * 2352) return Check(kSenseIllegalRequest, 0x24, 0x00);
+    if (command.fields != kReadCdWholeSector)
+        return Check(kSenseIllegalRequest, 0x24, 0x00);
+    if (!in || inLength < std::size_t(blocks) * 2352)
+        return Check(kSenseIllegalRequest, 0x24, 0x00);
     std::error_code ec;
     const auto size = fs::file_size(PathOf("disc.bin"), ec);
     const std::int64_t written = (!complete_ || ec) ? 0 : static_cast<std::int64_t>(size / 2352);
-    if (address < 0 || address + blocks > written) return Check(kSenseIllegalRequest, 0x21, 0x00);
+    if (address < 0 || address + blocks > written)
+        return Check(kSenseIllegalRequest, 0x21, 0x00);
     FileDescriptor file(::open(PathOf("disc.bin").c_str(), O_RDONLY | O_CLOEXEC));
     const std::size_t bytes = std::size_t(blocks) * 2352;
     if (!file || ::pread(file.Get(), in, bytes, static_cast<off_t>(address) * 2352) != static_cast<ssize_t>(bytes))

@@ -38,31 +38,31 @@ inline constexpr const char* kEmulatedPrefix = "emulated:";
 
 struct EmulatedOptions {
     std::string folder;
-    std::string disc = "cdr";                 // cdr, cdrw, none, written
+    std::string disc = "cdr"; // cdr, cdrw, none, written
     std::int32_t leadInStart = 97 * 4500 + 27 * 75; // MSF as a block count
     std::int32_t lastLeadOutStart = 79 * 4500 + 59 * 75 + 74;
     std::string vendor = "LUMIVOX ";
     std::string product = "EMULATED CD-RW  ";
-    double speed = 0;          // × 75 blocks/s; 0: no pacing
-    int notReady = 0;          // first N data-area WRITEs answer 02/04/08
+    double speed = 0; // × 75 blocks/s; 0: no pacing
+    int notReady = 0; // first N data-area WRITEs answer 02/04/08
     std::int64_t failWrite = -1; // the WRITE covering this block answers 03/0C/00
     bool failOpc = false;
-    int busy = 0;              // first N TEST UNIT READY answer 02/04/07
+    int busy = 0; // first N TEST UNIT READY answer 02/04/07
     double eraseSeconds = 0;
     std::string rawTypes = "132"; // raw data block types accepted, in no particular order
     std::int64_t corrupt = -1; // the disc keeps this block with one byte changed (a bad spot)
-    bool unitAttention = true;  // ua: UNIT ATTENTION after open / load
-    double settleMs = -1;       // NOT READY 04/01 after open, load, session close; <0: default
-    int cueBusy = 0;            // SEND CUE SHEET answers 02/04/08 this often first
-    int syncBusy = 0;           // SYNCHRONIZE CACHE answers 02/04/08 this often first
+    bool unitAttention = true; // ua: UNIT ATTENTION after open / load
+    double settleMs = -1; // NOT READY 04/01 after open, load, session close; <0: default
+    int cueBusy = 0; // SEND CUE SHEET answers 02/04/08 this often first
+    int syncBusy = 0; // SYNCHRONIZE CACHE answers 02/04/08 this often first
     bool descriptorSense = false;
     bool deferredError = false; // 71h 03/0C/00 on the first command after the last WRITE
     std::int64_t recovered = -1; // this WRITE (1 = first) completes with 01/17/01
     std::size_t maxTransfer = 0; // larger transfers fail as the kernel fails them; 0 no limit
-    std::string profile;        // cdr, cdrw, dvdr, none; empty: as the disc
-    bool leadInKnown = true;    // false: lead-in=none
+    std::string profile; // cdr, cdrw, dvdr, none; empty: as the disc
+    bool leadInKnown = true; // false: lead-in=none
     std::int32_t atipLeadIn = -1; // READ TOC format 4 lead-in start; <0: as lead-in
-    double commandMs = 0;       // every command takes this long
+    double commandMs = 0; // every command takes this long
 };
 
 // Parses "emulated:DIR?..."; false with *error for an unknown option or a bad value.
@@ -93,7 +93,8 @@ private:
     int MediumCheck();
     void LoadState();
     void SaveState() const;
-    void Log(const std::uint8_t* cdb, std::size_t cdbLength, const std::uint8_t* out, std::size_t outLength, int result);
+    void Log(const std::uint8_t* cdb, std::size_t cdbLength, const std::uint8_t* out, std::size_t outLength,
+             int result);
     void Settle(); // NOT READY 04/01 from now for the settle time
     int ReadToc(const std::uint8_t* cdb, std::uint8_t* in, std::size_t inLength);
     int GetConfiguration(std::uint8_t* in, std::size_t inLength);
@@ -123,8 +124,8 @@ private:
 
     std::uint8_t writeParameters_[kWriteParametersLength]{};
     std::vector<std::uint8_t> cueSheet_;
-    bool sessionOpen_ = false;    // writing has begun (cue sheet sent, or first raw block)
-    bool sessionBroken_ = false;  // a loss of streaming ruined this session
+    bool sessionOpen_ = false; // writing has begun (cue sheet sent, or first raw block)
+    bool sessionBroken_ = false; // a loss of streaming ruined this session
     bool wroteData_ = false;
     std::int64_t nextAddress_ = 0;
     std::int64_t sessionEnd_ = 0; // first address past what may be written
@@ -137,12 +138,12 @@ private:
 
     int notReadyLeft_ = 0, busyLeft_ = 0, cueBusyLeft_ = 0, syncBusyLeft_ = 0;
     std::int64_t writeCount_ = 0;
-    bool attention_ = false;            // UNIT ATTENTION pending
-    std::uint8_t attentionAsc_ = 0x29;   // 29: power on / reset, 28: medium changed
+    bool attention_ = false; // UNIT ATTENTION pending
+    std::uint8_t attentionAsc_ = 0x29; // 29: power on / reset, 28: medium changed
     std::chrono::steady_clock::time_point settleUntil_{};
-    bool lastWasWrite_ = false;          // for the deferred error
+    bool lastWasWrite_ = false; // for the deferred error
     bool deferredSent_ = false;
-    std::int64_t leadOutBlocks_ = 0;     // raw lead-out blocks received
+    std::int64_t leadOutBlocks_ = 0; // raw lead-out blocks received
     std::int32_t lastRawAbsolute_ = -1;
     FileDescriptor lock_;
     std::chrono::steady_clock::time_point eraseUntil_{};

@@ -36,7 +36,7 @@ struct DiscInfo {
     bool blank = false;
     bool erasable = false;
     std::int32_t leadInStart = -1; // MSF as a block count (m × 4500 + s × 75 + f); −1 not given
-    std::int32_t capacity = -1;   // blocks that fit (last possible lead-out start − 150); −1 unknown
+    std::int32_t capacity = -1; // blocks that fit (last possible lead-out start − 150); −1 unknown
 };
 
 // How long a drive may stay NOT READY before the run gives up: the final wait for its
@@ -45,21 +45,24 @@ inline constexpr std::chrono::minutes kDriveWaitLimit{10};
 
 // TEST UNIT READY's three answers.
 inline constexpr int kUnitReady = 0;
-inline constexpr int kUnitFailed = 1;   // the sense (LastProblem) says why
+inline constexpr int kUnitFailed = 1; // the sense (LastProblem) says why
 inline constexpr int kUnitNotReady = 2; // the sense gives the reason (no disc, becoming ready, busy)
 
 // A usable raw lead-in start: the 90:00:00 rule makes MSF times from 90:00:00 on negative
 // addresses (MSF − 450,150); only those lie before the program area.
 inline constexpr std::int32_t kLeadInEarliest = 90 * 4500;
 inline constexpr std::int32_t kLeadInEnd = 100 * 4500;
-inline bool UsableLeadIn(std::int32_t msfBlocks) { return msfBlocks >= kLeadInEarliest && msfBlocks < kLeadInEnd; }
+inline bool UsableLeadIn(std::int32_t msfBlocks)
+{
+    return msfBlocks >= kLeadInEarliest && msfBlocks < kLeadInEnd;
+}
 
 // The MMC name of a current profile (GET CONFIGURATION), "" for 0 (no disc).
 std::string ProfileName(int profile);
 
 class BaseDriver {
 public:
-    BaseDriver(ScsiTransport& transport, const char* name) : transport_(transport), name_(name) {}
+    BaseDriver(ScsiTransport& transport, const char* name) : transport_(transport), name_(name) { }
     virtual ~BaseDriver() = default;
     BaseDriver(const BaseDriver&) = delete;
     BaseDriver& operator=(const BaseDriver&) = delete;
@@ -129,7 +132,8 @@ public:
     // cancel ends a wait with kScsiCancelled.
     template <typename Cdb>
     int Send(const Cdb& cdb, const void* out = nullptr, std::size_t outLength = 0, void* in = nullptr,
-             std::size_t inLength = 0) {
+             std::size_t inLength = 0)
+    {
         return SendBytes(reinterpret_cast<const std::uint8_t*>(&cdb), sizeof cdb, out, outLength, in, inLength);
     }
 
@@ -171,7 +175,7 @@ protected:
 
 class MmcDriver final : public BaseDriver {
 public:
-    explicit MmcDriver(ScsiTransport& transport) : BaseDriver(transport, "MMC") {}
+    explicit MmcDriver(ScsiTransport& transport) : BaseDriver(transport, "MMC") { }
     bool PrepareDisc(std::string* error) override;
     bool StartDisc(std::string* error) override;
     bool WriteBlocks(std::int32_t address, const std::uint8_t* data, std::uint32_t blocks, std::string* error) override;
@@ -180,7 +184,7 @@ public:
 
 class RawDriver final : public BaseDriver {
 public:
-    explicit RawDriver(ScsiTransport& transport) : BaseDriver(transport, "RAW") {}
+    explicit RawDriver(ScsiTransport& transport) : BaseDriver(transport, "RAW") { }
     bool IsRaw() const override { return true; }
     bool PrepareDisc(std::string* error) override;
     bool StartDisc(std::string* error) override;

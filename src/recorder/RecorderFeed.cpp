@@ -21,8 +21,8 @@
 namespace lumivox {
 
 std::unique_ptr<RecorderSink> OpenRecorderFeed(const BurnOptions& options, std::int64_t totalSectors,
-                                               ProgressListener* listener, ManualResetEvent* cancel,
-                                               std::string* error) {
+                                               ProgressListener* listener, ManualResetEvent* cancel, std::string* error)
+{
     std::string why;
     auto transport = OpenTransport(options.device, &why, DriveAccess::Exclusive);
     if (!transport) {
@@ -47,7 +47,8 @@ std::unique_ptr<RecorderSink> OpenRecorderFeed(const BurnOptions& options, std::
     sink->listener_ = listener;
     sink->cancel_ = cancel;
     RecorderSink* raw = sink.get();
-    if (cancel) raw->forwardCancel_.emplace(*cancel, [raw] { raw->abort_.Set(); });
+    if (cancel)
+        raw->forwardCancel_.emplace(*cancel, [raw] { raw->abort_.Set(); });
     sink->driver_ = MakeDriver(ChooseDriverKind(options.driver, device.product), *transport);
     sink->transport_ = std::move(transport);
     // The checks below wait for a drive that is still becoming ready; cancel ends the wait.
@@ -83,20 +84,23 @@ std::unique_ptr<RecorderSink> OpenRecorderFeed(const BurnOptions& options, std::
     return sink;
 }
 
-RecorderSink::~RecorderSink() {
+RecorderSink::~RecorderSink()
+{
     if (thread_) {
         abort_.Set();
         thread_->Join();
     }
 }
 
-int RecorderSink::SetCueList(const std::vector<CueRecord>& cues) {
+int RecorderSink::SetCueList(const std::vector<CueRecord>& cues)
+{
     if (started_ || failed_) {
         error_ = options_.device + ": the burn was already started";
         return -1;
     }
     if (BuildCueSheet(cues, &cueSheet_) != 0) {
-        error_ = options_.device + ": the track list does not end with a lead-out or needs more than 300 cue sheet entries";
+        error_ =
+            options_.device + ": the track list does not end with a lead-out or needs more than 300 cue sheet entries";
         failed_ = true;
         return -1;
     }
@@ -129,7 +133,8 @@ int RecorderSink::SetCueList(const std::vector<CueRecord>& cues) {
 }
 
 // The burn thread has ended or the run was cancelled: the image writer stops at once.
-int RecorderSink::Refuse() {
+int RecorderSink::Refuse()
+{
     if (!failed_) {
         failed_ = true;
         if (thread_ && thread_->Ended()) {
@@ -148,22 +153,28 @@ int RecorderSink::Refuse() {
     return -1;
 }
 
-bool RecorderSink::Flush(BurnBuffer::Kind kind) {
+bool RecorderSink::Flush(BurnBuffer::Kind kind)
+{
     staging_->kind = kind;
     staging_->byteCount = staged_ * static_cast<std::uint32_t>(kRawSectorSize);
     staged_ = 0;
-    if (!queue_->Push(std::move(staging_))) return false;
+    if (!queue_->Push(std::move(staging_)))
+        return false;
     staging_ = queue_->TakeFree();
     return true;
 }
 
-int RecorderSink::WriteSector(const std::uint8_t* sector, std::uint32_t sectorNumber) {
+int RecorderSink::WriteSector(const std::uint8_t* sector, std::uint32_t sectorNumber)
+{
     return WriteSectors(sector, sectorNumber, 1);
 }
 
-int RecorderSink::WriteSectors(const std::uint8_t* sectors, std::uint32_t firstSector, std::uint32_t count) {
-    if (!started_ || failed_ || closed_) return Refuse();
-    if (thread_->Ended() || abort_.IsSet()) return Refuse();
+int RecorderSink::WriteSectors(const std::uint8_t* sectors, std::uint32_t firstSector, std::uint32_t count)
+{
+    if (!started_ || failed_ || closed_)
+        return Refuse();
+    if (thread_->Ended() || abort_.IsSet())
+        return Refuse();
     if (firstSector != nextSector_ || count > totalSectors_ - std::min(nextSector_, totalSectors_)) {
         error_ = options_.device + ": sector " + std::to_string(firstSector) + " came where sector " +
                  std::to_string(nextSector_) + " of " + std::to_string(totalSectors_) + " belongs";
@@ -172,7 +183,8 @@ int RecorderSink::WriteSectors(const std::uint8_t* sectors, std::uint32_t firstS
     const bool raw = driver_->IsRaw();
     for (std::uint32_t i = 0; i < count; ++i) {
         const std::uint8_t* sector = sectors + std::size_t(i) * kRawSectorSize;
-        if (options_.verify && options_.mode == DiscMode::Write) hashes_.push_back(SectorHash(sector));
+        if (options_.verify && options_.mode == DiscMode::Write)
+            hashes_.push_back(SectorHash(sector));
         if (raw) {
             std::uint8_t* slot = staging_->data.data() + std::size_t(staged_) * kRawSectorSize;
             std::memcpy(slot, sector, kRawSectorSize);
@@ -181,15 +193,18 @@ int RecorderSink::WriteSectors(const std::uint8_t* sectors, std::uint32_t firstS
             std::memcpy(staging_->data.data() + std::size_t(staged_) * 2336, sector + 16, 2336);
         }
         ++runningAddress_;
-        if (++staged_ == kBufferSectors && !Flush(BurnBuffer::Kind::Full)) return Refuse();
+        if (++staged_ == kBufferSectors && !Flush(BurnBuffer::Kind::Full))
+            return Refuse();
     }
     nextSector_ += count;
     return 0;
 }
 
-void RecorderSink::Finish() {
+void RecorderSink::Finish()
+{
     if (thread_) {
-        if (failed_ && !thread_->Ended()) abort_.Set();
+        if (failed_ && !thread_->Ended())
+            abort_.Set();
         thread_->Join();
         result_ = thread_->Result();
         // The sink stopped the run for a fault of its own: that is the run's end, not a cancel.
@@ -204,8 +219,10 @@ void RecorderSink::Finish() {
     }
 }
 
-int RecorderSink::CloseSink() {
-    if (closed_) return failed_ ? -1 : 0;
+int RecorderSink::CloseSink()
+{
+    if (closed_)
+        return failed_ ? -1 : 0;
     if (!started_ || failed_) {
         closed_ = true;
         if (!failed_) {
@@ -246,27 +263,33 @@ int RecorderSink::CloseSink() {
 
 namespace {
 
-bool ParseCueTime(const std::string& text, std::uint32_t* sector) {
+bool ParseCueTime(const std::string& text, std::uint32_t* sector)
+{
     unsigned m = 0, s = 0, f = 0;
     char tail = 0;
-    if (std::sscanf(text.c_str(), "%u:%u:%u%c", &m, &s, &f, &tail) != 3 || m > 99 || s > 59 || f > 74) return false;
+    if (std::sscanf(text.c_str(), "%u:%u:%u%c", &m, &s, &f, &tail) != 3 || m > 99 || s > 59 || f > 74)
+        return false;
     *sector = m * 4500 + s * 75 + f;
     return true;
 }
 
 } // namespace
 
-bool ReadCueImage(const std::string& cuePath, CueImage* image, std::string* error) {
+bool ReadCueImage(const std::string& cuePath, CueImage* image, std::string* error)
+{
     auto fail = [&](const std::string& why) {
         *error = cuePath + ": " + why;
         return false;
     };
     std::error_code ec;
     const auto cueSize = std::filesystem::file_size(cuePath, ec);
-    if (ec) return fail(ec.message());
-    if (cueSize > 1024 * 1024) return fail("too large for a CUE sheet");
+    if (ec)
+        return fail(ec.message());
+    if (cueSize > 1024 * 1024)
+        return fail("too large for a CUE sheet");
     std::ifstream in(cuePath);
-    if (!in) return fail(std::strerror(errno));
+    if (!in)
+        return fail(std::strerror(errno));
     std::string line, binName;
     int lineNumber = 0, track = 0, lastIndex = -1;
     std::uint32_t lastSector = 0;
@@ -274,7 +297,8 @@ bool ReadCueImage(const std::string& cuePath, CueImage* image, std::string* erro
     image->cues.clear();
     while (std::getline(in, line)) {
         ++lineNumber;
-        if (!line.empty() && line.back() == '\r') line.pop_back();
+        if (!line.empty() && line.back() == '\r')
+            line.pop_back();
         std::istringstream words(line);
         std::string keyword;
         words >> keyword;
@@ -283,18 +307,24 @@ bool ReadCueImage(const std::string& cuePath, CueImage* image, std::string* erro
             keyword == "CATALOG" || keyword == "FLAGS")
             continue;
         if (keyword == "FILE") {
-            if (!binName.empty()) return fail(where + "more than one FILE; one BIN file is burned");
+            if (!binName.empty())
+                return fail(where + "more than one FILE; one BIN file is burned");
             const std::size_t open = line.find('"'), close = line.rfind('"');
-            if (open == std::string::npos || close <= open + 1) return fail(where + "FILE without a quoted name");
+            if (open == std::string::npos || close <= open + 1)
+                return fail(where + "FILE without a quoted name");
             binName = line.substr(open + 1, close - open - 1);
-            if (line.find("BINARY", close) == std::string::npos) return fail(where + "only BINARY files can be burned");
+            if (line.find("BINARY", close) == std::string::npos)
+                return fail(where + "only BINARY files can be burned");
         } else if (keyword == "TRACK") {
             int number = 0;
             std::string mode;
             words >> number >> mode;
-            if (binName.empty()) return fail(where + "TRACK before FILE");
-            if (number != track + 1 || number > 99) return fail(where + "tracks must be numbered 1, 2, 3, ...");
-            if (mode != "MODE2/2352") return fail(where + "only MODE2/2352 tracks (Video CD) can be burned");
+            if (binName.empty())
+                return fail(where + "TRACK before FILE");
+            if (number != track + 1 || number > 99)
+                return fail(where + "tracks must be numbered 1, 2, 3, ...");
+            if (mode != "MODE2/2352")
+                return fail(where + "only MODE2/2352 tracks (Video CD) can be burned");
             track = number;
             lastIndex = -1;
         } else if (keyword == "INDEX") {
@@ -302,12 +332,16 @@ bool ReadCueImage(const std::string& cuePath, CueImage* image, std::string* erro
             std::string time;
             words >> number >> time;
             std::uint32_t sector = 0;
-            if (track == 0) return fail(where + "INDEX before TRACK");
-            if (number < 0 || number > 99 || !ParseCueTime(time, &sector)) return fail(where + "bad INDEX line");
+            if (track == 0)
+                return fail(where + "INDEX before TRACK");
+            if (number < 0 || number > 99 || !ParseCueTime(time, &sector))
+                return fail(where + "bad INDEX line");
             if (number != lastIndex + 1 && !(lastIndex == -1 && number == 1))
                 return fail(where + "indexes must count up from 00 or 01");
-            if (anyIndex && sector <= lastSector) return fail(where + "index times must increase");
-            if (!anyIndex && sector != 0) return fail(where + "the first index must be at 00:00:00");
+            if (anyIndex && sector <= lastSector)
+                return fail(where + "index times must increase");
+            if (!anyIndex && sector != 0)
+                return fail(where + "the first index must be at 00:00:00");
             CueRecord record;
             record.sector = sector;
             record.kind = number == 0 ? CueKind::PregapStart : number == 1 ? CueKind::TrackStart : CueKind::IndexMark;
@@ -320,21 +354,29 @@ bool ReadCueImage(const std::string& cuePath, CueImage* image, std::string* erro
         } else {
             return fail(where + "unknown keyword \"" + keyword + "\"");
         }
-        if (lineNumber > 10000) return fail("too many lines for a CUE sheet");
+        if (lineNumber > 10000)
+            return fail("too many lines for a CUE sheet");
     }
-    if (binName.empty() || image->cues.empty()) return fail("no FILE with a TRACK and an INDEX 01");
-    if (image->cues.back().kind == CueKind::PregapStart) return fail("the last track has no INDEX 01");
+    if (binName.empty() || image->cues.empty())
+        return fail("no FILE with a TRACK and an INDEX 01");
+    if (image->cues.back().kind == CueKind::PregapStart)
+        return fail("the last track has no INDEX 01");
     std::filesystem::path bin(binName);
-    if (bin.is_relative()) bin = std::filesystem::path(cuePath).parent_path() / bin;
+    if (bin.is_relative())
+        bin = std::filesystem::path(cuePath).parent_path() / bin;
     image->binPath = bin.string();
-    struct stat info {};
-    if (::stat(image->binPath.c_str(), &info) != 0) return fail(image->binPath + ": " + std::strerror(errno));
-    if (!S_ISREG(info.st_mode)) return fail(image->binPath + " is not a file");
+    struct stat info { };
+    if (::stat(image->binPath.c_str(), &info) != 0)
+        return fail(image->binPath + ": " + std::strerror(errno));
+    if (!S_ISREG(info.st_mode))
+        return fail(image->binPath + " is not a file");
     if (info.st_size % 2352 != 0 || info.st_size == 0)
         return fail(image->binPath + " is not a whole number of 2,352-byte sectors");
-    if (info.st_size / 2352 > 450000) return fail(image->binPath + " is larger than any CD");
+    if (info.st_size / 2352 > 450000)
+        return fail(image->binPath + " is larger than any CD");
     image->totalSectors = static_cast<std::uint32_t>(info.st_size / 2352);
-    if (lastSector >= image->totalSectors) return fail("an INDEX lies beyond the end of " + image->binPath);
+    if (lastSector >= image->totalSectors)
+        return fail("an INDEX lies beyond the end of " + image->binPath);
     CueRecord leadOut;
     leadOut.sector = image->totalSectors;
     leadOut.kind = CueKind::LeadOutStart;
@@ -343,11 +385,14 @@ bool ReadCueImage(const std::string& cuePath, CueImage* image, std::string* erro
 }
 
 bool BurnImageFile(const std::string& cuePath, const BurnOptions& options, ProgressListener* listener,
-                   ManualResetEvent* cancel, BurnResult* result, std::string* error) {
+                   ManualResetEvent* cancel, BurnResult* result, std::string* error)
+{
     CueImage image;
-    if (!ReadCueImage(cuePath, &image, error)) return false;
+    if (!ReadCueImage(cuePath, &image, error))
+        return false;
     auto feed = OpenRecorderFeed(options, image.totalSectors, listener, cancel, error);
-    if (!feed) return false;
+    if (!feed)
+        return false;
     // The BIN a CUE names may be anything; a pipe or a device must not hang the burn.
     std::string openError;
     FileDescriptor bin = OpenRegularFile(image.binPath, &openError);
@@ -368,7 +413,8 @@ bool BurnImageFile(const std::string& cuePath, const BurnOptions& options, Progr
         std::size_t got = 0;
         while (got < bytes) {
             const ssize_t n = ::pread(bin.Get(), data.data() + got, bytes - got, static_cast<off_t>(at) * 2352 + got);
-            if (n <= 0) break;
+            if (n <= 0)
+                break;
             got += static_cast<std::size_t>(n);
         }
         if (got != bytes) {
@@ -382,7 +428,8 @@ bool BurnImageFile(const std::string& cuePath, const BurnOptions& options, Progr
         at += count;
     }
     const int closed = ok ? feed->CloseSink() : -1;
-    if (!ok) feed->CloseSink();
+    if (!ok)
+        feed->CloseSink();
     *result = feed->Result();
     if (closed != 0) {
         *error = feed->ErrorText();

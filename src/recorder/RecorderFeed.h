@@ -29,13 +29,13 @@
 namespace lumivox {
 
 struct BurnOptions {
-    std::string device;           // "/dev/sr0", "emulated:DIR?..."
-    int speedIndex = 6;           // 0-6: 1×, 2×, 4×, 8×, 12×, 24×, maximum
+    std::string device; // "/dev/sr0", "emulated:DIR?..."
+    int speedIndex = 6; // 0-6: 1×, 2×, 4×, 8×, 12×, 24×, maximum
     DiscMode mode = DiscMode::Write;
     bool burnProof = false;
     DriverChoice driver = DriverChoice::Auto;
-    bool verify = true;           // read the data area back after a real burn
-    bool eject = true;            // eject when done (and load again after a simulation)
+    bool verify = true; // read the data area back after a real burn
+    bool eject = true; // eject when done (and load again after a simulation)
 };
 
 // The ImageSink that feeds the recorder. All ImageSink calls come from one thread (the

@@ -10,7 +10,8 @@
 
 namespace lumivox {
 
-SenseData SenseData::Make(std::uint8_t key, std::uint8_t asc, std::uint8_t ascq, bool descriptor, bool deferred) {
+SenseData SenseData::Make(std::uint8_t key, std::uint8_t asc, std::uint8_t ascq, bool descriptor, bool deferred)
+{
     SenseData sense;
     if (descriptor) {
         sense.bytes[0] = deferred ? 0x73 : 0x72;
@@ -21,74 +22,109 @@ SenseData SenseData::Make(std::uint8_t key, std::uint8_t asc, std::uint8_t ascq,
     }
     sense.bytes[0] = deferred ? 0x71 : 0x70;
     sense.bytes[2] = key;
-    sense.bytes[7] = 10;   // additional sense length: bytes 8-17
+    sense.bytes[7] = 10; // additional sense length: bytes 8-17
     sense.bytes[12] = asc;
     sense.bytes[13] = ascq;
     return sense;
 }
 
-std::string CommandName(std::uint8_t opcode) {
+std::string CommandName(std::uint8_t opcode)
+{
     switch (opcode) {
-    case kOpTestUnitReady: return "TEST UNIT READY";
-    case kOpInquiry: return "INQUIRY";
-    case kOpStartStopUnit: return "START STOP UNIT";
-    case kOpWrite10: return "WRITE(10)";
-    case kOpSynchronizeCache: return "SYNCHRONIZE CACHE";
-    case kOpReadToc: return "READ TOC/PMA/ATIP";
-    case kOpGetConfiguration: return "GET CONFIGURATION";
-    case kOpReadDiscInformation: return "READ DISC INFORMATION";
-    case kOpReadTrackInformation: return "READ TRACK INFORMATION";
-    case kOpSendOpcInformation: return "SEND OPC INFORMATION";
-    case kOpModeSelect10: return "MODE SELECT(10)";
-    case kOpModeSense10: return "MODE SENSE(10)";
-    case kOpCloseTrackSession: return "CLOSE TRACK/SESSION";
-    case kOpSendCueSheet: return "SEND CUE SHEET";
-    case kOpBlank: return "BLANK";
-    case kOpSetCdSpeed: return "SET CD SPEED";
-    case kOpReadCd: return "READ CD";
-    default: break;
+    case kOpTestUnitReady:
+        return "TEST UNIT READY";
+    case kOpInquiry:
+        return "INQUIRY";
+    case kOpStartStopUnit:
+        return "START STOP UNIT";
+    case kOpWrite10:
+        return "WRITE(10)";
+    case kOpSynchronizeCache:
+        return "SYNCHRONIZE CACHE";
+    case kOpReadToc:
+        return "READ TOC/PMA/ATIP";
+    case kOpGetConfiguration:
+        return "GET CONFIGURATION";
+    case kOpReadDiscInformation:
+        return "READ DISC INFORMATION";
+    case kOpReadTrackInformation:
+        return "READ TRACK INFORMATION";
+    case kOpSendOpcInformation:
+        return "SEND OPC INFORMATION";
+    case kOpModeSelect10:
+        return "MODE SELECT(10)";
+    case kOpModeSense10:
+        return "MODE SENSE(10)";
+    case kOpCloseTrackSession:
+        return "CLOSE TRACK/SESSION";
+    case kOpSendCueSheet:
+        return "SEND CUE SHEET";
+    case kOpBlank:
+        return "BLANK";
+    case kOpSetCdSpeed:
+        return "SET CD SPEED";
+    case kOpReadCd:
+        return "READ CD";
+    default:
+        break;
     }
     char text[32];
     std::snprintf(text, sizeof text, "command %02X", opcode);
     return text;
 }
 
-std::chrono::milliseconds CommandTimeout(const std::uint8_t* cdb, std::size_t cdbLength) {
+std::chrono::milliseconds CommandTimeout(const std::uint8_t* cdb, std::size_t cdbLength)
+{
     using std::chrono::minutes;
     using std::chrono::seconds;
-    if (!cdb || cdbLength == 0) return seconds(30);
+    if (!cdb || cdbLength == 0)
+        return seconds(30);
     const bool immediate = cdbLength > 1 && (cdb[1] & 0x01);
     switch (cdb[0]) {
-    case kOpWrite10: return seconds(60);
-    case kOpSendOpcInformation: return seconds(60);   // calibration takes a few seconds
-    case kOpSendCueSheet: return seconds(60);
-    case kOpReadCd: return seconds(60);
-    case kOpStartStopUnit: return seconds(60);       // spinning up or down, moving the tray
-    case kOpSynchronizeCache: return minutes(20);     // may write the rest of the buffer and the lead-out
-    case kOpCloseTrackSession: return immediate ? seconds(60) : minutes(20);
-    case kOpBlank: return (cdbLength > 1 && (cdb[1] & 0x10)) ? seconds(60) : minutes(90);
-    default: return seconds(30);
+    case kOpWrite10:
+        return seconds(60);
+    case kOpSendOpcInformation:
+        return seconds(60); // calibration takes a few seconds
+    case kOpSendCueSheet:
+        return seconds(60);
+    case kOpReadCd:
+        return seconds(60);
+    case kOpStartStopUnit:
+        return seconds(60); // spinning up or down, moving the tray
+    case kOpSynchronizeCache:
+        return minutes(20); // may write the rest of the buffer and the lead-out
+    case kOpCloseTrackSession:
+        return immediate ? seconds(60) : minutes(20);
+    case kOpBlank:
+        return (cdbLength > 1 && (cdb[1] & 0x10)) ? seconds(60) : minutes(90);
+    default:
+        return seconds(30);
     }
 }
 
-bool IsTransientNotReady(const SenseData& sense) {
-    if (sense.Key() != kSenseNotReady || sense.Asc() != 0x04) return false;
+bool IsTransientNotReady(const SenseData& sense)
+{
+    if (sense.Key() != kSenseNotReady || sense.Asc() != 0x04)
+        return false;
     const std::uint8_t q = sense.Ascq();
     return q == 0x01 || q == 0x04 || q == 0x07 || q == 0x08;
 }
 
 int ExecuteRetrying(ScsiTransport& transport, const std::uint8_t* cdb, std::size_t cdbLength,
                     const std::uint8_t* dataOut, std::size_t outLength, std::uint8_t* dataIn, std::size_t inLength,
-                    const RetryPolicy& policy) {
+                    const RetryPolicy& policy)
+{
     int attentions = 0;
     const auto start = std::chrono::steady_clock::now();
     ManualResetEvent never;
     const ManualResetEvent& wake = policy.cancel ? *policy.cancel : never;
     for (;;) {
         const int result = transport.ExecuteCommand(cdb, cdbLength, dataOut, outLength, dataIn, inLength);
-        if (result != kScsiCheckCondition) return result;
+        if (result != kScsiCheckCondition)
+            return result;
         const SenseData sense = transport.GetSenseData();
-        if (sense.Deferred()) return result; // an earlier WRITE failed: the caller says so
+        if (sense.Deferred())
+            return result; // an earlier WRITE failed: the caller says so
         if (sense.Recovered()) {
             if (policy.notes && policy.notes->size() < 20)
                 policy.notes->push_back(CommandName(cdb[0]) + ": the drive recovered from an error (" +
@@ -99,14 +135,18 @@ int ExecuteRetrying(ScsiTransport& transport, const std::uint8_t* cdb, std::size
             ++attentions; // the disc changed or the drive was reset; the command was not carried out
             continue;
         }
-        if (!policy.waitWhileNotReady || !IsTransientNotReady(sense)) return result;
+        if (!policy.waitWhileNotReady || !IsTransientNotReady(sense))
+            return result;
         const auto limit = sense.Ascq() == 0x01 ? policy.becomingReadyLimit : policy.notReadyLimit;
-        if (std::chrono::steady_clock::now() - start > limit) return result;
-        if (wake.WaitFor(policy.poll)) return kScsiCancelled;
+        if (std::chrono::steady_clock::now() - start > limit)
+            return result;
+        if (wake.WaitFor(policy.poll))
+            return kScsiCancelled;
     }
 }
 
-std::string SenseMeaning(std::uint8_t key, std::uint8_t asc, std::uint8_t ascq) {
+std::string SenseMeaning(std::uint8_t key, std::uint8_t asc, std::uint8_t ascq)
+{
     // The additional sense codes a CD recorder reports while writing (SPC-3 Annex D, MMC).
     struct Entry {
         std::uint8_t asc, ascq;
@@ -120,7 +160,7 @@ std::string SenseMeaning(std::uint8_t key, std::uint8_t asc, std::uint8_t ascq) 
         {0x04, 0x08, "long write in progress"},
         {0x0C, 0x00, "write error"},
         {0x0C, 0x09, "loss of streaming"},
-    {0x17, 0x01, "recovered data with retries"},
+        {0x17, 0x01, "recovered data with retries"},
         {0x0C, 0x0A, "padding blocks added"},
         {0x11, 0x00, "unrecovered read error"},
         {0x1A, 0x00, "parameter list length error"},
@@ -143,38 +183,45 @@ std::string SenseMeaning(std::uint8_t key, std::uint8_t asc, std::uint8_t ascq) 
         {0x73, 0x03, "power calibration area error"},
     };
     for (const Entry& entry : kEntries)
-        if (entry.asc == asc && entry.ascq == ascq) return entry.text;
+        if (entry.asc == asc && entry.ascq == ascq)
+            return entry.text;
     for (const Entry& entry : kEntries)
-        if (entry.asc == asc && entry.ascq == 0) return entry.text;
-    static const char* const kKeys[16] = {"no sense", "recovered error", "not ready", "medium error",
+        if (entry.asc == asc && entry.ascq == 0)
+            return entry.text;
+    static const char* const kKeys[16] = {"no sense",       "recovered error", "not ready",      "medium error",
                                           "hardware error", "illegal request", "unit attention", "data protect",
-                                          "blank check", "vendor specific", "copy aborted", "aborted command",
-                                          "equal", "volume overflow", "miscompare", "reserved"};
+                                          "blank check",    "vendor specific", "copy aborted",   "aborted command",
+                                          "equal",          "volume overflow", "miscompare",     "reserved"};
     return kKeys[key & 0x0F];
 }
 
-std::string SenseText(const SenseData& sense) {
+std::string SenseText(const SenseData& sense)
+{
     char text[160];
     std::snprintf(text, sizeof text, "%ssense %02X/%02X/%02X (%s)", sense.Deferred() ? "deferred " : "", sense.Key(),
                   sense.Asc(), sense.Ascq(), SenseMeaning(sense.Key(), sense.Asc(), sense.Ascq()).c_str());
     return text;
 }
 
-std::string DeviceLine(const DeviceRecord& record) {
+std::string DeviceLine(const DeviceRecord& record)
+{
     char address[48];
     std::snprintf(address, sizeof address, "(%d:%d:%d)", record.host, record.target, record.lun);
     return record.vendor + record.product + address;
 }
 
 namespace {
-std::string Trimmed(const std::uint8_t* bytes, std::size_t size) {
+std::string Trimmed(const std::uint8_t* bytes, std::size_t size)
+{
     std::string text;
-    for (std::size_t i = 0; i < size; ++i) text += (bytes[i] >= 0x20 && bytes[i] < 0x7F) ? char(bytes[i]) : ' ';
+    for (std::size_t i = 0; i < size; ++i)
+        text += (bytes[i] >= 0x20 && bytes[i] < 0x7F) ? char(bytes[i]) : ' ';
     return text;
 }
 } // namespace
 
-bool IdentifyDrive(ScsiTransport& transport, DeviceRecord* record) {
+bool IdentifyDrive(ScsiTransport& transport, DeviceRecord* record)
+{
     std::uint8_t inquiry[100]{};
     InquiryCdb cdb;
     cdb.allocation.Set(sizeof inquiry);
@@ -182,9 +229,11 @@ bool IdentifyDrive(ScsiTransport& transport, DeviceRecord* record) {
     int result = kScsiFailure;
     for (int attempt = 0; attempt < 3 && (result == kScsiFailure || result == kScsiCheckCondition); ++attempt) {
         result = Execute(transport, cdb, nullptr, 0, inquiry, sizeof inquiry);
-        if (result == kScsiCheckCondition && transport.GetSenseData().Key() != kSenseUnitAttention) break;
+        if (result == kScsiCheckCondition && transport.GetSenseData().Key() != kSenseUnitAttention)
+            break;
     }
-    if (result != kScsiSuccess) return false;
+    if (result != kScsiSuccess)
+        return false;
     record->vendor = Trimmed(inquiry + 8, 8);
     record->product = Trimmed(inquiry + 16, 16);
     record->revision = Trimmed(inquiry + 32, 4);
@@ -205,58 +254,74 @@ bool IdentifyDrive(ScsiTransport& transport, DeviceRecord* record) {
     return true;
 }
 
-std::unique_ptr<ScsiTransport> OpenTransport(const std::string& device, std::string* error, DriveAccess access) {
+std::unique_ptr<ScsiTransport> OpenTransport(const std::string& device, std::string* error, DriveAccess access)
+{
     if (device.empty()) {
-        if (error) *error = "no recorder given (a device node such as /dev/sr0, or emulated:FOLDER)";
+        if (error)
+            *error = "no recorder given (a device node such as /dev/sr0, or emulated:FOLDER)";
         return nullptr;
     }
-    if (device.rfind(kEmulatedPrefix, 0) == 0) return EmulatedRecorder::Open(device, error, access);
+    if (device.rfind(kEmulatedPrefix, 0) == 0)
+        return EmulatedRecorder::Open(device, error, access);
     return SgIoTransport::Open(device, error, access);
 }
 
-std::vector<DeviceRecord> EnumerateDrives(std::vector<std::string>* problems) {
+std::vector<DeviceRecord> EnumerateDrives(std::vector<std::string>* problems)
+{
     std::vector<DeviceRecord> drives;
     for (const std::string& node : SgIoTransport::CandidateNodes()) {
-        if (drives.size() >= kMaxDrives) break;
+        if (drives.size() >= kMaxDrives)
+            break;
         std::string error;
         auto transport = SgIoTransport::Open(node, &error);
         if (!transport) {
-            if (problems) problems->push_back(error);
+            if (problems)
+                problems->push_back(error);
             continue;
         }
         drives.push_back(transport->Device());
     }
     if (const char* emulated = std::getenv("LUMIVOX_EMULATED_RECORDER"); emulated && *emulated) {
         std::string error;
-        if (drives.size() >= kMaxDrives) return drives;
+        if (drives.size() >= kMaxDrives)
+            return drives;
         auto transport = OpenTransport(emulated, &error);
-        if (transport) drives.push_back(transport->Device());
-        else if (problems) problems->push_back(error);
+        if (transport)
+            drives.push_back(transport->Device());
+        else if (problems)
+            problems->push_back(error);
     }
     return drives;
 }
 
-bool DriveManager::OpenDevices(int writerIndex) {
+bool DriveManager::OpenDevices(int writerIndex)
+{
     drives_ = EnumerateDrives();
     writers_.clear();
     for (const DeviceRecord& drive : drives_)
-        if (drive.writer) writers_.push_back(drive);
+        if (drive.writer)
+            writers_.push_back(drive);
     transport_.reset();
     selected_ = -1;
-    if (writers_.empty()) return false;
-    if (writerIndex < 0 || writerIndex >= static_cast<int>(writers_.size())) writerIndex = 0;
+    if (writers_.empty())
+        return false;
+    if (writerIndex < 0 || writerIndex >= static_cast<int>(writers_.size()))
+        writerIndex = 0;
     return SelectDevice(writerIndex);
 }
 
-bool DriveManager::SelectDevice(int writerIndex, std::string* error) {
+bool DriveManager::SelectDevice(int writerIndex, std::string* error)
+{
     if (writerIndex < 0 || writerIndex >= static_cast<int>(writers_.size())) {
-        if (error) *error = "No CD-Writer is Found";
+        if (error)
+            *error = "No CD-Writer is Found";
         return false;
     }
     std::string why;
     auto transport = OpenTransport(writers_[static_cast<std::size_t>(writerIndex)].devicePath, &why);
     if (!transport) {
-        if (error) *error = why;
+        if (error)
+            *error = why;
         return false;
     }
     transport_ = std::move(transport);

@@ -20,9 +20,9 @@ namespace lumivox {
 
 // ExecuteCommand results.
 inline constexpr int kScsiSuccess = 0;
-inline constexpr int kScsiFailure = 1;        // the command could not be carried out at all
+inline constexpr int kScsiFailure = 1; // the command could not be carried out at all
 inline constexpr int kScsiCheckCondition = 2; // the drive refused it; GetSenseData says why
-inline constexpr int kScsiCancelled = 3;      // ExecuteRetrying: the cancel event ended a wait
+inline constexpr int kScsiCancelled = 3; // ExecuteRetrying: the cancel event ended a wait
 
 // Sense keys (SPC-3 4.5.6).
 inline constexpr std::uint8_t kSenseNoSense = 0x0;
@@ -84,13 +84,13 @@ std::string SenseMeaning(std::uint8_t key, std::uint8_t asc, std::uint8_t ascq);
 
 // A drive found on the machine (or the emulated recorder).
 struct DeviceRecord {
-    std::string vendor;   // INQUIRY bytes 8-15
-    std::string product;  // INQUIRY bytes 16-31; the drive database's key
+    std::string vendor; // INQUIRY bytes 8-15
+    std::string product; // INQUIRY bytes 16-31; the drive database's key
     std::string revision; // INQUIRY bytes 32-35
     int host = 0, channel = 0, target = 0, lun = 0;
-    bool writer = false;     // CD-R write capability (mode page 2A byte 3 bit 0)
-    std::string devicePath;  // "/dev/sr0", or "emulated:DIR?..."
-    bool readOnly = false;   // opened only for reading
+    bool writer = false; // CD-R write capability (mode page 2A byte 3 bit 0)
+    std::string devicePath; // "/dev/sr0", or "emulated:DIR?..."
+    bool readOnly = false; // opened only for reading
 };
 
 // The line of the recorder list: vendor, product and "(host:target:lun)".
@@ -134,10 +134,10 @@ std::chrono::milliseconds CommandTimeout(const std::uint8_t* cdb, std::size_t cd
 // after a pause until the drive takes it; RECOVERED ERROR is success, kept as a note.
 struct RetryPolicy {
     const ManualResetEvent* cancel = nullptr; // wakes and ends a wait (kScsiCancelled)
-    bool waitWhileNotReady = true;            // false for TEST UNIT READY, which reports it
+    bool waitWhileNotReady = true; // false for TEST UNIT READY, which reports it
     int unitAttentionRetries = 3;
     std::chrono::milliseconds poll{100};
-    std::chrono::milliseconds notReadyLimit{std::chrono::minutes(10)};     // busy writing or formatting
+    std::chrono::milliseconds notReadyLimit{std::chrono::minutes(10)}; // busy writing or formatting
     std::chrono::milliseconds becomingReadyLimit{std::chrono::minutes(2)}; // spinning up (04/01)
     std::vector<std::string>* notes = nullptr; // "recovered error" notes go here
 };
@@ -343,7 +343,8 @@ static_assert(sizeof(ReadCdCdb) == 12);
 // Sends a packed command block.
 template <typename Cdb>
 int Execute(ScsiTransport& transport, const Cdb& cdb, const void* dataOut = nullptr, std::size_t outLength = 0,
-            void* dataIn = nullptr, std::size_t inLength = 0) {
+            void* dataIn = nullptr, std::size_t inLength = 0)
+{
     return transport.ExecuteCommand(reinterpret_cast<const std::uint8_t*>(&cdb), sizeof cdb,
                                     static_cast<const std::uint8_t*>(dataOut), outLength,
                                     static_cast<std::uint8_t*>(dataIn), inLength);
@@ -351,8 +352,8 @@ int Execute(ScsiTransport& transport, const Cdb& cdb, const void* dataOut = null
 
 // Layout of the READ DISC INFORMATION answer this program reads (MMC 6.22.3, 34 bytes).
 inline constexpr std::size_t kDiscInfoLength = 34;
-inline constexpr std::size_t kDiscInfoStatus = 2;          // bits 1-0: 0 empty, 1 incomplete, 2 complete; bit 4 erasable
-inline constexpr std::size_t kDiscInfoLeadInStart = 17;    // MSF in 17-19
+inline constexpr std::size_t kDiscInfoStatus = 2; // bits 1-0: 0 empty, 1 incomplete, 2 complete; bit 4 erasable
+inline constexpr std::size_t kDiscInfoLeadInStart = 17; // MSF in 17-19
 inline constexpr std::size_t kDiscInfoLastLeadOutStart = 21; // MSF in 21-23
 // Layout of the READ TRACK INFORMATION answer (MMC 6.27.3, first 16 bytes).
 inline constexpr std::size_t kTrackInfoLength = 16;

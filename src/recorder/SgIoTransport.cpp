@@ -29,17 +29,21 @@ constexpr int kTransientRetries = 5;
 constexpr auto kTransientPause = std::chrono::milliseconds(200);
 
 // The block device of an sg node (/dev/sg1 -> sr0), else the node's own name.
-std::string BlockNameOf(const std::string& node) {
+std::string BlockNameOf(const std::string& node)
+{
     const std::string name = std::filesystem::path(node).filename();
-    if (name.rfind("sg", 0) != 0) return name;
+    if (name.rfind("sg", 0) != 0)
+        return name;
     std::error_code ec;
-    for (const auto& entry : std::filesystem::directory_iterator("/sys/class/scsi_generic/" + name + "/device/block", ec))
+    for (const auto& entry :
+         std::filesystem::directory_iterator("/sys/class/scsi_generic/" + name + "/device/block", ec))
         return entry.path().filename();
     return name;
 }
 
 // Mount table fields escape blanks as octal (\040).
-std::string Unescaped(const std::string& field) {
+std::string Unescaped(const std::string& field)
+{
     std::string out;
     for (std::size_t i = 0; i < field.size(); ++i) {
         if (field[i] == '\\' && i + 3 < field.size() && std::isdigit(static_cast<unsigned char>(field[i + 1]))) {
@@ -52,21 +56,28 @@ std::string Unescaped(const std::string& field) {
     return out;
 }
 
-std::string GroupOf(const struct stat& info) {
-    if (const struct group* g = ::getgrgid(info.st_gid)) return g->gr_name;
+std::string GroupOf(const struct stat& info)
+{
+    if (const struct group* g = ::getgrgid(info.st_gid))
+        return g->gr_name;
     return std::to_string(info.st_gid);
 }
 
 // host:channel:target:lun from /sys/class/block/srN/device -> .../H:C:T:L.
-void ReadAddress(const std::string& node, DeviceRecord* record) {
+void ReadAddress(const std::string& node, DeviceRecord* record)
+{
     const std::string name = std::filesystem::path(node).filename();
     std::error_code ec;
     std::string link;
-    if (name.rfind("sr", 0) == 0) link = "/sys/class/block/" + name + "/device";
-    else if (name.rfind("sg", 0) == 0) link = "/sys/class/scsi_generic/" + name + "/device";
-    else return;
+    if (name.rfind("sr", 0) == 0)
+        link = "/sys/class/block/" + name + "/device";
+    else if (name.rfind("sg", 0) == 0)
+        link = "/sys/class/scsi_generic/" + name + "/device";
+    else
+        return;
     const auto target = std::filesystem::canonical(link, ec);
-    if (ec) return;
+    if (ec)
+        return;
     int h = 0, c = 0, t = 0, l = 0;
     if (std::sscanf(target.filename().c_str(), "%d:%d:%d:%d", &h, &c, &t, &l) == 4) {
         record->host = h;
@@ -78,7 +89,8 @@ void ReadAddress(const std::string& node, DeviceRecord* record) {
 
 } // namespace
 
-std::vector<std::string> SgIoTransport::CandidateNodes() {
+std::vector<std::string> SgIoTransport::CandidateNodes()
+{
     // "LUMIVOX_SYSTEM_DRIVES=0" keeps the machine's own drives out of the list: the test
     // suite sets it, so that no test ever sends a command to a real drive.
     if (const char* system = std::getenv("LUMIVOX_SYSTEM_DRIVES"); system && std::string_view(system) == "0")
@@ -87,48 +99,60 @@ std::vector<std::string> SgIoTransport::CandidateNodes() {
     if (DIR* dir = ::opendir("/sys/class/block")) {
         while (const dirent* entry = ::readdir(dir)) {
             int number = 0;
-            if (std::sscanf(entry->d_name, "sr%d", &number) == 1) found.emplace_back(number, entry->d_name);
+            if (std::sscanf(entry->d_name, "sr%d", &number) == 1)
+                found.emplace_back(number, entry->d_name);
         }
         ::closedir(dir);
     }
     std::sort(found.begin(), found.end());
     std::vector<std::string> nodes;
-    for (const auto& [number, name] : found) nodes.push_back("/dev/" + name);
+    for (const auto& [number, name] : found)
+        nodes.push_back("/dev/" + name);
     return nodes;
 }
 
-SgIoTransport::Outcome SgIoTransport::Classify(unsigned status, unsigned hostStatus, unsigned driverStatus) {
+SgIoTransport::Outcome SgIoTransport::Classify(unsigned status, unsigned hostStatus, unsigned driverStatus)
+{
     constexpr unsigned kDidTimeOut = 0x03, kDidBusBusy = 0x02, kDidSoftError = 0x0B, kDidImmRetry = 0x0C,
                        kDidRequeue = 0x0D;
-    if (hostStatus == kDidTimeOut || (driverStatus & 0x0F) == 0x06 /* DRIVER_TIMEOUT */) return Outcome::TimedOut;
-    if (status == 0x02 || (driverStatus & 0x08) /* DRIVER_SENSE */) return Outcome::CheckCondition;
-    if (status == 0x08 /* BUSY */ || status == 0x28 /* TASK SET FULL */) return Outcome::Retry;
+    if (hostStatus == kDidTimeOut || (driverStatus & 0x0F) == 0x06 /* DRIVER_TIMEOUT */)
+        return Outcome::TimedOut;
+    if (status == 0x02 || (driverStatus & 0x08) /* DRIVER_SENSE */)
+        return Outcome::CheckCondition;
+    if (status == 0x08 /* BUSY */ || status == 0x28 /* TASK SET FULL */)
+        return Outcome::Retry;
     if (hostStatus == kDidBusBusy || hostStatus == kDidSoftError || hostStatus == kDidImmRetry ||
         hostStatus == kDidRequeue || (driverStatus & 0x0F) == 0x01 /* DRIVER_BUSY */)
         return Outcome::Retry;
-    if (status != 0 || hostStatus != 0 || (driverStatus & 0x0F) != 0) return Outcome::Failure;
+    if (status != 0 || hostStatus != 0 || (driverStatus & 0x0F) != 0)
+        return Outcome::Failure;
     return Outcome::Success;
 }
 
-std::string SgIoTransport::MountPointOf(const std::string& node, const std::string& mountsPath) {
-    struct stat drive {};
-    if (::stat(node.c_str(), &drive) != 0) return {};
+std::string SgIoTransport::MountPointOf(const std::string& node, const std::string& mountsPath)
+{
+    struct stat drive { };
+    if (::stat(node.c_str(), &drive) != 0)
+        return {};
     // An sg node and its sr node are one drive: compare with the block device.
     std::string blockNode = node;
     if (const std::string block = BlockNameOf(node); block != std::filesystem::path(node).filename().string()) {
         blockNode = "/dev/" + block;
-        struct stat info {};
-        if (::stat(blockNode.c_str(), &info) == 0) drive = info;
+        struct stat info { };
+        if (::stat(blockNode.c_str(), &info) == 0)
+            drive = info;
     }
     std::ifstream mounts(mountsPath);
     std::string line;
     while (std::getline(mounts, line)) {
         std::istringstream fields(line);
         std::string source, target;
-        if (!(fields >> source >> target)) continue;
+        if (!(fields >> source >> target))
+            continue;
         source = Unescaped(source);
-        struct stat info {};
-        if (source.empty() || source[0] != '/' || ::stat(source.c_str(), &info) != 0) continue;
+        struct stat info { };
+        if (source.empty() || source[0] != '/' || ::stat(source.c_str(), &info) != 0)
+            continue;
         if ((S_ISBLK(info.st_mode) || S_ISCHR(info.st_mode)) && (info.st_mode & S_IFMT) == (drive.st_mode & S_IFMT) &&
             info.st_rdev == drive.st_rdev)
             return Unescaped(target);
@@ -136,27 +160,33 @@ std::string SgIoTransport::MountPointOf(const std::string& node, const std::stri
     return {};
 }
 
-std::size_t SgIoTransport::MaxTransferOf(const std::string& node) {
+std::size_t SgIoTransport::MaxTransferOf(const std::string& node)
+{
     std::ifstream file("/sys/class/block/" + BlockNameOf(node) + "/queue/max_hw_sectors_kb");
     std::size_t kb = 0;
-    if (!(file >> kb) || kb == 0) return 0;
+    if (!(file >> kb) || kb == 0)
+        return 0;
     return kb * 1024;
 }
 
-std::unique_ptr<SgIoTransport> SgIoTransport::Open(const std::string& node, std::string* error, DriveAccess access) {
+std::unique_ptr<SgIoTransport> SgIoTransport::Open(const std::string& node, std::string* error, DriveAccess access)
+{
     auto fail = [&](const std::string& why) {
-        if (error) *error = node + ": " + why;
+        if (error)
+            *error = node + ": " + why;
         return nullptr;
     };
-    struct stat info {};
-    if (::stat(node.c_str(), &info) != 0) return fail(std::strerror(errno));
-    if (!S_ISBLK(info.st_mode) && !S_ISCHR(info.st_mode)) return fail("is not a CD/DVD drive device node");
+    struct stat info { };
+    if (::stat(node.c_str(), &info) != 0)
+        return fail(std::strerror(errno));
+    if (!S_ISBLK(info.st_mode) && !S_ISCHR(info.st_mode))
+        return fail("is not a CD/DVD drive device node");
     const bool exclusive = access == DriveAccess::Exclusive;
     if (exclusive) {
         if (const std::string mounted = MountPointOf(node, "/proc/self/mounts"); !mounted.empty()) {
             if (error)
-                *error = "The disc in " + node + " is mounted at " + mounted +
-                         "; unmount it before burning or erasing it.";
+                *error =
+                    "The disc in " + node + " is mounted at " + mounted + "; unmount it before burning or erasing it.";
             return nullptr;
         }
     }
@@ -167,14 +197,16 @@ std::unique_ptr<SgIoTransport> SgIoTransport::Open(const std::string& node, std:
     if (fd < 0 && openError != EBUSY) {
         fd = ::open(node.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | excl);
         readOnly = fd >= 0;
-        if (fd < 0) openError = errno;
+        if (fd < 0)
+            openError = errno;
     }
     if (fd < 0) {
         if (openError == EACCES || openError == EPERM)
             return fail("permission denied; members of the group \"" + GroupOf(info) +
                         "\" may use the drive (add your user to it and log in again)");
         if (openError == EBUSY) {
-            if (error) *error = "The drive " + node + " is in use by another program or holds a mounted disc.";
+            if (error)
+                *error = "The drive " + node + " is in use by another program or holds a mounted disc.";
             return nullptr;
         }
         return fail(std::strerror(openError));
@@ -196,7 +228,8 @@ std::unique_ptr<SgIoTransport> SgIoTransport::Open(const std::string& node, std:
 }
 
 int SgIoTransport::ExecuteCommand(const std::uint8_t* cdb, std::size_t cdbLength, const std::uint8_t* dataOut,
-                                  std::size_t outLength, std::uint8_t* dataIn, std::size_t inLength) {
+                                  std::size_t outLength, std::uint8_t* dataIn, std::size_t inLength)
+{
     failure_.clear();
     sense_ = SenseData{}; // a message never carries the sense of an earlier command
     resid_ = 0;
@@ -205,8 +238,9 @@ int SgIoTransport::ExecuteCommand(const std::uint8_t* cdb, std::size_t cdbLength
         return kScsiFailure;
     }
     if (maxTransfer_ && std::max(outLength, inLength) > maxTransfer_) {
-        failure_ = device_.devicePath + ": " + CommandName(cdb[0]) + " of " + std::to_string(std::max(outLength, inLength)) +
-                   " bytes is more than the drive takes at once (" + std::to_string(maxTransfer_) + ")";
+        failure_ = device_.devicePath + ": " + CommandName(cdb[0]) + " of " +
+                   std::to_string(std::max(outLength, inLength)) + " bytes is more than the drive takes at once (" +
+                   std::to_string(maxTransfer_) + ")";
         return kScsiFailure;
     }
     std::uint8_t command[16]{};
@@ -233,7 +267,8 @@ int SgIoTransport::ExecuteCommand(const std::uint8_t* cdb, std::size_t cdbLength
             request.dxfer_direction = SG_DXFER_NONE;
         }
         int rc;
-        do rc = ::ioctl(fd_.Get(), SG_IO, &request);
+        do
+            rc = ::ioctl(fd_.Get(), SG_IO, &request);
         while (rc < 0 && errno == EINTR);
         if (rc < 0) {
             // ENODEV / ENXIO: the drive vanished (a USB drive unplugged mid-burn).
@@ -247,7 +282,8 @@ int SgIoTransport::ExecuteCommand(const std::uint8_t* cdb, std::size_t cdbLength
             std::memset(dataIn + inLength - resid_, 0, resid_);
         }
         switch (Classify(request.status, request.host_status, request.driver_status)) {
-        case Outcome::Success: return kScsiSuccess;
+        case Outcome::Success:
+            return kScsiSuccess;
         case Outcome::CheckCondition:
             sense_ = SenseData{};
             std::memcpy(sense_.bytes.data(), sense, std::min<std::size_t>(kSenseBytes, request.sb_len_wr));
@@ -263,7 +299,8 @@ int SgIoTransport::ExecuteCommand(const std::uint8_t* cdb, std::size_t cdbLength
                        std::to_string(std::chrono::duration_cast<std::chrono::seconds>(timeout).count()) +
                        " s; the drive does not answer";
             return kScsiFailure;
-        case Outcome::Failure: break;
+        case Outcome::Failure:
+            break;
         }
         char text[128];
         std::snprintf(text, sizeof text, ": %s failed (status %u, host %u, driver %u)", CommandName(command[0]).c_str(),

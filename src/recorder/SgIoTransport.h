@@ -38,7 +38,7 @@ public:
                        std::size_t outLength, std::uint8_t* dataIn, std::size_t inLength) override;
 
 private:
-    explicit SgIoTransport(FileDescriptor fd) : fd_(std::move(fd)) {}
+    explicit SgIoTransport(FileDescriptor fd) : fd_(std::move(fd)) { }
     FileDescriptor fd_;
     std::size_t maxTransfer_ = 0;
 };

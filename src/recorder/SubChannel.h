@@ -19,7 +19,7 @@ namespace lumivox {
 #pragma pack(push, 1)
 struct CueSheetEntry {
     std::uint8_t controlAdr = 0; // high nibble control, low nibble ADR
-    std::uint8_t track = 0;      // 0 lead-in, 0xAA lead-out
+    std::uint8_t track = 0; // 0 lead-in, 0xAA lead-out
     std::uint8_t index = 0;
     std::uint8_t dataForm = 0;
     std::uint8_t copyManagement = 0; // always 0
@@ -32,11 +32,11 @@ struct CueSheetEntry {
 static_assert(sizeof(CueSheetEntry) == 8);
 
 inline constexpr std::uint8_t kCueLeadInControlAdr = 0x41; // data track, ADR 1
-inline constexpr std::uint8_t kCueTrackControlAdr = 0x61;  // data track, copy permitted, ADR 1
+inline constexpr std::uint8_t kCueTrackControlAdr = 0x61; // data track, copy permitted, ADR 1
 inline constexpr std::uint8_t kCueLeadOutTrack = 0xAA;
 inline constexpr std::uint8_t kCueDataFormGenerated = 0x24; // lead-in / lead-out made by the drive
-inline constexpr std::uint8_t kCueDataFormMode2 = 0x20;     // CD-ROM XA, 2,336 bytes from the host
-inline constexpr std::size_t kCueSheetMaxBytes = 2400;      // 300 entries
+inline constexpr std::uint8_t kCueDataFormMode2 = 0x20; // CD-ROM XA, 2,336 bytes from the host
+inline constexpr std::size_t kCueSheetMaxBytes = 2400; // 300 entries
 
 // The cue sheet of an image: lead-in, per track (index 0 when it has a pregap — track 1
 // always at 00:00:00 —, index 1, further index marks), lead-out. Times are absolute

@@ -11,7 +11,7 @@ class TeeSink final : public ImageSink {
 public:
     // `first` is called first each time (give it the recorder feed: when the burn has
     // ended the run stops at once instead of finishing the file first).
-    TeeSink(ImageSink& first, ImageSink& second) : first_(first), second_(second) {}
+    TeeSink(ImageSink& first, ImageSink& second) : first_(first), second_(second) { }
 
     int SetCueList(const std::vector<CueRecord>& cues) override;
     int WriteSector(const std::uint8_t* sector, std::uint32_t sectorNumber) override;
