@@ -21,23 +21,27 @@ constexpr std::size_t kBufferedSectors = 1792;
 constexpr std::size_t kBufferCount = 3;
 constexpr std::size_t kBufferAlignment = 4096;
 
-std::string CueTime(std::uint32_t sector) {
+std::string CueTime(std::uint32_t sector)
+{
     const Msf msf = AddressToMsf(sector);
     char text[16];
     std::snprintf(text, sizeof text, "%02u:%02u:%02u", unsigned(msf.minute), unsigned(msf.second), unsigned(msf.frame));
     return text;
 }
 
-std::string FileName(const std::string& path) {
+std::string FileName(const std::string& path)
+{
     const std::size_t slash = path.find_last_of('/');
     return slash == std::string::npos ? path : path.substr(slash + 1);
 }
 
-bool WriteAll(int fd, const std::uint8_t* data, std::size_t size, int& error) {
+bool WriteAll(int fd, const std::uint8_t* data, std::size_t size, int& error)
+{
     while (size > 0) {
         const ssize_t written = ::write(fd, data, size);
         if (written < 0) {
-            if (errno == EINTR) continue;
+            if (errno == EINTR)
+                continue;
             error = errno;
             return false;
         }
@@ -53,21 +57,30 @@ bool WriteAll(int fd, const std::uint8_t* data, std::size_t size, int& error) {
 
 } // namespace
 
-BinCueSink::BinCueSink(std::string binPath) : binPath_(std::move(binPath)) {
+BinCueSink::BinCueSink(std::string binPath) : binPath_(std::move(binPath))
+{
     const std::size_t slash = binPath_.find_last_of('/');
     const std::size_t dot = binPath_.find_last_of('.');
-    cuePath_ = (dot != std::string::npos && (slash == std::string::npos || dot > slash) ? binPath_.substr(0, dot)
-                                                                                       : binPath_) + ".cue";
+    cuePath_ =
+        (dot != std::string::npos && (slash == std::string::npos || dot > slash) ? binPath_.substr(0, dot) : binPath_) +
+        ".cue";
 }
 
-void BinCueSink::FreeDeleter::operator()(std::uint8_t* p) const { std::free(p); }
-
-BinCueSink::~BinCueSink() {
-    if (!committed_) Discard();
+void BinCueSink::FreeDeleter::operator()(std::uint8_t* p) const
+{
+    std::free(p);
 }
 
-void BinCueSink::StopWriter() {
-    if (!writer_.joinable()) return;
+BinCueSink::~BinCueSink()
+{
+    if (!committed_)
+        Discard();
+}
+
+void BinCueSink::StopWriter()
+{
+    if (!writer_.joinable())
+        return;
     {
         std::lock_guard<std::mutex> lock(mutex_);
         abandon_ = true;
@@ -77,7 +90,8 @@ void BinCueSink::StopWriter() {
     writer_.join();
 }
 
-void BinCueSink::Discard() {
+void BinCueSink::Discard()
+{
     StopWriter();
     fd_ = -1;
     bin_.Abandon();
@@ -85,13 +99,15 @@ void BinCueSink::Discard() {
     buffers_.clear();
 }
 
-void BinCueSink::WriterLoop() {
+void BinCueSink::WriterLoop()
+{
     for (;;) {
         Block block;
         {
             std::unique_lock<std::mutex> lock(mutex_);
             changed_.wait(lock, [this] { return !full_.empty() || finishing_; });
-            if (full_.empty()) return;
+            if (full_.empty())
+                return;
             block = full_.front();
             full_.pop_front();
             if (abandon_ || writeError_ != 0) {
@@ -104,21 +120,24 @@ void BinCueSink::WriterLoop() {
         const bool written = WriteAll(fd_, buffers_[block.buffer].get(), block.size, error);
         {
             std::lock_guard<std::mutex> lock(mutex_);
-            if (!written && writeError_ == 0) writeError_ = error;
+            if (!written && writeError_ == 0)
+                writeError_ = error;
             free_.push_back(block.buffer);
         }
         changed_.notify_all();
     }
 }
 
-int BinCueSink::Fail(const std::string& path, const std::string& what, int error) {
+int BinCueSink::Fail(const std::string& path, const std::string& what, int error)
+{
     error_ = "Cannot " + what + " the disc image \"" + path + "\": " + std::strerror(error);
     failed_ = true;
     Discard();
     return -1;
 }
 
-std::string BinCueSink::CueSheetText(const std::string& binFileName, const std::vector<CueRecord>& cues) {
+std::string BinCueSink::CueSheetText(const std::string& binFileName, const std::vector<CueRecord>& cues)
+{
     std::string text = "FILE \"" + binFileName + "\" BINARY\n";
     int track = 0, index = 1;
     bool pregapPending = false;
@@ -134,7 +153,8 @@ std::string BinCueSink::CueSheetText(const std::string& binFileName, const std::
             ++track;
             std::snprintf(line, sizeof line, "  TRACK %02d MODE2/2352\n", track);
             text += line;
-            if (pregapPending && pregap < cue.sector) text += "    INDEX 00 " + CueTime(pregap) + "\n";
+            if (pregapPending && pregap < cue.sector)
+                text += "    INDEX 00 " + CueTime(pregap) + "\n";
             pregapPending = false;
             text += "    INDEX 01 " + CueTime(cue.sector) + "\n";
             index = 1;
@@ -144,18 +164,21 @@ std::string BinCueSink::CueSheetText(const std::string& binFileName, const std::
             std::snprintf(line, sizeof line, "    INDEX %02d ", index);
             text += line + CueTime(cue.sector) + "\n";
             break;
-        case CueKind::LeadOutStart: break;
+        case CueKind::LeadOutStart:
+            break;
         }
     }
     return text;
 }
 
-int BinCueSink::Reserve() {
+int BinCueSink::Reserve()
+{
     if (failed_ || committed_) {
         error_ = "The disc image \"" + binPath_ + "\" was already written or has failed.";
         return -1;
     }
-    if (bin_.IsOpen()) return 0;
+    if (bin_.IsOpen())
+        return 0;
     // A CUE sheet has no way to quote these characters in a file name.
     const std::string name = FileName(binPath_);
     if (name.empty() || name.find_first_of("\"\n\r") != std::string::npos) {
@@ -169,7 +192,8 @@ int BinCueSink::Reserve() {
     return 0;
 }
 
-int BinCueSink::SetCueList(const std::vector<CueRecord>& cues) {
+int BinCueSink::SetCueList(const std::vector<CueRecord>& cues)
+{
     if (failed_ || fd_ >= 0 || committed_) {
         error_ = "The disc image \"" + binPath_ + "\" was already started.";
         return -1;
@@ -178,7 +202,8 @@ int BinCueSink::SetCueList(const std::vector<CueRecord>& cues) {
         error_ = "The track list of the disc image \"" + binPath_ + "\" does not end with a lead-out.";
         return -1;
     }
-    if (Reserve() != 0) return -1;
+    if (Reserve() != 0)
+        return -1;
     cues_ = cues;
     expectedSectors_ = cues.back().sector;
     fd_ = bin_.Descriptor();
@@ -187,7 +212,8 @@ int BinCueSink::SetCueList(const std::vector<CueRecord>& cues) {
         if (::posix_memalign(&memory, kBufferAlignment, kBufferedSectors * kRawSectorSize) != 0)
             return Fail(binPath_, "buffer", ENOMEM);
         buffers_.emplace_back(static_cast<std::uint8_t*>(memory));
-        if (b > 0) free_.push_back(b);
+        if (b > 0)
+            free_.push_back(b);
     }
     current_ = 0;
     buffered_ = 0;
@@ -202,8 +228,10 @@ int BinCueSink::SetCueList(const std::vector<CueRecord>& cues) {
 
 // Passes the filled buffer on and takes a free one; without the writing thread, writes it
 // here. False (the sink has failed) when a write went wrong.
-bool BinCueSink::Submit() {
-    if (buffered_ == 0) return true;
+bool BinCueSink::Submit()
+{
+    if (buffered_ == 0)
+        return true;
     if (!writer_.joinable()) {
         int error = 0;
         if (!WriteAll(fd_, buffers_[current_].get(), buffered_, error)) {
@@ -232,9 +260,12 @@ bool BinCueSink::Submit() {
 }
 
 // Writes what is buffered and waits until every block is stored; ends the writing thread.
-bool BinCueSink::Drain() {
-    if (!Submit()) return false;
-    if (!writer_.joinable()) return true;
+bool BinCueSink::Drain()
+{
+    if (!Submit())
+        return false;
+    if (!writer_.joinable())
+        return true;
     int error = 0;
     {
         std::lock_guard<std::mutex> lock(mutex_);
@@ -251,9 +282,11 @@ bool BinCueSink::Drain() {
 }
 
 // The image is one file of consecutive sectors; anything else would misplace data.
-bool BinCueSink::CheckRun(std::uint32_t firstSector, std::uint32_t count) {
+bool BinCueSink::CheckRun(std::uint32_t firstSector, std::uint32_t count)
+{
     if (fd_ < 0) {
-        if (error_.empty()) error_ = "The disc image \"" + binPath_ + "\" is not open.";
+        if (error_.empty())
+            error_ = "The disc image \"" + binPath_ + "\" is not open.";
         return false;
     }
     if (firstSector != nextSector_ || firstSector >= expectedSectors_ || count > expectedSectors_ - firstSector) {
@@ -269,12 +302,15 @@ bool BinCueSink::CheckRun(std::uint32_t firstSector, std::uint32_t count) {
     return true;
 }
 
-int BinCueSink::WriteSector(const std::uint8_t* sector, std::uint32_t sectorNumber) {
+int BinCueSink::WriteSector(const std::uint8_t* sector, std::uint32_t sectorNumber)
+{
     return WriteSectors(sector, sectorNumber, 1);
 }
 
-int BinCueSink::WriteSectors(const std::uint8_t* sectors, std::uint32_t firstSector, std::uint32_t count) {
-    if (!CheckRun(firstSector, count)) return -1;
+int BinCueSink::WriteSectors(const std::uint8_t* sectors, std::uint32_t firstSector, std::uint32_t count)
+{
+    if (!CheckRun(firstSector, count))
+        return -1;
     const std::size_t capacity = kBufferedSectors * kRawSectorSize;
     std::size_t size = std::size_t(count) * kRawSectorSize;
     while (size > 0) {
@@ -283,15 +319,18 @@ int BinCueSink::WriteSectors(const std::uint8_t* sectors, std::uint32_t firstSec
         buffered_ += part;
         sectors += part;
         size -= part;
-        if (buffered_ == capacity && !Submit()) return -1;
+        if (buffered_ == capacity && !Submit())
+            return -1;
     }
     nextSector_ += count;
     return 0;
 }
 
-int BinCueSink::CloseSink() {
+int BinCueSink::CloseSink()
+{
     if (fd_ < 0) {
-        if (error_.empty()) error_ = "The disc image \"" + binPath_ + "\" is not open.";
+        if (error_.empty())
+            error_ = "The disc image \"" + binPath_ + "\" is not open.";
         return -1;
     }
     if (nextSector_ != expectedSectors_) {
@@ -301,7 +340,8 @@ int BinCueSink::CloseSink() {
         Discard();
         return -1;
     }
-    if (!Drain()) return -1;
+    if (!Drain())
+        return -1;
     buffers_.clear();
     fd_ = -1;
     // The image is complete and synced before the sheet that names it takes its place;

@@ -56,7 +56,7 @@ private:
     using Buffer = std::unique_ptr<std::uint8_t, FreeDeleter>;
     struct Block {
         std::size_t buffer = 0; // index into buffers_
-        std::size_t size = 0;   // bytes
+        std::size_t size = 0; // bytes
     };
 
     bool CheckRun(std::uint32_t firstSector, std::uint32_t count);
@@ -69,9 +69,9 @@ private:
 
     std::string binPath_, cuePath_;
     SafeOutput cue_, bin_; // the CUE sheet first: its name is the one a second run is told
-    int fd_ = -1;          // bin_'s descriptor while the image is written
+    int fd_ = -1; // bin_'s descriptor while the image is written
     std::vector<Buffer> buffers_;
-    std::size_t current_ = 0;  // buffer being filled
+    std::size_t current_ = 0; // buffer being filled
     std::size_t buffered_ = 0; // bytes in it
     std::vector<CueRecord> cues_;
     std::uint32_t nextSector_ = 0;
@@ -87,8 +87,8 @@ private:
     std::deque<Block> full_;
     std::vector<std::size_t> free_;
     bool finishing_ = false; // no more blocks will come
-    bool abandon_ = false;   // blocks still queued are not to be written
-    int writeError_ = 0;     // errno of the first failed write
+    bool abandon_ = false; // blocks still queued are not to be written
+    int writeError_ = 0; // errno of the first failed write
 };
 
 } // namespace lumivox

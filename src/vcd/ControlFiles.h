@@ -39,8 +39,8 @@ bool IsPalTrack(const MpegStreamInfo& streams);
 
 // Fill the files' bytes. INFO and ENTRIES need the placement (segment area start, ISO area
 // size); the PSD buffer must hold the file's size in bytes (AssignPsdOffsets).
-void WriteInfoFile(const VideoCdLayout& layout, std::uint8_t* out);     // 2,048 bytes
-void WriteEntriesFile(const VideoCdLayout& layout, std::uint8_t* out);  // 2,048 bytes
+void WriteInfoFile(const VideoCdLayout& layout, std::uint8_t* out); // 2,048 bytes
+void WriteEntriesFile(const VideoCdLayout& layout, std::uint8_t* out); // 2,048 bytes
 void WriteLotFile(const VideoCdLayout& layout, bool extended, std::uint8_t* out); // 65,536 bytes
 void WritePsdFile(const VideoCdLayout& layout, bool extended, std::uint8_t* out);
 

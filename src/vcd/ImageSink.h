@@ -46,9 +46,11 @@ public:
     // being `firstSector`: the same as WriteSector for each in turn, stopping at the first
     // that cannot be stored, which is what this default does. A sink that stores sectors in
     // bulk takes the whole run at once.
-    virtual int WriteSectors(const std::uint8_t* sectors, std::uint32_t firstSector, std::uint32_t count) {
+    virtual int WriteSectors(const std::uint8_t* sectors, std::uint32_t firstSector, std::uint32_t count)
+    {
         for (std::uint32_t i = 0; i < count; ++i)
-            if (WriteSector(sectors + std::size_t(i) * 2352u, firstSector + i) != 0) return -1;
+            if (WriteSector(sectors + std::size_t(i) * 2352u, firstSector + i) != 0)
+                return -1;
         return 0;
     }
     // Finishes the image. Returns 0, or −1 on failure (ErrorText() says why).

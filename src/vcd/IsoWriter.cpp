@@ -31,9 +31,13 @@ constexpr std::uint32_t kReservedAreaEnd = 150;
 constexpr std::uint32_t kDotRecordSize = 48; // 34 bytes of record + 14 bytes of CD-XA field
 constexpr std::uint32_t kXaFieldSize = 14;
 
-std::uint32_t SectorsFor(std::uint32_t bytes) { return (bytes + kSectorData - 1) / kSectorData; }
+std::uint32_t SectorsFor(std::uint32_t bytes)
+{
+    return (bytes + kSectorData - 1) / kSectorData;
+}
 
-std::tm FixedInstant() {
+std::tm FixedInstant()
+{
     const std::time_t t = static_cast<std::time_t>(kFileSystemInstant);
     std::tm tm{};
     gmtime_r(&t, &tm);
@@ -41,16 +45,19 @@ std::tm FixedInstant() {
 }
 
 // Size of a child's directory record (ISO 9660 9.1) with its CD-XA field.
-std::uint32_t RecordSize(std::size_t identifierLength) {
+std::uint32_t RecordSize(std::size_t identifierLength)
+{
     return static_cast<std::uint32_t>(33 + identifierLength + (identifierLength % 2 == 0 ? 1 : 0) + kXaFieldSize);
 }
 
-std::string RecordIdentifier(const DirectoryNode& node) {
+std::string RecordIdentifier(const DirectoryNode& node)
+{
     return node.isDirectory ? node.name : node.name + ";1";
 }
 
 // The recording time of every directory record (ISO 9660 9.1.5).
-void SetRecordingTime(std::uint8_t (&recorded)[7]) {
+void SetRecordingTime(std::uint8_t (&recorded)[7])
+{
     const std::tm tm = FixedInstant();
     recorded[0] = static_cast<std::uint8_t>(tm.tm_year);
     recorded[1] = static_cast<std::uint8_t>(tm.tm_mon + 1);
@@ -63,7 +70,8 @@ void SetRecordingTime(std::uint8_t (&recorded)[7]) {
 
 // Writes one directory record with its CD-XA system use field; returns its length.
 std::uint32_t WriteRecord(std::uint8_t* p, const DirectoryNode& node, const std::uint8_t* identifier,
-                          std::size_t identifierLength, std::uint16_t xaAttributes, std::uint8_t xaFileNumber) {
+                          std::size_t identifierLength, std::uint16_t xaAttributes, std::uint8_t xaFileNumber)
+{
     const std::uint32_t length = RecordSize(identifierLength);
     std::memset(p, 0, length);
     iso9660::DirectoryRecordHead head;
@@ -84,7 +92,8 @@ std::uint32_t WriteRecord(std::uint8_t* p, const DirectoryNode& node, const std:
     return length;
 }
 
-DirectoryNode MakeDirectory(const std::string& name) {
+DirectoryNode MakeDirectory(const std::string& name)
+{
     DirectoryNode node;
     node.isDirectory = true;
     node.name = name;
@@ -92,16 +101,19 @@ DirectoryNode MakeDirectory(const std::string& name) {
     return node;
 }
 
-DirectoryNode& ChildDirectory(DirectoryNode& parent, const std::string& name) {
+DirectoryNode& ChildDirectory(DirectoryNode& parent, const std::string& name)
+{
     for (DirectoryNode& child : parent.children)
-        if (child.isDirectory && child.name == name) return child;
+        if (child.isDirectory && child.name == name)
+            return child;
     parent.children.push_back(MakeDirectory(name));
     return parent.children.back();
 }
 
 // Adds a file under a "/"-separated path, creating missing directories.
 void AddFile(DirectoryNode& root, const std::string& path, std::uint32_t extent, std::uint32_t size, bool form2,
-             std::uint8_t fileNumber) {
+             std::uint8_t fileNumber)
+{
     DirectoryNode* directory = &root;
     std::size_t start = 0;
     for (std::size_t slash; (slash = path.find('/', start)) != std::string::npos; start = slash + 1)
@@ -115,27 +127,33 @@ void AddFile(DirectoryNode& root, const std::string& path, std::uint32_t extent,
     directory->children.push_back(std::move(file));
 }
 
-void SortTree(DirectoryNode& directory) {
+void SortTree(DirectoryNode& directory)
+{
     std::sort(directory.children.begin(), directory.children.end(),
               [](const DirectoryNode& a, const DirectoryNode& b) { return a.name < b.name; });
     for (DirectoryNode& child : directory.children)
-        if (child.isDirectory) SortTree(child);
+        if (child.isDirectory)
+            SortTree(child);
 }
 
-void SizeDirectories(DirectoryNode& directory, std::uint32_t& totalSectors) {
+void SizeDirectories(DirectoryNode& directory, std::uint32_t& totalSectors)
+{
     directory.size = DirectorySize(directory);
     totalSectors += directory.size / kSectorData;
     for (DirectoryNode& child : directory.children)
-        if (child.isDirectory) SizeDirectories(child, totalSectors);
+        if (child.isDirectory)
+            SizeDirectories(child, totalSectors);
 }
 
 // Depth-first in name order: every directory right after its parent, each subtree whole
 // before the next sibling.
-void AssignDirectoryExtents(DirectoryNode& directory, std::uint32_t& next) {
+void AssignDirectoryExtents(DirectoryNode& directory, std::uint32_t& next)
+{
     directory.extent = next;
     next += directory.size / kSectorData;
     for (DirectoryNode& child : directory.children)
-        if (child.isDirectory) AssignDirectoryExtents(child, next);
+        if (child.isDirectory)
+            AssignDirectoryExtents(child, next);
 }
 
 // Breadth-first list of directories with their parent's number (from 1).
@@ -143,15 +161,18 @@ struct PathEntry {
     const DirectoryNode* directory;
     std::uint32_t parentNumber;
 };
-std::vector<PathEntry> PathOrder(const DirectoryNode& root) {
+std::vector<PathEntry> PathOrder(const DirectoryNode& root)
+{
     std::vector<PathEntry> order{{&root, 1}};
     for (std::size_t i = 0; i < order.size(); ++i)
         for (const DirectoryNode& child : order[i].directory->children)
-            if (child.isDirectory) order.push_back({&child, static_cast<std::uint32_t>(i + 1)});
+            if (child.isDirectory)
+                order.push_back({&child, static_cast<std::uint32_t>(i + 1)});
     return order;
 }
 
-std::uint32_t PathRecordSize(const DirectoryNode& directory, bool isRoot) {
+std::uint32_t PathRecordSize(const DirectoryNode& directory, bool isRoot)
+{
     const std::size_t length = isRoot ? 1 : directory.name.size();
     return static_cast<std::uint32_t>(8 + length + (length % 2));
 }
@@ -159,30 +180,40 @@ std::uint32_t PathRecordSize(const DirectoryNode& directory, bool isRoot) {
 // Sector usage map with first-fit allocation.
 class SectorMap {
 public:
-    explicit SectorMap(std::vector<bool>& used) : used_(used) {}
-    void Mark(std::uint32_t first, std::uint32_t count, bool value = true) {
-        if (used_.size() < std::size_t(first) + count) used_.resize(std::size_t(first) + count, false);
+    explicit SectorMap(std::vector<bool>& used) : used_(used) { }
+    void Mark(std::uint32_t first, std::uint32_t count, bool value = true)
+    {
+        if (used_.size() < std::size_t(first) + count)
+            used_.resize(std::size_t(first) + count, false);
         std::fill(used_.begin() + first, used_.begin() + first + count, value);
-        if (!value) lowestFree_ = std::min(lowestFree_, first);
+        if (!value)
+            lowestFree_ = std::min(lowestFree_, first);
     }
-    bool Free(std::uint32_t first, std::uint32_t count) const {
+    bool Free(std::uint32_t first, std::uint32_t count) const
+    {
         for (std::uint32_t s = first; s < first + count; ++s)
-            if (s < used_.size() && used_[s]) return false;
+            if (s < used_.size() && used_[s])
+                return false;
         return true;
     }
-    std::uint32_t FirstFit(std::uint32_t count) {
+    std::uint32_t FirstFit(std::uint32_t count)
+    {
         // Every sector below lowestFree_ is used, so the search may start there.
-        while (lowestFree_ < used_.size() && used_[lowestFree_]) ++lowestFree_;
+        while (lowestFree_ < used_.size() && used_[lowestFree_])
+            ++lowestFree_;
         std::uint32_t run = 0;
         for (std::uint32_t s = lowestFree_; s < used_.size(); ++s) {
             run = used_[s] ? 0 : run + 1;
-            if (run == count) return s + 1 - count;
+            if (run == count)
+                return s + 1 - count;
         }
         return static_cast<std::uint32_t>(used_.size()) - run;
     }
-    std::uint32_t HighestUsed() const {
+    std::uint32_t HighestUsed() const
+    {
         for (std::size_t s = used_.size(); s > 0; --s)
-            if (used_[s - 1]) return static_cast<std::uint32_t>(s - 1);
+            if (used_[s - 1])
+                return static_cast<std::uint32_t>(s - 1);
         return 0;
     }
 
@@ -192,7 +223,8 @@ private:
 };
 
 int AddBlock(ImagePlacement& placement, SectorMap& map, const std::string& name, std::uint32_t first,
-             std::uint32_t count, std::uint8_t endFlag, std::uint8_t fileNumber) {
+             std::uint32_t count, std::uint8_t endFlag, std::uint8_t fileNumber)
+{
     SystemBlock block;
     block.name = name;
     block.firstSector = first;
@@ -204,31 +236,38 @@ int AddBlock(ImagePlacement& placement, SectorMap& map, const std::string& name,
     return static_cast<int>(placement.blocks.size() - 1);
 }
 
-void CollectDirectories(DirectoryNode& directory, std::vector<DirectoryNode*>& out) {
+void CollectDirectories(DirectoryNode& directory, std::vector<DirectoryNode*>& out)
+{
     out.push_back(&directory);
     for (DirectoryNode& child : directory.children)
-        if (child.isDirectory) CollectDirectories(child, out);
+        if (child.isDirectory)
+            CollectDirectories(child, out);
 }
 
-std::string Grouped(unsigned long long value) {
+std::string Grouped(unsigned long long value)
+{
     std::string digits = std::to_string(value);
-    for (int i = static_cast<int>(digits.size()) - 3; i > 0; i -= 3) digits.insert(static_cast<std::size_t>(i), ",");
+    for (int i = static_cast<int>(digits.size()) - 3; i > 0; i -= 3)
+        digits.insert(static_cast<std::size_t>(i), ",");
     return digits;
 }
 
 } // namespace
 
-std::uint32_t DirectorySize(const DirectoryNode& directory) {
+std::uint32_t DirectorySize(const DirectoryNode& directory)
+{
     std::uint32_t position = 2 * kDotRecordSize;
     for (const DirectoryNode& child : directory.children) {
         const std::uint32_t size = RecordSize(RecordIdentifier(child).size());
-        if (position % kSectorData + size > kSectorData) position = (position / kSectorData + 1) * kSectorData;
+        if (position % kSectorData + size > kSectorData)
+            position = (position / kSectorData + 1) * kSectorData;
         position += size;
     }
     return SectorsFor(position) * kSectorData;
 }
 
-std::uint32_t PlaceImage(VideoCdLayout& layout) {
+std::uint32_t PlaceImage(VideoCdLayout& layout)
+{
     ImagePlacement& p = layout.placement;
     const std::uint32_t psdSize = p.psdSize, psdExtendedSize = p.psdExtendedSize;
     p = ImagePlacement{};
@@ -242,7 +281,8 @@ std::uint32_t PlaceImage(VideoCdLayout& layout) {
     map.Mark(kDirectoryAreaStart, kDirectoryAreaEnd - kDirectoryAreaStart); // held until the directories are sized
 
     p.pvdBlock = AddBlock(p, map, "primary volume descriptor", kPvdSector, 1, kDescriptorEndFlag, 0);
-    p.terminatorBlock = AddBlock(p, map, "volume descriptor set terminator", kTerminatorSector, 1, kDescriptorEndFlag, 0);
+    p.terminatorBlock =
+        AddBlock(p, map, "volume descriptor set terminator", kTerminatorSector, 1, kDescriptorEndFlag, 0);
     p.infoBlock = AddBlock(p, map, "INFO.VCD", kInfoSector, 1, kControlFileEndFlag, 0);
     p.entriesBlock = AddBlock(p, map, "ENTRIES.VCD", kEntriesSector, 1, kControlFileEndFlag, 0);
     if (pbc) {
@@ -262,7 +302,8 @@ std::uint32_t PlaceImage(VideoCdLayout& layout) {
         p.segmentAreaEnd = std::max(p.segmentAreaEnd, item.firstSector + count);
     }
     if (pbc) {
-        p.lotExtendedBlock = AddBlock(p, map, "LOT_X.VCD", map.FirstFit(kLotSectors), kLotSectors, kControlFileEndFlag, 1);
+        p.lotExtendedBlock =
+            AddBlock(p, map, "LOT_X.VCD", map.FirstFit(kLotSectors), kLotSectors, kControlFileEndFlag, 1);
         const std::uint32_t sectors = std::max<std::uint32_t>(SectorsFor(p.psdExtendedSize), 1);
         p.psdExtendedBlock = AddBlock(p, map, "PSD_X.VCD", map.FirstFit(sectors), sectors, kControlFileEndFlag, 1);
     }
@@ -271,8 +312,10 @@ std::uint32_t PlaceImage(VideoCdLayout& layout) {
     // Directory tree; extents of files inside the ISO area are known now, those of the
     // MPEG track files once the ISO area size is.
     p.root = MakeDirectory("");
-    for (const char* name : {"EXT", "MPEGAV", "VCD"}) ChildDirectory(p.root, name);
-    if (!layout.segments.empty()) ChildDirectory(p.root, "SEGMENT");
+    for (const char* name : {"EXT", "MPEGAV", "VCD"})
+        ChildDirectory(p.root, name);
+    if (!layout.segments.empty())
+        ChildDirectory(p.root, "SEGMENT");
     AddFile(p.root, "VCD/INFO.VCD", kInfoSector, kInfoFileSize, false, 0);
     AddFile(p.root, "VCD/ENTRIES.VCD", kEntriesSector, kEntriesFileSize, false, 0);
     if (pbc) {
@@ -315,30 +358,37 @@ std::uint32_t PlaceImage(VideoCdLayout& layout) {
     CollectDirectories(p.root, directories);
     for (DirectoryNode* directory : directories) {
         directory->blockIndex = static_cast<std::uint32_t>(p.blocks.size());
-        AddBlock(p, map, directory->name.empty() ? "root directory" : directory->name + " directory",
-                 directory->extent, directory->size / kSectorData, kDescriptorEndFlag, 0);
+        AddBlock(p, map, directory->name.empty() ? "root directory" : directory->name + " directory", directory->extent,
+                 directory->size / kSectorData, kDescriptorEndFlag, 0);
     }
-    p.pathLittleBlock = AddBlock(p, map, "little-endian path table", directoryStart + directorySectors, 1, kDescriptorEndFlag, 0);
-    p.pathBigBlock = AddBlock(p, map, "big-endian path table", directoryStart + directorySectors + 1, 1, kDescriptorEndFlag, 0);
+    p.pathLittleBlock =
+        AddBlock(p, map, "little-endian path table", directoryStart + directorySectors, 1, kDescriptorEndFlag, 0);
+    p.pathBigBlock =
+        AddBlock(p, map, "big-endian path table", directoryStart + directorySectors + 1, 1, kDescriptorEndFlag, 0);
 
     p.isoAreaSize = std::max(map.HighestUsed() + 1, kMinimumIsoAreaSize);
     for (DirectoryNode& directory : p.root.children) {
-        if (directory.name != "MPEGAV") continue;
+        if (directory.name != "MPEGAV")
+            continue;
         for (DirectoryNode& file : directory.children) {
             unsigned number = 0;
-            if (std::sscanf(file.name.c_str(), "AVSEQ%2u", &number) == 1 && number >= 1 && number <= layout.sequences.size())
+            if (std::sscanf(file.name.c_str(), "AVSEQ%2u", &number) == 1 && number >= 1 &&
+                number <= layout.sequences.size())
                 file.extent = p.isoAreaSize + layout.sequences[number - 1].relativeStart;
         }
     }
     std::uint32_t pathTableSize = 0;
-    for (const PathEntry& entry : PathOrder(p.root)) pathTableSize += PathRecordSize(*entry.directory, entry.directory == &p.root);
+    for (const PathEntry& entry : PathOrder(p.root))
+        pathTableSize += PathRecordSize(*entry.directory, entry.directory == &p.root);
     p.pathTableSize = pathTableSize;
     return p.isoAreaSize;
 }
 
-void FillSystemBlocks(VideoCdLayout& layout) {
+void FillSystemBlocks(VideoCdLayout& layout)
+{
     ImagePlacement& p = layout.placement;
-    for (SystemBlock& block : p.blocks) block.data.assign(std::size_t(block.sectorCount) * kSectorData, 0);
+    for (SystemBlock& block : p.blocks)
+        block.data.assign(std::size_t(block.sectorCount) * kSectorData, 0);
 
     // Directories.
     std::vector<DirectoryNode*> directories;
@@ -348,7 +398,8 @@ void FillSystemBlocks(VideoCdLayout& layout) {
         for (DirectoryNode& child : directories[i]->children)
             if (child.isDirectory)
                 for (std::size_t j = 0; j < directories.size(); ++j)
-                    if (directories[j] == &child) parents[j] = directories[i];
+                    if (directories[j] == &child)
+                        parents[j] = directories[i];
     for (std::size_t i = 0; i < directories.size(); ++i) {
         const DirectoryNode& directory = *directories[i];
         std::uint8_t* data = p.blocks[directory.blockIndex].data.data();
@@ -360,7 +411,8 @@ void FillSystemBlocks(VideoCdLayout& layout) {
         for (const DirectoryNode& child : directory.children) {
             const std::string identifier = RecordIdentifier(child);
             const std::uint32_t size = RecordSize(identifier.size());
-            if (position % kSectorData + size > kSectorData) position = (position / kSectorData + 1) * kSectorData;
+            if (position % kSectorData + size > kSectorData)
+                position = (position / kSectorData + 1) * kSectorData;
             position += WriteRecord(data + position, child, reinterpret_cast<const std::uint8_t*>(identifier.data()),
                                     identifier.size(), child.xaAttributes, child.xaFileNumber);
         }
@@ -374,7 +426,8 @@ void FillSystemBlocks(VideoCdLayout& layout) {
         for (const PathEntry& entry : order) {
             const bool isRoot = entry.directory == &p.root;
             const std::size_t length = isRoot ? 1 : entry.directory->name.size();
-            if (position + PathRecordSize(*entry.directory, isRoot) > kSectorData) break;
+            if (position + PathRecordSize(*entry.directory, isRoot) > kSectorData)
+                break;
             std::uint8_t* r = d + position;
             if (big) {
                 iso9660::BigPathTableRecordHead head;
@@ -389,7 +442,8 @@ void FillSystemBlocks(VideoCdLayout& layout) {
                 head.parentNumber.Set(entry.parentNumber);
                 StoreRecord(r, head);
             }
-            if (!isRoot) std::memcpy(r + sizeof(iso9660::LittlePathTableRecordHead), entry.directory->name.data(), length);
+            if (!isRoot)
+                std::memcpy(r + sizeof(iso9660::LittlePathTableRecordHead), entry.directory->name.data(), length);
             position += PathRecordSize(*entry.directory, isRoot);
         }
     }
@@ -415,7 +469,8 @@ void FillSystemBlocks(VideoCdLayout& layout) {
         pvd.volumeSetIdentifier.Set("");
         pvd.publisherIdentifier.Set(layout.publisherIdentifier);
         std::string preparer = "LV_VCD version 1.0";
-        for (char& c : preparer) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+        for (char& c : preparer)
+            c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
         pvd.preparerIdentifier.Set(preparer);
         pvd.applicationIdentifier.Set(layout.applicationIdentifier);
         pvd.copyrightFileIdentifier.Set("");
@@ -445,7 +500,8 @@ void FillSystemBlocks(VideoCdLayout& layout) {
     }
 }
 
-long ComputeLayout(VideoCdLayout& layout) {
+long ComputeLayout(VideoCdLayout& layout)
+{
     layout.errorText.clear();
     layout.placement = ImagePlacement{};
     auto refuse = [&](const std::string& text) {
@@ -509,10 +565,12 @@ namespace {
 class SectorWriter {
 public:
     SectorWriter(VideoCdLayout& layout, ImageSink& sink, const WriteProgressCallback& progress)
-        : layout_(layout), sink_(sink), progress_(progress), run_(kRunSectors * kRawSectorSize) {}
+        : layout_(layout), sink_(sink), progress_(progress), run_(kRunSectors * kRawSectorSize)
+    { }
 
     std::uint32_t Next() const { return next_; }
-    void SetNext(std::uint32_t next) {
+    void SetNext(std::uint32_t next)
+    {
         first_ = next_ = next;
         count_ = 0;
     }
@@ -520,28 +578,36 @@ public:
     // Where the user data of the next sector goes (2,048 or 2,324 bytes).
     std::uint8_t* Payload() { return run_.data() + std::size_t(count_) * kRawSectorSize + 24; }
 
-    bool Commit(std::uint8_t fileNumber, std::uint8_t channel, std::uint8_t submode, std::uint8_t coding) {
-        FinishMode2Sector(run_.data() + std::size_t(count_) * kRawSectorSize, next_, fileNumber, channel, submode, coding);
+    bool Commit(std::uint8_t fileNumber, std::uint8_t channel, std::uint8_t submode, std::uint8_t coding)
+    {
+        FinishMode2Sector(run_.data() + std::size_t(count_) * kRawSectorSize, next_, fileNumber, channel, submode,
+                          coding);
         ++count_;
         ++next_;
         // The callback sees every sector it is told of already with the sink.
         const bool report = progress_ && next_ % 512 == 0;
-        if ((count_ == kRunSectors || report) && !Finish()) return false;
+        if ((count_ == kRunSectors || report) && !Finish())
+            return false;
         if (report && progress_(next_, layout_.placement.totalSectors) != 0)
             return Fail("Writing the disc image was cancelled.");
         return true;
     }
 
     bool Write(const std::uint8_t* data, std::uint8_t fileNumber, std::uint8_t channel, std::uint8_t submode,
-               std::uint8_t coding) {
+               std::uint8_t coding)
+    {
         const std::size_t size = (submode & kSubmodeForm2) ? kForm2DataSize : kForm1DataSize;
-        if (data) std::memcpy(Payload(), data, size);
-        else std::memset(Payload(), 0, size);
+        if (data)
+            std::memcpy(Payload(), data, size);
+        else
+            std::memset(Payload(), 0, size);
         return Commit(fileNumber, channel, submode, coding);
     }
 
-    bool Finish() {
-        if (count_ == 0) return true;
+    bool Finish()
+    {
+        if (count_ == 0)
+            return true;
         if (sink_.WriteSectors(run_.data(), first_, count_) != 0) {
             const std::string why = sink_.ErrorText();
             return Fail(why.empty() ? "The image sink could not take sector " + Grouped(first_) + "." : why);
@@ -550,7 +616,8 @@ public:
         count_ = 0;
         return true;
     }
-    bool Fail(const std::string& text) {
+    bool Fail(const std::string& text)
+    {
         layout_.errorText = text;
         return false;
     }
@@ -568,11 +635,14 @@ private:
 
 // Stream index of the first video PES packet inside a pack, or −1. Used when a packet's
 // flags name more than one video stream (a system header lists every stream of the file).
-int FirstVideoPesStream(const std::uint8_t* data, std::size_t length) {
+int FirstVideoPesStream(const std::uint8_t* data, std::size_t length)
+{
     std::size_t p = 0;
-    if (length < 12 || data[0] != 0 || data[1] != 0 || data[2] != 1 || data[3] != 0xBA) return -1;
+    if (length < 12 || data[0] != 0 || data[1] != 0 || data[2] != 1 || data[3] != 0xBA)
+        return -1;
     if ((data[4] & 0xC0) == 0x40) { // ISO/IEC 13818-1 pack header
-        if (length < 14) return -1;
+        if (length < 14)
+            return -1;
         p = 14 + (data[13] & 7u);
     } else {
         p = 12;
@@ -581,49 +651,60 @@ int FirstVideoPesStream(const std::uint8_t* data, std::size_t length) {
         const std::uint8_t id = data[p + 3];
         if (id >= kMpegFirstVideoStreamId && id < kMpegFirstVideoStreamId + kMpegVideoStreamCount)
             return id - kMpegFirstVideoStreamId;
-        if (id < 0xBB) break;
+        if (id < 0xBB)
+            break;
         p += 6 + (std::size_t(data[p + 4]) << 8 | data[p + 5]);
     }
     return -1;
 }
 
-int VideoStreamOf(const PacketInfo& info, const std::uint8_t* data) {
+int VideoStreamOf(const PacketInfo& info, const std::uint8_t* data)
+{
     int count = 0, last = -1;
     for (int s = 0; s < kMpegVideoStreamCount; ++s)
         if (info.video[s]) {
             ++count;
-            if (last < 0) last = s;
+            if (last < 0)
+                last = s;
         }
     if (count > 1) {
         const int pes = FirstVideoPesStream(data, info.length);
-        if (pes >= 0) return pes;
+        if (pes >= 0)
+            return pes;
     }
     return last;
 }
 
-bool HoldsSequenceEnd(const std::uint8_t* data) {
+bool HoldsSequenceEnd(const std::uint8_t* data)
+{
     // Looks for the last byte of 00 00 01 B7 with memchr: still packets are mostly picture
     // data, and a byte-wise scan of every one would cost as much as the sector's EDC.
     const std::uint8_t* p = data + 3;
     const std::uint8_t* end = data + kForm2DataSize;
     while (p < end) {
         const void* hit = std::memchr(p, 0xB7, static_cast<std::size_t>(end - p));
-        if (!hit) return false;
+        if (!hit)
+            return false;
         const std::uint8_t* b = static_cast<const std::uint8_t*>(hit);
-        if (b[-3] == 0 && b[-2] == 0 && b[-1] == 1) return true;
+        if (b[-3] == 0 && b[-2] == 0 && b[-1] == 1)
+            return true;
         p = b + 1;
     }
     return false;
 }
 
 // Returns the trigger flag for a packet and uses up the pause points it passes.
-std::uint8_t Trigger(const PacketInfo& info, const std::vector<PausePoint>& pauses, std::size_t& next) {
-    if (!info.hasPresentationTime || next >= pauses.size() || info.presentationTime < pauses[next].time) return 0;
-    while (next < pauses.size() && pauses[next].time <= info.presentationTime) ++next;
+std::uint8_t Trigger(const PacketInfo& info, const std::vector<PausePoint>& pauses, std::size_t& next)
+{
+    if (!info.hasPresentationTime || next >= pauses.size() || info.presentationTime < pauses[next].time)
+        return 0;
+    while (next < pauses.size() && pauses[next].time <= info.presentationTime)
+        ++next;
     return kSubmodeTrigger;
 }
 
-bool WriteSegment(VideoCdLayout& layout, SegmentItem& item, SectorWriter& writer) {
+bool WriteSegment(VideoCdLayout& layout, SegmentItem& item, SectorWriter& writer)
+{
     PacketInfo info;
     std::size_t nextPause = 0;
     const std::string path = item.source ? item.source->Path() : std::string();
@@ -631,9 +712,12 @@ bool WriteSegment(VideoCdLayout& layout, SegmentItem& item, SectorWriter& writer
         // The packet is read straight into its sector.
         std::uint8_t* packet = writer.Payload();
         if (!item.source || ReadPacket(*item.source, i, packet, &info) != 0) {
-            if (item.source) CloseMpegSource(*item.source);
-            return writer.Fail("The segment file \"" + path + "\" can no longer be read or has changed since it was "
-                               "scanned (packet " + std::to_string(i + 1) + " of " + std::to_string(item.packetCount) + ").");
+            if (item.source)
+                CloseMpegSource(*item.source);
+            return writer.Fail("The segment file \"" + path +
+                               "\" can no longer be read or has changed since it was "
+                               "scanned (packet " +
+                               std::to_string(i + 1) + " of " + std::to_string(item.packetCount) + ").");
         }
         std::uint8_t submode = 0x60, coding = 0, channel = 0;
         switch (GetPacketKind(info)) {
@@ -643,7 +727,8 @@ bool WriteSegment(VideoCdLayout& layout, SegmentItem& item, SectorWriter& writer
             submode = 0x62;
             coding = codings[stream];
             channel = static_cast<std::uint8_t>(stream + 1);
-            if (stream != kMotionVideo && HoldsSequenceEnd(packet)) submode |= kSubmodeEndOfRecord;
+            if (stream != kMotionVideo && HoldsSequenceEnd(packet))
+                submode |= kSubmodeEndOfRecord;
             break;
         }
         case PacketKind::Audio:
@@ -651,10 +736,12 @@ bool WriteSegment(VideoCdLayout& layout, SegmentItem& item, SectorWriter& writer
             coding = 0x7F;
             channel = 1;
             break;
-        default: break;
+        default:
+            break;
         }
         submode |= Trigger(info, item.pausePoints, nextPause);
-        if (i + 1 == item.packetCount) submode |= kSubmodeEndOfFile;
+        if (i + 1 == item.packetCount)
+            submode |= kSubmodeEndOfFile;
         if (!writer.Commit(1, channel, submode, coding)) {
             CloseMpegSource(*item.source);
             return false;
@@ -662,27 +749,31 @@ bool WriteSegment(VideoCdLayout& layout, SegmentItem& item, SectorWriter& writer
     }
     CloseMpegSource(*item.source);
     for (std::uint32_t i = item.packetCount; i < item.units * kSectorsPerSegmentUnit; ++i)
-        if (!writer.Write(nullptr, 1, 0, 0x60, 0)) return false;
+        if (!writer.Write(nullptr, 1, 0, 0x60, 0))
+            return false;
     (void)layout;
     return true;
 }
 
 } // namespace
 
-int WriteIsoTrack(VideoCdLayout& layout, ImageSink& sink, const WriteProgressCallback& progress) {
+int WriteIsoTrack(VideoCdLayout& layout, ImageSink& sink, const WriteProgressCallback& progress)
+{
     SectorWriter writer(layout, sink, progress);
     const ImagePlacement& p = layout.placement;
     std::vector<int> blockOf(p.isoAreaSize, -1);
     for (std::size_t b = 0; b < p.blocks.size(); ++b)
         for (std::uint32_t s = 0; s < p.blocks[b].sectorCount; ++s) {
             const std::uint32_t sector = p.blocks[b].firstSector + s;
-            if (sector < blockOf.size()) blockOf[sector] = static_cast<int>(b);
+            if (sector < blockOf.size())
+                blockOf[sector] = static_cast<int>(b);
         }
     std::size_t segment = 0;
     for (std::uint32_t s = 0; s < p.isoAreaSize;) {
         if (segment < layout.segments.size() && layout.segments[segment].firstSector == s) {
             SegmentItem& item = layout.segments[segment++];
-            if (!WriteSegment(layout, item, writer)) return 1;
+            if (!WriteSegment(layout, item, writer))
+                return 1;
             s += item.units * kSectorsPerSegmentUnit;
             continue;
         }
@@ -695,23 +786,29 @@ int WriteIsoTrack(VideoCdLayout& layout, ImageSink& sink, const WriteProgressCal
             const std::uint32_t offset = s - block.firstSector;
             data = block.data.data() + std::size_t(offset) * kSectorData;
             fileNumber = block.fileNumber;
-            if (offset + 1 == block.sectorCount) submode |= block.endFlag;
+            if (offset + 1 == block.sectorCount)
+                submode |= block.endFlag;
         }
-        if (!writer.Write(data, fileNumber, 0, submode, 0)) return 1;
+        if (!writer.Write(data, fileNumber, 0, submode, 0))
+            return 1;
         ++s;
     }
     return writer.Finish() ? 0 : 1;
 }
 
-int WriteMpegTrack(VideoCdLayout& layout, std::size_t trackIndex, ImageSink& sink, const WriteProgressCallback& progress) {
+int WriteMpegTrack(VideoCdLayout& layout, std::size_t trackIndex, ImageSink& sink,
+                   const WriteProgressCallback& progress)
+{
     SectorWriter writer(layout, sink, progress);
     SequenceItem& item = layout.sequences[trackIndex];
     const auto k = static_cast<std::uint8_t>(trackIndex + 1);
     writer.SetNext(layout.placement.isoAreaSize + item.relativeStart - layout.trackPregap);
     for (std::uint32_t i = 0; i < layout.trackPregap; ++i)
-        if (!writer.Write(nullptr, 0, 0, kSubmodeForm2, 0)) return 1;
+        if (!writer.Write(nullptr, 0, 0, kSubmodeForm2, 0))
+            return 1;
     for (std::uint32_t i = 0; i < layout.trackFrontMargin; ++i)
-        if (!writer.Write(nullptr, k, 0, 0x60, 0)) return 1;
+        if (!writer.Write(nullptr, k, 0, 0x60, 0))
+            return 1;
 
     PacketInfo info;
     std::size_t nextPause = 0;
@@ -719,30 +816,47 @@ int WriteMpegTrack(VideoCdLayout& layout, std::size_t trackIndex, ImageSink& sin
     const std::string path = source ? source->Path() : std::string();
     for (std::uint32_t i = 0; i < item.packetCount; ++i) {
         if (!source || ReadPacket(*source, i, writer.Payload(), &info) != 0) {
-            if (source) CloseMpegSource(*source);
-            return writer.Fail("The MPEG track file \"" + path + "\" can no longer be read or has changed since it "
-                               "was scanned (packet " + std::to_string(i + 1) + " of " + std::to_string(item.packetCount) + ")."), 1;
+            if (source)
+                CloseMpegSource(*source);
+            return writer.Fail("The MPEG track file \"" + path +
+                               "\" can no longer be read or has changed since it "
+                               "was scanned (packet " +
+                               std::to_string(i + 1) + " of " + std::to_string(item.packetCount) + ")."),
+                   1;
         }
         std::uint8_t submode = 0x60, coding = 0, channel = 0;
         switch (GetPacketKind(info)) {
-        case PacketKind::Video: submode = 0x62; channel = 1; coding = 0x0F; break;
+        case PacketKind::Video:
+            submode = 0x62;
+            channel = 1;
+            coding = 0x0F;
+            break;
         case PacketKind::Audio:
             submode = 0x64;
             coding = 0x7F;
             channel = info.audio[0] ? 1 : 2;
             break;
-        case PacketKind::OverlayGraphics: submode = 0x62; channel = 2; coding = 0x0F; break;
+        case PacketKind::OverlayGraphics:
+            submode = 0x62;
+            channel = 2;
+            coding = 0x0F;
+            break;
         case PacketKind::Zero:
-        case PacketKind::Empty: break;
+        case PacketKind::Empty:
+            break;
         case PacketKind::Invalid:
             CloseMpegSource(*source);
-            return writer.Fail("The MPEG track file \"" + path + "\" holds a packet that is not part of a program "
-                               "stream (packet " + std::to_string(i + 1) + ")."), 1;
+            return writer.Fail("The MPEG track file \"" + path +
+                               "\" holds a packet that is not part of a program "
+                               "stream (packet " +
+                               std::to_string(i + 1) + ")."),
+                   1;
         }
         submode |= Trigger(info, item.pausePoints, nextPause);
         if (i + 1 == item.packetCount) {
             submode |= kSubmodeEndOfRecord;
-            if (layout.trackRearMargin == 0) submode |= kSubmodeEndOfFile;
+            if (layout.trackRearMargin == 0)
+                submode |= kSubmodeEndOfFile;
         }
         if (!writer.Commit(k, channel, submode, coding)) {
             CloseMpegSource(*source);
@@ -752,12 +866,14 @@ int WriteMpegTrack(VideoCdLayout& layout, std::size_t trackIndex, ImageSink& sin
     CloseMpegSource(*source);
     for (std::uint32_t i = 0; i < layout.trackRearMargin; ++i) {
         const std::uint8_t submode = i + 1 == layout.trackRearMargin ? 0xE0 : 0x60;
-        if (!writer.Write(nullptr, k, 0, submode, 0)) return 1;
+        if (!writer.Write(nullptr, k, 0, submode, 0))
+            return 1;
     }
     return writer.Finish() ? 0 : 1;
 }
 
-int WriteImage(VideoCdLayout& layout, ImageSink& sink, const WriteProgressCallback& progress) {
+int WriteImage(VideoCdLayout& layout, ImageSink& sink, const WriteProgressCallback& progress)
+{
     if (!layout.placement.computed) {
         layout.errorText = "The disc layout has not been computed.";
         return -1;
@@ -769,15 +885,19 @@ int WriteImage(VideoCdLayout& layout, ImageSink& sink, const WriteProgressCallba
         layout.errorText = why.empty() ? "The image sink refused the track list." : why;
         return 1;
     }
-    if (WriteIsoTrack(layout, sink, progress) != 0) return 1;
+    if (WriteIsoTrack(layout, sink, progress) != 0)
+        return 1;
     for (std::size_t t = 0; t < layout.sequences.size(); ++t)
-        if (WriteMpegTrack(layout, t, sink, progress) != 0) return 1;
+        if (WriteMpegTrack(layout, t, sink, progress) != 0)
+            return 1;
     {
         SectorWriter writer(layout, sink, progress);
         writer.SetNext(layout.placement.totalSectors - layout.leadOutPregap);
         for (std::uint32_t i = 0; i < layout.leadOutPregap; ++i)
-            if (!writer.Write(nullptr, 0, 0, kSubmodeForm2, 0)) return 1;
-        if (!writer.Finish()) return 1;
+            if (!writer.Write(nullptr, 0, 0, kSubmodeForm2, 0))
+                return 1;
+        if (!writer.Finish())
+            return 1;
     }
     if (sink.CloseSink() != 0) {
         const std::string why = sink.ErrorText();

@@ -59,8 +59,8 @@ struct FrameRate {
     int numerator;
     int denominator;
 };
-constexpr FrameRate kFrameRates[9] = {{0, 1},     {24000, 1001}, {24, 1},       {25, 1}, {30000, 1001},
-                                      {30, 1},    {50, 1},       {60000, 1001}, {60, 1}};
+constexpr FrameRate kFrameRates[9] = {{0, 1},  {24000, 1001}, {24, 1},       {25, 1}, {30000, 1001},
+                                      {30, 1}, {50, 1},       {60000, 1001}, {60, 1}};
 
 // Audio bit rates in kbit/s by version, layer and index (11172-3, 2.4.2.3; 13818-3,
 // 2.4.2.3 for the lower sampling rates, whose layers II and III share one row).
@@ -76,14 +76,14 @@ constexpr int kMpeg2BitRates[2][15] = {
 constexpr int kSamplingRates[3][3] = {
     {44100, 48000, 32000}, // MPEG-1
     {22050, 24000, 16000}, // MPEG-2
-    {11025, 12000, 8000},  // MPEG 2.5
+    {11025, 12000, 8000}, // MPEG 2.5
 };
 
 std::uint64_t ReadTimeStamp(const std::uint8_t* b)
 {
-    return (static_cast<std::uint64_t>((b[0] >> 1) & 0x07) << 30) |
-           (static_cast<std::uint64_t>(b[1]) << 22) | (static_cast<std::uint64_t>(b[2] >> 1) << 15) |
-           (static_cast<std::uint64_t>(b[3]) << 7) | static_cast<std::uint64_t>(b[4] >> 1);
+    return (static_cast<std::uint64_t>((b[0] >> 1) & 0x07) << 30) | (static_cast<std::uint64_t>(b[1]) << 22) |
+           (static_cast<std::uint64_t>(b[2] >> 1) << 15) | (static_cast<std::uint64_t>(b[3]) << 7) |
+           static_cast<std::uint64_t>(b[4] >> 1);
 }
 
 // Finds the next pack start code at or after `from`; returns `size` when there is none.
@@ -94,8 +94,7 @@ std::size_t FindPackStart(const std::uint8_t* bytes, std::size_t from, std::size
         if (!hit)
             return size;
         std::size_t one = static_cast<const std::uint8_t*>(hit) - bytes;
-        if (one + 1 < size && bytes[one - 1] == 0 && bytes[one - 2] == 0 &&
-            bytes[one + 1] == kPackStartCode)
+        if (one + 1 < size && bytes[one - 1] == 0 && bytes[one - 2] == 0 && bytes[one + 1] == kPackStartCode)
             return one - 2;
         from = one - 1;
     }
@@ -177,8 +176,7 @@ public:
     virtual void OnTimeStamp(std::uint64_t time) = 0;
     // Payload of a video or audio PES packet, with the presentation time that applies
     // to it: its own, or else the one the packet carried before it.
-    virtual void OnVideo(int stream, bool hasTime, std::uint64_t time, const std::uint8_t* data,
-                         std::size_t size) = 0;
+    virtual void OnVideo(int stream, bool hasTime, std::uint64_t time, const std::uint8_t* data, std::size_t size) = 0;
     virtual void OnAudio(int stream, const std::uint8_t* data, std::size_t size) = 0;
 };
 
@@ -275,8 +273,10 @@ CutPacket Cut(const std::uint8_t* bytes, std::size_t size, PacketInfo& info, Str
         } else if (code == kPaddingStreamId) {
             info.padding = true;
         } else {
-            const bool video = code >= kMpegFirstVideoStreamId && code < kMpegFirstVideoStreamId + kMpegVideoStreamCount;
-            const bool audio = code >= kMpegFirstAudioStreamId && code < kMpegFirstAudioStreamId + kMpegAudioStreamCount;
+            const bool video =
+                code >= kMpegFirstVideoStreamId && code < kMpegFirstVideoStreamId + kMpegVideoStreamCount;
+            const bool audio =
+                code >= kMpegFirstAudioStreamId && code < kMpegFirstAudioStreamId + kMpegAudioStreamCount;
             if (video || audio || code == kMpegPrivateStream1Id) {
                 const PesPayload pes = ParsePesHeader(bytes, begin, end);
                 if (pes.hasTime) {
@@ -292,8 +292,7 @@ CutPacket Cut(const std::uint8_t* bytes, std::size_t size, PacketInfo& info, Str
                     streamData[code - kMpegFirstVideoStreamId] = true;
                     if (observer && pes.end > pes.begin)
                         observer->OnVideo(code - kMpegFirstVideoStreamId, packet.hasTime,
-                                          pes.hasTime ? pes.time : packet.time, bytes + pes.begin,
-                                          pes.end - pes.begin);
+                                          pes.hasTime ? pes.time : packet.time, bytes + pes.begin, pes.end - pes.begin);
                 } else if (audio) {
                     info.audio[code - kMpegFirstAudioStreamId] = true;
                     streamData[kMpegVideoStreamCount + code - kMpegFirstAudioStreamId] = true;
@@ -301,9 +300,8 @@ CutPacket Cut(const std::uint8_t* bytes, std::size_t size, PacketInfo& info, Str
                         observer->OnAudio(code - kMpegFirstAudioStreamId, bytes + pes.begin, pes.end - pes.begin);
                 } else {
                     // Overlay graphics name their sub-stream in the first payload byte.
-                    int subStream = pes.end > pes.begin && bytes[pes.begin] < kMpegOverlayStreamCount
-                                        ? bytes[pes.begin]
-                                        : 0;
+                    int subStream =
+                        pes.end > pes.begin && bytes[pes.begin] < kMpegOverlayStreamCount ? bytes[pes.begin] : 0;
                     info.overlayGraphics[subStream] = true;
                 }
             }
@@ -468,8 +466,8 @@ private:
             lastAccessTime_ = pictureTime_;
             ++info.accessPointCount;
             if (info.accessPoints.size() < kMaxAccessPointsPerStream)
-                info.accessPoints.push_back({picturePacket_, pictureTime_ / kSystemClockHz, pictureSequence_,
-                                             pictureGroup_});
+                info.accessPoints.push_back(
+                    {picturePacket_, pictureTime_ / kSystemClockHz, pictureSequence_, pictureGroup_});
         }
     }
 
@@ -542,7 +540,7 @@ private:
 // Collects the stream information while a source is scanned.
 class ScanObserver final : public StreamObserver {
 public:
-    explicit ScanObserver(MpegStreamInfo& info) : info_(info) {}
+    explicit ScanObserver(MpegStreamInfo& info) : info_(info) { }
 
     void StartPacket(std::uint32_t packet) { packet_ = packet; }
 
@@ -562,8 +560,7 @@ public:
             lastTime_ = time;
         anyTime_ = true;
     }
-    void OnVideo(int stream, bool hasTime, std::uint64_t time, const std::uint8_t* data,
-                 std::size_t size) override
+    void OnVideo(int stream, bool hasTime, std::uint64_t time, const std::uint8_t* data, std::size_t size) override
     {
         video_[stream].Feed(info_.video[stream], packet_, hasTime, time, data, size);
     }
@@ -597,11 +594,11 @@ struct MpegReader {
     FileDescriptor file;
     int fd = -1; // file's descriptor, for the calls below
     std::unique_ptr<std::uint8_t[]> buffer;
-    std::size_t start = 0;        // the current packet's first byte
-    std::size_t end = 0;          // end of the bytes read
-    bool atEnd = false;           // the end of the file was reached
+    std::size_t start = 0; // the current packet's first byte
+    std::size_t end = 0; // end of the bytes read
+    bool atEnd = false; // the end of the file was reached
     std::uint32_t nextPacket = 0; // number of the packet at `start`
-    bool failed = false;          // a read error
+    bool failed = false; // a read error
 
     MpegReader() = default;
     MpegReader(const MpegReader&) = delete;
@@ -674,13 +671,14 @@ struct MpegReader {
     }
 };
 
-MpegSource::MpegSource(std::string path, std::uint64_t size) : path_(std::move(path)), fileSize_(size) {}
+MpegSource::MpegSource(std::string path, std::uint64_t size) : path_(std::move(path)), fileSize_(size)
+{ }
 
 MpegSource::~MpegSource() = default;
 
 std::unique_ptr<MpegSource> CreateMpegSource(const std::string& path)
 {
-    struct stat status {};
+    struct stat status { };
     if (path.empty() || ::stat(path.c_str(), &status) != 0 || !S_ISREG(status.st_mode))
         return nullptr;
     return std::unique_ptr<MpegSource>(new MpegSource(path, static_cast<std::uint64_t>(status.st_size)));
@@ -800,12 +798,18 @@ PacketKind GetPacketKind(const PacketInfo& info)
 const char* PacketKindName(PacketKind kind)
 {
     switch (kind) {
-    case PacketKind::Video: return "video";
-    case PacketKind::Audio: return "audio";
-    case PacketKind::Zero: return "zero";
-    case PacketKind::OverlayGraphics: return "overlay graphics";
-    case PacketKind::Empty: return "empty";
-    case PacketKind::Invalid: return "invalid";
+    case PacketKind::Video:
+        return "video";
+    case PacketKind::Audio:
+        return "audio";
+    case PacketKind::Zero:
+        return "zero";
+    case PacketKind::OverlayGraphics:
+        return "overlay graphics";
+    case PacketKind::Empty:
+        return "empty";
+    case PacketKind::Invalid:
+        return "invalid";
     }
     return "invalid";
 }
@@ -826,7 +830,8 @@ MpegNorm GetNorm(const MpegVideoStreamInfo& video)
     if (!video.sequenceHeaderSeen)
         return MpegNorm::Unknown;
     for (const NormRow& row : kNorms)
-        if (video.horizontalSize == row.width && video.verticalSize == row.height && video.frameRateCode == row.rateCode)
+        if (video.horizontalSize == row.width && video.verticalSize == row.height &&
+            video.frameRateCode == row.rateCode)
             return row.norm;
     return MpegNorm::Unknown;
 }
@@ -834,12 +839,18 @@ MpegNorm GetNorm(const MpegVideoStreamInfo& video)
 const char* MpegNormName(MpegNorm norm)
 {
     switch (norm) {
-    case MpegNorm::FilmSif: return "FILM SIF";
-    case MpegNorm::PalSif: return "PAL SIF";
-    case MpegNorm::NtscSif: return "NTSC SIF";
-    case MpegNorm::Pal2_3D1: return "PAL 2/3 D-1";
-    case MpegNorm::Ntsc2_3D1: return "NTSC 2/3 D-1";
-    case MpegNorm::Unknown: return "unknown";
+    case MpegNorm::FilmSif:
+        return "FILM SIF";
+    case MpegNorm::PalSif:
+        return "PAL SIF";
+    case MpegNorm::NtscSif:
+        return "NTSC SIF";
+    case MpegNorm::Pal2_3D1:
+        return "PAL 2/3 D-1";
+    case MpegNorm::Ntsc2_3D1:
+        return "NTSC 2/3 D-1";
+    case MpegNorm::Unknown:
+        return "unknown";
     }
     return "unknown";
 }
@@ -847,10 +858,14 @@ const char* MpegNormName(MpegNorm norm)
 const char* MpegAudioModeName(MpegAudioMode mode)
 {
     switch (mode) {
-    case MpegAudioMode::Stereo: return "stereo";
-    case MpegAudioMode::JointStereo: return "joint stereo";
-    case MpegAudioMode::DualChannel: return "dual channel";
-    case MpegAudioMode::SingleChannel: return "single channel";
+    case MpegAudioMode::Stereo:
+        return "stereo";
+    case MpegAudioMode::JointStereo:
+        return "joint stereo";
+    case MpegAudioMode::DualChannel:
+        return "dual channel";
+    case MpegAudioMode::SingleChannel:
+        return "single channel";
     }
     return "stereo";
 }

@@ -40,19 +40,19 @@ inline constexpr std::uint8_t kMpegPrivateStream1Id = 0xBD;
 
 // Index of the video streams in the arrays below.
 enum MpegVideoStream : int {
-    kMotionVideo = 0,           // stream 0xE0
+    kMotionVideo = 0, // stream 0xE0
     kNormalResolutionStill = 1, // stream 0xE1
-    kHighResolutionStill = 2,   // stream 0xE2
+    kHighResolutionStill = 2, // stream 0xE2
 };
 
 // An access point of a video stream: an I picture that starts in a packet carrying a
 // presentation time. Times are in seconds relative to the source's first presentation
 // time once the scan has finished.
 struct MpegAccessPoint {
-    std::uint32_t packet = 0;       // packet number from 0
-    double presentationTime = 0.0;  // seconds
-    bool sequenceHeader = false;    // a sequence header precedes the picture in the packet
-    bool groupOfPictures = false;   // a group-of-pictures header precedes it in the packet
+    std::uint32_t packet = 0; // packet number from 0
+    double presentationTime = 0.0; // seconds
+    bool sequenceHeader = false; // a sequence header precedes the picture in the packet
+    bool groupOfPictures = false; // a group-of-pictures header precedes it in the packet
 };
 
 // At most this many access points are kept per video stream, so that scanning keeps
@@ -60,32 +60,32 @@ struct MpegAccessPoint {
 inline constexpr std::size_t kMaxAccessPointsPerStream = 65536;
 
 struct MpegVideoStreamInfo {
-    bool present = false;          // at least one packet of the stream was seen
+    bool present = false; // at least one packet of the stream was seen
     bool sequenceHeaderSeen = false;
     // From the stream's first complete sequence header (ISO/IEC 11172-2, 2.4.2.3).
-    unsigned horizontalSize = 0;   // pixels
-    unsigned verticalSize = 0;     // lines
-    int frameRateCode = 0;         // 1 … 8; 0 when no sequence header was seen
-    double frameRate = 0.0;        // frames per second: 24000/1001, 24, 25, 30000/1001, 30,
-                                   // 50, 60000/1001 or 60
-    std::uint32_t bitRate = 0;     // bits per second (rate field × 400); 0x3FFFF × 400 = variable
-    std::uint32_t bufferSize = 0;  // video buffering verifier size in bytes (field × 2,048)
+    unsigned horizontalSize = 0; // pixels
+    unsigned verticalSize = 0; // lines
+    int frameRateCode = 0; // 1 … 8; 0 when no sequence header was seen
+    double frameRate = 0.0; // frames per second: 24000/1001, 24, 25, 30000/1001, 30,
+        // 50, 60000/1001 or 60
+    std::uint32_t bitRate = 0; // bits per second (rate field × 400); 0x3FFFF × 400 = variable
+    std::uint32_t bufferSize = 0; // video buffering verifier size in bytes (field × 2,048)
     std::vector<MpegAccessPoint> accessPoints;
     std::uint64_t accessPointCount = 0; // all access points, including those not listed
-    std::uint32_t packetCount = 0;      // packets holding data of the stream
+    std::uint32_t packetCount = 0; // packets holding data of the stream
 };
 
 enum class MpegAudioMode { Stereo, JointStereo, DualChannel, SingleChannel };
 
 struct MpegAudioStreamInfo {
-    bool present = false;          // at least one packet of the stream was seen
+    bool present = false; // at least one packet of the stream was seen
     bool frameHeaderSeen = false;
     // From the stream's first frame header (ISO/IEC 11172-3, 2.4.2.3; 13818-3 for the
     // lower sampling rates).
-    int version = 0;               // 1 = MPEG-1, 2 = MPEG-2 lower sampling rates, 25 = MPEG 2.5
-    int layer = 0;                 // 1, 2 or 3
-    int samplingRate = 0;          // Hz
-    int bitRate = 0;               // bits per second; 0 for free format
+    int version = 0; // 1 = MPEG-1, 2 = MPEG-2 lower sampling rates, 25 = MPEG 2.5
+    int layer = 0; // 1, 2 or 3
+    int samplingRate = 0; // Hz
+    int bitRate = 0; // bits per second; 0 for free format
     MpegAudioMode mode = MpegAudioMode::Stereo;
     std::uint32_t packetCount = 0; // packets holding data of the stream
 };
@@ -94,7 +94,7 @@ struct MpegStreamInfo {
     MpegVideoStreamInfo video[kMpegVideoStreamCount];
     MpegAudioStreamInfo audio[kMpegAudioStreamCount];
     std::uint32_t multiplexRate = 0; // bits per second (mux rate field × 400), first pack header
-    bool mpeg2 = false;              // the first pack header is an MPEG-2 one
+    bool mpeg2 = false; // the first pack header is an MPEG-2 one
 };
 
 // What one packet holds. The flags say which streams have data (or, for a system
@@ -106,10 +106,10 @@ struct PacketInfo {
     bool padding = false;
     bool systemHeader = false;
     bool allZero = false;
-    bool programEnd = false;          // the packet holds a program end code (00 00 01 B9)
+    bool programEnd = false; // the packet holds a program end code (00 00 01 B9)
     bool hasPresentationTime = false;
-    double presentationTime = 0.0;    // seconds, relative to the source's first presentation time
-    std::size_t length = 0;           // bytes of the file in the packet (1 … 2,324)
+    double presentationTime = 0.0; // seconds, relative to the source's first presentation time
+    std::size_t length = 0; // bytes of the file in the packet (1 … 2,324)
 };
 
 // Packet kinds, decided in this order: video, audio, zero, overlay graphics, empty
@@ -157,18 +157,14 @@ public:
     // Packets that hold a presentation time (diagnostics).
     std::uint32_t PacketsWithPresentationTime() const { return timedPackets_; }
     // Packets of one kind, valid after scanning.
-    std::uint32_t PacketKindCount(PacketKind kind) const
-    {
-        return kindCounts_[static_cast<int>(kind)];
-    }
+    std::uint32_t PacketKindCount(PacketKind kind) const { return kindCounts_[static_cast<int>(kind)]; }
 
 private:
     explicit MpegSource(std::string path, std::uint64_t size);
 
     friend std::unique_ptr<MpegSource> CreateMpegSource(const std::string& path);
     friend int ScanMpegSource(MpegSource& source);
-    friend int ReadPacket(MpegSource& source, std::uint32_t packetNumber, std::uint8_t* buffer,
-                          PacketInfo* info);
+    friend int ReadPacket(MpegSource& source, std::uint32_t packetNumber, std::uint8_t* buffer, PacketInfo* info);
     friend void CloseMpegSource(MpegSource& source);
 
     std::string path_;
@@ -201,8 +197,7 @@ int ScanMpegSource(MpegSource& source);
 // beginning of the file. Returns 0, or −1 past the last packet, when the file can no
 // longer be read, or when it no longer holds the packet (changed since the scan).
 // Reading the last packet closes the file.
-int ReadPacket(MpegSource& source, std::uint32_t packetNumber, std::uint8_t* buffer,
-               PacketInfo* info);
+int ReadPacket(MpegSource& source, std::uint32_t packetNumber, std::uint8_t* buffer, PacketInfo* info);
 
 // Closes the file and frees the read buffer; the next `ReadPacket` reopens it.
 void CloseMpegSource(MpegSource& source);

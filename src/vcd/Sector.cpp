@@ -18,14 +18,17 @@ constexpr std::uint32_t kEdcPolynomialReflected = 0xD8018001u;
 // is computed sixteen bytes per step; table 0 is the classic byte-wise table.
 struct EdcTables {
     std::uint32_t t[16][256];
-    constexpr EdcTables() : t{} {
+    constexpr EdcTables() : t{}
+    {
         for (std::uint32_t i = 0; i < 256; ++i) {
             std::uint32_t c = i;
-            for (int bit = 0; bit < 8; ++bit) c = (c >> 1) ^ ((c & 1u) ? kEdcPolynomialReflected : 0u);
+            for (int bit = 0; bit < 8; ++bit)
+                c = (c >> 1) ^ ((c & 1u) ? kEdcPolynomialReflected : 0u);
             t[0][i] = c;
         }
         for (std::uint32_t i = 0; i < 256; ++i)
-            for (int k = 1; k < 16; ++k) t[k][i] = (t[k - 1][i] >> 8) ^ t[0][t[k - 1][i] & 0xFFu];
+            for (int k = 1; k < 16; ++k)
+                t[k][i] = (t[k - 1][i] >> 8) ^ t[0][t[k - 1][i] & 0xFFu];
     }
 };
 constexpr EdcTables kEdc;
@@ -34,25 +37,32 @@ constexpr EdcTables kEdc;
 struct GaloisTables {
     std::uint8_t exp[512];
     std::uint8_t log[256];
-    constexpr GaloisTables() : exp{}, log{} {
+    constexpr GaloisTables() : exp{}, log{}
+    {
         unsigned x = 1;
         for (int i = 0; i < 255; ++i) {
             exp[i] = static_cast<std::uint8_t>(x);
             log[x] = static_cast<std::uint8_t>(i);
             x <<= 1;
-            if (x & 0x100u) x ^= 0x11Du;
+            if (x & 0x100u)
+                x ^= 0x11Du;
         }
-        for (int i = 255; i < 512; ++i) exp[i] = exp[i - 255];
+        for (int i = 255; i < 512; ++i)
+            exp[i] = exp[i - 255];
     }
 };
 constexpr GaloisTables kGf;
 
-constexpr std::uint8_t GfMultiply(std::uint8_t a, std::uint8_t b) {
-    if (a == 0 || b == 0) return 0;
+constexpr std::uint8_t GfMultiply(std::uint8_t a, std::uint8_t b)
+{
+    if (a == 0 || b == 0)
+        return 0;
     return kGf.exp[kGf.log[a] + kGf.log[b]];
 }
-constexpr std::uint8_t GfDivide(std::uint8_t a, std::uint8_t b) {
-    if (a == 0) return 0;
+constexpr std::uint8_t GfDivide(std::uint8_t a, std::uint8_t b)
+{
+    if (a == 0)
+        return 0;
     return kGf.exp[kGf.log[a] + 255 - kGf.log[b]];
 }
 constexpr std::uint8_t kAlpha = 2;
@@ -68,8 +78,9 @@ constexpr std::size_t kQParityWord = 1118; // Q parity at words 1118..1169 (byte
 
 // Computes the two parity symbols of one RS codeword of data symbols d[0..k-1] followed by
 // p0, p1, for the checks sum(c) = 0 and sum(alpha^(n-1-i) c_i) = 0 with n = k + 2.
-inline void RsParity(const std::uint8_t* area, const std::size_t* wordIndex, std::size_t k,
-                     std::size_t plane, std::uint8_t& p0, std::uint8_t& p1) {
+inline void RsParity(const std::uint8_t* area, const std::size_t* wordIndex, std::size_t k, std::size_t plane,
+                     std::uint8_t& p0, std::uint8_t& p1)
+{
     std::uint8_t sum = 0;
     std::uint8_t horner = 0;
     for (std::size_t i = 0; i < k; ++i) {
@@ -86,7 +97,8 @@ inline void RsParity(const std::uint8_t* area, const std::size_t* wordIndex, std
 
 } // namespace
 
-Msf AddressToMsf(std::uint32_t absoluteAddress) {
+Msf AddressToMsf(std::uint32_t absoluteAddress)
+{
     Msf msf;
     msf.minute = static_cast<std::uint8_t>(absoluteAddress / 4500u);
     msf.second = static_cast<std::uint8_t>((absoluteAddress / 75u) % 60u);
@@ -94,11 +106,13 @@ Msf AddressToMsf(std::uint32_t absoluteAddress) {
     return msf;
 }
 
-std::uint8_t ToBcd(unsigned value) {
+std::uint8_t ToBcd(unsigned value)
+{
     return static_cast<std::uint8_t>(((value / 10u) % 10u) << 4 | (value % 10u));
 }
 
-void WriteBcdAddress(std::uint8_t* out, std::uint32_t sectorNumber) {
+void WriteBcdAddress(std::uint8_t* out, std::uint32_t sectorNumber)
+{
     const Msf msf = AddressToMsf(sectorNumber + kSectorAddressOffset);
     out[0] = ToBcd(msf.minute);
     out[1] = ToBcd(msf.second);
@@ -107,15 +121,15 @@ void WriteBcdAddress(std::uint8_t* out, std::uint32_t sectorNumber) {
 
 namespace {
 
-std::uint32_t TableEdc(const std::uint8_t* data, std::size_t size, std::uint32_t edc) {
+std::uint32_t TableEdc(const std::uint8_t* data, std::size_t size, std::uint32_t edc)
+{
     while (size >= 16) {
         const std::uint32_t low = edc ^ (std::uint32_t(data[0]) | std::uint32_t(data[1]) << 8 |
                                          std::uint32_t(data[2]) << 16 | std::uint32_t(data[3]) << 24);
         edc = kEdc.t[15][low & 0xFF] ^ kEdc.t[14][(low >> 8) & 0xFF] ^ kEdc.t[13][(low >> 16) & 0xFF] ^
               kEdc.t[12][low >> 24] ^ kEdc.t[11][data[4]] ^ kEdc.t[10][data[5]] ^ kEdc.t[9][data[6]] ^
-              kEdc.t[8][data[7]] ^ kEdc.t[7][data[8]] ^ kEdc.t[6][data[9]] ^ kEdc.t[5][data[10]] ^
-              kEdc.t[4][data[11]] ^ kEdc.t[3][data[12]] ^ kEdc.t[2][data[13]] ^ kEdc.t[1][data[14]] ^
-              kEdc.t[0][data[15]];
+              kEdc.t[8][data[7]] ^ kEdc.t[7][data[8]] ^ kEdc.t[6][data[9]] ^ kEdc.t[5][data[10]] ^ kEdc.t[4][data[11]] ^
+              kEdc.t[3][data[12]] ^ kEdc.t[2][data[13]] ^ kEdc.t[1][data[14]] ^ kEdc.t[0][data[15]];
         data += 16;
         size -= 16;
     }
@@ -123,12 +137,12 @@ std::uint32_t TableEdc(const std::uint8_t* data, std::size_t size, std::uint32_t
         const std::uint32_t low = edc ^ (std::uint32_t(data[0]) | std::uint32_t(data[1]) << 8 |
                                          std::uint32_t(data[2]) << 16 | std::uint32_t(data[3]) << 24);
         edc = kEdc.t[7][low & 0xFF] ^ kEdc.t[6][(low >> 8) & 0xFF] ^ kEdc.t[5][(low >> 16) & 0xFF] ^
-              kEdc.t[4][low >> 24] ^ kEdc.t[3][data[4]] ^ kEdc.t[2][data[5]] ^ kEdc.t[1][data[6]] ^
-              kEdc.t[0][data[7]];
+              kEdc.t[4][low >> 24] ^ kEdc.t[3][data[4]] ^ kEdc.t[2][data[5]] ^ kEdc.t[1][data[6]] ^ kEdc.t[0][data[7]];
         data += 8;
         size -= 8;
     }
-    while (size-- > 0) edc = kEdc.t[0][(edc ^ *data++) & 0xFFu] ^ (edc >> 8);
+    while (size-- > 0)
+        edc = kEdc.t[0][(edc ^ *data++) & 0xFFu] ^ (edc >> 8);
     return edc;
 }
 
@@ -139,12 +153,14 @@ std::uint32_t TableEdc(const std::uint8_t* data, std::size_t size, std::uint32_t
 // Constants for the reflected polynomial: k = bit-reflected (x^e mod P) shifted left once,
 // for e = 544, 480 (four-lane fold), 160, 96 (one-lane fold) and 64; then P itself and
 // floor(x^64 / P), both reflected over 33 bits. Takes a multiple of 16 bytes, at least 64.
-__attribute__((target("pclmul,sse4.1"))) inline __m128i Fold(__m128i lane, __m128i k, __m128i next) {
+__attribute__((target("pclmul,sse4.1"))) inline __m128i Fold(__m128i lane, __m128i k, __m128i next)
+{
     return _mm_xor_si128(_mm_xor_si128(_mm_clmulepi64_si128(lane, k, 0x11), _mm_clmulepi64_si128(lane, k, 0x00)), next);
 }
 
 __attribute__((target("pclmul,sse4.1"))) std::uint32_t ClmulEdc(const std::uint8_t* data, std::size_t size,
-                                                               std::uint32_t edc) {
+                                                                std::uint32_t edc)
+{
     alignas(16) static const std::uint64_t k1k2[] = {0x1F8931102u, 0x12E7928A2u};
     alignas(16) static const std::uint64_t k3k4[] = {0x06C90C100u, 0x1D5934102u};
     alignas(16) static const std::uint64_t k5k0[] = {0x1F1030002u, 0};
@@ -195,7 +211,8 @@ const bool kHaveClmul = __builtin_cpu_supports("pclmul") && __builtin_cpu_suppor
 
 } // namespace
 
-std::uint32_t ComputeEdc(const std::uint8_t* data, std::size_t size, std::uint32_t edc) {
+std::uint32_t ComputeEdc(const std::uint8_t* data, std::size_t size, std::uint32_t edc)
+{
 #if LUMIVOX_EDC_CLMUL
     if (size >= 64 && kHaveClmul) {
         const std::size_t folded = size & ~std::size_t(15);
@@ -207,7 +224,8 @@ std::uint32_t ComputeEdc(const std::uint8_t* data, std::size_t size, std::uint32
     return TableEdc(data, size, edc);
 }
 
-void ComputeForm1Parity(std::uint8_t* sector) {
+void ComputeForm1Parity(std::uint8_t* sector)
+{
     std::uint8_t header[4];
     std::memcpy(header, sector + 12, 4);
     std::memset(sector + 12, 0, 4);
@@ -216,7 +234,8 @@ void ComputeForm1Parity(std::uint8_t* sector) {
     // P parity: 43 columns of 24 data words; column n holds words 43 m + n.
     std::size_t index[43];
     for (std::size_t column = 0; column < 43; ++column) {
-        for (std::size_t m = 0; m < 24; ++m) index[m] = 43 * m + column;
+        for (std::size_t m = 0; m < 24; ++m)
+            index[m] = 43 * m + column;
         for (std::size_t plane = 0; plane < 2; ++plane) {
             std::uint8_t p0, p1;
             RsParity(area, index, 24, plane, p0, p1);
@@ -226,7 +245,8 @@ void ComputeForm1Parity(std::uint8_t* sector) {
     }
     // Q parity: 26 diagonals of 43 words; diagonal n holds words (44 m + 43 n) mod 1118.
     for (std::size_t diagonal = 0; diagonal < 26; ++diagonal) {
-        for (std::size_t m = 0; m < 43; ++m) index[m] = (44 * m + 43 * diagonal) % kQParityWord;
+        for (std::size_t m = 0; m < 43; ++m)
+            index[m] = (44 * m + 43 * diagonal) % kQParityWord;
         for (std::size_t plane = 0; plane < 2; ++plane) {
             std::uint8_t q0, q1;
             RsParity(area, index, 43, plane, q0, q1);
@@ -239,7 +259,8 @@ void ComputeForm1Parity(std::uint8_t* sector) {
 }
 
 void FinishMode2Sector(std::uint8_t* s, std::uint32_t sectorNumber, std::uint8_t fileNumber, std::uint8_t channel,
-                       std::uint8_t submode, std::uint8_t coding) {
+                       std::uint8_t submode, std::uint8_t coding)
+{
     // Sync pattern (ECMA-130 14.2): 00, ten FF bytes, 00.
     s[0] = 0x00;
     std::memset(s + 1, 0xFF, 10);
@@ -268,12 +289,14 @@ void FinishMode2Sector(std::uint8_t* s, std::uint32_t sectorNumber, std::uint8_t
     WriteBcdAddress(s + 12, sectorNumber);
 }
 
-void MakeMode2Sector(RawSector& out, const std::uint8_t* userData, std::uint32_t sectorNumber,
-                     std::uint8_t fileNumber, std::uint8_t channel, std::uint8_t submode,
-                     std::uint8_t coding) {
+void MakeMode2Sector(RawSector& out, const std::uint8_t* userData, std::uint32_t sectorNumber, std::uint8_t fileNumber,
+                     std::uint8_t channel, std::uint8_t submode, std::uint8_t coding)
+{
     const std::size_t size = (submode & kSubmodeForm2) ? kForm2DataSize : kForm1DataSize;
-    if (userData) std::memcpy(out.data() + 24, userData, size);
-    else std::memset(out.data() + 24, 0, size);
+    if (userData)
+        std::memcpy(out.data() + 24, userData, size);
+    else
+        std::memset(out.data() + 24, 0, size);
     FinishMode2Sector(out.data(), sectorNumber, fileNumber, channel, submode, coding);
 }
 

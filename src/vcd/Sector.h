@@ -9,9 +9,9 @@
 
 namespace lumivox {
 
-constexpr std::size_t kRawSectorSize = 2352;   // ECMA-130 sector as recorded
-constexpr std::size_t kForm1DataSize = 2048;   // Mode 2 Form 1 user data
-constexpr std::size_t kForm2DataSize = 2324;   // Mode 2 Form 2 user data
+constexpr std::size_t kRawSectorSize = 2352; // ECMA-130 sector as recorded
+constexpr std::size_t kForm1DataSize = 2048; // Mode 2 Form 1 user data
+constexpr std::size_t kForm2DataSize = 2324; // Mode 2 Form 2 user data
 constexpr std::uint32_t kSectorAddressOffset = 150; // image sector 0 is disc address 00:02:00
 
 // CD-XA subheader submode bits (CD-XA / Green Book).
@@ -51,13 +51,12 @@ void ComputeForm1Parity(std::uint8_t* sector);
 // Builds a complete Mode 2 sector. `userData` holds 2,048 bytes (Form 1) or 2,324 bytes
 // (Form 2, chosen by submode bit 0x20); null means zeros. `sectorNumber` is relative to the
 // start of the image; the header carries sectorNumber + 150.
-void MakeMode2Sector(RawSector& out, const std::uint8_t* userData, std::uint32_t sectorNumber,
-                     std::uint8_t fileNumber, std::uint8_t channel, std::uint8_t submode,
-                     std::uint8_t coding);
+void MakeMode2Sector(RawSector& out, const std::uint8_t* userData, std::uint32_t sectorNumber, std::uint8_t fileNumber,
+                     std::uint8_t channel, std::uint8_t submode, std::uint8_t coding);
 
 // The same for a sector whose user data is already in place at bytes 24 onwards of the
 // 2,352 bytes at `sector`: fills in sync, header, subheader, EDC and (Form 1) parity.
-void FinishMode2Sector(std::uint8_t* sector, std::uint32_t sectorNumber, std::uint8_t fileNumber,
-                       std::uint8_t channel, std::uint8_t submode, std::uint8_t coding);
+void FinishMode2Sector(std::uint8_t* sector, std::uint32_t sectorNumber, std::uint8_t fileNumber, std::uint8_t channel,
+                       std::uint8_t submode, std::uint8_t coding);
 
 } // namespace lumivox

@@ -23,28 +23,28 @@ namespace lumivox {
 enum class DiscType { VideoCd20 };
 
 enum class LayoutText {
-    VolumeIdentifier,      // at most 32 bytes, ISO 9660 volume identifier
-    PublisherIdentifier,   // at most 128 bytes
+    VolumeIdentifier, // at most 32 bytes, ISO 9660 volume identifier
+    PublisherIdentifier, // at most 128 bytes
     ApplicationIdentifier, // at most 128 bytes
-    AlbumIdentifier,       // at most 16 bytes, album description in INFO.VCD
+    AlbumIdentifier, // at most 16 bytes, album description in INFO.VCD
 };
 
 enum class LayoutNumber {
-    VolumeCount,      // 1 … 65,535
-    VolumeNumber,     // at most 65,534
-    Restriction,      // 0 … 3
-    LeadOutPregap,    // at most 300 sectors
-    TrackPregap,      // 1 … 300 sectors (0 becomes 1)
+    VolumeCount, // 1 … 65,535
+    VolumeNumber, // at most 65,534
+    Restriction, // 0 … 3
+    LeadOutPregap, // at most 300 sectors
+    TrackPregap, // 1 … 300 sectors (0 becomes 1)
     TrackFrontMargin, // at most 150 sectors
-    TrackRearMargin,  // at most 150 sectors
+    TrackRearMargin, // at most 150 sectors
 };
 
 // Room in the control files and on the disc.
-inline constexpr std::uint32_t kMaxSegmentUnits = 1980;   // INFO.VCD content bytes
-inline constexpr std::uint32_t kMaxEntries = 509;         // ENTRIES.VCD table
-inline constexpr std::uint32_t kMaxLists = 32767;         // LOT.VCD words after word 0
-inline constexpr std::uint32_t kMaxSequences = 98;        // tracks 2 … 99
-inline constexpr std::uint32_t kMaxDiscSectors = 360000;  // 80 minutes
+inline constexpr std::uint32_t kMaxSegmentUnits = 1980; // INFO.VCD content bytes
+inline constexpr std::uint32_t kMaxEntries = 509; // ENTRIES.VCD table
+inline constexpr std::uint32_t kMaxLists = 32767; // LOT.VCD words after word 0
+inline constexpr std::uint32_t kMaxSequences = 98; // tracks 2 … 99
+inline constexpr std::uint32_t kMaxDiscSectors = 360000; // 80 minutes
 inline constexpr std::uint32_t kSectorsPerSegmentUnit = 150;
 
 // Play item number bases.
@@ -53,7 +53,7 @@ inline constexpr std::uint32_t kFirstEntryItem = 100;
 inline constexpr std::uint32_t kFirstSegmentItem = 1000;
 
 struct PausePoint {
-    double time = 0.0;      // seconds from the item's first presentation time
+    double time = 0.0; // seconds from the item's first presentation time
     std::string identifier; // may be empty
 };
 
@@ -61,10 +61,10 @@ struct SegmentItem {
     std::unique_ptr<MpegSource> source;
     std::string identifier;
     std::uint32_t packetCount = 0;
-    std::uint32_t units = 0;       // ceiling(packetCount / 150)
+    std::uint32_t units = 0; // ceiling(packetCount / 150)
     std::uint32_t unitsBefore = 0; // units of the items before this one
     std::vector<PausePoint> pausePoints; // ascending by time
-    std::uint32_t firstSector = 0;       // once placed
+    std::uint32_t firstSector = 0; // once placed
 };
 
 struct EntryPoint {
@@ -90,21 +90,21 @@ struct PbcNode {
     PbcKind kind = PbcKind::SelectionList;
     std::string identifier;
     std::string previous, next, returnTarget; // list identifiers, empty for none
-    int selectionType = 0;        // 0 normal, 1 and 2 multi-default
+    int selectionType = 0; // 0 normal, 1 and 2 multi-default
     int baseSelectionNumber = 1;
-    int loopCount = 1;            // at most 127
+    int loopCount = 1; // at most 127
     bool jumpDelayed = false;
     std::string defaultTarget, timeoutTarget;
-    int timeoutTime = -1;         // seconds, −1 waits for ever
-    std::string playItem;         // identifier of the shown item, empty for none
+    int timeoutTime = -1; // seconds, −1 waits for ever
+    std::string playItem; // identifier of the shown item, empty for none
     std::vector<std::string> selections;
     // Play lists only.
     std::vector<std::string> playItems;
-    double playingTime = 0.0;     // seconds
+    double playingTime = 0.0; // seconds
     int waitTime = -1;
     int autoPauseWaitTime = -1;
 
-    bool rejected = false;        // a rejected list gets no LOT entry
+    bool rejected = false; // a rejected list gets no LOT entry
     // Assigned by AssignPsdOffsets.
     std::uint32_t lid = 0;
     std::uint32_t psdOffset = 0;
@@ -115,7 +115,7 @@ enum class IdentifierKind { None, Segment, Sequence, Entry, List };
 
 struct IdentifierInfo {
     IdentifierKind kind = IdentifierKind::None;
-    std::uint32_t index = 0;          // in the list of its kind (entries: running index)
+    std::uint32_t index = 0; // in the list of its kind (entries: running index)
     std::uint32_t playItemNumber = 0; // 0 for lists and unknown identifiers
 };
 
@@ -124,7 +124,7 @@ struct SystemBlock {
     std::string name;
     std::uint32_t firstSector = 0;
     std::uint32_t sectorCount = 0;
-    std::uint8_t endFlag = 0;    // submode flags of the last sector (0x81 or 0x80)
+    std::uint8_t endFlag = 0; // submode flags of the last sector (0x81 or 0x80)
     std::uint8_t fileNumber = 0; // CD-XA file number of the sectors
     std::vector<std::uint8_t> data; // sectorCount × 2,048 bytes once filled
 };
@@ -133,17 +133,17 @@ struct DirectoryNode {
     bool isDirectory = false;
     std::string name;
     std::uint32_t extent = 0;
-    std::uint32_t size = 0;          // bytes
+    std::uint32_t size = 0; // bytes
     std::uint16_t xaAttributes = 0;
     std::uint8_t xaFileNumber = 0;
     std::vector<DirectoryNode> children; // sorted by name
-    std::uint32_t blockIndex = 0;        // directories: their system block
+    std::uint32_t blockIndex = 0; // directories: their system block
 };
 
 // Where everything lies; made by ComputeLayout.
 struct ImagePlacement {
     bool computed = false;
-    std::vector<bool> used;               // sector usage map of the ISO area
+    std::vector<bool> used; // sector usage map of the ISO area
     std::vector<SystemBlock> blocks;
     int pvdBlock = -1, terminatorBlock = -1, pathLittleBlock = -1, pathBigBlock = -1;
     int infoBlock = -1, entriesBlock = -1, lotBlock = -1, psdBlock = -1;
@@ -151,9 +151,9 @@ struct ImagePlacement {
     DirectoryNode root;
     std::uint32_t pathTableSize = 0;
     std::uint32_t psdSize = 0, psdExtendedSize = 0;
-    std::uint32_t segmentAreaStart = 0;  // S
-    std::uint32_t segmentAreaEnd = 0;    // first sector after the last segment
-    std::uint32_t extensionEnd = 0;      // E
+    std::uint32_t segmentAreaStart = 0; // S
+    std::uint32_t segmentAreaEnd = 0; // first sector after the last segment
+    std::uint32_t extensionEnd = 0; // E
     std::uint32_t isoAreaSize = 0;
     std::uint32_t totalSectors = 0;
     std::vector<CueRecord> cueList;
@@ -182,7 +182,7 @@ struct VideoCdLayout {
     std::vector<SequenceItem> sequences;
     std::vector<PbcNode> lists;
 
-    std::uint32_t segmentUnitTotal = 0;   // sum of all segments' units
+    std::uint32_t segmentUnitTotal = 0; // sum of all segments' units
     std::uint32_t sequenceRunningTotal = 0;
     std::unordered_map<std::string, std::pair<IdentifierKind, std::uint32_t>> identifiers;
 
@@ -217,14 +217,14 @@ int AddSegmentPause(VideoCdLayout& layout, const std::string& segmentIdentifier,
                     const std::string& pauseIdentifier = {});
 // Refused when either identifier is empty or in use, when both are equal, or when the
 // source is missing, cannot be read or has no packets.
-int AddSequenceItem(VideoCdLayout& layout, std::unique_ptr<MpegSource> source,
-                    const std::string& sequenceIdentifier, const std::string& entryIdentifier);
-int AddSequenceItem(VideoCdLayout& layout, const std::string& path,
-                    const std::string& sequenceIdentifier, const std::string& entryIdentifier);
+int AddSequenceItem(VideoCdLayout& layout, std::unique_ptr<MpegSource> source, const std::string& sequenceIdentifier,
+                    const std::string& entryIdentifier);
+int AddSequenceItem(VideoCdLayout& layout, const std::string& path, const std::string& sequenceIdentifier,
+                    const std::string& entryIdentifier);
 // Adds a further entry point to a track; refused for an unknown track, an identifier in
 // use, an offset beyond the track's packets, or one not after the track's last entry.
-int AddSequenceEntry(VideoCdLayout& layout, const std::string& sequenceIdentifier,
-                     const std::string& entryIdentifier, std::uint32_t packetOffset);
+int AddSequenceEntry(VideoCdLayout& layout, const std::string& sequenceIdentifier, const std::string& entryIdentifier,
+                     std::uint32_t packetOffset);
 
 // Kind and play item number of an identifier.
 IdentifierInfo LookupIdentifier(const VideoCdLayout& layout, const std::string& identifier);
@@ -250,10 +250,10 @@ void DestroyLayout(std::unique_ptr<VideoCdLayout>& layout);
 // The project as the layout sees it: everything the disc is built from.
 struct LayoutProject {
     std::string cdLabel;
-    int albumsPerPage = 4;               // entries of a menu page (template item count)
+    int albumsPerPage = 4; // entries of a menu page (template item count)
     std::vector<int> albumPictureCounts; // one per album, in order
-    std::string workFolder;              // with a trailing "/": holds the segment files
-    std::string programFolder;           // with a trailing "/": holds "avseq01.npal" / "avseq01.ntsc"
+    std::string workFolder; // with a trailing "/": holds the segment files
+    std::string programFolder; // with a trailing "/": holds "avseq01.npal" / "avseq01.ntsc"
     TvNorm norm = TvNorm::Ntsc;
     // Empty: the segment files "menu_%02d.mpg" and "menu_%02d_pic_%02d.mpg" of workFolder
     // are scanned. Otherwise one packet count per segment (menu pages, then slides), and
@@ -278,6 +278,6 @@ std::unique_ptr<VideoCdLayout> BuildProjectLayout(const LayoutProject& project);
 
 // Identifier texts of the project layout.
 std::string SelectionIdentifier(int number); // "Selection-0%02d"
-std::string SegmentIdentifier(int number);   // "segment-00%02d"
+std::string SegmentIdentifier(int number); // "segment-00%02d"
 
 } // namespace lumivox
