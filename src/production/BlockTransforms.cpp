@@ -23,7 +23,8 @@ namespace {
 
 // Each initialiser fills constant tables; running them once per process is enough, and
 // running them again (the library's own set-up does) writes the same values.
-void InitialiseTables() {
+void InitialiseTables()
+{
     static std::once_flag once;
     std::call_once(once, [] {
         init_fdct_daan();
@@ -35,17 +36,20 @@ void InitialiseTables() {
 
 } // namespace
 
-BlockTransformPair FastBlockTransforms() {
+BlockTransformPair FastBlockTransforms()
+{
     InitialiseTables();
     return {fdct_daan, idct};
 }
 
-BlockTransformPair ReferenceBlockTransforms() {
+BlockTransformPair ReferenceBlockTransforms()
+{
     InitialiseTables();
     return {fdct_ref, idct_ref};
 }
 
-void InstallStillTransforms(StillTransforms which) {
+void InstallStillTransforms(StillTransforms which)
+{
     const BlockTransformPair pair =
         which == StillTransforms::Reference ? ReferenceBlockTransforms() : FastBlockTransforms();
     pfdct = pair.forward;

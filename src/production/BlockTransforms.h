@@ -29,7 +29,7 @@ struct BlockTransformPair {
 
 // Which pair the encoder uses for a still.
 enum class StillTransforms : std::int32_t {
-    Fast = 0,      // the pair above: what every still of a disc is encoded with
+    Fast = 0, // the pair above: what every still of a disc is encoded with
     Reference = 1, // the library's reference pair, to compare the fast pair's quality with
 };
 

@@ -75,7 +75,8 @@ double MusicPlayingSeconds(const std::string& path)
     if (!file.Open(path, nullptr, 12) || file.Size() < 4)
         return -1.0;
     const unsigned char* data = file.Data();
-    const bool wave = file.Size() >= 12 && std::equal(data, data + 4, "RIFF") && std::equal(data + 8, data + 12, "WAVE");
+    const bool wave =
+        file.Size() >= 12 && std::equal(data, data + 4, "RIFF") && std::equal(data + 8, data + 12, "WAVE");
     const bool aiff = file.Size() >= 12 && std::equal(data, data + 4, "FORM");
     if (!wave && !aiff) {
         if (!file.Open(path))
@@ -182,20 +183,19 @@ DiscEstimate EstimateDisc(const ProductionPlan& plan, const std::string& program
     if (!without.Fits())
         return without; // the disc does not fit whatever its track
     const std::uint64_t missing = with.sectors > kMaxDiscSectors ? with.sectors - kMaxDiscSectors : 0;
-    const std::string shortOf =
-        missing > 0 ? Format("%s more (%s minutes) than a Video CD holds", FormatThousands(missing).c_str(),
-                             MinutesText(missing).c_str())
-                    : with.limitExceeded;
+    const std::string shortOf = missing > 0 ? Format("%s more (%s minutes) than a Video CD holds",
+                                                     FormatThousands(missing).c_str(), MinutesText(missing).c_str())
+                                            : with.limitExceeded;
     if (plan.slideshowTrack == SlideshowTrackMode::Always) {
-        with.limitExceeded = Format("the slideshow track (%s) does not fit on the disc: it needs %s sectors, %s",
-                                    MinutesText(trackPackets).c_str(), FormatThousands(with.sectors).c_str(),
-                                    shortOf.c_str());
+        with.limitExceeded =
+            Format("the slideshow track (%s) does not fit on the disc: it needs %s sectors, %s",
+                   MinutesText(trackPackets).c_str(), FormatThousands(with.sectors).c_str(), shortOf.c_str());
         return with;
     }
-    without.trackWarning = Format("The disc plays the fixed card instead of the slideshow track (%s): with it the "
-                                  "disc needs %s sectors, %s.",
-                                  MinutesText(trackPackets).c_str(), FormatThousands(with.sectors).c_str(),
-                                  shortOf.c_str());
+    without.trackWarning =
+        Format("The disc plays the fixed card instead of the slideshow track (%s): with it the "
+               "disc needs %s sectors, %s.",
+               MinutesText(trackPackets).c_str(), FormatThousands(with.sectors).c_str(), shortOf.c_str());
     return without;
 }
 
@@ -237,7 +237,8 @@ bool MeasureSegmentUnits(const std::string& folder, const std::string& companion
     units.menuPage = units.slide;
     if (!musicPath.empty()) {
         std::uint32_t menuPackets = 0;
-        if (MultiplexMain({"mplex", menu, still, companionPath, musicPath}, error) != 0 || !packetsOf(menu, menuPackets))
+        if (MultiplexMain({"mplex", menu, still, companionPath, musicPath}, error) != 0 ||
+            !packetsOf(menu, menuPackets))
             return false;
         units.menuPage = UnitsOf(menuPackets);
     }

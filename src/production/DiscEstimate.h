@@ -31,8 +31,8 @@ struct DiscEstimate {
     // be placed and this is a lower bound (sectorsExact false).
     std::uint32_t sectors = 0;
     bool sectorsExact = false;
-    double minutes = 0.0;        // sectors at 75 a second
-    bool unitsMeasured = false;  // the menu segment size was measured, not estimated
+    double minutes = 0.0; // sectors at 75 a second
+    bool unitsMeasured = false; // the menu segment size was measured, not estimated
     // Empty when the disc can be made; otherwise the first limit it exceeds, as the
     // layout words it ("The disc needs 2,083 segment units; a Video CD holds at most
     // 1,980 (INFO.VCD).").

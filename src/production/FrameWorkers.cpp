@@ -10,8 +10,7 @@ namespace lumivox {
 FrameWorkers::FrameWorkers(std::size_t count, std::vector<std::string> stillPaths, Work work,
                            const ManualResetEvent& cancel, Skipped skipped)
     : count_(count), stillPaths_(std::move(stillPaths)), work_(std::move(work)), cancel_(cancel),
-      skipped_(std::move(skipped)), slots_(count),
-      cancelWakes_(cancel, [this] {
+      skipped_(std::move(skipped)), slots_(count), cancelWakes_(cancel, [this] {
           std::lock_guard<std::mutex> lock(mutex_);
           changed_.notify_all();
       })
@@ -102,9 +101,7 @@ void FrameWorkers::Stop()
         coordinator_.join();
 }
 
-CancelFlag::CancelFlag(const ManualResetEvent& event)
-    : subscription_(event, [this] { flag_ = true; })
-{
-}
+CancelFlag::CancelFlag(const ManualResetEvent& event) : subscription_(event, [this] { flag_ = true; })
+{ }
 
 } // namespace lumivox

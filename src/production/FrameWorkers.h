@@ -27,8 +27,8 @@ namespace lumivox {
 // What one frame came to.
 struct FrameOutcome {
     bool ok = false;
-    std::string error;      // when not ok: what failed, for the user
-    std::string warning;    // shown but not fatal (a black frame, a black menu page)
+    std::string error; // when not ok: what failed, for the user
+    std::string warning; // shown but not fatal (a black frame, a black menu page)
     std::string unreadable; // "PATH: reason" of a picture that could not be decoded
 };
 
@@ -74,9 +74,9 @@ private:
     std::condition_variable changed_;
     std::vector<Slot> slots_;
     std::vector<std::size_t> freeStills_; // still paths no worker holds now
-    std::size_t collected_ = 0;           // frames handed back by WaitFor
+    std::size_t collected_ = 0; // frames handed back by WaitFor
     bool stop_ = false;
-    bool ended_ = false;                  // every worker has ended
+    bool ended_ = false; // every worker has ended
     ManualResetEvent::Subscription cancelWakes_;
     std::jthread coordinator_;
 };

@@ -23,44 +23,56 @@ namespace {
 
 constexpr const char* kMalformedText = "malformed job request\n";
 
-bool IsExecutableFile(const std::string& path) {
-    struct stat info {};
+bool IsExecutableFile(const std::string& path)
+{
+    struct stat info { };
     return !path.empty() && ::stat(path.c_str(), &info) == 0 && S_ISREG(info.st_mode) &&
            ::access(path.c_str(), X_OK) == 0;
 }
 
 // Reads the whole request; false when it cannot be read or is larger than any job needs.
-bool ReadRequest(int fd, std::string& request) {
+bool ReadRequest(int fd, std::string& request)
+{
     char buffer[65536];
     for (;;) {
         ssize_t got = ::read(fd, buffer, sizeof buffer);
-        if (got < 0 && errno == EINTR) continue;
-        if (got < 0) return false;
-        if (got == 0) return true;
-        if (request.size() + static_cast<std::size_t>(got) > kMaxMjpegRequestBytes) return false;
+        if (got < 0 && errno == EINTR)
+            continue;
+        if (got < 0)
+            return false;
+        if (got == 0)
+            return true;
+        if (request.size() + static_cast<std::size_t>(got) > kMaxMjpegRequestBytes)
+            return false;
         request.append(buffer, static_cast<std::size_t>(got));
     }
 }
 
 // Reads exactly size bytes: 1 when done, 0 at the end of the input before the first byte,
 // -1 on an error or an input that ends part-way.
-int ReadExactly(int fd, void* data, std::size_t size) {
+int ReadExactly(int fd, void* data, std::size_t size)
+{
     auto* bytes = static_cast<char*>(data);
     std::size_t have = 0;
     while (have < size) {
         ssize_t got = ::read(fd, bytes + have, size - have);
-        if (got < 0 && errno == EINTR) continue;
-        if (got < 0) return -1;
-        if (got == 0) return have == 0 ? 0 : -1;
+        if (got < 0 && errno == EINTR)
+            continue;
+        if (got < 0)
+            return -1;
+        if (got == 0)
+            return have == 0 ? 0 : -1;
         have += static_cast<std::size_t>(got);
     }
     return 1;
 }
 
 // Runs one request in this process and ends it with the job's outcome.
-[[noreturn]] void RunRequest(bool complete, std::string_view bytes, const MjpegExtraJobKinds& extraKinds) {
+[[noreturn]] void RunRequest(bool complete, std::string_view bytes, const MjpegExtraJobKinds& extraKinds)
+{
     RunMjpegJobInThisProcess(kMjpegHelperLogFd, [&] {
-        if (!complete) MjpegFatal("the job request could not be read\n");
+        if (!complete)
+            MjpegFatal("the job request could not be read\n");
         if (bytes.substr(0, sizeof kMjpegRequestMagic) !=
             std::string_view(kMjpegRequestMagic, sizeof kMjpegRequestMagic))
             MjpegFatal(kMalformedText);
@@ -84,15 +96,19 @@ int ReadExactly(int fd, void* data, std::size_t size) {
 // threaded) process, whose end is reported once it has been reaped. Ends when the input
 // ends, or with status 1 when a request cannot be read (the program then starts a new
 // helper).
-int ServeRequests(const MjpegExtraJobKinds& extraKinds) {
+int ServeRequests(const MjpegExtraJobKinds& extraKinds)
+{
     const pid_t self = ::getpid();
     for (;;) {
         std::uint64_t length = 0;
         int got = ReadExactly(STDIN_FILENO, &length, sizeof length);
-        if (got == 0) return 0;
-        if (got < 0 || length > kMaxMjpegRequestBytes) return 1;
+        if (got == 0)
+            return 0;
+        if (got < 0 || length > kMaxMjpegRequestBytes)
+            return 1;
         std::string request(static_cast<std::size_t>(length), '\0');
-        if (ReadExactly(STDIN_FILENO, request.data(), request.size()) != 1) return 1;
+        if (ReadExactly(STDIN_FILENO, request.data(), request.size()) != 1)
+            return 1;
         const pid_t job = ::fork();
         if (job < 0) {
             SendMjpegJobEnded(kMjpegHelperLogFd, 1 << 8,
@@ -102,7 +118,8 @@ int ServeRequests(const MjpegExtraJobKinds& extraKinds) {
         if (job == 0) {
             // The job ends with its helper, and does not hold the helper's input.
             ::prctl(PR_SET_PDEATHSIG, SIGKILL);
-            if (::getppid() != self) ::_exit(1);
+            if (::getppid() != self)
+                ::_exit(1);
             int null = ::open("/dev/null", O_RDONLY | O_CLOEXEC);
             if (null >= 0) {
                 ::dup2(null, STDIN_FILENO);
@@ -124,60 +141,74 @@ int ServeRequests(const MjpegExtraJobKinds& extraKinds) {
 
 } // namespace
 
-std::uint32_t MjpegRequestReader::U32() {
+std::uint32_t MjpegRequestReader::U32()
+{
     std::uint32_t value;
     std::memcpy(&value, Bytes(sizeof value).data(), sizeof value);
     return value;
 }
 
-std::int32_t MjpegRequestReader::I32() {
+std::int32_t MjpegRequestReader::I32()
+{
     std::int32_t value;
     std::memcpy(&value, Bytes(sizeof value).data(), sizeof value);
     return value;
 }
 
-double MjpegRequestReader::F64() {
+double MjpegRequestReader::F64()
+{
     double value;
     std::memcpy(&value, Bytes(sizeof value).data(), sizeof value);
     return value;
 }
 
-std::string_view MjpegRequestReader::Bytes(std::size_t size) {
-    if (size > bytes_.size()) MjpegFatal(kMalformedText);
+std::string_view MjpegRequestReader::Bytes(std::size_t size)
+{
+    if (size > bytes_.size())
+        MjpegFatal(kMalformedText);
     std::string_view taken = bytes_.substr(0, size);
     bytes_.remove_prefix(size);
     return taken;
 }
 
-std::string FindMjpegHelper() {
+std::string FindMjpegHelper()
+{
     std::string executable = ExecutablePath();
     std::size_t slash = executable.rfind('/');
     if (slash != std::string::npos) {
         std::string beside = executable.substr(0, slash + 1) + kMjpegHelperName;
-        if (IsExecutableFile(beside)) return beside;
+        if (IsExecutableFile(beside))
+            return beside;
         // /usr/bin/lumivox-cli -> /usr/lib/lumivox/lumivox-mjpeg
         std::size_t prefixEnd = executable.rfind('/', slash == 0 ? 0 : slash - 1);
         if (prefixEnd != std::string::npos && slash > 0) {
             std::string installed = executable.substr(0, prefixEnd + 1) + "lib/lumivox/" + kMjpegHelperName;
-            if (IsExecutableFile(installed)) return installed;
+            if (IsExecutableFile(installed))
+                return installed;
         }
     }
     std::string inProgramFolder = ProgramFolder() + kMjpegHelperName;
-    if (IsExecutableFile(inProgramFolder)) return inProgramFolder;
+    if (IsExecutableFile(inProgramFolder))
+        return inProgramFolder;
     const char* named = std::getenv(kMjpegHelperVariable);
-    if (named && IsExecutableFile(named)) return named;
+    if (named && IsExecutableFile(named))
+        return named;
     return {};
 }
 
-int MjpegHelperMain(int argc, char** argv, const MjpegExtraJobKinds& extraKinds) {
+int MjpegHelperMain(int argc, char** argv, const MjpegExtraJobKinds& extraKinds)
+{
     if (::fcntl(kMjpegHelperLogFd, F_GETFD) < 0) {
-        std::fprintf(stderr, "%s: runs encoder and multiplexer jobs for Lumivox; it is started "
-                             "by the program, not by hand\n", kMjpegHelperName);
+        std::fprintf(stderr,
+                     "%s: runs encoder and multiplexer jobs for Lumivox; it is started "
+                     "by the program, not by hand\n",
+                     kMjpegHelperName);
         return 2;
     }
     // Not a descriptor of ours to pass on to anything the libraries might start.
     ::fcntl(kMjpegHelperLogFd, F_SETFD, FD_CLOEXEC);
-    if (argc > 1 && std::string_view(argv[1]) == kMjpegHelperKeepArgument) return ServeRequests(extraKinds);
+    if (argc > 1 && std::string_view(argv[1]) == kMjpegHelperKeepArgument)
+        return ServeRequests(extraKinds);
     std::string request;
     bool complete = ReadRequest(STDIN_FILENO, request);
     RunRequest(complete, request, extraKinds);

@@ -56,23 +56,22 @@ public:
     void U32(std::uint32_t value) { Raw(&value, sizeof value); }
     void I32(std::int32_t value) { Raw(&value, sizeof value); }
     void F64(double value) { Raw(&value, sizeof value); }
-    void Text(std::string_view text) {
+    void Text(std::string_view text)
+    {
         U32(static_cast<std::uint32_t>(text.size()));
         bytes_.append(text);
     }
     const std::string& Bytes() const { return bytes_; }
 
 private:
-    void Raw(const void* data, std::size_t size) {
-        bytes_.append(static_cast<const char*>(data), size);
-    }
+    void Raw(const void* data, std::size_t size) { bytes_.append(static_cast<const char*>(data), size); }
     std::string bytes_;
 };
 
 // Reads a payload inside the helper; a short or inconsistent request fails the job.
 class MjpegRequestReader {
 public:
-    explicit MjpegRequestReader(std::string_view bytes) : bytes_(bytes) {}
+    explicit MjpegRequestReader(std::string_view bytes) : bytes_(bytes) { }
     std::uint32_t U32();
     std::int32_t I32();
     double F64();

@@ -53,12 +53,14 @@ int g_childPipe = -1;
 std::mutex g_sinkMutex;
 MjpegLogSink g_sink;
 
-bool WriteAll(int fd, const void* data, std::size_t size) {
+bool WriteAll(int fd, const void* data, std::size_t size)
+{
     const auto* bytes = static_cast<const std::uint8_t*>(data);
     while (size > 0) {
         ssize_t written = ::write(fd, bytes, size);
         if (written < 0) {
-            if (errno == EINTR) continue;
+            if (errno == EINTR)
+                continue;
             return false;
         }
         bytes += written;
@@ -68,9 +70,12 @@ bool WriteAll(int fd, const void* data, std::size_t size) {
 }
 
 // One record on the pipe: level byte, 32-bit length, text.
-void SendMessage(int level, std::string_view text) {
-    if (g_childPipe < 0) return;
-    if (text.size() > kMaxMessageBytes) text = text.substr(0, kMaxMessageBytes);
+void SendMessage(int level, std::string_view text)
+{
+    if (g_childPipe < 0)
+        return;
+    if (text.size() > kMaxMessageBytes)
+        text = text.substr(0, kMaxMessageBytes);
     std::uint8_t header[5];
     header[0] = static_cast<std::uint8_t>(level);
     auto length = static_cast<std::uint32_t>(text.size());
@@ -79,7 +84,8 @@ void SendMessage(int level, std::string_view text) {
     WriteAll(g_childPipe, text.data(), text.size());
 }
 
-extern "C" void ChildLogHandler(log_level_t level, const char message[]) {
+extern "C" void ChildLogHandler(log_level_t level, const char message[])
+{
     SendMessage(level, message ? std::string_view(message) : std::string_view());
 }
 
@@ -87,16 +93,21 @@ extern "C" void ChildLogHandler(log_level_t level, const char message[]) {
 // registered, so it runs first when the library calls exit() and ends the job as failed
 // before any other handler runs (in a forked child: the parent program's static
 // destructors and stdio flushing of inherited buffers, which would run twice).
-extern "C" void ChildExitTrap() { ::_exit(kFailedStatus); }
+extern "C" void ChildExitTrap()
+{
+    ::_exit(kFailedStatus);
+}
 
 // Takes the records off the pipe as they arrive, so that a talkative job cannot make
 // the parent hold its whole output.
 class MessageReader {
 public:
-    explicit MessageReader(MjpegJobResult& result) : result_(result) {}
+    explicit MessageReader(MjpegJobResult& result) : result_(result) { }
 
-    void Add(const char* data, std::size_t size) {
-        if (broken_) return;
+    void Add(const char* data, std::size_t size)
+    {
+        if (broken_)
+            return;
         pending_.append(data, size);
         std::size_t pos = 0;
         while (pending_.size() - pos >= 5) {
@@ -108,7 +119,8 @@ public:
                 broken_ = true; // not our record format: nothing after it can be trusted
                 break;
             }
-            if (pending_.size() - pos - 5 < length) break;
+            if (pending_.size() - pos - 5 < length)
+                break;
             std::string text = pending_.substr(pos + 5, length);
             pos += 5 + length;
             if (level == kDoneRecord) {
@@ -120,7 +132,8 @@ public:
                 ended = true;
                 continue;
             }
-            if (level == static_cast<int>(MjpegLogLevel::Error)) lastError = text;
+            if (level == static_cast<int>(MjpegLogLevel::Error))
+                lastError = text;
             if (result_.log.size() < kMaxKeptMessages)
                 result_.log.push_back({static_cast<MjpegLogLevel>(level), std::move(text)});
         }
@@ -140,13 +153,15 @@ private:
 
 // Waits for the child to end, killing it once the deadline has passed. Returns false
 // (with errno) when the child could not be waited for — someone else reaped it.
-bool ReapChild(pid_t child, std::chrono::steady_clock::time_point deadline, int* status,
-               bool* killed) {
+bool ReapChild(pid_t child, std::chrono::steady_clock::time_point deadline, int* status, bool* killed)
+{
     for (;;) {
         pid_t got = ::waitpid(child, status, *killed ? 0 : WNOHANG);
-        if (got == child) return true;
+        if (got == child)
+            return true;
         if (got < 0) {
-            if (errno == EINTR) continue;
+            if (errno == EINTR)
+                continue;
             return false;
         }
         if (std::chrono::steady_clock::now() >= deadline) {
@@ -158,24 +173,28 @@ bool ReapChild(pid_t child, std::chrono::steady_clock::time_point deadline, int*
     }
 }
 
-void Publish(const std::vector<MjpegLogMessage>& messages) {
+void Publish(const std::vector<MjpegLogMessage>& messages)
+{
     int lowest = MjpegLowestShownLevel(MjpegVerbosity());
     static const char* const names[] = {"", "debug", "info", "warning", "error"};
     std::lock_guard lock(g_sinkMutex);
     for (const auto& message : messages) {
         if (static_cast<int>(message.level) >= lowest) {
             std::string_view text = message.text;
-            while (!text.empty() && text.back() == '\n') text.remove_suffix(1);
+            while (!text.empty() && text.back() == '\n')
+                text.remove_suffix(1);
             std::fprintf(stderr, "mjpeg %s: %.*s\n", names[static_cast<int>(message.level)],
                          static_cast<int>(text.size()), text.data());
         }
-        if (g_sink) g_sink(message);
+        if (g_sink)
+            g_sink(message);
     }
 }
 
 } // namespace
 
-[[noreturn]] void RunMjpegJobInThisProcess(int pipeWrite, const std::function<void()>& work) {
+[[noreturn]] void RunMjpegJobInThisProcess(int pipeWrite, const std::function<void()>& work)
+{
     g_childPipe = pipeWrite;
     // Text the parent had buffered but not yet written belongs to the parent: were the
     // library to flush these streams, it would come out twice.
@@ -183,7 +202,8 @@ void Publish(const std::vector<MjpegLogMessage>& messages) {
     __fpurge(stderr);
     // Keep nothing of the parent's descriptors but the standard ones and the pipe, so
     // that a parallel job's pipe is not held open by this child.
-    if (pipeWrite > 3) ::close_range(3, static_cast<unsigned>(pipeWrite) - 1, 0);
+    if (pipeWrite > 3)
+        ::close_range(3, static_cast<unsigned>(pipeWrite) - 1, 0);
     ::close_range(static_cast<unsigned>(pipeWrite) + 1, ~0U, 0);
     if (MjpegVerbosity() < 0) {
         // The libraries print a few things directly; none of it belongs on the screen.
@@ -213,38 +233,50 @@ void Publish(const std::vector<MjpegLogMessage>& messages) {
     ::_exit(0);
 }
 
-int MjpegVerbosity() {
+int MjpegVerbosity()
+{
     static const int verbosity = [] {
         const char* value = std::getenv("MJPEG_VERBOSITY");
-        if (!value || !*value) return -1;
+        if (!value || !*value)
+            return -1;
         char* end = nullptr;
         long parsed = std::strtol(value, &end, 10);
-        if (end == value) return -1;
-        if (parsed < 0) return 0;
+        if (end == value)
+            return -1;
+        if (parsed < 0)
+            return 0;
         return parsed > 2 ? 2 : static_cast<int>(parsed);
     }();
     return verbosity;
 }
 
-int MjpegLowestShownLevel(int verbosity) {
-    if (verbosity < 0) return static_cast<int>(MjpegLogLevel::Error) + 1;
+int MjpegLowestShownLevel(int verbosity)
+{
+    if (verbosity < 0)
+        return static_cast<int>(MjpegLogLevel::Error) + 1;
     return static_cast<int>(MjpegLogLevel::Warning) - verbosity;
 }
 
-void SetMjpegLogSink(MjpegLogSink sink) {
+void SetMjpegLogSink(MjpegLogSink sink)
+{
     std::lock_guard lock(g_sinkMutex);
     g_sink = std::move(sink);
 }
 
-void SetMjpegJobTimeout(std::chrono::milliseconds timeout) {
+void SetMjpegJobTimeout(std::chrono::milliseconds timeout)
+{
     g_timeoutMs = timeout.count() > 0 ? timeout.count() : 1;
 }
 
-std::chrono::milliseconds MjpegJobTimeout() { return std::chrono::milliseconds(g_timeoutMs.load()); }
+std::chrono::milliseconds MjpegJobTimeout()
+{
+    return std::chrono::milliseconds(g_timeoutMs.load());
+}
 
 namespace {
 
-std::string StartFailure(const char* what, int error) {
+std::string StartFailure(const char* what, int error)
+{
     return std::string("cannot start the encoder process: ") + what + ": " + std::strerror(error);
 }
 
@@ -252,11 +284,15 @@ thread_local const ManualResetEvent* t_jobCancel = nullptr;
 
 } // namespace
 
-MjpegCancelScope::MjpegCancelScope(const ManualResetEvent* cancel) : previous_(t_jobCancel) {
+MjpegCancelScope::MjpegCancelScope(const ManualResetEvent* cancel) : previous_(t_jobCancel)
+{
     t_jobCancel = cancel;
 }
 
-MjpegCancelScope::~MjpegCancelScope() { t_jobCancel = previous_; }
+MjpegCancelScope::~MjpegCancelScope()
+{
+    t_jobCancel = previous_;
+}
 
 namespace {
 
@@ -264,8 +300,8 @@ thread_local MjpegHelperProcess* t_keptHelper = nullptr;
 
 // How one exchange with a job's process went.
 struct Exchange {
-    bool killed = false;      // stopped for making no progress
-    bool cancelled = false;   // stopped by the cancel event
+    bool killed = false; // stopped for making no progress
+    bool cancelled = false; // stopped by the cancel event
     bool outOfMemory = false; // this side could not hold the job's messages
 };
 
@@ -277,8 +313,8 @@ struct Exchange {
 // sent when closeWhenSent (the end of the input ends a one-job request); otherwise it is
 // left open and only no longer written to. Nothing here throws.
 Exchange ExchangeWithJob(pid_t killTarget, int logRead, int requestFd, bool closeWhenSent,
-                         const std::vector<std::string_view>& request, MessageReader& reader,
-                         bool untilEnded) {
+                         const std::vector<std::string_view>& request, MessageReader& reader, bool untilEnded)
+{
     Exchange exchange;
     const ManualResetEvent* cancel = t_jobCancel;
     const int cancelFd = cancel ? cancel->NotifyDescriptor() : -1;
@@ -291,7 +327,8 @@ Exchange ExchangeWithJob(pid_t killTarget, int logRead, int requestFd, bool clos
     std::size_t part = 0;
     std::size_t sent = 0;
     auto stopSending = [&] {
-        if (requestFd >= 0 && closeWhenSent) ::close(requestFd);
+        if (requestFd >= 0 && closeWhenSent)
+            ::close(requestFd);
         requestFd = -1;
     };
     auto skipEmptyParts = [&] {
@@ -299,14 +336,16 @@ Exchange ExchangeWithJob(pid_t killTarget, int logRead, int requestFd, bool clos
             ++part;
             sent = 0;
         }
-        if (part == request.size()) stopSending();
+        if (part == request.size())
+            stopSending();
     };
-    if (requestFd >= 0) skipEmptyParts();
+    if (requestFd >= 0)
+        skipEmptyParts();
     try {
         char buffer[8192];
         while (!(untilEnded && reader.ended)) {
-            auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
-                deadline - std::chrono::steady_clock::now());
+            auto left =
+                std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
             if (left.count() <= 0) {
                 ::kill(killTarget, SIGKILL);
                 exchange.killed = true;
@@ -321,15 +360,18 @@ Exchange ExchangeWithJob(pid_t killTarget, int logRead, int requestFd, bool clos
             // event is looked at every tenth of a second.
             const long long slice = cancel && cancelFd < 0 ? 100 : 60'000;
             pollfd waits[3] = {{logRead, POLLIN, 0}, {cancelFd, POLLIN, 0}, {requestFd, POLLOUT, 0}};
-            int ready = ::poll(waits, requestFd >= 0 ? 3 : 2, static_cast<int>(std::min<long long>(left.count(), slice)));
-            if (ready < 0 && errno != EINTR) break;
-            if (ready <= 0) continue;
+            int ready =
+                ::poll(waits, requestFd >= 0 ? 3 : 2, static_cast<int>(std::min<long long>(left.count(), slice)));
+            if (ready < 0 && errno != EINTR)
+                break;
+            if (ready <= 0)
+                continue;
             if (waits[1].revents != 0)
                 continue; // the cancel event: handled at the top
             if (requestFd >= 0 && waits[2].revents != 0) {
                 const std::string_view& bytes = request[part];
-                ssize_t wrote = ::send(requestFd, bytes.data() + sent, bytes.size() - sent,
-                                       MSG_NOSIGNAL | MSG_DONTWAIT);
+                ssize_t wrote =
+                    ::send(requestFd, bytes.data() + sent, bytes.size() - sent, MSG_NOSIGNAL | MSG_DONTWAIT);
                 if (wrote > 0) {
                     sent += static_cast<std::size_t>(wrote);
                     skipEmptyParts();
@@ -339,10 +381,13 @@ Exchange ExchangeWithJob(pid_t killTarget, int logRead, int requestFd, bool clos
                     stopSending();
                 }
             }
-            if (waits[0].revents == 0) continue;
+            if (waits[0].revents == 0)
+                continue;
             ssize_t got = ::read(logRead, buffer, sizeof buffer);
-            if (got < 0 && (errno == EINTR || errno == EAGAIN)) continue;
-            if (got <= 0) break; // end of file: every writer has ended
+            if (got < 0 && (errno == EINTR || errno == EAGAIN))
+                continue;
+            if (got <= 0)
+                break; // end of file: every writer has ended
             reader.Add(buffer, static_cast<std::size_t>(got));
             deadline = std::min(std::chrono::steady_clock::now() + timeout, hardDeadline);
         }
@@ -357,8 +402,8 @@ Exchange ExchangeWithJob(pid_t killTarget, int logRead, int requestFd, bool clos
 
 // The outcome of a job from how the exchange went and how its process ended (status,
 // when it could be had: reaped).
-void JudgeJob(MjpegJobResult& result, const MessageReader& reader, const Exchange& exchange, bool reaped,
-              int status) {
+void JudgeJob(MjpegJobResult& result, const MessageReader& reader, const Exchange& exchange, bool reaped, int status)
+{
     const std::string& lastError = reader.lastError;
     if (exchange.outOfMemory) {
         result.error = "malloc failed\n";
@@ -367,19 +412,17 @@ void JudgeJob(MjpegJobResult& result, const MessageReader& reader, const Exchang
     } else if (exchange.killed && reaped && WIFSIGNALED(status) && WTERMSIG(status) == SIGKILL) {
         char seconds[32];
         std::snprintf(seconds, sizeof seconds, "%g", static_cast<double>(MjpegJobTimeout().count()) / 1000.0);
-        result.error = std::string("the encoder process made no progress for ") + seconds +
-                       " seconds and was stopped";
+        result.error = std::string("the encoder process made no progress for ") + seconds + " seconds and was stopped";
     } else if (reaped ? WIFEXITED(status) && WEXITSTATUS(status) == 0 && reader.done : reader.done) {
         // (Reaped elsewhere: the process's own word that its work returned must do.)
         result.ok = true;
     } else if (!lastError.empty()) {
         result.error = lastError;
     } else if (reaped && WIFSIGNALED(status)) {
-        result.error = std::string("the encoder process ended abnormally (") +
-                       ::strsignal(WTERMSIG(status)) + ")";
+        result.error = std::string("the encoder process ended abnormally (") + ::strsignal(WTERMSIG(status)) + ")";
     } else if (reaped) {
-        result.error = "the encoder process failed with status " +
-                       std::to_string(WIFEXITED(status) ? WEXITSTATUS(status) : -1);
+        result.error =
+            "the encoder process failed with status " + std::to_string(WIFEXITED(status) ? WEXITSTATUS(status) : -1);
     } else {
         result.error = "the encoder process ended without finishing its work";
     }
@@ -387,8 +430,10 @@ void JudgeJob(MjpegJobResult& result, const MessageReader& reader, const Exchang
 
 // A descriptor for the child's side of a channel, above the standard ones, so that
 // putting it in its place in the child never overwrites another.
-FileDescriptor AboveStandard(FileDescriptor fd) {
-    if (fd.Get() > kMjpegHelperLogFd) return fd;
+FileDescriptor AboveStandard(FileDescriptor fd)
+{
+    if (fd.Get() > kMjpegHelperLogFd)
+        return fd;
     return FileDescriptor(::fcntl(fd.Get(), F_DUPFD_CLOEXEC, kMjpegHelperLogFd + 1));
 }
 
@@ -396,7 +441,8 @@ FileDescriptor AboveStandard(FileDescriptor fd) {
 // records. A kept helper leads a process group of its own, so that it and the job it
 // runs can be stopped together.
 bool SpawnHelper(const std::string& helperPath, bool kept, pid_t* child, FileDescriptor* logRead,
-                 FileDescriptor* requestWrite, std::string* error) {
+                 FileDescriptor* requestWrite, std::string* error)
+{
     int logPipe[2];
     if (::pipe2(logPipe, O_CLOEXEC) != 0) {
         *error = StartFailure("pipe", errno);
@@ -458,7 +504,8 @@ bool SpawnHelper(const std::string& helperPath, bool kept, pid_t* child, FileDes
     return true;
 }
 
-std::string MissingHelperText() {
+std::string MissingHelperText()
+{
     return std::string("cannot start the encoder process: the helper program \"") + kMjpegHelperName +
            "\" is missing beside the program and in the program folder (or set " + kMjpegHelperVariable + ")";
 }
@@ -469,11 +516,11 @@ std::string MissingHelperText() {
 // ended. Takes over both descriptors (requestFd may be empty when there is no request)
 // and always reaps the child.
 MjpegJobResult SuperviseMjpegChild(pid_t child, FileDescriptor logPipe, FileDescriptor requestFd,
-                                   const std::vector<std::string_view>& request) {
+                                   const std::vector<std::string_view>& request)
+{
     MjpegJobResult result;
     MessageReader reader(result);
-    const Exchange exchange =
-        ExchangeWithJob(child, logPipe.Get(), requestFd.Release(), true, request, reader, false);
+    const Exchange exchange = ExchangeWithJob(child, logPipe.Get(), requestFd.Release(), true, request, reader, false);
     logPipe.Reset();
     int status = 0;
     bool killed = exchange.killed;
@@ -485,8 +532,10 @@ MjpegJobResult SuperviseMjpegChild(pid_t child, FileDescriptor logPipe, FileDesc
     return result;
 }
 
-MjpegJobResult RunMjpegHelperJob(std::string_view kind, const std::vector<std::string_view>& payload) {
-    if (t_keptHelper) return t_keptHelper->Run(kind, payload);
+MjpegJobResult RunMjpegHelperJob(std::string_view kind, const std::vector<std::string_view>& payload)
+{
+    if (t_keptHelper)
+        return t_keptHelper->Run(kind, payload);
     std::string helper = FindMjpegHelper();
     if (helper.empty()) {
         MjpegJobResult result;
@@ -497,11 +546,13 @@ MjpegJobResult RunMjpegHelperJob(std::string_view kind, const std::vector<std::s
 }
 
 MjpegJobResult RunMjpegHelperJob(const std::string& helperPath, std::string_view kind,
-                                 const std::vector<std::string_view>& payload) {
+                                 const std::vector<std::string_view>& payload)
+{
     MjpegJobResult result;
     pid_t child = -1;
     FileDescriptor logRead, requestWrite;
-    if (!SpawnHelper(helperPath, false, &child, &logRead, &requestWrite, &result.error)) return result;
+    if (!SpawnHelper(helperPath, false, &child, &logRead, &requestWrite, &result.error))
+        return result;
     MjpegRequestWriter head;
     head.Text(kind);
     std::vector<std::string_view> request;
@@ -514,16 +565,23 @@ MjpegJobResult RunMjpegHelperJob(const std::string& helperPath, std::string_view
 
 // --- A helper kept for job after job -------------------------------------------------
 
-MjpegHelperProcess::MjpegHelperProcess(std::string helperPath) : path_(std::move(helperPath)) {}
+MjpegHelperProcess::MjpegHelperProcess(std::string helperPath) : path_(std::move(helperPath))
+{ }
 
-MjpegHelperProcess::~MjpegHelperProcess() { End(false); }
+MjpegHelperProcess::~MjpegHelperProcess()
+{
+    End(false);
+}
 
-void MjpegHelperProcess::End(bool kill) {
-    if (pid_ < 0) return;
+void MjpegHelperProcess::End(bool kill)
+{
+    if (pid_ < 0)
+        return;
     // Without its request channel the helper ends by itself; one that does not (or that
     // must go at once) is killed together with whatever job it runs.
     request_.Reset();
-    if (kill) ::kill(-pid_, SIGKILL);
+    if (kill)
+        ::kill(-pid_, SIGKILL);
     int status = 0;
     bool killed = kill;
     const auto limit = std::min(MjpegJobTimeout(), std::chrono::milliseconds(5000));
@@ -532,10 +590,12 @@ void MjpegHelperProcess::End(bool kill) {
     pid_ = -1;
 }
 
-MjpegJobResult MjpegHelperProcess::Run(std::string_view kind, const std::vector<std::string_view>& payload) {
+MjpegJobResult MjpegHelperProcess::Run(std::string_view kind, const std::vector<std::string_view>& payload)
+{
     MjpegJobResult result;
     if (pid_ < 0) {
-        if (path_.empty()) path_ = FindMjpegHelper();
+        if (path_.empty())
+            path_ = FindMjpegHelper();
         if (path_.empty()) {
             result.error = MissingHelperText();
             return result;
@@ -552,7 +612,8 @@ MjpegJobResult MjpegHelperProcess::Run(std::string_view kind, const std::vector<
     MjpegRequestWriter head;
     head.Text(kind);
     std::uint64_t length = sizeof kMjpegRequestMagic + head.Bytes().size();
-    for (std::string_view part : payload) length += part.size();
+    for (std::string_view part : payload)
+        length += part.size();
     std::vector<std::string_view> request;
     request.reserve(payload.size() + 3);
     request.emplace_back(reinterpret_cast<const char*>(&length), sizeof length);
@@ -570,7 +631,8 @@ MjpegJobResult MjpegHelperProcess::Run(std::string_view kind, const std::vector<
         // The helper was stopped, or it died itself (its job with it): the job fails by
         // how the helper ended, and the next job starts a new helper.
         bool killed = exchange.killed || exchange.cancelled;
-        if (killed) ::kill(-pid_, SIGKILL);
+        if (killed)
+            ::kill(-pid_, SIGKILL);
         request_.Reset();
         log_.Reset();
         reaped = ReapChild(pid_, std::chrono::steady_clock::now() + MjpegJobTimeout(), &status, &killed);
@@ -582,20 +644,29 @@ MjpegJobResult MjpegHelperProcess::Run(std::string_view kind, const std::vector<
     return result;
 }
 
-MjpegHelperScope::MjpegHelperScope(MjpegHelperProcess* helper) : previous_(t_keptHelper) { t_keptHelper = helper; }
+MjpegHelperScope::MjpegHelperScope(MjpegHelperProcess* helper) : previous_(t_keptHelper)
+{
+    t_keptHelper = helper;
+}
 
-MjpegHelperScope::~MjpegHelperScope() { t_keptHelper = previous_; }
+MjpegHelperScope::~MjpegHelperScope()
+{
+    t_keptHelper = previous_;
+}
 
-void SendMjpegJobEnded(int logFd, int waitStatus, std::string_view error) {
+void SendMjpegJobEnded(int logFd, int waitStatus, std::string_view error)
+{
     const int saved = g_childPipe;
     g_childPipe = logFd;
-    if (!error.empty()) SendMessage(static_cast<int>(MjpegLogLevel::Error), error);
+    if (!error.empty())
+        SendMessage(static_cast<int>(MjpegLogLevel::Error), error);
     const auto status = static_cast<std::int32_t>(waitStatus);
     SendMessage(kEndedRecord, std::string_view(reinterpret_cast<const char*>(&status), sizeof status));
     g_childPipe = saved;
 }
 
-void MjpegLog(MjpegLogLevel level, std::string_view text) {
+void MjpegLog(MjpegLogLevel level, std::string_view text)
+{
     if (g_childPipe >= 0) {
         SendMessage(static_cast<int>(level), text);
         return;
@@ -603,7 +674,8 @@ void MjpegLog(MjpegLogLevel level, std::string_view text) {
     Publish({{level, std::string(text)}});
 }
 
-void MjpegFatal(std::string_view text) {
+void MjpegFatal(std::string_view text)
+{
     if (g_childPipe >= 0) {
         SendMessage(static_cast<int>(MjpegLogLevel::Error), text);
         ::_exit(kFailedStatus);

@@ -121,7 +121,8 @@ bool EncodeStretch(const std::string& wavePath, const Stretch& stretch, const Si
     const int channels = input.Channels();
     Encoder encoder = MakeEncoder(input.SampleRate(), channels);
     if (!encoder) {
-        *error = wavePath + Format(": the Layer II encoder refuses %d Hz with %d channel(s)", input.SampleRate(), channels);
+        *error =
+            wavePath + Format(": the Layer II encoder refuses %d Hz with %d channel(s)", input.SampleRate(), channels);
         return false;
     }
     const std::uint64_t primingSamples = stretch.priming * kSamplesPerFrame;
@@ -250,7 +251,8 @@ bool EncodeWaveToMp2(const std::string& wavePath, const std::string& mp2Path, st
             Stretch& stretch = stretches[part];
             const std::uint64_t first = partStart(part);
             stretch.first = first * kSamplesPerFrame;
-            stretch.priming = part == 0 ? 0 : static_cast<std::size_t>(kPrimingFrames + (first - kPrimingFrames) % period);
+            stretch.priming =
+                part == 0 ? 0 : static_cast<std::size_t>(kPrimingFrames + (first - kPrimingFrames) % period);
             stretch.finish = part + 1 == parts;
             if (!stretch.finish)
                 stretch.count = (partStart(part + 1) - first) * kSamplesPerFrame;
@@ -274,8 +276,8 @@ bool EncodeWaveToMp2(const std::string& wavePath, const std::string& mp2Path, st
                     return true;
                 };
                 try {
-                    result.ok = EncodeStretch(wavePath, stretches[part], part == 0 ? toFile : toMemory, cancel,
-                                              &result.reason);
+                    result.ok =
+                        EncodeStretch(wavePath, stretches[part], part == 0 ? toFile : toMemory, cancel, &result.reason);
                 } catch (const std::bad_alloc&) {
                     result.reason = wavePath + ": not enough memory to encode it";
                 }

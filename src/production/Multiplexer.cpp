@@ -26,7 +26,8 @@ namespace lumivox {
 namespace {
 
 std::string Format(const char* format, ...) __attribute__((format(printf, 1, 2)));
-std::string Format(const char* format, ...) {
+std::string Format(const char* format, ...)
+{
     char text[1024];
     va_list args;
     va_start(args, format);
@@ -57,24 +58,27 @@ template struct PrivateMember<AudioStreams, &Multiplexor::astreams>;
 // An input file read through stdio with the multiplexer's own buffering.
 class InputFile : public IBitStream {
 public:
-    explicit InputFile(const std::string& path) : path_(path) {
+    explicit InputFile(const std::string& path) : path_(path)
+    {
         file_ = std::fopen(path.c_str(), "rb");
-        if (!file_) MjpegFatal(Format("Unable to open file %s for reading.\n", path.c_str()));
+        if (!file_)
+            MjpegFatal(Format("Unable to open file %s for reading.\n", path.c_str()));
         streamname = path_.c_str();
         SetBufSize(BUFFER_SIZE);
         eobs = false;
         byteidx = 0;
-        if (!ReadIntoBuffer() && buffered == 0) empty_ = true;
+        if (!ReadIntoBuffer() && buffered == 0)
+            empty_ = true;
     }
-    ~InputFile() override {
-        if (file_) std::fclose(file_);
+    ~InputFile() override
+    {
+        if (file_)
+            std::fclose(file_);
     }
     bool Empty() const { return empty_; }
 
 private:
-    size_t ReadStreamBytes(uint8_t* buffer, size_t count) override {
-        return std::fread(buffer, 1, count, file_);
-    }
+    size_t ReadStreamBytes(uint8_t* buffer, size_t count) override { return std::fread(buffer, 1, count, file_); }
     bool EndOfStream() override { return std::feof(file_) != 0; }
 
     std::string path_;
@@ -85,27 +89,36 @@ private:
 // The one output file of a segment.
 class OutputFile : public OutputStream {
 public:
-    explicit OutputFile(std::string path) : path_(std::move(path)) {}
-    ~OutputFile() override {
-        if (file_) std::fclose(file_);
+    explicit OutputFile(std::string path) : path_(std::move(path)) { }
+    ~OutputFile() override
+    {
+        if (file_)
+            std::fclose(file_);
     }
-    int Open() override {
+    int Open() override
+    {
         segment_len = 0;
         file_ = std::fopen(path_.c_str(), "wb");
-        if (!file_) MjpegFatal(Format("Could not open for writing: %s\n", path_.c_str()));
+        if (!file_)
+            MjpegFatal(Format("Could not open for writing: %s\n", path_.c_str()));
         return 0;
     }
-    void Close() override {
-        if (!file_) return;
+    void Close() override
+    {
+        if (!file_)
+            return;
         bool ok = std::fclose(file_) == 0;
         file_ = nullptr;
-        if (!ok) MjpegFatal(Format("Failed write: %s (%s)\n", path_.c_str(), std::strerror(errno)));
+        if (!ok)
+            MjpegFatal(Format("Failed write: %s (%s)\n", path_.c_str(), std::strerror(errno)));
     }
     uint64_t SegmentSize() override { return segment_len; }
-    void NextSegment() override {
+    void NextSegment() override
+    {
         MjpegFatal(Format("The segment %s would need more than one output file\n", path_.c_str()));
     }
-    void Write(uint8_t* data, unsigned int length) override {
+    void Write(uint8_t* data, unsigned int length) override
+    {
         if (!file_ || std::fwrite(data, 1, length, file_) != length)
             MjpegFatal(Format("Failed write: %s (%s)\n", path_.c_str(), std::strerror(errno)));
         segment_len += length;
@@ -128,20 +141,22 @@ constexpr const char* kUnderRunText = "MUX STATUS: Frame data under-runs detecte
 // at most 100.
 constexpr int kLongestRunInFrames = 100;
 
-int EstimateRunInFrames(const std::vector<std::string>& videoPaths, double scale) {
+int EstimateRunInFrames(const std::vector<std::string>& videoPaths, double scale)
+{
     std::uintmax_t bytes = 0;
     for (const auto& path : videoPaths) {
         std::error_code ignored;
         std::uintmax_t size = std::filesystem::file_size(path, ignored);
-        if (!ignored) bytes += size;
+        if (!ignored)
+            bytes += size;
     }
     double seconds = std::ceil(static_cast<double>(bytes) / kVcdPackBytes) / 75.0;
     int frames = static_cast<int>(std::ceil(seconds * 2 * 25 * scale)) + 5;
     return std::min(frames, kLongestRunInFrames);
 }
 
-void MultiplexInJob(const std::string& outputPath, const std::vector<std::string>& inputs,
-                    double runInScale) {
+void MultiplexInJob(const std::string& outputPath, const std::vector<std::string>& inputs, double runInScale)
+{
     int verbosity = MjpegVerbosity() < 0 ? 0 : MjpegVerbosity();
     auto* job = new MultiplexJob();
     job->mux_format = kMultiplexFormatVcdStills;
@@ -149,8 +164,7 @@ void MultiplexInJob(const std::string& outputPath, const std::vector<std::string
     job->outfile_pattern = outputPath.c_str();
     job->max_segment_size = 0;
     job->vdr_index_pathname = nullptr;
-    MjpegLog(MjpegLogLevel::Information,
-             Format("mplex version %s (%s)\n", kMultiplexerVersion, kMultiplexerDate));
+    MjpegLog(MjpegLogLevel::Information, Format("mplex version %s (%s)\n", kMultiplexerVersion, kMultiplexerDate));
 
     unsigned mpegAudio = 0;
     unsigned ac3Audio = 0;
@@ -199,11 +213,11 @@ void MultiplexInJob(const std::string& outputPath, const std::vector<std::string
             break;
         }
     }
-    if (badFile) MjpegFatal("Unrecogniseable file(s)... exiting.\n");
+    if (badFile)
+        MjpegFatal("Unrecogniseable file(s)... exiting.\n");
 
     MjpegLog(MjpegLogLevel::Information,
-             Format("Found %u video streams %u MPEG audio streams and %u AC3 streams\n", video,
-                    mpegAudio, ac3Audio));
+             Format("Found %u video streams %u MPEG audio streams and %u AC3 streams\n", video, mpegAudio, ac3Audio));
     MjpegLog(MjpegLogLevel::Information, "Multiplexing stills stream!\n");
 
     // Video CD stills carry one normal and one high-resolution still at most; the
@@ -211,14 +225,17 @@ void MultiplexInJob(const std::string& outputPath, const std::vector<std::string
     if (video > 2)
         MjpegFatal("VCD stills: no more than two streams (one normal one hi-res) possible\n");
     // A Video CD has one MPEG audio stream (0xC0) and no AC3.
-    if (mpegAudio > 1) MjpegFatal("VCD stills: no more than one MPEG audio stream possible\n");
-    if (ac3Audio > 0) MjpegFatal("VCD stills: AC3 audio cannot be carried on a Video CD\n");
+    if (mpegAudio > 1)
+        MjpegFatal("VCD stills: no more than one MPEG audio stream possible\n");
+    if (ac3Audio > 0)
+        MjpegFatal("VCD stills: AC3 audio cannot be carried on a Video CD\n");
 
     job->video_tracks = video;
     job->audio_tracks = 0;
     job->lpcm_tracks = 0;
     job->subtitle_tracks = 0;
-    for (VideoParams* params : job->video_param) params->Force(kMultiplexFormatVcdStills);
+    for (VideoParams* params : job->video_param)
+        params->Force(kMultiplexFormatVcdStills);
     job->run_in_frames = static_cast<unsigned>(EstimateRunInFrames(videoPaths, runInScale));
 
     auto* output = new OutputFile(outputPath);
@@ -233,8 +250,8 @@ void MultiplexInJob(const std::string& outputPath, const std::vector<std::string
     output->Close();
 }
 
-int RunMultiplex(const std::string& outputPath, const std::vector<std::string>& inputs,
-                 std::string* error) {
+int RunMultiplex(const std::string& outputPath, const std::vector<std::string>& inputs, std::string* error)
+{
     MjpegJobResult result;
     // Each attempt is a fresh process; a longer run-in is tried only when the stills
     // would not have arrived in time.
@@ -243,31 +260,39 @@ int RunMultiplex(const std::string& outputPath, const std::vector<std::string>& 
         request.Text(outputPath);
         request.F64(scale);
         request.U32(static_cast<std::uint32_t>(inputs.size()));
-        for (const std::string& input : inputs) request.Text(input);
+        for (const std::string& input : inputs)
+            request.Text(input);
         result = RunMjpegHelperJob("multiplex", {request.Bytes()});
-        if (result.ok || result.error.rfind(kUnderRunText, 0) != 0) break;
+        if (result.ok || result.error.rfind(kUnderRunText, 0) != 0)
+            break;
         MjpegLog(MjpegLogLevel::Warning, "Run-in too short for the stills; multiplexing again\n");
     }
-    if (result.ok) return 0;
-    if (error) *error = result.error;
+    if (result.ok)
+        return 0;
+    if (error)
+        *error = result.error;
     return -1;
 }
 
 } // namespace
 
-void RunMultiplexJobInThisProcess(MjpegRequestReader& request) {
+void RunMultiplexJobInThisProcess(MjpegRequestReader& request)
+{
     std::string outputPath = request.Text();
     double scale = request.F64();
     std::uint32_t count = request.U32();
-    if (!(scale >= 1.0 && scale <= 4.0)) MjpegFatal("malformed job request\n");
+    if (!(scale >= 1.0 && scale <= 4.0))
+        MjpegFatal("malformed job request\n");
     std::vector<std::string> inputs;
-    for (std::uint32_t i = 0; i < count; ++i) inputs.push_back(request.Text());
+    for (std::uint32_t i = 0; i < count; ++i)
+        inputs.push_back(request.Text());
     MultiplexInJob(outputPath, inputs, scale);
 }
 
 // The slideshow track: one motion video and one Layer II stream, in the multiplexer's
 // Video CD format (2,324-byte packs at the single-speed rate).
-void RunTrackMultiplexJobInThisProcess(MjpegRequestReader& request) {
+void RunTrackMultiplexJobInThisProcess(MjpegRequestReader& request)
+{
     std::string outputPath = request.Text();
     std::string videoPath = request.Text();
     std::string audioPath = request.Text();
@@ -303,29 +328,36 @@ void RunTrackMultiplexJobInThisProcess(MjpegRequestReader& request) {
     output->Close();
 }
 
-int MultiplexMain(int argc, const char* const argv[], std::string* error) {
-    if (argc < 3 || !argv) return 0;
+int MultiplexMain(int argc, const char* const argv[], std::string* error)
+{
+    if (argc < 3 || !argv)
+        return 0;
     std::vector<std::string> inputs;
-    for (int i = 2; i < argc; ++i) inputs.emplace_back(argv[i] ? argv[i] : "");
+    for (int i = 2; i < argc; ++i)
+        inputs.emplace_back(argv[i] ? argv[i] : "");
     return RunMultiplex(argv[1] ? argv[1] : "", inputs, error);
 }
 
-int MultiplexMain(const std::vector<std::string>& arguments, std::string* error) {
+int MultiplexMain(const std::vector<std::string>& arguments, std::string* error)
+{
     std::vector<const char*> argv;
-    for (const auto& argument : arguments) argv.push_back(argument.c_str());
+    for (const auto& argument : arguments)
+        argv.push_back(argument.c_str());
     return MultiplexMain(static_cast<int>(argv.size()), argv.data(), error);
 }
 
-int MultiplexStill(const std::string& outputPath, const std::string& stillPath,
-                   const std::string& companionPath, std::string* error) {
+int MultiplexStill(const std::string& outputPath, const std::string& stillPath, const std::string& companionPath,
+                   std::string* error)
+{
     return RunMultiplex(outputPath, {stillPath, companionPath}, error);
 }
 
-int MultiplexSegment(const std::string& outputPath, const std::string& stillPath,
-                     const std::string& companionPath, const std::string& musicPath,
-                     std::string* error) {
+int MultiplexSegment(const std::string& outputPath, const std::string& stillPath, const std::string& companionPath,
+                     const std::string& musicPath, std::string* error)
+{
     std::vector<std::string> inputs{stillPath, companionPath};
-    if (!musicPath.empty()) inputs.push_back(musicPath);
+    if (!musicPath.empty())
+        inputs.push_back(musicPath);
     return RunMultiplex(outputPath, inputs, error);
 }
 

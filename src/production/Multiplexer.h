@@ -35,13 +35,12 @@ int MultiplexMain(int argc, const char* const argv[], std::string* error);
 int MultiplexMain(const std::vector<std::string>& arguments, std::string* error);
 
 // One slide segment: the high-resolution still and the companion, nothing else.
-int MultiplexStill(const std::string& outputPath, const std::string& stillPath,
-                   const std::string& companionPath, std::string* error);
+int MultiplexStill(const std::string& outputPath, const std::string& stillPath, const std::string& companionPath,
+                   std::string* error);
 
 // A whole segment: the still, its companion and, when `musicPath` is not empty, the music
 // — the form the command line and the production run use.
-int MultiplexSegment(const std::string& outputPath, const std::string& stillPath,
-                     const std::string& companionPath, const std::string& musicPath,
-                     std::string* error);
+int MultiplexSegment(const std::string& outputPath, const std::string& stillPath, const std::string& companionPath,
+                     const std::string& musicPath, std::string* error);
 
 } // namespace lumivox

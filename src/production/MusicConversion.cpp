@@ -68,7 +68,6 @@ bool Cancelled(const std::atomic<bool>* cancel)
     return cancel && cancel->load(std::memory_order_relaxed);
 }
 
-
 // Reads until count bytes came or the file ended; -1 on a read error.
 long ReadFully(int fd, std::uint8_t* into, std::size_t count)
 {
@@ -136,8 +135,8 @@ bool IsAcceptableHeader(const std::uint8_t* bytes)
     ReadMpegFrameHeader(bytes, &header);
     // Bit-rate index 15 is forbidden by ISO/IEC 11172-3; such a pair of bytes is not a
     // header, and taking it for one would end the whole conversion at ParseFrameHeader.
-    return header.layerCode == kMpegLayerCodeIII && header.bitrateIndex != 0 &&
-           header.bitrateIndex != 15 && header.sampleRateIndex != 3;
+    return header.layerCode == kMpegLayerCodeIII && header.bitrateIndex != 0 && header.bitrateIndex != 15 &&
+           header.sampleRateIndex != 3;
 }
 
 // The first header is taken only when the frame after it starts with a header of the same
@@ -172,7 +171,7 @@ std::size_t MeasureId3v2Tag(int fd)
 // The 60000-byte window over the MP3 that the decoding reads through.
 class InputWindow {
 public:
-    InputWindow(int fd, const std::atomic<bool>* cancel) : fd_(fd), cancel_(cancel) {}
+    InputWindow(int fd, const std::atomic<bool>* cancel) : fd_(fd), cancel_(cancel) { }
 
     bool Allocate()
     {
@@ -246,8 +245,8 @@ bool FirstFrameScan(int fd)
         off_t nextStart = blockStart + static_cast<off_t>(kScanPositions);
         std::size_t at = 0;
         while (at < kScanPositions) {
-            const bool candidate = block[at] == 0xFF && ((block[at + 1] & 0xF0) == 0xF0 ||
-                                                         (block[at + 1] & 0xF0) == 0xE0);
+            const bool candidate =
+                block[at] == 0xFF && ((block[at + 1] & 0xF0) == 0xF0 || (block[at + 1] & 0xF0) == 0xE0);
             if (!candidate) {
                 ++at;
                 continue;
@@ -282,8 +281,8 @@ bool FirstFrameScan(int fd)
     }
 }
 
-bool DecodeMp3ToWave(const std::string& sourcePath, const std::string& wavePath,
-                     std::string* error, const std::atomic<bool>* cancel)
+bool DecodeMp3ToWave(const std::string& sourcePath, const std::string& wavePath, std::string* error,
+                     const std::atomic<bool>* cancel)
 {
     std::string reason;
     FileDescriptor source = OpenRegularFile(sourcePath, &reason);
@@ -384,7 +383,8 @@ bool DecodeMp3ToWave(const std::string& sourcePath, const std::string& wavePath,
         }
         if (pending > kWriteThreshold) {
             // A WAVE file ends at 4 GB; a longer song is cut there like a full disc cuts it.
-            const std::size_t allowed = static_cast<std::size_t>(std::min<std::uint64_t>(pending, kMaxWavePcmBytes - total));
+            const std::size_t allowed =
+                static_cast<std::size_t>(std::min<std::uint64_t>(pending, kMaxWavePcmBytes - total));
             const std::size_t written = WriteFully(wave.Get(), output.data(), allowed);
             total += written;
             if (written < pending) {
@@ -395,7 +395,8 @@ bool DecodeMp3ToWave(const std::string& sourcePath, const std::string& wavePath,
         }
     }
     if (!stoppedWriting && pending > 0) {
-        const std::size_t allowed = static_cast<std::size_t>(std::min<std::uint64_t>(pending, kMaxWavePcmBytes - total));
+        const std::size_t allowed =
+            static_cast<std::size_t>(std::min<std::uint64_t>(pending, kMaxWavePcmBytes - total));
         total += WriteFully(wave.Get(), output.data(), allowed);
     }
 
@@ -415,9 +416,8 @@ bool DecodeMp3ToWave(const std::string& sourcePath, const std::string& wavePath,
     return true;
 }
 
-bool ConvertBackgroundMusic(const std::string& outputPath, const std::string& sourcePath,
-                            const std::string& tempFolder, std::string* error,
-                            const std::atomic<bool>* cancel)
+bool ConvertBackgroundMusic(const std::string& outputPath, const std::string& sourcePath, const std::string& tempFolder,
+                            std::string* error, const std::atomic<bool>* cancel)
 {
     const std::string extension = sourcePath.size() >= 4 ? ToLowerAscii(sourcePath.substr(sourcePath.size() - 4)) : "";
     std::string input;

@@ -29,17 +29,16 @@ inline constexpr const char* kMusicIntermediateFormat = "%stmpwav.~av";
 // and encodes that; ".wav" encodes the source itself; anything else fails at once and
 // writes nothing. tempFolder is the run's temporary folder (a missing trailing "/" is
 // supplied).
-bool ConvertBackgroundMusic(const std::string& outputPath, const std::string& sourcePath,
-                            const std::string& tempFolder, std::string* error = nullptr,
-                            const std::atomic<bool>* cancel = nullptr);
+bool ConvertBackgroundMusic(const std::string& outputPath, const std::string& sourcePath, const std::string& tempFolder,
+                            std::string* error = nullptr, const std::atomic<bool>* cancel = nullptr);
 
 // Decodes the MPEG-1 / MPEG-2 Layer III audio of an MP3 file to a WAVE file of 16-bit PCM
 // at the stream's own rate and channel count. An ID3v2 tag at the start is skipped, and
 // so is a first frame that carries only a "Xing" VBR header. The WAVE header's sizes are
 // completed at the end. False when the source is unreadable, holds no Layer III frame,
 // the WAVE file cannot be written, or the decoder refuses the stream.
-bool DecodeMp3ToWave(const std::string& sourcePath, const std::string& wavePath,
-                     std::string* error = nullptr, const std::atomic<bool>* cancel = nullptr);
+bool DecodeMp3ToWave(const std::string& sourcePath, const std::string& wavePath, std::string* error = nullptr,
+                     const std::atomic<bool>* cancel = nullptr);
 
 // Encodes a WAVE file (or AIFF, or headerless 16-bit stereo 44100 Hz PCM) to MPEG audio
 // Layer II with the encoder's default settings: 192 kbit/s at 32, 44.1 and 48 kHz, 96
@@ -48,8 +47,8 @@ bool DecodeMp3ToWave(const std::string& sourcePath, const std::string& wavePath,
 // output file is closed. False for an input the encoder cannot take: unreadable, not
 // 16-bit, not one or two channels, a sample rate outside those six, or no samples; and
 // when the output cannot be written.
-bool EncodeWaveToMp2(const std::string& wavePath, const std::string& mp2Path,
-                     std::string* error = nullptr, const std::atomic<bool>* cancel = nullptr);
+bool EncodeWaveToMp2(const std::string& wavePath, const std::string& mp2Path, std::string* error = nullptr,
+                     const std::atomic<bool>* cancel = nullptr);
 
 // The same with at most maxThreads threads: a long input is encoded in parts at once when
 // maxThreads is 2 or more (the plain form takes the process's worker budget). The result

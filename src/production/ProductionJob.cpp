@@ -99,7 +99,7 @@ PicBitmap BlackFrame(TvNorm norm)
 }
 
 struct SlideRef {
-    int album = 0;    // from 0
+    int album = 0; // from 0
     int position = 0; // from 0 within the album
 };
 
@@ -117,7 +117,7 @@ constexpr int kMenuCoverMinSide = 384;
 // workers of the menu pages.
 class SlideCovers {
 public:
-    explicit SlideCovers(std::size_t albums) : pictures_(albums), done_(albums, true) {}
+    explicit SlideCovers(std::size_t albums) : pictures_(albums), done_(albums, true) { }
     void Expect(std::size_t album) { done_[album] = false; }
     void Set(std::size_t album, std::unique_ptr<PicBitmap> picture)
     {
@@ -178,8 +178,7 @@ public:
     Run(const ProductionParameters& parameters, const ManualResetEvent& cancel, ProductionObserver* observer,
         std::atomic<std::int32_t>& totalSectors)
         : p_(parameters), plan_(parameters.plan), cancel_(cancel), observer_(observer), totalSectors_(totalSectors)
-    {
-    }
+    { }
 
     ProductionResult Execute()
     {
@@ -359,8 +358,8 @@ private:
         for (std::size_t a = first; a < end; ++a)
             if (const PicBitmap* cover = covers_->Picture(a))
                 albums[a].picture = cover;
-        if (!RenderMenuFrame(plan_.menuTemplate, plan_.backgroundOverride, albums, page * itemsPerPage_,
-                             plan_.norm, frame, &error))
+        if (!RenderMenuFrame(plan_.menuTemplate, plan_.backgroundOverride, albums, page * itemsPerPage_, plan_.norm,
+                             frame, &error))
             outcome.warning = Format("Menu page %d is black: ", page + 1) + TrimNewlines(error);
         if (!EncodeStill(frame, plan_.norm, stillPath, &error)) {
             outcome.error = Format("menu page %d: ", page + 1) + TrimNewlines(error);
@@ -389,7 +388,8 @@ private:
         // The music as 16-bit samples: an MP3 was decoded for the menu already.
         std::string pcm;
         if (!plan_.musicPath.empty()) {
-            std::string extension = plan_.musicPath.size() >= 4 ? plan_.musicPath.substr(plan_.musicPath.size() - 4) : "";
+            std::string extension =
+                plan_.musicPath.size() >= 4 ? plan_.musicPath.substr(plan_.musicPath.size() - 4) : "";
             for (char& c : extension)
                 c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
             pcm = extension == ".mp3" ? Format(kMusicIntermediateFormat, temp_.c_str()) : plan_.musicPath;
@@ -405,7 +405,6 @@ private:
             }
         });
     }
-
 
     // One slide: rendered (a picture that can no longer be decoded gives a black frame),
     // encoded and multiplexed with the companion still.
@@ -455,8 +454,9 @@ private:
         }
         if (!outcome.unreadable.empty()) {
             frame = BlackFrame(plan_.norm);
-            outcome.warning = outcome.unreadable + Format(" (album %02d, picture %02d goes on the disc as a black frame)",
-                                                          slide.album + 1, slide.position + 1);
+            outcome.warning =
+                outcome.unreadable + Format(" (album %02d, picture %02d goes on the disc as a black frame)",
+                                            slide.album + 1, slide.position + 1);
         }
         std::string error;
         const std::string segment = Format(kSlideSegmentFormat, temp_.c_str(), slide.album + 1, slide.position + 1);
@@ -654,8 +654,9 @@ private:
         if (audio_.joinable())
             audio_.join();
         if (!audioError_.empty())
-            return cancel_.IsSet() ? Cancelled()
-                                   : Fail("The slideshow track's sound could not be made: " + TrimNewlines(audioError_));
+            return cancel_.IsSet()
+                       ? Cancelled()
+                       : Fail("The slideshow track's sound could not be made: " + TrimNewlines(audioError_));
         const std::string audio = Format(kTrackAudioFormat, temp_.c_str());
         std::vector<std::string> pictures;
         for (const SlideshowInterval& interval : timeline_.intervals)
@@ -720,7 +721,8 @@ private:
             for (int s = 0; s < slideCount; ++s)
                 if (LookupIdentifier(*layout, SegmentIdentifier(pages_ + s)).kind != IdentifierKind::Segment)
                     return Fail("The disc cannot be made: " +
-                                Format(kSlideSegmentFormat, temp_.c_str(), slides_[static_cast<std::size_t>(s)].album + 1,
+                                Format(kSlideSegmentFormat, temp_.c_str(),
+                                       slides_[static_cast<std::size_t>(s)].album + 1,
                                        slides_[static_cast<std::size_t>(s)].position + 1) +
                                 " is not a usable still segment.");
             return Fail("The disc cannot be made: a segment file of the run could not be used.");
@@ -787,8 +789,7 @@ private:
 
 ProductionJob::ProductionJob(ProductionParameters parameters)
     : parameters_(std::move(parameters)), cancel_(parameters_.cancel ? parameters_.cancel : &ownCancel_)
-{
-}
+{ }
 
 ProductionJob::~ProductionJob()
 {

@@ -53,8 +53,9 @@ namespace lumivox {
 class ImageSink;
 
 // Shown when the still encoder or the multiplexer fails; the detail follows it.
-inline constexpr const char* kMsgEncoderFailure =
-    QT_TRANSLATE_NOOP("lumivox::core", "Please make sure you have enough free disc space in your temp folder drive or reinstall Lumivox!");
+inline constexpr const char* kMsgEncoderFailure = QT_TRANSLATE_NOOP(
+    "lumivox::core",
+    "Please make sure you have enough free disc space in your temp folder drive or reinstall Lumivox!");
 
 // Names of the run's files (formats take the folder first).
 inline constexpr const char* kMenuMusicFormat = "%sbkmusic.mp2";
@@ -85,7 +86,7 @@ constexpr int kMaxWorkers = 64;
 
 // Who reports the writing progress (UM_WRITE_PROGRESS).
 enum class WriteReporting {
-    ByRun,  // the run itself, while it writes into a file sink
+    ByRun, // the run itself, while it writes into a file sink
     BySink, // the sink (a recorder sink's burn thread reports what reached the disc)
 };
 
@@ -94,7 +95,7 @@ struct ProductionParameters {
     // (MakeProductionPlan); the run reads nothing else of the project.
     ProductionPlan plan;
 
-    std::string tempFolder;    // T, created when missing; a trailing "/" is supplied
+    std::string tempFolder; // T, created when missing; a trailing "/" is supplied
     std::string programFolder; // P; a trailing "/" is supplied
 
     // Workers of the frame stages: 0 = one per processor (at most kMaxDefaultWorkers);
@@ -122,14 +123,14 @@ struct ProductionResult {
     // Failed: one line (or two: a fixed text and its detail) for the user. Cancelled:
     // "The production was cancelled.". Finished: empty.
     std::string message;
-    int albums = 0;       // albums on the disc
-    int pictures = 0;     // slides on the disc
+    int albums = 0; // albums on the disc
+    int pictures = 0; // slides on the disc
     int menuPages = 0;
     std::int32_t totalSectors = 0; // of the whole image; 0 until computed
     // Pictures that could no longer be decoded and went on the disc as black frames,
     // each as "PATH: reason".
     std::vector<std::string> unreadablePictures;
-    int workers = 0;      // workers the frame stages used
+    int workers = 0; // workers the frame stages used
 
     bool Finished() const { return status == ProductionStatus::Finished; }
 };

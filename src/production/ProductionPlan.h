@@ -21,9 +21,9 @@ class DiscMenuState;
 
 // The setting "Slideshow track": whether the disc's MPEG track shows the whole project.
 enum class SlideshowTrackMode {
-    Auto,   // made when the whole disc fits, else the fixed card and a warning
+    Auto, // made when the whole disc fits, else the fixed card and a warning
     Always, // made, or the run is refused when the disc does not fit
-    Never,  // the fixed card
+    Never, // the fixed card
 };
 const char* SlideshowTrackModeName(SlideshowTrackMode mode); // "auto", "always", "never"
 bool ParseSlideshowTrackMode(const std::string& text, SlideshowTrackMode& mode);

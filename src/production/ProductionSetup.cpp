@@ -77,7 +77,7 @@ void RemoveDeadRunFolders(const std::string& folder)
             continue;
         const std::string path = it->path().string();
         const FileDescriptor run(::open(path.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
-        struct stat info {};
+        struct stat info { };
         if (!run || ::fstat(run.Get(), &info) != 0 || info.st_uid != ::geteuid())
             continue;
         if (::faccessat(run.Get(), kKeptMarker, F_OK, AT_SYMLINK_NOFOLLOW) == 0)

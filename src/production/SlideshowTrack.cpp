@@ -78,11 +78,11 @@ struct Vlc {
     std::uint32_t code;
     int bits;
 };
-constexpr Vlc kAddressIncrement[34] = {
-    {0, 0},   {1, 1},   {3, 3},   {2, 3},   {3, 4},   {2, 4},   {3, 5},   {2, 5},   {7, 7},
-    {6, 7},   {11, 8},  {10, 8},  {9, 8},   {8, 8},   {7, 8},   {6, 8},   {23, 10}, {22, 10},
-    {21, 10}, {20, 10}, {19, 10}, {18, 10}, {35, 11}, {34, 11}, {33, 11}, {32, 11}, {31, 11},
-    {30, 11}, {29, 11}, {28, 11}, {27, 11}, {26, 11}, {25, 11}, {24, 11}};
+constexpr Vlc kAddressIncrement[34] = {{0, 0},   {1, 1},   {3, 3},   {2, 3},   {3, 4},   {2, 4},   {3, 5},
+                                       {2, 5},   {7, 7},   {6, 7},   {11, 8},  {10, 8},  {9, 8},   {8, 8},
+                                       {7, 8},   {6, 8},   {23, 10}, {22, 10}, {21, 10}, {20, 10}, {19, 10},
+                                       {18, 10}, {35, 11}, {34, 11}, {33, 11}, {32, 11}, {31, 11}, {30, 11},
+                                       {29, 11}, {28, 11}, {27, 11}, {26, 11}, {25, 11}, {24, 11}};
 constexpr Vlc kAddressEscape = {8, 11};
 
 void PutAddressIncrement(BitWriter& out, int increment)
@@ -103,14 +103,14 @@ std::string RepeatPicture(int temporalReference, TvNorm norm)
     BitWriter out;
     out.StartCode(0x00);
     out.Put(static_cast<std::uint32_t>(temporalReference) & 0x3FF, 10);
-    out.Put(2, 3);      // P picture
+    out.Put(2, 3); // P picture
     out.Put(0xFFFF, 16); // vbv_delay: not given
-    out.Put(0, 1);      // full_pel_forward_vector
-    out.Put(1, 3);      // forward_f_code
-    out.Put(0, 1);      // extra_bit_picture
+    out.Put(0, 1); // full_pel_forward_vector
+    out.Put(1, 3); // forward_f_code
+    out.Put(0, 1); // extra_bit_picture
     out.StartCode(0x01); // slice of row 1
-    out.Put(8, 5);       // quantizer_scale (nothing is coded)
-    out.Put(0, 1);       // extra_bit_slice
+    out.Put(8, 5); // quantizer_scale (nothing is coded)
+    out.Put(0, 1); // extra_bit_slice
     auto copiedMacroblock = [&] {
         out.Put(1, 3); // macroblock_type "001": forward motion, no coefficients
         out.Put(1, 1); // motion_horizontal_forward_code 0
@@ -176,10 +176,10 @@ struct IntraPicture {
 bool SplitIntraPicture(const std::string& stream, IntraPicture& out)
 {
     const std::size_t sequence = FindStartCode(stream, 0, [](std::uint8_t c) { return c == 0xB3; });
-    const std::size_t group = FindStartCode(stream, sequence == std::string::npos ? 0 : sequence,
-                                            [](std::uint8_t c) { return c == 0xB8; });
-    const std::size_t picture = FindStartCode(stream, group == std::string::npos ? 0 : group,
-                                              [](std::uint8_t c) { return c == 0x00; });
+    const std::size_t group =
+        FindStartCode(stream, sequence == std::string::npos ? 0 : sequence, [](std::uint8_t c) { return c == 0xB8; });
+    const std::size_t picture =
+        FindStartCode(stream, group == std::string::npos ? 0 : group, [](std::uint8_t c) { return c == 0x00; });
     if (sequence == std::string::npos || group == std::string::npos || picture == std::string::npos ||
         picture + 8 > stream.size())
         return false;
@@ -227,8 +227,8 @@ bool ParseSlideshowTrackMode(const std::string& text, SlideshowTrackMode& mode)
 
 int SlideshowTimeline::Chapters() const
 {
-    return static_cast<int>(std::count_if(intervals.begin(), intervals.end(),
-                                          [](const SlideshowInterval& i) { return i.picture < 0; }));
+    return static_cast<int>(
+        std::count_if(intervals.begin(), intervals.end(), [](const SlideshowInterval& i) { return i.picture < 0; }));
 }
 
 SlideshowTimeline MakeSlideshowTimeline(const ProductionPlan& plan)
@@ -338,7 +338,7 @@ bool WriteSilentLayerTwo(std::uint64_t frames, const std::string& outputPath, st
         return false;
     };
     static_assert(kTrackSampleRate == 44100 && kTrackAudioKbps == 224, "the silent frame's header is for these");
-    constexpr std::uint32_t kBytesNumerator = 144 * 224000;       // per frame, over the sample rate
+    constexpr std::uint32_t kBytesNumerator = 144 * 224000; // per frame, over the sample rate
     constexpr std::uint32_t kBaseBytes = kBytesNumerator / 44100; // 731
     constexpr std::uint32_t kRemainder = kBytesNumerator % 44100;
     std::unique_ptr<std::FILE, int (*)(std::FILE*)> out(std::fopen(outputPath.c_str(), "wb"), &std::fclose);
@@ -389,9 +389,8 @@ bool EncodeTrackAudio(const std::string& pcmPath, double seconds, const std::str
     if (!music)
         return WriteSilentLayerTwo(frames, outputPath, error, cancel);
 
-    std::unique_ptr<twolame_options, void (*)(twolame_options*)> encoder(twolame_init(), [](twolame_options* o) {
-        twolame_close(&o);
-    });
+    std::unique_ptr<twolame_options, void (*)(twolame_options*)> encoder(twolame_init(),
+                                                                         [](twolame_options* o) { twolame_close(&o); });
     if (!encoder)
         return fail("the Layer II encoder could not be started");
     twolame_options* options = encoder.get();
@@ -416,7 +415,7 @@ bool EncodeTrackAudio(const std::string& pcmPath, double seconds, const std::str
     const int channels = input.Channels();
     const double step = static_cast<double>(input.SampleRate()) / kTrackSampleRate;
     // The source is read in blocks; `position` is where the next output sample lies in it.
-    std::vector<std::int16_t> source;   // interleaved, channels per frame
+    std::vector<std::int16_t> source; // interleaved, channels per frame
     std::vector<std::int16_t> block(static_cast<std::size_t>(4096) * 2);
     double position = 0.0;
     auto sourceFrames = [&] { return source.size() / static_cast<std::size_t>(channels); };
@@ -461,13 +460,13 @@ bool EncodeTrackAudio(const std::string& pcmPath, double seconds, const std::str
         }
         const int bytes = twolame_encode_buffer(options, left.data(), right.data(), kFrameSamples, mp2.data(),
                                                 static_cast<int>(mp2.size()));
-        if (bytes < 0 || std::fwrite(mp2.data(), 1, static_cast<std::size_t>(bytes), out.get()) !=
-                             static_cast<std::size_t>(bytes))
+        if (bytes < 0 ||
+            std::fwrite(mp2.data(), 1, static_cast<std::size_t>(bytes), out.get()) != static_cast<std::size_t>(bytes))
             return fail(outputPath + ": the track's sound could not be written");
     }
     const int bytes = twolame_encode_flush(options, mp2.data(), static_cast<int>(mp2.size()));
-    if (bytes > 0 && std::fwrite(mp2.data(), 1, static_cast<std::size_t>(bytes), out.get()) !=
-                         static_cast<std::size_t>(bytes))
+    if (bytes > 0 &&
+        std::fwrite(mp2.data(), 1, static_cast<std::size_t>(bytes), out.get()) != static_cast<std::size_t>(bytes))
         return fail(outputPath + ": the track's sound could not be written");
     if (std::fclose(out.release()) != 0)
         return fail(outputPath + ": the track's sound could not be written");

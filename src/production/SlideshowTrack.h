@@ -31,13 +31,19 @@ class ManualResetEvent;
 
 inline constexpr int kTitleCardSeconds = 3;
 inline constexpr int kTrackWidth = 352;
-inline constexpr int TrackHeight(TvNorm norm) { return norm == TvNorm::Pal ? 288 : 240; }
+inline constexpr int TrackHeight(TvNorm norm)
+{
+    return norm == TvNorm::Pal ? 288 : 240;
+}
 // Pictures per group: half a second, as Video CD motion video usually has.
-inline constexpr int TrackGroupFrames(TvNorm norm) { return norm == TvNorm::Pal ? 12 : 15; }
+inline constexpr int TrackGroupFrames(TvNorm norm)
+{
+    return norm == TvNorm::Pal ? 12 : 15;
+}
 
 struct SlideshowInterval {
-    int album = 0;          // from 0
-    int picture = -1;       // from 0 within the album; -1 for the album's title card
+    int album = 0; // from 0
+    int picture = -1; // from 0 within the album; -1 for the album's title card
     std::int64_t firstFrame = 0;
     std::int64_t frames = 0;
 };
@@ -80,8 +86,7 @@ bool EncodeTrackAudio(const std::string& pcmPath, double seconds, const std::str
 // per interval, in timeline order) and writes it to outputPath. byteOffsets receives
 // the offset in that stream of each title card's first sequence header.
 bool AssembleTrackVideo(const SlideshowTimeline& timeline, const std::vector<std::string>& pictureFiles,
-                        const std::string& outputPath, std::vector<std::uint64_t>& chapterOffsets,
-                        std::string* error);
+                        const std::string& outputPath, std::vector<std::uint64_t>& chapterOffsets, std::string* error);
 
 // Multiplexes video and audio into the track (helper job, Video CD format).
 bool MultiplexTrack(const std::string& outputPath, const std::string& videoPath, const std::string& audioPath,

@@ -42,21 +42,26 @@ constexpr std::uint32_t kCompressionBitFields = 3;
 // MPEG-1 sizes are 12-bit fields (ISO/IEC 11172-2, sequence header).
 constexpr int kLargestPictureSide = 4095;
 
-constexpr const char* kPixelFormatText =
-    "\ncan only handle 8 bit palettized, or 16, 24, or 32 bit RGB video!";
+constexpr const char* kPixelFormatText = "\ncan only handle 8 bit palettized, or 16, 24, or 32 bit RGB video!";
 
-std::uint32_t ReadLe32(const std::uint8_t* p) {
+std::uint32_t ReadLe32(const std::uint8_t* p)
+{
     return static_cast<std::uint32_t>(p[0]) | static_cast<std::uint32_t>(p[1]) << 8 |
            static_cast<std::uint32_t>(p[2]) << 16 | static_cast<std::uint32_t>(p[3]) << 24;
 }
-std::uint16_t ReadLe16(const std::uint8_t* p) {
+std::uint16_t ReadLe16(const std::uint8_t* p)
+{
     return static_cast<std::uint16_t>(p[0] | p[1] << 8);
 }
 
 // Truncation toward zero of n / 256, as the floating-point formula does.
-int TruncatedDivide256(int n) { return n >= 0 ? n >> 8 : -((-n) >> 8); }
+int TruncatedDivide256(int n)
+{
+    return n >= 0 ? n >> 8 : -((-n) >> 8);
+}
 
-std::uint8_t Clamp(int value) {
+std::uint8_t Clamp(int value)
+{
     return static_cast<std::uint8_t>(value < 0 ? 0 : value > 255 ? 255 : value);
 }
 
@@ -65,15 +70,22 @@ struct BitField {
     std::uint32_t mask = 0;
     int shift = 0;
     int bits = 0;
-    explicit BitField(std::uint32_t m) : mask(m) {
-        if (!mask) return;
-        while (!((mask >> shift) & 1)) ++shift;
-        while (bits < 16 && ((mask >> (shift + bits)) & 1)) ++bits;
+    explicit BitField(std::uint32_t m) : mask(m)
+    {
+        if (!mask)
+            return;
+        while (!((mask >> shift) & 1))
+            ++shift;
+        while (bits < 16 && ((mask >> (shift + bits)) & 1))
+            ++bits;
     }
-    int Expand(std::uint32_t pixel) const {
-        if (!bits) return 0;
+    int Expand(std::uint32_t pixel) const
+    {
+        if (!bits)
+            return 0;
         std::uint32_t value = (pixel & mask) >> shift;
-        if (bits >= 8) return static_cast<int>(value >> (bits - 8));
+        if (bits >= 8)
+            return static_cast<int>(value >> (bits - 8));
         std::uint32_t largest = (1u << bits) - 1;
         return static_cast<int>((value * 255 + largest / 2) / largest);
     }
@@ -82,12 +94,11 @@ struct BitField {
 // The MPEG-1 decimation filter (half-sample phase shift) over one line of `count`
 // samples spaced `step` apart: out[k] from in[2k - 5] ... in[2k + 6], edges repeated.
 // Taps 5, 11, -21, -37, 70, 228 | 228, 70, -37, -21, 11, 5 (sum 512).
-void Decimate(const std::uint8_t* in, int count, std::ptrdiff_t step, std::uint8_t* out,
-              std::ptrdiff_t outStep) {
+void Decimate(const std::uint8_t* in, int count, std::ptrdiff_t step, std::uint8_t* out, std::ptrdiff_t outStep)
+{
     auto filter = [](auto at, int i) {
-        return 228 * (at(i) + at(i + 1)) + 70 * (at(i - 1) + at(i + 2)) -
-               37 * (at(i - 2) + at(i + 3)) - 21 * (at(i - 3) + at(i + 4)) +
-               11 * (at(i - 4) + at(i + 5)) + 5 * (at(i - 5) + at(i + 6));
+        return 228 * (at(i) + at(i + 1)) + 70 * (at(i - 1) + at(i + 2)) - 37 * (at(i - 2) + at(i + 3)) -
+               21 * (at(i - 3) + at(i + 4)) + 11 * (at(i - 4) + at(i + 5)) + 5 * (at(i - 5) + at(i + 6));
     };
     auto edge = [&](int i) -> int {
         i = i < 0 ? 0 : i >= count ? count - 1 : i;
@@ -102,14 +113,14 @@ void Decimate(const std::uint8_t* in, int count, std::ptrdiff_t step, std::uint8
 }
 
 // 4:4:4 -> 4:2:0 for one chrominance plane: horizontally, then vertically.
-void Reduce420(const std::vector<std::uint8_t>& full, int width, int height,
-               std::vector<std::uint8_t>& out) {
+void Reduce420(const std::vector<std::uint8_t>& full, int width, int height, std::vector<std::uint8_t>& out)
+{
     int chromaWidth = (width + 1) / 2;
     int chromaHeight = (height + 1) / 2;
     std::vector<std::uint8_t> half(static_cast<std::size_t>(chromaWidth) * height);
     for (int y = 0; y < height; ++y)
-        Decimate(&full[static_cast<std::size_t>(y) * width], width, 1,
-                 &half[static_cast<std::size_t>(y) * chromaWidth], 1);
+        Decimate(&full[static_cast<std::size_t>(y) * width], width, 1, &half[static_cast<std::size_t>(y) * chromaWidth],
+                 1);
     out.resize(static_cast<std::size_t>(chromaWidth) * chromaHeight);
     // Vertically a whole row at a time, so that the inner loop runs along memory.
     static const int kTaps[6] = {228, 70, -37, -21, 11, 5};
@@ -125,7 +136,8 @@ void Reduce420(const std::vector<std::uint8_t>& full, int width, int height,
         std::uint8_t* target = &out[static_cast<std::size_t>(k) * chromaWidth];
         for (int x = 0; x < chromaWidth; ++x) {
             int sum = 0;
-            for (int t = 0; t < 6; ++t) sum += kTaps[t] * (above[t][x] + below[t][x]);
+            for (int t = 0; t < 6; ++t)
+                sum += kTaps[t] * (above[t][x] + below[t][x]);
             target[x] = Clamp((sum + 256) >> 9);
         }
     }
@@ -134,7 +146,8 @@ void Reduce420(const std::vector<std::uint8_t>& full, int width, int height,
 // Runs two independent pieces of work, the first on a second thread when one can be had.
 // A failure to allocate in either is reported as std::bad_alloc on the calling thread.
 template <typename First, typename Second>
-void RunSideBySide(First first, Second second) {
+void RunSideBySide(First first, Second second)
+{
     bool firstFailed = false;
     try {
         std::jthread helper([&] {
@@ -149,7 +162,8 @@ void RunSideBySide(First first, Second second) {
         first(); // no thread to be had: one after the other
         second();
     }
-    if (firstFailed) throw std::bad_alloc();
+    if (firstFailed)
+        throw std::bad_alloc();
 }
 
 // --- The encoder's input and output, seen from inside the job ------------------------
@@ -159,9 +173,11 @@ class PlanesReader : public PictureReader {
 public:
     PlanesReader(EncoderParams& params, const StillPlanes& planes, int frames = 1,
                  int frameRateCode = kStillFrameRateCode)
-        : PictureReader(params), planes_(planes), frames_(frames), frameRateCode_(frameRateCode) {}
+        : PictureReader(params), planes_(planes), frames_(frames), frameRateCode_(frameRateCode)
+    { }
 
-    void StreamPictureParams(MPEG2EncInVidParams& stream) override {
+    void StreamPictureParams(MPEG2EncInVidParams& stream) override
+    {
         stream.horizontal_size = planes_.width;
         stream.vertical_size = planes_.height;
         stream.aspect_ratio_code = kStillAspectCode;
@@ -170,24 +186,25 @@ public:
     }
 
 protected:
-    bool LoadFrame(ImagePlanes& image) override {
-        if (delivered_ >= frames_) return true; // end of stream after the pictures
+    bool LoadFrame(ImagePlanes& image) override
+    {
+        if (delivered_ >= frames_)
+            return true; // end of stream after the pictures
         ++delivered_;
-        CopyPlane(planes_.y.data(), planes_.width, planes_.height, image.Plane(0),
-                  encparams.phy_width);
-        CopyPlane(planes_.cb.data(), planes_.ChromaWidth(), planes_.ChromaHeight(),
-                  image.Plane(1), encparams.phy_chrom_width);
-        CopyPlane(planes_.cr.data(), planes_.ChromaWidth(), planes_.ChromaHeight(),
-                  image.Plane(2), encparams.phy_chrom_width);
+        CopyPlane(planes_.y.data(), planes_.width, planes_.height, image.Plane(0), encparams.phy_width);
+        CopyPlane(planes_.cb.data(), planes_.ChromaWidth(), planes_.ChromaHeight(), image.Plane(1),
+                  encparams.phy_chrom_width);
+        CopyPlane(planes_.cr.data(), planes_.ChromaWidth(), planes_.ChromaHeight(), image.Plane(2),
+                  encparams.phy_chrom_width);
         return false;
     }
 
 private:
-    static void CopyPlane(const std::uint8_t* from, int width, int height, std::uint8_t* to,
-                          int stride) {
+    static void CopyPlane(const std::uint8_t* from, int width, int height, std::uint8_t* to, int stride)
+    {
         for (int y = 0; y < height; ++y)
-            std::memcpy(to + static_cast<std::size_t>(y) * stride,
-                        from + static_cast<std::size_t>(y) * width, static_cast<std::size_t>(width));
+            std::memcpy(to + static_cast<std::size_t>(y) * stride, from + static_cast<std::size_t>(y) * width,
+                        static_cast<std::size_t>(width));
     }
 
     const StillPlanes& planes_;
@@ -200,7 +217,8 @@ private:
 // the padding goes in before the sequence end code once the picture is complete.
 class MemoryStreamWriter : public ElemStrmWriter {
 public:
-    void WriteOutBufferUpto(const uint8_t* buffer, const uint32_t flushUpto) override {
+    void WriteOutBufferUpto(const uint8_t* buffer, const uint32_t flushUpto) override
+    {
         bytes.insert(bytes.end(), buffer, buffer + flushUpto);
         flushed += flushUpto;
     }
@@ -217,9 +235,11 @@ public:
 constexpr std::uint32_t kStillBitRate400 = 8000000 / 400;
 constexpr std::uint32_t kStillVbvBuffer16k = 224 * 1024 * 8 / 16384;
 
-void SetSequenceHeaderRates(std::vector<std::uint8_t>& s) {
+void SetSequenceHeaderRates(std::vector<std::uint8_t>& s)
+{
     for (std::size_t i = 0; i + 12 <= s.size(); ++i) {
-        if (!(s[i] == 0 && s[i + 1] == 0 && s[i + 2] == 1 && s[i + 3] == 0xB3)) continue;
+        if (!(s[i] == 0 && s[i + 1] == 0 && s[i + 2] == 1 && s[i + 3] == 0xB3))
+            continue;
         std::uint8_t* p = &s[i + 8]; // after start code, sizes, aspect and rate codes
         p[0] = static_cast<std::uint8_t>(kStillBitRate400 >> 10);
         p[1] = static_cast<std::uint8_t>(kStillBitRate400 >> 2);
@@ -230,10 +250,12 @@ void SetSequenceHeaderRates(std::vector<std::uint8_t>& s) {
 }
 
 // The bit rate field of every sequence header (18 bits in 400 bit/s units).
-void SetSequenceHeaderBitRate(std::vector<std::uint8_t>& s, std::uint32_t bitRate) {
+void SetSequenceHeaderBitRate(std::vector<std::uint8_t>& s, std::uint32_t bitRate)
+{
     const std::uint32_t units = (bitRate + 399) / 400;
     for (std::size_t i = 0; i + 12 <= s.size(); ++i) {
-        if (!(s[i] == 0 && s[i + 1] == 0 && s[i + 2] == 1 && s[i + 3] == 0xB3)) continue;
+        if (!(s[i] == 0 && s[i + 1] == 0 && s[i + 2] == 1 && s[i + 3] == 0xB3))
+            continue;
         std::uint8_t* p = &s[i + 8];
         p[0] = static_cast<std::uint8_t>(units >> 10);
         p[1] = static_cast<std::uint8_t>(units >> 2);
@@ -244,16 +266,17 @@ void SetSequenceHeaderBitRate(std::vector<std::uint8_t>& s, std::uint32_t bitRat
 
 // Zero stuffing is allowed before any start code (ISO/IEC 11172-2, next_start_code), so
 // the still grows to the target without changing what it decodes to.
-void PadStill(std::vector<std::uint8_t>& stream) {
-    if (stream.size() >= static_cast<std::size_t>(kStillTargetBytes)) return;
+void PadStill(std::vector<std::uint8_t>& stream)
+{
+    if (stream.size() >= static_cast<std::size_t>(kStillTargetBytes))
+        return;
     std::size_t extra = kStillTargetBytes - stream.size();
     static const std::uint8_t kSequenceEnd[] = {0x00, 0x00, 0x01, 0xB7};
     std::size_t at = stream.size();
     if (stream.size() >= 4 && std::equal(stream.end() - 4, stream.end(), kSequenceEnd))
         at = stream.size() - 4;
     char text[64];
-    std::snprintf(text, sizeof text, "Padding still to size: %d extra bytes\n",
-                  static_cast<int>(extra));
+    std::snprintf(text, sizeof text, "Padding still to size: %d extra bytes\n", static_cast<int>(extra));
     MjpegLog(MjpegLogLevel::Information, text);
     stream.insert(stream.begin() + static_cast<std::ptrdiff_t>(at), extra, 0);
 }
@@ -261,7 +284,8 @@ void PadStill(std::vector<std::uint8_t>& stream) {
 // Builds the encoder's parts around its reader and encodes the whole stream into memory.
 // The parts are left to the end of the job's process, like the encoder itself: they own
 // and free each other in ways the library does not document.
-std::vector<std::uint8_t>& EncodeIntoMemory(MPEG2Encoder& encoder, MPEG2EncOptions& options) {
+std::vector<std::uint8_t>& EncodeIntoMemory(MPEG2Encoder& encoder, MPEG2EncOptions& options)
+{
     auto* writer = new MemoryStreamWriter();
     encoder.writer = writer;
     encoder.quantizer = new Quantizer(encoder.parms);
@@ -279,7 +303,8 @@ std::vector<std::uint8_t>& EncodeIntoMemory(MPEG2Encoder& encoder, MPEG2EncOptio
 }
 
 // Writes the stream into the open file and closes it; a failed write ends the job.
-void WriteStream(std::FILE* file, const std::string& outputPath, const std::vector<std::uint8_t>& stream) {
+void WriteStream(std::FILE* file, const std::string& outputPath, const std::vector<std::uint8_t>& stream)
+{
     bool written = std::fwrite(stream.data(), 1, stream.size(), file) == stream.size();
     written = std::fflush(file) == 0 && written;
     int error = errno;
@@ -289,8 +314,8 @@ void WriteStream(std::FILE* file, const std::string& outputPath, const std::vect
 }
 
 // The body of one encoding job (runs in the job's child process).
-void EncodeInJob(const StillPlanes& planes, const std::string& outputPath, TvNorm norm,
-                 StillTransforms transforms) {
+void EncodeInJob(const StillPlanes& planes, const std::string& outputPath, TvNorm norm, StillTransforms transforms)
+{
     // Everything here is left to the end of the child process: the encoder objects own
     // and free each other in ways the library does not document.
     auto* options = new MPEG2EncOptions();
@@ -300,7 +325,7 @@ void EncodeInJob(const StillPlanes& planes, const std::string& outputPath, TvNor
     options->aspect_ratio = kStillAspectCode;
     options->frame_rate = kStillFrameRateCode;
     options->fieldenc = 0; // progressive
-    options->norm = 0;     // let the encoder assume the norm from the 25 Hz rate
+    options->norm = 0; // let the encoder assume the norm from the 25 Hz rate
     options->in_img_width = planes.width;
     options->in_img_height = planes.height;
 
@@ -312,8 +337,10 @@ void EncodeInJob(const StillPlanes& planes, const std::string& outputPath, TvNor
     encoder->reader = reader;
     MPEG2EncInVidParams stream{};
     reader->StreamPictureParams(stream);
-    if (stream.horizontal_size <= 0) MjpegFatal("Horizontal size from input stream illegal\n");
-    if (stream.vertical_size <= 0) MjpegFatal("Vertical size from input stream illegal\n");
+    if (stream.horizontal_size <= 0)
+        MjpegFatal("Horizontal size from input stream illegal\n");
+    if (stream.vertical_size <= 0)
+        MjpegFatal("Vertical size from input stream illegal\n");
     if (options->SetFormatPresets(stream))
         MjpegFatal("The encoder refused the VCD still settings for this picture");
     // The encoder has chosen the MPEG-1 pixel aspect code for the assumed norm; the
@@ -321,7 +348,8 @@ void EncodeInJob(const StillPlanes& planes, const std::string& outputPath, TvNor
     options->norm = norm == TvNorm::Pal ? 'p' : 'n';
 
     std::FILE* file = std::fopen(outputPath.c_str(), "w+b");
-    if (!file) MjpegFatal("Couldn't create output file " + outputPath);
+    if (!file)
+        MjpegFatal("Couldn't create output file " + outputPath);
 
     std::vector<std::uint8_t>& still = EncodeIntoMemory(*encoder, *options);
     SetSequenceHeaderRates(still);
@@ -336,7 +364,8 @@ constexpr int kTrackEncodeFrames = 3;
 constexpr int kTrackEncodeBitRate = 2300000;
 constexpr std::uint32_t kTrackBitRate = 1152000; // 1,150 kbit/s as Video CD headers give it
 void EncodeTrackPictureInJob(const StillPlanes& planes, const std::string& outputPath, TvNorm norm,
-                             StillTransforms transforms) {
+                             StillTransforms transforms)
+{
     auto* options = new MPEG2EncOptions();
     options->verbose = std::max(MjpegVerbosity(), 0);
     options->format = MPEG_FORMAT_VCD;
@@ -367,12 +396,14 @@ void EncodeTrackPictureInJob(const StillPlanes& planes, const std::string& outpu
     std::vector<std::uint8_t>& picture = EncodeIntoMemory(*encoder, *options);
     SetSequenceHeaderBitRate(picture, kTrackBitRate);
     std::FILE* file = std::fopen(outputPath.c_str(), "wb");
-    if (!file) MjpegFatal("Couldn't create output file " + outputPath);
+    if (!file)
+        MjpegFatal("Couldn't create output file " + outputPath);
     WriteStream(file, outputPath, picture);
 }
 
 StillPlanes ReadPlanesRequest(MjpegRequestReader& request, std::int32_t& norm, std::int32_t& transforms,
-                              std::string& outputPath) {
+                              std::string& outputPath)
+{
     StillPlanes planes;
     planes.width = request.I32();
     planes.height = request.I32();
@@ -381,10 +412,11 @@ StillPlanes ReadPlanesRequest(MjpegRequestReader& request, std::int32_t& norm, s
     outputPath = request.Text();
     std::uint32_t sizes[3] = {request.U32(), request.U32(), request.U32()};
     // The planes must be the frame's: the encoder reads them by the frame's size.
-    if (planes.width <= 0 || planes.height <= 0 || planes.width > kLargestPictureSide || planes.height > kLargestPictureSide ||
+    if (planes.width <= 0 || planes.height <= 0 || planes.width > kLargestPictureSide ||
+        planes.height > kLargestPictureSide ||
         sizes[0] != static_cast<std::uint32_t>(planes.width) * static_cast<std::uint32_t>(planes.height) ||
-        sizes[1] != static_cast<std::uint32_t>(planes.ChromaWidth() * planes.ChromaHeight()) ||
-        sizes[2] != sizes[1] || (norm != 0 && norm != 1) ||
+        sizes[1] != static_cast<std::uint32_t>(planes.ChromaWidth() * planes.ChromaHeight()) || sizes[2] != sizes[1] ||
+        (norm != 0 && norm != 1) ||
         (transforms != static_cast<std::int32_t>(StillTransforms::Fast) &&
          transforms != static_cast<std::int32_t>(StillTransforms::Reference)))
         MjpegFatal("malformed job request\n");
@@ -400,7 +432,8 @@ StillPlanes ReadPlanesRequest(MjpegRequestReader& request, std::int32_t& norm, s
 
 } // namespace
 
-void RunTrackPictureJobInThisProcess(MjpegRequestReader& request) {
+void RunTrackPictureJobInThisProcess(MjpegRequestReader& request)
+{
     std::int32_t norm = 0;
     std::int32_t transforms = 0;
     std::string outputPath;
@@ -410,7 +443,8 @@ void RunTrackPictureJobInThisProcess(MjpegRequestReader& request) {
     EncodeTrackPictureInJob(planes, outputPath, static_cast<TvNorm>(norm), static_cast<StillTransforms>(transforms));
 }
 
-void RunEncodeJobInThisProcess(MjpegRequestReader& request) {
+void RunEncodeJobInThisProcess(MjpegRequestReader& request)
+{
     std::int32_t norm = 0;
     std::int32_t transforms = 0;
     std::string outputPath;
@@ -418,7 +452,8 @@ void RunEncodeJobInThisProcess(MjpegRequestReader& request) {
     EncodeInJob(planes, outputPath, static_cast<TvNorm>(norm), static_cast<StillTransforms>(transforms));
 }
 
-YCbCrSample ConvertRgbToYCbCr(int red, int green, int blue) {
+YCbCrSample ConvertRgbToYCbCr(int red, int green, int blue)
+{
     YCbCrSample sample;
     sample.y = TruncatedDivide256(29 * blue + 150 * green + 77 * red);
     sample.cb = TruncatedDivide256(131 * blue - 87 * green - 44 * red + 128 * 256);
@@ -426,14 +461,17 @@ YCbCrSample ConvertRgbToYCbCr(int red, int green, int blue) {
     return sample;
 }
 
-bool ReadStillFrame(const std::uint8_t* header, const std::uint8_t* palette,
-                    const std::uint8_t* pixelRows, StillPlanes& planes, std::string* error) {
+bool ReadStillFrame(const std::uint8_t* header, const std::uint8_t* palette, const std::uint8_t* pixelRows,
+                    StillPlanes& planes, std::string* error)
+{
     auto fail = [&](const char* text) {
-        if (error) *error = text;
+        if (error)
+            *error = text;
         planes = StillPlanes{};
         return false;
     };
-    if (!header || !pixelRows) return fail(kPixelFormatText);
+    if (!header || !pixelRows)
+        return fail(kPixelFormatText);
     auto width = static_cast<std::int32_t>(ReadLe32(header + kHeaderWidth));
     auto height = static_cast<std::int32_t>(ReadLe32(header + kHeaderHeight));
     int bitCount = ReadLe16(header + kHeaderBitCount);
@@ -446,8 +484,10 @@ bool ReadStillFrame(const std::uint8_t* header, const std::uint8_t* palette,
     bool bitFields = compression == kCompressionBitFields && (bitCount == 16 || bitCount == 32);
     if (bitCount != 8 && bitCount != 16 && bitCount != 24 && bitCount != 32)
         return fail(kPixelFormatText);
-    if (compression != kCompressionRgb && !bitFields) return fail(kPixelFormatText);
-    if ((bitCount == 8 || bitFields) && !palette) return fail(kPixelFormatText);
+    if (compression != kCompressionRgb && !bitFields)
+        return fail(kPixelFormatText);
+    if ((bitCount == 8 || bitFields) && !palette)
+        return fail(kPixelFormatText);
 
     int paletteEntries = 0;
     if (bitCount == 8) {
@@ -474,40 +514,40 @@ bool ReadStillFrame(const std::uint8_t* header, const std::uint8_t* palette,
         std::size_t stride = ((static_cast<std::size_t>(width) * bitCount + 31) / 32) * 4;
 
         auto convertRows = [&](int firstRow, int endRow) {
-        for (int row = firstRow; row < endRow; ++row) {
-            // Row 0 of the picture is the last stored row of the bottom-up bitmap.
-            const std::uint8_t* in = pixelRows + static_cast<std::size_t>(height - 1 - row) * stride;
-            std::size_t outRow = static_cast<std::size_t>(row) * width;
-            for (int x = 0; x < width; ++x) {
-                int r = 0, g = 0, b = 0;
-                if (bitCount == 32 && !bitFields) {
-                    b = in[x * 4];
-                    g = in[x * 4 + 1];
-                    r = in[x * 4 + 2];
-                } else if (bitCount == 24) {
-                    b = in[x * 3];
-                    g = in[x * 3 + 1];
-                    r = in[x * 3 + 2];
-                } else if (bitCount == 8) {
-                    int index = in[x];
-                    if (index < paletteEntries) {
-                        const std::uint8_t* entry = palette + index * 4;
-                        b = entry[0];
-                        g = entry[1];
-                        r = entry[2];
+            for (int row = firstRow; row < endRow; ++row) {
+                // Row 0 of the picture is the last stored row of the bottom-up bitmap.
+                const std::uint8_t* in = pixelRows + static_cast<std::size_t>(height - 1 - row) * stride;
+                std::size_t outRow = static_cast<std::size_t>(row) * width;
+                for (int x = 0; x < width; ++x) {
+                    int r = 0, g = 0, b = 0;
+                    if (bitCount == 32 && !bitFields) {
+                        b = in[x * 4];
+                        g = in[x * 4 + 1];
+                        r = in[x * 4 + 2];
+                    } else if (bitCount == 24) {
+                        b = in[x * 3];
+                        g = in[x * 3 + 1];
+                        r = in[x * 3 + 2];
+                    } else if (bitCount == 8) {
+                        int index = in[x];
+                        if (index < paletteEntries) {
+                            const std::uint8_t* entry = palette + index * 4;
+                            b = entry[0];
+                            g = entry[1];
+                            r = entry[2];
+                        }
+                    } else {
+                        std::uint32_t pixel = bitCount == 16 ? ReadLe16(in + x * 2) : ReadLe32(in + x * 4);
+                        r = red.Expand(pixel);
+                        g = green.Expand(pixel);
+                        b = blue.Expand(pixel);
                     }
-                } else {
-                    std::uint32_t pixel = bitCount == 16 ? ReadLe16(in + x * 2) : ReadLe32(in + x * 4);
-                    r = red.Expand(pixel);
-                    g = green.Expand(pixel);
-                    b = blue.Expand(pixel);
+                    YCbCrSample sample = ConvertRgbToYCbCr(r, g, b);
+                    planes.y[outRow + x] = Clamp(sample.y);
+                    cbFull[outRow + x] = Clamp(sample.cb);
+                    crFull[outRow + x] = Clamp(sample.cr);
                 }
-                YCbCrSample sample = ConvertRgbToYCbCr(r, g, b);
-                planes.y[outRow + x] = Clamp(sample.y);
-                cbFull[outRow + x] = Clamp(sample.cb);
-                crFull[outRow + x] = Clamp(sample.cr);
             }
-        }
         };
         // The frame is read on two threads (the rows, then the two chrominance planes are
         // independent): it sits on the path of every slide, before the encoder starts.
@@ -523,23 +563,27 @@ bool ReadStillFrame(const std::uint8_t* header, const std::uint8_t* palette,
 }
 
 void StillEncoder::SetStillFrame(const std::uint8_t* bitmapInfoHeader, const std::uint8_t* palette,
-                                 const std::uint8_t* pixelRows) {
+                                 const std::uint8_t* pixelRows)
+{
     header_ = bitmapInfoHeader;
     palette_ = palette;
     pixels_ = pixelRows;
     prepared_ = false;
 }
 
-bool StillEncoder::PrepareStillEncoder(std::string* error) {
+bool StillEncoder::PrepareStillEncoder(std::string* error)
+{
     prepared_ = ReadStillFrame(header_, palette_, pixels_, planes_, error);
-    if (!prepared_) MjpegLog(MjpegLogLevel::Error, error ? *error : kPixelFormatText);
+    if (!prepared_)
+        MjpegLog(MjpegLogLevel::Error, error ? *error : kPixelFormatText);
     return prepared_;
 }
 
-bool StillEncoder::EncodeStill(const std::string& outputPath, TvNorm norm,
-                               std::string* error) {
+bool StillEncoder::EncodeStill(const std::string& outputPath, TvNorm norm, std::string* error)
+{
     if (!prepared_) {
-        if (error) *error = "no prepared frame to encode";
+        if (error)
+            *error = "no prepared frame to encode";
         return false;
     }
     // The planes go to the helper as they are; only the small fields are put together.
@@ -560,12 +604,13 @@ bool StillEncoder::EncodeStill(const std::string& outputPath, TvNorm norm,
     // Free the planes as the encoder frees its buffers after every picture.
     planes_ = StillPlanes{};
     prepared_ = false;
-    if (!result.ok && error) *error = result.error;
+    if (!result.ok && error)
+        *error = result.error;
     return result.ok;
 }
 
-bool EncodeStill(const PicBitmap& frame, TvNorm norm, const std::string& outputPath,
-                 std::string* error) {
+bool EncodeStill(const PicBitmap& frame, TvNorm norm, const std::string& outputPath, std::string* error)
+{
     StillEncoder encoder;
     encoder.SetStillFrame(frame);
     return encoder.PrepareStillEncoder(error) && encoder.EncodeStill(outputPath, norm, error);

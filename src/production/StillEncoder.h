@@ -27,7 +27,6 @@
 
 namespace lumivox {
 
-
 // What the Video CD stills profile requires of the high-resolution still.
 inline constexpr int kStillTargetBytes = 204800;
 inline constexpr int kStillFormatProfile = 6;
@@ -66,8 +65,8 @@ YCbCrSample ConvertRgbToYCbCr(int red, int green, int blue);
 // (5-5-5, or bit fields when the header says so, masks in place of the palette), 24 and
 // 32 bits per pixel (blue, green, red byte order). Returns false with the encoder's text
 // for anything else.
-bool ReadStillFrame(const std::uint8_t* bitmapInfoHeader, const std::uint8_t* palette,
-                    const std::uint8_t* pixelRows, StillPlanes& planes, std::string* error);
+bool ReadStillFrame(const std::uint8_t* bitmapInfoHeader, const std::uint8_t* palette, const std::uint8_t* pixelRows,
+                    StillPlanes& planes, std::string* error);
 
 class StillEncoder {
 public:
@@ -77,9 +76,7 @@ public:
     // memory must stay valid until PrepareStillEncoder returns.
     void SetStillFrame(const std::uint8_t* bitmapInfoHeader, const std::uint8_t* palette,
                        const std::uint8_t* pixelRows);
-    void SetStillFrame(const PicBitmap& frame) {
-        SetStillFrame(frame.Header(), frame.Palette(), frame.Pixels());
-    }
+    void SetStillFrame(const PicBitmap& frame) { SetStillFrame(frame.Header(), frame.Palette(), frame.Pixels()); }
 
     // Resets the per-picture state, allocates the three planes and reads the frame into
     // them. Returns false with the text when the frame cannot be read ("Horizontal size
@@ -107,7 +104,6 @@ private:
 };
 
 // The three operations in one call, for a rendered frame.
-bool EncodeStill(const PicBitmap& frame, TvNorm norm, const std::string& outputPath,
-                 std::string* error);
+bool EncodeStill(const PicBitmap& frame, TvNorm norm, const std::string& outputPath, std::string* error);
 
 } // namespace lumivox

@@ -37,12 +37,18 @@ void PutLe32(std::uint8_t* at, std::uint32_t value)
         at[i] = static_cast<std::uint8_t>(value >> (8 * i));
 }
 
-unsigned Le16(const std::uint8_t* at) { return at[0] | (unsigned(at[1]) << 8); }
+unsigned Le16(const std::uint8_t* at)
+{
+    return at[0] | (unsigned(at[1]) << 8);
+}
 std::uint32_t Le32(const std::uint8_t* at)
 {
     return at[0] | (std::uint32_t(at[1]) << 8) | (std::uint32_t(at[2]) << 16) | (std::uint32_t(at[3]) << 24);
 }
-unsigned Be16(const std::uint8_t* at) { return (unsigned(at[0]) << 8) | at[1]; }
+unsigned Be16(const std::uint8_t* at)
+{
+    return (unsigned(at[0]) << 8) | at[1];
+}
 std::uint32_t Be32(const std::uint8_t* at)
 {
     return (std::uint32_t(at[0]) << 24) | (std::uint32_t(at[1]) << 16) | (std::uint32_t(at[2]) << 8) | at[3];
@@ -75,9 +81,8 @@ std::string Reason(const std::string& path, const std::string& what)
 
 } // namespace
 
-std::array<std::uint8_t, kWaveHeaderBytes> MakeWaveHeader(int formatTag, int channels,
-                                                          int sampleRate, int bitsPerSample,
-                                                          std::uint32_t dataBytes)
+std::array<std::uint8_t, kWaveHeaderBytes> MakeWaveHeader(int formatTag, int channels, int sampleRate,
+                                                          int bitsPerSample, std::uint32_t dataBytes)
 {
     std::array<std::uint8_t, kWaveHeaderBytes> header{};
     std::uint8_t* h = header.data();
@@ -100,8 +105,7 @@ std::array<std::uint8_t, kWaveHeaderBytes> MakeWaveHeader(int formatTag, int cha
 
 bool IsLayerTwoSampleRate(int sampleRate)
 {
-    return std::find(std::begin(kLayerTwoRates), std::end(kLayerTwoRates), sampleRate) !=
-           std::end(kLayerTwoRates);
+    return std::find(std::begin(kLayerTwoRates), std::end(kLayerTwoRates), sampleRate) != std::end(kLayerTwoRates);
 }
 
 PcmInput::~PcmInput()
@@ -239,8 +243,8 @@ bool PcmInput::ParseWave(std::string* error)
         return false;
     }
     if (formatTag != kWaveFormatPcm) {
-        *error = Reason(path_, Format("is not integer PCM (WAVE format %d); only 16-bit PCM can be encoded",
-                                      formatTag));
+        *error =
+            Reason(path_, Format("is not integer PCM (WAVE format %d); only 16-bit PCM can be encoded", formatTag));
         return false;
     }
     if (bits != 16) {
@@ -298,8 +302,8 @@ bool PcmInput::ParseAiff(std::string* error)
         at += 8 + size + (size & 1);
     }
     if (!haveCommon || !haveSound) {
-        *error = Reason(path_, !haveCommon ? "the AIFF file has no \"COMM\" chunk"
-                                           : "the AIFF file has no \"SSND\" chunk");
+        *error =
+            Reason(path_, !haveCommon ? "the AIFF file has no \"COMM\" chunk" : "the AIFF file has no \"SSND\" chunk");
         return false;
     }
     if (bits != 16) {
@@ -327,7 +331,8 @@ bool PcmInput::SeekToFrame(std::uint64_t frame)
 long PcmInput::Read(std::int16_t* samples, std::size_t maxFrames)
 {
     const std::size_t frameBytes = 2u * static_cast<std::size_t>(channels_);
-    const std::uint64_t wanted = std::min<std::uint64_t>(maxFrames * frameBytes, bytesRemaining_ / frameBytes * frameBytes);
+    const std::uint64_t wanted =
+        std::min<std::uint64_t>(maxFrames * frameBytes, bytesRemaining_ / frameBytes * frameBytes);
     if (wanted == 0)
         return 0;
     raw_.resize(static_cast<std::size_t>(wanted));

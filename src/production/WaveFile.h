@@ -23,9 +23,8 @@ inline constexpr int kWaveFormatExtensible = 0xFFFE;
 
 // The canonical 44-byte header: RIFF size 36 + dataBytes, one "fmt " chunk of 16 bytes and
 // the "data" chunk header. Block align and byte rate are rounded up to whole bytes.
-std::array<std::uint8_t, kWaveHeaderBytes> MakeWaveHeader(int formatTag, int channels,
-                                                          int sampleRate, int bitsPerSample,
-                                                          std::uint32_t dataBytes);
+std::array<std::uint8_t, kWaveHeaderBytes> MakeWaveHeader(int formatTag, int channels, int sampleRate,
+                                                          int bitsPerSample, std::uint32_t dataBytes);
 
 // Sample rates the Layer II encoder takes: MPEG-1 and the MPEG-2 low sampling rates.
 bool IsLayerTwoSampleRate(int sampleRate);
