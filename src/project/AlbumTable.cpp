@@ -124,16 +124,16 @@ ThumbnailPlacement FitThumbnail(int width, int height, int boxWidth, int boxHeig
     return placement;
 }
 
-void MakeThumbnail(const PicBitmap& picture, int boxWidth, int boxHeight,
-                   std::shared_ptr<const PicBitmap>& thumbnail, ThumbnailPlacement& placement)
+void MakeThumbnail(const PicBitmap& picture, int boxWidth, int boxHeight, std::shared_ptr<const PicBitmap>& thumbnail,
+                   ThumbnailPlacement& placement)
 {
     std::unique_ptr<PicBitmap> made;
     MakeThumbnail(picture, boxWidth, boxHeight, made, placement);
     thumbnail = std::move(made);
 }
 
-void MakeThumbnail(const PicBitmap& picture, int boxWidth, int boxHeight,
-                   std::unique_ptr<PicBitmap>& thumbnail, ThumbnailPlacement& placement)
+void MakeThumbnail(const PicBitmap& picture, int boxWidth, int boxHeight, std::unique_ptr<PicBitmap>& thumbnail,
+                   ThumbnailPlacement& placement)
 {
     thumbnail.reset();
     placement = FitThumbnail(picture.Width(), picture.Height(), boxWidth, boxHeight);
@@ -294,8 +294,7 @@ int AlbumTable::AddAlbum(std::string_view name)
 int AlbumTable::EnsureAlbumForPicture(PictureSource source)
 {
     if (albumCount_ == 0)
-        return AddAlbum(source == PictureSource::FileList ? kFirstAlbumFromFileList
-                                                          : kFirstAlbumFromPath);
+        return AddAlbum(source == PictureSource::FileList ? kFirstAlbumFromFileList : kFirstAlbumFromPath);
     if (currentAlbum_ < 0 || currentAlbum_ >= albumCount_)
         SetCurrentAlbum(albumCount_ - 1);
     return currentAlbum_;
@@ -358,8 +357,7 @@ bool AlbumTable::SetAlbumWaitTime(int selectedAlbum, int seconds)
         return false;
     }
     if (seconds < kMinAlbumWaitTime || seconds > kMaxAlbumWaitTime) {
-        Message(Format("Please enter an integer between %d and %d.", kMinAlbumWaitTime,
-                       kMaxAlbumWaitTime));
+        Message(Format("Please enter an integer between %d and %d.", kMinAlbumWaitTime, kMaxAlbumWaitTime));
         return false;
     }
     if (MutableAlbum(selectedAlbum).waitTime != seconds) {
@@ -392,24 +390,20 @@ std::unique_ptr<PicBitmap> AlbumTable::DecodePicture(const std::string& path, in
     return turned;
 }
 
-std::unique_ptr<PictureItem> AlbumTable::MakeFileListItem(const std::string& path,
-                                                          std::string_view displayName)
+std::unique_ptr<PictureItem> AlbumTable::MakeFileListItem(const std::string& path, std::string_view displayName)
 {
     auto item = std::make_unique<PictureItem>();
     item->path = path;
     item->displayName = CutUtf8(displayName);
     item->picture = DecodePicture(item->path, 0);
-    MakeThumbnail(*item->picture, kSmallThumbnailSize, kSmallThumbnailSize, item->smallThumbnail,
-                  item->smallPlacement);
-    MakeThumbnail(*item->picture, kSlideThumbnailWidth, kSlideThumbnailHeight,
-                  item->slideThumbnail, item->slidePlacement);
+    MakeThumbnail(*item->picture, kSmallThumbnailSize, kSmallThumbnailSize, item->smallThumbnail, item->smallPlacement);
+    MakeThumbnail(*item->picture, kSlideThumbnailWidth, kSlideThumbnailHeight, item->slideThumbnail,
+                  item->slidePlacement);
     return item;
 }
 
-bool AlbumTable::AddDecodedPicture(int album, const std::string& path,
-                                   std::string_view displayName, int rotation,
-                                   const PictureItem* fileListItem, std::string* error,
-                                   DecodedPicture* predecoded)
+bool AlbumTable::AddDecodedPicture(int album, const std::string& path, std::string_view displayName, int rotation,
+                                   const PictureItem* fileListItem, std::string* error, DecodedPicture* predecoded)
 {
     if (album < 0 || album >= albumCount_) {
         if (error)
@@ -459,8 +453,8 @@ bool AlbumTable::AddDecodedPicture(int album, const std::string& path,
             item->picture = DecodePicture(item->path, item->rotation);
         }
         if (item->picture && !item->slideThumbnail)
-            MakeThumbnail(*item->picture, kSlideThumbnailWidth, kSlideThumbnailHeight,
-                          item->slideThumbnail, item->slidePlacement);
+            MakeThumbnail(*item->picture, kSlideThumbnailWidth, kSlideThumbnailHeight, item->slideThumbnail,
+                          item->slidePlacement);
     } catch (const std::exception& failure) {
         if (error)
             *error = ExceptionText(failure);
@@ -484,9 +478,8 @@ bool AlbumTable::AddDecodedPicture(int album, const std::string& path,
     return true;
 }
 
-bool AlbumTable::AddPictureToAlbum(int album, const std::string& path,
-                                   std::string_view displayName, const PictureItem* fileListItem,
-                                   std::string* error)
+bool AlbumTable::AddPictureToAlbum(int album, const std::string& path, std::string_view displayName,
+                                   const PictureItem* fileListItem, std::string* error)
 {
     return AddDecodedPicture(album, path, displayName, 0, fileListItem, error);
 }
@@ -749,9 +742,8 @@ ProjectSnapshot AlbumTable::TakeSnapshot() const
         saved.waitTime = album.waitTime;
         saved.pictures.reserve(album.pictures.size());
         for (const auto& picture : album.pictures)
-            saved.pictures.push_back({picture->path, picture->displayName, picture->picture,
-                                      picture->slideThumbnail, picture->slidePlacement,
-                                      picture->rotated ? picture->rotation : 0});
+            saved.pictures.push_back({picture->path, picture->displayName, picture->picture, picture->slideThumbnail,
+                                      picture->slidePlacement, picture->rotated ? picture->rotation : 0});
     }
     return snapshot;
 }
@@ -784,8 +776,8 @@ void AlbumTable::RestoreSnapshot(const ProjectSnapshot& snapshot)
             album.pictures.push_back(std::move(item));
         }
     }
-    currentAlbum_ = snapshot.currentAlbum >= 0 && snapshot.currentAlbum < albumCount_ ? snapshot.currentAlbum
-                                                                                       : albumCount_ - 1;
+    currentAlbum_ =
+        snapshot.currentAlbum >= 0 && snapshot.currentAlbum < albumCount_ ? snapshot.currentAlbum : albumCount_ - 1;
     if (observer_) {
         observer_->OnResetDone();
         observer_->OnAlbumListChanged();
@@ -930,8 +922,7 @@ void DecodeForProject(const std::string& path, int rotation, bool full, const Pi
             }
             decoded = DecodeTurned(reader, path, rotation);
         }
-        MakeThumbnail(*decoded, kSlideThumbnailWidth, kSlideThumbnailHeight, out.slideThumbnail,
-                      out.slidePlacement);
+        MakeThumbnail(*decoded, kSlideThumbnailWidth, kSlideThumbnailHeight, out.slideThumbnail, out.slidePlacement);
         out.picture = std::move(decoded);
     } catch (const std::exception& failure) {
         out.picture.reset();
@@ -954,8 +945,7 @@ DecodedProject DecodeProjectFile(const std::string& path, const ProjectDecodeOpt
         result.error = file.LastError();
         return result;
     }
-    const std::string description =
-        CutUtf8(file.GetString(kGeneralSection, kDescriptionKey, ""), kMaxDescriptionBytes);
+    const std::string description = CutUtf8(file.GetString(kGeneralSection, kDescriptionKey, ""), kMaxDescriptionBytes);
     if (description != kProjectDescription) {
         result.status = ProjectLoadStatus::NotProject;
         result.error = path + ": " + kMsgInvalidProject;
@@ -986,8 +976,8 @@ DecodedProject DecodeProjectFile(const std::string& path, const ProjectDecodeOpt
         }
         ListedAlbum& album = listing.albums.emplace_back();
         album.name = TextFromStoredBytes(file.GetString(section, kNameKey, ""));
-        album.waitTime = std::clamp(file.GetInt(section, kIntervalKey, kIntervalWhenMissing),
-                                    kMinStoredWaitTime, kMaxStoredWaitTime);
+        album.waitTime = std::clamp(file.GetInt(section, kIntervalKey, kIntervalWhenMissing), kMinStoredWaitTime,
+                                    kMaxStoredWaitTime);
         const int images = std::min(file.GetInt(section, kImageCountKey, 0), kMaxPictureKeysRead);
         for (int j = 1; j <= images; ++j) {
             std::string picturePath = file.GetString(section, ImageKey(j), "");

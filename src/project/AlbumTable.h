@@ -30,8 +30,8 @@ namespace lumivox {
 
 class PicReader;
 
-constexpr int MAX_ALBUMS = 99;             // albums per project
-constexpr int ALBUM_SLOTS = 100;           // album slots; the hundredth is never filled
+constexpr int MAX_ALBUMS = 99; // albums per project
+constexpr int ALBUM_SLOTS = 100; // album slots; the hundredth is never filled
 constexpr int MAX_PICTURES_PER_ALBUM = 99; // pictures per album
 
 // Wait time of an album whose project-file section has no "interval" key.
@@ -54,14 +54,18 @@ constexpr int kSmallThumbnailSize = 64;
 // User-visible texts of the project operations.
 inline constexpr const char* kMsgAlbumLimit =
     QT_TRANSLATE_NOOP("lumivox::core", "The max. album number has been reached. Cannot add more albums.");
-inline constexpr const char* kMsgSelectAlbumToRemove = QT_TRANSLATE_NOOP("lumivox::core", "Please select an album to be removed.");
-inline constexpr const char* kMsgNoAlbumToRemove = QT_TRANSLATE_NOOP("lumivox::core", "There is no album to be removed.");
+inline constexpr const char* kMsgSelectAlbumToRemove =
+    QT_TRANSLATE_NOOP("lumivox::core", "Please select an album to be removed.");
+inline constexpr const char* kMsgNoAlbumToRemove =
+    QT_TRANSLATE_NOOP("lumivox::core", "There is no album to be removed.");
 inline constexpr const char* kMsgSelectAlbum = QT_TRANSLATE_NOOP("lumivox::core", "Please select an album.");
 inline constexpr const char* kMsgSelectItem = QT_TRANSLATE_NOOP("lumivox::core", "Please select an item first!");
 inline constexpr const char* kMsgSelectPicture = QT_TRANSLATE_NOOP("lumivox::core", "Please select a picture.");
-inline constexpr const char* kMsgInvalidProject = QT_TRANSLATE_NOOP("lumivox::core", "This is not a valid lumivox project file.");
+inline constexpr const char* kMsgInvalidProject =
+    QT_TRANSLATE_NOOP("lumivox::core", "This is not a valid lumivox project file.");
 // Reason recorded for a picture that loading left out because its album was full.
-inline constexpr const char* kMsgPictureLimit = QT_TRANSLATE_NOOP("lumivox::core", "The album already holds 99 pictures.");
+inline constexpr const char* kMsgPictureLimit =
+    QT_TRANSLATE_NOOP("lumivox::core", "The album already holds 99 pictures.");
 
 // Names of albums created implicitly when a picture is added to an empty project: the
 // same however the picture came, and the name a new album is offered ("Album %d").
@@ -85,10 +89,10 @@ ThumbnailPlacement FitThumbnail(int width, int height, int boxWidth, int boxHeig
 
 // Replaces thumbnail with picture (32 bits per pixel) resized to fit the box and
 // stores where it sits. Throws PLTextException when the bitmap cannot be made.
-void MakeThumbnail(const PicBitmap& picture, int boxWidth, int boxHeight,
-                   std::unique_ptr<PicBitmap>& thumbnail, ThumbnailPlacement& placement);
-void MakeThumbnail(const PicBitmap& picture, int boxWidth, int boxHeight,
-                   std::shared_ptr<const PicBitmap>& thumbnail, ThumbnailPlacement& placement);
+void MakeThumbnail(const PicBitmap& picture, int boxWidth, int boxHeight, std::unique_ptr<PicBitmap>& thumbnail,
+                   ThumbnailPlacement& placement);
+void MakeThumbnail(const PicBitmap& picture, int boxWidth, int boxHeight, std::shared_ptr<const PicBitmap>& thumbnail,
+                   ThumbnailPlacement& placement);
 
 enum class Rotation { Clockwise, CounterClockwise };
 
@@ -107,8 +111,8 @@ public:
     std::string displayName; // file-list name; copied when added from the file list
     // The decoded bitmaps are never changed once made, only replaced (a rotation makes
     // new ones), so a production plan or a preview may share them with the project.
-    std::shared_ptr<const PicBitmap> picture;        // reduced-mode decode, turned by rotation
-    std::unique_ptr<PicBitmap> smallThumbnail;       // fits 64 x 64 (file list); may be absent
+    std::shared_ptr<const PicBitmap> picture; // reduced-mode decode, turned by rotation
+    std::unique_ptr<PicBitmap> smallThumbnail; // fits 64 x 64 (file list); may be absent
     std::shared_ptr<const PicBitmap> slideThumbnail; // fits 104 x 78
     bool rotated = false;
     int rotation = 0; // degrees clockwise: 0, 90, 180 or 270
@@ -140,49 +144,101 @@ public:
     virtual ~ProjectObserver() = default;
     // Album rows first..last are about to be inserted / removed; the change follows
     // with OnAlbumsInserted / OnAlbumsRemoved.
-    virtual void OnAboutToInsertAlbums(int first, int last) { (void)first; (void)last; }
-    virtual void OnAlbumsInserted(int first, int last) { (void)first; (void)last; }
-    virtual void OnAboutToRemoveAlbums(int first, int last) { (void)first; (void)last; }
-    virtual void OnAlbumsRemoved(int first, int last) { (void)first; (void)last; }
+    virtual void OnAboutToInsertAlbums(int first, int last)
+    {
+        (void)first;
+        (void)last;
+    }
+    virtual void OnAlbumsInserted(int first, int last)
+    {
+        (void)first;
+        (void)last;
+    }
+    virtual void OnAboutToRemoveAlbums(int first, int last)
+    {
+        (void)first;
+        (void)last;
+    }
+    virtual void OnAlbumsRemoved(int first, int last)
+    {
+        (void)first;
+        (void)last;
+    }
     // Pictures first..last of album are about to be inserted / removed / moved so that
     // they come before position `destination` of the old order (Qt's convention).
-    virtual void OnAboutToInsertPictures(int album, int first, int last) { (void)album; (void)first; (void)last; }
-    virtual void OnPicturesInserted(int album, int first, int last) { (void)album; (void)first; (void)last; }
-    virtual void OnAboutToRemovePictures(int album, int first, int last) { (void)album; (void)first; (void)last; }
-    virtual void OnPicturesRemovedRange(int album, int first, int last) { (void)album; (void)first; (void)last; }
-    virtual void OnAboutToMovePictures(int album, int first, int last, int destination) {
-        (void)album; (void)first; (void)last; (void)destination;
+    virtual void OnAboutToInsertPictures(int album, int first, int last)
+    {
+        (void)album;
+        (void)first;
+        (void)last;
     }
-    virtual void OnPicturesMoved(int album, int first, int last, int destination) {
-        (void)album; (void)first; (void)last; (void)destination;
+    virtual void OnPicturesInserted(int album, int first, int last)
+    {
+        (void)album;
+        (void)first;
+        (void)last;
+    }
+    virtual void OnAboutToRemovePictures(int album, int first, int last)
+    {
+        (void)album;
+        (void)first;
+        (void)last;
+    }
+    virtual void OnPicturesRemovedRange(int album, int first, int last)
+    {
+        (void)album;
+        (void)first;
+        (void)last;
+    }
+    virtual void OnAboutToMovePictures(int album, int first, int last, int destination)
+    {
+        (void)album;
+        (void)first;
+        (void)last;
+        (void)destination;
+    }
+    virtual void OnPicturesMoved(int album, int first, int last, int destination)
+    {
+        (void)album;
+        (void)first;
+        (void)last;
+        (void)destination;
     }
     // The whole project is about to be replaced (reset, load): models reset themselves.
-    virtual void OnAboutToReset() {}
-    virtual void OnResetDone() {}
+    virtual void OnAboutToReset() { }
+    virtual void OnResetDone() { }
     // Album row data changed (name, wait time, cover).
     virtual void OnAlbumChanged(int album) { (void)album; }
     // Anything the project file stores changed (the program keeps its "modified" flag
     // from this; saving and loading clear it themselves).
-    virtual void OnModified() {}
+    virtual void OnModified() { }
     // A message box with an information icon.
     virtual void OnMessage(const std::string& text) { (void)text; }
     // Albums were added, removed, renamed or reordered: redraw the album list.
-    virtual void OnAlbumListChanged() {}
+    virtual void OnAlbumListChanged() { }
     // Another album became the current one: show its pictures in the slide list.
     virtual void OnCurrentAlbumChanged(int album) { (void)album; }
     // A picture was appended at position of album: when album is the current one, the
     // slide list inserts a row labelled SlideLabel(position).
-    virtual void OnPictureAdded(int album, int position) { (void)album; (void)position; }
+    virtual void OnPictureAdded(int album, int position)
+    {
+        (void)album;
+        (void)position;
+    }
     // Pictures of album were removed: rebuild its slide rows (renumbered).
     virtual void OnPicturesRemoved(int album) { (void)album; }
     // The picture at position of album was rebuilt (rotation): redraw its row.
-    virtual void OnPictureChanged(int album, int position) { (void)album; (void)position; }
+    virtual void OnPictureChanged(int album, int position)
+    {
+        (void)album;
+        (void)position;
+    }
     // The project changed: refresh the status line with StatusText().
     virtual void OnStatusChanged(const std::string& statusLine) { (void)statusLine; }
     // A project file is being loaded: stop redrawing the lists and show a wait cursor
     // until OnLoadFinished.
-    virtual void OnLoadStarted() {}
-    virtual void OnLoadFinished() {}
+    virtual void OnLoadStarted() { }
+    virtual void OnLoadFinished() { }
 };
 
 // Decodes the file at path into target (32 bits per pixel), throwing PLTextException
@@ -202,14 +258,14 @@ struct ProjectDesign {
 
 // A picture that loading a project left out.
 struct SkippedPicture {
-    int album = 0;          // number of the loaded album, counting from 1
+    int album = 0; // number of the loaded album, counting from 1
     std::string albumName;
     std::string path;
-    std::string reason;     // the decoder's text, or kMsgPictureLimit
+    std::string reason; // the decoder's text, or kMsgPictureLimit
 };
 
 enum class ProjectLoadStatus {
-    Loaded,     // the file is a Lumivox project; what was valid in it is loaded
+    Loaded, // the file is a Lumivox project; what was valid in it is loaded
     NotProject, // "Description" is not "Lumivox Project"
     Unreadable, // the file is missing or could not be read
 };
@@ -219,7 +275,7 @@ struct ProjectLoadResult {
     std::string error; // why the file was not read (names the file), empty when Loaded
     std::vector<SkippedPicture> skipped;
     int albumsBeyondLimit = 0; // albums of the file past the 99th, not loaded
-    ProjectDesign design;      // the disc design the file stores
+    ProjectDesign design; // the disc design the file stores
     bool Loaded() const { return status == ProjectLoadStatus::Loaded; }
 };
 
@@ -254,7 +310,7 @@ struct DecodedAlbum {
     std::string name;
     int waitTime = kIntervalWhenMissing;
     std::vector<DecodedPicture> pictures; // at most 99 usable ones, in file order
-    std::vector<SkippedPicture> skipped;  // left out while decoding (album number unset)
+    std::vector<SkippedPicture> skipped; // left out while decoding (album number unset)
 };
 struct DecodedProject {
     ProjectLoadStatus status = ProjectLoadStatus::Loaded;
@@ -433,16 +489,14 @@ public:
 
     // A picture's file list record: decoded in reduced mode, with its small and slide
     // thumbnails. Throws PLTextException when the file cannot be decoded.
-    std::unique_ptr<PictureItem> MakeFileListItem(const std::string& path,
-                                                  std::string_view displayName);
+    std::unique_ptr<PictureItem> MakeFileListItem(const std::string& path, std::string_view displayName);
 
 private:
     AlbumInfo& MutableAlbum(int album) { return albums_.at(static_cast<std::size_t>(album)); }
     int AppendAlbum(std::string_view name, int waitTime);
     std::unique_ptr<PicBitmap> DecodePicture(const std::string& path, int rotation);
-    bool AddDecodedPicture(int album, const std::string& path, std::string_view displayName,
-                           int rotation, const PictureItem* fileListItem, std::string* error,
-                           DecodedPicture* predecoded = nullptr);
+    bool AddDecodedPicture(int album, const std::string& path, std::string_view displayName, int rotation,
+                           const PictureItem* fileListItem, std::string* error, DecodedPicture* predecoded = nullptr);
     void NotifyModified() const;
     void Message(const std::string& text) const;
     void StatusChanged() const;

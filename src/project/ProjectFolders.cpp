@@ -14,10 +14,13 @@ namespace {
 
 namespace fs = std::filesystem;
 
-constexpr const char* kPictureExtensions[] = {".jpg", ".jpeg", ".tif", ".tiff", ".bmp", ".eps",
-                                                ".png", ".webp", ".heic", ".heif", ".hif"};
+constexpr const char* kPictureExtensions[] = {".jpg", ".jpeg", ".tif",  ".tiff", ".bmp", ".eps",
+                                              ".png", ".webp", ".heic", ".heif", ".hif"};
 
-bool IsDigit(char c) { return c >= '0' && c <= '9'; }
+bool IsDigit(char c)
+{
+    return c >= '0' && c <= '9';
+}
 
 } // namespace
 
@@ -35,11 +38,15 @@ bool NaturalLess(const std::string& left, const std::string& right)
         if (IsDigit(left[i]) && IsDigit(right[j])) {
             // Compare the numbers' values: skip leading zeros, then length, then digits.
             std::size_t a = i, b = j;
-            while (a < left.size() && left[a] == '0') ++a;
-            while (b < right.size() && right[b] == '0') ++b;
+            while (a < left.size() && left[a] == '0')
+                ++a;
+            while (b < right.size() && right[b] == '0')
+                ++b;
             std::size_t endA = a, endB = b;
-            while (endA < left.size() && IsDigit(left[endA])) ++endA;
-            while (endB < right.size() && IsDigit(right[endB])) ++endB;
+            while (endA < left.size() && IsDigit(left[endA]))
+                ++endA;
+            while (endB < right.size() && IsDigit(right[endB]))
+                ++endB;
             if (endA - a != endB - b)
                 return endA - a < endB - b;
             const int order = left.compare(a, endA - a, right, b, endB - b);
@@ -108,9 +115,9 @@ bool ListFolderAlbums(const std::vector<std::string>& folders, int waitTime, Pro
             std::string left;
             for (std::size_t n = MAX_PICTURES_PER_ALBUM; n < names.size(); ++n)
                 left += (left.empty() ? "" : ", ") + names[n];
-            warnings.push_back(Format("%s: an album holds at most %d pictures; left out: ", folder.c_str(),
-                                      MAX_PICTURES_PER_ALBUM) +
-                               left);
+            warnings.push_back(
+                Format("%s: an album holds at most %d pictures; left out: ", folder.c_str(), MAX_PICTURES_PER_ALBUM) +
+                left);
         }
     }
     return true;

@@ -45,8 +45,8 @@ void Settings::Load(const SettingsLocations& locations)
 
     recorder = config.GetInt(kGeneral, "recorder", 0);
     driver = config.GetInt(kGeneral, "driver", kWritingModeAuto);
-    burnSpeed = InRangeOr(config.GetInt(kGeneral, "BurnSpeed", kDefaultBurnSpeed), 0,
-                          kMaxBurnSpeedIndex, kDefaultBurnSpeed);
+    burnSpeed =
+        InRangeOr(config.GetInt(kGeneral, "BurnSpeed", kDefaultBurnSpeed), 0, kMaxBurnSpeedIndex, kDefaultBurnSpeed);
     simulate = config.GetInt(kGeneral, "bSimulate", 1);
     burnProof = config.GetInt(kGeneral, "BurnProof", 0);
     useAspi = config.GetInt(kGeneral, "UseASPI", 0);
@@ -69,8 +69,8 @@ void Settings::Load(const SettingsLocations& locations)
     templateFile.Load(programFolder + templatePath);
     itemsPerPage = templateFile.GetInt(kTemplateSection, kItemsCountKey, 0);
 
-    waitTime = InRangeOr(config.GetInt(kGeneral, "WaitTime", kDefaultWaitTime),
-                         kMinDefaultWaitTime, kMaxDefaultWaitTime, kDefaultWaitTime);
+    waitTime = InRangeOr(config.GetInt(kGeneral, "WaitTime", kDefaultWaitTime), kMinDefaultWaitTime,
+                         kMaxDefaultWaitTime, kDefaultWaitTime);
 
     window.maximized = config.GetInt(kWindow, "bMaximized", 0);
     window.x = config.GetInt(kWindow, "x", 0);
@@ -129,8 +129,7 @@ void Settings::ApplyRecorderSetup(int driveCount)
 std::string ValidateOptions(const OptionsValues& values)
 {
     if (values.waitTime < kMinDefaultWaitTime || values.waitTime > kMaxDefaultWaitTime)
-        return Format("Please enter an integer between %d and %d.", kMinDefaultWaitTime,
-                      kMaxDefaultWaitTime);
+        return Format("Please enter an integer between %d and %d.", kMinDefaultWaitTime, kMaxDefaultWaitTime);
     if (values.tempFolder.size() > kMaxTempFolderEditBytes)
         return Format("Please enter no more than %zu characters.", kMaxTempFolderEditBytes);
     if (values.tempFolder.empty())

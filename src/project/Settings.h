@@ -13,26 +13,26 @@ class AlbumTable;
 
 // Writing modes of the CD recorder (the setting "driver").
 enum WritingMode : int {
-    kWritingModeAuto = 0,   // "Auto Detected": the drive database chooses
-    kWritingModeMmc = 1,    // "SCSI-3 MMC"
+    kWritingModeAuto = 0, // "Auto Detected": the drive database chooses
+    kWritingModeMmc = 1, // "SCSI-3 MMC"
     kWritingModeMmcRaw = 2, // "SCSI-3 MMC(Raw Mode)"
 };
 
 // Limits of the values the settings hold.
-constexpr int kDefaultBurnSpeed = 2;     // 4x in the burn page's speed list
-constexpr int kMaxBurnSpeedIndex = 6;    // "maximum"
+constexpr int kDefaultBurnSpeed = 2; // 4x in the burn page's speed list
+constexpr int kMaxBurnSpeedIndex = 6; // "maximum"
 constexpr int kDefaultWaitTime = 4;
-constexpr int kMinDefaultWaitTime = 2;   // the Options dialog's range
+constexpr int kMinDefaultWaitTime = 2; // the Options dialog's range
 constexpr int kMaxDefaultWaitTime = 1200;
-constexpr int kMaxListStyle = 4;         // thumbnails, list, details, small, large icons
+constexpr int kMaxListStyle = 4; // thumbnails, list, details, small, large icons
 constexpr std::size_t kMaxTempDirBytes = 1023;
 constexpr std::size_t kMaxTempFolderEditBytes = 255; // the Options dialog's edit
 inline constexpr const char* kDefaultTemplatePath = "template/classic.ini";
 
 // Where the settings come from.
 struct SettingsLocations {
-    std::string programFolder;     // with a trailing "/"
-    std::string configFile;        // "config.ini"
+    std::string programFolder; // with a trailing "/"
+    std::string configFile; // "config.ini"
     std::string defaultTempFolder; // with a trailing "/"; created by Load
     // The running program's locations (see base/Paths.h).
     static SettingsLocations ForThisProgram();
@@ -49,15 +49,15 @@ struct WindowPlacement {
 class Settings {
 public:
     // "GENERAL"
-    int recorder = 0;                  // index into the drive list
-    int driver = kWritingModeAuto;     // writing mode
+    int recorder = 0; // index into the drive list
+    int driver = kWritingModeAuto; // writing mode
     int burnSpeed = kDefaultBurnSpeed; // index into the burn page's speed list
-    int simulate = 1;                  // kept and written back; nothing uses it
+    int simulate = 1; // kept and written back; nothing uses it
     int burnProof = 0;
-    int useAspi = 0;                   // kept and written back; there is no ASPI here
-    int pal = 0;                       // TV norm: 1 PAL, 0 NTSC
-    std::string tempDir;               // work folder, trailing "/"
-    int waitTime = kDefaultWaitTime;   // default wait time of new albums
+    int useAspi = 0; // kept and written back; there is no ASPI here
+    int pal = 0; // TV norm: 1 PAL, 0 NTSC
+    std::string tempDir; // work folder, trailing "/"
+    int waitTime = kDefaultWaitTime; // default wait time of new albums
     // "SquarePixelSlides": 1 fits slides as if the frame's pixels were square (the old
     // fitting); anything else fits them for the 4:3 television picture. Read only: the
     // program never writes it, so a user's key stays in the file as it was.

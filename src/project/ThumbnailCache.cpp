@@ -5,8 +5,10 @@ namespace lumivox {
 
 std::size_t ThumbnailCache::EntryCost(const PicBitmap& thumbnail)
 {
-    const std::size_t pixels = static_cast<std::size_t>(thumbnail.Stride()) * static_cast<std::size_t>(thumbnail.Height());
-    const std::size_t palette = thumbnail.BitsPerPixel() < 16 ? 4 * static_cast<std::size_t>(thumbnail.PaletteEntries()) : 0;
+    const std::size_t pixels =
+        static_cast<std::size_t>(thumbnail.Stride()) * static_cast<std::size_t>(thumbnail.Height());
+    const std::size_t palette =
+        thumbnail.BitsPerPixel() < 16 ? 4 * static_cast<std::size_t>(thumbnail.PaletteEntries()) : 0;
     return pixels + kHeaderBytes + palette + kEntryBytes;
 }
 

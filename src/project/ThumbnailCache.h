@@ -31,10 +31,10 @@ struct CachedThumbnail {
 class ThumbnailCache {
 public:
     static constexpr std::size_t kBudgetBytes = 16'777'216; // 16 MB
-    static constexpr std::size_t kHeaderBytes = 40;         // the bitmap information header
-    static constexpr std::size_t kEntryBytes = 56 + 280;    // entry record and its key
+    static constexpr std::size_t kHeaderBytes = 40; // the bitmap information header
+    static constexpr std::size_t kEntryBytes = 56 + 280; // entry record and its key
 
-    explicit ThumbnailCache(std::size_t budgetBytes = kBudgetBytes) : budget_(budgetBytes) {}
+    explicit ThumbnailCache(std::size_t budgetBytes = kBudgetBytes) : budget_(budgetBytes) { }
 
     // The thumbnail and placement stored for path (compared byte for byte), or none.
     std::optional<CachedThumbnail> Lookup(const std::string& path) const;

@@ -11,8 +11,7 @@ namespace lumivox {
 
 ThumbnailWorker::ThumbnailWorker(ThumbnailCache& cache, PictureDecoder decoder)
     : cache_(cache), decoder_(std::move(decoder))
-{
-}
+{ }
 
 ThumbnailWorker::~ThumbnailWorker()
 {
