@@ -96,7 +96,8 @@ std::vector<std::string> CommandOptions(const Command& command)
     std::set<std::string> options{"--help"};
     const std::string text = command.synopsis + "\n" + command.help;
     for (std::size_t i = 0; i < text.size(); ++i) {
-        if (text[i] != '-' || (i > 0 && (OptionChar(text[i - 1]) || std::isalpha(static_cast<unsigned char>(text[i - 1])))))
+        if (text[i] != '-' ||
+            (i > 0 && (OptionChar(text[i - 1]) || std::isalpha(static_cast<unsigned char>(text[i - 1])))))
             continue;
         std::size_t start = i;
         std::size_t j = i + (i + 1 < text.size() && text[i + 1] == '-' ? 2 : 1);
@@ -179,7 +180,9 @@ std::string BashCompletion()
         "_lumivox_cli()\n"
         "{\n"
         "    local cur=${COMP_WORDS[COMP_CWORD]}\n"
-        "    local commands=\"" + Joined(names) + "\"\n"
+        "    local commands=\"" +
+        Joined(names) +
+        "\"\n"
         "    if [ \"$COMP_CWORD\" -eq 1 ]; then\n"
         "        COMPREPLY=($(compgen -W \"$commands help --help --version --completion --manual-page\" -- \"$cur\"))\n"
         "        return\n"
@@ -191,26 +194,24 @@ std::string BashCompletion()
         "            return ;;\n";
     for (const Command& command : RegisteredCommands())
         script += "        " + command.name + ") options=\"" + Joined(CommandOptions(command)) + "\" ;;\n";
-    script +=
-        "    esac\n"
-        "    # Other words are files and folders: bash's own completion (complete -o default).\n"
-        "    if [[ $cur == -* ]]; then\n"
-        "        COMPREPLY=($(compgen -W \"$options\" -- \"$cur\"))\n"
-        "    fi\n"
-        "}\n"
-        "complete -o default -F _lumivox_cli lumivox-cli\n";
+    script += "    esac\n"
+              "    # Other words are files and folders: bash's own completion (complete -o default).\n"
+              "    if [[ $cur == -* ]]; then\n"
+              "        COMPREPLY=($(compgen -W \"$options\" -- \"$cur\"))\n"
+              "    fi\n"
+              "}\n"
+              "complete -o default -F _lumivox_cli lumivox-cli\n";
     return script;
 }
 
 std::string ZshCompletion()
 {
-    std::string script =
-        "#compdef lumivox-cli\n"
-        "# zsh completion for lumivox-cli, written by lumivox-cli --completion zsh from its\n"
-        "# command table.\n"
-        "_lumivox-cli() {\n"
-        "    local -a commands options\n"
-        "    commands=(\n";
+    std::string script = "#compdef lumivox-cli\n"
+                         "# zsh completion for lumivox-cli, written by lumivox-cli --completion zsh from its\n"
+                         "# command table.\n"
+                         "_lumivox-cli() {\n"
+                         "    local -a commands options\n"
+                         "    commands=(\n";
     for (const Command& command : RegisteredCommands()) {
         std::string summary;
         for (char c : Summary(command)) {
@@ -223,26 +224,24 @@ std::string ZshCompletion()
         }
         script += "        '" + command.name + ":" + summary + "'\n";
     }
-    script +=
-        "    )\n"
-        "    if (( CURRENT == 2 )); then\n"
-        "        _describe -t commands 'lumivox-cli command' commands\n"
-        "        compadd -- help --help --version --completion --manual-page\n"
-        "        return\n"
-        "    fi\n"
-        "    case $words[2] in\n"
-        "        (help) (( CURRENT == 3 )) && _describe -t commands 'command' commands; return ;;\n";
+    script += "    )\n"
+              "    if (( CURRENT == 2 )); then\n"
+              "        _describe -t commands 'lumivox-cli command' commands\n"
+              "        compadd -- help --help --version --completion --manual-page\n"
+              "        return\n"
+              "    fi\n"
+              "    case $words[2] in\n"
+              "        (help) (( CURRENT == 3 )) && _describe -t commands 'command' commands; return ;;\n";
     for (const Command& command : RegisteredCommands())
         script += "        (" + command.name + ") options=(" + Joined(CommandOptions(command)) + ") ;;\n";
-    script +=
-        "    esac\n"
-        "    if [[ $PREFIX == -* ]]; then\n"
-        "        compadd -a options\n"
-        "    else\n"
-        "        _files\n"
-        "    fi\n"
-        "}\n"
-        "_lumivox-cli \"$@\"\n";
+    script += "    esac\n"
+              "    if [[ $PREFIX == -* ]]; then\n"
+              "        compadd -a options\n"
+              "    else\n"
+              "        _files\n"
+              "    fi\n"
+              "}\n"
+              "_lumivox-cli \"$@\"\n";
     return script;
 }
 

@@ -12,8 +12,8 @@ namespace lumivox::cli {
 extern const char* const kExitStatusHelp;
 
 // The overview of `lumivox-cli --help` without the command list.
-std::string ManualPage();        // lumivox-cli(1) in roff (man(7) macros)
-std::string BashCompletion();    // for bash-completion: complete -F ... lumivox-cli
-std::string ZshCompletion();     // a #compdef file for zsh's fpath
+std::string ManualPage(); // lumivox-cli(1) in roff (man(7) macros)
+std::string BashCompletion(); // for bash-completion: complete -F ... lumivox-cli
+std::string ZshCompletion(); // a #compdef file for zsh's fpath
 
 } // namespace lumivox::cli

@@ -23,8 +23,8 @@ bool ChooseTemplate(DiscMenuState& state, const std::string& value, std::string*
     std::error_code ec;
     const bool isPath = value.find('/') != std::string::npos;
     const std::string installed = TemplateFolder(state.ProgramFolder());
-    if (isPath || (std::filesystem::is_regular_file(value, ec) &&
-                   !std::filesystem::is_regular_file(installed + value, ec)))
+    if (isPath ||
+        (std::filesystem::is_regular_file(value, ec) && !std::filesystem::is_regular_file(installed + value, ec)))
         return state.SelectTemplateFile(value, error);
     std::string fileName = value;
     if (!EqualsIgnoreCase(std::filesystem::path(fileName).extension().string(), ".ini") &&
@@ -150,9 +150,8 @@ SlideshowTrackMode SlideshowTrackFromSettings()
 
 SlideGeometry SlideGeometryFromSettings()
 {
-    return GetPrivateProfileInt("GENERAL", "SquarePixelSlides", 0, ConfigFilePath()) == 1
-               ? SlideGeometry::SquarePixels
-               : SlideGeometry::TvAspect;
+    return GetPrivateProfileInt("GENERAL", "SquarePixelSlides", 0, ConfigFilePath()) == 1 ? SlideGeometry::SquarePixels
+                                                                                          : SlideGeometry::TvAspect;
 }
 
 } // namespace lumivox::cli

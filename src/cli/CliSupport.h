@@ -61,7 +61,7 @@ private:
 // pictures) are printed on standard error, prefixed with commandName. False with error
 // when the input cannot be used.
 struct ProjectInput {
-    std::string projectPath;          // the project file, or empty for folders
+    std::string projectPath; // the project file, or empty for folders
     std::vector<std::string> folders; // the folders, or empty for a project file
 };
 bool LoadProjectInput(const std::vector<std::string>& inputs, const std::string& commandName, AlbumTable& project,

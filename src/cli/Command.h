@@ -10,9 +10,9 @@
 namespace lumivox::cli {
 
 struct Command {
-    std::string name;     // word typed after lumivox-cli
+    std::string name; // word typed after lumivox-cli
     std::string synopsis; // one line: arguments and options
-    std::string help;     // full description shown by "lumivox-cli help NAME" and --help
+    std::string help; // full description shown by "lumivox-cli help NAME" and --help
     // Runs the command; args excludes the program name and the command word.
     // Returns the process exit status.
     int (*run)(const std::vector<std::string>& args);

@@ -5,8 +5,8 @@
 
 namespace lumivox::cli {
 
-bool TakeSharedOption(const std::vector<std::string>& args, std::size_t* i, unsigned accepted,
-                      SharedOptions* options, std::string* error)
+bool TakeSharedOption(const std::vector<std::string>& args, std::size_t* i, unsigned accepted, SharedOptions* options,
+                      std::string* error)
 {
     const std::string& arg = args[*i];
     if ((accepted & kNormOption) && (arg == "--pal" || arg == "--ntsc")) {

@@ -21,24 +21,24 @@ namespace lumivox::cli {
 
 // Which shared options a command takes.
 enum SharedOptionSet : unsigned {
-    kNormOption = 1u << 0,     // --pal, --ntsc
+    kNormOption = 1u << 0, // --pal, --ntsc
     kTemplateOption = 1u << 1, // --template NAME|FILE
-    kQuietOption = 1u << 2,    // --quiet, -q
-    kJsonOption = 1u << 3,     // --json
+    kQuietOption = 1u << 2, // --quiet, -q
+    kJsonOption = 1u << 3, // --json
 };
 
 struct SharedOptions {
-    int norm = -1;             // 1 PAL, 0 NTSC, -1 not given (the PAL setting decides)
+    int norm = -1; // 1 PAL, 0 NTSC, -1 not given (the PAL setting decides)
     std::string templateValue; // empty when not given
-    bool quiet = false;        // no progress, only warnings, errors and the result
-    bool json = false;         // the result as one JSON object on standard output
+    bool quiet = false; // no progress, only warnings, errors and the result
+    bool json = false; // the result as one JSON object on standard output
 };
 
 // Takes the shared option at args[*i] when it is one of those in accepted, advancing *i
 // past its value. False when args[*i] is none of them; true with *error set when its
 // value is missing.
-bool TakeSharedOption(const std::vector<std::string>& args, std::size_t* i, unsigned accepted,
-                      SharedOptions* options, std::string* error);
+bool TakeSharedOption(const std::vector<std::string>& args, std::size_t* i, unsigned accepted, SharedOptions* options,
+                      std::string* error);
 
 // The norm option's value as the PAL flag: given, else the PAL setting of config.ini.
 bool PalChosen(const SharedOptions& options);

@@ -17,7 +17,8 @@ const char* const kBurnOptionsHelp =
     "  --no-verify       do not read the disc back after burning\n"
     "  --no-eject        leave the disc in the drive when done";
 
-bool TakeBurnOption(const std::vector<std::string>& args, std::size_t* i, BurnOptions* options, std::string* error) {
+bool TakeBurnOption(const std::vector<std::string>& args, std::size_t* i, BurnOptions* options, std::string* error)
+{
     const std::string& arg = args[*i];
     auto value = [&](std::string* out) {
         if (*i + 1 >= args.size()) {
@@ -29,19 +30,27 @@ bool TakeBurnOption(const std::vector<std::string>& args, std::size_t* i, BurnOp
     };
     std::string text;
     if (arg == "--speed") {
-        if (!value(&text)) return true;
-        if (text.size() != 1 || text[0] < '0' || text[0] > '6') *error = "--speed takes 0 to 6";
-        else options->speedIndex = text[0] - '0';
+        if (!value(&text))
+            return true;
+        if (text.size() != 1 || text[0] < '0' || text[0] > '6')
+            *error = "--speed takes 0 to 6";
+        else
+            options->speedIndex = text[0] - '0';
     } else if (arg == "--simulate") {
         options->mode = DiscMode::Simulate;
     } else if (arg == "--burn-proof") {
         options->burnProof = true;
     } else if (arg == "--driver") {
-        if (!value(&text)) return true;
-        if (text == "auto") options->driver = DriverChoice::Auto;
-        else if (text == "mmc") options->driver = DriverChoice::Mmc;
-        else if (text == "raw") options->driver = DriverChoice::Raw;
-        else *error = "--driver takes auto, mmc or raw";
+        if (!value(&text))
+            return true;
+        if (text == "auto")
+            options->driver = DriverChoice::Auto;
+        else if (text == "mmc")
+            options->driver = DriverChoice::Mmc;
+        else if (text == "raw")
+            options->driver = DriverChoice::Raw;
+        else
+            *error = "--driver takes auto, mmc or raw";
     } else if (arg == "--no-verify") {
         options->verify = false;
     } else if (arg == "--no-eject") {
@@ -52,79 +61,106 @@ bool TakeBurnOption(const std::vector<std::string>& args, std::size_t* i, BurnOp
     return true;
 }
 
-void BurnProgressPrinter::OnProgress(const ProgressEvent& event) {
+void BurnProgressPrinter::OnProgress(const ProgressEvent& event)
+{
     const char* text = nullptr;
     switch (event.message) {
-    case UM_RECORDER_INIT: text = event.text.empty() ? "Initializing the CD recorder..." : nullptr; break;
-    case UM_LEAD_IN: text = "Writing lead in..."; break;
-    case UM_LEAD_OUT: text = "Writing lead out..."; break;
-    case UM_DRIVE_WAIT: text = "Please wait..."; break;
-    case UM_FLUSH_CACHE: text = "Flush cache..."; break;
+    case UM_RECORDER_INIT:
+        text = event.text.empty() ? "Initializing the CD recorder..." : nullptr;
+        break;
+    case UM_LEAD_IN:
+        text = "Writing lead in...";
+        break;
+    case UM_LEAD_OUT:
+        text = "Writing lead out...";
+        break;
+    case UM_DRIVE_WAIT:
+        text = "Please wait...";
+        break;
+    case UM_FLUSH_CACHE:
+        text = "Flush cache...";
+        break;
     case UM_BURN_DONE:
-    case UM_BURN_FAILED: return; // the command's last line says how it ended
+    case UM_BURN_FAILED:
+        return; // the command's last line says how it ended
     case UM_WRITE_PROGRESS: {
         const int tenths = event.Tenths();
         const int step = tenths / 100;
         if (!quiet_ && (event.stage != lastStage_ || step != lastStep_)) {
-            std::fprintf(stderr, "%s %d.%d%%\n", event.stage == ProgressStage::Verifying ? "Verifying..." : "Writing CD...",
-                         tenths / 10, tenths % 10);
+            std::fprintf(stderr, "%s %d.%d%%\n",
+                         event.stage == ProgressStage::Verifying ? "Verifying..." : "Writing CD...", tenths / 10,
+                         tenths % 10);
             lastStep_ = step;
             lastStage_ = event.stage;
         }
         return;
     }
-    default: break;
+    default:
+        break;
     }
-    if (!event.text.empty()) std::fprintf(stderr, "warning: %s\n", OneLineText(event.text).c_str());
-    if (text && !quiet_) std::fprintf(stderr, "%s\n", text);
+    if (!event.text.empty())
+        std::fprintf(stderr, "warning: %s\n", OneLineText(event.text).c_str());
+    if (text && !quiet_)
+        std::fprintf(stderr, "%s\n", text);
 }
 
-std::string OneLineText(std::string text) {
-    while (!text.empty() && text.back() == '\n') text.pop_back();
+std::string OneLineText(std::string text)
+{
+    while (!text.empty() && text.back() == '\n')
+        text.pop_back();
     for (char& c : text)
-        if (c == '\n') c = ' ';
+        if (c == '\n')
+            c = ' ';
     return text;
 }
 
-std::string CliDiscText(std::string text) {
+std::string CliDiscText(std::string text)
+{
     const std::string button = kEraseWithButton;
-    for (std::size_t at; (at = text.find(button)) != std::string::npos;) text.replace(at, button.size(), kEraseWithCommand);
+    for (std::size_t at; (at = text.find(button)) != std::string::npos;)
+        text.replace(at, button.size(), kEraseWithCommand);
     return text;
 }
 
-int ReportBurn(const char* commandName, const std::string& device, const BurnOptions& options,
-               const BurnResult& result, bool ok, const std::string& error, bool signalled,
-               bool resultSilent) {
+int ReportBurn(const char* commandName, const std::string& device, const BurnOptions& options, const BurnResult& result,
+               bool ok, const std::string& error, bool signalled, bool resultSilent)
+{
     if (ok && result.Succeeded()) {
-        for (const std::string& note : result.notes) std::fprintf(stderr, "note: %s\n", OneLineText(note).c_str());
-        if (resultSilent) return 0;
+        for (const std::string& note : result.notes)
+            std::fprintf(stderr, "note: %s\n", OneLineText(note).c_str());
+        if (resultSilent)
+            return 0;
         std::printf("%s\n", options.mode == DiscMode::Simulate
                                 ? "The simulation is successfully finished, please click the <Burn Now> button to "
                                   "write the albums to the disc."
                                 : "Congratulations! Your photo album CD has been made. You may play it on TV with "
                                   "DVD/VCD player.");
-        if (result.verify == VerifyStatus::Passed) std::printf("Verified: every sector reads back as written.\n");
+        if (result.verify == VerifyStatus::Passed)
+            std::printf("Verified: every sector reads back as written.\n");
         return 0;
     }
-    for (const std::string& note : result.notes) std::fprintf(stderr, "note: %s\n", OneLineText(note).c_str());
+    for (const std::string& note : result.notes)
+        std::fprintf(stderr, "note: %s\n", OneLineText(note).c_str());
     if (signalled || result.status == BurnStatus::Cancelled) {
         std::fprintf(stderr, "%s: %s: cancelled%s%s\n", commandName, device.c_str(),
                      result.discState.empty() ? "" : ". ", CliDiscText(result.discState).c_str());
         return kRecorderExitCancelled;
     }
     std::string why = error;
-    if (why.rfind(device + ": ", 0) == 0) why = why.substr(device.size() + 2);
-    if (why.empty()) why = result.status == BurnStatus::Succeeded ? result.verifyText : result.text;
+    if (why.rfind(device + ": ", 0) == 0)
+        why = why.substr(device.size() + 2);
+    if (why.empty())
+        why = result.status == BurnStatus::Succeeded ? result.verifyText : result.text;
     std::fprintf(stderr, "%s: %s: %s\n", commandName, device.c_str(), OneLineText(CliDiscText(why)).c_str());
     return kRecorderExitFailed;
 }
 
-std::string BurnJson(const std::string& device, const BurnOptions& options, const BurnResult& result,
-                     int exitStatus) {
+std::string BurnJson(const std::string& device, const BurnOptions& options, const BurnResult& result, int exitStatus)
+{
     const char* status = exitStatus == kRecorderExitCancelled ? "cancelled"
-                         : exitStatus != 0                     ? "failed"
-                         : options.mode == DiscMode::Simulate  ? "simulated"
-                                                               : "written";
+                         : exitStatus != 0                    ? "failed"
+                         : options.mode == DiscMode::Simulate ? "simulated"
+                                                              : "written";
     return Format("{\"device\": %s, \"status\": \"%s\", \"verified\": %s, \"exit_status\": %d}\n",
                   JsonQuote(device).c_str(), status, result.verify == VerifyStatus::Passed ? "true" : "false",
                   exitStatus);

@@ -43,7 +43,7 @@ using CancelOnSignal = SignalWatcher;
 // Quiet (--quiet): only the warnings.
 class BurnProgressPrinter final : public ProgressListener {
 public:
-    explicit BurnProgressPrinter(bool quiet = false) : quiet_(quiet) {}
+    explicit BurnProgressPrinter(bool quiet = false) : quiet_(quiet) { }
     void OnProgress(const ProgressEvent& event) override;
 
 private:
@@ -55,7 +55,8 @@ private:
 // Opens a drive and gives it the driver the drive database chooses (OpenDrive of the
 // recorder library with DriverChoice::Auto).
 inline bool OpenDrive(const std::string& device, OpenedDrive* drive, std::string* error,
-                      DriveAccess access = DriveAccess::Shared) {
+                      DriveAccess access = DriveAccess::Shared)
+{
     return lumivox::OpenDrive(device, DriverChoice::Auto, drive, error, access);
 }
 
@@ -64,13 +65,11 @@ std::string OneLineText(std::string text);
 
 // Prints the end of a burn and returns the exit status. With resultSilent the lines of a
 // burn that succeeded are left to the caller (--json); failures are named all the same.
-int ReportBurn(const char* commandName, const std::string& device, const BurnOptions& options,
-               const BurnResult& result, bool ok, const std::string& error, bool signalled,
-               bool resultSilent = false);
+int ReportBurn(const char* commandName, const std::string& device, const BurnOptions& options, const BurnResult& result,
+               bool ok, const std::string& error, bool signalled, bool resultSilent = false);
 
 // The end of a burn as one JSON object for --json: the device, "written", "simulated",
 // "failed" or "cancelled", whether the disc was read back and matched, the exit status.
-std::string BurnJson(const std::string& device, const BurnOptions& options, const BurnResult& result,
-                     int exitStatus);
+std::string BurnJson(const std::string& device, const BurnOptions& options, const BurnResult& result, int exitStatus);
 
 } // namespace lumivox::cli

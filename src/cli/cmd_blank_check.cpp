@@ -14,12 +14,14 @@
 namespace lumivox::cli {
 namespace {
 
-int RunBlankCheck(const std::vector<std::string>& args) {
+int RunBlankCheck(const std::vector<std::string>& args)
+{
     SharedOptions shared;
     std::vector<std::string> devices;
     for (std::size_t i = 0; i < args.size(); ++i) {
         std::string error;
-        if (!TakeSharedOption(args, &i, kQuietOption | kJsonOption, &shared, &error)) devices.push_back(args[i]);
+        if (!TakeSharedOption(args, &i, kQuietOption | kJsonOption, &shared, &error))
+            devices.push_back(args[i]);
     }
     if (devices.size() != 1 || devices[0].empty() || devices[0][0] == '-') {
         std::fprintf(stderr, "lumivox-cli blank-check: give one DEVICE\n");
@@ -33,13 +35,13 @@ int RunBlankCheck(const std::vector<std::string>& args) {
         return kRecorderExitFailed;
     }
     BlankCheckResult result = CheckBlankDisc(*drive.driver);
-    if (result.state == BlankState::NotEmpty) result.message = NotEmptyText(result.info.erasable, kEraseWithCommand);
+    if (result.state == BlankState::NotEmpty)
+        result.message = NotEmptyText(result.info.erasable, kEraseWithCommand);
     const bool blank = result.state == BlankState::Blank;
     const int freeMb = blank && result.info.capacity > 0 ? result.info.capacity / 512 : 0;
     if (shared.json)
-        std::printf("{\"device\": %s, \"blank\": %s, \"free_mb\": %d, \"message\": %s}\n",
-                    JsonQuote(device).c_str(), blank ? "true" : "false", freeMb,
-                    JsonQuote(OneLineText(result.message)).c_str());
+        std::printf("{\"device\": %s, \"blank\": %s, \"free_mb\": %d, \"message\": %s}\n", JsonQuote(device).c_str(),
+                    blank ? "true" : "false", freeMb, JsonQuote(OneLineText(result.message)).c_str());
     else if (!shared.quiet && !blank)
         std::printf("%s\n", result.message.c_str());
     else if (!shared.quiet)

@@ -12,7 +12,8 @@ namespace {
 
 constexpr const char* kName = "lumivox-cli burn";
 
-int RunBurn(const std::vector<std::string>& args) {
+int RunBurn(const std::vector<std::string>& args)
+{
     BurnOptions options;
     SharedOptions shared;
     std::string cue;
@@ -43,8 +44,8 @@ int RunBurn(const std::vector<std::string>& args) {
     BurnResult result;
     std::string error;
     const bool ok = BurnImageFile(cue, options, &printer, &cancel, &result, &error);
-    const int status = ReportBurn(kName, options.device, options, result, ok, error, signalWatcher.Signalled(),
-                                  shared.json);
+    const int status =
+        ReportBurn(kName, options.device, options, result, ok, error, signalWatcher.Signalled(), shared.json);
     if (shared.json)
         std::fputs(BurnJson(options.device, options, result, status).c_str(), stdout);
     return status;

@@ -12,12 +12,14 @@
 namespace lumivox::cli {
 namespace {
 
-int RunDrives(const std::vector<std::string>& args) {
+int RunDrives(const std::vector<std::string>& args)
+{
     bool all = false;
     SharedOptions shared;
     for (std::size_t i = 0; i < args.size(); ++i) {
         std::string error;
-        if (TakeSharedOption(args, &i, kQuietOption | kJsonOption, &shared, &error)) continue;
+        if (TakeSharedOption(args, &i, kQuietOption | kJsonOption, &shared, &error))
+            continue;
         if (args[i] != "--all") {
             std::fprintf(stderr, "lumivox-cli drives: unexpected argument '%s'\n", args[i].c_str());
             return kRecorderExitUsage;
@@ -26,7 +28,8 @@ int RunDrives(const std::vector<std::string>& args) {
     }
     // INQUIRY's fields are padded with spaces.
     auto trimmed = [](std::string text) {
-        while (!text.empty() && text.back() == ' ') text.pop_back();
+        while (!text.empty() && text.back() == ' ')
+            text.pop_back();
         return JsonQuote(text);
     };
     std::vector<std::string> problems;
@@ -34,7 +37,8 @@ int RunDrives(const std::vector<std::string>& args) {
     int writers = 0;
     std::string json;
     for (const DeviceRecord& drive : drives) {
-        if (!drive.writer && !all) continue;
+        if (!drive.writer && !all)
+            continue;
         writers += drive.writer;
         if (shared.json)
             json += Format("%s{\"device\": %s, \"vendor\": %s, \"product\": %s, \"revision\": %s, "
@@ -46,10 +50,13 @@ int RunDrives(const std::vector<std::string>& args) {
             std::printf("%s  %s%s%s\n", DeviceLine(drive).c_str(), drive.devicePath.c_str(),
                         drive.writer ? "" : "  (reads only)", drive.readOnly ? "  (opened read-only)" : "");
     }
-    if (shared.json) std::printf("[%s]\n", json.c_str());
-    for (const std::string& problem : problems) std::fprintf(stderr, "lumivox-cli drives: %s\n", problem.c_str());
+    if (shared.json)
+        std::printf("[%s]\n", json.c_str());
+    for (const std::string& problem : problems)
+        std::fprintf(stderr, "lumivox-cli drives: %s\n", problem.c_str());
     if (writers == 0) {
-        if (!shared.json && !shared.quiet) std::fprintf(stderr, "No CD-Writer is Found\n");
+        if (!shared.json && !shared.quiet)
+            std::fprintf(stderr, "No CD-Writer is Found\n");
         return kRecorderExitFailed;
     }
     return 0;

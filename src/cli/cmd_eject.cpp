@@ -9,7 +9,8 @@
 namespace lumivox::cli {
 namespace {
 
-int RunEject(const std::vector<std::string>& args) {
+int RunEject(const std::vector<std::string>& args)
+{
     if (args.size() != 1) {
         std::fprintf(stderr, "lumivox-cli eject: give one DEVICE\n");
         return kRecorderExitUsage;

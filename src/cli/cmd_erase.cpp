@@ -13,13 +13,17 @@ namespace {
 
 constexpr const char* kName = "lumivox-cli erase";
 
-int RunErase(const std::vector<std::string>& args) {
+int RunErase(const std::vector<std::string>& args)
+{
     std::string device;
     bool full = false;
     for (const std::string& arg : args) {
-        if (arg == "--full") full = true;
-        else if (arg == "--quick") full = false;
-        else if (device.empty() && !arg.empty() && arg[0] != '-') device = arg;
+        if (arg == "--full")
+            full = true;
+        else if (arg == "--quick")
+            full = false;
+        else if (device.empty() && !arg.empty() && arg[0] != '-')
+            device = arg;
         else {
             std::fprintf(stderr, "%s: unexpected argument '%s'\n", kName, arg.c_str());
             return kRecorderExitUsage;
@@ -38,14 +42,16 @@ int RunErase(const std::vector<std::string>& args) {
     ManualResetEvent cancel;
     CancelOnSignal signalWatcher(cancel, kName);
     std::int64_t lastSecond = -1;
-    const bool ok = EraseDisc(*drive.driver, full, &cancel,
-                              [&](std::int64_t ms) {
-                                  // One line each ten seconds; the dialog's own text.
-                                  if (ms / 10000 == lastSecond) return;
-                                  lastSecond = ms / 10000;
-                                  std::fprintf(stderr, "%s\n", OneLineText(ErasingText(ms)).c_str());
-                              },
-                              &error);
+    const bool ok = EraseDisc(
+        *drive.driver, full, &cancel,
+        [&](std::int64_t ms) {
+            // One line each ten seconds; the dialog's own text.
+            if (ms / 10000 == lastSecond)
+                return;
+            lastSecond = ms / 10000;
+            std::fprintf(stderr, "%s\n", OneLineText(ErasingText(ms)).c_str());
+        },
+        &error);
     if (!ok) {
         std::fprintf(stderr, "%s: %s: %s\n", kName, device.c_str(), OneLineText(error).c_str());
         return signalWatcher.Signalled() ? kRecorderExitCancelled : kRecorderExitFailed;

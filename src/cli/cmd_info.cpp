@@ -114,15 +114,15 @@ int RunInfo(const std::vector<std::string>& args)
     const ProjectLoadResult result = project.LoadProject(projectPath, PictureLoading::Lazy);
     if (!result.Loaded()) {
         if (result.status == ProjectLoadStatus::NotProject)
-            std::fprintf(stderr, "lumivox-cli info: %s: not a Lumivox project (%s)\n",
-                         projectPath.c_str(), kMsgInvalidProject);
+            std::fprintf(stderr, "lumivox-cli info: %s: not a Lumivox project (%s)\n", projectPath.c_str(),
+                         kMsgInvalidProject);
         else
             std::fprintf(stderr, "lumivox-cli info: %s\n", result.error.c_str());
         return 1;
     }
     if (result.albumsBeyondLimit > 0)
-        std::fprintf(stderr, "lumivox-cli info: %s: %d album(s) past the 99th were not loaded\n",
-                     projectPath.c_str(), result.albumsBeyondLimit);
+        std::fprintf(stderr, "lumivox-cli info: %s: %d album(s) past the 99th were not loaded\n", projectPath.c_str(),
+                     result.albumsBeyondLimit);
 
     PicReader reader;
     reader.SetMode(DecodeMode::Full);
@@ -137,28 +137,25 @@ int RunInfo(const std::vector<std::string>& args)
         const AlbumInfo& info = project.Album(album);
         if (json) {
             out += album ? ", " : "";
-            out += "{\"name\": " + JsonQuote(info.name) + ", \"wait\": " +
-                   std::to_string(info.waitTime) + ", \"pictures\": [";
+            out += "{\"name\": " + JsonQuote(info.name) + ", \"wait\": " + std::to_string(info.waitTime) +
+                   ", \"pictures\": [";
         } else {
-            out += Format("\nAlbum %02d: %s (wait %d s, %d picture%s)\n", album + 1,
-                          EscapeControls(info.name).c_str(), info.waitTime, info.PictureCount(),
-                          info.PictureCount() == 1 ? "" : "s");
+            out += Format("\nAlbum %02d: %s (wait %d s, %d picture%s)\n", album + 1, EscapeControls(info.name).c_str(),
+                          info.waitTime, info.PictureCount(), info.PictureCount() == 1 ? "" : "s");
         }
         for (int i = 0; i < info.PictureCount(); ++i) {
             const PictureFacts facts = DescribePicture(reader, project.Picture(album, i), probed);
             if (json) {
                 out += i ? ", " : "";
-                out += "{\"path\": " + JsonQuote(facts.path) +
-                       ", \"rotation\": " + std::to_string(facts.rotation) +
-                       ", \"width\": " + std::to_string(facts.width) +
-                       ", \"height\": " + std::to_string(facts.height) + "}";
+                out += "{\"path\": " + JsonQuote(facts.path) + ", \"rotation\": " + std::to_string(facts.rotation) +
+                       ", \"width\": " + std::to_string(facts.width) + ", \"height\": " + std::to_string(facts.height) +
+                       "}";
             } else if (facts.error.empty()) {
                 out += Format("  %02d  %s  rotation %d  %d x %d\n", i + 1, EscapeControls(facts.path).c_str(),
                               facts.rotation, facts.width, facts.height);
             } else {
                 out += Format("  %02d  %s  rotation %d  (full size unknown: %s)\n", i + 1,
-                              EscapeControls(facts.path).c_str(), facts.rotation,
-                              OneLine(facts.error).c_str());
+                              EscapeControls(facts.path).c_str(), facts.rotation, OneLine(facts.error).c_str());
             }
         }
         if (json)
@@ -186,10 +183,9 @@ int RunInfo(const std::vector<std::string>& args)
                       "\"segment_units\": %u, \"max_segment_units\": %u, \"entries\": %u, \"lists\": %u, "
                       "\"sectors\": %u, \"sectors_exact\": %s, \"max_sectors\": %u, \"minutes\": %.2f, "
                       "\"music_estimated\": %s, \"fits\": %s, \"limit\": ",
-                      TvNormName(plan.norm), plan.MenuPages(), plan.SlideCount(), disc.segmentUnits,
-                      kMaxSegmentUnits, disc.entries, disc.lists, disc.sectors, disc.sectorsExact ? "true" : "false",
-                      kMaxDiscSectors, disc.minutes, !plan.musicPath.empty() ? "true" : "false",
-                      disc.Fits() ? "true" : "false") +
+                      TvNormName(plan.norm), plan.MenuPages(), plan.SlideCount(), disc.segmentUnits, kMaxSegmentUnits,
+                      disc.entries, disc.lists, disc.sectors, disc.sectorsExact ? "true" : "false", kMaxDiscSectors,
+                      disc.minutes, !plan.musicPath.empty() ? "true" : "false", disc.Fits() ? "true" : "false") +
                (disc.Fits() ? std::string("null") : JsonQuote(disc.limitExceeded)) +
                Format(", \"slideshow_track\": \"%s\", \"track\": \"%s\", \"track_sectors\": %u, "
                       "\"track_warning\": ",
@@ -216,8 +212,8 @@ int RunInfo(const std::vector<std::string>& args)
         for (std::size_t i = 0; i < result.skipped.size(); ++i) {
             const SkippedPicture& skipped = result.skipped[i];
             out += i ? ", " : "";
-            out += "{\"album\": " + std::to_string(skipped.album) + ", \"path\": " +
-                   JsonQuote(skipped.path) + ", \"error\": " + JsonQuote(skipped.reason) + "}";
+            out += "{\"album\": " + std::to_string(skipped.album) + ", \"path\": " + JsonQuote(skipped.path) +
+                   ", \"error\": " + JsonQuote(skipped.reason) + "}";
         }
         out += "]}\n";
     } else if (result.skipped.empty()) {
@@ -225,8 +221,8 @@ int RunInfo(const std::vector<std::string>& args)
     } else {
         out += Format("\nSkipped pictures: %zu\n", result.skipped.size());
         for (const SkippedPicture& skipped : result.skipped)
-            out += Format("  album %02d (%s): %s: %s\n", skipped.album, skipped.albumName.c_str(),
-                          skipped.path.c_str(), skipped.reason.c_str());
+            out += Format("  album %02d (%s): %s: %s\n", skipped.album, skipped.albumName.c_str(), skipped.path.c_str(),
+                          skipped.reason.c_str());
     }
     std::fwrite(out.data(), 1, out.size(), stdout);
     return std::fflush(stdout) == 0 ? 0 : 1;

@@ -9,7 +9,8 @@
 namespace lumivox::cli {
 namespace {
 
-int RunLoad(const std::vector<std::string>& args) {
+int RunLoad(const std::vector<std::string>& args)
+{
     if (args.size() != 1) {
         std::fprintf(stderr, "lumivox-cli load: give one DEVICE\n");
         return kRecorderExitUsage;

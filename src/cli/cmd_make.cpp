@@ -76,7 +76,7 @@ std::string BinPathFor(const std::string& output)
 // Progress on standard error: a redrawn bar on a terminal, plain lines otherwise.
 class ProgressPrinter final : public ProductionObserver {
 public:
-    ProgressPrinter(bool terminal, bool quiet) : terminal_(terminal), quiet_(quiet) {}
+    ProgressPrinter(bool terminal, bool quiet) : terminal_(terminal), quiet_(quiet) { }
 
     void OnProgress(const ProgressEvent& event) override
     {
@@ -99,8 +99,8 @@ public:
             break;
         case ProgressStage::Writing: {
             // What has been written, not the dialog's rounding up: 0 of N is 0.0 %.
-            const int tenths =
-                static_cast<int>(std::min<std::int64_t>(1000, event.done * 1000 / std::max<std::int64_t>(event.total, 1)));
+            const int tenths = static_cast<int>(
+                std::min<std::int64_t>(1000, event.done * 1000 / std::max<std::int64_t>(event.total, 1)));
             // Plain output: one line per tenth of the image.
             const bool line = tenths / 100 != lastWriteStep_ || tenths == 1000;
             if (line)
@@ -215,7 +215,7 @@ struct MakeOptions {
     std::optional<SlideshowTrackMode> slideshowTrack;
     int jobs = 0;
     bool keepTemp = false;
-    bool burn = false;      // --burn DEVICE given
+    bool burn = false; // --burn DEVICE given
     BurnOptions burnOptions; // the device and the options of the burn
 };
 
@@ -270,9 +270,9 @@ int ParseArguments(const std::vector<std::string>& args, MakeOptions& options)
             char* end = nullptr;
             const long jobs = std::strtol(text.c_str(), &end, 10);
             if (text.empty() || *end != '\0' || jobs < 1 || jobs > kMaxWorkers)
-                return Fail(Format("%s: '%s' is not a number of workers from 1 to %d", arg.c_str(), text.c_str(),
-                                   kMaxWorkers),
-                            kExitUsage);
+                return Fail(
+                    Format("%s: '%s' is not a number of workers from 1 to %d", arg.c_str(), text.c_str(), kMaxWorkers),
+                    kExitUsage);
             options.jobs = static_cast<int>(jobs);
         } else if (arg == "--slideshow-track") {
             std::string text;
@@ -340,8 +340,7 @@ int RunMake(const std::vector<std::string>& args)
     std::unique_ptr<BinCueSink> fileSink;
     if (!options.output.empty()) {
         if (options.output.back() == '/')
-            return Fail(options.output + ": names a folder; give the CUE file to make (FOLDER/DISC.cue)",
-                        kExitUsage);
+            return Fail(options.output + ": names a folder; give the CUE file to make (FOLDER/DISC.cue)", kExitUsage);
         fileSink = std::make_unique<BinCueSink>(BinPathFor(options.output));
         // The image is renamed over its names only at the end; one of the run's own
         // files under such a name would be lost then, after everything was made from it.
@@ -392,8 +391,9 @@ int RunMake(const std::vector<std::string>& args)
     }
     if (feed && fileSink)
         both = std::make_unique<TeeSink>(*feed, *fileSink);
-    parameters.sink = both ? static_cast<ImageSink*>(both.get())
-                           : feed ? static_cast<ImageSink*>(feed.get()) : static_cast<ImageSink*>(fileSink.get());
+    parameters.sink = both   ? static_cast<ImageSink*>(both.get())
+                      : feed ? static_cast<ImageSink*>(feed.get())
+                             : static_cast<ImageSink*>(fileSink.get());
     parameters.writeReporting = feed ? WriteReporting::BySink : WriteReporting::ByRun;
     parameters.cancel = &cancel;
 
@@ -427,10 +427,9 @@ int RunMake(const std::vector<std::string>& args)
         // With -o as well, the disc and the image each have their outcome, and both are
         // told: a disc burnt while the image could not be written is still a disc.
         const bool burnt = fileSink && !cancelled && burn.Succeeded();
-        const int status = ReportBurn(kMakeName, options.burnOptions.device, options.burnOptions, burn,
-                                      result.Finished() || burnt,
-                                      result.Finished() || !burn.text.empty() ? std::string() : result.message,
-                                      cancelled, options.shared.json);
+        const int status = ReportBurn(
+            kMakeName, options.burnOptions.device, options.burnOptions, burn, result.Finished() || burnt,
+            result.Finished() || !burn.text.empty() ? std::string() : result.message, cancelled, options.shared.json);
         if (status == 0 && !result.Finished() && fileSink)
             return Fail("the disc was written, but the image " + fileSink->CuePath() + " was not: " + result.message);
         if (status != 0) {
@@ -464,9 +463,9 @@ int RunMake(const std::vector<std::string>& args)
     const BinCueSink& sink = *fileSink;
 
     std::printf("Video CD image written: %s (%s)\n", sink.CuePath().c_str(), sink.BinPath().c_str());
-    std::printf("  %s, %d album%s, %d picture%s, %d menu page%s\n", norm == TvNorm::Pal ? "PAL" : "NTSC",
-                result.albums, result.albums == 1 ? "" : "s", result.pictures, result.pictures == 1 ? "" : "s",
-                result.menuPages, result.menuPages == 1 ? "" : "s");
+    std::printf("  %s, %d album%s, %d picture%s, %d menu page%s\n", norm == TvNorm::Pal ? "PAL" : "NTSC", result.albums,
+                result.albums == 1 ? "" : "s", result.pictures, result.pictures == 1 ? "" : "s", result.menuPages,
+                result.menuPages == 1 ? "" : "s");
     std::printf("  %d sectors, %.2f of %.0f minutes of disc used (%.1f%%)\n", result.totalSectors, discSeconds / 60,
                 kDiscMinutes, discSeconds / 60 / kDiscMinutes * 100);
     if (!result.unreadablePictures.empty())

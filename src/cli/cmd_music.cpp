@@ -18,7 +18,6 @@ namespace lumivox::cli {
 
 namespace {
 
-
 int RunMusic(const std::vector<std::string>& args)
 {
     std::string source;

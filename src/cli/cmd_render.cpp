@@ -47,7 +47,7 @@ using FileIds = std::set<std::pair<dev_t, ino_t>>;
 
 void AddFileId(FileIds& ids, const std::string& path)
 {
-    struct stat info {};
+    struct stat info { };
     if (!path.empty() && ::stat(path.c_str(), &info) == 0)
         ids.insert({info.st_dev, info.st_ino});
 }
@@ -157,8 +157,7 @@ int RunRender(const std::vector<std::string>& args)
     for (int a = 0; a < project.AlbumCount(); ++a) {
         const AlbumInfo& album = project.Album(a);
         const PictureItem* cover = album.Cover();
-        albums.push_back({album.name, album.PictureCount() > 0,
-                          cover ? cover->slideThumbnail.get() : nullptr,
+        albums.push_back({album.name, album.PictureCount() > 0, cover ? cover->slideThumbnail.get() : nullptr,
                           cover ? cover->picture.get() : nullptr});
     }
 
@@ -166,8 +165,8 @@ int RunRender(const std::vector<std::string>& args)
     const int pages = MenuPageCount(project.AlbumCount(), state.EntriesPerPage());
     for (int page = 0; page < pages; ++page) {
         PicBitmap frame;
-        if (!RenderMenuFrame(menuTemplate, state.BackgroundOverride(), albums,
-                             page * state.EntriesPerPage(), tvNorm, frame, &error)) {
+        if (!RenderMenuFrame(menuTemplate, state.BackgroundOverride(), albums, page * state.EntriesPerPage(), tvNorm,
+                             frame, &error)) {
             // Without a background nothing of the page can be drawn: every page fails
             // the same way, so say it once.
             return Fail("menu page " + std::to_string(page + 1) + ": " + error);
@@ -200,9 +199,8 @@ int RunRender(const std::vector<std::string>& args)
             ++slides;
         }
     }
-    std::printf("%d menu page%s and %d slide%s (%s, 704 x %d) written to %s\n", pages,
-                pages == 1 ? "" : "s", slides, slides == 1 ? "" : "s", norm ? "PAL" : "NTSC",
-                FrameHeight(tvNorm), folder.c_str());
+    std::printf("%d menu page%s and %d slide%s (%s, 704 x %d) written to %s\n", pages, pages == 1 ? "" : "s", slides,
+                slides == 1 ? "" : "s", norm ? "PAL" : "NTSC", FrameHeight(tvNorm), folder.c_str());
     return failures ? 1 : 0;
 }
 

@@ -13,7 +13,7 @@ namespace lumivox::cli {
 namespace {
 
 const char* const kVideoStreamNames[kMpegVideoStreamCount] = {"motion video", "normal-resolution still",
-                                                               "high-resolution still"};
+                                                              "high-resolution still"};
 
 std::string RateText(double frameRate)
 {
@@ -23,8 +23,7 @@ std::string RateText(double frameRate)
 void PrintText(const MpegSource& source)
 {
     const MpegStreamInfo& info = source.StreamInfo();
-    std::printf("File: %s (%llu bytes)\n", source.Path().c_str(),
-                static_cast<unsigned long long>(source.FileSize()));
+    std::printf("File: %s (%llu bytes)\n", source.Path().c_str(), static_cast<unsigned long long>(source.FileSize()));
     std::printf("Packets: %u\n", source.PacketCount());
     for (int k = 0; k < kPacketKindCount; ++k) {
         const auto kind = static_cast<PacketKind>(k);
@@ -41,9 +40,9 @@ void PrintText(const MpegSource& source)
         std::printf("Video stream 0x%02X (%s): %u packets\n", kMpegFirstVideoStreamId + s, kVideoStreamNames[s],
                     video.packetCount);
         if (video.sequenceHeaderSeen)
-            std::printf("  %u x %u at %s frames/s, norm %s, bit rate %u bit/s, buffer %u bytes\n",
-                        video.horizontalSize, video.verticalSize, RateText(video.frameRate).c_str(),
-                        MpegNormName(GetNorm(video)), video.bitRate, video.bufferSize);
+            std::printf("  %u x %u at %s frames/s, norm %s, bit rate %u bit/s, buffer %u bytes\n", video.horizontalSize,
+                        video.verticalSize, RateText(video.frameRate).c_str(), MpegNormName(GetNorm(video)),
+                        video.bitRate, video.bufferSize);
         else
             std::printf("  no sequence header\n");
         std::printf("  %llu access points\n", static_cast<unsigned long long>(video.accessPointCount));
@@ -54,9 +53,14 @@ void PrintText(const MpegSource& source)
             continue;
         std::printf("Audio stream 0x%02X: %u packets\n", kMpegFirstAudioStreamId + s, audio.packetCount);
         if (audio.frameHeaderSeen)
-            std::printf("  MPEG-%s Layer %s, %d Hz, %d bit/s, %s\n", audio.version == 25 ? "2.5" : audio.version == 2 ? "2" : "1",
-                        audio.layer == 1 ? "I" : audio.layer == 2 ? "II" : "III", audio.samplingRate,
-                        audio.bitRate, MpegAudioModeName(audio.mode));
+            std::printf("  MPEG-%s Layer %s, %d Hz, %d bit/s, %s\n",
+                        audio.version == 25  ? "2.5"
+                        : audio.version == 2 ? "2"
+                                             : "1",
+                        audio.layer == 1   ? "I"
+                        : audio.layer == 2 ? "II"
+                                           : "III",
+                        audio.samplingRate, audio.bitRate, MpegAudioModeName(audio.mode));
         else
             std::printf("  no frame header\n");
     }
@@ -95,8 +99,7 @@ void PrintJson(const MpegSource& source)
         if (video.sequenceHeaderSeen)
             out += Format(", \"width\": %u, \"height\": %u, \"frame_rate\": %.6f, \"bit_rate\": %u, "
                           "\"buffer_size\": %u",
-                          video.horizontalSize, video.verticalSize, video.frameRate, video.bitRate,
-                          video.bufferSize);
+                          video.horizontalSize, video.verticalSize, video.frameRate, video.bitRate, video.bufferSize);
         out += Format(", \"norm\": \"%s\", \"access_points\": %llu", MpegNormName(GetNorm(video)),
                       static_cast<unsigned long long>(video.accessPointCount));
         out += "}";
@@ -113,8 +116,10 @@ void PrintJson(const MpegSource& source)
         if (audio.frameHeaderSeen)
             out += Format(", \"version\": \"%s\", \"layer\": %d, \"sampling_rate\": %d, \"bit_rate\": %d, "
                           "\"mode\": \"%s\"",
-                          audio.version == 25 ? "2.5" : audio.version == 2 ? "2" : "1", audio.layer,
-                          audio.samplingRate, audio.bitRate, MpegAudioModeName(audio.mode));
+                          audio.version == 25  ? "2.5"
+                          : audio.version == 2 ? "2"
+                                               : "1",
+                          audio.layer, audio.samplingRate, audio.bitRate, MpegAudioModeName(audio.mode));
         out += "}";
     }
     out += "]";

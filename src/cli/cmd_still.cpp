@@ -65,7 +65,6 @@ std::string TrimLineEnds(std::string text)
     return text;
 }
 
-
 enum class MusicKind { LayerII, Convertible, Unusable };
 
 // What the music file holds: a Layer II stream the multiplexer takes as it is, an MP3 or
@@ -88,14 +87,12 @@ MusicKind ClassifyMusic(const std::string& path, std::string* reason)
     in.read(reinterpret_cast<char*>(start.data()), static_cast<std::streamsize>(start.size()));
     start.resize(static_cast<std::size_t>(in.gcount()));
     MpegFrameHeader header;
-    if (ParseFrameHeader(start.data(), start.size(), nullptr, &header) > 0 &&
-        header.layerCode == kMpegLayerCodeII)
+    if (ParseFrameHeader(start.data(), start.size(), nullptr, &header) > 0 && header.layerCode == kMpegLayerCodeII)
         return MusicKind::LayerII;
     std::string extension = std::filesystem::path(path).extension().string();
     if (EqualsIgnoreCase(extension, ".mp3") || EqualsIgnoreCase(extension, ".wav"))
         return MusicKind::Convertible;
-    *reason = start.empty() ? "the file is empty"
-                            : "not MPEG audio Layer II (an .mp3 or .wav file is converted first)";
+    *reason = start.empty() ? "the file is empty" : "not MPEG audio Layer II (an .mp3 or .wav file is converted first)";
     return MusicKind::Unusable;
 }
 
@@ -143,8 +140,7 @@ int RunStill(const std::vector<std::string>& args)
         return Fail("no picture given (see lumivox-cli help still)", 2);
     if (output.empty())
         return Fail("no output given: use -o OUT.m1v or -o OUT.mpg", 2);
-    const bool elementaryOnly =
-        EqualsIgnoreCase(std::filesystem::path(output).extension().string(), ".m1v");
+    const bool elementaryOnly = EqualsIgnoreCase(std::filesystem::path(output).extension().string(), ".m1v");
     if (elementaryOnly && !music.empty())
         return Fail(output + ": a bare .m1v still cannot carry music; write a segment (.mpg) instead", 2);
     const int norm = PalChosen(shared) ? 1 : 0;
@@ -216,8 +212,8 @@ int RunStill(const std::vector<std::string>& args)
     if (!pending.Commit(&error))
         return Fail(error);
     std::printf("%s: %s of 704 x %d (%s)%s\n", output.c_str(),
-                elementaryOnly ? "high-resolution still" : "still segment", FrameHeight(tvNorm),
-                norm ? "PAL" : "NTSC", music.empty() ? "" : ", with music");
+                elementaryOnly ? "high-resolution still" : "still segment", FrameHeight(tvNorm), norm ? "PAL" : "NTSC",
+                music.empty() ? "" : ", with music");
     return 0;
 }
 

@@ -26,8 +26,7 @@ int RunTemplates(const std::vector<std::string>& args)
     }
     std::printf("%-24s %-24s %s\n", "FILE", "NAME", "ENTRIES PER PAGE");
     for (const TemplateListEntry& entry : list)
-        std::printf("%-24s %-24s %d%s\n", entry.fileName.c_str(), entry.name.c_str(),
-                    entry.itemsCount,
+        std::printf("%-24s %-24s %d%s\n", entry.fileName.c_str(), entry.name.c_str(), entry.itemsCount,
                     entry.fileName == kDefaultTemplateFile ? "  (default)" : "");
     return 0;
 }

@@ -25,8 +25,7 @@ CommandRegistration::CommandRegistration(Command command)
 const std::vector<Command>& RegisteredCommands()
 {
     auto& commands = Registry();
-    std::sort(commands.begin(), commands.end(),
-              [](const Command& a, const Command& b) { return a.name < b.name; });
+    std::sort(commands.begin(), commands.end(), [](const Command& a, const Command& b) { return a.name < b.name; });
     return commands;
 }
 
@@ -105,8 +104,7 @@ int main(int argc, char** argv)
     }
     const Command* command = FindCommand(name);
     if (!command) {
-        std::fprintf(stderr, "lumivox-cli: unknown command '%s' (see lumivox-cli --help)\n",
-                     name.c_str());
+        std::fprintf(stderr, "lumivox-cli: unknown command '%s' (see lumivox-cli --help)\n", name.c_str());
         return 2;
     }
     // Past a file size limit a write fails with its own error (and the run cleans up)
