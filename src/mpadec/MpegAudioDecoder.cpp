@@ -56,8 +56,7 @@ int VersionRow(const MpegFrameHeader& header)
 
 bool IsUsable(const MpegFrameHeader& header)
 {
-    return VersionRow(header) >= 0 && header.layerCode != 0 &&
-           header.bitrateIndex != kInvalidBitrateIndex &&
+    return VersionRow(header) >= 0 && header.layerCode != 0 && header.bitrateIndex != kInvalidBitrateIndex &&
            header.sampleRateIndex != kReservedSampleRateIndex;
 }
 
@@ -67,17 +66,21 @@ int LengthCoefficient(const MpegFrameHeader& header)
 {
     const bool lowSamplingRate = VersionRow(header) != 0;
     switch (header.layerCode) {
-    case kMpegLayerCodeI: return 12;
-    case kMpegLayerCodeII: return 144;
-    case kMpegLayerCodeIII: return lowSamplingRate ? 72 : 144;
-    default: return 0;
+    case kMpegLayerCodeI:
+        return 12;
+    case kMpegLayerCodeII:
+        return 144;
+    case kMpegLayerCodeIII:
+        return lowSamplingRate ? 72 : 144;
+    default:
+        return 0;
     }
 }
 
 std::uint32_t HeaderWord(const std::uint8_t* bytes)
 {
-    return (std::uint32_t(bytes[0]) << 24) | (std::uint32_t(bytes[1]) << 16) |
-           (std::uint32_t(bytes[2]) << 8) | bytes[3];
+    return (std::uint32_t(bytes[0]) << 24) | (std::uint32_t(bytes[1]) << 16) | (std::uint32_t(bytes[2]) << 8) |
+           bytes[3];
 }
 
 // The fields that stay the same from frame to frame of one free-format stream: sync and
@@ -131,8 +134,7 @@ int MpegSampleRate(const MpegFrameHeader& header)
 int MpegBitrateKbps(const MpegFrameHeader& header)
 {
     const int row = VersionRow(header);
-    if (row < 0 || header.layerCode < 1 || header.layerCode > 3 || header.bitrateIndex < 0 ||
-        header.bitrateIndex > 15)
+    if (row < 0 || header.layerCode < 1 || header.layerCode > 3 || header.bitrateIndex < 0 || header.bitrateIndex > 15)
         return 0;
     return kBitrateTable[row == 0 ? 0 : 1][3 - header.layerCode][header.bitrateIndex];
 }
@@ -143,10 +145,14 @@ int MpegSamplesPerFrame(const MpegFrameHeader& header)
     if (row < 0)
         return 0;
     switch (header.layerCode) {
-    case kMpegLayerCodeI: return 384;
-    case kMpegLayerCodeII: return 1152;
-    case kMpegLayerCodeIII: return row == 0 ? 1152 : 576;
-    default: return 0;
+    case kMpegLayerCodeI:
+        return 384;
+    case kMpegLayerCodeII:
+        return 1152;
+    case kMpegLayerCodeIII:
+        return row == 0 ? 1152 : 576;
+    default:
+        return 0;
     }
 }
 
@@ -162,8 +168,7 @@ int MpegFrameLength(const MpegFrameHeader& header)
     return header.layerCode == kMpegLayerCodeI ? units * 4 : units;
 }
 
-int ParseFrameHeader(const std::uint8_t* bytes, std::size_t count, int* bitrateOut,
-                     MpegFrameHeader* headerOut)
+int ParseFrameHeader(const std::uint8_t* bytes, std::size_t count, int* bitrateOut, MpegFrameHeader* headerOut)
 {
     MpegFrameHeader header;
     if (bitrateOut)
@@ -268,21 +273,20 @@ struct MpegAudioDecoder::Context {
     }
 };
 
-MpegAudioDecoder::MpegAudioDecoder() : context_(std::make_unique<Context>()) {}
+MpegAudioDecoder::MpegAudioDecoder() : context_(std::make_unique<Context>())
+{ }
 
 MpegAudioDecoder::~MpegAudioDecoder() = default;
 
-bool MpegAudioDecoder::InitDecoder(const MpegFrameHeader& header, int frameBytes,
-                                   int reductionCode, int transformCode, int convertCode,
-                                   int frequencyLimitHz)
+bool MpegAudioDecoder::InitDecoder(const MpegFrameHeader& header, int frameBytes, int reductionCode, int transformCode,
+                                   int convertCode, int frequencyLimitHz)
 {
     Context& context = *context_;
     context.Close();
     context.info = DecodedStreamInfo{};
     context.heldBack.clear();
-    if (!IsUsable(header) || header.layerCode != kMpegLayerCodeIII || frameBytes < 4 ||
-        reductionCode < 0 || reductionCode > 2 || transformCode != 0 || convertCode < 0 ||
-        convertCode > 3 || frequencyLimitHz <= 0)
+    if (!IsUsable(header) || header.layerCode != kMpegLayerCodeIII || frameBytes < 4 || reductionCode < 0 ||
+        reductionCode > 2 || transformCode != 0 || convertCode < 0 || convertCode > 3 || frequencyLimitHz <= 0)
         return false;
 
     context.firstHeader = header;
@@ -310,8 +314,8 @@ DecodedStreamInfo MpegAudioDecoder::GetStreamInfo() const
     return context_->info;
 }
 
-DecodeFrameResult MpegAudioDecoder::DecodeFrame(const std::uint8_t* input, std::size_t inputBytes,
-                                                std::uint8_t* output, std::size_t outputCapacity)
+DecodeFrameResult MpegAudioDecoder::DecodeFrame(const std::uint8_t* input, std::size_t inputBytes, std::uint8_t* output,
+                                                std::size_t outputCapacity)
 {
     Context& context = *context_;
     DecodeFrameResult result;

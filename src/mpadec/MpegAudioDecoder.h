@@ -23,19 +23,19 @@ namespace lumivox {
 // the MPEG-2 low-sampling-rate and the MPEG-2.5 extensions). Bit 0 is the least
 // significant bit of a byte.
 struct MpegFrameHeader {
-    int syncKind = 0;        // 1: MPEG-1 or MPEG-2 (12 sync bits); 2: MPEG-2.5 (11 bits); 0: none
-    int versionBit = 0;      // byte 1 bit 3: 1 = MPEG-1, 0 = MPEG-2 / MPEG-2.5
-    int layerCode = 0;       // byte 1 bits 2-1: 3 = Layer I, 2 = Layer II, 1 = Layer III, 0 invalid
-    int protection = 0;      // byte 1 bit 0 (0 means a CRC follows the header)
-    int bitrateIndex = 0;    // byte 2 bits 7-4: 0 = free format, 15 = invalid
+    int syncKind = 0; // 1: MPEG-1 or MPEG-2 (12 sync bits); 2: MPEG-2.5 (11 bits); 0: none
+    int versionBit = 0; // byte 1 bit 3: 1 = MPEG-1, 0 = MPEG-2 / MPEG-2.5
+    int layerCode = 0; // byte 1 bits 2-1: 3 = Layer I, 2 = Layer II, 1 = Layer III, 0 invalid
+    int protection = 0; // byte 1 bit 0 (0 means a CRC follows the header)
+    int bitrateIndex = 0; // byte 2 bits 7-4: 0 = free format, 15 = invalid
     int sampleRateIndex = 0; // byte 2 bits 3-2: 3 = reserved
-    int padding = 0;         // byte 2 bit 1
-    int privateBit = 0;      // byte 2 bit 0
-    int channelMode = 0;     // byte 3 bits 7-6: 0 stereo, 1 joint stereo, 2 dual channel, 3 mono
-    int modeExtension = 0;   // byte 3 bits 5-4
-    int copyright = 0;       // byte 3 bit 3
-    int original = 0;        // byte 3 bit 2
-    int emphasis = 0;        // byte 3 bits 1-0
+    int padding = 0; // byte 2 bit 1
+    int privateBit = 0; // byte 2 bit 0
+    int channelMode = 0; // byte 3 bits 7-6: 0 stereo, 1 joint stereo, 2 dual channel, 3 mono
+    int modeExtension = 0; // byte 3 bits 5-4
+    int copyright = 0; // byte 3 bit 3
+    int original = 0; // byte 3 bit 2
+    int emphasis = 0; // byte 3 bits 1-0
 };
 
 // Channel-mode value of a single-channel stream.
@@ -73,17 +73,16 @@ std::size_t Id3v2TagSize(const std::uint8_t* bytes, std::size_t count);
 // within the first kFreeFormatSearchBytes of `bytes` (0 when none is found there).
 // *bitrateOut receives the bit rate in bits per second (for free format: the rate implied
 // by the measured length); *headerOut the fields. Either pointer may be null.
-int ParseFrameHeader(const std::uint8_t* bytes, std::size_t count, int* bitrateOut,
-                     MpegFrameHeader* headerOut);
+int ParseFrameHeader(const std::uint8_t* bytes, std::size_t count, int* bitrateOut, MpegFrameHeader* headerOut);
 
 // What the decoder delivers for one stream.
 struct DecodedStreamInfo {
-    int channels = 0;       // output channels (1 or 2)
+    int channels = 0; // output channels (1 or 2)
     int samplesPerFrame = 0; // output values per frame, all channels together (16-bit each)
-    int sampleRate = 0;     // output sample rate in Hz
-    int bitsPerSample = 0;  // 16
-    int frameBytes = 0;     // input bytes of the first frame, as given to InitDecoder
-    int outputType = 0;     // 0 = linear PCM; 10 = mu-law (never produced)
+    int sampleRate = 0; // output sample rate in Hz
+    int bitsPerSample = 0; // 16
+    int frameBytes = 0; // input bytes of the first frame, as given to InitDecoder
+    int outputType = 0; // 0 = linear PCM; 10 = mu-law (never produced)
 };
 
 inline constexpr int kDecodedOutputLinearPcm = 0;
@@ -113,8 +112,8 @@ public:
     // frequencyLimitHz: frequencies above it are silenced (a limit at or above half the
     // output rate changes nothing). Returns false for anything else or when the decoder
     // cannot be set up. May be called again to start a new stream.
-    bool InitDecoder(const MpegFrameHeader& header, int frameBytes, int reductionCode,
-                     int transformCode, int convertCode, int frequencyLimitHz);
+    bool InitDecoder(const MpegFrameHeader& header, int frameBytes, int reductionCode, int transformCode,
+                     int convertCode, int frequencyLimitHz);
 
     // The stream's output as fixed by InitDecoder (all zero before a successful InitDecoder).
     DecodedStreamInfo GetStreamInfo() const;
@@ -124,8 +123,8 @@ public:
     // consumed is the frame's length, or 0 when no whole frame of the stream stands at
     // input (the caller stops). A damaged frame is consumed and produces nothing. PCM that
     // does not fit into outputCapacity is kept and delivered first by the next call.
-    DecodeFrameResult DecodeFrame(const std::uint8_t* input, std::size_t inputBytes,
-                                  std::uint8_t* output, std::size_t outputCapacity);
+    DecodeFrameResult DecodeFrame(const std::uint8_t* input, std::size_t inputBytes, std::uint8_t* output,
+                                  std::size_t outputCapacity);
 
 private:
     struct Context;
