@@ -4,4 +4,7 @@
 
 #include "production/MjpegJob.h"
 
-int main(int argc, char** argv) { return lumivox::MjpegHelperMain(argc, argv); }
+int main(int argc, char** argv)
+{
+    return lumivox::MjpegHelperMain(argc, argv);
+}
