@@ -232,7 +232,7 @@ TEST_F(ProjectModelTest, EveryChangeIsAnnouncedBeforeAndAfterAndMarksTheProjectM
         const char* name;
         std::function<void(AlbumTable&)> change;
         int modified; // OnModified calls
-        int resets;   // reset pairs
+        int resets; // reset pairs
     } cases[] = {
         {"AddAlbum", [](AlbumTable& p) { p.AddAlbum("New"); }, 1, 0},
         {"RemoveAlbum of the middle", [](AlbumTable& p) { p.RemoveAlbum(1); }, 1, 0},
@@ -243,7 +243,10 @@ TEST_F(ProjectModelTest, EveryChangeIsAnnouncedBeforeAndAfterAndMarksTheProjectM
         {"AddPictureToAlbum of an empty album",
          [](AlbumTable& p) { p.AddPictureToAlbum(p.AddAlbum("Empty"), "/pictures/first.jpg"); }, 2, 0},
         {"RemovePictures, several, unsorted, repeated",
-         [](AlbumTable& p) { p.RemovePictures(0, {3, 0, 4, 0, 9, 2}); }, 1, 0},
+         [](AlbumTable& p) {
+             p.RemovePictures(0, {3, 0, 4, 0, 9, 2});
+         },
+         1, 0},
         {"RemovePictures of one", [](AlbumTable& p) { p.RemovePictures(2, {4}); }, 1, 0},
         {"RemoveAllPictures", [](AlbumTable& p) { p.RemoveAllPictures(1); }, 1, 0},
         {"RemoveAllPictures of an empty album",
@@ -254,9 +257,21 @@ TEST_F(ProjectModelTest, EveryChangeIsAnnouncedBeforeAndAfterAndMarksTheProjectM
          1, 0},
         {"RenameAlbum", [](AlbumTable& p) { p.RenameAlbum(2, "Renamed"); }, 1, 0},
         {"SetAlbumWaitTime", [](AlbumTable& p) { p.SetAlbumWaitTime(0, 17); }, 1, 0},
-        {"RotatePictures", [](AlbumTable& p) { p.RotatePictures(0, {0, 2}, Rotation::Clockwise); }, 1, 0},
-        {"MovePictures of the first two to the end", [](AlbumTable& p) { p.MovePictures(0, {0, 1}, 5); }, 1, 0},
-        {"MovePictures scattered, to the front", [](AlbumTable& p) { p.MovePictures(1, {4, 2}, 0); }, 1, 0},
+        {"RotatePictures",
+         [](AlbumTable& p) {
+             p.RotatePictures(0, {0, 2}, Rotation::Clockwise);
+         },
+         1, 0},
+        {"MovePictures of the first two to the end",
+         [](AlbumTable& p) {
+             p.MovePictures(0, {0, 1}, 5);
+         },
+         1, 0},
+        {"MovePictures scattered, to the front",
+         [](AlbumTable& p) {
+             p.MovePictures(1, {4, 2}, 0);
+         },
+         1, 0},
         {"MovePictures onto itself", [](AlbumTable& p) { p.MovePictures(1, {2}, 2); }, 0, 0},
         {"ResetProject", [](AlbumTable& p) { p.ResetProject(); }, -1, 1},
     };
@@ -285,14 +300,9 @@ TEST_F(ProjectModelTest, MovePicturesPutsTheSelectionBeforeTheTarget)
         const char* order; // slide numbers of album 0 afterwards, counting from 1
         bool moved;
     } cases[] = {
-        {{0, 1}, 5, "34512", true},
-        {{0, 1}, 99, "34512", true},
-        {{0, 1}, 3, "31245", true},
-        {{3, 4}, 0, "45123", true},
-        {{4, 1}, 3, "13254", true},
-        {{1, 2}, 1, "12345", false}, // onto itself
-        {{1, 2}, 2, "12345", false},
-        {{2, 7, -1}, 0, "31245", true}, // rows that do not exist are ignored
+        {{0, 1}, 5, "34512", true},  {{0, 1}, 99, "34512", true},    {{0, 1}, 3, "31245", true},
+        {{3, 4}, 0, "45123", true},  {{4, 1}, 3, "13254", true},     {{1, 2}, 1, "12345", false}, // onto itself
+        {{1, 2}, 2, "12345", false}, {{2, 7, -1}, 0, "31245", true}, // rows that do not exist are ignored
     };
     for (const auto& c : cases) {
         SetUp();
@@ -381,8 +391,8 @@ TEST(ProjectLazyLoading, OnlyCoversAreDecodedAndHeadersDecideTheRest)
     // Album 1: a sound cover, then the two broken files and another sound one.
     // Album 2: a cover with broken data (fails its full decode), so the next is the cover.
     WriteText(file, "[GENERAL]\nDescription=Lumivox Project\nAlbum_Count=2\n"
-                    "[Album_01]\nName=One\nImage_Count=4\nImage_01=" + good1 + "\nImage_02=" + brokenData +
-                        "\nImage_03=" + brokenHeader + "\nImage_04=" + good2 +
+                    "[Album_01]\nName=One\nImage_Count=4\nImage_01=" +
+                        good1 + "\nImage_02=" + brokenData + "\nImage_03=" + brokenHeader + "\nImage_04=" + good2 +
                         "\n[Album_02]\nName=Two\nImage_Count=2\nImage_01=" + brokenData + "\nImage_02=" + good2 +
                         "\nRotate_02=90\n");
 
@@ -443,7 +453,8 @@ TEST(ProjectLoading, OnePhotoInManyAlbumsGivesEachItsCover)
     WriteBmp24(photo, 40, 30);
     std::string text = "[GENERAL]\nDescription=Lumivox Project\nAlbum_Count=3\n";
     for (int a = 1; a <= 3; ++a)
-        text += "[Album_0" + std::to_string(a) + "]\nName=A\nImage_Count=2\nImage_01=" + photo + "\nImage_02=" + photo + "\n";
+        text += "[Album_0" + std::to_string(a) + "]\nName=A\nImage_Count=2\nImage_01=" + photo + "\nImage_02=" + photo +
+                "\n";
     const std::string file = scratch.Path("p.lvx");
     WriteText(file, text);
     AlbumTable project;
@@ -454,8 +465,9 @@ TEST(ProjectLoading, OnePhotoInManyAlbumsGivesEachItsCover)
         ASSERT_NE(project.Picture(a, 0).picture, nullptr);
         EXPECT_EQ(project.Picture(a, 0).picture->Width(), 40);
         EXPECT_NE(project.Picture(a, 0).slideThumbnail, nullptr);
-        if (a > 0)
+        if (a > 0) {
             EXPECT_NE(project.Picture(a, 0).picture.get(), project.Picture(0, 0).picture.get());
+        }
     }
 }
 
@@ -490,7 +502,7 @@ TEST(ProjectDecodeLimit, AnAlbumOf150DecodesAt99PlusTheFailures)
         const char* name;
         std::vector<int> bad; // listed positions (from 0) that fail to decode
         int decodes;
-        int lastKept;         // listed position of the album's 99th picture
+        int lastKept; // listed position of the album's 99th picture
     } cases[] = {
         {"all good", {}, 99, 98},
         {"one bad among the first 99", {5}, 100, 99},
@@ -517,7 +529,8 @@ TEST(ProjectDecodeLimit, AnAlbumOf150DecodesAt99PlusTheFailures)
             int failed = 0, beyond = 0;
             for (const SkippedPicture& s : album.skipped)
                 (s.reason == kMsgPictureLimit ? beyond : failed)++;
-            EXPECT_EQ(failed, static_cast<int>(std::count_if(c.bad.begin(), c.bad.end(), [&](int b) { return b <= c.lastKept; })));
+            EXPECT_EQ(failed, static_cast<int>(
+                                  std::count_if(c.bad.begin(), c.bad.end(), [&](int b) { return b <= c.lastKept; })));
             EXPECT_EQ(beyond, 150 - c.lastKept - 1);
             EXPECT_EQ(album.pictures.size() + album.skipped.size(), 150u);
         }
@@ -556,12 +569,12 @@ TEST(NaturalLess, OrdersNamesAsPeopleReadThem)
     const std::pair<const char*, const char*> before[] = {
         {"IMG_2", "IMG_10"},
         {"IMG_9.jpg", "IMG_10.jpg"},
-        {"img_2", "IMG_3"},       // case does not decide the order
+        {"img_2", "IMG_3"}, // case does not decide the order
         {"IMG_3", "img_4"},
-        {"A", "a"},               // ...only a tie
-        {"x01", "x1"},            // equal numbers: the bytes break the tie
+        {"A", "a"}, // ...only a tie
+        {"x01", "x1"}, // equal numbers: the bytes break the tie
         {"x001", "x01"},
-        {"x1", "x02"},            // the value first, then the zeros
+        {"x1", "x02"}, // the value first, then the zeros
         {"", "a"},
         {"", "0"},
         {"a", "a0"},
@@ -603,10 +616,10 @@ TEST(NaturalLess, OrdersNamesAsPeopleReadThem)
 TEST(IsProjectPictureName, ExtensionsInAnyCase)
 {
     const std::pair<const char*, bool> cases[] = {
-        {"a.jpg", true},  {"a.JPG", true},   {"a.Jpeg", true}, {"a.tif", true},   {"a.TIFF", true},
-        {"a.bmp", true},  {"a.eps", true},   {"a.EPS", true},  {"a.png", true},   {"a.gif", false},
-        {"a.HEIC", true}, {"a.heif", true},  {"a.WebP", true}, {"a.hif", true},  {"a.avif", false},
-        {"jpg", false},   {"a.jpg.txt", false}, {"a.jpgx", false}, {"", false}, {"a.", false},
+        {"a.jpg", true},  {"a.JPG", true},      {"a.Jpeg", true},  {"a.tif", true}, {"a.TIFF", true},
+        {"a.bmp", true},  {"a.eps", true},      {"a.EPS", true},   {"a.png", true}, {"a.gif", false},
+        {"a.HEIC", true}, {"a.heif", true},     {"a.WebP", true},  {"a.hif", true}, {"a.avif", false},
+        {"jpg", false},   {"a.jpg.txt", false}, {"a.jpgx", false}, {"", false},     {"a.", false},
     };
     for (const auto& [name, expected] : cases)
         EXPECT_EQ(IsProjectPictureName(name), expected) << name;
