@@ -64,8 +64,9 @@ RecorderDrive EmulatedDrive(const QString& folder, const QString& options = {}, 
     RecorderDrive drive;
     drive.vendor = "LUMIVOX ";
     drive.product = product;
-    drive.device = (QStringLiteral("emulated:") + folder + (options.isEmpty() ? QString() : QStringLiteral("?") + options))
-                       .toStdString();
+    drive.device =
+        (QStringLiteral("emulated:") + folder + (options.isEmpty() ? QString() : QStringLiteral("?") + options))
+            .toStdString();
     return drive;
 }
 
@@ -239,7 +240,10 @@ public:
         }
         return kScsiSuccess;
     }
-    int Count(std::uint8_t opcode) const { return static_cast<int>(std::count(commands.begin(), commands.end(), opcode)); }
+    int Count(std::uint8_t opcode) const
+    {
+        return static_cast<int>(std::count(commands.begin(), commands.end(), opcode));
+    }
 
     bool busyBefore = false;
     bool refuseBlank = false;
@@ -273,10 +277,7 @@ class BurnPageTest : public QObject {
     Q_OBJECT
 
 private slots:
-    void initTestCase()
-    {
-        QStandardPaths::setTestModeEnabled(true);
-    }
+    void initTestCase() { QStandardPaths::setTestModeEnabled(true); }
 
     // Each message of a run as the dialog shows it: text, bar text, position.
     void progressMessages_data()
@@ -291,23 +292,42 @@ private slots:
         QTest::addColumn<bool>("finished");
         const int burn = int(RunKind::Burn);
         const QString wait = QStringLiteral("Please Wait...");
-        QTest::newRow("menu begin") << burn << int(UM_MENU_ENCODE_BEGIN) << 0LL << 0LL << "Encoding disc menu...." << wait << 0 << false;
-        QTest::newRow("menu end leaves the bar") << burn << int(UM_MENU_ENCODE_END) << 0LL << 0LL << "Encoding disc menu end." << "" << 0 << false;
-        QTest::newRow("first of 8 slides") << burn << int(UM_SLIDE_PROGRESS) << 0LL << 8LL << "Encoding album photos..." << "12.5%" << 12 << false;
-        QTest::newRow("last of 8 slides") << burn << int(UM_SLIDE_PROGRESS) << 7LL << 8LL << "Encoding album photos..." << "100.0%" << 100 << false;
-        QTest::newRow("slides of no total") << burn << int(UM_SLIDE_PROGRESS) << 0LL << 0LL << "Encoding album photos..." << " 1.0%" << 1 << false;
-        QTest::newRow("recorder init") << burn << int(UM_RECORDER_INIT) << 0LL << 0LL << "Initializing CD recorder..." << wait << 0 << false;
+        QTest::newRow("menu begin") << burn << int(UM_MENU_ENCODE_BEGIN) << 0LL << 0LL << "Encoding disc menu...."
+                                    << wait << 0 << false;
+        QTest::newRow("menu end leaves the bar")
+            << burn << int(UM_MENU_ENCODE_END) << 0LL << 0LL << "Encoding disc menu end."
+            << "" << 0 << false;
+        QTest::newRow("first of 8 slides") << burn << int(UM_SLIDE_PROGRESS) << 0LL << 8LL << "Encoding album photos..."
+                                           << "12.5%" << 12 << false;
+        QTest::newRow("last of 8 slides") << burn << int(UM_SLIDE_PROGRESS) << 7LL << 8LL << "Encoding album photos..."
+                                          << "100.0%" << 100 << false;
+        QTest::newRow("slides of no total")
+            << burn << int(UM_SLIDE_PROGRESS) << 0LL << 0LL << "Encoding album photos..."
+            << " 1.0%" << 1 << false;
+        QTest::newRow("recorder init") << burn << int(UM_RECORDER_INIT) << 0LL << 0LL << "Initializing CD recorder..."
+                                       << wait << 0 << false;
         QTest::newRow("lead in") << burn << int(UM_LEAD_IN) << 0LL << 0LL << "Writing lead in..." << wait << 0 << false;
-        QTest::newRow("write 0 of 1000") << burn << int(UM_WRITE_PROGRESS) << 0LL << 1000LL << "Writing CD..." << "0.1%" << 0 << false;
-        QTest::newRow("write 999 of 1000") << burn << int(UM_WRITE_PROGRESS) << 999LL << 1000LL << "Writing CD..." << "100.0%" << 100 << false;
-        QTest::newRow("write all of 1000 stays at 100.0") << burn << int(UM_WRITE_PROGRESS) << 1000LL << 1000LL << "Writing CD..." << "100.0%" << 100 << false;
-        QTest::newRow("write of no total") << burn << int(UM_WRITE_PROGRESS) << 5LL << 0LL << "Writing CD..." << "6.0%" << 6 << false;
-        QTest::newRow("image writing") << int(RunKind::DiscImage) << int(UM_WRITE_PROGRESS) << 500LL << 1000LL << "Writing the disc image..." << "50.1%" << 50 << false;
-        QTest::newRow("lead out") << burn << int(UM_LEAD_OUT) << 0LL << 0LL << "Writing lead out..." << wait << 0 << false;
-        QTest::newRow("drive wait keeps the text") << burn << int(UM_DRIVE_WAIT) << 0LL << 0LL << "Writing data..." << "Please wait..." << 0 << false;
-        QTest::newRow("flush cache") << burn << int(UM_FLUSH_CACHE) << 0LL << 0LL << "Flush cache..." << wait << 0 << false;
+        QTest::newRow("write 0 of 1000") << burn << int(UM_WRITE_PROGRESS) << 0LL << 1000LL << "Writing CD..."
+                                         << "0.1%" << 0 << false;
+        QTest::newRow("write 999 of 1000") << burn << int(UM_WRITE_PROGRESS) << 999LL << 1000LL << "Writing CD..."
+                                           << "100.0%" << 100 << false;
+        QTest::newRow("write all of 1000 stays at 100.0")
+            << burn << int(UM_WRITE_PROGRESS) << 1000LL << 1000LL << "Writing CD..."
+            << "100.0%" << 100 << false;
+        QTest::newRow("write of no total") << burn << int(UM_WRITE_PROGRESS) << 5LL << 0LL << "Writing CD..."
+                                           << "6.0%" << 6 << false;
+        QTest::newRow("image writing") << int(RunKind::DiscImage) << int(UM_WRITE_PROGRESS) << 500LL << 1000LL
+                                       << "Writing the disc image..."
+                                       << "50.1%" << 50 << false;
+        QTest::newRow("lead out") << burn << int(UM_LEAD_OUT) << 0LL << 0LL << "Writing lead out..." << wait << 0
+                                  << false;
+        QTest::newRow("drive wait keeps the text") << burn << int(UM_DRIVE_WAIT) << 0LL << 0LL << "Writing data..."
+                                                   << "Please wait..." << 0 << false;
+        QTest::newRow("flush cache") << burn << int(UM_FLUSH_CACHE) << 0LL << 0LL << "Flush cache..." << wait << 0
+                                     << false;
         QTest::newRow("burn done") << burn << int(UM_BURN_DONE) << 0LL << 0LL << kTextBurnDone << "" << 0 << true;
-        QTest::newRow("test burn done") << int(RunKind::TestBurn) << int(UM_BURN_DONE) << 0LL << 0LL << kTextSimulationDone << "" << 0 << true;
+        QTest::newRow("test burn done") << int(RunKind::TestBurn) << int(UM_BURN_DONE) << 0LL << 0LL
+                                        << kTextSimulationDone << "" << 0 << true;
     }
     void progressMessages()
     {
@@ -342,10 +362,12 @@ private slots:
         ProgressDialog dialog(run, messages);
         dialog.HandleProgress(MakeProgressEvent(UM_WRITE_PROGRESS, 10, 100));
         dialog.HandleProgress(MakeProgressEvent(
-            UM_BURN_FAILED, 0, 0, "Error while writing cd: sense 03/0C/00 (write error) The disc was partly written and is unusable."));
+            UM_BURN_FAILED, 0, 0,
+            "Error while writing cd: sense 03/0C/00 (write error) The disc was partly written and is unusable."));
         // The drive's answer is set apart from the headline.
-        QCOMPARE(dialog.MessageText(), QStringLiteral("The burning process failed. Error message :\nError while writing cd. "
-                                                      "The disc was partly written and is unusable."));
+        QCOMPARE(dialog.MessageText(),
+                 QStringLiteral("The burning process failed. Error message :\nError while writing cd. "
+                                "The disc was partly written and is unusable."));
         QCOMPARE(dialog.DetailsText(), QStringLiteral("The drive answered: sense 03/0C/00 (write error)"));
         QVERIFY(dialog.IsFinished());
         QVERIFY(dialog.Bar()->isHidden());
@@ -362,7 +384,8 @@ private slots:
             bool isEmpty() const override { return false; }
             QString translate(const char* context, const char* source, const char*, int) const override
             {
-                return qstrcmp(context, "lumivox::core") == 0 ? QStringLiteral("[t] ") + QString::fromUtf8(source) : QString();
+                return qstrcmp(context, "lumivox::core") == 0 ? QStringLiteral("[t] ") + QString::fromUtf8(source)
+                                                              : QString();
             }
         } translator;
         QCoreApplication::installTranslator(&translator);
@@ -383,11 +406,13 @@ private slots:
         QTest::addColumn<QString>("text");
         QTest::addColumn<QString>("headline");
         QTest::addColumn<QString>("details");
-        QTest::newRow("at the end") << QStringLiteral("The disc could not be erased: sense 05/30/05 (cannot write medium, incompatible format)")
-                                    << QStringLiteral("The disc could not be erased.")
-                                    << QStringLiteral("The drive answered: sense 05/30/05 (cannot write medium, incompatible format)");
+        QTest::newRow("at the end")
+            << QStringLiteral("The disc could not be erased: sense 05/30/05 (cannot write medium, incompatible format)")
+            << QStringLiteral("The disc could not be erased.")
+            << QStringLiteral("The drive answered: sense 05/30/05 (cannot write medium, incompatible format)");
         QTest::newRow("bracketed, deferred")
-            << QStringLiteral("/dev/sr0: the drive could not write data it had taken (deferred sense 03/0C/00 (write error))")
+            << QStringLiteral(
+                   "/dev/sr0: the drive could not write data it had taken (deferred sense 03/0C/00 (write error))")
             << QStringLiteral("/dev/sr0: the drive could not write data it had taken.")
             << QStringLiteral("The drive answered: deferred sense 03/0C/00 (write error)");
         QTest::newRow("none") << QStringLiteral("This template cannot be used:\nit has no pages")
@@ -468,8 +493,8 @@ private slots:
     {
         Harness h;
         BurnPage* page = h.Page();
-        for (BurnButton button : {BurnButton::Erase, BurnButton::Eject, BurnButton::CloseTray, BurnButton::TestBurn,
-                                  BurnButton::Burn})
+        for (BurnButton button :
+             {BurnButton::Erase, BurnButton::Eject, BurnButton::CloseTray, BurnButton::TestBurn, BurnButton::Burn})
             QVERIFY(!page->Button(button)->isEnabled());
         QVERIFY(page->ImageButton()->isEnabled());
         QVERIFY2(page->RecorderNote().contains(QStringLiteral("Save Disc Image...")), qPrintable(page->RecorderNote()));
@@ -481,7 +506,8 @@ private slots:
 
     void sameDriveDoesNothingAnotherReplacesTheDriver()
     {
-        Harness h({EmulatedDrive(QDir::tempPath() + QStringLiteral("/a")), EmulatedDrive(QDir::tempPath() + QStringLiteral("/b"))});
+        Harness h({EmulatedDrive(QDir::tempPath() + QStringLiteral("/a")),
+                   EmulatedDrive(QDir::tempPath() + QStringLiteral("/b"))});
         QCOMPARE(h.backend->driverModes.size(), std::size_t(1));
         QSignalSpy selected(h.Page(), &BurnPage::recorderSelected);
         h.Choose(0);
@@ -500,7 +526,8 @@ private slots:
     // until the drive has answered, and says so when no driver could be made.
     void driveChangeMakesTheDriverOffTheWindowsThread()
     {
-        Harness h({EmulatedDrive(QDir::tempPath() + QStringLiteral("/a")), EmulatedDrive(QDir::tempPath() + QStringLiteral("/b"))});
+        Harness h({EmulatedDrive(QDir::tempPath() + QStringLiteral("/a")),
+                   EmulatedDrive(QDir::tempPath() + QStringLiteral("/b"))});
         h.MakeAlbums({1});
         std::mutex gate;
         gate.lock();
@@ -524,9 +551,9 @@ private slots:
     {
         QTest::addColumn<QString>("options");
         QTest::addColumn<QString>("message");
-        QTest::newRow("no disc") << "disc=none" << "CD-R/RW disc is not ready. Please insert a blank CD-R/RW disc.";
-        QTest::newRow("written disc")
-            << "disc=written" << kNotEmptyCdrText;
+        QTest::newRow("no disc") << "disc=none"
+                                 << "CD-R/RW disc is not ready. Please insert a blank CD-R/RW disc.";
+        QTest::newRow("written disc") << "disc=written" << kNotEmptyCdrText;
     }
     void discCheckRefusesAndStartsNothing()
     {
@@ -591,17 +618,18 @@ private slots:
         h.Page()->Button(BurnButton::Burn)->click();
         QVERIFY(h.WaitForEnd());
         ProgressDialog* dialog = h.Page()->CurrentProgress();
-        QVERIFY2(dialog->MessageText().startsWith(QString::fromLatin1(kTextBurnDone)), qPrintable(dialog->MessageText()));
+        QVERIFY2(dialog->MessageText().startsWith(QString::fromLatin1(kTextBurnDone)),
+                 qPrintable(dialog->MessageText()));
         QTRY_VERIFY(dialog->MessageText().contains(QString::fromLatin1(kTextVerified)));
         QVERIFY(dialog->Bar()->isHidden());
         QCOMPARE(dialog->CancelButton()->text(), QStringLiteral("&Close"));
-        const QStringList stages = {kTextMenuBegin, kTextMenuEnd,   kTextSlides, kTextAuthoring, kTextRecorderInit,
-                                    kTextLeadIn,    kTextWriting,   kTextLeadOut, kTextVerifying, kTextBurnDone};
+        const QStringList stages = {kTextMenuBegin, kTextMenuEnd, kTextSlides,  kTextAuthoring, kTextRecorderInit,
+                                    kTextLeadIn,    kTextWriting, kTextLeadOut, kTextVerifying, kTextBurnDone};
         qsizetype at = 0;
         for (const QString& stage : stages) {
             at = dialog->ShownTexts().indexOf(stage, at);
             QVERIFY2(at >= 0, qPrintable(QStringLiteral("\"%1\" missing or out of order in: %2")
-                                              .arg(stage, dialog->ShownTexts().join(QStringLiteral(" | ")))));
+                                             .arg(stage, dialog->ShownTexts().join(QStringLiteral(" | ")))));
         }
         const int shownBefore = h.messages.shown.size();
         dialog->CancelButton()->click();
@@ -613,8 +641,8 @@ private slots:
         h.window->Action(Command::SaveDiscImage)->trigger();
         QVERIFY(h.WaitForEnd());
         dialog = h.Page()->CurrentProgress();
-        QCOMPARE(dialog->MessageText(), QString::fromLatin1(kTextImageDone).arg(h.Dir(QStringLiteral("same.cue")),
-                                                                              h.Dir(QStringLiteral("same.bin"))));
+        QCOMPARE(dialog->MessageText(), QString::fromLatin1(kTextImageDone)
+                                            .arg(h.Dir(QStringLiteral("same.cue")), h.Dir(QStringLiteral("same.bin"))));
         const QByteArray image = ReadAll(h.Dir(QStringLiteral("same.bin")));
         const QByteArray disc = ReadAll(drive.filePath(QStringLiteral("disc.bin")));
         QVERIFY(!image.isEmpty());
@@ -939,7 +967,8 @@ private slots:
         // A drive busy before the erase is waited for (not taken for "no disc"); one that
         // stays busy is given up on.
         QTest::newRow("stays busy") << true << false << QStringLiteral("The drive stayed busy") << 0;
-        QTest::newRow("BLANK refused") << false << true << QStringLiteral("The disc could not be erased: sense 05/30/05") << 1;
+        QTest::newRow("BLANK refused") << false << true
+                                       << QStringLiteral("The disc could not be erased: sense 05/30/05") << 1;
     }
     void eraseRefusals()
     {

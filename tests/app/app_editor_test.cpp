@@ -61,9 +61,11 @@ void WriteJpegWithOrientation(const QString& path, int orientation, int width, i
     buffer.open(QIODevice::WriteOnly);
     image.save(&buffer, "JPG");
     const QByteArray tiff = QByteArray::fromHex("4d4d002a00000008" // "MM", 42, IFD0 at 8
-                                                "0001"             // one entry
-                                                "011200030000000100")  // Orientation, SHORT, 1
-                            + char(orientation) + QByteArray::fromHex("0000" "00000000");
+                                                "0001" // one entry
+                                                "011200030000000100") // Orientation, SHORT, 1
+                            + char(orientation) +
+                            QByteArray::fromHex("0000"
+                                                "00000000");
     QByteArray app1 = QByteArray::fromHex("ffe1") + QByteArray(2, 0) + QByteArray("Exif", 4) + QByteArray(2, 0) + tiff;
     const int length = app1.size() - 2;
     app1[2] = char(length >> 8);
@@ -92,7 +94,8 @@ struct Harness {
         settings.listStyle = listStyle;
         settings.autoOrient = autoOrient;
         bridge = std::make_unique<ProjectBridge>(project);
-        QObject::connect(bridge.get(), &ProjectBridge::message, [this](const QString& text) { messages.shown << text; });
+        QObject::connect(bridge.get(), &ProjectBridge::message,
+                         [this](const QString& text) { messages.shown << text; });
         context.settings = &settings;
         context.project = &project;
         context.bridge = bridge.get();
@@ -196,8 +199,10 @@ void EditorTest::fileFilter_data()
     QTest::newRow("jpeg, JPG, txt") << QStringList{"one.jpeg", "two.JPG", "three.txt"}
                                     << QStringList{"one.jpeg", "two.JPG"};
     QTest::newRow("every listed extension in any case")
-        << QStringList{"a.Tif", "b.TIFF", "c.bmp", "d.PCX", "e.jpg", "f.JPEG", "g.png", "h.WebP", "i.HEIC", "j.heif", "k.HIF"}
-        << QStringList{"a.Tif", "b.TIFF", "c.bmp", "d.PCX", "e.jpg", "f.JPEG", "g.png", "h.WebP", "i.HEIC", "j.heif", "k.HIF"};
+        << QStringList{"a.Tif", "b.TIFF", "c.bmp",  "d.PCX",  "e.jpg", "f.JPEG",
+                       "g.png", "h.WebP", "i.HEIC", "j.heif", "k.HIF"}
+        << QStringList{"a.Tif", "b.TIFF", "c.bmp",  "d.PCX",  "e.jpg", "f.JPEG",
+                       "g.png", "h.WebP", "i.HEIC", "j.heif", "k.HIF"};
     QTest::newRow("others are left out") << QStringList{"a.gif", "b.avif", "c.eps", "d.jpg.txt", "jpg", "e.jpgx"}
                                          << QStringList{};
 }
@@ -233,8 +238,13 @@ void EditorTest::sizeAndDateTexts()
     const struct {
         qint64 bytes;
         const char* text;
-    } sizes[] = {{0, "0 KB"}, {1, "1 KB"}, {1024, "1 KB"}, {1025, "2 KB"}, {999 * 1024, "999 KB"},
-                 {1000 * 1024, "1,000 KB"}, {1234567LL * 1024 - 5, "1,234,567 KB"}};
+    } sizes[] = {{0, "0 KB"},
+                 {1, "1 KB"},
+                 {1024, "1 KB"},
+                 {1025, "2 KB"},
+                 {999 * 1024, "999 KB"},
+                 {1000 * 1024, "1,000 KB"},
+                 {1234567LL * 1024 - 5, "1,234,567 KB"}};
     for (const auto& size : sizes)
         QCOMPARE(FileSizeText(size.bytes), QString::fromLatin1(size.text));
     const QDateTime time(QDate(2009, 3, 7), QTime(8, 5, 59));
@@ -413,8 +423,8 @@ void EditorTest::fileListAddsByDragDoubleClickAndAddAll()
     h.page->SortFileList(FileListModel::NameColumn);
     // Dragged from the file list onto the slide list: the selected files in list order,
     // into the album made for pictures of the file list.
-    std::unique_ptr<QMimeData> mime(h.page->FileModel()->mimeData(
-        {h.page->FileModel()->index(2, 0), h.page->FileModel()->index(0, 0)}));
+    std::unique_ptr<QMimeData> mime(
+        h.page->FileModel()->mimeData({h.page->FileModel()->index(2, 0), h.page->FileModel()->index(0, 0)}));
     QSignalSpy added(h.page.get(), &EditorPage::picturesAdded);
     SendDrop(h.page->SlideView()->viewport(), QPoint(20, 20), mime.get(), Qt::CopyAction);
     QVERIFY(added.wait(10000));
@@ -726,7 +736,8 @@ void EditorTest::removingAndStatusTotals()
 void EditorTest::skippedPicturesOneMessage()
 {
     QTemporaryDir folder;
-    const QString good = folder.filePath(QStringLiteral("p.jpg")), broken = folder.filePath(QStringLiteral("broken.jpg"));
+    const QString good = folder.filePath(QStringLiteral("p.jpg")),
+                  broken = folder.filePath(QStringLiteral("broken.jpg"));
     WriteJpeg(good);
     WriteJpeg(broken);
     Harness h;
@@ -738,7 +749,8 @@ void EditorTest::skippedPicturesOneMessage()
     QVERIFY(h.Add({broken}, PictureSource::Path));
     QCOMPARE(h.project.AlbumCount(), 0);
     QCOMPARE(h.messages.shown.size(), 1);
-    QVERIFY2(h.messages.shown[0].startsWith(QStringLiteral("broken.jpg could not be read: ")), qPrintable(h.messages.shown[0]));
+    QVERIFY2(h.messages.shown[0].startsWith(QStringLiteral("broken.jpg could not be read: ")),
+             qPrintable(h.messages.shown[0]));
     h.messages.shown.clear();
     QStringList paths{broken};
     for (int i = 0; i < 600; ++i)
@@ -810,9 +822,10 @@ void EditorTest::splittersKeep160Pixels()
         QVERIFY2(splitter->sizes().back() >= 160, qPrintable(QString::number(splitter->sizes().back())));
     }
     // Every button has its tooltip.
-    for (EditorButton id : {EditorButton::NewAlbum, EditorButton::DeleteAlbum, EditorButton::AlbumProperties,
-                            EditorButton::AddSelected, EditorButton::AddAll, EditorButton::RemoveSlides,
-                            EditorButton::RotateClockwise, EditorButton::RotateCounterClockwise, EditorButton::ViewPicture})
+    for (EditorButton id :
+         {EditorButton::NewAlbum, EditorButton::DeleteAlbum, EditorButton::AlbumProperties, EditorButton::AddSelected,
+          EditorButton::AddAll, EditorButton::RemoveSlides, EditorButton::RotateClockwise,
+          EditorButton::RotateCounterClockwise, EditorButton::ViewPicture})
         QVERIFY(!h.page->Button(id)->toolTip().isEmpty());
     QCOMPARE(h.page->Button(EditorButton::NewAlbum)->toolTip(), QStringLiteral("New SlideShow"));
     QCOMPARE(h.page->Button(EditorButton::ViewPicture)->size(), QSize(80, 26));
@@ -835,7 +848,9 @@ void EditorTest::bigFolderKeepsTheWindowAnswering()
     h.page->SetPictureDecoder([&](const std::string& path, PicBitmap& target) {
         if (QThread::currentThread() == windowThread)
             onWindowThread = true;
-        { std::lock_guard wait(gate); } // the disc is slow: nothing decodes until the test says so
+        {
+            std::lock_guard wait(gate);
+        } // the disc is slow: nothing decodes until the test says so
         ++decodes;
         PicReader reader;
         reader.DecodeFile(path, target, 32);

@@ -209,8 +209,8 @@ inline QString WriteWave(const QString& path, int bits)
     out.writeRawData("RIFF", 4);
     out << quint32(36 + data.size());
     out.writeRawData("WAVEfmt ", 8);
-    out << quint32(16) << quint16(1) << quint16(channels) << quint32(rate) << quint32(rate * block)
-        << quint16(block) << quint16(bits);
+    out << quint32(16) << quint16(1) << quint16(channels) << quint32(rate) << quint32(rate * block) << quint16(block)
+        << quint16(bits);
     out.writeRawData("data", 4);
     out << quint32(data.size());
     out.writeRawData(data.constData(), data.size());

@@ -158,7 +158,7 @@ TEST(RunBridge, ProgressComesAtMostTenTimesASecondAndTheLastAlways)
         const char* name;
         std::int64_t total;
         std::chrono::milliseconds step; // time between two reports of the run
-        std::size_t most;               // reports that may reach the window
+        std::size_t most; // reports that may reach the window
     };
     const Case cases[] = {
         {"a full disc's sectors, 1 ms apart", 13000, 1ms, 13000 / 100 + 2},

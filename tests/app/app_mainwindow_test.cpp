@@ -147,7 +147,9 @@ QString Describe(const Harness& h)
         for (const auto& picture : album.pictures)
             pictures << QFileInfo(QString::fromStdString(picture->path)).baseName() + "@" +
                             QString::number(picture->rotated ? picture->rotation : 0);
-        parts << QStringLiteral("%1/%2[%3]").arg(QString::fromStdString(album.name)).arg(album.waitTime)
+        parts << QStringLiteral("%1/%2[%3]")
+                     .arg(QString::fromStdString(album.name))
+                     .arg(album.waitTime)
                      .arg(pictures.join(','));
     }
     parts << QString::fromStdString(h.discMenu->CurrentTemplate())
@@ -298,14 +300,19 @@ private slots:
     {
         QTest::addColumn<QString>("change");
         QTest::addColumn<QString>("undoText");
-        const char* const rows[][2] = {
-            {"new album", "Undo New Album"}, {"delete album", "Undo Delete Album \"Trip\""},
-            {"rename", "Undo Rename Album"}, {"properties", "Undo Album Properties"},
-            {"add", "Undo Add 1 Picture"}, {"remove", "Undo Remove 2 Pictures"},
-            {"remove all", "Undo Remove 3 Pictures"}, {"reorder", "Undo Move 1 Picture"},
-            {"rotate", "Undo Rotate Clockwise"}, {"menu title", "Undo Rename Album"},
-            {"template", "Undo Change Template"}, {"background", "Undo Choose Background"},
-            {"music", "Undo Choose Music"}};
+        const char* const rows[][2] = {{"new album", "Undo New Album"},
+                                       {"delete album", "Undo Delete Album \"Trip\""},
+                                       {"rename", "Undo Rename Album"},
+                                       {"properties", "Undo Album Properties"},
+                                       {"add", "Undo Add 1 Picture"},
+                                       {"remove", "Undo Remove 2 Pictures"},
+                                       {"remove all", "Undo Remove 3 Pictures"},
+                                       {"reorder", "Undo Move 1 Picture"},
+                                       {"rotate", "Undo Rotate Clockwise"},
+                                       {"menu title", "Undo Rename Album"},
+                                       {"template", "Undo Change Template"},
+                                       {"background", "Undo Choose Background"},
+                                       {"music", "Undo Choose Music"}};
         for (const auto& row : rows)
             QTest::newRow(row[0]) << QString::fromLatin1(row[0]) << QString::fromLatin1(row[1]);
     }
@@ -501,10 +508,14 @@ private slots:
     {
         QTest::addColumn<QString>("typed");
         QTest::addColumn<QString>("saved");
-        QTest::newRow("dotted name") << "Trip.2002" << "Trip.2002.lvx";
-        QTest::newRow("plain") << "Trip" << "Trip.lvx";
-        QTest::newRow("with suffix") << "Trip.lvx" << "Trip.lvx";
-        QTest::newRow("upper-case suffix") << "Trip.LVX" << "Trip.LVX";
+        QTest::newRow("dotted name") << "Trip.2002"
+                                     << "Trip.2002.lvx";
+        QTest::newRow("plain") << "Trip"
+                               << "Trip.lvx";
+        QTest::newRow("with suffix") << "Trip.lvx"
+                                     << "Trip.lvx";
+        QTest::newRow("upper-case suffix") << "Trip.LVX"
+                                           << "Trip.LVX";
     }
     void saveAsSuffix()
     {
@@ -593,14 +604,17 @@ private slots:
             QStringList missed;
             for (QWidget* w : wanted)
                 if (!reached.contains(w))
-                    missed << QStringLiteral("%1 (%2)").arg(w->objectName(), QString::fromLatin1(w->metaObject()->className()));
-            QVERIFY2(missed.isEmpty(), qPrintable(QStringLiteral("page %1 misses: %2").arg(int(page)).arg(missed.join(", "))));
+                    missed << QStringLiteral("%1 (%2)").arg(w->objectName(),
+                                                            QString::fromLatin1(w->metaObject()->className()));
+            QVERIFY2(missed.isEmpty(),
+                     qPrintable(QStringLiteral("page %1 misses: %2").arg(int(page)).arg(missed.join(", "))));
             // No stop where nothing shows the focus (the page's scroll container).
             QStringList hidden;
             for (QWidget* w : reached)
                 if (!wanted.contains(w))
                     hidden << QString::fromLatin1(w->metaObject()->className());
-            QVERIFY2(hidden.isEmpty(), qPrintable(QStringLiteral("page %1 stops at: %2").arg(int(page)).arg(hidden.join(", "))));
+            QVERIFY2(hidden.isEmpty(),
+                     qPrintable(QStringLiteral("page %1 stops at: %2").arg(int(page)).arg(hidden.join(", "))));
         }
     }
 
@@ -631,7 +645,9 @@ private slots:
                         (qobject_cast<QToolButton*>(button) && button->parent() == h.window->PageBar()))
                         continue;
                     if (button->width() < button->sizeHint().width() - 1)
-                        cut << QStringLiteral("%1 (%2 < %3)").arg(button->text()).arg(button->width())
+                        cut << QStringLiteral("%1 (%2 < %3)")
+                                   .arg(button->text())
+                                   .arg(button->width())
                                    .arg(button->sizeHint().width());
                 }
             }
@@ -803,10 +819,10 @@ private slots:
         QTest::newRow("no writer") << 0 << true << true << 0 << "No CD-Writer is Found" << QStringList() << 0;
         QTest::newRow("one writer") << 1 << true << true << 0 << "Device: ACME  Writer 0" << QStringList() << 0;
         QTest::newRow("second writer") << 2 << true << true << 1 << "Device: ACME  Writer 1" << QStringList() << 1;
-        QTest::newRow("stored index beyond the drives") << 2 << true << true << 5 << "Device: ACME  Writer 0"
-                                                        << QStringList() << 0;
-        QTest::newRow("negative stored index") << 1 << true << true << -3 << "Device: ACME  Writer 0" << QStringList()
-                                               << 0;
+        QTest::newRow("stored index beyond the drives")
+            << 2 << true << true << 5 << "Device: ACME  Writer 0" << QStringList() << 0;
+        QTest::newRow("negative stored index")
+            << 1 << true << true << -3 << "Device: ACME  Writer 0" << QStringList() << 0;
         QTest::newRow("no transport") << 1 << false << true << 0 << "No CD-Writer is Found"
                                       << QStringList{"Error while new SCSIDriver"} << 0;
         QTest::newRow("no driver") << 1 << true << false << 0 << "No CD-Writer is Found"

@@ -212,12 +212,24 @@ private slots:
         QTest::addColumn<QString>("key");
         QTest::addColumn<QString>("value");
         QTest::addColumn<QString>("named");
-        QTest::newRow("background missing") << "Bkground_image" << "gone.jpg" << "gone.jpg";
-        QTest::newRow("no background") << "Bkground_image" << "" << "broken.ini";
-        QTest::newRow("no entries") << "Items_count" << "0" << "broken.ini";
-        QTest::newRow("more entries than number keys") << "Items_count" << "12" << "only 9 number keys";
-        QTest::newRow("frame missing") << "Frame_image" << "gone.bmp" << "gone.bmp";
-        QTest::newRow("button not a bitmap") << "Next_button" << "background.jpg" << "background.jpg";
+        QTest::newRow("background missing") << "Bkground_image"
+                                            << "gone.jpg"
+                                            << "gone.jpg";
+        QTest::newRow("no background") << "Bkground_image"
+                                       << ""
+                                       << "broken.ini";
+        QTest::newRow("no entries") << "Items_count"
+                                    << "0"
+                                    << "broken.ini";
+        QTest::newRow("more entries than number keys") << "Items_count"
+                                                       << "12"
+                                                       << "only 9 number keys";
+        QTest::newRow("frame missing") << "Frame_image"
+                                       << "gone.bmp"
+                                       << "gone.bmp";
+        QTest::newRow("button not a bitmap") << "Next_button"
+                                             << "background.jpg"
+                                             << "background.jpg";
     }
     void brokenTemplateRefused()
     {
@@ -251,13 +263,27 @@ private slots:
         QTest::addColumn<QString>("answer");
         QTest::addColumn<QString>("asked");
         QTest::addColumn<QString>("names");
-        QTest::newRow("first title") << 1 << true << "Renamed" << "Album 1" << "Renamed,Album 2";
-        QTest::newRow("second title") << 2 << true << "Renamed" << "Album 2" << "Album 1,Renamed";
-        QTest::newRow("trimmed") << 1 << true << "  Spaced  " << "Album 1" << "Spaced,Album 2";
-        QTest::newRow("empty refused") << 1 << true << "   " << "Album 1" << "Album 1,Album 2";
-        QTest::newRow("cancelled") << 2 << false << "Renamed" << "Album 2" << "Album 1,Album 2";
-        QTest::newRow("entry without album") << 4 << true << "Renamed" << "" << "Album 1,Album 2";
-        QTest::newRow("no title") << 0 << true << "Renamed" << "" << "Album 1,Album 2";
+        QTest::newRow("first title") << 1 << true << "Renamed"
+                                     << "Album 1"
+                                     << "Renamed,Album 2";
+        QTest::newRow("second title") << 2 << true << "Renamed"
+                                      << "Album 2"
+                                      << "Album 1,Renamed";
+        QTest::newRow("trimmed") << 1 << true << "  Spaced  "
+                                 << "Album 1"
+                                 << "Spaced,Album 2";
+        QTest::newRow("empty refused") << 1 << true << "   "
+                                       << "Album 1"
+                                       << "Album 1,Album 2";
+        QTest::newRow("cancelled") << 2 << false << "Renamed"
+                                   << "Album 2"
+                                   << "Album 1,Album 2";
+        QTest::newRow("entry without album") << 4 << true << "Renamed"
+                                             << ""
+                                             << "Album 1,Album 2";
+        QTest::newRow("no title") << 0 << true << "Renamed"
+                                  << ""
+                                  << "Album 1,Album 2";
     }
     void titleEditing()
     {

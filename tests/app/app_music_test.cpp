@@ -57,13 +57,15 @@ void WriteWave(const QString& path, int rate, int channels, const std::vector<st
 {
     std::ofstream out(path.toStdString(), std::ios::binary);
     if (bits == 8) {
-        const auto header = MakeWaveHeader(kWaveFormatPcm, channels, rate, 8, static_cast<std::uint32_t>(samples.size()));
+        const auto header =
+            MakeWaveHeader(kWaveFormatPcm, channels, rate, 8, static_cast<std::uint32_t>(samples.size()));
         out.write(reinterpret_cast<const char*>(header.data()), header.size());
         for (std::int16_t s : samples)
             out.put(static_cast<char>((s >> 8) + 128));
         return;
     }
-    const auto header = MakeWaveHeader(kWaveFormatPcm, channels, rate, 16, static_cast<std::uint32_t>(samples.size() * 2));
+    const auto header =
+        MakeWaveHeader(kWaveFormatPcm, channels, rate, 16, static_cast<std::uint32_t>(samples.size() * 2));
     out.write(reinterpret_cast<const char*>(header.data()), header.size());
     out.write(reinterpret_cast<const char*>(samples.data()), static_cast<std::streamsize>(samples.size() * 2));
 }
@@ -82,7 +84,10 @@ std::vector<MusicChunk> ReadAll(const QString& path)
     return chunks;
 }
 
-const std::int16_t* Samples(const MusicChunk& chunk) { return reinterpret_cast<const std::int16_t*>(chunk.pcm.data()); }
+const std::int16_t* Samples(const MusicChunk& chunk)
+{
+    return reinterpret_cast<const std::int16_t*>(chunk.pcm.data());
+}
 
 // The frequency of a channel of a stereo chunk, from its upward zero crossings.
 double MeasureFrequency(const MusicChunk& chunk, int channel)
@@ -153,7 +158,8 @@ private slots:
                 const std::size_t source = c * values + i;
                 const std::int16_t expected = source < samples.size() ? samples[source] : 0;
                 if (s[i] != expected)
-                    QFAIL(qPrintable(QString("chunk %1 value %2: %3, expected %4").arg(c).arg(i).arg(s[i]).arg(expected)));
+                    QFAIL(qPrintable(
+                        QString("chunk %1 value %2: %3, expected %4").arg(c).arg(i).arg(s[i]).arg(expected)));
             }
         }
     }
@@ -355,8 +361,9 @@ private slots:
         const QString wav = dir_.filePath("tone_src.wav");
         WriteWave(wav, 44100, 2, Sine(44100, 2, 3.0, 440));
         const QString mp3 = dir_.filePath("tone.mp3");
-        const QString command = QString("ffmpeg -nostdin -hide_banner -loglevel error -y -i '%1' -c:a libmp3lame -b:a 128k '%2'")
-                                    .arg(wav, mp3);
+        const QString command =
+            QString("ffmpeg -nostdin -hide_banner -loglevel error -y -i '%1' -c:a libmp3lame -b:a 128k '%2'")
+                .arg(wav, mp3);
         QCOMPARE(std::system(command.toLocal8Bit().constData()), 0);
         FakeWaveOutput output;
         TaskQueue tasks;
@@ -364,7 +371,8 @@ private slots:
         player.Start(mp3.toStdString());
         QVERIFY(tasks.RunUntil([&] { return player.CurrentState() == MusicPlayer::State::Finished; }));
         // Three seconds and the encoder's padding: three or four chunks.
-        QVERIFY2(output.written.size() == 3 || output.written.size() == 4, qPrintable(QString::number(output.written.size())));
+        QVERIFY2(output.written.size() == 3 || output.written.size() == 4,
+                 qPrintable(QString::number(output.written.size())));
         MusicChunk second{ChunkKind::More, output.written[1].pcm};
         const double frequency = MeasureFrequency(second, 0);
         QVERIFY2(std::abs(frequency - 440) < 3, qPrintable(QString("%1 Hz").arg(frequency)));

@@ -36,7 +36,8 @@ struct PagesHarness {
         for (const QString& file : QDir(kInstalledTemplates + QStringLiteral("classic")).entryList(QDir::Files))
             QFile::copy(kInstalledTemplates + QStringLiteral("classic/") + file,
                         programFolder + QStringLiteral("template/classic/") + file);
-        QFile::copy(kInstalledTemplates + QStringLiteral("classic.ini"), programFolder + QStringLiteral("template/classic.ini"));
+        QFile::copy(kInstalledTemplates + QStringLiteral("classic.ini"),
+                    programFolder + QStringLiteral("template/classic.ini"));
         settings.programFolder = programFolder.toStdString();
         settings.tempDir = dir.path().toStdString() + "/";
         bridge = std::make_unique<ui::ProjectBridge>(project);
@@ -113,14 +114,19 @@ inline QString FirstDifference(const QImage& expected, const QImage& actual)
 {
     if (expected.size() != actual.size())
         return QStringLiteral("sizes differ: %1 x %2 expected, %3 x %4 drawn")
-            .arg(expected.width()).arg(expected.height()).arg(actual.width()).arg(actual.height());
+            .arg(expected.width())
+            .arg(expected.height())
+            .arg(actual.width())
+            .arg(actual.height());
     const QImage a = expected.convertToFormat(QImage::Format_RGB32);
     const QImage b = actual.convertToFormat(QImage::Format_RGB32);
     for (int y = 0; y < a.height(); ++y)
         for (int x = 0; x < a.width(); ++x)
             if (a.pixel(x, y) != b.pixel(x, y))
                 return QStringLiteral("first difference at (%1, %2): %3 expected, %4 drawn")
-                    .arg(x).arg(y).arg(QColor(a.pixel(x, y)).name(), QColor(b.pixel(x, y)).name());
+                    .arg(x)
+                    .arg(y)
+                    .arg(QColor(a.pixel(x, y)).name(), QColor(b.pixel(x, y)).name());
     return {};
 }
 

@@ -18,7 +18,7 @@ namespace {
 // The slide timer, fired by the test.
 class FakeSlideTimer final : public SlideTimer {
 public:
-    explicit FakeSlideTimer(std::vector<int>& waits) : waits_(waits) {}
+    explicit FakeSlideTimer(std::vector<int>& waits) : waits_(waits) { }
     void Start(std::chrono::milliseconds wait) override
     {
         waits_.push_back(static_cast<int>(wait.count()));
@@ -35,7 +35,8 @@ struct PreviewHarness : PagesHarness {
     explicit PreviewHarness(int entriesPerPage = 6)
     {
         if (entriesPerPage != 6) {
-            AddTemplate(QStringLiteral("classic.ini"), {{QStringLiteral("Items_count"), QString::number(entriesPerPage)}});
+            AddTemplate(QStringLiteral("classic.ini"),
+                        {{QStringLiteral("Items_count"), QString::number(entriesPerPage)}});
             discMenu = std::make_unique<DiscMenuState>(settings.programFolder);
             context.discMenu = discMenu.get();
         }
@@ -182,8 +183,10 @@ private slots:
     {
         PreviewHarness h;
         const QString broken = h.Picture(QStringLiteral("green.bmp"), Qt::green);
-        h.AddAlbum(QStringLiteral("Colours"), {h.Picture(QStringLiteral("red.bmp"), Qt::red), broken,
-                                               h.Picture(QStringLiteral("blue.bmp"), Qt::blue)}, 2);
+        h.AddAlbum(
+            QStringLiteral("Colours"),
+            {h.Picture(QStringLiteral("red.bmp"), Qt::red), broken, h.Picture(QStringLiteral("blue.bmp"), Qt::blue)},
+            2);
         QFile file(broken);
         QVERIFY(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
         file.write("BM and nothing else");
@@ -226,8 +229,9 @@ private slots:
         for (int i = 0; i < 10; ++i)
             reds << h.Picture(QStringLiteral("red%1.bmp").arg(i), Qt::red);
         h.AddAlbum(QStringLiteral("Red"), reds, 2);
-        h.AddAlbum(QStringLiteral("Blue"), {h.Picture(QStringLiteral("blue0.bmp"), Qt::blue),
-                                            h.Picture(QStringLiteral("blue1.bmp"), Qt::blue)}, 3);
+        h.AddAlbum(QStringLiteral("Blue"),
+                   {h.Picture(QStringLiteral("blue0.bmp"), Qt::blue), h.Picture(QStringLiteral("blue1.bmp"), Qt::blue)},
+                   3);
         h.MakePage();
         h.page->PlayEntry(1);
         QTRY_COMPARE(h.Centre(), QStringLiteral("#ff0000"));
@@ -276,8 +280,8 @@ private slots:
     {
         PreviewHarness h;
         h.settings.pal = 1; // whole frames at 25 Hz: the waits are exact milliseconds
-        h.AddAlbum(QStringLiteral("Red"), {h.Picture(QStringLiteral("red0.bmp"), Qt::red),
-                                           h.Picture(QStringLiteral("red1.bmp"), Qt::red)}, 2);
+        h.AddAlbum(QStringLiteral("Red"),
+                   {h.Picture(QStringLiteral("red0.bmp"), Qt::red), h.Picture(QStringLiteral("red1.bmp"), Qt::red)}, 2);
         h.AddAlbum(QStringLiteral("Empty"));
         h.AddAlbum(QStringLiteral("Blue"), {h.Picture(QStringLiteral("blue.bmp"), Qt::blue)}, 4);
         h.discMenu->SetBackgroundMusic(h.dir.filePath(QStringLiteral("menu.wav")).toStdString());

@@ -161,8 +161,7 @@ struct Harness {
     Harness()
         : show(timer, owner.Poster(),
                {[this](const QImage& image, int) { shown.push_back(MarkOf(image)); }, [this] { ++ended; }})
-    {
-    }
+    { }
     // Fires the timer whenever it runs until the album ends.
     bool PlayToTheEnd()
     {
@@ -217,11 +216,7 @@ TEST(SlideShow, UndecodablePicturesAreLeftOut)
         std::vector<int> broken;
         const char* expected;
     } cases[] = {
-        {3, {1}, "1/0 1/2"},
-        {3, {0}, "1/1 1/2"},
-        {3, {2}, "1/0 1/1"},
-        {4, {0, 1, 2, 3}, ""},
-        {1, {0}, ""},
+        {3, {1}, "1/0 1/2"}, {3, {0}, "1/1 1/2"}, {3, {2}, "1/0 1/1"}, {4, {0, 1, 2, 3}, ""}, {1, {0}, ""},
     };
     for (const auto& c : cases) {
         Harness h;
@@ -410,8 +405,8 @@ TEST(MenuPaging, FirstAlbumStaysOnAPageOfTheProject)
     const struct {
         int firstAlbum, entries, albums, expected;
     } cases[] = {
-        {0, 6, 7, 0},   {6, 6, 7, 6},   {6, 6, 6, 0}, {12, 6, 8, 6}, {12, 4, 13, 12},
-        {6, 4, 13, 4},  {6, 6, 0, 0},   {3, 0, 5, 0}, {-6, 6, 9, 0}, {96, 6, 99, 96},
+        {0, 6, 7, 0},  {6, 6, 7, 6}, {6, 6, 6, 0}, {12, 6, 8, 6}, {12, 4, 13, 12},
+        {6, 4, 13, 4}, {6, 6, 0, 0}, {3, 0, 5, 0}, {-6, 6, 9, 0}, {96, 6, 99, 96},
     };
     for (const auto& c : cases)
         EXPECT_EQ(ui::ValidFirstAlbum(c.firstAlbum, c.entries, c.albums), c.expected)

@@ -53,8 +53,8 @@ PictureDecoder SlowDecoder(std::atomic<int>& decoded)
 struct Collected {
     std::mutex mutex;
     std::condition_variable changed;
-    std::map<unsigned, std::vector<int>> rows;       // by generation, in arrival order
-    std::map<unsigned, std::vector<QRgb>> colours;   // centre pixel of each QImage
+    std::map<unsigned, std::vector<int>> rows; // by generation, in arrival order
+    std::map<unsigned, std::vector<QRgb>> colours; // centre pixel of each QImage
     std::map<unsigned, int> failed;
     std::map<unsigned, bool> done;
     std::atomic<bool> closed{false};

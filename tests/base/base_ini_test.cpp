@@ -61,18 +61,13 @@ TEST_F(IniFileTest, ReadsNamesWithoutLetterCaseAndValuesVerbatim)
         const char* key;
         const char* expected;
     } cases[] = {
-        {"GENERAL", "NAME", "My \"quoted\" trip"},
-        {"general", "name", "My \"quoted\" trip"},
-        {"General", "path", "C:\\photos\\a=b.jpg"},
-        {"General", "empty", ""},
-        {"General", "extra", "<default>"},
-        {"General", "orphan", "<default>"},
-        {"Missing", "Name", "<default>"},
-        {"General", "; comment", "<default>"},
+        {"GENERAL", "NAME", "My \"quoted\" trip"},  {"general", "name", "My \"quoted\" trip"},
+        {"General", "path", "C:\\photos\\a=b.jpg"}, {"General", "empty", ""},
+        {"General", "extra", "<default>"},          {"General", "orphan", "<default>"},
+        {"Missing", "Name", "<default>"},           {"General", "; comment", "<default>"},
     };
     for (const Case& c : cases)
-        EXPECT_EQ(ini.GetString(c.section, c.key, "<default>"), c.expected)
-            << "[" << c.section << "] " << c.key;
+        EXPECT_EQ(ini.GetString(c.section, c.key, "<default>"), c.expected) << "[" << c.section << "] " << c.key;
 }
 
 TEST_F(IniFileTest, ReadsIntegersLikeTheProfileFunctions)
@@ -82,8 +77,8 @@ TEST_F(IniFileTest, ReadsIntegersLikeTheProfileFunctions)
     struct Case {
         const char* key;
         int expected;
-    } cases[] = {{"a", 42},  {"b", -7},       {"c", 12},      {"d", 0},   {"e", 77},
-                 {"f", INT_MAX}, {"g", INT_MIN}, {"h", 5}, {"missing", 77}};
+    } cases[] = {{"a", 42},      {"b", -7},      {"c", 12}, {"d", 0},       {"e", 77},
+                 {"f", INT_MAX}, {"g", INT_MIN}, {"h", 5},  {"missing", 77}};
     for (const Case& c : cases)
         EXPECT_EQ(ini.GetInt("s", c.key, 77), c.expected) << "key " << c.key;
 }
@@ -99,9 +94,9 @@ TEST_F(IniFileTest, WritingReplacesInPlaceAndKeepsEverythingElse)
               "\n"
               "[Window]\n"
               "x=5\n");
-    ini.SetInt("general", "pal", 1);          // replaced where it stands, spelling kept
+    ini.SetInt("general", "pal", 1); // replaced where it stands, spelling kept
     ini.SetString("GENERAL", "TempDir", "/t/"); // new key at the end of its section
-    ini.SetInt("Other", "k", 3);              // new section at the end of the file
+    ini.SetInt("Other", "k", 3); // new section at the end of the file
     EXPECT_EQ(ini.ToString(), "; settings\n"
                               "[GENERAL]\n"
                               "recorder=1\n"
@@ -123,8 +118,7 @@ TEST_F(IniFileTest, KeepsCrLfLineEnds)
     EXPECT_EQ(ini.GetInt("GENERAL", "Album_Count", 0), 2);
     ini.SetInt("GENERAL", "Album_Count", 3);
     ini.SetString("Album_01", "Name", "x");
-    EXPECT_EQ(ini.ToString(),
-              "[GENERAL]\r\nDescription=Lumivox Project\r\nAlbum_Count=3\r\n[Album_01]\r\nName=x\r\n");
+    EXPECT_EQ(ini.ToString(), "[GENERAL]\r\nDescription=Lumivox Project\r\nAlbum_Count=3\r\n[Album_01]\r\nName=x\r\n");
 }
 
 TEST_F(IniFileTest, ValuesCannotInjectLinesAndDeleteRemovesOneKey)

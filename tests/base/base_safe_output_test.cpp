@@ -77,7 +77,7 @@ TEST_F(SafeOutputTest, TargetAppearsOnlyWhenCompleteAndAbandonLeavesTheOldFile)
     const mode_t old = ::umask(027);
     ASSERT_TRUE(WriteFileSafely(PathOf("masked"), "x", &error)) << error;
     ::umask(old);
-    struct stat info {};
+    struct stat info { };
     ASSERT_EQ(::stat(PathOf("masked").c_str(), &info), 0);
     EXPECT_EQ(info.st_mode & 0777, 0640u);
 }

@@ -17,8 +17,8 @@ namespace {
 
 TEST(TextUtil, CutUtf8NeverSplitsACharacter)
 {
-    const std::string e = "\xC3\xA9";           // é, 2 bytes
-    const std::string euro = "\xE2\x82\xAC";    // €, 3 bytes
+    const std::string e = "\xC3\xA9"; // é, 2 bytes
+    const std::string euro = "\xE2\x82\xAC"; // €, 3 bytes
     const std::string clef = "\xF0\x9D\x84\x9E"; // 𝄞, 4 bytes
     struct Case {
         std::string text;
@@ -66,7 +66,9 @@ TEST(TextUtil, EscapeControlsShowsWhatATerminalWouldObey)
         {"Summer \xC3\xA9t\xC3\xA9 \\ 2024", "Summer \xC3\xA9t\xC3\xA9 \\ 2024"},
         {"a\nb\rc\td", "a\\nb\\rc\\td"},
         {"\x1b[31mred\x1b[0m\x7f", "\\x1b[31mred\\x1b[0m\\x7f"},
-        {"csi\xC2\x9B" "2J", "csi\\u009b2J"}, // the one-character CSI of UTF-8 terminals
+        {"csi\xC2\x9B"
+         "2J",
+         "csi\\u009b2J"}, // the one-character CSI of UTF-8 terminals
     };
     for (const auto& c : cases)
         EXPECT_EQ(EscapeControls(c.text), c.shown) << c.text;

@@ -107,7 +107,8 @@ TEST(ParallelFor, CarriesTheFirstExceptionToTheCallerAfterJoining)
     EXPECT_THROW(ParallelFor(100, 4,
                              [&](std::size_t i) {
                                  ++running;
-                                 if (i == 3) throw std::runtime_error("part 3 failed");
+                                 if (i == 3)
+                                     throw std::runtime_error("part 3 failed");
                                  std::this_thread::sleep_for(std::chrono::milliseconds(1));
                                  --running;
                              }),
@@ -134,8 +135,8 @@ TEST(ParallelFor, NestedCallsShareOneBudget)
         });
     });
     SetWorkerBudget(0);
-    EXPECT_LE(peak.load(), 2);           // never more than budget - 1 extra threads
-    EXPECT_LE(threads.size(), 3u);       // the caller and two workers at most
+    EXPECT_LE(peak.load(), 2); // never more than budget - 1 extra threads
+    EXPECT_LE(threads.size(), 3u); // the caller and two workers at most
     EXPECT_EQ(WorkersInUse(), 0);
 }
 

@@ -58,11 +58,10 @@ protected:
     {
         const fs::path path = folder_ / (std::string(disc.name) + ".lvx");
         std::ofstream project(path);
-        project << "[GENERAL]\nDescription=Lumivox Project\nVersion=1.0\nAlbum_Count=" << disc.albums.size()
-                << "\n";
+        project << "[GENERAL]\nDescription=Lumivox Project\nVersion=1.0\nAlbum_Count=" << disc.albums.size() << "\n";
         for (std::size_t a = 0; a < disc.albums.size(); ++a) {
-            project << "[Album_" << TwoDigits(a + 1) << "]\nName=Album number " << a + 1 << "\ninterval=" << disc.wait << "\nImage_Count="
-                    << disc.albums[a].size() << "\n";
+            project << "[Album_" << TwoDigits(a + 1) << "]\nName=Album number " << a + 1 << "\ninterval=" << disc.wait
+                    << "\nImage_Count=" << disc.albums[a].size() << "\n";
             for (std::size_t p = 0; p < disc.albums[a].size(); ++p) {
                 const std::string key = TwoDigits(p + 1);
                 project << "Image_" << key << "=" << LUMIVOX_SOURCE_DIR << "/samples/" << disc.albums[a][p].file
@@ -79,7 +78,10 @@ protected:
         const fs::path wav = folder_ / "menu.wav";
         if (!fs::exists(wav)) {
             EXPECT_EQ(RunShell("ffmpeg -nostdin -v error -y -f lavfi -i 'sine=frequency=392:duration=3' "
-                               "-ac 2 -ar 44100 " + Quote(wav.string())).status, 0);
+                               "-ac 2 -ar 44100 " +
+                               Quote(wav.string()))
+                          .status,
+                      0);
         }
         return wav;
     }
@@ -89,8 +91,8 @@ protected:
                        const std::string& extra = "")
     {
         std::string arguments = "make " + Quote(project.string()) + " -o " + Quote(cue.string()) + " --quiet" +
-                                " --template " + disc.templateName + (disc.pal ? " --pal" : " --ntsc") +
-                                " --label " + Quote(disc.label) + " --temp " + Quote(folder_.Path().string());
+                                " --template " + disc.templateName + (disc.pal ? " --pal" : " --ntsc") + " --label " +
+                                Quote(disc.label) + " --temp " + Quote(folder_.Path().string());
         if (disc.music)
             arguments += " --music " + Quote(Music().string());
         return RunCli(arguments + extra);
@@ -135,15 +137,19 @@ TEST_F(E2eDisc, ImageMatchesTheProject)
     const DiscCase cases[] = {
         // Two menu pages of four, an empty album whose key leads to the next album's first
         // slide, a turned portrait, and music under the pages.
-        {"holiday", "slate", 4, false, true, "HOLIDAY 2024",
+        {"holiday",
+         "slate",
+         4,
+         false,
+         true,
+         "HOLIDAY 2024",
          {{{"mountain_lakes_01.jpg"}, {"mountain_lakes_02.jpg"}},
           {},
           {{"sunset_coast_01.jpg"}},
           {{"winter_forest_01.jpg"}},
           {{"winter_forest_04_portrait.jpg", 90}, {"sunset_coast_02.jpg", 180}}}},
         // The smallest disc with a menu: one album of one picture, PAL, no music.
-        {"single", "classic", 6, true, false, "ONE PICTURE",
-         {{{"winter_forest_02.jpg"}}}},
+        {"single", "classic", 6, true, false, "ONE PICTURE", {{{"winter_forest_02.jpg"}}}},
         // No album at all: a disc of its one track, without playback control.
         {"empty", "classic", 6, false, false, "NOTHING YET", {}},
     };
@@ -162,10 +168,11 @@ TEST_F(E2eDisc, ImageMatchesTheProject)
                        disc.templateName + (disc.pal ? " --pal" : " --ntsc"));
             ASSERT_EQ(rendered.status, 0) << rendered.output;
         }
-        std::string check = "/usr/bin/python3 " + Quote(std::string(LUMIVOX_SOURCE_DIR) + "/tests/e2e/vcd_disc_check.py") +
-                            " " + Quote(cue.string()) + " --albums '" + AlbumCounts(disc) + "' --per-page " +
-                            std::to_string(disc.perPage) + " --norm " + (disc.pal ? "pal" : "ntsc") + " --label " +
-                            Quote(disc.label) + " --work " + Quote((folder_ / (std::string(disc.name) + "-work")).string());
+        std::string check =
+            "/usr/bin/python3 " + Quote(std::string(LUMIVOX_SOURCE_DIR) + "/tests/e2e/vcd_disc_check.py") + " " +
+            Quote(cue.string()) + " --albums '" + AlbumCounts(disc) + "' --per-page " + std::to_string(disc.perPage) +
+            " --norm " + (disc.pal ? "pal" : "ntsc") + " --label " + Quote(disc.label) + " --work " +
+            Quote((folder_ / (std::string(disc.name) + "-work")).string());
         if (disc.music)
             check += " --music";
         check += " --chapters " + ChapterList(disc);
@@ -203,14 +210,16 @@ std::vector<std::uint8_t> RenderedTrackLuma(const fs::path& png)
     };
     for (int row = 0; row + 1 < image.height(); row += 2)
         for (int x = 0; x + 1 < image.width(); x += 2)
-            luma.push_back(static_cast<std::uint8_t>((y(x, row) + y(x + 1, row) + y(x, row + 1) + y(x + 1, row + 1) + 2) / 4));
+            luma.push_back(
+                static_cast<std::uint8_t>((y(x, row) + y(x + 1, row) + y(x, row + 1) + y(x + 1, row + 1) + 2) / 4));
     return luma;
 }
 
 std::string ProbeValue(const fs::path& file, const std::string& stream, const std::string& entry)
 {
-    CommandResult run = RunShell("ffprobe -v error -select_streams " + stream + " -count_frames -show_entries stream=" +
-                                 entry + " -of default=nw=1:nk=1 " + Quote(file.string()));
+    CommandResult run =
+        RunShell("ffprobe -v error -select_streams " + stream + " -count_frames -show_entries stream=" + entry +
+                 " -of default=nw=1:nk=1 " + Quote(file.string()));
     while (!run.output.empty() && (run.output.back() == '\n' || run.output.back() == '\r'))
         run.output.pop_back();
     return run.output;
@@ -222,10 +231,21 @@ std::string ProbeValue(const fs::path& file, const std::string& stream, const st
 TEST_F(E2eDisc, TheMpegTrackIsTheSlideshow)
 {
     const DiscCase cases[] = {
-        {"show-pal", "slate", 4, true, true, "SHOW PAL",
+        {"show-pal",
+         "slate",
+         4,
+         true,
+         true,
+         "SHOW PAL",
          {{{"mountain_lakes_01.jpg"}, {"winter_forest_04_portrait.jpg", 90}}, {}, {{"sunset_coast_01.jpg"}}},
          2},
-        {"show-ntsc", "classic", 6, false, false, "SHOW NTSC", {{{"winter_forest_02.jpg"}}, {{"sunset_coast_02.jpg"}}},
+        {"show-ntsc",
+         "classic",
+         6,
+         false,
+         false,
+         "SHOW NTSC",
+         {{{"winter_forest_02.jpg"}}, {{"sunset_coast_02.jpg"}}},
          2},
     };
     for (const DiscCase& disc : cases) {
@@ -277,19 +297,19 @@ TEST_F(E2eDisc, TheMpegTrackIsTheSlideshow)
                 const std::vector<std::uint8_t> fitted =
                     RenderedTrackLuma(frames / ("menu_" + TwoDigits(a + 1) + "_pic_" + TwoDigits(p + 1) + ".png"));
                 ASSERT_EQ(shown.size(), fitted.size()) << "frame " << middle;
-                EXPECT_GE(Psnr(shown, fitted), 26.0) << "album " << a + 1 << ", picture " << p + 1 << ", frame " << middle;
+                EXPECT_GE(Psnr(shown, fitted), 26.0)
+                    << "album " << a + 1 << ", picture " << p + 1 << ", frame " << middle;
             }
             ++chapter;
         }
     }
     // Without room on the disc: automatic keeps the fixed card and says what is missing,
     // always refuses before anything is encoded.
-    DiscCase huge{"huge", "classic", 6, false, false, "HUGE", {std::vector<Picture>(50, Picture{"winter_forest_02.jpg"})},
-                  120};
+    DiscCase huge{
+        "huge", "classic", 6, false, false, "HUGE", {std::vector<Picture>(50, Picture{"winter_forest_02.jpg"})}, 120};
     const fs::path project = WriteProject(huge);
     const CommandResult info = RunCli("info " + Quote(project.string()) + " --json --ntsc");
-    EXPECT_NE(info.output.find("\"slideshow_track\": \"auto\", \"track\": \"card\""), std::string::npos)
-        << info.output;
+    EXPECT_NE(info.output.find("\"slideshow_track\": \"auto\", \"track\": \"card\""), std::string::npos) << info.output;
     EXPECT_NE(info.output.find("than a Video CD holds"), std::string::npos) << info.output;
     const CommandResult refused = Make(huge, project, folder_ / "huge.cue", " --slideshow-track always");
     EXPECT_EQ(refused.status, 1) << refused.output;
@@ -301,7 +321,12 @@ TEST_F(E2eDisc, TheMpegTrackIsTheSlideshow)
 // Slides are encoded on several workers at once; the image must not depend on how many.
 TEST_F(E2eDisc, SameImageForAnyNumberOfWorkers)
 {
-    const DiscCase disc{"workers", "slate", 4, false, true, "WORKERS",
+    const DiscCase disc{"workers",
+                        "slate",
+                        4,
+                        false,
+                        true,
+                        "WORKERS",
                         {{{"mountain_lakes_01.jpg"}, {"mountain_lakes_03.jpg"}},
                          {{"sunset_coast_03.jpg"}, {"winter_forest_03.jpg"}, {"winter_forest_01.jpg"}}}};
     const fs::path project = WriteProject(disc);

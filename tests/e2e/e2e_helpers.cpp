@@ -31,7 +31,10 @@ CommandResult RunShell(const std::string& commandLine)
     return result;
 }
 
-std::string CliPath() { return std::string(LUMIVOX_BIN_DIR) + "/lumivox-cli"; }
+std::string CliPath()
+{
+    return std::string(LUMIVOX_BIN_DIR) + "/lumivox-cli";
+}
 
 CommandResult RunCli(const std::string& arguments)
 {
@@ -64,8 +67,8 @@ TempFolder::TempFolder()
 {
     std::random_device random;
     for (;;) {
-        path_ = fs::temp_directory_path() / ("lumivox-e2e-" + std::to_string(getpid()) + "-" +
-                                             std::to_string(random() % 1000000));
+        path_ = fs::temp_directory_path() /
+                ("lumivox-e2e-" + std::to_string(getpid()) + "-" + std::to_string(random() % 1000000));
         std::error_code code;
         if (fs::create_directory(path_, code))
             break;
@@ -108,8 +111,8 @@ std::vector<std::uint8_t> DecodeLuma(const fs::path& file, int streamId, int wid
     char map[32] = "0:v:0";
     if (streamId)
         std::snprintf(map, sizeof map, "0:i:0x%x", static_cast<unsigned>(streamId));
-    const CommandResult run = RunShell("ffmpeg -nostdin -v error -y -i " + Quote(file.string()) + " -map " +
-                                  map + " -frames:v 1 -f rawvideo -pix_fmt yuv420p " + Quote(raw.string()));
+    const CommandResult run = RunShell("ffmpeg -nostdin -v error -y -i " + Quote(file.string()) + " -map " + map +
+                                       " -frames:v 1 -f rawvideo -pix_fmt yuv420p " + Quote(raw.string()));
     // The planes as they are in the stream: asking ffmpeg for grey would rescale the
     // luminance from video range to full range, which the still never used.
     std::vector<std::uint8_t> luma;
@@ -144,7 +147,8 @@ std::vector<std::string> ProbeStreams(const fs::path& file)
 {
     const CommandResult run =
         RunShell("ffprobe -v error -show_entries stream=id,codec_type,codec_name,width,height,sample_rate,"
-            "channels -of compact=p=0 " + Quote(file.string()) + " 2>/dev/null");
+                 "channels -of compact=p=0 " +
+                 Quote(file.string()) + " 2>/dev/null");
     std::vector<std::string> lines;
     std::istringstream in(run.output);
     for (std::string line; std::getline(in, line);)
@@ -158,8 +162,8 @@ PackLayout CheckPacks(const std::vector<std::uint8_t>& stream, std::size_t packS
 {
     PackLayout layout;
     if (stream.empty() || stream.size() % packSize != 0) {
-        layout.firstProblem = "the size " + std::to_string(stream.size()) +
-                              " is not a whole number of " + std::to_string(packSize) + "-byte packs";
+        layout.firstProblem = "the size " + std::to_string(stream.size()) + " is not a whole number of " +
+                              std::to_string(packSize) + "-byte packs";
         return layout;
     }
     // Each pack is walked through its parts: the 12-byte MPEG-1 pack header (ISO/IEC
@@ -188,8 +192,8 @@ PackLayout CheckPacks(const std::vector<std::uint8_t>& stream, std::size_t packS
                 continue;
             }
             if (code < 0xBB || offset + 6 > packSize) {
-                layout.firstProblem = where + ": unexpected start code " + std::to_string(code) +
-                                      " at offset " + std::to_string(offset);
+                layout.firstProblem =
+                    where + ": unexpected start code " + std::to_string(code) + " at offset " + std::to_string(offset);
                 return layout;
             }
             offset += 6 + (static_cast<std::size_t>(p[offset + 4]) << 8 | p[offset + 5]);

@@ -13,7 +13,7 @@
 namespace lumivox::e2e {
 
 struct CommandResult {
-    int status = -1;    // exit status, -1 when the program did not end normally
+    int status = -1; // exit status, -1 when the program did not end normally
     std::string output; // standard output and standard error together
 };
 
@@ -51,8 +51,7 @@ std::vector<std::uint8_t> FrameLuma(const PicBitmap& frame);
 // The luminance plane of the first picture of a video stream, decoded by ffmpeg without
 // any conversion; `streamId` picks a stream of a program stream (0x1E2), 0 takes the
 // first video stream. Empty when ffmpeg fails or the size differs.
-std::vector<std::uint8_t> DecodeLuma(const std::filesystem::path& file, int streamId, int width,
-                                     int height);
+std::vector<std::uint8_t> DecodeLuma(const std::filesystem::path& file, int streamId, int width, int height);
 double Psnr(const std::vector<std::uint8_t>& a, const std::vector<std::uint8_t>& b);
 
 // One "key=value,key=value" line per stream, sorted, from ffprobe.

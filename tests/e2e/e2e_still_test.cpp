@@ -21,7 +21,10 @@ namespace fs = std::filesystem;
 constexpr std::size_t kPackBytes = 2324;
 constexpr double kMinimumPsnr = 35.0;
 
-std::string SamplePicture(const char* name) { return std::string(LUMIVOX_SOURCE_DIR) + "/samples/" + name; }
+std::string SamplePicture(const char* name)
+{
+    return std::string(LUMIVOX_SOURCE_DIR) + "/samples/" + name;
+}
 
 class E2eStill : public ::testing::Test {
 protected:
@@ -36,8 +39,8 @@ protected:
     }
 
     // Luminance of the decoded still against the frame the renderer makes of the picture.
-    void ExpectMatchesRenderedFrame(const fs::path& file, int streamId, const std::string& picture,
-                                    int rotation, TvNorm norm)
+    void ExpectMatchesRenderedFrame(const fs::path& file, int streamId, const std::string& picture, int rotation,
+                                    TvNorm norm)
     {
         PicBitmap frame;
         RenderSlideFrame(picture, rotation, norm, frame);
@@ -85,8 +88,8 @@ TEST_F(E2eStill, ElementaryStillIsTheRenderedSlide)
     for (const Case& c : cases) {
         SCOPED_TRACE(std::string(c.picture) + " " + c.options);
         const fs::path out = folder_ / "still.m1v";
-        const CommandResult run = RunCli("still " + Quote(SamplePicture(c.picture)) + " -o " +
-                                         Quote(out.string()) + " " + c.options);
+        const CommandResult run =
+            RunCli("still " + Quote(SamplePicture(c.picture)) + " -o " + Quote(out.string()) + " " + c.options);
         ASSERT_EQ(run.status, 0) << run.output;
         const std::vector<std::string> streams = ProbeStreams(out);
         ASSERT_EQ(streams.size(), 1u) << Joined(streams);
@@ -125,8 +128,8 @@ void WriteDiscPicture(const fs::path& path, int width, int height, int radius)
             std::uint8_t* pixel = &file[54 + static_cast<std::size_t>(y) * stride + x * 3];
             pixel[0] = pixel[1] = pixel[2] = level;
         }
-    std::ofstream(path, std::ios::binary).write(reinterpret_cast<const char*>(file.data()),
-                                                static_cast<std::streamsize>(file.size()));
+    std::ofstream(path, std::ios::binary)
+        .write(reinterpret_cast<const char*>(file.data()), static_cast<std::streamsize>(file.size()));
 }
 
 // The television shows a still as a 4:3 picture: its pixels are 10:11 (NTSC) or 12:11
@@ -197,9 +200,14 @@ TEST_F(E2eStill, SegmentHoldsBothStillsAndTheMusic)
     const fs::path mp2 = folder_ / "music.mp2";
     const fs::path wav = folder_ / "music.wav";
     ASSERT_EQ(RunShell("ffmpeg -nostdin -v error -y -f lavfi -i sine=frequency=330:duration=4 -ac 2 -ar 44100 "
-                  "-c:a mp2 -b:a 192k " + Quote(mp2.string())).status, 0);
+                       "-c:a mp2 -b:a 192k " +
+                       Quote(mp2.string()))
+                  .status,
+              0);
     ASSERT_EQ(RunShell("ffmpeg -nostdin -v error -y -f lavfi -i sine=frequency=440:duration=3 -ac 2 -ar 44100 " +
-                  Quote(wav.string())).status, 0);
+                       Quote(wav.string()))
+                  .status,
+              0);
     struct Case {
         const char* options;
         TvNorm norm;
@@ -291,8 +299,7 @@ TEST_F(E2eStill, ErrorsNameTheFileAndLeaveTheOutputAlone)
         {Quote(picture) + " -o " + Quote(output) + " --music " + Quote(textMusic), 1,
          textMusic + ": not MPEG audio Layer II"},
         {Quote(picture) + " -o " + Quote(output) + " --music " + Quote(missing), 1, missing + ": no such file"},
-        {Quote(picture) + " -o " + Quote(elementary) + " --music " + Quote(textMusic), 2,
-         "cannot carry music"},
+        {Quote(picture) + " -o " + Quote(elementary) + " --music " + Quote(textMusic), 2, "cannot carry music"},
         {Quote(picture) + " -o " + Quote(noFolder), 1, "does not exist"},
         {Quote(folder_.Path().string()) + " -o " + Quote(output), 1, "a folder, not a picture"},
         {Quote(picture) + " -o " + Quote(folder_.Path().string()), 1, "a folder; give the file name"},

@@ -15,17 +15,21 @@ namespace lumivox::test {
 namespace fs = std::filesystem;
 
 namespace {
-void PutLe32(std::uint8_t* p, std::uint32_t v) {
-    for (int i = 0; i < 4; ++i) p[i] = static_cast<std::uint8_t>(v >> (8 * i));
+void PutLe32(std::uint8_t* p, std::uint32_t v)
+{
+    for (int i = 0; i < 4; ++i)
+        p[i] = static_cast<std::uint8_t>(v >> (8 * i));
 }
-void PutLe16(std::uint8_t* p, std::uint16_t v) {
+void PutLe16(std::uint8_t* p, std::uint16_t v)
+{
     p[0] = static_cast<std::uint8_t>(v);
     p[1] = static_cast<std::uint8_t>(v >> 8);
 }
 } // namespace
 
-std::vector<std::uint8_t> MakeHeader(int width, int height, int bitsPerPixel,
-                                     std::uint32_t compression, std::uint32_t coloursUsed) {
+std::vector<std::uint8_t> MakeHeader(int width, int height, int bitsPerPixel, std::uint32_t compression,
+                                     std::uint32_t coloursUsed)
+{
     std::vector<std::uint8_t> header(40, 0);
     PutLe32(&header[0], 40);
     PutLe32(&header[4], static_cast<std::uint32_t>(width));
@@ -37,8 +41,9 @@ std::vector<std::uint8_t> MakeHeader(int width, int height, int bitsPerPixel,
     return header;
 }
 
-DibFrame MakeFrame(int width, int height, int bitsPerPixel,
-                   const std::function<Rgb(int x, int y)>& colour, std::uint8_t alpha) {
+DibFrame MakeFrame(int width, int height, int bitsPerPixel, const std::function<Rgb(int x, int y)>& colour,
+                   std::uint8_t alpha)
+{
     DibFrame frame;
     frame.width = width;
     frame.height = height;
@@ -54,13 +59,15 @@ DibFrame MakeFrame(int width, int height, int bitsPerPixel,
             row[x * bytes] = static_cast<std::uint8_t>(c.b);
             row[x * bytes + 1] = static_cast<std::uint8_t>(c.g);
             row[x * bytes + 2] = static_cast<std::uint8_t>(c.r);
-            if (bytes == 4) row[x * bytes + 3] = alpha;
+            if (bytes == 4)
+                row[x * bytes + 3] = alpha;
         }
     }
     return frame;
 }
 
-Rgb PhotoLikeColour(int x, int y, int width, int height) {
+Rgb PhotoLikeColour(int x, int y, int width, int height)
+{
     double u = static_cast<double>(x) / width;
     double v = static_cast<double>(y) / height;
     // Sky-like gradient on top, warm ground below, soft texture and a few hard edges.
@@ -90,7 +97,8 @@ Rgb PhotoLikeColour(int x, int y, int width, int height) {
     return {clamp(r), clamp(g), clamp(b)};
 }
 
-SequenceHeader ParseSequenceHeader(const std::vector<std::uint8_t>& s) {
+SequenceHeader ParseSequenceHeader(const std::vector<std::uint8_t>& s)
+{
     SequenceHeader header;
     for (std::size_t i = 0; i + 12 <= s.size(); ++i) {
         if (s[i] == 0 && s[i + 1] == 0 && s[i + 2] == 1 && s[i + 3] == 0xB3) {
@@ -108,53 +116,67 @@ SequenceHeader ParseSequenceHeader(const std::vector<std::uint8_t>& s) {
     return header;
 }
 
-std::vector<std::uint8_t> ReadFile(const fs::path& path) {
+std::vector<std::uint8_t> ReadFile(const fs::path& path)
+{
     std::ifstream in(path, std::ios::binary);
     return std::vector<std::uint8_t>(std::istreambuf_iterator<char>(in), {});
 }
 
-void WriteFile(const fs::path& path, const std::vector<std::uint8_t>& bytes) {
+void WriteFile(const fs::path& path, const std::vector<std::uint8_t>& bytes)
+{
     std::ofstream out(path, std::ios::binary);
     out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
 }
 
-TempFolder::TempFolder() {
+TempFolder::TempFolder()
+{
     std::string pattern = (fs::temp_directory_path() / "lumivox-encoder-XXXXXX").string();
     std::vector<char> buffer(pattern.begin(), pattern.end());
     buffer.push_back('\0');
-    if (::mkdtemp(buffer.data())) path_ = buffer.data();
+    if (::mkdtemp(buffer.data()))
+        path_ = buffer.data();
 }
 
-TempFolder::~TempFolder() {
+TempFolder::~TempFolder()
+{
     std::error_code ignored;
-    if (!path_.empty()) fs::remove_all(path_, ignored);
+    if (!path_.empty())
+        fs::remove_all(path_, ignored);
 }
 
-std::string Quote(const std::string& text) {
+std::string Quote(const std::string& text)
+{
     std::string quoted = "'";
     for (char c : text) {
-        if (c == '\'') quoted += "'\\''";
-        else quoted += c;
+        if (c == '\'')
+            quoted += "'\\''";
+        else
+            quoted += c;
     }
     return quoted + "'";
 }
 
-std::string RunCommand(const std::string& command, int* status) {
+std::string RunCommand(const std::string& command, int* status)
+{
     std::string output;
     FILE* pipe = ::popen(command.c_str(), "r");
     if (!pipe) {
-        if (status) *status = -1;
+        if (status)
+            *status = -1;
         return output;
     }
     std::array<char, 4096> buffer;
     std::size_t got;
-    while ((got = std::fread(buffer.data(), 1, buffer.size(), pipe)) > 0) output.append(buffer.data(), got);
+    while ((got = std::fread(buffer.data(), 1, buffer.size(), pipe)) > 0)
+        output.append(buffer.data(), got);
     int result = ::pclose(pipe);
-    if (status) *status = result;
+    if (status)
+        *status = result;
     return output;
 }
 
-bool HaveFfmpeg() {
+bool HaveFfmpeg()
+{
     static const bool have = [] {
         int a = 0, b = 0;
         RunCommand("ffmpeg -version >/dev/null 2>&1", &a);
@@ -164,50 +186,58 @@ bool HaveFfmpeg() {
     return have;
 }
 
-bool DecodeYuv420(const fs::path& file, int width, int height, std::vector<std::uint8_t>& yuv) {
+bool DecodeYuv420(const fs::path& file, int width, int height, std::vector<std::uint8_t>& yuv)
+{
     fs::path out = file;
     out += ".yuv";
     int status = 0;
-    RunCommand("ffmpeg -v error -y -i " + Quote(file.string()) +
-                   " -frames:v 1 -f rawvideo -pix_fmt yuv420p " + Quote(out.string()) + " 2>&1",
+    RunCommand("ffmpeg -v error -y -i " + Quote(file.string()) + " -frames:v 1 -f rawvideo -pix_fmt yuv420p " +
+                   Quote(out.string()) + " 2>&1",
                &status);
-    if (status != 0) return false;
+    if (status != 0)
+        return false;
     yuv = ReadFile(out);
-    std::size_t expected = static_cast<std::size_t>(width) * height +
-                           2 * static_cast<std::size_t>((width + 1) / 2) * ((height + 1) / 2);
+    std::size_t expected =
+        static_cast<std::size_t>(width) * height + 2 * static_cast<std::size_t>((width + 1) / 2) * ((height + 1) / 2);
     return yuv.size() == expected;
 }
 
-double Psnr(const std::uint8_t* a, const std::uint8_t* b, std::size_t count) {
+double Psnr(const std::uint8_t* a, const std::uint8_t* b, std::size_t count)
+{
     double sum = 0;
     for (std::size_t i = 0; i < count; ++i) {
         double d = static_cast<double>(a[i]) - b[i];
         sum += d * d;
     }
-    if (sum == 0) return 99.0;
+    if (sum == 0)
+        return 99.0;
     return 10 * std::log10(255.0 * 255.0 / (sum / static_cast<double>(count)));
 }
 
-std::vector<std::string> ProbeStreams(const fs::path& file) {
-    std::string text = RunCommand(
-        "ffprobe -v error -show_entries stream=codec_type,codec_name,width,height,sample_rate,"
-        "channels,r_frame_rate,duration -of csv=p=0 " +
-        Quote(file.string()) + " 2>/dev/null");
+std::vector<std::string> ProbeStreams(const fs::path& file)
+{
+    std::string text =
+        RunCommand("ffprobe -v error -show_entries stream=codec_type,codec_name,width,height,sample_rate,"
+                   "channels,r_frame_rate,duration -of csv=p=0 " +
+                   Quote(file.string()) + " 2>/dev/null");
     std::vector<std::string> lines;
     std::istringstream in(text);
     for (std::string line; std::getline(in, line);)
-        if (!line.empty()) lines.push_back(line);
+        if (!line.empty())
+            lines.push_back(line);
     std::sort(lines.begin(), lines.end());
     return lines;
 }
 
-PackWalk WalkPacks(const std::vector<std::uint8_t>& f, std::size_t packSize) {
+PackWalk WalkPacks(const std::vector<std::uint8_t>& f, std::size_t packSize)
+{
     PackWalk walk;
     auto problem = [&](std::size_t at, const std::string& what) {
         if (walk.firstProblem.empty())
             walk.firstProblem = what + " at byte " + std::to_string(at);
     };
-    if (f.empty() || f.size() % packSize != 0) problem(f.size(), "file size not a whole number of packs");
+    if (f.empty() || f.size() % packSize != 0)
+        problem(f.size(), "file size not a whole number of packs");
     for (std::size_t start = 0; start + packSize <= f.size(); start += packSize) {
         ++walk.packs;
         const std::uint8_t* p = &f[start];
@@ -215,7 +245,8 @@ PackWalk WalkPacks(const std::vector<std::uint8_t>& f, std::size_t packSize) {
             problem(start, "no pack header");
             continue;
         }
-        if ((p[4] & 0xF0) != 0x20) problem(start, "not an MPEG-1 pack header");
+        if ((p[4] & 0xF0) != 0x20)
+            problem(start, "not an MPEG-1 pack header");
         std::size_t pos = start + 12;
         std::size_t end = start + packSize;
         while (pos + 6 <= end) {
@@ -245,12 +276,18 @@ PackWalk WalkPacks(const std::vector<std::uint8_t>& f, std::size_t packSize) {
                 if ((id & 0xE0) == 0xC0) {
                     // MPEG-1 packet header: stuffing, STD buffer, time stamps.
                     std::size_t h = pos + 6;
-                    while (h < next && f[h] == 0xFF) ++h;
-                    if (h < next && (f[h] & 0xC0) == 0x40) h += 2;
-                    if (h < next && (f[h] & 0xF0) == 0x20) h += 5;
-                    else if (h < next && (f[h] & 0xF0) == 0x30) h += 10;
-                    else if (h < next && f[h] == 0x0F) h += 1;
-                    if (h <= next) walk.audioPayloadBytes += next - h;
+                    while (h < next && f[h] == 0xFF)
+                        ++h;
+                    if (h < next && (f[h] & 0xC0) == 0x40)
+                        h += 2;
+                    if (h < next && (f[h] & 0xF0) == 0x20)
+                        h += 5;
+                    else if (h < next && (f[h] & 0xF0) == 0x30)
+                        h += 10;
+                    else if (h < next && f[h] == 0x0F)
+                        h += 1;
+                    if (h <= next)
+                        walk.audioPayloadBytes += next - h;
                 }
             }
             pos = next;
@@ -259,9 +296,11 @@ PackWalk WalkPacks(const std::vector<std::uint8_t>& f, std::size_t packSize) {
     return walk;
 }
 
-fs::path InstalledFile(const std::string& name) {
+fs::path InstalledFile(const std::string& name)
+{
     fs::path inBin = fs::path(LUMIVOX_BIN_DIR) / name;
-    if (fs::exists(inBin)) return inBin;
+    if (fs::exists(inBin))
+        return inBin;
     return fs::path(LUMIVOX_SOURCE_DIR) / "data" / name;
 }
 

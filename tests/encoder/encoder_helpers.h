@@ -29,11 +29,11 @@ struct DibFrame {
 
 // A 24- or 32-bit frame whose pixel (x, y from the top) is colour(x, y). At 32 bits the
 // fourth byte is `alpha`.
-DibFrame MakeFrame(int width, int height, int bitsPerPixel,
-                   const std::function<Rgb(int x, int y)>& colour, std::uint8_t alpha = 0);
+DibFrame MakeFrame(int width, int height, int bitsPerPixel, const std::function<Rgb(int x, int y)>& colour,
+                   std::uint8_t alpha = 0);
 // Writes the header fields only (for refusal tests).
-std::vector<std::uint8_t> MakeHeader(int width, int height, int bitsPerPixel,
-                                     std::uint32_t compression = 0, std::uint32_t coloursUsed = 0);
+std::vector<std::uint8_t> MakeHeader(int width, int height, int bitsPerPixel, std::uint32_t compression = 0,
+                                     std::uint32_t coloursUsed = 0);
 
 // A photo-like synthetic picture: smooth light gradients, soft texture, a few hard edges.
 Rgb PhotoLikeColour(int x, int y, int width, int height);
@@ -45,7 +45,7 @@ struct SequenceHeader {
     int aspectCode = 0;
     int frameRateCode = 0;
     std::uint32_t bitRate400 = 0; // in units of 400 bit/s
-    int vbvBufferSize = 0;        // in units of 16 Kbit
+    int vbvBufferSize = 0; // in units of 16 Kbit
 };
 SequenceHeader ParseSequenceHeader(const std::vector<std::uint8_t>& stream);
 
@@ -72,8 +72,7 @@ std::string RunCommand(const std::string& command, int* status = nullptr);
 std::string Quote(const std::string& text);
 
 // Decodes the first picture of a stream to raw 4:2:0 planes (Y, then Cb, then Cr).
-bool DecodeYuv420(const std::filesystem::path& file, int width, int height,
-                  std::vector<std::uint8_t>& yuv);
+bool DecodeYuv420(const std::filesystem::path& file, int width, int height, std::vector<std::uint8_t>& yuv);
 double Psnr(const std::uint8_t* a, const std::uint8_t* b, std::size_t count);
 
 // One line per stream from ffprobe: "codec_type,codec_name,width,height,...".

@@ -30,9 +30,7 @@ namespace {
 // Sets the job time limit for one test.
 class JobTimeout {
 public:
-    explicit JobTimeout(std::chrono::milliseconds limit) : previous_(MjpegJobTimeout()) {
-        SetMjpegJobTimeout(limit);
-    }
+    explicit JobTimeout(std::chrono::milliseconds limit) : previous_(MjpegJobTimeout()) { SetMjpegJobTimeout(limit); }
     ~JobTimeout() { SetMjpegJobTimeout(previous_); }
 
 private:
@@ -40,12 +38,14 @@ private:
 };
 
 // True when this process has no child left, reaped or not.
-bool NoChildLeft() {
+bool NoChildLeft()
+{
     errno = 0;
     return ::waitpid(-1, nullptr, WNOHANG) < 0 && errno == ECHILD;
 }
 
-TEST(MjpegJobs, OutcomesOfTheChild) {
+TEST(MjpegJobs, OutcomesOfTheChild)
+{
     struct Case {
         const char* name;
         std::function<void()> work;
@@ -53,10 +53,10 @@ TEST(MjpegJobs, OutcomesOfTheChild) {
         std::string error; // expected text, or its start
     } cases[] = {
         {"returns", [] { MjpegLog(MjpegLogLevel::Information, "fine\n"); }, true, ""},
-        {"fatal text", [] { MjpegFatal("Couldn't create output file x"); }, false,
-         "Couldn't create output file x"},
+        {"fatal text", [] { MjpegFatal("Couldn't create output file x"); }, false, "Couldn't create output file x"},
         // The libraries' own way out: exit() after logging the error.
-        {"library exit", [] {
+        {"library exit",
+         [] {
              MjpegLog(MjpegLogLevel::Error, "Illegal VCD still\n");
              std::exit(1);
          },
@@ -64,12 +64,15 @@ TEST(MjpegJobs, OutcomesOfTheChild) {
         {"exit(0) inside the library", [] { std::exit(0); }, false, "the encoder process failed"},
         // (Ends by the signal; under a sanitizer, which reports the crash, by a status.)
         {"crash", [] { ::raise(SIGSEGV); }, false, "the encoder process "},
-        {"hangs", [] {
-             for (;;) ::pause();
+        {"hangs",
+         [] {
+             for (;;)
+                 ::pause();
          },
          false, "the encoder process made no progress for 2 seconds and was stopped"},
         // A job that keeps reporting is not stopped, however long it takes.
-        {"slow but talking", [] {
+        {"slow but talking",
+         [] {
              for (int i = 0; i < 60; ++i) {
                  MjpegLog(MjpegLogLevel::Debug, "sector\n");
                  ::usleep(50'000);
@@ -86,9 +89,11 @@ TEST(MjpegJobs, OutcomesOfTheChild) {
     }
 }
 
-TEST(MjpegJobs, ChildReapedElsewhereCountsOnlyWhenItsWorkReturned) {
+TEST(MjpegJobs, ChildReapedElsewhereCountsOnlyWhenItsWorkReturned)
+{
     // With SIGCHLD ignored the system reaps children itself and waitpid finds none.
-    struct sigaction ignore {}, previous{};
+    struct sigaction ignore {
+    }, previous{};
     ignore.sa_handler = SIG_IGN;
     sigemptyset(&ignore.sa_mask);
     ASSERT_EQ(::sigaction(SIGCHLD, &ignore, &previous), 0);
@@ -100,9 +105,11 @@ TEST(MjpegJobs, ChildReapedElsewhereCountsOnlyWhenItsWorkReturned) {
     EXPECT_FALSE(failed.error.empty());
 }
 
-TEST(MjpegJobs, ATalkativeJobKeepsItsLastErrorAndBoundedLog) {
+TEST(MjpegJobs, ATalkativeJobKeepsItsLastErrorAndBoundedLog)
+{
     MjpegJobResult result = test::RunForkedMjpegJob([] {
-        for (int i = 0; i < 50000; ++i) MjpegLog(MjpegLogLevel::Debug, "frame\n");
+        for (int i = 0; i < 50000; ++i)
+            MjpegLog(MjpegLogLevel::Debug, "frame\n");
         MjpegFatal("the last word\n");
     });
     EXPECT_FALSE(result.ok);
@@ -112,7 +119,8 @@ TEST(MjpegJobs, ATalkativeJobKeepsItsLastErrorAndBoundedLog) {
 }
 
 // The helper program ends its jobs the same ways as a job run in a forked child.
-TEST(MjpegJobs, OutcomesOfTheHelperProcess) {
+TEST(MjpegJobs, OutcomesOfTheHelperProcess)
+{
     auto u32 = [](std::uint32_t value) {
         MjpegRequestWriter writer;
         writer.U32(value);
@@ -137,14 +145,12 @@ TEST(MjpegJobs, OutcomesOfTheHelperProcess) {
         std::string error; // expected text, or its start
     } cases[] = {
         {"returns", "test-talk", u32(3), true, ""},
-        {"fatal text", "test-fatal", text("Couldn't create output file x"), false,
-         "Couldn't create output file x"},
+        {"fatal text", "test-fatal", text("Couldn't create output file x"), false, "Couldn't create output file x"},
         {"library exit", "test-exit", exitWith("Illegal VCD still\n", 1), false, "Illegal VCD still\n"},
         {"exit(0) inside the library", "test-exit", exitWith("", 0), false, "the encoder process failed"},
         // (Ends by the signal; under a sanitizer, which reports the crash, by a status.)
         {"crash", "test-crash", "", false, "the encoder process "},
-        {"hangs", "test-hang", "", false,
-         "the encoder process made no progress for 2 seconds and was stopped"},
+        {"hangs", "test-hang", "", false, "the encoder process made no progress for 2 seconds and was stopped"},
         {"unknown kind", "frobnicate", "", false, "unknown job kind \"frobnicate\"\n"},
         {"short request", "test-talk", "\x01", false, "malformed job request\n"},
         {"short still request", "encode", u32(640), false, "malformed job request\n"},
@@ -186,7 +192,8 @@ TEST(MjpegJobs, OutcomesOfTheHelperProcess) {
 // A kept helper serves job after job in one process; one that is killed fails only the
 // job it was running, and the next job starts a new helper. Jobs reach it through the
 // scope as they would reach a helper of their own.
-TEST(MjpegJobs, AKilledKeptHelperFailsOnlyItsJob) {
+TEST(MjpegJobs, AKilledKeptHelperFailsOnlyItsJob)
+{
     MjpegRequestWriter payload;
     payload.U32(2);
     MjpegHelperProcess kept(test::MjpegTestHelperPath());
@@ -217,7 +224,8 @@ TEST(MjpegJobs, AKilledKeptHelperFailsOnlyItsJob) {
     EXPECT_NE(kept.Pid(), first);
 }
 
-TEST(MjpegJobs, AHelperThatCannotBeStartedFailsTheJobNamingIt) {
+TEST(MjpegJobs, AHelperThatCannotBeStartedFailsTheJobNamingIt)
+{
     ASSERT_NE(FindMjpegHelper(), "") << "lumivox-mjpeg is not beside the test";
     MjpegJobResult result = RunMjpegHelperJob("/nonexistent/lumivox-mjpeg", "test-talk", {});
     EXPECT_FALSE(result.ok);
@@ -225,7 +233,8 @@ TEST(MjpegJobs, AHelperThatCannotBeStartedFailsTheJobNamingIt) {
     EXPECT_TRUE(NoChildLeft());
 }
 
-TEST(MjpegJobs, ALargeRequestAndATalkativeHelperDoNotBlockEachOther) {
+TEST(MjpegJobs, ALargeRequestAndATalkativeHelperDoNotBlockEachOther)
+{
     // The request is bigger than any pipe holds while the helper's messages fill the
     // other direction: the helper reads all of its request before it talks.
     std::string payload = [] {
@@ -239,7 +248,8 @@ TEST(MjpegJobs, ALargeRequestAndATalkativeHelperDoNotBlockEachOther) {
     EXPECT_EQ(result.log.size(), 20000u);
 }
 
-TEST(MjpegJobs, JobsStartedWhileOtherThreadsLogAndAllocateComplete) {
+TEST(MjpegJobs, JobsStartedWhileOtherThreadsLogAndAllocateComplete)
+{
     // Other threads keep the log sink's lock, malloc and stdio busy while jobs are started
     // from this one; a job that took over any of those locks would hang until the limit.
     JobTimeout limit(std::chrono::seconds(60));
@@ -253,9 +263,11 @@ TEST(MjpegJobs, JobsStartedWhileOtherThreadsLogAndAllocateComplete) {
             while (!stop.load()) {
                 MjpegLog(MjpegLogLevel::Debug, "busy\n");
                 std::vector<char> churn(1000 + published.load() % 5000, 'x');
-                if (sink) std::fprintf(sink, "%zu %c\n", churn.size(), churn.back());
+                if (sink)
+                    std::fprintf(sink, "%zu %c\n", churn.size(), churn.back());
             }
-            if (sink) std::fclose(sink);
+            if (sink)
+                std::fclose(sink);
         });
     }
     MjpegRequestWriter payload;
@@ -263,12 +275,14 @@ TEST(MjpegJobs, JobsStartedWhileOtherThreadsLogAndAllocateComplete) {
     std::string firstFailure;
     for (int job = 0; job < 40 && firstFailure.empty(); ++job) {
         MjpegJobResult result = RunMjpegHelperJob(test::MjpegTestHelperPath(), "test-talk", {payload.Bytes()});
-        if (!result.ok) firstFailure = "job " + std::to_string(job) + ": " + result.error;
+        if (!result.ok)
+            firstFailure = "job " + std::to_string(job) + ": " + result.error;
         else if (result.log.empty() || result.log.back().text != "inside the job\n")
             firstFailure = "job " + std::to_string(job) + ": its messages were lost";
     }
     stop = true;
-    for (auto& thread : busy) thread.join();
+    for (auto& thread : busy)
+        thread.join();
     SetMjpegLogSink({});
     EXPECT_EQ(firstFailure, "");
     EXPECT_TRUE(NoChildLeft());
@@ -282,7 +296,8 @@ namespace {
 
 // A run's cancel event stops a job under way at once, whatever its time limit: a hanging
 // helper is killed and reaped, and the call says it was cancelled.
-TEST(MjpegJobs, CancelStopsAJobUnderWay) {
+TEST(MjpegJobs, CancelStopsAJobUnderWay)
+{
     ManualResetEvent cancel;
     std::thread canceller([&] {
         std::this_thread::sleep_for(std::chrono::milliseconds(200));

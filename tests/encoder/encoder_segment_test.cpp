@@ -33,7 +33,8 @@ const Norm kNorms[] = {
     {"PAL", TvNorm::Pal, 576, 288, "temp_x.npal", "avseq01.npal", "25/1"},
 };
 
-fs::path EncodeHighResolution(const TempFolder& folder, const Norm& norm) {
+fs::path EncodeHighResolution(const TempFolder& folder, const Norm& norm)
+{
     fs::path file = folder / (std::string("temp_d_") + norm.name + ".m1v");
     int h = norm.height;
     DibFrame frame = MakeFrame(704, h, 32, [h](int x, int y) { return PhotoLikeColour(x, y, 704, h); });
@@ -46,7 +47,8 @@ fs::path EncodeHighResolution(const TempFolder& folder, const Norm& norm) {
 }
 
 // Two seconds of a soft tone as MPEG-1 Layer II, made by ffmpeg.
-fs::path MakeMusic(const TempFolder& folder, double seconds = 2.0) {
+fs::path MakeMusic(const TempFolder& folder, double seconds = 2.0)
+{
     fs::path file = folder / "bkmusic.mp2";
     int status = 0;
     RunCommand("ffmpeg -v error -y -f lavfi -i sine=frequency=440:duration=" + std::to_string(seconds) +
@@ -56,13 +58,16 @@ fs::path MakeMusic(const TempFolder& folder, double seconds = 2.0) {
     return file;
 }
 
-std::string Ids(const std::vector<int>& ids) {
+std::string Ids(const std::vector<int>& ids)
+{
     std::ostringstream text;
-    for (int id : ids) text << std::hex << id << ' ';
+    for (int id : ids)
+        text << std::hex << id << ' ';
     return text.str();
 }
 
-TEST(InstalledMpegFiles, CompanionStillsAreNormalResolutionVcdStills) {
+TEST(InstalledMpegFiles, CompanionStillsAreNormalResolutionVcdStills)
+{
     for (const Norm& norm : kNorms) {
         std::vector<std::uint8_t> bytes = ReadFile(InstalledFile(norm.companion));
         SequenceHeader header = ParseSequenceHeader(bytes);
@@ -75,7 +80,8 @@ TEST(InstalledMpegFiles, CompanionStillsAreNormalResolutionVcdStills) {
     }
 }
 
-TEST(InstalledMpegFiles, TracksAreShortVcdProgramStreamsThatPlay) {
+TEST(InstalledMpegFiles, TracksAreShortVcdProgramStreamsThatPlay)
+{
     for (const Norm& norm : kNorms) {
         fs::path file = InstalledFile(norm.track);
         std::vector<std::uint8_t> bytes = ReadFile(file);
@@ -85,16 +91,17 @@ TEST(InstalledMpegFiles, TracksAreShortVcdProgramStreamsThatPlay) {
             << norm.track << ": " << Ids(walk.streamIds);
         EXPECT_TRUE(std::find(walk.streamIds.begin(), walk.streamIds.end(), 0xC0) != walk.streamIds.end())
             << norm.track << ": " << Ids(walk.streamIds);
-        if (!HaveFfmpeg()) continue;
+        if (!HaveFfmpeg())
+            continue;
         auto streams = ProbeStreams(file);
         ASSERT_EQ(streams.size(), 2u) << norm.track;
         EXPECT_EQ(streams[0].rfind("mp2,audio,44100,2", 0), 0u) << streams[0];
-        EXPECT_EQ(streams[1].rfind("mpeg1video,video,352," + std::to_string(norm.companionHeight) + "," +
-                                       norm.trackRate, 0),
-                  0u)
+        EXPECT_EQ(
+            streams[1].rfind("mpeg1video,video,352," + std::to_string(norm.companionHeight) + "," + norm.trackRate, 0),
+            0u)
             << streams[1];
-        double duration = std::atof(RunCommand("ffprobe -v error -show_entries format=duration -of csv=p=0 " +
-                                               Quote(file.string())).c_str());
+        double duration = std::atof(
+            RunCommand("ffprobe -v error -show_entries format=duration -of csv=p=0 " + Quote(file.string())).c_str());
         EXPECT_GE(duration, 1.0) << norm.track;
         EXPECT_LE(duration, 3.0) << norm.track;
         int status = 0;
@@ -103,7 +110,8 @@ TEST(InstalledMpegFiles, TracksAreShortVcdProgramStreamsThatPlay) {
     }
 }
 
-TEST(StillSegments, MenuPageWithoutMusicHoldsBothStillsOnly) {
+TEST(StillSegments, MenuPageWithoutMusicHoldsBothStillsOnly)
+{
     TempFolder folder;
     for (const Norm& norm : kNorms) {
         fs::path still = EncodeHighResolution(folder, norm);
@@ -119,26 +127,28 @@ TEST(StillSegments, MenuPageWithoutMusicHoldsBothStillsOnly) {
         std::sort(ids.begin(), ids.end());
         EXPECT_EQ(ids, (std::vector<int>{0xE1, 0xE2})) << norm.name << ": " << Ids(walk.streamIds);
 
-        if (!HaveFfmpeg()) continue;
+        if (!HaveFfmpeg())
+            continue;
         auto streams = ProbeStreams(segment);
         ASSERT_EQ(streams.size(), 2u) << norm.name;
         EXPECT_EQ(streams[0].rfind("mpeg1video,video,352," + std::to_string(norm.companionHeight), 0), 0u)
             << streams[0];
-        EXPECT_EQ(streams[1].rfind("mpeg1video,video,704," + std::to_string(norm.height), 0), 0u)
-            << streams[1];
+        EXPECT_EQ(streams[1].rfind("mpeg1video,video,704," + std::to_string(norm.height), 0), 0u) << streams[1];
     }
 }
 
-TEST(StillSegments, MenuPageWithMusicCarriesTheAudioForItsWholeLength) {
-    if (!HaveFfmpeg()) GTEST_SKIP() << "ffmpeg is needed to make the Layer II music";
+TEST(StillSegments, MenuPageWithMusicCarriesTheAudioForItsWholeLength)
+{
+    if (!HaveFfmpeg())
+        GTEST_SKIP() << "ffmpeg is needed to make the Layer II music";
     TempFolder folder;
     fs::path music = MakeMusic(folder);
     std::uintmax_t musicBytes = fs::file_size(music);
     for (const Norm& norm : kNorms) {
         fs::path still = EncodeHighResolution(folder, norm);
         fs::path segment = folder / (std::string("menu_02_") + norm.name + ".mpg");
-        std::vector<std::string> argv{"mplex", segment.string(), still.string(),
-                                      InstalledFile(norm.companion).string(), music.string()};
+        std::vector<std::string> argv{"mplex", segment.string(), still.string(), InstalledFile(norm.companion).string(),
+                                      music.string()};
         std::string error;
         ASSERT_EQ(MultiplexMain(argv, &error), 0) << norm.name << ": " << error;
 
@@ -154,8 +164,7 @@ TEST(StillSegments, MenuPageWithMusicCarriesTheAudioForItsWholeLength) {
         EXPECT_EQ(streams[0].rfind("mp2,audio,44100,2", 0), 0u) << streams[0];
         EXPECT_EQ(streams[1].rfind("mpeg1video,video,352," + std::to_string(norm.companionHeight), 0), 0u)
             << streams[1];
-        EXPECT_EQ(streams[2].rfind("mpeg1video,video,704," + std::to_string(norm.height), 0), 0u)
-            << streams[2];
+        EXPECT_EQ(streams[2].rfind("mpeg1video,video,704," + std::to_string(norm.height), 0), 0u) << streams[2];
         int status = 0;
         std::string decodeErrors =
             RunCommand("ffmpeg -v error -i " + Quote(segment.string()) + " -map 0:a -f null - 2>&1", &status);
@@ -163,7 +172,8 @@ TEST(StillSegments, MenuPageWithMusicCarriesTheAudioForItsWholeLength) {
     }
 }
 
-TEST(StillSegments, SlideSegmentFromMultiplexStill) {
+TEST(StillSegments, SlideSegmentFromMultiplexStill)
+{
     TempFolder folder;
     const Norm& norm = kNorms[1];
     fs::path still = EncodeHighResolution(folder, norm);
@@ -181,19 +191,23 @@ TEST(StillSegments, SlideSegmentFromMultiplexStill) {
 // Collects every message of the jobs run while it lives.
 class LogCapture {
 public:
-    LogCapture() {
+    LogCapture()
+    {
         SetMjpegLogSink([this](const MjpegLogMessage& message) { messages.push_back(message); });
     }
     ~LogCapture() { SetMjpegLogSink({}); }
-    bool Has(MjpegLogLevel level, const std::string& text) const {
+    bool Has(MjpegLogLevel level, const std::string& text) const
+    {
         for (const auto& message : messages)
-            if (message.level == level && message.text == text) return true;
+            if (message.level == level && message.text == text)
+                return true;
         return false;
     }
     std::vector<MjpegLogMessage> messages;
 };
 
-TEST(StillSegments, TheLogHookReceivesTheBannerClassificationAndPadding) {
+TEST(StillSegments, TheLogHookReceivesTheBannerClassificationAndPadding)
+{
     TempFolder folder;
     LogCapture log;
     const Norm& norm = kNorms[0];
@@ -219,7 +233,8 @@ TEST(StillSegments, TheLogHookReceivesTheBannerClassificationAndPadding) {
     EXPECT_TRUE(log.Has(L::Error, "Unrecogniseable file(s)... exiting.\n"));
 }
 
-TEST(MjpegLogLevels, VerbosityChoosesTheLowestShownLevel) {
+TEST(MjpegLogLevels, VerbosityChoosesTheLowestShownLevel)
+{
     // Absent: nothing shown; 0: warnings and errors; 1: also information; 2: also debug.
     EXPECT_EQ(MjpegLowestShownLevel(-1), 5);
     EXPECT_EQ(MjpegLowestShownLevel(0), static_cast<int>(MjpegLogLevel::Warning));
@@ -227,7 +242,8 @@ TEST(MjpegLogLevels, VerbosityChoosesTheLowestShownLevel) {
     EXPECT_EQ(MjpegLowestShownLevel(2), static_cast<int>(MjpegLogLevel::Debug));
 }
 
-TEST(StillSegments, FewerThanThreeArgumentsDoNothing) {
+TEST(StillSegments, FewerThanThreeArgumentsDoNothing)
+{
     TempFolder folder;
     std::string error;
     fs::path out = folder / "never.mpg";
@@ -238,7 +254,8 @@ TEST(StillSegments, FewerThanThreeArgumentsDoNothing) {
     EXPECT_TRUE(error.empty());
 }
 
-TEST(StillSegments, RefusedInputsFailTheCallAndTheNextMultiplexSucceeds) {
+TEST(StillSegments, RefusedInputsFailTheCallAndTheNextMultiplexSucceeds)
+{
     TempFolder folder;
     const Norm& norm = kNorms[0];
     fs::path still = EncodeHighResolution(folder, norm);
@@ -259,15 +276,17 @@ TEST(StillSegments, RefusedInputsFailTheCallAndTheNextMultiplexSucceeds) {
         std::vector<std::string> inputs;
         std::string expected; // the error text, or its start
     } cases[] = {
-        {"unrecognisable input", {still.string(), companion, text.string()},
-         "Unrecogniseable file(s)... exiting.\n"},
+        {"unrecognisable input", {still.string(), companion, text.string()}, "Unrecogniseable file(s)... exiting.\n"},
         {"empty input", {still.string(), empty.string()}, "Unrecogniseable file(s)... exiting.\n"},
         {"cut-off still", {truncated.string(), companion}, "Illegal MPEG stream at offset"},
-        {"missing input", {still.string(), (folder / "missing.m1v").string()},
+        {"missing input",
+         {still.string(), (folder / "missing.m1v").string()},
          "Unable to open file " + (folder / "missing.m1v").string() + " for reading.\n"},
-        {"two stills of one kind", {still.string(), still.string()},
+        {"two stills of one kind",
+         {still.string(), still.string()},
          "VCD mixed stills stream cannot contain two streams of the same type!"},
-        {"three stills", {still.string(), companion, companion},
+        {"three stills",
+         {still.string(), companion, companion},
          "VCD stills: no more than two streams (one normal one hi-res) possible\n"},
     };
     fs::path segment = folder / "segment.mpg";
@@ -293,15 +312,16 @@ TEST(StillSegments, RefusedInputsFailTheCallAndTheNextMultiplexSucceeds) {
     EXPECT_EQ(error, "Could not open for writing: " + unwritable.string() + "\n");
 }
 
-TEST(StillSegments, HighResolutionStillSmallerThanTheCompanionIsRefused) {
+TEST(StillSegments, HighResolutionStillSmallerThanTheCompanionIsRefused)
+{
     TempFolder folder;
     // A normal-resolution still standing in as the "high-resolution" one, and a bulky
     // companion: the multiplexer refuses the pair.
     fs::path smallHighRes = folder / "small.m1v";
     fs::copy_file(InstalledFile("temp_x.ntsc"), smallHighRes);
     std::string error;
-    EXPECT_NE(MultiplexStill((folder / "x.mpg").string(), smallHighRes.string(),
-                             InstalledFile("temp_x.npal").string(), &error),
+    EXPECT_NE(MultiplexStill((folder / "x.mpg").string(), smallHighRes.string(), InstalledFile("temp_x.npal").string(),
+                             &error),
               0);
     EXPECT_FALSE(error.empty());
 }

@@ -16,28 +16,28 @@ namespace {
 using namespace lumivox::test;
 namespace fs = std::filesystem;
 
-#define REQUIRE_FFMPEG()                                                   \
-    if (!HaveFfmpeg()) GTEST_SKIP() << "ffmpeg/ffprobe are not installed"
+#define REQUIRE_FFMPEG()                                                                                               \
+    if (!HaveFfmpeg())                                                                                                 \
+    GTEST_SKIP() << "ffmpeg/ffprobe are not installed"
 
 // The formulas as written, in floating point with truncation, for comparison.
-YCbCrSample Reference(int r, int g, int b) {
+YCbCrSample Reference(int r, int g, int b)
+{
     return {static_cast<int>(std::trunc((29.0 * b + 150.0 * g + 77.0 * r) / 256.0)),
             static_cast<int>(std::trunc((131.0 * b - 87.0 * g - 44.0 * r) / 256.0 + 128.0)),
             static_cast<int>(std::trunc((-21.0 * b - 110.0 * g + 131.0 * r) / 256.0 + 128.0))};
 }
 
-TEST(StillColourConversion, KnownColours) {
+TEST(StillColourConversion, KnownColours)
+{
     struct Case {
         const char* name;
         Rgb rgb;
         YCbCrSample expected;
     } cases[] = {
-        {"white", {255, 255, 255}, {255, 128, 128}},
-        {"black", {0, 0, 0}, {0, 128, 128}},
-        {"pure blue", {0, 0, 255}, {28, 258, 107}},
-        {"pure red", {255, 0, 0}, {76, 84, 258}},
-        {"yellow", {255, 255, 0}, {226, -2, 148}},
-        {"cyan", {0, 255, 255}, {178, 171, -2}},
+        {"white", {255, 255, 255}, {255, 128, 128}},    {"black", {0, 0, 0}, {0, 128, 128}},
+        {"pure blue", {0, 0, 255}, {28, 258, 107}},     {"pure red", {255, 0, 0}, {76, 84, 258}},
+        {"yellow", {255, 255, 0}, {226, -2, 148}},      {"cyan", {0, 255, 255}, {178, 171, -2}},
         {"mid grey", {128, 128, 128}, {128, 128, 128}},
     };
     for (const auto& c : cases) {
@@ -48,57 +48,65 @@ TEST(StillColourConversion, KnownColours) {
     }
 }
 
-TEST(StillColourConversion, MatchesFloatingPointFormulaWithTruncation) {
+TEST(StillColourConversion, MatchesFloatingPointFormulaWithTruncation)
+{
     for (int r = 0; r < 256; r += 3)
         for (int g = 0; g < 256; g += 5)
             for (int b = 0; b < 256; b += 7) {
                 YCbCrSample got = ConvertRgbToYCbCr(r, g, b);
                 YCbCrSample want = Reference(r, g, b);
                 ASSERT_TRUE(got.y == want.y && got.cb == want.cb && got.cr == want.cr)
-                    << "rgb " << r << "," << g << "," << b << ": got " << got.y << "/" << got.cb
-                    << "/" << got.cr << " want " << want.y << "/" << want.cb << "/" << want.cr;
+                    << "rgb " << r << "," << g << "," << b << ": got " << got.y << "/" << got.cb << "/" << got.cr
+                    << " want " << want.y << "/" << want.cb << "/" << want.cr;
             }
 }
 
-TEST(StillFrameReading, WhiteFrameGivesFullLuminanceAndNeutralChroma) {
+TEST(StillFrameReading, WhiteFrameGivesFullLuminanceAndNeutralChroma)
+{
     DibFrame frame = MakeFrame(64, 32, 32, [](int, int) { return Rgb{255, 255, 255}; });
     StillPlanes planes;
     std::string error;
     ASSERT_TRUE(ReadStillFrame(frame.header.data(), nullptr, frame.pixels.data(), planes, &error)) << error;
     ASSERT_EQ(planes.y.size(), 64u * 32u);
     ASSERT_EQ(planes.cb.size(), 32u * 16u);
-    for (auto v : planes.y) ASSERT_EQ(v, 255);
-    for (auto v : planes.cb) ASSERT_EQ(v, 128);
-    for (auto v : planes.cr) ASSERT_EQ(v, 128);
+    for (auto v : planes.y)
+        ASSERT_EQ(v, 255);
+    for (auto v : planes.cb)
+        ASSERT_EQ(v, 128);
+    for (auto v : planes.cr)
+        ASSERT_EQ(v, 128);
 }
 
-TEST(StillFrameReading, RowsAreReadFromTheTopOfTheBottomUpBitmap) {
+TEST(StillFrameReading, RowsAreReadFromTheTopOfTheBottomUpBitmap)
+{
     // Top half red, bottom half blue: the first plane row must be red's luminance.
-    DibFrame frame = MakeFrame(32, 32, 32, [](int, int y) {
-        return y < 16 ? Rgb{255, 0, 0} : Rgb{0, 0, 255};
-    });
+    DibFrame frame = MakeFrame(32, 32, 32, [](int, int y) { return y < 16 ? Rgb{255, 0, 0} : Rgb{0, 0, 255}; });
     StillPlanes planes;
     ASSERT_TRUE(ReadStillFrame(frame.header.data(), nullptr, frame.pixels.data(), planes, nullptr));
     EXPECT_EQ(planes.y[0], 76);
     EXPECT_EQ(planes.y[31 * 32], 28);
 }
 
-TEST(StillFrameReading, SaturatedChromaIsClampedNotWrapped) {
+TEST(StillFrameReading, SaturatedChromaIsClampedNotWrapped)
+{
     // Unclamped, pure blue's Cb of 258 would wrap to 2 and turn the blue sky green-yellow.
     DibFrame frame = MakeFrame(32, 32, 32, [](int, int) { return Rgb{0, 0, 255}; });
     StillPlanes planes;
     ASSERT_TRUE(ReadStillFrame(frame.header.data(), nullptr, frame.pixels.data(), planes, nullptr));
-    for (auto v : planes.cb) ASSERT_EQ(v, 255);
+    for (auto v : planes.cb)
+        ASSERT_EQ(v, 255);
     DibFrame yellow = MakeFrame(32, 32, 32, [](int, int) { return Rgb{255, 255, 0}; });
     ASSERT_TRUE(ReadStillFrame(yellow.header.data(), nullptr, yellow.pixels.data(), planes, nullptr));
-    for (auto v : planes.cb) ASSERT_EQ(v, 0);
+    for (auto v : planes.cb)
+        ASSERT_EQ(v, 0);
 }
 
-TEST(StillFrameReading, AllAcceptedPixelFormatsReadTheSamePicture) {
+TEST(StillFrameReading, AllAcceptedPixelFormatsReadTheSamePicture)
+{
     const int w = 40, h = 24;
     // Colours that 5 bits per component carry exactly (v * 255 / 31 is whole for these).
     auto colour = [](int x, int y) {
-        static const Rgb table[] = {{255, 0, 0}, {0, 255, 0}, {0, 0, 255}, {255, 255, 255},
+        static const Rgb table[] = {{255, 0, 0}, {0, 255, 0},   {0, 0, 255},   {255, 255, 255},
                                     {0, 0, 0},   {255, 255, 0}, {0, 255, 255}, {255, 0, 255}};
         return table[(x / 5 + y / 3) % 8];
     };
@@ -113,9 +121,8 @@ TEST(StillFrameReading, AllAcceptedPixelFormatsReadTheSamePicture) {
     frame8.header = MakeHeader(w, h, 8, 0, 8);
     for (int i = 0; i < 8; ++i) {
         Rgb c = colour(i * 5, 0);
-        frame8.palette.insert(frame8.palette.end(),
-                              {static_cast<std::uint8_t>(c.b), static_cast<std::uint8_t>(c.g),
-                               static_cast<std::uint8_t>(c.r), 0});
+        frame8.palette.insert(frame8.palette.end(), {static_cast<std::uint8_t>(c.b), static_cast<std::uint8_t>(c.g),
+                                                     static_cast<std::uint8_t>(c.r), 0});
     }
     std::size_t stride8 = (w + 3) / 4 * 4;
     frame8.pixels.assign(stride8 * h, 0);
@@ -140,8 +147,7 @@ TEST(StillFrameReading, AllAcceptedPixelFormatsReadTheSamePicture) {
     for (const auto& c : cases) {
         StillPlanes planes;
         std::string error;
-        ASSERT_TRUE(ReadStillFrame(c.frame->header.data(), c.frame->Palette(), c.frame->pixels.data(),
-                                   planes, &error))
+        ASSERT_TRUE(ReadStillFrame(c.frame->header.data(), c.frame->Palette(), c.frame->pixels.data(), planes, &error))
             << c.name << ": " << error;
         EXPECT_EQ(planes.y, reference.y) << c.name;
         EXPECT_EQ(planes.cb, reference.cb) << c.name;
@@ -149,7 +155,8 @@ TEST(StillFrameReading, AllAcceptedPixelFormatsReadTheSamePicture) {
     }
 }
 
-TEST(StillFrameReading, RefusedFramesFailWithTheEncoderText) {
+TEST(StillFrameReading, RefusedFramesFailWithTheEncoderText)
+{
     const std::string format = "\ncan only handle 8 bit palettized, or 16, 24, or 32 bit RGB video!";
     std::vector<std::uint8_t> pixels(64 * 64 * 4, 0);
     std::vector<std::uint8_t> palette(256 * 4, 0);
@@ -185,8 +192,9 @@ struct EncodedStill {
     StillPlanes planes;
 };
 
-EncodedStill Encode(const TempFolder& folder, const DibFrame& frame, TvNorm norm,
-                    const std::string& name, StillTransforms transforms = StillTransforms::Fast) {
+EncodedStill Encode(const TempFolder& folder, const DibFrame& frame, TvNorm norm, const std::string& name,
+                    StillTransforms transforms = StillTransforms::Fast)
+{
     EncodedStill result;
     result.file = folder / name;
     EXPECT_TRUE(ReadStillFrame(frame.header.data(), frame.Palette(), frame.pixels.data(), result.planes, nullptr));
@@ -199,7 +207,8 @@ EncodedStill Encode(const TempFolder& folder, const DibFrame& frame, TvNorm norm
     return result;
 }
 
-TEST(StillEncoding, HighResolutionStillsOfBothNormsCarryTheForcedHeader) {
+TEST(StillEncoding, HighResolutionStillsOfBothNormsCarryTheForcedHeader)
+{
     TempFolder folder;
     struct Case {
         const char* name;
@@ -207,7 +216,8 @@ TEST(StillEncoding, HighResolutionStillsOfBothNormsCarryTheForcedHeader) {
         TvNorm norm;
     } cases[] = {{"NTSC", 480, TvNorm::Ntsc}, {"PAL", 576, TvNorm::Pal}};
     for (const auto& c : cases) {
-        DibFrame frame = MakeFrame(704, c.height, 32, [&](int x, int y) { return PhotoLikeColour(x, y, 704, c.height); });
+        DibFrame frame =
+            MakeFrame(704, c.height, 32, [&](int x, int y) { return PhotoLikeColour(x, y, 704, c.height); });
         EncodedStill still = Encode(folder, frame, c.norm, std::string(c.name) + ".m1v");
         std::vector<std::uint8_t> bytes = ReadFile(still.file);
         SequenceHeader header = ParseSequenceHeader(bytes);
@@ -224,7 +234,8 @@ TEST(StillEncoding, HighResolutionStillsOfBothNormsCarryTheForcedHeader) {
         EXPECT_EQ(bytes[bytes.size() - 1], 0xB7) << c.name;
         EXPECT_EQ(bytes[bytes.size() - 2], 0x01) << c.name;
 
-        if (!HaveFfmpeg()) continue;
+        if (!HaveFfmpeg())
+            continue;
         auto streams = ProbeStreams(still.file);
         ASSERT_EQ(streams.size(), 1u) << c.name;
         EXPECT_EQ(streams[0].rfind("mpeg1video,video,704," + std::to_string(c.height), 0), 0u)
@@ -232,7 +243,8 @@ TEST(StillEncoding, HighResolutionStillsOfBothNormsCarryTheForcedHeader) {
     }
 }
 
-TEST(StillEncoding, DecodedPhotoMatchesTheInputFrame) {
+TEST(StillEncoding, DecodedPhotoMatchesTheInputFrame)
+{
     REQUIRE_FFMPEG();
     TempFolder folder;
     const int w = 704, h = 480;
@@ -253,7 +265,8 @@ TEST(StillEncoding, DecodedPhotoMatchesTheInputFrame) {
 // The fast block transforms cost no visible quality: on synthetic frames and on rendered
 // slides of real photos, the still decoded by ffmpeg is as close to the frame as the one
 // the library's reference transforms give (within 0.05 dB over all three planes).
-TEST(StillEncoding, FastTransformsKeepTheReferenceQuality) {
+TEST(StillEncoding, FastTransformsKeepTheReferenceQuality)
+{
     REQUIRE_FFMPEG();
     TempFolder folder;
     auto fromImage = [](const char* name) {
@@ -303,12 +316,13 @@ TEST(StillEncoding, FastTransformsKeepTheReferenceQuality) {
     EXPECT_GT(differing, 0);
 }
 
-TEST(StillEncoding, FlatColoursComeBackWithinAFewLevels) {
+TEST(StillEncoding, FlatColoursComeBackWithinAFewLevels)
+{
     REQUIRE_FFMPEG();
     TempFolder folder;
     const int w = 704, h = 576;
     // Eight flat bands of 88 pixels; the centre of each band is checked.
-    static const Rgb bands[] = {{255, 255, 255}, {0, 0, 0},     {200, 30, 40},  {20, 160, 60},
+    static const Rgb bands[] = {{255, 255, 255}, {0, 0, 0},       {200, 30, 40},  {20, 160, 60},
                                 {40, 60, 200},   {128, 128, 128}, {240, 200, 80}, {90, 40, 120}};
     DibFrame frame = MakeFrame(w, h, 32, [](int x, int) { return bands[x / 88]; });
     EncodedStill still = Encode(folder, frame, TvNorm::Pal, "flat.m1v");
@@ -328,7 +342,8 @@ TEST(StillEncoding, FlatColoursComeBackWithinAFewLevels) {
     }
 }
 
-TEST(StillEncoding, FatalEncoderErrorsFailTheCallAndTheNextEncodeSucceeds) {
+TEST(StillEncoding, FatalEncoderErrorsFailTheCallAndTheNextEncodeSucceeds)
+{
     TempFolder folder;
     DibFrame good = MakeFrame(704, 480, 32, [](int x, int y) { return PhotoLikeColour(x, y, 704, 480); });
     // A size the Video CD stills profile refuses, then an output that cannot be created.
@@ -361,14 +376,16 @@ TEST(StillEncoding, FatalEncoderErrorsFailTheCallAndTheNextEncodeSucceeds) {
     }
 }
 
-TEST(StillEncoding, EncodeWithoutPreparedFrameIsRefused) {
+TEST(StillEncoding, EncodeWithoutPreparedFrameIsRefused)
+{
     StillEncoder encoder;
     std::string error;
     EXPECT_FALSE(encoder.EncodeStill("/tmp/never-written.m1v", TvNorm::Pal, &error));
     EXPECT_FALSE(error.empty());
 }
 
-TEST(StillEncoding, PicBitmapFrameEncodesLikeTheRawBitmap) {
+TEST(StillEncoding, PicBitmapFrameEncodesLikeTheRawBitmap)
+{
     TempFolder folder;
     PicBitmap bitmap;
     bitmap.Create(704, 480, 32, false);

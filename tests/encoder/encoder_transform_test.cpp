@@ -18,26 +18,31 @@ namespace {
 // The DCT basis: c[u][x] = a(u) cos((2x + 1) u pi / 16).
 struct Basis {
     double c[8][8];
-    Basis() {
+    Basis()
+    {
         for (int u = 0; u < 8; ++u)
             for (int x = 0; x < 8; ++x)
                 c[u][x] = (u == 0 ? std::sqrt(0.125) : 0.5) * std::cos((2 * x + 1) * u * M_PI / 16.0);
     }
-    void Forward(const double* in, double* out) const {
+    void Forward(const double* in, double* out) const
+    {
         for (int u = 0; u < 8; ++u)
             for (int v = 0; v < 8; ++v) {
                 double sum = 0;
                 for (int y = 0; y < 8; ++y)
-                    for (int x = 0; x < 8; ++x) sum += c[u][y] * c[v][x] * in[y * 8 + x];
+                    for (int x = 0; x < 8; ++x)
+                        sum += c[u][y] * c[v][x] * in[y * 8 + x];
                 out[u * 8 + v] = sum;
             }
     }
-    void Inverse(const double* in, double* out) const {
+    void Inverse(const double* in, double* out) const
+    {
         for (int y = 0; y < 8; ++y)
             for (int x = 0; x < 8; ++x) {
                 double sum = 0;
                 for (int u = 0; u < 8; ++u)
-                    for (int v = 0; v < 8; ++v) sum += c[u][y] * c[v][x] * in[u * 8 + v];
+                    for (int v = 0; v < 8; ++v)
+                        sum += c[u][y] * c[v][x] * in[u * 8 + v];
                 out[y * 8 + x] = sum;
             }
     }
@@ -46,7 +51,8 @@ struct Basis {
 // The standard's pseudo-random generator: integers in [-low, high].
 class Ieee1180Random {
 public:
-    long Next(long low, long high) {
+    long Next(long low, long high)
+    {
         state_ = state_ * 1103515245 + 12345;
         const long i = static_cast<long>(state_ & 0x7ffffffe);
         const double x = static_cast<double>(i) / static_cast<double>(0x7fffffff) * static_cast<double>(low + high + 1);
@@ -57,7 +63,8 @@ private:
     unsigned long state_ = 1;
 };
 
-TEST(StillTransforms, InverseMeetsIeee1180) {
+TEST(StillTransforms, InverseMeetsIeee1180)
+{
     const Basis basis;
     const BlockTransform inverse = FastBlockTransforms().inverse;
     struct Case {
@@ -74,7 +81,8 @@ TEST(StillTransforms, InverseMeetsIeee1180) {
         for (int b = 0; b < kBlocks; ++b) {
             double samples[64], exact[64], coefficients[64], reference[64];
             std::int16_t block[64];
-            for (double& s : samples) s = static_cast<double>(random.Next(c.low, c.high) * c.sign);
+            for (double& s : samples)
+                s = static_cast<double>(random.Next(c.low, c.high) * c.sign);
             basis.Forward(samples, exact);
             for (int i = 0; i < 64; ++i) {
                 coefficients[i] = std::clamp(std::floor(exact[i] + 0.5), -2048.0, 2047.0);
@@ -110,7 +118,8 @@ TEST(StillTransforms, InverseMeetsIeee1180) {
 
 // The forward transform is the DCT itself, rounded: no coefficient is off by more than
 // one level from the exact value rounded, and almost none is off at all.
-TEST(StillTransforms, ForwardIsTheExactDctToWithinRounding) {
+TEST(StillTransforms, ForwardIsTheExactDctToWithinRounding)
+{
     const Basis basis;
     Ieee1180Random random;
     for (const BlockTransformPair& pair : {FastBlockTransforms(), ReferenceBlockTransforms()}) {

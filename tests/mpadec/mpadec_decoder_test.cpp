@@ -55,7 +55,8 @@ Decoded DecodeAll(const std::vector<std::uint8_t>& bytes, int reduction = 0, int
     decoded.info = decoder.GetStreamInfo();
     std::vector<std::uint8_t> out(room);
     while (at + 4 <= bytes.size()) {
-        const DecodeFrameResult result = decoder.DecodeFrame(bytes.data() + at, bytes.size() - at, out.data(), out.size());
+        const DecodeFrameResult result =
+            decoder.DecodeFrame(bytes.data() + at, bytes.size() - at, out.data(), out.size());
         if (result.consumed <= 0)
             break;
         at += static_cast<std::size_t>(result.consumed);
@@ -82,7 +83,8 @@ std::vector<std::int16_t> FfmpegDecode(const std::string& path)
 double BestAlignedSnr(const std::vector<std::int16_t>& ours, const std::vector<std::int16_t>& reference, int channels)
 {
     double best = -1e9;
-    for (std::size_t shift = 0; shift <= 2400 * static_cast<std::size_t>(channels); shift += static_cast<std::size_t>(channels)) {
+    for (std::size_t shift = 0; shift <= 2400 * static_cast<std::size_t>(channels);
+         shift += static_cast<std::size_t>(channels)) {
         if (shift + reference.size() > ours.size() + 2304 * channels)
             break;
         double signal = 0, noise = 0;
@@ -101,10 +103,7 @@ double BestAlignedSnr(const std::vector<std::int16_t>& ours, const std::vector<s
 
 class MpegAudioDecoderFiles : public ::testing::Test {
 protected:
-    void SetUp() override
-    {
-        LUMIVOX_REQUIRE_FFMPEG();
-    }
+    void SetUp() override { LUMIVOX_REQUIRE_FFMPEG(); }
     std::string MakeMp3(const std::string& name, int rate, int channels, const std::string& codecOptions)
     {
         const std::string path = scratch_ / name;
@@ -143,7 +142,8 @@ TEST_F(MpegAudioDecoderFiles, DecodesLikeAnIndependentDecoder)
         const test::ProbedAudio probed = test::Probe(path);
         EXPECT_EQ(decoded.frames, probed.packets + 1) << c.name << "\n" << probed.raw;
         EXPECT_EQ(decoded.framesWithoutOutput, 1) << c.name;
-        EXPECT_EQ(decoded.pcm.size(), static_cast<std::size_t>(probed.packets) * c.samplesPerFrame * c.channels) << c.name;
+        EXPECT_EQ(decoded.pcm.size(), static_cast<std::size_t>(probed.packets) * c.samplesPerFrame * c.channels)
+            << c.name;
 
         const double snr = BestAlignedSnr(decoded.pcm, FfmpegDecode(path), c.channels);
         EXPECT_GT(snr, 50.0) << c.name << ": decoded PCM differs from ffmpeg's decode";
@@ -209,7 +209,8 @@ TEST_F(MpegAudioDecoderFiles, SettingsChangeTheOutput)
     // A 3 kHz limit removes most of white noise: the sample-to-sample differences (a
     // measure of high-frequency energy) shrink a lot.
     const std::string noise = scratch_ / "noise.mp3";
-    test::Ffmpeg("-f lavfi -i anoisesrc=c=white:r=48000:a=0.3:d=2 -c:a libmp3lame -b:a 192k " + test::ShellQuote(noise));
+    test::Ffmpeg("-f lavfi -i anoisesrc=c=white:r=48000:a=0.3:d=2 -c:a libmp3lame -b:a 192k " +
+                 test::ShellQuote(noise));
     const auto noiseBytes = test::ReadBytes(noise);
     const Decoded noiseFull = DecodeAll(noiseBytes);
     const Decoded limited = DecodeAll(noiseBytes, 0, 0, 3000);
@@ -276,7 +277,8 @@ TEST(MpegAudioDecoder, RefusesWhatItCannotDecode)
     };
     for (const Case& c : cases) {
         MpegAudioDecoder decoder;
-        EXPECT_FALSE(decoder.InitDecoder(c.header, c.frameBytes, c.reduction, c.transform, c.convert, c.limit)) << c.name;
+        EXPECT_FALSE(decoder.InitDecoder(c.header, c.frameBytes, c.reduction, c.transform, c.convert, c.limit))
+            << c.name;
         EXPECT_EQ(decoder.GetStreamInfo().sampleRate, 0) << c.name;
     }
     MpegAudioDecoder decoder;

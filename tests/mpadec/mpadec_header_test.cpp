@@ -16,18 +16,17 @@ namespace {
 
 // Byte 1 of the header for a version and layer: 0xF? is MPEG-1/2, 0xE? MPEG-2.5.
 // Bit 3 = MPEG-1, bits 2-1 = layer code, bit 0 = protection (1: no CRC).
-constexpr std::uint8_t kMpeg1LayerI = 0xFF;   // 1111 1 11 1
-constexpr std::uint8_t kMpeg1LayerII = 0xFD;  // 1111 1 10 1
+constexpr std::uint8_t kMpeg1LayerI = 0xFF; // 1111 1 11 1
+constexpr std::uint8_t kMpeg1LayerII = 0xFD; // 1111 1 10 1
 constexpr std::uint8_t kMpeg1LayerIII = 0xFB; // 1111 1 01 1
 constexpr std::uint8_t kMpeg2LayerIII = 0xF3; // 1111 0 01 1
-constexpr std::uint8_t kMpeg2LayerII = 0xF5;  // 1111 0 10 1
+constexpr std::uint8_t kMpeg2LayerII = 0xF5; // 1111 0 10 1
 constexpr std::uint8_t kMpeg25LayerIII = 0xE3;
 
 std::array<std::uint8_t, 4> Header(std::uint8_t byte1, int bitrateIndex, int rateIndex, int padding,
                                    int channelMode = 1)
 {
-    return {0xFF, byte1,
-            static_cast<std::uint8_t>((bitrateIndex << 4) | (rateIndex << 2) | (padding << 1)),
+    return {0xFF, byte1, static_cast<std::uint8_t>((bitrateIndex << 4) | (rateIndex << 2) | (padding << 1)),
             static_cast<std::uint8_t>(channelMode << 6)};
 }
 

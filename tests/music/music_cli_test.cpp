@@ -26,9 +26,8 @@ protected:
     }
     int Run(const std::string& arguments, std::string* output)
     {
-        return test::RunCommand("TMPDIR=" + test::ShellQuote(scratch_ / "tmp") + " " + Cli() + " music " + arguments +
-                                    " 2>&1",
-                                output);
+        return test::RunCommand(
+            "TMPDIR=" + test::ShellQuote(scratch_ / "tmp") + " " + Cli() + " music " + arguments + " 2>&1", output);
     }
     test::ScratchDir scratch_;
 };

@@ -106,7 +106,8 @@ TEST_F(MusicConversion, LayerTwoFollowsTheSourceRateAndChannels)
         const std::string output = scratch_ / (std::string(c.name) + ".mp2");
         std::string error;
         ASSERT_TRUE(ConvertBackgroundMusic(output, source, scratch_.Folder(), &error)) << error;
-        EXPECT_EQ(std::filesystem::exists(scratch_ / "tmpwav.~av"), c.isMp3 || std::filesystem::exists(scratch_ / "tmpwav.~av"));
+        EXPECT_EQ(std::filesystem::exists(scratch_ / "tmpwav.~av"),
+                  c.isMp3 || std::filesystem::exists(scratch_ / "tmpwav.~av"));
 
         const test::ProbedAudio probed = test::Probe(output);
         EXPECT_EQ(probed.codec, "mp2") << probed.raw;
@@ -168,7 +169,8 @@ TEST_F(MusicConversion, IntermediateWaveHeaderIsCompleted)
 
 TEST_F(MusicConversion, Id3v2TagIsSkippedWhateverItsSize)
 {
-    const std::string plain = Make("plain.mp3", 44100, 2, 2.0, "-c:a libmp3lame -b:a 160k -write_xing 0 -id3v2_version 0");
+    const std::string plain =
+        Make("plain.mp3", 44100, 2, 2.0, "-c:a libmp3lame -b:a 160k -write_xing 0 -id3v2_version 0");
     // The same audio behind a tag of several kilobytes: text frames and a cover picture.
     const std::string cover = scratch_ / "cover.png";
     test::Ffmpeg("-f lavfi -i testsrc=size=64x64:duration=1 -frames:v 1 " + test::ShellQuote(cover));
@@ -195,7 +197,8 @@ TEST_F(MusicConversion, Id3v2TagIsSkippedWhateverItsSize)
 
 TEST_F(MusicConversion, HostileTagsAreSkippedByTheirHeaderAlone)
 {
-    const std::string plain = Make("plain.mp3", 44100, 2, 1.0, "-c:a libmp3lame -b:a 128k -write_xing 0 -id3v2_version 0");
+    const std::string plain =
+        Make("plain.mp3", 44100, 2, 1.0, "-c:a libmp3lame -b:a 128k -write_xing 0 -id3v2_version 0");
     const auto audio = test::ReadBytes(plain);
     std::string error;
     ASSERT_TRUE(DecodeMp3ToWave(plain, scratch_ / "plain.wav", &error)) << error;
@@ -212,8 +215,7 @@ TEST_F(MusicConversion, HostileTagsAreSkippedByTheirHeaderAlone)
     // A version 2.3 tag of 42 bytes whose one frame claims zlib compression with a forged
     // length (the input that made id3lib free a wild pointer), and a version 2.4 tag with
     // a footer: the audio behind either decodes exactly as without them.
-    std::vector<std::uint8_t> forged = {'I', 'D', '3', 3, 0, 0, 0, 0, 0, 32,
-                                        'T', 'S', 'S', 'G', 0, 0, 0, 15, 0, 0xE6};
+    std::vector<std::uint8_t> forged = {'I', 'D', '3', 3, 0, 0, 0, 0, 0, 32, 'T', 'S', 'S', 'G', 0, 0, 0, 15, 0, 0xE6};
     forged.resize(10 + 32, 0x5B);
     std::vector<std::uint8_t> footed = {'I', 'D', '3', 4, 0, 0x10, 0, 0, 0, 20};
     footed.resize(10 + 20, 0);
@@ -299,7 +301,8 @@ TEST_F(MusicConversion, UnwritableOutputIsReported)
 
 TEST_F(MusicConversion, TruncatedMp3KeepsTheWholeFramesAndTooShortFails)
 {
-    const std::string source = Make("full.mp3", 44100, 2, 3.0, "-c:a libmp3lame -b:a 128k -write_xing 0 -id3v2_version 0");
+    const std::string source =
+        Make("full.mp3", 44100, 2, 3.0, "-c:a libmp3lame -b:a 128k -write_xing 0 -id3v2_version 0");
     const auto bytes = test::ReadBytes(source);
     struct Case {
         std::size_t keep;

@@ -39,7 +39,10 @@ void Put32(std::vector<std::uint8_t>& out, std::uint32_t v, bool big = false)
     for (int i = 0; i < 4; ++i)
         out.push_back(static_cast<std::uint8_t>(v >> (big ? 24 - 8 * i : 8 * i)));
 }
-void PutText(std::vector<std::uint8_t>& out, const char* text) { out.insert(out.end(), text, text + std::strlen(text)); }
+void PutText(std::vector<std::uint8_t>& out, const char* text)
+{
+    out.insert(out.end(), text, text + std::strlen(text));
+}
 
 // Interleaved 16-bit samples of a 440 Hz tone.
 std::vector<std::uint8_t> Tone(std::size_t frames, int channels, int rate, bool big = false)
@@ -175,8 +178,8 @@ TEST(EncodeWaveToMp2, RefusedInputsSayWhy)
         {"96 kHz", Wave({.rate = 96000}, pcm), "96000 Hz"},
         {"header only", Wave({}, {}), "no audio"},
         {"zero-length file", {}, "no audio"},
-        {"RIFF cut inside the header", std::vector<std::uint8_t>{'R', 'I', 'F', 'F', 0, 0, 0, 0, 'W', 'A', 'V', 'E', 'f', 'm'},
-         "cut short"},
+        {"RIFF cut inside the header",
+         std::vector<std::uint8_t>{'R', 'I', 'F', 'F', 0, 0, 0, 0, 'W', 'A', 'V', 'E', 'f', 'm'}, "cut short"},
     };
     for (const Case& c : cases) {
         const std::string wave = scratch / "in.wav";
@@ -264,7 +267,8 @@ TEST(EncodeWaveToMp2, PartsOnThreadsMakeTheSameStreamAsOnePass)
             ASSERT_EQ(one.size(), parts.size()) << c.rate << " Hz, " << threads << " threads";
             const auto differ = std::mismatch(one.begin(), one.end(), parts.begin());
             EXPECT_TRUE(differ.first == one.end())
-                << c.rate << " Hz, " << threads << " threads: first difference at byte " << (differ.first - one.begin());
+                << c.rate << " Hz, " << threads << " threads: first difference at byte "
+                << (differ.first - one.begin());
         }
     }
 }
@@ -281,7 +285,8 @@ TEST(LayerTwoEncoding, AFailingPartFailsTheCallAndLeavesTheProgramRunning)
                 throw std::runtime_error("part " + std::to_string(part) + " broke");
         };
         std::string error;
-        EXPECT_FALSE(EncodeWaveToMp2(scratch / "in.wav", scratch / "out.mp2", &error, nullptr, 3)) << "part " << failing;
+        EXPECT_FALSE(EncodeWaveToMp2(scratch / "in.wav", scratch / "out.mp2", &error, nullptr, 3))
+            << "part " << failing;
         EXPECT_NE(error.find("part " + std::to_string(failing) + " broke"), std::string::npos) << error;
     }
     mp2_testing::partHook = nullptr;
@@ -301,7 +306,7 @@ TEST(MakeWaveHeader, SizesAndRoundedFields)
     const std::vector<std::uint8_t> oddBytes(odd.begin(), odd.end());
     EXPECT_EQ(test::LittleEndian16(oddBytes, 20), 7);
     EXPECT_EQ(test::LittleEndian32(oddBytes, 28), 12000u); // (8000 × 12 + 7) / 8
-    EXPECT_EQ(test::LittleEndian16(oddBytes, 32), 2);       // (12 + 7) / 8
+    EXPECT_EQ(test::LittleEndian16(oddBytes, 32), 2); // (12 + 7) / 8
 }
 
 // --- FirstFrameScan --------------------------------------------------------------------
@@ -353,7 +358,10 @@ TEST(FirstFrameScan, StopsAtTheFirstFrameWithoutAVbrTag)
         off_t expected;
     } cases[] = {
         {"plain frame after junk", 5000, {{100, kMpeg1, 0x90, 0x40, false}}, 100},
-        {"Xing frame skipped by its length", 5000, {{10, kMpeg1, 0x90, 0x40, true}, {427, kMpeg1, 0x90, 0x40, false}}, 427},
+        {"Xing frame skipped by its length",
+         5000,
+         {{10, kMpeg1, 0x90, 0x40, true}, {427, kMpeg1, 0x90, 0x40, false}},
+         427},
         {"padded mono Xing frame", 5000, {{0, kMpeg1, 0x92, 0xC0, true}, {418, kMpeg1, 0x90, 0xC0, false}}, 418},
         // MPEG-2 64 kbit/s 22.05 kHz: the scan's table has no length; the standard 208 is used.
         {"MPEG-2 Xing frame", 5000, {{0, kMpeg2, 0x80, 0x40, true}, {208, kMpeg2, 0x80, 0x40, false}}, 208},
@@ -363,7 +371,10 @@ TEST(FirstFrameScan, StopsAtTheFirstFrameWithoutAVbrTag)
         // Candidates from 1400 on are left to the next block, which then starts there.
         {"frame near the end of the first block", 5000, {{1420, kMpeg1, 0x90, 0x40, false}}, 1420},
         // A Xing frame reaching past the first block: the next block starts after it.
-        {"Xing frame across the block end", 5000, {{1300, kMpeg1, 0xE0, 0x40, true}, {2345, kMpeg1, 0x90, 0x40, false}}, 2345},
+        {"Xing frame across the block end",
+         5000,
+         {{1300, kMpeg1, 0xE0, 0x40, true}, {2345, kMpeg1, 0x90, 0x40, false}},
+         2345},
         {"nothing in a short file", 1000, {}, 0},
         {"frame in a short file", 1000, {{200, kMpeg1, 0x90, 0x40, false}}, 0},
         // Blocks start at 0, 1440 and 2880; the last one is short, and stays to be decoded.

@@ -68,10 +68,10 @@ inline bool HaveFfmpegMp3()
     return have;
 }
 
-#define LUMIVOX_REQUIRE_FFMPEG()                                                      \
-    do {                                                                              \
-        if (!::lumivox::test::HaveFfmpegMp3())                                        \
-            GTEST_SKIP() << "ffmpeg with libmp3lame and ffprobe are not installed";   \
+#define LUMIVOX_REQUIRE_FFMPEG()                                                                                       \
+    do {                                                                                                               \
+        if (!::lumivox::test::HaveFfmpegMp3())                                                                         \
+            GTEST_SKIP() << "ffmpeg with libmp3lame and ffprobe are not installed";                                    \
     } while (0)
 
 // Runs ffmpeg quietly with the given arguments; fails the test when it does not succeed.
@@ -88,9 +88,9 @@ inline bool Ffmpeg(const std::string& arguments)
 inline std::string TestSignal(int sampleRate, double seconds)
 {
     std::ostringstream filter;
-    filter << "-f lavfi -i \"aevalsrc=0.25*sin(2*PI*220*t)+0.2*sin(2*PI*277*t)+0.15*sin(2*PI*330*t):s="
-           << sampleRate << ":d=" << seconds << "\" -f lavfi -i \"anoisesrc=c=pink:r=" << sampleRate
-           << ":a=0.05:seed=1:d=" << seconds << "\" -filter_complex amix=inputs=2:normalize=0";
+    filter << "-f lavfi -i \"aevalsrc=0.25*sin(2*PI*220*t)+0.2*sin(2*PI*277*t)+0.15*sin(2*PI*330*t):s=" << sampleRate
+           << ":d=" << seconds << "\" -f lavfi -i \"anoisesrc=c=pink:r=" << sampleRate << ":a=0.05:seed=1:d=" << seconds
+           << "\" -filter_complex amix=inputs=2:normalize=0";
     return filter.str();
 }
 
@@ -110,7 +110,8 @@ inline ProbedAudio Probe(const std::string& path)
     ProbedAudio probed;
     RunCommand("ffprobe -v error -select_streams a:0 -count_packets -show_entries "
                "stream=codec_name,sample_rate,channels,bit_rate,nb_read_packets,duration "
-               "-of default=noprint_wrappers=1 " + ShellQuote(path) + " 2>&1",
+               "-of default=noprint_wrappers=1 " +
+                   ShellQuote(path) + " 2>&1",
                &probed.raw);
     std::istringstream lines(probed.raw);
     std::string line;

@@ -13,7 +13,8 @@ namespace {
 
 using Rows = std::vector<std::vector<std::uint32_t>>; // top row first, 0xAARRGGBB
 
-void ExpectPixels(const PicBitmap& bitmap, const Rows& rows, const std::string& name) {
+void ExpectPixels(const PicBitmap& bitmap, const Rows& rows, const std::string& name)
+{
     ASSERT_EQ(bitmap.Height(), static_cast<int>(rows.size())) << name;
     ASSERT_EQ(bitmap.Width(), static_cast<int>(rows[0].size())) << name;
     ASSERT_EQ(bitmap.BitsPerPixel(), 32) << name;
@@ -29,7 +30,8 @@ const std::vector<std::uint32_t> kPalette16 = {0x000000, 0xFF0000, 0x00FF00, 0x0
                                                0x404040, 0x505050, 0x606060, 0xFFFFFF};
 constexpr std::uint32_t kOpaque = 0xFF000000;
 
-BmpSpec Indexed(int bpp, std::int32_t w, std::int32_t h, Bytes pixels, std::uint32_t compression = 0) {
+BmpSpec Indexed(int bpp, std::int32_t w, std::int32_t h, Bytes pixels, std::uint32_t compression = 0)
+{
     BmpSpec s;
     s.width = w;
     s.height = h;
@@ -41,11 +43,15 @@ BmpSpec Indexed(int bpp, std::int32_t w, std::int32_t h, Bytes pixels, std::uint
     return s;
 }
 
-std::uint32_t P(int index) { return kOpaque | kPalette16[static_cast<std::size_t>(index)]; }
+std::uint32_t P(int index)
+{
+    return kOpaque | kPalette16[static_cast<std::size_t>(index)];
+}
 
 } // namespace
 
-TEST(BmpReaderTest, EveryDepth) {
+TEST(BmpReaderTest, EveryDepth)
+{
     struct Case {
         const char* name;
         BmpSpec spec;
@@ -85,11 +91,16 @@ TEST(BmpReaderTest, EveryDepth) {
         {"24 bit", rgb24, {{0xFF090807u, 0xFF0C0B0Au}, {0xFF030201u, 0xFF060504u}}},
         {"32 bit copied as stored", rgb32, {{0x04030201u}}},
     };
-    for (const Case& c : cases) ExpectPixels(Decode(MakeBmp(c.spec)), c.expected, c.name);
+    for (const Case& c : cases)
+        ExpectPixels(Decode(MakeBmp(c.spec)), c.expected, c.name);
 }
 
-TEST(BmpReaderTest, SixteenBitGreenMaskChoosesTheLayout) {
-    struct Case { std::uint32_t greenMask; Rows expected; };
+TEST(BmpReaderTest, SixteenBitGreenMaskChoosesTheLayout)
+{
+    struct Case {
+        std::uint32_t greenMask;
+        Rows expected;
+    };
     // v = 0xF800 and 0x07E0.
     const Case cases[] = {
         {0x3E0, {{0xFFF00000u, 0xFF08F800u}}}, // 5-5-5: red bits 10..14, green 5..9
@@ -107,12 +118,14 @@ TEST(BmpReaderTest, SixteenBitGreenMaskChoosesTheLayout) {
     }
 }
 
-TEST(BmpReaderTest, TopDownRowsDecodeUpright) {
+TEST(BmpReaderTest, TopDownRowsDecodeUpright)
+{
     BmpSpec s = Indexed(8, 2, -2, {4, 5, 0, 0, 6, 7, 0, 0});
     ExpectPixels(Decode(MakeBmp(s)), {{P(4), P(5)}, {P(6), P(7)}}, "top-down");
 }
 
-TEST(BmpReaderTest, HeaderVariants) {
+TEST(BmpReaderTest, HeaderVariants)
+{
     // OS/2 1.x: 16-bit sizes and a palette of 3-byte entries (256 for 8 bits).
     BmpSpec os2 = Indexed(8, 2, 1, {1, 2, 0, 0});
     os2.infoSize = 12;
@@ -131,7 +144,8 @@ TEST(BmpReaderTest, HeaderVariants) {
     withArray.insert(withArray.end(), prefix.begin(), prefix.end());
     withArray.insert(withArray.end(), arrayFile.begin(), arrayFile.end());
     const std::uint32_t offset = 28 + 14 + 40 + 16 * 4;
-    for (int i = 0; i < 4; ++i) withArray[28 + 10 + i] = static_cast<std::uint8_t>(offset >> (8 * i));
+    for (int i = 0; i < 4; ++i)
+        withArray[28 + 10 + i] = static_cast<std::uint8_t>(offset >> (8 * i));
     ExpectPixels(Decode(withArray), {{P(3), P(15)}}, "bitmap array");
 
     // Windows version 5 header (124 bytes): 4-byte palette entries, as written by
@@ -141,7 +155,8 @@ TEST(BmpReaderTest, HeaderVariants) {
     ExpectPixels(Decode(MakeBmp(v5)), {{P(7), P(8)}}, "version 5 header");
 }
 
-TEST(BmpReaderTest, ResolutionFromPixelsPerMetre) {
+TEST(BmpReaderTest, ResolutionFromPixelsPerMetre)
+{
     BmpSpec s = Indexed(8, 1, 1, {0, 0, 0, 0});
     s.pixelsPerMetre = 2835;
     EXPECT_EQ(Decode(MakeBmp(s)).ResolutionX(), 72);
@@ -149,27 +164,29 @@ TEST(BmpReaderTest, ResolutionFromPixelsPerMetre) {
     EXPECT_EQ(Decode(MakeBmp(s)).ResolutionX(), 150);
 }
 
-TEST(BmpReaderTest, RunLengthEightBit) {
+TEST(BmpReaderTest, RunLengthEightBit)
+{
     // Literal runs need at least 3 entries (0 followed by 1 or 2 is an escape).
-    const Bytes pixels = {3, 1, 2, 4,        // row 0: 1 1 1 4 4
-                          0, 0,              // end of row
-                          0, 3, 5, 6, 7, 0,  // row 1: literal 5 6 7 + pad byte
-                          1, 8, 0, 0,        // row 1: 8, end of row
-                          0, 1};             // end of bitmap (row 2 stays index 0)
+    const Bytes pixels = {3, 1, 2, 4, // row 0: 1 1 1 4 4
+                          0, 0, // end of row
+                          0, 3, 5, 6, 7, 0, // row 1: literal 5 6 7 + pad byte
+                          1, 8, 0, 0, // row 1: 8, end of row
+                          0, 1}; // end of bitmap (row 2 stays index 0)
     BmpSpec s = Indexed(8, 5, 3, pixels, 1);
     ExpectPixels(Decode(MakeBmp(s)),
                  {{P(0), P(0), P(0), P(0), P(0)}, {P(5), P(6), P(7), P(8), P(0)}, {P(1), P(1), P(1), P(4), P(4)}},
                  "RLE8");
 }
 
-TEST(BmpReaderTest, RunLengthFourBit) {
+TEST(BmpReaderTest, RunLengthFourBit)
+{
     // Literal of 3 nibbles occupies 2 bytes (even), literal of 5 nibbles 3 bytes (odd: pad).
-    const Bytes data = {5, 0x12,                   // row 0: 1 2 1 2 1
-                        0, 0,                      // end of row
-                        0, 3, 0x34, 0x50,          // row 1: 3 4 5
-                        2, 0xF0,                   // row 1: 15 0
-                        0, 0,                      // end of row
-                        0, 5, 0x67, 0x89, 0xA0, 0, // row 2: 6 7 8 9 10, pad byte
+    const Bytes data = {5, 0x12, // row 0: 1 2 1 2 1
+                        0, 0, // end of row
+                        0, 3,    0x34, 0x50, // row 1: 3 4 5
+                        2, 0xF0, // row 1: 15 0
+                        0, 0, // end of row
+                        0, 5,    0x67, 0x89, 0xA0, 0, // row 2: 6 7 8 9 10, pad byte
                         0, 1};
     BmpSpec s = Indexed(4, 5, 3, data, 2);
     ExpectPixels(Decode(MakeBmp(s)),
@@ -177,7 +194,8 @@ TEST(BmpReaderTest, RunLengthFourBit) {
                  "RLE4");
 }
 
-TEST(BmpReaderTest, BrokenFilesFailWithTheirCodes) {
+TEST(BmpReaderTest, BrokenFilesFailWithTheirCodes)
+{
     struct Case {
         const char* name;
         Bytes file;
@@ -185,7 +203,8 @@ TEST(BmpReaderTest, BrokenFilesFailWithTheirCodes) {
         std::string text;
     };
     auto withHeaderField = [](Bytes file, std::size_t offset, std::uint32_t value) {
-        for (int i = 0; i < 4; ++i) file[offset + static_cast<std::size_t>(i)] = static_cast<std::uint8_t>(value >> (8 * i));
+        for (int i = 0; i < 4; ++i)
+            file[offset + static_cast<std::size_t>(i)] = static_cast<std::uint8_t>(value >> (8 * i));
         return file;
     };
     const Bytes good8 = MakeBmp(Indexed(8, 2, 2, {4, 5, 0, 0, 6, 7, 0, 0}));
@@ -217,8 +236,7 @@ TEST(BmpReaderTest, BrokenFilesFailWithTheirCodes) {
             PicBitmap b;
             try {
                 reader.DecodeMemory(c.file.data(), c.file.size(), b, 32);
-            } catch (const PLTextException&) {
-            }
+            } catch (const PLTextException&) { }
             continue;
         }
         ExpectDecodeError(c.file, c.code, c.text);
@@ -227,7 +245,8 @@ TEST(BmpReaderTest, BrokenFilesFailWithTheirCodes) {
 
 // OS/2 2.x information headers (16 to 64 bytes) are followed by 4-byte palette entries,
 // as the Windows ones; only the 12-byte OS/2 1.x header has 3-byte entries.
-TEST(BmpReaderTest, Os2VersionTwoPaletteHasFourByteEntries) {
+TEST(BmpReaderTest, Os2VersionTwoPaletteHasFourByteEntries)
+{
     struct Case {
         const char* name;
         std::uint32_t infoSize;
@@ -254,10 +273,9 @@ TEST(BmpReaderTest, Os2VersionTwoPaletteHasFourByteEntries) {
 // Indices past the file's palette take the grey ramp of the 8-bit target (entry i is
 // grey i); run-length runs that run past a row are cut at the row's end, and the data
 // after them is read where the writer put it.
-TEST(BmpReaderTest, DamagedIndexedDataDecodesWithRampAndClipping) {
-    auto grey = [](int level) {
-        return kOpaque | static_cast<std::uint32_t>(level) * 0x010101u;
-    };
+TEST(BmpReaderTest, DamagedIndexedDataDecodesWithRampAndClipping)
+{
+    auto grey = [](int level) { return kOpaque | static_cast<std::uint32_t>(level) * 0x010101u; };
     struct Case {
         const char* name;
         BmpSpec spec;
@@ -266,14 +284,14 @@ TEST(BmpReaderTest, DamagedIndexedDataDecodesWithRampAndClipping) {
     const Case cases[] = {
         {"index past a 16-entry palette", Indexed(8, 2, 1, {1, 16, 0, 0}), {{P(1), grey(16)}}},
         {"RLE index past the palette", Indexed(8, 2, 1, {2, 200, 0, 1}, 1), {{grey(200), grey(200)}}},
-        {"RLE run past the row", Indexed(8, 4, 2, {5, 1, 0, 0, 1, 2, 0, 1}, 1),
+        {"RLE run past the row",
+         Indexed(8, 4, 2, {5, 1, 0, 0, 1, 2, 0, 1}, 1),
          {{P(2), P(0), P(0), P(0)}, {P(1), P(1), P(1), P(1)}}},
-        {"RLE literal past the row", Indexed(8, 2, 2, {0, 3, 4, 5, 6, 0, 0, 0, 2, 7, 0, 1}, 1),
+        {"RLE literal past the row",
+         Indexed(8, 2, 2, {0, 3, 4, 5, 6, 0, 0, 0, 2, 7, 0, 1}, 1),
          {{P(7), P(7)}, {P(4), P(5)}}},
-        {"RLE4 literal past the row", Indexed(4, 3, 1, {0, 5, 0x12, 0x34, 0x50, 0, 0, 1}, 2),
-         {{P(1), P(2), P(3)}}},
-        {"runs after the row is full add nothing", Indexed(8, 2, 1, {2, 3, 4, 9, 0, 1}, 1),
-         {{P(3), P(3)}}},
+        {"RLE4 literal past the row", Indexed(4, 3, 1, {0, 5, 0x12, 0x34, 0x50, 0, 0, 1}, 2), {{P(1), P(2), P(3)}}},
+        {"runs after the row is full add nothing", Indexed(8, 2, 1, {2, 3, 4, 9, 0, 1}, 1), {{P(3), P(3)}}},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
@@ -284,10 +302,12 @@ TEST(BmpReaderTest, DamagedIndexedDataDecodesWithRampAndClipping) {
 // A picture far larger than it is shown is shrunk while its rows are decoded: reduced
 // mode gives exactly what decoding it whole and then reducing would, in every layout, and
 // a few run-length bytes declaring 9,000 x 9,000 pixels never take that size in memory.
-TEST(BmpReaderTest, LargePicturesShrinkRowByRow) {
+TEST(BmpReaderTest, LargePicturesShrinkRowByRow)
+{
     auto noise = [](std::size_t bytes, unsigned seed) {
         Bytes out(bytes);
-        for (auto& b : out) b = static_cast<std::uint8_t>((seed = seed * 1103515245u + 12345u) >> 16);
+        for (auto& b : out)
+            b = static_cast<std::uint8_t>((seed = seed * 1103515245u + 12345u) >> 16);
         return out;
     };
     auto sized = [](BmpSpec s, std::int32_t w, std::int32_t h, int bpp) {
@@ -299,8 +319,8 @@ TEST(BmpReaderTest, LargePicturesShrinkRowByRow) {
     BmpSpec rle = Indexed(8, 341, 250, {});
     rle.compression = 1;
     for (int row = 0; row < 200; ++row) // runs and a literal per row, then an early end
-        rle.pixels.insert(rle.pixels.end(), {255, static_cast<std::uint8_t>(row % 16), 86, static_cast<std::uint8_t>(row % 7),
-                                             0, 3, 1, 2, 3, 0, 0, 0});
+        rle.pixels.insert(rle.pixels.end(), {255, static_cast<std::uint8_t>(row % 16), 86,
+                                             static_cast<std::uint8_t>(row % 7), 0, 3, 1, 2, 3, 0, 0, 0});
     rle.pixels.insert(rle.pixels.end(), {0, 1});
     BmpSpec indexedTopDown = Indexed(4, 330, -245, noise(168 * 245, 3));
     BmpSpec rgb = sized({}, 333, 250, 24);

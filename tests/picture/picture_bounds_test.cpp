@@ -19,7 +19,8 @@ using namespace lumivox::test;
 
 namespace {
 
-PixelFunction Stripes() {
+PixelFunction Stripes()
+{
     return [](int x, int y, std::uint8_t* out) {
         out[0] = static_cast<std::uint8_t>(x * 7);
         out[1] = static_cast<std::uint8_t>(y * 3);
@@ -29,25 +30,31 @@ PixelFunction Stripes() {
 
 // The first scan of a progressive file (its SOS segment and coded data) repeated until
 // the file holds `scans` scans in all.
-Bytes WithScansRepeated(const Bytes& jpeg, int scans) {
+Bytes WithScansRepeated(const Bytes& jpeg, int scans)
+{
     std::size_t sos = 0;
     for (std::size_t i = 2; i + 1 < jpeg.size() && !sos; ++i)
-        if (jpeg[i] == 0xFF && jpeg[i + 1] == 0xDA) sos = i;
+        if (jpeg[i] == 0xFF && jpeg[i + 1] == 0xDA)
+            sos = i;
     std::size_t next = sos + 2;
     while (next + 1 < jpeg.size() &&
            !(jpeg[next] == 0xFF && jpeg[next + 1] != 0x00 && (jpeg[next + 1] < 0xD0 || jpeg[next + 1] > 0xD7)))
         ++next;
-    if (sos == 0 || next + 1 >= jpeg.size()) return {};
+    if (sos == 0 || next + 1 >= jpeg.size())
+        return {};
     int existing = 0;
     for (std::size_t i = 0; i + 1 < jpeg.size(); ++i)
-        if (jpeg[i] == 0xFF && jpeg[i + 1] == 0xDA) ++existing;
+        if (jpeg[i] == 0xFF && jpeg[i + 1] == 0xDA)
+            ++existing;
     Bytes result(jpeg.begin(), jpeg.begin() + static_cast<long>(next));
-    for (int i = existing; i < scans; ++i) result.insert(result.end(), jpeg.begin() + static_cast<long>(sos), jpeg.begin() + static_cast<long>(next));
+    for (int i = existing; i < scans; ++i)
+        result.insert(result.end(), jpeg.begin() + static_cast<long>(sos), jpeg.begin() + static_cast<long>(next));
     result.insert(result.end(), jpeg.begin() + static_cast<long>(next), jpeg.end());
     return result;
 }
 
-std::string DecodeError(PicReader& reader, const Bytes& file, PicBitmap& target) {
+std::string DecodeError(PicReader& reader, const Bytes& file, PicBitmap& target)
+{
     try {
         reader.DecodeMemory(file.data(), file.size(), target, 32);
     } catch (const PLTextException& e) {
@@ -56,7 +63,8 @@ std::string DecodeError(PicReader& reader, const Bytes& file, PicBitmap& target)
     return {};
 }
 
-TEST(DecodeBoundsTest, ThousandsOfScansAreRefusedAfterBoundedWork) {
+TEST(DecodeBoundsTest, ThousandsOfScansAreRefusedAfterBoundedWork)
+{
     const Bytes file = WithScansRepeated(MakeJpeg(64, 64, 3, Stripes(), 90, false, true), 10000);
     ASSERT_FALSE(file.empty());
     int steps = 0;
@@ -71,12 +79,14 @@ TEST(DecodeBoundsTest, ThousandsOfScansAreRefusedAfterBoundedWork) {
     EXPECT_EQ(DecodeError(reader, fine, target), "");
 }
 
-TEST(DecodeBoundsTest, CancelStopsTheDecodeAtItsNextStep) {
+TEST(DecodeBoundsTest, CancelStopsTheDecodeAtItsNextStep)
+{
     const Bytes file = MakeJpeg(64, 2048, 3, Stripes());
     std::atomic<bool> cancel{false};
     int steps = 0;
     const DecodeWatchScope watch(&cancel, [&] {
-        if (++steps == 5) cancel = true;
+        if (++steps == 5)
+            cancel = true;
     });
     PicReader reader;
     PicBitmap target;
@@ -84,13 +94,15 @@ TEST(DecodeBoundsTest, CancelStopsTheDecodeAtItsNextStep) {
     EXPECT_EQ(steps, 5);
 }
 
-TEST(DecodeBoundsTest, HugePictureForTheFrameIsDecodedAtAReducedScale) {
+TEST(DecodeBoundsTest, HugePictureForTheFrameIsDecodedAtAReducedScale)
+{
     // A small file whose header declares 17,000 x 17,000 pixels (the coded data ends at
     // once; the decoder fills the rest).
     Bytes file = MakeJpeg(64, 64, 3, Stripes());
     std::size_t sof = 0;
     for (std::size_t i = 2; i + 9 < file.size() && !sof; ++i)
-        if (file[i] == 0xFF && file[i + 1] == 0xC0) sof = i + 5;
+        if (file[i] == 0xFF && file[i + 1] == 0xC0)
+            sof = i + 5;
     ASSERT_NE(sof, 0u);
     for (std::size_t at : {sof, sof + 2}) {
         file[at] = 17000 >> 8;
@@ -124,7 +136,8 @@ TEST(DecodeBoundsTest, HugePictureForTheFrameIsDecodedAtAReducedScale) {
 
 // The slide made from the reduced decode stays within 40 dB PSNR of the one made from the
 // full decode, on a photo with smooth skies, hard edges and fine texture.
-TEST(DecodeBoundsTest, ReducedDecodeKeepsTheSlideWithin40dB) {
+TEST(DecodeBoundsTest, ReducedDecodeKeepsTheSlideWithin40dB)
+{
     const Bytes file = MakeJpeg(3200, 2400, 3, [](int x, int y, std::uint8_t* out) {
         const unsigned noise = (static_cast<unsigned>(x) * 2654435761u ^ static_cast<unsigned>(y) * 40503u) >> 27;
         const bool edge = ((x / 160) + (y / 160)) % 2 == 0;
@@ -158,14 +171,17 @@ TEST(DecodeBoundsTest, ReducedDecodeKeepsTheSlideWithin40dB) {
     }
 }
 
-TEST(DecodeBoundsTest, PictureTruncatedDuringTheDecodeIsNoSignal) {
+TEST(DecodeBoundsTest, PictureTruncatedDuringTheDecodeIsNoSignal)
+{
     const std::string path =
         (std::filesystem::temp_directory_path() / ("lumivox-cut-" + std::to_string(::getpid()) + ".jpg")).string();
     const Bytes file = MakeJpeg(256, 1024, 3, Stripes());
-    std::ofstream(path, std::ios::binary).write(reinterpret_cast<const char*>(file.data()), static_cast<long>(file.size()));
+    std::ofstream(path, std::ios::binary)
+        .write(reinterpret_cast<const char*>(file.data()), static_cast<long>(file.size()));
     bool cut = false;
     const DecodeWatchScope watch(nullptr, [&] {
-        if (!cut) cut = ::truncate(path.c_str(), 100) == 0;
+        if (!cut)
+            cut = ::truncate(path.c_str(), 100) == 0;
     });
     PicReader reader;
     PicBitmap target;
@@ -173,8 +189,7 @@ TEST(DecodeBoundsTest, PictureTruncatedDuringTheDecodeIsNoSignal) {
     try {
         reader.DecodeFile(path, target, 32);
         EXPECT_EQ(target.Height(), 1024);
-    } catch (const PLTextException&) {
-    }
+    } catch (const PLTextException&) { }
     EXPECT_TRUE(cut);
     std::filesystem::remove(path);
 }

@@ -16,7 +16,8 @@ using namespace lumivox::test;
 
 namespace {
 
-std::string DecodeError(const Bytes& file) {
+std::string DecodeError(const Bytes& file)
+{
     PicReader reader;
     PicBitmap target;
     try {
@@ -32,7 +33,8 @@ std::string DecodeError(const Bytes& file) {
 // Two workers meeting large pictures at once: the second waits (holding nothing) until the
 // first decode has handed its picture over, so the two never hold more than the budget;
 // a cancel ends the wait. Smaller pictures never wait.
-TEST(DecodeBoundsTest, LargeDecodesTakeTurnsInTheMemoryBudget) {
+TEST(DecodeBoundsTest, LargeDecodesTakeTurnsInTheMemoryBudget)
+{
     constexpr std::size_t kPicture = 640 * 480 * 4; // what one decode holds
     SetDecodeMemoryLimits(kPicture + kPicture / 2, kPicture / 2);
     const PixelFunction grey = [](int x, int, std::uint8_t* out) {
@@ -47,7 +49,8 @@ TEST(DecodeBoundsTest, LargeDecodesTakeTurnsInTheMemoryBudget) {
     std::thread first([&] {
         bool told = false;
         const DecodeWatchScope watch(nullptr, [&] {
-            if (told || DecodeMemoryInUse() == 0) return; // once its picture is allocated
+            if (told || DecodeMemoryInUse() == 0)
+                return; // once its picture is allocated
             told = true;
             std::unique_lock lock(mutex);
             heldWhileInside = DecodeMemoryInUse();
@@ -63,9 +66,7 @@ TEST(DecodeBoundsTest, LargeDecodesTakeTurnsInTheMemoryBudget) {
     }
     EXPECT_EQ(heldWhileInside, kPicture + 40); // the bitmap and its header
     std::string secondError = "unset";
-    std::thread second([&] {
-        secondError = DecodeError(file);
-    });
+    std::thread second([&] { secondError = DecodeError(file); });
     // (The deadline only keeps a broken budget from hanging the test.)
     auto waitForWaiters = [](int count) {
         const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);

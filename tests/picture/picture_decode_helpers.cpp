@@ -15,15 +15,19 @@
 
 namespace lumivox::test {
 
-void PutLe16(Bytes& b, unsigned v) {
+void PutLe16(Bytes& b, unsigned v)
+{
     b.push_back(static_cast<std::uint8_t>(v));
     b.push_back(static_cast<std::uint8_t>(v >> 8));
 }
-void PutLe32(Bytes& b, std::uint32_t v) {
-    for (int i = 0; i < 4; ++i) b.push_back(static_cast<std::uint8_t>(v >> (8 * i)));
+void PutLe32(Bytes& b, std::uint32_t v)
+{
+    for (int i = 0; i < 4; ++i)
+        b.push_back(static_cast<std::uint8_t>(v >> (8 * i)));
 }
 
-Bytes MakeBmp(const BmpSpec& spec) {
+Bytes MakeBmp(const BmpSpec& spec)
+{
     Bytes info;
     PutLe32(info, spec.infoSize);
     const bool os2 = spec.infoSize == 12;
@@ -43,14 +47,17 @@ Bytes MakeBmp(const BmpSpec& spec) {
         PutLe32(info, spec.pixelsPerMetre);
         PutLe32(info, spec.coloursUsed);
         PutLe32(info, 0);
-        while (info.size() < spec.infoSize) info.push_back(0);
+        while (info.size() < spec.infoSize)
+            info.push_back(0);
     }
-    for (std::uint32_t m : spec.masks) PutLe32(info, m);
+    for (std::uint32_t m : spec.masks)
+        PutLe32(info, m);
     for (std::uint32_t c : spec.palette) {
         info.push_back(static_cast<std::uint8_t>(c));
         info.push_back(static_cast<std::uint8_t>(c >> 8));
         info.push_back(static_cast<std::uint8_t>(c >> 16));
-        if (!os2) info.push_back(0);
+        if (!os2)
+            info.push_back(0);
     }
     Bytes file = {'B', 'M'};
     const std::uint32_t offset = static_cast<std::uint32_t>(14 + info.size());
@@ -63,7 +70,8 @@ Bytes MakeBmp(const BmpSpec& spec) {
 }
 
 Bytes MakeJpeg(int width, int height, int components, const PixelFunction& pixel, int quality, bool ycck,
-               bool progressive) {
+               bool progressive)
+{
     jpeg_compress_struct cinfo;
     jpeg_error_mgr jerr;
     cinfo.err = jpeg_std_error(&jerr);
@@ -76,9 +84,11 @@ Bytes MakeJpeg(int width, int height, int components, const PixelFunction& pixel
     cinfo.input_components = components;
     cinfo.in_color_space = components == 1 ? JCS_GRAYSCALE : components == 3 ? JCS_RGB : JCS_CMYK;
     jpeg_set_defaults(&cinfo);
-    if (components == 4) jpeg_set_colorspace(&cinfo, ycck ? JCS_YCCK : JCS_CMYK);
+    if (components == 4)
+        jpeg_set_colorspace(&cinfo, ycck ? JCS_YCCK : JCS_CMYK);
     jpeg_set_quality(&cinfo, quality, TRUE);
-    if (progressive) jpeg_simple_progression(&cinfo);
+    if (progressive)
+        jpeg_simple_progression(&cinfo);
     jpeg_start_compress(&cinfo, TRUE);
     std::vector<JSAMPLE> row(static_cast<std::size_t>(width) * components);
     while (cinfo.next_scanline < cinfo.image_height) {
@@ -94,11 +104,12 @@ Bytes MakeJpeg(int width, int height, int components, const PixelFunction& pixel
     return out;
 }
 
-Bytes MakeTiff(const TiffSpec& spec) {
+Bytes MakeTiff(const TiffSpec& spec)
+{
     static int counter = 0;
-    const std::filesystem::path path = std::filesystem::temp_directory_path() /
-                                       ("lumivox_picture_test_" + std::to_string(::getpid()) + "_" +
-                                        std::to_string(counter++) + ".tif");
+    const std::filesystem::path path =
+        std::filesystem::temp_directory_path() /
+        ("lumivox_picture_test_" + std::to_string(::getpid()) + "_" + std::to_string(counter++) + ".tif");
     TIFF* tif = TIFFOpen(path.c_str(), "w");
     if (tif == nullptr) {
         ADD_FAILURE() << "cannot create " << path;
@@ -152,22 +163,24 @@ Bytes MakeTiff(const TiffSpec& spec) {
     return data;
 }
 
-Bytes MakeEpsWithTiff(const Bytes& tiff) {
+Bytes MakeEpsWithTiff(const Bytes& tiff)
+{
     const std::string postscript = "%!PS-Adobe-3.0 EPSF-3.0\n%%BoundingBox: 0 0 10 10\nshowpage\n";
     Bytes file = {0xC5, 0xD0, 0xD3, 0xC6};
-    PutLe32(file, 30);                                        // PostScript offset
+    PutLe32(file, 30); // PostScript offset
     PutLe32(file, static_cast<std::uint32_t>(postscript.size())); // PostScript length
-    PutLe32(file, 0);                                         // metafile offset
-    PutLe32(file, 0);                                         // metafile length
+    PutLe32(file, 0); // metafile offset
+    PutLe32(file, 0); // metafile length
     PutLe32(file, static_cast<std::uint32_t>(30 + postscript.size())); // TIFF offset
-    PutLe32(file, static_cast<std::uint32_t>(tiff.size()));   // TIFF length
-    PutLe16(file, 0xFFFF);                                    // no checksum
+    PutLe32(file, static_cast<std::uint32_t>(tiff.size())); // TIFF length
+    PutLe16(file, 0xFFFF); // no checksum
     file.insert(file.end(), postscript.begin(), postscript.end());
     file.insert(file.end(), tiff.begin(), tiff.end());
     return file;
 }
 
-PicBitmap Decode(const Bytes& file, DecodeMode mode, int bitsPerPixel) {
+PicBitmap Decode(const Bytes& file, DecodeMode mode, int bitsPerPixel)
+{
     PicReader reader;
     reader.SetMode(mode);
     PicBitmap bitmap;
@@ -179,14 +192,15 @@ PicBitmap Decode(const Bytes& file, DecodeMode mode, int bitsPerPixel) {
     return bitmap;
 }
 
-void ExpectDecodeError(const Bytes& file, int code, const std::string& text, DecodeMode mode) {
+void ExpectDecodeError(const Bytes& file, int code, const std::string& text, DecodeMode mode)
+{
     PicReader reader;
     reader.SetMode(mode);
     PicBitmap bitmap;
     try {
         reader.DecodeMemory(file.data(), file.size(), bitmap, 32);
-        ADD_FAILURE() << "decoding succeeded (" << bitmap.Width() << " x " << bitmap.Height()
-                      << "), expected code " << code;
+        ADD_FAILURE() << "decoding succeeded (" << bitmap.Width() << " x " << bitmap.Height() << "), expected code "
+                      << code;
     } catch (const PLTextException& e) {
         EXPECT_EQ(e.GetCode(), code) << "text: " << e.GetText();
         if (!text.empty()) {
@@ -195,7 +209,8 @@ void ExpectDecodeError(const Bytes& file, int code, const std::string& text, Dec
     }
 }
 
-std::uint32_t PixelAt(const PicBitmap& bitmap, int x, int y) {
+std::uint32_t PixelAt(const PicBitmap& bitmap, int x, int y)
+{
     const std::uint8_t* p = bitmap.Row(y) + static_cast<std::size_t>(x) * 4;
     return static_cast<std::uint32_t>(p[0]) | (static_cast<std::uint32_t>(p[1]) << 8) |
            (static_cast<std::uint32_t>(p[2]) << 16) | (static_cast<std::uint32_t>(p[3]) << 24);
@@ -204,7 +219,8 @@ std::uint32_t PixelAt(const PicBitmap& bitmap, int x, int y) {
 namespace {
 
 // One destination index's taps, straight from the filter's definition.
-std::vector<int> ReferenceWeights(int sourceSize, int destSize, int j, int& first) {
+std::vector<int> ReferenceWeights(int sourceSize, int destSize, int j, int& first)
+{
     const double scale = static_cast<double>(destSize) / sourceSize;
     const double radius = scale < 1 ? 0.64 / scale : 0.64;
     const double f = scale < 1 ? scale : 1.0;
@@ -212,7 +228,8 @@ std::vector<int> ReferenceWeights(int sourceSize, int destSize, int j, int& firs
     int lo = std::max(0, static_cast<int>(std::floor(centre - radius)));
     int hi = std::min(sourceSize - 1, static_cast<int>(std::ceil(centre + radius)));
     const int maxTaps = 2 * static_cast<int>(std::ceil(radius)) + 1;
-    if (hi - lo + 1 > maxTaps) hi = lo + maxTaps - 1;
+    if (hi - lo + 1 > maxTaps)
+        hi = lo + maxTaps - 1;
     std::vector<int> w;
     int sum = 0;
     for (int k = lo; k <= hi; ++k) {
@@ -235,7 +252,8 @@ std::vector<int> ReferenceWeights(int sourceSize, int destSize, int j, int& firs
 
 } // namespace
 
-PicBitmap ReferenceResize(const PicBitmap& source, int width, int height) {
+PicBitmap ReferenceResize(const PicBitmap& source, int width, int height)
+{
     const int sw = source.Width();
     const int sh = source.Height();
     std::vector<std::uint8_t> inter(static_cast<std::size_t>(width) * sh * 4);
@@ -266,12 +284,14 @@ PicBitmap ReferenceResize(const PicBitmap& source, int width, int height) {
     return out;
 }
 
-PicBitmap RandomBitmap(int width, int height, unsigned seed) {
+PicBitmap RandomBitmap(int width, int height, unsigned seed)
+{
     std::mt19937 random(seed);
     PicBitmap bitmap;
     bitmap.Create(width, height, 32, true);
     for (int y = 0; y < height; ++y)
-        for (int x = 0; x < width * 4; ++x) bitmap.Row(y)[x] = static_cast<std::uint8_t>(random());
+        for (int x = 0; x < width * 4; ++x)
+            bitmap.Row(y)[x] = static_cast<std::uint8_t>(random());
     return bitmap;
 }
 

@@ -31,8 +31,8 @@ struct BmpSpec {
     std::uint32_t coloursUsed = 0;
     std::uint32_t pixelsPerMetre = 0;
     std::vector<std::uint32_t> palette; // 0x00RRGGBB entries
-    std::vector<std::uint32_t> masks;   // red, green, blue bit fields after the header
-    Bytes pixels;                       // the pixel data exactly as stored
+    std::vector<std::uint32_t> masks; // red, green, blue bit fields after the header
+    Bytes pixels; // the pixel data exactly as stored
 };
 Bytes MakeBmp(const BmpSpec& spec);
 
@@ -40,8 +40,8 @@ Bytes MakeBmp(const BmpSpec& spec);
 // ink, as Adobe and libjpeg write it); ycck: store CMYK as YCCK. pixel(x, y) gives the
 // sample values (components of them) of each pixel.
 using PixelFunction = std::function<void(int x, int y, std::uint8_t* out)>;
-Bytes MakeJpeg(int width, int height, int components, const PixelFunction& pixel, int quality = 95,
-               bool ycck = false, bool progressive = false);
+Bytes MakeJpeg(int width, int height, int components, const PixelFunction& pixel, int quality = 95, bool ycck = false,
+               bool progressive = false);
 
 // TIFF through libtiff, written to a temporary file and read back.
 struct TiffSpec {
@@ -50,10 +50,10 @@ struct TiffSpec {
     int bitsPerSample = 8;
     int samplesPerPixel = 1;
     int photometric = 1;
-    int extraSamples = -1;  // -1: none; else the EXTRASAMPLE_ value for the last sample
+    int extraSamples = -1; // -1: none; else the EXTRASAMPLE_ value for the last sample
     bool tiled = false;
     std::vector<std::uint16_t> red, green, blue; // colour map
-    Bytes pixels;                                 // packed rows (scan-line size each)
+    Bytes pixels; // packed rows (scan-line size each)
 };
 Bytes MakeTiff(const TiffSpec& spec);
 
@@ -64,8 +64,7 @@ Bytes MakeEpsWithTiff(const Bytes& tiff);
 PicBitmap Decode(const Bytes& file, DecodeMode mode = DecodeMode::Full, int bitsPerPixel = 32);
 
 // Expects decoding to throw PLTextException with the given code (and text, if non-empty).
-void ExpectDecodeError(const Bytes& file, int code, const std::string& text = "",
-                       DecodeMode mode = DecodeMode::Full);
+void ExpectDecodeError(const Bytes& file, int code, const std::string& text = "", DecodeMode mode = DecodeMode::Full);
 
 // The pixel (blue, green, red, alpha) at x, y of a 32-bit bitmap as 0xAARRGGBB.
 std::uint32_t PixelAt(const PicBitmap& bitmap, int x, int y);

@@ -37,14 +37,30 @@ void Scene(int x, int y, std::uint8_t* rgb)
 void Displayed(int orientation, int sx, int sy, int sw, int sh, int& dx, int& dy)
 {
     switch (orientation) {
-    case 2: dx = sw - 1 - sx, dy = sy; break;
-    case 3: dx = sw - 1 - sx, dy = sh - 1 - sy; break;
-    case 4: dx = sx, dy = sh - 1 - sy; break;
-    case 5: dx = sy, dy = sx; break;
-    case 6: dx = sh - 1 - sy, dy = sx; break;
-    case 7: dx = sh - 1 - sy, dy = sw - 1 - sx; break;
-    case 8: dx = sy, dy = sw - 1 - sx; break;
-    default: dx = sx, dy = sy; break;
+    case 2:
+        dx = sw - 1 - sx, dy = sy;
+        break;
+    case 3:
+        dx = sw - 1 - sx, dy = sh - 1 - sy;
+        break;
+    case 4:
+        dx = sx, dy = sh - 1 - sy;
+        break;
+    case 5:
+        dx = sy, dy = sx;
+        break;
+    case 6:
+        dx = sh - 1 - sy, dy = sx;
+        break;
+    case 7:
+        dx = sh - 1 - sy, dy = sw - 1 - sx;
+        break;
+    case 8:
+        dx = sy, dy = sw - 1 - sx;
+        break;
+    default:
+        dx = sx, dy = sy;
+        break;
     }
 }
 
@@ -71,8 +87,8 @@ Bytes ExifBlock(int orientation, bool bigEndian)
     tiff.push_back(bigEndian ? 'M' : 'I');
     tiff.push_back(bigEndian ? 'M' : 'I');
     put16(42);
-    put32(8);      // IFD0 follows the header
-    put16(2);      // two entries
+    put32(8); // IFD0 follows the header
+    put16(2); // two entries
     put16(0x010F); // Make, ASCII, 4 bytes in place
     put16(2);
     put32(4);

@@ -12,20 +12,23 @@ using namespace lumivox::test;
 
 namespace {
 
-Bytes WithPrefix(std::initializer_list<std::uint8_t> prefix, std::size_t size = 600) {
+Bytes WithPrefix(std::initializer_list<std::uint8_t> prefix, std::size_t size = 600)
+{
     Bytes b(size, 0x20);
     std::copy(prefix.begin(), prefix.end(), b.begin());
     return b;
 }
 
-Bytes Targa() {
+Bytes Targa()
+{
     Bytes b(600, 0);
-    b[2] = 2;  // uncompressed true colour
+    b[2] = 2; // uncompressed true colour
     b[16] = 24;
     return b;
 }
 
-Bytes Pict() {
+Bytes Pict()
+{
     Bytes b(600, 0x20);
     b[522] = 0x00;
     b[523] = 0x11;
@@ -34,7 +37,8 @@ Bytes Pict() {
     return b;
 }
 
-Bytes Eps(std::uint32_t tiffOffset, std::uint32_t tiffLength) {
+Bytes Eps(std::uint32_t tiffOffset, std::uint32_t tiffLength)
+{
     Bytes b = WithPrefix({0xC5, 0xD0, 0xD3, 0xC6}, 64);
     for (int i = 0; i < 4; ++i) {
         b[20 + i] = static_cast<std::uint8_t>(tiffOffset >> (8 * i));
@@ -45,7 +49,8 @@ Bytes Eps(std::uint32_t tiffOffset, std::uint32_t tiffLength) {
 
 } // namespace
 
-TEST(PicIdentifyTest, RulesInOrder) {
+TEST(PicIdentifyTest, RulesInOrder)
+{
     struct Case {
         const char* name;
         Bytes data;
@@ -75,24 +80,51 @@ TEST(PicIdentifyTest, RulesInOrder) {
         {"webp", WithPrefix({'R', 'I', 'F', 'F', 1, 0, 0, 0, 'W', 'E', 'B', 'P'}), PicFormat::Webp},
         {"riff of another kind", WithPrefix({'R', 'I', 'F', 'F', 1, 0, 0, 0, 'W', 'A', 'V', 'E'}), PicFormat::Unknown},
         {"heic", WithPrefix({0, 0, 0, 24, 'f', 't', 'y', 'p', 'h', 'e', 'i', 'c'}), PicFormat::Heif},
-        {"heif brand among the compatible ones",
-         WithPrefix({0, 0, 0, 24, 'f', 't', 'y', 'p', 'a', 'b', 'c', 'd', 0, 0, 0, 0, 'x', 'y', 'z', 'w', 'm', 'i', 'f', '1'}),
+        {"heif brand among the compatible ones", WithPrefix({0, 0, 0, 24, 'f', 't', 'y', 'p', 'a', 'b', 'c', 'd',
+                                                             0, 0, 0, 0,  'x', 'y', 'z', 'w', 'm', 'i', 'f', '1'}),
          PicFormat::Heif},
         {"mp4 video", WithPrefix({0, 0, 0, 24, 'f', 't', 'y', 'p', 'i', 's', 'o', 'm', 0, 0, 0, 0, 'm', 'p', '4', '1'}),
          PicFormat::Unknown},
         {"text", WithPrefix({'h', 'e', 'l', 'l', 'o'}), PicFormat::Unknown},
         // Earlier rules win: a Targa-looking header with a bitmap signature is a bitmap,
         // and a JPEG whose byte 522 area looks like a Macintosh picture is a picture.
-        {"BM before targa", [] { Bytes b = Targa(); b[0] = 'B'; b[1] = 'M'; return b; }(), PicFormat::Bitmap},
-        {"pict before jpeg", [] { Bytes b = Pict(); b[0] = 0xFF; b[1] = 0xD8; b[2] = 0xFF; return b; }(),
+        {"BM before targa",
+         [] {
+             Bytes b = Targa();
+             b[0] = 'B';
+             b[1] = 'M';
+             return b;
+         }(),
+         PicFormat::Bitmap},
+        {"pict before jpeg",
+         [] {
+             Bytes b = Pict();
+             b[0] = 0xFF;
+             b[1] = 0xD8;
+             b[2] = 0xFF;
+             return b;
+         }(),
          PicFormat::Pict},
-        {"targa before pcx", [] { Bytes b = Targa(); b[0] = 10; b[2] = 1; return b; }(), PicFormat::Targa},
+        {"targa before pcx",
+         [] {
+             Bytes b = Targa();
+             b[0] = 10;
+             b[2] = 1;
+             return b;
+         }(),
+         PicFormat::Targa},
         // Short files are judged by the bytes they have.
         {"empty", Bytes{}, PicFormat::Unknown},
         {"one byte", Bytes{'B'}, PicFormat::Unknown},
         {"BM alone", Bytes{'B', 'M'}, PicFormat::Bitmap},
         {"short jpeg", Bytes{0xFF, 0xD8, 0xFF}, PicFormat::Jpeg},
-        {"short pict bytes", [] { Bytes b = Pict(); b.resize(530); return b; }(), PicFormat::Unknown},
+        {"short pict bytes",
+         [] {
+             Bytes b = Pict();
+             b.resize(530);
+             return b;
+         }(),
+         PicFormat::Unknown},
         {"short eps", Bytes{0xC5, 0xD0, 0xD3, 0xC6, 1, 1}, PicFormat::Unknown},
     };
     for (const Case& c : cases)
@@ -100,10 +132,10 @@ TEST(PicIdentifyTest, RulesInOrder) {
             << c.name;
 }
 
-TEST(PicIdentifyTest, RefusedAndUnknownFormatsFailWithTheirTexts) {
-    for (const Bytes& file : {Targa(), WithPrefix({'G', 'I', 'F', '8'}), Pict(),
-                              WithPrefix({10, 5, 1, 8}), WithPrefix({'P', '5'}), WithPrefix({'P', '6'}),
-                              WithPrefix({'8', 'B', 'P', 'S'})})
+TEST(PicIdentifyTest, RefusedAndUnknownFormatsFailWithTheirTexts)
+{
+    for (const Bytes& file : {Targa(), WithPrefix({'G', 'I', 'F', '8'}), Pict(), WithPrefix({10, 5, 1, 8}),
+                              WithPrefix({'P', '5'}), WithPrefix({'P', '6'}), WithPrefix({'8', 'B', 'P', 'S'})})
         ExpectDecodeError(file, 6, "Library not compiled for this file type.");
     ExpectDecodeError(Bytes{}, 8, "Unknown file type.");
     ExpectDecodeError(WithPrefix({'j', 'u', 's', 't', ' ', 't', 'e', 'x', 't'}), 8, "Unknown file type.");
@@ -112,8 +144,12 @@ TEST(PicIdentifyTest, RefusedAndUnknownFormatsFailWithTheirTexts) {
     ExpectDecodeError(WithPrefix({'I', 'I', 0x2B, 0}), 8, "Unknown file type.");
 }
 
-TEST(PicIdentifyTest, TinyFilesOfEveryDecodedKindFailCleanly) {
-    struct Case { Bytes data; int code; };
+TEST(PicIdentifyTest, TinyFilesOfEveryDecodedKindFailCleanly)
+{
+    struct Case {
+        Bytes data;
+        int code;
+    };
     const Case cases[] = {
         {{'B', 'M'}, 11},
         {{'B', 'M', 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 40, 0}, 11},
@@ -124,10 +160,12 @@ TEST(PicIdentifyTest, TinyFilesOfEveryDecodedKindFailCleanly) {
         {{'R', 'I', 'F', 'F', 100, 0, 0, 0, 'W', 'E', 'B', 'P'}, 11},
         {{0, 0, 0, 16, 'f', 't', 'y', 'p', 'h', 'e', 'i', 'c', 0, 0, 0, 0}, 6},
     };
-    for (const Case& c : cases) ExpectDecodeError(c.data, c.code);
+    for (const Case& c : cases)
+        ExpectDecodeError(c.data, c.code);
 }
 
-TEST(PicIdentifyTest, DecodeFileReportsFilesThatCannotBeOpened) {
+TEST(PicIdentifyTest, DecodeFileReportsFilesThatCannotBeOpened)
+{
     PicReader reader;
     PicBitmap bitmap;
     const std::string path = "/nonexistent/lumivox/picture.jpg";
@@ -139,15 +177,16 @@ TEST(PicIdentifyTest, DecodeFileReportsFilesThatCannotBeOpened) {
     }
 }
 
-TEST(PicIdentifyTest, DecodeFileReadsThroughTheMappedView) {
+TEST(PicIdentifyTest, DecodeFileReadsThroughTheMappedView)
+{
     BmpSpec spec;
     spec.width = 1;
     spec.height = 1;
     spec.pixels = {0x10, 0x20, 0x30, 0};
     const Bytes file = MakeBmp(spec);
     const std::string path = ::testing::TempDir() + "lumivox_identify_test.bmp";
-    std::ofstream(path, std::ios::binary).write(reinterpret_cast<const char*>(file.data()),
-                                                static_cast<std::streamsize>(file.size()));
+    std::ofstream(path, std::ios::binary)
+        .write(reinterpret_cast<const char*>(file.data()), static_cast<std::streamsize>(file.size()));
     PicReader reader;
     PicBitmap bitmap;
     reader.DecodeFile(path, bitmap, 32);
@@ -157,7 +196,8 @@ TEST(PicIdentifyTest, DecodeFileReadsThroughTheMappedView) {
 
 // A picture path naming a FIFO, a device or a folder is refused without being read or
 // waited on: a FIFO would block the open until a writer came, a device would never end.
-TEST(PicIdentifyTest, FilesThatAreNotRegularAreRefusedUnread) {
+TEST(PicIdentifyTest, FilesThatAreNotRegularAreRefusedUnread)
+{
     char folderPattern[] = "/tmp/lumivox_identify_XXXXXX";
     ASSERT_NE(::mkdtemp(folderPattern), nullptr);
     const std::string folder = folderPattern;

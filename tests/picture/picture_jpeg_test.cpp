@@ -9,13 +9,15 @@ using namespace lumivox::test;
 
 namespace {
 
-PixelFunction Solid(std::initializer_list<std::uint8_t> values) {
+PixelFunction Solid(std::initializer_list<std::uint8_t> values)
+{
     std::vector<std::uint8_t> v(values);
     return [v](int, int, std::uint8_t* out) { std::copy(v.begin(), v.end(), out); };
 }
 
 // Expects every pixel within tolerance of 0x00RRGGBB (JPEG is lossy).
-void ExpectColour(const PicBitmap& b, std::uint32_t rgb, int tolerance, const std::string& name) {
+void ExpectColour(const PicBitmap& b, std::uint32_t rgb, int tolerance, const std::string& name)
+{
     ASSERT_EQ(b.BitsPerPixel(), 32) << name;
     for (int y = 0; y < b.Height(); ++y)
         for (int x = 0; x < b.Width(); ++x) {
@@ -32,15 +34,18 @@ void ExpectColour(const PicBitmap& b, std::uint32_t rgb, int tolerance, const st
 }
 
 // Offset of the SOF0 marker's height field.
-std::size_t SofSizeOffset(const Bytes& jpeg) {
+std::size_t SofSizeOffset(const Bytes& jpeg)
+{
     for (std::size_t i = 2; i + 9 < jpeg.size(); ++i)
-        if (jpeg[i] == 0xFF && jpeg[i + 1] == 0xC0) return i + 5;
+        if (jpeg[i] == 0xFF && jpeg[i + 1] == 0xC0)
+            return i + 5;
     return 0;
 }
 
 } // namespace
 
-TEST(JpegReaderTest, ColourPictureGivesBlueGreenRedAlpha) {
+TEST(JpegReaderTest, ColourPictureGivesBlueGreenRedAlpha)
+{
     const Bytes file = MakeJpeg(24, 16, 3, Solid({200, 100, 50}));
     const PicBitmap b = Decode(file);
     EXPECT_EQ(b.Width(), 24);
@@ -49,24 +54,26 @@ TEST(JpegReaderTest, ColourPictureGivesBlueGreenRedAlpha) {
     ExpectColour(b, 0xC86432, 3, "rgb");
 }
 
-TEST(JpegReaderTest, PictureIsUpright) {
+TEST(JpegReaderTest, PictureIsUpright)
+{
     // Top half white, bottom half black.
-    const Bytes file = MakeJpeg(16, 32, 3, [](int, int y, std::uint8_t* out) {
-        out[0] = out[1] = out[2] = y < 16 ? 255 : 0;
-    });
+    const Bytes file =
+        MakeJpeg(16, 32, 3, [](int, int y, std::uint8_t* out) { out[0] = out[1] = out[2] = y < 16 ? 255 : 0; });
     const PicBitmap b = Decode(file);
     EXPECT_GT(PixelAt(b, 8, 2) & 0xFF, 240u);
     EXPECT_LT(PixelAt(b, 8, 29) & 0xFF, 15u);
 }
 
-TEST(JpegReaderTest, ReducedModeSizes) {
-    struct Case { int w, h, reducedW, reducedH; };
+TEST(JpegReaderTest, ReducedModeSizes)
+{
+    struct Case {
+        int w, h, reducedW, reducedH;
+    };
     const Case cases[] = {
         {4000, 3000, 500, 375}, // one eighth
         {300, 3000, 300, 3000}, // narrower than 320: full size
-        {320, 240, 40, 30},
-        {321, 241, 41, 31},     // rounded up
-        {640, 239, 640, 239},   // lower than 240: full size
+        {320, 240, 40, 30},     {321, 241, 41, 31}, // rounded up
+        {640, 239, 640, 239}, // lower than 240: full size
     };
     for (const Case& c : cases) {
         const Bytes file = MakeJpeg(c.w, c.h, 3, Solid({10, 200, 30}), 30);
@@ -82,7 +89,8 @@ TEST(JpegReaderTest, ReducedModeSizes) {
     }
 }
 
-TEST(JpegReaderTest, GreyscaleGivesGreyRampEightBitOrGreyPixels) {
+TEST(JpegReaderTest, GreyscaleGivesGreyRampEightBitOrGreyPixels)
+{
     const Bytes file = MakeJpeg(16, 8, 1, [](int x, int, std::uint8_t* out) { *out = x < 8 ? 40 : 220; });
     const PicBitmap eight = Decode(file, DecodeMode::Full, 8);
     ASSERT_EQ(eight.BitsPerPixel(), 8);
@@ -92,9 +100,15 @@ TEST(JpegReaderTest, GreyscaleGivesGreyRampEightBitOrGreyPixels) {
     ExpectColour(Decode(solid), 0x282828, 3, "grey widened to 32 bits");
 }
 
-TEST(JpegReaderTest, CmykAndYcckDecodeWithTrueColours) {
+TEST(JpegReaderTest, CmykAndYcckDecodeWithTrueColours)
+{
     // Adobe stores ink inverted: 255 means no ink. Red is magenta + yellow.
-    struct Case { const char* name; bool ycck; std::initializer_list<std::uint8_t> cmyk; std::uint32_t rgb; };
+    struct Case {
+        const char* name;
+        bool ycck;
+        std::initializer_list<std::uint8_t> cmyk;
+        std::uint32_t rgb;
+    };
     const Case cases[] = {
         {"cmyk red", false, {255, 0, 0, 255}, 0xFF0000},
         {"cmyk blue", false, {0, 0, 255, 255}, 0x0000FF},
@@ -107,13 +121,15 @@ TEST(JpegReaderTest, CmykAndYcckDecodeWithTrueColours) {
     }
 }
 
-TEST(JpegReaderTest, ProgressiveFileDecodes) {
+TEST(JpegReaderTest, ProgressiveFileDecodes)
+{
     const Bytes file = MakeJpeg(64, 48, 3, Solid({0, 0, 255}), 90, false, true);
     ExpectColour(Decode(file), 0x0000FF, 4, "progressive");
     ExpectColour(Decode(file, DecodeMode::Reduced), 0x0000FF, 4, "progressive reduced");
 }
 
-TEST(JpegReaderTest, BrokenFilesFailWithTheirCodes) {
+TEST(JpegReaderTest, BrokenFilesFailWithTheirCodes)
+{
     const Bytes good = MakeJpeg(64, 64, 3, [](int x, int y, std::uint8_t* out) {
         out[0] = static_cast<std::uint8_t>(x * 4);
         out[1] = static_cast<std::uint8_t>(y * 4);
@@ -126,7 +142,11 @@ TEST(JpegReaderTest, BrokenFilesFailWithTheirCodes) {
     Bytes noEnd(good.begin(), good.end() - 2);
     EXPECT_EQ(Decode(noEnd).Width(), 64);
 
-    struct Case { const char* name; Bytes file; int code; };
+    struct Case {
+        const char* name;
+        Bytes file;
+        int code;
+    };
     Bytes headerOnly(good.begin(), good.begin() + static_cast<std::ptrdiff_t>(sof + 4));
     Bytes tooWide = good;
     tooWide[sof + 2] = 0x75; // width 0x7530 + ... = 30,000 + height 64 is fine;
@@ -135,9 +155,11 @@ TEST(JpegReaderTest, BrokenFilesFailWithTheirCodes) {
     zeroHeight[sof] = 0;
     zeroHeight[sof + 1] = 0;
     Bytes garbage = {0xFF, 0xD8, 0xFF};
-    for (int i = 0; i < 200; ++i) garbage.push_back(static_cast<std::uint8_t>(i * 37));
+    for (int i = 0; i < 200; ++i)
+        garbage.push_back(static_cast<std::uint8_t>(i * 37));
     Bytes badTables = good;
-    for (std::size_t i = 20; i < 120 && i < badTables.size(); ++i) badTables[i] ^= 0x5A;
+    for (std::size_t i = 20; i < 120 && i < badTables.size(); ++i)
+        badTables[i] ^= 0x5A;
     const Case cases[] = {
         {"cut in the frame header", headerOnly, 11},
         {"wider than the limit", tooWide, 10},
@@ -157,14 +179,16 @@ TEST(JpegReaderTest, BrokenFilesFailWithTheirCodes) {
                 EXPECT_TRUE(e.GetCode() == 6 || e.GetCode() == 11) << e.GetCode() << " " << e.GetText();
                 continue;
             }
-            if (std::string(c.name) != "corrupted tables") ADD_FAILURE() << "decoded";
+            if (std::string(c.name) != "corrupted tables")
+                ADD_FAILURE() << "decoded";
             continue;
         }
         ExpectDecodeError(c.file, c.code);
     }
 }
 
-TEST(JpegReaderTest, ReaderIsReusableAfterAnError) {
+TEST(JpegReaderTest, ReaderIsReusableAfterAnError)
+{
     PicReader reader;
     PicBitmap b;
     const Bytes good = MakeJpeg(8, 8, 3, Solid({1, 2, 3}));
@@ -176,7 +200,8 @@ TEST(JpegReaderTest, ReaderIsReusableAfterAnError) {
 
 // A file cut short (a camera card pulled too early, a copy that stopped) decodes what it
 // holds: the rows before the cut are the picture's own, the library fills the rest.
-TEST(JpegReaderTest, TruncatedFilesDecodeWhatTheyHold) {
+TEST(JpegReaderTest, TruncatedFilesDecodeWhatTheyHold)
+{
     const auto pattern = [](int x, int y, std::uint8_t* out) {
         out[0] = static_cast<std::uint8_t>(x * 2);
         out[1] = static_cast<std::uint8_t>(y * 2);

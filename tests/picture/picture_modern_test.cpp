@@ -27,20 +27,23 @@ constexpr int kH = 48;
 // RGBA of pixel x, y.
 using RgbaFunction = std::function<void(int x, int y, std::uint8_t* rgba)>;
 
-RgbaFunction Solid(std::uint8_t r, std::uint8_t g, std::uint8_t b, std::uint8_t a = 255) {
+RgbaFunction Solid(std::uint8_t r, std::uint8_t g, std::uint8_t b, std::uint8_t a = 255)
+{
     return [=](int, int, std::uint8_t* p) { p[0] = r, p[1] = g, p[2] = b, p[3] = a; };
 }
 
 // Red, opaque in the middle, fading to transparent (and green) towards the left edge:
 // composited over black, the edge shows black rather than green.
-void RedWithTransparentEdge(int x, int, std::uint8_t* p) {
+void RedWithTransparentEdge(int x, int, std::uint8_t* p)
+{
     const bool edge = x < 4;
     p[0] = edge ? 0 : 255, p[1] = edge ? 255 : 0, p[2] = 0, p[3] = edge ? 0 : 255;
 }
 
 // An RGB profile whose red and green primaries are exchanged (sRGB otherwise): its
 // stored green is the colour sRGB calls red.
-Bytes SwappedProfile() {
+Bytes SwappedProfile()
+{
     const cmsCIExyY white = {0.3127, 0.3290, 1.0};
     const cmsCIExyYTRIPLE primaries = {{0.30, 0.60, 1.0}, {0.64, 0.33, 1.0}, {0.15, 0.06, 1.0}};
     cmsToneCurve* curve = cmsBuildGamma(nullptr, 2.2);
@@ -63,12 +66,14 @@ struct PngSpec {
     int width = kW, height = kH;
 };
 
-void PngWrite(png_structp png, png_bytep data, png_size_t size) {
+void PngWrite(png_structp png, png_bytep data, png_size_t size)
+{
     auto* out = static_cast<Bytes*>(png_get_io_ptr(png));
     out->insert(out->end(), data, data + size);
 }
 
-Bytes MakePng(const PngSpec& spec, const RgbaFunction& pixel) {
+Bytes MakePng(const PngSpec& spec, const RgbaFunction& pixel)
+{
     Bytes out;
     png_structp png = png_create_write_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr, nullptr);
     png_infop info = png_create_info_struct(png);
@@ -86,7 +91,8 @@ Bytes MakePng(const PngSpec& spec, const RgbaFunction& pixel) {
     if (!spec.icc.empty())
         png_set_iCCP(png, info, "test", 0, spec.icc.data(), static_cast<png_uint_32>(spec.icc.size()));
     png_write_info(png, info);
-    if (spec.bitDepth == 16) png_set_swap(png);
+    if (spec.bitDepth == 16)
+        png_set_swap(png);
     const int channels = png_get_channels(png, info);
     const int bytes = spec.bitDepth == 16 ? 2 : 1;
     std::vector<png_byte> row(static_cast<std::size_t>(spec.width) * channels * bytes);
@@ -97,8 +103,10 @@ Bytes MakePng(const PngSpec& spec, const RgbaFunction& pixel) {
             std::uint8_t rgba[4];
             pixel(x, y, rgba);
             std::uint16_t values[4] = {rgba[0], rgba[1], rgba[2], rgba[3]};
-            if (spec.colourType == PNG_COLOR_TYPE_PALETTE) values[0] = rgba[0] > 127 ? 1 : 0;
-            if ((spec.colourType & PNG_COLOR_MASK_COLOR) == 0) values[0] = rgba[1], values[1] = rgba[3];
+            if (spec.colourType == PNG_COLOR_TYPE_PALETTE)
+                values[0] = rgba[0] > 127 ? 1 : 0;
+            if ((spec.colourType & PNG_COLOR_MASK_COLOR) == 0)
+                values[0] = rgba[1], values[1] = rgba[3];
             for (int c = 0; c < channels; ++c) {
                 const std::size_t at = (static_cast<std::size_t>(x) * channels + c) * bytes;
                 if (bytes == 2) {
@@ -111,21 +119,25 @@ Bytes MakePng(const PngSpec& spec, const RgbaFunction& pixel) {
         }
         image.push_back(row);
     }
-    for (auto& r : image) rows.push_back(r.data());
+    for (auto& r : image)
+        rows.push_back(r.data());
     png_write_image(png, rows.data());
     png_write_end(png, nullptr);
     png_destroy_write_struct(&png, &info);
     return out;
 }
 
-std::vector<std::uint8_t> Rgba(int w, int h, const RgbaFunction& pixel) {
+std::vector<std::uint8_t> Rgba(int w, int h, const RgbaFunction& pixel)
+{
     std::vector<std::uint8_t> rgba(static_cast<std::size_t>(w) * h * 4);
     for (int y = 0; y < h; ++y)
-        for (int x = 0; x < w; ++x) pixel(x, y, &rgba[(static_cast<std::size_t>(y) * w + x) * 4]);
+        for (int x = 0; x < w; ++x)
+            pixel(x, y, &rgba[(static_cast<std::size_t>(y) * w + x) * 4]);
     return rgba;
 }
 
-Bytes Assemble(WebPMux* mux) {
+Bytes Assemble(WebPMux* mux)
+{
     WebPData assembled;
     WebPDataInit(&assembled);
     WebPMuxAssemble(mux, &assembled);
@@ -135,14 +147,16 @@ Bytes Assemble(WebPMux* mux) {
     return out;
 }
 
-Bytes MakeWebp(bool lossless, const RgbaFunction& pixel, const Bytes& icc = {}, int w = kW, int h = kH) {
+Bytes MakeWebp(bool lossless, const RgbaFunction& pixel, const Bytes& icc = {}, int w = kW, int h = kH)
+{
     const auto rgba = Rgba(w, h, pixel);
     std::uint8_t* encoded = nullptr;
     const std::size_t size = lossless ? WebPEncodeLosslessRGBA(rgba.data(), w, h, w * 4, &encoded)
                                       : WebPEncodeRGBA(rgba.data(), w, h, w * 4, 90, &encoded);
     Bytes out(encoded, encoded + size);
     WebPFree(encoded);
-    if (icc.empty()) return out;
+    if (icc.empty())
+        return out;
     WebPData image{out.data(), out.size()};
     WebPMux* mux = WebPMuxCreate(&image, 1);
     WebPData profile{icc.data(), icc.size()};
@@ -151,7 +165,8 @@ Bytes MakeWebp(bool lossless, const RgbaFunction& pixel, const Bytes& icc = {}, 
 }
 
 // Two frames: red, then blue.
-Bytes MakeAnimatedWebp() {
+Bytes MakeAnimatedWebp()
+{
     WebPAnimEncoderOptions options;
     WebPAnimEncoderOptionsInit(&options);
     WebPAnimEncoder* encoder = WebPAnimEncoderNew(kW, kH, &options);
@@ -178,22 +193,26 @@ Bytes MakeAnimatedWebp() {
     return out;
 }
 
-heif_error WriteToBytes(heif_context*, const void* data, size_t size, void* user) {
+heif_error WriteToBytes(heif_context*, const void* data, size_t size, void* user)
+{
     auto* out = static_cast<Bytes*>(user);
     out->insert(out->end(), static_cast<const std::uint8_t*>(data), static_cast<const std::uint8_t*>(data) + size);
     return heif_error{heif_error_Ok, heif_suberror_Unspecified, ""};
 }
 
-bool HaveHeifEncoder() {
+bool HaveHeifEncoder()
+{
     heif_context* ctx = heif_context_alloc();
     heif_encoder* encoder = nullptr;
     const bool ok = heif_context_get_encoder_for_format(ctx, heif_compression_HEVC, &encoder).code == heif_error_Ok;
-    if (encoder) heif_encoder_release(encoder);
+    if (encoder)
+        heif_encoder_release(encoder);
     heif_context_free(ctx);
     return ok;
 }
 
-heif_image* MakeHeifImage(const RgbaFunction& pixel, int w, int h, bool alpha) {
+heif_image* MakeHeifImage(const RgbaFunction& pixel, int w, int h, bool alpha)
+{
     heif_image* image = nullptr;
     heif_image_create(w, h, heif_colorspace_RGB, alpha ? heif_chroma_interleaved_RGBA : heif_chroma_interleaved_RGB,
                       &image);
@@ -216,15 +235,17 @@ heif_image* MakeHeifImage(const RgbaFunction& pixel, int w, int h, bool alpha) {
 // fitting that box is stored too, made from the picture
 // thumbnailPixel gives (so that a test sees which of the two was decoded).
 // colourPrimaries > 0: the colour box gives these primaries (ITU-T H.273), sRGB's curve.
-Bytes MakeHeic(const RgbaFunction& pixel, int w = kW, int h = kH, heif_orientation orientation = heif_orientation_normal,
-               const Bytes& icc = {}, bool alpha = false, int thumbnailBox = 0, const RgbaFunction& thumbnailPixel = {},
-               int colourPrimaries = 0) {
+Bytes MakeHeic(const RgbaFunction& pixel, int w = kW, int h = kH,
+               heif_orientation orientation = heif_orientation_normal, const Bytes& icc = {}, bool alpha = false,
+               int thumbnailBox = 0, const RgbaFunction& thumbnailPixel = {}, int colourPrimaries = 0)
+{
     heif_context* ctx = heif_context_alloc();
     heif_encoder* encoder = nullptr;
     heif_context_get_encoder_for_format(ctx, heif_compression_HEVC, &encoder);
     heif_encoder_set_lossy_quality(encoder, 95);
     heif_image* image = MakeHeifImage(pixel, w, h, alpha);
-    if (!icc.empty()) heif_image_set_raw_color_profile(image, "prof", icc.data(), icc.size());
+    if (!icc.empty())
+        heif_image_set_raw_color_profile(image, "prof", icc.data(), icc.size());
     heif_color_profile_nclx* nclx = heif_nclx_color_profile_alloc();
     if (colourPrimaries > 0) {
         heif_nclx_color_profile_set_color_primaries(nclx, static_cast<std::uint16_t>(colourPrimaries));
@@ -256,7 +277,8 @@ Bytes MakeHeic(const RgbaFunction& pixel, int w = kW, int h = kH, heif_orientati
 }
 
 // A JPEG with the profile in an APP2 "ICC_PROFILE" marker right after its SOI.
-Bytes WithJpegProfile(Bytes jpeg, const Bytes& icc) {
+Bytes WithJpegProfile(Bytes jpeg, const Bytes& icc)
+{
     const std::size_t length = 2 + 12 + 2 + icc.size();
     Bytes marker(2 + length, 0);
     marker[0] = 0xFF, marker[1] = 0xE2;
@@ -270,7 +292,8 @@ Bytes WithJpegProfile(Bytes jpeg, const Bytes& icc) {
 
 // A CMYK input profile in which cyan ink alone is red, no ink white, anything else black
 // (a lookup table over the four inks with two points each, to Lab).
-Bytes CyanIsRedCmykProfile() {
+Bytes CyanIsRedCmykProfile()
+{
     cmsHPROFILE profile = cmsCreateProfilePlaceholder(nullptr);
     cmsSetProfileVersion(profile, 2.1); // a plain 16-bit lookup table (lut16) is a version 2 type
     cmsSetDeviceClass(profile, cmsSigInputClass);
@@ -285,9 +308,12 @@ Bytes CyanIsRedCmykProfile() {
     cmsUInt16Number table[16 * 3];
     for (int node = 0; node < 16; ++node) {
         // The first ink (cyan) varies slowest.
-        if (node == 0) lab(100, 0, 0, &table[node * 3]);
-        else if (node == 8) lab(53.2, 80.1, 67.2, &table[node * 3]);
-        else lab(0, 0, 0, &table[node * 3]);
+        if (node == 0)
+            lab(100, 0, 0, &table[node * 3]);
+        else if (node == 8)
+            lab(53.2, 80.1, 67.2, &table[node * 3]);
+        else
+            lab(0, 0, 0, &table[node * 3]);
     }
     cmsPipeline* pipeline = cmsPipelineAlloc(nullptr, 4, 3);
     cmsPipelineInsertStage(pipeline, cmsAT_BEGIN, cmsStageAllocCLut16bit(nullptr, 2, 4, 3, table));
@@ -302,7 +328,8 @@ Bytes CyanIsRedCmykProfile() {
 }
 
 // Whether 0x00RRGGBB a and b differ by at most tolerance in every channel.
-bool Near(std::uint32_t a, std::uint32_t b, int tolerance) {
+bool Near(std::uint32_t a, std::uint32_t b, int tolerance)
+{
     for (int shift : {0, 8, 16})
         if (std::abs(static_cast<int>((a >> shift) & 0xFF) - static_cast<int>((b >> shift) & 0xFF)) > tolerance)
             return false;
@@ -311,7 +338,8 @@ bool Near(std::uint32_t a, std::uint32_t b, int tolerance) {
 
 } // namespace
 
-TEST(PicModernTest, ColoursAlphaAndProfilesOfEveryFormat) {
+TEST(PicModernTest, ColoursAlphaAndProfilesOfEveryFormat)
+{
     const Bytes swapped = SwappedProfile();
     const PixelFunction storedGreen = [](int, int, std::uint8_t* p) { p[0] = 0, p[1] = 255, p[2] = 0; };
     const PixelFunction fullCyan = [](int, int, std::uint8_t* p) { p[0] = 0, p[1] = 255, p[2] = 255, p[3] = 255; };
@@ -319,7 +347,7 @@ TEST(PicModernTest, ColoursAlphaAndProfilesOfEveryFormat) {
         const char* name;
         Bytes file;
         std::uint32_t centre; // 0x00RRGGBB
-        std::uint32_t edge;   // at x = 1
+        std::uint32_t edge; // at x = 1
         int tolerance;
     };
     std::vector<Case> cases = {
@@ -327,7 +355,8 @@ TEST(PicModernTest, ColoursAlphaAndProfilesOfEveryFormat) {
         {"png rgb 16-bit interlaced", MakePng({PNG_COLOR_TYPE_RGB, 16, true}, Solid(255, 0, 0)), 0xFF0000, 0xFF0000, 0},
         {"png palette with tRNS", MakePng({PNG_COLOR_TYPE_PALETTE, 8}, RedWithTransparentEdge), 0xFF0000, 0x000000, 0},
         {"png grey", MakePng({PNG_COLOR_TYPE_GRAY, 8}, Solid(0, 128, 0)), 0x808080, 0x808080, 0},
-        {"png grey+alpha 16-bit", MakePng({PNG_COLOR_TYPE_GRAY_ALPHA, 16}, Solid(0, 200, 0, 128)), 0x646464, 0x646464, 1},
+        {"png grey+alpha 16-bit", MakePng({PNG_COLOR_TYPE_GRAY_ALPHA, 16}, Solid(0, 200, 0, 128)), 0x646464, 0x646464,
+         1},
         {"png with swapped profile", MakePng({PNG_COLOR_TYPE_RGB, 8, false, swapped}, Solid(0, 255, 0)), 0xFF0000,
          0xFF0000, 6},
         {"webp lossy", MakeWebp(false, Solid(255, 0, 0)), 0xFF0000, 0xFF0000, 24},
@@ -338,8 +367,8 @@ TEST(PicModernTest, ColoursAlphaAndProfilesOfEveryFormat) {
          12},
         // Stored inverted as Adobe writes it: 0 is full cyan ink. Without the profile the
         // fixed formula would give cyan.
-        {"cmyk jpeg with its profile", WithJpegProfile(MakeJpeg(kW, kH, 4, fullCyan), CyanIsRedCmykProfile()),
-         0xFF0000, 0xFF0000, 24},
+        {"cmyk jpeg with its profile", WithJpegProfile(MakeJpeg(kW, kH, 4, fullCyan), CyanIsRedCmykProfile()), 0xFF0000,
+         0xFF0000, 24},
         {"cmyk jpeg without a profile", MakeJpeg(kW, kH, 4, fullCyan), 0x00FFFF, 0x00FFFF, 8},
     };
     if (HaveHeifEncoder()) {
@@ -365,8 +394,10 @@ TEST(PicModernTest, ColoursAlphaAndProfilesOfEveryFormat) {
 
 // A phone holds the camera sideways and records how the picture stands: a landscape-
 // stored picture with a quarter turn comes out as portrait, its left side on top.
-TEST(PicModernTest, HeifRotationAndMirrorAreApplied) {
-    if (!HaveHeifEncoder()) GTEST_SKIP() << "no HEVC encoder";
+TEST(PicModernTest, HeifRotationAndMirrorAreApplied)
+{
+    if (!HaveHeifEncoder())
+        GTEST_SKIP() << "no HEVC encoder";
     const RgbaFunction leftRed = [](int x, int, std::uint8_t* p) {
         p[0] = x < kW / 2 ? 255 : 0, p[1] = 0, p[2] = x < kW / 2 ? 0 : 255, p[3] = 255;
     };
@@ -393,10 +424,13 @@ TEST(PicModernTest, HeifRotationAndMirrorAreApplied) {
 
 // A phone's HEIC in Display P3 holds more saturated colours than the same numbers mean
 // in sRGB: converted, a muted red comes out redder than when the file says BT.709.
-TEST(PicModernTest, HeifColourPrimariesAreHonoured) {
-    if (!HaveHeifEncoder()) GTEST_SKIP() << "no HEVC encoder";
+TEST(PicModernTest, HeifColourPrimariesAreHonoured)
+{
+    if (!HaveHeifEncoder())
+        GTEST_SKIP() << "no HEVC encoder";
     const PicBitmap p3 = Decode(MakeHeic(Solid(200, 100, 100), kW, kH, heif_orientation_normal, {}, false, 0, {}, 12));
-    const PicBitmap bt709 = Decode(MakeHeic(Solid(200, 100, 100), kW, kH, heif_orientation_normal, {}, false, 0, {}, 1));
+    const PicBitmap bt709 =
+        Decode(MakeHeic(Solid(200, 100, 100), kW, kH, heif_orientation_normal, {}, false, 0, {}, 1));
     const std::uint32_t a = PixelAt(p3, kW / 2, kH / 2);
     const std::uint32_t b = PixelAt(bt709, kW / 2, kH / 2);
     EXPECT_GE(static_cast<int>((a >> 16) & 0xFF), static_cast<int>((b >> 16) & 0xFF) + 8) << std::hex << a << " " << b;
@@ -405,7 +439,8 @@ TEST(PicModernTest, HeifColourPrimariesAreHonoured) {
 
 // Thumbnails: at least 320 x 240 comes out at one eighth, as a JPEG would; smaller as is.
 // A HEIC's stored thumbnail stands in when it is detailed enough.
-TEST(PicModernTest, ReducedModeShrinksLargePicturesByEight) {
+TEST(PicModernTest, ReducedModeShrinksLargePicturesByEight)
+{
     struct Case {
         const char* name;
         Bytes file;
@@ -419,9 +454,10 @@ TEST(PicModernTest, ReducedModeShrinksLargePicturesByEight) {
     };
     if (HaveHeifEncoder()) {
         cases.push_back({"heic", MakeHeic(Solid(255, 0, 0), 640, 480), 80, 60});
-        cases.push_back({"heic with a stored thumbnail (blue)",
-                         MakeHeic(Solid(255, 0, 0), 640, 480, heif_orientation_normal, {}, false, 160, Solid(0, 0, 255)),
-                         160, 120, 0x0000FF});
+        cases.push_back(
+            {"heic with a stored thumbnail (blue)",
+             MakeHeic(Solid(255, 0, 0), 640, 480, heif_orientation_normal, {}, false, 160, Solid(0, 0, 255)), 160, 120,
+             0x0000FF});
         cases.push_back({"heic whose thumbnail is too small",
                          MakeHeic(Solid(255, 0, 0), 640, 480, heif_orientation_normal, {}, false, 40, Solid(0, 0, 255)),
                          80, 60});
@@ -437,7 +473,8 @@ TEST(PicModernTest, ReducedModeShrinksLargePicturesByEight) {
 
 // A PNG far larger than it is shown is shrunk row by row as it is read: the same pixels
 // as reading it whole, compositing and reducing (an interlaced one is still read whole).
-TEST(PicModernTest, LargePicturesShrinkWhileRead) {
+TEST(PicModernTest, LargePicturesShrinkWhileRead)
+{
     const RgbaFunction noise = [](int x, int y, std::uint8_t* p) {
         const unsigned v = static_cast<unsigned>(x * 2654435761u ^ y * 40503u);
         p[0] = static_cast<std::uint8_t>(v), p[1] = static_cast<std::uint8_t>(v >> 8);
@@ -466,7 +503,8 @@ TEST(PicModernTest, LargePicturesShrinkWhileRead) {
 
 // Cut short, the files fail with a clear message; scrambled, they fail or decode, never
 // crash; pictures over the pixel limit are refused before their pixels are decoded.
-TEST(PicModernTest, DamagedTruncatedAndOversizedFilesFailCleanly) {
+TEST(PicModernTest, DamagedTruncatedAndOversizedFilesFailCleanly)
+{
     struct Case {
         const char* name;
         Bytes file;
@@ -476,7 +514,8 @@ TEST(PicModernTest, DamagedTruncatedAndOversizedFilesFailCleanly) {
         {"png", MakePng({}, RedWithTransparentEdge), PL_ERREND_OF_FILE},
         {"webp", MakeWebp(false, Solid(255, 0, 0)), PL_ERREND_OF_FILE},
     };
-    if (HaveHeifEncoder()) cases.push_back({"heic", MakeHeic(Solid(255, 0, 0)), 0});
+    if (HaveHeifEncoder())
+        cases.push_back({"heic", MakeHeic(Solid(255, 0, 0)), 0});
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         for (std::size_t keep : {c.file.size() / 2, std::size_t{20}}) {
@@ -517,7 +556,8 @@ TEST(PicModernTest, DamagedTruncatedAndOversizedFilesFailCleanly) {
 
 // A profile that does not fit the pixels (CMYK on RGB samples), or that is no profile,
 // leaves the picture as stored.
-TEST(PicModernTest, UnusableProfilesAreIgnored) {
+TEST(PicModernTest, UnusableProfilesAreIgnored)
+{
     PicBitmap b;
     b.Create(2, 1, 32, false);
     b.Row(0)[1] = 255; // green
@@ -536,42 +576,62 @@ TEST(PicModernTest, UnusableProfilesAreIgnored) {
 
 namespace {
 
-Bytes BigEndian(std::uint64_t value, int bytes) {
+Bytes BigEndian(std::uint64_t value, int bytes)
+{
     Bytes out;
-    for (int i = bytes - 1; i >= 0; --i) out.push_back(static_cast<std::uint8_t>(value >> (8 * i)));
+    for (int i = bytes - 1; i >= 0; --i)
+        out.push_back(static_cast<std::uint8_t>(value >> (8 * i)));
     return out;
 }
 
-Bytes BoxOf(const char* type, std::initializer_list<Bytes> parts) {
+Bytes BoxOf(const char* type, std::initializer_list<Bytes> parts)
+{
     Bytes body;
-    for (const Bytes& part : parts) body.insert(body.end(), part.begin(), part.end());
+    for (const Bytes& part : parts)
+        body.insert(body.end(), part.begin(), part.end());
     Bytes box = BigEndian(body.size() + 8, 4);
     box.insert(box.end(), type, type + 4);
     box.insert(box.end(), body.begin(), body.end());
     return box;
 }
 
-Bytes Text(const char* s) { return Bytes(s, s + std::strlen(s)); }
+Bytes Text(const char* s)
+{
+    return Bytes(s, s + std::strlen(s));
+}
 
 // A file whose grid item (data in the file, 32-bit sizes) and overlay item (data in the
 // idat box, 16-bit sizes) declare the given canvases; the tiles they name do not exist.
-Bytes DerivedCanvasFile(std::uint32_t gridW, std::uint32_t gridH, std::uint16_t overlayW, std::uint16_t overlayH) {
+Bytes DerivedCanvasFile(std::uint32_t gridW, std::uint32_t gridH, std::uint16_t overlayW, std::uint16_t overlayH)
+{
     const Bytes grid = {0, 1, 0, 0};
     Bytes gridData = grid;
-    for (const Bytes& b : {BigEndian(gridW, 4), BigEndian(gridH, 4)}) gridData.insert(gridData.end(), b.begin(), b.end());
+    for (const Bytes& b : {BigEndian(gridW, 4), BigEndian(gridH, 4)})
+        gridData.insert(gridData.end(), b.begin(), b.end());
     Bytes overlayData = {0, 0, 0, 0, 0, 0, 0, 0, 0, 0};
     for (const Bytes& b : {BigEndian(overlayW, 2), BigEndian(overlayH, 2)})
         overlayData.insert(overlayData.end(), b.begin(), b.end());
     const Bytes ftyp = BoxOf("ftyp", {Text("heic"), BigEndian(0, 4), Text("mif1heic")});
     auto meta = [&](std::uint32_t gridOffset) {
-        const Bytes iinf = BoxOf("iinf", {BigEndian(0, 4), BigEndian(2, 2),
-                                          BoxOf("infe", {BigEndian(2u << 24, 4), BigEndian(1, 2), BigEndian(0, 2), Text("grid"), {0}}),
-                                          BoxOf("infe", {BigEndian(2u << 24, 4), BigEndian(2, 2), BigEndian(0, 2), Text("iovl"), {0}})});
-        const Bytes iloc = BoxOf("iloc", {BigEndian(1u << 24, 4), {0x44, 0x00}, BigEndian(2, 2),
-                                          BigEndian(1, 2), BigEndian(0, 2), BigEndian(0, 2), BigEndian(1, 2),
-                                          BigEndian(gridOffset, 4), BigEndian(gridData.size(), 4),
-                                          BigEndian(2, 2), BigEndian(1, 2), BigEndian(0, 2), BigEndian(1, 2),
-                                          BigEndian(0, 4), BigEndian(overlayData.size(), 4)});
+        const Bytes iinf = BoxOf(
+            "iinf", {BigEndian(0, 4), BigEndian(2, 2),
+                     BoxOf("infe", {BigEndian(2u << 24, 4), BigEndian(1, 2), BigEndian(0, 2), Text("grid"), {0}}),
+                     BoxOf("infe", {BigEndian(2u << 24, 4), BigEndian(2, 2), BigEndian(0, 2), Text("iovl"), {0}})});
+        const Bytes iloc = BoxOf("iloc", {BigEndian(1u << 24, 4),
+                                          {0x44, 0x00},
+                                          BigEndian(2, 2),
+                                          BigEndian(1, 2),
+                                          BigEndian(0, 2),
+                                          BigEndian(0, 2),
+                                          BigEndian(1, 2),
+                                          BigEndian(gridOffset, 4),
+                                          BigEndian(gridData.size(), 4),
+                                          BigEndian(2, 2),
+                                          BigEndian(1, 2),
+                                          BigEndian(0, 2),
+                                          BigEndian(1, 2),
+                                          BigEndian(0, 4),
+                                          BigEndian(overlayData.size(), 4)});
         return BoxOf("meta", {BigEndian(0, 4), BoxOf("pitm", {BigEndian(0, 4), BigEndian(1, 2)}), iinf, iloc,
                               BoxOf("idat", {overlayData})});
     };
@@ -582,7 +642,8 @@ Bytes DerivedCanvasFile(std::uint32_t gridW, std::uint32_t gridH, std::uint16_t 
     return file;
 }
 
-std::string HeifError(const Bytes& file) {
+std::string HeifError(const Bytes& file)
+{
     PicReader reader;
     PicBitmap b;
     try {
@@ -597,7 +658,8 @@ std::string HeifError(const Bytes& file) {
 
 // A grid or overlay declares its canvas in a few bytes; one beyond the limit is refused
 // from the boxes, before libheif would allocate it.
-TEST(PicModernTest, HeifCanvasesBeyondTheLimitAreRefusedUnread) {
+TEST(PicModernTest, HeifCanvasesBeyondTheLimitAreRefusedUnread)
+{
     EXPECT_EQ(HeifError(DerivedCanvasFile(20000, 20000, 64, 48)), "Picture size 20000 x 20000 is beyond the limit.");
     EXPECT_EQ(HeifError(DerivedCanvasFile(64, 48, 60000, 2)), "Picture size 60000 x 2 is beyond the limit.");
     const std::string small = HeifError(DerivedCanvasFile(64, 48, 64, 48));

@@ -13,13 +13,16 @@ using namespace lumivox::test;
 
 namespace {
 
-std::vector<std::uint32_t> TopRow(const PicBitmap& b) {
+std::vector<std::uint32_t> TopRow(const PicBitmap& b)
+{
     std::vector<std::uint32_t> row;
-    for (int x = 0; x < b.Width(); ++x) row.push_back(PixelAt(b, x, 0));
+    for (int x = 0; x < b.Width(); ++x)
+        row.push_back(PixelAt(b, x, 0));
     return row;
 }
 
-std::string Hex(const std::vector<std::uint32_t>& v) {
+std::string Hex(const std::vector<std::uint32_t>& v)
+{
     std::string s;
     char buf[16];
     for (std::uint32_t p : v) {
@@ -29,7 +32,8 @@ std::string Hex(const std::vector<std::uint32_t>& v) {
     return s;
 }
 
-TiffSpec OneRow(int bits, int samples, int photometric, Bytes pixels, int width) {
+TiffSpec OneRow(int bits, int samples, int photometric, Bytes pixels, int width)
+{
     TiffSpec s;
     s.width = width;
     s.height = 1;
@@ -42,7 +46,8 @@ TiffSpec OneRow(int bits, int samples, int photometric, Bytes pixels, int width)
 
 } // namespace
 
-TEST(TiffDecoderTest, LowColourAndFullColourPaths) {
+TEST(TiffDecoderTest, LowColourAndFullColourPaths)
+{
     struct Case {
         const char* name;
         TiffSpec spec;
@@ -58,29 +63,43 @@ TEST(TiffDecoderTest, LowColourAndFullColourPaths) {
     palette16.blue[0] = 0x4000;
     TiffSpec palette8 = palette16;
     for (auto* map : {&palette8.red, &palette8.green, &palette8.blue})
-        for (auto& v : *map) v = static_cast<std::uint16_t>(v >> 8);
+        for (auto& v : *map)
+            v = static_cast<std::uint16_t>(v >> 8);
     TiffSpec tiled = OneRow(8, 3, PHOTOMETRIC_RGB, {}, 20);
     tiled.height = 20;
     tiled.tiled = true;
-    for (int i = 0; i < 20 * 20; ++i) tiled.pixels.insert(tiled.pixels.end(), {10, 20, 30});
+    for (int i = 0; i < 20 * 20; ++i)
+        tiled.pixels.insert(tiled.pixels.end(), {10, 20, 30});
     TiffSpec rgba = OneRow(8, 4, PHOTOMETRIC_RGB, {10, 20, 30, 40, 200, 150, 100, 255}, 2);
     rgba.extraSamples = EXTRASAMPLE_UNASSALPHA;
     const Case cases[] = {
-        {"8-bit black is zero", OneRow(8, 1, PHOTOMETRIC_MINISBLACK, {0, 128, 255}, 3),
-         {0xFF000000, 0xFF808080, 0xFFFFFFFF}, 8},
-        {"8-bit white is zero", OneRow(8, 1, PHOTOMETRIC_MINISWHITE, {0, 128, 255}, 3),
-         {0xFFFFFFFF, 0xFF7F7F7F, 0xFF000000}, 8},
+        {"8-bit black is zero",
+         OneRow(8, 1, PHOTOMETRIC_MINISBLACK, {0, 128, 255}, 3),
+         {0xFF000000, 0xFF808080, 0xFFFFFFFF},
+         8},
+        {"8-bit white is zero",
+         OneRow(8, 1, PHOTOMETRIC_MINISWHITE, {0, 128, 255}, 3),
+         {0xFFFFFFFF, 0xFF7F7F7F, 0xFF000000},
+         8},
         {"4-bit grey", OneRow(4, 1, PHOTOMETRIC_MINISBLACK, {0x0F, 0x80}, 3), {0xFF000000, 0xFFFFFFFF, 0xFF888888}, 8},
-        {"2-bit grey", OneRow(2, 1, PHOTOMETRIC_MINISBLACK, {0x1B}, 4),
-         {0xFF000000, 0xFF555555, 0xFFAAAAAA, 0xFFFFFFFF}, 8},
+        {"2-bit grey",
+         OneRow(2, 1, PHOTOMETRIC_MINISBLACK, {0x1B}, 4),
+         {0xFF000000, 0xFF555555, 0xFFAAAAAA, 0xFFFFFFFF},
+         8},
         // Samples 0, 7, 3 packed in three bits each: the ramp of step 36 and its reverse.
-        {"3-bit grey", OneRow(3, 1, PHOTOMETRIC_MINISBLACK, {0x1D, 0x80}, 3),
-         {0xFF000000, 0xFFFCFCFC, 0xFF6C6C6C}, 8},
-        {"3-bit white is zero", OneRow(3, 1, PHOTOMETRIC_MINISWHITE, {0x1D, 0x80}, 3),
-         {0xFFFCFCFC, 0xFF000000, 0xFF909090}, 8},
-        {"1-bit white is zero", OneRow(1, 1, PHOTOMETRIC_MINISWHITE, {0x40}, 3), {0xFFFFFFFF, 0xFF000000, 0xFFFFFFFF}, 1},
-        {"grey with alpha keeps the first sample", OneRow(8, 2, PHOTOMETRIC_MINISBLACK, {50, 0, 200, 255}, 2),
-         {0xFF323232, 0xFFC8C8C8}, 8},
+        {"3-bit grey", OneRow(3, 1, PHOTOMETRIC_MINISBLACK, {0x1D, 0x80}, 3), {0xFF000000, 0xFFFCFCFC, 0xFF6C6C6C}, 8},
+        {"3-bit white is zero",
+         OneRow(3, 1, PHOTOMETRIC_MINISWHITE, {0x1D, 0x80}, 3),
+         {0xFFFCFCFC, 0xFF000000, 0xFF909090},
+         8},
+        {"1-bit white is zero",
+         OneRow(1, 1, PHOTOMETRIC_MINISWHITE, {0x40}, 3),
+         {0xFFFFFFFF, 0xFF000000, 0xFFFFFFFF},
+         1},
+        {"grey with alpha keeps the first sample",
+         OneRow(8, 2, PHOTOMETRIC_MINISBLACK, {50, 0, 200, 255}, 2),
+         {0xFF323232, 0xFFC8C8C8},
+         8},
         {"palette 16-bit map", palette16, {0xFF000040, 0xFFFF0000, 0xFF008000}, 8},
         {"palette 8-bit map", palette8, {0xFF000040, 0xFFFF0000, 0xFF008000}, 8},
         {"RGB", OneRow(8, 3, PHOTOMETRIC_RGB, {255, 0, 0, 0, 0, 255}, 2), {0xFFFF0000, 0xFF0000FF}, 32},
@@ -103,7 +122,8 @@ TEST(TiffDecoderTest, LowColourAndFullColourPaths) {
     }
 }
 
-TEST(TiffDecoderTest, RgbaPathKeepsRowsUpright) {
+TEST(TiffDecoderTest, RgbaPathKeepsRowsUpright)
+{
     TiffSpec s = OneRow(8, 3, PHOTOMETRIC_RGB, {255, 255, 255, 0, 0, 0}, 1);
     s.height = 2;
     const PicBitmap b = Decode(MakeTiff(s));
@@ -112,7 +132,8 @@ TEST(TiffDecoderTest, RgbaPathKeepsRowsUpright) {
     EXPECT_FALSE(b.HasAlpha());
 }
 
-TEST(TiffDecoderTest, EpsWithTiffPreview) {
+TEST(TiffDecoderTest, EpsWithTiffPreview)
+{
     TiffSpec s = OneRow(8, 1, PHOTOMETRIC_MINISBLACK, {0, 255}, 2);
     const Bytes tiff = MakeTiff(s);
     const Bytes eps = MakeEpsWithTiff(tiff);
@@ -133,7 +154,8 @@ TEST(TiffDecoderTest, EpsWithTiffPreview) {
     ExpectDecodeError(notTiff, 1);
 }
 
-TEST(TiffDecoderTest, BrokenFilesFailCleanly) {
+TEST(TiffDecoderTest, BrokenFilesFailCleanly)
+{
     TiffSpec s = OneRow(8, 1, PHOTOMETRIC_MINISBLACK, Bytes(64 * 64, 7), 64);
     s.height = 64;
     const Bytes good = MakeTiff(s);
@@ -148,7 +170,8 @@ TEST(TiffDecoderTest, BrokenFilesFailCleanly) {
         try {
             reader.DecodeMemory(part.data(), part.size(), b, 32);
         } catch (const PLTextException& e) {
-            EXPECT_TRUE(e.GetCode() == 1 || e.GetCode() == 7) << "cut " << cut << ": " << e.GetCode() << " " << e.GetText();
+            EXPECT_TRUE(e.GetCode() == 1 || e.GetCode() == 7)
+                << "cut " << cut << ": " << e.GetCode() << " " << e.GetText();
         }
     }
     // Strip data missing from the start: the early rows fail with code 7.
@@ -174,7 +197,8 @@ TEST(TiffDecoderTest, BrokenFilesFailCleanly) {
             // SHORT or LONG: write 40,000 either way.
             huge[e + 8] = 0x40;
             huge[e + 9] = 0x9C;
-            if (type == 4) huge[e + 10] = huge[e + 11] = 0;
+            if (type == 4)
+                huge[e + 10] = huge[e + 11] = 0;
         }
     }
     ExpectDecodeError(huge, 10);
@@ -183,21 +207,24 @@ TEST(TiffDecoderTest, BrokenFilesFailCleanly) {
 namespace {
 
 // Points strip `strip` of the first directory past the end of the file.
-Bytes WithStripPastTheEnd(Bytes file, int strip) {
+Bytes WithStripPastTheEnd(Bytes file, int strip)
+{
     auto le16 = [&](std::size_t at) { return static_cast<std::uint32_t>(file[at] | (file[at + 1] << 8)); };
     auto le32 = [&](std::size_t at) { return le16(at) | (le16(at + 2) << 16); };
     const std::uint32_t ifd = le32(4);
     const std::uint32_t entries = le16(ifd);
     for (std::uint32_t i = 0; i < entries; ++i) {
         const std::size_t e = ifd + 2 + static_cast<std::size_t>(i) * 12;
-        if (le16(e) != TIFFTAG_STRIPOFFSETS) continue;
+        if (le16(e) != TIFFTAG_STRIPOFFSETS)
+            continue;
         const std::uint32_t type = le16(e + 2);
         const std::uint32_t count = le32(e + 4);
         const std::size_t size = type == 3 ? 2 : 4;
         const std::size_t array = count * size <= 4 ? e + 8 : le32(e + 8);
         const std::size_t at = array + static_cast<std::size_t>(strip) * size;
         const std::uint32_t past = type == 3 ? 0xFFF0u : 0x7FFFFFF0u;
-        for (std::size_t b = 0; b < size; ++b) file[at + b] = static_cast<std::uint8_t>(past >> (8 * b));
+        for (std::size_t b = 0; b < size; ++b)
+            file[at + b] = static_cast<std::uint8_t>(past >> (8 * b));
         return file;
     }
     ADD_FAILURE() << "no strip offsets";
@@ -209,11 +236,13 @@ Bytes WithStripPastTheEnd(Bytes file, int strip) {
 // A strip that cannot be read (its offset points past the end of the file) leaves its
 // rows blank and the rows of the following strips are decoded; a damaged strip in the
 // first third of the picture still refuses it with code 7.
-TEST(TiffDecoderTest, DamagedStripLeavesOnlyItsRowsBlank) {
+TEST(TiffDecoderTest, DamagedStripLeavesOnlyItsRowsBlank)
+{
     constexpr int kRows = 16; // four strips of four rows
     TiffSpec s = OneRow(8, 1, PHOTOMETRIC_MINISBLACK, {}, 8);
     s.height = kRows;
-    for (int y = 0; y < kRows; ++y) s.pixels.insert(s.pixels.end(), 8, static_cast<std::uint8_t>(40 + 10 * y));
+    for (int y = 0; y < kRows; ++y)
+        s.pixels.insert(s.pixels.end(), 8, static_cast<std::uint8_t>(40 + 10 * y));
     const Bytes good = MakeTiff(s);
     struct Case {
         const char* name;
@@ -253,12 +282,13 @@ TEST(TiffDecoderTest, DamagedStripLeavesOnlyItsRowsBlank) {
 
 // CMYK (separated) TIFFs are converted to their colours by the library's RGBA reader;
 // the four stored bytes are not copied as blue, green, red and alpha.
-TEST(TiffDecoderTest, CmykColoursAreConverted) {
+TEST(TiffDecoderTest, CmykColoursAreConverted)
+{
     TiffSpec s = OneRow(8, 4, PHOTOMETRIC_SEPARATED,
-                        {255, 0, 0, 0,   // cyan ink
+                        {255, 0, 0, 0, // cyan ink
                          0, 255, 255, 0, // magenta and yellow: red
-                         0, 0, 0, 255,   // black ink
-                         0, 0, 0, 0},    // no ink: paper white
+                         0, 0, 0, 255, // black ink
+                         0, 0, 0, 0}, // no ink: paper white
                         4);
     const std::vector<std::uint32_t> row = TopRow(Decode(MakeTiff(s)));
     const std::vector<std::uint32_t> expected = {0xFF00FFFF, 0xFFFF0000, 0xFF000000, 0xFFFFFFFF};
@@ -267,7 +297,8 @@ TEST(TiffDecoderTest, CmykColoursAreConverted) {
 
 // A picture far larger than it is shown is shrunk strip by strip as it is read: reduced
 // mode gives what reading it whole and reducing would, on both paths and for tiles.
-TEST(TiffDecoderTest, LargePicturesShrinkAsTheyAreRead) {
+TEST(TiffDecoderTest, LargePicturesShrinkAsTheyAreRead)
+{
     auto spec = [](int w, int h, int bits, int samples, int photometric, bool tiled) {
         TiffSpec s;
         s.width = w;
@@ -279,7 +310,8 @@ TEST(TiffDecoderTest, LargePicturesShrinkAsTheyAreRead) {
         const std::size_t rowBytes = (static_cast<std::size_t>(w) * samples * bits + 7) / 8;
         s.pixels.resize(rowBytes * static_cast<std::size_t>(h));
         unsigned seed = static_cast<unsigned>(w * 31 + bits);
-        for (auto& b : s.pixels) b = static_cast<std::uint8_t>((seed = seed * 1103515245u + 12345u) >> 16);
+        for (auto& b : s.pixels)
+            b = static_cast<std::uint8_t>((seed = seed * 1103515245u + 12345u) >> 16);
         return s;
     };
     TiffSpec palette = spec(330, 245, 8, 1, PHOTOMETRIC_PALETTE, false);

@@ -77,11 +77,9 @@ public:
     // Reads everything and returns the exit status (128 + signal when killed).
     int Wait()
     {
-        while (Pump(-1)) {
-        }
+        while (Pump(-1)) { }
         int status = 0;
-        while (::waitpid(pid_, &status, 0) < 0 && errno == EINTR) {
-        }
+        while (::waitpid(pid_, &status, 0) < 0 && errno == EINTR) { }
         pid_ = -1;
         ::close(out_);
         ::close(err_);
@@ -135,8 +133,8 @@ protected:
     // A project file of albums with the given picture counts.
     std::string WriteProject(const std::string& name, const std::vector<int>& counts)
     {
-        std::string text = "[GENERAL]\nDescription=Lumivox Project\nVersion=1.0\nAlbum_Count=" +
-                           std::to_string(counts.size()) + "\n";
+        std::string text =
+            "[GENERAL]\nDescription=Lumivox Project\nVersion=1.0\nAlbum_Count=" + std::to_string(counts.size()) + "\n";
         for (std::size_t a = 0; a < counts.size(); ++a) {
             text += "[Album_0" + std::to_string(a + 1) + "]\nName=Album " + std::to_string(a + 1) +
                     "\ninterval=10\nImage_Count=" + std::to_string(counts[a]) + "\n";
@@ -161,8 +159,8 @@ TEST_F(MakeCommandTest, MakesTheImageAndSummarisesTheRun)
     MakeProcess make({project, "-o", scratch.Path("disc.cue"), "--temp", temp, "--jobs", "2"});
     ASSERT_EQ(make.Wait(), 0) << make.error;
     EXPECT_EQ(Join(FilesMatching(scratch.Folder(), "disc.*")), "disc.bin disc.cue ");
-    for (const char* text : {"2 albums, 3 pictures, 1 menu page", " sectors, ", "minutes of disc used", "time taken:",
-                             "(2 workers)"})
+    for (const char* text :
+         {"2 albums, 3 pictures, 1 menu page", " sectors, ", "minutes of disc used", "time taken:", "(2 workers)"})
         EXPECT_NE(make.output.find(text), std::string::npos) << text << " missing from:\n" << make.output;
     // Not a terminal: plain progress lines.
     for (const char* text : {"Menu pages: 100.0% (1 of 1)\n", "Slides: 100.0% (3 of 3)\n", "Writing image: 100.0%"})

@@ -73,7 +73,7 @@ protected:
         argv.push_back(nullptr);
         CliRun run;
         pid_t pid = -1;
-        struct rlimit old {};
+        struct rlimit old { };
         ::getrlimit(RLIMIT_FSIZE, &old);
         struct rlimit limited = old;
         limited.rlim_cur = std::min(fileSizeLimit, old.rlim_max);
@@ -86,8 +86,7 @@ protected:
             return run;
         }
         int status = 0;
-        while (::waitpid(pid, &status, 0) < 0 && errno == EINTR) {
-        }
+        while (::waitpid(pid, &status, 0) < 0 && errno == EINTR) { }
         run.status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
         run.output = ReadText(out);
         run.error = ReadText(err);

@@ -95,7 +95,8 @@ ProductionPlan PlanOfPaths(const Scratch& scratch, const std::vector<int>& count
         PlannedAlbum& album = plan.albums.emplace_back();
         album.name = "Album " + std::to_string(a + 1);
         for (int p = 0; p < counts[a]; ++p)
-            album.pictures.push_back({scratch.Path("never_" + std::to_string(a) + "_" + std::to_string(p) + ".jpg"), 0});
+            album.pictures.push_back(
+                {scratch.Path("never_" + std::to_string(a) + "_" + std::to_string(p) + ".jpg"), 0});
     }
     return plan;
 }
@@ -153,8 +154,8 @@ TEST(DiscEstimate, EqualsTheDiscTheRunMakes)
         if (shape.musicSeconds > 0) {
             SegmentUnits measured;
             std::string error;
-            ASSERT_TRUE(MeasureSegmentUnits(temp, CompanionFor(shape.norm), temp + "bkmusic.mp2", shape.norm, measured,
-                                            &error))
+            ASSERT_TRUE(
+                MeasureSegmentUnits(temp, CompanionFor(shape.norm), temp + "bkmusic.mp2", shape.norm, measured, &error))
                 << error;
             EXPECT_TRUE(measured.measured);
             EXPECT_EQ(measured.slide, 1u);
@@ -221,8 +222,18 @@ TEST(DiscEstimate, SegmentUnitLimitAtItsEdge)
         bool fits;
     } cases[] = {
         {std::vector<int>(19, 99), 4 + 19 * 99, true},
-        {[] { std::vector<int> c(19, 99); c.push_back(95); return c; }(), 1980, true},
-        {[] { std::vector<int> c(19, 99); c.push_back(96); return c; }(), 1981, false},
+        {[] {
+             std::vector<int> c(19, 99);
+             c.push_back(95);
+             return c;
+         }(),
+         1980, true},
+        {[] {
+             std::vector<int> c(19, 99);
+             c.push_back(96);
+             return c;
+         }(),
+         1981, false},
         {std::vector<int>(21, 99), 2083, false},
     };
     for (const auto& c : cases) {
@@ -373,8 +384,7 @@ TEST_F(PrepareProductionTest, RefusalsNameTheFileAndMakeNoRunFolder)
          },
          "changed.ini: the template now shows 4 entries per page, not 6"},
         {"background missing",
-         [&](ProductionRequest&, DiscMenuState& m) { m.SetBackgroundOverride(scratch.Path("gone.bmp")); },
-         "gone.bmp"},
+         [&](ProductionRequest&, DiscMenuState& m) { m.SetBackgroundOverride(scratch.Path("gone.bmp")); }, "gone.bmp"},
         {"music missing", [&](ProductionRequest&, DiscMenuState& m) { m.SetBackgroundMusic(scratch.Path("gone.mp3")); },
          "gone.mp3"},
         {"output folder missing",
@@ -541,7 +551,8 @@ TEST(DiscCapacity, SlideshowTrackAsTheSettingAndTheRoomOnTheDiscDecide)
         {&small, SlideshowTrackMode::Always, true, true, ""},
         {&small, SlideshowTrackMode::Never, true, false, ""},
         {&large, SlideshowTrackMode::Auto, true, false, "more ("},
-        {&large, SlideshowTrackMode::Always, false, true, "does not fit on the disc: it needs 460,951 sectors, 100,951 more"},
+        {&large, SlideshowTrackMode::Always, false, true,
+         "does not fit on the disc: it needs 460,951 sectors, 100,951 more"},
         {&large, SlideshowTrackMode::Never, true, false, ""},
     };
     for (const auto& c : cases) {

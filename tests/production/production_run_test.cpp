@@ -230,8 +230,8 @@ TEST_F(ProductionRunTest, WorkersReportInOrderAndMakeTheSameImage)
         ASSERT_EQ(image.size(), reference.size());
         const auto differ = std::mismatch(image.begin(), image.end(), reference.begin());
         EXPECT_TRUE(differ.first == image.end())
-            << "first difference from the one-worker image at byte " << (differ.first - image.begin())
-            << " (sector " << (differ.first - image.begin()) / 2352 << ")";
+            << "first difference from the one-worker image at byte " << (differ.first - image.begin()) << " (sector "
+            << (differ.first - image.begin()) / 2352 << ")";
     }
 }
 
@@ -252,10 +252,8 @@ TEST_F(ProductionRunTest, CancelInEveryStageLeavesNoImage)
         bool withMusic;
         int maxSlideFiles; // what was collected plus the one frame the worker had in hand
     } cases[] = {
-        {"menu music", UM_MENU_ENCODE_BEGIN, 0, true, 0},
-        {"menu pages", UM_MENU_PAGE_PROGRESS, 1, false, 0},
-        {"slides", UM_SLIDE_PROGRESS, 1, false, 2},
-        {"authoring", UM_AUTHORING_BEGIN, 0, false, 6},
+        {"menu music", UM_MENU_ENCODE_BEGIN, 0, true, 0}, {"menu pages", UM_MENU_PAGE_PROGRESS, 1, false, 0},
+        {"slides", UM_SLIDE_PROGRESS, 1, false, 2},       {"authoring", UM_AUTHORING_BEGIN, 0, false, 6},
         {"writing", UM_WRITE_PROGRESS, 1, false, 6},
     };
     for (const auto& c : cases) {

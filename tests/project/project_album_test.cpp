@@ -22,19 +22,18 @@ TEST(FitThumbnail, KeepsTheAspectRatioInsideTheBox)
         {800, 600, 104, 78, {0, 0, 104, 78}},
         {600, 800, 104, 78, {23, 0, 58, 78}},
         {1000, 200, 104, 78, {0, 29, 104, 20}},
-        {1000, 900, 104, 78, {9, 0, 86, 78}},  // wider than high but taller than the box
-        {500, 500, 104, 78, {13, 0, 78, 78}},  // square counts as "not wider"
+        {1000, 900, 104, 78, {9, 0, 86, 78}}, // wider than high but taller than the box
+        {500, 500, 104, 78, {13, 0, 78, 78}}, // square counts as "not wider"
         {4000, 3000, 64, 64, {0, 8, 64, 48}},
         {3000, 4000, 64, 64, {8, 0, 48, 64}},
-        {5000, 1, 104, 78, {0, 38, 104, 1}},   // would truncate to 0 rows
+        {5000, 1, 104, 78, {0, 38, 104, 1}}, // would truncate to 0 rows
         {1, 5000, 104, 78, {51, 0, 1, 78}},
-        {0, 600, 104, 78, {0, 0, 0, 0}},       // no picture, no thumbnail
+        {0, 600, 104, 78, {0, 0, 0, 0}}, // no picture, no thumbnail
     };
     for (const Case& c : cases) {
         const ThumbnailPlacement got = FitThumbnail(c.width, c.height, c.boxWidth, c.boxHeight);
-        EXPECT_EQ(got, c.expected) << c.width << "x" << c.height << " in " << c.boxWidth << "x"
-                                   << c.boxHeight << ": got " << got.x << "," << got.y << " "
-                                   << got.width << "x" << got.height;
+        EXPECT_EQ(got, c.expected) << c.width << "x" << c.height << " in " << c.boxWidth << "x" << c.boxHeight
+                                   << ": got " << got.x << "," << got.y << " " << got.width << "x" << got.height;
     }
 }
 
@@ -97,7 +96,7 @@ TEST_F(AlbumTableTest, RemovingTheMiddleAlbumMovesTheLaterOneDown)
     EXPECT_EQ(table.Picture(1, 0).path, "/p/c1.jpg");
     EXPECT_EQ(table.Album(1).Cover(), &table.Picture(1, 0));
     EXPECT_EQ(table.PictureCount(2), 0); // the freed slot holds nothing
-    EXPECT_EQ(table.CurrentAlbum(), 1);   // the last album becomes current
+    EXPECT_EQ(table.CurrentAlbum(), 1); // the last album becomes current
     EXPECT_EQ(observer.status, "Total Album : 02  Total Photos: 2");
 }
 
@@ -124,7 +123,8 @@ TEST_F(AlbumTableTest, RefusedRequestsSayWhy)
         {"wait time 1", [&] { return table.SetAlbumWaitTime(0, 1); }, "Please enter an integer between 2 and 120."},
         {"wait time 121", [&] { return table.SetAlbumWaitTime(0, 121); }, "Please enter an integer between 2 and 120."},
         {"remove no pictures", [&] { return table.RemovePictures(0, {}); }, "Please select an item first!"},
-        {"rotate no pictures", [&] { return table.RotatePictures(0, {}, Rotation::Clockwise); }, "Please select a picture."},
+        {"rotate no pictures", [&] { return table.RotatePictures(0, {}, Rotation::Clockwise); },
+         "Please select a picture."},
     };
     for (const Case& c : withAlbum) {
         observer.messages.clear();

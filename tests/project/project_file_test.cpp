@@ -78,8 +78,7 @@ TEST_F(ProjectFileTest, EmptyProjectWritesOnlyTheGeneralSection)
 {
     const std::string path = folder.Path("empty.lvx");
     ASSERT_TRUE(saved.SaveProject(path));
-    EXPECT_EQ(ReadText(path),
-              "[GENERAL]\nDescription=Lumivox Project\nVersion=1.0\nAlbum_Count=0\n");
+    EXPECT_EQ(ReadText(path), "[GENERAL]\nDescription=Lumivox Project\nVersion=1.0\nAlbum_Count=0\n");
     loaded.ResetProject();
     EXPECT_TRUE(loaded.LoadProject(path).Loaded());
     EXPECT_EQ(loaded.AlbumCount(), 0);
@@ -203,21 +202,20 @@ TEST_F(ProjectFileTest, SmallerSaveLeavesStaleKeysThatAreNotLoaded)
 
 TEST_F(ProjectFileTest, ReadsWhatTheFileHoldsAndDefaultsTheRest)
 {
-    const ProjectLoadResult result = LoadText(
-        "[general]\r\n"
-        "DESCRIPTION=Lumivox Project\r\n"
-        "Album_Count=2\r\n"
-        "[ALBUM_01]\r\n"
-        "name=Gaps\r\n"
-        "Image_Count=3\r\n"
-        "Image_01=/p/1.jpg\r\n"
-        "Image_03=/p/3.jpg\r\n"
-        "Rotate_03=45\r\n"
-        "[Album_02]\r\n"
-        "interval=-5\r\n"
-        "Image_Count=2\r\n"
-        "Image_01=/p/bad.jpg\r\n"
-        "Image_02=\r\n");
+    const ProjectLoadResult result = LoadText("[general]\r\n"
+                                              "DESCRIPTION=Lumivox Project\r\n"
+                                              "Album_Count=2\r\n"
+                                              "[ALBUM_01]\r\n"
+                                              "name=Gaps\r\n"
+                                              "Image_Count=3\r\n"
+                                              "Image_01=/p/1.jpg\r\n"
+                                              "Image_03=/p/3.jpg\r\n"
+                                              "Rotate_03=45\r\n"
+                                              "[Album_02]\r\n"
+                                              "interval=-5\r\n"
+                                              "Image_Count=2\r\n"
+                                              "Image_01=/p/bad.jpg\r\n"
+                                              "Image_02=\r\n");
     ASSERT_TRUE(result.Loaded()) << result.error;
     ASSERT_EQ(loaded.AlbumCount(), 2);
     EXPECT_EQ(loaded.Album(0).name, "Gaps");
@@ -278,8 +276,7 @@ TEST_F(ProjectFileTest, LoadingDecodesOnEveryCoreButAddsInFileOrder)
         if (j == 4)
             text += "Rotate_04=90\n";
     }
-    text += Format("[Album_02]\nName=Small\nImage_Count=1\nImage_01=%s\n",
-                   folder.Path("p001.bmp").c_str());
+    text += Format("[Album_02]\nName=Small\nImage_Count=1\nImage_01=%s\n", folder.Path("p001.bmp").c_str());
     const ProjectLoadResult result = LoadText(text);
     ASSERT_TRUE(result.Loaded()) << result.error;
     ASSERT_EQ(loaded.AlbumCount(), 2);
@@ -337,7 +334,9 @@ TEST_F(ProjectFileTest, GarbageNeverCrashes)
     for (int i = 0; i < 20000; ++i) {
         seed = seed * 1103515245u + 12345u;
         const char c = static_cast<char>(seed >> 24);
-        text += (i % 97 == 0) ? std::string("\n[Album_0") + static_cast<char>('1' + i % 5) + "]\nImage_Count=9\nImage_0" + static_cast<char>('1' + i % 9) + "=" : std::string(1, c);
+        text += (i % 97 == 0) ? std::string("\n[Album_0") + static_cast<char>('1' + i % 5) +
+                                    "]\nImage_Count=9\nImage_0" + static_cast<char>('1' + i % 9) + "="
+                              : std::string(1, c);
     }
     const ProjectLoadResult result = LoadText(text);
     EXPECT_TRUE(result.Loaded());
@@ -394,10 +393,14 @@ TEST_F(ProjectFileTest, ByteOrderMarkAndWindowsCodePageNames)
     const std::string tail = "\r\ninterval=4\r\nImage_Count=1\r\nImage_01=/p/a.jpg\r\n";
     const Case cases[] = {
         {"byte-order mark", "\xEF\xBB\xBF" + body + "Caf\xC3\xA9" + tail, "Caf\xC3\xA9"},
-        {"Windows-1252", body + "Caf\xE9 \x80 \x93 \x9F" + tail,
-         "Caf\xC3\xA9 \xE2\x82\xAC \xE2\x80\x9C \xC5\xB8"},
-        {"byte-order mark and Windows-1252", "\xEF\xBB\xBF" + body + "Stra\xDF" "e" + tail,
-         "Stra\xC3\x9F" "e"},
+        {"Windows-1252", body + "Caf\xE9 \x80 \x93 \x9F" + tail, "Caf\xC3\xA9 \xE2\x82\xAC \xE2\x80\x9C \xC5\xB8"},
+        {"byte-order mark and Windows-1252",
+         "\xEF\xBB\xBF" + body +
+             "Stra\xDF"
+             "e" +
+             tail,
+         "Stra\xC3\x9F"
+         "e"},
         {"UTF-8 is taken as it is", body + "\xE6\x9D\xB1\xE4\xBA\xAC" + tail, "\xE6\x9D\xB1\xE4\xBA\xAC"},
     };
     for (const Case& c : cases) {
@@ -449,15 +452,17 @@ TEST(ProjectFileHostile, PicturesThatAreNoRegularFilesAreLeftOut)
     test::WriteBmp24(good, 8, 6);
     const std::string path = folder.Path("hostile.lvx");
     WriteText(path, "[GENERAL]\nDescription=Lumivox Project\nAlbum_Count=1\n[Album_01]\nName=A\n"
-                    "Image_Count=4\nImage_01=" + fifo + "\nImage_02=/dev/zero\nImage_03=" +
-                        folder.Folder().string() + "\nImage_04=" + good + "\n");
+                    "Image_Count=4\nImage_01=" +
+                        fifo + "\nImage_02=/dev/zero\nImage_03=" + folder.Folder().string() + "\nImage_04=" + good +
+                        "\n");
     AlbumTable table;
     const ProjectLoadResult result = table.LoadProject(path);
     ASSERT_TRUE(result.Loaded()) << result.error;
     EXPECT_EQ(table.PictureCount(0), 1);
     ASSERT_EQ(result.skipped.size(), 3u);
     for (const SkippedPicture& skipped : result.skipped)
-        EXPECT_NE(skipped.reason.find("not a regular file"), std::string::npos) << skipped.path << ": " << skipped.reason;
+        EXPECT_NE(skipped.reason.find("not a regular file"), std::string::npos)
+            << skipped.path << ": " << skipped.reason;
 }
 
 } // namespace

@@ -48,25 +48,25 @@ void WriteBmp24(const std::string& path, int width, int height)
     const std::uint32_t pixelBytes = static_cast<std::uint32_t>(stride * height);
     std::string bmp = "BM";
     Put32(bmp, 14 + 40 + pixelBytes); // file size
-    Put32(bmp, 0);                    // reserved
-    Put32(bmp, 14 + 40);              // offset of the pixels
-    Put32(bmp, 40);                   // BITMAPINFOHEADER
+    Put32(bmp, 0); // reserved
+    Put32(bmp, 14 + 40); // offset of the pixels
+    Put32(bmp, 40); // BITMAPINFOHEADER
     Put32(bmp, static_cast<std::uint32_t>(width));
     Put32(bmp, static_cast<std::uint32_t>(height)); // positive: bottom row first
-    Put16(bmp, 1);                    // planes
-    Put16(bmp, 24);                   // bits per pixel
-    Put32(bmp, 0);                    // no compression
+    Put16(bmp, 1); // planes
+    Put16(bmp, 24); // bits per pixel
+    Put32(bmp, 0); // no compression
     Put32(bmp, pixelBytes);
-    Put32(bmp, 2835);                 // 72 dpi
+    Put32(bmp, 2835); // 72 dpi
     Put32(bmp, 2835);
     Put32(bmp, 0);
     Put32(bmp, 0);
     for (int row = height - 1; row >= 0; --row) {
         std::string line;
         for (int x = 0; x < width; ++x) {
-            line += static_cast<char>(x & 0xFF);   // blue
+            line += static_cast<char>(x & 0xFF); // blue
             line += static_cast<char>(row & 0xFF); // green
-            line += static_cast<char>(200);        // red
+            line += static_cast<char>(200); // red
         }
         line.resize(static_cast<std::size_t>(stride), '\0');
         bmp += line;

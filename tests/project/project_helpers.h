@@ -48,10 +48,7 @@ PictureDecoder FakeDecoder(int width = 40, int height = 30);
 class RecordingObserver : public ProjectObserver {
 public:
     void OnMessage(const std::string& text) override { messages.push_back(text); }
-    void OnPictureAdded(int album, int position) override
-    {
-        added.push_back(album * 100 + position);
-    }
+    void OnPictureAdded(int album, int position) override { added.push_back(album * 100 + position); }
     void OnStatusChanged(const std::string& line) override { status = line; }
     void OnLoadStarted() override { ++loadsStarted; }
     void OnLoadFinished() override { ++loadsFinished; }

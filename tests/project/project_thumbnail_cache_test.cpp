@@ -33,9 +33,7 @@ TEST(ThumbnailCache, AnEntryCostsItsRowsHeaderPaletteAndBookkeeping)
         int width, height, bits;
         std::size_t cost;
     } cases[] = {
-        {64, 64, 32, 64 * 4 * 64 + 40 + 336},
-        {64, 10, 32, 64 * 4 * 10 + 40 + 336},
-        {3, 5, 32, 12 * 5 + 40 + 336},
+        {64, 64, 32, 64 * 4 * 64 + 40 + 336},  {64, 10, 32, 64 * 4 * 10 + 40 + 336}, {3, 5, 32, 12 * 5 + 40 + 336},
         {5, 4, 8, 8 * 4 + 40 + 256 * 4 + 336}, // rows padded to 4 bytes, 256 palette entries
         {9, 2, 1, 4 * 2 + 40 + 2 * 4 + 336},
     };
@@ -91,8 +89,8 @@ TEST(ThumbnailCache, StoringAPathAgainReplacesItInPlace)
     EXPECT_EQ(found->placement, (ThumbnailPlacement{0, 9, 64, 48}));
     // A file that changed shape is counted at what it holds now.
     cache.Store("/p/two.jpg", Thumbnail(64, 16), {0, 24, 64, 16});
-    EXPECT_EQ(cache.CountedBytes(), ThumbnailCache::EntryCost(*Thumbnail(64, 48)) +
-                                        ThumbnailCache::EntryCost(*Thumbnail(64, 16)));
+    EXPECT_EQ(cache.CountedBytes(),
+              ThumbnailCache::EntryCost(*Thumbnail(64, 48)) + ThumbnailCache::EntryCost(*Thumbnail(64, 16)));
     // Keys are whole paths compared byte for byte.
     EXPECT_FALSE(cache.Lookup("/p/ONE.jpg"));
     const std::string longA = std::string(300, 'x') + "a.jpg";

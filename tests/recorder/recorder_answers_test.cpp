@@ -30,17 +30,21 @@ public:
     std::deque<Answer> answers;
     std::vector<std::uint8_t> sent; // operation codes
     int ExecuteCommand(const std::uint8_t* cdb, std::size_t, const std::uint8_t*, std::size_t, std::uint8_t*,
-                       std::size_t) override {
+                       std::size_t) override
+    {
         sent.push_back(cdb[0]);
-        if (answers.empty()) return kScsiSuccess;
+        if (answers.empty())
+            return kScsiSuccess;
         const Answer answer = answers.front();
         answers.pop_front();
         sense_ = answer.sense;
-        if (answer.result == kScsiFailure) failure_ = "the drive vanished";
+        if (answer.result == kScsiFailure)
+            failure_ = "the drive vanished";
         return answer.result;
     }
     void Add(int count, std::uint8_t key, std::uint8_t asc, std::uint8_t ascq, bool descriptor = false,
-             bool deferred = false) {
+             bool deferred = false)
+    {
         for (int i = 0; i < count; ++i)
             answers.push_back({kScsiCheckCondition, SenseData::Make(key, asc, ascq, descriptor, deferred)});
     }
@@ -51,13 +55,15 @@ class TestClock final : public RecorderClock {
 public:
     std::chrono::milliseconds now{0};
     std::chrono::milliseconds Now() override { return now; }
-    bool Wait(std::chrono::milliseconds delay, const ManualResetEvent& cancel) override {
+    bool Wait(std::chrono::milliseconds delay, const ManualResetEvent& cancel) override
+    {
         now += delay;
         return cancel.IsSet();
     }
 };
 
-std::string Triple(const SenseData& sense) {
+std::string Triple(const SenseData& sense)
+{
     char text[16];
     std::snprintf(text, sizeof text, "%02X/%02X/%02X", sense.Key(), sense.Asc(), sense.Ascq());
     return text;
@@ -65,7 +71,8 @@ std::string Triple(const SenseData& sense) {
 
 } // namespace
 
-TEST(RecorderAnswers, SenseFormatsTimeoutsAndHostAnswers) {
+TEST(RecorderAnswers, SenseFormatsTimeoutsAndHostAnswers)
+{
     struct SenseCase {
         std::vector<std::uint8_t> bytes;
         const char* triple;
@@ -103,9 +110,9 @@ TEST(RecorderAnswers, SenseFormatsTimeoutsAndHostAnswers) {
         unsigned status, host, driver;
         Outcome outcome;
     } hosts[] = {
-        {0, 0, 0, Outcome::Success},       {2, 0, 0x08, Outcome::CheckCondition}, {0x08, 0, 0, Outcome::Retry},
-        {0x28, 0, 0, Outcome::Retry},      {0, 0x02, 0, Outcome::Retry},          {0, 0x0B, 0, Outcome::Retry},
-        {0, 0x0C, 0, Outcome::Retry},      {0, 0x03, 0, Outcome::TimedOut},       {0, 0x01, 0, Outcome::Failure},
+        {0, 0, 0, Outcome::Success},    {2, 0, 0x08, Outcome::CheckCondition}, {0x08, 0, 0, Outcome::Retry},
+        {0x28, 0, 0, Outcome::Retry},   {0, 0x02, 0, Outcome::Retry},          {0, 0x0B, 0, Outcome::Retry},
+        {0, 0x0C, 0, Outcome::Retry},   {0, 0x03, 0, Outcome::TimedOut},       {0, 0x01, 0, Outcome::Failure},
         {0x18, 0, 0, Outcome::Failure},
     };
     for (const HostCase& c : hosts)
@@ -125,7 +132,8 @@ TEST(RecorderAnswers, SenseFormatsTimeoutsAndHostAnswers) {
     EXPECT_EQ(SgIoTransport::MountPointOf("/dev/zero", mounts), "");
 }
 
-TEST(RecorderAnswers, RetriesUnitAttentionAndWaitsOutBecomingReady) {
+TEST(RecorderAnswers, RetriesUnitAttentionAndWaitsOutBecomingReady)
+{
     const std::uint8_t readDisc[10]{kOpReadDiscInformation};
     struct Case {
         const char* name;
@@ -133,13 +141,27 @@ TEST(RecorderAnswers, RetriesUnitAttentionAndWaitsOutBecomingReady) {
         int result;
         std::size_t sends;
     } cases[] = {
-        {"unit attention twice", [](ScriptedDrive& d) { d.Add(1, 6, 0x28, 0); d.Add(1, 6, 0x29, 0); }, kScsiSuccess, 3},
+        {"unit attention twice",
+         [](ScriptedDrive& d) {
+             d.Add(1, 6, 0x28, 0);
+             d.Add(1, 6, 0x29, 0);
+         },
+         kScsiSuccess, 3},
         {"unit attention without end", [](ScriptedDrive& d) { d.Add(10, 6, 0x29, 0); }, kScsiCheckCondition, 4},
-        {"becoming ready, then busy", [](ScriptedDrive& d) { d.Add(3, 2, 4, 1); d.Add(2, 2, 4, 8, true); }, kScsiSuccess, 6},
+        {"becoming ready, then busy",
+         [](ScriptedDrive& d) {
+             d.Add(3, 2, 4, 1);
+             d.Add(2, 2, 4, 8, true);
+         },
+         kScsiSuccess, 6},
         {"no disc is not waited for", [](ScriptedDrive& d) { d.Add(3, 2, 0x3A, 0); }, kScsiCheckCondition, 1},
         {"recovered is success", [](ScriptedDrive& d) { d.Add(1, 1, 0x17, 1, true); }, kScsiSuccess, 1},
         {"deferred is not retried", [](ScriptedDrive& d) { d.Add(3, 2, 4, 1, false, true); }, kScsiCheckCondition, 1},
-        {"system failure", [](ScriptedDrive& d) { d.answers.push_back({kScsiFailure, {}}); }, kScsiFailure, 1},
+        {"system failure",
+         [](ScriptedDrive& d) {
+             d.answers.push_back({kScsiFailure, {}});
+         },
+         kScsiFailure, 1},
     };
     for (const Case& c : cases) {
         ScriptedDrive drive;
@@ -148,7 +170,8 @@ TEST(RecorderAnswers, RetriesUnitAttentionAndWaitsOutBecomingReady) {
         RetryPolicy policy;
         policy.poll = std::chrono::milliseconds(1);
         policy.notes = &notes;
-        EXPECT_EQ(ExecuteRetrying(drive, readDisc, sizeof readDisc, nullptr, 0, nullptr, 0, policy), c.result) << c.name;
+        EXPECT_EQ(ExecuteRetrying(drive, readDisc, sizeof readDisc, nullptr, 0, nullptr, 0, policy), c.result)
+            << c.name;
         EXPECT_EQ(drive.sent.size(), c.sends) << c.name;
         EXPECT_EQ(notes.size(), std::string(c.name).rfind("recovered", 0) == 0 ? 1u : 0u) << c.name;
     }
@@ -171,7 +194,11 @@ TEST(RecorderAnswers, RetriesUnitAttentionAndWaitsOutBecomingReady) {
         {"long write, descriptor", [](ScriptedDrive& d) { d.Add(1, 2, 4, 8, true); }, kUnitNotReady},
         {"deferred write error", [](ScriptedDrive& d) { d.Add(1, 3, 0x0C, 0, false, true); }, kUnitFailed},
         {"hardware error", [](ScriptedDrive& d) { d.Add(1, 4, 0x44, 0); }, kUnitFailed},
-        {"vanished", [](ScriptedDrive& d) { d.answers.push_back({kScsiFailure, {}}); }, kUnitFailed},
+        {"vanished",
+         [](ScriptedDrive& d) {
+             d.answers.push_back({kScsiFailure, {}});
+         },
+         kUnitFailed},
     };
     for (const Tur& c : turs) {
         ScriptedDrive drive;
@@ -181,34 +208,41 @@ TEST(RecorderAnswers, RetriesUnitAttentionAndWaitsOutBecomingReady) {
     }
 }
 
-TEST(RecorderAnswers, EraseWaitsForABusyDriveAndEndsOnlyWhenReady) {
+TEST(RecorderAnswers, EraseWaitsForABusyDriveAndEndsOnlyWhenReady)
+{
     struct Case {
         const char* name;
         std::function<void(ScriptedDrive&)> script;
         bool ok;
         const char* error;
     } cases[] = {
-        {"busy before, erasing, ready", [](ScriptedDrive& d) {
-             d.Add(3, 2, 4, 7);         // busy: waited for
+        {"busy before, erasing, ready",
+         [](ScriptedDrive& d) {
+             d.Add(3, 2, 4, 7); // busy: waited for
              d.answers.push_back({kScsiSuccess, {}}); // ready
              d.answers.push_back({kScsiSuccess, {}}); // READ DISC INFORMATION (tells nothing)
              d.answers.push_back({kScsiSuccess, {}}); // BLANK
-             d.Add(5, 2, 4, 4);         // format in progress
-         }, true, ""},
+             d.Add(5, 2, 4, 4); // format in progress
+         },
+         true, ""},
         {"no disc", [](ScriptedDrive& d) { d.Add(1, 2, 0x3A, 1); }, false, kNoRewritableDiscText},
-        {"failure while erasing", [](ScriptedDrive& d) {
+        {"failure while erasing",
+         [](ScriptedDrive& d) {
              d.answers.push_back({kScsiSuccess, {}});
              d.answers.push_back({kScsiSuccess, {}});
              d.answers.push_back({kScsiSuccess, {}});
              d.Add(2, 2, 4, 4);
              d.Add(1, 4, 0x44, 0);
-         }, false, "The drive reported a failure while erasing: sense 04/44/00"},
-        {"drive vanished while erasing", [](ScriptedDrive& d) {
+         },
+         false, "The drive reported a failure while erasing: sense 04/44/00"},
+        {"drive vanished while erasing",
+         [](ScriptedDrive& d) {
              d.answers.push_back({kScsiSuccess, {}});
              d.answers.push_back({kScsiSuccess, {}});
              d.answers.push_back({kScsiSuccess, {}});
              d.answers.push_back({kScsiFailure, {}});
-         }, false, "The drive reported a failure while erasing: the drive vanished"},
+         },
+         false, "The drive reported a failure while erasing: the drive vanished"},
     };
     for (const Case& c : cases) {
         ScriptedDrive drive;
@@ -228,11 +262,13 @@ TEST(RecorderAnswers, EraseWaitsForABusyDriveAndEndsOnlyWhenReady) {
     EXPECT_TRUE(EraseDisc(driver, false, nullptr, {}, &error)) << error;
     EXPECT_NE(ReadFile(folder.Path() / "commands.log").size(), 0u);
     bool blanked = false;
-    for (const std::string& line : ReadLines(folder.Path() / "commands.log")) blanked = blanked || line.rfind("A1 ", 0) == 0;
+    for (const std::string& line : ReadLines(folder.Path() / "commands.log"))
+        blanked = blanked || line.rfind("A1 ", 0) == 0;
     EXPECT_TRUE(blanked);
 }
 
-TEST(RecorderAnswers, EmulatedDriveStartsLikeARealOneAndIsUsedByOneAtATime) {
+TEST(RecorderAnswers, EmulatedDriveStartsLikeARealOneAndIsUsedByOneAtATime)
+{
     TempFolder folder;
     std::string error;
     auto first = OpenTransport(Emulated(folder), &error, DriveAccess::Exclusive);
@@ -250,7 +286,8 @@ TEST(RecorderAnswers, EmulatedDriveStartsLikeARealOneAndIsUsedByOneAtATime) {
     EXPECT_EQ(CheckBlankDisc(driver).state, BlankState::Blank);
     const std::vector<std::string> log = ReadLines(folder.Path() / "commands.log");
     bool attention = false;
-    for (const std::string& line : log) attention = attention || line.find("sense=06/28/00") != std::string::npos;
+    for (const std::string& line : log)
+        attention = attention || line.find("sense=06/28/00") != std::string::npos;
     EXPECT_TRUE(attention);
 
     // A second user is refused while the first holds the drive; a shared open (listing) is not.
@@ -264,7 +301,8 @@ TEST(RecorderAnswers, EmulatedDriveStartsLikeARealOneAndIsUsedByOneAtATime) {
     driver.SetRun(RunSettings{}, nullptr, nullptr);
     SmallDisc disc;
     std::vector<std::uint8_t> sheet;
-    std::vector<CueRecord> cues = {{0, CueKind::TrackStart}, {static_cast<std::uint32_t>(disc.total), CueKind::LeadOutStart}};
+    std::vector<CueRecord> cues = {{0, CueKind::TrackStart},
+                                   {static_cast<std::uint32_t>(disc.total), CueKind::LeadOutStart}};
     ASSERT_EQ(BuildCueSheet(cues, &sheet), 0);
     driver.SetCueSheet(sheet.data(), sheet.size());
     ASSERT_TRUE(driver.PrepareDisc(&error)) << error;
@@ -285,7 +323,8 @@ TEST(RecorderAnswers, EmulatedDriveStartsLikeARealOneAndIsUsedByOneAtATime) {
     EXPECT_TRUE(OpenTransport(Emulated(folder), &error, DriveAccess::Exclusive)) << error;
 }
 
-TEST(RecorderAnswers, ForeignCueWithIndex00OnTrack1BurnsAsItsImage) {
+TEST(RecorderAnswers, ForeignCueWithIndex00OnTrack1BurnsAsItsImage)
+{
     SmallDisc disc;
     TempFolder images;
     const std::string cue = disc.WriteBinCue(images.Slash());
@@ -321,7 +360,8 @@ TEST(RecorderAnswers, ForeignCueWithIndex00OnTrack1BurnsAsItsImage) {
     }
 }
 
-TEST(RecorderAnswers, EmulatedDriveRefusesRawWritesADriveRefuses) {
+TEST(RecorderAnswers, EmulatedDriveRefusesRawWritesADriveRefuses)
+{
     // Raw writing must begin at the reported lead-in start with a sound Q channel.
     struct Case {
         const char* name;
@@ -354,7 +394,8 @@ TEST(RecorderAnswers, EmulatedDriveRefusesRawWritesADriveRefuses) {
         PqSubcode16 format;
         ASSERT_TRUE(encoder.Start(&format, 32, sheet.data(), sheet.size(), driver.LeadInFirstAddress(), &error));
         encoder.Encode(address, block.data() + 2352);
-        if (c.badCrc) block[2352 + 11] ^= 1;
+        if (c.badCrc)
+            block[2352 + 11] ^= 1;
         Write10Cdb cdb;
         cdb.address.SetSigned(address);
         cdb.blocks.Set(1);

@@ -28,16 +28,19 @@ struct Burn {
     std::string openError;
 };
 
-Burn BurnDisc(SmallDisc& disc, BurnOptions options, EventLog* log, ManualResetEvent* cancel) {
+Burn BurnDisc(SmallDisc& disc, BurnOptions options, EventLog* log, ManualResetEvent* cancel)
+{
     Burn burn;
     auto feed = OpenRecorderFeed(options, disc.total, log, cancel, &burn.openError);
-    if (!feed) return burn;
+    if (!feed)
+        return burn;
     burn.written = WriteImage(*disc.layout, *feed);
     burn.result = feed->Result();
     return burn;
 }
 
-BurnOptions Options(const std::string& device, DriverChoice driver) {
+BurnOptions Options(const std::string& device, DriverChoice driver)
+{
     BurnOptions options;
     options.device = device;
     options.driver = driver;
@@ -46,7 +49,8 @@ BurnOptions Options(const std::string& device, DriverChoice driver) {
 }
 
 // P and Q of every block in subchannel.bin, checked against their CRC.
-void CheckSubchannelFile(const fs::path& path, std::size_t size, std::size_t blocks) {
+void CheckSubchannelFile(const fs::path& path, std::size_t size, std::size_t blocks)
+{
     const Bytes bytes = ReadFile(path);
     ASSERT_EQ(bytes.size(), blocks * size);
     PqSubcode16 pq;
@@ -63,7 +67,8 @@ void CheckSubchannelFile(const fs::path& path, std::size_t size, std::size_t blo
 
 } // namespace
 
-TEST(RecorderBurn, DiscReadsBackAsTheImageFileInEveryMode) {
+TEST(RecorderBurn, DiscReadsBackAsTheImageFileInEveryMode)
+{
     SmallDisc disc;
     ASSERT_GT(disc.total, 0) << disc.layout->errorText;
     TempFolder images;
@@ -75,17 +80,19 @@ TEST(RecorderBurn, DiscReadsBackAsTheImageFileInEveryMode) {
         DriverChoice driver;
         const char* options;
         std::size_t subchannel; // 0: session-at-once
-        std::int32_t leadIn;    // lead-in blocks written by the host
+        std::int32_t leadIn; // lead-in blocks written by the host
         std::int32_t leadOut;
-        int piece = 27;           // blocks per WRITE
-        bool fallsBack = false;   // raw asked for, session-at-once written
+        int piece = 27; // blocks per WRITE
+        bool fallsBack = false; // raw asked for, session-at-once written
     } cases[] = {
         {"session-at-once", DriverChoice::Mmc, "", 0, 0, 0},
         {"raw P-Q", DriverChoice::Raw, "", 16, 11475, 6750},
         {"raw P-W", DriverChoice::Raw, "raw-types=3", 96, 11475, 6750},
         // Answers real drives give every day.
-        {"descriptor sense, busy cue sheet and flush", DriverChoice::Mmc, "sense=descriptor&cue-busy=2&sync-busy=2", 0, 0, 0},
-        {"raw P-W under a 64 KiB transfer limit", DriverChoice::Raw, "raw-types=3&max-transfer=65536", 96, 11475, 6750, 26},
+        {"descriptor sense, busy cue sheet and flush", DriverChoice::Mmc, "sense=descriptor&cue-busy=2&sync-busy=2", 0,
+         0, 0},
+        {"raw P-W under a 64 KiB transfer limit", DriverChoice::Raw, "raw-types=3&max-transfer=65536", 96, 11475, 6750,
+         26},
         {"raw, lead-in start from the ATIP", DriverChoice::Raw, "lead-in=none&atip=97:27:00", 16, 11475, 6750},
         {"raw, recovered error on a WRITE", DriverChoice::Raw, "recovered=40", 16, 11475, 6750},
         // No lead-in start from either source: written session-at-once, and said so.
@@ -125,7 +132,8 @@ TEST(RecorderBurn, DiscReadsBackAsTheImageFileInEveryMode) {
                 EXPECT_EQ(e.total, disc.total);
                 lastWrite = e.done;
             }
-            if (e.stage == ProgressStage::Verifying && e.done == disc.total) verified = true;
+            if (e.stage == ProgressStage::Verifying && e.done == disc.total)
+                verified = true;
         }
         EXPECT_EQ(lastWrite, disc.total);
         EXPECT_TRUE(verified);
@@ -143,7 +151,8 @@ TEST(RecorderBurn, DiscReadsBackAsTheImageFileInEveryMode) {
             }
             expected = address + count;
             EXPECT_EQ(size, c.subchannel ? 2352 + c.subchannel : 2336);
-            if (address >= 0 && address < disc.total) dataBlocks += count;
+            if (address >= 0 && address < disc.total)
+                dataBlocks += count;
         }
         EXPECT_EQ(dataBlocks, disc.total);
         if (c.subchannel == 0) {
@@ -176,7 +185,8 @@ TEST(RecorderBurn, DiscReadsBackAsTheImageFileInEveryMode) {
     }
 }
 
-TEST(RecorderBurn, StagingCountsSectorsInBuffersOf27) {
+TEST(RecorderBurn, StagingCountsSectorsInBuffersOf27)
+{
     // A synthetic image of n sectors; the writes show how the buffers were cut.
     struct Case {
         std::uint32_t sectors;
@@ -207,7 +217,8 @@ TEST(RecorderBurn, StagingCountsSectorsInBuffersOf27) {
             long long address = 0;
             unsigned count = 0, size = 0;
             std::sscanf(line.c_str(), "%lld %u %u", &address, &count, &size);
-            if (address >= 0 && address < c.sectors) data.push_back(count);
+            if (address >= 0 && address < c.sectors)
+                data.push_back(count);
         }
         ASSERT_GE(data.size(), c.tail.size());
         EXPECT_EQ(std::vector<unsigned>(data.end() - static_cast<long>(c.tail.size()), data.end()), c.tail);
@@ -223,7 +234,8 @@ TEST(RecorderBurn, StagingCountsSectorsInBuffersOf27) {
     }
 }
 
-TEST(RecorderBurn, DriveFaultsEndWithTheirMessage) {
+TEST(RecorderBurn, DriveFaultsEndWithTheirMessage)
+{
     SmallDisc disc;
     ASSERT_GT(disc.total, 1000);
     struct Case {
@@ -234,8 +246,10 @@ TEST(RecorderBurn, DriveFaultsEndWithTheirMessage) {
     } cases[] = {
         {"not-ready=50", DriverChoice::Mmc, BurnStatus::Succeeded, ""},
         {"not-ready=10", DriverChoice::Raw, BurnStatus::Succeeded, ""},
-        {"fail-write=1000", DriverChoice::Mmc, BurnStatus::Failed, "Error while writing cd: sense 03/0C/00 (write error)"},
-        {"fail-write=1000", DriverChoice::Raw, BurnStatus::Failed, "Error while writing cd: sense 03/0C/00 (write error)"},
+        {"fail-write=1000", DriverChoice::Mmc, BurnStatus::Failed,
+         "Error while writing cd: sense 03/0C/00 (write error)"},
+        {"fail-write=1000", DriverChoice::Raw, BurnStatus::Failed,
+         "Error while writing cd: sense 03/0C/00 (write error)"},
         {"disc=cdrw&fail-write=1000", DriverChoice::Mmc, BurnStatus::Failed,
          "Error while writing cd: sense 03/0C/00 (write error)"},
         {"fail-opc=1", DriverChoice::Mmc, BurnStatus::Succeeded, ""},
@@ -273,12 +287,14 @@ TEST(RecorderBurn, DriveFaultsEndWithTheirMessage) {
             const std::vector<std::string> commands = ReadLines(drive.Path() / "commands.log");
             ASSERT_GE(commands.size(), 2u);
             EXPECT_EQ(commands.back().rfind("35 ", 0), 0u) << commands.back();
-            EXPECT_NE(commands[commands.size() - 2].find("sense=03/0C/00"), std::string::npos) << commands[commands.size() - 2];
+            EXPECT_NE(commands[commands.size() - 2].find("sense=03/0C/00"), std::string::npos)
+                << commands[commands.size() - 2];
             EXPECT_TRUE(burn.result.discUnusable);
             // A CD-R is lost; a CD-RW is sent to the erase button.
-            const std::string state = std::string(c.options).find("cdrw") != std::string::npos
-                                          ? "The disc was partly written; erase it with \"Erase CD-RW\" on the Burn page to use it again."
-                                          : "The disc was partly written and is unusable.";
+            const std::string state =
+                std::string(c.options).find("cdrw") != std::string::npos
+                    ? "The disc was partly written; erase it with \"Erase CD-RW\" on the Burn page to use it again."
+                    : "The disc was partly written and is unusable.";
             EXPECT_EQ(burn.result.discState, state);
             EXPECT_NE(burn.result.text.find(state), std::string::npos) << burn.result.text;
         } else {
@@ -292,7 +308,8 @@ TEST(RecorderBurn, DriveFaultsEndWithTheirMessage) {
     }
 }
 
-TEST(RecorderBurn, BlankCheckRefusesBeforeAnythingStarts) {
+TEST(RecorderBurn, BlankCheckRefusesBeforeAnythingStarts)
+{
     SmallDisc disc;
     struct Case {
         const char* options;
@@ -309,12 +326,14 @@ TEST(RecorderBurn, BlankCheckRefusesBeforeAnythingStarts) {
         EXPECT_FALSE(fs::exists(drive.Path() / "writes.log"));
         const std::vector<std::string> commands = ReadLines(drive.Path() / "commands.log");
         bool ejected = false;
-        for (const std::string& line : commands) ejected = ejected || line.rfind("1B 00 00 00 02", 0) == 0;
+        for (const std::string& line : commands)
+            ejected = ejected || line.rfind("1B 00 00 00 02", 0) == 0;
         EXPECT_EQ(ejected, c.ejected) << c.options;
     }
 }
 
-TEST(RecorderBurn, CancelAtEveryStageStopsWithinOneBuffer) {
+TEST(RecorderBurn, CancelAtEveryStageStopsWithinOneBuffer)
+{
     SmallDisc disc;
     ASSERT_GT(disc.total, 600);
     const int stages[] = {UM_RECORDER_INIT, UM_LEAD_IN, UM_WRITE_PROGRESS, UM_LEAD_OUT};
@@ -343,14 +362,16 @@ TEST(RecorderBurn, CancelAtEveryStageStopsWithinOneBuffer) {
                     long long address = 0;
                     unsigned count = 0;
                     std::sscanf(line.c_str(), "%lld %u", &address, &count);
-                    if (address >= 0) lastData = static_cast<long>(address + count);
+                    if (address >= 0)
+                        lastData = static_cast<long>(address + count);
                 }
                 EXPECT_LE(lastData, cancelledAt + 27);
             }
         }
 }
 
-TEST(RecorderBurn, BufferUnderrunWithoutBurnProofFailsAndWithItSurvives) {
+TEST(RecorderBurn, BufferUnderrunWithoutBurnProofFailsAndWithItSurvives)
+{
     // The drive drains at 52× (3,900 blocks a second) once its buffer is full; the image
     // comes at 40×, so the buffer runs dry after about a second.
     constexpr std::uint32_t kSectors = 6000;
@@ -369,9 +390,11 @@ TEST(RecorderBurn, BufferUnderrunWithoutBurnProofFailsAndWithItSurvives) {
         for (std::uint32_t s = 0; s < kSectors && result == 0; ++s) {
             MakeMode2Sector(sector, nullptr, s, 1, 1, kSubmodeForm2, 0);
             result = feed->WriteSector(sector.data(), s);
-            if (s % 27 == 26) std::this_thread::sleep_until(start + std::chrono::microseconds((s + 1) * 1000000LL / (40 * 75)));
+            if (s % 27 == 26)
+                std::this_thread::sleep_until(start + std::chrono::microseconds((s + 1) * 1000000LL / (40 * 75)));
         }
-        if (result == 0) result = feed->CloseSink();
+        if (result == 0)
+            result = feed->CloseSink();
         const auto* emulated = dynamic_cast<EmulatedRecorder*>(&feed->Transport());
         ASSERT_NE(emulated, nullptr);
         if (burnProof) {
@@ -387,7 +410,8 @@ TEST(RecorderBurn, BufferUnderrunWithoutBurnProofFailsAndWithItSurvives) {
     }
 }
 
-TEST(RecorderBurn, SimulationWritesNothingToTheDisc) {
+TEST(RecorderBurn, SimulationWritesNothingToTheDisc)
+{
     SmallDisc disc;
     TempFolder drive;
     BurnOptions options = Options(Emulated(drive), DriverChoice::Raw);
@@ -406,7 +430,8 @@ TEST(RecorderBurn, SimulationWritesNothingToTheDisc) {
     EXPECT_EQ(CheckBlankDisc(driver).state, BlankState::Blank) << "ejected and loaded again, still blank";
 }
 
-TEST(RecorderBurn, VerificationNamesTheFirstSectorThatReadsBackDifferently) {
+TEST(RecorderBurn, VerificationNamesTheFirstSectorThatReadsBackDifferently)
+{
     SmallDisc disc;
     ASSERT_GT(disc.total, 700);
     for (DriverChoice driver : {DriverChoice::Mmc, DriverChoice::Raw}) {
@@ -424,14 +449,16 @@ TEST(RecorderBurn, VerificationNamesTheFirstSectorThatReadsBackDifferently) {
     }
 }
 
-TEST(RecorderBurn, ADriveThatStaysBusyIsLeftOnCancel) {
+TEST(RecorderBurn, ADriveThatStaysBusyIsLeftOnCancel)
+{
     // TEST UNIT READY answers NOT READY for ever: the final wait looks at cancel.
     SmallDisc disc;
     TempFolder drive;
     EventLog log;
     ManualResetEvent cancel;
     log.onEvent = [&](const ProgressEvent& e) {
-        if (e.message == UM_DRIVE_WAIT) cancel.Set();
+        if (e.message == UM_DRIVE_WAIT)
+            cancel.Set();
     };
     const auto start = std::chrono::steady_clock::now();
     const Burn burn = BurnDisc(disc, Options(Emulated(drive, "busy=1000000"), DriverChoice::Mmc), &log, &cancel);
@@ -442,7 +469,8 @@ TEST(RecorderBurn, ADriveThatStaysBusyIsLeftOnCancel) {
     EXPECT_FALSE(log.Has(UM_FLUSH_CACHE));
 }
 
-TEST(RecorderBurn, OneRunBurnsAndWritesTheImageFile) {
+TEST(RecorderBurn, OneRunBurnsAndWritesTheImageFile)
+{
     SmallDisc disc;
     TempFolder drive, images;
     std::string error;
@@ -472,13 +500,15 @@ TEST(RecorderBurn, OneRunBurnsAndWritesTheImageFile) {
     EXPECT_FALSE(fs::exists(noImage.Path() / "disc.bin"));
 }
 
-TEST(RecorderBurn, AFeedLeftUnfinishedStopsItsBurnAtOnce) {
+TEST(RecorderBurn, AFeedLeftUnfinishedStopsItsBurnAtOnce)
+{
     // The drive answers every data WRITE with "long write in progress"; the image writer
     // gives up half way and drops the feed, which must not wait for the drive.
     for (DriverChoice driver : {DriverChoice::Mmc, DriverChoice::Raw}) {
         TempFolder drive;
         std::string error;
-        auto feed = OpenRecorderFeed(Options(Emulated(drive, "not-ready=100000000"), driver), 1000, nullptr, nullptr, &error);
+        auto feed =
+            OpenRecorderFeed(Options(Emulated(drive, "not-ready=100000000"), driver), 1000, nullptr, nullptr, &error);
         ASSERT_TRUE(feed) << error;
         ASSERT_EQ(feed->SetCueList({{0, CueKind::TrackStart}, {1000, CueKind::LeadOutStart}}), 0);
         RawSector sector;

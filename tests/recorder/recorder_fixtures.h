@@ -28,7 +28,8 @@ struct SmallDisc {
     TempFolder work, program;
     std::unique_ptr<VideoCdLayout> layout;
     long total = 0;
-    explicit SmallDisc(std::vector<int> pictures = {2, 1}) {
+    explicit SmallDisc(std::vector<int> pictures = {2, 1})
+    {
         authortest::WriteProjectFiles(work.Slash(), program.Slash(), pictures, 4, false);
         LayoutProject project;
         project.cdLabel = "BURN TEST";
@@ -39,7 +40,8 @@ struct SmallDisc {
         total = ComputeLayout(*layout);
     }
     // Writes the BIN/CUE image as "disc.bin" / "disc.cue" into folder; the path of the CUE.
-    std::string WriteBinCue(const std::string& folder) {
+    std::string WriteBinCue(const std::string& folder)
+    {
         BinCueSink sink(folder + "disc.bin");
         EXPECT_EQ(WriteImage(*layout, sink), 0) << layout->errorText;
         return folder + "disc.cue";
@@ -49,25 +51,32 @@ struct SmallDisc {
 // Records every progress event (called from the burn thread).
 class EventLog : public ProgressListener {
 public:
-    void OnProgress(const ProgressEvent& event) override {
+    void OnProgress(const ProgressEvent& event) override
+    {
         std::lock_guard<std::mutex> lock(mutex_);
         events_.push_back(event);
-        if (onEvent) onEvent(event);
+        if (onEvent)
+            onEvent(event);
     }
-    std::vector<ProgressEvent> Events() const {
+    std::vector<ProgressEvent> Events() const
+    {
         std::lock_guard<std::mutex> lock(mutex_);
         return events_;
     }
     // Message numbers with consecutive repeats folded, for order checks.
-    std::vector<int> Sequence() const {
+    std::vector<int> Sequence() const
+    {
         std::vector<int> sequence;
         for (const ProgressEvent& e : Events())
-            if (sequence.empty() || sequence.back() != e.message) sequence.push_back(e.message);
+            if (sequence.empty() || sequence.back() != e.message)
+                sequence.push_back(e.message);
         return sequence;
     }
-    bool Has(int message) const {
+    bool Has(int message) const
+    {
         for (const ProgressEvent& e : Events())
-            if (e.message == message) return true;
+            if (e.message == message)
+                return true;
         return false;
     }
     std::function<void(const ProgressEvent&)> onEvent; // set before the burn starts
@@ -77,22 +86,26 @@ private:
     std::vector<ProgressEvent> events_;
 };
 
-inline std::string Emulated(const TempFolder& folder, const std::string& options = "") {
+inline std::string Emulated(const TempFolder& folder, const std::string& options = "")
+{
     return std::string(kEmulatedPrefix) + folder.Path().string() + (options.empty() ? "" : "?" + options);
 }
 
 // "equal" or where the two byte strings first differ.
-inline std::string FirstDifference(const Bytes& a, const Bytes& b) {
+inline std::string FirstDifference(const Bytes& a, const Bytes& b)
+{
     const std::size_t n = std::min(a.size(), b.size());
     for (std::size_t i = 0; i < n; ++i)
         if (a[i] != b[i])
             return "first difference at byte " + std::to_string(i) + " (sector " + std::to_string(i / 2352) +
                    ", offset " + std::to_string(i % 2352) + ")";
-    if (a.size() != b.size()) return "sizes differ: " + std::to_string(a.size()) + " and " + std::to_string(b.size());
+    if (a.size() != b.size())
+        return "sizes differ: " + std::to_string(a.size()) + " and " + std::to_string(b.size());
     return "equal";
 }
 
-inline std::vector<std::string> ReadLines(const std::filesystem::path& path) {
+inline std::vector<std::string> ReadLines(const std::filesystem::path& path)
+{
     const Bytes bytes = ReadFile(path);
     std::vector<std::string> lines;
     std::string line;

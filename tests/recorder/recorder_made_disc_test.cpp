@@ -23,26 +23,32 @@ struct ShellRun {
     std::string output;
 };
 
-ShellRun Shell(const std::string& command) {
+ShellRun Shell(const std::string& command)
+{
     ShellRun run;
     FILE* pipe = ::popen((command + " 2>&1").c_str(), "r");
-    if (!pipe) return run;
+    if (!pipe)
+        return run;
     char buffer[4096];
     std::size_t n;
-    while ((n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0) run.output.append(buffer, n);
+    while ((n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0)
+        run.output.append(buffer, n);
     const int status = ::pclose(pipe);
     run.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
     return run;
 }
 
-std::string Quote(const std::string& text) {
+std::string Quote(const std::string& text)
+{
     std::string quoted = "'";
-    for (char c : text) quoted += c == '\'' ? std::string("'\\''") : std::string(1, c);
+    for (char c : text)
+        quoted += c == '\'' ? std::string("'\\''") : std::string(1, c);
     return quoted + "'";
 }
 
 // The bundled sample project, its picture paths pointing into this checkout.
-void WriteSampleProject(const std::string& path) {
+void WriteSampleProject(const std::string& path)
+{
     const std::string source = LUMIVOX_SOURCE_DIR;
     std::ifstream in(source + "/samples/sample.lvx.in");
     std::stringstream text;
@@ -55,16 +61,18 @@ void WriteSampleProject(const std::string& path) {
 
 } // namespace
 
-TEST(RecorderMadeDisc, SampleProjectBurnsAsItsImageInBothModes) {
+TEST(RecorderMadeDisc, SampleProjectBurnsAsItsImageInBothModes)
+{
     const std::string cli = std::string(LUMIVOX_BIN_DIR) + "/lumivox-cli";
-    if (!fs::exists(cli)) GTEST_SKIP() << "lumivox-cli is not built";
+    if (!fs::exists(cli))
+        GTEST_SKIP() << "lumivox-cli is not built";
     if (Shell("/usr/bin/python3 -c 'import pycdlib, PIL'").status != 0 || Shell("ffprobe -version").status != 0)
         GTEST_SKIP() << "the independent reader needs /usr/bin/python3 with pycdlib and PIL, and ffprobe";
     TempFolder folder;
     WriteSampleProject(folder.Slash() + "sample.lvx");
     const std::string cue = folder.Slash() + "made.cue";
     ShellRun made = Shell("QT_QPA_PLATFORM=offscreen " + Quote(cli) + " make " + Quote(folder.Slash() + "sample.lvx") +
-                     " -o " + Quote(cue) + " --ntsc --label 'LUMIVOX SAMPLE' --quiet");
+                          " -o " + Quote(cue) + " --ntsc --label 'LUMIVOX SAMPLE' --quiet");
     ASSERT_EQ(made.status, 0) << made.output;
     const Bytes image = ReadFile(folder.Slash() + "made.bin");
     ASSERT_FALSE(image.empty());
@@ -73,13 +81,14 @@ TEST(RecorderMadeDisc, SampleProjectBurnsAsItsImageInBothModes) {
         SCOPED_TRACE(driver);
         TempFolder drive;
         const ShellRun burned = Shell(Quote(cli) + " burn " + Quote(cue) + " --device " + Quote(Emulated(drive)) +
-                                 " --driver " + driver + " --no-eject");
+                                      " --driver " + driver + " --no-eject");
         ASSERT_EQ(burned.status, 0) << burned.output;
         EXPECT_EQ(FirstDifference(ReadFile(drive.Path() / "disc.bin"), image), "equal");
         const ShellRun checked =
             Shell("/usr/bin/python3 " + Quote(std::string(LUMIVOX_SOURCE_DIR) + "/tests/e2e/vcd_disc_check.py") + " " +
                   Quote((drive.Path() / "disc.cue").string()) +
-                  " --albums 3,3,4 --per-page 6 --norm ntsc --label 'LUMIVOX SAMPLE' --chapters 0,21,36 --work " + Quote(drive.Slash() + "check"));
+                  " --albums 3,3,4 --per-page 6 --norm ntsc --label 'LUMIVOX SAMPLE' --chapters 0,21,36 --work " +
+                  Quote(drive.Slash() + "check"));
         EXPECT_EQ(checked.status, 0) << checked.output;
         EXPECT_NE(checked.output.find("image matches the project"), std::string::npos) << checked.output;
     }
@@ -89,13 +98,16 @@ TEST(RecorderMadeDisc, SampleProjectBurnsAsItsImageInBothModes) {
 // image file, and the disc reads back as that image. A drive that fails a write ends the
 // run with the drive's sense on one line and status 1; a written disc is refused before
 // anything is made.
-TEST(RecorderMadeDisc, MakeBurnsWhileItMakesTheImage) {
+TEST(RecorderMadeDisc, MakeBurnsWhileItMakesTheImage)
+{
     const std::string cli = std::string(LUMIVOX_BIN_DIR) + "/lumivox-cli";
-    if (!fs::exists(cli)) GTEST_SKIP() << "lumivox-cli is not built";
+    if (!fs::exists(cli))
+        GTEST_SKIP() << "lumivox-cli is not built";
     TempFolder folder;
     WriteSampleProject(folder.Slash() + "sample.lvx");
-    const std::string make = "QT_QPA_PLATFORM=offscreen " + Quote(cli) + " make " + Quote(folder.Slash() + "sample.lvx") +
-                             " --temp " + Quote(folder.Slash() + "temp") + " --quiet ";
+    const std::string make = "QT_QPA_PLATFORM=offscreen " + Quote(cli) + " make " +
+                             Quote(folder.Slash() + "sample.lvx") + " --temp " + Quote(folder.Slash() + "temp") +
+                             " --quiet ";
     for (const char* driver : {"mmc", "raw"}) {
         SCOPED_TRACE(driver);
         const std::string drive = folder.Slash() + "drive-" + driver;

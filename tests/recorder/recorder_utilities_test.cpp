@@ -22,11 +22,13 @@ namespace {
 struct Drive {
     std::unique_ptr<ScsiTransport> transport;
     std::unique_ptr<BaseDriver> driver;
-    explicit Drive(const std::string& name) {
+    explicit Drive(const std::string& name)
+    {
         std::string error;
         transport = OpenTransport(name, &error);
         EXPECT_TRUE(transport) << error;
-        if (transport) driver = std::make_unique<MmcDriver>(*transport);
+        if (transport)
+            driver = std::make_unique<MmcDriver>(*transport);
     }
 };
 
@@ -35,14 +37,18 @@ struct CliRun {
     std::string output;
 };
 
-CliRun Cli(const std::string& arguments, const std::string& environment = "") {
+CliRun Cli(const std::string& arguments, const std::string& environment = "")
+{
     CliRun run;
-    const std::string command = environment + " " + std::string(LUMIVOX_BIN_DIR) + "/lumivox-cli " + arguments + " 2>&1";
+    const std::string command =
+        environment + " " + std::string(LUMIVOX_BIN_DIR) + "/lumivox-cli " + arguments + " 2>&1";
     FILE* pipe = ::popen(command.c_str(), "r");
-    if (!pipe) return run;
+    if (!pipe)
+        return run;
     char buffer[4096];
     std::size_t n;
-    while ((n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0) run.output.append(buffer, n);
+    while ((n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0)
+        run.output.append(buffer, n);
     const int status = ::pclose(pipe);
     run.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
     return run;
@@ -50,7 +56,8 @@ CliRun Cli(const std::string& arguments, const std::string& environment = "") {
 
 } // namespace
 
-TEST(RecorderUtilities, DeviceNamesThatAreNoDrive) {
+TEST(RecorderUtilities, DeviceNamesThatAreNoDrive)
+{
     struct Case {
         std::string name;
         std::string error;
@@ -70,7 +77,8 @@ TEST(RecorderUtilities, DeviceNamesThatAreNoDrive) {
     }
 }
 
-TEST(RecorderUtilities, DriveManagerListsTheEmulatedWriter) {
+TEST(RecorderUtilities, DriveManagerListsTheEmulatedWriter)
+{
     TempFolder folder;
     const std::string name = Emulated(folder, "vendor=ACME&product=BURNER 52");
     ::setenv("LUMIVOX_EMULATED_RECORDER", name.c_str(), 1);
@@ -89,7 +97,8 @@ TEST(RecorderUtilities, DriveManagerListsTheEmulatedWriter) {
     EXPECT_EQ(manager.SelectedWriter(), 0) << "the old selection stays";
 }
 
-TEST(RecorderUtilities, EmulatedDriveAnswersLikeARealOne) {
+TEST(RecorderUtilities, EmulatedDriveAnswersLikeARealOne)
+{
     TempFolder folder;
     // ideal=1: the refusals below, without the UNIT ATTENTION and spin-up of a fresh drive.
     Drive drive(Emulated(folder, "ideal=1&busy=2&product=CELERUS"));
@@ -106,11 +115,11 @@ TEST(RecorderUtilities, EmulatedDriveAnswersLikeARealOne) {
         std::size_t out;
         const char* sense;
     } cases[] = {
-        {{0x2A, 0, 0, 0, 0, 0, 0, 0, 1, 0}, 2336, "05/64/00"},           // WRITE before a write mode is set
-        {{0xBE, 0, 0, 0, 0, 0, 0, 0, 1, 0xF8, 0, 0}, 0, "05/21/00"},     // READ CD of a blank disc
-        {{0xA1, 0x11, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0}, 0, "05/30/05"},     // BLANK of a CD-R
-        {{0xEE, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0}, 0, "05/20/00"},        // unknown command
-        {{0x5D, 0, 0, 0, 0, 0, 0, 0, 8, 0}, 8, "05/2C/00"},              // cue sheet before write type 2
+        {{0x2A, 0, 0, 0, 0, 0, 0, 0, 1, 0}, 2336, "05/64/00"}, // WRITE before a write mode is set
+        {{0xBE, 0, 0, 0, 0, 0, 0, 0, 1, 0xF8, 0, 0}, 0, "05/21/00"}, // READ CD of a blank disc
+        {{0xA1, 0x11, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0}, 0, "05/30/05"}, // BLANK of a CD-R
+        {{0xEE, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0}, 0, "05/20/00"}, // unknown command
+        {{0x5D, 0, 0, 0, 0, 0, 0, 0, 8, 0}, 8, "05/2C/00"}, // cue sheet before write type 2
     };
     std::vector<std::uint8_t> out(4096, 0), in(4096);
     for (const Case& c : cases) {
@@ -128,7 +137,8 @@ TEST(RecorderUtilities, EmulatedDriveAnswersLikeARealOne) {
     EXPECT_EQ(log.back(), "5D 00 00 00 00 00 00 00 08 00 out=8 result=2 sense=05/2C/00");
 }
 
-TEST(RecorderUtilities, BlankCheckEjectLoadAndErase) {
+TEST(RecorderUtilities, BlankCheckEjectLoadAndErase)
+{
     TempFolder folder;
     {
         Drive drive(Emulated(folder, "disc=written"));
@@ -136,7 +146,8 @@ TEST(RecorderUtilities, BlankCheckEjectLoadAndErase) {
         EXPECT_EQ(CheckBlankDisc(*drive.driver).state, BlankState::NotEmpty);
         std::string error;
         bool elapsedSeen = false;
-        EXPECT_FALSE(EraseDisc(*drive.driver, false, nullptr, [&](std::int64_t) { elapsedSeen = true; }, &error));
+        EXPECT_FALSE(EraseDisc(
+            *drive.driver, false, nullptr, [&](std::int64_t) { elapsedSeen = true; }, &error));
         EXPECT_EQ(error, kCdrCannotBeErasedText);
         EXPECT_FALSE(elapsedSeen);
     }
@@ -158,7 +169,8 @@ TEST(RecorderUtilities, BlankCheckEjectLoadAndErase) {
         std::vector<std::int64_t> elapsed;
         std::string error;
         ManualResetEvent cancel;
-        ASSERT_TRUE(EraseDisc(*drive.driver, true, &cancel, [&](std::int64_t ms) { elapsed.push_back(ms); }, &error))
+        ASSERT_TRUE(EraseDisc(
+            *drive.driver, true, &cancel, [&](std::int64_t ms) { elapsed.push_back(ms); }, &error))
             << error;
         ASSERT_GE(elapsed.size(), 2u);
         EXPECT_LT(elapsed.front(), 500);
@@ -188,7 +200,8 @@ TEST(RecorderUtilities, BlankCheckEjectLoadAndErase) {
         ManualResetEvent cancel;
         std::string error;
         const auto start = std::chrono::steady_clock::now();
-        EXPECT_FALSE(EraseDisc(*drive.driver, false, &cancel, [&](std::int64_t) { cancel.Set(); }, &error));
+        EXPECT_FALSE(EraseDisc(
+            *drive.driver, false, &cancel, [&](std::int64_t) { cancel.Set(); }, &error));
         EXPECT_EQ(error, "Cancelled");
         EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(5));
     }
@@ -196,7 +209,8 @@ TEST(RecorderUtilities, BlankCheckEjectLoadAndErase) {
     EXPECT_EQ(ErasingText(61999), "Erasing ReWritable, Please wait...\nElapsed time: 01:01 min");
 }
 
-TEST(RecorderUtilities, CueImageReading) {
+TEST(RecorderUtilities, CueImageReading)
+{
     TempFolder folder;
     const std::string bin = folder.Slash() + "x.bin";
     authortest::WriteFile(bin, Bytes(2352 * 1000, 0));
@@ -205,17 +219,23 @@ TEST(RecorderUtilities, CueImageReading) {
         std::string cue;
         const char* error; // part of the message; empty: accepted
     } cases[] = {
-        {"ours", "FILE \"x.bin\" BINARY\n  TRACK 01 MODE2/2352\n    INDEX 01 00:00:00\n  TRACK 02 MODE2/2352\n"
-                 "    INDEX 00 00:08:00\n    INDEX 01 00:10:00\n    INDEX 02 00:11:00\n", ""},
+        {"ours",
+         "FILE \"x.bin\" BINARY\n  TRACK 01 MODE2/2352\n    INDEX 01 00:00:00\n  TRACK 02 MODE2/2352\n"
+         "    INDEX 00 00:08:00\n    INDEX 01 00:10:00\n    INDEX 02 00:11:00\n",
+         ""},
         {"mode 1", "FILE \"x.bin\" BINARY\n  TRACK 01 MODE1/2352\n    INDEX 01 00:00:00\n", "only MODE2/2352"},
         {"two files", "FILE \"x.bin\" BINARY\nFILE \"x.bin\" BINARY\n", "more than one FILE"},
         {"missing bin", "FILE \"y.bin\" BINARY\n  TRACK 01 MODE2/2352\n    INDEX 01 00:00:00\n", "y.bin"},
-        {"beyond the end", "FILE \"x.bin\" BINARY\n  TRACK 01 MODE2/2352\n    INDEX 01 00:00:00\n  TRACK 02 MODE2/2352\n"
-                           "    INDEX 01 20:00:00\n", "beyond the end"},
-        {"backwards", "FILE \"x.bin\" BINARY\n  TRACK 01 MODE2/2352\n    INDEX 01 00:00:00\n  TRACK 02 MODE2/2352\n"
-                      "    INDEX 01 00:00:00\n", "must increase"},
-        {"track 3 after 1", "FILE \"x.bin\" BINARY\n  TRACK 01 MODE2/2352\n    INDEX 01 00:00:00\n  TRACK 03 MODE2/2352\n",
-         "numbered"},
+        {"beyond the end",
+         "FILE \"x.bin\" BINARY\n  TRACK 01 MODE2/2352\n    INDEX 01 00:00:00\n  TRACK 02 MODE2/2352\n"
+         "    INDEX 01 20:00:00\n",
+         "beyond the end"},
+        {"backwards",
+         "FILE \"x.bin\" BINARY\n  TRACK 01 MODE2/2352\n    INDEX 01 00:00:00\n  TRACK 02 MODE2/2352\n"
+         "    INDEX 01 00:00:00\n",
+         "must increase"},
+        {"track 3 after 1",
+         "FILE \"x.bin\" BINARY\n  TRACK 01 MODE2/2352\n    INDEX 01 00:00:00\n  TRACK 03 MODE2/2352\n", "numbered"},
         {"bad time", "FILE \"x.bin\" BINARY\n  TRACK 01 MODE2/2352\n    INDEX 01 00:61:00\n", "bad INDEX"},
         {"empty", "", "no FILE"},
     };
@@ -230,8 +250,10 @@ TEST(RecorderUtilities, CueImageReading) {
             EXPECT_NE(error.find(c.error), std::string::npos) << c.name << ": " << error;
         }
         if (ok) {
-            const std::vector<CueRecord> expected = {{0, CueKind::TrackStart},    {600, CueKind::PregapStart},
-                                                     {750, CueKind::TrackStart},  {825, CueKind::IndexMark},
+            const std::vector<CueRecord> expected = {{0, CueKind::TrackStart},
+                                                     {600, CueKind::PregapStart},
+                                                     {750, CueKind::TrackStart},
+                                                     {825, CueKind::IndexMark},
                                                      {1000, CueKind::LeadOutStart}};
             EXPECT_EQ(image.cues, expected);
             EXPECT_EQ(image.totalSectors, 1000u);
@@ -239,8 +261,10 @@ TEST(RecorderUtilities, CueImageReading) {
     }
 }
 
-TEST(RecorderCli, BurnBlankCheckDrivesAndErrors) {
-    if (!fs::exists(std::string(LUMIVOX_BIN_DIR) + "/lumivox-cli")) GTEST_SKIP() << "lumivox-cli is not built";
+TEST(RecorderCli, BurnBlankCheckDrivesAndErrors)
+{
+    if (!fs::exists(std::string(LUMIVOX_BIN_DIR) + "/lumivox-cli"))
+        GTEST_SKIP() << "lumivox-cli is not built";
     SmallDisc disc;
     TempFolder images, drive;
     const std::string cue = disc.WriteBinCue(images.Slash());

@@ -112,8 +112,8 @@ TEST_F(RenderConcurrency, DrawMenuPageFromFourThreadsGivesTheFrameDrawnAlone)
     const std::vector<QImage> frames = DrawFromThreads(draw);
     for (std::size_t i = 0; i < frames.size(); ++i) {
         const std::string difference = Difference(alone, frames[i]);
-        EXPECT_TRUE(difference.empty()) << "thread " << i / kDrawingsPerThread << ", drawing "
-                                        << i % kDrawingsPerThread << ": " << difference;
+        EXPECT_TRUE(difference.empty()) << "thread " << i / kDrawingsPerThread << ", drawing " << i % kDrawingsPerThread
+                                        << ": " << difference;
     }
 }
 
@@ -133,8 +133,8 @@ TEST_F(RenderConcurrency, MenuFramesOfBothNormsFromFourThreadsGiveTheFramesDrawn
         const std::vector<QImage> frames = DrawFromThreads(draw);
         for (std::size_t i = 0; i < frames.size(); ++i) {
             const std::string difference = Difference(alone, frames[i]);
-            EXPECT_TRUE(difference.empty()) << "thread " << i / kDrawingsPerThread << ", drawing "
-                                            << i % kDrawingsPerThread << ": " << difference;
+            EXPECT_TRUE(difference.empty())
+                << "thread " << i / kDrawingsPerThread << ", drawing " << i % kDrawingsPerThread << ": " << difference;
         }
     }
 }
@@ -143,9 +143,14 @@ TEST_F(RenderConcurrency, MenuFramesOfBothNormsFromFourThreadsGiveTheFramesDrawn
 // go into the shared caches while the four threads draw; the reference is drawn after.
 TEST_F(RenderConcurrency, TitlesWithFreshGlyphsFromFourThreadsGiveTheFrameDrawnAfter)
 {
-    const char* titles[] = {"\xC3\x86r\xC3\xB8sk\xC3\xB8" "bing", "\xCE\xA9\xCE\xBC\xCE\xAD\xCE\xB3\xCE\xB1",
-                            "Z\xC3\xBCrich & \xC5\x81\xC3\xB3" "d\xC5\xBA", "qjxzQJXZ 0123456789",
-                            "\xC3\x9F\xC3\xA7\xC3\xB1\xC3\xBE", "{[(|)]}"};
+    const char* titles[] = {"\xC3\x86r\xC3\xB8sk\xC3\xB8"
+                            "bing",
+                            "\xCE\xA9\xCE\xBC\xCE\xAD\xCE\xB3\xCE\xB1",
+                            "Z\xC3\xBCrich & \xC5\x81\xC3\xB3"
+                            "d\xC5\xBA",
+                            "qjxzQJXZ 0123456789",
+                            "\xC3\x9F\xC3\xA7\xC3\xB1\xC3\xBE",
+                            "{[(|)]}"};
     std::vector<MenuAlbum> fresh;
     for (int i = 0; i < 6; ++i)
         fresh.push_back({titles[i], true, &albums.thumbnails[static_cast<std::size_t>(i)]});
@@ -161,8 +166,8 @@ TEST_F(RenderConcurrency, TitlesWithFreshGlyphsFromFourThreadsGiveTheFrameDrawnA
     ASSERT_TRUE(draw(after, &error)) << error;
     for (std::size_t i = 0; i < frames.size(); ++i) {
         const std::string difference = Difference(after, frames[i]);
-        EXPECT_TRUE(difference.empty()) << "thread " << i / kDrawingsPerThread << ", drawing "
-                                        << i % kDrawingsPerThread << ": " << difference;
+        EXPECT_TRUE(difference.empty()) << "thread " << i / kDrawingsPerThread << ", drawing " << i % kDrawingsPerThread
+                                        << ": " << difference;
     }
 }
 

@@ -94,8 +94,7 @@ bool Near(QRgb a, QRgb b, int tolerance)
 
 } // namespace
 
-std::string CompareWithGolden(const QImage& actualImage, const std::string& name, int tolerance,
-                              int allowedPixels)
+std::string CompareWithGolden(const QImage& actualImage, const std::string& name, int tolerance, int allowedPixels)
 {
     const std::string path = std::string(LUMIVOX_TEST_DATA) + "/render/" + name + ".png";
     const QImage actual = actualImage.convertToFormat(QImage::Format_RGB32);
@@ -112,8 +111,8 @@ std::string CompareWithGolden(const QImage& actualImage, const std::string& name
     if (golden.size() != actual.size()) {
         actual.save(QString::fromStdString(saved), "PNG");
         std::ostringstream out;
-        out << name << ": size " << actual.width() << " x " << actual.height() << ", reference "
-            << golden.width() << " x " << golden.height();
+        out << name << ": size " << actual.width() << " x " << actual.height() << ", reference " << golden.width()
+            << " x " << golden.height();
         return out.str();
     }
     int differing = 0;
@@ -151,10 +150,9 @@ std::string CompareWithGolden(const QImage& actualImage, const std::string& name
         return {};
     actual.save(QString::fromStdString(saved), "PNG");
     std::ostringstream out;
-    out << name << ": " << differing << " pixels differ beyond tolerance (allowed " << allowedPixels
-        << "); first at (" << firstX << ", " << firstY << "): actual #" << std::hex
-        << (firstActual & 0xFFFFFF) << ", reference #" << (firstGolden & 0xFFFFFF) << std::dec
-        << "; actual saved as " << saved;
+    out << name << ": " << differing << " pixels differ beyond tolerance (allowed " << allowedPixels << "); first at ("
+        << firstX << ", " << firstY << "): actual #" << std::hex << (firstActual & 0xFFFFFF) << ", reference #"
+        << (firstGolden & 0xFFFFFF) << std::dec << "; actual saved as " << saved;
     return out.str();
 }
 

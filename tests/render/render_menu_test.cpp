@@ -28,23 +28,25 @@ struct Project {
 
 Project MakeProject(int count)
 {
-    static const char* names[] = {"Summer", "Birthday", "Alps 2023", "Christmas",
-                                  "A road trip to the coast and all the way back", "Garden",
-                                  "Paris", "Empty", "Snow", "Kids", "Eleven", "Twelve", "Thirteen"};
+    static const char* names[] = {
+        "Summer", "Birthday", "Alps 2023", "Christmas", "A road trip to the coast and all the way back",
+        "Garden", "Paris",    "Empty",     "Snow",      "Kids",
+        "Eleven", "Twelve",   "Thirteen"};
     Project project;
     project.thumbnails.reserve(static_cast<std::size_t>(count));
     for (int i = 0; i < count; ++i)
-        project.thumbnails.push_back(test::MakeThumbnail(i % 3 == 2 ? 300 : 400, i % 3 == 2 ? 400 : 300,
-                                                         static_cast<unsigned>(i)));
+        project.thumbnails.push_back(
+            test::MakeThumbnail(i % 3 == 2 ? 300 : 400, i % 3 == 2 ? 400 : 300, static_cast<unsigned>(i)));
     for (int i = 0; i < count; ++i) {
         const bool empty = i == 7;
-        project.albums.push_back({names[i % 13], !empty, empty ? nullptr : &project.thumbnails[static_cast<std::size_t>(i)]});
+        project.albums.push_back(
+            {names[i % 13], !empty, empty ? nullptr : &project.thumbnails[static_cast<std::size_t>(i)]});
     }
     return project;
 }
 
-QImage RenderPage(const MenuTemplate& t, const std::vector<MenuAlbum>& albums, int first,
-                  TvNorm norm = TvNorm::Ntsc, const std::string& override = {})
+QImage RenderPage(const MenuTemplate& t, const std::vector<MenuAlbum>& albums, int first, TvNorm norm = TvNorm::Ntsc,
+                  const std::string& override = {})
 {
     PicBitmap frame;
     std::string error;
@@ -66,9 +68,9 @@ TEST(RenderMenu, GoldenPagesOfTheDefaultTemplate)
     };
     // First page (next button only, long title), middle page (both buttons, album
     // without pictures), last page (previous button only, one entry).
-    for (const Page& page : {Page{"menu_classic_first_ntsc", 0, TvNorm::Ntsc},
-                             Page{"menu_classic_middle_pal", 6, TvNorm::Pal},
-                             Page{"menu_classic_last_ntsc", 12, TvNorm::Ntsc}}) {
+    for (const Page& page :
+         {Page{"menu_classic_first_ntsc", 0, TvNorm::Ntsc}, Page{"menu_classic_middle_pal", 6, TvNorm::Pal},
+          Page{"menu_classic_last_ntsc", 12, TvNorm::Ntsc}}) {
         SCOPED_TRACE(page.golden);
         const std::string difference =
             test::CompareWithGolden(RenderPage(t, project.albums, page.first, page.norm), page.golden);
@@ -102,11 +104,13 @@ struct PlainTemplate {
         prev.fill(qRgb(0, 255, 255));
         test::WriteBmp(prev, folder.File("pics/prev.bmp"));
         path = folder.File("plain.ini");
-        test::WriteText(path, "[General]\n" + extraGeneral + "NAME=Plain\nFolder_name=pics\nBkground_image=bg.bmp\n"
-                              "Bkground_image_cx=704\nBkground_image_cy=480\nFrame_image=frame.bmp\n"
-                              "frame_cx=40\nframe_cy=30\nFrame_off_x=4\nFrame_off_y=4\nimage_cx=32\n"
-                              "image_cy=22\nText_cx=200\nText_cy=28\nNext_button=next.bmp\nnext_cx=20\n"
-                              "next_cy=10\nPrev_button=prev.bmp\nprev_cx=20\nprev_cy=10\n" + items +
+        test::WriteText(path, "[General]\n" + extraGeneral +
+                                  "NAME=Plain\nFolder_name=pics\nBkground_image=bg.bmp\n"
+                                  "Bkground_image_cx=704\nBkground_image_cy=480\nFrame_image=frame.bmp\n"
+                                  "frame_cx=40\nframe_cy=30\nFrame_off_x=4\nFrame_off_y=4\nimage_cx=32\n"
+                                  "image_cy=22\nText_cx=200\nText_cy=28\nNext_button=next.bmp\nnext_cx=20\n"
+                                  "next_cy=10\nPrev_button=prev.bmp\nprev_cx=20\nprev_cy=10\n" +
+                                  items +
                                   "[POSITIONS]\nItem_01_x=100\nItem_01_y=100\nText_01_x=100\nText_01_y=140\n"
                                   "Item_02_x=400\nItem_02_y=100\nText_02_x=400\nText_02_y=140\n"
                                   "Next_button_x=600\nNext_button_y=400\nPrev_button_x=50\nPrev_button_y=400\n"
@@ -146,7 +150,7 @@ TEST(RenderMenu, PagesShowEntriesButtonsAndTitlesWhereTheTemplateSays)
     EXPECT_NE(first.pixel(110, 110), kNavy);
     // The title is written in the template's colour (65535 = yellow) inside its box.
     EXPECT_GT(test::CountNotColour(first, title1, kNavy), 20);
-    EXPECT_LT(test::CountNotColour(first, title1, kNavy) , 200 * 28);
+    EXPECT_LT(test::CountNotColour(first, title1, kNavy), 200 * 28);
     int yellow = 0;
     for (int y = title1.top(); y <= title1.bottom(); ++y)
         for (int x = title1.left(); x <= title1.right(); ++x)
@@ -212,7 +216,8 @@ TEST(RenderMenu, CoversAreFittedIntoTheirBoxFromThePicture)
     };
     const Case cases[] = {
         {"portrait, no key", &portrait, "", qRgb(0, 0, 0), QRect(112, 104, 16, 22)},
-        {"portrait, fill key", &portrait, "Thumb_fill_color=3355443\n", qRgb(0x33, 0x33, 0x33), QRect(112, 104, 16, 22)},
+        {"portrait, fill key", &portrait, "Thumb_fill_color=3355443\n", qRgb(0x33, 0x33, 0x33),
+         QRect(112, 104, 16, 22)},
         {"panorama, fill key", &wide, "Thumb_fill_color=255\n", qRgb(255, 0, 0), QRect(104, 110, 32, 10)},
     };
     for (const Case& c : cases) {
@@ -231,9 +236,8 @@ TEST(RenderMenu, CoversAreFittedIntoTheirBoxFromThePicture)
         int wrong = 0;
         for (int y = box.top(); y <= box.bottom(); ++y)
             for (int x = box.left(); x <= box.right(); ++x) {
-                const QRgb want = c.cover.contains(x, y)
-                                      ? cover.pixel(x - c.cover.left(), y - c.cover.top()) | 0xFF000000u
-                                      : c.fill;
+                const QRgb want =
+                    c.cover.contains(x, y) ? cover.pixel(x - c.cover.left(), y - c.cover.top()) | 0xFF000000u : c.fill;
                 wrong += page.pixel(x, y) != want;
             }
         EXPECT_EQ(wrong, 0);
@@ -252,7 +256,8 @@ TEST(RenderMenu, TransparentCoversShowTheFillColour)
         for (int x = 0; x < 320; ++x) {
             const bool centre = x >= 100 && x < 220 && y >= 60 && y < 160;
             std::uint8_t* p = transparent.Row(y) + 4 * x;
-            if (centre) p[2] = 255, p[3] = 255; // opaque red
+            if (centre)
+                p[2] = 255, p[3] = 255; // opaque red
             unusedAlpha.Row(y)[4 * x + 2] = 255; // red, alpha byte 0
         }
     PlainTemplate plain;
@@ -365,9 +370,20 @@ void Write32BitBmp(const QImage& image, const std::string& path, std::uint8_t al
     };
     const std::uint32_t pixels = static_cast<std::uint32_t>(width * height * 4);
     file += "BM";
-    put32(54 + pixels); put32(0); put32(54);
-    put32(40); put32(static_cast<std::uint32_t>(width)); put32(static_cast<std::uint32_t>(height));
-    put16(1); put16(32); put32(0); put32(pixels); put32(2835); put32(2835); put32(0); put32(0);
+    put32(54 + pixels);
+    put32(0);
+    put32(54);
+    put32(40);
+    put32(static_cast<std::uint32_t>(width));
+    put32(static_cast<std::uint32_t>(height));
+    put16(1);
+    put16(32);
+    put32(0);
+    put32(pixels);
+    put32(2835);
+    put32(2835);
+    put32(0);
+    put32(0);
     for (int y = height - 1; y >= 0; --y)
         for (int x = 0; x < width; ++x) {
             const QRgb c = image.pixel(x, y);
@@ -405,10 +421,13 @@ TEST(RenderMenu, PicturesWithAnAlphaChannelShowTheirColours)
         for (int y = 0; y < 6; ++y)
             for (int x = 0; x < 8; ++x) {
                 std::uint8_t* pixel = thumbnail.Row(y) + 4 * x;
-                pixel[0] = 0x40; pixel[1] = 0x80; pixel[2] = 0xC0; pixel[3] = alphaByte;
+                pixel[0] = 0x40;
+                pixel[1] = 0x80;
+                pixel[2] = 0xC0;
+                pixel[3] = alphaByte;
             }
-        const std::vector<MenuAlbum> albums = {{"One", true, &thumbnail}, {"Two", true, nullptr},
-                                               {"Three", true, nullptr}};
+        const std::vector<MenuAlbum> albums = {
+            {"One", true, &thumbnail}, {"Two", true, nullptr}, {"Three", true, nullptr}};
         const QImage page = RenderPage(t, albums, 0);
         EXPECT_EQ(page.pixel(2, 2), kNavy);
         EXPECT_EQ(page.pixel(100, 100), kGreen);
@@ -421,10 +440,10 @@ TEST(RenderMenu, PicturesWithAnAlphaChannelShowTheirColours)
 TEST(RenderTransparent, PureRedLeavesTheTargetUnchanged)
 {
     QImage source(4, 2, QImage::Format_RGB32);
-    source.setPixel(0, 0, qRgb(255, 0, 0));   // transparent
-    source.setPixel(1, 0, qRgb(254, 0, 0));   // nearly red: drawn
-    source.setPixel(2, 0, qRgb(255, 0, 1));   // drawn
-    source.setPixel(3, 0, qRgb(0, 0, 0));     // drawn
+    source.setPixel(0, 0, qRgb(255, 0, 0)); // transparent
+    source.setPixel(1, 0, qRgb(254, 0, 0)); // nearly red: drawn
+    source.setPixel(2, 0, qRgb(255, 0, 1)); // drawn
+    source.setPixel(3, 0, qRgb(0, 0, 0)); // drawn
     source.setPixel(0, 1, qRgb(255, 255, 255));
     source.setPixel(1, 1, qRgb(255, 0, 0));
     source.setPixel(2, 1, qRgb(12, 34, 56));

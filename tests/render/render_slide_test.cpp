@@ -57,9 +57,8 @@ TEST(RenderFit, FrameResizeIsByteForByteThePictureResizer)
         int w, h, newW, newH;
     };
     // Shrinking a lot (threaded), a little, growing, mixed, one-pixel sides.
-    const Case cases[] = {{1800, 1200, 640, 427}, {700, 500, 640, 480}, {40, 30, 704, 528},
-                          {300, 900, 704, 200}, {1, 1, 5, 3},       {2000, 1, 704, 1},
-                          {1, 1500, 1, 480}};
+    const Case cases[] = {{1800, 1200, 640, 427}, {700, 500, 640, 480}, {40, 30, 704, 528}, {300, 900, 704, 200},
+                          {1, 1, 5, 3},           {2000, 1, 704, 1},    {1, 1500, 1, 480}};
     for (const Case& c : cases) {
         QImage picture = test::MakeTestPicture(c.w, c.h, 3);
         // Noise, so that every weight matters.
@@ -75,8 +74,7 @@ TEST(RenderFit, FrameResizeIsByteForByteThePictureResizer)
         ASSERT_EQ(actual.Height(), expected.Height());
         for (int y = 0; y < c.newH; ++y) {
             const int diff = std::memcmp(actual.Row(y), expected.Row(y), static_cast<std::size_t>(c.newW) * 4);
-            ASSERT_EQ(diff, 0) << c.w << "x" << c.h << " -> " << c.newW << "x" << c.newH << ": row " << y
-                               << " differs";
+            ASSERT_EQ(diff, 0) << c.w << "x" << c.h << " -> " << c.newW << "x" << c.newH << ": row " << y << " differs";
         }
     }
 }
@@ -171,8 +169,8 @@ TEST(RenderSlide, PlacementForTheTelevisionPicture)
     };
     for (const Case& c : cases) {
         const FitPlacement fit = SlidePlacement(c.w, c.h, c.norm);
-        const std::string what = std::to_string(c.w) + "x" + std::to_string(c.h) +
-                                 (c.norm == TvNorm::Pal ? " PAL" : " NTSC");
+        const std::string what =
+            std::to_string(c.w) + "x" + std::to_string(c.h) + (c.norm == TvNorm::Pal ? " PAL" : " NTSC");
         EXPECT_EQ(fit.x, c.expected.x) << what;
         EXPECT_EQ(fit.y, c.expected.y) << what;
         EXPECT_EQ(fit.width, c.expected.width) << what;
@@ -273,7 +271,10 @@ TEST(RenderSlide, FitPictureIntoQImageKeepsTheRestOfTheTarget)
     for (int y = 0; y < 10; ++y)
         for (int x = 0; x < 20; ++x) {
             std::uint8_t* pixel = transparent.Row(y) + 4 * x;
-            pixel[0] = 0x30; pixel[1] = 0x60; pixel[2] = 0x90; pixel[3] = 0;
+            pixel[0] = 0x30;
+            pixel[1] = 0x60;
+            pixel[2] = 0x90;
+            pixel[3] = 0;
         }
     FitPicture(target, transparent, QRect(50, 40, 100, 100));
     EXPECT_EQ(test::CountNotColour(target, QRect(50, 65, 100, 50), qRgb(0x90, 0x60, 0x30)), 0);

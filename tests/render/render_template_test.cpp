@@ -55,9 +55,9 @@ TEST(RenderTemplate, EveryKeyIsReadWithoutRegardToLetterCase)
     EXPECT_EQ(t.FramePath(), folder.File("art/f.bmp"));
     EXPECT_EQ(t.NextButtonPath(), folder.File("art/n.bmp"));
     EXPECT_EQ(t.PrevButtonPath(), folder.File("art/p.bmp"));
-    const int values[] = {t.backgroundWidth, t.backgroundHeight, t.frameWidth, t.frameHeight, t.frameOffsetX,
-                          t.frameOffsetY, t.imageWidth, t.imageHeight, t.textWidth, t.textHeight,
-                          t.itemsCount, t.nextWidth, t.nextHeight, t.prevWidth, t.prevHeight};
+    const int values[] = {t.backgroundWidth, t.backgroundHeight, t.frameWidth,  t.frameHeight, t.frameOffsetX,
+                          t.frameOffsetY,    t.imageWidth,       t.imageHeight, t.textWidth,   t.textHeight,
+                          t.itemsCount,      t.nextWidth,        t.nextHeight,  t.prevWidth,   t.prevHeight};
     const int expected[] = {720, 540, 11, 12, 3, 4, 5, 6, 7, 8, 3, 9, 10, 13, 14};
     for (std::size_t i = 0; i < std::size(values); ++i)
         EXPECT_EQ(values[i], expected[i]) << "value " << i;
@@ -245,8 +245,8 @@ TEST(RenderBundledTemplates, AreCompleteAndInsideTheTitleSafeArea)
             const auto text = t.textPositions[static_cast<std::size_t>(n)];
             EXPECT_TRUE(inSafeArea(QRect(item.x, item.y, t.frameWidth, t.frameHeight))) << "entry " << n + 1;
             EXPECT_TRUE(inSafeArea(QRect(text.x, text.y, t.textWidth, t.textHeight))) << "title " << n + 1;
-            EXPECT_TRUE(inSafeArea(QRect(item.x + t.frameOffsetX, item.y + t.frameOffsetY, t.imageWidth,
-                                            t.imageHeight)));
+            EXPECT_TRUE(
+                inSafeArea(QRect(item.x + t.frameOffsetX, item.y + t.frameOffsetY, t.imageWidth, t.imageHeight)));
         }
         EXPECT_TRUE(inSafeArea(QRect(t.nextButtonPosition.x, t.nextButtonPosition.y, t.nextWidth, t.nextHeight)));
         EXPECT_TRUE(inSafeArea(QRect(t.prevButtonPosition.x, t.prevButtonPosition.y, t.prevWidth, t.prevHeight)));
@@ -320,8 +320,10 @@ TEST(RenderBundledTemplates, FramesAndButtonsLookTheSameOverAnyBackground)
         QImage overWhite(canvas.size(), QImage::Format_RGB32);
         QImage overBlack(canvas.size(), QImage::Format_RGB32);
         std::string error;
-        ASSERT_TRUE(DrawMenuPage(overWhite, canvas, t, scratch.File("white.bmp"), albums, t.itemsCount, &error)) << error;
-        ASSERT_TRUE(DrawMenuPage(overBlack, canvas, t, scratch.File("black.bmp"), albums, t.itemsCount, &error)) << error;
+        ASSERT_TRUE(DrawMenuPage(overWhite, canvas, t, scratch.File("white.bmp"), albums, t.itemsCount, &error))
+            << error;
+        ASSERT_TRUE(DrawMenuPage(overBlack, canvas, t, scratch.File("black.bmp"), albums, t.itemsCount, &error))
+            << error;
         // The template's own background without any entry: what a shadow would have been
         // blended against.
         QImage own(canvas.size(), QImage::Format_RGB32);
@@ -341,15 +343,17 @@ TEST(RenderBundledTemplates, FramesAndButtonsLookTheSameOverAnyBackground)
             elements.emplace_back("frame " + std::to_string(n + 1),
                                   QRect(t.itemPositions[static_cast<std::size_t>(n)].x,
                                         t.itemPositions[static_cast<std::size_t>(n)].y, t.frameWidth, t.frameHeight));
-        elements.emplace_back("next button", QRect(t.nextButtonPosition.x, t.nextButtonPosition.y, t.nextWidth, t.nextHeight));
-        elements.emplace_back("prev button", QRect(t.prevButtonPosition.x, t.prevButtonPosition.y, t.prevWidth, t.prevHeight));
+        elements.emplace_back("next button",
+                              QRect(t.nextButtonPosition.x, t.nextButtonPosition.y, t.nextWidth, t.nextHeight));
+        elements.emplace_back("prev button",
+                              QRect(t.prevButtonPosition.x, t.prevButtonPosition.y, t.prevWidth, t.prevHeight));
         for (const auto& [name, rect] : elements) {
             int blended = 0, artwork = 0;
             std::string first;
             for (int y = rect.top(); y <= rect.bottom(); ++y)
                 for (int x = rect.left(); x <= rect.right(); ++x) {
-                    const bool ring = y <= rect.top() + 1 || y >= rect.bottom() - 1 || x <= rect.left() + 1 ||
-                                      x >= rect.right() - 1;
+                    const bool ring =
+                        y <= rect.top() + 1 || y >= rect.bottom() - 1 || x <= rect.left() + 1 || x >= rect.right() - 1;
                     if (!ring)
                         continue;
                     const QRgb w = overWhite.pixel(x, y) & 0xFFFFFFu;
@@ -361,8 +365,8 @@ TEST(RenderBundledTemplates, FramesAndButtonsLookTheSameOverAnyBackground)
                         continue;
                     }
                     if (first.empty())
-                        first = Format(" first at (%d, %d): #%06x over white, #%06x over black, panel #%06x", x, y,
-                                       w, b, own.pixel(x, y) & 0xFFFFFFu);
+                        first = Format(" first at (%d, %d): #%06x over white, #%06x over black, panel #%06x", x, y, w,
+                                       b, own.pixel(x, y) & 0xFFFFFFu);
                     ++blended;
                 }
             EXPECT_EQ(blended, 0) << name << ": ring pixels blended or shadowed" << first;

@@ -17,7 +17,8 @@ namespace lumivox::authortest {
 using Bytes = std::vector<std::uint8_t>;
 constexpr std::size_t kPack = 2324;
 
-inline void PutTimeStamp(Bytes& b, std::uint8_t prefix, std::uint64_t t) {
+inline void PutTimeStamp(Bytes& b, std::uint8_t prefix, std::uint64_t t)
+{
     b.push_back(static_cast<std::uint8_t>((prefix << 4) | (((t >> 30) & 7) << 1) | 1));
     b.push_back(static_cast<std::uint8_t>(t >> 22));
     b.push_back(static_cast<std::uint8_t>(((t >> 15) & 0x7F) << 1 | 1));
@@ -27,7 +28,8 @@ inline void PutTimeStamp(Bytes& b, std::uint8_t prefix, std::uint64_t t) {
 
 // One 2,324-byte pack holding one PES packet of `streamId` (0xBE: padding) with the
 // payload at its start and filler after it; a presentation time (90 kHz) when pts >= 0.
-inline Bytes MakePack(std::uint8_t streamId, long long pts, const Bytes& payload, std::uint64_t scr) {
+inline Bytes MakePack(std::uint8_t streamId, long long pts, const Bytes& payload, std::uint64_t scr)
+{
     Bytes b = {0, 0, 1, 0xBA};
     PutTimeStamp(b, 0x2, scr);
     const std::uint32_t muxRate = 3528;
@@ -35,10 +37,13 @@ inline Bytes MakePack(std::uint8_t streamId, long long pts, const Bytes& payload
     b.push_back(static_cast<std::uint8_t>(muxRate >> 7));
     b.push_back(static_cast<std::uint8_t>((muxRate << 1) | 1));
     const std::size_t pesLength = kPack - b.size() - 6;
-    b.insert(b.end(), {0, 0, 1, streamId, static_cast<std::uint8_t>(pesLength >> 8), static_cast<std::uint8_t>(pesLength)});
+    b.insert(b.end(),
+             {0, 0, 1, streamId, static_cast<std::uint8_t>(pesLength >> 8), static_cast<std::uint8_t>(pesLength)});
     if (streamId != 0xBE) {
-        if (pts >= 0) PutTimeStamp(b, 0x2, static_cast<std::uint64_t>(pts));
-        else b.push_back(0x0F);
+        if (pts >= 0)
+            PutTimeStamp(b, 0x2, static_cast<std::uint64_t>(pts));
+        else
+            b.push_back(0x0F);
     }
     b.insert(b.end(), payload.begin(), payload.end());
     // Video filler must not form start codes; audio and padding take plain bytes.
@@ -46,7 +51,8 @@ inline Bytes MakePack(std::uint8_t streamId, long long pts, const Bytes& payload
     return b;
 }
 
-inline Bytes SequenceHeader(unsigned width, unsigned height, int rateCode) {
+inline Bytes SequenceHeader(unsigned width, unsigned height, int rateCode)
+{
     return {0, 0, 1, 0xB3, static_cast<std::uint8_t>(width >> 4),
             static_cast<std::uint8_t>((width & 15) << 4 | height >> 8), static_cast<std::uint8_t>(height),
             static_cast<std::uint8_t>(0x10 | rateCode), 0x03, 0x70, 0x2A, 0x20,
@@ -57,24 +63,27 @@ inline Bytes SequenceHeader(unsigned width, unsigned height, int rateCode) {
 struct SegmentSpec {
     bool pal = false;
     int normalStillPackets = 1; // stream 0xE1
-    int highStillPackets = 2;   // stream 0xE2
-    int audioPackets = 0;       // stream 0xC0, one a second from the first presentation time
-    int audioMode = 0;          // header mode bits: 0 stereo, 1 joint, 2 dual, 3 single
-    int paddingPackets = 0;     // trailing padding packs
-    int motionPackets = 0;      // stream 0xE0 (instead of stills when nonzero)
+    int highStillPackets = 2; // stream 0xE2
+    int audioPackets = 0; // stream 0xC0, one a second from the first presentation time
+    int audioMode = 0; // header mode bits: 0 stereo, 1 joint, 2 dual, 3 single
+    int paddingPackets = 0; // trailing padding packs
+    int motionPackets = 0; // stream 0xE0 (instead of stills when nonzero)
 };
 
 // A segment: normal-resolution still, high-resolution still (each ending in a sequence end
 // code), then audio packets, then padding.
-inline Bytes MakeSegment(const SegmentSpec& spec) {
+inline Bytes MakeSegment(const SegmentSpec& spec)
+{
     Bytes file;
     std::uint64_t scr = 0;
     const long long first = 45000; // 0.5 s
     auto stream = [&](std::uint8_t id, int packets, unsigned w, unsigned h) {
         for (int i = 0; i < packets; ++i) {
             Bytes payload;
-            if (i == 0) payload = SequenceHeader(w, h, spec.pal ? 3 : 4);
-            if (i == packets - 1 && id != 0xE0) payload.insert(payload.end(), {0, 0, 1, 0xB7});
+            if (i == 0)
+                payload = SequenceHeader(w, h, spec.pal ? 3 : 4);
+            if (i == packets - 1 && id != 0xE0)
+                payload.insert(payload.end(), {0, 0, 1, 0xB7});
             const Bytes pack = MakePack(id, i == 0 ? first : -1, payload, scr);
             scr += 600;
             file.insert(file.end(), pack.begin(), pack.end());
@@ -99,13 +108,15 @@ inline Bytes MakeSegment(const SegmentSpec& spec) {
     return file;
 }
 
-inline void WriteFile(const std::filesystem::path& path, const Bytes& bytes) {
+inline void WriteFile(const std::filesystem::path& path, const Bytes& bytes)
+{
     std::ofstream out(path, std::ios::binary | std::ios::trunc);
     out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
     ASSERT_TRUE(out.good()) << "cannot write " << path;
 }
 
-inline Bytes ReadFile(const std::filesystem::path& path) {
+inline Bytes ReadFile(const std::filesystem::path& path)
+{
     std::ifstream in(path, std::ios::binary);
     return Bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
 }
@@ -113,12 +124,14 @@ inline Bytes ReadFile(const std::filesystem::path& path) {
 // A fresh folder under the system's temporary folder, removed at the end of the test.
 class TempFolder {
 public:
-    TempFolder() {
+    TempFolder()
+    {
         char pattern[] = "/tmp/lumivox-vcd-XXXXXX";
         const char* made = ::mkdtemp(pattern);
         path_ = made ? made : "/tmp";
     }
-    ~TempFolder() {
+    ~TempFolder()
+    {
         std::error_code ec;
         std::filesystem::permissions(path_, std::filesystem::perms::owner_all, ec);
         std::filesystem::remove_all(path_, ec);
@@ -132,7 +145,8 @@ private:
 
 // Writes the files of a project layout: menu pages, slides and the MPEG track.
 inline void WriteProjectFiles(const std::string& work, const std::string& program, const std::vector<int>& pictures,
-                              int perPage, bool pal) {
+                              int perPage, bool pal)
+{
     const int albums = static_cast<int>(pictures.size());
     const int pages = albums / perPage + (albums % perPage ? 1 : 0);
     char name[64];

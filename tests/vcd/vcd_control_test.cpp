@@ -15,7 +15,8 @@ using namespace lumivox::authortest;
 
 namespace {
 
-std::string Hex(const std::uint8_t* p, std::size_t n) {
+std::string Hex(const std::uint8_t* p, std::size_t n)
+{
     std::ostringstream out;
     for (std::size_t i = 0; i < n; ++i) {
         char b[4];
@@ -25,11 +26,13 @@ std::string Hex(const std::uint8_t* p, std::size_t n) {
     return out.str();
 }
 
-std::uint16_t Word(const std::vector<std::uint8_t>& v, std::size_t i) {
+std::uint16_t Word(const std::vector<std::uint8_t>& v, std::size_t i)
+{
     return static_cast<std::uint16_t>(v[2 * i] << 8 | v[2 * i + 1]);
 }
 
-std::unique_ptr<VideoCdLayout> TwoAlbumDisc(TempFolder& work, TempFolder& program) {
+std::unique_ptr<VideoCdLayout> TwoAlbumDisc(TempFolder& work, TempFolder& program)
+{
     WriteProjectFiles(work.Slash(), program.Slash(), {3, 2}, 4, false);
     LayoutProject project;
     project.albumPictureCounts = {3, 2};
@@ -40,14 +43,20 @@ std::unique_ptr<VideoCdLayout> TwoAlbumDisc(TempFolder& work, TempFolder& progra
 
 } // namespace
 
-TEST(VcdControl, TimeEncoding) {
-    struct Case { int seconds; std::uint8_t code; };
-    const Case cases[] = {{-1, 0xFF}, {-100, 0xFF}, {0, 0}, {10, 0x0A}, {60, 60}, {61, 60},
+TEST(VcdControl, TimeEncoding)
+{
+    struct Case {
+        int seconds;
+        std::uint8_t code;
+    };
+    const Case cases[] = {{-1, 0xFF}, {-100, 0xFF}, {0, 0},      {10, 0x0A},   {60, 60},      {61, 60},
                           {70, 61},   {300, 84},    {2000, 254}, {2001, 0xFE}, {100000, 0xFE}};
-    for (const Case& c : cases) EXPECT_EQ(EncodeWaitTime(c.seconds), c.code) << c.seconds << " s";
+    for (const Case& c : cases)
+        EXPECT_EQ(EncodeWaitTime(c.seconds), c.code) << c.seconds << " s";
 }
 
-TEST(VcdControl, DescriptorSizes) {
+TEST(VcdControl, DescriptorSizes)
+{
     PbcNode menu;
     menu.selections = {"a", "b", "c", "d"};
     EXPECT_EQ(DescriptorSize(menu, false), 28u);
@@ -77,7 +86,8 @@ TEST(VcdControl, DescriptorSizes) {
     EXPECT_EQ(layout->placement.psdExtendedSize, 104u);
 }
 
-TEST(VcdControl, DescriptorsNeverCrossABlockBoundary) {
+TEST(VcdControl, DescriptorsNeverCrossABlockBoundary)
+{
     auto layout = CreateLayout();
     for (int i = 0; i < 86; ++i) {
         PbcNode node;
@@ -91,10 +101,12 @@ TEST(VcdControl, DescriptorsNeverCrossABlockBoundary) {
     EXPECT_EQ(layout->placement.psdSize, 2072u);
     EXPECT_EQ(layout->lists[41].psdExtendedOffset, 41u * 48);
     EXPECT_EQ(layout->lists[42].psdExtendedOffset, 2048u);
-    for (std::size_t i = 0; i < 86; ++i) EXPECT_EQ(layout->lists[i].lid, i + 1);
+    for (std::size_t i = 0; i < 86; ++i)
+        EXPECT_EQ(layout->lists[i].lid, i + 1);
 }
 
-TEST(VcdControl, TwoAlbumDiscPsdAndLot) {
+TEST(VcdControl, TwoAlbumDiscPsdAndLot)
+{
     TempFolder work, program;
     auto layout = TwoAlbumDisc(work, program);
     ASSERT_EQ(layout->lists.size(), 6u);
@@ -120,21 +132,26 @@ TEST(VcdControl, TwoAlbumDiscPsdAndLot) {
     std::vector<std::uint8_t> extended(layout->placement.psdExtendedSize);
     WritePsdFile(*layout, true, extended.data());
     EXPECT_EQ(Hex(extended.data(), 24), "1A 00 02 01 00 01 FF FF FF FF FF FF 00 00 00 00 FF 01 03 E8 00 06 00 15");
-    for (std::size_t i = 24; i < 48; ++i) EXPECT_EQ(extended[i], 0) << "extended area byte " << i;
+    for (std::size_t i = 24; i < 48; ++i)
+        EXPECT_EQ(extended[i], 0) << "extended area byte " << i;
     EXPECT_EQ(Hex(extended.data() + 48, 20), "1A 00 00 01 00 02 FF FF 00 0B 00 00 FF FF 00 0B 0A 81 03 E9");
 
     std::vector<std::uint8_t> lot(kLotFileSize);
     WriteLotFile(*layout, false, lot.data());
     EXPECT_EQ(Word(lot, 0), 0);
     const std::uint16_t words[] = {0, 3, 6, 9, 12, 15};
-    for (int i = 0; i < 6; ++i) EXPECT_EQ(Word(lot, i + 1), words[i]) << "LOT word " << i + 1;
-    for (std::size_t i = 7; i < 32768; ++i) ASSERT_EQ(Word(lot, i), 0xFFFF) << "LOT word " << i;
+    for (int i = 0; i < 6; ++i)
+        EXPECT_EQ(Word(lot, i + 1), words[i]) << "LOT word " << i + 1;
+    for (std::size_t i = 7; i < 32768; ++i)
+        ASSERT_EQ(Word(lot, i), 0xFFFF) << "LOT word " << i;
     WriteLotFile(*layout, true, lot.data());
     const std::uint16_t wordsX[] = {0, 6, 11, 16, 21, 26};
-    for (int i = 0; i < 6; ++i) EXPECT_EQ(Word(lot, i + 1), wordsX[i]) << "LOT_X word " << i + 1;
+    for (int i = 0; i < 6; ++i)
+        EXPECT_EQ(Word(lot, i + 1), wordsX[i]) << "LOT_X word " << i + 1;
 }
 
-TEST(VcdControl, RejectedListKeepsNoLotEntryButItsDescriptor) {
+TEST(VcdControl, RejectedListKeepsNoLotEntryButItsDescriptor)
+{
     auto layout = CreateLayout();
     for (const char* id : {"a", "b", "c"}) {
         PbcNode node;
@@ -153,7 +170,8 @@ TEST(VcdControl, RejectedListKeepsNoLotEntryButItsDescriptor) {
     EXPECT_EQ(Hex(psd.data() + 24, 10), "18 00 00 01 80 02 FF FF FF FF") << "LID with 0x8000, unknown next is no list";
 }
 
-TEST(VcdControl, PlayAndEndListDescriptors) {
+TEST(VcdControl, PlayAndEndListDescriptors)
+{
     TempFolder folder;
     WriteFile(folder.Slash() + "s.mpg", MakeSegment({}));
     auto layout = CreateLayout();
@@ -179,15 +197,20 @@ TEST(VcdControl, PlayAndEndListDescriptors) {
     EXPECT_EQ(Hex(psd.data() + 24, 8), "1F 00 00 00 00 00 00 00");
 }
 
-TEST(VcdControl, SegmentContentBytes) {
-    struct Case { SegmentSpec spec; std::vector<std::uint8_t> bytes; const char* what; };
+TEST(VcdControl, SegmentContentBytes)
+{
+    struct Case {
+        SegmentSpec spec;
+        std::vector<std::uint8_t> bytes;
+        const char* what;
+    };
     SegmentSpec palStill;
     palStill.pal = true;
     SegmentSpec ntscStill;
     SegmentSpec palMusic;
     palMusic.pal = true;
     palMusic.audioPackets = 320; // 323 packets: three units
-    palMusic.audioMode = 1;      // joint stereo
+    palMusic.audioMode = 1; // joint stereo
     SegmentSpec mono;
     mono.audioPackets = 1;
     mono.audioMode = 3;
@@ -219,7 +242,8 @@ TEST(VcdControl, SegmentContentBytes) {
     }
 }
 
-TEST(VcdControl, InfoAndEntriesOfASmallDisc) {
+TEST(VcdControl, InfoAndEntriesOfASmallDisc)
+{
     TempFolder work, program;
     WriteProjectFiles(work.Slash(), program.Slash(), {2}, 4, true);
     LayoutProject project;

@@ -24,18 +24,23 @@ namespace {
 // Keeps every sector in memory.
 class MemorySink : public ImageSink {
 public:
-    int SetCueList(const std::vector<CueRecord>& list) override {
+    int SetCueList(const std::vector<CueRecord>& list) override
+    {
         cues = list;
         return list.empty() || list.back().kind != CueKind::LeadOutStart ? -1 : 0;
     }
-    int WriteSector(const std::uint8_t* sector, std::uint32_t number) override {
-        if (number != sectors.size()) order = false;
-        if (failAt >= 0 && number == static_cast<std::uint32_t>(failAt)) return -1;
+    int WriteSector(const std::uint8_t* sector, std::uint32_t number) override
+    {
+        if (number != sectors.size())
+            order = false;
+        if (failAt >= 0 && number == static_cast<std::uint32_t>(failAt))
+            return -1;
         sectors.emplace_back();
         std::memcpy(sectors.back().data(), sector, kRawSectorSize);
         return 0;
     }
-    int CloseSink() override {
+    int CloseSink() override
+    {
         closed = true;
         return 0;
     }
@@ -48,37 +53,49 @@ public:
     long failAt = -1;
 };
 
-std::uint32_t Submode(const RawSector& s) { return s[18]; }
+std::uint32_t Submode(const RawSector& s)
+{
+    return s[18];
+}
 
-std::string SubheaderText(const RawSector& s) {
+std::string SubheaderText(const RawSector& s)
+{
     char text[64];
     std::snprintf(text, sizeof text, "%02X %02X %02X %02X", s[16], s[17], s[18], s[19]);
     return text;
 }
 
 // Identifiers of a directory's records, in order.
-std::vector<std::string> DirectoryIdentifiers(const std::vector<RawSector>& image, std::uint32_t extent, std::uint32_t size) {
+std::vector<std::string> DirectoryIdentifiers(const std::vector<RawSector>& image, std::uint32_t extent,
+                                              std::uint32_t size)
+{
     std::vector<std::string> names;
     for (std::uint32_t s = 0; s < size / 2048; ++s) {
         const std::uint8_t* d = image[extent + s].data() + 24;
         for (std::size_t p = 0; p < 2048 && d[p] != 0; p += d[p]) {
             const std::uint8_t length = d[p + 32];
             std::string name(reinterpret_cast<const char*>(d + p + 33), length);
-            if (length == 1 && name[0] == 0) name = ".";
-            if (length == 1 && name[0] == 1) name = "..";
+            if (length == 1 && name[0] == 0)
+                name = ".";
+            if (length == 1 && name[0] == 1)
+                name = "..";
             names.push_back(name);
         }
     }
     return names;
 }
 
-std::uint32_t Le32(const std::uint8_t* p) { return p[0] | p[1] << 8 | p[2] << 16 | std::uint32_t(p[3]) << 24; }
+std::uint32_t Le32(const std::uint8_t* p)
+{
+    return p[0] | p[1] << 8 | p[2] << 16 | std::uint32_t(p[3]) << 24;
+}
 
 struct SmallDisc {
     TempFolder work, program;
     std::unique_ptr<VideoCdLayout> layout;
     long total = 0;
-    SmallDisc(std::vector<int> pictures, bool pal = false) {
+    SmallDisc(std::vector<int> pictures, bool pal = false)
+    {
         WriteProjectFiles(work.Slash(), program.Slash(), pictures, 4, pal);
         LayoutProject project;
         project.cdLabel = "TEST DISC";
@@ -91,20 +108,24 @@ struct SmallDisc {
     }
 };
 
-std::string RunCommand(const std::string& command) {
+std::string RunCommand(const std::string& command)
+{
     std::string output;
     FILE* pipe = ::popen(command.c_str(), "r");
-    if (!pipe) return output;
+    if (!pipe)
+        return output;
     char buffer[4096];
     std::size_t n;
-    while ((n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0) output.append(buffer, n);
+    while ((n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0)
+        output.append(buffer, n);
     ::pclose(pipe);
     return output;
 }
 
 } // namespace
 
-TEST(VcdImage, SmallDiscFileSystemWorkedExamples) {
+TEST(VcdImage, SmallDiscFileSystemWorkedExamples)
+{
     SmallDisc disc({2, 1});
     ASSERT_GT(disc.total, 0) << disc.layout->errorText;
     VideoCdLayout& layout = *disc.layout;
@@ -117,7 +138,8 @@ TEST(VcdImage, SmallDiscFileSystemWorkedExamples) {
 
     // Segment area at 225 (one sector of PSD), four one-unit segments, then LOT_X and PSD_X.
     EXPECT_EQ(p.segmentAreaStart, 225u);
-    for (std::size_t i = 0; i < layout.segments.size(); ++i) EXPECT_EQ(layout.segments[i].firstSector, 225 + 150 * i);
+    for (std::size_t i = 0; i < layout.segments.size(); ++i)
+        EXPECT_EQ(layout.segments[i].firstSector, 225 + 150 * i);
     EXPECT_EQ(p.isoAreaSize, 225u + 4 * 150 + 32 + 1);
 
     // Addresses 00 02 00 and 00 02 16; descriptor and control file end flags.
@@ -126,14 +148,22 @@ TEST(VcdImage, SmallDiscFileSystemWorkedExamples) {
     EXPECT_EQ(sink.sectors[0][14], 0x00);
     EXPECT_EQ(sink.sectors[16][13], 0x02);
     EXPECT_EQ(sink.sectors[16][14], 0x16);
-    struct Expect { std::uint32_t sector; const char* subheader; };
-    const Expect expects[] = {
-        {0, "00 00 08 00"},   {15, "00 00 08 00"},  {16, "00 00 89 00"},  {17, "00 00 89 00"},
-        {18, "00 00 89 00"},  {100, "00 00 08 00"}, {150, "00 00 88 00"}, {151, "00 00 88 00"},
-        {152, "00 00 08 00"}, {183, "00 00 88 00"}, {184, "00 00 88 00"}, {224, "00 00 08 00"},
-        {225 + 600, "01 00 08 00"}, {225 + 600 + 31, "01 00 88 00"}, {225 + 632, "01 00 88 00"},
+    struct Expect {
+        std::uint32_t sector;
+        const char* subheader;
     };
-    for (const Expect& e : expects) EXPECT_EQ(SubheaderText(sink.sectors[e.sector]), e.subheader) << "sector " << e.sector;
+    const Expect expects[] = {
+        {0, "00 00 08 00"},         {15, "00 00 08 00"},
+        {16, "00 00 89 00"},        {17, "00 00 89 00"},
+        {18, "00 00 89 00"},        {100, "00 00 08 00"},
+        {150, "00 00 88 00"},       {151, "00 00 88 00"},
+        {152, "00 00 08 00"},       {183, "00 00 88 00"},
+        {184, "00 00 88 00"},       {224, "00 00 08 00"},
+        {225 + 600, "01 00 08 00"}, {225 + 600 + 31, "01 00 88 00"},
+        {225 + 632, "01 00 88 00"},
+    };
+    for (const Expect& e : expects)
+        EXPECT_EQ(SubheaderText(sink.sectors[e.sector]), e.subheader) << "sector " << e.sector;
 
     // Root directory order and the SEGMENT directory.
     const std::uint8_t* pvd = sink.sectors[16].data() + 24;
@@ -143,10 +173,12 @@ TEST(VcdImage, SmallDiscFileSystemWorkedExamples) {
               (std::vector<std::string>{".", "..", "EXT", "MPEGAV", "SEGMENT", "VCD"}));
     const DirectoryNode* segmentDirectory = nullptr;
     for (const DirectoryNode& d : p.root.children)
-        if (d.name == "SEGMENT") segmentDirectory = &d;
+        if (d.name == "SEGMENT")
+            segmentDirectory = &d;
     ASSERT_NE(segmentDirectory, nullptr);
-    EXPECT_EQ(DirectoryIdentifiers(sink.sectors, segmentDirectory->extent, segmentDirectory->size),
-              (std::vector<std::string>{".", "..", "ITEM0001.DAT;1", "ITEM0002.DAT;1", "ITEM0003.DAT;1", "ITEM0004.DAT;1"}));
+    EXPECT_EQ(
+        DirectoryIdentifiers(sink.sectors, segmentDirectory->extent, segmentDirectory->size),
+        (std::vector<std::string>{".", "..", "ITEM0001.DAT;1", "ITEM0002.DAT;1", "ITEM0003.DAT;1", "ITEM0004.DAT;1"}));
     EXPECT_EQ(segmentDirectory->extent, 21u) << "root, EXT, MPEGAV, then SEGMENT";
 
     // Cue list: track 1 at 0, the MPEG track's pregap and start, the lead-out.
@@ -166,7 +198,8 @@ TEST(VcdImage, SmallDiscFileSystemWorkedExamples) {
     EXPECT_EQ(SubheaderText(sink.sectors[trackStart]), "01 00 60 00");
     EXPECT_EQ(SubheaderText(sink.sectors[trackStart + 30]), "01 01 62 0F");
     EXPECT_EQ(SubheaderText(sink.sectors[trackStart + 30 + 20]), "01 01 64 7F") << "first audio packet";
-    EXPECT_EQ(SubheaderText(sink.sectors[trackStart + 30 + packets - 1]), "01 01 65 7F") << "last packet: end of record";
+    EXPECT_EQ(SubheaderText(sink.sectors[trackStart + 30 + packets - 1]), "01 01 65 7F")
+        << "last packet: end of record";
     EXPECT_EQ(SubheaderText(sink.sectors[trackStart + 30 + packets]), "01 00 60 00");
     EXPECT_EQ(SubheaderText(sink.sectors[trackStart + 30 + packets + 44]), "01 00 E0 00");
     EXPECT_EQ(SubheaderText(sink.sectors[disc.total - 150]), "00 00 20 00");
@@ -179,7 +212,8 @@ TEST(VcdImage, SmallDiscFileSystemWorkedExamples) {
     }
 }
 
-TEST(VcdImage, DiscWithoutSegmentsIsPaddedTo300Sectors) {
+TEST(VcdImage, DiscWithoutSegmentsIsPaddedTo300Sectors)
+{
     TempFolder program;
     SegmentSpec track;
     track.motionPackets = 5;
@@ -196,14 +230,17 @@ TEST(VcdImage, DiscWithoutSegmentsIsPaddedTo300Sectors) {
     ASSERT_EQ(WriteImage(*layout, sink), 0) << layout->errorText;
     for (std::uint32_t s = 258; s < 300; ++s) {
         EXPECT_EQ(SubheaderText(sink.sectors[s]), "00 00 08 00") << s;
-        EXPECT_TRUE(std::all_of(sink.sectors[s].begin() + 24, sink.sectors[s].begin() + 2072, [](std::uint8_t b) { return b == 0; }));
+        EXPECT_TRUE(std::all_of(sink.sectors[s].begin() + 24, sink.sectors[s].begin() + 2072,
+                                [](std::uint8_t b) { return b == 0; }));
     }
     const std::uint8_t* root = sink.sectors[18].data() + 24;
-    EXPECT_EQ(DirectoryIdentifiers(sink.sectors, 18, 2048), (std::vector<std::string>{".", "..", "EXT", "MPEGAV", "VCD"}));
+    EXPECT_EQ(DirectoryIdentifiers(sink.sectors, 18, 2048),
+              (std::vector<std::string>{".", "..", "EXT", "MPEGAV", "VCD"}));
     (void)root;
 }
 
-TEST(VcdImage, SegmentOf151PacketsAndItsSubheaders) {
+TEST(VcdImage, SegmentOf151PacketsAndItsSubheaders)
+{
     TempFolder folder;
     SegmentSpec spec;
     spec.normalStillPackets = 1;
@@ -229,26 +266,31 @@ TEST(VcdImage, SegmentOf151PacketsAndItsSubheaders) {
     const std::uint32_t first = layout->segments[0].firstSector;
     EXPECT_EQ(first, 75u * 3) << "no playback control: segment area right after ENTRIES at 225";
     EXPECT_EQ(layout->segments[1].firstSector, first + 300);
-    EXPECT_EQ(SubheaderText(sink.sectors[first]), "01 02 63 1F") << "the only normal still packet holds the sequence end";
+    EXPECT_EQ(SubheaderText(sink.sectors[first]), "01 02 63 1F")
+        << "the only normal still packet holds the sequence end";
     EXPECT_EQ(SubheaderText(sink.sectors[first + 1]), "01 03 62 3F");
     EXPECT_EQ(SubheaderText(sink.sectors[first + 150]), "01 03 E3 3F") << "last packet: end of file";
-    for (std::uint32_t s = first + 151; s < first + 300; ++s) ASSERT_EQ(SubheaderText(sink.sectors[s]), "01 00 60 00") << s;
+    for (std::uint32_t s = first + 151; s < first + 300; ++s)
+        ASSERT_EQ(SubheaderText(sink.sectors[s]), "01 00 60 00") << s;
 
     // Music segment: stills, audio with the trigger at the 5-second pause, padding last.
     const std::uint32_t m = layout->segments[1].firstSector;
     const std::vector<std::string> expected = {
         "01 02 62 1F", "01 02 63 1F", "01 03 62 3F", "01 03 63 3F", "01 01 64 7F", "01 01 64 7F", "01 01 64 7F",
         "01 01 64 7F", "01 01 64 7F", "01 01 74 7F", "01 01 64 7F", "01 01 64 7F", "01 00 E0 00", "01 00 60 00"};
-    for (std::size_t i = 0; i < expected.size(); ++i) EXPECT_EQ(SubheaderText(sink.sectors[m + i]), expected[i]) << "packet " << i;
+    for (std::size_t i = 0; i < expected.size(); ++i)
+        EXPECT_EQ(SubheaderText(sink.sectors[m + i]), expected[i]) << "packet " << i;
 
     // The segment's sectors hold the file's packets byte for byte.
     Bytes extracted;
     for (std::uint32_t i = 0; i < layout->segments[0].packetCount; ++i)
-        extracted.insert(extracted.end(), sink.sectors[first + i].begin() + 24, sink.sectors[first + i].begin() + 24 + 2324);
+        extracted.insert(extracted.end(), sink.sectors[first + i].begin() + 24,
+                         sink.sectors[first + i].begin() + 24 + 2324);
     EXPECT_TRUE(extracted == big) << "segment data differs from its file";
 }
 
-TEST(VcdImage, LimitsAreRefusedBeforeAnySectorIsWritten) {
+TEST(VcdImage, LimitsAreRefusedBeforeAnySectorIsWritten)
+{
     TempFolder folder;
     WriteFile(folder.Slash() + "one.mpg", MakeSegment({}));
     SegmentSpec longTrack;
@@ -260,17 +302,23 @@ TEST(VcdImage, LimitsAreRefusedBeforeAnySectorIsWritten) {
     }
     fs::resize_file(folder.Slash() + "huge.mpg", 360001ull * 2324);
 
-    struct Case { const char* what; std::function<void(VideoCdLayout&)> build; const char* mention; };
+    struct Case {
+        const char* what;
+        std::function<void(VideoCdLayout&)> build;
+        const char* mention;
+    };
     const Case cases[] = {
         {"1,981 segment units",
          [&](VideoCdLayout& l) {
-             for (int i = 0; i < 1981; ++i) ASSERT_EQ(AddSegmentItem(l, folder.Slash() + "one.mpg", "s" + std::to_string(i)), 0);
+             for (int i = 0; i < 1981; ++i)
+                 ASSERT_EQ(AddSegmentItem(l, folder.Slash() + "one.mpg", "s" + std::to_string(i)), 0);
          },
          "1,980"},
         {"510 entries",
          [&](VideoCdLayout& l) {
              ASSERT_EQ(AddSequenceItem(l, folder.Slash() + "long.mpg", "t", "e"), 0);
-             for (int i = 0; i < 509; ++i) ASSERT_EQ(AddSequenceEntry(l, "t", "e" + std::to_string(i), i + 1), 0);
+             for (int i = 0; i < 509; ++i)
+                 ASSERT_EQ(AddSequenceEntry(l, "t", "e" + std::to_string(i), i + 1), 0);
          },
          "509"},
         {"32,768 lists",
@@ -297,13 +345,15 @@ TEST(VcdImage, LimitsAreRefusedBeforeAnySectorIsWritten) {
     }
     // Exactly at the limits the disc is made.
     auto layout = CreateLayout();
-    for (int i = 0; i < 1980; ++i) ASSERT_EQ(AddSegmentItem(*layout, folder.Slash() + "one.mpg", "s" + std::to_string(i)), 0);
+    for (int i = 0; i < 1980; ++i)
+        ASSERT_EQ(AddSegmentItem(*layout, folder.Slash() + "one.mpg", "s" + std::to_string(i)), 0);
     EXPECT_GT(ComputeLayout(*layout), 0) << layout->errorText;
     // 1,980 items need more directory sectors than 18 … 74 hold; they move after the items.
     EXPECT_GT(layout->placement.root.extent, layout->placement.extensionEnd - 1);
 }
 
-TEST(VcdImage, ChangedSourceOrSinkFailureOrCancelStopsTheWriting) {
+TEST(VcdImage, ChangedSourceOrSinkFailureOrCancelStopsTheWriting)
+{
     SmallDisc disc({2});
     ASSERT_GT(disc.total, 0);
     {
@@ -317,7 +367,8 @@ TEST(VcdImage, ChangedSourceOrSinkFailureOrCancelStopsTheWriting) {
     {
         MemorySink sink;
         int calls = 0;
-        EXPECT_EQ(WriteImage(*disc.layout, sink, [&](std::uint64_t, std::uint64_t) { return ++calls == 1 ? 1 : 0; }), 1);
+        EXPECT_EQ(WriteImage(*disc.layout, sink, [&](std::uint64_t, std::uint64_t) { return ++calls == 1 ? 1 : 0; }),
+                  1);
         EXPECT_NE(disc.layout->errorText.find("cancelled"), std::string::npos);
         EXPECT_FALSE(sink.closed);
     }
@@ -332,23 +383,24 @@ TEST(VcdImage, ChangedSourceOrSinkFailureOrCancelStopsTheWriting) {
     }
 }
 
-TEST(VcdImage, CueSheetText) {
+TEST(VcdImage, CueSheetText)
+{
     const std::vector<CueRecord> cues = {{0, CueKind::TrackStart},
                                          {1000, CueKind::PregapStart},
                                          {1150, CueKind::TrackStart},
                                          {1500, CueKind::IndexMark},
                                          {2000, CueKind::LeadOutStart}};
-    EXPECT_EQ(BinCueSink::CueSheetText("disc.bin", cues),
-              "FILE \"disc.bin\" BINARY\n"
-              "  TRACK 01 MODE2/2352\n"
-              "    INDEX 01 00:00:00\n"
-              "  TRACK 02 MODE2/2352\n"
-              "    INDEX 00 00:13:25\n"
-              "    INDEX 01 00:15:25\n"
-              "    INDEX 02 00:20:00\n");
+    EXPECT_EQ(BinCueSink::CueSheetText("disc.bin", cues), "FILE \"disc.bin\" BINARY\n"
+                                                          "  TRACK 01 MODE2/2352\n"
+                                                          "    INDEX 01 00:00:00\n"
+                                                          "  TRACK 02 MODE2/2352\n"
+                                                          "    INDEX 00 00:13:25\n"
+                                                          "    INDEX 01 00:15:25\n"
+                                                          "    INDEX 02 00:20:00\n");
 }
 
-TEST(VcdImage, BinCueSinkWritesUnderTheFinalNameOnlyWhenComplete) {
+TEST(VcdImage, BinCueSinkWritesUnderTheFinalNameOnlyWhenComplete)
+{
     SmallDisc disc({1});
     ASSERT_GT(disc.total, 0);
     TempFolder out;
@@ -367,7 +419,8 @@ TEST(VcdImage, BinCueSinkWritesUnderTheFinalNameOnlyWhenComplete) {
     const std::string other = out.Slash() + "other.bin";
     {
         BinCueSink sink(other);
-        EXPECT_EQ(WriteImage(*disc.layout, sink, [](std::uint64_t done, std::uint64_t) { return done >= 512 ? 1 : 0; }), 1);
+        EXPECT_EQ(WriteImage(*disc.layout, sink, [](std::uint64_t done, std::uint64_t) { return done >= 512 ? 1 : 0; }),
+                  1);
     }
     EXPECT_FALSE(fs::exists(other));
     EXPECT_FALSE(fs::exists(out.Slash() + "other.cue"));
@@ -380,7 +433,8 @@ TEST(VcdImage, BinCueSinkWritesUnderTheFinalNameOnlyWhenComplete) {
     EXPECT_EQ(names, 2u); // disc.bin, disc.cue
 }
 
-TEST(VcdImage, BinCueSinkReportsUnwritableAndFullFolders) {
+TEST(VcdImage, BinCueSinkReportsUnwritableAndFullFolders)
+{
     SmallDisc disc({1});
     ASSERT_GT(disc.total, 0);
     // A folder that refuses new files: a read-only folder, or /proc when running as root.
@@ -388,7 +442,8 @@ TEST(VcdImage, BinCueSinkReportsUnwritableAndFullFolders) {
     fs::path readOnly = out.Path() / "ro";
     fs::create_directory(readOnly);
     fs::permissions(readOnly, fs::perms::owner_read | fs::perms::owner_exec);
-    if (::access(readOnly.c_str(), W_OK) == 0) readOnly = "/proc";
+    if (::access(readOnly.c_str(), W_OK) == 0)
+        readOnly = "/proc";
     {
         const std::string bin = (readOnly / "disc.bin").string();
         BinCueSink sink(bin);
@@ -401,7 +456,7 @@ TEST(VcdImage, BinCueSinkReportsUnwritableAndFullFolders) {
     // A full disc, simulated with a file size limit: the write fails, the partial file goes.
     const std::string bin = out.Slash() + "full.bin";
     {
-        struct rlimit old {};
+        struct rlimit old { };
         ::getrlimit(RLIMIT_FSIZE, &old);
         std::signal(SIGXFSZ, SIG_IGN);
         struct rlimit small = old;
@@ -411,16 +466,17 @@ TEST(VcdImage, BinCueSinkReportsUnwritableAndFullFolders) {
         const int result = WriteImage(*disc.layout, sink);
         ::setrlimit(RLIMIT_FSIZE, &old);
         EXPECT_EQ(result, 1);
-        EXPECT_NE(disc.layout->errorText.find(bin + "\": File too large"), std::string::npos)
-            << disc.layout->errorText;
+        EXPECT_NE(disc.layout->errorText.find(bin + "\": File too large"), std::string::npos) << disc.layout->errorText;
     }
     // Nothing is left: neither the image nor a pending file beside it.
     for (const auto& entry : fs::directory_iterator(out.Path()))
         EXPECT_EQ(entry.path().filename(), "ro");
 }
 
-TEST(VcdImage, RoundTripThroughAnIndependentIsoReader) {
-    if (!fs::exists("/usr/bin/python3") || RunCommand("/usr/bin/python3 -c 'import pycdlib; print(1)' 2>/dev/null") != "1\n")
+TEST(VcdImage, RoundTripThroughAnIndependentIsoReader)
+{
+    if (!fs::exists("/usr/bin/python3") ||
+        RunCommand("/usr/bin/python3 -c 'import pycdlib; print(1)' 2>/dev/null") != "1\n")
         GTEST_SKIP() << "pycdlib is not installed";
     SmallDisc disc({2, 1}, true);
     ASSERT_GT(disc.total, 0);
@@ -471,14 +527,16 @@ for d in ['/', '/EXT', '/MPEGAV', '/SEGMENT', '/VCD']:
     const VideoCdLayout& layout = *disc.layout;
     const ImagePlacement& p = layout.placement;
     std::string expected = "system CD-RTOS CD-BRIDGE\nvolume TEST DISC\n";
-    expected += "space " + std::to_string(p.isoAreaSize) + " block 2048 pathsize 64\n"; // path records 10 + 12 + 14 + 16 + 12
+    expected +=
+        "space " + std::to_string(p.isoAreaSize) + " block 2048 pathsize 64\n"; // path records 10 + 12 + 14 + 16 + 12
     expected += "paths " + std::to_string(p.blocks[p.pathLittleBlock].firstSector) + " " +
                 std::to_string(p.blocks[p.pathBigBlock].firstSector) + "\n";
-    expected += "publisher LV_VCD 1.0\npreparer LV_VCD VERSION 1.0\napplication []\ncreated 1978071400000000\nxa CD-XA001\n";
+    expected +=
+        "publisher LV_VCD 1.0\npreparer LV_VCD VERSION 1.0\napplication []\ncreated 1978071400000000\nxa CD-XA001\n";
     auto entry = [&](const std::string& dir, const std::string& name, std::uint32_t extent, std::uint64_t size,
                      const char* attr, int number) {
-        expected += "entry " + dir + " " + name + " " + std::to_string(extent) + " " + std::to_string(size) + " " + attr +
-                    " " + std::to_string(number) + "\n";
+        expected += "entry " + dir + " " + name + " " + std::to_string(extent) + " " + std::to_string(size) + " " +
+                    attr + " " + std::to_string(number) + "\n";
     };
     entry("/", "EXT", 19, 2048, "8D55", 0);
     entry("/", "MPEGAV", 20, 2048, "8D55", 0);
@@ -486,7 +544,8 @@ for d in ['/', '/EXT', '/MPEGAV', '/SEGMENT', '/VCD']:
     entry("/", "VCD", 22, 2048, "8D55", 0);
     entry("/EXT", "LOT_X.VCD;1", p.blocks[p.lotExtendedBlock].firstSector, 65536, "0D55", 1);
     entry("/EXT", "PSD_X.VCD;1", p.blocks[p.psdExtendedBlock].firstSector, p.psdExtendedSize, "0D55", 1);
-    entry("/MPEGAV", "AVSEQ01.DAT;1", p.isoAreaSize + 150, (30 + layout.sequences[0].packetCount + 45) * 2048ull, "1555", 1);
+    entry("/MPEGAV", "AVSEQ01.DAT;1", p.isoAreaSize + 150, (30 + layout.sequences[0].packetCount + 45) * 2048ull,
+          "1555", 1);
     for (std::size_t i = 0; i < layout.segments.size(); ++i)
         entry("/SEGMENT", "ITEM000" + std::to_string(i + 1) + ".DAT;1", layout.segments[i].firstSector,
               layout.segments[i].packetCount * 2048ull, "1555", 1);
@@ -508,12 +567,16 @@ for d in ['/', '/EXT', '/MPEGAV', '/SEGMENT', '/VCD']:
     }
 }
 
-TEST(VcdImage, SegmentMadeByFfmpegIsReadableAfterTheRoundTrip) {
-    if (RunCommand("which ffmpeg ffprobe 2>/dev/null | wc -l") != "2\n") GTEST_SKIP() << "ffmpeg is not installed";
+TEST(VcdImage, SegmentMadeByFfmpegIsReadableAfterTheRoundTrip)
+{
+    if (RunCommand("which ffmpeg ffprobe 2>/dev/null | wc -l") != "2\n")
+        GTEST_SKIP() << "ffmpeg is not installed";
     TempFolder folder;
     const std::string made = folder.Slash() + "clip.mpg";
-    RunCommand("ffmpeg -v error -f lavfi -i testsrc=size=352x240:rate=30000/1001 -f lavfi -i sine=frequency=440:sample_rate=44100 "
-        "-t 1 -target ntsc-vcd -y " + made + " 2>&1");
+    RunCommand("ffmpeg -v error -f lavfi -i testsrc=size=352x240:rate=30000/1001 -f lavfi -i "
+               "sine=frequency=440:sample_rate=44100 "
+               "-t 1 -target ntsc-vcd -y " +
+               made + " 2>&1");
     ASSERT_TRUE(fs::exists(made)) << "ffmpeg made no file";
     auto layout = CreateLayout();
     ASSERT_EQ(AddSegmentItem(*layout, made, "clip"), 0);
@@ -529,8 +592,8 @@ TEST(VcdImage, SegmentMadeByFfmpegIsReadableAfterTheRoundTrip) {
     source.resize(std::size_t(item.packetCount) * 2324, 0);
     EXPECT_TRUE(extracted == source);
     WriteFile(folder.Slash() + "extracted.mpg", extracted);
-    const std::string probe =
-        RunCommand("ffprobe -v error -show_entries stream=codec_type,width,height -of csv=p=0 " + folder.Slash() + "extracted.mpg");
+    const std::string probe = RunCommand("ffprobe -v error -show_entries stream=codec_type,width,height -of csv=p=0 " +
+                                         folder.Slash() + "extracted.mpg");
     EXPECT_NE(probe.find("video,352,240"), std::string::npos) << probe;
     EXPECT_NE(probe.find("audio"), std::string::npos) << probe;
     // Motion video packets: coding 0x0F on channel 1.

@@ -12,17 +12,20 @@ using namespace lumivox::authortest;
 
 namespace {
 
-std::string Describe(const PbcNode& n) {
+std::string Describe(const PbcNode& n)
+{
     std::string s = n.identifier + " item=" + n.playItem + " prev=" + n.previous + " next=" + n.next +
                     " ret=" + n.returnTarget + " def=" + n.defaultTarget + " tmo=" + n.timeoutTarget +
                     " t=" + std::to_string(n.timeoutTime) + (n.jumpDelayed ? " jd" : "") + " sel=";
-    for (const std::string& sel : n.selections) s += sel + ",";
+    for (const std::string& sel : n.selections)
+        s += sel + ",";
     return s;
 }
 
 } // namespace
 
-TEST(VcdLayout, DefaultsAndParameterLimits) {
+TEST(VcdLayout, DefaultsAndParameterLimits)
+{
     auto layout = CreateLayout();
     EXPECT_EQ(layout->volumeCount, 1);
     EXPECT_EQ(layout->volumeNumber, 1);
@@ -31,7 +34,11 @@ TEST(VcdLayout, DefaultsAndParameterLimits) {
     EXPECT_EQ(layout->trackFrontMargin, 30u);
     EXPECT_EQ(layout->trackRearMargin, 45u);
 
-    struct Case { LayoutNumber parameter; long value; long expected; };
+    struct Case {
+        LayoutNumber parameter;
+        long value;
+        long expected;
+    };
     const Case cases[] = {
         {LayoutNumber::VolumeCount, 0, 1},          {LayoutNumber::VolumeCount, 70000, 65535},
         {LayoutNumber::VolumeNumber, 65535, 65534}, {LayoutNumber::Restriction, 7, 3},
@@ -43,13 +50,27 @@ TEST(VcdLayout, DefaultsAndParameterLimits) {
         ASSERT_EQ(SetLayoutNumber(*layout, c.parameter, c.value), 0);
         long got = 0;
         switch (c.parameter) {
-        case LayoutNumber::VolumeCount: got = layout->volumeCount; break;
-        case LayoutNumber::VolumeNumber: got = layout->volumeNumber; break;
-        case LayoutNumber::Restriction: got = layout->restriction; break;
-        case LayoutNumber::LeadOutPregap: got = layout->leadOutPregap; break;
-        case LayoutNumber::TrackPregap: got = layout->trackPregap; break;
-        case LayoutNumber::TrackFrontMargin: got = layout->trackFrontMargin; break;
-        case LayoutNumber::TrackRearMargin: got = layout->trackRearMargin; break;
+        case LayoutNumber::VolumeCount:
+            got = layout->volumeCount;
+            break;
+        case LayoutNumber::VolumeNumber:
+            got = layout->volumeNumber;
+            break;
+        case LayoutNumber::Restriction:
+            got = layout->restriction;
+            break;
+        case LayoutNumber::LeadOutPregap:
+            got = layout->leadOutPregap;
+            break;
+        case LayoutNumber::TrackPregap:
+            got = layout->trackPregap;
+            break;
+        case LayoutNumber::TrackFrontMargin:
+            got = layout->trackFrontMargin;
+            break;
+        case LayoutNumber::TrackRearMargin:
+            got = layout->trackRearMargin;
+            break;
         }
         EXPECT_EQ(got, c.expected) << "value " << c.value;
     }
@@ -65,7 +86,8 @@ TEST(VcdLayout, DefaultsAndParameterLimits) {
     EXPECT_EQ(layout->publisherIdentifier, "lower case kept");
 }
 
-TEST(VcdLayout, AddOperationsRefuseAndLeaveTheLayoutUnchanged) {
+TEST(VcdLayout, AddOperationsRefuseAndLeaveTheLayoutUnchanged)
+{
     TempFolder folder;
     const std::string good = folder.Slash() + "good.mpg";
     WriteFile(good, MakeSegment({}));
@@ -77,7 +99,9 @@ TEST(VcdLayout, AddOperationsRefuseAndLeaveTheLayoutUnchanged) {
 
     auto layout = CreateLayout();
     ASSERT_EQ(AddSegmentItem(*layout, good, "seg-a"), 0);
-    struct Case { std::string path, identifier, why; };
+    struct Case {
+        std::string path, identifier, why;
+    };
     const Case refused[] = {
         {good, "", "no identifier"},
         {good, "seg-a", "identifier in use"},
@@ -131,7 +155,8 @@ TEST(VcdLayout, AddOperationsRefuseAndLeaveTheLayoutUnchanged) {
     EXPECT_EQ(LookupIdentifier(*layout, "earlier").kind, IdentifierKind::None);
 }
 
-TEST(VcdLayout, PlayItemNumbersFollowUnitsTracksAndEntries) {
+TEST(VcdLayout, PlayItemNumbersFollowUnitsTracksAndEntries)
+{
     TempFolder folder;
     WriteFile(folder.Slash() + "one.mpg", MakeSegment({}));
     SegmentSpec long_;
@@ -147,7 +172,11 @@ TEST(VcdLayout, PlayItemNumbersFollowUnitsTracksAndEntries) {
     ASSERT_EQ(AddSequenceItem(*layout, folder.Slash() + "one.mpg", "t2", "e2"), 0);
     ASSERT_EQ(AddSequenceEntry(*layout, "t1", "e1b", 1), 0);
 
-    struct Case { const char* id; IdentifierKind kind; std::uint32_t number; };
+    struct Case {
+        const char* id;
+        IdentifierKind kind;
+        std::uint32_t number;
+    };
     const Case cases[] = {
         {"s0", IdentifierKind::Segment, 1000}, {"s1", IdentifierKind::Segment, 1001},
         {"s2", IdentifierKind::Segment, 1004}, {"t1", IdentifierKind::Sequence, 2},
@@ -165,7 +194,8 @@ TEST(VcdLayout, PlayItemNumbersFollowUnitsTracksAndEntries) {
     EXPECT_EQ(layout->sequences[1].relativeStart, 150u + 30 + 3 + 45 + 150);
 }
 
-TEST(VcdLayout, FiveAlbumsOnTwoMenuPages) {
+TEST(VcdLayout, FiveAlbumsOnTwoMenuPages)
+{
     LayoutProject project;
     project.albumsPerPage = 4;
     project.albumPictureCounts = {3, 0, 2, 1, 4};
@@ -176,18 +206,28 @@ TEST(VcdLayout, FiveAlbumsOnTwoMenuPages) {
         "sel=Selection-003,Selection-006,Selection-006,Selection-008,",
         "Selection-002 item=segment-0001 prev=Selection-001 next= ret= def=Selection-002 tmo=Selection-002 t=-1 "
         "sel=Selection-009,",
-        "Selection-003 item=segment-0002 prev= next=Selection-004 ret=Selection-001 def= tmo=Selection-004 t=10 jd sel=",
-        "Selection-004 item=segment-0003 prev=Selection-003 next=Selection-005 ret=Selection-001 def= tmo=Selection-005 t=10 jd sel=",
-        "Selection-005 item=segment-0004 prev=Selection-004 next=Selection-001 ret=Selection-001 def= tmo= t=10 jd sel=",
-        "Selection-006 item=segment-0005 prev= next=Selection-007 ret=Selection-001 def= tmo=Selection-007 t=10 jd sel=",
-        "Selection-007 item=segment-0006 prev=Selection-006 next=Selection-001 ret=Selection-001 def= tmo= t=10 jd sel=",
+        "Selection-003 item=segment-0002 prev= next=Selection-004 ret=Selection-001 def= tmo=Selection-004 t=10 jd "
+        "sel=",
+        "Selection-004 item=segment-0003 prev=Selection-003 next=Selection-005 ret=Selection-001 def= "
+        "tmo=Selection-005 t=10 jd sel=",
+        "Selection-005 item=segment-0004 prev=Selection-004 next=Selection-001 ret=Selection-001 def= tmo= t=10 jd "
+        "sel=",
+        "Selection-006 item=segment-0005 prev= next=Selection-007 ret=Selection-001 def= tmo=Selection-007 t=10 jd "
+        "sel=",
+        "Selection-007 item=segment-0006 prev=Selection-006 next=Selection-001 ret=Selection-001 def= tmo= t=10 jd "
+        "sel=",
         "Selection-008 item=segment-0007 prev= next=Selection-001 ret=Selection-001 def= tmo= t=10 jd sel=",
-        "Selection-009 item=segment-0008 prev= next=Selection-010 ret=Selection-001 def= tmo=Selection-010 t=10 jd sel=",
-        "Selection-010 item=segment-0009 prev=Selection-009 next=Selection-011 ret=Selection-001 def= tmo=Selection-011 t=10 jd sel=",
-        "Selection-011 item=segment-0010 prev=Selection-010 next=Selection-012 ret=Selection-001 def= tmo=Selection-012 t=10 jd sel=",
-        "Selection-012 item=segment-0011 prev=Selection-011 next=Selection-001 ret=Selection-001 def= tmo= t=10 jd sel=",
+        "Selection-009 item=segment-0008 prev= next=Selection-010 ret=Selection-001 def= tmo=Selection-010 t=10 jd "
+        "sel=",
+        "Selection-010 item=segment-0009 prev=Selection-009 next=Selection-011 ret=Selection-001 def= "
+        "tmo=Selection-011 t=10 jd sel=",
+        "Selection-011 item=segment-0010 prev=Selection-010 next=Selection-012 ret=Selection-001 def= "
+        "tmo=Selection-012 t=10 jd sel=",
+        "Selection-012 item=segment-0011 prev=Selection-011 next=Selection-001 ret=Selection-001 def= tmo= t=10 jd "
+        "sel=",
     };
-    for (std::size_t i = 0; i < expected.size(); ++i) EXPECT_EQ(Describe(layout->lists[i]), expected[i]);
+    for (std::size_t i = 0; i < expected.size(); ++i)
+        EXPECT_EQ(Describe(layout->lists[i]), expected[i]);
     for (const PbcNode& node : layout->lists) {
         EXPECT_EQ(node.baseSelectionNumber, 1);
         EXPECT_EQ(node.loopCount, 1);
@@ -197,7 +237,8 @@ TEST(VcdLayout, FiveAlbumsOnTwoMenuPages) {
     EXPECT_TRUE(layout->sequences.empty());
 }
 
-TEST(VcdLayout, OneAlbumOfOnePictureWithFiles) {
+TEST(VcdLayout, OneAlbumOfOnePictureWithFiles)
+{
     TempFolder work, program;
     WriteProjectFiles(work.Slash(), program.Slash(), {1}, 4, true);
     LayoutProject project;
@@ -208,8 +249,9 @@ TEST(VcdLayout, OneAlbumOfOnePictureWithFiles) {
     project.norm = TvNorm::Pal;
     auto layout = BuildProjectLayout(project);
     ASSERT_EQ(layout->lists.size(), 2u);
-    EXPECT_EQ(Describe(layout->lists[0]),
-              "Selection-001 item=segment-0000 prev= next= ret= def=Selection-001 tmo=Selection-001 t=-1 sel=Selection-002,");
+    EXPECT_EQ(
+        Describe(layout->lists[0]),
+        "Selection-001 item=segment-0000 prev= next= ret= def=Selection-001 tmo=Selection-001 t=-1 sel=Selection-002,");
     EXPECT_EQ(Describe(layout->lists[1]),
               "Selection-002 item=segment-0001 prev= next=Selection-001 ret=Selection-001 def= tmo= t=10 jd sel=");
     ASSERT_EQ(layout->segments.size(), 2u);
@@ -229,7 +271,8 @@ TEST(VcdLayout, OneAlbumOfOnePictureWithFiles) {
     EXPECT_EQ(layout->applicationIdentifier, "");
 }
 
-TEST(VcdLayout, IdentifiersGetFourDigitsFromTheHundredthList) {
+TEST(VcdLayout, IdentifiersGetFourDigitsFromTheHundredthList)
+{
     LayoutProject project;
     project.albumPictureCounts = {99, 99};
     auto layout = BuildProjectLayout(project);
@@ -242,7 +285,8 @@ TEST(VcdLayout, IdentifiersGetFourDigitsFromTheHundredthList) {
     EXPECT_EQ(SelectionIdentifier(1000), "Selection-01000");
 }
 
-TEST(VcdLayout, MissingSlideFilesAreSkippedAndLaterItemsStillNumbered) {
+TEST(VcdLayout, MissingSlideFilesAreSkippedAndLaterItemsStillNumbered)
+{
     TempFolder work, program;
     WriteProjectFiles(work.Slash(), program.Slash(), {2}, 4, false);
     std::filesystem::remove(work.Slash() + "menu_01_pic_01.mpg");

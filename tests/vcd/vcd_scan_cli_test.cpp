@@ -76,9 +76,9 @@ TEST_F(VcdScanCli, JsonReport)
     EXPECT_EQ(run.status, 0) << run.output;
     for (const char* expected :
          {"\"packets\": 2", "\"kinds\": {\"video\": 1, \"audio\": 1, \"zero\": 0", "\"stream\": \"0xE1\"",
-          "\"width\": 352, \"height\": 288, \"frame_rate\": 25.000000", "\"norm\": \"PAL SIF\"",
-          "\"stream\": \"0xC0\"", "\"layer\": 2, \"sampling_rate\": 44100, \"bit_rate\": 224000",
-          "\"mode\": \"single channel\"", "\"playing_time\": 1.500000"})
+          "\"width\": 352, \"height\": 288, \"frame_rate\": 25.000000", "\"norm\": \"PAL SIF\"", "\"stream\": \"0xC0\"",
+          "\"layer\": 2, \"sampling_rate\": 44100, \"bit_rate\": 224000", "\"mode\": \"single channel\"",
+          "\"playing_time\": 1.500000"})
         EXPECT_NE(run.output.find(expected), std::string::npos) << "missing " << expected << " in\n" << run.output;
     EXPECT_EQ(run.output.front(), '{');
     EXPECT_EQ(run.output.substr(run.output.size() - 2), "}\n");
@@ -89,9 +89,9 @@ TEST_F(VcdScanCli, TextReport)
     const std::string path = test::WriteTempFile("cli-segment-text.mpg", SmallSegment());
     const CliRun run = RunCli("scan '" + path + "'");
     EXPECT_EQ(run.status, 0) << run.output;
-    for (const char* expected : {"Packets: 2", "Video stream 0xE1 (normal-resolution still)",
-                                 "352 x 288 at 25.000 frames/s, norm PAL SIF", "MPEG-1 Layer II, 44100 Hz",
-                                 "Playing time: 1.500000 s"})
+    for (const char* expected :
+         {"Packets: 2", "Video stream 0xE1 (normal-resolution still)", "352 x 288 at 25.000 frames/s, norm PAL SIF",
+          "MPEG-1 Layer II, 44100 Hz", "Playing time: 1.500000 s"})
         EXPECT_NE(run.output.find(expected), std::string::npos) << "missing " << expected << " in\n" << run.output;
 }
 
@@ -132,7 +132,9 @@ TEST_F(VcdScanCli, OwnStillSegments)
     const std::string music = std::string(::testing::TempDir()) + "scan-music.mp2";
     const bool haveMusic =
         std::system(("ffmpeg -nostdin -v error -y -f lavfi -i sine=frequency=440:duration=3 -ac 2 -ar 44100 "
-                     "-c:a mp2 -b:a 192k '" + music + "' 2>/dev/null").c_str()) == 0;
+                     "-c:a mp2 -b:a 192k '" +
+                     music + "' 2>/dev/null")
+                        .c_str()) == 0;
     struct Case {
         const char* norm;
         bool withMusic;

@@ -124,8 +124,8 @@ TEST(VcdScanReal, FfmpegVideoCdStreams)
     for (const Case& c : cases) {
         const std::string path = std::string(::testing::TempDir()) + "scan-" + c.target + ".mpg";
         const std::string command = std::string("ffmpeg -nostdin -v error -y -f lavfi -i testsrc=size=") + c.size +
-                                    ":rate=" + c.rate + " -f lavfi -i sine -t 2 -target " + c.target + " '" +
-                                    path + "'";
+                                    ":rate=" + c.rate + " -f lavfi -i sine -t 2 -target " + c.target + " '" + path +
+                                    "'";
         ASSERT_EQ(std::system(command.c_str()), 0) << command;
         CheckVideoCdSequence(path, c.expected);
         std::remove(path.c_str());

@@ -23,9 +23,9 @@ inline void Append(Bytes& out, const Bytes& more)
 // A 33-bit time stamp in the five-byte layout of SCR / PTS with the given 4-bit prefix.
 inline Bytes TimeStamp(std::uint8_t prefix, std::uint64_t t)
 {
-    return {static_cast<std::uint8_t>((prefix << 4) | (((t >> 30) & 7) << 1) | 1),
-            static_cast<std::uint8_t>(t >> 22), static_cast<std::uint8_t>(((t >> 15) & 0x7F) << 1 | 1),
-            static_cast<std::uint8_t>(t >> 7), static_cast<std::uint8_t>((t & 0x7F) << 1 | 1)};
+    return {static_cast<std::uint8_t>((prefix << 4) | (((t >> 30) & 7) << 1) | 1), static_cast<std::uint8_t>(t >> 22),
+            static_cast<std::uint8_t>(((t >> 15) & 0x7F) << 1 | 1), static_cast<std::uint8_t>(t >> 7),
+            static_cast<std::uint8_t>((t & 0x7F) << 1 | 1)};
 }
 
 // MPEG-1 pack header (11172-1, 2.4.3.2): 12 bytes.
@@ -56,8 +56,9 @@ inline Bytes Mpeg2PackHeader(std::uint32_t muxRate, int stuffing)
 inline Bytes SystemHeader(const std::vector<std::uint8_t>& streams)
 {
     const std::size_t length = 6 + 3 * streams.size();
-    Bytes b = {0, 0, 1, 0xBB, static_cast<std::uint8_t>(length >> 8), static_cast<std::uint8_t>(length),
-               0x80, 0x1B, 0x91, 0x05, 0xE1, 0xFF};
+    Bytes b = {
+        0,    0,    1,    0xBB, static_cast<std::uint8_t>(length >> 8), static_cast<std::uint8_t>(length), 0x80, 0x1B,
+        0x91, 0x05, 0xE1, 0xFF};
     for (std::uint8_t id : streams) {
         b.push_back(id);
         b.push_back(0xE0);
@@ -76,8 +77,8 @@ inline Bytes Pes(std::uint8_t streamId, const Bytes& payload, bool withTime = fa
         header = TimeStamp(0x2, pts);
     else
         header = {0x0F};
-    const std::size_t length = lengthOverride >= 0 ? static_cast<std::size_t>(lengthOverride)
-                                                   : header.size() + payload.size();
+    const std::size_t length =
+        lengthOverride >= 0 ? static_cast<std::size_t>(lengthOverride) : header.size() + payload.size();
     Bytes b = {0, 0, 1, streamId, static_cast<std::uint8_t>(length >> 8), static_cast<std::uint8_t>(length)};
     Append(b, header);
     Append(b, payload);
@@ -106,9 +107,15 @@ inline void FillPack(Bytes& pack, std::size_t size = 2324)
 inline Bytes SequenceHeader(unsigned width, unsigned height, int rateCode, std::uint32_t bitRate400 = 2875,
                             unsigned vbv = 20)
 {
-    return {0, 0, 1, 0xB3, static_cast<std::uint8_t>(width >> 4),
-            static_cast<std::uint8_t>((width << 4) | (height >> 8)), static_cast<std::uint8_t>(height),
-            static_cast<std::uint8_t>(0xC0 | rateCode), static_cast<std::uint8_t>(bitRate400 >> 10),
+    return {0,
+            0,
+            1,
+            0xB3,
+            static_cast<std::uint8_t>(width >> 4),
+            static_cast<std::uint8_t>((width << 4) | (height >> 8)),
+            static_cast<std::uint8_t>(height),
+            static_cast<std::uint8_t>(0xC0 | rateCode),
+            static_cast<std::uint8_t>(bitRate400 >> 10),
             static_cast<std::uint8_t>(bitRate400 >> 2),
             static_cast<std::uint8_t>(((bitRate400 & 3) << 6) | 0x20 | (vbv >> 5)),
             static_cast<std::uint8_t>((vbv & 0x1F) << 3)};

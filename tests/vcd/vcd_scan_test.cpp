@@ -56,21 +56,21 @@ Bytes SegmentStream()
         test::FillPack(p);
         Append(stream, p);
     };
-    pack(0, test::SystemHeader({0xE1, 0xE2}));                                   // 0
-    pack(100, test::SystemHeader({0xC0}));                                       // 1
+    pack(0, test::SystemHeader({0xE1, 0xE2})); // 0
+    pack(100, test::SystemHeader({0xC0})); // 1
     Bytes still = test::SequenceHeader(352, 288, 3, 2875, 20);
     Append(still, test::GroupHeader());
     Append(still, test::Picture(1, 300));
-    pack(200, test::Pes(0xE1, still, true, kSecond));                            // 2
+    pack(200, test::Pes(0xE1, still, true, kSecond)); // 2
     Bytes high = test::SequenceHeader(704, 576, 3, 0x3FFFF, 112);
     Append(high, test::GroupHeader());
     Append(high, test::Picture(1, 1000));
-    pack(300, test::Pes(0xE2, high, true, kSecond + 3600));                      // 3
-    pack(400, test::Pes(0xE2, Bytes(2000, 0x11)));                               // 4
-    pack(500, test::Pes(0xC0, test::AudioFrame(1, 600), true, kSecond / 2));     // 5
+    pack(300, test::Pes(0xE2, high, true, kSecond + 3600)); // 3
+    pack(400, test::Pes(0xE2, Bytes(2000, 0x11))); // 4
+    pack(500, test::Pes(0xC0, test::AudioFrame(1, 600), true, kSecond / 2)); // 5
     Bytes last = test::Pes(0xC0, test::AudioFrame(1, 600), true, 3 * kSecond);
     Append(last, {0, 0, 1, 0xB9});
-    pack(600, last);                                                             // 6
+    pack(600, last); // 6
     return stream;
 }
 
@@ -260,10 +260,10 @@ TEST(VcdScan, NormTable)
         const char* norm;
     };
     const Case cases[] = {
-        {352, 240, 1, "FILM SIF"},   {352, 288, 3, "PAL SIF"},      {352, 240, 4, "NTSC SIF"},
+        {352, 240, 1, "FILM SIF"},    {352, 288, 3, "PAL SIF"},      {352, 240, 4, "NTSC SIF"},
         {480, 576, 3, "PAL 2/3 D-1"}, {480, 480, 4, "NTSC 2/3 D-1"}, {704, 576, 3, "unknown"},
-        {704, 480, 4, "unknown"},    {352, 288, 4, "unknown"},      {352, 240, 5, "unknown"}, // 30 is not 29.97
-        {352, 240, 2, "unknown"},    {480, 576, 6, "unknown"},
+        {704, 480, 4, "unknown"},     {352, 288, 4, "unknown"},      {352, 240, 5, "unknown"}, // 30 is not 29.97
+        {352, 240, 2, "unknown"},     {480, 576, 6, "unknown"},
     };
     for (const Case& c : cases) {
         Bytes pack = test::PackHeader(0);
@@ -332,12 +332,12 @@ TEST(VcdScan, AccessPoints)
         bool sequence;
     };
     const Picture pictures[] = {
-        {true, 10 * kSecond, 1, true},  // 0: access point with sequence header and GOP
+        {true, 10 * kSecond, 1, true}, // 0: access point with sequence header and GOP
         {true, 11 * kSecond, 2, false}, // 1: P picture
-        {false, 0, 1, false},           // 2: no time stamp
+        {false, 0, 1, false}, // 2: no time stamp
         {true, 12 * kSecond, 1, false}, // 3: access point without headers
-        {true, 11 * kSecond, 1, true},  // 4: earlier than the previous access point
-        {true, 12 * kSecond, 1, true},  // 5: as late as the previous one: kept
+        {true, 11 * kSecond, 1, true}, // 4: earlier than the previous access point
+        {true, 12 * kSecond, 1, true}, // 5: as late as the previous one: kept
     };
     Bytes stream;
     for (const Picture& picture : pictures) {
