@@ -27,7 +27,8 @@ namespace {
 
 constexpr std::size_t kPack = 2324;
 
-void PutTimeStamp(std::vector<std::uint8_t>& b, std::uint64_t t) {
+void PutTimeStamp(std::vector<std::uint8_t>& b, std::uint64_t t)
+{
     b.push_back(static_cast<std::uint8_t>(0x21 | ((t >> 30) & 7) << 1));
     b.push_back(static_cast<std::uint8_t>(t >> 22));
     b.push_back(static_cast<std::uint8_t>(((t >> 15) & 0x7F) << 1 | 1));
@@ -36,7 +37,8 @@ void PutTimeStamp(std::vector<std::uint8_t>& b, std::uint64_t t) {
 }
 
 // One pack of a still stream (MPEG-1 pack header, one PES packet filling the pack).
-std::vector<std::uint8_t> Pack(std::uint8_t stream, bool first, bool last, std::uint64_t scr) {
+std::vector<std::uint8_t> Pack(std::uint8_t stream, bool first, bool last, std::uint64_t scr)
+{
     std::vector<std::uint8_t> b = {0, 0, 1, 0xBA};
     PutTimeStamp(b, scr);
     b.insert(b.end(), {0x80, 0x1B, 0x91});
@@ -46,18 +48,38 @@ std::vector<std::uint8_t> Pack(std::uint8_t stream, bool first, bool last, std::
         PutTimeStamp(b, 45000);
         const bool high = stream == 0xE2;
         const unsigned w = high ? 704 : 352, h = high ? 480 : 240;
-        b.insert(b.end(), {0, 0, 1, 0xB3, static_cast<std::uint8_t>(w >> 4), static_cast<std::uint8_t>((w & 15) << 4 | h >> 8),
-                           static_cast<std::uint8_t>(h), 0x14, 0x03, 0x70, 0x2A, 0x20, 0, 0, 1, 0, 0, 0x0F, 0xFF, 0xF8});
+        b.insert(b.end(), {0,
+                           0,
+                           1,
+                           0xB3,
+                           static_cast<std::uint8_t>(w >> 4),
+                           static_cast<std::uint8_t>((w & 15) << 4 | h >> 8),
+                           static_cast<std::uint8_t>(h),
+                           0x14,
+                           0x03,
+                           0x70,
+                           0x2A,
+                           0x20,
+                           0,
+                           0,
+                           1,
+                           0,
+                           0,
+                           0x0F,
+                           0xFF,
+                           0xF8});
     } else {
         b.push_back(0x0F);
     }
-    if (last) b.insert(b.end(), {0, 0, 1, 0xB7});
+    if (last)
+        b.insert(b.end(), {0, 0, 1, 0xB7});
     b.resize(kPack, 0xFF);
     return b;
 }
 
 // A segment of exactly 150 packets: one normal-resolution still packet, 149 high-resolution.
-std::vector<std::uint8_t> Segment() {
+std::vector<std::uint8_t> Segment()
+{
     std::vector<std::uint8_t> file;
     for (int i = 0; i < 150; ++i) {
         const auto p = Pack(i == 0 ? 0xE1 : 0xE2, i <= 1, i == 0 || i == 149, 600u * i);
@@ -66,18 +88,24 @@ std::vector<std::uint8_t> Segment() {
     return file;
 }
 
-bool WriteWhole(const fs::path& path, const std::vector<std::uint8_t>& data) {
+bool WriteWhole(const fs::path& path, const std::vector<std::uint8_t>& data)
+{
     FILE* f = std::fopen(path.c_str(), "wb");
-    if (!f) return false;
+    if (!f)
+        return false;
     const bool ok = std::fwrite(data.data(), 1, data.size(), f) == data.size();
     return std::fclose(f) == 0 && ok;
 }
 
-double Seconds(std::chrono::steady_clock::duration d) { return std::chrono::duration<double>(d).count(); }
+double Seconds(std::chrono::steady_clock::duration d)
+{
+    return std::chrono::duration<double>(d).count();
+}
 
 } // namespace
 
-int main(int argc, char** argv) {
+int main(int argc, char** argv)
+{
     std::string base;
     bool made = false;
     if (argc > 1) {
@@ -136,7 +164,8 @@ int main(int argc, char** argv) {
     // goes, and the best round of each is the one least disturbed.
     const std::string catInput = "'" + work.string() + "'/*.mpg";
     const std::string catOutput = "'" + (out / "cat.out").string() + "'";
-    if (std::system(("cat " + catInput + " > /dev/null").c_str()) != 0) return 1;
+    if (std::system(("cat " + catInput + " > /dev/null").c_str()) != 0)
+        return 1;
     ::sync();
     const char* roundsText = std::getenv("LUMIVOX_BENCH_ROUNDS");
     const int rounds = roundsText ? std::max(1, std::atoi(roundsText)) : 5;
@@ -146,7 +175,8 @@ int main(int argc, char** argv) {
         // Each side starts with no dirty pages of the other waiting for writeback.
         ::sync();
         auto start = std::chrono::steady_clock::now();
-        if (std::system(("cat " + catInput + " > " + catOutput).c_str()) != 0) return 1;
+        if (std::system(("cat " + catInput + " > " + catOutput).c_str()) != 0)
+            return 1;
         const double catRound = Seconds(std::chrono::steady_clock::now() - start);
         catTime = std::min(catTime, catRound);
         fs::remove(out / "cat.out");
@@ -179,7 +209,7 @@ int main(int argc, char** argv) {
         fs::remove(out / "disc.cue");
     }
 
-    struct rusage usage {};
+    struct rusage usage { };
     ::getrusage(RUSAGE_SELF, &usage);
     const double imageMb = total * 2352.0 / 1e6;
     const double segmentMb = static_cast<double>(files.size() * segment.size()) / 1e6;
@@ -189,8 +219,10 @@ int main(int argc, char** argv) {
     std::printf("ratio  : %.2f x cat (target <= 2.5)\n", authorTime / catTime);
     std::printf("memory : %.1f MB peak resident (target < 64)\n", usage.ru_maxrss / 1024.0);
 
-    if (std::getenv("LUMIVOX_BENCH_KEEP")) return 0;
-    if (made) fs::remove_all(base);
+    if (std::getenv("LUMIVOX_BENCH_KEEP"))
+        return 0;
+    if (made)
+        fs::remove_all(base);
     else {
         fs::remove_all(work);
         fs::remove_all(program);

@@ -32,7 +32,8 @@ namespace {
 
 constexpr std::size_t kPack = 2324;
 
-void PutTimeStamp(std::vector<std::uint8_t>& b, std::uint64_t t) {
+void PutTimeStamp(std::vector<std::uint8_t>& b, std::uint64_t t)
+{
     b.push_back(static_cast<std::uint8_t>(0x21 | ((t >> 30) & 7) << 1));
     b.push_back(static_cast<std::uint8_t>(t >> 22));
     b.push_back(static_cast<std::uint8_t>(((t >> 15) & 0x7F) << 1 | 1));
@@ -41,7 +42,8 @@ void PutTimeStamp(std::vector<std::uint8_t>& b, std::uint64_t t) {
 }
 
 // One pack of a still stream (MPEG-1 pack header, one PES packet filling the pack).
-std::vector<std::uint8_t> Pack(std::uint8_t stream, bool first, bool last, std::uint64_t scr) {
+std::vector<std::uint8_t> Pack(std::uint8_t stream, bool first, bool last, std::uint64_t scr)
+{
     std::vector<std::uint8_t> b = {0, 0, 1, 0xBA};
     PutTimeStamp(b, scr);
     b.insert(b.end(), {0x80, 0x1B, 0x91});
@@ -51,18 +53,38 @@ std::vector<std::uint8_t> Pack(std::uint8_t stream, bool first, bool last, std::
         PutTimeStamp(b, 45000);
         const bool high = stream == 0xE2;
         const unsigned w = high ? 704 : 352, h = high ? 480 : 240;
-        b.insert(b.end(), {0, 0, 1, 0xB3, static_cast<std::uint8_t>(w >> 4), static_cast<std::uint8_t>((w & 15) << 4 | h >> 8),
-                           static_cast<std::uint8_t>(h), 0x14, 0x03, 0x70, 0x2A, 0x20, 0, 0, 1, 0, 0, 0x0F, 0xFF, 0xF8});
+        b.insert(b.end(), {0,
+                           0,
+                           1,
+                           0xB3,
+                           static_cast<std::uint8_t>(w >> 4),
+                           static_cast<std::uint8_t>((w & 15) << 4 | h >> 8),
+                           static_cast<std::uint8_t>(h),
+                           0x14,
+                           0x03,
+                           0x70,
+                           0x2A,
+                           0x20,
+                           0,
+                           0,
+                           1,
+                           0,
+                           0,
+                           0x0F,
+                           0xFF,
+                           0xF8});
     } else {
         b.push_back(0x0F);
     }
-    if (last) b.insert(b.end(), {0, 0, 1, 0xB7});
+    if (last)
+        b.insert(b.end(), {0, 0, 1, 0xB7});
     b.resize(kPack, 0xFF);
     return b;
 }
 
 // A segment of exactly 150 packets: one normal-resolution still packet, 149 high-resolution.
-std::vector<std::uint8_t> Segment() {
+std::vector<std::uint8_t> Segment()
+{
     std::vector<std::uint8_t> file;
     for (int i = 0; i < 150; ++i) {
         const auto p = Pack(i == 0 ? 0xE1 : 0xE2, i <= 1, i == 0 || i == 149, 600u * i);
@@ -71,20 +93,22 @@ std::vector<std::uint8_t> Segment() {
     return file;
 }
 
-bool WriteWhole(const fs::path& path, const std::vector<std::uint8_t>& data) {
+bool WriteWhole(const fs::path& path, const std::vector<std::uint8_t>& data)
+{
     FILE* f = std::fopen(path.c_str(), "wb");
-    if (!f) return false;
+    if (!f)
+        return false;
     const bool ok = std::fwrite(data.data(), 1, data.size(), f) == data.size();
     return std::fclose(f) == 0 && ok;
 }
-
 
 } // namespace
 
 namespace {
 
-double PeakMegabytes() {
-    struct rusage usage {};
+double PeakMegabytes()
+{
+    struct rusage usage { };
     ::getrusage(RUSAGE_SELF, &usage);
     return usage.ru_maxrss / 1024.0;
 }
@@ -95,7 +119,8 @@ struct Project {
 };
 
 // albums of 99 pictures (the last one shorter) on menu pages of four albums.
-Project WriteProject(const fs::path& base, int segments) {
+Project WriteProject(const fs::path& base, int segments)
+{
     Project project;
     const fs::path work = base / "work", program = base / "program";
     fs::create_directories(work);
@@ -144,7 +169,8 @@ struct BurnFigures {
     std::string error;
 };
 
-BurnFigures BurnOnce(const LayoutProject& project, const std::string& device, DriverChoice driver) {
+BurnFigures BurnOnce(const LayoutProject& project, const std::string& device, DriverChoice driver)
+{
     BurnFigures figures;
     const auto start = std::chrono::steady_clock::now();
     auto layout = BuildProjectLayout(project);
@@ -155,9 +181,11 @@ BurnFigures BurnOnce(const LayoutProject& project, const std::string& device, Dr
     options.verify = false;
     options.eject = false;
     auto feed = OpenRecorderFeed(options, figures.sectors, nullptr, nullptr, &figures.error);
-    if (!feed) return figures;
+    if (!feed)
+        return figures;
     figures.ok = WriteImage(*layout, *feed) == 0;
-    if (!figures.ok) figures.error = layout->errorText;
+    if (!figures.ok)
+        figures.error = layout->errorText;
     figures.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
     figures.producerWait = feed->Queue().ProducerWaitSeconds();
     figures.consumerWait = feed->Queue().ConsumerWaitSeconds();
@@ -171,7 +199,8 @@ BurnFigures BurnOnce(const LayoutProject& project, const std::string& device, Dr
 
 } // namespace
 
-int main(int argc, char** argv) {
+int main(int argc, char** argv)
+{
     std::string base;
     bool made = false;
     if (argc > 1) {
@@ -190,7 +219,8 @@ int main(int argc, char** argv) {
     const Project full = WriteProject(fs::path(base) / "full", 1900);
     const fs::path out = fs::path(base) / "out";
     fs::create_directories(out);
-    if (std::system(("cat '" + full.layout.workFolder + "'*.mpg > /dev/null").c_str()) != 0) return 1;
+    if (std::system(("cat '" + full.layout.workFolder + "'*.mpg > /dev/null").c_str()) != 0)
+        return 1;
     ::sync();
 
     // Recorder feed first, so the peak memory below is the burn's own.
@@ -227,7 +257,8 @@ int main(int argc, char** argv) {
     const double imageMb = total * 2352.0 / 1e6;
     std::printf("image: %ld sectors, %.0f MB, %zu segment files\n", total, imageMb, full.files);
     std::printf("file sink        : %6.2f s  %7.0f sectors/s\n", fileTime, total / fileTime);
-    for (const auto& [name, f] : {std::pair<const char*, const BurnFigures&>{"burn, mmc (SAO) ", mmc}, {"burn, raw       ", raw}})
+    for (const auto& [name, f] :
+         {std::pair<const char*, const BurnFigures&>{"burn, mmc (SAO) ", mmc}, {"burn, raw       ", raw}})
         std::printf("%s : %6.2f s  %7.0f sectors/s  %.2f x file sink (target >= 0.7, > 3900/s); "
                     "producer waited %.2f s (queue full), drive waited %.2f s\n",
                     name, f.seconds, f.sectors / f.seconds, fileTime / f.seconds, f.producerWait, f.consumerWait);
@@ -240,14 +271,17 @@ int main(int argc, char** argv) {
         const Project paced = WriteProject(fs::path(base) / "paced", pacedSegments);
         BurnFigures f = BurnOnce(paced.layout, std::string(kEmulatedPrefix) + (out / "paced").string() + "?speed=52",
                                  DriverChoice::Mmc);
-        if (!f.ok) std::printf("52x    : FAILED: %s\n", f.error.c_str());
+        if (!f.ok)
+            std::printf("52x    : FAILED: %s\n", f.error.c_str());
         else
             std::printf("52x    : %ld sectors in %.2f s (%.0f sectors/s); lowest drive buffer %.0f of %.0f blocks; "
                         "%d Burn-Proof recoveries (target: never dry)\n",
                         f.sectors, f.seconds, f.sectors / f.seconds, f.lowestBuffer, 2.0 * 1024 * 1024 / 2352,
                         f.recoveries);
     }
-    if (made) fs::remove_all(base);
-    else fs::remove_all(out);
+    if (made)
+        fs::remove_all(base);
+    else
+        fs::remove_all(out);
     return 0;
 }

@@ -35,41 +35,47 @@ constexpr int kWidth = 704;
 constexpr int kHeight = 480;
 
 // A photo-like frame: gradients, texture and hard edges, so the encoder does real work.
-void Colour(int x, int y, int& r, int& g, int& b) {
+void Colour(int x, int y, int& r, int& g, int& b)
+{
     double u = static_cast<double>(x) / kWidth, v = static_cast<double>(y) / kHeight;
     double texture = 14 * std::sin(x * 0.11) * std::cos(y * 0.07) + 8 * std::sin((x + 2 * y) * 0.31);
     r = static_cast<int>(std::clamp(90 + 120 * u + texture, 0.0, 255.0));
     g = static_cast<int>(std::clamp(140 + 60 * std::sin(v * 6) + texture, 0.0, 255.0));
     b = static_cast<int>(std::clamp(200 - 120 * v + texture / 2, 0.0, 255.0));
-    if ((x / 64 + y / 48) % 5 == 0) r = g = b = 235;
+    if ((x / 64 + y / 48) % 5 == 0)
+        r = g = b = 235;
 }
 
-double Median(std::vector<double> values) {
+double Median(std::vector<double> values)
+{
     std::sort(values.begin(), values.end());
     return values[values.size() / 2];
 }
 
 // Processor time (user + system) of this process and of its ended children, in ms: on a
 // busy machine it shows the work done better than the wall clock does.
-double CpuMs() {
+double CpuMs()
+{
     double total = 0;
     for (int who : {RUSAGE_SELF, RUSAGE_CHILDREN}) {
         rusage usage{};
         getrusage(who, &usage);
-        total += usage.ru_utime.tv_sec * 1e3 + usage.ru_utime.tv_usec / 1e3 +
-                 usage.ru_stime.tv_sec * 1e3 + usage.ru_stime.tv_usec / 1e3;
+        total += usage.ru_utime.tv_sec * 1e3 + usage.ru_utime.tv_usec / 1e3 + usage.ru_stime.tv_sec * 1e3 +
+                 usage.ru_stime.tv_usec / 1e3;
     }
     return total;
 }
 
-bool HaveCommand(const char* name) {
+bool HaveCommand(const char* name)
+{
     std::string probe = std::string("command -v ") + name + " >/dev/null 2>&1";
     return std::system(probe.c_str()) == 0;
 }
 
 } // namespace
 
-int main(int argc, char** argv) {
+int main(int argc, char** argv)
+{
     int runs = argc > 1 ? std::max(1, std::atoi(argv[1])) : 5;
     fs::path folder = fs::temp_directory_path() / "lumivox-bench-encoder";
     fs::create_directories(folder);
@@ -115,7 +121,8 @@ int main(int argc, char** argv) {
         for (Variant& variant : variants) {
             auto start = Clock::now();
             std::optional<lumivox::MjpegHelperScope> scope;
-            if (variant.kept) scope.emplace(&kept);
+            if (variant.kept)
+                scope.emplace(&kept);
             lumivox::StillEncoder encoder;
             encoder.SetTransforms(variant.transforms);
             encoder.SetStillFrame(frame);
@@ -127,7 +134,8 @@ int main(int argc, char** argv) {
             }
             variant.ms.push_back(std::chrono::duration<double, std::milli>(Clock::now() - start).count());
         }
-        if (!haveCommand) continue;
+        if (!haveCommand)
+            continue;
         auto start = Clock::now();
         double cpu = CpuMs();
         if (std::system(command.c_str()) != 0) {

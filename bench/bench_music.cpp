@@ -73,7 +73,8 @@ int main(int argc, char** argv)
             "ffmpeg -nostdin -loglevel error -y "
             "-f lavfi -i \"aevalsrc=0.25*sin(2*PI*220*t)+0.2*sin(2*PI*277*t)+0.15*sin(2*PI*330*t):s=44100:d=240\" "
             "-f lavfi -i \"anoisesrc=c=pink:r=44100:a=0.05:seed=1:d=240\" -filter_complex amix=inputs=2:normalize=0 "
-            "-ac 2 -c:a libmp3lame -b:a 192k " + song;
+            "-ac 2 -c:a libmp3lame -b:a 192k " +
+            song;
         if (Shell(make) != 0) {
             std::fprintf(stderr, "bench_music: ffmpeg with libmp3lame is needed (scripts/setup.sh --bench)\n");
             return 1;
@@ -90,7 +91,8 @@ int main(int argc, char** argv)
         }
         return true;
     });
-    const std::string reference = "ffmpeg -nostdin -loglevel error -y -i " + song + " -c:a mp2 -b:a 192k " + folder + "ffmpeg.mp2";
+    const std::string reference =
+        "ffmpeg -nostdin -loglevel error -y -i " + song + " -c:a mp2 -b:a 192k " + folder + "ffmpeg.mp2";
     const double ffmpegSeconds = BestSeconds(runs, RUSAGE_CHILDREN, &ffmpegCpu, [&] { return Shell(reference) == 0; });
 
     std::error_code ignored;

@@ -29,7 +29,8 @@ using namespace lumivox;
 
 namespace {
 
-double BestOf(int runs, const std::function<void()>& job) {
+double BestOf(int runs, const std::function<void()>& job)
+{
     double best = 1e30;
     for (int i = 0; i < runs; ++i) {
         const auto start = std::chrono::steady_clock::now();
@@ -42,7 +43,8 @@ double BestOf(int runs, const std::function<void()>& job) {
 
 // A synthetic photograph: smooth sky and ground gradients, soft shapes and sensor-like
 // noise, so that the entropy-coded data is as dense as a real camera picture's.
-void WritePhotoLikeJpeg(const std::string& path, int width, int height) {
+void WritePhotoLikeJpeg(const std::string& path, int width, int height)
+{
     FILE* out = std::fopen(path.c_str(), "wb");
     if (out == nullptr) {
         std::perror(path.c_str());
@@ -99,24 +101,31 @@ void WritePhotoLikeJpeg(const std::string& path, int width, int height) {
     std::fclose(out);
 }
 
-long StatusKb(const char* field) {
+long StatusKb(const char* field)
+{
     std::ifstream status("/proc/self/status");
     std::string line;
     const std::string key = std::string(field) + ":";
     while (std::getline(status, line))
-        if (line.compare(0, key.size(), key) == 0) return std::atol(line.c_str() + key.size());
+        if (line.compare(0, key.size(), key) == 0)
+            return std::atol(line.c_str() + key.size());
     return -1;
 }
 
-bool ResetPeak() {
+bool ResetPeak()
+{
     std::ofstream clear("/proc/self/clear_refs");
     clear << "5";
     return static_cast<bool>(clear);
 }
 
-bool HaveDjpeg() { return std::system("command -v djpeg >/dev/null 2>&1") == 0; }
+bool HaveDjpeg()
+{
+    return std::system("command -v djpeg >/dev/null 2>&1") == 0;
+}
 
-double RunDjpeg(const std::string& path, bool eighth) {
+double RunDjpeg(const std::string& path, bool eighth)
+{
     return BestOf(5, [&] {
         const pid_t pid = fork();
         if (pid == 0) {
@@ -135,7 +144,8 @@ double RunDjpeg(const std::string& path, bool eighth) {
 
 } // namespace
 
-int main(int argc, char** argv) {
+int main(int argc, char** argv)
+{
     std::string path;
     if (argc > 1) {
         path = argv[1];
@@ -156,8 +166,8 @@ int main(int argc, char** argv) {
         return 1;
     }
     const double bitmapMb = static_cast<double>(full.Stride()) * full.Height() / (1024.0 * 1024.0);
-    std::printf("file: %s, %d x %d (%.1f megapixels), bitmap %.1f MB\n", path.c_str(), full.Width(),
-                full.Height(), full.Width() * static_cast<double>(full.Height()) / 1e6, bitmapMb);
+    std::printf("file: %s, %d x %d (%.1f megapixels), bitmap %.1f MB\n", path.c_str(), full.Width(), full.Height(),
+                full.Width() * static_cast<double>(full.Height()) / 1e6, bitmapMb);
 
     const double fullTime = BestOf(5, [&] { reader.DecodeFile(path, full, 32); });
     reader.SetMode(DecodeMode::Reduced);
@@ -174,13 +184,13 @@ int main(int argc, char** argv) {
         const double djpegTime = RunDjpeg(path, false);
         djpegEighth = RunDjpeg(path, true);
         std::printf("%-40s %10.4f\n", "djpeg -dct float -nosmooth", djpegTime);
-        std::printf("%-40s %10.4f %9.2fx faster than djpeg full\n", "djpeg ... -scale 1/8 (library floor)",
-                    djpegEighth, djpegTime / djpegEighth);
+        std::printf("%-40s %10.4f %9.2fx faster than djpeg full\n", "djpeg ... -scale 1/8 (library floor)", djpegEighth,
+                    djpegTime / djpegEighth);
         std::printf("%-40s %10.4f %9.2fx of djpeg (target <= 1.30)\n", "full decode to 32-bit PicBitmap", fullTime,
                     fullTime / djpegTime);
     } else {
-        std::printf("%-40s %10.4f   (djpeg missing: run scripts/setup.sh --bench)\n",
-                    "full decode to 32-bit PicBitmap", fullTime);
+        std::printf("%-40s %10.4f   (djpeg missing: run scripts/setup.sh --bench)\n", "full decode to 32-bit PicBitmap",
+                    fullTime);
     }
     std::printf("%-40s %10.4f %9.2fx faster than full (target >= 8)\n", "reduced decode", reducedTime,
                 fullTime / reducedTime);
@@ -203,8 +213,8 @@ int main(int argc, char** argv) {
         }
         const long peakKb = StatusKb("VmHWM");
         const double peakMb = (peakKb - baseKb) / 1024.0;
-        std::printf("%-40s %9.1f MB %8.2fx of the bitmap (target <= 2.50)\n", "peak memory of decode + resize",
-                    peakMb, peakMb / bitmapMb);
+        std::printf("%-40s %9.1f MB %8.2fx of the bitmap (target <= 2.50)\n", "peak memory of decode + resize", peakMb,
+                    peakMb / bitmapMb);
     } else {
         std::printf("peak memory: /proc/self/clear_refs not writable, not measured\n");
     }

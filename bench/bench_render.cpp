@@ -115,7 +115,8 @@ int main(int argc, char** argv)
             reader.DecodeFile(photo, picture, 32);
         },
         [&] {
-            RenderSlideFrame(photo, 0, TvNorm::Ntsc, [&](const PicBitmap& frame) { handedOver += frame.HeaderBlockSize(); });
+            RenderSlideFrame(photo, 0, TvNorm::Ntsc,
+                             [&](const PicBitmap& frame) { handedOver += frame.HeaderBlockSize(); });
         });
 
     MenuTemplate menuTemplate;

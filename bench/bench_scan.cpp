@@ -51,15 +51,20 @@ std::vector<std::uint8_t> SyntheticSegment(int packs)
     for (int i = 0; i < packs; ++i) {
         std::vector<std::uint8_t> pack = {0, 0, 1, 0xBA, 0x21, 0, 1, 0, 1, 0x80, 0x1B, 0x91};
         const std::uint64_t pts = 90000 + 3600ull * i;
-        const std::uint8_t header[] = {0, 0, 1, 0xE0, 0x09, 0x02,
+        const std::uint8_t header[] = {0,
+                                       0,
+                                       1,
+                                       0xE0,
+                                       0x09,
+                                       0x02,
                                        static_cast<std::uint8_t>(0x21 | ((pts >> 29) & 0x0E)),
                                        static_cast<std::uint8_t>(pts >> 22),
                                        static_cast<std::uint8_t>((pts >> 14) | 1),
                                        static_cast<std::uint8_t>(pts >> 7),
                                        static_cast<std::uint8_t>((pts << 1) | 1)};
         pack.insert(pack.end(), header, header + sizeof header);
-        const std::uint8_t es[] = {0, 0, 1, 0xB3, 0x16, 0x01, 0x20, 0x13, 0x00, 0x2C, 0xE0, 0xA0,
-                                   0, 0, 1, 0x00, 0x00, 0x08, 0xFF, 0xF8};
+        const std::uint8_t es[] = {0,    0,    1, 0xB3, 0x16, 0x01, 0x20, 0x13, 0x00, 0x2C,
+                                   0xE0, 0xA0, 0, 0,    1,    0x00, 0x00, 0x08, 0xFF, 0xF8};
         pack.insert(pack.end(), es, es + sizeof es);
         std::uint32_t noise = 0x12345678u + i;
         while (pack.size() < lumivox::kMpegPacketSize) {
@@ -77,7 +82,8 @@ bool MakeSegment(const std::string& path)
 {
     if (std::system("command -v ffmpeg >/dev/null 2>&1") == 0) {
         const std::string command = "ffmpeg -nostdin -v error -y -f lavfi -i testsrc=size=352x288:rate=25 "
-                                    "-f lavfi -i sine -t 20 -target pal-vcd '" + path + "'";
+                                    "-f lavfi -i sine -t 20 -target pal-vcd '" +
+                                    path + "'";
         if (std::system(command.c_str()) == 0)
             return true;
     }

@@ -55,8 +55,8 @@ constexpr double kReferenceMs = 100.0;
 // Answers every box without showing it: a benchmark has no one to click.
 class SilentBoxes final : public MessageBoxes {
 public:
-    void Information(QWidget*, const QString&) override {}
-    void Warning(QWidget*, const QString&) override {}
+    void Information(QWidget*, const QString&) override { }
+    void Warning(QWidget*, const QString&) override { }
     bool Question(QWidget*, const QString&) override { return true; }
     SaveChoice AskSaveChanges(QWidget*, const QString&) override { return SaveChoice::Discard; }
 };
@@ -139,8 +139,8 @@ double ProcessorSeconds()
 
 int main(int argc, char** argv)
 {
-    qputenv("QT_QPA_PLATFORM", qgetenv("QT_QPA_PLATFORM").isEmpty() ? QByteArray("offscreen")
-                                                                     : qgetenv("QT_QPA_PLATFORM"));
+    qputenv("QT_QPA_PLATFORM",
+            qgetenv("QT_QPA_PLATFORM").isEmpty() ? QByteArray("offscreen") : qgetenv("QT_QPA_PLATFORM"));
     qputenv("LUMIVOX_SYSTEM_DRIVES", "0"); // the emulated drive only
     QTemporaryDir scratch;
     const QString driveFolder = scratch.filePath(QStringLiteral("drive"));
@@ -148,10 +148,11 @@ int main(int argc, char** argv)
     qputenv("LUMIVOX_EMULATED_RECORDER", ("emulated:" + driveFolder + "?command-ms=3000").toUtf8());
     QApplication app(argc, argv);
 
-    const QString photoFolder = argc > 1 ? QString::fromLocal8Bit(argv[1]) : QStringLiteral("/tmp/lumivox-bench-photos");
+    const QString photoFolder =
+        argc > 1 ? QString::fromLocal8Bit(argv[1]) : QStringLiteral("/tmp/lumivox-bench-photos");
     QStringList photos;
-    for (const QString& name : QDir(photoFolder).entryList({QStringLiteral("*.jpg"), QStringLiteral("*.JPG")},
-                                                           QDir::Files, QDir::Name))
+    for (const QString& name :
+         QDir(photoFolder).entryList({QStringLiteral("*.jpg"), QStringLiteral("*.JPG")}, QDir::Files, QDir::Name))
         photos << QDir(photoFolder).filePath(name);
     if (photos.isEmpty()) {
         std::fprintf(stderr, "bench_window: no JPEG files in %s (make them with bench/make_bench_photos.py)\n",
@@ -262,7 +263,8 @@ int main(int argc, char** argv)
     window.ShowPage(PageId::Burn);
     BurnPage* burn = window.Burn();
     for (const auto& [name, command] : std::initializer_list<std::pair<const char*, void (BurnPage::*)()>>{
-             {"ejecting (3 s a command)", &BurnPage::Eject}, {"closing the tray (3 s a command)", &BurnPage::CloseTray}}) {
+             {"ejecting (3 s a command)", &BurnPage::Eject},
+             {"closing the tray (3 s a command)", &BurnPage::CloseTray}}) {
         meter.Start();
         phase.start();
         (burn->*command)();
