@@ -11,8 +11,10 @@
 
 namespace lumivox {
 
-inline int FuzzOneFormat(const std::uint8_t* data, std::size_t size, PicFormat format) {
-    if (PicReader::Identify(data, size) != format) return 0;
+inline int FuzzOneFormat(const std::uint8_t* data, std::size_t size, PicFormat format)
+{
+    if (PicReader::Identify(data, size) != format)
+        return 0;
     for (DecodeMode mode : {DecodeMode::Full, DecodeMode::Reduced}) {
         PicReader reader;
         reader.SetMode(mode);
@@ -21,8 +23,7 @@ inline int FuzzOneFormat(const std::uint8_t* data, std::size_t size, PicFormat f
         PicBitmap bitmap;
         try {
             reader.DecodeMemory(data, size, bitmap, 32);
-        } catch (const PLTextException&) {
-        }
+        } catch (const PLTextException&) { }
     }
     return 0;
 }

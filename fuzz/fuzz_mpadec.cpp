@@ -30,7 +30,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         if (started) {
             const DecodeFrameResult result = decoder.DecodeFrame(data + at, size - at, pcm.data(), pcm.size());
             if (result.consumed > 0) {
-                if (static_cast<std::size_t>(result.produced) > pcm.size() || static_cast<std::size_t>(result.consumed) > size - at)
+                if (static_cast<std::size_t>(result.produced) > pcm.size() ||
+                    static_cast<std::size_t>(result.consumed) > size - at)
                     __builtin_trap();
                 at += static_cast<std::size_t>(result.consumed);
                 continue;

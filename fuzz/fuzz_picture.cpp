@@ -9,7 +9,8 @@
 #include <cstddef>
 #include <cstdint>
 
-extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
+{
     using namespace lumivox;
     for (DecodeMode mode : {DecodeMode::Full, DecodeMode::Reduced}) {
         PicReader reader;
@@ -24,8 +25,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
             PicResizer(17, 11).Apply(bitmap, small);
             PicBitmap turned;
             RotateBitmap(small, 90, turned);
-        } catch (const PLTextException&) {
-        }
+        } catch (const PLTextException&) { }
     }
     return 0;
 }

@@ -48,8 +48,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     if (project.AlbumCount() > MAX_ALBUMS)
         __builtin_trap();
     for (int album = 0; album < project.AlbumCount(); ++album)
-        if (project.PictureCount(album) > MAX_PICTURES_PER_ALBUM ||
-            project.Album(album).name.size() > 259)
+        if (project.PictureCount(album) > MAX_PICTURES_PER_ALBUM || project.Album(album).name.size() > 259)
             __builtin_trap();
     if (result.Loaded())
         project.SaveProject(path);

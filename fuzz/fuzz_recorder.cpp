@@ -22,10 +22,12 @@ using namespace lumivox;
 class InputDrive final : public ScsiTransport {
 public:
     InputDrive(const std::uint8_t* data, std::size_t size, ManualResetEvent& cancel)
-        : data_(data), size_(size), cancel_(cancel) {}
+        : data_(data), size_(size), cancel_(cancel)
+    { }
 
     int ExecuteCommand(const std::uint8_t*, std::size_t, const std::uint8_t*, std::size_t, std::uint8_t* dataIn,
-                       std::size_t inLength) override {
+                       std::size_t inLength) override
+    {
         failure_.clear();
         if (++commands_ > 20000 || at_ >= size_) {
             failure_ = "the drive is gone";
@@ -40,7 +42,8 @@ public:
         }
         switch (selector % 4) {
         case 0:
-        case 1: return kScsiSuccess;
+        case 1:
+            return kScsiSuccess;
         case 2: {
             sense_ = SenseData{};
             const std::size_t n = std::min(kSenseBytes, size_ - at_);
@@ -48,10 +51,13 @@ public:
             at_ += n;
             // A drive that keeps saying "busy" is waited for; after a few such answers the
             // run is cancelled so that the waits return at once.
-            if (sense_.Key() == kSenseNotReady && ++notReady_ > 4) cancel_.Set();
+            if (sense_.Key() == kSenseNotReady && ++notReady_ > 4)
+                cancel_.Set();
             return kScsiCheckCondition;
         }
-        default: failure_ = "ioctl failed"; return kScsiFailure;
+        default:
+            failure_ = "ioctl failed";
+            return kScsiFailure;
         }
     }
 
@@ -76,8 +82,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     IdentifyDrive(drive, &record);
 
     std::vector<std::uint8_t> sheet;
-    BuildCueSheet({{0, CueKind::TrackStart}, {300, CueKind::PregapStart}, {450, CueKind::TrackStart},
-                   {500, CueKind::IndexMark}, {600, CueKind::LeadOutStart}},
+    BuildCueSheet({{0, CueKind::TrackStart},
+                   {300, CueKind::PregapStart},
+                   {450, CueKind::TrackStart},
+                   {500, CueKind::IndexMark},
+                   {600, CueKind::LeadOutStart}},
                   &sheet);
     auto driver = MakeDriver(data[0] & 1 ? DriverKind::Raw : DriverKind::Mmc, drive);
     RunSettings settings;
@@ -92,7 +101,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     if (driver->PrepareDisc(&error) && driver->StartDisc(&error)) {
         std::vector<std::uint8_t> sectors(27 * kRawSectorSize);
         std::int32_t address = 0;
-        for (int piece = 0; piece < 23 && driver->WriteBlocks(address, sectors.data(), 27, &error); ++piece) address += 27;
+        for (int piece = 0; piece < 23 && driver->WriteBlocks(address, sectors.data(), 27, &error); ++piece)
+            address += 27;
         driver->SetEndAddress(address);
         driver->FinishDisc(&error);
     }

@@ -32,8 +32,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         std::filesystem::create_directories(dir);
         std::error_code ignored;
         std::filesystem::copy(LUMIVOX_SOURCE_DIR "/data/template/classic", dir + "classic",
-                              std::filesystem::copy_options::recursive |
-                                  std::filesystem::copy_options::skip_existing,
+                              std::filesystem::copy_options::recursive | std::filesystem::copy_options::skip_existing,
                               ignored);
         return dir;
     }();

@@ -4,6 +4,7 @@
 
 #include "FormatFuzzing.h"
 
-extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
+{
     return lumivox::FuzzOneFormat(data, size, lumivox::PicFormat::Webp);
 }
