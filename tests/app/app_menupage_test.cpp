@@ -9,6 +9,7 @@
 #include "picture/FrameRenderer.h"
 #include "production/ProductionPlan.h"
 
+#include <QDeadlineTimer>
 #include <QLabel>
 #include <QListWidget>
 #include <QPushButton>
@@ -57,6 +58,14 @@ struct MenuHarness : PagesHarness {
         if (!DrawMenuPage(image, image.rect(), *discMenu, plan.MenuAlbums(), firstAlbum, &error))
             qWarning("%s", error.c_str());
         return image;
+    }
+    // The page's menu once its newest drawing has arrived (it is drawn on a worker).
+    QImage Drawn() const
+    {
+        QDeadlineTimer deadline(20000);
+        while (page->IsDrawing() && !deadline.hasExpired())
+            QTest::qWait(2);
+        return page->PageImage();
     }
     QString Buttons() const
     {
@@ -134,11 +143,16 @@ private slots:
         QFETCH(int, albums);
         QFETCH(int, nexts);
         MenuHarness h(albums);
-        for (int i = 0; i < nexts; ++i)
+        const QImage first = h.Drawn();
+        for (int i = 0; i < nexts; ++i) {
             h.page->ShowNextPage();
-        QVERIFY(!h.page->PageImage().isNull());
+            // Drawn on the page's worker: the first page stays on screen until it arrives.
+            QVERIFY(h.page->IsDrawing());
+            QCOMPARE(h.page->PageImage(), first);
+        }
+        QVERIFY(!h.Drawn().isNull());
         const QImage expected = h.Expected(h.page->FirstAlbum());
-        QString difference = FirstDifference(expected, h.page->PageImage());
+        QString difference = FirstDifference(expected, h.Drawn());
         QVERIFY2(difference.isEmpty(), qPrintable(difference));
         // And on screen, where the page rectangle lies in the preview area.
         const QImage shown = h.page->PreviewArea()->grab(h.page->PageRect()).toImage();
@@ -187,7 +201,7 @@ private slots:
         QCOMPARE(h.page->BackgroundLabel()->text(), h.fileAnswer);
         QCOMPARE(h.Buttons(), QStringLiteral("- next"));
         QCOMPARE(h.page->TemplateList()->currentItem()->text(), QStringLiteral("Other"));
-        const QString difference = FirstDifference(h.Expected(0), h.page->PageImage());
+        const QString difference = FirstDifference(h.Expected(0), h.Drawn());
         QVERIFY2(difference.isEmpty(), qPrintable(difference));
     }
 
@@ -312,7 +326,7 @@ private slots:
         for (int album = 0; album < h.project.AlbumCount(); ++album)
             actual << QString::fromStdString(h.project.Album(album).name);
         QCOMPARE(actual.join(','), names);
-        const QString difference = FirstDifference(h.Expected(0), h.page->PageImage());
+        const QString difference = FirstDifference(h.Expected(0), h.Drawn());
         QVERIFY2(difference.isEmpty(), qPrintable(difference));
     }
 
@@ -321,15 +335,15 @@ private slots:
     void backgroundPicture()
     {
         MenuHarness h(3);
-        const QImage own = h.page->PageImage();
+        const QImage own = h.Drawn();
         h.fileAnswer = h.Picture(QStringLiteral("green.bmp"), QColor(0, 255, 0));
         h.page->ChooseBackground();
-        const QImage chosen = h.page->PageImage();
+        const QImage chosen = h.Drawn();
         QCOMPARE(QColor(chosen.pixel(2, 2)).green(), 255);
         QVERIFY(!FirstDifference(own, chosen).isEmpty());
         h.page->ClearBackground();
         QCOMPARE(h.page->BackgroundLabel()->text(), QString::fromLatin1(kDefaultBackgroundImage));
-        QString difference = FirstDifference(own, h.page->PageImage());
+        QString difference = FirstDifference(own, h.Drawn());
         QVERIFY2(difference.isEmpty(), qPrintable(difference));
 
         QFile garbage(h.dir.filePath(QStringLiteral("garbage.jpg")));
@@ -341,7 +355,7 @@ private slots:
         QVERIFY(h.discMenu->BackgroundOverride().empty());
         QCOMPARE(h.messages.shown.size(), 1);
         QVERIFY(h.messages.shown[0].contains(garbage.fileName()));
-        difference = FirstDifference(own, h.page->PageImage());
+        difference = FirstDifference(own, h.Drawn());
         QVERIFY2(difference.isEmpty(), qPrintable(difference));
     }
 
@@ -382,7 +396,7 @@ private slots:
         const QRect before = h.page->PageRect();
         h.page->resize(1300, 900);
         QTRY_VERIFY(h.page->PageRect().width() > before.width());
-        QTRY_COMPARE(h.page->PageImage().size(), h.page->PageRect().size());
+        QTRY_COMPARE(h.Drawn().size(), h.page->PageRect().size());
         QVERIFY(h.page->NextButton()->geometry().top() > h.page->PreviewArea()->geometry().bottom());
         QVERIFY(h.page->TemplateList()->geometry().left() > h.page->PreviewArea()->geometry().right());
     }

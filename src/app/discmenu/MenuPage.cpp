@@ -464,27 +464,49 @@ void MenuPage::AlbumsChanged()
         RedrawMenu();
 }
 
+MenuPage::~MenuPage()
+{
+    link_->Cut(); // a drawing that arrives later finds no page
+}
+
 void MenuPage::RedrawMenu()
 {
     const QRect pageRect = area_->PageRect();
-    pageError_.clear();
+    const unsigned generation = link_->NextGeneration();
     if (pageRect.isEmpty()) {
-        pageImage_ = QImage();
+        drawing_ = false;
+        PageDrawn(QImage(), QString());
         return;
     }
+    drawing_ = true;
     const qreal ratio = area_->devicePixelRatioF();
-    const ProductionPlan plan = MakeProductionPlan(*context_.project);
-    QImage image(pageRect.size() * ratio, QImage::Format_RGB32);
-    image.fill(Qt::black);
-    std::string error;
-    if (DrawMenuPage(image, image.rect(), *context_.discMenu, plan.MenuAlbums(), firstAlbum_, &error)) {
-        image.setDevicePixelRatio(ratio);
-        pageImage_ = std::move(image);
-    } else {
-        pageImage_ = QImage();
-        pageError_ = FromStd(error);
-    }
+    // The worker draws from snapshots: the project and the menu may change meanwhile (a
+    // newer drawing is then asked for, and this one dropped).
+    auto plan = std::make_shared<const ProductionPlan>(MakeProductionPlan(*context_.project));
+    drawer_.Run([this, link = link_, generation, plan, menu = *context_.discMenu, first = firstAlbum_,
+                 size = pageRect.size() * ratio, ratio] {
+        if (link->Generation() != generation)
+            return; // a newer drawing is on its way
+        QImage image(size, QImage::Format_RGB32);
+        image.fill(Qt::black);
+        std::string error;
+        if (DrawMenuPage(image, image.rect(), menu, plan->MenuAlbums(), first, &error))
+            image.setDevicePixelRatio(ratio);
+        else
+            image = QImage();
+        link->PostIfCurrent(generation, [this, image = std::move(image), error = FromStd(error)] {
+            drawing_ = false;
+            PageDrawn(image, image.isNull() ? error : QString());
+        });
+    });
+}
+
+void MenuPage::PageDrawn(QImage image, QString error)
+{
+    pageImage_ = std::move(image);
+    pageError_ = std::move(error);
     area_->update();
+    emit pageDrawn();
 }
 
 void MenuPage::ShowPreviousPage()

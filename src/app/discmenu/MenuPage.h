@@ -6,6 +6,8 @@
 // the music are the disc-menu state (AppContext::discMenu) that the preview and the burn
 // read.
 
+#include "logic/DriveTasks.h"
+#include "logic/OwnerLink.h"
 #include "shell/Page.h"
 
 #include <QImage>
@@ -60,6 +62,7 @@ public:
     using NameAsker = std::function<bool(QWidget*, QString&)>;
 
     MenuPage(const AppContext& context, QWidget* parent);
+    ~MenuPage() override;
     void OnShown() override;
 
     // The commands of the page.
@@ -102,10 +105,16 @@ public:
     // reported like missing pictures.
     QStringList ApplyDesign(const ProjectDesign& design);
 
-    // Draws the menu again (state, project or size changed).
+    // Draws the menu again (state, project or size changed). The drawing (the template and
+    // a background photo decoded afresh) runs on the page's worker; the page shows the last
+    // drawing until the newest arrives, and says pageDrawn then.
     void RedrawMenu();
+    // A drawing asked for has not arrived yet.
+    bool IsDrawing() const { return drawing_; }
 
 signals:
+    // The newest drawing of the menu is on the page (PageImage, or PageError).
+    void pageDrawn();
     // The template, the background or the music changed: what the disc holds may have
     // changed with it (the burn page's capacity meter listens).
     void discMenuChanged();
@@ -119,6 +128,7 @@ private:
     void AlbumsChanged();
     // Makes the change from before to the current design one undoable command.
     void RecordDesignChange(const QString& text, const ProjectDesign& before);
+    void PageDrawn(QImage image, QString error);
 
     MenuPreviewArea* area_ = nullptr;
     QListWidget* templates_ = nullptr;
@@ -136,6 +146,10 @@ private:
     bool selectingRow_ = false;
     FileAsker askFile_;
     NameAsker askName_;
+    bool drawing_ = false;
+    OwnerLinkPtr link_ = MakeOwnerLink(this);
+    // Made last, ended first: a drawing still under way ends before the page's members go.
+    DriveTasks drawer_;
 };
 
 } // namespace lumivox::ui

@@ -140,6 +140,17 @@ void AddMenuAlbums(AlbumTable& project)
     }
 }
 
+// The disc menu's second page, once drawn (the page draws on its worker).
+void ShowNextMenuPage(MenuPage& menu)
+{
+    menu.ShowNextPage();
+    QEventLoop wait;
+    QObject::connect(&menu, &MenuPage::pageDrawn, &wait, &QEventLoop::quit);
+    QTimer::singleShot(kOpenTimeoutMilliseconds, &wait, &QEventLoop::quit);
+    if (menu.IsDrawing())
+        wait.exec();
+}
+
 // The preview in the middle of the first album's slide show.
 void StartSlideShow(PreviewPage& preview)
 {
@@ -250,7 +261,7 @@ int RunScreenshots(MainWindow& window, const AppContext& context, const QString&
         if (page.page == PageId::Editor)
             PrepareEditor(*window.Editor());
         else if (page.page == PageId::DiscMenu)
-            window.DiscMenu()->ShowNextPage();
+            ShowNextMenuPage(*window.DiscMenu());
         else if (page.page == PageId::Preview)
             StartSlideShow(*window.Preview());
         Settle();
