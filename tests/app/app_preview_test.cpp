@@ -9,6 +9,8 @@
 #include "preview/RemoteControl.h"
 #include "production/ProductionPlan.h"
 
+#include <QDeadlineTimer>
+
 using namespace lumivox;
 using namespace lumivox::ui;
 using namespace lumivox::test;
@@ -49,6 +51,14 @@ struct PreviewHarness : PagesHarness {
         page->SetSlideTimer(std::move(fake));
         page->show();
         page->OnShown();
+    }
+    // The screen once the menu page asked for has arrived (it is drawn on a worker).
+    QImage Drawn() const
+    {
+        QDeadlineTimer deadline(20000);
+        while (page->IsDrawingMenu() && !deadline.hasExpired())
+            QTest::qWait(2);
+        return page->ScreenImage();
     }
     // The colour in the middle of the screen.
     QString Centre() const
@@ -134,11 +144,15 @@ private slots:
         QVERIFY(h.page->Remote()->Press(kRemoteStart));
         QVERIFY(h.page->IsPlaying());
         QVERIFY(h.music->IsPlaying());
-        QString difference = FirstDifference(h.Menu(0), h.page->ScreenImage());
+        QString difference = FirstDifference(h.Menu(0), h.Drawn());
         QVERIFY2(difference.isEmpty(), qPrintable(difference));
+        const QImage first = h.page->ScreenImage();
         QVERIFY(h.page->Remote()->Press(kRemoteNext));
         QCOMPARE(h.page->FirstAlbum(), 6);
-        difference = FirstDifference(h.Menu(6), h.page->ScreenImage());
+        // Drawn on the page's worker: the first page stays on the screen until it arrives.
+        QVERIFY(h.page->IsDrawingMenu());
+        QCOMPARE(h.page->ScreenImage(), first);
+        difference = FirstDifference(h.Menu(6), h.Drawn());
         QVERIFY2(difference.isEmpty(), qPrintable(difference));
         QVERIFY(!h.page->Remote()->Press(kRemoteNext));
         QVERIFY(h.page->Remote()->Press(kRemotePrevious));
@@ -173,7 +187,7 @@ private slots:
         QTRY_VERIFY(!h.page->IsShowingSlides());
         QCOMPARE(h.waits, (std::vector<int>{2000, 2000, 2000}));
         QVERIFY(!h.music->IsPlaying());
-        const QString difference = FirstDifference(h.Menu(0), h.page->ScreenImage());
+        const QString difference = FirstDifference(h.Menu(0), h.Drawn());
         QVERIFY2(difference.isEmpty(), qPrintable(difference));
         QCOMPARE(h.EnabledKeys(), QStringLiteral("1,2,3,4,5,6,10,11"));
     }

@@ -201,13 +201,15 @@ PreviewPage::PreviewPage(const AppContext& context, QWidget* parent) : Page(cont
 
 PreviewPage::~PreviewPage()
 {
-    show_.reset(); // joins the decoding workers before the page goes
+    menuLink_->Cut(); // a menu drawing that arrives later finds no page
+    show_.reset();    // joins the decoding workers before the page goes
 }
 
 void PreviewPage::MakeShow()
 {
     SlideShow::Listener listener;
     listener.showSlide = [this](const QImage& slide, int position) {
+        DropMenuDrawing(); // a menu drawing still on its way is older than this
         screen_ = slide;
         screenShowsMenu_ = false;
         if (!playbackControl_) {
@@ -287,22 +289,32 @@ void PreviewPage::Command(int command)
 
 void PreviewPage::DrawMenu()
 {
-    const QSize pixels = ScreenPixels();
-    QImage image(pixels, QImage::Format_RGB32);
-    image.fill(QColor(0, 0, 255));
-    const ProductionPlan plan = MakeProductionPlan(*context_.project);
-    std::string error;
-    if (!DrawMenuPage(image, image.rect(), *context_.discMenu, plan.MenuAlbums(), firstAlbum_, &error)) {
-        QPainter painter(&image);
-        painter.setPen(Qt::white);
-        painter.drawText(image.rect().adjusted(16, 16, -16, -16), Qt::AlignCenter | Qt::TextWordWrap,
-                         TranslateCoreText(error));
-    }
-    image.setDevicePixelRatio(devicePixelRatioF());
-    screen_ = std::move(image);
+    const unsigned generation = menuLink_->NextGeneration();
     screenShowsMenu_ = true;
-    television_->update();
-    emit screenChanged();
+    drawingMenu_ = true;
+    // The worker draws from snapshots of the project and the menu.
+    auto plan = std::make_shared<const ProductionPlan>(MakeProductionPlan(*context_.project));
+    drawer_.Run([this, link = menuLink_, generation, plan, menu = *context_.discMenu, first = firstAlbum_,
+                 pixels = ScreenPixels(), ratio = devicePixelRatioF()] {
+        if (link->Generation() != generation)
+            return; // a newer screen is on its way
+        QImage image(pixels, QImage::Format_RGB32);
+        image.fill(QColor(0, 0, 255));
+        std::string error;
+        if (!DrawMenuPage(image, image.rect(), menu, plan->MenuAlbums(), first, &error)) {
+            QPainter painter(&image);
+            painter.setPen(Qt::white);
+            painter.drawText(image.rect().adjusted(16, 16, -16, -16), Qt::AlignCenter | Qt::TextWordWrap,
+                             TranslateCoreText(error));
+        }
+        image.setDevicePixelRatio(ratio);
+        link->PostIfCurrent(generation, [this, image = std::move(image)] {
+            drawingMenu_ = false;
+            screen_ = image;
+            television_->update();
+            emit screenChanged();
+        });
+    });
 }
 
 void PreviewPage::UpdateKeys()
@@ -364,8 +376,15 @@ void PreviewPage::AlbumEnded()
         DrawMenu();
 }
 
+void PreviewPage::DropMenuDrawing()
+{
+    menuLink_->NextGeneration();
+    drawingMenu_ = false;
+}
+
 void PreviewPage::ClearScreen()
 {
+    DropMenuDrawing();
     screen_ = QImage();
     screenShowsMenu_ = false;
     television_->update();
@@ -426,6 +445,7 @@ void PreviewPage::StartTrack()
         track_ = MakeFixedCardPreview(norm, ScreenPixels());
     if (!show_->PlayItems(TrackFromChapter(track_, 0)))
         return;
+    DropMenuDrawing();
     trackPosition_ = 0;
     const std::string& music = context_.discMenu->BackgroundMusic();
     if (slideshowOnDisc_ && !music.empty() && context_.music->Available())
@@ -465,6 +485,7 @@ void PreviewPage::PlayEntry(int key)
     const SlideGeometry geometry = settings.SquarePixelSlides() ? SlideGeometry::SquarePixels : SlideGeometry::TvAspect;
     if (!show_->Play(plan.albums[static_cast<std::size_t>(album)], DiscSlideRenderer(norm, geometry, ScreenPixels())))
         return;
+    DropMenuDrawing(); // the album's slides take the screen
     UpdateKeys();
 }
 

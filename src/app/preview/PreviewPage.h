@@ -12,6 +12,8 @@
 // with its title cards and the menu music, or the fixed card when the disc does not get
 // the slideshow — and Previous / Next jump from album to album.
 
+#include "logic/DriveTasks.h"
+#include "logic/OwnerLink.h"
 #include "logic/SlideShow.h"
 #include "logic/TrackPreview.h"
 #include "shell/Page.h"
@@ -70,6 +72,9 @@ public:
     int TrackChapters() const { return static_cast<int>(track_.chapterStarts.size()); }
 
     int FirstAlbum() const { return firstAlbum_; }
+    // The menu page asked for is still being drawn (on the page's worker: the template and
+    // a background photo are decoded afresh); the screen shows what it showed until then.
+    bool IsDrawingMenu() const { return drawingMenu_; }
     // What the screen shows (device pixels); null before anything was drawn.
     const QImage& ScreenImage() const { return screen_; }
     RemoteControl* Remote() const { return remote_; }
@@ -92,6 +97,8 @@ private:
     void Command(int command);
     void DrawMenu();
     void ClearScreen();
+    // What the screen shows next is not the menu page being drawn: the drawing is dropped.
+    void DropMenuDrawing();
     void StartTrack();
     void JumpChapter(int delta);
     void UpdateTrackNote();
@@ -115,6 +122,11 @@ private:
     TrackPreview track_; // what plays with playback control off
     int trackPosition_ = -1; // the track's item on screen
     unsigned showGeneration_ = 0; // read only on the page's thread
+    bool drawingMenu_ = false;
+    // Menu drawings: each screen change starts a new generation, so a drawing that arrives
+    // after a slide or a newer page is dropped.
+    OwnerLinkPtr menuLink_ = MakeOwnerLink(this);
+    DriveTasks drawer_; // made last, ended first
 };
 
 } // namespace lumivox::ui
