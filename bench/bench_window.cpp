@@ -18,6 +18,7 @@
 #include "base/Parallel.h"
 #include "base/Paths.h"
 #include "burn/BurnPage.h"
+#include "discmenu/MenuPage.h"
 #include "editor/EditorPage.h"
 #include "preview/PreviewPage.h"
 #include "production/ProductionSetup.h"
@@ -249,6 +250,21 @@ int main(int argc, char** argv)
     window.Editor()->RotateSelectedSlides(Rotation::Clockwise);
     RunUntil([] { return false; }, 500);
     Report("turning 90 slides", meter.Stop(), true, phase.elapsed() / 1000.0);
+
+    // The disc menu with a camera photo as its background, and the templates switched.
+    window.ShowPage(PageId::DiscMenu);
+    MenuPage* menu = window.DiscMenu();
+    RunUntil([&] { return !menu->IsDrawing(); }, 60000);
+    meter.Start();
+    phase.start();
+    menu->SetFileAsker([&](QWidget*, const QString&, const QString&) { return photos.front(); });
+    menu->ChooseBackground();
+    for (const char* name : {"slate.ini", "sunset.ini", "classic.ini"}) {
+        menu->SelectTemplate(QString::fromLatin1(name));
+        RunUntil([&] { return !menu->IsDrawing(); }, 60000);
+        RunUntil([] { return false; }, 200);
+    }
+    Report("a 12 MP background, then three templates", meter.Stop(), true, phase.elapsed() / 1000.0);
 
     // Playing the preview.
     window.ShowPage(PageId::Preview);
