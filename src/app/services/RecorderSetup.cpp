@@ -148,24 +148,6 @@ RecorderSetupResult RecorderSetup::AdoptDriver(const DriverRequest& request, boo
     return State();
 }
 
-RecorderSetupResult RecorderSetup::ReplaceDriver(Settings& settings)
-{
-    const std::optional<DriverRequest> request = BeginDriverChange(settings, selected_, true);
-    if (!request)
-        return RecorderSetupResult::NoWriter;
-    return AdoptDriver(*request, MakeDriver(*request));
-}
-
-RecorderSetupResult RecorderSetup::SelectDrive(Settings& settings, int index)
-{
-    if (looking_)
-        return RecorderSetupResult::NoWriter; // the list is being made again
-    const std::optional<DriverRequest> request = BeginDriverChange(settings, index, false);
-    if (!request)
-        return State();
-    return AdoptDriver(*request, MakeDriver(*request));
-}
-
 bool RecorderSetup::ChangeDriverLater(Settings& settings, int index, bool force, OwnerLinkPtr link,
                                       std::function<void(RecorderSetupResult)> done)
 {

@@ -102,21 +102,14 @@ public:
     // Window's thread: takes what the look found and corrects the settings.
     RecorderSetupResult Adopt(RecorderLook look, Settings& settings);
 
-    // The writing mode changed (Options): a new driver for the selected drive.
-    RecorderSetupResult ReplaceDriver(Settings& settings);
-
-    // The burn page's drive list chose index: a different drive is stored in the
-    // "recorder" setting and gets a new driver (the old one is dropped first); the drive
-    // already selected, or an index outside the list, changes nothing and returns the
-    // state as it is.
-    RecorderSetupResult SelectDrive(Settings& settings, int index);
-
-    // The same two changes with the driver made on the set-up's worker (making it asks the
-    // drive what it is, which a drive spinning up answers in seconds). Window's thread:
-    // the new drive is selected at once and has no driver until done runs, on the thread of
-    // link's owner, with the outcome. False (done never runs) when nothing changes: the
-    // drives are being looked for, index is outside the list, or it is the drive already
-    // selected and force is not set.
+    // The burn page's drive list chose index (a different drive, stored in the "recorder"
+    // setting), or the writing mode changed for the selected drive (force): the drive gets
+    // a new driver, made on the set-up's worker (making it asks the drive what it is, which
+    // a drive spinning up answers in seconds). Window's thread: the drive is selected at
+    // once and has no driver until done runs, on the thread of link's owner, with the
+    // outcome. False (done never runs) when nothing changes: the drives are being looked
+    // for, index is outside the list, or it is the drive already selected and force is not
+    // set.
     bool ChangeDriverLater(Settings& settings, int index, bool force, OwnerLinkPtr link,
                            std::function<void(RecorderSetupResult)> done);
     // A driver is being made on the worker.
