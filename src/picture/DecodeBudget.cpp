@@ -106,13 +106,6 @@ void SetDecodeMemoryLimits(std::size_t budget, std::size_t countedFrom)
     b.countedFrom = countedFrom;
 }
 
-std::size_t DecodeMemoryBudget()
-{
-    Budget& b = TheBudget();
-    std::lock_guard lock(b.mutex);
-    return b.budget;
-}
-
 std::size_t DecodeMemoryInUse()
 {
     Budget& b = TheBudget();

@@ -39,7 +39,6 @@ void ReserveDecodeMemory(std::size_t bytes);
 // The budget (by default a quarter of the machine's memory, 512 MB to 2 GB) and the size
 // from which a bitmap counts (64 MB, a 16-megapixel photo). Tests set smaller ones.
 void SetDecodeMemoryLimits(std::size_t budget, std::size_t countedFrom);
-std::size_t DecodeMemoryBudget();
 // What decodes hold now, and how many wait (tests).
 std::size_t DecodeMemoryInUse();
 int DecodeMemoryWaiters();
