@@ -84,7 +84,7 @@ TrackPreview MakeSlideshowTrackPreview(const ProductionPlan& plan, const DiscMen
     return track;
 }
 
-TrackPreview MakeFixedCardPreview(TvNorm, QSize screen)
+TrackPreview MakeFixedCardPreview(QSize screen)
 {
     TrackPreview track;
     track.chapterStarts.push_back(0);

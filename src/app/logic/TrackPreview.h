@@ -30,7 +30,7 @@ struct TrackPreview {
 // pictures are left out, as on the disc. screen is the picture size of the items.
 TrackPreview MakeSlideshowTrackPreview(const ProductionPlan& plan, const DiscMenuState& menu, QSize screen);
 // The fixed card, as the disc plays it for kFixedCardSeconds.
-TrackPreview MakeFixedCardPreview(TvNorm norm, QSize screen);
+TrackPreview MakeFixedCardPreview(QSize screen);
 // The fixed card's picture: the Lumivox wordmark on dark slate.
 QImage DrawFixedCard(QSize screen);
 

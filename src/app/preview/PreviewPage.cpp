@@ -202,7 +202,7 @@ PreviewPage::PreviewPage(const AppContext& context, QWidget* parent) : Page(cont
 PreviewPage::~PreviewPage()
 {
     menuLink_->Cut(); // a menu drawing that arrives later finds no page
-    show_.reset();    // joins the decoding workers before the page goes
+    show_.reset(); // joins the decoding workers before the page goes
 }
 
 void PreviewPage::MakeShow()
@@ -442,7 +442,7 @@ void PreviewPage::StartTrack()
         track_ = MakeSlideshowTrackPreview(plan, *context_.discMenu, ScreenPixels());
     }
     if (!slideshowOnDisc_ || track_.items.empty())
-        track_ = MakeFixedCardPreview(norm, ScreenPixels());
+        track_ = MakeFixedCardPreview(ScreenPixels());
     if (!show_->PlayItems(TrackFromChapter(track_, 0)))
         return;
     DropMenuDrawing();
