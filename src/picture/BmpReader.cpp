@@ -113,9 +113,7 @@ private:
     void Advance(int row)
     {
         for (; current_ < row && current_ < height_; ++current_) {
-            for (int x = 0; x < width_; ++x)
-                std::memcpy(&colours_[static_cast<std::size_t>(x) * 4],
-                            palette_ + indices_[static_cast<std::size_t>(x)] * 4, 4);
+            PaletteRowToBgra(indices_.data(), palette_, width_, colours_.data());
             reducer_->Put(topDown_ ? current_ : height_ - 1 - current_, colours_.data());
             std::fill(indices_.begin(), indices_.end(), 0);
         }

@@ -24,6 +24,10 @@ void CompositeRowOverBlack(std::uint8_t* pixels, int width);
 // of that size would come out of reduced mode. Smaller pictures stay as they are.
 void ReduceLikeJpeg(PicBitmap& bitmap);
 
+// One row of width palette indices as blue, green, red, alpha through palette (256 BGRA
+// entries), for a decoder that hands indexed rows over to a RowReducer.
+void PaletteRowToBgra(const std::uint8_t* indices, const std::uint8_t* palette, int width, std::uint8_t* bgra);
+
 // Whether a picture of that size is shrunk in reduced mode.
 inline bool ReducedModeShrinks(long long width, long long height)
 {

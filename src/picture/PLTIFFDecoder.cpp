@@ -313,9 +313,7 @@ void PLTIFFDecoder::Decode(MappedFileSource& source, PicBitmap& target, const De
         auto handOver = [&](int y) {
             if (!reducer)
                 return;
-            for (int x = 0; x < w; ++x)
-                std::memcpy(&colours[static_cast<std::size_t>(x) * 4], pal + indices[static_cast<std::size_t>(x)] * 4,
-                            4);
+            PaletteRowToBgra(indices.data(), pal, w, colours.data());
             reducer->Put(y, colours.data());
         };
         for (int y = 0; y < h; ++y) {
