@@ -13,6 +13,7 @@
 #include <exception>
 #include <map>
 #include <mutex>
+#include <optional>
 #include <string_view>
 #include <tuple>
 
@@ -612,38 +613,67 @@ void AlbumTable::RemoveAllPictures(int album)
         NotifyModified();
 }
 
+namespace {
+
+// A picture turned: its new bitmaps, made before any of the item changes.
+struct TurnedPicture {
+    std::unique_ptr<PicBitmap> picture;
+    std::unique_ptr<PicBitmap> thumbnail;
+    ThumbnailPlacement placement;
+};
+
+// Whether the picture in memory can be turned on instead of decoded again.
+bool CanTurnHeld(const PictureItem& item)
+{
+    return item.picture && item.picture->BitsPerPixel() == 32;
+}
+
+// The picture in memory turned to rotation: the same pixels as a new decode at that turn,
+// without decoding a camera's photo again (tens of milliseconds each, and a selection may
+// hold 99). The file's header is still read, so that a file gone or no longer a picture
+// refuses the turn. Touches nothing but reader; throws on failure.
+TurnedPicture TurnHeld(const PictureItem& item, int rotation, PicReader& reader)
+{
+    reader.ProbeFile(item.path);
+    TurnedPicture turned;
+    turned.picture = std::make_unique<PicBitmap>();
+    const int was = item.rotated ? item.rotation : 0;
+    RotateBitmap(*item.picture, (rotation - was + 360) % 360, *turned.picture);
+    MakeThumbnail(*turned.picture, kSlideThumbnailWidth, kSlideThumbnailHeight, turned.thumbnail, turned.placement);
+    return turned;
+}
+
+void TakeTurn(PictureItem& item, TurnedPicture&& turned, int rotation)
+{
+    item.picture = std::move(turned.picture);
+    item.slideThumbnail = std::move(turned.thumbnail);
+    item.slidePlacement = turned.placement;
+    item.rotation = rotation;
+    item.rotated = rotation != 0;
+}
+
+} // namespace
+
 bool AlbumTable::RotatePicture(PictureItem& picture, Rotation direction)
 {
-    const int was = picture.rotated ? picture.rotation : 0;
-    const int rotation = NextRotation(was, direction);
+    const int rotation = NextRotation(picture.rotated ? picture.rotation : 0, direction);
     try {
-        std::unique_ptr<PicBitmap> rebuilt;
-        if (!decoder_ && picture.picture && picture.picture->BitsPerPixel() == 32) {
-            // The picture in memory is turned on: the same pixels as a new decode at the new
-            // turn, without decoding a camera's photo again (tens of milliseconds each, and
-            // a selection may hold 99). The file's header is still read, so that a file gone
-            // or no longer a picture refuses the turn as before.
+        TurnedPicture turned;
+        if (!decoder_ && CanTurnHeld(picture)) {
             if (!reader_)
                 reader_ = std::make_unique<PicReader>();
-            reader_->ProbeFile(picture.path);
-            rebuilt = std::make_unique<PicBitmap>();
-            RotateBitmap(*picture.picture, (rotation - was + 360) % 360, *rebuilt);
+            turned = TurnHeld(picture, rotation, *reader_);
         } else {
-            rebuilt = DecodePicture(picture.path, rotation);
+            turned.picture = DecodePicture(picture.path, rotation);
+            MakeThumbnail(*turned.picture, kSlideThumbnailWidth, kSlideThumbnailHeight, turned.thumbnail,
+                          turned.placement);
         }
-        std::unique_ptr<PicBitmap> thumbnail;
-        ThumbnailPlacement placement;
-        MakeThumbnail(*rebuilt, kSlideThumbnailWidth, kSlideThumbnailHeight, thumbnail, placement);
-        picture.picture = std::move(rebuilt);
-        picture.slideThumbnail = std::move(thumbnail);
-        picture.slidePlacement = placement;
+        TakeTurn(picture, std::move(turned), rotation);
     } catch (const std::exception&) {
         // The file is gone or no longer decodes: keep the picture as the user sees it
         // rather than store a rotation that nothing shows.
         return false;
     }
-    picture.rotation = rotation;
-    picture.rotated = rotation != 0;
     return true;
 }
 
@@ -657,68 +687,49 @@ bool AlbumTable::RotatePictures(int album, const std::vector<int>& positions, Ro
         return false;
     AlbumInfo& target = MutableAlbum(album);
     // The pictures held in memory are turned on all cores (a selection of 99 is turned
-    // while the user waits); each works on its own picture and reader, and the results are
-    // taken in order afterwards. The others are decoded again one by one.
-    struct Turned {
+    // while the user waits), each with its own reader; the results are taken in order
+    // afterwards. The others are turned one by one as RotatePicture turns them, and so is
+    // every picture of a selection that names one twice (it turns twice, in turn).
+    std::vector<int> sorted = positions;
+    std::sort(sorted.begin(), sorted.end());
+    const bool repeats = std::adjacent_find(sorted.begin(), sorted.end()) != sorted.end();
+    struct Turn {
         PictureItem* item = nullptr;
         int rotation = 0;
-        std::unique_ptr<PicBitmap> picture;
-        std::unique_ptr<PicBitmap> thumbnail;
-        ThumbnailPlacement placement;
-        bool done = false; // turned in memory (else: turned the slow way below)
-        bool ok = false;
+        bool inParallel = false;
+        std::optional<TurnedPicture> turned; // empty when the turn was refused
     };
-    std::vector<Turned> turns;
+    std::vector<Turn> turns;
     for (int position : positions) {
         if (position < 0 || position >= target.PictureCount())
             continue;
         PictureItem& item = *target.pictures[static_cast<std::size_t>(position)];
-        const int was = item.rotated ? item.rotation : 0;
-        Turned& turn = turns.emplace_back();
-        turn.item = &item;
-        turn.rotation = NextRotation(was, direction);
+        turns.push_back({&item, NextRotation(item.rotated ? item.rotation : 0, direction),
+                         !decoder_ && !repeats && CanTurnHeld(item), std::nullopt});
     }
-    // A picture named twice turns twice, one turn after the other.
-    std::vector<int> sorted = positions;
-    std::sort(sorted.begin(), sorted.end());
-    const bool repeats = std::adjacent_find(sorted.begin(), sorted.end()) != sorted.end();
-    if (!decoder_ && !repeats)
-        ParallelFor(turns.size(), 0, [&](std::size_t i) {
-            Turned& turn = turns[i];
-            const PictureItem& item = *turn.item;
-            if (!item.picture || item.picture->BitsPerPixel() != 32)
-                return;
-            turn.done = true;
-            try {
-                PicReader reader;
-                reader.ProbeFile(item.path); // a file gone or no longer a picture refuses the turn
-                turn.picture = std::make_unique<PicBitmap>();
-                const int was = item.rotated ? item.rotation : 0;
-                RotateBitmap(*item.picture, (turn.rotation - was + 360) % 360, *turn.picture);
-                MakeThumbnail(*turn.picture, kSlideThumbnailWidth, kSlideThumbnailHeight, turn.thumbnail,
-                              turn.placement);
-                turn.ok = true;
-            } catch (const std::exception&) {
-                turn.ok = false;
-            }
-        });
+    ParallelFor(turns.size(), 0, [&](std::size_t i) {
+        Turn& turn = turns[i];
+        if (!turn.inParallel)
+            return;
+        try {
+            PicReader reader;
+            turn.turned = TurnHeld(*turn.item, turn.rotation, reader);
+        } catch (const std::exception&) {
+            turn.turned.reset();
+        }
+    });
     bool allTurned = true;
     std::size_t next = 0;
     for (int position : positions) {
         if (position < 0 || position >= target.PictureCount())
             continue;
-        Turned& turn = turns[next++];
-        if (!turn.done) {
+        Turn& turn = turns[next++];
+        if (!turn.inParallel)
             allTurned &= RotatePicture(*turn.item, direction);
-        } else if (turn.ok) {
-            turn.item->picture = std::move(turn.picture);
-            turn.item->slideThumbnail = std::move(turn.thumbnail);
-            turn.item->slidePlacement = turn.placement;
-            turn.item->rotation = turn.rotation;
-            turn.item->rotated = turn.rotation != 0;
-        } else {
+        else if (turn.turned)
+            TakeTurn(*turn.item, std::move(*turn.turned), turn.rotation);
+        else
             allTurned = false; // kept as the user sees it, as RotatePicture keeps it
-        }
         if (observer_)
             observer_->OnPictureChanged(album, position);
     }
