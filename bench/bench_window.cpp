@@ -24,13 +24,12 @@
 #include "production/ProductionSetup.h"
 #include "project/AlbumTable.h"
 #include "project/Settings.h"
+#include "services/AppServices.h"
 #include "services/FileChooser.h"
 #include "services/MessageBoxes.h"
 #include "services/MusicService.h"
-#include "services/ProjectBridge.h"
 #include "services/QtWaveOutput.h"
 #include "services/RecorderSetup.h"
-#include "shell/AppContext.h"
 #include "shell/MainWindow.h"
 
 #include <QApplication>
@@ -166,22 +165,13 @@ int main(int argc, char** argv)
     settings.tempDir = scratch.path().toStdString() + "/";
     AlbumTable project;
     project.ResetProject();
-    ProjectBridge bridge(project);
-    DiscMenuState discMenu(settings.programFolder);
-    MusicService music;
-    RecorderSetup recorders(MakeSystemRecorderBackend());
-    SilentBoxes messages;
-    NoFiles files;
-    AppContext context;
-    context.settings = &settings;
-    context.project = &project;
-    context.bridge = &bridge;
-    context.discMenu = &discMenu;
-    context.music = &music;
-    context.recorders = &recorders;
-    context.messages = &messages;
-    context.files = &files;
-    MainWindow window(context);
+    AppServices::Parts parts;
+    parts.messages = std::make_unique<SilentBoxes>();
+    parts.files = std::make_unique<NoFiles>();
+    parts.music = std::make_unique<MusicService>();
+    parts.recorders = MakeSystemRecorderBackend();
+    AppServices services(settings, project, std::move(parts));
+    MainWindow window(services);
     window.Editor()->SetDialogRunner([](QDialog&) { return int(QDialog::Accepted); });
     window.resize(1280, 800);
     window.show();

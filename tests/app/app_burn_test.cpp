@@ -3,7 +3,7 @@
 // recorder (a folder per drive) and, for the erase timing, a scripted drive with a clock
 // whose seconds pass at once.
 
-#include "app_fakes.h"
+#include "app_harness.h"
 
 #include "burn/BurnPage.h"
 #include "burn/EraseDialog.h"
@@ -71,37 +71,14 @@ RecorderDrive EmulatedDrive(const QString& folder, const QString& options = {}, 
 }
 
 // A main window whose recorder set-up finds the given drives.
-struct Harness {
-    explicit Harness(std::vector<RecorderDrive> drives = {})
+struct Harness : UiHarness {
+    explicit Harness(std::vector<RecorderDrive> drives = {}) : UiHarness({.drives = std::move(drives)})
     {
-        settings.programFolder = LUMIVOX_BIN_DIR "/";
-        settings.tempDir = work.path().toStdString() + "/temp/";
-        auto fakeBackend = std::make_unique<FakeRecorderBackend>();
-        fakeBackend->drives = std::move(drives);
-        backend = fakeBackend.get();
-        recorders = std::make_unique<RecorderSetup>(std::move(fakeBackend));
-        bridge = std::make_unique<ProjectBridge>(project);
-        discMenu = std::make_unique<DiscMenuState>(settings.programFolder);
-        music = std::make_unique<MusicService>(&output, nullptr);
-        context.settings = &settings;
-        context.project = &project;
-        context.bridge = bridge.get();
-        context.discMenu = discMenu.get();
-        context.music = music.get();
-        context.recorders = recorders.get();
-        context.messages = &messages;
-        context.files = &files;
-        window = std::make_unique<MainWindow>(context);
+        window = std::make_unique<MainWindow>(*services);
         SetUpRecordersAndWait(*window);
         window->ShowPage(PageId::Burn);
         Page()->SetWorkerCount(1);
         Settle();
-    }
-    ~Harness()
-    {
-        window.reset();
-        music.reset();
-        bridge.reset();
     }
     BurnPage* Page() const { return window->Burn(); }
     // Albums of the given picture counts, pictures taken from the sample in turn.
@@ -155,18 +132,6 @@ struct Harness {
     }
     QString Dir(const QString& name) const { return work.filePath(name); }
 
-    QTemporaryDir work;
-    Settings settings;
-    AlbumTable project;
-    FakeWaveOutput output;
-    FakeRecorderBackend* backend = nullptr;
-    std::unique_ptr<RecorderSetup> recorders;
-    std::unique_ptr<ProjectBridge> bridge;
-    std::unique_ptr<DiscMenuState> discMenu;
-    std::unique_ptr<MusicService> music;
-    FakeMessageBoxes messages;
-    FakeFileChooser files;
-    AppContext context;
     std::unique_ptr<MainWindow> window;
 };
 
@@ -500,7 +465,7 @@ private slots:
         QVERIFY2(page->RecorderNote().contains(QStringLiteral("Save Disc Image...")), qPrintable(page->RecorderNote()));
         QCOMPARE(page->DriveList()->itemText(0), QStringLiteral("No CD-Writer is Found"));
         page->Burn();
-        QVERIFY(h.messages.shown.isEmpty());
+        QVERIFY(h.messages->shown.isEmpty());
         QVERIFY(!page->LastRun());
     }
 
@@ -540,7 +505,7 @@ private slots:
         QVERIFY(!h.Page()->Button(BurnButton::Burn)->isEnabled());
         gate.unlock();
         QTRY_VERIFY(!h.Page()->IsBusy());
-        QCOMPARE(h.messages.shown.value(0), QStringLiteral("Error while new CDRDriver."));
+        QCOMPARE(h.messages->shown.value(0), QStringLiteral("Error while new CDRDriver."));
         QVERIFY(!h.Page()->Button(BurnButton::Burn)->isEnabled());
         h.backend->driverOk = true;
         h.Choose(0);
@@ -565,8 +530,8 @@ private slots:
         QVERIFY(h.Page()->IsBusy()); // the disc is checked on the drive's worker
         QVERIFY(!h.Page()->Button(BurnButton::Eject)->isEnabled());
         QVERIFY(h.Settle());
-        QCOMPARE(h.messages.shown.size(), 1);
-        QVERIFY2(h.messages.shown[0].endsWith(message), qPrintable(h.messages.shown[0]));
+        QCOMPARE(h.messages->shown.size(), 1);
+        QVERIFY2(h.messages->shown[0].endsWith(message), qPrintable(h.messages->shown[0]));
         QVERIFY(h.Page()->Button(BurnButton::Eject)->isEnabled());
         QVERIFY(!h.Page()->LastRun());
         QVERIFY(!h.Page()->CurrentProgress());
@@ -576,9 +541,9 @@ private slots:
     {
         QTemporaryDir drive;
         Harness h({EmulatedDrive(drive.path())});
-        h.messages.questionAnswer = false;
+        h.messages->questionAnswer = false;
         h.Page()->Button(BurnButton::TestBurn)->click();
-        QCOMPARE(h.messages.shown, QStringList{QString::fromLatin1(kTestBurnQuestion)});
+        QCOMPARE(h.messages->shown, QStringList{QString::fromLatin1(kTestBurnQuestion)});
         QVERIFY(!h.Page()->LastRun());
         QVERIFY(!h.Page()->CurrentProgress());
         QVERIFY(!QFile::exists(drive.filePath(QStringLiteral("commands.log"))));
@@ -589,7 +554,7 @@ private slots:
         QTemporaryDir drive;
         Harness h({EmulatedDrive(drive.path())});
         h.MakeAlbums({1});
-        h.messages.questionAnswer = true;
+        h.messages->questionAnswer = true;
         h.Page()->Button(BurnButton::TestBurn)->click();
         QVERIFY(h.Settle());
         QVERIFY(h.Page()->CurrentProgress());
@@ -631,13 +596,13 @@ private slots:
             QVERIFY2(at >= 0, qPrintable(QStringLiteral("\"%1\" missing or out of order in: %2")
                                              .arg(stage, dialog->ShownTexts().join(QStringLiteral(" | ")))));
         }
-        const int shownBefore = h.messages.shown.size();
+        const int shownBefore = h.messages->shown.size();
         dialog->CancelButton()->click();
         QTRY_VERIFY(!h.Page()->CurrentProgress());
-        QCOMPARE(h.messages.shown.size(), shownBefore); // no question once finished
+        QCOMPARE(h.messages->shown.size(), shownBefore); // no question once finished
         QVERIFY(h.Settle()); // the run lets go of the drive
 
-        h.files.imageAnswer = h.Dir(QStringLiteral("same.cue"));
+        h.files->imageAnswer = h.Dir(QStringLiteral("same.cue"));
         h.window->Action(Command::SaveDiscImage)->trigger();
         QVERIFY(h.WaitForEnd());
         dialog = h.Page()->CurrentProgress();
@@ -680,14 +645,14 @@ private slots:
         QVERIFY(dialog);
         QTRY_VERIFY_WITH_TIMEOUT(dialog->MessageText() == QString::fromLatin1(kTextSlides), kRunLimitMs);
         std::shared_ptr<BurnRun> run = h.Page()->LastRun();
-        h.messages.questionAnswer = false;
+        h.messages->questionAnswer = false;
         dialog->CancelButton()->click();
         // Cancelling during the slides: the question says the disc is not touched yet.
-        QVERIFY(h.messages.shown.last().startsWith(QString::fromLatin1(kTextCancelQuestion)));
-        QVERIFY(h.messages.shown.last().contains(QStringLiteral("it stays blank")));
+        QVERIFY(h.messages->shown.last().startsWith(QString::fromLatin1(kTextCancelQuestion)));
+        QVERIFY(h.messages->shown.last().contains(QStringLiteral("it stays blank")));
         QVERIFY(h.Page()->CurrentProgress());
         QVERIFY(!run->IsCancelled());
-        h.messages.questionAnswer = true;
+        h.messages->questionAnswer = true;
         const int begun = run->SlidesBegun();
         dialog->CancelButton()->click();
         QVERIFY(!h.Page()->CurrentProgress()); // the dialog closes at once
@@ -762,12 +727,12 @@ private slots:
         h.Page()->Burn();
         QVERIFY(h.Settle());
         if (!music) {
-            QCOMPARE(h.messages.shown.size(), 1);
-            QVERIFY2(h.messages.shown[0].contains(QStringLiteral(" MB")), qPrintable(h.messages.shown[0]));
+            QCOMPARE(h.messages->shown.size(), 1);
+            QVERIFY2(h.messages->shown[0].contains(QStringLiteral(" MB")), qPrintable(h.messages->shown[0]));
             QVERIFY(!h.Page()->CurrentProgress());
             return;
         }
-        QVERIFY2(h.WaitForEnd(), qPrintable(h.messages.shown.join(QLatin1Char('\n'))));
+        QVERIFY2(h.WaitForEnd(), qPrintable(h.messages->shown.join(QLatin1Char('\n'))));
         ProgressDialog* dialog = h.Page()->CurrentProgress();
         QVERIFY2(dialog->MessageText().startsWith(QStringLiteral("The burning process failed. Error message :\n")),
                  qPrintable(dialog->ShownTexts().join(QStringLiteral(" | "))));
@@ -800,7 +765,7 @@ private slots:
         const double minutes = estimated / 4500.0;
         QCOMPARE(h.Page()->CapacityText(),
                  QString::asprintf("%.1f of 80 minutes (%d %%)", minutes, int(std::lround(minutes * 100 / 80))));
-        h.files.imageAnswer = h.Dir(QStringLiteral("disc"));
+        h.files->imageAnswer = h.Dir(QStringLiteral("disc"));
         h.Page()->SaveDiscImage();
         QVERIFY(h.WaitForEnd());
         const ProductionResult* result = h.Page()->LastRun()->Result();

@@ -5,7 +5,7 @@
 // picture viewer, EXIF orientation, and a window that keeps answering while a folder of
 // 2,000 pictures gets its thumbnails.
 
-#include "app_fakes.h"
+#include "app_harness.h"
 
 #include "editor/EditorDialogs.h"
 #include "editor/EditorModels.h"
@@ -16,7 +16,7 @@
 #include "project/AlbumTable.h"
 #include "project/Settings.h"
 #include "services/ProjectBridge.h"
-#include "shell/AppContext.h"
+#include "app_harness.h"
 
 #include <QAbstractItemModelTester>
 #include <QBuffer>
@@ -87,21 +87,13 @@ void SendDrop(QWidget* target, const QPoint& point, const QMimeData* mime, Qt::D
     QApplication::sendEvent(target, &drop);
 }
 
-struct Harness {
+struct Harness : UiHarness {
     explicit Harness(int listStyle = 0, int autoOrient = 1)
     {
-        settings.programFolder = LUMIVOX_BIN_DIR "/";
         settings.listStyle = listStyle;
         settings.autoOrient = autoOrient;
-        bridge = std::make_unique<ProjectBridge>(project);
-        QObject::connect(bridge.get(), &ProjectBridge::message,
-                         [this](const QString& text) { messages.shown << text; });
-        context.settings = &settings;
-        context.project = &project;
-        context.bridge = bridge.get();
-        context.messages = &messages;
-        context.files = &files;
-        page = std::make_unique<EditorPage>(context, nullptr);
+        QObject::connect(bridge, &ProjectBridge::message, [this](const QString& text) { messages->shown << text; });
+        page = std::make_unique<EditorPage>(*services, nullptr);
         page->SetDialogRunner([this](QDialog& dialog) {
             ++dialogs;
             return answer ? answer(dialog) : int(QDialog::Rejected);
@@ -112,12 +104,7 @@ struct Harness {
         testers.emplace_back(std::make_unique<QAbstractItemModelTester>(page->FileModel(), Mode::QtTest));
         page->resize(1100, 760);
     }
-    ~Harness()
-    {
-        testers.clear();
-        page.reset();
-        bridge.reset();
-    }
+    ~Harness() override { testers.clear(); }
     // Adds paths and waits until they are in the project.
     bool Add(const QStringList& paths, PictureSource source = PictureSource::FileList)
     {
@@ -141,12 +128,6 @@ struct Harness {
         return labels;
     }
 
-    Settings settings;
-    AlbumTable project;
-    FakeMessageBoxes messages;
-    FakeFileChooser files;
-    std::unique_ptr<ProjectBridge> bridge;
-    AppContext context;
     std::unique_ptr<EditorPage> page;
     std::vector<std::unique_ptr<QAbstractItemModelTester>> testers;
     int dialogs = 0;
@@ -558,7 +539,7 @@ void EditorTest::headingRowRefusesAlbumCommands()
         h.page->RenameAlbum();
     else
         h.page->AlbumProperties();
-    QCOMPARE(h.messages.shown, QStringList{message});
+    QCOMPARE(h.messages->shown, QStringList{message});
     QCOMPARE(h.dialogs, 0);
     QCOMPARE(h.project.AlbumCount(), albums);
     // The heading row's list text; it shows only its bitmap.
@@ -600,7 +581,7 @@ void EditorTest::albumDialogsChangeTheSelectedAlbum()
     QCOMPARE(QString::fromStdString(h.project.Album(0).name), QStringLiteral("Winter"));
     QCOMPARE(h.project.Album(0).waitTime, 17);
     QCOMPARE(h.page->AlbumModel()->index(1).data().toString(), QStringLiteral("Winter"));
-    h.messages.questionAnswer = true;
+    h.messages->questionAnswer = true;
     h.page->DeleteAlbum();
     QCOMPARE(h.project.AlbumCount(), 1);
     QCOMPARE(QString::fromStdString(h.project.Album(0).name), QStringLiteral("Summer"));
@@ -633,7 +614,7 @@ void EditorTest::rotationSurvivesSaveAndReopen()
     // With nothing selected the rotate commands ask for a picture.
     h.page->SelectSlides({});
     h.page->RotateSelectedSlides(Rotation::Clockwise);
-    QCOMPARE(h.messages.shown, QStringList{kMsgSelectPicture});
+    QCOMPARE(h.messages->shown, QStringList{kMsgSelectPicture});
 }
 
 void EditorTest::viewerCancelChangesNothing()
@@ -674,7 +655,7 @@ void EditorTest::viewerCancelChangesNothing()
     h.page->SelectSlides({});
     h.page->ViewSelectedSlide();
     QCOMPARE(h.dialogs, 2);
-    QCOMPARE(h.messages.shown, QStringList{kMsgSelectPicture});
+    QCOMPARE(h.messages->shown, QStringList{kMsgSelectPicture});
 }
 
 void EditorTest::addingManyKeepsTheChosenOrder()
@@ -701,7 +682,7 @@ void EditorTest::addingManyKeepsTheChosenOrder()
     QVERIFY(added.wait(10000));
     QCOMPARE(added.front().at(0).toInt(), 0);
     QCOMPARE(h.project.PictureCount(0), 99);
-    QCOMPARE(h.messages.shown, QStringList{QStringLiteral("0 of 1 pictures were added: an album holds at most 99.")});
+    QCOMPARE(h.messages->shown, QStringList{QStringLiteral("0 of 1 pictures were added: an album holds at most 99.")});
 }
 
 void EditorTest::removingAndStatusTotals()
@@ -713,7 +694,7 @@ void EditorTest::removingAndStatusTotals()
         WriteJpeg(paths.back());
     }
     Harness h;
-    QSignalSpy status(h.bridge.get(), &ProjectBridge::statusChanged);
+    QSignalSpy status(h.bridge, &ProjectBridge::statusChanged);
     QVERIFY(h.Add(paths));
     QCOMPARE(status.last().at(0).toString(), QStringLiteral("Total Album : 01  Total Photos: 4"));
     h.page->SelectSlides({0, 2});
@@ -723,8 +704,8 @@ void EditorTest::removingAndStatusTotals()
     QCOMPARE(status.last().at(0).toString(), QStringLiteral("Total Album : 01  Total Photos: 2"));
     h.page->SelectSlides({});
     h.page->RemoveSelectedSlides();
-    QCOMPARE(h.messages.shown, QStringList{kMsgSelectItem});
-    h.messages.questionAnswer = true;
+    QCOMPARE(h.messages->shown, QStringList{kMsgSelectItem});
+    h.messages->questionAnswer = true;
     h.page->RemoveAllSlides();
     QCOMPARE(h.page->SlideModel()->rowCount(), 0);
     QCOMPARE(status.last().at(0).toString(), QStringLiteral("Total Album : 01  Total Photos: 0"));
@@ -748,10 +729,10 @@ void EditorTest::skippedPicturesOneMessage()
     });
     QVERIFY(h.Add({broken}, PictureSource::Path));
     QCOMPARE(h.project.AlbumCount(), 0);
-    QCOMPARE(h.messages.shown.size(), 1);
-    QVERIFY2(h.messages.shown[0].startsWith(QStringLiteral("broken.jpg could not be read: ")),
-             qPrintable(h.messages.shown[0]));
-    h.messages.shown.clear();
+    QCOMPARE(h.messages->shown.size(), 1);
+    QVERIFY2(h.messages->shown[0].startsWith(QStringLiteral("broken.jpg could not be read: ")),
+             qPrintable(h.messages->shown[0]));
+    h.messages->shown.clear();
     QStringList paths{broken};
     for (int i = 0; i < 600; ++i)
         paths << good;
@@ -759,8 +740,8 @@ void EditorTest::skippedPicturesOneMessage()
     QCOMPARE(h.project.AlbumCount(), 1);
     QCOMPARE(h.project.Album(0).name, std::string("Album 1"));
     QCOMPARE(h.project.PictureCount(0), 99);
-    QCOMPARE(h.messages.shown.size(), 1);
-    const QStringList lines = h.messages.shown[0].split('\n');
+    QCOMPARE(h.messages->shown.size(), 1);
+    const QStringList lines = h.messages->shown[0].split('\n');
     QCOMPARE(lines.value(0), QStringLiteral("99 of 601 pictures were added: an album holds at most 99."));
     QVERIFY(lines.value(1).startsWith(QStringLiteral("broken.jpg could not be read: ")));
     QCOMPARE(lines.size(), 2);

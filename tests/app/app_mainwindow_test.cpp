@@ -3,7 +3,7 @@
 // the project commands with the unsaved-changes question, the Options dialog, the
 // recorder set-up's messages and opening a project on workers.
 
-#include "app_fakes.h"
+#include "app_harness.h"
 
 #include "burn/BurnPage.h"
 #include "discmenu/MenuPage.h"
@@ -20,7 +20,7 @@
 #include "services/QtWaveOutput.h"
 #include "services/RecorderSetup.h"
 #include "shell/AboutDialog.h"
-#include "shell/AppContext.h"
+#include "app_harness.h"
 #include "shell/MainWindow.h"
 #include "shell/OptionsDialog.h"
 #include "shell/SplashWindow.h"
@@ -58,41 +58,19 @@ const QString kSamplePicture = QStringLiteral(LUMIVOX_SOURCE_DIR "/samples/mount
 const QString kSamplePicture2 = QStringLiteral(LUMIVOX_SOURCE_DIR "/samples/sunset_coast_01.jpg");
 
 // Everything a main window needs, made for one test.
-struct Harness {
+struct Harness : UiHarness {
     explicit Harness(std::vector<RecorderDrive> drives = {}, bool transportOk = true, bool driverOk = true,
                      bool audioOutput = true)
+        : UiHarness({.drives = std::move(drives),
+                     .transportOk = transportOk,
+                     .driverOk = driverOk,
+                     .audioOutput = audioOutput})
     {
-        output.open = audioOutput;
-        settings.programFolder = LUMIVOX_BIN_DIR "/";
-        settings.tempDir = QDir::tempPath().toStdString() + "/";
-        auto fakeBackend = std::make_unique<FakeRecorderBackend>();
-        fakeBackend->drives = std::move(drives);
-        fakeBackend->transportOk = transportOk;
-        fakeBackend->driverOk = driverOk;
-        backend = fakeBackend.get();
-        recorders = std::make_unique<RecorderSetup>(std::move(fakeBackend));
-        bridge = std::make_unique<ProjectBridge>(project);
-        discMenu = std::make_unique<DiscMenuState>(settings.programFolder);
-        music = std::make_unique<MusicService>(&output, nullptr);
-        context.settings = &settings;
-        context.project = &project;
-        context.bridge = bridge.get();
-        context.discMenu = discMenu.get();
-        context.music = music.get();
-        context.recorders = recorders.get();
-        context.messages = &messages;
-        context.files = &files;
-        window = std::make_unique<MainWindow>(context);
+        window = std::make_unique<MainWindow>(*services);
         window->SetUrlOpener([this](const QUrl& url) { opened << url; });
         // The editor's dialogs are answered as their defaults ("Album n" for a new album).
         window->Editor()->SetDialogRunner([](QDialog&) { return int(QDialog::Accepted); });
         SetUpRecordersAndWait(*window);
-    }
-    ~Harness()
-    {
-        window.reset();
-        music.reset();
-        bridge.reset();
     }
     bool ShowActive()
     {
@@ -109,17 +87,6 @@ struct Harness {
         return checked.join(',');
     }
 
-    Settings settings;
-    AlbumTable project;
-    FakeWaveOutput output;
-    FakeRecorderBackend* backend = nullptr;
-    std::unique_ptr<RecorderSetup> recorders;
-    std::unique_ptr<ProjectBridge> bridge;
-    std::unique_ptr<DiscMenuState> discMenu;
-    std::unique_ptr<MusicService> music;
-    FakeMessageBoxes messages;
-    FakeFileChooser files;
-    AppContext context;
     std::unique_ptr<MainWindow> window;
     QList<QUrl> opened;
 };
@@ -271,8 +238,8 @@ private slots:
         QTest::qWait(20);
         QVERIFY(h.window->isVisible());
         QCOMPARE(int(h.window->CurrentPage()), int(PageId::DiscMenu));
-        QVERIFY(h.messages.shown.isEmpty());
-        QVERIFY(h.messages.asked.isEmpty());
+        QVERIFY(h.messages->shown.isEmpty());
+        QVERIFY(h.messages->asked.isEmpty());
     }
 
     void titleRules_data()
@@ -324,7 +291,7 @@ private slots:
         Harness h;
         QVERIFY(h.ShowActive());
         MakeTrip(h);
-        h.messages.questionAnswer = true;
+        h.messages->questionAnswer = true;
         EditorPage* editor = h.window->Editor();
         MenuPage* menu = h.window->DiscMenu();
         editor->SelectAlbumRow(1);
@@ -395,7 +362,7 @@ private slots:
         QCOMPARE(Describe(h), after);
         QVERIFY(h.bridge->IsModified());
         // Saving marks the clean state: undoing after it is a change again.
-        h.files.saveAnswer = dir.filePath("trip");
+        h.files->saveAnswer = dir.filePath("trip");
         QVERIFY(h.window->SaveProject());
         QVERIFY(!h.bridge->IsModified());
         stack->undo();
@@ -453,13 +420,13 @@ private slots:
         editor->SelectAlbumRow(1);
         const QString before = Describe(h);
         const auto run = [&] { command == "delete album" ? editor->DeleteAlbum() : editor->RemoveAllSlides(); };
-        h.messages.questionAnswer = false;
+        h.messages->questionAnswer = false;
         run();
-        QCOMPARE(h.messages.shown.size(), 1);
-        QVERIFY(h.messages.shown.front().contains(QStringLiteral("\"Trip\"")));
-        QVERIFY(h.messages.shown.front().contains(QStringLiteral("3 pictures")));
+        QCOMPARE(h.messages->shown.size(), 1);
+        QVERIFY(h.messages->shown.front().contains(QStringLiteral("\"Trip\"")));
+        QVERIFY(h.messages->shown.front().contains(QStringLiteral("3 pictures")));
         QCOMPARE(Describe(h), before);
-        h.messages.questionAnswer = true;
+        h.messages->questionAnswer = true;
         run();
         QVERIFY(Describe(h) != before);
         QVERIFY(h.window->statusBar()->currentMessage().contains(QStringLiteral("Undo")));
@@ -484,7 +451,7 @@ private slots:
         menu->ChooseMusic();
         QVERIFY(h.bridge->IsModified());
         const QString design = Describe(h);
-        h.files.saveAnswer = dir.filePath("design");
+        h.files->saveAnswer = dir.filePath("design");
         QVERIFY(h.window->SaveProject());
         h.window->NewProject();
         QCOMPARE(Describe(h), QStringLiteral("template/classic.ini  "));
@@ -493,13 +460,13 @@ private slots:
         QTRY_COMPARE_WITH_TIMEOUT(opened.count(), 1, 30000);
         QCOMPARE(Describe(h), design);
         QVERIFY(!h.bridge->IsModified());
-        QVERIFY(h.messages.shown.isEmpty());
+        QVERIFY(h.messages->shown.isEmpty());
         // The music went away: reported like a missing picture, and not used.
         QVERIFY(QFile::remove(dir.filePath("tune.wav")));
         h.window->OpenProjectFile(dir.filePath("design.lvx"));
         QTRY_COMPARE_WITH_TIMEOUT(opened.count(), 2, 30000);
-        QCOMPARE(h.messages.shown.size(), 1);
-        QVERIFY(h.messages.shown.front().contains(dir.filePath("tune.wav")));
+        QCOMPARE(h.messages->shown.size(), 1);
+        QVERIFY(h.messages->shown.front().contains(dir.filePath("tune.wav")));
         QVERIFY(h.discMenu->BackgroundMusic().empty());
     }
 
@@ -523,7 +490,7 @@ private slots:
         QFETCH(QString, saved);
         QTemporaryDir dir;
         Harness h;
-        h.files.saveAnswer = dir.filePath(typed);
+        h.files->saveAnswer = dir.filePath(typed);
         QVERIFY(h.window->SaveProjectAs());
         QCOMPARE(QDir(dir.path()).entryList(QDir::Files), QStringList{saved});
         QCOMPARE(h.window->ProjectPath(), dir.filePath(saved));
@@ -536,12 +503,12 @@ private slots:
         QTemporaryDir dir, other;
         Harness h;
         h.window->Editor()->ShowFolder(other.path());
-        QCOMPARE(h.files.StartFolder(), other.path());
-        h.files.saveAnswer = dir.filePath("trip");
+        QCOMPARE(h.files->StartFolder(), other.path());
+        h.files->saveAnswer = dir.filePath("trip");
         QVERIFY(h.window->SaveProject());
-        QCOMPARE(h.files.StartFolder(), dir.path());
-        h.files.Remember(other.filePath("picture.jpg"));
-        QCOMPARE(h.files.StartFolder(), other.path());
+        QCOMPARE(h.files->StartFolder(), dir.path());
+        h.files->Remember(other.filePath("picture.jpg"));
+        QCOMPARE(h.files->StartFolder(), other.path());
         QCOMPARE(DiscImageName(QStringLiteral(" My Photo VideoCD ")), QStringLiteral("My Photo VideoCD.cue"));
         QCOMPARE(DiscImageName(QStringLiteral("../a/b:c")), QStringLiteral("_a_b_c.cue"));
         QCOMPARE(DiscImageName(QString()), QStringLiteral("disc.cue"));
@@ -667,9 +634,9 @@ private slots:
             return false;
         });
         h.window->close();
-        QCOMPARE(h.messages.shown.size(), 1);
-        QVERIFY(h.messages.shown.front().contains(QStringLiteral("settings could not be saved")));
-        QVERIFY(h.messages.shown.front().contains(QStringLiteral("Permission denied")));
+        QCOMPARE(h.messages->shown.size(), 1);
+        QVERIFY(h.messages->shown.front().contains(QStringLiteral("settings could not be saved")));
+        QVERIFY(h.messages->shown.front().contains(QStringLiteral("Permission denied")));
     }
 
     // Help without a browser opens in the program's own window.
@@ -686,9 +653,9 @@ private slots:
     {
         QTemporaryDir dir;
         Harness h;
-        h.files.saveAnswer.clear();
+        h.files->saveAnswer.clear();
         QVERIFY(!h.window->SaveProject());
-        QCOMPARE(h.files.saveCalls, 1);
+        QCOMPARE(h.files->saveCalls, 1);
         QCOMPARE(h.window->windowTitle(), QStringLiteral("Lumivox - [New Project]"));
         QCOMPARE(QDir(dir.path()).entryList(QDir::Files).size(), 0);
     }
@@ -699,14 +666,14 @@ private slots:
         Harness h;
         h.window->Editor()->NewAlbum();
         QCOMPARE(h.window->windowTitle(), QStringLiteral("Lumivox - [New Project*]"));
-        h.files.saveAnswer = dir.filePath("Holiday");
+        h.files->saveAnswer = dir.filePath("Holiday");
         QVERIFY(h.window->SaveProject());
         QVERIFY(QFile::exists(dir.filePath("Holiday.lvx")));
         QCOMPARE(h.window->windowTitle(), QStringLiteral("Lumivox - [Holiday]"));
         // Save again goes to the same file without asking.
         h.window->Editor()->NewAlbum();
         QVERIFY(h.window->SaveProject());
-        QCOMPARE(h.files.saveCalls, 1);
+        QCOMPARE(h.files->saveCalls, 1);
         QCOMPARE(h.window->windowTitle(), QStringLiteral("Lumivox - [Holiday]"));
     }
 
@@ -717,7 +684,7 @@ private slots:
         const QString path = WriteProject(dir.filePath("Trip.2002.lvx"), {kSamplePicture, kSamplePicture2});
         Harness h;
         h.window->ShowPage(PageId::Burn);
-        h.files.openAnswer = path;
+        h.files->openAnswer = path;
         QSignalSpy opened(h.window.get(), &MainWindow::projectOpened);
         h.window->Action(Command::Open)->trigger();
         QCOMPARE(int(h.window->CurrentPage()), int(PageId::Editor));
@@ -745,7 +712,7 @@ private slots:
         h.window->OpenProjectFile(path);
         QTRY_COMPARE_WITH_TIMEOUT(opened.count(), 1, 30000);
         QCOMPARE(opened.front().front().toBool(), false);
-        QCOMPARE(h.messages.shown, QStringList{QString::fromLatin1(kMsgInvalidProject)});
+        QCOMPARE(h.messages->shown, QStringList{QString::fromLatin1(kMsgInvalidProject)});
         QCOMPARE(h.project.AlbumCount(), 1);
         QCOMPARE(h.window->windowTitle(), QStringLiteral("Lumivox - [New Project]"));
     }
@@ -781,19 +748,19 @@ private slots:
         Harness h;
         h.window->show();
         h.window->Editor()->NewAlbum();
-        h.messages.saveAnswer = SaveChoice(answer);
-        h.files.saveAnswer = dir.filePath("kept.lvx");
-        h.files.openAnswer.clear(); // the open dialog is then cancelled
+        h.messages->saveAnswer = SaveChoice(answer);
+        h.files->saveAnswer = dir.filePath("kept.lvx");
+        h.files->openAnswer.clear(); // the open dialog is then cancelled
         if (command == "new")
             h.window->Action(Command::NewProject)->trigger();
         else if (command == "open")
             h.window->Action(Command::Open)->trigger();
         else
             h.window->close();
-        QCOMPARE(h.messages.asked, QStringList{QStringLiteral("Save changes to New Project?")});
+        QCOMPARE(h.messages->asked, QStringList{QStringLiteral("Save changes to New Project?")});
         QCOMPARE(QFile::exists(dir.filePath("kept.lvx")), saved);
         QCOMPARE(h.project.AlbumCount(), albumsAfter);
-        QCOMPARE(h.files.openCalls, openDialogs);
+        QCOMPARE(h.files->openCalls, openDialogs);
         QCOMPARE(h.window->isVisible(), windowOpen);
     }
 
@@ -803,7 +770,7 @@ private slots:
         h.window->show();
         h.window->Action(Command::NewProject)->trigger();
         h.window->close();
-        QVERIFY(h.messages.asked.isEmpty());
+        QVERIFY(h.messages->asked.isEmpty());
         QVERIFY(!h.window->isVisible());
     }
 
@@ -842,11 +809,11 @@ private slots:
             list.push_back({"ACME", "Writer " + std::to_string(i), "1.0", 0, i, 0, "/dev/sr" + std::to_string(i)});
         // The harness runs the set-up once with default settings; run it again with the row's.
         Harness h(list, transportOk, driverOk);
-        h.messages.shown.clear();
+        h.messages->shown.clear();
         h.settings.recorder = storedRecorder;
         QVERIFY(SetUpRecordersAndWait(*h.window));
         QCOMPARE(h.window->DeviceStatusText(), device);
-        QCOMPARE(h.messages.shown, messages);
+        QCOMPARE(h.messages->shown, messages);
         QCOMPARE(h.settings.recorder, recorderAfter);
         QCOMPARE(h.window->TotalsText(), QStringLiteral("Total Album : 00  Total Photos: 0"));
         if (drives > 0 && transportOk)
@@ -1008,7 +975,7 @@ private slots:
         QCOMPARE(h.window->windowTitle(), QStringLiteral("Lumivox - [New Project]"));
         h.discMenu->SetBackgroundMusic("/music/menu.mp3");
         h.window->DiscMenu()->PlayMusic();
-        QCOMPARE(h.messages.shown, QStringList{QString::fromLatin1(kMsgNoAudioOutput)});
+        QCOMPARE(h.messages->shown, QStringList{QString::fromLatin1(kMsgNoAudioOutput)});
         // The preview plays its menu without music.
         h.window->ShowPage(PageId::Preview);
         h.window->Preview()->StartPlayback();
@@ -1130,7 +1097,7 @@ private slots:
         QCOMPARE(h.project.AlbumCount(), 1);
         QCOMPARE(h.project.Album(0).name, std::string("Album 1"));
         QCOMPARE(h.window->windowTitle(), QStringLiteral("Lumivox - [New Project]"));
-        QVERIFY(h.messages.shown.isEmpty());
+        QVERIFY(h.messages->shown.isEmpty());
     }
 
     // The opener: cancelling gives a cancelled result that nobody applies.

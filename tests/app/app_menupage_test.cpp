@@ -26,15 +26,14 @@ struct MenuHarness : PagesHarness {
     {
         if (!classicKeys.empty())
             AddTemplate(QStringLiteral("classic.ini"), classicKeys);
-        discMenu = std::make_unique<DiscMenuState>(settings.programFolder);
-        context.discMenu = discMenu.get();
+        discMenu->SelectTemplate("classic.ini"); // reads the changed keys
         AddAlbums(albums);
         Rebuild();
     }
     // A new page (the template list is read when the page is made).
     void Rebuild()
     {
-        page = std::make_unique<MenuPage>(context, nullptr);
+        page = std::make_unique<MenuPage>(*services, nullptr);
         page->SetFileAsker([this](QWidget*, const QString&, const QString& filter) {
             filters << filter;
             return fileAnswer;
@@ -210,13 +209,13 @@ private slots:
     {
         MenuHarness h(2);
         h.AddTemplate(QStringLiteral("other.ini"), {{QStringLiteral("NAME"), QStringLiteral("Other")}});
-        MenuPage fresh(h.context, nullptr);
+        MenuPage fresh(*h.services, nullptr);
         QListWidget* list = fresh.TemplateList();
         QCOMPARE(list->count(), 2);
         QCOMPARE(list->currentItem()->text(), QStringLiteral("Classic"));
         list->setCurrentRow(list->item(0)->text() == QStringLiteral("Other") ? 0 : 1);
         QCOMPARE(QString::fromStdString(h.discMenu->CurrentTemplate()), QStringLiteral("template/other.ini"));
-        QVERIFY(h.messages.shown.isEmpty());
+        QVERIFY(h.messages->shown.isEmpty());
     }
 
     // A template whose files are broken is listed with the reason and refused, naming the
@@ -252,7 +251,7 @@ private slots:
         QFETCH(QString, named);
         MenuHarness h(3);
         h.AddTemplate(QStringLiteral("broken.ini"), {{QStringLiteral("NAME"), QStringLiteral("Broken")}, {key, value}});
-        MenuPage page(h.context, nullptr);
+        MenuPage page(*h.services, nullptr);
         QListWidget* list = page.TemplateList();
         QListWidgetItem* broken = nullptr;
         for (int row = 0; row < list->count(); ++row)
@@ -261,8 +260,8 @@ private slots:
         QVERIFY(broken);
         QVERIFY2(broken->toolTip().contains(named), qPrintable(broken->toolTip()));
         list->setCurrentItem(broken);
-        QCOMPARE(h.messages.shown.size(), 1);
-        QVERIFY2(h.messages.shown[0].contains(named), qPrintable(h.messages.shown[0]));
+        QCOMPARE(h.messages->shown.size(), 1);
+        QVERIFY2(h.messages->shown[0].contains(named), qPrintable(h.messages->shown[0]));
         QCOMPARE(QString::fromStdString(h.discMenu->CurrentTemplate()), QStringLiteral("template/classic.ini"));
         QCOMPARE(list->currentItem()->text(), QStringLiteral("Classic"));
     }
@@ -346,15 +345,15 @@ private slots:
         QString difference = FirstDifference(own, h.Drawn());
         QVERIFY2(difference.isEmpty(), qPrintable(difference));
 
-        QFile garbage(h.dir.filePath(QStringLiteral("garbage.jpg")));
+        QFile garbage(h.work.filePath(QStringLiteral("garbage.jpg")));
         QVERIFY(garbage.open(QIODevice::WriteOnly));
         garbage.write("not a picture at all");
         garbage.close();
         h.fileAnswer = garbage.fileName();
         h.page->ChooseBackground();
         QVERIFY(h.discMenu->BackgroundOverride().empty());
-        QCOMPARE(h.messages.shown.size(), 1);
-        QVERIFY(h.messages.shown[0].contains(garbage.fileName()));
+        QCOMPARE(h.messages->shown.size(), 1);
+        QVERIFY(h.messages->shown[0].contains(garbage.fileName()));
         difference = FirstDifference(own, h.Drawn());
         QVERIFY2(difference.isEmpty(), qPrintable(difference));
     }
@@ -368,13 +367,13 @@ private slots:
         QVERIFY(!h.music->IsPlaying());
         // Music the disc cannot carry is refused when chosen, with the reason.
         QSignalSpy changed(h.page.get(), &MenuPage::discMenuChanged);
-        h.fileAnswer = WriteWave(h.dir.filePath(QStringLiteral("8bit.wav")), 8);
+        h.fileAnswer = WriteWave(h.work.filePath(QStringLiteral("8bit.wav")), 8);
         h.page->ChooseMusic();
         QVERIFY(h.discMenu->BackgroundMusic().empty());
-        QCOMPARE(h.messages.shown.size(), 1);
-        QVERIFY(h.messages.shown[0].contains(QStringLiteral("8bit.wav holds 8-bit sound")));
+        QCOMPARE(h.messages->shown.size(), 1);
+        QVERIFY(h.messages->shown[0].contains(QStringLiteral("8bit.wav holds 8-bit sound")));
         QCOMPARE(changed.count(), 0);
-        h.fileAnswer = WriteWave(h.dir.filePath(QStringLiteral("menu.wav")), 16);
+        h.fileAnswer = WriteWave(h.work.filePath(QStringLiteral("menu.wav")), 16);
         h.page->ChooseMusic();
         QCOMPARE(changed.count(), 1); // the capacity meter follows at once
         QCOMPARE(h.filters.last(), QString::fromLatin1(kMusicFilter));

@@ -1,55 +1,27 @@
 // SPDX-License-Identifier: GPL-2.0-or-later
 #pragma once
-// What the disc menu and preview page tests share: a program folder of their own whose
-// templates are the installed "Classic" and variants of it, a project, and the context
-// of the pages with fake dialogs and wave output.
+// What the disc menu and preview page tests share: the services over a program folder of
+// their own whose templates are the installed "Classic" and variants of it, and helpers
+// that make pictures and albums.
 
-#include "app_fakes.h"
-
-#include "picture/MenuTemplate.h"
-#include "project/AlbumTable.h"
-#include "project/Settings.h"
-#include "services/MusicService.h"
-#include "services/ProjectBridge.h"
-#include "services/QtWaveOutput.h"
-#include "shell/AppContext.h"
+#include "app_harness.h"
 
 #include <QColor>
-#include <QDir>
 #include <QFile>
 #include <QImage>
-#include <QTemporaryDir>
 #include <QtTest>
 
 #include <map>
-#include <memory>
 
 namespace lumivox::test {
 
-inline const QString kInstalledTemplates = QStringLiteral(LUMIVOX_BIN_DIR "/template/");
-
-struct PagesHarness {
-    PagesHarness()
+struct PagesHarness : UiHarness {
+    PagesHarness() : UiHarness(OwnProgramFolder()) { }
+    static HarnessOptions OwnProgramFolder()
     {
-        programFolder = dir.path() + QStringLiteral("/program/");
-        QDir().mkpath(programFolder + QStringLiteral("template/classic"));
-        for (const QString& file : QDir(kInstalledTemplates + QStringLiteral("classic")).entryList(QDir::Files))
-            QFile::copy(kInstalledTemplates + QStringLiteral("classic/") + file,
-                        programFolder + QStringLiteral("template/classic/") + file);
-        QFile::copy(kInstalledTemplates + QStringLiteral("classic.ini"),
-                    programFolder + QStringLiteral("template/classic.ini"));
-        settings.programFolder = programFolder.toStdString();
-        settings.tempDir = dir.path().toStdString() + "/";
-        bridge = std::make_unique<ui::ProjectBridge>(project);
-        discMenu = std::make_unique<DiscMenuState>(settings.programFolder);
-        music = std::make_unique<ui::MusicService>(&output, nullptr);
-        context.settings = &settings;
-        context.project = &project;
-        context.bridge = bridge.get();
-        context.discMenu = discMenu.get();
-        context.music = music.get();
-        context.messages = &messages;
-        context.files = &files;
+        HarnessOptions options;
+        options.ownProgramFolder = true;
+        return options;
     }
 
     // A template file beside "classic.ini": the same with the given keys replaced (an
@@ -74,7 +46,7 @@ struct PagesHarness {
     {
         QImage image(size, QImage::Format_RGB32);
         image.fill(colour);
-        const QString path = dir.filePath(name);
+        const QString path = work.filePath(name);
         image.save(path);
         return path;
     }
@@ -95,18 +67,6 @@ struct PagesHarness {
         for (int i = 0; i < count; ++i)
             AddAlbum(QStringLiteral("Album %1").arg(i + 1), {picture});
     }
-
-    QTemporaryDir dir;
-    QString programFolder;
-    Settings settings;
-    AlbumTable project;
-    FakeWaveOutput output;
-    std::unique_ptr<ui::ProjectBridge> bridge;
-    std::unique_ptr<DiscMenuState> discMenu;
-    std::unique_ptr<ui::MusicService> music;
-    FakeMessageBoxes messages;
-    FakeFileChooser files;
-    ui::AppContext context;
 };
 
 // Where two pictures first differ, or empty when they are equal.

@@ -39,13 +39,12 @@ struct PreviewHarness : PagesHarness {
         if (entriesPerPage != 6) {
             AddTemplate(QStringLiteral("classic.ini"),
                         {{QStringLiteral("Items_count"), QString::number(entriesPerPage)}});
-            discMenu = std::make_unique<DiscMenuState>(settings.programFolder);
-            context.discMenu = discMenu.get();
+            discMenu->SelectTemplate("classic.ini"); // reads the changed entries per page
         }
     }
     void MakePage()
     {
-        page = std::make_unique<PreviewPage>(context, nullptr);
+        page = std::make_unique<PreviewPage>(*services, nullptr);
         auto fake = std::make_unique<FakeSlideTimer>(waits);
         timer = fake.get();
         page->SetSlideTimer(std::move(fake));
@@ -138,7 +137,7 @@ private slots:
     {
         PreviewHarness h;
         h.AddAlbums(7);
-        h.discMenu->SetBackgroundMusic(h.dir.filePath(QStringLiteral("menu.wav")).toStdString());
+        h.discMenu->SetBackgroundMusic(h.work.filePath(QStringLiteral("menu.wav")).toStdString());
         h.MakePage();
         QVERIFY(h.page->ScreenImage().isNull()); // the hint on blue until started
         QVERIFY(h.page->Remote()->Press(kRemoteStart));
@@ -171,7 +170,7 @@ private slots:
                    {h.Picture(QStringLiteral("red.bmp"), Qt::red), h.Picture(QStringLiteral("green.bmp"), Qt::green),
                     h.Picture(QStringLiteral("blue.bmp"), Qt::blue)},
                    2);
-        h.discMenu->SetBackgroundMusic(h.dir.filePath(QStringLiteral("menu.wav")).toStdString());
+        h.discMenu->SetBackgroundMusic(h.work.filePath(QStringLiteral("menu.wav")).toStdString());
         h.MakePage();
         h.page->StartPlayback();
         QVERIFY(h.music->IsPlaying());
@@ -215,7 +214,7 @@ private slots:
         h.Fire();
         QTRY_VERIFY(!h.page->IsShowingSlides());
         QCOMPARE(shown.mid(0, 2), (QStringList{QStringLiteral("#ff0000"), QStringLiteral("#0000ff")}));
-        QVERIFY(h.messages.shown.isEmpty());
+        QVERIFY(h.messages->shown.isEmpty());
     }
 
     // Number keys for an entry without an album, or whose album has no pictures, do
@@ -273,7 +272,7 @@ private slots:
         for (int y = 0; y < 100; ++y)
             for (int x = 0; x < 100; ++x)
                 picture.setPixel(x, y, qRgb(255, 0, 0));
-        const QString path = h.dir.filePath(QStringLiteral("halves.bmp"));
+        const QString path = h.work.filePath(QStringLiteral("halves.bmp"));
         QVERIFY(picture.save(path));
         h.AddAlbum(QStringLiteral("Turned"), {path}, 2);
         QVERIFY(h.project.RotatePictures(0, {0}, Rotation::Clockwise));
@@ -298,7 +297,7 @@ private slots:
                    {h.Picture(QStringLiteral("red0.bmp"), Qt::red), h.Picture(QStringLiteral("red1.bmp"), Qt::red)}, 2);
         h.AddAlbum(QStringLiteral("Empty"));
         h.AddAlbum(QStringLiteral("Blue"), {h.Picture(QStringLiteral("blue.bmp"), Qt::blue)}, 4);
-        h.discMenu->SetBackgroundMusic(h.dir.filePath(QStringLiteral("menu.wav")).toStdString());
+        h.discMenu->SetBackgroundMusic(h.work.filePath(QStringLiteral("menu.wav")).toStdString());
         h.MakePage();
         h.page->SetSlideshowTrackOnDisc(true);
         h.page->SetPlaybackControl(false);
@@ -334,7 +333,7 @@ private slots:
     {
         PreviewHarness h;
         h.AddAlbum(QStringLiteral("Red"), {h.Picture(QStringLiteral("red.bmp"), Qt::red)}, 5);
-        h.discMenu->SetBackgroundMusic(h.dir.filePath(QStringLiteral("menu.wav")).toStdString());
+        h.discMenu->SetBackgroundMusic(h.work.filePath(QStringLiteral("menu.wav")).toStdString());
         h.MakePage();
         h.page->SetPlaybackControl(false);
         h.page->StartPlayback();

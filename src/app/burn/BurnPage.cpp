@@ -71,7 +71,7 @@ QString Thousands(std::uint64_t value)
 
 } // namespace
 
-BurnPage::BurnPage(const AppContext& context, QWidget* parent) : Page(context, parent)
+BurnPage::BurnPage(AppServices& services, QWidget* parent) : Page(services, parent)
 {
     BuildControls();
     capacityTimer_ = new QTimer(this);
@@ -80,7 +80,7 @@ BurnPage::BurnPage(const AppContext& context, QWidget* parent) : Page(context, p
     connect(capacityTimer_, &QTimer::timeout, this, &BurnPage::UpdateCapacity);
     // Every change of the albums or their pictures changes the disc's size; a burst of
     // them (a project being opened) is measured once.
-    ProjectBridge* bridge = context_.bridge;
+    ProjectBridge* bridge = &services_.Bridge();
     connect(bridge, &ProjectBridge::albumListChanged, this, &BurnPage::ScheduleCapacity);
     connect(bridge, &ProjectBridge::albumsInserted, this, &BurnPage::ScheduleCapacity);
     connect(bridge, &ProjectBridge::albumsRemoved, this, &BurnPage::ScheduleCapacity);
@@ -246,7 +246,7 @@ void BurnPage::BuildControls()
 
     // Initial values: the norm, Burn-Proof and the speed from the settings; the label
     // always starts as "My Photo VideoCD".
-    const Settings& settings = *context_.settings;
+    const Settings& settings = services_.UserSettings();
     (settings.IsPal() ? pal_ : ntsc_)->setChecked(true);
     normNote_->setText(QString::fromLatin1(settings.IsPal() ? kPalNote : kNtscNote));
     burnProof_->setChecked(settings.burnProof != 0);
@@ -255,7 +255,7 @@ void BurnPage::BuildControls()
     slideshowTrack_->setCurrentIndex(
         std::max(0, slideshowTrack_->findData(QString::fromStdString(settings.slideshowTrack))));
     connect(slideshowTrack_, &QComboBox::activated, this, [this](int index) {
-        context_.settings->slideshowTrack = slideshowTrack_->itemData(index).toString().toStdString();
+        services_.UserSettings().slideshowTrack = slideshowTrack_->itemData(index).toString().toStdString();
         ScheduleCapacity();
     });
 
@@ -267,8 +267,9 @@ void BurnPage::BuildControls()
         if (on)
             NormChosen(false);
     });
-    connect(speeds_, &QComboBox::activated, this, [this](int index) { context_.settings->burnSpeed = index; });
-    connect(burnProof_, &QCheckBox::toggled, this, [this](bool on) { context_.settings->burnProof = on ? 1 : 0; });
+    connect(speeds_, &QComboBox::activated, this, [this](int index) { services_.UserSettings().burnSpeed = index; });
+    connect(burnProof_, &QCheckBox::toggled, this,
+            [this](bool on) { services_.UserSettings().burnProof = on ? 1 : 0; });
     connect(drives_, &QComboBox::activated, this, &BurnPage::DriveChosen);
 }
 
@@ -286,7 +287,7 @@ void BurnPage::DiscMenuChanged()
 
 void BurnPage::NormChosen(bool pal)
 {
-    context_.settings->pal = pal ? 1 : 0;
+    services_.UserSettings().pal = pal ? 1 : 0;
     normNote_->setText(QString::fromLatin1(pal ? kPalNote : kNtscNote));
     // The norm picks the disc's MPEG track, whose size is part of the disc's.
     ScheduleCapacity();
@@ -295,9 +296,9 @@ void BurnPage::NormChosen(bool pal)
 void BurnPage::RecordersChanged()
 {
     drives_->clear();
-    const QStringList drives = context_.recorders->DriveList();
+    const QStringList drives = services_.Recorders().DriveList();
     drives_->addItems(drives);
-    if (context_.recorders->IsLooking()) {
+    if (services_.Recorders().IsLooking()) {
         drives_->addItem(tr("Looking for CD recorders..."));
         drives_->setEnabled(false);
     } else if (drives.isEmpty()) {
@@ -305,9 +306,10 @@ void BurnPage::RecordersChanged()
         drives_->setEnabled(false);
     } else {
         drives_->setEnabled(true);
-        const int selected = context_.recorders->SelectedIndex();
+        const int selected = services_.Recorders().SelectedIndex();
         drives_->setCurrentIndex(
-            selected >= 0 ? selected : std::clamp(context_.settings->recorder, 0, static_cast<int>(drives.size()) - 1));
+            selected >= 0 ? selected
+                          : std::clamp(services_.UserSettings().recorder, 0, static_cast<int>(drives.size()) - 1));
     }
     UpdateCommands();
 }
@@ -315,8 +317,8 @@ void BurnPage::RecordersChanged()
 void BurnPage::DriveChosen(int index)
 {
     // The new drive's driver is made on the set-up's worker; the page is busy meanwhile.
-    if (!context_.recorders->ChangeDriverLater(*context_.settings, index, false, link_,
-                                               [this](RecorderSetupResult result) { DriverMade(result); }))
+    if (!services_.Recorders().ChangeDriverLater(services_.UserSettings(), index, false, link_,
+                                                 [this](RecorderSetupResult result) { DriverMade(result); }))
         return; // the same drive again: nothing changes
     UpdateBusy();
     emit recorderSelected();
@@ -325,7 +327,7 @@ void BurnPage::DriveChosen(int index)
 void BurnPage::DriverMade(RecorderSetupResult result)
 {
     if (result == RecorderSetupResult::DriverFailed)
-        context_.messages->Information(this, TranslateCoreText(kMsgDriverFailed));
+        services_.Messages().Information(this, TranslateCoreText(kMsgDriverFailed));
     UpdateBusy();
 }
 
@@ -356,20 +358,18 @@ void BurnPage::UpdateCapacity()
     // the newest one arrives (older ones are dropped).
     capacityTimer_->stop();
     estimatePending_ = true;
-    ProductionPlan plan = MakeProductionPlan(*context_.project);
-    plan.norm = TvNormFromSetting(context_.settings->pal);
-    ParseSlideshowTrackMode(context_.settings->slideshowTrack, plan.slideshowTrack);
-    std::optional<DiscMenuState> menu;
-    if (context_.discMenu)
-        menu = *context_.discMenu;
+    ProductionPlan plan = MakeProductionPlan(services_.Project());
+    plan.norm = TvNormFromSetting(services_.UserSettings().pal);
+    ParseSlideshowTrackMode(services_.UserSettings().slideshowTrack, plan.slideshowTrack);
+    DiscMenuState menu = services_.DiscMenu();
     const std::string programFolder =
-        context_.settings->programFolder.empty() ? ProgramFolder() : context_.settings->programFolder;
+        services_.UserSettings().programFolder.empty() ? ProgramFolder() : services_.UserSettings().programFolder;
     const unsigned generation = link_->NextGeneration();
     estimateWorker_.Run(
         [this, link = link_, generation, plan = std::move(plan), menu = std::move(menu), programFolder]() mutable {
             auto outcome = std::make_shared<EstimateOutcome>();
             std::string error;
-            outcome->valid = menu && SetMenuFromState(*menu, plan, &error);
+            outcome->valid = SetMenuFromState(menu, plan, &error);
             outcome->error = TranslateCoreText(error);
             if (outcome->valid) {
                 outcome->estimate = EstimateDisc(plan, programFolder);
@@ -438,8 +438,8 @@ void BurnPage::FinishEstimate()
 
 void BurnPage::UpdateCommands()
 {
-    const bool hasDrive = context_.recorders->SelectedDrive() != nullptr;
-    const bool hasRecorder = hasDrive && context_.recorders->HasDriver();
+    const bool hasDrive = services_.Recorders().SelectedDrive() != nullptr;
+    const bool hasRecorder = hasDrive && services_.Recorders().HasDriver();
     const bool fits = estimateValid_ && estimate_.Fits() && estimate_.sectors <= kCdrSectors;
     // While a new figure is on its way the last one's answer stands (no flicker); a burn
     // asked for meanwhile waits for the new figure.
@@ -476,8 +476,8 @@ void BurnPage::SaveDiscImage()
 
 void BurnPage::StartRun(RunKind kind)
 {
-    const RecorderDrive* drive = context_.recorders->SelectedDrive();
-    if (kind != RunKind::DiscImage && (!drive || !context_.recorders->HasDriver()))
+    const RecorderDrive* drive = services_.Recorders().SelectedDrive();
+    if (kind != RunKind::DiscImage && (!drive || !services_.Recorders().HasDriver()))
         return;
     RunOn(kind, drive);
 }
@@ -496,16 +496,16 @@ void BurnPage::RunOn(RunKind kind, const RecorderDrive* drive)
         deferredRun_ = DeferredRun{kind, drive ? std::optional<RecorderDrive>(*drive) : std::nullopt};
         return;
     }
-    if (kind == RunKind::TestBurn && !context_.messages->Question(this, TranslateCoreText(kTestBurnQuestion)))
+    if (kind == RunKind::TestBurn && !services_.Messages().Question(this, TranslateCoreText(kTestBurnQuestion)))
         return;
     if (!estimateValid_ || !estimate_.Fits() || estimate_.sectors > kCdrSectors) {
-        context_.messages->Information(this, estimateValid_ ? LimitText() : estimateError_);
+        services_.Messages().Information(this, estimateValid_ ? LimitText() : estimateError_);
         return;
     }
 
     QString cuePath;
     if (kind == RunKind::DiscImage) {
-        cuePath = context_.files->SaveDiscImage(this, DiscImageName(label_->text()));
+        cuePath = services_.Files().SaveDiscImage(this, DiscImageName(label_->text()));
         if (cuePath.isEmpty())
             return;
         if (QFileInfo(cuePath).suffix().compare(QStringLiteral("cue"), Qt::CaseInsensitive) != 0)
@@ -513,12 +513,12 @@ void BurnPage::RunOn(RunKind kind, const RecorderDrive* drive)
     }
 
     ProductionRequest request;
-    request.project = context_.project;
-    request.menu = context_.discMenu;
-    request.norm = TvNormFromSetting(context_.settings->pal);
+    request.project = &services_.Project();
+    request.menu = &services_.DiscMenu();
+    request.norm = TvNormFromSetting(services_.UserSettings().pal);
     request.label = CutUtf8(label_->text().toStdString(), kMaxCdLabelBytes);
-    request.settings = context_.settings;
-    request.programFolder = context_.settings->programFolder;
+    request.settings = &services_.UserSettings();
+    request.programFolder = services_.UserSettings().programFolder;
     request.jobs = jobs_;
     std::string binPath;
     if (kind == RunKind::DiscImage) {
@@ -528,7 +528,7 @@ void BurnPage::RunOn(RunKind kind, const RecorderDrive* drive)
     }
     PreparedProduction prepared = PrepareProduction(request);
     if (!prepared.Ok()) {
-        context_.messages->Warning(this, TranslateCoreText(prepared.error));
+        services_.Messages().Warning(this, TranslateCoreText(prepared.error));
         return;
     }
     auto run = std::make_shared<BurnRun>(kind, std::move(prepared.parameters), prepared.runFolder);
@@ -537,15 +537,15 @@ void BurnPage::RunOn(RunKind kind, const RecorderDrive* drive)
     } else {
         BurnOptions options;
         options.device = drive->device;
-        options.speedIndex = SpeedIndexFromSetting(context_.settings->burnSpeed);
+        options.speedIndex = SpeedIndexFromSetting(services_.UserSettings().burnSpeed);
         options.mode = kind == RunKind::TestBurn ? DiscMode::Simulate : DiscMode::Write;
         options.burnProof = burnProof_->isChecked();
-        options.driver = DriverChoiceFromSetting(context_.settings->driver);
+        options.driver = DriverChoiceFromSetting(services_.UserSettings().driver);
         options.verify = verify_->isChecked();
         // Without music every segment's size is fixed, so the estimate is the image's
         // size to the sector and a disc too small is refused before anything is encoded.
         // With music the menu pages are estimated; the feed then checks the laid-out disc.
-        const std::int64_t knownSectors = context_.discMenu->BackgroundMusic().empty() && estimate_.sectorsExact
+        const std::int64_t knownSectors = services_.DiscMenu().BackgroundMusic().empty() && estimate_.sectorsExact
                                               ? std::int64_t{estimate_.sectors}
                                               : -1;
         // Opening the feed checks that the disc is blank (once per burn) and may wait for
@@ -553,7 +553,7 @@ void BurnPage::RunOn(RunKind kind, const RecorderDrive* drive)
         DriveTask(options.device, [this, run, options, knownSectors]() -> std::function<void()> {
             std::string error;
             if (!run->OpenRecorder(options, knownSectors, &error))
-                return [this, error] { context_.messages->Information(this, TranslateCoreText(error)); };
+                return [this, error] { services_.Messages().Information(this, TranslateCoreText(error)); };
             return [this, run, device = options.device] { Launch(run, device); };
         });
         return;
@@ -595,7 +595,7 @@ void BurnPage::ReleaseRun(const BurnRun* which, const std::string& device)
 
 void BurnPage::OpenProgress(std::shared_ptr<BurnRun> run)
 {
-    auto* dialog = new ProgressDialog(std::move(run), *context_.messages, window());
+    auto* dialog = new ProgressDialog(std::move(run), services_.Messages(), window());
     dialog->setAttribute(Qt::WA_DeleteOnClose);
     progress_ = dialog;
     connect(dialog, &QDialog::finished, this, [this] {
@@ -633,16 +633,16 @@ void BurnPage::UpdateBusy()
 
 void BurnPage::WithSelectedDrive(std::function<void(BaseDriver&)> command)
 {
-    const RecorderDrive* drive = context_.recorders->SelectedDrive();
+    const RecorderDrive* drive = services_.Recorders().SelectedDrive();
     if (!drive || IsBusy())
         return;
-    const DriverChoice choice = DriverChoiceFromSetting(context_.settings->driver);
+    const DriverChoice choice = DriverChoiceFromSetting(services_.UserSettings().driver);
     DriveTask(drive->device,
               [this, device = drive->device, choice, command = std::move(command)]() -> std::function<void()> {
                   OpenedDrive recorder;
                   std::string error;
                   if (!OpenDrive(device, choice, &recorder, &error))
-                      return [this, error] { context_.messages->Information(this, TranslateCoreText(error)); };
+                      return [this, error] { services_.Messages().Information(this, TranslateCoreText(error)); };
                   command(*recorder.driver);
                   return {};
               });
@@ -650,18 +650,18 @@ void BurnPage::WithSelectedDrive(std::function<void(BaseDriver&)> command)
 
 void BurnPage::Erase()
 {
-    const RecorderDrive* drive = context_.recorders->SelectedDrive();
-    if (!drive || !context_.recorders->HasDriver() || IsBusy())
+    const RecorderDrive* drive = services_.Recorders().SelectedDrive();
+    if (!drive || !services_.Recorders().HasDriver() || IsBusy())
         return;
-    const DriverChoice choice = DriverChoiceFromSetting(context_.settings->driver);
+    const DriverChoice choice = DriverChoiceFromSetting(services_.UserSettings().driver);
     DriveTask(drive->device, [this, device = drive->device, choice]() -> std::function<void()> {
         auto recorder = std::make_shared<OpenedDrive>();
         std::string error;
         if (!OpenDrive(device, choice, recorder.get(), &error))
-            return [this, error] { context_.messages->Information(this, TranslateCoreText(error)); };
+            return [this, error] { services_.Messages().Information(this, TranslateCoreText(error)); };
         return [this, device, recorder]() mutable {
             {
-                EraseDialog dialog(*recorder->driver, *context_.messages, nullptr, window());
+                EraseDialog dialog(*recorder->driver, services_.Messages(), nullptr, window());
                 dialog.exec();
             }
             // The drive is closed where it was opened.

@@ -64,7 +64,7 @@ enum class BurnButton { Erase, Eject, CloseTray, TestBurn, Burn };
 class BurnPage final : public Page {
     Q_OBJECT
 public:
-    BurnPage(const AppContext& context, QWidget* parent);
+    BurnPage(AppServices& services, QWidget* parent);
     ~BurnPage() override;
     void OnShown() override;
     // The recorder set-up ran again: refill the drive list.
@@ -104,7 +104,7 @@ public:
     std::shared_ptr<BurnRun> LastRun() const { return lastRun_; }
     // Drive commands under way, or a run (even one whose dialog has closed after Cancel)
     // still holding the drive: the page shows the busy cursor and takes no drive command.
-    bool IsBusy() const { return driveBusy_ > 0 || holdingRun_ != nullptr || context_.recorders->IsMakingDriver(); }
+    bool IsBusy() const { return driveBusy_ > 0 || holdingRun_ != nullptr || services_.Recorders().IsMakingDriver(); }
     // The driver of a drive chosen here, or after Options, has been made (or not).
     void DriverMade(RecorderSetupResult result);
     // The way back to this page from workers (the recorder set-up's included).

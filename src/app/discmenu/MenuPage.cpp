@@ -186,11 +186,11 @@ private:
     bool redrawPending_ = false;
 };
 
-MenuPage::MenuPage(const AppContext& context, QWidget* parent) : Page(context, parent)
+MenuPage::MenuPage(AppServices& services, QWidget* parent) : Page(services, parent)
 {
     // The program's own file chooser (it starts where the last dialog went) and the
     // editor's album name dialog.
-    askFile_ = [files = context_.files](QWidget* owner, const QString& title, const QString& filter) {
+    askFile_ = [files = &services_.Files()](QWidget* owner, const QString& title, const QString& filter) {
         return files ? files->OpenFile(owner, title, filter) : QString();
     };
     askName_ = [](QWidget* owner, QString& name) {
@@ -291,9 +291,9 @@ MenuPage::MenuPage(const AppContext& context, QWidget* parent) : Page(context, p
     connect(templates_, &QListWidget::currentItemChanged, this,
             [this](QListWidgetItem* current) { TemplateChosen(current); });
     for (auto signal : {&ProjectBridge::albumListChanged, &ProjectBridge::resetDone, &ProjectBridge::loadFinished})
-        connect(context_.bridge, signal, this, &MenuPage::AlbumsChanged);
-    connect(context_.bridge, &ProjectBridge::albumChanged, this, &MenuPage::AlbumsChanged);
-    connect(context_.bridge, &ProjectBridge::picturesChanged, this, &MenuPage::AlbumsChanged);
+        connect(&services_.Bridge(), signal, this, &MenuPage::AlbumsChanged);
+    connect(&services_.Bridge(), &ProjectBridge::albumChanged, this, &MenuPage::AlbumsChanged);
+    connect(&services_.Bridge(), &ProjectBridge::picturesChanged, this, &MenuPage::AlbumsChanged);
 
     BuildTemplateList();
     UpdateLabels();
@@ -373,7 +373,7 @@ void MenuPage::OnShown()
 
 void MenuPage::BuildTemplateList()
 {
-    const std::string folder = TemplateFolder(context_.discMenu->ProgramFolder());
+    const std::string folder = TemplateFolder(services_.DiscMenu().ProgramFolder());
     const QSignalBlocker blocker(templates_);
     templates_->clear();
     for (const TemplateListEntry& entry : ListTemplates(folder, TemplatePreviews::Make)) {
@@ -394,7 +394,7 @@ void MenuPage::BuildTemplateList()
 
 void MenuPage::SelectCurrentTemplateRow()
 {
-    const QString current = FromStd(context_.discMenu->CurrentTemplate());
+    const QString current = FromStd(services_.DiscMenu().CurrentTemplate());
     const QSignalBlocker blocker(templates_);
     templates_->setCurrentItem(nullptr);
     for (int row = 0; row < templates_->count(); ++row) {
@@ -417,16 +417,16 @@ void MenuPage::TemplateChosen(QListWidgetItem* item)
 bool MenuPage::SelectTemplate(const QString& fileName)
 {
     const ProjectDesign before = Design();
-    const std::string folder = TemplateFolder(context_.discMenu->ProgramFolder());
+    const std::string folder = TemplateFolder(services_.DiscMenu().ProgramFolder());
     std::string problem = TemplateProblem(folder + fileName.toStdString());
-    if (problem.empty() && !context_.discMenu->SelectTemplate(fileName.toStdString(), &problem) && problem.empty())
+    if (problem.empty() && !services_.DiscMenu().SelectTemplate(fileName.toStdString(), &problem) && problem.empty())
         problem = folder + fileName.toStdString() + ": cannot be used";
     if (!problem.empty()) {
-        context_.messages->Warning(this, tr("This template cannot be used:\n%1").arg(TranslateCoreText(problem)));
+        services_.Messages().Warning(this, tr("This template cannot be used:\n%1").arg(TranslateCoreText(problem)));
         return false;
     }
     // The background the user chose stays when the template changes.
-    context_.discMenu->SetBackgroundOverride(before.background);
+    services_.DiscMenu().SetBackgroundOverride(before.background);
     RecordDesignChange(tr("Change Template"), before);
     firstAlbum_ = 0;
     SelectCurrentTemplateRow();
@@ -439,18 +439,18 @@ bool MenuPage::SelectTemplate(const QString& fileName)
 void MenuPage::UpdateLabels()
 {
     emit discMenuChanged();
-    const std::string& music = context_.discMenu->BackgroundMusic();
+    const std::string& music = services_.DiscMenu().BackgroundMusic();
     musicLabel_->setText(music.empty() ? TranslateCoreText(kNoBackgroundMusic) : FromStd(music));
     musicLabel_->setToolTip(musicLabel_->text());
-    const std::string& background = context_.discMenu->BackgroundOverride();
+    const std::string& background = services_.DiscMenu().BackgroundOverride();
     backgroundLabel_->setText(background.empty() ? QString::fromLatin1(kDefaultBackgroundImage) : FromStd(background));
     backgroundLabel_->setToolTip(backgroundLabel_->text());
 }
 
 void MenuPage::UpdatePageButtons()
 {
-    const int entries = context_.discMenu->EntriesPerPage();
-    const int albums = context_.project->AlbumCount();
+    const int entries = services_.DiscMenu().EntriesPerPage();
+    const int albums = services_.Project().AlbumCount();
     previous_->setEnabled(CanShowPreviousMenu(firstAlbum_));
     next_->setEnabled(CanShowNextMenu(firstAlbum_, entries, albums));
 }
@@ -458,7 +458,7 @@ void MenuPage::UpdatePageButtons()
 void MenuPage::AlbumsChanged()
 {
     // Albums removed since the page was stepped to leave no empty page on screen.
-    firstAlbum_ = ValidFirstAlbum(firstAlbum_, context_.discMenu->EntriesPerPage(), context_.project->AlbumCount());
+    firstAlbum_ = ValidFirstAlbum(firstAlbum_, services_.DiscMenu().EntriesPerPage(), services_.Project().AlbumCount());
     UpdatePageButtons();
     if (isVisible())
         RedrawMenu();
@@ -482,8 +482,8 @@ void MenuPage::RedrawMenu()
     const qreal ratio = area_->devicePixelRatioF();
     // The worker draws from snapshots: the project and the menu may change meanwhile (a
     // newer drawing is then asked for, and this one dropped).
-    auto plan = std::make_shared<const ProductionPlan>(MakeProductionPlan(*context_.project));
-    drawer_.Run([this, link = link_, generation, plan, menu = *context_.discMenu, first = firstAlbum_,
+    auto plan = std::make_shared<const ProductionPlan>(MakeProductionPlan(services_.Project()));
+    drawer_.Run([this, link = link_, generation, plan, menu = services_.DiscMenu(), first = firstAlbum_,
                  size = pageRect.size() * ratio, ratio] {
         if (link->Generation() != generation)
             return; // a newer drawing is on its way
@@ -511,7 +511,7 @@ void MenuPage::PageDrawn(QImage image, QString error)
 
 void MenuPage::ShowPreviousPage()
 {
-    const int previous = PreviousMenuFirstAlbum(firstAlbum_, context_.discMenu->EntriesPerPage());
+    const int previous = PreviousMenuFirstAlbum(firstAlbum_, services_.DiscMenu().EntriesPerPage());
     if (previous == firstAlbum_)
         return;
     firstAlbum_ = previous;
@@ -522,7 +522,7 @@ void MenuPage::ShowPreviousPage()
 void MenuPage::ShowNextPage()
 {
     const int next =
-        NextMenuFirstAlbum(firstAlbum_, context_.discMenu->EntriesPerPage(), context_.project->AlbumCount());
+        NextMenuFirstAlbum(firstAlbum_, services_.DiscMenu().EntriesPerPage(), services_.Project().AlbumCount());
     if (next == firstAlbum_)
         return;
     firstAlbum_ = next;
@@ -536,11 +536,11 @@ void MenuPage::ChooseMusic()
     if (file.isEmpty())
         return;
     if (const QString problem = MusicProblem(file); !problem.isEmpty()) {
-        context_.messages->Warning(this, tr("This file cannot be the menu's music:\n%1").arg(problem));
+        services_.Messages().Warning(this, tr("This file cannot be the menu's music:\n%1").arg(problem));
         return;
     }
     const ProjectDesign before = Design();
-    context_.discMenu->SetBackgroundMusic(file.toStdString());
+    services_.DiscMenu().SetBackgroundMusic(file.toStdString());
     RecordDesignChange(tr("Choose Music"), before);
     UpdateLabels();
 }
@@ -548,23 +548,23 @@ void MenuPage::ChooseMusic()
 void MenuPage::ClearMusic()
 {
     const ProjectDesign before = Design();
-    context_.discMenu->SetBackgroundMusic({});
+    services_.DiscMenu().SetBackgroundMusic({});
     RecordDesignChange(tr("Remove Music"), before);
     UpdateLabels();
 }
 
 void MenuPage::PlayMusic()
 {
-    const std::string& music = context_.discMenu->BackgroundMusic();
+    const std::string& music = services_.DiscMenu().BackgroundMusic();
     if (music.empty())
         return;
-    if (!context_.music->Available()) {
-        context_.messages->Information(this, TranslateCoreText(kMsgNoAudioOutput));
+    if (!services_.Music().Available()) {
+        services_.Messages().Information(this, TranslateCoreText(kMsgNoAudioOutput));
         return;
     }
     if (playing_)
-        context_.music->Stop();
-    context_.music->Start(FromStd(music));
+        services_.Music().Stop();
+    services_.Music().Start(FromStd(music));
     playing_ = true;
 }
 
@@ -572,7 +572,7 @@ void MenuPage::StopMusic()
 {
     if (!playing_)
         return;
-    context_.music->Stop();
+    services_.Music().Stop();
     playing_ = false;
 }
 
@@ -583,12 +583,12 @@ void MenuPage::ChooseBackground()
         return;
     // A picture that cannot be decoded would leave the disc without any menu page.
     if (const std::string problem = BackgroundProblem(file.toStdString()); !problem.empty()) {
-        context_.messages->Warning(
+        services_.Messages().Warning(
             this, tr("This picture cannot be the menu's background:\n%1").arg(TranslateCoreText(problem)));
         return;
     }
     const ProjectDesign before = Design();
-    context_.discMenu->SetBackgroundOverride(file.toStdString());
+    services_.DiscMenu().SetBackgroundOverride(file.toStdString());
     RecordDesignChange(tr("Choose Background"), before);
     UpdateLabels();
     RedrawMenu();
@@ -597,7 +597,7 @@ void MenuPage::ChooseBackground()
 void MenuPage::ClearBackground()
 {
     const ProjectDesign before = Design();
-    context_.discMenu->SetBackgroundOverride({});
+    services_.DiscMenu().SetBackgroundOverride({});
     RecordDesignChange(tr("Remove Background"), before);
     UpdateLabels();
     RedrawMenu();
@@ -607,16 +607,16 @@ ProjectDesign MenuPage::Design() const
 {
     ProjectDesign design;
     design.present = true;
-    design.menuTemplate = context_.discMenu->CurrentTemplate();
-    design.background = context_.discMenu->BackgroundOverride();
-    design.music = context_.discMenu->BackgroundMusic();
+    design.menuTemplate = services_.DiscMenu().CurrentTemplate();
+    design.background = services_.DiscMenu().BackgroundOverride();
+    design.music = services_.DiscMenu().BackgroundMusic();
     return design;
 }
 
 QStringList MenuPage::ApplyDesign(const ProjectDesign& design)
 {
     QStringList problems;
-    DiscMenuState& state = *context_.discMenu;
+    DiscMenuState& state = services_.DiscMenu();
     const std::string installedPrefix = "template/";
     const std::string wanted = design.menuTemplate.empty() ? installedPrefix + "classic.ini" : design.menuTemplate;
     const bool installed = wanted.rfind(installedPrefix, 0) == 0;
@@ -652,7 +652,7 @@ void MenuPage::RecordDesignChange(const QString& text, const ProjectDesign& befo
     if (after == before)
         return;
     const QPointer<MenuPage> page(this);
-    context_.bridge->PushCommand(
+    services_.Bridge().PushCommand(
         text,
         [page, after] {
             if (page)
@@ -667,9 +667,9 @@ void MenuPage::RecordDesignChange(const QString& text, const ProjectDesign& befo
 void MenuPage::EditTitleAt(const QPoint& point)
 {
     MenuTemplate menuTemplate;
-    if (!context_.discMenu->LoadCurrentTemplate(menuTemplate))
+    if (!services_.DiscMenu().LoadCurrentTemplate(menuTemplate))
         return;
-    AlbumTable& project = *context_.project;
+    AlbumTable& project = services_.Project();
     const std::vector<QRect> boxes = TitleHitBoxes(area_->PageRect(), menuTemplate, firstAlbum_, project.AlbumCount());
     for (std::size_t i = 0; i < boxes.size(); ++i) {
         if (!boxes[i].contains(point))
@@ -679,7 +679,7 @@ void MenuPage::EditTitleAt(const QPoint& point)
         // The project announces the new name, which redraws the menu. As in the editor, the
         // name is trimmed and an empty one changes nothing.
         if (askName_(this, name) && !(name = name.trimmed()).isEmpty())
-            context_.bridge->Edit(tr("Rename Album"), [&] { project.RenameAlbum(album, name.toStdString()); });
+            services_.Bridge().Edit(tr("Rename Album"), [&] { project.RenameAlbum(album, name.toStdString()); });
         return;
     }
 }

@@ -3,7 +3,7 @@
 // The disc menu page: the template list, the menu exactly as the disc shows it with its
 // previous and next pages, the menu's background picture and music, and the albums'
 // titles edited by a double click on the menu. The template, the background override and
-// the music are the disc-menu state (AppContext::discMenu) that the preview and the burn
+// the music are the disc-menu state (AppServices::DiscMenu) that the preview and the burn
 // read.
 
 #include "logic/DriveTasks.h"
@@ -61,7 +61,7 @@ public:
     // Asks for an album's new name: (parent, current name) -> accepted and the name.
     using NameAsker = std::function<bool(QWidget*, QString&)>;
 
-    MenuPage(const AppContext& context, QWidget* parent);
+    MenuPage(AppServices& services, QWidget* parent);
     ~MenuPage() override;
     void OnShown() override;
 

@@ -70,8 +70,8 @@ QString StartFolder()
 
 } // namespace
 
-EditorPage::EditorPage(const AppContext& context, QWidget* parent)
-    : Page(context, parent), cache_(std::make_unique<ThumbnailCache>())
+EditorPage::EditorPage(AppServices& services, QWidget* parent)
+    : Page(services, parent), cache_(std::make_unique<ThumbnailCache>())
 {
     setAcceptDrops(true);
     auto* layout = new QVBoxLayout(this);
@@ -135,7 +135,7 @@ EditorPage::EditorPage(const AppContext& context, QWidget* parent)
     bottomSplitter_ = new QSplitter(Qt::Horizontal, lower);
     bottomSplitter_->setChildrenCollapsible(false);
 
-    albumModel_ = new AlbumListModel(*context_.project, *context_.bridge, this);
+    albumModel_ = new AlbumListModel(services_.Project(), services_.Bridge(), this);
     albumList_ = new QListView(bottomSplitter_);
     albumList_->setModel(albumModel_);
     albumList_->setItemDelegate(new AlbumRowDelegate(albumList_));
@@ -153,7 +153,7 @@ EditorPage::EditorPage(const AppContext& context, QWidget* parent)
             RenameAlbum();
     });
 
-    slideModel_ = new SlideListModel(*context_.project, *context_.bridge, this);
+    slideModel_ = new SlideListModel(services_.Project(), services_.Bridge(), this);
     slideList_ = new SlideListView(bottomSplitter_);
     slideList_->setModel(slideModel_);
     slideList_->setItemDelegate(new ThumbnailDelegate(kSlideListFrame, slideList_));
@@ -187,15 +187,15 @@ EditorPage::EditorPage(const AppContext& context, QWidget* parent)
     adder_ = new PictureAdder(this);
     connect(adder_, &PictureAdder::finished, this, &EditorPage::OnAdded);
     // The album being added to may go away (or move up) before the pictures arrive.
-    connect(context_.bridge, &ProjectBridge::albumsRemoved, this, [this](int first, int last) {
+    connect(&services_.Bridge(), &ProjectBridge::albumsRemoved, this, [this](int first, int last) {
         if (addAlbum_ >= first)
             addAlbum_ = addAlbum_ > last ? addAlbum_ - (last - first + 1) : -1;
     });
-    connect(context_.bridge, &ProjectBridge::aboutToReset, this, [this] { addAlbum_ = -1; });
+    connect(&services_.Bridge(), &ProjectBridge::aboutToReset, this, [this] { addAlbum_ = -1; });
 
-    connect(context_.bridge, &ProjectBridge::currentAlbumChanged, this, &EditorPage::ShowCurrentAlbum);
+    connect(&services_.Bridge(), &ProjectBridge::currentAlbumChanged, this, &EditorPage::ShowCurrentAlbum);
     connect(albumModel_, &QAbstractItemModel::modelReset, this,
-            [this] { ShowCurrentAlbum(context_.project->CurrentAlbum()); });
+            [this] { ShowCurrentAlbum(services_.Project().CurrentAlbum()); });
 
     // Buttons that cannot act are disabled rather than answering with a message box.
     for (QItemSelectionModel* selection :
@@ -207,9 +207,9 @@ EditorPage::EditorPage(const AppContext& context, QWidget* parent)
         connect(model, &QAbstractItemModel::rowsRemoved, this, &EditorPage::UpdateButtons);
     }
 
-    const int stored = context_.settings ? context_.settings->listStyle : 0;
+    const int stored = services_.UserSettings().listStyle;
     SetListStyle(static_cast<ListStyle>(std::clamp(stored, 0, kMaxListStyle)));
-    ShowCurrentAlbum(context_.project->CurrentAlbum());
+    ShowCurrentAlbum(services_.Project().CurrentAlbum());
     ShowFolder(StartFolder());
     UpdateButtons();
 }
@@ -369,8 +369,7 @@ QString EditorPage::Folder() const
 void EditorPage::SetListStyle(ListStyle style)
 {
     style_ = style;
-    if (context_.settings)
-        context_.settings->listStyle = static_cast<int>(style);
+    services_.UserSettings().listStyle = static_cast<int>(style);
     if (style == ListStyle::Details) {
         fileStack_->setCurrentWidget(fileDetails_);
         return;
@@ -465,7 +464,7 @@ void EditorPage::AddAllFiles()
 
 void EditorPage::AddPictures()
 {
-    AddFiles(context_.files->OpenPictures(this), PictureSource::Path);
+    AddFiles(services_.Files().OpenPictures(this), PictureSource::Path);
 }
 
 void EditorPage::DropUrls(const QList<QUrl>& urls, int insertAt)
@@ -503,7 +502,7 @@ void EditorPage::AddFiles(const QStringList& paths, PictureSource source, int in
 {
     if (paths.isEmpty() || adder_->IsRunning())
         return;
-    AlbumTable& project = *context_.project;
+    AlbumTable& project = services_.Project();
     // The first album is made only when a picture arrives for it: an add that fails
     // leaves no empty album behind.
     QString albumName = FirstAlbumName();
@@ -516,7 +515,7 @@ void EditorPage::AddFiles(const QStringList& paths, PictureSource source, int in
     addSource_ = source;
     addRequested_ = static_cast<int>(paths.size());
     addInsertAt_ = insertAt;
-    const bool autoOrient = !context_.settings || context_.settings->AutoOrient();
+    const bool autoOrient = services_.UserSettings().AutoOrient();
     // Decoding runs on workers; the progress dialog keeps the project from being edited
     // meanwhile and shows itself only when adding takes a while.
     addProgress_ = new QProgressDialog(tr("Adding pictures to \"%1\"...").arg(albumName), tr("Cancel"), 0,
@@ -545,7 +544,7 @@ void EditorPage::OnAdded(const std::shared_ptr<DecodedProject>& decoded)
         addProgress_->deleteLater();
         addProgress_ = nullptr;
     }
-    AlbumTable& project = *context_.project;
+    AlbumTable& project = services_.Project();
     int added = 0;
     int refused = 0;
     int full = 0;
@@ -561,7 +560,7 @@ void EditorPage::OnAdded(const std::shared_ptr<DecodedProject>& decoded)
                 problems << tr("%1 could not be read: %2")
                                 .arg(fileName(skipped.path), QString::fromStdString(skipped.reason));
         }
-        context_.bridge->BeginEdit(tr("Add Pictures"));
+        services_.Bridge().BeginEdit(tr("Add Pictures"));
         for (DecodedPicture& picture : album.pictures) {
             if (addAlbum_ == kAlbumToCreate) {
                 if (!picture.error.empty() || !picture.picture) {
@@ -591,7 +590,7 @@ void EditorPage::OnAdded(const std::shared_ptr<DecodedProject>& decoded)
                 landed[static_cast<std::size_t>(i)] = project.PictureCount(addAlbum_) - added + i;
             project.MovePictures(addAlbum_, landed, addInsertAt_);
         }
-        context_.bridge->EndEdit(added == 1 ? tr("Add 1 Picture") : tr("Add %1 Pictures").arg(added));
+        services_.Bridge().EndEdit(added == 1 ? tr("Add 1 Picture") : tr("Add %1 Pictures").arg(added));
         refused = full + static_cast<int>(problems.size());
     }
     addAlbum_ = -1;
@@ -637,38 +636,39 @@ void EditorPage::RemoveSelectedSlides()
 {
     const QList<int> rows = SelectedSlides();
     const QString text = rows.size() == 1 ? tr("Remove 1 Picture") : tr("Remove %1 Pictures").arg(rows.size());
-    context_.bridge->Edit(text, [&] { context_.project->RemovePictures(slideModel_->Album(), ToVector(rows)); });
+    services_.Bridge().Edit(text, [&] { services_.Project().RemovePictures(slideModel_->Album(), ToVector(rows)); });
 }
 
 void EditorPage::RemoveAllSlides()
 {
     const int album = slideModel_->Album();
-    if (album < 0 || context_.project->PictureCount(album) == 0)
+    if (album < 0 || services_.Project().PictureCount(album) == 0)
         return;
-    const int count = context_.project->PictureCount(album);
-    const QString name = QString::fromStdString(context_.project->Album(album).name);
+    const int count = services_.Project().PictureCount(album);
+    const QString name = QString::fromStdString(services_.Project().Album(album).name);
     const QString question = count == 1 ? tr("Remove the picture of \"%1\"?").arg(name)
                                         : tr("Remove all %1 pictures of \"%2\"?").arg(count).arg(name);
-    if (!context_.messages->Question(this, question + QLatin1Char(' ') + tr("You can undo this with Ctrl+Z.")))
+    if (!services_.Messages().Question(this, question + QLatin1Char(' ') + tr("You can undo this with Ctrl+Z.")))
         return;
-    context_.bridge->Edit(count == 1 ? tr("Remove 1 Picture") : tr("Remove %1 Pictures").arg(count),
-                          [&] { context_.project->RemoveAllPictures(album); });
+    services_.Bridge().Edit(count == 1 ? tr("Remove 1 Picture") : tr("Remove %1 Pictures").arg(count),
+                            [&] { services_.Project().RemoveAllPictures(album); });
     Note(tr("Removed the pictures of \"%1\". Undo with Ctrl+Z.").arg(name));
 }
 
 void EditorPage::RotateSelectedSlides(Rotation direction)
 {
     const QList<int> rows = SelectedSlides();
-    context_.bridge->Edit(direction == Rotation::Clockwise ? tr("Rotate Clockwise") : tr("Rotate Counter-Clockwise"),
-                          [&] { context_.project->RotatePictures(slideModel_->Album(), ToVector(rows), direction); });
+    services_.Bridge().Edit(
+        direction == Rotation::Clockwise ? tr("Rotate Clockwise") : tr("Rotate Counter-Clockwise"),
+        [&] { services_.Project().RotatePictures(slideModel_->Album(), ToVector(rows), direction); });
     SelectSlides(rows);
 }
 
 void EditorPage::MoveSlides(const QList<int>& rows, int target)
 {
     bool moved = false;
-    context_.bridge->Edit(rows.size() == 1 ? tr("Move 1 Picture") : tr("Move %1 Pictures").arg(rows.size()), [&] {
-        moved = context_.project->MovePictures(slideModel_->Album(), ToVector(rows), target);
+    services_.Bridge().Edit(rows.size() == 1 ? tr("Move 1 Picture") : tr("Move %1 Pictures").arg(rows.size()), [&] {
+        moved = services_.Project().MovePictures(slideModel_->Album(), ToVector(rows), target);
     });
     if (moved) {
         // The moved slides stay selected where they landed.
@@ -689,7 +689,7 @@ void EditorPage::ViewSelectedSlide()
         Inform(TranslateCoreText(kMsgSelectPicture));
         return;
     }
-    const PictureItem& picture = context_.project->Picture(album, rows.front());
+    const PictureItem& picture = services_.Project().Picture(album, rows.front());
     const int rotation = picture.rotated ? picture.rotation : 0;
     PictureViewer viewer(QString::fromStdString(picture.path), rotation, ViewerRotation::Allowed, this);
     if (Run(viewer) != QDialog::Accepted)
@@ -697,9 +697,9 @@ void EditorPage::ViewSelectedSlide()
     // The viewer's angle becomes the picture's rotation, rebuilt as after the rotate
     // commands (each quarter turn clockwise).
     const int turns = ((viewer.Angle() - rotation) / 90 + 4) % 4;
-    context_.bridge->Edit(tr("Rotate Picture"), [&] {
+    services_.Bridge().Edit(tr("Rotate Picture"), [&] {
         for (int i = 0; i < turns; ++i)
-            context_.project->RotatePictures(album, {rows.front()}, Rotation::Clockwise);
+            services_.Project().RotatePictures(album, {rows.front()}, Rotation::Clockwise);
     });
 }
 
@@ -736,7 +736,7 @@ void EditorPage::OnAlbumSelected(int row)
     if (syncing_ || row <= 0)
         return;
     syncing_ = true;
-    context_.project->SetCurrentAlbum(row - 1);
+    services_.Project().SetCurrentAlbum(row - 1);
     syncing_ = false;
 }
 
@@ -745,7 +745,7 @@ void EditorPage::ShowCurrentAlbum(int album)
     if (syncing_)
         return;
     syncing_ = true;
-    if (album >= 0 && album < context_.project->AlbumCount())
+    if (album >= 0 && album < services_.Project().AlbumCount())
         albumList_->selectionModel()->setCurrentIndex(albumModel_->index(album + 1),
                                                       QItemSelectionModel::ClearAndSelect);
     else
@@ -755,16 +755,16 @@ void EditorPage::ShowCurrentAlbum(int album)
 
 void EditorPage::NewAlbum()
 {
-    AlbumTable& project = *context_.project;
+    AlbumTable& project = services_.Project();
     AlbumNameDialog dialog(tr("Album %1").arg(project.AlbumCount() + 1), this);
     if (Run(dialog) != QDialog::Accepted || dialog.Name().isEmpty())
         return;
-    context_.bridge->Edit(tr("New Album"), [&] { project.AddAlbum(dialog.Name().toStdString()); });
+    services_.Bridge().Edit(tr("New Album"), [&] { project.AddAlbum(dialog.Name().toStdString()); });
 }
 
 void EditorPage::DeleteAlbum()
 {
-    AlbumTable& project = *context_.project;
+    AlbumTable& project = services_.Project();
     const int row = SelectedAlbumRow();
     const int album = row > 0 ? row - 1 : -1;
     if (album < 0 || album >= project.AlbumCount()) {
@@ -776,9 +776,9 @@ void EditorPage::DeleteAlbum()
     const QString question = count == 0   ? tr("Delete the album \"%1\"?").arg(name)
                              : count == 1 ? tr("Delete the album \"%1\" and its picture?").arg(name)
                                           : tr("Delete the album \"%1\" and its %2 pictures?").arg(name).arg(count);
-    if (!context_.messages->Question(this, question + QLatin1Char(' ') + tr("You can undo this with Ctrl+Z.")))
+    if (!services_.Messages().Question(this, question + QLatin1Char(' ') + tr("You can undo this with Ctrl+Z.")))
         return;
-    context_.bridge->Edit(tr("Delete Album \"%1\"").arg(name), [&] { project.RemoveAlbum(album); });
+    services_.Bridge().Edit(tr("Delete Album \"%1\"").arg(name), [&] { project.RemoveAlbum(album); });
     Note(tr("Deleted the album \"%1\". Undo with Ctrl+Z.").arg(name));
 }
 
@@ -791,7 +791,7 @@ void EditorPage::Note(const QString& text)
 
 void EditorPage::RenameAlbum()
 {
-    AlbumTable& project = *context_.project;
+    AlbumTable& project = services_.Project();
     const int row = SelectedAlbumRow();
     if (row <= 0) {
         project.RenameAlbum(-1, {}); // the project's "Please select an album."
@@ -799,12 +799,12 @@ void EditorPage::RenameAlbum()
     }
     AlbumNameDialog dialog(QString::fromStdString(project.Album(row - 1).name), this);
     if (Run(dialog) == QDialog::Accepted && !dialog.Name().isEmpty())
-        context_.bridge->Edit(tr("Rename Album"), [&] { project.RenameAlbum(row - 1, dialog.Name().toStdString()); });
+        services_.Bridge().Edit(tr("Rename Album"), [&] { project.RenameAlbum(row - 1, dialog.Name().toStdString()); });
 }
 
 void EditorPage::AlbumProperties()
 {
-    AlbumTable& project = *context_.project;
+    AlbumTable& project = services_.Project();
     const int row = SelectedAlbumRow();
     if (row <= 0) {
         project.SetAlbumWaitTime(-1, kMinAlbumWaitTime); // "Please select an album."
@@ -814,7 +814,7 @@ void EditorPage::AlbumProperties()
     AlbumPropertiesDialog dialog(QString::fromStdString(album.name), album.waitTime,
                                  QString::fromStdString(project.AlbumPropertiesText(row - 1)), this);
     if (Run(dialog) == QDialog::Accepted && dialog.WaitTime() != album.waitTime)
-        context_.bridge->Edit(tr("Album Properties"), [&] { project.SetAlbumWaitTime(row - 1, dialog.WaitTime()); });
+        services_.Bridge().Edit(tr("Album Properties"), [&] { project.SetAlbumWaitTime(row - 1, dialog.WaitTime()); });
 }
 
 // ----- Menus and dialogs -----
@@ -871,7 +871,7 @@ int EditorPage::Run(QDialog& dialog)
 
 void EditorPage::Inform(const QString& text)
 {
-    context_.messages->Information(this, text);
+    services_.Messages().Information(this, text);
 }
 
 } // namespace lumivox::ui

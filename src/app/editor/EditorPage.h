@@ -55,7 +55,7 @@ enum class EditorButton {
 class EditorPage final : public Page {
     Q_OBJECT
 public:
-    EditorPage(const AppContext& context, QWidget* parent);
+    EditorPage(AppServices& services, QWidget* parent);
     ~EditorPage() override;
 
     // The album commands of the main window's menu.

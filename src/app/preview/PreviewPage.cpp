@@ -147,7 +147,7 @@ private:
 
 } // namespace
 
-PreviewPage::PreviewPage(const AppContext& context, QWidget* parent) : Page(context, parent)
+PreviewPage::PreviewPage(AppServices& services, QWidget* parent) : Page(services, parent)
 {
     EnsureResources();
     setFocusPolicy(Qt::StrongFocus);
@@ -192,7 +192,7 @@ PreviewPage::PreviewPage(const AppContext& context, QWidget* parent) : Page(cont
 
     connect(remote_, &RemoteControl::commandPressed, this, &PreviewPage::Command);
     for (auto signal : {&ProjectBridge::albumListChanged, &ProjectBridge::resetDone, &ProjectBridge::loadFinished})
-        connect(context_.bridge, signal, this, [this] {
+        connect(&services_.Bridge(), signal, this, [this] {
             if (isVisible())
                 OnShown();
         });
@@ -251,7 +251,7 @@ QSize PreviewPage::ScreenPixels() const
 
 void PreviewPage::OnShown()
 {
-    firstAlbum_ = ValidFirstAlbum(firstAlbum_, context_.discMenu->EntriesPerPage(), context_.project->AlbumCount());
+    firstAlbum_ = ValidFirstAlbum(firstAlbum_, services_.DiscMenu().EntriesPerPage(), services_.Project().AlbumCount());
     UpdateKeys();
     // The template, background or albums may have changed since the menu was drawn.
     if (screenShowsMenu_)
@@ -293,8 +293,8 @@ void PreviewPage::DrawMenu()
     screenShowsMenu_ = true;
     drawingMenu_ = true;
     // The worker draws from snapshots of the project and the menu.
-    auto plan = std::make_shared<const ProductionPlan>(MakeProductionPlan(*context_.project));
-    drawer_.Run([this, link = menuLink_, generation, plan, menu = *context_.discMenu, first = firstAlbum_,
+    auto plan = std::make_shared<const ProductionPlan>(MakeProductionPlan(services_.Project()));
+    drawer_.Run([this, link = menuLink_, generation, plan, menu = services_.DiscMenu(), first = firstAlbum_,
                  pixels = ScreenPixels(), ratio = devicePixelRatioF()] {
         if (link->Generation() != generation)
             return; // a newer screen is on its way
@@ -323,7 +323,7 @@ void PreviewPage::UpdateKeys()
         remote_->SetKeys(TrackRemoteKeys(TrackChapter(), TrackChapters(), IsShowingSlides()));
         return;
     }
-    remote_->SetKeys(RemoteKeys(firstAlbum_, context_.discMenu->EntriesPerPage(), context_.project->AlbumCount(),
+    remote_->SetKeys(RemoteKeys(firstAlbum_, services_.DiscMenu().EntriesPerPage(), services_.Project().AlbumCount(),
                                 IsShowingSlides()));
 }
 
@@ -336,9 +336,9 @@ void PreviewPage::StartPlayback()
         return;
     }
     DrawMenu();
-    const std::string& music = context_.discMenu->BackgroundMusic();
-    if (!music.empty() && context_.music->Available())
-        context_.music->Start(QString::fromStdString(music));
+    const std::string& music = services_.DiscMenu().BackgroundMusic();
+    if (!music.empty() && services_.Music().Available())
+        services_.Music().Start(QString::fromStdString(music));
     if (!started_) {
         started_ = true;
         emit playingChanged(true);
@@ -348,7 +348,7 @@ void PreviewPage::StartPlayback()
 
 void PreviewPage::StopPlayback()
 {
-    context_.music->Stop();
+    services_.Music().Stop();
     const bool wasShowing = IsShowingSlides();
     if (wasShowing)
         show_->Stop();
@@ -432,14 +432,14 @@ int PreviewPage::TrackChapter() const
 
 void PreviewPage::StartTrack()
 {
-    const Settings& settings = *context_.settings;
+    const Settings& settings = services_.UserSettings();
     const TvNorm norm = TvNormFromSetting(settings.pal);
     if (slideshowOnDisc_) {
         // The track works from a snapshot, as the disc's run does.
-        ProductionPlan plan = MakeProductionPlan(*context_.project);
+        ProductionPlan plan = MakeProductionPlan(services_.Project());
         plan.norm = norm;
         plan.slideGeometry = settings.SquarePixelSlides() ? SlideGeometry::SquarePixels : SlideGeometry::TvAspect;
-        track_ = MakeSlideshowTrackPreview(plan, *context_.discMenu, ScreenPixels());
+        track_ = MakeSlideshowTrackPreview(plan, services_.DiscMenu(), ScreenPixels());
     }
     if (!slideshowOnDisc_ || track_.items.empty())
         track_ = MakeFixedCardPreview(ScreenPixels());
@@ -447,9 +447,9 @@ void PreviewPage::StartTrack()
         return;
     DropMenuDrawing();
     trackPosition_ = 0;
-    const std::string& music = context_.discMenu->BackgroundMusic();
-    if (slideshowOnDisc_ && !music.empty() && context_.music->Available())
-        context_.music->Start(QString::fromStdString(music));
+    const std::string& music = services_.DiscMenu().BackgroundMusic();
+    if (slideshowOnDisc_ && !music.empty() && services_.Music().Available())
+        services_.Music().Start(QString::fromStdString(music));
     if (!started_) {
         started_ = true;
         emit playingChanged(true);
@@ -472,15 +472,15 @@ void PreviewPage::JumpChapter(int delta)
 void PreviewPage::PlayEntry(int key)
 {
     if (!playbackControl_ || IsShowingSlides() || key < 1 || key > kRemoteNumberKeys ||
-        key > context_.discMenu->EntriesPerPage())
+        key > services_.DiscMenu().EntriesPerPage())
         return;
-    const AlbumTable& project = *context_.project;
+    const AlbumTable& project = services_.Project();
     const int album = firstAlbum_ + key - 1;
     if (album >= project.AlbumCount() || project.PictureCount(album) == 0)
         return;
     // The show works from a snapshot: the album may be edited while it plays.
     ProductionPlan plan = MakeProductionPlan(project, album + 1);
-    const Settings& settings = *context_.settings;
+    const Settings& settings = services_.UserSettings();
     const TvNorm norm = settings.IsPal() ? TvNorm::Pal : TvNorm::Ntsc;
     const SlideGeometry geometry = settings.SquarePixelSlides() ? SlideGeometry::SquarePixels : SlideGeometry::TvAspect;
     if (!show_->Play(plan.albums[static_cast<std::size_t>(album)], DiscSlideRenderer(norm, geometry, ScreenPixels())))
@@ -499,7 +499,7 @@ void PreviewPage::ShowPreviousMenu()
 {
     if (!playbackControl_ || IsShowingSlides())
         return;
-    firstAlbum_ = PreviousMenuFirstAlbum(firstAlbum_, context_.discMenu->EntriesPerPage());
+    firstAlbum_ = PreviousMenuFirstAlbum(firstAlbum_, services_.DiscMenu().EntriesPerPage());
     UpdateKeys();
     DrawMenu();
 }
@@ -508,7 +508,8 @@ void PreviewPage::ShowNextMenu()
 {
     if (!playbackControl_ || IsShowingSlides())
         return;
-    firstAlbum_ = NextMenuFirstAlbum(firstAlbum_, context_.discMenu->EntriesPerPage(), context_.project->AlbumCount());
+    firstAlbum_ =
+        NextMenuFirstAlbum(firstAlbum_, services_.DiscMenu().EntriesPerPage(), services_.Project().AlbumCount());
     UpdateKeys();
     DrawMenu();
 }

@@ -41,7 +41,7 @@ extern const char* const kScreenHint;
 class PreviewPage final : public Page {
     Q_OBJECT
 public:
-    PreviewPage(const AppContext& context, QWidget* parent);
+    PreviewPage(AppServices& services, QWidget* parent);
     ~PreviewPage() override;
     void OnShown() override;
 

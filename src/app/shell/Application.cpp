@@ -6,14 +6,12 @@
 #include "picture/MenuTemplate.h"
 #include "project/AlbumTable.h"
 #include "project/Settings.h"
+#include "services/AppServices.h"
 #include "services/FileChooser.h"
 #include "services/MessageBoxes.h"
 #include "services/MusicService.h"
-#include "services/ProjectBridge.h"
-#include "services/QtWaveOutput.h"
 #include "services/RecorderSetup.h"
 #include "shell/AboutDialog.h"
-#include "shell/AppContext.h"
 #include "shell/MainWindow.h"
 #include "shell/Screenshots.h"
 #include "shell/SplashWindow.h"
@@ -69,25 +67,16 @@ int RunLumivox(int argc, char** argv)
     AlbumTable& project = AlbumTable::Instance();
     project.SetDefaultWaitTime(settings.waitTime);
     project.InitialiseWaitTimes(settings.waitTime);
-    ProjectBridge bridge(project);
-    DiscMenuState discMenu(settings.programFolder);
-    MusicService music;
-    RecorderSetup recorders(MakeSystemRecorderBackend());
-    QtMessageBoxes messages;
-    QtFileChooser files;
-    AppContext context;
-    context.settings = &settings;
-    context.project = &project;
-    context.bridge = &bridge;
-    context.discMenu = &discMenu;
-    context.music = &music;
-    context.recorders = &recorders;
-    context.messages = &messages;
-    context.files = &files;
+    AppServices::Parts parts;
+    parts.messages = std::make_unique<QtMessageBoxes>();
+    parts.files = std::make_unique<QtFileChooser>();
+    parts.music = std::make_unique<MusicService>();
+    parts.recorders = MakeSystemRecorderBackend();
+    AppServices services(settings, project, std::move(parts));
 
     if (!screenshotMode)
         (new SplashWindow)->show();
-    MainWindow window(context);
+    MainWindow window(services);
     window.SetUpRecorders();
 
     if (screenshotMode) {
@@ -102,7 +91,7 @@ int RunLumivox(int argc, char** argv)
         if (projectPath.isEmpty() && scratch.isValid())
             projectPath = WriteSampleProject(scratch.path());
         // The screenshot program leaves the saved settings as they were.
-        return RunScreenshots(window, context, parser.value(screenshots), projectPath);
+        return RunScreenshots(window, services, parser.value(screenshots), projectPath);
     }
 
     // The settings are written as the window closes, so that a failure can still be told

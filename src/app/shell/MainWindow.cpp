@@ -74,7 +74,7 @@ QString WindowTitleFor(const QString& projectPath, bool modified)
     return QStringLiteral("Lumivox - [%1%2]").arg(ProjectName(projectPath), modified ? QStringLiteral("*") : QString());
 }
 
-MainWindow::MainWindow(const AppContext& context, QWidget* parent) : QMainWindow(parent), context_(context)
+MainWindow::MainWindow(AppServices& services, QWidget* parent) : QMainWindow(parent), services_(services)
 {
     EnsureResources();
     setWindowIcon(QIcon(QStringLiteral(":/icons/lumivox.svg")));
@@ -97,10 +97,10 @@ MainWindow::MainWindow(const AppContext& context, QWidget* parent) : QMainWindow
     auto* layout = new QVBoxLayout(central);
     layout->setContentsMargins(kPageMargin, kPageMargin, kPageMargin, 0);
     stack_ = new QStackedWidget(central);
-    editor_ = new EditorPage(context_, stack_);
-    menu_ = new MenuPage(context_, stack_);
-    preview_ = new PreviewPage(context_, stack_);
-    burn_ = new BurnPage(context_, stack_);
+    editor_ = new EditorPage(services_, stack_);
+    menu_ = new MenuPage(services_, stack_);
+    preview_ = new PreviewPage(services_, stack_);
+    burn_ = new BurnPage(services_, stack_);
     // The capacity meter follows the template and the music the menu page chooses.
     connect(menu_, &MenuPage::discMenuChanged, burn_, &BurnPage::DiscMenuChanged);
     connect(burn_, &BurnPage::discTrackKnown, preview_, &PreviewPage::SetSlideshowTrackOnDisc);
@@ -118,7 +118,7 @@ MainWindow::MainWindow(const AppContext& context, QWidget* parent) : QMainWindow
         stack_->addWidget(scroller);
     }
     connect(burn_, &BurnPage::recorderSelected, this,
-            [this] { deviceLabel_->setText(context_.recorders->DeviceStatus()); });
+            [this] { deviceLabel_->setText(services_.Recorders().DeviceStatus()); });
     layout->addWidget(stack_);
     setCentralWidget(central);
     // The first size, before any placement is saved: roomy, but inside the screen.
@@ -128,19 +128,18 @@ MainWindow::MainWindow(const AppContext& context, QWidget* parent) : QMainWindow
     resize(size);
 
     // File dialogs start in the project's folder, else the one browsed in the editor.
-    if (context_.files)
-        context_.files->SetFolderHint(
-            [this] { return projectPath_.isEmpty() ? editor_->Folder() : QFileInfo(projectPath_).absolutePath(); });
+    services_.Files().SetFolderHint(
+        [this] { return projectPath_.isEmpty() ? editor_->Folder() : QFileInfo(projectPath_).absolutePath(); });
 
     opener_ = new ProjectOpener(this);
     connect(opener_, &ProjectOpener::finished, this, &MainWindow::OpenFinished);
 
-    connect(context_.bridge, &ProjectBridge::modifiedChanged, this, &MainWindow::UpdateTitle);
-    connect(context_.bridge, &ProjectBridge::statusChanged, this, &MainWindow::UpdateTotals);
-    connect(context_.bridge, &ProjectBridge::resetDone, this, &MainWindow::UpdateTotals);
-    connect(context_.bridge, &ProjectBridge::loadFinished, this, &MainWindow::UpdateTotals);
-    connect(context_.bridge, &ProjectBridge::message, this,
-            [this](const QString& text) { context_.messages->Information(this, text); });
+    connect(&services_.Bridge(), &ProjectBridge::modifiedChanged, this, &MainWindow::UpdateTitle);
+    connect(&services_.Bridge(), &ProjectBridge::statusChanged, this, &MainWindow::UpdateTotals);
+    connect(&services_.Bridge(), &ProjectBridge::resetDone, this, &MainWindow::UpdateTotals);
+    connect(&services_.Bridge(), &ProjectBridge::loadFinished, this, &MainWindow::UpdateTotals);
+    connect(&services_.Bridge(), &ProjectBridge::message, this,
+            [this](const QString& text) { services_.Messages().Information(this, text); });
 
     UpdateTitle();
     UpdateTotals();
@@ -150,8 +149,7 @@ MainWindow::MainWindow(const AppContext& context, QWidget* parent) : QMainWindow
 MainWindow::~MainWindow()
 {
     link_->Cut(); // a look still going finds no window to report to
-    if (context_.files)
-        context_.files->SetFolderHint({});
+    services_.Files().SetFolderHint({});
 }
 
 QAction* MainWindow::AddAction(Command command, const QString& text, const QKeySequence& key, const QString& icon)
@@ -182,7 +180,7 @@ void MainWindow::CreateActions()
     connect(AddAction(Command::Exit, tr("&Exit")), &QAction::triggered, this, &MainWindow::close);
 
     // Undo and Redo name the change they act on ("Undo Remove 3 Pictures").
-    QUndoStack* undo = context_.bridge->UndoStack();
+    QUndoStack* undo = services_.Bridge().UndoStack();
     QAction* undoAction = undo->createUndoAction(this, tr("&Undo"));
     undoAction->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_Z));
     actions_[Command::Undo] = undoAction;
@@ -369,17 +367,17 @@ bool MainWindow::IsOpening() const
 
 void MainWindow::UpdateTitle()
 {
-    setWindowTitle(WindowTitleFor(projectPath_, context_.bridge->IsModified()));
+    setWindowTitle(WindowTitleFor(projectPath_, services_.Bridge().IsModified()));
 }
 
 void MainWindow::UpdateTotals()
 {
-    totalsLabel_->setText(QString::fromStdString(context_.project->StatusText()));
+    totalsLabel_->setText(QString::fromStdString(services_.Project().StatusText()));
 }
 
 void MainWindow::SetUpRecorders()
 {
-    RecorderSetup* recorders = context_.recorders;
+    RecorderSetup* recorders = &services_.Recorders();
     if (recorders->IsLooking()) {
         lookAgain_ = true; // with the settings as they are now
         return;
@@ -388,26 +386,26 @@ void MainWindow::SetUpRecorders()
     deviceLabel_->setText(tr("Looking for CD recorders..."));
     burn_->RecordersChanged();
     // The window is reached only through the link, which it cuts when it goes.
-    recorderLook_.Run(
-        [this, recorders, link = link_, wanted = context_.settings->recorder, mode = context_.settings->driver] {
-            auto look = std::make_shared<RecorderLook>(recorders->Look(wanted, mode));
-            link->Post([this, look] { RecordersFound(std::move(*look)); });
-        });
+    recorderLook_.Run([this, recorders, link = link_, wanted = services_.UserSettings().recorder,
+                       mode = services_.UserSettings().driver] {
+        auto look = std::make_shared<RecorderLook>(recorders->Look(wanted, mode));
+        link->Post([this, look] { RecordersFound(std::move(*look)); });
+    });
 }
 
 bool MainWindow::IsLookingForRecorders() const
 {
-    return context_.recorders->IsLooking() || lookAgain_;
+    return services_.Recorders().IsLooking() || lookAgain_;
 }
 
 void MainWindow::RecordersFound(RecorderLook look)
 {
-    const RecorderSetupResult result = context_.recorders->Adopt(std::move(look), *context_.settings);
+    const RecorderSetupResult result = services_.Recorders().Adopt(std::move(look), services_.UserSettings());
     if (result == RecorderSetupResult::TransportFailed)
-        context_.messages->Information(this, TranslateCoreText(kMsgTransportFailed));
+        services_.Messages().Information(this, TranslateCoreText(kMsgTransportFailed));
     else if (result == RecorderSetupResult::DriverFailed)
-        context_.messages->Information(this, TranslateCoreText(kMsgDriverFailed));
-    deviceLabel_->setText(context_.recorders->DeviceStatus());
+        services_.Messages().Information(this, TranslateCoreText(kMsgDriverFailed));
+    deviceLabel_->setText(services_.Recorders().DeviceStatus());
     UpdateTotals();
     burn_->RecordersChanged();
     if (lookAgain_) {
@@ -420,7 +418,7 @@ void MainWindow::RecordersFound(RecorderLook look)
 
 void MainWindow::RestorePlacement()
 {
-    const WindowPlacement& placement = context_.settings->window;
+    const WindowPlacement& placement = services_.UserSettings().window;
     if (placement.maximized == 1) {
         setWindowState(windowState() | Qt::WindowMaximized);
         return;
@@ -457,10 +455,10 @@ PageId MainWindow::CurrentPage() const
 
 bool MainWindow::MaybeSaveChanges()
 {
-    if (!context_.bridge->IsModified())
+    if (!services_.Bridge().IsModified())
         return true;
     const QString question = QStringLiteral("Save changes to %1?").arg(ProjectName(projectPath_));
-    switch (context_.messages->AskSaveChanges(this, question)) {
+    switch (services_.Messages().AskSaveChanges(this, question)) {
     case SaveChoice::Save:
         return SaveProject();
     case SaveChoice::Discard:
@@ -476,10 +474,10 @@ void MainWindow::NewProject()
     if (!MaybeSaveChanges())
         return;
     ShowPage(PageId::Editor);
-    context_.project->ResetProject();
+    services_.Project().ResetProject();
     projectPath_.clear();
     menu_->ApplyDesign(ProjectDesign{});
-    context_.bridge->StartAfresh();
+    services_.Bridge().StartAfresh();
     UpdateTitle();
     UpdateTotals();
 }
@@ -488,7 +486,7 @@ void MainWindow::OpenProject()
 {
     if (!MaybeSaveChanges())
         return;
-    const QString path = context_.files->OpenProject(this);
+    const QString path = services_.Files().OpenProject(this);
     if (path.isEmpty())
         return;
     ShowPage(PageId::Editor);
@@ -531,15 +529,15 @@ void MainWindow::OpenFinished(const QString& path, const std::shared_ptr<Decoded
     }
     if (decoded->status != ProjectLoadStatus::Loaded) {
         // The project on screen stays as it was: a file that is no project loses nothing.
-        context_.project->ApplyDecodedProject(std::move(*decoded));
+        services_.Project().ApplyDecodedProject(std::move(*decoded));
         emit projectOpened(false);
         return;
     }
-    context_.project->ResetProject();
-    const ProjectLoadResult result = context_.project->ApplyDecodedProject(std::move(*decoded));
+    services_.Project().ResetProject();
+    const ProjectLoadResult result = services_.Project().ApplyDecodedProject(std::move(*decoded));
     projectPath_ = path;
     ApplyDesign(result.design);
-    context_.bridge->StartAfresh();
+    services_.Bridge().StartAfresh();
     UpdateTitle();
     UpdateTotals();
     if (!result.skipped.empty()) {
@@ -551,9 +549,9 @@ void MainWindow::OpenFinished(const QString& path, const std::shared_ptr<Decoded
         }
         if (result.skipped.size() > kSkippedListed)
             lines << tr("and %1 more").arg(result.skipped.size() - kSkippedListed);
-        context_.messages->Information(this, tr("%1 pictures of this project could not be loaded:\n%2")
-                                                 .arg(result.skipped.size())
-                                                 .arg(lines.join('\n')));
+        services_.Messages().Information(this, tr("%1 pictures of this project could not be loaded:\n%2")
+                                                   .arg(result.skipped.size())
+                                                   .arg(lines.join('\n')));
     }
     emit projectOpened(true);
 }
@@ -567,7 +565,7 @@ bool MainWindow::SaveProject()
 
 bool MainWindow::SaveProjectAs()
 {
-    QString path = context_.files->SaveProject(this, projectPath_);
+    QString path = services_.Files().SaveProject(this, projectPath_);
     if (path.isEmpty())
         return false;
     // "Trip.2002" is a name, not a file of kind "2002": only ".lvx" ends a project name.
@@ -580,33 +578,33 @@ bool MainWindow::SaveTo(const QString& path)
 {
     std::string error;
     const ProjectDesign design = menu_->Design();
-    if (!context_.project->SaveProject(path.toStdString(), &error, &design)) {
-        context_.messages->Warning(this, TranslateCoreText(error));
+    if (!services_.Project().SaveProject(path.toStdString(), &error, &design)) {
+        services_.Messages().Warning(this, TranslateCoreText(error));
         return false;
     }
     projectPath_ = path;
-    context_.bridge->SetModified(false);
+    services_.Bridge().SetModified(false);
     UpdateTitle();
     return true;
 }
 
 void MainWindow::ShowOptions()
 {
-    OptionsDialog dialog(*context_.settings, *context_.files, *context_.messages, this);
+    OptionsDialog dialog(services_.UserSettings(), services_.Files(), services_.Messages(), this);
     if (dialog.exec() != QDialog::Accepted)
         return;
-    const OptionsChanges changes = AcceptOptions(*context_.settings, context_.project, dialog.Values());
-    context_.project->SetDefaultWaitTime(context_.settings->waitTime);
+    const OptionsChanges changes = AcceptOptions(services_.UserSettings(), &services_.Project(), dialog.Values());
+    services_.Project().SetDefaultWaitTime(services_.UserSettings().waitTime);
     if (changes.forceAspiChanged) {
         SetUpRecorders();
-    } else if (changes.writingModeChanged && context_.recorders->IsLooking()) {
+    } else if (changes.writingModeChanged && services_.Recorders().IsLooking()) {
         SetUpRecorders(); // looks once more when the look going now ends, in the new mode
-    } else if (changes.writingModeChanged && !context_.recorders->Drives().empty()) {
+    } else if (changes.writingModeChanged && !services_.Recorders().Drives().empty()) {
         // The selected drive's new driver is made off the window's thread; the burn page
         // is busy meanwhile and says when it could not be made.
-        context_.recorders->ChangeDriverLater(*context_.settings, context_.recorders->SelectedIndex(), true,
-                                              burn_->Link(),
-                                              [burn = burn_](RecorderSetupResult result) { burn->DriverMade(result); });
+        services_.Recorders().ChangeDriverLater(
+            services_.UserSettings(), services_.Recorders().SelectedIndex(), true, burn_->Link(),
+            [burn = burn_](RecorderSetupResult result) { burn->DriverMade(result); });
         burn_->RecordersChanged();
     }
 }
@@ -641,7 +639,8 @@ void MainWindow::ShowHelpWindow(const QUrl& page)
 
 void MainWindow::OpenHelp(const QString& page)
 {
-    const QString file = QString::fromStdString(context_.settings->programFolder) + QStringLiteral("help/") + page;
+    const QString file =
+        QString::fromStdString(services_.UserSettings().programFolder) + QStringLiteral("help/") + page;
     openUrl_(QUrl::fromLocalFile(file));
 }
 
@@ -653,8 +652,8 @@ void MainWindow::closeEvent(QCloseEvent* event)
     }
     opener_->Cancel();
     preview_->StopPlayback();
-    context_.music->Stop();
-    WindowPlacement& placement = context_.settings->window;
+    services_.Music().Stop();
+    WindowPlacement& placement = services_.UserSettings().window;
     placement.maximized = isMaximized() ? 1 : 0;
     placement.x = geometry().x();
     placement.y = geometry().y();
@@ -662,9 +661,9 @@ void MainWindow::closeEvent(QCloseEvent* event)
     placement.height = geometry().height();
     std::string error;
     if (saveSettings_ && !saveSettings_(&error))
-        context_.messages->Warning(this, tr("Your settings could not be saved; they will be lost when Lumivox "
-                                            "ends:\n%1")
-                                             .arg(TranslateCoreText(error)));
+        services_.Messages().Warning(this, tr("Your settings could not be saved; they will be lost when Lumivox "
+                                              "ends:\n%1")
+                                               .arg(TranslateCoreText(error)));
     event->accept();
 }
 
@@ -697,7 +696,7 @@ void MainWindow::ApplyDesign(const ProjectDesign& design)
         return;
     const QStringList missing = menu_->ApplyDesign(design);
     if (!missing.isEmpty())
-        context_.messages->Information(
+        services_.Messages().Information(
             this, tr("Some files of this project's disc menu could not be found and are not used:\n%1")
                       .arg(missing.join('\n')));
 }

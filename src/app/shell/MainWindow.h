@@ -8,7 +8,7 @@
 #include "logic/OwnerLink.h"
 #include "project/AlbumTable.h"
 #include "services/RecorderSetup.h"
-#include "shell/AppContext.h"
+#include "services/AppServices.h"
 
 #include <QMainWindow>
 #include <QString>
@@ -72,8 +72,8 @@ extern const char* const kWebsiteAddress;
 class MainWindow final : public QMainWindow {
     Q_OBJECT
 public:
-    // context's objects must outlive the window.
-    explicit MainWindow(const AppContext& context, QWidget* parent = nullptr);
+    // The services outlive the window.
+    explicit MainWindow(AppServices& services, QWidget* parent = nullptr);
     ~MainWindow() override;
 
     // Runs the recorder set-up (at start and after Options changes) and shows its status.
@@ -150,7 +150,7 @@ private:
     void ApplyDesign(const ProjectDesign& design);
     void RecordersFound(RecorderLook look);
 
-    AppContext context_;
+    AppServices& services_;
     std::map<Command, QAction*> actions_;
     QToolBar* toolBar_ = nullptr;
     QStackedWidget* stack_ = nullptr;

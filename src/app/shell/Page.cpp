@@ -10,7 +10,7 @@
 
 namespace lumivox::ui {
 
-Page::Page(const AppContext& context, QWidget* parent) : QWidget(parent), context_(context)
+Page::Page(AppServices& services, QWidget* parent) : QWidget(parent), services_(services)
 {
     EnsureResources();
     setAutoFillBackground(true);

@@ -3,7 +3,7 @@
 // What the four pages of the main window share: the page background RGB(249, 247, 241)
 // and the card that introduces a page.
 
-#include "shell/AppContext.h"
+#include "services/AppServices.h"
 
 #include <QWidget>
 
@@ -18,7 +18,7 @@ inline constexpr unsigned kPageBackground = 0xF9F7F1; // RGB(249, 247, 241)
 class Page : public QWidget {
     Q_OBJECT
 public:
-    Page(const AppContext& context, QWidget* parent);
+    Page(AppServices& services, QWidget* parent);
     // The page became the visible one.
     virtual void OnShown() { }
 
@@ -30,7 +30,7 @@ protected:
     // A card listing what the page will offer once its tools are in place.
     QWidget* MakeComingCard(const QString& iconResource, const QString& title, const QStringList& points);
 
-    AppContext context_;
+    AppServices& services_;
 };
 
 } // namespace lumivox::ui

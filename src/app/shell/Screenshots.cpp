@@ -16,7 +16,7 @@
 #include "services/MessageBoxes.h"
 #include "services/RecorderSetup.h"
 #include "shell/AboutDialog.h"
-#include "shell/AppContext.h"
+#include "services/AppServices.h"
 #include "shell/MainWindow.h"
 
 #include "project/AlbumTable.h"
@@ -103,7 +103,7 @@ bool SaveProgressShot(MainWindow& window, const QString& outDir)
     return saved;
 }
 
-bool SaveEraseShot(MainWindow& window, const AppContext& context, const QString& outDir)
+bool SaveEraseShot(MainWindow& window, const AppServices& services, const QString& outDir)
 {
     QTemporaryDir folder;
     std::string error;
@@ -113,7 +113,7 @@ bool SaveEraseShot(MainWindow& window, const AppContext& context, const QString&
         return false;
     }
     auto driver = MakeDriver(DriverKind::Mmc, *transport);
-    EraseDialog erase(*driver, *context.messages, nullptr, &window);
+    EraseDialog erase(*driver, services.Messages(), nullptr, &window);
     erase.Methods()->setCurrentRow(1);
     erase.show();
     Settle();
@@ -227,7 +227,7 @@ QString WriteSampleProject(const QString& folder)
     return {};
 }
 
-int RunScreenshots(MainWindow& window, const AppContext& context, const QString& outDir, const QString& project)
+int RunScreenshots(MainWindow& window, const AppServices& services, const QString& outDir, const QString& project)
 {
     QDir().mkpath(outDir);
     // The window fills the screen it is shown on (the script picks the screen's size), and
@@ -248,7 +248,7 @@ int RunScreenshots(MainWindow& window, const AppContext& context, const QString&
         QTimer::singleShot(kOpenTimeoutMilliseconds, &wait, &QEventLoop::quit);
         window.OpenProjectFile(project);
         wait.exec();
-        AddMenuAlbums(*context.project);
+        AddMenuAlbums(services.Project());
     }
     bool ok = true;
     const struct {
@@ -275,7 +275,7 @@ int RunScreenshots(MainWindow& window, const AppContext& context, const QString&
     window.Preview()->SetPlaybackControl(true);
 
     if (const QList<int> slides = window.Editor()->SelectedSlides(); !slides.isEmpty()) {
-        const AlbumTable& projectTable = *context.project;
+        const AlbumTable& projectTable = services.Project();
         const PictureItem& picture = projectTable.Picture(projectTable.CurrentAlbum(), slides.front());
         PictureViewer viewer(QString::fromStdString(picture.path), picture.rotation, ViewerRotation::Allowed, &window);
         viewer.EnsureDecoded();
@@ -285,7 +285,7 @@ int RunScreenshots(MainWindow& window, const AppContext& context, const QString&
         viewer.close();
     }
 
-    OptionsDialog options(*context.settings, *context.files, *context.messages, &window);
+    OptionsDialog options(services.UserSettings(), services.Files(), services.Messages(), &window);
     options.show();
     Settle();
     ok = Save(options, outDir, QStringLiteral("options")) && ok;
@@ -293,7 +293,7 @@ int RunScreenshots(MainWindow& window, const AppContext& context, const QString&
 
     window.ShowPage(PageId::Burn);
     ok = SaveProgressShot(window, outDir) && ok;
-    ok = SaveEraseShot(window, context, outDir) && ok;
+    ok = SaveEraseShot(window, services, outDir) && ok;
 
     AboutDialog about(&window);
     about.show();

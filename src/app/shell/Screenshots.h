@@ -9,10 +9,10 @@
 namespace lumivox::ui {
 
 class MainWindow;
-struct AppContext;
+class AppServices;
 
 // Returns the program's exit status: 0 when every picture was saved.
-int RunScreenshots(MainWindow& window, const AppContext& context, const QString& outDir, const QString& project);
+int RunScreenshots(MainWindow& window, const AppServices& services, const QString& outDir, const QString& project);
 
 // The bundled sample project written for this machine (its pictures named by absolute
 // path) into folder; empty when the sample is not found.
