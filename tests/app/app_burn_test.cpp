@@ -97,7 +97,7 @@ struct Harness : UiHarness {
     // Chooses a drive in the list and waits until its driver is made.
     void Choose(int drive)
     {
-        QComboBox* list = Page()->DriveList();
+        QComboBox* list = Find<QComboBox>(Page(), "driveList");
         list->setCurrentIndex(drive);
         emit list->activated(drive);
         Settle();
@@ -312,11 +312,11 @@ private slots:
         QCOMPARE(dialog.IsFinished(), finished);
         if (finished) {
             QVERIFY(dialog.Bar()->isHidden());
-            QCOMPARE(dialog.CancelButton()->text(), QStringLiteral("&Close"));
+            QCOMPARE(Find<QPushButton>(&dialog, "cancelButton")->text(), QStringLiteral("&Close"));
         } else {
             QCOMPARE(dialog.Bar()->Text(), barText);
             QCOMPARE(dialog.Bar()->Position(), position);
-            QCOMPARE(dialog.CancelButton()->text(), QStringLiteral("Cancel"));
+            QCOMPARE(Find<QPushButton>(&dialog, "cancelButton")->text(), QStringLiteral("Cancel"));
         }
     }
 
@@ -424,46 +424,50 @@ private slots:
     {
         Harness h({EmulatedDrive(QDir::tempPath() + QStringLiteral("/unused"))});
         BurnPage* page = h.Page();
-        QCOMPARE(page->LabelEdit()->text(), QStringLiteral("My Photo VideoCD"));
-        QCOMPARE(page->NtscButton()->isChecked(), true);
-        QCOMPARE(page->NormNote()->text(), QString::fromLatin1(kNtscNote));
-        page->PalButton()->click();
+        QCOMPARE(Find<QLineEdit>(page, "discLabelEdit")->text(), QStringLiteral("My Photo VideoCD"));
+        QCOMPARE(Find<QRadioButton>(page, "ntscButton")->isChecked(), true);
+        QCOMPARE(Find<QLabel>(page, "normNote")->text(), QString::fromLatin1(kNtscNote));
+        Find<QRadioButton>(page, "palButton")->click();
         QCOMPARE(h.settings.pal, 1);
-        QCOMPARE(page->NormNote()->text(), QString::fromLatin1(kPalNote));
-        page->NtscButton()->click();
+        QCOMPARE(Find<QLabel>(page, "normNote")->text(), QString::fromLatin1(kPalNote));
+        Find<QRadioButton>(page, "ntscButton")->click();
         QCOMPARE(h.settings.pal, 0);
-        QCOMPARE(page->SpeedList()->count(), 7);
-        QCOMPARE(page->SpeedList()->itemText(6), QStringLiteral("Max. Speed"));
-        page->SpeedList()->setCurrentIndex(3);
-        emit page->SpeedList()->activated(3);
+        QCOMPARE(Find<QComboBox>(page, "speedList")->count(), 7);
+        QCOMPARE(Find<QComboBox>(page, "speedList")->itemText(6), QStringLiteral("Max. Speed"));
+        Find<QComboBox>(page, "speedList")->setCurrentIndex(3);
+        emit Find<QComboBox>(page, "speedList")->activated(3);
         QCOMPARE(h.settings.burnSpeed, 3);
-        page->BurnProofBox()->setChecked(true);
+        Find<QCheckBox>(page, "burnProofBox")->setChecked(true);
         QCOMPARE(h.settings.burnProof, 1);
-        QVERIFY(page->VerifyBox()->isChecked());
+        QVERIFY(Find<QCheckBox>(page, "verifyBox")->isChecked());
         const QStringList tips = {QStringLiteral("Erase CD-RW disc"), QStringLiteral("Eject CD"),
                                   QStringLiteral("Close CD-ROM"),
                                   QStringLiteral("Test burning CD. No data will be written to the CD-R/RW disc and "
                                                  "the CD-R/RW disc will remain blank."),
                                   QStringLiteral("Burn the CD")};
+        const char* const names[] = {"eraseCommand", "ejectCommand", "closeTrayCommand", "testBurnCommand",
+                                     "burnCommand"};
         for (int i = 0; i < 5; ++i) {
-            QCOMPARE(page->Button(BurnButton(i))->toolTip(), tips[i]);
-            QCOMPARE(page->Button(BurnButton(i))->size(), QSize(126, 26));
-            QVERIFY(page->Button(BurnButton(i))->isEnabled());
+            const PictureButton* button = Find<PictureButton>(page, names[i]);
+            QCOMPARE(button->toolTip(), tips[i]);
+            QCOMPARE(button->size(), QSize(126, 26));
+            QVERIFY(button->isEnabled());
         }
-        page->Button(BurnButton::Burn)->setEnabled(false);
-        QCOMPARE(page->Button(BurnButton::Burn)->PictureIndex(), 3);
+        Find<PictureButton>(page, "burnCommand")->setEnabled(false);
+        QCOMPARE(Find<PictureButton>(page, "burnCommand")->PictureIndex(), 3);
     }
 
     void withoutRecorderBurningIsDisabledAndTheImageOffered()
     {
         Harness h;
         BurnPage* page = h.Page();
-        for (BurnButton button :
-             {BurnButton::Erase, BurnButton::Eject, BurnButton::CloseTray, BurnButton::TestBurn, BurnButton::Burn})
-            QVERIFY(!page->Button(button)->isEnabled());
-        QVERIFY(page->ImageButton()->isEnabled());
+        const QList<PictureButton*> commands = page->findChildren<PictureButton*>();
+        QCOMPARE(commands.size(), 5);
+        for (const PictureButton* button : commands)
+            QVERIFY(!button->isEnabled());
+        QVERIFY(Find<QPushButton>(page, "imageButton")->isEnabled());
         QVERIFY2(page->RecorderNote().contains(QStringLiteral("Save Disc Image...")), qPrintable(page->RecorderNote()));
-        QCOMPARE(page->DriveList()->itemText(0), QStringLiteral("No CD-Writer is Found"));
+        QCOMPARE(Find<QComboBox>(page, "driveList")->itemText(0), QStringLiteral("No CD-Writer is Found"));
         page->Burn();
         QVERIFY(h.messages->shown.isEmpty());
         QVERIFY(!page->LastRun());
@@ -498,18 +502,18 @@ private slots:
         gate.lock();
         h.backend->onCreateDriver = [&gate] { std::lock_guard wait(gate); };
         h.backend->driverOk = false;
-        QComboBox* list = h.Page()->DriveList();
+        QComboBox* list = Find<QComboBox>(h.Page(), "driveList");
         list->setCurrentIndex(1);
         emit list->activated(1); // returns while the drive has not answered
         QVERIFY(h.Page()->IsBusy());
-        QVERIFY(!h.Page()->Button(BurnButton::Burn)->isEnabled());
+        QVERIFY(!Find<PictureButton>(h.Page(), "burnCommand")->isEnabled());
         gate.unlock();
         QTRY_VERIFY(!h.Page()->IsBusy());
         QCOMPARE(h.messages->shown.value(0), QStringLiteral("Error while new CDRDriver."));
-        QVERIFY(!h.Page()->Button(BurnButton::Burn)->isEnabled());
+        QVERIFY(!Find<PictureButton>(h.Page(), "burnCommand")->isEnabled());
         h.backend->driverOk = true;
         h.Choose(0);
-        QVERIFY(h.Page()->Button(BurnButton::Burn)->isEnabled());
+        QVERIFY(Find<PictureButton>(h.Page(), "burnCommand")->isEnabled());
     }
 
     void discCheckRefusesAndStartsNothing_data()
@@ -528,11 +532,11 @@ private slots:
         Harness h({EmulatedDrive(drive.path(), options)});
         h.Page()->Burn();
         QVERIFY(h.Page()->IsBusy()); // the disc is checked on the drive's worker
-        QVERIFY(!h.Page()->Button(BurnButton::Eject)->isEnabled());
+        QVERIFY(!Find<PictureButton>(h.Page(), "ejectCommand")->isEnabled());
         QVERIFY(h.Settle());
         QCOMPARE(h.messages->shown.size(), 1);
         QVERIFY2(h.messages->shown[0].endsWith(message), qPrintable(h.messages->shown[0]));
-        QVERIFY(h.Page()->Button(BurnButton::Eject)->isEnabled());
+        QVERIFY(Find<PictureButton>(h.Page(), "ejectCommand")->isEnabled());
         QVERIFY(!h.Page()->LastRun());
         QVERIFY(!h.Page()->CurrentProgress());
     }
@@ -542,7 +546,7 @@ private slots:
         QTemporaryDir drive;
         Harness h({EmulatedDrive(drive.path())});
         h.messages->questionAnswer = false;
-        h.Page()->Button(BurnButton::TestBurn)->click();
+        Find<PictureButton>(h.Page(), "testBurnCommand")->click();
         QCOMPARE(h.messages->shown, QStringList{QString::fromLatin1(kTestBurnQuestion)});
         QVERIFY(!h.Page()->LastRun());
         QVERIFY(!h.Page()->CurrentProgress());
@@ -555,7 +559,7 @@ private slots:
         Harness h({EmulatedDrive(drive.path())});
         h.MakeAlbums({1});
         h.messages->questionAnswer = true;
-        h.Page()->Button(BurnButton::TestBurn)->click();
+        Find<PictureButton>(h.Page(), "testBurnCommand")->click();
         QVERIFY(h.Settle());
         QVERIFY(h.Page()->CurrentProgress());
         QVERIFY(h.WaitForEnd());
@@ -580,14 +584,14 @@ private slots:
         Harness h({EmulatedDrive(drive.path())});
         h.settings.driver = writingMode;
         h.MakeAlbums({2});
-        h.Page()->Button(BurnButton::Burn)->click();
+        Find<PictureButton>(h.Page(), "burnCommand")->click();
         QVERIFY(h.WaitForEnd());
         ProgressDialog* dialog = h.Page()->CurrentProgress();
         QVERIFY2(dialog->MessageText().startsWith(QString::fromLatin1(kTextBurnDone)),
                  qPrintable(dialog->MessageText()));
         QTRY_VERIFY(dialog->MessageText().contains(QString::fromLatin1(kTextVerified)));
         QVERIFY(dialog->Bar()->isHidden());
-        QCOMPARE(dialog->CancelButton()->text(), QStringLiteral("&Close"));
+        QCOMPARE(Find<QPushButton>(dialog, "cancelButton")->text(), QStringLiteral("&Close"));
         const QStringList stages = {kTextMenuBegin, kTextMenuEnd, kTextSlides,  kTextAuthoring, kTextRecorderInit,
                                     kTextLeadIn,    kTextWriting, kTextLeadOut, kTextVerifying, kTextBurnDone};
         qsizetype at = 0;
@@ -597,7 +601,7 @@ private slots:
                                              .arg(stage, dialog->ShownTexts().join(QStringLiteral(" | ")))));
         }
         const int shownBefore = h.messages->shown.size();
-        dialog->CancelButton()->click();
+        Find<QPushButton>(dialog, "cancelButton")->click();
         QTRY_VERIFY(!h.Page()->CurrentProgress());
         QCOMPARE(h.messages->shown.size(), shownBefore); // no question once finished
         QVERIFY(h.Settle()); // the run lets go of the drive
@@ -616,7 +620,7 @@ private slots:
                                 .arg(disc.size())
                                 .arg(image.size())
                                 .arg(FirstDifference(image, disc))));
-        dialog->CancelButton()->click();
+        Find<QPushButton>(dialog, "cancelButton")->click();
         // The writing mode chose the driver.
         const QByteArray commands = ReadAll(drive.filePath(QStringLiteral("commands.log")));
         QCOMPARE(commands.contains("\n5D "), writingMode == kWritingModeMmc); // SEND CUE SHEET
@@ -646,7 +650,7 @@ private slots:
         QTRY_VERIFY_WITH_TIMEOUT(dialog->MessageText() == QString::fromLatin1(kTextSlides), kRunLimitMs);
         std::shared_ptr<BurnRun> run = h.Page()->LastRun();
         h.messages->questionAnswer = false;
-        dialog->CancelButton()->click();
+        Find<QPushButton>(dialog, "cancelButton")->click();
         // Cancelling during the slides: the question says the disc is not touched yet.
         QVERIFY(h.messages->shown.last().startsWith(QString::fromLatin1(kTextCancelQuestion)));
         QVERIFY(h.messages->shown.last().contains(QStringLiteral("it stays blank")));
@@ -654,18 +658,18 @@ private slots:
         QVERIFY(!run->IsCancelled());
         h.messages->questionAnswer = true;
         const int begun = run->SlidesBegun();
-        dialog->CancelButton()->click();
+        Find<QPushButton>(dialog, "cancelButton")->click();
         QVERIFY(!h.Page()->CurrentProgress()); // the dialog closes at once
         QVERIFY(run->IsCancelled());
         // The cancelled run holds the drive until it ends: Burn at once starts nothing.
         QVERIFY(h.Page()->IsBusy());
-        QVERIFY(!h.Page()->Button(BurnButton::Burn)->isEnabled());
-        QVERIFY(!h.Page()->Button(BurnButton::Eject)->isEnabled());
+        QVERIFY(!Find<PictureButton>(h.Page(), "burnCommand")->isEnabled());
+        QVERIFY(!Find<PictureButton>(h.Page(), "ejectCommand")->isEnabled());
         h.Page()->Burn();
         QCOMPARE(h.Page()->LastRun(), run);
         QVERIFY(!h.Page()->CurrentProgress());
         QTRY_VERIFY_WITH_TIMEOUT(!h.Page()->IsBusy(), kRunLimitMs);
-        QVERIFY(h.Page()->Button(BurnButton::Burn)->isEnabled());
+        QVERIFY(Find<PictureButton>(h.Page(), "burnCommand")->isEnabled());
         run->Wait();
         QCOMPARE(run->Result()->status, ProductionStatus::Cancelled);
         // At most the slide that began while the answer was being given.
@@ -689,16 +693,16 @@ private slots:
         QVERIFY2(dialog->MessageText().contains(QStringLiteral("The disc was partly written and is unusable.")),
                  qPrintable(dialog->MessageText()));
         QVERIFY2(dialog->DetailsText().contains(QStringLiteral("03/0C/00")), qPrintable(dialog->DetailsText()));
-        dialog->CancelButton()->click();
+        Find<QPushButton>(dialog, "cancelButton")->click();
         QTRY_VERIFY(!h.Page()->CurrentProgress());
-        QTRY_VERIFY(h.Page()->Button(BurnButton::Burn)->isEnabled()); // once the run let go of the drive
+        QTRY_VERIFY(Find<PictureButton>(h.Page(), "burnCommand")->isEnabled()); // once the run let go of the drive
 
         h.Choose(1);
         h.Page()->Burn();
         QVERIFY(h.WaitForEnd());
         QVERIFY2(h.Page()->CurrentProgress()->MessageText().startsWith(QString::fromLatin1(kTextBurnDone)),
                  qPrintable(h.Page()->CurrentProgress()->MessageText()));
-        h.Page()->CurrentProgress()->CancelButton()->click();
+        Find<QPushButton>(h.Page()->CurrentProgress(), "cancelButton")->click();
     }
 
     // A disc too small for the project: without music the size is known to the sector and
@@ -737,8 +741,8 @@ private slots:
         QVERIFY2(dialog->MessageText().startsWith(QStringLiteral("The burning process failed. Error message :\n")),
                  qPrintable(dialog->ShownTexts().join(QStringLiteral(" | "))));
         QVERIFY2(dialog->MessageText().contains(QStringLiteral(" MB")), qPrintable(dialog->MessageText()));
-        QCOMPARE(dialog->CancelButton()->text(), QStringLiteral("&Close"));
-        dialog->CancelButton()->click();
+        QCOMPARE(Find<QPushButton>(dialog, "cancelButton")->text(), QStringLiteral("&Close"));
+        Find<QPushButton>(dialog, "cancelButton")->click();
         QCOMPARE(DiscState(h.backend->drives[0]), BlankState::Blank);
     }
 
@@ -756,7 +760,7 @@ private slots:
         QFETCH(QList<int>, albums);
         QFETCH(int, pal);
         Harness h;
-        (pal ? h.Page()->PalButton() : h.Page()->NtscButton())->click();
+        (pal ? Find<QRadioButton>(h.Page(), "palButton") : Find<QRadioButton>(h.Page(), "ntscButton"))->click();
         h.MakeAlbums(std::vector<int>(albums.begin(), albums.end()));
         h.Page()->OnShown();
         QVERIFY(h.Settle());
@@ -774,7 +778,7 @@ private slots:
         QCOMPARE(std::uint32_t(result->totalSectors), estimated);
         QCOMPARE(QFileInfo(h.Dir(QStringLiteral("disc.bin"))).size(), qint64(estimated) * 2352);
         QVERIFY(QFile::exists(h.Dir(QStringLiteral("disc.cue"))));
-        h.Page()->CurrentProgress()->CancelButton()->click();
+        Find<QPushButton>(h.Page()->CurrentProgress(), "cancelButton")->click();
     }
 
     // The slideshow track is chosen on this page: the setting and the meter follow.
@@ -786,7 +790,7 @@ private slots:
         const DiscEstimate with = h.Page()->Estimate();
         QVERIFY(with.slideshowTrack);
         QVERIFY(h.window->Preview()->SlideshowTrackOnDisc()); // what the preview plays without menus
-        QComboBox* list = h.Page()->SlideshowTrackList();
+        QComboBox* list = Find<QComboBox>(h.Page(), "slideshowTrackList");
         const int never = list->findData(QStringLiteral("never"));
         list->setCurrentIndex(never);
         emit list->activated(never);
@@ -865,7 +869,7 @@ private slots:
         QVERIFY(picture.save(tiny));
         h.Page()->OnShown();
         QVERIFY(h.Settle());
-        QVERIFY(h.Page()->Button(BurnButton::Burn)->isEnabled());
+        QVERIFY(Find<PictureButton>(h.Page(), "burnCommand")->isEnabled());
         for (int a = 0; a < 21; ++a) {
             h.project.AddAlbum("Album " + std::to_string(a + 1));
             for (int p = 0; p < 95; ++p)
@@ -875,10 +879,10 @@ private slots:
         QVERIFY(h.Settle());
         QVERIFY(!h.Page()->Estimate().Fits());
         QVERIFY2(h.Page()->LimitText().contains(QStringLiteral("segment units")), qPrintable(h.Page()->LimitText()));
-        QVERIFY(!h.Page()->Button(BurnButton::Burn)->isEnabled());
-        QVERIFY(!h.Page()->Button(BurnButton::TestBurn)->isEnabled());
-        QVERIFY(!h.Page()->ImageButton()->isEnabled());
-        QVERIFY(h.Page()->Button(BurnButton::Eject)->isEnabled());
+        QVERIFY(!Find<PictureButton>(h.Page(), "burnCommand")->isEnabled());
+        QVERIFY(!Find<PictureButton>(h.Page(), "testBurnCommand")->isEnabled());
+        QVERIFY(!Find<QPushButton>(h.Page(), "imageButton")->isEnabled());
+        QVERIFY(Find<PictureButton>(h.Page(), "ejectCommand")->isEnabled());
         h.Page()->Burn();
         QVERIFY(!h.Page()->LastRun());
     }
@@ -889,13 +893,15 @@ private slots:
         auto driver = MakeDriver(DriverKind::Mmc, transport);
         FakeMessageBoxes messages;
         EraseDialog dialog(*driver, messages);
-        QCOMPARE(dialog.Methods()->count(), 2);
-        QCOMPARE(dialog.Methods()->item(0)->text(), QStringLiteral("Quick-erase rewritable media"));
-        QCOMPARE(dialog.Methods()->item(1)->text(), QStringLiteral("Full-erase rewritable media"));
+        QCOMPARE(Find<QListWidget>(&dialog, "eraseMethods")->count(), 2);
+        QCOMPARE(Find<QListWidget>(&dialog, "eraseMethods")->item(0)->text(),
+                 QStringLiteral("Quick-erase rewritable media"));
+        QCOMPARE(Find<QListWidget>(&dialog, "eraseMethods")->item(1)->text(),
+                 QStringLiteral("Full-erase rewritable media"));
         QCOMPARE(dialog.Description(), QString::fromLatin1(kEraseQuickText));
-        dialog.Methods()->setCurrentRow(1);
+        Find<QListWidget>(&dialog, "eraseMethods")->setCurrentRow(1);
         QCOMPARE(dialog.Description(), QString::fromLatin1(kEraseFullText));
-        dialog.Methods()->setCurrentRow(0);
+        Find<QListWidget>(&dialog, "eraseMethods")->setCurrentRow(0);
         QCOMPARE(dialog.Description(), QString::fromLatin1(kEraseQuickText));
     }
 
@@ -909,9 +915,9 @@ private slots:
         QSignalSpy elapsed(&dialog, &EraseDialog::elapsedShown);
         QSignalSpy closed(&dialog, &QDialog::accepted);
         dialog.show();
-        dialog.Methods()->setCurrentRow(1);
+        Find<QListWidget>(&dialog, "eraseMethods")->setCurrentRow(1);
         dialog.StartErase();
-        QVERIFY(!dialog.EraseButton()->isEnabled());
+        QVERIFY(!Find<QPushButton>(&dialog, "eraseButton")->isEnabled());
         dialog.reject(); // cannot be left while erasing
         QVERIFY(dialog.isVisible() || closed.count() == 1);
         QTRY_COMPARE_WITH_TIMEOUT(closed.count(), 1, 60000);
@@ -953,8 +959,8 @@ private slots:
         QTRY_COMPARE(messages.shown.size(), 1);
         QVERIFY2(messages.shown[0].startsWith(message), qPrintable(messages.shown[0]));
         QCOMPARE(transport.Count(kOpBlank), blanks);
-        QTRY_VERIFY(dialog.EraseButton()->isEnabled());
-        QVERIFY(dialog.Methods()->isEnabled());
+        QTRY_VERIFY(Find<QPushButton>(&dialog, "eraseButton")->isEnabled());
+        QVERIFY(Find<QListWidget>(&dialog, "eraseMethods")->isEnabled());
         QCOMPARE(closed.count(), 0);
         QVERIFY(!dialog.IsErasing());
     }

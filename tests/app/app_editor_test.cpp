@@ -553,13 +553,13 @@ void EditorTest::albumDialogsChangeTheSelectedAlbum()
     Harness h;
     h.answer = [](QDialog& dialog) {
         if (auto* name = qobject_cast<AlbumNameDialog*>(&dialog))
-            name->Edit()->setText(QStringLiteral("Summer"));
+            Find<QLineEdit>(name, "albumNameEdit")->setText(QStringLiteral("Summer"));
         if (auto* properties = qobject_cast<AlbumPropertiesDialog*>(&dialog)) {
             // The dialog holds the wait time within 2 to 120 seconds.
-            properties->WaitTimeBox()->setValue(500);
-            if (properties->WaitTimeBox()->value() != 120)
+            Find<QSpinBox>(properties, "waitTimeBox")->setValue(500);
+            if (Find<QSpinBox>(properties, "waitTimeBox")->value() != 120)
                 return int(QDialog::Rejected);
-            properties->WaitTimeBox()->setValue(17);
+            Find<QSpinBox>(properties, "waitTimeBox")->setValue(17);
         }
         return int(QDialog::Accepted);
     };
@@ -571,9 +571,9 @@ void EditorTest::albumDialogsChangeTheSelectedAlbum()
     QCOMPARE(h.project.CurrentAlbum(), 0);
     h.answer = [](QDialog& dialog) {
         if (auto* name = qobject_cast<AlbumNameDialog*>(&dialog))
-            name->Edit()->setText(QStringLiteral("Winter"));
+            Find<QLineEdit>(name, "albumNameEdit")->setText(QStringLiteral("Winter"));
         if (auto* properties = qobject_cast<AlbumPropertiesDialog*>(&dialog))
-            properties->WaitTimeBox()->setValue(17);
+            Find<QSpinBox>(properties, "waitTimeBox")->setValue(17);
         return int(QDialog::Accepted);
     };
     h.page->RenameAlbum();
@@ -796,20 +796,20 @@ void EditorTest::splittersKeep160Pixels()
     Harness h;
     h.page->show();
     QVERIFY(QTest::qWaitForWindowExposed(h.page.get()));
-    for (QSplitter* splitter : {h.page->TopSplitter(), h.page->BottomSplitter(), h.page->BandSplitter()}) {
+    for (QSplitter* splitter : {Find<QSplitter>(h.page, "topSplitter"), Find<QSplitter>(h.page, "bottomSplitter"),
+                                Find<QSplitter>(h.page, "bandSplitter")}) {
         splitter->setSizes({1, 5000});
         QVERIFY2(splitter->sizes().front() >= 160, qPrintable(QString::number(splitter->sizes().front())));
         splitter->setSizes({5000, 1});
         QVERIFY2(splitter->sizes().back() >= 160, qPrintable(QString::number(splitter->sizes().back())));
     }
     // Every button has its tooltip.
-    for (EditorButton id :
-         {EditorButton::NewAlbum, EditorButton::DeleteAlbum, EditorButton::AlbumProperties, EditorButton::AddSelected,
-          EditorButton::AddAll, EditorButton::RemoveSlides, EditorButton::RotateClockwise,
-          EditorButton::RotateCounterClockwise, EditorButton::ViewPicture})
-        QVERIFY(!h.page->Button(id)->toolTip().isEmpty());
-    QCOMPARE(h.page->Button(EditorButton::NewAlbum)->toolTip(), QStringLiteral("New SlideShow"));
-    QCOMPARE(h.page->Button(EditorButton::ViewPicture)->size(), QSize(80, 26));
+    const QList<QToolButton*> buttons = h.page->findChildren<QToolButton*>(QRegularExpression("Button$"));
+    QCOMPARE(buttons.size(), 9);
+    for (const QToolButton* button : buttons)
+        QVERIFY2(!button->toolTip().isEmpty(), qPrintable(button->objectName()));
+    QCOMPARE(Find<QToolButton>(h.page, "newAlbumButton")->toolTip(), QStringLiteral("New SlideShow"));
+    QCOMPARE(Find<QToolButton>(h.page, "viewPictureButton")->size(), QSize(80, 26));
 }
 
 // A big folder is listed at once and its thumbnails are made on the worker: the listing

@@ -107,5 +107,15 @@ T* Find(const QObject* parent, const char* name)
                parent->metaObject()->className());
     return found.front();
 }
+template <typename T>
+T* Find(const QObject& parent, const char* name)
+{
+    return Find<T>(&parent, name);
+}
+template <typename T, typename Owner>
+T* Find(const std::unique_ptr<Owner>& parent, const char* name)
+{
+    return Find<T>(parent.get(), name);
+}
 
 } // namespace lumivox::test

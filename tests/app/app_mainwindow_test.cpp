@@ -81,7 +81,7 @@ struct Harness : UiHarness {
     QString CheckedPageButtons() const
     {
         QStringList checked;
-        for (QAction* action : window->PageBar()->actions())
+        for (QAction* action : Find<QToolBar>(window, "pageBar")->actions())
             if (action->isChecked())
                 checked << action->iconText();
         return checked.join(',');
@@ -171,10 +171,10 @@ private slots:
     {
         Harness h;
         QStringList items;
-        for (QAction* action : h.window->PageBar()->actions())
+        for (QAction* action : Find<QToolBar>(h.window, "pageBar")->actions())
             items << (action->isSeparator() ? QStringLiteral("|") : action->iconText());
         QCOMPARE(items.join(','), QStringLiteral("Editor,Disc Menu,Preview,Burn CD,|,Help"));
-        QCOMPARE(h.window->PageBar()->toolButtonStyle(), Qt::ToolButtonTextUnderIcon);
+        QCOMPARE(Find<QToolBar>(h.window, "pageBar")->toolButtonStyle(), Qt::ToolButtonTextUnderIcon);
         QCOMPARE(h.window->Action(Command::ShowBurn)->toolTip(), QStringLiteral("View burn panel"));
         QCOMPARE(h.window->Action(Command::HelpContents)->toolTip(), QStringLiteral("Open online help document"));
     }
@@ -522,8 +522,9 @@ private slots:
         MakeTrip(h);
         EditorPage* editor = h.window->Editor();
         for (QWidget* widget : std::initializer_list<QWidget*>{
-                 editor->AlbumView(), editor->SlideView(), editor->FileView(), editor->FolderTree(),
-                 editor->Button(EditorButton::RemoveSlides), h.window->DiscMenu()->PreviewArea(),
+                 Find<QListView>(editor, "albumView"), editor->SlideView(), editor->FileView(),
+                 Find<QTreeView>(editor, "folderTree"), Find<QToolButton>(editor, "removeSlidesButton"),
+                 Find<QWidget>(h.window->DiscMenu(), "menuPreview"),
                  h.window->Preview()->findChild<QWidget*>(QStringLiteral("television")),
                  h.window->Preview()->findChild<QWidget*>(QStringLiteral("remoteControl"))}) {
             QVERIFY(widget);
@@ -609,7 +610,7 @@ private slots:
                 QApplication::processEvents();
                 for (QAbstractButton* button : h.window->findChildren<QAbstractButton*>()) {
                     if (!button->isVisible() || button->text().isEmpty() ||
-                        (qobject_cast<QToolButton*>(button) && button->parent() == h.window->PageBar()))
+                        (qobject_cast<QToolButton*>(button) && button->parent() == Find<QToolBar>(h.window, "pageBar")))
                         continue;
                     if (button->width() < button->sizeHint().width() - 1)
                         cut << QStringLiteral("%1 (%2 < %3)")
@@ -644,8 +645,8 @@ private slots:
     {
         Harness h;
         h.window->ShowHelpWindow(QUrl::fromLocalFile(QStringLiteral(LUMIVOX_BIN_DIR "/help/intro.html")));
-        auto* browser = h.window->HelpWindow()->findChild<QTextBrowser*>();
-        QVERIFY(h.window->HelpWindow()->isVisible());
+        auto* browser = Find<QDialog>(h.window, "helpWindow")->findChild<QTextBrowser*>();
+        QVERIFY(Find<QDialog>(h.window, "helpWindow")->isVisible());
         QVERIFY(!browser->toPlainText().isEmpty());
     }
 
@@ -817,7 +818,8 @@ private slots:
         QCOMPARE(h.settings.recorder, recorderAfter);
         QCOMPARE(h.window->TotalsText(), QStringLiteral("Total Album : 00  Total Photos: 0"));
         if (drives > 0 && transportOk)
-            QCOMPARE(h.window->Burn()->DriveList()->itemText(0), QStringLiteral("ACMEWriter 0(0:0:0)"));
+            QCOMPARE(Find<QComboBox>(h.window->Burn(), "driveList")->itemText(0),
+                     QStringLiteral("ACMEWriter 0(0:0:0)"));
     }
 
     // The drives are looked for on a worker: the window answers meanwhile, says that it is
@@ -831,7 +833,7 @@ private slots:
         h.window->SetUpRecorders(); // returns at once though the drive has not answered
         QVERIFY(h.window->IsLookingForRecorders());
         QCOMPARE(h.window->DeviceStatusText(), QStringLiteral("Looking for CD recorders..."));
-        QVERIFY(!h.window->Burn()->DriveList()->isEnabled());
+        QVERIFY(!Find<QComboBox>(h.window->Burn(), "driveList")->isEnabled());
         QVERIFY(!h.recorders->ChangeDriverLater(h.settings, 0, true, MakeOwnerLink(h.window.get()), {}));
         h.window->SetUpRecorders(); // asked again while looking: once more afterwards
         QApplication::processEvents();
@@ -839,7 +841,7 @@ private slots:
         QTRY_VERIFY_WITH_TIMEOUT(!h.window->IsLookingForRecorders(), 20000);
         QCOMPARE(h.backend->scans.load(), 3); // the harness's own, then two
         QCOMPARE(h.window->DeviceStatusText(), QStringLiteral("Device: ACME  Writer 0"));
-        QVERIFY(h.window->Burn()->DriveList()->isEnabled());
+        QVERIFY(Find<QComboBox>(h.window->Burn(), "driveList")->isEnabled());
     }
 
     void totalsFollowTheProject()
@@ -869,9 +871,9 @@ private slots:
         FakeFileChooser files;
         FakeMessageBoxes messages;
         OptionsDialog dialog(settings, files, messages);
-        QVERIFY(!dialog.ForceAspiBox()->isVisibleTo(&dialog));
-        QCOMPARE(dialog.WritingModeList()->count(), 3);
-        dialog.WaitTimeBox()->setValue(waitTime);
+        QVERIFY(!Find<QCheckBox>(&dialog, "forceAspiBox")->isVisibleTo(&dialog));
+        QCOMPARE(Find<QComboBox>(&dialog, "writingModeList")->count(), 3);
+        Find<QSpinBox>(&dialog, "waitTimeBox")->setValue(waitTime);
         dialog.accept();
         QCOMPARE(dialog.result() == QDialog::Accepted, accepted);
         QCOMPARE(messages.shown.isEmpty(), accepted);
@@ -889,7 +891,7 @@ private slots:
         OptionsDialog dialog(settings, files, messages);
         dialog.BrowseTempFolder();
         QCOMPARE(files.folderStart, QStringLiteral("/var/tmp/work"));
-        QCOMPARE(dialog.TempFolderEdit()->text(), QStringLiteral("/home/ann/vcd-work"));
+        QCOMPARE(Find<QLineEdit>(&dialog, "tempFolderEdit")->text(), QStringLiteral("/home/ann/vcd-work"));
     }
 
     // Accepting Options stores the folder with its separator and carries the new default
@@ -908,9 +910,9 @@ private slots:
             auto* dialog = qobject_cast<OptionsDialog*>(QApplication::activeModalWidget());
             if (!dialog)
                 return;
-            dialog->WaitTimeBox()->setValue(6);
-            dialog->TempFolderEdit()->setText("/tmp/lumivox-work");
-            dialog->WritingModeList()->setCurrentIndex(2);
+            Find<QSpinBox>(dialog, "waitTimeBox")->setValue(6);
+            Find<QLineEdit>(dialog, "tempFolderEdit")->setText("/tmp/lumivox-work");
+            Find<QComboBox>(dialog, "writingModeList")->setCurrentIndex(2);
             answered = true;
             dialog->accept();
         });
@@ -1005,7 +1007,7 @@ private slots:
         h.window->show();
         QTimer::singleShot(0, h.window.get(), [&] {
             if (auto* dialog = qobject_cast<OptionsDialog*>(QApplication::activeModalWidget())) {
-                dialog->WritingModeList()->setCurrentIndex(1);
+                Find<QComboBox>(dialog, "writingModeList")->setCurrentIndex(1);
                 dialog->accept();
             }
         });

@@ -68,8 +68,8 @@ struct MenuHarness : PagesHarness {
     }
     QString Buttons() const
     {
-        return QStringLiteral("%1 %2").arg(page->PreviousButton()->isEnabled() ? "prev" : "-",
-                                           page->NextButton()->isEnabled() ? "next" : "-");
+        return QStringLiteral("%1 %2").arg(Find<QPushButton>(page, "previousMenu")->isEnabled() ? "prev" : "-",
+                                           Find<QPushButton>(page, "nextMenu")->isEnabled() ? "next" : "-");
     }
 
     std::unique_ptr<MenuPage> page;
@@ -154,7 +154,7 @@ private slots:
         QString difference = FirstDifference(expected, h.Drawn());
         QVERIFY2(difference.isEmpty(), qPrintable(difference));
         // And on screen, where the page rectangle lies in the preview area.
-        const QImage shown = h.page->PreviewArea()->grab(h.page->PageRect()).toImage();
+        const QImage shown = Find<QWidget>(h.page, "menuPreview")->grab(h.page->PageRect()).toImage();
         difference = FirstDifference(expected, shown);
         QVERIFY2(difference.isEmpty(), qPrintable(difference));
     }
@@ -189,7 +189,7 @@ private slots:
         h.fileAnswer = h.Picture(QStringLiteral("green.bmp"), Qt::green);
         h.page->ChooseBackground();
         QCOMPARE(QString::fromStdString(h.discMenu->BackgroundOverride()), h.fileAnswer);
-        QCOMPARE(h.page->BackgroundLabel()->text(), h.fileAnswer);
+        QCOMPARE(Find<QLabel>(h.page, "backgroundLabel")->text(), h.fileAnswer);
         QCOMPARE(h.filters, QStringList{QString::fromLatin1(kBackgroundFilter)});
 
         QVERIFY(h.page->SelectTemplate(QStringLiteral("other.ini")));
@@ -197,9 +197,9 @@ private slots:
         QCOMPARE(h.discMenu->EntriesPerPage(), 4);
         // The background the user chose stays with the new template.
         QCOMPARE(QString::fromStdString(h.discMenu->BackgroundOverride()), h.fileAnswer);
-        QCOMPARE(h.page->BackgroundLabel()->text(), h.fileAnswer);
+        QCOMPARE(Find<QLabel>(h.page, "backgroundLabel")->text(), h.fileAnswer);
         QCOMPARE(h.Buttons(), QStringLiteral("- next"));
-        QCOMPARE(h.page->TemplateList()->currentItem()->text(), QStringLiteral("Other"));
+        QCOMPARE(Find<QListWidget>(h.page, "templateList")->currentItem()->text(), QStringLiteral("Other"));
         const QString difference = FirstDifference(h.Expected(0), h.Drawn());
         QVERIFY2(difference.isEmpty(), qPrintable(difference));
     }
@@ -210,7 +210,7 @@ private slots:
         MenuHarness h(2);
         h.AddTemplate(QStringLiteral("other.ini"), {{QStringLiteral("NAME"), QStringLiteral("Other")}});
         MenuPage fresh(*h.services, nullptr);
-        QListWidget* list = fresh.TemplateList();
+        QListWidget* list = Find<QListWidget>(&fresh, "templateList");
         QCOMPARE(list->count(), 2);
         QCOMPARE(list->currentItem()->text(), QStringLiteral("Classic"));
         list->setCurrentRow(list->item(0)->text() == QStringLiteral("Other") ? 0 : 1);
@@ -252,7 +252,7 @@ private slots:
         MenuHarness h(3);
         h.AddTemplate(QStringLiteral("broken.ini"), {{QStringLiteral("NAME"), QStringLiteral("Broken")}, {key, value}});
         MenuPage page(*h.services, nullptr);
-        QListWidget* list = page.TemplateList();
+        QListWidget* list = Find<QListWidget>(&page, "templateList");
         QListWidgetItem* broken = nullptr;
         for (int row = 0; row < list->count(); ++row)
             if (list->item(row)->text() == QStringLiteral("Broken"))
@@ -319,7 +319,7 @@ private slots:
             point = page.topLeft() + QPoint(int(sx * (text.x + menuTemplate.textWidth / 2)),
                                             int(sy * (text.y + menuTemplate.textHeight / 2)));
         }
-        QTest::mouseDClick(h.page->PreviewArea(), Qt::LeftButton, {}, point);
+        QTest::mouseDClick(Find<QWidget>(h.page, "menuPreview"), Qt::LeftButton, {}, point);
         QCOMPARE(h.asked.join(','), asked);
         QStringList actual;
         for (int album = 0; album < h.project.AlbumCount(); ++album)
@@ -341,7 +341,7 @@ private slots:
         QCOMPARE(QColor(chosen.pixel(2, 2)).green(), 255);
         QVERIFY(!FirstDifference(own, chosen).isEmpty());
         h.page->ClearBackground();
-        QCOMPARE(h.page->BackgroundLabel()->text(), QString::fromLatin1(kDefaultBackgroundImage));
+        QCOMPARE(Find<QLabel>(h.page, "backgroundLabel")->text(), QString::fromLatin1(kDefaultBackgroundImage));
         QString difference = FirstDifference(own, h.Drawn());
         QVERIFY2(difference.isEmpty(), qPrintable(difference));
 
@@ -362,7 +362,7 @@ private slots:
     void music()
     {
         MenuHarness h(1);
-        QCOMPARE(h.page->MusicLabel()->text(), QString::fromLatin1(kNoBackgroundMusic));
+        QCOMPARE(Find<QLabel>(h.page, "musicLabel")->text(), QString::fromLatin1(kNoBackgroundMusic));
         h.page->PlayMusic(); // nothing chosen: nothing plays
         QVERIFY(!h.music->IsPlaying());
         // Music the disc cannot carry is refused when chosen, with the reason.
@@ -377,14 +377,14 @@ private slots:
         h.page->ChooseMusic();
         QCOMPARE(changed.count(), 1); // the capacity meter follows at once
         QCOMPARE(h.filters.last(), QString::fromLatin1(kMusicFilter));
-        QCOMPARE(h.page->MusicLabel()->text(), h.fileAnswer);
+        QCOMPARE(Find<QLabel>(h.page, "musicLabel")->text(), h.fileAnswer);
         h.page->PlayMusic();
         QVERIFY(h.music->IsPlaying());
         h.page->StopMusic();
         QVERIFY(!h.music->IsPlaying());
         h.page->ClearMusic();
         QVERIFY(h.discMenu->BackgroundMusic().empty());
-        QCOMPARE(h.page->MusicLabel()->text(), QString::fromLatin1(kNoBackgroundMusic));
+        QCOMPARE(Find<QLabel>(h.page, "musicLabel")->text(), QString::fromLatin1(kNoBackgroundMusic));
     }
 
     // The page follows its size: the page rectangle grows with the window and the menu
@@ -396,8 +396,10 @@ private slots:
         h.page->resize(1300, 900);
         QTRY_VERIFY(h.page->PageRect().width() > before.width());
         QTRY_COMPARE(h.Drawn().size(), h.page->PageRect().size());
-        QVERIFY(h.page->NextButton()->geometry().top() > h.page->PreviewArea()->geometry().bottom());
-        QVERIFY(h.page->TemplateList()->geometry().left() > h.page->PreviewArea()->geometry().right());
+        QVERIFY(Find<QPushButton>(h.page, "nextMenu")->geometry().top() >
+                Find<QWidget>(h.page, "menuPreview")->geometry().bottom());
+        QVERIFY(Find<QListWidget>(h.page, "templateList")->geometry().left() >
+                Find<QWidget>(h.page, "menuPreview")->geometry().right());
     }
 };
 

@@ -122,7 +122,9 @@ void BurnPage::BuildControls()
     auto* videoLayout = new QVBoxLayout(video);
     auto* norms = new QHBoxLayout;
     pal_ = new QRadioButton(QStringLiteral("PAL"), video);
+    pal_->setObjectName(QStringLiteral("palButton"));
     ntsc_ = new QRadioButton(QStringLiteral("NTSC"), video);
+    ntsc_->setObjectName(QStringLiteral("ntscButton"));
     auto* normGroup = new QButtonGroup(this);
     normGroup->addButton(pal_);
     normGroup->addButton(ntsc_);
@@ -132,6 +134,7 @@ void BurnPage::BuildControls()
     norms->addStretch();
     videoLayout->addLayout(norms);
     normNote_ = new QLabel(tr("Notes:"), video);
+    normNote_->setObjectName(QStringLiteral("normNote"));
     normNote_->setWordWrap(true);
     normNote_->setStyleSheet(QStringLiteral("color: #5f5a50;"));
     videoLayout->addWidget(normNote_);
@@ -141,15 +144,18 @@ void BurnPage::BuildControls()
     form->setHorizontalSpacing(16);
     form->setVerticalSpacing(10);
     drives_ = new QComboBox(card);
+    drives_->setObjectName(QStringLiteral("driveList"));
     drives_->setMinimumWidth(280);
     form->addRow(tr("Drive:"), drives_);
     speeds_ = new QComboBox(card);
+    speeds_->setObjectName(QStringLiteral("speedList"));
     for (const char* speed : kSpeedNames)
         speeds_->addItem(QString::fromLatin1(speed));
     form->addRow(tr("Recording Speed:"), speeds_);
     // What a player without playback control (a computer) shows: the whole slideshow, or
     // the fixed card; its size is part of the disc's.
     slideshowTrack_ = new QComboBox(card);
+    slideshowTrack_->setObjectName(QStringLiteral("slideshowTrackList"));
     slideshowTrack_->addItem(tr("Automatic (when the disc has room)"), QStringLiteral("auto"));
     slideshowTrack_->addItem(tr("Always"), QStringLiteral("always"));
     slideshowTrack_->addItem(tr("Never (a fixed card)"), QStringLiteral("never"));
@@ -158,8 +164,10 @@ void BurnPage::BuildControls()
     form->addRow(tr("Slideshow track:"), slideshowTrack_);
     cardLayout->addLayout(form);
     burnProof_ = new QCheckBox(tr("Burn-Proof(TM) disc protection"), card);
+    burnProof_->setObjectName(QStringLiteral("burnProofBox"));
     cardLayout->addWidget(burnProof_);
     verify_ = new QCheckBox(tr("Verify the disc after burning"), card);
+    verify_->setObjectName(QStringLiteral("verifyBox"));
     verify_->setToolTip(tr("Reads the whole disc back after a burn and compares every sector with what was written."));
     verify_->setChecked(true);
     cardLayout->addWidget(verify_);
@@ -167,6 +175,7 @@ void BurnPage::BuildControls()
     auto* fileSystem = new QGroupBox(tr("CD File System Options"), card);
     auto* fileSystemLayout = new QFormLayout(fileSystem);
     label_ = new QLineEdit(fileSystem);
+    label_->setObjectName(QStringLiteral("discLabelEdit"));
     fileSystemLayout->addRow(tr("CD Label:"), label_);
     cardLayout->addWidget(fileSystem);
 
@@ -224,8 +233,12 @@ void BurnPage::BuildControls()
          &BurnPage::TestBurn},
         {PictureButtonKind::Burn, tr("Burn Now"), QStringLiteral("Burn the CD"), &BurnPage::Burn},
     };
+    // In the order of BurnButton.
+    static constexpr const char* kCommandNames[] = {"eraseCommand", "ejectCommand", "closeTrayCommand",
+                                                    "testBurnCommand", "burnCommand"};
     for (int i = 0; i < 5; ++i) {
         buttons_[i] = new PictureButton(buttons[i].kind, buttons[i].caption, buttons[i].tooltip, commands);
+        buttons_[i]->setObjectName(QLatin1String(kCommandNames[i]));
         const auto run = buttons[i].run;
         connect(buttons_[i], &QAbstractButton::clicked, this, [this, run] { (this->*run)(); });
         if (i == 3)
@@ -234,6 +247,7 @@ void BurnPage::BuildControls()
     }
     commandLayout->addSpacing(10);
     imageButton_ = new QPushButton(tr("Save Disc Image..."), commands);
+    imageButton_->setObjectName(QStringLiteral("imageButton"));
     imageButton_->setMinimumWidth(kPictureButtonWidth);
     imageButton_->setToolTip(tr("Writes the disc as a BIN/CUE image that any CD burning program can write."));
     connect(imageButton_, &QPushButton::clicked, this, &BurnPage::SaveDiscImage);

@@ -83,18 +83,7 @@ public:
     // recorder); drive is read only during the call.
     void BurnOn(const RecorderDrive& drive, RunKind kind);
 
-    // Controls and state, for the main window, the screenshots and the tests.
-    QComboBox* DriveList() const { return drives_; }
-    QComboBox* SpeedList() const { return speeds_; }
-    QComboBox* SlideshowTrackList() const { return slideshowTrack_; }
-    QRadioButton* PalButton() const { return pal_; }
-    QRadioButton* NtscButton() const { return ntsc_; }
-    QLabel* NormNote() const { return normNote_; }
-    QCheckBox* BurnProofBox() const { return burnProof_; }
-    QCheckBox* VerifyBox() const { return verify_; }
-    QLineEdit* LabelEdit() const { return label_; }
-    PictureButton* Button(BurnButton button) const { return buttons_[static_cast<int>(button)]; }
-    QPushButton* ImageButton() const { return imageButton_; }
+    // State, for the main window, the screenshots and the tests.
     QString RecorderNote() const;
     QString CapacityText() const;
     QString LimitText() const;
@@ -123,6 +112,7 @@ signals:
     void discTrackKnown(bool slideshowTrack);
 
 private:
+    PictureButton* Button(BurnButton button) const { return buttons_[static_cast<int>(button)]; }
     // Runs work on the drive's worker with the page busy meanwhile; what work returns (may
     // be empty) then runs on the page's thread.
     void DriveTask(const std::string& device, std::function<std::function<void()>()> work);

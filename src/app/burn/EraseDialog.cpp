@@ -27,6 +27,7 @@ EraseDialog::EraseDialog(BaseDriver& driver, MessageBoxes& messages, std::shared
     layout->setContentsMargins(18, 16, 18, 14);
     layout->setSpacing(10);
     methods_ = new QListWidget(this);
+    methods_->setObjectName(QStringLiteral("eraseMethods"));
     methods_->addItem(TranslateCoreText(kEraseQuickName));
     methods_->addItem(TranslateCoreText(kEraseFullName));
     methods_->setMaximumHeight(methods_->sizeHintForRow(0) * 2 + 2 * methods_->frameWidth() + 4);
@@ -39,6 +40,7 @@ EraseDialog::EraseDialog(BaseDriver& driver, MessageBoxes& messages, std::shared
     auto* buttons = new QHBoxLayout;
     buttons->addStretch();
     erase_ = new QPushButton(tr("Erase"), this);
+    erase_->setObjectName(QStringLiteral("eraseButton"));
     erase_->setDefault(true);
     cancel_ = new QPushButton(tr("Cancel"), this);
     buttons->addWidget(erase_);

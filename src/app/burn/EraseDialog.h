@@ -45,7 +45,6 @@ public:
     ~EraseDialog() override;
 
     QListWidget* Methods() const { return methods_; }
-    QPushButton* EraseButton() const { return erase_; }
     QString Description() const;
     bool IsErasing() const { return erasing_; }
 

@@ -80,6 +80,7 @@ ProgressDialog::ProgressDialog(std::shared_ptr<BurnRun> run, MessageBoxes& messa
     auto* buttons = new QHBoxLayout;
     buttons->addStretch();
     cancel_ = new QPushButton(tr("Cancel"), this);
+    cancel_->setObjectName(QStringLiteral("cancelButton"));
     cancel_->setDefault(true);
     buttons->addWidget(cancel_);
     layout->addLayout(buttons);

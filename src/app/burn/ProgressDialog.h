@@ -73,7 +73,6 @@ public:
     bool IsFinished() const { return finished_; }
     QString MessageText() const;
     TextProgressBar* Bar() const { return bar_; }
-    QPushButton* CancelButton() const { return cancel_; }
     QString TimeText() const;
     QString WarningText() const;
     // The drive's answer to a failed burn, shown below the message ("" when none).

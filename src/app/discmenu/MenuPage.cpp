@@ -224,7 +224,9 @@ MenuPage::MenuPage(AppServices& services, QWidget* parent) : Page(services, pare
     for (QPushButton* button : {music, picture})
         button->setMinimumSize(kMenuButton); // wider when a translation needs it
     musicLabel_ = new QLabel(this);
+    musicLabel_->setObjectName(QStringLiteral("musicLabel"));
     backgroundLabel_ = new QLabel(this);
+    backgroundLabel_->setObjectName(QStringLiteral("backgroundLabel"));
     for (QLabel* label : {musicLabel_, backgroundLabel_}) {
         label->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
         label->setTextInteractionFlags(Qt::TextSelectableByMouse);
@@ -361,11 +363,6 @@ QRect MenuPage::PageRect() const
 {
     return area_->PageRect();
 }
-QWidget* MenuPage::PreviewArea() const
-{
-    return area_;
-}
-
 void MenuPage::OnShown()
 {
     AlbumsChanged();

@@ -85,14 +85,6 @@ public:
     // Why the menu cannot be drawn, when it cannot.
     const QString& PageError() const { return pageError_; }
     QRect PageRect() const;
-    QWidget* PreviewArea() const;
-    QListWidget* TemplateList() const { return templates_; }
-    QPushButton* PreviousButton() const { return previous_; }
-    QPushButton* NextButton() const { return next_; }
-    QLabel* MusicLabel() const { return musicLabel_; }
-    QLabel* BackgroundLabel() const { return backgroundLabel_; }
-    QMenu* MusicMenu() const { return musicMenu_; }
-    QMenu* PictureMenu() const { return pictureMenu_; }
 
     // Replace the dialogs (tests).
     void SetFileAsker(FileAsker asker) { askFile_ = std::move(asker); }

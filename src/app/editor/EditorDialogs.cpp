@@ -36,6 +36,7 @@ AlbumNameDialog::AlbumNameDialog(const QString& name, QWidget* parent) : QDialog
     auto* layout = new QVBoxLayout(this);
     layout->addWidget(new QLabel(tr("Please enter the album name:"), this));
     edit_ = new QLineEdit(name, this);
+    edit_->setObjectName(QStringLiteral("albumNameEdit"));
     edit_->setMaxLength(kMaxNameBytes);
     edit_->selectAll();
     layout->addWidget(edit_);
@@ -62,6 +63,7 @@ AlbumPropertiesDialog::AlbumPropertiesDialog(const QString& name, int waitTime, 
     title->setTextInteractionFlags(Qt::TextSelectableByMouse);
     form->addRow(tr("Album:"), title);
     wait_ = new QSpinBox(this);
+    wait_->setObjectName(QStringLiteral("waitTimeBox"));
     wait_->setRange(kMinAlbumWaitTime, kMaxAlbumWaitTime);
     wait_->setSuffix(tr(" s"));
     wait_->setValue(std::clamp(waitTime, kMinAlbumWaitTime, kMaxAlbumWaitTime));

@@ -20,7 +20,6 @@ class AlbumNameDialog final : public QDialog {
 public:
     AlbumNameDialog(const QString& name, QWidget* parent);
     QString Name() const;
-    QLineEdit* Edit() const { return edit_; }
 
 private:
     QLineEdit* edit_ = nullptr;
@@ -32,7 +31,6 @@ public:
     // waitTime is held within 2..120; propertiesText is "Total Photos: %d".
     AlbumPropertiesDialog(const QString& name, int waitTime, const QString& propertiesText, QWidget* parent);
     int WaitTime() const;
-    QSpinBox* WaitTimeBox() const { return wait_; }
 
 private:
     QSpinBox* wait_ = nullptr;

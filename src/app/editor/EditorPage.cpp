@@ -78,8 +78,10 @@ EditorPage::EditorPage(AppServices& services, QWidget* parent)
     layout->setContentsMargins(10, 10, 10, 10);
 
     bandSplitter_ = new QSplitter(Qt::Vertical, this);
+    bandSplitter_->setObjectName(QStringLiteral("bandSplitter"));
     bandSplitter_->setChildrenCollapsible(false);
     topSplitter_ = new QSplitter(Qt::Horizontal, bandSplitter_);
+    topSplitter_->setObjectName(QStringLiteral("topSplitter"));
     topSplitter_->setChildrenCollapsible(false);
     topSplitter_->setMinimumHeight(kMinimumPane);
 
@@ -88,6 +90,7 @@ EditorPage::EditorPage(AppServices& services, QWidget* parent)
     folders_->setFilter(QDir::AllDirs | QDir::NoDotAndDotDot | QDir::Drives);
     folders_->setRootPath(QDir::rootPath());
     tree_ = new QTreeView(topSplitter_);
+    tree_->setObjectName(QStringLiteral("folderTree"));
     tree_->setModel(folders_);
     for (int column = 1; column < folders_->columnCount(); ++column)
         tree_->hideColumn(column);
@@ -133,10 +136,12 @@ EditorPage::EditorPage(AppServices& services, QWidget* parent)
     BuildButtons(buttonRow);
     lowerLayout->addWidget(buttonRow);
     bottomSplitter_ = new QSplitter(Qt::Horizontal, lower);
+    bottomSplitter_->setObjectName(QStringLiteral("bottomSplitter"));
     bottomSplitter_->setChildrenCollapsible(false);
 
     albumModel_ = new AlbumListModel(services_.Project(), services_.Bridge(), this);
     albumList_ = new QListView(bottomSplitter_);
+    albumList_->setObjectName(QStringLiteral("albumView"));
     albumList_->setModel(albumModel_);
     albumList_->setItemDelegate(new AlbumRowDelegate(albumList_));
     albumList_->setSelectionMode(QAbstractItemView::SingleSelection);
@@ -273,10 +278,40 @@ void EditorPage::BuildFileViews()
     }
 }
 
+namespace {
+
+const char* ButtonName(EditorButton id)
+{
+    switch (id) {
+    case EditorButton::NewAlbum:
+        return "newAlbumButton";
+    case EditorButton::DeleteAlbum:
+        return "deleteAlbumButton";
+    case EditorButton::AlbumProperties:
+        return "albumPropertiesButton";
+    case EditorButton::AddSelected:
+        return "addSelectedButton";
+    case EditorButton::AddAll:
+        return "addAllButton";
+    case EditorButton::RemoveSlides:
+        return "removeSlidesButton";
+    case EditorButton::RotateClockwise:
+        return "rotateClockwiseButton";
+    case EditorButton::RotateCounterClockwise:
+        return "rotateCounterClockwiseButton";
+    case EditorButton::ViewPicture:
+        return "viewPictureButton";
+    }
+    return "";
+}
+
+} // namespace
+
 QToolButton* EditorPage::AddButton(QWidget* parent, EditorButton id, const QString& text, const QString& tip,
                                    const QString& status, void (EditorPage::*run)())
 {
     auto* button = new QToolButton(parent);
+    button->setObjectName(QLatin1String(ButtonName(id)));
     button->setText(text);
     button->setToolTip(tip);
     button->setStatusTip(status);

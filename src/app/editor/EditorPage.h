@@ -113,11 +113,6 @@ public:
     QAbstractItemView* FileView() const;
     QListView* AlbumView() const { return albumList_; }
     SlideListView* SlideView() const { return slideList_; }
-    QTreeView* FolderTree() const { return tree_; }
-    QSplitter* TopSplitter() const { return topSplitter_; }
-    QSplitter* BottomSplitter() const { return bottomSplitter_; }
-    QSplitter* BandSplitter() const { return bandSplitter_; }
-    QToolButton* Button(EditorButton button) const { return buttons_.at(button); }
     ThumbnailCache& Thumbnails() { return *cache_; }
 
 signals:

@@ -90,7 +90,6 @@ public:
     void ShowPage(PageId page);
     PageId CurrentPage() const;
     QAction* Action(Command command) const { return actions_.at(command); }
-    QToolBar* PageBar() const { return toolBar_; }
     EditorPage* Editor() const { return editor_; }
     MenuPage* DiscMenu() const { return menu_; }
     PreviewPage* Preview() const { return preview_; }
@@ -118,7 +117,6 @@ public:
     void ShowAbout();
     // The program's own help window, for when no browser opens the help pages.
     void ShowHelpWindow(const QUrl& page);
-    QWidget* HelpWindow() const { return helpWindow_; }
 
 signals:
     // A project file finished opening (successfully or not).

@@ -33,6 +33,7 @@ OptionsDialog::OptionsDialog(const Settings& settings, FileChooser& files, Messa
     slidesLayout->addWidget(new QLabel(tr("Default wait time after playing the slide show"), slides));
     auto* waitRow = new QHBoxLayout;
     waitTime_ = new QSpinBox(slides);
+    waitTime_->setObjectName(QStringLiteral("waitTimeBox"));
     // The box lets any number be typed; the accept step checks the range and says so, as
     // the dialog's validation does.
     waitTime_->setRange(0, 99999);
@@ -49,6 +50,7 @@ OptionsDialog::OptionsDialog(const Settings& settings, FileChooser& files, Messa
     form->setFieldGrowthPolicy(QFormLayout::ExpandingFieldsGrow);
     auto* folderRow = new QHBoxLayout;
     tempFolder_ = new QLineEdit(QString::fromStdString(settings.tempDir), work);
+    tempFolder_->setObjectName(QStringLiteral("tempFolderEdit"));
     tempFolder_->setMaxLength(static_cast<int>(kMaxTempFolderEditBytes));
     tempFolder_->setMinimumWidth(320);
     auto* browse = new QToolButton(work);
@@ -58,11 +60,13 @@ OptionsDialog::OptionsDialog(const Settings& settings, FileChooser& files, Messa
     folderRow->addWidget(browse);
     form->addRow(tr("Temporary Folder:"), folderRow);
     writingMode_ = new QComboBox(work);
+    writingMode_->setObjectName(QStringLiteral("writingModeList"));
     writingMode_->addItems(
         {QStringLiteral("Auto Detected"), QStringLiteral("SCSI-3 MMC"), QStringLiteral("SCSI-3 MMC(Raw Mode)")});
     writingMode_->setCurrentIndex(settings.driver >= 0 && settings.driver <= 2 ? settings.driver : 0);
     form->addRow(tr("CD Recorder Writing Mode:"), writingMode_);
     forceAspi_ = new QCheckBox(tr("Force to use ASPI driver"), work);
+    forceAspi_->setObjectName(QStringLiteral("forceAspiBox"));
     forceAspi_->setChecked(settings.useAspi != 0);
     forceAspi_->setVisible(false);
     form->addRow(QString(), forceAspi_);

@@ -26,11 +26,6 @@ public:
     // The values entered; valid once the dialog is accepted.
     OptionsValues Values() const;
 
-    QSpinBox* WaitTimeBox() const { return waitTime_; }
-    QLineEdit* TempFolderEdit() const { return tempFolder_; }
-    QComboBox* WritingModeList() const { return writingMode_; }
-    QCheckBox* ForceAspiBox() const { return forceAspi_; }
-
     // Accepts when the values pass the checks, otherwise says why and stays open.
     void accept() override;
     // The "..." button.
