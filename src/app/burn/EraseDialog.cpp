@@ -2,6 +2,7 @@
 #include "burn/EraseDialog.h"
 
 #include "logic/CoreText.h"
+#include "logic/QueuedCall.h"
 
 #include "recorder/RecorderDriver.h"
 #include "services/FileChooser.h"
@@ -93,7 +94,7 @@ void EraseDialog::StartErase()
     // The busy check (no disc), BLANK and the looks at the drive all happen on the worker:
     // a drive may take seconds to answer any of them.
     worker_ = std::jthread([this, full, clock = clock_] {
-        auto post = [this](auto call) { QMetaObject::invokeMethod(this, call, Qt::QueuedConnection); };
+        auto post = [this](auto call) { PostQueued(this, std::move(call)); };
         std::string error;
         const bool ok = EraseDisc(
             driver_, full, &stop_, [&post, this](std::int64_t ms) { post([this, ms] { ShowElapsed(ms); }); }, &error,

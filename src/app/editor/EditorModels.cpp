@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-2.0-or-later
 #include "editor/EditorModels.h"
 
+#include "logic/QueuedCall.h"
 #include "picture/QtImage.h"
 #include "services/ProjectBridge.h"
 
@@ -146,14 +147,12 @@ void FileListModel::SetFolder(const QString& folder)
             inbox->results.push_back(std::move(result));
             if (!inbox->posted) {
                 inbox->posted = true;
-                QMetaObject::invokeMethod(
-                    this, [this] { TakeResults(); }, Qt::QueuedConnection);
+                PostQueued(this, [this] { TakeResults(); });
             }
         },
         [this](unsigned gen, bool stopped) {
             if (!stopped)
-                QMetaObject::invokeMethod(
-                    this, [this, gen] { OnFinished(gen); }, Qt::QueuedConnection);
+                PostQueued(this, [this, gen] { OnFinished(gen); });
         });
 }
 

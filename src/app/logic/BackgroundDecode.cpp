@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: GPL-2.0-or-later
 #include "logic/BackgroundDecode.h"
 
-#include <QMetaObject>
+#include "logic/QueuedCall.h"
 
 namespace lumivox::ui {
 
@@ -54,29 +54,23 @@ void BackgroundDecode::Start(Job job, ProjectDecodeOptions options, Progress onP
             if (percent == lastPercent)
                 return;
             lastPercent = percent;
-            QMetaObject::invokeMethod(
-                receiver_,
-                [this, generation, onProgress, done, total] {
-                    if (generation == generation_ && onProgress)
-                        onProgress(done, total);
-                },
-                Qt::QueuedConnection);
+            PostQueued(receiver_, [this, generation, onProgress, done, total] {
+                if (generation == generation_ && onProgress)
+                    onProgress(done, total);
+            });
         };
         auto result = std::make_shared<DecodedProject>(job(options));
         if (cancel->load())
             result->cancelled = true;
         // The receiver owns this object, whose destructor joins the threads, so posting to
         // it is safe; Qt drops the call if the receiver is gone before it runs.
-        QMetaObject::invokeMethod(
-            receiver_,
-            [this, generation, onFinished, result] {
-                if (generation != generation_)
-                    return;
-                running_ = false;
-                if (onFinished)
-                    onFinished(result);
-            },
-            Qt::QueuedConnection);
+        PostQueued(receiver_, [this, generation, onFinished, result] {
+            if (generation != generation_)
+                return;
+            running_ = false;
+            if (onFinished)
+                onFinished(result);
+        });
         ended->store(true);
     });
 }

@@ -8,7 +8,8 @@
 // arrives for an older generation than the owner's current one is dropped, so the window
 // shows the last result until the newest arrives.
 
-#include <QMetaObject>
+#include "logic/QueuedCall.h"
+
 #include <QObject>
 
 #include <atomic>
@@ -30,7 +31,7 @@ public:
     {
         std::lock_guard lock(mutex_);
         if (owner_)
-            QMetaObject::invokeMethod(owner_, std::move(task), Qt::QueuedConnection);
+            PostQueued(owner_, std::move(task));
     }
     // As Post, but task runs only if generation is still the owner's current one then.
     void PostIfCurrent(unsigned generation, std::function<void()> task) const

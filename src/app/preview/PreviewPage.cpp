@@ -4,6 +4,7 @@
 
 #include "logic/CoreText.h"
 #include "logic/MenuPaging.h"
+#include "logic/QueuedCall.h"
 #include "picture/FrameRenderer.h"
 #include "picture/MenuTemplate.h"
 #include "preview/RemoteControl.h"
@@ -225,13 +226,10 @@ void PreviewPage::MakeShow()
     // replaced.
     const unsigned generation = ++showGeneration_;
     auto post = [this, generation](std::function<void()> task) {
-        QMetaObject::invokeMethod(
-            this,
-            [this, generation, task = std::move(task)] {
-                if (generation == showGeneration_)
-                    task();
-            },
-            Qt::QueuedConnection);
+        PostQueued(this, [this, generation, task = std::move(task)] {
+            if (generation == showGeneration_)
+                task();
+        });
     };
     show_ = std::make_unique<SlideShow>(*timer_, post, std::move(listener));
 }

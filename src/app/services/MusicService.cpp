@@ -1,9 +1,8 @@
 // SPDX-License-Identifier: GPL-2.0-or-later
 #include "services/MusicService.h"
 
+#include "logic/QueuedCall.h"
 #include "services/QtWaveOutput.h"
-
-#include <QMetaObject>
 
 namespace lumivox::ui {
 
@@ -31,9 +30,8 @@ MusicService::~MusicService()
 void MusicService::MakePlayer(WaveOutput& output)
 {
     // Tasks posted to this object are dropped by Qt once it is destroyed.
-    player_ = std::make_unique<MusicPlayer>(output, [this](std::function<void()> task) {
-        QMetaObject::invokeMethod(this, std::move(task), Qt::QueuedConnection);
-    });
+    player_ = std::make_unique<MusicPlayer>(output,
+                                            [this](std::function<void()> task) { PostQueued(this, std::move(task)); });
 }
 
 bool MusicService::Start(const QString& path)
