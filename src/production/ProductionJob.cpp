@@ -103,9 +103,10 @@ struct SlideRef {
     int position = 0; // from 0 within the album
 };
 
-// A frame of the run: menu page `index`, or slide `index`.
+// A frame of the run: menu page `index`, slide `index`, or the title card of the
+// slideshow track's interval `index`.
 struct FrameRef {
-    bool page = false;
+    enum class Kind { Page, Slide, Card } kind = Kind::Slide;
     std::size_t index = 0;
 };
 
@@ -479,16 +480,45 @@ private:
         return outcome;
     }
 
+    // The title card of the slideshow track's interval `interval`: rendered and encoded
+    // as the track's I picture.
+    FrameOutcome MakeCard(std::size_t interval) const
+    {
+        FrameOutcome outcome;
+        const int album = timeline_.intervals[interval].album;
+        PicBitmap frame;
+        std::string error;
+        if (!RenderTitleCard(plan_.menuTemplate, plan_.backgroundOverride,
+                             plan_.albums[static_cast<std::size_t>(album)].name, plan_.norm, frame, &error))
+            outcome.warning = Format("The title card of album %02d is black: ", album + 1) + TrimNewlines(error);
+        StillPlanes planes;
+        if (!TrackPlanesFromFrame(frame, planes, &error) ||
+            !EncodeTrackPicture(planes, plan_.norm, TrackPicturePath(album, -1), &error)) {
+            outcome.error = Format("title card of album %02d: ", album + 1) + TrimNewlines(error);
+            return outcome;
+        }
+        outcome.ok = true;
+        return outcome;
+    }
+
     // Menu pages and slides are one row of frames for the workers, pages first: a worker
     // that finds no page left goes on with the first slides while the last pages are
     // made, so no core waits between the two. Each worker keeps one helper process for
     // all its encodes and multiplexes. Results are collected in order, so the messages
-    // come as before: every page, the end of the menu, then every slide.
+    // come as before: every page, the end of the menu, then every slide. The slideshow
+    // track's title cards close the row: they need nothing from the slides, so the worker
+    // that finds no slide left makes them while the last slides are made, and the track
+    // can be put together as soon as the row ends.
     bool FrameStages()
     {
         StartTrackAudio();
         const int slideCount = static_cast<int>(slides_.size());
-        const int frames = pages_ + slideCount;
+        std::vector<std::size_t> cards; // the intervals of the title cards
+        if (slideshow_)
+            for (std::size_t i = 0; i < timeline_.intervals.size(); ++i)
+                if (timeline_.intervals[i].picture < 0)
+                    cards.push_back(i);
+        const int frames = pages_ + slideCount + static_cast<int>(cards.size());
         if (frames == 0) {
             Post(UM_MENU_ENCODE_END);
             return true;
@@ -510,18 +540,21 @@ private:
                 covers_->Expect(album);
                 early[s] = true;
                 slideFrame[s] = order.size();
-                order.push_back({false, s});
+                order.push_back({FrameRef::Kind::Slide, s});
             }
         }
         const std::size_t coverFrames = order.size();
         for (int page = 0; page < pages_; ++page)
-            order.push_back({true, static_cast<std::size_t>(page)});
+            order.push_back({FrameRef::Kind::Page, static_cast<std::size_t>(page)});
         for (std::size_t s = 0; s < slides_.size(); ++s) {
             if (early[s])
                 continue;
             slideFrame[s] = order.size();
-            order.push_back({false, s});
+            order.push_back({FrameRef::Kind::Slide, s});
         }
+        const std::size_t firstCard = order.size();
+        for (std::size_t interval : cards)
+            order.push_back({FrameRef::Kind::Card, interval});
         std::vector<std::unique_ptr<MjpegHelperProcess>> helpers;
         for (int w = 0; w < workers; ++w)
             helpers.push_back(std::make_unique<MjpegHelperProcess>());
@@ -531,14 +564,22 @@ private:
             const DecodeWatchScope stopDecodeOnCancel(decodeCancel.Flag());
             const MjpegHelperScope useHelper(helpers[worker].get());
             const FrameRef& frame = order[index];
-            return frame.page ? MakePage(static_cast<int>(frame.index), stillPath) : MakeSlide(frame.index, stillPath);
+            switch (frame.kind) {
+            case FrameRef::Kind::Page:
+                return MakePage(static_cast<int>(frame.index), stillPath);
+            case FrameRef::Kind::Card:
+                return MakeCard(frame.index);
+            case FrameRef::Kind::Slide:
+                break;
+            }
+            return MakeSlide(frame.index, stillPath);
         };
         // Nothing is started once the event is set; what is under way finishes.
         if (cancel_.IsSet())
             return Cancelled();
         // A cover slide that is not made releases the pages waiting for it all the same.
         auto skipped = [&](std::size_t index) {
-            if (!order[index].page && index < coverFrames)
+            if (order[index].kind == FrameRef::Kind::Slide && index < coverFrames)
                 covers_->Set(static_cast<std::size_t>(slides_[order[index].index].album), nullptr);
         };
         FrameWorkers pool(static_cast<std::size_t>(frames), StillPaths(workers), makeFrame, cancel_, skipped);
@@ -594,6 +635,19 @@ private:
                 return Fail(EncoderFailure(outcome->error));
             }
         }
+        for (std::size_t f = firstCard; f < order.size(); ++f) {
+            const FrameOutcome* outcome = pool.WaitFor(f);
+            if (!outcome)
+                return Cancelled();
+            if (!outcome->warning.empty())
+                Warn(outcome->warning);
+            if (!outcome->ok) {
+                pool.Stop();
+                if (cancel_.IsSet())
+                    return Cancelled();
+                return Fail(EncoderFailure(outcome->error));
+            }
+        }
         return true;
     }
 
@@ -602,54 +656,15 @@ private:
         return Format(kTrackPictureFormat, temp_.c_str(), album + 1, picture + 1);
     }
 
-    // The slideshow track: the title cards are encoded (the pictures were encoded with
-    // their slides), the music looped under the whole track, the video put together and
-    // multiplexed, and each album's entry point found.
+    // The slideshow track: its I pictures were encoded with the slides and title cards,
+    // the music looped under the whole track; the video is put together and multiplexed,
+    // and each album's entry point found.
     bool TrackStage()
     {
         if (!slideshow_)
             return true;
         if (cancel_.IsSet())
             return Cancelled();
-        std::vector<const SlideshowInterval*> cards;
-        for (const SlideshowInterval& interval : timeline_.intervals)
-            if (interval.picture < 0)
-                cards.push_back(&interval);
-        auto makeCard = [&](std::size_t index, std::size_t, const std::string&) {
-            const MjpegCancelScope stopOnCancel(&cancel_);
-            FrameOutcome outcome;
-            const int album = cards[index]->album;
-            PicBitmap frame;
-            std::string error;
-            if (!RenderTitleCard(plan_.menuTemplate, plan_.backgroundOverride,
-                                 plan_.albums[static_cast<std::size_t>(album)].name, plan_.norm, frame, &error))
-                outcome.warning = Format("The title card of album %02d is black: ", album + 1) + TrimNewlines(error);
-            StillPlanes planes;
-            if (!TrackPlanesFromFrame(frame, planes, &error) ||
-                !EncodeTrackPicture(planes, plan_.norm, TrackPicturePath(album, -1), &error)) {
-                outcome.error = Format("title card of album %02d: ", album + 1) + TrimNewlines(error);
-                return outcome;
-            }
-            outcome.ok = true;
-            return outcome;
-        };
-        {
-            const int workers = ProductionWorkerCount(p_.jobs, static_cast<int>(cards.size()));
-            FrameWorkers pool(cards.size(), StillPaths(workers), makeCard, cancel_);
-            for (std::size_t c = 0; c < cards.size(); ++c) {
-                const FrameOutcome* outcome = pool.WaitFor(c);
-                if (!outcome)
-                    return Cancelled();
-                if (!outcome->warning.empty())
-                    Warn(outcome->warning);
-                if (!outcome->ok) {
-                    pool.Stop();
-                    if (cancel_.IsSet())
-                        return Cancelled();
-                    return Fail(EncoderFailure(outcome->error));
-                }
-            }
-        }
         std::string error;
         if (audio_.joinable())
             audio_.join();
