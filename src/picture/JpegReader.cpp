@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <climits>
+#include <cstdint>
 #include <csetjmp>
 #include <cstdio>
 #include <cstdlib>
@@ -254,12 +255,19 @@ void JpegReader::Decode(MappedFileSource& source, PicBitmap& target, const Decod
         cinfo->scale_denom = 8;
     } else if (options.usefulWidth > 0 && options.usefulHeight > 0) {
         // A picture at least twice the size it is shown at (a camera's photo on a TV frame)
-        // is decoded at the reduced scale that keeps it so: a quarter of the memory and much
-        // of the time, with the frame's pixels within 40 dB of a full decode's.
-        for (unsigned denom = 8; denom > 1; denom /= 2)
-            if (cinfo->image_width / denom >= 2 * unsigned(options.usefulWidth) &&
-                cinfo->image_height / denom >= 2 * unsigned(options.usefulHeight)) {
-                cinfo->scale_denom = denom;
+        // is decoded at the smallest of an eighth, a quarter, three eighths and a half that
+        // keeps it so: much of the time, with the frame's pixels within 40 dB of a full
+        // decode's, and a decoded picture near twice the frame however large the photo (a
+        // 16-megapixel photo takes 9 MB at three eighths, not 16 MB at a half). The
+        // library's scales above a half are no faster than its full decode.
+        const auto scaled = [](JDIMENSION side, unsigned eighths) {
+            return (std::uint64_t(side) * eighths + 7) / 8; // the library rounds up
+        };
+        for (unsigned eighths = 1; eighths <= 4; ++eighths)
+            if (scaled(cinfo->image_width, eighths) >= 2 * std::uint64_t(options.usefulWidth) &&
+                scaled(cinfo->image_height, eighths) >= 2 * std::uint64_t(options.usefulHeight)) {
+                cinfo->scale_num = eighths;
+                cinfo->scale_denom = 8;
                 break;
             }
     }
