@@ -5,6 +5,8 @@
 
 #include <cstring>
 #include <new>
+
+#include <sys/mman.h>
 #include <utility>
 
 namespace lumivox {
@@ -109,6 +111,19 @@ PicBitmap& PicBitmap::operator=(PicBitmap&& other) noexcept
 }
 
 PicBitmap::~PicBitmap() = default;
+
+void* PicBitmap::MapPixels(std::size_t bytes)
+{
+    void* p = ::mmap(nullptr, bytes, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+    if (p == MAP_FAILED)
+        throw std::bad_alloc();
+    return p;
+}
+
+void PicBitmap::UnmapPixels(void* p, std::size_t bytes) noexcept
+{
+    ::munmap(p, bytes);
+}
 
 void PicBitmap::Create(int width, int height, int bitsPerPixel, bool hasAlpha)
 {

@@ -100,7 +100,27 @@ private:
         {
             ::new (static_cast<void*>(p)) U(std::forward<Args>(args)...);
         }
+        // A picture's pixels are mapped from the system and given back to it whole when
+        // the bitmap goes: the heap would keep a freed photo's pages for later requests
+        // (it raises its own mapping threshold to the largest block it has freed), and a
+        // worker's next picture would then sit beside that copy in the process's memory.
+        T* allocate(std::size_t n)
+        {
+            if (n * sizeof(T) < kMappedFrom)
+                return std::allocator<T>::allocate(n);
+            return static_cast<T*>(MapPixels(n * sizeof(T)));
+        }
+        void deallocate(T* p, std::size_t n) noexcept
+        {
+            if (n * sizeof(T) < kMappedFrom)
+                std::allocator<T>::deallocate(p, n);
+            else
+                UnmapPixels(p, n * sizeof(T));
+        }
     };
+    static constexpr std::size_t kMappedFrom = std::size_t(4) << 20;
+    static void* MapPixels(std::size_t bytes); // throws std::bad_alloc
+    static void UnmapPixels(void* p, std::size_t bytes) noexcept;
     using Block = std::vector<std::uint8_t, UnfilledAllocator<std::uint8_t>>;
 
     void Allocate(int width, int height, int bitsPerPixel, bool hasAlpha, bool fill);
