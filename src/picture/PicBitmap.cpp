@@ -5,9 +5,9 @@
 
 #include <cstring>
 #include <new>
+#include <utility>
 
 #include <sys/mman.h>
-#include <utility>
 
 namespace lumivox {
 

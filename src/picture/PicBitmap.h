@@ -17,6 +17,12 @@
 #include <utility>
 #include <vector>
 
+#if defined(__has_feature)
+#if __has_feature(address_sanitizer)
+#define LUMIVOX_HAS_ASAN 1
+#endif
+#endif
+
 namespace lumivox {
 
 class PicBitmap : public PLObject {
@@ -118,7 +124,13 @@ private:
                 UnmapPixels(p, n * sizeof(T));
         }
     };
+#if defined(__SANITIZE_ADDRESS__) || defined(LUMIVOX_HAS_ASAN)
+    // Under AddressSanitizer every picture stays on the heap, where a read or write past
+    // its end is caught.
+    static constexpr std::size_t kMappedFrom = SIZE_MAX;
+#else
     static constexpr std::size_t kMappedFrom = std::size_t(4) << 20;
+#endif
     static void* MapPixels(std::size_t bytes); // throws std::bad_alloc
     static void UnmapPixels(void* p, std::size_t bytes) noexcept;
     using Block = std::vector<std::uint8_t, UnfilledAllocator<std::uint8_t>>;
