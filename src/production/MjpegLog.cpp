@@ -6,12 +6,14 @@
 #include <mjpeg_logging.h>
 
 #include <atomic>
+#include <chrono>
 #include <cerrno>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <exception>
+#include <limits>
 #include <mutex>
 #include <new>
 
@@ -46,6 +48,10 @@ std::atomic<long long> g_timeoutMs{120'000};
 // However busy a job keeps itself, it ends within this many time limits: a segment with a
 // long song under it takes seconds, not an hour.
 constexpr int kLongestJobInLimits = 30;
+
+// Least time between two of the libraries' debug messages passed on when debug output is
+// not shown.
+constexpr std::int64_t kDebugSignOfLifeMs = 250;
 
 // Write end of the message pipe; only set inside a job's child process.
 int g_childPipe = -1;
@@ -84,8 +90,21 @@ void SendMessage(int level, std::string_view text)
     WriteAll(g_childPipe, text.data(), text.size());
 }
 
+// The libraries' debug messages (the multiplexer writes a few for every sector, tens of
+// thousands for a slideshow track) cross the pipe only when debug output was asked for.
+// Otherwise one every quarter second still tells the parent that the job is alive.
 extern "C" void ChildLogHandler(log_level_t level, const char message[])
 {
+    if (static_cast<int>(level) <= static_cast<int>(MjpegLogLevel::Debug) &&
+        MjpegLowestShownLevel(MjpegVerbosity()) > static_cast<int>(MjpegLogLevel::Debug)) {
+        static std::atomic<std::int64_t> lastSent{std::numeric_limits<std::int64_t>::min() / 2};
+        const std::int64_t now =
+            std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now().time_since_epoch())
+                .count();
+        if (now - lastSent.load(std::memory_order_relaxed) < kDebugSignOfLifeMs)
+            return;
+        lastSent.store(now, std::memory_order_relaxed);
+    }
     SendMessage(level, message ? std::string_view(message) : std::string_view());
 }
 
