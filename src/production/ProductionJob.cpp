@@ -461,14 +461,20 @@ private:
         }
         std::string error;
         const std::string segment = Format(kSlideSegmentFormat, temp_.c_str(), slide.album + 1, slide.position + 1);
-        // The slideshow track shows the same frame at its own size.
+        // The frame is read into the encoder's planes once: the still encodes them, and the
+        // slideshow track shows the same frame at its own size.
+        StillPlanes planes;
         StillPlanes trackPlanes;
-        if (slideshow_ && !TrackPlanesFromFrame(frame, trackPlanes, &error)) {
+        if (!ReadStillFrame(frame.Header(), frame.Palette(), frame.Pixels(), planes, &error) ||
+            (slideshow_ && !TrackPlanesFromStill(planes, trackPlanes, &error))) {
             outcome.error =
                 Format("album %02d, picture %02d: ", slide.album + 1, slide.position + 1) + TrimNewlines(error);
             return outcome;
         }
-        if (!EncodeStill(frame, plan_.norm, stillPath, &error) ||
+        frame = PicBitmap(); // the planes hold the picture now
+        StillEncoder encoder;
+        encoder.SetPreparedPlanes(std::move(planes));
+        if (!encoder.EncodeStill(stillPath, plan_.norm, &error) ||
             MultiplexStill(segment, stillPath, companion_, &error) != 0 ||
             (slideshow_ &&
              !EncodeTrackPicture(trackPlanes, plan_.norm, TrackPicturePath(slide.album, slide.position), &error))) {

@@ -270,8 +270,12 @@ std::uint32_t SlideshowTrackPackets(const SlideshowTimeline& timeline)
 bool TrackPlanesFromFrame(const PicBitmap& frame, StillPlanes& planes, std::string* error)
 {
     StillPlanes full;
-    if (!ReadStillFrame(frame.Header(), frame.Palette(), frame.Pixels(), full, error))
-        return false;
+    return ReadStillFrame(frame.Header(), frame.Palette(), frame.Pixels(), full, error) &&
+           TrackPlanesFromStill(full, planes, error);
+}
+
+bool TrackPlanesFromStill(const StillPlanes& full, StillPlanes& planes, std::string* error)
+{
     if (full.width != 2 * kTrackWidth) {
         if (error)
             *error = "the track's frame is not 704 pixels wide";

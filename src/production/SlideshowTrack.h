@@ -71,6 +71,9 @@ std::uint32_t SlideshowTrackPackets(const SlideshowTimeline& timeline);
 // The frame of the track made from a 704 x 576 (480) TV frame of the same norm: halved
 // both ways (the same 4:3 picture on fewer samples) into encoder planes.
 bool TrackPlanesFromFrame(const PicBitmap& frame, StillPlanes& planes, std::string* error);
+// The same from the frame's planes as the still encoder reads them (a slide's frame is
+// converted to planes once, for its still and its track picture).
+bool TrackPlanesFromStill(const StillPlanes& full, StillPlanes& planes, std::string* error);
 
 // Encodes the I picture of one interval into outputPath (an MPEG-1 video elementary
 // stream of the Video CD motion profile). Runs a helper job; false with its text.

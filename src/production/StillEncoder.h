@@ -23,6 +23,7 @@
 
 #include <cstdint>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace lumivox {
@@ -89,6 +90,13 @@ public:
     bool EncodeStill(const std::string& outputPath, TvNorm norm, std::string* error);
 
     const StillPlanes& Planes() const { return planes_; }
+    // Takes planes read before (ReadStillFrame) as the prepared picture, in place of a
+    // frame and PrepareStillEncoder.
+    void SetPreparedPlanes(StillPlanes planes)
+    {
+        planes_ = std::move(planes);
+        prepared_ = true;
+    }
 
     // The block transforms the encoder uses (the fast pair unless told otherwise; the
     // reference pair serves to compare quality with).
