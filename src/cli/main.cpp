@@ -4,6 +4,8 @@
 #include "CliDocs.h"
 #include "Command.h"
 
+#include "picture/PicBitmap.h"
+
 #include <algorithm>
 #include <cstdio>
 #include <csignal>
@@ -89,6 +91,9 @@ int main(int argc, char** argv)
         std::fputs((shell == "bash" ? BashCompletion() : ZshCompletion()).c_str(), stdout);
         return 0;
     }
+    // Every command here makes or reads its pictures and ends: photo-sized memory goes
+    // back to the system as soon as a picture is done with.
+    lumivox::PicBitmap::ReturnLargePixelsToSystem(true);
     std::string name = argv[1];
     if (name == "help") {
         if (argc < 3) {

@@ -10,6 +10,7 @@
 
 #include "picture/PLTextException.h"
 
+#include <atomic>
 #include <cstddef>
 #include <cstdint>
 #include <memory>
@@ -34,6 +35,12 @@ public:
     // Throws PLTextException code 10 unless 1 <= width, height <= kMaxSide and
     // width x height <= maxPixels.
     static void CheckSize(long long width, long long height, std::uint64_t maxPixels = kMaxPixels);
+    // A program that makes discs in one go (the command line) asks, once and before its
+    // first picture, for the pixels of pictures of 4 MB and more to come straight from
+    // the system and go back to it whole: its memory then follows the pictures in hand.
+    // The desktop program keeps the heap's reuse, since giving large mappings back holds
+    // up every thread of the process on its address space, the window's thread included.
+    static void ReturnLargePixelsToSystem(bool on) { s_returnLargePixels.store(on, std::memory_order_relaxed); }
 
     PicBitmap();
     PicBitmap(const PicBitmap& other);
@@ -106,19 +113,20 @@ private:
         {
             ::new (static_cast<void*>(p)) U(std::forward<Args>(args)...);
         }
-        // A picture's pixels are mapped from the system and given back to it whole when
-        // the bitmap goes: the heap would keep a freed photo's pages for later requests
-        // (it raises its own mapping threshold to the largest block it has freed), and a
-        // worker's next picture would then sit beside that copy in the process's memory.
+        // Where the process asked for it (ReturnLargePixelsToSystem), a large picture's
+        // pixels are mapped from the system and given back to it whole when the bitmap
+        // goes: the heap would keep a freed photo's pages for later requests (it raises its
+        // own mapping threshold to the largest block it has freed), and a worker's next
+        // picture would then sit beside that copy in the process's memory.
         T* allocate(std::size_t n)
         {
-            if (n * sizeof(T) < kMappedFrom)
+            if (!Mapped(n * sizeof(T)))
                 return std::allocator<T>::allocate(n);
             return static_cast<T*>(MapPixels(n * sizeof(T)));
         }
         void deallocate(T* p, std::size_t n) noexcept
         {
-            if (n * sizeof(T) < kMappedFrom)
+            if (!Mapped(n * sizeof(T)))
                 std::allocator<T>::deallocate(p, n);
             else
                 UnmapPixels(p, n * sizeof(T));
@@ -131,6 +139,11 @@ private:
 #else
     static constexpr std::size_t kMappedFrom = std::size_t(4) << 20;
 #endif
+    static bool Mapped(std::size_t bytes)
+    {
+        return bytes >= kMappedFrom && s_returnLargePixels.load(std::memory_order_relaxed);
+    }
+    static inline std::atomic<bool> s_returnLargePixels{false};
     static void* MapPixels(std::size_t bytes); // throws std::bad_alloc
     static void UnmapPixels(void* p, std::size_t bytes) noexcept;
     using Block = std::vector<std::uint8_t, UnfilledAllocator<std::uint8_t>>;
