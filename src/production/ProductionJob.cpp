@@ -589,35 +589,42 @@ private:
                 covers_->Set(static_cast<std::size_t>(slides_[order[index].index].album), nullptr);
         };
         FrameWorkers pool(static_cast<std::size_t>(frames), StillPaths(workers), makeFrame, cancel_, skipped);
+        // Frame `index` once made; what it says (a warning, a picture that could not be
+        // read) is reported when `report`. False when the run ends there: cancelled, or
+        // failed (a menu frame says so to the menu's progress first).
+        enum class Menu { Frame, No };
+        auto take = [&](std::size_t index, Menu menu, bool report) -> bool {
+            const FrameOutcome* outcome = pool.WaitFor(index);
+            if (!outcome) {
+                Cancelled();
+                return false;
+            }
+            if (report && !outcome->warning.empty())
+                Warn(outcome->warning);
+            if (report && !outcome->unreadable.empty())
+                result_.unreadablePictures.push_back(outcome->unreadable);
+            if (outcome->ok)
+                return true;
+            pool.Stop();
+            if (cancel_.IsSet()) {
+                Cancelled(); // the frame's job was stopped by the cancel
+                return false;
+            }
+            if (menu == Menu::Frame)
+                Post(UM_MENU_ENCODE_FAILED);
+            Fail(EncoderFailure(outcome->error));
+            return false;
+        };
         // The cover slides are collected first (they come first); what they say is
         // reported in slide order below. A cover slide that fails stops the run here.
-        for (std::size_t f = 0; f < coverFrames; ++f) {
-            const FrameOutcome* outcome = pool.WaitFor(f);
-            if (!outcome)
-                return Cancelled();
-            if (!outcome->ok) {
-                pool.Stop();
-                if (cancel_.IsSet())
-                    return Cancelled();
-                Post(UM_MENU_ENCODE_FAILED);
-                return Fail(EncoderFailure(outcome->error));
-            }
-        }
+        for (std::size_t f = 0; f < coverFrames; ++f)
+            if (!take(f, Menu::Frame, false))
+                return false;
         for (int page = 0; page < pages_; ++page) {
             if (cancel_.IsSet())
                 return Cancelled();
-            const FrameOutcome* outcome = pool.WaitFor(coverFrames + static_cast<std::size_t>(page));
-            if (!outcome)
-                return Cancelled();
-            if (!outcome->warning.empty())
-                Warn(outcome->warning);
-            if (!outcome->ok) {
-                pool.Stop();
-                if (cancel_.IsSet())
-                    return Cancelled(); // the frame's job was stopped by the cancel
-                Post(UM_MENU_ENCODE_FAILED);
-                return Fail(EncoderFailure(outcome->error));
-            }
+            if (!take(coverFrames + static_cast<std::size_t>(page), Menu::Frame, true))
+                return false;
             Post(UM_MENU_PAGE_PROGRESS, page + 1, pages_);
         }
         Post(UM_MENU_ENCODE_END);
@@ -627,33 +634,12 @@ private:
                 return Cancelled();
             }
             Post(UM_SLIDE_PROGRESS, s, slideCount);
-            const FrameOutcome* outcome = pool.WaitFor(slideFrame[static_cast<std::size_t>(s)]);
-            if (!outcome)
-                return Cancelled();
-            if (!outcome->warning.empty())
-                Warn(outcome->warning);
-            if (!outcome->unreadable.empty())
-                result_.unreadablePictures.push_back(outcome->unreadable);
-            if (!outcome->ok) {
-                pool.Stop();
-                if (cancel_.IsSet())
-                    return Cancelled(); // the frame's job was stopped by the cancel
-                return Fail(EncoderFailure(outcome->error));
-            }
+            if (!take(slideFrame[static_cast<std::size_t>(s)], Menu::No, true))
+                return false;
         }
-        for (std::size_t f = firstCard; f < order.size(); ++f) {
-            const FrameOutcome* outcome = pool.WaitFor(f);
-            if (!outcome)
-                return Cancelled();
-            if (!outcome->warning.empty())
-                Warn(outcome->warning);
-            if (!outcome->ok) {
-                pool.Stop();
-                if (cancel_.IsSet())
-                    return Cancelled();
-                return Fail(EncoderFailure(outcome->error));
-            }
-        }
+        for (std::size_t f = firstCard; f < order.size(); ++f)
+            if (!take(f, Menu::No, true))
+                return false;
         return true;
     }
 
