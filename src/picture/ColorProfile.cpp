@@ -130,25 +130,27 @@ std::shared_ptr<const Entry> EntryForIcc(const std::uint8_t* icc, std::size_t si
     return TheCache().Get(key, [&] { return cmsOpenProfileFromMem(icc, static_cast<cmsUInt32Number>(size)); });
 }
 
+void ApplyToRow(const Entry& entry, std::uint8_t* row, int width)
+{
+    if (entry.space == cmsSigRgbData) {
+        cmsDoTransform(entry.rgb.get(), row, row, static_cast<cmsUInt32Number>(width));
+    } else if (entry.space == cmsSigGrayData) {
+        for (int x = 0; x < width; ++x) {
+            const std::uint8_t* bgr = &entry.grey[row[4 * x + 1] * 3u];
+            row[4 * x + 0] = bgr[0];
+            row[4 * x + 1] = bgr[1];
+            row[4 * x + 2] = bgr[2];
+        }
+    }
+}
+
 void Apply(PicBitmap& bitmap, const Entry& entry)
 {
     if (!entry.usable)
         return;
-    const int w = bitmap.Width();
     if (bitmap.BitsPerPixel() == 32) {
-        for (int y = 0; y < bitmap.Height(); ++y) {
-            std::uint8_t* row = bitmap.Row(y);
-            if (entry.space == cmsSigRgbData) {
-                cmsDoTransform(entry.rgb.get(), row, row, static_cast<cmsUInt32Number>(w));
-            } else if (entry.space == cmsSigGrayData) {
-                for (int x = 0; x < w; ++x) {
-                    const std::uint8_t* bgr = &entry.grey[row[4 * x + 1] * 3u];
-                    row[4 * x + 0] = bgr[0];
-                    row[4 * x + 1] = bgr[1];
-                    row[4 * x + 2] = bgr[2];
-                }
-            }
-        }
+        for (int y = 0; y < bitmap.Height(); ++y)
+            ApplyToRow(entry, bitmap.Row(y), bitmap.Width());
         return;
     }
     std::uint8_t* pal = bitmap.Palette();
@@ -212,6 +214,19 @@ void ConvertToSrgb(PicBitmap& bitmap, const std::uint8_t* icc, std::size_t size)
 {
     if (auto entry = EntryForIcc(icc, size))
         Apply(bitmap, *entry);
+}
+
+SrgbRows::SrgbRows(const std::uint8_t* icc, std::size_t size)
+{
+    auto entry = EntryForIcc(icc, size);
+    if (entry && entry->usable && (entry->space == cmsSigRgbData || entry->space == cmsSigGrayData))
+        entry_ = std::move(entry);
+}
+
+void SrgbRows::Convert(std::uint8_t* bgra, int width) const
+{
+    if (entry_ && width > 0)
+        ApplyToRow(*static_cast<const Entry*>(entry_.get()), bgra, width);
 }
 
 bool IsCmykProfile(const std::uint8_t* icc, std::size_t size)

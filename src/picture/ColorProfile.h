@@ -14,6 +14,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <string>
 
 namespace lumivox {
@@ -28,6 +29,19 @@ inline void ConvertToSrgb(PicBitmap& bitmap, const std::string& icc)
 {
     ConvertToSrgb(bitmap, reinterpret_cast<const std::uint8_t*>(icc.data()), icc.size());
 }
+
+// The same for a picture handed over row by row: the profile's transform is looked up
+// once, and each 32-bit row is converted as it comes. Does nothing for a profile that
+// ConvertToSrgb would ignore.
+class SrgbRows {
+public:
+    SrgbRows(const std::uint8_t* icc, std::size_t size);
+    bool Active() const { return entry_ != nullptr; }
+    void Convert(std::uint8_t* bgra, int width) const;
+
+private:
+    std::shared_ptr<const void> entry_;
+};
 
 // Whether icc is a readable CMYK profile (a CMYK JPEG or TIFF then uses it).
 bool IsCmykProfile(const std::uint8_t* icc, std::size_t size);

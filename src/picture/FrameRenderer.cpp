@@ -600,53 +600,78 @@ FilterPass MakeFilterPass(int sourceSize, int destSize)
     return pass;
 }
 
+// One row of source pixels through the horizontal pass into width x 4 bytes of out.
+void HorizontalRow(const std::uint8_t* in, const FilterPass& pass, std::uint8_t* out)
+{
+    const std::size_t width = pass.first.size();
+    const std::int32_t* w = pass.weights.data();
+#if defined(__SSE2__)
+    // All four channels of a pixel at once: each byte widened to 32 bits and multiplied
+    // by its weight (madd over 16-bit halves whose upper half is zero), the same sums
+    // as the scalar loop below, which is exact integer arithmetic in any order.
+    const __m128i zero = _mm_setzero_si128();
+    const __m128i half = _mm_set1_epi32(128);
+    for (std::size_t d = 0; d < width; ++d, w += pass.maxTaps) {
+        const std::uint8_t* s = in + static_cast<std::size_t>(pass.first[d]) * 4;
+        __m128i sum = half;
+        const int n = pass.count[d];
+        for (int t = 0; t < n; ++t, s += 4) {
+            std::int32_t bytes;
+            std::memcpy(&bytes, s, 4);
+            const __m128i pixel = _mm_unpacklo_epi16(_mm_unpacklo_epi8(_mm_cvtsi32_si128(bytes), zero), zero);
+            sum = _mm_add_epi32(sum, _mm_madd_epi16(pixel, _mm_set1_epi32(w[t])));
+        }
+        // Weights are non-negative and sum to 256, so every channel ends within 0 … 255.
+        const __m128i shifted = _mm_srli_epi32(sum, 8);
+        const std::int32_t packed = _mm_cvtsi128_si32(_mm_packus_epi16(_mm_packs_epi32(shifted, zero), zero));
+        std::memcpy(out + d * 4, &packed, 4);
+    }
+#else
+    for (std::size_t d = 0; d < width; ++d, w += pass.maxTaps) {
+        const std::uint8_t* s = in + static_cast<std::size_t>(pass.first[d]) * 4;
+        std::int32_t b = 128, g = 128, r = 128, a = 128;
+        const int n = pass.count[d];
+        for (int t = 0; t < n; ++t, s += 4) {
+            b += w[t] * s[0];
+            g += w[t] * s[1];
+            r += w[t] * s[2];
+            a += w[t] * s[3];
+        }
+        out[d * 4 + 0] = static_cast<std::uint8_t>(b >> 8);
+        out[d * 4 + 1] = static_cast<std::uint8_t>(g >> 8);
+        out[d * 4 + 2] = static_cast<std::uint8_t>(r >> 8);
+        out[d * 4 + 3] = static_cast<std::uint8_t>(a >> 8);
+    }
+#endif
+}
+
 void HorizontalRows(const PicBitmap& source, int fromRow, int toRow, const FilterPass& pass, std::uint8_t* intermediate,
                     std::size_t stride)
 {
-    const std::size_t width = pass.first.size();
-    for (int y = fromRow; y < toRow; ++y) {
-        const std::uint8_t* in = source.Row(y);
-        std::uint8_t* out = intermediate + stride * static_cast<std::size_t>(y);
-        const std::int32_t* w = pass.weights.data();
-#if defined(__SSE2__)
-        // All four channels of a pixel at once: each byte widened to 32 bits and multiplied
-        // by its weight (madd over 16-bit halves whose upper half is zero), the same sums
-        // as the scalar loop below, which is exact integer arithmetic in any order.
-        const __m128i zero = _mm_setzero_si128();
-        const __m128i half = _mm_set1_epi32(128);
-        for (std::size_t d = 0; d < width; ++d, w += pass.maxTaps) {
-            const std::uint8_t* s = in + static_cast<std::size_t>(pass.first[d]) * 4;
-            __m128i sum = half;
-            const int n = pass.count[d];
-            for (int t = 0; t < n; ++t, s += 4) {
-                std::int32_t bytes;
-                std::memcpy(&bytes, s, 4);
-                const __m128i pixel = _mm_unpacklo_epi16(_mm_unpacklo_epi8(_mm_cvtsi32_si128(bytes), zero), zero);
-                sum = _mm_add_epi32(sum, _mm_madd_epi16(pixel, _mm_set1_epi32(w[t])));
-            }
-            // Weights are non-negative and sum to 256, so every channel ends within 0 … 255.
-            const __m128i shifted = _mm_srli_epi32(sum, 8);
-            const std::int32_t packed = _mm_cvtsi128_si32(_mm_packus_epi16(_mm_packs_epi32(shifted, zero), zero));
-            std::memcpy(out + d * 4, &packed, 4);
-        }
-#else
-        for (std::size_t d = 0; d < width; ++d, w += pass.maxTaps) {
-            const std::uint8_t* s = in + static_cast<std::size_t>(pass.first[d]) * 4;
-            std::int32_t b = 128, g = 128, r = 128, a = 128;
-            const int n = pass.count[d];
-            for (int t = 0; t < n; ++t, s += 4) {
-                b += w[t] * s[0];
-                g += w[t] * s[1];
-                r += w[t] * s[2];
-                a += w[t] * s[3];
-            }
-            out[d * 4 + 0] = static_cast<std::uint8_t>(b >> 8);
-            out[d * 4 + 1] = static_cast<std::uint8_t>(g >> 8);
-            out[d * 4 + 2] = static_cast<std::uint8_t>(r >> 8);
-            out[d * 4 + 3] = static_cast<std::uint8_t>(a >> 8);
-        }
-#endif
+    for (int y = fromRow; y < toRow; ++y)
+        HorizontalRow(source.Row(y), pass, intermediate + stride * static_cast<std::size_t>(y));
+}
+
+// Destination row y of the vertical pass, from the horizontal pass's rows that row(i)
+// gives (i a source row among y's taps), into stride bytes of out.
+template <class RowOf>
+void VerticalRow(const FilterPass& pass, int y, RowOf&& row, std::vector<std::int32_t>& accumulator, std::uint8_t* out)
+{
+    const std::size_t stride = accumulator.size();
+    std::fill(accumulator.begin(), accumulator.end(), 128);
+    const std::int32_t* w = &pass.weights[static_cast<std::size_t>(y) * static_cast<std::size_t>(pass.maxTaps)];
+    const int first = pass.first[static_cast<std::size_t>(y)];
+    for (int t = 0; t < pass.count[static_cast<std::size_t>(y)]; ++t) {
+        const std::int32_t weight = w[t];
+        if (weight == 0)
+            continue;
+        const std::uint8_t* in = row(first + t);
+        std::int32_t* acc = accumulator.data();
+        for (std::size_t i = 0; i < stride; ++i)
+            acc[i] += weight * in[i];
     }
+    for (std::size_t i = 0; i < stride; ++i)
+        out[i] = static_cast<std::uint8_t>(accumulator[i] >> 8);
 }
 
 } // namespace
@@ -683,25 +708,50 @@ void ResizeForFrame(const PicBitmap& source, int width, int height, PicBitmap& d
     result.CreateUnfilled(width, height, 32, source.HasAlpha()); // every row is written below
     result.SetResolution(source.ResolutionX(), source.ResolutionY());
     std::vector<std::int32_t> accumulator(stride);
-    for (int y = 0; y < height; ++y) {
-        std::fill(accumulator.begin(), accumulator.end(), 128);
-        const std::int32_t* w =
-            &vertical.weights[static_cast<std::size_t>(y) * static_cast<std::size_t>(vertical.maxTaps)];
-        const int first = vertical.first[static_cast<std::size_t>(y)];
-        for (int t = 0; t < vertical.count[static_cast<std::size_t>(y)]; ++t) {
-            const std::int32_t weight = w[t];
-            if (weight == 0)
-                continue;
-            const std::uint8_t* in = intermediate.get() + stride * static_cast<std::size_t>(first + t);
-            std::int32_t* acc = accumulator.data();
-            for (std::size_t i = 0; i < stride; ++i)
-                acc[i] += weight * in[i];
-        }
-        std::uint8_t* out = result.Row(y);
-        for (std::size_t i = 0; i < stride; ++i)
-            out[i] = static_cast<std::uint8_t>(accumulator[i] >> 8);
-    }
+    for (int y = 0; y < height; ++y)
+        VerticalRow(
+            vertical, y, [&](int i) { return intermediate.get() + stride * static_cast<std::size_t>(i); }, accumulator,
+            result.Row(y));
     destination = std::move(result);
+}
+
+struct RowResizer::Passes {
+    FilterPass horizontal;
+    FilterPass vertical;
+};
+
+RowResizer::RowResizer(int sourceWidth, int sourceHeight, int width, int height, bool hasAlpha)
+    : sourceHeight_(sourceHeight), stride_(static_cast<std::size_t>(std::max(width, 0)) * 4)
+{
+    if (sourceWidth <= 0 || sourceHeight <= 0 || width <= 0 || height <= 0)
+        throw PLTextException(PL_ERRNO_MEMORY, "Out of memory.");
+    passes_ =
+        std::make_unique<Passes>(Passes{MakeFilterPass(sourceWidth, width), MakeFilterPass(sourceHeight, height)});
+    // No destination row has more taps than this, so the rows it needs are always among
+    // the last ringRows_ source rows put.
+    ringRows_ = std::max(passes_->vertical.maxTaps, 1);
+    ring_.resize(stride_ * static_cast<std::size_t>(ringRows_));
+    accumulator_.resize(stride_);
+    result_.CreateUnfilled(width, height, 32, hasAlpha); // every row is written by the last Put
+}
+
+RowResizer::~RowResizer() = default;
+
+void RowResizer::Put(const std::uint8_t* pixels)
+{
+    if (put_ >= sourceHeight_)
+        return;
+    HorizontalRow(pixels, passes_->horizontal, ring_.data() + stride_ * static_cast<std::size_t>(put_ % ringRows_));
+    ++put_;
+    const FilterPass& vertical = passes_->vertical;
+    const auto rowOf = [&](int i) { return ring_.data() + stride_ * static_cast<std::size_t>(i % ringRows_); };
+    while (emitted_ < result_.Height()) {
+        const auto y = static_cast<std::size_t>(emitted_);
+        if (vertical.first[y] + vertical.count[y] > put_)
+            break;
+        VerticalRow(vertical, emitted_, rowOf, accumulator_, result_.Row(emitted_));
+        ++emitted_;
+    }
 }
 
 namespace {
@@ -796,32 +846,94 @@ FitPlacement SlidePlacement(int pictureWidth, int pictureHeight, TvNorm norm, Sl
     return fit;
 }
 
+SlideFitter::SlideFitter(int rotation, TvNorm norm, SlideGeometry geometry, CoverSize coverSize)
+    : rotation_(rotation == 90 || rotation == 180 || rotation == 270 ? rotation : 0), norm_(norm), geometry_(geometry),
+      coverSize_(std::move(coverSize))
+{ }
+
+SlideFitter::~SlideFitter() = default;
+
+void SlideFitter::Begin(int width, int height, bool hasAlpha)
+{
+    const bool across = rotation_ == 90 || rotation_ == 270;
+    const int turnedWidth = across ? height : width;
+    const int turnedHeight = across ? width : height;
+    fit_ = SlidePlacement(turnedWidth, turnedHeight, norm_, geometry_);
+    // Resized in the picture's own orientation: a quarter turn swaps the sides.
+    picture_ = std::make_unique<RowResizer>(width, height, across ? fit_.height : fit_.width,
+                                            across ? fit_.width : fit_.height, hasAlpha);
+    cover_.reset();
+    if (coverSize_) {
+        const QSize size = coverSize_(turnedWidth, turnedHeight);
+        cover_ = std::make_unique<RowResizer>(width, height, across ? size.height() : size.width(),
+                                              across ? size.width() : size.height(), hasAlpha);
+    }
+}
+
+void SlideFitter::Row(const std::uint8_t* pixels)
+{
+    picture_->Put(pixels);
+    if (cover_)
+        cover_->Put(pixels);
+}
+
+void SlideFitter::Finish(PicBitmap& frame, PicBitmap* cover)
+{
+    if (!picture_)
+        throw PLTextException(PL_ERRFORMAT_NOT_SUPPORTED, "The picture has no rows.");
+    const auto turned = [this](PicBitmap& bitmap) {
+        if (rotation_ == 0)
+            return;
+        PicBitmap result;
+        RotateBitmap(bitmap, rotation_, result);
+        bitmap = std::move(result);
+    };
+    PicBitmap& fitted = picture_->Result();
+    turned(fitted);
+    const int height = FrameHeight(norm_);
+    PicBitmap result;
+    result.CreateUnfilled(kFrameWidth, height, 32, false); // every pixel is written below
+    for (int y = 0; y < height; ++y) {
+        auto* out = reinterpret_cast<std::uint32_t*>(result.Row(y));
+        const int pictureRow = y - fit_.y;
+        if (pictureRow < 0 || pictureRow >= fitted.Height()) {
+            std::fill(out, out + kFrameWidth, 0xFF000000u);
+            continue;
+        }
+        const auto* in = reinterpret_cast<const std::uint32_t*>(fitted.Row(pictureRow));
+        const int right = std::min(kFrameWidth, fit_.x + fitted.Width());
+        std::fill(out, out + fit_.x, 0xFF000000u);
+        // A frame is opaque whatever alpha the picture file carried.
+        for (int x = fit_.x; x < right; ++x)
+            out[x] = in[x - fit_.x] | 0xFF000000u;
+        std::fill(out + right, out + kFrameWidth, 0xFF000000u);
+    }
+    frame = std::move(result);
+    if (cover && cover_) {
+        turned(cover_->Result());
+        *cover = std::move(cover_->Result());
+    }
+    picture_.reset();
+    cover_.reset();
+}
+
 void RenderSlideFrame(const std::string& picturePath, int rotation, TvNorm norm, PicBitmap& frame,
                       SlideGeometry geometry)
 {
-    PicBitmap picture;
-    {
-        PicReader reader;
-        reader.SetMode(DecodeMode::Full);
-        reader.SetUsefulSize(kFrameWidth, FrameHeight(norm));
-        reader.DecodeFile(picturePath, picture, 32);
-    }
-    if (rotation == 90 || rotation == 180 || rotation == 270) {
-        PicBitmap turned;
-        RotateBitmap(picture, rotation, turned);
-        picture = std::move(turned);
-    }
-    FitSlideFrame(picture, norm, frame, geometry);
+    SlideFitter fitter(rotation, norm, geometry);
+    PicReader reader;
+    reader.SetMode(DecodeMode::Full);
+    reader.SetUsefulSize(kFrameWidth, FrameHeight(norm));
+    reader.DecodeFileRows(picturePath, fitter);
+    fitter.Finish(frame);
 }
 
 void FitSlideFrame(const PicBitmap& picture, TvNorm norm, PicBitmap& frame, SlideGeometry geometry)
 {
-    const int height = FrameHeight(norm);
-    PicBitmap result;
-    result.CreateUnfilled(kFrameWidth, height, 32, false); // DrawResized paints the whole frame
-    const FitPlacement fit = SlidePlacement(picture.Width(), picture.Height(), norm, geometry);
-    DrawResized(result, picture, QRect(0, 0, kFrameWidth, height), QRect(fit.x, fit.y, fit.width, fit.height));
-    frame = std::move(result);
+    SlideFitter fitter(0, norm, geometry);
+    PicBitmap storage;
+    HandOverRows(As32Bit(picture, storage), fitter);
+    fitter.Finish(frame);
 }
 
 void RenderSlideFrame(const std::string& picturePath, int rotation, TvNorm norm,

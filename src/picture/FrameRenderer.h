@@ -13,12 +13,16 @@
 #include "base/TvNorm.h"
 #include "picture/MenuTemplate.h"
 #include "picture/PicBitmap.h"
+#include "picture/PicReader.h"
 
 #include <QtCore/QRect>
+#include <QtCore/QSize>
 #include <QtGui/QFont>
 #include <QtGui/QImage>
 
+#include <cstdint>
 #include <functional>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -120,6 +124,33 @@ bool DrawMenuPage(QImage& target, const QRect& rect, const DiscMenuState& state,
 // with the horizontal pass spread over the processor's cores. Throws PLTextException.
 void ResizeForFrame(const PicBitmap& source, int width, int height, PicBitmap& destination);
 
+// ResizeForFrame row by row: the source rows are put in order, top first, and each goes
+// through the horizontal pass at once; the vertical pass keeps only the few rows its
+// filter still needs. The result is the same, byte for byte, and complete once every
+// source row is in. Throws PLTextException for an empty size.
+class RowResizer {
+public:
+    RowResizer(int sourceWidth, int sourceHeight, int width, int height, bool hasAlpha = false);
+    ~RowResizer();
+    RowResizer(const RowResizer&) = delete;
+    RowResizer& operator=(const RowResizer&) = delete;
+    // The next source row, sourceWidth blue, green, red, alpha pixels.
+    void Put(const std::uint8_t* pixels);
+    PicBitmap& Result() { return result_; }
+
+private:
+    struct Passes;
+    std::unique_ptr<Passes> passes_;
+    int sourceHeight_;
+    std::size_t stride_;
+    int ringRows_ = 1;
+    std::vector<std::uint8_t> ring_;
+    std::vector<std::int32_t> accumulator_;
+    int put_ = 0; // source rows put
+    int emitted_ = 0; // destination rows made
+    PicBitmap result_;
+};
+
 // Fills rect with black and draws picture into it, resized with PicResizer's filter to fit with
 // its aspect ratio kept, centred, with a plain copy. The PicBitmap form needs a 32-bit
 // target; parts of rect outside the target are skipped. Throws PLTextException when the
@@ -148,6 +179,34 @@ constexpr int SquarePixelFrameWidth(TvNorm norm)
 // Where a picture of width x height lies in the frame of norm.
 FitPlacement SlidePlacement(int pictureWidth, int pictureHeight, TvNorm norm,
                             SlideGeometry geometry = SlideGeometry::TvAspect);
+
+// A slide's frame made from its picture's rows as they are decoded (PicReader::
+// DecodeFileRows), so that a camera's photo never takes its decoded size in memory: the
+// picture is turned clockwise by rotation (90, 180 or 270; anything else leaves it as it
+// is) and fitted (SlidePlacement) into a black opaque frame of the norm. The rows are
+// resized as they come, in the picture's own orientation, and the small result is turned.
+// Given coverSize, the same rows also give a second picture, an album's cover for the
+// menu, at the size coverSize asks for the turned picture's decoded size.
+class SlideFitter : public PicRowTarget {
+public:
+    using CoverSize = std::function<QSize(int width, int height)>;
+    SlideFitter(int rotation, TvNorm norm, SlideGeometry geometry, CoverSize coverSize = {});
+    ~SlideFitter() override;
+    void Begin(int width, int height, bool hasAlpha) override;
+    void Row(const std::uint8_t* pixels) override;
+    // After the last row: the frame, and the cover when one was asked for (else cover is
+    // left alone). Throws PLTextException when no picture was begun.
+    void Finish(PicBitmap& frame, PicBitmap* cover = nullptr);
+
+private:
+    int rotation_;
+    TvNorm norm_;
+    SlideGeometry geometry_;
+    CoverSize coverSize_;
+    FitPlacement fit_;
+    std::unique_ptr<RowResizer> picture_;
+    std::unique_ptr<RowResizer> cover_;
+};
 
 // Makes the video frame of one slide: decodes the picture file in full mode, turns it
 // clockwise by rotation (90, 180 or 270; anything else leaves it as it is) and fits it

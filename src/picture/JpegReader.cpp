@@ -200,6 +200,16 @@ JpegReader::~JpegReader()
 
 void JpegReader::Decode(MappedFileSource& source, PicBitmap& target, const DecodeOptions& options)
 {
+    Run(source, options, &target, nullptr);
+}
+
+void JpegReader::DecodeRows(MappedFileSource& source, const DecodeOptions& options, PicRowTarget& rows)
+{
+    Run(source, options, nullptr, &rows);
+}
+
+void JpegReader::Run(MappedFileSource& source, const DecodeOptions& options, PicBitmap* bitmap, PicRowTarget* rows)
+{
     State& s = *state_;
     j_decompress_ptr cinfo = &s.cinfo;
     // Whatever happens, the object goes back to its idle state for the next file.
@@ -299,6 +309,69 @@ void JpegReader::Decode(MappedFileSource& source, PicBitmap& target, const Decod
 
     const int width = static_cast<int>(cinfo->output_width);
     const int height = static_cast<int>(cinfo->output_height);
+    const bool inverted = cinfo->saw_Adobe_marker != 0;
+    // A CMYK picture with its own profile is converted by it; the fixed formula is for
+    // those without.
+    const bool cmykProfile = output == Output::Cmyk && !icc.empty() &&
+                             IsCmykProfile(reinterpret_cast<const std::uint8_t*>(icc.data()), icc.size());
+    // Rows of the library's output that are not blue, green, red, 255 already.
+    const auto toBgra = [&](const JSAMPLE* in, std::uint8_t* out) {
+        if (cmykProfile)
+            CmykRowToSrgb(reinterpret_cast<const std::uint8_t*>(icc.data()), icc.size(), in, out, width, inverted);
+        else if (output == Output::Cmyk)
+            CmykRowToBgra(in, out, cinfo->output_width, inverted);
+        else
+            RgbRowToBgra(in, out, cinfo->output_width);
+    };
+    if (rows != nullptr) {
+        // A batch of the library's rows at a time, each handed over as it is made: the
+        // decoded picture is never held whole.
+        const int batch = std::max(cinfo->rec_outbuf_height, 1);
+        const std::size_t samples = output == Output::Grey ? 1 : output == Output::Rgb ? 3 : 4;
+        const std::size_t lineBytes = static_cast<std::size_t>(width) * samples;
+        std::vector<JSAMPLE> lines(lineBytes * static_cast<std::size_t>(batch));
+        std::vector<JSAMPROW> linePointers(static_cast<std::size_t>(batch));
+        for (int i = 0; i < batch; ++i)
+            linePointers[static_cast<std::size_t>(i)] = lines.data() + lineBytes * static_cast<std::size_t>(i);
+        std::vector<std::uint8_t> bgra(static_cast<std::size_t>(width) * 4, 0);
+        const SrgbRows srgb(output == Output::Cmyk ? nullptr : reinterpret_cast<const std::uint8_t*>(icc.data()),
+                            output == Output::Cmyk ? 0 : icc.size());
+        rows->Begin(width, height, false);
+        int handed = 0;
+        if (!Guarded(s.error, [&] { jpeg_start_decompress(cinfo); }))
+            throw fail();
+        while (cinfo->output_scanline < cinfo->output_height) {
+            JDIMENSION read = 0;
+            if (!Guarded(s.error, [&] { read = jpeg_read_scanlines(cinfo, linePointers.data(), batch); }))
+                throw fail();
+            if (read == 0)
+                break;
+            for (JDIMENSION i = 0; i < read; ++i, ++handed) {
+                JSAMPLE* line = linePointers[i];
+                std::uint8_t* pixels = output == Output::Bgra ? line : bgra.data();
+                if (output == Output::Bgra) {
+                    // The library's row is blue, green, red, 255 already.
+                } else if (output == Output::Grey) {
+                    for (int x = 0; x < width; ++x) {
+                        pixels[4 * x + 0] = pixels[4 * x + 1] = pixels[4 * x + 2] = line[x];
+                        pixels[4 * x + 3] = 255;
+                    }
+                } else {
+                    toBgra(line, pixels);
+                }
+                srgb.Convert(pixels, width);
+                rows->Row(pixels);
+            }
+        }
+        // Rows a decode that stopped early did not reach are black, as in a bitmap.
+        std::fill(bgra.begin(), bgra.end(), 0);
+        for (; handed < height; ++handed)
+            rows->Row(bgra.data());
+        if (!Guarded(s.error, [&] { jpeg_finish_decompress(cinfo); }))
+            throw fail();
+        return;
+    }
+    PicBitmap& target = *bitmap;
     // Straight to the bitmap, libjpeg writes every row before the decode ends, so the
     // rows need no zeroing first; rows a failed decode did not reach are zeroed below.
     const bool direct = output == Output::Grey || output == Output::Bgra;
@@ -324,21 +397,15 @@ void JpegReader::Decode(MappedFileSource& source, PicBitmap& target, const Decod
 
     std::vector<JSAMPLE> line;
     if (output == Output::Rgb || output == Output::Cmyk)
-        line.resize(static_cast<std::size_t>(width) * (output == Output::Cmyk ? 4 : 3) *
-                    static_cast<std::size_t>(cinfo->rec_outbuf_height > 0 ? cinfo->rec_outbuf_height : 1));
-    const bool inverted = cinfo->saw_Adobe_marker != 0;
-    // A CMYK picture with its own profile is converted by it; the fixed formula is for
-    // those without.
-    const bool cmykProfile = output == Output::Cmyk && !icc.empty() &&
-                             IsCmykProfile(reinterpret_cast<const std::uint8_t*>(icc.data()), icc.size());
-    JSAMPROW* rows = const_cast<JSAMPROW*>(target.RowTable());
+        line.resize(static_cast<std::size_t>(width) * (output == Output::Cmyk ? 4 : 3));
+    JSAMPROW* targetRows = const_cast<JSAMPROW*>(target.RowTable());
 
     if (!Guarded(s.error, [&] { jpeg_start_decompress(cinfo); }))
         throw fail();
-    if (output == Output::Grey || output == Output::Bgra) {
+    if (direct) {
         if (!Guarded(s.error, [&] {
                 while (cinfo->output_scanline < cinfo->output_height)
-                    jpeg_read_scanlines(cinfo, rows + cinfo->output_scanline,
+                    jpeg_read_scanlines(cinfo, targetRows + cinfo->output_scanline,
                                         cinfo->output_height - cinfo->output_scanline);
             }))
             throw fail();
@@ -350,13 +417,7 @@ void JpegReader::Decode(MappedFileSource& source, PicBitmap& target, const Decod
                 throw fail();
             if (cinfo->output_scanline == y)
                 break;
-            if (cmykProfile)
-                CmykRowToSrgb(reinterpret_cast<const std::uint8_t*>(icc.data()), icc.size(), line.data(),
-                              target.Row(static_cast<int>(y)), static_cast<int>(cinfo->output_width), inverted);
-            else if (output == Output::Cmyk)
-                CmykRowToBgra(line.data(), target.Row(static_cast<int>(y)), cinfo->output_width, inverted);
-            else
-                RgbRowToBgra(line.data(), target.Row(static_cast<int>(y)), cinfo->output_width);
+            toBgra(line.data(), target.Row(static_cast<int>(y)));
         }
     }
     if (direct && cinfo->output_scanline >= cinfo->output_height)

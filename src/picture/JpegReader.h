@@ -21,8 +21,12 @@ public:
     JpegReader& operator=(const JpegReader&) = delete;
 
     void Decode(MappedFileSource& source, PicBitmap& target, const DecodeOptions& options) override;
+    // The same, handing the rows over as the library makes them (32 bits, converted to
+    // sRGB as Decode's bitmap would be); the decoded picture is never held whole.
+    void DecodeRows(MappedFileSource& source, const DecodeOptions& options, PicRowTarget& rows);
 
 private:
+    void Run(MappedFileSource& source, const DecodeOptions& options, PicBitmap* bitmap, PicRowTarget* rows);
     struct State;
     std::unique_ptr<State> state_;
 };

@@ -215,20 +215,63 @@ bool DecodeWatchScope::StepCancelled()
     return false;
 }
 
-void PicReader::DecodeFile(const std::string& path, PicBitmap& target, int bitsPerPixel)
+namespace {
+
+void OpenPictureFile(const std::string& path, MappedFile& file)
 {
-    MappedFile file;
     std::string reason;
-    if (!file.Open(path, &reason, kMaxPictureFileBytes + 1)) {
+    if (!file.Open(path, &reason, PicReader::kMaxPictureFileBytes + 1)) {
         // A FIFO, device or folder is named as such: it is refused, never read or waited on.
         if (reason == kNotARegularFile)
             throw PLTextException(PL_ERRACCESS_DENIED, "Opening " + path + " failed: " + reason);
         throw PLTextException(PL_ERRACCESS_DENIED, "Opening " + path + " failed");
     }
-    if (file.FileSize() > kMaxPictureFileBytes)
+    if (file.FileSize() > PicReader::kMaxPictureFileBytes)
         throw PLTextException(PL_ERRNO_MEMORY, "Opening " + path + " failed: the file is over " +
-                                                   std::to_string(kMaxPictureFileBytes >> 20) + " MB");
+                                                   std::to_string(PicReader::kMaxPictureFileBytes >> 20) + " MB");
+}
+
+} // namespace
+
+void PicReader::DecodeFile(const std::string& path, PicBitmap& target, int bitsPerPixel)
+{
+    MappedFile file;
+    OpenPictureFile(path, file);
     DecodeMemory(file.Data(), file.Size(), target, bitsPerPixel);
+}
+
+void PicReader::DecodeFileRows(const std::string& path, PicRowTarget& target)
+{
+    MappedFile file;
+    OpenPictureFile(path, file);
+    const unsigned char* data = file.Data();
+    const std::size_t size = file.Size();
+    if (data != nullptr && Identify(data, size) == PicFormat::Jpeg) {
+        MappedFileSource source(data, size);
+        const DecodeMemoryScope memory;
+        DecodeOptions options;
+        options.mode = mode_;
+        options.maxPixels = maxPixels_;
+        options.usefulWidth = usefulWidth_;
+        options.usefulHeight = usefulHeight_;
+        decoders_->jpeg.DecodeRows(source, options, target);
+        return;
+    }
+    // The other decoders make the whole picture (those that can shrink it while they
+    // decode do so already); its rows are handed over from there.
+    const DecodeMemoryScope memory;
+    PicBitmap picture;
+    DecodeMemory(data, size, picture, 32);
+    HandOverRows(picture, target);
+}
+
+void HandOverRows(const PicBitmap& picture, PicRowTarget& target)
+{
+    if (picture.BitsPerPixel() != 32)
+        throw PLTextException(PL_ERRFORMAT_NOT_SUPPORTED, "Image bit depth doesn't match request.");
+    target.Begin(picture.Width(), picture.Height(), picture.HasAlpha());
+    for (int y = 0; y < picture.Height(); ++y)
+        target.Row(picture.Row(y));
 }
 
 void PicReader::DecodeMemory(const unsigned char* data, std::size_t size, PicBitmap& target, int bitsPerPixel)

@@ -63,6 +63,21 @@ private:
 };
 inline constexpr const char* kDecodeCancelled = "The decoding was cancelled.";
 
+// Takes a picture's rows as its decoder hands them over, top row first, each as width
+// blue, green, red, alpha pixels: a picture shown much smaller than it is then never
+// needs its decoded size in memory at once.
+class PicRowTarget {
+public:
+    virtual ~PicRowTarget() = default;
+    // The decoded size, before the first row; hasAlpha as PicBitmap::HasAlpha.
+    virtual void Begin(int width, int height, bool hasAlpha) = 0;
+    // The next row; pixels are valid during the call only.
+    virtual void Row(const std::uint8_t* pixels) = 0;
+};
+
+// Hands the rows of a decoded 32-bit picture to target, as a decoder would.
+void HandOverRows(const PicBitmap& picture, PicRowTarget& target);
+
 class PicReader : public PLObject {
 public:
     // Largest picture file read: beyond any picture of the largest size the reader takes.
@@ -79,6 +94,9 @@ public:
     // Decodes the file at path into target at bitsPerPixel (the program asks for 32).
     // Throws PLTextException on any failure; target is then unspecified.
     void DecodeFile(const std::string& path, PicBitmap& target, int bitsPerPixel = 32);
+    // The same, handing the picture's rows to target as they are decoded (a JPEG never
+    // holds its decoded size; other files are decoded whole first), at 32 bits.
+    void DecodeFileRows(const std::string& path, PicRowTarget& target);
     // Checks that the file at path is a picture this reader decodes, without decoding the
     // image data of a JPEG, PNG, WebP or HEIF file (its header or container is read), and
     // gives its full size. Throws PLTextException as DecodeFile would for a file it

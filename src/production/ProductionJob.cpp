@@ -18,7 +18,6 @@
 #include "production/SlideshowTrack.h"
 #include "production/StillEncoder.h"
 #include "project/AlbumTable.h"
-#include "picture/PicReader.h"
 #include "vcd/ImageSink.h"
 #include "vcd/MpegSource.h"
 #include "vcd/VideoCdLayout.h"
@@ -149,16 +148,13 @@ private:
 };
 
 // The menu's copy of a slide's decoded, turned picture.
-std::unique_ptr<PicBitmap> MenuCover(const PicBitmap& picture)
+QSize MenuCoverSize(int pictureWidth, int pictureHeight)
 {
-    const int longer = std::max(picture.Width(), picture.Height());
+    const int longer = std::max(pictureWidth, pictureHeight);
     double scale = std::max(1.0 / 8.0, static_cast<double>(kMenuCoverMinSide) / std::max(longer, 1));
     scale = std::min(scale, 1.0);
-    const int width = std::max(1, static_cast<int>(picture.Width() * scale + 0.5));
-    const int height = std::max(1, static_cast<int>(picture.Height() * scale + 0.5));
-    auto cover = std::make_unique<PicBitmap>();
-    ResizeForFrame(picture, width, height, *cover);
-    return cover;
+    return QSize(std::max(1, static_cast<int>(pictureWidth * scale + 0.5)),
+                 std::max(1, static_cast<int>(pictureHeight * scale + 0.5)));
 }
 
 } // namespace
@@ -431,23 +427,24 @@ private:
         } release{givesCover ? covers_.get() : nullptr, album, cover};
         PicBitmap frame;
         try {
-            PicBitmap decoded;
+            // The picture's rows go straight into the frame (and the cover) as they are
+            // decoded: a camera's photo is never held at its decoded size.
+            SlideFitter fitter(picture.rotation, plan_.norm, plan_.slideGeometry,
+                               givesCover ? SlideFitter::CoverSize(MenuCoverSize) : SlideFitter::CoverSize());
             if (p_.slideDecoder) {
+                PicBitmap decoded;
                 p_.slideDecoder(picture.path, decoded);
+                HandOverRows(decoded, fitter);
             } else {
                 PicReader reader;
                 reader.SetMode(DecodeMode::Full);
                 reader.SetUsefulSize(kFrameWidth, FrameHeight(plan_.norm));
-                reader.DecodeFile(picture.path, decoded, 32);
+                reader.DecodeFileRows(picture.path, fitter);
             }
-            if (picture.rotation == 90 || picture.rotation == 180 || picture.rotation == 270) {
-                PicBitmap turned;
-                RotateBitmap(decoded, picture.rotation, turned);
-                decoded = std::move(turned);
-            }
+            PicBitmap coverPicture;
+            fitter.Finish(frame, givesCover ? &coverPicture : nullptr);
             if (givesCover)
-                cover = MenuCover(decoded);
-            FitSlideFrame(decoded, plan_.norm, frame, plan_.slideGeometry);
+                cover = std::make_unique<PicBitmap>(std::move(coverPicture));
         } catch (const PLTextException& e) {
             outcome.unreadable = picture.path + ": " + TrimNewlines(e.GetText());
         } catch (const std::bad_alloc&) {

@@ -58,7 +58,7 @@ TEST(RenderFit, FrameResizeIsByteForByteThePictureResizer)
     };
     // Shrinking a lot (threaded), a little, growing, mixed, one-pixel sides.
     const Case cases[] = {{1800, 1200, 640, 427}, {700, 500, 640, 480}, {40, 30, 704, 528}, {300, 900, 704, 200},
-                          {1, 1, 5, 3},           {2000, 1, 704, 1},    {1, 1500, 1, 480}};
+                          {1, 1, 5, 3},           {2000, 1, 704, 1},    {1, 1500, 1, 480},  {1729, 1297, 704, 528}};
     for (const Case& c : cases) {
         QImage picture = test::MakeTestPicture(c.w, c.h, 3);
         // Noise, so that every weight matters.
@@ -68,13 +68,20 @@ TEST(RenderFit, FrameResizeIsByteForByteThePictureResizer)
         const PicBitmap source = test::ToBitmap(picture);
         PicBitmap expected;
         PicResizer(c.newW, c.newH).Apply(source, expected);
+        // The whole picture at once, and its rows one at a time as a decoder hands them over.
         PicBitmap actual;
         ResizeForFrame(source, c.newW, c.newH, actual);
-        ASSERT_EQ(actual.Width(), expected.Width());
-        ASSERT_EQ(actual.Height(), expected.Height());
-        for (int y = 0; y < c.newH; ++y) {
-            const int diff = std::memcmp(actual.Row(y), expected.Row(y), static_cast<std::size_t>(c.newW) * 4);
-            ASSERT_EQ(diff, 0) << c.w << "x" << c.h << " -> " << c.newW << "x" << c.newH << ": row " << y << " differs";
+        RowResizer rows(c.w, c.h, c.newW, c.newH);
+        for (int y = 0; y < c.h; ++y)
+            rows.Put(source.Row(y));
+        for (const PicBitmap* result : {&actual, &rows.Result()}) {
+            ASSERT_EQ(result->Width(), expected.Width());
+            ASSERT_EQ(result->Height(), expected.Height());
+            for (int y = 0; y < c.newH; ++y) {
+                const int diff = std::memcmp(result->Row(y), expected.Row(y), static_cast<std::size_t>(c.newW) * 4);
+                ASSERT_EQ(diff, 0) << c.w << "x" << c.h << " -> " << c.newW << "x" << c.newH << ": row " << y
+                                   << " differs" << (result == &actual ? "" : " (by rows)");
+            }
         }
     }
 }
