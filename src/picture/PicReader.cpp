@@ -244,8 +244,11 @@ void PicReader::DecodeFileRows(const std::string& path, PicRowTarget& target)
 {
     MappedFile file;
     OpenPictureFile(path, file);
-    const unsigned char* data = file.Data();
-    const std::size_t size = file.Size();
+    DecodeMemoryRows(file.Data(), file.Size(), target);
+}
+
+void PicReader::DecodeMemoryRows(const unsigned char* data, std::size_t size, PicRowTarget& target)
+{
     if (data != nullptr && Identify(data, size) == PicFormat::Jpeg) {
         MappedFileSource source(data, size);
         const DecodeMemoryScope memory;

@@ -97,6 +97,7 @@ public:
     // The same, handing the picture's rows to target as they are decoded (a JPEG never
     // holds its decoded size; other files are decoded whole first), at 32 bits.
     void DecodeFileRows(const std::string& path, PicRowTarget& target);
+    void DecodeMemoryRows(const unsigned char* data, std::size_t size, PicRowTarget& target);
     // Checks that the file at path is a picture this reader decodes, without decoding the
     // image data of a JPEG, PNG, WebP or HEIF file (its header or container is read), and
     // gives its full size. Throws PLTextException as DecodeFile would for a file it
