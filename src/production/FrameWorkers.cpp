@@ -3,14 +3,25 @@
 
 #include "base/Parallel.h"
 
+#include <algorithm>
 #include <exception>
 
 namespace lumivox {
 
+namespace {
+
+// Frames a worker of several may be ahead of the collector, per worker: enough that a
+// photo that takes four times as long as the others does not hold them up.
+constexpr std::size_t kWindowPerWorker = 3;
+
+} // namespace
+
 FrameWorkers::FrameWorkers(std::size_t count, std::vector<std::string> stillPaths, Work work,
-                           const ManualResetEvent& cancel, Skipped skipped)
+                           const ManualResetEvent& cancel, Skipped skipped, Ready ready)
     : count_(count), stillPaths_(std::move(stillPaths)), work_(std::move(work)), cancel_(cancel),
-      skipped_(std::move(skipped)), slots_(count), cancelWakes_(cancel, [this] {
+      skipped_(std::move(skipped)), ready_(std::move(ready)),
+      window_(stillPaths_.size() > 1 ? kWindowPerWorker * stillPaths_.size() : 1), slots_(count), taken_(count, false),
+      cancelWakes_(cancel, [this] {
           std::lock_guard<std::mutex> lock(mutex_);
           changed_.notify_all();
       })
@@ -20,7 +31,7 @@ FrameWorkers::FrameWorkers(std::size_t count, std::vector<std::string> stillPath
     const int workers = static_cast<int>(stillPaths_.size());
     coordinator_ = std::jthread([this, workers] {
         try {
-            ParallelFor(count_, workers, [this](std::size_t index) { MakeFrame(index); });
+            ParallelFor(static_cast<std::size_t>(workers), workers, [this](std::size_t) { WorkerLoop(); });
         } catch (...) {
             // MakeFrame turns every failure into a failed frame; nothing reaches here.
         }
@@ -35,27 +46,48 @@ FrameWorkers::~FrameWorkers()
     Stop();
 }
 
-void FrameWorkers::MakeFrame(std::size_t index)
+void FrameWorkers::WorkerLoop()
 {
-    const std::size_t window = stillPaths_.size();
-    std::size_t still = 0;
-    bool skip = false;
-    {
-        std::unique_lock<std::mutex> lock(mutex_);
-        changed_.wait(lock, [&] { return stop_ || cancel_.IsSet() || index < collected_ + window; });
+    std::unique_lock<std::mutex> lock(mutex_);
+    for (;;) {
+        while (firstUntaken_ < count_ && taken_[firstUntaken_])
+            ++firstUntaken_;
+        if (firstUntaken_ >= count_)
+            return;
         if (stop_ || cancel_.IsSet() || freeStills_.empty()) {
+            // Every frame not taken yet is given up, each once, so that whoever waits for
+            // one (the collector, a page waiting for its covers) stops waiting.
             stop_ = true;
-            skip = true;
-        } else {
-            still = freeStills_.back();
-            freeStills_.pop_back();
+            const std::size_t index = firstUntaken_;
+            taken_[index] = true;
+            lock.unlock();
+            if (skipped_)
+                skipped_(index);
+            lock.lock();
+            continue;
         }
+        std::size_t index = count_;
+        const std::size_t end = std::min(count_, collected_ + window_);
+        for (std::size_t i = firstUntaken_; i < end; ++i)
+            if (!taken_[i] && (!ready_ || ready_(i))) {
+                index = i;
+                break;
+            }
+        if (index == count_) {
+            changed_.wait(lock);
+            continue;
+        }
+        taken_[index] = true;
+        const std::size_t still = freeStills_.back();
+        freeStills_.pop_back();
+        lock.unlock();
+        MakeFrame(index, still);
+        lock.lock();
     }
-    if (skip) {
-        if (skipped_)
-            skipped_(index);
-        return;
-    }
+}
+
+void FrameWorkers::MakeFrame(std::size_t index, std::size_t still)
+{
     FrameOutcome outcome;
     try {
         outcome = work_(index, still, stillPaths_[still]);

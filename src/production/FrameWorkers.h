@@ -3,12 +3,15 @@
 // The workers of the frame stages of a production run: frames 0 .. count-1 are made
 // (render -> encode -> multiplex) by several threads at once, each frame by one worker
 // with that worker's own still file, and collected in frame order by the production
-// thread. Workers take frames in ascending order, so when frame k is waited for, every
-// frame before it has been taken already, and they never run more than one frame each
-// ahead of the collecting thread: when the run stops after collecting k frames, at most
-// frames k .. k + workers - 1 are still being made. The workers are ParallelFor threads
-// from the process's worker budget, started by one coordinating thread, so the frame
-// stages and the resizing inside each frame share one budget.
+// thread. Workers take the first frame not yet taken that is ready to be made (a menu
+// page needs its covers from slides first); a frame that is not ready is passed over
+// for the next and taken once it is, so no worker sits waiting while there is work.
+// Workers stay within a window of frames ahead of the collecting thread: one frame
+// for a lone worker, a few frames each for several, so that one long frame does not
+// stop the others while the work done beyond what was collected stays bounded. The
+// workers are ParallelFor threads from the process's worker budget, started by one
+// coordinating thread, so the frame stages and the resizing inside each frame share one
+// budget.
 
 #include "base/Event.h"
 
@@ -43,10 +46,16 @@ public:
     // stop (cancel, a failed frame), so that whoever waits for it can stop waiting.
     using Skipped = std::function<void(std::size_t index)>;
 
+    // Whether frame `index` can be made now without waiting (called with the workers'
+    // lock held; it must not block). Empty: every frame is. A frame is checked again
+    // whenever another frame ends, and it must become ready once the frames before it
+    // have ended.
+    using Ready = std::function<bool(std::size_t index)>;
+
     // Starts up to one worker per still path (fewer when the worker budget is short). A
     // worker takes no new frame once `cancel` is set or a frame has failed.
     FrameWorkers(std::size_t count, std::vector<std::string> stillPaths, Work work, const ManualResetEvent& cancel,
-                 Skipped skipped = {});
+                 Skipped skipped = {}, Ready ready = {});
     // Stops and joins the workers (frames under way are finished).
     ~FrameWorkers();
     FrameWorkers(const FrameWorkers&) = delete;
@@ -63,16 +72,21 @@ private:
         bool done = false;
         FrameOutcome outcome;
     };
-    void MakeFrame(std::size_t index);
+    void WorkerLoop();
+    void MakeFrame(std::size_t index, std::size_t still);
 
     const std::size_t count_;
     const std::vector<std::string> stillPaths_;
     const Work work_;
     const ManualResetEvent& cancel_;
     const Skipped skipped_;
+    const Ready ready_;
+    const std::size_t window_;
     std::mutex mutex_;
     std::condition_variable changed_;
     std::vector<Slot> slots_;
+    std::vector<bool> taken_;
+    std::size_t firstUntaken_ = 0;
     std::vector<std::size_t> freeStills_; // still paths no worker holds now
     std::size_t collected_ = 0; // frames handed back by WaitFor
     bool stop_ = false;

@@ -33,6 +33,7 @@
 #include <new>
 #include <optional>
 #include <unistd.h>
+#include <utility>
 
 namespace lumivox {
 
@@ -130,17 +131,25 @@ public:
     void WaitFor(std::size_t first, std::size_t end)
     {
         std::unique_lock lock(mutex_);
-        changed_.wait(lock, [&] {
-            for (std::size_t a = first; a < end; ++a)
-                if (!done_[a])
-                    return false;
-            return true;
-        });
+        changed_.wait(lock, [&] { return Known(first, end); });
+    }
+    // Whether they are known now.
+    bool Ready(std::size_t first, std::size_t end)
+    {
+        std::lock_guard lock(mutex_);
+        return Known(first, end);
     }
     // Valid once WaitFor has returned for the album.
     const PicBitmap* Picture(std::size_t album) const { return pictures_[album].get(); }
 
 private:
+    bool Known(std::size_t first, std::size_t end) const
+    {
+        for (std::size_t a = first; a < end; ++a)
+            if (!done_[a])
+                return false;
+        return true;
+    }
     std::mutex mutex_;
     std::condition_variable changed_;
     std::vector<std::unique_ptr<PicBitmap>> pictures_;
@@ -347,9 +356,9 @@ private:
         FrameOutcome outcome;
         PicBitmap frame;
         std::string error;
-        // The covers this page shows that come from slides are ready first.
-        const std::size_t first = static_cast<std::size_t>(page * itemsPerPage_);
-        const std::size_t end = std::min(menuAlbums_.size(), first + static_cast<std::size_t>(itemsPerPage_));
+        // The covers this page shows that come from slides are ready first (the workers
+        // take a page only once they are, so this does not wait in a run).
+        const auto [first, end] = PageAlbums(page);
         covers_->WaitFor(first, end);
         std::vector<MenuAlbum> albums = menuAlbums_;
         for (std::size_t a = first; a < end; ++a)
@@ -401,6 +410,13 @@ private:
                 audioError_ = e.what();
             }
         });
+    }
+
+    // The albums [first, end) of menu page `page`.
+    std::pair<std::size_t, std::size_t> PageAlbums(int page) const
+    {
+        const std::size_t first = static_cast<std::size_t>(page * itemsPerPage_);
+        return {first, std::min(menuAlbums_.size(), first + static_cast<std::size_t>(itemsPerPage_))};
     }
 
     // One slide: rendered (a picture that can no longer be decoded gives a black frame),
@@ -505,8 +521,8 @@ private:
     }
 
     // Menu pages and slides are one row of frames for the workers, pages first: a worker
-    // that finds no page left goes on with the first slides while the last pages are
-    // made, so no core waits between the two. Each worker keeps one helper process for
+    // that finds no page left, or none whose covers are made yet, goes on with the first
+    // slides while the pages wait, so no core waits between the two. Each worker keeps one helper process for
     // all its encodes and multiplexes. Results are collected in order, so the messages
     // come as before: every page, the end of the menu, then every slide. The slideshow
     // track's title cards close the row: they need nothing from the slides, so the worker
@@ -585,7 +601,15 @@ private:
             if (order[index].kind == FrameRef::Kind::Slide && index < coverFrames)
                 covers_->Set(static_cast<std::size_t>(slides_[order[index].index].album), nullptr);
         };
-        FrameWorkers pool(static_cast<std::size_t>(frames), StillPaths(workers), makeFrame, cancel_, skipped);
+        // A page is made once the slides that give its covers are; until then the workers
+        // go on with the slides after it.
+        auto ready = [&](std::size_t index) {
+            if (order[index].kind != FrameRef::Kind::Page)
+                return true;
+            const auto [first, end] = PageAlbums(static_cast<int>(order[index].index));
+            return covers_->Ready(first, end);
+        };
+        FrameWorkers pool(static_cast<std::size_t>(frames), StillPaths(workers), makeFrame, cancel_, skipped, ready);
         // Frame `index` once made; what it says (a warning, a picture that could not be
         // read) is reported when `report`. False when the run ends there: cancelled, or
         // failed (a menu frame says so to the menu's progress first).
