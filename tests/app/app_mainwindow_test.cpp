@@ -1012,6 +1012,8 @@ private slots:
             }
         });
         h.window->ShowOptions();
+        // The new driver is made on a worker and taken over by the window afterwards.
+        QTRY_VERIFY(!h.recorders->IsMakingDriver());
         QCOMPARE(h.backend->driverModes, (std::vector<int>{0, 1}));
         QCOMPARE(h.window->DeviceStatusText(), QStringLiteral("Device: ACME  Writer"));
     }
