@@ -539,6 +539,13 @@ struct FilterPass {
     std::vector<int> count; // taps per destination index
     std::vector<std::int32_t> weights; // maxTaps per destination index
     int maxTaps = 0;
+    // The same taps two at a time, for the vector form of the horizontal pass: per
+    // destination index, pairs vectors of (w, w') repeated for the four channels, whose
+    // taps start at pairFirst (moved left where the taps would run past the last source
+    // pixel, with zero weights in front). Empty when the source is narrower than the taps.
+    int pairs = 0;
+    std::vector<int> pairFirst;
+    std::vector<std::int16_t> pairWeights; // pairs x 8 per destination index
 };
 
 FilterPass MakeFilterPass(int sourceSize, int destSize)
@@ -597,6 +604,24 @@ FilterPass MakeFilterPass(int sourceSize, int destSize)
         pass.first[static_cast<std::size_t>(j)] = lo;
         pass.count[static_cast<std::size_t>(j)] = n;
     }
+    const int evenTaps = (pass.maxTaps + 1) & ~1;
+    if (evenTaps <= sourceSize) {
+        pass.pairs = evenTaps / 2;
+        pass.pairFirst.resize(static_cast<std::size_t>(destSize));
+        pass.pairWeights.assign(static_cast<std::size_t>(destSize) * static_cast<std::size_t>(pass.pairs) * 8, 0);
+        for (std::size_t j = 0; j < static_cast<std::size_t>(destSize); ++j) {
+            const int start = std::min(pass.first[j], sourceSize - evenTaps);
+            pass.pairFirst[j] = start;
+            std::int16_t* w = &pass.pairWeights[j * static_cast<std::size_t>(pass.pairs) * 8];
+            for (int t = 0; t < pass.count[j]; ++t) {
+                const int at = pass.first[j] + t - start; // 0 .. evenTaps - 1
+                const auto weight = static_cast<std::int16_t>(pass.weights[j * static_cast<std::size_t>(pass.maxTaps) +
+                                                                            static_cast<std::size_t>(t)]);
+                for (int channel = 0; channel < 4; ++channel)
+                    w[(at / 2) * 8 + channel * 2 + at % 2] = weight;
+            }
+        }
+    }
     return pass;
 }
 
@@ -606,27 +631,30 @@ void HorizontalRow(const std::uint8_t* in, const FilterPass& pass, std::uint8_t*
     const std::size_t width = pass.first.size();
     const std::int32_t* w = pass.weights.data();
 #if defined(__SSE2__)
-    // All four channels of a pixel at once: each byte widened to 32 bits and multiplied
-    // by its weight (madd over 16-bit halves whose upper half is zero), the same sums
-    // as the scalar loop below, which is exact integer arithmetic in any order.
-    const __m128i zero = _mm_setzero_si128();
-    const __m128i half = _mm_set1_epi32(128);
-    for (std::size_t d = 0; d < width; ++d, w += pass.maxTaps) {
-        const std::uint8_t* s = in + static_cast<std::size_t>(pass.first[d]) * 4;
-        __m128i sum = half;
-        const int n = pass.count[d];
-        for (int t = 0; t < n; ++t, s += 4) {
-            std::int32_t bytes;
-            std::memcpy(&bytes, s, 4);
-            const __m128i pixel = _mm_unpacklo_epi16(_mm_unpacklo_epi8(_mm_cvtsi32_si128(bytes), zero), zero);
-            sum = _mm_add_epi32(sum, _mm_madd_epi16(pixel, _mm_set1_epi32(w[t])));
+    if (pass.pairs > 0) {
+        // Two taps of all four channels at once: two pixels' bytes widened to 16 bits and
+        // interleaved channel by channel (b b' g g' r r' a a'), multiplied by the pair of
+        // weights and added in one madd. The products and their sums are exact integers,
+        // so the result is the scalar loop's below, byte for byte.
+        const __m128i zero = _mm_setzero_si128();
+        const __m128i half = _mm_set1_epi32(128);
+        const auto* weights = reinterpret_cast<const __m128i*>(pass.pairWeights.data());
+        for (std::size_t d = 0; d < width; ++d) {
+            const std::uint8_t* s = in + static_cast<std::size_t>(pass.pairFirst[d]) * 4;
+            __m128i sum = half;
+            for (int p = 0; p < pass.pairs; ++p, s += 8, ++weights) {
+                const __m128i wide = _mm_unpacklo_epi8(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(s)), zero);
+                const __m128i paired = _mm_unpacklo_epi16(wide, _mm_srli_si128(wide, 8));
+                sum = _mm_add_epi32(sum, _mm_madd_epi16(paired, _mm_loadu_si128(weights)));
+            }
+            // Weights are non-negative and sum to 256, so every channel ends within 0 … 255.
+            const __m128i shifted = _mm_srli_epi32(sum, 8);
+            const std::int32_t packed = _mm_cvtsi128_si32(_mm_packus_epi16(_mm_packs_epi32(shifted, zero), zero));
+            std::memcpy(out + d * 4, &packed, 4);
         }
-        // Weights are non-negative and sum to 256, so every channel ends within 0 … 255.
-        const __m128i shifted = _mm_srli_epi32(sum, 8);
-        const std::int32_t packed = _mm_cvtsi128_si32(_mm_packus_epi16(_mm_packs_epi32(shifted, zero), zero));
-        std::memcpy(out + d * 4, &packed, 4);
+        return;
     }
-#else
+#endif
     for (std::size_t d = 0; d < width; ++d, w += pass.maxTaps) {
         const std::uint8_t* s = in + static_cast<std::size_t>(pass.first[d]) * 4;
         std::int32_t b = 128, g = 128, r = 128, a = 128;
@@ -642,7 +670,6 @@ void HorizontalRow(const std::uint8_t* in, const FilterPass& pass, std::uint8_t*
         out[d * 4 + 2] = static_cast<std::uint8_t>(r >> 8);
         out[d * 4 + 3] = static_cast<std::uint8_t>(a >> 8);
     }
-#endif
 }
 
 void HorizontalRows(const PicBitmap& source, int fromRow, int toRow, const FilterPass& pass, std::uint8_t* intermediate,
