@@ -229,37 +229,25 @@ public:
 
 // What the Video CD stills profile promises in every sequence header of a high-resolution
 // still: a bit rate of 8,000,000 bit/s (not the "variable" marker) and a 224 KB video
-// buffer. The library writes the variable-rate marker and the still size instead, so the
-// two fields are set here (ISO/IEC 11172-2 2.4.2.3: bit_rate 18 bits in 400 bit/s units,
-// marker bit, vbv_buffer_size 10 bits in 16 Kbit units).
-constexpr std::uint32_t kStillBitRate400 = 8000000 / 400;
-constexpr std::uint32_t kStillVbvBuffer16k = 224 * 1024 * 8 / 16384;
+// buffer. The library writes the variable-rate marker and the still size instead.
+constexpr std::uint32_t kStillBitRate = 8000000;
+constexpr std::uint32_t kStillVbvBufferBytes = 224 * 1024;
 
-void SetSequenceHeaderRates(std::vector<std::uint8_t>& s)
+// Sets the bit rate and video buffer size of every sequence header (ISO/IEC 11172-2
+// 2.4.2.3: bit_rate 18 bits in 400 bit/s units, marker bit, vbv_buffer_size 10 bits in
+// 16 Kbit units).
+void SetSequenceHeaderRates(std::vector<std::uint8_t>& s, std::uint32_t bitRate, std::uint32_t vbvBytes)
 {
+    const std::uint32_t rate = (bitRate + 399) / 400;
+    const std::uint32_t vbv = vbvBytes * 8 / 16384;
     for (std::size_t i = 0; i + 12 <= s.size(); ++i) {
         if (!(s[i] == 0 && s[i + 1] == 0 && s[i + 2] == 1 && s[i + 3] == 0xB3))
             continue;
         std::uint8_t* p = &s[i + 8]; // after start code, sizes, aspect and rate codes
-        p[0] = static_cast<std::uint8_t>(kStillBitRate400 >> 10);
-        p[1] = static_cast<std::uint8_t>(kStillBitRate400 >> 2);
-        p[2] = static_cast<std::uint8_t>((kStillBitRate400 & 3) << 6 | 0x20 | kStillVbvBuffer16k >> 5);
-        p[3] = static_cast<std::uint8_t>((p[3] & 0x07) | (kStillVbvBuffer16k & 0x1F) << 3);
-        i += 11;
-    }
-}
-
-// The bit rate field of every sequence header (18 bits in 400 bit/s units).
-void SetSequenceHeaderBitRate(std::vector<std::uint8_t>& s, std::uint32_t bitRate)
-{
-    const std::uint32_t units = (bitRate + 399) / 400;
-    for (std::size_t i = 0; i + 12 <= s.size(); ++i) {
-        if (!(s[i] == 0 && s[i + 1] == 0 && s[i + 2] == 1 && s[i + 3] == 0xB3))
-            continue;
-        std::uint8_t* p = &s[i + 8];
-        p[0] = static_cast<std::uint8_t>(units >> 10);
-        p[1] = static_cast<std::uint8_t>(units >> 2);
-        p[2] = static_cast<std::uint8_t>((units & 3) << 6 | (p[2] & 0x3F));
+        p[0] = static_cast<std::uint8_t>(rate >> 10);
+        p[1] = static_cast<std::uint8_t>(rate >> 2);
+        p[2] = static_cast<std::uint8_t>((rate & 3) << 6 | 0x20 | vbv >> 5);
+        p[3] = static_cast<std::uint8_t>((p[3] & 0x07) | (vbv & 0x1F) << 3);
         i += 11;
     }
 }
@@ -352,17 +340,21 @@ void EncodeInJob(const StillPlanes& planes, const std::string& outputPath, TvNor
         MjpegFatal("Couldn't create output file " + outputPath);
 
     std::vector<std::uint8_t>& still = EncodeIntoMemory(*encoder, *options);
-    SetSequenceHeaderRates(still);
+    SetSequenceHeaderRates(still, kStillBitRate, kStillVbvBufferBytes);
     PadStill(still);
     WriteStream(file, outputPath, still);
 }
 
-// The I picture of one interval of the slideshow track, in the Video CD motion profile:
-// a few identical frames are encoded so that the rate control gives the intra picture
-// its share of the group, and only that picture is used.
-constexpr int kTrackEncodeFrames = 3;
-constexpr int kTrackEncodeBitRate = 2300000;
+// The I picture of one interval of the slideshow track, in the Video CD motion profile,
+// encoded alone: the rate control gives a group of one picture the whole group's share of
+// the rate, so the rate asked for sets the picture's size (4.2 Mbit/s at 29.97 Hz gives
+// 12 to 18 KB, as much as the track's 40 KB buffer comfortably takes). The encoder's own
+// buffer is made large enough for that rate, and every header then says the track's
+// rate and buffer.
+constexpr int kTrackEncodeBitRate = 4200000;
+constexpr int kTrackEncodeBufferKb = 100;
 constexpr std::uint32_t kTrackBitRate = 1152000; // 1,150 kbit/s as Video CD headers give it
+constexpr std::uint32_t kTrackVbvBufferBytes = 40 * 1024; // the Video CD decoder's buffer
 void EncodeTrackPictureInJob(const StillPlanes& planes, const std::string& outputPath, TvNorm norm,
                              StillTransforms transforms)
 {
@@ -379,22 +371,19 @@ void EncodeTrackPictureInJob(const StillPlanes& planes, const std::string& outpu
     auto* encoder = new MPEG2Encoder(*options);
     // As for the stills: the fast pair replaces the reference transforms set up above.
     InstallStillTransforms(transforms);
-    auto* reader = new PlanesReader(encoder->parms, planes, kTrackEncodeFrames, options->frame_rate);
+    auto* reader = new PlanesReader(encoder->parms, planes, 1, options->frame_rate);
     encoder->reader = reader;
     MPEG2EncInVidParams stream{};
     reader->StreamPictureParams(stream);
     if (options->SetFormatPresets(stream))
         MjpegFatal("The encoder refused the Video CD settings for the track");
-    // The rate control sizes the I picture from the group's share of the bit rate; the
-    // track repeats the picture without coding anything more, so the picture is given
-    // twice the share of the stream's rate (well within the Video CD's 40 KB buffer).
-    // The sequence header says the stream's own rate again afterwards.
     options->bitrate = kTrackEncodeBitRate;
-    options->Bgrp_size = 1; // I and P pictures only
-    options->min_GOP_size = options->max_GOP_size = kTrackEncodeFrames;
+    options->video_buffer_size = kTrackEncodeBufferKb;
+    options->Bgrp_size = 1; // an I picture only
+    options->min_GOP_size = options->max_GOP_size = 1;
 
     std::vector<std::uint8_t>& picture = EncodeIntoMemory(*encoder, *options);
-    SetSequenceHeaderBitRate(picture, kTrackBitRate);
+    SetSequenceHeaderRates(picture, kTrackBitRate, kTrackVbvBufferBytes);
     std::FILE* file = std::fopen(outputPath.c_str(), "wb");
     if (!file)
         MjpegFatal("Couldn't create output file " + outputPath);

@@ -3,6 +3,7 @@
 // read back by our own sequence-header parse and by ffmpeg as the independent decoder.
 
 #include "encoder/encoder_helpers.h"
+#include "production/SlideshowTrack.h"
 #include "production/StillEncoder.h"
 
 #include <QImage>
@@ -404,6 +405,45 @@ TEST(StillEncoding, PicBitmapFrameEncodesLikeTheRawBitmap)
     ASSERT_TRUE(EncodeStill(bitmap, TvNorm::Ntsc, fromBitmap.string(), &error)) << error;
     EncodedStill fromFrame = Encode(folder, frame, TvNorm::Ntsc, "frame.m1v");
     EXPECT_EQ(ReadFile(fromBitmap), ReadFile(fromFrame.file));
+}
+
+// The slideshow track's picture of a slide: one I picture (nothing else is coded), headers
+// that say the track's 1,150 kbit/s and 40 KB buffer, a size the track's buffer takes
+// with room to spare, and the slide's picture back within a fair PSNR.
+TEST(StillEncoding, TrackPictureIsOneIntraPictureOfTheTrack)
+{
+    TempFolder folder;
+    for (TvNorm norm : {TvNorm::Ntsc, TvNorm::Pal}) {
+        const int height = norm == TvNorm::Pal ? 576 : 480;
+        SCOPED_TRACE(height);
+        DibFrame frame = MakeFrame(704, height, 32, [&](int x, int y) { return PhotoLikeColour(x, y, 704, height); });
+        StillPlanes full;
+        StillPlanes planes;
+        std::string error;
+        ASSERT_TRUE(ReadStillFrame(frame.header.data(), frame.Palette(), frame.pixels.data(), full, &error));
+        ASSERT_TRUE(TrackPlanesFromStill(full, planes, &error)) << error;
+        const fs::path file = folder / (std::to_string(height) + ".m1v");
+        ASSERT_TRUE(EncodeTrackPicture(planes, norm, file.string(), &error)) << error;
+        const std::vector<std::uint8_t> bytes = ReadFile(file);
+        const SequenceHeader header = ParseSequenceHeader(bytes);
+        ASSERT_TRUE(header.found);
+        EXPECT_EQ(header.bitRate400 * 400, 1152000u);
+        EXPECT_EQ(header.vbvBufferSize * 2, 40);
+        int pictures = 0;
+        for (std::size_t i = 0; i + 5 < bytes.size(); ++i)
+            if (bytes[i] == 0 && bytes[i + 1] == 0 && bytes[i + 2] == 1 && bytes[i + 3] == 0) {
+                ++pictures;
+                EXPECT_EQ((bytes[i + 5] >> 3) & 7, 1) << "an I picture";
+            }
+        EXPECT_EQ(pictures, 1);
+        EXPECT_GT(bytes.size(), 8u * 1024);
+        EXPECT_LT(bytes.size(), 28u * 1024);
+        if (!HaveFfmpeg())
+            continue;
+        std::vector<std::uint8_t> yuv;
+        ASSERT_TRUE(DecodeYuv420(file, planes.width, planes.height, yuv));
+        EXPECT_GT(Psnr(yuv.data(), planes.y.data(), planes.y.size()), 35.0);
+    }
 }
 
 } // namespace
