@@ -252,12 +252,7 @@ void PicReader::DecodeMemoryRows(const unsigned char* data, std::size_t size, Pi
     if (data != nullptr && Identify(data, size) == PicFormat::Jpeg) {
         MappedFileSource source(data, size);
         const DecodeMemoryScope memory;
-        DecodeOptions options;
-        options.mode = mode_;
-        options.maxPixels = maxPixels_;
-        options.usefulWidth = usefulWidth_;
-        options.usefulHeight = usefulHeight_;
-        decoders_->jpeg.DecodeRows(source, options, target);
+        decoders_->jpeg.DecodeRows(source, Options(), target);
         return;
     }
     // The other decoders make the whole picture (those that can shrink it while they
@@ -266,6 +261,16 @@ void PicReader::DecodeMemoryRows(const unsigned char* data, std::size_t size, Pi
     PicBitmap picture;
     DecodeMemory(data, size, picture, 32);
     HandOverRows(picture, target);
+}
+
+DecodeOptions PicReader::Options() const
+{
+    DecodeOptions options;
+    options.mode = mode_;
+    options.maxPixels = maxPixels_;
+    options.usefulWidth = usefulWidth_;
+    options.usefulHeight = usefulHeight_;
+    return options;
 }
 
 void HandOverRows(const PicBitmap& picture, PicRowTarget& target)
@@ -286,11 +291,7 @@ void PicReader::DecodeMemory(const unsigned char* data, std::size_t size, PicBit
     }
     MappedFileSource source(data, size);
     const DecodeMemoryScope memory;
-    DecodeOptions options;
-    options.mode = mode_;
-    options.maxPixels = maxPixels_;
-    options.usefulWidth = usefulWidth_;
-    options.usefulHeight = usefulHeight_;
+    const DecodeOptions options = Options();
 
     switch (Identify(data, size)) {
     case PicFormat::Bitmap:

@@ -75,6 +75,8 @@ public:
     virtual void Row(const std::uint8_t* pixels) = 0;
 };
 
+struct DecodeOptions;
+
 // Hands the rows of a decoded 32-bit picture to target, as a decoder would.
 void HandOverRows(const PicBitmap& picture, PicRowTarget& target);
 
@@ -122,6 +124,7 @@ public:
     }
 
 private:
+    DecodeOptions Options() const;
     DecodeMode mode_ = DecodeMode::Full;
     std::uint64_t maxPixels_ = PicBitmap::kMaxPixels;
     int usefulWidth_ = 0;
