@@ -2,6 +2,7 @@
 #include "picture/JpegReader.h"
 
 #include "picture/ColorProfile.h"
+#include "picture/DecodeBudget.h"
 
 #include <algorithm>
 #include <climits>
@@ -306,6 +307,16 @@ void JpegReader::Run(MappedFileSource& source, const DecodeOptions& options, Pic
     }
     if (!Guarded(s.error, [&] { jpeg_calc_output_dimensions(cinfo); }))
         throw fail();
+    // A progressive file keeps every coefficient of the picture at its full size, however
+    // small it is decoded: that counts against the decodes' shared budget as a bitmap
+    // would, so that workers meeting huge progressive photos at once take turns.
+    if (cinfo->progressive_mode) {
+        std::size_t coefficients = 0;
+        for (int c = 0; c < cinfo->num_components; ++c)
+            coefficients += static_cast<std::size_t>(cinfo->comp_info[c].width_in_blocks) *
+                            static_cast<std::size_t>(cinfo->comp_info[c].height_in_blocks) * sizeof(JBLOCK);
+        ReserveDecodeMemory(coefficients);
+    }
 
     const int width = static_cast<int>(cinfo->output_width);
     const int height = static_cast<int>(cinfo->output_height);

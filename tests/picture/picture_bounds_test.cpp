@@ -5,6 +5,7 @@
 // timed.
 #include "picture/picture_decode_helpers.h"
 
+#include "picture/DecodeBudget.h"
 #include "picture/FrameRenderer.h"
 #include "picture/PicDecoder.h"
 #include "picture/PicResizer.h"
@@ -195,6 +196,29 @@ TEST(DecodeBoundsTest, StreamedSlideStaysWithin40dBOfTheWholePicture)
         }
     }
     std::filesystem::remove(path);
+}
+
+// A photo decoded row by row for its slide holds no picture of its own size; a
+// progressive one keeps its coefficients, and those count against the decodes' budget.
+TEST(DecodeBoundsTest, StreamedDecodeHoldsOnlyTheCoefficientsOfAProgressiveFile)
+{
+    SetDecodeMemoryLimits(std::size_t(512) << 20, 1024);
+    struct Peak : PicRowTarget {
+        void Begin(int, int, bool) override { }
+        void Row(const std::uint8_t*) override { held = std::max(held, DecodeMemoryInUse()); }
+        std::size_t held = 0;
+    };
+    for (bool progressive : {false, true}) {
+        const Bytes file = MakeJpeg(1600, 1200, 3, Stripes(), 90, false, progressive);
+        PicReader reader;
+        reader.SetUsefulSize(kFrameWidth, kNtscFrameHeight);
+        Peak peak;
+        reader.DecodeMemoryRows(file.data(), file.size(), peak);
+        // Two bytes for each of the 1.5 coefficients a pixel has at 4:2:0.
+        EXPECT_EQ(peak.held, progressive ? std::size_t(1600) * 1200 * 3 : 0u) << progressive;
+    }
+    EXPECT_EQ(DecodeMemoryInUse(), 0u);
+    SetDecodeMemoryLimits(std::size_t(512) << 20, std::size_t(64) << 20);
 }
 
 TEST(DecodeBoundsTest, PictureTruncatedDuringTheDecodeIsNoSignal)
