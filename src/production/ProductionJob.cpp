@@ -7,7 +7,6 @@
 #include "base/TextUtil.h"
 #include "picture/PLTextException.h"
 #include "picture/PicReader.h"
-#include "picture/PicResizer.h"
 #include "picture/QtGuiHost.h"
 #include "production/DiscEstimate.h"
 #include "production/FrameWorkers.h"
@@ -156,7 +155,7 @@ private:
     std::vector<bool> done_;
 };
 
-// The menu's copy of a slide's decoded, turned picture.
+// The size of the menu's copy of a slide's decoded, turned picture.
 QSize MenuCoverSize(int pictureWidth, int pictureHeight)
 {
     const int longer = std::max(pictureWidth, pictureHeight);
@@ -522,8 +521,8 @@ private:
 
     // Menu pages and slides are one row of frames for the workers, pages first: a worker
     // that finds no page left, or none whose covers are made yet, goes on with the first
-    // slides while the pages wait, so no core waits between the two. Each worker keeps one helper process for
-    // all its encodes and multiplexes. Results are collected in order, so the messages
+    // slides while the pages wait, so no core waits between the two. Each worker keeps
+    // one helper process for all its encodes and multiplexes. Results are collected in order, so the messages
     // come as before: every page, the end of the menu, then every slide. The slideshow
     // track's title cards close the row: they need nothing from the slides, so the worker
     // that finds no slide left makes them while the last slides are made, and the track
