@@ -347,10 +347,10 @@ void EncodeInJob(const StillPlanes& planes, const std::string& outputPath, TvNor
 
 // The I picture of one interval of the slideshow track, in the Video CD motion profile,
 // encoded alone: the rate control gives a group of one picture the whole group's share of
-// the rate, so the rate asked for sets the picture's size (4.2 Mbit/s at 29.97 Hz gives
-// 12 to 18 KB, as much as the track's 40 KB buffer comfortably takes). The encoder's own
-// buffer is made large enough for that rate, and every header then says the track's
-// rate and buffer.
+// the rate, so the rate asked for sets the picture's size (4.2 Mbit/s gives 12 to 18 KB
+// at 29.97 Hz and 15 to 22 KB at 25 Hz, well within the track's 40 KB buffer). The
+// encoder's own buffer is made large enough for that rate (four pictures' worth), and
+// every header then says the track's rate and buffer.
 constexpr int kTrackEncodeBitRate = 4200000;
 constexpr int kTrackEncodeBufferKb = 100;
 constexpr std::uint32_t kTrackBitRate = 1152000; // 1,150 kbit/s as Video CD headers give it
