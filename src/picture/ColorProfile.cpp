@@ -153,20 +153,11 @@ void Apply(PicBitmap& bitmap, const Entry& entry)
             ApplyToRow(entry, bitmap.Row(y), bitmap.Width());
         return;
     }
+    // Palette entries are blue, green, red, 255 like a row's pixels.
     std::uint8_t* pal = bitmap.Palette();
     const int entries = bitmap.PaletteEntries();
-    if (pal == nullptr || entries <= 0)
-        return;
-    if (entry.space == cmsSigRgbData) {
-        cmsDoTransform(entry.rgb.get(), pal, pal, static_cast<cmsUInt32Number>(entries));
-    } else if (entry.space == cmsSigGrayData) {
-        for (int i = 0; i < entries; ++i) {
-            const std::uint8_t* bgr = &entry.grey[pal[4 * i + 1] * 3u];
-            pal[4 * i + 0] = bgr[0];
-            pal[4 * i + 1] = bgr[1];
-            pal[4 * i + 2] = bgr[2];
-        }
-    }
+    if (pal != nullptr && entries > 0)
+        ApplyToRow(entry, pal, entries);
 }
 
 // Chromaticities (x, y) of red, green, blue and white for the ITU-T H.273 colour
