@@ -50,8 +50,8 @@ std::string OneLine(std::string text)
     return EscapeControls(text);
 }
 
-SignalWatcher::SignalWatcher(ManualResetEvent& cancel, std::string commandName)
-    : cancel_(cancel), commandName_(std::move(commandName))
+SignalWatcher::SignalWatcher(ManualResetEvent& cancel, std::string commandName, ManualResetEvent* leaveNow)
+    : cancel_(cancel), leaveNow_(leaveNow), commandName_(std::move(commandName))
 {
     sigemptyset(&signals_);
     sigaddset(&signals_, SIGINT);
@@ -89,8 +89,14 @@ void SignalWatcher::Watch()
             const int taken = static_cast<int>(info.ssi_signo);
             if (taken != SIGINT && taken != SIGTERM && taken != SIGHUP)
                 continue;
-            if (signal_.exchange(taken) == 0)
-                std::fprintf(stderr, "\n%s: cancelling...\n", commandName_.c_str());
+            if (signal_.exchange(taken) == 0) {
+                std::fprintf(stderr, "\n%s: cancelling...%s\n", commandName_.c_str(),
+                             leaveNow_ ? " (again to stop waiting for the drive)" : "");
+            } else if (leaveNow_ && !leaveNow_->IsSet()) {
+                std::fprintf(stderr, "\n%s: not waiting for the drive any longer; it may still be busy.\n",
+                             commandName_.c_str());
+                leaveNow_->Set();
+            }
             cancel_.Set();
         }
     }

@@ -33,8 +33,9 @@ SlideshowTrackMode SlideshowTrackFromSettings();
 // sleeps in poll until a signal comes or it is destroyed.
 class SignalWatcher {
 public:
-    // commandName prefixes the "cancelling..." line.
-    SignalWatcher(ManualResetEvent& cancel, std::string commandName);
+    // commandName prefixes the "cancelling..." line. A second signal sets leaveNow (when
+    // given): the run then stops waiting for a drive that is finishing a disc.
+    SignalWatcher(ManualResetEvent& cancel, std::string commandName, ManualResetEvent* leaveNow = nullptr);
     ~SignalWatcher();
     SignalWatcher(const SignalWatcher&) = delete;
     SignalWatcher& operator=(const SignalWatcher&) = delete;
@@ -46,6 +47,7 @@ private:
     void Watch();
 
     ManualResetEvent& cancel_;
+    ManualResetEvent* leaveNow_;
     const std::string commandName_;
     sigset_t signals_{};
     int signalFd_ = -1;

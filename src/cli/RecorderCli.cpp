@@ -128,6 +128,8 @@ int ReportBurn(const char* commandName, const std::string& device, const BurnOpt
     if (ok && result.Succeeded()) {
         for (const std::string& note : result.notes)
             std::fprintf(stderr, "note: %s\n", OneLineText(note).c_str());
+        if (result.verify == VerifyStatus::Unsupported)
+            std::fprintf(stderr, "warning: %s\n", OneLineText(result.verifyText).c_str());
         if (resultSilent)
             return 0;
         std::printf("%s\n", options.mode == DiscMode::Simulate
@@ -161,9 +163,25 @@ std::string BurnJson(const std::string& device, const BurnOptions& options, cons
                          : exitStatus != 0                    ? "failed"
                          : options.mode == DiscMode::Simulate ? "simulated"
                                                               : "written";
-    return Format("{\"device\": %s, \"status\": \"%s\", \"verified\": %s, \"exit_status\": %d}\n",
-                  JsonQuote(device).c_str(), status, result.verify == VerifyStatus::Passed ? "true" : "false",
-                  exitStatus);
+    const char* verify = result.verify == VerifyStatus::Passed        ? "passed"
+                         : result.verify == VerifyStatus::Failed      ? "failed"
+                         : result.verify == VerifyStatus::Unsupported ? "unsupported"
+                                                                      : "not-run";
+    // A burn that failed its read-back still wrote and closed the disc; one that failed
+    // midway did not: "disc" tells the two apart where "status" says "failed" for both.
+    DiscOutcome disc = result.disc;
+    if (options.mode == DiscMode::Simulate)
+        disc = DiscOutcome::Untouched;
+    else if (result.status == BurnStatus::Succeeded)
+        disc = DiscOutcome::Closed;
+    const char* discText = disc == DiscOutcome::Closed          ? "closed"
+                           : disc == DiscOutcome::PartlyWritten ? "partly-written"
+                           : disc == DiscOutcome::Unknown       ? "unknown"
+                                                                : "untouched";
+    return Format("{\"device\": %s, \"status\": \"%s\", \"verified\": %s, \"verify\": \"%s\", \"disc\": \"%s\", "
+                  "\"exit_status\": %d}\n",
+                  JsonQuote(device).c_str(), status, result.verify == VerifyStatus::Passed ? "true" : "false", verify,
+                  discText, exitStatus);
 }
 
 } // namespace lumivox::cli

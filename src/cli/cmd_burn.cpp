@@ -38,8 +38,9 @@ int RunBurn(const std::vector<std::string>& args)
         std::fprintf(stderr, "%s: give the image and the drive: burn DISC.cue --device DEVICE\n", kName);
         return kRecorderExitUsage;
     }
-    ManualResetEvent cancel;
-    CancelOnSignal signalWatcher(cancel, kName);
+    ManualResetEvent cancel, leaveNow;
+    CancelOnSignal signalWatcher(cancel, kName, &leaveNow);
+    options.leaveNow = &leaveNow;
     BurnProgressPrinter printer(shared.quiet);
     BurnResult result;
     std::string error;
@@ -58,12 +59,14 @@ const CommandRegistration registration({
     std::string("Writes a Video CD image (BIN/CUE, Mode 2, 2,352-byte sectors) to a blank CD-R/RW in one\n"
                 "disc-at-once pass, then reads the disc back and compares every sector. DEVICE is a\n"
                 "drive's node (/dev/sr0) or an emulated recorder (emulated:FOLDER?options). Ctrl-C cancels.\n"
+                "A second Ctrl-C stops waiting for a drive that is finishing the disc.\n"
                 "Exit status: 0 written (and verified), 1 failed, 2 usage, 130 cancelled.\n\n") +
         kBurnOptionsHelp +
         "\n  --quiet, -q       no progress lines, only warnings, errors and the result\n"
         "  --json            the result as one JSON object on standard output: \"device\",\n"
         "                    \"status\" (written, simulated, failed, cancelled), \"verified\",\n"
-        "                    \"exit_status\"",
+        "                    \"verify\" (passed, failed, not-run, unsupported), \"disc\" (untouched,\n"
+        "                    partly-written, closed, unknown), \"exit_status\"",
     RunBurn,
 });
 

@@ -312,7 +312,9 @@ int RunMake(const std::vector<std::string>& args)
 
     // Signals first: every thread started from here on keeps them blocked.
     ManualResetEvent cancel;
-    SignalWatcher signalWatcher(cancel, kMakeName);
+    ManualResetEvent leaveNow; // a second signal, while a burn finishes its disc
+    SignalWatcher signalWatcher(cancel, kMakeName, options.burn ? &leaveNow : nullptr);
+    options.burnOptions.leaveNow = &leaveNow;
     if (options.jobs > 0)
         SetWorkerBudget(options.jobs);
 

@@ -165,41 +165,35 @@ void BurnThread::Post(ProgressMessage message, std::int64_t done, std::int64_t t
 
 void BurnThread::Run()
 {
-    bool ok = false;
+    BaseDriver& driver = *setup_.driver;
+    bool finished = false;
     try {
-        ok = RunSteps();
+        finished = RunSteps();
     } catch (const std::exception& e) {
         result_.text = std::string("Error while writing cd: ") + e.what();
     }
-    BaseDriver& driver = *setup_.driver;
-    if (!ok && driver.WritingBegun()) {
-        // The drive would otherwise wait for more data with its tray locked.
-        driver.LeaveIdle();
-        if (setup_.settings.mode == DiscMode::Write) {
-            result_.discUnusable = true;
-            result_.discState = setup_.discErasable ? std::string("The disc was partly written; erase it ") +
-                                                          kEraseWithButton + " to use it again."
-                                                    : "The disc was partly written and is unusable.";
-        }
-    } else if (!ok && foundBlank_ && setup_.settings.mode == DiscMode::Write) {
-        result_.discState = "Nothing was written: the disc is still blank.";
-    }
-    if (!result_.discState.empty() && !Cancelled() && result_.text != "Cancelled")
-        result_.text += " " + result_.discState;
-    result_.warnings = driver.Warnings();
+    const bool cancelled = Cancelled() || result_.text == "Cancelled";
+    if (!finished || cancelled)
+        DescribeDisc(finished);
+    // Every way out of the run lets go of the tray.
+    driver.LockTray(false);
+    result_.warnings.insert(result_.warnings.begin(), driver.Warnings().begin(), driver.Warnings().end());
     result_.notes = driver.Notes();
-    if (ok) {
+    if (finished && !cancelled) {
         result_.status = BurnStatus::Succeeded;
+        if (setup_.eject)
+            driver.EjectAfterRun();
         if (result_.verify == VerifyStatus::Failed)
-            Post(UM_BURN_FAILED, 0, 0,
-                 ("The disc was written but does not read back as made. " + result_.verifyText).substr(0, 1023));
+            Post(UM_BURN_FAILED, 0, 0, result_.verifyText.substr(0, 1023));
         else
             Post(UM_BURN_DONE);
-    } else if (Cancelled() || result_.text == "Cancelled") {
+    } else if (cancelled) {
         result_.status = BurnStatus::Cancelled;
         result_.text = "Cancelled";
     } else {
         result_.status = BurnStatus::Failed;
+        if (!result_.discState.empty())
+            result_.text += " " + result_.discState;
         // The progress dialog receives at most 1,023 characters of the text.
         Post(UM_BURN_FAILED, 0, 0, result_.text.substr(0, 1023));
     }
@@ -207,15 +201,51 @@ void BurnThread::Run()
     ended_.store(true, std::memory_order_release);
 }
 
+void BurnThread::DescribeDisc(bool finished)
+{
+    BaseDriver& driver = *setup_.driver;
+    const bool write = setup_.settings.mode == DiscMode::Write;
+    if (finished || driver.SessionClosed()) {
+        // Cancelled after the flush: the disc is complete, only the read-back was left off.
+        if (write) {
+            result_.disc = DiscOutcome::Closed;
+            result_.discState = "The disc was written and closed; it was not verified.";
+        }
+        return;
+    }
+    if (!driver.WritingBegun()) {
+        // The drive took no WRITE: nothing is sent to end a session that never began.
+        if (write && driver.DiscFoundBlank())
+            result_.discState = "Nothing was written: the disc is still blank.";
+        return;
+    }
+    // The drive would otherwise wait for more data with its tray locked.
+    const BaseDriver::IdleOutcome idle = driver.LeaveIdle();
+    if (!write)
+        return;
+    result_.discUnusable = true;
+    result_.disc = DiscOutcome::PartlyWritten;
+    if (idle == BaseDriver::IdleOutcome::Abandoned || idle == BaseDriver::IdleOutcome::StillBusy) {
+        result_.disc = DiscOutcome::Unknown;
+        result_.discState = dataComplete_ ? "The program stopped waiting while the drive was finishing the disc; "
+                                            "whether it was closed is not known, and it was not verified."
+                                          : "The drive may still be busy writing; the disc is probably unusable.";
+        return;
+    }
+    result_.discState = setup_.discErasable ? std::string("The disc was partly written; erase it ") +
+                                                  kEraseWithButton + " to use it again."
+                                            : "The disc was partly written and is unusable.";
+}
+
 bool BurnThread::RunSteps()
 {
     BaseDriver& driver = *setup_.driver;
-    driver.SetRun(setup_.settings, setup_.listener, setup_.cancel);
+    driver.SetRun(setup_.settings, setup_.listener, setup_.cancel, setup_.leaveNow);
     driver.SetCueSheet(setup_.cueSheet.data(), setup_.cueSheet.size());
     Post(UM_RECORDER_INIT);
+    driver.LockTray(true);
     if (!driver.PrepareDisc(&result_.text))
         return false;
-    foundBlank_ = true;
     if (Cancelled())
         return false;
     Post(UM_LEAD_IN);
@@ -226,6 +256,10 @@ bool BurnThread::RunSteps()
     for (;;) {
         std::unique_ptr<BurnBuffer> buffer = setup_.queue->Pop();
         if (!buffer) {
+            // A cancel that comes after the last data block was taken is past the point of
+            // no return: the disc is finished rather than left without its lead-out.
+            if (Cancelled() && address == setup_.totalSectors)
+                break;
             if (!Cancelled())
                 result_.text = "Error while writing cd: the image ended before its last sector";
             return false;
@@ -241,7 +275,7 @@ bool BurnThread::RunSteps()
             Post(UM_WRITE_PROGRESS, address, setup_.totalSectors);
         }
         setup_.queue->GiveBack(std::move(buffer));
-        if (Cancelled())
+        if (Cancelled() && address != setup_.totalSectors)
             return false;
     }
     if (address != setup_.totalSectors) {
@@ -249,18 +283,25 @@ bool BurnThread::RunSteps()
                        std::to_string(setup_.totalSectors) + " sectors";
         return false;
     }
+    dataComplete_ = true;
     driver.SetEndAddress(address);
+    driver.BeginFinishing();
     Post(UM_LEAD_OUT);
-    if (Cancelled())
-        return false;
     if (!driver.FinishDisc(&result_.text))
         return false;
-    if (setup_.verify && setup_.settings.mode == DiscMode::Write)
+    if (setup_.verify && setup_.settings.mode == DiscMode::Write && !Cancelled())
         Verify();
-    if (setup_.eject)
-        driver.EjectAfterRun();
     return true;
 }
+
+namespace {
+// Sync pattern of every raw CD-ROM sector (ECMA-130 14.2): 00h, ten FFh, 00h.
+bool HasSync(const std::uint8_t* sector)
+{
+    static const std::uint8_t kSync[12] = {0x00, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0x00};
+    return std::memcmp(sector, kSync, sizeof kSync) == 0;
+}
+} // namespace
 
 void BurnThread::Verify()
 {
@@ -275,6 +316,22 @@ void BurnThread::Verify()
         event.stage = ProgressStage::Verifying;
         setup_.listener->OnProgress(event);
     };
+    // The drive cannot read whole sectors: the disc is written, it just cannot be checked.
+    auto unsupported = [&](const std::string& why) {
+        result_.verify = VerifyStatus::Unsupported;
+        result_.verifyText = "The drive cannot read the disc back whole (" + why + "), so it was not verified.";
+        result_.warnings.push_back(result_.verifyText);
+        if (setup_.listener) {
+            ProgressEvent event = MakeProgressEvent(UM_RECORDER_INIT);
+            event.text = result_.verifyText;
+            setup_.listener->OnProgress(event);
+        }
+    };
+    auto failed = [&](std::int64_t sector, const std::string& what) {
+        result_.verify = VerifyStatus::Failed;
+        result_.firstMismatch = sector;
+        result_.verifyText = "The disc was written, but " + what;
+    };
     post(0);
     // Reads no larger than the system passes to the drive at once.
     std::int64_t perRead = kBufferSectors;
@@ -287,21 +344,31 @@ void BurnThread::Verify()
             return;
         }
         const std::uint32_t blocks = static_cast<std::uint32_t>(std::min<std::int64_t>(perRead, total - at));
-        if (!driver.ReadCd(static_cast<std::int32_t>(at), blocks, data.data())) {
-            if (Cancelled())
-                continue; // said above, at the loop's head
-            result_.verify = VerifyStatus::Failed;
-            result_.firstMismatch = at;
-            result_.verifyText = "Sector " + std::to_string(at) + " could not be read back: " + driver.LastFailure();
-            return;
+        const std::size_t wanted = std::size_t(blocks) * kRawSectorSize;
+        const int read = driver.ReadCd(static_cast<std::int32_t>(at), blocks, data.data());
+        if (read == kScsiCancelled)
+            continue; // said above, at the loop's head
+        const std::string sectors = blocks == 1 ? "sector " + std::to_string(at)
+                                                : "sectors " + std::to_string(at) + "-" +
+                                                      std::to_string(at + blocks - 1);
+        if (read != kScsiSuccess) {
+            const SenseData sense = driver.Transport().GetSenseData();
+            const std::size_t got = driver.ShortRead();
+            if (at == 0 && read == kScsiCheckCondition && sense.Key() == kSenseIllegalRequest)
+                return unsupported("it refuses to: " + SenseText(sense));
+            if (at == 0 && got > 0 && (got == std::size_t(blocks) * 2324 || got == std::size_t(blocks) * 2048))
+                return unsupported("it gives only " + std::to_string(got / blocks) + " of 2,352 bytes a sector");
+            if (got > 0 || (read == kScsiFailure && driver.Transport().LastResidual() > 0))
+                return failed(at, "the drive returned only " + std::to_string(got) + " of " + std::to_string(wanted) +
+                                      " bytes when " + sectors + " were read back.");
+            return failed(at, sectors + " could not be read back: " + driver.LastFailure());
         }
+        if (at == 0 && !HasSync(data.data()))
+            return unsupported("it does not give the sectors' sync and header");
         for (std::uint32_t i = 0; i < blocks; ++i)
-            if (SectorHash(data.data() + i * kRawSectorSize) != hashes[static_cast<std::size_t>(at) + i]) {
-                result_.verify = VerifyStatus::Failed;
-                result_.firstMismatch = at + i;
-                result_.verifyText = "Sector " + std::to_string(at + i) + " reads back differently from the image.";
-                return;
-            }
+            if (SectorHash(data.data() + i * kRawSectorSize) != hashes[static_cast<std::size_t>(at) + i])
+                return failed(at + i,
+                              "sector " + std::to_string(at + i) + " reads back differently from the image.");
         at += blocks;
         post(at);
     }

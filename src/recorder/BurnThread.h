@@ -72,7 +72,14 @@ private:
 };
 
 enum class BurnStatus { Succeeded, Failed, Cancelled };
-enum class VerifyStatus { NotRun, Passed, Failed };
+// Unsupported: the drive cannot read the disc back whole (it refuses READ CD of whole
+// sectors, or gives only their user data); the disc was written but could not be checked.
+enum class VerifyStatus { NotRun, Passed, Failed, Unsupported };
+
+// What became of the disc: as it was (still blank), written on but not finished (unusable
+// unless erased), written and closed, or not known (the program stopped waiting for a
+// drive that may still be writing).
+enum class DiscOutcome { Untouched, PartlyWritten, Closed, Unknown };
 
 // How a burn ended.
 struct BurnResult {
@@ -84,6 +91,7 @@ struct BurnResult {
     std::vector<std::string> warnings; // "Power calibration failed.\n"
     std::vector<std::string> notes; // recovered errors and the like; never a failure
     bool discUnusable = false; // writing had begun when the run failed or was cancelled
+    DiscOutcome disc = DiscOutcome::Untouched;
     // After a burn that did not finish: what became of the disc (still blank, or partly
     // written and whether it can be erased); empty when not known or nothing was to be burned.
     std::string discState;
@@ -98,6 +106,12 @@ std::uint64_t SectorHash(const std::uint8_t* sector);
 // own thread. Posts UM_RECORDER_INIT, UM_LEAD_IN, UM_WRITE_PROGRESS, UM_LEAD_OUT,
 // UM_DRIVE_WAIT, UM_FLUSH_CACHE, Verifying progress, then UM_BURN_DONE or UM_BURN_FAILED
 // (nothing for a cancel).
+//
+// A cancel before the drive has accepted a WRITE leaves the disc blank: nothing more is
+// sent. Once every data block has been handed over (the point of no return) a cancel no
+// longer stops the lead-out and the flush, which finish the disc; it skips verification and
+// the run ends cancelled with the disc written and closed. A second cancel (leaveNow) stops
+// every wait at once.
 class BurnThread {
 public:
     struct Setup {
@@ -108,6 +122,8 @@ public:
         RunSettings settings;
         ProgressListener* listener = nullptr;
         const ManualResetEvent* cancel = nullptr;
+        // A second cancel: stop waiting for the drive even while it finishes the disc.
+        const ManualResetEvent* leaveNow = nullptr;
         bool verify = false;
         bool eject = true;
         bool discErasable = false; // a CD-RW: a partly written disc can be erased and used again
@@ -130,9 +146,12 @@ private:
     void Post(ProgressMessage message, std::int64_t done = 0, std::int64_t total = 0, std::string text = {});
     bool Cancelled() const { return setup_.cancel && setup_.cancel->IsSet(); }
 
+    // How the run left the drive and the disc, for a run that did not finish as asked.
+    void DescribeDisc(bool finished);
+
     Setup setup_;
     BurnResult result_;
-    bool foundBlank_ = false; // the disc was checked and found blank before anything was written
+    bool dataComplete_ = false; // every data block was handed to the drive
     std::atomic<bool> ended_{false};
     std::jthread thread_;
 };

@@ -17,6 +17,13 @@ BlankCheckResult CheckBlankDisc(BaseDriver& driver)
     if (!result.info.blank) {
         result.state = BlankState::NotEmpty;
         result.message = NotEmptyText(result.info.erasable);
+        // A CD-R, written or not, carries its ATIP in the pre-groove; a pressed disc has none.
+        // Without GET CONFIGURATION that is how the two are told apart.
+        if (!result.info.erasable) {
+            const int profile = driver.CurrentProfile();
+            if (profile == 0x08 || (profile < 0 && driver.ReadAtipLeadIn() < 0))
+                result.message = kPressedDiscText;
+        }
         return result;
     }
     result.state = BlankState::Blank;
@@ -116,12 +123,18 @@ bool EraseDisc(BaseDriver& driver, bool full, const ManualResetEvent* cancel,
             *error = "The drive reported a failure while erasing: " + driver.LastFailure();
             return false;
         }
+        if (const SenseData sense = driver.Transport().GetSenseData(); !IsTransientNotReady(sense)) {
+            // The disc was taken out or the tray opened: nothing to wait for.
+            *error = "The drive stopped erasing: " + SenseText(sense) +
+                     ". The disc is unusable until it has been erased again.";
+            return false;
+        }
         if (elapsed > kEraseLimit) {
             *error = "The drive is still erasing after 90 minutes; it may need to be switched off and on.";
             return false;
         }
         if (time.Wait(kEraseLook, wait)) {
-            *error = "Cancelled";
+            *error = kEraseLeftRunningText;
             return false;
         }
     }

@@ -42,6 +42,14 @@ inline constexpr const char* kNoRewritableDiscText =
 inline constexpr const char* kCdrCannotBeErasedText = QT_TRANSLATE_NOOP(
     "lumivox::core",
     "The disc in the drive is a CD-R, and a CD-R cannot be erased. Please insert the CD-RW disc to be erased.");
+inline constexpr const char* kPressedDiscText = QT_TRANSLATE_NOOP(
+    "lumivox::core", "The disc in the drive is a pressed CD-ROM, which cannot be written. Please insert a blank "
+                     "CD-R or CD-RW disc.");
+// A cancel while the drive erases stops only the waiting: BLANK went out with the
+// immediate bit and the drive carries on by itself.
+inline constexpr const char* kEraseLeftRunningText = QT_TRANSLATE_NOOP(
+    "lumivox::core", "Cancelled. The drive goes on erasing the disc: leave it in the drive until the drive is "
+                     "ready again; an erase cut short leaves a disc that must be erased again.");
 inline constexpr std::chrono::minutes kEraseLimit{90};
 
 // "Erasing ReWritable, Please wait...\nElapsed time: %02d:%02d min".
@@ -63,7 +71,9 @@ RecorderClock& SteadyRecorderClock();
 // each look (UM_ERASE_ELAPSED). A drive still busy or becoming ready is waited for first;
 // "no disc" (kNoRewritableDiscText) is said only when the drive reports no medium. False
 // with *error when BLANK is refused, the drive reports a failure while erasing, the wait is
-// cancelled ("Cancelled") or the drive stays busy past kEraseLimit.
+// cancelled ("Cancelled" before BLANK was sent, kEraseLeftRunningText after), the drive
+// stops reporting a passing NOT READY (the disc taken out), or the drive stays busy past
+// kEraseLimit.
 bool EraseDisc(BaseDriver& driver, bool full, const ManualResetEvent* cancel,
                const std::function<void(std::int64_t)>& onElapsed, std::string* error, RecorderClock* clock = nullptr);
 

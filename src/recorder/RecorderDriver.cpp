@@ -115,32 +115,74 @@ bool BaseDriver::FinishDisc(std::string* error)
     return false;
 }
 
-void BaseDriver::SetRun(const RunSettings& settings, ProgressListener* listener, const ManualResetEvent* cancel)
+void BaseDriver::SetRun(const RunSettings& settings, ProgressListener* listener, const ManualResetEvent* cancel,
+                        const ManualResetEvent* leaveNow)
 {
     settings_ = settings;
     settings_.speedIndex = SpeedIndexFromSetting(settings.speedIndex);
     listener_ = listener;
     cancel_ = cancel;
+    leaveNow_ = leaveNow;
     warnings_.clear();
     notes_.clear();
     writingBegun_ = false;
+    holdsRunState_ = false;
+    foundBlank_ = false;
+    finishing_ = false;
+    sessionClosed_ = false;
+    transport_.SetWriteTimeout(WriteTimeoutFor(settings_.speedIndex));
 }
 
 int BaseDriver::SendBytes(const std::uint8_t* cdb, std::size_t length, const void* out, std::size_t outLength, void* in,
                           std::size_t inLength)
 {
     RetryPolicy policy;
-    policy.cancel = cancel_;
+    policy.cancel = StopEvent();
     policy.notes = &notes_;
+    if (holdsRunState_) {
+        // A reset would have lost the cue sheet and the write state: sending again to a
+        // drive that forgot them could only write the wrong thing or be refused later.
+        policy.unitAttentionRetries = 0;
+        policy.waitWhileBecomingReady = false;
+    }
     lastResult_ = ExecuteRetrying(transport_, cdb, length, static_cast<const std::uint8_t*>(out), outLength,
                                   static_cast<std::uint8_t*>(in), inLength, policy);
     return lastResult_;
 }
 
-void BaseDriver::LeaveIdle()
+BaseDriver::IdleOutcome BaseDriver::LeaveIdle(std::chrono::milliseconds limit)
 {
-    // Once, without waiting: the drive may be in any state, and its answer changes nothing.
-    Execute(transport_, SynchronizeCacheCdb{});
+    SynchronizeCacheCdb flush;
+    flush.flags = 0x02; // IMMED: answer at once, so that a second cancel is not held up by it
+    if (Execute(transport_, flush) == kScsiFailure)
+        return IdleOutcome::Failed;
+    ManualResetEvent never;
+    const ManualResetEvent& leave = leaveNow_ ? *leaveNow_ : never;
+    const auto giveUp = std::chrono::steady_clock::now() + limit;
+    for (;;) {
+        if (leave.IsSet())
+            return IdleOutcome::Abandoned;
+        const int result = Execute(transport_, TestUnitReadyCdb{});
+        if (result == kScsiSuccess)
+            return IdleOutcome::Ready;
+        if (result == kScsiFailure)
+            return IdleOutcome::Failed;
+        const SenseData sense = transport_.GetSenseData();
+        if (sense.Key() != kSenseNotReady && sense.Key() != kSenseUnitAttention)
+            return IdleOutcome::Failed;
+        if (sense.Key() == kSenseNotReady && !IsTransientNotReady(sense))
+            return IdleOutcome::Failed;
+        if (std::chrono::steady_clock::now() >= giveUp)
+            return IdleOutcome::StillBusy;
+        if (leave.WaitFor(kReadyPoll))
+            return IdleOutcome::Abandoned;
+    }
+}
+
+void BaseDriver::LockTray(bool locked)
+{
+    const std::uint8_t cdb[6] = {kOpPreventAllowMediumRemoval, 0, 0, 0, static_cast<std::uint8_t>(locked ? 1 : 0), 0};
+    transport_.ExecuteCommand(cdb, sizeof cdb, nullptr, 0, nullptr, 0);
 }
 
 void BaseDriver::SetCueSheet(const std::uint8_t* sheet, std::size_t length)
@@ -156,11 +198,28 @@ void BaseDriver::Post(ProgressMessage message, std::int64_t done, std::int64_t t
 
 bool BaseDriver::WaitOrCancel(std::chrono::milliseconds delay) const
 {
-    if (!cancel_) {
+    if (!StopEvent()) {
         ManualResetEvent never;
         return never.WaitFor(delay);
     }
-    return cancel_->WaitFor(delay);
+    return StopEvent()->WaitFor(delay);
+}
+
+std::string BaseDriver::Problem(const char* what, int result) const
+{
+    if (result == kScsiCheckCondition && holdsRunState_) {
+        const SenseData sense = transport_.GetSenseData();
+        if (IsResetOrChange(sense)) {
+            char code[16];
+            std::snprintf(code, sizeof code, "%02X/%02X/%02X", sense.Key(), sense.Asc(), sense.Ascq());
+            if (sense.Key() == kSenseUnitAttention && sense.Asc() == 0x28)
+                return std::string("The disc may have been changed while writing (") + code + ").";
+            if (sense.Key() == kSenseUnitAttention && sense.Asc() != 0x29)
+                return std::string("The drive's settings changed while writing (") + code + ").";
+            return std::string("The drive was reset while writing (") + code + ").";
+        }
+    }
+    return std::string(what) + ": " + LastProblem(result);
 }
 
 std::string BaseDriver::LastProblem(int result) const
@@ -192,6 +251,8 @@ int BaseDriver::TestUnitReady()
     policy.waitWhileNotReady = false; // the answer is the state asked for
     policy.notes = &notes_;
     const TestUnitReadyCdb command;
+    if (holdsRunState_)
+        policy.unitAttentionRetries = 0; // a reset while the drive holds the run is its end
     const int result = ExecuteRetrying(transport_, reinterpret_cast<const std::uint8_t*>(&command), sizeof command,
                                        nullptr, 0, nullptr, 0, policy);
     lastResult_ = result;
@@ -199,7 +260,7 @@ int BaseDriver::TestUnitReady()
         return kUnitReady;
     if (result == kScsiCheckCondition) {
         const SenseData sense = transport_.GetSenseData();
-        if (sense.Key() == kSenseNotReady && !sense.Deferred())
+        if (sense.Key() == kSenseNotReady && !sense.Deferred() && !(holdsRunState_ && IsResetOrChange(sense)))
             return kUnitNotReady;
     }
     return kUnitFailed;
@@ -263,6 +324,32 @@ std::int32_t BaseDriver::ReadAtipLeadIn()
     if (data[9] > 59 || data[10] > 74)
         return -1;
     return data[8] * 4500 + data[9] * 75 + data[10];
+}
+
+std::int32_t BaseDriver::ReadAtipCapacity()
+{
+    std::uint8_t cdb[10]{kOpReadToc, 0x02 /* MSF */, 0x04 /* ATIP */};
+    std::uint8_t data[28]{};
+    cdb[8] = sizeof data;
+    if (SendBytes(cdb, sizeof cdb, nullptr, 0, data, sizeof data) != kScsiSuccess)
+        return -1;
+    // Bytes 12-14: the last possible start of the lead-out (MMC READ TOC/PMA/ATIP format 4).
+    const std::size_t got = sizeof data - std::min(transport_.LastResidual(), sizeof data);
+    if (got < 15 || (std::size_t(data[0] << 8 | data[1]) + 2) < 15)
+        return -1;
+    if (data[12] > 99 || data[13] > 59 || data[14] > 74)
+        return -1;
+    const std::int32_t lastLeadOut = data[12] * 4500 + data[13] * 75 + data[14];
+    // The 90:00:00 rule makes a time from 90 minutes on an address before the disc: none.
+    if (lastLeadOut <= 150 || lastLeadOut >= kLeadInEarliest)
+        return -1;
+    return lastLeadOut - 150;
+}
+
+void BaseDriver::CompleteCapacity(DiscInfo* info)
+{
+    if (info->capacity < 0)
+        info->capacity = ReadAtipCapacity();
 }
 
 int BaseDriver::CurrentProfile()
@@ -367,14 +454,20 @@ int BaseDriver::Blank(bool full, bool immediate)
     return Send(cdb);
 }
 
-bool BaseDriver::ReadCd(std::int32_t address, std::uint32_t blocks, std::uint8_t* out)
+int BaseDriver::ReadCd(std::int32_t address, std::uint32_t blocks, std::uint8_t* out)
 {
     ReadCdCdb cdb;
     cdb.address.SetSigned(address);
     cdb.blocks.Set(blocks);
-    // A short answer is a failed read: only the sectors that came could be compared.
-    return Send(cdb, nullptr, 0, out, std::size_t(blocks) * kRawSectorSize) == kScsiSuccess &&
-           transport_.LastResidual() == 0;
+    shortRead_ = 0;
+    const std::size_t wanted = std::size_t(blocks) * kRawSectorSize;
+    const int result = Send(cdb, nullptr, 0, out, wanted);
+    if (result == kScsiSuccess && transport_.LastResidual() > 0) {
+        // A short answer is a failed read: only the sectors that came could be compared.
+        shortRead_ = wanted - std::min(wanted, transport_.LastResidual());
+        return kScsiFailure;
+    }
+    return result;
 }
 
 void BaseDriver::EjectAfterRun()
@@ -393,10 +486,13 @@ bool BaseDriver::WriteCommand(std::int32_t address, const std::uint8_t* data, st
         piece = static_cast<std::uint32_t>(std::max<std::size_t>(1, limit / blockSize));
     for (std::uint32_t done = 0; done < blocks; done += piece) {
         const std::uint32_t count = std::min(piece, blocks - done);
+        if (Cancelled()) {
+            *error = "Cancelled";
+            return false;
+        }
         Write10Cdb cdb;
         cdb.address.SetSigned(address + static_cast<std::int32_t>(done));
         cdb.blocks.Set(count);
-        writingBegun_ = true;
         // NOT READY "long write in progress": the drive is still busy with earlier data;
         // Send gives it the same command again shortly.
         const int result = Send(cdb, data + std::size_t(done) * blockSize, std::size_t(count) * blockSize);
@@ -405,9 +501,12 @@ bool BaseDriver::WriteCommand(std::int32_t address, const std::uint8_t* data, st
             return false;
         }
         if (result != kScsiSuccess) {
-            *error = std::string(kWriteError) + ": " + LastProblem(result);
+            *error = Problem(kWriteError, result);
             return false;
         }
+        // Only a WRITE the drive took touches the disc; one it refused leaves it as it was.
+        writingBegun_ = true;
+        holdsRunState_ = true;
     }
     return true;
 }
@@ -421,7 +520,12 @@ bool BaseDriver::WaitUntilReady(std::string* error)
             return true;
         if (ready == kUnitFailed) {
             // A deferred error here is the failure of data the drive had taken.
-            *error = std::string(kWriteError) + ": " + LastFailure();
+            *error = Problem(kWriteError, lastResult_);
+            return false;
+        }
+        if (const SenseData sense = transport_.GetSenseData(); !IsTransientNotReady(sense)) {
+            // No disc, an open tray: nothing that waiting mends.
+            *error = std::string(kWriteError) + ": the drive is not ready (" + SenseText(sense) + ")";
             return false;
         }
         if (std::chrono::steady_clock::now() > giveUp) {
@@ -459,10 +563,22 @@ bool BaseDriver::SetWriteParameters(int writeType, int dataBlockType, bool raw)
     return ModeSelect10(page, length, header23);
 }
 
-bool BaseDriver::CheckCapacity(const DiscInfo& info, std::string* error) const
+bool BaseDriver::CheckCapacity(const DiscInfo& info, std::string* error)
 {
-    if (cueSheet_.size() < 8 || info.capacity < 0)
+    if (cueSheet_.size() < 8)
         return true;
+    if (info.capacity < 0) {
+        // Raw writing leaves the size to the host: an image too big would be written up to
+        // the disc's end and fail in its lead-out. Session-at-once hands the size to the
+        // drive in the cue sheet, which it refuses when the image does not fit.
+        if (IsRaw()) {
+            *error = "The drive does not tell how much this disc holds, so raw writing cannot check that the "
+                     "Video CD fits (choose session-at-once writing).";
+            return false;
+        }
+        warnings_.push_back("The drive does not tell how much this disc holds; the drive checks the size itself.");
+        return true;
+    }
     CueSheetEntry leadOut;
     std::memcpy(&leadOut, cueSheet_.data() + cueSheet_.size() - 8, 8);
     const std::int64_t needed = leadOut.Time() - 150;
@@ -482,37 +598,65 @@ bool BaseDriver::CheckBurnProof()
     return burnProofOffered_;
 }
 
+bool BaseDriver::CheckBlank(DiscInfo* info, std::string* error)
+{
+    if (!ReadDiscInfo(info)) {
+        *error = "The disc could not be read: " + LastFailure();
+        return false;
+    }
+    if (!info->blank) {
+        *error = NotEmptyText(info->erasable);
+        return false;
+    }
+    foundBlank_ = true;
+    return true;
+}
+
+void BaseDriver::SelectSpeed()
+{
+    if (SetCdSpeed(settings_.speedIndex) == kScsiSuccess || lastResult_ == kScsiCancelled)
+        return;
+    // Some drives refuse a speed they do not offer for the disc; they then write at a
+    // speed of their own choosing, which is no reason to give up a blank disc.
+    warnings_.push_back("The drive did not take the chosen writing speed (" + LastFailure() +
+                        "); it writes at a speed of its own.");
+    if (listener_) {
+        ProgressEvent event = MakeProgressEvent(UM_RECORDER_INIT);
+        event.text = warnings_.back();
+        listener_->OnProgress(event);
+    }
+}
+
 bool MmcDriver::PrepareDisc(std::string* error)
 {
     CheckBurnProof();
     DiscInfo info;
-    if (!ReadDiscInfo(&info)) {
-        *error = "The disc could not be read: " + LastFailure();
+    if (!CheckBlank(&info, error))
         return false;
-    }
-    if (!info.blank) {
-        *error = NotEmptyText(info.erasable);
-        return false;
-    }
-    if (SetCdSpeed(settings_.speedIndex) != kScsiSuccess) {
-        *error = "Error while selecting writing speed";
-        return false;
-    }
+    SelectSpeed();
     if (!ReadDiscInfo(&info)) {
         *error = "Error while getting session information";
         return false;
     }
+    CompleteCapacity(&info);
     leadInStart_ = info.leadInStart;
     return CheckCapacity(info, error);
 }
 
 bool MmcDriver::StartDisc(std::string* error)
 {
-    if (!SetWriteParameters(2, 0, false)) {
-        *error = "Error while setting write parameters";
+    if (Cancelled()) {
+        *error = "Cancelled";
         return false;
     }
-    if (settings_.mode != DiscMode::Simulate && SendOpc() != kScsiSuccess) {
+    if (!SetWriteParameters(2, 0, false)) {
+        *error = lastResult_ == kScsiCancelled
+                     ? "Cancelled"
+                     : Problem("Error while setting write parameters", lastResult_) +
+                           " The drive refuses session-at-once writing of this disc; raw writing may work.";
+        return false;
+    }
+    if (settings_.mode != DiscMode::Simulate && SendOpc() != kScsiSuccess && !Cancelled()) {
         warnings_.push_back("Power calibration failed.\n");
         if (listener_) {
             ProgressEvent event = MakeProgressEvent(UM_RECORDER_INIT);
@@ -522,6 +666,11 @@ bool MmcDriver::StartDisc(std::string* error)
     }
     ReadTrackInfo();
     if (!cueSheet_.empty()) {
+        // The last moment a cancel leaves the disc blank for certain.
+        if (Cancelled()) {
+            *error = "Cancelled";
+            return false;
+        }
         SendCueSheetCdb cdb;
         cdb.length.Set(static_cast<std::uint32_t>(cueSheet_.size()));
         // NOT READY 04/07 or 04/08 means the sheet was not taken: Send gives it again.
@@ -531,10 +680,10 @@ bool MmcDriver::StartDisc(std::string* error)
             return false;
         }
         if (result != kScsiSuccess) {
-            *error = "Error while starting DAO.: " + LastProblem(result);
+            *error = "Error while starting DAO. The drive refused the cue sheet: " + LastProblem(result);
             return false;
         }
-        writingBegun_ = true;
+        holdsRunState_ = true; // nothing is on the disc yet, but a reset would lose the sheet
     }
     // The 150-block pregap of track 1, in ten-block writes.
     const std::vector<std::uint8_t> zeros(10 * kSessionBlock, 0);
@@ -560,9 +709,11 @@ bool MmcDriver::FinishDisc(std::string* error)
         return false;
     Post(UM_FLUSH_CACHE);
     if (const int result = SynchronizeCache(); result != kScsiSuccess) {
-        *error = std::string(kWriteError) + ": " + LastProblem(result);
+        *error = Problem(kWriteError, result);
         return false;
     }
+    sessionClosed_ = true;
+    holdsRunState_ = false;
     return true;
 }
 
@@ -571,15 +722,15 @@ bool MmcDriver::FinishDisc(std::string* error)
 bool RawDriver::PrepareDisc(std::string* error)
 {
     CheckBurnProof();
-    if (SetCdSpeed(settings_.speedIndex) != kScsiSuccess) {
-        *error = "Error while selecting writing speed";
-        return false;
-    }
     DiscInfo info;
+    if (!CheckBlank(&info, error))
+        return false;
+    SelectSpeed();
     if (!ReadDiscInfo(&info)) {
         *error = "Error while getting session information";
         return false;
     }
+    CompleteCapacity(&info);
     if (!CheckCapacity(info, error))
         return false;
     // The lead-in begins where the drive says, from its disc information or else the
@@ -601,7 +752,10 @@ bool RawDriver::PrepareDisc(std::string* error)
             break;
         }
     if (!accepted) {
-        *error = "Error while setting write parameters";
+        *error = lastResult_ == kScsiCancelled ? "Cancelled"
+                                               : Problem("Error while setting write parameters", lastResult_) +
+                                                     " The drive refuses raw writing of this disc; session-at-once "
+                                                     "writing may work.";
         return false;
     }
     if (accepted == 1)
@@ -674,9 +828,12 @@ bool RawDriver::FinishDisc(std::string* error)
         return false;
     Post(UM_FLUSH_CACHE);
     if (const int result = SynchronizeCache(); result != kScsiSuccess) {
-        *error = std::string(kWriteError) + ": " + LastProblem(result);
+        *error = Problem(kWriteError, result);
         return false;
     }
+    // The lead-out is the host's: once the drive has flushed it the session is closed.
+    sessionClosed_ = true;
+    holdsRunState_ = false;
     Post(UM_DRIVE_WAIT);
     return WaitUntilReady(error);
 }

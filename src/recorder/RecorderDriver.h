@@ -80,19 +80,39 @@ public:
     // Everything after the last data block up to the flushed cache; the eject is separate.
     virtual bool FinishDisc(std::string* error);
 
-    // Run context, set before PrepareDisc.
-    void SetRun(const RunSettings& settings, ProgressListener* listener, const ManualResetEvent* cancel);
+    // Run context, set before PrepareDisc. cancel stops the run up to its point of no
+    // return; leaveNow (a second cancel; may be null) also ends the finishing waits.
+    void SetRun(const RunSettings& settings, ProgressListener* listener, const ManualResetEvent* cancel,
+                const ManualResetEvent* leaveNow = nullptr);
     void SetCueSheet(const std::uint8_t* sheet, std::size_t length);
     void SetEndAddress(std::int32_t address) { endAddress_ = address; }
     const std::vector<std::string>& Warnings() const { return warnings_; }
     // Recovered errors and the like: worth telling, never a failure.
     const std::vector<std::string>& Notes() const { return notes_; }
-    // Writing has begun on the disc (a cue sheet was taken, or a WRITE sent).
+    // Writing has begun on the disc: the drive accepted a WRITE. Before that the disc is
+    // as it was.
     bool WritingBegun() const { return writingBegun_; }
-    // After a cancel or a failed write once writing has begun: SYNCHRONIZE CACHE (its
-    // result does not matter) so the drive ends the session and unlocks its tray instead
-    // of waiting for data.
-    void LeaveIdle();
+    // The drive holds this run's state (a cue sheet taken or a WRITE accepted) and has not
+    // closed the session yet: a reset or a disc change now is the end of the run.
+    bool HoldsRunState() const { return holdsRunState_; }
+    // PrepareDisc found the disc blank (READ DISC INFORMATION) just before writing.
+    bool DiscFoundBlank() const { return foundBlank_; }
+    // The last data block was handed over: from here on only leaveNow stops the finishing
+    // (lead-out, flush), since stopping it would ruin a disc that is one step from done.
+    void BeginFinishing() { finishing_ = true; }
+    // The drive accepted the flush: the session is closed and the run's state is gone.
+    bool SessionClosed() const { return sessionClosed_; }
+
+    // How leaving the drive after a cancel or a failure went.
+    enum class IdleOutcome { Ready, StillBusy, Abandoned, Failed };
+    // After a cancel or a failed write once writing has begun: SYNCHRONIZE CACHE with the
+    // immediate bit, so the drive ends the session and unlocks its tray instead of waiting
+    // for data, then TEST UNIT READY until the drive is ready, for at most `limit` or until
+    // leaveNow is set. Its answers change nothing about the run's outcome.
+    IdleOutcome LeaveIdle(std::chrono::milliseconds limit = std::chrono::seconds(30));
+    // PREVENT ALLOW MEDIUM REMOVAL: the tray stays shut while a run writes; every way out
+    // of the run allows it again. Sent once, whatever the cancel; the answer is not needed.
+    void LockTray(bool locked);
 
     // Command operations.
     // kUnitReady, kUnitNotReady (with the reason in the sense) or kUnitFailed; UNIT
@@ -104,6 +124,11 @@ public:
     // The lead-in start from the ATIP (READ TOC/PMA/ATIP format 4) as an MSF block count; −1
     // when the drive gives none.
     std::int32_t ReadAtipLeadIn();
+    // The last possible lead-out start from the ATIP (bytes 12-14) less 150: the blocks
+    // that fit; −1 when the drive gives none.
+    std::int32_t ReadAtipCapacity();
+    // info->capacity from the ATIP when READ DISC INFORMATION did not give it.
+    void CompleteCapacity(DiscInfo* info);
     // The current profile (GET CONFIGURATION); −1 when the drive does not say.
     int CurrentProfile();
     // Whether the drive offers buffer-underrun-free recording (page 2A).
@@ -116,7 +141,10 @@ public:
     int SetCdSpeed(int speedIndex);
     int SendOpc();
     int Blank(bool full, bool immediate);
-    bool ReadCd(std::int32_t address, std::uint32_t blocks, std::uint8_t* out);
+    // READ CD of whole 2,352-byte sectors. kScsiSuccess only when every byte came; a short
+    // answer is kScsiFailure with ShortRead() the bytes that came.
+    int ReadCd(std::int32_t address, std::uint32_t blocks, std::uint8_t* out);
+    std::size_t ShortRead() const { return shortRead_; }
     // The lead-in start raw writing would use: READ DISC INFORMATION, else the ATIP; −1 none.
     std::int32_t RawLeadInStart();
     // Ejects, and loads again after a simulation.
@@ -124,6 +152,9 @@ public:
 
     // The sense of the last CHECK CONDITION, or the transport's failure text.
     std::string LastProblem(int result) const;
+    // What went wrong, for a user: "what: problem", or, when the drive holds the run's
+    // state and answered that it was reset or its disc changed, that.
+    std::string Problem(const char* what, int result) const;
     // LastProblem of the last command sent through Send or TestUnitReady.
     std::string LastFailure() const { return LastProblem(lastResult_); }
 
@@ -141,18 +172,26 @@ protected:
     int SendBytes(const std::uint8_t* cdb, std::size_t length, const void* out, std::size_t outLength, void* in,
                   std::size_t inLength);
     void Post(ProgressMessage message, std::int64_t done = 0, std::int64_t total = 0);
-    bool Cancelled() const { return cancel_ && cancel_->IsSet(); }
+    // The event that stops what is under way: the cancel, or once finishing only leaveNow.
+    const ManualResetEvent* StopEvent() const { return finishing_ ? leaveNow_ : cancel_; }
+    bool Cancelled() const { return StopEvent() && StopEvent()->IsSet(); }
+    // SET CD SPEED; a refusal is a warning and the drive writes at its own speed.
+    void SelectSpeed();
+    // READ DISC INFORMATION just before writing: false with *error unless the disc is blank.
+    bool CheckBlank(DiscInfo* info, std::string* error);
     // Waits `delay` unless cancelled first; true when cancelled.
     bool WaitOrCancel(std::chrono::milliseconds delay) const;
     // WRITE(10) of `blocks` blocks of `blockSize` bytes, retried while the drive answers
     // NOT READY 04/07 or 04/08. False with "Error while writing cd" and the sense.
     bool WriteCommand(std::int32_t address, const std::uint8_t* data, std::uint32_t blocks, std::size_t blockSize,
                       std::string* error);
-    // Waits while TEST UNIT READY says NOT READY, looking at cancel, up to kDriveWaitLimit.
+    // Waits while TEST UNIT READY says NOT READY for a passing reason (busy writing,
+    // becoming ready before the drive holds the run), looking at the stop event, up to
+    // kDriveWaitLimit; any other reason ends the wait at once with *error.
     bool WaitUntilReady(std::string* error);
     // The write parameters page with write type, block type, session format; false when refused.
     bool SetWriteParameters(int writeType, int dataBlockType, bool raw);
-    bool CheckCapacity(const DiscInfo& info, std::string* error) const;
+    bool CheckCapacity(const DiscInfo& info, std::string* error);
     bool IsLongOperation(int result) const;
     // Burn-Proof is asked for only when page 2A offers it (a note says when not).
     bool CheckBurnProof();
@@ -163,6 +202,7 @@ protected:
     RunSettings settings_;
     ProgressListener* listener_ = nullptr;
     const ManualResetEvent* cancel_ = nullptr;
+    const ManualResetEvent* leaveNow_ = nullptr;
     std::vector<std::uint8_t> cueSheet_;
     std::int32_t leadInStart_ = 0;
     std::int32_t leadInLength_ = 0, leadOutLength_ = 0;
@@ -170,6 +210,11 @@ protected:
     std::vector<std::string> warnings_;
     std::vector<std::string> notes_;
     bool writingBegun_ = false;
+    bool holdsRunState_ = false;
+    bool foundBlank_ = false;
+    bool finishing_ = false;
+    bool sessionClosed_ = false;
+    std::size_t shortRead_ = 0;
     int lastResult_ = kScsiSuccess;
 };
 

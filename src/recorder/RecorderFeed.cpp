@@ -49,6 +49,8 @@ std::unique_ptr<RecorderSink> OpenRecorderFeed(const BurnOptions& options, std::
     RecorderSink* raw = sink.get();
     if (cancel)
         raw->forwardCancel_.emplace(*cancel, [raw] { raw->abort_.Set(); });
+    if (options.leaveNow)
+        raw->forwardLeave_.emplace(*options.leaveNow, [raw] { raw->abort_.Set(); });
     sink->driver_ = MakeDriver(ChooseDriverKind(options.driver, device.product), *transport);
     sink->transport_ = std::move(transport);
     // The checks below wait for a drive that is still becoming ready; cancel ends the wait.
@@ -57,6 +59,7 @@ std::unique_ptr<RecorderSink> OpenRecorderFeed(const BurnOptions& options, std::
     const int profile = sink->driver_->CurrentProfile();
     if (profile > 0 && profile != 0x09 && profile != 0x0A) {
         *error = options.device + ": the drive holds a " + ProfileName(profile) +
+                 (profile == 0x08 ? " (a pressed disc, which cannot be written)" : "") +
                  "; a Video CD is burned on a CD-R or CD-RW disc.";
         return nullptr;
     }
@@ -65,19 +68,30 @@ std::unique_ptr<RecorderSink> OpenRecorderFeed(const BurnOptions& options, std::
         *error = options.device + ": " + (raw->abort_.IsSet() ? std::string("Cancelled") : blank.message);
         return nullptr;
     }
-    if (sink->driver_->IsRaw() && sink->driver_->RawLeadInStart() < 0) {
-        // Raw writing needs the lead-in start; without one the drive is written session-at-once.
+    // A drive that leaves the disc's size out of its disc information still has it from the
+    // disc's pre-groove (the ATIP).
+    DiscInfo info = blank.info;
+    sink->driver_->CompleteCapacity(&info);
+    const char* fallback = nullptr;
+    if (sink->driver_->IsRaw() && sink->driver_->RawLeadInStart() < 0)
+        fallback = "The drive gives no lead-in start for raw writing; writing session-at-once instead.";
+    else if (sink->driver_->IsRaw() && info.capacity < 0)
+        fallback = "The drive does not tell how much the disc holds, which raw writing needs; writing "
+                   "session-at-once instead.";
+    if (fallback) {
+        // Raw writing needs the lead-in start and the disc's size; the drive itself knows
+        // both when it writes session-at-once.
         sink->driver_ = MakeDriver(DriverKind::Mmc, *sink->transport_);
         if (listener) {
             ProgressEvent event = MakeProgressEvent(UM_RECORDER_INIT);
-            event.text = "The drive gives no lead-in start for raw writing; writing session-at-once instead.";
+            event.text = fallback;
             listener->OnProgress(event);
         }
     }
-    sink->discCapacity_ = blank.info.capacity;
-    sink->discErasable_ = blank.info.erasable;
-    if (totalSectors >= 0 && blank.info.capacity >= 0 && totalSectors > blank.info.capacity) {
-        *error = options.device + ": " + CapacityText(blank.info.capacity, totalSectors);
+    sink->discCapacity_ = info.capacity;
+    sink->discErasable_ = info.erasable;
+    if (totalSectors >= 0 && info.capacity >= 0 && totalSectors > info.capacity) {
+        *error = options.device + ": " + CapacityText(info.capacity, totalSectors);
         return nullptr;
     }
     sink->queue_ = std::make_unique<BurnQueue>(&sink->abort_);
@@ -121,6 +135,7 @@ int RecorderSink::SetCueList(const std::vector<CueRecord>& cues)
     setup.settings.speedIndex = options_.speedIndex;
     setup.listener = listener_;
     setup.cancel = &abort_;
+    setup.leaveNow = options_.leaveNow;
     setup.verify = options_.verify;
     setup.eject = options_.eject;
     setup.discErasable = discErasable_;

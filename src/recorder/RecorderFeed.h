@@ -36,6 +36,10 @@ struct BurnOptions {
     DriverChoice driver = DriverChoice::Auto;
     bool verify = true; // read the data area back after a real burn
     bool eject = true; // eject when done (and load again after a simulation)
+    // Set by a second cancel (a second Ctrl-C, a second Cancel): the run stops waiting for
+    // the drive at once, even while the drive finishes the disc. May be null; must outlive
+    // the feed.
+    const ManualResetEvent* leaveNow = nullptr;
 };
 
 // The ImageSink that feeds the recorder. All ImageSink calls come from one thread (the
@@ -82,7 +86,7 @@ private:
     // and by the sink itself when it stops a run that cannot go on (so that no wait of the
     // driver outlives the sink).
     ManualResetEvent abort_;
-    std::optional<ManualResetEvent::Subscription> forwardCancel_;
+    std::optional<ManualResetEvent::Subscription> forwardCancel_, forwardLeave_;
     std::unique_ptr<ScsiTransport> transport_;
     std::unique_ptr<BaseDriver> driver_;
     std::unique_ptr<BurnQueue> queue_;

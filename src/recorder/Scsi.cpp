@@ -4,6 +4,7 @@
 #include "recorder/EmulatedRecorder.h"
 #include "recorder/SgIoTransport.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -73,7 +74,19 @@ std::string CommandName(std::uint8_t opcode)
     return text;
 }
 
-std::chrono::milliseconds CommandTimeout(const std::uint8_t* cdb, std::size_t cdbLength)
+std::chrono::milliseconds WriteTimeoutFor(int speedIndex)
+{
+    constexpr double kLeadInBlocks = 11475; // a session-at-once lead-in from 97:27:00
+    constexpr double kBufferBlocks = 4.0 * 1024 * 1024 / 2352; // a generous drive buffer
+    static const double kSpeeds[] = {1, 2, 4, 8, 12, 24, 24}; // "maximum" is at least 24×
+    const double speed = kSpeeds[(speedIndex >= 0 && speedIndex <= 6) ? speedIndex : 0];
+    const double seconds = 1.5 * (kLeadInBlocks + kBufferBlocks) / (75.0 * speed);
+    return std::max<std::chrono::milliseconds>(std::chrono::seconds(200),
+                                               std::chrono::milliseconds(static_cast<long long>(seconds * 1000)));
+}
+
+std::chrono::milliseconds CommandTimeout(const std::uint8_t* cdb, std::size_t cdbLength,
+                                         std::chrono::milliseconds writeTimeout)
 {
     using std::chrono::minutes;
     using std::chrono::seconds;
@@ -82,7 +95,7 @@ std::chrono::milliseconds CommandTimeout(const std::uint8_t* cdb, std::size_t cd
     const bool immediate = cdbLength > 1 && (cdb[1] & 0x01);
     switch (cdb[0]) {
     case kOpWrite10:
-        return seconds(60);
+        return writeTimeout;
     case kOpSendOpcInformation:
         return seconds(60); // calibration takes a few seconds
     case kOpSendCueSheet:
@@ -92,7 +105,8 @@ std::chrono::milliseconds CommandTimeout(const std::uint8_t* cdb, std::size_t cd
     case kOpStartStopUnit:
         return seconds(60); // spinning up or down, moving the tray
     case kOpSynchronizeCache:
-        return minutes(20); // may write the rest of the buffer and the lead-out
+        // Without the immediate bit it may write the rest of the buffer and the lead-out.
+        return (cdbLength > 1 && (cdb[1] & 0x02)) ? seconds(60) : minutes(20);
     case kOpCloseTrackSession:
         return immediate ? seconds(60) : minutes(20);
     case kOpBlank:
@@ -110,15 +124,27 @@ bool IsTransientNotReady(const SenseData& sense)
     return q == 0x01 || q == 0x04 || q == 0x07 || q == 0x08;
 }
 
+bool IsResetOrChange(const SenseData& sense)
+{
+    if (sense.Deferred())
+        return false;
+    return sense.Key() == kSenseUnitAttention ||
+           (sense.Key() == kSenseNotReady && sense.Asc() == 0x04 && sense.Ascq() == 0x01);
+}
+
 int ExecuteRetrying(ScsiTransport& transport, const std::uint8_t* cdb, std::size_t cdbLength,
                     const std::uint8_t* dataOut, std::size_t outLength, std::uint8_t* dataIn, std::size_t inLength,
                     const RetryPolicy& policy)
 {
-    int attentions = 0;
+    int attentions = 0, aborted = 0;
     const auto start = std::chrono::steady_clock::now();
     ManualResetEvent never;
     const ManualResetEvent& wake = policy.cancel ? *policy.cancel : never;
     for (;;) {
+        // A cancel is looked at before every sending: a WRITE or a cue sheet sent after it
+        // could turn a blank disc into a partly written one.
+        if (wake.IsSet())
+            return kScsiCancelled;
         const int result = transport.ExecuteCommand(cdb, cdbLength, dataOut, outLength, dataIn, inLength);
         if (result != kScsiCheckCondition)
             return result;
@@ -135,7 +161,13 @@ int ExecuteRetrying(ScsiTransport& transport, const std::uint8_t* cdb, std::size
             ++attentions; // the disc changed or the drive was reset; the command was not carried out
             continue;
         }
+        if (sense.Key() == kSenseAbortedCommand && aborted < policy.abortedRetries) {
+            ++aborted; // not carried out (a bus or bridge hiccup): the same command once more
+            continue;
+        }
         if (!policy.waitWhileNotReady || !IsTransientNotReady(sense))
+            return result;
+        if (sense.Ascq() == 0x01 && !policy.waitWhileBecomingReady)
             return result;
         const auto limit = sense.Ascq() == 0x01 ? policy.becomingReadyLimit : policy.notReadyLimit;
         if (std::chrono::steady_clock::now() - start > limit)
@@ -169,6 +201,11 @@ std::string SenseMeaning(std::uint8_t key, std::uint8_t asc, std::uint8_t ascq)
         {0x21, 0x02, "invalid address for write"},
         {0x24, 0x00, "invalid field in CDB"},
         {0x26, 0x00, "invalid field in parameter list"},
+        {0x27, 0x00, "write protected"},
+        {0x2A, 0x01, "mode parameters changed"},
+        {0x47, 0x00, "SCSI parity error"},
+        {0x4B, 0x00, "data phase error"},
+        {0x53, 0x02, "medium removal prevented"},
         {0x28, 0x00, "medium may have changed"},
         {0x29, 0x00, "power on or reset occurred"},
         {0x2C, 0x00, "command sequence error"},
@@ -220,7 +257,33 @@ std::string Trimmed(const std::uint8_t* bytes, std::size_t size)
 }
 } // namespace
 
-bool IdentifyDrive(ScsiTransport& transport, DeviceRecord* record)
+namespace {
+const char* PeripheralTypeName(std::uint8_t type)
+{
+    switch (type) {
+    case 0x00:
+        return "a disk";
+    case 0x01:
+        return "a tape drive";
+    case 0x04:
+        return "a write-once device";
+    case 0x07:
+        return "an optical memory device";
+    case 0x08:
+        return "a medium changer";
+    case 0x0C:
+        return "a storage array controller";
+    case 0x0D:
+        return "an enclosure";
+    case 0x0E:
+        return "a simplified direct-access device";
+    default:
+        return "not a CD/DVD drive";
+    }
+}
+} // namespace
+
+bool IdentifyDrive(ScsiTransport& transport, DeviceRecord* record, std::string* why)
 {
     std::uint8_t inquiry[100]{};
     InquiryCdb cdb;
@@ -232,8 +295,24 @@ bool IdentifyDrive(ScsiTransport& transport, DeviceRecord* record)
         if (result == kScsiCheckCondition && transport.GetSenseData().Key() != kSenseUnitAttention)
             break;
     }
-    if (result != kScsiSuccess)
+    if (result != kScsiSuccess) {
+        if (why)
+            *why = transport.FailureText().empty() ? "does not answer INQUIRY" : transport.FailureText();
         return false;
+    }
+    // Everything after INQUIRY is a CD command: on a disk 51h is XPWRITE and A1h ATA
+    // PASS-THROUGH, and START STOP UNIT stops or ejects it. Only a CD/DVD drive (peripheral
+    // qualifier 0, device type 05h) is sent anything more.
+    const std::uint8_t qualifier = inquiry[0] >> 5, type = inquiry[0] & 0x1F;
+    if (qualifier != 0 || type != kPeripheralCdDvd) {
+        if (why) {
+            char text[128];
+            std::snprintf(text, sizeof text, "is not a CD/DVD drive (peripheral device type %02Xh, %s)", type,
+                          qualifier != 0 ? "not connected" : PeripheralTypeName(type));
+            *why = text;
+        }
+        return false;
+    }
     record->vendor = Trimmed(inquiry + 8, 8);
     record->product = Trimmed(inquiry + 16, 16);
     record->revision = Trimmed(inquiry + 32, 4);

@@ -32,6 +32,7 @@ inline constexpr std::uint8_t kSenseMediumError = 0x3;
 inline constexpr std::uint8_t kSenseHardwareError = 0x4;
 inline constexpr std::uint8_t kSenseIllegalRequest = 0x5;
 inline constexpr std::uint8_t kSenseUnitAttention = 0x6;
+inline constexpr std::uint8_t kSenseAbortedCommand = 0xB; // not carried out: a bus or bridge hiccup
 
 // MMC operation codes.
 inline constexpr std::uint8_t kOpTestUnitReady = 0x00;
@@ -40,6 +41,7 @@ inline constexpr std::uint8_t kOpReadToc = 0x43;
 inline constexpr std::uint8_t kOpGetConfiguration = 0x46;
 inline constexpr std::uint8_t kOpCloseTrackSession = 0x5B;
 inline constexpr std::uint8_t kOpStartStopUnit = 0x1B;
+inline constexpr std::uint8_t kOpPreventAllowMediumRemoval = 0x1E;
 inline constexpr std::uint8_t kOpWrite10 = 0x2A;
 inline constexpr std::uint8_t kOpSynchronizeCache = 0x35;
 inline constexpr std::uint8_t kOpReadDiscInformation = 0x51;
@@ -107,6 +109,10 @@ public:
                                std::size_t outLength, std::uint8_t* dataIn, std::size_t inLength) = 0;
     // The largest data transfer of one command the system passes to the drive; 0 unknown.
     virtual std::size_t MaxTransfer() const { return 0; }
+    // How long the system lets a WRITE take before it gives up on the drive (and resets
+    // it): set for a run from its write speed (WriteTimeoutFor).
+    void SetWriteTimeout(std::chrono::milliseconds timeout) { writeTimeout_ = timeout; }
+    std::chrono::milliseconds WriteTimeout() const { return writeTimeout_; }
     // Bytes of the last data-in transfer that did not arrive (the kernel's resid).
     std::size_t LastResidual() const { return resid_; }
     SenseData GetSenseData() const { return sense_; }
@@ -119,36 +125,58 @@ protected:
     std::string failure_;
     std::size_t resid_ = 0;
     DeviceRecord device_;
+    std::chrono::milliseconds writeTimeout_{std::chrono::seconds(200)};
 };
 
 // The name of a command for messages ("WRITE(10)"), and how long the system waits for it:
-// about 30 s for the short commands, 60 s for a WRITE, long for those that may have to
-// write the rest of the disc (SYNCHRONIZE CACHE, CLOSE, BLANK without the immediate bit).
+// about 30 s for the short commands, writeTimeout for a WRITE, long for those that may
+// have to write the rest of the disc (SYNCHRONIZE CACHE without the immediate bit, CLOSE,
+// BLANK without the immediate bit).
 std::string CommandName(std::uint8_t opcode);
-std::chrono::milliseconds CommandTimeout(const std::uint8_t* cdb, std::size_t cdbLength);
+std::chrono::milliseconds CommandTimeout(const std::uint8_t* cdb, std::size_t cdbLength,
+                                         std::chrono::milliseconds writeTimeout = std::chrono::seconds(200));
+
+// A WRITE may be held while the drive writes the whole lead-in (about 11,475 blocks once
+// its buffer is full in session-at-once: 153 s at 1×) and then its buffer: the time-out
+// allows half as much again at the run's speed, and never less than 200 s.
+std::chrono::milliseconds WriteTimeoutFor(int speedIndex);
 
 // How ExecuteRetrying treats the answers every drive gives in everyday use: UNIT
 // ATTENTION after a disc change or a reset is answered by sending the command again (a
 // few times); NOT READY "becoming ready", "format / operation / long write in progress"
 // (04/01, 04/04, 04/07, 04/08) means the command was not carried out, so it is sent again
 // after a pause until the drive takes it; RECOVERED ERROR is success, kept as a note.
+//
+// Once a drive holds a run's state (a cue sheet taken, a WRITE accepted) those answers
+// mean something else: UNIT ATTENTION and "becoming ready" say that the drive was reset or
+// its disc changed, and that state is lost. The driver then asks for neither to be retried
+// (unitAttentionRetries 0, waitWhileBecomingReady false). ABORTED COMMAND says the command
+// was not carried out (a bus or USB bridge hiccup): it is sent once more.
+//
+// A cancel already set when the command is due ends it unsent (kScsiCancelled).
 struct RetryPolicy {
     const ManualResetEvent* cancel = nullptr; // wakes and ends a wait (kScsiCancelled)
     bool waitWhileNotReady = true; // false for TEST UNIT READY, which reports it
+    bool waitWhileBecomingReady = true; // 04/01; false once the drive holds a run's state
     int unitAttentionRetries = 3;
+    int abortedRetries = 1;
     std::chrono::milliseconds poll{100};
     std::chrono::milliseconds notReadyLimit{std::chrono::minutes(10)}; // busy writing or formatting
     std::chrono::milliseconds becomingReadyLimit{std::chrono::minutes(2)}; // spinning up (04/01)
     std::vector<std::string>* notes = nullptr; // "recovered error" notes go here
 };
 bool IsTransientNotReady(const SenseData& sense);
+// UNIT ATTENTION, or NOT READY "becoming ready": what a drive says after a reset or a disc
+// change, when whatever the host had set up in it is gone.
+bool IsResetOrChange(const SenseData& sense);
 int ExecuteRetrying(ScsiTransport& transport, const std::uint8_t* cdb, std::size_t cdbLength,
                     const std::uint8_t* dataOut, std::size_t outLength, std::uint8_t* dataIn, std::size_t inLength,
                     const RetryPolicy& policy);
 
-// Opening a drive for a burn or an erase makes the program its only user; the emulated
-// recorder and listing drives open it shared.
-enum class DriveAccess { Shared, Exclusive };
+// Opening a drive for a burn or an erase makes the program its only user (and is refused
+// while its disc is mounted); ejecting or closing the tray (Control) shares the drive but
+// is refused while its disc is mounted too; listing drives and reading them opens shared.
+enum class DriveAccess { Shared, Exclusive, Control };
 
 // Opens the drive a device name names: "emulated:DIR?options" or a device node such as
 // /dev/sr0 or /dev/sg1. Null with *error (one line naming the device and the reason).
@@ -184,8 +212,15 @@ private:
     std::unique_ptr<ScsiTransport> transport_;
 };
 
-// Reads INQUIRY and mode page 2A through an open transport into *record.
-bool IdentifyDrive(ScsiTransport& transport, DeviceRecord* record);
+// INQUIRY's peripheral device type of a CD/DVD drive (SPC-3 table 83).
+inline constexpr std::uint8_t kPeripheralCdDvd = 0x05;
+
+// Reads INQUIRY and mode page 2A through an open transport into *record. A device that is
+// not a CD/DVD drive (INQUIRY's peripheral device type other than 05h: a disk, a tape) is
+// refused before any other command is sent to it: false with *why naming its type ("is
+// not a CD/DVD drive (peripheral device type 00h, a disk)"); so is one that does not
+// answer INQUIRY.
+bool IdentifyDrive(ScsiTransport& transport, DeviceRecord* record, std::string* why = nullptr);
 
 // ---- Packed command blocks and big-endian fields ----------------------------------------
 

@@ -28,10 +28,19 @@ namespace {
 constexpr int kTransientRetries = 5;
 constexpr auto kTransientPause = std::chrono::milliseconds(200);
 
+// A drive is often named by a link (/dev/cdrom, /dev/cdrw, /dev/disk/by-id/...): its sysfs
+// entries are found under the node the link leads to.
+std::string ResolvedNode(const std::string& node)
+{
+    std::error_code ec;
+    const auto resolved = std::filesystem::canonical(node, ec);
+    return ec ? node : resolved.string();
+}
+
 // The block device of an sg node (/dev/sg1 -> sr0), else the node's own name.
 std::string BlockNameOf(const std::string& node)
 {
-    const std::string name = std::filesystem::path(node).filename();
+    const std::string name = std::filesystem::path(ResolvedNode(node)).filename();
     if (name.rfind("sg", 0) != 0)
         return name;
     std::error_code ec;
@@ -66,7 +75,7 @@ std::string GroupOf(const struct stat& info)
 // host:channel:target:lun from /sys/class/block/srN/device -> .../H:C:T:L.
 void ReadAddress(const std::string& node, DeviceRecord* record)
 {
-    const std::string name = std::filesystem::path(node).filename();
+    const std::string name = std::filesystem::path(ResolvedNode(node)).filename();
     std::error_code ec;
     std::string link;
     if (name.rfind("sr", 0) == 0)
@@ -88,6 +97,18 @@ void ReadAddress(const std::string& node, DeviceRecord* record)
 }
 
 } // namespace
+
+int OpenRetryingWhileBusy(const std::function<int()>& open, std::chrono::milliseconds limit,
+                          std::chrono::milliseconds pause)
+{
+    const auto giveUp = std::chrono::steady_clock::now() + limit;
+    for (;;) {
+        const int result = open();
+        if (result != -EBUSY || std::chrono::steady_clock::now() >= giveUp)
+            return result;
+        std::this_thread::sleep_for(pause);
+    }
+}
 
 std::vector<std::string> SgIoTransport::CandidateNodes()
 {
@@ -136,7 +157,8 @@ std::string SgIoTransport::MountPointOf(const std::string& node, const std::stri
         return {};
     // An sg node and its sr node are one drive: compare with the block device.
     std::string blockNode = node;
-    if (const std::string block = BlockNameOf(node); block != std::filesystem::path(node).filename().string()) {
+    if (const std::string block = BlockNameOf(node);
+        block != std::filesystem::path(ResolvedNode(node)).filename().string()) {
         blockNode = "/dev/" + block;
         struct stat info { };
         if (::stat(blockNode.c_str(), &info) == 0)
@@ -182,24 +204,33 @@ std::unique_ptr<SgIoTransport> SgIoTransport::Open(const std::string& node, std:
     if (!S_ISBLK(info.st_mode) && !S_ISCHR(info.st_mode))
         return fail("is not a CD/DVD drive device node");
     const bool exclusive = access == DriveAccess::Exclusive;
-    if (exclusive) {
+    if (access != DriveAccess::Shared) {
         if (const std::string mounted = MountPointOf(node, "/proc/self/mounts"); !mounted.empty()) {
             if (error)
-                *error =
-                    "The disc in " + node + " is mounted at " + mounted + "; unmount it before burning or erasing it.";
+                *error = "The disc in " + node + " is mounted at " + mounted + "; unmount it before " +
+                         (exclusive ? "burning or erasing it." : "opening or closing the tray.");
             return nullptr;
         }
     }
     const int excl = exclusive ? O_EXCL : 0;
     bool readOnly = false;
-    int fd = ::open(node.c_str(), O_RDWR | O_NONBLOCK | O_CLOEXEC | excl);
-    int openError = errno;
-    if (fd < 0 && openError != EBUSY) {
-        fd = ::open(node.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | excl);
-        readOnly = fd >= 0;
-        if (fd < 0)
+    int openError = 0;
+    // Desktop daemons and udev probes hold a drive for a moment after a disc change: an
+    // exclusive open that meets them is tried again for a few seconds before it is refused.
+    const int fd = OpenRetryingWhileBusy(
+        [&] {
+            int opened = ::open(node.c_str(), O_RDWR | O_NONBLOCK | O_CLOEXEC | excl);
             openError = errno;
-    }
+            readOnly = false;
+            if (opened < 0 && openError != EBUSY) {
+                opened = ::open(node.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | excl);
+                readOnly = opened >= 0;
+                if (opened < 0)
+                    openError = errno;
+            }
+            return opened < 0 ? -openError : opened;
+        },
+        exclusive ? kBusyOpenLimit : std::chrono::milliseconds(0));
     if (fd < 0) {
         if (openError == EACCES || openError == EPERM)
             return fail("permission denied; members of the group \"" + GroupOf(info) +
@@ -220,10 +251,8 @@ std::unique_ptr<SgIoTransport> SgIoTransport::Open(const std::string& node, std:
     transport->device_.readOnly = readOnly;
     transport->maxTransfer_ = MaxTransferOf(node);
     ReadAddress(node, &transport->device_);
-    if (!IdentifyDrive(*transport, &transport->device_)) {
-        const std::string why = transport->failure_.empty() ? "does not answer INQUIRY" : transport->failure_;
+    if (std::string why; !IdentifyDrive(*transport, &transport->device_, &why))
         return fail(why);
-    }
     return transport;
 }
 
@@ -238,14 +267,14 @@ int SgIoTransport::ExecuteCommand(const std::uint8_t* cdb, std::size_t cdbLength
         return kScsiFailure;
     }
     if (maxTransfer_ && std::max(outLength, inLength) > maxTransfer_) {
-        failure_ = device_.devicePath + ": " + CommandName(cdb[0]) + " of " +
+        failure_ = CommandName(cdb[0]) + " of " +
                    std::to_string(std::max(outLength, inLength)) + " bytes is more than the drive takes at once (" +
                    std::to_string(maxTransfer_) + ")";
         return kScsiFailure;
     }
     std::uint8_t command[16]{};
     std::memcpy(command, cdb, cdbLength);
-    const auto timeout = CommandTimeout(command, cdbLength);
+    const auto timeout = CommandTimeout(command, cdbLength, writeTimeout_);
     for (int attempt = 0;; ++attempt) {
         std::uint8_t sense[32]{};
         sg_io_hdr_t request{};
@@ -272,7 +301,7 @@ int SgIoTransport::ExecuteCommand(const std::uint8_t* cdb, std::size_t cdbLength
         while (rc < 0 && errno == EINTR);
         if (rc < 0) {
             // ENODEV / ENXIO: the drive vanished (a USB drive unplugged mid-burn).
-            failure_ = device_.devicePath + ": " + std::strerror(errno);
+            failure_ = std::strerror(errno);
             return kScsiFailure;
         }
         // A short answer: only the bytes that came are the drive's; the rest stays zero.
@@ -295,7 +324,7 @@ int SgIoTransport::ExecuteCommand(const std::uint8_t* cdb, std::size_t cdbLength
             }
             break;
         case Outcome::TimedOut:
-            failure_ = device_.devicePath + ": " + CommandName(command[0]) + " timed out after " +
+            failure_ = CommandName(command[0]) + " timed out after " +
                        std::to_string(std::chrono::duration_cast<std::chrono::seconds>(timeout).count()) +
                        " s; the drive does not answer";
             return kScsiFailure;
@@ -303,9 +332,9 @@ int SgIoTransport::ExecuteCommand(const std::uint8_t* cdb, std::size_t cdbLength
             break;
         }
         char text[128];
-        std::snprintf(text, sizeof text, ": %s failed (status %u, host %u, driver %u)", CommandName(command[0]).c_str(),
+        std::snprintf(text, sizeof text, "%s failed (status %u, host %u, driver %u)", CommandName(command[0]).c_str(),
                       unsigned(request.status), unsigned(request.host_status), unsigned(request.driver_status));
-        failure_ = device_.devicePath + text;
+        failure_ = text;
         return kScsiFailure;
     }
 }

@@ -6,11 +6,21 @@
 #include "base/FileDescriptor.h"
 #include "recorder/Scsi.h"
 
+#include <chrono>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
 
 namespace lumivox {
+
+// How long an exclusive open waits for a drive that another program holds for a moment.
+inline constexpr std::chrono::milliseconds kBusyOpenLimit{5000};
+
+// Calls open (a descriptor, or −errno) again while it answers −EBUSY, pause apart, until
+// limit has passed; its last answer.
+int OpenRetryingWhileBusy(const std::function<int()>& open, std::chrono::milliseconds limit,
+                          std::chrono::milliseconds pause = std::chrono::milliseconds(250));
 
 class SgIoTransport final : public ScsiTransport {
 public:

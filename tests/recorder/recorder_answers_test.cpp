@@ -11,6 +11,8 @@
 
 #include <gtest/gtest.h>
 
+#include <cerrno>
+
 #include <cstdio>
 #include <deque>
 
@@ -97,11 +99,17 @@ TEST(RecorderAnswers, SenseFormatsTimeoutsAndHostAnswers)
     // Time-outs by kind: short commands do not hold a cancel for minutes.
     using std::chrono::seconds;
     const std::uint8_t tur[6]{}, write[10]{kOpWrite10}, sync[10]{kOpSynchronizeCache},
-        blankImmediate[12]{kOpBlank, 0x11}, blank[12]{kOpBlank, 0x01}, toc[10]{kOpReadToc};
+        syncImmediate[10]{kOpSynchronizeCache, 0x02}, blankImmediate[12]{kOpBlank, 0x11}, blank[12]{kOpBlank, 0x01},
+        toc[10]{kOpReadToc};
     EXPECT_EQ(CommandTimeout(tur, 6), seconds(30));
     EXPECT_EQ(CommandTimeout(toc, 10), seconds(30));
-    EXPECT_EQ(CommandTimeout(write, 10), seconds(60));
+    // A WRITE may be held for the whole lead-in: 153 s at 1× once the buffer is full.
+    EXPECT_EQ(CommandTimeout(write, 10, WriteTimeoutFor(0)), WriteTimeoutFor(0));
+    EXPECT_GE(WriteTimeoutFor(0), seconds(230));
+    for (int speed = 1; speed <= 6; ++speed)
+        EXPECT_EQ(WriteTimeoutFor(speed), seconds(200)) << speed;
     EXPECT_GE(CommandTimeout(sync, 10), seconds(600));
+    EXPECT_EQ(CommandTimeout(syncImmediate, 10), seconds(60)) << "the cancel path's flush is bounded";
     EXPECT_EQ(CommandTimeout(blankImmediate, 12), seconds(60));
     EXPECT_GE(CommandTimeout(blank, 12), seconds(3600));
 
@@ -130,6 +138,21 @@ TEST(RecorderAnswers, SenseFormatsTimeoutsAndHostAnswers)
     }
     EXPECT_EQ(SgIoTransport::MountPointOf("/dev/null", mounts), "/media/my disc");
     EXPECT_EQ(SgIoTransport::MountPointOf("/dev/zero", mounts), "");
+    std::filesystem::create_symlink("/dev/null", folder.Path() / "cdrw");
+    EXPECT_EQ(SgIoTransport::MountPointOf(folder.Slash() + "cdrw", mounts), "/media/my disc") << "a link to the node";
+
+    // A drive that a desktop daemon holds for a moment is opened once it lets go; past the
+    // limit (or without one, for a shared open) EBUSY is the answer.
+    int calls = 0;
+    auto busyTwice = [&] { return ++calls <= 2 ? -EBUSY : 7; };
+    EXPECT_EQ(OpenRetryingWhileBusy(busyTwice, std::chrono::seconds(5), std::chrono::milliseconds(1)), 7);
+    EXPECT_EQ(calls, 3);
+    calls = 0;
+    EXPECT_EQ(OpenRetryingWhileBusy(busyTwice, std::chrono::milliseconds(0)), -EBUSY);
+    EXPECT_EQ(calls, 1);
+    calls = 0;
+    EXPECT_EQ(OpenRetryingWhileBusy([&] { return ++calls, -EACCES; }, std::chrono::seconds(5)), -EACCES);
+    EXPECT_EQ(calls, 1) << "only EBUSY is waited out";
 }
 
 TEST(RecorderAnswers, RetriesUnitAttentionAndWaitsOutBecomingReady)

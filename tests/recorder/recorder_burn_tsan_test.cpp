@@ -282,13 +282,16 @@ TEST(RecorderBurn, DriveFaultsEndWithTheirMessage)
             EXPECT_NE(burn.written, 0);
             EXPECT_TRUE(log.Has(UM_BURN_FAILED));
             EXPECT_FALSE(log.Has(UM_BURN_DONE));
-            // The drive is left idle: after the refused write only SYNCHRONIZE CACHE, so that it
-            // ends the session; the message says what that means for the disc.
+            // The drive is left idle: right after the refused command SYNCHRONIZE CACHE (with
+            // the immediate bit), so that it ends the session, and last of all the tray is
+            // unlocked; the message says what that means for the disc.
             const std::vector<std::string> commands = ReadLines(drive.Path() / "commands.log");
-            ASSERT_GE(commands.size(), 2u);
-            EXPECT_EQ(commands.back().rfind("35 ", 0), 0u) << commands.back();
-            EXPECT_NE(commands[commands.size() - 2].find("sense=03/0C/00"), std::string::npos)
-                << commands[commands.size() - 2];
+            const auto refused = std::find_if(commands.begin(), commands.end(), [](const std::string& line) {
+                return line.find("sense=03/0C/00") != std::string::npos;
+            });
+            ASSERT_TRUE(refused != commands.end() && refused + 1 != commands.end());
+            EXPECT_EQ(refused[1].rfind("35 02 ", 0), 0u) << refused[1];
+            EXPECT_EQ(commands.back().rfind("1E 00 00 00 00 00", 0), 0u) << commands.back();
             EXPECT_TRUE(burn.result.discUnusable);
             // A CD-R is lost; a CD-RW is sent to the erase button.
             const std::string state =
@@ -443,28 +446,43 @@ TEST(RecorderBurn, VerificationNamesTheFirstSectorThatReadsBackDifferently)
         EXPECT_EQ(burn.result.status, BurnStatus::Succeeded) << burn.result.text;
         EXPECT_EQ(burn.result.verify, VerifyStatus::Failed);
         EXPECT_EQ(burn.result.firstMismatch, 700);
-        EXPECT_EQ(burn.result.verifyText, "Sector 700 reads back differently from the image.");
+        EXPECT_EQ(burn.result.verifyText,
+                  "The disc was written, but sector 700 reads back differently from the image.");
         EXPECT_TRUE(log.Has(UM_BURN_FAILED));
         EXPECT_FALSE(log.Has(UM_BURN_DONE));
     }
 }
 
-TEST(RecorderBurn, ADriveThatStaysBusyIsLeftOnCancel)
+TEST(RecorderBurn, ADriveThatStaysBusyIsLeftOnASecondCancel)
 {
-    // TEST UNIT READY answers NOT READY for ever: the final wait looks at cancel.
+    // TEST UNIT READY answers NOT READY for ever. Every block is on its way: a first cancel
+    // lets the drive finish the disc; a second one stops waiting for it.
     SmallDisc disc;
     TempFolder drive;
     EventLog log;
-    ManualResetEvent cancel;
+    ManualResetEvent cancel, leaveNow;
+    std::thread second;
     log.onEvent = [&](const ProgressEvent& e) {
-        if (e.message == UM_DRIVE_WAIT)
+        if (e.message == UM_DRIVE_WAIT && !cancel.IsSet()) {
             cancel.Set();
+            second = std::thread([&] {
+                std::this_thread::sleep_for(std::chrono::milliseconds(300));
+                leaveNow.Set();
+            });
+        }
     };
+    BurnOptions options = Options(Emulated(drive, "busy=1000000"), DriverChoice::Mmc);
+    options.leaveNow = &leaveNow;
     const auto start = std::chrono::steady_clock::now();
-    const Burn burn = BurnDisc(disc, Options(Emulated(drive, "busy=1000000"), DriverChoice::Mmc), &log, &cancel);
+    const Burn burn = BurnDisc(disc, options, &log, &cancel);
+    if (second.joinable())
+        second.join();
     EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(10));
     ASSERT_EQ(burn.openError, "");
     EXPECT_EQ(burn.result.status, BurnStatus::Cancelled) << burn.result.text;
+    EXPECT_EQ(burn.result.disc, DiscOutcome::Unknown);
+    EXPECT_NE(burn.result.discState.find("stopped waiting while the drive was finishing"), std::string::npos)
+        << burn.result.discState;
     EXPECT_TRUE(log.Has(UM_DRIVE_WAIT));
     EXPECT_FALSE(log.Has(UM_FLUSH_CACHE));
 }

@@ -95,7 +95,9 @@ bool BurnRun::OpenRecorder(const BurnOptions& options, std::int64_t knownSectors
 {
     // Without a known size the feed checks the image against the disc when the run has
     // laid the disc out and the cue sheet arrives.
-    feed_ = OpenRecorderFeed(options, knownSectors, &bridge_, &cancel_, error);
+    BurnOptions withLeave = options;
+    withLeave.leaveNow = &leaveNow_;
+    feed_ = OpenRecorderFeed(withLeave, knownSectors, &bridge_, &cancel_, error);
     if (!feed_)
         return false;
     parameters_.sink = feed_.get();
@@ -127,6 +129,9 @@ void BurnRun::Release()
 
 void BurnRun::Cancel()
 {
+    // A second cancel also stops waiting for a drive that is finishing the disc.
+    if (cancel_.IsSet())
+        leaveNow_.Set();
     cancel_.Set();
 }
 

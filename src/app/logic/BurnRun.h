@@ -109,7 +109,8 @@ public:
     // Called once the run has reported its end, off the window's thread.
     void Release();
     // Signals the run's cancel event: the slide stage stops before its next slide, the
-    // burn before its next buffer.
+    // burn before its next buffer (or, once the last one is written, after the disc is
+    // finished). A second call also stops waiting for the drive.
     void Cancel();
     bool IsCancelled() const { return cancel_.IsSet(); }
     // Waits for the run to end (tests; the page never waits).
@@ -135,6 +136,7 @@ private:
     // Declared first so it outlives every thread that reports to it.
     RunBridge bridge_;
     ManualResetEvent cancel_;
+    ManualResetEvent leaveNow_;
     ProductionParameters parameters_;
     std::shared_ptr<RunFolder> runFolder_;
     std::unique_ptr<RecorderSink> feed_;
