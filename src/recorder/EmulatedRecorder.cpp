@@ -6,6 +6,7 @@
 #include "vcd/Sector.h"
 
 #include <algorithm>
+#include <cctype>
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
@@ -82,6 +83,63 @@ int FromBcd(std::uint8_t v)
     return (v >> 4) * 10 + (v & 15);
 }
 
+// A whole number of digits only, at most 10^9.
+bool ParseCount(const std::string& text, std::int64_t* value)
+{
+    if (text.empty() || text.size() > 10 || text.find_first_not_of("0123456789") != std::string::npos)
+        return false;
+    *value = std::stoll(text);
+    return *value <= 1000000000;
+}
+
+// Exactly two hex digits.
+bool ParseHexByte(const std::string& text, std::uint8_t* value)
+{
+    if (text.size() != 2 || !std::isxdigit(static_cast<unsigned char>(text[0])) ||
+        !std::isxdigit(static_cast<unsigned char>(text[1])))
+        return false;
+    *value = static_cast<std::uint8_t>(std::stoul(text, nullptr, 16));
+    return true;
+}
+
+// One inject rule: OP@N:ACTION or OP@N+:ACTION.
+bool ParseInjectRule(const std::string& rule, InjectedAnswer* answer)
+{
+    const std::size_t at = rule.find('@');
+    const std::size_t colon = rule.find(':');
+    if (at == std::string::npos || colon == std::string::npos || colon < at)
+        return false;
+    if (!ParseHexByte(rule.substr(0, at), &answer->opcode))
+        return false;
+    std::string count = rule.substr(at + 1, colon - at - 1);
+    answer->onward = !count.empty() && count.back() == '+';
+    if (answer->onward)
+        count.pop_back();
+    if (!ParseCount(count, &answer->nth) || answer->nth < 1)
+        return false;
+    const std::string action = rule.substr(colon + 1);
+    if (action == "reset") {
+        answer->kind = InjectedAnswer::Kind::Reset;
+        return true;
+    }
+    if (action.rfind("short=", 0) == 0) {
+        std::int64_t bytes = 0;
+        if (!ParseCount(action.substr(6), &bytes))
+            return false;
+        answer->kind = InjectedAnswer::Kind::Short;
+        answer->bytes = static_cast<std::size_t>(bytes);
+        return true;
+    }
+    if (action.rfind("hold=", 0) == 0) {
+        answer->kind = InjectedAnswer::Kind::Hold;
+        return ParseNumber(action.substr(5), &answer->ms) && answer->ms <= 600000;
+    }
+    answer->kind = InjectedAnswer::Kind::Sense;
+    return action.size() == 8 && action[2] == '/' && action[5] == '/' &&
+           ParseHexByte(action.substr(0, 2), &answer->key) && answer->key <= 0x0F &&
+           ParseHexByte(action.substr(3, 2), &answer->asc) && ParseHexByte(action.substr(6, 2), &answer->ascq);
+}
+
 } // namespace
 
 bool ParseEmulatedName(const std::string& name, EmulatedOptions* options, std::string* error)
@@ -113,8 +171,8 @@ bool ParseEmulatedName(const std::string& name, EmulatedOptions* options, std::s
         const std::string value = eq == std::string::npos ? "" : pair.substr(eq + 1);
         double number = 0;
         if (key == "disc") {
-            if (value != "cdr" && value != "cdrw" && value != "none" && value != "written")
-                return fail("disc must be cdr, cdrw, none or written");
+            if (value != "cdr" && value != "cdrw" && value != "none" && value != "written" && value != "appendable")
+                return fail("disc must be cdr, cdrw, none, written or appendable");
             options->disc = value;
         } else if (key == "lead-in") {
             if (value == "none")
@@ -167,13 +225,46 @@ bool ParseEmulatedName(const std::string& name, EmulatedOptions* options, std::s
             options->recovered = static_cast<std::int64_t>(number);
         } else if (key == "max-transfer" && ParseNumber(value, &number) && number >= 2448) {
             options->maxTransfer = static_cast<std::size_t>(number);
-        } else if (key == "profile" && (value == "cdr" || value == "cdrw" || value == "dvdr" || value == "none")) {
+        } else if (key == "profile" &&
+                   (value == "cdr" || value == "cdrw" || value == "dvdr" || value == "cdrom" || value == "none")) {
             options->profile = value;
         } else if (key == "atip") {
             if (!ParseMsf(value, &options->atipLeadIn))
                 return fail("atip must be MM:SS:FF");
         } else if (key == "command-ms" && ParseNumber(value, &number) && number <= 60000) {
             options->commandMs = number;
+        } else if (key == "di-capacity" && value == "none") {
+            options->discInfoCapacity = false;
+        } else if (key == "type" && (value == "cd" || value == "disk")) {
+            options->disk = value == "disk";
+        } else if (key == "caps") {
+            for (std::size_t from = 0; from <= value.size();) {
+                std::size_t comma = value.find(',', from);
+                if (comma == std::string::npos)
+                    comma = value.size();
+                const std::string cap = value.substr(from, comma - from);
+                from = comma + 1;
+                if (cap == "no-cdr-write")
+                    options->cdWriter = false;
+                else if (cap == "no-burn-proof")
+                    options->burnProof = false;
+                else
+                    return fail("caps takes no-cdr-write and no-burn-proof, not \"" + cap + "\"");
+            }
+        } else if (key == "inject") {
+            for (std::size_t from = 0; from <= value.size();) {
+                std::size_t bar = value.find('|', from);
+                if (bar == std::string::npos)
+                    bar = value.size();
+                const std::string rule = value.substr(from, bar - from);
+                from = bar + 1;
+                InjectedAnswer answer;
+                if (!ParseInjectRule(rule, &answer))
+                    return fail("inject rule \"" + rule +
+                                "\" is not OP@N:ACTION or OP@N+:ACTION (OP two hex digits, N from 1; ACTION "
+                                "KK/AA/QQ in hex, reset, short=BYTES or hold=MS)");
+                options->inject.push_back(answer);
+            }
         } else {
             return fail("unknown or bad option \"" + pair + "\"");
         }
@@ -214,7 +305,12 @@ std::unique_ptr<EmulatedRecorder> EmulatedRecorder::Open(const std::string& name
         return nullptr;
     }
     recorder->device_.devicePath = name;
-    IdentifyDrive(*recorder, &recorder->device_);
+    // A device that is no CD drive is refused as a real one is; its INQUIRY is in commands.log.
+    if (std::string why; !IdentifyDrive(*recorder, &recorder->device_, &why)) {
+        if (error)
+            *error = name + ": " + why;
+        return nullptr;
+    }
     recorder->Settle(); // opened just after the disc went in: it spins up first
     return recorder;
 }
@@ -222,8 +318,15 @@ std::unique_ptr<EmulatedRecorder> EmulatedRecorder::Open(const std::string& name
 EmulatedRecorder::EmulatedRecorder(EmulatedOptions options) : options_(std::move(options))
 {
     media_ = options_.disc == "none" ? Media::None : options_.disc == "cdrw" ? Media::Cdrw : Media::Cdr;
-    complete_ = options_.disc == "written";
+    complete_ = options_.disc == "written" || options_.disc == "appendable";
+    appendable_ = options_.disc == "appendable";
     LoadState();
+    if (options_.profile == "cdrom") {
+        // A pressed disc: closed for good, whatever drive.ini held.
+        media_ = Media::Pressed;
+        complete_ = true;
+        appendable_ = false;
+    }
     notReadyLeft_ = options_.notReady;
     busyLeft_ = options_.busy;
     cueBusyLeft_ = options_.cueBusy;
@@ -231,13 +334,37 @@ EmulatedRecorder::EmulatedRecorder(EmulatedOptions options) : options_(std::move
     if (options_.settleMs < 0)
         options_.settleMs = kDefaultSettleMs * TimeScale();
     attention_ = options_.unitAttention; // power on
+    DefaultWriteParameters();
+    lowestLevel_ = kBufferBlocks;
+}
+
+void EmulatedRecorder::DefaultWriteParameters()
+{
     // Page 05 as a drive reports it before anyone set it: track-at-once, Mode 1.
+    std::memset(writeParameters_, 0, sizeof writeParameters_);
     writeParameters_[0] = 0x80 | kPageWriteParameters;
     writeParameters_[1] = kWriteParametersLength - 2;
     writeParameters_[2] = 0x01;
     writeParameters_[3] = 0x04;
     writeParameters_[4] = 0x08;
-    lowestLevel_ = kBufferBlocks;
+}
+
+// What a bus reset or a power glitch leaves: no cue sheet, no write parameters, no open
+// session and no lock, and a drive that spins up again. Blocks already on the disc stay,
+// so a disc written on is no longer blank, and the broken session gets no disc.cue.
+void EmulatedRecorder::PowerOnReset()
+{
+    if (sessionOpen_)
+        EndSession(false);
+    cueSheet_.clear();
+    DefaultWriteParameters();
+    prevented_ = false;
+    streaming_ = false;
+    level_ = 0;
+    lastWasWrite_ = false;
+    deferredSent_ = false;
+    attention_ = false; // the answer to this command is the UNIT ATTENTION
+    Settle();
 }
 
 EmulatedRecorder::~EmulatedRecorder()
@@ -262,17 +389,40 @@ void EmulatedRecorder::LoadState()
     if (ini.Load(path) != IniLoadStatus::Loaded)
         return;
     const std::string disc = ini.GetString("DRIVE", "disc", "cdr");
-    media_ = disc == "none" ? Media::None : disc == "cdrw" ? Media::Cdrw : Media::Cdr;
-    complete_ = ini.GetString("DRIVE", "status", "blank") != "blank";
+    media_ = disc == "none"    ? Media::None
+             : disc == "cdrw"  ? Media::Cdrw
+             : disc == "cdrom" ? Media::Pressed
+                               : Media::Cdr;
+    const std::string status = ini.GetString("DRIVE", "status", "blank");
+    complete_ = status != "blank";
+    appendable_ = status == "appendable";
     trayOpen_ = ini.GetString("DRIVE", "tray", "closed") == "open";
+    // An erase another user started may still be running: busy until its end.
+    const std::string until = ini.GetString("DRIVE", "erase-until", "");
+    if (!until.empty() && until.size() <= 15 && until.find_first_not_of("0123456789") == std::string::npos) {
+        const auto end = std::chrono::system_clock::time_point(std::chrono::milliseconds(std::stoll(until)));
+        const auto now = std::chrono::system_clock::now();
+        if (end > now) {
+            eraseEnd_ = end;
+            eraseUntil_ = Clock::now() + std::chrono::duration_cast<Clock::duration>(end - now);
+        }
+    }
 }
 
 void EmulatedRecorder::SaveState() const
 {
     IniFile ini;
-    ini.SetString("DRIVE", "disc", media_ == Media::None ? "none" : media_ == Media::Cdrw ? "cdrw" : "cdr");
-    ini.SetString("DRIVE", "status", complete_ ? "complete" : "blank");
+    ini.SetString("DRIVE", "disc",
+                  media_ == Media::None      ? "none"
+                  : media_ == Media::Cdrw    ? "cdrw"
+                  : media_ == Media::Pressed ? "cdrom"
+                                             : "cdr");
+    ini.SetString("DRIVE", "status", !complete_ ? "blank" : appendable_ ? "appendable" : "complete");
     ini.SetString("DRIVE", "tray", trayOpen_ ? "open" : "closed");
+    if (eraseEnd_ > std::chrono::system_clock::now()) {
+        const auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(eraseEnd_.time_since_epoch()).count();
+        ini.SetString("DRIVE", "erase-until", std::to_string(ms));
+    }
     ini.Save(PathOf("drive.ini"));
 }
 
@@ -294,7 +444,7 @@ int EmulatedRecorder::MediumCheck()
     if (trayOpen_)
         return Check(kSenseNotReady, 0x3A, 0x02);
     if (media_ == Media::None)
-        return Check(kSenseNotReady, 0x3A, 0x01);
+        return Check(kSenseNotReady, 0x3A, 0x00);
     if (Clock::now() < eraseUntil_)
         return Check(kSenseNotReady, 0x04, 0x07);
     if (Clock::now() < settleUntil_)
@@ -345,7 +495,29 @@ int EmulatedRecorder::ExecuteCommand(const std::uint8_t* cdb, std::size_t cdbLen
         std::memset(dataIn, 0, inLength);
     int result;
     const std::uint8_t op = cdb[0];
-    if (attention_ && op != kOpInquiry && op != 0x03 /* REQUEST SENSE */ && op != kOpGetConfiguration) {
+    // Injected answers come first: a reset or a bus error meets whatever the drive had pending.
+    const std::int64_t nth = ++received_[op];
+    const InjectedAnswer* answer = nullptr;
+    const InjectedAnswer* shortened = nullptr;
+    double holdMs = 0;
+    for (const InjectedAnswer& rule : options_.inject) {
+        if (rule.opcode != op || nth < rule.nth || (nth > rule.nth && !rule.onward))
+            continue;
+        if (rule.kind == InjectedAnswer::Kind::Hold)
+            holdMs += rule.ms;
+        else if (rule.kind == InjectedAnswer::Kind::Short)
+            shortened = shortened ? shortened : &rule;
+        else
+            answer = answer ? answer : &rule;
+    }
+    if (holdMs > 0)
+        std::this_thread::sleep_for(std::chrono::duration<double, std::milli>(holdMs));
+    if (answer && answer->kind == InjectedAnswer::Kind::Reset) {
+        PowerOnReset();
+        result = Check(kSenseUnitAttention, 0x29, 0x00);
+    } else if (answer) {
+        result = Check(answer->key, answer->asc, answer->ascq);
+    } else if (attention_ && op != kOpInquiry && op != 0x03 /* REQUEST SENSE */ && op != kOpGetConfiguration) {
         attention_ = false;
         result = Check(kSenseUnitAttention, attentionAsc_, 0x00);
     } else if (options_.deferredError && lastWasWrite_ && op != kOpWrite10 && !deferredSent_) {
@@ -356,6 +528,11 @@ int EmulatedRecorder::ExecuteCommand(const std::uint8_t* cdb, std::size_t cdbLen
         result = kScsiCheckCondition;
     } else {
         result = Dispatch(cdb, cdbLength, dataOut, outLength, dataIn, inLength);
+    }
+    if (shortened && dataIn && shortened->bytes < inLength) {
+        // The bridge or the cable lost the end of the transfer: the host sees it in the residual.
+        std::memset(dataIn + shortened->bytes, 0, inLength - shortened->bytes);
+        resid_ = std::max(resid_, inLength - shortened->bytes);
     }
     lastWasWrite_ = op == kOpWrite10 ? (result == kScsiSuccess || lastWasWrite_) : false;
     Log(cdb, cdbLength, dataOut, outLength, result);
@@ -368,6 +545,11 @@ int EmulatedRecorder::Dispatch(const std::uint8_t* cdb, std::size_t cdbLength, c
     const std::size_t expected = cdb[0] < 0x20 ? 6 : cdb[0] < 0x60 ? 10 : 12;
     if (cdbLength < expected)
         return Check(kSenseIllegalRequest, 0x24, 0x00);
+    if (options_.disk)
+        return DiskDispatch(cdb, in, inLength);
+    if (!options_.cdWriter &&
+        (cdb[0] == kOpWrite10 || cdb[0] == kOpSendCueSheet || cdb[0] == kOpBlank || cdb[0] == kOpSendOpcInformation))
+        return Check(kSenseIllegalRequest, 0x20, 0x00); // a reader knows no writing commands
     switch (cdb[0]) {
     case kOpReadToc:
         return ReadToc(cdb, in, inLength);
@@ -411,10 +593,13 @@ int EmulatedRecorder::Dispatch(const std::uint8_t* cdb, std::size_t cdbLength, c
             return Check(kSenseNotReady, 0x04, 0x08);
         }
         return SynchronizeCache();
+    case kOpPreventAllowMediumRemoval:
+        prevented_ = (cdb[4] & 0x01) != 0;
+        return kScsiSuccess;
     case kOpStartStopUnit:
         if ((cdb[4] & 0x03) == kStartStopEject || (cdb[4] & 0x03) == kStartStopLoad) {
-            // The tray stays locked while a session is being written.
-            if (sessionOpen_ && (cdb[4] & 0x03) == kStartStopEject)
+            // The tray stays locked while a session is being written or the host prevents removal.
+            if ((sessionOpen_ || prevented_) && (cdb[4] & 0x03) == kStartStopEject)
                 return Check(kSenseIllegalRequest, 0x53, 0x02);
             const bool load = (cdb[4] & 0x03) == kStartStopLoad;
             if (load && trayOpen_) {
@@ -435,11 +620,38 @@ int EmulatedRecorder::Dispatch(const std::uint8_t* cdb, std::size_t cdbLength, c
     }
 }
 
+// type=disk: a SCSI or USB disk. Some opcodes the CD drivers send mean other things there
+// (51h XPWRITE, A1h ATA PASS-THROUGH, 2Ah a WRITE of the disk's own blocks): none is
+// carried out, and the commands only CD drives know are unknown to it.
+int EmulatedRecorder::DiskDispatch(const std::uint8_t* cdb, std::uint8_t* in, std::size_t inLength)
+{
+    switch (cdb[0]) {
+    case kOpInquiry:
+        return Inquiry(in, inLength);
+    case kOpTestUnitReady:
+    case 0x03: // REQUEST SENSE
+    case kOpStartStopUnit:
+    case kOpPreventAllowMediumRemoval:
+    case kOpSynchronizeCache:
+        return kScsiSuccess;
+    case kOpModeSense10:
+        return Check(kSenseIllegalRequest, 0x24, 0x00); // no CD pages on a disk
+    case kOpModeSelect10:
+        return Check(kSenseIllegalRequest, 0x26, 0x00);
+    case kOpWrite10:
+    case kOpReadDiscInformation:
+    case kOpBlank:
+        return Check(kSenseIllegalRequest, 0x24, 0x00);
+    default:
+        return Check(kSenseIllegalRequest, 0x20, 0x00);
+    }
+}
+
 int EmulatedRecorder::Inquiry(std::uint8_t* in, std::size_t inLength)
 {
     std::uint8_t data[96]{};
-    data[0] = 0x05; // CD/DVD device
-    data[1] = 0x80; // removable
+    data[0] = options_.disk ? 0x00 : 0x05; // direct-access block device, or CD/DVD device
+    data[1] = options_.disk ? 0x00 : 0x80; // removable medium (a disk's is not)
     data[2] = 0x05;
     data[3] = 0x02;
     data[4] = sizeof data - 5;
@@ -457,6 +669,8 @@ int EmulatedRecorder::ModeSense(const std::uint8_t* cdb, std::uint8_t* in, std::
     std::size_t pageLength = 0;
     switch (cdb[2] & 0x3F) {
     case kPageWriteParameters:
+        if (!options_.cdWriter)
+            return Check(kSenseIllegalRequest, 0x24, 0x00); // a reader has no page 05
         std::memcpy(page, writeParameters_, sizeof writeParameters_);
         pageLength = sizeof writeParameters_;
         break;
@@ -464,8 +678,8 @@ int EmulatedRecorder::ModeSense(const std::uint8_t* cdb, std::uint8_t* in, std::
         page[0] = kPageCapabilities;
         page[1] = kCapabilitiesLength - 2;
         page[2] = 0x03; // reads CD-R and CD-RW
-        page[3] = 0x07; // writes CD-R, CD-RW, test write
-        page[4] = 0x80; // buffer-underrun-free recording (Burn-Proof)
+        page[3] = options_.cdWriter ? 0x07 : 0x00; // writes CD-R, CD-RW, test write
+        page[4] = options_.burnProof ? 0x80 : 0x00; // buffer-underrun-free recording (Burn-Proof)
         page[6] = 0x29; // tray, eject
         pageLength = kCapabilitiesLength;
         break;
@@ -501,7 +715,7 @@ int EmulatedRecorder::ModeSelect(const std::uint8_t* out, std::size_t outLength)
         return Check(kSenseIllegalRequest, 0x1A, 0x00);
     if ((page[0] & 0x3F) == kPageCapabilities)
         return kScsiSuccess;
-    if ((page[0] & 0x3F) != kPageWriteParameters || length < 10)
+    if ((page[0] & 0x3F) != kPageWriteParameters || length < 10 || !options_.cdWriter)
         return Check(kSenseIllegalRequest, 0x26, 0x00);
     const int writeType = page[2] & 0x0F;
     const int blockType = page[4] & 0x0F;
@@ -510,6 +724,8 @@ int EmulatedRecorder::ModeSelect(const std::uint8_t* out, std::size_t outLength)
     if (writeType == 3 &&
         (blockType < 1 || blockType > 3 || options_.rawTypes.find(char('0' + blockType)) == std::string::npos))
         return Check(kSenseIllegalRequest, 0x26, 0x00);
+    if ((page[2] & 0x40) && !options_.burnProof)
+        return Check(kSenseIllegalRequest, 0x26, 0x00); // BUFE on a drive without Burn-Proof
     if (sessionOpen_)
         return Check(kSenseIllegalRequest, 0x2C, 0x00);
     std::memcpy(writeParameters_ + 2, page + 2, std::min(length, kWriteParametersLength) - 2);
@@ -522,20 +738,34 @@ int EmulatedRecorder::ReadDiscInformation(std::uint8_t* in, std::size_t inLength
         return r;
     std::uint8_t data[kDiscInfoLength]{};
     data[1] = kDiscInfoLength - 2;
-    data[2] = static_cast<std::uint8_t>((complete_ ? 0x0E : 0x00) | (media_ == Media::Cdrw ? 0x10 : 0));
+    // Status: empty (00), incomplete with an empty last session (01), or complete with a
+    // complete last session (0E); bit 4 erasable.
+    const std::uint8_t status = !complete_ ? 0x00 : appendable_ ? 0x01 : 0x0E;
+    data[2] = static_cast<std::uint8_t>(status | (media_ == Media::Cdrw ? 0x10 : 0));
     data[3] = 1;
-    data[4] = 1;
-    data[5] = 1;
-    data[6] = 1;
-    data[8] = complete_ ? 0x20 : 0x00;
-    if (complete_) {
+    data[4] = appendable_ ? 2 : 1; // sessions, the empty one to come included
+    data[5] = appendable_ ? 2 : 1; // first and last track of the last session
+    data[6] = appendable_ ? 2 : 1;
+    data[8] = complete_ && media_ != Media::Pressed ? 0x20 : 0x00; // CD-ROM XA, or CD-DA / CD-ROM
+    if (complete_ && !appendable_) {
         std::memset(data + 16, 0xFF, 8);
     } else {
-        if (options_.leadInKnown)
+        if (appendable_) {
+            // The next session's lead-in follows the first session's lead-out.
+            std::error_code ec;
+            const auto size = fs::file_size(PathOf("disc.bin"), ec);
+            const std::int64_t blocks = ec ? 0 : static_cast<std::int64_t>(size / 2352);
+            PutMsf(data + kDiscInfoLeadInStart, static_cast<std::int32_t>(std::min<std::int64_t>(
+                                                    blocks + 150 + kMaxLeadOut, options_.lastLeadOutStart)));
+        } else if (options_.leadInKnown) {
             PutMsf(data + kDiscInfoLeadInStart, options_.leadInStart);
-        else
+        } else {
             std::memset(data + kDiscInfoLeadInStart - 1, 0xFF, 4); // not known (MMC: FFh FFh FFh)
-        PutMsf(data + kDiscInfoLastLeadOutStart, options_.lastLeadOutStart);
+        }
+        if (options_.discInfoCapacity)
+            PutMsf(data + kDiscInfoLastLeadOutStart, options_.lastLeadOutStart);
+        else
+            std::memset(data + kDiscInfoLastLeadOutStart - 1, 0xFF, 4); // only the ATIP has it
     }
     if (in)
         std::memcpy(in, data, std::min(inLength, sizeof data));
@@ -569,7 +799,7 @@ void EmulatedRecorder::BeginSession()
 {
     sessionOpen_ = true;
     sessionBroken_ = false;
-    wroteData_ = false;
+    wroteBlocks_ = false;
     streaming_ = false;
     level_ = 0;
     discBlocks_ = 0;
@@ -609,9 +839,10 @@ void EmulatedRecorder::EndSession(bool complete)
     subchannelFile_.Reset();
     if (!hadDisc)
         return;
-    // Whatever reached the disc makes it a written disc, finished or not; a session that
-    // never got a block leaves it blank.
-    complete_ = wroteData_ || (writeParameters_[2] & 0x0F) == 3;
+    // Whatever reached the disc (lead-in and pregap included) makes it a written disc,
+    // finished or not; a session that never got a block leaves it blank.
+    complete_ = wroteBlocks_;
+    appendable_ = false;
     SaveState();
     if (!complete)
         return;
@@ -625,6 +856,8 @@ int EmulatedRecorder::SendCueSheet(const std::uint8_t* out, std::size_t outLengt
 {
     if (int r = MediumCheck())
         return r;
+    if (media_ == Media::Pressed)
+        return Check(kSenseIllegalRequest, 0x30, 0x05); // a pressed disc cannot be written
     if (complete_ || sessionOpen_)
         return Check(kSenseIllegalRequest, 0x2C, 0x00); // one cue sheet per session
     if ((writeParameters_[2] & 0x0F) != 2)
@@ -730,6 +963,8 @@ int EmulatedRecorder::Write(const std::uint8_t* cdb, const std::uint8_t* out, st
     const std::uint32_t blocks = command.blocks.Get();
     const int writeType = writeParameters_[2] & 0x0F;
     const bool simulate = (writeParameters_[2] & 0x10) != 0;
+    if (media_ == Media::Pressed)
+        return Check(kSenseIllegalRequest, 0x30, 0x05);
     if (complete_)
         return Check(kSenseIllegalRequest, 0x2C, 0x00); // the disc is not blank
     std::size_t blockSize = 0;
@@ -808,6 +1043,9 @@ int EmulatedRecorder::Write(const std::uint8_t* cdb, const std::uint8_t* out, st
                 ScrambleSector(sector.data()); // descrambles
             }
         }
+        // Lead-in and pregap blocks are burned as well as data: any of them ends the blank disc.
+        if (!simulate)
+            wroteBlocks_ = true;
         if (dataBlock && at == options_.corrupt)
             sector[1000] ^= 0x5A;
         if (dataBlock && !simulate && discFile_) {
@@ -815,7 +1053,6 @@ int EmulatedRecorder::Write(const std::uint8_t* cdb, const std::uint8_t* out, st
                 failure_ = PathOf("disc.bin") + ": " + std::strerror(errno);
                 return kScsiFailure;
             }
-            wroteData_ = true;
             discBlocks_ = std::max<std::int64_t>(discBlocks_, at + 1);
         }
     }
@@ -889,15 +1126,21 @@ int EmulatedRecorder::Blank(const std::uint8_t* cdb)
     if (sessionOpen_)
         EndSession(false);
     complete_ = false;
-    SaveState();
+    appendable_ = false;
     for (const char* name : {"disc.bin", "disc.cue", "subchannel.bin"})
         ::unlink(PathOf(name).c_str());
-    const auto duration =
-        std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(options_.eraseSeconds));
-    if (cdb[1] & 0x10)
-        eraseUntil_ = Clock::now() + duration;
-    else
+    const std::chrono::duration<double> duration(options_.eraseSeconds);
+    if (cdb[1] & 0x10) {
+        // Answered at once, busy until the end; drive.ini keeps the end for a later user
+        // (another process), who meets the drive still erasing.
+        eraseUntil_ = Clock::now() + std::chrono::duration_cast<Clock::duration>(duration);
+        eraseEnd_ = std::chrono::system_clock::now() +
+                    std::chrono::duration_cast<std::chrono::system_clock::duration>(duration);
+        SaveState();
+    } else {
+        SaveState();
         std::this_thread::sleep_for(duration);
+    }
     return kScsiSuccess;
 }
 
@@ -905,8 +1148,8 @@ int EmulatedRecorder::ReadToc(const std::uint8_t* cdb, std::uint8_t* in, std::si
 {
     if (int r = MediumCheck())
         return r;
-    if ((cdb[2] & 0x0F) != 4)
-        return Check(kSenseIllegalRequest, 0x24, 0x00); // only the ATIP is asked for
+    if ((cdb[2] & 0x0F) != 4 || media_ == Media::Pressed)
+        return Check(kSenseIllegalRequest, 0x24, 0x00); // only the ATIP is asked for; a pressed disc has none
     const std::int32_t leadIn = options_.atipLeadIn >= 0 ? options_.atipLeadIn
                                 : options_.leadInKnown   ? options_.leadInStart
                                                          : -1;
@@ -928,10 +1171,17 @@ int EmulatedRecorder::GetConfiguration(std::uint8_t* in, std::size_t inLength)
 {
     std::string profile = options_.profile;
     if (profile.empty())
-        profile = media_ == Media::None ? "none" : media_ == Media::Cdrw ? "cdrw" : "cdr";
+        profile = media_ == Media::None      ? "none"
+                  : media_ == Media::Cdrw    ? "cdrw"
+                  : media_ == Media::Pressed ? "cdrom"
+                                             : "cdr";
     if (trayOpen_)
         profile = "none";
-    const std::uint16_t code = profile == "cdr" ? 0x0009 : profile == "cdrw" ? 0x000A : profile == "dvdr" ? 0x0011 : 0;
+    const std::uint16_t code = profile == "cdr"     ? 0x0009
+                               : profile == "cdrw"  ? 0x000A
+                               : profile == "dvdr"  ? 0x0011
+                               : profile == "cdrom" ? 0x0008
+                                                    : 0;
     std::uint8_t data[8]{};
     data[3] = 4;
     data[6] = static_cast<std::uint8_t>(code >> 8);
