@@ -478,14 +478,14 @@ int EmulatedRecorder::ExecuteCommand(const std::uint8_t* cdb, std::size_t cdbLen
     failure_.clear();
     sense_ = SenseData{}; // a message never carries the sense of an earlier command
     if (!cdb || cdbLength < 6 || cdbLength > 16) {
-        failure_ = device_.devicePath + ": command block of " + std::to_string(cdbLength) + " bytes";
+        failure_ = "command block of " + std::to_string(cdbLength) + " bytes";
         Log(cdb, cdb ? std::min<std::size_t>(cdbLength, 16) : 0, nullptr, outLength, kScsiFailure);
         return kScsiFailure;
     }
     resid_ = 0;
     if (options_.maxTransfer && std::max(outLength, inLength) > options_.maxTransfer) {
         // What the kernel says when a transfer is over the drive's limit.
-        failure_ = device_.devicePath + ": " + CommandName(cdb[0]) + ": " + std::strerror(EINVAL);
+        failure_ = CommandName(cdb[0]) + ": " + std::strerror(EINVAL);
         Log(cdb, cdbLength, dataOut, outLength, kScsiFailure);
         return kScsiFailure;
     }

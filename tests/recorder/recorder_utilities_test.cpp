@@ -326,4 +326,21 @@ TEST(RecorderCli, BurnBlankCheckDrivesAndErrors)
                               "and is unusable.\n"),
               std::string::npos)
         << run.output;
+
+    // A disc that fails its read-back was still written and closed: --json tells it apart
+    // from one that was never finished.
+    TempFolder unreadable;
+    const std::string badRead = Emulated(unreadable, "ideal=1&inject=BE@3:03/11/00");
+    run = Cli("burn '" + cue + "' --device '" + badRead + "' --driver mmc --json --quiet");
+    EXPECT_EQ(run.status, 1);
+    EXPECT_NE(run.output.find(": The disc was written, but sectors 54-80 could not be read back"), std::string::npos)
+        << run.output;
+    EXPECT_NE(run.output.find("\"status\": \"failed\", \"verified\": false, \"verify\": \"failed\", \"disc\": "
+                              "\"closed\""),
+              std::string::npos)
+        << run.output;
+    TempFolder failing2;
+    run = Cli("burn '" + cue + "' --device '" + Emulated(failing2, "fail-write=300") + "' --driver mmc --json --quiet");
+    EXPECT_NE(run.output.find("\"verify\": \"not-run\", \"disc\": \"partly-written\""), std::string::npos)
+        << run.output;
 }

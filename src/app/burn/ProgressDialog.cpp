@@ -319,7 +319,11 @@ void ProgressDialog::reject()
         // A burn's cancel is told with what it means for the disc: the dialog closes at once
         // and the run's end is not shown.
         QString question = TranslateCoreText(kTextCancelQuestion);
-        if (run_->Kind() == RunKind::Burn && run_->WroteSectors())
+        if (run_->Kind() == RunKind::Burn && run_->Finishing())
+            question += QStringLiteral("\n\n") +
+                        tr("The whole Video CD is with the drive: it finishes the disc all the same, and only the "
+                           "read-back check is left off.");
+        else if (run_->Kind() == RunKind::Burn && run_->WroteSectors())
             question += QStringLiteral("\n\n") +
                         (run_->DiscErasable()
                              ? tr("The disc has been partly written: after a cancel it must be erased with "

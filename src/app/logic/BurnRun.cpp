@@ -172,6 +172,8 @@ void BurnRun::Note(const ProgressEvent& event)
         slidesBegun_.store(static_cast<int>(event.done) + 1);
     else if (event.message == UM_WRITE_PROGRESS && event.stage == ProgressStage::Writing && event.done > 0)
         wroteSectors_.store(true);
+    else if (event.message == UM_LEAD_OUT)
+        finishing_.store(true);
 }
 
 RunOutcome BurnRun::MakeOutcome(const ProductionResult& result) const

@@ -121,6 +121,9 @@ public:
     // Slides the run has begun (from UM_SLIDE_PROGRESS), and whether any sector was written.
     int SlidesBegun() const { return slidesBegun_.load(); }
     bool WroteSectors() const { return wroteSectors_.load(); }
+    // Every block of the image is with the drive (UM_LEAD_OUT): a cancel now lets the drive
+    // finish the disc and leaves off only the read-back.
+    bool Finishing() const { return finishing_.load(); }
     // The disc being burned is a CD-RW (known once OpenRecorder succeeded).
     bool DiscErasable() const;
     // The image's files (DiscImage runs).
@@ -144,6 +147,7 @@ private:
     std::unique_ptr<ProductionJob> job_;
     std::atomic<int> slidesBegun_{0};
     std::atomic<bool> wroteSectors_{false};
+    std::atomic<bool> finishing_{false};
 };
 
 } // namespace lumivox::ui
