@@ -11,6 +11,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
+#include <string_view>
 #include <fcntl.h>
 #include <sys/file.h>
 #include <sys/stat.h>
@@ -64,10 +65,31 @@ namespace {
 
 // Marks a run folder kept (--keep-temp): never taken for the leftover of a dead run.
 constexpr const char* kKeptMarker = ".kept";
+// Written into every run folder as it is made: only a folder that holds it is one the
+// program made, and may be removed as a dead run's. Any other folder in the temporary
+// folder (the user's own "make-photos" among them) is never touched.
+constexpr const char* kRunMarker = ".lumivox-run";
+constexpr std::string_view kRunMarkerText = "A folder of one Lumivox run; removed when the run ends.\n";
 
-// Removes the run folders of dead runs in folder: ours, not locked by a living run, not
-// kept. Called with the temporary folder locked, so a run that is just creating its own
-// folder is never taken for a dead one.
+// Whether the open folder holds the run marker: a regular file of the folder's owner
+// with exactly the marker's text.
+bool HoldsRunMarker(int folderFd, uid_t owner)
+{
+    const FileDescriptor marker(
+        ::openat(folderFd, kRunMarker, O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC | O_NOCTTY));
+    struct stat info { };
+    if (!marker || ::fstat(marker.Get(), &info) != 0 || !S_ISREG(info.st_mode) || info.st_uid != owner ||
+        static_cast<std::size_t>(info.st_size) != kRunMarkerText.size())
+        return false;
+    char text[128];
+    static_assert(kRunMarkerText.size() < sizeof text);
+    const ssize_t got = ::read(marker.Get(), text, sizeof text);
+    return got >= 0 && std::string_view(text, static_cast<std::size_t>(got)) == kRunMarkerText;
+}
+
+// Removes the run folders of dead runs in folder: made by the program (marked), ours,
+// not locked by a living run, not kept. Called with the temporary folder locked, so a run
+// that is just creating its own folder is never taken for a dead one.
 void RemoveDeadRunFolders(const std::string& folder)
 {
     std::error_code ec;
@@ -79,6 +101,8 @@ void RemoveDeadRunFolders(const std::string& folder)
         const FileDescriptor run(::open(path.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
         struct stat info { };
         if (!run || ::fstat(run.Get(), &info) != 0 || info.st_uid != ::geteuid())
+            continue;
+        if (!HoldsRunMarker(run.Get(), info.st_uid))
             continue;
         if (::faccessat(run.Get(), kKeptMarker, F_OK, AT_SYMLINK_NOFOLLOW) == 0)
             continue;
@@ -107,10 +131,29 @@ bool RunFolder::Create(const std::string& base, std::string* error)
         *error = folder + ": cannot create a folder for the run in the temporary folder (" + std::strerror(errno) + ")";
         return false;
     }
-    lock_.Reset(::open(pattern.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    lock_.Reset(::open(pattern.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
     if (lock_)
         (void)::flock(lock_.Get(), LOCK_EX | LOCK_NB);
     path_ = pattern + "/";
+    // The marker goes in while the temporary folder is still locked: no other run sees
+    // the folder before it is marked and locked.
+    const FileDescriptor marker(lock_ ? ::openat(lock_.Get(), kRunMarker,
+                                                 O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC | O_NOCTTY, 0600)
+                                      : -1);
+    int code = marker ? 0 : errno;
+    if (marker) {
+        const ssize_t put = ::write(marker.Get(), kRunMarkerText.data(), kRunMarkerText.size());
+        if (put != static_cast<ssize_t>(kRunMarkerText.size()))
+            code = put < 0 ? errno : ENOSPC;
+    }
+    if (code != 0) {
+        *error = folder + ": cannot set up a folder for the run in the temporary folder (" + std::strerror(code) + ")";
+        std::error_code ignored;
+        std::filesystem::remove_all(pattern, ignored);
+        lock_.Reset();
+        path_.clear();
+        return false;
+    }
     return true;
 }
 

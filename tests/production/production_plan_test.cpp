@@ -24,6 +24,8 @@
 #include <filesystem>
 #include <sstream>
 #include <sys/stat.h>
+#include <sys/wait.h>
+#include <fcntl.h>
 #include <unistd.h>
 
 namespace lumivox::test {
@@ -507,13 +509,44 @@ TEST_F(PrepareProductionTest, TheRunFolderGoesWithItsLastHolderUnlessKept)
 }
 
 // The folder a killed run left (nobody holds it) goes when the next run starts; the
-// folder of a living run, a kept one and other names stay.
+// folder of a living run, a kept one, and every folder the program did not make -- a
+// user's own "make-photos" among them, whatever it holds -- stay.
 TEST_F(PrepareProductionTest, FoldersOfDeadRunsAreRemovedAtTheNextStart)
 {
     const std::string base = request.tempFolder + "/";
-    fs::create_directories(base + "make-deadaa");
-    WriteText(base + "make-deadaa/slide_01_001.mpg", "left by a killed run");
-    fs::create_directories(base + "other");
+    // A run killed once its folder is made: its process ends without cleaning up.
+    const pid_t child = ::fork();
+    if (child == 0) {
+        RunFolder killed;
+        std::string error;
+        const bool made = killed.Create(base, &error);
+        ::_exit(made && ::creat((killed.Path() + "slide_01_001.mpg").c_str(), 0600) >= 0 ? 0 : 1);
+    }
+    int status = -1;
+    ASSERT_EQ(::waitpid(child, &status, 0), child);
+    ASSERT_EQ(status, 0);
+    std::string dead, marker;
+    for (const auto& entry : fs::directory_iterator(base))
+        dead = entry.path().string();
+    for (const auto& entry : fs::directory_iterator(dead))
+        if (entry.path().filename().string().front() == '.')
+            marker = entry.path().filename().string();
+    ASSERT_FALSE(marker.empty()) << "the run's folder carries no marker";
+
+    const struct {
+        const char* name;
+        const char* marker; // the text of a file under the marker's name, if any
+    } others[] = {
+        {"make-photos", nullptr},
+        {"make-fakeit", "not what a run writes\n"},
+        {"other", nullptr},
+    };
+    for (const auto& other : others) {
+        fs::create_directories(base + other.name);
+        WriteText(base + other.name + "/holiday.jpg", "the user's picture");
+        if (other.marker)
+            WriteText(base + other.name + "/" + marker, other.marker);
+    }
     request.keepRunFolder = true;
     const PreparedProduction kept = PrepareProduction(request);
     ASSERT_TRUE(kept.Ok()) << kept.error;
@@ -522,10 +555,11 @@ TEST_F(PrepareProductionTest, FoldersOfDeadRunsAreRemovedAtTheNextStart)
     ASSERT_TRUE(living.Ok()) << living.error;
     const PreparedProduction next = PrepareProduction(request);
     ASSERT_TRUE(next.Ok()) << next.error;
-    EXPECT_FALSE(fs::exists(base + "make-deadaa"));
+    EXPECT_FALSE(fs::exists(dead));
     EXPECT_TRUE(fs::is_directory(kept.runFolder->Path()));
     EXPECT_TRUE(fs::is_directory(living.runFolder->Path()));
-    EXPECT_TRUE(fs::is_directory(base + "other"));
+    for (const auto& other : others)
+        EXPECT_EQ(ReadText(base + other.name + "/holiday.jpg"), "the user's picture") << other.name;
     fs::remove_all(kept.runFolder->Path());
 }
 
