@@ -76,10 +76,14 @@ Opened Open(MappedFileSource& source, const DecodeOptions& options)
     PicBitmap::CheckSize(heif_image_handle_get_width(handle), heif_image_handle_get_height(handle), options.maxPixels);
     // From here on libheif holds what it builds while decoding (a canvas, a tile) to no
     // longer a side than the picture's own: a canvas the boxes above did not show is bounded
-    // by the picture, not by the largest picture there may be.
+    // by the picture, not by the largest picture there may be. The coded picture is whole
+    // coding blocks (of up to 64 pixels a side), so a picture of 410 pixels decodes as 416
+    // before it is cropped: the bound is the picture's side rounded up to whole blocks.
     const int longest = std::max({heif_image_handle_get_ispe_width(handle), heif_image_handle_get_ispe_height(handle),
                                   heif_image_handle_get_width(handle), heif_image_handle_get_height(handle)});
-    heif_context_set_maximum_image_size_limit(opened.context.get(), longest + 1);
+    constexpr int kLargestCodingBlock = 64;
+    heif_context_set_maximum_image_size_limit(
+        opened.context.get(), (longest + kLargestCodingBlock - 1) / kLargestCodingBlock * kLargestCodingBlock + 1);
     return opened;
 }
 

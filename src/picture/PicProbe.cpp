@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-2.0-or-later
 // PicReader::ProbeFile: the cheap check of a picture that a project loaded for the
-// command line makes instead of decoding it (its slide decodes it once, later).
+// command line makes instead of decoding it (its slide decodes it once, later), and the
+// picture's own size, read from its header whatever scale the check decodes it at.
 
 #include "base/MappedFile.h"
 #include "picture/HeifReader.h"
@@ -10,6 +11,8 @@
 
 #include <csetjmp>
 #include <cstdio>
+#include <cstdlib>
+#include <optional>
 
 #include <jpeglib.h>
 #include <jerror.h>
@@ -58,6 +61,84 @@ PictureSize ProbeJpegHeader(const unsigned char* data, std::size_t size, std::ui
     return {static_cast<int>(width), static_cast<int>(height)};
 }
 
+// The size a bitmap's information header gives, as the bitmap decoder reads it: the
+// 12-byte OS/2 1.x header holds 16-bit fields, every later one 32-bit fields, and a
+// negative height marks rows stored top row first.
+std::optional<PictureSize> BitmapHeaderSize(const unsigned char* data, std::size_t size)
+{
+    auto le = [data](std::size_t at, int bytes) {
+        std::uint32_t value = 0;
+        for (int i = bytes - 1; i >= 0; --i)
+            value = (value << 8) | data[at + static_cast<std::size_t>(i)];
+        return value;
+    };
+    if (size < 18)
+        return std::nullopt;
+    const std::uint32_t infoSize = le(14, 4);
+    if (infoSize == 12 && size >= 22)
+        return PictureSize{static_cast<int>(le(18, 2)), static_cast<int>(le(20, 2))};
+    if (infoSize < 16 || size < 26)
+        return std::nullopt;
+    const auto width = static_cast<std::int32_t>(le(18, 4));
+    const auto height = static_cast<std::int32_t>(le(22, 4));
+    if (width <= 0 || height == 0 || height == INT32_MIN)
+        return std::nullopt;
+    return PictureSize{width, std::abs(height)};
+}
+
+// The size in the first image directory of a TIFF (the one its decoder reads): tags
+// ImageWidth (256) and ImageLength (257), each a SHORT or a LONG, in the file's byte order.
+std::optional<PictureSize> TiffHeaderSize(const unsigned char* data, std::size_t size)
+{
+    if (size < 8 || !((data[0] == 'I' && data[1] == 'I') || (data[0] == 'M' && data[1] == 'M')))
+        return std::nullopt;
+    const bool little = data[0] == 'I';
+    auto number = [&](std::size_t at, int bytes) {
+        std::uint32_t value = 0;
+        for (int i = 0; i < bytes; ++i) {
+            const std::size_t byte = little ? at + static_cast<std::size_t>(bytes - 1 - i) : at + static_cast<std::size_t>(i);
+            value = (value << 8) | data[byte];
+        }
+        return value;
+    };
+    const std::uint32_t directory = number(4, 4);
+    if (directory < 8 || directory > size - 2)
+        return std::nullopt;
+    const std::uint32_t entries = number(directory, 2);
+    std::uint32_t width = 0, height = 0;
+    for (std::uint32_t e = 0; e < entries; ++e) {
+        const std::size_t at = directory + 2 + std::size_t{12} * e;
+        if (at + 12 > size)
+            return std::nullopt;
+        const std::uint32_t tag = number(at, 2);
+        const std::uint32_t type = number(at + 2, 2);
+        if ((tag != 256 && tag != 257) || number(at + 4, 4) != 1 || (type != 3 && type != 4))
+            continue;
+        // A single value lies in the entry itself, from its first byte.
+        (tag == 256 ? width : height) = number(at + 8, type == 3 ? 2 : 4);
+    }
+    if (width == 0 || height == 0 || width > INT32_MAX || height > INT32_MAX)
+        return std::nullopt;
+    return PictureSize{static_cast<int>(width), static_cast<int>(height)};
+}
+
+// The TIFF preview of an EPS file (its offset and length are words 20 and 24 of the
+// binary header), as the reader takes it.
+std::optional<PictureSize> EpsPreviewSize(const unsigned char* data, std::size_t size)
+{
+    if (size < 30)
+        return std::nullopt;
+    auto le32 = [data](std::size_t at) {
+        return static_cast<std::uint32_t>(data[at]) | (static_cast<std::uint32_t>(data[at + 1]) << 8) |
+               (static_cast<std::uint32_t>(data[at + 2]) << 16) | (static_cast<std::uint32_t>(data[at + 3]) << 24);
+    };
+    const std::uint32_t offset = le32(20);
+    const std::uint32_t length = le32(24);
+    if (offset < 30 || offset > size || length > size - offset)
+        return std::nullopt;
+    return TiffHeaderSize(data + offset, length);
+}
+
 } // namespace
 
 PictureSize PicReader::ProbeFile(const std::string& path)
@@ -68,7 +149,7 @@ PictureSize PicReader::ProbeFile(const std::string& path)
     MappedFile file;
     std::string reason;
     if (!file.Open(path, &reason, kHeaderBytes))
-        throw PLTextException(PL_ERRACCESS_DENIED, "Opening " + path + " failed");
+        throw PLTextException(PL_ERRACCESS_DENIED, "Opening " + path + " failed: " + reason);
     if (file.Size() > 0 && Identify(file.Data(), file.Size()) == PicFormat::Jpeg) {
         try {
             return ProbeJpegHeader(file.Data(), file.Size(), maxPixels_);
@@ -82,7 +163,7 @@ PictureSize PicReader::ProbeFile(const std::string& path)
             throw PLTextException(PL_ERRNO_MEMORY, "Opening " + path + " failed: the file is over " +
                                                        std::to_string(kMaxPictureFileBytes >> 20) + " MB");
         if (!file.Open(path, &reason))
-            throw PLTextException(PL_ERRACCESS_DENIED, "Opening " + path + " failed");
+            throw PLTextException(PL_ERRACCESS_DENIED, "Opening " + path + " failed: " + reason);
         if (file.Size() > 0 && Identify(file.Data(), file.Size()) == PicFormat::Jpeg) {
             return ProbeJpegHeader(file.Data(), file.Size(), maxPixels_);
         }
@@ -99,10 +180,20 @@ PictureSize PicReader::ProbeFile(const std::string& path)
                                                                 : WebpReader::Probe(source, options);
         return {width, height};
     }
-    // Other formats are cheap to decode next to a camera JPEG; decoding them is the
-    // check, and the bitmap is dropped at once.
+    // Other formats are cheap to decode next to a camera JPEG at the reduced scale;
+    // decoding them is the check, and the bitmap is dropped at once. That scale is an
+    // eighth of a large picture, so the size comes from the file's own header.
+    std::optional<PictureSize> ownSize;
+    if (format == PicFormat::Bitmap)
+        ownSize = BitmapHeaderSize(file.Data(), file.Size());
+    else if (format == PicFormat::Tiff)
+        ownSize = TiffHeaderSize(file.Data(), file.Size());
+    else if (format == PicFormat::EpsTiff)
+        ownSize = EpsPreviewSize(file.Data(), file.Size());
     const DecodeMode saved = mode_;
-    mode_ = DecodeMode::Reduced;
+    // A header the decoder reads but this probe does not understand: the full decode
+    // tells the size.
+    mode_ = ownSize ? DecodeMode::Reduced : DecodeMode::Full;
     struct Restore {
         PicReader* reader;
         DecodeMode mode;
@@ -110,7 +201,7 @@ PictureSize PicReader::ProbeFile(const std::string& path)
     } restore{this, saved};
     PicBitmap scratch;
     DecodeMemory(file.Data(), file.Size(), scratch, 32);
-    return {scratch.Width(), scratch.Height()};
+    return ownSize.value_or(PictureSize{scratch.Width(), scratch.Height()});
 }
 
 } // namespace lumivox

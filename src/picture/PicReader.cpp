@@ -221,10 +221,9 @@ void OpenPictureFile(const std::string& path, MappedFile& file)
 {
     std::string reason;
     if (!file.Open(path, &reason, PicReader::kMaxPictureFileBytes + 1)) {
-        // A FIFO, device or folder is named as such: it is refused, never read or waited on.
-        if (reason == kNotARegularFile)
-            throw PLTextException(PL_ERRACCESS_DENIED, "Opening " + path + " failed: " + reason);
-        throw PLTextException(PL_ERRACCESS_DENIED, "Opening " + path + " failed");
+        // A FIFO, device or folder is named as such: it is refused, never read or waited
+        // on. Whatever the reason, it is told (a missing file, a permission).
+        throw PLTextException(PL_ERRACCESS_DENIED, "Opening " + path + " failed: " + reason);
     }
     if (file.FileSize() > PicReader::kMaxPictureFileBytes)
         throw PLTextException(PL_ERRNO_MEMORY, "Opening " + path + " failed: the file is over " +

@@ -110,7 +110,7 @@ Bytes MakeTiff(const TiffSpec& spec)
     const std::filesystem::path path =
         std::filesystem::temp_directory_path() /
         ("lumivox_picture_test_" + std::to_string(::getpid()) + "_" + std::to_string(counter++) + ".tif");
-    TIFF* tif = TIFFOpen(path.c_str(), "w");
+    TIFF* tif = TIFFOpen(path.c_str(), spec.bigEndian ? "wb" : "wl");
     if (tif == nullptr) {
         ADD_FAILURE() << "cannot create " << path;
         return {};

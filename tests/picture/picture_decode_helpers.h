@@ -52,6 +52,7 @@ struct TiffSpec {
     int photometric = 1;
     int extraSamples = -1; // -1: none; else the EXTRASAMPLE_ value for the last sample
     bool tiled = false;
+    bool bigEndian = false; // "MM" byte order
     std::vector<std::uint16_t> red, green, blue; // colour map
     Bytes pixels; // packed rows (scan-line size each)
 };

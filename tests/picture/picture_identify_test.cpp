@@ -173,7 +173,7 @@ TEST(PicIdentifyTest, DecodeFileReportsFilesThatCannotBeOpened)
         reader.DecodeFile(path, bitmap, 32);
         ADD_FAILURE() << "no error";
     } catch (const PLTextException& e) {
-        EXPECT_EQ(e.GetText(), "Opening " + path + " failed");
+        EXPECT_EQ(e.GetText(), "Opening " + path + " failed: No such file or directory");
     }
 }
 

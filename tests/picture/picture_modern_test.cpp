@@ -9,6 +9,7 @@
 
 #include <cstdlib>
 #include <cstring>
+#include <fstream>
 
 #include <lcms2.h>
 #include <libheif/heif.h>
@@ -665,4 +666,72 @@ TEST(PicModernTest, HeifCanvasesBeyondTheLimitAreRefusedUnread)
     const std::string small = HeifError(DerivedCanvasFile(64, 48, 64, 48));
     EXPECT_EQ(small.find("beyond the limit"), std::string::npos) << small;
     EXPECT_NE(small, "decoded");
+}
+
+// The probe that checks a project's pictures for the command line tells each picture's own
+// size, the size its full decode has, though it decodes some formats at an eighth.
+TEST(PicProbe, EveryFormatTellsItsOwnSize)
+{
+    constexpr int w = 410, h = 306; // large enough to be reduced, and not a multiple of 8
+    const auto grey = [](int x, int y, std::uint8_t* out) { out[0] = out[1] = out[2] = static_cast<std::uint8_t>(x ^ y); };
+    const auto bmp = [&](std::uint32_t infoSize, bool topDown) {
+        BmpSpec spec;
+        spec.width = w;
+        spec.height = topDown ? -h : h;
+        spec.infoSize = infoSize;
+        spec.pixels.assign(static_cast<std::size_t>((w * 3 + 3) & ~3) * h, 0x80);
+        return MakeBmp(spec);
+    };
+    const auto tiff = [&](int samples, bool bigEndian, bool tiled) {
+        TiffSpec spec;
+        spec.width = w;
+        spec.height = h;
+        spec.samplesPerPixel = samples;
+        spec.photometric = samples == 3 ? 2 : 1;
+        spec.bigEndian = bigEndian;
+        spec.tiled = tiled;
+        spec.pixels.assign(static_cast<std::size_t>(w) * h * samples, 0x40);
+        return MakeTiff(spec);
+    };
+    struct Case {
+        const char* name;
+        Bytes file;
+        int width, height;
+    };
+    std::vector<Case> cases = {
+        {"jpeg", MakeJpeg(w, h, 3, grey), w, h},
+        {"bmp", bmp(40, false), w, h},
+        {"bmp top row first", bmp(40, true), w, h},
+        {"bmp os/2 1.x", bmp(12, false), w, h},
+        {"tiff rgb", tiff(3, false, false), w, h},
+        {"tiff grey big-endian", tiff(1, true, false), w, h},
+        {"tiff tiled", tiff(3, false, true), w, h},
+        {"eps tiff preview", MakeEpsWithTiff(tiff(1, false, false)), w, h},
+        {"png", MakePng({PNG_COLOR_TYPE_RGB, 8, false, {}, w, h}, Solid(1, 2, 3)), w, h},
+        {"webp", MakeWebp(false, Solid(1, 2, 3), {}, w, h), w, h},
+    };
+    if (HaveHeifEncoder()) {
+        cases.push_back({"heic", MakeHeic(Solid(1, 2, 3), w, h), w, h});
+        cases.push_back({"heic turned", MakeHeic(Solid(1, 2, 3), w, h, heif_orientation_rotate_90_cw), h, w});
+    }
+    const std::string path = ::testing::TempDir() + "lumivox_probe_test.picture";
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        std::ofstream(path, std::ios::binary | std::ios::trunc)
+            .write(reinterpret_cast<const char*>(c.file.data()), static_cast<std::streamsize>(c.file.size()));
+        PicReader reader;
+        reader.SetMode(DecodeMode::Reduced); // as the project's loading leaves it
+        try {
+            const PictureSize size = reader.ProbeFile(path);
+            EXPECT_EQ(size.width, c.width);
+            EXPECT_EQ(size.height, c.height);
+        } catch (const PLTextException& e) {
+            ADD_FAILURE() << e.GetText();
+        }
+        EXPECT_EQ(reader.Mode(), DecodeMode::Reduced);
+        const PicBitmap full = Decode(c.file);
+        EXPECT_EQ(full.Width(), c.width);
+        EXPECT_EQ(full.Height(), c.height);
+    }
+    std::remove(path.c_str());
 }
