@@ -1,10 +1,15 @@
 // SPDX-License-Identifier: GPL-2.0-or-later
 #include "base/SafeOutput.h"
 
+#include "base/TextUtil.h"
+
 #include <cerrno>
+#include <cinttypes>
+#include <cstdio>
 #include <cstring>
 #include <dirent.h>
 #include <fcntl.h>
+#include <memory>
 #include <random>
 #include <sys/file.h>
 #include <sys/stat.h>
@@ -13,20 +18,53 @@
 namespace lumivox {
 namespace {
 
-// A file name is at most 255 bytes; the pending name adds a dot, a marker and a suffix.
-constexpr std::size_t kMaxNamePart = 200;
 constexpr const char* kMarker = ".lumivox-";
 constexpr int kSuffixLength = 8;
+// A pending name is ".KEY.lumivox-XXXXXXXX", 18 bytes longer than its key. A target name
+// of up to kWholeNameBytes is its own key. A longer one keeps its first bytes (cut at a
+// character) followed by "~" and a hash of the whole name: so no two targets share a key
+// however long and alike their names are, every pending name stays within the folders'
+// limit, and a hashed key (over kWholeNameBytes) never equals another name's whole one.
+constexpr std::size_t kWholeNameBytes = 220;
+constexpr std::size_t kPendingExtraBytes = 1 + 9 + kSuffixLength;
+constexpr std::size_t kHashedKeyBytes = 1 + 16; // "~" and the hash in hexadecimal
+static_assert(kWholeNameBytes + kHashedKeyBytes + kPendingExtraBytes <= kMaxFileNameBytes);
 
 std::string Reason(int code)
 {
     return std::strerror(code);
 }
 
-// The first characters of every pending name for a target: ".NAME.lumivox-".
+void SetError(std::string* error, std::string text)
+{
+    if (error)
+        *error = std::move(text);
+}
+
+// 64-bit FNV-1a: a plain, fixed hash, so that runs of any version find each other's keys.
+std::uint64_t NameHash(std::string_view name)
+{
+    std::uint64_t hash = 0xcbf29ce484222325ull;
+    for (const char c : name) {
+        hash ^= static_cast<unsigned char>(c);
+        hash *= 0x100000001b3ull;
+    }
+    return hash;
+}
+
+std::string PendingKey(const std::string& name)
+{
+    if (name.size() <= kWholeNameBytes)
+        return name;
+    char hash[kHashedKeyBytes + 1];
+    std::snprintf(hash, sizeof hash, "~%016" PRIx64, NameHash(name));
+    return CutUtf8(name, kWholeNameBytes) + hash;
+}
+
+// The first characters of every pending name for a target: ".KEY.lumivox-".
 std::string PendingPrefix(const std::string& name)
 {
-    return "." + name.substr(0, kMaxNamePart) + kMarker;
+    return "." + PendingKey(name) + kMarker;
 }
 
 std::string RandomSuffix()
@@ -75,14 +113,44 @@ bool AnotherRunWrites(int folderFd, const std::string& prefix)
     return busy;
 }
 
-void SyncFolder(const std::string& folder)
+// The folder part and the name part of a path, as the program writes them.
+void SplitTarget(const std::string& target, std::string& folder, std::string& name)
 {
-    const FileDescriptor fd(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-    if (fd)
-        (void)::fsync(fd.Get());
+    const std::size_t slash = target.find_last_of('/');
+    folder = slash == std::string::npos ? "." : slash == 0 ? "/" : target.substr(0, slash);
+    name = slash == std::string::npos ? target : target.substr(slash + 1);
 }
 
 } // namespace
+
+bool CheckOutputTarget(const std::string& target, std::string* error)
+{
+    std::string folder, name;
+    SplitTarget(target, folder, name);
+    if (name.empty() || name == "." || name == "..") {
+        SetError(error, target + ": names a folder, not a file.");
+        return false;
+    }
+    if (name.size() > kMaxFileNameBytes) {
+        SetError(error, target + ": the file name is longer than " + std::to_string(kMaxFileNameBytes) +
+                            " bytes; choose a shorter one.");
+        return false;
+    }
+    struct stat info { };
+    if (::lstat(target.c_str(), &info) == 0) {
+        if (S_ISDIR(info.st_mode)) {
+            SetError(error, target + ": is a folder, not a file.");
+            return false;
+        }
+        // A FIFO or a device is never replaced by a rename, nor written to; nor are names
+        // made from it put into its folder (/dev/null.bin).
+        if (!S_ISREG(info.st_mode) && !S_ISLNK(info.st_mode)) {
+            SetError(error, target + " is " + kNotARegularFile + ".");
+            return false;
+        }
+    }
+    return true;
+}
 
 SafeOutput::~SafeOutput()
 {
@@ -95,53 +163,43 @@ bool SafeOutput::Open(const std::string& target, std::string* error)
     committed_ = false;
     target_ = target;
     auto fail = [&](const std::string& text) {
-        if (error)
-            *error = text;
+        SetError(error, text);
+        folder_.Reset();
         return false;
     };
-    const std::size_t slash = target.find_last_of('/');
-    const std::string folder = slash == std::string::npos ? "." : slash == 0 ? "/" : target.substr(0, slash);
-    const std::string name = slash == std::string::npos ? target : target.substr(slash + 1);
-    if (name.empty() || name == "." || name == "..")
-        return fail(target + ": names a folder, not a file.");
+    if (!CheckOutputTarget(target, error))
+        return false;
+    std::string folder;
+    SplitTarget(target, folder, targetName_);
 
-    struct stat info { };
-    if (::lstat(target.c_str(), &info) == 0) {
-        if (S_ISDIR(info.st_mode))
-            return fail(target + ": is a folder, not a file.");
-        // A FIFO or a device is never replaced by a rename (nor written to).
-        if (!S_ISREG(info.st_mode) && !S_ISLNK(info.st_mode))
-            return fail(target + ": " + kNotARegularFile + ".");
-    }
-
-    const FileDescriptor folderFd(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-    if (!folderFd)
+    folder_.Reset(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    if (!folder_)
         return fail("Cannot write " + target + ": " + Reason(errno) + ".");
     // The folder's lock makes looking for other runs and creating the pending file one
     // step, so of two runs started together exactly one is refused. A file system
     // without locks still gets the exclusive, unique pending file.
-    const bool folderLocked = ::flock(folderFd.Get(), LOCK_EX) == 0;
-    const std::string prefix = PendingPrefix(name);
-    if (AnotherRunWrites(folderFd.Get(), prefix)) {
+    const bool folderLocked = ::flock(folder_.Get(), LOCK_EX) == 0;
+    const std::string prefix = PendingPrefix(targetName_);
+    if (AnotherRunWrites(folder_.Get(), prefix)) {
         if (folderLocked)
-            ::flock(folderFd.Get(), LOCK_UN);
-        return fail(name + " is being written by another run.");
+            ::flock(folder_.Get(), LOCK_UN);
+        return fail(targetName_ + " is being written by another run.");
     }
     int code = 0;
     for (int attempt = 0; attempt < 100 && !fd_; ++attempt) {
         const std::string candidate = prefix + RandomSuffix();
         // The umask gives the permissions, as for any file the user's programs create.
-        fd_.Reset(::openat(folderFd.Get(), candidate.c_str(),
+        fd_.Reset(::openat(folder_.Get(), candidate.c_str(),
                            O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC | O_NOCTTY, 0666));
         if (fd_)
-            pending_ = (slash == std::string::npos ? "" : target.substr(0, slash + 1)) + candidate;
+            pendingName_ = candidate;
         else if ((code = errno) != EEXIST)
             break;
     }
     if (fd_)
         (void)::flock(fd_.Get(), LOCK_EX | LOCK_NB);
     if (folderLocked)
-        ::flock(folderFd.Get(), LOCK_UN);
+        ::flock(folder_.Get(), LOCK_UN);
     if (!fd_)
         return fail("Cannot write " + target + ": " + Reason(code) + ".");
     return true;
@@ -154,8 +212,7 @@ bool SafeOutput::Write(std::string_view data, std::string* error)
         if (put < 0 && errno == EINTR)
             continue;
         if (put <= 0) {
-            if (error)
-                *error = "Cannot write " + target_ + ": " + Reason(put < 0 ? errno : ENOSPC) + ".";
+            SetError(error, "Cannot write " + target_ + ": " + Reason(put < 0 ? errno : ENOSPC) + ".");
             return false;
         }
         data.remove_prefix(static_cast<std::size_t>(put));
@@ -163,38 +220,84 @@ bool SafeOutput::Write(std::string_view data, std::string* error)
     return true;
 }
 
+bool SafeOutput::WriteFileContents(const std::string& source, std::string* error)
+{
+    std::string reason;
+    const FileDescriptor in = OpenRegularFile(source, &reason);
+    if (!in) {
+        SetError(error, source + ": " + reason);
+        return false;
+    }
+    constexpr std::size_t kBlockBytes = std::size_t(1) << 20;
+    const std::unique_ptr<char[]> block(new char[kBlockBytes]);
+    for (;;) {
+        const ssize_t got = ::read(in.Get(), block.get(), kBlockBytes);
+        if (got < 0 && errno == EINTR)
+            continue;
+        if (got < 0) {
+            SetError(error, source + ": " + Reason(errno));
+            return false;
+        }
+        if (got == 0)
+            return true;
+        if (!Write(std::string_view(block.get(), static_cast<std::size_t>(got)), error))
+            return false;
+    }
+}
+
+bool SafeOutput::PendingNameHoldsOurFile() const
+{
+    struct stat ours { }, named{};
+    return fd_ && folder_ && ::fstat(fd_.Get(), &ours) == 0 &&
+           ::fstatat(folder_.Get(), pendingName_.c_str(), &named, AT_SYMLINK_NOFOLLOW) == 0 &&
+           S_ISREG(named.st_mode) && named.st_dev == ours.st_dev && named.st_ino == ours.st_ino;
+}
+
 bool SafeOutput::Commit(std::string* error)
 {
     if (!fd_) {
-        if (error)
-            *error = "Cannot write " + target_ + ": it was not opened.";
+        SetError(error, "Cannot write " + target_ + ": it was not opened.");
         return false;
     }
     // The rename comes before the close: the pending file stays locked until it has
-    // its final name, so no other run takes it for the leftover of a dead one.
-    int code = 0;
+    // its final name, so no other run takes it for the leftover of a dead one. The
+    // rename happens in the folder as it was opened, and only while the pending name holds
+    // the file written here: whatever another user put there instead is never installed.
+    std::string problem;
     if (::fsync(fd_.Get()) != 0)
-        code = errno;
-    else if (::rename(pending_.c_str(), target_.c_str()) != 0)
-        code = errno;
-    if (code != 0) {
+        problem = Reason(errno);
+    else if (!PendingNameHoldsOurFile())
+        problem = "its pending file was replaced by another file meanwhile";
+    else if (::renameat(folder_.Get(), pendingName_.c_str(), folder_.Get(), targetName_.c_str()) != 0)
+        problem = Reason(errno);
+    if (!problem.empty()) {
         Abandon();
-        if (error)
-            *error = "Cannot write " + target_ + ": " + Reason(code) + ".";
+        SetError(error, "Cannot write " + target_ + ": " + problem + ".");
         return false;
     }
     committed_ = true;
+    // Swapped in the instant between the look and the rename: told, never taken for done.
+    struct stat ours { }, named{};
+    const bool installed = ::fstat(fd_.Get(), &ours) == 0 &&
+                           ::fstatat(folder_.Get(), targetName_.c_str(), &named, AT_SYMLINK_NOFOLLOW) == 0 &&
+                           named.st_dev == ours.st_dev && named.st_ino == ours.st_ino;
     fd_.Close();
-    const std::size_t slash = target_.find_last_of('/');
-    SyncFolder(slash == std::string::npos ? "." : slash == 0 ? "/" : target_.substr(0, slash));
+    (void)::fsync(folder_.Get());
+    folder_.Reset();
+    if (!installed) {
+        SetError(error, "Cannot write " + target_ + ": its pending file was replaced by another file meanwhile.");
+        return false;
+    }
     return true;
 }
 
 void SafeOutput::Abandon()
 {
-    if (fd_ && !committed_)
-        ::unlink(pending_.c_str());
+    // Only the file made here is removed: another file under its name is not ours.
+    if (fd_ && !committed_ && PendingNameHoldsOurFile())
+        ::unlinkat(folder_.Get(), pendingName_.c_str(), 0);
     fd_.Reset();
+    folder_.Reset();
 }
 
 bool WriteFileSafely(const std::string& target, std::string_view contents, std::string* error)

@@ -11,6 +11,11 @@
 // through; and two runs writing one target are told apart: the pending file is locked
 // while it is written, so a second run into the same target is refused, and the pending
 // file of a run that died is removed by the next one.
+//
+// The pending file is written only through the descriptor made when it was created,
+// never opened again by its name: the folder may be writable by others, who could put
+// anything under that name meanwhile. For the same reason the rename happens only while
+// the pending name still holds that very file.
 
 #include "base/FileDescriptor.h"
 
@@ -20,6 +25,9 @@
 
 namespace lumivox {
 
+// The longest file name (one path component) the folders take, in bytes.
+inline constexpr std::size_t kMaxFileNameBytes = 255;
+
 class SafeOutput {
 public:
     SafeOutput() = default;
@@ -27,33 +35,49 @@ public:
     SafeOutput(const SafeOutput&) = delete;
     SafeOutput& operator=(const SafeOutput&) = delete;
 
-    // Creates the pending file for target. False with *error (naming the target) when the
-    // target is a folder or another kind of non-regular file, when another run is writing
-    // the same target ("NAME is being written by another run."), or when the folder
-    // refuses the new file.
+    // Creates the pending file for target. False with *error (naming the target) when
+    // CheckOutputTarget refuses the target, when another run is writing the same target
+    // ("NAME is being written by another run."), or when the folder refuses the new file.
     bool Open(const std::string& target, std::string* error);
     bool IsOpen() const { return fd_.IsValid(); }
 
+    // The pending file's descriptor, for writers that write (or set its mode) themselves;
+    // it is created and locked. Writers never open the pending file by a name.
     int Descriptor() const { return fd_.Get(); }
-    // The pending file, for writers that open a path themselves (it is created and
-    // locked; they write it in place).
-    const std::string& PendingPath() const { return pending_; }
     const std::string& Target() const { return target_; }
 
     // Appends data at the descriptor's position; false with *error on a short write.
     bool Write(std::string_view data, std::string* error);
-    // Syncs the pending file and renames it over the target (and syncs the folder).
-    // False with *error when any of it fails; the pending file is removed then.
+    // Appends the whole contents of the regular file at source: the way a result made by
+    // a tool that writes a named file (an encoder, a converter) reaches the target. The
+    // source must lie in a folder of the caller's own (see cli/ScratchFolder.h). False
+    // with *error naming the source or the target and the reason.
+    bool WriteFileContents(const std::string& source, std::string* error);
+    // Syncs the pending file and renames it over the target (and syncs the folder), once
+    // the pending name is seen to hold still the file this object created. False with
+    // *error when any of it fails; the pending file is removed then.
     bool Commit(std::string* error);
     // Removes the pending file (nothing happens to the target).
     void Abandon();
 
 private:
+    // True while the pending name holds the file behind the descriptor.
+    bool PendingNameHoldsOurFile() const;
+
     std::string target_;
-    std::string pending_;
+    std::string targetName_; // the last component of target_
+    std::string pendingName_; // the pending file's name in the folder
+    FileDescriptor folder_; // the target's folder, as it was when the target was opened
     FileDescriptor fd_;
     bool committed_ = false;
 };
+
+// Whether target may be written: false with *error naming it and the reason when it
+// names a folder, when an existing file there is not a regular file (a device, a FIFO, a
+// socket: "X is not a regular file." -- a symbolic link is fine, it is replaced), or when
+// its name is longer than kMaxFileNameBytes. A command checks what the user named with
+// it even when it writes other names derived from it (make's DISC.bin and DISC.cue).
+bool CheckOutputTarget(const std::string& target, std::string* error);
 
 // Writes contents to target through a SafeOutput.
 bool WriteFileSafely(const std::string& target, std::string_view contents, std::string* error);

@@ -5,6 +5,8 @@
 
 #include <stdlib.h>
 
+#include <cerrno>
+#include <cstring>
 #include <filesystem>
 #include <string>
 #include <system_error>
@@ -24,8 +26,9 @@ public:
         }
     }
 
-    // Makes "lumivox-<purpose>-XXXXXX" in the system's temporary folder. False with
-    // *error naming the folder when it cannot be made.
+    // Makes "lumivox-<purpose>-XXXXXX" in the system's temporary folder, readable and
+    // writable by this user alone: what the command writes there by name nobody else can
+    // replace. False with *error naming the folder and the reason when it cannot be made.
     bool Create(const std::string& purpose, std::string* error)
     {
         std::error_code code;
@@ -34,7 +37,7 @@ public:
             base = "/tmp";
         std::string pattern = (base / ("lumivox-" + purpose + "-XXXXXX")).string();
         if (!mkdtemp(pattern.data())) {
-            *error = pattern + ": cannot create a temporary folder";
+            *error = pattern + ": cannot create a temporary folder: " + std::strerror(errno);
             return false;
         }
         path_ = pattern;

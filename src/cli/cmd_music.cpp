@@ -63,10 +63,14 @@ int RunMusic(const std::vector<std::string>& args)
         std::fprintf(stderr, "lumivox-cli music: %s\n", error.c_str());
         return 1;
     }
-    if (!ConvertBackgroundMusic(result.PendingPath(), source, scratch.Folder(), &error)) {
-        // The user knows the output by its own name, not by the pending file's.
-        for (std::size_t at; (at = error.find(result.PendingPath())) != std::string::npos;)
-            error.replace(at, result.PendingPath().size(), output);
+    // The converter writes a file by its name: it does so in the private scratch folder,
+    // and the result reaches the output through the pending file's own descriptor.
+    const std::string converted = scratch.Folder() + "music.mp2";
+    if (!ConvertBackgroundMusic(converted, source, scratch.Folder(), &error) ||
+        !result.WriteFileContents(converted, &error)) {
+        // The user knows the output by its own name, not by the scratch file's.
+        for (std::size_t at; (at = error.find(converted)) != std::string::npos;)
+            error.replace(at, converted.size(), output);
         std::fprintf(stderr, "lumivox-cli music: %s\n",
                      error.empty() ? (source + ": cannot be converted").c_str() : error.c_str());
         return 1;

@@ -25,11 +25,12 @@
 
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstdint>
+#include <cstring>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
-#include <fstream>
 #include <string>
 #include <system_error>
 #include <vector>
@@ -47,12 +48,19 @@ int Fail(const std::string& message, int status = 1)
 }
 
 // The encoder's and multiplexer's texts name the file they were given: the user knows
-// the output by its final name, not by the name it is written under.
-std::string ForUser(std::string text, const std::string& partialPath, const std::string& output)
+// the output by its final name, not by the scratch file it is made in.
+std::string ForUser(std::string text, const std::string& scratchPath, const std::string& output)
 {
-    for (std::size_t at; (at = text.find(partialPath)) != std::string::npos;)
-        text.replace(at, partialPath.size(), output);
+    for (std::size_t at; (at = text.find(scratchPath)) != std::string::npos;)
+        text.replace(at, scratchPath.size(), output);
     return text;
+}
+
+// text for the user with path named once: the picture decoder's texts name the file
+// themselves ("Opening PATH failed: ..."), others give only the reason.
+std::string NamingFile(const std::string& path, const std::string& text)
+{
+    return text.find(path) != std::string::npos ? text : path + ": " + text;
 }
 
 std::string TrimLineEnds(std::string text)
@@ -71,21 +79,29 @@ enum class MusicKind { LayerII, Convertible, Unusable };
 // WAVE file to convert the way the production run does, or nothing usable.
 MusicKind ClassifyMusic(const std::string& path, std::string* reason)
 {
-    // A FIFO or device named as music is refused before anything opens it for reading.
-    std::string typeReason;
-    if (!OpenRegularFile(path, &typeReason) && typeReason == kNotARegularFile) {
-        *reason = typeReason;
-        return MusicKind::Unusable;
-    }
-    std::ifstream in(path, std::ios::binary);
-    if (!in) {
-        std::error_code code;
-        *reason = std::filesystem::exists(path, code) ? "cannot be read" : "no such file";
+    // A FIFO or device named as music is refused before anything reads from it; the
+    // start of the file is read through the descriptor that was checked.
+    std::string openReason;
+    const FileDescriptor file = OpenRegularFile(path, &openReason);
+    if (!file) {
+        *reason = errno == ENOENT ? std::string("no such file") : openReason;
         return MusicKind::Unusable;
     }
     std::vector<std::uint8_t> start(kFreeFormatSearchBytes);
-    in.read(reinterpret_cast<char*>(start.data()), static_cast<std::streamsize>(start.size()));
-    start.resize(static_cast<std::size_t>(in.gcount()));
+    std::size_t have = 0;
+    while (have < start.size()) {
+        const ssize_t got = ::read(file.Get(), start.data() + have, start.size() - have);
+        if (got < 0 && errno == EINTR)
+            continue;
+        if (got < 0) {
+            *reason = std::string("cannot be read: ") + std::strerror(errno);
+            return MusicKind::Unusable;
+        }
+        if (got == 0)
+            break;
+        have += static_cast<std::size_t>(got);
+    }
+    start.resize(have);
     MpegFrameHeader header;
     if (ParseFrameHeader(start.data(), start.size(), nullptr, &header) > 0 && header.layerCode == kMpegLayerCodeII)
         return MusicKind::LayerII;
@@ -155,6 +171,8 @@ int RunStill(const std::vector<std::string>& args)
         return Fail(picture + ": a folder, not a picture");
     if (std::filesystem::is_directory(output, code))
         return Fail(output + ": a folder; give the file name to write");
+    if (std::string refusal; !CheckOutputTarget(output, &refusal))
+        return Fail(refusal);
     const std::string companion = ProgramFolder() + (norm ? "temp_x.npal" : "temp_x.ntsc");
     if (!elementaryOnly && !std::filesystem::is_regular_file(companion, code))
         return Fail(companion + ": the companion still is missing (reinstall Lumivox)");
@@ -181,21 +199,24 @@ int RunStill(const std::vector<std::string>& args)
     try {
         RenderSlideFrame(picture, rotation, tvNorm, frame, SlideGeometryFromSettings());
     } catch (const PLTextException& e) {
-        return Fail(picture + ": " + TrimLineEnds(e.GetText()));
+        return Fail(NamingFile(picture, TrimLineEnds(e.GetText())));
     }
 
     std::string error;
     SafeOutput pending;
     if (!pending.Open(output, &error))
         return Fail(error);
+    // The encoder and the multiplexer write files by name: they write them into the
+    // private scratch folder, and the result reaches the output through the pending
+    // file's own descriptor.
+    ScratchFolder scratch;
+    if (!scratch.Create("still", &error))
+        return Fail(error);
+    const std::string result = scratch.Folder() + (elementaryOnly ? "still.m1v" : "segment.mpg");
     if (elementaryOnly) {
-        if (!EncodeStill(frame, encoderNorm, pending.PendingPath(), &error))
-            return Fail(output + ": the still cannot be encoded: " +
-                        ForUser(TrimLineEnds(error), pending.PendingPath(), output));
+        if (!EncodeStill(frame, encoderNorm, result, &error))
+            return Fail(output + ": the still cannot be encoded: " + ForUser(TrimLineEnds(error), result, output));
     } else {
-        ScratchFolder scratch;
-        if (!scratch.Create("still", &error))
-            return Fail(error);
         const std::string still = scratch.Folder() + "temp_d.m1v";
         if (!EncodeStill(frame, encoderNorm, still, &error))
             return Fail(output + ": the still cannot be encoded: " + TrimLineEnds(error));
@@ -205,10 +226,12 @@ int RunStill(const std::vector<std::string>& args)
             if (!ConvertBackgroundMusic(layerII, music, scratch.Folder(), &error))
                 return Fail(error.empty() ? music + ": cannot be converted" : TrimLineEnds(error));
         }
-        if (MultiplexSegment(pending.PendingPath(), still, companion, layerII, &error) != 0)
+        if (MultiplexSegment(result, still, companion, layerII, &error) != 0)
             return Fail(output + ": the segment cannot be multiplexed: " +
-                        ForUser(TrimLineEnds(error), pending.PendingPath(), output));
+                        ForUser(TrimLineEnds(error), result, output));
     }
+    if (!pending.WriteFileContents(result, &error))
+        return Fail(ForUser(error, result, output));
     if (!pending.Commit(&error))
         return Fail(error);
     std::printf("%s: %s of 704 x %d (%s)%s\n", output.c_str(),
