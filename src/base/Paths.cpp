@@ -6,6 +6,11 @@
 #include <pwd.h>
 #include <unistd.h>
 
+// The build gives the installation's own prefix; this is the packages' one.
+#ifndef LUMIVOX_INSTALLED_DATA_DIR
+#define LUMIVOX_INSTALLED_DATA_DIR "/usr/share/lumivox/"
+#endif
+
 namespace lumivox {
 
 namespace fs = std::filesystem;
@@ -63,15 +68,24 @@ std::string ExecutablePath()
     return ec ? std::string() : exe.string();
 }
 
+std::string InstalledDataFolder()
+{
+    return WithTrailingSlash(LUMIVOX_INSTALLED_DATA_DIR);
+}
+
 std::string ProgramFolder()
 {
     const std::string overridden = Environment("LUMIVOX_PROGRAM_DIR");
     if (!overridden.empty())
         return WithTrailingSlash(overridden);
-    const std::string exe = ExecutablePath();
-    if (exe.empty())
-        return WithTrailingSlash(fs::current_path().string());
-    const fs::path folder = fs::path(exe).parent_path();
+    return ProgramFolderOf(ExecutablePath());
+}
+
+std::string ProgramFolderOf(const std::string& executable)
+{
+    const fs::path folder = fs::path(executable).parent_path();
+    if (executable.empty() || folder.empty() || !folder.is_absolute())
+        return InstalledDataFolder();
     if (HoldsProgramData(folder))
         return WithTrailingSlash(folder.string());
     std::error_code ec;

@@ -13,10 +13,20 @@ std::string ExecutablePath();
 // The program folder: the folder holding the program's data files (templates, the
 // companion stills, the MPEG track files, help). In order:
 //   1. the environment variable LUMIVOX_PROGRAM_DIR when set and not empty;
-//   2. the executable's folder when it holds data files (the build tree's bin/);
-//   3. <executable folder>/../share/lumivox/ when it exists (an installed program);
-//   4. the executable's folder.
+//   2. ProgramFolderOf(ExecutablePath()).
 std::string ProgramFolder();
+
+// The program folder of the executable at path:
+//   1. the executable's folder when it holds data files (the build tree's bin/);
+//   2. <executable folder>/../share/lumivox/ when it exists (an installed program);
+//   3. the executable's folder.
+// Without an executable (empty path: /proc is not there to tell), InstalledDataFolder():
+// never the current folder, where anybody may have put files the program would then
+// take for its own -- and run, for its helper program.
+std::string ProgramFolderOf(const std::string& executable);
+
+// Where the installation puts the program's data: <install prefix>/share/lumivox/.
+std::string InstalledDataFolder();
 
 // The folder of "config.ini": $LUMIVOX_CONFIG_DIR when set (tests and portable use),
 // else $XDG_CONFIG_HOME/lumivox/, else ~/.config/lumivox/.

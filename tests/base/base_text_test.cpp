@@ -11,6 +11,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <thread>
+#include <unistd.h>
 
 namespace lumivox {
 namespace {
@@ -98,6 +99,37 @@ TEST(Paths, FoldersEndWithASlashAndFollowTheEnvironment)
     ::setenv("XDG_CACHE_HOME", "relative", 1); // ignored, as the XDG rules say
     ::setenv("HOME", "/home/u", 1);
     EXPECT_EQ(DefaultTempFolder(), "/home/u/.cache/lumivox/Temp/");
+}
+
+// Where the program data is looked for, by the executable's place. Without a known
+// executable the installed folder is taken, never the current one: files put there
+// would be taken for the program's own, its helper program among them.
+TEST(Paths, ProgramFolderFollowsTheExecutableNeverTheCurrentFolder)
+{
+    namespace fs = std::filesystem;
+    const fs::path root = fs::temp_directory_path() / ("lumivox-paths-" + std::to_string(::getpid()));
+    fs::create_directories(root / "build/bin/template");
+    fs::create_directories(root / "usr/bin");
+    fs::create_directories(root / "usr/share/lumivox");
+    fs::create_directories(root / "bare/bin");
+    const fs::path before = fs::current_path();
+    fs::current_path(root / "build/bin"); // a folder holding program data
+    const struct {
+        std::string executable;
+        std::string folder;
+    } cases[] = {
+        {(root / "build/bin/lumivox-cli").string(), (root / "build/bin/").string()},
+        {(root / "usr/bin/lumivox-cli").string(), (root / "usr/share/lumivox/").string()},
+        {(root / "bare/bin/lumivox-cli").string(), (root / "bare/bin/").string()},
+        {"", InstalledDataFolder()},
+        {"lumivox-cli", InstalledDataFolder()},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(ProgramFolderOf(c.executable), c.folder) << c.executable;
+    fs::current_path(before);
+    EXPECT_EQ(InstalledDataFolder().front(), '/');
+    EXPECT_NE(InstalledDataFolder(), WithTrailingSlash(before.string()));
+    fs::remove_all(root);
 }
 
 TEST(ManualResetEvent, StaysSetUntilResetAndWakesWaiters)
