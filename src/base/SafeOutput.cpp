@@ -247,10 +247,11 @@ bool SafeOutput::WriteFileContents(const std::string& source, std::string* error
 
 bool SafeOutput::PendingNameHoldsOurFile() const
 {
-    struct stat ours { }, named{};
+    struct stat ours {
+    }, named{};
     return fd_ && folder_ && ::fstat(fd_.Get(), &ours) == 0 &&
-           ::fstatat(folder_.Get(), pendingName_.c_str(), &named, AT_SYMLINK_NOFOLLOW) == 0 &&
-           S_ISREG(named.st_mode) && named.st_dev == ours.st_dev && named.st_ino == ours.st_ino;
+           ::fstatat(folder_.Get(), pendingName_.c_str(), &named, AT_SYMLINK_NOFOLLOW) == 0 && S_ISREG(named.st_mode) &&
+           named.st_dev == ours.st_dev && named.st_ino == ours.st_ino;
 }
 
 bool SafeOutput::Commit(std::string* error)
@@ -277,7 +278,8 @@ bool SafeOutput::Commit(std::string* error)
     }
     committed_ = true;
     // Swapped in the instant between the look and the rename: told, never taken for done.
-    struct stat ours { }, named{};
+    struct stat ours {
+    }, named{};
     const bool installed = ::fstat(fd_.Get(), &ours) == 0 &&
                            ::fstatat(folder_.Get(), targetName_.c_str(), &named, AT_SYMLINK_NOFOLLOW) == 0 &&
                            named.st_dev == ours.st_dev && named.st_ino == ours.st_ino;

@@ -227,8 +227,8 @@ int RunStill(const std::vector<std::string>& args)
                 return Fail(error.empty() ? music + ": cannot be converted" : TrimLineEnds(error));
         }
         if (MultiplexSegment(result, still, companion, layerII, &error) != 0)
-            return Fail(output + ": the segment cannot be multiplexed: " +
-                        ForUser(TrimLineEnds(error), result, output));
+            return Fail(output +
+                        ": the segment cannot be multiplexed: " + ForUser(TrimLineEnds(error), result, output));
     }
     if (!pending.WriteFileContents(result, &error))
         return Fail(ForUser(error, result, output));

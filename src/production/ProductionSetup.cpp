@@ -137,9 +137,9 @@ bool RunFolder::Create(const std::string& base, std::string* error)
     path_ = pattern + "/";
     // The marker goes in while the temporary folder is still locked: no other run sees
     // the folder before it is marked and locked.
-    const FileDescriptor marker(lock_ ? ::openat(lock_.Get(), kRunMarker,
-                                                 O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC | O_NOCTTY, 0600)
-                                      : -1);
+    const FileDescriptor marker(
+        lock_ ? ::openat(lock_.Get(), kRunMarker, O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC | O_NOCTTY, 0600)
+              : -1);
     int code = marker ? 0 : errno;
     if (marker) {
         const ssize_t put = ::write(marker.Get(), kRunMarkerText.data(), kRunMarkerText.size());
