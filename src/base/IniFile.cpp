@@ -55,6 +55,18 @@ std::string CleanValue(std::string_view value)
     return clean;
 }
 
+// Text in UTF-16 (what Windows' Notepad saves as "Unicode"): a byte-order mark, or the
+// NUL byte beside each of the first characters that ASCII text in UTF-16 has. Read as
+// bytes it would give no keys at all -- every value its default -- and a save would mix
+// lines of another encoding into it.
+bool IsUtf16Text(std::string_view text)
+{
+    if (text.size() >= 2 && ((text[0] == '\xFF' && text[1] == '\xFE') || (text[0] == '\xFE' && text[1] == '\xFF')))
+        return true;
+    return text.size() >= 4 && ((text[0] != 0 && text[1] == 0 && text[2] != 0 && text[3] == 0) ||
+                                (text[0] == 0 && text[1] != 0 && text[2] == 0 && text[3] != 0));
+}
+
 std::string ErrnoText(const std::string& what, const std::string& path)
 {
     return what + " " + path + ": " + std::strerror(errno);
@@ -107,6 +119,10 @@ IniLoadStatus IniFile::Load(const std::string& path)
         filled += static_cast<std::size_t>(got);
     }
     text.resize(filled);
+    if (IsUtf16Text(text)) {
+        error_ = "Cannot read " + path + ": the file is in UTF-16; save it as UTF-8";
+        return IniLoadStatus::Unreadable;
+    }
     Parse(text);
     return IniLoadStatus::Loaded;
 }

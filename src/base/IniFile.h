@@ -35,7 +35,7 @@ enum class IniLoadStatus {
     Loaded, // the file was read
     Missing, // no such file: the contents are empty, every key gives its default
     TooLarge, // larger than kMaxIniFileBytes: refused
-    Unreadable, // exists but could not be read (permissions, a folder, a device, ...)
+    Unreadable, // exists but could not be read (permissions, a folder, a device, UTF-16 text, ...)
 };
 
 class IniFile {

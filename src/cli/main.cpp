@@ -2,9 +2,12 @@
 // lumivox-cli: the headless face of Lumivox. Dispatches to the registered subcommands.
 
 #include "CliDocs.h"
+#include "CliSupport.h"
 #include "Command.h"
 
+#include "base/Paths.h"
 #include "picture/PicBitmap.h"
+#include "project/Settings.h"
 
 #include <algorithm>
 #include <cstdio>
@@ -55,6 +58,16 @@ static void PrintCommandHelp(const Command& command)
 {
     std::printf("Usage: lumivox-cli %s %s\n\n%s\n", command.name.c_str(), command.synopsis.c_str(),
                 command.help.c_str());
+}
+
+// The commands that take values from config.ini (the TV norm, the wait time, the slide
+// fitting, the temporary folder...).
+static bool ReadsSettings(const std::string& name)
+{
+    for (const char* reader : {"info", "make", "new", "render", "still"})
+        if (name == reader)
+            return true;
+    return false;
 }
 
 static const Command* FindCommand(const std::string& name)
@@ -125,6 +138,13 @@ int main(int argc, char** argv)
             std::printf("lumivox-cli %s\n", LUMIVOX_VERSION);
             return 0;
         }
+    }
+    // A settings file that cannot be read would otherwise pass for a fresh installation:
+    // a PAL user would get an NTSC disc without a word.
+    if (ReadsSettings(name)) {
+        const std::string warning = lumivox::SettingsFileWarning(lumivox::ConfigFilePath());
+        if (!warning.empty())
+            std::fprintf(stderr, "lumivox-cli: warning: %s\n", OneLine(warning).c_str());
     }
     return command->run(args);
 }

@@ -24,6 +24,15 @@ int InRangeOr(int value, int low, int high, int fallback)
     return value < low || value > high ? fallback : value;
 }
 
+// The warning for a settings file that exists but was not read; empty for one that was
+// read or is missing (a fresh installation).
+std::string NotReadWarning(const IniFile& config, IniLoadStatus status)
+{
+    if (status == IniLoadStatus::Loaded || status == IniLoadStatus::Missing)
+        return {};
+    return config.LastError() + " (the default settings are used; the file is left as it is)";
+}
+
 } // namespace
 
 SettingsLocations SettingsLocations::ForThisProgram()
@@ -41,7 +50,8 @@ void Settings::Load(const SettingsLocations& locations)
 {
     programFolder = WithTrailingSlash(locations.programFolder);
     IniFile config;
-    config.Load(locations.configFile);
+    loadWarning_ = NotReadWarning(config, config.Load(locations.configFile));
+    notUnderstoodFile_ = loadWarning_.empty() ? std::string() : locations.configFile;
 
     recorder = config.GetInt(kGeneral, "recorder", 0);
     driver = config.GetInt(kGeneral, "driver", kWritingModeAuto);
@@ -82,6 +92,14 @@ void Settings::Load(const SettingsLocations& locations)
 
 bool Settings::Save(const std::string& configFile, std::string* error) const
 {
+    // Defaults written into a file the user made and the program could not read would
+    // replace what the user meant (the file may have been put right meanwhile, too).
+    if (!notUnderstoodFile_.empty() && configFile == notUnderstoodFile_) {
+        if (error)
+            *error =
+                "Cannot save " + configFile + ": it could not be read when the program started, and is left as it is";
+        return false;
+    }
     const std::filesystem::path folder = std::filesystem::path(configFile).parent_path();
     if (!folder.empty())
         CreateFolder(folder.string());
@@ -116,6 +134,12 @@ bool Settings::Save(const std::string& configFile, std::string* error) const
         return false;
     }
     return true;
+}
+
+std::string SettingsFileWarning(const std::string& configFile)
+{
+    IniFile config;
+    return NotReadWarning(config, config.Load(configFile));
 }
 
 void Settings::ApplyRecorderSetup(int driveCount)

@@ -89,15 +89,29 @@ public:
     // "WaitTime". Values no part of the program can use are replaced by their defaults:
     // a speed index outside 0..6, a wait time outside 2..1200, a list style outside
     // 0..4, an empty temporary folder. The temporary folder gets a trailing "/".
+    // A settings file that exists but is not understood (it cannot be read, is no regular
+    // file, is too large, is UTF-16 text) gives every default, and LoadWarning() says so.
     void Load(const SettingsLocations& locations);
     // Writes every key in the save order into configFile (its other contents kept),
-    // creating its folder. False with *error naming the file when it cannot be written.
+    // creating its folder. False with *error naming the file when it cannot be written,
+    // and when it is the file Load did not understand: that one is left as it is.
     bool Save(const std::string& configFile, std::string* error = nullptr) const;
+    // Empty, or what the last Load could not read: the file and the reason, for the user
+    // to be told (the desktop program at its start, the command line on standard error).
+    const std::string& LoadWarning() const { return loadWarning_; }
 
     // At recorder set-up: a recorder index outside the driveCount drives found, or a
     // writing mode outside 0..2, becomes 0 (and is saved so).
     void ApplyRecorderSetup(int driveCount);
+
+private:
+    std::string loadWarning_;
+    std::string notUnderstoodFile_; // the settings file Load could not read, if any
 };
+
+// What reading the settings file would warn of (see Settings::LoadWarning), or empty: for
+// a program that reads single keys of it rather than Loading the whole.
+std::string SettingsFileWarning(const std::string& configFile);
 
 // What the user entered in the Options dialog.
 struct OptionsValues {

@@ -213,5 +213,35 @@ TEST_F(IniFileTest, RefusesFilesItCannotReadWhole)
     EXPECT_EQ(fs::file_size(big), kMaxIniFileBytes + 1);
 }
 
+// UTF-16 text (as Notepad saves "Unicode") would read as a file without keys and be
+// written back in two encodings at once: it is refused, and the refusal says why.
+TEST_F(IniFileTest, RefusesUtf16Text)
+{
+    const auto utf16 = [](const std::string& ascii, bool bigEndian) {
+        std::string text;
+        for (const char c : ascii)
+            text += bigEndian ? std::string{'\0', c} : std::string{c, '\0'};
+        return text;
+    };
+    const std::string ascii = "[GENERAL]\r\nPAL=1\r\n";
+    const struct {
+        const char* name;
+        std::string bytes;
+    } cases[] = {
+        {"little-endian with mark", "\xFF\xFE" + utf16(ascii, false)},
+        {"big-endian with mark", "\xFE\xFF" + utf16(ascii, true)},
+        {"little-endian without mark", utf16(ascii, false)},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        Write("config.ini", c.bytes);
+        IniFile ini;
+        EXPECT_EQ(ini.Load(PathOf("config.ini")), IniLoadStatus::Unreadable);
+        EXPECT_EQ(ini.LastError(), "Cannot read " + PathOf("config.ini") + ": the file is in UTF-16; save it as UTF-8");
+        EXPECT_FALSE(WritePrivateProfileString("GENERAL", "PAL", "0", PathOf("config.ini")));
+        EXPECT_EQ(Read("config.ini"), c.bytes);
+    }
+}
+
 } // namespace
 } // namespace lumivox

@@ -104,6 +104,10 @@ int RunLumivox(int argc, char** argv)
     });
     window.RestorePlacement();
     window.show();
+    // A settings file that could not be read leaves every setting at its default: the user
+    // is told once, before anything is made with them.
+    if (!settings.LoadWarning().empty())
+        services.Messages().Warning(&window, QString::fromStdString(settings.LoadWarning()));
     if (!arguments.isEmpty())
         window.OpenProjectFile(arguments.constFirst());
     return app.exec();
