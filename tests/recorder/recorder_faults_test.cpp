@@ -228,8 +228,9 @@ TEST(RecorderFaults, AResetOrADiscChangeOnceWritingBeganEndsTheRun)
         EXPECT_FALSE(log.Has(UM_BURN_DONE)) << "no congratulations after a failure";
         const bool touched = burn.result.text.find("still blank") == std::string::npos;
         EXPECT_EQ(burn.result.discUnusable, touched);
-        if (touched)
+        if (touched) {
             EXPECT_NE(burn.result.text.find("The disc was partly written and is unusable."), std::string::npos);
+        }
     }
 }
 
@@ -269,10 +270,12 @@ TEST(RecorderFaults, ReadBackTellsADriveThatCannotReadFromADiscThatReadsWrong)
         EXPECT_TRUE(StartsWith(burn.result.verifyText, c.text)) << burn.result.verifyText;
         EXPECT_EQ(burn.result.Succeeded(), c.verify != VerifyStatus::Failed);
         EXPECT_EQ(burn.written == 0, c.verify != VerifyStatus::Failed);
-        if (c.mismatch != -1)
+        if (c.mismatch != -1) {
             EXPECT_EQ(burn.result.firstMismatch, c.mismatch == -2 ? disc.total - 1 : c.mismatch);
-        if (c.verify == VerifyStatus::Unsupported)
+        }
+        if (c.verify == VerifyStatus::Unsupported) {
             EXPECT_FALSE(burn.result.warnings.empty()) << "a drive that cannot verify is told";
+        }
     }
 }
 
@@ -302,9 +305,11 @@ TEST(RecorderFaults, OnlyABlankCdInACdDriveIsWritten)
             continue;
         }
         EXPECT_FALSE(AnyCommand(burn.commands, "2A ")) << "nothing is written";
-        if (std::string(c.options) == "type=disk")
-            for (const std::string& command : burn.commands)
+        if (std::string(c.options) == "type=disk") {
+            for (const std::string& command : burn.commands) {
                 EXPECT_TRUE(StartsWith(command, "12 ")) << "a disk was sent " << command;
+            }
+        }
     }
     // Raw writing needs the disc's size; without it the drive is written session-at-once.
     TempFolder drive;
