@@ -10,6 +10,9 @@
 #ifndef LUMIVOX_INSTALLED_DATA_DIR
 #define LUMIVOX_INSTALLED_DATA_DIR "/usr/share/lumivox/"
 #endif
+#ifndef LUMIVOX_INSTALLED_HELPER_DIR
+#define LUMIVOX_INSTALLED_HELPER_DIR "/usr/lib/lumivox/"
+#endif
 
 namespace lumivox {
 
@@ -71,6 +74,11 @@ std::string ExecutablePath()
 std::string InstalledDataFolder()
 {
     return WithTrailingSlash(LUMIVOX_INSTALLED_DATA_DIR);
+}
+
+std::string InstalledHelperFolder()
+{
+    return WithTrailingSlash(LUMIVOX_INSTALLED_HELPER_DIR);
 }
 
 std::string ProgramFolder()

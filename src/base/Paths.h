@@ -27,6 +27,9 @@ std::string ProgramFolderOf(const std::string& executable);
 
 // Where the installation puts the program's data: <install prefix>/share/lumivox/.
 std::string InstalledDataFolder();
+// Where the installation puts its helper programs: <install prefix>/lib/lumivox/ (the
+// place to look for them when the running executable is not known).
+std::string InstalledHelperFolder();
 
 // The folder of "config.ini": $LUMIVOX_CONFIG_DIR when set (tests and portable use),
 // else $XDG_CONFIG_HOME/lumivox/, else ~/.config/lumivox/.

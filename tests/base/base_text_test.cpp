@@ -128,6 +128,7 @@ TEST(Paths, ProgramFolderFollowsTheExecutableNeverTheCurrentFolder)
         EXPECT_EQ(ProgramFolderOf(c.executable), c.folder) << c.executable;
     fs::current_path(before);
     EXPECT_EQ(InstalledDataFolder().front(), '/');
+    EXPECT_TRUE(InstalledHelperFolder().ends_with("/lib/lumivox/")) << InstalledHelperFolder();
     EXPECT_NE(InstalledDataFolder(), WithTrailingSlash(before.string()));
     fs::remove_all(root);
 }
