@@ -59,6 +59,7 @@ public:
     void Warning(QWidget*, const QString&) override { }
     bool Question(QWidget*, const QString&) override { return true; }
     SaveChoice AskSaveChanges(QWidget*, const QString&) override { return SaveChoice::Discard; }
+    ChangedChoice AskChangedOnDisk(QWidget*, const QString&) override { return ChangedChoice::Cancel; }
 };
 
 class NoFiles final : public FileChooser {

@@ -187,6 +187,8 @@ public:
 
     ProductionResult Execute()
     {
+        for (const std::string& path : plan_.missingPictures)
+            Warn(path + ": the file is missing; the picture is left off the disc.");
         try {
             if (CheckInputs() && EarlyCapacityCheck() && MusicStage() && CapacityCheck() && FrameStages() &&
                 TrackStage() && AuthoringStage()) {

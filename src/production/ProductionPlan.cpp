@@ -56,8 +56,14 @@ ProductionPlan MakeProductionPlan(const AlbumTable& project, int albumCount)
         planned.name = album.name;
         planned.waitTime = album.waitTime;
         planned.pictures.reserve(album.pictures.size());
-        for (const auto& picture : album.pictures)
+        for (const auto& picture : album.pictures) {
+            // A picture whose file is missing stays in the project but cannot go on a disc.
+            if (picture->missing) {
+                plan.missingPictures.push_back(picture->path);
+                continue;
+            }
             planned.pictures.push_back({picture->path, picture->rotated ? picture->rotation : 0});
+        }
         if (const PictureItem* cover = album.Cover()) {
             planned.coverThumbnail = cover->slideThumbnail;
             planned.coverPicture = cover->picture;

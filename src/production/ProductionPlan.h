@@ -50,6 +50,9 @@ struct PlannedAlbum {
 
 struct ProductionPlan {
     std::vector<PlannedAlbum> albums;
+    // Pictures of the project whose files were missing, left off the disc (the run names
+    // them in a warning).
+    std::vector<std::string> missingPictures;
 
     // The disc menu: the current template as read when the plan was taken, its entries
     // per page (0 = the template's "Items_count"; anything else must agree with it), the

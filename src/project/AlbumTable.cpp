@@ -1,6 +1,10 @@
 // SPDX-License-Identifier: GPL-2.0-or-later
 #include "project/AlbumTable.h"
 
+#include <cerrno>
+#include <filesystem>
+#include <sys/stat.h>
+
 #include "base/IniFile.h"
 #include "base/TextUtil.h"
 #include "picture/PicReader.h"
@@ -440,6 +444,8 @@ bool AlbumTable::AddDecodedPicture(int album, const std::string& path, std::stri
                 item->smallThumbnail = std::make_unique<PicBitmap>(*fileListItem->smallThumbnail);
                 item->smallPlacement = fileListItem->smallPlacement;
             }
+        } else if (predecoded && predecoded->missing) {
+            item->missing = true; // nothing to decode: kept as the project names it
         } else if (predecoded) {
             if (!predecoded->error.empty()) {
                 if (error)
@@ -754,7 +760,8 @@ ProjectSnapshot AlbumTable::TakeSnapshot() const
         saved.pictures.reserve(album.pictures.size());
         for (const auto& picture : album.pictures)
             saved.pictures.push_back({picture->path, picture->displayName, picture->picture, picture->slideThumbnail,
-                                      picture->slidePlacement, picture->rotated ? picture->rotation : 0});
+                                      picture->slidePlacement, picture->rotated ? picture->rotation : 0,
+                                      picture->missing});
     }
     return snapshot;
 }
@@ -783,6 +790,7 @@ void AlbumTable::RestoreSnapshot(const ProjectSnapshot& snapshot)
             item->slidePlacement = picture.slidePlacement;
             item->rotation = IsQuarterTurn(picture.rotation) ? picture.rotation : 0;
             item->rotated = item->rotation != 0;
+            item->missing = picture.missing;
             item->listPosition = album.PictureCount();
             album.pictures.push_back(std::move(item));
         }
@@ -842,6 +850,56 @@ bool AlbumTable::SaveProject(const std::string& path, std::string* error, const 
     return true;
 }
 
+int AlbumTable::MissingPictureCount() const
+{
+    int count = 0;
+    for (int a = 0; a < albumCount_; ++a)
+        count += Album(a).MissingCount();
+    return count;
+}
+
+int AlbumTable::FindMissingPictures(const std::string& folder)
+{
+    int found = 0;
+    for (int a = 0; a < albumCount_; ++a) {
+        AlbumInfo& album = MutableAlbum(a);
+        const PictureItem* coverBefore = album.Cover();
+        for (int p = 0; p < album.PictureCount(); ++p) {
+            PictureItem& item = *album.pictures[static_cast<std::size_t>(p)];
+            if (!item.missing)
+                continue;
+            const std::string candidate =
+                (std::filesystem::path(folder) / std::filesystem::path(item.path).filename()).string();
+            struct stat info { };
+            if (::stat(candidate.c_str(), &info) != 0 || !S_ISREG(info.st_mode))
+                continue;
+            try {
+                std::shared_ptr<const PicBitmap> picture = DecodePicture(candidate, item.rotation);
+                std::unique_ptr<PicBitmap> thumbnail;
+                ThumbnailPlacement placement;
+                MakeThumbnail(*picture, kSlideThumbnailWidth, kSlideThumbnailHeight, thumbnail, placement);
+                item.path = candidate;
+                item.picture = std::move(picture);
+                item.slideThumbnail = std::move(thumbnail);
+                item.slidePlacement = placement;
+                item.missing = false;
+                ++found;
+                if (observer_)
+                    observer_->OnPictureChanged(a, p);
+            } catch (const std::exception&) {
+                // Found by name but not a picture this program reads: it stays missing.
+            }
+        }
+        if (observer_ && album.Cover() != coverBefore)
+            observer_->OnAlbumChanged(a);
+    }
+    if (found > 0) {
+        StatusChanged();
+        NotifyModified();
+    }
+    return found;
+}
+
 ProjectLoadResult AlbumTable::LoadProject(const std::string& path, PictureLoading loading)
 {
     ProjectDecodeOptions options;
@@ -886,6 +944,8 @@ ProjectLoadResult AlbumTable::ApplyDecodedProject(DecodedProject&& decoded)
             std::string reason;
             if (!AddDecodedPicture(album, picture.path, {}, picture.rotation, nullptr, &reason, &picture))
                 result.skipped.push_back({album + 1, Album(album).name, picture.path, reason});
+            else if (picture.missing)
+                result.missing.push_back({album + 1, Album(album).name, picture.path, picture.error});
             picture.picture.reset(); // a picture past the album limit is not kept
         }
         for (; nextSkipped < planned.skipped.size(); ++nextSkipped)
@@ -941,6 +1001,15 @@ void DecodeForProject(const std::string& path, int rotation, bool full, const Pi
         out.error = ExceptionText(failure);
         if (out.error.empty())
             out.error = "The picture could not be decoded.";
+        // A file that is not there at all (its folder moved, its stick not plugged in) is
+        // kept in the project; one that is there but cannot be read is left out.
+        const auto* text = dynamic_cast<const PLTextException*>(&failure);
+        struct stat info { };
+        if (text && text->GetCode() == PL_ERRACCESS_DENIED && ::stat(path.c_str(), &info) != 0 &&
+            (errno == ENOENT || errno == ENOTDIR)) {
+            out.missing = true;
+            out.error = kMsgPictureMissing;
+        }
     }
 }
 
@@ -1104,6 +1173,7 @@ DecodedProject DecodeProjectListing(ProjectListing listing, const ProjectDecodeO
             out.path = from.path;
             out.rotation = from.rotation;
             out.error = from.error;
+            out.missing = from.missing;
             out.slidePlacement = from.slidePlacement;
             if (from.picture)
                 out.picture = std::make_unique<PicBitmap>(*from.picture);
@@ -1114,8 +1184,9 @@ DecodedProject DecodeProjectListing(ProjectListing listing, const ProjectDecodeO
                 options.progress(std::min(++done, total), total);
             }
         }
+        // A missing picture keeps its place in the album as a usable one would.
         for (const Candidate& c : round)
-            if (outcome[c.album][c.listIndex].error.empty())
+            if (outcome[c.album][c.listIndex].error.empty() || outcome[c.album][c.listIndex].missing)
                 ++usable[c.album];
     }
     if (cancelled()) {
@@ -1128,7 +1199,7 @@ DecodedProject DecodeProjectListing(ProjectListing listing, const ProjectDecodeO
         DecodedAlbum& album = result.albums[a];
         for (std::size_t j = 0; j < nextListed[a]; ++j) {
             DecodedPicture& picture = outcome[a][j];
-            if (picture.error.empty())
+            if (picture.error.empty() || picture.missing)
                 album.pictures.push_back(std::move(picture));
             else
                 album.skipped.push_back({0, {}, picture.path, picture.error});

@@ -64,6 +64,9 @@ inline constexpr const char* kMsgSelectPicture = QT_TRANSLATE_NOOP("lumivox::cor
 inline constexpr const char* kMsgInvalidProject =
     QT_TRANSLATE_NOOP("lumivox::core", "This is not a valid lumivox project file.");
 // Reason recorded for a picture that loading left out because its album was full.
+inline constexpr const char* kMsgPictureMissing =
+    QT_TRANSLATE_NOOP("lumivox::core", "The file is missing; the picture stays in its album, marked, until it is "
+                                       "found, and is left off a disc made meanwhile.");
 inline constexpr const char* kMsgPictureLimit =
     QT_TRANSLATE_NOOP("lumivox::core", "The album already holds 99 pictures.");
 
@@ -119,6 +122,10 @@ public:
     ThumbnailPlacement smallPlacement;
     ThumbnailPlacement slidePlacement;
     int listPosition = -1; // row in the editor's slide list
+    // The file was not there when the project was opened (a moved folder, a USB stick not
+    // plugged in): the picture stays in its album and in the saved project, shown as
+    // missing, and is left off a disc made meanwhile.
+    bool missing = false;
 };
 
 // One album. The pictures are owned here, in play order.
@@ -127,9 +134,22 @@ struct AlbumInfo {
     int waitTime = kIntervalWhenMissing;
     std::vector<std::unique_ptr<PictureItem>> pictures;
 
-    // The album's cover: its first picture, or none.
-    PictureItem* Cover() const { return pictures.empty() ? nullptr : pictures.front().get(); }
+    // The album's cover: its first picture that is not missing, or none.
+    PictureItem* Cover() const
+    {
+        for (const auto& picture : pictures)
+            if (!picture->missing)
+                return picture.get();
+        return nullptr;
+    }
     int PictureCount() const { return static_cast<int>(pictures.size()); }
+    int MissingCount() const
+    {
+        int count = 0;
+        for (const auto& picture : pictures)
+            count += picture->missing ? 1 : 0;
+        return count;
+    }
 };
 
 // What the user interface does in answer to a change. Every call comes on the thread
@@ -274,6 +294,8 @@ struct ProjectLoadResult {
     ProjectLoadStatus status = ProjectLoadStatus::Loaded;
     std::string error; // why the file was not read (names the file), empty when Loaded
     std::vector<SkippedPicture> skipped;
+    // Pictures whose files were not there: kept in their albums, marked missing.
+    std::vector<SkippedPicture> missing;
     int albumsBeyondLimit = 0; // albums of the file past the 99th, not loaded
     ProjectDesign design; // the disc design the file stores
     bool Loaded() const { return status == ProjectLoadStatus::Loaded; }
@@ -305,6 +327,7 @@ struct DecodedPicture {
     std::unique_ptr<PicBitmap> slideThumbnail;
     ThumbnailPlacement slidePlacement;
     std::string error; // why it cannot be used; empty when it can
+    bool missing = false; // the file is not there (error says so): kept, marked missing
 };
 struct DecodedAlbum {
     std::string name;
@@ -365,6 +388,7 @@ struct ProjectSnapshot {
         std::shared_ptr<const PicBitmap> slideThumbnail;
         ThumbnailPlacement slidePlacement;
         int rotation = 0;
+        bool missing = false;
         bool operator==(const Picture&) const = default;
     };
     struct Album {
@@ -486,6 +510,14 @@ public:
     // The apply step of loading: appends the decoded albums and pictures in file order
     // (a cancelled decode appends nothing). Call on the thread that owns the project.
     ProjectLoadResult ApplyDecodedProject(DecodedProject&& decoded);
+
+    // Pictures of all albums whose files were missing when the project was opened.
+    int MissingPictureCount() const;
+    // Looks for every missing picture by its file name in folder (a moved picture folder,
+    // a stick mounted elsewhere) and takes each one found there, decoded and turned as
+    // before, in place of the missing one. Returns how many were found; the others stay
+    // missing.
+    int FindMissingPictures(const std::string& folder);
 
     // A picture's file list record: decoded in reduced mode, with its small and slide
     // thumbnails. Throws PLTextException when the file cannot be decoded.

@@ -38,11 +38,17 @@ public:
         asked << text;
         return saveAnswer;
     }
+    ui::ChangedChoice AskChangedOnDisk(QWidget*, const QString& text) override
+    {
+        asked << text;
+        return changedAnswer;
+    }
 
     QStringList shown;
     QStringList asked;
     bool questionAnswer = false;
     ui::SaveChoice saveAnswer = ui::SaveChoice::Cancel;
+    ui::ChangedChoice changedAnswer = ui::ChangedChoice::Cancel;
 };
 
 // Gives preset answers; an empty string is the user cancelling.

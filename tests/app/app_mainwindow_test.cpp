@@ -470,6 +470,84 @@ private slots:
         QVERIFY(h.discMenu->BackgroundMusic().empty());
     }
 
+    // One window writes a project at a time; a file another program changed is not
+    // overwritten in silence; changes a crash left unsaved come back at the next start.
+    void projectKeptSafe()
+    {
+        QTemporaryDir dir, autosaves;
+        const QString path = dir.filePath("trip.lvx");
+        auto first = std::make_unique<Harness>();
+        first->window->SetAutosaveFolder(autosaves.path().toStdString());
+        first->window->Editor()->NewAlbum();
+        first->files->saveAnswer = path;
+        QVERIFY(first->window->SaveProject());
+        {
+            Harness second;
+            QSignalSpy opened(second.window.get(), &MainWindow::projectOpened);
+            second.window->OpenProjectFile(path);
+            QCOMPARE(opened.count(), 1);
+            QCOMPARE(opened.front().front().toBool(), false);
+            QVERIFY(second.messages->shown.join('\n').contains(QStringLiteral("open in another Lumivox window")));
+            QVERIFY(second.window->ProjectPath().isEmpty());
+        }
+
+        // Another program rewrites the file: Cancel keeps it, Overwrite replaces it.
+        QFile::remove(path);
+        WriteProject(path, {kSamplePicture2});
+        const QByteArray theirs = [&] {
+            QFile file(path);
+            return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+        }();
+        first->window->Editor()->NewAlbum();
+        first->messages->changedAnswer = ChangedChoice::Cancel;
+        QVERIFY(!first->window->SaveProject());
+        QCOMPARE(first->messages->asked.size(), 1);
+        QFile file(path);
+        QVERIFY(file.open(QIODevice::ReadOnly));
+        QCOMPARE(file.readAll(), theirs);
+        file.close();
+        first->messages->changedAnswer = ChangedChoice::Overwrite;
+        QVERIFY(first->window->SaveProject());
+        QVERIFY(!first->bridge->IsModified());
+
+        // Unsaved changes, a copy made, then the program dies without closing its window.
+        first->window->Editor()->NewAlbum();
+        const int albums = first->project.AlbumCount();
+        first->window->AutosaveNow();
+        first.reset();
+        Harness next;
+        next.window->SetAutosaveFolder(autosaves.path().toStdString());
+        next.messages->questionAnswer = true;
+        QSignalSpy opened(next.window.get(), &MainWindow::projectOpened);
+        next.window->OfferRecovery();
+        QTRY_COMPARE_WITH_TIMEOUT(opened.count(), 1, 30000);
+        QCOMPARE(next.project.AlbumCount(), albums);
+        QCOMPARE(next.window->ProjectPath(), path);
+        QVERIFY(next.bridge->IsModified());
+        QCOMPARE(QDir(autosaves.path()).entryList(QDir::Files), QStringList{}); // the copy was taken
+    }
+
+    // Ctrl+Z while typing in a text field takes back the typing, not a change of the albums.
+    void undoInATextFieldIsTheFields()
+    {
+        Harness h;
+        QVERIFY(h.ShowActive());
+        h.window->Editor()->NewAlbum();
+        const int albums = h.project.AlbumCount();
+        h.window->ShowPage(PageId::Burn);
+        auto* label = Find<QLineEdit>(h.window, "discLabelEdit");
+        label->setFocus();
+        QTRY_COMPARE(QApplication::focusWidget(), static_cast<QWidget*>(label));
+        label->selectAll();
+        QTest::keyClicks(label, QStringLiteral("SUMMER"));
+        QTest::keySequence(h.window.get(), QKeySequence(Qt::CTRL | Qt::Key_Z));
+        h.window->Action(Command::Undo)->trigger();
+        QCOMPARE(h.project.AlbumCount(), albums);
+        h.window->Editor()->AlbumView()->setFocus();
+        h.window->Action(Command::Undo)->trigger();
+        QCOMPARE(h.project.AlbumCount(), albums - 1);
+    }
+
     // Save As ends the name in ".lvx" unless it already does.
     void saveAsSuffix_data()
     {

@@ -656,3 +656,58 @@ TEST(DiscCapacity, SlideshowThatMustBeMadeButDoesNotFitIsRefusedFirst)
 
 } // namespace
 } // namespace lumivox::test
+
+namespace lumivox::test {
+namespace {
+
+// A picture whose folder was moved (or whose stick is not plugged in) stays in its album
+// and in the saved project; the disc is made without it, naming it; once its file is
+// found in another folder it is the picture it was.
+TEST(ProductionPlanMissing, AMissingPictureIsKeptLeftOffTheDiscAndFoundAgain)
+{
+    Scratch folder;
+    fs::create_directories(folder.Path("moved"));
+    WriteTestBmp(folder.Path("a.bmp"), 40, 30, 1);
+    WriteTestBmp(folder.Path("moved/b.bmp"), 40, 30, 2);
+    WriteTestBmp(folder.Path("c.bmp"), 40, 30, 3);
+    const std::string gone = folder.Path("gone/b.bmp");
+    WriteText(folder.Path("p.lvx"), "[GENERAL]\nDescription=Lumivox Project\nAlbum_Count=1\n[Album_01]\nName=Trip\n"
+                                    "interval=5\nImage_Count=3\nImage_01=" + gone + "\nRotate_01=90\nImage_02=" +
+                                        folder.Path("a.bmp") + "\nImage_03=" + folder.Path("c.bmp") + "\n");
+    for (PictureLoading loading : {PictureLoading::Eager, PictureLoading::HeadersOnly}) {
+        AlbumTable project;
+        const ProjectLoadResult loaded = project.LoadProject(folder.Path("p.lvx"), loading);
+        ASSERT_TRUE(loaded.Loaded()) << loaded.error;
+        ASSERT_EQ(project.PictureCount(0), 3);
+        ASSERT_EQ(loaded.missing.size(), 1u);
+        EXPECT_EQ(loaded.missing[0].path, gone);
+        EXPECT_TRUE(loaded.skipped.empty());
+        EXPECT_TRUE(project.Picture(0, 0).missing);
+        EXPECT_EQ(project.Album(0).Cover()->path, folder.Path("a.bmp")) << "the cover is a picture that is there";
+
+        const ProductionPlan plan = MakeProductionPlan(project);
+        ASSERT_EQ(plan.albums[0].pictures.size(), 2u);
+        EXPECT_EQ(plan.missingPictures, std::vector<std::string>{gone});
+
+        // Saved as it was: the missing picture and its turn.
+        std::string error;
+        ASSERT_TRUE(project.SaveProject(folder.Path("saved.lvx"), &error)) << error;
+        const std::string saved = ReadText(folder.Path("saved.lvx"));
+        EXPECT_NE(saved.find("Image_Count=3"), std::string::npos) << saved;
+        EXPECT_NE(saved.find("Image_01=" + gone), std::string::npos) << saved;
+        EXPECT_NE(saved.find("Rotate_01=90"), std::string::npos) << saved;
+    }
+    AlbumTable project;
+    ASSERT_TRUE(project.LoadProject(folder.Path("p.lvx")).Loaded());
+    EXPECT_EQ(project.FindMissingPictures(folder.Path("nowhere")), 0);
+    EXPECT_EQ(project.FindMissingPictures(folder.Path("moved")), 1);
+    EXPECT_EQ(project.MissingPictureCount(), 0);
+    const PictureItem& found = project.Picture(0, 0);
+    EXPECT_EQ(found.path, folder.Path("moved/b.bmp"));
+    ASSERT_TRUE(found.picture);
+    EXPECT_EQ(found.picture->Width(), 30) << "turned as before";
+    EXPECT_EQ(MakeProductionPlan(project).albums[0].pictures.size(), 3u);
+}
+
+} // namespace
+} // namespace lumivox::test

@@ -123,10 +123,15 @@ TEST_F(ProjectLoadingTest, DecodeOnAWorkerThenApplyEqualsLoadProject)
 
         const std::string difference = ProjectDifference(loaded, applied);
         EXPECT_TRUE(difference.empty()) << difference;
-        ASSERT_EQ(result.skipped.size(), direct.skipped.size());
-        ASSERT_EQ(result.skipped.size(), 1u);
-        EXPECT_EQ(result.skipped[0].path, scratch.Path("a2_3.bmp"));
-        EXPECT_EQ(result.skipped[0].album, 2);
+        // The missing file stays in its album, marked, so that saving keeps it.
+        EXPECT_TRUE(result.skipped.empty());
+        ASSERT_EQ(result.missing.size(), direct.missing.size());
+        ASSERT_EQ(result.missing.size(), 1u);
+        EXPECT_EQ(result.missing[0].path, scratch.Path("a2_3.bmp"));
+        EXPECT_EQ(result.missing[0].album, 2);
+        ASSERT_EQ(applied.PictureCount(1), 6);
+        EXPECT_TRUE(applied.Picture(1, 2).missing);
+        EXPECT_EQ(applied.MissingPictureCount(), 1);
         EXPECT_EQ(observer.loadsStarted, 1);
         EXPECT_EQ(observer.loadsFinished, 1);
 

@@ -14,6 +14,7 @@
 #include <QLocale>
 #include <QMimeData>
 #include <QMimeDatabase>
+#include <QPainter>
 #include <QUrl>
 
 #include <algorithm>
@@ -27,8 +28,31 @@ QRect ToRect(const ThumbnailPlacement& placement)
     return QRect(placement.x, placement.y, placement.width, placement.height);
 }
 
+// The stand-in for a picture whose file is missing: the thumbnail box, dashed, with a
+// question mark, so that a missing picture is seen at a glance and never taken for a
+// black photo.
+QImage MissingImage()
+{
+    QImage image(kSlideThumbnailWidth, kSlideThumbnailHeight, QImage::Format_RGB32);
+    image.fill(QColor(0xE4, 0xE4, 0xE4));
+    QPainter painter(&image);
+    painter.setRenderHint(QPainter::Antialiasing);
+    painter.setPen(QPen(QColor(0x80, 0x80, 0x80), 2, Qt::DashLine));
+    painter.drawRect(image.rect().adjusted(2, 2, -3, -3));
+    QFont font = QApplication::font();
+    font.setPixelSize(kSlideThumbnailHeight / 2);
+    font.setBold(true);
+    painter.setFont(font);
+    painter.drawText(image.rect(), Qt::AlignCenter, QStringLiteral("?"));
+    return image;
+}
+
 QImage SlideImage(const PictureItem& picture)
 {
+    if (picture.missing) {
+        static const QImage missing = MissingImage();
+        return missing;
+    }
     return picture.slideThumbnail ? ToQImage(*picture.slideThumbnail, PixelAlpha::Ignore) : QImage();
 }
 
@@ -535,17 +559,23 @@ QVariant SlideListModel::data(const QModelIndex& index, int role) const
         return QString::fromStdString(AlbumTable::SlideLabel(index.row()));
     case Qt::AccessibleTextRole:
         return tr("Slide %1 of %2: %3")
-            .arg(index.row() + 1)
-            .arg(rowCount())
-            .arg(QFileInfo(QString::fromStdString(picture.path)).fileName());
+                   .arg(index.row() + 1)
+                   .arg(rowCount())
+                   .arg(QFileInfo(QString::fromStdString(picture.path)).fileName()) +
+               (picture.missing ? tr(" (missing)") : QString());
     case Qt::ToolTipRole:
+        if (picture.missing)
+            return tr("%1\nThe file is missing. The picture stays in its album and is left off a disc made "
+                      "meanwhile; use \"Find Missing Pictures...\" in the Edit menu if it was moved.")
+                .arg(QString::fromStdString(picture.path));
         return picture.rotated
                    ? tr("%1\nturned %2° clockwise").arg(QString::fromStdString(picture.path)).arg(picture.rotation)
                    : QString::fromStdString(picture.path);
     case ThumbnailRole:
         return SlideImage(picture);
     case PlacementRole:
-        return ToRect(picture.slidePlacement);
+        return picture.missing ? QRect(0, 0, kSlideThumbnailWidth, kSlideThumbnailHeight)
+                               : ToRect(picture.slidePlacement);
     case PathRole:
         return QString::fromStdString(picture.path);
     }

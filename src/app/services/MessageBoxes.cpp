@@ -102,4 +102,21 @@ SaveChoice QtMessageBoxes::AskSaveChanges(QWidget* parent, const QString& text)
     }
 }
 
+ChangedChoice QtMessageBoxes::AskChangedOnDisk(QWidget* parent, const QString& text)
+{
+    CloseSplash();
+    QMessageBox box(QMessageBox::Warning, kTitle, text, QMessageBox::NoButton, parent);
+    QPushButton* reload = box.addButton(QObject::tr("&Reload"), QMessageBox::DestructiveRole);
+    QPushButton* overwrite = box.addButton(QObject::tr("&Overwrite"), QMessageBox::AcceptRole);
+    box.addButton(QMessageBox::Cancel);
+    box.setDefaultButton(QMessageBox::Cancel);
+    box.setInformativeText(QObject::tr("Reload drops your changes; Overwrite replaces the other program's."));
+    box.exec();
+    if (box.clickedButton() == reload)
+        return ChangedChoice::Reload;
+    if (box.clickedButton() == overwrite)
+        return ChangedChoice::Overwrite;
+    return ChangedChoice::Cancel;
+}
+
 } // namespace lumivox::ui

@@ -11,6 +11,8 @@ namespace lumivox::ui {
 
 // The answers to "Save changes to %s?".
 enum class SaveChoice { Save, Discard, Cancel };
+// The answers when the project file was changed by another program since it was opened.
+enum class ChangedChoice { Reload, Overwrite, Cancel };
 
 class MessageBoxes {
 public:
@@ -23,6 +25,8 @@ public:
     virtual bool Question(QWidget* parent, const QString& text) = 0;
     // The unsaved-changes question with Save, Discard and Cancel.
     virtual SaveChoice AskSaveChanges(QWidget* parent, const QString& text) = 0;
+    // The file was changed by another program: Reload, Overwrite or Cancel.
+    virtual ChangedChoice AskChangedOnDisk(QWidget* parent, const QString& text) = 0;
 };
 
 // A drive's answer ("sense 03/0C/00 (write error)") is for whoever looks into a failure,
@@ -42,6 +46,7 @@ public:
     void Warning(QWidget* parent, const QString& text) override;
     bool Question(QWidget* parent, const QString& text) override;
     SaveChoice AskSaveChanges(QWidget* parent, const QString& text) override;
+    ChangedChoice AskChangedOnDisk(QWidget* parent, const QString& text) override;
 };
 
 } // namespace lumivox::ui

@@ -110,6 +110,8 @@ int RunLumivox(int argc, char** argv)
         services.Messages().Warning(&window, QString::fromStdString(settings.LoadWarning()));
     if (!arguments.isEmpty())
         window.OpenProjectFile(arguments.constFirst());
+    else
+        window.OfferRecovery(); // changes a crash left unsaved (kept for a later start otherwise)
     return app.exec();
 }
 

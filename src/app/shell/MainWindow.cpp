@@ -22,7 +22,12 @@
 #include "shell/AboutDialog.h"
 #include "shell/OptionsDialog.h"
 
+#include <QAbstractSpinBox>
 #include <QActionGroup>
+#include <QComboBox>
+#include <QLineEdit>
+#include <QPlainTextEdit>
+#include <QTextEdit>
 
 #include <functional>
 
@@ -38,6 +43,10 @@
 #include <QProgressDialog>
 #include <QScreen>
 #include <QScrollArea>
+#include <filesystem>
+#include <QLocale>
+#include <QDateTime>
+#include <QTimer>
 #include <QStackedWidget>
 #include <QStatusBar>
 #include <QToolBar>
@@ -59,6 +68,34 @@ namespace {
 constexpr int kDeviceStatusWidth = 235;
 // The page area's margins inside the window.
 constexpr int kPageMargin = 8;
+enum class TextUndo { Undo, Redo };
+
+// Gives undo or redo to the editable text field that has the focus (a line edit, also
+// inside a spin box or an editable combo box, or a text edit); false when none has it.
+bool UndoInTextField(QWidget* focus, TextUndo what)
+{
+    if (!focus)
+        return false;
+    QLineEdit* line = qobject_cast<QLineEdit*>(focus);
+    if (!line && (qobject_cast<QAbstractSpinBox*>(focus) || qobject_cast<QComboBox*>(focus)))
+        line = focus->findChild<QLineEdit*>();
+    if (line) {
+        if (line->isReadOnly())
+            return false;
+        what == TextUndo::Undo ? line->undo() : line->redo();
+        return true;
+    }
+    if (auto* text = qobject_cast<QTextEdit*>(focus); text && !text->isReadOnly()) {
+        what == TextUndo::Undo ? text->undo() : text->redo();
+        return true;
+    }
+    if (auto* plain = qobject_cast<QPlainTextEdit*>(focus); plain && !plain->isReadOnly()) {
+        what == TextUndo::Undo ? plain->undo() : plain->redo();
+        return true;
+    }
+    return false;
+}
+
 // Pictures of a skipped-picture report listed by name before "and %d more".
 constexpr int kSkippedListed = 8;
 
@@ -141,9 +178,49 @@ MainWindow::MainWindow(AppServices& services, QWidget* parent) : QMainWindow(par
     connect(&services_.Bridge(), &ProjectBridge::message, this,
             [this](const QString& text) { services_.Messages().Information(this, text); });
 
+    auto* autosaveTimer = new QTimer(this);
+    autosaveTimer->setInterval(kAutosaveInterval);
+    connect(autosaveTimer, &QTimer::timeout, this, &MainWindow::AutosaveNow);
+    autosaveTimer->start();
+
     UpdateTitle();
     UpdateTotals();
     ShowPage(PageId::Editor);
+}
+
+void MainWindow::AutosaveNow()
+{
+    if (!services_.Bridge().IsModified())
+        return;
+    // A copy that cannot be written costs nothing of the project itself: the next look
+    // tries again.
+    std::string error;
+    autosave_->Write(services_.Project(), menu_->Design(), projectPath_.toStdString(), &error);
+}
+
+void MainWindow::OfferRecovery()
+{
+    const std::vector<AutosaveCopy> copies = autosave_->Recoverable();
+    if (copies.empty())
+        return;
+    const AutosaveCopy& copy = copies.front();
+    const QString original = QString::fromStdString(copy.originalPath);
+    const QString when =
+        QLocale().toString(QDateTime::fromSecsSinceEpoch(std::chrono::duration_cast<std::chrono::seconds>(
+                                                             copy.savedAt.time_since_epoch())
+                                                             .count()),
+                           QLocale::ShortFormat);
+    const QString question =
+        tr("Lumivox ended without saving the changes to %1. A copy of them was kept at %2.\n\nRecover them?")
+            .arg(original.isEmpty() ? tr("a new project") : QFileInfo(original).fileName(), when);
+    if (!services_.Messages().Question(this, question)) {
+        Autosave::Remove(copy);
+        return;
+    }
+    recoverFor_ = original;
+    recovering_ = true;
+    ShowPage(PageId::Editor);
+    OpenProjectFile(QString::fromStdString(copy.copyPath));
 }
 
 MainWindow::~MainWindow()
@@ -179,14 +256,26 @@ void MainWindow::CreateActions()
     });
     connect(AddAction(Command::Exit, tr("&Exit")), &QAction::triggered, this, &MainWindow::close);
 
-    // Undo and Redo name the change they act on ("Undo Remove 3 Pictures").
+    // Undo and Redo name the change they act on ("Undo Remove 3 Pictures"). In a text
+    // field they are the field's own: Ctrl+Z while typing a label takes back the typing,
+    // never a change made on another page.
     QUndoStack* undo = services_.Bridge().UndoStack();
     QAction* undoAction = undo->createUndoAction(this, tr("&Undo"));
     undoAction->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_Z));
+    disconnect(undoAction, &QAction::triggered, undo, &QUndoStack::undo);
+    connect(undoAction, &QAction::triggered, this, [undo] {
+        if (!UndoInTextField(QApplication::focusWidget(), TextUndo::Undo))
+            undo->undo();
+    });
     actions_[Command::Undo] = undoAction;
     addAction(undoAction);
     QAction* redoAction = undo->createRedoAction(this, tr("&Redo"));
     redoAction->setShortcuts({QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_Z), QKeySequence(Qt::CTRL | Qt::Key_Y)});
+    disconnect(redoAction, &QAction::triggered, undo, &QUndoStack::redo);
+    connect(redoAction, &QAction::triggered, this, [undo] {
+        if (!UndoInTextField(QApplication::focusWidget(), TextUndo::Redo))
+            undo->redo();
+    });
     actions_[Command::Redo] = redoAction;
     addAction(redoAction);
 
@@ -248,6 +337,8 @@ void MainWindow::CreateActions()
         connect(action, &QAction::triggered, this, [this, id = page.page] { ShowPage(id); });
     }
 
+    connect(AddAction(Command::FindMissing, tr("Find &Missing Pictures...")), &QAction::triggered, this,
+            &MainWindow::FindMissingPictures);
     connect(AddAction(Command::Options, tr("Options...")), &QAction::triggered, this, &MainWindow::ShowOptions);
     QAction* contents =
         AddAction(Command::HelpContents, tr("Contents"), QKeySequence(Qt::Key_F1), QStringLiteral(":/icons/help.svg"));
@@ -279,6 +370,8 @@ void MainWindow::CreateMenus()
     edit->addSeparator();
     edit->addAction(Action(Command::DeletePictures));
     edit->addAction(Action(Command::SelectAll));
+    edit->addSeparator();
+    edit->addAction(Action(Command::FindMissing));
 
     QMenu* album = menuBar()->addMenu(tr("&Album"));
     album->addAction(Action(Command::NewAlbum));
@@ -370,9 +463,31 @@ void MainWindow::UpdateTitle()
     setWindowTitle(WindowTitleFor(projectPath_, services_.Bridge().IsModified()));
 }
 
+void MainWindow::FindMissingPictures()
+{
+    AlbumTable& project = services_.Project();
+    const int missing = project.MissingPictureCount();
+    if (missing == 0)
+        return;
+    const QString folder = services_.Files().Folder(this, services_.Files().StartFolder());
+    if (folder.isEmpty())
+        return;
+    int found = 0;
+    // One step of the undo stack, like every change of the albums.
+    services_.Bridge().Edit(tr("Find Missing Pictures"),
+                            [&] { found = project.FindMissingPictures(folder.toStdString()); });
+    services_.Messages().Information(
+        this, found == missing ? tr("All %n missing picture(s) were found in %1.", nullptr, missing).arg(folder)
+                               : tr("%1 of %n missing picture(s) were found in %2.", nullptr, missing)
+                                     .arg(found)
+                                     .arg(folder));
+}
+
 void MainWindow::UpdateTotals()
 {
     totalsLabel_->setText(QString::fromStdString(services_.Project().StatusText()));
+    if (const auto find = actions_.find(Command::FindMissing); find != actions_.end())
+        find->second->setEnabled(services_.Project().MissingPictureCount() > 0);
 }
 
 void MainWindow::SetUpRecorders()
@@ -476,6 +591,9 @@ void MainWindow::NewProject()
     ShowPage(PageId::Editor);
     services_.Project().ResetProject();
     projectPath_.clear();
+    lock_.Release();
+    stamp_ = {};
+    autosave_->Discard();
     menu_->ApplyDesign(ProjectDesign{});
     services_.Bridge().StartAfresh();
     UpdateTitle();
@@ -495,6 +613,17 @@ void MainWindow::OpenProject()
 
 void MainWindow::OpenProjectFile(const QString& path)
 {
+    // One window writes a project at a time: a project open elsewhere is not opened here.
+    const QString owner = recovering_ ? recoverFor_ : path;
+    if (!owner.isEmpty() && ProjectLock::Key(owner.toStdString()) != lock_.Path()) {
+        std::string error;
+        if (!pendingLock_.Take(owner.toStdString(), &error)) {
+            recovering_ = false;
+            services_.Messages().Warning(this, QString::fromStdString(error));
+            emit projectOpened(false);
+            return;
+        }
+    }
     if (!openProgress_) {
         openProgress_ = new QProgressDialog(this);
         openProgress_->setWindowTitle(tr("Opening Project"));
@@ -523,21 +652,35 @@ void MainWindow::OpenFinished(const QString& path, const std::shared_ptr<Decoded
         openProgress_->reset();
         openProgress_->hide();
     }
+    const bool recovered = std::exchange(recovering_, false);
     if (decoded->cancelled) {
+        pendingLock_.Release();
         emit projectOpened(false);
         return;
     }
     if (decoded->status != ProjectLoadStatus::Loaded) {
         // The project on screen stays as it was: a file that is no project loses nothing.
+        pendingLock_.Release();
         services_.Project().ApplyDecodedProject(std::move(*decoded));
         emit projectOpened(false);
         return;
     }
     services_.Project().ResetProject();
     const ProjectLoadResult result = services_.Project().ApplyDecodedProject(std::move(*decoded));
-    projectPath_ = path;
-    ApplyDesign(result.design);
-    services_.Bridge().StartAfresh();
+    autosave_->Discard();
+    if (recovered) {
+        // The copy's changes belong to the project it was made of, and are not saved there.
+        const QString copy = path;
+        AdoptProjectFile(recoverFor_);
+        ApplyDesign(result.design);
+        services_.Bridge().StartAfresh();
+        services_.Bridge().SetModified(true);
+        Autosave::Remove({copy.toStdString(), recoverFor_.toStdString(), {}});
+    } else {
+        AdoptProjectFile(path);
+        ApplyDesign(result.design);
+        services_.Bridge().StartAfresh();
+    }
     UpdateTitle();
     UpdateTotals();
     if (!result.skipped.empty()) {
@@ -552,6 +695,21 @@ void MainWindow::OpenFinished(const QString& path, const std::shared_ptr<Decoded
         services_.Messages().Information(this, tr("%1 pictures of this project could not be loaded:\n%2")
                                                    .arg(result.skipped.size())
                                                    .arg(lines.join('\n')));
+    }
+    if (!result.missing.empty()) {
+        QStringList lines;
+        for (std::size_t i = 0; i < result.missing.size() && i < kSkippedListed; ++i)
+            lines << QString::fromStdString(result.missing[i].path);
+        if (result.missing.size() > kSkippedListed)
+            lines << tr("and %1 more").arg(result.missing.size() - kSkippedListed);
+        // The pictures are kept: saving now loses nothing, and they come back once found.
+        if (services_.Messages().Question(
+                this, tr("%n picture(s) of this project could not be found (a moved folder, or a drive that is not "
+                         "connected):\n%1\n\nThey stay in their albums, marked, and are left off a disc made "
+                         "meanwhile. Look for them in another folder?",
+                         nullptr, static_cast<int>(result.missing.size()))
+                         .arg(lines.join('\n'))))
+            FindMissingPictures();
     }
     emit projectOpened(true);
 }
@@ -574,15 +732,48 @@ bool MainWindow::SaveProjectAs()
     return SaveTo(path);
 }
 
+void MainWindow::AdoptProjectFile(const QString& path)
+{
+    if (pendingLock_.Holds() || path.isEmpty())
+        lock_ = std::move(pendingLock_);
+    projectPath_ = path;
+    stamp_ = path.isEmpty() ? FileStamp{} : FileStamp::Of(path.toStdString());
+}
+
 bool MainWindow::SaveTo(const QString& path)
 {
+    const bool sameFile = !projectPath_.isEmpty() && ProjectLock::Key(path.toStdString()) == lock_.Path();
+    if (sameFile && stamp_.exists && FileStamp::Of(path.toStdString()) != stamp_) {
+        // Another program (or another copy of this one) wrote the file meanwhile: the last
+        // save would win in silence.
+        switch (services_.Messages().AskChangedOnDisk(
+            this, tr("%1 was changed by another program since it was opened here.").arg(ProjectName(path)))) {
+        case ChangedChoice::Reload:
+            services_.Bridge().SetModified(false);
+            OpenProjectFile(path);
+            return false;
+        case ChangedChoice::Overwrite:
+            break;
+        case ChangedChoice::Cancel:
+            return false;
+        }
+    }
+    if (!sameFile) {
+        std::string lockError;
+        if (!pendingLock_.Take(path.toStdString(), &lockError)) {
+            services_.Messages().Warning(this, QString::fromStdString(lockError));
+            return false;
+        }
+    }
     std::string error;
     const ProjectDesign design = menu_->Design();
     if (!services_.Project().SaveProject(path.toStdString(), &error, &design)) {
+        pendingLock_.Release();
         services_.Messages().Warning(this, TranslateCoreText(error));
         return false;
     }
-    projectPath_ = path;
+    AdoptProjectFile(path);
+    autosave_->Discard();
     services_.Bridge().SetModified(false);
     UpdateTitle();
     return true;
@@ -650,6 +841,9 @@ void MainWindow::closeEvent(QCloseEvent* event)
         event->ignore();
         return;
     }
+    // Saved or dropped: nothing is left to recover, and the project is free for others.
+    autosave_->Discard();
+    lock_.Release();
     opener_->Cancel();
     preview_->StopPlayback();
     services_.Music().Stop();

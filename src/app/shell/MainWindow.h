@@ -6,6 +6,7 @@
 
 #include "logic/DriveTasks.h"
 #include "logic/OwnerLink.h"
+#include "logic/ProjectGuard.h"
 #include "project/AlbumTable.h"
 #include "services/RecorderSetup.h"
 #include "services/AppServices.h"
@@ -14,8 +15,10 @@
 #include <QString>
 #include <QUrl>
 
+#include <chrono>
 #include <functional>
 #include <map>
+#include <memory>
 
 class QAction;
 class QLabel;
@@ -58,6 +61,7 @@ enum class Command {
     Undo,
     Redo,
     RenameAlbum,
+    FindMissing,
 };
 
 enum class PageId { Editor = 0, DiscMenu = 1, Preview = 2, Burn = 3 };
@@ -118,6 +122,14 @@ public:
     // The program's own help window, for when no browser opens the help pages.
     void ShowHelpWindow(const QUrl& page);
 
+    // Unsaved changes are copied into the autosave folder every kAutosaveInterval; a
+    // program that ended without saving or dropping them leaves its copy there, and the
+    // next start offers it back (OfferRecovery, called once the window shows).
+    static constexpr std::chrono::seconds kAutosaveInterval{60};
+    void SetAutosaveFolder(const std::string& folder) { autosave_ = std::make_unique<Autosave>(folder); }
+    void AutosaveNow();
+    void OfferRecovery();
+
 signals:
     // A project file finished opening (successfully or not).
     void projectOpened(bool loaded);
@@ -136,6 +148,8 @@ private:
     QAction* AddAction(Command command, const QString& text, const QKeySequence& key = {}, const QString& icon = {});
     void UpdateTitle();
     void UpdateTotals();
+    // Asks for a folder and takes from it, by file name, the pictures that are missing.
+    void FindMissingPictures();
     // The unsaved-changes question; false when the user cancels (or saving fails).
     bool MaybeSaveChanges();
     bool SaveTo(const QString& path);
@@ -147,8 +161,16 @@ private:
     // Applies the design stored in an opened project; missing files are reported.
     void ApplyDesign(const ProjectDesign& design);
     void RecordersFound(RecorderLook look);
+    // The project at path is now the window's: its lock is held and its stamp kept.
+    void AdoptProjectFile(const QString& path);
 
     AppServices& services_;
+    ProjectLock lock_;
+    ProjectLock pendingLock_; // of the project being opened, until it has opened
+    FileStamp stamp_; // the project file as it was opened or last saved
+    std::unique_ptr<Autosave> autosave_ = std::make_unique<Autosave>();
+    QString recoverFor_; // while a recovered copy opens: the project it belongs to ("" untitled)
+    bool recovering_ = false;
     std::map<Command, QAction*> actions_;
     QToolBar* toolBar_ = nullptr;
     QStackedWidget* stack_ = nullptr;
