@@ -17,7 +17,7 @@ int RunLoad(const std::vector<std::string>& args)
     }
     OpenedDrive drive;
     std::string error;
-    if (!OpenDrive(args[0], &drive, &error)) {
+    if (!OpenDrive(args[0], &drive, &error, DriveAccess::Control)) {
         std::fprintf(stderr, "lumivox-cli load: %s\n", error.c_str());
         return kRecorderExitFailed;
     }

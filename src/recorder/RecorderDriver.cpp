@@ -268,6 +268,9 @@ int BaseDriver::TestUnitReady()
 
 bool BaseDriver::StartStopUnit(bool eject)
 {
+    // START STOP UNIT with LoEj under a mounted file system pulls the disc from the system.
+    if (eject && !transport_.MountedAt().empty())
+        return false;
     StartStopUnitCdb cdb;
     cdb.loadEject = eject ? kStartStopEject : kStartStopLoad;
     return Send(cdb) == kScsiSuccess;

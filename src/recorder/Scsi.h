@@ -113,6 +113,9 @@ public:
     // it): set for a run from its write speed (WriteTimeoutFor).
     void SetWriteTimeout(std::chrono::milliseconds timeout) { writeTimeout_ = timeout; }
     std::chrono::milliseconds WriteTimeout() const { return writeTimeout_; }
+    // Where a file system of the drive's disc is mounted; empty when none is (or the
+    // transport cannot tell). A mounted disc is never ejected from under the system.
+    virtual std::string MountedAt() const { return {}; }
     // Bytes of the last data-in transfer that did not arrive (the kernel's resid).
     std::size_t LastResidual() const { return resid_; }
     SenseData GetSenseData() const { return sense_; }

@@ -44,6 +44,7 @@ public:
     static std::size_t MaxTransferOf(const std::string& node);
 
     std::size_t MaxTransfer() const override { return maxTransfer_; }
+    std::string MountedAt() const override { return MountPointOf(device_.devicePath, "/proc/self/mounts"); }
     int ExecuteCommand(const std::uint8_t* cdb, std::size_t cdbLength, const std::uint8_t* dataOut,
                        std::size_t outLength, std::uint8_t* dataIn, std::size_t inLength) override;
 
