@@ -187,6 +187,13 @@ std::string FindMjpegHelper()
                 return installed;
         }
     }
+    // Without the program's own path (no /proc), the installed helper; never one found in
+    // whatever folder the program was started from.
+    if (executable.empty()) {
+        std::string installed = InstalledHelperFolder() + kMjpegHelperName;
+        if (IsExecutableFile(installed))
+            return installed;
+    }
     std::string inProgramFolder = ProgramFolder() + kMjpegHelperName;
     if (IsExecutableFile(inProgramFolder))
         return inProgramFolder;
