@@ -314,35 +314,32 @@ bool BaseDriver::ReadDiscInfo(DiscInfo* info)
     return true;
 }
 
-std::int32_t BaseDriver::ReadAtipLeadIn()
+std::int32_t BaseDriver::ReadAtipTime(std::size_t offset)
 {
     std::uint8_t cdb[10]{kOpReadToc, 0x02 /* MSF */, 0x04 /* ATIP */};
     std::uint8_t data[28]{};
     cdb[8] = sizeof data;
     if (SendBytes(cdb, sizeof cdb, nullptr, 0, data, sizeof data) != kScsiSuccess)
         return -1;
+    // Only what the drive sent counts: its own length, and what the transfer delivered.
     const std::size_t got = sizeof data - std::min(transport_.LastResidual(), sizeof data);
-    if (got < 11 || (std::size_t(data[0] << 8 | data[1]) + 2) < 11)
+    if (got < offset + 3 || (std::size_t(data[0] << 8 | data[1]) + 2) < offset + 3)
         return -1;
-    if (data[9] > 59 || data[10] > 74)
+    const std::uint8_t* msf = data + offset;
+    if (msf[0] > 99 || msf[1] > 59 || msf[2] > 74)
         return -1;
-    return data[8] * 4500 + data[9] * 75 + data[10];
+    return msf[0] * 4500 + msf[1] * 75 + msf[2];
+}
+
+std::int32_t BaseDriver::ReadAtipLeadIn()
+{
+    return ReadAtipTime(8); // bytes 8-10: the start of the lead-in (MMC READ TOC/PMA/ATIP format 4)
 }
 
 std::int32_t BaseDriver::ReadAtipCapacity()
 {
-    std::uint8_t cdb[10]{kOpReadToc, 0x02 /* MSF */, 0x04 /* ATIP */};
-    std::uint8_t data[28]{};
-    cdb[8] = sizeof data;
-    if (SendBytes(cdb, sizeof cdb, nullptr, 0, data, sizeof data) != kScsiSuccess)
-        return -1;
-    // Bytes 12-14: the last possible start of the lead-out (MMC READ TOC/PMA/ATIP format 4).
-    const std::size_t got = sizeof data - std::min(transport_.LastResidual(), sizeof data);
-    if (got < 15 || (std::size_t(data[0] << 8 | data[1]) + 2) < 15)
-        return -1;
-    if (data[12] > 99 || data[13] > 59 || data[14] > 74)
-        return -1;
-    const std::int32_t lastLeadOut = data[12] * 4500 + data[13] * 75 + data[14];
+    // Bytes 12-14: the last possible start of the lead-out.
+    const std::int32_t lastLeadOut = ReadAtipTime(12);
     // The 90:00:00 rule makes a time from 90 minutes on an address before the disc: none.
     if (lastLeadOut <= 150 || lastLeadOut >= kLeadInEarliest)
         return -1;

@@ -192,6 +192,9 @@ protected:
     // The write parameters page with write type, block type, session format; false when refused.
     bool SetWriteParameters(int writeType, int dataBlockType, bool raw);
     bool CheckCapacity(const DiscInfo& info, std::string* error);
+    // The MSF time at offset of the ATIP (READ TOC/PMA/ATIP format 4) as a block count; −1
+    // when the drive gives none.
+    std::int32_t ReadAtipTime(std::size_t offset);
     bool IsLongOperation(int result) const;
     // Burn-Proof is asked for only when page 2A offers it (a note says when not).
     bool CheckBurnProof();
