@@ -89,7 +89,7 @@ desktop-file-validate "$usr/share/applications/lumivox.desktop"
 
 mkdir -p "$scratch/sample"
 sed "s|@SAMPLES@|$root/samples|g" samples/sample.lvx.in > "$scratch/sample/sample.lvx"
-"$usr/bin/lumivox-cli" make "$scratch/sample/sample.lvx" -o "$scratch/sample/disc.cue" --label "LUMIVOX SAMPLE" >/dev/null
+"$usr/bin/lumivox-cli" make "$scratch/sample/sample.lvx" -o "$scratch/sample/disc.cue" --label LUMIVOX_SAMPLE >/dev/null
 [ -s "$scratch/sample/disc.bin" ] || { echo "package.sh: the installed lumivox-cli made no disc image" >&2; exit 1; }
 echo "installed lumivox-cli made $(stat -c %s "$scratch/sample/disc.bin") bytes of disc image"
 "$usr/bin/lumivox" --screenshots "$scratch/shots" "$scratch/sample/sample.lvx" >/dev/null

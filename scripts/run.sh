@@ -22,7 +22,7 @@ if [ tools/make_sample_music.py -nt "$out/menu.wav" ]; then
   python3 tools/make_sample_music.py "$out/menu.wav"
 fi
 build/bin/lumivox-cli make "$out/sample.lvx" -o "$out/lumivox-sample.cue" \
-  --music "$out/menu.wav" --label "LUMIVOX SAMPLE"
+  --music "$out/menu.wav" --label LUMIVOX_SAMPLE
 echo
 echo "Sample Video CD image:"
 echo "  $out/lumivox-sample.cue"

@@ -3,6 +3,7 @@
 
 #include <cstdarg>
 #include <cstdio>
+#include <locale.h>
 
 namespace lumivox {
 
@@ -48,6 +49,29 @@ std::size_t ValidSequenceLength(std::string_view text, std::size_t pos)
     return length;
 }
 
+// The "C" locale, made once; null only if the C library cannot make even that.
+locale_t CLocale()
+{
+    static const locale_t c = ::newlocale(LC_ALL_MASK, "C", static_cast<locale_t>(nullptr));
+    return c;
+}
+
+// Makes the calling thread format numbers the "C" way for its lifetime.
+class CLocaleScope {
+public:
+    CLocaleScope() : previous_(CLocale() ? ::uselocale(CLocale()) : static_cast<locale_t>(nullptr)) { }
+    ~CLocaleScope()
+    {
+        if (previous_)
+            ::uselocale(previous_);
+    }
+    CLocaleScope(const CLocaleScope&) = delete;
+    CLocaleScope& operator=(const CLocaleScope&) = delete;
+
+private:
+    locale_t previous_;
+};
+
 } // namespace
 
 std::string CutUtf8(std::string_view text, std::size_t maxBytes)
@@ -76,6 +100,21 @@ bool IsValidUtf8(std::string_view text)
             return false;
         pos += length;
     }
+    return true;
+}
+
+bool NextUtf8Character(std::string_view text, std::size_t& pos, char32_t& codePoint)
+{
+    const std::size_t length = ValidSequenceLength(text, pos);
+    if (length == 0) {
+        ++pos;
+        return false;
+    }
+    static constexpr unsigned char kLeadBits[5] = {0, 0x7F, 0x1F, 0x0F, 0x07};
+    codePoint = static_cast<unsigned char>(text[pos]) & kLeadBits[length];
+    for (std::size_t i = 1; i < length; ++i)
+        codePoint = (codePoint << 6) | (static_cast<unsigned char>(text[pos + i]) & 0x3F);
+    pos += length;
     return true;
 }
 
@@ -126,6 +165,15 @@ std::string ToLowerAscii(std::string_view text)
     return lower;
 }
 
+std::string ToUpperAscii(std::string_view text)
+{
+    std::string upper(text);
+    for (char& c : upper)
+        if (c >= 'a' && c <= 'z')
+            c = static_cast<char>(c - 'a' + 'A');
+    return upper;
+}
+
 bool EqualsIgnoreCase(std::string_view a, std::string_view b)
 {
     if (a.size() != b.size())
@@ -154,6 +202,7 @@ std::string_view TrimBlanks(std::string_view text)
 
 std::string Format(const char* format, ...)
 {
+    const CLocaleScope numbersTheCWay;
     va_list args;
     va_start(args, format);
     va_list copy;

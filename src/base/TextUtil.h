@@ -21,6 +21,11 @@ std::string CutUtf8(std::string_view text, std::size_t maxBytes = kMaxTextBytes)
 // True when text is well-formed UTF-8 (shortest forms, no surrogates, at most U+10FFFF).
 bool IsValidUtf8(std::string_view text);
 
+// Reads the character at text[pos] and moves pos past it: true with its code point when
+// it is well-formed UTF-8, false for a byte that starts no such character (pos then moves
+// one byte on). pos must be below text.size().
+bool NextUtf8Character(std::string_view text, std::size_t& pos, char32_t& codePoint);
+
 // The Windows-1252 ("Western European", the usual ANSI code page) text of bytes, as UTF-8.
 // The five bytes the code page leaves undefined (0x81, 0x8D, 0x8F, 0x90, 0x9D) become
 // the C1 controls of the same number, as Windows itself maps them.
@@ -34,8 +39,11 @@ std::string Windows1252ToUtf8(std::string_view bytes);
 std::string TextFromStoredBytes(std::string_view stored);
 std::string StoredBytesForText(std::string_view text, std::string_view previous);
 
-// ASCII lower-casing, used for the case-insensitive names of INI files.
+// ASCII lower- and upper-casing, used for the case-insensitive names of INI files and for
+// the identifiers written on a disc: the same under every locale (a Turkish one would
+// make "i" no capital at all), and every other byte is left as it is.
 std::string ToLowerAscii(std::string_view text);
+std::string ToUpperAscii(std::string_view text);
 bool EqualsIgnoreCase(std::string_view a, std::string_view b);
 
 // Removes spaces and tabs (and a stray carriage return) at both ends.
@@ -47,7 +55,9 @@ std::string_view TrimBlanks(std::string_view text);
 // unchanged.
 std::string EscapeControls(std::string_view text);
 
-// printf-style formatting into a std::string.
+// printf-style formatting into a std::string. Numbers are written the "C" way whatever
+// the process's locale (the graphics toolkit takes the user's at start): a decimal point,
+// no grouping, so that JSON, summaries and file names read the same everywhere.
 std::string Format(const char* format, ...) __attribute__((format(printf, 1, 2)));
 
 // Writes text as a JSON string literal (quotes included): quotes, backslashes and

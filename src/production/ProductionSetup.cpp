@@ -6,7 +6,6 @@
 #include "project/AlbumTable.h"
 #include "project/Settings.h"
 
-#include <cctype>
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
@@ -20,8 +19,6 @@
 namespace lumivox {
 
 namespace {
-
-constexpr std::size_t kVolumeLabelBytes = 32;
 
 // Why path cannot be read as a file: "does not exist", "is not a regular file" (a FIFO,
 // a device, a folder), or empty when it is a regular file.
@@ -38,19 +35,7 @@ std::string FileProblem(const std::string& path)
 
 std::string LabelFromProject(const std::string& projectPath)
 {
-    std::string label;
-    for (char c : std::filesystem::path(projectPath).stem().string()) {
-        const unsigned char u = static_cast<unsigned char>(c);
-        if (std::isalnum(u) && u < 0x80)
-            label += static_cast<char>(std::toupper(u));
-        else if (!label.empty() && label.back() != '_')
-            label += '_';
-    }
-    while (!label.empty() && label.back() == '_')
-        label.pop_back();
-    if (label.size() > kVolumeLabelBytes)
-        label.resize(kVolumeLabelBytes);
-    return label.empty() ? kDefaultCdLabel : label;
+    return MapVolumeLabel(std::filesystem::path(projectPath).stem().string(), kDefaultCdLabel).text;
 }
 
 RunFolder::~RunFolder()
@@ -219,7 +204,9 @@ PreparedProduction PrepareProduction(const ProductionRequest& request)
     plan.albums = albums.albums;
     plan.norm = request.norm.value_or(TvNormFromSetting(settings.pal));
     plan.slideGeometry = settings.SquarePixelSlides() ? SlideGeometry::SquarePixels : SlideGeometry::TvAspect;
-    plan.cdLabel = request.label.value_or(LabelFromProject(request.projectPath));
+    const std::string projectLabel = LabelFromProject(request.projectPath);
+    prepared.label = request.label ? MapVolumeLabel(*request.label, projectLabel) : VolumeLabel{projectLabel, false};
+    plan.cdLabel = prepared.label.text;
     SlideshowTrackMode fromSettings = SlideshowTrackMode::Auto;
     ParseSlideshowTrackMode(settings.slideshowTrack, fromSettings);
     plan.slideshowTrack = request.slideshowTrack.value_or(fromSettings);

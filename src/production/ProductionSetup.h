@@ -11,6 +11,7 @@
 #include "base/FileDescriptor.h"
 #include "base/TvNorm.h"
 #include "production/ProductionJob.h"
+#include "vcd/VolumeLabel.h"
 
 #include <memory>
 #include <optional>
@@ -25,9 +26,9 @@ class Settings;
 // The CD label when none is given.
 inline constexpr const char* kDefaultCdLabel = "LUMIVOX";
 
-// The volume label made from a project file's name: upper case, the characters an ISO
-// 9660 volume identifier allows (A-Z, 0-9, "_"), at most 32; kDefaultCdLabel when nothing
-// of the name is left.
+// The volume label made from a project file's name (without its extension) as
+// MapVolumeLabel makes any label: capitals, digits and "_", at most 32; kDefaultCdLabel
+// when nothing of the name is left.
 std::string LabelFromProject(const std::string& projectPath);
 
 // A folder of one run below the temporary folder ("make-XXXXXX"), so that two runs
@@ -66,7 +67,8 @@ struct ProductionRequest {
     const DiscMenuState* menu = nullptr;
     // Default: the "PAL" setting.
     std::optional<TvNorm> norm;
-    // Default: LabelFromProject(projectPath).
+    // The CD label as the user typed it; the disc carries MapVolumeLabel of it, and
+    // LabelFromProject(projectPath) when none is given or nothing of it is left.
     std::optional<std::string> label;
     // The setting "Slideshow track" for this run (default: the settings').
     std::optional<SlideshowTrackMode> slideshowTrack;
@@ -89,6 +91,9 @@ struct PreparedProduction {
     ProductionParameters parameters;
     // The run's folder (parameters.tempFolder); removed when the last holder lets go.
     std::shared_ptr<RunFolder> runFolder;
+    // The label the disc carries (parameters.plan.cdLabel), and whether it differs from
+    // the one the request gave: a front end says so.
+    VolumeLabel label;
 
     bool Ok() const { return error.empty(); }
 };

@@ -4,7 +4,6 @@
 #include "base/TextUtil.h"
 
 #include <algorithm>
-#include <cctype>
 #include <filesystem>
 #include <system_error>
 
@@ -20,6 +19,12 @@ constexpr const char* kPictureExtensions[] = {".jpg", ".jpeg", ".tif",  ".tiff",
 bool IsDigit(char c)
 {
     return c >= '0' && c <= '9';
+}
+
+int AsciiLower(char c)
+{
+    const auto byte = static_cast<unsigned char>(c);
+    return byte >= 'A' && byte <= 'Z' ? byte - 'A' + 'a' : byte;
 }
 
 } // namespace
@@ -56,8 +61,10 @@ bool NaturalLess(const std::string& left, const std::string& right)
             j = endB;
             continue;
         }
-        const int l = std::tolower(static_cast<unsigned char>(left[i]));
-        const int r = std::tolower(static_cast<unsigned char>(right[j]));
+        // ASCII case only: the locale's would order "Ice" and "hat" differently under a
+        // Turkish one, and a folder's album would differ between two commands.
+        const int l = AsciiLower(left[i]);
+        const int r = AsciiLower(right[j]);
         if (l != r)
             return l < r;
         ++i;

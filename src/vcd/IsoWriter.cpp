@@ -1,11 +1,11 @@
 // SPDX-License-Identifier: GPL-2.0-or-later
 #include "vcd/IsoWriter.h"
 
+#include "base/TextUtil.h"
 #include "vcd/ControlFiles.h"
 #include "vcd/Iso9660Records.h"
 
 #include <algorithm>
-#include <cctype>
 #include <cstdio>
 #include <cstring>
 #include <ctime>
@@ -468,10 +468,8 @@ void FillSystemBlocks(VideoCdLayout& layout)
         pvd.rootDirectoryRecord[0] = sizeof pvd.rootDirectoryRecord;
         pvd.volumeSetIdentifier.Set("");
         pvd.publisherIdentifier.Set(layout.publisherIdentifier);
-        std::string preparer = "LV_VCD version 1.0";
-        for (char& c : preparer)
-            c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-        pvd.preparerIdentifier.Set(preparer);
+        // ASCII capitals, never the locale's: a Turkish one leaves "i" small.
+        pvd.preparerIdentifier.Set(ToUpperAscii("LV_VCD version 1.0"));
         pvd.applicationIdentifier.Set(layout.applicationIdentifier);
         pvd.copyrightFileIdentifier.Set("");
         pvd.abstractFileIdentifier.Set("");

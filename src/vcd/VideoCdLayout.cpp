@@ -2,6 +2,7 @@
 #include "vcd/VideoCdLayout.h"
 
 #include "base/Parallel.h"
+#include "vcd/VolumeLabel.h"
 
 #include <algorithm>
 #include <atomic>
@@ -76,8 +77,10 @@ std::unique_ptr<VideoCdLayout> CreateLayout(DiscType type)
 int SetLayoutText(VideoCdLayout& layout, LayoutText parameter, std::string_view text)
 {
     switch (parameter) {
+    // The label reaches both identifiers as typed; what ISO 9660 allows in them is
+    // made of it here, whoever calls.
     case LayoutText::VolumeIdentifier:
-        layout.volumeIdentifier = CutText(text, 32);
+        layout.volumeIdentifier = VolumeIdentifierCharacters(text, kVolumeLabelLength);
         break;
     case LayoutText::PublisherIdentifier:
         layout.publisherIdentifier = CutText(text, 128);
@@ -86,7 +89,7 @@ int SetLayoutText(VideoCdLayout& layout, LayoutText parameter, std::string_view 
         layout.applicationIdentifier = CutText(text, 128);
         break;
     case LayoutText::AlbumIdentifier:
-        layout.albumIdentifier = CutText(text, 16);
+        layout.albumIdentifier = VolumeIdentifierCharacters(text, 16);
         break;
     default:
         return -1;

@@ -23,10 +23,10 @@ namespace lumivox {
 enum class DiscType { VideoCd20 };
 
 enum class LayoutText {
-    VolumeIdentifier, // at most 32 bytes, ISO 9660 volume identifier
+    VolumeIdentifier, // ISO 9660 volume identifier: at most 32 d-characters (see MapVolumeLabel)
     PublisherIdentifier, // at most 128 bytes
     ApplicationIdentifier, // at most 128 bytes
-    AlbumIdentifier, // at most 16 bytes, album description in INFO.VCD
+    AlbumIdentifier, // album description in INFO.VCD: at most 16 d-characters, as above
 };
 
 enum class LayoutNumber {

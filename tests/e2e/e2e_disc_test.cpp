@@ -142,16 +142,16 @@ TEST_F(E2eDisc, ImageMatchesTheProject)
          4,
          false,
          true,
-         "HOLIDAY 2024",
+         "HOLIDAY_2024",
          {{{"mountain_lakes_01.jpg"}, {"mountain_lakes_02.jpg"}},
           {},
           {{"sunset_coast_01.jpg"}},
           {{"winter_forest_01.jpg"}},
           {{"winter_forest_04_portrait.jpg", 90}, {"sunset_coast_02.jpg", 180}}}},
         // The smallest disc with a menu: one album of one picture, PAL, no music.
-        {"single", "classic", 6, true, false, "ONE PICTURE", {{{"winter_forest_02.jpg"}}}},
+        {"single", "classic", 6, true, false, "ONE_PICTURE", {{{"winter_forest_02.jpg"}}}},
         // No album at all: a disc of its one track, without playback control.
-        {"empty", "classic", 6, false, false, "NOTHING YET", {}},
+        {"empty", "classic", 6, false, false, "NOTHING_YET", {}},
     };
     for (const DiscCase& disc : cases) {
         SCOPED_TRACE(disc.name);
@@ -236,7 +236,7 @@ TEST_F(E2eDisc, TheMpegTrackIsTheSlideshow)
          4,
          true,
          true,
-         "SHOW PAL",
+         "SHOW_PAL",
          {{{"mountain_lakes_01.jpg"}, {"winter_forest_04_portrait.jpg", 90}}, {}, {{"sunset_coast_01.jpg"}}},
          2},
         {"show-ntsc",
@@ -244,7 +244,7 @@ TEST_F(E2eDisc, TheMpegTrackIsTheSlideshow)
          6,
          false,
          false,
-         "SHOW NTSC",
+         "SHOW_NTSC",
          {{{"winter_forest_02.jpg"}}, {{"sunset_coast_02.jpg"}}},
          2},
     };

@@ -436,7 +436,9 @@ TEST_F(PrepareProductionTest, DefaultsComeFromTheProjectNameAndTheSettings)
         std::string expectedLabel;
     } cases[] = {
         {"defaults", {}, {}, TvNorm::Pal, "SUMMER_2024"},
-        {"given", TvNorm::Ntsc, std::string("My Label"), TvNorm::Ntsc, "My Label"},
+        {"given", TvNorm::Ntsc, std::string("My Label"), TvNorm::Ntsc, "MY_LABEL"},
+        {"given blank", {}, std::string(" \t "), TvNorm::Pal, "SUMMER_2024"},
+        {"given as the disc carries it", {}, std::string("MY_LABEL"), TvNorm::Pal, "MY_LABEL"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
@@ -448,6 +450,8 @@ TEST_F(PrepareProductionTest, DefaultsComeFromTheProjectNameAndTheSettings)
         const ProductionPlan& plan = prepared.parameters.plan;
         EXPECT_EQ(plan.norm, c.expectedNorm);
         EXPECT_EQ(plan.cdLabel, c.expectedLabel);
+        EXPECT_EQ(prepared.label.text, c.expectedLabel);
+        EXPECT_EQ(prepared.label.changed, c.label && *c.label != c.expectedLabel);
         EXPECT_EQ(plan.PictureCounts(), (std::vector<int>{1, 2}));
         EXPECT_EQ(plan.EntriesPerPage(), 6);
         EXPECT_EQ(prepared.parameters.programFolder, ProgramFolderForTests());
@@ -473,7 +477,7 @@ TEST(LabelFromProject, KeepsWhatAVolumeIdentifierAllows)
         {"Summer 2024.lvx", "SUMMER_2024"},
         {"a.b.lvx", "A_B"},
         {"--odd--name--.lvx", "ODD_NAME"},
-        {"caf\xC3\xA9 au lait.lvx", "CAF_AU_LAIT"},
+        {"caf\xC3\xA9 au lait.lvx", "CAFE_AU_LAIT"},
         {"", "LUMIVOX"},
         {"---.lvx", "LUMIVOX"},
         {"abcdefghijklmnopqrstuvwxyz0123456789.lvx", "ABCDEFGHIJKLMNOPQRSTUVWXYZ012345"},

@@ -72,7 +72,7 @@ TEST(RecorderMadeDisc, SampleProjectBurnsAsItsImageInBothModes)
     WriteSampleProject(folder.Slash() + "sample.lvx");
     const std::string cue = folder.Slash() + "made.cue";
     ShellRun made = Shell("QT_QPA_PLATFORM=offscreen " + Quote(cli) + " make " + Quote(folder.Slash() + "sample.lvx") +
-                          " -o " + Quote(cue) + " --ntsc --label 'LUMIVOX SAMPLE' --quiet");
+                          " -o " + Quote(cue) + " --ntsc --label LUMIVOX_SAMPLE --quiet");
     ASSERT_EQ(made.status, 0) << made.output;
     const Bytes image = ReadFile(folder.Slash() + "made.bin");
     ASSERT_FALSE(image.empty());
@@ -87,7 +87,7 @@ TEST(RecorderMadeDisc, SampleProjectBurnsAsItsImageInBothModes)
         const ShellRun checked =
             Shell("/usr/bin/python3 " + Quote(std::string(LUMIVOX_SOURCE_DIR) + "/tests/e2e/vcd_disc_check.py") + " " +
                   Quote((drive.Path() / "disc.cue").string()) +
-                  " --albums 3,3,4 --per-page 6 --norm ntsc --label 'LUMIVOX SAMPLE' --chapters 0,21,36 --work " +
+                  " --albums 3,3,4 --per-page 6 --norm ntsc --label LUMIVOX_SAMPLE --chapters 0,21,36 --work " +
                   Quote(drive.Slash() + "check"));
         EXPECT_EQ(checked.status, 0) << checked.output;
         EXPECT_NE(checked.output.find("image matches the project"), std::string::npos) << checked.output;

@@ -98,7 +98,7 @@ struct SmallDisc {
     {
         WriteProjectFiles(work.Slash(), program.Slash(), pictures, 4, pal);
         LayoutProject project;
-        project.cdLabel = "TEST DISC";
+        project.cdLabel = "test disc \xC3\xA9t\xC3\xA9";
         project.albumPictureCounts = pictures;
         project.workFolder = work.Slash();
         project.programFolder = program.Slash();
@@ -512,6 +512,10 @@ print('preparer', t(p.preparer_identifier).rstrip())
 print('application', '[' + t(p.application_identifier).rstrip() + ']')
 print('created', p.volume_creation_date.record()[:16].decode())
 print('xa', p.application_use[141:149].decode())
+import io
+info = io.BytesIO()
+iso.get_file_from_iso_fp(info, iso_path='/VCD/INFO.VCD;1')
+print('album', info.getvalue()[10:26].decode())
 for d in ['/', '/EXT', '/MPEGAV', '/SEGMENT', '/VCD']:
     for c in iso.list_children(iso_path=d):
         name = c.file_identifier().decode()
@@ -526,13 +530,14 @@ for d in ['/', '/EXT', '/MPEGAV', '/SEGMENT', '/VCD']:
 
     const VideoCdLayout& layout = *disc.layout;
     const ImagePlacement& p = layout.placement;
-    std::string expected = "system CD-RTOS CD-BRIDGE\nvolume TEST DISC\n";
+    std::string expected = "system CD-RTOS CD-BRIDGE\nvolume TEST_DISC_ETE\n";
     expected +=
         "space " + std::to_string(p.isoAreaSize) + " block 2048 pathsize 64\n"; // path records 10 + 12 + 14 + 16 + 12
     expected += "paths " + std::to_string(p.blocks[p.pathLittleBlock].firstSector) + " " +
                 std::to_string(p.blocks[p.pathBigBlock].firstSector) + "\n";
     expected +=
-        "publisher LV_VCD 1.0\npreparer LV_VCD VERSION 1.0\napplication []\ncreated 1978071400000000\nxa CD-XA001\n";
+        "publisher LV_VCD 1.0\npreparer LV_VCD VERSION 1.0\napplication []\ncreated 1978071400000000\nxa CD-XA001\n"
+        "album TEST_DISC_ETE   \n";
     auto entry = [&](const std::string& dir, const std::string& name, std::uint32_t extent, std::uint64_t size,
                      const char* attr, int number) {
         expected += "entry " + dir + " " + name + " " + std::to_string(extent) + " " + std::to_string(size) + " " +

@@ -3,6 +3,7 @@
 // refusals of every add operation, and the playback control graph built from a project.
 #include "vcd/VideoCdLayout.h"
 
+#include "vcd/VolumeLabel.h"
 #include "vcd/vcd_author_fixtures.h"
 
 #include <gtest/gtest.h>
@@ -75,15 +76,49 @@ TEST(VcdLayout, DefaultsAndParameterLimits)
         EXPECT_EQ(got, c.expected) << "value " << c.value;
     }
 
+    // The label's identifiers hold what ISO 9660 allows, whatever reaches them.
     SetLayoutText(*layout, LayoutText::AlbumIdentifier, "A very long album label here");
-    EXPECT_EQ(layout->albumIdentifier, "A very long albu");
+    EXPECT_EQ(layout->albumIdentifier, "A_VERY_LONG_ALBU");
     SetLayoutText(*layout, LayoutText::VolumeIdentifier, std::string(40, 'v'));
-    EXPECT_EQ(layout->volumeIdentifier.size(), 32u);
-    // Cut on a character boundary: 15 ASCII bytes then a two-byte character.
+    EXPECT_EQ(layout->volumeIdentifier, std::string(32, 'V'));
     SetLayoutText(*layout, LayoutText::AlbumIdentifier, "abcdefghijklmno\xC3\xA9");
-    EXPECT_EQ(layout->albumIdentifier, "abcdefghijklmno");
+    EXPECT_EQ(layout->albumIdentifier, "ABCDEFGHIJKLMNOE");
     SetLayoutText(*layout, LayoutText::PublisherIdentifier, "lower case kept");
     EXPECT_EQ(layout->publisherIdentifier, "lower case kept");
+}
+
+// A CD label becomes a volume identifier of d-characters, the same under every locale,
+// and the caller learns whether it changed.
+TEST(VolumeLabel, MapsTheLabelOntoWhatAVolumeIdentifierHolds)
+{
+    const struct {
+        const char* wanted;
+        const char* text;
+        bool changed;
+    } cases[] = {
+        {"MY_TRIP_2024", "MY_TRIP_2024", false},
+        {"my trip 2024", "MY_TRIP_2024", true},
+        {"pictures", "PICTURES", true}, // "i" capitalised as ASCII, never as the locale's
+        {"a/b\\c:d*e?f", "A_B_C_D_E_F", true},
+        {"  __tab\tand\x01" "bell__  ", "TAB_AND_BELL", true},
+        {"Caf\xC3\xA9 \xC3\x86sir Stra\xC3\x9F\x65 \xC5\x81\xC3\xB3" "d\xC5\xBA", "CAFE_AESIR_STRASSE_LODZ", true},
+        {"Cafe\xCC\x81", "CAFE", true}, // a combining accent, as some file systems write it
+        {"\xC4\xB0stanbul \xC4\xB1rmak", "ISTANBUL_IRMAK", true},
+        {"bad\xFF\xC3(utf-8", "BAD_UTF_8", true},
+        {"\xE6\x97\xA5\xE6\x9C\xAC 2024", "2024", true},
+        {"ABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789", "ABCDEFGHIJKLMNOPQRSTUVWXYZ012345", true},
+        {"ABCDEFGHIJKLMNOPQRSTUVWXYZ01234 6", "ABCDEFGHIJKLMNOPQRSTUVWXYZ01234", true},
+        {"", "FALLBACK", true},
+        {" \t ", "FALLBACK", true},
+        {"\xE6\x97\xA5", "FALLBACK", true},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.wanted);
+        const VolumeLabel label = MapVolumeLabel(c.wanted, "fallback");
+        EXPECT_EQ(label.text, c.text);
+        EXPECT_EQ(label.changed, c.changed);
+    }
+    EXPECT_EQ(MapVolumeLabel("", "").text, "LUMIVOX");
 }
 
 TEST(VcdLayout, AddOperationsRefuseAndLeaveTheLayoutUnchanged)
@@ -265,8 +300,8 @@ TEST(VcdLayout, OneAlbumOfOnePictureWithFiles)
     EXPECT_EQ(layout->sequences[0].identifier, "Sequence-0001-01");
     EXPECT_EQ(layout->sequences[0].defaultEntryIdentifier, "Chapter-0001-01");
     EXPECT_EQ(layout->sequences[0].source->Path(), program.Slash() + "avseq01.npal");
-    EXPECT_EQ(layout->albumIdentifier, "Holiday pictures");
-    EXPECT_EQ(layout->volumeIdentifier, "Holiday pictures 2024 by the sea");
+    EXPECT_EQ(layout->albumIdentifier, "HOLIDAY_PICTURES");
+    EXPECT_EQ(layout->volumeIdentifier, "HOLIDAY_PICTURES_2024_BY_THE_SEA");
     EXPECT_EQ(layout->publisherIdentifier, "LV_VCD 1.0");
     EXPECT_EQ(layout->applicationIdentifier, "");
 }
