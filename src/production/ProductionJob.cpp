@@ -29,6 +29,7 @@
 #include <cstring>
 #include <mutex>
 #include <fcntl.h>
+#include <locale.h>
 #include <new>
 #include <optional>
 #include <unistd.h>
@@ -52,10 +53,28 @@ std::string TrimNewlines(std::string text)
     return text;
 }
 
-// The encoder and multiplexer failure: the fixed text and what went wrong.
+// Whether a failure's detail tells of a full disk or a used-up quota. The encoder helper
+// writes the C library's text of its error in its own "C" locale; the program's own
+// checks write it in the locale the program runs under.
+bool TellsDiskFull(const std::string& detail)
+{
+    static const locale_t cLocale = ::newlocale(LC_ALL_MASK, "C", static_cast<locale_t>(nullptr));
+    for (const int code : {ENOSPC, EDQUOT}) {
+        if (detail.find(std::strerror(code)) != std::string::npos)
+            return true;
+        if (cLocale && detail.find(::strerror_l(code, cLocale)) != std::string::npos)
+            return true;
+    }
+    return false;
+}
+
+// The encoder and multiplexer failure: the fixed text and what went wrong. Only a full
+// disk is told to make room; any other failure (a missing program file, a picture or
+// stream the helper refused, a helper that died) is told as what it is.
 std::string EncoderFailure(const std::string& detail)
 {
-    return std::string(kMsgEncoderFailure) + "\n" + TrimNewlines(detail);
+    return std::string(TellsDiskFull(detail) ? kMsgEncoderFailure : kMsgEncoderStepFailure) + "\n" +
+           TrimNewlines(detail);
 }
 
 // A file the run needs from the program folder: readable, or the reason.

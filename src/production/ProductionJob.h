@@ -52,10 +52,14 @@ namespace lumivox {
 
 class ImageSink;
 
-// Shown when the still encoder or the multiplexer fails; the detail follows it.
+// Shown when the still encoder or the multiplexer fails because the disk of the
+// temporary folder is full; the detail follows it.
 inline constexpr const char* kMsgEncoderFailure = QT_TRANSLATE_NOOP(
     "lumivox::core",
     "Please make sure you have enough free disc space in your temp folder drive or reinstall Lumivox!");
+// Shown when they fail for any other reason; the detail (the file and the reason) follows it.
+inline constexpr const char* kMsgEncoderStepFailure =
+    QT_TRANSLATE_NOOP("lumivox::core", "The disc could not be made:");
 
 // Names of the run's files (formats take the folder first).
 inline constexpr const char* kMenuMusicFormat = "%sbkmusic.mp2";

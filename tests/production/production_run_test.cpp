@@ -12,6 +12,8 @@
 
 #include <gtest/gtest.h>
 
+#include <cerrno>
+#include <cstring>
 #include <filesystem>
 #include <map>
 #include <mutex>
@@ -305,22 +307,38 @@ TEST_F(ProductionRunTest, TemplateWithoutEntriesIsRefusedBeforeAnythingIsWritten
     }
 }
 
+// A temporary folder that cannot be used is told as what it is; only a full disk is told
+// to make room on it (the still encoder writing into /dev/full stands for one).
 TEST_F(ProductionRunTest, UnusableTemporaryFolderGivesTheMessage)
 {
     MakeProject(project, scratch, {1});
     WriteText(scratch.Path("plain-file"), "x");
-    std::vector<std::string> folders = {scratch.Path("plain-file") + "/temp", "/proc/self/"};
+    const std::string full = scratch.Path("full");
+    fs::create_directories(full);
+    fs::create_symlink("/dev/full", full + "/temp_d.m1v");
+    struct Case {
+        std::string folder;
+        const char* message;
+        std::string detail;
+    };
+    std::vector<Case> cases = {
+        {scratch.Path("plain-file") + "/temp", kMsgEncoderStepFailure, "plain-file/temp"},
+        {"/proc/self/", kMsgEncoderStepFailure, "/proc/self/"},
+        {full, kMsgEncoderFailure, std::strerror(ENOSPC)},
+    };
     if (::geteuid() != 0) {
         fs::create_directories(scratch.Path("read-only"));
         fs::permissions(scratch.Path("read-only"), fs::perms::owner_read | fs::perms::owner_exec);
-        folders.push_back(scratch.Path("read-only"));
+        cases.push_back({scratch.Path("read-only"), kMsgEncoderStepFailure, std::strerror(EACCES)});
     }
-    for (const std::string& folder : folders) {
-        SCOPED_TRACE(folder);
-        const ProductionResult result = RunWith(MakeParameters(project, folder, &sink));
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.folder);
+        ProductionParameters parameters = MakeParameters(project, c.folder, &sink);
+        parameters.jobs = 1;
+        const ProductionResult result = RunWith(std::move(parameters));
         EXPECT_EQ(result.status, ProductionStatus::Failed);
-        EXPECT_EQ(result.message.rfind(kMsgEncoderFailure, 0), 0u) << result.message;
-        EXPECT_NE(result.message.find(folder), std::string::npos) << result.message;
+        EXPECT_EQ(result.message.rfind(std::string(c.message) + "\n", 0), 0u) << result.message;
+        EXPECT_NE(result.message.find(c.detail), std::string::npos) << result.message;
         EXPECT_FALSE(sink.cueListGiven);
     }
     if (::geteuid() != 0)
@@ -339,7 +357,7 @@ TEST_F(ProductionRunTest, EncoderOrMultiplexerFailureFailsTheRunWithTheMessage)
     parameters.programFolder = program;
     const ProductionResult result = RunWith(std::move(parameters));
     EXPECT_EQ(result.status, ProductionStatus::Failed);
-    EXPECT_EQ(result.message.rfind(std::string(kMsgEncoderFailure) + "\nmenu page 1: ", 0), 0u) << result.message;
+    EXPECT_EQ(result.message.rfind(std::string(kMsgEncoderStepFailure) + "\nmenu page 1: ", 0), 0u) << result.message;
     EXPECT_NE(result.message.find("nrecogni"), std::string::npos) << result.message;
     EXPECT_EQ(observer.Sequence().back(), UM_MENU_ENCODE_FAILED) << Describe(observer.reports);
     EXPECT_FALSE(sink.cueListGiven);
