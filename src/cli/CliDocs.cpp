@@ -3,7 +3,6 @@
 
 #include "Command.h"
 
-#include <cctype>
 #include <set>
 #include <sstream>
 #include <vector>
@@ -97,7 +96,7 @@ std::vector<std::string> CommandOptions(const Command& command)
     const std::string text = command.synopsis + "\n" + command.help;
     for (std::size_t i = 0; i < text.size(); ++i) {
         if (text[i] != '-' ||
-            (i > 0 && (OptionChar(text[i - 1]) || std::isalpha(static_cast<unsigned char>(text[i - 1])))))
+            (i > 0 && (OptionChar(text[i - 1]) || (text[i - 1] >= 'A' && text[i - 1] <= 'Z'))))
             continue;
         std::size_t start = i;
         std::size_t j = i + (i + 1 < text.size() && text[i + 1] == '-' ? 2 : 1);
@@ -163,7 +162,7 @@ std::string ManualPage()
             ".TP\n.B LUMIVOX_EMULATED_RECORDER\nemulated:FOLDER adds an emulated recorder to the drive list\n"
             ".TP\n.B LUMIVOX_SYSTEM_DRIVES\n0 leaves the machine's own drives out of the drive list\n";
     page += ".SH FILES\n.TP\n.I ~/.config/lumivox/config.ini\nthe settings the desktop program saves "
-            "(TV norm, temporary folder, wait time)\n"
+            "(TV norm, temporary folder, wait time, AutoOrient)\n"
             ".TP\n.I /usr/share/lumivox/template/\nthe installed disc-menu templates\n";
     page += ".SH SEE ALSO\n.BR lumivox (1)\n";
     return page;

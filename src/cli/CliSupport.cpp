@@ -4,6 +4,7 @@
 #include "base/IniFile.h"
 #include "base/Paths.h"
 #include "base/TextUtil.h"
+#include "picture/ExifOrientation.h"
 
 #include "project/ProjectFolders.h"
 #include "project/Settings.h"
@@ -13,6 +14,7 @@
 #include <poll.h>
 #include <pthread.h>
 #include <sys/signalfd.h>
+#include <string_view>
 #include <system_error>
 #include <unistd.h>
 
@@ -31,6 +33,49 @@ bool ChooseTemplate(DiscMenuState& state, const std::string& value, std::string*
         !std::filesystem::is_regular_file(installed + fileName, ec))
         fileName += ".ini";
     return state.SelectTemplate(fileName, error);
+}
+
+bool SetUpDiscMenu(DiscMenuState& state, const ProjectDesign& design, const DesignOptions& options,
+                   const std::string& commandName, std::string* error)
+{
+    auto warn = [&commandName](const std::string& text) {
+        std::fprintf(stderr, "%s: warning: %s\n", commandName.c_str(), OneLine(text).c_str());
+    };
+    if (!options.templateValue.empty()) {
+        if (!ChooseTemplate(state, options.templateValue, error))
+            return false;
+    } else if (!design.menuTemplate.empty() && design.menuTemplate != state.CurrentTemplate()) {
+        // The project names an installed template as "template/NAME", any other by its path.
+        constexpr std::string_view kInstalled = "template/";
+        std::string reason;
+        const bool installed = design.menuTemplate.rfind(kInstalled, 0) == 0;
+        if (!(installed ? state.SelectTemplate(design.menuTemplate.substr(kInstalled.size()), &reason)
+                        : state.SelectTemplateFile(design.menuTemplate, &reason)))
+            warn(reason + " (the project's menu template is left out; the default template is used)");
+    }
+    // A picture or music file that went away is named and left out, not kept: the disc
+    // could not be made with it.
+    auto fromProject = [&warn](const std::string& path, const char* what) {
+        std::error_code ec;
+        if (path.empty() || std::filesystem::is_regular_file(path, ec))
+            return path;
+        warn(path + ": the project's menu " + what +
+             (std::filesystem::exists(path, ec) ? " is not a regular file" : " does not exist") +
+             "; it is left out");
+        return std::string();
+    };
+    state.SetBackgroundOverride(options.background ? *options.background : fromProject(design.background, "background"));
+    state.SetBackgroundMusic(options.music ? *options.music : fromProject(design.music, "music"));
+    return true;
+}
+
+void OrientListedPictures(ProjectListing& listing, const Settings& settings)
+{
+    if (!settings.AutoOrient())
+        return;
+    for (ListedAlbum& album : listing.albums)
+        for (ListedPicture& picture : album.pictures)
+            picture.rotation = RotationForOrientation(ReadJpegOrientation(picture.path));
 }
 
 bool PalFromSettings()
@@ -122,6 +167,7 @@ bool LoadProjectInput(const std::vector<std::string>& inputs, const std::string&
         loaded = project.LoadProject(input.projectPath, PictureLoading::HeadersOnly);
         if (!loaded.Loaded())
             return fail(loaded.error.empty() ? input.projectPath + ": not a Lumivox project file" : loaded.error);
+        input.design = loaded.design;
     } else {
         input.folders = inputs;
         Settings settings;
@@ -130,6 +176,7 @@ bool LoadProjectInput(const std::vector<std::string>& inputs, const std::string&
         std::vector<std::string> warnings;
         if (!ListFolderAlbums(inputs, settings.waitTime, listing, warnings, error))
             return false;
+        OrientListedPictures(listing, settings);
         for (const std::string& warning : warnings)
             std::fprintf(stderr, "%s: warning: %s\n", commandName.c_str(), OneLine(warning).c_str());
         ProjectDecodeOptions options;
@@ -142,8 +189,12 @@ bool LoadProjectInput(const std::vector<std::string>& inputs, const std::string&
                                     skipped.reason.c_str(), skipped.album, skipped.albumName.c_str()))
                          .c_str());
     if (loaded.albumsBeyondLimit > 0)
-        std::fprintf(stderr, "%s: warning: %s: %d albums beyond the %d a disc can hold are left out\n",
-                     commandName.c_str(), input.projectPath.c_str(), loaded.albumsBeyondLimit, MAX_ALBUMS);
+        std::fprintf(stderr, "%s: warning: %s\n", commandName.c_str(),
+                     OneLine(Format("%s: %d album%s beyond the %d a disc can hold %s left out",
+                                    input.projectPath.c_str(), loaded.albumsBeyondLimit,
+                                    loaded.albumsBeyondLimit == 1 ? "" : "s", MAX_ALBUMS,
+                                    loaded.albumsBeyondLimit == 1 ? "is" : "are"))
+                         .c_str());
     return true;
 }
 

@@ -8,9 +8,11 @@
 #include "picture/MenuTemplate.h"
 #include "production/ProductionPlan.h"
 #include "project/AlbumTable.h"
+#include "project/Settings.h"
 
 #include <atomic>
 #include <csignal>
+#include <optional>
 #include <string>
 #include <thread>
 #include <vector>
@@ -21,6 +23,27 @@ namespace lumivox::cli {
 // name ("classic.ini", or "classic"), or a template file anywhere when the value names
 // an existing file or contains a folder. False with *error naming the file and reason.
 bool ChooseTemplate(DiscMenuState& state, const std::string& value, std::string* error);
+
+// The parts of the disc design a command line gives; each replaces the project's own.
+struct DesignOptions {
+    std::string templateValue; // --template; empty when not given
+    std::optional<std::string> background; // --background; "" for the template's own
+    std::optional<std::string> music; // --music; "" for none
+};
+
+// Sets state to the disc menu the desktop program shows for the project: the template,
+// menu background and music its file names (a file of an older writer names none: the
+// installed default template, its own background, no music), each part replaced by what
+// options give. A part of the project's design that can no longer be used (a file that is
+// gone, a template that cannot make a menu) is left out as the desktop program leaves it
+// out, and named in a warning on standard error prefixed with commandName; a template the
+// command line names must be usable, else false with *error.
+bool SetUpDiscMenu(DiscMenuState& state, const ProjectDesign& design, const DesignOptions& options,
+                   const std::string& commandName, std::string* error);
+
+// Gives each picture of listing the turn its EXIF orientation asks for, as the desktop
+// program's editor does with the pictures it adds, unless the "AutoOrient" setting is off.
+void OrientListedPictures(ProjectListing& listing, const Settings& settings);
 
 // The "PAL" setting of config.ini: true for PAL, false (also without a file) for NTSC.
 bool PalFromSettings();
@@ -57,7 +80,8 @@ private:
 };
 
 // The albums a make or burn command works on: one project file (PROJECT.lvx), or one or
-// more folders, each an album (see ListFolderAlbums). Pictures are only checked by their
+// more folders, each an album (see ListFolderAlbums) whose pictures are turned as
+// OrientListedPictures turns them. Pictures are only checked by their
 // header: the run decodes each once, for its slide, and takes an album's menu cover from
 // its cover's slide decode. Warnings (pictures left out, folders without
 // pictures) are printed on standard error, prefixed with commandName. False with error
@@ -65,6 +89,7 @@ private:
 struct ProjectInput {
     std::string projectPath; // the project file, or empty for folders
     std::vector<std::string> folders; // the folders, or empty for a project file
+    ProjectDesign design; // the disc design the project file stores (none for folders)
 };
 bool LoadProjectInput(const std::vector<std::string>& inputs, const std::string& commandName, AlbumTable& project,
                       ProjectInput& input, std::string* error);

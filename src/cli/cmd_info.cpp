@@ -70,7 +70,7 @@ int RunInfo(const std::vector<std::string>& args)
 {
     std::string projectPath;
     SharedOptions shared;
-    std::string music;
+    std::optional<std::string> music; // replaces the project's; "" for none
     std::optional<SlideshowTrackMode> slideshowTrack;
     for (std::size_t a = 0; a < args.size(); ++a) {
         const std::string& arg = args[a];
@@ -82,7 +82,11 @@ int RunInfo(const std::vector<std::string>& args)
             }
             continue;
         }
-        if (arg == "--music" && a + 1 < args.size()) {
+        if (arg == "--music") {
+            if (a + 1 >= args.size()) {
+                std::fprintf(stderr, "lumivox-cli info: --music needs an MP3 or WAVE file\n");
+                return 2;
+            }
             music = args[++a];
         } else if (arg == "--slideshow-track") {
             SlideshowTrackMode mode;
@@ -92,7 +96,8 @@ int RunInfo(const std::vector<std::string>& args)
             }
             slideshowTrack = mode;
         } else if (!arg.empty() && arg[0] == '-') {
-            std::fprintf(stderr, "lumivox-cli info: unknown option '%s'\n", arg.c_str());
+            std::fprintf(stderr, "lumivox-cli info: unknown option '%s' (see lumivox-cli help info)\n",
+                         OneLine(arg).c_str());
             return 2;
         } else if (projectPath.empty()) {
             projectPath = arg;
@@ -114,15 +119,27 @@ int RunInfo(const std::vector<std::string>& args)
     const ProjectLoadResult result = project.LoadProject(projectPath, PictureLoading::Lazy);
     if (!result.Loaded()) {
         if (result.status == ProjectLoadStatus::NotProject)
-            std::fprintf(stderr, "lumivox-cli info: %s: not a Lumivox project (%s)\n", projectPath.c_str(),
+            std::fprintf(stderr, "lumivox-cli info: %s: not a Lumivox project (%s)\n", OneLine(projectPath).c_str(),
                          kMsgInvalidProject);
         else
-            std::fprintf(stderr, "lumivox-cli info: %s\n", result.error.c_str());
+            std::fprintf(stderr, "lumivox-cli info: %s\n", OneLine(result.error).c_str());
         return 1;
     }
     if (result.albumsBeyondLimit > 0)
-        std::fprintf(stderr, "lumivox-cli info: %s: %d album(s) past the 99th were not loaded\n", projectPath.c_str(),
-                     result.albumsBeyondLimit);
+        std::fprintf(stderr, "lumivox-cli info: warning: %s\n",
+                     OneLine(Format("%s: %d album%s past the 99th %s not loaded", projectPath.c_str(),
+                                    result.albumsBeyondLimit, result.albumsBeyondLimit == 1 ? "" : "s",
+                                    result.albumsBeyondLimit == 1 ? "was" : "were"))
+                         .c_str());
+
+    // The disc's menu: the project's design unless the command line gives a part of it.
+    // Its warnings (a file of the design that is gone) come before the listing.
+    DiscMenuState menu(ProgramFolder());
+    std::string error;
+    if (!SetUpDiscMenu(menu, result.design, {templateValue, std::nullopt, music}, "lumivox-cli info", &error)) {
+        std::fprintf(stderr, "lumivox-cli info: %s\n", OneLine(error).c_str());
+        return 1;
+    }
 
     PicReader reader;
     reader.SetMode(DecodeMode::Full);
@@ -162,24 +179,21 @@ int RunInfo(const std::vector<std::string>& args)
             out += "]}";
     }
 
-    // The disc this project makes with the chosen menu, before anything is encoded.
-    DiscMenuState menu(ProgramFolder());
-    std::string error;
-    if (!templateValue.empty() && !ChooseTemplate(menu, templateValue, &error)) {
-        std::fprintf(stderr, "lumivox-cli info: %s\n", error.c_str());
-        return 1;
-    }
-    menu.SetBackgroundMusic(music);
+    // The disc this project makes with that menu, before anything is encoded.
     ProductionPlan plan = MakeProductionPlan(project);
     if (!SetMenuFromState(menu, plan, &error)) {
-        std::fprintf(stderr, "lumivox-cli info: %s\n", error.c_str());
+        std::fprintf(stderr, "lumivox-cli info: %s\n", OneLine(error).c_str());
         return 1;
     }
     plan.norm = TvNormFromSetting(PalChosen(shared));
     plan.slideshowTrack = slideshowTrack.value_or(SlideshowTrackFromSettings());
     const DiscEstimate disc = EstimateDisc(plan, ProgramFolder());
+    const std::string& background = menu.BackgroundOverride();
     if (json) {
-        out += Format("], \"disc\": {\"norm\": \"%s\", \"menu_pages\": %d, \"slides\": %d, "
+        out += "], \"menu\": {\"template\": " + JsonQuote(menu.CurrentTemplatePath()) + ", \"background\": " +
+               (background.empty() ? std::string("null") : JsonQuote(background)) + ", \"music\": " +
+               (plan.musicPath.empty() ? std::string("null") : JsonQuote(plan.musicPath)) + "}";
+        out += Format(", \"disc\": {\"norm\": \"%s\", \"menu_pages\": %d, \"slides\": %d, "
                       "\"segment_units\": %u, \"max_segment_units\": %u, \"entries\": %u, \"lists\": %u, "
                       "\"sectors\": %u, \"sectors_exact\": %s, \"max_sectors\": %u, \"minutes\": %.2f, "
                       "\"music_estimated\": %s, \"fits\": %s, \"limit\": ",
@@ -193,7 +207,12 @@ int RunInfo(const std::vector<std::string>& args)
                       disc.trackPackets) +
                (disc.trackWarning.empty() ? std::string("null") : JsonQuote(disc.trackWarning)) + "}";
     } else {
-        out += Format("\nDisc (%s, %d menu page%s, %d slide%s): %u of %u segment units, %s%u sectors, "
+        out += "\nMenu: " + EscapeControls(menu.CurrentTemplatePath()) + ", " +
+               (background.empty() ? std::string("the template's own background")
+                                   : "background " + EscapeControls(background)) +
+               ", " + (plan.musicPath.empty() ? std::string("no music") : "music " + EscapeControls(plan.musicPath)) +
+               "\n";
+        out += Format("Disc (%s, %d menu page%s, %d slide%s): %u of %u segment units, %s%u sectors, "
                       "%.1f of 80 minutes%s\n",
                       TvNormName(plan.norm), plan.MenuPages(), plan.MenuPages() == 1 ? "" : "s", plan.SlideCount(),
                       plan.SlideCount() == 1 ? "" : "s", disc.segmentUnits, kMaxSegmentUnits,
@@ -221,8 +240,10 @@ int RunInfo(const std::vector<std::string>& args)
     } else {
         out += Format("\nSkipped pictures: %zu\n", result.skipped.size());
         for (const SkippedPicture& skipped : result.skipped)
-            out += Format("  album %02d (%s): %s: %s\n", skipped.album, skipped.albumName.c_str(), skipped.path.c_str(),
-                          skipped.reason.c_str());
+            out += "  " +
+                   OneLine(Format("album %02d (%s): %s: %s", skipped.album, skipped.albumName.c_str(),
+                                  skipped.path.c_str(), skipped.reason.c_str())) +
+                   "\n";
     }
     std::fwrite(out.data(), 1, out.size(), stdout);
     return std::fflush(stdout) == 0 ? 0 : 1;
@@ -236,8 +257,9 @@ const CommandRegistration registration({
     "path, its rotation (degrees clockwise) and its size once decoded at full size and\n"
     "turned, as it will go on the disc. Then every picture that loading left out, with\n"
     "the reason: the decoder's error text, or the limit of 99 pictures per album. Last the\n"
-    "disc it makes with the menu template (and music) given: its segment units, sectors and\n"
-    "playing minutes, and the first limit of a Video CD it exceeds, if any.\n"
+    "disc menu (the project's template, background and music, each replaced by the option\n"
+    "given) and the disc it makes: its segment units, sectors and playing minutes, and the\n"
+    "first limit of a Video CD it exceeds, if any.\n"
     "\n"
     "Options:\n"
     "  --template NAME|FILE, --music FILE, --pal, --ntsc, --slideshow-track MODE\n"
@@ -245,6 +267,7 @@ const CommandRegistration registration({
     "  --json   print one JSON object instead of text:\n"
     "           {\"albums\": [{\"name\": ..., \"wait\": ..., \"pictures\": [{\"path\": ...,\n"
     "           \"rotation\": ..., \"width\": ..., \"height\": ...}]}],\n"
+    "           \"menu\": {\"template\", \"background\", \"music\"},\n"
     "           \"disc\": {\"norm\", \"menu_pages\", \"slides\", \"segment_units\",\n"
     "           \"max_segment_units\", \"entries\", \"lists\", \"sectors\", \"sectors_exact\",\n"
     "           \"max_sectors\", \"minutes\", \"music_estimated\", \"fits\", \"limit\"},\n"

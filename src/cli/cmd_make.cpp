@@ -207,8 +207,8 @@ struct MakeOptions {
     std::vector<std::string> inputs; // one project file, or folders
     std::string output;
     SharedOptions shared; // --template, --pal/--ntsc, --quiet
-    std::string background;
-    std::string music;
+    std::optional<std::string> background; // replaces the project's; "" for none
+    std::optional<std::string> music;
     std::string label;
     bool labelGiven = false;
     std::string temp;
@@ -251,10 +251,10 @@ int ParseArguments(const std::vector<std::string>& args, MakeOptions& options)
             if (!value(options.output))
                 return Fail(arg + " needs the name of the CUE file to make", kExitUsage);
         } else if (arg == "--background") {
-            if (!value(options.background))
+            if (!value(options.background.emplace()))
                 return Fail("--background needs a picture file", kExitUsage);
         } else if (arg == "--music") {
-            if (!value(options.music))
+            if (!value(options.music.emplace()))
                 return Fail("--music needs an MP3 or WAVE file", kExitUsage);
         } else if (arg == "--label") {
             if (!value(options.label))
@@ -322,20 +322,18 @@ int RunMake(const std::vector<std::string>& args)
     settings.Load(SettingsLocations::ForThisProgram());
     EnsureGuiApplication(GuiPlatform::Offscreen);
 
-    // The menu.
-    DiscMenuState state(ProgramFolder());
-    std::string error;
-    if (!options.shared.templateValue.empty() && !ChooseTemplate(state, options.shared.templateValue, &error))
-        return Fail(error);
-    if (!options.background.empty())
-        state.SetBackgroundOverride(options.background);
-    if (!options.music.empty())
-        state.SetBackgroundMusic(options.music);
-
     // The albums.
     AlbumTable project;
     ProjectInput input;
+    std::string error;
     if (!LoadProjectInput(options.inputs, kMakeName, project, input, &error))
+        return Fail(error);
+
+    // The menu: the project's design, as the desktop program burns it, unless the command
+    // line gives a part of it.
+    DiscMenuState state(ProgramFolder());
+    if (!SetUpDiscMenu(state, input.design, {options.shared.templateValue, options.background, options.music},
+                       kMakeName, &error))
         return Fail(error);
 
     // The image file, the recorder, or both from one run.
@@ -378,6 +376,10 @@ int RunMake(const std::vector<std::string>& args)
     PreparedProduction prepared = PrepareProduction(request);
     if (!prepared.Ok())
         return Fail(prepared.error);
+    if (options.labelGiven && prepared.label.changed)
+        std::fprintf(stderr, "%s: %s\n", kMakeName,
+                     OneLine("the label " + JsonQuote(options.label) + " is written as \"" + prepared.label.text + "\"")
+                         .c_str());
     const TvNorm norm = prepared.parameters.plan.norm;
     ProductionParameters parameters = std::move(prepared.parameters);
 
@@ -447,34 +449,43 @@ int RunMake(const std::vector<std::string>& args)
     if (!result.Finished())
         return Fail(result.message);
     const double discSeconds = static_cast<double>(result.totalSectors) / kSectorsPerSecond;
+    // Format writes numbers the same way under every locale: the JSON stays JSON.
+    auto plural = [](long long count, const char* word) {
+        return Format("%lld %s%s", count, word, count == 1 ? "" : "s");
+    };
     if (options.shared.json) {
-        std::printf("{\"cue\": %s, \"bin\": %s, \"norm\": \"%s\", \"albums\": %d, \"pictures\": %d, "
-                    "\"menu_pages\": %d, \"sectors\": %d, \"minutes\": %.2f, \"black_frames\": %zu, "
-                    "\"seconds\": %.1f, \"workers\": %d, \"kept\": %s, \"burn\": %s}\n",
-                    fileSink ? JsonQuote(fileSink->CuePath()).c_str() : "null",
-                    fileSink ? JsonQuote(fileSink->BinPath()).c_str() : "null", norm == TvNorm::Pal ? "PAL" : "NTSC",
-                    result.albums, result.pictures, result.menuPages, result.totalSectors, discSeconds / 60,
-                    result.unreadablePictures.size(), seconds, result.workers,
-                    options.keepTemp ? JsonQuote(prepared.runFolder->Path()).c_str() : "null",
-                    feed ? OneLine(BurnJson(options.burnOptions.device, options.burnOptions, feed->Result(), 0)).c_str()
-                         : "null");
+        std::fputs(
+            Format("{\"cue\": %s, \"bin\": %s, \"norm\": \"%s\", \"label\": %s, \"albums\": %d, \"pictures\": %d, "
+                   "\"menu_pages\": %d, \"sectors\": %d, \"minutes\": %.2f, \"black_frames\": %zu, "
+                   "\"seconds\": %.1f, \"workers\": %d, \"kept\": %s, \"burn\": %s}\n",
+                   fileSink ? JsonQuote(fileSink->CuePath()).c_str() : "null",
+                   fileSink ? JsonQuote(fileSink->BinPath()).c_str() : "null", norm == TvNorm::Pal ? "PAL" : "NTSC",
+                   JsonQuote(prepared.label.text).c_str(), result.albums, result.pictures, result.menuPages,
+                   result.totalSectors, discSeconds / 60, result.unreadablePictures.size(), seconds, result.workers,
+                   options.keepTemp ? JsonQuote(prepared.runFolder->Path()).c_str() : "null",
+                   feed ? OneLine(BurnJson(options.burnOptions.device, options.burnOptions, feed->Result(), 0)).c_str()
+                        : "null")
+                .c_str(),
+            stdout);
         return 0;
     }
     if (!fileSink)
         return 0;
     const BinCueSink& sink = *fileSink;
 
-    std::printf("Video CD image written: %s (%s)\n", sink.CuePath().c_str(), sink.BinPath().c_str());
-    std::printf("  %s, %d album%s, %d picture%s, %d menu page%s\n", norm == TvNorm::Pal ? "PAL" : "NTSC", result.albums,
-                result.albums == 1 ? "" : "s", result.pictures, result.pictures == 1 ? "" : "s", result.menuPages,
-                result.menuPages == 1 ? "" : "s");
-    std::printf("  %d sectors, %.2f of %.0f minutes of disc used (%.1f%%)\n", result.totalSectors, discSeconds / 60,
-                kDiscMinutes, discSeconds / 60 / kDiscMinutes * 100);
+    std::string summary = Format("Video CD image written: %s (%s)\n", sink.CuePath().c_str(), sink.BinPath().c_str());
+    summary += Format("  %s, %s, %s, %s, label %s\n", norm == TvNorm::Pal ? "PAL" : "NTSC",
+                      plural(result.albums, "album").c_str(), plural(result.pictures, "picture").c_str(),
+                      plural(result.menuPages, "menu page").c_str(), prepared.label.text.c_str());
+    summary += Format("  %s, %.2f of %.0f minutes of disc used (%.1f%%)\n",
+                      plural(result.totalSectors, "sector").c_str(), discSeconds / 60, kDiscMinutes,
+                      discSeconds / 60 / kDiscMinutes * 100);
     if (!result.unreadablePictures.empty())
-        std::printf("  %zu picture%s could not be decoded and went on the disc as black frames\n",
-                    result.unreadablePictures.size(), result.unreadablePictures.size() == 1 ? "" : "s");
-    std::printf("  time taken: %s (%d worker%s)\n", Duration(seconds).c_str(), result.workers,
-                result.workers == 1 ? "" : "s");
+        summary += Format("  %s could not be decoded and went on the disc as black frame%s\n",
+                          plural(static_cast<long long>(result.unreadablePictures.size()), "picture").c_str(),
+                          result.unreadablePictures.size() == 1 ? "" : "s");
+    summary += Format("  time taken: %s (%s)\n", Duration(seconds).c_str(), plural(result.workers, "worker").c_str());
+    std::fputs(summary.c_str(), stdout);
     if (options.keepTemp)
         std::printf("  files of the run kept in %s\n", prepared.runFolder->Path().c_str());
     return 0;
@@ -491,22 +502,34 @@ const CommandRegistration registration({
     "MPEG track) is written as DISC.bin beside DISC.cue. The image appears under its name\n"
     "only when it is complete.\n"
     "\n"
+    "The disc menu is the one the project file names, as the desktop program burns it: its\n"
+    "template, menu background and music. --template, --background and --music each replace\n"
+    "their part of it. A file of the project's design that is gone is named in a warning\n"
+    "and left out, as the desktop program leaves it out.\n"
+    "\n"
     "Instead of a project file, one or more folders of pictures may be given: each folder\n"
     "becomes an album named after it, with its JPEG, TIFF, BMP, EPS, PNG, WebP and HEIC\n"
     "pictures in natural name order (IMG_2 before IMG_10), at most 99 (the others are\n"
-    "named in a warning).\n"
+    "named in a warning), each turned as its EXIF orientation asks (as lumivox-cli new\n"
+    "turns them).\n"
     "\n"
     "Options:\n"
     "  -o, --output DISC.cue  the CUE sheet to make; the BIN file goes beside it with the\n"
     "                         extension .bin (DISC.bin names the same pair)\n"
     "  --template NAME|FILE   the disc-menu template: an installed template (\"classic.ini\"\n"
     "                         or \"classic\"; see lumivox-cli templates) or a template file\n"
-    "                         anywhere. Default: classic.ini\n"
-    "  --background FILE      a picture that replaces the template's menu background\n"
-    "  --music FILE           menu music, an MP3 or WAVE file (played under every menu page)\n"
+    "                         anywhere. Default: the project's template, else classic.ini\n"
+    "  --background FILE      a picture that replaces the template's menu background;\n"
+    "                         default: the project's; \"\" for the template's own\n"
+    "  --music FILE           menu music, an MP3 or WAVE file (played under every menu\n"
+    "                         page); default: the project's; \"\" for none\n"
     "  --pal, --ntsc          the TV norm; default: the PAL setting of config.ini (NTSC)\n"
-    "  --label TEXT           the CD label (volume identifier: 32 characters are used);\n"
-    "                         default: the project's file name in capitals, or LUMIVOX\n"
+    "  --label TEXT           the CD label, written as the disc's volume identifier holds\n"
+    "                         it: capitals, digits and \"_\", at most 32. Small letters are\n"
+    "                         written as capitals, accented ones as their base letter,\n"
+    "                         every run of other characters as one \"_\", and a warning\n"
+    "                         says what was written; a blank label is the default.\n"
+    "                         Default: the project's file name so written, or LUMIVOX\n"
     "  --slideshow-track auto|always|never\n"
     "                         the disc's MPEG track, which players without playback\n"
     "                         control show: the whole slideshow (a title card of 3 s per\n"
@@ -524,7 +547,7 @@ const CommandRegistration registration({
     "  --keep-temp            keep the run's folder (segments, stills, music) and print it\n"
     "  --quiet, -q            no progress, only warnings, errors and the summary\n"
     "  --json                 the summary as one JSON object on standard output: \"cue\",\n"
-    "                         \"bin\", \"norm\", \"albums\", \"pictures\", \"menu_pages\",\n"
+    "                         \"bin\", \"norm\", \"label\", \"albums\", \"pictures\", \"menu_pages\",\n"
     "                         \"sectors\", \"minutes\", \"black_frames\", \"seconds\",\n"
     "                         \"workers\", \"kept\" (the run's folder) and \"burn\" (see\n"
     "                         lumivox-cli help burn); null where there is none\n"

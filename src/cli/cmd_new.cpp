@@ -74,6 +74,8 @@ int RunNew(const std::vector<std::string>& args)
         return Fail(error);
     for (const std::string& warning : warnings)
         std::fprintf(stderr, "%s: warning: %s\n", kNewName, OneLine(warning).c_str());
+    // A camera's portrait stands upright, as when the editor adds it.
+    OrientListedPictures(listing, settings);
 
     // Every picture is decoded as the editor decodes what it adds, on every core, so a
     // file that is no picture is named now rather than when the disc is made.
@@ -89,7 +91,7 @@ int RunNew(const std::vector<std::string>& args)
     // written whole, so a full disk or a kill leaves it as it was.
     if (!project.SaveProject(projectPath, &error, nullptr, force))
         return Fail(error.empty() ? projectPath + ": the project cannot be written" : error);
-    std::printf("Project written: %s\n  %s\n", projectPath.c_str(), project.StatusText().c_str());
+    std::printf("Project written: %s\n  %s\n", EscapeControls(projectPath).c_str(), project.StatusText().c_str());
     return 0;
 }
 
@@ -101,7 +103,9 @@ const CommandRegistration registration({
     "found by their extension in any case; sub-folders are not looked into) in natural\n"
     "name order, IMG_2 before IMG_10. An album holds at most 99 pictures: the others are\n"
     "named in a warning, and so is every file that turns out not to be a picture the\n"
-    "program can use.\n"
+    "program can use. A photo whose EXIF orientation says it lies on its side gets the\n"
+    "turn that stands it upright, as in the album editor (AutoOrient=0 in config.ini\n"
+    "leaves every picture as it is stored).\n"
     "\n"
     "Options:\n"
     "  --wait SECONDS   the albums' wait time, 2 to 1200; default: WaitTime of config.ini\n"

@@ -22,6 +22,7 @@
 #include <sys/stat.h>
 
 #include <cstdio>
+#include <optional>
 #include <set>
 #include <string_view>
 #include <utility>
@@ -37,7 +38,7 @@ constexpr const char* kRenderName = "lumivox-cli render";
 
 int Fail(const std::string& message)
 {
-    std::fprintf(stderr, "%s: %s\n", kRenderName, EscapeControls(message).c_str());
+    std::fprintf(stderr, "%s: %s\n", kRenderName, OneLine(message).c_str());
     return 1;
 }
 
@@ -76,7 +77,7 @@ int RunRender(const std::vector<std::string>& args)
     std::string projectPath;
     std::string outFolder;
     SharedOptions shared;
-    std::string background;
+    std::optional<std::string> background; // replaces the project's; "" for none
     for (std::size_t i = 0; i < args.size(); ++i) {
         const std::string& arg = args[i];
         std::string sharedError;
@@ -95,7 +96,7 @@ int RunRender(const std::vector<std::string>& args)
             if (!value(outFolder))
                 return Fail("--out needs a folder");
         } else if (arg == "--background") {
-            if (!value(background))
+            if (!value(background.emplace()))
                 return Fail("--background needs a picture file");
         } else if (!arg.empty() && arg[0] == '-') {
             return Fail("unknown option '" + arg + "'");
@@ -114,34 +115,27 @@ int RunRender(const std::vector<std::string>& args)
 
     EnsureGuiApplication(GuiPlatform::Offscreen);
 
-    DiscMenuState state(ProgramFolder());
-    std::string error;
-    if (!shared.templateValue.empty()) {
-        if (!ChooseTemplate(state, shared.templateValue, &error))
-            return Fail(error);
-    } else {
-        MenuTemplate current;
-        if (!state.LoadCurrentTemplate(current, &error))
-            return Fail(error);
-        if (state.EntriesPerPage() < 1)
-            return Fail(current.path + ": the template has no menu entries (\"Items_count\" is " +
-                        std::to_string(current.itemsCount) + ")");
-    }
-    if (!background.empty())
-        state.SetBackgroundOverride(background);
-    MenuTemplate menuTemplate;
-    if (!state.LoadCurrentTemplate(menuTemplate, &error))
-        return Fail(error);
-
     AlbumTable project;
     const ProjectLoadResult loaded = project.LoadProject(projectPath);
     if (!loaded.Loaded())
         return Fail(loaded.error.empty() ? projectPath + ": not a Lumivox project file" : loaded.error);
     for (const SkippedPicture& skipped : loaded.skipped)
         std::fprintf(stderr, "%s: warning: %s\n", kRenderName,
-                     EscapeControls(Format("%s: %s (album %02d \"%s\" left it out)", skipped.path.c_str(),
-                                           skipped.reason.c_str(), skipped.album, skipped.albumName.c_str()))
+                     OneLine(Format("%s: %s (album %02d \"%s\" left it out)", skipped.path.c_str(),
+                                    skipped.reason.c_str(), skipped.album, skipped.albumName.c_str()))
                          .c_str());
+
+    // The menu of the project's design, as on its disc, unless the command line gives a part.
+    DiscMenuState state(ProgramFolder());
+    std::string error;
+    if (!SetUpDiscMenu(state, loaded.design, {shared.templateValue, background, std::nullopt}, kRenderName, &error))
+        return Fail(error);
+    MenuTemplate menuTemplate;
+    if (!state.LoadCurrentTemplate(menuTemplate, &error))
+        return Fail(error);
+    if (state.EntriesPerPage() < 1)
+        return Fail(menuTemplate.path + ": the template has no menu entries (\"Items_count\" is " +
+                    std::to_string(menuTemplate.itemsCount) + ")");
 
     if (!CreateFolder(WithTrailingSlash(outFolder)))
         return Fail(outFolder + ": the output folder cannot be created");
@@ -184,12 +178,9 @@ int RunRender(const std::vector<std::string>& args)
             try {
                 RenderSlideFrame(picture.path, picture.rotated ? picture.rotation : 0, tvNorm, frame, geometry);
             } catch (const PLTextException& e) {
-                std::string reason = e.GetText();
-                while (!reason.empty() && reason.back() == '\n')
-                    reason.pop_back();
                 std::fprintf(stderr, "%s: %s\n", kRenderName,
-                             EscapeControls(Format("%s: %s (album %02d, picture %02d not rendered)",
-                                                   picture.path.c_str(), reason.c_str(), a + 1, p + 1))
+                             OneLine(Format("%s: %s (album %02d, picture %02d not rendered)", picture.path.c_str(),
+                                            e.GetText().c_str(), a + 1, p + 1))
                                  .c_str());
                 ++failures;
                 continue;
@@ -199,8 +190,11 @@ int RunRender(const std::vector<std::string>& args)
             ++slides;
         }
     }
-    std::printf("%d menu page%s and %d slide%s (%s, 704 x %d) written to %s\n", pages, pages == 1 ? "" : "s", slides,
-                slides == 1 ? "" : "s", norm ? "PAL" : "NTSC", FrameHeight(tvNorm), folder.c_str());
+    std::fputs(Format("%d menu page%s and %d slide%s (%s, 704 x %d) written to %s\n", pages, pages == 1 ? "" : "s",
+                      slides, slides == 1 ? "" : "s", norm ? "PAL" : "NTSC", FrameHeight(tvNorm),
+                      EscapeControls(folder).c_str())
+                   .c_str(),
+               stdout);
     return failures ? 1 : 0;
 }
 
@@ -218,9 +212,14 @@ const CommandRegistration registration({
     "                       template (\"classic.ini\" or just \"classic\"; see\n"
     "                       lumivox-cli templates) or the path of a template file\n"
     "                       anywhere, whose picture folder (\"Folder_name\") is looked\n"
-    "                       up beside that file. Default: classic.ini\n"
-    "  --background FILE    a picture that replaces the template's background\n"
+    "                       up beside that file. Default: the project's template, else\n"
+    "                       classic.ini\n"
+    "  --background FILE    a picture that replaces the template's background; default:\n"
+    "                       the project's; \"\" for the template's own\n"
     "  --pal, --ntsc        the TV norm; default: the PAL setting of config.ini (NTSC)\n"
+    "\n"
+    "The menu is the one the project file names (template and background), as on its\n"
+    "disc; a file of it that is gone is named in a warning and left out.\n"
     "\n"
     "Pictures that cannot be decoded are named on standard error and left out; the exit\n"
     "status is then 1. A template without menu entries, a background that cannot be\n"

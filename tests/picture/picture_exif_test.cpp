@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-2.0-or-later
 // The orientation a camera writes into a JPEG's EXIF block, and the turn that stands each
-// of the eight orientations upright; damaged EXIF blocks give "upright", never a crash.
+// of the eight orientations upright; damaged EXIF blocks give "upright", never a crash;
+// the command line turns the photos of a folder as the album editor does.
 
 #include "picture_decode_helpers.h"
 
@@ -10,8 +11,13 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
 #include <iterator>
+#include <sstream>
 #include <string>
+#include <unistd.h>
 
 namespace lumivox::test {
 namespace {
@@ -204,6 +210,71 @@ TEST(ExifOrientation, DamagedOrMissingBlocksReadAsUpright)
         EXPECT_EQ(ReadJpegOrientation(c.file.data(), c.file.size()), kOrientationUpright);
     }
     EXPECT_EQ(ReadJpegOrientation(whole.data(), whole.size()), 6);
+}
+
+void WriteBytes(const std::string& path, const Bytes& bytes)
+{
+    std::ofstream(path, std::ios::binary | std::ios::trunc)
+        .write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+}
+
+std::string ReadAll(const std::string& path)
+{
+    std::ifstream in(path, std::ios::binary);
+    std::ostringstream text;
+    text << in.rdbuf();
+    return text.str();
+}
+
+// lumivox new and make FOLDER give a camera's portrait the turn its EXIF block asks for,
+// as the album editor does when it adds the photo, unless AutoOrient=0; make of the folder
+// then makes the disc of the project new writes.
+TEST(ExifOrientation, CommandLineTurnsFolderPhotosAsTheEditorDoes)
+{
+    const std::string cli = std::string(LUMIVOX_BIN_DIR) + "/lumivox-cli";
+    if (!std::filesystem::exists(cli))
+        GTEST_SKIP() << "lumivox-cli is not built";
+    char pattern[] = "/tmp/lumivox_exif_cli_XXXXXX";
+    ASSERT_NE(::mkdtemp(pattern), nullptr);
+    const std::string folder = pattern;
+    std::filesystem::create_directories(folder + "/photos");
+    const Bytes stored = MakeJpeg(kWidth, kHeight, 3, Scene, 90);
+    WriteBytes(folder + "/photos/portrait.jpg", WithBlock(stored, ExifBlock(6, false)));
+    auto run = [&](const std::string& config, const std::string& args) {
+        std::filesystem::create_directories(folder + "/" + config);
+        const std::string command = "LUMIVOX_CONFIG_DIR=" + folder + "/" + config +
+                                    " QT_QPA_PLATFORM=offscreen " + cli + " " + args + " >" + folder +
+                                    "/out.txt 2>&1";
+        const int status = std::system(command.c_str());
+        EXPECT_EQ(status, 0) << command << "\n" << ReadAll(folder + "/out.txt");
+    };
+    const std::string make = " --label SAME --slideshow-track never --jobs 1 --quiet --temp " + folder + "/work";
+    const struct {
+        const char* autoOrient;
+        bool turned;
+    } cases[] = {{"1", true}, {"0", false}};
+    std::vector<std::string> images;
+    for (const auto& c : cases) {
+        SCOPED_TRACE(std::string("AutoOrient=") + c.autoOrient);
+        const std::string config = std::string("config") + c.autoOrient;
+        std::filesystem::create_directories(folder + "/" + config);
+        WriteBytes(folder + "/" + config + "/config.ini",
+                   [&] {
+                       const std::string text = std::string("[GENERAL]\nAutoOrient=") + c.autoOrient + "\n";
+                       return Bytes(text.begin(), text.end());
+                   }());
+        const std::string project = folder + "/" + config + ".lvx";
+        run(config, "new " + project + " " + folder + "/photos");
+        EXPECT_EQ(ReadAll(project).find("Rotate_01=90") != std::string::npos, c.turned) << ReadAll(project);
+        run(config, "make " + folder + "/photos -o " + folder + "/folder" + c.autoOrient + ".cue" + make);
+        run(config, "make " + project + " -o " + folder + "/project" + c.autoOrient + ".cue" + make);
+        images.push_back(ReadAll(folder + "/folder" + c.autoOrient + ".bin"));
+        EXPECT_FALSE(images.back().empty());
+        EXPECT_TRUE(images.back() == ReadAll(folder + "/project" + c.autoOrient + ".bin"))
+            << "make of the folder differs from make of the project new wrote";
+    }
+    EXPECT_FALSE(images[0] == images[1]) << "the turn did not reach the disc";
+    std::filesystem::remove_all(folder);
 }
 
 } // namespace

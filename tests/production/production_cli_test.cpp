@@ -9,7 +9,9 @@
 #include <csignal>
 #include <cstring>
 #include <filesystem>
+#include <locale.h>
 #include <poll.h>
+#include <regex>
 #include <spawn.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -279,6 +281,141 @@ TEST_F(MakeCommandTest, OutputsNeverReplaceInputsNorWriteThroughLinks)
     }
     EXPECT_EQ(fs::file_size(picture), pictureSize);
     EXPECT_FALSE(fs::exists(scratch.Path("folder")));
+}
+
+// The disc design a project file keeps (template, menu background, music) makes the disc
+// and its rendered frames as the same design given on the command line does; a file of it
+// that is gone is named and left out, as the desktop program leaves it out.
+TEST_F(MakeCommandTest, TheProjectsDesignIsTheDefaultAndOptionsReplaceIt)
+{
+    const std::string plain = WriteProject("plain.lvx", {2});
+    const std::string background = scratch.Path("menu background.bmp");
+    WriteTestBmp(background, 96, 64, 7);
+    const std::string music = scratch.Path("tone.wav");
+    WriteTestWave(music, 1.0);
+    auto withDesign = [&](const std::string& name, const std::string& keys) {
+        std::string text = ReadText(plain);
+        text.insert(text.find('\n') + 1, keys);
+        WriteText(scratch.Path(name), text);
+        return scratch.Path(name);
+    };
+    const std::string designed = withDesign(
+        "designed.lvx", "Template=template/slate.ini\nBackground=" + background + "\nMusic=" + music + "\n");
+    const std::string gone = withDesign("gone.lvx", "Template=" + scratch.Path("gone.ini") + "\nBackground=" +
+                                                        scratch.Path("gone.bmp") + "\nMusic=" + scratch.Path("gone.wav") +
+                                                        "\n");
+    const struct {
+        const char* name;
+        std::string project;
+        std::vector<std::string> options;
+        std::size_t warnings; // lines on standard error
+    } cases[] = {
+        {"the project's design", designed, {}, 0},
+        {"the same design as options", plain, {"--template", "slate", "--background", background, "--music", music}, 0},
+        {"options replacing the project's design", designed, {"--template", "classic", "--background", "", "--music", ""}, 0},
+        {"the default design", plain, {}, 0},
+        {"a design whose files are gone", gone, {}, 3},
+    };
+    std::vector<std::vector<std::uint8_t>> images, menus;
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        const std::string n = std::to_string(images.size());
+        std::vector<std::string> make = {c.project, "-o", scratch.Path("disc" + n + ".cue"), "--label", "SAME", "--quiet",
+                                         "--slideshow-track", "never", "--temp", scratch.Path("work")};
+        make.insert(make.end(), c.options.begin(), c.options.end());
+        MakeProcess made(make);
+        ASSERT_EQ(made.Wait(), 0) << made.error;
+        EXPECT_EQ(static_cast<std::size_t>(std::count(made.error.begin(), made.error.end(), '\n')), c.warnings)
+            << made.error;
+        images.push_back(ReadBytes(scratch.Path("disc" + n + ".bin")));
+
+        std::vector<std::string> render = {std::string(LUMIVOX_BIN_DIR) + "/lumivox-cli", "render", c.project, "--out",
+                                           scratch.Path("frames" + n)};
+        for (std::size_t o = 0; o < c.options.size(); o += 2)
+            if (c.options[o] != "--music")
+                render.insert(render.end(), {c.options[o], c.options[o + 1]});
+        std::string line;
+        for (const std::string& arg : render)
+            line += "'" + arg + "' ";
+        ASSERT_EQ(std::system((line + ">/dev/null 2>&1").c_str()), 0) << line;
+        menus.push_back(ReadBytes(scratch.Path("frames" + n) + "/menu_01.png"));
+        ASSERT_FALSE(menus.back().empty());
+    }
+    EXPECT_EQ(FirstDifference(images[0], images[1]), "");
+    EXPECT_EQ(menus[0], menus[1]);
+    EXPECT_NE(FirstDifference(images[0], images[3]), "") << "the design made no difference";
+    EXPECT_NE(menus[0], menus[3]);
+    for (std::size_t other : {2u, 4u}) {
+        EXPECT_EQ(FirstDifference(images[3], images[other]), "") << cases[other].name;
+        EXPECT_EQ(menus[3], menus[other]) << cases[other].name;
+    }
+}
+
+// The CD label becomes the volume identifier (and INFO.VCD's album identifier) of
+// d-characters, and the user is told when it was changed.
+TEST_F(MakeCommandTest, TheLabelIsWrittenAsAVolumeIdentifierHoldsIt)
+{
+    const std::string project = WriteProject("summer trip.lvx", {1});
+    const struct {
+        std::string label;
+        std::string written;
+        std::string warning; // empty: none
+    } cases[] = {
+        {"MY_TRIP", "MY_TRIP", ""},
+        {"my trip/2024: \x01\xC3\xA9t\xC3\xA9\xFF", "MY_TRIP_2024_ETE",
+         "lumivox-cli make: the label \"my trip/2024: \\u0001\xC3\xA9t\xC3\xA9\xEF\xBF\xBD\" is written as \"MY_TRIP_2024_ETE\"\n"},
+        {"  ", "SUMMER_TRIP", "lumivox-cli make: the label \"  \" is written as \"SUMMER_TRIP\"\n"},
+        {std::string(40, 'x'), std::string(32, 'X'), "is written as \"" + std::string(32, 'X') + "\"\n"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.label);
+        MakeProcess make({project, "-o", scratch.Path("disc.cue"), "--label", c.label, "--json", "--quiet",
+                          "--slideshow-track", "never", "--temp", scratch.Path("work")});
+        ASSERT_EQ(make.Wait(), 0) << make.error;
+        if (c.warning.empty())
+            EXPECT_EQ(make.error, "");
+        else
+            EXPECT_NE(make.error.find(c.warning), std::string::npos) << make.error;
+        EXPECT_NE(make.output.find("\"label\": \"" + c.written + "\""), std::string::npos) << make.output;
+        const std::vector<std::uint8_t> image = ReadBytes(scratch.Path("disc.bin"));
+        ASSERT_GT(image.size(), 17u * 2352);
+        const std::string volume(reinterpret_cast<const char*>(image.data()) + 16 * 2352 + 24 + 40, 32);
+        EXPECT_EQ(volume, c.written + std::string(32 - c.written.size(), ' '));
+    }
+}
+
+// Under a decimal-comma locale the JSON stays JSON and the summary reads the same; under
+// a Turkish one the disc's identifiers keep their capital I. Each locale is tried only
+// where the system has it.
+TEST_F(MakeCommandTest, OutputAndDiscDoNotDependOnTheLocale)
+{
+    const std::string project = WriteProject("pictures.lvx", {1});
+    int tried = 0;
+    for (const char* name : {"de_DE.UTF-8", "tr_TR.UTF-8"}) {
+        const locale_t available = ::newlocale(LC_ALL_MASK, name, static_cast<locale_t>(nullptr));
+        if (!available)
+            continue;
+        ::freelocale(available);
+        ++tried;
+        SCOPED_TRACE(name);
+        ::setenv("LC_ALL", name, 1);
+        MakeProcess json({project, "-o", scratch.Path("disc.cue"), "--json", "--quiet", "--temp", scratch.Path("work")});
+        MakeProcess text({project, "-o", scratch.Path("text.cue"), "--quiet", "--temp", scratch.Path("work")});
+        ::unsetenv("LC_ALL");
+        ASSERT_EQ(json.Wait(), 0) << json.error;
+        ASSERT_EQ(text.Wait(), 0) << text.error;
+        EXPECT_TRUE(std::regex_search(json.output, std::regex("\"minutes\": [0-9]+\\.[0-9]{2}, \"black_frames\""))) << json.output;
+        EXPECT_TRUE(std::regex_search(json.output, std::regex("\"seconds\": [0-9]+\\.[0-9], "))) << json.output;
+        EXPECT_TRUE(std::regex_search(text.output, std::regex(" [0-9]+\\.[0-9]{2} of 80 minutes of disc used \\([0-9]+\\.[0-9]%\\)")))
+            << text.output;
+        const std::vector<std::uint8_t> image = ReadBytes(scratch.Path("disc.bin"));
+        ASSERT_GT(image.size(), 17u * 2352);
+        const char* descriptor = reinterpret_cast<const char*>(image.data()) + 16 * 2352 + 24;
+        EXPECT_EQ(std::string(descriptor + 40, 32), "PICTURES" + std::string(24, ' '));
+        EXPECT_EQ(std::string(descriptor + 446, 18), "LV_VCD VERSION 1.0");
+    }
+    if (tried == 0)
+        GTEST_SKIP() << "neither de_DE.UTF-8 nor tr_TR.UTF-8 is installed";
 }
 
 // make --burn DEVICE -o DISC.cue: the burn and the image each report their outcome. A

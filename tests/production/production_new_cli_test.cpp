@@ -14,6 +14,7 @@
 
 #include <fcntl.h>
 #include <filesystem>
+#include <locale.h>
 #include <regex>
 #include <spawn.h>
 #include <sstream>
@@ -255,6 +256,34 @@ TEST_F(NewCommandTest, MakeOfFoldersEqualsMakeOfTheNewProjectAndInfoKnowsItsSize
         EXPECT_NE(object.find("\"slides\": 4"), std::string::npos) << object;
         EXPECT_NE(object.find(n == 1 ? "\"norm\": \"NTSC\"" : "\"norm\": \"PAL\""), std::string::npos) << object;
     }
+}
+
+// A folder's pictures come in one order from new and from make, whatever the locale: a
+// Turkish one has no small letter for "I" in a single byte.
+TEST_F(NewCommandTest, FolderOrderIsTheSameUnderATurkishLocale)
+{
+    const locale_t turkish = ::newlocale(LC_ALL_MASK, "tr_TR.UTF-8", static_cast<locale_t>(nullptr));
+    if (!turkish)
+        GTEST_SKIP() << "tr_TR.UTF-8 is not installed";
+    ::freelocale(turkish);
+    const std::string folder = scratch.Path("order");
+    fs::create_directories(folder);
+    WriteTestBmp(folder + "/hat.bmp", 40, 30, 1);
+    WriteTestBmp(folder + "/Ice.bmp", 48, 30, 2);
+    const std::string project = scratch.Path("order.lvx");
+    ::setenv("LC_ALL", "tr_TR.UTF-8", 1);
+    const CliRun made = Cli({"new", project, folder});
+    const CliRun fromFolder = Make({folder}, scratch.Path("folder.cue"));
+    const CliRun fromProject = Make({project}, scratch.Path("project.cue"));
+    ::unsetenv("LC_ALL");
+    ASSERT_EQ(made.status, 0) << made.error;
+    ASSERT_EQ(fromFolder.status, 0) << fromFolder.error;
+    ASSERT_EQ(fromProject.status, 0) << fromProject.error;
+    const std::string text = ReadText(project);
+    EXPECT_LT(text.find("hat.bmp"), text.find("Ice.bmp")) << text;
+    const std::string difference =
+        FirstDifference(ReadBytes(scratch.Path("project.bin")), ReadBytes(scratch.Path("folder.bin")));
+    EXPECT_TRUE(difference.empty()) << difference;
 }
 
 // The command line checks pictures by their header only and decodes each once, for its
