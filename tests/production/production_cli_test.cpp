@@ -289,30 +289,27 @@ TEST_F(MakeCommandTest, OutputsNeverReplaceInputsNorWriteThroughLinks)
 TEST_F(MakeCommandTest, TheProjectsDesignIsTheDefaultAndOptionsReplaceIt)
 {
     const std::string plain = WriteProject("plain.lvx", {2});
-    const std::string background = scratch.Path("menu background.bmp");
+    const std::string background = scratch.Path("menu background.bmp"), music = scratch.Path("tone.wav");
     WriteTestBmp(background, 96, 64, 7);
-    const std::string music = scratch.Path("tone.wav");
     WriteTestWave(music, 1.0);
-    auto withDesign = [&](const std::string& name, const std::string& keys) {
+    auto withDesign = [&](const std::string& name, const std::string& t, const std::string& b, const std::string& m) {
         std::string text = ReadText(plain);
-        text.insert(text.find('\n') + 1, keys);
+        text.insert(text.find('\n') + 1, "Template=" + t + "\nBackground=" + b + "\nMusic=" + m + "\n");
         WriteText(scratch.Path(name), text);
         return scratch.Path(name);
     };
-    const std::string designed = withDesign(
-        "designed.lvx", "Template=template/slate.ini\nBackground=" + background + "\nMusic=" + music + "\n");
-    const std::string gone = withDesign("gone.lvx", "Template=" + scratch.Path("gone.ini") + "\nBackground=" +
-                                                        scratch.Path("gone.bmp") + "\nMusic=" + scratch.Path("gone.wav") +
-                                                        "\n");
+    const std::string designed = withDesign("designed.lvx", "template/slate.ini", background, music);
+    const std::string gone = withDesign("gone.lvx", scratch.Path("gone.ini"), scratch.Path("gone.bmp"),
+                                        scratch.Path("gone.wav"));
     const struct {
         const char* name;
         std::string project;
-        std::vector<std::string> options;
-        std::size_t warnings; // lines on standard error
+        std::vector<std::string> options; // pairs; render takes all but --music
+        long warnings;
     } cases[] = {
         {"the project's design", designed, {}, 0},
         {"the same design as options", plain, {"--template", "slate", "--background", background, "--music", music}, 0},
-        {"options replacing the project's design", designed, {"--template", "classic", "--background", "", "--music", ""}, 0},
+        {"options replacing it", designed, {"--template", "classic", "--background", "", "--music", ""}, 0},
         {"the default design", plain, {}, 0},
         {"a design whose files are gone", gone, {}, 3},
     };
@@ -320,24 +317,19 @@ TEST_F(MakeCommandTest, TheProjectsDesignIsTheDefaultAndOptionsReplaceIt)
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
         const std::string n = std::to_string(images.size());
-        std::vector<std::string> make = {c.project, "-o", scratch.Path("disc" + n + ".cue"), "--label", "SAME", "--quiet",
+        std::vector<std::string> make = {c.project, "-o", scratch.Path(n + ".cue"), "--label", "SAME", "--quiet",
                                          "--slideshow-track", "never", "--temp", scratch.Path("work")};
-        make.insert(make.end(), c.options.begin(), c.options.end());
+        std::string render = std::string(LUMIVOX_BIN_DIR) + "/lumivox-cli render '" + c.project + "' --out " +
+                             scratch.Path("frames" + n);
+        for (std::size_t o = 0; o < c.options.size(); o += 2) {
+            make.insert(make.end(), {c.options[o], c.options[o + 1]});
+            render += c.options[o] == "--music" ? "" : " " + c.options[o] + " '" + c.options[o + 1] + "'";
+        }
         MakeProcess made(make);
         ASSERT_EQ(made.Wait(), 0) << made.error;
-        EXPECT_EQ(static_cast<std::size_t>(std::count(made.error.begin(), made.error.end(), '\n')), c.warnings)
-            << made.error;
-        images.push_back(ReadBytes(scratch.Path("disc" + n + ".bin")));
-
-        std::vector<std::string> render = {std::string(LUMIVOX_BIN_DIR) + "/lumivox-cli", "render", c.project, "--out",
-                                           scratch.Path("frames" + n)};
-        for (std::size_t o = 0; o < c.options.size(); o += 2)
-            if (c.options[o] != "--music")
-                render.insert(render.end(), {c.options[o], c.options[o + 1]});
-        std::string line;
-        for (const std::string& arg : render)
-            line += "'" + arg + "' ";
-        ASSERT_EQ(std::system((line + ">/dev/null 2>&1").c_str()), 0) << line;
+        EXPECT_EQ(std::count(made.error.begin(), made.error.end(), '\n'), c.warnings) << made.error;
+        ASSERT_EQ(std::system((render + " >/dev/null 2>&1").c_str()), 0) << render;
+        images.push_back(ReadBytes(scratch.Path(n + ".bin")));
         menus.push_back(ReadBytes(scratch.Path("frames" + n) + "/menu_01.png"));
         ASSERT_FALSE(menus.back().empty());
     }
