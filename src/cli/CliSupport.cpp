@@ -5,10 +5,12 @@
 #include "base/Paths.h"
 #include "base/TextUtil.h"
 #include "picture/ExifOrientation.h"
+#include "picture/QtGuiHost.h"
 
 #include "project/ProjectFolders.h"
 #include "project/Settings.h"
 
+#include <clocale>
 #include <cstdio>
 #include <filesystem>
 #include <poll.h>
@@ -76,6 +78,12 @@ void OrientListedPictures(ProjectListing& listing, const Settings& settings)
     for (ListedAlbum& album : listing.albums)
         for (ListedPicture& picture : album.pictures)
             picture.rotation = RotationForOrientation(ReadJpegOrientation(picture.path));
+}
+
+void StartOffscreenGraphics()
+{
+    EnsureGuiApplication(GuiPlatform::Offscreen);
+    std::setlocale(LC_NUMERIC, "C");
 }
 
 bool PalFromSettings()

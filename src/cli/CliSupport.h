@@ -45,6 +45,12 @@ bool SetUpDiscMenu(DiscMenuState& state, const ProjectDesign& design, const Desi
 // program's editor does with the pictures it adds, unless the "AutoOrient" setting is off.
 void OrientListedPictures(ProjectListing& listing, const Settings& settings);
 
+// Makes the off-screen graphics application a command draws with, on the main thread.
+// The toolkit takes the user's locale as it starts; numbers are then put back to the "C"
+// way, so that what the command parses (an emulated recorder's options) and prints reads
+// the same under every locale.
+void StartOffscreenGraphics();
+
 // The "PAL" setting of config.ini: true for PAL, false (also without a file) for NTSC.
 bool PalFromSettings();
 // The "SlideshowTrack" setting of config.ini (auto when missing or unknown).

@@ -320,7 +320,7 @@ int RunMake(const std::vector<std::string>& args)
 
     Settings settings;
     settings.Load(SettingsLocations::ForThisProgram());
-    EnsureGuiApplication(GuiPlatform::Offscreen);
+    StartOffscreenGraphics();
 
     // The albums.
     AlbumTable project;

@@ -113,7 +113,7 @@ int RunRender(const std::vector<std::string>& args)
     const int norm = PalChosen(shared) ? 1 : 0;
     const TvNorm tvNorm = norm ? TvNorm::Pal : TvNorm::Ntsc;
 
-    EnsureGuiApplication(GuiPlatform::Offscreen);
+    StartOffscreenGraphics();
 
     AlbumTable project;
     const ProjectLoadResult loaded = project.LoadProject(projectPath);

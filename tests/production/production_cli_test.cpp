@@ -376,8 +376,9 @@ TEST_F(MakeCommandTest, TheLabelIsWrittenAsAVolumeIdentifierHoldsIt)
     }
 }
 
-// Under a decimal-comma locale the JSON stays JSON and the summary reads the same; under
-// a Turkish one the disc's identifiers keep their capital I. Each locale is tried only
+// Under a decimal-comma locale the JSON stays JSON, the summary reads the same and
+// numbers given are read the same; under a Turkish one the disc's identifiers keep their
+// capital I. Each locale is tried only
 // where the system has it.
 TEST_F(MakeCommandTest, OutputAndDiscDoNotDependOnTheLocale)
 {
@@ -393,7 +394,12 @@ TEST_F(MakeCommandTest, OutputAndDiscDoNotDependOnTheLocale)
         ::setenv("LC_ALL", name, 1);
         MakeProcess json({project, "-o", scratch.Path("disc.cue"), "--json", "--quiet", "--temp", scratch.Path("work")});
         MakeProcess text({project, "-o", scratch.Path("text.cue"), "--quiet", "--temp", scratch.Path("work")});
+        // A recorder's options are numbers of the "C" way too: this one is refused for its
+        // empty tray, not for its speed.
+        MakeProcess burn({project, "--burn", "emulated:" + scratch.Path("drive") + "?speed=1.5&disc=none", "--quiet"});
         ::unsetenv("LC_ALL");
+        EXPECT_EQ(burn.Wait(), 1);
+        EXPECT_NE(burn.error.find("Please insert a blank CD-R/RW disc"), std::string::npos) << burn.error;
         ASSERT_EQ(json.Wait(), 0) << json.error;
         ASSERT_EQ(text.Wait(), 0) << text.error;
         EXPECT_TRUE(std::regex_search(json.output, std::regex("\"minutes\": [0-9]+\\.[0-9]{2}, \"black_frames\""))) << json.output;
