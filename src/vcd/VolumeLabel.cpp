@@ -61,7 +61,7 @@ std::string_view Capitals(char32_t c)
         break;
     }
     const char base = kLatinBase[c - 0xC0];
-    return base == ' ' ? std::string_view() : std::string_view(kAscii + (base - 'A'), 1);
+    return base >= 'A' && base <= 'Z' ? std::string_view(kAscii + (base - 'A'), 1) : std::string_view();
 }
 
 } // namespace
