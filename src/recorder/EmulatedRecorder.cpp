@@ -6,6 +6,8 @@
 #include "vcd/Sector.h"
 
 #include <algorithm>
+#include <charconv>
+#include <string_view>
 #include <cctype>
 #include <cerrno>
 #include <cstring>
@@ -29,14 +31,25 @@ constexpr double kDefaultSettleMs = 1500; // a typical drive's spin-up after loa
 
 // The factor LUMIVOX_EMULATED_TIME_SCALE puts on the realistic delays (the test suite runs
 // them shortened); 1 when unset or unreadable.
+// A decimal number with a point, whatever the locale of the program (the desktop
+// program runs under the user's, where "1.5" may not be a number).
+bool ParseDecimal(std::string_view text, double* value)
+{
+    double v = 0;
+    const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), v);
+    if (text.empty() || error != std::errc() || end != text.data() + text.size())
+        return false;
+    *value = v;
+    return true;
+}
+
 double TimeScale()
 {
     const char* text = std::getenv("LUMIVOX_EMULATED_TIME_SCALE");
-    if (!text || !*text)
+    double scale = 1;
+    if (!text || !ParseDecimal(text, &scale) || !(scale >= 0) || scale > 100)
         return 1;
-    char* end = nullptr;
-    const double scale = std::strtod(text, &end);
-    return (*end || !(scale >= 0) || scale > 100) ? 1 : scale;
+    return scale;
 }
 
 std::uint8_t ToBcd(int v)
@@ -56,10 +69,8 @@ bool ParseMsf(const std::string& text, std::int32_t* blocks)
 
 bool ParseNumber(const std::string& text, double* value)
 {
-    char* end = nullptr;
-    errno = 0;
-    const double v = std::strtod(text.c_str(), &end);
-    if (text.empty() || *end || errno || v < 0 || v > 1e9)
+    double v = 0;
+    if (!ParseDecimal(text, &v) || !(v >= 0) || v > 1e9)
         return false;
     *value = v;
     return true;
