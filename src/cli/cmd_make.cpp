@@ -309,6 +309,15 @@ int RunMake(const std::vector<std::string>& args)
     MakeOptions options;
     if (const int status = ParseArguments(args, options); status >= 0)
         return status;
+    // A device, a FIFO or a folder named as the image is refused before anything is made:
+    // the .bin and .cue beside it would otherwise be written next to it (into /dev).
+    if (!options.output.empty()) {
+        std::string refusal;
+        if (!CheckOutputTarget(options.output, &refusal)) {
+            std::fprintf(stderr, "%s: %s\n", kMakeName, refusal.c_str());
+            return kExitFailed;
+        }
+    }
 
     // Signals first: every thread started from here on keeps them blocked.
     ManualResetEvent cancel;

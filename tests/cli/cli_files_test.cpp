@@ -67,6 +67,9 @@ TEST(CliFiles, UnreadSettingsAreToldAndOutputsThatAreNoFilesRefused)
         {{"templates"}, 0, "classic.ini", false}, // reads no settings
         {{"still", picture, "-o", fifo}, 1, "lumivox-cli still: " + fifo + " is not a regular file.", true},
         {{"music", picture, "-o", "/dev/null"}, 1, "lumivox-cli music: /dev/null is not a regular file.", false},
+        // make writes DISC.bin beside DISC.cue: neither may land in /dev.
+        {{"make", std::string(LUMIVOX_SOURCE_DIR) + "/samples", "-o", "/dev/null"}, 1,
+         "lumivox-cli make: /dev/null is not a regular file.", true},
         {{"music", picture, "-o", (folder / std::string(256, 'n')).string()}, 1, "longer than 255 bytes", false},
     };
     for (const auto& c : cases) {
@@ -78,6 +81,7 @@ TEST(CliFiles, UnreadSettingsAreToldAndOutputsThatAreNoFilesRefused)
     }
     EXPECT_EQ(fs::status(fifo).type(), fs::file_type::fifo);
     EXPECT_EQ(fs::status("/dev/null").type(), fs::file_type::character);
+    EXPECT_FALSE(fs::exists("/dev/null.bin") || fs::exists("/dev/null.cue"));
     ::unsetenv("LUMIVOX_CONFIG_DIR");
     fs::remove_all(folder);
 }
