@@ -22,6 +22,7 @@
 #include "services/ProjectBridge.h"
 #include "services/RecorderSetup.h"
 #include "vcd/VideoCdLayout.h"
+#include "logic/DiscLabel.h"
 
 #include <QButtonGroup>
 #include <QCheckBox>
@@ -176,7 +177,24 @@ void BurnPage::BuildControls()
     auto* fileSystemLayout = new QFormLayout(fileSystem);
     label_ = new QLineEdit(fileSystem);
     label_->setObjectName(QStringLiteral("discLabelEdit"));
+    // The disc keeps at most 32 characters, and only capitals, digits and "_": what it will
+    // carry is shown as soon as that differs from what was typed.
+    label_->setMaxLength(DiscLabelLength());
+    label_->setToolTip(tr("The name a computer shows for the disc: up to %1 capitals, digits and \"_\".")
+                           .arg(DiscLabelLength()));
     fileSystemLayout->addRow(tr("CD Label:"), label_);
+    labelOnDisc_ = new QLabel(fileSystem);
+    labelOnDisc_->setObjectName(QStringLiteral("discLabelOnDisc"));
+    labelOnDisc_->setWordWrap(true);
+    labelOnDisc_->setEnabled(false); // a quiet hint, in the disabled text colour
+    fileSystemLayout->addRow(QString(), labelOnDisc_);
+    connect(label_, &QLineEdit::textChanged, this, [this](const QString& text) {
+        bool changed = false;
+        const QString onDisc = DiscLabelOnDisc(text, &changed);
+        labelOnDisc_->setText(tr("On the disc: %1").arg(onDisc));
+        labelOnDisc_->setVisible(changed);
+    });
+    labelOnDisc_->hide();
     cardLayout->addWidget(fileSystem);
 
     recorderNote_ = new QLabel(card);

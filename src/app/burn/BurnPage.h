@@ -150,6 +150,7 @@ private:
     QCheckBox* burnProof_ = nullptr;
     QCheckBox* verify_ = nullptr;
     QLineEdit* label_ = nullptr;
+    QLabel* labelOnDisc_ = nullptr; // the label as the disc carries it, when that differs
     QLabel* recorderNote_ = nullptr;
     QLabel* capacity_ = nullptr;
     QProgressBar* capacityBar_ = nullptr;
