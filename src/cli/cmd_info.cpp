@@ -161,12 +161,18 @@ int RunInfo(const std::vector<std::string>& args)
                           info.waitTime, info.PictureCount(), info.PictureCount() == 1 ? "" : "s");
         }
         for (int i = 0; i < info.PictureCount(); ++i) {
-            const PictureFacts facts = DescribePicture(reader, project.Picture(album, i), probed);
+            const PictureItem& item = project.Picture(album, i);
+            const PictureFacts facts = DescribePicture(reader, item, probed);
             if (json) {
                 out += i ? ", " : "";
                 out += "{\"path\": " + JsonQuote(facts.path) + ", \"rotation\": " + std::to_string(facts.rotation) +
                        ", \"width\": " + std::to_string(facts.width) + ", \"height\": " + std::to_string(facts.height) +
-                       "}";
+                       (item.missing ? ", \"missing\": true" : "") + "}";
+            } else if (item.missing) {
+                // Kept in the project so that a save loses nothing; left off the disc.
+                out += Format("  %02d  %s  missing: the file is not there; the picture stays in the project and is "
+                              "left off the disc\n",
+                              i + 1, EscapeControls(facts.path).c_str());
             } else if (facts.error.empty()) {
                 out += Format("  %02d  %s  rotation %d  %d x %d\n", i + 1, EscapeControls(facts.path).c_str(),
                               facts.rotation, facts.width, facts.height);

@@ -202,6 +202,7 @@ PreparedProduction PrepareProduction(const ProductionRequest& request)
     // The albums, taken now on the project's own thread.
     const ProductionPlan albums = MakeProductionPlan(*request.project, request.albumCount);
     plan.albums = albums.albums;
+    plan.missingPictures = albums.missingPictures;
     plan.norm = request.norm.value_or(TvNormFromSetting(settings.pal));
     plan.slideGeometry = settings.SquarePixelSlides() ? SlideGeometry::SquarePixels : SlideGeometry::TvAspect;
     const std::string projectLabel = LabelFromProject(request.projectPath);

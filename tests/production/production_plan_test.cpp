@@ -715,3 +715,23 @@ TEST(ProductionPlanMissing, AMissingPictureIsKeptLeftOffTheDiscAndFoundAgain)
 
 } // namespace
 } // namespace lumivox::test
+
+namespace lumivox::test {
+namespace {
+
+TEST_F(PrepareProductionTest, MissingPicturesReachTheRunToBeNamed)
+{
+    WriteTestBmp(scratch.Path("a.bmp"), 40, 30, 1);
+    WriteText(scratch.Path("m.lvx"), "[GENERAL]\nDescription=Lumivox Project\nAlbum_Count=1\n[Album_01]\nName=A\n"
+                                     "Image_Count=2\nImage_01=" + scratch.Path("gone.bmp") + "\nImage_02=" +
+                                         scratch.Path("a.bmp") + "\n");
+    project.ResetProject();
+    ASSERT_TRUE(project.LoadProject(scratch.Path("m.lvx")).Loaded());
+    const PreparedProduction prepared = PrepareProduction(request);
+    ASSERT_TRUE(prepared.Ok()) << prepared.error;
+    EXPECT_EQ(prepared.parameters.plan.missingPictures, std::vector<std::string>{scratch.Path("gone.bmp")});
+    EXPECT_EQ(prepared.parameters.plan.albums[0].pictures.size(), 1u);
+}
+
+} // namespace
+} // namespace lumivox::test
