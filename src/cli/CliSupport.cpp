@@ -91,6 +91,13 @@ bool PalFromSettings()
     return GetPrivateProfileInt("GENERAL", "PAL", 0, ConfigFilePath()) != 0;
 }
 
+std::string PathAndReason(const std::string& path, const std::string& reason)
+{
+    if (!path.empty() && reason.find(path) != std::string::npos)
+        return reason;
+    return path + ": " + reason;
+}
+
 std::string OneLine(std::string text)
 {
     while (!text.empty() && text.back() == '\n')
@@ -193,8 +200,8 @@ bool LoadProjectInput(const std::vector<std::string>& inputs, const std::string&
     }
     for (const SkippedPicture& skipped : loaded.skipped)
         std::fprintf(stderr, "%s: warning: %s\n", commandName.c_str(),
-                     OneLine(Format("%s: %s (left out of album %02d \"%s\")", skipped.path.c_str(),
-                                    skipped.reason.c_str(), skipped.album, skipped.albumName.c_str()))
+                     OneLine(Format("%s (left out of album %02d \"%s\")", PathAndReason(skipped.path, skipped.reason).c_str(),
+                                    skipped.album, skipped.albumName.c_str()))
                          .c_str());
     if (loaded.albumsBeyondLimit > 0)
         std::fprintf(stderr, "%s: warning: %s\n", commandName.c_str(),

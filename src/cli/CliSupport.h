@@ -103,6 +103,10 @@ bool LoadProjectInput(const std::vector<std::string>& inputs, const std::string&
 // One line for the user: the run's texts may carry a fixed text and its detail on two lines.
 std::string OneLine(std::string text);
 
+// "PATH: reason", or the reason alone when it names the file already ("Opening PATH
+// failed: ..."), so that no message names a file twice.
+std::string PathAndReason(const std::string& path, const std::string& reason);
+
 // How slides are fitted: "SquarePixelSlides=1" in config.ini asks for square pixels.
 SlideGeometry SlideGeometryFromSettings();
 

@@ -247,8 +247,8 @@ int RunInfo(const std::vector<std::string>& args)
         out += Format("\nSkipped pictures: %zu\n", result.skipped.size());
         for (const SkippedPicture& skipped : result.skipped)
             out += "  " +
-                   OneLine(Format("album %02d (%s): %s: %s", skipped.album, skipped.albumName.c_str(),
-                                  skipped.path.c_str(), skipped.reason.c_str())) +
+                   OneLine(Format("album %02d (%s): %s", skipped.album, skipped.albumName.c_str(),
+                                  PathAndReason(skipped.path, skipped.reason).c_str())) +
                    "\n";
     }
     std::fwrite(out.data(), 1, out.size(), stdout);

@@ -84,8 +84,8 @@ int RunNew(const std::vector<std::string>& args)
     const ProjectLoadResult added = project.ApplyDecodedProject(DecodeProjectListing(std::move(listing)));
     for (const SkippedPicture& skipped : added.skipped)
         std::fprintf(stderr, "%s: warning: %s\n", kNewName,
-                     OneLine(Format("%s: %s (left out of album %02d \"%s\")", skipped.path.c_str(),
-                                    skipped.reason.c_str(), skipped.album, skipped.albumName.c_str()))
+                     OneLine(Format("%s (left out of album %02d \"%s\")", PathAndReason(skipped.path, skipped.reason).c_str(),
+                                    skipped.album, skipped.albumName.c_str()))
                          .c_str());
     // The keys of an old file are not kept; it is replaced only once the new one is
     // written whole, so a full disk or a kill leaves it as it was.

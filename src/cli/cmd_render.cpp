@@ -121,8 +121,8 @@ int RunRender(const std::vector<std::string>& args)
         return Fail(loaded.error.empty() ? projectPath + ": not a Lumivox project file" : loaded.error);
     for (const SkippedPicture& skipped : loaded.skipped)
         std::fprintf(stderr, "%s: warning: %s\n", kRenderName,
-                     OneLine(Format("%s: %s (album %02d \"%s\" left it out)", skipped.path.c_str(),
-                                    skipped.reason.c_str(), skipped.album, skipped.albumName.c_str()))
+                     OneLine(Format("%s (album %02d \"%s\" left it out)", PathAndReason(skipped.path, skipped.reason).c_str(),
+                                    skipped.album, skipped.albumName.c_str()))
                          .c_str());
 
     // The menu of the project's design, as on its disc, unless the command line gives a part.
