@@ -527,6 +527,39 @@ private slots:
         QCOMPARE(QDir(autosaves.path()).entryList(QDir::Files), QStringList{}); // the copy was taken
     }
 
+    // A picture whose folder moved stays in its album, marked; opening offers to look for
+    // it, and what is found comes back as one step that undo takes back.
+    void missingPicturesAreKeptAndFound()
+    {
+        QTemporaryDir dir;
+        QVERIFY(QDir(dir.path()).mkdir(QStringLiteral("moved")));
+        const QString moved = dir.filePath(QStringLiteral("moved/b.jpg"));
+        QVERIFY(QFile::copy(kSamplePicture2, moved));
+        const QString path = dir.filePath("trip.lvx");
+        {
+            QFile file(path);
+            QVERIFY(file.open(QIODevice::WriteOnly));
+            file.write(QStringLiteral("[GENERAL]\nDescription=Lumivox Project\nAlbum_Count=1\n[Album_01]\nName=Trip\n"
+                                      "Image_Count=2\nImage_01=%1\nImage_02=%2\n")
+                           .arg(kSamplePicture2, dir.filePath("gone/b.jpg"))
+                           .toUtf8());
+        }
+        Harness h;
+        h.messages->questionAnswer = true;
+        h.files->folderAnswer = dir.filePath(QStringLiteral("moved"));
+        QSignalSpy opened(h.window.get(), &MainWindow::projectOpened);
+        h.window->OpenProjectFile(path);
+        QTRY_COMPARE_WITH_TIMEOUT(opened.count(), 1, 30000);
+        QVERIFY(h.messages->shown.join('\n').contains(dir.filePath("gone/b.jpg")));
+        QCOMPARE(h.project.PictureCount(0), 2);
+        QCOMPARE(h.project.MissingPictureCount(), 0);
+        QCOMPARE(QString::fromStdString(h.project.Picture(0, 1).path), moved);
+        h.window->Action(Command::Undo)->trigger();
+        QCOMPARE(h.project.MissingPictureCount(), 1);
+        QVERIFY(h.window->Action(Command::FindMissing)->isEnabled());
+        QVERIFY(!h.bridge->IsModified());
+    }
+
     // Ctrl+Z while typing in a text field takes back the typing, not a change of the albums.
     void undoInATextFieldIsTheFields()
     {
