@@ -128,8 +128,6 @@ int ReportBurn(const char* commandName, const std::string& device, const BurnOpt
     if (ok && result.Succeeded()) {
         for (const std::string& note : result.notes)
             std::fprintf(stderr, "note: %s\n", OneLineText(note).c_str());
-        if (result.verify == VerifyStatus::Unsupported)
-            std::fprintf(stderr, "warning: %s\n", OneLineText(result.verifyText).c_str());
         if (resultSilent)
             return 0;
         std::printf("%s\n", options.mode == DiscMode::Simulate

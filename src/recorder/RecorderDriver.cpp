@@ -525,7 +525,7 @@ bool BaseDriver::WaitUntilReady(std::string* error)
         }
         if (const SenseData sense = transport_.GetSenseData(); !IsTransientNotReady(sense)) {
             // No disc, an open tray: nothing that waiting mends.
-            *error = std::string(kWriteError) + ": the drive is not ready (" + SenseText(sense) + ")";
+            *error = std::string(kWriteError) + ": the drive is not ready (" + SenseText(sense) + ").";
             return false;
         }
         if (std::chrono::steady_clock::now() > giveUp) {

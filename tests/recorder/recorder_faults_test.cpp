@@ -196,7 +196,7 @@ TEST(RecorderFaults, AResetOrADiscChangeOnceWritingBeganEndsTheRun)
         {{"inject=BB@1+:05/24/00"}, BurnStatus::Succeeded, ""},
         // NOT READY for a reason that waiting does not mend ends the final wait at once.
         {{"inject=00@1+:02/3A/00"}, BurnStatus::Failed,
-         "Error while writing cd: the drive is not ready (sense 02/3A/00 (medium not present))"},
+         "Error while writing cd: the drive is not ready (sense 02/3A/00 (medium not present))."},
         // A refused MODE SELECT says why and that the disc is untouched.
         {{"inject=55@1+:05/26/00"}, BurnStatus::Failed,
          "Error while setting write parameters: sense 05/26/00 (invalid field in parameter list) The drive refuses "
