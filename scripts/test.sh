@@ -16,7 +16,9 @@ export QT_QPA_PLATFORM=offscreen
 # drive list (the emulated recorder is the test bed).
 export LUMIVOX_SYSTEM_DRIVES=0
 export ASAN_OPTIONS=${ASAN_OPTIONS:-detect_leaks=1:abort_on_error=1}
-export LSAN_OPTIONS=${LSAN_OPTIONS:-suppressions=$(pwd)/scripts/lsan.supp}
+# The suppressions used are not listed: a test that reads a program's error output would
+# see the list as output.
+export LSAN_OPTIONS=${LSAN_OPTIONS:-suppressions=$(pwd)/scripts/lsan.supp:print_suppressions=0}
 export UBSAN_OPTIONS=${UBSAN_OPTIONS:-print_stacktrace=1:halt_on_error=1}
 export TSAN_OPTIONS=${TSAN_OPTIONS:-halt_on_error=1:second_deadlock_stack=1:suppressions=$(pwd)/scripts/tsan.supp}
 cd "$dir"

@@ -32,6 +32,7 @@
 #include <chrono>
 #include <csignal>
 #include <cstdio>
+#include <sys/stat.h>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
@@ -309,9 +310,11 @@ int RunMake(const std::vector<std::string>& args)
     MakeOptions options;
     if (const int status = ParseArguments(args, options); status >= 0)
         return status;
-    // A device, a FIFO or a folder named as the image is refused before anything is made:
-    // the .bin and .cue beside it would otherwise be written next to it (into /dev).
-    if (!options.output.empty()) {
+    // A device, a FIFO or a socket named as the image is refused before anything is made:
+    // the .bin and .cue beside it would otherwise be written next to it (into /dev). A
+    // folder is told as a wrong command line further on.
+    if (struct stat target { }; !options.output.empty() && ::stat(options.output.c_str(), &target) == 0 &&
+                                !S_ISDIR(target.st_mode)) {
         std::string refusal;
         if (!CheckOutputTarget(options.output, &refusal)) {
             std::fprintf(stderr, "%s: %s\n", kMakeName, refusal.c_str());
