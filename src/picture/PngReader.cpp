@@ -3,7 +3,9 @@
 
 #include "picture/ColorProfile.h"
 #include "picture/DecodeFinish.h"
+#include "picture/PicReader.h"
 
+#include <algorithm>
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
@@ -31,7 +33,23 @@ struct ReadState {
     std::size_t pos;
     bool ranOut;
     char message[256];
+    bool cancelled = false;
+    std::size_t nextLook = 0; // where the input is next looked at for a cancel
 };
+
+// Input read between two looks at the run's cancel, and rows decoded between two: a few
+// milliseconds of work each, so a cancelled run never waits for a large picture.
+constexpr std::size_t kBytesPerLook = 256u << 10;
+constexpr png_uint_32 kRowsPerLook = 16;
+
+// Stops the decode (through OnError's jump) when the run was cancelled.
+void StopIfCancelled(png_structp png, ReadState& state)
+{
+    if (DecodeWatchScope::StepCancelled()) {
+        state.cancelled = true;
+        png_error(png, kDecodeCancelled);
+    }
+}
 
 void OnError(png_structp png, png_const_charp text)
 {
@@ -52,6 +70,10 @@ void OnRead(png_structp png, png_bytep out, png_size_t count)
     }
     std::memcpy(out, state->data + state->pos, count);
     state->pos += count;
+    if (state->pos >= state->nextLook) {
+        state->nextLook = state->pos + kBytesPerLook;
+        StopIfCancelled(png, *state);
+    }
 }
 
 struct ReadStruct {
@@ -71,7 +93,7 @@ int DotsPerInch(png_structp png, png_infop info)
 
 void Read(MappedFileSource& source, PicBitmap* target, const DecodeOptions& options)
 {
-    ReadState state{source.Data() + source.Position(), source.Remaining(), 0, false, "PNG error"};
+    ReadState state{source.Data() + source.Position(), source.Remaining(), 0, false, "PNG error", false, kBytesPerLook};
     ReadStruct rs;
     std::string icc;
     rs.png = png_create_read_struct(PNG_LIBPNG_VER_STRING, &state, OnError, OnWarning);
@@ -85,7 +107,11 @@ void Read(MappedFileSource& source, PicBitmap* target, const DecodeOptions& opti
     // Made before the jump point, so that a failure's unwinding frees them.
     std::optional<RowReducer> reducer;
     std::vector<std::uint8_t> rowPixels;
+    std::vector<std::uint16_t> blockSums;
+    std::optional<SrgbRows> toSrgb;
     if (setjmp(png_jmpbuf(rs.png)) != 0) {
+        if (state.cancelled)
+            throw PLTextException(PL_ERRINTERNAL, kDecodeCancelled);
         if (state.ranOut)
             MappedFileSource::ThrowEndOfFile();
         throw PLTextException(PL_ERRFORMAT_NOT_SUPPORTED, std::string("PNG: ") + state.message);
@@ -94,6 +120,12 @@ void Read(MappedFileSource& source, PicBitmap* target, const DecodeOptions& opti
     png_set_user_limits(rs.png, PicBitmap::kMaxSide, PicBitmap::kMaxSide);
     png_set_chunk_cache_max(rs.png, kMaxChunks);
     png_set_chunk_malloc_max(rs.png, kMaxChunkBytes);
+    // Text and chunks the library does not know are never used here: they are skipped
+    // unread (a file of a thousand compressed text chunks would otherwise be inflated
+    // chunk by chunk before the first row).
+    static constexpr png_byte kText[] = "tEXt\0zTXt\0iTXt";
+    png_set_keep_unknown_chunks(rs.png, PNG_HANDLE_CHUNK_NEVER, nullptr, 0);
+    png_set_keep_unknown_chunks(rs.png, PNG_HANDLE_CHUNK_NEVER, kText, 3);
     png_read_info(rs.png, rs.info);
     width = png_get_image_width(rs.png, rs.info);
     height = png_get_image_height(rs.png, rs.info);
@@ -117,33 +149,92 @@ void Read(MappedFileSource& source, PicBitmap* target, const DecodeOptions& opti
     png_set_bgr(rs.png);
     if (!hasAlpha)
         png_set_filler(rs.png, 0xFF, PNG_FILLER_AFTER);
+    const bool interlaced = png_get_interlace_type(rs.png, rs.info) != PNG_INTERLACE_NONE;
+    const int dpi = DotsPerInch(rs.png, rs.info);
+    // A picture far larger than it is shown is shrunk as it is read, its profile applied
+    // to each row as it comes.
+    const int factor = StreamingReduction(options, width, height);
+    if (factor > 1) {
+        png_read_update_info(rs.png, rs.info);
+        if (png_get_rowbytes(rs.png, rs.info) != static_cast<png_size_t>(width) * 4)
+            png_error(rs.png, "unexpected row layout");
+        if (!icc.empty())
+            toSrgb.emplace(reinterpret_cast<const std::uint8_t*>(icc.data()), icc.size());
+        rowPixels.resize(static_cast<std::size_t>(width) * 4);
+        auto prepare = [&](int count) {
+            if (toSrgb && toSrgb->Active())
+                toSrgb->Convert(rowPixels.data(), count);
+            if (hasAlpha)
+                CompositeRowOverBlack(rowPixels.data(), count);
+        };
+        if (!interlaced) {
+            reducer.emplace(*target, static_cast<int>(width), static_cast<int>(height), factor, hasAlpha);
+            target->SetResolution(dpi, dpi);
+            for (png_uint_32 y = 0; y < height; ++y) {
+                if (y % kRowsPerLook == 0)
+                    StopIfCancelled(rs.png, state);
+                png_read_row(rs.png, rowPixels.data(), nullptr);
+                prepare(static_cast<int>(width));
+                reducer->Put(static_cast<int>(y), rowPixels.data());
+            }
+            return;
+        }
+        // Interlaced, the picture comes in seven passes, each a sparse grid of its pixels:
+        // each pixel is added to its block's sums as its pass brings it, so only the sums
+        // (16 bits a sample: at most 64 pixels of 255 each) are held, not the picture.
+        const png_uint_32 outW = (width + factor - 1) / factor;
+        const png_uint_32 outH = (height + factor - 1) / factor;
+        target->Create(static_cast<int>(outW), static_cast<int>(outH), 32, hasAlpha);
+        target->SetResolution(dpi, dpi);
+        blockSums.assign(static_cast<std::size_t>(outW) * outH * 4, 0);
+        for (int pass = 0; pass < 7; ++pass) {
+            const png_uint_32 cols = PNG_PASS_COLS(width, pass);
+            const png_uint_32 rows = PNG_PASS_ROWS(height, pass);
+            if (cols == 0 || rows == 0)
+                continue; // the library skips an empty pass
+            for (png_uint_32 r = 0; r < rows; ++r) {
+                if (r % kRowsPerLook == 0)
+                    StopIfCancelled(rs.png, state);
+                png_read_row(rs.png, rowPixels.data(), nullptr);
+                prepare(static_cast<int>(cols));
+                const png_uint_32 y = PNG_ROW_FROM_PASS_ROW(r, pass);
+                std::uint16_t* sums = &blockSums[static_cast<std::size_t>(y / factor) * outW * 4];
+                const std::uint8_t* p = rowPixels.data();
+                for (png_uint_32 c = 0; c < cols; ++c, p += 4) {
+                    std::uint16_t* s = sums + static_cast<std::size_t>(PNG_COL_FROM_PASS_COL(c, pass) / factor) * 4;
+                    s[0] = static_cast<std::uint16_t>(s[0] + p[0]);
+                    s[1] = static_cast<std::uint16_t>(s[1] + p[1]);
+                    s[2] = static_cast<std::uint16_t>(s[2] + p[2]);
+                    s[3] = static_cast<std::uint16_t>(s[3] + p[3]);
+                }
+            }
+        }
+        // Averaged and rounded as a reduction of the whole picture would be.
+        for (png_uint_32 by = 0; by < outH; ++by) {
+            const png_uint_32 blockRows = std::min<png_uint_32>(height, (by + 1) * factor) - by * factor;
+            std::uint8_t* out = target->Row(static_cast<int>(by));
+            const std::uint16_t* sums = &blockSums[static_cast<std::size_t>(by) * outW * 4];
+            for (png_uint_32 bx = 0; bx < outW; ++bx) {
+                const std::uint32_t count = (std::min<png_uint_32>(width, (bx + 1) * factor) - bx * factor) * blockRows;
+                for (int c = 0; c < 4; ++c)
+                    out[4 * bx + c] = static_cast<std::uint8_t>((sums[4 * bx + c] + count / 2) / count);
+            }
+        }
+        return;
+    }
     const int passes = png_set_interlace_handling(rs.png);
     png_read_update_info(rs.png, rs.info);
     if (png_get_rowbytes(rs.png, rs.info) != static_cast<png_size_t>(width) * 4)
         png_error(rs.png, "unexpected row layout");
-
-    const int dpi = DotsPerInch(rs.png, rs.info);
-    // A picture far larger than it is shown is shrunk row by row as it is read (one pass,
-    // and colours as stored; a profile is applied to the whole picture).
-    const int factor = passes == 1 && icc.empty() ? StreamingReduction(options, width, height) : 1;
-    if (factor > 1) {
-        reducer.emplace(*target, static_cast<int>(width), static_cast<int>(height), factor, hasAlpha);
-        target->SetResolution(dpi, dpi);
-        rowPixels.resize(static_cast<std::size_t>(width) * 4);
-        for (png_uint_32 y = 0; y < height; ++y) {
-            png_read_row(rs.png, rowPixels.data(), nullptr);
-            if (hasAlpha)
-                CompositeRowOverBlack(rowPixels.data(), static_cast<int>(width));
-            reducer->Put(static_cast<int>(y), rowPixels.data());
-        }
-        return;
-    }
     // Interlaced passes fill each row in steps, so the rows start zeroed.
     target->Create(static_cast<int>(width), static_cast<int>(height), 32, hasAlpha);
     target->SetResolution(dpi, dpi);
     for (int pass = 0; pass < passes; ++pass)
-        for (png_uint_32 y = 0; y < height; ++y)
+        for (png_uint_32 y = 0; y < height; ++y) {
+            if (y % kRowsPerLook == 0)
+                StopIfCancelled(rs.png, state);
             png_read_row(rs.png, target->Row(static_cast<int>(y)), nullptr);
+        }
 
     if (!icc.empty())
         ConvertToSrgb(*target, icc);

@@ -4,7 +4,9 @@
 #include "picture/ColorProfile.h"
 #include "picture/DecodeBudget.h"
 #include "picture/DecodeFinish.h"
+#include "picture/PicReader.h"
 
+#include <algorithm>
 #include <cstring>
 #include <memory>
 #include <string>
@@ -18,9 +20,6 @@ namespace {
 
 struct DemuxDeleter {
     void operator()(WebPDemuxer* d) const { WebPDemuxDelete(d); }
-};
-struct AnimDeleter {
-    void operator()(WebPAnimDecoder* d) const { WebPAnimDecoderDelete(d); }
 };
 struct OutputFree {
     WebPDecBuffer* buffer;
@@ -51,30 +50,88 @@ std::unique_ptr<WebPDemuxer, DemuxDeleter> OpenContainer(MappedFileSource& sourc
     return demux;
 }
 
-// The first frame of an animation, drawn on its canvas as the animation starts.
-void DecodeFirstFrame(MappedFileSource& source, PicBitmap& target, bool hasAlpha)
+// Decodes one bitstream (a still file, or a frame of an animation) into target at
+// outW x outH, scaled by the library while it decodes when that is smaller.
+void DecodeBitstream(const std::uint8_t* data, std::size_t size, PicBitmap& target, int outW, int outH, bool hasAlpha)
 {
-    WebPData data{source.Data() + source.Position(), source.Remaining()};
-    WebPAnimDecoderOptions animOptions;
-    if (!WebPAnimDecoderOptionsInit(&animOptions))
+    WebPDecoderConfig config;
+    if (!WebPInitDecoderConfig(&config))
         ThrowDamaged("library version mismatch.");
-    animOptions.color_mode = MODE_BGRA;
-    animOptions.use_threads = 0;
-    std::unique_ptr<WebPAnimDecoder, AnimDeleter> anim(WebPAnimDecoderNew(&data, &animOptions));
-    if (!anim)
-        ThrowDamaged("the animation cannot be read.");
-    WebPAnimInfo info;
-    if (!WebPAnimDecoderGetInfo(anim.get(), &info))
-        ThrowDamaged("the animation cannot be read.");
-    std::uint8_t* pixels = nullptr;
-    int timestamp = 0;
-    if (!WebPAnimDecoderGetNext(anim.get(), &pixels, &timestamp) || pixels == nullptr)
+    const VP8StatusCode features = WebPGetFeatures(data, size, &config.input);
+    if (features == VP8_STATUS_NOT_ENOUGH_DATA)
+        MappedFileSource::ThrowEndOfFile();
+    if (features != VP8_STATUS_OK)
+        ThrowDamaged("the picture data is damaged.");
+    const int w = config.input.width;
+    const int h = config.input.height;
+    if (outW != w || outH != h) {
+        config.options.use_scaling = 1;
+        config.options.scaled_width = outW;
+        config.options.scaled_height = outH;
+    }
+    // A lossless picture is decoded whole inside the library, whatever its output size:
+    // that waits its turn in the budget.
+    if (config.input.format == 2)
+        ReserveDecodeMemory(static_cast<std::size_t>(w) * static_cast<std::size_t>(h) * 4);
+    if (DecodeWatchScope::StepCancelled())
+        throw PLTextException(PL_ERRINTERNAL, kDecodeCancelled);
+    target.Create(outW, outH, 32, hasAlpha);
+    // Written bottom row first, the output lands straight in the bitmap's rows.
+    config.options.flip = 1;
+    config.options.use_threads = 0;
+    config.output.colorspace = MODE_BGRA;
+    config.output.is_external_memory = 1;
+    config.output.u.RGBA.rgba = target.Pixels();
+    config.output.u.RGBA.stride = target.Stride();
+    config.output.u.RGBA.size = static_cast<std::size_t>(target.Stride()) * static_cast<std::size_t>(outH);
+    OutputFree release{&config.output};
+    const VP8StatusCode status = WebPDecode(data, size, &config);
+    if (status == VP8_STATUS_NOT_ENOUGH_DATA)
+        MappedFileSource::ThrowEndOfFile();
+    if (status == VP8_STATUS_OUT_OF_MEMORY)
+        throw PLTextException(PL_ERRNO_MEMORY, "Out of memory.");
+    if (status != VP8_STATUS_OK)
+        ThrowDamaged("the picture data is damaged.");
+}
+
+int Reduce(int size, int factor)
+{
+    return (size + factor - 1) / factor;
+}
+
+// The first frame of an animation, drawn on its transparent canvas as the animation
+// starts: only that frame's bitstream is decoded, at the canvas's reduction, so a huge
+// canvas around a tiny frame costs its reduced size only.
+void DecodeFirstFrame(WebPDemuxer* demux, PicBitmap& target, int factor, bool hasAlpha)
+{
+    const int canvasW = static_cast<int>(WebPDemuxGetI(demux, WEBP_FF_CANVAS_WIDTH));
+    const int canvasH = static_cast<int>(WebPDemuxGetI(demux, WEBP_FF_CANVAS_HEIGHT));
+    WebPIterator frame;
+    if (!WebPDemuxGetFrame(demux, 1, &frame))
         ThrowDamaged("the first frame of the animation is damaged.");
-    const int w = static_cast<int>(info.canvas_width);
-    const int h = static_cast<int>(info.canvas_height);
-    target.CreateUnfilled(w, h, 32, hasAlpha);
-    for (int y = 0; y < h; ++y)
-        std::memcpy(target.Row(y), pixels + static_cast<std::size_t>(y) * w * 4, static_cast<std::size_t>(w) * 4);
+    struct Release {
+        WebPIterator* it;
+        ~Release() { WebPDemuxReleaseIterator(it); }
+    } release{&frame};
+    if (frame.width <= 0 || frame.height <= 0 || frame.x_offset + frame.width > canvasW ||
+        frame.y_offset + frame.height > canvasH)
+        ThrowDamaged("the first frame of the animation is damaged.");
+    const bool covers = frame.width == canvasW && frame.height == canvasH;
+    if (covers) {
+        DecodeBitstream(frame.fragment.bytes, frame.fragment.size, target, Reduce(canvasW, factor),
+                        Reduce(canvasH, factor), hasAlpha);
+        return;
+    }
+    // The canvas outside the frame stays transparent.
+    PicBitmap picture;
+    DecodeBitstream(frame.fragment.bytes, frame.fragment.size, picture, Reduce(frame.width, factor),
+                    Reduce(frame.height, factor), true);
+    target.Create(Reduce(canvasW, factor), Reduce(canvasH, factor), 32, true);
+    const int left = std::min(frame.x_offset / factor, target.Width() - picture.Width());
+    const int top = std::min(frame.y_offset / factor, target.Height() - picture.Height());
+    for (int y = 0; y < picture.Height(); ++y)
+        std::memcpy(target.Row(top + y) + static_cast<std::size_t>(left) * 4, picture.Row(y),
+                    static_cast<std::size_t>(picture.Width()) * 4);
 }
 
 } // namespace
@@ -99,68 +156,32 @@ void WebpReader::Decode(MappedFileSource& source, PicBitmap& target, const Decod
 
     const std::uint8_t* data = source.Data() + source.Position();
     const std::size_t size = source.Remaining();
-    WebPDecoderConfig config;
-    if (!WebPInitDecoderConfig(&config))
-        ThrowDamaged("library version mismatch.");
-    const VP8StatusCode features = WebPGetFeatures(data, size, &config.input);
-    if (features == VP8_STATUS_NOT_ENOUGH_DATA)
+    WebPBitstreamFeatures features;
+    const VP8StatusCode status = WebPGetFeatures(data, size, &features);
+    if (status == VP8_STATUS_NOT_ENOUGH_DATA)
         MappedFileSource::ThrowEndOfFile();
-    if (features != VP8_STATUS_OK)
+    if (status != VP8_STATUS_OK)
         ThrowDamaged("this is not a valid WebP file.");
-    const bool hasAlpha = config.input.has_alpha != 0;
-    bool reduced = false;
-
-    if (config.input.has_animation || (flags & ANIMATION_FLAG)) {
-        DecodeFirstFrame(source, target, hasAlpha);
+    bool hasAlpha = features.has_alpha != 0;
+    const bool animated = features.has_animation || (flags & ANIMATION_FLAG);
+    // An animation's size is its canvas's.
+    const int w = animated ? static_cast<int>(WebPDemuxGetI(demux.get(), WEBP_FF_CANVAS_WIDTH)) : features.width;
+    const int h = animated ? static_cast<int>(WebPDemuxGetI(demux.get(), WEBP_FF_CANVAS_HEIGHT)) : features.height;
+    PicBitmap::CheckSize(w, h, options.maxPixels);
+    // Reduced mode, or a picture far larger than it is shown: the library scales while it
+    // decodes.
+    const int factor = StreamingReduction(options, w, h);
+    if (animated) {
+        DecodeFirstFrame(demux.get(), target, factor, hasAlpha);
+        hasAlpha = target.HasAlpha();
     } else {
-        const int w = config.input.width;
-        const int h = config.input.height;
-        PicBitmap::CheckSize(w, h, options.maxPixels);
-        int outW = w, outH = h;
-        if (options.mode == DecodeMode::Reduced && ReducedModeShrinks(w, h)) {
-            outW = (w + 7) / 8;
-            outH = (h + 7) / 8;
-            config.options.use_scaling = 1;
-            config.options.scaled_width = outW;
-            config.options.scaled_height = outH;
-            reduced = true;
-        } else if (const int factor = StreamingReduction(options, w, h); factor > 1) {
-            // Far larger than it is shown: the library scales while it decodes.
-            outW = (w + factor - 1) / factor;
-            outH = (h + factor - 1) / factor;
-            config.options.use_scaling = 1;
-            config.options.scaled_width = outW;
-            config.options.scaled_height = outH;
-        }
-        // A lossless picture is decoded whole inside the library, whatever its output size:
-        // that waits its turn in the budget.
-        if (config.input.format == 2)
-            ReserveDecodeMemory(static_cast<std::size_t>(w) * static_cast<std::size_t>(h) * 4);
-        target.Create(outW, outH, 32, hasAlpha);
-        // Written bottom row first, the output lands straight in the bitmap's rows.
-        config.options.flip = 1;
-        config.options.use_threads = 0;
-        config.output.colorspace = MODE_BGRA;
-        config.output.is_external_memory = 1;
-        config.output.u.RGBA.rgba = target.Pixels();
-        config.output.u.RGBA.stride = target.Stride();
-        config.output.u.RGBA.size = static_cast<std::size_t>(target.Stride()) * static_cast<std::size_t>(outH);
-        OutputFree release{&config.output};
-        const VP8StatusCode status = WebPDecode(data, size, &config);
-        if (status == VP8_STATUS_NOT_ENOUGH_DATA)
-            MappedFileSource::ThrowEndOfFile();
-        if (status == VP8_STATUS_OUT_OF_MEMORY)
-            throw PLTextException(PL_ERRNO_MEMORY, "Out of memory.");
-        if (status != VP8_STATUS_OK)
-            ThrowDamaged("the picture data is damaged.");
+        DecodeBitstream(data, size, target, Reduce(w, factor), Reduce(h, factor), hasAlpha);
     }
     target.SetResolution(72, 72);
     if (!icc.empty())
         ConvertToSrgb(target, icc);
     if (hasAlpha)
         CompositeOverBlack(target);
-    if (!reduced && options.mode == DecodeMode::Reduced)
-        ReduceLikeJpeg(target);
 }
 
 } // namespace lumivox

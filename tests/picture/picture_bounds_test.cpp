@@ -16,6 +16,11 @@
 #include <fstream>
 #include <unistd.h>
 
+#include <lcms2.h>
+#include <png.h>
+#include <webp/encode.h>
+#include <webp/mux.h>
+
 using namespace lumivox;
 using namespace lumivox::test;
 
@@ -63,6 +68,80 @@ std::string DecodeError(PicReader& reader, const Bytes& file, PicBitmap& target)
         return e.GetText();
     }
     return {};
+}
+
+void AppendToBytes(png_structp png, png_bytep data, png_size_t size)
+{
+    auto* out = static_cast<Bytes*>(png_get_io_ptr(png));
+    out->insert(out->end(), data, data + size);
+}
+
+// A black PNG of width x height (deflated zero rows: a huge one is a few kilobytes), with
+// an sRGB profile when icc, and texts uncompressed text chunks of textBytes each before
+// its pixels.
+Bytes BlackPng(int width, int height, bool interlaced, bool icc, int texts = 0, std::size_t textBytes = 0)
+{
+    Bytes out;
+    png_structp png = png_create_write_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr, nullptr);
+    png_infop info = png_create_info_struct(png);
+    png_set_write_fn(png, &out, AppendToBytes, nullptr);
+    png_set_IHDR(png, info, width, height, 8, PNG_COLOR_TYPE_RGB,
+                 interlaced ? PNG_INTERLACE_ADAM7 : PNG_INTERLACE_NONE, PNG_COMPRESSION_TYPE_DEFAULT,
+                 PNG_FILTER_TYPE_DEFAULT);
+    Bytes profile;
+    if (icc) {
+        cmsHPROFILE srgb = cmsCreate_sRGBProfile();
+        cmsUInt32Number size = 0;
+        cmsSaveProfileToMem(srgb, nullptr, &size);
+        profile.resize(size);
+        cmsSaveProfileToMem(srgb, profile.data(), &size);
+        cmsCloseProfile(srgb);
+        png_set_iCCP(png, info, "sRGB", 0, profile.data(), size);
+    }
+    std::string body(textBytes, 'x');
+    std::vector<png_text> text(static_cast<std::size_t>(texts));
+    for (png_text& t : text) {
+        t.compression = PNG_TEXT_COMPRESSION_NONE;
+        t.key = const_cast<char*>("Comment");
+        t.text = body.data();
+        t.text_length = body.size();
+    }
+    if (texts > 0)
+        png_set_text(png, info, text.data(), texts);
+    png_write_info(png, info);
+    const std::vector<png_byte> row(static_cast<std::size_t>(width) * 3, 0);
+    const int passes = png_set_interlace_handling(png);
+    for (int pass = 0; pass < passes; ++pass)
+        for (int y = 0; y < height; ++y)
+            png_write_row(png, row.data());
+    png_write_end(png, nullptr);
+    png_destroy_write_struct(&png, &info);
+    return out;
+}
+
+// An animation on a canvas x canvas canvas whose first frame is one red pixel at (x, y).
+Bytes RedPixelOnAnimatedCanvas(int canvas, int x, int y)
+{
+    const std::uint8_t red[4] = {255, 0, 0, 255};
+    std::uint8_t* encoded = nullptr;
+    const std::size_t size = WebPEncodeLosslessRGBA(red, 1, 1, 4, &encoded);
+    WebPMux* mux = WebPMuxNew();
+    WebPMuxFrameInfo frame{};
+    frame.bitstream = {encoded, size};
+    frame.x_offset = x, frame.y_offset = y, frame.duration = 100;
+    frame.id = WEBP_CHUNK_ANMF, frame.dispose_method = WEBP_MUX_DISPOSE_NONE, frame.blend_method = WEBP_MUX_NO_BLEND;
+    WebPMuxPushFrame(mux, &frame, 1);
+    WebPMuxAnimParams params{0, 0};
+    WebPMuxSetAnimationParams(mux, &params);
+    WebPMuxSetCanvasSize(mux, canvas, canvas);
+    WebPData assembled;
+    WebPDataInit(&assembled);
+    WebPMuxAssemble(mux, &assembled);
+    Bytes out(assembled.bytes, assembled.bytes + assembled.size);
+    WebPDataClear(&assembled);
+    WebPMuxDelete(mux);
+    WebPFree(encoded);
+    return out;
 }
 
 TEST(DecodeBoundsTest, ThousandsOfScansAreRefusedAfterBoundedWork)
@@ -245,3 +324,56 @@ TEST(DecodeBoundsTest, PictureTruncatedDuringTheDecodeIsNoSignal)
 }
 
 } // namespace
+
+// Pictures whose size would be held whole by their decoder are read at the reduced size
+// they are shown at: an interlaced PNG pass by pass, a PNG with a profile row by row, the
+// first frame of a WebP animation alone on its canvas. What each decode reserved in the
+// budget (given back only when the outer scope here ends) stays near the reduced size.
+TEST(DecodeBoundsTest, HugePngAndWebpCanvasesAreReservedOnlyAtTheirReducedSize)
+{
+    SetDecodeMemoryLimits(std::size_t(512) << 20, 1024);
+    struct Case {
+        const char* name;
+        Bytes file;
+        int width, height;
+    };
+    const Case cases[] = {
+        {"interlaced png", BlackPng(4003, 3001, true, false), 501, 376},
+        {"png with a profile", BlackPng(4003, 3001, false, true), 501, 376},
+        {"animated webp", RedPixelOnAnimatedCanvas(16383, 800, 1600), 2048, 2048},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        const DecodeMemoryScope outer;
+        PicReader reader;
+        reader.SetMode(DecodeMode::Reduced);
+        PicBitmap target;
+        ASSERT_EQ(DecodeError(reader, c.file, target), "");
+        EXPECT_EQ(target.Width(), c.width);
+        EXPECT_EQ(target.Height(), c.height);
+        EXPECT_LE(DecodeMemoryInUse(), std::size_t(c.width) * c.height * 4 + (1u << 20));
+        EXPECT_EQ(PixelAt(target, 1, 1) & 0xFFFFFF, 0u);
+    }
+    SetDecodeMemoryLimits(std::size_t(512) << 20, std::size_t(64) << 20);
+    // The animation's frame lands where it stands on the canvas.
+    const PicBitmap frame = Decode(RedPixelOnAnimatedCanvas(16383, 800, 1600), DecodeMode::Reduced);
+    EXPECT_EQ(PixelAt(frame, 100, 200) & 0xFFFFFF, 0xFF0000u);
+}
+
+// Text chunks are skipped unread, and a cancel stops even a file of nothing but text
+// within a few hundred kilobytes of it.
+TEST(DecodeBoundsTest, PngTextIsSkippedAndCancelStopsItsReading)
+{
+    const Bytes file = BlackPng(2, 2, false, false, 40, 64u << 10);
+    EXPECT_EQ(PixelAt(Decode(file), 1, 1), 0xFF000000u);
+    std::atomic<bool> cancel{false};
+    int steps = 0;
+    const DecodeWatchScope watch(&cancel, [&] {
+        if (++steps == 2)
+            cancel = true;
+    });
+    PicReader reader;
+    PicBitmap target;
+    EXPECT_EQ(DecodeError(reader, file, target), kDecodeCancelled);
+    EXPECT_EQ(steps, 2);
+}

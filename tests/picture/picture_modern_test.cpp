@@ -473,7 +473,7 @@ TEST(PicModernTest, ReducedModeShrinksLargePicturesByEight)
 }
 
 // A PNG far larger than it is shown is shrunk row by row as it is read: the same pixels
-// as reading it whole, compositing and reducing (an interlaced one is still read whole).
+// as reading it whole, compositing and reducing (an interlaced one pass by pass).
 TEST(PicModernTest, LargePicturesShrinkWhileRead)
 {
     const RgbaFunction noise = [](int x, int y, std::uint8_t* p) {
