@@ -1,10 +1,12 @@
 // SPDX-License-Identifier: GPL-2.0-or-later
 #include "picture/HeifCanvas.h"
 
+#include "picture/PLTextException.h"
 #include "picture/PicBitmap.h"
 
 #include <cstring>
 #include <set>
+#include <string>
 #include <vector>
 
 namespace lumivox {
@@ -197,8 +199,25 @@ void CheckCanvas(const std::vector<std::uint8_t>& head, Derived kind, std::uint6
 {
     Bytes in(head.data(), head.size());
     std::uint64_t version = 0, flags = 0, width = 0, height = 0;
-    if (!in.Read(1, version) || !in.Read(1, flags) || !in.Skip(kind == Derived::Grid ? 2 : 8))
+    if (!in.Read(1, version) || !in.Read(1, flags))
         return;
+    if (kind == Derived::Grid) {
+        // libheif decodes every tile of a grid on its own, at a cost per tile that grows
+        // with their number: a grid of tens of thousands of tiny tiles in a small file
+        // costs a minute and hundreds of megabytes. Cameras and phones lay a photo out in
+        // at most a few hundred tiles.
+        std::uint64_t rowsMinusOne = 0, columnsMinusOne = 0;
+        if (!in.Read(1, rowsMinusOne) || !in.Read(1, columnsMinusOne))
+            return;
+        const std::uint64_t tiles = (rowsMinusOne + 1) * (columnsMinusOne + 1);
+        if (tiles > kMaxHeifGridTiles)
+            throw PLTextException(PL_ERRFORMAT_NOT_SUPPORTED,
+                                  "HEIF: the picture is laid out in " + std::to_string(tiles) +
+                                      " tiles, more than the " + std::to_string(kMaxHeifGridTiles) +
+                                      " a picture may have.");
+    } else if (!in.Skip(8)) {
+        return;
+    }
     const unsigned bytes = (flags & 1) ? 4 : 2;
     if (!in.Read(bytes, width) || !in.Read(bytes, height))
         return;

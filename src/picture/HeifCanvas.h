@@ -15,8 +15,12 @@
 
 namespace lumivox {
 
+// The most tiles a grid may have (a 200-megapixel photo in 512-pixel tiles has 768).
+constexpr std::uint64_t kMaxHeifGridTiles = 1024;
+
 // Throws PLTextException (the picture-size error) if a grid or overlay item of the file
-// declares a canvas beyond maxPixels or beyond the longest side allowed. Boxes it cannot
+// declares a canvas beyond maxPixels or beyond the longest side allowed, and (a format
+// error) if a grid has more than kMaxHeifGridTiles tiles. Boxes it cannot
 // follow are left to libheif, which reports them as damaged.
 void CheckHeifCanvases(const std::uint8_t* data, std::size_t size, std::uint64_t maxPixels);
 

@@ -207,8 +207,12 @@ void PLTIFFDecoder::Decode(MappedFileSource& source, PicBitmap& target, const De
         throw PLTextException(PL_ERRNO_MEMORY, "Out of memory.");
     TIFFOpenOptionsSetErrorHandlerExtR(openOptions, &TiffHandlers::Error, this);
     TIFFOpenOptionsSetWarningHandlerExtR(openOptions, &TiffHandlers::Warning, this);
-    // No single buffer of the library may grow beyond what a picture at the limit needs.
-    TIFFOpenOptionsSetMaxSingleMemAlloc(openOptions, static_cast<tmsize_t>(options.maxPixels * 8));
+    // The library reads a whole strip or tile into one buffer of its own, beside the
+    // picture; one strip may hold the whole picture at 8 bytes a pixel. Real writers keep
+    // strips and tiles to a few megabytes, so a buffer past kMaxTiffBuffer is refused
+    // (the library names what it would have allocated).
+    TIFFOpenOptionsSetMaxSingleMemAlloc(
+        openOptions, static_cast<tmsize_t>(std::min<std::uint64_t>(options.maxPixels * 8, kMaxTiffBuffer)));
     std::unique_ptr<TIFF, TiffCloser> tif(TIFFClientOpenExt("MemSource", "r", &file, ReadProc, WriteProc, SeekProc,
                                                             CloseProc, SizeProc, MapProc, UnmapProc, openOptions));
     TIFFOpenOptionsFree(openOptions);

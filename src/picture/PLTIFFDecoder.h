@@ -7,6 +7,7 @@
 
 #include "picture/PicDecoder.h"
 
+#include <cstdint>
 #include <string>
 
 namespace lumivox {
@@ -14,6 +15,10 @@ namespace lumivox {
 class PLTIFFDecoder : public PicDecoder {
 public:
     void Decode(MappedFileSource& source, PicBitmap& target, const DecodeOptions& options) override;
+
+    // The largest buffer the library may take for one strip or tile (and for anything
+    // else it allocates at once): a file that needs more is refused.
+    static constexpr std::uint64_t kMaxTiffBuffer = std::uint64_t(128) << 20;
 
     // Library warnings of the last decode, each as "Warning in LIBTIFF(%s): %s\n".
     const std::string& Warnings() const { return warnings_; }

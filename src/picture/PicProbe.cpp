@@ -4,6 +4,7 @@
 // picture's own size, read from its header whatever scale the check decodes it at.
 
 #include "base/MappedFile.h"
+#include "picture/DecodeBudget.h"
 #include "picture/HeifReader.h"
 #include "picture/PicDecoder.h"
 #include "picture/PngReader.h"
@@ -158,12 +159,10 @@ PictureSize PicReader::ProbeFile(const std::string& path)
                 throw;
         }
     }
+    // The whole file, when it is read, counts against the decode budget until the probe ends.
+    const DecodeMemoryScope memory;
     if (file.Size() < file.FileSize()) {
-        if (file.FileSize() > kMaxPictureFileBytes)
-            throw PLTextException(PL_ERRNO_MEMORY, "Opening " + path + " failed: the file is over " +
-                                                       std::to_string(kMaxPictureFileBytes >> 20) + " MB");
-        if (!file.Open(path, &reason))
-            throw PLTextException(PL_ERRACCESS_DENIED, "Opening " + path + " failed: " + reason);
+        ReadPictureFile(path, file);
         if (file.Size() > 0 && Identify(file.Data(), file.Size()) == PicFormat::Jpeg) {
             return ProbeJpegHeader(file.Data(), file.Size(), maxPixels_);
         }

@@ -12,7 +12,10 @@
 #include "picture/WebpReader.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <cstring>
+
+#include <sys/stat.h>
 
 namespace lumivox {
 
@@ -219,21 +222,44 @@ namespace {
 
 void OpenPictureFile(const std::string& path, MappedFile& file)
 {
-    std::string reason;
-    if (!file.Open(path, &reason, PicReader::kMaxPictureFileBytes + 1)) {
-        // A FIFO, device or folder is named as such: it is refused, never read or waited
-        // on. Whatever the reason, it is told (a missing file, a permission).
-        throw PLTextException(PL_ERRACCESS_DENIED, "Opening " + path + " failed: " + reason);
-    }
-    if (file.FileSize() > PicReader::kMaxPictureFileBytes)
-        throw PLTextException(PL_ERRNO_MEMORY, "Opening " + path + " failed: the file is over " +
-                                                   std::to_string(PicReader::kMaxPictureFileBytes >> 20) + " MB");
+    PicReader::ReadPictureFile(path, file);
 }
 
 } // namespace
 
+void PicReader::ReadPictureFile(const std::string& path, MappedFile& file)
+{
+    std::string reason;
+    std::uint64_t size = 0;
+    {
+        const FileDescriptor fd = OpenRegularFile(path, &reason);
+        // A FIFO, device or folder is named as such: it is refused, never read or waited
+        // on. Whatever the reason, it is told (a missing file, a permission).
+        if (!fd)
+            throw PLTextException(PL_ERRACCESS_DENIED, "Opening " + path + " failed: " + reason);
+        struct stat st { };
+        if (::fstat(fd.Get(), &st) != 0)
+            throw PLTextException(PL_ERRACCESS_DENIED,
+                                  "Opening " + path + " failed: stat: " + std::strerror(errno));
+        size = static_cast<std::uint64_t>(st.st_size);
+    }
+    // The size decides before a byte is read: a huge file costs nothing to refuse.
+    if (size > kMaxPictureFileBytes)
+        throw PLTextException(PL_ERRNO_MEMORY, "Opening " + path + " failed: the file is " +
+                                                   std::to_string((size + (1u << 20) - 1) >> 20) + " MB, over the " +
+                                                   std::to_string(kMaxPictureFileBytes >> 20) +
+                                                   " MB a picture file may have");
+    // The copy read is held for the whole decode: it waits its turn in the decode budget
+    // like a bitmap, so several workers meeting large files take turns.
+    ReserveDecodeMemory(static_cast<std::size_t>(size));
+    // No more than was counted is read, also when the file grows meanwhile.
+    if (!file.Open(path, &reason, static_cast<std::size_t>(size)))
+        throw PLTextException(PL_ERRACCESS_DENIED, "Opening " + path + " failed: " + reason);
+}
+
 void PicReader::DecodeFile(const std::string& path, PicBitmap& target, int bitsPerPixel)
 {
+    const DecodeMemoryScope memory;
     MappedFile file;
     OpenPictureFile(path, file);
     DecodeMemory(file.Data(), file.Size(), target, bitsPerPixel);
@@ -241,6 +267,7 @@ void PicReader::DecodeFile(const std::string& path, PicBitmap& target, int bitsP
 
 void PicReader::DecodeFileRows(const std::string& path, PicRowTarget& target)
 {
+    const DecodeMemoryScope memory;
     MappedFile file;
     OpenPictureFile(path, file);
     DecodeMemoryRows(file.Data(), file.Size(), target);

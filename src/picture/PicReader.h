@@ -13,6 +13,8 @@
 
 namespace lumivox {
 
+class MappedFile;
+
 enum class DecodeMode {
     Full, // every file at its own size (menu, preview, production)
     Reduced, // pictures of at least 320 x 240 at one eighth (thumbnails, editor)
@@ -82,8 +84,9 @@ void HandOverRows(const PicBitmap& picture, PicRowTarget& target);
 
 class PicReader : public PLObject {
 public:
-    // Largest picture file read: beyond any picture of the largest size the reader takes.
-    static constexpr std::size_t kMaxPictureFileBytes = std::size_t(1) << 30;
+    // Largest picture file read: far beyond any camera's or scanner's photo, well below
+    // what several workers could hold at once. It is refused by its size, unread.
+    static constexpr std::size_t kMaxPictureFileBytes = std::size_t(256) << 20;
 
     PicReader();
     ~PicReader() override;
@@ -122,6 +125,11 @@ public:
         usefulWidth_ = width;
         usefulHeight_ = height;
     }
+
+    // Reads the file at path into file, refusing it by its size before anything is read
+    // and counting what is read against the decode budget (of the caller's
+    // DecodeMemoryScope, which must stay open while the bytes are used).
+    static void ReadPictureFile(const std::string& path, MappedFile& file);
 
 private:
     DecodeOptions Options() const;
