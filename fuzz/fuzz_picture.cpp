@@ -1,13 +1,19 @@
 // SPDX-License-Identifier: GPL-2.0-or-later
 // Picture identification and every decoder (bitmap, JPEG, TIFF, EPS preview, PNG, WebP,
 // HEIF) on arbitrary bytes, in full and reduced mode, followed by the resizer and a
-// rotation of whatever decodes, and row by row as a slide takes it. Anything but a PLTextException or a clean result is a bug.
+// rotation of whatever decodes, and row by row as a slide takes it; then read from a file
+// (its size check, the copy counted in the decode budget, the probe's header read). Anything
+// but a PLTextException or a clean result is a bug.
 
 #include "picture/PicReader.h"
 #include "picture/PicResizer.h"
 
 #include <cstddef>
 #include <cstdint>
+#include <string>
+
+#include <sys/mman.h>
+#include <unistd.h>
 
 namespace {
 
@@ -64,5 +70,17 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     try {
         reader.DecodeMemoryRows(data, size, rows);
     } catch (const PLTextException&) { }
+    // The same bytes as a file in memory, no disk: decoded from its path and probed.
+    static const int file = memfd_create("fuzz_picture", 0);
+    if (file >= 0 && ftruncate(file, 0) == 0 && pwrite(file, data, size, 0) == static_cast<ssize_t>(size)) {
+        const std::string path = "/proc/self/fd/" + std::to_string(file);
+        try {
+            PicBitmap bitmap;
+            reader.DecodeFile(path, bitmap, 32);
+        } catch (const PLTextException&) { }
+        try {
+            reader.ProbeFile(path);
+        } catch (const PLTextException&) { }
+    }
     return 0;
 }
