@@ -4,7 +4,8 @@
 #include <utility>
 // PngReader: PNG files through libpng — palette, grey, 16-bit and interlaced pictures,
 // all delivered as 32-bit bitmaps. Transparency (an alpha channel or a tRNS chunk) is
-// composited over black, the alpha kept; an embedded iCCP profile is honoured.
+// composited over black, the alpha kept; an embedded iCCP profile is honoured. Text
+// chunks are skipped unread.
 
 #include "picture/PicDecoder.h"
 

@@ -3,8 +3,9 @@
 
 #include <utility>
 // WebpReader: WebP files through libwebp — lossy, lossless and with alpha; an animated
-// WebP gives its first frame. Transparency is composited over black, the alpha kept; an
-// embedded ICCP profile is honoured. Reduced mode uses the library's scaled output.
+// WebP gives its first frame (its bitstream decoded alone, placed on the canvas).
+// Transparency is composited over black, the alpha kept; an embedded ICCP profile is
+// honoured. Reduced mode uses the library's scaled output.
 
 #include "picture/PicDecoder.h"
 
