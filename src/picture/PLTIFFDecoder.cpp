@@ -364,7 +364,18 @@ void PLTIFFDecoder::Decode(MappedFileSource& source, PicBitmap& target, const De
         return;
     }
 
-    // Full-colour path through the library's RGBA reader.
+    // Full-colour path through the library's RGBA reader. It reads a strip or tile at a
+    // time into a buffer of the decoded strip's size; one past the library's limit is
+    // refused before the picture's bitmap is made, which costs more still.
+    {
+        const bool tiled = TIFFIsTiled(tif.get()) != 0;
+        const std::uint64_t piece = tiled ? TIFFTileSize64(tif.get()) : TIFFStripSize64(tif.get());
+        if (piece > kMaxTiffBuffer)
+            throw PLTextException(PL_ERRNO_MEMORY, std::string("TIFF: one ") + (tiled ? "tile" : "strip") +
+                                                       " of the picture holds " + std::to_string(piece >> 20) +
+                                                       " MB, more than the " + std::to_string(kMaxTiffBuffer >> 20) +
+                                                       " MB read at once.");
+    }
     char message[1024] = "";
     if (!TIFFRGBAImageOK(tif.get(), message))
         throw PLTextException(PL_ERRWRONG_SIGNATURE, message[0] ? message : errors_);
