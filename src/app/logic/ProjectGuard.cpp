@@ -178,8 +178,8 @@ std::vector<AutosaveCopy> Autosave::Recoverable() const
         if (path.extension() != kCopySuffix || !entry.is_regular_file(ec))
             continue;
         const std::string base = (path.parent_path() / path.stem()).string();
-        if (base + kCopySuffix == copy_ + kCopySuffix && !copy_.empty())
-            continue;
+        if (!copy_.empty() && base == copy_)
+            continue; // this program's own copy
         FileDescriptor origin(::open((base + kOriginSuffix).c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW));
         // A program still running holds its copy's lock: that copy is not left over.
         if (origin && ::flock(origin.Get(), LOCK_SH | LOCK_NB) != 0)

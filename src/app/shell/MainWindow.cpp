@@ -43,7 +43,6 @@
 #include <QProgressDialog>
 #include <QScreen>
 #include <QScrollArea>
-#include <filesystem>
 #include <QLocale>
 #include <QDateTime>
 #include <QTimer>
