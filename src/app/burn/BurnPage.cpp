@@ -186,7 +186,7 @@ void BurnPage::BuildControls()
     labelOnDisc_ = new QLabel(fileSystem);
     labelOnDisc_->setObjectName(QStringLiteral("discLabelOnDisc"));
     labelOnDisc_->setWordWrap(true);
-    labelOnDisc_->setEnabled(false); // a quiet hint, in the disabled text colour
+    labelOnDisc_->setStyleSheet(QStringLiteral("color: #5f5a50;")); // the page's note colour, as the norm's
     fileSystemLayout->addRow(QString(), labelOnDisc_);
     connect(label_, &QLineEdit::textChanged, this, [this](const QString& text) {
         bool changed = false;
